@@ -1,0 +1,8 @@
+#!/bin/sh
+# Configures and builds one build tree: scripts/build.sh BUILD_DIR [extra cmake options...]
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=$1; shift
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S "$root" -B "$dir" "$@" >/dev/null
+cmake --build "$dir" -j "$jobs"
