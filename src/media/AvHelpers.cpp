@@ -1,0 +1,77 @@
+#include "media/AvHelpers.h"
+
+#include "app/Settings.h"
+
+#include <QAudioDevice>
+#include <QMediaDevices>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/time.h>
+}
+
+namespace
+{
+int const OUTPUT_BYTES_PER_SAMPLE = av_get_bytes_per_sample(AV_SAMPLE_FMT_FLT);
+
+long long OutputFrameSize()
+{
+    return static_cast<long long>(OUTPUT_BYTES_PER_SAMPLE) * Settings::audioOutputChannelCount;
+}
+} // namespace
+
+long long AvHelpers::AvGetTime()
+{
+    return av_gettime_relative();
+}
+
+double AvHelpers::FrameRateToFrameStep(double frameRate)
+{
+    return 1.0 / frameRate * 1e6;
+}
+
+int AvHelpers::AudioOutputMaxChannelCount()
+{
+    return QMediaDevices::defaultAudioOutput().maximumChannelCount();
+}
+
+AVSampleFormat AvHelpers::AudioOutputSampleFormat()
+{
+    return AV_SAMPLE_FMT_FLT;
+}
+
+int AvHelpers::AudioOutputBytesPerSample()
+{
+    return OUTPUT_BYTES_PER_SAMPLE;
+}
+
+long long AvHelpers::AudioOutputSizeForDuration(long long duration)
+{
+    auto const samples = static_cast<long long>(Settings::audioOutputSampleRate * (duration / 1e6));
+    return samples * OutputFrameSize();
+}
+
+long long AvHelpers::AudioOutputDurationForSize(long long size)
+{
+    // 64-bit sample count: an hour of audio already passes 2^31 bytes.
+    long long const samples = size / OutputFrameSize();
+    return static_cast<long long>(static_cast<double>(samples) / Settings::audioOutputSampleRate * 1e6);
+}
+
+long long AvHelpers::AudioOutputSamplesPerChannel(long long size)
+{
+    return size / OutputFrameSize();
+}
+
+bool AvHelpers::CanOpenInput(QString const& path)
+{
+    AVFormatContext* context = nullptr;
+    QByteArray const utf8 = path.toUtf8();
+    int const result = avformat_open_input(&context, utf8.constData(), nullptr, nullptr);
+    if (result < 0)
+    {
+        return false;
+    }
+    avformat_close_input(&context);
+    return true;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+// Conversions between frame rates, microseconds and output audio sizes shared by
+// the model and the engine, the playback wall clock, and a quick open test.
+// Output audio is interleaved 32-bit float at Settings::audioOutputSampleRate
+// with Settings::audioOutputChannelCount channels.
+class AvHelpers
+{
+public:
+    AvHelpers() = delete;
+
+    // Monotonic microseconds: a calendar clock change must not move playback.
+    static long long AvGetTime();
+    static double FrameRateToFrameStep(double frameRate);
+
+    static int AudioOutputMaxChannelCount();
+    static AVSampleFormat AudioOutputSampleFormat();
+    static int AudioOutputBytesPerSample();
+    static long long AudioOutputSizeForDuration(long long duration);
+    static long long AudioOutputDurationForSize(long long size);
+    static long long AudioOutputSamplesPerChannel(long long size);
+
+    static bool CanOpenInput(QString const& path);
+};

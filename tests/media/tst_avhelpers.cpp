@@ -1,0 +1,57 @@
+#include "media/AvHelpers.h"
+
+#include "support/TestMedia.h"
+
+#include <QtTest>
+
+class TestAvHelpers : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void AudioSizesAtDefaultOutput();
+    void FrameSteps();
+    void ClockIsMonotonic();
+    void OpenTest();
+};
+
+void TestAvHelpers::AudioSizesAtDefaultOutput()
+{
+    QCOMPARE(AvHelpers::AudioOutputBytesPerSample(), 4);
+    QCOMPARE(AvHelpers::AudioOutputSampleFormat(), AV_SAMPLE_FMT_FLT);
+    QCOMPARE(AvHelpers::AudioOutputSizeForDuration(1000000), 384000LL);
+    QCOMPARE(AvHelpers::AudioOutputDurationForSize(384000), 1000000LL);
+    QCOMPARE(AvHelpers::AudioOutputSamplesPerChannel(384000), 48000LL);
+    // Ten hours of audio: sizes and sample counts stay exact past 32 bits.
+    long long const tenHours = 36000LL * 1000000LL;
+    QCOMPARE(AvHelpers::AudioOutputSizeForDuration(tenHours), 36000LL * 384000LL);
+    QCOMPARE(AvHelpers::AudioOutputDurationForSize(36000LL * 384000LL), tenHours);
+}
+
+void TestAvHelpers::FrameSteps()
+{
+    QCOMPARE(AvHelpers::FrameRateToFrameStep(25.0), 40000.0);
+    QVERIFY(qAbs(AvHelpers::FrameRateToFrameStep(30000.0 / 1001.0) - 33366.6666667) < 1e-6);
+}
+
+void TestAvHelpers::ClockIsMonotonic()
+{
+    long long previous = AvHelpers::AvGetTime();
+    for (int i = 0; i < 1000; ++i)
+    {
+        long long const now = AvHelpers::AvGetTime();
+        QVERIFY(now >= previous);
+        previous = now;
+    }
+}
+
+void TestAvHelpers::OpenTest()
+{
+    QVERIFY(AvHelpers::CanOpenInput(TestMedia::Path("h264_cfr25.mp4")));
+    QVERIFY(AvHelpers::CanOpenInput(TestMedia::Path("tone.wav")));
+    QVERIFY(!AvHelpers::CanOpenInput(TestMedia::Path("empty.mp4")));
+    QVERIFY(!AvHelpers::CanOpenInput(TestMedia::Path("does-not-exist.mp4")));
+}
+
+QTEST_GUILESS_MAIN(TestAvHelpers)
+#include "tst_avhelpers.moc"
