@@ -15,6 +15,10 @@ namespace
 // below a microsecond over any range the player uses.
 long long CeilWithTolerance(double value)
 {
+    if (std::isnan(value))
+    {
+        return 0; // only a duration that is not a number gets here; frame 0 starts at 0
+    }
     double const nearest = std::nearbyint(value);
     double const tolerance = std::max(1e-7, std::abs(value) * 1e-14);
     double const result = std::abs(value - nearest) <= tolerance ? nearest : std::ceil(value);

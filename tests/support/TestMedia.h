@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Where the generated test media lies (tests/media/make_test_media.sh).
 namespace TestMedia
