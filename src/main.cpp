@@ -1,14 +1,184 @@
+#include "app/FileHelpers.h"
 #include "app/Logger.h"
+#include "app/PlatformIntegration.h"
+#include "app/Settings.h"
+#include "app/SingleApplication.h"
+#include "window/TessarinOrvel.h"
 
-#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QSurfaceFormat>
 #include <QTextStream>
+#include <QThread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace
+{
+QString const SINGLE_INSTANCE_KEY = QStringLiteral("ZephUniqueIdentifier");
+
+// Self-pipe between the quit signals and the event loop: a signal handler may
+// only write a byte, the loop does the shutdown.
+int quitSignalPipe[2] = {-1, -1};
+
+extern "C" void OnQuitSignal(int signalNumber)
+{
+    char const byte = 1;
+    [[maybe_unused]] ssize_t const written = ::write(quitSignalPipe[1], &byte, 1);
+    // A second signal of the same kind ends the process at once, should the
+    // shutdown hang.
+    struct sigaction defaultAction = {};
+    defaultAction.sa_handler = SIG_DFL;
+    ::sigaction(signalNumber, &defaultAction, nullptr);
+}
+
+// Routes SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, logout) to the returned
+// notifier, so that those quits can save like closing the window does. Signals
+// that arrive before the event loop runs wait in the pipe.
+QSocketNotifier* WatchQuitSignals(QObject* parent)
+{
+    if (::pipe2(quitSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    {
+        Logger::GetInstance()->Warning("Failed to watch quit signals: a kill will not save the settings.");
+        return nullptr;
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int const signalNumber : {SIGTERM, SIGINT, SIGHUP})
+    {
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+    return new QSocketNotifier(quitSignalPipe[0], QSocketNotifier::Read, parent);
+}
+
+void DrainQuitSignals()
+{
+    char bytes[16];
+    while (::read(quitSignalPipe[0], bytes, sizeof bytes) > 0)
+    {
+    }
+}
+
+void SetSurfaceFormat()
+{
+    if (Settings::surfaceBufferCountOverride < 1 || Settings::surfaceBufferCountOverride > 3)
+    {
+        Settings::surfaceBufferCountOverride = 2;
+    }
+    QSurfaceFormat format;
+    format.setSamples(10);
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSwapInterval(Settings::vSyncEnabled ? 1 : 0);
+    if (Settings::useSurfaceDefaults || Settings::surfaceBufferCountOverride == 2)
+    {
+        format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    }
+    else
+    {
+        format.setSwapBehavior(Settings::surfaceBufferCountOverride == 1 ? QSurfaceFormat::SingleBuffer
+                                                                         : QSurfaceFormat::TripleBuffer);
+    }
+    format.setDepthBufferSize(0);
+    format.setStencilBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+}
+
+// The start-up path: the first argument after an optional leading "--new"/"-n",
+// or all of them joined by blanks when the first names nothing that exists
+// (a path with blanks given unquoted).
+QList<QString> StartupPaths(QList<QString> arguments, bool& newInstance)
+{
+    newInstance = false;
+    if (arguments.size() < 2)
+    {
+        return {};
+    }
+    arguments.removeFirst();
+    if (arguments.first() == Settings::APPLICATION_FLAG_NEW_INSTANCE ||
+        arguments.first() == Settings::APPLICATION_FLAG_NEW_INSTANCE_SHORT)
+    {
+        arguments.removeFirst();
+        newInstance = true;
+    }
+    if (arguments.isEmpty())
+    {
+        return {};
+    }
+    QString const& first = arguments.first();
+    if (!first.isEmpty() && !QFileInfo::exists(first))
+    {
+        return {arguments.join(QLatin1Char(' '))};
+    }
+    return {first};
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QObject::connect(Logger::GetInstance(), &Logger::OutputLogged, [](QString const& line) {
-        QTextStream(stdout) << line;
-    });
-    Logger::GetInstance()->Output(QStringLiteral("Tessarin ORVEL %1\n").arg(QStringLiteral(TESSARIN_VERSION)));
-    return 0;
+    FileHelpers::LoadUserSettings();
+    if (Settings::ignoreScalingEnvVars)
+    {
+        qunsetenv("QT_SCREEN_SCALE_FACTORS");
+        qunsetenv("QT_HARFBUZZ");
+        qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
+    }
+    if (Settings::waitOnStart)
+    {
+        Settings::waitOnStart = false;
+        QThread::msleep(500);
+    }
+
+    SingleApplication app(argc, argv, SINGLE_INSTANCE_KEY);
+    // The log also goes to the terminal the player was started from.
+    Logger* const logger = Logger::GetInstance();
+    QObject::connect(logger, &Logger::OutputLogged, [](QString const& message) { QTextStream(stdout) << message; });
+    QObject::connect(logger, &Logger::InfoLogged, [](QString const& message) { QTextStream(stdout) << message << '\n'; });
+    QObject::connect(logger, &Logger::WarningLogged,
+                     [](QString const& message) { QTextStream(stdout) << "[WARNING] " << message << '\n'; });
+    QObject::connect(logger, &Logger::ErrorLogged,
+                     [](QString const& message) { QTextStream(stdout) << "[ERROR] " << message << '\n'; });
+
+    QThread::currentThread()->setPriority(QThread::HighestPriority);
+    Settings::InitFonts();
+    QApplication::setFont(Settings::fixedFont);
+    Settings::timeControlFont = QFont(QStringLiteral("Menlo"));
+    PlatformIntegration::WriteApplePersistenceIgnoreState();
+    PlatformIntegration::RemoveAutomaticMenuItems();
+    SetSurfaceFormat();
+
+    bool newInstance = false;
+    QList<QString> const startupPaths = StartupPaths(QCoreApplication::arguments(), newInstance);
+
+    // Hand the launch to the running instance before building anything, so that
+    // a forwarding process writes no files and opens no port. A launch that
+    // cannot be handed over whole runs as an instance of its own instead.
+    if (!newInstance && !Settings::openMediaInNewPlayers && app.IsRunning() &&
+        app.SendMessage(QCoreApplication::arguments(), false))
+    {
+        return 0;
+    }
+
+    QSocketNotifier* const quitNotifier = WatchQuitSignals(&app);
+    TessarinOrvel window(startupPaths);
+    if (!app.IsRunning())
+    {
+        QObject::connect(&app, &SingleApplication::MessageAvailable, &window,
+                         &TessarinBase::ProcessMessageFromOtherInstance);
+        app.StartMessageTimer();
+    }
+    if (quitNotifier)
+    {
+        QObject::connect(quitNotifier, &QSocketNotifier::activated, &window, [quitNotifier, &window] {
+            DrainQuitSignals();
+            quitNotifier->setEnabled(false);
+            window.Shutdown();
+            QCoreApplication::quit();
+        });
+    }
+    return app.exec();
 }

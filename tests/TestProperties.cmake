@@ -1,3 +1,11 @@
 # Tests that need more than the defaults set in tests/CMakeLists.txt.
 # Example: a test that plays sound needs the audio server fixture:
 #   set_tests_properties(media.audiooutput PROPERTIES FIXTURES_REQUIRED "test_media;audio_server")
+
+# The application shell end to end: the real player under Xvfb, in a temporary
+# HOME, started, signalled and launched a second time (tests/app/shell_checks.sh).
+add_test(NAME app.shell_checks
+  COMMAND xvfb-run -a -s "-screen 0 1280x1024x24"
+    sh "${CMAKE_CURRENT_SOURCE_DIR}/app/shell_checks.sh"
+    "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media/h264_cfr25.mp4")
+set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)

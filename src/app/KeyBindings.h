@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/KeySequence.h"
+
+#include <QKeySequence>
+#include <QList>
+#include <QString>
+
+class QAction;
+class QSettings;
+
+// The table of the player's 126 bindable commands. The main window attaches one
+// action per command it offers; Update() then puts the shortcuts in force on the
+// actions so that no key sequence is on two of them (the smaller id wins). The
+// user's choices live in their own INI file beside the settings file.
+class KeyBindings
+{
+public:
+    KeyBindings();
+    ~KeyBindings();
+
+    KeyBindings(KeyBindings const&) = delete;
+    KeyBindings& operator=(KeyBindings const&) = delete;
+
+    static QString GetUserKeyBindingsPath();
+
+    void ReadUserKeyBindings();
+    void WriteUserKeyBindings();
+    void Update();
+
+    QList<KeySequence*>& GetKeySequences();
+    void UpdateUserSequences(QList<KeySequence*> const& sequences);
+    void SetAction(KeySequenceType type, QAction* action);
+    QKeySequence GetShortcut(KeySequenceType type) const;
+    QString CreateToolTip(KeySequenceType type, QString const& text) const;
+
+private:
+    KeySequence* InitializeBinding(KeySequenceType type, QString const& name, QString const& label,
+                                   QKeySequence const& defaultSequence, bool fixed, bool active);
+    void InitializeBindings();
+    void ReadKeyBinding(QSettings& settings, KeySequence* keySequence);
+    void WriteKeyBinding(QSettings& settings, KeySequence* keySequence);
+    KeySequence* Find(KeySequenceType type) const;
+
+    QList<KeySequence*> mKeySequences;
+};

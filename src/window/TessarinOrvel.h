@@ -1,0 +1,21 @@
+#pragma once
+
+#include "window/TessarinBase.h"
+
+// The player edition of the main window, the one start-up builds: the monitor
+// alone, plus actions to open a file and to save, replace and show its source.
+class TessarinOrvel : public TessarinBase
+{
+    Q_OBJECT
+
+public:
+    explicit TessarinOrvel(QList<QString> const& paths);
+
+protected:
+    void CreateActions() override;
+
+private:
+    QAction* mSaveSourceAsAction = nullptr;
+    QAction* mReplaceSourceAction = nullptr;
+    QAction* mShowInFolderAction = nullptr;
+};

@@ -1,0 +1,244 @@
+#include "app/FileHelpers.h"
+#include "app/KeyBindings.h"
+#include "app/Logger.h"
+
+#include <QAction>
+#include <QFile>
+#include <QSet>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using T = KeySequenceType;
+
+// Every row of a KeyBindings gets an action of its own, as the main window does.
+class BoundTable
+{
+public:
+    BoundTable()
+    {
+        for (KeySequence* row : mBindings.GetKeySequences())
+        {
+            auto* action = new QAction(row->label, &mOwner);
+            mActions.insert(row->type, action);
+            mBindings.SetAction(row->type, action);
+        }
+    }
+    KeyBindings& Bindings() { return mBindings; }
+    // The shortcuts in force on the action (an empty sequence binds nothing).
+    QList<QKeySequence> Shortcuts(T type) const
+    {
+        QList<QKeySequence> shortcuts = mActions.value(type)->shortcuts();
+        shortcuts.removeAll(QKeySequence());
+        return shortcuts;
+    }
+    KeySequence* Row(T type) { return mBindings.GetKeySequences().at(int(type) - 1); }
+
+private:
+    QObject mOwner;
+    KeyBindings mBindings;
+    QHash<T, QAction*> mActions;
+};
+
+class TestKeyBindings : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir mHome;
+
+    QString Path() const { return KeyBindings::GetUserKeyBindingsPath(); }
+
+    void WriteUserFile(QByteArray const& userBindings)
+    {
+        QDir().mkpath(QFileInfo(Path()).absolutePath());
+        QFile file(Path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[user_bindings]\n" + userBindings);
+    }
+
+    static QStringList Warnings(QSignalSpy const& spy)
+    {
+        QStringList warnings;
+        for (QList<QVariant> const& arguments : spy)
+            warnings.append(arguments.first().toString());
+        return warnings;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(mHome.isValid());
+        // Never touch the real user's configuration.
+        qputenv("HOME", mHome.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", mHome.filePath(".config").toUtf8());
+        QCOMPARE(Path(), FileHelpers::GetUserConfigDirPath() + "/tessarin_orvel_bindings.ini");
+        QVERIFY(Path().startsWith(mHome.path() + "/"));
+    }
+
+    void cleanup() { QFile::remove(Path()); }
+
+    void tableHasEveryCommandOnce()
+    {
+        KeyBindings bindings;
+        QList<KeySequence*> const& rows = bindings.GetKeySequences();
+        QCOMPARE(rows.size(), 126);
+        QSet<QString> names;
+        QSet<QString> labels;
+        int active = 0;
+        for (int i = 0; i < rows.size(); ++i)
+        {
+            KeySequence const* row = rows.at(i);
+            QCOMPARE(int(row->type), i + 1);
+            QVERIFY2(!names.contains(row->name), qPrintable(row->name));
+            names.insert(row->name);
+            if (!row->fixed)
+            {
+                QVERIFY2(!labels.contains(row->label), qPrintable(row->label));
+                labels.insert(row->label);
+            }
+            QVERIFY(row->action == nullptr);
+            QCOMPARE(row->userSequences, row->defaultSequences);
+            QCOMPARE(row->defaultSequences.isEmpty(), !row->active);
+            active += row->active ? 1 : 0;
+        }
+        QCOMPARE(active, 94);
+        QCOMPARE(rows.at(0)->defaultSequences, QList<QKeySequence>{QKeySequence(QKeySequence::Open)});
+        QCOMPARE(rows.at(40)->name, QString("tooglePingPong"));
+        QCOMPARE(rows.at(49)->defaultSequences, (QList<QKeySequence>{QKeySequence("+"), QKeySequence("=")}));
+        QCOMPARE(rows.at(71)->defaultSequences,
+                 (QList<QKeySequence>{QKeySequence("Ctrl++"), QKeySequence("Ctrl+=")}));
+        QCOMPARE(rows.at(41)->defaultSequences, QList<QKeySequence>{QKeySequence("Ctrl+Shift+;")});
+        QCOMPARE(rows.at(10)->defaultSequences, QList<QKeySequence>{QKeySequence()}); // replaceSource: (empty)
+        QVERIFY(rows.at(124)->fixed && rows.at(125)->fixed);
+        QCOMPARE(rows.at(124)->defaultSequences, QList<QKeySequence>{QKeySequence(Qt::Key_Escape)});
+        QCOMPARE(rows.at(125)->defaultSequences, QList<QKeySequence>{QKeySequence(Qt::Key_Delete)});
+    }
+
+    void defaultsApplyWithoutClashes()
+    {
+        BoundTable table;
+        QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+        table.Bindings().ReadUserKeyBindings(); // no file
+        QCOMPARE(Warnings(warnings), QStringList());
+        for (KeySequence const* row : table.Bindings().GetKeySequences())
+        {
+            QList<QKeySequence> expected;
+            for (QKeySequence const& sequence : row->defaultSequences)
+                if (!sequence.isEmpty())
+                    expected.append(sequence);
+            QCOMPARE(table.Shortcuts(row->type), expected);
+        }
+        QCOMPARE(table.Shortcuts(T::ZoomIn).size(), 2);
+        QVERIFY(table.Shortcuts(T::Undo).isEmpty());
+        QVERIFY(!QFile::exists(Path())); // reading never writes
+    }
+
+    void userFileOverridesAndClashesGoToSmallerId()
+    {
+        WriteUserFile("toggleMute=Space\n"              // clashes with playPause (25)
+                      "zoomOut=\n"                      // user removed every shortcut
+                      "resetRange=UndefinedKey, Ctrl+Shift+Z\n"
+                      "saveProjectAs=Ctrl+Alt+O\n"
+                      "openProject=Ctrl+Alt+O\n"
+                      "toggleConsole=F11\n"
+                      "seekEnd=Escape\n"                // wins over the fixed applicationEsc
+                      "flipVertical=Ctrl+Shift+Y, Ctrl+Shift+Y\n" // listed twice
+                      "applicationDel=F12\n");          // fixed rows are never read
+        BoundTable table;
+        QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+        table.Bindings().ReadUserKeyBindings();
+
+        QCOMPARE(table.Shortcuts(T::PlayPause), QList<QKeySequence>{QKeySequence(Qt::Key_Space)});
+        QVERIFY(table.Shortcuts(T::ToggleMute).isEmpty());
+        QCOMPARE(table.Row(T::ToggleMute)->userSequences, QList<QKeySequence>{QKeySequence()});
+        QVERIFY(table.Shortcuts(T::ZoomOut).isEmpty());
+        QCOMPARE(table.Shortcuts(T::ResetRange),
+                 (QList<QKeySequence>{QKeySequence("Ctrl+P"), QKeySequence("Ctrl+Shift+Z")}));
+        QCOMPARE(table.Shortcuts(T::OpenProject), QList<QKeySequence>{QKeySequence("Ctrl+Alt+O")});
+        QVERIFY(table.Shortcuts(T::SaveProjectAs).isEmpty());
+        QCOMPARE(table.Shortcuts(T::ToggleConsole), QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
+        QCOMPARE(table.Shortcuts(T::SeekEnd), QList<QKeySequence>{QKeySequence(Qt::Key_Escape)});
+        QVERIFY(table.Shortcuts(T::ApplicationEsc).isEmpty());
+        QCOMPARE(table.Row(T::ApplicationEsc)->userSequences, QList<QKeySequence>{QKeySequence(Qt::Key_Escape)});
+        QCOMPARE(table.Shortcuts(T::ApplicationDel), QList<QKeySequence>{QKeySequence(Qt::Key_Delete)});
+        // Qt never fires an action whose shortcut is listed twice: it is kept once.
+        QCOMPARE(table.Shortcuts(T::FlipVertical), QList<QKeySequence>{QKeySequence("Ctrl+Shift+Y")});
+
+        QStringList const logged = Warnings(warnings);
+        QVERIFY(logged.contains("Duplicate hotkey detected: Toggle Mute (Space)"));
+        QVERIFY(logged.contains("Duplicate hotkey detected: Save Project As (Ctrl+Alt+O)"));
+        QVERIFY(logged.contains("Duplicate hotkey detected: Application (Esc)"));
+        QVERIFY(logged.contains("Duplicate hotkey detected: Flip Vertical (Ctrl+Shift+Y)"));
+
+        // The losers are saved without the sequence; an empty list as an empty value.
+        table.Bindings().WriteUserKeyBindings();
+        QSettings written(Path(), QSettings::IniFormat);
+        QCOMPARE(written.value("main/version").toInt(), 1);
+        QCOMPARE(written.value("user_bindings/toggleMute").toStringList(), QStringList{QString()});
+        QCOMPARE(written.value("user_bindings/saveProjectAs").toStringList(), QStringList{QString()});
+        QCOMPARE(written.value("user_bindings/flipVertical").toStringList(), QStringList{"Ctrl+Shift+Y"});
+        QCOMPARE(written.value("user_bindings/applicationDel").toString(), QString("F12")); // left as it was
+        QVERIFY(!written.contains("user_bindings/applicationEsc"));
+        QVERIFY(!written.contains("user_bindings/undo")); // inactive rows are not written
+    }
+
+    void writtenFileReadsBackToTheSameTable()
+    {
+        {
+            KeyBindings bindings;
+            bindings.WriteUserKeyBindings();
+        }
+        QSettings written(Path(), QSettings::IniFormat);
+        written.beginGroup("user_bindings");
+        QCOMPARE(written.childKeys().size(), 92); // active rows less the two fixed ones
+
+        // Sequences holding the INI list separator or escapes survive the round trip.
+        KeyBindings reread;
+        reread.ReadUserKeyBindings();
+        for (KeySequence const* row : reread.GetKeySequences())
+            QCOMPARE(row->userSequences, row->defaultSequences);
+    }
+
+    void versionIsRewrittenAndOtherKeysKept()
+    {
+        WriteUserFile("someOldCommand=Ctrl+J\n");
+        QFile file(Path());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("[main]\nversion=7\n");
+        file.close();
+        KeyBindings bindings;
+        bindings.WriteUserKeyBindings();
+        QSettings written(Path(), QSettings::IniFormat);
+        QCOMPARE(written.value("main/version").toInt(), 1);
+        QCOMPARE(written.value("user_bindings/someOldCommand").toString(), QString("Ctrl+J"));
+    }
+
+    void shortcutQueriesAndPreferencesUpdate()
+    {
+        BoundTable table;
+        KeyBindings& bindings = table.Bindings();
+        QCOMPARE(bindings.CreateToolTip(T::PlayPause, "Play"), QString("Play (Space)"));
+        QCOMPARE(bindings.CreateToolTip(T::ReplaceSource, "Replace"), QString("Replace"));
+        QVERIFY(bindings.GetShortcut(T::Undo).isEmpty());
+        QVERIFY(bindings.GetShortcut(T::None).isEmpty());
+        bindings.SetAction(T::None, nullptr); // does nothing
+
+        // The preferences dialog hands back edited copies of the rows.
+        KeySequence copy = *table.Row(T::ToggleMute);
+        copy.userSequences = {QKeySequence("Ctrl+Shift+U")};
+        KeySequence unknown;
+        unknown.type = T::None;
+        unknown.userSequences = {QKeySequence("Ctrl+U")};
+        bindings.UpdateUserSequences({&copy, &unknown});
+        QCOMPARE(table.Shortcuts(T::ToggleMute), QList<QKeySequence>{QKeySequence("Ctrl+Shift+U")});
+        QCOMPARE(bindings.GetShortcut(T::ToggleMute), QKeySequence("Ctrl+Shift+U"));
+        QCOMPARE(table.Row(T::ToggleMute)->defaultSequences, QList<QKeySequence>{QKeySequence("Ctrl+M")});
+    }
+};
+
+QTEST_MAIN(TestKeyBindings)
+#include "tst_keybindings.moc"

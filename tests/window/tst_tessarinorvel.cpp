@@ -1,0 +1,202 @@
+#include "app/ConsoleOutput.h"
+#include "app/ConsoleWindow.h"
+#include "app/FileHelpers.h"
+#include "app/KeyBindings.h"
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "window/TessarinOrvel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class TestTessarinOrvel : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir mHome;
+    std::unique_ptr<TessarinOrvel> mWindow;
+
+    ConsoleWindow* Console() const
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* console = qobject_cast<ConsoleWindow*>(widget))
+                return console;
+        return nullptr;
+    }
+
+    QString ConsoleText() const { return Console()->findChild<ConsoleOutput*>()->toPlainText(); }
+
+    void RunCommand(QString const& command)
+    {
+        auto* line = Console()->findChild<QLineEdit*>();
+        line->setText(command);
+        QMetaObject::invokeMethod(line, "returnPressed");
+    }
+
+    QAction* ActionWithText(QString const& text) const
+    {
+        for (QAction* action : mWindow->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
+
+    static QString Media(QString const& name) { return QStringLiteral(TESSARIN_TEST_MEDIA_DIR "/") + name; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(mHome.isValid());
+        // Never touch the real user's files.
+        qputenv("HOME", mHome.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", mHome.filePath(".config").toUtf8());
+        Settings::clientApiPortEnabled = false;
+        Settings::consoleShowOnType = 0; // no pop-ups while testing
+
+        // A user binding and a clash, read at start-up.
+        QString const bindingsPath = KeyBindings::GetUserKeyBindingsPath();
+        QVERIFY(QDir().mkpath(QFileInfo(bindingsPath).absolutePath()));
+        QSettings bindings(bindingsPath, QSettings::IniFormat);
+        bindings.setValue("user_bindings/toggleConsole", "F11");
+        bindings.setValue("user_bindings/toggleMute", "Space");
+        bindings.sync();
+
+        mWindow = std::make_unique<TessarinOrvel>(QList<QString>{Media("h264_cfr25.mp4")});
+        QTRY_VERIFY_WITH_TIMEOUT(mWindow->isVisible(), 5000); // shown once the event loop runs
+        QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
+        QVERIFY(Console() != nullptr);
+    }
+
+    void cleanupTestCase()
+    {
+        mWindow->Shutdown();
+        QVERIFY(Console() == nullptr);
+        // Both files are written at shutdown.
+        QSettings bindings(KeyBindings::GetUserKeyBindingsPath(), QSettings::IniFormat);
+        QCOMPARE(bindings.value("main/version").toInt(), 1);
+        QCOMPARE(bindings.value("user_bindings/toggleConsole").toString(), QString("F11"));
+        QCOMPARE(bindings.value("user_bindings/toggleMute").toString(), QString());
+        QSettings settings(FileHelpers::GetUserConfigFilePath(), QSettings::IniFormat);
+        QCOMPARE(settings.childGroups(), (QStringList{"main", "menu", "preferences", "timeControl"}));
+        mWindow.reset();
+    }
+
+    void startupPathIsImportedAfterShow()
+    {
+        // The start-up media path is handed to the project manager once shown.
+        QTRY_COMPARE_WITH_TIMEOUT(FileHelpers::MostRecentFilePath(), Media("h264_cfr25.mp4"), 5000);
+        QVERIFY(QFileInfo(FileHelpers::GetUserConfigDirPath()).isDir());
+        QCOMPARE(mWindow->windowTitle(), QString("Tessarin ORVEL"));
+    }
+
+    void everyOfferedCommandHasItsShortcut()
+    {
+        // One action per player command, and four without a binding.
+        QCOMPARE(mWindow->actions().size(), 95);
+        QList<QKeySequence> inForce;
+        for (QAction* action : mWindow->actions())
+            inForce.append(action->shortcuts());
+        KeyBindings defaults;
+        for (KeySequence const* row : defaults.GetKeySequences())
+        {
+            bool const unbound = row->type == KeySequenceType::TogglePingPong || row->type == KeySequenceType::ToggleMute ||
+                                 row->type == KeySequenceType::ToggleConsole ||
+                                 row->type == KeySequenceType::IncreaseToolSize ||
+                                 row->type == KeySequenceType::DecreaseToolSize;
+            for (QKeySequence const& sequence : row->defaultSequences)
+                QVERIFY2(sequence.isEmpty() || unbound || inForce.contains(sequence), qPrintable(row->name));
+        }
+        QAction* const console = ActionWithText("Console");
+        QCOMPARE(console->shortcuts(), QList<QKeySequence>{QKeySequence(Qt::Key_F11)});
+        QCOMPARE(ActionWithText("Play/Pause")->shortcuts(), QList<QKeySequence>{QKeySequence(Qt::Key_Space)});
+        QVERIFY(ActionWithText("Mute")->shortcut().isEmpty()); // lost Space to Play/Pause
+        QCOMPARE(ActionWithText("Open File...")->shortcut(), QKeySequence(QKeySequence::Open));
+        QCOMPARE(ActionWithText("Zoom In")->shortcuts().size(), 2);
+        QVERIFY(ActionWithText("Fullscreen")->isCheckable());
+        QVERIFY(ActionWithText("About...")->shortcut().isEmpty());
+
+        // The user's key brings the console up.
+        Console()->hide();
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+        QTest::keyClick(mWindow.get(), Qt::Key_F11);
+        QTRY_VERIFY_WITH_TIMEOUT(Console()->isVisible(), 3000);
+        // The default no longer applies.
+        Console()->hide();
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+        QTest::keyClick(mWindow.get(), Qt::Key_F10);
+        QTest::qWait(50);
+        QVERIFY(Console()->isHidden());
+    }
+
+    void consoleCommands()
+    {
+        Logger::GetInstance()->Error("something failed");
+        QVERIFY(ConsoleText().endsWith("[ERROR] something failed\n"));
+        QString const before = ConsoleText();
+        for (QString const ignored : {"Clear", " clear", "clear ", "", "about us"})
+            RunCommand(ignored);
+        QCOMPARE(ConsoleText(), before);
+
+        RunCommand("clear");
+        QCOMPARE(ConsoleText(), QString());
+
+        Logger::GetInstance()->Output("before about\n");
+        RunCommand("about");
+        QString const about = ConsoleText();
+        QVERIFY2(about.startsWith("Tessarin ORVEL v1.0.6\n\n"), qPrintable(about));
+        QVERIFY(!about.contains("before about"));
+        for (QString const line : {"Monitors: ", "Cache Size: 512\n", "VSync: ", "GTC: 1 (0)\n", "RTC: 1 (1)\n",
+                                   "Port: 17176 (0)\n", "Maya CommandPort: 20240\n"})
+            QVERIFY2(about.contains(line), qPrintable(line));
+
+        RunCommand("cache");
+        QVERIFY(ConsoleText().startsWith(about));
+        QVERIFY(ConsoleText().contains("Playback Time: "));
+
+        auto* engine = mWindow->findChild<AvManager*>();
+        QSignalSpy reset(engine, &AvManager::ResetAudioOutputDeviceRequested);
+        RunCommand("reset audio");
+        QCOMPARE(reset.size(), 1);
+    }
+
+    void messagesFromOtherInstances()
+    {
+        QString const other = Media("vfr.mkv");
+        mWindow->showMinimized();
+        mWindow->ProcessMessageFromOtherInstance({"noargs"});
+        QVERIFY(!mWindow->isMinimized()); // brought back to the front, nothing opened
+        QCOMPARE(FileHelpers::MostRecentFilePath(), Media("h264_cfr25.mp4"));
+
+        mWindow->ProcessMessageFromOtherInstance({"", other, "/not/media.txt2"});
+        QCOMPARE(FileHelpers::MostRecentFilePath(), other);
+
+        // A ".txt" argument lists the paths to import.
+        QString const list = mHome.filePath("list.txt");
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(("  " + Media("h264_cfr25.mp4") + "\n\n" + Media("vfr.mkv") + "\n").toUtf8());
+        file.close();
+        mWindow->ProcessMessageFromOtherInstance({list});
+        QCOMPARE(FileHelpers::MostRecentFilePath(), Media("h264_cfr25.mp4"));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    TestTessarinOrvel test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_tessarinorvel.moc"
