@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+// Properties of one video stream of a source file, filled by parsing.
+struct VideoStreamInfo
+{
+    bool parsed = false;
+    int streamIndex = -1;        // index of the stream in the container
+    QString codecName;
+    long long endTime = -1;      // µs, end of the stream, never beyond the source's duration
+    long long foundEndTime = -1; // µs, end found by decoding; -1 none
+    int width = 0;
+    int height = 0;
+    int rotation = 0;            // degrees, from the display matrix
+    QString pixelFormatName;
+    bool isYuv = false;
+    bool isBt709 = false;
+    bool isLinear = false;
+    int componentCount = 0;
+    int bitsPerPixel = 0;
+    float sampleAspectRatio = 0.0f;
+    QString colorPrimaries;
+    QString colorTransfer;
+    QString colorSpace;
+    QString colorRange;
+    long long startTimeOffset = -1; // µs, time of the first frame
+    double frameStep = 0.0;         // µs per frame, from the exact rate; 0 until parsed
+    double frameRate = 0.0;         // frames per second, rounded to three decimals
+    int frameCount = 0;
+    int codecDelay = 0;
+    int alignedWidth = 0;
+    float displayAspectRatio = 0.0f;
+    QMap<QString, QString> metadata;
+
+    QString ToString() const { return QString(); }
+};
