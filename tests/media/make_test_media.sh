@@ -36,7 +36,7 @@ gen vfr.mkv ff -f lavfi -i "testsrc2=size=320x240:rate=24:duration=1" \
   -c:v libx264 -preset veryfast -pix_fmt yuv420p -bf 2 "$out/vfr.mkv"
 
 # Odd picture size (yuv420p needs a codec that allows it).
-gen odd_317x239.mkv ff -f lavfi -i "testsrc2=size=317x239:rate=25:duration=2" \
+gen odd_317x239.mkv ff -f lavfi -i "testsrc=size=317x239:rate=25:duration=2" \
   -c:v ffv1 -pix_fmt yuv420p "$out/odd_317x239.mkv"
 
 # Rotation metadata survives only a stream copy.
@@ -64,6 +64,95 @@ gen truncated.mkv sh -c "
   head -c \$((size * 6 / 10)) '$out/full.mkv' > '$out/truncated.mkv' && rm -f '$out/full.mkv'"
 gen empty.mp4 sh -c ": > '$out/empty.mp4'"
 gen fake.mov sh -c "echo 'this is not a movie' > '$out/fake.mov'"
+
+# Pictures that carry their own frame number: 16 blocks of 20 x 32 pixels
+# along the top edge, block i white when bit i of the number is set.
+numbered() { # numbered WIDTHxHEIGHT RATE SECONDS: a filter graph ending in [v]
+  echo "testsrc2=s=$1:r=$2:d=$3[bg];color=black:s=320x32:r=$2:d=$3,format=gray,geq=lum='255*mod(floor(N/pow(2\,floor(X/20)))\,2)'[num];[bg][num]overlay=0:0,format=yuv420p[v]"
+}
+x264() { echo "-c:v libx264 -preset veryfast -pix_fmt yuv420p"; }
+
+# H.264 with 3 B-frames and 250-frame GOPs, 300 numbered frames at 25 fps.
+gen numbered_gop250.mp4 ff -filter_complex "$(numbered 320x240 25 12)" -map "[v]" $(x264) \
+  -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 "$out/numbered_gop250.mp4"
+
+# Odd width and height in 4:2:0 (FFV1 allows them): chroma rounds up.
+gen numbered_odd_333x241.mkv ff -filter_complex "$(numbered 320x240 25 2 | sed 's/testsrc2=s=320x240/testsrc=s=333x241/')" \
+  -map "[v]" -c:v ffv1 "$out/numbered_odd_333x241.mkv"
+
+# Open GOPs: the leading B-frames of each GOP refer to the GOP before.
+gen numbered_opengop.mkv ff -filter_complex "$(numbered 320x240 25 6)" -map "[v]" $(x264) \
+  -bf 3 -x264-params open-gop=1:keyint=50:min-keyint=50:scenecut=0 "$out/numbered_opengop.mkv"
+
+# MPEG-2 in MPEG-TS with open GOPs: a seek lands where B-frames lack their
+# references, which the decoder skips.
+gen numbered_mpeg2.ts ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" -c:v mpeg2video -q:v 4 -bf 2 -g 25 \
+  "$out/numbered_mpeg2.ts"
+
+# MPEG-TS whose timestamps start at 1000 s, as broadcast and camera files do.
+gen numbered_offset.ts ff -filter_complex "$(numbered 320x240 25 6)" -map "[v]" $(x264) \
+  -bf 3 -g 50 -output_ts_offset 1000 "$out/numbered_offset.ts"
+
+# Intra-only MJPEG in planar 4:2:0 (tagged ITU-601, so it decodes as yuv420p).
+gen numbered_mjpeg.mov ff -filter_complex "$(numbered 320x240 25 2)" -map "[v]" \
+  -c:v mjpeg -pix_fmt yuv420p -strict -1 -q:v 3 "$out/numbered_mjpeg.mov"
+
+# RGBA pictures (PNG in QuickTime).
+gen numbered_rgba.mov ff -filter_complex "$(numbered 320x240 25 1);[v]format=rgba[a]" -map "[a]" \
+  -c:v png "$out/numbered_rgba.mov"
+
+# Variable frame rate with numbered frames: 1 s at 24 fps, then 1 s at 60 fps.
+gen numbered_vfr.mkv ff -filter_complex "testsrc2=s=320x240:r=24:d=1[a];testsrc2=s=320x240:r=60:d=1[b];
+  [a][b]concat=n=2:v=1:a=0,format=gray,geq=lum='255*mod(floor(N/pow(2\,floor(X/20)))\,2)*lt(Y\,32)',format=yuv420p[v]" \
+  -map "[v]" -fps_mode passthrough $(x264) -bf 2 "$out/numbered_vfr.mkv"
+
+# Written to a pipe, a Matroska file has no duration in its header.
+gen nodur.mkv sh -c "ffmpeg -nostdin -v error -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) \
+  -bf 2 -g 25 -f matroska - > '$out/nodur.mkv'"
+
+# A stream that changes its picture size midway.
+gen size_change.ts sh -c "
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=s=320x240:r=25:d=1' $(x264) -bf 2 -g 25 '$out/size_a.ts' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=s=480x360:r=25:d=1' $(x264) -bf 2 -g 25 \
+    -output_ts_offset 1.08 '$out/size_b.ts' &&
+  cat '$out/size_a.ts' '$out/size_b.ts' > '$out/size_change.ts' && rm -f '$out/size_a.ts' '$out/size_b.ts'"
+
+# Rotations stored as -90 and -180 degrees.
+gen rotated270.mp4 ff -i "$out/rotated90.mp4" -c copy -metadata:s:v:0 rotate=270 "$out/rotated270.mp4"
+gen rotated180.mp4 ff -i "$out/rotated90.mp4" -c copy -metadata:s:v:0 rotate=180 "$out/rotated180.mp4"
+
+# Audio with cover art, and a file without any audio or video.
+gen cover.mp3 ff -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=2" -f lavfi -i "testsrc2=s=64x64:d=1" \
+  -map 0:a -map 1:v -frames:v 1 -c:a libmp3lame -c:v mjpeg -disposition:v attached_pic "$out/cover.mp3"
+gen subtitles_only.mkv sh -c "printf '1\n00:00:00,000 --> 00:00:01,000\nhello\n' > '$out/subtitles.srt' &&
+  ffmpeg -nostdin -v error -y -i '$out/subtitles.srt' -c:s srt '$out/subtitles_only.mkv' && rm -f '$out/subtitles.srt'"
+
+# Single-sample clicks at known sample numbers, a different time per channel:
+# 44.1 kHz stereo (left 0.5 s, right 1.0 s), 48 kHz mono (0.25 s, 0.75 s) and
+# 48 kHz 5.1 (FL 0.2 s, FR 0.4 s, FC 0.6 s, BL 0.8 s, BR 1.0 s, LFE silent).
+click() { echo "if(eq(n\\,$1)\\,0.8\\,0)"; }
+gen clicks_44k.wav ff -f lavfi -i "aevalsrc=$(click 22050)|$(click 44100):s=44100:d=2:c=stereo" \
+  -c:a pcm_s16le "$out/clicks_44k.wav"
+gen clicks_mono.wav ff -f lavfi -i "aevalsrc=$(click 12000)+$(click 36000):s=48000:d=1:c=mono" \
+  -c:a pcm_s16le "$out/clicks_mono.wav"
+gen clicks_51.wav ff -f lavfi \
+  -i "aevalsrc=$(click 9600)|$(click 19200)|$(click 28800)|0|$(click 38400)|$(click 48000):s=48000:d=1.5:c=5.1" \
+  -c:a pcm_s16le "$out/clicks_51.wav"
+
+# Image sequences: PNG img.0001-0030, JPEG img.001-012, and PNG shot.1001-1024
+# with 1005 deleted, 1012 empty and 1018 cut off after its header.
+gen seq_png sh -c "mkdir -p '$out/seq_png' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=1.25' \
+    -start_number 1 '$out/seq_png/img.%04d.png'"
+gen seq_jpg sh -c "mkdir -p '$out/seq_jpg' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.5' -q:v 3 \
+    -start_number 1 '$out/seq_jpg/img.%03d.jpg'"
+gen seq_broken sh -c "mkdir -p '$out/seq_broken' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=1' \
+    -start_number 1001 '$out/seq_broken/shot.%04d.png' &&
+  rm -f '$out/seq_broken/shot.1005.png' && : > '$out/seq_broken/shot.1012.png' &&
+  head -c 200 '$out/seq_broken/shot.1018.png' > '$out/seq_broken/cut.png' &&
+  mv '$out/seq_broken/cut.png' '$out/seq_broken/shot.1018.png'"
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -1,0 +1,245 @@
+#include "media/AvDecoderBase.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "model/Source.h"
+
+namespace
+{
+
+// The texts each kind of stream reports its failures with.
+struct StreamMessages
+{
+    char const* decoderNotFound;
+    char const* streamNotFound;
+    char const* findFailed;
+    char const* allocFailed;
+    char const* contextFailed;
+    char const* explicitDecoderNotFound;
+    char const* openFailed;
+};
+
+StreamMessages const AUDIO_MESSAGES = {
+    "Failed to find audio stream (Decoder not found)",
+    "Failed to find audio stream (Stream not found)",
+    "Failed to find audio stream index: %1",
+    "Failed to alloc audio codec context.",
+    "Failed to create audio codec context.",
+    "Audio decoder not found.",
+    "Failed to open audio codec.",
+};
+
+StreamMessages const VIDEO_MESSAGES = {
+    "Failed to find video stream (Decoder not found): %1",
+    "Failed to find video stream (Stream not found)",
+    "Failed to find video stream index: %1",
+    "Failed ot alloc video codec context.",
+    "Failed to create video codec context.",
+    "Video decoder not found.",
+    "Failed to open video codec.",
+};
+
+} // namespace
+
+AvDecoderBase::AvDecoderBase(QObject* parent)
+    : QObject(parent)
+{
+}
+
+AvDecoderBase::~AvDecoderBase()
+{
+    // Derived classes have gone already: only the base's own closing runs.
+    AvDecoderBase::CloseAudioStream();
+    AvDecoderBase::CloseVideoStream();
+    CloseInput();
+}
+
+bool AvDecoderBase::OpenSource(Source* source, int fileIndex, int infoIndex)
+{
+    CloseAudioStream();
+    CloseVideoStream();
+    CloseInput();
+    mSource = source;
+    if (!mSource)
+    {
+        return true;
+    }
+    if (!OpenInput(fileIndex))
+    {
+        return false;
+    }
+    if (mFormatContext->nb_streams == 0)
+    {
+        // Containers without a header (MPEG-TS, raw streams) list their
+        // streams only once packets were read.
+        avformat_find_stream_info(mFormatContext, nullptr);
+    }
+    if (OpenStreamByInfoIndex(fileIndex, infoIndex))
+    {
+        return true;
+    }
+    CloseInput();
+    return false;
+}
+
+void AvDecoderBase::CloseAudioStream()
+{
+    avcodec_free_context(&mAudioCodecContext);
+    mAudioCodec = nullptr;
+}
+
+void AvDecoderBase::CloseVideoStream()
+{
+    avcodec_free_context(&mVideoCodecContext);
+    mVideoCodec = nullptr;
+    mHwDecoderActive = false;
+}
+
+bool AvDecoderBase::InitializeHwVideoDecoder()
+{
+    return false;
+}
+
+void AvDecoderBase::CloseSource()
+{
+    CloseAudioStream();
+    CloseVideoStream();
+    CloseInput();
+    mSource = nullptr;
+}
+
+bool AvDecoderBase::OpenInput(int fileIndex)
+{
+    CloseInput();
+    SourceFileInfo* file = mSource ? mSource->FileInfoAtIndex(fileIndex) : nullptr;
+    if (!file)
+    {
+        Logger::GetInstance()->Error("Failed to open input. A source is not set");
+        return false;
+    }
+    file->errorCode = 0;
+    QString const path = mSource->FilePath(fileIndex);
+    if (!mSource->FileExists(fileIndex))
+    {
+        file->errorCode = 1;
+        Logger::GetInstance()->Error(QStringLiteral("File not found: %1").arg(path));
+        return false;
+    }
+    QByteArray const utf8Path = path.toUtf8();
+    int const result = avformat_open_input(&mFormatContext, utf8Path.constData(), nullptr, nullptr);
+    if (result < 0)
+    {
+        file->errorCode = 3;
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open input for parsing: %1").arg(path), result);
+        return false;
+    }
+    return true;
+}
+
+void AvDecoderBase::CloseInput()
+{
+    avformat_close_input(&mFormatContext);
+}
+
+int AvDecoderBase::OpenAudioStream(int streamIndex)
+{
+    return OpenStream(AVMEDIA_TYPE_AUDIO, streamIndex);
+}
+
+int AvDecoderBase::OpenVideoStream(int streamIndex)
+{
+    return OpenStream(AVMEDIA_TYPE_VIDEO, streamIndex);
+}
+
+int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
+{
+    bool const isVideo = type == AVMEDIA_TYPE_VIDEO;
+    StreamMessages const& messages = isVideo ? VIDEO_MESSAGES : AUDIO_MESSAGES;
+    AVCodecContext*& context = isVideo ? mVideoCodecContext : mAudioCodecContext;
+    AVCodec const*& codec = isVideo ? mVideoCodec : mAudioCodec;
+    Logger* logger = Logger::GetInstance();
+    if (!mFormatContext)
+    {
+        logger->Error("Failed to open input. A source is not set");
+        return -1;
+    }
+
+    int index = streamIndex;
+    if (streamIndex < 0)
+    {
+        index = av_find_best_stream(mFormatContext, type, -1, -1, &codec, 0);
+        if (index == AVERROR_DECODER_NOT_FOUND)
+        {
+            logger->Error(isVideo ? QString::fromUtf8(messages.decoderNotFound).arg(mSource->MediaName())
+                                  : QString::fromUtf8(messages.decoderNotFound));
+            return -1;
+        }
+        if (index == AVERROR_STREAM_NOT_FOUND)
+        {
+            logger->Error(messages.streamNotFound);
+            return -1;
+        }
+        if (index < 0)
+        {
+            logger->Error(QString::fromUtf8(messages.findFailed).arg(index));
+            return -1;
+        }
+    }
+    else if (static_cast<unsigned int>(streamIndex) >= mFormatContext->nb_streams)
+    {
+        // A stored stream index may come from another version of the file.
+        logger->Error(QString::fromUtf8(messages.findFailed).arg(streamIndex));
+        return -1;
+    }
+
+    avcodec_free_context(&context);
+    context = avcodec_alloc_context3(nullptr);
+    if (!context)
+    {
+        logger->Error(messages.allocFailed);
+        return -1;
+    }
+    AVStream const* stream = mFormatContext->streams[index];
+    int result = avcodec_parameters_to_context(context, stream->codecpar);
+    if (result < 0)
+    {
+        logger->Error(messages.contextFailed, result);
+        avcodec_free_context(&context);
+        return -1;
+    }
+    // Decoders that guess missing timestamps need the packets' time base.
+    context->pkt_timebase = stream->time_base;
+
+    if (streamIndex >= 0)
+    {
+        codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        if (!codec)
+        {
+            logger->Error(messages.explicitDecoderNotFound);
+            avcodec_free_context(&context);
+            return -1;
+        }
+    }
+
+    if (isVideo)
+    {
+        mHwDecoderActive = InitializeHwVideoDecoder();
+        context->thread_count = mSource && mSource->IsImageSequence() ? Settings::imageSequenceDecoderThreadCount
+                                                                       : Settings::videoDecoderThreadCount;
+    }
+
+    result = avcodec_open2(context, codec, nullptr);
+    if (result < 0)
+    {
+        logger->Error(messages.openFailed, result);
+        avcodec_free_context(&context);
+        codec = nullptr;
+        return -1;
+    }
+    return index;
+}
+
+int AvDecoderBase::LastErrorCode() const
+{
+    return mLastErrorCode;
+}

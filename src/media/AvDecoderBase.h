@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+class Source;
+
+// Opens one file of a Source with libavformat and an audio or a video decoder
+// on one of its streams. The parser and the audio and video decoders derive
+// from it. One object is used by one thread only and may be reopened at will:
+// every OpenSource first closes what was open.
+class AvDecoderBase : public QObject
+{
+public:
+    // How far before the frame it must reach a backward decode seeks (µs).
+    static constexpr long long DECODE_BACKWARD_SEEK_OFFSET = 100000;
+
+    explicit AvDecoderBase(QObject* parent = nullptr);
+    ~AvDecoderBase() override;
+
+    // Opens the file and the stream of the given record. True on success, and
+    // also for a null source (then nothing is open).
+    virtual bool OpenSource(Source* source, int fileIndex, int infoIndex);
+    virtual bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) = 0;
+    virtual void CloseAudioStream();
+    virtual void CloseVideoStream();
+    virtual bool InitializeHwVideoDecoder();
+
+    void CloseSource();
+    bool OpenInput(int fileIndex);
+    void CloseInput();
+    // Open a decoder on a container stream; a negative index asks for the best
+    // stream of that kind. Return the container stream index opened, or -1.
+    int OpenAudioStream(int streamIndex);
+    int OpenVideoStream(int streamIndex);
+
+    int LastErrorCode() const;
+
+protected:
+    Source* mSource = nullptr;
+    AVFormatContext* mFormatContext = nullptr;
+    AVCodecContext* mAudioCodecContext = nullptr;
+    AVCodec const* mAudioCodec = nullptr;
+    AVCodecContext* mVideoCodecContext = nullptr;
+    AVCodec const* mVideoCodec = nullptr;
+    bool mHwDecoderActive = false;
+    int mLastErrorCode = 0;
+
+private:
+    // The shared body of OpenAudioStream and OpenVideoStream.
+    int OpenStream(AVMediaType type, int streamIndex);
+};

@@ -1,0 +1,362 @@
+#include "media/AvParser.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AudioDecoder.h"
+#include "media/AvHelpers.h"
+#include "media/FfmpegCompat.h"
+#include "media/VideoDecoder.h"
+#include "model/Source.h"
+
+#include <cmath>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace
+{
+
+QString NameOrEmpty(char const* name)
+{
+    return name ? QString::fromUtf8(name) : QString();
+}
+
+} // namespace
+
+AvParser::AvParser(QObject* parent)
+    : AvDecoderBase(parent)
+{
+}
+
+AvParser::~AvParser() = default;
+
+bool AvParser::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
+{
+    return false;
+}
+
+void AvParser::Parse(Source* source, int fileIndex)
+{
+    if (!source)
+    {
+        return;
+    }
+    mSource = source;
+    ParseSource(fileIndex);
+
+    SourceFileInfo const* file = source->FileInfoAtIndex(fileIndex);
+    if (file && file->parsed)
+    {
+        if (Settings::decodeExtraStreamInfoOnParse)
+        {
+            AudioDecoder::DecodeExtraStreamInfo(source);
+            VideoDecoder::DecodeExtraStreamInfo(source);
+            ApplyStreamTiming(fileIndex);
+        }
+        if (!HasDecodableStream(fileIndex))
+        {
+            SetFileError(fileIndex, 2);
+            Logger::GetInstance()->Error(
+                QStringLiteral("No decodable audio or video stream in \"%1\"").arg(source->FileName(fileIndex)));
+        }
+    }
+
+    bool const wasParsed = source->IsParsed();
+    source->SetParsed(true);
+    if (wasParsed)
+    {
+        emit source->Updated();
+    }
+    else
+    {
+        emit source->Parsed();
+    }
+    CloseSource();
+}
+
+void AvParser::ParseSource(int fileIndex)
+{
+    SourceFileInfo* file = mSource ? mSource->FileInfoAtIndex(fileIndex) : nullptr;
+    if (file)
+    {
+        // A file parsed again is read afresh, not appended to.
+        file->parsed = false;
+        file->metadata.clear();
+        file->audioStreams.clear();
+        file->videoStreams.clear();
+    }
+    if (!OpenInput(fileIndex))
+    {
+        if (file)
+        {
+            SetFileError(fileIndex, file->errorCode);
+        }
+        return;
+    }
+
+    int const result = avformat_find_stream_info(mFormatContext, nullptr);
+    if (result < 0)
+    {
+        CloseInput();
+        SetFileError(fileIndex, 4);
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to find stream information for \"%1\"").arg(mSource->FileName(fileIndex)), result);
+        return;
+    }
+
+    if (!mSource->IsImageSequence())
+    {
+        long long const duration = mFormatContext->duration;
+        long long const value = duration >= 1 ? duration - 1 : -1;
+        mSource->SetDuration(value);
+        mSource->SetParsedContainerDuration(value);
+    }
+    ParseMetadata(mFormatContext->metadata, file->metadata);
+
+    for (unsigned int s = 0; s < mFormatContext->nb_streams; ++s)
+    {
+        AVStream const* stream = mFormatContext->streams[s];
+        // Cover art is a picture attached to the file, not a video stream: a
+        // one-frame "video" would cut the source to a single frame.
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        {
+            continue;
+        }
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+        {
+            file->videoStreams.append(VideoStreamInfo());
+            ParseVideoProperties(fileIndex, static_cast<int>(s));
+        }
+        else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        {
+            file->audioStreams.append(AudioStreamInfo());
+            ParseAudioProperties(fileIndex, static_cast<int>(s));
+        }
+    }
+
+    file->parsed = true;
+    mSource->SetErrorCode(0);
+}
+
+void AvParser::ParseAudioProperties(int fileIndex, int streamIndex)
+{
+    AudioStreamInfo& info = mSource->FileInfoAtIndex(fileIndex)->audioStreams.last();
+    int const index = OpenAudioStream(streamIndex);
+    if (index < 0)
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to open audio stream at index %1 for parsing.").arg(streamIndex));
+        return;
+    }
+    AVCodecContext const* context = mAudioCodecContext;
+    info.streamIndex = index;
+    info.codecName = mAudioCodec ? NameOrEmpty(mAudioCodec->name) : QString();
+    info.channelCount = context->ch_layout.nb_channels;
+    // Only a native layout is a bit mask; other orders hold a channel map.
+    info.channelLayout = context->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? context->ch_layout.u.mask : 0;
+    if (info.channelLayout == 0)
+    {
+        AVChannelLayout layout;
+        av_channel_layout_default(&layout, info.channelCount);
+        info.channelLayout = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
+        av_channel_layout_uninit(&layout);
+    }
+    info.planar = av_sample_fmt_is_planar(context->sample_fmt) != 0;
+    info.bytesPerSample = av_get_bytes_per_sample(context->sample_fmt);
+    info.sampleRate = context->sample_rate;
+    info.sampleFormat = context->sample_fmt;
+    info.initialPadding = context->initial_padding;
+    info.extradataSize = context->extradata_size;
+    info.parsed = true;
+    ParseMetadata(mFormatContext->streams[index]->metadata, info.metadata);
+    CloseAudioStream();
+}
+
+void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
+{
+    VideoStreamInfo& info = mSource->FileInfoAtIndex(fileIndex)->videoStreams.last();
+    Logger* logger = Logger::GetInstance();
+    int const index = OpenVideoStream(streamIndex);
+    if (index < 0)
+    {
+        logger->Error(QStringLiteral("Failed to open video stream at index %1 for parsing: %2")
+                          .arg(streamIndex)
+                          .arg(mSource->MediaName()));
+        return;
+    }
+    AVStream* stream = mFormatContext->streams[index];
+    AVCodecContext const* context = mVideoCodecContext;
+    info.streamIndex = index;
+    info.codecName = mVideoCodec ? NameOrEmpty(mVideoCodec->name) : QString();
+    info.width = context->width;
+    info.height = context->height;
+    info.rotation = GetVideoRotation(stream);
+    info.pixelFormatName = NameOrEmpty(av_get_pix_fmt_name(context->pix_fmt));
+    AVPixFmtDescriptor const* descriptor = av_pix_fmt_desc_get(context->pix_fmt);
+    if (info.pixelFormatName.isEmpty() || !descriptor)
+    {
+        logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
+        CloseVideoStream();
+        return;
+    }
+
+    info.isYuv = descriptor->nb_components >= 2 && !(descriptor->flags & AV_PIX_FMT_FLAG_RGB);
+    info.componentCount = descriptor->nb_components;
+    info.bitsPerPixel = av_get_bits_per_pixel(descriptor);
+    info.colorPrimaries = NameOrEmpty(av_color_primaries_name(context->color_primaries));
+    info.colorTransfer = NameOrEmpty(av_color_transfer_name(context->color_trc));
+    info.colorSpace = NameOrEmpty(av_color_space_name(context->colorspace));
+    info.colorRange = NameOrEmpty(av_color_range_name(context->color_range));
+    if (info.isYuv)
+    {
+        info.isBt709 = info.width >= 1280 || info.colorSpace == QLatin1String("bt709");
+    }
+    else
+    {
+        info.isLinear = info.colorTransfer == QLatin1String("linear");
+    }
+
+    AVRational const aspect = av_guess_sample_aspect_ratio(mFormatContext, stream, nullptr);
+    info.sampleAspectRatio =
+        aspect.num > 0 && aspect.den > 0 ? static_cast<float>(aspect.num) / static_cast<float>(aspect.den) : 1.0f;
+    info.displayAspectRatio =
+        info.height > 0 ? static_cast<float>(info.width) * info.sampleAspectRatio / static_cast<float>(info.height)
+                        : 0.0f;
+
+    bool const imageSequence = mSource->IsImageSequence();
+    info.alignedWidth = info.width;
+    if (imageSequence)
+    {
+        info.startTimeOffset = 0;
+        info.endTime = -1;
+    }
+    else if (info.isYuv && !Settings::videoDecoderForceRgbOutput && info.width % 8 != 0)
+    {
+        info.alignedWidth = (info.width + 7) / 8 * 8;
+    }
+    ParseMetadata(stream->metadata, info.metadata);
+
+    if (imageSequence)
+    {
+        info.frameCount = 1;
+        info.frameStep = -1.0;
+        info.frameRate = -1.0;
+    }
+    else
+    {
+        AVRational const rate = stream->avg_frame_rate.num != 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+        double frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+        // Frame times and counts divide by the step: it must be a real,
+        // positive duration even when the file gives no rate.
+        if (!(frameRate > 0.0) || !std::isfinite(frameRate))
+        {
+            frameRate = Settings::imageSequenceFrameRate;
+            logger->Warning(QStringLiteral("Video stream (%1) has no usable frame rate, %2 fps assumed: %3")
+                                .arg(index)
+                                .arg(frameRate)
+                                .arg(mSource->MediaName()));
+        }
+        info.frameStep = AvHelpers::FrameRateToFrameStep(frameRate);
+        info.frameRate = std::trunc(frameRate * 1000.0 + 0.5) / 1000.0;
+    }
+    info.codecDelay = context->delay;
+    info.parsed = true;
+    CloseVideoStream();
+}
+
+void AvParser::ParseMetadata(AVDictionary* dictionary, QMap<QString, QString>& metadata)
+{
+    AVDictionaryEntry const* entry = nullptr;
+    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)))
+    {
+        metadata.insert(QString::fromUtf8(entry->key),
+                        entry->value ? QString::fromUtf8(entry->value) : QStringLiteral(""));
+    }
+}
+
+int AvParser::GetVideoRotation(AVStream* stream)
+{
+    int32_t const* matrix = FfmpegCompat::StreamDisplayMatrix(stream);
+    if (!matrix)
+    {
+        return 0;
+    }
+    double const angle = av_display_rotation_get(matrix);
+    if (!std::isfinite(angle))
+    {
+        return 0;
+    }
+    // Files carry -90 and -180 as well; the viewer turns by quarter turns.
+    int const degrees = static_cast<int>(std::lround(angle / 90.0)) * 90 % 360;
+    return degrees < 0 ? degrees + 360 : degrees;
+}
+
+void AvParser::SetFileError(int fileIndex, int errorCode)
+{
+    SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
+    if (file)
+    {
+        file->errorCode = errorCode;
+    }
+    if (!mSource->IsImageSequence() || !mSource->IsParsed())
+    {
+        mSource->SetErrorCode(errorCode);
+    }
+}
+
+void AvParser::ApplyStreamTiming(int fileIndex)
+{
+    SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
+    if (mSource->VideoStreamCount() >= 1 && !file->videoStreams.isEmpty())
+    {
+        // The first video stream's decoded end is the source's end.
+        VideoStreamInfo const& video = file->videoStreams.constFirst();
+        if (video.endTime > 0)
+        {
+            mSource->SetDuration(video.endTime);
+        }
+        if (video.startTimeOffset >= 0)
+        {
+            for (AudioStreamInfo& audio : file->audioStreams)
+            {
+                audio.startTimeOffset = video.startTimeOffset;
+            }
+        }
+    }
+    else if (mSource->AudioStreamCount() >= 1 && !file->audioStreams.isEmpty())
+    {
+        // An end of 0 is unknown; an unknown container duration is replaced.
+        long long const duration = mSource->Duration();
+        long long const endTime = file->audioStreams.constFirst().endTime;
+        if (endTime > 0 && (duration < 0 || duration > endTime))
+        {
+            mSource->SetDuration(endTime);
+        }
+    }
+}
+
+bool AvParser::HasDecodableStream(int fileIndex)
+{
+    SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
+    for (AudioStreamInfo const& audio : file->audioStreams)
+    {
+        if (audio.parsed)
+        {
+            return true;
+        }
+    }
+    // Without the timing pass a parsed video stream is taken at its word;
+    // with it, a stream counts once a picture decoded.
+    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
+    for (VideoStreamInfo const& video : file->videoStreams)
+    {
+        if (video.parsed && (!timed || video.foundEndTime >= 0))
+        {
+            return true;
+        }
+    }
+    return false;
+}

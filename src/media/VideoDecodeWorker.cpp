@@ -1,0 +1,367 @@
+#include "media/VideoDecodeWorker.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/VideoFrame.h"
+#include "model/VideoStreamInfo.h"
+
+#include <array>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace
+{
+
+int const SCALER_FLAGS = SWS_BILINEAR | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
+
+// Linear pictures shown without the OpenGL viewer are brightened to a 2.2
+// display gamma in software.
+std::array<uint8_t, 256> const& GammaTable()
+{
+    static std::array<uint8_t, 256> const table = [] {
+        std::array<uint8_t, 256> values {};
+        for (int i = 0; i < 256; ++i)
+        {
+            values[i] = static_cast<uint8_t>(std::lround(255.0 * std::pow(i / 255.0, 1.0 / 2.2)));
+        }
+        return values;
+    }();
+    return table;
+}
+
+void ApplyGamma(VideoFrame& frame)
+{
+    if (frame.pixelFormat == VideoFramePixelFormat::YUV420P || !frame.planeData[0])
+    {
+        return;
+    }
+    std::array<uint8_t, 256> const& table = GammaTable();
+    uint8_t* bytes = frame.planeData[0].get();
+    long long const size = frame.byteSize;
+    if (frame.pixelFormat == VideoFramePixelFormat::RGB24)
+    {
+        for (long long i = 0; i < size; ++i)
+        {
+            bytes[i] = table[bytes[i]];
+        }
+        return;
+    }
+    for (long long i = 0; i + 3 < size; i += 4)
+    {
+        bytes[i] = table[bytes[i]];
+        bytes[i + 1] = table[bytes[i + 1]];
+        bytes[i + 2] = table[bytes[i + 2]];
+    }
+}
+
+QString PixelFormatName(AVPixelFormat format)
+{
+    char const* name = av_get_pix_fmt_name(format);
+    return name ? QString::fromUtf8(name) : QString::number(static_cast<int>(format));
+}
+
+} // namespace
+
+VideoDecodeWorker::VideoDecodeWorker(int id, bool forExport, QObject* parent)
+    : QObject(parent)
+    , mId(id)
+    , mPacket(av_packet_alloc())
+    , mDecodedFrame(av_frame_alloc())
+    , mHeldFrame(av_frame_alloc())
+    , mForExport(forExport)
+{
+}
+
+VideoDecodeWorker::~VideoDecodeWorker()
+{
+    av_packet_free(&mPacket);
+    av_frame_free(&mDecodedFrame);
+    av_frame_free(&mHeldFrame);
+    sws_freeContext(mScaler);
+    av_free(mImageBuffer);
+}
+
+int VideoDecodeWorker::Id() const
+{
+    return mId;
+}
+
+AVPacket* VideoDecodeWorker::Packet()
+{
+    return mPacket;
+}
+
+VideoDecodingData* VideoDecodeWorker::DecodingData()
+{
+    return &mDecodingData;
+}
+
+bool VideoDecodeWorker::ReadPacket(AVFormatContext* formatContext)
+{
+    av_packet_unref(mPacket);
+    int const streamIndex = mDecodingData.streamInfo ? mDecodingData.streamInfo->streamIndex : -1;
+    while (formatContext && av_read_frame(formatContext, mPacket) >= 0)
+    {
+        // An empty packet would read as the end of the stream to the decoder.
+        if (mPacket->stream_index == streamIndex && mPacket->size > 0)
+        {
+            return true;
+        }
+        av_packet_unref(mPacket);
+    }
+    mPacket->stream_index = -1;
+    return false;
+}
+
+void VideoDecodeWorker::Decode(int id)
+{
+    if (id != mId)
+    {
+        return;
+    }
+    DecodeInternal(false);
+    av_packet_unref(mPacket);
+    emit PacketProcessingCompleted(mId);
+    emit DecodingCompleted(mId);
+}
+
+bool VideoDecodeWorker::FindStartTimeOffset(long long& offset, AVFormatContext* formatContext)
+{
+    do
+    {
+        ReadPacket(formatContext);
+        DecodeInternal(true);
+        av_packet_unref(mPacket);
+        if (mDecodingData.receivedFrame)
+        {
+            offset = mDecodingData.firstFrameTime;
+            return true;
+        }
+    } while (!mEndOfStream);
+    return false;
+}
+
+bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatContext)
+{
+    bool found = false;
+    long long lastTime = 0;
+    do
+    {
+        ReadPacket(formatContext);
+        DecodeInternal(true);
+        av_packet_unref(mPacket);
+        if (mDecodingData.receivedFrame)
+        {
+            lastTime = found ? std::max(lastTime, mDecodingData.lastFrameTime) : mDecodingData.lastFrameTime;
+            found = true;
+        }
+    } while (!mEndOfStream);
+    if (found)
+    {
+        double const frameStep = mDecodingData.streamInfo ? mDecodingData.streamInfo->frameStep : 0.0;
+        endTime = static_cast<long long>(static_cast<double>(lastTime) + frameStep);
+    }
+    return found;
+}
+
+void VideoDecodeWorker::Flush()
+{
+    av_frame_unref(mHeldFrame);
+    mHoldingFrame = false;
+}
+
+void VideoDecodeWorker::DecodeInternal(bool probeOnly)
+{
+    VideoDecodingData& data = mDecodingData;
+    data.frames.clear();
+    data.receivedFrame = false;
+    mEndOfStream = false;
+    AVCodecContext* context = data.codecContext;
+    if (!context)
+    {
+        mEndOfStream = true;
+        return;
+    }
+    Logger* logger = Logger::GetInstance();
+    bool const draining = mPacket->size == 0;
+    bool sent = false;
+    while (true)
+    {
+        if (!sent)
+        {
+            int const result = avcodec_send_packet(context, draining ? nullptr : mPacket);
+            if (result == AVERROR(EAGAIN))
+            {
+                // Every picture is taken after each packet, so the decoder
+                // should always have room; take what it holds and retry.
+                logger->Error("EAGAIN (on send --> Should not see this error)");
+            }
+            else
+            {
+                sent = true;
+                if (result == AVERROR_INVALIDDATA)
+                {
+                    logger->Warning("Invalid data decoding video packet... skipping");
+                }
+                else if (result < 0 && result != AVERROR_EOF)
+                {
+                    logger->Error(QStringLiteral("send_packet error: %1").arg(result));
+                }
+            }
+        }
+
+        int const result = avcodec_receive_frame(context, mDecodedFrame);
+        if (result == 0)
+        {
+            HandleFrame(probeOnly);
+            av_frame_unref(mDecodedFrame);
+            continue;
+        }
+        if (result != AVERROR_EOF && result != AVERROR(EAGAIN))
+        {
+            logger->Error("receive_packet error", result);
+        }
+        // A decoder that fails while draining gives nothing more either.
+        if (result == AVERROR_EOF || (draining && result != AVERROR(EAGAIN)))
+        {
+            mEndOfStream = true;
+            if (!probeOnly)
+            {
+                // The last picture covers everything up to the end.
+                ConvertHeldFrame();
+                data.frames.append(nullptr);
+            }
+        }
+        break;
+    }
+}
+
+void VideoDecodeWorker::HandleFrame(bool probeOnly)
+{
+    VideoDecodingData& data = mDecodingData;
+    bool const corrupt = (mDecodedFrame->flags & AV_FRAME_FLAG_CORRUPT) != 0;
+    if (corrupt && data.dropCorruptFrames && !data.receivedFrame)
+    {
+        return;
+    }
+    long long const time = FrameTime();
+    data.lastFrameTime = time;
+    if (!data.receivedFrame)
+    {
+        data.receivedFrame = true;
+        data.firstFrameTime = time;
+    }
+    if (probeOnly)
+    {
+        return;
+    }
+    double const frameStep = data.streamInfo ? data.streamInfo->frameStep : 0.0;
+    if (data.seekTarget >= 0 && frameStep > 0.0 &&
+        static_cast<double>(data.seekTarget) - Settings::numLeadingVideoFramesKeptOnSeek * frameStep >
+            static_cast<double>(time))
+    {
+        av_frame_unref(mHeldFrame);
+        av_frame_move_ref(mHeldFrame, mDecodedFrame);
+        mHeldFrameTime = time;
+        mHoldingFrame = true;
+        return;
+    }
+    ConvertHeldFrame();
+    ProcessFrame(mDecodedFrame, time);
+}
+
+void VideoDecodeWorker::ConvertHeldFrame()
+{
+    if (mHoldingFrame)
+    {
+        ProcessFrame(mHeldFrame, mHeldFrameTime);
+        Flush();
+    }
+}
+
+long long VideoDecodeWorker::FrameTime() const
+{
+    VideoDecodingData const& data = mDecodingData;
+    long long const timestamp = mDecodedFrame->best_effort_timestamp;
+    if (timestamp == AV_NOPTS_VALUE)
+    {
+        double const frameStep = data.streamInfo ? data.streamInfo->frameStep : 0.0;
+        return static_cast<long long>(static_cast<double>(data.lastFrameTime) + frameStep);
+    }
+    // Integer rescaling: a 1/24000 time base in floating point puts some
+    // frames a microsecond early.
+    long long const time = av_rescale_q_rnd(timestamp, data.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN);
+    long long const offset = data.streamInfo ? std::max(data.streamInfo->startTimeOffset, 0LL) : 0;
+    return time - offset;
+}
+
+bool VideoDecodeWorker::EnsureImageBuffer(int size)
+{
+    if (size <= mImageBufferSize)
+    {
+        return true;
+    }
+    av_free(mImageBuffer);
+    // Padding: vectorised conversion may touch a few bytes past the last row.
+    mImageBuffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE));
+    mImageBufferSize = mImageBuffer ? size : 0;
+    return mImageBuffer != nullptr;
+}
+
+void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
+{
+    VideoDecodingData& data = mDecodingData;
+    Logger* logger = Logger::GetInstance();
+    // Sized from the picture itself: a stream may change its size midway.
+    int const width = picture->width;
+    int const height = picture->height;
+    auto const inputFormat = static_cast<AVPixelFormat>(picture->format);
+    bool const yuvOutput = data.framePixelFormat == VideoFramePixelFormat::YUV420P;
+    int const alignedWidth = yuvOutput ? FFALIGN(width, 8) : width;
+
+    int const size = av_image_get_buffer_size(data.outputPixelFormat, alignedWidth, height, data.imageAlignment);
+    if (size < 0 || !EnsureImageBuffer(size))
+    {
+        logger->Error("Failed to prepare image surface for decoding", size < 0 ? size : AVERROR(ENOMEM));
+        return;
+    }
+    uint8_t* planes[4] = {};
+    int lineSizes[4] = {};
+    int const filled = av_image_fill_arrays(planes, lineSizes, mImageBuffer, data.outputPixelFormat, alignedWidth,
+                                            height, data.imageAlignment);
+    if (filled < 0)
+    {
+        logger->Error("Failed to prepare image surface for decoding", filled);
+        return;
+    }
+
+    mScaler = sws_getCachedContext(mScaler, width, height, inputFormat, width, height, data.outputPixelFormat,
+                                   SCALER_FLAGS, nullptr, nullptr, nullptr);
+    if (!mScaler)
+    {
+        if (inputFormat != mUnsupportedFormat)
+        {
+            mUnsupportedFormat = inputFormat;
+            logger->Error(QStringLiteral("Unsupported picture conversion: %1 (%2x%3) to %4")
+                              .arg(PixelFormatName(inputFormat))
+                              .arg(width)
+                              .arg(height)
+                              .arg(PixelFormatName(data.outputPixelFormat)));
+        }
+        return;
+    }
+    sws_scale(mScaler, picture->data, picture->linesize, 0, height, planes, lineSizes);
+
+    auto frame = std::make_shared<VideoFrame>(planes, lineSizes, width, height, data.framePixelFormat, time,
+                                              data.streamInfo, mForExport);
+    if (data.isLinearColorSpace && !Settings::hardwareRenderingEnabled && !mForExport)
+    {
+        ApplyGamma(*frame);
+    }
+    data.frames.append(std::move(frame));
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "media/VideoDecodingData.h"
+
+#include <QObject>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+struct SwsContext;
+
+// Decodes one packet at a time for a VideoDecoder and converts each picture
+// into the decoder's frame format. Lives on the decoder's thread and is driven
+// through direct signal connections, so a packet is fully processed when the
+// request returns.
+class VideoDecodeWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    VideoDecodeWorker(int id, bool forExport, QObject* parent = nullptr);
+    ~VideoDecodeWorker() override;
+
+    int Id() const;
+    AVPacket* Packet();
+    VideoDecodingData* DecodingData();
+
+    // Reads the next packet of the decoding data's stream into Packet(),
+    // skipping other streams. At the end of the file the packet is left empty
+    // (which drains the decoder) and false is returned.
+    bool ReadPacket(AVFormatContext* formatContext);
+
+    // Timing pass, from the current read position, without converting: the
+    // time of the first picture (µs, before any start-time offset), and the
+    // end of the last one (its start plus one frame step). False when no
+    // picture came.
+    bool FindStartTimeOffset(long long& offset, AVFormatContext* formatContext);
+    bool FindEndTime(long long& endTime, AVFormatContext* formatContext);
+
+    // Forgets the picture held back for conversion; called when the decoder
+    // is flushed for a seek.
+    void Flush();
+
+public Q_SLOTS:
+    void Decode(int id);
+
+Q_SIGNALS:
+    void PacketProcessingCompleted(int id);
+    void DecodingCompleted(int id);
+
+private:
+    // Sends the packet (an empty one drains the decoder) and takes every
+    // picture the decoder has ready. Sets mEndOfStream when it is drained.
+    void DecodeInternal(bool probeOnly);
+    void HandleFrame(bool probeOnly);
+    long long FrameTime() const;
+    void ConvertHeldFrame();
+    void ProcessFrame(AVFrame* picture, long long time);
+    bool EnsureImageBuffer(int size);
+
+    int mId;
+    AVPacket* mPacket;
+    AVFrame* mDecodedFrame;
+    // The latest picture that lay too far before the seek target to be
+    // converted. It is converted after all when the next picture starts past
+    // that limit, since it then covers the start of the wanted range (a long
+    // still in a variable-rate stream).
+    AVFrame* mHeldFrame;
+    long long mHeldFrameTime = 0;
+    bool mHoldingFrame = false;
+    SwsContext* mScaler = nullptr;
+    uint8_t* mImageBuffer = nullptr;
+    int mImageBufferSize = 0;
+    VideoDecodingData mDecodingData;
+    bool mEndOfStream = false;
+    bool mForExport;
+    // The source format of the last conversion that failed: logged once, not
+    // for every picture.
+    AVPixelFormat mUnsupportedFormat = AV_PIX_FMT_NONE;
+};

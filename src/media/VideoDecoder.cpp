@@ -1,0 +1,532 @@
+#include "media/VideoDecoder.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "app/TimeHelpers.h"
+#include "media/VideoDecodeWorker.h"
+#include "media/VideoDecodingData.h"
+#include "media/VideoFrame.h"
+#include "model/Source.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace
+{
+
+// Line alignment of converted pictures: rows of 4-byte multiples, what an
+// OpenGL upload expects by default, valid for every width.
+int const IMAGE_ALIGNMENT = 4;
+
+// How far the first repeated seek goes back before the last one (µs); each
+// further repeat doubles it.
+long long const SEEK_BACKOFF_START = 1000000;
+
+} // namespace
+
+VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
+    : AvDecoderBase(parent)
+    , mForExport(forExport)
+{
+}
+
+VideoDecoder::~VideoDecoder()
+{
+    CloseSource();
+}
+
+void VideoDecoder::Initialize()
+{
+    if (TotalWorkerCount() > 0)
+    {
+        return;
+    }
+    auto* worker = new VideoDecodeWorker(0, mForExport, this);
+    connect(this, &VideoDecoder::DecodePacketRequested, worker, &VideoDecodeWorker::Decode, Qt::DirectConnection);
+    connect(worker, &VideoDecodeWorker::PacketProcessingCompleted, this, &VideoDecoder::OnPacketProcessingCompleted,
+            Qt::DirectConnection);
+    connect(worker, &VideoDecodeWorker::DecodingCompleted, this, &VideoDecoder::OnDecodingTaskCompleted,
+            Qt::DirectConnection);
+    mIdleWorkers.enqueue(worker);
+}
+
+bool VideoDecoder::OpenSource(Source* source, int fileIndex, int infoIndex)
+{
+    if (!AvDecoderBase::OpenSource(source, fileIndex, infoIndex))
+    {
+        return false;
+    }
+    if (mCurrentStreamInfo && mCurrentStreamInfo->startTimeOffset < 0)
+    {
+        DecodeTimingInfoForCurrentStream();
+    }
+    return true;
+}
+
+bool VideoDecoder::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
+{
+    CloseVideoStream();
+    Logger* logger = Logger::GetInstance();
+    SourceFileInfo* file = mSource ? mSource->FileInfoAtIndex(fileIndex) : nullptr;
+    int const count = file ? static_cast<int>(file->videoStreams.size()) : 0;
+    if (count == 0)
+    {
+        logger->Error("Failed to open video stream. Media does not have any video streams.");
+        return false;
+    }
+    // A record that parsing could not fill has no stream to open.
+    if (infoIndex >= count || (infoIndex >= 0 && file->videoStreams.at(infoIndex).streamIndex < 0))
+    {
+        logger->Error("Failed to open video stream. Unknown stream specified.");
+        return false;
+    }
+    int const index = OpenVideoStream(infoIndex < 0 ? -1 : file->videoStreams.at(infoIndex).streamIndex);
+    if (index < 0)
+    {
+        return false;
+    }
+    for (VideoStreamInfo& info : file->videoStreams)
+    {
+        if (info.streamIndex == index)
+        {
+            mCurrentStreamInfo = &info;
+            break;
+        }
+    }
+    if (!mCurrentStreamInfo)
+    {
+        CloseVideoStream();
+        logger->Error(QStringLiteral("Failed to open video stream. Video info not found for stream: %1").arg(index));
+        return false;
+    }
+    InitializeVideoDecoder();
+    return true;
+}
+
+void VideoDecoder::CloseVideoStream()
+{
+    mCurrentStreamInfo = nullptr;
+    mFrameBuffer.clear();
+    AvDecoderBase::CloseVideoStream();
+}
+
+void VideoDecoder::InitializeVideoDecoder()
+{
+    mTimeBase = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->time_base;
+    if (!Settings::videoDecoderForceRgbOutput && Settings::hardwareRenderingEnabled && mCurrentStreamInfo->isYuv)
+    {
+        mOutputPixelFormat = AV_PIX_FMT_YUV420P;
+        mFramePixelFormat = VideoFramePixelFormat::YUV420P;
+    }
+    else if (mCurrentStreamInfo->componentCount == 4)
+    {
+        mOutputPixelFormat = AV_PIX_FMT_RGBA;
+        mFramePixelFormat = VideoFramePixelFormat::RGBA;
+    }
+    else
+    {
+        mOutputPixelFormat = AV_PIX_FMT_RGB24;
+        mFramePixelFormat = VideoFramePixelFormat::RGB24;
+    }
+    mImageAlignment = IMAGE_ALIGNMENT;
+    mWindowEnd = 0;
+    mLastPacketTime = 0;
+    mSeekTime = 0;
+    mSeekFromStart = true;
+    mSeekVerified = true;
+    mAtStart = true;
+}
+
+void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
+{
+    data.streamInfo = mCurrentStreamInfo;
+    data.codecContext = mVideoCodecContext;
+    data.timeBase = mTimeBase;
+    data.imageAlignment = mImageAlignment;
+    data.outputPixelFormat = mOutputPixelFormat;
+    data.framePixelFormat = mFramePixelFormat;
+    data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
+    data.seekTarget = mWindowEnd;
+    data.dropCorruptFrames = !mSeekVerified;
+    data.lastFrameTime = mLastPacketTime;
+}
+
+void VideoDecoder::Seek(long long t)
+{
+    mFrameBuffer.clear();
+    if (!mCurrentStreamInfo)
+    {
+        return;
+    }
+    long long const wanted = std::max(t, 0LL);
+    // Two frames of margin: a picture may be indexed a little before its
+    // presentation time.
+    auto const target =
+        std::max(static_cast<long long>(static_cast<double>(wanted) - 2.0 * mCurrentStreamInfo->frameStep), 0LL);
+    mSeekBackoff = 0;
+    if (!SeekStream(target))
+    {
+        return;
+    }
+    mSeekTime = wanted;
+    mWindowEnd = mDecodeForward ? target : wanted;
+}
+
+bool VideoDecoder::SeekStream(long long target)
+{
+    if (!mFormatContext || !mVideoCodecContext || !mCurrentStreamInfo)
+    {
+        return false;
+    }
+    if (target > 0)
+    {
+        int const streamIndex = mCurrentStreamInfo->streamIndex;
+        // Stream timestamps start at the start-time offset (large in MPEG-TS
+        // and camera files), not at 0.
+        long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
+        long long ts = av_rescale_q(target + offset, AV_TIME_BASE_Q, mTimeBase);
+        if (ts > 0)
+        {
+            --ts;
+        }
+        int const result =
+            avformat_seek_file(mFormatContext, streamIndex, std::numeric_limits<long long>::min(), ts, ts, 0);
+        if (result >= 0)
+        {
+            mSeekFromStart = false;
+            mAtStart = false;
+            mSeekPosition = target;
+        }
+        else
+        {
+            // Decoding from the start is slow but always right.
+            Logger::GetInstance()->Error("Video Seek Failed", result);
+            target = 0;
+        }
+    }
+    if (target <= 0 && !SeekStreamToStart())
+    {
+        return false;
+    }
+    for (VideoDecodeWorker* worker : mIdleWorkers)
+    {
+        worker->Flush();
+    }
+    avcodec_flush_buffers(mVideoCodecContext);
+    mSeekVerified = mSeekFromStart;
+    mLastPacketTime = -1;
+    return true;
+}
+
+bool VideoDecoder::SeekStreamToStart()
+{
+    mSeekFromStart = true;
+    mSeekPosition = 0;
+    if (mAtStart)
+    {
+        return true;
+    }
+    int result = av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BACKWARD);
+    if (result < 0)
+    {
+        // Streams whose index starts well above 0 have no entry at or
+        // before 0; their first timestamp has one.
+        AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+        long long const first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        result = av_seek_frame(mFormatContext, mCurrentStreamInfo->streamIndex, first, AVSEEK_FLAG_BACKWARD);
+    }
+    if (result < 0)
+    {
+        Logger::GetInstance()->Error("Video Seek Failed", result);
+        return false;
+    }
+    mAtStart = true;
+    return true;
+}
+
+bool VideoDecoder::SeekDeeper()
+{
+    mSeekBackoff = mSeekBackoff > 0 ? 2 * mSeekBackoff : SEEK_BACKOFF_START;
+    if (!SeekStream(std::max(mSeekPosition - mSeekBackoff, 0LL)))
+    {
+        // Nothing better can be had from this input: take what comes.
+        mSeekVerified = true;
+        return false;
+    }
+    mReseeked = true;
+    return true;
+}
+
+void VideoDecoder::SetDecodeForward(bool forward)
+{
+    mDecodeForward = forward;
+}
+
+bool VideoDecoder::IsDecodeForward() const
+{
+    return mDecodeForward;
+}
+
+int VideoDecoder::DecodeNext()
+{
+    mDecoding = true;
+    int const status = mDecodeForward ? DecodeNextForward() : DecodeNextBackward();
+    mDecoding = false;
+    mLastErrorCode = status;
+    return status;
+}
+
+void VideoDecoder::StopDecoding()
+{
+    mDecoding = false;
+}
+
+int VideoDecoder::DecodeNextForward()
+{
+    if (mIdleWorkers.isEmpty() || mPacketInFlight)
+    {
+        return STATUS_BUSY;
+    }
+    if (!mFormatContext || !mCurrentStreamInfo)
+    {
+        return STATUS_END_REACHED;
+    }
+    VideoDecodeWorker* worker = mIdleWorkers.dequeue();
+    VideoDecodingData* data = worker->DecodingData();
+    PrepareDecodingData(*data);
+    mAtStart = false;
+    int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
+    mBusyWorkers.insert(worker->Id(), worker);
+    mPacketInFlight = true;
+    mReseeked = false;
+    emit DecodePacketRequested(worker->Id());
+    // A repeated seek starts over: the end of the file was not the end of
+    // the decoding.
+    return mReseeked ? STATUS_DONE : status;
+}
+
+void VideoDecoder::OnPacketProcessingCompleted(int id)
+{
+    VideoDecodeWorker* worker = mBusyWorkers.value(id);
+    if (worker)
+    {
+        mLastPacketTime = worker->DecodingData()->lastFrameTime;
+    }
+    else
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to find video decoder worker on packet processing completed: %1").arg(id));
+    }
+    mPacketInFlight = false;
+}
+
+void VideoDecoder::OnDecodingTaskCompleted(int id)
+{
+    VideoDecodeWorker* worker = mBusyWorkers.take(id);
+    if (!worker)
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to find video decoder worker on frame processing completed: %1").arg(id));
+        return;
+    }
+    mIdleWorkers.enqueue(worker);
+    VideoDecodingData* data = worker->DecodingData();
+    QList<std::shared_ptr<VideoFrame>> frames;
+    frames.swap(data->frames);
+
+    if (!mSeekVerified)
+    {
+        bool const reachedEnd = !frames.isEmpty() && !frames.constLast();
+        if (data->receivedFrame ? data->firstFrameTime > mSeekTime : reachedEnd)
+        {
+            // The seek landed after the wanted picture, or read past the
+            // data: what came out would show the wrong picture.
+            if (SeekDeeper())
+            {
+                return;
+            }
+        }
+        mSeekVerified = mSeekVerified || data->receivedFrame;
+    }
+
+    for (std::shared_ptr<VideoFrame>& frame : frames)
+    {
+        if (mDecodeForward)
+        {
+            emit VideoFrameDecoded(frame);
+        }
+        // The end marker belongs to the window only when no picture after the
+        // window came before it.
+        else if (frame ? frame->packetStartTime <= mWindowEnd : mLastPacketTime <= mWindowEnd)
+        {
+            mFrameBuffer.append(std::move(frame));
+        }
+    }
+}
+
+int VideoDecoder::DecodeNextBackward()
+{
+    if (mFrameBuffer.isEmpty())
+    {
+        while (mDecoding && mLastPacketTime <= mWindowEnd)
+        {
+            int const status = DecodeNextForward();
+            if (status != STATUS_DONE)
+            {
+                break;
+            }
+            emit ProcessEventsRequested();
+        }
+    }
+    if (!mDecoding)
+    {
+        mFrameBuffer.clear();
+        return STATUS_DONE;
+    }
+    // Nothing at or before the window's end, even from the start of the
+    // file: there is nothing earlier.
+    if (mFrameBuffer.isEmpty() || (mFrameBuffer.size() == 1 && !mFrameBuffer.constFirst()))
+    {
+        mFrameBuffer.clear();
+        return STATUS_START_REACHED;
+    }
+
+    std::shared_ptr<VideoFrame> frame = mFrameBuffer.takeLast();
+    bool const endInWindow = !frame;
+    if (endInWindow)
+    {
+        // The end of the stream lies inside the window: its last picture,
+        // then the end marker.
+        frame = mFrameBuffer.takeLast();
+    }
+    // Read before the frame goes out: the decode loop restamps it in
+    // timeline time.
+    long long const start = frame->packetStartTime;
+    emit VideoFrameDecoded(frame);
+    if (endInWindow)
+    {
+        emit VideoFrameDecoded(nullptr);
+    }
+    if (start <= 0)
+    {
+        return STATUS_START_REACHED;
+    }
+    if (mFrameBuffer.isEmpty())
+    {
+        // The next window ends just before the earliest frame emitted.
+        Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
+        mWindowEnd = start - 1;
+        mSeekTime = mWindowEnd;
+    }
+    return STATUS_DONE;
+}
+
+void VideoDecoder::DecodeTimingInfoForCurrentStream()
+{
+    if (!mSource || mSource->IsImageSequence() || !mCurrentStreamInfo || !mFormatContext)
+    {
+        return;
+    }
+    VideoStreamInfo* info = mCurrentStreamInfo;
+    VideoDecodeWorker worker(-1, mForExport);
+    Logger* logger = Logger::GetInstance();
+
+    Seek(0);
+    PrepareDecodingData(*worker.DecodingData());
+    worker.DecodingData()->lastFrameTime = 0;
+    mAtStart = false;
+    if (info->startTimeOffset < 0)
+    {
+        long long offset = 0;
+        if (!worker.FindStartTimeOffset(offset, mFormatContext))
+        {
+            logger->Warning(QStringLiteral("Failed to set startTimeOffset for video stream (%1): %2")
+                                .arg(info->streamIndex)
+                                .arg(mSource->MediaName()));
+        }
+        else if (offset < 0)
+        {
+            logger->Warning(QStringLiteral("Video stream (%1) start time is less than 0. Skipping negative frames: %2 (%3)")
+                                .arg(info->streamIndex)
+                                .arg(mSource->MediaName())
+                                .arg(offset));
+            offset = 0;
+        }
+        info->startTimeOffset = std::max(offset, 0LL);
+    }
+
+    Seek(mSource->Duration());
+    mAtStart = false;
+    long long foundEndTime = -1;
+    bool found = worker.FindEndTime(foundEndTime, mFormatContext);
+    if (!found && !mSeekFromStart)
+    {
+        // The seek near the end read past the data (a cut-off file claims
+        // its whole length): every picture that decodes counts.
+        Seek(0);
+        found = worker.FindEndTime(foundEndTime, mFormatContext);
+    }
+    info->foundEndTime = found ? foundEndTime : -1;
+    // The stream ends with its last microsecond. What decodes counts, not
+    // what the container claims: its duration may be missing, estimated
+    // short (MPEG-TS), or end before the last picture's own duration.
+    info->endTime = found ? foundEndTime - 1 : -1;
+    info->frameCount = info->frameStep > 0.0 && info->endTime >= 0
+                           ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep)
+                           : 0;
+    Seek(0);
+}
+
+void VideoDecoder::DecodeExtraStreamInfo(Source* source)
+{
+    if (!source || source->IsImageSequence() || source->VideoStreamCount() < 1)
+    {
+        return;
+    }
+    VideoDecoder decoder(false);
+    decoder.Initialize();
+    for (int i = 0; i < source->VideoStreamCount(); ++i)
+    {
+        VideoStreamInfo const* info = source->VideoStreamInfoAtIndex(0, i);
+        // Opening runs the timing pass for a stream that has not had it.
+        if (info && info->parsed && info->startTimeOffset < 0)
+        {
+            decoder.OpenSource(source, 0, i);
+            decoder.CloseSource();
+        }
+    }
+    decoder.Shutdown();
+}
+
+void VideoDecoder::Shutdown()
+{
+    ShutdownWorkers();
+}
+
+void VideoDecoder::ShutdownWorkers()
+{
+    while (!mIdleWorkers.isEmpty())
+    {
+        delete mIdleWorkers.dequeue();
+    }
+    CloseSource();
+    if (!mBusyWorkers.isEmpty())
+    {
+        Logger::GetInstance()->Error("Failed to complete VideoDecoder shutdown");
+    }
+}
+
+int VideoDecoder::TotalWorkerCount() const
+{
+    return UsableWorkerCount();
+}
+
+int VideoDecoder::UsableWorkerCount() const
+{
+    return static_cast<int>(mBusyWorkers.size() + mIdleWorkers.size());
+}
+
+int VideoDecoder::ActiveWorkerCount() const
+{
+    return static_cast<int>(mBusyWorkers.size());
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "media/AvDecoderBase.h"
+#include "media/VideoFramePixelFormat.h"
+
+#include <QList>
+#include <QMap>
+#include <QQueue>
+
+#include <memory>
+
+class VideoDecodeWorker;
+struct VideoDecodingData;
+struct VideoFrame;
+struct VideoStreamInfo;
+
+// Turns the video stream of one movie or image file into VideoFrames,
+// forwards one packet at a time or backwards one frame at a time, from any
+// seek position. Every picture it emits is exactly the one the stream holds
+// at that time: a seek that lands after the wanted picture (open GOPs,
+// key frames indexed by decode time) is repeated further back.
+//
+// Use: construct, Initialize(), OpenSource(), then any sequence of Seek(),
+// SetDecodeForward() and DecodeNext(); Shutdown() before deletion. Frames
+// arrive through VideoFrameDecoded before DecodeNext returns; a null frame
+// means that no more follow in that direction. Everything runs on the
+// caller's thread.
+class VideoDecoder : public AvDecoderBase
+{
+    Q_OBJECT
+
+public:
+    // DecodeNext results.
+    static constexpr int STATUS_DONE = 0;         // forward: a packet was decoded; backward: a frame was emitted
+    static constexpr int STATUS_BUSY = 1;         // no worker was ready; nothing done
+    static constexpr int STATUS_START_REACHED = 2; // backward: the first frame was emitted
+    static constexpr int STATUS_END_REACHED = 3;   // forward: the end of the file was reached
+
+    explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
+    ~VideoDecoder() override;
+
+    void Initialize();
+    // Opens the stream of video record infoIndex (-1: the best stream) of the
+    // file; runs the timing pass first when the record has no start-time
+    // offset yet.
+    bool OpenSource(Source* source, int fileIndex, int infoIndex) override;
+    bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) override;
+    void CloseVideoStream() override;
+
+    // t in µs of source time. The direction must be set before seeking.
+    void Seek(long long t);
+    void SetDecodeForward(bool forward);
+    bool IsDecodeForward() const;
+    int DecodeNext();
+    // Ends a backward refill that is under way (called from the owner's
+    // event processing during ProcessEventsRequested).
+    void StopDecoding();
+    void Shutdown();
+
+    int TotalWorkerCount() const;
+    int UsableWorkerCount() const;
+    int ActiveWorkerCount() const;
+
+    // Fills the open stream's record: startTimeOffset, foundEndTime, endTime
+    // and frameCount.
+    void DecodeTimingInfoForCurrentStream();
+    // The timing pass for every video stream of the source's first file.
+    static void DecodeExtraStreamInfo(Source* source);
+
+Q_SIGNALS:
+    void DecodePacketRequested(int workerId);
+    void ProcessEventsRequested();
+    void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
+
+private Q_SLOTS:
+    void OnPacketProcessingCompleted(int id);
+    void OnDecodingTaskCompleted(int id);
+
+private:
+    void InitializeVideoDecoder();
+    void PrepareDecodingData(VideoDecodingData& data) const;
+    int DecodeNextForward();
+    int DecodeNextBackward();
+    // Positions the demuxer at or before target (µs of source time; 0 or
+    // less: the start of the file) and flushes the decoder.
+    bool SeekStream(long long target);
+    bool SeekStreamToStart();
+    // The last seek landed after the picture it was for: go further back.
+    // False when the input cannot seek there.
+    bool SeekDeeper();
+    void ShutdownWorkers();
+
+    VideoStreamInfo* mCurrentStreamInfo = nullptr;
+    AVRational mTimeBase {0, 1};
+    AVPixelFormat mOutputPixelFormat = AV_PIX_FMT_NONE;
+    VideoFramePixelFormat mFramePixelFormat = VideoFramePixelFormat::RGB24;
+    int mImageAlignment = 0;
+    bool mForExport;
+    long long mLastPacketTime = 0;
+    bool mPacketInFlight = false;
+    bool mDecoding = false;
+    bool mDecodeForward = true;
+    long long mWindowEnd = 0;
+    // The backward window: frames up to mWindowEnd in presentation order,
+    // emitted latest first.
+    QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
+    QMap<int, VideoDecodeWorker*> mBusyWorkers;
+    QQueue<VideoDecodeWorker*> mIdleWorkers;
+
+    // Seek state. mSeekTime is the time whose picture the current seek must
+    // deliver; mSeekVerified turns true once a sound picture at or before it
+    // (or any picture after a seek to the start) came out.
+    long long mSeekTime = 0;
+    long long mSeekPosition = 0;
+    long long mSeekBackoff = 0;
+    bool mSeekFromStart = true;
+    bool mSeekVerified = true;
+    bool mReseeked = false;
+    // Nothing was read since the input was opened or rewound, so a seek to
+    // the start need not touch the demuxer (single images cannot seek).
+    bool mAtStart = true;
+};

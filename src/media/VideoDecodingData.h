@@ -1,0 +1,49 @@
+#pragma once
+
+#include "media/VideoFramePixelFormat.h"
+
+#include <QList>
+
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixfmt.h>
+#include <libavutil/rational.h>
+}
+
+struct VideoFrame;
+struct VideoStreamInfo;
+
+// What a VideoDecoder hands its decode worker with each packet, and what the
+// worker hands back. Owned by the worker.
+struct VideoDecodingData
+{
+    // In: the stream and how to convert its pictures.
+    VideoStreamInfo* streamInfo = nullptr;
+    AVCodecContext* codecContext = nullptr;
+    AVRational timeBase {0, 1};
+    int imageAlignment = 1;
+    AVPixelFormat outputPixelFormat = AV_PIX_FMT_RGB24;
+    VideoFramePixelFormat framePixelFormat = VideoFramePixelFormat::RGB24;
+    bool isLinearColorSpace = false;
+    int packetNumber = 0;
+    // Pictures more than numLeadingVideoFramesKeptOnSeek frames before this
+    // time (µs) are decoded but not converted; -1 converts everything.
+    long long seekTarget = -1;
+    // After a seek into the middle of a stream the decoder may hand out
+    // pictures it could not reconstruct (leading pictures of an open GOP);
+    // while set, such pictures are dropped until the first sound one.
+    bool dropCorruptFrames = false;
+
+    // In and out: time of the last picture decoded (µs).
+    long long lastFrameTime = 0;
+
+    // Out: the converted pictures of the packet in presentation order; a null
+    // entry marks the end of the stream.
+    QList<std::shared_ptr<VideoFrame>> frames;
+    // Out: whether a sound picture came out of the packet (converted or not),
+    // and the time of the first one.
+    bool receivedFrame = false;
+    long long firstFrameTime = 0;
+};

@@ -1,0 +1,328 @@
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvParser.h"
+#include "model/Source.h"
+
+#include "support/TestMedia.h"
+
+#include <QProcess>
+#include <QtTest>
+
+extern "C" {
+#include <libavutil/dict.h>
+}
+
+namespace
+{
+
+// The frames ffprobe decodes from the first video stream.
+int DecodedFrameCount(QString const& path)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                              "stream=nb_read_frames", "-of", "csv=p=0", path});
+    if (!ffprobe.waitForFinished(60000))
+    {
+        return -1;
+    }
+    return QString::fromLatin1(ffprobe.readAllStandardOutput()).section('\n', 0, 0).remove(',').trimmed().toInt();
+}
+
+struct Parsed
+{
+    explicit Parsed(QString const& path)
+        : source(path, QString(), QUuid())
+        , parsedSpy(&source, &Source::Parsed)
+        , updatedSpy(&source, &Source::Updated)
+    {
+        AvParser().Parse(&source, 0);
+    }
+
+    VideoStreamInfo const& Video() { return *source.VideoStreamInfoAtIndex(0, 0); }
+
+    Source source;
+    QSignalSpy parsedSpy;
+    QSignalSpy updatedSpy;
+};
+
+} // namespace
+
+class TestAvParser : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void ReadsStreamProperties();
+    void FrameCountsMatchDecodedFrames_data();
+    void FrameCountsMatchDecodedFrames();
+    void LargeStartTimeBecomesTheOffset();
+    void MissingContainerDurationComesFromTheStream();
+    void TruncatedFileKeepsEveryDecodableFrame();
+    void RotationIsAQuarterTurn_data();
+    void RotationIsAQuarterTurn();
+    void SecondParseUpdatesInPlace();
+    void BadFilesGetAnError_data();
+    void BadFilesGetAnError();
+    void FileRemovedAfterCreationIsMissing();
+    void CoverArtIsNotAVideoStream();
+    void ImageSequenceFileIsOneFrame();
+    void MetadataKeepsEveryEntry();
+};
+
+void TestAvParser::init()
+{
+    Settings::decodeExtraStreamInfoOnParse = true;
+    Settings::videoDecoderForceRgbOutput = false;
+}
+
+void TestAvParser::ReadsStreamProperties()
+{
+    Parsed parsed(TestMedia::Path("numbered_gop250.mp4"));
+    Source& source = parsed.source;
+    QVERIFY(source.IsParsed());
+    QVERIFY(!source.HasErrors());
+    QCOMPARE(parsed.parsedSpy.count(), 1);
+    QCOMPARE(parsed.updatedSpy.count(), 0);
+    QCOMPARE(source.VideoStreamCount(), 1);
+    QCOMPARE(source.AudioStreamCount(), 0);
+    QVERIFY(source.FileParsed(0));
+    VideoStreamInfo const& video = parsed.Video();
+    QVERIFY(video.parsed);
+    QCOMPARE(video.streamIndex, 0);
+    QCOMPARE(video.codecName, QStringLiteral("h264"));
+    QCOMPARE(video.width, 320);
+    QCOMPARE(video.height, 240);
+    QCOMPARE(video.alignedWidth, 320);
+    QCOMPARE(video.pixelFormatName, QStringLiteral("yuv420p"));
+    QVERIFY(video.isYuv);
+    QVERIFY(!video.isBt709);
+    QCOMPARE(video.componentCount, 3);
+    QCOMPARE(video.bitsPerPixel, 12);
+    QCOMPARE(video.sampleAspectRatio, 1.0f);
+    QCOMPARE(video.displayAspectRatio, 320.0f / 240.0f);
+    QCOMPARE(video.frameRate, 25.0);
+    QCOMPARE(video.frameStep, 40000.0);
+    QCOMPARE(video.startTimeOffset, 0LL);
+    QCOMPARE(video.foundEndTime, 12000000LL);
+    QCOMPARE(video.endTime, 11999999LL);
+    QCOMPARE(video.frameCount, 300);
+    QCOMPARE(source.FrameCount(), 300);
+    QCOMPARE(source.Duration(), 11999999LL);
+    QCOMPARE(source.ParsedContainerDuration(), 11999999LL);
+
+    // 24000/1001: the rate is kept to three decimals, the step exact.
+    Parsed ntsc(TestMedia::Path("h264_gop250.mp4"));
+    QCOMPARE(ntsc.Video().frameRate, 23.976);
+    QVERIFY(qAbs(ntsc.Video().frameStep - 41708.333333) < 1e-5);
+    QCOMPARE(ntsc.source.AudioStreamCount(), 1);
+    AudioStreamInfo const& audio = *ntsc.source.AudioStreamInfoAtIndex(0, 0);
+    QVERIFY(audio.parsed);
+    QCOMPARE(audio.codecName, QStringLiteral("aac"));
+    QCOMPARE(audio.channelCount, 2);
+    QCOMPARE(audio.channelLayout, quint64(AV_CH_LAYOUT_STEREO));
+    QCOMPARE(audio.sampleRate, 48000);
+    QVERIFY(audio.planar);
+    QCOMPARE(audio.startTimeOffset, 0LL);
+
+    // Without an average rate the real base rate counts.
+    Parsed variable(TestMedia::Path("numbered_vfr.mkv"));
+    QCOMPARE(variable.Video().frameRate, 120.0);
+}
+
+void TestAvParser::FrameCountsMatchDecodedFrames_data()
+{
+    QTest::addColumn<QString>("name");
+    for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
+                             "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
+                             "rotated90.mp4", "nodur.mkv", "size_change.ts"})
+    {
+        QTest::newRow(name) << QString::fromLatin1(name);
+    }
+}
+
+void TestAvParser::FrameCountsMatchDecodedFrames()
+{
+    QFETCH(QString, name);
+    QString const path = TestMedia::Path(name);
+    Parsed parsed(path);
+    QVERIFY(!parsed.source.HasErrors());
+    int const expected = DecodedFrameCount(path);
+    QVERIFY(expected > 0);
+    QCOMPARE(parsed.source.FrameCount(), expected);
+}
+
+void TestAvParser::LargeStartTimeBecomesTheOffset()
+{
+    Parsed parsed(TestMedia::Path("numbered_offset.ts"));
+    VideoStreamInfo const& video = parsed.Video();
+    QCOMPARE(video.startTimeOffset, 1001400000LL);
+    QCOMPARE(video.endTime, 6000000LL - 1);
+    QCOMPARE(parsed.source.Duration(), 6000000LL - 1);
+    QCOMPARE(video.frameCount, 150);
+}
+
+void TestAvParser::MissingContainerDurationComesFromTheStream()
+{
+    Parsed parsed(TestMedia::Path("nodur.mkv"));
+    QCOMPARE(parsed.source.ParsedContainerDuration(), -1LL);
+    QCOMPARE(parsed.Video().frameStep, 40000.0);
+    QCOMPARE(parsed.Video().foundEndTime, 2000000LL);
+    QCOMPARE(parsed.source.Duration(), 1999999LL);
+    QCOMPARE(parsed.Video().frameCount, 50);
+}
+
+void TestAvParser::TruncatedFileKeepsEveryDecodableFrame()
+{
+    // The header still claims 4 s; the pass near the end finds nothing
+    // there and must not shrink the file to a frame. 60 pictures decode, the
+    // last at 2.4 s; the one at 2.36 s was lost with its packet, so the
+    // picture before covers that frame.
+    Parsed parsed(TestMedia::Path("truncated.mkv"));
+    QVERIFY(!parsed.source.HasErrors());
+    QCOMPARE(DecodedFrameCount(TestMedia::Path("truncated.mkv")), 60);
+    QCOMPARE(parsed.source.ParsedContainerDuration(), 3999999LL);
+    QCOMPARE(parsed.Video().foundEndTime, 2440000LL);
+    QCOMPARE(parsed.source.Duration(), 2439999LL);
+    QCOMPARE(parsed.Video().frameCount, 61);
+}
+
+void TestAvParser::RotationIsAQuarterTurn_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("rotation");
+    QTest::newRow("none") << "h264_cfr25.mp4" << 0;
+    QTest::newRow("90") << "rotated90.mp4" << 90;
+    QTest::newRow("-180") << "rotated180.mp4" << 180;
+    QTest::newRow("-90") << "rotated270.mp4" << 270;
+}
+
+void TestAvParser::RotationIsAQuarterTurn()
+{
+    QFETCH(QString, name);
+    QFETCH(int, rotation);
+    Parsed parsed(TestMedia::Path(name));
+    QCOMPARE(parsed.Video().rotation, rotation);
+}
+
+void TestAvParser::SecondParseUpdatesInPlace()
+{
+    Parsed parsed(TestMedia::Path("h264_gop250.mp4"));
+    AvParser().Parse(&parsed.source, 0);
+    QCOMPARE(parsed.parsedSpy.count(), 1);
+    QCOMPARE(parsed.updatedSpy.count(), 1);
+    QCOMPARE(parsed.source.VideoStreamCount(), 1);
+    QCOMPARE(parsed.source.AudioStreamCount(), 1);
+    QCOMPARE(parsed.source.FrameCount(), 288);
+}
+
+void TestAvParser::BadFilesGetAnError_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("errorCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("zero bytes") << "empty.mp4" << 3 << "Failed to open input for parsing: ";
+    QTest::newRow("text") << "fake.mov" << 3 << "Failed to open input for parsing: ";
+    QTest::newRow("subtitles only") << "subtitles_only.mkv" << 2 << "No decodable audio or video stream in ";
+}
+
+void TestAvParser::BadFilesGetAnError()
+{
+    QFETCH(QString, name);
+    QFETCH(int, errorCode);
+    QFETCH(QString, message);
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    Parsed parsed(TestMedia::Path(name));
+    Source& source = parsed.source;
+    QVERIFY(source.IsParsed());
+    QCOMPARE(parsed.parsedSpy.count(), 1);
+    QCOMPARE(source.ErrorCode(), errorCode);
+    QCOMPARE(source.FileInfoAtIndex(0)->errorCode, errorCode);
+    QCOMPARE(source.VideoStreamCount(), 0);
+    QCOMPARE(source.AudioStreamCount(), 0);
+    QCOMPARE(source.FrameCount(), 0);
+    bool logged = false;
+    for (QList<QVariant> const& error : errors)
+    {
+        logged = logged || error.first().toString().startsWith(message);
+    }
+    QVERIFY2(logged, qPrintable(message));
+}
+
+void TestAvParser::FileRemovedAfterCreationIsMissing()
+{
+    QTemporaryDir dir;
+    QString const path = dir.filePath("gone.mp4");
+    QVERIFY(QFile::copy(TestMedia::Path("h264_cfr25.mp4"), path));
+    Source source(path, QString(), QUuid());
+    QCOMPARE(source.ErrorCode(), 0);
+    QVERIFY(QFile::remove(path));
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    AvParser().Parse(&source, 0);
+    QCOMPARE(source.ErrorCode(), 1);
+    QVERIFY(!errors.isEmpty());
+    QCOMPARE(errors.first().first().toString(), QStringLiteral("File not found: %1").arg(path));
+}
+
+void TestAvParser::CoverArtIsNotAVideoStream()
+{
+    Parsed parsed(TestMedia::Path("cover.mp3"));
+    QVERIFY(!parsed.source.HasErrors());
+    QCOMPARE(parsed.source.VideoStreamCount(), 0);
+    QCOMPARE(parsed.source.AudioStreamCount(), 1);
+    QVERIFY(parsed.source.Duration() > 1900000);
+}
+
+void TestAvParser::ImageSequenceFileIsOneFrame()
+{
+    Source source(QDir(TestMedia::Path("seq_missing")).filePath("shot.####.png 1001-1024"), QString(), QUuid());
+    QVERIFY(source.IsImageSequence());
+    AvParser().Parse(&source, 0);
+    QVERIFY(!source.HasErrors());
+    QVERIFY(source.FileParsed(0));
+    QVERIFY(!source.FileParsed(1));
+    VideoStreamInfo const& video = *source.VideoStreamInfoAtIndex(0, 0);
+    QVERIFY(video.parsed);
+    QCOMPARE(video.frameCount, 1);
+    QCOMPARE(video.frameStep, -1.0);
+    QCOMPARE(video.frameRate, -1.0);
+    QCOMPARE(video.startTimeOffset, 0LL);
+    QCOMPARE(video.endTime, -1LL);
+    QCOMPARE(source.FrameCount(), 24);
+
+    // A broken file of a parsed sequence keeps its error to itself.
+    QTemporaryDir dir;
+    for (int frame : {1, 2})
+    {
+        QVERIFY(QFile::copy(TestMedia::Path("seq_missing/shot.1001.png"),
+                            dir.filePath(QStringLiteral("cut.%1.png").arg(frame, 4, 10, QChar(u'0')))));
+    }
+    QFile broken(dir.filePath("cut.0003.png"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.close();
+    Source sequence(dir.filePath("cut.####.png 1-3"), QString(), QUuid());
+    AvParser().Parse(&sequence, 0);
+    AvParser().Parse(&sequence, 2);
+    QCOMPARE(sequence.FileInfoAtIndex(2)->errorCode, 3);
+    QCOMPARE(sequence.ErrorCode(), 0);
+}
+
+void TestAvParser::MetadataKeepsEveryEntry()
+{
+    AVDictionary* dictionary = nullptr;
+    av_dict_set(&dictionary, "title", "Shot 12 – take 3", 0);
+    av_dict_set(&dictionary, "comment", "", 0);
+    QMap<QString, QString> metadata {{"title", "old"}, {"kept", "yes"}};
+    AvParser::ParseMetadata(dictionary, metadata);
+    av_dict_free(&dictionary);
+    QCOMPARE(metadata.value("title"), QStringLiteral("Shot 12 – take 3"));
+    QVERIFY(metadata.contains("comment"));
+    QCOMPARE(metadata.value("comment"), QString());
+    QCOMPARE(metadata.value("kept"), QStringLiteral("yes"));
+
+    Parsed parsed(TestMedia::Path("numbered_gop250.mp4"));
+    QVERIFY(parsed.source.FileInfoAtIndex(0)->metadata.value("encoder").startsWith("Lavf"));
+}
+
+QTEST_GUILESS_MAIN(TestAvParser)
+#include "tst_avparser.moc"

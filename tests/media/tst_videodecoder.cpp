@@ -1,0 +1,508 @@
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvParser.h"
+#include "media/VideoDecoder.h"
+#include "media/VideoFrame.h"
+#include "model/Source.h"
+#include "model/VideoStreamInfo.h"
+
+#include "support/TestMedia.h"
+
+#include <QCryptographicHash>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace
+{
+
+using FramePtr = std::shared_ptr<VideoFrame>;
+
+// The MD5 that `ffmpeg -f framemd5` gives a yuv420p picture: the visible
+// rows of Y, then U, then V, with chroma rounded up for odd sizes.
+QByteArray PlanesMd5(VideoFrame const& frame, int width, int height)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    int const chromaWidth = (width + 1) / 2;
+    int const chromaHeight = (height + 1) / 2;
+    int const widths[3] = {width, chromaWidth, chromaWidth};
+    int const heights[3] = {height, chromaHeight, chromaHeight};
+    for (int plane = 0; plane < 3; ++plane)
+    {
+        QImage const& image = frame.planes[plane];
+        for (int row = 0; row < heights[plane]; ++row)
+        {
+            hash.addData(QByteArrayView(reinterpret_cast<char const*>(image.constScanLine(row)), widths[plane]));
+        }
+    }
+    return hash.result().toHex();
+}
+
+// The frame number drawn into the numbered test media: 16 blocks of 20
+// pixels along the top, block i white for bit i.
+int ReadNumber(VideoFrame const& frame)
+{
+    QImage const& image = frame.planes[0];
+    int number = 0;
+    for (int bit = 0; bit < 16; ++bit)
+    {
+        QPoint const centre(bit * 20 + 10, 16);
+        int const level = frame.pixelFormat == VideoFramePixelFormat::YUV420P
+                              ? image.constScanLine(centre.y())[centre.x()]
+                              : qRed(image.pixel(centre));
+        if (level > 128)
+        {
+            number |= 1 << bit;
+        }
+    }
+    return number;
+}
+
+// A parsed source with an open decoder that records what it emits.
+class Decoding
+{
+public:
+    explicit Decoding(QString const& name)
+        : source(TestMedia::Path(name), QString(), QUuid())
+        , decoder(false)
+    {
+        AvParser().Parse(&source, 0);
+        decoder.Initialize();
+        QObject::connect(&decoder, &VideoDecoder::VideoFrameDecoded,
+                         [this](FramePtr const& frame) { frames.append(frame); });
+        opened = decoder.OpenSource(&source, 0, 0);
+        info = source.VideoStreamInfoAtIndex(0, 0);
+    }
+
+    ~Decoding() { decoder.Shutdown(); }
+
+    // Forward from t until a picture that starts after `until` or the end
+    // arrived. Returns the frames of this run.
+    QList<FramePtr> Forward(long long t, long long until)
+    {
+        frames.clear();
+        decoder.SetDecodeForward(true);
+        decoder.Seek(t);
+        for (int guard = 0; guard < 100000; ++guard)
+        {
+            int const status = decoder.DecodeNext();
+            bool const past = std::any_of(frames.cbegin(), frames.cend(), [until](FramePtr const& frame) {
+                return frame && frame->packetStartTime > until;
+            });
+            if (past || status == VideoDecoder::STATUS_END_REACHED)
+            {
+                break;
+            }
+        }
+        return frames;
+    }
+
+    // Backward from t: at most `count` pictures, or up to the start.
+    QList<FramePtr> Backward(long long t, int count, int* lastStatus = nullptr)
+    {
+        frames.clear();
+        decoder.SetDecodeForward(false);
+        decoder.Seek(t);
+        int status = VideoDecoder::STATUS_DONE;
+        for (int guard = 0; guard < 100000; ++guard)
+        {
+            status = decoder.DecodeNext();
+            long long const pictures = std::count_if(frames.cbegin(), frames.cend(), [](FramePtr const& f) { return f != nullptr; });
+            if (status == VideoDecoder::STATUS_START_REACHED || pictures >= count)
+            {
+                break;
+            }
+        }
+        if (lastStatus)
+        {
+            *lastStatus = status;
+        }
+        return frames;
+    }
+
+    Source source;
+    VideoDecoder decoder;
+    VideoStreamInfo* info = nullptr;
+    QList<FramePtr> frames;
+    bool opened = false;
+};
+
+// What a file must decode to: ffmpeg's MD5 per frame and, from a first
+// forward pass checked against them, each frame's start time.
+struct Reference
+{
+    QStringList md5s;
+    QList<long long> starts;
+
+    int IndexOf(long long start) const { return static_cast<int>(starts.indexOf(start)); }
+};
+
+bool IsNumbered(QString const& name)
+{
+    return name.startsWith(QLatin1String("numbered_")) || name == QLatin1String("nodur.mkv");
+}
+
+} // namespace
+
+class TestVideoDecoder : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void ForwardDecodesEveryFrame_data();
+    void ForwardDecodesEveryFrame();
+    void SeeksLandOnTheRightPicture_data();
+    void SeeksLandOnTheRightPicture();
+    void BackwardDecodesEveryFrame_data();
+    void BackwardDecodesEveryFrame();
+    void RgbPathsCarryTheRightPicture_data();
+    void RgbPathsCarryTheRightPicture();
+    void ConvertedLinesAreAligned();
+    void SizeChangeFollowsThePicture();
+    void SourceWithoutVideoDoesNotOpen();
+    void ImageFileGivesOnePicture();
+
+private:
+    Reference const& ReferenceFor(QString const& name);
+    void AddFiles();
+
+    QHash<QString, Reference> mReferences;
+};
+
+void TestVideoDecoder::init()
+{
+    Settings::hardwareRenderingEnabled = true;
+    Settings::videoDecoderForceRgbOutput = false;
+}
+
+Reference const& TestVideoDecoder::ReferenceFor(QString const& name)
+{
+    auto found = mReferences.constFind(name);
+    if (found != mReferences.constEnd())
+    {
+        return *found;
+    }
+    Reference reference;
+    reference.md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    Decoding decoding(name);
+    for (FramePtr const& frame : decoding.Forward(0, std::numeric_limits<long long>::max()))
+    {
+        if (frame)
+        {
+            reference.starts.append(frame->packetStartTime);
+        }
+    }
+    return *mReferences.insert(name, reference);
+}
+
+void TestVideoDecoder::AddFiles()
+{
+    QTest::addColumn<QString>("name");
+    for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
+                             "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
+                             "truncated.mkv", "numbered_mpeg2.ts"})
+    {
+        QTest::newRow(name) << QString::fromLatin1(name);
+    }
+}
+
+void TestVideoDecoder::ForwardDecodesEveryFrame_data()
+{
+    AddFiles();
+}
+
+void TestVideoDecoder::ForwardDecodesEveryFrame()
+{
+    QFETCH(QString, name);
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    QVERIFY(!md5s.isEmpty());
+
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    QCOMPARE(decoding.info->startTimeOffset >= 0, true);
+    decoding.decoder.Seek(0);
+    int endStatuses = 0;
+    while (decoding.decoder.DecodeNext() != VideoDecoder::STATUS_END_REACHED)
+    {
+        QVERIFY(decoding.frames.size() <= md5s.size() + 1);
+    }
+    ++endStatuses;
+    QCOMPARE(endStatuses, 1);
+    QVERIFY(!decoding.frames.isEmpty());
+    QVERIFY2(decoding.frames.constLast() == nullptr, "a null frame follows the last picture");
+    decoding.frames.removeLast();
+    QCOMPARE(decoding.frames.size(), md5s.size());
+
+    long long previous = -1;
+    for (int i = 0; i < decoding.frames.size(); ++i)
+    {
+        VideoFrame const& frame = *decoding.frames.at(i);
+        QCOMPARE(frame.pixelFormat, VideoFramePixelFormat::YUV420P);
+        QVERIFY2(frame.packetStartTime > previous, qPrintable(QStringLiteral("frame %1 out of order").arg(i)));
+        previous = frame.packetStartTime;
+        QCOMPARE(QString::fromLatin1(PlanesMd5(frame, decoding.info->width, decoding.info->height)), md5s.at(i));
+        if (IsNumbered(name))
+        {
+            QCOMPARE(ReadNumber(frame), i);
+        }
+    }
+    QCOMPARE(decoding.frames.constFirst()->packetStartTime, 0LL);
+}
+
+void TestVideoDecoder::SeeksLandOnTheRightPicture_data()
+{
+    AddFiles();
+}
+
+void TestVideoDecoder::SeeksLandOnTheRightPicture()
+{
+    QFETCH(QString, name);
+    Reference const& reference = ReferenceFor(name);
+    int const count = static_cast<int>(reference.starts.size());
+    QCOMPARE(count, reference.md5s.size());
+
+    // Random frames, plus the last one and those around GOP boundaries
+    // (every 50 frames; 250 in the long-GOP files), where open GOPs keep
+    // pictures that a seek to their key frame cannot rebuild.
+    QList<int> targets {count - 1, 0, 1, 47, 48, 49, 50, 51, 99, 100, 249, 250, 251};
+    QRandomGenerator random(20240521);
+    for (int i = 0; i < 24; ++i)
+    {
+        targets.append(random.bounded(count));
+    }
+    targets.removeIf([count](int target) { return target >= count; });
+
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    for (int target : targets)
+    {
+        long long const start = reference.starts.at(target);
+        long long const next = target + 1 < count ? reference.starts.at(target + 1) : start + 1;
+        // A time inside the frame as well as its first microsecond.
+        for (long long const t : {start, start + (next - start) / 2})
+        {
+            QString const where = QStringLiteral("frame %1 at %2 µs").arg(target).arg(t);
+            QList<FramePtr> const forward = decoding.Forward(t, t);
+            int covering = -1;
+            int previousIndex = -1;
+            for (FramePtr const& frame : forward)
+            {
+                if (!frame)
+                {
+                    continue;
+                }
+                int const index = reference.IndexOf(frame->packetStartTime);
+                QVERIFY2(index >= 0, qPrintable(where + QStringLiteral(": unknown start time")));
+                QVERIFY2(previousIndex < 0 || index == previousIndex + 1,
+                         qPrintable(where + QStringLiteral(": frames not consecutive")));
+                previousIndex = index;
+                QCOMPARE(QString::fromLatin1(PlanesMd5(*frame, decoding.info->width, decoding.info->height)),
+                         reference.md5s.at(index));
+                if (frame->packetStartTime <= t)
+                {
+                    covering = index;
+                }
+            }
+            QVERIFY2(covering == target, qPrintable(where + QStringLiteral(": got %1").arg(covering)));
+
+            int status = 0;
+            QList<FramePtr> const backward = decoding.Backward(t, 5, &status);
+            int expected = target;
+            for (int i = 0; i < backward.size(); ++i)
+            {
+                if (!backward.at(i))
+                {
+                    QVERIFY2(i == 1 && target == count - 1, qPrintable(where + QStringLiteral(": stray null frame")));
+                    continue;
+                }
+                int const index = reference.IndexOf(backward.at(i)->packetStartTime);
+                QVERIFY2(index == expected, qPrintable(where + QStringLiteral(": backward gave %1, not %2")
+                                                                   .arg(index)
+                                                                   .arg(expected)));
+                QCOMPARE(QString::fromLatin1(PlanesMd5(*backward.at(i), decoding.info->width, decoding.info->height)),
+                         reference.md5s.at(index));
+                --expected;
+            }
+            QCOMPARE(status == VideoDecoder::STATUS_START_REACHED, expected < 0);
+        }
+    }
+}
+
+void TestVideoDecoder::BackwardDecodesEveryFrame_data()
+{
+    AddFiles();
+}
+
+void TestVideoDecoder::BackwardDecodesEveryFrame()
+{
+    QFETCH(QString, name);
+    Reference const& reference = ReferenceFor(name);
+    int const count = static_cast<int>(reference.starts.size());
+
+    Decoding decoding(name);
+    int status = 0;
+    QList<FramePtr> frames = decoding.Backward(reference.starts.constLast(), count + 1, &status);
+    QCOMPARE(status, VideoDecoder::STATUS_START_REACHED);
+    // The end of the stream lies in the first window: its last picture,
+    // then the end marker, then the earlier ones.
+    QVERIFY(frames.size() >= 2);
+    QVERIFY(frames.at(1) == nullptr);
+    frames.removeAt(1);
+    QCOMPARE(frames.size(), count);
+    for (int i = 0; i < count; ++i)
+    {
+        int const expected = count - 1 - i;
+        QCOMPARE(frames.at(i)->packetStartTime, reference.starts.at(expected));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
+                 reference.md5s.at(expected));
+    }
+}
+
+void TestVideoDecoder::RgbPathsCarryTheRightPicture_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("hardwareRendering");
+    QTest::addColumn<int>("format");
+    QTest::newRow("yuv as rgb24") << "numbered_gop250.mp4" << false << int(VideoFramePixelFormat::RGB24);
+    QTest::newRow("open gop as rgb24") << "numbered_opengop.mkv" << false << int(VideoFramePixelFormat::RGB24);
+    QTest::newRow("mjpeg as rgb24") << "numbered_mjpeg.mov" << false << int(VideoFramePixelFormat::RGB24);
+    QTest::newRow("rgba") << "numbered_rgba.mov" << true << int(VideoFramePixelFormat::RGBA);
+    QTest::newRow("rgba without opengl") << "numbered_rgba.mov" << false << int(VideoFramePixelFormat::RGBA);
+}
+
+void TestVideoDecoder::RgbPathsCarryTheRightPicture()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, hardwareRendering);
+    QFETCH(int, format);
+    Settings::hardwareRenderingEnabled = hardwareRendering;
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+
+    QList<FramePtr> all = decoding.Forward(0, std::numeric_limits<long long>::max());
+    QVERIFY(!all.isEmpty() && !all.constLast());
+    all.removeLast();
+    int const count = static_cast<int>(all.size());
+    QCOMPARE(count, TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"}).size());
+    for (int i = 0; i < count; ++i)
+    {
+        QCOMPARE(int(all.at(i)->pixelFormat), format);
+        QCOMPARE(ReadNumber(*all.at(i)), i);
+    }
+
+    QRandomGenerator random(7);
+    for (int round = 0; round < 12; ++round)
+    {
+        int const target = random.bounded(count);
+        long long const t = all.at(target)->packetStartTime;
+        QList<FramePtr> const forward = decoding.Forward(t, t);
+        auto const covering = std::find_if(forward.crbegin(), forward.crend(), [t](FramePtr const& frame) {
+            return frame && frame->packetStartTime <= t;
+        });
+        QVERIFY(covering != forward.crend());
+        QCOMPARE(ReadNumber(**covering), target);
+
+        QList<FramePtr> const backward = decoding.Backward(t, 3);
+        int expected = target;
+        for (FramePtr const& frame : backward)
+        {
+            if (frame)
+            {
+                QCOMPARE(ReadNumber(*frame), expected--);
+            }
+        }
+    }
+}
+
+void TestVideoDecoder::ConvertedLinesAreAligned()
+{
+    // 333 x 241: YUV rows are padded to the 8-aligned width and chroma
+    // keeps the last odd row and column; RGB rows to 4-byte multiples.
+    QString const name = QStringLiteral("numbered_odd_333x241.mkv");
+    {
+        Decoding decoding(name);
+        QCOMPARE(decoding.info->alignedWidth, 336);
+        QList<FramePtr> const frames = decoding.Forward(0, 0);
+        QVERIFY(!frames.isEmpty() && frames.constFirst());
+        VideoFrame const& frame = *frames.constFirst();
+        QCOMPARE(frame.planes[0].bytesPerLine(), 336);
+        QCOMPARE(frame.planes[0].height(), 241);
+        QCOMPARE(frame.planes[1].bytesPerLine(), 168);
+        QCOMPARE(frame.planes[1].height(), 121);
+    }
+    Settings::hardwareRenderingEnabled = false;
+    Decoding decoding(name);
+    QList<FramePtr> const frames = decoding.Forward(0, 0);
+    QVERIFY(!frames.isEmpty() && frames.constFirst());
+    VideoFrame const& frame = *frames.constFirst();
+    QCOMPARE(frame.pixelFormat, VideoFramePixelFormat::RGB24);
+    QCOMPARE(frame.planes[0].bytesPerLine(), 1000);
+    QCOMPARE(frame.planes[0].width(), 333);
+    QCOMPARE(ReadNumber(frame), 0);
+}
+
+void TestVideoDecoder::SizeChangeFollowsThePicture()
+{
+    for (bool const hardwareRendering : {true, false})
+    {
+        Settings::hardwareRenderingEnabled = hardwareRendering;
+        Decoding decoding(QStringLiteral("size_change.ts"));
+        QVERIFY(decoding.opened);
+        QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
+        QVERIFY(!frames.isEmpty() && !frames.constLast());
+        frames.removeLast();
+        QCOMPARE(frames.size(), 50);
+        QCOMPARE(frames.constFirst()->planes[0].height(), 240);
+        QCOMPARE(frames.constLast()->planes[0].height(), 360);
+        int const bytesPerPixel = hardwareRendering ? 1 : 3;
+        QVERIFY(frames.constLast()->planes[0].bytesPerLine() >= 480 * bytesPerPixel);
+    }
+}
+
+void TestVideoDecoder::SourceWithoutVideoDoesNotOpen()
+{
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    Decoding decoding(QStringLiteral("tone.wav"));
+    QVERIFY(!decoding.opened);
+    QVERIFY(!errors.isEmpty());
+    QCOMPARE(errors.last().first().toString(),
+             QStringLiteral("Failed to open video stream. Media does not have any video streams."));
+    QCOMPARE(decoding.decoder.DecodeNext(), VideoDecoder::STATUS_END_REACHED);
+}
+
+void TestVideoDecoder::ImageFileGivesOnePicture()
+{
+    // How image sequences use the decoder: one file, opened, rewound and
+    // decoded to its single picture.
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    Source source(QDir(TestMedia::Path("seq_missing")).filePath("shot.####.png 1001-1024"), QString(), QUuid());
+    AvParser().Parse(&source, 4);
+    VideoDecoder decoder(false);
+    decoder.Initialize();
+    QList<FramePtr> frames;
+    connect(&decoder, &VideoDecoder::VideoFrameDecoded, this, [&frames](FramePtr const& frame) { frames.append(frame); });
+    for (int round = 0; round < 2; ++round)
+    {
+        frames.clear();
+        QVERIFY(decoder.OpenSource(&source, 4, 0));
+        decoder.SetDecodeForward(true);
+        decoder.Seek(0);
+        while (decoder.DecodeNext() != VideoDecoder::STATUS_END_REACHED)
+        {
+        }
+        decoder.CloseSource();
+        QCOMPARE(frames.size(), 2);
+        QVERIFY(frames.at(0) && !frames.at(1));
+        QCOMPARE(frames.at(0)->packetStartTime, 0LL);
+        QCOMPARE(frames.at(0)->planes[0].height(), 240);
+    }
+    decoder.Shutdown();
+    QCOMPARE(errors.count(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestVideoDecoder)
+#include "tst_videodecoder.moc"
