@@ -9,3 +9,9 @@ add_test(NAME app.shell_checks
     sh "${CMAKE_CURRENT_SOURCE_DIR}/app/shell_checks.sh"
     "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media/h264_cfr25.mp4")
 set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
+
+# Audio output: plays through the test server's null sink and captures its
+# monitor, in real time: alone, so that no other test's sound mixes in and no
+# load starves the audio thread.
+set_tests_properties(media.audiooutput PROPERTIES
+  FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)

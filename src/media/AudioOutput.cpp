@@ -1,0 +1,325 @@
+#include "media/AudioOutput.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvHelpers.h"
+
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QIODevice>
+#include <QMediaDevices>
+
+#include <cstring>
+
+namespace
+{
+// PulseAudio grants about three quarters of what is asked (15000 bytes, 39 ms,
+// here). Less leaves the sink so little that one late tick, or the stretcher
+// warming up after a reset, runs it dry.
+int const SINK_BUFFER_SIZE = 20000; // bytes
+long long const START_LEAD = 5000; // µs
+int const FIRST_BOOSTED_VOLUME = 101;
+double const BOOST_FACTOR = 1.5;
+} // namespace
+
+AudioOutput::AudioOutput(QObject* parent)
+    : QObject(parent)
+    , mDevice(QMediaDevices::defaultAudioOutput())
+{
+    auto* devices = new QMediaDevices(this);
+    connect(devices, &QMediaDevices::audioOutputsChanged, this, &AudioOutput::OnAudioOutputDevicesChanged);
+}
+
+void AudioOutput::ReportFailure(QString const& message, bool warning)
+{
+    // A failed restart reports the same trouble again: only the first is news.
+    if (mFailureReported)
+    {
+        return;
+    }
+    mFailureReported = true;
+    if (warning)
+    {
+        Logger::GetInstance()->Warning(message);
+    }
+    else
+    {
+        Logger::GetInstance()->Error(message);
+    }
+}
+
+bool AudioOutput::Fail(QString const& message, bool warning)
+{
+    mFatalDeviceError = true;
+    ReportFailure(message, warning);
+    return false;
+}
+
+bool AudioOutput::Start()
+{
+    if (!mSink)
+    {
+        QAudioFormat format;
+        format.setSampleFormat(QAudioFormat::Float);
+        format.setSampleRate(Settings::audioOutputSampleRate);
+        format.setChannelCount(Settings::audioOutputChannelCount);
+        format.setChannelConfig(QAudioFormat::ChannelConfigStereo);
+        mDevice = QMediaDevices::defaultAudioOutput();
+        if (mDevice.isNull())
+        {
+            return Fail(QStringLiteral("Audio output device not found"), true);
+        }
+        if (!mDevice.isFormatSupported(format))
+        {
+            return Fail(QStringLiteral("Unsupported audio output format for device: %1").arg(mDevice.description()),
+                        false);
+        }
+        mSink = new QAudioSink(mDevice, format, this);
+        mSink->setBufferSize(SINK_BUFFER_SIZE);
+        connect(mSink, &QAudioSink::stateChanged, this, &AudioOutput::OnStateChanged);
+        mSilence = QByteArray(mSink->bufferSize(), '\0');
+        UpdateVolume();
+    }
+    mProcessedBase = 0;
+    // Without a server start() fails at once and emits nothing: check here.
+    mDeviceStream = mSink->start();
+    if (!mDeviceStream)
+    {
+        return Fail(QStringLiteral("Failed to initialize audio output device: %1").arg(mDevice.description()), false);
+    }
+    mFailureReported = false;
+    // The server skips the first moments of a new stream: let that be silence
+    // rather than the start of the audio.
+    mDeviceStream->write(QByteArray(static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(START_LEAD)), '\0'));
+    return true;
+}
+
+void AudioOutput::Shutdown()
+{
+    if (mSink)
+    {
+        mSink->stop();
+        mSink->deleteLater();
+    }
+    mSink = nullptr;
+    mDeviceStream = nullptr;
+    mUnderrunCount = 0;
+    mFatalDeviceError = false;
+    mDevicesChanged = false;
+}
+
+void AudioOutput::UpdateVolume()
+{
+    if (!mSink)
+    {
+        return;
+    }
+    if (Settings::muted)
+    {
+        mSink->setVolume(0.0);
+        return;
+    }
+    mSink->setVolume(QAudio::convertVolume(Settings::volume / 100.0, QAudio::LogarithmicVolumeScale,
+                                           QAudio::LinearVolumeScale));
+}
+
+long long AudioOutput::Write(QByteArray const& data)
+{
+    if (!mDeviceStream || IsStopped())
+    {
+        return 0;
+    }
+    if (Settings::volume < FIRST_BOOSTED_VOLUME || Settings::muted)
+    {
+        return mDeviceStream->write(data);
+    }
+    // Above 100 % the sink is at full volume and the rest is a software gain.
+    float const gain = static_cast<float>(Settings::volume / 100.0 * BOOST_FACTOR);
+    QByteArray boosted(data.size(), Qt::Uninitialized);
+    qsizetype const samples = data.size() / static_cast<qsizetype>(sizeof(float));
+    for (qsizetype i = 0; i < samples; ++i)
+    {
+        float sample = 0.0f;
+        std::memcpy(&sample, data.constData() + i * sizeof(float), sizeof(float));
+        sample *= gain;
+        std::memcpy(boosted.data() + i * sizeof(float), &sample, sizeof(float));
+    }
+    return mDeviceStream->write(boosted);
+}
+
+void AudioOutput::Suspend()
+{
+    if (IsStarted())
+    {
+        mSink->suspend();
+    }
+}
+
+void AudioOutput::Resume()
+{
+    if (IsSuspended())
+    {
+        mProcessedBase = mSink->processedUSecs();
+        mSink->resume();
+    }
+}
+
+void AudioOutput::Reset()
+{
+    if (mSink && !IsStopped())
+    {
+        mSink->reset();
+    }
+}
+
+bool AudioOutput::IsStarted() const
+{
+    return IsActive() || IsIdle();
+}
+
+bool AudioOutput::IsSuspended() const
+{
+    return State() == QAudio::SuspendedState;
+}
+
+bool AudioOutput::IsStopped() const
+{
+    return State() == QAudio::StoppedState;
+}
+
+bool AudioOutput::IsIdle() const
+{
+    return State() == QAudio::IdleState;
+}
+
+bool AudioOutput::IsActive() const
+{
+    return State() == QAudio::ActiveState;
+}
+
+QAudio::State AudioOutput::State() const
+{
+    return mSink ? mSink->state() : QAudio::StoppedState;
+}
+
+QString AudioOutput::StateStr() const
+{
+    switch (State())
+    {
+    case QAudio::ActiveState:
+        return QStringLiteral("Active");
+    case QAudio::SuspendedState:
+        return QStringLiteral("Suspended");
+    case QAudio::StoppedState:
+        return QStringLiteral("Stopped");
+    case QAudio::IdleState:
+        return QStringLiteral("Idle");
+    }
+    return QStringLiteral("Unknown");
+}
+
+QString AudioOutput::ErrorStr() const
+{
+    switch (mSink ? mSink->error() : QAudio::NoError)
+    {
+    case QAudio::NoError:
+        return QStringLiteral("NoError");
+    case QAudio::OpenError:
+        return QStringLiteral("OpenError");
+    case QAudio::IOError:
+        return QStringLiteral("IOError");
+    case QAudio::UnderrunError:
+        return QStringLiteral("UnderrunError");
+    case QAudio::FatalError:
+        return QStringLiteral("FatalError");
+    }
+    return QStringLiteral("Unknown");
+}
+
+QString AudioOutput::AudioDeviceName() const
+{
+    return mDevice.isNull() ? QString() : mDevice.description();
+}
+
+int AudioOutput::AudioDeviceChangedCount() const
+{
+    return mDevicesChangedCount;
+}
+
+int AudioOutput::UnderrunErrorCount() const
+{
+    return mUnderrunCount;
+}
+
+bool AudioOutput::FatalDeviceErrorEncountered() const
+{
+    return mFatalDeviceError;
+}
+
+bool AudioOutput::AudioOutputDeviceUpdateRequired() const
+{
+    return mDevicesChanged;
+}
+
+int AudioOutput::BytesFree() const
+{
+    return mSink ? static_cast<int>(mSink->bytesFree()) : 0;
+}
+
+int AudioOutput::BytesUsed() const
+{
+    return mSink ? BufferSize() - BytesFree() : 0;
+}
+
+int AudioOutput::BufferSize() const
+{
+    return mSink ? static_cast<int>(mSink->bufferSize()) : 0;
+}
+
+long long AudioOutput::ProcessedUSecs() const
+{
+    return mSink ? mSink->processedUSecs() - mProcessedBase : 0;
+}
+
+long long AudioOutput::USecsInBuffer() const
+{
+    return AvHelpers::AudioOutputDurationForSize(BytesUsed());
+}
+
+QByteArray const& AudioOutput::SilenceByteArray() const
+{
+    return mSilence;
+}
+
+void AudioOutput::OnAudioOutputDevicesChanged()
+{
+    mDevicesChanged = true;
+    ++mDevicesChangedCount;
+}
+
+void AudioOutput::OnStateChanged(QAudio::State state)
+{
+    QAudio::Error const error = mSink ? mSink->error() : QAudio::NoError;
+    if (error == QAudio::UnderrunError)
+    {
+        ++mUnderrunCount;
+    }
+    else if (error != QAudio::NoError)
+    {
+        ReportFailure(QStringLiteral("Audio Output Error: %1").arg(ErrorStr()), false);
+    }
+    if (state == QAudio::IdleState && mSink && mSink->bytesFree() == 0)
+    {
+        Reset();
+    }
+    Q_EMIT StateChanged(state);
+}
+
+void AudioOutput::OnNotify()
+{
+    int const bytes = BytesFree();
+    if (bytes >= 1)
+    {
+        Q_EMIT NotifyBytesFree(bytes);
+    }
+}

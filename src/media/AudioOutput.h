@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QAudio>
+#include <QAudioDevice>
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QAudioSink;
+class QIODevice;
+
+// One audio sink on the default output device, written in push mode with
+// interleaved 32-bit float samples. Volumes above 100 % are applied in software
+// on a copy of what is written. A failure to start is logged once until the
+// output starts again, so a missing device does not flood the log while the
+// owner retries.
+class AudioOutput : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AudioOutput(QObject* parent = nullptr);
+
+    bool Start();
+    void Shutdown();
+    void UpdateVolume();
+    long long Write(QByteArray const& data);
+    void Suspend();
+    void Resume();
+    void Reset();
+
+    bool IsStarted() const;
+    bool IsSuspended() const;
+    bool IsStopped() const;
+    bool IsIdle() const;
+    bool IsActive() const;
+    QAudio::State State() const;
+    QString StateStr() const;
+    QString ErrorStr() const;
+    QString AudioDeviceName() const;
+    int AudioDeviceChangedCount() const;
+    int UnderrunErrorCount() const;
+    bool FatalDeviceErrorEncountered() const;
+    bool AudioOutputDeviceUpdateRequired() const;
+    int BytesFree() const;
+    int BytesUsed() const;
+    int BufferSize() const;
+    long long ProcessedUSecs() const;
+    long long USecsInBuffer() const;
+    QByteArray const& SilenceByteArray() const;
+
+Q_SIGNALS:
+    void NotifyBytesFree(int bytes);
+    void StateChanged(QAudio::State state);
+
+public Q_SLOTS:
+    void OnAudioOutputDevicesChanged();
+    void OnStateChanged(QAudio::State state);
+    void OnNotify();
+
+private:
+    void ReportFailure(QString const& message, bool warning);
+    // Marks the device unusable and reports why; returns false for Start.
+    bool Fail(QString const& message, bool warning);
+
+    QAudioSink* mSink = nullptr;
+    QIODevice* mDeviceStream = nullptr;
+    QAudioDevice mDevice;
+    QByteArray mSilence;
+    bool mDevicesChanged = false;
+    int mDevicesChangedCount = 0;
+    long long mProcessedBase = 0;
+    int mUnderrunCount = 0;
+    bool mFatalDeviceError = false;
+    // A failure was logged and the output has not started since.
+    bool mFailureReported = false;
+};

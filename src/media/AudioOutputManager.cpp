@@ -1,0 +1,433 @@
+#include "media/AudioOutputManager.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AudioOutput.h"
+#include "media/AudioStretcher.h"
+#include "media/AvHelpers.h"
+#include "model/Timeline.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+int const TICK_INTERVAL_MS = 10;
+long long const SYNC_THRESHOLD = 10000; // µs
+int const SYNC_SAMPLE_COUNT = 5;
+// A missing or failed device is tried again this often, and at once when the
+// system's list of outputs changes.
+qint64 const DEVICE_RETRY_INTERVAL_MS = 2000;
+// After a reset the stretcher needs a few feeds before its first output.
+int const MAX_STRETCH_PASSES = 8;
+// Audio prepared after a reset may start this late (µs) before it is cut.
+double const LATE_AUDIO_TOLERANCE = 2000.0;
+int const MAX_CATCH_UP_ROUNDS = 4;
+
+int SampleFrameSize()
+{
+    return Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+}
+
+// Exact duration of a byte count, in µs: summed over a long play, rounding
+// each piece to whole microseconds would drift.
+double DurationOf(qsizetype bytes)
+{
+    return static_cast<double>(bytes) / SampleFrameSize() / Settings::audioOutputSampleRate * 1e6;
+}
+
+QString Flag(bool value)
+{
+    return QString::number(value ? 1 : 0);
+}
+} // namespace
+
+AudioOutputManager::AudioOutputManager(Timeline* timeline, QObject* parent)
+    : QObject(parent)
+    , mOutput(new AudioOutput(this))
+    , mStretcher(new AudioStretcher(this))
+{
+    // The sink holds only a few ticks of audio: a coarse timer would starve it.
+    mTimer.setTimerType(Qt::PreciseTimer);
+    mTimer.setInterval(TICK_INTERVAL_MS);
+    connect(&mTimer, &QTimer::timeout, this, &AudioOutputManager::WriteToAudioOutput);
+    SetTimeline(timeline);
+}
+
+long long AudioOutputManager::ProcessedAudioDuration() const
+{
+    return std::llround(HeardDuration());
+}
+
+double AudioOutputManager::HeardDuration() const
+{
+    double const heard = static_cast<double>(mOutput->ProcessedUSecs()) * mStretcher->PlaybackMultiplier();
+    return mForward ? heard : -heard;
+}
+
+void AudioOutputManager::SetTimeline(Timeline* timeline)
+{
+    mPendingBuffer.clear();
+    mTimeline = timeline;
+    // The new timeline's read position is wherever it was left.
+    mResetRequested = true;
+    if (!mTimeline)
+    {
+        mTimer.stop();
+        mOutput->Reset();
+        return;
+    }
+    mTimer.start();
+}
+
+void AudioOutputManager::SetAudioPlaybackReady(bool ready)
+{
+    mPlaybackReady = ready;
+    if (!ready)
+    {
+        mPendingBuffer.clear();
+        mResetRequested = true;
+    }
+}
+
+void AudioOutputManager::UpdateAudioOutputState(bool playing, bool forward, long long scrubDuration, float speed)
+{
+    mOutput->UpdateVolume();
+    mPlaying = playing;
+    if (!playing && mOutput->IsIdle() && mOutput->BytesUsed() > 0)
+    {
+        mOutput->Reset();
+    }
+    if (forward == mForward && speed == mStretcher->PlaybackMultiplier())
+    {
+        if (!playing)
+        {
+            mPendingBuffer.clear();
+            mResetRequested = true;
+            return;
+        }
+    }
+    else
+    {
+        mForward = forward;
+        mStretcher->SetPlaybackMultiplier(speed);
+        mPendingBuffer.clear();
+        mResetRequested = true;
+        if (!playing)
+        {
+            return;
+        }
+    }
+    if (mScrubDuration >= 0 && scrubDuration >= 0 && !mPendingBuffer.isEmpty())
+    {
+        mPendingBuffer.clear();
+    }
+    if (mScrubDuration >= 0 && scrubDuration < 0)
+    {
+        // After a scrub the read position sits at the end of the scrubbed
+        // frame, not at the playback time play starts from.
+        mPendingBuffer.clear();
+        mResetRequested = true;
+    }
+    mScrubDuration = scrubDuration;
+    mScrubFilled = false;
+}
+
+void AudioOutputManager::ClearAndResetAudioData()
+{
+    mPendingBuffer.clear();
+    mResetRequested = true;
+}
+
+void AudioOutputManager::ResetAudioOutputDevice(QString const& reason)
+{
+    mOutput->Shutdown();
+    Logger::GetInstance()->Info(reason.isEmpty() ? QStringLiteral("Audio output device reset") : reason);
+}
+
+void AudioOutputManager::ResetAudioData()
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    long long time = mTimeline->PlaybackTime();
+    mResetClock.invalidate();
+    if (mScrubDuration < 0)
+    {
+        // What the sink still holds is heard first: the new audio starts where
+        // the playback time will be by then.
+        mQueuedAtReset = static_cast<double>(mOutput->USecsInBuffer());
+        mResetClock.start();
+        double const queued = mQueuedAtReset * mStretcher->PlaybackMultiplier();
+        time = std::max(0LL, time + std::llround(mForward ? queued : -queued));
+    }
+    mTimeline->ResetAudioBuffer(mPendingBuffer, time);
+    mReadTime = static_cast<double>(time);
+    mStretcher->Reset();
+    ResetSyncThresholdVariables(true);
+    mResetRequested = false;
+}
+
+void AudioOutputManager::ResetSyncThresholdVariables(bool resetSyncBase)
+{
+    mDriftSum = 0;
+    mDriftSamples = 0;
+    mLastSyncTime = -1;
+    if (resetSyncBase && mTimeline)
+    {
+        // The sink's played time does not restart with the audio: count from
+        // what it has played so far.
+        mSyncBase = mTimeline->PlaybackTime() - std::llround(HeardDuration());
+    }
+}
+
+void AudioOutputManager::LogInfo()
+{
+    QString text = QStringLiteral("AudioOutputManager\n------------------\n");
+    text += QStringLiteral("Audio Device: %1\n").arg(mOutput->AudioDeviceName());
+    text += QStringLiteral("Audio Device Changed Count: %1\n").arg(mOutput->AudioDeviceChangedCount());
+    text += QStringLiteral("Audio Output Playback Ready: %1\n").arg(Flag(mPlaybackReady));
+    text += QStringLiteral("Audio Output Playing: %1\n").arg(Flag(mPlaying));
+    text += QStringLiteral("Audio Output State: %1\n").arg(mOutput->StateStr());
+    text += QStringLiteral("Audio Output Underruns: %1\n").arg(mOutput->UnderrunErrorCount());
+    text += QStringLiteral("Device Buffer Size: %1\n").arg(mOutput->BufferSize());
+    text += QStringLiteral("Device Buffer Bytes Free: %1\n").arg(mOutput->BytesFree());
+    text += QStringLiteral("Device Buffer Bytes Used: %1\n").arg(mOutput->BytesUsed());
+    text += QStringLiteral("Cache Buffer Size: %1\n").arg(mPendingBuffer.size());
+    text += QStringLiteral("Play Forward: %1\n").arg(Flag(mForward));
+    text += QStringLiteral("Playback Multiplier: %1\n")
+                .arg(QString::number(mStretcher->PlaybackMultiplier(), 'g', QLocale::FloatingPointShortest));
+    text += QStringLiteral("Timer Started: %1\n").arg(Flag(mTimer.isActive()));
+    Logger::GetInstance()->Output(text);
+}
+
+bool AudioOutputManager::ReadsAudio() const
+{
+    return mScrubDuration >= 0 || mForward || Settings::audioOnBackwardsPlayback;
+}
+
+bool AudioOutputManager::PrepareOutput()
+{
+    if (mOutput->AudioOutputDeviceUpdateRequired())
+    {
+        mOutput->Shutdown();
+        Logger::GetInstance()->Info(QStringLiteral("Audio output devices changed"));
+    }
+    if (mOutput->FatalDeviceErrorEncountered())
+    {
+        if (!mDeviceRetryTimer.isValid())
+        {
+            mDeviceRetryTimer.start();
+        }
+        if (!mDeviceRetryTimer.hasExpired(DEVICE_RETRY_INTERVAL_MS))
+        {
+            return false;
+        }
+        mOutput->Shutdown();
+    }
+    mDeviceRetryTimer.invalidate();
+    if (mOutput->IsSuspended())
+    {
+        // Resumed first, so that the sync base counts from the resumed sink.
+        mOutput->Resume();
+        ResetAudioData();
+    }
+    else if (mOutput->IsStopped())
+    {
+        if (mOutput->Start())
+        {
+            ResetAudioData();
+        }
+    }
+    else if (ReadsAudio() && (mResetRequested || !mTimeline->IsAudioOutputFrameReady()))
+    {
+        ResetAudioData();
+    }
+    return mOutput->IsStarted();
+}
+
+void AudioOutputManager::WriteToAudioOutput()
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    if (!mPlaying || !mPlaybackReady)
+    {
+        WritePendingBuffer();
+        return;
+    }
+    if (!PrepareOutput())
+    {
+        return;
+    }
+    int const frameSize = SampleFrameSize();
+    int const bytesFree = mOutput->BytesFree() / frameSize * frameSize;
+    if (mScrubDuration < 0)
+    {
+        if (bytesFree < 1)
+        {
+            return;
+        }
+        if (ReadsAudio())
+        {
+            SyncAudioOutput();
+            FillPendingBuffer(bytesFree);
+            // Each round prepares less than the one before, so it soon ends.
+            for (int round = 0; round < MAX_CATCH_UP_ROUNDS && DropLateAudio(); ++round)
+            {
+                FillPendingBuffer(bytesFree);
+            }
+            mResetClock.invalidate();
+        }
+        else
+        {
+            // Nothing is read meanwhile: start afresh once audio is wanted.
+            mResetRequested = true;
+        }
+    }
+    else
+    {
+        if (!mScrubFilled)
+        {
+            qsizetype const before = mPendingBuffer.size();
+            mTimeline->FillAudioBufferByDuration(mPendingBuffer, mScrubDuration, mForward);
+            AdvanceReadTime(mPendingBuffer.size() - before);
+            mScrubFilled = true;
+        }
+        else if (mPendingBuffer.size() < bytesFree)
+        {
+            mPendingBuffer.append(bytesFree - mPendingBuffer.size(), '\0');
+        }
+        if (bytesFree < 1)
+        {
+            return;
+        }
+    }
+    WritePendingBuffer();
+}
+
+void AudioOutputManager::SyncAudioOutput()
+{
+    long long const time = mTimeline->PlaybackTime();
+    if (time == mLastSyncTime)
+    {
+        return;
+    }
+    double const drift = static_cast<double>(mSyncBase - time) + HeardDuration();
+    mLastSyncTime = time;
+    if (std::abs(drift) <= SYNC_THRESHOLD)
+    {
+        ResetSyncThresholdVariables(false);
+        return;
+    }
+    mDriftSum += std::llround(drift);
+    ++mDriftSamples;
+    if (mDriftSamples < SYNC_SAMPLE_COUNT)
+    {
+        return;
+    }
+    if (std::llabs(mDriftSum / mDriftSamples) > SYNC_THRESHOLD)
+    {
+        // The audio fell behind (the sink ran dry) or ran ahead: skip or
+        // repeat what is still to be read by the drift. What the sink, the
+        // pending buffer and the stretcher hold plays on, so the stretcher
+        // need not restart, which would itself make the audio late again.
+        mReadTime -= drift;
+        QByteArray discarded;
+        mTimeline->ResetAudioBuffer(discarded, std::max(0LL, std::llround(mReadTime)));
+        mSyncBase -= std::llround(drift);
+    }
+    ResetSyncThresholdVariables(false);
+}
+
+bool AudioOutputManager::DropLateAudio()
+{
+    if (!mResetClock.isValid())
+    {
+        return false;
+    }
+    // Preparing the first audio after a reset (the stretcher's warm-up) may
+    // outlast what the sink still had to play: then the sink ran dry, and the
+    // start of the prepared audio belongs to a time already gone.
+    double const late = static_cast<double>(mResetClock.nsecsElapsed()) / 1000.0 - mQueuedAtReset;
+    if (late < LATE_AUDIO_TOLERANCE)
+    {
+        mResetClock.invalidate();
+        return false;
+    }
+    int const frameSize = SampleFrameSize();
+    auto const lateBytes = static_cast<qsizetype>(late / 1e6 * Settings::audioOutputSampleRate) * frameSize;
+    mPendingBuffer.remove(0, std::min(lateBytes, mPendingBuffer.size()));
+    // The sink is empty: what it plays next is heard now, and the time taken
+    // to prepare more is late again.
+    ResetSyncThresholdVariables(true);
+    mQueuedAtReset = 0.0;
+    mResetClock.start();
+    return true;
+}
+
+void AudioOutputManager::ReadAudio(QByteArray& buffer, int bytes)
+{
+    qsizetype const before = buffer.size();
+    mTimeline->FillAudioBufferBySize(buffer, bytes, mForward);
+    AdvanceReadTime(buffer.size() - before);
+}
+
+void AudioOutputManager::AdvanceReadTime(qsizetype bytes)
+{
+    double const duration = DurationOf(bytes);
+    mReadTime += mForward ? duration : -duration;
+}
+
+void AudioOutputManager::FillPendingBuffer(int bytesFree)
+{
+    // Only what the sink takes is prepared, so nothing piles up at any speed.
+    if (mPendingBuffer.size() >= bytesFree)
+    {
+        return;
+    }
+    float const multiplier = mStretcher->PlaybackMultiplier();
+    if (multiplier == 1.0f)
+    {
+        ReadAudio(mPendingBuffer, bytesFree - static_cast<int>(mPendingBuffer.size()));
+        return;
+    }
+    // The stretcher takes whole sample frames, about speed times what it
+    // gives; after a reset it needs more before its first output.
+    int const frameSize = SampleFrameSize();
+    QByteArray input;
+    for (int pass = 0; pass < MAX_STRETCH_PASSES && mPendingBuffer.size() < bytesFree; ++pass)
+    {
+        auto const missing = static_cast<double>((bytesFree - mPendingBuffer.size()) / frameSize);
+        long long const frames =
+            std::max({std::llround(missing * multiplier), static_cast<long long>(mStretcher->SamplesRequired()), 1LL});
+        ReadAudio(input, static_cast<int>(frames * frameSize));
+        if (input.isEmpty())
+        {
+            return;
+        }
+        mStretcher->FillInputBuffer(input);
+        mStretcher->Process();
+        input.clear();
+        mStretcher->FillOutputBuffer(mPendingBuffer);
+    }
+}
+
+void AudioOutputManager::WritePendingBuffer()
+{
+    if (mPendingBuffer.isEmpty())
+    {
+        mOutput->Write(mOutput->SilenceByteArray());
+        return;
+    }
+    long long const written = mOutput->Write(mPendingBuffer);
+    if (written > 0)
+    {
+        mPendingBuffer.remove(0, static_cast<qsizetype>(written));
+    }
+}

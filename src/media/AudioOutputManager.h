@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class AudioOutput;
+class AudioStretcher;
+class Timeline;
+
+// Plays a timeline's cached audio in step with its playback time. Every 10 ms
+// it tops the sink up from the timeline's audio cache, straight at speed 1 and
+// time-stretched otherwise, and now and then compares what the sink has played
+// with the playback time, repositioning the audio when they drift apart.
+// Lives on the audio-output task's thread; the engine drives it through its
+// slots (queued calls).
+class AudioOutputManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AudioOutputManager(Timeline* timeline, QObject* parent = nullptr);
+
+    long long ProcessedAudioDuration() const;
+
+public Q_SLOTS:
+    void SetTimeline(Timeline* timeline);
+    void SetAudioPlaybackReady(bool ready);
+    void UpdateAudioOutputState(bool playing, bool forward, long long scrubDuration, float speed);
+    void ClearAndResetAudioData();
+    void ResetAudioOutputDevice(QString const& reason);
+    void ResetAudioData();
+    void ResetSyncThresholdVariables(bool resetSyncBase);
+    void LogInfo();
+
+private Q_SLOTS:
+    void WriteToAudioOutput();
+
+private:
+    // Backwards, audio plays only when the settings ask for it (scrubs always).
+    bool ReadsAudio() const;
+    bool PrepareOutput();
+    void SyncAudioOutput();
+    void FillPendingBuffer(int bytesFree);
+    // After a reset: cuts what is already late from the pending audio; true
+    // when it did.
+    bool DropLateAudio();
+    // Appends audio from the timeline's read position and moves the position.
+    void ReadAudio(QByteArray& buffer, int bytes);
+    void AdvanceReadTime(qsizetype bytes);
+    void WritePendingBuffer();
+    // The sink's played time in timeline time: scaled by the speed and signed
+    // by the direction.
+    double HeardDuration() const;
+
+    Timeline* mTimeline = nullptr;
+    QTimer mTimer {this};
+    AudioOutput* mOutput = nullptr;
+    QByteArray mPendingBuffer;
+    long long mScrubDuration = -1;
+    bool mScrubFilled = false;
+    bool mPlaying = false;
+    bool mForward = true;
+    bool mPlaybackReady = false;
+    AudioStretcher* mStretcher = nullptr;
+    long long mSyncBase = 0;
+    long long mLastSyncTime = -1;
+    long long mDriftSum = 0;
+    int mDriftSamples = 0;
+    bool mResetRequested = false;
+    // Timeline time of the next audio to be read from the cache, µs.
+    double mReadTime = 0.0;
+    // Since the last reset in continuous play, until its first audio is
+    // prepared; and how long the sink still had to play then, µs.
+    QElapsedTimer mResetClock;
+    double mQueuedAtReset = 0.0;
+    // Runs while the device is unusable, to try it again now and then.
+    QElapsedTimer mDeviceRetryTimer;
+};

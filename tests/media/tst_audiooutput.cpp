@@ -1,0 +1,283 @@
+#include "AudioTestRig.h"
+
+#include "app/Settings.h"
+
+#include <QAudio>
+#include <QtTest>
+
+using namespace AudioTestRig;
+
+// Plays generated audio from a timeline's cache through the null sink of the
+// test audio server and checks what its monitor captured.
+class TestAudioOutput : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void TonePlaysAtItsPitchAndLength_data();
+    void TonePlaysAtItsPitchAndLength();
+    void AudioFollowsTheClock_data();
+    void AudioFollowsTheClock();
+    void BackwardPlayFollowsTheSetting_data();
+    void BackwardPlayFollowsTheSetting();
+    void VolumeAndMuteGains();
+    void FrameScrubPlaysOneFrame();
+
+private:
+    // Plays the timeline from a time for a while at a speed, then pauses and
+    // lets the sink run out. tick, when given, runs about every 10 ms.
+    Samples Play(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
+                 std::function<void(ManagerThread&)> const& tick = {}, double* clockStart = nullptr,
+                 CaptureTimes* times = nullptr);
+};
+
+void TestAudioOutput::init()
+{
+    Settings::volume = 100;
+    Settings::muted = false;
+    Settings::audioOnBackwardsPlayback = false;
+}
+
+Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
+                              std::function<void(ManagerThread&)> const& tick, double* clockStart,
+                              CaptureTimes* times)
+{
+    ManagerThread rig;
+    Capture capture;
+    if (!capture.Start())
+    {
+        return {};
+    }
+    timeline->SetPlaybackTime(from);
+    AudioOutputManager* manager = rig.Manager();
+    rig.Run([=] {
+        manager->SetTimeline(timeline);
+        manager->SetAudioPlaybackReady(true);
+        manager->UpdateAudioOutputState(true, forward, -1, static_cast<float>(speed));
+    });
+    double const started = RunClock(timeline, speed, forward, wallMs, [&rig, &tick] {
+        if (tick)
+        {
+            tick(rig);
+        }
+    });
+    rig.Run([=] { manager->UpdateAudioOutputState(false, forward, -1, static_cast<float>(speed)); });
+    QTest::qWait(200);
+    if (clockStart)
+    {
+        *clockStart = started;
+    }
+    Samples captured = capture.Stop();
+    if (times)
+    {
+        *times = capture.Times();
+    }
+    return captured;
+}
+
+void TestAudioOutput::TonePlaysAtItsPitchAndLength_data()
+{
+    QTest::addColumn<double>("speed");
+    QTest::newRow("1x") << 1.0;
+    QTest::newRow("0.5x") << 0.5;
+    QTest::newRow("2x") << 2.0;
+}
+
+void TestAudioOutput::TonePlaysAtItsPitchAndLength()
+{
+    QFETCH(double, speed);
+    // 0.6 s of 440 Hz from 0.4 s, silence around it.
+    Samples audio(static_cast<size_t>(FrameAt(2.0) * CHANNELS), 0.0f);
+    AddTone(audio, 440.0, 0.3, FrameAt(0.4), FrameAt(0.6));
+    auto timeline = MakeTimeline(audio);
+
+    Samples const captured =
+        Play(timeline.get(), 200000, speed, true, static_cast<int>((0.8 / speed + 0.3) * 1000.0));
+    QVERIFY2(!captured.empty(), "no capture: is the test audio server running?");
+    Span const tone = Loud(captured, 0, 0, -1, 0.1f);
+    double const length = static_cast<double>(tone.Length()) / RATE;
+    QVERIFY2(std::fabs(length - 0.6 / speed) < 0.025, qPrintable(QString::number(length)));
+    long long const middle = tone.first + tone.Length() / 5;
+    for (int channel = 0; channel < CHANNELS; ++channel)
+    {
+        double const pitch = Frequency(captured, channel, middle, tone.Length() * 3 / 5);
+        QVERIFY2(std::fabs(pitch - 440.0) < 3.0, qPrintable(QString::number(pitch)));
+    }
+}
+
+void TestAudioOutput::AudioFollowsTheClock_data()
+{
+    QTest::addColumn<double>("speed");
+    QTest::newRow("1x") << 1.0;
+    QTest::newRow("0.5x") << 0.5;
+    QTest::newRow("2x") << 2.0;
+}
+
+void TestAudioOutput::AudioFollowsTheClock()
+{
+    QFETCH(double, speed);
+    // A long run, e.g. 60 s, is asked for with TESSARIN_AUDIO_SYNC_SECONDS.
+    double const seconds = qEnvironmentVariableIsSet("TESSARIN_AUDIO_SYNC_SECONDS")
+                               ? qEnvironmentVariable("TESSARIN_AUDIO_SYNC_SECONDS").toDouble()
+                               : 4.0;
+    // A 10 ms click every half second of timeline time.
+    double const audioSeconds = seconds * speed + 1.0;
+    Samples audio(static_cast<size_t>(FrameAt(audioSeconds) * CHANNELS), 0.0f);
+    for (double at = 0.5; at < audioSeconds; at += 0.5)
+    {
+        AddTone(audio, 2000.0, 0.5, FrameAt(at), FrameAt(0.01));
+    }
+    auto timeline = MakeTimeline(audio);
+
+    long long largestPending = 0;
+    double clockStart = 0.0;
+    CaptureTimes times;
+    int ticks = 0;
+    long long const from = 250000; // between two clicks
+    Samples const captured = Play(
+        timeline.get(), from, speed, true, static_cast<int>(seconds * 1000.0),
+        [&largestPending, &ticks](ManagerThread& rig) {
+            if (++ticks % 10 == 0)
+            {
+                largestPending = std::max(largestPending, rig.Info(QStringLiteral("Cache Buffer Size")).toLongLong());
+            }
+        },
+        &clockStart, &times);
+    QVERIFY2(!captured.empty(), "no capture: is the test audio server running?");
+
+    // Audio taken for the sink is only what the sink takes: a few ticks' worth.
+    QVERIFY2(largestPending >= 0 && largestPending < 30000, qPrintable(QString::number(largestPending)));
+
+    // Each click is heard when the clock passes it, give or take one frame
+    // (24 fps) over the whole run.
+    std::vector<Span> const clicks = Bursts(captured, 0, FrameAt(0.1), 0.1f);
+    int const expected = static_cast<int>(seconds * speed / 0.5);
+    QVERIFY2(static_cast<int>(clicks.size()) >= expected - 1, qPrintable(QString::number(clicks.size())));
+    double earliest = 1e9;
+    double latest = -1e9;
+    for (Span const& click : clicks)
+    {
+        double const heard = times.PlayedAt(click.first);
+        // The click nearest to what was heard: timeline time 0.5 k.
+        double const timelineTime = from / 1e6 + (heard - clockStart) * speed;
+        double const clickTime = std::round(timelineTime / 0.5) * 0.5;
+        double const lag = heard - (clockStart + (clickTime - from / 1e6) / speed);
+        earliest = std::min(earliest, lag);
+        latest = std::max(latest, lag);
+    }
+    qInfo("%zu clicks heard %.1f to %.1f ms after the clock", clicks.size(), earliest * 1000.0, latest * 1000.0);
+    double const frame = 1.0 / 24.0;
+    QVERIFY2(latest - earliest < frame, "audio drifted from the clock");
+    QVERIFY2(earliest > -frame && latest < frame, "audio is out of step with the clock");
+}
+
+void TestAudioOutput::BackwardPlayFollowsTheSetting_data()
+{
+    QTest::addColumn<bool>("audible");
+    QTest::newRow("silent") << false;
+    QTest::newRow("reversed") << true;
+}
+
+void TestAudioOutput::BackwardPlayFollowsTheSetting()
+{
+    QFETCH(bool, audible);
+    Settings::audioOnBackwardsPlayback = audible;
+    // 440 Hz in [0.5, 1.0) s, then 880 Hz in [1.0, 1.5) s.
+    Samples audio(static_cast<size_t>(FrameAt(2.0) * CHANNELS), 0.0f);
+    AddTone(audio, 440.0, 0.3, FrameAt(0.5), FrameAt(0.5));
+    AddTone(audio, 880.0, 0.3, FrameAt(1.0), FrameAt(0.5));
+    auto timeline = MakeTimeline(audio);
+
+    Samples const captured = Play(timeline.get(), 1700000, 1.0, false, 1500);
+    QVERIFY2(!captured.empty(), "no capture: is the test audio server running?");
+    if (!audible)
+    {
+        QCOMPARE(Peak(captured), 0.0f);
+        return;
+    }
+    Span const sound = Loud(captured, 0, 0, -1, 0.1f);
+    double const length = static_cast<double>(sound.Length()) / RATE;
+    QVERIFY2(std::fabs(length - 1.0) < 0.025, qPrintable(QString::number(length)));
+    // Backwards the higher tone comes first.
+    double const first = Frequency(captured, 0, sound.first + FrameAt(0.1), FrameAt(0.3));
+    double const second = Frequency(captured, 1, sound.first + FrameAt(0.6), FrameAt(0.3));
+    QVERIFY2(std::fabs(first - 880.0) < 3.0, qPrintable(QString::number(first)));
+    QVERIFY2(std::fabs(second - 440.0) < 3.0, qPrintable(QString::number(second)));
+}
+
+void TestAudioOutput::VolumeAndMuteGains()
+{
+    Samples audio(static_cast<size_t>(FrameAt(2.0) * CHANNELS), 0.0f);
+    AddTone(audio, 1000.0, 0.2, FrameAt(0.2), FrameAt(1.8));
+    auto timeline = MakeTimeline(audio);
+
+    // The level of the steady middle of what was heard.
+    auto const level = [this, &timeline](double expectedGain) {
+        Samples const captured = Play(timeline.get(), 300000, 1.0, true, 500);
+        Span const sound = Loud(captured, 0, 0, -1, static_cast<float>(0.02 * std::max(expectedGain, 0.05)));
+        return sound.Length() < FrameAt(0.3) ? 0.0 : Rms(captured, 0, sound.first + FrameAt(0.1), FrameAt(0.2));
+    };
+    double const reference = level(1.0);
+    QVERIFY2(std::fabs(reference - 0.2 / std::sqrt(2.0)) < 0.005, qPrintable(QString::number(reference)));
+
+    // Above 100 % the sink stays at full volume and the samples are boosted.
+    Settings::volume = 150;
+    QVERIFY2(std::fabs(level(2.25) / reference - 2.25) < 0.05, "volume 150 is not a gain of 2.25");
+
+    // Below it the sink's volume follows a logarithmic control.
+    Settings::volume = 50;
+    double const half = QAudio::convertVolume(0.5, QAudio::LogarithmicVolumeScale, QAudio::LinearVolumeScale);
+    QVERIFY2(std::fabs(level(half) / reference - half) < 0.01, "volume 50 is not the logarithmic gain");
+
+    // Muted is silent and never boosted.
+    Settings::volume = 150;
+    Settings::muted = true;
+    QCOMPARE(level(0.0), 0.0);
+}
+
+void TestAudioOutput::FrameScrubPlaysOneFrame()
+{
+    Samples audio(static_cast<size_t>(FrameAt(3.0) * CHANNELS), 0.0f);
+    AddTone(audio, 440.0, 0.3, 0, Frames(audio));
+    auto timeline = MakeTimeline(audio);
+    long long const frameDuration = 41666; // 24 fps
+
+    ManagerThread rig;
+    Capture capture;
+    QVERIFY2(capture.Start(), "no capture: is the test audio server running?");
+    AudioOutputManager* manager = rig.Manager();
+    Timeline* played = timeline.get();
+    played->SetPlaybackFrame(24);
+    rig.Run([=] {
+        manager->SetTimeline(played);
+        manager->SetAudioPlaybackReady(true);
+        manager->UpdateAudioOutputState(false, true, -1, 1.0f);
+    });
+    QTest::qWait(100);
+    // A step: the clock seeks, then the engine asks for the frame's audio.
+    rig.Run([=] {
+        manager->ClearAndResetAudioData();
+        manager->UpdateAudioOutputState(true, true, frameDuration, 1.0f);
+    });
+    QTest::qWait(400);
+    // The next step, at another speed: a scrub is never stretched.
+    played->SetPlaybackFrame(25);
+    rig.Run([=] {
+        manager->ClearAndResetAudioData();
+        manager->UpdateAudioOutputState(true, true, frameDuration, 2.0f);
+    });
+    QTest::qWait(400);
+    Samples const captured = capture.Stop();
+
+    std::vector<Span> const steps = Bursts(captured, 0, FrameAt(0.1), 0.01f);
+    QCOMPARE(steps.size(), size_t(2));
+    for (Span const& step : steps)
+    {
+        double const length = static_cast<double>(step.Length()) / RATE;
+        QVERIFY2(std::fabs(length - frameDuration / 1e6) < 0.002, qPrintable(QString::number(length)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestAudioOutput)
+#include "tst_audiooutput.moc"
