@@ -1,0 +1,131 @@
+#pragma once
+
+#include "media/AvDecoderBase.h"
+
+#include <QList>
+
+#include <memory>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+struct AudioFrame;
+struct AudioStreamInfo;
+struct SwrContext;
+
+// Turns one audio stream of a movie or audio file into AudioFrames of
+// interleaved 32-bit float samples at the output rate and channel count,
+// forwards packet by packet or backwards block by block, from any seek
+// position.
+//
+// Block times are those of the samples a block holds: the resampler's own
+// delay is taken off, so concatenated blocks and their times agree to the
+// output sample. After a seek into the middle of a stream the first block is
+// dropped: a decoder without its preceding packet (AAC's overlapping windows)
+// and a freshly reset resampler both get it wrong.
+//
+// Use: construct, OpenSource(), SetVideoStreamIndexForSeek(), then Seek(),
+// SetDecodeForward() and DecodeNext() in any order. Blocks arrive through
+// AudioFrameDecoded before DecodeNext returns; a null block means that no more
+// follow in that direction. Everything runs on the caller's thread.
+class AudioDecoder : public AvDecoderBase
+{
+    Q_OBJECT
+
+public:
+    // DecodeNext results.
+    static constexpr int STATUS_DONE = 0;
+    static constexpr int STATUS_START_REACHED = 2; // backward: the stream's first block was emitted
+    static constexpr int STATUS_END_REACHED = 3;   // the end of the file was reached
+
+    explicit AudioDecoder(QObject* parent = nullptr);
+    ~AudioDecoder() override;
+
+    // Opens the stream of audio record infoIndex (-1: the best stream) of the
+    // file; runs the timing pass first when the record has no end time yet.
+    bool OpenSource(Source* source, int fileIndex, int infoIndex) override;
+    bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) override;
+    void CloseAudioStream() override;
+
+    // Container index of the video stream seeks go through; -1 seeks on the
+    // audio stream.
+    void SetVideoStreamIndexForSeek(int streamIndex);
+    void SetDecodeForward(bool forward);
+    bool IsDecodeForward() const;
+    // t in µs of source time. Lands at least DECODE_BACKWARD_SEEK_OFFSET early.
+    void Seek(long long t);
+    int DecodeNext();
+    // Ends a backward refill that is under way (called from the owner's event
+    // processing during ProcessEventsRequested).
+    void StopDecoding();
+
+    // Fills the open stream's record: startTime (with findStart) and endTime,
+    // both in stream time, before the start-time offset is taken off.
+    void DecodeTimingInfoForCurrentStream(bool findStart);
+    // The timing pass for every audio stream of the source's first file that
+    // has not had it.
+    static void DecodeExtraStreamInfo(Source* source);
+
+Q_SIGNALS:
+    void ProcessEventsRequested();
+    void AudioFrameDecoded(std::shared_ptr<AudioFrame> frame, AudioStreamInfo* streamInfo);
+
+private:
+    void InitializeAudioDecoder();
+    // Reads the next packet of the stream (the empty end packet at the end of
+    // the file) and decodes it into mDecodedFrames. Returns the status.
+    int ReadAndDecodePacket();
+    void Decode();
+    void ProcessFrame();
+    // Takes the samples still held by the resampler at the end of the stream.
+    void FlushResampler();
+    // Gives the block its times and length and keeps it (unless it is the
+    // one dropped after a seek).
+    void AppendBlock(std::shared_ptr<AudioFrame> block, double start, long long samples);
+    // Sizes the block to its first samples and times it from start (µs).
+    void SetBlockLength(AudioFrame& block, double start, long long samples) const;
+    // Sets the resampler up for the decoded frame's format, layout and rate
+    // unless it already is. False when it cannot be (the stream then gives
+    // silence).
+    bool PrepareResampler();
+    void FreeResampler();
+    int DecodeNextForward();
+    int DecodeNextBackward();
+    // Decodes from the seek position up to the seek target into the backward
+    // window. Returns the status.
+    int FillBackwardWindow();
+
+    AudioStreamInfo* mCurrentStreamInfo = nullptr;
+    double mTimeBaseUs = 0.0;
+    int mOutputChannelCount;
+    int mOutputSampleRate;
+    AVSampleFormat mOutputSampleFormat;
+    int mOutputBytesPerSample;
+    AVFrame* mFrame = nullptr;
+    SwrContext* mResampler = nullptr;
+    AVPacket* mPacket = nullptr;
+    bool mDecoding = false;
+    bool mDecodeForward = true;
+    long long mSeekTarget = 0;
+    int mVideoStreamIndexForSeek = -1;
+    QList<std::shared_ptr<AudioFrame>> mDecodedFrames;
+    QList<std::shared_ptr<AudioFrame>> mBackwardWindow;
+
+    // What the resampler was set up for.
+    AVChannelLayout mResamplerLayout {};
+    AVSampleFormat mResamplerFormat = AV_SAMPLE_FMT_NONE;
+    int mResamplerRate = 0;
+    // The resampler could not be set up for this stream: logged once.
+    bool mResamplerFailed = false;
+    // The next decoded block follows a seek into the stream and is dropped.
+    bool mDropNextBlock = false;
+    // Where the next block starts when its frame carries no timestamp (µs);
+    // -1 when unknown.
+    long long mNextBlockTime = -1;
+    // Nothing was read since the input was opened or seeked to its start.
+    bool mAtStreamStart = false;
+    // The backward window was decoded from the stream's first packet.
+    bool mWindowFromStart = false;
+};

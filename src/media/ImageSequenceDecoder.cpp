@@ -1,0 +1,390 @@
+#include "media/ImageSequenceDecoder.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "app/TimeHelpers.h"
+#include "media/ImageSequenceDecoderWorker.h"
+#include "media/VideoFrame.h"
+#include "model/Source.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QVariant>
+
+#include <algorithm>
+#include <vector>
+
+namespace
+{
+
+// Shutdown waits this many rounds of 10 ms for the workers.
+int const SHUTDOWN_ROUNDS = 100;
+
+// Black in the limited range the YUV frames are converted to.
+uint8_t const BLACK_LUMA = 16;
+uint8_t const NEUTRAL_CHROMA = 128;
+
+} // namespace
+
+ImageSequenceDecoder::ImageSequenceDecoder(bool forExport, QObject* parent)
+    : QObject(parent)
+    , mForExport(forExport)
+{
+}
+
+ImageSequenceDecoder::~ImageSequenceDecoder()
+{
+    if (TotalWorkerCount() > 0)
+    {
+        Shutdown();
+    }
+}
+
+void ImageSequenceDecoder::Initialize(int count)
+{
+    if (TotalWorkerCount() > 0)
+    {
+        return;
+    }
+    int const workerCount = std::max(count < 1 ? Settings::imageSequenceThreadCount : count, 1);
+    for (int id = 0; id < workerCount; ++id)
+    {
+        CreateWorker(id);
+    }
+}
+
+void ImageSequenceDecoder::CreateWorker(int id)
+{
+    auto* thread = new QThread();
+    thread->setProperty("id", id);
+    connect(thread, &QThread::finished, this, &ImageSequenceDecoder::FinalThreadCleanup);
+    auto* worker = new ImageSequenceDecoderWorker(id);
+    connect(this, &ImageSequenceDecoder::DecodeImageRequested, worker, &ImageSequenceDecoderWorker::DecodeImage,
+            Qt::QueuedConnection);
+    connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::OnDecodeTaskCompleted,
+            Qt::QueuedConnection);
+    worker->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+    WorkerEntry entry;
+    entry.thread = thread;
+    entry.worker = worker;
+    mIdleWorkers.enqueue(entry);
+}
+
+void ImageSequenceDecoder::SetSource(Source* source)
+{
+    mSource = source;
+    mFrameStep = source ? source->FrameStep() : Source::DefaultFrameStep();
+    ++mGeneration;
+    mPendingFrames.clear();
+    mNextFileIndex = 0;
+    mNextFileToEmit = 0;
+    mPictureFormat = PictureFormat();
+}
+
+void ImageSequenceDecoder::SetDecodeForward(bool forward)
+{
+    mDecodeForward = forward;
+}
+
+bool ImageSequenceDecoder::IsDecodeForward() const
+{
+    return mDecodeForward;
+}
+
+void ImageSequenceDecoder::Seek(long long t)
+{
+    ++mGeneration;
+    long long next = 0;
+    if (t >= 0 && mSource)
+    {
+        long long const frame = TimeHelpers::TimeToFrame(t, mFrameStep);
+        next = mDecodeForward ? std::max(frame - 2, 0LL) : std::min(frame + 2, mSource->FileCount() - 1LL);
+    }
+    mPendingFrames.clear();
+    mNextFileIndex = static_cast<int>(next);
+    mNextFileToEmit = mNextFileIndex;
+}
+
+int ImageSequenceDecoder::DecodeNext()
+{
+    if (mNextFileIndex < 0)
+    {
+        return STATUS_START_REACHED;
+    }
+    if (!mSource || mNextFileIndex >= mSource->FileCount())
+    {
+        return STATUS_END_REACHED;
+    }
+    if (mIdleWorkers.isEmpty() || OutstandingFileCount() >= MaximumOutstandingFileCount())
+    {
+        return STATUS_BUSY;
+    }
+    WorkerEntry entry = mIdleWorkers.dequeue();
+    entry.fileIndex = mNextFileIndex;
+    entry.source = mSource;
+    entry.generation = mGeneration;
+    // The worker gets its own copy of what is known of the file.
+    SourceFileInfo file = *mSource->FileInfoAtIndex(mNextFileIndex);
+    file.filePath = mSource->FilePath(mNextFileIndex);
+    entry.worker->SetFileInfo(file);
+    int const id = entry.worker->Id();
+    mBusyWorkers.insert(id, entry);
+    emit DecodeImageRequested(id, mSource, mNextFileIndex, 0, mForExport);
+    mNextFileIndex += mDecodeForward ? 1 : -1;
+    return STATUS_REQUESTED;
+}
+
+int ImageSequenceDecoder::OutstandingFileCount() const
+{
+    return mDecodeForward ? mNextFileIndex - mNextFileToEmit : mNextFileToEmit - mNextFileIndex;
+}
+
+int ImageSequenceDecoder::MaximumOutstandingFileCount() const
+{
+    // Enough to keep every worker busy and to ride out a slow file, and few
+    // enough that the frames waiting for it stay under the warning.
+    int const workers = UsableWorkerCount();
+    return std::max(workers, std::min(2 * workers, PENDING_FRAMES_WARNING - 1));
+}
+
+void ImageSequenceDecoder::OnDecodeTaskCompleted(int workerId)
+{
+    auto const found = mBusyWorkers.find(workerId);
+    if (found == mBusyWorkers.end())
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to find image sequence decoder worker on task completed: %1").arg(workerId));
+        return;
+    }
+    WorkerEntry entry = *found;
+    mBusyWorkers.erase(found);
+    std::shared_ptr<VideoFrame> frame = entry.worker->DecodedVideoFrame();
+    SourceFileInfo const file = entry.worker->FileInfo();
+    entry.worker->ClearVideoFrame();
+    mIdleWorkers.enqueue(entry);
+
+    if (!mSource || entry.source != mSource)
+    {
+        return;
+    }
+    ApplyFileInfo(mSource, entry.fileIndex, file);
+    if (entry.generation != mGeneration)
+    {
+        // Asked for before the last seek: its turn has gone.
+        return;
+    }
+    if (frame)
+    {
+        frame->streamInfo = mSource->VideoStreamInfoAtIndex(entry.fileIndex, 0);
+    }
+    ProcessVideoFrame(entry.fileIndex, std::move(frame));
+}
+
+void ImageSequenceDecoder::ApplyFileInfo(Source* source, int fileIndex, SourceFileInfo const& file)
+{
+    SourceFileInfo* record = source->FileInfoAtIndex(fileIndex);
+    if (!record)
+    {
+        return;
+    }
+    if (!record->parsed && file.parsed)
+    {
+        record->parsed = true;
+        record->metadata = file.metadata;
+        record->audioStreams = file.audioStreams;
+        record->videoStreams = file.videoStreams;
+    }
+    int const previousError = record->errorCode;
+    record->errorCode = file.errorCode;
+    bool const mayChange = (file.errorCode != 0 && source->ErrorCode() == 0) || (file.errorCode == 0 && previousError != 0);
+    if (!mayChange)
+    {
+        return;
+    }
+    // The source carries the error of its first failing file, or none.
+    int error = 0;
+    for (int i = 0; i < source->FileCount() && error == 0; ++i)
+    {
+        error = source->FileInfoAtIndex(i)->errorCode;
+    }
+    if (error != source->ErrorCode())
+    {
+        source->SetErrorCode(error);
+        emit source->Updated();
+    }
+}
+
+void ImageSequenceDecoder::ProcessVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame)
+{
+    if (mPendingFrames.size() >= PENDING_FRAMES_WARNING)
+    {
+        Logger::GetInstance()->Warning("Image temp cache overrun");
+    }
+    if (fileIndex != mNextFileToEmit)
+    {
+        auto const after = std::upper_bound(mPendingFrames.begin(), mPendingFrames.end(), fileIndex,
+                                            [](int index, auto const& entry) { return index < entry.first; });
+        mPendingFrames.insert(after, {fileIndex, std::move(frame)});
+        return;
+    }
+    // A receiver may seek while it takes a frame: the new position then rules.
+    unsigned int const generation = mGeneration;
+    EmitVideoFrame(fileIndex, std::move(frame));
+    int const step = mDecodeForward ? 1 : -1;
+    while (generation == mGeneration)
+    {
+        mNextFileToEmit += step;
+        if (mPendingFrames.isEmpty())
+        {
+            break;
+        }
+        auto& next = mDecodeForward ? mPendingFrames.first() : mPendingFrames.last();
+        if (next.first != mNextFileToEmit)
+        {
+            break;
+        }
+        std::shared_ptr<VideoFrame> waiting = std::move(next.second);
+        if (mDecodeForward)
+        {
+            mPendingFrames.removeFirst();
+        }
+        else
+        {
+            mPendingFrames.removeLast();
+        }
+        EmitVideoFrame(mNextFileToEmit, std::move(waiting));
+    }
+}
+
+void ImageSequenceDecoder::EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame)
+{
+    if (!frame)
+    {
+        frame = MakePlaceholderFrame();
+    }
+    else if (frame->streamInfo)
+    {
+        mPictureFormat.pixelFormat = frame->pixelFormat;
+        mPictureFormat.width = std::max(frame->streamInfo->width, 1);
+        mPictureFormat.height = std::max(frame->streamInfo->height, 1);
+        mPictureFormat.streamInfo = frame->streamInfo;
+    }
+    frame->packetStartTime = TimeHelpers::FrameToFrameStartTime(fileIndex, mFrameStep);
+    frame->packetEndTime = TimeHelpers::FrameToFrameEndTime(fileIndex, mFrameStep);
+    emit VideoFrameDecoded(std::move(frame));
+}
+
+std::shared_ptr<VideoFrame> ImageSequenceDecoder::MakePlaceholderFrame() const
+{
+    int const width = mPictureFormat.width;
+    int const height = mPictureFormat.height;
+    VideoFramePixelFormat const format = mPictureFormat.pixelFormat;
+    std::vector<uint8_t> planes[3];
+    int lineSizes[3] = {};
+    if (format == VideoFramePixelFormat::YUV420P)
+    {
+        int const chromaWidth = (width + 1) / 2;
+        int const chromaHeight = (height + 1) / 2;
+        planes[0].assign(static_cast<size_t>(width) * height, BLACK_LUMA);
+        planes[1].assign(static_cast<size_t>(chromaWidth) * chromaHeight, NEUTRAL_CHROMA);
+        planes[2].assign(static_cast<size_t>(chromaWidth) * chromaHeight, NEUTRAL_CHROMA);
+        lineSizes[0] = width;
+        lineSizes[1] = chromaWidth;
+        lineSizes[2] = chromaWidth;
+    }
+    else
+    {
+        int const bytesPerPixel = format == VideoFramePixelFormat::RGBA ? 4 : 3;
+        planes[0].assign(static_cast<size_t>(width) * height * bytesPerPixel, 0);
+        if (format == VideoFramePixelFormat::RGBA)
+        {
+            for (size_t alpha = 3; alpha < planes[0].size(); alpha += 4)
+            {
+                planes[0][alpha] = 255;
+            }
+        }
+        lineSizes[0] = width * bytesPerPixel;
+    }
+    uint8_t const* data[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
+    return std::make_shared<VideoFrame>(data, lineSizes, width, height, format, 0, mPictureFormat.streamInfo,
+                                        mForExport);
+}
+
+void ImageSequenceDecoder::Shutdown()
+{
+    mPendingFrames.clear();
+    ShutdownWorkers();
+}
+
+void ImageSequenceDecoder::ShutdownWorkers()
+{
+    for (int round = 0; round < SHUTDOWN_ROUNDS; ++round)
+    {
+        while (!mIdleWorkers.isEmpty())
+        {
+            WorkerEntry const entry = mIdleWorkers.dequeue();
+            int const id = entry.worker->Id();
+            mQuittingWorkers.insert(id, entry);
+            QuitThread(id);
+        }
+        if (TotalWorkerCount() == 0)
+        {
+            return;
+        }
+        // Busy workers come back through their completions meanwhile.
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    Logger::GetInstance()->Error("Failed to complete ImageSequenceDecoder shutdown");
+    // A worker stuck in a file keeps its thread; let it end once it is out.
+    for (WorkerEntry const& entry : mBusyWorkers)
+    {
+        entry.thread->quit();
+    }
+}
+
+void ImageSequenceDecoder::QuitThread(int workerId)
+{
+    auto const found = mQuittingWorkers.constFind(workerId);
+    if (found == mQuittingWorkers.constEnd())
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (quit worker thread): %1").arg(workerId));
+        return;
+    }
+    found->thread->quit();
+}
+
+void ImageSequenceDecoder::FinalThreadCleanup()
+{
+    auto* thread = qobject_cast<QThread*>(sender());
+    int const id = thread ? thread->property("id").toInt() : -1;
+    auto const found = mQuittingWorkers.find(id);
+    if (found == mQuittingWorkers.end() || found->thread != thread)
+    {
+        Logger::GetInstance()->Warning(
+            QStringLiteral("Image sequence decoder worker id not found (on thread finished): %1").arg(id));
+        return;
+    }
+    WorkerEntry const entry = *found;
+    mQuittingWorkers.erase(found);
+    // finished is emitted just before the thread ends.
+    entry.thread->wait();
+    delete entry.worker;
+    delete entry.thread;
+}
+
+int ImageSequenceDecoder::TotalWorkerCount() const
+{
+    return static_cast<int>(mBusyWorkers.size() + mIdleWorkers.size() + mQuittingWorkers.size());
+}
+
+int ImageSequenceDecoder::ActiveWorkerCount() const
+{
+    return static_cast<int>(mBusyWorkers.size());
+}
+
+int ImageSequenceDecoder::UsableWorkerCount() const
+{
+    return static_cast<int>(mBusyWorkers.size() + mIdleWorkers.size());
+}

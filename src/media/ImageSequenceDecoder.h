@@ -1,0 +1,129 @@
+#pragma once
+
+#include "media/VideoFramePixelFormat.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QQueue>
+
+#include <memory>
+
+class ImageSequenceDecoderWorker;
+class QThread;
+class Source;
+struct SourceFileInfo;
+struct VideoFrame;
+struct VideoStreamInfo;
+
+// Decodes an image sequence frame by frame, forwards or backwards, by handing
+// each file to one of a pool of workers, each on a thread of its own, and
+// emits the pictures strictly in file order although the workers finish in
+// any order. Frames are timed by their file index at the sequence rate.
+//
+// A file that is missing, empty or cannot be decoded never stalls the
+// sequence: its worker still reports back, a black picture of the sequence's
+// size takes its place, and the source is marked with the error. Files are
+// requested at most a bounded number ahead of the next one to emit, so frames
+// waiting for their turn cannot pile up.
+//
+// Use: construct, Initialize(-1), SetSource(), then SetDecodeForward(), Seek()
+// and DecodeNext() (which answers STATUS_BUSY while it may not request more;
+// the caller processes events and retries); Shutdown() before deletion.
+// Everything but the decoding runs on the caller's thread, whose event loop
+// delivers the workers' completions.
+class ImageSequenceDecoder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // DecodeNext results.
+    static constexpr int STATUS_REQUESTED = 0;     // a file was handed to a worker
+    static constexpr int STATUS_BUSY = 1;          // no idle worker, or enough files in flight
+    static constexpr int STATUS_START_REACHED = 2; // backward: the first file was requested already
+    static constexpr int STATUS_END_REACHED = 3;   // forward: the last file was requested already
+
+    // From this many frames waiting for their turn on, a warning is logged.
+    static constexpr int PENDING_FRAMES_WARNING = 21;
+
+    explicit ImageSequenceDecoder(bool forExport, QObject* parent = nullptr);
+    ~ImageSequenceDecoder() override;
+
+    // Starts count worker threads (Settings::imageSequenceThreadCount when
+    // count is below 1).
+    void Initialize(int count);
+    void SetSource(Source* source);
+    void SetDecodeForward(bool forward);
+    bool IsDecodeForward() const;
+    // t in µs of sequence time; decoding restarts two frames before it in the
+    // direction of play. Drops waiting frames and results still under way.
+    void Seek(long long t);
+    int DecodeNext();
+    // Waits up to about a second for the workers to finish and their threads
+    // to end.
+    void Shutdown();
+
+    int TotalWorkerCount() const;
+    int ActiveWorkerCount() const;
+    int UsableWorkerCount() const;
+
+Q_SIGNALS:
+    void DecodeImageRequested(int workerId, Source* source, int fileIndex, int infoIndex, bool forExport);
+    void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
+
+private Q_SLOTS:
+    void OnDecodeTaskCompleted(int workerId);
+    void FinalThreadCleanup();
+
+private:
+    struct WorkerEntry
+    {
+        QThread* thread = nullptr;
+        ImageSequenceDecoderWorker* worker = nullptr;
+        int fileIndex = -1;
+        // The source and seek the request belongs to.
+        Source* source = nullptr;
+        unsigned int generation = 0;
+    };
+
+    // Size and format black placeholders are made in.
+    struct PictureFormat
+    {
+        VideoFramePixelFormat pixelFormat = VideoFramePixelFormat::RGB24;
+        int width = 1;
+        int height = 1;
+        VideoStreamInfo* streamInfo = nullptr;
+    };
+
+    void CreateWorker(int id);
+    // Files requested and not yet emitted in the current seek.
+    int OutstandingFileCount() const;
+    int MaximumOutstandingFileCount() const;
+    // Takes a finished file's record into the shared source and keeps the
+    // source's error in step with its files.
+    void ApplyFileInfo(Source* source, int fileIndex, SourceFileInfo const& file);
+    // The ordering step; a null frame stands for a file that gave no picture.
+    void ProcessVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);
+    void EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);
+    std::shared_ptr<VideoFrame> MakePlaceholderFrame() const;
+    void ShutdownWorkers();
+    void QuitThread(int workerId);
+
+    Source* mSource = nullptr;
+    bool mForExport;
+    bool mDecodeForward = true;
+    int mNextFileIndex = 0;
+    int mNextFileToEmit = 0;
+    // Ascending by file index.
+    QList<QPair<int, std::shared_ptr<VideoFrame>>> mPendingFrames;
+    double mFrameStep = 0.0;
+    QMap<int, WorkerEntry> mBusyWorkers;
+    QMap<int, WorkerEntry> mQuittingWorkers;
+    QQueue<WorkerEntry> mIdleWorkers;
+    // Counts seeks and source changes: results of older requests are dropped.
+    unsigned int mGeneration = 0;
+    // Taken from the last picture emitted, so placeholders depend only on
+    // the order of emission, not on which worker finished first.
+    PictureFormat mPictureFormat;
+};

@@ -1,0 +1,337 @@
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "app/TimeHelpers.h"
+#include "media/ImageSequenceDecoder.h"
+#include "media/VideoFrame.h"
+#include "model/Source.h"
+
+#include "support/TestMedia.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+double const FRAME_STEP = 1e6 / 24.0;
+
+// MD5 of each picture as ffmpeg decodes it to packed RGB: of a numbered
+// pattern from startNumber on, or of one file.
+QStringList RgbMd5(QString const& path, int startNumber = -1)
+{
+    QStringList arguments{"-nostdin", "-v", "error"};
+    if (startNumber >= 0)
+    {
+        arguments << "-framerate" << "24" << "-start_number" << QString::number(startNumber);
+    }
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", arguments << "-i" << path << "-pix_fmt" << "rgb24" << "-f" << "framemd5" << "-");
+    ffmpeg.waitForFinished(60000);
+    QStringList md5s;
+    for (QString const& line : QString::fromUtf8(ffmpeg.readAllStandardOutput()).split('\n'))
+    {
+        if (!line.startsWith('#') && !line.trimmed().isEmpty())
+        {
+            md5s << line.section(',', -1).trimmed();
+        }
+    }
+    return md5s;
+}
+
+// The same over each plane's picture rows (without line padding).
+QString FrameMd5(VideoFrame const& frame)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    bool const yuv = frame.pixelFormat == VideoFramePixelFormat::YUV420P;
+    int const width = frame.streamInfo ? frame.streamInfo->width : frame.planes[0].width();
+    for (int plane = 0; plane < (yuv ? 3 : 1); ++plane)
+    {
+        QImage const& image = frame.planes[plane];
+        int const rowBytes = yuv ? (plane == 0 ? width : (width + 1) / 2) : image.bytesPerLine() / image.width() * width;
+        for (int row = 0; row < image.height(); ++row)
+        {
+            hash.addData(QByteArrayView(reinterpret_cast<char const*>(image.constScanLine(row)), rowBytes));
+        }
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+struct Emitted
+{
+    int index;
+    QString md5;
+    bool black;
+    QSize size;
+};
+
+// Drives a decoder as the decode loop does: requests while it may, takes the
+// completions while it may not, until it answers 2 or 3 and every worker is
+// back. Counts how many files were ever requested ahead of those emitted.
+struct Player
+{
+    Player(Source* source, int workers)
+        : decoder(false)
+    {
+        decoder.Initialize(workers);
+        decoder.SetSource(source);
+        QObject::connect(&decoder, &ImageSequenceDecoder::VideoFrameDecoded, [this](std::shared_ptr<VideoFrame> frame) {
+            ++emitted;
+            int const index = TimeHelpers::TimeToFrame(frame->packetStartTime, FRAME_STEP);
+            mistimed |= frame->packetStartTime != TimeHelpers::FrameToFrameStartTime(index, FRAME_STEP) ||
+                        frame->packetEndTime != TimeHelpers::FrameToFrameEndTime(index, FRAME_STEP);
+            QImage const& image = frame->planes[0];
+            bool const black = std::all_of(image.constBits(), image.constBits() + image.sizeInBytes(),
+                                           [](uchar byte) { return byte == 0; });
+            frames.append({index, FrameMd5(*frame), black, image.size()});
+        });
+    }
+
+    int Play(bool forward, long long from)
+    {
+        frames.clear();
+        decoder.SetDecodeForward(forward);
+        decoder.Seek(from);
+        while (true)
+        {
+            int const status = decoder.DecodeNext();
+            if (status == ImageSequenceDecoder::STATUS_REQUESTED)
+            {
+                maxOutstanding = std::max(maxOutstanding, ++requested - emitted);
+                continue;
+            }
+            if (status != ImageSequenceDecoder::STATUS_BUSY && decoder.ActiveWorkerCount() == 0)
+            {
+                return status;
+            }
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
+
+    QList<int> Indices() const
+    {
+        QList<int> indices;
+        std::transform(frames.cbegin(), frames.cend(), std::back_inserter(indices), [](auto const& f) { return f.index; });
+        return indices;
+    }
+
+    QStringList Md5s() const
+    {
+        QStringList md5s;
+        std::transform(frames.cbegin(), frames.cend(), std::back_inserter(md5s), [](auto const& f) { return f.md5; });
+        return md5s;
+    }
+
+    ImageSequenceDecoder decoder;
+    QList<Emitted> frames;
+    int requested = 0;
+    int emitted = 0;
+    int maxOutstanding = 0;
+    bool mistimed = false;
+};
+
+QList<int> Range(int first, int last)
+{
+    QList<int> indices;
+    int const step = first <= last ? 1 : -1;
+    for (int i = first; i != last + step; i += step)
+    {
+        indices.append(i);
+    }
+    return indices;
+}
+
+void AddWorkerCounts()
+{
+    QTest::addColumn<int>("workers");
+    for (int workers : {1, 2, 4, 8})
+    {
+        QTest::addRow("%d workers", workers) << workers;
+    }
+}
+
+// At most twice the workers (20 at most, the workers at least) ahead.
+int OutstandingLimit(int workers)
+{
+    return std::max(workers, std::min(2 * workers, 20));
+}
+
+QString const PNG_SEQUENCE = QStringLiteral("/img.####.png 1-30");
+
+} // namespace
+
+class TestImageSequenceDecoder : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void PlaysInFileOrderBothWays_data() { AddWorkerCounts(); }
+    void PlaysInFileOrderBothWays();
+    void BrokenFilesNeverStallTheSequence_data() { AddWorkerCounts(); }
+    void BrokenFilesNeverStallTheSequence();
+    void JpegOutputIsTheSameForEveryWorkerCount();
+    void SeekStartsTwoFramesEarlyAndDropsFilesUnderWay();
+    void ShutdownWaitsForBusyWorkers();
+};
+
+void TestImageSequenceDecoder::init()
+{
+    Settings::imageSequenceFrameRate = 24.0;
+    Settings::imageSequenceThreadCount = 4;
+    Settings::hardwareRenderingEnabled = true;
+}
+
+void TestImageSequenceDecoder::PlaysInFileOrderBothWays()
+{
+    QFETCH(int, workers);
+    QStringList const expected = RgbMd5(TestMedia::Path("seq_png") + "/img.%04d.png", 1);
+    QCOMPARE(expected.size(), 30);
+    Source source(TestMedia::Path("seq_png") + PNG_SEQUENCE, QString(), QUuid());
+    Player player(&source, workers);
+
+    QCOMPARE(player.Play(true, 0), ImageSequenceDecoder::STATUS_END_REACHED);
+    QCOMPARE(player.Indices(), Range(0, 29));
+    QCOMPARE(player.Md5s(), expected);
+    QCOMPARE(player.Play(false, source.Duration() - 1), ImageSequenceDecoder::STATUS_START_REACHED);
+    QCOMPARE(player.Indices(), Range(29, 0));
+    QCOMPARE(player.Md5s(), QStringList(expected.crbegin(), expected.crend()));
+    QVERIFY(!player.mistimed);
+    QVERIFY(player.maxOutstanding <= OutstandingLimit(workers));
+
+    // Each file's records came back into the source.
+    for (int i = 0; i < source.FileCount(); ++i)
+    {
+        QVERIFY(source.FileParsed(i));
+        QCOMPARE(source.VideoStreamInfoAtIndex(i, 0)->width, 160);
+    }
+    QVERIFY(!source.HasErrors());
+}
+
+void TestImageSequenceDecoder::BrokenFilesNeverStallTheSequence()
+{
+    QFETCH(int, workers);
+    // shot.1005 is missing, shot.1012 empty, shot.1018 cut off after its header.
+    QString const dir = TestMedia::Path("seq_broken");
+    QList<int> const broken{4, 11, 17};
+    static QStringList const expected = [&dir] {
+        QStringList md5s;
+        for (int i = 0; i < 24; ++i)
+        {
+            md5s << RgbMd5(QStringLiteral("%1/shot.%2.png").arg(dir).arg(1001 + i)).value(0);
+        }
+        return md5s;
+    }();
+    Source source(dir + "/shot.####.png 1001-1024", QString(), QUuid());
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    Player player(&source, workers);
+
+    for (bool forward : {true, false})
+    {
+        errors.clear();
+        QCOMPARE(player.Play(forward, forward ? 0 : source.Duration() - 1),
+                 forward ? ImageSequenceDecoder::STATUS_END_REACHED : ImageSequenceDecoder::STATUS_START_REACHED);
+        QCOMPARE(player.Indices(), forward ? Range(0, 23) : Range(23, 0));
+        for (Emitted const& frame : player.frames)
+        {
+            // A broken file becomes a black picture of the sequence's size.
+            QCOMPARE(frame.black, broken.contains(frame.index));
+            QCOMPARE(frame.size, QSize(160, 120));
+            if (!frame.black)
+            {
+                QCOMPARE(frame.md5, expected.at(frame.index));
+            }
+        }
+        // Workers log on their threads: the lines arrive queued.
+        QCoreApplication::processEvents();
+        QStringList messages;
+        std::transform(errors.cbegin(), errors.cend(), std::back_inserter(messages),
+                       [](QList<QVariant> const& error) { return error.constFirst().toString(); });
+        for (int index : broken)
+        {
+            QString const name = QStringLiteral("shot.%1.png").arg(1001 + index);
+            QVERIFY2(!messages.filter(name).isEmpty(), qPrintable(name));
+        }
+    }
+    QVERIFY(!player.mistimed);
+    QVERIFY(player.maxOutstanding <= OutstandingLimit(workers));
+    QVERIFY(std::none_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& warning) {
+        return warning.constFirst().toString() == QLatin1String("Image temp cache overrun");
+    }));
+    // The source carries the error of its first broken file, the missing one.
+    QCOMPARE(source.ErrorCode(), 1);
+    for (int i = 0; i < source.FileCount(); ++i)
+    {
+        QCOMPARE(source.FileInfoAtIndex(i)->errorCode != 0, broken.contains(i));
+    }
+}
+
+void TestImageSequenceDecoder::JpegOutputIsTheSameForEveryWorkerCount()
+{
+    // YUV pictures for the OpenGL viewer; from the middle, so that both
+    // directions start with a seek.
+    QStringList references[2];
+    for (int workers : {1, 2, 4, 8})
+    {
+        Source source(TestMedia::Path("seq_jpg") + "/img.###.jpg 1-12", QString(), QUuid());
+        Player player(&source, workers);
+        for (bool forward : {true, false})
+        {
+            player.Play(forward, TimeHelpers::FrameToFrameStartTime(6, FRAME_STEP));
+            QCOMPARE(player.Indices(), forward ? Range(4, 11) : Range(8, 0));
+            QStringList& reference = references[forward ? 0 : 1];
+            if (reference.isEmpty())
+            {
+                reference = player.Md5s();
+            }
+            QCOMPARE(player.Md5s(), reference);
+        }
+    }
+    QCOMPARE(references[0].mid(0, 5), QStringList(references[1].crbegin() + 4, references[1].crend()));
+}
+
+void TestImageSequenceDecoder::SeekStartsTwoFramesEarlyAndDropsFilesUnderWay()
+{
+    Source source(TestMedia::Path("seq_png") + PNG_SEQUENCE, QString(), QUuid());
+    Player player(&source, 8);
+    player.Play(true, 1000000);
+    QCOMPARE(player.Indices(), Range(22, 29));
+    player.Play(false, 1000000);
+    QCOMPARE(player.Indices(), Range(26, 0));
+    player.Play(false, source.Duration() + 1000000);
+    QCOMPARE(player.Indices(), Range(29, 0));
+
+    // Files 0 to 7 are still being decoded when playback jumps to 20.
+    player.decoder.SetDecodeForward(true);
+    player.decoder.Seek(0);
+    while (player.decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
+    {
+    }
+    QCOMPARE(player.decoder.ActiveWorkerCount(), 8);
+    player.Play(true, TimeHelpers::FrameToFrameStartTime(20, FRAME_STEP));
+    QCOMPARE(player.Indices(), Range(18, 29));
+}
+
+void TestImageSequenceDecoder::ShutdownWaitsForBusyWorkers()
+{
+    Source source(TestMedia::Path("seq_png") + PNG_SEQUENCE, QString(), QUuid());
+    ImageSequenceDecoder decoder(false);
+    decoder.Initialize(-1);
+    QCOMPARE(decoder.TotalWorkerCount(), Settings::imageSequenceThreadCount);
+    decoder.SetSource(&source);
+    decoder.Seek(0);
+    while (decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
+    {
+    }
+    QCOMPARE(decoder.ActiveWorkerCount(), Settings::imageSequenceThreadCount);
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    decoder.Shutdown();
+    QCOMPARE(decoder.TotalWorkerCount(), 0);
+    QCOMPARE(errors.size(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestImageSequenceDecoder)
+#include "tst_imagesequencedecoder.moc"
