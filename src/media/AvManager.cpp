@@ -1,26 +1,1126 @@
 #include "media/AvManager.h"
 
 #include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AudioFrame.h"
+#include "media/AvWorker.h"
+#include "media/AvWorkerProperties.h"
+#include "media/ExportProperties.h"
+#include "media/PlaybackManager.h"
+#include "media/VideoFrame.h"
+#include "model/FrameBookmark.h"
+#include "model/Source.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QThread>
+
+#include <algorithm>
+
+namespace
+{
+int const DEFERRED_DELETE_INTERVAL_MS = 10;
+int const DEFERRED_DELETE_BATCH = 100;
+int const CLEAR_ALL_WAIT_MS = 10;
+int const RELOAD_OUTPUT_COUNT = 16;
+
+QString SecondsAndMicroseconds(long long time)
+{
+    return QStringLiteral("%1 (%2)")
+        .arg(QString::number(static_cast<double>(time) / 1e6, 'g', QLocale::FloatingPointShortest))
+        .arg(time);
+}
+} // namespace
 
 AvManager::AvManager(QObject* parent)
     : QObject(parent)
+    , mPlaybackManager(new PlaybackManager(this))
 {
+    connect(mPlaybackManager, &PlaybackManager::PlaybackStateChanged, this, &AvManager::OnPlaybackStateChanged);
+    connect(mPlaybackManager, &PlaybackManager::PlaybackTimeChanged, this, &AvManager::OnPlaybackTimeChanged);
+    connect(mPlaybackManager, &PlaybackManager::PlaybackSpeedChanged, this, &AvManager::OnPlaybackSpeedChanged);
+    connect(mPlaybackManager, &PlaybackManager::PlaybackRangeChanged, this, &AvManager::OnPlaybackRangeChanged);
+    connect(mPlaybackManager, &PlaybackManager::PlaybackEndTimeChanged, this, &AvManager::OnPlaybackEndTimeChanged);
+    connect(mPlaybackManager, &PlaybackManager::LoopStateChanged, this, &AvManager::OnLoopStateChanged);
+    mDeferredDeleteTimer.setSingleShot(true);
+    mDeferredDeleteTimer.setInterval(DEFERRED_DELETE_INTERVAL_MS);
+    connect(&mDeferredDeleteTimer, &QTimer::timeout, this, &AvManager::ProcessDeferredDelete);
+    DoTask(AvWorkerTaskType::AudioOutput, nullptr);
+    mAudioOutputWorkerId = mActiveWorkers.constLast()->id;
+}
+
+AvManager::~AvManager()
+{
+    // A thread must never be destroyed while it runs.
+    if (TotalWorkerCount() > 0)
+    {
+        ClearAll(true, 1000);
+    }
+}
+
+// ---- Tasks and workers ----
+
+void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties)
+{
+    auto* task = new AvWorkerTask {type, timeline, properties};
+    int const id = mNextWorkerId++;
+    auto* thread = new QThread();
+    thread->setProperty("id", id);
+    connect(thread, &QThread::finished, this, &AvManager::FinalThreadCleanup);
+    auto* worker = new AvWorker(id);
+    // Released on its own thread as that ends.
+    connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+
+    connect(this, &AvManager::WorkerShutdownStarted, worker, &AvWorker::EndTask);
+    connect(this, &AvManager::TaskStarted, worker, &AvWorker::DoTask);
+    connect(this, &AvManager::DecodeTrackUpdated, worker, &AvWorker::UpdateDecodeTrack);
+    connect(this, &AvManager::SeekRequested, worker, &AvWorker::Seek);
+    connect(this, &AvManager::RefreshCacheRequested, worker, &AvWorker::RefreshCache);
+    if (type == AvWorkerTaskType::AudioOutput)
+    {
+        // Blocking: once the primary timeline changed, the audio output no
+        // longer reads the old one, which its owner may then delete.
+        connect(this, &AvManager::PrimaryTimelineChanged, worker, &AvWorker::SetAudioPlaybackTimeline,
+                Qt::BlockingQueuedConnection);
+        connect(this, &AvManager::AudioOutputStateUpdated, worker, &AvWorker::UpdateAudioOutputState);
+        connect(this, &AvManager::AudioPlaybackReadyChanged, worker, &AvWorker::SetAudioPlaybackReady);
+        connect(this, &AvManager::ResetAudioOutputDeviceRequested, worker, &AvWorker::ResetAudioOutputDevice);
+        connect(this, &AvManager::LogAudioOutputInfoRequested, worker, &AvWorker::LogAudioOutputInfo);
+    }
+    connect(worker, &AvWorker::TaskCompleted, this, &AvManager::DeleteWorker);
+    connect(worker, &AvWorker::DecodeTrackUpdated, this, &AvManager::OnDecodeTrackUpdateCompleted);
+    connect(worker, &AvWorker::VideoFrameChanged, this, &AvManager::OnVideoFrameChanged);
+    connect(worker, &AvWorker::ExportLogMsgReceived, this, &AvManager::LogExportMsg);
+
+    worker->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+
+    auto* record = new AvWorkerProperties(thread, worker);
+    record->task = task;
+    mActiveWorkers.append(record);
+    if (type == AvWorkerTaskType::ExportAudio)
+    {
+        mAudioExportWorkerId = id;
+    }
+    else if (type == AvWorkerTaskType::ExportVideo)
+    {
+        mVideoExportWorkerId = id;
+    }
+    emit TaskStarted(id, task);
+}
+
+void AvManager::DeleteWorker(int id)
+{
+    int const index = ActiveWorkerIndex(id);
+    if (index >= 0)
+    {
+        AvWorkerProperties* record = mActiveWorkers.takeAt(index);
+        AvWorkerTaskType const type = record->task->type;
+        if (type == AvWorkerTaskType::ExportAudio || type == AvWorkerTaskType::ExportVideo)
+        {
+            (type == AvWorkerTaskType::ExportAudio ? mAudioExportWorkerId : mVideoExportWorkerId) = -1;
+            if (mAudioExportWorkerId < 0 && mVideoExportWorkerId < 0)
+            {
+                mCurrentExport = nullptr;
+                emit ExportTasksEnded();
+            }
+        }
+        mExpiredWorkers.append(record);
+    }
+    AvWorkerProperties* record = FindExpiredWorker(id);
+    if (record && !mShuttingDownAllWorkers && record->task->timeline)
+    {
+        Timeline* timeline = record->task->timeline;
+        if (record->task->type == AvWorkerTaskType::DecodeVideo)
+        {
+            timeline->ClearVideoCache(false);
+            if (timeline->HasDeferredVideoCache())
+            {
+                timeline->AppendDeferredVideoCacheAndClear(mVideoFramesToRelease);
+                ProcessDeferredDelete();
+            }
+        }
+        else if (record->task->type == AvWorkerTaskType::DecodeAudio)
+        {
+            timeline->ClearAudioCache(false);
+            if (timeline->HasDeferredAudioCache())
+            {
+                timeline->AppendDeferredAudioCacheAndClear(mAudioFramesToRelease);
+                ProcessDeferredDelete();
+            }
+        }
+    }
+    // A worker that ended before confirming its new decode track confirms
+    // nothing any more.
+    if (mDecodeTrackUpdateWorkerIds.contains(id))
+    {
+        OnDecodeTrackUpdateCompleted(id);
+    }
+    QuitThread(id);
+    if (record && record->task->type == AvWorkerTaskType::ParseSource)
+    {
+        StartPendingParses();
+    }
+}
+
+void AvManager::QuitThread(int id)
+{
+    AvWorkerProperties* record = FindExpiredWorker(id);
+    if (!record)
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (quit worker thread): %1").arg(id));
+        return;
+    }
+    // Nothing more goes to a worker whose thread is ending.
+    disconnect(this, nullptr, record->worker, nullptr);
+    record->thread->quit();
+}
+
+void AvManager::FinalThreadCleanup()
+{
+    auto* thread = qobject_cast<QThread*>(sender());
+    int const id = thread ? thread->property("id").toInt() : -1;
+    int const index = ExpiredWorkerIndex(id);
+    if (index < 0)
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (on thread finished): %1").arg(id));
+        return;
+    }
+    delete mExpiredWorkers.takeAt(index);
+}
+
+void AvManager::ProcessDeferredDelete()
+{
+    int budget = DEFERRED_DELETE_BATCH;
+    while (budget > 0 && !mVideoFramesToRelease.isEmpty())
+    {
+        mVideoFramesToRelease.removeFirst();
+        --budget;
+    }
+    while (budget > 0 && !mAudioFramesToRelease.isEmpty())
+    {
+        mAudioFramesToRelease.removeFirst();
+        --budget;
+    }
+    if (!mVideoFramesToRelease.isEmpty() || !mAudioFramesToRelease.isEmpty())
+    {
+        mDeferredDeleteTimer.start();
+    }
+}
+
+template <typename Done>
+void AvManager::WaitForWorkers(Done done, long long timeoutMs)
+{
+    mWaitingForWorkers = true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    bool warned = false;
+    while (!done())
+    {
+        if (timeoutMs >= 0 && !warned && elapsed.elapsed() > timeoutMs)
+        {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Waiting for %1 engine tasks to end").arg(TotalWorkerCount()));
+            warned = true;
+        }
+        QCoreApplication::sendPostedEvents(this);
+        QThread::msleep(CLEAR_ALL_WAIT_MS);
+    }
+    mWaitingForWorkers = false;
 }
 
 void AvManager::Shutdown()
 {
-    // No task runs yet that would have to end.
+    ClearAll(true, 1000);
+}
+
+void AvManager::ClearAll(bool all, long long timeoutMs)
+{
+    mPlaybackManager->Pause();
+    SetDecodeBias(DecodeBias::None);
+    mShuttingDownAllWorkers = all;
+    mPendingParses.clear();
+    QList<Timeline*> decoded;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && !decoded.contains(record->task->timeline))
+        {
+            decoded.append(record->task->timeline);
+        }
+    }
+    if (mCurrentExport)
+    {
+        mCurrentExport->cancelled = true;
+    }
+    if (all)
+    {
+        emit WorkerShutdownStarted(-1);
+    }
+    else
+    {
+        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        {
+            if (record->id != mAudioOutputWorkerId)
+            {
+                emit WorkerShutdownStarted(record->id);
+            }
+        }
+    }
+    WaitForWorkers(
+        [this, all] {
+            int const left = TotalWorkerCount();
+            return all ? left == 0 : left == 0 || (left == 1 && AudioOutputWorker());
+        },
+        timeoutMs);
+    // No output shows the ended timelines any more.
+    for (Timeline* timeline : std::as_const(decoded))
+    {
+        timeline->SetOutputId(-1);
+    }
+    SetPrimaryTimeline(nullptr);
+    mShuttingDownAllWorkers = false;
+    if (all)
+    {
+        mAudioOutputWorkerId = -1;
+        mDeferredDeleteTimer.stop();
+        mVideoFramesToRelease.clear();
+        mAudioFramesToRelease.clear();
+    }
+}
+
+AvWorkerProperties* AvManager::AudioOutputWorker() const
+{
+    return mAudioOutputWorkerId >= 0 ? FindActiveWorker(mAudioOutputWorkerId) : nullptr;
+}
+
+bool AvManager::IsDecodeTask(AvWorkerProperties const* record)
+{
+    AvWorkerTaskType const type = record->task->type;
+    return record->task->timeline && (type == AvWorkerTaskType::DecodeAudio || type == AvWorkerTaskType::DecodeVideo);
+}
+
+// ---- Parsing ----
+
+void AvManager::ParseSource(Timeline* timeline)
+{
+    if (!timeline || !timeline->IsSourceTimeline())
+    {
+        Logger::GetInstance()->Error("Failed to parse source. Invalid source timeline.");
+        return;
+    }
+    mPendingParses.append(timeline);
+    StartPendingParses();
+}
+
+void AvManager::StartPendingParses()
+{
+    int const limit = std::max(QThread::idealThreadCount(), 1);
+    int running = static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
+        return record->task->type == AvWorkerTaskType::ParseSource;
+    }));
+    while (running < limit && !mPendingParses.isEmpty())
+    {
+        QPointer<Timeline> const timeline = mPendingParses.takeFirst();
+        if (timeline)
+        {
+            DoTask(AvWorkerTaskType::ParseSource, timeline);
+            ++running;
+        }
+    }
+}
+
+// ---- Decoding ----
+
+void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, bool video, bool keepPreviousOutput)
+{
+    if (!timeline)
+    {
+        Logger::GetInstance()->Error("Failed to decode timeline. Timeline is NULL.");
+        return;
+    }
+    if (outputId < 0 || outputId >= Settings::MAXIMUM_ACTIVE_TIMELINE_VIEWERS)
+    {
+        return;
+    }
+    if (mWaitingForWorkers)
+    {
+        // Called back from a wait for workers: the timelines are being swapped.
+        Logger::GetInstance()->Warning(QStringLiteral("Timeline decoding request ignored while tasks end"));
+        return;
+    }
+    mNotSwitchingTimelines = false;
+    int const previousOutputId = timeline->OutputId();
+    if (previousOutputId >= 0)
+    {
+        EndDecodingTask(previousOutputId, previousOutputId != outputId && !keepPreviousOutput, false);
+    }
+    EndDecodingTask(outputId, false, false);
+    WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, -1);
+
+    timeline->RefreshClipStartTimes();
+    timeline->SetOutputId(outputId);
+    emit UpdateAudioOverrideRequested(timeline);
+    timeline->UpdateDecodeTracks();
+    UpdateTimelineCacheSize(timeline);
+    timeline->SetDecodeBias(mDecodeBias);
+    if (mPrimaryTimeline && mPrimaryTimeline->OutputId() < outputId)
+    {
+        timeline->SetPlaybackTime(mPrimaryTimeline->PlaybackTime());
+    }
+    else
+    {
+        SetPrimaryTimeline(timeline);
+    }
+    mNotSwitchingTimelines = true;
+    if (audio)
+    {
+        DoTask(AvWorkerTaskType::DecodeAudio, timeline);
+    }
+    if (video)
+    {
+        DoTask(AvWorkerTaskType::DecodeVideo, timeline);
+    }
+}
+
+void AvManager::EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes)
+{
+    Timeline* ended = nullptr;
+    for (int i = static_cast<int>(mActiveWorkers.size()) - 1; i >= 0; --i)
+    {
+        AvWorkerProperties* record = mActiveWorkers.at(i);
+        if (!IsDecodeTask(record) || record->task->timeline->OutputId() != outputId)
+        {
+            continue;
+        }
+        ended = record->task->timeline;
+        mExpiredWorkers.append(mActiveWorkers.takeAt(i));
+        if (clearOutput && record->task->type == AvWorkerTaskType::DecodeVideo)
+        {
+            emit VideoFrameChanged(outputId, nullptr, nullptr, nullptr);
+        }
+        emit WorkerShutdownStarted(record->id);
+    }
+    if (ended)
+    {
+        emit TimelineDecodingEnded(outputId);
+        ended->SetOutputId(-1);
+        if (ended == mPrimaryTimeline)
+        {
+            SetPrimaryTimeline(nullptr);
+        }
+    }
+    if (refreshCacheSizes)
+    {
+        UpdateTimelineCacheSize(nullptr);
+    }
+}
+
+void AvManager::ReloadTimelines()
+{
+    Pause(DecodeBias::None);
+    for (int outputId = 0; outputId < RELOAD_OUTPUT_COUNT; ++outputId)
+    {
+        ReloadTimeline(outputId);
+    }
+}
+
+void AvManager::ReloadTimeline(int outputId)
+{
+    Pause(DecodeBias::None);
+    Timeline* timeline = nullptr;
+    bool audio = false;
+    bool video = false;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (!IsDecodeTask(record) || record->task->timeline->OutputId() != outputId)
+        {
+            continue;
+        }
+        timeline = record->task->timeline;
+        (record->task->type == AvWorkerTaskType::DecodeAudio ? audio : video) = true;
+    }
+    if (timeline)
+    {
+        DecodeTimeline(timeline, outputId, audio, video, false);
+    }
+}
+
+void AvManager::RefreshCache()
+{
+    UpdateTimelineCacheSize(nullptr);
+}
+
+void AvManager::UpdateDecodeTracks(Timeline* timeline)
+{
+    if (!timeline)
+    {
+        return;
+    }
+    emit UpdateAudioOverrideRequested(timeline);
+    timeline->UpdateDecodeTracks();
+}
+
+void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
+{
+    QList<Timeline*> timelines;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && !timelines.contains(record->task->timeline))
+        {
+            timelines.append(record->task->timeline);
+        }
+    }
+    int const count = static_cast<int>(timelines.size()) + (timeline && !timelines.contains(timeline) ? 1 : 0);
+    if (count < 1)
+    {
+        return;
+    }
+    int const size = std::max(Settings::cacheSize / count, Settings::MINIMUM_TIMELINE_CACHE_SIZE);
+    int const sizeBefore = timelines.isEmpty() ? size : timelines.constFirst()->CacheSize();
+    if (timeline)
+    {
+        timeline->SetCacheSize(size);
+    }
+    for (Timeline* decoded : std::as_const(timelines))
+    {
+        decoded->SetCacheSize(size);
+    }
+    if (size < sizeBefore)
+    {
+        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        {
+            if (IsDecodeTask(record))
+            {
+                emit RefreshCacheRequested(record->id);
+            }
+        }
+    }
+}
+
+void AvManager::UpdatePrimaryDecodeTracks()
+{
+    if (!mPrimaryTimeline)
+    {
+        return;
+    }
+    if (!mDecodeTrackUpdateWorkerIds.isEmpty())
+    {
+        mPrimaryDecodeTrackUpdatePending = true;
+        return;
+    }
+    emit UpdateAudioOverrideRequested(mPrimaryTimeline);
+    mPrimaryTimeline->UpdateDecodeTracks();
+    mPrimaryDecodeTrackUpdatePending = false;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && record->task->timeline == mPrimaryTimeline)
+        {
+            mDecodeTrackUpdateWorkerIds.insert(record->id);
+            emit DecodeTrackUpdated(record->id);
+        }
+    }
+}
+
+void AvManager::OnDecodeTrackUpdateCompleted(int id)
+{
+    mDecodeTrackUpdateWorkerIds.remove(id);
+    if (mDecodeTrackUpdateWorkerIds.isEmpty() && mPrimaryDecodeTrackUpdatePending)
+    {
+        UpdatePrimaryDecodeTracks();
+    }
+}
+
+void AvManager::SetPrimaryTimeline(Timeline* timeline)
+{
+    if (timeline && timeline == mPrimaryTimeline)
+    {
+        return;
+    }
+    mLastPlaybackFrame = -1;
+    if (mPrimaryTimeline)
+    {
+        disconnect(mPrimaryTimeline, &Timeline::EndTimeChanged, mPlaybackManager, &PlaybackManager::SetEndTime);
+        disconnect(mPrimaryTimeline, &Timeline::PlaybackRangeChanged, mPlaybackManager,
+                   &PlaybackManager::SetPlaybackRange);
+        disconnect(mPrimaryTimeline, &Timeline::MasterTrackEdited, this, &AvManager::UpdatePrimaryDecodeTracks);
+    }
+    if (!timeline)
+    {
+        // The decoded timeline with the lowest output takes over.
+        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        {
+            Timeline* candidate = IsDecodeTask(record) ? record->task->timeline : nullptr;
+            if (candidate && candidate->OutputId() >= 0 && (!timeline || candidate->OutputId() < timeline->OutputId()))
+            {
+                timeline = candidate;
+            }
+        }
+    }
+    Timeline* const previous = mPrimaryTimeline;
+    mPrimaryTimeline = timeline;
+    mDecodeTrackUpdateWorkerIds.clear();
+    mPrimaryDecodeTrackUpdatePending = false;
+    if (!timeline)
+    {
+        if (previous)
+        {
+            emit PrimaryTimelineChanged(nullptr, mNotSwitchingTimelines);
+        }
+        mPlaybackManager->SetPlaybackTime(0, true);
+        mPlaybackManager->SetEndTime(0);
+        mPlaybackManager->ResetPlaybackRange();
+        return;
+    }
+    connect(timeline, &Timeline::EndTimeChanged, mPlaybackManager, &PlaybackManager::SetEndTime);
+    connect(timeline, &Timeline::PlaybackRangeChanged, mPlaybackManager, &PlaybackManager::SetPlaybackRange);
+    connect(timeline, &Timeline::MasterTrackEdited, this, &AvManager::UpdatePrimaryDecodeTracks);
+    if (timeline->PlaybackFrame() >= timeline->EndFrame())
+    {
+        timeline->SetPlaybackFrame(timeline->EndFrame());
+    }
+    emit PrimaryTimelineChanged(timeline, false);
+    mPlaybackManager->SetEndTime(timeline->Duration() - 1);
+    mPlaybackManager->SetPlaybackRange(timeline->PlaybackRangeStart(), timeline->PlaybackRangeEnd());
+    mPlaybackManager->SetPlaybackTime(timeline->PlaybackTime(), true);
+}
+
+// ---- Clock ----
+
+void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
+{
+    bool notReady = false;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        // Only the decoded timelines follow the clock: an export moves its
+        // private copies itself.
+        if (IsDecodeTask(record))
+        {
+            Timeline* timeline = record->task->timeline;
+            timeline->SetPlaybackTime(time);
+            bool const ready = record->task->type == AvWorkerTaskType::DecodeAudio ? timeline->AudioCacheReady()
+                                                                                   : timeline->VideoCacheReady();
+            if (!ready)
+            {
+                notReady = true;
+                if (seek)
+                {
+                    emit SeekRequested(record->id);
+                }
+            }
+        }
+        else if (seek && record->task->type == AvWorkerTaskType::AudioOutput)
+        {
+            emit SeekRequested(record->id);
+        }
+    }
+    if (mPrimaryTimeline)
+    {
+        emit PlaybackTimeChanged(time);
+        int const frame = mPrimaryTimeline->FrameAtTime(time);
+        if (frame != mLastPlaybackFrame)
+        {
+            mLastPlaybackFrame = frame;
+            emit PlaybackFrameChanged(frame);
+        }
+    }
+    if (notReady && seek)
+    {
+        emit SeekInProgress();
+    }
+    // The clock stalls until every decode cache holds the time.
+    mPlaybackManager->PausePlaybackUpdates(notReady);
+    AvWorkerProperties* audioOutput = AudioOutputWorker();
+    if (audioOutput && audioOutput->audioPlaybackReady == notReady)
+    {
+        audioOutput->audioPlaybackReady = !notReady;
+        emit AudioPlaybackReadyChanged(!notReady);
+    }
+}
+
+void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
+{
+    SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
+    emit PlaybackStateChanged(playing, forward);
+    emit AudioOutputStateUpdated(playing, forward, -1, mPlaybackManager->PlaybackSpeed());
+}
+
+void AvManager::OnPlaybackSpeedChanged(float speed)
+{
+    emit PlaybackSpeedChanged(speed);
+    emit AudioOutputStateUpdated(IsPlaying(), IsPlayForward(), -1, speed);
+}
+
+void AvManager::OnPlaybackRangeChanged(long long start, long long end)
+{
+    emit PlaybackRangeChanged(start, end);
+}
+
+void AvManager::OnPlaybackEndTimeChanged(long long time)
+{
+    emit PlaybackEndTimeChanged(time);
+}
+
+void AvManager::OnLoopStateChanged(LoopState state)
+{
+    emit LoopStateChanged(state);
+}
+
+void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current,
+                                    std::shared_ptr<VideoFrame> previous, std::shared_ptr<VideoFrame> next)
+{
+    AvWorkerProperties* record = FindActiveWorker(workerId);
+    if (!record || !record->task->timeline)
+    {
+        return; // an ended worker's frames are stale
+    }
+    record->frameStartTime = current ? current->adjustedStartTime : -1;
+    record->frameEndTime = current ? current->adjustedEndTime.load() : -1;
+    Timeline* timeline = record->task->timeline;
+    if (current && IsSteppedPlayback() && timeline == mPrimaryTimeline &&
+        !timeline->FrameBookmarkAt(current->startFrame))
+    {
+        return;
+    }
+    emit VideoFrameChanged(timeline->OutputId(), std::move(current), std::move(previous), std::move(next));
+}
+
+void AvManager::LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError)
+{
+    emit ExportLogMsgReceived(message, type, isError);
+}
+
+// ---- Transport ----
+
+void AvManager::SetDecodeBias(DecodeBias bias)
+{
+    if (bias == mDecodeBias)
+    {
+        return;
+    }
+    mDecodeBias = bias;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record))
+        {
+            record->task->timeline->SetDecodeBias(bias);
+        }
+    }
+}
+
+void AvManager::Pause(DecodeBias bias)
+{
+    mPlaybackManager->Pause();
+    SetDecodeBias(bias);
+}
+
+void AvManager::Play(bool forward, bool stepped)
+{
+    if (!PrimaryTimelineHasClips())
+    {
+        return;
+    }
+    bool const steppedHolds = forward && stepped && InitializeSteppedPlayback(-1);
+    mPlaybackManager->Play(forward, steppedHolds);
+    SetDecodeBias(forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward);
+}
+
+void AvManager::TogglePlayPause(bool stepped)
+{
+    if (IsPlaying())
+    {
+        mPlaybackManager->Pause();
+        SetDecodeBias(DecodeBias::None);
+        return;
+    }
+    Play(mPlaybackManager->IsPlayForward(), stepped);
+}
+
+bool AvManager::InitializeSteppedPlayback(long long time)
+{
+    if (!mPrimaryTimeline)
+    {
+        return false;
+    }
+    int const rangeStart = mPrimaryTimeline->PlaybackRangeStartFrame();
+    int rangeEnd = mPrimaryTimeline->PlaybackRangeEndFrame();
+    if (rangeEnd < 0)
+    {
+        rangeEnd = mPrimaryTimeline->EndFrame();
+    }
+    QList<int> frames;
+    for (FrameBookmark const* bookmark : mPrimaryTimeline->FrameBookmarkList())
+    {
+        int const frame = bookmark->timelineFrame;
+        if (frame >= rangeStart && frame <= rangeEnd)
+        {
+            frames.append(frame);
+        }
+    }
+    if (frames.isEmpty())
+    {
+        return false;
+    }
+    std::sort(frames.begin(), frames.end());
+    int const reference = time < 0 ? mPrimaryTimeline->PlaybackFrame() : mPrimaryTimeline->FrameAtTime(time);
+    int target = frames.constFirst();
+    for (int frame : std::as_const(frames))
+    {
+        if (frame <= reference)
+        {
+            target = frame;
+        }
+    }
+    mPlaybackManager->SetPlaybackTime(mPrimaryTimeline->TimeAtFrame(target, false), true);
+    mPlaybackManager->StepSteppedPlaybackRangeStartTime(mPrimaryTimeline->TimeAtFrame(frames.constFirst(), false));
+    return true;
+}
+
+void AvManager::SetPlaybackTime(long long time, bool playAudio, bool onlyWhenCached, bool ignoreStepped,
+                                bool audioForward)
+{
+    if (onlyWhenCached)
+    {
+        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        {
+            if (!IsDecodeTask(record))
+            {
+                continue;
+            }
+            Timeline const* timeline = record->task->timeline;
+            bool const cached = record->task->type == AvWorkerTaskType::DecodeAudio
+                                    ? timeline->AudioCacheReadyAtTime(time)
+                                    : timeline->VideoCacheReadyAtTime(time);
+            if (!cached)
+            {
+                return;
+            }
+        }
+    }
+    if (ignoreStepped || !IsPlaying() || !IsSteppedPlayback() || !InitializeSteppedPlayback(time))
+    {
+        mPlaybackManager->SetPlaybackTime(time, true);
+    }
+    if (playAudio)
+    {
+        PlayCurrentFrameAudio(audioForward);
+    }
+}
+
+void AvManager::PlayCurrentFrameAudio(bool forward)
+{
+    if (!mPrimaryTimeline || !IsAudioScrubEnabled() || IsPlaying())
+    {
+        return;
+    }
+    auto const duration = static_cast<long long>(mPrimaryTimeline->FrameStepAtFrame(mPrimaryTimeline->PlaybackFrame()));
+    if (duration > 0)
+    {
+        emit AudioOutputStateUpdated(true, forward, duration, PlaybackSpeed());
+    }
+}
+
+void AvManager::SetPlaybackSpeed(float speed)
+{
+    mPlaybackManager->SetPlaybackSpeed(speed);
+}
+
+void AvManager::SetLoopState(LoopState state)
+{
+    mPlaybackManager->SetLoopState(state);
+}
+
+void AvManager::ToggleLoopState()
+{
+    mPlaybackManager->ToggleLoopState();
+}
+
+void AvManager::SetAutoPlayEnabled(bool enabled)
+{
+    mPlaybackManager->SetAutoPlayEnabled(enabled);
+}
+
+void AvManager::SetAudioScrubEnabled(bool enabled)
+{
+    mPlaybackManager->SetAudioScrubEnabled(enabled);
+}
+
+void AvManager::UpdateVolume()
+{
+    emit AudioOutputStateUpdated(IsPlaying(), IsPlayForward(), -1, PlaybackSpeed());
 }
 
 void AvManager::ResetAudioOutputDevice()
 {
-    Q_EMIT ResetAudioOutputDeviceRequested();
+    emit ResetAudioOutputDeviceRequested();
 }
 
 void AvManager::LogCacheStats()
 {
-    // Without a clock or decode workers the playback stands at its start and no
-    // cache holds frames.
-    Logger::GetInstance()->Output(QStringLiteral("\nPlayback Time: 0 (0)\nUpdates Paused: 0\nAudio Playback Ready: 0\n"));
-    Q_EMIT LogAudioOutputInfoRequested();
+    AvWorkerProperties const* audioOutput = AudioOutputWorker();
+    QString text = QStringLiteral("\nPlayback Time: %1\nUpdates Paused: %2\nAudio Playback Ready: %3\n")
+                       .arg(SecondsAndMicroseconds(PlaybackTime()))
+                       .arg(mPlaybackManager->UpdatesPaused() ? 1 : 0)
+                       .arg(audioOutput && audioOutput->audioPlaybackReady ? 1 : 0);
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
+        {
+            text += record->task->timeline->CacheToString() + QLatin1Char('\n');
+        }
+    }
+    Logger::GetInstance()->Output(text);
+    emit LogAudioOutputInfoRequested();
+}
+
+// ---- Export ----
+
+void AvManager::StartTimelineExport(ExportProperties* properties)
+{
+    if (!properties || !properties->timeline)
+    {
+        return;
+    }
+    bool const endedAlready = properties->failed || properties->cancelled;
+    if (endedAlready)
+    {
+        emit ExportTasksEnded();
+    }
+    mCurrentExport = properties;
+    properties->audioExporting = false;
+    properties->videoExporting = false;
+    if (!properties->noAudio)
+    {
+        Timeline* copy = properties->timeline->DuplicateForExport();
+        if (properties->startFrame >= 0)
+        {
+            copy->SetPlaybackRangeByFrame(properties->startFrame, copy->PlaybackRangeEndFrame());
+        }
+        properties->audioExporting = true;
+        DoTask(AvWorkerTaskType::ExportAudio, copy, properties);
+    }
+    if (!properties->noVideo && !properties->viewerCapture)
+    {
+        properties->videoExporting = true;
+        DoTask(AvWorkerTaskType::ExportVideo, properties->timeline->DuplicateForExport(), properties);
+    }
+    if (!IsExporting())
+    {
+        // Nothing to run: the request ends here.
+        mCurrentExport = nullptr;
+        if (!endedAlready)
+        {
+            emit ExportTasksEnded();
+        }
+    }
+}
+
+// ---- Queries ----
+
+long long AvManager::PlaybackTime() const
+{
+    return mPlaybackManager->PlaybackTime();
+}
+
+float AvManager::PlaybackSpeed() const
+{
+    return mPlaybackManager->PlaybackSpeed();
+}
+
+bool AvManager::IsPlaying() const
+{
+    return mPlaybackManager->IsPlaying();
+}
+
+bool AvManager::IsPlayForward() const
+{
+    return mPlaybackManager->IsPlayForward();
+}
+
+bool AvManager::IsSteppedPlayback() const
+{
+    return mPlaybackManager->IsSteppedPlayback();
+}
+
+LoopState AvManager::ActiveLoopState() const
+{
+    return mPlaybackManager->ActiveLoopState();
+}
+
+bool AvManager::IsAutoPlayEnabled() const
+{
+    return mPlaybackManager->IsAutoPlayEnabled();
+}
+
+bool AvManager::IsAudioScrubEnabled() const
+{
+    return mPlaybackManager->IsAudioScrubEnabled();
+}
+
+long long AvManager::PlaybackRangeStart() const
+{
+    return mPrimaryTimeline ? mPrimaryTimeline->PlaybackRangeStart() : 0;
+}
+
+long long AvManager::PlaybackRangeEnd() const
+{
+    return mPrimaryTimeline ? mPrimaryTimeline->PlaybackRangeEnd() : 0;
+}
+
+Timeline* AvManager::PrimaryTimeline() const
+{
+    return mPrimaryTimeline;
+}
+
+bool AvManager::PrimaryTimelineHasClips() const
+{
+    return mPrimaryTimeline && mPrimaryTimeline->ClipCount() > 0;
+}
+
+int AvManager::PrimaryTimelineOutputId() const
+{
+    return mPrimaryTimeline ? mPrimaryTimeline->OutputId() : -1;
+}
+
+Source* AvManager::PrimaryTimelineSourceAtCurrentTime() const
+{
+    return mPrimaryTimeline ? mPrimaryTimeline->SourceAtPlaybackTime(PlaybackTime()) : nullptr;
+}
+
+Timeline* AvManager::TimelineWithOutputId(int outputId) const
+{
+    for (AvWorkerProperties const* record : mActiveWorkers)
+    {
+        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo &&
+            record->task->timeline->OutputId() == outputId)
+        {
+            return record->task->timeline;
+        }
+    }
+    return nullptr;
+}
+
+bool AvManager::IsAudioPlaybackReady() const
+{
+    AvWorkerProperties const* audioOutput = AudioOutputWorker();
+    return audioOutput && audioOutput->audioPlaybackReady;
+}
+
+bool AvManager::AllVideoFramesReceivedForCurrentTime() const
+{
+    long long const time = PlaybackTime();
+    for (AvWorkerProperties const* record : mActiveWorkers)
+    {
+        if (!IsDecodeTask(record) || record->task->type != AvWorkerTaskType::DecodeVideo)
+        {
+            continue;
+        }
+        if (time > record->task->timeline->EndTime())
+        {
+            if (record->frameStartTime >= 0)
+            {
+                return false;
+            }
+        }
+        else if (time < record->frameStartTime || time > record->frameEndTime)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+int AvManager::ActiveWorkerCount() const
+{
+    return static_cast<int>(mActiveWorkers.size());
+}
+
+int AvManager::ExpiredWorkerCount() const
+{
+    return static_cast<int>(mExpiredWorkers.size());
+}
+
+int AvManager::TotalWorkerCount() const
+{
+    return ActiveWorkerCount() + ExpiredWorkerCount();
+}
+
+int AvManager::TimelineDecodeCount() const
+{
+    QSet<Timeline const*> timelines;
+    for (AvWorkerProperties const* record : mActiveWorkers)
+    {
+        if (IsDecodeTask(record))
+        {
+            timelines.insert(record->task->timeline);
+        }
+    }
+    return static_cast<int>(timelines.size());
+}
+
+int AvManager::AudioStreamDecodeCount() const
+{
+    return static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
+        return record->task->type == AvWorkerTaskType::DecodeAudio;
+    }));
+}
+
+int AvManager::VideoStreamDecodeCount() const
+{
+    return static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
+        return record->task->type == AvWorkerTaskType::DecodeVideo;
+    }));
+}
+
+bool AvManager::IsExporting() const
+{
+    return mAudioExportWorkerId >= 0 || mVideoExportWorkerId >= 0;
+}
+
+int AvManager::PrimaryWorkerId(AvWorkerTaskType type) const
+{
+    for (AvWorkerProperties const* record : mActiveWorkers)
+    {
+        if (record->task->type == type && record->task->timeline && record->task->timeline == mPrimaryTimeline)
+        {
+            return record->id;
+        }
+    }
+    return -1;
+}
+
+int AvManager::ActiveWorkerIndex(int id) const
+{
+    for (int i = 0; i < mActiveWorkers.size(); ++i)
+    {
+        if (mActiveWorkers.at(i)->id == id)
+        {
+            return i;
+        }
+    }
+    return -1;
+}
+
+int AvManager::ExpiredWorkerIndex(int id) const
+{
+    for (int i = 0; i < mExpiredWorkers.size(); ++i)
+    {
+        if (mExpiredWorkers.at(i)->id == id)
+        {
+            return i;
+        }
+    }
+    return -1;
+}
+
+AvWorkerProperties* AvManager::FindActiveWorker(int id) const
+{
+    int const index = ActiveWorkerIndex(id);
+    return index >= 0 ? mActiveWorkers.at(index) : nullptr;
+}
+
+AvWorkerProperties* AvManager::FindExpiredWorker(int id) const
+{
+    int const index = ExpiredWorkerIndex(id);
+    return index >= 0 ? mExpiredWorkers.at(index) : nullptr;
 }

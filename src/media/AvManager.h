@@ -1,24 +1,182 @@
 #pragma once
 
-#include <QObject>
+#include "media/AvWorkerTask.h"
+#include "media/DecodeBias.h"
+#include "media/ExportLoggingMsgType.h"
+#include "media/LoopState.h"
+#include "model/Timeline.h"
 
-// The front object of the media engine, owned by the project manager. Worker
-// tasks, the playback clock and the frame caches hang under it.
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class PlaybackManager;
+class Source;
+struct AudioFrame;
+struct AvWorkerProperties;
+struct ExportProperties;
+struct VideoFrame;
+
+// The front object of the media engine, owned by the project manager. It
+// parses sources, opens timelines in viewer outputs, runs every piece of
+// media work as a task on a worker thread of its own, drives the playback
+// clock, hands each clock tick to the timelines being decoded (stalling the
+// clock while a cache does not hold the time) and re-emits decoded frames
+// with the output id of their viewer. Main thread only.
 class AvManager : public QObject
 {
     Q_OBJECT
 
 public:
     explicit AvManager(QObject* parent = nullptr);
+    ~AvManager() override;
 
-    // Ends every task before the player exits.
+    // Ends every task, the audio output included, before the player exits.
     void Shutdown();
+    // Ends the tasks (all of them, or all but the audio output) and waits
+    // until their threads have finished; a running export is cancelled.
+    // After the time-out it warns and keeps waiting: no thread may outlive
+    // the objects it works on.
+    void ClearAll(bool all, long long timeoutMs);
+
+    // At most QThread::idealThreadCount() parses run at once; the others wait
+    // their turn in request order.
+    void ParseSource(Timeline* timeline);
+    void DecodeTimeline(Timeline* timeline, int outputId, bool audio, bool video, bool keepPreviousOutput);
+    void EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes);
+    void ReloadTimelines();
+    void ReloadTimeline(int outputId);
+    void RefreshCache();
+    void UpdateDecodeTracks(Timeline* timeline);
+    void StartTimelineExport(ExportProperties* properties);
+
+    void Play(bool forward, bool stepped);
+    void TogglePlayPause(bool stepped);
+    void Pause(DecodeBias bias);
+    void SetPlaybackTime(long long time, bool playAudio, bool onlyWhenCached, bool ignoreStepped, bool audioForward);
+    void PlayCurrentFrameAudio(bool forward);
+    void SetPlaybackSpeed(float speed);
+    void SetLoopState(LoopState state);
+    void ToggleLoopState();
+    void SetAutoPlayEnabled(bool enabled);
+    void SetAudioScrubEnabled(bool enabled);
+    void UpdateVolume();
     // Re-opens the default audio output device.
     void ResetAudioOutputDevice();
     // Writes the playback state and the caches' contents to the log.
     void LogCacheStats();
 
+    long long PlaybackTime() const;
+    float PlaybackSpeed() const;
+    bool IsPlaying() const;
+    bool IsPlayForward() const;
+    bool IsSteppedPlayback() const;
+    LoopState ActiveLoopState() const;
+    bool IsAutoPlayEnabled() const;
+    bool IsAudioScrubEnabled() const;
+    long long PlaybackRangeStart() const;
+    long long PlaybackRangeEnd() const;
+    Timeline* PrimaryTimeline() const;
+    bool PrimaryTimelineHasClips() const;
+    int PrimaryTimelineOutputId() const;
+    Source* PrimaryTimelineSourceAtCurrentTime() const;
+    Timeline* TimelineWithOutputId(int outputId) const;
+    bool IsAudioPlaybackReady() const;
+    bool AllVideoFramesReceivedForCurrentTime() const;
+    int ActiveWorkerCount() const;
+    int ExpiredWorkerCount() const;
+    int TotalWorkerCount() const;
+    int TimelineDecodeCount() const;
+    int AudioStreamDecodeCount() const;
+    int VideoStreamDecodeCount() const;
+    bool IsExporting() const;
+    int PrimaryWorkerId(AvWorkerTaskType type) const;
+    int ActiveWorkerIndex(int id) const;
+    int ExpiredWorkerIndex(int id) const;
+    AvWorkerProperties* FindActiveWorker(int id) const;
+    AvWorkerProperties* FindExpiredWorker(int id) const;
+
 Q_SIGNALS:
+    void WorkerShutdownStarted(int id);
+    void TaskStarted(int id, AvWorkerTask* task);
+    void DecodeTrackUpdated(int id);
+    void SeekRequested(int id);
+    void RefreshCacheRequested(int id);
+    void AudioOutputStateUpdated(bool playing, bool forward, long long duration, float speed);
+    void AudioPlaybackReadyChanged(bool ready);
     void ResetAudioOutputDeviceRequested();
     void LogAudioOutputInfoRequested();
+    void UpdateAudioOverrideRequested(Timeline* timeline);
+    void PrimaryTimelineChanged(Timeline* timeline, bool notSwitching);
+    void PlaybackStateChanged(bool playing, bool forward);
+    void PlaybackSpeedChanged(float speed);
+    void PlaybackTimeChanged(long long time);
+    void PlaybackFrameChanged(int frame);
+    void PlaybackRangeChanged(long long start, long long end);
+    void PlaybackEndTimeChanged(long long time);
+    void SeekInProgress();
+    void LoopStateChanged(LoopState state);
+    void VideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
+                           std::shared_ptr<VideoFrame> next);
+    void TimelineDecodingEnded(int outputId);
+    void ExportTasksEnded();
+    void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
+
+private Q_SLOTS:
+    void OnPlaybackStateChanged(bool playing, bool forward);
+    void OnPlaybackTimeChanged(long long time, bool seek);
+    void OnPlaybackSpeedChanged(float speed);
+    void OnPlaybackRangeChanged(long long start, long long end);
+    void OnPlaybackEndTimeChanged(long long time);
+    void OnLoopStateChanged(LoopState state);
+    void DeleteWorker(int id);
+    void FinalThreadCleanup();
+    void ProcessDeferredDelete();
+    void OnDecodeTrackUpdateCompleted(int id);
+    void OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
+                             std::shared_ptr<VideoFrame> next);
+    void LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError);
+    void UpdatePrimaryDecodeTracks();
+
+private:
+    void DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties = nullptr);
+    void QuitThread(int id);
+    void SetPrimaryTimeline(Timeline* timeline);
+    void SetDecodeBias(DecodeBias bias);
+    void UpdateTimelineCacheSize(Timeline* timeline);
+    bool InitializeSteppedPlayback(long long time);
+    void StartPendingParses();
+    // Lets in only this object's queued calls (worker completions and thread
+    // ends) until done() holds: no user input, no other caller can re-enter.
+    template <typename Done>
+    void WaitForWorkers(Done done, long long timeoutMs);
+    AvWorkerProperties* AudioOutputWorker() const;
+    static bool IsDecodeTask(AvWorkerProperties const* record);
+
+    QList<AvWorkerProperties*> mActiveWorkers;
+    QList<AvWorkerProperties*> mExpiredWorkers;
+    PlaybackManager* mPlaybackManager;
+    DecodeBias mDecodeBias = DecodeBias::None;
+    Timeline* mPrimaryTimeline = nullptr;
+    bool mPrimaryDecodeTrackUpdatePending = false;
+    // Decode workers whose new decode track has not been confirmed yet.
+    QSet<int> mDecodeTrackUpdateWorkerIds;
+    int mLastPlaybackFrame = -1;
+    ExportProperties* mCurrentExport = nullptr;
+    int mAudioExportWorkerId = -1;
+    int mVideoExportWorkerId = -1;
+    bool mNotSwitchingTimelines = true;
+    int mAudioOutputWorkerId = -1;
+    bool mShuttingDownAllWorkers = false;
+    bool mWaitingForWorkers = false;
+    int mNextWorkerId = 0;
+    QList<QPointer<Timeline>> mPendingParses;
+    QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
+    QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
+    QTimer mDeferredDeleteTimer;
 };

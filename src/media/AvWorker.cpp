@@ -1,0 +1,286 @@
+#include "media/AvWorker.h"
+
+#include "app/Logger.h"
+#include "media/AudioOutputManager.h"
+#include "media/AvParser.h"
+#include "media/DecodeManager.h"
+#include "media/ExportManager.h"
+#include "media/ExportProperties.h"
+#include "media/VideoFrame.h"
+#include "model/Source.h"
+#include "model/Timeline.h"
+
+AvWorker::AvWorker(int id, QObject* parent)
+    : QObject(parent)
+    , mId(id)
+{
+}
+
+int AvWorker::Id() const
+{
+    return mId;
+}
+
+bool AvWorker::IsOwnActiveTask(int id) const
+{
+    return id == mId && mTaskActive && mTask;
+}
+
+void AvWorker::DoTask(int id, AvWorkerTask* task)
+{
+    if (id != mId || mTaskActive || !task)
+    {
+        return;
+    }
+    mTask = task;
+    mTaskActive = true;
+    if (task->type == AvWorkerTaskType::AudioOutput)
+    {
+        // The audio output lives until the task is ended.
+        InitializeAudioOutput();
+        return;
+    }
+    if (task->timeline)
+    {
+        switch (task->type)
+        {
+        case AvWorkerTaskType::ParseSource:
+            ParseSource();
+            break;
+        case AvWorkerTaskType::DecodeAudio:
+        case AvWorkerTaskType::DecodeVideo:
+            DecodeTimeline();
+            break;
+        case AvWorkerTaskType::ExportAudio:
+        case AvWorkerTaskType::ExportVideo:
+            ExportTimeline();
+            break;
+        case AvWorkerTaskType::AudioOutput:
+            break;
+        }
+    }
+    mTaskActive = false;
+    ClearCache(false);
+    emit TaskCompleted(mId);
+}
+
+void AvWorker::ParseSource()
+{
+    Source* source = mTask->timeline->SourcePtr();
+    if (!source)
+    {
+        Logger::GetInstance()->Error("Parse source failed. Source timeline is invalid.");
+        return;
+    }
+    int fileIndex = 0;
+    if (source->IsImageSequence())
+    {
+        while (fileIndex < source->FileCount() && !source->FileExists(fileIndex))
+        {
+            ++fileIndex;
+        }
+        if (fileIndex >= source->FileCount())
+        {
+            fileIndex = 0;
+        }
+    }
+    AvParser parser;
+    parser.Parse(source, fileIndex);
+}
+
+void AvWorker::DecodeTimeline()
+{
+    mDecodeManager = new DecodeManager(this);
+    if (mTask->type == AvWorkerTaskType::DecodeVideo)
+    {
+        connect(mDecodeManager, &DecodeManager::VideoFrameChanged, this, &AvWorker::OnVideoFrameChanged);
+        mDecodeManager->StartDecoding(mTask->timeline, DecodeType::Video, false);
+        emit VideoFrameChanged(mId, nullptr, nullptr, nullptr);
+    }
+    else
+    {
+        mDecodeManager->StartDecoding(mTask->timeline, DecodeType::Audio, false);
+    }
+    // The loop has unwound: nothing up the stack uses the manager any more.
+    // Its shutdown may still let queued calls in, which must not reach it.
+    DecodeManager* finished = mDecodeManager;
+    mDecodeManager = nullptr;
+    delete finished;
+}
+
+void AvWorker::ExportTimeline()
+{
+    ExportProperties* properties = mTask->exportProperties;
+    if (!properties)
+    {
+        return;
+    }
+    mExportManager = new ExportManager(this);
+    connect(mExportManager, &ExportManager::ExportLogMsgReceived, this, &AvWorker::ExportLogMsgReceived);
+    Timeline* timeline = mTask->timeline;
+    if (mTask->type == AvWorkerTaskType::ExportAudio)
+    {
+        if (properties->startFrame >= 0)
+        {
+            timeline->SetPlaybackRangeByFrame(properties->startFrame, timeline->PlaybackRangeEndFrame());
+        }
+        mExportManager->ExportAudio(timeline, properties);
+        properties->audioExporting = false;
+    }
+    else
+    {
+        mExportManager->ExportVideo(timeline, properties);
+        properties->videoExporting = false;
+    }
+    ExportManager* finished = mExportManager;
+    mExportManager = nullptr;
+    delete finished;
+}
+
+void AvWorker::OnVideoFrameChanged(std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
+                                   std::shared_ptr<VideoFrame> next)
+{
+    emit VideoFrameChanged(mId, std::move(current), std::move(previous), std::move(next));
+}
+
+void AvWorker::EndTask(int id)
+{
+    if ((id != -1 && id != mId) || !mTaskActive)
+    {
+        return;
+    }
+    mTaskActive = false;
+    if (mDecodeManager)
+    {
+        // The decode task finishes in DoTask once its loop has unwound.
+        mDecodeManager->StopDecoding();
+    }
+    else if (mTask && mTask->type == AvWorkerTaskType::AudioOutput)
+    {
+        ShutdownAudioOutput();
+        emit TaskCompleted(mId);
+    }
+}
+
+void AvWorker::UpdateDecodeTrack(int id)
+{
+    if (!IsOwnActiveTask(id) || !mDecodeManager)
+    {
+        return;
+    }
+    mDecodeManager->UpdateTrack();
+    emit DecodeTrackUpdated(mId);
+}
+
+void AvWorker::Seek(int id)
+{
+    if (!IsOwnActiveTask(id))
+    {
+        return;
+    }
+    switch (mTask->type)
+    {
+    case AvWorkerTaskType::AudioOutput:
+        if (mAudioOutputManager)
+        {
+            mAudioOutputManager->ClearAndResetAudioData();
+        }
+        break;
+    case AvWorkerTaskType::DecodeVideo:
+        if (mDecodeManager && !mTask->timeline->VideoCacheReady())
+        {
+            mDecodeManager->Seek();
+        }
+        break;
+    case AvWorkerTaskType::DecodeAudio:
+        if (mDecodeManager && !mTask->timeline->AudioCacheReady())
+        {
+            mDecodeManager->Seek();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void AvWorker::RefreshCache(int id)
+{
+    if (!IsOwnActiveTask(id))
+    {
+        return;
+    }
+    ClearCache(false);
+    Seek(id);
+}
+
+void AvWorker::ClearCache(bool immediate)
+{
+    if (!mTask || !mTask->timeline)
+    {
+        return;
+    }
+    if (mTask->type == AvWorkerTaskType::DecodeVideo)
+    {
+        mTask->timeline->ClearVideoCache(immediate);
+    }
+    else if (mTask->type == AvWorkerTaskType::DecodeAudio)
+    {
+        mTask->timeline->ClearAudioCache(immediate);
+    }
+}
+
+void AvWorker::InitializeAudioOutput()
+{
+    if (!mAudioOutputManager)
+    {
+        mAudioOutputManager = new AudioOutputManager(mTask->timeline, this);
+    }
+}
+
+void AvWorker::ShutdownAudioOutput()
+{
+    // Released at once, so that nothing of it reads a timeline after the
+    // task has completed.
+    delete mAudioOutputManager;
+    mAudioOutputManager = nullptr;
+}
+
+void AvWorker::SetAudioPlaybackTimeline(Timeline* timeline)
+{
+    if (mAudioOutputManager)
+    {
+        mAudioOutputManager->SetTimeline(timeline);
+    }
+}
+
+void AvWorker::UpdateAudioOutputState(bool playing, bool forward, long long duration, float speed)
+{
+    if (mAudioOutputManager)
+    {
+        mAudioOutputManager->UpdateAudioOutputState(playing, forward, duration, speed);
+    }
+}
+
+void AvWorker::SetAudioPlaybackReady(bool ready)
+{
+    if (mAudioOutputManager)
+    {
+        mAudioOutputManager->SetAudioPlaybackReady(ready);
+    }
+}
+
+void AvWorker::ResetAudioOutputDevice()
+{
+    if (mAudioOutputManager)
+    {
+        mAudioOutputManager->ResetAudioOutputDevice(QString());
+    }
+}
+
+void AvWorker::LogAudioOutputInfo()
+{
+    if (mAudioOutputManager)
+    {
+        mAudioOutputManager->LogInfo();
+    }
+}

@@ -1,0 +1,863 @@
+#include "media/DecodeManager.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AudioDecoder.h"
+#include "media/AudioFrame.h"
+#include "media/AvHelpers.h"
+#include "media/ImageSequenceDecoder.h"
+#include "media/VideoDecoder.h"
+#include "media/VideoFrame.h"
+#include "model/AudioStreamInfo.h"
+#include "model/Clip.h"
+#include "model/Source.h"
+#include "model/Timeline.h"
+#include "model/Track.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+namespace
+{
+// Decoder results that end a clip: the start reached going backward, the end
+// of the file going forward. The three decoders share the numbers.
+int const STATUS_BUSY = 1;
+int const STATUS_START_REACHED = 2;
+int const STATUS_END_REACHED = 3;
+
+int const SLEEP_VIDEO_MS = 10;
+long long const AUDIO_BACKWARD_START_MARGIN = 10000; // µs
+int const SLEEP_AUDIO_MS = 5;
+// Queued signals are let in at least this often, and after every frame shown.
+qint64 const EVENT_INTERVAL_MS = 41;
+qint64 const SHOWN_FRAME_EVENT_INTERVAL_MS = 40;
+} // namespace
+
+DecodeManager::DecodeManager(QObject* parent)
+    : QObject(parent)
+{
+}
+
+DecodeManager::~DecodeManager()
+{
+    Shutdown();
+}
+
+void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool exportMode)
+{
+    if (!timeline || type == DecodeType::None)
+    {
+        Logger::GetInstance()->Error("Start decoding failed: Invalid timeline or decode type.");
+        return;
+    }
+    mTimeline = timeline;
+    mDecodeType = type;
+    mExportMode = exportMode;
+    mSeekTarget = -1;
+    UpdateTrack();
+    mDecoding = true;
+    mEventTimer.restart();
+    Decode();
+    mCurrentClip = nullptr;
+    mLastShownFrame.reset();
+    mFrameList.clear();
+    DeleteRetiredTracks();
+    mTimeline = nullptr;
+    mDecodeType = DecodeType::None;
+}
+
+void DecodeManager::StopDecoding()
+{
+    mDecoding = false;
+    mClipActive = false;
+    StopDecoders();
+}
+
+void DecodeManager::StopDecoders()
+{
+    // Ends a backward refill that is under way, so that nothing it still
+    // holds reaches the cache.
+    if (mVideoDecoder)
+    {
+        mVideoDecoder->StopDecoding();
+    }
+    if (mAudioDecoder)
+    {
+        mAudioDecoder->StopDecoding();
+    }
+}
+
+void DecodeManager::Shutdown()
+{
+    delete mAudioDecoder;
+    mAudioDecoder = nullptr;
+    if (mVideoDecoder)
+    {
+        mVideoDecoder->Shutdown();
+        delete mVideoDecoder;
+        mVideoDecoder = nullptr;
+    }
+    if (mImageSequenceDecoder)
+    {
+        mImageSequenceDecoder->Shutdown();
+        delete mImageSequenceDecoder;
+        mImageSequenceDecoder = nullptr;
+    }
+}
+
+// ---- Main loop ----
+
+void DecodeManager::Decode()
+{
+    while (mDecoding)
+    {
+        DeleteRetiredTracks();
+        if (Clip* clip = mCurrentClip)
+        {
+            bool const hasMedia = clip->Type() != ClipType::Empty;
+            if (mDecodeType == DecodeType::Video)
+            {
+                if (hasMedia && clip->HasVideo())
+                {
+                    clip->IsImageSequence() ? DecodeImageClip(clip) : DecodeVideoClip(clip);
+                }
+                else
+                {
+                    DecodeEmptyVideoClip(clip);
+                }
+            }
+            else if (hasMedia && clip->HasAudio())
+            {
+                DecodeAudioClip(clip);
+            }
+            else
+            {
+                CacheAudioFrame(nullptr, nullptr);
+                mClipActive = false;
+            }
+        }
+        if (!mDecoding)
+        {
+            break;
+        }
+        if (mRestartPending)
+        {
+            Restart();
+        }
+        else if (mCurrentClip)
+        {
+            PrepareClipForDecoding(-1);
+        }
+        // Idle until the playhead needs another clip.
+        while (mDecoding && !mCurrentClip)
+        {
+            if (mTimeline->IsDecodeForward() != mForward)
+            {
+                PrepareClipForDecoding(-1);
+            }
+            QThread::msleep(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
+            ProcessEvents();
+        }
+    }
+}
+
+void DecodeManager::UpdateTrack()
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    if (mDecodeTrack)
+    {
+        mRetiredTracks.append(mDecodeTrack);
+        mDecodeTrack = nullptr;
+    }
+    ClearCache();
+    Track* track = nullptr;
+    if (mDecodeType == DecodeType::Video)
+    {
+        mLastShownFrame.reset();
+        mLastShownPlaybackFrame = -1;
+        track = mTimeline->DuplicateDecodeVideoTrack();
+        if (!track || !track->HasVideo())
+        {
+            emit VideoFrameChanged(nullptr, nullptr, nullptr);
+        }
+    }
+    else
+    {
+        // The copies, not the timelines' own tracks, are asked: the user
+        // interface may be editing those.
+        track = mTimeline->DuplicateDecodeAudioTrack();
+        Timeline const* override = mTimeline->AudioOverrideTimeline();
+        Track* overrideTrack = override ? override->DuplicateDecodeAudioTrack() : nullptr;
+        if (overrideTrack && overrideTrack->HasAudio())
+        {
+            long long const endTime = track ? track->EndTime() : 0;
+            overrideTrack->UpdateClipTimesForAudioOverride(override->PlaybackRangeStart(), override->PlaybackRangeEnd(),
+                                                           endTime);
+            delete track;
+            track = overrideTrack;
+        }
+        else
+        {
+            delete overrideTrack;
+        }
+    }
+    if (track)
+    {
+        track->setParent(this);
+    }
+    mDecodeTrack = track;
+    Restart();
+}
+
+void DecodeManager::DeleteRetiredTracks()
+{
+    if (mClipActive)
+    {
+        return;
+    }
+    qDeleteAll(mRetiredTracks);
+    mRetiredTracks.clear();
+}
+
+void DecodeManager::Restart()
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    if (!mDecodeTrack)
+    {
+        Logger::GetInstance()->Error("Decode manager failed to get track for decoding");
+        // Nothing of a replaced track may stay in use.
+        mCurrentClip = nullptr;
+        mClipActive = false;
+        return;
+    }
+    ++mRestartCount;
+    long long const time = mTimeline->PlaybackTime();
+    if (!mClipActive)
+    {
+        mRestartPending = false;
+        ClearCache();
+        PrepareClipForDecoding(time);
+        return;
+    }
+    StopDecoders();
+    if (mDecodeTrack->ClipAtTime(time) == mCurrentClip)
+    {
+        // The running clip loop reseeks its decoder.
+        mSeekTime = TimelineTimeToSourceTime(mCurrentClip, time);
+        mSeekPending = true;
+    }
+    else
+    {
+        mCurrentClip = nullptr;
+        mClipActive = false;
+        mRestartPending = true;
+    }
+}
+
+void DecodeManager::PrepareClipForDecoding(long long time)
+{
+    // A seek always decodes forward up to its target first.
+    mForward = mTimeline->IsDecodeForward() || mSeekTarget >= 0;
+    mCurrentClip = nullptr;
+    if (!mDecodeTrack)
+    {
+        return;
+    }
+    bool fromCacheEdge = time < 0;
+    if (fromCacheEdge)
+    {
+        // An empty cache has no edge to continue from: start at the playhead.
+        fromCacheEdge = mDecodeType == DecodeType::Video ? mTimeline->VideoCacheFrameCount() > 0
+                                                         : mTimeline->AudioCacheFrameCount() > 0;
+        time = fromCacheEdge ? NextDecodeTimeFromCache() : mTimeline->PlaybackTime();
+        if (time < 0)
+        {
+            return;
+        }
+    }
+    if (time > mDecodeTrack->Duration())
+    {
+        return;
+    }
+    mCurrentClip = mDecodeTrack->ClipAtTime(time);
+    if (mCurrentClip && mCurrentClip->Type() != ClipType::Empty)
+    {
+        mSeekTime = std::min(TimelineTimeToSourceTime(mCurrentClip, time), mCurrentClip->CutOut());
+        // Audio decoded backward ends at its start time, give or take a
+        // microsecond of rounding: from the playhead it must start a little
+        // later, so that the playhead's own block is among what comes.
+        if (!fromCacheEdge && !mForward && mDecodeType == DecodeType::Audio)
+        {
+            mSeekTime += AUDIO_BACKWARD_START_MARGIN;
+        }
+    }
+}
+
+void DecodeManager::Seek()
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    long long const time = mTimeline->PlaybackTime();
+    if (time == mSeekTarget)
+    {
+        return;
+    }
+    if (mDecodeType == DecodeType::Video && mSeekTarget >= 0)
+    {
+        // Show how far the seek under way has come.
+        std::shared_ptr<VideoFrame> progress;
+        if (time > mSeekTarget)
+        {
+            progress = mTimeline->LastCachedVideoFrame();
+        }
+        else
+        {
+            progress = mTimeline->FirstCachedVideoFrame();
+            if (progress && progress->adjustedStartTime <= time)
+            {
+                return; // the running decode reaches the new target on its way
+            }
+        }
+        if (progress)
+        {
+            emit VideoFrameChanged(progress, nullptr, nullptr);
+        }
+    }
+    mSeekTarget = time;
+    Restart();
+}
+
+void DecodeManager::ClearCache()
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    if (mDecodeType == DecodeType::Video)
+    {
+        mTimeline->ClearVideoCache(false);
+    }
+    else if (mDecodeType == DecodeType::Audio)
+    {
+        mTimeline->ClearAudioCache(false);
+    }
+}
+
+long long DecodeManager::NextDecodeTimeFromCache() const
+{
+    switch (mDecodeType)
+    {
+    case DecodeType::Video:
+        return mForward ? mTimeline->VideoCachePacketEndTime() + 1 : mTimeline->VideoCachePacketStartTime() - 1;
+    case DecodeType::Audio:
+        return mForward ? mTimeline->AudioCacheEndTime() + 1 : mTimeline->AudioCacheStartTime() - 1;
+    case DecodeType::None:
+        break;
+    }
+    return -1;
+}
+
+long long DecodeManager::SourceTimeToTimelineTime(Clip const* clip, long long time)
+{
+    return clip->StartTime() + time - clip->CutIn();
+}
+
+long long DecodeManager::TimelineTimeToSourceTime(Clip const* clip, long long time)
+{
+    return time - clip->StartTime() + clip->CutIn();
+}
+
+long long DecodeManager::AudioDelayedClipSeekTime() const
+{
+    return mSeekTime - mAudioDelay;
+}
+
+int DecodeManager::SleepVideoMsec() const
+{
+    return SLEEP_VIDEO_MS;
+}
+
+int DecodeManager::SleepAudioMsec() const
+{
+    return SLEEP_AUDIO_MS;
+}
+
+// ---- Clip loops ----
+
+void DecodeManager::DecodeVideoClip(Clip* clip)
+{
+    if (!mVideoDecoder)
+    {
+        mVideoDecoder = new VideoDecoder(mExportMode);
+        connect(mVideoDecoder, &VideoDecoder::ProcessEventsRequested, this, &DecodeManager::ProcessEvents);
+        connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
+        mVideoDecoder->Initialize();
+    }
+    if (clip->HasErrors() || !clip->FileExists(0) ||
+        !mVideoDecoder->OpenSource(clip->SourcePtr(), 0, clip->VideoStreamIndex()))
+    {
+        DecodeEmptyVideoClip(clip);
+        return;
+    }
+    unsigned int const restarts = mRestartCount;
+    bool const ranOut = RunClipLoop(ClipDecoder::Movie);
+    mVideoDecoder->CloseSource();
+    HoldPlaceholderIfNothingCached(clip, ranOut && restarts == mRestartCount);
+}
+
+void DecodeManager::DecodeImageClip(Clip* clip)
+{
+    if (!mImageSequenceDecoder)
+    {
+        mImageSequenceDecoder = new ImageSequenceDecoder(mExportMode);
+        connect(mImageSequenceDecoder, &ImageSequenceDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
+        mImageSequenceDecoder->Initialize(-1);
+    }
+    mImageSequenceDecoder->SetSource(clip->SourcePtr());
+    unsigned int const restarts = mRestartCount;
+    bool const ranOut = RunClipLoop(ClipDecoder::ImageSequence);
+    HoldPlaceholderIfNothingCached(clip, ranOut && restarts == mRestartCount);
+}
+
+void DecodeManager::DecodeAudioClip(Clip* clip)
+{
+    if (!mAudioDecoder)
+    {
+        mAudioDecoder = new AudioDecoder();
+        connect(mAudioDecoder, &AudioDecoder::ProcessEventsRequested, this, &DecodeManager::ProcessEvents);
+        connect(mAudioDecoder, &AudioDecoder::AudioFrameDecoded, this, &DecodeManager::CacheAudioFrame);
+    }
+    Source* source = clip->SourcePtr();
+    mAudioDelay = source && mTimeline->IsUseSourceAudioDelayEnabled() ? source->AudioDelay() : 0;
+    bool const opened = source && source->Duration() >= std::llabs(mAudioDelay) && !clip->HasErrors() &&
+                        clip->FileExists(0) && mAudioDecoder->OpenSource(source, 0, clip->AudioStreamIndex());
+    if (!opened)
+    {
+        CacheAudioFrame(nullptr, nullptr);
+        mClipActive = false;
+        return;
+    }
+    mAudioDecoder->SetVideoStreamIndexForSeek(source->FirstVideoStreamIndex());
+    RunClipLoop(ClipDecoder::Audio);
+    mAudioDecoder->CloseSource();
+}
+
+void DecodeManager::HoldPlaceholderIfNothingCached(Clip* clip, bool ranOut)
+{
+    // A stretch of a file that gives no picture at all still needs a frame,
+    // or the loop would come back to it for ever.
+    if (ranOut && !mClipCached && mDecoding && mCurrentClip == clip)
+    {
+        DecodeEmptyVideoClip(clip);
+    }
+}
+
+void DecodeManager::DecodeEmptyVideoClip(Clip* clip)
+{
+    // One black picture stands for the whole clip; the intake stretches it.
+    auto frame = std::make_shared<VideoFrame>(nullptr, nullptr, 1, 1, VideoFramePixelFormat::RGB24, clip->CutIn(),
+                                              nullptr, mExportMode);
+    frame->packetEndTime = clip->CutOut();
+    CacheVideoFrame(frame);
+    mClipActive = false;
+    ProcessEvents();
+}
+
+bool DecodeManager::RunClipLoop(ClipDecoder decoder)
+{
+    bool const audio = decoder == ClipDecoder::Audio;
+    bool ranOut = false;
+    mClipCached = false;
+    SetDecoderForward(decoder, mForward);
+    SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
+    mClipActive = true;
+    while (mClipActive)
+    {
+        if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
+        {
+            int const status = DecodeNextOn(decoder);
+            if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
+            {
+                ranOut = mClipActive;
+                mClipActive = false;
+            }
+            else if (status == STATUS_BUSY)
+            {
+                // The image loaders are all at work: take what they finish.
+                QThread::msleep(1);
+                ProcessThreadEvents();
+            }
+        }
+        else
+        {
+            QThread::msleep(audio ? SleepAudioMsec() : SleepVideoMsec());
+        }
+        ProcessEvents();
+        audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
+        if (mSeekPending)
+        {
+            WaitForDecoderWorkers(decoder);
+            ClearCache();
+            mForward = true;
+            SetDecoderForward(decoder, true);
+            SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
+            mSeekPending = false;
+            mClipCached = false;
+        }
+        else if (IsDecoderForward(decoder) != (mSeekTarget >= 0 || mTimeline->IsDecodeForward()))
+        {
+            break; // the direction changed: the main loop continues from the other edge
+        }
+    }
+    mClipActive = false;
+    WaitForDecoderWorkers(decoder);
+    return ranOut;
+}
+
+int DecodeManager::DecodeNextOn(ClipDecoder decoder)
+{
+    switch (decoder)
+    {
+    case ClipDecoder::Movie:
+        return mVideoDecoder->DecodeNext();
+    case ClipDecoder::ImageSequence:
+        return mImageSequenceDecoder->DecodeNext();
+    case ClipDecoder::Audio:
+        return mAudioDecoder->DecodeNext();
+    }
+    return STATUS_END_REACHED;
+}
+
+void DecodeManager::SeekDecoder(ClipDecoder decoder, long long sourceTime)
+{
+    switch (decoder)
+    {
+    case ClipDecoder::Movie:
+        mVideoDecoder->Seek(sourceTime);
+        break;
+    case ClipDecoder::ImageSequence:
+        mImageSequenceDecoder->Seek(sourceTime);
+        break;
+    case ClipDecoder::Audio:
+        mAudioDecoder->Seek(sourceTime);
+        break;
+    }
+}
+
+void DecodeManager::SetDecoderForward(ClipDecoder decoder, bool forward)
+{
+    switch (decoder)
+    {
+    case ClipDecoder::Movie:
+        mVideoDecoder->SetDecodeForward(forward);
+        break;
+    case ClipDecoder::ImageSequence:
+        mImageSequenceDecoder->SetDecodeForward(forward);
+        break;
+    case ClipDecoder::Audio:
+        mAudioDecoder->SetDecodeForward(forward);
+        break;
+    }
+}
+
+bool DecodeManager::IsDecoderForward(ClipDecoder decoder) const
+{
+    switch (decoder)
+    {
+    case ClipDecoder::Movie:
+        return mVideoDecoder->IsDecodeForward();
+    case ClipDecoder::ImageSequence:
+        return mImageSequenceDecoder->IsDecodeForward();
+    case ClipDecoder::Audio:
+        return mAudioDecoder->IsDecodeForward();
+    }
+    return true;
+}
+
+void DecodeManager::WaitForDecoderWorkers(ClipDecoder decoder)
+{
+    auto const activeWorkers = [this, decoder] {
+        switch (decoder)
+        {
+        case ClipDecoder::Movie:
+            return mVideoDecoder->ActiveWorkerCount();
+        case ClipDecoder::ImageSequence:
+            return mImageSequenceDecoder->ActiveWorkerCount();
+        case ClipDecoder::Audio:
+            break;
+        }
+        return 0;
+    };
+    // A stop need not wait: the decoders' own shutdown collects their workers.
+    while (mDecoding && activeWorkers() > 0)
+    {
+        QThread::msleep(1);
+        ProcessThreadEvents();
+    }
+}
+
+// ---- Frame intake ----
+
+void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
+{
+    // Frames a decoder still delivers after a restart or reseek was asked
+    // for belong to the old position.
+    Clip* clip = mCurrentClip;
+    if (!mTimeline || !clip || !mDecodeTrack || mSeekPending || mRestartPending)
+    {
+        return;
+    }
+    if (!frame)
+    {
+        // The file ran out: its last picture is held to the clip's end.
+        if (mTimeline->VideoCacheFrameCount() > 0)
+        {
+            mTimeline->ExtendVideoCacheEndTime(clip->EndTime());
+            mClipCached = true;
+            EndSeekIfCovered(mTimeline->VideoCacheAdjustedStartTime(), mTimeline->VideoCacheAdjustedEndTime());
+        }
+        return;
+    }
+    int index = 0;
+    if (!frame->emptyFrame)
+    {
+        long long const middle = frame->packetStartTime + (frame->packetEndTime.load() - frame->packetStartTime) / 2;
+        index = clip->FrameAtClipTime(middle) - clip->CutInFrame();
+    }
+    if (index < 0)
+    {
+        // Before the cut in: going backward there is nothing more of this clip.
+        if (!mForward)
+        {
+            mClipActive = false;
+        }
+        return;
+    }
+    int const frameCount = clip->FrameCount();
+    if (index >= frameCount)
+    {
+        if (mForward)
+        {
+            mClipActive = false;
+        }
+        return;
+    }
+    int const startFrame = clip->StartFrame() + index;
+    int const endFrame = frame->emptyFrame ? clip->EndFrame() : startFrame;
+    frame->startFrame = startFrame;
+    frame->endFrame = endFrame;
+    frame->adjustedStartTime = mDecodeTrack->TimeAtFrame(startFrame, false);
+    frame->adjustedEndTime = mDecodeTrack->TimeAtFrame(endFrame, true);
+
+    long long const clipStart = clip->StartTime();
+    long long const packetStart = SourceTimeToTimelineTime(clip, frame->packetStartTime);
+    frame->packetStartTime = index == 0 ? clipStart : std::max(packetStart, clipStart);
+    if (index == frameCount - 1)
+    {
+        frame->packetEndTime = frame->adjustedEndTime.load();
+    }
+    else if (frame->packetEndTime != std::numeric_limits<long long>::max())
+    {
+        frame->packetEndTime = std::max(SourceTimeToTimelineTime(clip, frame->packetEndTime), clipStart);
+    }
+    long long const adjustedStart = frame->adjustedStartTime;
+    long long const adjustedEnd = frame->adjustedEndTime;
+    mTimeline->CacheVideoFrame(std::move(frame));
+    mClipCached = true;
+    EndSeekIfCovered(adjustedStart, adjustedEnd);
+}
+
+void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStreamInfo* streamInfo)
+{
+    Clip* clip = mCurrentClip;
+    if (!mTimeline || !clip || mSeekPending || mRestartPending)
+    {
+        return;
+    }
+    long long const clipStart = clip->StartTime();
+    long long const clipEnd = clip->EndTime();
+    if (!frame)
+    {
+        // No more blocks this way: silence fills the rest of the clip.
+        if (mForward)
+        {
+            mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd);
+        }
+        else
+        {
+            mTimeline->ExtendAudioCacheStartTime(clipStart, clipEnd);
+        }
+        EndSeekIfCovered(mTimeline->AudioCacheStartTime(), mTimeline->AudioCacheEndTime());
+        return;
+    }
+    // The stream's first and last blocks, by the times the timing pass found.
+    long long const offset = streamInfo ? streamInfo->startTimeOffset : 0;
+    bool const first = streamInfo && frame->startTime + offset <= streamInfo->startTime;
+    bool const last = streamInfo && streamInfo->endTime >= 0 && frame->endTime + offset >= streamInfo->endTime;
+
+    long long start = SourceTimeToTimelineTime(clip, frame->startTime + mAudioDelay);
+    long long end = SourceTimeToTimelineTime(clip, frame->endTime + mAudioDelay);
+    if (mSeekTarget >= start && (mSeekTarget <= end || last))
+    {
+        EndSeekIfCovered(start, std::max(end, mSeekTarget));
+    }
+
+    long long const frameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+    if (end < clipStart)
+    {
+        if (!mForward)
+        {
+            mClipActive = false;
+        }
+        return;
+    }
+    if (start < clipStart)
+    {
+        long long const cut = std::min(AvHelpers::AudioOutputSizeForDuration(clipStart - start), frame->byteSize);
+        frame->data.remove(0, static_cast<qsizetype>(cut));
+        frame->byteSize = frame->data.size();
+        frame->samplesPerChannel -= cut / frameSize;
+        start = clipStart;
+    }
+    if (start > clipEnd)
+    {
+        if (mForward)
+        {
+            mClipActive = false;
+        }
+        return;
+    }
+    if (end > clipEnd)
+    {
+        long long const cut = std::min(AvHelpers::AudioOutputSizeForDuration(end - clipEnd), frame->byteSize);
+        frame->data.chop(static_cast<qsizetype>(cut));
+        frame->byteSize = frame->data.size();
+        frame->samplesPerChannel -= cut / frameSize;
+        end = clipEnd;
+    }
+    frame->startTime = start;
+    frame->endTime = end;
+
+    if (mForward && first && start > clipStart)
+    {
+        mTimeline->ExtendAudioCacheEndTime(clipStart, start - 1);
+    }
+    if (!mForward && last && end < clipEnd)
+    {
+        mTimeline->ExtendAudioCacheStartTime(end + 1, clipEnd);
+    }
+    mTimeline->CacheAudioFrame(std::move(frame));
+    if (last && end < clipEnd)
+    {
+        mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd);
+    }
+    if (!mForward && first && start > clipStart)
+    {
+        mTimeline->ExtendAudioCacheStartTime(clipStart, start - 1);
+    }
+}
+
+void DecodeManager::EndSeekIfCovered(long long start, long long end)
+{
+    if (mSeekTarget < 0 || mSeekTarget < start || mSeekTarget > end)
+    {
+        return;
+    }
+    mSeekTarget = -1;
+    mForward = mTimeline->IsDecodeForward();
+    if (!mForward)
+    {
+        // Backward decoding starts again from the edge of the cache.
+        mClipActive = false;
+    }
+}
+
+// ---- Events ----
+
+void DecodeManager::ProcessEvents()
+{
+    if (mDecoding && mTimeline)
+    {
+        if (mDecodeType == DecodeType::Video)
+        {
+            mTimeline->DoDeferredVideoCacheCleanup();
+            if (mTimeline->DurationExceeded())
+            {
+                if (mLastShownFrame)
+                {
+                    // Past the end: the viewers clear once, not on every pass.
+                    mLastShownFrame.reset();
+                    mLastShownPlaybackFrame = -1;
+                    emit VideoFrameChanged(nullptr, nullptr, nullptr);
+                    ProcessThreadEvents();
+                    return;
+                }
+            }
+            else if (mTimeline->VideoCacheReady())
+            {
+                if (EmitFramesForPlaybackTime() || mEventTimer.elapsed() > SHOWN_FRAME_EVENT_INTERVAL_MS)
+                {
+                    ProcessThreadEvents();
+                }
+                return;
+            }
+        }
+        else
+        {
+            mTimeline->DoDeferredAudioCacheCleanup();
+            emit ProcessAudioOutput();
+        }
+    }
+    if (mEventTimer.elapsed() >= EVENT_INTERVAL_MS)
+    {
+        ProcessThreadEvents();
+    }
+}
+
+bool DecodeManager::EmitFramesForPlaybackTime()
+{
+    long long const time = mTimeline->PlaybackTime();
+    int const playbackFrame = mDecodeTrack ? mDecodeTrack->FrameAtTime(time) : -1;
+    if (mLastShownFrame && mLastShownFrame->adjustedStartTime <= time && time <= mLastShownFrame->adjustedEndTime &&
+        playbackFrame == mLastShownPlaybackFrame)
+    {
+        return false;
+    }
+    mTimeline->FindVideoFrames(time, mFrameList);
+    if (mFrameList.size() < 3)
+    {
+        mFrameList.clear();
+        return false;
+    }
+    mLastShownFrame = mFrameList.at(0);
+    mLastShownPlaybackFrame = playbackFrame;
+    bool const shown = mLastShownFrame != nullptr;
+    if (shown)
+    {
+        emit VideoFrameChanged(mFrameList.at(0), mFrameList.at(1), mFrameList.at(2));
+    }
+    mFrameList.clear();
+    return shown;
+}
+
+void DecodeManager::ProcessThreadEvents()
+{
+    // The loop runs inside the delivery of a queued call. An event loop
+    // nested there does not see what was queued before that call began (an
+    // end request sent right behind the task), so that is delivered first.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    mEventTimer.restart();
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "media/DecodeType.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class AudioDecoder;
+class Clip;
+class ImageSequenceDecoder;
+class Timeline;
+class Track;
+class VideoDecoder;
+struct AudioFrame;
+struct AudioStreamInfo;
+struct VideoFrame;
+
+// The decode loop of one decode task: walks a private copy of a timeline's
+// track clip by clip from the playback time in the decoding direction, drives
+// the decoder each clip needs, converts what comes out from source time to
+// timeline time, trims it to the clip and stores it in the timeline's cache.
+// For video it also hands the frames at the playback time to the viewers.
+//
+// StartDecoding runs on the task's thread until StopDecoding; queued signals
+// reach that thread only through the loop's own event processing.
+class DecodeManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DecodeManager(QObject* parent = nullptr);
+    ~DecodeManager() override;
+
+    void StartDecoding(Timeline* timeline, DecodeType type, bool exportMode);
+    void StopDecoding();
+    void Shutdown();
+
+    // Takes a fresh copy of the timeline's decode track and starts over from
+    // the playback time.
+    void UpdateTrack();
+    // The cache does not hold the playback time: decode towards it.
+    void Seek();
+    void Restart();
+    void PrepareClipForDecoding(long long time);
+    void ClearCache();
+    long long NextDecodeTimeFromCache() const;
+
+    static long long SourceTimeToTimelineTime(Clip const* clip, long long time);
+    static long long TimelineTimeToSourceTime(Clip const* clip, long long time);
+    long long AudioDelayedClipSeekTime() const;
+    int SleepVideoMsec() const;
+    int SleepAudioMsec() const;
+
+public Q_SLOTS:
+    void ProcessEvents();
+    void CacheVideoFrame(std::shared_ptr<VideoFrame> frame);
+    void CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStreamInfo* streamInfo);
+
+Q_SIGNALS:
+    void VideoFrameChanged(std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
+                           std::shared_ptr<VideoFrame> next);
+    void ProcessAudioOutput();
+
+private:
+    enum class ClipDecoder
+    {
+        Movie,
+        ImageSequence,
+        Audio
+    };
+
+    void Decode();
+    void DecodeVideoClip(Clip* clip);
+    void DecodeImageClip(Clip* clip);
+    void DecodeAudioClip(Clip* clip);
+    void DecodeEmptyVideoClip(Clip* clip);
+    void HoldPlaceholderIfNothingCached(Clip* clip, bool ranOut);
+    // The loop shared by the three decoders; true when the decoder ran out
+    // of the clip by itself.
+    bool RunClipLoop(ClipDecoder decoder);
+    int DecodeNextOn(ClipDecoder decoder);
+    void SeekDecoder(ClipDecoder decoder, long long sourceTime);
+    void SetDecoderForward(ClipDecoder decoder, bool forward);
+    bool IsDecoderForward(ClipDecoder decoder) const;
+    void WaitForDecoderWorkers(ClipDecoder decoder);
+    void StopDecoders();
+    // A seek in progress is over once the cache holds its target.
+    void EndSeekIfCovered(long long start, long long end);
+    bool EmitFramesForPlaybackTime();
+    void ProcessThreadEvents();
+    void DeleteRetiredTracks();
+
+    Timeline* mTimeline = nullptr;
+    bool mDecoding = false;
+    QElapsedTimer mEventTimer;
+    Track* mDecodeTrack = nullptr;
+    // Replaced copies stay alive until no clip loop can still use one of
+    // their clips.
+    QList<Track*> mRetiredTracks;
+    Clip* mCurrentClip = nullptr;
+    bool mClipActive = false;
+    // Something of the current clip reached the cache.
+    bool mClipCached = false;
+    DecodeType mDecodeType = DecodeType::None;
+    bool mForward = true;
+    long long mSeekTime = -1;   // source time of the current clip the decoder starts at
+    long long mSeekTarget = -1; // playback time of the seek in progress
+    bool mRestartPending = false;
+    unsigned int mRestartCount = 0;
+    bool mSeekPending = false;
+    AudioDecoder* mAudioDecoder = nullptr;
+    VideoDecoder* mVideoDecoder = nullptr;
+    ImageSequenceDecoder* mImageSequenceDecoder = nullptr;
+    std::shared_ptr<VideoFrame> mLastShownFrame;
+    int mLastShownPlaybackFrame = -1;
+    long long mAudioDelay = 0;
+    bool mExportMode = false;
+    QList<std::shared_ptr<VideoFrame>> mFrameList;
+};

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <atomic>
+
+class Timeline;
+
+// A value that the export threads and the user interface both read and
+// write while an export runs. Copying a request copies the current value.
+template <typename T>
+struct ExportSharedValue : std::atomic<T>
+{
+    ExportSharedValue(T value = T())
+        : std::atomic<T>(value)
+    {
+    }
+    ExportSharedValue(ExportSharedValue const& other)
+        : std::atomic<T>(other.load())
+    {
+    }
+    ExportSharedValue& operator=(ExportSharedValue const& other)
+    {
+        this->store(other.load());
+        return *this;
+    }
+    using std::atomic<T>::operator=;
+};
+
+// One export request and its running state. The export tasks work on it
+// through a pointer; the flags and progress values are polled by the user
+// interface while the tasks set them.
+struct ExportProperties
+{
+    Timeline* timeline = nullptr; // not owned
+    QString outputFilePath;
+    QString tempDirPath;
+    QString exportName;
+    int width = 960;
+    int height = 540;
+    float frameRate = 25.0f;
+    int startFrame = -1;
+    int h264Quality = 1;
+    int h264Preset = 3;
+    bool noAudio = false;
+    bool noVideo = false;
+    bool excludeAnnotations = false;
+    QList<int> annotationBgColor;
+    bool ignoreRange = false;
+    bool viewerCapture = false;
+    int framesMode = 0; // 0 all frames, 1 only bookmarks, 2 stepped
+    bool videoFromSnapshots = false;
+    bool imageSequence = false;
+    QString imageDirPath;
+    QString imageBaseName;
+    int imagePadding = 4;
+    QString imageExtension;
+    int imageNumberingType = 0;
+    int imageNumberOffset = 0;
+    QString finalAudioPath;
+    QString finalVideoPath;
+    QList<QString> intermediateFiles;
+    QString concatListPath;
+    ExportSharedValue<bool> audioExporting {false};
+    ExportSharedValue<bool> videoExporting {false};
+    ExportSharedValue<bool> failed {false};
+    ExportSharedValue<bool> cancelled {false};
+    ExportSharedValue<float> audioProgress {0.0f};
+    ExportSharedValue<float> videoProgress {0.0f};
+    ExportSharedValue<float> stageProgress {0.0f};
+    ExportSharedValue<float> finalProgress {0.0f};
+};

@@ -1,0 +1,560 @@
+#include "EngineTestRig.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "media/AvWorkerProperties.h"
+#include "media/ExportProperties.h"
+#include "media/PlaybackManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+using namespace EngineTestRig;
+
+namespace
+{
+
+int ProcessThreadCount()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (QByteArray const& line : status.readAll().split('\n'))
+    {
+        if (line.startsWith("Threads:"))
+        {
+            return line.mid(8).trimmed().toInt();
+        }
+    }
+    return -1;
+}
+
+long long ResidentKilobytes()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0); // what the allocator merely keeps is not in use
+#endif
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (QByteArray const& line : status.readAll().split('\n'))
+    {
+        if (line.startsWith("VmRSS:"))
+        {
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return -1;
+}
+
+bool Settle(AvManager& av, ViewerProbe const& probe)
+{
+    return QTest::qWaitFor([&] { return probe.Shows(av.PlaybackTime()); }, 20000);
+}
+
+void Seek(AvManager& av, long long time)
+{
+    av.SetPlaybackTime(time, false, false, true, true);
+}
+
+// Every export task's private timeline copy, while the tasks run.
+QList<Timeline*> ExportCopies(AvManager const& av)
+{
+    QList<Timeline*> copies;
+    for (int id = 0; id < 1000; ++id)
+    {
+        AvWorkerProperties const* record = av.FindActiveWorker(id);
+        if (record && (record->task->type == AvWorkerTaskType::ExportAudio ||
+                       record->task->type == AvWorkerTaskType::ExportVideo))
+        {
+            copies << record->task->timeline;
+        }
+    }
+    return copies;
+}
+
+} // namespace
+
+class TestAvManager : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void PlaybackShowsTheCoveringFrame_data();
+    void PlaybackShowsTheCoveringFrame();
+    void SeekShowsTheFrameAndTheClockResumesWhereItStalled();
+    void EditsOfThePrimaryTimelineReachTheDecodeLoops();
+    void SteppingBackwardIsFrameExact_data();
+    void SteppingBackwardIsFrameExact();
+    void EndingDecodingIsPromptInEveryState_data();
+    void EndingDecodingIsPromptInEveryState();
+    void OpenSwitchCloseCyclesLeaveNothingBehind();
+    void DecodeTimelineTakesOnlyValidOutputs();
+    void ExportRunsOnItsOwnCopiesAndIsCancelledByClearAll();
+    void ParsesAreCappedAndAllFinish();
+
+private:
+    std::unique_ptr<Timeline> mGop250;
+    std::unique_ptr<Timeline> mTone;
+    std::unique_ptr<Timeline> mOpenGop;
+    // Numbered frames 240-262 (a GOP boundary at 250), a 10-frame stretch of
+    // a file without video, numbered frames 45-70 (a GOP boundary at 50).
+    std::unique_ptr<Timeline> mEdit;
+};
+
+void TestAvManager::initTestCase()
+{
+    mGop250 = SourceTimeline("numbered_gop250.mp4");
+    mTone = SourceTimeline("tone.wav");
+    mOpenGop = SourceTimeline("numbered_opengop.mkv");
+    QCOMPARE(mGop250->FrameCount(), 300);
+    QCOMPARE(mOpenGop->FrameCount(), 150);
+    Cut(mGop250.get(), 240, 262);
+    Cut(mTone.get(), 0, 9);
+    Cut(mOpenGop.get(), 45, 70);
+    mEdit = EditTimeline({mGop250.get(), mTone.get(), mOpenGop.get()});
+    QCOMPARE(mEdit->FrameCount(), 23 + 10 + 26);
+}
+
+void TestAvManager::init()
+{
+    Settings::cacheSize = 512;
+    Settings::pausePlaybackOnSeek = false;
+    Settings::loopState = 1;
+    mEdit->SetPlaybackTime(0);
+    mEdit->SetPlaybackRangeByFrame(0, -1);
+}
+
+void TestAvManager::PlaybackShowsTheCoveringFrame_data()
+{
+    QTest::addColumn<float>("speed");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<int>("loop");
+    QTest::addColumn<int>("cutFrame");
+    int row = 0;
+    for (float speed : {0.25f, 1.0f, 2.0f, 4.0f})
+    {
+        for (bool forward : {true, false})
+        {
+            for (int loop : {0, 1, 2})
+            {
+                // Around the cut into the stretch without video, or out of it.
+                int const cut = row++ % 2 == 0 ? 23 : 33;
+                QTest::addRow("x%g %s loop %d", speed, forward ? "forward" : "backward", loop)
+                    << speed << forward << loop << cut;
+            }
+        }
+    }
+}
+
+void TestAvManager::PlaybackShowsTheCoveringFrame()
+{
+    QFETCH(float, speed);
+    QFETCH(bool, forward);
+    QFETCH(int, loop);
+    QFETCH(int, cutFrame);
+
+    AvManager av;
+    ViewerProbe probe(&av, mEdit.get());
+    av.DecodeTimeline(mEdit.get(), 0, false, true, false);
+    // A range that takes about 0.6 s to play at this speed.
+    int const half = std::max(2, static_cast<int>(speed * 7.5f));
+    int const first = std::max(cutFrame - half, 0);
+    int const last = std::min(cutFrame + half, mEdit->EndFrame());
+    mEdit->SetPlaybackRangeByFrame(first, last);
+    long long const rangeStart = mEdit->PlaybackRangeStart();
+    long long const rangeEnd = mEdit->PlaybackRangeEnd();
+    av.SetLoopState(static_cast<LoopState>(loop));
+    av.SetPlaybackSpeed(speed);
+    Seek(av, forward ? rangeStart : mEdit->TimeAtFrame(last, false));
+    QVERIFY(Settle(av, probe));
+
+    bool turned = false;
+    bool wrapped = false;
+    long long lastTime = av.PlaybackTime();
+    connect(&av, &AvManager::PlaybackStateChanged, this, [&](bool playing, bool playForward) {
+        turned = turned || (playing && playForward != forward);
+    });
+    connect(&av, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
+        wrapped = wrapped || (forward ? time < lastTime : time > lastTime);
+        lastTime = time;
+    });
+    probe.Reset();
+    av.Play(forward, false);
+    QVERIFY(av.IsPlaying());
+    if (loop == 0)
+    {
+        QVERIFY(QTest::qWaitFor([&] { return !av.IsPlaying(); }, 30000));
+        QCOMPARE(av.PlaybackTime(), forward ? rangeEnd : rangeStart);
+    }
+    else
+    {
+        // Past the range end, then on for a while.
+        QVERIFY(QTest::qWaitFor([&] { return loop == 1 ? wrapped : turned; }, 20000));
+        QTest::qWait(500);
+        av.Pause(DecodeBias::None);
+    }
+    QVERIFY(Settle(av, probe));
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+    QVERIFY(probe.distinct >= 2);
+}
+
+void TestAvManager::SeekShowsTheFrameAndTheClockResumesWhereItStalled()
+{
+    AvManager av;
+    ViewerProbe probe(&av, mEdit.get());
+    QSignalSpy seeks(&av, &AvManager::SeekInProgress);
+    av.DecodeTimeline(mEdit.get(), 0, false, true, false);
+    QVERIFY(Settle(av, probe));
+
+    // Clip edges, both sides of each GOP boundary and of each cut.
+    for (int frame : {0, 9, 10, 22, 23, 27, 32, 33, 37, 38, 58, 12, 1, 57, 30, 5})
+    {
+        long long const time = mEdit->TimeAtFrame(frame, false);
+        Seek(av, time);
+        QVERIFY(Settle(av, probe));
+        QCOMPARE(av.PlaybackTime(), time);
+        int const shown = probe.shown->emptyFrame ? -1 : ReadNumber(*probe.shown);
+        QCOMPARE(shown, ExpectedNumber(mEdit.get(), time));
+    }
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+
+    // A seek while playing, to a time far beyond what was decoded, stalls
+    // the clock at the target until the cache holds it; then it goes on from
+    // there, without a leap.
+    std::unique_ptr<Timeline> whole = SourceTimeline("numbered_gop250.mp4");
+    AvManager player;
+    ViewerProbe playerProbe(&player, whole.get());
+    QSignalSpy playerSeeks(&player, &AvManager::SeekInProgress);
+    player.DecodeTimeline(whole.get(), 0, false, true, false);
+    player.Play(true, false);
+    QList<long long> times;
+    connect(&player, &AvManager::PlaybackTimeChanged, this, [&](long long time) { times << time; });
+    long long const target = whole->TimeAtFrame(280, false);
+    Seek(player, target);
+    QVERIFY(QTest::qWaitFor([&] { return player.PlaybackTime() > target + 200000; }, 30000));
+    player.Pause(DecodeBias::None);
+    QCOMPARE(playerSeeks.count(), 1);
+    QVERIFY(!times.isEmpty());
+    QCOMPARE(times.constFirst(), target);
+    QVERIFY(times.count(target) >= 2); // it did stall
+    for (int i = 1; i < times.size(); ++i)
+    {
+        QVERIFY(times.at(i) >= times.at(i - 1));
+        QVERIFY(times.at(i) - times.at(i - 1) <= PlaybackManager::MAXIMUM_TICK_ELAPSED);
+    }
+    QVERIFY(Settle(player, playerProbe));
+    QVERIFY2(playerProbe.mismatches.isEmpty(), qPrintable(playerProbe.mismatches.join('\n')));
+}
+
+void TestAvManager::EditsOfThePrimaryTimelineReachTheDecodeLoops()
+{
+    std::unique_ptr<Timeline> edit = EditTimeline({mGop250.get(), mTone.get(), mOpenGop.get()});
+    AvManager av;
+    ViewerProbe probe(&av, edit.get());
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    QVERIFY(Settle(av, probe));
+    // Two edits in a row: the second waits for the decode loops to take the
+    // first, then follows.
+    std::unique_ptr<Clip> removed(edit->RemoveClipAtIndex(1, true));
+    edit->MoveClip(1, 0);
+    QCOMPARE(edit->FrameCount(), 26 + 23);
+    QCOMPARE(av.PlaybackRangeEnd(), edit->EndTime());
+    // What was cached for the old order may show until the loops have
+    // taken the new one.
+    QVERIFY(QTest::qWaitFor([&] {
+        return probe.Shows(av.PlaybackTime()) && ReadNumber(*probe.shown) == ExpectedNumber(edit.get(), 0);
+    }, 10000));
+    probe.Reset();
+    for (int frame : {0, 25, 26, 35, 48, 24, 27})
+    {
+        long long const time = edit->TimeAtFrame(frame, false);
+        Seek(av, time);
+        QVERIFY(Settle(av, probe));
+        QCOMPARE(ReadNumber(*probe.shown), ExpectedNumber(edit.get(), time));
+    }
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+    av.Shutdown();
+}
+
+void TestAvManager::SteppingBackwardIsFrameExact_data()
+{
+    QTest::addColumn<QString>("media");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::newRow("250-frame GOPs") << "numbered_gop250.mp4" << 262 << 236;
+    QTest::newRow("open GOPs") << "numbered_opengop.mkv" << 106 << 44;
+    QTest::newRow("across cuts") << QString() << 58 << 0;
+    QTest::newRow("image sequence") << "seq_png/img.####.png 1-30" << 29 << 0;
+}
+
+void TestAvManager::SteppingBackwardIsFrameExact()
+{
+    QFETCH(QString, media);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    std::unique_ptr<Timeline> source = media.isEmpty() ? nullptr : SourceTimeline(media);
+    Timeline* stepped = source ? source.get() : mEdit.get();
+
+    AvManager av;
+    ViewerProbe probe(&av, stepped);
+    av.DecodeTimeline(stepped, 0, false, true, false);
+    Seek(av, stepped->TimeAtFrame(from, false));
+    QVERIFY(Settle(av, probe));
+    for (int frame = from - 1; frame >= to; --frame)
+    {
+        av.Pause(DecodeBias::StepBackward);
+        long long const time = stepped->TimeAtFrame(frame, false);
+        Seek(av, time);
+        QVERIFY2(Settle(av, probe), qPrintable(QStringLiteral("frame %1").arg(frame)));
+        // The probe checks each picture; a stretch without video shows one black frame.
+        QCOMPARE(probe.shown->emptyFrame ? frame : probe.shown->startFrame, frame);
+    }
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+}
+
+void TestAvManager::EndingDecodingIsPromptInEveryState_data()
+{
+    QTest::addColumn<QString>("media");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("idle with a full cache") << "numbered_gop250.mp4" << "idle";
+    QTest::newRow("playing forward") << "numbered_gop250.mp4" << "forward";
+    QTest::newRow("refilling backward in a long GOP") << "numbered_gop250.mp4" << "backward";
+    QTest::newRow("seek in progress") << "numbered_gop250.mp4" << "seek";
+    QTest::newRow("image sequence playing") << "seq_png/img.####.png 1-30" << "forward";
+    QTest::newRow("audio and video playing backward") << "h264_gop250.mp4" << "backward";
+}
+
+void TestAvManager::EndingDecodingIsPromptInEveryState()
+{
+    QFETCH(QString, media);
+    QFETCH(QString, state);
+    std::unique_ptr<Timeline> timeline = SourceTimeline(media);
+    QVERIFY(timeline->FrameCount() > 0);
+    Settings::cacheSize = 64; // small enough for the cache to fill
+    AvManager av;
+    ViewerProbe probe(&av, timeline.get());
+    av.DecodeTimeline(timeline.get(), 0, true, true, false);
+    QVERIFY(Settle(av, probe));
+    if (state == "idle")
+    {
+        QTest::qWait(500);
+    }
+    else if (state == "forward")
+    {
+        av.Play(true, false);
+        QTest::qWait(150);
+    }
+    else if (state == "backward")
+    {
+        Seek(av, timeline->TimeAtFrame(245, false));
+        QVERIFY(Settle(av, probe));
+        av.Play(false, false);
+        QTest::qWait(60);
+    }
+    else
+    {
+        Seek(av, timeline->TimeAtFrame(240, false));
+    }
+    QElapsedTimer ending;
+    ending.start();
+    av.EndDecodingTask(0, true, true);
+    QCOMPARE(av.ActiveWorkerCount(), 1);
+    // A generous bound that only a loop deaf to the stop would pass.
+    QVERIFY(QTest::qWaitFor([&] { return av.ExpiredWorkerCount() == 0; }, 3000));
+    QVERIFY(ending.elapsed() < 3000);
+    QCOMPARE(av.PrimaryTimeline(), nullptr);
+    QCOMPARE(timeline->OutputId(), -1);
+}
+
+void TestAvManager::OpenSwitchCloseCyclesLeaveNothingBehind()
+{
+    std::unique_ptr<Timeline> first = SourceTimeline("h264_gop250.mp4");
+    std::unique_ptr<Timeline> second = SourceTimeline("numbered_mjpeg.mov");
+    AvManager av;
+    int cleared = 0;
+    int delivered = 0;
+    connect(&av, &AvManager::VideoFrameChanged, this, [&](int, FramePtr current, FramePtr, FramePtr) {
+        current ? ++delivered : ++cleared;
+    });
+    auto const cycle = [&] {
+        int const before = delivered;
+        av.DecodeTimeline(first.get(), 0, true, true, false);
+        if (!QTest::qWaitFor([&] { return delivered > before; }, 20000))
+        {
+            return false;
+        }
+        // Switching ends the first timeline's workers without clearing the output.
+        int const switched = delivered;
+        av.DecodeTimeline(second.get(), 0, true, true, false);
+        if (!QTest::qWaitFor([&] { return delivered > switched; }, 20000) || av.PrimaryTimeline() != second.get() ||
+            first->OutputId() != -1)
+        {
+            return false;
+        }
+        av.EndDecodingTask(0, true, true);
+        return QTest::qWaitFor([&] { return av.TotalWorkerCount() == 1; }, 20000);
+    };
+    QVERIFY(cycle());
+    QTest::qWait(300);
+    int const threads = ProcessThreadCount();
+    long long const memory = ResidentKilobytes();
+    cleared = 0;
+    for (int i = 0; i < 100; ++i)
+    {
+        QVERIFY2(cycle(), qPrintable(QStringLiteral("cycle %1").arg(i)));
+    }
+    QCOMPARE(cleared, 100); // one clearing per close, none per switch
+    QCOMPARE(av.ActiveWorkerCount(), 1);
+    QCOMPARE(av.ExpiredWorkerCount(), 0);
+    for (Timeline* timeline : {first.get(), second.get()})
+    {
+        QVERIFY(QTest::qWaitFor([&] {
+            return timeline->VideoCacheFrameCount() == 0 && timeline->AudioCacheFrameCount() == 0 &&
+                   !timeline->HasDeferredVideoCache() && !timeline->HasDeferredAudioCache();
+        }, 5000));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return ProcessThreadCount() <= threads; }, 5000));
+#if !defined(__SANITIZE_ADDRESS__)
+    // Freed frames go back in batches; the allocator may keep some pages.
+    QTest::qWait(500);
+    QVERIFY2(ResidentKilobytes() < memory + 40000,
+             qPrintable(QStringLiteral("%1 kB before, %2 kB after").arg(memory).arg(ResidentKilobytes())));
+#else
+    Q_UNUSED(memory);
+#endif
+
+    // ClearAll without all keeps exactly the audio output.
+    av.DecodeTimeline(first.get(), 0, true, true, false);
+    av.ParseSource(second.get());
+    av.ClearAll(false, 1000);
+    QCOMPARE(av.ActiveWorkerCount(), 1);
+    QCOMPARE(av.ExpiredWorkerCount(), 0);
+    QCOMPARE(av.PrimaryTimeline(), nullptr);
+    av.Shutdown();
+    QCOMPARE(av.TotalWorkerCount(), 0);
+}
+
+void TestAvManager::DecodeTimelineTakesOnlyValidOutputs()
+{
+    AvManager av;
+    av.DecodeTimeline(mGop250.get(), 1, true, true, false);
+    av.DecodeTimeline(mGop250.get(), -1, true, true, false);
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    av.DecodeTimeline(nullptr, 0, true, true, false);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to decode timeline. Timeline is NULL."));
+    QCOMPARE(av.ActiveWorkerCount(), 1);
+    QCOMPARE(av.PrimaryTimeline(), nullptr);
+    QCOMPARE(mGop250->OutputId(), -1);
+
+    // Ending an output's decoding leaves a parse of the same timeline alone.
+    std::unique_ptr<Timeline> shown = SourceTimeline("h264_cfr25.mp4");
+    av.DecodeTimeline(shown.get(), 0, true, true, false);
+    av.ParseSource(shown.get());
+    QCOMPARE(av.ActiveWorkerCount(), 4);
+    av.EndDecodingTask(0, true, false);
+    QCOMPARE(av.ActiveWorkerCount(), 2);
+    QVERIFY(QTest::qWaitFor([&] { return av.TotalWorkerCount() == 1; }, 10000));
+}
+
+void TestAvManager::ExportRunsOnItsOwnCopiesAndIsCancelledByClearAll()
+{
+    QTemporaryDir folder;
+    AvManager av;
+    ViewerProbe probe(&av, mEdit.get());
+    av.DecodeTimeline(mEdit.get(), 0, true, true, false);
+    QVERIFY(Settle(av, probe));
+
+    ExportProperties request;
+    request.timeline = mEdit.get();
+    request.outputFilePath = folder.filePath("out.mp4");
+    QSignalSpy ended(&av, &AvManager::ExportTasksEnded);
+    av.StartTimelineExport(&request);
+    QVERIFY(av.IsExporting());
+    QList<Timeline*> const copies = ExportCopies(av);
+    QCOMPARE(copies.size(), 2);
+    // The clock moves what is shown, never an export's copies.
+    long long const end = mEdit->TimeAtFrame(mEdit->EndFrame(), false);
+    Seek(av, end);
+    for (Timeline* copy : copies)
+    {
+        QVERIFY(copy != mEdit.get());
+        QVERIFY(copy->PlaybackTime() < end);
+    }
+    QVERIFY(QTest::qWaitFor([&] { return ended.count() == 1; }, 60000));
+    QVERIFY(!av.IsExporting());
+    QCOMPARE(request.audioProgress.load(), 100.0f);
+    QCOMPARE(request.videoProgress.load(), 100.0f);
+    QVERIFY(!request.audioExporting && !request.videoExporting);
+    QVERIFY(request.failed); // no encoder yet
+    QVERIFY(Settle(av, probe));
+
+    // A new project while an export runs: cancelled and waited for.
+    ExportProperties second;
+    second.timeline = mEdit.get();
+    av.StartTimelineExport(&second);
+    av.ClearAll(false, 1000);
+    QVERIFY(second.cancelled);
+    QCOMPARE(ended.count(), 2);
+    QCOMPARE(av.TotalWorkerCount(), 1);
+
+    // Nothing to export: no task, and the export ends at once.
+    ExportProperties nothing;
+    nothing.timeline = mEdit.get();
+    nothing.noAudio = true;
+    nothing.noVideo = true;
+    av.StartTimelineExport(&nothing);
+    QCOMPARE(ended.count(), 3);
+    QCOMPARE(av.TotalWorkerCount(), 1);
+}
+
+void TestAvManager::ParsesAreCappedAndAllFinish()
+{
+    int const limit = std::max(QThread::idealThreadCount(), 1);
+    std::vector<std::unique_ptr<Timeline>> timelines;
+    for (int i = 0; i < limit + 3; ++i)
+    {
+        timelines.push_back(std::make_unique<Timeline>(
+            TestMedia::Path(i % 2 == 0 ? "h264_cfr25.mp4" : "tone.m4a"), QString(), QUuid::createUuid()));
+    }
+    AvManager av;
+    int most = 0;
+    auto const parsing = [&] {
+        most = std::max(most, av.ActiveWorkerCount() - 1);
+        return av.TotalWorkerCount() - 1;
+    };
+    for (auto const& timeline : timelines)
+    {
+        av.ParseSource(timeline.get());
+        parsing();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return parsing() == 0; }, 60000));
+    QVERIFY(most <= limit);
+    QVERIFY(most >= std::min(limit, 2));
+    for (auto const& timeline : timelines)
+    {
+        QVERIFY(timeline->SourcePtr()->IsParsed());
+        QVERIFY(!timeline->SourcePtr()->HasErrors());
+    }
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    av.ParseSource(mEdit.get());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to parse source. Invalid source timeline."));
+    QCOMPARE(av.TotalWorkerCount(), 1);
+}
+
+QTEST_MAIN(TestAvManager)
+#include "tst_avmanager.moc"

@@ -1,0 +1,228 @@
+#include "EngineTestRig.h"
+
+#include "app/Settings.h"
+#include "media/AvHelpers.h"
+#include "media/DecodeManager.h"
+#include "model/Source.h"
+#include "model/Track.h"
+
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace EngineTestRig;
+
+namespace
+{
+
+// A decode loop on a thread of its own, started and stopped as a decode task
+// does it. Frames it shows arrive on the test's thread.
+class DecodeRun
+{
+public:
+    DecodeRun(Timeline* timeline, DecodeType type)
+        : mManager(new DecodeManager())
+    {
+        timeline->UpdateDecodeTracks();
+        mManager->moveToThread(&mThread);
+        QObject::connect(mManager, &DecodeManager::VideoFrameChanged, &mReceiver,
+                         [this](FramePtr current, FramePtr previous, FramePtr next) {
+                             shown << QList<FramePtr> {current, previous, next};
+                         });
+        mThread.start();
+        QMetaObject::invokeMethod(mManager, [this, timeline, type] {
+            mManager->StartDecoding(timeline, type, false);
+            mFinished = true;
+        });
+    }
+
+    ~DecodeRun()
+    {
+        Stop();
+        QMetaObject::invokeMethod(mManager, [this] { delete mManager; }, Qt::BlockingQueuedConnection);
+        mThread.quit();
+        mThread.wait();
+    }
+
+    void Stop()
+    {
+        if (!mFinished)
+        {
+            QMetaObject::invokeMethod(mManager, [this] { mManager->StopDecoding(); });
+            QVERIFY(QTest::qWaitFor([this] { return mFinished.load(); }, 10000));
+        }
+    }
+
+    int NullTriples() const
+    {
+        return static_cast<int>(std::count_if(shown.cbegin(), shown.cend(), [](QList<FramePtr> const& frames) {
+            return !frames.at(0) && !frames.at(1) && !frames.at(2);
+        }));
+    }
+
+    QList<QList<FramePtr>> shown;
+
+private:
+    QThread mThread;
+    QObject mReceiver;
+    DecodeManager* mManager;
+    std::atomic<bool> mFinished {false};
+};
+
+std::vector<float> Samples(QByteArray const& bytes)
+{
+    std::vector<float> samples(static_cast<size_t>(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+long long SampleAt(long long time)
+{
+    return time * Settings::audioOutputSampleRate / 1000000;
+}
+
+} // namespace
+
+class TestDecodeManager : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data();
+    void AudioBlocksCoverEveryClipWithoutGapsOrOverlaps();
+    void GapIsOnePlaceholderAndTheTimelineEndIsCovered();
+    void TimelineWithoutVideoShowsNothing();
+    void PlayingPastTheEndClearsTheViewersOnce();
+};
+
+void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
+{
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<long long>("delay");
+    QTest::newRow("forward") << true << 0LL;
+    QTest::newRow("backward") << false << 0LL;
+    QTest::newRow("forward with a delay") << true << 100000LL;
+    QTest::newRow("backward with a delay") << false << 100000LL;
+}
+
+void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps()
+{
+    QFETCH(bool, forward);
+    QFETCH(long long, delay);
+    // AAC, a clip without audio, PCM, and AAC sought through its video stream.
+    std::unique_ptr<Timeline> aac = SourceTimeline("tone.m4a");
+    std::unique_ptr<Timeline> silent = SourceTimeline("numbered_gop250.mp4");
+    std::unique_ptr<Timeline> pcm = SourceTimeline("tone.wav");
+    std::unique_ptr<Timeline> movie = SourceTimeline("h264_gop250.mp4");
+    Cut(aac.get(), 5, 40);
+    Cut(silent.get(), 10, 20);
+    Cut(pcm.get(), 3, 30);
+    Cut(movie.get(), 100, 130);
+    pcm->SourcePtr()->SetAudioDelay(delay);
+    std::unique_ptr<Timeline> timeline = EditTimeline({aac.get(), silent.get(), pcm.get(), movie.get()});
+    timeline->SetPlaybackTime(forward ? 0 : timeline->EndTime());
+    timeline->SetDecodeBias(forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward);
+    {
+        DecodeRun run(timeline.get(), DecodeType::Audio);
+        QVERIFY2(QTest::qWaitFor([&] {
+            return timeline->AudioCacheFrameCount() > 0 && timeline->AudioCacheStartTime() == 0 &&
+                   timeline->AudioCacheEndTime() == timeline->EndTime();
+        }, 30000), qPrintable(QStringLiteral("cached %1 to %2 of %3 in %4 blocks").arg(timeline->AudioCacheStartTime()).arg(timeline->AudioCacheEndTime()).arg(timeline->EndTime()).arg(timeline->AudioCacheFrameCount())));
+    }
+
+    // Every microsecond is covered exactly once: the blocks hold as many
+    // samples as the timeline lasts.
+    QByteArray bytes;
+    timeline->ResetAudioBuffer(bytes, 0);
+    long long const expected = AvHelpers::AudioOutputSizeForDuration(timeline->Duration());
+    timeline->FillAudioBufferBySize(bytes, static_cast<int>(expected + 1000000), true);
+    long long const frameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+    QVERIFY2(std::llabs(bytes.size() - expected) <= frameSize * (timeline->AudioCacheFrameCount() + 2),
+             qPrintable(QStringLiteral("%1 bytes for %2").arg(bytes.size()).arg(expected)));
+
+    // Inside each clip the tone runs on without a jump (a doubled or lost
+    // stretch would break it), and the clip without audio is silent.
+    std::vector<float> const samples = Samples(bytes);
+    long long const margin = SampleAt(3000);
+    for (int index = 0; index < timeline->ClipCount(); ++index)
+    {
+        Clip const* clip = timeline->ClipAtIndex(index);
+        long long const first = SampleAt(clip->StartTime()) + margin;
+        long long const last = std::min(SampleAt(clip->EndTime()) - margin,
+                                        static_cast<long long>(samples.size() / 2) - 2);
+        for (long long i = first; i < last; ++i)
+        {
+            float const left = samples[static_cast<size_t>(i * 2)];
+            float const next = samples[static_cast<size_t>((i + 1) * 2)];
+            if (!clip->HasAudio())
+            {
+                QVERIFY2(left == 0.0f, qPrintable(QStringLiteral("clip %1, sample %2").arg(index).arg(i)));
+            }
+            else
+            {
+                QVERIFY2(std::fabs(next - left) < 0.02f, qPrintable(QStringLiteral("clip %1, sample %2").arg(index).arg(i)));
+            }
+        }
+    }
+}
+
+void TestDecodeManager::GapIsOnePlaceholderAndTheTimelineEndIsCovered()
+{
+    std::unique_ptr<Timeline> first = SourceTimeline("numbered_gop250.mp4");
+    std::unique_ptr<Timeline> gap = SourceTimeline("tone.wav");
+    std::unique_ptr<Timeline> last = SourceTimeline("numbered_opengop.mkv");
+    Cut(first.get(), 240, 262);
+    Cut(gap.get(), 0, 9);
+    Cut(last.get(), 45, 70);
+    std::unique_ptr<Timeline> timeline = EditTimeline({first.get(), gap.get(), last.get()});
+    {
+        DecodeRun run(timeline.get(), DecodeType::Video);
+        QVERIFY(QTest::qWaitFor([&] {
+            return timeline->VideoCacheFrameCount() > 0 && timeline->VideoCacheAdjustedStartTime() == 0 &&
+                   timeline->VideoCacheAdjustedEndTime() == timeline->EndTime();
+        }, 30000));
+        QCOMPARE(timeline->VideoCacheFrameCount(), 23 + 1 + 26);
+    }
+    Clip const* gapClip = timeline->ClipAtIndex(1);
+    FramePtr const placeholder = timeline->FindVideoFrame(gapClip->StartTime());
+    QVERIFY(placeholder && placeholder->emptyFrame);
+    QCOMPARE(timeline->FindVideoFrame(gapClip->EndTime()), placeholder);
+    QCOMPARE(placeholder->adjustedStartTime, gapClip->StartTime());
+    QCOMPARE(placeholder->adjustedEndTime.load(), gapClip->EndTime());
+    QCOMPARE(ReadNumber(*timeline->FindVideoFrame(gapClip->StartTime() - 1)), 262);
+    QCOMPARE(ReadNumber(*timeline->FindVideoFrame(gapClip->EndTime() + 1)), 45);
+    FramePtr const end = timeline->FindVideoFrame(timeline->EndTime());
+    QVERIFY(end);
+    QCOMPARE(ReadNumber(*end), 70);
+}
+
+void TestDecodeManager::TimelineWithoutVideoShowsNothing()
+{
+    std::unique_ptr<Timeline> timeline = SourceTimeline("tone.wav");
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    QVERIFY(QTest::qWaitFor([&] { return !run.shown.isEmpty(); }, 10000));
+    QCOMPARE(run.NullTriples(), 1);
+    QVERIFY(!run.shown.constFirst().constFirst());
+}
+
+void TestDecodeManager::PlayingPastTheEndClearsTheViewersOnce()
+{
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_mjpeg.mov");
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    QVERIFY(QTest::qWaitFor([&] { return !run.shown.isEmpty(); }, 10000));
+    QCOMPARE(run.NullTriples(), 0);
+    QCOMPARE(ReadNumber(*run.shown.constFirst().constFirst()), 0);
+    // A timeline shorter than the primary one is left behind at its end.
+    timeline->SetPlaybackTime(timeline->EndTime() + 40000);
+    QVERIFY(timeline->DurationExceeded());
+    QVERIFY(QTest::qWaitFor([&] { return run.NullTriples() == 1; }, 10000));
+    QTest::qWait(300);
+    QCOMPARE(run.NullTriples(), 1);
+}
+
+QTEST_MAIN(TestDecodeManager)
+#include "tst_decodemanager.moc"
