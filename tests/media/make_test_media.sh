@@ -154,5 +154,10 @@ gen seq_broken sh -c "mkdir -p '$out/seq_broken' &&
   head -c 200 '$out/seq_broken/shot.1018.png' > '$out/seq_broken/cut.png' &&
   mv '$out/seq_broken/cut.png' '$out/seq_broken/shot.1018.png'"
 
+# Numbered pictures with a tone: sound and picture together.
+gen numbered_av.mp4 ff -filter_complex "$(numbered 320x240 25 4)" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" -map "[v]" -map 0:a $(x264) -g 50 -bf 2 \
+  -c:a aac -b:a 96k -ac 2 "$out/numbered_av.mp4"
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"
