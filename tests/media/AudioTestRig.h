@@ -329,13 +329,14 @@ inline std::vector<Span> Bursts(Samples const& samples, int channel, long long m
     return bursts;
 }
 
-// Frequency from the rising zero crossings in [first, first + count),
-// interpolated between samples; 0 when fewer than two are found.
+// Frequency from the median period between rising zero crossings in
+// [first, first + count), interpolated between samples; 0 when fewer than two
+// are found. The median keeps a single splice (a drift correction skipping a
+// few milliseconds on a loaded machine) from reading as a change of pitch.
 inline double Frequency(Samples const& samples, int channel, long long first, long long count)
 {
-    double firstCrossing = -1.0;
-    double lastCrossing = -1.0;
-    int cycles = -1;
+    std::vector<double> periods;
+    double previousCrossing = -1.0;
     long long const end = std::min(first + count, Frames(samples));
     for (long long frame = std::max(1LL, first); frame < end; ++frame)
     {
@@ -344,15 +345,19 @@ inline double Frequency(Samples const& samples, int channel, long long first, lo
         if (before < 0.0f && after >= 0.0f)
         {
             double const at = static_cast<double>(frame - 1) + before / (before - after);
-            if (firstCrossing < 0.0)
+            if (previousCrossing >= 0.0)
             {
-                firstCrossing = at;
+                periods.push_back(at - previousCrossing);
             }
-            lastCrossing = at;
-            ++cycles;
+            previousCrossing = at;
         }
     }
-    return cycles < 1 ? 0.0 : cycles * RATE / (lastCrossing - firstCrossing);
+    if (periods.empty())
+    {
+        return 0.0;
+    }
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    return RATE / periods[periods.size() / 2];
 }
 
 inline double Rms(Samples const& samples, int channel, long long first, long long count)
