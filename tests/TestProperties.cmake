@@ -15,3 +15,17 @@ set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TI
 # load starves the audio thread.
 set_tests_properties(media.audiooutput PROPERTIES
   FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)
+
+# Frame accuracy of the whole engine against ffmpeg's framemd5, through the
+# benchmark program (tests/media/bench_frames_check.sh). bench/ is read after
+# this folder, so the test is added once the whole tree has been read, and
+# only when the benchmarks are built.
+function(tessarin_add_bench_frames_test)
+  if(TARGET tessarin_bench)
+    add_test(NAME media.bench_frames
+      COMMAND sh "${CMAKE_SOURCE_DIR}/tests/media/bench_frames_check.sh"
+        "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media")
+    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)

@@ -1,0 +1,70 @@
+#!/bin/sh
+# Playback benchmarks on 1080p media made here with ffmpeg: for each build
+# given, `tessarin_bench speed` on an H.264 long-GOP file with B-frames, a
+# ProRes file and a PNG sequence (decode rates, playback, seek, memory, each
+# against ffmpeg on this machine in the same run). Give two build folders to
+# compare two builds on one machine.
+#
+#   bench/run.sh [BUILD_DIR...] [--soak SECONDS]
+#
+# BUILD_DIR defaults to build/test (scripts/test.sh makes it). --soak also runs
+# `tessarin_bench soak` over the three files. TESSARIN_BENCH_MEDIA names a
+# folder to make the media in and keep (a temporary one otherwise).
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+builds=""
+soak=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --soak) soak=${2:?--soak needs a number of seconds}; shift 2 ;;
+    *) builds="$builds $1"; shift ;;
+  esac
+done
+[ -n "$builds" ] || builds="$root/build/test"
+for build in $builds; do
+  [ -x "$build/bench/tessarin_bench" ] || { echo "no $build/bench/tessarin_bench: build it first" >&2; exit 1; }
+done
+
+if [ -n "${TESSARIN_BENCH_MEDIA:-}" ]; then
+  media=$TESSARIN_BENCH_MEDIA
+  mkdir -p "$media"
+else
+  media=$(mktemp -d "${TMPDIR:-/tmp}/tessarin-bench.XXXXXX")
+  trap 'rm -rf "$media"' EXIT
+fi
+ff() { ffmpeg -nostdin -v error -y "$@"; }
+h264="$media/h264_1080p_gop250.mp4"
+prores="$media/prores_hq_1080p.mov"
+sequence="$media/png_1080p/frame.####.png 1-48"
+echo "Making 1080p media in $media ..."
+# 10 s at 23.976 fps, one 250-frame GOP after another, 3 B-frames.
+[ -s "$h264" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=10" \
+  -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264"
+# Intra-only ProRes 422 HQ, 10 bits.
+[ -s "$prores" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=5" \
+  -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le "$prores"
+# 48 PNG pictures, played at 24 fps.
+[ -s "$media/png_1080p/frame.0048.png" ] || { mkdir -p "$media/png_1080p" &&
+  ff -f lavfi -i "testsrc2=size=1920x1080:rate=24:duration=2" -start_number 1 "$media/png_1080p/frame.%04d.png"; }
+
+echo "Machine: $(nproc) threads, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+# The decoders' own messages go to a log; the benchmark's reasons are shown.
+log="$media/bench.log"
+bench() {
+  if ! "$@" 2> "$log"; then
+    grep '^tessarin_bench:' "$log" || echo "tessarin_bench failed: $*"
+    status=1
+  fi
+}
+status=0
+for build in $builds; do
+  echo
+  echo "== $build"
+  for source in "$h264" "$prores" "$sequence"; do
+    bench "$build/bench/tessarin_bench" speed "$source"
+  done
+  if [ "$soak" -gt 0 ]; then
+    bench "$build/bench/tessarin_bench" soak "$h264" "$prores" "$sequence" --seconds "$soak"
+  fi
+done
+exit $status

@@ -1,0 +1,424 @@
+// tessarin_bench: the engine seen from outside. Opens media as source
+// timelines through the real engine and reports what the viewer is handed
+// (frames), how fast it comes compared with ffmpeg on the same machine
+// (speed), and whether random use keeps showing the right frame (soak).
+
+#include "BenchMemory.h"
+#include "BenchPicture.h"
+#include "BenchSession.h"
+#include "BenchSoak.h"
+#include "FfmpegReference.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/VideoFrame.h"
+#include "model/Source.h"
+#include "model/Timeline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace
+{
+
+int const SETTLE_TIMEOUT_MS = 60000;
+int const PLAYBACK_TIMEOUT_MS = 600000;
+int const SEEK_COUNT = 20;
+int const SEEK_TIMEOUT_MS = 20000;
+// The free-running clock asks for this many frames per 1 ms tick, far more
+// than any decoder delivers, so the cache alone sets the pace.
+double const FREE_RUNNING_FRAMES_PER_TICK = 2.0;
+
+struct Options
+{
+    QString mode;
+    QStringList files;
+    bool forward = true;
+    float speed = 1.0f;
+    QList<int> seeks;
+    int from = -1;
+    int step = 1;
+    int count = 1;
+    int seconds = 60;
+    unsigned int seed = 1;
+};
+
+int Fail(QString const& message)
+{
+    std::fprintf(stderr, "tessarin_bench: %s\n", qPrintable(message));
+    return 1;
+}
+
+// Engine warnings and errors, from any thread.
+void ForwardEngineMessages()
+{
+    Logger* logger = Logger::GetInstance();
+    QObject::connect(logger, &Logger::WarningLogged, logger,
+                     [](QString const& message) { std::fprintf(stderr, "[WARNING] %s\n", qPrintable(message)); },
+                     Qt::DirectConnection);
+    QObject::connect(logger, &Logger::ErrorLogged, logger,
+                     [](QString const& message) { std::fprintf(stderr, "[ERROR] %s\n", qPrintable(message)); },
+                     Qt::DirectConnection);
+}
+
+bool ParseOptions(QCoreApplication const& application, Options& options, QString& error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Opens media through the player's engine and reports what the viewer is handed.\n"
+        "  frames FILE   one line per frame handed to the viewer: frame <n> md5 <picture md5>\n"
+        "  speed FILE    playback, seek and memory figures against ffmpeg's decoding\n"
+        "  soak FILE...  random use for --seconds, checking every settled frame\n"
+        "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
+    parser.addHelpOption();
+    parser.addPositionalArgument("mode", "frames, speed or soak");
+    parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
+    QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
+                                    "format", "yuv420p");
+    QCommandLineOption const direction("direction", "frames: play forward or backward", "direction", "forward");
+    QCommandLineOption const speed("speed", "frames: playback speed", "speed", "1");
+    QCommandLineOption const seek("seek", "frames: seek to each frame of a comma-separated list", "frames");
+    QCommandLineOption const from("from", "frames: step from this frame", "frame");
+    QCommandLineOption const step("step", "frames: frames per step, negative backward", "frames", "1");
+    QCommandLineOption const count("count", "frames: frames shown while stepping", "count", "1");
+    QCommandLineOption const seconds("seconds", "soak: duration", "seconds", "60");
+    QCommandLineOption const seed("seed", "soak: random seed", "seed", "1");
+    QCommandLineOption const cacheSize("cache-size", "cache size in MB (the player's default is 512)", "MB");
+    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize});
+    if (!parser.parse(application.arguments()))
+    {
+        error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet("help"))
+    {
+        std::printf("%s", qPrintable(parser.helpText()));
+        std::exit(0);
+    }
+    QStringList const positional = parser.positionalArguments();
+    if (positional.size() < 2)
+    {
+        error = "a mode and a file are needed (--help)";
+        return false;
+    }
+    options.mode = positional.first();
+    options.files = positional.mid(1);
+    if (!QStringList {"frames", "speed", "soak"}.contains(options.mode))
+    {
+        error = "unknown mode " + options.mode;
+        return false;
+    }
+    QString const formatName = parser.value(format);
+    if (formatName != "yuv420p" && formatName != "rgb24")
+    {
+        error = "unknown format " + formatName;
+        return false;
+    }
+    Settings::hardwareRenderingEnabled = true;
+    Settings::videoDecoderForceRgbOutput = formatName == "rgb24";
+    options.forward = parser.value(direction) != "backward";
+    bool ok = true;
+    auto number = [&ok](QString const& text) {
+        bool good = false;
+        int const value = text.toInt(&good);
+        ok = ok && good;
+        return value;
+    };
+    options.speed = parser.value(speed).toFloat(&ok);
+    for (QString const& frame : parser.value(seek).split(',', Qt::SkipEmptyParts))
+    {
+        options.seeks << number(frame);
+    }
+    options.from = parser.isSet(from) ? number(parser.value(from)) : -1;
+    options.step = number(parser.value(step));
+    options.count = number(parser.value(count));
+    options.seconds = number(parser.value(seconds));
+    options.seed = static_cast<unsigned int>(number(parser.value(seed)));
+    if (parser.isSet(cacheSize))
+    {
+        Settings::cacheSize = number(parser.value(cacheSize));
+    }
+    if (!ok || options.speed <= 0.0f || options.count < 1 || options.step == 0 || options.seconds < 1 ||
+        Settings::cacheSize < 1)
+    {
+        error = "invalid option value";
+        return false;
+    }
+    return true;
+}
+
+void PrintFrame(std::shared_ptr<VideoFrame> const& frame, int timelineFrame, bool& headerPrinted)
+{
+    if (!headerPrinted)
+    {
+        headerPrinted = true;
+        std::printf("# format %s size %dx%d\n", qPrintable(BenchPicture::FormatName(frame->pixelFormat)),
+                    BenchPicture::Width(*frame), BenchPicture::Height(*frame));
+    }
+    std::printf("frame %d md5 %s\n", timelineFrame, qPrintable(BenchPicture::Md5(*frame)));
+    std::fflush(stdout);
+}
+
+int RunFrames(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    bool headerPrinted = false;
+    auto printShown = [&] {
+        PrintFrame(session.Viewer().Shown(), timeline->FrameAtTime(session.Av().PlaybackTime()), headerPrinted);
+    };
+    auto outOfRange = [timeline](int frame) { return frame < 0 || frame > timeline->EndFrame(); };
+
+    if (!options.seeks.isEmpty())
+    {
+        session.Show(timeline, 0);
+        for (int frame : options.seeks)
+        {
+            if (outOfRange(frame))
+            {
+                return Fail(QStringLiteral("frame %1 is outside 0-%2").arg(frame).arg(timeline->EndFrame()));
+            }
+            if (!session.Seek(timeline->TimeAtFrame(frame, false), SETTLE_TIMEOUT_MS))
+            {
+                return Fail(QStringLiteral("frame %1 was not shown after a seek").arg(frame));
+            }
+            printShown();
+        }
+        return 0;
+    }
+    if (options.from >= 0)
+    {
+        if (outOfRange(options.from))
+        {
+            return Fail(QStringLiteral("frame %1 is outside 0-%2").arg(options.from).arg(timeline->EndFrame()));
+        }
+        session.Show(timeline, timeline->TimeAtFrame(options.from, false));
+        if (!session.WaitShown(SETTLE_TIMEOUT_MS))
+        {
+            return Fail(QStringLiteral("frame %1 was not shown").arg(options.from));
+        }
+        printShown();
+        for (int shown = 1; shown < options.count && !outOfRange(timeline->PlaybackFrame() + options.step); ++shown)
+        {
+            if (!session.Step(options.step, SETTLE_TIMEOUT_MS))
+            {
+                return Fail(QStringLiteral("frame %1 was not shown after a step")
+                                .arg(timeline->FrameAtTime(session.Av().PlaybackTime())));
+            }
+            printShown();
+        }
+        return 0;
+    }
+    // Playback from one end of the file to the other: every hand-over.
+    QObject::connect(&session.Viewer(), &BenchViewer::FrameHanded,
+                     [&](std::shared_ptr<VideoFrame> const& frame, long long, int timelineFrame) {
+                         PrintFrame(frame, timelineFrame, headerPrinted);
+                     });
+    session.Show(timeline, options.forward ? 0 : timeline->PlaybackRangeEnd());
+    if (!session.WaitShown(SETTLE_TIMEOUT_MS))
+    {
+        return Fail("the first frame was not shown");
+    }
+    float const speed = std::clamp(options.speed, Settings::playbackSpeedMinimum, Settings::playbackSpeedMaximum);
+    double const seconds = timeline->Duration() / 1e6 / speed;
+    if (!session.PlayToEnd(options.forward, speed, static_cast<int>(seconds * 3000) + SETTLE_TIMEOUT_MS))
+    {
+        return Fail("playback did not reach the end");
+    }
+    if (!session.WaitShown(SETTLE_TIMEOUT_MS))
+    {
+        return Fail(QStringLiteral("the clock stopped at frame %1, which was never shown")
+                        .arg(timeline->FrameAtTime(session.Av().PlaybackTime())));
+    }
+    return 0;
+}
+
+double Median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0.0 : values.at(values.size() / 2);
+}
+
+// The nearest-rank 95th percentile.
+double Percentile95(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    if (values.isEmpty())
+    {
+        return 0.0;
+    }
+    auto const rank = static_cast<qsizetype>(std::ceil(0.95 * values.size()));
+    return values.at(std::clamp<qsizetype>(rank - 1, 0, values.size() - 1));
+}
+
+double Ratio(double value, double reference)
+{
+    return reference > 0.0 ? value / reference : 0.0;
+}
+
+struct PlaybackRate
+{
+    double framesPerSecond = 0.0;
+    // The clock stopped at the range end but that frame never came.
+    bool endShown = true;
+};
+
+// Frames per second of playing the whole file with the clock free-running,
+// from opening the output until the frame at the other end is shown (or, when
+// it never is, until the clock stopped there).
+PlaybackRate MeasurePlayback(BenchSession& session, Timeline* timeline, bool forward)
+{
+    PlaybackRate rate;
+    session.Close();
+    QElapsedTimer timer;
+    timer.start();
+    session.Show(timeline, forward ? 0 : timeline->PlaybackRangeEnd());
+    float const speed = static_cast<float>(FREE_RUNNING_FRAMES_PER_TICK * timeline->FrameStepAtFrame(0) / 1000.0);
+    if (!session.PlayToEnd(forward, speed, PLAYBACK_TIMEOUT_MS))
+    {
+        return rate;
+    }
+    double const stopped = timer.nsecsElapsed() / 1e9;
+    rate.endShown = session.WaitShown(SETTLE_TIMEOUT_MS);
+    rate.framesPerSecond = timeline->FrameCount() / (rate.endShown ? timer.nsecsElapsed() / 1e9 : stopped);
+    return rate;
+}
+
+void PrintPlayback(char const* label, PlaybackRate const& rate, double ffmpeg, char const* aim)
+{
+    std::printf("  %-17s %8.1f fps  ratio to ffmpeg %.2f  (aim %s)%s\n", label, rate.framesPerSecond,
+                Ratio(rate.framesPerSecond, ffmpeg), aim,
+                rate.endShown ? "" : "  FAULT: the clock stopped at the range end, whose frame never came");
+}
+
+int RunSpeed(Options const& options)
+{
+    BenchSession session;
+    long long const residentBefore = BenchMemory::ResidentKilobytes();
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    Source const& source = *timeline->SourcePtr();
+    Settings::playbackSpeedMaximum = 1e6f;
+
+    PlaybackRate const forward = MeasurePlayback(session, timeline, true);
+    std::shared_ptr<VideoFrame> const sample = session.Viewer().Shown();
+    if (!sample)
+    {
+        return Fail("no frame was shown");
+    }
+    PlaybackRate const backward = MeasurePlayback(session, timeline, false);
+
+    session.Close();
+    session.Show(timeline, 0);
+    session.WaitShown(SETTLE_TIMEOUT_MS);
+    std::mt19937 random(options.seed);
+    QList<double> seeks;
+    int seeksNeverShown = 0;
+    for (int i = 0; i < SEEK_COUNT; ++i)
+    {
+        int const frame = std::uniform_int_distribution<int>(0, timeline->EndFrame())(random);
+        long long const time = timeline->TimeAtFrame(frame, false);
+        QElapsedTimer timer;
+        timer.start();
+        if (session.Seek(time, SEEK_TIMEOUT_MS))
+        {
+            seeks << timer.nsecsElapsed() / 1e6;
+            continue;
+        }
+        // Counted apart; the output is opened again there to go on.
+        ++seeksNeverShown;
+        std::fprintf(stderr, "tessarin_bench: frame %d was not shown within %d s of a seek\n", frame,
+                     SEEK_TIMEOUT_MS / 1000);
+        session.Show(timeline, time);
+        session.WaitShown(SETTLE_TIMEOUT_MS);
+    }
+    session.Close();
+    long long const peak = BenchMemory::PeakKilobytes();
+
+    QString const format = BenchPicture::FormatName(sample->pixelFormat);
+    int const threads = source.IsImageSequence()
+                            ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
+                            : Settings::videoDecoderThreadCount;
+    FfmpegReference::DecodeRate const reference = FfmpegReference::MeasureDecodeRate(source, format, threads);
+    double const ffmpeg = reference.FramesPerSecond();
+    int const gop = FfmpegReference::LongestGop(source);
+    double const gopMs = Ratio(gop, ffmpeg) * 1000.0;
+
+    std::printf("%s: %dx%d %s, %d frames at %.3f fps, longest GOP %d\n", qPrintable(source.MediaName()),
+                BenchPicture::Width(*sample), BenchPicture::Height(*sample), qPrintable(format),
+                timeline->FrameCount(), timeline->FrameRateAtFrame(0, 0), gop);
+    std::printf("  ffmpeg decode     %8.1f fps  (%d frames in %.3f s; %s)\n", ffmpeg, reference.frames,
+                reference.seconds, qPrintable(reference.command));
+    PrintPlayback("forward playback", forward, ffmpeg, ">= 0.80");
+    PrintPlayback("backward playback", backward, ffmpeg, ">= 24 fps for 1080p, GOP 250");
+    std::printf("  seek (%d random)  median %.1f ms, p95 %.1f ms; one GOP by ffmpeg %.1f ms, ratio p95 %.2f  (aim <= "
+                "1)",
+                SEEK_COUNT, Median(seeks), Percentile95(seeks), gopMs, Ratio(Percentile95(seeks), gopMs));
+    std::printf(seeksNeverShown > 0 ? "  FAULT: %d never shown\n" : "\n", seeksNeverShown);
+    std::printf("  peak memory       %8.0f MB  cacheSize %d MB, above it %.0f MB (resident before opening %.0f MB)\n",
+                peak / 1024.0, Settings::cacheSize, peak / 1024.0 - Settings::cacheSize, residentBefore / 1024.0);
+    bool const played = forward.framesPerSecond > 0.0 && backward.framesPerSecond > 0.0;
+    return played && forward.endShown && backward.endShown && seeksNeverShown == 0 ? 0 : 1;
+}
+
+int RunSoak(Options const& options)
+{
+    BenchSession session;
+    QList<Timeline*> timelines;
+    for (QString const& file : options.files)
+    {
+        QString error;
+        Timeline* timeline = session.AddSource(file, &error);
+        if (timeline)
+        {
+            timelines << timeline;
+        }
+        else
+        {
+            std::fprintf(stderr, "tessarin_bench: skipped: %s\n", qPrintable(error));
+        }
+    }
+    if (timelines.isEmpty())
+    {
+        return Fail("nothing to soak");
+    }
+    return BenchSoak(session, timelines, options.seed).Run(options.seconds) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    Options options;
+    QString error;
+    if (!ParseOptions(application, options, error))
+    {
+        return Fail(error);
+    }
+    ForwardEngineMessages();
+    if (options.mode == "frames")
+    {
+        return RunFrames(options);
+    }
+    if (options.mode == "speed")
+    {
+        return RunSpeed(options);
+    }
+    return RunSoak(options);
+}

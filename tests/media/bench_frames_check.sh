@@ -1,0 +1,119 @@
+#!/bin/sh
+# Compares the frames the engine hands to the viewer (tessarin_bench frames)
+# with ffmpeg's framemd5 of the same media: playing forwards and backwards,
+# after seeks and stepping frame by frame, across GOP boundaries.
+# Usage: bench_frames_check.sh TESSARIN_BENCH TEST_MEDIA_DIR
+set -u
+bench=$1
+media=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/bench-frames.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+checks=0
+
+# reference SOURCE FORMAT: one "frame N md5 X" line per picture ffmpeg decodes.
+reference() {
+  case $1 in
+    *' '*) # an image sequence "DIR/name.####.ext FIRST-LAST", played at 24 fps
+      pattern=$(printf '%s\n' "${1% *}" |
+        awk '{ match($0, /#+/); printf "%s%%0%dd%s\n", substr($0, 1, RSTART - 1), RLENGTH, substr($0, RSTART + RLENGTH) }')
+      range=${1##* }
+      set -- "$2" -framerate 24 -start_number "${range%-*}" -i "$pattern" ;;
+    *) set -- "$2" -noautorotate -i "$1" ;;
+  esac
+  format=$1; shift
+  ffmpeg -nostdin -v error "$@" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 \
+    -sws_flags bilinear+full_chroma_int+accurate_rnd -pix_fmt "$format" -f framemd5 - |
+    awk -F', *' '!/^#/ { print "frame", n++, "md5", $NF }'
+}
+
+# check NAME SOURCE EXPECT ARGS...: runs `tessarin_bench frames SOURCE ARGS`
+# and compares every line with the reference. EXPECT is a list of frame
+# numbers that must be printed in that order, or "forward"/"backward" for
+# playback (in order, both ends, frames skipped by the clock allowed), or
+# "pictures"/"pictures-backward" for variable-rate media stepped frame by
+# frame (every picture ffmpeg decodes, in order, each shown at least once).
+check() {
+  name=$1 source=$2 expect=$3; shift 3
+  checks=$((checks + 1))
+  out="$work/$checks.out"
+  if ! "$bench" frames "$source" "$@" > "$out" 2> "$work/$checks.err"; then
+    echo "FAIL $name: tessarin_bench frames exited with an error"; tail -n 5 "$work/$checks.err"
+    failures=$((failures + 1)); return
+  fi
+  format=$(awk '/^# format/ { print $3; exit }' "$out")
+  ref="$work/$(printf '%s' "$source" | md5sum | cut -c1-12).$format"
+  [ -s "$ref" ] || reference "$source" "$format" > "$ref"
+  if [ ! -s "$ref" ]; then
+    echo "FAIL $name: no ffmpeg reference"; failures=$((failures + 1)); return
+  fi
+  result=$(awk -v expect="$expect" '
+    FNR == NR { md5[$2] = $4; order[count++] = $4; next }
+    /^frame / {
+      if (expect !~ /^pictures/ && !($2 in md5)) { print "frame " $2 " is beyond the " count " pictures"; bad = 1; exit }
+      if (expect !~ /^pictures/ && md5[$2] != $4) { print "frame " $2 " shows " $4 ", expected " md5[$2]; bad = 1; exit }
+      shown[lines++] = $2; picture[lines - 1] = $4
+    }
+    END {
+      if (bad) exit 1
+      if (expect == "forward" || expect == "backward") {
+        step = expect == "forward" ? 1 : -1
+        first = expect == "forward" ? 0 : count - 1
+        if (lines < count * 0.8) { print "only " lines " of " count " frames shown"; exit 1 }
+        if (shown[0] != first || shown[lines - 1] != count - 1 - first) { print "playback from " shown[0] " to " shown[lines - 1]; exit 1 }
+        for (i = 1; i < lines; ++i) if ((shown[i] - shown[i - 1]) * step <= 0) { print "frame " shown[i] " after " shown[i - 1]; exit 1 }
+      } else if (expect ~ /^pictures/) {
+        n = 0
+        for (i = 0; i < lines; ++i) {
+          j = expect == "pictures" ? i : lines - 1 - i
+          if (n == 0 || picture[j] != seen[n - 1]) seen[n++] = picture[j]
+        }
+        if (n != count) { print n " distinct pictures shown, ffmpeg decodes " count; exit 1 }
+        for (i = 0; i < n; ++i) if (seen[i] != order[i]) { print "picture " i " is " seen[i] ", expected " order[i]; exit 1 }
+      } else {
+        got = ""
+        for (i = 0; i < lines; ++i) got = got (i ? "," : "") shown[i]
+        if (got != expect) { print "frames " got ", expected " expect; exit 1 }
+      }
+    }' "$ref" "$out")
+  if [ $? -ne 0 ]; then
+    echo "FAIL $name: $result"; failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+
+m=$media
+# H.264, 300 frames, one GOP boundary at 250, three B-frames.
+check "gop250 play forward" "$m/numbered_gop250.mp4" forward --speed 4
+check "gop250 play backward" "$m/numbered_gop250.mp4" backward --direction backward --speed 4
+check "gop250 seeks" "$m/numbered_gop250.mp4" 299,0,250,249,125,251,1,298 --seek 299,0,250,249,125,251,1,298
+check "gop250 step back over the GOP start" "$m/numbered_gop250.mp4" 255,254,253,252,251,250,249,248,247,246 \
+  --from 255 --step -1 --count 10
+check "gop250 step forward" "$m/numbered_gop250.mp4" 245,246,247,248,249,250,251,252 --from 245 --step 1 --count 8
+check "gop250 multi-step back" "$m/numbered_gop250.mp4" 275,265,255,245,235 --from 275 --step -10 --count 5
+check "gop250 rgb24 seeks" "$m/numbered_gop250.mp4" 0,250,100 --format rgb24 --seek 0,250,100
+# Open GOPs every 50 frames; MPEG-2 in MPEG-TS; timestamps from 1000 s.
+check "open GOP seeks" "$m/numbered_opengop.mkv" 49,50,51,100,99,149,0 --seek 49,50,51,100,99,149,0
+check "open GOP step back" "$m/numbered_opengop.mkv" 102,101,100,99,98,97 --from 102 --step -1 --count 6
+check "MPEG-2 TS seeks" "$m/numbered_mpeg2.ts" 24,25,26,50,99,0 --seek 24,25,26,50,99,0
+check "MPEG-2 TS step back" "$m/numbered_mpeg2.ts" 52,51,50,49,48 --from 52 --step -1 --count 5
+check "TS offset play backward" "$m/numbered_offset.ts" backward --direction backward --speed 4
+check "TS offset seeks" "$m/numbered_offset.ts" 0,149,50,49 --seek 0,149,50,49
+# Intra-only, odd size, RGBA, rotation tag, 23.976 fps.
+check "MJPEG play forward" "$m/numbered_mjpeg.mov" forward --speed 4
+check "MJPEG step back" "$m/numbered_mjpeg.mov" 49,48,47,46 --from 49 --step -1 --count 4
+check "odd 333x241 play forward" "$m/numbered_odd_333x241.mkv" forward --speed 4
+check "RGBA seeks" "$m/numbered_rgba.mov" 0,24,12 --seek 0,24,12
+check "rotated seeks" "$m/rotated90.mp4" 0,49,25 --seek 0,49,25
+check "23.976 fps seeks" "$m/h264_gop250.mp4" 287,0,143,250,249 --seek 287,0,143,250,249
+# Image sequences.
+check "PNG sequence play forward" "$m/seq_png/img.####.png 1-30" forward --speed 4
+check "PNG sequence step back" "$m/seq_png/img.####.png 1-30" 29,28,27,26 --from 29 --step -1 --count 4
+check "JPEG sequence seeks" "$m/seq_jpg/img.###.jpg 1-12" 11,0,6 --seek 11,0,6
+# Variable frame rate: 24 then 60 pictures a second on a 120 fps timeline.
+check "VFR step forward" "$m/numbered_vfr.mkv" pictures --from 0 --step 1 --count 1000
+check "VFR step back" "$m/numbered_vfr.mkv" pictures-backward --from 238 --step -1 --count 1000
+
+echo "$checks checks, $failures failed"
+[ "$failures" -eq 0 ]
