@@ -276,10 +276,19 @@ void DecodeManager::PrepareClipForDecoding(long long time)
     bool fromCacheEdge = time < 0;
     if (fromCacheEdge)
     {
-        // An empty cache has no edge to continue from: start at the playhead.
-        fromCacheEdge = mDecodeType == DecodeType::Video ? mTimeline->VideoCacheFrameCount() > 0
-                                                         : mTimeline->AudioCacheFrameCount() > 0;
-        time = fromCacheEdge ? NextDecodeTimeFromCache() : mTimeline->PlaybackTime();
+        // Continuing from the cache's edge only helps a playhead inside the
+        // cached range. One outside it (the clock stopped or turned before
+        // the cache reached it) or an empty cache starts afresh at the
+        // playhead, as a seek does.
+        long long const playbackTime = mTimeline->PlaybackTime();
+        fromCacheEdge = mDecodeType == DecodeType::Video
+                            ? mTimeline->VideoCacheFrameCount() > 0 && mTimeline->VideoCacheReadyAtTime(playbackTime)
+                            : mTimeline->AudioCacheFrameCount() > 0 && mTimeline->AudioCacheReadyAtTime(playbackTime);
+        if (!fromCacheEdge)
+        {
+            ClearCache();
+        }
+        time = fromCacheEdge ? NextDecodeTimeFromCache() : playbackTime;
         if (time < 0)
         {
             return;
@@ -490,8 +499,15 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             int const status = DecodeNextOn(decoder);
             if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
             {
-                ranOut = mClipActive;
-                mClipActive = false;
+                // Collect what the workers still hold while the clip is
+                // active: a seek arriving meanwhile then reseeks this loop,
+                // and no frame of the old position lands after it.
+                WaitForDecoderWorkers(decoder);
+                if (!mSeekPending)
+                {
+                    ranOut = mClipActive;
+                    mClipActive = false;
+                }
             }
             else if (status == STATUS_BUSY)
             {

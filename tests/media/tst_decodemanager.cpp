@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "media/AvHelpers.h"
+#include "media/DecodeBias.h"
 #include "media/DecodeManager.h"
 #include "model/Source.h"
 #include "model/Track.h"
@@ -97,6 +98,7 @@ private Q_SLOTS:
     void GapIsOnePlaceholderAndTheTimelineEndIsCovered();
     void TimelineWithoutVideoShowsNothing();
     void PlayingPastTheEndClearsTheViewersOnce();
+    void PausingBeforeTheCachedFramesDecodesThePlayhead();
 };
 
 void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
@@ -222,6 +224,24 @@ void TestDecodeManager::PlayingPastTheEndClearsTheViewersOnce()
     QVERIFY(QTest::qWaitFor([&] { return run.NullTriples() == 1; }, 10000));
     QTest::qWait(300);
     QCOMPARE(run.NullTriples(), 1);
+}
+
+void TestDecodeManager::PausingBeforeTheCachedFramesDecodesThePlayhead()
+{
+    // A small cache keeps the backward decode short of the playhead, as in a
+    // backward stall; pausing there turns the loop forward.
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
+    timeline->SetCacheSize(1);
+    timeline->SetDecodeBias(DecodeBias::PlayBackward);
+    timeline->SetPlaybackFrame(200);
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    QVERIFY(QTest::qWaitFor([&] { return timeline->VideoCacheReadyAtTime(timeline->PlaybackTime()); }, 10000));
+    timeline->SetPlaybackFrame(100);
+    timeline->SetDecodeBias(DecodeBias::None);
+    QVERIFY(QTest::qWaitFor([&] {
+        return !run.shown.isEmpty() && run.shown.constLast().constFirst() &&
+               ReadNumber(*run.shown.constLast().constFirst()) == 100;
+    }, 10000));
 }
 
 QTEST_MAIN(TestDecodeManager)
