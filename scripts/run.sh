@@ -4,7 +4,7 @@
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DTESSARIN_BUILD_TESTS=OFF
+"$root/scripts/build.sh" "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DTESSARIN_BUILD_TESTS=OFF -DTESSARIN_BUILD_BENCH=OFF
 
 if [ $# -eq 0 ]; then
   sample="$root/build/sample/sample.mp4"
