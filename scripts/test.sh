@@ -10,7 +10,15 @@ jobs=$(nproc 2>/dev/null || echo 2)
 export HOME="$(mktemp -d "${TMPDIR:-/tmp}/tessarin-test-home.XXXXXX")"
 export XDG_RUNTIME_DIR="$HOME/runtime"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-trap 'pulseaudio --kill >/dev/null 2>&1 || true; rm -rf "$HOME"' EXIT
+# Stops the test audio server and removes the temporary home. Never fails the
+# run: the server may still be writing into the home while it shuts down.
+cleanup() {
+  pulseaudio --kill >/dev/null 2>&1 || true
+  i=0
+  while pactl info >/dev/null 2>&1 && [ $i -lt 40 ]; do i=$((i+1)); sleep 0.05; done
+  rm -rf "$HOME" 2>/dev/null || rm -rf "$HOME" 2>/dev/null || true
+}
+trap cleanup EXIT
 
 "$root/scripts/build.sh" "$root/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 "$root/scripts/build.sh" "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_BUILD_BENCH=OFF
