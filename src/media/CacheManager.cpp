@@ -33,6 +33,76 @@ void ReleaseFront(QList<std::shared_ptr<Frame>>& frames)
 {
     frames.remove(0, std::min<qsizetype>(DEFERRED_RELEASE_BATCH, frames.size()));
 }
+
+// The share of a side's bytes that lies ahead of time: frames ending at or
+// before it have been played.
+template <typename Frame, typename EndOf, typename SizeOf>
+double ShareAhead(QList<std::shared_ptr<Frame>> const& frames, long long totalSize, long long time, EndOf endOf,
+                  SizeOf sizeOf)
+{
+    if (totalSize <= 0)
+    {
+        return 1.0;
+    }
+    long long played = 0;
+    for (auto const& frame : frames)
+    {
+        if (endOf(*frame) > time)
+        {
+            break;
+        }
+        played += sizeOf(*frame);
+    }
+    return 1.0 - static_cast<double>(played) / static_cast<double>(totalSize);
+}
+
+// Index in [low, high] of the frame whose [start, end] holds time, or -1.
+template <typename Frame, typename StartOf, typename EndOf>
+int CoveringIndex(QList<std::shared_ptr<Frame>> const& frames, long long time, int low, int high, StartOf startOf,
+                  EndOf endOf)
+{
+    while (low <= high)
+    {
+        int const middle = low + (high - low) / 2;
+        Frame const& frame = *frames.at(middle);
+        if (time < startOf(frame))
+        {
+            high = middle - 1;
+        }
+        else if (time > endOf(frame))
+        {
+            low = middle + 1;
+        }
+        else
+        {
+            return middle;
+        }
+    }
+    return -1;
+}
+
+enum class Eviction
+{
+    None,
+    Front,
+    Back
+};
+
+// Which end of a full side to drop: the front once the playhead has left the
+// window or more than the target share lies behind it going forward, the back
+// when too much lies ahead going backward.
+Eviction ChooseEviction(long long lastStart, long long time, bool forward, double ahead, double target)
+{
+    if (lastStart < time)
+    {
+        return Eviction::Front;
+    }
+    if (!forward)
+    {
+        return ahead > target ? Eviction::Back : Eviction::None;
+    }
+    return 1.0 - ahead > 1.0 - target ? Eviction::Front : Eviction::None;
+}
 } // namespace
 
 CacheManager::CacheManager(QObject* parent)
@@ -263,20 +333,8 @@ double CacheManager::AudioForwardWeighting(long long time) const
 
 double CacheManager::AudioForwardWeightingLocked(long long time) const
 {
-    if (mAudioSize <= 0)
-    {
-        return 1.0;
-    }
-    long long played = 0;
-    for (auto const& frame : mAudioFrames)
-    {
-        if (frame->endTime > time)
-        {
-            break;
-        }
-        played += frame->data.size();
-    }
-    return 1.0 - static_cast<double>(played) / static_cast<double>(mAudioSize);
+    return ShareAhead(mAudioFrames, mAudioSize, time, [](AudioFrame const& f) { return f.endTime.load(); },
+                      [](AudioFrame const& f) { return static_cast<long long>(f.data.size()); });
 }
 
 void CacheManager::UpdateAudio(long long time, bool forward, double target)
@@ -286,21 +344,16 @@ void CacheManager::UpdateAudio(long long time, bool forward, double target)
     {
         return;
     }
-    double const ahead = AudioForwardWeightingLocked(time);
-    if (mAudioFrames.last()->startTime < time)
+    switch (ChooseEviction(mAudioFrames.last()->startTime, time, forward, AudioForwardWeightingLocked(time), target))
     {
-        AudioPopFront(); // the playhead has left the window
-    }
-    else if (!forward)
-    {
-        if (ahead > target)
-        {
-            AudioPopBack();
-        }
-    }
-    else if (1.0 - ahead > 1.0 - target)
-    {
+    case Eviction::Front:
         AudioPopFront();
+        break;
+    case Eviction::Back:
+        AudioPopBack();
+        break;
+    case Eviction::None:
+        break;
     }
 }
 
@@ -404,20 +457,8 @@ double CacheManager::VideoForwardWeighting(long long time) const
 
 double CacheManager::VideoForwardWeightingLocked(long long time) const
 {
-    if (mVideoSize <= 0)
-    {
-        return 1.0;
-    }
-    long long played = 0;
-    for (auto const& frame : mVideoFrames)
-    {
-        if (frame->packetEndTime > time)
-        {
-            break;
-        }
-        played += frame->byteSize;
-    }
-    return 1.0 - static_cast<double>(played) / static_cast<double>(mVideoSize);
+    return ShareAhead(mVideoFrames, mVideoSize, time, [](VideoFrame const& f) { return f.packetEndTime.load(); },
+                      [](VideoFrame const& f) { return static_cast<long long>(f.byteSize); });
 }
 
 void CacheManager::UpdateVideo(long long time, bool forward, double target)
@@ -427,21 +468,16 @@ void CacheManager::UpdateVideo(long long time, bool forward, double target)
     {
         return;
     }
-    double const ahead = VideoForwardWeightingLocked(time);
-    if (mVideoFrames.last()->adjustedStartTime < time)
+    switch (ChooseEviction(mVideoFrames.last()->adjustedStartTime, time, forward, VideoForwardWeightingLocked(time), target))
     {
-        VideoPopFront(); // the playhead has left the window
-    }
-    else if (!forward)
-    {
-        if (ahead > target)
-        {
-            VideoPopBack();
-        }
-    }
-    else if (1.0 - ahead > 1.0 - target)
-    {
+    case Eviction::Front:
         VideoPopFront();
+        break;
+    case Eviction::Back:
+        VideoPopBack();
+        break;
+    case Eviction::None:
+        break;
     }
 }
 
@@ -449,46 +485,14 @@ void CacheManager::UpdateVideo(long long time, bool forward, double target)
 
 int CacheManager::VideoFrameIndexBinarySearch(long long time, int low, int high) const
 {
-    while (low <= high)
-    {
-        int const middle = low + (high - low) / 2;
-        VideoFrame const& frame = *mVideoFrames.at(middle);
-        if (time < frame.adjustedStartTime)
-        {
-            high = middle - 1;
-        }
-        else if (time > frame.adjustedEndTime)
-        {
-            low = middle + 1;
-        }
-        else
-        {
-            return middle;
-        }
-    }
-    return -1;
+    return CoveringIndex(mVideoFrames, time, low, high, [](VideoFrame const& f) { return f.adjustedStartTime; },
+                         [](VideoFrame const& f) { return f.adjustedEndTime.load(); });
 }
 
 int CacheManager::AudioFrameIndexBinarySearch(long long time, int low, int high) const
 {
-    while (low <= high)
-    {
-        int const middle = low + (high - low) / 2;
-        AudioFrame const& frame = *mAudioFrames.at(middle);
-        if (frame.startTime > time)
-        {
-            high = middle - 1;
-        }
-        else if (frame.endTime < time)
-        {
-            low = middle + 1;
-        }
-        else
-        {
-            return middle;
-        }
-    }
-    return -1;
+    return CoveringIndex(mAudioFrames, time, low, high, [](AudioFrame const& f) { return f.startTime; },
+                         [](AudioFrame const& f) { return f.endTime.load(); });
 }
 
 std::shared_ptr<VideoFrame> CacheManager::FindVideoFrame(long long time) const
