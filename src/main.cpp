@@ -121,6 +121,7 @@ QList<QString> StartupPaths(QList<QString> arguments, bool& newInstance)
 int main(int argc, char* argv[])
 {
     FileHelpers::LoadUserSettings();
+    Settings::LatchHardwareRendering();
     if (Settings::ignoreScalingEnvVars)
     {
         qunsetenv("QT_SCREEN_SCALE_FACTORS");

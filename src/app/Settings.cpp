@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QSettings>
 
+#include <atomic>
 #include <cmath>
 #include <type_traits>
 
@@ -166,6 +167,24 @@ QStringList const ANNOTATION_COLOR_PRESETS = {
     QColor(Qt::white).name(),   QColor(Qt::white).name(), QColor(Qt::white).name(), QColor(Qt::white).name(),
     QColor(Qt::white).name(),   QColor(Qt::white).name(), QColor(Qt::white).name(), QColor(Qt::white).name()};
 } // namespace
+
+namespace
+{
+// Written once on the main thread before any decoder or viewer exists; read from
+// every thread afterwards.
+std::atomic<int> latchedHardwareRendering{-1};
+}
+
+void LatchHardwareRendering()
+{
+    latchedHardwareRendering.store(hardwareRenderingEnabled ? 1 : 0);
+}
+
+bool HardwareRenderingInUse()
+{
+    int const latched = latchedHardwareRendering.load();
+    return latched < 0 ? hardwareRenderingEnabled : latched == 1;
+}
 
 void InitFonts()
 {

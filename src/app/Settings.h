@@ -292,4 +292,11 @@ namespace Settings
     inline bool exportInProgress = false;
     inline int currentViewerLayout = 0; // a ViewerLayoutType
     inline bool hideVolumeControlCurrentSession = false;
+
+    // The rendering mode of this run. hardwareRenderingEnabled is only what the
+    // user stored (the preferences change it for the next start); the viewer
+    // kind, every renderer branch and the decoders' pixel format read this copy,
+    // taken once at start-up. Until it is latched it follows the stored value.
+    void LatchHardwareRendering();
+    bool HardwareRenderingInUse();
 }

@@ -359,7 +359,7 @@ void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
 
     auto frame = std::make_shared<VideoFrame>(planes, lineSizes, width, height, data.framePixelFormat, time,
                                               data.streamInfo, mForExport);
-    if (data.isLinearColorSpace && !Settings::hardwareRenderingEnabled && !mForExport)
+    if (data.isLinearColorSpace && !Settings::HardwareRenderingInUse() && !mForExport)
     {
         ApplyGamma(*frame);
     }

@@ -113,7 +113,7 @@ void VideoDecoder::CloseVideoStream()
 void VideoDecoder::InitializeVideoDecoder()
 {
     mTimeBase = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->time_base;
-    if (!Settings::videoDecoderForceRgbOutput && Settings::hardwareRenderingEnabled && mCurrentStreamInfo->isYuv)
+    if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && mCurrentStreamInfo->isYuv)
     {
         mOutputPixelFormat = AV_PIX_FMT_YUV420P;
         mFramePixelFormat = VideoFramePixelFormat::YUV420P;
