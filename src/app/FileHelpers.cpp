@@ -98,9 +98,9 @@ void FileHelpers::LoadUserSettings()
     UpdateRecentProjects();
 }
 
-void FileHelpers::SaveUserSettings()
+bool FileHelpers::SaveUserSettings()
 {
-    Settings::WriteUserConfig(GetUserConfigFilePath());
+    return Settings::WriteUserConfig(GetUserConfigFilePath());
 }
 
 QString FileHelpers::GetRootDir()

@@ -35,7 +35,8 @@ public:
 
     // User configuration.
     static void LoadUserSettings();
-    static void SaveUserSettings();
+    // False when the settings file could not be written (the old one is kept).
+    static bool SaveUserSettings();
     static QString GetRootDir();
     static QString GetUserDirPath();
     static QString GetUserConfigDirPath();

@@ -243,14 +243,15 @@ void KeyBindings::ReadKeyBinding(QSettings& settings, KeySequence* keySequence)
     }
 }
 
-void KeyBindings::WriteUserKeyBindings()
+bool KeyBindings::WriteUserKeyBindings()
 {
     QString const path = GetUserKeyBindingsPath();
     if (path.isEmpty())
     {
-        return;
+        return false;
     }
     QSettings settings(path, QSettings::IniFormat);
+    settings.setAtomicSyncRequired(true);
     settings.beginGroup(QStringLiteral("main"));
     settings.setValue(QStringLiteral("version"), 1);
     settings.endGroup();
@@ -264,10 +265,12 @@ void KeyBindings::WriteUserKeyBindings()
     }
     settings.endGroup();
     settings.sync();
-    if (settings.status() != QSettings::NoError)
+    if (settings.status() == QSettings::AccessError)
     {
         Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1").arg(path));
+        return false;
     }
+    return true;
 }
 
 void KeyBindings::WriteKeyBinding(QSettings& settings, KeySequence* keySequence)

@@ -25,7 +25,9 @@ public:
     static QString GetUserKeyBindingsPath();
 
     void ReadUserKeyBindings();
-    void WriteUserKeyBindings();
+    // Replaces the file in one rename once the new content is complete. False
+    // (and logged) when it could not be written; the old file is then kept.
+    bool WriteUserKeyBindings();
     void Update();
 
     QList<KeySequence*>& GetKeySequences();

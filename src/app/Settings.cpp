@@ -263,26 +263,34 @@ void ValidateUserSettings()
         mayaSyncMultiplier = DEFAULT_MAYA_SYNC_MULTIPLIER;
 }
 
-void WriteUserConfig(QString const& filePath)
+bool WriteUserConfig(QString const& filePath)
 {
     if (filePath.isEmpty())
-        return;
+        return false;
 
     QString const dirPath = QFileInfo(filePath).absolutePath();
     if (!QDir().mkpath(dirPath))
     {
         Logger::GetInstance()->Error(QString("Failed to create the user settings folder: %1").arg(dirPath));
-        return;
+        return false;
     }
 
     QSettings settings(filePath, QSettings::IniFormat);
+    // Never a half-written file: the new content replaces the old in one rename.
+    settings.setAtomicSyncRequired(true);
     settings.setValue("main/version", 1);
     VisitPersisted(settings, [&settings](char const* key, auto const& variable)
     {
         settings.setValue(key, ToVariant(variable));
     });
     settings.sync();
-    if (settings.status() != QSettings::NoError)
+    // A format error only concerns what was read before; the write itself
+    // fails with an access error.
+    if (settings.status() == QSettings::AccessError)
+    {
         Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1").arg(filePath));
+        return false;
+    }
+    return true;
 }
 } // namespace Settings

@@ -17,7 +17,10 @@ namespace Settings
     void ReadUserConfig(QString const& filePath, QString const& overrideFilePath);
     void ReadUserConfigOverride(QString const& overrideFilePath);
     void ValidateUserSettings();
-    void WriteUserConfig(QString const& filePath);
+    // Writes through a temporary file that replaces the old one only once it is
+    // complete. Returns false (and logs) when the file could not be written; the
+    // old file then stays as it was.
+    bool WriteUserConfig(QString const& filePath);
     // Fonts need the font database, which only exists once the QGuiApplication
     // does: call this right after the application object is created.
     void InitFonts();

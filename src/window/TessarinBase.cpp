@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
+#include "panels/PreferencesDialog.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -178,6 +179,7 @@ void TessarinBase::CreateConnections()
     connect(mConsoleWindow, &ConsoleWindow::CommandExecuted, this, &TessarinBase::ExecuteConsoleCommand);
     connect(mExitAction, &QAction::triggered, this, &QWidget::close);
     connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
+    connect(mPreferencesAction, &QAction::triggered, this, &TessarinBase::ShowPreferencesDialog);
 }
 
 void TessarinBase::showEvent(QShowEvent*)
@@ -310,6 +312,23 @@ void TessarinBase::ShowConsoleWindow()
         mConsoleWindow->raise();
         mConsoleWindow->activateWindow();
     }
+}
+
+void TessarinBase::ShowPreferencesDialog()
+{
+    if (isFullScreen())
+    {
+        return;
+    }
+    if (!mPreferencesDialog)
+    {
+        mPreferencesDialog = new PreferencesDialog(FileHelpers::MostRecentProjectDirPath(), mKeyBindings, this);
+        connect(mPreferencesDialog, &PreferencesDialog::CacheSizeChanged, mProjectManager->AvManagerPtr(),
+                &AvManager::RefreshCache);
+    }
+    mPreferencesDialog->show();
+    mPreferencesDialog->raise();
+    mPreferencesDialog->activateWindow();
 }
 
 void TessarinBase::SetBlockUserInputEnabled(bool block)

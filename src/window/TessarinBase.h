@@ -8,6 +8,7 @@
 
 class ConsoleWindow;
 class KeyBindings;
+class PreferencesDialog;
 class ProjectManager;
 class QAction;
 
@@ -26,6 +27,8 @@ public Q_SLOTS:
     void ProcessMessageFromOtherInstance(QList<QString> arguments);
     void ExecuteConsoleCommand(QString const& command);
     void ShowConsoleWindow();
+    // Made on first use and kept; refused while the window is full screen.
+    void ShowPreferencesDialog();
     void SetBlockUserInputEnabled(bool block);
     void UpdateWindowTitle();
     // Stores the console's and the window's state, writes the key-binding and
@@ -150,6 +153,7 @@ private:
     void OpenPaths(QList<QString> paths);
 
     ConsoleWindow* mConsoleWindow = nullptr;
+    PreferencesDialog* mPreferencesDialog = nullptr;
     QList<QString> mStartupPaths;
     bool mShownOnce = false;
     bool mShutDown = false;
