@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 
 class KeyBindings;
 class KeySequenceLineEdit;
