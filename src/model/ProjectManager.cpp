@@ -63,15 +63,15 @@ ProjectManager::ProjectManager(QObject* parent)
 
 ProjectManager::~ProjectManager()
 {
-    // The commands refer to the project: they go first, then the project,
-    // and only once no engine task works on its timelines.
-    mUndoStack->clear();
-    if (mProject)
+    // No engine task may still work on the project's timelines; then the
+    // commands (which refer to the project) go, then the project.
+    if (mAvManager->TotalWorkerCount() > 0)
     {
         mAvManager->ClearAll(true, 1000);
-        delete mProject;
-        mProject = nullptr;
     }
+    mUndoStack->clear();
+    delete mProject;
+    mProject = nullptr;
 }
 
 // ---- Construction and teardown ----
@@ -139,13 +139,13 @@ void ProjectManager::NewProject(bool)
     {
         return;
     }
-    // The commands refer to the old project and go with it.
-    mUndoStack->clear();
     if (mProject)
     {
         // Returns only once every engine task but the audio output has ended,
-        // however long that takes: no worker may still use the old project.
+        // however long that takes: no worker may still use the old project,
+        // nor the items its commands hold.
         mAvManager->ClearAll(false, 1000);
+        mUndoStack->clear();
         disconnect(mProject, nullptr, this, nullptr);
         disconnect(mProject, nullptr, mAvManager, nullptr);
         mProject->deleteLater();
