@@ -9,6 +9,9 @@
 #include <QSize>
 #include <QString>
 #include <QSurfaceFormat>
+#include <QFile>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -216,6 +219,31 @@ inline void SetDefaultSurfaceFormat()
     format.setDepthBufferSize(0);
     format.setStencilBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);
+}
+
+// Keeps the OpenGL driver's libraries mapped until the process ends. The
+// driver frees its memory with its display, which outlives the test; once the
+// libraries are unloaded at exit, what they still hold reads as leaked.
+inline void KeepOpenGLDriverLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+    {
+        return;
+    }
+    QStringList loaded;
+    for (QByteArray const& line : maps.readAll().split('\n'))
+    {
+        int const slash = line.indexOf('/');
+        QString const path = slash >= 0 ? QString::fromLocal8Bit(line.mid(slash)) : QString();
+        bool const driver = path.contains(QLatin1String("/dri/")) || path.contains(QLatin1String("libgallium")) ||
+                            path.contains(QLatin1String("libGLX_mesa")) || path.contains(QLatin1String("libLLVM"));
+        if (driver && !loaded.contains(path))
+        {
+            loaded << path;
+            dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        }
+    }
 }
 
 } // namespace ViewerTestRig

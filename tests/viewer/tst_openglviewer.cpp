@@ -445,7 +445,9 @@ int main(int argc, char* argv[])
     ViewerTestRig::SetDefaultSurfaceFormat();
     QApplication application(argc, argv);
     TestOpenGLViewer test;
-    return QTest::qExec(&test, argc, argv);
+    int const status = QTest::qExec(&test, argc, argv);
+    ViewerTestRig::KeepOpenGLDriverLoaded();
+    return status;
 }
 
 #include "tst_openglviewer.moc"
