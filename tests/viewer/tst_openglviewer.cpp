@@ -274,17 +274,22 @@ void TestOpenGLViewer::FitsTheQuadToTheCell()
     QCOMPARE(image.pixelColor(80, 200), QColor(Qt::black));
     QCOMPARE(image.pixelColor(95, 200), QColor(Qt::white));
 
-    // A display aspect of 0 falls back to the coded size and pixel aspect.
+    // A display aspect of 0 or less falls back to the coded size and pixel
+    // aspect; without a stream record the picture's own size counts.
     viewer.ResetFlipAndRotate();
-    stream->displayAspectRatio = 0.0f;
-    stream->sampleAspectRatio = 2.0f;
-    viewer.SetVideoFrame(0, FlatFrame(VideoFramePixelFormat::RGB24, 100, 100, {235, 128, 128}, nullptr));
-    auto square = MakeStream(100, 100, 0, 2.0f);
-    square->displayAspectRatio = -1.0f;
-    viewer.SetVideoFrame(0, FlatFrame(VideoFramePixelFormat::RGB24, 100, 100, {235, 128, 128}, square.get()));
+    for (float const badAspect : {0.0f, -1.0f, std::nanf("")})
+    {
+        auto square = MakeStream(100, 100, 0, 2.0f);
+        square->displayAspectRatio = badAspect;
+        viewer.SetVideoFrame(0, FlatFrame(VideoFramePixelFormat::RGB24, 100, 100, {235, 128, 128}, square.get()));
+        viewer.grabFramebuffer();
+        QCOMPARE(viewer.PrimaryVideoDisplayWidth(), 400);
+        QCOMPARE(viewer.PrimaryVideoDisplayHeight(), 200);
+    }
+    viewer.SetVideoFrame(0, FlatFrame(VideoFramePixelFormat::RGB24, 100, 50, {235, 128, 128}, nullptr));
     viewer.grabFramebuffer();
-    QCOMPARE(viewer.PrimaryVideoDisplayWidth(), 400);
     QCOMPARE(viewer.PrimaryVideoDisplayHeight(), 200);
+    auto square = MakeStream(100, 100, 0, 2.0f);
 
     // Two columns of an odd width: each cell is 199 wide and both pictures fit in theirs.
     viewer.resize(399, 400);
