@@ -92,8 +92,9 @@ void SoftwareViewer::UpdateViewerLayout()
 
 void SoftwareViewer::UpdateOrientation()
 {
-    int const count = std::min<int>(ViewportCount(), mOutputs.size());
-    for (int i = 0; i < count; ++i)
+    // Every output, not only the shown ones: a viewport that a later layout
+    // shows must not keep a picture turned the old way.
+    for (int i = 0; i < mOutputs.size(); ++i)
     {
         UpdatePixmap(i);
     }

@@ -16,6 +16,7 @@ private Q_SLOTS:
     void NullFrameClearsTheViewport();
     void QuarterTurnedStreamExchangesTheFlips_data();
     void QuarterTurnedStreamExchangesTheFlips();
+    void HiddenViewportFollowsTheOrientation();
     void PaddingNeverShowsAndYuvShowsInColour();
     void AOverBMixesWithTheBackground();
     void WipeShowsAOnlyInsideTheMask();
@@ -147,6 +148,30 @@ void TestSoftwareViewer::QuarterTurnedStreamExchangesTheFlips()
                                 .arg(point.x())
                                 .arg(point.y())
                                 .arg(Describe(seen))));
+    }
+}
+
+// A viewport outside the current layout that holds a frame is turned with the
+// others, so that a later layout shows it the right way up.
+void TestSoftwareViewer::HiddenViewportFollowsTheOrientation()
+{
+    SoftwareViewer viewer;
+    QSize const size(480, 240);
+    viewer.resize(size);
+    auto stream = MakeStream(64, 48);
+    viewer.SetVideoFrame(0, QuadrantFrame(VideoFramePixelFormat::RGB24, 64, 48, 0, stream.get()));
+    viewer.SetVideoFrame(1, QuadrantFrame(VideoFramePixelFormat::RGB24, 64, 48, 0, stream.get()));
+    viewer.RotateClockwise();
+    viewer.SetHorizontalFlipEnabled(true);
+    viewer.SetViewerLayout(ViewerLayoutType::HorizontalSplit);
+    QImage const image = viewer.CaptureImage();
+    for (int quadrant = 0; quadrant < 4; ++quadrant)
+    {
+        QPointF const point =
+            ScreenPosition(QuadrantCentre(quadrant, 64, 48), QSize(240, 240), 64.0 / 48.0, 90, 0, true, false);
+        QVERIFY(Near(At(image, point), YuvToRgb(QUADRANTS[quadrant], false), 4));
+        QColor const second = At(image, point + QPointF(240, 0));
+        QVERIFY2(Near(second, YuvToRgb(QUADRANTS[quadrant], false), 4), qPrintable(Describe(second)));
     }
 }
 
