@@ -305,6 +305,13 @@ void OpenGLViewer::ReleaseGL()
 
 void OpenGLViewer::SetVideoFrame(int index, std::shared_ptr<VideoFrame> frame)
 {
+    // Frames never change once decoded: the one already uploaded is not sent again.
+    OpenGLViewportOutput const* shown = Output(index);
+    if (shown && frame && shown->frame == frame && shown->textures[0])
+    {
+        update();
+        return;
+    }
     if (!TakeFrame(index, frame))
     {
         return;

@@ -32,6 +32,13 @@ SoftwareViewportOutput* SoftwareViewer::Output(int index) const
 
 void SoftwareViewer::SetVideoFrame(int index, std::shared_ptr<VideoFrame> frame)
 {
+    // Frames never change once decoded: the one already prepared is kept.
+    SoftwareViewportOutput const* shown = Output(index);
+    if (shown && frame && shown->frame == frame && !shown->pixmap.isNull())
+    {
+        update();
+        return;
+    }
     if (!TakeFrame(index, frame))
     {
         return;
