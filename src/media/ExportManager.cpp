@@ -645,7 +645,10 @@ void ExportManager::Initialize(DecodeType type, Timeline* timeline, ExportProper
 void ExportManager::ExportAudio(Timeline* timeline, ExportProperties* properties)
 {
     Initialize(DecodeType::Audio, timeline, properties);
-    mAudioTotalBytes = AvHelpers::AudioOutputSizeForDuration(mRangeDuration);
+    // Counted in whole samples, without rounding in floating point: a 2.002 s
+    // range holds exactly 96096 samples at 48 kHz.
+    long long const frameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+    mAudioTotalBytes = mRangeDuration * Settings::audioOutputSampleRate / 1000000 * frameSize;
     mAudioRemainingBytes = mAudioTotalBytes;
     mAudioChunkSize = AvHelpers::AudioOutputSizeForDuration(AUDIO_CHUNK_DURATION);
     mBytesSinceTimeAdvance = 0;
@@ -806,7 +809,8 @@ void ExportManager::CreateWav()
     }
     // The encoder pads its last block: the output keeps exactly the samples
     // taken from the timeline.
-    long long const samples = mAudioTotalBytes / (2 * AvHelpers::AudioOutputBytesPerSample());
+    long long const samples =
+        mAudioTotalBytes / (Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample());
     QList<QString> args = {QStringLiteral("-y"), QStringLiteral("-i"), mProperties->finalAudioPath};
     if (samples > 0)
     {
