@@ -5,6 +5,7 @@
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -39,6 +40,8 @@ ExportDialog::ExportDialog(QWidget* parent)
     , mTimelineWidth(Settings::exportGlobalWidth)
     , mTimelineHeight(Settings::exportGlobalHeight)
 {
+    // Requests may also travel through queued connections.
+    qRegisterMetaType<ExportProperties>("ExportProperties");
     setWindowTitle(QStringLiteral("Export"));
     setMinimumSize(500, 460);
     mProgressTimer.setInterval(PROGRESS_INTERVAL_MS);
@@ -112,14 +115,22 @@ void ExportDialog::CreateWidgets()
     mTimelineSourcesRadio->setObjectName(QStringLiteral("timelineSources"));
     mViewerCaptureRadio = new QRadioButton(QStringLiteral("Viewer Capture"), this);
     mViewerCaptureRadio->setObjectName(QStringLiteral("viewerCapture"));
-    (Settings::exportViewer ? mViewerCaptureRadio : mTimelineSourcesRadio)->setChecked(true);
     mAllFramesRadio = new QRadioButton(QStringLiteral("All Frames"), this);
     mAllFramesRadio->setObjectName(QStringLiteral("allFrames"));
     mSteppedRadio = new QRadioButton(QStringLiteral("Stepped (Bookmarks)"), this);
     mSteppedRadio->setObjectName(QStringLiteral("stepped"));
     mOnlyBookmarksRadio = new QRadioButton(QStringLiteral("Only Bookmarks"), this);
     mOnlyBookmarksRadio->setObjectName(QStringLiteral("onlyBookmarks"));
+    // The input pair and the frame choices are two separate choices.
+    auto* inputGroup = new QButtonGroup(this);
+    inputGroup->addButton(mTimelineSourcesRadio);
+    inputGroup->addButton(mViewerCaptureRadio);
+    auto* framesGroup = new QButtonGroup(this);
+    framesGroup->addButton(mAllFramesRadio);
+    framesGroup->addButton(mSteppedRadio);
+    framesGroup->addButton(mOnlyBookmarksRadio);
     mAllFramesRadio->setChecked(true);
+    (Settings::exportViewer ? mViewerCaptureRadio : mTimelineSourcesRadio)->setChecked(true);
 
     mIgnoreRangeCheck = new QCheckBox(QStringLiteral("Ignore Range"), this);
     mIgnoreRangeCheck->setObjectName(QStringLiteral("ignoreRange"));
