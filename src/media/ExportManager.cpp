@@ -867,7 +867,19 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         idle.start();
         while (mVideoExportRunning)
         {
-            std::shared_ptr<VideoFrame> frame;
+            // A picture the decode loop already cached for the frame is
+            // taken at once, without waiting for the loop to show it.
+            std::shared_ptr<VideoFrame> frame = mTimeline->FindVideoFrame(mTimeline->TimeAtFrame(mCurrentFrame, false));
+            if (frame && !IsStopped())
+            {
+                int const before = mCurrentFrame;
+                WriteVideoFrame(std::move(frame));
+                if (mCurrentFrame != before || !mVideoExportRunning)
+                {
+                    idle.restart();
+                    continue;
+                }
+            }
             FrameHandoff::Result const result = handoff->Take(frame, WAIT_SLICE_MS);
             if (result == FrameHandoff::Result::Frame)
             {
