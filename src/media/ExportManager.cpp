@@ -1345,14 +1345,10 @@ void ExportManager::WriteSnapshotFrame(QImage const& image, int frame)
     }
     if (!mEncoderRunning)
     {
-        if (image.isNull() || mSegmentCounter >= 0 || mImagesWritten > 0)
+        // The first picture fixes the encoder; an encoder that ended has
+        // marked the request failed, so this is the first picture.
+        if (image.isNull())
         {
-            // Every picture keeps the first one's encoder: it is not
-            // started a second time.
-            if (mSegmentCounter >= 0 || mImagesWritten > 0)
-            {
-                MarkFailed(QStringLiteral("Failed to open video file for write"));
-            }
             return;
         }
         mRangeStartFrame = frame;
