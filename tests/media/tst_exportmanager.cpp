@@ -432,23 +432,35 @@ void TestExportManager::FailuresOfTheEncoderAreReportedAsFailures()
     QVERIFY(!QFileInfo::exists(missing.outputFilePath));
     QVERIFY(!QFileInfo::exists(missing.tempDirPath));
 
-    // An ffmpeg that reads nothing and exits 1: its words reach the log.
-    QString const fake = mDir->filePath("fake ffmpeg");
-    QFile script(fake);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\necho 'fake encoder: no codec' >&2\nexit 1\n");
-    script.close();
-    script.setPermissions(script.permissions() | QFile::ExeOwner);
-    Settings::ffmpegExePath = fake;
-    for (QString const name : {"exit.mp4", "exit.wav"})
+    // Stand-ins for ffmpeg that fail in the three ways a run can: exit at
+    // once, exit 1 after reading all input, or exit 0 without writing.
+    struct Fake
     {
-        ExportProperties exits = Request(name.endsWith("wav") ? mTone.get() : mGop250.get(), mDir->filePath("fail/" + name));
-        run = Run(exits);
+        QString script;
+        QString name;
+        QString error;
+    };
+    QList<Fake> const fakes = {
+        {"echo 'fake encoder: no codec' >&2\nexit 1\n", "exit.mp4", "ffmpeg exited with status 1: .*fake encoder: no codec"},
+        {"cat > /dev/null\necho 'fake encoder: broken' >&2\nexit 1\n", "late.wav", "ffmpeg exited with status 1: .*fake encoder: broken"},
+        {"cat > /dev/null\nexit 0\n", "silent.mp4", "^ffmpeg wrote no (audio|video): "},
+    };
+    for (Fake const& fake : fakes)
+    {
+        QString const path = mDir->filePath("fake ffmpeg " + fake.name);
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n" + fake.script.toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        Settings::ffmpegExePath = path;
+        ExportProperties request =
+            Request(fake.name.endsWith("wav") ? mTone.get() : mGop250.get(), mDir->filePath("fail/" + fake.name));
+        run = Run(request);
         QVERIFY(run.failed);
-        QVERIFY2(!run.errors.filter(QRegularExpression("ffmpeg exited with status 1: .*fake encoder: no codec")).isEmpty(),
-                 qPrintable(run.errors.join('\n')));
-        QVERIFY(!QFileInfo::exists(exits.outputFilePath));
-        QVERIFY(!QFileInfo::exists(exits.tempDirPath));
+        QVERIFY2(!run.errors.filter(QRegularExpression(fake.error)).isEmpty(), qPrintable(run.errors.join('\n')));
+        QVERIFY(!QFileInfo::exists(request.outputFilePath));
+        QVERIFY(!QFileInfo::exists(request.tempDirPath));
     }
 
     // An ffmpeg that encodes but cannot write its output: the folder went
