@@ -708,6 +708,14 @@ void ExportManager::WriteAudioData()
             mDecodeManager->StopDecoding();
             return;
         }
+        mAudioStalled.start();
+    }
+    if (mAudioStalled.elapsed() > PROCESS_TIMEOUT_MS)
+    {
+        // The decoding gave nothing for too long: no export waits for ever.
+        MarkFailed(QStringLiteral("Timeout waiting for audio at %1 us").arg(mTimeline->PlaybackTime()));
+        mDecodeManager->StopDecoding();
+        return;
     }
     if (!mAudioPositionSet)
     {
@@ -735,6 +743,7 @@ void ExportManager::WriteAudioData()
             mDecodeManager->StopDecoding();
             return;
         }
+        mAudioStalled.restart();
         mAudioRemainingBytes -= written;
         mBytesSinceTimeAdvance += written;
         mProperties->audioProgress = mAudioTotalBytes > 0

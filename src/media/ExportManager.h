@@ -171,6 +171,7 @@ private:
     long long mAudioRemainingBytes = 0;
     long long mBytesSinceTimeAdvance = 0;
     bool mAudioPositionSet = false;
+    QElapsedTimer mAudioStalled; // since audio was last written
     QElapsedTimer mProcessActivity; // restarted by every output of the process
     QString mProcessErrorTail;      // the last lines ffmpeg wrote on standard error
     QList<QString> mRunFiles;       // pictures the running image encoder wrote
