@@ -887,21 +887,23 @@ void AvManager::StartTimelineExport(ExportProperties* properties)
         emit ExportTasksEnded();
     }
     mCurrentExport = properties;
-    properties->audioExporting = false;
-    properties->videoExporting = false;
-    if (!properties->noAudio)
+    // Both flags are up before either task starts: the side that completes
+    // last makes the final file.
+    bool const audio = !properties->noAudio;
+    bool const video = !properties->noVideo && !properties->viewerCapture;
+    properties->audioExporting = audio;
+    properties->videoExporting = video;
+    if (audio)
     {
         Timeline* copy = properties->timeline->DuplicateForExport();
         if (properties->startFrame >= 0)
         {
             copy->SetPlaybackRangeByFrame(properties->startFrame, copy->PlaybackRangeEndFrame());
         }
-        properties->audioExporting = true;
         DoTask(AvWorkerTaskType::ExportAudio, copy, properties);
     }
-    if (!properties->noVideo && !properties->viewerCapture)
+    if (video)
     {
-        properties->videoExporting = true;
         DoTask(AvWorkerTaskType::ExportVideo, properties->timeline->DuplicateForExport(), properties);
     }
     if (!IsExporting())

@@ -2,23 +2,37 @@
 
 #include "media/DecodeType.h"
 #include "media/ExportLoggingMsgType.h"
+#include "media/VideoFramePixelFormat.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
 class DecodeManager;
+class ExportWorker;
+class QImage;
+class QProcess;
+class QThread;
 class Timeline;
 struct ExportProperties;
 struct VideoFrame;
 
-// Runs the audio or the video side of an export on an export task's thread:
-// decodes the request's range of a private timeline copy in export mode and
-// takes the samples and frames in order, one second or one frame ahead of
-// the decode window. No encoder is attached yet: the request ends marked
-// failed. A set failed or cancelled flag stops it at its next step.
+// Turns a timeline, or a series of captured viewer pictures, into a file by
+// feeding raw samples or raw pixels to an external ffmpeg process, then
+// running ffmpeg again to join segments, merge audio and video or convert.
+//
+// An export runs its audio and its video side on two export task threads,
+// each with an ExportManager of its own over a private timeline copy; the
+// video side decodes on a further thread (ExportWorker) one frame ahead of
+// the encoder. Both sides share the request record, whose flags and progress
+// values are atomics. Every ffmpeg run must start, exit normally with status
+// 0 and leave a non-empty file, or the request is marked failed; the side
+// that completes last joins the two streams. A set failed or cancelled flag
+// stops each side at its next step and kills the running ffmpeg.
 class ExportManager : public QObject
 {
     Q_OBJECT
@@ -27,36 +41,139 @@ public:
     explicit ExportManager(QObject* parent = nullptr);
     ~ExportManager() override;
 
+    // Checks and completes a request before its export starts (caller's
+    // thread): formats, streams, names, the temporary folder and the output
+    // folder. Returns an error message, empty on success.
+    static QString PreExportInitialization(ExportProperties* properties);
+    // Removes the temporary files and folder of an ended export, and what a
+    // failed or cancelled export left at the output. Returns an error
+    // message, empty on success.
+    static QString PostExportCleanup(ExportProperties* properties);
+
+    // Run on an export task's thread; return when that stream is done.
     void ExportAudio(Timeline* timeline, ExportProperties* properties);
     void ExportVideo(Timeline* timeline, ExportProperties* properties);
 
+    // Viewer captures: the caller's thread feeds the pictures one by one.
+    void BeginExportSnapshots(ExportProperties* properties);
+    void EndExportSnapshots();
+
+    void StopExportWorker();
+    bool RestartVideoEncodingRequired(int width, int height, bool linear, VideoFramePixelFormat format) const;
+
+    QString H264Crf() const;
+    QString H264Preset() const;
+    static QString H264Profile();
+
     void LogGeneralMsg(QString const& message, bool isError);
+    void LogAudioMsg(QString const& message, bool isError);
+    void LogVideoMsg(QString const& message, bool isError);
+    void LogFfmpegCmd(QList<QString> const& args, bool general, bool video, bool audio);
+
+    // Runs ffmpeg with the arguments until it ends. True only when it
+    // started, exited normally with status 0 and was not cancelled.
+    bool ExecuteCmdAndWait(QList<QString> const& args);
+
+    // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
+    // empty (empty when there is none).
+    static QString FfmpegExecutablePath();
+    // One line of a concat demuxer list naming the file.
+    static QString ConcatListLine(QString const& path);
+    // The text with every '%' doubled, so that an image-sequence pattern
+    // reads it literally.
+    static QString EscapePatternText(QString const& text);
+    // The size libx264 takes for yuv420p: even, at least 2.
+    static int EvenSize(int size);
+    // The name of numbered picture `number` of an image-sequence request.
+    static QString ImageFilePath(ExportProperties const* properties, int number);
+
+    // The picture sizes and format the running encoder was started with.
+    int EncoderWidth() const;
+    int EncoderHeight() const;
+
+public Q_SLOTS:
+    void WriteSnapshotFrame(QImage const& image, int frame);
 
 Q_SIGNALS:
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
+    void VideoDecodingReadyWait();
+    void VideoExportEnded();
 
 private Q_SLOTS:
+    void ProcessExportOutput();
+    void ProcessExportError();
     void WriteAudioData();
     void WriteVideoFrame(std::shared_ptr<VideoFrame> frame);
 
 private:
-    void Initialize(DecodeType type, Timeline* timeline, ExportProperties* properties);
-    void RunDecoding();
-    bool IsStopped() const;
-    void EndWithoutEncoder();
+    struct FrameHandoff;
 
-    DecodeManager* mDecodeManager = nullptr;
+    void Initialize(DecodeType type, Timeline* timeline, ExportProperties* properties);
+    bool IsStopped() const;
+    void MarkFailed(QString const& message);
+
+    bool StartProcess(QList<QString> const& args);
+    // Writes all bytes, giving up after 30 s without progress, on a stop or
+    // when the process ends. timeoutMessage is logged on a time-out.
+    bool WriteToProcess(char const* data, qint64 size, QString const& timeoutMessage);
+    // Waits until the process ends (killing it on a stop or after 30 s
+    // without any output) and checks its exit.
+    bool WaitForProcessEnd();
+    void KillProcess();
+    void LogProcessExit();
+    static bool IsNonEmptyFile(QString const& path);
+
+    bool StartAudioEncoding();
+    void EndAudioEncoding();
+    void CreateWav();
+
+    bool StartVideoEncoding(bool linear, float sampleAspectRatio);
+    void EndVideoEncoding();
+    void FinishVideoExport();
+    void CreateFinalVideoFile();
+    void ConcatenateIntermediateVideoFiles();
+    void MergeAudioVideo();
+    void MoveVideoFileToFinalOutput();
+    bool WriteBlackFrame();
+
+    // Marks this side's stream complete; true when the other side's is too
+    // (or there is none), so that this side makes the final file.
+    bool MarkStreamComplete();
+    void AddStageProgress();
+
+    DecodeManager* mDecodeManager = nullptr; // audio decode loop, owned; export thread
     DecodeType mEncodingType = DecodeType::None;
+    QProcess* mProcess = nullptr; // child
+    QThread* mVideoThread = nullptr;
+    ExportWorker* mVideoWorker = nullptr;
+    bool mVideoExportRunning = false;
+    std::shared_ptr<FrameHandoff> mFrameHandoff; // shared with the video decode thread
     Timeline* mTimeline = nullptr;
-    ExportProperties* mProperties = nullptr;
+    ExportProperties* mProperties = nullptr; // not owned
     long long mRangeDuration = 0;
     int mRangeStartFrame = 0;
     int mRangeEndFrame = 0;
     int mCurrentFrame = 0;
+    QString mScaleSize;
+    int mEncoderWidth = -1;
+    int mEncoderHeight = -1;
+    VideoFramePixelFormat mEncoderPixelFormat = VideoFramePixelFormat::RGB24;
+    int mEncoderBytesPerPixel = 3;
+    QString mEncoderPixelFormatName;
+    bool mEncoderLinear = false;
+    int mSegmentCounter = -1;
+    bool mEncoderRunning = false;
+    int mFirstNumber = 0;
+    int mImagesWritten = 0; // by the running image-sequence encoder
     QByteArray mAudioBuffer;
     long long mAudioChunkSize = 0;
     long long mAudioTotalBytes = 0;
     long long mAudioRemainingBytes = 0;
     long long mBytesSinceTimeAdvance = 0;
     bool mAudioPositionSet = false;
+    QElapsedTimer mAudioStalled; // since audio was last written
+    QElapsedTimer mProcessActivity; // restarted by every output of the process
+    QString mProcessErrorTail;      // the last lines ffmpeg wrote on standard error
+    QList<QString> mRunFiles;       // pictures the running image encoder wrote
+    QByteArray mSnapshotRow;
 };

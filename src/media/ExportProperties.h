@@ -62,6 +62,10 @@ struct ExportProperties
     QString finalVideoPath;
     QList<QString> intermediateFiles;
     QString concatListPath;
+    // Files this export wrote at the output location (the final file or the
+    // numbered pictures); removed by the clean-up of a failed or cancelled
+    // export. Written by the export tasks, read once they have ended.
+    QList<QString> outputFiles;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};
     ExportSharedValue<bool> failed {false};

@@ -70,6 +70,8 @@ VideoFrame::VideoFrame(uint8_t const* const* sourcePlanes, int const* lineSizes,
         planes[0].fill(Qt::black);
         return;
     }
+    this->width = width;
+    this->height = height;
     if (packed)
     {
         CopyPacked(sourcePlanes, lineSizes, width, height);

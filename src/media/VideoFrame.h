@@ -30,6 +30,8 @@ struct VideoFrame
     std::unique_ptr<uint8_t[]> planeData[3];
     QImage planes[3]; // over planeData; null for packed frames
     VideoFramePixelFormat pixelFormat;
+    int width = 1;  // of the picture held; 1 x 1 for an empty frame
+    int height = 1;
     long long packetStartTime;
     std::atomic<long long> packetEndTime;
     long long adjustedStartTime = -1; // timeline time, stamped by the decode loop

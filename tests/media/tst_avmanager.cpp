@@ -4,10 +4,12 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/AvWorkerProperties.h"
+#include "media/ExportManager.h"
 #include "media/ExportProperties.h"
 #include "media/PlaybackManager.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -478,9 +480,13 @@ void TestAvManager::ExportRunsOnItsOwnCopiesAndIsCancelledByClearAll()
     av.DecodeTimeline(mEdit.get(), 0, true, true, false);
     QVERIFY(Settle(av, probe));
 
+    Settings::tempDirPath = folder.filePath("temp");
     ExportProperties request;
     request.timeline = mEdit.get();
     request.outputFilePath = folder.filePath("out.mp4");
+    request.width = 320;
+    request.height = 240;
+    QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
     QSignalSpy ended(&av, &AvManager::ExportTasksEnded);
     av.StartTimelineExport(&request);
     QVERIFY(av.IsExporting());
@@ -499,7 +505,10 @@ void TestAvManager::ExportRunsOnItsOwnCopiesAndIsCancelledByClearAll()
     QCOMPARE(request.audioProgress.load(), 100.0f);
     QCOMPARE(request.videoProgress.load(), 100.0f);
     QVERIFY(!request.audioExporting && !request.videoExporting);
-    QVERIFY(request.failed); // no encoder yet
+    QVERIFY(!request.failed);
+    QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+    QVERIFY(QFileInfo(request.outputFilePath).size() > 0);
+    QVERIFY(!QFileInfo::exists(request.tempDirPath));
     QVERIFY(Settle(av, probe));
 
     // A new project while an export runs: cancelled and waited for.

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+
+class DecodeManager;
+class Timeline;
+
+// Runs the decode loop of a video export on a thread of its own, so that
+// decoding goes on while the export thread hands the previous frame to the
+// encoder. Lives on that thread; the export thread talks to it only through
+// queued signals.
+class ExportWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ExportWorker(Timeline* timeline, QObject* parent = nullptr);
+    ~ExportWorker() override;
+
+    DecodeManager* DecodeManagerPtr() const;
+
+public Q_SLOTS:
+    // Decodes the timeline in export mode until EndDecoding, then ends the
+    // event loop of the worker's thread.
+    void StartVideoDecoding();
+    void EndDecoding();
+
+private:
+    DecodeManager* mDecodeManager = nullptr; // child; worker thread
+    Timeline* mTimeline = nullptr;           // the export's private copy, not owned
+};

@@ -1,0 +1,587 @@
+// TESSARIN_TEST: own-home
+// Exports of generated timelines through the real engine and the real
+// ffmpeg, checked with ffprobe, ffmpeg's psnr filter and the frame numbers
+// the numbered media carry in their pictures.
+
+#include "EngineTestRig.h"
+
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "media/ExportManager.h"
+#include "media/ExportProperties.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using namespace EngineTestRig;
+
+namespace
+{
+
+struct ExportRun
+{
+    bool failed = false;
+    bool cancelled = false;
+    QString preparationError;
+    QString cleanupError;
+    QStringList lines;  // every log line, errors prefixed "[ERROR] "
+    QStringList errors; // error lines only
+};
+
+QString RunProgram(QString const& program, QStringList const& args, QString* errorText = nullptr)
+{
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(60000);
+    if (errorText)
+    {
+        *errorText = QString::fromUtf8(process.readAllStandardError());
+    }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// ffprobe's view of the streams, with decoded frame counts.
+QJsonObject Stream(QString const& path, QString const& type)
+{
+    QString const json = RunProgram("ffprobe", {"-v", "error", "-count_frames", "-show_streams", "-of", "json", path});
+    for (QJsonValue const& stream : QJsonDocument::fromJson(json.toUtf8()).object().value("streams").toArray())
+    {
+        if (stream.toObject().value("codec_type").toString() == type)
+        {
+            return stream.toObject();
+        }
+    }
+    return {};
+}
+
+double Rate(QString const& fraction)
+{
+    QStringList const parts = fraction.split('/');
+    return parts.size() == 2 && parts[1].toDouble() > 0 ? parts[0].toDouble() / parts[1].toDouble() : 0.0;
+}
+
+// Average PSNR of the output against the first frames of the reference.
+double Psnr(QString const& output, QString const& reference, int frames)
+{
+    QString log;
+    RunProgram("ffmpeg", {"-nostdin", "-hide_banner", "-i", output, "-i", reference, "-filter_complex",
+                          QString("[1:v]trim=end_frame=%1,setpts=PTS-STARTPTS[r];[0:v]setpts=PTS-STARTPTS[o];[o][r]psnr")
+                              .arg(frames),
+                          "-f", "null", "-"},
+               &log);
+    QRegularExpressionMatch const match = QRegularExpression("average:([0-9.]+|inf)").match(log);
+    if (!match.hasMatch())
+    {
+        qWarning("%s", qPrintable(log.right(1000)));
+        return 0.0;
+    }
+    return match.captured(1) == "inf" ? 1000.0 : match.captured(1).toDouble();
+}
+
+// The number drawn into a numbered picture (16 blocks of 20 pixels along the top).
+int PictureNumber(QImage const& image)
+{
+    if (image.width() < 320 || image.height() < 32)
+    {
+        return -2;
+    }
+    int number = 0;
+    for (int bit = 0; bit < 16; ++bit)
+    {
+        if (qGray(image.pixel(bit * 20 + 10, 16)) > 128)
+        {
+            number |= 1 << bit;
+        }
+    }
+    return number;
+}
+
+QStringList FilesIn(QString const& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TestExportManager : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void VideoCarriesH264AndAacMatchingTheSource_data();
+    void VideoCarriesH264AndAacMatchingTheSource();
+    void SizeChangesMakeSegmentsJoinedIntoOneFileAtOddPaths();
+    void ImageSequencesAreNamedAndNumberedByNumberingType_data();
+    void ImageSequencesAreNamedAndNumberedByNumberingType();
+    void WavKeepsEverySampleOfTheRange();
+    void PreparationRefusesBadRequestsAndLeavesNothing();
+    void FailuresOfTheEncoderAreReportedAsFailures();
+    void CancelStopsFfmpegAndLeavesNothingBehind_data();
+    void CancelStopsFfmpegAndLeavesNothingBehind();
+    void MergeWaitsForTheSideThatCompletesLast();
+    void ViewerCapturesOfAnotherSizeAreFittedIntoTheFirst();
+
+private:
+    ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {});
+    ExportProperties Request(Timeline* timeline, QString const& outputFilePath, int width = 320, int height = 240);
+
+    std::unique_ptr<QTemporaryDir> mDir;
+    std::unique_ptr<AvManager> mAv;
+    std::unique_ptr<Timeline> mGop250;   // H.264 + AAC, 23.976 fps, frames 0-47
+    std::unique_ptr<Timeline> mNumbered; // numbered pictures, 25 fps, frames 10-19
+    std::unique_ptr<Timeline> mLong;     // numbered pictures, 25 fps, all 300 frames
+    std::unique_ptr<Timeline> mCfr25;
+    std::unique_ptr<Timeline> mOdd;
+    std::unique_ptr<Timeline> mTone;
+    std::unique_ptr<Timeline> mGopSource;
+    // 320x240, 333x241 and 320x240 again with sound in the last clip only.
+    std::unique_ptr<Timeline> mMixed;
+};
+
+void TestExportManager::initTestCase()
+{
+    mDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(mDir->isValid());
+    mAv = std::make_unique<AvManager>();
+    mGop250 = SourceTimeline("h264_gop250.mp4");
+    Cut(mGop250.get(), 0, 47);
+    mNumbered = SourceTimeline("numbered_gop250.mp4");
+    Cut(mNumbered.get(), 10, 19);
+    mLong = SourceTimeline("numbered_gop250.mp4");
+    mCfr25 = SourceTimeline("h264_cfr25.mp4");
+    Cut(mCfr25.get(), 0, 9);
+    mOdd = SourceTimeline("numbered_odd_333x241.mkv");
+    Cut(mOdd.get(), 0, 9);
+    mGopSource = SourceTimeline("h264_gop250.mp4");
+    Cut(mGopSource.get(), 0, 9);
+    mTone = SourceTimeline("tone.wav");
+    Cut(mTone.get(), 0, 49);
+    mMixed = EditTimeline({mCfr25.get(), mOdd.get(), mGopSource.get()});
+    QCOMPARE(mGop250->PlaybackRangeEndFrame() - mGop250->PlaybackRangeStartFrame() + 1, 48);
+    QCOMPARE(mMixed->FrameCount(), 30);
+    QCOMPARE(mLong->FrameCount(), 300);
+}
+
+void TestExportManager::init()
+{
+    Settings::ffmpegExePath.clear(); // the one on the PATH
+    Settings::tempDirPath = mDir->filePath("temp");
+    Settings::h264Preset = 4;
+}
+
+void TestExportManager::cleanupTestCase()
+{
+    mAv.reset();
+}
+
+ExportProperties TestExportManager::Request(Timeline* timeline, QString const& outputFilePath, int width, int height)
+{
+    ExportProperties request;
+    request.timeline = timeline;
+    request.outputFilePath = outputFilePath;
+    request.width = width;
+    request.height = height;
+    request.h264Preset = Settings::h264Preset;
+    return request;
+}
+
+// What the monitor does with a request: prepare, run both tasks, clean up.
+ExportRun TestExportManager::Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning)
+{
+    ExportRun run;
+    run.preparationError = ExportManager::PreExportInitialization(&request);
+    if (!run.preparationError.isEmpty())
+    {
+        run.failed = true;
+        return run;
+    }
+    QMetaObject::Connection const log = connect(
+        mAv.get(), &AvManager::ExportLogMsgReceived, this, [&run](QString const& message, ExportLoggingMsgType, bool error) {
+            run.lines << (error ? "[ERROR] " + message : message);
+            if (error)
+            {
+                run.errors << message;
+            }
+        });
+    QSignalSpy ended(mAv.get(), &AvManager::ExportTasksEnded);
+    mAv->StartTimelineExport(&request);
+    bool const done = QTest::qWaitFor(
+        [&] {
+            if (whileRunning)
+            {
+                whileRunning(request);
+            }
+            return ended.count() > 0;
+        },
+        120000);
+    QCoreApplication::processEvents(); // the last queued log lines
+    disconnect(log);
+    if (!done)
+    {
+        run.errors << "the export did not end";
+        run.failed = true;
+    }
+    run.failed = run.failed || request.failed;
+    run.cancelled = request.cancelled;
+    run.cleanupError = ExportManager::PostExportCleanup(&request);
+    return run;
+}
+
+void TestExportManager::VideoCarriesH264AndAacMatchingTheSource_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("requestedWidth");
+    QTest::addColumn<int>("requestedHeight");
+    QTest::addRow("mp4") << "mp4" << 320 << 240;
+    // An odd request is rounded to the even size 4:2:0 H.264 takes.
+    QTest::addRow("mov, odd request") << "mov" << 321 << 241;
+}
+
+void TestExportManager::VideoCarriesH264AndAacMatchingTheSource()
+{
+    QFETCH(QString, format);
+    QFETCH(int, requestedWidth);
+    QFETCH(int, requestedHeight);
+    QString const output = mDir->filePath("plain/out." + format);
+    ExportProperties request = Request(mGop250.get(), output, requestedWidth, requestedHeight);
+    ExportRun const run = Run(request);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QCOMPARE(run.cleanupError, QString());
+    QVERIFY(!QFileInfo::exists(request.tempDirPath));
+    // Every stage counted in full, so that the progress bar ends full.
+    QCOMPARE(request.audioProgress.load(), 100.0f);
+    QCOMPARE(request.videoProgress.load(), 100.0f);
+    QCOMPARE(request.stageProgress.load(), 100.0f);
+    QCOMPARE(request.finalProgress.load(), 100.0f);
+
+    QJsonObject const video = Stream(output, "video");
+    QCOMPARE(video.value("codec_name").toString(), QString("h264"));
+    QCOMPARE(video.value("profile").toString(), QString("High"));
+    QCOMPARE(video.value("pix_fmt").toString(), QString("yuv420p"));
+    QCOMPARE(video.value("width").toInt(), 320);
+    QCOMPARE(video.value("height").toInt(), 240);
+    QCOMPARE(video.value("nb_read_frames").toString().toInt(), 48);
+    QVERIFY(qAbs(Rate(video.value("r_frame_rate").toString()) - 24000.0 / 1001.0) < 0.001);
+
+    QJsonObject const audio = Stream(output, "audio");
+    QCOMPARE(audio.value("codec_name").toString(), QString("aac"));
+    QCOMPARE(audio.value("sample_rate").toString(), QString("48000"));
+    QCOMPARE(audio.value("channels").toInt(), 2);
+    // 48 frames at 24000/1001 fps last 2002000 µs: 96096 samples.
+    long long const expectedSamples = (mGop250->PlaybackRangeEnd() - mGop250->PlaybackRangeStart() + 1) * 48 / 1000;
+    QCOMPARE(expectedSamples, 96096);
+    QCOMPARE(audio.value("duration_ts").toInteger(), expectedSamples);
+
+    double const psnr = Psnr(output, TestMedia::Path("h264_gop250.mp4"), 48);
+    QVERIFY2(psnr > 35.0, qPrintable(QString::number(psnr)));
+}
+
+void TestExportManager::SizeChangesMakeSegmentsJoinedIntoOneFileAtOddPaths()
+{
+    // Blanks, quotes, '%' and letters beyond ASCII in the temporary folder
+    // (the join list names the segments there) and in the output path.
+    Settings::tempDirPath = mDir->filePath("temp d'ir 100% ü");
+    QString const output = mDir->filePath("out 'dir' 50% ñandú/it's 10%d.mp4");
+    ExportProperties request = Request(mMixed.get(), output, 320, 240);
+    ExportRun const run = Run(request);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QCOMPARE(request.intermediateFiles.size(), 3);
+    QVERIFY(!QFileInfo::exists(request.tempDirPath));
+    QVERIFY(run.lines.filter("-f concat").size() == 1);
+    QJsonObject const video = Stream(output, "video");
+    QCOMPARE(video.value("nb_read_frames").toString().toInt(), 30);
+    QCOMPARE(video.value("width").toInt(), 320);
+    QJsonObject const audio = Stream(output, "audio");
+    QCOMPARE(audio.value("codec_name").toString(), QString("aac"));
+    double const duration = audio.value("duration").toString().toDouble();
+    QVERIFY2(qAbs(duration - (mMixed->EndTime() + 1) / 1e6) < 0.03, qPrintable(QString::number(duration)));
+}
+
+void TestExportManager::ImageSequencesAreNamedAndNumberedByNumberingType_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<int>("numberingType");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("firstNumber");
+    // The monitor's offsets: 1 for numbering type 1, the time-control frame
+    // offset for type 2 (here 1000).
+    QTest::addRow("png from 0") << "png" << 0 << 0 << 0;
+    QTest::addRow("jpg from 1") << "jpg" << 1 << 1 << 1;
+    QTest::addRow("png timeline frames") << "png" << 2 << 1000 << 1010;
+}
+
+void TestExportManager::ImageSequencesAreNamedAndNumberedByNumberingType()
+{
+    QFETCH(QString, extension);
+    QFETCH(int, numberingType);
+    QFETCH(int, offset);
+    QFETCH(int, firstNumber);
+    QString const folder = mDir->filePath(QString("seq %1 %2% é").arg(extension).arg(numberingType));
+    ExportProperties request = Request(mNumbered.get(), folder + "/shot%03d.####." + extension);
+    request.imageSequence = true;
+    request.imageDirPath = folder;
+    request.imageBaseName = "shot%03d";
+    request.imagePadding = 4;
+    request.imageExtension = extension;
+    request.imageNumberingType = numberingType;
+    request.imageNumberOffset = offset;
+    ExportRun const run = Run(request);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QVERIFY(request.noAudio);
+
+    QStringList expected;
+    for (int i = 0; i < 10; ++i)
+    {
+        expected << QString("shot%03d.%1.%2").arg(firstNumber + i, 4, 10, QChar('0')).arg(extension);
+    }
+    QCOMPARE(FilesIn(folder), expected);
+    for (int i = 0; i < 10; ++i)
+    {
+        QImage const picture(folder + "/" + expected.at(i));
+        QCOMPARE(picture.size(), QSize(320, 240));
+        if (extension == "png")
+        {
+            QCOMPARE(PictureNumber(picture), 10 + i);
+        }
+    }
+}
+
+void TestExportManager::WavKeepsEverySampleOfTheRange()
+{
+    QString const output = mDir->filePath("sound/tone.wav");
+    ExportProperties request = Request(mTone.get(), output);
+    request.noAudio = true; // a wav has sound even when sound is excluded
+    ExportRun const run = Run(request);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QVERIFY(request.noVideo);
+    QJsonObject const audio = Stream(output, "audio");
+    QCOMPARE(audio.value("codec_name").toString(), QString("pcm_s16le"));
+    QCOMPARE(audio.value("sample_rate").toString(), QString("48000"));
+    QCOMPARE(audio.value("channels").toInt(), 2);
+    long long const expected = (mTone->PlaybackRangeEnd() - mTone->PlaybackRangeStart() + 1) * 48 / 1000;
+    QCOMPARE(audio.value("duration_ts").toInteger(), expected);
+}
+
+void TestExportManager::PreparationRefusesBadRequestsAndLeavesNothing()
+{
+    auto const prepare = [](ExportProperties request) { return ExportManager::PreExportInitialization(&request); };
+    QString const clipPath = TestMedia::Path("h264_gop250.mp4");
+    QCOMPARE(prepare(Request(mGop250.get(), clipPath)),
+             QString("Output file exists in the timeline being exported: %1").arg(clipPath));
+    QCOMPARE(prepare(Request(mGop250.get(), mDir->filePath("upper.MP4"))), QString("Unsupported file type: MP4"));
+    QCOMPARE(prepare(Request(mGop250.get(), mDir->filePath("clip.avi"))), QString("Unsupported file type: avi"));
+    ExportProperties silent = Request(mTone.get(), mDir->filePath("silent.mp4"));
+    silent.noAudio = true;
+    QCOMPARE(prepare(silent), QString("No audio or video streams in final output"));
+
+    // An output folder that cannot be made: the refused export leaves no
+    // temporary folder.
+    QFile blocker(mDir->filePath("a file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QString const unwritable = mDir->filePath("a file/sub");
+    QCOMPARE(prepare(Request(mGop250.get(), unwritable + "/out.mp4")),
+             QString("Failed to create output directory: %1").arg(unwritable));
+    QCOMPARE(FilesIn(Settings::tempDirPath), QStringList());
+    QCOMPARE(QDir(Settings::tempDirPath).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+
+    // The names, the stream choice and the even size of a good request.
+    ExportProperties request = Request(mGop250.get(), mDir->filePath("good/out.mp4"), 641, 361);
+    request.noAudio = true;
+    QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
+    QCOMPARE(request.width, 640);
+    QCOMPARE(request.height, 360);
+    QVERIFY(request.noAudio && !request.noVideo);
+    QVERIFY(request.finalAudioPath.isEmpty());
+    QCOMPARE(request.tempDirPath, Settings::tempDirPath + "/" + request.exportName);
+    QCOMPARE(request.finalVideoPath, request.tempDirPath + "/" + request.exportName + "_final.m4v");
+    QVERIFY(qAbs(request.frameRate - 23.976f) < 0.001f);
+    QVERIFY(QFileInfo(request.tempDirPath).isDir());
+    QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+    QVERIFY(!QFileInfo::exists(request.tempDirPath));
+}
+
+void TestExportManager::FailuresOfTheEncoderAreReportedAsFailures()
+{
+    // No ffmpeg at the path.
+    Settings::ffmpegExePath = mDir->filePath("no such ffmpeg");
+    ExportProperties missing = Request(mGop250.get(), mDir->filePath("fail/missing.mp4"));
+    ExportRun run = Run(missing);
+    QVERIFY(run.failed);
+    // Whichever side fails first stops the other.
+    QVERIFY2(run.errors.contains("Failed to open video file for write") ||
+                 run.errors.contains("Failed to open audio file for write"),
+             qPrintable(run.errors.join('\n')));
+    QVERIFY(!run.errors.filter(QRegularExpression("^Failed to start .*no such ffmpeg")).isEmpty());
+    QVERIFY(!QFileInfo::exists(missing.outputFilePath));
+    QVERIFY(!QFileInfo::exists(missing.tempDirPath));
+
+    // Stand-ins for ffmpeg that fail in the three ways a run can: exit at
+    // once, exit 1 after reading all input, or exit 0 without writing.
+    struct Fake
+    {
+        QString script;
+        QString name;
+        QString error;
+    };
+    QList<Fake> const fakes = {
+        {"echo 'fake encoder: no codec' >&2\nexit 1\n", "exit.mp4", "ffmpeg exited with status 1: .*fake encoder: no codec"},
+        {"cat > /dev/null\necho 'fake encoder: broken' >&2\nexit 1\n", "late.wav", "ffmpeg exited with status 1: .*fake encoder: broken"},
+        {"cat > /dev/null\nexit 0\n", "silent.mp4", "^ffmpeg wrote no (audio|video): "},
+    };
+    for (Fake const& fake : fakes)
+    {
+        QString const path = mDir->filePath("fake ffmpeg " + fake.name);
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n" + fake.script.toUtf8());
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        Settings::ffmpegExePath = path;
+        ExportProperties request =
+            Request(fake.name.endsWith("wav") ? mTone.get() : mGop250.get(), mDir->filePath("fail/" + fake.name));
+        run = Run(request);
+        QVERIFY(run.failed);
+        QVERIFY2(!run.errors.filter(QRegularExpression(fake.error)).isEmpty(), qPrintable(run.errors.join('\n')));
+        QVERIFY(!QFileInfo::exists(request.outputFilePath));
+        QVERIFY(!QFileInfo::exists(request.tempDirPath));
+    }
+
+    // An ffmpeg that encodes but cannot write its output: the folder went
+    // away after preparation.
+    Settings::ffmpegExePath.clear();
+    QString const folder = mDir->filePath("fail/gone");
+    ExportProperties request = Request(mNumbered.get(), folder + "/x.####.png");
+    request.imageSequence = true;
+    request.imageDirPath = folder;
+    request.imageBaseName = "x";
+    request.imageExtension = "png";
+    QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
+    QVERIFY(QDir(folder).removeRecursively());
+    QSignalSpy ended(mAv.get(), &AvManager::ExportTasksEnded);
+    mAv->StartTimelineExport(&request);
+    QVERIFY(ended.wait(60000));
+    QVERIFY(request.failed);
+    QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+}
+
+void TestExportManager::CancelStopsFfmpegAndLeavesNothingBehind_data()
+{
+    QTest::addColumn<bool>("imageSequence");
+    QTest::addRow("video") << false;
+    QTest::addRow("image sequence") << true;
+}
+
+void TestExportManager::CancelStopsFfmpegAndLeavesNothingBehind()
+{
+    QFETCH(bool, imageSequence);
+    QString const folder = mDir->filePath(imageSequence ? "cancel seq" : "cancel video");
+    ExportProperties request = Request(mLong.get(), folder + (imageSequence ? "/c.####.png" : "/c.mp4"));
+    request.imageSequence = imageSequence;
+    request.imageDirPath = folder;
+    request.imageBaseName = "c";
+    request.imageExtension = "png";
+    request.h264Preset = 0; // slow enough to be caught mid-way
+    ExportRun const run = Run(request, [](ExportProperties& running) {
+        if (running.videoProgress > 10.0f)
+        {
+            running.cancelled = true;
+        }
+    });
+    QVERIFY(run.cancelled);
+    QVERIFY(request.videoProgress < 100.0f);
+    QCOMPARE(run.cleanupError, QString());
+    QCOMPARE(FilesIn(folder), QStringList());
+    QVERIFY(!QFileInfo::exists(request.tempDirPath));
+    // No encoder is left running.
+    QCOMPARE(RunProgram("pgrep", {"-f", "-P", QString::number(QCoreApplication::applicationPid()), "ffmpeg"}).trimmed(),
+             QString());
+}
+
+void TestExportManager::MergeWaitsForTheSideThatCompletesLast()
+{
+    // The video completes while the audio still runs: only the audio side,
+    // completing last, merges.
+    ExportProperties request = Request(mGop250.get(), mDir->filePath("order/out.mp4"));
+    QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
+    request.audioExporting = true;
+    request.videoExporting = true;
+    std::unique_ptr<Timeline> videoCopy(mGop250->DuplicateForExport());
+    std::unique_ptr<Timeline> audioCopy(mGop250->DuplicateForExport());
+    {
+        ExportManager video;
+        video.ExportVideo(videoCopy.get(), &request);
+    }
+    QVERIFY(!request.failed);
+    QVERIFY(QFileInfo(request.finalVideoPath).size() > 0);
+    QVERIFY(!QFileInfo::exists(request.outputFilePath));
+    {
+        ExportManager audio;
+        audio.ExportAudio(audioCopy.get(), &request);
+    }
+    QVERIFY(!request.failed);
+    QCOMPARE(Stream(request.outputFilePath, "audio").value("codec_name").toString(), QString("aac"));
+    QCOMPARE(Stream(request.outputFilePath, "video").value("nb_read_frames").toString().toInt(), 48);
+    QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+}
+
+void TestExportManager::ViewerCapturesOfAnotherSizeAreFittedIntoTheFirst()
+{
+    ExportProperties request = Request(mGop250.get(), mDir->filePath("captures/view.mp4"), 200, 100);
+    request.noAudio = true;
+    request.viewerCapture = true;
+    QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
+    request.frameRate = 0.0f; // an unknown rate is written as 12
+    QStringList lines;
+    ExportManager manager;
+    connect(&manager, &ExportManager::ExportLogMsgReceived, this,
+            [&lines](QString const& message, ExportLoggingMsgType, bool error) { lines << (error ? "[ERROR] " : "") + message; });
+    manager.BeginExportSnapshots(&request);
+    QImage first(200, 100, QImage::Format_RGB32);
+    first.fill(Qt::green);
+    QImage square(100, 100, QImage::Format_ARGB32);
+    square.fill(Qt::red);
+    QImage wide(400, 50, QImage::Format_RGB888);
+    wide.fill(Qt::blue);
+    manager.WriteSnapshotFrame(first, 7);
+    manager.WriteSnapshotFrame(square, 8);
+    manager.WriteSnapshotFrame(wide, 9);
+    manager.EndExportSnapshots();
+    QVERIFY2(!request.failed, qPrintable(lines.join('\n')));
+    QVERIFY(!lines.filter("-framerate 12 ").isEmpty());
+    QCOMPARE(manager.EncoderWidth(), 200);
+    QJsonObject const video = Stream(request.outputFilePath, "video");
+    QCOMPARE(video.value("nb_read_frames").toString().toInt(), 3);
+    QCOMPARE(video.value("width").toInt(), 200);
+
+    // The square sits in the middle on black; the wide picture spans the
+    // width, centred in height.
+    QString const frames = mDir->filePath("captures/frame%d.png");
+    RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", request.outputFilePath, frames});
+    QImage const squareFrame(mDir->filePath("captures/frame2.png"));
+    QImage const wideFrame(mDir->filePath("captures/frame3.png"));
+    QVERIFY(qRed(squareFrame.pixel(100, 50)) > 200 && qGreen(squareFrame.pixel(100, 50)) < 60);
+    QVERIFY(qRed(squareFrame.pixel(20, 50)) < 40 && qGreen(squareFrame.pixel(20, 50)) < 40);
+    QVERIFY(qBlue(wideFrame.pixel(100, 50)) > 200);
+    QVERIFY(qBlue(wideFrame.pixel(100, 10)) < 40);
+    QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+}
+
+QTEST_MAIN(TestExportManager)
+#include "tst_exportmanager.moc"
