@@ -40,6 +40,12 @@ QUndoStack* ProjectManager::UndoStackPtr() const
 void ProjectManager::InitializeCmdServer(int port)
 {
     mCmdServer->Initialize(port);
+    connect(mCmdServer, &CmdServer::ExecuteCmd, this, &ProjectManager::OnExecuteCmd, Qt::UniqueConnection);
+}
+
+CmdServer* ProjectManager::CmdServerPtr() const
+{
+    return mCmdServer;
 }
 
 void ProjectManager::Shutdown()
@@ -61,7 +67,7 @@ bool ProjectManager::OpenProject(QString const& path)
 
 bool ProjectManager::IsUndoClean() const
 {
-    return mUndoStack->isClean();
+    return !mModified && mUndoStack->isClean();
 }
 
 bool ProjectManager::MediaPathExistsInProject(QString const&) const
