@@ -84,7 +84,12 @@ void CmdServer::ReleaseClient()
     // let go must never act on the client that replaces it.
     QObject::disconnect(mClient, nullptr, this, nullptr);
     mClient->disconnectFromHost();
-    mClient->deleteLater();
+    // The socket whose command is running is still inside its own readyRead:
+    // it is released once that command has returned.
+    if (mClient != mCommandSocket)
+    {
+        mClient->deleteLater();
+    }
     mClient = nullptr;
     mClientConnected = false;
 }
@@ -194,6 +199,11 @@ void CmdServer::Read()
         Q_EMIT ExecuteCmd(message);
         mCommandSocket = nullptr;
         mExecuting = false;
+        if (socket && socket != mClient)
+        {
+            socket->deleteLater(); // replaced while its command ran
+            break;
+        }
         if (!mClientConnected)
         {
             break;

@@ -37,6 +37,16 @@ MayaToolsDialog::MayaToolsDialog(QWidget* parent)
     CreateConnections();
 }
 
+MayaToolsDialog::~MayaToolsDialog()
+{
+    // A socket still held closes as it is destroyed with the children: its
+    // disconnected signal must not reach this half-destroyed dialog.
+    if (mayaSocket)
+    {
+        QObject::disconnect(mayaSocket, nullptr, this, nullptr);
+    }
+}
+
 void MayaToolsDialog::CreateWidgets()
 {
     offsetSpinBox = new QSpinBox(this);
@@ -235,8 +245,16 @@ void MayaToolsDialog::UpdateCurrentMayaFrame()
         return;
     }
     QTcpSocket* const socket = mayaSocket;
-    // Whatever Maya said earlier is stale: only an answer to this script counts.
-    socket->readAll();
+    // Whatever Maya said earlier is stale, also what is still on its way in
+    // the system: only an answer to this script may end the wait below.
+    do
+    {
+        socket->readAll();
+    } while (socket->waitForReadyRead(0));
+    if (mayaSocket != socket)
+    {
+        return; // the port closed
+    }
     socket->write(BuildMelScript(MayaFrame(), Settings::mayaSyncFromRangeStart).toLocal8Bit());
     socket->flush();
     bool const answered = socket->waitForReadyRead(Settings::mayaSyncTimeout);

@@ -24,6 +24,7 @@ class MayaToolsDialog : public QDialog
 
 public:
     explicit MayaToolsDialog(QWidget* parent = nullptr);
+    ~MayaToolsDialog() override;
 
     bool IsSynced() const;
     // The MEL script that sets Maya to the given frame, one line feed after each line.
