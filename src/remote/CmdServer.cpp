@@ -216,9 +216,22 @@ void CmdServer::Read()
     }
 }
 
+QPointer<QTcpSocket> CmdServer::CommandSender() const
+{
+    if (mExecuting)
+    {
+        return mCommandSocket;
+    }
+    return mClientConnected ? mClient : QPointer<QTcpSocket>();
+}
+
 void CmdServer::Write(QString const& text) const
 {
-    QTcpSocket* const socket = mExecuting ? mCommandSocket.data() : (mClientConnected ? mClient.data() : nullptr);
+    WriteTo(CommandSender(), text);
+}
+
+void CmdServer::WriteTo(QTcpSocket* socket, QString const& text) const
+{
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
     {
         return;

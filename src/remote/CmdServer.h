@@ -43,6 +43,13 @@ public:
     // The port listened on, 0 when not listening.
     int Port() const;
 
+    // The client a reply written now goes to: the sender of the running
+    // command, else the current client. Kept by a command that is answered
+    // later, for WriteTo.
+    QPointer<QTcpSocket> CommandSender() const;
+    // Sends one framed reply to that client; dropped when it has gone.
+    void WriteTo(QTcpSocket* socket, QString const& text) const;
+
 public Q_SLOTS:
     // Sends one framed reply: to the client whose command is running, else to
     // the current client. Dropped when that client has gone.

@@ -6,15 +6,19 @@
 #include "app/FileHelpers.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "model/ParseSourceData.h"
+#include "model/Project.h"
 #include "model/Timeline.h"
+#include "model/TimelineItem.h"
 #include "remote/CmdServer.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QPointer>
 #include <QStringList>
-#include <QUndoStack>
+#include <QTcpSocket>
 
 #include <algorithm>
 #include <cmath>
@@ -83,21 +87,32 @@ bool IsValidApiVersion(QString const& version)
     return numbers[0] >= 1 && numbers[1] >= 0 && numbers[2] >= 0;
 }
 
-QJsonObject ParseRequest(QString const& text)
-{
-    QJsonParseError error;
-    QJsonDocument const document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    return error.error == QJsonParseError::NoError && document.isObject() ? document.object() : QJsonObject();
-}
 } // namespace
 
-void ProjectManager::OnExecuteCmd(QString const& message)
+void ProjectManager::OnExecuteCmd(QString const& command)
 {
     if (Settings::exportInProgress)
     {
         return; // no reply while an export runs
     }
-    QJsonObject const request = ParseRequest(message);
+    // A client command may replace the project: never inside a parse wait. It
+    // runs once the parse has ended, answered to the client that sent it.
+    QPointer<QTcpSocket> const sender = mCmdServer->CommandSender();
+    if (DeferWhileParsing([this, command, sender] {
+            if (!Settings::exportInProgress)
+            {
+                mCmdServer->WriteTo(sender, RunClientCmd(command));
+            }
+        }))
+    {
+        return;
+    }
+    mCmdServer->Write(RunClientCmd(command));
+}
+
+QString ProjectManager::RunClientCmd(QString const& command)
+{
+    QJsonObject const request = mProject ? mProject->ToCmdJsonObj(command) : QJsonObject();
     QJsonObject reply;
     reply.insert(MSG, QString());
     QString const name = request.value(CMD).toString();
@@ -183,17 +198,12 @@ void ProjectManager::OnExecuteCmd(QString const& message)
         }
         reply.insert(SUCCESS, false);
     }
-    mCmdServer->Write(QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact)));
+    QString const text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
 
     // Edits made before a client command can no longer be undone, and the
     // project counts as changed until it is saved.
-    bool const wasClean = IsUndoClean();
-    mUndoStack->clear();
-    mModified = true;
-    if (wasClean)
-    {
-        Q_EMIT UndoCleanChanged();
-    }
+    ClearUndoStackAndSetModified();
+    return text;
 }
 
 bool ProjectManager::CmdEcho(QJsonObject const& request, QJsonObject& reply)
@@ -244,9 +254,29 @@ bool ProjectManager::CmdIsAutoplay(QJsonObject const&, QJsonObject& reply)
 
 bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& reply)
 {
-    QString const path = ReadString(request, QStringLiteral("file_path"));
-    reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(path));
-    return false;
+    QString const requestedPath = ReadString(request, QStringLiteral("file_path"));
+    NewProject(false);
+
+    ParseSourceData data;
+    data.id = QUuid::createUuid();
+    data.parentId = QUuid::fromString(ReadString(request, QStringLiteral("parent_id")));
+    data.path = FileHelpers::BuildImageSequencePathFromHashedPath(requestedPath);
+    data.name = ReadString(request, QStringLiteral("name"));
+    data.playbackFrame = 0;
+    data.cutInFrame = ReadInt(request, QStringLiteral("range_start"), -1);
+    data.cutOutFrame = ReadInt(request, QStringLiteral("range_end"), -1);
+    data.viewerIndex = 0;
+    // Returns once the source is parsed, or has failed (a parse that makes no
+    // progress fails after the project's parse time-out) and been removed.
+    DoAddSourceTimelinesCmd({data});
+
+    if (!mProject || !mProject->FindSourceTimelineById(data.id))
+    {
+        reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));
+        return false;
+    }
+    reply.insert(QStringLiteral("source"), mProject->TimelineToJson(data.id));
+    return true;
 }
 
 bool ProjectManager::CmdGetFrame(QJsonObject const&, QJsonObject& reply)
