@@ -100,7 +100,7 @@ public:
 
     // ---- Client API views ----
     // The message as a JSON object; an empty object for anything else.
-    QJsonObject ToCmdJsonObj(QString const& text) const;
+    static QJsonObject ToCmdJsonObj(QString const& text);
     // A timeline item as the client API describes it; empty for an unknown id.
     QJsonObject TimelineToJson(QUuid const& id) const;
 

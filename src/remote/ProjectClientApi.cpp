@@ -11,7 +11,7 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
-QJsonObject Project::ToCmdJsonObj(QString const& text) const
+QJsonObject Project::ToCmdJsonObj(QString const& text)
 {
     QJsonParseError error;
     QJsonDocument const document = QJsonDocument::fromJson(text.toUtf8(), &error);

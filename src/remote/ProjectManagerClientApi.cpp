@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTcpSocket>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
@@ -112,7 +113,7 @@ void ProjectManager::OnExecuteCmd(QString const& command)
 
 QString ProjectManager::RunClientCmd(QString const& command)
 {
-    QJsonObject const request = mProject ? mProject->ToCmdJsonObj(command) : QJsonObject();
+    QJsonObject const request = Project::ToCmdJsonObj(command);
     QJsonObject reply;
     reply.insert(MSG, QString());
     QString const name = request.value(CMD).toString();
@@ -267,11 +268,19 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
     data.cutOutFrame = ReadInt(request, QStringLiteral("range_end"), -1);
     data.viewerIndex = 0;
     // Returns once the source is parsed, or has failed (a parse that makes no
-    // progress fails after the project's parse time-out) and been removed.
+    // progress fails after the project's parse time-out).
     DoAddSourceTimelinesCmd({data});
 
-    if (!mProject || !mProject->FindSourceTimelineById(data.id))
+    TimelineItem* const item = mProject ? mProject->FindSourceTimelineById(data.id) : nullptr;
+    if (!item || item->HasErrors() || !item->SourcePtr())
     {
+        // A source that failed to parse goes again: the project is the new,
+        // empty one it was (a new project first ends every engine task that
+        // may still use the old one).
+        if (item)
+        {
+            NewProject(false);
+        }
         reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));
         return false;
     }

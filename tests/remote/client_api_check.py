@@ -20,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 
 TIMEOUT = 20.0
 failures = []
@@ -260,6 +261,86 @@ def check_replies(player, media_dir):
     second.close()
 
 
+def read_frame(client):
+    return client.command({"cmd": "get_frame"})["frame"]
+
+
+def check_import(player, media_dir):
+    client = player.client()  # the handshake of an earlier client still holds
+    clip = os.path.join(media_dir, "h264_cfr25.mp4")  # 100 frames at 25 fps
+    reply = client.command({"cmd": "import_file", "file_path": clip})
+    source = reply.get("source", {})
+    check_equal((reply.get("success"), reply.get("msg")), (True, ""), "import_file of a clip")
+    check_equal(sorted(source), ["audio_delay", "id", "is_source", "name", "output_id", "parent_id", "parent_index",
+                                 "path", "playback_frame", "range_end_frame", "range_start_frame"], "source members")
+    source_id = source.get("id", "")
+    check(len(source_id) == 38 and source_id[0] == "{" and source_id[-1] == "}" and source_id == source_id.lower(),
+          "source id in braces, lower case (%r)" % source_id)
+    check_equal((source.get("is_source"), source.get("name"), source.get("path"), source.get("output_id")),
+                (True, "h264_cfr25.mp4", clip, 0), "source name, path and viewer output")
+    check_equal((source.get("playback_frame"), source.get("range_start_frame"), source.get("range_end_frame")),
+                (1, 1, 100), "source frames carry the offset; an open range ends on the last frame")
+    check(source.get("parent_id", "").startswith("{") and source.get("parent_index") == 0,
+          "source is the first item of its folder")
+
+    check_equal(read_frame(client), 1, "get_frame on the first frame")
+    check_equal(client.command({"cmd": "set_frame", "frame": 10}), {"frame": 10, "msg": "", "success": True},
+                "set_frame 10")
+    check_equal(read_frame(client), 10, "get_frame after set_frame")
+    check_equal(client.command({"cmd": "set_frame", "frame": 10 ** 6})["frame"], 100, "set_frame far past the end")
+    check_equal(client.command({"cmd": "set_frame", "frame": -2147483648})["frame"], 1, "set_frame far before the start")
+
+    client.send_raw(frame('{"cmd":"set_range","start_frame":5,"end_frame":20}'))
+    check_equal(client.read_reply()[1], b'{"end_frame":20,"msg":"","start_frame":5,"success":true}', "set_range")
+    client.send_raw(frame('{"cmd":"get_range"}'))
+    check_equal(client.read_reply()[1], b'{"end_frame":20,"msg":"","start_frame":5,"success":true}', "get_range")
+    check_equal(client.command({"cmd": "set_frame", "frame": 3, "from_range_start": True})["frame"], 7,
+                "set_frame from the range start")
+    check_equal(client.command({"cmd": "set_range", "start_frame": 5}),
+                {"end_frame": 100, "msg": "", "start_frame": 5, "success": True}, "set_range without an end")
+    client.command({"cmd": "set_range", "start_frame": 1, "end_frame": 100})
+
+    # Playing moves the frame on; pausing holds it.
+    client.command({"cmd": "set_frame", "frame": 1})
+    check_equal(client.command({"cmd": "set_playing", "playing": True}), {"msg": "", "success": True}, "set_playing true")
+    deadline = time.time() + 10
+    moved = 1
+    while time.time() < deadline and moved <= 5:
+        moved = read_frame(client)
+        time.sleep(0.05)
+    check(moved > 5, "the frame advances while playing (%d)" % moved)
+    client.command({"cmd": "set_playing", "playing": False})
+    held = read_frame(client)
+    time.sleep(0.4)
+    check_equal(read_frame(client), held, "the frame holds after set_playing false")
+
+    # A hashed image-sequence path names the sequence's first file.
+    hashed = os.path.join(media_dir, "seq_png", "img.####.png")
+    reply = client.command({"cmd": "import_file", "file_path": hashed, "name": "shot"})
+    source = reply.get("source", {})
+    check_equal((reply.get("success"), source.get("path"), source.get("name")),
+                (True, os.path.join(media_dir, "seq_png", "img.0001.png"), "shot"), "import_file of a hashed sequence")
+
+    # The requested range becomes the source's range.
+    reply = client.command({"cmd": "import_file", "file_path": clip, "range_start": 2, "range_end": 8})
+    source = reply.get("source", {})
+    check_equal((source.get("range_start_frame"), source.get("range_end_frame"), source.get("playback_frame")),
+                (3, 9, 1), "import_file with a range")
+    check_equal(client.command({"cmd": "get_range"}), {"end_frame": 9, "msg": "", "start_frame": 3, "success": True},
+                "get_range after a ranged import")
+
+    # A second message sent while the import still parses: both answered, once, in order.
+    client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": clip})) +
+                    frame('{"cmd":"get_frame"}'))
+    first = json.loads(client.read_reply()[1])
+    second = client.read_reply()[1]
+    check_equal((first.get("success"), first.get("source", {}).get("path")), (True, clip),
+                "import answered first")
+    check_equal(second, b'{"frame":1,"msg":"","success":true}', "the message sent during the import answered after it")
+    check(client.nothing_pending(), "nothing else is answered")
+    client.close()
+
+
 def check_hostile(player):
     pid = player.process.pid
     # Warm up, then take the memory baseline.
@@ -358,8 +439,10 @@ def main():
     player = Player(executable)
     try:
         check_replies(player, media_dir)
+        check_import(player, media_dir)
         check_hostile(player)
     except Exception as error:  # a broken connection or a malformed reply
+        traceback.print_exc()
         check(False, "client ran to the end (%s: %s)" % (type(error).__name__, error))
     finally:
         log = player.stop()

@@ -67,6 +67,7 @@ private Q_SLOTS:
         Settings::loopState = 0;
         Settings::pausePlaybackOnSeek = true;
         mManager = std::make_unique<ProjectManager>();
+        mManager->NewProject(false);
         int const port = FreePort();
         mManager->InitializeCmdServer(port);
         mClient.connectToHost(QHostAddress::LocalHost, quint16(port));
