@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "model/Project.h"
 #include "model/ProjectManager.h"
 #include "remote/CmdServer.h"
 
@@ -14,6 +15,10 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace EngineTestRig;
 
@@ -178,6 +183,36 @@ private Q_SLOTS:
         // Only the new command is answered; nothing of the ignored one follows.
         QCOMPARE(Send(R"({"cmd":"echo","text":"y"})"), QByteArray(R"({"msg":"","result":"y","success":true})"));
         QVERIFY(!mClient.waitForReadyRead(200));
+    }
+
+    // A parse that never ends (a FIFO nobody writes to) fails the import
+    // after the project's parse time-out, with a reply.
+    void stuckParseFailsTheImport()
+    {
+        QTemporaryDir dir;
+        QString const fifo = dir.filePath("stuck.mp4");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Project::SetParseTimeout(500);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QJsonObject const reply = Command({{"cmd", "import_file"}, {"file_path", fifo}});
+        QCOMPARE(reply, (QJsonObject{{"cmd", "import_file"},
+                                     {"msg", QStringLiteral("Failed to create source for file (%1)").arg(fifo)},
+                                     {"success", false}}));
+        QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(Frame({{"cmd", "get_frame"}}), -1);
+        Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+
+        // Let the parser go: a writer that opens and closes gives it an end of file.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    return false;
+                ::close(fd);
+                return true;
+            },
+            10000));
     }
 
     void cleanupTestCase()
