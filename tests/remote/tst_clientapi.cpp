@@ -215,6 +215,52 @@ private Q_SLOTS:
             10000));
     }
 
+    // A command that comes while the user's import waits for its parse runs
+    // once the parse has ended, and is answered to its client then.
+    void commandDuringAParseWaitsForIt()
+    {
+        QTemporaryDir dir;
+        QString const fifo = dir.filePath("slow.mp4");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Project::SetParseTimeout(500);
+        QByteArray received;
+        bool sent = false;
+        QMetaObject::Connection const connection =
+            connect(mManager.get(), &ProjectManager::BlockUserInputChanged, this, [&](bool blocked) {
+                if (blocked && !sent)
+                {
+                    sent = true;
+                    QByteArray const payload = R"({"cmd":"echo","text":"z"})";
+                    mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
+                    mClient.flush();
+                    QTest::qWait(100); // the command arrives during the wait
+                    received += mClient.readAll();
+                }
+            });
+        mManager->ImportFilesByPath({fifo}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
+        disconnect(connection);
+        Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+        QVERIFY(sent);
+        QVERIFY(received.isEmpty()); // not answered inside the parse wait
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                received += mClient.readAll();
+                return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
+            },
+            5000));
+        QCOMPARE(received.mid(10), QByteArray(R"({"msg":"","result":"z","success":true})"));
+
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    return false;
+                ::close(fd);
+                return true;
+            },
+            10000));
+    }
+
     void cleanupTestCase()
     {
         mClient.disconnectFromHost();
