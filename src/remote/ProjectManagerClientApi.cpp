@@ -19,7 +19,6 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTcpSocket>
-#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
