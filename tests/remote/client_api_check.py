@@ -149,6 +149,7 @@ class Player:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        self.returncode = self.process.returncode
         self.log.seek(0)
         text = self.log.read()
         self.log.close()
@@ -449,6 +450,7 @@ def main():
         check(False, "client ran to the end (%s: %s)" % (type(error).__name__, error))
     finally:
         log = player.stop()
+    check_equal(player.returncode, 0, "the player quits cleanly on SIGTERM")
     if failures:
         print("%d check(s) failed; player log:\n%s" % (len(failures), log))
         return 1
