@@ -29,3 +29,14 @@ function(tessarin_add_bench_frames_test)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)
+
+# The client API from outside: an independent Python client against the real
+# player (its own HOME, settings file and port) under an X server of its own.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME remote.client_api
+    COMMAND xvfb-run -a -s "-screen 0 1280x1024x24"
+      "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/remote/client_api_check.py"
+      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media")
+  set_tests_properties(remote.client_api PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
+endif()

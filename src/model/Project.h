@@ -16,6 +16,7 @@
 #include <QUuid>
 
 class QEventLoop;
+class QJsonObject;
 class Timeline;
 
 // The open project document: the three top-level folders and the tree below
@@ -96,6 +97,12 @@ public:
     bool ImportProject(QString const& path, bool open);
     bool ImportLegacyVornaProject(QString const& path, bool open);
     bool ImportLegacyYarvProject(QString const& path);
+
+    // ---- Client API views ----
+    // The message as a JSON object; an empty object for anything else.
+    static QJsonObject ToCmdJsonObj(QString const& text);
+    // A timeline item as the client API describes it; empty for an unknown id.
+    QJsonObject TimelineToJson(QUuid const& id) const;
 
     // ---- Queries ----
     ProjectItem* FindItemById(QUuid const& id) const;

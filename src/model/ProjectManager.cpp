@@ -99,6 +99,12 @@ Project* ProjectManager::ProjectPtr() const
 void ProjectManager::InitializeCmdServer(int port)
 {
     mCmdServer->Initialize(port);
+    connect(mCmdServer, &CmdServer::ExecuteCmd, this, &ProjectManager::OnExecuteCmd, Qt::UniqueConnection);
+}
+
+CmdServer* ProjectManager::CmdServerPtr() const
+{
+    return mCmdServer;
 }
 
 void ProjectManager::Push(QUndoCommand* command)
@@ -1203,16 +1209,6 @@ void ProjectManager::OnSourceRootDirPathChanged(QString const& path)
 }
 
 // ---- Client API ----
-
-void ProjectManager::OnExecuteCmd(QString const& command)
-{
-    // A client command may replace the project: never inside a parse wait.
-    if (DeferWhileParsing([this, command] { OnExecuteCmd(command); }))
-    {
-        return;
-    }
-    Logger::GetInstance()->Warning(QStringLiteral("Client command not handled: %1").arg(command.left(200)));
-}
 
 bool ProjectManager::CmdQueueExport(QJsonObject const& command, QJsonObject& reply, ExportProperties& properties)
 {

@@ -42,6 +42,7 @@ public:
     Project* ProjectPtr() const;
     // Starts the client API on the local port.
     void InitializeCmdServer(int port);
+    CmdServer* CmdServerPtr() const;
 
     // ---- Projects ----
     // A request that would replace the project while sources are being parsed
@@ -189,6 +190,21 @@ private:
     void RunDeferredRequests();
     // Ends decoding in an output and waits until no worker of it runs.
     void EndOutputDecoding(int slot);
+
+    // Client commands: RunClientCmd dispatches one message and returns the
+    // reply text; each handler reads its request, inserts its result members
+    // into the reply and returns whether the command succeeded.
+    QString RunClientCmd(QString const& command);
+    bool CmdEcho(QJsonObject const& request, QJsonObject& reply);
+    bool CmdInitialize(QJsonObject const& request, QJsonObject& reply);
+    bool CmdGetConfig(QJsonObject const& request, QJsonObject& reply);
+    bool CmdSetPlaying(QJsonObject const& request, QJsonObject& reply);
+    bool CmdIsAutoplay(QJsonObject const& request, QJsonObject& reply);
+    bool CmdImportFile(QJsonObject const& request, QJsonObject& reply);
+    bool CmdGetFrame(QJsonObject const& request, QJsonObject& reply);
+    bool CmdSetFrame(QJsonObject const& request, QJsonObject& reply);
+    bool CmdGetRange(QJsonObject const& request, QJsonObject& reply);
+    bool CmdSetRange(QJsonObject const& request, QJsonObject& reply);
 
     AvManager* mAvManager = nullptr;
     Project* mProject = nullptr;

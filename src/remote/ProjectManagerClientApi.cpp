@@ -1,0 +1,351 @@
+// The client API's command dispatch and its handlers, members of the project
+// manager kept beside the command server.
+
+#include "model/ProjectManager.h"
+
+#include "app/FileHelpers.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "model/ParseSourceData.h"
+#include "model/Project.h"
+#include "model/Timeline.h"
+#include "model/TimelineItem.h"
+#include "remote/CmdServer.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+QString const MSG = QStringLiteral("msg");
+QString const SUCCESS = QStringLiteral("success");
+QString const CMD = QStringLiteral("cmd");
+
+// Request members of another JSON type than asked for read as the default; an
+// integer member also when it is not whole or does not fit 32 bits.
+int ReadInt(QJsonObject const& request, QString const& key, int fallback)
+{
+    QJsonValue const value = request.value(key);
+    if (!value.isDouble())
+    {
+        return fallback;
+    }
+    double const number = value.toDouble();
+    if (!std::isfinite(number) || std::trunc(number) != number || number < std::numeric_limits<int>::min() ||
+        number > std::numeric_limits<int>::max())
+    {
+        return fallback;
+    }
+    return int(number);
+}
+
+bool ReadBool(QJsonObject const& request, QString const& key, bool fallback)
+{
+    QJsonValue const value = request.value(key);
+    return value.isBool() ? value.toBool() : fallback;
+}
+
+QString ReadString(QJsonObject const& request, QString const& key)
+{
+    return request.value(key).toString();
+}
+
+// A 64-bit frame number brought back into the range a frame can take.
+int ToFrame(long long frame)
+{
+    return int(std::clamp<long long>(frame, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// "major.minor.patch": three whole numbers, the first at least 1, the others
+// not negative. Empty parts are skipped (1..2.3 has three parts).
+bool IsValidApiVersion(QString const& version)
+{
+    QStringList const parts = version.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    if (parts.size() != 3)
+    {
+        return false;
+    }
+    int numbers[3] = {};
+    for (int i = 0; i < 3; ++i)
+    {
+        bool ok = false;
+        numbers[i] = parts.at(i).toInt(&ok, 10);
+        if (!ok)
+        {
+            return false;
+        }
+    }
+    return numbers[0] >= 1 && numbers[1] >= 0 && numbers[2] >= 0;
+}
+
+} // namespace
+
+void ProjectManager::OnExecuteCmd(QString const& command)
+{
+    if (Settings::exportInProgress)
+    {
+        return; // no reply while an export runs
+    }
+    // A client command may replace the project: never inside a parse wait. It
+    // runs once the parse has ended, answered to the client that sent it.
+    QPointer<QTcpSocket> const sender = mCmdServer->CommandSender();
+    if (DeferWhileParsing([this, command, sender] {
+            if (!Settings::exportInProgress)
+            {
+                mCmdServer->WriteTo(sender, RunClientCmd(command));
+            }
+        }))
+    {
+        return;
+    }
+    mCmdServer->Write(RunClientCmd(command));
+}
+
+QString ProjectManager::RunClientCmd(QString const& command)
+{
+    QJsonObject const request = Project::ToCmdJsonObj(command);
+    QJsonObject reply;
+    reply.insert(MSG, QString());
+    QString const name = request.value(CMD).toString();
+
+    bool success = false;
+    if (request.isEmpty())
+    {
+        reply.insert(MSG, QStringLiteral("Invalid JSON formatting"));
+    }
+    else if (name == QLatin1String("echo"))
+    {
+        success = CmdEcho(request, reply);
+    }
+    else if (!mCmdServer->IsServerReady() && name != QLatin1String("initialize"))
+    {
+        reply.insert(MSG, QStringLiteral("Server not initialized. Run the \"initialize\" command first."));
+    }
+    else if (name == QLatin1String("initialize"))
+    {
+        if (mCmdServer->IsServerReady())
+        {
+            reply.insert(MSG, QStringLiteral("Server is already initialized."));
+        }
+        else
+        {
+            success = CmdInitialize(request, reply);
+        }
+    }
+    else if (name == QLatin1String("get_config"))
+    {
+        CmdGetConfig(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else if (name == QLatin1String("set_playing"))
+    {
+        CmdSetPlaying(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else if (name == QLatin1String("is_autoplay"))
+    {
+        CmdIsAutoplay(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else if (name == QLatin1String("import_file"))
+    {
+        success = CmdImportFile(request, reply);
+    }
+    else if (name == QLatin1String("get_frame"))
+    {
+        CmdGetFrame(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else if (name == QLatin1String("set_frame"))
+    {
+        CmdSetFrame(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else if (name == QLatin1String("get_range"))
+    {
+        CmdGetRange(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else if (name == QLatin1String("set_range"))
+    {
+        CmdSetRange(request, reply); // counts as run whatever it returns
+        success = true;
+    }
+    else
+    {
+        reply.insert(MSG, QStringLiteral("Invalid command (%1)").arg(name));
+    }
+
+    if (success)
+    {
+        reply.insert(SUCCESS, true);
+    }
+    else
+    {
+        reply.insert(CMD, name.isEmpty() ? QStringLiteral("???") : name);
+        if (reply.value(MSG).toString().isEmpty())
+        {
+            reply.insert(MSG, QStringLiteral("Undefined Error"));
+        }
+        reply.insert(SUCCESS, false);
+    }
+    QString const text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+
+    // Edits made before a client command can no longer be undone, and the
+    // project counts as changed until it is saved.
+    ClearUndoStackAndSetModified();
+    return text;
+}
+
+bool ProjectManager::CmdEcho(QJsonObject const& request, QJsonObject& reply)
+{
+    reply.insert(QStringLiteral("result"), ReadString(request, QStringLiteral("text")));
+    return true;
+}
+
+bool ProjectManager::CmdInitialize(QJsonObject const& request, QJsonObject& reply)
+{
+    QString const version = ReadString(request, QStringLiteral("api_version"));
+    if (!IsValidApiVersion(version))
+    {
+        reply.insert(MSG, QStringLiteral("Invalid API Version (%1)").arg(version));
+        return false;
+    }
+    mCmdServer->SetServerReady(true);
+    return true;
+}
+
+bool ProjectManager::CmdGetConfig(QJsonObject const&, QJsonObject& reply)
+{
+    reply.insert(QStringLiteral("app_dir"), QCoreApplication::applicationDirPath());
+    reply.insert(QStringLiteral("app_name"), QCoreApplication::applicationName());
+    reply.insert(QStringLiteral("user_dir"), FileHelpers::GetUserDirPath());
+    reply.insert(QStringLiteral("temp_dir"), FileHelpers::GetUserTempDirPath());
+    return true;
+}
+
+bool ProjectManager::CmdSetPlaying(QJsonObject const& request, QJsonObject&)
+{
+    if (ReadBool(request, QStringLiteral("playing"), false))
+    {
+        mAvManager->Play(ReadBool(request, QStringLiteral("play_forwards"), true), false);
+    }
+    else
+    {
+        mAvManager->Pause(DecodeBias::None);
+    }
+    return true;
+}
+
+bool ProjectManager::CmdIsAutoplay(QJsonObject const&, QJsonObject& reply)
+{
+    reply.insert(QStringLiteral("autoplay"), Settings::autoPlayEnabled);
+    return true;
+}
+
+bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& reply)
+{
+    QString const requestedPath = ReadString(request, QStringLiteral("file_path"));
+    NewProject(false);
+
+    ParseSourceData data;
+    data.id = QUuid::createUuid();
+    data.parentId = QUuid::fromString(ReadString(request, QStringLiteral("parent_id")));
+    data.path = FileHelpers::BuildImageSequencePathFromHashedPath(requestedPath);
+    data.name = ReadString(request, QStringLiteral("name"));
+    data.playbackFrame = 0;
+    data.cutInFrame = ReadInt(request, QStringLiteral("range_start"), -1);
+    data.cutOutFrame = ReadInt(request, QStringLiteral("range_end"), -1);
+    data.viewerIndex = 0;
+    // Returns once the source is parsed, or has failed (a parse that makes no
+    // progress fails after the project's parse time-out).
+    DoAddSourceTimelinesCmd({data});
+
+    TimelineItem* const item = mProject ? mProject->FindSourceTimelineById(data.id) : nullptr;
+    if (!item || item->HasErrors() || !item->SourcePtr())
+    {
+        // A source that failed to parse goes again: the project is the new,
+        // empty one it was (a new project first ends every engine task that
+        // may still use the old one).
+        if (item)
+        {
+            NewProject(false);
+        }
+        reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));
+        return false;
+    }
+    reply.insert(QStringLiteral("source"), mProject->TimelineToJson(data.id));
+    return true;
+}
+
+bool ProjectManager::CmdGetFrame(QJsonObject const&, QJsonObject& reply)
+{
+    Timeline const* const timeline = mAvManager->PrimaryTimeline();
+    int const frame =
+        timeline ? ToFrame(qint64(timeline->PlaybackFrame()) + timeline->TimeControlFrameOffset()) : -1;
+    reply.insert(QStringLiteral("frame"), frame);
+    return true;
+}
+
+bool ProjectManager::CmdSetFrame(QJsonObject const& request, QJsonObject& reply)
+{
+    Timeline* const timeline = mAvManager->PrimaryTimeline();
+    if (!timeline)
+    {
+        reply.insert(QStringLiteral("frame"), -1);
+        return true;
+    }
+    Q_EMIT ClientApiFrameChangeRequested();
+    long long const offset = timeline->TimeControlFrameOffset();
+    long long target = qint64(ReadInt(request, QStringLiteral("frame"), 0)) - offset;
+    if (ReadBool(request, QStringLiteral("from_range_start"), false))
+    {
+        target += timeline->PlaybackRangeStartFrame();
+    }
+    // Far outside the timeline lands on its first or last frame.
+    target = std::clamp<long long>(target, 0, std::max(timeline->EndFrame(), 0));
+    bool const audio = ReadBool(request, QStringLiteral("audio"), false);
+    mAvManager->SetPlaybackTime(timeline->TimeAtFrame(int(target), false), audio, false, false, true);
+    reply.insert(QStringLiteral("frame"), ToFrame(timeline->FrameAtTime(mAvManager->PlaybackTime()) + offset));
+    return true;
+}
+
+bool ProjectManager::CmdGetRange(QJsonObject const&, QJsonObject& reply)
+{
+    Timeline const* const timeline = mAvManager->PrimaryTimeline();
+    int start = -1;
+    int end = -1;
+    if (timeline)
+    {
+        long long const offset = timeline->TimeControlFrameOffset();
+        start = ToFrame(timeline->PlaybackRangeStartFrame() + offset);
+        end = ToFrame(timeline->PlaybackRangeEndFrame() + offset);
+    }
+    reply.insert(QStringLiteral("start_frame"), start);
+    reply.insert(QStringLiteral("end_frame"), end);
+    return true;
+}
+
+bool ProjectManager::CmdSetRange(QJsonObject const& request, QJsonObject& reply)
+{
+    Timeline* const timeline = mAvManager->PrimaryTimeline();
+    if (!timeline)
+    {
+        reply.insert(QStringLiteral("start_frame"), -1);
+        reply.insert(QStringLiteral("end_frame"), -1);
+        return true;
+    }
+    long long const offset = timeline->TimeControlFrameOffset();
+    timeline->SetPlaybackRangeByFrame(ToFrame(ReadInt(request, QStringLiteral("start_frame"), -1) - offset),
+                                      ToFrame(ReadInt(request, QStringLiteral("end_frame"), -1) - offset));
+    return CmdGetRange(request, reply);
+}

@@ -1,0 +1,462 @@
+#!/usr/bin/env python3
+"""An independent client of the player's command port.
+
+Starts the real player (a new instance, its own HOME and settings file naming a
+free port) and talks to it over TCP with nothing but the standard library:
+byte-for-byte replies of every command and failure, then hostile traffic after
+which the player must still answer, with its memory not grown.
+
+    client_api_check.py PLAYER MEDIA_DIR
+
+Run under an X server (xvfb-run) or with QT_QPA_PLATFORM=offscreen.
+"""
+
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+TIMEOUT = 20.0
+failures = []
+
+
+def check(condition, what):
+    if condition:
+        print("ok:", what)
+    else:
+        print("FAIL:", what)
+        failures.append(what)
+    return condition
+
+
+def check_equal(got, expected, what):
+    return check(got == expected, "%s (got %r, expected %r)" % (what, got, expected))
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def frame(payload):
+    if isinstance(payload, str):
+        payload = payload.encode("utf-8")
+    return b"%010d" % len(payload) + payload
+
+
+class Client:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def close(self):
+        self.sock.close()
+
+    def send_raw(self, data):
+        self.sock.sendall(data)
+
+    def recv_exact(self, count):
+        data = b""
+        while len(data) < count:
+            chunk = self.sock.recv(count - len(data))
+            if not chunk:
+                raise ConnectionError("closed after %d of %d bytes" % (len(data), count))
+            data += chunk
+        return data
+
+    def read_reply(self):
+        """One framed reply: (header bytes, payload bytes)."""
+        header = self.recv_exact(10)
+        if not header.isdigit():
+            raise ValueError("bad reply header %r" % header)
+        return header, self.recv_exact(int(header))
+
+    def command(self, obj):
+        self.send_raw(frame(json.dumps(obj)))
+        return json.loads(self.read_reply()[1].decode("latin-1"))
+
+    def nothing_pending(self, wait=0.3):
+        self.sock.settimeout(wait)
+        try:
+            data = self.sock.recv(1)
+        except socket.timeout:
+            return True
+        finally:
+            self.sock.settimeout(TIMEOUT)
+        return data == b""
+
+
+def vm_rss_kb(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return -1
+
+
+class Player:
+    def __init__(self, executable):
+        self.work = tempfile.mkdtemp(prefix="tessarin-client-api.")
+        self.home = os.path.join(self.work, "home")
+        config = os.path.join(self.home, "Documents", "tessarin_orvel", "config")
+        os.makedirs(config)
+        runtime = os.path.join(self.work, "run")
+        os.makedirs(runtime, mode=0o700)
+        tmp = os.path.join(self.work, "tmp")
+        os.makedirs(tmp)
+        self.port = free_port()
+        with open(os.path.join(config, "tessarin_orvel.ini"), "w") as ini:
+            ini.write("[main]\nversion=1\n\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n" % self.port)
+        env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=runtime, TMPDIR=tmp)
+        env.pop("XDG_CONFIG_HOME", None)
+        env.pop("ZEPH_CONFIG_OVERRIDE_PATH", None)
+        if "ASAN_OPTIONS" in env:
+            # Freed memory held back for use-after-free checks would read as growth.
+            env["ASAN_OPTIONS"] += ":quarantine_size_mb=0"
+        if not env.get("DISPLAY"):
+            env["QT_QPA_PLATFORM"] = "offscreen"
+        self.log = open(os.path.join(self.work, "player.log"), "w+")
+        self.process = subprocess.Popen([executable, "--new"], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError("the player ended with %s" % self.process.returncode)
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.1)
+        raise RuntimeError("the player never listened on port %d" % self.port)
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def client(self):
+        return Client(self.port)
+
+    def stop(self):
+        if self.alive():
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.returncode = self.process.returncode
+        self.log.seek(0)
+        text = self.log.read()
+        self.log.close()
+        shutil.rmtree(self.work, ignore_errors=True)
+        return text
+
+
+ECHO_ABC = b'{"msg":"","result":"abc","success":true}'
+
+
+def echo_works(player, what):
+    """A fresh client's echo is answered, byte for byte."""
+    client = player.client()
+    try:
+        client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
+        header, payload = client.read_reply()
+        return check(header == b"%010d" % len(ECHO_ABC) and payload == ECHO_ABC, "echo answered after " + what)
+    except (OSError, ValueError) as error:
+        return check(False, "echo answered after %s (%s)" % (what, error))
+    finally:
+        client.close()
+
+
+def check_replies(player, media_dir):
+    client = player.client()
+
+    # Echo needs no handshake; the header counts the payload.
+    client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
+    header, payload = client.read_reply()
+    check_equal(header, b"0000000040", "echo reply header")
+    check_equal(payload, ECHO_ABC, "echo reply")
+
+    # Replies are Latin-1 with a header in UTF-16 code units.
+    client.send_raw(frame(json.dumps({"cmd": "echo", "text": "\u00e9\u4e2d\U0001F600"}, ensure_ascii=False)))
+    header, payload = client.read_reply()
+    check_equal(payload, b'{"msg":"","result":"\xe9???","success":true}', "echo of non-ASCII text in Latin-1")
+    check_equal(int(header), len(payload), "header counts the Latin-1 bytes")
+
+    # Badly formed requests.
+    for text, what in (("{}", "an empty object"), ("[1,2]", "an array"), ("garbage{", "garbage"), ("42", "a number")):
+        client.send_raw(frame(text))
+        check_equal(client.read_reply()[1], b'{"cmd":"???","msg":"Invalid JSON formatting","success":false}',
+                    "invalid JSON: " + what)
+
+    # Before the handshake.
+    check_equal(client.command({"cmd": "get_frame"}),
+                {"cmd": "get_frame", "msg": 'Server not initialized. Run the "initialize" command first.',
+                 "success": False}, "command before the handshake")
+    client.send_raw(frame('{"cmd":"get_frame"}'))
+    check_equal(client.read_reply()[1],
+                b'{"cmd":"get_frame","msg":"Server not initialized. Run the \\"initialize\\" command first.",'
+                b'"success":false}', "not-initialized reply bytes")
+
+    for version in ("1.2", "0.1.0", "1.x.0", "1.-1.0", "", "1.0.0.0"):
+        client.send_raw(frame(json.dumps({"cmd": "initialize", "api_version": version})))
+        check_equal(client.read_reply()[1],
+                    ('{"cmd":"initialize","msg":"Invalid API Version (%s)","success":false}' % version).encode(),
+                    "bad API version %r" % version)
+    client.send_raw(frame('{"cmd":"initialize","api_version":"1..0.0"}'))
+    check_equal(client.read_reply()[1], b'{"msg":"","success":true}', "initialize 1..0.0 (empty part skipped)")
+    client.send_raw(frame('{"cmd":"initialize","api_version":"1.0.0"}'))
+    check_equal(client.read_reply()[1],
+                b'{"cmd":"initialize","msg":"Server is already initialized.","success":false}', "initialized twice")
+
+    client.send_raw(frame('{"cmd":"xyz"}'))
+    check_equal(client.read_reply()[1], b'{"cmd":"xyz","msg":"Invalid command (xyz)","success":false}',
+                "unknown command")
+    client.send_raw(frame('{"text":"abc"}'))
+    check_equal(client.read_reply()[1], b'{"cmd":"???","msg":"Invalid command ()","success":false}',
+                "request without a command")
+    client.send_raw(frame('{"cmd":"ECHO"}'))
+    check_equal(client.read_reply()[1], b'{"cmd":"ECHO","msg":"Invalid command (ECHO)","success":false}',
+                "command names are case-sensitive")
+
+    config = client.command({"cmd": "get_config"})
+    check_equal(sorted(config), ["app_dir", "app_name", "msg", "success", "temp_dir", "user_dir"], "get_config keys")
+    check(config.get("success") is True and config.get("user_dir", "").startswith(player.home),
+          "get_config reports the user folder in the player's HOME (%r)" % config.get("user_dir"))
+    check_equal(client.command({"cmd": "is_autoplay"}), {"autoplay": False, "msg": "", "success": True},
+                "is_autoplay")
+
+    # Nothing open yet: every frame member is -1.
+    client.send_raw(frame('{"cmd":"get_frame"}'))
+    check_equal(client.read_reply()[1], b'{"frame":-1,"msg":"","success":true}', "get_frame without a timeline")
+    check_equal(client.command({"cmd": "set_frame", "frame": 5}), {"frame": -1, "msg": "", "success": True},
+                "set_frame without a timeline")
+    check_equal(client.command({"cmd": "get_range"}),
+                {"end_frame": -1, "msg": "", "start_frame": -1, "success": True}, "get_range without a timeline")
+    check_equal(client.command({"cmd": "set_range", "start_frame": 3, "end_frame": 9}),
+                {"end_frame": -1, "msg": "", "start_frame": -1, "success": True}, "set_range without a timeline")
+    check_equal(client.command({"cmd": "set_playing", "playing": True}), {"msg": "", "success": True},
+                "set_playing without a timeline")
+
+    missing = os.path.join(media_dir, "no_such_file.mp4")
+    check_equal(client.command({"cmd": "import_file", "file_path": missing}),
+                {"cmd": "import_file", "msg": "Failed to create source for file (%s)" % missing, "success": False},
+                "import_file of a missing file")
+    client.close()
+
+    # A second client takes over without a new handshake; the first is let go.
+    first = player.client()
+    check_equal(first.command({"cmd": "get_frame"})["success"], True, "first client served")
+    second = player.client()
+    check_equal(second.command({"cmd": "get_frame"}), {"frame": -1, "msg": "", "success": True},
+                "second client needs no new handshake")
+    first.sock.settimeout(5)
+    try:
+        closed = first.sock.recv(1) == b""
+    except OSError:
+        closed = True
+    check(closed, "the first client is disconnected when a second connects")
+    first.close()
+    second.close()
+
+
+def read_frame(client):
+    return client.command({"cmd": "get_frame"})["frame"]
+
+
+def check_import(player, media_dir):
+    client = player.client()  # the handshake of an earlier client still holds
+    clip = os.path.join(media_dir, "h264_cfr25.mp4")  # 100 frames at 25 fps
+    reply = client.command({"cmd": "import_file", "file_path": clip})
+    source = reply.get("source", {})
+    check_equal((reply.get("success"), reply.get("msg")), (True, ""), "import_file of a clip")
+    check_equal(sorted(source), ["audio_delay", "id", "is_source", "name", "output_id", "parent_id", "parent_index",
+                                 "path", "playback_frame", "range_end_frame", "range_start_frame"], "source members")
+    source_id = source.get("id", "")
+    check(len(source_id) == 38 and source_id[0] == "{" and source_id[-1] == "}" and source_id == source_id.lower(),
+          "source id in braces, lower case (%r)" % source_id)
+    check_equal((source.get("is_source"), source.get("name"), source.get("path"), source.get("output_id")),
+                (True, "h264_cfr25.mp4", clip, 0), "source name, path and viewer output")
+    check_equal((source.get("playback_frame"), source.get("range_start_frame"), source.get("range_end_frame")),
+                (1, 1, 100), "source frames carry the offset; an open range ends on the last frame")
+    check(source.get("parent_id", "").startswith("{") and source.get("parent_index") == 0,
+          "source is the first item of its folder")
+
+    check_equal(read_frame(client), 1, "get_frame on the first frame")
+    check_equal(client.command({"cmd": "set_frame", "frame": 10}), {"frame": 10, "msg": "", "success": True},
+                "set_frame 10")
+    check_equal(read_frame(client), 10, "get_frame after set_frame")
+    check_equal(client.command({"cmd": "set_frame", "frame": 10 ** 6})["frame"], 100, "set_frame far past the end")
+    check_equal(client.command({"cmd": "set_frame", "frame": -2147483648})["frame"], 1, "set_frame far before the start")
+
+    client.send_raw(frame('{"cmd":"set_range","start_frame":5,"end_frame":20}'))
+    check_equal(client.read_reply()[1], b'{"end_frame":20,"msg":"","start_frame":5,"success":true}', "set_range")
+    client.send_raw(frame('{"cmd":"get_range"}'))
+    check_equal(client.read_reply()[1], b'{"end_frame":20,"msg":"","start_frame":5,"success":true}', "get_range")
+    check_equal(client.command({"cmd": "set_frame", "frame": 3, "from_range_start": True})["frame"], 7,
+                "set_frame from the range start")
+    check_equal(client.command({"cmd": "set_range", "start_frame": 5}),
+                {"end_frame": 100, "msg": "", "start_frame": 5, "success": True}, "set_range without an end")
+    client.command({"cmd": "set_range", "start_frame": 1, "end_frame": 100})
+
+    # Playing moves the frame on; pausing holds it.
+    client.command({"cmd": "set_frame", "frame": 1})
+    check_equal(client.command({"cmd": "set_playing", "playing": True}), {"msg": "", "success": True}, "set_playing true")
+    deadline = time.time() + 10
+    moved = 1
+    while time.time() < deadline and moved <= 5:
+        moved = read_frame(client)
+        time.sleep(0.05)
+    check(moved > 5, "the frame advances while playing (%d)" % moved)
+    client.command({"cmd": "set_playing", "playing": False})
+    held = read_frame(client)
+    time.sleep(0.4)
+    check_equal(read_frame(client), held, "the frame holds after set_playing false")
+
+    # A hashed image-sequence path names the sequence's first file.
+    hashed = os.path.join(media_dir, "seq_png", "img.####.png")
+    reply = client.command({"cmd": "import_file", "file_path": hashed, "name": "shot"})
+    source = reply.get("source", {})
+    check_equal((reply.get("success"), source.get("path"), source.get("name")),
+                (True, os.path.join(media_dir, "seq_png", "img.0001.png"), "shot"), "import_file of a hashed sequence")
+
+    # The requested range becomes the source's range.
+    reply = client.command({"cmd": "import_file", "file_path": clip, "range_start": 2, "range_end": 8})
+    source = reply.get("source", {})
+    check_equal((source.get("range_start_frame"), source.get("range_end_frame"), source.get("playback_frame")),
+                (3, 9, 1), "import_file with a range")
+    check_equal(client.command({"cmd": "get_range"}), {"end_frame": 9, "msg": "", "start_frame": 3, "success": True},
+                "get_range after a ranged import")
+
+    # A second message sent while the import still parses: both answered, once, in order.
+    client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": clip})) +
+                    frame('{"cmd":"get_frame"}'))
+    first = json.loads(client.read_reply()[1])
+    second = client.read_reply()[1]
+    check_equal((first.get("success"), first.get("source", {}).get("path")), (True, clip),
+                "import answered first")
+    check_equal(second, b'{"frame":1,"msg":"","success":true}', "the message sent during the import answered after it")
+    check(client.nothing_pending(), "nothing else is answered")
+    client.close()
+
+
+def check_hostile(player):
+    pid = player.process.pid
+    # Warm up, then take the memory baseline.
+    for _ in range(20):
+        warm = player.client()
+        warm.command({"cmd": "echo", "text": "warm-up"})
+        warm.close()
+    baseline = vm_rss_kb(pid)
+
+    client = player.client()
+    client.send_raw(b"0000")
+    time.sleep(0.2)
+    client.send_raw(b"000027" + b'{"cmd":"echo","text":"abc"}')
+    check_equal(client.read_reply()[1], ECHO_ABC, "header split 4+6 is reassembled")
+
+    client.send_raw(b"000000002")
+    time.sleep(0.2)
+    client.send_raw(b"7" + b'{"cmd":"echo",')
+    time.sleep(0.2)
+    client.send_raw(b'"text":"abc"}')
+    check_equal(client.read_reply()[1], ECHO_ABC, "header 9+1 and payload in two deliveries")
+
+    client.send_raw(frame('{"cmd":"echo","text":"one"}') + frame('{"cmd":"echo","text":"two"}'))
+    check_equal(client.read_reply()[1], b'{"msg":"","result":"one","success":true}', "two frames in one send: first")
+    check_equal(client.read_reply()[1], b'{"msg":"","result":"two","success":true}', "two frames in one send: second")
+
+    client.send_raw(b"0000000000" + frame('{"cmd":"echo","text":"abc"}'))
+    check_equal(client.read_reply()[1], ECHO_ABC, "an empty frame announces nothing")
+    check(client.nothing_pending(), "an empty frame is not answered")
+
+    error = b'{ "success": "false", "msg": "Invalid Header" }'
+    for header, what in ((b"abcdefghij", "letters"), (b"-000000001", "a sign"), (b" 000000027", "a blank"),
+                         (b"0000x", "a letter after digits")):
+        client.send_raw(header + b'{"cmd":"echo"}')
+        reply = client.read_reply()
+        check_equal(reply, (b"%010d" % len(error), error), "invalid header: " + what)
+        check(client.nothing_pending(), "invalid header answered once: " + what)
+        client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
+        check_equal(client.read_reply()[1], ECHO_ABC, "same connection works after " + what)
+
+    # A non-UTF-8 payload reads as replacement characters, sent back as "?".
+    client.send_raw(frame(b'{"cmd":"echo","text":"\xff\xfe"}'))
+    check_equal(client.read_reply()[1], b'{"msg":"","result":"??","success":true}', "non-UTF-8 text in a request")
+    client.send_raw(frame(b"\xc3\x28\xa0\xa1{}"))
+    check_equal(client.read_reply()[1], b'{"cmd":"???","msg":"Invalid JSON formatting","success":false}',
+                "non-UTF-8 payload")
+
+    # Larger than 16 MiB: refused, its bytes skipped, the connection stays in step.
+    big = 16 * 1024 * 1024 + 1
+    client.send_raw(b"%010d" % big)
+    check_equal(client.read_reply()[1], error, "a payload above 16 MiB is refused")
+    chunk = b"x" * (1024 * 1024)
+    sent = 0
+    while sent < big:
+        piece = chunk[: min(len(chunk), big - sent)]
+        client.send_raw(piece)
+        sent += len(piece)
+    client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
+    check_equal(client.read_reply()[1], ECHO_ABC, "the refused payload is skipped, the next frame is read")
+    client.close()
+
+    # A 2 GB announcement with a few bytes, then gone.
+    client = player.client()
+    client.send_raw(b"2147483647" + b'{"cmd":"echo"')
+    check_equal(client.read_reply()[1], error, "a 2 GB header is refused")
+    client.close()
+    echo_works(player, "a 2 GB header")
+
+    # A payload cut off by a disconnect: the next client starts afresh.
+    client = player.client()
+    client.send_raw(b"0000000100" + b'{"cmd":"echo","text":"')
+    time.sleep(0.2)
+    client.close()
+    echo_works(player, "a payload cut off by a disconnect")
+    client = player.client()
+    client.send_raw(b"00000")
+    time.sleep(0.2)
+    client.close()
+    echo_works(player, "a header cut off by a disconnect")
+
+    for _ in range(200):
+        cycle = player.client()
+        cycle.close()
+    echo_works(player, "200 connect/close cycles")
+
+    grown = vm_rss_kb(pid) - baseline
+    check(grown < 8 * 1024, "memory after hostile traffic grew by %d kB (below 8 MB)" % grown)
+    check(player.alive(), "the player is still running")
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    executable, media_dir = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    player = Player(executable)
+    try:
+        check_replies(player, media_dir)
+        check_import(player, media_dir)
+        check_hostile(player)
+    except Exception as error:  # a broken connection or a malformed reply
+        traceback.print_exc()
+        check(False, "client ran to the end (%s: %s)" % (type(error).__name__, error))
+    finally:
+        log = player.stop()
+    check_equal(player.returncode, 0, "the player quits cleanly on SIGTERM")
+    if failures:
+        print("%d check(s) failed; player log:\n%s" % (len(failures), log))
+        return 1
+    print("all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,265 @@
+#include "../media/EngineTestRig.h"
+
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "model/Project.h"
+#include "model/ProjectManager.h"
+#include "remote/CmdServer.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUndoCommand>
+#include <QUndoStack>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace EngineTestRig;
+
+// The client commands through the real command server and the project
+// manager's engine, on a parsed numbered clip opened in the first output.
+class TestClientApi : public QObject
+{
+    Q_OBJECT
+
+private:
+    static int FreePort()
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : -1;
+    }
+
+    // Sends one framed request; returns the reply text, empty when none came.
+    QByteArray Send(QByteArray const& payload, int timeoutMs = 5000)
+    {
+        mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
+        mClient.flush();
+        QByteArray received;
+        auto complete = [&] {
+            received += mClient.readAll();
+            return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
+        };
+        if (!QTest::qWaitFor(complete, timeoutMs))
+        {
+            return {};
+        }
+        return received.mid(10);
+    }
+
+    QJsonObject Command(QJsonObject const& request)
+    {
+        return QJsonDocument::fromJson(Send(QJsonDocument(request).toJson(QJsonDocument::Compact))).object();
+    }
+
+    int Frame(QJsonObject const& request)
+    {
+        return Command(request).value("frame").toInt(-100);
+    }
+
+    std::unique_ptr<ProjectManager> mManager;
+    std::unique_ptr<Timeline> mTimeline;
+    QTcpSocket mClient;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Settings::loopState = 0;
+        Settings::pausePlaybackOnSeek = true;
+        mManager = std::make_unique<ProjectManager>();
+        mManager->NewProject(false);
+        int const port = FreePort();
+        mManager->InitializeCmdServer(port);
+        mClient.connectToHost(QHostAddress::LocalHost, quint16(port));
+        QVERIFY(mClient.waitForConnected(3000));
+        QCOMPARE(Send(R"({"cmd":"initialize","api_version":"1.0.0"})"), QByteArray(R"({"msg":"","success":true})"));
+    }
+
+    void withoutTimelineEveryFrameIsMinusOne()
+    {
+        QCOMPARE(Send(R"({"cmd":"get_frame"})"), QByteArray(R"({"frame":-1,"msg":"","success":true})"));
+        QCOMPARE(Send(R"({"cmd":"set_range","start_frame":2})"),
+                 QByteArray(R"({"end_frame":-1,"msg":"","start_frame":-1,"success":true})"));
+    }
+
+    void openTimeline()
+    {
+        mTimeline = SourceTimeline("numbered_av.mp4");
+        QVERIFY(mTimeline->SourcePtr()->IsParsed());
+        QVERIFY(mTimeline->EndFrame() > 40);
+        AvManager* const av = mManager->AvManagerPtr();
+        av->DecodeTimeline(mTimeline.get(), 0, false, true, false);
+        QCOMPARE(av->PrimaryTimeline(), mTimeline.get());
+    }
+
+    void framesCarryTheOffset()
+    {
+        QSignalSpy frameChanges(mManager.get(), &ProjectManager::ClientApiFrameChangeRequested);
+        int const last = mTimeline->EndFrame();
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 1}}), 1);
+        QCOMPARE(mTimeline->PlaybackFrame(), 0);
+        QCOMPARE(Frame({{"cmd", "get_frame"}}), 1);
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 10}}), 10);
+        QCOMPARE(mTimeline->FrameAtTime(mManager->AvManagerPtr()->PlaybackTime()), 9);
+        QCOMPARE(frameChanges.size(), 2);
+
+        // Far outside the timeline: the first or last frame, never a wrapped number.
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 2147483647}}), last + 1);
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", -2147483647.0 - 1}}), 1);
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 1e12}}), 1); // not a 32-bit number: the default 0
+
+        // Playback time itself stays within the timeline.
+        AvManager* const av = mManager->AvManagerPtr();
+        av->SetPlaybackTime(-5000000, false, false, true, true);
+        QCOMPARE(av->PlaybackTime(), 0LL);
+        av->SetPlaybackTime(mTimeline->Duration() * 10, false, false, true, true);
+        QVERIFY(av->PlaybackTime() <= mTimeline->Duration());
+        QCOMPARE(Frame({{"cmd", "get_frame"}}), last + 1);
+    }
+
+    // Members of another type than asked for take their defaults; extreme
+    // values are clamped, never wrapped.
+    void rangeDefaultsAndExtremes()
+    {
+        int const last = mTimeline->EndFrame();
+        QJsonObject range = Command({{"cmd", "set_range"}, {"start_frame", 11}, {"end_frame", 20}});
+        QCOMPARE(range.value("start_frame").toInt(), 11);
+        QCOMPARE(mTimeline->PlaybackRangeStartFrame(), 10);
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 3}, {"from_range_start", "yes"}}), 3); // not a bool
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 3}, {"from_range_start", true}}), 13);
+
+        range = Command({{"cmd", "set_range"}, {"start_frame", -2147483647.0 - 1}, {"end_frame", 2147483647}});
+        QCOMPARE(range.value("start_frame").toInt(), 1);
+        QCOMPARE(range.value("end_frame").toInt(), last + 1);
+        range = Command({{"cmd", "set_range"}, {"start_frame", "5"}});
+        QCOMPARE(range.value("start_frame").toInt(), 1); // -1 - offset, clamped to the first frame
+        QCOMPARE(range.value("end_frame").toInt(), last + 1);
+    }
+
+    void everyReplyEmptiesTheUndoStack()
+    {
+        ProjectManager manager; // a project with no client connected
+        QUndoStack* const stack = manager.UndoStackPtr();
+        stack->push(new QUndoCommand(QStringLiteral("edit")));
+        stack->setClean();
+        QVERIFY(manager.IsUndoClean());
+        QSignalSpy cleanChanges(&manager, &ProjectManager::UndoCleanChanged);
+        manager.OnExecuteCmd(QStringLiteral("not json"));
+        QCOMPARE(stack->count(), 0);
+        QVERIFY(!manager.IsUndoClean());
+        QVERIFY(!cleanChanges.isEmpty());
+        manager.AvManagerPtr()->Shutdown();
+    }
+
+    void noReplyDuringAnExport()
+    {
+        QUndoStack* const stack = mManager->UndoStackPtr();
+        stack->push(new QUndoCommand(QStringLiteral("edit")));
+        Settings::exportInProgress = true;
+        QCOMPARE(Send(R"({"cmd":"echo","text":"x"})", 300), QByteArray());
+        QCOMPARE(stack->count(), 1);
+        Settings::exportInProgress = false;
+        // Only the new command is answered; nothing of the ignored one follows.
+        QCOMPARE(Send(R"({"cmd":"echo","text":"y"})"), QByteArray(R"({"msg":"","result":"y","success":true})"));
+        QVERIFY(!mClient.waitForReadyRead(200));
+    }
+
+    // A parse that never ends (a FIFO nobody writes to) fails the import
+    // after the project's parse time-out, with a reply.
+    void stuckParseFailsTheImport()
+    {
+        QTemporaryDir dir;
+        QString const fifo = dir.filePath("stuck.mp4");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Project::SetParseTimeout(500);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QJsonObject const reply = Command({{"cmd", "import_file"}, {"file_path", fifo}});
+        QCOMPARE(reply, (QJsonObject{{"cmd", "import_file"},
+                                     {"msg", QStringLiteral("Failed to create source for file (%1)").arg(fifo)},
+                                     {"success", false}}));
+        QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(Frame({{"cmd", "get_frame"}}), -1);
+        Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+
+        // Let the parser go: a writer that opens and closes gives it an end of file.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    return false;
+                ::close(fd);
+                return true;
+            },
+            10000));
+    }
+
+    // A command that comes while the user's import waits for its parse runs
+    // once the parse has ended, and is answered to its client then.
+    void commandDuringAParseWaitsForIt()
+    {
+        QTemporaryDir dir;
+        QString const fifo = dir.filePath("slow.mp4");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        Project::SetParseTimeout(500);
+        QByteArray received;
+        bool sent = false;
+        QMetaObject::Connection const connection =
+            connect(mManager.get(), &ProjectManager::BlockUserInputChanged, this, [&](bool blocked) {
+                if (blocked && !sent)
+                {
+                    sent = true;
+                    QByteArray const payload = R"({"cmd":"echo","text":"z"})";
+                    mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
+                    mClient.flush();
+                    QTest::qWait(100); // the command arrives during the wait
+                    received += mClient.readAll();
+                }
+            });
+        mManager->ImportFilesByPath({fifo}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
+        disconnect(connection);
+        Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+        QVERIFY(sent);
+        QVERIFY(received.isEmpty()); // not answered inside the parse wait
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                received += mClient.readAll();
+                return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
+            },
+            5000));
+        QCOMPARE(received.mid(10), QByteArray(R"({"msg":"","result":"z","success":true})"));
+
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    return false;
+                ::close(fd);
+                return true;
+            },
+            10000));
+    }
+
+    void cleanupTestCase()
+    {
+        mClient.disconnectFromHost();
+        mManager->AvManagerPtr()->Shutdown();
+        mManager.reset();
+        mTimeline.reset();
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    qputenv("PULSE_SERVER", "unix:/nonexistent/tessarin-no-audio-server");
+    QApplication app(argc, argv);
+    TestClientApi test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_clientapi.moc"
