@@ -542,7 +542,7 @@ QString TimeControlBaseWidget::FrameToDisplayFormat(int frame, bool withOffset) 
     default:
     {
         long long time = mTimeline ? mTimeline->TimeAtFrame(frame, false) : 0;
-        time = std::min(time, mEndTime);
+        time = std::clamp(time, 0LL, std::max(mEndTime, 0LL));
         return QString::number(static_cast<double>(time) / 1000000.0, 'f', 2);
     }
     }
