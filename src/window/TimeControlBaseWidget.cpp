@@ -667,6 +667,15 @@ void TimeControlBaseWidget::OnPlaybackRangeChanged(long long startTime, long lon
     }
 }
 
+void TimeControlBaseWidget::FollowPrimaryTimeline()
+{
+    if (mAvManager && mAvManager->PrimaryTimeline())
+    {
+        OnPrimaryTimelineChanged(mAvManager->PrimaryTimeline(), true);
+        mPlaybackFrame = mTimeline ? mTimeline->PlaybackFrame() : -1;
+    }
+}
+
 void TimeControlBaseWidget::DisconnectTimeline()
 {
     for (QMetaObject::Connection const& connection : std::as_const(mTimelineConnections))
