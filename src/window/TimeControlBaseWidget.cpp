@@ -16,8 +16,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QUndoCommand>
-#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
@@ -52,44 +50,6 @@ QString TwoDigits(long long value)
 {
     return value < 1 ? QStringLiteral("00") : QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
-
-// One range change with the range it replaced, on the project undo stack.
-class SetPlaybackRangeCmd : public QUndoCommand
-{
-public:
-    SetPlaybackRangeCmd(Timeline* timeline, int start, int end, int previousStart, int previousEnd)
-        : QUndoCommand(QStringLiteral("Set Playback Range"))
-        , mTimeline(timeline)
-        , mStart(start)
-        , mEnd(end)
-        , mPreviousStart(previousStart)
-        , mPreviousEnd(previousEnd)
-    {
-    }
-
-    void redo() override
-    {
-        if (mTimeline)
-        {
-            mTimeline->SetPlaybackRangeByFrame(mStart, mEnd);
-        }
-    }
-
-    void undo() override
-    {
-        if (mTimeline)
-        {
-            mTimeline->SetPlaybackRangeByFrame(mPreviousStart, mPreviousEnd);
-        }
-    }
-
-private:
-    QPointer<Timeline> mTimeline;
-    int mStart;
-    int mEnd;
-    int mPreviousStart;
-    int mPreviousEnd;
-};
 
 enum ContextMenuItem
 {
@@ -359,7 +319,7 @@ void TimeControlBaseWidget::CommitRange(Timeline* timeline, int start, int end, 
     {
         return;
     }
-    mProjectManager->UndoStackPtr()->push(new SetPlaybackRangeCmd(timeline, start, end, previousStart, previousEnd));
+    mProjectManager->DoSetPlaybackRangeCmd(timeline, start, end, previousStart, previousEnd);
 }
 
 void TimeControlBaseWidget::SetPlaybackRangeByFrame(int start, int end)
@@ -493,16 +453,27 @@ void TimeControlBaseWidget::SetRangeToNextRangeBookmark()
 
 void TimeControlBaseWidget::ToggleFrameBookmark()
 {
-    // Frame bookmark commands belong to the project manager; until it offers
-    // them the bar leaves bookmarks alone.
+    if (mTimeline && mProjectManager)
+    {
+        mProjectManager->ToggleFrameBookmark(mTimeline, mPlaybackFrame);
+    }
 }
 
 void TimeControlBaseWidget::ToggleRangeBookmark()
 {
+    if (mTimeline && mProjectManager)
+    {
+        mProjectManager->DoToggleRangeBookmarkCmd(mTimeline, mRangeStart, mRangeEnd);
+    }
 }
 
-void TimeControlBaseWidget::RemoveBookmarks(bool, bool, bool, QString const&)
+void TimeControlBaseWidget::RemoveBookmarks(bool frameBookmarks, bool rangeBookmarks, bool onlyInRange,
+                                            QString const& macroName)
 {
+    if (mTimeline && mProjectManager)
+    {
+        mProjectManager->RemoveBookmarks(mTimeline, frameBookmarks, rangeBookmarks, onlyInRange, macroName);
+    }
 }
 
 // ---- Display ----

@@ -1,4 +1,5 @@
 #include "../media/EngineTestRig.h"
+#include "ProjectTimelines.h"
 
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
@@ -50,7 +51,7 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<ProjectManager> mProjectManager;
-    std::unique_ptr<Timeline> m25;
+    Timeline* m25 = nullptr; // the project's
     std::unique_ptr<Timeline> m30;
 };
 
@@ -59,7 +60,8 @@ void TestTimeControlMapping::initTestCase()
     Settings::hardwareRenderingEnabled = false;
     Settings::LatchHardwareRendering();
     mProjectManager = std::make_unique<ProjectManager>();
-    m25 = SourceTimeline("numbered_gop250.mp4");
+    m25 = ProjectTimelines::AddSource(*mProjectManager, QStringLiteral("numbered_gop250.mp4"));
+    QVERIFY(m25);
     m30 = SourceTimeline("numbered_30fps.mp4");
     QCOMPARE(m25->FrameCount(), 300);
     QCOMPARE(m30->FrameCount(), 240);
@@ -154,7 +156,7 @@ void TestTimeControlMapping::MappingAnswersDegenerateScalesWithoutDividing()
     QCOMPARE(bar.FrameAtPosition(300), 0);
     bar.resize(150, 40);
     bar.show();
-    bar.OnPrimaryTimelineChanged(m25.get(), true);
+    bar.OnPrimaryTimelineChanged(m25, true);
     QVERIFY(bar.TimelineRect().width() <= 0);
     QCOMPARE(bar.FrameAtPosition(120), 0);
     bar.grab(); // paints without dividing
@@ -205,7 +207,7 @@ void TestTimeControlMapping::TimeCodeRoundsTheRateAndNeverDividesByZero()
     // Without timeline: 24 fps.
     QCOMPARE(bar.FrameToDisplayFormat(48, true), QStringLiteral("00:02:00"));
 
-    bar.OnPrimaryTimelineChanged(m25.get(), true);
+    bar.OnPrimaryTimelineChanged(m25, true);
     QCOMPARE(bar.FrameToDisplayFormat(0, true), QStringLiteral("00:00:00"));
     QCOMPARE(bar.FrameToDisplayFormat(1500, true), QStringLiteral("01:00:00"));
     QCOMPARE(bar.FrameToDisplayFormat(25 * 3600, true), QStringLiteral("01:00:00:00"));
@@ -239,7 +241,7 @@ void TestTimeControlMapping::RangeBoundsFromCurrentAreSingleUndoStepsAndNeverInv
 {
     QUndoStack* const undo = mProjectManager->UndoStackPtr();
     GlobalTimeControlWidget bar(mProjectManager.get(), nullptr);
-    Follow(bar, m25.get());
+    Follow(bar, m25);
     bar.SetPlaybackRangeByFrame(100, 200);
     QCOMPARE(undo->count(), 1);
     QCOMPARE(m25->PlaybackRangeStartFrame(), 100);
@@ -326,8 +328,8 @@ void TestTimeControlMapping::ContextMenuItemsAndSettingToggles()
     RangeTimeControlWidget range(mProjectManager.get(), nullptr);
     global.resize(600, 40);
     global.show();
-    Follow(global, m25.get());
-    Follow(range, m25.get());
+    Follow(global, m25);
+    Follow(range, m25);
 
     QMenu* const menu = global.ContextMenu(QPoint(300, 20));
     QVERIFY(menu);

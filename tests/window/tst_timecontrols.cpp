@@ -1,5 +1,6 @@
 // TESSARIN_TEST: xvfb
 #include "../media/EngineTestRig.h"
+#include "ProjectTimelines.h"
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
@@ -85,7 +86,7 @@ private:
     std::unique_ptr<ProjectManager> mProjectManager;
     AvManager* mAv = nullptr;
     QUndoStack* mUndo = nullptr;
-    std::unique_ptr<Timeline> mTimeline;
+    Timeline* mTimeline = nullptr; // the project's
     Timeline* mOpen = nullptr;
     std::unique_ptr<ViewerProbe> mProbe;
     std::unique_ptr<QWidget> mHost;
@@ -103,7 +104,8 @@ void TestTimeControls::initTestCase()
     mProjectManager = std::make_unique<ProjectManager>();
     mAv = mProjectManager->AvManagerPtr();
     mUndo = mProjectManager->UndoStackPtr();
-    mTimeline = SourceTimeline("numbered_gop250.mp4");
+    mTimeline = ProjectTimelines::AddSource(*mProjectManager, QStringLiteral("numbered_gop250.mp4"));
+    QVERIFY(mTimeline);
 
     mHost = std::make_unique<QWidget>();
     mControl = new PlaybackControlWidget(mAv, nullptr, mHost.get());
@@ -124,7 +126,7 @@ void TestTimeControls::initTestCase()
     QCursor::setPos(0, 0);
     QVERIFY(QTest::qWaitForWindowExposed(mHost.get()));
     QCOMPARE(mGlobal->width(), 1000);
-    Open(mTimeline.get());
+    Open(mTimeline);
 }
 
 void TestTimeControls::cleanupTestCase()
@@ -139,9 +141,9 @@ void TestTimeControls::init()
     Settings::loopOnStepScrub = true;
     Settings::loopStepScrubToRange = true;
     Settings::lockStepScrubToRange = true;
-    if (mGlobal->TimelinePtr() != mTimeline.get() || mOpen != mTimeline.get())
+    if (mGlobal->TimelinePtr() != mTimeline || mOpen != mTimeline)
     {
-        Open(mTimeline.get());
+        Open(mTimeline);
     }
     mTimeline->SetPlaybackRangeByFrame(0, -1);
     Seek(0);
@@ -373,18 +375,17 @@ void TestTimeControls::StepButtonsMoveOneFrameEachWay()
 void TestTimeControls::BookmarkOrEditJumpsAndBarPicture()
 {
     // Two clips of 50 frames: an edit at 50; bookmarks at 20 and 70.
-    std::unique_ptr<Timeline> first = SourceTimeline("numbered_gop250.mp4");
-    std::unique_ptr<Timeline> second = SourceTimeline("numbered_opengop.mkv");
-    Cut(first.get(), 0, 49);
-    Cut(second.get(), 0, 49);
-    std::unique_ptr<Timeline> edit = EditTimeline({first.get(), second.get()});
+    Timeline* const first = ProjectTimelines::AddSource(*mProjectManager, QStringLiteral("numbered_opengop.mkv"), 0, 49);
+    Timeline* const second = ProjectTimelines::AddSource(*mProjectManager, QStringLiteral("numbered_offset.ts"), 0, 49);
+    QVERIFY(first && second);
+    Timeline* const edit = ProjectTimelines::AddEdit(*mProjectManager, {first, second});
     // The engine must let go of the timelines before they go, whatever happens.
-    auto const reopen = qScopeGuard([&] { mAv->DecodeTimeline(mTimeline.get(), 0, false, true, false); });
+    auto const reopen = qScopeGuard([&] { mAv->DecodeTimeline(mTimeline, 0, false, true, false); });
     QCOMPARE(edit->FrameCount(), 100);
     QVERIFY(edit->InsertFrameBookmark(20) >= 0);
     QVERIFY(edit->InsertFrameBookmark(70) >= 0);
     edit->FrameBookmarkAt(70)->strokes.append(StrokeData());
-    Open(edit.get());
+    Open(edit);
     mGlobal->UpdateBookmarks();
     QCOMPARE(mGlobal->FrameBookmarks().size(), 2);
 
@@ -423,7 +424,7 @@ void TestTimeControls::BookmarkOrEditJumpsAndBarPicture()
     host.move(300, 600);
     host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&host));
-    QCOMPARE(bar->TimelinePtr(), edit.get());
+    QCOMPARE(bar->TimelinePtr(), edit);
     Settings::globalTimeControlCacheVisible = true;
     Settings::globalTimeControlFrameBookmarksVisible = true;
     bar->SetPlaybackRangeByFrame(10, 30);
@@ -495,8 +496,9 @@ void TestTimeControls::TimelineSwitchedMidDragGetsNoCommand()
 {
     mGlobal->SetPlaybackRangeByFrame(50, 200);
     mUndo->clear();
-    std::unique_ptr<Timeline> other = SourceTimeline("numbered_opengop.mkv");
-    auto const reopen = qScopeGuard([&] { mAv->DecodeTimeline(mTimeline.get(), 0, false, true, false); });
+    Timeline* const other = ProjectTimelines::AddSource(*mProjectManager, QStringLiteral("numbered_mjpeg.mov"));
+    QVERIFY(other);
+    auto const reopen = qScopeGuard([&] { mAv->DecodeTimeline(mTimeline, 0, false, true, false); });
     int const otherEnd = other->PlaybackRangeEndFrame();
 
     int const xs = mGlobal->PositionAtFrame(50);
@@ -507,7 +509,7 @@ void TestTimeControls::TimelineSwitchedMidDragGetsNoCommand()
     int const dragged = mTimeline->PlaybackRangeStartFrame();
     QVERIFY(dragged > 50);
 
-    Open(other.get());
+    Open(other);
     Drag(mGlobal, grab + QPoint(60, 0));
     Drag(mGlobal, grab + QPoint(90, 0));
     QCOMPARE(other->PlaybackRangeStartFrame(), 0);
