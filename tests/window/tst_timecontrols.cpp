@@ -12,6 +12,7 @@
 #include "window/RangeTimeControlWidget.h"
 
 #include <QPainter>
+#include <QSignalSpy>
 #include <QUndoStack>
 #include <QScopeGuard>
 #include <QVBoxLayout>
@@ -76,6 +77,7 @@ private Q_SLOTS:
     void StepButtonsMoveOneFrameEachWay();
     void BookmarkOrEditJumpsAndBarPicture();
     void TimelineSwitchedMidDragGetsNoCommand();
+    void ViewerEntryPointsAndBookmarkToggles();
 
 private:
     void Open(Timeline* timeline);
@@ -526,6 +528,56 @@ void TestTimeControls::TimelineSwitchedMidDragGetsNoCommand()
     Hover(mGlobal, grab + QPoint(120, 0));
     QCOMPARE(other->PlaybackRangeStartFrame(), 0);
     QCOMPARE(mUndo->count(), 1);
+}
+
+void TestTimeControls::ViewerEntryPointsAndBookmarkToggles()
+{
+    // The OpenGL viewer sizes the bar, paints it and forwards its mouse
+    // events with the bar's offset inside the viewer.
+    GlobalTimeControlWidget bar(mProjectManager.get(), mControl);
+    QCOMPARE(bar.TimelinePtr(), mTimeline);
+    QSignalSpy repaints(&bar, &TimeControlBaseWidget::UpdateRequested);
+    bar.UpdateGeometryGL(1000, QPoint(0, 500));
+    QCOMPARE(bar.TimelineRect().right(), 1000 - 108);
+    bar.SetUnderMouseFromViewer(true);
+    QCOMPARE(repaints.count(), 1); // hidden: the viewer is asked to repaint
+    bar.SetViewerMousePosOffsetY(500);
+    QPoint const at(bar.PositionAtFrame(40) + 1, 510);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    bar.ViewerMousePressEvent(&press);
+    QVERIFY(QTest::qWaitFor([&] { return mProbe->Shows(mAv->PlaybackTime()) && Shown() == 40; }, 20000));
+    QPoint const to(bar.PositionAtFrame(50) + 1, 510);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), QPointF(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    bar.ViewerMouseMoveEvent(&move);
+    QVERIFY(QTest::qWaitFor([&] { return mProbe->Shows(mAv->PlaybackTime()) && Shown() == 50; }, 20000));
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(at), QPointF(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    bar.ViewerMouseReleaseEvent(&release);
+    QVERIFY(!bar.IsDragging());
+    QImage painted(1000, 40, QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    {
+        QPainter painter(&painted);
+        bar.PaintGL(painter);
+    }
+    QVERIFY(Near(painted.pixelColor(bar.PositionAtFrame(50), 25), Over(PlayheadWhite, QColor(0, 0, 0))));
+
+    // Bookmark toggles are undoable steps of the project.
+    mUndo->clear();
+    bar.ToggleFrameBookmark();
+    QCOMPARE(mUndo->count(), 1);
+    QVERIFY(mTimeline->FrameBookmarkAt(50));
+    QCOMPARE(bar.FrameBookmarks().size(), 1);
+    QCOMPARE(bar.FrameBookmarks().constFirst().frame, 50);
+    mUndo->undo();
+    QVERIFY(!mTimeline->FrameBookmarkAt(50));
+    QCOMPARE(bar.FrameBookmarks().size(), 0);
+    bar.SetPlaybackRangeByFrame(20, 60);
+    bar.ToggleRangeBookmark();
+    QCOMPARE(mTimeline->RangeBookmarkList().size(), 1);
+    bar.ToggleRangeBookmark();
+    QCOMPARE(mTimeline->RangeBookmarkList().size(), 0);
 }
 
 QTEST_MAIN(TestTimeControls)
