@@ -565,6 +565,8 @@ void TestTimeControls::ViewerEntryPointsAndBookmarkToggles()
 
     // Bookmark toggles are undoable steps of the project.
     mUndo->clear();
+    QCOMPARE(bar.PlaybackFrame(), 50);
+    QVERIFY(!mTimeline->FrameBookmarkAt(50));
     bar.ToggleFrameBookmark();
     QCOMPARE(mUndo->count(), 1);
     QVERIFY(mTimeline->FrameBookmarkAt(50));
