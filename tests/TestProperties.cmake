@@ -29,3 +29,7 @@ function(tessarin_add_bench_frames_test)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)
+
+# The volume control on the engine: plays through the test server's null sink.
+set_tests_properties(panels.volumeaudio PROPERTIES
+  FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)
