@@ -1050,6 +1050,12 @@ void TimeControlBaseWidget::mouseMoveEvent(QMouseEvent* event)
         QWidget::mouseMoveEvent(event);
         return;
     }
+    if (!(event->buttons() & Qt::LeftButton))
+    {
+        // The release went elsewhere: the gesture is over all the same.
+        EndGesture(pos);
+        return;
+    }
     // A gesture acts only on the timeline it began on.
     if (DragTimelineIsCurrent())
     {

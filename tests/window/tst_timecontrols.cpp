@@ -243,6 +243,20 @@ void TestTimeControls::StartHandleDragIsOneUndoStep()
     QTest::mouseRelease(mGlobal, Qt::LeftButton, Qt::NoModifier, again);
     QCOMPARE(mUndo->count(), 1);
     QVERIFY(!mGlobal->IsDragging());
+
+    // A release that never reached the bar: the next move without the button
+    // ends the drag with its one step.
+    Hover(mGlobal, again);
+    QTest::mousePress(mGlobal, Qt::LeftButton, Qt::NoModifier, again);
+    Drag(mGlobal, again + QPoint(30, 0));
+    int const lost = mOpen->PlaybackRangeStartFrame();
+    QVERIFY(lost > target);
+    Hover(mGlobal, again + QPoint(90, 0));
+    QVERIFY(!mGlobal->IsDragging());
+    QCOMPARE(mOpen->PlaybackRangeStartFrame(), lost);
+    QCOMPARE(mUndo->count(), 2);
+    QTest::mouseRelease(mGlobal, Qt::LeftButton, Qt::NoModifier, again + QPoint(90, 0));
+    QCOMPARE(mUndo->count(), 2);
 }
 
 void TestTimeControls::EndHandleMovesByTheFramesMoved()
