@@ -5,7 +5,7 @@
 # The application shell end to end: the real player under Xvfb, in a temporary
 # HOME, started, signalled and launched a second time (tests/app/shell_checks.sh).
 add_test(NAME app.shell_checks
-  COMMAND xvfb-run -a -s "-screen 0 1280x1024x24"
+  COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
     sh "${CMAKE_CURRENT_SOURCE_DIR}/app/shell_checks.sh"
     "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media/h264_cfr25.mp4")
 set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
@@ -35,8 +35,12 @@ cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_fra
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   add_test(NAME remote.client_api
-    COMMAND xvfb-run -a -s "-screen 0 1280x1024x24"
+    COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
       "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/remote/client_api_check.py"
       "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media")
   set_tests_properties(remote.client_api PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
 endif()
+
+# The volume control on the engine: plays through the test server's null sink.
+set_tests_properties(panels.volumeaudio PROPERTIES
+  FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)
