@@ -15,6 +15,8 @@
 #include "model/Track.h"
 
 #include <QDataStream>
+#include <QMetaType>
+#include <QVariant>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -1380,44 +1382,65 @@ QByteArray PathBytes(QPainterPath const& path)
     return bytes;
 }
 
-// A serialised path is its element count, then 20 bytes per element (type and
-// two doubles), then two more integers: a count its own bytes cannot hold is
-// refused before anything is built from it.
+// A serialised path is its element count, then 20 bytes per element (type
+// and two doubles), then the sub-path start and the fill rule; an empty path
+// is its count alone. Everything is checked before the library builds the
+// path, so a few bytes can never announce millions of elements.
 bool ReadPath(QByteArray const& bytes, QPainterPath& path)
 {
-    int const header = 4;
-    int const trailer = 8;
-    int const element = 20;
-    if (bytes.size() < header)
-    {
-        return false;
-    }
-    QDataStream peek(bytes);
-    qint32 count = 0;
-    peek >> count;
-    if (count == 0)
-    {
-        path = QPainterPath(); // an empty path is written as its count alone
-        return true;
-    }
-    if (count < 0 || static_cast<qint64>(count) * element > bytes.size() - header - trailer)
+    qint64 const emptySize = 4;
+    qint64 const headerAndTrailer = 12;
+    qint64 const elementSize = 20;
+    int const moveTo = QPainterPath::MoveToElement;
+    int const curveTo = QPainterPath::CurveToElement;
+    int const curveData = QPainterPath::CurveToDataElement;
+    if (bytes.size() < emptySize)
     {
         return false;
     }
     QDataStream stream(bytes);
-    QPainterPath read;
-    stream >> read;
-    if (stream.status() != QDataStream::Ok)
+    qint32 count = 0;
+    stream >> count;
+    if (count == 0)
+    {
+        path = QPainterPath();
+        return bytes.size() == emptySize;
+    }
+    if (count < 0 || bytes.size() != headerAndTrailer + elementSize * qint64(count))
     {
         return false;
     }
-    for (int i = 0; i < read.elementCount(); ++i)
+    int pendingCurveData = 0;
+    for (qint32 i = 0; i < count; ++i)
     {
-        QPainterPath::Element const e = read.elementAt(i);
-        if (!std::isfinite(e.x) || !std::isfinite(e.y))
+        qint32 type = 0;
+        double x = 0.0;
+        double y = 0.0;
+        stream >> type >> x >> y;
+        // The library drops a path with a coordinate beyond 1e128.
+        if (type < moveTo || type > curveData || !std::isfinite(x) || !std::isfinite(y) || std::fabs(x) >= 1e128 ||
+            std::fabs(y) >= 1e128 || (i == 0 && type != moveTo) || (pendingCurveData > 0) != (type == curveData))
         {
             return false;
         }
+        pendingCurveData = type == curveTo ? 2 : std::max(pendingCurveData - 1, 0);
+    }
+    qint32 subPathStart = 0;
+    qint32 fillRule = 0;
+    stream >> subPathStart >> fillRule;
+    if (pendingCurveData > 0 || subPathStart < 0 || subPathStart >= count ||
+        (fillRule != Qt::OddEvenFill && fillRule != Qt::WindingFill) || stream.status() != QDataStream::Ok)
+    {
+        return false;
+    }
+    // Read again by the library from the same bytes, so that it saves back
+    // byte for byte.
+    QDataStream again(bytes);
+    QPainterPath read;
+    again >> read;
+    if (again.status() != QDataStream::Ok || read.elementCount() != count)
+    {
+        return false;
     }
     path = read;
     return true;
@@ -1495,6 +1518,39 @@ double ReadFinite(QJsonObject const& object, QString const& key, double fallback
 {
     double const value = object.value(key).toDouble(fallback);
     return std::isfinite(value) ? value : fallback;
+}
+
+// A float: a number a float cannot hold gives the default.
+float ReadFiniteFloat(QJsonObject const& object, QString const& key, float fallback)
+{
+    double const value = ReadFinite(object, key, fallback);
+    return std::fabs(value) <= double(std::numeric_limits<float>::max()) ? static_cast<float>(value) : fallback;
+}
+
+// A frame counted from 1 as one counted from 0, without wrapping below the
+// smallest frame.
+int FromOneBased(int frame)
+{
+    return frame == std::numeric_limits<int>::min() ? frame : frame - 1;
+}
+
+// A clip keeps its bookmarks sorted by frame, one per frame: a file's list is
+// sorted, and of one frame named twice the first is kept.
+QList<FrameBookmark*> SortedUniqueBookmarks(QList<FrameBookmark*> bookmarks)
+{
+    std::stable_sort(bookmarks.begin(), bookmarks.end(),
+                     [](FrameBookmark const* a, FrameBookmark const* b) { return a->frame < b->frame; });
+    QList<FrameBookmark*> result;
+    for (FrameBookmark* bookmark : std::as_const(bookmarks))
+    {
+        if (!result.isEmpty() && result.last()->frame == bookmark->frame)
+        {
+            delete bookmark;
+            continue;
+        }
+        result.append(bookmark);
+    }
+    return result;
 }
 } // namespace
 
@@ -1921,12 +1977,22 @@ void Project::ReadProjectSettings(QJsonDocument const& document)
 void Project::ReadViewer(QJsonDocument const& document)
 {
     QJsonObject const viewer = document.object().value(QStringLiteral("viewer")).toObject();
-    Settings::currentViewerLayout = ReadFrame(viewer, QStringLiteral("layout"), 0);
+    // A layout the viewer does not know (single up to the 2 by 2 grid) opens
+    // as the single view.
+    int const layout = ReadFrame(viewer, QStringLiteral("layout"), 0);
+    Settings::currentViewerLayout = layout >= 0 && layout <= 4 ? layout : 0;
 }
 
 bool Project::IdInUse(QUuid const& id) const
 {
-    return mReadIds.contains(id) || FindItemById(id) || mSourceTimelines.contains(id) || mTimelines.contains(id);
+    if (mReadIds.contains(id) || FindItemById(id) || mSourceTimelines.contains(id) || mTimelines.contains(id))
+    {
+        return true;
+    }
+    // A source given up while its parse ran may still be answered for under
+    // its id: a new source under that id would be finished by that answer.
+    return std::any_of(mAbandonedItems.cbegin(), mAbandonedItems.cend(),
+                       [&id](TimelineItem const* item) { return item->Id() == id; });
 }
 
 void Project::ReadFolders(QJsonDocument const& document)
@@ -2006,7 +2072,7 @@ void Project::ReadSources(QJsonDocument const& document)
         data.viewerIndex = ReadFrame(object, QStringLiteral("output_id"), 0);
         data.panX = ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0);
         data.panY = ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0);
-        data.zoom = static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0));
+        data.zoom = ReadFiniteFloat(object, QStringLiteral("zoom"), 1.0f);
         data.panZoomEnabled =
             Settings::restorePanZoomOnProjectLoad && object.value(QStringLiteral("pan_zoom_enabled")).toBool(false);
         data.holdAnnotations = Settings::restoreHoldAnnotationsOnProjectLoad &&
@@ -2082,7 +2148,7 @@ void Project::ReadTimelines(QJsonDocument const& document)
                                           std::max(ReadFrame(object, QStringLiteral("range_end_frame"), 0), -1));
         timeline->SetPanAndZoom(QPointF(ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0),
                                         ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0)),
-                                static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0)),
+                                ReadFiniteFloat(object, QStringLiteral("zoom"), 1.0f),
                                 Settings::restorePanZoomOnProjectLoad &&
                                     object.value(QStringLiteral("pan_zoom_enabled")).toBool(false));
         timeline->SetHoldAnnotationFramesEnabled(Settings::restoreHoldAnnotationsOnProjectLoad &&
@@ -2190,7 +2256,7 @@ bool Project::ReadStroke(QJsonObject const& object, StrokeData& stroke)
     if (!path.isEmpty())
     {
         auto const decoded = QByteArray::fromBase64Encoding(path.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded || !ReadPath(*decoded, stroke.path))
+        if (path.size() % 4 != 0 || !decoded || !ReadPath(*decoded, stroke.path))
         {
             return false;
         }
@@ -2235,6 +2301,7 @@ void Project::ReadBookmarks(QJsonDocument const& document)
                 break;
             }
         }
+        pending.bookmarks = SortedUniqueBookmarks(pending.bookmarks);
         mPendingBookmarks.insert(parent, pending);
     }
 }
@@ -2268,11 +2335,12 @@ QPointF VornaStrokeGetArrowHeadPoint(QPointF const& p0, QPointF const& p1, float
 
 bool ReadLegacyStroke(QJsonObject const& object, StrokeData& stroke)
 {
-    float width = static_cast<float>(object.value(QStringLiteral("width")).toDouble(0.0) * 1000.0);
-    if (!std::isfinite(width) || width < 0.0f)
+    double const storedWidth = object.value(QStringLiteral("width")).toDouble(0.0) * 1000.0;
+    if (!std::isfinite(storedWidth) || storedWidth < 0.0 || storedWidth > double(std::numeric_limits<float>::max()))
     {
         return false;
     }
+    float width = static_cast<float>(storedWidth);
     stroke.color = QColor::fromString(object.value(QStringLiteral("color")).toString());
     if (!stroke.color.isValid())
     {
@@ -2496,13 +2564,13 @@ void Project::ReadLegacyVornaSources(QJsonDocument const& document, QList<QJsonO
         data.path = object.value(QStringLiteral("path")).toString();
         data.relativePath = object.value(QStringLiteral("relative_path")).toString();
         data.name = object.value(QStringLiteral("name")).toString();
-        data.playbackFrame = ReadFrame(object, QStringLiteral("frame"), 0) - 1;
-        data.cutInFrame = std::max(ReadFrame(object, QStringLiteral("range_start"), 0) - 1, 0);
-        data.cutOutFrame = std::max(ReadFrame(object, QStringLiteral("range_end"), 0) - 1, -1);
+        data.playbackFrame = FromOneBased(ReadFrame(object, QStringLiteral("frame"), 0));
+        data.cutInFrame = std::max(FromOneBased(ReadFrame(object, QStringLiteral("range_start"), 0)), 0);
+        data.cutOutFrame = std::max(FromOneBased(ReadFrame(object, QStringLiteral("range_end"), 0)), -1);
         data.viewerIndex = ReadFrame(object, QStringLiteral("viewer_index"), -1);
         data.panX = ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0);
         data.panY = ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0);
-        data.zoom = static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0));
+        data.zoom = ReadFiniteFloat(object, QStringLiteral("zoom"), 1.0f);
         data.panZoomEnabled =
             Settings::restorePanZoomOnProjectLoad && object.value(QStringLiteral("pan_zoom_enabled")).toBool(false);
         data.expandParent = false;
@@ -2559,16 +2627,16 @@ void Project::ReadLegacyVornaTimelines(QJsonDocument const& document, QList<QJso
                     source->SourceClip()->Duplicate(timeline->MasterTrack(), false), -1);
             }
         }
-        timeline->SetPlaybackFrame(std::max(ReadFrame(object, QStringLiteral("frame"), 0) - 1, 0));
+        timeline->SetPlaybackFrame(std::max(FromOneBased(ReadFrame(object, QStringLiteral("frame"), 0)), 0));
         int const rangeEnd = ReadFrame(object, QStringLiteral("range_end"), 0);
         if (rangeEnd > 0)
         {
-            timeline->SetPlaybackRangeByFrame(std::max(ReadFrame(object, QStringLiteral("range_start"), 0) - 1, 0),
+            timeline->SetPlaybackRangeByFrame(std::max(FromOneBased(ReadFrame(object, QStringLiteral("range_start"), 0)), 0),
                                               rangeEnd - 1);
         }
         timeline->SetPanAndZoom(QPointF(ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0),
                                         ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0)),
-                                static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0)),
+                                ReadFiniteFloat(object, QStringLiteral("zoom"), 1.0f),
                                 Settings::restorePanZoomOnProjectLoad &&
                                     object.value(QStringLiteral("pan_zoom_enabled")).toBool(false));
         timeline->SetUseSourceInOutsEnabled(object.value(QStringLiteral("use_source_in_outs")).toBool(true));
@@ -2638,11 +2706,16 @@ bool Project::ImportLegacyYarvProject(QString const& path)
     file.beginGroup(QStringLiteral("main"));
     ParseSourceData data;
     data.path = file.value(QStringLiteral("mediaPath")).toString();
-    QList<int> const frames = YarvStringToFrames(file.value(QStringLiteral("frames")).toString());
+    // Written by hand without quotes, the frames read as a list of strings.
+    QVariant const framesValue = file.value(QStringLiteral("frames"));
+    QList<int> const frames =
+        YarvStringToFrames(framesValue.typeId() == QMetaType::QStringList
+                               ? framesValue.toStringList().join(QLatin1Char(','))
+                               : framesValue.toString());
     QList<int> const ranges = YarvStringListToRanges(file.value(QStringLiteral("ranges")).toStringList());
-    data.playbackFrame = file.value(QStringLiteral("current"), 0).toInt() - 1;
-    data.cutInFrame = std::max(file.value(QStringLiteral("start"), 0).toInt() - 1, 0);
-    data.cutOutFrame = std::max(file.value(QStringLiteral("end"), 0).toInt() - 1, -1);
+    data.playbackFrame = FromOneBased(file.value(QStringLiteral("current"), 0).toInt());
+    data.cutInFrame = std::max(FromOneBased(file.value(QStringLiteral("start"), 0).toInt()), 0);
+    data.cutOutFrame = std::max(FromOneBased(file.value(QStringLiteral("end"), 0).toInt()), -1);
     file.endGroup();
     data.expandParent = false;
     data.addToRecentFiles = false;
@@ -2654,11 +2727,15 @@ bool Project::ImportLegacyYarvProject(QString const& path)
     {
         for (int frame : frames)
         {
-            item->TimelinePtr()->InsertFrameBookmark(frame - 1);
+            item->TimelinePtr()->InsertFrameBookmark(FromOneBased(frame));
         }
         for (int i = 0; i + 1 < ranges.size(); i += 2)
         {
-            item->TimelinePtr()->InsertRangeBookmark(ranges.at(i) - 1, ranges.at(i + 1) - 1);
+            // As in the other older format, a range needs both ends on a frame.
+            if (ranges.at(i) > 0 && ranges.at(i + 1) > 0)
+            {
+                item->TimelinePtr()->InsertRangeBookmark(ranges.at(i) - 1, ranges.at(i + 1) - 1);
+            }
         }
         emit OpenInViewerRequested(data.id, 0, false);
     }

@@ -16,8 +16,11 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <limits>
 #include <memory>
 #include <random>
+#include <sys/resource.h>
 
 namespace
 {
@@ -98,6 +101,49 @@ QString StrokeText(StrokeData const& stroke)
         .arg(stroke.color.name(QColor::HexArgb), stroke.text, points.join(' '))
         .arg(stroke.path.elementCount());
 }
+
+// Path data as the stream writes it, from raw elements, sub-path start and
+// fill rule.
+QByteArray RawPath(qint32 count, QList<std::tuple<qint32, double, double>> const& elements, qint32 start = 0,
+                   qint32 fillRule = 0)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << count;
+    for (auto const& [type, x, y] : elements)
+    {
+        stream << type << x << y;
+    }
+    stream << start << fillRule;
+    return bytes;
+}
+
+QJsonObject StrokeWithPath(QString const& base64)
+{
+    QJsonObject stroke = StrokeObject("1,2;");
+    stroke.insert("path", base64);
+    return stroke;
+}
+
+// Writes of more than the given bytes fail while it lives.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old);
+        previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+    }
+    rlimit old {};
+    void (*previous)(int) = nullptr;
+};
 } // namespace
 
 class TestProjectFile : public QObject
@@ -115,6 +161,13 @@ private Q_SLOTS:
     void OlderFormatsImportAndSurviveASave();
     void RangeBookmarkTextAndStrokeRules();
     void MutatedFilesNeverCrashTheReader();
+    void HostilePathDataIsRefused_data();
+    void HostilePathDataIsRefused();
+    void MutatedPathDataReadsBackExactlyOrNotAtAll();
+    void ClipBookmarksStaySortedAndLayoutKnown();
+    void SourceGivenUpWhileParsingKeepsItsId();
+    void SaveFailingPartWayKeepsTheOldFile();
+    void OlderFilesWithExtremeFramesAndUnquotedLists();
 
 private:
     QString SavePath(QString const& name) const;
@@ -616,6 +669,230 @@ void TestProjectFile::MutatedFilesNeverCrashTheReader()
     }
     qInfo() << rounds << "mutated files," << accepted << "accepted";
     QVERIFY(accepted > 0);
+}
+
+void TestProjectFile::HostilePathDataIsRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("kept");
+    double const nan = std::numeric_limits<double>::quiet_NaN();
+    double const inf = std::numeric_limits<double>::infinity();
+    auto row = [](char const* name, QByteArray const& bytes, bool kept) {
+        QTest::newRow(name) << QString::fromLatin1(bytes.toBase64()) << kept;
+    };
+    QPainterPath curve;
+    curve.moveTo(0, 0);
+    curve.cubicTo(1, 1, 2, 2, 3, 3);
+    curve.addRect(5, 5, 2, 2);
+    row("curve and rectangle", PathData(curve), true);
+    row("empty path", PathData(QPainterPath()), true);
+    QString const valid = QString::fromLatin1(RawPath(1, {{0, 1.0, 1.0}}).toBase64());
+    QVERIFY(valid.endsWith('='));
+    QTest::newRow("Base64 without its padding") << valid.left(valid.indexOf('=')) << false;
+    QTest::newRow("Base64 with a stray character") << valid.left(8) + "*" + valid.mid(9) << false;
+    row("count far beyond the data", RawPath(1 << 30, {{0, 0.0, 0.0}}), false);
+    row("negative count", RawPath(-1, {}), false);
+    row("bytes left over", RawPath(1, {{0, 1.0, 1.0}}) + "xx", false);
+    row("bytes missing", RawPath(1, {{0, 1.0, 1.0}}).chopped(1), false);
+    row("empty count with a trailer", RawPath(0, {}), false);
+    row("element type 4", RawPath(2, {{0, 1.0, 1.0}, {4, 2.0, 2.0}}), false);
+    row("negative element type", RawPath(2, {{0, 1.0, 1.0}, {-1, 2.0, 2.0}}), false);
+    row("first element not a move", RawPath(1, {{1, 1.0, 1.0}}), false);
+    row("curve without its data", RawPath(3, {{0, 0.0, 0.0}, {2, 1.0, 1.0}, {1, 2.0, 2.0}}), false);
+    row("curve cut short", RawPath(3, {{0, 0.0, 0.0}, {2, 1.0, 1.0}, {3, 2.0, 2.0}}), false);
+    row("data without a curve", RawPath(2, {{0, 0.0, 0.0}, {3, 1.0, 1.0}}), false);
+    row("nan coordinate", RawPath(2, {{0, 0.0, 0.0}, {1, nan, 1.0}}), false);
+    row("infinite coordinate", RawPath(2, {{0, 0.0, 0.0}, {1, 1.0, -inf}}), false);
+    row("sub-path start beyond the elements", RawPath(1, {{0, 0.0, 0.0}}, 1), false);
+    row("unknown fill rule", RawPath(1, {{0, 0.0, 0.0}}, 0, 7), false);
+}
+
+void TestProjectFile::HostilePathDataIsRefused()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, kept);
+    StrokeData stroke;
+    QCOMPARE(Project::ReadStroke(StrokeWithPath(path), stroke), kept);
+    if (kept)
+    {
+        // What is kept saves back to the same text.
+        QCOMPARE(QString::fromLatin1(PathData(stroke.path).toBase64()), path);
+    }
+}
+
+void TestProjectFile::MutatedPathDataReadsBackExactlyOrNotAtAll()
+{
+    QPainterPath seed;
+    seed.moveTo(0.5, 0.25);
+    seed.lineTo(1, 2);
+    seed.cubicTo(3, 4, 5, 6, 7, 8);
+    seed.addEllipse(QRectF(0.1, 0.2, 0.3, 0.4));
+    QByteArray const bytes = PathData(seed);
+    std::mt19937 random(7);
+    int kept = 0;
+    for (int round = 0; round < 4000; ++round)
+    {
+        QByteArray mutated = bytes;
+        int const edits = 1 + static_cast<int>(random() % 3);
+        for (int i = 0; i < edits; ++i)
+        {
+            int const at = static_cast<int>(random() % mutated.size());
+            switch (random() % 4)
+            {
+            case 0:
+                mutated[at] = static_cast<char>(random());
+                break;
+            case 1:
+                mutated.truncate(at);
+                break;
+            case 2:
+                mutated[3] = static_cast<char>(random() % 32); // another element count
+                break;
+            default:
+                mutated.insert(at, mutated.mid(at, 20));
+                break;
+            }
+            if (mutated.isEmpty())
+            {
+                mutated = bytes;
+            }
+        }
+        StrokeData stroke;
+        QString const text = QString::fromLatin1(mutated.toBase64());
+        if (!Project::ReadStroke(StrokeWithPath(text), stroke))
+        {
+            continue;
+        }
+        ++kept;
+        // A lone move is an empty path to the library, and saves as one.
+        QVERIFY(QString::fromLatin1(PathData(stroke.path).toBase64()) == text || stroke.path.isEmpty());
+        for (int i = 0; i < stroke.path.elementCount(); ++i)
+        {
+            QVERIFY(std::isfinite(stroke.path.elementAt(i).x) && std::isfinite(stroke.path.elementAt(i).y));
+        }
+    }
+    QVERIFY(kept > 0);
+}
+
+void TestProjectFile::ClipBookmarksStaySortedAndLayoutKnown()
+{
+    QUuid const id = QUuid::createUuid();
+    QJsonArray frames;
+    for (int frame : {9, 4, 9, 2})
+    {
+        frames.append(QJsonObject {{"frame", frame}, {"strokes", QJsonArray {StrokeObject(QString("%1,1;").arg(frame))}}});
+    }
+    QString const path = SavePath(QStringLiteral("order.zeph"));
+    WriteAll(path, Json({{"_meta", Meta()},
+                         {"viewer", QJsonObject {{"layout", 99}}},
+                         {"sources", QJsonArray {QJsonObject {{"_id", id.toString()}, {"path", Media("h264_cfr25.mp4")}}}},
+                         {"z_bookmarks", QJsonArray {QJsonObject {{"parent", id.toString()}, {"clip_index", 0},
+                                                                  {"frame_data", frames}}}}}));
+    Settings::currentViewerLayout = 3;
+    QVERIFY(mManager->OpenProject(path));
+    QCOMPARE(Settings::currentViewerLayout, 0);
+    TimelineItem* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
+    QVERIFY(item);
+    QList<int> read;
+    for (FrameBookmark const* bookmark : item->SourceClip()->FrameBookmarkList())
+    {
+        read.append(bookmark->frame);
+    }
+    QCOMPARE(read, QList<int>({2, 4, 9}));
+    // Of the frame named twice, the first in the file is kept.
+    QCOMPARE(item->TimelinePtr()->FrameBookmarkAt(9)->strokes.first().points.first(), QPointF(9, 1));
+}
+
+void TestProjectFile::SourceGivenUpWhileParsingKeepsItsId()
+{
+    // A source whose parse never answers is given up, but its parser may
+    // still answer under its id later.
+    Project project;
+    Project::SetParseTimeout(30);
+    QList<ParseSourceData> records(1);
+    records[0].path = QStringLiteral("/nonexistent-tessarin-media/slow.mov");
+    records[0].id = QUuid::createUuid();
+    project.AddSourceTimelines(records);
+    Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+    QVERIFY(!project.FindSourceTimelineById(records.at(0).id));
+
+    connect(&project, &Project::ParseSourceRequested, &project, [](TimelineItem* item) {
+        item->SourcePtr()->SetParsed(true);
+        emit item->SourcePtr()->Parsed();
+    });
+    QUuid const other = QUuid::createUuid();
+    QJsonDocument const document(QJsonObject {
+        {"_meta", Meta()},
+        {"sources", QJsonArray {QJsonObject {{"_id", records.at(0).id.toString()}, {"path", "/nonexistent-tessarin-media/again.mov"}},
+                                QJsonObject {{"_id", other.toString()}, {"path", "/nonexistent-tessarin-media/other.mov"}}}}});
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    QVERIFY(project.ReadProject(document, SavePath(QStringLiteral("x.zeph")), false));
+    QVERIFY(!project.FindSourceTimelineById(records.at(0).id));
+    QVERIFY(project.FindSourceTimelineById(other));
+    QCOMPARE(warnings.count(), 1);
+    QCOMPARE(warnings.at(0).at(0).toString(), QStringLiteral("ID already exists in project... Skipping."));
+}
+
+void TestProjectFile::SaveFailingPartWayKeepsTheOldFile()
+{
+    QTemporaryDir dir;
+    QString const path = dir.filePath(QStringLiteral("p.zeph"));
+    mManager->SetProjectPath(path);
+    mManager->SetNotes(QStringLiteral("small"));
+    QVERIFY(mManager->SaveProject());
+    QByteArray const old = ReadAll(path);
+    QVERIFY(old.size() < 2000);
+    mManager->SetNotes(QString(300000, QLatin1Char('n')));
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    {
+        FileSizeLimit limit(4096);
+        QVERIFY(!mManager->SaveProject());
+    }
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(errors.at(0).at(0).toString().startsWith(QStringLiteral("Failed to write project file: ")));
+    QCOMPARE(ReadAll(path), old);
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("p.zeph")}));
+    QVERIFY(mManager->SaveProject());
+    QVERIFY(ReadAll(path).size() > 300000);
+}
+
+void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
+{
+    int const lowest = std::numeric_limits<int>::min();
+    QUuid const id = QUuid::createUuid();
+    QJsonObject const legacy {
+        {"_meta", Meta("vorna", 1)},
+        {"sources", QJsonArray {QJsonObject {{"_id", id.toString()}, {"path", Media("h264_cfr25.mp4")},
+                                             {"frame", lowest}, {"range_start", lowest}, {"range_end", lowest}}}},
+        {"timelines", QJsonArray {QJsonObject {{"name", "T"}, {"frame", lowest}, {"range_start", lowest},
+                                               {"range_end", 5}, {"elements", QJsonArray {QJsonObject {{"source_id", id.toString()}}}}}}}};
+    QString const vorna = SavePath(QStringLiteral("extreme.vorna"));
+    WriteAll(vorna, Json(legacy));
+    QVERIFY(mManager->OpenProject(vorna));
+    TimelineItem* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
+    QVERIFY(item);
+    QCOMPARE(item->SourcePtr()->CutInFrame(), 0); // no stored state
+    QCOMPARE(mManager->ProjectPtr()->Timelines().size(), 1);
+
+    // A bookmark file written by hand: the frames unquoted, extreme numbers.
+    QString const bmk = SavePath(QStringLiteral("hand.bmk"));
+    WriteAll(bmk, QStringLiteral("[main]\nmediaPath=%1\nframes=-2147483648,2,3\nranges=\"-2147483648,4\", \"5,6\"\n"
+                                 "current=-2147483648\nstart=-2147483648\nend=-2147483648\n")
+                      .arg(Media("h264_cfr25.mp4"))
+                      .toUtf8());
+    mManager->NewProject(false);
+    QVERIFY(mManager->ImportProject(bmk, true));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    TimelineItem* marked = mManager->ProjectPtr()->SourceTimelines().first();
+    QList<int> frames;
+    for (FrameBookmark const* bookmark : marked->SourceClip()->FrameBookmarkList())
+    {
+        frames.append(bookmark->frame);
+    }
+    QCOMPARE(frames, QList<int>({1, 2}));
+    QCOMPARE(marked->TimelinePtr()->RangeBookmarkList().size(), 1);
+    QCOMPARE(marked->TimelinePtr()->RangeBookmarkList().first()->startFrame, 4);
 }
 
 QTEST_MAIN(TestProjectFile)
