@@ -746,7 +746,10 @@ void TestProjectFile::MutatedPathDataReadsBackExactlyOrNotAtAll()
                 mutated.truncate(at);
                 break;
             case 2:
-                mutated[3] = static_cast<char>(random() % 32); // another element count
+                if (mutated.size() > 3)
+                {
+                    mutated[3] = static_cast<char>(random() % 32); // another element count
+                }
                 break;
             default:
                 mutated.insert(at, mutated.mid(at, 20));
