@@ -2318,8 +2318,9 @@ int VornaStrokeTypeToCurrent(int type)
 
 QPointF VornaStrokeGetArrowHeadPoint(QPointF const& p0, QPointF const& p1, float angle)
 {
-    float const dx = static_cast<float>(p0.x() - p1.x());
-    float const dy = static_cast<float>(p0.y() - p1.y());
+    // In single precision throughout; the points lie in float range.
+    float const dx = static_cast<float>(p0.x()) - static_cast<float>(p1.x());
+    float const dy = static_cast<float>(p0.y()) - static_cast<float>(p1.y());
     float const c = std::cos(angle);
     float const s = std::sin(angle);
     float rx = dx * c - dy * s;
@@ -2366,6 +2367,16 @@ bool ReadLegacyStroke(QJsonObject const& object, StrokeData& stroke)
     if (!ReadPoints(object.value(QStringLiteral("points")).toString(), points))
     {
         return false;
+    }
+    // The older format's points are single precision: a number no float
+    // holds fails like any unreadable point.
+    double const largest = std::numeric_limits<float>::max();
+    for (QPointF const& point : std::as_const(points))
+    {
+        if (std::fabs(point.x()) > largest || std::fabs(point.y()) > largest)
+        {
+            return false;
+        }
     }
     // Pencil and eraser strokes keep their points as well as the path built
     // from them: a stroke saved without points could not be read back.

@@ -867,7 +867,9 @@ void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
     QJsonObject const legacy {
         {"_meta", Meta("vorna", 1)},
         {"sources", QJsonArray {QJsonObject {{"_id", id.toString()}, {"path", Media("h264_cfr25.mp4")},
-                                             {"frame", lowest}, {"range_start", lowest}, {"range_end", lowest}}}},
+                                             {"frame", lowest}, {"range_start", lowest}, {"range_end", lowest},
+                                             {"bookmarks", QJsonArray {QJsonObject {{"frame", 1}, {"strokes", QJsonArray {
+                                                 StrokeObject("1e300,0;-1e300,0;", 5), StrokeObject("3e38,0;-3e38,0;", 5)}}}}}}}},
         {"timelines", QJsonArray {QJsonObject {{"name", "T"}, {"frame", lowest}, {"range_start", lowest},
                                                {"range_end", 5}, {"elements", QJsonArray {QJsonObject {{"source_id", id.toString()}}}}}}}};
     QString const vorna = SavePath(QStringLiteral("extreme.vorna"));
@@ -876,6 +878,8 @@ void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
     TimelineItem* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
     QVERIFY(item);
     QCOMPARE(item->SourcePtr()->CutInFrame(), 0); // no stored state
+    // Arrows: points no float holds fail; an arrow as long as floats go reads.
+    QCOMPARE(item->TimelinePtr()->FrameBookmarkAt(0)->strokes.size(), 1);
     QCOMPARE(mManager->ProjectPtr()->Timelines().size(), 1);
 
     // A bookmark file written by hand: the frames unquoted, extreme numbers.
