@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QMetaType>
+
+// The framing guide the viewer overlay draws.
+enum class ViewerOverlayDrawable : int
+{
+    Off = 0,
+    SafeArea = 1,
+    Grid = 2,
+    Center = 3
+};
+
+Q_DECLARE_METATYPE(ViewerOverlayDrawable)
