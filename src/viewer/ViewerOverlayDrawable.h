@@ -2,7 +2,7 @@
 
 #include <QMetaType>
 
-// The framing guide the viewer overlay draws.
+// The guide the viewer overlay draws over the picture.
 enum class ViewerOverlayDrawable : int
 {
     Off = 0,
