@@ -171,8 +171,10 @@ bool StrokeDataCodec::DecodePoints(QString const& text, QList<QPointF>& points)
         }
         bool xOk = false;
         bool yOk = false;
-        float const x = values.at(0).toFloat(&xOk);
-        float const y = values.at(1).toFloat(&yOk);
+        // Read in the precision they were written in, so that a file saves
+        // back unchanged.
+        double const x = values.at(0).toDouble(&xOk);
+        double const y = values.at(1).toDouble(&yOk);
         if (!xOk || !yOk || !std::isfinite(x) || !std::isfinite(y))
         {
             points.clear();
