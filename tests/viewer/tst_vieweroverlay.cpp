@@ -251,6 +251,13 @@ void TestViewerOverlay::EyeDropperLoupe()
 
 void TestViewerOverlay::MediaTextsFollowTheFileUnderThePlayhead()
 {
+    // One edit timeline: a video with sound, an audio-only file and a
+    // silent video with wide pixels, so that the file under the playhead
+    // changes straight from one to the next. The engine goes first.
+    auto video = EngineTestRig::SourceTimeline(QStringLiteral("h264_gop250.mp4"));
+    auto audio = EngineTestRig::SourceTimeline(QStringLiteral("tone.wav"));
+    auto wide = EngineTestRig::SourceTimeline(QStringLiteral("par2.mp4"));
+    auto edit = EngineTestRig::EditTimeline({video.get(), audio.get(), wide.get()});
     AvManager av;
     ViewerOverlay overlay(&av);
     overlay.SetMediaInfoVisible(true);
@@ -258,11 +265,19 @@ void TestViewerOverlay::MediaTextsFollowTheFileUnderThePlayhead()
     QCOMPARE(texts.size(), 8);
     QVERIFY(texts.join(QString()).isEmpty());
 
-    auto video = EngineTestRig::SourceTimeline(QStringLiteral("h264_gop250.mp4"));
-    overlay.SetPrimaryTimeline(video.get());
+    overlay.SetPrimaryTimeline(edit.get());
     overlay.SetImageDisplayResolution(400.4f, 300.5f, 0);
-    av.DecodeTimeline(video.get(), 0, false, true, false);
-    overlay.UpdateMediaInfo();
+    av.DecodeTimeline(edit.get(), 0, false, true, false);
+    QTRY_COMPARE(av.PrimaryTimeline(), edit.get());
+    auto showClip = [&](int index, Timeline* source) {
+        av.SetPlaybackTime(edit->ClipStartTimeAtIndex(index) + 1000, false, false, false, true);
+        bool const shown =
+            QTest::qWaitFor([&] { return av.PrimaryTimelineSourceAtCurrentTime() == source->SourcePtr(); });
+        overlay.UpdateMediaInfo();
+        return shown;
+    };
+
+    QVERIFY(showClip(0, video.get()));
     texts = overlay.MediaInfoTexts();
     QCOMPARE(texts.at(0), QStringLiteral("h264_gop250.mp4"));
     QCOMPARE(texts.at(1), video->SourcePtr()->MediaPath());
@@ -276,11 +291,7 @@ void TestViewerOverlay::MediaTextsFollowTheFileUnderThePlayhead()
     QCOMPARE(texts.at(7), QStringLiteral("aac"));
 
     // An audio-only file leaves nothing of the video behind.
-    auto audio = EngineTestRig::SourceTimeline(QStringLiteral("tone.wav"));
-    overlay.SetPrimaryTimeline(audio.get());
-    av.DecodeTimeline(audio.get(), 0, true, false, false);
-    QTRY_COMPARE(av.PrimaryTimeline(), audio.get());
-    overlay.UpdateMediaInfo();
+    QVERIFY(showClip(1, audio.get()));
     texts = overlay.MediaInfoTexts();
     QCOMPARE(texts.at(0), QStringLiteral("tone.wav"));
     QVERIFY(texts.at(2).isEmpty());
@@ -289,15 +300,12 @@ void TestViewerOverlay::MediaTextsFollowTheFileUnderThePlayhead()
     QCOMPARE(texts.at(7), QStringLiteral("pcm_s16le"));
 
     // A silent video with wide pixels: the PAR suffix, no audio codec.
-    auto wide = EngineTestRig::SourceTimeline(QStringLiteral("par2.mp4"));
-    overlay.SetPrimaryTimeline(wide.get());
-    av.DecodeTimeline(wide.get(), 0, false, true, false);
-    QTRY_COMPARE(av.PrimaryTimeline(), wide.get());
-    overlay.UpdateMediaInfo();
+    QVERIFY(showClip(2, wide.get()));
     texts = overlay.MediaInfoTexts();
+    QCOMPARE(texts.at(0), QStringLiteral("par2.mp4"));
     QCOMPARE(texts.at(4), QStringLiteral("160x120 (PAR: 2)"));
-    QVERIFY(texts.at(7).isEmpty());
     QCOMPARE(texts.at(6), QStringLiteral("h264"));
+    QVERIFY(texts.at(7).isEmpty());
     av.ClearAll(true, 1000);
 }
 
