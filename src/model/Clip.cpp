@@ -369,6 +369,8 @@ FrameBookmark* Clip::RemoveFrameBookmark(int frame)
         {
             FrameBookmark* bookmark = mFrameBookmarks.takeAt(i);
             UpdateFrameBookmarks();
+            // The caller may delete it: readers let go first.
+            emit FrameBookmarksReplaced();
             return bookmark;
         }
     }

@@ -165,8 +165,10 @@ void AnnotationsOverlay::OnPrimaryTimelineDestroyed()
 
 void AnnotationsOverlay::SetFrameBookmark(FrameBookmark* bookmark)
 {
-    disconnect(foregroundIndexConnection);
+    // A stroke cut off here is committed while its bookmark still reports
+    // its changes.
     ResetActiveStroke();
+    disconnect(foregroundIndexConnection);
     foregroundBookmark = bookmark;
     if (bookmark)
     {
