@@ -1,51 +1,199 @@
 #pragma once
 
+#include "model/ParseSourceData.h"
+
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 
-class AvManager;
-class CmdServer;
-class QUndoStack;
+#include <functional>
 
-// The one front object through which the user interface and the client API reach
-// the project. It owns the media engine, the command server and the undo stack.
+class AvManager;
+class Clip;
+class CmdServer;
+class FolderItem;
+class Project;
+class QUndoCommand;
+class QUndoStack;
+class Timeline;
+class TimelineItem;
+struct ExportProperties;
+
+// The one front object through which the user interface and the client API
+// reach the project. It owns the media engine, the command server, the undo
+// stack and the current project; every edit the user can undo goes through
+// it as a command. Main thread only.
 class ProjectManager : public QObject
 {
     Q_OBJECT
 
 public:
     explicit ProjectManager(QObject* parent = nullptr);
+    ~ProjectManager() override;
 
+    // ---- Construction and teardown ----
+    void Shutdown();
     AvManager* AvManagerPtr() const;
     QUndoStack* UndoStackPtr() const;
-
+    // The current project; null only before the first NewProject.
+    Project* ProjectPtr() const;
     // Starts the client API on the local port.
     void InitializeCmdServer(int port);
-    void Shutdown();
 
+    // ---- Projects ----
+    // A request that would replace the project while sources are being parsed
+    // (from another instance or a client) is run once the parse has ended.
     void NewProject(bool);
     bool OpenProject(QString const& path);
+    bool ImportProject(QString const& path, bool open);
+    bool SaveProject();
     bool IsUndoClean() const;
-    bool MediaPathExistsInProject(QString const& path) const;
+    void SetUndoClean();
+    // What a client command that changes the project outside the undo stack
+    // does: the stack is cleared and the project reports unsaved changes.
+    void ClearUndoStackAndSetModified();
+    void UndoBeginMacro(QString const& name);
+    void UndoEndMacro();
 
-    // Imports media paths as sources. A path ending in "@" was already checked by
-    // the caller and skips the media-type test.
+    // ---- Forwarders to the current project ----
+    void SetProjectPath(QString const& path);
+    void SetSourceRootDirPath(QString const& path, bool relink);
+    QString ProjectName() const;
+    void SetImageSequenceFrameRate(double rate);
+    double ImageSequenceFrameRate() const;
+    void SetTimeControlFrameOffset(int offset);
+    int TimeControlFrameOffset() const;
+    void SetNotes(QString const& notes);
+    QString Notes() const;
+    void TopLevelFolderIds(QList<QUuid>& ids) const;
+    FolderItem* FindFolderById(QUuid const& id) const;
+    QUuid DefaultTimelineId() const;
+    void SetDefaultTimeline(QUuid const& id);
+    bool MediaPathExistsInProject(QString const& path) const;
+    QUuid SourceTimelineIdWithMediaPath(QString path) const;
+    bool SourceParsingInProgress() const;
+    bool IsMoveProjectItemDestinationValid(QList<QUuid> const& ids, QUuid const& destinationId) const;
+
+    // ---- Queries ----
+    QUuid ProjectFolderId() const;
+    QUuid TimelineFolderId() const;
+    QUuid SourceTimelineFolderId() const;
+    TimelineItem* FindTimelineById(QUuid const& id) const;
+    TimelineItem* PrimaryTimelineItem() const;
+    bool PrimaryTimelineWidthHeight(int& width, int& height);
+    int PrimaryTimelineFrameCount() const;
+    int DefaultTimelineClipCount() const;
+    QString SourcePath(QUuid const& id) const;
+    bool IsImageSequence(QUuid const& id) const;
+    void ShowInFolder(QUuid const& id) const;
+    void CopySourcePathToClipboard(QUuid const& id) const;
+
+    // ---- Sources ----
+    // Imports media paths as sources. A path ending in "@" was already checked
+    // by the caller and skips the media-type test.
     void ImportFilesByPath(QList<QString> const& paths, QUuid const& parentId, int index, int viewerIndex,
                            int viewerCount, bool play, QUuid targetTimelineId, int, int targetClipIndex,
                            bool groupImageSequences);
+    void DoAddSourceTimelinesCmd(QList<ParseSourceData> const& dataList);
+    void ReplaceSource(QUuid const& id, QList<QString> const& paths);
+    void RefreshSource(QUuid const& id);
+    void DuplicateSource(QUuid const& id);
+    void DoDuplicateSourceCmd(QUuid const& id);
+    void SetFolderExpanded(QUuid const& id, bool expanded);
+
+    // ---- Viewer ----
+    void DoOpenTimelinesInViewerCmd(QList<QUuid> const& ids, int startSlot, bool keepPreviousOutput);
+    void DoOpenTimelineInViewerCmd(QUuid const& id, int slot);
+    void SwapABViewerTimelines();
+    void ClearAllViewerTimelines();
+
+    // ---- Folders and tree ----
+    QUuid DoAddFolderCmd(QString const& name, QUuid const& parentId, QList<QUuid> ids);
+    void DoMoveProjectItemsCmd(QList<QUuid> ids, QUuid const& destinationId, int index);
+    void DoMoveProjectItemCmd(QUuid const& id, QUuid const& destinationId, int index);
+    void DoRenameProjectItemCmd(QUuid const& id, QString const& name);
+    void DoDeleteFolderCmd(QUuid const& id);
+    QUuid DoAddTimelineCmd(QString const& name, QUuid const& parentId);
+
+    // ---- Deleting timelines and sources ----
+    void DoDeleteTimelineCmd(QUuid const& id);
+    void ClearTimelineAudioOverridesUsingId(QUuid const& id);
+    void DoDeleteSourceTimelineCmd(QUuid const& id);
+    void DoDeleteProjectObjectsCmd(QSet<QUuid> folders, QSet<QUuid> timelines, QSet<QUuid> sources);
+
+    // ---- Clips ----
+    void DoInsertClipCmd(Timeline* timeline, Clip* clip, int index);
+    void DoInsertClipsCmd(Timeline* timeline, QList<QUuid> const& sourceTimelineIds, int index);
+    void DoDeleteClipCmd(Timeline* timeline, int index);
+    // Sorts the caller's list in place, highest first.
+    void DoDeleteClipsCmd(Timeline* timeline, QList<int>& indices);
+    void DoSetClipOrderCmd(Timeline* timeline, QList<QUuid> const& clipIds);
+    void DoSetAudioOverrideCmd(Timeline* timeline, QUuid const& overrideId);
+
+    // ---- Playback range and bookmarks ----
+    // A previous value of -1 takes the timeline's current one.
+    void DoSetPlaybackRangeCmd(Timeline* timeline, int start, int end, int previousStart, int previousEnd);
+    void DoInsertFrameBookmarkCmd(Timeline* timeline, int frame);
+    void DoRemoveFrameBookmarkCmd(Timeline* timeline, int frame);
+    void ToggleFrameBookmark(Timeline* timeline, int frame);
+    void DoToggleRangeBookmarkCmd(Timeline* timeline, int start, int end);
+    void RemoveBookmarks(Timeline* timeline, bool frames, bool ranges, bool withinRange, QString name);
+
+    // ---- Client API ----
+    // Fills an export request from a client command; false, with "error" set
+    // in the reply, for an unknown format or a bad value.
+    bool CmdQueueExport(QJsonObject const& command, QJsonObject& reply, ExportProperties& properties);
 
     // Writes the application's details to the log.
     void OutputAppDetails() const;
 
+public Q_SLOTS:
+    void OnExecuteCmd(QString const& command);
+    void OpenInViewer(QUuid const& id, int slot);
+    void OpenInViewerReplace(QUuid const& id, int slot);
+    void OnParseSourceRequested(TimelineItem* item);
+    void OnParseSourceActiveStateChanged(bool active);
+    void UpdateAudioOverride(Timeline* timeline);
+    void PausePlayback();
+    void RefreshCache();
+    void OnUndoCleanChanged();
+    void OnProjectUpdated();
+    void OnFolderUpdated(QUuid const& id);
+    void OnTimelineUpdated(QUuid const& id);
+    void OnDefaultTimelineChanged(QUuid const& id);
+    void OnProjectPathChanged(QString const& path);
+    void OnSourceRootDirPathChanged(QString const& path);
+
 Q_SIGNALS:
+    void ProjectUpdated();
+    void FolderUpdated(QUuid const& id);
+    void TimelineUpdated(QUuid const& id);
+    void ProjectPathChanged(QString const& path);
+    void SourceRootDirPathChanged(QString const& path);
+    void DefaultTimelineChanged(QUuid const& id);
     void UndoCleanChanged();
     void ResizeViewerRequested(int width, int height);
+    void ViewerLayoutChangeRequested(int layout, int rows, int columns);
+    void ClientApiFrameChangeRequested();
     void BlockUserInputChanged(bool block);
 
 private:
+    void Push(QUndoCommand* command);
+    QUuid TimelineItemId(Timeline* timeline) const;
+    // True (and the call queued) when sources are being parsed: the request
+    // runs once the parse has ended, never inside the wait.
+    bool DeferWhileParsing(std::function<void()> request);
+    void RunDeferredRequests();
+    // Ends decoding in an output and waits until no worker of it runs.
+    void EndOutputDecoding(int slot);
+
     AvManager* mAvManager = nullptr;
+    Project* mProject = nullptr;
     CmdServer* mCmdServer = nullptr;
     QUndoStack* mUndoStack = nullptr;
+    bool mModified = false;
+    QList<std::function<void()>> mDeferredRequests;
 };

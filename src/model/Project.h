@@ -1,0 +1,185 @@
+#pragma once
+
+#include "model/FolderItem.h"
+#include "model/ParseSourceData.h"
+#include "model/TimelineItem.h"
+
+#include <QFileSystemWatcher>
+#include <QList>
+#include <QMap>
+#include <QMultiMap>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUuid>
+
+class QEventLoop;
+class Timeline;
+
+// The open project document: the three top-level folders and the tree below
+// them, the edit and source timelines by id, the default timeline, the notes,
+// and the queue that turns requests for new sources into parsed source
+// timelines, finished in request order. Main thread only.
+class Project : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A batch that makes no progress for this long fails its unparsed sources.
+    static constexpr int DEFAULT_PARSE_TIMEOUT_MS = 60000;
+
+    explicit Project(QObject* parent = nullptr);
+    ~Project() override;
+
+    static void SetParseTimeout(int milliseconds);
+    static int ParseTimeout();
+
+    // ---- Settings kept in Settings ----
+    void SetProjectPath(QString const& path);
+    QString ProjectName() const;
+    void SetSourceRootDirPath(QString const& path, bool relink);
+    void SetImageSequenceFrameRate(double rate);
+    double ImageSequenceFrameRate() const;
+    void SetTimeControlFrameOffset(int offset);
+    int TimeControlFrameOffset() const;
+    void SetNotes(QString const& notes);
+    QString Notes() const;
+
+    // ---- Folders ----
+    FolderItem* AddFolder(QString const& name, QUuid const& parentId, bool expand);
+    void InsertFolder(FolderItem* folder, QUuid const& parentId, int index);
+    void RemoveFolder(QUuid const& id);
+    FolderItem* FindFolderById(QUuid const& id) const;
+    FolderItem* ProjectFolder() const;
+    FolderItem* SourceTimelineFolder() const;
+    FolderItem* TimelineFolder() const;
+    void TopLevelFolderIds(QList<QUuid>& ids) const;
+    void ChildFolders(FolderItem* folder, QList<FolderItem*>& folders) const;
+    QList<FolderItem*> TopLevelFolders() const;
+
+    // ---- Edit timelines ----
+    TimelineItem* AddTimeline(QString const& name, QUuid const& parentId, bool expand, QUuid id = QUuid(),
+                              int index = -1);
+    void InsertTimeline(TimelineItem* item, QUuid const& parentId, int index);
+    void RemoveTimeline(QUuid const& id);
+    QMap<QUuid, TimelineItem*> const& Timelines() const;
+
+    // ---- Source timelines ----
+    void AddSourceTimeline(ParseSourceData& data);
+    // Returns when every queued source has been parsed and finished (or has
+    // failed); the records receive their ids.
+    void AddSourceTimelines(QList<ParseSourceData>& dataList);
+    void InsertSourceTimeline(TimelineItem* item, QUuid const& parentId, int index);
+    void RemoveSourceTimeline(QUuid const& id);
+    void InsertSourceTimelineItemInMap(TimelineItem* item);
+    void RemoveSourceTimelineItemFromMap(QUuid const& id);
+    TimelineItem* FindSourceTimelineById(QUuid const& id) const;
+    QMap<QUuid, TimelineItem*> const& SourceTimelines() const;
+    void RefreshSource(TimelineItem* item);
+    void ReplaceSource(TimelineItem* item, QList<QString> const& paths);
+    void UpdateSourceRelativePaths();
+    bool SourceParsingInProgress() const;
+    void ProcessWaitForParseQueue();
+    void AddParseListToQueue();
+    void UpdateActiveParsingList();
+    // Frame bookmarks that wait for the parse of their timeline's source.
+    void AddPendingBookmarks(QUuid const& timelineItemId, PendingBookmarks const& bookmarks);
+    void ClearPendingBookmarks();
+    QFileSystemWatcher const* FileWatcher() const;
+
+    // ---- Project files ----
+    // Writes the whole project to Settings::projectPath.
+    bool SaveProject();
+    // Reads a project file as the project itself (open) or into it.
+    bool ImportProject(QString const& path, bool open);
+    bool ImportLegacyVornaProject(QString const& path, bool open);
+    bool ImportLegacyYarvProject(QString const& path);
+
+    // ---- Queries ----
+    ProjectItem* FindItemById(QUuid const& id) const;
+    TimelineItem* FindTimelineById(QUuid const& id, bool includeSources) const;
+    TimelineItem* FindTimelineItemByTimeline(Timeline* timeline) const;
+    TimelineItem* FindTimelineByOutputId(int outputId) const;
+    QList<TimelineItem*> FindTimelinesContainingSource(QUuid const& sourceId) const;
+    QList<TimelineItem*> FindTimelinesWithAudioOverride(QUuid const& id) const;
+    bool ContainsClipWithSource(QUuid const& sourceId) const;
+    bool TimelineHasSource(QUuid const& timelineId, QUuid const& sourceId) const;
+    bool FolderHasSource(QUuid const& folderId, QUuid const& sourceId) const;
+    bool MediaPathExistsInProject(QString const& path) const;
+    QUuid SourceTimelineIdWithMediaPath(QString path) const;
+    QList<QUuid> ProjectTreeDepthFirstHierarchy() const;
+    QList<QUuid> SortProjectItemsForMove(QList<QUuid> const& ids) const;
+    bool IsDescendentOfFolder(QUuid const& id, FolderItem* folder) const;
+    bool MoveDestinationIsValid(QList<QUuid> const& ids, QUuid const& destinationId) const;
+    void MoveProjectItem(ProjectItem* item, QUuid const& destinationId, int index, bool keepIndex, bool expand);
+    void SetProjectItemName(QUuid const& id, QString const& name);
+    QString ProjectItemName(QUuid const& id) const;
+    void SetDefaultTimeline(QUuid const& id);
+    QUuid DefaultTimelineId() const;
+    bool IsUndoClean() const;
+    void SetUndoClean();
+
+Q_SIGNALS:
+    void ParseSourceRequested(TimelineItem* item);
+    void ParseSourceActiveStateChanged(bool active);
+    void ProjectUpdated();
+    void FolderUpdated(QUuid id);
+    void TimelineUpdated(QUuid id);
+    void DefaultTimelineChanged(QUuid id);
+    void PausePlaybackRequested();
+    void OpenInViewerRequested(QUuid const& id, int outputId, bool keepPrevious);
+    void OpenInViewerReplaceRequested(QUuid const& id, int outputId);
+    void ImageSequenceFrameRateChanged();
+    void ProjectPathChanged(QString const& path);
+    void SourceRootDirPathChanged(QString const& path);
+
+public Q_SLOTS:
+    void OnTimelineUpdated(QUuid const& id);
+    void OnSourceParsed(QUuid const& id);
+    void ReloadWatchedSource(QString const& path);
+
+private Q_SLOTS:
+    void OnParseTimeout();
+
+private:
+    void ConnectSourceTimelineItem(TimelineItem* item);
+    void DisconnectSourceTimelineItem(TimelineItem* item);
+    FolderItem* FolderForSourceTimeline(QUuid const& parentId) const;
+    FolderItem* FolderForTimeline(QUuid const& parentId) const;
+    FolderItem* FolderForFolder(QUuid const& parentId) const;
+    FolderItem* ParentFolderOf(ProjectItem* item) const;
+    void RestoreStoredState(TimelineItem* item, ParseSourceData const& data);
+    void TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item);
+    // Puts a source timeline that a failed replacement took out back in the
+    // new item's place.
+    void PutBackReplacedItem(TimelineItem* oldItem, TimelineItem* failedItem);
+    // Takes a failed item out of the project for good. An item whose parse may
+    // still be running is kept (detached) until the project is destroyed, so
+    // no parser thread ever writes into a released source.
+    void DiscardFailedItem(TimelineItem* item, bool parseMayBeRunning);
+    bool ParseQueueEmpty() const;
+    void CheckParseQueueDrained();
+
+    QList<FolderItem*> mTopLevelFolders;
+    QMap<QUuid, TimelineItem*> mTimelines;
+    QMap<QUuid, TimelineItem*> mSourceTimelines;
+    QList<ParseListEntry> mActiveParseList;
+    QList<ParseListEntry> mNewParseList;
+    QList<QList<ParseListEntry>> mParseWaitQueue;
+    QString mNotes;
+    QUuid mDefaultTimelineId;
+    QMultiMap<QUuid, PendingBookmarks> mPendingBookmarks;
+    QFileSystemWatcher* mFileWatcher = nullptr;
+    bool mSourceParsingInProgress = false;
+    bool mReplacingSource = false;
+    QList<QPair<QUuid, QList<QString>>> mPendingReplacements;
+
+    int mParseWaitDepth = 0;
+    QList<QEventLoop*> mParseWaitLoops;
+    QTimer mParseTimer;
+    QList<TimelineItem*> mAbandonedItems;
+
+    static int sParseTimeoutMs;
+};
