@@ -249,9 +249,8 @@ void AnnotationsOverlay::ConnectUndoStack(FrameBookmark* bookmark)
     undoCleanConnection = {};
     if (bookmark && projectManager)
     {
-        ProjectManager* manager = projectManager;
         undoCleanConnection = connect(&bookmark->undoStack, &QUndoStack::cleanChanged, projectManager,
-                                      [manager](bool) { emit manager->UndoCleanChanged(); });
+                                      &ProjectManager::OnUndoCleanChanged);
     }
 }
 
@@ -606,7 +605,7 @@ void AnnotationsOverlay::InsertBookmarkAtPlaybackFrame()
     Timeline* timeline = OutputTimeline();
     if (timeline && projectManager)
     {
-        timeline->InsertFrameBookmark(timeline->PlaybackFrame());
+        projectManager->DoInsertFrameBookmarkCmd(timeline, timeline->PlaybackFrame());
     }
 }
 
@@ -950,7 +949,7 @@ void AnnotationsOverlay::Cut()
     Timeline* timeline = OutputTimeline();
     if (timeline && projectManager)
     {
-        delete timeline->RemoveFrameBookmark(timeline->PlaybackFrame());
+        projectManager->DoRemoveFrameBookmarkCmd(timeline, timeline->PlaybackFrame());
     }
     Repaint();
 }

@@ -1,6 +1,7 @@
 #include "OverlayFixtures.h"
 
 #include "model/ProjectManager.h"
+#include "model/TimelineItem.h"
 #include "viewer/AnnotationClearCmd.h"
 #include "viewer/AnnotationStrokeCmd.h"
 
@@ -40,8 +41,9 @@ private:
         return Scene::Screen(QPointF(x, y));
     }
 
+    std::unique_ptr<Clip> mSource;
     std::unique_ptr<ProjectManager> mProjectManager;
-    std::unique_ptr<Timeline> mTimeline;
+    Timeline* mTimeline = nullptr; // an edit timeline of the project
     std::unique_ptr<Scene> mScene;
     Qt::KeyboardModifiers mModifiers = Qt::NoModifier;
 };
@@ -49,23 +51,37 @@ private:
 void TestAnnotationStrokes::initTestCase()
 {
     UseSoftwareRendering();
-    mProjectManager = std::make_unique<ProjectManager>();
 }
 
 void TestAnnotationStrokes::init()
 {
     ResetAnnotationSettings();
     mModifiers = Qt::NoModifier;
-    mTimeline = MovieTimeline();
+    // A project with one edit timeline holding a clip of a 100-frame movie.
+    mSource = std::make_unique<Clip>(ModelFixtures::MissingMoviePath(QStringLiteral("strokes")), QString(), QUuid());
+    ModelFixtures::FakeParsedMovie(mSource->SourcePtr(), 25.0, 100);
+    mProjectManager = std::make_unique<ProjectManager>();
+    mProjectManager->NewProject(true);
+    QUuid const id = mProjectManager->DoAddTimelineCmd(QStringLiteral("Review"), mProjectManager->TimelineFolderId());
+    QVERIFY(mProjectManager->FindTimelineById(id));
+    mTimeline = mProjectManager->FindTimelineById(id)->TimelinePtr();
+    mTimeline->InsertClipAtIndex(new Clip(mSource.get(), nullptr), -1, false);
+    mTimeline->RefreshClipStartTimes();
+    mTimeline->OnTrackUpdated();
+    mTimeline->SetOutputId(0);
     mTimeline->SetPlaybackFrame(10);
-    mScene = std::make_unique<Scene>(mTimeline.get(), mProjectManager.get());
+    QCOMPARE(mTimeline->PlaybackFrame(), 10);
+    mProjectManager->SetUndoClean();
+    mScene = std::make_unique<Scene>(mTimeline, mProjectManager.get());
     mScene->overlay->SetKeyboardModifiersQuery([this] { return mModifiers; });
 }
 
 void TestAnnotationStrokes::cleanup()
 {
     mScene.reset();
-    mTimeline.reset();
+    mTimeline = nullptr;
+    mProjectManager.reset();
+    mSource.reset();
 }
 
 void TestAnnotationStrokes::ClickLeavesADotOnANewBookmark()
@@ -79,6 +95,7 @@ void TestAnnotationStrokes::ClickLeavesADotOnANewBookmark()
     FrameBookmark* bookmark = mTimeline->FrameBookmarkAt(10);
     QVERIFY(bookmark);
     QCOMPARE(overlay->ForegroundBookmark(), bookmark);
+    QCOMPARE(mProjectManager->UndoStackPtr()->count(), 2);
     QCOMPARE(bookmark->strokes.size(), 1);
     QCOMPARE(bookmark->undoStack.count(), 1);
     StrokeData const& stroke = bookmark->strokes.first();
@@ -91,6 +108,18 @@ void TestAnnotationStrokes::ClickLeavesADotOnANewBookmark()
     QVERIFY(std::abs(end.x() - start.x() - 0.000001) < 1e-12);
     QCOMPARE(stroke.color, QColor(255, 0, 0, 255));
     QCOMPARE(stroke.width, 10.0f);
+
+    // The bookmark is a project command: the project is modified, and its
+    // undo takes the bookmark away from the overlay; redo brings the same
+    // bookmark back with its stroke.
+    QVERIFY(!mProjectManager->IsUndoClean());
+    mProjectManager->UndoStackPtr()->undo();
+    QVERIFY(!mTimeline->FrameBookmarkAt(10));
+    QVERIFY(!overlay->ForegroundBookmark());
+    mProjectManager->UndoStackPtr()->redo();
+    QCOMPARE(overlay->ForegroundBookmark(), mTimeline->FrameBookmarkAt(10));
+    QCOMPARE(overlay->ForegroundBookmark()->strokes.size(), 1);
+    bookmark = overlay->ForegroundBookmark();
 
     // Without a bookmark to draw on (background layer of no timeline), no stroke.
     overlay->SetActiveLayer(AnnotationLayer::Background);
@@ -400,6 +429,10 @@ void TestAnnotationStrokes::ShortcutsMidDragCommitTheLiveStroke()
     overlay->EndStroke();
     QCOMPARE(overlay->ClipboardStrokes().size(), 5);
     QVERIFY(!mTimeline->FrameBookmarkAt(10));
+    QVERIFY(!overlay->ForegroundBookmark());
+    mProjectManager->UndoStackPtr()->undo();
+    QCOMPARE(overlay->ForegroundBookmark(), mTimeline->FrameBookmarkAt(10));
+    QCOMPARE(overlay->ForegroundBookmark()->strokes.size(), 5);
 }
 
 void TestAnnotationStrokes::PasteIsOneUndoableCommand()
@@ -446,12 +479,25 @@ void TestAnnotationStrokes::PasteIsOneUndoableCommand()
     overlay->UpdateForegroundBookmark();
     FrameBookmark* blank = overlay->ForegroundBookmark();
     QVERIFY(blank && blank->strokes.isEmpty());
-    mTimeline->SetUndoClean();
-    QVERIFY(mTimeline->IsUndoClean());
+    mProjectManager->SetUndoClean();
+    QVERIFY(mProjectManager->IsUndoClean());
+    QSignalSpy cleanChanged(mProjectManager.get(), &ProjectManager::UndoCleanChanged);
     overlay->Paste();
     QCOMPARE(blank->strokes.size(), 2);
     QVERIFY(!blank->undoStack.isClean());
-    QVERIFY(!mTimeline->IsUndoClean());
+    QVERIFY(!mProjectManager->IsUndoClean());
+    QVERIFY(!cleanChanged.isEmpty());
+    overlay->Undo();
+    QVERIFY(blank->strokes.isEmpty());
+    QVERIFY(mProjectManager->IsUndoClean());
+
+    // Onto a frame without a bookmark: made through the project, then pasted.
+    mTimeline->SetPlaybackFrame(40);
+    overlay->UpdateForegroundBookmark();
+    overlay->Paste();
+    QVERIFY(mTimeline->FrameBookmarkAt(40));
+    QCOMPARE(mTimeline->FrameBookmarkAt(40)->strokes.size(), 2);
+    QCOMPARE(overlay->ForegroundBookmark(), mTimeline->FrameBookmarkAt(40));
 }
 
 void TestAnnotationStrokes::ReplacedBookmarksAreNeverTouched()
@@ -482,17 +528,31 @@ void TestAnnotationStrokes::ReplacedBookmarksAreNeverTouched()
     QVERIFY(overlay->ForegroundBookmark());
     auto* fresh = new FrameBookmark(10);
     fresh->strokes.append(DotStroke(QPointF(0.0, 0.0), Qt::blue));
-    mTimeline->SourceClip()->SetFrameBookmarks({fresh});
+    mTimeline->ClipAtIndex(0)->SetFrameBookmarks({fresh});
     QCOMPARE(overlay->ForegroundBookmark(), fresh);
     overlay->AppendToStroke(QPoint(130, 100), false);
     overlay->EndStroke();
     overlay->Undo();
     QCOMPARE(fresh->strokes.size(), 1);
 
-    // A clip leaves an edit timeline with its bookmark on show, and is then
-    // deleted, as a cleared undo stack does.
+    // The clip is deleted from the timeline with its bookmark on show, and
+    // the cleared undo stack then releases it.
+    overlay->BeginStroke(QPoint(100, 100));
+    overlay->AppendToStroke(QPoint(110, 110), false);
+    QList<int> first {0};
+    mProjectManager->DoDeleteClipsCmd(mTimeline, first);
+    QCOMPARE(mTimeline->ClipCount(), 0);
+    QVERIFY(!overlay->ForegroundBookmark());
+    mProjectManager->UndoStackPtr()->clear();
+    overlay->AppendToStroke(QPoint(120, 120), false);
+    overlay->EndStroke();
+    overlay->Undo();
+    overlay->Redo();
+    mScene->Grab();
+
+    // A standalone edit timeline as the primary one.
     auto edit = std::make_unique<Timeline>(nullptr, true);
-    edit->InsertClipAtIndex(new Clip(mTimeline->SourceClip(), nullptr), -1, false);
+    edit->InsertClipAtIndex(new Clip(mSource.get(), nullptr), -1, false);
     edit->RefreshClipStartTimes();
     edit->OnTrackUpdated();
     edit->SetOutputId(0);
@@ -501,17 +561,7 @@ void TestAnnotationStrokes::ReplacedBookmarksAreNeverTouched()
     overlay->SetPrimaryTimeline(edit.get());
     overlay->SetBackgroundFrameBookmark(edit->BackgroundFrameBookmark());
     overlay->UpdateForegroundBookmark();
-    overlay->BeginStroke(QPoint(100, 100));
-    overlay->AppendToStroke(QPoint(110, 110), false);
-    Clip* clip = edit->RemoveClipAtIndex(0, true);
-    QVERIFY(clip);
-    QVERIFY(!overlay->ForegroundBookmark());
-    delete clip;
-    overlay->AppendToStroke(QPoint(120, 120), false);
-    overlay->EndStroke();
-    overlay->Undo();
-    overlay->Redo();
-    mScene->Grab();
+    QVERIFY(overlay->ForegroundBookmark());
 
     // The timeline itself goes away.
     overlay->BeginStroke(QPoint(100, 100));
