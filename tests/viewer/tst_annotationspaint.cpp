@@ -165,7 +165,7 @@ void TestAnnotationsPaint::GhostsFadeWithDistanceAndTakeTheirTint()
     // frame 9 is gone; by annotation the second bookmark counts, whatever
     // its distance.
     Settings::numGhostedFramesPrev = 2;
-    mTimeline->RemoveFrameBookmark(9);
+    delete mTimeline->RemoveFrameBookmark(9);
     overlay->UpdateGhostingProperties();
     image = mScene->Grab();
     QVERIFY(!IsBlack(image.pixelColor(Scene::Screen(placeOf(8)))));
