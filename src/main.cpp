@@ -134,6 +134,9 @@ int main(int argc, char* argv[])
         QThread::msleep(500);
     }
 
+    // The OpenGL surface format must be the default before any application
+    // object exists, so that every context is made with it.
+    SetSurfaceFormat();
     SingleApplication app(argc, argv, SINGLE_INSTANCE_KEY);
     // The log also goes to the terminal the player was started from.
     Logger* const logger = Logger::GetInstance();
@@ -150,7 +153,6 @@ int main(int argc, char* argv[])
     Settings::timeControlFont = QFont(QStringLiteral("Menlo"));
     PlatformIntegration::WriteApplePersistenceIgnoreState();
     PlatformIntegration::RemoveAutomaticMenuItems();
-    SetSurfaceFormat();
 
     bool newInstance = false;
     QList<QString> const startupPaths = StartupPaths(QCoreApplication::arguments(), newInstance);

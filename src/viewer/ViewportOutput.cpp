@@ -1,0 +1,5 @@
+#include "viewer/ViewportOutput.h"
+
+#include "media/VideoFrame.h"
+
+ViewportOutput::~ViewportOutput() = default;

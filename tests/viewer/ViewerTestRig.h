@@ -1,0 +1,249 @@
+#pragma once
+
+#include "media/VideoFrame.h"
+#include "model/VideoStreamInfo.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <QSurfaceFormat>
+#include <QFile>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+// Synthetic frames for the viewer tests: four flat quadrants of known colours,
+// with a magenta sentinel in every padding column, in any pixel format.
+namespace ViewerTestRig
+{
+
+struct Yuv
+{
+    int y;
+    int u;
+    int v;
+};
+
+// Limited-range YUV to RGB with the textbook matrices: the colour a viewer
+// must show for a flat patch.
+inline QColor YuvToRgb(Yuv c, bool rec709)
+{
+    double const y = (c.y - 16) * 255.0 / 219.0;
+    double const u = (c.u - 128) * 255.0 / 224.0;
+    double const v = (c.v - 128) * 255.0 / 224.0;
+    double const r = rec709 ? y + 1.5748 * v : y + 1.402 * v;
+    double const g = rec709 ? y - 0.1873 * u - 0.4681 * v : y - 0.344136 * u - 0.714136 * v;
+    double const b = rec709 ? y + 1.8556 * u : y + 1.772 * u;
+    auto const byte = [](double value) { return std::clamp(static_cast<int>(std::lround(value)), 0, 255); };
+    return QColor(byte(r), byte(g), byte(b));
+}
+
+// Top-left red, top-right green, bottom-left blue, bottom-right yellow.
+inline constexpr Yuv QUADRANTS[4] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}, {210, 16, 146}};
+inline constexpr Yuv MAGENTA = {106, 202, 222};
+
+inline bool LooksLikeSentinel(QColor const& c)
+{
+    return c.red() > 190 && c.green() < 80 && c.blue() > 190;
+}
+
+inline bool Near(QColor const& a, QColor const& b, int tolerance)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+           std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+inline QString Describe(QColor const& c)
+{
+    return QStringLiteral("(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+inline std::unique_ptr<VideoStreamInfo> MakeStream(int width, int height, int rotation = 0, float pixelAspect = 1.0f,
+                                                   bool rec709 = false)
+{
+    auto stream = std::make_unique<VideoStreamInfo>();
+    stream->width = width;
+    stream->height = height;
+    stream->rotation = rotation;
+    stream->sampleAspectRatio = pixelAspect;
+    stream->displayAspectRatio = width * pixelAspect / height;
+    stream->isYuv = true;
+    stream->isBt709 = rec709;
+    stream->frameStep = 40000.0;
+    stream->parsed = true;
+    return stream;
+}
+
+// The split between the quadrants: half the size, rounded down to an even
+// number so that 4:2:0 chroma never straddles it.
+inline int Split(int size)
+{
+    return size / 2 / 2 * 2;
+}
+
+// Quadrant 0..3 (TL, TR, BL, BR) of a picture position.
+inline int QuadrantAt(int x, int y, int width, int height)
+{
+    return (x >= Split(width) ? 1 : 0) + (y >= Split(height) ? 2 : 0);
+}
+
+// The centre of a quadrant in normalised picture coordinates.
+inline QPointF QuadrantCentre(int quadrant, int width, int height)
+{
+    int const sx = Split(width);
+    int const sy = Split(height);
+    double const x = quadrant % 2 == 0 ? sx / 2.0 : (sx + width) / 2.0;
+    double const y = quadrant < 2 ? sy / 2.0 : (sy + height) / 2.0;
+    return QPointF(x / width, y / height);
+}
+
+// A frame of width x height with padPixels sentinel columns after each line.
+// RGB formats carry the colours the YUV quadrants convert to in BT.601.
+inline std::shared_ptr<VideoFrame> QuadrantFrame(VideoFramePixelFormat format, int width, int height, int padPixels,
+                                                 VideoStreamInfo* stream, Yuv const* quadrants = QUADRANTS)
+{
+    if (format == VideoFramePixelFormat::YUV420P)
+    {
+        int const chromaWidth = (width + 1) / 2;
+        int const chromaHeight = (height + 1) / 2;
+        int const lineSizes[3] = {width + padPixels, chromaWidth + (padPixels + 1) / 2,
+                                  chromaWidth + (padPixels + 1) / 2};
+        std::vector<uint8_t> y(static_cast<size_t>(lineSizes[0]) * height, MAGENTA.y);
+        std::vector<uint8_t> u(static_cast<size_t>(lineSizes[1]) * chromaHeight, MAGENTA.u);
+        std::vector<uint8_t> v(static_cast<size_t>(lineSizes[2]) * chromaHeight, MAGENTA.v);
+        for (int row = 0; row < height; ++row)
+        {
+            for (int column = 0; column < width; ++column)
+            {
+                y[static_cast<size_t>(row) * lineSizes[0] + column] =
+                    quadrants[QuadrantAt(column, row, width, height)].y;
+            }
+        }
+        for (int row = 0; row < chromaHeight; ++row)
+        {
+            for (int column = 0; column < chromaWidth; ++column)
+            {
+                Yuv const& c = quadrants[QuadrantAt(column * 2, row * 2, width, height)];
+                u[static_cast<size_t>(row) * lineSizes[1] + column] = c.u;
+                v[static_cast<size_t>(row) * lineSizes[2] + column] = c.v;
+            }
+        }
+        uint8_t const* planes[3] = {y.data(), u.data(), v.data()};
+        return std::make_shared<VideoFrame>(planes, lineSizes, width, height, format, 0, stream, false);
+    }
+    int const bytesPerPixel = format == VideoFramePixelFormat::RGBA ? 4 : 3;
+    int const lineSizes[3] = {(width + padPixels) * bytesPerPixel, 0, 0};
+    std::vector<uint8_t> bytes(static_cast<size_t>(lineSizes[0]) * height);
+    for (int row = 0; row < height; ++row)
+    {
+        for (int column = 0; column < width + padPixels; ++column)
+        {
+            QColor const c = column < width ? YuvToRgb(quadrants[QuadrantAt(column, row, width, height)], false)
+                                            : QColor(255, 0, 255);
+            uint8_t* pixel = bytes.data() + static_cast<size_t>(row) * lineSizes[0] + column * bytesPerPixel;
+            pixel[0] = c.red();
+            pixel[1] = c.green();
+            pixel[2] = c.blue();
+            if (bytesPerPixel == 4)
+            {
+                pixel[3] = 255;
+            }
+        }
+    }
+    uint8_t const* planes[3] = {bytes.data(), nullptr, nullptr};
+    return std::make_shared<VideoFrame>(planes, lineSizes, width, height, format, 0, stream, false);
+}
+
+// One flat colour, given as YUV (converted for RGB formats).
+inline std::shared_ptr<VideoFrame> FlatFrame(VideoFramePixelFormat format, int width, int height, Yuv colour,
+                                             VideoStreamInfo* stream)
+{
+    Yuv const quadrants[4] = {colour, colour, colour, colour};
+    return QuadrantFrame(format, width, height, 0, stream, quadrants);
+}
+
+// Where a point of the picture (normalised) lands in a single viewport of
+// viewerSize: flipped as the stream stores it, turned clockwise by the
+// relative rotation and fitted to the viewport by its display aspect.
+inline QPointF ScreenPosition(QPointF point, QSize viewerSize, double displayAspect, int viewerRotation,
+                              int streamRotation, bool horizontalFlip, bool verticalFlip)
+{
+    int const stream = ((streamRotation % 360) + 360) % 360;
+    if (stream == 90 || stream == 270)
+    {
+        std::swap(horizontalFlip, verticalFlip);
+    }
+    double x = horizontalFlip ? 1.0 - point.x() : point.x();
+    double y = verticalFlip ? 1.0 - point.y() : point.y();
+    int const relative = ((viewerRotation - stream) % 360 + 360) % 360;
+    for (int turn = 0; turn < relative / 90; ++turn)
+    {
+        double const turnedX = 1.0 - y;
+        y = x;
+        x = turnedX;
+    }
+    double const aspect = relative == 90 || relative == 270 ? 1.0 / displayAspect : displayAspect;
+    double const w = viewerSize.width();
+    double const h = viewerSize.height();
+    double rectX = 0.0;
+    double rectY = 0.0;
+    double rectW = w;
+    double rectH = h;
+    if (w / h > aspect)
+    {
+        rectW = aspect * h;
+        rectX = (w - rectW) / 2.0;
+    }
+    else
+    {
+        rectH = w / aspect;
+        rectY = (h - rectH) / 2.0;
+    }
+    return QPointF(rectX + x * rectW, rectY + y * rectH);
+}
+
+inline void SetDefaultSurfaceFormat()
+{
+    QSurfaceFormat format;
+    format.setSamples(10);
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSwapInterval(0);
+    format.setDepthBufferSize(0);
+    format.setStencilBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+}
+
+// Keeps the OpenGL driver's libraries mapped until the process ends. The
+// driver frees its memory with its display, which outlives the test; once the
+// libraries are unloaded at exit, what they still hold reads as leaked.
+inline void KeepOpenGLDriverLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+    {
+        return;
+    }
+    QStringList loaded;
+    for (QByteArray const& line : maps.readAll().split('\n'))
+    {
+        int const slash = line.indexOf('/');
+        QString const path = slash >= 0 ? QString::fromLocal8Bit(line.mid(slash)) : QString();
+        bool const driver = path.contains(QLatin1String("/dri/")) || path.contains(QLatin1String("libgallium")) ||
+                            path.contains(QLatin1String("libGLX_mesa")) || path.contains(QLatin1String("libLLVM"));
+        if (driver && !loaded.contains(path))
+        {
+            loaded << path;
+            dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        }
+    }
+}
+
+} // namespace ViewerTestRig
