@@ -1,5 +1,6 @@
 // TESSARIN_TEST: xvfb
 #include "OverlayFixtures.h"
+#include "ViewerTestRig.h"
 
 #include "viewer/OpenGLViewer.h"
 #include "viewer/ViewerOverlay.h"
@@ -262,5 +263,15 @@ void TestOverlaysOpenGL::GuidesAsInSoftware()
     QVERIFY(std::abs(gl.last() - 386) <= 1);
 }
 
-QTEST_MAIN(TestOverlaysOpenGL)
+int main(int argc, char* argv[])
+{
+    // The player's context format, set before the application object exists.
+    ViewerTestRig::SetDefaultSurfaceFormat();
+    QApplication application(argc, argv);
+    TestOverlaysOpenGL test;
+    int const status = QTest::qExec(&test, argc, argv);
+    ViewerTestRig::KeepOpenGLDriverLoaded();
+    return status;
+}
+
 #include "tst_overlaysopengl.moc"
