@@ -142,7 +142,7 @@ void TestProject::NewProjectAndPlacementRules()
     // Folders go below PROJECT unless their parent is a user folder.
     FolderItem* a = project.AddFolder(QStringLiteral("A"), project.SourceTimelineFolder()->Id(), false);
     FolderItem* b = project.AddFolder(QStringLiteral("B"), project.TimelineFolder()->Id(), false);
-    FolderItem* c = project.AddFolder(QStringLiteral("C"), QUuid::createUuid(), false);
+    project.AddFolder(QStringLiteral("C"), QUuid::createUuid(), false);
     FolderItem* d = project.AddFolder(QStringLiteral("D"), a->Id(), true);
     QCOMPARE(Names(project.ProjectFolder()), QStringList({"A", "B", "C"}));
     QCOMPARE(d->ParentId(), a->Id());

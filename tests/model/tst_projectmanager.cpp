@@ -151,6 +151,7 @@ private Q_SLOTS:
     void UndoCleanFollowsEditsAndStrokes();
     void ViewerCommands();
     void UndoLimitWithProjectUndoOff();
+    void ResizeToFitNeedsAParsedVideoStream();
 
 private:
     // Three parsed sources (two movies and a sound) and an edit timeline that
@@ -300,8 +301,12 @@ void TestProjectManager::EveryCommandRedoesExactly()
                       [&] { mManager->RemoveBookmarks(edit, true, true, false, QStringLiteral("RemoveBookmarks")); });
     CheckRedoUndoRedo("delete clips with a repeated index", [&] {
         QList<int> indices {1, 3, 1};
+        int const count = edit->ClipCount();
+        QUuid const kept = edit->ClipAtIndex(2)->Id();
         mManager->DoDeleteClipsCmd(edit, indices);
         QCOMPARE(indices, QList<int>({3, 1, 1}));
+        QCOMPARE(edit->ClipCount(), count - 2);
+        QCOMPARE(edit->ClipAtIndex(1)->Id(), kept);
     });
     CheckRedoUndoRedo("duplicate source", [&] { mManager->DoDuplicateSourceCmd(mSources.at(2)); });
     CheckRedoUndoRedo("add sources", [&] {
@@ -428,6 +433,10 @@ void TestProjectManager::DeletingAFolderEmptiesTheMaps()
 void TestProjectManager::ImportMakesANewProjectShownInSlotZero()
 {
     BuildProject();
+    // The old project is being decoded and played while it is replaced.
+    mManager->DoOpenTimelineInViewerCmd(mEdit, 0);
+    mManager->AvManagerPtr()->Play(true, false);
+    QTRY_VERIFY(mManager->AvManagerPtr()->PlaybackTime() > 0);
     Project const* old = mManager->ProjectPtr();
     QSignalSpy blocked(mManager.get(), &ProjectManager::BlockUserInputChanged);
     mManager->ImportFilesByPath({Media("tone.wav"), Media("h264_cfr25.mp4"), Media("fake.txt")}, QUuid(), -1, 0, 1,
@@ -513,6 +522,11 @@ void TestProjectManager::UndoCleanFollowsEditsAndStrokes()
     QCOMPARE(mManager->UndoStackPtr()->count(), 0);
     mManager->SetUndoClean();
     QVERIFY(mManager->IsUndoClean());
+
+    // A save that fails leaves the changes unsaved.
+    mManager->DoToggleRangeBookmarkCmd(EditTimeline(), 1, 2);
+    QVERIFY(!mManager->SaveProject());
+    QVERIFY(!mManager->IsUndoClean());
 }
 
 void TestProjectManager::ViewerCommands()
@@ -561,6 +575,24 @@ void TestProjectManager::UndoLimitWithProjectUndoOff()
     manager.DoAddFolderCmd(QStringLiteral("b"), QUuid(), {});
     QCOMPARE(manager.UndoStackPtr()->count(), 1);
     manager.Shutdown();
+}
+
+void TestProjectManager::ResizeToFitNeedsAParsedVideoStream()
+{
+    Settings::resizeToFit = true;
+    QSignalSpy resized(mManager.get(), &ProjectManager::ResizeViewerRequested);
+    for (QString const& path : {Media("tone.wav"), QStringLiteral("/nonexistent-tessarin-media/gone.mov"),
+                                Media("empty.mp4"), Media("h264_cfr25.mp4")})
+    {
+        ParseSourceData data;
+        data.path = path;
+        data.viewerIndex = 0;
+        mManager->DoAddSourceTimelinesCmd({data});
+    }
+    QCOMPARE(resized.count(), 1);
+    QCOMPARE(resized.at(0).at(0).toInt(), 320);
+    QCOMPARE(resized.at(0).at(1).toInt(), 240);
+    Settings::resizeToFit = false;
 }
 
 QTEST_MAIN(TestProjectManager)
