@@ -8,6 +8,7 @@
 #include "model/FrameBookmark.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
+#include "model/StrokeDataCodec.h"
 #include "model/Timeline.h"
 
 #include "model/ClipType.h"
@@ -1380,49 +1381,6 @@ QByteArray PathBytes(QPainterPath const& path)
     return bytes;
 }
 
-// A serialised path is its element count, then 20 bytes per element (type and
-// two doubles), then two more integers: a count its own bytes cannot hold is
-// refused before anything is built from it.
-bool ReadPath(QByteArray const& bytes, QPainterPath& path)
-{
-    int const header = 4;
-    int const trailer = 8;
-    int const element = 20;
-    if (bytes.size() < header)
-    {
-        return false;
-    }
-    QDataStream peek(bytes);
-    qint32 count = 0;
-    peek >> count;
-    if (count == 0)
-    {
-        path = QPainterPath(); // an empty path is written as its count alone
-        return true;
-    }
-    if (count < 0 || static_cast<qint64>(count) * element > bytes.size() - header - trailer)
-    {
-        return false;
-    }
-    QDataStream stream(bytes);
-    QPainterPath read;
-    stream >> read;
-    if (stream.status() != QDataStream::Ok)
-    {
-        return false;
-    }
-    for (int i = 0; i < read.elementCount(); ++i)
-    {
-        QPainterPath::Element const e = read.elementAt(i);
-        if (!std::isfinite(e.x) || !std::isfinite(e.y))
-        {
-            return false;
-        }
-    }
-    path = read;
-    return true;
-}
-
 QString RangeBookmarksText(QList<RangeBookmark*> const& ranges)
 {
     QStringList parts;
@@ -2186,14 +2144,13 @@ bool Project::ReadStroke(QJsonObject const& object, StrokeData& stroke)
             return false;
         }
     }
-    QString const path = object.value(QStringLiteral("path")).toString();
-    if (!path.isEmpty())
+    // Checked in full before anything is built from it: a rejected path
+    // costs its stroke only.
+    QString error;
+    if (!StrokeDataCodec::DecodePath(object.value(QStringLiteral("path")).toString(), stroke.path, error))
     {
-        auto const decoded = QByteArray::fromBase64Encoding(path.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded || !ReadPath(*decoded, stroke.path))
-        {
-            return false;
-        }
+        Logger::GetInstance()->Warning(QStringLiteral("Annotation stroke skipped: %1").arg(error));
+        return false;
     }
     return ReadPoints(object.value(QStringLiteral("points")).toString(), stroke.points);
 }
