@@ -8,6 +8,7 @@
 #include "model/FrameBookmark.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
+#include "model/StrokeDataCodec.h"
 #include "model/Timeline.h"
 
 #include "model/ClipType.h"
@@ -1382,70 +1383,6 @@ QByteArray PathBytes(QPainterPath const& path)
     return bytes;
 }
 
-// A serialised path is its element count, then 20 bytes per element (type
-// and two doubles), then the sub-path start and the fill rule; an empty path
-// is its count alone. Everything is checked before the library builds the
-// path, so a few bytes can never announce millions of elements.
-bool ReadPath(QByteArray const& bytes, QPainterPath& path)
-{
-    qint64 const emptySize = 4;
-    qint64 const headerAndTrailer = 12;
-    qint64 const elementSize = 20;
-    int const moveTo = QPainterPath::MoveToElement;
-    int const curveTo = QPainterPath::CurveToElement;
-    int const curveData = QPainterPath::CurveToDataElement;
-    if (bytes.size() < emptySize)
-    {
-        return false;
-    }
-    QDataStream stream(bytes);
-    qint32 count = 0;
-    stream >> count;
-    if (count == 0)
-    {
-        path = QPainterPath();
-        return bytes.size() == emptySize;
-    }
-    if (count < 0 || bytes.size() != headerAndTrailer + elementSize * qint64(count))
-    {
-        return false;
-    }
-    int pendingCurveData = 0;
-    for (qint32 i = 0; i < count; ++i)
-    {
-        qint32 type = 0;
-        double x = 0.0;
-        double y = 0.0;
-        stream >> type >> x >> y;
-        // The library drops a path with a coordinate beyond 1e128.
-        if (type < moveTo || type > curveData || !std::isfinite(x) || !std::isfinite(y) || std::fabs(x) >= 1e128 ||
-            std::fabs(y) >= 1e128 || (i == 0 && type != moveTo) || (pendingCurveData > 0) != (type == curveData))
-        {
-            return false;
-        }
-        pendingCurveData = type == curveTo ? 2 : std::max(pendingCurveData - 1, 0);
-    }
-    qint32 subPathStart = 0;
-    qint32 fillRule = 0;
-    stream >> subPathStart >> fillRule;
-    if (pendingCurveData > 0 || subPathStart < 0 || subPathStart >= count ||
-        (fillRule != Qt::OddEvenFill && fillRule != Qt::WindingFill) || stream.status() != QDataStream::Ok)
-    {
-        return false;
-    }
-    // Read again by the library from the same bytes, so that it saves back
-    // byte for byte.
-    QDataStream again(bytes);
-    QPainterPath read;
-    again >> read;
-    if (again.status() != QDataStream::Ok || read.elementCount() != count)
-    {
-        return false;
-    }
-    path = read;
-    return true;
-}
-
 QString RangeBookmarksText(QList<RangeBookmark*> const& ranges)
 {
     QStringList parts;
@@ -2252,14 +2189,13 @@ bool Project::ReadStroke(QJsonObject const& object, StrokeData& stroke)
             return false;
         }
     }
-    QString const path = object.value(QStringLiteral("path")).toString();
-    if (!path.isEmpty())
+    // Checked in full before anything is built from it: a rejected path
+    // costs its stroke only.
+    QString error;
+    if (!StrokeDataCodec::DecodePath(object.value(QStringLiteral("path")).toString(), stroke.path, error))
     {
-        auto const decoded = QByteArray::fromBase64Encoding(path.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-        if (path.size() % 4 != 0 || !decoded || !ReadPath(*decoded, stroke.path))
-        {
-            return false;
-        }
+        Logger::GetInstance()->Warning(QStringLiteral("Annotation stroke skipped: %1").arg(error));
+        return false;
     }
     return ReadPoints(object.value(QStringLiteral("points")).toString(), stroke.points);
 }

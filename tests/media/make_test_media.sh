@@ -165,6 +165,9 @@ gen numbered_30fps.mp4 ff -filter_complex "$(numbered 320x240 30 8)" -map "[v]" 
   "$out/numbered_30fps.mp4"
 gen slideshow_02fps.mp4 ff -filter_complex "$(numbered 320x240 0.2 15)" -map "[v]" $(x264) \
   "$out/slideshow_02fps.mp4"
+# Pixels twice as wide as high (sample aspect ratio 2:1).
+gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsar=2 \
+  -c:v libx264 -preset veryfast -pix_fmt yuv420p "$out/par2.mp4"
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"
