@@ -369,6 +369,8 @@ FrameBookmark* Clip::RemoveFrameBookmark(int frame)
         {
             FrameBookmark* bookmark = mFrameBookmarks.takeAt(i);
             UpdateFrameBookmarks();
+            // The caller may delete it: readers let go first.
+            emit FrameBookmarksReplaced();
             return bookmark;
         }
     }
@@ -377,22 +379,26 @@ FrameBookmark* Clip::RemoveFrameBookmark(int frame)
 
 void Clip::SetFrameBookmarks(QList<FrameBookmark*> const& bookmarks)
 {
+    QList<FrameBookmark*> const previous = mFrameBookmarks;
+    mFrameBookmarks = bookmarks;
+    UpdateFrameBookmarks();
+    // Readers let go of the old bookmarks before they are deleted.
+    emit FrameBookmarksReplaced();
     // A bookmark handed back in the new list must survive the swap.
-    for (FrameBookmark* bookmark : std::as_const(mFrameBookmarks))
+    for (FrameBookmark* bookmark : previous)
     {
         if (!bookmarks.contains(bookmark))
         {
             delete bookmark;
         }
     }
-    mFrameBookmarks = bookmarks;
-    UpdateFrameBookmarks();
 }
 
 void Clip::RemoveAllFrameBookmarks(QList<FrameBookmark*>& bookmarks)
 {
     bookmarks = mFrameBookmarks;
     mFrameBookmarks.clear();
+    emit FrameBookmarksReplaced();
 }
 
 void Clip::UpdateFrameBookmarks()

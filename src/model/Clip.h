@@ -89,6 +89,10 @@ public:
 Q_SIGNALS:
     void SourceParsed();
     void SourceUpdated();
+    // Emitted synchronously when the list of bookmarks is replaced or handed
+    // away, once the new list is in place and before any old bookmark is
+    // deleted: holders of bookmark pointers re-read them here.
+    void FrameBookmarksReplaced();
 
 private Q_SLOTS:
     void OnSourceParsed();

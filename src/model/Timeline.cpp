@@ -58,6 +58,7 @@ void Timeline::CreateTrackConnections(Timeline* timeline, Track* track)
     connect(track, &Track::TrackUpdated, timeline, &Timeline::OnTrackUpdated);
     connect(track, &Track::SourceParsed, timeline, &Timeline::OnSourceParsed);
     connect(track, &Track::SourceUpdated, timeline, &Timeline::OnSourceUpdated);
+    connect(track, &Track::FrameBookmarksReplaced, timeline, &Timeline::FrameBookmarksReplaced);
 }
 
 Timeline* Timeline::DuplicateForExport() const
@@ -603,14 +604,17 @@ void Timeline::SetBackgroundFrameBookmark(FrameBookmark* bookmark)
     {
         return;
     }
-    delete mBackgroundFrameBookmark;
+    FrameBookmark* previous = mBackgroundFrameBookmark;
     mBackgroundFrameBookmark = bookmark ? bookmark : new FrameBookmark();
+    emit FrameBookmarksReplaced();
+    delete previous;
 }
 
 FrameBookmark* Timeline::TakeBackgroundFrameBookmark()
 {
     FrameBookmark* bookmark = mBackgroundFrameBookmark;
     mBackgroundFrameBookmark = new FrameBookmark();
+    emit FrameBookmarksReplaced();
     return bookmark;
 }
 

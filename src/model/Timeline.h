@@ -205,6 +205,10 @@ Q_SIGNALS:
     void PanZoomChanged(QPointF pan, float zoom, bool enabled);
     void UseSourcePropertiesInTimelineChanged();
     void BookmarksChanged();
+    // A frame bookmark was replaced or handed away (the background bookmark,
+    // a clip's list, a clip leaving the timeline). Emitted synchronously once
+    // the new bookmarks are in place and before the old ones are deleted.
+    void FrameBookmarksReplaced();
 
 public Q_SLOTS:
     void OnTrackUpdated();

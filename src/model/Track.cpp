@@ -20,6 +20,7 @@ Track::Track(QString const& mediaPath, QString const& relativeMediaPath, QUuid c
     auto* clip = new Clip(mediaPath, relativeMediaPath, sourceId, this);
     connect(clip, &Clip::SourceParsed, this, &Track::OnSourceParsed);
     connect(clip, &Clip::SourceUpdated, this, &Track::OnSourceUpdated);
+    connect(clip, &Clip::FrameBookmarksReplaced, this, &Track::FrameBookmarksReplaced);
     mClips.append(clip);
 }
 
@@ -52,6 +53,7 @@ int Track::InsertClipAtIndex(Clip* clip, int index)
     }
     clip->setParent(this);
     mClips.insert(index, clip);
+    connect(clip, &Clip::FrameBookmarksReplaced, this, &Track::FrameBookmarksReplaced, Qt::UniqueConnection);
     if (!mIsSourceTrack && clip->SourcePtr())
     {
         connect(clip->SourcePtr(), &Source::CutInOutChanged, this, &Track::OnSourceCutInOutChanged,
@@ -71,7 +73,10 @@ Clip* Track::RemoveClipAtIndex(int index)
     Clip* clip = mClips.takeAt(index);
     clip->setParent(nullptr);
     DisconnectSourceCuts(clip);
+    disconnect(clip, &Clip::FrameBookmarksReplaced, this, &Track::FrameBookmarksReplaced);
     RefreshClipStartTimes();
+    // The clip's bookmarks now belong to whoever took the clip.
+    emit FrameBookmarksReplaced();
     emit TrackUpdated();
     return clip;
 }

@@ -83,6 +83,9 @@ Q_SIGNALS:
     void TrackUpdated();
     void SourceParsed();
     void SourceUpdated();
+    // A clip's bookmark list was replaced, or a clip left the track; emitted
+    // synchronously before the old bookmarks can be deleted.
+    void FrameBookmarksReplaced();
 
 public Q_SLOTS:
     void OnSourceParsed();
