@@ -29,3 +29,13 @@ function(tessarin_add_bench_frames_test)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)
+
+# The viewer widget end to end once more, in the OpenGL rendering mode (the
+# mode is latched once per process; the registered run is the software one).
+add_test(NAME viewer.viewerwidgetendtoend_gl
+  COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
+    $<TARGET_FILE:tst_viewer_viewerwidgetendtoend>)
+set_tests_properties(viewer.viewerwidgetendtoend_gl PROPERTIES
+  FIXTURES_REQUIRED test_media
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  TIMEOUT 600)

@@ -163,5 +163,10 @@ gen numbered_av.mp4 ff -filter_complex "$(numbered 320x240 25 4)" \
 gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsar=2 \
   -c:v libx264 -preset veryfast -pix_fmt yuv420p "$out/par2.mp4"
 
+# 72 numbered frames at 24 fps with one-second GOPs: quick seeks for the
+# viewer widget's end-to-end and snapshot tests.
+gen numbered_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 3)" -map "[v]" $(x264) -g 24 -bf 2 \
+  "$out/numbered_24fps.mp4"
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"
