@@ -172,6 +172,7 @@ void ViewerWidget::InitializeViewer(TimeControlBaseWidget* globalBar, TimeContro
         annotationsOverlay->hide();
         viewerOverlay->hide();
     }
+    UpdateAnnotationVisibility();
 }
 
 // ---- Accessors --------------------------------------------------------------------
@@ -1255,8 +1256,7 @@ void ViewerWidget::mousePressEvent(QMouseEvent* event)
         else
         {
             avManager->Pause(DecodeBias::None);
-            QPoint const overlayPoint = annotationsOverlay->mapFrom(this, point);
-            if (!annotationsOverlay->Contains(overlayPoint) || !viewer->CanPaintAnnotations())
+            if (!annotationsOverlay->Contains(point) || !viewer->CanPaintAnnotations())
             {
                 pressConsumed = true;
                 return;
