@@ -114,6 +114,7 @@ private Q_SLOTS:
     void UnwritableFolderFailsWithALoggedError();
     void CancelRestoresThePlayhead();
     void ExportSteppedSeriesEmitsOncePerHeldFrame();
+    void SeriesFailsWhenTheTimelineGoesMidway();
 
 private:
     void Seek(int frame);
@@ -424,6 +425,33 @@ void TestViewerWidgetEndToEnd::ExportSteppedSeriesEmitsOncePerHeldFrame()
     QCOMPARE(frames, QList<int>({10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}));
     QCOMPARE(numbers, QList<int>({10, 10, 10, 10, 14, 14, 14, 14, 14, 14, 14}));
     QCOMPARE(exportProperties.videoProgress.load(), 100.0f);
+}
+
+void TestViewerWidgetEndToEnd::SeriesFailsWhenTheTimelineGoesMidway()
+{
+    Timeline* const timeline = mViewer->PrimaryTimeline();
+    mTimeControl->SetPlaybackRangeByFrame(0, 20);
+    SnapshotProperties properties = Properties(QStringLiteral("gone"), 2);
+    properties.forExport = true;
+    QList<int> frames;
+    QSignalSpy log(mSnapshots, &SnapshotManager::ExportLogMsgReceived);
+    QMetaObject::Connection const connection =
+        connect(mSnapshots, &SnapshotManager::ExportFrameGenerated, this, [&](QImage const&, int frame) {
+            frames.append(frame);
+            if (frames.size() == 2)
+            {
+                mViewer->SetPrimaryTimeline(nullptr); // the viewer was emptied
+            }
+        });
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), -1);
+    disconnect(connection);
+    QCOMPARE(frames, QList<int>({0, 1}));
+    QVERIFY(!log.isEmpty());
+    QCOMPARE(log.constLast().at(2).toBool(), true);
+    QVERIFY(!mSnapshots->IsSeriesRunning());
+    mViewer->SetPrimaryTimeline(timeline);
+    Seek(3);
+    QCOMPARE(ReadNumber(mViewer->CaptureImage(false)), 3);
 }
 
 int main(int argc, char* argv[])
