@@ -39,3 +39,7 @@ set_tests_properties(viewer.viewerwidgetendtoend_gl PROPERTIES
   FIXTURES_REQUIRED test_media
   ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
   TIMEOUT 600)
+
+# The volume control on the engine: plays through the test server's null sink.
+set_tests_properties(panels.volumeaudio PROPERTIES
+  FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)

@@ -29,6 +29,7 @@ GlobalTimeControlWidget::GlobalTimeControlWidget(ProjectManager* projectManager,
                                 &Settings::globalTimeControlRangeBookmarksVisible);
     SetCacheVisibleSetting(&Settings::globalTimeControlCacheVisible);
     UpdateGeometry(-1);
+    FollowPrimaryTimeline();
 }
 
 float GlobalTimeControlWidget::Fps() const

@@ -23,6 +23,7 @@ RangeTimeControlWidget::RangeTimeControlWidget(ProjectManager* projectManager,
     SetBookmarksVisibleSettings(&Settings::rangeTimeControlFrameBookmarksVisible, nullptr);
     SetCacheVisibleSetting(&Settings::rangeTimeControlCacheVisible);
     UpdateGeometry(-1);
+    FollowPrimaryTimeline();
 }
 
 int RangeTimeControlWidget::StartFrame() const

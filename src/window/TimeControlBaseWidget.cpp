@@ -16,8 +16,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QUndoCommand>
-#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
@@ -52,44 +50,6 @@ QString TwoDigits(long long value)
 {
     return value < 1 ? QStringLiteral("00") : QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
-
-// One range change with the range it replaced, on the project undo stack.
-class SetPlaybackRangeCmd : public QUndoCommand
-{
-public:
-    SetPlaybackRangeCmd(Timeline* timeline, int start, int end, int previousStart, int previousEnd)
-        : QUndoCommand(QStringLiteral("Set Playback Range"))
-        , mTimeline(timeline)
-        , mStart(start)
-        , mEnd(end)
-        , mPreviousStart(previousStart)
-        , mPreviousEnd(previousEnd)
-    {
-    }
-
-    void redo() override
-    {
-        if (mTimeline)
-        {
-            mTimeline->SetPlaybackRangeByFrame(mStart, mEnd);
-        }
-    }
-
-    void undo() override
-    {
-        if (mTimeline)
-        {
-            mTimeline->SetPlaybackRangeByFrame(mPreviousStart, mPreviousEnd);
-        }
-    }
-
-private:
-    QPointer<Timeline> mTimeline;
-    int mStart;
-    int mEnd;
-    int mPreviousStart;
-    int mPreviousEnd;
-};
 
 enum ContextMenuItem
 {
@@ -359,7 +319,7 @@ void TimeControlBaseWidget::CommitRange(Timeline* timeline, int start, int end, 
     {
         return;
     }
-    mProjectManager->UndoStackPtr()->push(new SetPlaybackRangeCmd(timeline, start, end, previousStart, previousEnd));
+    mProjectManager->DoSetPlaybackRangeCmd(timeline, start, end, previousStart, previousEnd);
 }
 
 void TimeControlBaseWidget::SetPlaybackRangeByFrame(int start, int end)
@@ -493,16 +453,27 @@ void TimeControlBaseWidget::SetRangeToNextRangeBookmark()
 
 void TimeControlBaseWidget::ToggleFrameBookmark()
 {
-    // Frame bookmark commands belong to the project manager; until it offers
-    // them the bar leaves bookmarks alone.
+    if (mTimeline && mProjectManager)
+    {
+        mProjectManager->ToggleFrameBookmark(mTimeline, mPlaybackFrame);
+    }
 }
 
 void TimeControlBaseWidget::ToggleRangeBookmark()
 {
+    if (mTimeline && mProjectManager)
+    {
+        mProjectManager->DoToggleRangeBookmarkCmd(mTimeline, mRangeStart, mRangeEnd);
+    }
 }
 
-void TimeControlBaseWidget::RemoveBookmarks(bool, bool, bool, QString const&)
+void TimeControlBaseWidget::RemoveBookmarks(bool frameBookmarks, bool rangeBookmarks, bool onlyInRange,
+                                            QString const& macroName)
 {
+    if (mTimeline && mProjectManager)
+    {
+        mProjectManager->RemoveBookmarks(mTimeline, frameBookmarks, rangeBookmarks, onlyInRange, macroName);
+    }
 }
 
 // ---- Display ----
@@ -542,7 +513,7 @@ QString TimeControlBaseWidget::FrameToDisplayFormat(int frame, bool withOffset) 
     default:
     {
         long long time = mTimeline ? mTimeline->TimeAtFrame(frame, false) : 0;
-        time = std::min(time, mEndTime);
+        time = std::clamp(time, 0LL, std::max(mEndTime, 0LL));
         return QString::number(static_cast<double>(time) / 1000000.0, 'f', 2);
     }
     }
@@ -664,6 +635,15 @@ void TimeControlBaseWidget::OnPlaybackRangeChanged(long long startTime, long lon
         mRangeEnd = end;
         UpdateRangeGeometry();
         RepaintTimeline();
+    }
+}
+
+void TimeControlBaseWidget::FollowPrimaryTimeline()
+{
+    if (mAvManager && mAvManager->PrimaryTimeline())
+    {
+        OnPrimaryTimelineChanged(mAvManager->PrimaryTimeline(), true);
+        mPlaybackFrame = mTimeline ? mTimeline->PlaybackFrame() : -1;
     }
 }
 
@@ -1068,6 +1048,12 @@ void TimeControlBaseWidget::mouseMoveEvent(QMouseEvent* event)
     if (!gesture)
     {
         QWidget::mouseMoveEvent(event);
+        return;
+    }
+    if (!(event->buttons() & Qt::LeftButton))
+    {
+        // The release went elsewhere: the gesture is over all the same.
+        EndGesture(pos);
         return;
     }
     // A gesture acts only on the timeline it began on.

@@ -183,6 +183,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
+    // Takes on the engine's current primary timeline; for a bar made while
+    // a timeline is open already.
+    void FollowPrimaryTimeline();
     // Moves the playhead to a frame as a seek from the bar (pausing first
     // when the settings ask for it).
     void SeekToFrame(int frame);

@@ -168,5 +168,12 @@ gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsa
 gen numbered_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 3)" -map "[v]" $(x264) -g 24 -bf 2 \
   "$out/numbered_24fps.mp4"
 
+# Numbered pictures at 30 fps (240 frames), and a slideshow at 0.2 fps
+# (3 pictures of 5 s each).
+gen numbered_30fps.mp4 ff -filter_complex "$(numbered 320x240 30 8)" -map "[v]" $(x264) -g 30 -bf 2 \
+  "$out/numbered_30fps.mp4"
+gen slideshow_02fps.mp4 ff -filter_complex "$(numbered 320x240 0.2 15)" -map "[v]" $(x264) \
+  "$out/slideshow_02fps.mp4"
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

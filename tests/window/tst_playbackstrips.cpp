@@ -264,6 +264,17 @@ void TestPlaybackStrips::SpeedRowsReachTheEngineAndMirrorIt()
     QCOMPARE(custom->ValueLabel()->text(), QStringLiteral("0.50x"));
     popUp->close();
     QCOMPARE(speed->CurrentRow(), 1);
+
+    // At 1.0, "Custom..." closed without a change selects "Source" again.
+    mAv->SetPlaybackSpeed(1.0f);
+    QVERIFY(QTest::qWaitFor([&] { return popUp->ReadyToReopen(); }, 2000));
+    ChooseRow(speed, 5);
+    QVERIFY(popUp->isVisible());
+    popUp->close();
+    QCOMPARE(speed->CurrentRow(), 2);
+    QCOMPARE(mAv->PlaybackSpeed(), 1.0f);
+    custom->SetTimelineFps(0.0);
+    QCOMPARE(custom->TimelineFps(), 24.0);
 }
 
 void TestPlaybackStrips::LoopRowsDecideTheEndOfPlayback()
