@@ -3,7 +3,9 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/VideoFrame.h"
+#include "viewer/AnnotationsOverlay.h"
 #include "viewer/OpenGLViewportOutput.h"
+#include "viewer/ViewerOverlay.h"
 
 #include <QFile>
 #include <QMouseEvent>
@@ -889,8 +891,8 @@ void OpenGLViewer::UpdateTimeControlGeometry()
 }
 
 // ---- Overlay and time-bar hooks ---------------------------------------------------
-// The overlays and bars are met only here. Until their classes are part of
-// the build the hooks keep the viewer to itself: no band, nothing painted.
+// The overlays and bars are met only here. Until the time bars are part of
+// the build their hooks keep the viewer to itself: no band, nothing painted.
 
 void OpenGLViewer::ConnectOverlays()
 {
@@ -898,7 +900,15 @@ void OpenGLViewer::ConnectOverlays()
     {
         return;
     }
-    // TODO(overlays, time bars): UpdateRequested of each -> update().
+    // TODO(time bars): UpdateRequested of each -> update().
+    if (mViewerOverlay)
+    {
+        connect(mViewerOverlay, &ViewerOverlay::UpdateRequested, this, [this] { update(); });
+    }
+    if (mAnnotationsOverlay)
+    {
+        connect(mAnnotationsOverlay, &AnnotationsOverlay::UpdateRequested, this, [this] { update(); });
+    }
 }
 
 int OpenGLViewer::GlobalTimeControlBarHeight() const
@@ -925,9 +935,15 @@ void OpenGLViewer::UpdateOverlayGeometry()
     {
         return;
     }
-    // TODO(overlays): ViewerOverlay::UpdateGeometryGL(width(), height(), viewport-area
-    // height, TimeControlOffset()); AnnotationsOverlay::UpdateGeometryGL(width(),
-    // viewport-area height, TimeControlOffset()).
+    int const viewportHeight = height() - TimeControlHeight();
+    if (mViewerOverlay)
+    {
+        mViewerOverlay->UpdateGeometryGL(width(), height(), viewportHeight, TimeControlOffset());
+    }
+    if (mAnnotationsOverlay)
+    {
+        mAnnotationsOverlay->UpdateGeometryGL(width(), viewportHeight, TimeControlOffset());
+    }
 }
 
 void OpenGLViewer::PaintAnnotationsOverlay(QPainter& painter)
@@ -936,8 +952,9 @@ void OpenGLViewer::PaintAnnotationsOverlay(QPainter& painter)
     {
         return;
     }
-    Q_UNUSED(painter);
-    // TODO(overlays): mAnnotationsOverlay->PaintGL(painter).
+    painter.save();
+    mAnnotationsOverlay->PaintGL(painter);
+    painter.restore();
 }
 
 void OpenGLViewer::PaintViewerOverlay(QPainter& painter)
@@ -961,7 +978,7 @@ void OpenGLViewer::PaintViewerOverlay(QPainter& painter)
     }
     painter.save();
     painter.translate(0.0, dy);
-    // TODO(overlays): mViewerOverlay->PaintGL(painter).
+    mViewerOverlay->PaintGL(painter);
     painter.restore();
 }
 
