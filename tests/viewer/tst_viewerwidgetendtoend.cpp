@@ -283,7 +283,14 @@ void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
     mAv->Pause(DecodeBias::None);
     disconnect(connection);
     qInfo() << "frame rate reports" << reports;
-    QVERIFY2(std::abs(reports.constLast() - 24.0f) <= 1.0f, qPrintable(QString::number(reports.constLast())));
+    // Never above the clip's rate; at least one window at it (a loaded
+    // machine may show fewer frames in another, and then says so).
+    float const best = *std::max_element(reports.cbegin(), reports.cend());
+    QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
+    for (float const fps : std::as_const(reports))
+    {
+        QVERIFY(fps > 0.0f && fps <= 24.0f + 1e-3f);
+    }
 }
 
 void TestViewerWidgetEndToEnd::SeriesOverARangeNumbersFilesByFrame()
