@@ -6,6 +6,8 @@
 #include "window/TessarinOrvel.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QOpenGLContext>
 #include <QSocketNotifier>
 #include <QSurfaceFormat>
 #include <QTextStream>
@@ -116,6 +118,18 @@ QList<QString> StartupPaths(QList<QString> arguments, bool& newInstance)
     }
     return {first};
 }
+// Whether windows of this platform can show OpenGL: the offscreen and
+// minimal platforms cannot, and neither can a display without a context.
+bool OpenGLAvailable()
+{
+    QString const platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+    {
+        return false;
+    }
+    QOpenGLContext context;
+    return context.create();
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -164,6 +178,16 @@ int main(int argc, char* argv[])
         app.SendMessage(QCoreApplication::arguments(), false))
     {
         return 0;
+    }
+
+    if (Settings::HardwareRenderingInUse() && !OpenGLAvailable())
+    {
+        // The user's choice stays stored; this run draws in software.
+        logger->Warning("OpenGL is not available: the viewer draws in software.");
+        bool const wanted = Settings::hardwareRenderingEnabled;
+        Settings::hardwareRenderingEnabled = false;
+        Settings::LatchHardwareRendering();
+        Settings::hardwareRenderingEnabled = wanted;
     }
 
     QSocketNotifier* const quitNotifier = WatchQuitSignals(&app);

@@ -41,6 +41,16 @@ if(Python3_Interpreter_FOUND)
   set_tests_properties(remote.client_api PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
 endif()
 
+# The viewer widget end to end once more, in the OpenGL rendering mode (the
+# mode is latched once per process; the registered run is the software one).
+add_test(NAME viewer.viewerwidgetendtoend_gl
+  COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
+    $<TARGET_FILE:tst_viewer_viewerwidgetendtoend>)
+set_tests_properties(viewer.viewerwidgetendtoend_gl PROPERTIES
+  FIXTURES_REQUIRED test_media
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  TIMEOUT 600)
+
 # The volume control on the engine: plays through the test server's null sink.
 set_tests_properties(panels.volumeaudio PROPERTIES
   FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)

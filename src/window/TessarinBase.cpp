@@ -8,6 +8,10 @@
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
 #include "panels/PreferencesDialog.h"
+#include "viewer/ViewerWidget.h"
+#include "window/GlobalTimeControlWidget.h"
+#include "window/PlaybackControlWidget.h"
+#include "window/RangeTimeControlWidget.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -16,6 +20,7 @@
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QUuid>
+#include <QVBoxLayout>
 
 TessarinBase::TessarinBase(QList<QString> const& paths)
     : QMainWindow(nullptr)
@@ -170,6 +175,72 @@ void TessarinBase::CreateWidgets()
 {
     // A window of its own, kept until shutdown.
     mConsoleWindow = new ConsoleWindow(nullptr);
+    CreateMonitor();
+}
+
+void TessarinBase::CreateMonitor()
+{
+    auto* const monitor = new QWidget(this);
+    mPlaybackControl = new PlaybackControlWidget(mProjectManager->AvManagerPtr(), mKeyBindings, monitor);
+    mGlobalTimeControl = new GlobalTimeControlWidget(mProjectManager, mPlaybackControl, monitor);
+    mRangeTimeControl = new RangeTimeControlWidget(mProjectManager, mPlaybackControl, monitor);
+    mViewerWidget = new ViewerWidget(mProjectManager, mGlobalTimeControl, mRangeTimeControl, mPlaybackControl, monitor);
+    auto* const layout = new QVBoxLayout(monitor);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(mViewerWidget, 1);
+    if (Settings::HardwareRenderingInUse())
+    {
+        // The OpenGL viewer paints the bars inside its own frame.
+        mGlobalTimeControl->hide();
+        mRangeTimeControl->hide();
+    }
+    else
+    {
+        layout->addWidget(mRangeTimeControl);
+        layout->addWidget(mGlobalTimeControl);
+    }
+    layout->addWidget(mPlaybackControl);
+    setCentralWidget(monitor);
+
+    AvManager* const avManager = mProjectManager->AvManagerPtr();
+    connect(mViewerWidget, &ViewerWidget::SeekNextFrameRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::FrameStepForward);
+    connect(mViewerWidget, &ViewerWidget::SeekPreviousFrameRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::FrameStepBackward);
+    connect(mViewerWidget, &ViewerWidget::FpsChanged, mGlobalTimeControl,
+            [this](float fps, bool) { mGlobalTimeControl->SetFps(fps, true); });
+    connect(mViewerWidget, &ViewerWidget::OpenProjectRequested, mProjectManager,
+            [this](QString const& path) { mProjectManager->OpenProject(path); });
+    connect(mViewerWidget, &ViewerWidget::OpenUrlsInViewerRequested, mProjectManager,
+            [this](QList<QUrl> const& urls, int viewport, int count, bool play) {
+                QList<QString> paths;
+                for (QUrl const& url : urls)
+                {
+                    paths.append(url.toLocalFile());
+                }
+                mProjectManager->ImportFilesByPath(paths, QUuid(), -1, viewport, count, play, QUuid(), -1, -1, true);
+            });
+    connect(mViewerWidget, &ViewerWidget::OpenTimelinesInViewerRequested, mProjectManager,
+            &ProjectManager::DoOpenTimelinesInViewerCmd);
+    connect(mPlaybackControl, &PlaybackControlWidget::FrameStepForwardRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::FrameStepForward);
+    connect(mPlaybackControl, &PlaybackControlWidget::FrameStepBackwardRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::FrameStepBackward);
+    connect(mPlaybackControl, &PlaybackControlWidget::SeekTimelineStartRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::SeekTimelineStart);
+    connect(mPlaybackControl, &PlaybackControlWidget::SeekTimelineEndRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::SeekTimelineEnd);
+    connect(mPlaybackControl, &PlaybackControlWidget::SeekPreviousBookmarkOrEditRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::SeekPreviousBookmarkOrEdit);
+    connect(mPlaybackControl, &PlaybackControlWidget::SeekNextBookmarkOrEditRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::SeekNextBookmarkOrEdit);
+    connect(mPlaybackControl, &PlaybackControlWidget::RangeStartToCurrentRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::RangeStartToCurrent);
+    connect(mPlaybackControl, &PlaybackControlWidget::RangeEndToCurrentRequested, mGlobalTimeControl,
+            &GlobalTimeControlWidget::RangeEndToCurrent);
+    connect(avManager, &AvManager::PlaybackSpeedChanged, mGlobalTimeControl,
+            &GlobalTimeControlWidget::SetPlaybackSpeedMultiplier);
 }
 
 void TessarinBase::CreateConnections()
@@ -180,6 +251,14 @@ void TessarinBase::CreateConnections()
     connect(mExitAction, &QAction::triggered, this, &QWidget::close);
     connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
     connect(mPreferencesAction, &QAction::triggered, this, &TessarinBase::ShowPreferencesDialog);
+    connect(mPlayPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::TogglePlayPause);
+    connect(mPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::Pause);
+    connect(mStepForwardsAction, &QAction::triggered, mGlobalTimeControl, &GlobalTimeControlWidget::FrameStepForward);
+    connect(mStepBackwardsAction, &QAction::triggered, mGlobalTimeControl,
+            &GlobalTimeControlWidget::FrameStepBackward);
+    connect(mZoomInAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomIn);
+    connect(mZoomOutAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomOut);
+    connect(mResetPanZoomAction, &QAction::triggered, mViewerWidget, [this] { mViewerWidget->ResetPanAndZoom(true); });
 }
 
 void TessarinBase::showEvent(QShowEvent*)

@@ -7,10 +7,14 @@
 #include <QString>
 
 class ConsoleWindow;
+class GlobalTimeControlWidget;
 class KeyBindings;
+class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
 class QAction;
+class RangeTimeControlWidget;
+class ViewerWidget;
 
 // The main window common to both editions of the player. It owns the project
 // manager and the key bindings, makes one action per command, keeps the console
@@ -43,6 +47,9 @@ protected:
     void CreateAction(QAction** target, QString const& text, QString const& statusTip, KeySequenceType type,
                       bool checkable);
     void CreateWidgets();
+    // The viewer with its time bars and playback strip, until the monitor
+    // panel takes them over.
+    void CreateMonitor();
     virtual void CreateConnections();
     void PostShow();
 
@@ -51,6 +58,10 @@ protected:
 
     ProjectManager* mProjectManager = nullptr;
     KeyBindings* mKeyBindings = nullptr;
+    ViewerWidget* mViewerWidget = nullptr;
+    GlobalTimeControlWidget* mGlobalTimeControl = nullptr;
+    RangeTimeControlWidget* mRangeTimeControl = nullptr;
+    PlaybackControlWidget* mPlaybackControl = nullptr;
 
     // The edition's file action (Open File in the player edition).
     QAction* mFileAction = nullptr;

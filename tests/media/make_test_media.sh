@@ -159,15 +159,21 @@ gen numbered_av.mp4 ff -filter_complex "$(numbered 320x240 25 4)" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" -map "[v]" -map 0:a $(x264) -g 50 -bf 2 \
   -c:a aac -b:a 96k -ac 2 "$out/numbered_av.mp4"
 
+# Pixels twice as wide as high (sample aspect ratio 2:1).
+gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsar=2 \
+  -c:v libx264 -preset veryfast -pix_fmt yuv420p "$out/par2.mp4"
+
+# 72 numbered frames at 24 fps with one-second GOPs: quick seeks for the
+# viewer widget's end-to-end and snapshot tests.
+gen numbered_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 3)" -map "[v]" $(x264) -g 24 -bf 2 \
+  "$out/numbered_24fps.mp4"
+
 # Numbered pictures at 30 fps (240 frames), and a slideshow at 0.2 fps
 # (3 pictures of 5 s each).
 gen numbered_30fps.mp4 ff -filter_complex "$(numbered 320x240 30 8)" -map "[v]" $(x264) -g 30 -bf 2 \
   "$out/numbered_30fps.mp4"
 gen slideshow_02fps.mp4 ff -filter_complex "$(numbered 320x240 0.2 15)" -map "[v]" $(x264) \
   "$out/slideshow_02fps.mp4"
-# Pixels twice as wide as high (sample aspect ratio 2:1).
-gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsar=2 \
-  -c:v libx264 -preset veryfast -pix_fmt yuv420p "$out/par2.mp4"
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

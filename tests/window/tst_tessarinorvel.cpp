@@ -62,6 +62,9 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", mHome.filePath(".config").toUtf8());
         Settings::clientApiPortEnabled = false;
         Settings::consoleShowOnType = 0; // no pop-ups while testing
+        // The offscreen platform has no OpenGL: the window's viewer draws in software.
+        Settings::hardwareRenderingEnabled = false;
+        Settings::LatchHardwareRendering();
 
         // A user binding and a clash, read at start-up.
         QString const bindingsPath = KeyBindings::GetUserKeyBindingsPath();

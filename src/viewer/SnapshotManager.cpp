@@ -1,0 +1,319 @@
+#include "viewer/SnapshotManager.h"
+
+#include "app/FileHelpers.h"
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "media/ExportProperties.h"
+#include "model/FrameBookmark.h"
+#include "model/Timeline.h"
+#include "viewer/ViewerWidget.h"
+#include "window/GlobalTimeControlWidget.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPointer>
+
+#include <algorithm>
+
+QString const SnapshotManager::SNAPSHOT_FILE_TYPE_FILTER = QStringLiteral("JPG (*.jpg);;PNG (*.png)");
+
+namespace
+{
+QString& RememberedFilter()
+{
+    static QString filter;
+    return filter;
+}
+} // namespace
+
+SnapshotManager::SnapshotManager(GlobalTimeControlWidget* timeControl, ViewerWidget* viewerWidget, QObject* parent)
+    : QObject(parent)
+    , timeControl(timeControl)
+    , viewerWidget(viewerWidget)
+{
+}
+
+void SnapshotManager::ToClipboard()
+{
+    QGuiApplication::clipboard()->setImage(viewerWidget->CaptureImage(false));
+}
+
+QString SnapshotManager::SnapshotDirPath()
+{
+    if (!Settings::lastImgCaptureDirPath.isEmpty() && QDir(Settings::lastImgCaptureDirPath).exists())
+    {
+        return Settings::lastImgCaptureDirPath;
+    }
+    Settings::lastImgCaptureDirPath = FileHelpers::GetUserDirPath();
+    return Settings::lastImgCaptureDirPath;
+}
+
+bool SnapshotManager::ToFolder(QString const& dirPath, QString const& name, QString const& extension)
+{
+    if (!QDir(dirPath).exists() && !FileHelpers::CreateDirectoryAt(dirPath))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to create snapshot directory: %1").arg(dirPath));
+        return false;
+    }
+    QString const path = QStringLiteral("%1/%2.%3").arg(dirPath, name,
+                                                        extension.isEmpty() ? Settings::snapshotFileType : extension);
+    if (!SaveImageToFile(path))
+    {
+        return false;
+    }
+    Settings::lastImgCaptureDirPath = dirPath;
+    return true;
+}
+
+bool SnapshotManager::SaveImageToFile(QString const& path)
+{
+    QImage const image = viewerWidget->CaptureImage(false);
+    if (image.isNull())
+    {
+        return false;
+    }
+    if (!image.save(path))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to save snapshot: %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+QString SnapshotManager::CreateImageOutputPath(int frame, int offset, int index,
+                                               SnapshotProperties const& properties) const
+{
+    int const number = properties.numbering == 1 ? frame + offset : index;
+    QString const digits = QString::number(number).rightJustified(properties.numberWidth, QLatin1Char('0'));
+    QString const extension = properties.extension.isEmpty() ? Settings::snapshotFileType : properties.extension;
+    return QStringLiteral("%1/%2.%3.%4").arg(properties.dirPath, properties.name, digits, extension);
+}
+
+bool SnapshotManager::CopyImageFile(QString const& from, QString const& to)
+{
+    // QFile::copy never overwrites: a rerun would keep the old picture.
+    if (QFile::exists(to) && !QFile::remove(to))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to save snapshot: %1").arg(to));
+        return false;
+    }
+    if (!QFile::copy(from, to))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to save snapshot: %1").arg(to));
+        return false;
+    }
+    return true;
+}
+
+int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, ExportProperties* exportProperties)
+{
+    if (seriesRunning)
+    {
+        return -1; // one series at a time: this one waits in its event processing
+    }
+    cancelRequested = false;
+    if (properties.mode == 0)
+    {
+        return ToFolder(properties.dirPath, properties.name, properties.extension) ? 0 : -1;
+    }
+    QPointer<Timeline> const timeline = viewerWidget->PrimaryTimeline();
+    if (!timeline)
+    {
+        return -1;
+    }
+    bool const rangeSpan = properties.mode == 2 || properties.mode == 4;
+    int const start = rangeSpan ? timeControl->RangeStartFrame() : timeControl->StartFrame();
+    int const end = rangeSpan ? timeControl->RangeEndFrame() : timeControl->EndFrame();
+    bool const bookmarks = properties.mode == 3 || properties.mode == 4;
+    bool const stepped = bookmarks && properties.stepped;
+
+    QList<int> frames;
+    if (bookmarks)
+    {
+        // Timeline frames: a bookmark's source frame differs from it on edit
+        // timelines; bookmarks outside the used range have none.
+        QList<int> bookmarkFrames;
+        for (FrameBookmark const* bookmark : timeline->FrameBookmarkList())
+        {
+            if (bookmark && bookmark->timelineFrame >= 0)
+            {
+                bookmarkFrames.append(bookmark->timelineFrame);
+            }
+        }
+        std::sort(bookmarkFrames.begin(), bookmarkFrames.end());
+        for (int const frame : std::as_const(bookmarkFrames))
+        {
+            if (frame > end)
+            {
+                break;
+            }
+            if (frame >= start && (frames.isEmpty() || frames.constLast() != frame))
+            {
+                frames.append(frame);
+            }
+        }
+    }
+    else
+    {
+        for (int frame = start; frame <= end; ++frame)
+        {
+            frames.append(frame);
+        }
+    }
+    if (frames.isEmpty())
+    {
+        Q_EMIT ExportLogMsgReceived(QStringLiteral("Export frame count is zero"), ExportLoggingMsgType::General, true);
+        return -1;
+    }
+    if (!properties.forExport && !QDir(properties.dirPath).exists() &&
+        !FileHelpers::CreateDirectoryAt(properties.dirPath))
+    {
+        QString const message = QStringLiteral("Failed to create snapshot directory: %1").arg(properties.dirPath);
+        Logger::GetInstance()->Error(message);
+        Q_EMIT ExportLogMsgReceived(message, ExportLoggingMsgType::General, true);
+        return -1;
+    }
+
+    seriesRunning = true;
+    AvManager* const avManager = viewerWidget->AvManagerPtr();
+    avManager->Pause(DecodeBias::None);
+    int const total = stepped ? end - frames.first() + 1 : static_cast<int>(frames.size());
+    int const playbackFrame = timeControl->PlaybackFrame();
+    int const offset = exportProperties ? exportProperties->imageNumberOffset : 0;
+    int count = 0;
+    bool failed = false;
+    bool timelineLost = false;
+    auto const updateProgress = [&] {
+        if (exportProperties && total > 0)
+        {
+            exportProperties->videoProgress = static_cast<float>(count) / static_cast<float>(total) * 100.0f;
+        }
+    };
+    auto const fail = [&](QString const& message) {
+        Q_EMIT ExportLogMsgReceived(message, ExportLoggingMsgType::General, true);
+        failed = true;
+    };
+
+    for (int i = 0; i < frames.size() && !failed; ++i)
+    {
+        if (cancelRequested)
+        {
+            cancelRequested = false;
+            break;
+        }
+        int const frame = frames.at(i);
+        timeControl->SetPlaybackTimeByFrame(frame, false, false);
+        QElapsedTimer waited;
+        waited.start();
+        while (!avManager->AllVideoFramesReceivedForCurrentTime() &&
+               waited.elapsed() <= Settings::snapshotUpdateTimeout && timeline &&
+               viewerWidget->PrimaryTimeline() == timeline)
+        {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        if (!timeline || viewerWidget->PrimaryTimeline() != timeline)
+        {
+            timelineLost = true;
+            fail(QStringLiteral("Snapshot stopped: the timeline was closed"));
+            break;
+        }
+        // Delivered frames wait in the queue until handed on.
+        QCoreApplication::processEvents();
+
+        QImage image;
+        QString path;
+        if (properties.forExport)
+        {
+            image = viewerWidget->CaptureImage(false);
+            if (!image.isNull())
+            {
+                Q_EMIT ExportFrameGenerated(image, frame);
+            }
+        }
+        else
+        {
+            path = CreateImageOutputPath(frame, offset, count, properties);
+            if (!SaveImageToFile(path))
+            {
+                fail(QStringLiteral("Failed to save snapshot: %1").arg(path));
+                break;
+            }
+        }
+        ++count;
+        updateProgress();
+
+        if (stepped)
+        {
+            int const holdEnd = i + 1 < frames.size() ? frames.at(i + 1) - 1 : end;
+            for (int held = frame + 1; held <= holdEnd; ++held)
+            {
+                if (properties.forExport)
+                {
+                    if (!image.isNull())
+                    {
+                        Q_EMIT ExportFrameGenerated(image, held);
+                    }
+                }
+                else
+                {
+                    QString const heldPath = CreateImageOutputPath(held, offset, count, properties);
+                    if (!CopyImageFile(path, heldPath))
+                    {
+                        fail(QStringLiteral("Failed to save snapshot: %1").arg(heldPath));
+                        break;
+                    }
+                }
+                ++count;
+                updateProgress();
+                QCoreApplication::processEvents();
+            }
+        }
+    }
+
+    if (!timelineLost && timeline && viewerWidget->PrimaryTimeline() == timeline)
+    {
+        timeControl->SetPlaybackTimeByFrame(playbackFrame, false, false);
+    }
+    seriesRunning = false;
+    return failed ? -1 : frames.first();
+}
+
+void SnapshotManager::LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError)
+{
+    Q_EMIT ExportLogMsgReceived(message, type, isError);
+}
+
+void SnapshotManager::Reset()
+{
+    cancelRequested = false;
+}
+
+void SnapshotManager::CancelSnapshotOperation()
+{
+    cancelRequested = true;
+}
+
+bool SnapshotManager::IsSeriesRunning() const
+{
+    return seriesRunning;
+}
+
+QString SnapshotManager::SelectedFilter()
+{
+    QString& filter = RememberedFilter();
+    if (filter.isEmpty())
+    {
+        filter = Settings::snapshotFormat == 1 ? QStringLiteral("JPG (*.jpg)") : QStringLiteral("PNG (*.png)");
+    }
+    return filter;
+}
+
+void SnapshotManager::SetSelectedFilter(QString const& filter)
+{
+    RememberedFilter() = filter;
+}

@@ -1,0 +1,484 @@
+// TESSARIN_TEST: xvfb
+// The viewer widget on the real engine, in the rendering mode of this run:
+// software by default, OpenGL with TESSARIN_TEST_HARDWARE_RENDERING=1 (the
+// mode is latched once per process). Frames are checked by the number the
+// numbered clip carries in its pixels, read from what the widget captures.
+#include "ViewerTestRig.h"
+#include "support/TestMedia.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "media/ExportProperties.h"
+#include "media/VideoFrame.h"
+#include "model/FrameBookmark.h"
+#include "model/ProjectManager.h"
+#include "model/Timeline.h"
+#include "viewer/SnapshotManager.h"
+#include "viewer/ViewerBase.h"
+#include "viewer/ViewerWidget.h"
+#include "window/GlobalTimeControlWidget.h"
+#include "window/PlaybackControlWidget.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+namespace
+{
+constexpr int VIDEO_WIDTH = 320;
+constexpr int VIDEO_HEIGHT = 240;
+
+// The picture's rectangle in a capture of the whole viewer: fitted, centred.
+QRectF FittedRect(QSize size)
+{
+    double const aspect = double(VIDEO_WIDTH) / VIDEO_HEIGHT;
+    double w = size.width();
+    double h = size.height();
+    if (w / h > aspect)
+    {
+        w = h * aspect;
+    }
+    else
+    {
+        h = w / aspect;
+    }
+    return QRectF((size.width() - w) / 2.0, (size.height() - h) / 2.0, w, h);
+}
+
+// A point of the video (in its pixels) on screen, the picture being fitted to
+// the view, then zoomed about the pan position offset.
+QPoint ScreenPoint(QPointF videoPoint, QSize view, float zoom, QPoint offset)
+{
+    QRectF const fit = FittedRect(view);
+    QPointF const p(fit.x() + videoPoint.x() * fit.width() / VIDEO_WIDTH,
+                    fit.y() + videoPoint.y() * fit.height() / VIDEO_HEIGHT);
+    return QPoint(int(std::floor(offset.x() + p.x() * zoom)), int(std::floor(offset.y() + p.y() * zoom)));
+}
+
+// Bit i of the number on screen: 1 white, 0 black, -1 out of view.
+int BitAt(QImage const& image, int bit, float zoom, QPoint offset)
+{
+    QPoint const p = ScreenPoint(QPointF(bit * 20 + 10, 16), image.size(), zoom, offset);
+    if (!image.rect().contains(p))
+    {
+        return -1;
+    }
+    return qGray(image.pixel(p)) > 128 ? 1 : 0;
+}
+
+// The 16-bit number of the numbered clip, block i of 20 pixels white for bit i.
+int ReadNumber(QImage const& image, float zoom = 1.0f, QPoint offset = QPoint())
+{
+    if (image.isNull())
+    {
+        return -1;
+    }
+    int number = 0;
+    for (int bit = 0; bit < 16; ++bit)
+    {
+        QPoint const p = ScreenPoint(QPointF(bit * 20 + 10, 16), image.size(), zoom, offset);
+        if (!image.rect().contains(p))
+        {
+            return -1;
+        }
+        if (qGray(image.pixel(p)) > 128)
+        {
+            number |= 1 << bit;
+        }
+    }
+    return number;
+}
+} // namespace
+
+class TestViewerWidgetEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void PausedSeeksShowThePlayheadFrame();
+    void PanAndZoomMoveThePictureByTheSameRule();
+    void PlayingReportsTheClipFrameRate();
+    void SeriesOverARangeNumbersFilesByFrame();
+    void SteppedBookmarkSeriesCopiesEachHeldFrame();
+    void RerunLeavesNoStaleFile();
+    void UnwritableFolderFailsWithALoggedError();
+    void CancelRestoresThePlayhead();
+    void ExportSteppedSeriesEmitsOncePerHeldFrame();
+    void SeriesFailsWhenTheTimelineGoesMidway();
+
+private:
+    void Seek(int frame);
+    void AddBookmark(int frame);
+    void ClearBookmarks();
+    SnapshotProperties Properties(QString const& dir, int mode) const;
+
+    std::unique_ptr<ProjectManager> mProjectManager;
+    std::unique_ptr<QWidget> mHost;
+    ViewerWidget* mViewer = nullptr;
+    GlobalTimeControlWidget* mTimeControl = nullptr;
+    PlaybackControlWidget* mPlaybackControl = nullptr;
+    SnapshotManager* mSnapshots = nullptr;
+    AvManager* mAv = nullptr;
+    QTemporaryDir mDir;
+};
+
+void TestViewerWidgetEndToEnd::initTestCase()
+{
+    QVERIFY(mDir.isValid());
+    mProjectManager = std::make_unique<ProjectManager>();
+    mAv = mProjectManager->AvManagerPtr();
+    mHost = std::make_unique<QWidget>();
+    mPlaybackControl = new PlaybackControlWidget(mAv, nullptr, mHost.get());
+    mTimeControl = new GlobalTimeControlWidget(mProjectManager.get(), mPlaybackControl, mHost.get());
+    // No bars inside the viewer: the picture fills the widget in both modes.
+    mViewer = new ViewerWidget(mProjectManager.get(), nullptr, nullptr, mPlaybackControl, mHost.get());
+    mViewer->setGeometry(0, 0, 640, 480);
+    mTimeControl->setGeometry(0, 480, 640, 40);
+    mPlaybackControl->setGeometry(0, 520, 640, 40);
+    mSnapshots = new SnapshotManager(mTimeControl, mViewer, mHost.get());
+    mHost->resize(640, 560);
+    mHost->show();
+    QVERIFY(QTest::qWaitForWindowExposed(mHost.get()));
+
+    mProjectManager->NewProject(true);
+    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
+    QVERIFY(QFile::exists(path));
+    mProjectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
+    QVERIFY(QTest::qWaitFor([&] { return mViewer->PrimaryTimeline() && mViewer->PrimaryTimeline()->ClipCount() > 0; },
+                            20000));
+    QCOMPARE(mViewer->PrimaryTimeline()->FrameCount(), 72);
+    QVERIFY(QTest::qWaitFor([&] { return mViewer->FrameInSlot(0, 3) != nullptr; }, 20000));
+}
+
+void TestViewerWidgetEndToEnd::cleanupTestCase()
+{
+    mAv->Pause(DecodeBias::None);
+    mHost.reset();
+    mProjectManager->Shutdown();
+    mProjectManager.reset();
+}
+
+void TestViewerWidgetEndToEnd::init()
+{
+    mAv->Pause(DecodeBias::None);
+    mViewer->ResetPanAndZoom(true);
+    ClearBookmarks();
+    mTimeControl->ResetRange();
+}
+
+void TestViewerWidgetEndToEnd::Seek(int frame)
+{
+    mTimeControl->SetPlaybackTimeByFrame(frame, false, false);
+    // Wait for the engine, not for the picture: the capture must be right
+    // the moment the frame covering the playback time is handed over.
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     auto const shown = mViewer->FrameInSlot(0, 3);
+                     long long const time = mAv->PlaybackTime();
+                     return shown && shown->adjustedStartTime <= time && time <= shown->adjustedEndTime;
+                 },
+                 10000),
+             qPrintable(QStringLiteral("frame %1 never arrived").arg(frame)));
+    QCOMPARE(mTimeControl->PlaybackFrame(), frame);
+}
+
+void TestViewerWidgetEndToEnd::AddBookmark(int frame)
+{
+    mProjectManager->DoInsertFrameBookmarkCmd(mViewer->PrimaryTimeline(), frame);
+    QVERIFY(mViewer->PrimaryTimeline()->FrameBookmarkAt(frame));
+}
+
+void TestViewerWidgetEndToEnd::ClearBookmarks()
+{
+    Timeline* const timeline = mViewer->PrimaryTimeline();
+    for (FrameBookmark* bookmark : timeline->FrameBookmarkList())
+    {
+        mProjectManager->DoRemoveFrameBookmarkCmd(timeline, bookmark->timelineFrame);
+    }
+    QVERIFY(timeline->FrameBookmarkList().isEmpty());
+}
+
+SnapshotProperties TestViewerWidgetEndToEnd::Properties(QString const& dir, int mode) const
+{
+    SnapshotProperties properties;
+    properties.dirPath = mDir.filePath(dir);
+    properties.name = QStringLiteral("shot");
+    properties.extension = QStringLiteral("png");
+    properties.mode = mode;
+    properties.numbering = 1;
+    properties.numberWidth = 4;
+    return properties;
+}
+
+void TestViewerWidgetEndToEnd::PausedSeeksShowThePlayheadFrame()
+{
+    QList<int> frames = {0, 1, 2, 3, 10, 23, 24, 25, 47, 71, 70, 48, 30, 12, 5, 0};
+    QRandomGenerator random(20);
+    for (int i = 0; i < 20; ++i)
+    {
+        frames.append(random.bounded(72));
+    }
+    for (int const frame : std::as_const(frames))
+    {
+        Seek(frame);
+        QImage const capture = mViewer->CaptureImage(false);
+        QCOMPARE(ReadNumber(capture), frame);
+    }
+}
+
+void TestViewerWidgetEndToEnd::PanAndZoomMoveThePictureByTheSameRule()
+{
+    Seek(5); // blocks 0 and 2 white, 1 and 3 black
+    QSize const view = mViewer->ViewerSize();
+    for (float const zoom : {2.0f, 1.5f, 3.0f})
+    {
+        // Pan (1, 1): the zoomed picture's top-left corner at the view's.
+        mViewer->SetPanAndZoom(QPointF(1.0, 1.0), zoom, true, true);
+        QCOMPARE(mViewer->PanZoomPositionOffset(), QPoint(0, 0));
+        QImage const capture = mViewer->CaptureImage(false);
+        QCOMPARE(capture.size(), view);
+        QList<int> const bits = {BitAt(capture, 0, zoom, QPoint()), BitAt(capture, 1, zoom, QPoint()),
+                                 BitAt(capture, 2, zoom, QPoint()), BitAt(capture, 3, zoom, QPoint())};
+        QCOMPARE(bits, QList<int>({1, 0, 1, 0}));
+        // Pan (-1, -1) at zoom 2: the bottom-right quarter fills the view.
+        mViewer->SetPanAndZoom(QPointF(-1.0, -1.0), 2.0f, true, true);
+        QPoint const offset = mViewer->PanZoomPositionOffset();
+        QCOMPARE(offset, QPoint(-view.width(), -view.height()));
+        QImage const corner = mViewer->CaptureImage(false);
+        QPoint const last = ScreenPoint(QPointF(VIDEO_WIDTH - 4, VIDEO_HEIGHT - 4), view, 2.0f, offset);
+        QVERIFY(corner.rect().contains(last));
+        // Top-left blocks are out of view; the bottom right shows the picture,
+        // not the background.
+        QVERIFY(ScreenPoint(QPointF(10, 16), view, 2.0f, offset).x() < 0);
+        QVERIFY(corner.pixelColor(last) != QColor(Qt::black) || corner.pixelColor(last / 2) != QColor(Qt::black));
+    }
+    mViewer->ResetPanAndZoom(true);
+    QCOMPARE(ReadNumber(mViewer->CaptureImage(false)), 5);
+}
+
+void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
+{
+    mAv->SetLoopState(LoopState::Loop);
+    QList<float> reports;
+    QMetaObject::Connection const connection =
+        connect(mViewer, &ViewerWidget::FpsChanged, this, [&](float fps, bool reset) {
+            if (!reset)
+            {
+                reports.append(fps);
+            }
+        });
+    Seek(0);
+    mAv->Play(true, false);
+    QVERIFY(QTest::qWaitFor([&] { return reports.size() >= 3; }, 15000));
+    mAv->Pause(DecodeBias::None);
+    disconnect(connection);
+    qInfo() << "frame rate reports" << reports;
+    // Never above the clip's rate; at least one window at it (a loaded
+    // machine may show fewer frames in another, and then says so).
+    float const best = *std::max_element(reports.cbegin(), reports.cend());
+    QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
+    for (float const fps : std::as_const(reports))
+    {
+        QVERIFY(fps > 0.0f && fps <= 24.0f + 1e-3f);
+    }
+}
+
+void TestViewerWidgetEndToEnd::SeriesOverARangeNumbersFilesByFrame()
+{
+    mTimeControl->SetPlaybackRangeByFrame(0, 9);
+    Seek(30);
+    SnapshotProperties properties = Properties(QStringLiteral("range"), 2);
+    ExportProperties exportProperties;
+    exportProperties.imageNumberOffset = 1000;
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, &exportProperties), 0);
+    QSize const captureSize = mViewer->CaptureImage(false).size();
+    QStringList const files = QDir(properties.dirPath).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 10);
+    for (int frame = 0; frame <= 9; ++frame)
+    {
+        QString const name = QStringLiteral("shot.%1.png").arg(frame + 1000, 4, 10, QLatin1Char('0'));
+        QVERIFY2(files.contains(name), qPrintable(name));
+        QImage const image(QDir(properties.dirPath).filePath(name));
+        QCOMPARE(image.size(), captureSize);
+        QCOMPARE(ReadNumber(image), frame);
+    }
+    QCOMPARE(exportProperties.videoProgress.load(), 100.0f);
+    QTRY_COMPARE(mTimeControl->PlaybackFrame(), 30);
+}
+
+void TestViewerWidgetEndToEnd::SteppedBookmarkSeriesCopiesEachHeldFrame()
+{
+    mTimeControl->SetPlaybackRangeByFrame(0, 20);
+    AddBookmark(10);
+    AddBookmark(14);
+    SnapshotProperties properties = Properties(QStringLiteral("stepped"), 4);
+    properties.stepped = true;
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), 10);
+    QDir const dir(properties.dirPath);
+    QCOMPARE(dir.entryList(QDir::Files).size(), 11);
+    auto const bytes = [&](int frame) {
+        QFile file(dir.filePath(QStringLiteral("shot.%1.png").arg(frame, 4, 10, QLatin1Char('0'))));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QCOMPARE(ReadNumber(QImage(dir.filePath(QStringLiteral("shot.0010.png")))), 10);
+    QCOMPARE(ReadNumber(QImage(dir.filePath(QStringLiteral("shot.0014.png")))), 14);
+    for (int frame = 11; frame <= 13; ++frame)
+    {
+        QCOMPARE(bytes(frame), bytes(10));
+    }
+    for (int frame = 15; frame <= 20; ++frame)
+    {
+        QCOMPARE(bytes(frame), bytes(14));
+    }
+    QVERIFY(!bytes(10).isEmpty());
+}
+
+void TestViewerWidgetEndToEnd::RerunLeavesNoStaleFile()
+{
+    mTimeControl->SetPlaybackRangeByFrame(0, 20);
+    SnapshotProperties properties = Properties(QStringLiteral("rerun"), 4);
+    properties.stepped = true;
+    AddBookmark(10);
+    AddBookmark(14);
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), 10);
+    ClearBookmarks();
+    AddBookmark(10);
+    AddBookmark(12);
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), 10);
+    QDir const dir(properties.dirPath);
+    for (int frame = 10; frame <= 20; ++frame)
+    {
+        QImage const image(dir.filePath(QStringLiteral("shot.%1.png").arg(frame, 4, 10, QLatin1Char('0'))));
+        QCOMPARE(ReadNumber(image), frame < 12 ? 10 : 12);
+    }
+}
+
+void TestViewerWidgetEndToEnd::UnwritableFolderFailsWithALoggedError()
+{
+    // A folder below a plain file can be neither made nor written, even by root.
+    QFile blocker(mDir.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    SnapshotProperties properties = Properties(QStringLiteral("blocker/sub"), 1);
+    QSignalSpy exportLog(mSnapshots, &SnapshotManager::ExportLogMsgReceived);
+    Seek(5);
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), -1);
+    QVERIFY(!errors.isEmpty());
+    QVERIFY(errors.constLast().at(0).toString().contains(properties.dirPath));
+    QVERIFY(!exportLog.isEmpty());
+    QCOMPARE(exportLog.constLast().at(2).toBool(), true);
+    QCOMPARE(mTimeControl->PlaybackFrame(), 5);
+
+    // The current-frame mode says so too.
+    properties.mode = 0;
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), -1);
+    QVERIFY(!QFile::exists(properties.dirPath + QStringLiteral("/shot.png")));
+}
+
+void TestViewerWidgetEndToEnd::CancelRestoresThePlayhead()
+{
+    Seek(40);
+    mTimeControl->SetPlaybackRangeByFrame(0, 20);
+    SnapshotProperties properties = Properties(QStringLiteral("cancel"), 2);
+    properties.forExport = true;
+    QList<int> frames;
+    QMetaObject::Connection const connection =
+        connect(mSnapshots, &SnapshotManager::ExportFrameGenerated, this, [&](QImage const&, int frame) {
+            frames.append(frame);
+            if (frames.size() == 3)
+            {
+                mSnapshots->CancelSnapshotOperation();
+                // A second series is refused while this one runs.
+                QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), -1);
+            }
+        });
+    mSnapshots->AdvancedSnapshot(properties, nullptr);
+    disconnect(connection);
+    QCOMPARE(frames, QList<int>({0, 1, 2}));
+    QVERIFY(!mSnapshots->IsSeriesRunning());
+    QTRY_COMPARE(mTimeControl->PlaybackFrame(), 40);
+}
+
+void TestViewerWidgetEndToEnd::ExportSteppedSeriesEmitsOncePerHeldFrame()
+{
+    AddBookmark(10);
+    AddBookmark(14);
+    AddBookmark(30); // after the end: ignored
+    SnapshotProperties properties = Properties(QStringLiteral("export"), 4);
+    mTimeControl->SetPlaybackRangeByFrame(0, 20);
+    properties.stepped = true;
+    properties.forExport = true;
+    QList<int> frames;
+    QList<int> numbers;
+    QMetaObject::Connection const connection =
+        connect(mSnapshots, &SnapshotManager::ExportFrameGenerated, this, [&](QImage const& image, int frame) {
+            frames.append(frame);
+            numbers.append(ReadNumber(image));
+        });
+    ExportProperties exportProperties;
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, &exportProperties), 10);
+    disconnect(connection);
+    QCOMPARE(frames, QList<int>({10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}));
+    QCOMPARE(numbers, QList<int>({10, 10, 10, 10, 14, 14, 14, 14, 14, 14, 14}));
+    QCOMPARE(exportProperties.videoProgress.load(), 100.0f);
+}
+
+void TestViewerWidgetEndToEnd::SeriesFailsWhenTheTimelineGoesMidway()
+{
+    Timeline* const timeline = mViewer->PrimaryTimeline();
+    mTimeControl->SetPlaybackRangeByFrame(0, 20);
+    SnapshotProperties properties = Properties(QStringLiteral("gone"), 2);
+    properties.forExport = true;
+    QList<int> frames;
+    QSignalSpy log(mSnapshots, &SnapshotManager::ExportLogMsgReceived);
+    QMetaObject::Connection const connection =
+        connect(mSnapshots, &SnapshotManager::ExportFrameGenerated, this, [&](QImage const&, int frame) {
+            frames.append(frame);
+            if (frames.size() == 2)
+            {
+                mViewer->SetPrimaryTimeline(nullptr); // the viewer was emptied
+            }
+        });
+    QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), -1);
+    disconnect(connection);
+    QCOMPARE(frames, QList<int>({0, 1}));
+    QVERIFY(!log.isEmpty());
+    QCOMPARE(log.constLast().at(2).toBool(), true);
+    QVERIFY(!mSnapshots->IsSeriesRunning());
+    mViewer->SetPrimaryTimeline(timeline);
+    Seek(3);
+    QCOMPARE(ReadNumber(mViewer->CaptureImage(false)), 3);
+}
+
+int main(int argc, char* argv[])
+{
+    bool const hardware = qEnvironmentVariableIntValue("TESSARIN_TEST_HARDWARE_RENDERING") == 1;
+    if (hardware)
+    {
+        ViewerTestRig::SetDefaultSurfaceFormat();
+    }
+    QApplication application(argc, argv);
+    Settings::hardwareRenderingEnabled = hardware;
+    Settings::LatchHardwareRendering();
+    qInfo() << "rendering mode:" << (hardware ? "OpenGL" : "software");
+    TestViewerWidgetEndToEnd test;
+    int const status = QTest::qExec(&test, argc, argv);
+    if (hardware)
+    {
+        ViewerTestRig::KeepOpenGLDriverLoaded();
+    }
+    return status;
+}
+
+#include "tst_viewerwidgetendtoend.moc"
