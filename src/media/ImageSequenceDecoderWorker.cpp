@@ -77,6 +77,8 @@ void ImageSequenceDecoderWorker::DecodeImage(int workerId, Source* source, int f
     {
         mVideoDecoder = new VideoDecoder(forExport);
         mVideoDecoder->Initialize();
+        // The sequence's files decode side by side already.
+        mVideoDecoder->SetConversionThreadCount(1);
         connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &ImageSequenceDecoderWorker::OnVideoFrameDecoded,
                 Qt::DirectConnection);
     }

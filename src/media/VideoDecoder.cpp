@@ -8,6 +8,8 @@
 #include "media/VideoFrame.h"
 #include "model/Source.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <limits>
 
@@ -22,10 +24,15 @@ int const IMAGE_ALIGNMENT = 4;
 // further repeat doubles it.
 long long const SEEK_BACKOFF_START = 1000000;
 
+// Conversion spreads over at most this many threads: beyond it the memory
+// bus, not the arithmetic, sets the pace.
+int const MAXIMUM_CONVERSION_THREADS = 4;
+
 } // namespace
 
 VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
     : AvDecoderBase(parent)
+    , mConversionThreads(std::clamp(QThread::idealThreadCount() / 2, 1, MAXIMUM_CONVERSION_THREADS))
     , mForExport(forExport)
 {
 }
@@ -146,6 +153,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.outputPixelFormat = mOutputPixelFormat;
     data.framePixelFormat = mFramePixelFormat;
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
+    data.conversionThreads = mConversionThreads;
     data.seekTarget = mWindowEnd;
     data.dropCorruptFrames = !mSeekVerified;
     data.lastFrameTime = mLastPacketTime;
@@ -514,6 +522,11 @@ void VideoDecoder::ShutdownWorkers()
     {
         Logger::GetInstance()->Error("Failed to complete VideoDecoder shutdown");
     }
+}
+
+void VideoDecoder::SetConversionThreadCount(int threads)
+{
+    mConversionThreads = std::max(threads, 1);
 }
 
 int VideoDecoder::TotalWorkerCount() const
