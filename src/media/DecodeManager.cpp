@@ -5,6 +5,7 @@
 #include "media/AudioDecoder.h"
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
+#include "media/DecodeCommandInbox.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -45,6 +46,12 @@ DecodeManager::DecodeManager(QObject* parent)
 DecodeManager::~DecodeManager()
 {
     Shutdown();
+}
+
+void DecodeManager::SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox)
+{
+    mInbox = std::move(inbox);
+    mSeenGeneration = mInbox ? mInbox->Generation() : 0;
 }
 
 void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool exportMode)
@@ -159,7 +166,7 @@ void DecodeManager::Decode()
             {
                 PrepareClipForDecoding(-1);
             }
-            QThread::msleep(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
+            WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
             ProcessEvents();
         }
     }
@@ -518,7 +525,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         }
         else
         {
-            QThread::msleep(audio ? SleepAudioMsec() : SleepVideoMsec());
+            WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
         }
         ProcessEvents();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
@@ -804,6 +811,10 @@ void DecodeManager::EndSeekIfCovered(long long start, long long end)
 
 void DecodeManager::ProcessEvents()
 {
+    if (TakePostedCommands())
+    {
+        return;
+    }
     if (mDecoding && mTimeline)
     {
         if (mDecodeType == DecodeType::Video)
@@ -868,8 +879,33 @@ bool DecodeManager::EmitFramesForPlaybackTime()
     return shown;
 }
 
+bool DecodeManager::TakePostedCommands()
+{
+    if (!mInbox || mInbox->Generation() == mSeenGeneration)
+    {
+        return false;
+    }
+    ProcessThreadEvents();
+    return true;
+}
+
+void DecodeManager::WaitForCommand(int ms)
+{
+    if (!mInbox)
+    {
+        QThread::msleep(ms);
+        return;
+    }
+    mInbox->WaitForPost(mSeenGeneration, ms);
+}
+
 void DecodeManager::ProcessThreadEvents()
 {
+    // Everything posted before this point is delivered below.
+    if (mInbox)
+    {
+        mSeenGeneration = mInbox->Generation();
+    }
     // The loop runs inside the delivery of a queued call. An event loop
     // nested there does not see what was queued before that call began (an
     // end request sent right behind the task), so that is delivered first.

@@ -9,6 +9,7 @@
 #include <memory>
 
 class AudioDecoder;
+class DecodeCommandInbox;
 class Clip;
 class ImageSequenceDecoder;
 class Timeline;
@@ -34,6 +35,9 @@ public:
     explicit DecodeManager(QObject* parent = nullptr);
     ~DecodeManager() override;
 
+    // The inbox the engine front posts to when it queued a command for this
+    // loop; set before StartDecoding.
+    void SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox);
     void StartDecoding(Timeline* timeline, DecodeType type, bool exportMode);
     void StopDecoding();
     void Shutdown();
@@ -91,8 +95,15 @@ private:
     void EndSeekIfCovered(long long start, long long end);
     bool EmitFramesForPlaybackTime();
     void ProcessThreadEvents();
+    // Takes queued commands at once when the front posted one since the last
+    // look (the loop's one point of reading them).
+    bool TakePostedCommands();
+    // Sleeps up to ms, or until a command is posted.
+    void WaitForCommand(int ms);
     void DeleteRetiredTracks();
 
+    std::shared_ptr<DecodeCommandInbox> mInbox;
+    unsigned long long mSeenGeneration = 0; // decode thread
     Timeline* mTimeline = nullptr;
     bool mDecoding = false;
     QElapsedTimer mEventTimer;

@@ -2,7 +2,9 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
+#include <libavutil/pixdesc.h>
 }
 
 #if defined(__GLIBC__)
@@ -18,6 +20,20 @@ uint8_t* AllocateBytes(size_t size)
 {
     // Padding: vectorised conversion may touch a few bytes past the last row.
     return static_cast<uint8_t*>(av_malloc(size + AV_INPUT_BUFFER_PADDING_SIZE));
+}
+
+// Room decoders may write past a plane's last row (edge emulation, SIMD).
+size_t const DECODER_SLACK = 16 + 64 + 63;
+
+// What a decoder's picture buffer returns to.
+struct LentBuffer
+{
+    VideoFrameBuffer buffer;
+};
+
+void ReturnDecoderBuffer(void* opaque, uint8_t*)
+{
+    delete static_cast<LentBuffer*>(opaque); // the buffer goes back to its pool
 }
 
 } // namespace
@@ -173,4 +189,63 @@ void VideoFrameBufferPool::ReleaseHeapMemory()
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
+}
+
+int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags)
+{
+    auto const format = static_cast<AVPixelFormat>(frame->format);
+    AVPixFmtDescriptor const* descriptor = av_pix_fmt_desc_get(format);
+    bool const plain = descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL |
+                                                           AV_PIX_FMT_FLAG_BITSTREAM)) == 0;
+    if (!plain || !(context->codec->capabilities & AV_CODEC_CAP_DR1) || frame->width <= 0 || frame->height <= 0)
+    {
+        return avcodec_default_get_buffer2(context, frame, flags);
+    }
+    // The layout the default allocator makes: dimensions padded as the codec
+    // needs, every line size a multiple of its alignment.
+    int width = frame->width;
+    int height = frame->height;
+    int strideAlign[AV_NUM_DATA_POINTERS] = {};
+    avcodec_align_dimensions2(context, &width, &height, strideAlign);
+    int lineSizes[4] = {};
+    bool unaligned = true;
+    while (unaligned)
+    {
+        if (av_image_fill_linesizes(lineSizes, format, width) < 0)
+        {
+            return avcodec_default_get_buffer2(context, frame, flags);
+        }
+        width += width & ~(width - 1); // the next try is aligned to the next power of two
+        unaligned = false;
+        for (int i = 0; i < 4; ++i)
+        {
+            unaligned = unaligned || (strideAlign[i] > 0 && lineSizes[i] % strideAlign[i] != 0);
+        }
+    }
+    uint8_t* planes[4] = {};
+    int const size = av_image_fill_pointers(planes, format, height, nullptr, lineSizes);
+    if (size <= 0)
+    {
+        return avcodec_default_get_buffer2(context, frame, flags);
+    }
+    auto* lent = new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK)};
+    if (!lent->buffer)
+    {
+        delete lent;
+        return AVERROR(ENOMEM);
+    }
+    uint8_t* const base = lent->buffer.get();
+    frame->buf[0] = av_buffer_create(base, size + static_cast<int>(DECODER_SLACK), ReturnDecoderBuffer, lent, 0);
+    if (!frame->buf[0])
+    {
+        delete lent;
+        return AVERROR(ENOMEM);
+    }
+    av_image_fill_pointers(frame->data, format, height, base, lineSizes);
+    for (int i = 0; i < 4; ++i)
+    {
+        frame->linesize[i] = lineSizes[i];
+    }
+    frame->extended_data = frame->data;
+    return 0;
 }

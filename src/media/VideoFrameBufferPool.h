@@ -7,6 +7,8 @@
 #include <vector>
 
 class VideoFrameBufferPool;
+struct AVCodecContext;
+struct AVFrame;
 
 // How the bytes of one VideoFrame plane go away: back to the pool that lent
 // them while it lives, freed, or (not owned) left to whoever else holds them
@@ -54,6 +56,11 @@ public:
     void Trim();
     // Hands memory freed by the heap back to the system (where the C library can).
     static void ReleaseHeapMemory();
+
+    // A decoder's get_buffer2: its pictures live in buffers of the shared
+    // pool (one per picture), so a picture kept as a frame goes back here when
+    // the cache lets it go instead of growing the decoder's own pool.
+    static int GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags);
 
 private:
     friend struct VideoFrameBufferRelease;
