@@ -38,6 +38,13 @@ bool AvParser::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
     return false;
 }
 
+void AvParser::ParseSequenceImage(Source* source, int fileIndex)
+{
+    mSequenceImage = true;
+    Parse(source, fileIndex);
+    mSequenceImage = false;
+}
+
 void AvParser::Parse(Source* source, int fileIndex)
 {
     if (!source)
@@ -50,7 +57,14 @@ void AvParser::Parse(Source* source, int fileIndex)
     SourceFileInfo const* file = source->FileInfoAtIndex(fileIndex);
     if (file && file->parsed)
     {
-        if (Settings::decodeExtraStreamInfoOnParse)
+        if (mSequenceImage)
+        {
+            for (VideoStreamInfo& video : source->FileInfoAtIndex(fileIndex)->videoStreams)
+            {
+                video.startTimeOffset = std::max(video.startTimeOffset, 0LL);
+            }
+        }
+        else if (Settings::decodeExtraStreamInfoOnParse)
         {
             AudioDecoder::DecodeExtraStreamInfo(source);
             VideoDecoder::DecodeExtraStreamInfo(source);
@@ -350,7 +364,7 @@ bool AvParser::HasDecodableStream(int fileIndex)
     }
     // Without the timing pass a parsed video stream is taken at its word;
     // with it, a stream counts once a picture decoded.
-    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
+    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence() && !mSequenceImage;
     for (VideoStreamInfo const& video : file->videoStreams)
     {
         if (video.parsed && (!timed || video.foundEndTime >= 0))

@@ -439,6 +439,11 @@ void DecodeManager::DecodeImageClip(Clip* clip)
     {
         mImageSequenceDecoder = new ImageSequenceDecoder(mExportMode);
         connect(mImageSequenceDecoder, &ImageSequenceDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
+        if (std::shared_ptr<DecodeCommandInbox> const inbox = mInbox)
+        {
+            connect(mImageSequenceDecoder, &ImageSequenceDecoder::WorkerTaskFinished, this,
+                    [inbox] { inbox->Post(); }, Qt::DirectConnection);
+        }
         mImageSequenceDecoder->Initialize(-1);
     }
     mImageSequenceDecoder->SetSource(clip->SourcePtr());
@@ -518,8 +523,16 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             }
             else if (status == STATUS_BUSY)
             {
-                // The image loaders are all at work: take what they finish.
-                QThread::msleep(1);
+                // The image loaders are all at work: take what they finish
+                // as soon as one does.
+                if (mInbox)
+                {
+                    WaitForCommand(SLEEP_VIDEO_MS);
+                }
+                else
+                {
+                    QThread::msleep(1);
+                }
                 ProcessThreadEvents();
             }
         }
@@ -626,7 +639,14 @@ void DecodeManager::WaitForDecoderWorkers(ClipDecoder decoder)
     // A stop need not wait: the decoders' own shutdown collects their workers.
     while (mDecoding && activeWorkers() > 0)
     {
-        QThread::msleep(1);
+        if (mInbox)
+        {
+            WaitForCommand(SLEEP_VIDEO_MS);
+        }
+        else
+        {
+            QThread::msleep(1);
+        }
         ProcessThreadEvents();
     }
 }
@@ -811,10 +831,7 @@ void DecodeManager::EndSeekIfCovered(long long start, long long end)
 
 void DecodeManager::ProcessEvents()
 {
-    if (TakePostedCommands())
-    {
-        return;
-    }
+    TakePostedCommands();
     if (mDecoding && mTimeline)
     {
         if (mDecodeType == DecodeType::Video)

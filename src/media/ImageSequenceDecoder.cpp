@@ -63,6 +63,8 @@ void ImageSequenceDecoder::CreateWorker(int id)
             Qt::QueuedConnection);
     connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::OnDecodeTaskCompleted,
             Qt::QueuedConnection);
+    connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::WorkerTaskFinished,
+            Qt::DirectConnection);
     worker->moveToThread(thread);
     thread->start(QThread::InheritPriority);
     WorkerEntry entry;

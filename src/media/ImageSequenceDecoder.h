@@ -71,6 +71,10 @@ public:
 Q_SIGNALS:
     void DecodeImageRequested(int workerId, Source* source, int fileIndex, int infoIndex, bool forExport);
     void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
+    // Emitted on a worker's thread as it finishes a file, right after its
+    // completion was queued to this decoder's thread: lets a waiting loop
+    // wake up and take it.
+    void WorkerTaskFinished();
 
 private Q_SLOTS:
     void OnDecodeTaskCompleted(int workerId);
