@@ -1,5 +1,6 @@
 #include "media/AvDecoderBase.h"
 
+#include "media/FfmpegCompat.h"
 #include "media/VideoFrameBufferPool.h"
 
 #include "app/Logger.h"
@@ -234,6 +235,7 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
         if (!mHwDecoderActive)
         {
             context->get_buffer2 = VideoFrameBufferPool::GetDecoderBuffer;
+            FfmpegCompat::MarkCallbacksThreadSafe(context);
         }
         // An intra-only codec splits each picture among its threads: frame
         // threads would first have to queue a packet per thread, which a
