@@ -276,6 +276,10 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
         info.frameStep = AvHelpers::FrameRateToFrameStep(frameRate);
         info.frameRate = std::trunc(frameRate * 1000.0 + 0.5) / 1000.0;
     }
+    if (stream->time_base.num > 0 && stream->time_base.den > 0)
+    {
+        info.timestampStep = 1e6 * av_q2d(stream->time_base);
+    }
     info.codecDelay = context->delay;
     info.parsed = true;
     CloseVideoStream();

@@ -14,11 +14,14 @@
 #include "model/Source.h"
 #include "model/Timeline.h"
 #include "model/Track.h"
+#include "model/VideoStreamInfo.h"
+#include "app/TimeHelpers.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -501,6 +504,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     bool const audio = decoder == ClipDecoder::Audio;
     bool ranOut = false;
     mClipCached = false;
+    mHeldPicture.reset();
     SetDecoderForward(decoder, mForward);
     SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
     mClipActive = true;
@@ -517,6 +521,8 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 WaitForDecoderWorkers(decoder);
                 if (!mSeekPending)
                 {
+                    // Nothing follows the last picture: it covers the rest.
+                    CacheHeldPicture();
                     ranOut = mClipActive;
                     mClipActive = false;
                 }
@@ -546,6 +552,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         {
             WaitForDecoderWorkers(decoder);
             ClearCache();
+            mHeldPicture.reset();
             mForward = true;
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
@@ -559,6 +566,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     }
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
+    mHeldPicture.reset();
     return ranOut;
 }
 
@@ -660,10 +668,12 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     Clip* clip = mCurrentClip;
     if (!mTimeline || !clip || !mDecodeTrack || mSeekPending || mRestartPending)
     {
+        mHeldPicture.reset();
         return;
     }
     if (!frame)
     {
+        CacheHeldPicture();
         // The file ran out: its last picture is held to the clip's end.
         if (mTimeline->VideoCacheFrameCount() > 0)
         {
@@ -673,30 +683,84 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         }
         return;
     }
-    int index = 0;
-    if (!frame->emptyFrame)
+    if (frame->emptyFrame)
     {
-        long long const middle = frame->packetStartTime + (frame->packetEndTime.load() - frame->packetStartTime) / 2;
-        index = clip->FrameAtClipTime(middle) - clip->CutInFrame();
-    }
-    if (index < 0)
-    {
-        // Before the cut in: going backward there is nothing more of this clip.
-        if (!mForward)
-        {
-            mClipActive = false;
-        }
+        CacheHeldPicture();
+        PlaceFrame(clip, std::move(frame), 0);
         return;
     }
+    int index = PictureIndex(clip, *frame);
     int const frameCount = clip->FrameCount();
+    if (mForward)
+    {
+        if (index >= frameCount)
+        {
+            CacheHeldPicture();
+            mClipActive = false;
+            return;
+        }
+        // A picture from before the cut in covers the clip's first frame
+        // unless a later one starts there.
+        index = std::max(index, 0);
+        if (mHeldPicture && index != mHeldPictureIndex)
+        {
+            CacheHeldPicture();
+        }
+        mHeldPicture = std::move(frame);
+        mHeldPictureIndex = index;
+        return;
+    }
     if (index >= frameCount)
     {
-        if (mForward)
-        {
-            mClipActive = false;
-        }
         return;
     }
+    // Going backward there is nothing more of this clip before its cut in;
+    // the picture that starts before it still covers its first frame unless
+    // a later one starts there (the cache keeps the later one).
+    bool const beforeCutIn = index < 0;
+    PlaceFrame(clip, std::move(frame), std::max(index, 0));
+    if (beforeCutIn)
+    {
+        mClipActive = false;
+    }
+}
+
+int DecodeManager::PictureIndex(Clip const* clip, VideoFrame const& picture)
+{
+    // A timestamp is only as exact as its time base (a millisecond in
+    // Matroska): a picture up to half a tick past a frame's start starts it.
+    Source const* source = clip->SourcePtr();
+    double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
+    double const tick = picture.streamInfo ? picture.streamInfo->timestampStep : 0.0;
+    long long const tolerance =
+        std::clamp(static_cast<long long>(std::ceil(tick / 2.0)), 1LL, static_cast<long long>(step / 4.0) + 1);
+    long long const time = picture.packetStartTime;
+    int frame = clip->FrameAtClipTime(time + tolerance);
+    if (TimeHelpers::FrameToFrameStartTime(frame, step) + tolerance < time)
+    {
+        ++frame; // the picture starts inside that frame: it is shown from the next one
+    }
+    return frame - clip->CutInFrame();
+}
+
+void DecodeManager::CacheHeldPicture()
+{
+    if (!mHeldPicture)
+    {
+        return;
+    }
+    Clip* clip = mCurrentClip;
+    std::shared_ptr<VideoFrame> frame = std::move(mHeldPicture);
+    mHeldPicture.reset();
+    if (clip && mTimeline && mDecodeTrack)
+    {
+        PlaceFrame(clip, std::move(frame), mHeldPictureIndex);
+    }
+}
+
+void DecodeManager::PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index)
+{
+    int const frameCount = clip->FrameCount();
     int const startFrame = clip->StartFrame() + index;
     int const endFrame = frame->emptyFrame ? clip->EndFrame() : startFrame;
     frame->startFrame = startFrame;

@@ -91,6 +91,12 @@ private:
     bool IsDecoderForward(ClipDecoder decoder) const;
     void WaitForDecoderWorkers(ClipDecoder decoder);
     void StopDecoders();
+    // The source frame (from the clip's cut in) a picture is shown from: the
+    // first whose start time it covers.
+    static int PictureIndex(Clip const* clip, VideoFrame const& picture);
+    // Stamps a frame with its place on the timeline and caches it.
+    void PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index);
+    void CacheHeldPicture();
     // A seek in progress is over once the cache holds its target.
     void EndSeekIfCovered(long long start, long long end);
     bool EmitFramesForPlaybackTime();
@@ -125,6 +131,10 @@ private:
     AudioDecoder* mAudioDecoder = nullptr;
     VideoDecoder* mVideoDecoder = nullptr;
     ImageSequenceDecoder* mImageSequenceDecoder = nullptr;
+    // Going forward, the latest picture waits for the next one: when that
+    // one starts on the same timeline frame, it covers that frame instead.
+    std::shared_ptr<VideoFrame> mHeldPicture;
+    int mHeldPictureIndex = 0;
     std::shared_ptr<VideoFrame> mLastShownFrame;
     int mLastShownPlaybackFrame = -1;
     long long mAudioDelay = 0;
