@@ -53,6 +53,7 @@ class TestCacheManager : public QObject
 private Q_SLOTS:
     void BudgetsAreDecimalAnd64Bit();
     void VideoStaysOrderedAndContiguous();
+    void PicturesOnOneFrameKeepTheLatest();
     void LookupAlwaysGivesThreeEntries();
     void LookupOutsideOrBetweenFramesFindsNothing();
     void ForwardPlayEvictsFromTheFrontPastHalfway();
@@ -104,6 +105,39 @@ void TestCacheManager::VideoStaysOrderedAndContiguous()
     QCOMPARE(cache.VideoFrameCount(), 4);
     QCOMPARE(cache.VideoFrameAdjustedEndTime(), 10 * FRAME_DURATION - 1);
     QCOMPARE(WalkVideo(cache).size(), 4);
+}
+
+void TestCacheManager::PicturesOnOneFrameKeepTheLatest()
+{
+    // Two pictures placed on the same timeline frame (a variable-rate pair):
+    // the later one covers the frame's start, whichever arrives first.
+    auto picture = [](long long packetStart, int frame) {
+        auto made = MakeVideoFrame(packetStart, packetStart + FRAME_DURATION - 1, 10);
+        made->adjustedStartTime = frame * FRAME_DURATION;
+        made->adjustedEndTime = (frame + 1) * FRAME_DURATION - 1;
+        return made;
+    };
+    for (bool const forward : {true, false})
+    {
+        CacheManager cache;
+        auto const before = picture(3 * FRAME_DURATION, 3);
+        auto const first = picture(3 * FRAME_DURATION + 100, 4);
+        auto const second = picture(3 * FRAME_DURATION + 5000, 4);
+        auto const after = picture(5 * FRAME_DURATION, 5);
+        QList<std::shared_ptr<VideoFrame>> const order =
+            forward ? QList<std::shared_ptr<VideoFrame>> {before, first, second, after}
+                    : QList<std::shared_ptr<VideoFrame>> {after, second, first, before};
+        for (std::shared_ptr<VideoFrame> const& frame : order)
+        {
+            cache.InsertVideoFrame(frame);
+        }
+        QCOMPARE(cache.VideoFrameCount(), 3);
+        QCOMPARE(cache.VideoSize(), 30LL);
+        QCOMPARE(cache.FindVideoFrame(4 * FRAME_DURATION), second);
+        QCOMPARE(cache.FindVideoFrame(3 * FRAME_DURATION), before);
+        QCOMPARE(cache.FindVideoFrame(5 * FRAME_DURATION), after);
+        QCOMPARE(WalkVideo(cache).size(), 3);
+    }
 }
 
 void TestCacheManager::LookupAlwaysGivesThreeEntries()
