@@ -34,7 +34,8 @@ trap cleanup EXIT
 # ThreadSanitizer: only the library and the engine's thread tests, so the
 # extra build stays small.
 tsan_tests=$(cd "$root/tests" && ls model/tst_*.cpp media/tst_cachemanager.cpp media/tst_videoframe.cpp \
-  media/tst_decodecommandinbox.cpp media/tst_videoframebufferpool.cpp 2>/dev/null |
+  media/tst_decodecommandinbox.cpp media/tst_videoframebufferpool.cpp \
+  media/tst_imagesequencedecoder.cpp 2>/dev/null |
   sed 's#\(.*\)/tst_\(.*\)\.cpp#\1.\2#')
 cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TSAN=ON \
   -DTESSARIN_BUILD_BENCH=OFF >/dev/null

@@ -8,6 +8,7 @@
 #include "media/ExportProperties.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
 #include "model/FrameBookmark.h"
 #include "model/Source.h"
 
@@ -201,6 +202,17 @@ void AvManager::FinalThreadCleanup()
         return;
     }
     delete mExpiredWorkers.takeAt(index);
+    ReleaseMemoryWhenIdle();
+}
+
+void AvManager::ReleaseMemoryWhenIdle()
+{
+    // Once nothing decodes and no frame waits to be released, the pictures'
+    // memory goes back to the system rather than staying resident.
+    if (TotalWorkerCount() == 0 && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty())
+    {
+        VideoFrameBufferPool::Shared()->Trim();
+    }
 }
 
 void AvManager::ProcessDeferredDelete()
@@ -219,7 +231,9 @@ void AvManager::ProcessDeferredDelete()
     if (!mVideoFramesToRelease.isEmpty() || !mAudioFramesToRelease.isEmpty())
     {
         mDeferredDeleteTimer.start();
+        return;
     }
+    ReleaseMemoryWhenIdle();
 }
 
 template <typename Done>

@@ -6,6 +6,7 @@
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
 #include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
 #include "model/Source.h"
 
 #include <QThread>
@@ -483,6 +484,8 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
                            ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep)
                            : 0;
     Seek(0);
+    // The pass decoded the whole stream's ends: hand what it used back.
+    VideoFrameBufferPool::ReleaseHeapMemory();
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)
