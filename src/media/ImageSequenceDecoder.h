@@ -101,6 +101,9 @@ private:
     };
 
     void CreateWorker(int id);
+    // The size and format pictures of the sequence have: the last one's, else
+    // what parsing found.
+    PictureFormat SequencePictureFormat() const;
     // Files requested and not yet emitted in the current seek.
     int OutstandingFileCount() const;
     int MaximumOutstandingFileCount() const;
