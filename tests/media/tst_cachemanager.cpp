@@ -64,6 +64,7 @@ private Q_SLOTS:
     void AudioInsertionEvictionAndOutputIndex();
     void AudioGapsAreFilledWithSilence();
     void ClearingReleasesInBatches();
+    void ClearedFramesCountUntilReleased();
     void WriterAndReaderThreadsShareTheCache();
 };
 
@@ -373,6 +374,36 @@ void TestCacheManager::ClearingReleasesInBatches()
     cache.ClearAudio(true);
     QVERIFY(!cache.HasDeferredAudioCache());
     QVERIFY(cache.ToString(QStringLiteral("x")).contains(QStringLiteral("\tVideo Frame Count: 0\n")));
+}
+
+void TestCacheManager::ClearedFramesCountUntilReleased()
+{
+    // A cleared cache's frames still take memory: the new window may not
+    // fill on top of them, and when they are what holds the budget they go
+    // all at once rather than a few per pass.
+    CacheManager cache;
+    cache.SetCacheSize(64);
+    long long const size = cache.VideoMaximumSize() / 4;
+    for (int i = 0; i < 4; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, size));
+    }
+    QVERIFY(!cache.CanInsertVideoFrame());
+    std::weak_ptr<VideoFrame> const watched = cache.FirstCachedVideoFrame();
+    cache.ClearVideo(false);
+    QCOMPARE(cache.VideoSize(), 0LL);
+    QVERIFY(!cache.CanInsertVideoFrame());
+    QVERIFY(!watched.expired());
+    cache.DoDeferredVideoCacheCleanup();
+    QVERIFY(!cache.HasDeferredVideoCache());
+    QVERIFY(watched.expired());
+    QVERIFY(cache.CanInsertVideoFrame());
+
+    // Cleared at once: nothing is kept back.
+    cache.InsertVideoFrame(FrameAt(0, size));
+    cache.ClearVideo(true);
+    QVERIFY(!cache.HasDeferredVideoCache());
+    QVERIFY(cache.CanInsertVideoFrame());
 }
 
 void TestCacheManager::WriterAndReaderThreadsShareTheCache()
