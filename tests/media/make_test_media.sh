@@ -106,6 +106,11 @@ gen numbered_vfr.mkv ff -filter_complex "testsrc2=s=320x240:r=24:d=1[a];testsrc2
   [a][b]concat=n=2:v=1:a=0,format=gray,geq=lum='255*mod(floor(N/pow(2\,floor(X/20)))\,2)*lt(Y\,32)',format=yuv420p[v]" \
   -map "[v]" -fps_mode passthrough $(x264) -bf 2 "$out/numbered_vfr.mkv"
 
+# Variable frame rate with B-frames in MP4: 48 numbered pictures in pairs, the
+# second of each pair 1/24 s after the first, the pairs 0.2 s apart.
+gen numbered_vfr_bframes.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]setpts='(floor(N/2)*0.2+mod(N,2)/24)/TB'[w]" \
+  -map "[w]" -fps_mode passthrough $(x264) -bf 3 "$out/numbered_vfr_bframes.mp4"
+
 # Written to a pipe, a Matroska file has no duration in its header.
 gen nodur.mkv sh -c "ffmpeg -nostdin -v error -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) \
   -bf 2 -g 25 -f matroska - > '$out/nodur.mkv'"
