@@ -1,0 +1,634 @@
+#include "window/GlobalTimeControlWidget.h"
+
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "model/Timeline.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace TimeControlColors;
+
+namespace
+{
+constexpr long long LOOP_END_MARGIN_US = 1000;
+constexpr long long STEP_BACK_MARGIN_US = 100;
+} // namespace
+
+GlobalTimeControlWidget::GlobalTimeControlWidget(ProjectManager* projectManager,
+                                                 PlaybackControlWidget* playbackControl, QWidget* parent)
+    : TimeControlBaseWidget(projectManager, playbackControl, parent)
+{
+    setFixedHeight(40);
+    SetDisplayFormatSetting(&Settings::globalTimeControlDisplayFormat);
+    SetPositionTopSetting(&Settings::globalTimeControlPositionTop);
+    SetBookmarksVisibleSettings(&Settings::globalTimeControlFrameBookmarksVisible,
+                                &Settings::globalTimeControlRangeBookmarksVisible);
+    SetCacheVisibleSetting(&Settings::globalTimeControlCacheVisible);
+    UpdateGeometry(-1);
+}
+
+float GlobalTimeControlWidget::Fps() const
+{
+    return mFps;
+}
+
+float GlobalTimeControlWidget::PlaybackSpeedMultiplier() const
+{
+    return mSpeedMultiplier;
+}
+
+bool GlobalTimeControlWidget::IsSteppedPlaybackEnabled() const
+{
+    return mSteppedPlayback;
+}
+
+// ---- Geometry ----
+
+void GlobalTimeControlWidget::UpdateGeometry(int width)
+{
+    int const h = height();
+    int const w = width >= 1 ? width : this->width();
+    int const c = 3 * h / 4;
+    mBarWidth = w;
+    mBarRect = QRect(QPoint(0, 0), QPoint(w - 1, h - 1));
+    mTimelineRect = QRect(QPoint(106, c - 3), QPoint(w - 108, c + 2));
+    mMarkerY = c - 5;
+    mLeftTextRect = QRect(QPoint(6, 0), QPoint(99, h - 1));
+    mRightTextRect = QRect(QPoint(w - 94, 0), QPoint(w - 7, h - 1));
+    UpdateRangeGeometry();
+}
+
+void GlobalTimeControlWidget::UpdateRangeGeometry()
+{
+    int const c = 3 * height() / 4;
+    int const xs = PositionAtFrame(mRangeStart);
+    int const xe = PositionAtFrame(mRangeEnd + 1);
+    mRangeRect = QRect(QPoint(xs, c - 4), QPoint(xe - 1, c + 3));
+    mInnerRangeRect = QRect(QPoint(xs + 2, c - 5), QPoint(xe - 2, c + 4));
+    mRangeStartHandle = QRect(QPoint(xs - 8, c - 6), QPoint(xs + 1, c + 5));
+    mRangeEndHandle = QRect(QPoint(xe - 2, c - 6), QPoint(xe + 7, c + 5));
+    int const my = mMarkerY;
+    mStartTriangle = QPainterPath();
+    mStartTriangle.moveTo(xs - 14, my + 5);
+    mStartTriangle.lineTo(xs, my - 2);
+    mStartTriangle.lineTo(xs, my + 12);
+    mStartTriangle.closeSubpath();
+    mEndTriangle = QPainterPath();
+    mEndTriangle.moveTo(xe + 15, my + 5);
+    mEndTriangle.lineTo(xe + 1, my - 2);
+    mEndTriangle.lineTo(xe + 1, my + 12);
+    mEndTriangle.closeSubpath();
+}
+
+// ---- Painting ----
+
+void GlobalTimeControlWidget::PaintTime(QPainter& painter, int frame, bool playhead)
+{
+    bool const annotated = mAnnotatedFrames.contains(frame);
+    int const x = PositionAtFrame(frame);
+    int const frameWidth = FrameWidth(frame);
+    QColor const marker = playhead ? (annotated ? AnnotationGreen : PlayheadWhite) : HoverGrey;
+    QColor const cell = playhead ? (annotated ? CellGreen : CellWhite) : HoverCell;
+    painter.fillRect(QRect(x, mMarkerY, 2, 10), marker);
+    if (frameWidth >= 3)
+    {
+        int const right = frame >= EndFrame() ? mTimelineRect.right() : x + frameWidth - 1;
+        painter.fillRect(QRect(QPoint(x + 2, mTimelineRect.top()), QPoint(right, mTimelineRect.bottom())), cell);
+    }
+    painter.setPen(marker);
+    painter.drawText(QRect(QPoint(x - 100, 0), QPoint(x + 99, height() / 2 - 1)), Qt::AlignCenter,
+                     FrameToDisplayFormat(frame, true));
+}
+
+void GlobalTimeControlWidget::DoPaint(QPainter& painter)
+{
+    TimeControlBaseWidget::DoPaint(painter);
+    if (!mTimeline || mEndTime < 1)
+    {
+        return;
+    }
+    QRect const scale = mTimelineRect;
+    int const clipCount = static_cast<int>(mClipFrameRanges.size());
+    bool const wholeSpan = mRangeStart == StartFrame() && mRangeEnd == EndFrame();
+
+    // 1. Clip stripes on the frame scale.
+    if (clipCount < 2)
+    {
+        painter.fillRect(scale, DarkGrey);
+    }
+    else
+    {
+        for (int i = 0; i < clipCount; ++i)
+        {
+            int const x = PositionAtFrame(mClipFrameRanges.at(i).first);
+            painter.fillRect(QRect(QPoint(x, scale.top()), QPoint(scale.right(), scale.bottom())),
+                             i % 2 == 0 ? DarkGrey : Grey74);
+        }
+    }
+
+    // 2. The range slider.
+    if (mHoverRange && !wholeSpan)
+    {
+        painter.fillRect(mInnerRangeRect, Light);
+    }
+    if (clipCount < 2)
+    {
+        painter.fillRect(mRangeRect, SliderGrey);
+    }
+    else
+    {
+        for (int i = 0; i < clipCount; ++i)
+        {
+            ClipFrameRange const& clip = mClipFrameRanges.at(i);
+            if (clip.last < mRangeStart || clip.first > mRangeEnd)
+            {
+                continue;
+            }
+            int const x = clip.first <= mRangeStart ? mRangeRect.left() : PositionAtFrame(clip.first);
+            painter.fillRect(QRect(QPoint(x, mRangeRect.top()), QPoint(mRangeRect.right(), mRangeRect.bottom())),
+                             i % 2 == 0 ? SliderGrey : SliderGrey160);
+        }
+    }
+
+    // 3. The cached span.
+    if (mCacheStart >= 0 && mCacheEnd >= 0 && mCacheVisibleSetting && *mCacheVisibleSetting)
+    {
+        int const x0 = PositionAtFrame(mCacheStart);
+        int const x1 = std::min(PositionAtFrame(mCacheEnd + 1), scale.right() + 1);
+        if (x1 > x0)
+        {
+            painter.fillRect(QRect(QPoint(x0, scale.top() + 3), QPoint(x1 - 1, scale.bottom())), CacheBlue);
+        }
+    }
+
+    // 4. Range bookmarks under the scale.
+    if (mRangeBookmarksVisibleSetting && *mRangeBookmarksVisibleSetting)
+    {
+        for (auto it = mRangeBookmarks.cbegin(); it != mRangeBookmarks.cend(); ++it)
+        {
+            int const x0 = PositionAtFrame(it.key());
+            int const x1 = PositionAtFrame(it.value() + 1) - 1;
+            painter.fillRect(QRect(QPoint(x0, scale.bottom() + 1), QPoint(x1, scale.bottom() + 2)),
+                             RangeBookmarkYellow);
+        }
+    }
+
+    // 5. Range ticks.
+    painter.fillRect(QRect(mRangeRect.left(), mMarkerY, 2, 10), SliderGrey);
+    painter.fillRect(QRect(mRangeRect.right() - 1, mMarkerY, 2, 10), SliderGrey);
+
+    // 6. Handles.
+    if ((mHoverRange && !wholeSpan) || mHoverStartHandle)
+    {
+        painter.fillPath(mStartTriangle, Light);
+        painter.fillRect(QRect(mRangeRect.left(), mMarkerY - 2, 2, 14), Light);
+    }
+    if ((mHoverRange && !wholeSpan) || mHoverEndHandle)
+    {
+        painter.fillPath(mEndTriangle, Light);
+        painter.fillRect(QRect(mRangeRect.right() - 1, mMarkerY - 2, 2, 14), Light);
+    }
+
+    // 7. Frame bookmarks.
+    if (mFrameBookmarksVisibleSetting && *mFrameBookmarksVisibleSetting)
+    {
+        int previousX = INT_MIN;
+        for (FrameBookmarkMark const& bookmark : std::as_const(mFrameBookmarks))
+        {
+            int const x = PositionAtFrame(bookmark.frame);
+            if (x == previousX)
+            {
+                continue;
+            }
+            previousX = x;
+            QColor const color = bookmark.hasAnnotation ? AnnotationGreen : BookmarkGrey;
+            painter.fillRect(QRect(x, mMarkerY, 1, 10), color);
+            QPainterPath triangle;
+            triangle.moveTo(x, mMarkerY);
+            triangle.lineTo(x - 3, mMarkerY - 3);
+            triangle.lineTo(x + 4, mMarkerY - 3);
+            triangle.closeSubpath();
+            painter.fillPath(triangle, color);
+        }
+    }
+
+    // 8. Texts.
+    QFont font = painter.font();
+    font.setPointSize(15);
+    painter.setFont(font);
+    int const hoverFrame = FrameAtPosition(CursorPosition().x());
+    bool const leftOnly = QGuiApplication::mouseButtons() == Qt::LeftButton;
+    bool const handleHovered = (mHoverRange && !wholeSpan) || mHoverStartHandle || mHoverEndHandle;
+    if (IsUnderMouse() && !leftOnly && !handleHovered && hoverFrame != mPlaybackFrame)
+    {
+        PaintTime(painter, hoverFrame, false);
+    }
+    if (mPlaybackFrame >= 0)
+    {
+        PaintTime(painter, mPlaybackFrame, true);
+    }
+    if (!wholeSpan && mPlaybackFrame >= 0)
+    {
+        long long const number = mDisplayFormat == TimeControlDisplayFormat::RangeFrames
+                                     ? mPlaybackFrame
+                                     : static_cast<long long>(DisplayedFrameOffset()) + mPlaybackFrame - mRangeStart;
+        painter.setPen(PlayheadWhite);
+        painter.drawText(QRect(mLeftTextRect.left(), mLeftTextRect.top(), mLeftTextRect.width(), height() / 2),
+                         Qt::AlignLeft | Qt::AlignVCenter, QString::number(number));
+    }
+
+    font.setPointSize(8);
+    painter.setFont(font);
+    painter.setPen(SliderGrey);
+    int const length = mRangeEnd - mRangeStart + 1;
+    QString lengthText;
+    switch (mDisplayFormat)
+    {
+    case TimeControlDisplayFormat::GlobalFrames:
+    case TimeControlDisplayFormat::RangeFrames:
+        lengthText = QString::number(length) + QStringLiteral(" frames");
+        break;
+    case TimeControlDisplayFormat::TimeCode:
+        lengthText = FrameToDisplayFormat(length, false);
+        break;
+    case TimeControlDisplayFormat::Seconds:
+    default:
+        lengthText = FrameToDisplayFormat(length, false) + QStringLiteral(" sec");
+        break;
+    }
+    painter.drawText(QRect(QPoint(mLeftTextRect.left(), 21), QPoint(mLeftTextRect.right(), 40)),
+                     Qt::AlignLeft | Qt::AlignVCenter, lengthText);
+
+    QRect const info(QPoint(mRightTextRect.left(), 21), QPoint(mRightTextRect.right(), 40));
+    double const rate = mTimeline->FrameRateAtFrame(mPlaybackFrame, 0);
+    painter.drawText(info, Qt::AlignLeft | Qt::AlignVCenter, QString::number(rate, 'f', 2));
+    int const areaWidth = mRightTextRect.width() + 1;
+    QRect const second(QPoint(info.left() + static_cast<int>(areaWidth * 0.4), info.top()), info.bottomRight());
+    if (mSteppedPlayback)
+    {
+        painter.setPen(Light);
+        painter.drawText(second, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Stepped"));
+    }
+    else if (mSpeedMultiplier != 1.0f)
+    {
+        painter.setPen(Light);
+        painter.drawText(second, Qt::AlignLeft | Qt::AlignVCenter,
+                         QStringLiteral("%1x").arg(static_cast<double>(mSpeedMultiplier), 0, 'f', 2));
+    }
+    else
+    {
+        painter.drawText(second, Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::number(static_cast<double>(mFps), 'f', 1));
+        QRect const unit(QPoint(info.left() + static_cast<int>(areaWidth * 0.7), info.top()), info.bottomRight());
+        painter.drawText(unit, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("fps"));
+    }
+}
+
+// ---- Dragging ----
+
+void GlobalTimeControlWidget::LeftMouseDragUpdate(int x, Qt::KeyboardModifiers)
+{
+    if (mDraggingRange)
+    {
+        int const frame = FrameAtPosition(x);
+        // The whole range moves with its length kept: the shift stops where a
+        // bound would leave the timeline.
+        int const shift = std::clamp(frame - mPressFrame, -mRangeAtPressStart, MaximumFrame() - mRangeAtPressEnd);
+        SetPlaybackRangeByFrame(mRangeAtPressStart + shift, mRangeAtPressEnd + shift);
+        SeekToFrame(frame);
+    }
+    else if (mDraggingStartHandle)
+    {
+        int const start = std::min(FrameAtPosition(x - mGrabOffset), mRangeEnd);
+        SetPlaybackRangeByFrame(start, mRangeEnd);
+        SeekToFrame(mRangeStart);
+    }
+    else if (mDraggingEndHandle)
+    {
+        int const end = std::max(mRangeStart, FrameAtPosition(x - mEndGrabOffset));
+        SetPlaybackRangeByFrame(mRangeStart, end);
+        SeekToFrame(mRangeEnd);
+    }
+    else if (mLeftPressed)
+    {
+        SetPlaybackTimeByFrame(FrameAtPosition(x), AudioScrubOnDragEnabled(), false);
+    }
+}
+
+// ---- Navigation ----
+
+void GlobalTimeControlWidget::SeekTimelineStart()
+{
+    SetPlaybackTimeByFrame(0, false, false);
+}
+
+void GlobalTimeControlWidget::SeekTimelineEnd()
+{
+    SetPlaybackTimeByFrame(mEndFrame, false, false);
+}
+
+void GlobalTimeControlWidget::SeekRangeStart()
+{
+    SetPlaybackTimeByFrame(mRangeStart, false, false);
+}
+
+void GlobalTimeControlWidget::SeekRangeEnd()
+{
+    SetPlaybackTimeByFrame(mRangeEnd, false, false);
+}
+
+void GlobalTimeControlWidget::FrameStepBackward()
+{
+    if (!mTimeline || !mAvManager)
+    {
+        return;
+    }
+    mAvManager->Pause(DecodeBias::StepBackward);
+    long long const time = mTimeline->TimeAtFrame(mPlaybackFrame - 1, true) - STEP_BACK_MARGIN_US;
+    UpdateAndSetFrameStepTime(time, AudioScrubOnFrameStepEnabled(), false);
+}
+
+void GlobalTimeControlWidget::FrameStepForward()
+{
+    if (!mTimeline || !mAvManager)
+    {
+        return;
+    }
+    mAvManager->Pause(DecodeBias::StepForward);
+    UpdateAndSetFrameStepTime(mTimeline->TimeAtFrame(mPlaybackFrame + 1, false), AudioScrubOnFrameStepEnabled(),
+                              true);
+}
+
+void GlobalTimeControlWidget::MultiFrameStepBackward()
+{
+    if (!mTimeline || !mAvManager)
+    {
+        return;
+    }
+    mAvManager->Pause(DecodeBias::StepBackward);
+    // Before the first frame the track has no time: count from frame 0.
+    int const frame = mPlaybackFrame - Settings::multiFrameStepSize;
+    long long const time = frame < 0 ? frame : mTimeline->TimeAtFrame(frame, false);
+    UpdateAndSetFrameStepTime(time, false, false);
+}
+
+void GlobalTimeControlWidget::MultiFrameStepForward()
+{
+    if (!mTimeline || !mAvManager)
+    {
+        return;
+    }
+    mAvManager->Pause(DecodeBias::StepForward);
+    int const frame = mPlaybackFrame + Settings::multiFrameStepSize;
+    long long const time = frame > mEndFrame ? mEndTime + 1 : mTimeline->TimeAtFrame(frame, false);
+    UpdateAndSetFrameStepTime(time, false, true);
+}
+
+void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool audio, bool forward)
+{
+    if (!mTimeline)
+    {
+        return;
+    }
+    bool exact = true;
+    long long const rangeStart = mTimeline->TimeAtFrame(mRangeStart, false);
+    long long const rangeEnd = mTimeline->TimeAtFrame(mRangeEnd, false);
+    long long const rangeEndTime = mTimeline->TimeAtFrame(mRangeEnd, true);
+    if (!Settings::loopOnStepScrub)
+    {
+        if (Settings::lockStepScrubToRange)
+        {
+            long long const limited = std::clamp(time, rangeStart, rangeEnd);
+            if (limited != time)
+            {
+                exact = false;
+                time = limited;
+            }
+        }
+        if (time == mTimeline->PlaybackTime())
+        {
+            return;
+        }
+    }
+    else if (Settings::loopStepScrubToRange || Settings::lockStepScrubToRange)
+    {
+        if (time < rangeStart || time > rangeEndTime)
+        {
+            time = mTimeline->PlaybackTime() > time ? rangeEnd : rangeStart;
+            exact = false;
+        }
+    }
+    else
+    {
+        if (time < 0)
+        {
+            time = mEndTime - LOOP_END_MARGIN_US;
+            exact = false;
+        }
+        else if (time > mEndTime)
+        {
+            time = 0;
+            exact = false;
+        }
+    }
+    SetPlaybackTime(time, audio, exact, forward);
+}
+
+int GlobalTimeControlWidget::NextEditFrame(bool next) const
+{
+    if (!mTimeline || mClipFrameRanges.isEmpty())
+    {
+        return -1;
+    }
+    if (next)
+    {
+        for (ClipFrameRange const& clip : mClipFrameRanges)
+        {
+            if (clip.first > mPlaybackFrame)
+            {
+                return clip.first;
+            }
+        }
+        return mClipFrameRanges.constFirst().first;
+    }
+    for (auto it = mClipFrameRanges.crbegin(); it != mClipFrameRanges.crend(); ++it)
+    {
+        if (it->first < mPlaybackFrame)
+        {
+            return it->first;
+        }
+    }
+    return mClipFrameRanges.constLast().first;
+}
+
+int GlobalTimeControlWidget::NextBookmarkFrame(bool next) const
+{
+    if (!mTimeline || mFrameBookmarks.isEmpty())
+    {
+        return -1;
+    }
+    if (next)
+    {
+        for (FrameBookmarkMark const& bookmark : mFrameBookmarks)
+        {
+            if (bookmark.frame > mPlaybackFrame)
+            {
+                return bookmark.frame;
+            }
+        }
+        return mFrameBookmarks.constFirst().frame;
+    }
+    for (auto it = mFrameBookmarks.crbegin(); it != mFrameBookmarks.crend(); ++it)
+    {
+        if (it->frame < mPlaybackFrame)
+        {
+            return it->frame;
+        }
+    }
+    return mFrameBookmarks.constLast().frame;
+}
+
+void GlobalTimeControlWidget::SeekPreviousEdit()
+{
+    int const frame = NextEditFrame(false);
+    if (frame >= 0)
+    {
+        SeekToFrame(frame);
+    }
+}
+
+void GlobalTimeControlWidget::SeekNextEdit()
+{
+    int const frame = NextEditFrame(true);
+    if (frame >= 0)
+    {
+        SeekToFrame(frame);
+    }
+}
+
+void GlobalTimeControlWidget::SeekPreviousBookmark()
+{
+    int const frame = NextBookmarkFrame(false);
+    if (frame >= 0)
+    {
+        SeekToFrame(frame);
+    }
+}
+
+void GlobalTimeControlWidget::SeekNextBookmark()
+{
+    int const frame = NextBookmarkFrame(true);
+    if (frame >= 0)
+    {
+        SeekToFrame(frame);
+    }
+}
+
+void GlobalTimeControlWidget::SeekPreviousBookmarkOrEdit()
+{
+    int const b = NextBookmarkFrame(false);
+    int const e = NextEditFrame(false);
+    int const p = mPlaybackFrame;
+    int target = -1;
+    if (b >= 0 && b != p)
+    {
+        if (e >= 0 && e != p)
+        {
+            if (b > p && e < p)
+            {
+                target = e; // the bookmark wrapped around
+            }
+            else if (b < p && e > p)
+            {
+                target = b;
+            }
+            else
+            {
+                target = std::max(b, e);
+            }
+        }
+        else
+        {
+            target = b;
+        }
+    }
+    else if (e >= 0)
+    {
+        target = e;
+    }
+    if (target >= 0)
+    {
+        SeekToFrame(target);
+    }
+}
+
+void GlobalTimeControlWidget::SeekNextBookmarkOrEdit()
+{
+    int const b = NextBookmarkFrame(true);
+    int const e = NextEditFrame(true);
+    int const p = mPlaybackFrame;
+    int target = -1;
+    if (b >= 0 && b != p)
+    {
+        if (e >= 0 && e != p)
+        {
+            if (b > p && e < p)
+            {
+                target = b;
+            }
+            else if (b < p && e > p)
+            {
+                target = e; // the bookmark wrapped around
+            }
+            else
+            {
+                target = std::min(b, e);
+            }
+        }
+        else
+        {
+            target = b;
+        }
+    }
+    else if (e >= 0)
+    {
+        target = e;
+    }
+    if (target >= 0)
+    {
+        SeekToFrame(target);
+    }
+}
+
+// ---- Playback information ----
+
+void GlobalTimeControlWidget::SetFps(float fps, bool repaint)
+{
+    mFps = static_cast<float>(std::round(static_cast<double>(fps) * 10.0) / 10.0);
+    if (repaint)
+    {
+        RepaintTimeline();
+    }
+}
+
+void GlobalTimeControlWidget::SetPlaybackSpeedMultiplier(float multiplier)
+{
+    if (multiplier != mSpeedMultiplier)
+    {
+        mSpeedMultiplier = multiplier;
+        RepaintTimeline();
+    }
+}
+
+void GlobalTimeControlWidget::SetSteppedPlaybackEnabled(bool enabled)
+{
+    if (enabled != mSteppedPlayback)
+    {
+        mSteppedPlayback = enabled;
+        RepaintTimeline();
+    }
+}

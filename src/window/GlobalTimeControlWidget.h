@@ -1,0 +1,62 @@
+#pragma once
+
+#include "window/TimeControlBaseWidget.h"
+
+#include <QPainterPath>
+
+// The time bar over the whole timeline: clip stripes, the playback range as a
+// slider with draggable ends, bookmarks, the cached span, playhead and hover
+// times, range length and playback information. It also carries the monitor's
+// navigation commands (seeks, frame steps, edit and bookmark jumps).
+class GlobalTimeControlWidget : public TimeControlBaseWidget
+{
+    Q_OBJECT
+
+public:
+    GlobalTimeControlWidget(ProjectManager* projectManager, PlaybackControlWidget* playbackControl,
+                            QWidget* parent = nullptr);
+
+    // The next edit (clip start) or frame bookmark before or after the
+    // playhead, wrapping around; -1 when there is none.
+    int NextEditFrame(bool next) const;
+    int NextBookmarkFrame(bool next) const;
+    float Fps() const;
+    float PlaybackSpeedMultiplier() const;
+    bool IsSteppedPlaybackEnabled() const;
+
+public Q_SLOTS:
+    void SeekTimelineStart();
+    void SeekTimelineEnd();
+    void SeekRangeStart();
+    void SeekRangeEnd();
+    void FrameStepBackward();
+    void FrameStepForward();
+    void MultiFrameStepBackward();
+    void MultiFrameStepForward();
+    void UpdateAndSetFrameStepTime(long long time, bool audio, bool forward);
+    void SeekPreviousEdit();
+    void SeekNextEdit();
+    void SeekPreviousBookmark();
+    void SeekNextBookmark();
+    void SeekPreviousBookmarkOrEdit();
+    void SeekNextBookmarkOrEdit();
+    void SetFps(float fps, bool repaint);
+    void SetPlaybackSpeedMultiplier(float multiplier);
+    void SetSteppedPlaybackEnabled(bool enabled);
+
+protected:
+    void DoPaint(QPainter& painter) override;
+    void LeftMouseDragUpdate(int x, Qt::KeyboardModifiers modifiers) override;
+    void UpdateGeometry(int width) override;
+    void UpdateRangeGeometry() override;
+
+private:
+    void PaintTime(QPainter& painter, int frame, bool playhead);
+
+    QRect mInnerRangeRect;
+    QPainterPath mStartTriangle;
+    QPainterPath mEndTriangle;
+    float mFps = 0.0f;
+    float mSpeedMultiplier = 1.0f;
+    bool mSteppedPlayback = false;
+};
