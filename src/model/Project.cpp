@@ -10,11 +10,26 @@
 #include "model/Source.h"
 #include "model/Timeline.h"
 
+#include "model/ClipType.h"
+#include "model/StrokeData.h"
+#include "model/Track.h"
+
+#include <QDataStream>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QSaveFile>
 #include <QSet>
+#include <QSettings>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 int Project::sParseTimeoutMs = Project::DEFAULT_PARSE_TIMEOUT_MS;
 
@@ -435,7 +450,11 @@ void Project::AddSourceTimelines(QList<ParseSourceData>& dataList)
         AddSourceTimeline(data);
     }
     AddParseListToQueue();
+    WaitForParseQueue();
+}
 
+void Project::WaitForParseQueue()
+{
     // A call made while another waits (a reload during a parse) adds its batch
     // to the same queue and waits with it.
     if (mParseWaitDepth++ == 0)
@@ -1014,32 +1033,6 @@ QFileSystemWatcher const* Project::FileWatcher() const
     return mFileWatcher;
 }
 
-// ---- Project files ----
-
-bool Project::SaveProject()
-{
-    Logger::GetInstance()->Error(QStringLiteral("Failed to save project: %1").arg(Settings::projectPath));
-    return false;
-}
-
-bool Project::ImportProject(QString const& path, bool)
-{
-    Logger::GetInstance()->Error(QStringLiteral("Failed to open project: %1").arg(path));
-    return false;
-}
-
-bool Project::ImportLegacyVornaProject(QString const& path, bool)
-{
-    Logger::GetInstance()->Error(QStringLiteral("Failed to open project: %1").arg(path));
-    return false;
-}
-
-bool Project::ImportLegacyYarvProject(QString const& path)
-{
-    Logger::GetInstance()->Error(QStringLiteral("Failed to open project: %1").arg(path));
-    return false;
-}
-
 // ---- Queries ----
 
 ProjectItem* Project::FindItemById(QUuid const& id) const
@@ -1317,4 +1310,1395 @@ void Project::SetUndoClean()
     {
         item->TimelinePtr()->SetUndoClean();
     }
+}
+
+// ---- Project files ----
+
+namespace
+{
+QString const PROJECT_FORMAT_NAME = QStringLiteral("zeph");
+QStringList const ACCEPTED_PROJECT_FORMATS = {PROJECT_FORMAT_NAME};
+int const PROJECT_FORMAT_VERSION = 1;
+QString const LEGACY_VORNA_FORMAT_NAME = QStringLiteral("vorna");
+int const LEGACY_MAXIMUM_INDEX = 250;
+
+QString IdString(QUuid const& id)
+{
+    return id.toString();
+}
+
+// The shortest text that reads back to the same double.
+QString NumberText(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+QString PointsText(QList<QPointF> const& points)
+{
+    QString text;
+    for (QPointF const& point : points)
+    {
+        text += NumberText(point.x()) + QLatin1Char(',') + NumberText(point.y()) + QLatin1Char(';');
+    }
+    return text;
+}
+
+// "x,y;x,y;...": false for no point, a part that is not two numbers, or a
+// number that is not finite.
+bool ReadPoints(QString const& text, QList<QPointF>& points)
+{
+    QStringList const parts = text.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+    {
+        return false;
+    }
+    for (QString const& part : parts)
+    {
+        QStringList const xy = part.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (xy.size() != 2)
+        {
+            return false;
+        }
+        bool okX = false;
+        bool okY = false;
+        double const x = xy.at(0).toDouble(&okX);
+        double const y = xy.at(1).toDouble(&okY);
+        if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y))
+        {
+            return false;
+        }
+        points.append(QPointF(x, y));
+    }
+    return true;
+}
+
+QByteArray PathBytes(QPainterPath const& path)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << path;
+    return bytes;
+}
+
+// A serialised path is its element count, then 20 bytes per element (type and
+// two doubles), then two more integers: a count its own bytes cannot hold is
+// refused before anything is built from it.
+bool ReadPath(QByteArray const& bytes, QPainterPath& path)
+{
+    int const header = 4;
+    int const trailer = 8;
+    int const element = 20;
+    if (bytes.size() < header)
+    {
+        return false;
+    }
+    QDataStream peek(bytes);
+    qint32 count = 0;
+    peek >> count;
+    if (count == 0)
+    {
+        path = QPainterPath(); // an empty path is written as its count alone
+        return true;
+    }
+    if (count < 0 || static_cast<qint64>(count) * element > bytes.size() - header - trailer)
+    {
+        return false;
+    }
+    QDataStream stream(bytes);
+    QPainterPath read;
+    stream >> read;
+    if (stream.status() != QDataStream::Ok)
+    {
+        return false;
+    }
+    for (int i = 0; i < read.elementCount(); ++i)
+    {
+        QPainterPath::Element const e = read.elementAt(i);
+        if (!std::isfinite(e.x) || !std::isfinite(e.y))
+        {
+            return false;
+        }
+    }
+    path = read;
+    return true;
+}
+
+QString RangeBookmarksText(QList<RangeBookmark*> const& ranges)
+{
+    QStringList parts;
+    for (RangeBookmark const* range : ranges)
+    {
+        parts.append(QStringLiteral("%1,%2").arg(range->startFrame).arg(range->endFrame));
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+bool ReadWholeFile(QString const& path, QJsonDocument& document)
+{
+    if (!QFileInfo::exists(path))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project. File does not exist: %1").arg(path));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file: %1").arg(path));
+        return false;
+    }
+    document = QJsonDocument::fromJson(file.readAll());
+    return true;
+}
+
+bool ReadMetaOf(QJsonDocument const& document, QString const& path, QStringList const& accepted, QString& format,
+                int& version)
+{
+    QJsonObject const meta = document.object().value(QStringLiteral("_meta")).toObject();
+    if (meta.isEmpty())
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Project metadata not found: %1").arg(path));
+        return false;
+    }
+    format = meta.value(QStringLiteral("format")).toString();
+    version = meta.value(QStringLiteral("version")).toInt(-1);
+    if (!accepted.contains(format) || version <= 0)
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+QUuid ReadId(QJsonObject const& object, QString const& key)
+{
+    return QUuid::fromString(object.value(key).toString());
+}
+
+// A 32-bit frame number: absent, fractional or out-of-range values give the default.
+int ReadFrame(QJsonObject const& object, QString const& key, int fallback)
+{
+    QJsonValue const value = object.value(key);
+    if (!value.isDouble())
+    {
+        return fallback;
+    }
+    double const number = value.toDouble();
+    if (!std::isfinite(number) || number != std::floor(number) || number < std::numeric_limits<int>::min() ||
+        number > std::numeric_limits<int>::max())
+    {
+        return fallback;
+    }
+    return static_cast<int>(number);
+}
+
+double ReadFinite(QJsonObject const& object, QString const& key, double fallback)
+{
+    double const value = object.value(key).toDouble(fallback);
+    return std::isfinite(value) ? value : fallback;
+}
+} // namespace
+
+bool Project::SaveProject()
+{
+    if (Settings::projectPath.isEmpty())
+    {
+        return false;
+    }
+    QFileInfo const info(Settings::projectPath);
+    QString const dirPath = info.absolutePath();
+    if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to create project directory: %1").arg(dirPath));
+        return false;
+    }
+    // Relative paths are written against the folder that now holds the file.
+    UpdateSourceRelativePaths();
+    QSaveFile file(info.absoluteFilePath());
+    if (!file.open(QIODevice::WriteOnly))
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to open project file for write: %1").arg(Settings::projectPath));
+        return false;
+    }
+    QJsonObject root;
+    WriteProject(root);
+    QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    // The old file is replaced only by a complete new one.
+    if (file.write(bytes) != bytes.size() || !file.commit())
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to write project file: %1 (%2)").arg(Settings::projectPath, file.errorString()));
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+bool Project::WriteProject(QJsonObject& root) const
+{
+    WriteMeta(root);
+    WriteProjectSettings(root);
+    WriteViewer(root);
+    WriteFolders(root);
+    QJsonArray bookmarks;
+    WriteSources(root, bookmarks);
+    WriteTimelines(root, bookmarks);
+    root.insert(QStringLiteral("z_bookmarks"), bookmarks);
+    return true;
+}
+
+void Project::WriteMeta(QJsonObject& root) const
+{
+    root.insert(QStringLiteral("_meta"), QJsonObject {{QStringLiteral("format"), PROJECT_FORMAT_NAME},
+                                                      {QStringLiteral("version"), PROJECT_FORMAT_VERSION}});
+}
+
+void Project::WriteProjectSettings(QJsonObject& root) const
+{
+    root.insert(QStringLiteral("_project"),
+                QJsonObject {{QStringLiteral("source_root_dir"), FileHelpers::SourceRootDirPath()},
+                             {QStringLiteral("image_seq_frame_rate"), Settings::imageSequenceFrameRate},
+                             {QStringLiteral("time_control_frame_offset"), Settings::timeControlFrameOffset},
+                             {QStringLiteral("notes"), mNotes}});
+}
+
+void Project::WriteViewer(QJsonObject& root) const
+{
+    root.insert(QStringLiteral("viewer"), QJsonObject {{QStringLiteral("layout"), Settings::currentViewerLayout}});
+}
+
+void Project::WriteFolders(QJsonObject& root) const
+{
+    FolderItem* projectFolder = ProjectFolder();
+    if (!projectFolder)
+    {
+        return;
+    }
+    QJsonArray folders;
+    QJsonArray expanded;
+    for (FolderItem const* folder : {ProjectFolder(), SourceTimelineFolder(), TimelineFolder()})
+    {
+        expanded.append(folder && folder->IsExpanded());
+    }
+    folders.append(expanded);
+    WriteFolders(folders, projectFolder, projectFolder->Id());
+    root.insert(QStringLiteral("folders"), folders);
+}
+
+void Project::WriteFolders(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const
+{
+    WriteFolder(folders, folder, rootId);
+    QList<FolderItem*> children;
+    folder->ChildFolders(children);
+    for (FolderItem* child : std::as_const(children))
+    {
+        WriteFolders(folders, child, rootId);
+    }
+}
+
+void Project::WriteFolder(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const
+{
+    if (folder->Id() == rootId)
+    {
+        return;
+    }
+    QJsonObject object;
+    object.insert(QStringLiteral("_id"), IdString(folder->Id()));
+    if (folder->ParentId() != rootId)
+    {
+        object.insert(QStringLiteral("parent_id"), IdString(folder->ParentId()));
+    }
+    object.insert(QStringLiteral("name"), folder->Name());
+    if (folder->IsExpanded())
+    {
+        object.insert(QStringLiteral("expanded"), true);
+    }
+    folders.append(object);
+}
+
+QList<TimelineItem*> Project::ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const
+{
+    QMap<QUuid, QList<TimelineItem*>> groups;
+    for (TimelineItem* item : items)
+    {
+        QList<TimelineItem*>& group = groups[item->ParentId()];
+        FolderItem* parent = FindFolderById(item->ParentId());
+        int const position = parent ? parent->ProjectItemIndex(item) : -1;
+        auto at = std::find_if(group.begin(), group.end(), [parent, position](TimelineItem* other) {
+            return parent && parent->ProjectItemIndex(other) > position;
+        });
+        group.insert(at, item);
+    }
+    // Groups follow their folders' order in the tree: the top-level folders get
+    // new ids in every session, so an order by id would change from one save
+    // of the same project to the next.
+    QList<TimelineItem*> ordered;
+    for (QUuid const& folderId : ProjectTreeDepthFirstHierarchy())
+    {
+        ordered.append(groups.take(folderId));
+    }
+    for (QList<TimelineItem*> const& group : std::as_const(groups))
+    {
+        ordered.append(group);
+    }
+    return ordered;
+}
+
+void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
+{
+    QJsonArray sources;
+    FolderItem const* sourcesFolder = SourceTimelineFolder();
+    FolderItem const* projectFolder = ProjectFolder();
+    for (TimelineItem* item : ItemsInSaveOrder(mSourceTimelines))
+    {
+        Timeline* timeline = item->TimelinePtr();
+        Source* source = item->SourcePtr();
+        if (!timeline || !source)
+        {
+            continue;
+        }
+        QJsonObject object;
+        object.insert(QStringLiteral("_id"), IdString(source->Id()));
+        bool const inSources = sourcesFolder && item->ParentId() == sourcesFolder->Id();
+        bool const inProject = projectFolder && item->ParentId() == projectFolder->Id();
+        if (!inSources && !inProject)
+        {
+            object.insert(QStringLiteral("parent_id"), IdString(item->ParentId()));
+        }
+        if (inProject)
+        {
+            object.insert(QStringLiteral("parent_is_proj"), true);
+        }
+        FolderItem* parent = FindFolderById(item->ParentId());
+        object.insert(QStringLiteral("index"), parent ? parent->SourceTimelineSaveIndex(item) : -1);
+        object.insert(QStringLiteral("name"), item->Name());
+        object.insert(QStringLiteral("path"), source->MediaPath());
+        object.insert(QStringLiteral("relative_path"), source->RelativeMediaPath());
+        object.insert(QStringLiteral("playback_frame"), timeline->PlaybackFrame());
+        object.insert(QStringLiteral("cut_in_frame"), source->CutInFrame());
+        object.insert(QStringLiteral("cut_out_frame"),
+                      source->CutOutFrame() >= source->FrameCount() - 1 ? -1 : source->CutOutFrame());
+        object.insert(QStringLiteral("audio_delay"), timeline->AudioDelay());
+        object.insert(QStringLiteral("output_id"), timeline->OutputId());
+        object.insert(QStringLiteral("pan_interp_x"), timeline->PanInterpolation().x());
+        object.insert(QStringLiteral("pan_interp_y"), timeline->PanInterpolation().y());
+        object.insert(QStringLiteral("zoom"), static_cast<double>(timeline->ZoomFactor()));
+        object.insert(QStringLiteral("pan_zoom_enabled"), timeline->IsPanAndZoomEnabled());
+        object.insert(QStringLiteral("hold_annotations"), timeline->HoldAnnotationFramesEnabled());
+        WriteRangeBookmarks(object, timeline->RangeBookmarkList());
+        sources.append(object);
+        QString const parentId = IdString(source->Id());
+        WriteTimelineBackgroundBookmark(timeline, bookmarks, parentId);
+        WriteBookmarksArray(item->SourceClip(), bookmarks, parentId, 0);
+    }
+    root.insert(QStringLiteral("sources"), sources);
+}
+
+void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
+{
+    QJsonArray timelines;
+    FolderItem const* timelinesFolder = TimelineFolder();
+    FolderItem const* projectFolder = ProjectFolder();
+    for (TimelineItem* item : ItemsInSaveOrder(mTimelines))
+    {
+        Timeline* timeline = item->TimelinePtr();
+        if (!timeline)
+        {
+            continue;
+        }
+        QJsonObject object;
+        object.insert(QStringLiteral("_id"), IdString(item->Id()));
+        bool const inTimelines = timelinesFolder && item->ParentId() == timelinesFolder->Id();
+        bool const inProject = projectFolder && item->ParentId() == projectFolder->Id();
+        if (!inTimelines && !inProject)
+        {
+            object.insert(QStringLiteral("parent_id"), IdString(item->ParentId()));
+        }
+        if (inProject)
+        {
+            object.insert(QStringLiteral("parent_is_proj"), true);
+        }
+        FolderItem* parent = FindFolderById(item->ParentId());
+        object.insert(QStringLiteral("index"), parent ? parent->ProjectItemIndex(item) : -1);
+        if (item->Id() == mDefaultTimelineId)
+        {
+            object.insert(QStringLiteral("is_default"), true);
+        }
+        object.insert(QStringLiteral("name"), item->Name());
+        object.insert(QStringLiteral("playback_frame"), timeline->PlaybackFrame());
+        object.insert(QStringLiteral("range_start_frame"), timeline->PlaybackRangeStartFrame());
+        object.insert(QStringLiteral("range_end_frame"), timeline->PlaybackRangeEndFrame());
+        object.insert(QStringLiteral("audio_override"), IdString(timeline->AudioOverrideTimelineId()));
+        object.insert(QStringLiteral("output_id"), timeline->OutputId());
+        object.insert(QStringLiteral("pan_interp_x"), timeline->PanInterpolation().x());
+        object.insert(QStringLiteral("pan_interp_y"), timeline->PanInterpolation().y());
+        object.insert(QStringLiteral("zoom"), static_cast<double>(timeline->ZoomFactor()));
+        object.insert(QStringLiteral("pan_zoom_enabled"), timeline->IsPanAndZoomEnabled());
+        object.insert(QStringLiteral("hold_annotations"), timeline->HoldAnnotationFramesEnabled());
+        object.insert(QStringLiteral("use_source_in_outs"), timeline->IsUseSourceInOutsEnabled());
+        object.insert(QStringLiteral("use_source_audio_delay"), timeline->IsUseSourceAudioDelayEnabled());
+        QString const parentId = IdString(item->Id());
+        WriteTimelineBackgroundBookmark(timeline, bookmarks, parentId);
+        QJsonArray tracks;
+        WriteTrack(tracks, timeline->MasterTrack(), bookmarks, parentId);
+        object.insert(QStringLiteral("tracks"), tracks);
+        WriteRangeBookmarks(object, timeline->RangeBookmarkList());
+        timelines.append(object);
+    }
+    root.insert(QStringLiteral("timelines"), timelines);
+}
+
+void Project::WriteTrack(QJsonArray& tracks, Track* track, QJsonArray& bookmarks, QString const& parentId) const
+{
+    QJsonArray clips;
+    if (track)
+    {
+        for (int i = 0; i < track->ClipCount(); ++i)
+        {
+            WriteClip(clips, track->ClipAtIndex(i), bookmarks, parentId, i);
+        }
+    }
+    tracks.append(QJsonObject {{QStringLiteral("clips"), clips}});
+}
+
+void Project::WriteClip(QJsonArray& clips, Clip* clip, QJsonArray& bookmarks, QString const& parentId,
+                        int index) const
+{
+    QJsonObject object;
+    if (clip && clip->Type() == ClipType::Media && clip->SourcePtr())
+    {
+        object.insert(QStringLiteral("source_id"), IdString(clip->SourcePtr()->Id()));
+    }
+    clips.append(object);
+    WriteBookmarksArray(clip, bookmarks, parentId, index);
+}
+
+void Project::WriteRangeBookmarks(QJsonObject& object, QList<RangeBookmark*> const& ranges) const
+{
+    if (!ranges.isEmpty())
+    {
+        object.insert(QStringLiteral("range_bookmarks"), RangeBookmarksText(ranges));
+    }
+}
+
+void Project::WriteTimelineBackgroundBookmark(Timeline* timeline, QJsonArray& bookmarks,
+                                              QString const& parentId) const
+{
+    FrameBookmark* background = timeline ? timeline->BackgroundFrameBookmark() : nullptr;
+    if (!background || background->strokes.isEmpty())
+    {
+        return;
+    }
+    QJsonObject frame;
+    WriteBookmarkObject(frame, background);
+    bookmarks.append(QJsonObject {{QStringLiteral("parent"), parentId},
+                                  {QStringLiteral("clip_index"), -1},
+                                  {QStringLiteral("frame_data"), QJsonArray {frame}}});
+}
+
+void Project::WriteBookmarksArray(Clip* clip, QJsonArray& bookmarks, QString const& parentId, int clipIndex) const
+{
+    if (!clip || clip->FrameBookmarkList().isEmpty())
+    {
+        return;
+    }
+    QJsonArray frames;
+    for (FrameBookmark* bookmark : clip->FrameBookmarkList())
+    {
+        QJsonObject frame;
+        WriteBookmarkObject(frame, bookmark);
+        frames.append(frame);
+    }
+    bookmarks.append(QJsonObject {{QStringLiteral("parent"), parentId},
+                                  {QStringLiteral("clip_index"), clipIndex},
+                                  {QStringLiteral("frame_data"), frames}});
+}
+
+void Project::WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) const
+{
+    object.insert(QStringLiteral("frame"), bookmark->frame);
+    QJsonArray strokes;
+    for (StrokeData const& stroke : bookmark->strokes)
+    {
+        QJsonObject data;
+        data.insert(QStringLiteral("width"), static_cast<double>(stroke.width));
+        data.insert(QStringLiteral("color"), stroke.color.name(QColor::HexArgb));
+        data.insert(QStringLiteral("type"), stroke.type);
+        if (stroke.type == 3)
+        {
+            data.insert(QStringLiteral("text"), stroke.text);
+        }
+        data.insert(QStringLiteral("path"), QString::fromLatin1(PathBytes(stroke.path).toBase64()));
+        data.insert(QStringLiteral("points"), PointsText(stroke.points));
+        strokes.append(data);
+    }
+    object.insert(QStringLiteral("strokes"), strokes);
+}
+
+bool Project::IsAcceptedProjectFile(QString const& path)
+{
+    if (path.endsWith(QStringLiteral(".bmk")))
+    {
+        return QFileInfo::exists(path);
+    }
+    QJsonDocument document;
+    if (!ReadWholeFile(path, document))
+    {
+        return false;
+    }
+    QString format;
+    int version = -1;
+    QStringList const accepted =
+        path.endsWith(QStringLiteral(".vorna")) ? QStringList {LEGACY_VORNA_FORMAT_NAME} : ACCEPTED_PROJECT_FORMATS;
+    return ReadMetaOf(document, path, accepted, format, version);
+}
+
+bool Project::ImportProject(QString const& path, bool open)
+{
+    QJsonDocument document;
+    if (!ReadWholeFile(path, document))
+    {
+        return false;
+    }
+    return ReadProject(document, path, open);
+}
+
+bool Project::ReadMeta(QJsonDocument const& document, QString const& path, QString& format, int& version)
+{
+    return ReadMetaOf(document, path, ACCEPTED_PROJECT_FORMATS, format, version);
+}
+
+bool Project::ReadProject(QJsonDocument const& document, QString const& path, bool open)
+{
+    QString format;
+    int version = -1;
+    if (!ReadMeta(document, path, format, version))
+    {
+        return false;
+    }
+    // Only a file that was accepted becomes the project's path, so a save never
+    // overwrites a file that could not be read.
+    if (open)
+    {
+        SetProjectPath(path);
+        ReadProjectSettings(document);
+        ReadViewer(document);
+    }
+    mReadIds.clear();
+    ReadBookmarks(document);
+    ReadFolders(document);
+    ReadSources(document);
+    // The edit timelines take theirs; whatever no owner took goes after that.
+    ReadTimelines(document);
+    ClearPendingBookmarks();
+    mReadIds.clear();
+    return true;
+}
+
+void Project::ReadProjectSettings(QJsonDocument const& document)
+{
+    QJsonObject const settings = document.object().value(QStringLiteral("_project")).toObject();
+    QString const root = settings.value(QStringLiteral("source_root_dir")).toString();
+    if (root != Settings::sourceRootDirPath)
+    {
+        Settings::sourceRootDirPath = root;
+        emit SourceRootDirPathChanged(root);
+    }
+    double const rate =
+        std::clamp(ReadFinite(settings, QStringLiteral("image_seq_frame_rate"), Settings::defaultImageSequenceFrameRate),
+                   Settings::MINIMUM_IMAGE_SEQUENCE_FRAME_RATE, Settings::MAXIMUM_IMAGE_SEQUENCE_FRAME_RATE);
+    if (rate != Settings::imageSequenceFrameRate)
+    {
+        Settings::imageSequenceFrameRate = rate;
+        emit ImageSequenceFrameRateChanged();
+    }
+    SetTimeControlFrameOffset(std::min(
+        ReadFrame(settings, QStringLiteral("time_control_frame_offset"), Settings::defaultTimeControlFrameOffset),
+        Settings::MAXIMUM_TIME_CONTROL_FRAME_OFFSET));
+    mNotes = settings.value(QStringLiteral("notes")).toString();
+}
+
+void Project::ReadViewer(QJsonDocument const& document)
+{
+    QJsonObject const viewer = document.object().value(QStringLiteral("viewer")).toObject();
+    Settings::currentViewerLayout = ReadFrame(viewer, QStringLiteral("layout"), 0);
+}
+
+bool Project::IdInUse(QUuid const& id) const
+{
+    return mReadIds.contains(id) || FindItemById(id) || mSourceTimelines.contains(id) || mTimelines.contains(id);
+}
+
+void Project::ReadFolders(QJsonDocument const& document)
+{
+    QJsonArray const folders = document.object().value(QStringLiteral("folders")).toArray();
+    for (QJsonValue const& value : folders)
+    {
+        if (value.isArray())
+        {
+            QJsonArray const flags = value.toArray();
+            for (int i = 0; i < flags.size() && i < mTopLevelFolders.size(); ++i)
+            {
+                if (flags.at(i).isBool())
+                {
+                    mTopLevelFolders.at(i)->SetExpanded(flags.at(i).toBool());
+                }
+            }
+            continue;
+        }
+        if (!value.isObject())
+        {
+            continue;
+        }
+        QJsonObject const object = value.toObject();
+        QUuid const id = ReadId(object, QStringLiteral("_id"));
+        if (id.isNull())
+        {
+            continue;
+        }
+        if (IdInUse(id))
+        {
+            Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
+            continue;
+        }
+        mReadIds.insert(id);
+        FolderItem* folder = AddFolder(object.value(QStringLiteral("name")).toString(),
+                                       ReadId(object, QStringLiteral("parent_id")), false);
+        folder->SetId(id);
+        folder->SetExpanded(object.value(QStringLiteral("expanded")).toBool(false));
+    }
+}
+
+void Project::ReadSources(QJsonDocument const& document)
+{
+    QJsonArray const sources = document.object().value(QStringLiteral("sources")).toArray();
+    QList<ParseSourceData> records;
+    for (QJsonValue const& value : sources)
+    {
+        if (!value.isObject())
+        {
+            continue;
+        }
+        QJsonObject const object = value.toObject();
+        QUuid const id = ReadId(object, QStringLiteral("_id"));
+        // A repeated id would put two parses under one id: the second is skipped.
+        if (!id.isNull() && IdInUse(id))
+        {
+            Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
+            continue;
+        }
+        ParseSourceData data;
+        data.id = id;
+        data.parentId = ReadId(object, QStringLiteral("parent_id"));
+        if (object.value(QStringLiteral("parent_is_proj")).toBool(false) && ProjectFolder())
+        {
+            data.parentId = ProjectFolder()->Id();
+        }
+        data.index = ReadFrame(object, QStringLiteral("index"), -1);
+        data.name = object.value(QStringLiteral("name")).toString();
+        data.path = object.value(QStringLiteral("path")).toString();
+        data.relativePath = object.value(QStringLiteral("relative_path")).toString();
+        data.playbackFrame = std::max(ReadFrame(object, QStringLiteral("playback_frame"), 0), 0);
+        data.cutInFrame = std::max(ReadFrame(object, QStringLiteral("cut_in_frame"), 0), 0);
+        data.cutOutFrame = std::max(ReadFrame(object, QStringLiteral("cut_out_frame"), 0), -1);
+        double const delay = ReadFinite(object, QStringLiteral("audio_delay"), 0.0);
+        data.audioDelay = std::abs(delay) < 9.0e15 ? static_cast<qint64>(delay) : 0;
+        data.viewerIndex = ReadFrame(object, QStringLiteral("output_id"), 0);
+        data.panX = ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0);
+        data.panY = ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0);
+        data.zoom = static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0));
+        data.panZoomEnabled =
+            Settings::restorePanZoomOnProjectLoad && object.value(QStringLiteral("pan_zoom_enabled")).toBool(false);
+        data.holdAnnotations = Settings::restoreHoldAnnotationsOnProjectLoad &&
+                               object.value(QStringLiteral("hold_annotations")).toBool(false);
+        data.expandParent = false;
+        data.addToDefaultTimeline = false;
+        QList<RangeBookmark> ranges;
+        ReadRangeBookmarks(object, ranges);
+        for (RangeBookmark const& range : std::as_const(ranges))
+        {
+            data.rangeBookmarks.append({range.startFrame, range.endFrame});
+        }
+        if (data.path.isEmpty())
+        {
+            continue;
+        }
+        AddSourceTimeline(data);
+        mReadIds.insert(data.id);
+        records.append(data);
+    }
+    AddParseListToQueue();
+    WaitForParseQueue();
+    for (ParseSourceData const& data : std::as_const(records))
+    {
+        if (data.viewerIndex >= 0 && mSourceTimelines.contains(data.id))
+        {
+            emit OpenInViewerRequested(data.id, data.viewerIndex, false);
+        }
+    }
+}
+
+void Project::ReadTimelines(QJsonDocument const& document)
+{
+    QJsonArray const timelines = document.object().value(QStringLiteral("timelines")).toArray();
+    QList<QPair<QUuid, int>> opens;
+    for (QJsonValue const& value : timelines)
+    {
+        if (!value.isObject())
+        {
+            continue;
+        }
+        QJsonObject const object = value.toObject();
+        QUuid const id = ReadId(object, QStringLiteral("_id"));
+        if (!id.isNull() && IdInUse(id))
+        {
+            Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
+            continue;
+        }
+        QUuid parentId = ReadId(object, QStringLiteral("parent_id"));
+        if (object.value(QStringLiteral("parent_is_proj")).toBool(false) && ProjectFolder())
+        {
+            parentId = ProjectFolder()->Id();
+        }
+        TimelineItem* item = AddTimeline(object.value(QStringLiteral("name")).toString(), parentId, false, id,
+                                         ReadFrame(object, QStringLiteral("index"), -1));
+        mReadIds.insert(item->Id());
+        Timeline* timeline = item->TimelinePtr();
+        ReadTracks(object.value(QStringLiteral("tracks")).toArray(), timeline);
+        timeline->SetAudioOverrideTimelineId(ReadId(object, QStringLiteral("audio_override")));
+        int const output = ReadFrame(object, QStringLiteral("output_id"), 0);
+        if (output >= 0)
+        {
+            opens.append({item->Id(), output});
+        }
+        if (object.value(QStringLiteral("is_default")).toBool(false))
+        {
+            SetDefaultTimeline(item->Id());
+        }
+        timeline->SetUseSourceInOutsEnabled(object.value(QStringLiteral("use_source_in_outs")).toBool(true));
+        timeline->SetUseSourceAudioDelayEnabled(object.value(QStringLiteral("use_source_audio_delay")).toBool(true));
+        timeline->SetPlaybackFrame(std::max(ReadFrame(object, QStringLiteral("playback_frame"), 0), 0));
+        timeline->SetPlaybackRangeByFrame(std::max(ReadFrame(object, QStringLiteral("range_start_frame"), 0), 0),
+                                          std::max(ReadFrame(object, QStringLiteral("range_end_frame"), 0), -1));
+        timeline->SetPanAndZoom(QPointF(ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0),
+                                        ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0)),
+                                static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0)),
+                                Settings::restorePanZoomOnProjectLoad &&
+                                    object.value(QStringLiteral("pan_zoom_enabled")).toBool(false));
+        timeline->SetHoldAnnotationFramesEnabled(Settings::restoreHoldAnnotationsOnProjectLoad &&
+                                                 object.value(QStringLiteral("hold_annotations")).toBool(false));
+        QList<RangeBookmark> ranges;
+        ReadRangeBookmarks(object, ranges);
+        for (RangeBookmark const& range : std::as_const(ranges))
+        {
+            timeline->InsertRangeBookmark(range.startFrame, range.endFrame);
+        }
+        while (mPendingBookmarks.contains(item->Id()))
+        {
+            auto it = mPendingBookmarks.find(item->Id());
+            PendingBookmarks pending = it.value();
+            mPendingBookmarks.erase(it);
+            if (pending.clipIndex < 0)
+            {
+                if (!pending.bookmarks.isEmpty())
+                {
+                    timeline->SetBackgroundFrameBookmark(pending.bookmarks.takeFirst());
+                }
+            }
+            else if (Clip* clip = timeline->ClipAtIndex(pending.clipIndex))
+            {
+                clip->SetFrameBookmarks(pending.bookmarks);
+                pending.bookmarks.clear();
+            }
+            qDeleteAll(pending.bookmarks);
+        }
+    }
+    for (auto const& open : std::as_const(opens))
+    {
+        emit OpenInViewerRequested(open.first, open.second, false);
+    }
+}
+
+void Project::ReadTracks(QJsonArray const& tracks, Timeline* timeline)
+{
+    if (!tracks.isEmpty() && tracks.first().isObject())
+    {
+        ReadClips(tracks.first().toObject().value(QStringLiteral("clips")).toArray(), timeline->MasterTrack());
+    }
+}
+
+void Project::ReadClips(QJsonArray const& clips, Track* track)
+{
+    for (QJsonValue const& value : clips)
+    {
+        if (!value.isObject())
+        {
+            continue;
+        }
+        TimelineItem* source = mSourceTimelines.value(ReadId(value.toObject(), QStringLiteral("source_id")));
+        if (source && source->SourceClip())
+        {
+            track->InsertClipAtIndex(source->SourceClip()->Duplicate(nullptr, false), -1);
+        }
+    }
+}
+
+void Project::ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges)
+{
+    QStringList const parts =
+        object.value(QStringLiteral("range_bookmarks")).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+    {
+        bool okStart = false;
+        bool okEnd = false;
+        int const start = parts.at(i).toInt(&okStart, 10);
+        int const end = parts.at(i + 1).toInt(&okEnd, 10);
+        if (okStart && okEnd)
+        {
+            ranges.append(RangeBookmark {start, end});
+        }
+    }
+}
+
+bool Project::ReadStroke(QJsonObject const& object, StrokeData& stroke)
+{
+    double const width = object.value(QStringLiteral("width")).toDouble(0.0);
+    if (!std::isfinite(width) || width < 0.0 || width > std::numeric_limits<float>::max())
+    {
+        return false;
+    }
+    stroke.width = static_cast<float>(width);
+    stroke.color = QColor::fromString(object.value(QStringLiteral("color")).toString());
+    if (!stroke.color.isValid())
+    {
+        return false;
+    }
+    stroke.type = ReadFrame(object, QStringLiteral("type"), -1);
+    if (stroke.type < 0 || stroke.type > 8)
+    {
+        return false;
+    }
+    if (stroke.type == 3)
+    {
+        stroke.text = object.value(QStringLiteral("text")).toString();
+        if (stroke.text.isEmpty())
+        {
+            return false;
+        }
+    }
+    QString const path = object.value(QStringLiteral("path")).toString();
+    if (!path.isEmpty())
+    {
+        auto const decoded = QByteArray::fromBase64Encoding(path.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded || !ReadPath(*decoded, stroke.path))
+        {
+            return false;
+        }
+    }
+    return ReadPoints(object.value(QStringLiteral("points")).toString(), stroke.points);
+}
+
+void Project::ReadBookmarks(QJsonDocument const& document)
+{
+    ClearPendingBookmarks();
+    QJsonArray const groups = document.object().value(QStringLiteral("z_bookmarks")).toArray();
+    for (QJsonValue const& value : groups)
+    {
+        QJsonObject const group = value.toObject();
+        QUuid const parent = ReadId(group, QStringLiteral("parent"));
+        if (parent.isNull())
+        {
+            continue;
+        }
+        PendingBookmarks pending;
+        pending.clipIndex = ReadFrame(group, QStringLiteral("clip_index"), 0);
+        for (QJsonValue const& frameValue : group.value(QStringLiteral("frame_data")).toArray())
+        {
+            QJsonObject const frame = frameValue.toObject();
+            int const number = ReadFrame(frame, QStringLiteral("frame"), -1);
+            if (number < 0)
+            {
+                continue;
+            }
+            auto* bookmark = new FrameBookmark(number);
+            for (QJsonValue const& strokeValue : frame.value(QStringLiteral("strokes")).toArray())
+            {
+                StrokeData stroke;
+                if (ReadStroke(strokeValue.toObject(), stroke))
+                {
+                    bookmark->strokes.append(stroke);
+                }
+            }
+            pending.bookmarks.append(bookmark);
+            if (pending.clipIndex < 0)
+            {
+                break;
+            }
+        }
+        mPendingBookmarks.insert(parent, pending);
+    }
+}
+
+// ---- Older formats ----
+
+namespace
+{
+int VornaStrokeTypeToCurrent(int type)
+{
+    static int const table[] = {0, 2, 3, 4, 6, 5, 8, 7};
+    return type >= 0 && type <= 7 ? table[type] : 9;
+}
+
+QPointF VornaStrokeGetArrowHeadPoint(QPointF const& p0, QPointF const& p1, float angle)
+{
+    float const dx = static_cast<float>(p0.x() - p1.x());
+    float const dy = static_cast<float>(p0.y() - p1.y());
+    float const c = std::cos(angle);
+    float const s = std::sin(angle);
+    float rx = dx * c - dy * s;
+    float ry = dx * s + dy * c;
+    float const length = std::hypotf(rx, ry);
+    if (!(std::fabs(length - 1.0f) <= 1e-5f || std::fabs(length) <= 1e-5f))
+    {
+        rx /= length;
+        ry /= length;
+    }
+    return p1 + QPointF(0.022 * rx, 0.022 * ry);
+}
+
+bool ReadLegacyStroke(QJsonObject const& object, StrokeData& stroke)
+{
+    float width = static_cast<float>(object.value(QStringLiteral("width")).toDouble(0.0) * 1000.0);
+    if (!std::isfinite(width) || width < 0.0f)
+    {
+        return false;
+    }
+    stroke.color = QColor::fromString(object.value(QStringLiteral("color")).toString());
+    if (!stroke.color.isValid())
+    {
+        return false;
+    }
+    int const legacyType = ReadFrame(object, QStringLiteral("type"), -1);
+    if (legacyType < 0 || legacyType > 7)
+    {
+        return false;
+    }
+    stroke.type = VornaStrokeTypeToCurrent(legacyType);
+    if (legacyType == 2)
+    {
+        width /= 2.6f;
+        stroke.text = object.value(QStringLiteral("text")).toString();
+        if (stroke.text.isEmpty())
+        {
+            return false;
+        }
+    }
+    stroke.width = width;
+    QList<QPointF> points;
+    if (!ReadPoints(object.value(QStringLiteral("points")).toString(), points))
+    {
+        return false;
+    }
+    // Pencil and eraser strokes keep their points as well as the path built
+    // from them: a stroke saved without points could not be read back.
+    stroke.points = points;
+    if (stroke.type == 0 || stroke.type == 2)
+    {
+        stroke.path.moveTo(points.first());
+        for (int i = 1; i < points.size(); ++i)
+        {
+            stroke.path.lineTo(points.at(i));
+        }
+    }
+    else if (points.size() >= 2)
+    {
+        QPointF const p0 = points.at(0);
+        QPointF const p1 = points.at(1);
+        if (stroke.type == 7)
+        {
+            stroke.path.addRect(QRectF(p0, QSizeF(p1.x() - p0.x(), p1.y() - p0.y())));
+        }
+        else if (stroke.type == 6)
+        {
+            stroke.path.addEllipse(QRectF(p0, QSizeF(p1.x() - p0.x(), p1.y() - p0.y())));
+        }
+        else if (stroke.type == 5)
+        {
+            float const angle = 36.0f * static_cast<float>(M_PI) / 180.0f;
+            stroke.path.moveTo(p0);
+            stroke.path.lineTo(p1);
+            stroke.path.lineTo(VornaStrokeGetArrowHeadPoint(p0, p1, angle));
+            stroke.path.moveTo(p1);
+            stroke.path.lineTo(VornaStrokeGetArrowHeadPoint(p0, p1, -angle));
+        }
+    }
+    return true;
+}
+
+void OfferBookmarks(Timeline* timeline, QList<FrameBookmark*> const& bookmarks)
+{
+    for (FrameBookmark* bookmark : bookmarks)
+    {
+        if (!timeline || timeline->InsertFrameBookmark(bookmark->frame, bookmark) < 0)
+        {
+            delete bookmark;
+        }
+    }
+}
+} // namespace
+
+bool Project::ImportLegacyVornaProject(QString const& path, bool open)
+{
+    QJsonDocument document;
+    if (!ReadWholeFile(path, document))
+    {
+        return false;
+    }
+    return ReadLegacyVornaProject(document, path, open);
+}
+
+bool Project::ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version)
+{
+    return ReadMetaOf(document, path, {LEGACY_VORNA_FORMAT_NAME}, format, version);
+}
+
+bool Project::ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open)
+{
+    QString format;
+    int version = -1;
+    if (!ReadLegacyVornaMeta(document, path, format, version))
+    {
+        return false;
+    }
+    if (open)
+    {
+        ReadLegacyVornaProjectSettings(document);
+        ReadLegacyVornaViewer(document);
+    }
+    QList<QJsonObject> objects;
+    ReadLegacyVornaFolders(document, objects);
+    ReadLegacyVornaSources(document, objects, open);
+    ReadLegacyVornaTimelines(document, objects, open);
+    ReadLegacyVornaUpdateParents(objects);
+    return true;
+}
+
+void Project::ReadLegacyVornaProjectSettings(QJsonDocument const& document)
+{
+    QJsonObject const settings = document.object().value(QStringLiteral("project")).toObject();
+    QString root = settings.value(QStringLiteral("source_root_dir")).toString();
+    if (root == QStringLiteral("[PROJECT_DIR]"))
+    {
+        root.clear();
+    }
+    if (root != Settings::sourceRootDirPath)
+    {
+        Settings::sourceRootDirPath = root;
+        emit SourceRootDirPathChanged(root);
+    }
+    double const rate =
+        std::clamp(ReadFinite(settings, QStringLiteral("sequence_frame_rate"), Settings::defaultImageSequenceFrameRate),
+                   Settings::MINIMUM_IMAGE_SEQUENCE_FRAME_RATE, Settings::MAXIMUM_IMAGE_SEQUENCE_FRAME_RATE);
+    if (rate != Settings::imageSequenceFrameRate)
+    {
+        Settings::imageSequenceFrameRate = rate;
+        emit ImageSequenceFrameRateChanged();
+    }
+    mNotes = settings.value(QStringLiteral("notes")).toString();
+    SetTimeControlFrameOffset(1);
+}
+
+void Project::ReadLegacyVornaViewer(QJsonDocument const& document)
+{
+    int const layout = ReadFrame(document.object().value(QStringLiteral("viewer")).toObject(),
+                                 QStringLiteral("layout"), 0);
+    Settings::currentViewerLayout = layout == 1 ? 2 : layout == 2 ? 3 : 1;
+}
+
+void Project::ReadLegacyVornaFolders(QJsonDocument const& document, QList<QJsonObject>& objects)
+{
+    for (QJsonValue const& value : document.object().value(QStringLiteral("folders")).toArray())
+    {
+        if (!value.isObject())
+        {
+            continue;
+        }
+        QJsonObject const object = value.toObject();
+        QUuid const id = ReadId(object, QStringLiteral("_id"));
+        if (!id.isNull() && FindItemById(id))
+        {
+            Logger::GetInstance()->Warning(QStringLiteral("Folder ID already exists in project... Skipping."));
+            continue;
+        }
+        FolderItem* folder = AddFolder(object.value(QStringLiteral("name")).toString(), QUuid(), false);
+        folder->SetId(id);
+        folder->SetExpanded(object.value(QStringLiteral("expanded")).toBool(false));
+        objects.append(object);
+    }
+}
+
+void Project::ReadLegacyVornaFrameBookmarks(QJsonObject const& object, QList<FrameBookmark*>& bookmarks)
+{
+    for (QJsonValue const& value : object.value(QStringLiteral("bookmarks")).toArray())
+    {
+        QJsonObject const data = value.toObject();
+        int const frame = ReadFrame(data, QStringLiteral("frame"), 0);
+        if (frame < 1)
+        {
+            continue;
+        }
+        auto* bookmark = new FrameBookmark(frame - 1);
+        for (QJsonValue const& strokeValue : data.value(QStringLiteral("strokes")).toArray())
+        {
+            StrokeData stroke;
+            if (ReadLegacyStroke(strokeValue.toObject(), stroke))
+            {
+                bookmark->strokes.append(stroke);
+            }
+        }
+        bookmarks.append(bookmark);
+    }
+}
+
+void Project::ReadLegacyVornaRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges)
+{
+    for (QJsonValue const& value : object.value(QStringLiteral("bookmarks_range")).toArray())
+    {
+        QJsonObject const data = value.toObject();
+        int const start = ReadFrame(data, QStringLiteral("frame_start"), 0);
+        int const end = ReadFrame(data, QStringLiteral("frame_end"), 0);
+        if (start > 0 && end > 0)
+        {
+            ranges.append(RangeBookmark {start - 1, end - 1});
+        }
+    }
+}
+
+void Project::ReadLegacyVornaSources(QJsonDocument const& document, QList<QJsonObject>& objects, bool open)
+{
+    QList<ParseSourceData> records;
+    QSet<QUuid> seen;
+    for (QJsonValue const& value : document.object().value(QStringLiteral("sources")).toArray())
+    {
+        if (!value.isObject())
+        {
+            continue;
+        }
+        QJsonObject const object = value.toObject();
+        QUuid const id = ReadId(object, QStringLiteral("_id"));
+        if (!id.isNull() && (seen.contains(id) || FindItemById(id) || mSourceTimelines.contains(id)))
+        {
+            Logger::GetInstance()->Warning(QStringLiteral("Source ID already exists in project... Skipping."));
+            continue;
+        }
+        ParseSourceData data;
+        data.id = id;
+        data.path = object.value(QStringLiteral("path")).toString();
+        data.relativePath = object.value(QStringLiteral("relative_path")).toString();
+        data.name = object.value(QStringLiteral("name")).toString();
+        data.playbackFrame = ReadFrame(object, QStringLiteral("frame"), 0) - 1;
+        data.cutInFrame = std::max(ReadFrame(object, QStringLiteral("range_start"), 0) - 1, 0);
+        data.cutOutFrame = std::max(ReadFrame(object, QStringLiteral("range_end"), 0) - 1, -1);
+        data.viewerIndex = ReadFrame(object, QStringLiteral("viewer_index"), -1);
+        data.panX = ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0);
+        data.panY = ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0);
+        data.zoom = static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0));
+        data.panZoomEnabled =
+            Settings::restorePanZoomOnProjectLoad && object.value(QStringLiteral("pan_zoom_enabled")).toBool(false);
+        data.expandParent = false;
+        data.holdAnnotations = false;
+        data.addToDefaultTimeline = false;
+        if (data.path.isEmpty())
+        {
+            continue;
+        }
+        QList<RangeBookmark> ranges;
+        ReadLegacyVornaRangeBookmarks(object, ranges);
+        for (RangeBookmark const& range : std::as_const(ranges))
+        {
+            data.rangeBookmarks.append({range.startFrame, range.endFrame});
+        }
+        ReadLegacyVornaFrameBookmarks(object, data.frameBookmarks);
+        AddSourceTimeline(data);
+        seen.insert(data.id);
+        records.append(data);
+        QJsonObject placed = object;
+        placed.insert(QStringLiteral("_id"), IdString(data.id));
+        objects.append(placed);
+    }
+    AddParseListToQueue();
+    WaitForParseQueue();
+    for (ParseSourceData const& data : std::as_const(records))
+    {
+        TimelineItem* item = mSourceTimelines.value(data.id);
+        OfferBookmarks(item ? item->TimelinePtr() : nullptr, data.frameBookmarks);
+        if (item && open && data.viewerIndex >= 0)
+        {
+            emit OpenInViewerRequested(data.id, data.viewerIndex, false);
+        }
+    }
+}
+
+void Project::ReadLegacyVornaTimelines(QJsonDocument const& document, QList<QJsonObject>& objects, bool open)
+{
+    for (QJsonValue const& value : document.object().value(QStringLiteral("timelines")).toArray())
+    {
+        if (!value.isObject())
+        {
+            continue;
+        }
+        QJsonObject object = value.toObject();
+        TimelineItem* item = AddTimeline(object.value(QStringLiteral("name")).toString(), QUuid(), false, QUuid(), -1);
+        Timeline* timeline = item->TimelinePtr();
+        for (QJsonValue const& element : object.value(QStringLiteral("elements")).toArray())
+        {
+            TimelineItem* source = mSourceTimelines.value(ReadId(element.toObject(), QStringLiteral("source_id")));
+            if (source && source->TimelinePtr() && source->SourceClip())
+            {
+                timeline->MasterTrack()->InsertClipAtIndex(
+                    source->SourceClip()->Duplicate(timeline->MasterTrack(), false), -1);
+            }
+        }
+        timeline->SetPlaybackFrame(std::max(ReadFrame(object, QStringLiteral("frame"), 0) - 1, 0));
+        int const rangeEnd = ReadFrame(object, QStringLiteral("range_end"), 0);
+        if (rangeEnd > 0)
+        {
+            timeline->SetPlaybackRangeByFrame(std::max(ReadFrame(object, QStringLiteral("range_start"), 0) - 1, 0),
+                                              rangeEnd - 1);
+        }
+        timeline->SetPanAndZoom(QPointF(ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0),
+                                        ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0)),
+                                static_cast<float>(ReadFinite(object, QStringLiteral("zoom"), 1.0)),
+                                Settings::restorePanZoomOnProjectLoad &&
+                                    object.value(QStringLiteral("pan_zoom_enabled")).toBool(false));
+        timeline->SetUseSourceInOutsEnabled(object.value(QStringLiteral("use_source_in_outs")).toBool(true));
+        if (object.value(QStringLiteral("default")).toBool(false))
+        {
+            SetDefaultTimeline(item->Id());
+        }
+        QList<FrameBookmark*> bookmarks;
+        ReadLegacyVornaFrameBookmarks(object, bookmarks);
+        OfferBookmarks(timeline, bookmarks);
+        QList<RangeBookmark> ranges;
+        ReadLegacyVornaRangeBookmarks(object, ranges);
+        for (RangeBookmark const& range : std::as_const(ranges))
+        {
+            timeline->InsertRangeBookmark(range.startFrame, range.endFrame);
+        }
+        int const viewer = ReadFrame(object, QStringLiteral("viewer_index"), -1);
+        if (open && viewer >= 0)
+        {
+            emit OpenInViewerRequested(item->Id(), viewer, false);
+        }
+        object.insert(QStringLiteral("_id"), IdString(item->Id()));
+        objects.append(object);
+    }
+}
+
+void Project::ReadLegacyVornaUpdateParents(QList<QJsonObject>& objects)
+{
+    for (int n = 0; n < LEGACY_MAXIMUM_INDEX && !objects.isEmpty(); ++n)
+    {
+        for (int i = static_cast<int>(objects.size()) - 1; i >= 0; --i)
+        {
+            QJsonObject const object = objects.at(i);
+            if (ReadFrame(object, QStringLiteral("index"), -1) != n)
+            {
+                continue;
+            }
+            objects.removeAt(i);
+            ProjectItem* item = FindItemById(ReadId(object, QStringLiteral("_id")));
+            if (!item)
+            {
+                continue;
+            }
+            FolderItem* folder = FindFolderById(ReadId(object, QStringLiteral("parent_id")));
+            if (!folder)
+            {
+                folder = item->ItemType() == ProjectItemType::Folder     ? ProjectFolder()
+                         : item->ItemType() == ProjectItemType::Timeline ? TimelineFolder()
+                                                                         : SourceTimelineFolder();
+            }
+            // A folder stored below itself stays where it is (no parent cycles).
+            if (folder)
+            {
+                MoveProjectItem(item, folder->Id(), n, false, false);
+            }
+        }
+    }
+}
+
+bool Project::ImportLegacyYarvProject(QString const& path)
+{
+    if (!QFileInfo::exists(path))
+    {
+        return false;
+    }
+    QSettings file(QFileInfo(path).absoluteFilePath(), QSettings::IniFormat);
+    file.beginGroup(QStringLiteral("main"));
+    ParseSourceData data;
+    data.path = file.value(QStringLiteral("mediaPath")).toString();
+    QList<int> const frames = YarvStringToFrames(file.value(QStringLiteral("frames")).toString());
+    QList<int> const ranges = YarvStringListToRanges(file.value(QStringLiteral("ranges")).toStringList());
+    data.playbackFrame = file.value(QStringLiteral("current"), 0).toInt() - 1;
+    data.cutInFrame = std::max(file.value(QStringLiteral("start"), 0).toInt() - 1, 0);
+    data.cutOutFrame = std::max(file.value(QStringLiteral("end"), 0).toInt() - 1, -1);
+    file.endGroup();
+    data.expandParent = false;
+    data.addToRecentFiles = false;
+    AddSourceTimeline(data);
+    AddParseListToQueue();
+    WaitForParseQueue();
+    TimelineItem* item = data.id.isNull() ? nullptr : mSourceTimelines.value(data.id);
+    if (item && item->TimelinePtr())
+    {
+        for (int frame : frames)
+        {
+            item->TimelinePtr()->InsertFrameBookmark(frame - 1);
+        }
+        for (int i = 0; i + 1 < ranges.size(); i += 2)
+        {
+            item->TimelinePtr()->InsertRangeBookmark(ranges.at(i) - 1, ranges.at(i + 1) - 1);
+        }
+        emit OpenInViewerRequested(data.id, 0, false);
+    }
+    return true;
+}
+
+QList<int> Project::YarvStringToFrames(QString const& text)
+{
+    QList<int> frames;
+    for (QString const& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+    {
+        bool ok = false;
+        int const frame = part.trimmed().toInt(&ok, 10);
+        if (ok)
+        {
+            frames.append(frame);
+        }
+    }
+    return frames;
+}
+
+QList<int> Project::YarvStringListToRanges(QList<QString> const& list)
+{
+    QList<int> ranges;
+    for (QString const& element : list)
+    {
+        QStringList const parts = element.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (parts.size() < 2)
+        {
+            continue;
+        }
+        bool okStart = false;
+        bool okEnd = false;
+        int const start = parts.at(0).trimmed().toInt(&okStart, 10);
+        int const end = parts.at(1).trimmed().toInt(&okEnd, 10);
+        if (okStart && okEnd)
+        {
+            ranges.append(start);
+            ranges.append(end);
+        }
+    }
+    return ranges;
 }

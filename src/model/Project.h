@@ -11,11 +11,19 @@
 #include <QObject>
 #include <QPair>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QUuid>
 
 class QEventLoop;
+class QJsonArray;
+class QJsonDocument;
+class QJsonObject;
+class Clip;
+class Track;
+struct RangeBookmark;
+struct StrokeData;
 class Timeline;
 
 // The open project document: the three top-level folders and the tree below
@@ -90,12 +98,43 @@ public:
     QFileSystemWatcher const* FileWatcher() const;
 
     // ---- Project files ----
-    // Writes the whole project to Settings::projectPath.
+    // Writes the whole project to Settings::projectPath, atomically: the old
+    // file stays whole unless the new one was written completely.
     bool SaveProject();
+    bool WriteProject(QJsonObject& root) const;
     // Reads a project file as the project itself (open) or into it.
     bool ImportProject(QString const& path, bool open);
+    bool ReadProject(QJsonDocument const& document, QString const& path, bool open);
+    bool ReadMeta(QJsonDocument const& document, QString const& path, QString& format, int& version);
+    void ReadProjectSettings(QJsonDocument const& document);
+    void ReadViewer(QJsonDocument const& document);
+    void ReadFolders(QJsonDocument const& document);
+    void ReadSources(QJsonDocument const& document);
+    void ReadTimelines(QJsonDocument const& document);
+    void ReadTracks(QJsonArray const& tracks, Timeline* timeline);
+    void ReadClips(QJsonArray const& clips, Track* track);
+    void ReadBookmarks(QJsonDocument const& document);
+    static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
+    // Checks that a file can be read as a project of its kind (its "_meta"),
+    // logging why not, without touching the open project.
+    static bool IsAcceptedProjectFile(QString const& path);
+    // One stroke object; false when any value is malformed.
+    static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
+
     bool ImportLegacyVornaProject(QString const& path, bool open);
+    bool ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open);
+    bool ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version);
+    void ReadLegacyVornaProjectSettings(QJsonDocument const& document);
+    void ReadLegacyVornaViewer(QJsonDocument const& document);
+    void ReadLegacyVornaFolders(QJsonDocument const& document, QList<QJsonObject>& objects);
+    void ReadLegacyVornaSources(QJsonDocument const& document, QList<QJsonObject>& objects, bool open);
+    void ReadLegacyVornaTimelines(QJsonDocument const& document, QList<QJsonObject>& objects, bool open);
+    void ReadLegacyVornaUpdateParents(QList<QJsonObject>& objects);
+    static void ReadLegacyVornaFrameBookmarks(QJsonObject const& object, QList<FrameBookmark*>& bookmarks);
+    static void ReadLegacyVornaRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     bool ImportLegacyYarvProject(QString const& path);
+    static QList<int> YarvStringToFrames(QString const& text);
+    static QList<int> YarvStringListToRanges(QList<QString> const& list);
 
     // ---- Queries ----
     ProjectItem* FindItemById(QUuid const& id) const;
@@ -144,6 +183,27 @@ private Q_SLOTS:
     void OnParseTimeout();
 
 private:
+    void WaitForParseQueue();
+    void WriteMeta(QJsonObject& root) const;
+    void WriteProjectSettings(QJsonObject& root) const;
+    void WriteViewer(QJsonObject& root) const;
+    void WriteFolders(QJsonObject& root) const;
+    void WriteFolders(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const;
+    void WriteFolder(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const;
+    void WriteSources(QJsonObject& root, QJsonArray& bookmarks) const;
+    void WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const;
+    void WriteTrack(QJsonArray& tracks, Track* track, QJsonArray& bookmarks, QString const& parentId) const;
+    void WriteClip(QJsonArray& clips, Clip* clip, QJsonArray& bookmarks, QString const& parentId, int index) const;
+    void WriteRangeBookmarks(QJsonObject& object, QList<RangeBookmark*> const& ranges) const;
+    void WriteTimelineBackgroundBookmark(Timeline* timeline, QJsonArray& bookmarks, QString const& parentId) const;
+    void WriteBookmarksArray(Clip* clip, QJsonArray& bookmarks, QString const& parentId, int clipIndex) const;
+    void WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) const;
+    // The items of one map grouped by parent folder, groups and items in tree
+    // order.
+    QList<TimelineItem*> ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const;
+    // An id that a file names again, or that the project already holds.
+    bool IdInUse(QUuid const& id) const;
+
     void ConnectSourceTimelineItem(TimelineItem* item);
     void DisconnectSourceTimelineItem(TimelineItem* item);
     FolderItem* FolderForSourceTimeline(QUuid const& parentId) const;
@@ -182,4 +242,6 @@ private:
     QList<TimelineItem*> mAbandonedItems;
 
     static int sParseTimeoutMs;
+    // Ids a file being read has named so far.
+    QSet<QUuid> mReadIds;
 };

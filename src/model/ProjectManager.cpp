@@ -174,6 +174,12 @@ bool ProjectManager::OpenProject(QString const& path)
     {
         return false;
     }
+    // A file that cannot be read as a project leaves the open project, and
+    // the path its next save goes to, as they were.
+    if (!Project::IsAcceptedProjectFile(path))
+    {
+        return false;
+    }
     NewProject(false);
     bool const opened = ImportProject(path, true);
     if (opened && !path.endsWith(QStringLiteral(".vorna")) && !path.endsWith(QStringLiteral(".bmk")))

@@ -1,0 +1,622 @@
+// TESSARIN_TEST: own-home
+#include "support/TestMedia.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "model/Clip.h"
+#include "model/FolderItem.h"
+#include "model/FrameBookmark.h"
+#include "model/Project.h"
+#include "model/ProjectManager.h"
+#include "model/RangeBookmark.h"
+#include "model/Source.h"
+#include "model/Timeline.h"
+#include "model/TimelineItem.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <random>
+
+namespace
+{
+QString Media(char const* name)
+{
+    return TestMedia::Path(QString::fromLatin1(name));
+}
+
+QByteArray ReadAll(QString const& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(QString const& path, QByteArray const& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray Json(QJsonObject const& root)
+{
+    return QJsonDocument(root).toJson();
+}
+
+QJsonObject Meta(QString const& format = QStringLiteral("zeph"), int version = 1)
+{
+    return QJsonObject {{"format", format}, {"version", version}};
+}
+
+QByteArray PathData(QPainterPath const& path)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << path;
+    return bytes;
+}
+
+QJsonObject StrokeObject(QString const& points, int type = 0, QString const& color = "#ff102030")
+{
+    return QJsonObject {{"width", 2.5}, {"color", color}, {"type", type}, {"points", points}, {"path", ""}};
+}
+
+// Every stroke type, the text one with its text, one half transparent, with
+// points that need all their digits.
+QList<StrokeData> EveryStroke()
+{
+    QList<StrokeData> strokes;
+    for (int type = 0; type <= 8; ++type)
+    {
+        StrokeData stroke;
+        stroke.type = type;
+        stroke.width = 1.5f + type;
+        stroke.color = QColor(10 * type, 200, 30, type == 4 ? 128 : 255);
+        stroke.points = {QPointF(0.1 + type, 1.0 / 3.0), QPointF(12.5, 3), QPointF(-7.25e-9, 1e12)};
+        stroke.path.moveTo(stroke.points.at(0));
+        stroke.path.cubicTo(stroke.points.at(1), stroke.points.at(2), QPointF(4, 5));
+        if (type == 3)
+        {
+            stroke.text = QStringLiteral("fix the hand, frame 12 \u00e9");
+        }
+        strokes.append(stroke);
+    }
+    return strokes;
+}
+
+QString StrokeText(StrokeData const& stroke)
+{
+    QStringList points;
+    for (QPointF const& point : stroke.points)
+    {
+        points.append(QString::number(point.x(), 'g', 17) + "," + QString::number(point.y(), 'g', 17));
+    }
+    return QStringLiteral("%1 %2 %3 %4 [%5] %6 elements")
+        .arg(stroke.type)
+        .arg(stroke.width)
+        .arg(stroke.color.name(QColor::HexArgb), stroke.text, points.join(' '))
+        .arg(stroke.path.elementCount());
+}
+} // namespace
+
+class TestProjectFile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void SaveOpenSaveGivesTheSameFile();
+    void MalformedFilesOpenWhatIsValid_data();
+    void MalformedFilesOpenWhatIsValid();
+    void RejectedFileIsNeverOverwritten();
+    void FailedSaveReturnsFalse();
+    void OlderFormatsImportAndSurviveASave();
+    void RangeBookmarkTextAndStrokeRules();
+    void MutatedFilesNeverCrashTheReader();
+
+private:
+    QString SavePath(QString const& name) const;
+
+    std::unique_ptr<QTemporaryDir> mDir;
+    std::unique_ptr<ProjectManager> mManager;
+};
+
+void TestProjectFile::init()
+{
+
+    mDir = std::make_unique<QTemporaryDir>();
+    Settings::restorePanZoomOnProjectLoad = true;
+    Settings::restoreHoldAnnotationsOnProjectLoad = true;
+    mManager = std::make_unique<ProjectManager>();
+    mManager->NewProject(false);
+}
+
+void TestProjectFile::cleanup()
+{
+    mManager->Shutdown();
+    mManager.reset();
+    mDir.reset();
+}
+
+QString TestProjectFile::SavePath(QString const& name) const
+{
+    return mDir->filePath(name);
+}
+
+void TestProjectFile::SaveOpenSaveGivesTheSameFile()
+{
+    ProjectManager& pm = *mManager;
+    QUuid const shots = pm.DoAddFolderCmd(QStringLiteral("Shots"), QUuid(), {});
+    QUuid const nested = pm.DoAddFolderCmd(QStringLiteral("Approved"), shots, {});
+    pm.SetFolderExpanded(nested, true);
+    QList<ParseSourceData> records;
+    for (char const* name : {"h264_cfr25.mp4", "tone.wav", "numbered_av.mp4"})
+    {
+        ParseSourceData data;
+        data.path = Media(name);
+        records.append(data);
+    }
+    records[2].parentId = nested;
+    pm.DoAddSourceTimelinesCmd(records);
+    Project* project = pm.ProjectPtr();
+    QList<TimelineItem*> sources;
+    for (ProjectItem* child : project->SourceTimelineFolder()->ChildItems())
+    {
+        sources.append(static_cast<TimelineItem*>(child));
+    }
+    QCOMPARE(sources.size(), 2);
+    TimelineItem* movie = sources.at(0);
+    movie->SourcePtr()->SetCutInFrame(5);
+    movie->SourcePtr()->SetCutOutFrame(80);
+    movie->TimelinePtr()->SetAudioDelay(-41667);
+    movie->TimelinePtr()->InsertRangeBookmark(10, 20);
+    movie->TimelinePtr()->InsertRangeBookmark(35, 40);
+    movie->TimelinePtr()->InsertFrameBookmark(12);
+    movie->TimelinePtr()->FrameBookmarkAt(12)->strokes = EveryStroke();
+    movie->TimelinePtr()->InsertFrameBookmark(30); // no strokes
+    movie->TimelinePtr()->BackgroundFrameBookmark()->strokes = EveryStroke().mid(2, 3);
+    movie->TimelinePtr()->SetPanAndZoom(QPointF(0.125, -0.5), 2.0f, true);
+    movie->TimelinePtr()->SetPlaybackFrame(33);
+
+    QUuid const edit = pm.DoAddTimelineCmd(QStringLiteral("Cut v2"), shots);
+    Timeline* timeline = pm.FindTimelineById(edit)->TimelinePtr();
+    QUuid const third = project->FindFolderById(nested)->ChildItems().first()->Id();
+    pm.DoInsertClipsCmd(timeline, {movie->Id(), third, movie->Id()}, -1);
+    pm.DoInsertFrameBookmarkCmd(timeline, 100);
+    timeline->FrameBookmarkAt(100)->strokes = EveryStroke().mid(0, 4);
+    pm.DoSetPlaybackRangeCmd(timeline, 4, 150, -1, -1);
+    pm.DoToggleRangeBookmarkCmd(timeline, 7, 9);
+    pm.DoSetAudioOverrideCmd(timeline, sources.at(1)->Id());
+    pm.SetDefaultTimeline(edit);
+    pm.DoAddTimelineCmd(QStringLiteral("Empty"), QUuid());
+
+    QString const first = SavePath(QStringLiteral("review/day1.zeph"));
+    pm.SetProjectPath(first);
+    pm.DoAddFolderCmd(QStringLiteral("Dirty"), QUuid(), {});
+    QVERIFY(!pm.IsUndoClean());
+    QVERIFY(pm.SaveProject());
+    QVERIFY(pm.IsUndoClean());
+    QByteArray const saved = ReadAll(first);
+    // The old project goes once the next one is open: keep ids, not pointers.
+    QUuid const movieId = movie->Id();
+    QUuid const toneId = sources.at(1)->Id();
+    QVERIFY(!saved.isEmpty());
+
+    QVERIFY(pm.OpenProject(first));
+    QVERIFY(pm.ProjectPtr() != project);
+    project = pm.ProjectPtr();
+    QCOMPARE(Settings::projectPath, first);
+    QVERIFY(project->FindFolderById(nested));
+    QCOMPARE(project->FindFolderById(nested)->ParentId(), shots);
+    TimelineItem* reopened = pm.FindTimelineById(edit);
+    QVERIFY(reopened);
+    QCOMPARE(reopened->ParentId(), shots);
+    QCOMPARE(reopened->TimelinePtr()->ClipCount(), 3);
+    QCOMPARE(project->DefaultTimelineId(), edit);
+    TimelineItem* movieAgain = project->FindSourceTimelineById(movieId);
+    QVERIFY(movieAgain);
+    QCOMPARE(movieAgain->SourcePtr()->CutInFrame(), 5);
+    QCOMPARE(movieAgain->SourcePtr()->CutOutFrame(), 80);
+    QCOMPARE(movieAgain->SourcePtr()->AudioDelay(), -41667LL);
+    FrameBookmark const* bookmark = movieAgain->TimelinePtr()->FrameBookmarkAt(12);
+    QVERIFY(bookmark);
+    QList<StrokeData> const expected = EveryStroke();
+    QCOMPARE(bookmark->strokes.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+    {
+        QCOMPARE(StrokeText(bookmark->strokes.at(i)), StrokeText(expected.at(i)));
+        QCOMPARE(bookmark->strokes.at(i).path, expected.at(i).path);
+    }
+    QCOMPARE(movieAgain->TimelinePtr()->BackgroundFrameBookmark()->strokes.size(), 3);
+    QCOMPARE(reopened->TimelinePtr()->FrameBookmarkAt(100)->strokes.size(), 4);
+    QCOMPARE(reopened->TimelinePtr()->AudioOverrideTimelineId(), toneId);
+
+    // Saved again where it was read from.
+    QString const second = first;
+    QVERIFY(pm.SaveProject());
+    QCOMPARE(ReadAll(second), saved);
+}
+
+void TestProjectFile::MalformedFilesOpenWhatIsValid_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("sources");
+    QTest::addColumn<QString>("message");
+
+    QJsonObject good {{"_id", QUuid::createUuid().toString()}, {"path", Media("h264_cfr25.mp4")}};
+    QTest::newRow("not json") << QByteArray("{\"_meta\": {") << false << 0 << "Project metadata not found";
+    QTest::newRow("array at the top") << QByteArray("[1, 2]") << false << 0 << "Project metadata not found";
+    QTest::newRow("no meta") << Json({{"sources", QJsonArray {good}}}) << false << 0 << "Project metadata not found";
+    QTest::newRow("unknown format") << Json({{"_meta", Meta("vorna")}}) << false << 0 << "Unknown file format";
+    QTest::newRow("version 0") << Json({{"_meta", Meta("zeph", 0)}}) << false << 0 << "Unknown file format";
+    QTest::newRow("version 2") << Json({{"_meta", Meta("zeph", 2)}, {"sources", QJsonArray {good}}}) << true << 1
+                               << "";
+
+    QJsonObject wrongTypes = good;
+    wrongTypes.insert("playback_frame", "twelve");
+    wrongTypes.insert("cut_in_frame", QJsonArray {1});
+    wrongTypes.insert("zoom", "big");
+    wrongTypes.insert("range_bookmarks", 17);
+    QTest::newRow("wrong types and elements")
+        << Json({{"_meta", Meta()}, {"sources", QJsonArray {7, "x", wrongTypes}}, {"folders", "nope"}}) << true << 1
+        << "";
+
+    QJsonObject huge {{"_id", QUuid::createUuid().toString()}, {"path", Media("tone.wav")},
+                      {"playback_frame", 1e300}, {"cut_in_frame", -50}, {"cut_out_frame", 4294967296.0},
+                      {"audio_delay", 1e30}, {"index", -9}};
+    QTest::newRow("negative and huge frames") << Json({{"_meta", Meta()}, {"sources", QJsonArray {huge}}}) << true << 1
+                                              << "";
+    QJsonObject badId = good;
+    badId.insert("_id", "not-an-id");
+    QTest::newRow("invalid id makes a new one") << Json({{"_meta", Meta()}, {"sources", QJsonArray {badId}}}) << true
+                                                << 1 << "";
+    QJsonObject twin = good;
+    twin.insert("path", Media("tone.wav"));
+    QTest::newRow("repeated id")
+        << Json({{"_meta", Meta()}, {"sources", QJsonArray {good, twin}}}) << true << 1 << "ID already exists";
+
+    // 2^30 path elements announced by a dozen bytes; a NaN point; bad colour.
+    QByteArray hostile;
+    {
+        QDataStream stream(&hostile, QIODevice::WriteOnly);
+        stream << qint32(1 << 30) << qint32(0) << qint32(0);
+    }
+    QJsonObject frame {{"frame", 3},
+                       {"strokes", QJsonArray {QJsonObject {{"width", 1}, {"color", "#ffffffff"}, {"type", 0},
+                                                            {"points", "1,2;"},
+                                                            {"path", QString::fromLatin1(hostile.toBase64())}},
+                                               StrokeObject("nan,2;"), StrokeObject("1,2;", 0, "blue-ish"),
+                                               StrokeObject("1,2;3,4;")}}};
+    QJsonObject group {{"parent", good.value("_id")}, {"clip_index", 0}, {"frame_data", QJsonArray {frame, 5}}};
+    QJsonObject badGroup {{"parent", "garbage"}, {"clip_index", 0}, {"frame_data", QJsonArray {frame}}};
+    QTest::newRow("hostile strokes")
+        << Json({{"_meta", Meta()}, {"sources", QJsonArray {good}}, {"z_bookmarks", QJsonArray {group, badGroup, 3}}})
+        << true << 1 << "";
+}
+
+void TestProjectFile::MalformedFilesOpenWhatIsValid()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, accepted);
+    QFETCH(int, sources);
+    QFETCH(QString, message);
+    QString const path = SavePath(QStringLiteral("broken.zeph"));
+    WriteAll(path, bytes);
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    QCOMPARE(mManager->OpenProject(path), accepted);
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), sources);
+    if (!message.isEmpty())
+    {
+        QStringList logged;
+        for (auto const& args : errors)
+        {
+            logged.append(args.at(0).toString());
+        }
+        for (auto const& args : warnings)
+        {
+            logged.append(args.at(0).toString());
+        }
+        QVERIFY2(logged.join('\n').contains(message), qPrintable(logged.join('\n')));
+    }
+    if (QByteArray(QTest::currentDataTag()) == "hostile strokes")
+    {
+        TimelineItem* item = mManager->ProjectPtr()->SourceTimelines().first();
+        FrameBookmark const* bookmark = item->SourceClip()->FrameBookmarkList().value(0);
+        QVERIFY(bookmark);
+        // Only the last stroke is sound.
+        QCOMPARE(bookmark->strokes.size(), 1);
+        QCOMPARE(bookmark->strokes.first().points.size(), 2);
+    }
+}
+
+void TestProjectFile::RejectedFileIsNeverOverwritten()
+{
+    QString const good = SavePath(QStringLiteral("good.zeph"));
+    mManager->SetProjectPath(good);
+    QUuid const folder = mManager->DoAddFolderCmd(QStringLiteral("Keep me"), QUuid(), {});
+    QVERIFY(mManager->SaveProject());
+    Project const* project = mManager->ProjectPtr();
+
+    QString const bad = SavePath(QStringLiteral("bad.zeph"));
+    QByteArray const junk("{\"_meta\": {\"format\": \"other\", \"version\": 1}}");
+    WriteAll(bad, junk);
+    QVERIFY(!mManager->OpenProject(bad));
+    QVERIFY(!mManager->OpenProject(SavePath(QStringLiteral("missing.zeph"))));
+    QCOMPARE(mManager->ProjectPtr(), project);
+    QCOMPARE(Settings::projectPath, good);
+    QVERIFY(mManager->FindFolderById(folder));
+    mManager->DoRenameProjectItemCmd(folder, QStringLiteral("Kept"));
+    QVERIFY(mManager->SaveProject());
+    QCOMPARE(ReadAll(bad), junk);
+    QVERIFY(ReadAll(good).contains("Kept"));
+
+    // Read as an import, a rejected file does not move the path either.
+    QVERIFY(!mManager->ImportProject(bad, false));
+    QCOMPARE(Settings::projectPath, good);
+}
+
+void TestProjectFile::FailedSaveReturnsFalse()
+{
+    QVERIFY(!mManager->SaveProject()); // no path yet
+    QString const blocker = SavePath(QStringLiteral("plain-file"));
+    WriteAll(blocker, "x");
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    mManager->SetProjectPath(blocker + QStringLiteral("/sub/project.zeph"));
+    mManager->DoAddFolderCmd(QStringLiteral("edit"), QUuid(), {});
+    QVERIFY(!mManager->SaveProject());
+    QVERIFY(!mManager->IsUndoClean());
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(errors.at(0).at(0).toString().startsWith(QStringLiteral("Failed to create project directory: ")));
+
+    // A path that is a folder cannot be replaced; the folder stays as it was.
+    QString const folder = SavePath(QStringLiteral("taken.zeph"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/inside")));
+    mManager->SetProjectPath(folder);
+    QVERIFY(!mManager->SaveProject());
+    QVERIFY(QFileInfo(folder + QStringLiteral("/inside")).isDir());
+}
+
+void TestProjectFile::OlderFormatsImportAndSurviveASave()
+{
+    QUuid const folderA = QUuid::createUuid();
+    QUuid const folderB = QUuid::createUuid();
+    QUuid const sourceId = QUuid::createUuid();
+    QJsonObject source {
+        {"_id", sourceId.toString()},
+        {"path", Media("h264_cfr25.mp4")},
+        {"frame", 11},
+        {"range_start", 3},
+        {"range_end", 60},
+        {"viewer_index", 0},
+        {"parent_id", folderB.toString()},
+        {"index", 0},
+        {"bookmarks_range", QJsonArray {QJsonObject {{"frame_start", 5}, {"frame_end", 9}},
+                                        QJsonObject {{"frame_start", 0}, {"frame_end", 9}}}},
+        {"bookmarks",
+         QJsonArray {QJsonObject {{"frame", 0}},
+                     QJsonObject {{"frame", 21},
+                                  {"strokes", QJsonArray {StrokeObject("0.1,0.2;0.3,0.4;0.5,0.6;", 0),
+                                                          StrokeObject("0.1,0.2;0.3,0.4;", 7),
+                                                          StrokeObject("0.1,0.2;0.3,0.4;", 5),
+                                                          StrokeObject("0.1,0.2;", 6),
+                                                          StrokeObject("0.1,0.2;", 8),
+                                                          StrokeObject("0.1,0.2;", 1)}}}}}};
+    QJsonObject text = StrokeObject("0.2,0.2;", 2);
+    text.insert("width", 0.0026);
+    text.insert("text", "note");
+    QJsonObject timeline {{"name", "Legacy cut"},
+                          {"elements", QJsonArray {QJsonObject {{"source_id", sourceId.toString()}}, 3}},
+                          {"frame", 2},
+                          {"range_end", 0},
+                          {"default", true},
+                          {"parent_id", folderA.toString()},
+                          {"index", 0},
+                          {"bookmarks", QJsonArray {QJsonObject {{"frame", 4}, {"strokes", QJsonArray {text}}}}}};
+    // B is stored below A and A below B: the cycle must not cut either off.
+    QJsonObject legacy {
+        {"_meta", Meta("vorna", 3)},
+        {"project", QJsonObject {{"source_root_dir", "[PROJECT_DIR]"}, {"sequence_frame_rate", 500}}},
+        {"viewer", QJsonObject {{"layout", 2}}},
+        {"folders", QJsonArray {QJsonObject {{"_id", folderA.toString()}, {"name", "A"},
+                                             {"parent_id", folderB.toString()}, {"index", 0}},
+                                QJsonObject {{"_id", folderB.toString()}, {"name", "B"},
+                                             {"parent_id", folderA.toString()}, {"index", 0}}}},
+        {"sources", QJsonArray {source}},
+        {"timelines", QJsonArray {timeline}}};
+    QString const vorna = SavePath(QStringLiteral("old.vorna"));
+    WriteAll(vorna, Json(legacy));
+    Settings::recentProjects.clear();
+    QVERIFY(mManager->OpenProject(vorna));
+    QVERIFY(Settings::recentProjects.isEmpty());
+    QCOMPARE(Settings::currentViewerLayout, 3);
+    QCOMPARE(Settings::imageSequenceFrameRate, 120.0);
+    Project* project = mManager->ProjectPtr();
+    QList<QUuid> const tree = project->ProjectTreeDepthFirstHierarchy();
+    QVERIFY(tree.contains(folderA));
+    QVERIFY(tree.contains(folderB));
+    TimelineItem* item = project->FindSourceTimelineById(sourceId);
+    QVERIFY(item);
+    QCOMPARE(item->ParentId(), folderB);
+    QCOMPARE(item->SourcePtr()->CutInFrame(), 2);
+    QCOMPARE(item->SourcePtr()->CutOutFrame(), 59);
+    QCOMPARE(item->TimelinePtr()->RangeBookmarkList().size(), 1);
+    QCOMPARE(item->TimelinePtr()->OutputId(), 0);
+    FrameBookmark* bookmark = item->SourceClip()->FrameBookmarkList().value(0);
+    QVERIFY(bookmark);
+    QCOMPARE(bookmark->frame, 20);
+    QCOMPARE(bookmark->strokes.size(), 5);
+    QCOMPARE(bookmark->strokes.at(0).type, 0);
+    QCOMPARE(bookmark->strokes.at(0).points.size(), 3);
+    QCOMPARE(bookmark->strokes.at(0).path.elementCount(), 3);
+    QCOMPARE(bookmark->strokes.at(1).type, 7);
+    QCOMPARE(bookmark->strokes.at(2).type, 5);
+    QCOMPARE(bookmark->strokes.at(2).path.elementCount(), 5);
+    QCOMPARE(bookmark->strokes.at(3).type, 8);
+    QCOMPARE(bookmark->strokes.at(4).type, 2);
+    QCOMPARE(bookmark->strokes.at(4).points.size(), 1);
+    TimelineItem* edit = project->FindTimelineById(project->DefaultTimelineId(), false);
+    QVERIFY(edit);
+    QCOMPARE(edit->ParentId(), folderA);
+    QCOMPARE(edit->TimelinePtr()->ClipCount(), 1);
+    FrameBookmark* note = edit->TimelinePtr()->FrameBookmarkAt(3);
+    QVERIFY(note);
+    QCOMPARE(note->strokes.first().width, 1.0f);
+    QCOMPARE(note->strokes.first().text, QStringLiteral("note"));
+
+    // What came from the older file survives a save and a reopen.
+    QString const saved = SavePath(QStringLiteral("converted.zeph"));
+    mManager->SetProjectPath(saved);
+    QVERIFY(mManager->SaveProject());
+    QVERIFY(mManager->OpenProject(saved));
+    item = mManager->ProjectPtr()->FindSourceTimelineById(sourceId);
+    QVERIFY(item);
+    QCOMPARE(item->SourceClip()->FrameBookmarkList().value(0)->strokes.size(), 5);
+    QCOMPARE(item->SourceClip()->FrameBookmarkList().value(0)->strokes.at(0).points.size(), 3);
+    QVERIFY(mManager->ProjectPtr()->FindFolderById(folderA));
+
+    // The older player's bookmark file.
+    QString const bmk = SavePath(QStringLiteral("clip.bmk"));
+    {
+        QSettings file(bmk, QSettings::IniFormat);
+        file.beginGroup("main");
+        file.setValue("mediaPath", Media("numbered_av.mp4"));
+        file.setValue("frames", "1,5,5,x");
+        file.setValue("ranges", QStringList {"10,20", "7"});
+        file.setValue("current", 3);
+        file.setValue("start", 1);
+        file.setValue("end", 50);
+        file.endGroup();
+    }
+    QVERIFY(mManager->OpenProject(bmk));
+    QVERIFY(Settings::recentProjects.contains(saved));
+    QVERIFY(!Settings::recentProjects.contains(bmk));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    Timeline* yarv = mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr();
+    QCOMPARE(yarv->FrameBookmarkList().size(), 2);
+    QVERIFY(yarv->FrameBookmarkAt(0) && yarv->FrameBookmarkAt(4));
+    QCOMPARE(yarv->RangeBookmarkList().size(), 1);
+    QCOMPARE(yarv->RangeBookmarkList().first()->startFrame, 9);
+    QCOMPARE(yarv->OutputId(), 0);
+    QString const fromBmk = SavePath(QStringLiteral("from-bmk.zeph"));
+    mManager->SetProjectPath(fromBmk);
+    QVERIFY(mManager->SaveProject());
+    QVERIFY(mManager->OpenProject(fromBmk));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr()->FrameBookmarkList().size(), 2);
+}
+
+void TestProjectFile::RangeBookmarkTextAndStrokeRules()
+{
+    QList<RangeBookmark> ranges;
+    Project::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "10,20,35"}}, ranges);
+    Project::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "10,a,35,40"}}, ranges);
+    Project::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "1,99999999999,2,3"}}, ranges);
+    QCOMPARE(ranges.size(), 3);
+    QCOMPARE(QPair(ranges.at(0).startFrame, ranges.at(0).endFrame), QPair(10, 20));
+    QCOMPARE(QPair(ranges.at(1).startFrame, ranges.at(1).endFrame), QPair(35, 40));
+    QCOMPARE(QPair(ranges.at(2).startFrame, ranges.at(2).endFrame), QPair(2, 3));
+
+    StrokeData stroke;
+    QVERIFY(Project::ReadStroke(StrokeObject("12.5,3;"), stroke));
+    QCOMPARE(stroke.points, QList<QPointF>({QPointF(12.5, 3)}));
+    QCOMPARE(stroke.color.alpha(), 255);
+    StrokeData half;
+    QVERIFY(Project::ReadStroke(StrokeObject("1,1;", 4, "#80ff0000"), half));
+    QCOMPARE(half.color.alpha(), 128);
+    for (QJsonObject const& bad :
+         {StrokeObject(""), StrokeObject("1,2,3;"), StrokeObject("1,2;", 9), StrokeObject("1,2;", 3),
+          QJsonObject {{"width", 1}, {"type", 0}, {"points", "1,2;"}}, QJsonObject {{"width", -1}, {"color", "#fff"},
+                                                                                    {"type", 0}, {"points", "1,2;"}},
+          QJsonObject {{"width", 1}, {"color", "#fff"}, {"type", 0}, {"points", "1,2;"}, {"path", "@@@"}}})
+    {
+        StrokeData dropped;
+        QVERIFY2(!Project::ReadStroke(bad, dropped), QJsonDocument(bad).toJson(QJsonDocument::Compact).constData());
+    }
+    // A path with its real elements reads back.
+    QPainterPath path;
+    path.moveTo(1, 2);
+    path.lineTo(3, 4);
+    QJsonObject withPath = StrokeObject("1,2;");
+    withPath.insert("path", QString::fromLatin1(PathData(path).toBase64()));
+    StrokeData read;
+    QVERIFY(Project::ReadStroke(withPath, read));
+    QCOMPARE(read.path, path);
+
+    QCOMPARE(Project::YarvStringToFrames("1, 5,x,,7"), QList<int>({1, 5, 7}));
+    QCOMPARE(Project::YarvStringListToRanges({"10,20", "7", "a,3", "4,5,6"}), QList<int>({10, 20, 4, 5}));
+}
+
+void TestProjectFile::MutatedFilesNeverCrashTheReader()
+{
+    // A small project whose sources need no decoding (missing files), so that
+    // each read is quick, then many damaged copies of its file.
+    ProjectManager& pm = *mManager;
+    QList<ParseSourceData> records;
+    for (int i = 0; i < 2; ++i)
+    {
+        ParseSourceData data;
+        data.path = QStringLiteral("/nonexistent-tessarin-media/shot%1.mov").arg(i);
+        records.append(data);
+    }
+    pm.DoAddSourceTimelinesCmd(records);
+    QUuid const folder = pm.DoAddFolderCmd(QStringLiteral("F"), QUuid(), {});
+    QUuid const edit = pm.DoAddTimelineCmd(QStringLiteral("T"), folder);
+    Timeline* timeline = pm.FindTimelineById(edit)->TimelinePtr();
+    timeline->SetPlaybackRangeByFrame(0, 10);
+    timeline->InsertRangeBookmark(1, 2);
+    timeline->BackgroundFrameBookmark()->strokes = EveryStroke();
+    Project::SetParseTimeout(2000);
+    QString const path = SavePath(QStringLiteral("seed.zeph"));
+    pm.SetProjectPath(path);
+    QVERIFY(pm.SaveProject());
+    QByteArray const seed = ReadAll(path);
+
+    std::mt19937 random(20261207);
+    int const rounds = qEnvironmentVariableIntValue("TESSARIN_FUZZ_ROUNDS") > 0
+                           ? qEnvironmentVariableIntValue("TESSARIN_FUZZ_ROUNDS")
+                           : 300;
+    int accepted = 0;
+    QString const mutated = SavePath(QStringLiteral("mutated.zeph"));
+    for (int round = 0; round < rounds; ++round)
+    {
+        QByteArray bytes = seed;
+        int const edits = 1 + static_cast<int>(random() % 8);
+        for (int i = 0; i < edits; ++i)
+        {
+            int const at = static_cast<int>(random() % bytes.size());
+            switch (random() % 4)
+            {
+            case 0:
+                bytes[at] = static_cast<char>(random());
+                break;
+            case 1:
+                bytes.remove(at, 1 + static_cast<int>(random() % 16));
+                break;
+            case 2:
+                bytes.insert(at, "0123456789-.e,;{}[]\"AZ+/="[random() % 25]);
+                break;
+            default:
+                bytes.insert(at, bytes.mid(static_cast<int>(random() % bytes.size()), 40));
+                break;
+            }
+        }
+        WriteAll(mutated, bytes);
+        Project project;
+        connect(&project, &Project::ParseSourceRequested, &project, [](TimelineItem* item) {
+            item->SourcePtr()->SetParsed(true);
+            emit item->SourcePtr()->Parsed();
+        });
+        accepted += project.ImportProject(mutated, true) ? 1 : 0;
+        QString saved;
+        QJsonObject root;
+        project.WriteProject(root);
+    }
+    qInfo() << rounds << "mutated files," << accepted << "accepted";
+    QVERIFY(accepted > 0);
+}
+
+QTEST_MAIN(TestProjectFile)
+#include "tst_projectfile.moc"
