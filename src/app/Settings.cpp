@@ -86,6 +86,13 @@ void VisitPersisted(QSettings& settings, Visitor&& visit)
     TESSARIN_SETTING(audioOnScrubType);
     settings.endGroup();
 
+    settings.beginGroup("sideBar");
+    TESSARIN_SETTING(sideBarOrder);
+    TESSARIN_SETTING(sideBarViewState);
+    TESSARIN_SETTING(sideBarProjectExpanded);
+    TESSARIN_SETTING(sideBarTimelineExpanded);
+    settings.endGroup();
+
     settings.beginGroup("timeControl");
     TESSARIN_SETTING(globalTimeControlDisplayFormat);
     TESSARIN_SETTING(globalTimeControlPositionTop);

@@ -11,6 +11,8 @@ class KeyBindings;
 class PreferencesDialog;
 class ProjectManager;
 class QAction;
+class QDockWidget;
+class SideBarWidget;
 
 // The main window common to both editions of the player. It owns the project
 // manager and the key bindings, makes one action per command, keeps the console
@@ -51,6 +53,9 @@ protected:
 
     ProjectManager* mProjectManager = nullptr;
     KeyBindings* mKeyBindings = nullptr;
+    // The project browser and timeline panel, in the window's dock.
+    SideBarWidget* mSideBar = nullptr;
+    QDockWidget* mSideBarDock = nullptr;
 
     // The edition's file action (Open File in the player edition).
     QAction* mFileAction = nullptr;
