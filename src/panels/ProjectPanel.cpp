@@ -779,7 +779,7 @@ void ProjectPanel::ImportFiles()
 }
 
 void ProjectPanel::ImportFilesByPath(QList<QString> const& paths, QUuid const& folderId, int index, int viewerSlot,
-                                     int viewerCount, bool play, QUuid timelineId, int insertIndex, int)
+                                     int viewerCount, bool play, QUuid timelineId, int, int insertIndex)
 {
     if (paths.isEmpty())
     {

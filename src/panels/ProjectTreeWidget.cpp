@@ -451,9 +451,20 @@ ProjectTreeWidget::DropDecision ProjectTreeWidget::DecideDrop(QMimeData const* d
         using F = ProjectTreeWidgetItemFolderType;
         if (!urls)
         {
-            if ((mFoldersDragged && (type == F::TimelinesRoot || type == F::SourcesRoot)) ||
-                (mTimelinesDragged && type == F::SourcesRoot) ||
-                (mSourceTimelinesDragged && type == F::TimelinesRoot) ||
+            // What is dragged is read from the rows the payload names, never
+            // from flags of some other drag.
+            bool folders = false;
+            bool timelines = false;
+            bool sources = false;
+            for (QUuid const& id : ids)
+            {
+                ProjectTreeWidgetItem* dragged = FindItemById(id);
+                folders = folders || dragged->IsFolder();
+                sources = sources || dragged->IsSourceTimeline();
+                timelines = timelines || dragged->IsTimeline(false);
+            }
+            if ((folders && (type == F::TimelinesRoot || type == F::SourcesRoot)) ||
+                (timelines && type == F::SourcesRoot) || (sources && type == F::TimelinesRoot) ||
                 !mProjectManager->IsMoveProjectItemDestinationValid(ids, target->ProjectItemId()))
             {
                 return none;
