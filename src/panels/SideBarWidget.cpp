@@ -231,11 +231,18 @@ void SideBarWidget::mouseReleaseEvent(QMouseEvent*)
 
 void SideBarWidget::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton || mPressedIndex < 0)
+    if (event->button() != Qt::LeftButton)
     {
         return;
     }
+    // The second press of a double-click arrives as this event alone.
     QPoint const position = event->position().toPoint();
+    mPressPosition = position;
+    mPressedIndex = TitleBarIndexAt(position);
+    if (mPressedIndex < 0)
+    {
+        return;
+    }
     if (TitleBarIndexAt(position) == mPressedIndex)
     {
         auto* view = qobject_cast<SideBarViewWidget*>(mSplitter->widget(mPressedIndex));
