@@ -98,7 +98,13 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(mTree);
 
-    connect(mProjectManager, &ProjectManager::ProjectUpdated, this, &ProjectPanel::RefreshProject);
+    // An import or its undo reports every source on its own: the rows are
+    // rebuilt once for the batch.
+    mRefreshTimer = new QTimer(this);
+    mRefreshTimer->setSingleShot(true);
+    mRefreshTimer->setInterval(0);
+    connect(mRefreshTimer, &QTimer::timeout, this, &ProjectPanel::RefreshProject);
+    connect(mProjectManager, &ProjectManager::ProjectUpdated, mRefreshTimer, qOverload<>(&QTimer::start));
     connect(mProjectManager, &ProjectManager::FolderUpdated, this, &ProjectPanel::RefreshFolder);
     connect(mProjectManager, &ProjectManager::TimelineUpdated, this, &ProjectPanel::RefreshTimeline);
     connect(mProjectManager, &ProjectManager::DefaultTimelineChanged, this, &ProjectPanel::SetDefaultTimeline);
@@ -326,6 +332,7 @@ QList<QAction*> ProjectPanel::ContextMenuActions()
 
 void ProjectPanel::ShowContextMenu(QPoint const& position)
 {
+    FlushPendingRefresh();
     QList<QAction*> actions;
     BuildContextMenu(actions);
     if (actions.isEmpty())
@@ -348,8 +355,17 @@ void ProjectPanel::ShowContextMenu(QPoint const& position)
 
 // ---- Tree refresh ----
 
+void ProjectPanel::FlushPendingRefresh()
+{
+    if (mRefreshTimer->isActive())
+    {
+        RefreshProject();
+    }
+}
+
 void ProjectPanel::RefreshProject()
 {
+    mRefreshTimer->stop();
     QSignalBlocker const blocker(mTree);
     mTree->clear();
     QList<QUuid> ids;
@@ -434,7 +450,7 @@ void ProjectPanel::RefreshFolder(QUuid const& id)
 {
     FolderItem* folder = mProjectManager->FindFolderById(id);
     ProjectTreeWidgetItem* row = mTree->FindFolderById(id);
-    if (!folder || !row)
+    if (!folder || !row || mRefreshTimer->isActive())
     {
         return;
     }
@@ -446,7 +462,7 @@ void ProjectPanel::RefreshFolder(QUuid const& id)
 void ProjectPanel::RefreshTimeline(QUuid const& id)
 {
     TimelineItem* timeline = mProjectManager->FindTimelineById(id);
-    if (!timeline)
+    if (!timeline || mRefreshTimer->isActive())
     {
         return;
     }
@@ -522,6 +538,7 @@ void ProjectPanel::NewFolder()
         }
     }
     QUuid const id = mProjectManager->DoAddFolderCmd(QString(), parent, items);
+    FlushPendingRefresh();
     if (ProjectTreeWidgetItem* row = mTree->FindFolderById(id))
     {
         mTree->clearSelection();
@@ -535,6 +552,7 @@ void ProjectPanel::NewTimeline()
 {
     QUuid const parent = CurrentFolderId();
     QUuid const id = mProjectManager->DoAddTimelineCmd(QString(), parent);
+    FlushPendingRefresh();
     TimelineItem* timeline = mProjectManager->FindTimelineById(id);
     if (!timeline)
     {

@@ -49,7 +49,10 @@ public Q_SLOTS:
     void NewTimeline();
     void DeleteItems();
     void ApplicationDelete();
+    // Rebuilds the rows now. Project updates only schedule a rebuild (one for a
+    // whole batch of them, once control returns to the event loop).
     void RefreshProject();
+    void FlushPendingRefresh();
     void RefreshFolder(QUuid const& id);
     void RefreshTimeline(QUuid const& id);
     void SetDefaultTimeline(QUuid const& id);
@@ -152,4 +155,5 @@ private:
     bool mDialogsEnabled = true;
     bool mContextMenuOpen = false;
     QTimer* mRenameTimer;
+    QTimer* mRefreshTimer;
 };

@@ -547,7 +547,8 @@ void ProjectTreeWidget::dropEvent(QDropEvent* event)
     QMimeData const* data = event->mimeData();
     // The rows may have been rebuilt since the last move: the target must still
     // be a folder row of this tree.
-    bool const targetExists = drop.IsValid() && FindFolderById(drop.targetId);
+    bool const targetExists =
+        drop.IsValid() && FindFolderById(drop.targetId) && mProjectManager->FindFolderById(drop.targetId);
     bool accepted = false;
     if (targetExists && data->hasFormat(URI_LIST_MIME_TYPE))
     {

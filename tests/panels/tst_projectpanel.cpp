@@ -129,7 +129,12 @@ private:
     // saved project of before and redo the one of after, byte for byte.
     void CheckOneStep(char const* what, std::function<void()> const& edit);
     QList<QUuid> AddSources(QStringList const& names, QUuid const& folder = QUuid());
-    ProjectTreeWidgetItem* Row(QUuid const& id) const { return Tree()->FindItemById(id); }
+    // The row of an id once the rows are rebuilt from the project.
+    ProjectTreeWidgetItem* Row(QUuid const& id) const
+    {
+        Panel()->FlushPendingRefresh();
+        return Tree()->FindItemById(id);
+    }
     void Select(QList<QUuid> const& ids);
     QUuid NewEditTimelineWithClips(QList<QUuid> const& sources);
     QPoint RowCentre(QUuid const& id) const;
@@ -359,6 +364,16 @@ void TestProjectPanel::ImportsAndDropsOnTheTree()
         level->ChildFolders(sub);
         QCOMPARE(sub.size(), level->Name() == QLatin1String("a") ? 1 : 0);
     }
+
+    // Undoing and redoing the whole import rebuilds the rows once each, not
+    // once per source and folder.
+    QSignalSpy rebuilds(Panel(), &ProjectPanel::ProjectNameChanged);
+    Stack()->undo();
+    QCoreApplication::processEvents();
+    QCOMPARE(rebuilds.count(), 1);
+    Stack()->redo();
+    QCoreApplication::processEvents();
+    QCOMPARE(rebuilds.count(), 2);
 
     // Files dropped on a row go in at that row and open in no viewer.
     Panel()->RefreshProject();

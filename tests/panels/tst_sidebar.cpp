@@ -311,6 +311,7 @@ void TestSideBar::GrabShowsTitleRowsSlotAndDefault()
     mManager->SetProjectPath(QStringLiteral("/tmp/Review Session.zeph"));
     ProjectTreeWidget* tree = panel->TreeWidget();
     tree->expandAll();
+    panel->FlushPendingRefresh();
 
     QTRY_VERIFY(mSideBar->ProjectViewPtr()->ViewNameText().contains(QStringLiteral("REVIEW SESSION")));
     ProjectTreeWidgetItem* sourceRow = tree->FindItemById(source);
