@@ -25,7 +25,11 @@
 #include "panels/TimelineViewWidget.h"
 #include "panels/UiHelpers.h"
 
+#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QLabel>
 #include <QMimeData>
 #include <QSpinBox>
@@ -90,6 +94,9 @@ private Q_SLOTS:
     void RangeAndDelayBoxesApplyFinishedEntries();
     void OneTitleButtonPressRunsOnce();
     void GrabShowsTitleRowsSlotAndDefault();
+    void ViewFrameRules();
+    void PropertiesFollowTheTimelineKind();
+    void TreeKeysAndCurrentFolder();
 
 private:
     void MakeSideBar();
@@ -347,6 +354,151 @@ void TestSideBar::GrabShowsTitleRowsSlotAndDefault()
     QVERIFY(!HasInk(image, inBar(cell(sourceRow, 2))));
     QVERIFY(HasInk(image, inBar(cell(editRow, 2))));
     QVERIFY(!HasInk(image, inBar(cell(editRow, 1))));
+}
+
+void TestSideBar::ViewFrameRules()
+{
+    SideBarViewWidget view(nullptr, nullptr);
+    view.resize(300, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.AppendTitleBarButton(nullptr);
+    QVERIFY(view.TitleBarButtons().isEmpty());
+    auto* first = FlatButton::CreateButton(QImage(), view.GetTitleBarButtonSize(), 3, QString());
+    auto* second = FlatButton::CreateButton(QImage(), view.GetTitleBarButtonSize(), 3, QString());
+    for (FlatButton* button : {first, second})
+    {
+        button->setParent(&view);
+        view.AppendTitleBarButton(button);
+    }
+    QSignalSpy expanded(&view, &SideBarViewWidget::ExpandedStateChanged);
+
+    // Two visible 18 px buttons and the arrow: the name may take the rest less 54.
+    view.SetTitleBarButtonsAlwaysVisible(true);
+    QVERIFY(first->isVisible() && second->isVisible());
+    QLabel* arrow = nullptr;
+    for (QLabel* label : view.findChildren<QLabel*>())
+    {
+        if (label != view.NameLabel())
+        {
+            arrow = label;
+        }
+    }
+    QVERIFY(arrow);
+    QCOMPARE(view.NameLabel()->maximumWidth(), view.width() - arrow->width() - 2 * (18 + 3) - 12);
+
+    // Disabled buttons stay hidden until enabled and asked for again.
+    view.SetTitleBarButtonsEnabled(false);
+    QVERIFY(!first->isVisible());
+    QCOMPARE(view.NameLabel()->maximumWidth(), QWIDGETSIZE_MAX);
+    view.SetTitleBarButtonsVisible(true);
+    QVERIFY(!first->isVisible());
+    view.SetTitleBarButtonsEnabled(true);
+    QVERIFY(!first->isVisible());
+    view.SetTitleBarButtonsVisible(true);
+    QVERIFY(first->isVisible());
+
+    // A collapsed view is one title bar high and shows no button.
+    view.SetExpanded(false);
+    QCOMPARE(expanded.count(), 1);
+    QTRY_COMPARE(view.height(), SideBarViewWidget::TITLE_BAR_HEIGHT);
+    view.SetTitleBarButtonsVisible(true);
+    QVERIFY(!first->isVisible());
+    // Not collapsible: nothing changes, nothing is announced.
+    view.SetCollapsible(false);
+    view.SetExpanded(true);
+    QVERIFY(!view.IsExpanded());
+    QCOMPARE(expanded.count(), 1);
+    view.SetViewName(QStringLiteral("Shots"));
+    QCOMPARE(view.ViewNameText(), QStringLiteral("<STRONG>SHOTS</STRONG>"));
+}
+
+void TestSideBar::PropertiesFollowTheTimelineKind()
+{
+    QUuid const source = AddSource("h264_cfr25.mp4");
+    QUuid const edit = mManager->DoAddTimelineCmd(QStringLiteral("Cut"), mManager->TimelineFolderId());
+    TimelineViewWidget* view = mSideBar->TimelineViewPtr();
+    TimelinePropertiesPanel* properties = view->TimelinePropertiesPanelPtr();
+    QTabWidget* tabs = view->TimelinePanelPtr()->TabWidget();
+    QSignalSpy names(mSideBar, &SideBarWidget::TimelineNameChanged);
+
+    mManager->DoOpenTimelinesInViewerCmd({edit}, 0, false);
+    QTRY_VERIFY(properties->TimelinePtr());
+    QVERIFY(tabs->isTabVisible(0));
+    tabs->setCurrentIndex(0);
+    QCOMPARE(view->ViewNameText(), QStringLiteral("<STRONG>CUT</STRONG>"));
+    QVERIFY(!names.isEmpty());
+    QCOMPARE(names.last().first().toString(), QStringLiteral("Cut"));
+    QVERIFY(properties->AudioOverrideGroup()->isVisibleTo(properties));
+    QVERIFY(properties->OptionsGroup()->isVisibleTo(properties));
+    QVERIFY(!properties->SourceInputGroup()->isVisibleTo(properties));
+    QCOMPARE(properties->RangeGroup()->title(), QStringLiteral("Range"));
+
+    // A source timeline shows its properties alone, without tabs; back on the
+    // edit timeline the clip list is current again.
+    mManager->DoOpenTimelinesInViewerCmd({source}, 0, false);
+    QTRY_COMPARE(properties->TimelinePtr(), mManager->FindTimelineById(source)->TimelinePtr());
+    QVERIFY(!tabs->isTabVisible(0));
+    QCOMPARE(tabs->currentIndex(), 1);
+    QVERIFY(properties->SourceInputGroup()->isVisibleTo(properties));
+    QVERIFY(properties->AudioDelayGroup()->isVisibleTo(properties));
+    QVERIFY(!properties->AudioOverrideGroup()->isVisibleTo(properties));
+    QCOMPARE(properties->RangeGroup()->title(), QStringLiteral("Source In/Out"));
+    QCOMPARE(properties->SourcePathEdit()->text(), Media("h264_cfr25.mp4"));
+    mManager->DoOpenTimelinesInViewerCmd({edit}, 0, false);
+    QTRY_VERIFY(tabs->isTabVisible(0));
+    QCOMPARE(tabs->currentIndex(), 0);
+
+    // Pan and zoom: a request per change; Reset asks for no pan, zoom 1, off.
+    QSignalSpy panZoom(mSideBar, &SideBarWidget::PanZoomChangeRequested);
+    properties->PanXSpinBox()->setValue(0.5);
+    QCOMPARE(panZoom.count(), 1);
+    QTest::mouseClick(properties->PanZoomResetButton(), Qt::LeftButton);
+    QCOMPARE(panZoom.count(), 2);
+    QCOMPARE(panZoom.last().at(0).toPointF(), QPointF(0, 0));
+    QCOMPARE(panZoom.last().at(1).toFloat(), 1.0f);
+    QCOMPARE(panZoom.last().at(2).toBool(), false);
+}
+
+void TestSideBar::TreeKeysAndCurrentFolder()
+{
+    QUuid const source = AddSource("h264_cfr25.mp4");
+    QUuid const folder = mManager->DoAddFolderCmd(QStringLiteral("F"), mManager->ProjectFolderId(), {});
+    ProjectPanel* panel = mSideBar->ProjectPanelPtr();
+    panel->RefreshProject();
+    ProjectTreeWidget* tree = panel->TreeWidget();
+    tree->expandAll();
+    panel->FlushPendingRefresh();
+
+    auto const select = [tree](QList<QUuid> const& ids) {
+        tree->clearSelection();
+        for (QUuid const& id : ids)
+        {
+            tree->FindItemById(id)->setSelected(true);
+        }
+    };
+    select({source});
+    QCOMPARE(tree->CurrentFolder()->ProjectItemId(), mManager->SourceTimelineFolderId());
+    select({folder});
+    QCOMPARE(tree->CurrentFolder()->ProjectItemId(), folder);
+    select({folder, source});
+    QVERIFY(!tree->CurrentFolder());
+    tree->clearSelection();
+    QVERIFY(!tree->CurrentFolder());
+
+    // F2 on a root does nothing; on a user folder it opens the editor; arrow
+    // keys do nothing.
+    tree->setFocus();
+    select({mManager->SourceTimelineFolderId()});
+    tree->setCurrentItem(tree->FindItemById(mManager->SourceTimelineFolderId()));
+    QTest::keyClick(tree, Qt::Key_F2);
+    QVERIFY(!tree->InEditingState());
+    QTreeWidgetItem* current = tree->currentItem();
+    QTest::keyClick(tree, Qt::Key_Down);
+    QCOMPARE(tree->currentItem(), current);
+    select({folder});
+    QTest::keyClick(tree, Qt::Key_F2);
+    QVERIFY(tree->InEditingState());
 }
 
 QTEST_MAIN(TestSideBar)
