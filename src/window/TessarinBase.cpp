@@ -12,10 +12,13 @@
 #include "window/GlobalTimeControlWidget.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/RangeTimeControlWidget.h"
+#include "panels/ProjectPanel.h"
+#include "panels/SideBarWidget.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QIcon>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -175,6 +178,20 @@ void TessarinBase::CreateWidgets()
 {
     // A window of its own, kept until shutdown.
     mConsoleWindow = new ConsoleWindow(nullptr);
+
+    mSideBar = new SideBarWidget(mProjectManager, mKeyBindings, this);
+    mSideBarDock = new QDockWidget(tr("SideBar Dock Title"), this);
+    mSideBarDock->setMinimumWidth(260);
+    mSideBarDock->setObjectName(QStringLiteral("sidebardock"));
+    mSideBarDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    mSideBarDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    mSideBarDock->setTitleBarWidget(new QWidget(mSideBarDock));
+    mSideBarDock->setWidget(mSideBar);
+    addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
+    // The player edition keeps the dock hidden: its user reaches the project
+    // browser through the project commands alone.
+    mSideBarDock->hide();
+
     CreateMonitor();
 }
 
@@ -259,6 +276,20 @@ void TessarinBase::CreateConnections()
     connect(mZoomInAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomIn);
     connect(mZoomOutAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomOut);
     connect(mResetPanZoomAction, &QAction::triggered, mViewerWidget, [this] { mViewerWidget->ResetPanAndZoom(true); });
+
+    ProjectPanel* panel = mSideBar->ProjectPanelPtr();
+    mOpenRecentProjectAction->setData(ProjectPanel::MostRecentPathAlias());
+    connect(mNewProjectAction, &QAction::triggered, panel, &ProjectPanel::NewProject);
+    connect(mOpenProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
+    connect(mOpenRecentProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
+    connect(mSaveProjectAction, &QAction::triggered, panel, &ProjectPanel::SaveProject);
+    connect(mSaveProjectAsAction, &QAction::triggered, panel, &ProjectPanel::SaveProjectAs);
+    connect(mDeleteAction, &QAction::triggered, mSideBar, &SideBarWidget::ApplicationDelete);
+    connect(mSideBar, &SideBarWidget::SideBarVisibilityChangeRequested, mSideBarDock, &QWidget::setVisible);
+    connect(mSideBar, &SideBarWidget::MoveSideBarRequested, this, [this](bool left) {
+        Settings::sideBarLeft = left;
+        addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
+    });
 }
 
 void TessarinBase::showEvent(QShowEvent*)
@@ -440,6 +471,10 @@ void TessarinBase::Shutdown()
     mKeyBindings->WriteUserKeyBindings();
     Settings::windowGeometry = saveGeometry();
     Settings::windowState = saveState();
+    if (mSideBar)
+    {
+        mSideBar->SaveState();
+    }
     FileHelpers::SaveUserSettings();
     mProjectManager->Shutdown();
 }

@@ -15,6 +15,8 @@ class ProjectManager;
 class QAction;
 class RangeTimeControlWidget;
 class ViewerWidget;
+class QDockWidget;
+class SideBarWidget;
 
 // The main window common to both editions of the player. It owns the project
 // manager and the key bindings, makes one action per command, keeps the console
@@ -62,6 +64,9 @@ protected:
     GlobalTimeControlWidget* mGlobalTimeControl = nullptr;
     RangeTimeControlWidget* mRangeTimeControl = nullptr;
     PlaybackControlWidget* mPlaybackControl = nullptr;
+    // The project browser and timeline panel, in the window's dock.
+    SideBarWidget* mSideBar = nullptr;
+    QDockWidget* mSideBarDock = nullptr;
 
     // The edition's file action (Open File in the player edition).
     QAction* mFileAction = nullptr;
