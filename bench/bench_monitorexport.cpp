@@ -32,7 +32,8 @@ double RunExport(MonitorPanel* panel, ExportProperties const& request, bool& fai
     QElapsedTimer timer;
     timer.start();
     panel->ExportToFile(request);
-    QTest::qWaitFor([&] { return panel->CurrentExport() == nullptr; }, 600000);
+    bool const ended = QTest::qWaitFor([&] { return panel->CurrentExport() == nullptr; }, 600000);
+    failed = failed || !ended;
     double const seconds = timer.nsecsElapsed() / 1e9;
     QObject::disconnect(panel, &MonitorPanel::ExportLogMsgReceived, panel, nullptr);
     return seconds;
@@ -59,7 +60,11 @@ int main(int argc, char** argv)
     window.setCentralWidget(panel);
     window.resize(1280, 800);
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+    {
+        std::fprintf(stderr, "the window was never shown\n");
+        return 1;
+    }
     projectManager.NewProject(true);
     projectManager.ImportFilesByPath({QString::fromLocal8Bit(argv[1])}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1,
                                      true);

@@ -716,6 +716,15 @@ void TestMonitorPanel::SteppedCaptureAudioStartsAtFirstBookmark()
 void TestMonitorPanel::BookmarkCaptureWithoutBookmarksFails()
 {
     QVERIFY(mClip->FrameBookmarkList().isEmpty());
+    {
+        // Without a current export the engine's end signal changes nothing.
+        QSignalSpy log(mPanel, &MonitorPanel::ExportLogMsgReceived);
+        Settings::exportInProgress = true;
+        mPanel->EndExportProcess();
+        QCOMPARE(log.count(), 0);
+        QVERIFY(Settings::exportInProgress);
+        Settings::exportInProgress = false;
+    }
     ExportProperties request = Capture(QStringLiteral("bookmarks.mp4"));
     request.framesMode = 1;
     QStringList const lines = RunExport(request);
