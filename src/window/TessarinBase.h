@@ -9,6 +9,7 @@
 class ConsoleWindow;
 class GlobalTimeControlWidget;
 class KeyBindings;
+class MonitorPanel;
 class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
@@ -28,6 +29,8 @@ class TessarinBase : public QMainWindow
 
 public:
     ~TessarinBase() override;
+
+    MonitorPanel* MonitorPanelPtr() const;
 
 public Q_SLOTS:
     void ProcessMessageFromOtherInstance(QList<QString> arguments);
@@ -49,10 +52,11 @@ protected:
     void CreateAction(QAction** target, QString const& text, QString const& statusTip, KeySequenceType type,
                       bool checkable);
     void CreateWidgets();
-    // The viewer with its time bars and playback strip, until the monitor
-    // panel takes them over.
+    // The monitor panel as central widget: the viewer with its bars and strips.
     void CreateMonitor();
     virtual void CreateConnections();
+    // The window's playback, view, bookmark and capture actions to the panel.
+    void ConnectMonitorPanel();
     void PostShow();
 
     void closeEvent(QCloseEvent* event) override;
@@ -60,6 +64,7 @@ protected:
 
     ProjectManager* mProjectManager = nullptr;
     KeyBindings* mKeyBindings = nullptr;
+    MonitorPanel* mMonitorPanel = nullptr;
     ViewerWidget* mViewerWidget = nullptr;
     GlobalTimeControlWidget* mGlobalTimeControl = nullptr;
     RangeTimeControlWidget* mRangeTimeControl = nullptr;
