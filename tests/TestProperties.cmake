@@ -63,3 +63,8 @@ set_tests_properties(window.monitorpanel_gl PROPERTIES
   FIXTURES_REQUIRED test_media
   ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
   TIMEOUT 600)
+
+# Tests that build the whole window listen on the default client API port:
+# never two at once, or the second one's server cannot listen.
+set_tests_properties(app.shell_checks panels.preferencesdialog window.sidebardock window.tessarinorvel
+  PROPERTIES RESOURCE_LOCK client_api_default_port)
