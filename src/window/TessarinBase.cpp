@@ -14,6 +14,15 @@
 #include "window/RangeTimeControlWidget.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDockWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QUrl>
 #include <QCloseEvent>
 #include <QDir>
 #include <QIcon>
@@ -31,11 +40,20 @@ TessarinBase::TessarinBase(QList<QString> const& paths)
     setWindowIcon(QIcon(QStringLiteral(":icons/application_zeph.png")));
     setFocusPolicy(Qt::StrongFocus);
     setContextMenuPolicy(Qt::NoContextMenu);
+    mMenuPressTimer = new QTimer(this);
+    installEventFilter(this);
 }
 
 TessarinBase::~TessarinBase()
 {
     delete mConsoleWindow; // left when the window goes without a shutdown
+    // The widgets hold on to the project and the engine: they go first, then the
+    // project manager, which ends the engine's threads before the project goes.
+    delete takeCentralWidget();
+    delete mSideBarDock;
+    mSideBarDock = nullptr;
+    delete mProjectManager;
+    mProjectManager = nullptr;
     delete mKeyBindings;
 }
 
@@ -43,17 +61,30 @@ void TessarinBase::Initialize()
 {
     CreateActions();
     mKeyBindings->Update();
+    CreateMenus();
     CreateWidgets();
     CreateConnections();
     mKeyBindings->ReadUserKeyBindings();
+    ConnectProjectActions();
+    CreateLConnections();
     if (Settings::clientApiPortEnabled)
     {
         mProjectManager->InitializeCmdServer(Settings::clientApiPort);
     }
+    SetAlwaysOnTopEnabled(Settings::alwaysOnTopEnabled);
+    if (!isFullScreen())
+    {
+        menuBar()->setVisible(Settings::menuBarVisible);
+    }
+    SetSideBarVisible(Settings::sideBarVisible);
+    mViewerWidget->SetViewerLayoutByType(ViewerLayoutType(0));
+    mViewerWidget->SetViewerOverlayDrawable(ViewerOverlayDrawable(0));
+    SyncActions();
     mProjectManager->NewProject(true);
     UpdateWindowTitle();
     Logger::GetInstance()->Output(
         QStringLiteral("%1 v%2\n").arg(Settings::applicationTitle, Settings::applicationVersion));
+    PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
 }
 
@@ -169,6 +200,28 @@ void TessarinBase::CreateActions()
     CreateAction(&mAboutAction, tr("About..."), tr("About"), T::None, false);
     create(&mDeleteAction, tr("Delete"), T::ApplicationDel);
     create(&mEscapeAction, tr("Escape"), T::ApplicationEsc);
+
+    // Read by the slots that act on the sender's data.
+    QString const mostRecentAlias = QStringLiteral("%MOST_RECENT%");
+    mOpenRecentProjectAction->setData(mostRecentAlias);
+    mImportRecentFileAction->setData(mostRecentAlias);
+    mSpeedNormalAction->setData(1.0f);
+    mSpeedHalfAction->setData(0.5f);
+    mSpeedQuarterAction->setData(0.25f);
+    mSpeedToggleLastAction->setData(-1.0f);
+    mMultiStepForwardsAction->setData(1);
+    mMultiStepBackwardsAction->setData(-1);
+    mPlayOnceAction->setData(0);
+    mLoopAction->setData(1);
+    mPingPongAction->setData(2);
+    mOverlayOffAction->setData(0);
+    mOverlaySafeAreaAction->setData(1);
+    mOverlayGridAction->setData(2);
+    mOverlayCenterAction->setData(3);
+    mOriginalSizeAction->setData(1.0f);
+    mHalfSizeAction->setData(0.5f);
+    mQuarterSizeAction->setData(0.25f);
+    mDoubleSizeAction->setData(2.0f);
 }
 
 void TessarinBase::CreateWidgets()
@@ -176,6 +229,16 @@ void TessarinBase::CreateWidgets()
     // A window of its own, kept until shutdown.
     mConsoleWindow = new ConsoleWindow(nullptr);
     CreateMonitor();
+    // The side bar's dock: fixed in place, no title bar; the side bar itself
+    // goes in as its widget.
+    mSideBarDock = new QDockWidget(tr("SideBar Dock Title"), this);
+    mSideBarDock->setMinimumWidth(260);
+    mSideBarDock->setObjectName(QStringLiteral("sidebardock"));
+    mSideBarDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    mSideBarDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    mSideBarDock->setTitleBarWidget(new QWidget(mSideBarDock));
+    mSideBarDock->setWidget(new QWidget(mSideBarDock));
+    addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
 }
 
 void TessarinBase::CreateMonitor()
@@ -243,22 +306,271 @@ void TessarinBase::CreateMonitor()
             &GlobalTimeControlWidget::SetPlaybackSpeedMultiplier);
 }
 
+void TessarinBase::CreateMenus()
+{
+    QMenuBar* const bar = menuBar();
+    mMenuBar = bar;
+    mFileMenu = bar->addMenu(tr("File"));
+    mFileMenu->addAction(mFileAction);
+    mFileMenu->addAction(mNewProjectAction);
+    mFileMenu->addAction(mOpenProjectAction);
+    mFileMenu->addAction(mSaveProjectAction);
+    mFileMenu->addAction(mSaveProjectAsAction);
+    mFileMenu->addSeparator();
+    mCaptureImageMenu = mFileMenu->addMenu(tr("Capture Image"));
+    mCaptureImageMenu->addAction(mCaptureToClipboardAction);
+    mCaptureImageMenu->addAction(mCaptureToFolderAction);
+    mFileMenu->addSeparator();
+    mFileMenu->addAction(mOpenNewInstanceAction);
+    mFileMenu->addSeparator();
+    mRecentFilesMenu = mFileMenu->addMenu(tr("Recent Files"));
+    mRecentProjectsMenu = mFileMenu->addMenu(tr("Recent Projects"));
+    mFileMenu->addSeparator();
+    mFileMenu->addAction(mExitAction);
+
+    mEditMenu = bar->addMenu(tr("Edit"));
+    mEditMenu->addAction(mRangeStartToCurrentAction);
+    mEditMenu->addAction(mRangeEndToCurrentAction);
+    mEditMenu->addAction(mResetRangeAction);
+    mEditMenu->addSeparator();
+    mEditMenu->addAction(mAlwaysOnTopAction);
+    mEditMenu->addSeparator();
+    mEditMenu->addAction(mPreferencesAction);
+
+    mPlaybackMenu = bar->addMenu(tr("Playback"));
+    mSpeedMenu = mPlaybackMenu->addMenu(tr("Speed"));
+    mSpeedMenu->addActions({mSpeedNormalAction, mSpeedHalfAction, mSpeedQuarterAction});
+    mSpeedMenu->addSeparator();
+    mSpeedMenu->addActions({mSpeedIncreaseAction, mSpeedDecreaseAction});
+    mSpeedMenu->addSeparator();
+    mSpeedMenu->addAction(mSpeedToggleLastAction);
+    mPlaybackMenu->addSeparator();
+    mPlaybackMenu->addActions(
+        {mPlayPauseAction, mPlayPauseBookmarksOnlyAction, mPlayForwardsAction, mPlayBackwardsAction, mPauseAction});
+    mPlaybackMenu->addSeparator();
+    mFrameStepMenu = mPlaybackMenu->addMenu(tr("Frame Step"));
+    mFrameStepMenu->addActions(
+        {mStepForwardsAction, mStepBackwardsAction, mMultiStepForwardsAction, mMultiStepBackwardsAction});
+    mPlaybackMenu->addSeparator();
+    mPlaybackMenu->addActions({mSeekStartAction, mSeekEndAction, mSeekRangeStartAction, mSeekRangeEndAction,
+                               mSeekPreviousEditAction, mSeekNextEditAction});
+    mPlaybackMenu->addSeparator();
+    mLoopingMenu = mPlaybackMenu->addMenu(tr("Looping"));
+    mLoopingMenu->addAction(mToggleLoopAction);
+    mLoopingMenu->addSeparator();
+    mLoopingMenu->addActions({mPlayOnceAction, mLoopAction, mPingPongAction});
+    mPlaybackMenu->addSeparator();
+    mStepScrubMenu = mPlaybackMenu->addMenu(tr("Stepping and Scrubbing"));
+    mStepScrubMenu->addAction(mLoopOnStepScrubAction);
+    mStepScrubMenu->addSeparator();
+    mStepScrubMenu->addActions({mLoopStepScrubToRangeAction, mLockStepScrubToRangeAction});
+    mPlaybackMenu->addSeparator();
+    mPlaybackMenu->addAction(mAutoplayAction);
+
+    mAudioMenu = bar->addMenu(tr("Audio"));
+    mAudioMenu->addActions({mIncreaseVolumeAction, mDecreaseVolumeAction, mMuteAction});
+    mAudioMenu->addSeparator();
+    mAudioMenu->addAction(mAudioScrubAction);
+
+    mVideoMenu = bar->addMenu(tr("Video"));
+    mOverlaysMenu = new QMenu(tr("Overlays"), this);
+    mOverlaysMenu->addActions({mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction});
+    mSizeMenu = new QMenu(tr("Size"), this);
+    mSizeMenu->addAction(mOriginalSizeAction);
+    mSizeMenu->addSeparator();
+    mSizeMenu->addActions({mHalfSizeAction, mQuarterSizeAction});
+    mSizeMenu->addSeparator();
+    mSizeMenu->addAction(mDoubleSizeAction);
+    mPanZoomMenu = new QMenu(tr("Pan/Zoom"), this);
+    mPanZoomMenu->addActions({mZoomInAction, mZoomOutAction});
+    mPanZoomMenu->addSeparator();
+    mPanZoomMenu->addActions({mTogglePanZoomAction, mResetPanZoomAction});
+    FillVideoMenu();
+
+    mBookmarksMenu = bar->addMenu(tr("Bookmarks"));
+    mBookmarksMenu->addActions({mToggleBookmarkAction, mToggleRangeBookmarkAction});
+    mBookmarksMenu->addSeparator();
+    mBookmarksMenu->addActions({mCutBookmarkAction, mCopyBookmarkAction, mPasteBookmarkAction});
+    mBookmarksMenu->addSeparator();
+    mRemoveBookmarksMenu = mBookmarksMenu->addMenu(tr("Remove"));
+    mRemoveBookmarksMenu->addActions({mRemoveBookmarksAction, mRemoveBookmarksInRangeAction});
+    mRemoveBookmarksMenu->addSeparator();
+    mRemoveBookmarksMenu->addAction(mRemoveRangeBookmarksAction);
+    mRemoveBookmarksMenu->addSeparator();
+    mRemoveBookmarksMenu->addAction(mClearAllBookmarksAction);
+    mBookmarksMenu->addSeparator();
+    mBookmarksMenu->addActions(
+        {mPreviousBookmarkAction, mNextBookmarkAction, mPreviousRangeBookmarkAction, mNextRangeBookmarkAction});
+
+    mToolsMenu = bar->addMenu(tr("Tools"));
+    FillToolsMenu();
+
+    mHelpMenu = bar->addMenu(tr("Help"));
+    mHelpMenu->addAction(mDocumentationAction);
+    mHelpMenu->addSeparator();
+    mHelpMenu->addAction(mAboutAction);
+
+    mMenuPressTimer->setSingleShot(true);
+    mMenuPressTimer->setInterval(Settings::menuWaitBetweenMousePresses);
+    bar->installEventFilter(this);
+}
+
+void TessarinBase::FillVideoMenu()
+{
+    mVideoMenu->addMenu(mOverlaysMenu);
+    mVideoMenu->addSeparator();
+    mVideoMenu->addMenu(mSizeMenu);
+    mVideoMenu->addAction(mFullscreenAction);
+    mVideoMenu->addSeparator();
+    mVideoMenu->addMenu(mPanZoomMenu);
+    mVideoMenu->addSeparator();
+    mVideoMenu->addActions(
+        {mRotateCWAction, mRotateCCWAction, mFlipHorizontalAction, mFlipVerticalAction, mResetFlipRotateAction});
+}
+
+void TessarinBase::FillToolsMenu()
+{
+    mToolsMenu->addActions({mGlobalTimeControlAction, mRangeTimeControlAction, mSwapTimeControlsAction});
+    mToolsMenu->addSeparator();
+    mToolsMenu->addActions({mPlaybackControlsAction, mMenuBarAction});
+    mToolsMenu->addSeparator();
+    mToolsMenu->addActions({mMediaInfoAction, mConsoleAction});
+    mToolsMenu->addSeparator();
+    mToolsMenu->addAction(mMayaToolsAction);
+}
+
 void TessarinBase::CreateConnections()
 {
+    connect(mProjectManager, &ProjectManager::ResizeViewerRequested, this, &TessarinBase::ResizeViewer);
     connect(mProjectManager, &ProjectManager::UndoCleanChanged, this, &TessarinBase::UpdateWindowTitle);
     connect(mProjectManager, &ProjectManager::BlockUserInputChanged, this, &TessarinBase::SetBlockUserInputEnabled);
     connect(mConsoleWindow, &ConsoleWindow::CommandExecuted, this, &TessarinBase::ExecuteConsoleCommand);
+    connect(mFileMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateFileActions);
+    connect(mRecentFilesMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateRecentFilesSubMenu);
+    connect(mRecentProjectsMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateRecentProjectsSubMenu);
+    connect(mAudioMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateAudioActions);
+    connect(mVideoMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateVideoActions);
+    connect(mToolsMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateToolsActions);
+    connect(mLoopingMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateLoopActions);
+    connect(mStepScrubMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateStepScrubActions);
+    ConnectWindowActions();
+    ConnectEngineActions();
+    ConnectMonitorActions();
+}
+
+void TessarinBase::ConnectWindowActions()
+{
+    connect(mOpenNewInstanceAction, &QAction::triggered, this, &TessarinBase::OpenNewInstance);
     connect(mExitAction, &QAction::triggered, this, &QWidget::close);
-    connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
+    connect(mAlwaysOnTopAction, &QAction::triggered, this, &TessarinBase::SetAlwaysOnTopEnabled);
     connect(mPreferencesAction, &QAction::triggered, this, &TessarinBase::ShowPreferencesDialog);
+    connect(mLoopOnStepScrubAction, &QAction::triggered, this, &TessarinBase::SetLoopOnStepEnabled);
+    connect(mLoopStepScrubToRangeAction, &QAction::triggered, this, &TessarinBase::SetLoopStepToRangeEnabled);
+    connect(mLockStepScrubToRangeAction, &QAction::triggered, this, &TessarinBase::SetLockStepToRangeEnabled);
+    for (QAction* const action : {mOriginalSizeAction, mHalfSizeAction, mQuarterSizeAction, mDoubleSizeAction})
+    {
+        connect(action, &QAction::triggered, this, &TessarinBase::ResizeViewerFromSender);
+    }
+    connect(mFullscreenAction, &QAction::triggered, this, &TessarinBase::SetFullscreenEnabled);
+    connect(mMenuBarAction, &QAction::triggered, this, &TessarinBase::SetMenuBarVisible);
+    connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
+    connect(mDocumentationAction, &QAction::triggered, this, &TessarinBase::OpenDocumentation);
+    connect(mEscapeAction, &QAction::triggered, this, &TessarinBase::ApplicationEscape);
+}
+
+void TessarinBase::ConnectEngineActions()
+{
+    AvManager* const avManager = mProjectManager->AvManagerPtr();
+    for (QAction* const action : {mSpeedNormalAction, mSpeedHalfAction, mSpeedQuarterAction, mSpeedToggleLastAction})
+    {
+        connect(action, &QAction::triggered, this, [this, action, avManager] {
+            float const speed = action->data().toFloat();
+            if (speed > 0.0f)
+            {
+                mLastPlaybackSpeed = avManager->PlaybackSpeed();
+                avManager->SetPlaybackSpeed(speed);
+            }
+            else
+            {
+                // Toggle Last: back to the speed before the last change.
+                float const current = avManager->PlaybackSpeed();
+                avManager->SetPlaybackSpeed(mLastPlaybackSpeed);
+                mLastPlaybackSpeed = current;
+            }
+        });
+    }
+    connect(mSpeedIncreaseAction, &QAction::triggered, this, [avManager] {
+        avManager->SetPlaybackSpeed(std::min(Settings::playbackSpeedMaximum,
+                                             avManager->PlaybackSpeed() + Settings::playbackSpeedIncrementSize));
+    });
+    connect(mSpeedDecreaseAction, &QAction::triggered, this, [avManager] {
+        avManager->SetPlaybackSpeed(std::max(Settings::playbackSpeedMinimum,
+                                             avManager->PlaybackSpeed() - Settings::playbackSpeedIncrementSize));
+    });
+    connect(mToggleLoopAction, &QAction::triggered, avManager, &AvManager::ToggleLoopState);
+    for (QAction* const action : {mPlayOnceAction, mLoopAction, mPingPongAction})
+    {
+        connect(action, &QAction::triggered, avManager,
+                [avManager, action] { avManager->SetLoopState(LoopState(action->data().toInt())); });
+    }
+    connect(mAutoplayAction, &QAction::triggered, avManager, &AvManager::SetAutoPlayEnabled);
+    connect(mAudioScrubAction, &QAction::triggered, avManager, &AvManager::SetAudioScrubEnabled);
+}
+
+void TessarinBase::ConnectMonitorActions()
+{
+    GlobalTimeControlWidget* const time = mGlobalTimeControl;
+    connect(mRangeStartToCurrentAction, &QAction::triggered, time, &GlobalTimeControlWidget::RangeStartToCurrent);
+    connect(mRangeEndToCurrentAction, &QAction::triggered, time, &GlobalTimeControlWidget::RangeEndToCurrent);
+    connect(mResetRangeAction, &QAction::triggered, time, &GlobalTimeControlWidget::ResetRange);
     connect(mPlayPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::TogglePlayPause);
+    connect(mPlayPauseBookmarksOnlyAction, &QAction::triggered, mPlaybackControl,
+            &PlaybackControlWidget::TogglePlayPauseBookmarksOnly);
+    connect(mPlayForwardsAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::PlayForwards);
+    connect(mPlayBackwardsAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::PlayBackwards);
     connect(mPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::Pause);
-    connect(mStepForwardsAction, &QAction::triggered, mGlobalTimeControl, &GlobalTimeControlWidget::FrameStepForward);
-    connect(mStepBackwardsAction, &QAction::triggered, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepBackward);
+    connect(mStepForwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::FrameStepForward);
+    connect(mStepBackwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::FrameStepBackward);
+    connect(mMultiStepForwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::MultiFrameStepForward);
+    connect(mMultiStepBackwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::MultiFrameStepBackward);
+    connect(mSeekStartAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekTimelineStart);
+    connect(mSeekEndAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekTimelineEnd);
+    connect(mSeekRangeStartAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekRangeStart);
+    connect(mSeekRangeEndAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekRangeEnd);
+    connect(mSeekPreviousEditAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekPreviousEdit);
+    connect(mSeekNextEditAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekNextEdit);
+    for (QAction* const action : {mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction})
+    {
+        connect(action, &QAction::triggered, mViewerWidget, [this, action] {
+            mViewerWidget->SetViewerOverlayDrawable(ViewerOverlayDrawable(action->data().toInt()));
+        });
+    }
     connect(mZoomInAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomIn);
     connect(mZoomOutAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomOut);
     connect(mResetPanZoomAction, &QAction::triggered, mViewerWidget, [this] { mViewerWidget->ResetPanAndZoom(true); });
+    connect(mFlipHorizontalAction, &QAction::triggered, mViewerWidget, &ViewerWidget::SetHorizontalFlipEnabled);
+    connect(mFlipVerticalAction, &QAction::triggered, mViewerWidget, &ViewerWidget::SetVerticalFlipEnabled);
+    connect(mRotateCWAction, &QAction::triggered, mViewerWidget, &ViewerWidget::RotateClockwise);
+    connect(mRotateCCWAction, &QAction::triggered, mViewerWidget, &ViewerWidget::RotateCounterClockwise);
+    connect(mResetFlipRotateAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ResetFlipAndRotate);
+    connect(mToggleBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::ToggleFrameBookmark);
+    connect(mToggleRangeBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::ToggleRangeBookmark);
+    connect(mPreviousBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekPreviousBookmark);
+    connect(mNextBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekNextBookmark);
+    connect(mPreviousRangeBookmarkAction, &QAction::triggered, time,
+            &GlobalTimeControlWidget::SetRangeToPreviousRangeBookmark);
+    connect(mNextRangeBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::SetRangeToNextRangeBookmark);
+    connect(mMediaInfoAction, &QAction::triggered, mViewerWidget, &ViewerWidget::SetMediaInfoVisible);
+}
+
+void TessarinBase::ConnectProjectActions()
+{
+    // The project panel's open and save dialogs take these over.
+}
+
+bool TessarinBase::ConfirmProjectClose()
+{
+    return true;
 }
 
 void TessarinBase::showEvent(QShowEvent*)
@@ -275,6 +587,12 @@ void TessarinBase::showEvent(QShowEvent*)
 
 void TessarinBase::closeEvent(QCloseEvent* event)
 {
+    if (!mShutDown && !ConfirmProjectClose())
+    {
+        // Refused: nothing is written and everything stays open.
+        event->ignore();
+        return;
+    }
     Shutdown();
     event->accept();
 }
@@ -417,7 +735,8 @@ void TessarinBase::SetBlockUserInputEnabled(bool block)
 
 void TessarinBase::UpdateWindowTitle()
 {
-    setWindowTitle(Settings::applicationTitle + (mProjectManager->IsUndoClean() ? QString() : QStringLiteral("*")));
+    setWindowTitle((mTimelineName.isEmpty() ? Settings::applicationTitle : mTimelineName) +
+                   (mProjectManager->IsUndoClean() ? QString() : QStringLiteral("*")));
 }
 
 void TessarinBase::Shutdown()
@@ -442,4 +761,324 @@ void TessarinBase::Shutdown()
     Settings::windowState = saveState();
     FileHelpers::SaveUserSettings();
     mProjectManager->Shutdown();
+}
+
+void TessarinBase::SetAlwaysOnTopEnabled(bool on)
+{
+    if (isVisible())
+    {
+        // Changing the flag hides the window: bring it back where it was.
+        Settings::windowGeometry = saveGeometry();
+        Settings::windowState = saveState();
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        restoreGeometry(Settings::windowGeometry);
+        restoreState(Settings::windowState);
+        show();
+    }
+    else
+    {
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    }
+    Settings::alwaysOnTopEnabled = on;
+}
+
+void TessarinBase::SetMenuBarVisible(bool visible)
+{
+    if (isFullScreen())
+    {
+        return;
+    }
+    Settings::menuBarVisible = visible;
+    menuBar()->setVisible(visible);
+}
+
+void TessarinBase::SetLoopOnStepEnabled(bool enabled)
+{
+    Settings::loopOnStepScrub = enabled;
+}
+
+void TessarinBase::SetLoopStepToRangeEnabled(bool enabled)
+{
+    Settings::loopStepScrubToRange = enabled;
+}
+
+void TessarinBase::SetLockStepToRangeEnabled(bool enabled)
+{
+    Settings::lockStepScrubToRange = enabled;
+}
+
+QSize TessarinBase::ViewerTargetSize(int width, int height, qreal devicePixelRatio)
+{
+    if (devicePixelRatio <= 0.0)
+    {
+        devicePixelRatio = 1.0;
+    }
+    return QSize(int(width / devicePixelRatio), int(height / devicePixelRatio));
+}
+
+void TessarinBase::ResizeViewer(int width, int height)
+{
+    QSize const target = ViewerTargetSize(width, height, devicePixelRatioF());
+    QSize const current = mViewerWidget->ViewerSize();
+    QRect geometry = this->geometry();
+    geometry.setBottomRight(geometry.bottomRight() +
+                            QPoint(target.width() - current.width(), target.height() - current.height()));
+    setGeometry(geometry);
+}
+
+void TessarinBase::ResizeViewerFromSender()
+{
+    auto* const action = qobject_cast<QAction*>(sender());
+    if (!action)
+    {
+        return;
+    }
+    float const factor = action->data().toFloat();
+    int width = 0;
+    int height = 0;
+    mViewerWidget->VideoWidthHeight(width, height);
+    ResizeViewer(int(width * factor), int(height * factor));
+}
+
+void TessarinBase::SetFullscreenEnabled(bool on)
+{
+    if (on && !isFullScreen())
+    {
+        Settings::windowGeometry = saveGeometry();
+        Settings::windowState = saveState();
+        mMenuBarWasVisible = menuBar()->isVisible();
+        if (mMenuBarWasVisible)
+        {
+            menuBar()->hide();
+            Settings::menuBarVisible = false;
+        }
+        mSideBarWasVisible = mSideBarDock && mSideBarDock->isVisible();
+        if (mSideBarWasVisible)
+        {
+            SetSideBarVisible(false);
+        }
+        mViewerControlsWereVisible = mPlaybackControl->isVisible();
+        if (mViewerControlsWereVisible)
+        {
+            mPlaybackControl->hide();
+        }
+        showFullScreen();
+    }
+    else if (!on && isFullScreen())
+    {
+        restoreState(Settings::windowState);
+        showNormal();
+        // What full screen hid comes back, and only that: bars the user had
+        // hidden stay hidden.
+        Settings::menuBarVisible = mMenuBarWasVisible;
+        menuBar()->setVisible(mMenuBarWasVisible);
+        SetSideBarVisible(mSideBarWasVisible);
+        mPlaybackControl->setVisible(mViewerControlsWereVisible);
+    }
+    QTimer::singleShot(1000, this, &TessarinBase::ForceRepaint);
+    mFullscreenAction->setChecked(on);
+}
+
+void TessarinBase::ToggleFullscreen()
+{
+    SetFullscreenEnabled(!isFullScreen());
+}
+
+void TessarinBase::ApplicationEscape()
+{
+    if (isFullScreen())
+    {
+        SetFullscreenEnabled(false);
+    }
+}
+
+void TessarinBase::ForceRepaint()
+{
+    update();
+}
+
+void TessarinBase::SetTimelineName(QString const& name)
+{
+    mTimelineName = name;
+    UpdateWindowTitle();
+}
+
+void TessarinBase::SetPlaybackFrame(int frame, int offset)
+{
+    mPlaybackFrame = frame + offset;
+    if (Settings::displayFrameNumberInTitleBar)
+    {
+        UpdateWindowTitle();
+    }
+}
+
+void TessarinBase::OpenDocumentation()
+{
+    QDesktopServices::openUrl(QUrl(Settings::documentationUrl));
+}
+
+void TessarinBase::OpenNewInstance()
+{
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {Settings::APPLICATION_FLAG_NEW_INSTANCE}))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to launch new instance."));
+    }
+}
+
+void TessarinBase::UpdateRecentFilesSubMenu()
+{
+    mRecentFilesMenu->clear();
+    int const count = std::min<int>(Settings::recentFiles.size(), Settings::numRecentFiles);
+    for (int i = 0; i < count; ++i)
+    {
+        QString const path = Settings::recentFiles.at(i);
+        QAction* const entry = mRecentFilesMenu->addAction(path);
+        entry->setData(path);
+        connect(entry, &QAction::triggered, this, [this, path] { ImportRecentPath(path); });
+    }
+    mRecentFilesMenu->addSeparator();
+    connect(mRecentFilesMenu->addAction(tr("Clear All")), &QAction::triggered, this, [] { FileHelpers::ClearRecentFiles(); });
+}
+
+void TessarinBase::UpdateRecentProjectsSubMenu()
+{
+    mRecentProjectsMenu->clear();
+    int const count = std::min<int>(Settings::recentProjects.size(), Settings::numRecentProjects);
+    for (int i = 0; i < count; ++i)
+    {
+        QString const path = Settings::recentProjects.at(i);
+        QAction* const entry = mRecentProjectsMenu->addAction(path);
+        entry->setData(path);
+        connect(entry, &QAction::triggered, this, [this, path] { mProjectManager->OpenProject(path); });
+    }
+    mRecentProjectsMenu->addSeparator();
+    connect(mRecentProjectsMenu->addAction(tr("Clear All")), &QAction::triggered, this,
+            [] { FileHelpers::ClearRecentProjects(); });
+}
+
+void TessarinBase::ImportRecentPath(QString const& path)
+{
+    OpenPaths({path});
+}
+
+void TessarinBase::UpdateFileActions()
+{
+    mOpenProjectAction->setEnabled(true);
+    mSaveProjectAction->setEnabled(true);
+    mSaveProjectAsAction->setEnabled(true);
+}
+
+void TessarinBase::UpdateEditActions()
+{
+    mAlwaysOnTopAction->setChecked(Settings::alwaysOnTopEnabled);
+}
+
+void TessarinBase::UpdatePlaybackActions()
+{
+    mAutoplayAction->setChecked(mProjectManager->AvManagerPtr()->IsAutoPlayEnabled());
+}
+
+void TessarinBase::UpdateLoopActions()
+{
+    int const state = int(mProjectManager->AvManagerPtr()->ActiveLoopState());
+    mPlayOnceAction->setChecked(state == 0);
+    mLoopAction->setChecked(state == 1);
+    mPingPongAction->setChecked(state == 2);
+}
+
+void TessarinBase::UpdateStepScrubActions()
+{
+    mLoopOnStepScrubAction->setChecked(Settings::loopOnStepScrub);
+    mLoopStepScrubToRangeAction->setChecked(Settings::loopStepScrubToRange);
+    mLockStepScrubToRangeAction->setChecked(Settings::lockStepScrubToRange);
+}
+
+void TessarinBase::UpdateAudioActions()
+{
+    mAudioScrubAction->setChecked(mProjectManager->AvManagerPtr()->IsAudioScrubEnabled());
+    mAudioScrubAction->setEnabled(true);
+}
+
+void TessarinBase::UpdateVideoActions()
+{
+    int overlay = 0;
+    if (mViewerWidget->IsSafeAreaVisible())
+    {
+        overlay = 1;
+    }
+    else if (mViewerWidget->IsGridVisible())
+    {
+        overlay = 2;
+    }
+    else if (mViewerWidget->IsCenterVisible())
+    {
+        overlay = 3;
+    }
+    // Overlays only draw over one picture (single layout or A over B).
+    bool const overlaysAllowed = int(mViewerWidget->ViewerLayout()) < 2;
+    QAction* const overlays[] = {mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction};
+    for (int i = 0; i < 4; ++i)
+    {
+        // While disabled the marks stay as they were.
+        if (overlaysAllowed)
+        {
+            overlays[i]->setChecked(i == overlay);
+        }
+        overlays[i]->setEnabled(overlaysAllowed);
+    }
+    mFullscreenAction->setChecked(isFullScreen());
+}
+
+void TessarinBase::UpdateToolsActions()
+{
+    mGlobalTimeControlAction->setChecked(mGlobalTimeControl->isVisibleTo(this));
+    mRangeTimeControlAction->setChecked(mRangeTimeControl->isVisibleTo(this));
+    mPlaybackControlsAction->setChecked(mPlaybackControl->isVisibleTo(this));
+    mMediaInfoAction->setChecked(mViewerWidget->IsMediaInfoVisible());
+    mMenuBarAction->setChecked(Settings::menuBarVisible);
+    mMayaToolsAction->setEnabled(true);
+}
+
+void TessarinBase::SyncActions()
+{
+    UpdateFileActions();
+    UpdateEditActions();
+    UpdatePlaybackActions();
+    UpdateLoopActions();
+    UpdateStepScrubActions();
+    UpdateAudioActions();
+    UpdateVideoActions();
+    UpdateToolsActions();
+}
+
+bool TessarinBase::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != nullptr && watched == mMenuBar && Settings::menuWaitBetweenMousePressesEnabled)
+    {
+        // A quick second press on the menu bar would close the menu the first
+        // one opened: swallow presses that come too soon.
+        if (event->type() == QEvent::MouseButtonDblClick)
+        {
+            event->accept();
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonPress)
+        {
+            if (mMenuPressTimer->isActive())
+            {
+                event->accept();
+                return true;
+            }
+            mMenuPressTimer->start();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TessarinBase::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange)
+    {
+        mFullscreenAction->setChecked(isFullScreen());
+    }
 }

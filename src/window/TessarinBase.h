@@ -4,15 +4,20 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 class ConsoleWindow;
+class QDockWidget;
+class QTimer;
 class GlobalTimeControlWidget;
 class KeyBindings;
 class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
 class QAction;
+class QMenu;
+class QMenuBar;
 class RangeTimeControlWidget;
 class ViewerWidget;
 
@@ -35,6 +40,39 @@ public Q_SLOTS:
     void ShowPreferencesDialog();
     void SetBlockUserInputEnabled(bool block);
     void UpdateWindowTitle();
+    void SetAlwaysOnTopEnabled(bool on);
+    // Ignored in full screen.
+    void SetMenuBarVisible(bool visible);
+    void SetLoopOnStepEnabled(bool enabled);
+    void SetLoopStepToRangeEnabled(bool enabled);
+    void SetLockStepToRangeEnabled(bool enabled);
+    // Makes the viewer show width by height device pixels.
+    void ResizeViewer(int width, int height);
+    void ResizeViewerFromSender();
+    void SetFullscreenEnabled(bool on);
+    void ToggleFullscreen();
+    void ApplicationEscape();
+    void ForceRepaint();
+    void SetTimelineName(QString const& name);
+    void SetPlaybackFrame(int frame, int offset);
+    void OpenDocumentation();
+    void OpenNewInstance();
+    void UpdateRecentFilesSubMenu();
+    void UpdateRecentProjectsSubMenu();
+    virtual void SetSideBarVisible(bool visible) = 0;
+    virtual void UpdateFileActions();
+    void UpdateEditActions();
+    void UpdatePlaybackActions();
+    void UpdateLoopActions();
+    void UpdateStepScrubActions();
+    void UpdateAudioActions();
+    virtual void UpdateVideoActions();
+    virtual void UpdateToolsActions();
+    void SyncActions();
+
+public:
+    // The size in window units that shows width by height device pixels.
+    static QSize ViewerTargetSize(int width, int height, qreal devicePixelRatio);
     // Stores the console's and the window's state, writes the key-binding and
     // settings files and ends the engine. Runs once; later calls do nothing.
     void Shutdown();
@@ -50,8 +88,28 @@ protected:
     // The viewer with its time bars and playback strip, until the monitor
     // panel takes them over.
     void CreateMonitor();
+    virtual void CreateMenus();
+    void FillVideoMenu();
+    void FillToolsMenu();
+    // The actions' connections, one function per receiver, so that each can
+    // be pointed at the panel that takes those commands over.
+    void ConnectWindowActions();
+    void ConnectEngineActions();
+    void ConnectMonitorActions();
+    void ImportRecentPath(QString const& path);
     virtual void CreateConnections();
+    virtual void CreateLConnections() {}
+    virtual void PostInitialize() = 0;
+    // The project actions (open, open recent, save, save as) are connected here
+    // and nowhere else, so that one trigger opens one dialog.
+    virtual void ConnectProjectActions();
+    // Asked before the window closes; a refusal keeps everything open and
+    // unsaved. Until the project panel asks the user, closing is allowed.
+    virtual bool ConfirmProjectClose();
     void PostShow();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -158,10 +216,43 @@ protected:
     QAction* mDeleteAction = nullptr;
     QAction* mEscapeAction = nullptr;
 
-private:
+    QMenu* mFileMenu = nullptr;
+    QMenu* mEditMenu = nullptr;
+    QMenu* mPlaybackMenu = nullptr;
+    QMenu* mAudioMenu = nullptr;
+    QMenu* mVideoMenu = nullptr;
+    QMenu* mBookmarksMenu = nullptr;
+    QMenu* mToolsMenu = nullptr;
+    QMenu* mHelpMenu = nullptr;
+    QMenu* mCaptureImageMenu = nullptr;
+    QMenu* mRecentFilesMenu = nullptr;
+    QMenu* mRecentProjectsMenu = nullptr;
+    QMenu* mSpeedMenu = nullptr;
+    QMenu* mFrameStepMenu = nullptr;
+    QMenu* mLoopingMenu = nullptr;
+    QMenu* mStepScrubMenu = nullptr;
+    QMenu* mOverlaysMenu = nullptr;
+    QMenu* mSizeMenu = nullptr;
+    QMenu* mPanZoomMenu = nullptr;
+    QMenu* mRemoveBookmarksMenu = nullptr;
+
+    QMenuBar* mMenuBar = nullptr;
+    QTimer* mMenuPressTimer = nullptr;
+    QDockWidget* mSideBarDock = nullptr;
+    bool mConnectionsMade = false;
+    bool mMenuBarWasVisible = true;
+    bool mSideBarWasVisible = true;
+    bool mViewerControlsWereVisible = true;
+    QString mTimelineName;
+    int mPlaybackFrame = 0;
+    float mLastPlaybackSpeed = 1.0f;
+
+protected:
     // Opens a project file, or imports media (directly or listed in a ".txt" file)
     // the way start-up and a later launch's message both do.
     void OpenPaths(QList<QString> paths);
+
+private:
 
     ConsoleWindow* mConsoleWindow = nullptr;
     PreferencesDialog* mPreferencesDialog = nullptr;

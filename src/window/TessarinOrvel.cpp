@@ -1,5 +1,13 @@
 #include "window/TessarinOrvel.h"
 
+#include "app/FileHelpers.h"
+#include "app/KeySequenceType.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QMenu>
+
 TessarinOrvel::TessarinOrvel(QList<QString> const& paths)
     : TessarinBase(paths)
 {
@@ -16,4 +24,56 @@ void TessarinOrvel::CreateActions()
                  KeySequenceType::ReplaceSource, false);
     CreateAction(&mShowInFolderAction, tr("Show in Folder"), tr("Show in Folder"), KeySequenceType::ShowInFolder,
                  false);
+}
+
+void TessarinOrvel::CreateMenus()
+{
+    TessarinBase::CreateMenus();
+    mFileMenu->insertSeparator(mNewProjectAction);
+    QAction* const capture = mCaptureImageMenu->menuAction();
+    mFileMenu->insertAction(capture, mSaveSourceAsAction);
+    mFileMenu->insertAction(capture, mReplaceSourceAction);
+    mFileMenu->insertSeparator(capture);
+}
+
+void TessarinOrvel::CreateConnections()
+{
+    if (mConnectionsMade)
+    {
+        return;
+    }
+    mConnectionsMade = true;
+    TessarinBase::CreateConnections();
+    connect(mFileAction, &QAction::triggered, this, &TessarinOrvel::OpenFile);
+}
+
+void TessarinOrvel::PostInitialize()
+{
+}
+
+void TessarinOrvel::SetSideBarVisible(bool)
+{
+    if (mSideBarDock)
+    {
+        mSideBarDock->hide();
+    }
+}
+
+void TessarinOrvel::OpenFile()
+{
+    if (isFullScreen())
+    {
+        return;
+    }
+    QList<QString> const paths =
+        QFileDialog::getOpenFileNames(this, tr("Open File"), FileHelpers::MostRecentFileDirPath());
+    if (!paths.isEmpty())
+    {
+        OpenFilesByPath(paths);
+    }
+}
+
+void TessarinOrvel::OpenFilesByPath(QList<QString> const& paths)
+{
+    OpenPaths(paths);
 }
