@@ -10,6 +10,7 @@
 #include "panels/PreferencesDialog.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
+#include "window/MonitorPanel.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/RangeTimeControlWidget.h"
 
@@ -77,7 +78,7 @@ void TessarinBase::Initialize()
         menuBar()->setVisible(Settings::menuBarVisible);
     }
     SetSideBarVisible(Settings::sideBarVisible);
-    mViewerWidget->SetViewerLayoutByType(ViewerLayoutType(0));
+    mMonitorPanel->SetViewerLayoutByType(ViewerLayoutType(0));
     mViewerWidget->SetViewerOverlayDrawable(ViewerOverlayDrawable(0));
     SyncActions();
     mProjectManager->NewProject(true);
@@ -243,39 +244,25 @@ void TessarinBase::CreateWidgets()
 
 void TessarinBase::CreateMonitor()
 {
-    auto* const monitor = new QWidget(this);
-    mPlaybackControl = new PlaybackControlWidget(mProjectManager->AvManagerPtr(), mKeyBindings, monitor);
-    mGlobalTimeControl = new GlobalTimeControlWidget(mProjectManager, mPlaybackControl, monitor);
-    mRangeTimeControl = new RangeTimeControlWidget(mProjectManager, mPlaybackControl, monitor);
-    mViewerWidget = new ViewerWidget(mProjectManager, mGlobalTimeControl, mRangeTimeControl, mPlaybackControl, monitor);
-    auto* const layout = new QVBoxLayout(monitor);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(mViewerWidget, 1);
-    if (Settings::HardwareRenderingInUse())
-    {
-        // The OpenGL viewer paints the bars inside its own frame.
-        mGlobalTimeControl->hide();
-        mRangeTimeControl->hide();
-    }
-    else
-    {
-        layout->addWidget(mRangeTimeControl);
-        layout->addWidget(mGlobalTimeControl);
-    }
-    layout->addWidget(mPlaybackControl);
-    setCentralWidget(monitor);
+    mMonitorPanel = new MonitorPanel(mProjectManager, mKeyBindings, this);
+    mViewerWidget = mMonitorPanel->ViewerWidgetPtr();
+    mGlobalTimeControl = mMonitorPanel->GlobalTimeControl();
+    mRangeTimeControl = mMonitorPanel->RangeTimeControl();
+    mPlaybackControl = mMonitorPanel->PlaybackControl();
+    setCentralWidget(mMonitorPanel);
+}
 
-    AvManager* const avManager = mProjectManager->AvManagerPtr();
-    connect(mViewerWidget, &ViewerWidget::SeekNextFrameRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepForward);
-    connect(mViewerWidget, &ViewerWidget::SeekPreviousFrameRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepBackward);
-    connect(mViewerWidget, &ViewerWidget::FpsChanged, mGlobalTimeControl,
-            [this](float fps, bool) { mGlobalTimeControl->SetFps(fps, true); });
-    connect(mViewerWidget, &ViewerWidget::OpenProjectRequested, mProjectManager,
+MonitorPanel* TessarinBase::MonitorPanelPtr() const
+{
+    return mMonitorPanel;
+}
+
+void TessarinBase::ConnectMonitorPanel()
+{
+    MonitorPanel* const panel = mMonitorPanel;
+    connect(panel, &MonitorPanel::OpenProjectRequested, mProjectManager,
             [this](QString const& path) { mProjectManager->OpenProject(path); });
-    connect(mViewerWidget, &ViewerWidget::OpenUrlsInViewerRequested, mProjectManager,
+    connect(panel, &MonitorPanel::OpenUrlsRequested, mProjectManager,
             [this](QList<QUrl> const& urls, int viewport, int count, bool play) {
                 QList<QString> paths;
                 for (QUrl const& url : urls)
@@ -284,26 +271,89 @@ void TessarinBase::CreateMonitor()
                 }
                 mProjectManager->ImportFilesByPath(paths, QUuid(), -1, viewport, count, play, QUuid(), -1, -1, true);
             });
-    connect(mViewerWidget, &ViewerWidget::OpenTimelinesInViewerRequested, mProjectManager,
+    connect(panel, &MonitorPanel::OpenTimelinesRequested, mProjectManager,
             &ProjectManager::DoOpenTimelinesInViewerCmd);
-    connect(mPlaybackControl, &PlaybackControlWidget::FrameStepForwardRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepForward);
-    connect(mPlaybackControl, &PlaybackControlWidget::FrameStepBackwardRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepBackward);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekTimelineStartRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekTimelineStart);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekTimelineEndRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekTimelineEnd);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekPreviousBookmarkOrEditRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekPreviousBookmarkOrEdit);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekNextBookmarkOrEditRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekNextBookmarkOrEdit);
-    connect(mPlaybackControl, &PlaybackControlWidget::RangeStartToCurrentRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::RangeStartToCurrent);
-    connect(mPlaybackControl, &PlaybackControlWidget::RangeEndToCurrentRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::RangeEndToCurrent);
-    connect(avManager, &AvManager::PlaybackSpeedChanged, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SetPlaybackSpeedMultiplier);
+    connect(panel, &MonitorPanel::ShowConsoleRequested, this, &TessarinBase::ShowConsoleWindow);
+    connect(panel, &MonitorPanel::ToggleFullscreenRequested, this, &TessarinBase::ToggleFullscreen);
+    connect(panel, &MonitorPanel::ViewerResizeRequested, this, &TessarinBase::ResizeViewer);
+
+    auto const on = [this, panel](QAction* action, void (MonitorPanel::*slot)()) {
+        connect(action, &QAction::triggered, panel, slot);
+    };
+    on(mCaptureToClipboardAction, &MonitorPanel::SnapshotToClipboard);
+    on(mCaptureToFolderAction, &MonitorPanel::SnapshotToFolder);
+    on(mRangeStartToCurrentAction, &MonitorPanel::RangeStartToCurrent);
+    on(mRangeEndToCurrentAction, &MonitorPanel::RangeEndToCurrent);
+    on(mResetRangeAction, &MonitorPanel::ResetRange);
+    mSpeedNormalAction->setData(1.0f);
+    mSpeedHalfAction->setData(0.5f);
+    mSpeedQuarterAction->setData(0.25f);
+    on(mSpeedNormalAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedHalfAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedQuarterAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedIncreaseAction, &MonitorPanel::IncreasePlaybackSpeed);
+    on(mSpeedDecreaseAction, &MonitorPanel::DecreasePlaybackSpeed);
+    on(mPlayPauseAction, &MonitorPanel::TogglePlayPause);
+    on(mPlayPauseBookmarksOnlyAction, &MonitorPanel::TogglePlayPauseBookmarksOnly);
+    on(mPlayForwardsAction, &MonitorPanel::PlayForwards);
+    on(mPlayBackwardsAction, &MonitorPanel::PlayBackwards);
+    on(mPauseAction, &MonitorPanel::Pause);
+    on(mStepForwardsAction, &MonitorPanel::FrameStepForward);
+    on(mStepBackwardsAction, &MonitorPanel::FrameStepBackward);
+    on(mMultiStepForwardsAction, &MonitorPanel::MultiFrameStepForward);
+    on(mMultiStepBackwardsAction, &MonitorPanel::MultiFrameStepBackward);
+    on(mSeekStartAction, &MonitorPanel::SeekTimelineStart);
+    on(mSeekEndAction, &MonitorPanel::SeekTimelineEnd);
+    on(mSeekRangeStartAction, &MonitorPanel::SeekRangeStart);
+    on(mSeekRangeEndAction, &MonitorPanel::SeekRangeEnd);
+    on(mSeekPreviousEditAction, &MonitorPanel::SeekPreviousEdit);
+    on(mSeekNextEditAction, &MonitorPanel::SeekNextEdit);
+    on(mToggleLoopAction, &MonitorPanel::ToggleLoopState);
+    mPlayOnceAction->setData(0);
+    mLoopAction->setData(1);
+    mPingPongAction->setData(2);
+    on(mPlayOnceAction, &MonitorPanel::SetLoopStateBySender);
+    on(mLoopAction, &MonitorPanel::SetLoopStateBySender);
+    on(mPingPongAction, &MonitorPanel::SetLoopStateBySender);
+    on(mIncreaseVolumeAction, &MonitorPanel::IncreaseVolume);
+    on(mDecreaseVolumeAction, &MonitorPanel::DecreaseVolume);
+    on(mMuteAction, &MonitorPanel::ToggleMute);
+    mOverlayOffAction->setData(0);
+    mOverlaySafeAreaAction->setData(1);
+    mOverlayGridAction->setData(2);
+    mOverlayCenterAction->setData(3);
+    on(mOverlayOffAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mOverlaySafeAreaAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mOverlayGridAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mOverlayCenterAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mZoomInAction, &MonitorPanel::ZoomIn);
+    on(mZoomOutAction, &MonitorPanel::ZoomOut);
+    on(mTogglePanZoomAction, &MonitorPanel::TogglePanAndZoom);
+    on(mResetPanZoomAction, &MonitorPanel::ResetPanAndZoom);
+    connect(mFlipHorizontalAction, &QAction::toggled, panel, &MonitorPanel::SetHorizontalFlipEnabled);
+    connect(mFlipVerticalAction, &QAction::toggled, panel, &MonitorPanel::SetVerticalFlipEnabled);
+    on(mRotateCWAction, &MonitorPanel::RotateClockwise);
+    on(mRotateCCWAction, &MonitorPanel::RotateCounterClockwise);
+    on(mResetFlipRotateAction, &MonitorPanel::ResetFlipAndRotate);
+    on(mToggleBookmarkAction, &MonitorPanel::ToggleBookmark);
+    on(mToggleRangeBookmarkAction, &MonitorPanel::ToggleRangeBoomark);
+    on(mCutBookmarkAction, &MonitorPanel::CutBookmark);
+    on(mCopyBookmarkAction, &MonitorPanel::CopyBookmark);
+    on(mPasteBookmarkAction, &MonitorPanel::PasteBookmark);
+    on(mRemoveBookmarksAction, &MonitorPanel::RemoveBookmarks);
+    on(mRemoveBookmarksInRangeAction, &MonitorPanel::RemoveBookmarksInRange);
+    on(mRemoveRangeBookmarksAction, &MonitorPanel::RemoveRangeBookmarks);
+    on(mClearAllBookmarksAction, &MonitorPanel::ClearAllBookmarks);
+    on(mPreviousBookmarkAction, &MonitorPanel::SeekPreviousBookmark);
+    on(mNextBookmarkAction, &MonitorPanel::SeekNextBookmark);
+    on(mPreviousRangeBookmarkAction, &MonitorPanel::SetRangeToPreviousRangeBookmark);
+    on(mNextRangeBookmarkAction, &MonitorPanel::SetRangeToNextRangeBookmark);
+    on(mSwapTimeControlsAction, &MonitorPanel::SwapTimeControls);
+    on(mGlobalTimeControlAction, &MonitorPanel::ToggleGlobalTimeControlVisible);
+    on(mRangeTimeControlAction, &MonitorPanel::ToggleRangeTimeControlVisible);
+    on(mPlaybackControlsAction, &MonitorPanel::TogglePlaybackControlsVisible);
+    on(mMediaInfoAction, &MonitorPanel::ToggleMediaInfoVisibility);
+    on(mMayaToolsAction, &MonitorPanel::ShowMayaToolsDialog);
 }
 
 void TessarinBase::CreateMenus()
@@ -455,7 +505,7 @@ void TessarinBase::CreateConnections()
     connect(mStepScrubMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateStepScrubActions);
     ConnectWindowActions();
     ConnectEngineActions();
-    ConnectMonitorActions();
+    ConnectMonitorPanel();
 }
 
 void TessarinBase::ConnectWindowActions()
@@ -481,86 +531,19 @@ void TessarinBase::ConnectWindowActions()
 void TessarinBase::ConnectEngineActions()
 {
     AvManager* const avManager = mProjectManager->AvManagerPtr();
-    for (QAction* const action : {mSpeedNormalAction, mSpeedHalfAction, mSpeedQuarterAction, mSpeedToggleLastAction})
-    {
-        connect(action, &QAction::triggered, this, [this, action, avManager] {
-            float const speed = action->data().toFloat();
-            if (speed > 0.0f)
-            {
-                mLastPlaybackSpeed = avManager->PlaybackSpeed();
-                avManager->SetPlaybackSpeed(speed);
-            }
-            else
-            {
-                // Toggle Last: back to the speed before the last change.
-                float const current = avManager->PlaybackSpeed();
-                avManager->SetPlaybackSpeed(mLastPlaybackSpeed);
-                mLastPlaybackSpeed = current;
-            }
-        });
-    }
-    connect(mSpeedIncreaseAction, &QAction::triggered, this, [avManager] {
-        avManager->SetPlaybackSpeed(std::min(Settings::playbackSpeedMaximum,
-                                             avManager->PlaybackSpeed() + Settings::playbackSpeedIncrementSize));
+    // The named speeds go through the monitor panel; this one swaps back to
+    // the speed before the last change.
+    connect(avManager, &AvManager::PlaybackSpeedChanged, this, [this](float speed) {
+        if (speed != mCurrentPlaybackSpeed)
+        {
+            mLastPlaybackSpeed = mCurrentPlaybackSpeed;
+            mCurrentPlaybackSpeed = speed;
+        }
     });
-    connect(mSpeedDecreaseAction, &QAction::triggered, this, [avManager] {
-        avManager->SetPlaybackSpeed(std::max(Settings::playbackSpeedMinimum,
-                                             avManager->PlaybackSpeed() - Settings::playbackSpeedIncrementSize));
-    });
-    connect(mToggleLoopAction, &QAction::triggered, avManager, &AvManager::ToggleLoopState);
-    for (QAction* const action : {mPlayOnceAction, mLoopAction, mPingPongAction})
-    {
-        connect(action, &QAction::triggered, avManager,
-                [avManager, action] { avManager->SetLoopState(LoopState(action->data().toInt())); });
-    }
+    connect(mSpeedToggleLastAction, &QAction::triggered, this,
+            [this, avManager] { avManager->SetPlaybackSpeed(mLastPlaybackSpeed); });
     connect(mAutoplayAction, &QAction::triggered, avManager, &AvManager::SetAutoPlayEnabled);
     connect(mAudioScrubAction, &QAction::triggered, avManager, &AvManager::SetAudioScrubEnabled);
-}
-
-void TessarinBase::ConnectMonitorActions()
-{
-    GlobalTimeControlWidget* const time = mGlobalTimeControl;
-    connect(mRangeStartToCurrentAction, &QAction::triggered, time, &GlobalTimeControlWidget::RangeStartToCurrent);
-    connect(mRangeEndToCurrentAction, &QAction::triggered, time, &GlobalTimeControlWidget::RangeEndToCurrent);
-    connect(mResetRangeAction, &QAction::triggered, time, &GlobalTimeControlWidget::ResetRange);
-    connect(mPlayPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::TogglePlayPause);
-    connect(mPlayPauseBookmarksOnlyAction, &QAction::triggered, mPlaybackControl,
-            &PlaybackControlWidget::TogglePlayPauseBookmarksOnly);
-    connect(mPlayForwardsAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::PlayForwards);
-    connect(mPlayBackwardsAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::PlayBackwards);
-    connect(mPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::Pause);
-    connect(mStepForwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::FrameStepForward);
-    connect(mStepBackwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::FrameStepBackward);
-    connect(mMultiStepForwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::MultiFrameStepForward);
-    connect(mMultiStepBackwardsAction, &QAction::triggered, time, &GlobalTimeControlWidget::MultiFrameStepBackward);
-    connect(mSeekStartAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekTimelineStart);
-    connect(mSeekEndAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekTimelineEnd);
-    connect(mSeekRangeStartAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekRangeStart);
-    connect(mSeekRangeEndAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekRangeEnd);
-    connect(mSeekPreviousEditAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekPreviousEdit);
-    connect(mSeekNextEditAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekNextEdit);
-    for (QAction* const action : {mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction})
-    {
-        connect(action, &QAction::triggered, mViewerWidget, [this, action] {
-            mViewerWidget->SetViewerOverlayDrawable(ViewerOverlayDrawable(action->data().toInt()));
-        });
-    }
-    connect(mZoomInAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomIn);
-    connect(mZoomOutAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomOut);
-    connect(mResetPanZoomAction, &QAction::triggered, mViewerWidget, [this] { mViewerWidget->ResetPanAndZoom(true); });
-    connect(mFlipHorizontalAction, &QAction::triggered, mViewerWidget, &ViewerWidget::SetHorizontalFlipEnabled);
-    connect(mFlipVerticalAction, &QAction::triggered, mViewerWidget, &ViewerWidget::SetVerticalFlipEnabled);
-    connect(mRotateCWAction, &QAction::triggered, mViewerWidget, &ViewerWidget::RotateClockwise);
-    connect(mRotateCCWAction, &QAction::triggered, mViewerWidget, &ViewerWidget::RotateCounterClockwise);
-    connect(mResetFlipRotateAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ResetFlipAndRotate);
-    connect(mToggleBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::ToggleFrameBookmark);
-    connect(mToggleRangeBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::ToggleRangeBookmark);
-    connect(mPreviousBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekPreviousBookmark);
-    connect(mNextBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::SeekNextBookmark);
-    connect(mPreviousRangeBookmarkAction, &QAction::triggered, time,
-            &GlobalTimeControlWidget::SetRangeToPreviousRangeBookmark);
-    connect(mNextRangeBookmarkAction, &QAction::triggered, time, &GlobalTimeControlWidget::SetRangeToNextRangeBookmark);
-    connect(mMediaInfoAction, &QAction::triggered, mViewerWidget, &ViewerWidget::SetMediaInfoVisible);
 }
 
 void TessarinBase::ConnectProjectActions()
@@ -819,7 +802,7 @@ QSize TessarinBase::ViewerTargetSize(int width, int height, qreal devicePixelRat
 void TessarinBase::ResizeViewer(int width, int height)
 {
     QSize const target = ViewerTargetSize(width, height, devicePixelRatioF());
-    QSize const current = mViewerWidget->ViewerSize();
+    QSize const current = mMonitorPanel->ViewerSize();
     QRect geometry = this->geometry();
     geometry.setBottomRight(geometry.bottomRight() +
                             QPoint(target.width() - current.width(), target.height() - current.height()));
@@ -836,7 +819,7 @@ void TessarinBase::ResizeViewerFromSender()
     float const factor = action->data().toFloat();
     int width = 0;
     int height = 0;
-    mViewerWidget->VideoWidthHeight(width, height);
+    mMonitorPanel->VideoWidthHeight(width, height);
     ResizeViewer(int(width * factor), int(height * factor));
 }
 
@@ -857,10 +840,10 @@ void TessarinBase::SetFullscreenEnabled(bool on)
         {
             SetSideBarVisible(false);
         }
-        mViewerControlsWereVisible = mPlaybackControl->isVisible();
+        mViewerControlsWereVisible = mMonitorPanel->IsViewerControlsVisible();
         if (mViewerControlsWereVisible)
         {
-            mPlaybackControl->hide();
+            mMonitorPanel->SetViewerControlsVisible(false);
         }
         showFullScreen();
     }
@@ -873,7 +856,7 @@ void TessarinBase::SetFullscreenEnabled(bool on)
         Settings::menuBarVisible = mMenuBarWasVisible;
         menuBar()->setVisible(mMenuBarWasVisible);
         SetSideBarVisible(mSideBarWasVisible);
-        mPlaybackControl->setVisible(mViewerControlsWereVisible);
+        mMonitorPanel->SetViewerControlsVisible(mViewerControlsWereVisible);
     }
     QTimer::singleShot(1000, this, &TessarinBase::ForceRepaint);
     mFullscreenAction->setChecked(on);
@@ -1001,21 +984,9 @@ void TessarinBase::UpdateAudioActions()
 
 void TessarinBase::UpdateVideoActions()
 {
-    int overlay = 0;
-    if (mViewerWidget->IsSafeAreaVisible())
-    {
-        overlay = 1;
-    }
-    else if (mViewerWidget->IsGridVisible())
-    {
-        overlay = 2;
-    }
-    else if (mViewerWidget->IsCenterVisible())
-    {
-        overlay = 3;
-    }
+    int const overlay = mMonitorPanel->ViewerOverlayDrawableState();
     // Overlays only draw over one picture (single layout or A over B).
-    bool const overlaysAllowed = int(mViewerWidget->ViewerLayout()) < 2;
+    bool const overlaysAllowed = int(mMonitorPanel->ViewerLayout()) < 2;
     QAction* const overlays[] = {mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction};
     for (int i = 0; i < 4; ++i)
     {
@@ -1031,10 +1002,10 @@ void TessarinBase::UpdateVideoActions()
 
 void TessarinBase::UpdateToolsActions()
 {
-    mGlobalTimeControlAction->setChecked(mGlobalTimeControl->isVisibleTo(this));
-    mRangeTimeControlAction->setChecked(mRangeTimeControl->isVisibleTo(this));
-    mPlaybackControlsAction->setChecked(mPlaybackControl->isVisibleTo(this));
-    mMediaInfoAction->setChecked(mViewerWidget->IsMediaInfoVisible());
+    mGlobalTimeControlAction->setChecked(mMonitorPanel->IsGlobalTimeControlVisible());
+    mRangeTimeControlAction->setChecked(mMonitorPanel->IsRangeTimeControlVisible());
+    mPlaybackControlsAction->setChecked(mMonitorPanel->IsPlaybackControlsVisible());
+    mMediaInfoAction->setChecked(mMonitorPanel->IsMediaInfoVisible());
     mMenuBarAction->setChecked(Settings::menuBarVisible);
     mMayaToolsAction->setEnabled(true);
 }
@@ -1080,5 +1051,6 @@ void TessarinBase::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange)
     {
         mFullscreenAction->setChecked(isFullScreen());
+        mMonitorPanel->SetFullscreenState(isFullScreen());
     }
 }

@@ -12,6 +12,7 @@ class QDockWidget;
 class QTimer;
 class GlobalTimeControlWidget;
 class KeyBindings;
+class MonitorPanel;
 class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
@@ -31,6 +32,8 @@ class TessarinBase : public QMainWindow
 
 public:
     ~TessarinBase() override;
+
+    MonitorPanel* MonitorPanelPtr() const;
 
 public Q_SLOTS:
     void ProcessMessageFromOtherInstance(QList<QString> arguments);
@@ -85,8 +88,7 @@ protected:
     void CreateAction(QAction** target, QString const& text, QString const& statusTip, KeySequenceType type,
                       bool checkable);
     void CreateWidgets();
-    // The viewer with its time bars and playback strip, until the monitor
-    // panel takes them over.
+    // The monitor panel as central widget: the viewer with its bars and strips.
     void CreateMonitor();
     virtual void CreateMenus();
     void FillVideoMenu();
@@ -95,7 +97,6 @@ protected:
     // be pointed at the panel that takes those commands over.
     void ConnectWindowActions();
     void ConnectEngineActions();
-    void ConnectMonitorActions();
     void ImportRecentPath(QString const& path);
     virtual void CreateConnections();
     virtual void CreateLConnections() {}
@@ -106,6 +107,8 @@ protected:
     // Asked before the window closes; a refusal keeps everything open and
     // unsaved. Until the project panel asks the user, closing is allowed.
     virtual bool ConfirmProjectClose();
+    // The window's playback, view, bookmark and capture actions to the panel.
+    void ConnectMonitorPanel();
     void PostShow();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -116,6 +119,7 @@ protected:
 
     ProjectManager* mProjectManager = nullptr;
     KeyBindings* mKeyBindings = nullptr;
+    MonitorPanel* mMonitorPanel = nullptr;
     ViewerWidget* mViewerWidget = nullptr;
     GlobalTimeControlWidget* mGlobalTimeControl = nullptr;
     RangeTimeControlWidget* mRangeTimeControl = nullptr;
@@ -246,6 +250,7 @@ protected:
     QString mTimelineName;
     int mPlaybackFrame = 0;
     float mLastPlaybackSpeed = 1.0f;
+    float mCurrentPlaybackSpeed = 1.0f;
 
 protected:
     // Opens a project file, or imports media (directly or listed in a ".txt" file)

@@ -175,5 +175,11 @@ gen numbered_30fps.mp4 ff -filter_complex "$(numbered 320x240 30 8)" -map "[v]" 
 gen slideshow_02fps.mp4 ff -filter_complex "$(numbered 320x240 0.2 15)" -map "[v]" $(x264) \
   "$out/slideshow_02fps.mp4"
 
+# Numbered pictures at 24 fps (48 frames) with a red mark in the bottom-left
+# corner (to see flips and rotations), over a 440 Hz tone.
+gen numbered_marked_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]drawbox=x=0:y=200:w=40:h=40:color=red:t=fill[m]" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" -map "[m]" -map 0:a $(x264) -g 24 -bf 2 \
+  -c:a aac -b:a 96k -shortest "$out/numbered_marked_24fps.mp4"
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

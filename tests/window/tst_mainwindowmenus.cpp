@@ -5,7 +5,7 @@
 #include "media/AvManager.h"
 #include "model/ProjectManager.h"
 #include "viewer/ViewerWidget.h"
-#include "window/PlaybackControlWidget.h"
+#include "window/MonitorPanel.h"
 #include "window/TessarinOrvel.h"
 
 #include <QAction>
@@ -248,23 +248,24 @@ private Q_SLOTS:
         QCOMPARE(TessarinBase::ViewerTargetSize(640, 360, 1.0), QSize(640, 360));
 
         QPoint const topLeft = mWindow->geometry().topLeft();
-        mWindow->ResizeViewer(400, 300);
-        QTRY_COMPARE(Viewer()->ViewerSize(), QSize(400, 300) / mWindow->devicePixelRatioF());
+        mWindow->ResizeViewer(1000, 500);
+        QTRY_COMPARE(Viewer()->ViewerSize(), QSize(1000, 500) / mWindow->devicePixelRatioF());
         QCOMPARE(mWindow->geometry().topLeft(), topLeft);
-        mWindow->ResizeViewer(480, 270);
-        QTRY_COMPARE(Viewer()->ViewerSize(), QSize(480, 270) / mWindow->devicePixelRatioF());
+        mWindow->ResizeViewer(960, 540);
+        QTRY_COMPARE(Viewer()->ViewerSize(), QSize(960, 540) / mWindow->devicePixelRatioF());
     }
 
     void fullScreenKeepsHiddenBarsHidden()
     {
-        auto* controls = mWindow->findChild<PlaybackControlWidget*>();
+        auto* panel = mWindow->findChild<MonitorPanel*>();
+        bool const controlsBefore = panel->IsViewerControlsVisible();
         mWindow->SetMenuBarVisible(false);
         QVERIFY(!mWindow->menuBar()->isVisible());
-        QVERIFY(controls->isVisible());
 
         mWindow->SetFullscreenEnabled(true);
         QTRY_VERIFY(mWindow->isFullScreen());
-        QVERIFY(!controls->isVisible());
+        QVERIFY(!panel->IsViewerControlsVisible());
+        QVERIFY(!mWindow->menuBar()->isVisible());
         QVERIFY(WindowAction("Fullscreen", "Toggle Fullscreen")->isChecked());
         // The menu bar can't be brought back while in full screen.
         mWindow->SetMenuBarVisible(true);
@@ -277,7 +278,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!mWindow->isFullScreen());
         QVERIFY(!mWindow->menuBar()->isVisible());
         QVERIFY(!Settings::menuBarVisible);
-        QVERIFY(controls->isVisible());
+        QCOMPARE(panel->IsViewerControlsVisible(), controlsBefore);
         QVERIFY(!WindowAction("Fullscreen", "Toggle Fullscreen")->isChecked());
 
         // Leaving when not in full screen changes nothing but the mark.
