@@ -8,6 +8,8 @@
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
 #include "panels/PreferencesDialog.h"
+#include "panels/ProjectPanel.h"
+#include "panels/SideBarWidget.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
 #include "window/MonitorPanel.h"
@@ -203,9 +205,6 @@ void TessarinBase::CreateActions()
     create(&mEscapeAction, tr("Escape"), T::ApplicationEsc);
 
     // Read by the slots that act on the sender's data.
-    QString const mostRecentAlias = QStringLiteral("%MOST_RECENT%");
-    mOpenRecentProjectAction->setData(mostRecentAlias);
-    mImportRecentFileAction->setData(mostRecentAlias);
     mSpeedNormalAction->setData(1.0f);
     mSpeedHalfAction->setData(0.5f);
     mSpeedQuarterAction->setData(0.25f);
@@ -230,15 +229,15 @@ void TessarinBase::CreateWidgets()
     // A window of its own, kept until shutdown.
     mConsoleWindow = new ConsoleWindow(nullptr);
     CreateMonitor();
-    // The side bar's dock: fixed in place, no title bar; the side bar itself
-    // goes in as its widget.
+    mSideBar = new SideBarWidget(mProjectManager, mKeyBindings, this);
+    // The side bar's dock: fixed in place, no title bar.
     mSideBarDock = new QDockWidget(tr("SideBar Dock Title"), this);
     mSideBarDock->setMinimumWidth(260);
     mSideBarDock->setObjectName(QStringLiteral("sidebardock"));
     mSideBarDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     mSideBarDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
     mSideBarDock->setTitleBarWidget(new QWidget(mSideBarDock));
-    mSideBarDock->setWidget(new QWidget(mSideBarDock));
+    mSideBarDock->setWidget(mSideBar);
     addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
 }
 
@@ -506,6 +505,7 @@ void TessarinBase::CreateConnections()
     ConnectWindowActions();
     ConnectEngineActions();
     ConnectMonitorPanel();
+    ConnectSideBar();
 }
 
 void TessarinBase::ConnectWindowActions()
@@ -548,12 +548,37 @@ void TessarinBase::ConnectEngineActions()
 
 void TessarinBase::ConnectProjectActions()
 {
-    // The project panel's open and save dialogs take these over.
+    ProjectPanel* const panel = mSideBar->ProjectPanelPtr();
+    connect(mOpenProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
+    connect(mOpenRecentProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
+    connect(mSaveProjectAction, &QAction::triggered, panel, &ProjectPanel::SaveProject);
+    connect(mSaveProjectAsAction, &QAction::triggered, panel, &ProjectPanel::SaveProjectAs);
+}
+
+void TessarinBase::ConnectSideBar()
+{
+    ProjectPanel* const panel = mSideBar->ProjectPanelPtr();
+    mOpenRecentProjectAction->setData(ProjectPanel::MostRecentPathAlias());
+    mImportRecentFileAction->setData(ProjectPanel::MostRecentPathAlias());
+    connect(mNewProjectAction, &QAction::triggered, panel, &ProjectPanel::NewProject);
+    connect(mImportRecentFileAction, &QAction::triggered, panel, &ProjectPanel::ImportFiles);
+    connect(mDeleteAction, &QAction::triggered, mSideBar, &SideBarWidget::ApplicationDelete);
+    connect(mSideBar, &SideBarWidget::SideBarVisibilityChangeRequested, this, &TessarinBase::SetSideBarVisible);
+    connect(mSideBar, &SideBarWidget::MoveSideBarRequested, this, [this](bool left) {
+        Settings::sideBarLeft = left;
+        addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
+    });
+    connect(mSideBar, &SideBarWidget::TimelineNameChanged, this, &TessarinBase::SetTimelineName);
+}
+
+ProjectPanel* TessarinBase::ProjectPanelPtr() const
+{
+    return mSideBar->ProjectPanelPtr();
 }
 
 bool TessarinBase::ConfirmProjectClose()
 {
-    return true;
+    return mSideBar->ProjectPanelPtr()->ConfirmProjectClose();
 }
 
 void TessarinBase::showEvent(QShowEvent*)
@@ -742,6 +767,7 @@ void TessarinBase::Shutdown()
     mKeyBindings->WriteUserKeyBindings();
     Settings::windowGeometry = saveGeometry();
     Settings::windowState = saveState();
+    mSideBar->SaveState();
     FileHelpers::SaveUserSettings();
     mProjectManager->Shutdown();
 }

@@ -17,7 +17,9 @@ class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
 class QAction;
+class ProjectPanel;
 class QMenu;
+class SideBarWidget;
 class QMenuBar;
 class RangeTimeControlWidget;
 class ViewerWidget;
@@ -97,6 +99,8 @@ protected:
     // be pointed at the panel that takes those commands over.
     void ConnectWindowActions();
     void ConnectEngineActions();
+    void ConnectSideBar();
+    ProjectPanel* ProjectPanelPtr() const;
     void ImportRecentPath(QString const& path);
     virtual void CreateConnections();
     virtual void CreateLConnections() {}
@@ -242,6 +246,7 @@ protected:
 
     QMenuBar* mMenuBar = nullptr;
     QTimer* mMenuPressTimer = nullptr;
+    SideBarWidget* mSideBar = nullptr;
     QDockWidget* mSideBarDock = nullptr;
     bool mConnectionsMade = false;
     bool mMenuBarWasVisible = true;

@@ -2,10 +2,10 @@
 
 #include "app/FileHelpers.h"
 #include "app/KeySequenceType.h"
+#include "panels/ProjectPanel.h"
 
 #include <QAction>
 #include <QDockWidget>
-#include <QFileDialog>
 #include <QMenu>
 
 TessarinOrvel::TessarinOrvel(QList<QString> const& paths)
@@ -44,7 +44,11 @@ void TessarinOrvel::CreateConnections()
     }
     mConnectionsMade = true;
     TessarinBase::CreateConnections();
-    connect(mFileAction, &QAction::triggered, this, &TessarinOrvel::OpenFile);
+    ProjectPanel* const panel = ProjectPanelPtr();
+    connect(mFileAction, &QAction::triggered, panel, &ProjectPanel::ImportFile);
+    connect(mSaveSourceAsAction, &QAction::triggered, panel, &ProjectPanel::SaveSourceAs);
+    connect(mReplaceSourceAction, &QAction::triggered, panel, &ProjectPanel::ReplaceSourceOrvel);
+    connect(mShowInFolderAction, &QAction::triggered, panel, &ProjectPanel::ShowInFolder);
 }
 
 void TessarinOrvel::PostInitialize()
@@ -59,21 +63,3 @@ void TessarinOrvel::SetSideBarVisible(bool)
     }
 }
 
-void TessarinOrvel::OpenFile()
-{
-    if (isFullScreen())
-    {
-        return;
-    }
-    QList<QString> const paths =
-        QFileDialog::getOpenFileNames(this, tr("Open File"), FileHelpers::MostRecentFileDirPath());
-    if (!paths.isEmpty())
-    {
-        OpenFilesByPath(paths);
-    }
-}
-
-void TessarinOrvel::OpenFilesByPath(QList<QString> const& paths)
-{
-    OpenPaths(paths);
-}

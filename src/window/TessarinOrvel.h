@@ -14,9 +14,6 @@ public:
 public Q_SLOTS:
     // The player shows no side bar: hidden whatever is asked.
     void SetSideBarVisible(bool visible) override;
-    // The file action's chooser and its path-taking twin.
-    void OpenFile();
-    void OpenFilesByPath(QList<QString> const& paths);
 
 protected:
     void CreateActions() override;
