@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/SingleApplication.h"
 #include "window/TessarinOrvel.h"
+#include "window/TessarinX.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -191,7 +192,11 @@ int main(int argc, char* argv[])
     }
 
     QSocketNotifier* const quitNotifier = WatchQuitSignals(&app);
+#ifdef TESSARIN_FULL_EDITION
+    TessarinX window(startupPaths);
+#else
     TessarinOrvel window(startupPaths);
+#endif
     if (!app.IsRunning())
     {
         QObject::connect(&app, &SingleApplication::MessageAvailable, &window,

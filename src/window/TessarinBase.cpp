@@ -8,18 +8,26 @@
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
 #include "panels/PreferencesDialog.h"
+#include "panels/ProjectPanel.h"
+#include "panels/SideBarWidget.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
 #include "window/MonitorPanel.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/RangeTimeControlWidget.h"
-#include "panels/ProjectPanel.h"
-#include "panels/SideBarWidget.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDockWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QUrl>
 #include <QCloseEvent>
 #include <QDir>
-#include <QDockWidget>
 #include <QIcon>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -35,11 +43,20 @@ TessarinBase::TessarinBase(QList<QString> const& paths)
     setWindowIcon(QIcon(QStringLiteral(":icons/application_zeph.png")));
     setFocusPolicy(Qt::StrongFocus);
     setContextMenuPolicy(Qt::NoContextMenu);
+    mMenuPressTimer = new QTimer(this);
+    installEventFilter(this);
 }
 
 TessarinBase::~TessarinBase()
 {
     delete mConsoleWindow; // left when the window goes without a shutdown
+    // The widgets hold on to the project and the engine: they go first, then the
+    // project manager, which ends the engine's threads before the project goes.
+    delete takeCentralWidget();
+    delete mSideBarDock;
+    mSideBarDock = nullptr;
+    delete mProjectManager;
+    mProjectManager = nullptr;
     delete mKeyBindings;
 }
 
@@ -47,17 +64,30 @@ void TessarinBase::Initialize()
 {
     CreateActions();
     mKeyBindings->Update();
+    CreateMenus();
     CreateWidgets();
     CreateConnections();
     mKeyBindings->ReadUserKeyBindings();
+    ConnectProjectActions();
+    CreateLConnections();
     if (Settings::clientApiPortEnabled)
     {
         mProjectManager->InitializeCmdServer(Settings::clientApiPort);
     }
+    SetAlwaysOnTopEnabled(Settings::alwaysOnTopEnabled);
+    if (!isFullScreen())
+    {
+        menuBar()->setVisible(Settings::menuBarVisible);
+    }
+    SetSideBarVisible(Settings::sideBarVisible);
+    mMonitorPanel->SetViewerLayoutByType(ViewerLayoutType(0));
+    mViewerWidget->SetViewerOverlayDrawable(ViewerOverlayDrawable(0));
+    SyncActions();
     mProjectManager->NewProject(true);
     UpdateWindowTitle();
     Logger::GetInstance()->Output(
         QStringLiteral("%1 v%2\n").arg(Settings::applicationTitle, Settings::applicationVersion));
+    PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
 }
 
@@ -173,14 +203,34 @@ void TessarinBase::CreateActions()
     CreateAction(&mAboutAction, tr("About..."), tr("About"), T::None, false);
     create(&mDeleteAction, tr("Delete"), T::ApplicationDel);
     create(&mEscapeAction, tr("Escape"), T::ApplicationEsc);
+
+    // Read by the slots that act on the sender's data.
+    mSpeedNormalAction->setData(1.0f);
+    mSpeedHalfAction->setData(0.5f);
+    mSpeedQuarterAction->setData(0.25f);
+    mSpeedToggleLastAction->setData(-1.0f);
+    mMultiStepForwardsAction->setData(1);
+    mMultiStepBackwardsAction->setData(-1);
+    mPlayOnceAction->setData(0);
+    mLoopAction->setData(1);
+    mPingPongAction->setData(2);
+    mOverlayOffAction->setData(0);
+    mOverlaySafeAreaAction->setData(1);
+    mOverlayGridAction->setData(2);
+    mOverlayCenterAction->setData(3);
+    mOriginalSizeAction->setData(1.0f);
+    mHalfSizeAction->setData(0.5f);
+    mQuarterSizeAction->setData(0.25f);
+    mDoubleSizeAction->setData(2.0f);
 }
 
 void TessarinBase::CreateWidgets()
 {
     // A window of its own, kept until shutdown.
     mConsoleWindow = new ConsoleWindow(nullptr);
-
+    CreateMonitor();
     mSideBar = new SideBarWidget(mProjectManager, mKeyBindings, this);
+    // The side bar's dock: fixed in place, no title bar.
     mSideBarDock = new QDockWidget(tr("SideBar Dock Title"), this);
     mSideBarDock->setMinimumWidth(260);
     mSideBarDock->setObjectName(QStringLiteral("sidebardock"));
@@ -189,11 +239,6 @@ void TessarinBase::CreateWidgets()
     mSideBarDock->setTitleBarWidget(new QWidget(mSideBarDock));
     mSideBarDock->setWidget(mSideBar);
     addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
-    // The player edition keeps the dock hidden: its user reaches the project
-    // browser through the project commands alone.
-    mSideBarDock->hide();
-
-    CreateMonitor();
 }
 
 void TessarinBase::CreateMonitor()
@@ -228,19 +273,8 @@ void TessarinBase::ConnectMonitorPanel()
     connect(panel, &MonitorPanel::OpenTimelinesRequested, mProjectManager,
             &ProjectManager::DoOpenTimelinesInViewerCmd);
     connect(panel, &MonitorPanel::ShowConsoleRequested, this, &TessarinBase::ShowConsoleWindow);
-    connect(panel, &MonitorPanel::ToggleFullscreenRequested, this, [this] {
-        setWindowState(windowState() ^ Qt::WindowFullScreen);
-        mMonitorPanel->SetFullscreenState(isFullScreen());
-    });
-    // The window grows or shrinks so that the viewer gets the requested size.
-    connect(panel, &MonitorPanel::ViewerResizeRequested, this, [this](int width, int height) {
-        if (width <= 0 || height <= 0 || isFullScreen() || isMaximized())
-        {
-            return;
-        }
-        QSize const viewer = mMonitorPanel->ViewerSize();
-        resize(this->width() + width - viewer.width(), this->height() + height - viewer.height());
-    });
+    connect(panel, &MonitorPanel::ToggleFullscreenRequested, this, &TessarinBase::ToggleFullscreen);
+    connect(panel, &MonitorPanel::ViewerResizeRequested, this, &TessarinBase::ResizeViewer);
 
     auto const on = [this, panel](QAction* action, void (MonitorPanel::*slot)()) {
         connect(action, &QAction::triggered, panel, slot);
@@ -291,11 +325,6 @@ void TessarinBase::ConnectMonitorPanel()
     on(mOverlaySafeAreaAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
     on(mOverlayGridAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
     on(mOverlayCenterAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
-    connect(mOriginalSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(1.0f); });
-    connect(mHalfSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(0.5f); });
-    connect(mQuarterSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(0.25f); });
-    connect(mDoubleSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(2.0f); });
-    on(mFullscreenAction, &MonitorPanel::ToggleFullscreen);
     on(mZoomInAction, &MonitorPanel::ZoomIn);
     on(mZoomOutAction, &MonitorPanel::ZoomOut);
     on(mTogglePanZoomAction, &MonitorPanel::TogglePanAndZoom);
@@ -326,28 +355,230 @@ void TessarinBase::ConnectMonitorPanel()
     on(mMayaToolsAction, &MonitorPanel::ShowMayaToolsDialog);
 }
 
+void TessarinBase::CreateMenus()
+{
+    QMenuBar* const bar = menuBar();
+    mMenuBar = bar;
+    mFileMenu = bar->addMenu(tr("File"));
+    mFileMenu->addAction(mFileAction);
+    mFileMenu->addAction(mNewProjectAction);
+    mFileMenu->addAction(mOpenProjectAction);
+    mFileMenu->addAction(mSaveProjectAction);
+    mFileMenu->addAction(mSaveProjectAsAction);
+    mFileMenu->addSeparator();
+    mCaptureImageMenu = mFileMenu->addMenu(tr("Capture Image"));
+    mCaptureImageMenu->addAction(mCaptureToClipboardAction);
+    mCaptureImageMenu->addAction(mCaptureToFolderAction);
+    mFileMenu->addSeparator();
+    mFileMenu->addAction(mOpenNewInstanceAction);
+    mFileMenu->addSeparator();
+    mRecentFilesMenu = mFileMenu->addMenu(tr("Recent Files"));
+    mRecentProjectsMenu = mFileMenu->addMenu(tr("Recent Projects"));
+    mFileMenu->addSeparator();
+    mFileMenu->addAction(mExitAction);
+
+    mEditMenu = bar->addMenu(tr("Edit"));
+    mEditMenu->addAction(mRangeStartToCurrentAction);
+    mEditMenu->addAction(mRangeEndToCurrentAction);
+    mEditMenu->addAction(mResetRangeAction);
+    mEditMenu->addSeparator();
+    mEditMenu->addAction(mAlwaysOnTopAction);
+    mEditMenu->addSeparator();
+    mEditMenu->addAction(mPreferencesAction);
+
+    mPlaybackMenu = bar->addMenu(tr("Playback"));
+    mSpeedMenu = mPlaybackMenu->addMenu(tr("Speed"));
+    mSpeedMenu->addActions({mSpeedNormalAction, mSpeedHalfAction, mSpeedQuarterAction});
+    mSpeedMenu->addSeparator();
+    mSpeedMenu->addActions({mSpeedIncreaseAction, mSpeedDecreaseAction});
+    mSpeedMenu->addSeparator();
+    mSpeedMenu->addAction(mSpeedToggleLastAction);
+    mPlaybackMenu->addSeparator();
+    mPlaybackMenu->addActions(
+        {mPlayPauseAction, mPlayPauseBookmarksOnlyAction, mPlayForwardsAction, mPlayBackwardsAction, mPauseAction});
+    mPlaybackMenu->addSeparator();
+    mFrameStepMenu = mPlaybackMenu->addMenu(tr("Frame Step"));
+    mFrameStepMenu->addActions(
+        {mStepForwardsAction, mStepBackwardsAction, mMultiStepForwardsAction, mMultiStepBackwardsAction});
+    mPlaybackMenu->addSeparator();
+    mPlaybackMenu->addActions({mSeekStartAction, mSeekEndAction, mSeekRangeStartAction, mSeekRangeEndAction,
+                               mSeekPreviousEditAction, mSeekNextEditAction});
+    mPlaybackMenu->addSeparator();
+    mLoopingMenu = mPlaybackMenu->addMenu(tr("Looping"));
+    mLoopingMenu->addAction(mToggleLoopAction);
+    mLoopingMenu->addSeparator();
+    mLoopingMenu->addActions({mPlayOnceAction, mLoopAction, mPingPongAction});
+    mPlaybackMenu->addSeparator();
+    mStepScrubMenu = mPlaybackMenu->addMenu(tr("Stepping and Scrubbing"));
+    mStepScrubMenu->addAction(mLoopOnStepScrubAction);
+    mStepScrubMenu->addSeparator();
+    mStepScrubMenu->addActions({mLoopStepScrubToRangeAction, mLockStepScrubToRangeAction});
+    mPlaybackMenu->addSeparator();
+    mPlaybackMenu->addAction(mAutoplayAction);
+
+    mAudioMenu = bar->addMenu(tr("Audio"));
+    mAudioMenu->addActions({mIncreaseVolumeAction, mDecreaseVolumeAction, mMuteAction});
+    mAudioMenu->addSeparator();
+    mAudioMenu->addAction(mAudioScrubAction);
+
+    mVideoMenu = bar->addMenu(tr("Video"));
+    mOverlaysMenu = new QMenu(tr("Overlays"), this);
+    mOverlaysMenu->addActions({mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction});
+    mSizeMenu = new QMenu(tr("Size"), this);
+    mSizeMenu->addAction(mOriginalSizeAction);
+    mSizeMenu->addSeparator();
+    mSizeMenu->addActions({mHalfSizeAction, mQuarterSizeAction});
+    mSizeMenu->addSeparator();
+    mSizeMenu->addAction(mDoubleSizeAction);
+    mPanZoomMenu = new QMenu(tr("Pan/Zoom"), this);
+    mPanZoomMenu->addActions({mZoomInAction, mZoomOutAction});
+    mPanZoomMenu->addSeparator();
+    mPanZoomMenu->addActions({mTogglePanZoomAction, mResetPanZoomAction});
+    FillVideoMenu();
+
+    mBookmarksMenu = bar->addMenu(tr("Bookmarks"));
+    mBookmarksMenu->addActions({mToggleBookmarkAction, mToggleRangeBookmarkAction});
+    mBookmarksMenu->addSeparator();
+    mBookmarksMenu->addActions({mCutBookmarkAction, mCopyBookmarkAction, mPasteBookmarkAction});
+    mBookmarksMenu->addSeparator();
+    mRemoveBookmarksMenu = mBookmarksMenu->addMenu(tr("Remove"));
+    mRemoveBookmarksMenu->addActions({mRemoveBookmarksAction, mRemoveBookmarksInRangeAction});
+    mRemoveBookmarksMenu->addSeparator();
+    mRemoveBookmarksMenu->addAction(mRemoveRangeBookmarksAction);
+    mRemoveBookmarksMenu->addSeparator();
+    mRemoveBookmarksMenu->addAction(mClearAllBookmarksAction);
+    mBookmarksMenu->addSeparator();
+    mBookmarksMenu->addActions(
+        {mPreviousBookmarkAction, mNextBookmarkAction, mPreviousRangeBookmarkAction, mNextRangeBookmarkAction});
+
+    mToolsMenu = bar->addMenu(tr("Tools"));
+    FillToolsMenu();
+
+    mHelpMenu = bar->addMenu(tr("Help"));
+    mHelpMenu->addAction(mDocumentationAction);
+    mHelpMenu->addSeparator();
+    mHelpMenu->addAction(mAboutAction);
+
+    mMenuPressTimer->setSingleShot(true);
+    mMenuPressTimer->setInterval(Settings::menuWaitBetweenMousePresses);
+    bar->installEventFilter(this);
+}
+
+void TessarinBase::FillVideoMenu()
+{
+    mVideoMenu->addMenu(mOverlaysMenu);
+    mVideoMenu->addSeparator();
+    mVideoMenu->addMenu(mSizeMenu);
+    mVideoMenu->addAction(mFullscreenAction);
+    mVideoMenu->addSeparator();
+    mVideoMenu->addMenu(mPanZoomMenu);
+    mVideoMenu->addSeparator();
+    mVideoMenu->addActions(
+        {mRotateCWAction, mRotateCCWAction, mFlipHorizontalAction, mFlipVerticalAction, mResetFlipRotateAction});
+}
+
+void TessarinBase::FillToolsMenu()
+{
+    mToolsMenu->addActions({mGlobalTimeControlAction, mRangeTimeControlAction, mSwapTimeControlsAction});
+    mToolsMenu->addSeparator();
+    mToolsMenu->addActions({mPlaybackControlsAction, mMenuBarAction});
+    mToolsMenu->addSeparator();
+    mToolsMenu->addActions({mMediaInfoAction, mConsoleAction});
+    mToolsMenu->addSeparator();
+    mToolsMenu->addAction(mMayaToolsAction);
+}
+
 void TessarinBase::CreateConnections()
 {
+    connect(mProjectManager, &ProjectManager::ResizeViewerRequested, this, &TessarinBase::ResizeViewer);
     connect(mProjectManager, &ProjectManager::UndoCleanChanged, this, &TessarinBase::UpdateWindowTitle);
     connect(mProjectManager, &ProjectManager::BlockUserInputChanged, this, &TessarinBase::SetBlockUserInputEnabled);
     connect(mConsoleWindow, &ConsoleWindow::CommandExecuted, this, &TessarinBase::ExecuteConsoleCommand);
+    connect(mFileMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateFileActions);
+    connect(mRecentFilesMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateRecentFilesSubMenu);
+    connect(mRecentProjectsMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateRecentProjectsSubMenu);
+    connect(mAudioMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateAudioActions);
+    connect(mVideoMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateVideoActions);
+    connect(mToolsMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateToolsActions);
+    connect(mLoopingMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateLoopActions);
+    connect(mStepScrubMenu, &QMenu::aboutToShow, this, &TessarinBase::UpdateStepScrubActions);
+    ConnectWindowActions();
+    ConnectEngineActions();
+    ConnectMonitorPanel();
+    ConnectSideBar();
+}
+
+void TessarinBase::ConnectWindowActions()
+{
+    connect(mOpenNewInstanceAction, &QAction::triggered, this, &TessarinBase::OpenNewInstance);
     connect(mExitAction, &QAction::triggered, this, &QWidget::close);
-    connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
+    connect(mAlwaysOnTopAction, &QAction::triggered, this, &TessarinBase::SetAlwaysOnTopEnabled);
     connect(mPreferencesAction, &QAction::triggered, this, &TessarinBase::ShowPreferencesDialog);
-    ProjectPanel* panel = mSideBar->ProjectPanelPtr();
-    mOpenRecentProjectAction->setData(ProjectPanel::MostRecentPathAlias());
-    connect(mNewProjectAction, &QAction::triggered, panel, &ProjectPanel::NewProject);
+    connect(mLoopOnStepScrubAction, &QAction::triggered, this, &TessarinBase::SetLoopOnStepEnabled);
+    connect(mLoopStepScrubToRangeAction, &QAction::triggered, this, &TessarinBase::SetLoopStepToRangeEnabled);
+    connect(mLockStepScrubToRangeAction, &QAction::triggered, this, &TessarinBase::SetLockStepToRangeEnabled);
+    for (QAction* const action : {mOriginalSizeAction, mHalfSizeAction, mQuarterSizeAction, mDoubleSizeAction})
+    {
+        connect(action, &QAction::triggered, this, &TessarinBase::ResizeViewerFromSender);
+    }
+    connect(mFullscreenAction, &QAction::triggered, this, &TessarinBase::SetFullscreenEnabled);
+    connect(mMenuBarAction, &QAction::triggered, this, &TessarinBase::SetMenuBarVisible);
+    connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
+    connect(mDocumentationAction, &QAction::triggered, this, &TessarinBase::OpenDocumentation);
+    connect(mEscapeAction, &QAction::triggered, this, &TessarinBase::ApplicationEscape);
+}
+
+void TessarinBase::ConnectEngineActions()
+{
+    AvManager* const avManager = mProjectManager->AvManagerPtr();
+    // The named speeds go through the monitor panel; this one swaps back to
+    // the speed before the last change.
+    connect(avManager, &AvManager::PlaybackSpeedChanged, this, [this](float speed) {
+        if (speed != mCurrentPlaybackSpeed)
+        {
+            mLastPlaybackSpeed = mCurrentPlaybackSpeed;
+            mCurrentPlaybackSpeed = speed;
+        }
+    });
+    connect(mSpeedToggleLastAction, &QAction::triggered, this,
+            [this, avManager] { avManager->SetPlaybackSpeed(mLastPlaybackSpeed); });
+    connect(mAutoplayAction, &QAction::triggered, avManager, &AvManager::SetAutoPlayEnabled);
+    connect(mAudioScrubAction, &QAction::triggered, avManager, &AvManager::SetAudioScrubEnabled);
+}
+
+void TessarinBase::ConnectProjectActions()
+{
+    ProjectPanel* const panel = mSideBar->ProjectPanelPtr();
     connect(mOpenProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
     connect(mOpenRecentProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
     connect(mSaveProjectAction, &QAction::triggered, panel, &ProjectPanel::SaveProject);
     connect(mSaveProjectAsAction, &QAction::triggered, panel, &ProjectPanel::SaveProjectAs);
+}
+
+void TessarinBase::ConnectSideBar()
+{
+    ProjectPanel* const panel = mSideBar->ProjectPanelPtr();
+    mOpenRecentProjectAction->setData(ProjectPanel::MostRecentPathAlias());
+    mImportRecentFileAction->setData(ProjectPanel::MostRecentPathAlias());
+    connect(mNewProjectAction, &QAction::triggered, panel, &ProjectPanel::NewProject);
+    connect(mImportRecentFileAction, &QAction::triggered, panel, &ProjectPanel::ImportFiles);
     connect(mDeleteAction, &QAction::triggered, mSideBar, &SideBarWidget::ApplicationDelete);
-    connect(mSideBar, &SideBarWidget::SideBarVisibilityChangeRequested, mSideBarDock, &QWidget::setVisible);
+    connect(mSideBar, &SideBarWidget::SideBarVisibilityChangeRequested, this, &TessarinBase::SetSideBarVisible);
     connect(mSideBar, &SideBarWidget::MoveSideBarRequested, this, [this](bool left) {
         Settings::sideBarLeft = left;
         addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
     });
-    ConnectMonitorPanel();
+    connect(mSideBar, &SideBarWidget::TimelineNameChanged, this, &TessarinBase::SetTimelineName);
+}
+
+ProjectPanel* TessarinBase::ProjectPanelPtr() const
+{
+    return mSideBar->ProjectPanelPtr();
+}
+
+bool TessarinBase::ConfirmProjectClose()
+{
+    return mSideBar->ProjectPanelPtr()->ConfirmProjectClose();
 }
 
 void TessarinBase::showEvent(QShowEvent*)
@@ -364,6 +595,12 @@ void TessarinBase::showEvent(QShowEvent*)
 
 void TessarinBase::closeEvent(QCloseEvent* event)
 {
+    if (!mShutDown && !ConfirmProjectClose())
+    {
+        // Refused: nothing is written and everything stays open.
+        event->ignore();
+        return;
+    }
     Shutdown();
     event->accept();
 }
@@ -506,7 +743,8 @@ void TessarinBase::SetBlockUserInputEnabled(bool block)
 
 void TessarinBase::UpdateWindowTitle()
 {
-    setWindowTitle(Settings::applicationTitle + (mProjectManager->IsUndoClean() ? QString() : QStringLiteral("*")));
+    setWindowTitle((mTimelineName.isEmpty() ? Settings::applicationTitle : mTimelineName) +
+                   (mProjectManager->IsUndoClean() ? QString() : QStringLiteral("*")));
 }
 
 void TessarinBase::Shutdown()
@@ -529,10 +767,316 @@ void TessarinBase::Shutdown()
     mKeyBindings->WriteUserKeyBindings();
     Settings::windowGeometry = saveGeometry();
     Settings::windowState = saveState();
-    if (mSideBar)
-    {
-        mSideBar->SaveState();
-    }
+    mSideBar->SaveState();
     FileHelpers::SaveUserSettings();
     mProjectManager->Shutdown();
+}
+
+void TessarinBase::SetAlwaysOnTopEnabled(bool on)
+{
+    if (isVisible())
+    {
+        // Changing the flag hides the window: bring it back where it was.
+        Settings::windowGeometry = saveGeometry();
+        Settings::windowState = saveState();
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+        restoreGeometry(Settings::windowGeometry);
+        restoreState(Settings::windowState);
+        show();
+    }
+    else
+    {
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    }
+    Settings::alwaysOnTopEnabled = on;
+}
+
+void TessarinBase::SetMenuBarVisible(bool visible)
+{
+    if (isFullScreen())
+    {
+        return;
+    }
+    Settings::menuBarVisible = visible;
+    menuBar()->setVisible(visible);
+}
+
+void TessarinBase::SetLoopOnStepEnabled(bool enabled)
+{
+    Settings::loopOnStepScrub = enabled;
+}
+
+void TessarinBase::SetLoopStepToRangeEnabled(bool enabled)
+{
+    Settings::loopStepScrubToRange = enabled;
+}
+
+void TessarinBase::SetLockStepToRangeEnabled(bool enabled)
+{
+    Settings::lockStepScrubToRange = enabled;
+}
+
+QSize TessarinBase::ViewerTargetSize(int width, int height, qreal devicePixelRatio)
+{
+    if (devicePixelRatio <= 0.0)
+    {
+        devicePixelRatio = 1.0;
+    }
+    return QSize(int(width / devicePixelRatio), int(height / devicePixelRatio));
+}
+
+void TessarinBase::ResizeViewer(int width, int height)
+{
+    QSize const target = ViewerTargetSize(width, height, devicePixelRatioF());
+    QSize const current = mMonitorPanel->ViewerSize();
+    QRect geometry = this->geometry();
+    geometry.setBottomRight(geometry.bottomRight() +
+                            QPoint(target.width() - current.width(), target.height() - current.height()));
+    setGeometry(geometry);
+}
+
+void TessarinBase::ResizeViewerFromSender()
+{
+    auto* const action = qobject_cast<QAction*>(sender());
+    if (!action)
+    {
+        return;
+    }
+    float const factor = action->data().toFloat();
+    int width = 0;
+    int height = 0;
+    mMonitorPanel->VideoWidthHeight(width, height);
+    ResizeViewer(int(width * factor), int(height * factor));
+}
+
+void TessarinBase::SetFullscreenEnabled(bool on)
+{
+    if (on && !isFullScreen())
+    {
+        Settings::windowGeometry = saveGeometry();
+        Settings::windowState = saveState();
+        mMenuBarWasVisible = menuBar()->isVisible();
+        if (mMenuBarWasVisible)
+        {
+            menuBar()->hide();
+            Settings::menuBarVisible = false;
+        }
+        mSideBarWasVisible = mSideBarDock && mSideBarDock->isVisible();
+        if (mSideBarWasVisible)
+        {
+            SetSideBarVisible(false);
+        }
+        mViewerControlsWereVisible = mMonitorPanel->IsViewerControlsVisible();
+        if (mViewerControlsWereVisible)
+        {
+            mMonitorPanel->SetViewerControlsVisible(false);
+        }
+        showFullScreen();
+    }
+    else if (!on && isFullScreen())
+    {
+        restoreState(Settings::windowState);
+        showNormal();
+        // What full screen hid comes back, and only that: bars the user had
+        // hidden stay hidden.
+        Settings::menuBarVisible = mMenuBarWasVisible;
+        menuBar()->setVisible(mMenuBarWasVisible);
+        SetSideBarVisible(mSideBarWasVisible);
+        mMonitorPanel->SetViewerControlsVisible(mViewerControlsWereVisible);
+    }
+    QTimer::singleShot(1000, this, &TessarinBase::ForceRepaint);
+    mFullscreenAction->setChecked(on);
+}
+
+void TessarinBase::ToggleFullscreen()
+{
+    SetFullscreenEnabled(!isFullScreen());
+}
+
+void TessarinBase::ApplicationEscape()
+{
+    if (isFullScreen())
+    {
+        SetFullscreenEnabled(false);
+    }
+}
+
+void TessarinBase::ForceRepaint()
+{
+    update();
+}
+
+void TessarinBase::SetTimelineName(QString const& name)
+{
+    mTimelineName = name;
+    UpdateWindowTitle();
+}
+
+void TessarinBase::SetPlaybackFrame(int frame, int offset)
+{
+    mPlaybackFrame = frame + offset;
+    if (Settings::displayFrameNumberInTitleBar)
+    {
+        UpdateWindowTitle();
+    }
+}
+
+void TessarinBase::OpenDocumentation()
+{
+    QDesktopServices::openUrl(QUrl(Settings::documentationUrl));
+}
+
+void TessarinBase::OpenNewInstance()
+{
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {Settings::APPLICATION_FLAG_NEW_INSTANCE}))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to launch new instance."));
+    }
+}
+
+void TessarinBase::UpdateRecentFilesSubMenu()
+{
+    mRecentFilesMenu->clear();
+    int const count = std::min<int>(Settings::recentFiles.size(), Settings::numRecentFiles);
+    for (int i = 0; i < count; ++i)
+    {
+        QString const path = Settings::recentFiles.at(i);
+        QAction* const entry = mRecentFilesMenu->addAction(path);
+        entry->setData(path);
+        connect(entry, &QAction::triggered, this, [this, path] { ImportRecentPath(path); });
+    }
+    mRecentFilesMenu->addSeparator();
+    connect(mRecentFilesMenu->addAction(tr("Clear All")), &QAction::triggered, this, [] { FileHelpers::ClearRecentFiles(); });
+}
+
+void TessarinBase::UpdateRecentProjectsSubMenu()
+{
+    mRecentProjectsMenu->clear();
+    int const count = std::min<int>(Settings::recentProjects.size(), Settings::numRecentProjects);
+    for (int i = 0; i < count; ++i)
+    {
+        QString const path = Settings::recentProjects.at(i);
+        QAction* const entry = mRecentProjectsMenu->addAction(path);
+        entry->setData(path);
+        connect(entry, &QAction::triggered, this, [this, path] { mProjectManager->OpenProject(path); });
+    }
+    mRecentProjectsMenu->addSeparator();
+    connect(mRecentProjectsMenu->addAction(tr("Clear All")), &QAction::triggered, this,
+            [] { FileHelpers::ClearRecentProjects(); });
+}
+
+void TessarinBase::ImportRecentPath(QString const& path)
+{
+    OpenPaths({path});
+}
+
+void TessarinBase::UpdateFileActions()
+{
+    mOpenProjectAction->setEnabled(true);
+    mSaveProjectAction->setEnabled(true);
+    mSaveProjectAsAction->setEnabled(true);
+}
+
+void TessarinBase::UpdateEditActions()
+{
+    mAlwaysOnTopAction->setChecked(Settings::alwaysOnTopEnabled);
+}
+
+void TessarinBase::UpdatePlaybackActions()
+{
+    mAutoplayAction->setChecked(mProjectManager->AvManagerPtr()->IsAutoPlayEnabled());
+}
+
+void TessarinBase::UpdateLoopActions()
+{
+    int const state = int(mProjectManager->AvManagerPtr()->ActiveLoopState());
+    mPlayOnceAction->setChecked(state == 0);
+    mLoopAction->setChecked(state == 1);
+    mPingPongAction->setChecked(state == 2);
+}
+
+void TessarinBase::UpdateStepScrubActions()
+{
+    mLoopOnStepScrubAction->setChecked(Settings::loopOnStepScrub);
+    mLoopStepScrubToRangeAction->setChecked(Settings::loopStepScrubToRange);
+    mLockStepScrubToRangeAction->setChecked(Settings::lockStepScrubToRange);
+}
+
+void TessarinBase::UpdateAudioActions()
+{
+    mAudioScrubAction->setChecked(mProjectManager->AvManagerPtr()->IsAudioScrubEnabled());
+    mAudioScrubAction->setEnabled(true);
+}
+
+void TessarinBase::UpdateVideoActions()
+{
+    int const overlay = mMonitorPanel->ViewerOverlayDrawableState();
+    // Overlays only draw over one picture (single layout or A over B).
+    bool const overlaysAllowed = int(mMonitorPanel->ViewerLayout()) < 2;
+    QAction* const overlays[] = {mOverlayOffAction, mOverlaySafeAreaAction, mOverlayGridAction, mOverlayCenterAction};
+    for (int i = 0; i < 4; ++i)
+    {
+        // While disabled the marks stay as they were.
+        if (overlaysAllowed)
+        {
+            overlays[i]->setChecked(i == overlay);
+        }
+        overlays[i]->setEnabled(overlaysAllowed);
+    }
+    mFullscreenAction->setChecked(isFullScreen());
+}
+
+void TessarinBase::UpdateToolsActions()
+{
+    mGlobalTimeControlAction->setChecked(mMonitorPanel->IsGlobalTimeControlVisible());
+    mRangeTimeControlAction->setChecked(mMonitorPanel->IsRangeTimeControlVisible());
+    mPlaybackControlsAction->setChecked(mMonitorPanel->IsPlaybackControlsVisible());
+    mMediaInfoAction->setChecked(mMonitorPanel->IsMediaInfoVisible());
+    mMenuBarAction->setChecked(Settings::menuBarVisible);
+    mMayaToolsAction->setEnabled(true);
+}
+
+void TessarinBase::SyncActions()
+{
+    UpdateFileActions();
+    UpdateEditActions();
+    UpdatePlaybackActions();
+    UpdateLoopActions();
+    UpdateStepScrubActions();
+    UpdateAudioActions();
+    UpdateVideoActions();
+    UpdateToolsActions();
+}
+
+bool TessarinBase::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != nullptr && watched == mMenuBar && Settings::menuWaitBetweenMousePressesEnabled)
+    {
+        // A quick second press on the menu bar would close the menu the first
+        // one opened: swallow presses that come too soon.
+        if (event->type() == QEvent::MouseButtonDblClick)
+        {
+            event->accept();
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonPress)
+        {
+            if (mMenuPressTimer->isActive())
+            {
+                event->accept();
+                return true;
+            }
+            mMenuPressTimer->start();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TessarinBase::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange)
+    {
+        mFullscreenAction->setChecked(isFullScreen());
+        mMonitorPanel->SetFullscreenState(isFullScreen());
+    }
 }

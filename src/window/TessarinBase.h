@@ -4,9 +4,12 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 
 class ConsoleWindow;
+class QDockWidget;
+class QTimer;
 class GlobalTimeControlWidget;
 class KeyBindings;
 class MonitorPanel;
@@ -14,10 +17,12 @@ class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
 class QAction;
+class ProjectPanel;
+class QMenu;
+class SideBarWidget;
+class QMenuBar;
 class RangeTimeControlWidget;
 class ViewerWidget;
-class QDockWidget;
-class SideBarWidget;
 
 // The main window common to both editions of the player. It owns the project
 // manager and the key bindings, makes one action per command, keeps the console
@@ -40,6 +45,39 @@ public Q_SLOTS:
     void ShowPreferencesDialog();
     void SetBlockUserInputEnabled(bool block);
     void UpdateWindowTitle();
+    void SetAlwaysOnTopEnabled(bool on);
+    // Ignored in full screen.
+    void SetMenuBarVisible(bool visible);
+    void SetLoopOnStepEnabled(bool enabled);
+    void SetLoopStepToRangeEnabled(bool enabled);
+    void SetLockStepToRangeEnabled(bool enabled);
+    // Makes the viewer show width by height device pixels.
+    void ResizeViewer(int width, int height);
+    void ResizeViewerFromSender();
+    void SetFullscreenEnabled(bool on);
+    void ToggleFullscreen();
+    void ApplicationEscape();
+    void ForceRepaint();
+    void SetTimelineName(QString const& name);
+    void SetPlaybackFrame(int frame, int offset);
+    void OpenDocumentation();
+    void OpenNewInstance();
+    void UpdateRecentFilesSubMenu();
+    void UpdateRecentProjectsSubMenu();
+    virtual void SetSideBarVisible(bool visible) = 0;
+    virtual void UpdateFileActions();
+    void UpdateEditActions();
+    void UpdatePlaybackActions();
+    void UpdateLoopActions();
+    void UpdateStepScrubActions();
+    void UpdateAudioActions();
+    virtual void UpdateVideoActions();
+    virtual void UpdateToolsActions();
+    void SyncActions();
+
+public:
+    // The size in window units that shows width by height device pixels.
+    static QSize ViewerTargetSize(int width, int height, qreal devicePixelRatio);
     // Stores the console's and the window's state, writes the key-binding and
     // settings files and ends the engine. Runs once; later calls do nothing.
     void Shutdown();
@@ -54,10 +92,31 @@ protected:
     void CreateWidgets();
     // The monitor panel as central widget: the viewer with its bars and strips.
     void CreateMonitor();
+    virtual void CreateMenus();
+    void FillVideoMenu();
+    void FillToolsMenu();
+    // The actions' connections, one function per receiver, so that each can
+    // be pointed at the panel that takes those commands over.
+    void ConnectWindowActions();
+    void ConnectEngineActions();
+    void ConnectSideBar();
+    ProjectPanel* ProjectPanelPtr() const;
+    void ImportRecentPath(QString const& path);
     virtual void CreateConnections();
+    virtual void CreateLConnections() {}
+    virtual void PostInitialize() = 0;
+    // The project actions (open, open recent, save, save as) are connected here
+    // and nowhere else, so that one trigger opens one dialog.
+    virtual void ConnectProjectActions();
+    // Asked before the window closes; a refusal keeps everything open and
+    // unsaved. Until the project panel asks the user, closing is allowed.
+    virtual bool ConfirmProjectClose();
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();
     void PostShow();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -69,9 +128,6 @@ protected:
     GlobalTimeControlWidget* mGlobalTimeControl = nullptr;
     RangeTimeControlWidget* mRangeTimeControl = nullptr;
     PlaybackControlWidget* mPlaybackControl = nullptr;
-    // The project browser and timeline panel, in the window's dock.
-    SideBarWidget* mSideBar = nullptr;
-    QDockWidget* mSideBarDock = nullptr;
 
     // The edition's file action (Open File in the player edition).
     QAction* mFileAction = nullptr;
@@ -168,10 +224,45 @@ protected:
     QAction* mDeleteAction = nullptr;
     QAction* mEscapeAction = nullptr;
 
-private:
+    QMenu* mFileMenu = nullptr;
+    QMenu* mEditMenu = nullptr;
+    QMenu* mPlaybackMenu = nullptr;
+    QMenu* mAudioMenu = nullptr;
+    QMenu* mVideoMenu = nullptr;
+    QMenu* mBookmarksMenu = nullptr;
+    QMenu* mToolsMenu = nullptr;
+    QMenu* mHelpMenu = nullptr;
+    QMenu* mCaptureImageMenu = nullptr;
+    QMenu* mRecentFilesMenu = nullptr;
+    QMenu* mRecentProjectsMenu = nullptr;
+    QMenu* mSpeedMenu = nullptr;
+    QMenu* mFrameStepMenu = nullptr;
+    QMenu* mLoopingMenu = nullptr;
+    QMenu* mStepScrubMenu = nullptr;
+    QMenu* mOverlaysMenu = nullptr;
+    QMenu* mSizeMenu = nullptr;
+    QMenu* mPanZoomMenu = nullptr;
+    QMenu* mRemoveBookmarksMenu = nullptr;
+
+    QMenuBar* mMenuBar = nullptr;
+    QTimer* mMenuPressTimer = nullptr;
+    SideBarWidget* mSideBar = nullptr;
+    QDockWidget* mSideBarDock = nullptr;
+    bool mConnectionsMade = false;
+    bool mMenuBarWasVisible = true;
+    bool mSideBarWasVisible = true;
+    bool mViewerControlsWereVisible = true;
+    QString mTimelineName;
+    int mPlaybackFrame = 0;
+    float mLastPlaybackSpeed = 1.0f;
+    float mCurrentPlaybackSpeed = 1.0f;
+
+protected:
     // Opens a project file, or imports media (directly or listed in a ".txt" file)
     // the way start-up and a later launch's message both do.
     void OpenPaths(QList<QString> paths);
+
+private:
 
     ConsoleWindow* mConsoleWindow = nullptr;
     PreferencesDialog* mPreferencesDialog = nullptr;

@@ -11,8 +11,15 @@ class TessarinOrvel : public TessarinBase
 public:
     explicit TessarinOrvel(QList<QString> const& paths);
 
+public Q_SLOTS:
+    // The player shows no side bar: hidden whatever is asked.
+    void SetSideBarVisible(bool visible) override;
+
 protected:
     void CreateActions() override;
+    void CreateMenus() override;
+    void CreateConnections() override;
+    void PostInitialize() override;
 
 private:
     QAction* mSaveSourceAsAction = nullptr;
