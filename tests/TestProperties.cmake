@@ -67,4 +67,5 @@ set_tests_properties(window.monitorpanel_gl PROPERTIES
 # Tests that build the whole window listen on the default client API port:
 # never two at once, or the second one's server cannot listen.
 set_tests_properties(app.shell_checks panels.preferencesdialog window.sidebardock window.tessarinorvel
+  window.mainwindowmenus window.tessarinx
   PROPERTIES RESOURCE_LOCK client_api_default_port)
