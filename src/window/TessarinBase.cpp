@@ -191,9 +191,16 @@ void TessarinBase::CreateMonitor()
     layout->addWidget(mViewerWidget, 1);
     if (Settings::HardwareRenderingInUse())
     {
-        // The OpenGL viewer paints the bars inside its own frame.
+        // The OpenGL viewer paints the bars inside its own frame: their cache
+        // poll runs while it shows them, and their menus open where it is.
         mGlobalTimeControl->hide();
         mRangeTimeControl->hide();
+        mGlobalTimeControl->OnVisibilityChangedGL(Settings::globalTimeControlVisible);
+        mRangeTimeControl->OnVisibilityChangedGL(Settings::rangeTimeControlVisible);
+        connect(mViewerWidget, &ViewerWidget::HwTimeControlOffsetChanged, mGlobalTimeControl,
+                &TimeControlBaseWidget::SetHwMouseOffset);
+        connect(mViewerWidget, &ViewerWidget::HwTimeControlOffsetChanged, mRangeTimeControl,
+                &TimeControlBaseWidget::SetHwMouseOffset);
     }
     else
     {
