@@ -17,5 +17,8 @@ done
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 echo "Installing:$missing"
-$SUDO apt-get update -q
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
+# Another package manager at work (unattended upgrades, a second job) holds
+# the lock: wait for it rather than fail at once.
+lock_wait="-o DPkg::Lock::Timeout=600"
+$SUDO apt-get $lock_wait update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get $lock_wait install -y -q --no-install-recommends $missing

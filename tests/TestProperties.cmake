@@ -54,3 +54,17 @@ set_tests_properties(viewer.viewerwidgetendtoend_gl PROPERTIES
 # The volume control on the engine: plays through the test server's null sink.
 set_tests_properties(panels.volumeaudio PROPERTIES
   FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)
+
+# The monitor panel once more, in the OpenGL rendering mode.
+add_test(NAME window.monitorpanel_gl
+  COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
+    $<TARGET_FILE:tst_window_monitorpanel>)
+set_tests_properties(window.monitorpanel_gl PROPERTIES
+  FIXTURES_REQUIRED test_media
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  TIMEOUT 600)
+
+# Tests that build the whole window listen on the default client API port:
+# never two at once, or the second one's server cannot listen.
+set_tests_properties(app.shell_checks panels.preferencesdialog window.sidebardock window.tessarinorvel
+  PROPERTIES RESOURCE_LOCK client_api_default_port)

@@ -30,6 +30,10 @@ void VisitPersisted(QSettings& settings, Visitor&& visit)
     TESSARIN_SETTING(consoleWindowGeometry);
     TESSARIN_SETTING(consoleShowOnType);
     TESSARIN_SETTING(waitOnStart);
+    TESSARIN_SETTING(sideBarOrder);
+    TESSARIN_SETTING(sideBarViewState);
+    TESSARIN_SETTING(sideBarProjectExpanded);
+    TESSARIN_SETTING(sideBarTimelineExpanded);
     settings.endGroup();
 
     settings.beginGroup("menu");

@@ -1,5 +1,8 @@
 #include "media/AvDecoderBase.h"
 
+#include "media/FfmpegCompat.h"
+#include "media/VideoFrameBufferPool.h"
+
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/Source.h"
@@ -224,8 +227,25 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
     if (isVideo)
     {
         mHwDecoderActive = InitializeHwVideoDecoder();
-        context->thread_count = mSource && mSource->IsImageSequence() ? Settings::imageSequenceDecoderThreadCount
-                                                                       : Settings::videoDecoderThreadCount;
+        bool const sequence = mSource && mSource->IsImageSequence();
+        context->thread_count =
+            sequence ? Settings::imageSequenceDecoderThreadCount : Settings::videoDecoderThreadCount;
+        // Pictures come from the shared frame-buffer pool (unless a
+        // hardware decoder makes its own).
+        if (!mHwDecoderActive)
+        {
+            context->get_buffer2 = VideoFrameBufferPool::GetDecoderBuffer;
+            FfmpegCompat::MarkCallbacksThreadSafe(context);
+        }
+        // An intra-only codec splits each picture among its threads: frame
+        // threads would first have to queue a packet per thread, which a
+        // seek waits for.
+        AVCodecDescriptor const* descriptor = avcodec_descriptor_get(codec->id);
+        if (!sequence && descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) &&
+            (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS))
+        {
+            context->thread_type = FF_THREAD_SLICE;
+        }
     }
 
     result = avcodec_open2(context, codec, nullptr);

@@ -8,6 +8,7 @@
 #include "media/ExportProperties.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
 #include "model/FrameBookmark.h"
 #include "model/Source.h"
 
@@ -88,6 +89,19 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
         connect(this, &AvManager::ResetAudioOutputDeviceRequested, worker, &AvWorker::ResetAudioOutputDevice);
         connect(this, &AvManager::LogAudioOutputInfoRequested, worker, &AvWorker::LogAudioOutputInfo);
     }
+    // Connected after the worker's own slots, so the command is queued
+    // before its loop is woken to take it.
+    std::shared_ptr<DecodeCommandInbox> const inbox = task->inbox;
+    auto const wake = [inbox, id](int target) {
+        if (target == -1 || target == id)
+        {
+            inbox->Post();
+        }
+    };
+    connect(this, &AvManager::WorkerShutdownStarted, worker, wake, Qt::DirectConnection);
+    connect(this, &AvManager::DecodeTrackUpdated, worker, wake, Qt::DirectConnection);
+    connect(this, &AvManager::SeekRequested, worker, wake, Qt::DirectConnection);
+    connect(this, &AvManager::RefreshCacheRequested, worker, wake, Qt::DirectConnection);
     connect(worker, &AvWorker::TaskCompleted, this, &AvManager::DeleteWorker);
     connect(worker, &AvWorker::DecodeTrackUpdated, this, &AvManager::OnDecodeTrackUpdateCompleted);
     connect(worker, &AvWorker::VideoFrameChanged, this, &AvManager::OnVideoFrameChanged);
@@ -188,6 +202,17 @@ void AvManager::FinalThreadCleanup()
         return;
     }
     delete mExpiredWorkers.takeAt(index);
+    ReleaseMemoryWhenIdle();
+}
+
+void AvManager::ReleaseMemoryWhenIdle()
+{
+    // Once nothing decodes and no frame waits to be released, the pictures'
+    // memory goes back to the system rather than staying resident.
+    if (TotalWorkerCount() == 0 && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty())
+    {
+        VideoFrameBufferPool::Shared()->Trim();
+    }
 }
 
 void AvManager::ProcessDeferredDelete()
@@ -206,7 +231,9 @@ void AvManager::ProcessDeferredDelete()
     if (!mVideoFramesToRelease.isEmpty() || !mAudioFramesToRelease.isEmpty())
     {
         mDeferredDeleteTimer.start();
+        return;
     }
+    ReleaseMemoryWhenIdle();
 }
 
 template <typename Done>

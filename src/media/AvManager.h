@@ -135,6 +135,7 @@ private Q_SLOTS:
     void OnPlaybackEndTimeChanged(long long time);
     void OnLoopStateChanged(LoopState state);
     void DeleteWorker(int id);
+    void ReleaseMemoryWhenIdle();
     void FinalThreadCleanup();
     void ProcessDeferredDelete();
     void OnDecodeTrackUpdateCompleted(int id);

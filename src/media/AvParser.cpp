@@ -38,6 +38,13 @@ bool AvParser::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
     return false;
 }
 
+void AvParser::ParseSequenceImage(Source* source, int fileIndex)
+{
+    mSequenceImage = true;
+    Parse(source, fileIndex);
+    mSequenceImage = false;
+}
+
 void AvParser::Parse(Source* source, int fileIndex)
 {
     if (!source)
@@ -50,7 +57,14 @@ void AvParser::Parse(Source* source, int fileIndex)
     SourceFileInfo const* file = source->FileInfoAtIndex(fileIndex);
     if (file && file->parsed)
     {
-        if (Settings::decodeExtraStreamInfoOnParse)
+        if (mSequenceImage)
+        {
+            for (VideoStreamInfo& video : source->FileInfoAtIndex(fileIndex)->videoStreams)
+            {
+                video.startTimeOffset = std::max(video.startTimeOffset, 0LL);
+            }
+        }
+        else if (Settings::decodeExtraStreamInfoOnParse)
         {
             AudioDecoder::DecodeExtraStreamInfo(source);
             VideoDecoder::DecodeExtraStreamInfo(source);
@@ -262,6 +276,10 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
         info.frameStep = AvHelpers::FrameRateToFrameStep(frameRate);
         info.frameRate = std::trunc(frameRate * 1000.0 + 0.5) / 1000.0;
     }
+    if (stream->time_base.num > 0 && stream->time_base.den > 0)
+    {
+        info.timestampStep = 1e6 * av_q2d(stream->time_base);
+    }
     info.codecDelay = context->delay;
     info.parsed = true;
     CloseVideoStream();
@@ -350,7 +368,7 @@ bool AvParser::HasDecodableStream(int fileIndex)
     }
     // Without the timing pass a parsed video stream is taken at its word;
     // with it, a stream counts once a picture decoded.
-    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
+    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence() && !mSequenceImage;
     for (VideoStreamInfo const& video : file->videoStreams)
     {
         if (video.parsed && (!timed || video.foundEndTime >= 0))

@@ -20,6 +20,10 @@ public:
     // The whole parse of one file, ending with the source's Parsed (first
     // time) or Updated signal. Leaves nothing open.
     void Parse(Source* source, int fileIndex);
+    // The parse of one picture of an image sequence, through a private
+    // one-file source: it starts at 0 and lasts one frame, so no timing pass
+    // decodes it (the picture is decoded once, when it is wanted).
+    void ParseSequenceImage(Source* source, int fileIndex);
 
     // A parser never opens a stream through the records.
     bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) override;
@@ -41,4 +45,6 @@ private:
     // audio) stream ends, and audio is timed on the video stream's clock.
     void ApplyStreamTiming(int fileIndex);
     bool HasDecodableStream(int fileIndex);
+
+    bool mSequenceImage = false;
 };

@@ -91,6 +91,7 @@ void AvWorker::ParseSource()
 void AvWorker::DecodeTimeline()
 {
     mDecodeManager = new DecodeManager(this);
+    mDecodeManager->SetCommandInbox(mTask->inbox);
     if (mTask->type == AvWorkerTaskType::DecodeVideo)
     {
         connect(mDecodeManager, &DecodeManager::VideoFrameChanged, this, &AvWorker::OnVideoFrameChanged);

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "media/AvWorkerTaskType.h"
+#include "media/DecodeCommandInbox.h"
+
+#include <memory>
 
 class Timeline;
 struct ExportProperties;
@@ -14,4 +17,7 @@ struct AvWorkerTask
     // An export task owns its timeline (a private copy).
     Timeline* timeline = nullptr;
     ExportProperties* exportProperties = nullptr; // export tasks only; not owned
+    // Wakes the task's loop when the front queued a command for it; shared by
+    // the front (posts) and the worker's thread (waits).
+    std::shared_ptr<DecodeCommandInbox> inbox = std::make_shared<DecodeCommandInbox>();
 };

@@ -211,7 +211,8 @@ bool CacheManager::CanInsertAudioFrame() const
 bool CacheManager::CanInsertVideoFrame() const
 {
     QMutexLocker locker(&mVideoMutex);
-    return mVideoSize < mVideoMaximumSize;
+    // Frames of a cleared cache count until they are let go.
+    return mVideoSize + mDeferredVideoSize < mVideoMaximumSize;
 }
 
 bool CacheManager::AudioCoversTime(long long time) const
@@ -393,6 +394,24 @@ void CacheManager::VideoPushBack(std::shared_ptr<VideoFrame> frame)
     }
     else
     {
+        // A later picture placed on the same timeline frame covers that
+        // frame's start (pictures are placed on the first frame whose start
+        // they cover): it replaces the earlier one.
+        while (!mVideoFrames.isEmpty() && !frame->emptyFrame && !mVideoFrames.last()->emptyFrame &&
+               mVideoFrames.last()->adjustedStartTime >= frame->adjustedStartTime)
+        {
+            VideoPopBack();
+        }
+        if (mVideoFrames.isEmpty())
+        {
+            mVideoPacketStartTime = frame->packetStartTime;
+            mVideoAdjustedStartTime = frame->adjustedStartTime;
+            mVideoPacketEndTime = frame->packetEndTime;
+            mVideoAdjustedEndTime = frame->adjustedEndTime;
+            mVideoSize += frame->byteSize;
+            mVideoFrames.append(std::move(frame));
+            return;
+        }
         // The previous frame ends where this one starts: no gap, no overlap.
         VideoFrame& last = *mVideoFrames.last();
         last.packetEndTime = frame->packetStartTime - 1;
@@ -406,6 +425,13 @@ void CacheManager::VideoPushBack(std::shared_ptr<VideoFrame> frame)
 
 void CacheManager::VideoPushFront(std::shared_ptr<VideoFrame> frame)
 {
+    // An earlier picture placed on the frame the first one starts at is
+    // covered by it there (see VideoPushBack).
+    if (!frame->emptyFrame && !mVideoFrames.first()->emptyFrame &&
+        frame->adjustedStartTime >= mVideoAdjustedStartTime)
+    {
+        return;
+    }
     frame->packetEndTime = mVideoPacketStartTime - 1;
     frame->adjustedEndTime = mVideoAdjustedStartTime - 1;
     mVideoPacketStartTime = frame->packetStartTime;
@@ -662,17 +688,23 @@ void CacheManager::ClearAudio(bool immediate)
 
 void CacheManager::ClearVideo(bool immediate)
 {
+    // Frames are let go outside the lock: the last reference frees a picture.
+    QList<std::shared_ptr<VideoFrame>> released;
     QMutexLocker locker(&mVideoMutex);
     if (immediate)
     {
-        mDeferredVideoFrames.clear();
+        released.swap(mDeferredVideoFrames);
+        mDeferredVideoSize = 0;
+        released.append(mVideoFrames);
     }
     else
     {
         mDeferredVideoFrames.append(mVideoFrames);
+        mDeferredVideoSize += mVideoSize;
     }
     mVideoFrames.clear();
     ResetVideoRange();
+    locker.unlock();
 }
 
 void CacheManager::DoDeferredAudioCacheCleanup()
@@ -683,8 +715,20 @@ void CacheManager::DoDeferredAudioCacheCleanup()
 
 void CacheManager::DoDeferredVideoCacheCleanup()
 {
+    QList<std::shared_ptr<VideoFrame>> released;
     QMutexLocker locker(&mVideoMutex);
-    ReleaseFront(mDeferredVideoFrames);
+    // A few at a time, unless they hold the budget the new frames need.
+    qsizetype const count = mVideoSize + mDeferredVideoSize >= mVideoMaximumSize
+                                ? mDeferredVideoFrames.size()
+                                : std::min<qsizetype>(DEFERRED_RELEASE_BATCH, mDeferredVideoFrames.size());
+    released = mDeferredVideoFrames.first(count);
+    mDeferredVideoFrames.remove(0, count);
+    for (std::shared_ptr<VideoFrame> const& frame : released)
+    {
+        mDeferredVideoSize -= frame->byteSize;
+    }
+    mDeferredVideoSize = mDeferredVideoFrames.isEmpty() ? 0 : std::max(mDeferredVideoSize, 0LL);
+    locker.unlock();
 }
 
 bool CacheManager::HasDeferredAudioCache() const
@@ -711,6 +755,7 @@ void CacheManager::AppendDeferredVideoCacheAndClear(QList<std::shared_ptr<VideoF
     QMutexLocker locker(&mVideoMutex);
     frames.append(mDeferredVideoFrames);
     mDeferredVideoFrames.clear();
+    mDeferredVideoSize = 0;
 }
 
 QString CacheManager::ToString(QString const& label) const

@@ -112,6 +112,7 @@ private:
     long long mVideoAdjustedStartTime = 0;
     long long mVideoAdjustedEndTime = 0;
     long long mVideoSize = 0;
+    long long mDeferredVideoSize = 0; // bytes of mDeferredVideoFrames
     std::atomic<long long> mVideoMaximumSize {0};
     int mAudioOutputIndex = -1;
     mutable QMutex mAudioMutex;

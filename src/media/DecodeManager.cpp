@@ -5,6 +5,7 @@
 #include "media/AudioDecoder.h"
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
+#include "media/DecodeCommandInbox.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -13,11 +14,14 @@
 #include "model/Source.h"
 #include "model/Timeline.h"
 #include "model/Track.h"
+#include "model/VideoStreamInfo.h"
+#include "app/TimeHelpers.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -45,6 +49,12 @@ DecodeManager::DecodeManager(QObject* parent)
 DecodeManager::~DecodeManager()
 {
     Shutdown();
+}
+
+void DecodeManager::SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox)
+{
+    mInbox = std::move(inbox);
+    mSeenGeneration = mInbox ? mInbox->Generation() : 0;
 }
 
 void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool exportMode)
@@ -159,7 +169,7 @@ void DecodeManager::Decode()
             {
                 PrepareClipForDecoding(-1);
             }
-            QThread::msleep(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
+            WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
             ProcessEvents();
         }
     }
@@ -432,6 +442,11 @@ void DecodeManager::DecodeImageClip(Clip* clip)
     {
         mImageSequenceDecoder = new ImageSequenceDecoder(mExportMode);
         connect(mImageSequenceDecoder, &ImageSequenceDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
+        if (std::shared_ptr<DecodeCommandInbox> const inbox = mInbox)
+        {
+            connect(mImageSequenceDecoder, &ImageSequenceDecoder::WorkerTaskFinished, this,
+                    [inbox] { inbox->Post(); }, Qt::DirectConnection);
+        }
         mImageSequenceDecoder->Initialize(-1);
     }
     mImageSequenceDecoder->SetSource(clip->SourcePtr());
@@ -489,6 +504,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     bool const audio = decoder == ClipDecoder::Audio;
     bool ranOut = false;
     mClipCached = false;
+    mHeldPicture.reset();
     SetDecoderForward(decoder, mForward);
     SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
     mClipActive = true;
@@ -505,20 +521,30 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 WaitForDecoderWorkers(decoder);
                 if (!mSeekPending)
                 {
+                    // Nothing follows the last picture: it covers the rest.
+                    CacheHeldPicture();
                     ranOut = mClipActive;
                     mClipActive = false;
                 }
             }
             else if (status == STATUS_BUSY)
             {
-                // The image loaders are all at work: take what they finish.
-                QThread::msleep(1);
+                // The image loaders are all at work: take what they finish
+                // as soon as one does.
+                if (mInbox)
+                {
+                    WaitForCommand(SLEEP_VIDEO_MS);
+                }
+                else
+                {
+                    QThread::msleep(1);
+                }
                 ProcessThreadEvents();
             }
         }
         else
         {
-            QThread::msleep(audio ? SleepAudioMsec() : SleepVideoMsec());
+            WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
         }
         ProcessEvents();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
@@ -526,6 +552,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         {
             WaitForDecoderWorkers(decoder);
             ClearCache();
+            mHeldPicture.reset();
             mForward = true;
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
@@ -539,6 +566,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     }
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
+    mHeldPicture.reset();
     return ranOut;
 }
 
@@ -619,7 +647,14 @@ void DecodeManager::WaitForDecoderWorkers(ClipDecoder decoder)
     // A stop need not wait: the decoders' own shutdown collects their workers.
     while (mDecoding && activeWorkers() > 0)
     {
-        QThread::msleep(1);
+        if (mInbox)
+        {
+            WaitForCommand(SLEEP_VIDEO_MS);
+        }
+        else
+        {
+            QThread::msleep(1);
+        }
         ProcessThreadEvents();
     }
 }
@@ -633,10 +668,12 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     Clip* clip = mCurrentClip;
     if (!mTimeline || !clip || !mDecodeTrack || mSeekPending || mRestartPending)
     {
+        mHeldPicture.reset();
         return;
     }
     if (!frame)
     {
+        CacheHeldPicture();
         // The file ran out: its last picture is held to the clip's end.
         if (mTimeline->VideoCacheFrameCount() > 0)
         {
@@ -646,30 +683,84 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         }
         return;
     }
-    int index = 0;
-    if (!frame->emptyFrame)
+    if (frame->emptyFrame)
     {
-        long long const middle = frame->packetStartTime + (frame->packetEndTime.load() - frame->packetStartTime) / 2;
-        index = clip->FrameAtClipTime(middle) - clip->CutInFrame();
-    }
-    if (index < 0)
-    {
-        // Before the cut in: going backward there is nothing more of this clip.
-        if (!mForward)
-        {
-            mClipActive = false;
-        }
+        CacheHeldPicture();
+        PlaceFrame(clip, std::move(frame), 0);
         return;
     }
+    int index = PictureIndex(clip, *frame);
     int const frameCount = clip->FrameCount();
+    if (mForward)
+    {
+        if (index >= frameCount)
+        {
+            CacheHeldPicture();
+            mClipActive = false;
+            return;
+        }
+        // A picture from before the cut in covers the clip's first frame
+        // unless a later one starts there.
+        index = std::max(index, 0);
+        if (mHeldPicture && index != mHeldPictureIndex)
+        {
+            CacheHeldPicture();
+        }
+        mHeldPicture = std::move(frame);
+        mHeldPictureIndex = index;
+        return;
+    }
     if (index >= frameCount)
     {
-        if (mForward)
-        {
-            mClipActive = false;
-        }
         return;
     }
+    // Going backward there is nothing more of this clip before its cut in;
+    // the picture that starts before it still covers its first frame unless
+    // a later one starts there (the cache keeps the later one).
+    bool const beforeCutIn = index < 0;
+    PlaceFrame(clip, std::move(frame), std::max(index, 0));
+    if (beforeCutIn)
+    {
+        mClipActive = false;
+    }
+}
+
+int DecodeManager::PictureIndex(Clip const* clip, VideoFrame const& picture)
+{
+    // A timestamp is only as exact as its time base (a millisecond in
+    // Matroska): a picture up to half a tick past a frame's start starts it.
+    Source const* source = clip->SourcePtr();
+    double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
+    double const tick = picture.streamInfo ? picture.streamInfo->timestampStep : 0.0;
+    long long const tolerance =
+        std::clamp(static_cast<long long>(std::ceil(tick / 2.0)), 1LL, static_cast<long long>(step / 4.0) + 1);
+    long long const time = picture.packetStartTime;
+    int frame = clip->FrameAtClipTime(time + tolerance);
+    if (TimeHelpers::FrameToFrameStartTime(frame, step) + tolerance < time)
+    {
+        ++frame; // the picture starts inside that frame: it is shown from the next one
+    }
+    return frame - clip->CutInFrame();
+}
+
+void DecodeManager::CacheHeldPicture()
+{
+    if (!mHeldPicture)
+    {
+        return;
+    }
+    Clip* clip = mCurrentClip;
+    std::shared_ptr<VideoFrame> frame = std::move(mHeldPicture);
+    mHeldPicture.reset();
+    if (clip && mTimeline && mDecodeTrack)
+    {
+        PlaceFrame(clip, std::move(frame), mHeldPictureIndex);
+    }
+}
+
+void DecodeManager::PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index)
+{
+    int const frameCount = clip->FrameCount();
     int const startFrame = clip->StartFrame() + index;
     int const endFrame = frame->emptyFrame ? clip->EndFrame() : startFrame;
     frame->startFrame = startFrame;
@@ -804,6 +895,7 @@ void DecodeManager::EndSeekIfCovered(long long start, long long end)
 
 void DecodeManager::ProcessEvents()
 {
+    TakePostedCommands();
     if (mDecoding && mTimeline)
     {
         if (mDecodeType == DecodeType::Video)
@@ -868,8 +960,33 @@ bool DecodeManager::EmitFramesForPlaybackTime()
     return shown;
 }
 
+bool DecodeManager::TakePostedCommands()
+{
+    if (!mInbox || mInbox->Generation() == mSeenGeneration)
+    {
+        return false;
+    }
+    ProcessThreadEvents();
+    return true;
+}
+
+void DecodeManager::WaitForCommand(int ms)
+{
+    if (!mInbox)
+    {
+        QThread::msleep(ms);
+        return;
+    }
+    mInbox->WaitForPost(mSeenGeneration, ms);
+}
+
 void DecodeManager::ProcessThreadEvents()
 {
+    // Everything posted before this point is delivered below.
+    if (mInbox)
+    {
+        mSeenGeneration = mInbox->Generation();
+    }
     // The loop runs inside the delivery of a queued call. An event loop
     // nested there does not see what was queued before that call began (an
     // end request sent right behind the task), so that is delivered first.

@@ -9,6 +9,7 @@
 #include <memory>
 
 class AudioDecoder;
+class DecodeCommandInbox;
 class Clip;
 class ImageSequenceDecoder;
 class Timeline;
@@ -34,6 +35,9 @@ public:
     explicit DecodeManager(QObject* parent = nullptr);
     ~DecodeManager() override;
 
+    // The inbox the engine front posts to when it queued a command for this
+    // loop; set before StartDecoding.
+    void SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox);
     void StartDecoding(Timeline* timeline, DecodeType type, bool exportMode);
     void StopDecoding();
     void Shutdown();
@@ -87,12 +91,25 @@ private:
     bool IsDecoderForward(ClipDecoder decoder) const;
     void WaitForDecoderWorkers(ClipDecoder decoder);
     void StopDecoders();
+    // The source frame (from the clip's cut in) a picture is shown from: the
+    // first whose start time it covers.
+    static int PictureIndex(Clip const* clip, VideoFrame const& picture);
+    // Stamps a frame with its place on the timeline and caches it.
+    void PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index);
+    void CacheHeldPicture();
     // A seek in progress is over once the cache holds its target.
     void EndSeekIfCovered(long long start, long long end);
     bool EmitFramesForPlaybackTime();
     void ProcessThreadEvents();
+    // Takes queued commands at once when the front posted one since the last
+    // look (the loop's one point of reading them).
+    bool TakePostedCommands();
+    // Sleeps up to ms, or until a command is posted.
+    void WaitForCommand(int ms);
     void DeleteRetiredTracks();
 
+    std::shared_ptr<DecodeCommandInbox> mInbox;
+    unsigned long long mSeenGeneration = 0; // decode thread
     Timeline* mTimeline = nullptr;
     bool mDecoding = false;
     QElapsedTimer mEventTimer;
@@ -114,6 +131,10 @@ private:
     AudioDecoder* mAudioDecoder = nullptr;
     VideoDecoder* mVideoDecoder = nullptr;
     ImageSequenceDecoder* mImageSequenceDecoder = nullptr;
+    // Going forward, the latest picture waits for the next one: when that
+    // one starts on the same timeline frame, it covers that frame instead.
+    std::shared_ptr<VideoFrame> mHeldPicture;
+    int mHeldPictureIndex = 0;
     std::shared_ptr<VideoFrame> mLastShownFrame;
     int mLastShownPlaybackFrame = -1;
     long long mAudioDelay = 0;

@@ -621,7 +621,9 @@ void ExportManager::Initialize(DecodeType type, Timeline* timeline, ExportProper
     timeline->SetCacheSize(Settings::MINIMUM_TIMELINE_CACHE_SIZE);
     if (properties->ignoreRange)
     {
-        timeline->SetPlaybackRangeByFrame(0, timeline->EndFrame());
+        // A request that starts later (the audio of a stepped capture) keeps
+        // its start: the sound must begin with the first captured picture.
+        timeline->SetPlaybackRangeByFrame(std::max(0, properties->startFrame), timeline->EndFrame());
     }
     // Ranges are inclusive: the end time is the range's last microsecond.
     mRangeDuration = timeline->PlaybackRangeEnd() - timeline->PlaybackRangeStart() + 1;

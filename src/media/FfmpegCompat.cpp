@@ -34,3 +34,15 @@ int32_t const* StreamDisplayMatrix(AVStream const* stream)
 }
 
 } // namespace FfmpegCompat
+
+void FfmpegCompat::MarkCallbacksThreadSafe(AVCodecContext* context)
+{
+#if defined(FF_API_THREAD_SAFE_CALLBACKS) && FF_API_THREAD_SAFE_CALLBACKS
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    context->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#else
+    (void)context;
+#endif
+}

@@ -63,6 +63,8 @@ void ImageSequenceDecoder::CreateWorker(int id)
             Qt::QueuedConnection);
     connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::OnDecodeTaskCompleted,
             Qt::QueuedConnection);
+    connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::WorkerTaskFinished,
+            Qt::DirectConnection);
     worker->moveToThread(thread);
     thread->start(QThread::InheritPriority);
     WorkerEntry entry;
@@ -275,11 +277,45 @@ void ImageSequenceDecoder::EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFr
     emit VideoFrameDecoded(std::move(frame));
 }
 
+ImageSequenceDecoder::PictureFormat ImageSequenceDecoder::SequencePictureFormat() const
+{
+    if (mPictureFormat.streamInfo || !mSource)
+    {
+        return mPictureFormat;
+    }
+    // No picture came yet this way: the sequence's size is what its parsed
+    // files say, in the format the decoder would deliver them.
+    PictureFormat format = mPictureFormat;
+    for (int i = 0; i < mSource->FileCount(); ++i)
+    {
+        VideoStreamInfo* info = mSource->VideoStreamInfoAtIndex(i, 0);
+        if (!info || !info->parsed || info->width <= 0 || info->height <= 0)
+        {
+            continue;
+        }
+        format.width = info->width;
+        format.height = info->height;
+        format.streamInfo = info;
+        if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && info->isYuv)
+        {
+            format.pixelFormat = VideoFramePixelFormat::YUV420P;
+        }
+        else
+        {
+            format.pixelFormat =
+                info->componentCount == 4 ? VideoFramePixelFormat::RGBA : VideoFramePixelFormat::RGB24;
+        }
+        break;
+    }
+    return format;
+}
+
 std::shared_ptr<VideoFrame> ImageSequenceDecoder::MakePlaceholderFrame() const
 {
-    int const width = mPictureFormat.width;
-    int const height = mPictureFormat.height;
-    VideoFramePixelFormat const format = mPictureFormat.pixelFormat;
+    PictureFormat const picture = SequencePictureFormat();
+    int const width = picture.width;
+    int const height = picture.height;
+    VideoFramePixelFormat const format = picture.pixelFormat;
     std::vector<uint8_t> planes[3];
     int lineSizes[3] = {};
     if (format == VideoFramePixelFormat::YUV420P)
@@ -307,8 +343,7 @@ std::shared_ptr<VideoFrame> ImageSequenceDecoder::MakePlaceholderFrame() const
         lineSizes[0] = width * bytesPerPixel;
     }
     uint8_t const* data[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
-    return std::make_shared<VideoFrame>(data, lineSizes, width, height, format, 0, mPictureFormat.streamInfo,
-                                        mForExport);
+    return std::make_shared<VideoFrame>(data, lineSizes, width, height, format, 0, picture.streamInfo, mForExport);
 }
 
 void ImageSequenceDecoder::Shutdown()

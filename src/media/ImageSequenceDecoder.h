@@ -71,6 +71,10 @@ public:
 Q_SIGNALS:
     void DecodeImageRequested(int workerId, Source* source, int fileIndex, int infoIndex, bool forExport);
     void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
+    // Emitted on a worker's thread as it finishes a file, right after its
+    // completion was queued to this decoder's thread: lets a waiting loop
+    // wake up and take it.
+    void WorkerTaskFinished();
 
 private Q_SLOTS:
     void OnDecodeTaskCompleted(int workerId);
@@ -97,6 +101,9 @@ private:
     };
 
     void CreateWorker(int id);
+    // The size and format pictures of the sequence have: the last one's, else
+    // what parsing found.
+    PictureFormat SequencePictureFormat() const;
     // Files requested and not yet emitted in the current seek.
     int OutstandingFileCount() const;
     int MaximumOutstandingFileCount() const;

@@ -10,6 +10,8 @@
 #include <QMutexLocker>
 #include <QUuid>
 
+#include <algorithm>
+
 ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, QObject* parent)
     : QObject(parent)
     , mId(id)
@@ -77,6 +79,8 @@ void ImageSequenceDecoderWorker::DecodeImage(int workerId, Source* source, int f
     {
         mVideoDecoder = new VideoDecoder(forExport);
         mVideoDecoder->Initialize();
+        // The sequence's files decode side by side already.
+        mVideoDecoder->SetConversionThreadCount(1);
         connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &ImageSequenceDecoderWorker::OnVideoFrameDecoded,
                 Qt::DirectConnection);
     }
@@ -115,10 +119,15 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, int infoIndex)
     {
         *record = file;
         image.SetParsed(true);
+        // One picture starts at 0: no timing pass needed to find that.
+        for (VideoStreamInfo& video : record->videoStreams)
+        {
+            video.startTimeOffset = std::max(video.startTimeOffset, 0LL);
+        }
     }
     else
     {
-        AvParser().Parse(&image, 0);
+        AvParser().ParseSequenceImage(&image, 0);
     }
 
     // A file the parser found undecodable is not opened; one parsed before is

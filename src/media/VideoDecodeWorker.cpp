@@ -10,6 +10,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -73,6 +74,7 @@ VideoDecodeWorker::VideoDecodeWorker(int id, bool forExport, QObject* parent)
     , mPacket(av_packet_alloc())
     , mDecodedFrame(av_frame_alloc())
     , mHeldFrame(av_frame_alloc())
+    , mOutputFrame(av_frame_alloc())
     , mForExport(forExport)
 {
 }
@@ -82,6 +84,7 @@ VideoDecodeWorker::~VideoDecodeWorker()
     av_packet_free(&mPacket);
     av_frame_free(&mDecodedFrame);
     av_frame_free(&mHeldFrame);
+    av_frame_free(&mOutputFrame);
     sws_freeContext(mScaler);
     av_free(mImageBuffer);
 }
@@ -313,6 +316,104 @@ bool VideoDecodeWorker::EnsureImageBuffer(int size)
     return mImageBuffer != nullptr;
 }
 
+bool VideoDecodeWorker::EnsureScaler(int width, int height, AVPixelFormat inputFormat, AVPixelFormat outputFormat,
+                                     int threads)
+{
+    if (mScaler && mScalerWidth == width && mScalerHeight == height && mScalerInput == inputFormat &&
+        mScalerOutput == outputFormat && mScalerThreads == threads)
+    {
+        return true;
+    }
+    sws_freeContext(mScaler);
+    mScaler = sws_alloc_context();
+    mScalerWidth = width;
+    mScalerHeight = height;
+    mScalerInput = inputFormat;
+    mScalerOutput = outputFormat;
+    mScalerThreads = threads;
+    if (!mScaler)
+    {
+        return false;
+    }
+    // Slice threads split the picture into bands of rows; each band is
+    // converted exactly as a single thread would.
+    bool const set = av_opt_set_int(mScaler, "srcw", width, 0) >= 0 && av_opt_set_int(mScaler, "srch", height, 0) >= 0 &&
+                     av_opt_set_int(mScaler, "src_format", inputFormat, 0) >= 0 &&
+                     av_opt_set_int(mScaler, "dstw", width, 0) >= 0 && av_opt_set_int(mScaler, "dsth", height, 0) >= 0 &&
+                     av_opt_set_int(mScaler, "dst_format", outputFormat, 0) >= 0 &&
+                     av_opt_set_int(mScaler, "sws_flags", SCALER_FLAGS, 0) >= 0 &&
+                     av_opt_set_int(mScaler, "threads", std::max(threads, 1), 0) >= 0;
+    if (!set || sws_init_context(mScaler, nullptr, nullptr) < 0)
+    {
+        sws_freeContext(mScaler);
+        mScaler = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool VideoDecodeWorker::Convert(AVFrame* picture, uint8_t* const* planes, int const* lineSizes, uint8_t* buffer,
+                                int size)
+{
+    if (mScalerThreads <= 1)
+    {
+        return sws_scale(mScaler, picture->data, picture->linesize, 0, picture->height, planes, lineSizes) > 0;
+    }
+    // The threaded path takes frames; the destination only describes our
+    // buffer, which it must not free.
+    AVFrame* output = mOutputFrame;
+    output->format = mScalerOutput;
+    output->width = picture->width;
+    output->height = picture->height;
+    for (int i = 0; i < 4; ++i)
+    {
+        output->data[i] = planes[i];
+        output->linesize[i] = lineSizes[i];
+    }
+    output->buf[0] = av_buffer_create(buffer, static_cast<size_t>(size), [](void*, uint8_t*) {}, nullptr, 0);
+    bool const converted = output->buf[0] && sws_scale_frame(mScaler, output, picture) >= 0;
+    av_frame_unref(output);
+    return converted;
+}
+
+std::shared_ptr<VideoFrame> VideoDecodeWorker::KeepPicture(AVFrame* picture, long long time, int const* lineSizes) const
+{
+    VideoDecodingData const& data = mDecodingData;
+    if (picture->format != data.outputPixelFormat || !picture->buf[0])
+    {
+        return nullptr;
+    }
+    int const planeCount = data.framePixelFormat == VideoFramePixelFormat::YUV420P ? 3 : 1;
+    for (int i = 0; i < planeCount; ++i)
+    {
+        if (!picture->data[i] || picture->linesize[i] != lineSizes[i])
+        {
+            return nullptr;
+        }
+    }
+    AVFrame* kept = av_frame_clone(picture);
+    if (!kept)
+    {
+        return nullptr;
+    }
+    VideoFramePlanes adopted;
+    for (int i = 0; i < planeCount; ++i)
+    {
+        adopted.data[i] = kept->data[i];
+        adopted.lineSizes[i] = kept->linesize[i];
+    }
+    for (AVBufferRef const* buffer : kept->buf)
+    {
+        adopted.byteSize += buffer ? static_cast<long long>(buffer->size) : 0;
+    }
+    adopted.picture = std::shared_ptr<void const>(kept, [](void const* held) {
+        auto* frame = static_cast<AVFrame*>(const_cast<void*>(held));
+        av_frame_free(&frame);
+    });
+    return std::make_shared<VideoFrame>(std::move(adopted), picture->width, picture->height, data.framePixelFormat,
+                                        time, data.streamInfo);
+}
+
 void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
 {
     VideoDecodingData& data = mDecodingData;
@@ -324,25 +425,27 @@ void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
     bool const yuvOutput = data.framePixelFormat == VideoFramePixelFormat::YUV420P;
     int const alignedWidth = yuvOutput ? FFALIGN(width, 8) : width;
 
-    int const size = av_image_get_buffer_size(data.outputPixelFormat, alignedWidth, height, data.imageAlignment);
-    if (size < 0 || !EnsureImageBuffer(size))
-    {
-        logger->Error("Failed to prepare image surface for decoding", size < 0 ? size : AVERROR(ENOMEM));
-        return;
-    }
+    bool const gamma = data.isLinearColorSpace && !Settings::HardwareRenderingInUse() && !mForExport &&
+                       !yuvOutput;
     uint8_t* planes[4] = {};
     int lineSizes[4] = {};
-    int const filled = av_image_fill_arrays(planes, lineSizes, mImageBuffer, data.outputPixelFormat, alignedWidth,
-                                            height, data.imageAlignment);
-    if (filled < 0)
+    int const size = av_image_fill_arrays(planes, lineSizes, nullptr, data.outputPixelFormat, alignedWidth, height,
+                                          data.imageAlignment);
+    if (size < 0)
     {
-        logger->Error("Failed to prepare image surface for decoding", filled);
+        logger->Error("Failed to prepare image surface for decoding", size);
         return;
     }
-
-    mScaler = sws_getCachedContext(mScaler, width, height, inputFormat, width, height, data.outputPixelFormat,
-                                   SCALER_FLAGS, nullptr, nullptr, nullptr);
-    if (!mScaler)
+    if (!mForExport && !gamma)
+    {
+        // A picture the decoder made in the wanted layout is shown as it is.
+        if (std::shared_ptr<VideoFrame> kept = KeepPicture(picture, time, lineSizes))
+        {
+            data.frames.append(std::move(kept));
+            return;
+        }
+    }
+    if (!EnsureScaler(width, height, inputFormat, data.outputPixelFormat, mForExport ? 1 : data.conversionThreads))
     {
         if (inputFormat != mUnsupportedFormat)
         {
@@ -355,11 +458,47 @@ void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
         }
         return;
     }
-    sws_scale(mScaler, picture->data, picture->linesize, 0, height, planes, lineSizes);
+    // Cached frames are converted straight into a buffer of their own;
+    // export frames are packed from the scratch buffer.
+    VideoFrameBuffer buffer = mForExport ? VideoFrameBuffer(nullptr, VideoFrameBufferRelease {})
+                                         : VideoFrameBufferPool::Shared()->Acquire(static_cast<size_t>(size));
+    if (mForExport ? !EnsureImageBuffer(size) : !buffer)
+    {
+        logger->Error("Failed to prepare image surface for decoding", AVERROR(ENOMEM));
+        return;
+    }
+    uint8_t* const target = mForExport ? mImageBuffer : buffer.get();
+    av_image_fill_arrays(planes, lineSizes, target, data.outputPixelFormat, alignedWidth, height, data.imageAlignment);
+    if (!Convert(picture, planes, lineSizes, target, size))
+    {
+        logger->Error(QStringLiteral("Failed to convert picture: %1 (%2x%3) to %4")
+                          .arg(PixelFormatName(inputFormat))
+                          .arg(width)
+                          .arg(height)
+                          .arg(PixelFormatName(data.outputPixelFormat)));
+        return;
+    }
 
-    auto frame = std::make_shared<VideoFrame>(planes, lineSizes, width, height, data.framePixelFormat, time,
-                                              data.streamInfo, mForExport);
-    if (data.isLinearColorSpace && !Settings::HardwareRenderingInUse() && !mForExport)
+    std::shared_ptr<VideoFrame> frame;
+    if (mForExport)
+    {
+        frame = std::make_shared<VideoFrame>(planes, lineSizes, width, height, data.framePixelFormat, time,
+                                             data.streamInfo, true);
+    }
+    else
+    {
+        VideoFramePlanes adopted;
+        adopted.buffer = std::move(buffer);
+        for (int i = 0; i < 3; ++i)
+        {
+            adopted.data[i] = planes[i];
+            adopted.lineSizes[i] = lineSizes[i];
+        }
+        adopted.byteSize = size;
+        frame = std::make_shared<VideoFrame>(std::move(adopted), width, height, data.framePixelFormat, time,
+                                             data.streamInfo);
+    }
+    if (gamma)
     {
         ApplyGamma(*frame);
     }

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <memory>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -57,6 +59,11 @@ private:
     long long FrameTime() const;
     void ConvertHeldFrame();
     void ProcessFrame(AVFrame* picture, long long time);
+    // The decoder's own picture as a frame, when it already has the output
+    // format and line sizes; null otherwise.
+    std::shared_ptr<VideoFrame> KeepPicture(AVFrame* picture, long long time, int const* lineSizes) const;
+    bool EnsureScaler(int width, int height, AVPixelFormat inputFormat, AVPixelFormat outputFormat, int threads);
+    bool Convert(AVFrame* picture, uint8_t* const* planes, int const* lineSizes, uint8_t* buffer, int size);
     bool EnsureImageBuffer(int size);
 
     int mId;
@@ -70,6 +77,13 @@ private:
     long long mHeldFrameTime = 0;
     bool mHoldingFrame = false;
     SwsContext* mScaler = nullptr;
+    // What mScaler was made for.
+    int mScalerWidth = 0;
+    int mScalerHeight = 0;
+    AVPixelFormat mScalerInput = AV_PIX_FMT_NONE;
+    AVPixelFormat mScalerOutput = AV_PIX_FMT_NONE;
+    int mScalerThreads = 0;
+    AVFrame* mOutputFrame; // describes the buffer a conversion writes into
     uint8_t* mImageBuffer = nullptr;
     int mImageBufferSize = 0;
     VideoDecodingData mDecodingData;

@@ -6,7 +6,10 @@
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
 #include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
 #include "model/Source.h"
+
+#include <QThread>
 
 #include <algorithm>
 #include <limits>
@@ -22,10 +25,15 @@ int const IMAGE_ALIGNMENT = 4;
 // further repeat doubles it.
 long long const SEEK_BACKOFF_START = 1000000;
 
+// Conversion spreads over at most this many threads: beyond it the memory
+// bus, not the arithmetic, sets the pace.
+int const MAXIMUM_CONVERSION_THREADS = 4;
+
 } // namespace
 
 VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
     : AvDecoderBase(parent)
+    , mConversionThreads(std::clamp(QThread::idealThreadCount() / 2, 1, MAXIMUM_CONVERSION_THREADS))
     , mForExport(forExport)
 {
 }
@@ -146,6 +154,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.outputPixelFormat = mOutputPixelFormat;
     data.framePixelFormat = mFramePixelFormat;
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
+    data.conversionThreads = mConversionThreads;
     data.seekTarget = mWindowEnd;
     data.dropCorruptFrames = !mSeekVerified;
     data.lastFrameTime = mLastPacketTime;
@@ -475,6 +484,8 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
                            ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep)
                            : 0;
     Seek(0);
+    // The pass decoded the whole stream's ends: hand what it used back.
+    VideoFrameBufferPool::ReleaseHeapMemory();
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)
@@ -514,6 +525,11 @@ void VideoDecoder::ShutdownWorkers()
     {
         Logger::GetInstance()->Error("Failed to complete VideoDecoder shutdown");
     }
+}
+
+void VideoDecoder::SetConversionThreadCount(int threads)
+{
+    mConversionThreads = std::max(threads, 1);
 }
 
 int VideoDecoder::TotalWorkerCount() const

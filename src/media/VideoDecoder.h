@@ -57,6 +57,9 @@ public:
     void StopDecoding();
     void Shutdown();
 
+    // Threads converting each picture (1: on the decoding thread alone).
+    void SetConversionThreadCount(int threads);
+
     int TotalWorkerCount() const;
     int UsableWorkerCount() const;
     int ActiveWorkerCount() const;
@@ -95,6 +98,7 @@ private:
     AVPixelFormat mOutputPixelFormat = AV_PIX_FMT_NONE;
     VideoFramePixelFormat mFramePixelFormat = VideoFramePixelFormat::RGB24;
     int mImageAlignment = 0;
+    int mConversionThreads;
     bool mForExport;
     long long mLastPacketTime = 0;
     bool mPacketInFlight = false;

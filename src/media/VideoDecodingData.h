@@ -27,6 +27,8 @@ struct VideoDecodingData
     AVPixelFormat outputPixelFormat = AV_PIX_FMT_RGB24;
     VideoFramePixelFormat framePixelFormat = VideoFramePixelFormat::RGB24;
     bool isLinearColorSpace = false;
+    // Threads converting one picture (slices of it).
+    int conversionThreads = 1;
     int packetNumber = 0;
     // Pictures more than numLeadingVideoFramesKeptOnSeek frames before this
     // time (µs) are decoded but not converted; -1 converts everything.

@@ -64,10 +64,7 @@ VideoFrame::VideoFrame(uint8_t const* const* sourcePlanes, int const* lineSizes,
 {
     if (!HasPlaneData(sourcePlanes, lineSizes, format) || width <= 0 || height <= 0)
     {
-        emptyFrame = true;
-        packetEndTime = std::numeric_limits<long long>::max();
-        planes[0] = QImage(1, 1, QImage::Format_RGB888);
-        planes[0].fill(Qt::black);
+        MakeEmpty();
         return;
     }
     this->width = width;
@@ -86,18 +83,79 @@ VideoFrame::VideoFrame(uint8_t const* const* sourcePlanes, int const* lineSizes,
     }
 }
 
+VideoFrame::VideoFrame(VideoFramePlanes adopted, int width, int height, VideoFramePixelFormat format,
+                       long long packetStart, VideoStreamInfo* stream)
+    : pixelFormat(format)
+    , packetStartTime(packetStart)
+    , packetEndTime(packetStart)
+    , streamInfo(stream)
+{
+    uint8_t const* const data[3] = {adopted.data[0], adopted.data[1], adopted.data[2]};
+    // A buffer holds the planes from its first byte on.
+    bool const held = adopted.buffer ? adopted.buffer.get() == adopted.data[0] : adopted.picture != nullptr;
+    if (!HasPlaneData(data, adopted.lineSizes, format) || width <= 0 || height <= 0 || !held)
+    {
+        MakeEmpty();
+        return;
+    }
+    bool const readOnly = !adopted.buffer;
+    decodedPicture = std::move(adopted.picture);
+    int const planeCount = format == VideoFramePixelFormat::YUV420P ? 3 : 1;
+    for (int i = 0; i < planeCount; ++i)
+    {
+        // The first plane owns the buffer; the others lie inside it.
+        planeData[i] = i == 0 && !readOnly ? std::move(adopted.buffer) : VideoFrameBufferPool::Borrow(adopted.data[i]);
+    }
+    int lineSizes[3] = {adopted.lineSizes[0], adopted.lineSizes[1], adopted.lineSizes[2]};
+    WrapPlanes(height, readOnly, lineSizes);
+    byteSize = adopted.byteSize;
+    if (stream)
+    {
+        packetEndTime = packetStart + static_cast<long long>(stream->frameStep);
+    }
+}
+
+void VideoFrame::MakeEmpty()
+{
+    emptyFrame = true;
+    packetEndTime = std::numeric_limits<long long>::max();
+    planes[0] = QImage(1, 1, QImage::Format_RGB888);
+    planes[0].fill(Qt::black);
+}
+
+void VideoFrame::WrapPlanes(int height, bool readOnly, int const* lineSizes)
+{
+    if (pixelFormat != VideoFramePixelFormat::YUV420P)
+    {
+        // The image spans the whole line so padding columns belong to it.
+        int const bytesPerPixel = BytesPerPixel(pixelFormat);
+        QImage::Format const imageFormat =
+            pixelFormat == VideoFramePixelFormat::RGBA ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
+        planes[0] = readOnly ? QImage(static_cast<uchar const*>(planeData[0].get()), lineSizes[0] / bytesPerPixel,
+                                      height, lineSizes[0], imageFormat)
+                             : QImage(planeData[0].get(), lineSizes[0] / bytesPerPixel, height, lineSizes[0],
+                                      imageFormat);
+        return;
+    }
+    int const chromaHeight = HalfRoundedUp(height);
+    int const heights[3] = {height, chromaHeight, chromaHeight};
+    for (int i = 0; i < 3; ++i)
+    {
+        planes[i] = readOnly ? QImage(static_cast<uchar const*>(planeData[i].get()), lineSizes[i], heights[i],
+                                      lineSizes[i], QImage::Format_Grayscale8)
+                             : QImage(planeData[i].get(), lineSizes[i], heights[i], lineSizes[i],
+                                      QImage::Format_Grayscale8);
+    }
+}
+
 void VideoFrame::CopyPlanes(uint8_t const* const* sourcePlanes, int const* lineSizes, int height)
 {
     if (pixelFormat != VideoFramePixelFormat::YUV420P)
     {
         size_t const size = static_cast<size_t>(lineSizes[0]) * height;
-        planeData[0] = std::make_unique<uint8_t[]>(size);
+        planeData[0] = VideoFrameBufferPool::Allocate(size);
         std::memcpy(planeData[0].get(), sourcePlanes[0], size);
-        // The image spans the whole line so padding columns belong to it.
-        int const bytesPerPixel = BytesPerPixel(pixelFormat);
-        QImage::Format const imageFormat =
-            pixelFormat == VideoFramePixelFormat::RGBA ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
-        planes[0] = QImage(planeData[0].get(), lineSizes[0] / bytesPerPixel, height, lineSizes[0], imageFormat);
+        WrapPlanes(height, false, lineSizes);
         byteSize = static_cast<long long>(size);
         return;
     }
@@ -106,11 +164,11 @@ void VideoFrame::CopyPlanes(uint8_t const* const* sourcePlanes, int const* lineS
     for (int i = 0; i < 3; ++i)
     {
         size_t const size = static_cast<size_t>(lineSizes[i]) * heights[i];
-        planeData[i] = std::make_unique<uint8_t[]>(size);
+        planeData[i] = VideoFrameBufferPool::Allocate(size);
         std::memcpy(planeData[i].get(), sourcePlanes[i], size);
-        planes[i] = QImage(planeData[i].get(), lineSizes[i], heights[i], lineSizes[i], QImage::Format_Grayscale8);
         byteSize += static_cast<long long>(size);
     }
+    WrapPlanes(height, false, lineSizes);
 }
 
 void VideoFrame::CopyPacked(uint8_t const* const* sourcePlanes, int const* lineSizes, int width, int height)

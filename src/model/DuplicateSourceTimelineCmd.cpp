@@ -10,6 +10,8 @@
 
 DuplicateSourceTimelineCmd::DuplicateSourceTimelineCmd(Project* project, QUuid const& sourceTimelineId)
     : mProject(project)
+    , mOptions {Settings::dupSrcPlaybackTime, Settings::dupSrcInOut, Settings::dupSrcAudioDelay,
+                Settings::dupSrcFrameBookmarks, Settings::dupSrcRangeBookmarks, Settings::dupSrcAnnotations}
     , mSourceTimelineId(sourceTimelineId)
 {
     setText(QStringLiteral("DuplicateSource"));
@@ -59,20 +61,20 @@ void DuplicateSourceTimelineCmd::redo()
     mDuplicateId = duplicate->Id();
     Timeline* from = existing->TimelinePtr();
     Timeline* to = duplicate->TimelinePtr();
-    if (Settings::dupSrcPlaybackTime)
+    if (mOptions.playbackTime)
     {
         DuplicatePlaybackTime(from, to);
     }
-    if (Settings::dupSrcInOut)
+    if (mOptions.inOut)
     {
         DuplicateRange(from, to);
     }
-    if (Settings::dupSrcRangeBookmarks)
+    if (mOptions.rangeBookmarks)
     {
         DuplicateRangeBookmarks(from, to);
     }
     DuplicateFrameBookmarks(from, to);
-    if (Settings::dupSrcAudioDelay)
+    if (mOptions.audioDelay)
     {
         DuplicateAudioDelay(from, to);
     }
@@ -112,8 +114,8 @@ void DuplicateSourceTimelineCmd::DuplicateRangeBookmarks(Timeline* existing, Tim
 
 void DuplicateSourceTimelineCmd::DuplicateFrameBookmarks(Timeline* existing, Timeline* duplicate)
 {
-    bool const all = Settings::dupSrcFrameBookmarks;
-    bool const strokes = Settings::dupSrcAnnotations;
+    bool const all = mOptions.frameBookmarks;
+    bool const strokes = mOptions.annotations;
     if (all || strokes)
     {
         for (FrameBookmark const* bookmark : existing->FrameBookmarkList())

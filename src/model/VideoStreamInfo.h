@@ -28,6 +28,7 @@ struct VideoStreamInfo
     long long startTimeOffset = -1; // µs, time of the first frame
     double frameStep = 0.0;         // µs per frame, from the exact rate; 0 until parsed
     double frameRate = 0.0;         // frames per second, rounded to three decimals
+    double timestampStep = 0.0;     // µs per tick of the stream's timestamps; 0 unknown
     int frameCount = 0;
     int codecDelay = 0;
     int alignedWidth = 0;

@@ -10,12 +10,16 @@
 #include "panels/PreferencesDialog.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
+#include "window/MonitorPanel.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/RangeTimeControlWidget.h"
+#include "panels/ProjectPanel.h"
+#include "panels/SideBarWidget.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QIcon>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -175,51 +179,44 @@ void TessarinBase::CreateWidgets()
 {
     // A window of its own, kept until shutdown.
     mConsoleWindow = new ConsoleWindow(nullptr);
+
+    mSideBar = new SideBarWidget(mProjectManager, mKeyBindings, this);
+    mSideBarDock = new QDockWidget(tr("SideBar Dock Title"), this);
+    mSideBarDock->setMinimumWidth(260);
+    mSideBarDock->setObjectName(QStringLiteral("sidebardock"));
+    mSideBarDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    mSideBarDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    mSideBarDock->setTitleBarWidget(new QWidget(mSideBarDock));
+    mSideBarDock->setWidget(mSideBar);
+    addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
+    // The player edition keeps the dock hidden: its user reaches the project
+    // browser through the project commands alone.
+    mSideBarDock->hide();
+
     CreateMonitor();
 }
 
 void TessarinBase::CreateMonitor()
 {
-    auto* const monitor = new QWidget(this);
-    mPlaybackControl = new PlaybackControlWidget(mProjectManager->AvManagerPtr(), mKeyBindings, monitor);
-    mGlobalTimeControl = new GlobalTimeControlWidget(mProjectManager, mPlaybackControl, monitor);
-    mRangeTimeControl = new RangeTimeControlWidget(mProjectManager, mPlaybackControl, monitor);
-    mViewerWidget = new ViewerWidget(mProjectManager, mGlobalTimeControl, mRangeTimeControl, mPlaybackControl, monitor);
-    auto* const layout = new QVBoxLayout(monitor);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(mViewerWidget, 1);
-    if (Settings::HardwareRenderingInUse())
-    {
-        // The OpenGL viewer paints the bars inside its own frame: their cache
-        // poll runs while it shows them, and their menus open where it is.
-        mGlobalTimeControl->hide();
-        mRangeTimeControl->hide();
-        mGlobalTimeControl->OnVisibilityChangedGL(Settings::globalTimeControlVisible);
-        mRangeTimeControl->OnVisibilityChangedGL(Settings::rangeTimeControlVisible);
-        connect(mViewerWidget, &ViewerWidget::HwTimeControlOffsetChanged, mGlobalTimeControl,
-                &TimeControlBaseWidget::SetHwMouseOffset);
-        connect(mViewerWidget, &ViewerWidget::HwTimeControlOffsetChanged, mRangeTimeControl,
-                &TimeControlBaseWidget::SetHwMouseOffset);
-    }
-    else
-    {
-        layout->addWidget(mRangeTimeControl);
-        layout->addWidget(mGlobalTimeControl);
-    }
-    layout->addWidget(mPlaybackControl);
-    setCentralWidget(monitor);
+    mMonitorPanel = new MonitorPanel(mProjectManager, mKeyBindings, this);
+    mViewerWidget = mMonitorPanel->ViewerWidgetPtr();
+    mGlobalTimeControl = mMonitorPanel->GlobalTimeControl();
+    mRangeTimeControl = mMonitorPanel->RangeTimeControl();
+    mPlaybackControl = mMonitorPanel->PlaybackControl();
+    setCentralWidget(mMonitorPanel);
+}
 
-    AvManager* const avManager = mProjectManager->AvManagerPtr();
-    connect(mViewerWidget, &ViewerWidget::SeekNextFrameRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepForward);
-    connect(mViewerWidget, &ViewerWidget::SeekPreviousFrameRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepBackward);
-    connect(mViewerWidget, &ViewerWidget::FpsChanged, mGlobalTimeControl,
-            [this](float fps, bool) { mGlobalTimeControl->SetFps(fps, true); });
-    connect(mViewerWidget, &ViewerWidget::OpenProjectRequested, mProjectManager,
+MonitorPanel* TessarinBase::MonitorPanelPtr() const
+{
+    return mMonitorPanel;
+}
+
+void TessarinBase::ConnectMonitorPanel()
+{
+    MonitorPanel* const panel = mMonitorPanel;
+    connect(panel, &MonitorPanel::OpenProjectRequested, mProjectManager,
             [this](QString const& path) { mProjectManager->OpenProject(path); });
-    connect(mViewerWidget, &ViewerWidget::OpenUrlsInViewerRequested, mProjectManager,
+    connect(panel, &MonitorPanel::OpenUrlsRequested, mProjectManager,
             [this](QList<QUrl> const& urls, int viewport, int count, bool play) {
                 QList<QString> paths;
                 for (QUrl const& url : urls)
@@ -228,26 +225,105 @@ void TessarinBase::CreateMonitor()
                 }
                 mProjectManager->ImportFilesByPath(paths, QUuid(), -1, viewport, count, play, QUuid(), -1, -1, true);
             });
-    connect(mViewerWidget, &ViewerWidget::OpenTimelinesInViewerRequested, mProjectManager,
+    connect(panel, &MonitorPanel::OpenTimelinesRequested, mProjectManager,
             &ProjectManager::DoOpenTimelinesInViewerCmd);
-    connect(mPlaybackControl, &PlaybackControlWidget::FrameStepForwardRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepForward);
-    connect(mPlaybackControl, &PlaybackControlWidget::FrameStepBackwardRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepBackward);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekTimelineStartRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekTimelineStart);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekTimelineEndRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekTimelineEnd);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekPreviousBookmarkOrEditRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekPreviousBookmarkOrEdit);
-    connect(mPlaybackControl, &PlaybackControlWidget::SeekNextBookmarkOrEditRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SeekNextBookmarkOrEdit);
-    connect(mPlaybackControl, &PlaybackControlWidget::RangeStartToCurrentRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::RangeStartToCurrent);
-    connect(mPlaybackControl, &PlaybackControlWidget::RangeEndToCurrentRequested, mGlobalTimeControl,
-            &GlobalTimeControlWidget::RangeEndToCurrent);
-    connect(avManager, &AvManager::PlaybackSpeedChanged, mGlobalTimeControl,
-            &GlobalTimeControlWidget::SetPlaybackSpeedMultiplier);
+    connect(panel, &MonitorPanel::ShowConsoleRequested, this, &TessarinBase::ShowConsoleWindow);
+    connect(panel, &MonitorPanel::ToggleFullscreenRequested, this, [this] {
+        setWindowState(windowState() ^ Qt::WindowFullScreen);
+        mMonitorPanel->SetFullscreenState(isFullScreen());
+    });
+    // The window grows or shrinks so that the viewer gets the requested size.
+    connect(panel, &MonitorPanel::ViewerResizeRequested, this, [this](int width, int height) {
+        if (width <= 0 || height <= 0 || isFullScreen() || isMaximized())
+        {
+            return;
+        }
+        QSize const viewer = mMonitorPanel->ViewerSize();
+        resize(this->width() + width - viewer.width(), this->height() + height - viewer.height());
+    });
+
+    auto const on = [this, panel](QAction* action, void (MonitorPanel::*slot)()) {
+        connect(action, &QAction::triggered, panel, slot);
+    };
+    on(mCaptureToClipboardAction, &MonitorPanel::SnapshotToClipboard);
+    on(mCaptureToFolderAction, &MonitorPanel::SnapshotToFolder);
+    on(mRangeStartToCurrentAction, &MonitorPanel::RangeStartToCurrent);
+    on(mRangeEndToCurrentAction, &MonitorPanel::RangeEndToCurrent);
+    on(mResetRangeAction, &MonitorPanel::ResetRange);
+    mSpeedNormalAction->setData(1.0f);
+    mSpeedHalfAction->setData(0.5f);
+    mSpeedQuarterAction->setData(0.25f);
+    on(mSpeedNormalAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedHalfAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedQuarterAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedIncreaseAction, &MonitorPanel::IncreasePlaybackSpeed);
+    on(mSpeedDecreaseAction, &MonitorPanel::DecreasePlaybackSpeed);
+    on(mPlayPauseAction, &MonitorPanel::TogglePlayPause);
+    on(mPlayPauseBookmarksOnlyAction, &MonitorPanel::TogglePlayPauseBookmarksOnly);
+    on(mPlayForwardsAction, &MonitorPanel::PlayForwards);
+    on(mPlayBackwardsAction, &MonitorPanel::PlayBackwards);
+    on(mPauseAction, &MonitorPanel::Pause);
+    on(mStepForwardsAction, &MonitorPanel::FrameStepForward);
+    on(mStepBackwardsAction, &MonitorPanel::FrameStepBackward);
+    on(mMultiStepForwardsAction, &MonitorPanel::MultiFrameStepForward);
+    on(mMultiStepBackwardsAction, &MonitorPanel::MultiFrameStepBackward);
+    on(mSeekStartAction, &MonitorPanel::SeekTimelineStart);
+    on(mSeekEndAction, &MonitorPanel::SeekTimelineEnd);
+    on(mSeekRangeStartAction, &MonitorPanel::SeekRangeStart);
+    on(mSeekRangeEndAction, &MonitorPanel::SeekRangeEnd);
+    on(mSeekPreviousEditAction, &MonitorPanel::SeekPreviousEdit);
+    on(mSeekNextEditAction, &MonitorPanel::SeekNextEdit);
+    on(mToggleLoopAction, &MonitorPanel::ToggleLoopState);
+    mPlayOnceAction->setData(0);
+    mLoopAction->setData(1);
+    mPingPongAction->setData(2);
+    on(mPlayOnceAction, &MonitorPanel::SetLoopStateBySender);
+    on(mLoopAction, &MonitorPanel::SetLoopStateBySender);
+    on(mPingPongAction, &MonitorPanel::SetLoopStateBySender);
+    on(mIncreaseVolumeAction, &MonitorPanel::IncreaseVolume);
+    on(mDecreaseVolumeAction, &MonitorPanel::DecreaseVolume);
+    on(mMuteAction, &MonitorPanel::ToggleMute);
+    mOverlayOffAction->setData(0);
+    mOverlaySafeAreaAction->setData(1);
+    mOverlayGridAction->setData(2);
+    mOverlayCenterAction->setData(3);
+    on(mOverlayOffAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mOverlaySafeAreaAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mOverlayGridAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    on(mOverlayCenterAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
+    connect(mOriginalSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(1.0f); });
+    connect(mHalfSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(0.5f); });
+    connect(mQuarterSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(0.25f); });
+    connect(mDoubleSizeAction, &QAction::triggered, panel, [panel] { panel->ResizeViewer(2.0f); });
+    on(mFullscreenAction, &MonitorPanel::ToggleFullscreen);
+    on(mZoomInAction, &MonitorPanel::ZoomIn);
+    on(mZoomOutAction, &MonitorPanel::ZoomOut);
+    on(mTogglePanZoomAction, &MonitorPanel::TogglePanAndZoom);
+    on(mResetPanZoomAction, &MonitorPanel::ResetPanAndZoom);
+    connect(mFlipHorizontalAction, &QAction::toggled, panel, &MonitorPanel::SetHorizontalFlipEnabled);
+    connect(mFlipVerticalAction, &QAction::toggled, panel, &MonitorPanel::SetVerticalFlipEnabled);
+    on(mRotateCWAction, &MonitorPanel::RotateClockwise);
+    on(mRotateCCWAction, &MonitorPanel::RotateCounterClockwise);
+    on(mResetFlipRotateAction, &MonitorPanel::ResetFlipAndRotate);
+    on(mToggleBookmarkAction, &MonitorPanel::ToggleBookmark);
+    on(mToggleRangeBookmarkAction, &MonitorPanel::ToggleRangeBoomark);
+    on(mCutBookmarkAction, &MonitorPanel::CutBookmark);
+    on(mCopyBookmarkAction, &MonitorPanel::CopyBookmark);
+    on(mPasteBookmarkAction, &MonitorPanel::PasteBookmark);
+    on(mRemoveBookmarksAction, &MonitorPanel::RemoveBookmarks);
+    on(mRemoveBookmarksInRangeAction, &MonitorPanel::RemoveBookmarksInRange);
+    on(mRemoveRangeBookmarksAction, &MonitorPanel::RemoveRangeBookmarks);
+    on(mClearAllBookmarksAction, &MonitorPanel::ClearAllBookmarks);
+    on(mPreviousBookmarkAction, &MonitorPanel::SeekPreviousBookmark);
+    on(mNextBookmarkAction, &MonitorPanel::SeekNextBookmark);
+    on(mPreviousRangeBookmarkAction, &MonitorPanel::SetRangeToPreviousRangeBookmark);
+    on(mNextRangeBookmarkAction, &MonitorPanel::SetRangeToNextRangeBookmark);
+    on(mSwapTimeControlsAction, &MonitorPanel::SwapTimeControls);
+    on(mGlobalTimeControlAction, &MonitorPanel::ToggleGlobalTimeControlVisible);
+    on(mRangeTimeControlAction, &MonitorPanel::ToggleRangeTimeControlVisible);
+    on(mPlaybackControlsAction, &MonitorPanel::TogglePlaybackControlsVisible);
+    on(mMediaInfoAction, &MonitorPanel::ToggleMediaInfoVisibility);
+    on(mMayaToolsAction, &MonitorPanel::ShowMayaToolsDialog);
 }
 
 void TessarinBase::CreateConnections()
@@ -258,14 +334,20 @@ void TessarinBase::CreateConnections()
     connect(mExitAction, &QAction::triggered, this, &QWidget::close);
     connect(mConsoleAction, &QAction::triggered, this, &TessarinBase::ShowConsoleWindow);
     connect(mPreferencesAction, &QAction::triggered, this, &TessarinBase::ShowPreferencesDialog);
-    connect(mPlayPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::TogglePlayPause);
-    connect(mPauseAction, &QAction::triggered, mPlaybackControl, &PlaybackControlWidget::Pause);
-    connect(mStepForwardsAction, &QAction::triggered, mGlobalTimeControl, &GlobalTimeControlWidget::FrameStepForward);
-    connect(mStepBackwardsAction, &QAction::triggered, mGlobalTimeControl,
-            &GlobalTimeControlWidget::FrameStepBackward);
-    connect(mZoomInAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomIn);
-    connect(mZoomOutAction, &QAction::triggered, mViewerWidget, &ViewerWidget::ZoomOut);
-    connect(mResetPanZoomAction, &QAction::triggered, mViewerWidget, [this] { mViewerWidget->ResetPanAndZoom(true); });
+    ProjectPanel* panel = mSideBar->ProjectPanelPtr();
+    mOpenRecentProjectAction->setData(ProjectPanel::MostRecentPathAlias());
+    connect(mNewProjectAction, &QAction::triggered, panel, &ProjectPanel::NewProject);
+    connect(mOpenProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
+    connect(mOpenRecentProjectAction, &QAction::triggered, panel, &ProjectPanel::OpenProject);
+    connect(mSaveProjectAction, &QAction::triggered, panel, &ProjectPanel::SaveProject);
+    connect(mSaveProjectAsAction, &QAction::triggered, panel, &ProjectPanel::SaveProjectAs);
+    connect(mDeleteAction, &QAction::triggered, mSideBar, &SideBarWidget::ApplicationDelete);
+    connect(mSideBar, &SideBarWidget::SideBarVisibilityChangeRequested, mSideBarDock, &QWidget::setVisible);
+    connect(mSideBar, &SideBarWidget::MoveSideBarRequested, this, [this](bool left) {
+        Settings::sideBarLeft = left;
+        addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
+    });
+    ConnectMonitorPanel();
 }
 
 void TessarinBase::showEvent(QShowEvent*)
@@ -447,6 +529,10 @@ void TessarinBase::Shutdown()
     mKeyBindings->WriteUserKeyBindings();
     Settings::windowGeometry = saveGeometry();
     Settings::windowState = saveState();
+    if (mSideBar)
+    {
+        mSideBar->SaveState();
+    }
     FileHelpers::SaveUserSettings();
     mProjectManager->Shutdown();
 }

@@ -9,12 +9,15 @@
 class ConsoleWindow;
 class GlobalTimeControlWidget;
 class KeyBindings;
+class MonitorPanel;
 class PlaybackControlWidget;
 class PreferencesDialog;
 class ProjectManager;
 class QAction;
 class RangeTimeControlWidget;
 class ViewerWidget;
+class QDockWidget;
+class SideBarWidget;
 
 // The main window common to both editions of the player. It owns the project
 // manager and the key bindings, makes one action per command, keeps the console
@@ -26,6 +29,8 @@ class TessarinBase : public QMainWindow
 
 public:
     ~TessarinBase() override;
+
+    MonitorPanel* MonitorPanelPtr() const;
 
 public Q_SLOTS:
     void ProcessMessageFromOtherInstance(QList<QString> arguments);
@@ -47,10 +52,11 @@ protected:
     void CreateAction(QAction** target, QString const& text, QString const& statusTip, KeySequenceType type,
                       bool checkable);
     void CreateWidgets();
-    // The viewer with its time bars and playback strip, until the monitor
-    // panel takes them over.
+    // The monitor panel as central widget: the viewer with its bars and strips.
     void CreateMonitor();
     virtual void CreateConnections();
+    // The window's playback, view, bookmark and capture actions to the panel.
+    void ConnectMonitorPanel();
     void PostShow();
 
     void closeEvent(QCloseEvent* event) override;
@@ -58,10 +64,14 @@ protected:
 
     ProjectManager* mProjectManager = nullptr;
     KeyBindings* mKeyBindings = nullptr;
+    MonitorPanel* mMonitorPanel = nullptr;
     ViewerWidget* mViewerWidget = nullptr;
     GlobalTimeControlWidget* mGlobalTimeControl = nullptr;
     RangeTimeControlWidget* mRangeTimeControl = nullptr;
     PlaybackControlWidget* mPlaybackControl = nullptr;
+    // The project browser and timeline panel, in the window's dock.
+    SideBarWidget* mSideBar = nullptr;
+    QDockWidget* mSideBarDock = nullptr;
 
     // The edition's file action (Open File in the player edition).
     QAction* mFileAction = nullptr;

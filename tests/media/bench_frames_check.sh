@@ -30,6 +30,28 @@ reference() {
     awk -F', *' '!/^#/ { print "frame", n++, "md5", $NF }'
 }
 
+# covering SOURCE FORMAT: for a movie of variable frame rate, the picture each
+# timeline frame (at the stream's average rate) must show: the one whose time
+# covers the frame's start, timestamps taken to half a tick of their time base.
+covering() {
+  rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=avg_frame_rate -of csv=p=0 "$1")
+  ffmpeg -nostdin -v error -noautorotate -i "$1" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 \
+    -sws_flags bilinear+full_chroma_int+accurate_rnd -pix_fmt "$2" -f framemd5 - |
+    awk -F', *' -v rate="$rate" '
+      /^#tb 0:/ { split($0, t, /[ :\/]+/); num = t[3]; den = t[4] }
+      !/^#/ { time[n] = $3 * 1e6 * num / den; md5[n++] = $NF }
+      END {
+        split(rate, r, "/"); step = 1e6 * r[2] / r[1]
+        tolerance = int(1e6 * num / den / 2 + 0.999999); if (tolerance < 1) tolerance = 1
+        k = 0
+        for (f = 0; int(f * step) <= time[n - 1] + step; ++f) {
+          start = int(f * step)
+          while (k + 1 < n && time[k + 1] <= start + tolerance) ++k
+          print "frame", f, "md5", md5[k]
+        }
+      }'
+}
+
 # check NAME SOURCE EXPECT ARGS...: runs `tessarin_bench frames SOURCE ARGS`
 # and compares every line with the reference. EXPECT is a list of frame
 # numbers that must be printed in that order, or "forward"/"backward" for
@@ -46,7 +68,12 @@ check() {
   fi
   format=$(awk '/^# format/ { print $3; exit }' "$out")
   ref="$work/$(printf '%s' "$source" | md5sum | cut -c1-12).$format"
-  [ -s "$ref" ] || reference "$source" "$format" > "$ref"
+  case $expect in
+    covering:*) # a variable-rate movie: the picture covering each frame's start
+      expect=${expect#covering:}; ref="$ref.covering"
+      [ -s "$ref" ] || covering "$source" "$format" > "$ref" ;;
+    *) [ -s "$ref" ] || reference "$source" "$format" > "$ref" ;;
+  esac
   if [ ! -s "$ref" ]; then
     echo "FAIL $name: no ffmpeg reference"; failures=$((failures + 1)); return
   fi
@@ -121,6 +148,27 @@ check "PNG sequence seek back" "$m/seq_png/img.####.png 1-30" 24,0 --seek 24,0
 # Variable frame rate: 24 then 60 pictures a second on a 120 fps timeline.
 check "VFR step forward" "$m/numbered_vfr.mkv" pictures --from 0 --step 1 --count 1000
 check "VFR step back" "$m/numbered_vfr.mkv" pictures-backward --from 238 --step -1 --count 1000
+
+# Variable frame rate with B-frames in MP4: pairs of pictures closer than a
+# timeline frame. Every way of reaching a frame shows the same picture.
+vfr=$m/numbered_vfr_bframes.mp4
+check "VFR B-frames step forward" "$vfr" covering:$(seq -s, 0 47) --from 0 --step 1 --count 48
+check "VFR B-frames step back" "$vfr" covering:12,11,10,9,8,7,6,5,4,3,2,1,0 --from 12 --step -1 --count 13
+check "VFR B-frames seeks" "$vfr" covering:40,3,2,17,1,0,33 --seek 40,3,2,17,1,0,33
+# The same picture sequence in parallel runs (no dependence on timing).
+i=0; runs=""
+while [ $i -lt 10 ]; do
+  "$bench" frames "$vfr" --from 0 --step 1 --count 48 2>/dev/null | grep '^frame' > "$work/parallel.$i" &
+  runs="$runs $!"; i=$((i + 1))
+done
+wait $runs
+checks=$((checks + 1))
+if [ "$(cat "$work"/parallel.* | sort | uniq | wc -l)" -eq "$(wc -l < "$work/parallel.0")" ] &&
+   [ -s "$work/parallel.0" ]; then
+  echo "ok   VFR B-frames: ten parallel runs agree"
+else
+  echo "FAIL VFR B-frames: parallel runs show different pictures"; failures=$((failures + 1))
+fi
 
 echo "$checks checks, $failures failed"
 [ "$failures" -eq 0 ]

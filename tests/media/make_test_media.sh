@@ -106,6 +106,11 @@ gen numbered_vfr.mkv ff -filter_complex "testsrc2=s=320x240:r=24:d=1[a];testsrc2
   [a][b]concat=n=2:v=1:a=0,format=gray,geq=lum='255*mod(floor(N/pow(2\,floor(X/20)))\,2)*lt(Y\,32)',format=yuv420p[v]" \
   -map "[v]" -fps_mode passthrough $(x264) -bf 2 "$out/numbered_vfr.mkv"
 
+# Variable frame rate with B-frames in MP4: 48 numbered pictures in pairs, the
+# second of each pair 1/24 s after the first, the pairs 0.2 s apart.
+gen numbered_vfr_bframes.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]setpts='(floor(N/2)*0.2+mod(N,2)/24)/TB'[w]" \
+  -map "[w]" -fps_mode passthrough $(x264) -bf 3 "$out/numbered_vfr_bframes.mp4"
+
 # Written to a pipe, a Matroska file has no duration in its header.
 gen nodur.mkv sh -c "ffmpeg -nostdin -v error -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) \
   -bf 2 -g 25 -f matroska - > '$out/nodur.mkv'"
@@ -174,6 +179,12 @@ gen numbered_30fps.mp4 ff -filter_complex "$(numbered 320x240 30 8)" -map "[v]" 
   "$out/numbered_30fps.mp4"
 gen slideshow_02fps.mp4 ff -filter_complex "$(numbered 320x240 0.2 15)" -map "[v]" $(x264) \
   "$out/slideshow_02fps.mp4"
+
+# Numbered pictures at 24 fps (48 frames) with a red mark in the bottom-left
+# corner (to see flips and rotations), over a 440 Hz tone.
+gen numbered_marked_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]drawbox=x=0:y=200:w=40:h=40:color=red:t=fill[m]" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" -map "[m]" -map 0:a $(x264) -g 24 -bf 2 \
+  -c:a aac -b:a 96k -shortest "$out/numbered_marked_24fps.mp4"
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -53,6 +53,7 @@ class TestCacheManager : public QObject
 private Q_SLOTS:
     void BudgetsAreDecimalAnd64Bit();
     void VideoStaysOrderedAndContiguous();
+    void PicturesOnOneFrameKeepTheLatest();
     void LookupAlwaysGivesThreeEntries();
     void LookupOutsideOrBetweenFramesFindsNothing();
     void ForwardPlayEvictsFromTheFrontPastHalfway();
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void AudioInsertionEvictionAndOutputIndex();
     void AudioGapsAreFilledWithSilence();
     void ClearingReleasesInBatches();
+    void ClearedFramesCountUntilReleased();
     void WriterAndReaderThreadsShareTheCache();
 };
 
@@ -104,6 +106,39 @@ void TestCacheManager::VideoStaysOrderedAndContiguous()
     QCOMPARE(cache.VideoFrameCount(), 4);
     QCOMPARE(cache.VideoFrameAdjustedEndTime(), 10 * FRAME_DURATION - 1);
     QCOMPARE(WalkVideo(cache).size(), 4);
+}
+
+void TestCacheManager::PicturesOnOneFrameKeepTheLatest()
+{
+    // Two pictures placed on the same timeline frame (a variable-rate pair):
+    // the later one covers the frame's start, whichever arrives first.
+    auto picture = [](long long packetStart, int frame) {
+        auto made = MakeVideoFrame(packetStart, packetStart + FRAME_DURATION - 1, 10);
+        made->adjustedStartTime = frame * FRAME_DURATION;
+        made->adjustedEndTime = (frame + 1) * FRAME_DURATION - 1;
+        return made;
+    };
+    for (bool const forward : {true, false})
+    {
+        CacheManager cache;
+        auto const before = picture(3 * FRAME_DURATION, 3);
+        auto const first = picture(3 * FRAME_DURATION + 100, 4);
+        auto const second = picture(3 * FRAME_DURATION + 5000, 4);
+        auto const after = picture(5 * FRAME_DURATION, 5);
+        QList<std::shared_ptr<VideoFrame>> const order =
+            forward ? QList<std::shared_ptr<VideoFrame>> {before, first, second, after}
+                    : QList<std::shared_ptr<VideoFrame>> {after, second, first, before};
+        for (std::shared_ptr<VideoFrame> const& frame : order)
+        {
+            cache.InsertVideoFrame(frame);
+        }
+        QCOMPARE(cache.VideoFrameCount(), 3);
+        QCOMPARE(cache.VideoSize(), 30LL);
+        QCOMPARE(cache.FindVideoFrame(4 * FRAME_DURATION), second);
+        QCOMPARE(cache.FindVideoFrame(3 * FRAME_DURATION), before);
+        QCOMPARE(cache.FindVideoFrame(5 * FRAME_DURATION), after);
+        QCOMPARE(WalkVideo(cache).size(), 3);
+    }
 }
 
 void TestCacheManager::LookupAlwaysGivesThreeEntries()
@@ -339,6 +374,36 @@ void TestCacheManager::ClearingReleasesInBatches()
     cache.ClearAudio(true);
     QVERIFY(!cache.HasDeferredAudioCache());
     QVERIFY(cache.ToString(QStringLiteral("x")).contains(QStringLiteral("\tVideo Frame Count: 0\n")));
+}
+
+void TestCacheManager::ClearedFramesCountUntilReleased()
+{
+    // A cleared cache's frames still take memory: the new window may not
+    // fill on top of them, and when they are what holds the budget they go
+    // all at once rather than a few per pass.
+    CacheManager cache;
+    cache.SetCacheSize(64);
+    long long const size = cache.VideoMaximumSize() / 4;
+    for (int i = 0; i < 4; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, size));
+    }
+    QVERIFY(!cache.CanInsertVideoFrame());
+    std::weak_ptr<VideoFrame> const watched = cache.FirstCachedVideoFrame();
+    cache.ClearVideo(false);
+    QCOMPARE(cache.VideoSize(), 0LL);
+    QVERIFY(!cache.CanInsertVideoFrame());
+    QVERIFY(!watched.expired());
+    cache.DoDeferredVideoCacheCleanup();
+    QVERIFY(!cache.HasDeferredVideoCache());
+    QVERIFY(watched.expired());
+    QVERIFY(cache.CanInsertVideoFrame());
+
+    // Cleared at once: nothing is kept back.
+    cache.InsertVideoFrame(FrameAt(0, size));
+    cache.ClearVideo(true);
+    QVERIFY(!cache.HasDeferredVideoCache());
+    QVERIFY(cache.CanInsertVideoFrame());
 }
 
 void TestCacheManager::WriterAndReaderThreadsShareTheCache()

@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
+#include "media/AvParser.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoFrame.h"
 #include "model/Source.h"
@@ -172,6 +173,7 @@ private Q_SLOTS:
     void PlaysInFileOrderBothWays();
     void BrokenFilesNeverStallTheSequence_data() { AddWorkerCounts(); }
     void BrokenFilesNeverStallTheSequence();
+    void BrokenFileFirstTakesTheSequenceSize();
     void JpegOutputIsTheSameForEveryWorkerCount();
     void SeekStartsTwoFramesEarlyAndDropsFilesUnderWay();
     void ShutdownWaitsForBusyWorkers();
@@ -266,6 +268,28 @@ void TestImageSequenceDecoder::BrokenFilesNeverStallTheSequence()
     for (int i = 0; i < source.FileCount(); ++i)
     {
         QCOMPARE(source.FileInfoAtIndex(i)->errorCode != 0, broken.contains(i));
+    }
+}
+
+void TestImageSequenceDecoder::BrokenFileFirstTakesTheSequenceSize()
+{
+    // The first picture delivered, either way, is the missing shot.1005:
+    // its black stand-in has the size the sequence was parsed with.
+    QString const dir = TestMedia::Path("seq_broken");
+    Source source(dir + "/shot.####.png 1001-1024", QString(), QUuid());
+    AvParser().Parse(&source, 0);
+    QVERIFY(source.IsParsed());
+    for (bool const forward : {true, false})
+    {
+        Player player(&source, 4);
+        // Seeks start two files early (forward) or late (backward).
+        int const target = forward ? 6 : 2;
+        player.Play(forward, TimeHelpers::FrameToFrameStartTime(target, FRAME_STEP));
+        QVERIFY(!player.frames.isEmpty());
+        Emitted const& first = player.frames.constFirst();
+        QCOMPARE(first.index, 4);
+        QVERIFY(first.black);
+        QCOMPARE(first.size, QSize(160, 120));
     }
 }
 

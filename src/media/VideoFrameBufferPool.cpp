@@ -1,0 +1,251 @@
+#include "media/VideoFrameBufferPool.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/mem.h>
+#include <libavutil/pixdesc.h>
+}
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include <algorithm>
+
+namespace
+{
+
+uint8_t* AllocateBytes(size_t size)
+{
+    // Padding: vectorised conversion may touch a few bytes past the last row.
+    return static_cast<uint8_t*>(av_malloc(size + AV_INPUT_BUFFER_PADDING_SIZE));
+}
+
+// Room decoders may write past a plane's last row (edge emulation, SIMD).
+size_t const DECODER_SLACK = 16 + 64 + 63;
+
+// What a decoder's picture buffer returns to.
+struct LentBuffer
+{
+    VideoFrameBuffer buffer;
+};
+
+void ReturnDecoderBuffer(void* opaque, uint8_t*)
+{
+    delete static_cast<LentBuffer*>(opaque); // the buffer goes back to its pool
+}
+
+} // namespace
+
+void VideoFrameBufferRelease::operator()(uint8_t* data) const
+{
+    if (!data || !owned)
+    {
+        return;
+    }
+    if (std::shared_ptr<VideoFrameBufferPool> const lender = pool.lock())
+    {
+        lender->Return(data, size);
+        return;
+    }
+    av_free(data);
+}
+
+VideoFrameBufferPool::VideoFrameBufferPool(long long idleLimit)
+    : mIdleLimit(idleLimit)
+{
+}
+
+VideoFrameBufferPool::~VideoFrameBufferPool()
+{
+    for (Idle const& idle : mIdle)
+    {
+        av_free(idle.data);
+    }
+}
+
+std::shared_ptr<VideoFrameBufferPool> const& VideoFrameBufferPool::Shared()
+{
+    static std::shared_ptr<VideoFrameBufferPool> const pool = std::make_shared<VideoFrameBufferPool>();
+    return pool;
+}
+
+VideoFrameBuffer VideoFrameBufferPool::Acquire(size_t size)
+{
+    uint8_t* data = nullptr;
+    size_t capacity = size;
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        // The smallest idle buffer that fits, unless it would waste more
+        // than a quarter of itself.
+        auto best = mIdle.end();
+        for (auto it = mIdle.begin(); it != mIdle.end(); ++it)
+        {
+            if (it->size >= size && it->size - size <= it->size / 4 && (best == mIdle.end() || it->size < best->size))
+            {
+                best = it;
+            }
+        }
+        if (best != mIdle.end())
+        {
+            data = best->data;
+            capacity = best->size;
+            mIdleBytes -= static_cast<long long>(best->size);
+            *best = mIdle.back();
+            mIdle.pop_back();
+        }
+    }
+    if (!data)
+    {
+        data = AllocateBytes(size);
+    }
+    if (!data)
+    {
+        return VideoFrameBuffer(nullptr, VideoFrameBufferRelease {});
+    }
+    VideoFrameBufferRelease release;
+    release.pool = weak_from_this();
+    release.size = capacity;
+    return VideoFrameBuffer(data, std::move(release));
+}
+
+VideoFrameBuffer VideoFrameBufferPool::Allocate(size_t size)
+{
+    VideoFrameBufferRelease release;
+    release.size = size;
+    return VideoFrameBuffer(AllocateBytes(size), std::move(release));
+}
+
+VideoFrameBuffer VideoFrameBufferPool::Borrow(uint8_t* data)
+{
+    VideoFrameBufferRelease release;
+    release.owned = false;
+    return VideoFrameBuffer(data, std::move(release));
+}
+
+void VideoFrameBufferPool::Return(uint8_t* data, size_t size)
+{
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        if (mIdleBytes + static_cast<long long>(size) <= mIdleLimit)
+        {
+            mIdle.push_back({size, data});
+            mIdleBytes += static_cast<long long>(size);
+            return;
+        }
+    }
+    av_free(data); // outside the lock: unmapping a picture takes a while
+}
+
+long long VideoFrameBufferPool::IdleBytes() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mIdleBytes;
+}
+
+int VideoFrameBufferPool::IdleCount() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return static_cast<int>(mIdle.size());
+}
+
+void VideoFrameBufferPool::SetIdleLimit(long long bytes)
+{
+    std::vector<Idle> freed;
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        mIdleLimit = std::max(bytes, 0LL);
+        while (mIdleBytes > mIdleLimit && !mIdle.empty())
+        {
+            mIdleBytes -= static_cast<long long>(mIdle.back().size);
+            freed.push_back(mIdle.back());
+            mIdle.pop_back();
+        }
+    }
+    for (Idle const& idle : freed)
+    {
+        av_free(idle.data);
+    }
+}
+
+void VideoFrameBufferPool::Trim()
+{
+    std::vector<Idle> freed;
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        freed.swap(mIdle);
+        mIdleBytes = 0;
+    }
+    for (Idle const& idle : freed)
+    {
+        av_free(idle.data);
+    }
+    ReleaseHeapMemory();
+}
+
+void VideoFrameBufferPool::ReleaseHeapMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
+int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags)
+{
+    auto const format = static_cast<AVPixelFormat>(frame->format);
+    AVPixFmtDescriptor const* descriptor = av_pix_fmt_desc_get(format);
+    bool const plain = descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL |
+                                                           AV_PIX_FMT_FLAG_BITSTREAM)) == 0;
+    if (!plain || !(context->codec->capabilities & AV_CODEC_CAP_DR1) || frame->width <= 0 || frame->height <= 0)
+    {
+        return avcodec_default_get_buffer2(context, frame, flags);
+    }
+    // The layout the default allocator makes: dimensions padded as the codec
+    // needs, every line size a multiple of its alignment.
+    int width = frame->width;
+    int height = frame->height;
+    int strideAlign[AV_NUM_DATA_POINTERS] = {};
+    avcodec_align_dimensions2(context, &width, &height, strideAlign);
+    int lineSizes[4] = {};
+    bool unaligned = true;
+    while (unaligned)
+    {
+        if (av_image_fill_linesizes(lineSizes, format, width) < 0)
+        {
+            return avcodec_default_get_buffer2(context, frame, flags);
+        }
+        width += width & ~(width - 1); // the next try is aligned to the next power of two
+        unaligned = false;
+        for (int i = 0; i < 4; ++i)
+        {
+            unaligned = unaligned || (strideAlign[i] > 0 && lineSizes[i] % strideAlign[i] != 0);
+        }
+    }
+    uint8_t* planes[4] = {};
+    int const size = av_image_fill_pointers(planes, format, height, nullptr, lineSizes);
+    if (size <= 0)
+    {
+        return avcodec_default_get_buffer2(context, frame, flags);
+    }
+    auto* lent = new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK)};
+    if (!lent->buffer)
+    {
+        delete lent;
+        return AVERROR(ENOMEM);
+    }
+    uint8_t* const base = lent->buffer.get();
+    frame->buf[0] = av_buffer_create(base, size + static_cast<int>(DECODER_SLACK), ReturnDecoderBuffer, lent, 0);
+    if (!frame->buf[0])
+    {
+        delete lent;
+        return AVERROR(ENOMEM);
+    }
+    av_image_fill_pointers(frame->data, format, height, base, lineSizes);
+    for (int i = 0; i < 4; ++i)
+    {
+        frame->linesize[i] = lineSizes[i];
+    }
+    frame->extended_data = frame->data;
+    return 0;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class VideoFrameBufferPool;
+struct AVCodecContext;
+struct AVFrame;
+
+// How the bytes of one VideoFrame plane go away: back to the pool that lent
+// them while it lives, freed, or (not owned) left to whoever else holds them
+// (a plane inside another plane's buffer, a decoder's picture kept as is).
+struct VideoFrameBufferRelease
+{
+    std::weak_ptr<VideoFrameBufferPool> pool;
+    size_t size = 0;
+    bool owned = true;
+    void operator()(uint8_t* data) const;
+};
+
+using VideoFrameBuffer = std::unique_ptr<uint8_t[], VideoFrameBufferRelease>;
+
+// Picture buffers reused from frame to frame. A frame's buffer comes back here
+// when its last holder lets it go, so decoding writes into memory that is
+// already mapped instead of faulting in fresh pages for every picture. Idle
+// buffers are kept up to a limit; the rest is freed at once. Any thread.
+class VideoFrameBufferPool : public std::enable_shared_from_this<VideoFrameBufferPool>
+{
+public:
+    // Idle bytes kept by default: a few 1080p pictures of each format.
+    static constexpr long long DEFAULT_IDLE_LIMIT = 64LL * 1024 * 1024;
+
+    explicit VideoFrameBufferPool(long long idleLimit = DEFAULT_IDLE_LIMIT);
+    ~VideoFrameBufferPool();
+    VideoFrameBufferPool(VideoFrameBufferPool const&) = delete;
+    VideoFrameBufferPool& operator=(VideoFrameBufferPool const&) = delete;
+
+    // The pool every decoder of the process shares.
+    static std::shared_ptr<VideoFrameBufferPool> const& Shared();
+
+    // A buffer of at least size bytes (64-byte aligned, with room for
+    // vectorised writes past its end); null when memory ran out.
+    VideoFrameBuffer Acquire(size_t size);
+    // A buffer of the heap that no pool takes back.
+    static VideoFrameBuffer Allocate(size_t size);
+    // Bytes that belong to someone else: the frame only points at them.
+    static VideoFrameBuffer Borrow(uint8_t* data);
+
+    long long IdleBytes() const;
+    int IdleCount() const;
+    void SetIdleLimit(long long bytes);
+    // Frees every idle buffer and hands freed heap memory back to the system.
+    void Trim();
+    // Hands memory freed by the heap back to the system (where the C library can).
+    static void ReleaseHeapMemory();
+
+    // A decoder's get_buffer2: its pictures live in buffers of the shared
+    // pool (one per picture), so a picture kept as a frame goes back here when
+    // the cache lets it go instead of growing the decoder's own pool.
+    static int GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags);
+
+private:
+    friend struct VideoFrameBufferRelease;
+    void Return(uint8_t* data, size_t size);
+
+    struct Idle
+    {
+        size_t size;
+        uint8_t* data;
+    };
+    mutable std::mutex mMutex;
+    std::vector<Idle> mIdle;   // guarded by mMutex
+    long long mIdleBytes = 0;  // guarded by mMutex
+    long long mIdleLimit;      // guarded by mMutex
+};

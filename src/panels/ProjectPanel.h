@@ -1,0 +1,159 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+#include <QWidget>
+
+class ProjectManager;
+class ProjectTreeWidget;
+class QAction;
+class QTimer;
+class QTreeWidgetItem;
+class FolderItem;
+class TimelineItem;
+class ProjectTreeWidgetItem;
+
+// The project browser: owns the project tree, keeps its rows in step with the
+// project, offers the tree's context menu and the user-level project commands.
+// It only chooses paths, collects ids and forwards: every change of the project
+// goes through the project manager. Every command that shows a file chooser has
+// a twin that takes the path. GUI thread only.
+class ProjectPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    ProjectPanel(ProjectManager* projectManager, QWidget* parent);
+
+    ProjectTreeWidget* TreeWidget() const;
+    bool CanRename() const;
+    static QString MostRecentPathAlias();
+    // The context menu the tree's selection would show, without running it.
+    QList<QAction*> ContextMenuActions();
+
+public Q_SLOTS:
+    // Project
+    void NewProject();
+    void OpenProject();
+    void OpenProjectByPath(QString const& path);
+    void ImportProject();
+    void SaveProject();
+    void SaveProjectAs();
+    bool SaveProjectAsByPath(QString const& path);
+    bool ConfirmProjectClose();
+
+    // Tree content
+    void NewFolder();
+    void NewTimeline();
+    void DeleteItems();
+    void ApplicationDelete();
+    // Rebuilds the rows now. Project updates only schedule a rebuild (one for a
+    // whole batch of them, once control returns to the event loop).
+    void RefreshProject();
+    void FlushPendingRefresh();
+    void RefreshFolder(QUuid const& id);
+    void RefreshTimeline(QUuid const& id);
+    void SetDefaultTimeline(QUuid const& id);
+    void UpdatePanelName();
+    void OnSetDefaultTimelineRequested();
+    void OnTreeWidgetItemChanged(QTreeWidgetItem* item);
+
+    // Import
+    void ImportFile();
+    void ImportFiles();
+    void ImportFolder();
+    void ImportFilesByPath(QList<QString> const& paths, QUuid const& folderId, int index, int viewerSlot,
+                           int viewerCount, bool play, QUuid timelineId, int insertIndex, int insertIndex2);
+    void ImportFilesByUrl(QList<QUrl> const& urls, QUuid const& folderId, int index, int viewerSlot, int viewerCount,
+                          bool play);
+    void ImportFilesByUrlToTimeline(QList<QUrl> const& urls, QUuid const& timelineId, int insertIndex,
+                                    int insertIndex2);
+    void ImportFolderByPath(QString const& path, QUuid parentId);
+    void ImportFoldersByUrl(QList<QUrl> const& urls, QUuid const& parentId);
+
+    // Viewer slots
+    void OpenUrlsInViewer(QList<QUrl> const& urls, int viewerSlot, int viewerCount, bool play);
+    void OpenTimelineInViewer(QUuid const& id, int viewerSlot);
+    void OpenTimelinesInViewer(QList<QUuid> const& ids, int viewerSlot);
+    void OpenFolderInViewer(QUuid const& folderId, int viewerSlot);
+    void OpenTimelineInViewerFromSender();
+    void RemoveTimelineFromViewer();
+    void SwapABViewerTimelines();
+    void ClearAllViewerTimelines();
+
+    // Sources
+    void RefreshSource();
+    void ReplaceSource(QUuid const& id);
+    void ReplaceSourceByPaths(QUuid const& id, QList<QString> const& paths);
+    void ReplaceSourceFromSender();
+    void ReplaceSourceOrvel();
+    void DuplicateSource(QUuid const& id);
+    void DuplicateSourceFromSender();
+    void ShowDuplicateSourceOptionsDialog();
+    void ShowInFolder();
+    void CopyPathToClipboard();
+    void SaveSourceAs();
+    // Copies the source file of a source timeline to target; false when nothing
+    // was written. The source itself is never lost.
+    bool SaveSourceAsByPath(QUuid const& sourceTimelineId, QString const& target);
+
+    void SetDialogsEnabled(bool enabled);
+    void ShowContextMenu(QPoint const& position);
+
+Q_SIGNALS:
+    void ProjectNameChanged(QString const& name);
+    void DragInProgressStateChanged(bool inProgress);
+    void FocusChanged(bool hasFocus);
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private Q_SLOTS:
+    void OnDragInProgressStateChanged(bool inProgress);
+    void OnFocusChanged(bool hasFocus);
+
+private:
+    void BuildContextMenu(QList<QAction*>& actions);
+    void AddFolderRow(FolderItem* folder, ProjectTreeWidgetItem* parentRow);
+    void AddTimelineRow(TimelineItem* timeline, ProjectTreeWidgetItem* parentRow);
+    void FillTimelineRow(ProjectTreeWidgetItem* row, TimelineItem* timeline);
+    void ImportDirectoryContent(QString const& path, QUuid const& folderId);
+    QUuid SenderId() const;
+    QUuid CurrentFolderId() const;
+    // The source timeline a source command acts on: the sending action's row,
+    // else the viewer's primary timeline when it is a source timeline.
+    QUuid SourceTarget() const;
+    QString GetOpenProjectFilePath(QString const& title);
+    QString GetSaveProjectFilePath(QString const& title);
+    QList<QString> GetImportFilePaths(QString const& title, bool single);
+    QString GetImportFolderPath(QString const& title);
+    QString GetSaveSourceAsPath(QString const& title, QString const& sourcePath);
+
+    ProjectManager* mProjectManager;
+    ProjectTreeWidget* mTree;
+    QAction* mNewFolderAction;
+    QAction* mNewTimelineAction;
+    QAction* mImportFilesAction;
+    QAction* mImportFolderAction;
+    QAction* mOpenInViewerAAction;
+    QAction* mOpenInViewerBAction;
+    QAction* mRemoveFromViewerAction;
+    QAction* mRenameAction;
+    QAction* mRefreshAction;
+    QAction* mReplaceAction;
+    QAction* mDuplicateAction;
+    QAction* mDuplicateOptionsAction;
+    QAction* mSetDefaultAction;
+    QAction* mShowInFolderAction;
+    QAction* mCopyPathAction;
+    QAction* mSaveSourceAsAction;
+    QAction* mDeleteAction;
+    QUuid mDefaultTimelineId;
+    bool mDialogsEnabled = true;
+    bool mContextMenuOpen = false;
+    QTimer* mRenameTimer;
+    QTimer* mRefreshTimer;
+};

@@ -1,0 +1,145 @@
+#include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
+
+#include <QtTest>
+
+#include <thread>
+#include <vector>
+
+class TestVideoFrameBufferPool : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ReleasedBuffersAreReusedUpToTheIdleLimit();
+    void BuffersOutliveTheirPool();
+    void ThreadsShareThePool();
+    void AdoptedPlanesKeepTheirLayout();
+};
+
+void TestVideoFrameBufferPool::ReleasedBuffersAreReusedUpToTheIdleLimit()
+{
+    auto pool = std::make_shared<VideoFrameBufferPool>(3000);
+    uint8_t* first = nullptr;
+    {
+        VideoFrameBuffer buffer = pool->Acquire(1000);
+        QVERIFY(buffer);
+        first = buffer.get();
+        QCOMPARE(pool->IdleCount(), 0);
+    }
+    QCOMPARE(pool->IdleBytes(), 1000LL);
+    {
+        // A buffer that fits closely is taken again; one far too big is not.
+        VideoFrameBuffer again = pool->Acquire(900);
+        QCOMPARE(again.get(), first);
+        VideoFrameBuffer small = pool->Acquire(100);
+        QVERIFY(small.get() != first);
+        QCOMPARE(pool->IdleCount(), 0);
+    }
+    QCOMPARE(pool->IdleBytes(), 1100LL);
+    {
+        // Beyond the limit a released buffer is freed, not kept.
+        std::vector<VideoFrameBuffer> held;
+        for (int i = 0; i < 4; ++i)
+        {
+            held.push_back(pool->Acquire(1000));
+        }
+    }
+    QVERIFY(pool->IdleBytes() <= 3000);
+    pool->SetIdleLimit(500);
+    QVERIFY(pool->IdleBytes() <= 500);
+    pool->Trim();
+    QCOMPARE(pool->IdleBytes(), 0LL);
+    QCOMPARE(pool->IdleCount(), 0);
+}
+
+void TestVideoFrameBufferPool::BuffersOutliveTheirPool()
+{
+    auto pool = std::make_shared<VideoFrameBufferPool>();
+    VideoFrameBuffer buffer = pool->Acquire(4096);
+    buffer[4095] = 7;
+    pool.reset();
+    QCOMPARE(buffer[4095], uint8_t(7));
+    buffer.reset(); // freed, with nothing to go back to (sanitizers check)
+}
+
+void TestVideoFrameBufferPool::ThreadsShareThePool()
+{
+    auto pool = std::make_shared<VideoFrameBufferPool>(64 * 1024);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+    {
+        threads.emplace_back([pool, t] {
+            for (int i = 0; i < 500; ++i)
+            {
+                VideoFrameBuffer buffer = pool->Acquire(static_cast<size_t>(1024 * (1 + (i + t) % 4)));
+                buffer[0] = static_cast<uint8_t>(i);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    QVERIFY(pool->IdleBytes() <= 64 * 1024);
+}
+
+void TestVideoFrameBufferPool::AdoptedPlanesKeepTheirLayout()
+{
+    // A 4 x 3 YUV picture written into one pool buffer, planes end to end.
+    auto pool = std::make_shared<VideoFrameBufferPool>();
+    int const lineSizes[3] = {8, 4, 4};
+    VideoFramePlanes planes;
+    planes.buffer = pool->Acquire(8 * 3 + 2 * 4 * 2);
+    uint8_t* base = planes.buffer.get();
+    planes.data[0] = base;
+    planes.data[1] = base + 24;
+    planes.data[2] = base + 32;
+    for (int i = 0; i < 3; ++i)
+    {
+        planes.lineSizes[i] = lineSizes[i];
+    }
+    planes.byteSize = 40;
+    base[8 + 3] = 200;  // luma row 1, column 3
+    base[32 + 4] = 90;  // V row 1, column 0
+    auto frame = std::make_shared<VideoFrame>(std::move(planes), 4, 3, VideoFramePixelFormat::YUV420P, 1000, nullptr);
+    QVERIFY(!frame->emptyFrame);
+    QCOMPARE(frame->planeData[0].get(), base);
+    QCOMPARE(frame->planes[0].bytesPerLine(), 8);
+    QCOMPARE(frame->planes[0].height(), 3);
+    QCOMPARE(frame->planes[1].height(), 2);
+    QCOMPARE(frame->planes[0].constScanLine(1)[3], uint8_t(200));
+    QCOMPARE(frame->planes[2].constScanLine(1)[0], uint8_t(90));
+    QCOMPARE(frame->byteSize, 40LL);
+    QCOMPARE(frame->packetStartTime, 1000LL);
+    frame.reset();
+    QCOMPARE(pool->IdleCount(), 1); // the one buffer went back, once
+
+    // A decoder's picture kept as it is: read-only images, alive as long as
+    // the frame holds it.
+    auto bytes = std::make_shared<std::vector<uint8_t>>(12 * 2, 0);
+    (*bytes)[12 + 5] = 33;
+    VideoFramePlanes kept;
+    kept.picture = bytes;
+    kept.data[0] = bytes->data();
+    kept.lineSizes[0] = 12;
+    kept.byteSize = 24;
+    auto picture = std::make_shared<VideoFrame>(std::move(kept), 4, 2, VideoFramePixelFormat::RGB24, 0, nullptr);
+    std::weak_ptr<std::vector<uint8_t>> const watch = bytes;
+    bytes.reset();
+    QVERIFY(!watch.expired());
+    QCOMPARE(picture->planes[0].constScanLine(1)[5], uint8_t(33));
+    QImage copy = picture->planes[0];
+    copy.bits()[0] = 1; // writing detaches: the picture itself never changes
+    QCOMPARE(picture->planeData[0][0], uint8_t(0));
+    picture.reset();
+    QVERIFY(watch.expired());
+
+    // Nothing to adopt: the black 1 x 1 picture.
+    VideoFrame const empty(VideoFramePlanes {}, 4, 2, VideoFramePixelFormat::RGB24, 0, nullptr);
+    QVERIFY(empty.emptyFrame);
+    QCOMPARE(empty.planes[0].size(), QSize(1, 1));
+}
+
+QTEST_GUILESS_MAIN(TestVideoFrameBufferPool)
+#include "tst_videoframebufferpool.moc"

@@ -1,0 +1,89 @@
+// TESSARIN_TEST: xvfb
+// The side bar in the main window's dock: the project commands of the window
+// reach the project panel, each exactly once.
+
+#include "support/TestMedia.h"
+
+#include "app/FileHelpers.h"
+#include "app/Settings.h"
+#include "model/ProjectManager.h"
+#include "panels/ProjectPanel.h"
+#include "panels/SideBarWidget.h"
+#include "window/TessarinOrvel.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class TestSideBarDock : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ProjectCommandsReachThePanelOnce();
+};
+
+void TestSideBarDock::ProjectCommandsReachThePanelOnce()
+{
+    Settings::clientApiPortEnabled = false;
+    Settings::consoleShowOnType = 0;
+    QTemporaryDir dir;
+    auto window = std::make_unique<TessarinOrvel>(QList<QString>());
+    QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 5000);
+    auto* dock = window->findChild<QDockWidget*>(QStringLiteral("sidebardock"));
+    QVERIFY(dock);
+    auto* sideBar = qobject_cast<SideBarWidget*>(dock->widget());
+    QVERIFY(sideBar);
+    ProjectPanel* panel = sideBar->ProjectPanelPtr();
+    auto* manager = window->findChild<ProjectManager*>();
+    QVERIFY(manager);
+    auto const action = [&window](QString const& text) -> QAction* {
+        for (QAction* a : window->actions())
+        {
+            if (a->text() == text)
+            {
+                return a;
+            }
+        }
+        return nullptr;
+    };
+
+    // Save As through the panel's path twin, then Save through the window's
+    // action: the file is written once more.
+    QString const path = dir.filePath(QStringLiteral("dock.zeph"));
+    QVERIFY(panel->SaveProjectAsByPath(path));
+    QVERIFY(QFile::remove(path));
+    QSignalSpy clean(manager, &ProjectManager::UndoCleanChanged);
+    action(QStringLiteral("Save Project"))->trigger();
+    QVERIFY(QFileInfo::exists(path));
+    int const perSave = clean.count();
+    QVERIFY(perSave > 0);
+
+    // Open Recent opens the most recent project without a dialog, once: as
+    // many announcements as one direct open gives.
+    QSignalSpy updates(manager, &ProjectManager::ProjectPathChanged);
+    panel->OpenProjectByPath(path);
+    int const perOpen = updates.count();
+    QVERIFY(perOpen > 0);
+    updates.clear();
+    QCOMPARE(FileHelpers::MostRecentProjectPath(), path);
+    action(QStringLiteral("Open Recent Project"))->trigger();
+    QCOMPARE(updates.count(), perOpen);
+
+    // New Project: one new project.
+    QSignalSpy projects(manager, &ProjectManager::ProjectUpdated);
+    manager->NewProject(true);
+    int const perNew = projects.count();
+    projects.clear();
+    action(QStringLiteral("New Project"))->trigger();
+    QCOMPARE(projects.count(), perNew);
+
+    window->Shutdown();
+}
+
+QTEST_MAIN(TestSideBarDock)
+#include "tst_sidebardock.moc"
