@@ -6,6 +6,7 @@
 #include "viewer/AnnotationsOverlay.h"
 #include "viewer/OpenGLViewportOutput.h"
 #include "viewer/ViewerOverlay.h"
+#include "window/TimeControlBaseWidget.h"
 
 #include <QFile>
 #include <QMouseEvent>
@@ -886,13 +887,25 @@ void OpenGLViewer::UpdateTimeControlGeometry()
                                  : QRect();
     mRangeTimeControlRect =
         RangeTimeControlShown() ? QRect(0, RangeTimeControlY(), width(), RangeTimeControlBarHeight()) : QRect();
-    // TODO(time bars): for each shown bar, SetViewerMousePosOffsetY(its y) and
-    // UpdateGeometryGL(width(), the viewer widget's position in its parent).
+    // The bars read their input in the viewer's coordinates: their y moves
+    // events into the bar, and the viewer widget's place in its parent maps
+    // the cursor and the context menu.
+    QWidget const* const viewerWidget = parentWidget();
+    QPoint const viewerPosition = viewerWidget ? viewerWidget->pos() : QPoint(0, 0);
+    if (GlobalTimeControlShown())
+    {
+        mGlobalTimeControl->SetViewerMousePosOffsetY(mGlobalTimeControlRect.y());
+        mGlobalTimeControl->UpdateGeometryGL(width(), viewerPosition);
+    }
+    if (RangeTimeControlShown())
+    {
+        mRangeTimeControl->SetViewerMousePosOffsetY(mRangeTimeControlRect.y());
+        mRangeTimeControl->UpdateGeometryGL(width(), viewerPosition);
+    }
 }
 
 // ---- Overlay and time-bar hooks ---------------------------------------------------
-// The overlays and bars are met only here. Until the time bars are part of
-// the build their hooks keep the viewer to itself: no band, nothing painted.
+// The overlays and bars are met only here.
 
 void OpenGLViewer::ConnectOverlays()
 {
@@ -900,7 +913,6 @@ void OpenGLViewer::ConnectOverlays()
     {
         return;
     }
-    // TODO(time bars): UpdateRequested of each -> update().
     if (mViewerOverlay)
     {
         connect(mViewerOverlay, &ViewerOverlay::UpdateRequested, this, [this] { update(); });
@@ -908,6 +920,13 @@ void OpenGLViewer::ConnectOverlays()
     if (mAnnotationsOverlay)
     {
         connect(mAnnotationsOverlay, &AnnotationsOverlay::UpdateRequested, this, [this] { update(); });
+    }
+    for (TimeControlBaseWidget* const bar : {mGlobalTimeControl, mRangeTimeControl})
+    {
+        if (bar)
+        {
+            connect(bar, &TimeControlBaseWidget::UpdateRequested, this, [this] { update(); });
+        }
     }
 }
 
@@ -917,7 +936,7 @@ int OpenGLViewer::GlobalTimeControlBarHeight() const
     {
         return 0;
     }
-    return 0; // TODO(time bars): the bar's height
+    return mGlobalTimeControl->height();
 }
 
 int OpenGLViewer::RangeTimeControlBarHeight() const
@@ -926,7 +945,7 @@ int OpenGLViewer::RangeTimeControlBarHeight() const
     {
         return 0;
     }
-    return 0; // TODO(time bars): the bar's height
+    return mRangeTimeControl->height();
 }
 
 void OpenGLViewer::UpdateOverlayGeometry()
@@ -988,14 +1007,14 @@ void OpenGLViewer::PaintTimeControls(QPainter& painter)
     {
         painter.save();
         painter.translate(0, GlobalTimeControlY());
-        // TODO(time bars): mGlobalTimeControl->PaintGL(painter).
+        mGlobalTimeControl->PaintGL(painter);
         painter.restore();
     }
     if (RangeTimeControlShown())
     {
         painter.save();
         painter.translate(0, RangeTimeControlY());
-        // TODO(time bars): mRangeTimeControl->PaintGL(painter).
+        mRangeTimeControl->PaintGL(painter);
         painter.restore();
     }
 }
@@ -1006,10 +1025,13 @@ bool OpenGLViewer::InRangeTimeControlRangeEditZone(QPoint const& position) const
     {
         return false;
     }
-    Q_UNUSED(position);
-    // TODO(time bars): the point lies in EditRangeStartRect() or
-    // EditRangeEndRect(), each moved down by RangeTimeControlY().
-    return false;
+    if (!RangeTimeControlShown())
+    {
+        return false;
+    }
+    int const y = RangeTimeControlY();
+    return mRangeTimeControl->EditRangeStartRect().translated(0, y).contains(position) ||
+           mRangeTimeControl->EditRangeEndRect().translated(0, y).contains(position);
 }
 
 void OpenGLViewer::GlobalTimeControlMousePressEvent(QMouseEvent* event)
@@ -1018,7 +1040,7 @@ void OpenGLViewer::GlobalTimeControlMousePressEvent(QMouseEvent* event)
     {
         return;
     }
-    // TODO(time bars): mGlobalTimeControl->ViewerMousePressEvent(event).
+    mGlobalTimeControl->ViewerMousePressEvent(event);
 }
 
 void OpenGLViewer::GlobalTimeControlMouseReleaseEvent(QMouseEvent* event)
@@ -1027,7 +1049,7 @@ void OpenGLViewer::GlobalTimeControlMouseReleaseEvent(QMouseEvent* event)
     {
         return;
     }
-    // TODO(time bars): mGlobalTimeControl->ViewerMouseReleaseEvent(event).
+    mGlobalTimeControl->ViewerMouseReleaseEvent(event);
 }
 
 void OpenGLViewer::GlobalTimeControlMouseMoveEvent(QMouseEvent* event)
@@ -1036,7 +1058,7 @@ void OpenGLViewer::GlobalTimeControlMouseMoveEvent(QMouseEvent* event)
     {
         return;
     }
-    // TODO(time bars): mGlobalTimeControl->ViewerMouseMoveEvent(event).
+    mGlobalTimeControl->ViewerMouseMoveEvent(event);
 }
 
 void OpenGLViewer::GlobalTimeControlSetUnderMouse(bool underMouse)
@@ -1045,8 +1067,7 @@ void OpenGLViewer::GlobalTimeControlSetUnderMouse(bool underMouse)
     {
         return;
     }
-    Q_UNUSED(underMouse);
-    // TODO(time bars): mGlobalTimeControl->SetUnderMouseFromViewer(underMouse).
+    mGlobalTimeControl->SetUnderMouseFromViewer(underMouse);
 }
 
 void OpenGLViewer::GlobalTimeControlShowContextMenu(QPoint const& position)
@@ -1055,8 +1076,7 @@ void OpenGLViewer::GlobalTimeControlShowContextMenu(QPoint const& position)
     {
         return;
     }
-    Q_UNUSED(position);
-    // TODO(time bars): mGlobalTimeControl->ShowContextMenu(position).
+    mGlobalTimeControl->ShowContextMenu(position);
 }
 
 void OpenGLViewer::RangeTimeControlMousePressEvent(QMouseEvent* event)
@@ -1065,7 +1085,7 @@ void OpenGLViewer::RangeTimeControlMousePressEvent(QMouseEvent* event)
     {
         return;
     }
-    // TODO(time bars): mRangeTimeControl->ViewerMousePressEvent(event).
+    mRangeTimeControl->ViewerMousePressEvent(event);
 }
 
 void OpenGLViewer::RangeTimeControlMouseReleaseEvent(QMouseEvent* event)
@@ -1074,7 +1094,7 @@ void OpenGLViewer::RangeTimeControlMouseReleaseEvent(QMouseEvent* event)
     {
         return;
     }
-    // TODO(time bars): mRangeTimeControl->ViewerMouseReleaseEvent(event).
+    mRangeTimeControl->ViewerMouseReleaseEvent(event);
 }
 
 void OpenGLViewer::RangeTimeControlMouseMoveEvent(QMouseEvent* event)
@@ -1083,7 +1103,7 @@ void OpenGLViewer::RangeTimeControlMouseMoveEvent(QMouseEvent* event)
     {
         return;
     }
-    // TODO(time bars): mRangeTimeControl->ViewerMouseMoveEvent(event).
+    mRangeTimeControl->ViewerMouseMoveEvent(event);
 }
 
 void OpenGLViewer::RangeTimeControlSetUnderMouse(bool underMouse)
@@ -1092,8 +1112,7 @@ void OpenGLViewer::RangeTimeControlSetUnderMouse(bool underMouse)
     {
         return;
     }
-    Q_UNUSED(underMouse);
-    // TODO(time bars): mRangeTimeControl->SetUnderMouseFromViewer(underMouse).
+    mRangeTimeControl->SetUnderMouseFromViewer(underMouse);
 }
 
 void OpenGLViewer::RangeTimeControlShowContextMenu(QPoint const& position)
@@ -1102,6 +1121,5 @@ void OpenGLViewer::RangeTimeControlShowContextMenu(QPoint const& position)
     {
         return;
     }
-    Q_UNUSED(position);
-    // TODO(time bars): mRangeTimeControl->ShowContextMenu(position).
+    mRangeTimeControl->ShowContextMenu(position);
 }
