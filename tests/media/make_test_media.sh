@@ -156,6 +156,12 @@ gen seq_png sh -c "mkdir -p '$out/seq_png' &&
 gen seq_jpg sh -c "mkdir -p '$out/seq_jpg' &&
   ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.5' -q:v 3 \
     -start_number 1 '$out/seq_jpg/img.%03d.jpg'"
+# PNG img.0001-0006 whose files 2, 3 and 5 claim 16000x16000 in their headers.
+gen seq_huge sh -c "mkdir -p '$out/seq_huge' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.25' \
+    -start_number 1 '$out/seq_huge/img.%04d.png' &&
+  for i in 2 3 5; do printf '\000\000\076\200\000\000\076\200' |
+    dd of='$out/seq_huge/img.000'\$i'.png' bs=1 seek=16 conv=notrunc 2>/dev/null; done"
 gen seq_broken sh -c "mkdir -p '$out/seq_broken' &&
   ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=1' \
     -start_number 1001 '$out/seq_broken/shot.%04d.png' &&
