@@ -1,5 +1,6 @@
 #include "media/AvDecoderBase.h"
 
+#include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
 #include "media/VideoFrameBufferPool.h"
 
@@ -228,6 +229,7 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
     {
         mHwDecoderActive = InitializeHwVideoDecoder();
         bool const sequence = mSource && mSource->IsImageSequence();
+        context->max_pixels = AvHelpers::MaximumPicturePixels();
         context->thread_count =
             sequence ? Settings::imageSequenceDecoderThreadCount : Settings::videoDecoderThreadCount;
         // Pictures come from the shared frame-buffer pool (unless a

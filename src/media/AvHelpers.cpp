@@ -3,6 +3,8 @@
 #include "app/Settings.h"
 
 #include <QAudioDevice>
+
+#include <algorithm>
 #include <QMediaDevices>
 
 extern "C" {
@@ -74,4 +76,10 @@ bool AvHelpers::CanOpenInput(QString const& path)
     }
     avformat_close_input(&context);
     return true;
+}
+
+long long AvHelpers::MaximumPicturePixels()
+{
+    long long const cacheBytes = std::max(Settings::cacheSize, 1) * 1024LL * 1024LL;
+    return std::max(cacheBytes / 4, 1LL);
 }

@@ -27,4 +27,9 @@ public:
     static long long AudioOutputSamplesPerChannel(long long size);
 
     static bool CanOpenInput(QString const& path);
+
+    // The largest picture (in pixels) a decoder may allocate: one that
+    // would not fit the frame cache on its own (4 bytes a pixel) is refused
+    // before any memory is taken for it, whatever its file claims.
+    static long long MaximumPicturePixels();
 };

@@ -8,7 +8,9 @@
 #include "media/VideoDecoder.h"
 #include "model/Source.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -111,7 +113,20 @@ void AvParser::ParseSource(int fileIndex)
         return;
     }
 
-    int const result = avformat_find_stream_info(mFormatContext, nullptr);
+    // Finding the stream information decodes pictures: a header claiming a
+    // picture too large for the cache must not make it allocate one.
+    unsigned int const streamCount = mFormatContext->nb_streams;
+    std::vector<AVDictionary*> options(std::max(streamCount, 1U), nullptr);
+    QByteArray const maxPixels = QByteArray::number(AvHelpers::MaximumPicturePixels());
+    for (unsigned int s = 0; s < streamCount; ++s)
+    {
+        av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
+    }
+    int const result = avformat_find_stream_info(mFormatContext, streamCount > 0 ? options.data() : nullptr);
+    for (AVDictionary*& dictionary : options)
+    {
+        av_dict_free(&dictionary);
+    }
     if (result < 0)
     {
         CloseInput();
@@ -212,6 +227,13 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
     AVPixFmtDescriptor const* descriptor = av_pix_fmt_desc_get(context->pix_fmt);
     if (info.pixelFormatName.isEmpty() || !descriptor)
     {
+        if (context->width <= 0 || context->height <= 0)
+        {
+            // No picture decoded: refused as too large, or unreadable.
+            logger->Error(QStringLiteral("Failed to read a picture (size unknown or over the %1 MB cache): %2")
+                              .arg(Settings::cacheSize)
+                              .arg(mSource->FileName(fileIndex)));
+        }
         logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
         CloseVideoStream();
         return;

@@ -46,3 +46,12 @@ void FfmpegCompat::MarkCallbacksThreadSafe(AVCodecContext* context)
     (void)context;
 #endif
 }
+
+bool FfmpegCompat::IsRawStreamFormat(AVInputFormat const* format)
+{
+#if LIBAVFORMAT_VERSION_MAJOR < 61
+    return format && format->raw_codec_id != AV_CODEC_ID_NONE;
+#else
+    return false;
+#endif
+}

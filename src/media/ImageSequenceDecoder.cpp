@@ -8,6 +8,7 @@
 #include "model/Source.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QVariant>
 
@@ -19,6 +20,8 @@ namespace
 
 // Shutdown waits this many rounds of 10 ms for the workers.
 int const SHUTDOWN_ROUNDS = 100;
+// Then each worker still in a file gets this long (ms) to finish it.
+int const SHUTDOWN_WORKER_WAIT_MS = 10000;
 
 // Black in the limited range the YUV frames are converted to.
 uint8_t const BLACK_LUMA = 16;
@@ -371,11 +374,30 @@ void ImageSequenceDecoder::ShutdownWorkers()
         QCoreApplication::processEvents();
         QThread::msleep(10);
     }
-    Logger::GetInstance()->Error("Failed to complete ImageSequenceDecoder shutdown");
-    // A worker stuck in a file keeps its thread; let it end once it is out.
-    for (WorkerEntry const& entry : mBusyWorkers)
+    // Workers still in a file (or whose end was not seen here): each thread
+    // ends once its file is done; wait for it a bounded while and free it.
+    QList<WorkerEntry> remaining = mBusyWorkers.values() + mQuittingWorkers.values();
+    mBusyWorkers.clear();
+    mQuittingWorkers.clear();
+    bool complete = true;
+    for (WorkerEntry const& entry : remaining)
     {
         entry.thread->quit();
+        if (!entry.thread->wait(QDeadlineTimer(SHUTDOWN_WORKER_WAIT_MS)))
+        {
+            // Still stuck: leave it running rather than free what it uses.
+            complete = false;
+            continue;
+        }
+        disconnect(entry.thread, nullptr, this, nullptr);
+        delete entry.worker;
+        delete entry.thread;
+    }
+    // Completions and thread ends queued for the workers just freed.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    if (!complete)
+    {
+        Logger::GetInstance()->Error("Failed to complete ImageSequenceDecoder shutdown");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "media/VideoDecodeWorker.h"
 
 #include "app/Logger.h"
+#include "app/TimeHelpers.h"
 #include "app/Settings.h"
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
@@ -254,6 +255,7 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     }
     long long const time = FrameTime();
     data.lastFrameTime = time;
+    ++data.pictureCount;
     if (!data.receivedFrame)
     {
         data.receivedFrame = true;
@@ -290,6 +292,11 @@ void VideoDecodeWorker::ConvertHeldFrame()
 long long VideoDecodeWorker::FrameTime() const
 {
     VideoDecodingData const& data = mDecodingData;
+    if (data.timesFromCount)
+    {
+        double const step = data.streamInfo ? data.streamInfo->frameStep : 0.0;
+        return step > 0.0 ? TimeHelpers::FrameToFrameStartTime(static_cast<int>(data.pictureCount), step) : 0;
+    }
     long long const timestamp = mDecodedFrame->best_effort_timestamp;
     if (timestamp == AV_NOPTS_VALUE)
     {

@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
+#include "media/FfmpegCompat.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
 #include "media/VideoFrame.h"
@@ -24,6 +25,22 @@ int const IMAGE_ALIGNMENT = 4;
 // How far the first repeated seek goes back before the last one (µs); each
 // further repeat doubles it.
 long long const SEEK_BACKOFF_START = 1000000;
+
+// True when seeking the input cannot be relied on: raw elementary streams
+// (no container, the demuxer makes timestamps up from the frame rate) and
+// inputs that cannot seek at all.
+bool InputIsRewindOnly(AVFormatContext const* context)
+{
+    if (!context || !context->iformat)
+    {
+        return false;
+    }
+    if (FfmpegCompat::IsRawStreamFormat(context->iformat))
+    {
+        return true;
+    }
+    return context->pb && !(context->pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
 
 // Conversion spreads over at most this many threads: beyond it the memory
 // bus, not the arithmetic, sets the pace.
@@ -60,6 +77,7 @@ void VideoDecoder::Initialize()
 
 bool VideoDecoder::OpenSource(Source* source, int fileIndex, int infoIndex)
 {
+    mFileIndex = fileIndex;
     if (!AvDecoderBase::OpenSource(source, fileIndex, infoIndex))
     {
         return false;
@@ -137,6 +155,8 @@ void VideoDecoder::InitializeVideoDecoder()
         mFramePixelFormat = VideoFramePixelFormat::RGB24;
     }
     mImageAlignment = IMAGE_ALIGNMENT;
+    mRewindOnly = InputIsRewindOnly(mFormatContext);
+    mPictureCount = 0;
     mWindowEnd = 0;
     mLastPacketTime = 0;
     mSeekTime = 0;
@@ -158,6 +178,8 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.seekTarget = mWindowEnd;
     data.dropCorruptFrames = !mSeekVerified;
     data.lastFrameTime = mLastPacketTime;
+    data.pictureCount = mPictureCount;
+    data.timesFromCount = mRewindOnly;
 }
 
 void VideoDecoder::Seek(long long t)
@@ -187,7 +209,7 @@ bool VideoDecoder::SeekStream(long long target)
     {
         return false;
     }
-    if (target > 0)
+    if (target > 0 && !mRewindOnly)
     {
         int const streamIndex = mCurrentStreamInfo->streamIndex;
         // Stream timestamps start at the start-time offset (large in MPEG-TS
@@ -213,7 +235,7 @@ bool VideoDecoder::SeekStream(long long target)
             target = 0;
         }
     }
-    if (target <= 0 && !SeekStreamToStart())
+    if ((target <= 0 || mRewindOnly) && !SeekStreamToStart())
     {
         return false;
     }
@@ -224,6 +246,12 @@ bool VideoDecoder::SeekStream(long long target)
     avcodec_flush_buffers(mVideoCodecContext);
     mSeekVerified = mSeekFromStart;
     mLastPacketTime = -1;
+    if (mRewindOnly)
+    {
+        // Decoding starts from the first picture: the window is reached by
+        // decoding up to it.
+        mPictureCount = 0;
+    }
     return true;
 }
 
@@ -233,6 +261,15 @@ bool VideoDecoder::SeekStreamToStart()
     mSeekPosition = 0;
     if (mAtStart)
     {
+        return true;
+    }
+    if (mRewindOnly)
+    {
+        if (!ReopenInput())
+        {
+            return false;
+        }
+        mAtStart = true;
         return true;
     }
     int result = av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BACKWARD);
@@ -250,6 +287,29 @@ bool VideoDecoder::SeekStreamToStart()
         return false;
     }
     mAtStart = true;
+    return true;
+}
+
+bool VideoDecoder::ReopenInput()
+{
+    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    // Opened as OpenSource opens it, so that the stream keeps its index.
+    if (!OpenInput(mFileIndex))
+    {
+        Logger::GetInstance()->Error("Video Seek Failed: the input could not be opened again");
+        return false;
+    }
+    if (mFormatContext->nb_streams == 0)
+    {
+        avformat_find_stream_info(mFormatContext, nullptr);
+    }
+    if (static_cast<unsigned int>(streamIndex) >= mFormatContext->nb_streams)
+    {
+        Logger::GetInstance()->Error("Video Seek Failed: the stream is gone after opening the input again");
+        CloseInput();
+        return false;
+    }
+    mTimeBase = mFormatContext->streams[streamIndex]->time_base;
     return true;
 }
 
@@ -320,6 +380,7 @@ void VideoDecoder::OnPacketProcessingCompleted(int id)
     if (worker)
     {
         mLastPacketTime = worker->DecodingData()->lastFrameTime;
+        mPictureCount = worker->DecodingData()->pictureCount;
     }
     else
     {
@@ -466,6 +527,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
 
     Seek(mSource->Duration());
     mAtStart = false;
+    worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
     bool found = worker.FindEndTime(foundEndTime, mFormatContext);
     if (!found && !mSeekFromStart)
@@ -473,6 +535,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         // The seek near the end read past the data (a cut-off file claims
         // its whole length): every picture that decodes counts.
         Seek(0);
+        worker.DecodingData()->pictureCount = mPictureCount;
         found = worker.FindEndTime(foundEndTime, mFormatContext);
     }
     info->foundEndTime = found ? foundEndTime : -1;

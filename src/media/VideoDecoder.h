@@ -88,6 +88,9 @@ private:
     // less: the start of the file) and flushes the decoder.
     bool SeekStream(long long target);
     bool SeekStreamToStart();
+    // Opens the input afresh: the only sound rewind for inputs that cannot
+    // seek (a byte seek leaves the demuxer's made-up timestamps behind).
+    bool ReopenInput();
     // The last seek landed after the picture it was for: go further back.
     // False when the input cannot seek there.
     bool SeekDeeper();
@@ -123,4 +126,10 @@ private:
     // Nothing was read since the input was opened or rewound, so a seek to
     // the start need not touch the demuxer (single images cannot seek).
     bool mAtStart = true;
+    // The input cannot seek, or its packets carry no timestamps of their own
+    // (raw elementary streams): every seek decodes from the start, and a
+    // picture's time is its number in decoding order.
+    bool mRewindOnly = false;
+    long long mPictureCount = 0;
+    int mFileIndex = 0;
 };

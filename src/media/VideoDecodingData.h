@@ -40,6 +40,11 @@ struct VideoDecodingData
 
     // In and out: time of the last picture decoded (µs).
     long long lastFrameTime = 0;
+    // In and out: pictures decoded since the start of the stream. With
+    // timesFromCount set a picture's time is its number times the frame step,
+    // not its timestamp (raw streams, whose timestamps the demuxer guesses).
+    long long pictureCount = 0;
+    bool timesFromCount = false;
 
     // Out: the converted pictures of the packet in presentation order; a null
     // entry marks the end of the stream.

@@ -137,6 +137,11 @@ check "odd 333x241 play forward" "$m/numbered_odd_333x241.mkv" forward --speed 4
 check "RGBA seeks" "$m/numbered_rgba.mov" 0,24,12 --seek 0,24,12
 check "rotated seeks" "$m/rotated90.mp4" 0,49,25 --seek 0,49,25
 check "23.976 fps seeks" "$m/h264_gop250.mp4" 287,0,143,250,249 --seek 287,0,143,250,249
+# A raw H.264 stream cannot seek: every seek decodes from its start.
+check "raw H.264 play forward" "$m/numbered_raw.h264" forward --speed 4
+check "raw H.264 play backward" "$m/numbered_raw.h264" backward --direction backward --speed 4
+check "raw H.264 seeks" "$m/numbered_raw.h264" 49,0,25,24,1,48 --seek 49,0,25,24,1,48
+check "raw H.264 step back" "$m/numbered_raw.h264" 30,29,28,27,26 --from 30 --step -1 --count 5
 # Image sequences.
 check "PNG sequence play forward" "$m/seq_png/img.####.png 1-30" forward --speed 4
 check "PNG sequence step back" "$m/seq_png/img.####.png 1-30" 29,28,27,26 --from 29 --step -1 --count 4

@@ -111,6 +111,10 @@ gen numbered_vfr.mkv ff -filter_complex "testsrc2=s=320x240:r=24:d=1[a];testsrc2
 gen numbered_vfr_bframes.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]setpts='(floor(N/2)*0.2+mod(N,2)/24)/TB'[w]" \
   -map "[w]" -fps_mode passthrough $(x264) -bf 3 "$out/numbered_vfr_bframes.mp4"
 
+# A raw Annex-B H.264 stream: no container, no index, no timestamps to seek by.
+gen numbered_raw.h264 ff -filter_complex "$(numbered 320x240 25 2)" -map "[v]" $(x264) -bf 2 \
+  -f h264 "$out/numbered_raw.h264"
+
 # Written to a pipe, a Matroska file has no duration in its header.
 gen nodur.mkv sh -c "ffmpeg -nostdin -v error -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) \
   -bf 2 -g 25 -f matroska - > '$out/nodur.mkv'"
@@ -152,6 +156,12 @@ gen seq_png sh -c "mkdir -p '$out/seq_png' &&
 gen seq_jpg sh -c "mkdir -p '$out/seq_jpg' &&
   ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.5' -q:v 3 \
     -start_number 1 '$out/seq_jpg/img.%03d.jpg'"
+# PNG img.0001-0006 whose files 2, 3 and 5 claim 16000x16000 in their headers.
+gen seq_huge sh -c "mkdir -p '$out/seq_huge' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.25' \
+    -start_number 1 '$out/seq_huge/img.%04d.png' &&
+  for i in 2 3 5; do printf '\000\000\076\200\000\000\076\200' |
+    dd of='$out/seq_huge/img.000'\$i'.png' bs=1 seek=16 conv=notrunc 2>/dev/null; done"
 gen seq_broken sh -c "mkdir -p '$out/seq_broken' &&
   ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=1' \
     -start_number 1001 '$out/seq_broken/shot.%04d.png' &&

@@ -14,8 +14,18 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace
 {
+
+// Peak resident memory of the process so far, in MB.
+long long PeakResidentMb()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
 
 double const FRAME_STEP = 1e6 / 24.0;
 
@@ -177,6 +187,7 @@ private Q_SLOTS:
     void JpegOutputIsTheSameForEveryWorkerCount();
     void SeekStartsTwoFramesEarlyAndDropsFilesUnderWay();
     void ShutdownWaitsForBusyWorkers();
+    void OversizedPicturesAreRefusedBeforeAllocating();
 };
 
 void TestImageSequenceDecoder::init()
@@ -355,6 +366,55 @@ void TestImageSequenceDecoder::ShutdownWaitsForBusyWorkers()
     decoder.Shutdown();
     QCOMPARE(decoder.TotalWorkerCount(), 0);
     QCOMPARE(errors.size(), 0);
+}
+
+void TestImageSequenceDecoder::OversizedPicturesAreRefusedBeforeAllocating()
+{
+    // Files 2, 3 and 5 (indices 1, 2, 4) claim 16000x16000: over 700 MB a
+    // picture, more than the whole cache.
+    Settings::cacheSize = 512;
+    QList<int> const oversized{1, 2, 4};
+    long long const peakBefore = PeakResidentMb();
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    {
+        Source source(TestMedia::Path("seq_huge") + "/img.####.png 1-6", QString(), QUuid());
+        Player player(&source, 4);
+        for (bool forward : {true, false, true})
+        {
+            player.Play(forward, forward ? 0 : source.Duration() - 1);
+            QCOMPARE(player.Indices(), forward ? Range(0, 5) : Range(5, 0));
+            for (Emitted const& frame : player.frames)
+            {
+                // Refused: the black stand-in of the sequence's own size.
+                QCOMPARE(frame.black, oversized.contains(frame.index));
+                QCOMPARE(frame.size, QSize(160, 120));
+            }
+        }
+        // Step backwards file by file, leaving requests under way.
+        for (int i = 5; i >= 0; --i)
+        {
+            player.decoder.SetDecodeForward(false);
+            player.decoder.Seek(TimeHelpers::FrameToFrameStartTime(i, FRAME_STEP));
+            while (player.decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
+            {
+            }
+        }
+        player.decoder.Shutdown();
+        QCOMPARE(player.decoder.TotalWorkerCount(), 0);
+        QCoreApplication::processEvents();
+        for (int index : oversized)
+        {
+            QCOMPARE(source.FileInfoAtIndex(index)->errorCode != 0, true);
+        }
+    }
+    QStringList messages;
+    std::transform(errors.cbegin(), errors.cend(), std::back_inserter(messages),
+                   [](QList<QVariant> const& error) { return error.constFirst().toString(); });
+    QVERIFY2(!messages.filter("img.0002.png").isEmpty(), qPrintable(messages.join('\n')));
+    QVERIFY(messages.filter("Failed to complete ImageSequenceDecoder shutdown").isEmpty());
+    // A single claimed picture would have taken over 700 MB.
+    QVERIFY2(PeakResidentMb() - peakBefore < 400,
+             qPrintable(QStringLiteral("peak grew by %1 MB").arg(PeakResidentMb() - peakBefore)));
 }
 
 QTEST_GUILESS_MAIN(TestImageSequenceDecoder)
