@@ -17,7 +17,7 @@ DuplicateSourceTimelineCmd::DuplicateSourceTimelineCmd(Project* project, QUuid c
 
 DuplicateSourceTimelineCmd::~DuplicateSourceTimelineCmd()
 {
-    delete mHeld;
+    mProject->ReleaseItem(mHeld);
 }
 
 QUuid DuplicateSourceTimelineCmd::DuplicateId() const

@@ -64,6 +64,26 @@ Project::~Project()
     ClearPendingBookmarks();
 }
 
+void Project::ReleaseItem(ProjectItem* item)
+{
+    if (!item)
+    {
+        return;
+    }
+    if (mItemReleaser)
+    {
+        item->setParent(nullptr);
+        mItemReleaser(item);
+        return;
+    }
+    delete item;
+}
+
+void Project::SetItemReleaser(std::function<void(ProjectItem*)> releaser)
+{
+    mItemReleaser = std::move(releaser);
+}
+
 void Project::SetParseTimeout(int milliseconds)
 {
     sParseTimeoutMs = std::max(milliseconds, 1);
@@ -581,12 +601,16 @@ void Project::DiscardFailedItem(TimelineItem* item, bool parseMayBeRunning)
     }
     if (parseMayBeRunning)
     {
+        emit SourceParseAbandoned(item);
+    }
+    if (parseMayBeRunning && !mItemReleaser)
+    {
         item->setParent(this);
         mAbandonedItems.append(item);
     }
     else
     {
-        delete item;
+        ReleaseItem(item);
     }
     emit ProjectUpdated();
 }
@@ -655,7 +679,7 @@ void Project::UpdateActiveParsingList()
         if (oldItem && oldItem->TimelinePtr() && oldItem->SourcePtr())
         {
             TakeOverReplacedSource(oldItem, item);
-            delete oldItem;
+            ReleaseItem(oldItem);
         }
         handled = true;
     }
