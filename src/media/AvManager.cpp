@@ -388,14 +388,16 @@ void AvManager::AbandonParse(Timeline* timeline)
         return;
     }
     mPendingParses.removeAll(QPointer<Timeline>(timeline));
-    int const index = static_cast<int>(
-        std::find_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(),
-                     [timeline](AvWorkerProperties const* record) {
-                         return record->task->type == AvWorkerTaskType::ParseSource &&
-                                record->task->timeline == timeline;
-                     }) -
-        mActiveWorkers.cbegin());
-    if (index >= mActiveWorkers.size())
+    int index = -1;
+    for (int i = 0; i < mActiveWorkers.size() && index < 0; ++i)
+    {
+        AvWorkerTask const* task = mActiveWorkers.at(i)->task;
+        if (task->type == AvWorkerTaskType::ParseSource && task->timeline == timeline)
+        {
+            index = i;
+        }
+    }
+    if (index < 0)
     {
         return; // never started, or already ended
     }
