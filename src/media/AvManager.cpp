@@ -26,6 +26,20 @@ int const DEFERRED_DELETE_BATCH = 100;
 int const CLEAR_ALL_WAIT_MS = 10;
 int const RELOAD_OUTPUT_COUNT = 16;
 
+// Abandoned parses that were still running when their engine went, with the
+// objects they write into: never destroyed, as a running thread must not be.
+struct LeftRunningTasks
+{
+    QList<AvWorkerProperties*> records;
+    QList<QObject*> objects;
+};
+
+LeftRunningTasks& LeftRunning()
+{
+    static auto* tasks = new LeftRunningTasks;
+    return *tasks;
+}
+
 QString SecondsAndMicroseconds(long long time)
 {
     return QStringLiteral("%1 (%2)")
@@ -57,6 +71,34 @@ AvManager::~AvManager()
     if (TotalWorkerCount() > 0)
     {
         ClearAll(true, 1000);
+    }
+    // An abandoned parse still running keeps its thread and what it writes
+    // into for the rest of the process.
+    QList<AvWorkerProperties*> running;
+    for (AvWorkerProperties* record : std::as_const(mDetachedWorkers))
+    {
+        if (record->thread->isFinished())
+        {
+            delete record;
+        }
+        else
+        {
+            running.append(record);
+        }
+    }
+    mDetachedWorkers = running;
+    ReleaseUnusedObjects();
+    if (!running.isEmpty())
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("%1 abandoned source parses still run at exit").arg(running.size()));
+        LeftRunning().records.append(running);
+        for (PendingRelease const& pending : std::as_const(mPendingReleases))
+        {
+            LeftRunning().objects.append(pending.object);
+        }
+        mDetachedWorkers.clear();
+        mPendingReleases.clear();
     }
 }
 
@@ -126,6 +168,15 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
 
 void AvManager::DeleteWorker(int id)
 {
+    for (AvWorkerProperties const* detached : std::as_const(mDetachedWorkers))
+    {
+        if (detached->id == id)
+        {
+            disconnect(this, nullptr, detached->worker, nullptr);
+            detached->thread->quit();
+            return;
+        }
+    }
     int const index = ActiveWorkerIndex(id);
     if (index >= 0)
     {
@@ -196,12 +247,28 @@ void AvManager::FinalThreadCleanup()
     auto* thread = qobject_cast<QThread*>(sender());
     int const id = thread ? thread->property("id").toInt() : -1;
     int const index = ExpiredWorkerIndex(id);
-    if (index < 0)
+    if (index >= 0)
     {
-        Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (on thread finished): %1").arg(id));
-        return;
+        delete mExpiredWorkers.takeAt(index);
     }
-    delete mExpiredWorkers.takeAt(index);
+    else
+    {
+        auto const detached = std::find_if(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(),
+                                           [id](AvWorkerProperties const* record) { return record->id == id; });
+        if (detached == mDetachedWorkers.cend())
+        {
+            Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (on thread finished): %1").arg(id));
+            return;
+        }
+        AvWorkerProperties* record = *detached;
+        mDetachedWorkers.removeOne(record);
+        delete record;
+    }
+    // A wait in progress may still read the timelines of what waits here.
+    if (!mWaitingForWorkers)
+    {
+        ReleaseUnusedObjects();
+    }
     ReleaseMemoryWhenIdle();
 }
 
@@ -307,6 +374,7 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     }
     SetPrimaryTimeline(nullptr);
     mShuttingDownAllWorkers = false;
+    ReleaseUnusedObjects();
     if (all)
     {
         mAudioOutputWorkerId = -1;
@@ -338,6 +406,88 @@ void AvManager::ParseSource(Timeline* timeline)
     }
     mPendingParses.append(timeline);
     StartPendingParses();
+}
+
+void AvManager::AbandonParse(Timeline* timeline)
+{
+    if (!timeline)
+    {
+        return;
+    }
+    mPendingParses.removeAll(QPointer<Timeline>(timeline));
+    int index = -1;
+    for (int i = 0; i < mActiveWorkers.size() && index < 0; ++i)
+    {
+        AvWorkerTask const* task = mActiveWorkers.at(i)->task;
+        if (task->type == AvWorkerTaskType::ParseSource && task->timeline == timeline)
+        {
+            index = i;
+        }
+    }
+    if (index < 0)
+    {
+        return; // never started, or already ended
+    }
+    AvWorkerProperties* record = mActiveWorkers.takeAt(index);
+    mDetachedWorkers.append(record);
+    Source const* source = timeline->SourcePtr();
+    Logger::GetInstance()->Error(QStringLiteral("Source parse abandoned, its thread is left to end: %1")
+                                     .arg(source ? source->MediaPath() : QString()));
+    StartPendingParses();
+}
+
+void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timelines)
+{
+    if (!object)
+    {
+        return;
+    }
+    for (Timeline* timeline : timelines)
+    {
+        if (timeline && timeline->OutputId() >= 0)
+        {
+            EndDecodingTask(timeline->OutputId(), true, true);
+        }
+    }
+    // Any task running now may read the timelines, or the sources their
+    // clips share (a decode copy of an edit timeline, an export's copy).
+    PendingRelease pending {object, {}};
+    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
+    {
+        for (AvWorkerProperties const* record : *list)
+        {
+            if (record->id != mAudioOutputWorkerId)
+            {
+                pending.workerIds.insert(record->id);
+            }
+        }
+    }
+    mPendingReleases.append(pending);
+    if (!mWaitingForWorkers)
+    {
+        ReleaseUnusedObjects();
+    }
+}
+
+void AvManager::ReleaseUnusedObjects()
+{
+    QSet<int> running;
+    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
+    {
+        for (AvWorkerProperties const* record : *list)
+        {
+            running.insert(record->id);
+        }
+    }
+    QList<QObject*> released;
+    for (int i = static_cast<int>(mPendingReleases.size()) - 1; i >= 0; --i)
+    {
+        if (!mPendingReleases.at(i).workerIds.intersects(running))
+        {
+            released.append(mPendingReleases.takeAt(i).object);
+        }
+    }
+    qDeleteAll(released);
 }
 
 void AvManager::StartPendingParses()
@@ -384,6 +534,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     }
     EndDecodingTask(outputId, false, false);
     WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, -1);
+    ReleaseUnusedObjects();
 
     timeline->RefreshClipStartTimes();
     timeline->SetOutputId(outputId);

@@ -47,6 +47,16 @@ public:
     // At most QThread::idealThreadCount() parses run at once; the others wait
     // their turn in request order.
     void ParseSource(Timeline* timeline);
+    // Gives up on the parse of the timeline (one that never returns, such as
+    // a read from a pipe nobody writes to): it no longer counts as a task, so
+    // ClearAll and later parses never wait for it; its thread is released
+    // when it does end, or left to the process's exit.
+    void AbandonParse(Timeline* timeline);
+    // Takes over an object that holds the given timelines (an item taken out
+    // of the project) and deletes it once no engine task can still use it:
+    // the timelines are closed in every output that shows them, and the
+    // object is kept until every task running now has ended.
+    void ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timelines);
     void DecodeTimeline(Timeline* timeline, int outputId, bool audio, bool video, bool keepPreviousOutput);
     void EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes);
     void ReloadTimelines();
@@ -157,10 +167,22 @@ private:
     template <typename Done>
     void WaitForWorkers(Done done, long long timeoutMs);
     AvWorkerProperties* AudioOutputWorker() const;
+    // Deletes the taken-over objects whose tasks have all ended.
+    void ReleaseUnusedObjects();
     static bool IsDecodeTask(AvWorkerProperties const* record);
 
     QList<AvWorkerProperties*> mActiveWorkers;
     QList<AvWorkerProperties*> mExpiredWorkers;
+    // Abandoned parses, out of every count until their threads finish.
+    QList<AvWorkerProperties*> mDetachedWorkers;
+    // Objects taken over by ReleaseWhenUnused, each with the ids of the
+    // tasks that ran when it came.
+    struct PendingRelease
+    {
+        QObject* object;
+        QSet<int> workerIds;
+    };
+    QList<PendingRelease> mPendingReleases;
     PlaybackManager* mPlaybackManager;
     DecodeBias mDecodeBias = DecodeBias::None;
     Timeline* mPrimaryTimeline = nullptr;

@@ -13,7 +13,7 @@ AddFolderCmd::AddFolderCmd(Project* project, QString const& name, QUuid const& p
 
 AddFolderCmd::~AddFolderCmd()
 {
-    delete mFolder;
+    mProject->ReleaseItem(mFolder);
 }
 
 void AddFolderCmd::redo()

@@ -13,7 +13,7 @@ AddSourceTimelinesCmd::~AddSourceTimelinesCmd()
 {
     for (HeldItem const& held : std::as_const(mHeld))
     {
-        delete held.item;
+        mProject->ReleaseItem(held.item);
     }
 }
 

@@ -12,7 +12,7 @@ AddTimelineCmd::AddTimelineCmd(Project* project, QString const& name, QUuid cons
 
 AddTimelineCmd::~AddTimelineCmd()
 {
-    delete mItem;
+    mProject->ReleaseItem(mItem);
 }
 
 void AddTimelineCmd::redo()

@@ -11,7 +11,7 @@ DeleteFolderCmd::DeleteFolderCmd(Project* project, QUuid const& id)
 
 DeleteFolderCmd::~DeleteFolderCmd()
 {
-    delete mItem;
+    mProject->ReleaseItem(mItem);
 }
 
 void DeleteFolderCmd::redo()

@@ -11,7 +11,7 @@ DeleteSourceTimelineCmd::DeleteSourceTimelineCmd(Project* project, QUuid const& 
 
 DeleteSourceTimelineCmd::~DeleteSourceTimelineCmd()
 {
-    delete mItem;
+    mProject->ReleaseItem(mItem);
 }
 
 void DeleteSourceTimelineCmd::redo()

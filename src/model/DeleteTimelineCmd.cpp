@@ -11,7 +11,7 @@ DeleteTimelineCmd::DeleteTimelineCmd(Project* project, QUuid const& id)
 
 DeleteTimelineCmd::~DeleteTimelineCmd()
 {
-    delete mItem;
+    mProject->ReleaseItem(mItem);
 }
 
 void DeleteTimelineCmd::redo()

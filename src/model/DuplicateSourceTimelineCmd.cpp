@@ -19,7 +19,7 @@ DuplicateSourceTimelineCmd::DuplicateSourceTimelineCmd(Project* project, QUuid c
 
 DuplicateSourceTimelineCmd::~DuplicateSourceTimelineCmd()
 {
-    delete mHeld;
+    mProject->ReleaseItem(mHeld);
 }
 
 QUuid DuplicateSourceTimelineCmd::DuplicateId() const

@@ -82,6 +82,26 @@ Project::~Project()
     ClearPendingBookmarks();
 }
 
+void Project::ReleaseItem(ProjectItem* item)
+{
+    if (!item)
+    {
+        return;
+    }
+    if (mItemReleaser)
+    {
+        item->setParent(nullptr);
+        mItemReleaser(item);
+        return;
+    }
+    delete item;
+}
+
+void Project::SetItemReleaser(std::function<void(ProjectItem*)> releaser)
+{
+    mItemReleaser = std::move(releaser);
+}
+
 void Project::SetParseTimeout(int milliseconds)
 {
     sParseTimeoutMs = std::max(milliseconds, 1);
@@ -603,12 +623,17 @@ void Project::DiscardFailedItem(TimelineItem* item, bool parseMayBeRunning)
     }
     if (parseMayBeRunning)
     {
+        mAbandonedIds.insert(item->Id());
+        emit SourceParseAbandoned(item);
+    }
+    if (parseMayBeRunning && !mItemReleaser)
+    {
         item->setParent(this);
         mAbandonedItems.append(item);
     }
     else
     {
-        delete item;
+        ReleaseItem(item);
     }
     emit ProjectUpdated();
 }
@@ -677,7 +702,7 @@ void Project::UpdateActiveParsingList()
         if (oldItem && oldItem->TimelinePtr() && oldItem->SourcePtr())
         {
             TakeOverReplacedSource(oldItem, item);
-            delete oldItem;
+            ReleaseItem(oldItem);
         }
         handled = true;
     }
@@ -1928,8 +1953,7 @@ bool Project::IdInUse(QUuid const& id) const
     }
     // A source given up while its parse ran may still be answered for under
     // its id: a new source under that id would be finished by that answer.
-    return std::any_of(mAbandonedItems.cbegin(), mAbandonedItems.cend(),
-                       [&id](TimelineItem const* item) { return item->Id() == id; });
+    return mAbandonedIds.contains(id);
 }
 
 void Project::ReadFolders(QJsonDocument const& document)

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <functional>
+
 class QEventLoop;
 class QJsonArray;
 class QJsonDocument;
@@ -96,6 +98,12 @@ public:
     void AddPendingBookmarks(QUuid const& timelineItemId, PendingBookmarks const& bookmarks);
     void ClearPendingBookmarks();
     QFileSystemWatcher const* FileWatcher() const;
+
+    // Deletes an item taken out of the project for good (by a command that
+    // held it, or a failed parse). With a releaser set, the releaser takes it
+    // over instead: it must keep the item until no media task can use it.
+    void ReleaseItem(ProjectItem* item);
+    void SetItemReleaser(std::function<void(ProjectItem*)> releaser);
 
     // ---- Project files ----
     // Writes the whole project to Settings::projectPath, atomically: the old
@@ -179,6 +187,9 @@ Q_SIGNALS:
     void ImageSequenceFrameRateChanged();
     void ProjectPathChanged(QString const& path);
     void SourceRootDirPathChanged(QString const& path);
+    // The parse of the item's source was given up while it may still run; the
+    // item leaves through ReleaseItem right after.
+    void SourceParseAbandoned(TimelineItem* item);
 
 public Q_SLOTS:
     void OnTimelineUpdated(QUuid const& id);
@@ -222,8 +233,9 @@ private:
     // new item's place.
     void PutBackReplacedItem(TimelineItem* oldItem, TimelineItem* failedItem);
     // Takes a failed item out of the project for good. An item whose parse may
-    // still be running is kept (detached) until the project is destroyed, so
-    // no parser thread ever writes into a released source.
+    // still be running goes to the releaser, or without one is kept
+    // (detached) until the project is destroyed, so no parser thread ever
+    // writes into a released source.
     void DiscardFailedItem(TimelineItem* item, bool parseMayBeRunning);
     bool ParseQueueEmpty() const;
     void CheckParseQueueDrained();
@@ -246,6 +258,9 @@ private:
     QList<QEventLoop*> mParseWaitLoops;
     QTimer mParseTimer;
     QList<TimelineItem*> mAbandonedItems;
+    // Ids of sources given up while their parse may still answer.
+    QSet<QUuid> mAbandonedIds;
+    std::function<void(ProjectItem*)> mItemReleaser;
 
     static int sParseTimeoutMs;
     // Ids a file being read has named so far.

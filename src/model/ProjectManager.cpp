@@ -170,6 +170,8 @@ void ProjectManager::NewProject(bool)
     connect(mProject, &Project::OpenInViewerRequested, this, &ProjectManager::OpenInViewer);
     connect(mProject, &Project::OpenInViewerReplaceRequested, this, &ProjectManager::OpenInViewerReplace);
     connect(mProject, &Project::ImageSequenceFrameRateChanged, mAvManager, &AvManager::ReloadTimelines);
+    connect(mProject, &Project::SourceParseAbandoned, this, &ProjectManager::OnSourceParseAbandoned);
+    mProject->SetItemReleaser([this](ProjectItem* item) { ReleaseTakenOutItem(item); });
     emit ProjectUpdated();
     mUndoStack->clear();
 }
@@ -674,6 +676,20 @@ void ProjectManager::EndOutputDecoding(int slot)
     {
         QCoreApplication::sendPostedEvents(mAvManager);
         QThread::msleep(1);
+    }
+}
+
+void ProjectManager::ReleaseTakenOutItem(ProjectItem* item)
+{
+    // A folder brings the timelines of its whole subtree.
+    mAvManager->ReleaseWhenUnused(item, item->findChildren<Timeline*>());
+}
+
+void ProjectManager::OnSourceParseAbandoned(TimelineItem* item)
+{
+    if (item)
+    {
+        mAvManager->AbandonParse(item->TimelinePtr());
     }
 }
 

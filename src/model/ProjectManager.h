@@ -16,6 +16,7 @@ class Clip;
 class CmdServer;
 class FolderItem;
 class Project;
+class ProjectItem;
 class QUndoCommand;
 class QUndoStack;
 class Timeline;
@@ -167,6 +168,7 @@ public Q_SLOTS:
     void OnDefaultTimelineChanged(QUuid const& id);
     void OnProjectPathChanged(QString const& path);
     void OnSourceRootDirPathChanged(QString const& path);
+    void OnSourceParseAbandoned(TimelineItem* item);
 
 Q_SIGNALS:
     void ProjectUpdated();
@@ -190,6 +192,9 @@ private:
     void RunDeferredRequests();
     // Ends decoding in an output and waits until no worker of it runs.
     void EndOutputDecoding(int slot);
+    // An item taken out of the project for good goes to the engine, which
+    // closes its timelines and deletes it once no task can use it.
+    void ReleaseTakenOutItem(ProjectItem* item);
 
     // Client commands: RunClientCmd dispatches one message and returns the
     // reply text; each handler reads its request, inserts its result members

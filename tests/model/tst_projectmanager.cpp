@@ -5,6 +5,7 @@
 #include "media/AvManager.h"
 #include "model/Clip.h"
 #include "model/FolderItem.h"
+#include "model/DeleteFolderCmd.h"
 #include "model/FrameBookmark.h"
 #include "model/Project.h"
 #include "model/ProjectManager.h"
@@ -13,7 +14,13 @@
 #include "model/Timeline.h"
 #include "model/TimelineItem.h"
 
+#include "app/Logger.h"
+
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -121,6 +128,23 @@ QString Fingerprint(Project const* project)
     return lines.join('\n');
 }
 
+// Lets a parser blocked in opening a FIFO go on: a writer that opens and
+// closes gives it an end of file.
+bool ReleaseFifo(QString const& path)
+{
+    return QTest::qWaitFor(
+        [&path] {
+            int const fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0)
+            {
+                return false;
+            }
+            ::close(fd);
+            return true;
+        },
+        10000);
+}
+
 StrokeData Stroke(int type, qreal x)
 {
     StrokeData stroke;
@@ -152,6 +176,8 @@ private Q_SLOTS:
     void ViewerCommands();
     void UndoLimitWithProjectUndoOff();
     void ResizeToFitNeedsAParsedVideoStream();
+    void TakenOutItemsOutliveTheirTasks();
+    void AbandonedParseHoldsNothingUp();
 
 private:
     // Three parsed sources (two movies and a sound) and an edit timeline that
@@ -177,8 +203,11 @@ void TestProjectManager::init()
 
 void TestProjectManager::cleanup()
 {
-    mManager->Shutdown();
-    mManager.reset();
+    if (mManager)
+    {
+        mManager->Shutdown();
+        mManager.reset();
+    }
 }
 
 Timeline* TestProjectManager::EditTimeline() const
@@ -593,6 +622,112 @@ void TestProjectManager::ResizeToFitNeedsAParsedVideoStream()
     QCOMPARE(resized.at(0).at(0).toInt(), 320);
     QCOMPARE(resized.at(0).at(1).toInt(), 240);
     Settings::resizeToFit = false;
+}
+
+void TestProjectManager::TakenOutItemsOutliveTheirTasks()
+{
+    AvManager* engine = mManager->AvManagerPtr();
+    QUndoStack* stack = mManager->UndoStackPtr();
+    // An import shown in slot 0 and playing is undone, then dropped with the
+    // undo stack: its source timeline goes only after its decoding has ended.
+    for (int round = 0; round < 3; ++round)
+    {
+        mManager->ImportFilesByPath({Media("numbered_av.mp4")}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
+        QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+        QPointer<Timeline> imported = mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr();
+        QCOMPARE(imported->OutputId(), 0);
+        engine->Play(true, false);
+        QTRY_VERIFY(engine->PlaybackTime() > 0);
+        stack->undo();
+        QVERIFY(mManager->ProjectPtr()->SourceTimelines().isEmpty());
+        QVERIFY(!engine->PrimaryTimeline());
+        stack->clear();
+        QTRY_VERIFY(!imported);
+        QTRY_COMPARE(engine->TotalWorkerCount(), 1);
+    }
+
+    // A source deleted while an edit timeline that used it plays: the edit
+    // timeline's decoding may still read the source, so the released source
+    // timeline waits for that decoding to end.
+    BuildProject();
+    mManager->DoOpenTimelineInViewerCmd(mEdit, 0);
+    engine->Play(true, false);
+    QTRY_VERIFY(engine->PlaybackTime() > 0);
+    QPointer<Timeline> movie = mManager->FindTimelineById(mSources.at(0))->TimelinePtr();
+    mManager->DoDeleteSourceTimelineCmd(mSources.at(0));
+    QCOMPARE(EditTimeline()->OutputId(), 0);
+    QCOMPARE(EditTimeline()->ClipCount(), 1);
+    stack->clear();
+    QVERIFY(movie);
+    mManager->DoOpenTimelineInViewerCmd(QUuid(), 0);
+    QTRY_VERIFY(!movie);
+
+    // A held folder takes the timelines below it along, also one that shows.
+    QUuid const folder = mManager->DoAddFolderCmd(QStringLiteral("Shots"), QUuid(), {mEdit});
+    QPointer<Timeline> edit = EditTimeline();
+    mManager->DoOpenTimelineInViewerCmd(mEdit, 0);
+    QCOMPARE(edit->OutputId(), 0);
+    stack->push(new DeleteFolderCmd(mManager->ProjectPtr(), folder));
+    stack->clear();
+    QVERIFY(!engine->PrimaryTimeline());
+    QTRY_VERIFY(!edit);
+    QTRY_COMPARE(engine->TotalWorkerCount(), 1);
+}
+
+void TestProjectManager::AbandonedParseHoldsNothingUp()
+{
+    QTemporaryDir dir;
+    QString const fifo = dir.filePath(QStringLiteral("stuck.mp4"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    auto release = qScopeGuard([&fifo] { ReleaseFifo(fifo); });
+    AvManager* engine = mManager->AvManagerPtr();
+    QPointer<TimelineItem> stuck;
+    QMetaObject::Connection const connection =
+        connect(mManager.get(), &ProjectManager::BlockUserInputChanged, this, [&](bool blocked) {
+            QList<ProjectItem*> const items = mManager->ProjectPtr()->SourceTimelineFolder()->ChildItems();
+            if (blocked && !items.isEmpty())
+            {
+                stuck = qobject_cast<TimelineItem*>(items.first());
+            }
+        });
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    Project::SetParseTimeout(300);
+    mManager->ImportFilesByPath({fifo}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
+    Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+    disconnect(connection);
+    QVERIFY(stuck);
+    QVERIFY(mManager->ProjectPtr()->SourceTimelines().isEmpty());
+    QVERIFY(std::any_of(errors.cbegin(), errors.cend(), [](QList<QVariant> const& error) {
+        return error.at(0).toString().contains(QStringLiteral("abandoned"));
+    }));
+
+    // The stuck parse no longer counts: a new project and an import into it
+    // go ahead at once, and the abandoned item is kept for the parser.
+    QCOMPARE(engine->TotalWorkerCount(), 1);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    mManager->NewProject(false);
+    mManager->ImportFilesByPath({Media("h264_cfr25.mp4")}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
+    QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr()->OutputId(), 0);
+    QVERIFY(stuck);
+
+    // Once the parse does end, its thread and item go.
+    QVERIFY(ReleaseFifo(fifo));
+    QTRY_VERIFY(!stuck);
+
+    // A parse still stuck when the player quits holds up neither the shutdown
+    // nor the destruction of the manager.
+    QString const other = dir.filePath(QStringLiteral("never.mp4"));
+    QCOMPARE(::mkfifo(QFile::encodeName(other).constData(), 0600), 0);
+    Project::SetParseTimeout(300);
+    mManager->ImportFilesByPath({other}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
+    Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+    elapsed.restart();
+    mManager->Shutdown();
+    mManager.reset();
+    QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
 }
 
 QTEST_MAIN(TestProjectManager)
