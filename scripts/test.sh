@@ -18,6 +18,8 @@ fi
 export HOME="$(mktemp -d "${TMPDIR:-/tmp}/tessarin-test-home.XXXXXX")"
 export XDG_RUNTIME_DIR="$HOME/runtime"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# Tests talk to no session bus (and never start one).
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$HOME/no-session-bus"
 # Stops the test audio server and removes the temporary home. Never fails the
 # run: the server may still be writing into the home while it shuts down.
 cleanup() {

@@ -18,6 +18,10 @@ trap cleanup EXIT INT TERM
 mkdir -p "$work/home"
 export HOME="$work/home"
 unset XDG_CONFIG_HOME ZEPH_CONFIG_OVERRIDE_PATH
+# No session bus: with a display and no bus address, the D-Bus library would
+# fork a bus launcher from a threaded process, and under the sanitizers the
+# forked child can deadlock in the allocator and hang the test.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
 if [ $xvfb -eq 1 ]; then
   Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
   server=$!
