@@ -34,10 +34,13 @@ trap cleanup EXIT
 "$root/scripts/build.sh" "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON -DTESSARIN_BUILD_BENCH=OFF
 
 # ThreadSanitizer: only the library and the engine's thread tests, so the
-# extra build stays small.
+# extra build stays small. The project tests run the whole engine, whose
+# threads hand work over through Qt's event loop: Debian's Qt is not built for
+# ThreadSanitizer, so those hand-overs would read as races.
 tsan_tests=$(cd "$root/tests" && ls model/tst_*.cpp media/tst_cachemanager.cpp media/tst_videoframe.cpp \
   media/tst_decodecommandinbox.cpp media/tst_videoframebufferpool.cpp \
   media/tst_imagesequencedecoder.cpp 2>/dev/null |
+  grep -v -e '^model/tst_project' |
   sed 's#\(.*\)/tst_\(.*\)\.cpp#\1.\2#')
 cmake -S "$root" -B "$root/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARIN_TSAN=ON \
   -DTESSARIN_BUILD_BENCH=OFF >/dev/null
