@@ -78,3 +78,6 @@ set_property(TEST app.shell_checks APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=det
 if(TEST remote.client_api)
   set_property(TEST remote.client_api APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 endif()
+# LeakSanitizer's exit-time scan has crashed in this test's process while the
+# audio client's thread ran ("Tracer caught signal 11"); its leak check is off.
+set_property(TEST panels.preferencesdialog APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
