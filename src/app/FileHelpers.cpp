@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace
 {
 bool HasSuffixIn(QString const& path, QStringList const& extensions)
@@ -497,6 +499,32 @@ QString FileHelpers::BuildImageSequencePathFromHashedPath(QString const& path)
             return candidate.absoluteFilePath();
     }
     return path;
+}
+
+QList<QString> FileHelpers::ImportablePaths(QList<QString> const& paths, bool groupImageSequences, bool reverse)
+{
+    QList<QString> kept;
+    for (QString const& path : paths)
+    {
+        if (path.endsWith(QLatin1Char('@')))
+        {
+            kept.append(path.chopped(1));
+        }
+        else if (IsSupportedMediaFilePath(path))
+        {
+            kept.append(path);
+        }
+    }
+    if (groupImageSequences)
+    {
+        kept = BuildImageSequencePaths(kept);
+        kept.sort(Qt::CaseInsensitive);
+        if (reverse)
+        {
+            std::reverse(kept.begin(), kept.end());
+        }
+    }
+    return kept;
 }
 
 QList<QUrl> FileHelpers::ValidFileDropUrls(QList<QUrl> urls, bool allowFolder, bool allowProject)

@@ -98,6 +98,12 @@ public:
     static QList<QString> BuildImageSequencePaths(QList<QString> const& paths);
     static QString BuildImageSequencePathFromHashedPath(QString const& path);
     static QList<QUrl> ValidFileDropUrls(QList<QUrl> urls, bool allowFolder, bool allowProject);
+    // The paths an import takes, in its order: a path ending in '@' is taken
+    // as it is without the '@', any other must be a supported media file. With
+    // grouping, the frames of an image sequence become the sequence and the
+    // paths are sorted (case-insensitive); reverse then turns the order round
+    // (paths inserted one by one at the same index).
+    static QList<QString> ImportablePaths(QList<QString> const& paths, bool groupImageSequences, bool reverse);
     static QList<QString> UrlsToLocalFiles(QList<QUrl> const& urls);
     static QList<QString> FilePathsFromTextFile(QString const& path);
     static void ShowInFolder(QString const& path);

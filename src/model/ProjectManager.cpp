@@ -481,29 +481,7 @@ void ProjectManager::ImportFilesByPath(QList<QString> const& paths, QUuid const&
     {
         return;
     }
-    QList<QString> kept;
-    for (QString const& path : paths)
-    {
-        if (path.endsWith(QLatin1Char('@')))
-        {
-            kept.append(path.chopped(1));
-        }
-        else if (FileHelpers::IsSupportedMediaFilePath(path))
-        {
-            kept.append(path);
-        }
-    }
-    if (groupImageSequences)
-    {
-        kept = FileHelpers::BuildImageSequencePaths(kept);
-        QStringList sorted(kept);
-        sorted.sort(Qt::CaseInsensitive);
-        kept = sorted;
-        if (targetClipIndex >= 0)
-        {
-            std::reverse(kept.begin(), kept.end());
-        }
-    }
+    QList<QString> const kept = FileHelpers::ImportablePaths(paths, groupImageSequences, targetClipIndex >= 0);
     if (kept.isEmpty())
     {
         return;

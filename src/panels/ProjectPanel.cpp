@@ -818,26 +818,7 @@ void ProjectPanel::ImportFilesByPath(QList<QString> const& paths, QUuid const& f
     // replaces the project with the first file, as the player edition's file
     // commands do. Here every kept path becomes a source in the folder, in one
     // undo step.
-    QList<QString> kept;
-    for (QString const& path : paths)
-    {
-        if (path.endsWith(QLatin1Char('@')))
-        {
-            kept.append(path.chopped(1));
-        }
-        else if (FileHelpers::IsSupportedMediaFilePath(path))
-        {
-            kept.append(path);
-        }
-    }
-    kept = FileHelpers::BuildImageSequencePaths(kept);
-    QStringList sorted(kept);
-    sorted.sort(Qt::CaseInsensitive);
-    kept = sorted;
-    if (insertIndex >= 0)
-    {
-        std::reverse(kept.begin(), kept.end());
-    }
+    QList<QString> const kept = FileHelpers::ImportablePaths(paths, true, insertIndex >= 0);
     if (kept.isEmpty())
     {
         return;
