@@ -5,7 +5,6 @@
 #include "panels/TreeWidgetEditingFinishedDelegate.h"
 #include "panels/UiHelpers.h"
 
-#include <QDrag>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -18,8 +17,6 @@
 
 namespace
 {
-QString const URI_LIST_MIME_TYPE = QStringLiteral("text/uri-list");
-
 ProjectTreeWidgetItem* Row(QTreeWidgetItem* item)
 {
     return static_cast<ProjectTreeWidgetItem*>(item);
@@ -74,23 +71,7 @@ ProjectTreeWidgetItem* ProjectTreeWidget::CurrentFolder() const
 
 ProjectTreeWidgetItem* ProjectTreeWidget::FindFolderById(QUuid const& id) const
 {
-    for (int i = 0; i < topLevelItemCount(); ++i)
-    {
-        ProjectTreeWidgetItem* row = Row(topLevelItem(i));
-        if (!row->IsFolder())
-        {
-            continue;
-        }
-        if (row->ProjectItemId() == id)
-        {
-            return row;
-        }
-        if (ProjectTreeWidgetItem* found = row->FindFolderById(id))
-        {
-            return found;
-        }
-    }
-    return nullptr;
+    return ProjectTreeWidgetItem::FindFolderById(invisibleRootItem(), id);
 }
 
 ProjectTreeWidgetItem* ProjectTreeWidget::FindTimelineById(QUuid const& folderId, QUuid const& timelineId) const
@@ -317,16 +298,7 @@ void ProjectTreeWidget::startDrag(Qt::DropActions)
     {
         data->setData(UiHelpers::PROJECT_VIEW_TIMELINES_MIME_TYPE, payload);
     }
-    auto* drag = new QDrag(this);
-    drag->setMimeData(data);
-    Q_EMIT DragInProgressStateChanged(true);
-    drag->exec(Qt::MoveAction);
-    Q_EMIT DragInProgressStateChanged(false);
-    if (hasFocus())
-    {
-        clearFocus();
-        setFocus(Qt::OtherFocusReason);
-    }
+    UiHelpers::ExecMoveDrag(this, data, [this](bool inProgress) { Q_EMIT DragInProgressStateChanged(inProgress); });
 }
 
 // ---- Dropping in ----
@@ -382,7 +354,7 @@ ProjectTreeWidgetItem* ProjectTreeWidget::TopLevelFolderOfType(ProjectTreeWidget
 
 bool ProjectTreeWidget::CanEnter(QMimeData const* data) const
 {
-    bool const urls = data->hasFormat(URI_LIST_MIME_TYPE);
+    bool const urls = data->hasUrls();
     if (!urls)
     {
         return data->hasFormat(UiHelpers::PROJECT_VIEW_INTERNAL_MIME_TYPE);
@@ -399,7 +371,7 @@ ProjectTreeWidget::DropDecision ProjectTreeWidget::DecideDrop(QMimeData const* d
                                                               QObject const* origin) const
 {
     DropDecision none;
-    bool const urls = data->hasFormat(URI_LIST_MIME_TYPE);
+    bool const urls = data->hasUrls();
     QList<QUuid> ids;
     if (!urls)
     {
@@ -550,7 +522,7 @@ void ProjectTreeWidget::dropEvent(QDropEvent* event)
     bool const targetExists =
         drop.IsValid() && FindFolderById(drop.targetId) && mProjectManager->FindFolderById(drop.targetId);
     bool accepted = false;
-    if (targetExists && data->hasFormat(URI_LIST_MIME_TYPE))
+    if (targetExists && data->hasUrls())
     {
         UrlContent const content = InspectUrls(data->urls());
         QList<QUrl> const valid =

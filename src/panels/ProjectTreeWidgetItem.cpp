@@ -160,11 +160,11 @@ ProjectTreeWidgetItem* ProjectTreeWidgetItem::ParentFolder() const
     return row && row->IsFolder() ? row : nullptr;
 }
 
-ProjectTreeWidgetItem* ProjectTreeWidgetItem::FindFolderById(QUuid const& id) const
+ProjectTreeWidgetItem* ProjectTreeWidgetItem::FindFolderById(QTreeWidgetItem const* parent, QUuid const& id)
 {
-    for (int i = 0; i < childCount(); ++i)
+    for (int i = 0; i < parent->childCount(); ++i)
     {
-        auto* row = static_cast<ProjectTreeWidgetItem*>(child(i));
+        auto* row = static_cast<ProjectTreeWidgetItem*>(parent->child(i));
         if (!row->IsFolder())
         {
             continue;
@@ -173,7 +173,7 @@ ProjectTreeWidgetItem* ProjectTreeWidgetItem::FindFolderById(QUuid const& id) co
         {
             return row;
         }
-        if (ProjectTreeWidgetItem* found = row->FindFolderById(id))
+        if (ProjectTreeWidgetItem* found = FindFolderById(row, id))
         {
             return found;
         }

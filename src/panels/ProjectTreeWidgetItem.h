@@ -52,6 +52,7 @@ public:
     bool IsTimeline(bool includeSourceTimelines) const;
     bool IsSourceTimeline() const;
     ProjectTreeWidgetItem* ParentFolder() const;
-    // Depth-first search of the folder rows below this one.
-    ProjectTreeWidgetItem* FindFolderById(QUuid const& id) const;
+    // Depth-first search of the folder rows below parent (a row, or a tree's
+    // invisible root item).
+    static ProjectTreeWidgetItem* FindFolderById(QTreeWidgetItem const* parent, QUuid const& id);
 };

@@ -11,16 +11,10 @@
 #include "model/Track.h"
 #include "panels/UiHelpers.h"
 
-#include <QDrag>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
-
-namespace
-{
-QString const URI_LIST_MIME_TYPE = QStringLiteral("text/uri-list");
-}
 
 TimelineOverviewListWidget::TimelineOverviewListWidget(ProjectManager* projectManager, QWidget* parent)
     : QListWidget(parent)
@@ -242,22 +236,13 @@ void TimelineOverviewListWidget::startDrag(Qt::DropActions)
     }
     auto* data = new QMimeData();
     data->setData(UiHelpers::TIMELINE_VIEW_INTERNAL_MIME_TYPE, QByteArray());
-    auto* drag = new QDrag(this);
-    drag->setMimeData(data);
-    Q_EMIT DragInProgressStateChanged(true);
-    drag->exec(Qt::MoveAction);
-    Q_EMIT DragInProgressStateChanged(false);
-    if (hasFocus())
-    {
-        clearFocus();
-        setFocus(Qt::OtherFocusReason);
-    }
+    UiHelpers::ExecMoveDrag(this, data, [this](bool inProgress) { Q_EMIT DragInProgressStateChanged(inProgress); });
 }
 
 bool TimelineOverviewListWidget::CanDrop(QMimeData const* data) const
 {
     return data->hasFormat(UiHelpers::PROJECT_VIEW_TIMELINES_MIME_TYPE) ||
-           data->hasFormat(UiHelpers::TIMELINE_VIEW_INTERNAL_MIME_TYPE) || data->hasFormat(URI_LIST_MIME_TYPE);
+           data->hasFormat(UiHelpers::TIMELINE_VIEW_INTERNAL_MIME_TYPE) || data->hasUrls();
 }
 
 bool TimelineOverviewListWidget::AcceptsOnEnter(QMimeData const* data) const
@@ -266,7 +251,7 @@ bool TimelineOverviewListWidget::AcceptsOnEnter(QMimeData const* data) const
     {
         return false;
     }
-    if (data->hasFormat(URI_LIST_MIME_TYPE))
+    if (data->hasUrls())
     {
         return !FileHelpers::ValidFileDropUrls(data->urls(), true, false).isEmpty();
     }
@@ -384,7 +369,7 @@ void TimelineOverviewListWidget::dropEvent(QDropEvent* event)
             }
         }
     }
-    else if (data->hasFormat(URI_LIST_MIME_TYPE))
+    else if (data->hasUrls())
     {
         auto* owner = mTimeline ? qobject_cast<TimelineItem*>(mTimeline->parent()) : nullptr;
         if (owner)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDataStream>
+#include <QDrag>
 #include <QFrame>
 #include <QIODevice>
 #include <QMainWindow>
@@ -50,6 +51,20 @@ QFrame* CreateVerticalLine()
     line->setFixedWidth(1);
     line->setFixedHeight(20);
     return line;
+}
+
+void ExecMoveDrag(QWidget* source, QMimeData* data, std::function<void(bool)> const& inProgress)
+{
+    auto* drag = new QDrag(source);
+    drag->setMimeData(data);
+    inProgress(true);
+    drag->exec(Qt::MoveAction);
+    inProgress(false);
+    if (source->hasFocus())
+    {
+        source->clearFocus();
+        source->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 QByteArray WriteIdList(QList<QUuid> const& ids)

@@ -5,8 +5,12 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
+
 class QFrame;
 class QMainWindow;
+class QMimeData;
+class QWidget;
 
 // Static helpers shared by the widgets of the viewer, the window and the panels.
 namespace UiHelpers
@@ -27,6 +31,11 @@ namespace UiHelpers
     // New parentless separator lines, owned by the caller.
     QFrame* CreateHorizontalLine();
     QFrame* CreateVerticalLine();
+
+    // Runs a move drag of data (owned by the drag from here on) out of source,
+    // telling inProgress before and after. A source that kept the focus takes
+    // it afresh, so that what follows its focus sees the drag end.
+    void ExecMoveDrag(QWidget* source, QMimeData* data, std::function<void(bool)> const& inProgress);
 
     // Id-list payloads of internal drags: a big-endian QDataStream holding one
     // QList<QUuid> (32-bit count, 0xFFFFFFFE followed by a 64-bit count for the
