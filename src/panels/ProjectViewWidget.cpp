@@ -1,11 +1,9 @@
 #include "panels/ProjectViewWidget.h"
 
 #include "app/Settings.h"
-#include "panels/FlatButton.h"
 #include "panels/ProjectPanel.h"
 
 #include <QFocusEvent>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 ProjectViewWidget::ProjectViewWidget(ProjectManager* projectManager, KeyBindings* keyBindings, QWidget* parent)
@@ -13,24 +11,10 @@ ProjectViewWidget::ProjectViewWidget(ProjectManager* projectManager, KeyBindings
 {
     SetViewName(tr("PROJECT VIEW"));
     mPanel = new ProjectPanel(projectManager, this);
-    struct ButtonSpec
-    {
-        char const* image;
-        QString toolTip;
-    };
-    QList<ButtonSpec> const specs {{":/icons/new_folder.png", tr("New Folder")},
-                                   {":/icons/new_timeline.png", tr("New Timeline")},
-                                   {":/icons/import_file.png", tr("Import File(s)")},
-                                   {":/icons/delete.png", tr("Delete")}};
-    for (ButtonSpec const& spec : specs)
-    {
-        FlatButton* button = FlatButton::CreateButton(QImage(QString::fromLatin1(spec.image)),
-                                                      GetTitleBarButtonSize(), 3, spec.toolTip);
-        button->setParent(this);
-        AppendTitleBarButton(button);
-        GetTitleLayout()->addWidget(button);
-        button->hide();
-    }
+    AppendTitleBarButton(QStringLiteral(":/icons/new_folder.png"), tr("New Folder"));
+    AppendTitleBarButton(QStringLiteral(":/icons/new_timeline.png"), tr("New Timeline"));
+    AppendTitleBarButton(QStringLiteral(":/icons/import_file.png"), tr("Import File(s)"));
+    AppendTitleBarButton(QStringLiteral(":/icons/delete.png"), tr("Delete"));
     GetMainLayout()->addWidget(mPanel);
     connect(mPanel, &ProjectPanel::ProjectNameChanged, this, &ProjectViewWidget::SetViewName);
     connect(mPanel, &ProjectPanel::DragInProgressStateChanged, this,

@@ -132,12 +132,20 @@ void SideBarViewWidget::SetTitleBarButtonsEnabled(bool enabled)
     }
 }
 
+void SideBarViewWidget::AppendTitleBarButton(QString const& image, QString const& toolTip)
+{
+    AppendTitleBarButton(FlatButton::CreateButton(QImage(image), GetTitleBarButtonSize(), 3, toolTip));
+}
+
 void SideBarViewWidget::AppendTitleBarButton(FlatButton* button)
 {
     if (!button)
     {
         return;
     }
+    button->setParent(this);
+    button->hide();
+    mTitleLayout->addWidget(button);
     int const index = int(mTitleBarButtons.size());
     mTitleBarButtons.append(button);
     connect(button, &FlatButton::pressed, this, [this] { mPendingPressSeen = true; });
@@ -259,11 +267,6 @@ void SideBarViewWidget::RunTitleBarButtonAction(int)
 KeyBindings* SideBarViewWidget::GetKeyBindings() const
 {
     return mKeyBindings;
-}
-
-QHBoxLayout* SideBarViewWidget::GetTitleLayout() const
-{
-    return mTitleLayout;
 }
 
 QVBoxLayout* SideBarViewWidget::GetMainLayout() const

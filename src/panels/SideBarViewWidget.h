@@ -34,6 +34,8 @@ public:
     void SetTitleBarButtonsVisible(bool visible);
     void SetTitleBarButtonsAlwaysVisible(bool visible);
     void SetTitleBarButtonsEnabled(bool enabled);
+    // Puts button (hidden until the title bar shows its buttons) at the right
+    // of the title bar; a click runs RunTitleBarButtonAction with its index.
     void AppendTitleBarButton(FlatButton* button);
     QList<FlatButton*> TitleBarButtons() const;
     QSize GetTitleBarButtonSize() const;
@@ -59,9 +61,10 @@ protected:
     // from its click when the press reaches it, else from here.
     void HandleTitleBarFocusPress(Qt::FocusReason reason);
     virtual void RunTitleBarButtonAction(int index);
+    // A new title-bar button of the standard size showing image.
+    void AppendTitleBarButton(QString const& image, QString const& toolTip);
 
     KeyBindings* GetKeyBindings() const;
-    QHBoxLayout* GetTitleLayout() const;
     QVBoxLayout* GetMainLayout() const;
 
 private:

@@ -1,14 +1,12 @@
 #include "panels/TimelineViewWidget.h"
 
 #include "app/Settings.h"
-#include "panels/FlatButton.h"
 #include "panels/TimelineOverviewPanel.h"
 #include "panels/TimelinePanel.h"
 #include "panels/TimelinePropertiesPanel.h"
 
 #include <QCursor>
 #include <QFocusEvent>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 TimelineViewWidget::TimelineViewWidget(ProjectManager* projectManager, KeyBindings* keyBindings, QWidget* parent)
@@ -16,25 +14,11 @@ TimelineViewWidget::TimelineViewWidget(ProjectManager* projectManager, KeyBindin
 {
     SetViewName(QStringLiteral("TIMELINE"));
     mPanel = new TimelinePanel(projectManager, this);
-    struct ButtonSpec
-    {
-        char const* image;
-        QString toolTip;
-    };
-    QList<ButtonSpec> const specs {{":/icons/move_up.png", tr("Move Up")},
-                                   {":/icons/move_down.png", tr("Move Down")},
-                                   {":/icons/sort_ascending.png", tr("Sort Ascending")},
-                                   {":/icons/sort_descending.png", tr("Sort Descending")},
-                                   {":/icons/delete.png", tr("Delete")}};
-    for (ButtonSpec const& spec : specs)
-    {
-        FlatButton* button = FlatButton::CreateButton(QImage(QString::fromLatin1(spec.image)),
-                                                      GetTitleBarButtonSize(), 3, spec.toolTip);
-        button->setParent(this);
-        AppendTitleBarButton(button);
-        GetTitleLayout()->addWidget(button);
-        button->hide();
-    }
+    AppendTitleBarButton(QStringLiteral(":/icons/move_up.png"), tr("Move Up"));
+    AppendTitleBarButton(QStringLiteral(":/icons/move_down.png"), tr("Move Down"));
+    AppendTitleBarButton(QStringLiteral(":/icons/sort_ascending.png"), tr("Sort Ascending"));
+    AppendTitleBarButton(QStringLiteral(":/icons/sort_descending.png"), tr("Sort Descending"));
+    AppendTitleBarButton(QStringLiteral(":/icons/delete.png"), tr("Delete"));
     GetMainLayout()->addWidget(mPanel);
     connect(mPanel, &TimelinePanel::TimelineNameChanged, this, &TimelineViewWidget::SetViewName);
     TimelineOverviewPanel* overview = mPanel->TimelineOverviewPanelPtr();

@@ -85,15 +85,7 @@ int VolumeSlider::VolumeAtPosition(int x) const
 
 void VolumeSlider::SetFromPosition(int x)
 {
-    int const volume = VolumeAtPosition(x);
-    int const clamped = std::max(mMinimum, std::min(volume, mMaximum));
-    if (clamped == mVolume)
-    {
-        return;
-    }
-    mVolume = clamped;
-    Refresh();
-    emit VolumeChanged(volume);
+    SetVolume(VolumeAtPosition(x));
 }
 
 void VolumeSlider::mousePressEvent(QMouseEvent* event)
