@@ -1,6 +1,7 @@
 #include "app/FileHelpers.h"
 #include "app/KeyBindings.h"
 #include "app/Logger.h"
+#include "support/BoundTable.h"
 
 #include <QAction>
 #include <QFile>
@@ -13,35 +14,6 @@
 #include <memory>
 
 using T = KeySequenceType;
-
-// Every row of a KeyBindings gets an action of its own, as the main window does.
-class BoundTable
-{
-public:
-    BoundTable()
-    {
-        for (KeySequence* row : mBindings.GetKeySequences())
-        {
-            auto* action = new QAction(row->label, &mOwner);
-            mActions.insert(row->type, action);
-            mBindings.SetAction(row->type, action);
-        }
-    }
-    KeyBindings& Bindings() { return mBindings; }
-    // The shortcuts in force on the action (an empty sequence binds nothing).
-    QList<QKeySequence> Shortcuts(T type) const
-    {
-        QList<QKeySequence> shortcuts = mActions.value(type)->shortcuts();
-        shortcuts.removeAll(QKeySequence());
-        return shortcuts;
-    }
-    KeySequence* Row(T type) { return mBindings.GetKeySequences().at(int(type) - 1); }
-
-private:
-    QObject mOwner;
-    KeyBindings mBindings;
-    QHash<T, QAction*> mActions;
-};
 
 class TestKeyBindings : public QObject
 {
@@ -120,7 +92,7 @@ private Q_SLOTS:
 
     void defaultsApplyWithoutClashes()
     {
-        BoundTable table;
+        BoundTable table(false); // shortcuts applied by what is tested
         QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
         table.Bindings().ReadUserKeyBindings(); // no file
         QCOMPARE(Warnings(warnings), QStringList());
@@ -148,7 +120,7 @@ private Q_SLOTS:
                       "seekEnd=Escape\n"                // wins over the fixed applicationEsc
                       "flipVertical=Ctrl+Shift+Y, Ctrl+Shift+Y\n" // listed twice
                       "applicationDel=F12\n");          // fixed rows are never read
-        BoundTable table;
+        BoundTable table(false); // shortcuts applied by what is tested
         QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
         table.Bindings().ReadUserKeyBindings();
 
@@ -219,7 +191,7 @@ private Q_SLOTS:
 
     void shortcutQueriesAndPreferencesUpdate()
     {
-        BoundTable table;
+        BoundTable table(false); // shortcuts applied by what is tested
         KeyBindings& bindings = table.Bindings();
         QCOMPARE(bindings.CreateToolTip(T::PlayPause, "Play"), QString("Play (Space)"));
         QCOMPARE(bindings.CreateToolTip(T::ReplaceSource, "Replace"), QString("Replace"));

@@ -8,6 +8,7 @@
 #include "app/KeyBindings.h"
 #include "app/Settings.h"
 #include "panels/PreferencesDialog.h"
+#include "support/BoundTable.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -28,30 +29,6 @@
 
 namespace PreferencesFixture
 {
-// Every row of a KeyBindings with an action of its own.
-class BoundTable
-{
-public:
-    BoundTable()
-    {
-        for (KeySequence* row : mBindings.GetKeySequences())
-        {
-            auto* action = new QAction(row->label, &mOwner);
-            mActions.insert(row->type, action);
-            mBindings.SetAction(row->type, action);
-        }
-        mBindings.Update();
-    }
-    KeyBindings& Bindings() { return mBindings; }
-    QAction* Action(KeySequenceType type) const { return mActions.value(type); }
-    KeySequence* Row(KeySequenceType type) { return mBindings.GetKeySequences().at(int(type) - 1); }
-
-private:
-    QObject mOwner;
-    KeyBindings mBindings;
-    QHash<KeySequenceType, QAction*> mActions;
-};
-
 template <typename T>
 T* Find(QObject* parent, char const* name)
 {
