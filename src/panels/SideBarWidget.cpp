@@ -243,13 +243,9 @@ void SideBarWidget::mouseDoubleClickEvent(QMouseEvent* event)
     {
         return;
     }
-    if (TitleBarIndexAt(position) == mPressedIndex)
+    if (auto* view = qobject_cast<SideBarViewWidget*>(mSplitter->widget(mPressedIndex)))
     {
-        auto* view = qobject_cast<SideBarViewWidget*>(mSplitter->widget(mPressedIndex));
-        if (view)
-        {
-            view->SetExpanded(!view->IsExpanded());
-        }
+        view->SetExpanded(!view->IsExpanded());
     }
 }
 
