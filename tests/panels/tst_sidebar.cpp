@@ -35,6 +35,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTimer>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -301,7 +302,10 @@ void TestSideBar::OneTitleButtonPressRunsOnce()
     int const index = stack->index();
     QTest::mouseMove(moveUp, moveUp->rect().center());
     QTest::mouseClick(moveUp, Qt::LeftButton, Qt::NoModifier, moveUp->rect().center());
-    QTest::qWait(50); // let a deferred action show itself if there were one
+    // A deferred action queued by the press would run before this marker.
+    bool flushed = false;
+    QTimer::singleShot(0, view, [&flushed] { flushed = true; });
+    QVERIFY(QTest::qWaitFor([&flushed] { return flushed; }));
     QCOMPARE(stack->index(), index + 1);
     QCOMPARE(list->item(1)->text(), QStringLiteral("numbered_gop250.mp4"));
     QTRY_VERIFY(list->hasFocus());

@@ -34,14 +34,20 @@ void TestVolumeAudio::MuteSilencesAndUnmuteRestoresTheSound()
 
     AudioTestRig::Capture capture;
     QVERIFY2(capture.Start(), "no capture: is the test audio server running?");
+    // Each stretch lasts one second of the engine's playback clock, so that a
+    // loaded machine stretches the capture and the stretches alike.
+    long long const start = av.PlaybackTime();
+    auto const playedFor = [&av, start](long long microseconds) {
+        return QTest::qWaitFor([&] { return av.PlaybackTime() >= start + microseconds; }, 20000);
+    };
     av.Play(true, false);
-    QTest::qWait(1000);
+    QVERIFY(playedFor(1000000));
     QTest::mouseClick(volume.MuteButton(), Qt::LeftButton);
     QVERIFY(Settings::muted);
-    QTest::qWait(1000);
+    QVERIFY(playedFor(2000000));
     volume.SetVolume(Settings::volume); // unmutes, at the same volume
     QVERIFY(!Settings::muted);
-    QTest::qWait(1000);
+    QVERIFY(playedFor(3000000));
     av.Pause(DecodeBias::None);
     AudioTestRig::Samples const captured = capture.Stop();
     av.Shutdown();
