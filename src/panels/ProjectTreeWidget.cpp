@@ -259,25 +259,20 @@ void ProjectTreeWidget::startDrag(Qt::DropActions)
     {
         return;
     }
-    mFoldersDragged = false;
-    mTimelinesDragged = false;
-    mSourceTimelinesDragged = false;
+    bool folders = false;
+    bool timelines = false;
     bool root = false;
     QList<QUuid> ids;
     for (ProjectTreeWidgetItem* row : rows)
     {
         if (row->IsFolder())
         {
-            mFoldersDragged = true;
+            folders = true;
             root = root || !row->ParentFolder();
         }
-        else if (row->IsSourceTimeline())
+        else if (row->IsTimeline(true))
         {
-            mSourceTimelinesDragged = true;
-        }
-        else if (row->IsTimeline(false))
-        {
-            mTimelinesDragged = true;
+            timelines = true;
         }
         ids.append(row->ProjectItemId());
     }
@@ -287,14 +282,14 @@ void ProjectTreeWidget::startDrag(Qt::DropActions)
     {
         data->setData(UiHelpers::PROJECT_VIEW_INTERNAL_MIME_TYPE, payload);
     }
-    if (mFoldersDragged)
+    if (folders)
     {
         if (rows.size() == 1)
         {
             data->setData(UiHelpers::PROJECT_VIEW_FOLDER_MIME_TYPE, payload);
         }
     }
-    else if (mTimelinesDragged || mSourceTimelinesDragged)
+    else if (timelines)
     {
         data->setData(UiHelpers::PROJECT_VIEW_TIMELINES_MIME_TYPE, payload);
     }

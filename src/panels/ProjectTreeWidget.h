@@ -94,7 +94,4 @@ private:
     ProjectManager* mProjectManager;
     bool mDropHighlight = false;
     DropDecision mDrop;
-    bool mFoldersDragged = false;
-    bool mTimelinesDragged = false;
-    bool mSourceTimelinesDragged = false;
 };
