@@ -316,6 +316,16 @@ ProjectTreeWidget::UrlContent ProjectTreeWidget::InspectUrls(QList<QUrl> const& 
     return content;
 }
 
+ProjectTreeWidget::UrlContent ProjectTreeWidget::InspectDraggedUrls(QList<QUrl> const& urls) const
+{
+    if (urls.isEmpty() || urls != mDraggedUrls)
+    {
+        mDraggedUrls = urls;
+        mDraggedUrlContent = InspectUrls(urls);
+    }
+    return mDraggedUrlContent;
+}
+
 QList<QUuid> ProjectTreeWidget::InternalMoveIds(QMimeData const* data, QObject const* origin) const
 {
     // Only this tree's own drag moves rows: a payload from another instance or
@@ -376,7 +386,7 @@ ProjectTreeWidget::DropDecision ProjectTreeWidget::DecideDrop(QMimeData const* d
             return none;
         }
     }
-    UrlContent const content = urls ? InspectUrls(data->urls()) : UrlContent();
+    UrlContent const content = urls ? InspectDraggedUrls(data->urls()) : UrlContent();
 
     DropDecision decision;
     ProjectTreeWidgetItem* target = nullptr;
@@ -470,10 +480,13 @@ ProjectTreeWidget::DropDecision ProjectTreeWidget::DecideDrop(QMimeData const* d
 void ProjectTreeWidget::ResetDrop()
 {
     mDrop = DropDecision();
+    mDraggedUrls.clear();
+    mDraggedUrlContent = UrlContent();
 }
 
 void ProjectTreeWidget::dragEnterEvent(QDragEnterEvent* event)
 {
+    ResetDrop();
     if (!CanEnter(event->mimeData()))
     {
         event->ignore();

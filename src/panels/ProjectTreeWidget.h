@@ -86,6 +86,8 @@ private:
         bool files = false;
     };
     static UrlContent InspectUrls(QList<QUrl> const& urls);
+    // InspectUrls once per drag: a move over the rows asks the disk nothing.
+    UrlContent InspectDraggedUrls(QList<QUrl> const& urls) const;
     // The ids of an internal move, or empty when the move is not this tree's own.
     QList<QUuid> InternalMoveIds(QMimeData const* data, QObject const* origin) const;
     ProjectTreeWidgetItem* TopLevelFolderOfType(ProjectTreeWidgetItemFolderType type) const;
@@ -94,4 +96,8 @@ private:
     ProjectManager* mProjectManager;
     bool mDropHighlight = false;
     DropDecision mDrop;
+    // The current drag's URLs and what they hold; cleared when a drag enters,
+    // leaves or drops.
+    mutable QList<QUrl> mDraggedUrls;
+    mutable UrlContent mDraggedUrlContent;
 };
