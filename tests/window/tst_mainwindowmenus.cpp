@@ -4,15 +4,27 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "model/ProjectManager.h"
+#include "panels/FlatButton.h"
+#include "panels/KeySequenceLineEdit.h"
+#include "panels/PreferencesDialog.h"
+#include "support/TestMedia.h"
+#include "support/WindowMenus.h"
 #include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
+#include "window/PlaybackControlWidget.h"
 #include "window/TessarinOrvel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
@@ -32,36 +44,19 @@ protected:
     bool ConfirmProjectClose() override { return !refuse; }
 };
 
-// What the user sees of a menu: entry texts, "-" for a separator that shows
-// (Qt drops separators at either end and runs of them), ">" before a submenu.
-QStringList Entries(QMenu* menu)
+// The windows other than the main one that show.
+QList<QWidget*> OtherVisibleWindows(QWidget* mainWindow)
 {
-    QStringList entries;
-    for (QAction* action : menu->actions())
-    {
-        if (action->isSeparator())
-        {
-            if (!entries.isEmpty() && entries.last() != "-")
-                entries << "-";
-        }
-        else
-        {
-            entries << (action->menu() ? ">" : "") + action->text();
-        }
-    }
-    while (!entries.isEmpty() && entries.last() == "-")
-        entries.removeLast();
-    return entries;
-}
-
-QMenu* SubMenu(QMenu* menu, QString const& text)
-{
-    for (QAction* action : menu->actions())
-        if (action->menu() && action->text() == text)
-            return action->menu();
-    return nullptr;
+    QList<QWidget*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget != mainWindow && widget->isVisible() && widget->isWindow())
+            windows << widget;
+    return windows;
 }
 } // namespace
+
+using WindowMenus::Entries;
+using WindowMenus::SubMenu;
 
 class TestMainWindowMenus : public QObject
 {
@@ -70,20 +65,17 @@ class TestMainWindowMenus : public QObject
 private:
     std::unique_ptr<RefusingWindow> mWindow;
 
-    QMenu* TopMenu(QString const& title) const
-    {
-        for (QAction* action : mWindow->menuBar()->actions())
-            if (action->menu() && action->text() == title)
-                return action->menu();
-        return nullptr;
-    }
+    QMenu* TopMenu(QString const& title) const { return WindowMenus::TopMenu(mWindow.get(), title); }
 
     QAction* WindowAction(QString const& text, QString const& tip = QString()) const
     {
-        for (QAction* action : mWindow->actions())
-            if (action->text() == text && (tip.isEmpty() || action->statusTip() == tip))
-                return action;
-        return nullptr;
+        return WindowMenus::WindowAction(mWindow.get(), text, tip);
+    }
+
+    void Activate()
+    {
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
     }
 
     static void Show(QMenu* menu) { QMetaObject::invokeMethod(menu, "aboutToShow"); }
@@ -168,6 +160,25 @@ private Q_SLOTS:
         QVERIFY(WindowAction("Import Recent File"));
         QVERIFY(WindowAction("Show in Folder"));
         QCOMPARE(WindowAction("Open Recent Project")->data().toString(), QString("%MOST_RECENT%"));
+    }
+
+    void darkStyleIsApplied()
+    {
+        QPalette const palette = QApplication::palette();
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        {
+            QCOMPARE(palette.color(group, QPalette::Window), QColor(45, 45, 48));
+            QCOMPARE(palette.color(group, QPalette::Text), QColor(208, 208, 208));
+            QCOMPARE(palette.color(group, QPalette::Base), QColor(25, 25, 25));
+            QCOMPARE(palette.color(group, QPalette::Highlight), QColor(42, 130, 218));
+            QCOMPARE(palette.color(group, QPalette::HighlightedText), QColor(Qt::black));
+        }
+        QFile sheet(":/stylesheets/fusiondark_macos.qss");
+        QVERIFY(sheet.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(qApp->styleSheet(), QString::fromUtf8(sheet.readAll()));
+        // The empty end of the menu bar shows the dark window colour.
+        QImage const bar = mWindow->menuBar()->grab().toImage();
+        QVERIFY(qGray(bar.pixel(bar.width() - 4, bar.height() / 2)) < 70);
     }
 
     void loopAndSpeedChecksFollowTheEngine()
@@ -287,6 +298,110 @@ private Q_SLOTS:
         mWindow->SetMenuBarVisible(true);
         QVERIFY(mWindow->menuBar()->isVisible());
         QVERIFY(Settings::menuBarVisible);
+    }
+
+    void dialogsRefusedInFullScreenKeepState()
+    {
+        auto* panel = mWindow->findChild<MonitorPanel*>();
+        mWindow->SetMenuBarVisible(true);
+        bool const controlsBefore = panel->IsViewerControlsVisible();
+        QCOMPARE(OtherVisibleWindows(mWindow.get()), QList<QWidget*>());
+        Activate();
+        QTest::keySequence(mWindow.get(), WindowAction("Fullscreen")->shortcut());
+        QTRY_VERIFY(mWindow->isFullScreen());
+        QVERIFY(!mWindow->menuBar()->isVisible());
+
+        // Should a dialog open anyway, close it so that the test goes on, and say so.
+        QStringList opened;
+        QTimer guard;
+        guard.setInterval(0);
+        connect(&guard, &QTimer::timeout, [&opened] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+            {
+                opened << modal->windowTitle();
+                modal->close();
+            }
+        });
+        guard.start();
+        for (QString const text : {"Preferences...", "About...", "Console", "Maya Tools", "Open File...",
+                                   "Open Project...", "Save Project As...", "Save Source As...", "Replace Source..."})
+        {
+            QAction* action = WindowAction(text);
+            QVERIFY2(action, qPrintable(text));
+            if (action->shortcut().isEmpty())
+                action->trigger();
+            else
+                QTest::keySequence(mWindow.get(), action->shortcut());
+            QVERIFY2(OtherVisibleWindows(mWindow.get()).isEmpty(), qPrintable(text));
+            QVERIFY(mWindow->isFullScreen());
+            QVERIFY(!mWindow->menuBar()->isVisible());
+            QVERIFY(!panel->IsViewerControlsVisible());
+        }
+        guard.stop();
+        QCOMPARE(opened, QStringList());
+
+        // Leaving brings back what full screen hid.
+        Activate();
+        QTest::keyClick(mWindow.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!mWindow->isFullScreen());
+        QVERIFY(mWindow->menuBar()->isVisible());
+        QVERIFY(Settings::menuBarVisible);
+        QCOMPARE(panel->IsViewerControlsVisible(), controlsBefore);
+        QVERIFY(!WindowAction("Fullscreen")->isChecked());
+        QCOMPARE(OtherVisibleWindows(mWindow.get()), QList<QWidget*>());
+    }
+
+    void acceptedPreferencesRefreshTheToolTips()
+    {
+        FlatButton* play = mWindow->findChild<MonitorPanel*>()->PlaybackControl()->PlayForwardsButton();
+        QVERIFY2(play->toolTip().endsWith("(L)"), qPrintable(play->toolTip()));
+        Activate();
+        QTest::keySequence(mWindow.get(), WindowAction("Preferences...")->shortcut());
+        auto* dialog = mWindow->findChild<PreferencesDialog*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+
+        auto* pages = dialog->findChild<QListWidget*>("menuListWdg");
+        QListWidgetItem* keyboard = pages->findItems("Keyboard", Qt::MatchExactly).value(0);
+        QVERIFY(keyboard);
+        QTest::mouseClick(pages->viewport(), Qt::LeftButton, {}, pages->visualItemRect(keyboard).center());
+        auto* commands = dialog->findChild<QListWidget*>("keyboardCommandListWdg");
+        QTRY_VERIFY(commands->isVisible());
+        QListWidgetItem* command = commands->findItems("Play Forwards/Pause", Qt::MatchExactly).value(0);
+        QVERIFY(command);
+        commands->scrollToItem(command);
+        QTest::mouseClick(commands->viewport(), Qt::LeftButton, {}, commands->visualItemRect(command).center());
+        QCOMPARE(commands->currentItem(), command);
+        // L gives way to F12.
+        QCOMPARE(dialog->findChild<QComboBox*>("assignedShortcutCmb")->currentText(), QString("L"));
+        QTest::mouseClick(dialog->findChild<QPushButton*>("removeShortcutBtn"), Qt::LeftButton);
+        QTest::keyClick(dialog->findChild<KeySequenceLineEdit*>("pressShortcutKeysLE"), Qt::Key_F12);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("assignShortcutBtn"), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        QTRY_VERIFY(dialog->isHidden());
+
+        QCOMPARE(WindowAction("Play Forwards")->shortcuts(), QList<QKeySequence>{QKeySequence(Qt::Key_F12)});
+        QCOMPARE(play->toolTip(), QString("Play Forwards (F12)"));
+    }
+
+    void projectActionsRunOncePerTrigger()
+    {
+        QTemporaryDir dir;
+        QString const error = WindowMenus::CheckProjectActionsRunOnce(mWindow.get(), dir.filePath("review.zeph"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void recentFileOpensByItsKey()
+    {
+        // "Import Recent File" has no menu entry: only its key reaches it.
+        QString const clip = TestMedia::Path("h264_cfr25.mp4");
+        Settings::recentFiles = {clip};
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        QVERIFY(!manager->MediaPathExistsInProject(clip));
+        Activate();
+        QTest::keySequence(mWindow.get(), WindowAction("Import Recent File")->shortcut());
+        QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(clip), 10000);
     }
 
     void refusedCloseWritesNothing()

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+class QWidget;
+
+// What the tests of the main window read of its menus and actions.
+namespace WindowMenus
+{
+// What the user sees of a menu: entry texts, "-" for a separator that shows
+// (Qt drops separators at either end and runs of them), ">" before a submenu.
+QStringList Entries(QMenu* menu);
+QMenu* TopMenu(QMainWindow* window, QString const& title);
+QMenu* SubMenu(QMenu* menu, QString const& text);
+// The window's action with that text (and status tip, when one is given).
+QAction* WindowAction(QWidget* window, QString const& text, QString const& tip = QString());
+// How many connections the action's triggered signal has, a menu's own included.
+int TriggeredConnections(QAction* action);
+// Triggers the four project actions (open, open recent, save, save as) and
+// checks that each reaches the project once: a key press does as much as one
+// direct call to the project panel, and each action is connected as often as
+// an action with one receiver in the same menus. Saves a project at
+// projectPath first. Returns what went wrong, or an empty string.
+QString CheckProjectActionsRunOnce(QMainWindow* window, QString const& projectPath);
+}
