@@ -1,9 +1,11 @@
 #include "WindowMenus.h"
 
+#include "app/Settings.h"
 #include "model/ProjectManager.h"
 #include "panels/ProjectPanel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -21,6 +23,14 @@ struct ReceiverCount : QObject
 
 namespace WindowMenus
 {
+void UseTestWindowSettings()
+{
+    Settings::clientApiPortEnabled = false;
+    Settings::consoleShowOnType = 0;
+    Settings::hardwareRenderingEnabled = false;
+    Settings::LatchHardwareRendering();
+}
+
 QStringList Entries(QMenu* menu)
 {
     QStringList entries;
@@ -68,6 +78,28 @@ QAction* WindowAction(QWidget* window, QString const& text, QString const& tip)
 int TriggeredConnections(QAction* action)
 {
     return ReceiverCount::Of(action, SIGNAL(triggered(bool)));
+}
+
+void Press(QWidget* window, QAction* action)
+{
+    if (action->shortcut().isEmpty())
+        action->trigger();
+    else
+        QTest::keySequence(window, action->shortcut());
+}
+
+ModalDialogGuard::ModalDialogGuard()
+{
+    // A modal dialog runs an event loop of its own, in which this fires.
+    mTimer.setInterval(0);
+    QObject::connect(&mTimer, &QTimer::timeout, [this] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+        {
+            mClosed << modal->windowTitle();
+            modal->close();
+        }
+    });
+    mTimer.start();
 }
 
 QString CheckProjectActionsRunOnce(QMainWindow* window, QString const& projectPath)

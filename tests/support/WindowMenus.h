@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class QAction;
 class QMainWindow;
@@ -11,6 +12,9 @@ class QWidget;
 // What the tests of the main window read of its menus and actions.
 namespace WindowMenus
 {
+// Settings for a main window under test: no client port, no console popping
+// up, the software viewer.
+void UseTestWindowSettings();
 // What the user sees of a menu: entry texts, "-" for a separator that shows
 // (Qt drops separators at either end and runs of them), ">" before a submenu.
 QStringList Entries(QMenu* menu);
@@ -20,6 +24,22 @@ QMenu* SubMenu(QMenu* menu, QString const& text);
 QAction* WindowAction(QWidget* window, QString const& text, QString const& tip = QString());
 // How many connections the action's triggered signal has, a menu's own included.
 int TriggeredConnections(QAction* action);
+// Presses the action's key, or triggers it when it has none.
+void Press(QWidget* window, QAction* action);
+
+// Closes every modal dialog that opens while it lives, so that a dialog that
+// should have been refused can't hang a test, and keeps their titles.
+class ModalDialogGuard
+{
+public:
+    ModalDialogGuard();
+    QStringList const& Closed() const { return mClosed; }
+
+private:
+    QTimer mTimer;
+    QStringList mClosed;
+};
+
 // Triggers the four project actions (open, open recent, save, save as) and
 // checks that each reaches the project once: a key press does as much as one
 // direct call to the project panel, and each action is connected as often as

@@ -24,7 +24,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
@@ -86,10 +85,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        Settings::clientApiPortEnabled = false;
-        Settings::consoleShowOnType = 0;
-        Settings::hardwareRenderingEnabled = false;
-        Settings::LatchHardwareRendering();
+        WindowMenus::UseTestWindowSettings();
         mWindow = std::make_unique<RefusingWindow>(QList<QString>{});
         QTRY_VERIFY_WITH_TIMEOUT(mWindow->isVisible(), 5000);
         QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
@@ -311,34 +307,19 @@ private Q_SLOTS:
         QTRY_VERIFY(mWindow->isFullScreen());
         QVERIFY(!mWindow->menuBar()->isVisible());
 
-        // Should a dialog open anyway, close it so that the test goes on, and say so.
-        QStringList opened;
-        QTimer guard;
-        guard.setInterval(0);
-        connect(&guard, &QTimer::timeout, [&opened] {
-            if (QWidget* modal = QApplication::activeModalWidget())
-            {
-                opened << modal->windowTitle();
-                modal->close();
-            }
-        });
-        guard.start();
+        WindowMenus::ModalDialogGuard guard;
         for (QString const text : {"Preferences...", "About...", "Console", "Maya Tools", "Open File...",
                                    "Open Project...", "Save Project As...", "Save Source As...", "Replace Source..."})
         {
             QAction* action = WindowAction(text);
             QVERIFY2(action, qPrintable(text));
-            if (action->shortcut().isEmpty())
-                action->trigger();
-            else
-                QTest::keySequence(mWindow.get(), action->shortcut());
+            WindowMenus::Press(mWindow.get(), action);
             QVERIFY2(OtherVisibleWindows(mWindow.get()).isEmpty(), qPrintable(text));
             QVERIFY(mWindow->isFullScreen());
             QVERIFY(!mWindow->menuBar()->isVisible());
             QVERIFY(!panel->IsViewerControlsVisible());
         }
-        guard.stop();
-        QCOMPARE(opened, QStringList());
+        QCOMPARE(guard.Closed(), QStringList());
 
         // Leaving brings back what full screen hid.
         Activate();

@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
@@ -45,10 +44,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        Settings::clientApiPortEnabled = false;
-        Settings::consoleShowOnType = 0;
-        Settings::hardwareRenderingEnabled = false;
-        Settings::LatchHardwareRendering();
+        WindowMenus::UseTestWindowSettings();
     }
 
     void undoEntriesFollowTheProjectStack()
@@ -193,34 +189,19 @@ private Q_SLOTS:
         QVERIFY(dock->isHidden());
         QVERIFY(!window.menuBar()->isVisible());
 
-        // Should a dialog open anyway, close it so that the test goes on, and say so.
-        QStringList opened;
-        QTimer guard;
-        guard.setInterval(0);
-        connect(&guard, &QTimer::timeout, [&opened] {
-            if (QWidget* modal = QApplication::activeModalWidget())
-            {
-                opened << modal->windowTitle();
-                modal->close();
-            }
-        });
-        guard.start();
+        WindowMenus::ModalDialogGuard guard;
         for (QString const text : {"Export to File...", "Project Settings...", "Recent Commands List",
                                    "Import Project...", "Import Folder...", "Import File(s)...", "Preferences..."})
         {
             QAction* action = WindowMenus::WindowAction(&window, text);
             QVERIFY2(action, qPrintable(text));
-            if (action->shortcut().isEmpty())
-                action->trigger();
-            else
-                QTest::keySequence(&window, action->shortcut());
+            WindowMenus::Press(&window, action);
             for (QWidget* widget : QApplication::topLevelWidgets())
                 QVERIFY2(widget == &window || widget->isHidden(), qPrintable(text + ": " + widget->windowTitle()));
             QVERIFY(window.isFullScreen());
             QVERIFY(dock->isHidden());
         }
-        guard.stop();
-        QCOMPARE(opened, QStringList());
+        QCOMPARE(guard.Closed(), QStringList());
 
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
