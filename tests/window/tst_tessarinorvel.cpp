@@ -5,6 +5,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "window/MonitorPanel.h"
 #include "window/TessarinOrvel.h"
 
 #include <QAction>
@@ -105,6 +106,19 @@ private Q_SLOTS:
         QTRY_COMPARE(mWindow->windowTitle(), QString("h264_cfr25.mp4"));
     }
 
+    void viewerSizesAreInDevicePixels()
+    {
+        // The test runs at a device-pixel ratio of 2 (see main()).
+        QCOMPARE(mWindow->devicePixelRatioF(), 2.0);
+        MonitorPanel* panel = mWindow->MonitorPanelPtr();
+        QPoint const topLeft = mWindow->geometry().topLeft();
+        mWindow->ResizeViewer(1920, 1080);
+        QTRY_COMPARE(panel->ViewerSize(), QSize(960, 540));
+        QCOMPARE(mWindow->geometry().topLeft(), topLeft);
+        mWindow->ResizeViewer(1601, 1001); // odd pixels round down
+        QTRY_COMPARE(panel->ViewerSize(), QSize(800, 500));
+    }
+
     void everyOfferedCommandHasItsShortcut()
     {
         // One action per player command, and four without a binding.
@@ -202,6 +216,8 @@ private Q_SLOTS:
 
 int main(int argc, char* argv[])
 {
+    // Sizes asked for in device pixels must come out right on a high-density screen.
+    qputenv("QT_SCALE_FACTOR", "2");
     QApplication app(argc, argv);
     TestTessarinOrvel test;
     return QTest::qExec(&test, argc, argv);
