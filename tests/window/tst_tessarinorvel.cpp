@@ -5,6 +5,10 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "model/ProjectManager.h"
+#include "model/Timeline.h"
+#include "model/TimelineItem.h"
+#include "panels/PreferencesDialog.h"
 #include "window/MonitorPanel.h"
 #include "window/TessarinOrvel.h"
 
@@ -12,8 +16,10 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -190,6 +196,29 @@ private Q_SLOTS:
         QSignalSpy reset(engine, &AvManager::ResetAudioOutputDeviceRequested);
         RunCommand("reset audio");
         QCOMPARE(reset.size(), 1);
+    }
+
+    void acceptedCacheSizeReachesTheOpenTimeline()
+    {
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        QTRY_VERIFY(manager->PrimaryTimelineItem() != nullptr);
+        Timeline* timeline = manager->PrimaryTimelineItem()->TimelinePtr();
+        QTRY_COMPARE(timeline->CacheSize(), Settings::cacheSize);
+        int const wanted = Settings::cacheSize == 1024 ? 2048 : 1024;
+
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+        QTest::keyClick(mWindow.get(), Qt::Key_Comma, Qt::ControlModifier); // "Preferences..."
+        auto* dialog = mWindow->findChild<PreferencesDialog*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isVisible());
+        auto* cacheSize = dialog->findChild<QSpinBox*>("cacheSizeSB");
+        QTest::keyClick(cacheSize, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(cacheSize, QString::number(wanted));
+        QTest::mouseClick(dialog->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        QTRY_VERIFY(dialog->isHidden());
+        QCOMPARE(Settings::cacheSize, wanted);
+        QCOMPARE(timeline->CacheSize(), wanted);
     }
 
     void messagesFromOtherInstances()
