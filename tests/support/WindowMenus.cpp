@@ -29,6 +29,8 @@ void UseTestWindowSettings()
     Settings::consoleShowOnType = 0;
     Settings::hardwareRenderingEnabled = false;
     Settings::LatchHardwareRendering();
+    // Menus are opened by clicks in quick succession.
+    Settings::menuWaitBetweenMousePressesEnabled = false;
 }
 
 QStringList Entries(QMenu* menu)
@@ -78,6 +80,19 @@ QAction* WindowAction(QWidget* window, QString const& text, QString const& tip)
 int TriggeredConnections(QAction* action)
 {
     return ReceiverCount::Of(action, SIGNAL(triggered(bool)));
+}
+
+bool OpenAndClose(QMainWindow* window, QMenu* menu)
+{
+    QMenuBar* const bar = window->menuBar();
+    if (bar->isVisible() && bar->actions().contains(menu->menuAction()))
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+    else
+        menu->popup(window->mapToGlobal(QPoint(20, 20)));
+    if (!QTest::qWaitFor([menu] { return menu->isVisible(); }))
+        return false;
+    QTest::keyClick(menu, Qt::Key_Escape);
+    return QTest::qWaitFor([menu] { return menu->isHidden(); });
 }
 
 void Press(QWidget* window, QAction* action)

@@ -24,6 +24,11 @@ QMenu* SubMenu(QMenu* menu, QString const& text);
 QAction* WindowAction(QWidget* window, QString const& text, QString const& tip = QString());
 // How many connections the action's triggered signal has, a menu's own included.
 int TriggeredConnections(QAction* action);
+// Opens the menu as the user does, by a click on its title when it is in the
+// menu bar, else by popping it up, and closes it with Escape: the entries
+// refresh their states as the menu opens. False when it did not open or close.
+bool OpenAndClose(QMainWindow* window, QMenu* menu);
+
 // Presses the action's key, or triggers it when it has none.
 void Press(QWidget* window, QAction* action);
 

@@ -77,7 +77,7 @@ private:
         QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
     }
 
-    static void Show(QMenu* menu) { QMetaObject::invokeMethod(menu, "aboutToShow"); }
+    void Show(QMenu* menu) { QVERIFY(WindowMenus::OpenAndClose(mWindow.get(), menu)); }
 
     ViewerWidget* Viewer() const { return mWindow->findChild<ViewerWidget*>(); }
     AvManager* Engine() const { return mWindow->findChild<ProjectManager*>()->AvManagerPtr(); }

@@ -86,21 +86,22 @@ private Q_SLOTS:
     {
         Settings::sideBarLeft = true;
         TessarinX window({});
+        ShowAndActivate(window);
         QCOMPARE(Entries(TopMenu(window, "File")).mid(0, 13),
                  (QStringList{"Import File(s)...", "Import Folder...", "-", "New Project", "Open Project...",
                               "Import Project...", "-", "Save Project", "Save Project As...", "-",
                               "Export to File...", ">Capture Image", "-"}));
         QMenu* tools = TopMenu(window, "Tools");
-        QMetaObject::invokeMethod(tools, "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, tools));
         QVERIFY(EntryStartingWith(tools, "Move Side Bar"));
         QCOMPARE(EntryStartingWith(tools, "Move Side Bar")->text(), QString("Move Side Bar Right"));
         EntryStartingWith(tools, "Move Side Bar")->trigger();
-        QMetaObject::invokeMethod(tools, "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, tools));
         QCOMPARE(EntryStartingWith(tools, "Move Side Bar")->text(), QString("Move Side Bar Left"));
 
         // In the single layout no layout entry is checked.
         QMenu* video = TopMenu(window, "Video");
-        QMetaObject::invokeMethod(video, "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, video));
         QMenu* layout = nullptr;
         for (QAction* action : video->actions())
             if (action->menu() && action->text() == "Layout")
@@ -115,6 +116,7 @@ private Q_SLOTS:
     {
         Settings::sideBarLeft = true;
         TessarinX window({});
+        ShowAndActivate(window);
         QCOMPARE(Entries(TopMenu(window, "File")),
                  (QStringList{"Import File(s)...", "Import Folder...", "-", "New Project", "Open Project...",
                               "Import Project...", "-", "Save Project", "Save Project As...", "-",
@@ -130,7 +132,7 @@ private Q_SLOTS:
                  (QStringList{"On", "Off During Playback", "Off"}));
         QCOMPARE(Entries(WindowMenus::SubMenu(video, "A/B Wipe")),
                  (QStringList{"Toggle A/B Wipe", "Reset A/B Wipe", "-", "Snap on Move/Rotate", "Snap Guides"}));
-        QMetaObject::invokeMethod(TopMenu(window, "Tools"), "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, TopMenu(window, "Tools")));
         QCOMPARE(Entries(TopMenu(window, "Tools")),
                  (QStringList{"Swap A/B Timelines", "Clear All Viewer Timelines", "-", "Global Time Control",
                               "Range Time Control", "Swap Time Controls", "-", "Playback Controls", "Viewer Controls",
@@ -210,7 +212,7 @@ private Q_SLOTS:
         QTRY_VERIFY(dock->isVisible());
         QVERIFY(Settings::sideBarVisible);
         QVERIFY(window.menuBar()->isVisible());
-        QMetaObject::invokeMethod(TopMenu(window, "Tools"), "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, TopMenu(window, "Tools")));
         QVERIFY(WindowMenus::WindowAction(&window, "Side Bar")->isChecked());
         window.Shutdown();
     }
