@@ -82,21 +82,39 @@ int TriggeredConnections(QAction* action)
     return ReceiverCount::Of(action, SIGNAL(triggered(bool)));
 }
 
-bool OpenAndClose(QMainWindow* window, QMenu* menu)
+namespace
+{
+bool Open(QMainWindow* window, QMenu* menu)
 {
     QMenuBar* const bar = window->menuBar();
     if (bar->isVisible() && bar->actions().contains(menu->menuAction()))
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
     else
         menu->popup(window->mapToGlobal(QPoint(20, 20)));
-    if (!QTest::qWaitFor([menu] { return menu->isVisible(); }))
+    return QTest::qWaitFor([menu] { return menu->isVisible(); });
+}
+} // namespace
+
+bool OpenAndClose(QMainWindow* window, QMenu* menu)
+{
+    if (!Open(window, menu))
         return false;
     QTest::keyClick(menu, Qt::Key_Escape);
     return QTest::qWaitFor([menu] { return menu->isHidden(); });
 }
 
+bool Choose(QMainWindow* window, QMenu* menu, QAction* entry)
+{
+    if (!Open(window, menu) || !menu->actions().contains(entry))
+        return false;
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(entry).center());
+    return QTest::qWaitFor([menu] { return menu->isHidden(); });
+}
+
 void Press(QWidget* window, QAction* action)
 {
+    window->activateWindow();
+    QTest::qWaitForWindowActive(window);
     if (action->shortcut().isEmpty())
         action->trigger();
     else

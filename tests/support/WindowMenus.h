@@ -29,7 +29,11 @@ int TriggeredConnections(QAction* action);
 // refresh their states as the menu opens. False when it did not open or close.
 bool OpenAndClose(QMainWindow* window, QMenu* menu);
 
-// Presses the action's key, or triggers it when it has none.
+// Opens the menu the same way and clicks the entry; false when the menu did
+// not open or did not close after the click.
+bool Choose(QMainWindow* window, QMenu* menu, QAction* entry);
+
+// Presses the action's key in the active window, or triggers it when it has none.
 void Press(QWidget* window, QAction* action);
 
 // Closes every modal dialog that opens while it lives, so that a dialog that

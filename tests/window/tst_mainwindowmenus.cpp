@@ -78,6 +78,14 @@ private:
     }
 
     void Show(QMenu* menu) { QVERIFY(WindowMenus::OpenAndClose(mWindow.get(), menu)); }
+    void Choose(QMenu* menu, QString const& text)
+    {
+        QVERIFY2(WindowMenus::Choose(mWindow.get(), menu, WindowAction(text)), qPrintable(text));
+    }
+    void Press(QString const& text, QString const& tip = QString())
+    {
+        WindowMenus::Press(mWindow.get(), WindowAction(text, tip));
+    }
 
     ViewerWidget* Viewer() const { return mWindow->findChild<ViewerWidget*>(); }
     AvManager* Engine() const { return mWindow->findChild<ProjectManager*>()->AvManagerPtr(); }
@@ -186,23 +194,23 @@ private Q_SLOTS:
         QVERIFY(!WindowAction("Loop")->isChecked());
         QVERIFY(!WindowAction("Play Once")->isChecked());
         // Pressing an entry sets the engine's state; the marks follow on the next showing.
-        WindowAction("Play Once")->trigger();
+        Choose(looping, "Play Once");
         QTRY_COMPARE(int(Engine()->ActiveLoopState()), 0);
         Show(looping);
         QVERIFY(WindowAction("Play Once")->isChecked());
         QVERIFY(!WindowAction("Ping Pong")->isChecked());
 
-        WindowAction("Half", "Half Speed")->trigger();
+        Press("Half", "Half Speed");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
-        WindowAction("Toggle Last")->trigger();
+        Press("Toggle Last");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
-        WindowAction("Toggle Last")->trigger();
+        Press("Toggle Last");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
-        WindowAction("Normal", "Normal Speed")->trigger();
+        Press("Normal", "Normal Speed");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
 
         Settings::loopOnStepScrub = true;
-        WindowAction("Loop on Step/Scrub")->trigger(); // checked -> unchecked
+        Press("Loop on Step/Scrub"); // checked -> unchecked
         QVERIFY(!Settings::loopOnStepScrub);
         Show(SubMenu(TopMenu("Playback"), "Stepping and Scrubbing"));
         QVERIFY(!WindowAction("Loop on Step/Scrub")->isChecked());
@@ -211,8 +219,9 @@ private Q_SLOTS:
     void overlayActionsOnlyInOnePictureLayouts()
     {
         QMenu* video = TopMenu("Video");
+        QMenu* overlays = SubMenu(video, "Overlays");
         QAction* grid = WindowAction("Grid");
-        grid->trigger();
+        Choose(overlays, "Grid");
         Show(video);
         QVERIFY(grid->isChecked());
         QVERIFY(grid->isEnabled());
@@ -227,8 +236,8 @@ private Q_SLOTS:
         Viewer()->SetViewerLayoutByType(ViewerLayoutType(0));
         Show(video);
         QVERIFY(grid->isEnabled());
-        grid->trigger();
-        WindowAction("Off")->trigger();
+        Choose(overlays, "Grid");
+        Choose(overlays, "Off");
         Show(video);
         QVERIFY(WindowAction("Off")->isChecked());
         QVERIFY(!grid->isChecked());
@@ -395,7 +404,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(FileHelpers::GetUserConfigFilePath()));
         QVERIFY(!QFile::exists(KeyBindings::GetUserKeyBindingsPath()));
         // The window still works.
-        WindowAction("Loop")->trigger();
+        Choose(SubMenu(TopMenu("Playback"), "Looping"), "Loop");
         QTRY_COMPARE(int(Engine()->ActiveLoopState()), 1);
     }
 };

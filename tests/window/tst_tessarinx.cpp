@@ -95,7 +95,7 @@ private Q_SLOTS:
         QVERIFY(WindowMenus::OpenAndClose(&window, tools));
         QVERIFY(EntryStartingWith(tools, "Move Side Bar"));
         QCOMPARE(EntryStartingWith(tools, "Move Side Bar")->text(), QString("Move Side Bar Right"));
-        EntryStartingWith(tools, "Move Side Bar")->trigger();
+        QVERIFY(WindowMenus::Choose(&window, tools, EntryStartingWith(tools, "Move Side Bar")));
         QVERIFY(WindowMenus::OpenAndClose(&window, tools));
         QCOMPARE(EntryStartingWith(tools, "Move Side Bar")->text(), QString("Move Side Bar Left"));
 
