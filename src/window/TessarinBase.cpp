@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
+#include "panels/AboutDialog.h"
 #include "panels/PreferencesDialog.h"
 #include "panels/ProjectPanel.h"
 #include "panels/SideBarWidget.h"
@@ -21,6 +22,10 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDockWidget>
+#include <QFile>
+#include <QFontDatabase>
+#include <QPalette>
+#include <QStyleFactory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -62,6 +67,8 @@ TessarinBase::~TessarinBase()
 
 void TessarinBase::Initialize()
 {
+    SetStyle();
+    UpdateFonts();
     CreateActions();
     mKeyBindings->Update();
     CreateMenus();
@@ -89,6 +96,50 @@ void TessarinBase::Initialize()
         QStringLiteral("%1 v%2\n").arg(Settings::applicationTitle, Settings::applicationVersion));
     PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
+}
+
+void TessarinBase::SetStyle()
+{
+    // The style sheet lives in the static library: make sure it is linked in.
+    Q_INIT_RESOURCE(stylesheets);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QColor const dark(45, 45, 48);
+    QColor const light(208, 208, 208);
+    QColor const blue(42, 130, 218);
+    QPalette palette;
+    palette.setColor(QPalette::Window, dark);
+    palette.setColor(QPalette::Button, dark);
+    palette.setColor(QPalette::AlternateBase, dark);
+    palette.setColor(QPalette::WindowText, light);
+    palette.setColor(QPalette::Text, light);
+    palette.setColor(QPalette::ButtonText, light);
+    palette.setColor(QPalette::ToolTipBase, light);
+    palette.setColor(QPalette::ToolTipText, light);
+    palette.setColor(QPalette::Base, QColor(25, 25, 25));
+    palette.setColor(QPalette::BrightText, Qt::red);
+    palette.setColor(QPalette::Link, blue);
+    palette.setColor(QPalette::Highlight, blue);
+    palette.setColor(QPalette::HighlightedText, Qt::black);
+    QApplication::setPalette(palette);
+
+    QFile styleSheet(QStringLiteral(":/stylesheets/fusiondark_macos.qss"));
+    if (styleSheet.open(QIODevice::ReadOnly | QIODevice::Text))
+    {
+        qApp->setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
+    }
+}
+
+void TessarinBase::UpdateFonts()
+{
+    QStringList const families = QFontDatabase::families();
+    if (families.contains(QStringLiteral("Menlo")))
+    {
+        Settings::fixedFont = QFont(QStringLiteral("Menlo"));
+    }
+    if (families.contains(QStringLiteral("Helvetica Neue")))
+    {
+        Settings::generalFont = QFont(QStringLiteral("Helvetica Neue"));
+    }
 }
 
 void TessarinBase::CreateAction(QAction** target, QString const& text, QString const& statusTip,
@@ -275,6 +326,9 @@ void TessarinBase::ConnectMonitorPanel()
     connect(panel, &MonitorPanel::ShowConsoleRequested, this, &TessarinBase::ShowConsoleWindow);
     connect(panel, &MonitorPanel::ToggleFullscreenRequested, this, &TessarinBase::ToggleFullscreen);
     connect(panel, &MonitorPanel::ViewerResizeRequested, this, &TessarinBase::ResizeViewer);
+    connect(panel, &MonitorPanel::TimeControlPlaybackFrameChanged, this, &TessarinBase::SetPlaybackFrame);
+    connect(panel, &MonitorPanel::ToggleSideBarRequested, this, &TessarinBase::ToggleSideBarVisibility);
+    connect(mProjectManager, &ProjectManager::ViewerLayoutChangeRequested, panel, &MonitorPanel::SetViewerLayout);
 
     auto const on = [this, panel](QAction* action, void (MonitorPanel::*slot)()) {
         connect(action, &QAction::triggered, panel, slot);
@@ -284,9 +338,6 @@ void TessarinBase::ConnectMonitorPanel()
     on(mRangeStartToCurrentAction, &MonitorPanel::RangeStartToCurrent);
     on(mRangeEndToCurrentAction, &MonitorPanel::RangeEndToCurrent);
     on(mResetRangeAction, &MonitorPanel::ResetRange);
-    mSpeedNormalAction->setData(1.0f);
-    mSpeedHalfAction->setData(0.5f);
-    mSpeedQuarterAction->setData(0.25f);
     on(mSpeedNormalAction, &MonitorPanel::SetPlaybackSpeedBySender);
     on(mSpeedHalfAction, &MonitorPanel::SetPlaybackSpeedBySender);
     on(mSpeedQuarterAction, &MonitorPanel::SetPlaybackSpeedBySender);
@@ -308,19 +359,12 @@ void TessarinBase::ConnectMonitorPanel()
     on(mSeekPreviousEditAction, &MonitorPanel::SeekPreviousEdit);
     on(mSeekNextEditAction, &MonitorPanel::SeekNextEdit);
     on(mToggleLoopAction, &MonitorPanel::ToggleLoopState);
-    mPlayOnceAction->setData(0);
-    mLoopAction->setData(1);
-    mPingPongAction->setData(2);
     on(mPlayOnceAction, &MonitorPanel::SetLoopStateBySender);
     on(mLoopAction, &MonitorPanel::SetLoopStateBySender);
     on(mPingPongAction, &MonitorPanel::SetLoopStateBySender);
     on(mIncreaseVolumeAction, &MonitorPanel::IncreaseVolume);
     on(mDecreaseVolumeAction, &MonitorPanel::DecreaseVolume);
     on(mMuteAction, &MonitorPanel::ToggleMute);
-    mOverlayOffAction->setData(0);
-    mOverlaySafeAreaAction->setData(1);
-    mOverlayGridAction->setData(2);
-    mOverlayCenterAction->setData(3);
     on(mOverlayOffAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
     on(mOverlaySafeAreaAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
     on(mOverlayGridAction, &MonitorPanel::SetViewerOverlayDrawableStateBySender);
@@ -352,7 +396,6 @@ void TessarinBase::ConnectMonitorPanel()
     on(mRangeTimeControlAction, &MonitorPanel::ToggleRangeTimeControlVisible);
     on(mPlaybackControlsAction, &MonitorPanel::TogglePlaybackControlsVisible);
     on(mMediaInfoAction, &MonitorPanel::ToggleMediaInfoVisibility);
-    on(mMayaToolsAction, &MonitorPanel::ShowMayaToolsDialog);
 }
 
 void TessarinBase::CreateMenus()
@@ -434,7 +477,8 @@ void TessarinBase::CreateMenus()
     mPanZoomMenu->addActions({mZoomInAction, mZoomOutAction});
     mPanZoomMenu->addSeparator();
     mPanZoomMenu->addActions({mTogglePanZoomAction, mResetPanZoomAction});
-    FillVideoMenu();
+    mVideoMenu->addMenu(mOverlaysMenu);
+    AddVideoViewEntries();
 
     mBookmarksMenu = bar->addMenu(tr("Bookmarks"));
     mBookmarksMenu->addActions({mToggleBookmarkAction, mToggleRangeBookmarkAction});
@@ -452,7 +496,10 @@ void TessarinBase::CreateMenus()
         {mPreviousBookmarkAction, mNextBookmarkAction, mPreviousRangeBookmarkAction, mNextRangeBookmarkAction});
 
     mToolsMenu = bar->addMenu(tr("Tools"));
-    FillToolsMenu();
+    AddMenuGroups(mToolsMenu, {{mGlobalTimeControlAction, mRangeTimeControlAction, mSwapTimeControlsAction},
+                               {mPlaybackControlsAction, mMenuBarAction},
+                               {mMediaInfoAction, mConsoleAction},
+                               {mMayaToolsAction}});
 
     mHelpMenu = bar->addMenu(tr("Help"));
     mHelpMenu->addAction(mDocumentationAction);
@@ -464,9 +511,8 @@ void TessarinBase::CreateMenus()
     bar->installEventFilter(this);
 }
 
-void TessarinBase::FillVideoMenu()
+void TessarinBase::AddVideoViewEntries()
 {
-    mVideoMenu->addMenu(mOverlaysMenu);
     mVideoMenu->addSeparator();
     mVideoMenu->addMenu(mSizeMenu);
     mVideoMenu->addAction(mFullscreenAction);
@@ -477,15 +523,16 @@ void TessarinBase::FillVideoMenu()
         {mRotateCWAction, mRotateCCWAction, mFlipHorizontalAction, mFlipVerticalAction, mResetFlipRotateAction});
 }
 
-void TessarinBase::FillToolsMenu()
+void TessarinBase::AddMenuGroups(QMenu* menu, std::initializer_list<QList<QAction*>> groups)
 {
-    mToolsMenu->addActions({mGlobalTimeControlAction, mRangeTimeControlAction, mSwapTimeControlsAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addActions({mPlaybackControlsAction, mMenuBarAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addActions({mMediaInfoAction, mConsoleAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addAction(mMayaToolsAction);
+    for (QList<QAction*> const& group : groups)
+    {
+        if (!menu->isEmpty())
+        {
+            menu->addSeparator();
+        }
+        menu->addActions(group);
+    }
 }
 
 void TessarinBase::CreateConnections()
@@ -514,6 +561,8 @@ void TessarinBase::ConnectWindowActions()
     connect(mExitAction, &QAction::triggered, this, &QWidget::close);
     connect(mAlwaysOnTopAction, &QAction::triggered, this, &TessarinBase::SetAlwaysOnTopEnabled);
     connect(mPreferencesAction, &QAction::triggered, this, &TessarinBase::ShowPreferencesDialog);
+    connect(mAboutAction, &QAction::triggered, this, &TessarinBase::ShowAboutDialog);
+    connect(mMayaToolsAction, &QAction::triggered, this, &TessarinBase::ShowMayaToolsDialog);
     connect(mLoopOnStepScrubAction, &QAction::triggered, this, &TessarinBase::SetLoopOnStepEnabled);
     connect(mLoopStepScrubToRangeAction, &QAction::triggered, this, &TessarinBase::SetLoopStepToRangeEnabled);
     connect(mLockStepScrubToRangeAction, &QAction::triggered, this, &TessarinBase::SetLockStepToRangeEnabled);
@@ -562,13 +611,12 @@ void TessarinBase::ConnectSideBar()
     mImportRecentFileAction->setData(ProjectPanel::MostRecentPathAlias());
     connect(mNewProjectAction, &QAction::triggered, panel, &ProjectPanel::NewProject);
     connect(mImportRecentFileAction, &QAction::triggered, panel, &ProjectPanel::ImportFiles);
-    connect(mDeleteAction, &QAction::triggered, mSideBar, &SideBarWidget::ApplicationDelete);
+    connect(mDeleteAction, &QAction::triggered, this, &TessarinBase::ApplicationDelete);
     connect(mSideBar, &SideBarWidget::SideBarVisibilityChangeRequested, this, &TessarinBase::SetSideBarVisible);
-    connect(mSideBar, &SideBarWidget::MoveSideBarRequested, this, [this](bool left) {
-        Settings::sideBarLeft = left;
-        addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
-    });
+    connect(mSideBar, &SideBarWidget::MoveSideBarRequested, this, &TessarinBase::SetSideBarLeft);
     connect(mSideBar, &SideBarWidget::TimelineNameChanged, this, &TessarinBase::SetTimelineName);
+    connect(mSideBar, &SideBarWidget::PanZoomChangeRequested, mMonitorPanel, &MonitorPanel::SetPanAndZoom);
+    connect(mMonitorPanel, &MonitorPanel::OpenFolderRequested, panel, &ProjectPanel::OpenFolderInViewer);
 }
 
 ProjectPanel* TessarinBase::ProjectPanelPtr() const
@@ -728,12 +776,41 @@ void TessarinBase::ShowPreferencesDialog()
     if (!mPreferencesDialog)
     {
         mPreferencesDialog = new PreferencesDialog(FileHelpers::MostRecentProjectDirPath(), mKeyBindings, this);
-        connect(mPreferencesDialog, &PreferencesDialog::CacheSizeChanged, mProjectManager->AvManagerPtr(),
-                &AvManager::RefreshCache);
+        connect(mPreferencesDialog, &QDialog::accepted, this, &TessarinBase::OnPreferencesAccepted);
+        connect(mPreferencesDialog, &PreferencesDialog::CacheSizeChanged, mProjectManager,
+                &ProjectManager::RefreshCache);
     }
     mPreferencesDialog->show();
     mPreferencesDialog->raise();
     mPreferencesDialog->activateWindow();
+}
+
+void TessarinBase::OnPreferencesAccepted()
+{
+    // The key bindings may have changed: the tool tips name the keys.
+    mMonitorPanel->UpdateKeyBindings();
+    mSideBar->UpdateUserPreferences();
+}
+
+void TessarinBase::ShowAboutDialog()
+{
+    if (isFullScreen())
+    {
+        return;
+    }
+    if (!mAboutDialog)
+    {
+        mAboutDialog = new AboutDialog(this);
+    }
+    mAboutDialog->open();
+}
+
+void TessarinBase::ShowMayaToolsDialog()
+{
+    if (!isFullScreen())
+    {
+        mMonitorPanel->ShowMayaToolsDialog();
+    }
 }
 
 void TessarinBase::SetBlockUserInputEnabled(bool block)
@@ -855,6 +932,9 @@ void TessarinBase::SetFullscreenEnabled(bool on)
     {
         Settings::windowGeometry = saveGeometry();
         Settings::windowState = saveState();
+        mSideBar->SaveState();
+        // No file chooser may open over the full-screen picture.
+        ProjectPanelPtr()->SetDialogsEnabled(false);
         mMenuBarWasVisible = menuBar()->isVisible();
         if (mMenuBarWasVisible)
         {
@@ -877,6 +957,8 @@ void TessarinBase::SetFullscreenEnabled(bool on)
     {
         restoreState(Settings::windowState);
         showNormal();
+        mSideBar->RestoreState();
+        ProjectPanelPtr()->SetDialogsEnabled(true);
         // What full screen hid comes back, and only that: bars the user had
         // hidden stay hidden.
         Settings::menuBarVisible = mMenuBarWasVisible;
@@ -901,9 +983,30 @@ void TessarinBase::ApplicationEscape()
     }
 }
 
+void TessarinBase::ApplicationDelete()
+{
+    mSideBar->ApplicationDelete();
+}
+
 void TessarinBase::ForceRepaint()
 {
     update();
+}
+
+void TessarinBase::ToggleSideBarVisibility()
+{
+    SetSideBarVisible(mSideBarDock->isHidden());
+}
+
+void TessarinBase::SetSideBarLeft(bool left)
+{
+    Settings::sideBarLeft = left;
+    addDockWidget(left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
+}
+
+void TessarinBase::ToggleSideBarPosition()
+{
+    SetSideBarLeft(!Settings::sideBarLeft);
 }
 
 void TessarinBase::SetTimelineName(QString const& name)

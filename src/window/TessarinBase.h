@@ -7,6 +7,9 @@
 #include <QSize>
 #include <QString>
 
+#include <initializer_list>
+
+class AboutDialog;
 class ConsoleWindow;
 class QDockWidget;
 class QTimer;
@@ -41,8 +44,12 @@ public Q_SLOTS:
     void ProcessMessageFromOtherInstance(QList<QString> arguments);
     void ExecuteConsoleCommand(QString const& command);
     void ShowConsoleWindow();
-    // Made on first use and kept; refused while the window is full screen.
+    // The dialogs are made on first use and kept; each is refused while the
+    // window is full screen.
     void ShowPreferencesDialog();
+    void OnPreferencesAccepted();
+    void ShowAboutDialog();
+    void ShowMayaToolsDialog();
     void SetBlockUserInputEnabled(bool block);
     void UpdateWindowTitle();
     void SetAlwaysOnTopEnabled(bool on);
@@ -57,7 +64,11 @@ public Q_SLOTS:
     void SetFullscreenEnabled(bool on);
     void ToggleFullscreen();
     void ApplicationEscape();
+    void ApplicationDelete();
     void ForceRepaint();
+    void ToggleSideBarVisibility();
+    void SetSideBarLeft(bool left);
+    void ToggleSideBarPosition();
     void SetTimelineName(QString const& name);
     void SetPlaybackFrame(int frame, int offset);
     void OpenDocumentation();
@@ -76,6 +87,10 @@ public Q_SLOTS:
     void SyncActions();
 
 public:
+    // The Fusion style with the dark palette and the application style sheet.
+    static void SetStyle();
+    // Takes the preferred fixed and general font families when installed.
+    static void UpdateFonts();
     // The size in window units that shows width by height device pixels.
     static QSize ViewerTargetSize(int width, int height, qreal devicePixelRatio);
     // Stores the console's and the window's state, writes the key-binding and
@@ -93,8 +108,10 @@ protected:
     // The monitor panel as central widget: the viewer with its bars and strips.
     void CreateMonitor();
     virtual void CreateMenus();
-    void FillVideoMenu();
-    void FillToolsMenu();
+    // Adds the groups of entries to the menu with a separator between groups.
+    static void AddMenuGroups(QMenu* menu, std::initializer_list<QList<QAction*>> groups);
+    // The Video menu from the separator before "Size" on, in both editions.
+    void AddVideoViewEntries();
     // The actions' connections, one function per receiver, so that each can
     // be pointed at the panel that takes those commands over.
     void ConnectWindowActions();
@@ -266,6 +283,7 @@ private:
 
     ConsoleWindow* mConsoleWindow = nullptr;
     PreferencesDialog* mPreferencesDialog = nullptr;
+    AboutDialog* mAboutDialog = nullptr;
     QList<QString> mStartupPaths;
     bool mShownOnce = false;
     bool mShutDown = false;

@@ -122,32 +122,17 @@ void TessarinX::CreateMenus()
     }
     mVideoMenu->addMenu(mOverlaysMenu);
     QMenu* const wipe = mVideoMenu->addMenu(tr("A/B Wipe"));
-    wipe->addActions({mToggleWipeAction, mResetWipeAction});
-    wipe->addSeparator();
-    wipe->addActions({mWipeSnapAction, mWipeSnapGuidesAction});
-    mVideoMenu->addSeparator();
-    mVideoMenu->addMenu(mSizeMenu);
-    mVideoMenu->addAction(mFullscreenAction);
-    mVideoMenu->addSeparator();
-    mVideoMenu->addMenu(mPanZoomMenu);
-    mVideoMenu->addSeparator();
-    mVideoMenu->addActions(
-        {mRotateCWAction, mRotateCCWAction, mFlipHorizontalAction, mFlipVerticalAction, mResetFlipRotateAction});
+    AddMenuGroups(wipe, {{mToggleWipeAction, mResetWipeAction}, {mWipeSnapAction, mWipeSnapGuidesAction}});
+    AddVideoViewEntries();
 
     mToolsMenu->clear();
-    mToolsMenu->addActions({mSwapABTimelinesAction, mClearViewerTimelinesAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addActions({mGlobalTimeControlAction, mRangeTimeControlAction, mSwapTimeControlsAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addActions({mPlaybackControlsAction, mViewerControlsAction, mMenuBarAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addActions({mSideBarAction, mMoveSideBarAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addAction(mAnnotationToolsAction);
-    mToolsMenu->addSeparator();
-    mToolsMenu->addActions({mMediaInfoAction, mConsoleAction});
-    mToolsMenu->addSeparator();
-    mToolsMenu->addAction(mMayaToolsAction);
+    AddMenuGroups(mToolsMenu, {{mSwapABTimelinesAction, mClearViewerTimelinesAction},
+                               {mGlobalTimeControlAction, mRangeTimeControlAction, mSwapTimeControlsAction},
+                               {mPlaybackControlsAction, mViewerControlsAction, mMenuBarAction},
+                               {mSideBarAction, mMoveSideBarAction},
+                               {mAnnotationToolsAction},
+                               {mMediaInfoAction, mConsoleAction},
+                               {mMayaToolsAction}});
 }
 
 void TessarinX::CreateConnections()
@@ -180,10 +165,7 @@ void TessarinX::CreateConnections()
     connect(mClearViewerTimelinesAction, &QAction::triggered, panel, &ProjectPanel::ClearAllViewerTimelines);
     connect(mViewerControlsAction, &QAction::triggered, monitor, &MonitorPanel::ToggleViewerControlsVisibility);
     connect(mSideBarAction, &QAction::triggered, this, &TessarinX::SetSideBarVisible);
-    connect(mMoveSideBarAction, &QAction::triggered, this, [this] {
-        Settings::sideBarLeft = !Settings::sideBarLeft;
-        addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
-    });
+    connect(mMoveSideBarAction, &QAction::triggered, this, &TessarinX::ToggleSideBarPosition);
     connect(mAnnotationToolsAction, &QAction::triggered, monitor, &MonitorPanel::SetAnnotationToolbarVisible);
     for (QAction* action : mToolActions)
     {

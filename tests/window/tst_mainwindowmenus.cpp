@@ -4,15 +4,26 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "model/ProjectManager.h"
+#include "panels/FlatButton.h"
+#include "panels/KeySequenceLineEdit.h"
+#include "panels/PreferencesDialog.h"
+#include "support/TestMedia.h"
+#include "support/WindowMenus.h"
 #include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
+#include "window/PlaybackControlWidget.h"
 #include "window/TessarinOrvel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
@@ -32,36 +43,19 @@ protected:
     bool ConfirmProjectClose() override { return !refuse; }
 };
 
-// What the user sees of a menu: entry texts, "-" for a separator that shows
-// (Qt drops separators at either end and runs of them), ">" before a submenu.
-QStringList Entries(QMenu* menu)
+// The windows other than the main one that show.
+QList<QWidget*> OtherVisibleWindows(QWidget* mainWindow)
 {
-    QStringList entries;
-    for (QAction* action : menu->actions())
-    {
-        if (action->isSeparator())
-        {
-            if (!entries.isEmpty() && entries.last() != "-")
-                entries << "-";
-        }
-        else
-        {
-            entries << (action->menu() ? ">" : "") + action->text();
-        }
-    }
-    while (!entries.isEmpty() && entries.last() == "-")
-        entries.removeLast();
-    return entries;
-}
-
-QMenu* SubMenu(QMenu* menu, QString const& text)
-{
-    for (QAction* action : menu->actions())
-        if (action->menu() && action->text() == text)
-            return action->menu();
-    return nullptr;
+    QList<QWidget*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget != mainWindow && widget->isVisible() && widget->isWindow())
+            windows << widget;
+    return windows;
 }
 } // namespace
+
+using WindowMenus::Entries;
+using WindowMenus::SubMenu;
 
 class TestMainWindowMenus : public QObject
 {
@@ -70,23 +64,28 @@ class TestMainWindowMenus : public QObject
 private:
     std::unique_ptr<RefusingWindow> mWindow;
 
-    QMenu* TopMenu(QString const& title) const
-    {
-        for (QAction* action : mWindow->menuBar()->actions())
-            if (action->menu() && action->text() == title)
-                return action->menu();
-        return nullptr;
-    }
+    QMenu* TopMenu(QString const& title) const { return WindowMenus::TopMenu(mWindow.get(), title); }
 
     QAction* WindowAction(QString const& text, QString const& tip = QString()) const
     {
-        for (QAction* action : mWindow->actions())
-            if (action->text() == text && (tip.isEmpty() || action->statusTip() == tip))
-                return action;
-        return nullptr;
+        return WindowMenus::WindowAction(mWindow.get(), text, tip);
     }
 
-    static void Show(QMenu* menu) { QMetaObject::invokeMethod(menu, "aboutToShow"); }
+    void Activate()
+    {
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+    }
+
+    void Show(QMenu* menu) { QVERIFY(WindowMenus::OpenAndClose(mWindow.get(), menu)); }
+    void Choose(QMenu* menu, QString const& text)
+    {
+        QVERIFY2(WindowMenus::Choose(mWindow.get(), menu, WindowAction(text)), qPrintable(text));
+    }
+    void Press(QString const& text, QString const& tip = QString())
+    {
+        WindowMenus::Press(mWindow.get(), WindowAction(text, tip));
+    }
 
     ViewerWidget* Viewer() const { return mWindow->findChild<ViewerWidget*>(); }
     AvManager* Engine() const { return mWindow->findChild<ProjectManager*>()->AvManagerPtr(); }
@@ -94,10 +93,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        Settings::clientApiPortEnabled = false;
-        Settings::consoleShowOnType = 0;
-        Settings::hardwareRenderingEnabled = false;
-        Settings::LatchHardwareRendering();
+        WindowMenus::UseTestWindowSettings();
         mWindow = std::make_unique<RefusingWindow>(QList<QString>{});
         QTRY_VERIFY_WITH_TIMEOUT(mWindow->isVisible(), 5000);
         QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
@@ -170,6 +166,25 @@ private Q_SLOTS:
         QCOMPARE(WindowAction("Open Recent Project")->data().toString(), QString("%MOST_RECENT%"));
     }
 
+    void darkStyleIsApplied()
+    {
+        QPalette const palette = QApplication::palette();
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        {
+            QCOMPARE(palette.color(group, QPalette::Window), QColor(45, 45, 48));
+            QCOMPARE(palette.color(group, QPalette::Text), QColor(208, 208, 208));
+            QCOMPARE(palette.color(group, QPalette::Base), QColor(25, 25, 25));
+            QCOMPARE(palette.color(group, QPalette::Highlight), QColor(42, 130, 218));
+            QCOMPARE(palette.color(group, QPalette::HighlightedText), QColor(Qt::black));
+        }
+        QFile sheet(":/stylesheets/fusiondark_macos.qss");
+        QVERIFY(sheet.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(qApp->styleSheet(), QString::fromUtf8(sheet.readAll()));
+        // The empty end of the menu bar shows the dark window colour.
+        QImage const bar = mWindow->menuBar()->grab().toImage();
+        QVERIFY(qGray(bar.pixel(bar.width() - 4, bar.height() / 2)) < 70);
+    }
+
     void loopAndSpeedChecksFollowTheEngine()
     {
         QMenu* looping = SubMenu(TopMenu("Playback"), "Looping");
@@ -179,23 +194,23 @@ private Q_SLOTS:
         QVERIFY(!WindowAction("Loop")->isChecked());
         QVERIFY(!WindowAction("Play Once")->isChecked());
         // Pressing an entry sets the engine's state; the marks follow on the next showing.
-        WindowAction("Play Once")->trigger();
+        Choose(looping, "Play Once");
         QTRY_COMPARE(int(Engine()->ActiveLoopState()), 0);
         Show(looping);
         QVERIFY(WindowAction("Play Once")->isChecked());
         QVERIFY(!WindowAction("Ping Pong")->isChecked());
 
-        WindowAction("Half", "Half Speed")->trigger();
+        Press("Half", "Half Speed");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
-        WindowAction("Toggle Last")->trigger();
+        Press("Toggle Last");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
-        WindowAction("Toggle Last")->trigger();
+        Press("Toggle Last");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
-        WindowAction("Normal", "Normal Speed")->trigger();
+        Press("Normal", "Normal Speed");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
 
         Settings::loopOnStepScrub = true;
-        WindowAction("Loop on Step/Scrub")->trigger(); // checked -> unchecked
+        Press("Loop on Step/Scrub"); // checked -> unchecked
         QVERIFY(!Settings::loopOnStepScrub);
         Show(SubMenu(TopMenu("Playback"), "Stepping and Scrubbing"));
         QVERIFY(!WindowAction("Loop on Step/Scrub")->isChecked());
@@ -204,8 +219,9 @@ private Q_SLOTS:
     void overlayActionsOnlyInOnePictureLayouts()
     {
         QMenu* video = TopMenu("Video");
+        QMenu* overlays = SubMenu(video, "Overlays");
         QAction* grid = WindowAction("Grid");
-        grid->trigger();
+        Choose(overlays, "Grid");
         Show(video);
         QVERIFY(grid->isChecked());
         QVERIFY(grid->isEnabled());
@@ -220,8 +236,8 @@ private Q_SLOTS:
         Viewer()->SetViewerLayoutByType(ViewerLayoutType(0));
         Show(video);
         QVERIFY(grid->isEnabled());
-        grid->trigger();
-        WindowAction("Off")->trigger();
+        Choose(overlays, "Grid");
+        Choose(overlays, "Off");
         Show(video);
         QVERIFY(WindowAction("Off")->isChecked());
         QVERIFY(!grid->isChecked());
@@ -289,6 +305,95 @@ private Q_SLOTS:
         QVERIFY(Settings::menuBarVisible);
     }
 
+    void dialogsRefusedInFullScreenKeepState()
+    {
+        auto* panel = mWindow->findChild<MonitorPanel*>();
+        mWindow->SetMenuBarVisible(true);
+        bool const controlsBefore = panel->IsViewerControlsVisible();
+        QCOMPARE(OtherVisibleWindows(mWindow.get()), QList<QWidget*>());
+        Activate();
+        QTest::keySequence(mWindow.get(), WindowAction("Fullscreen")->shortcut());
+        QTRY_VERIFY(mWindow->isFullScreen());
+        QVERIFY(!mWindow->menuBar()->isVisible());
+
+        WindowMenus::ModalDialogGuard guard;
+        for (QString const text : {"Preferences...", "About...", "Console", "Maya Tools", "Open File...",
+                                   "Open Project...", "Save Project As...", "Save Source As...", "Replace Source..."})
+        {
+            QAction* action = WindowAction(text);
+            QVERIFY2(action, qPrintable(text));
+            WindowMenus::Press(mWindow.get(), action);
+            QVERIFY2(OtherVisibleWindows(mWindow.get()).isEmpty(), qPrintable(text));
+            QVERIFY(mWindow->isFullScreen());
+            QVERIFY(!mWindow->menuBar()->isVisible());
+            QVERIFY(!panel->IsViewerControlsVisible());
+        }
+        QCOMPARE(guard.Closed(), QStringList());
+
+        // Leaving brings back what full screen hid.
+        Activate();
+        QTest::keyClick(mWindow.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!mWindow->isFullScreen());
+        QVERIFY(mWindow->menuBar()->isVisible());
+        QVERIFY(Settings::menuBarVisible);
+        QCOMPARE(panel->IsViewerControlsVisible(), controlsBefore);
+        QVERIFY(!WindowAction("Fullscreen")->isChecked());
+        QCOMPARE(OtherVisibleWindows(mWindow.get()), QList<QWidget*>());
+    }
+
+    void acceptedPreferencesRefreshTheToolTips()
+    {
+        FlatButton* play = mWindow->findChild<MonitorPanel*>()->PlaybackControl()->PlayForwardsButton();
+        QVERIFY2(play->toolTip().endsWith("(L)"), qPrintable(play->toolTip()));
+        Activate();
+        QTest::keySequence(mWindow.get(), WindowAction("Preferences...")->shortcut());
+        auto* dialog = mWindow->findChild<PreferencesDialog*>();
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+
+        auto* pages = dialog->findChild<QListWidget*>("menuListWdg");
+        QListWidgetItem* keyboard = pages->findItems("Keyboard", Qt::MatchExactly).value(0);
+        QVERIFY(keyboard);
+        QTest::mouseClick(pages->viewport(), Qt::LeftButton, {}, pages->visualItemRect(keyboard).center());
+        auto* commands = dialog->findChild<QListWidget*>("keyboardCommandListWdg");
+        QTRY_VERIFY(commands->isVisible());
+        QListWidgetItem* command = commands->findItems("Play Forwards/Pause", Qt::MatchExactly).value(0);
+        QVERIFY(command);
+        commands->scrollToItem(command);
+        QTest::mouseClick(commands->viewport(), Qt::LeftButton, {}, commands->visualItemRect(command).center());
+        QCOMPARE(commands->currentItem(), command);
+        // L gives way to F12.
+        QCOMPARE(dialog->findChild<QComboBox*>("assignedShortcutCmb")->currentText(), QString("L"));
+        QTest::mouseClick(dialog->findChild<QPushButton*>("removeShortcutBtn"), Qt::LeftButton);
+        QTest::keyClick(dialog->findChild<KeySequenceLineEdit*>("pressShortcutKeysLE"), Qt::Key_F12);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("assignShortcutBtn"), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("okButton"), Qt::LeftButton);
+        QTRY_VERIFY(dialog->isHidden());
+
+        QCOMPARE(WindowAction("Play Forwards")->shortcuts(), QList<QKeySequence>{QKeySequence(Qt::Key_F12)});
+        QCOMPARE(play->toolTip(), QString("Play Forwards (F12)"));
+    }
+
+    void projectActionsRunOncePerTrigger()
+    {
+        QTemporaryDir dir;
+        QString const error = WindowMenus::CheckProjectActionsRunOnce(mWindow.get(), dir.filePath("review.zeph"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void recentFileOpensByItsKey()
+    {
+        // "Import Recent File" has no menu entry: only its key reaches it.
+        QString const clip = TestMedia::Path("h264_cfr25.mp4");
+        Settings::recentFiles = {clip};
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        QVERIFY(!manager->MediaPathExistsInProject(clip));
+        Activate();
+        QTest::keySequence(mWindow.get(), WindowAction("Import Recent File")->shortcut());
+        QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(clip), 10000);
+    }
+
     void refusedCloseWritesNothing()
     {
         QFile::remove(FileHelpers::GetUserConfigFilePath());
@@ -299,7 +404,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(FileHelpers::GetUserConfigFilePath()));
         QVERIFY(!QFile::exists(KeyBindings::GetUserKeyBindingsPath()));
         // The window still works.
-        WindowAction("Loop")->trigger();
+        Choose(SubMenu(TopMenu("Playback"), "Looping"), "Loop");
         QTRY_COMPARE(int(Engine()->ActiveLoopState()), 1);
     }
 };

@@ -1,11 +1,17 @@
 // TESSARIN_TEST: xvfb
+#include "app/KeyBindings.h"
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
+#include "support/WindowMenus.h"
+#include "window/MonitorPanel.h"
 #include "window/TessarinX.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
@@ -17,30 +23,14 @@ class TestTessarinX : public QObject
     Q_OBJECT
 
 private:
-    static QStringList Entries(QMenu* menu)
-    {
-        QStringList entries;
-        for (QAction* action : menu->actions())
-        {
-            if (action->isSeparator())
-            {
-                if (!entries.isEmpty() && entries.last() != "-")
-                    entries << "-";
-            }
-            else
-                entries << (action->menu() ? ">" : "") + action->text();
-        }
-        while (!entries.isEmpty() && entries.last() == "-")
-            entries.removeLast();
-        return entries;
-    }
+    static QStringList Entries(QMenu* menu) { return WindowMenus::Entries(menu); }
+    static QMenu* TopMenu(TessarinX& window, QString const& title) { return WindowMenus::TopMenu(&window, title); }
 
-    static QMenu* TopMenu(TessarinX& window, QString const& title)
+    static void ShowAndActivate(TessarinX& window)
     {
-        for (QAction* action : window.menuBar()->actions())
-            if (action->menu() && action->text() == title)
-                return action->menu();
-        return nullptr;
+        QTRY_VERIFY(window.isVisible());
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
     }
 
     static QAction* EntryStartingWith(QMenu* menu, QString const& prefix)
@@ -54,10 +44,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        Settings::clientApiPortEnabled = false;
-        Settings::consoleShowOnType = 0;
-        Settings::hardwareRenderingEnabled = false;
-        Settings::LatchHardwareRendering();
+        WindowMenus::UseTestWindowSettings();
     }
 
     void undoEntriesFollowTheProjectStack()
@@ -99,21 +86,22 @@ private Q_SLOTS:
     {
         Settings::sideBarLeft = true;
         TessarinX window({});
+        ShowAndActivate(window);
         QCOMPARE(Entries(TopMenu(window, "File")).mid(0, 13),
                  (QStringList{"Import File(s)...", "Import Folder...", "-", "New Project", "Open Project...",
                               "Import Project...", "-", "Save Project", "Save Project As...", "-",
                               "Export to File...", ">Capture Image", "-"}));
         QMenu* tools = TopMenu(window, "Tools");
-        QMetaObject::invokeMethod(tools, "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, tools));
         QVERIFY(EntryStartingWith(tools, "Move Side Bar"));
         QCOMPARE(EntryStartingWith(tools, "Move Side Bar")->text(), QString("Move Side Bar Right"));
-        EntryStartingWith(tools, "Move Side Bar")->trigger();
-        QMetaObject::invokeMethod(tools, "aboutToShow");
+        QVERIFY(WindowMenus::Choose(&window, tools, EntryStartingWith(tools, "Move Side Bar")));
+        QVERIFY(WindowMenus::OpenAndClose(&window, tools));
         QCOMPARE(EntryStartingWith(tools, "Move Side Bar")->text(), QString("Move Side Bar Left"));
 
         // In the single layout no layout entry is checked.
         QMenu* video = TopMenu(window, "Video");
-        QMetaObject::invokeMethod(video, "aboutToShow");
+        QVERIFY(WindowMenus::OpenAndClose(&window, video));
         QMenu* layout = nullptr;
         for (QAction* action : video->actions())
             if (action->menu() && action->text() == "Layout")
@@ -121,6 +109,111 @@ private Q_SLOTS:
         QVERIFY(layout);
         for (QAction* action : layout->actions())
             QVERIFY2(!action->isChecked(), qPrintable(action->text()));
+        window.Shutdown();
+    }
+
+    void menusHoldTheirEntriesInOrder()
+    {
+        Settings::sideBarLeft = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        QCOMPARE(Entries(TopMenu(window, "File")),
+                 (QStringList{"Import File(s)...", "Import Folder...", "-", "New Project", "Open Project...",
+                              "Import Project...", "-", "Save Project", "Save Project As...", "-",
+                              "Export to File...", ">Capture Image", "-", "Open New Instance", "-", ">Recent Files",
+                              ">Recent Projects", "-", "Exit"}));
+        QMenu* video = TopMenu(window, "Video");
+        QCOMPARE(Entries(video), (QStringList{">Layout", "-", ">Annotations", ">Overlays", ">A/B Wipe", "-", ">Size",
+                                              "Fullscreen", "-", ">Pan/Zoom", "-", "Rotate CW", "Rotate CCW",
+                                              "Flip Horizontal", "Flip Vertical", "Reset Flip/Rotate"}));
+        QCOMPARE(Entries(WindowMenus::SubMenu(video, "Layout")),
+                 (QStringList{"A/B", "Horizontal", "Vertical", "Grid"}));
+        QCOMPARE(Entries(WindowMenus::SubMenu(video, "Annotations")),
+                 (QStringList{"On", "Off During Playback", "Off"}));
+        QCOMPARE(Entries(WindowMenus::SubMenu(video, "A/B Wipe")),
+                 (QStringList{"Toggle A/B Wipe", "Reset A/B Wipe", "-", "Snap on Move/Rotate", "Snap Guides"}));
+        QVERIFY(WindowMenus::OpenAndClose(&window, TopMenu(window, "Tools")));
+        QCOMPARE(Entries(TopMenu(window, "Tools")),
+                 (QStringList{"Swap A/B Timelines", "Clear All Viewer Timelines", "-", "Global Time Control",
+                              "Range Time Control", "Swap Time Controls", "-", "Playback Controls", "Viewer Controls",
+                              "Menu Bar", "-", "Side Bar", "Move Side Bar Right", "-", "Annotation Tools", "-",
+                              "Media Info", "Console", "-", "Maya Tools"}));
+        // The tool keys and the command list stand in no menu but are the window's.
+        for (char const* text : {"Activate Pencil", "Activate Rectangle", "Increase Tool Size", "Activate Eyedropper",
+                                 "Hold Annotations", "Ghosting", "Undo Annotation", "Recent Commands List"})
+            QVERIFY2(WindowMenus::WindowAction(&window, text), text);
+        window.Shutdown();
+    }
+
+    void everyBoundCommandHasItsDefaultShortcut()
+    {
+        TessarinX window({});
+        QList<QKeySequence> inForce;
+        for (QAction* action : window.actions())
+            inForce.append(action->shortcuts());
+        KeyBindings defaults;
+        for (KeySequence const* row : defaults.GetKeySequences())
+        {
+            // Rows the full edition offers no action for: the player's own file
+            // commands, and ping-pong, which only the looping menu sets.
+            bool const unbound = row->type == KeySequenceType::SaveSourceAs ||
+                                 row->type == KeySequenceType::ReplaceSource ||
+                                 row->type == KeySequenceType::ShowInFolder ||
+                                 row->type == KeySequenceType::TogglePingPong;
+            for (QKeySequence const& sequence : row->defaultSequences)
+                QVERIFY2(sequence.isEmpty() || unbound || inForce.contains(sequence), qPrintable(row->name));
+        }
+        QCOMPARE(WindowMenus::WindowAction(&window, "Import File(s)...")->shortcut(), QKeySequence(QKeySequence::Open));
+        window.Shutdown();
+    }
+
+    void projectActionsRunOncePerTrigger()
+    {
+        TessarinX window({});
+        ShowAndActivate(window);
+        QTemporaryDir dir;
+        QString const error = WindowMenus::CheckProjectActionsRunOnce(&window, dir.filePath("review.zeph"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        window.Shutdown();
+    }
+
+    void dialogsRefusedInFullScreenKeepState()
+    {
+        Settings::sideBarVisible = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        auto* dock = window.findChild<QDockWidget*>("sidebardock");
+        QTRY_VERIFY(dock->isVisible());
+        QVERIFY(window.menuBar()->isVisible());
+
+        QTest::keySequence(&window, WindowMenus::WindowAction(&window, "Fullscreen")->shortcut());
+        QTRY_VERIFY(window.isFullScreen());
+        QVERIFY(dock->isHidden());
+        QVERIFY(!window.menuBar()->isVisible());
+
+        WindowMenus::ModalDialogGuard guard;
+        for (QString const text : {"Export to File...", "Project Settings...", "Recent Commands List",
+                                   "Import Project...", "Import Folder...", "Import File(s)...", "Preferences..."})
+        {
+            QAction* action = WindowMenus::WindowAction(&window, text);
+            QVERIFY2(action, qPrintable(text));
+            WindowMenus::Press(&window, action);
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                QVERIFY2(widget == &window || widget->isHidden(), qPrintable(text + ": " + widget->windowTitle()));
+            QVERIFY(window.isFullScreen());
+            QVERIFY(dock->isHidden());
+        }
+        QCOMPARE(guard.Closed(), QStringList());
+
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_VERIFY(!window.isFullScreen());
+        QTRY_VERIFY(dock->isVisible());
+        QVERIFY(Settings::sideBarVisible);
+        QVERIFY(window.menuBar()->isVisible());
+        QVERIFY(WindowMenus::OpenAndClose(&window, TopMenu(window, "Tools")));
+        QVERIFY(WindowMenus::WindowAction(&window, "Side Bar")->isChecked());
         window.Shutdown();
     }
 };
