@@ -31,39 +31,7 @@ constexpr int VIEW_HEIGHT = 480;
 constexpr int GLOBAL_HEIGHT = 40;
 constexpr int RANGE_HEIGHT = 46;
 
-// The number the numbered clip (320 x 240) carries: 16 blocks of 20 pixels
-// along its top edge, block i white for bit i. The picture is fitted and
-// centred in the captured viewport area.
-int ReadNumber(QImage const& image)
-{
-    if (image.isNull())
-    {
-        return -1;
-    }
-    double const aspect = 320.0 / 240.0;
-    double w = image.width();
-    double h = image.height();
-    if (w / h > aspect)
-    {
-        w = h * aspect;
-    }
-    else
-    {
-        h = w / aspect;
-    }
-    double const left = (image.width() - w) / 2.0;
-    double const top = (image.height() - h) / 2.0;
-    int number = 0;
-    for (int bit = 0; bit < 16; ++bit)
-    {
-        QPoint const p(static_cast<int>(left + (bit * 20 + 10) * w / 320.0), static_cast<int>(top + 16 * h / 240.0));
-        if (qGray(image.pixel(p)) > 128)
-        {
-            number |= 1 << bit;
-        }
-    }
-    return number;
-}
+using ViewerTestRig::ReadNumber;
 
 void SendMove(QWidget* widget, QPoint const& pos, Qt::MouseButtons buttons)
 {
@@ -389,14 +357,7 @@ void TestViewerWidgetBars::PaintedBarsMatchTheWidgetBars()
 
 int main(int argc, char* argv[])
 {
-    ViewerTestRig::SetDefaultSurfaceFormat();
-    QApplication application(argc, argv);
-    Settings::hardwareRenderingEnabled = true;
-    Settings::LatchHardwareRendering();
-    TestViewerWidgetBars test;
-    int const status = QTest::qExec(&test, argc, argv);
-    ViewerTestRig::KeepOpenGLDriverLoaded();
-    return status;
+    return ViewerTestRig::ExecInRenderingMode<TestViewerWidgetBars>(argc, argv, true);
 }
 
 #include "tst_viewerwidgetbars.moc"

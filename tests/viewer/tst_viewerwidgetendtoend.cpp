@@ -32,68 +32,21 @@
 
 namespace
 {
-constexpr int VIDEO_WIDTH = 320;
-constexpr int VIDEO_HEIGHT = 240;
-
-// The picture's rectangle in a capture of the whole viewer: fitted, centred.
-QRectF FittedRect(QSize size)
-{
-    double const aspect = double(VIDEO_WIDTH) / VIDEO_HEIGHT;
-    double w = size.width();
-    double h = size.height();
-    if (w / h > aspect)
-    {
-        w = h * aspect;
-    }
-    else
-    {
-        h = w / aspect;
-    }
-    return QRectF((size.width() - w) / 2.0, (size.height() - h) / 2.0, w, h);
-}
-
-// A point of the video (in its pixels) on screen, the picture being fitted to
-// the view, then zoomed about the pan position offset.
-QPoint ScreenPoint(QPointF videoPoint, QSize view, float zoom, QPoint offset)
-{
-    QRectF const fit = FittedRect(view);
-    QPointF const p(fit.x() + videoPoint.x() * fit.width() / VIDEO_WIDTH,
-                    fit.y() + videoPoint.y() * fit.height() / VIDEO_HEIGHT);
-    return QPoint(int(std::floor(offset.x() + p.x() * zoom)), int(std::floor(offset.y() + p.y() * zoom)));
-}
+using ViewerTestRig::NUMBERED_HEIGHT;
+using ViewerTestRig::NUMBERED_WIDTH;
+using ViewerTestRig::NumberBitPoint;
+using ViewerTestRig::NumberedClipPoint;
+using ViewerTestRig::ReadNumber;
 
 // Bit i of the number on screen: 1 white, 0 black, -1 out of view.
 int BitAt(QImage const& image, int bit, float zoom, QPoint offset)
 {
-    QPoint const p = ScreenPoint(QPointF(bit * 20 + 10, 16), image.size(), zoom, offset);
+    QPoint const p = NumberBitPoint(bit, image.size(), zoom, offset);
     if (!image.rect().contains(p))
     {
         return -1;
     }
     return qGray(image.pixel(p)) > 128 ? 1 : 0;
-}
-
-// The 16-bit number of the numbered clip, block i of 20 pixels white for bit i.
-int ReadNumber(QImage const& image, float zoom = 1.0f, QPoint offset = QPoint())
-{
-    if (image.isNull())
-    {
-        return -1;
-    }
-    int number = 0;
-    for (int bit = 0; bit < 16; ++bit)
-    {
-        QPoint const p = ScreenPoint(QPointF(bit * 20 + 10, 16), image.size(), zoom, offset);
-        if (!image.rect().contains(p))
-        {
-            return -1;
-        }
-        if (qGray(image.pixel(p)) > 128)
-        {
-            number |= 1 << bit;
-        }
-    }
-    return number;
 }
 } // namespace
 
@@ -255,11 +208,11 @@ void TestViewerWidgetEndToEnd::PanAndZoomMoveThePictureByTheSameRule()
         QPoint const offset = mViewer->PanZoomPositionOffset();
         QCOMPARE(offset, QPoint(-view.width(), -view.height()));
         QImage const corner = mViewer->CaptureImage(false);
-        QPoint const last = ScreenPoint(QPointF(VIDEO_WIDTH - 4, VIDEO_HEIGHT - 4), view, 2.0f, offset);
+        QPoint const last = NumberedClipPoint(QPointF(NUMBERED_WIDTH - 4, NUMBERED_HEIGHT - 4), view, 2.0f, offset);
         QVERIFY(corner.rect().contains(last));
         // Top-left blocks are out of view; the bottom right shows the picture,
         // not the background.
-        QVERIFY(ScreenPoint(QPointF(10, 16), view, 2.0f, offset).x() < 0);
+        QVERIFY(NumberBitPoint(0, view, 2.0f, offset).x() < 0);
         QVERIFY(corner.pixelColor(last) != QColor(Qt::black) || corner.pixelColor(last / 2) != QColor(Qt::black));
     }
     mViewer->ResetPanAndZoom(true);
@@ -463,22 +416,8 @@ void TestViewerWidgetEndToEnd::SeriesFailsWhenTheTimelineGoesMidway()
 
 int main(int argc, char* argv[])
 {
-    bool const hardware = qEnvironmentVariableIntValue("TESSARIN_TEST_HARDWARE_RENDERING") == 1;
-    if (hardware)
-    {
-        ViewerTestRig::SetDefaultSurfaceFormat();
-    }
-    QApplication application(argc, argv);
-    Settings::hardwareRenderingEnabled = hardware;
-    Settings::LatchHardwareRendering();
-    qInfo() << "rendering mode:" << (hardware ? "OpenGL" : "software");
-    TestViewerWidgetEndToEnd test;
-    int const status = QTest::qExec(&test, argc, argv);
-    if (hardware)
-    {
-        ViewerTestRig::KeepOpenGLDriverLoaded();
-    }
-    return status;
+    return ViewerTestRig::ExecInRenderingMode<TestViewerWidgetEndToEnd>(argc, argv,
+                                                                        ViewerTestRig::HardwareRenderingRequested());
 }
 
 #include "tst_viewerwidgetendtoend.moc"
