@@ -1,8 +1,13 @@
 #pragma once
 
+#include "support/TestMedia.h"
+
 #include "app/Settings.h"
 #include "media/VideoFrame.h"
+#include "model/ProjectManager.h"
+#include "model/Timeline.h"
 #include "model/VideoStreamInfo.h"
+#include "viewer/ViewerWidget.h"
 
 #include <QApplication>
 #include <QColor>
@@ -14,6 +19,7 @@
 #include <QString>
 #include <QSurfaceFormat>
 #include <QTest>
+#include <QUuid>
 
 #include <dlfcn.h>
 
@@ -312,6 +318,37 @@ inline int ReadNumber(QImage const& image)
         }
     }
     return number;
+}
+
+// A new project holding the numbered clip (72 frames), its first frame in the
+// viewer; false, with the reason logged, when that does not come about.
+inline bool OpenNumberedClip(ProjectManager* projectManager, ViewerWidget* viewer)
+{
+    projectManager->NewProject(true);
+    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
+    if (!QFile::exists(path))
+    {
+        qWarning() << "no test clip" << path;
+        return false;
+    }
+    projectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
+    if (!QTest::qWaitFor([&] { return viewer->PrimaryTimeline() && viewer->PrimaryTimeline()->ClipCount() > 0; },
+                         20000))
+    {
+        qWarning() << "the clip never reached the viewer";
+        return false;
+    }
+    if (int const frames = viewer->PrimaryTimeline()->FrameCount(); frames != 72)
+    {
+        qWarning() << "the clip has" << frames << "frames, not 72";
+        return false;
+    }
+    if (!QTest::qWaitFor([&] { return viewer->FrameInSlot(0, 3) != nullptr; }, 20000))
+    {
+        qWarning() << "the viewer never showed a frame of the clip";
+        return false;
+    }
+    return true;
 }
 
 // ---- Running a test ----

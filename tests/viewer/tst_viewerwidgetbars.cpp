@@ -4,7 +4,6 @@
 // and drags on them seeking the frame under the cursor, and a bar's menu
 // opening only on a release over it.
 #include "ViewerTestRig.h"
-#include "support/TestMedia.h"
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
@@ -17,7 +16,6 @@
 #include "window/RangeTimeControlWidget.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMenu>
 #include <QUndoStack>
 #include <QtTest>
@@ -110,14 +108,7 @@ void TestViewerWidgetBars::initTestCase()
     QVERIFY(mGlViewer);
     QVERIFY(QTest::qWaitFor([&] { return mGlViewer->IsInitialized(); }, 10000));
 
-    mProjectManager->NewProject(true);
-    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
-    QVERIFY(QFile::exists(path));
-    mProjectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->PrimaryTimeline() && mViewer->PrimaryTimeline()->ClipCount() > 0; },
-                            20000));
-    QCOMPARE(mViewer->PrimaryTimeline()->FrameCount(), 72);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->FrameInSlot(0, 3) != nullptr; }, 20000));
+    QVERIFY(ViewerTestRig::OpenNumberedClip(mProjectManager.get(), mViewer));
     QVERIFY(QTest::qWaitFor([&] { return mGlobal->TimelinePtr() && mGlobal->TimelineEndFrame() == 71; }, 10000));
 }
 

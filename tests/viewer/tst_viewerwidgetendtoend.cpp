@@ -4,7 +4,6 @@
 // mode is latched once per process). Frames are checked by the number the
 // numbered clip carries in its pixels, read from what the widget captures.
 #include "ViewerTestRig.h"
-#include "support/TestMedia.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -117,14 +116,7 @@ void TestViewerWidgetEndToEnd::initTestCase()
     mHost->show();
     QVERIFY(QTest::qWaitForWindowExposed(mHost.get()));
 
-    mProjectManager->NewProject(true);
-    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
-    QVERIFY(QFile::exists(path));
-    mProjectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->PrimaryTimeline() && mViewer->PrimaryTimeline()->ClipCount() > 0; },
-                            20000));
-    QCOMPARE(mViewer->PrimaryTimeline()->FrameCount(), 72);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->FrameInSlot(0, 3) != nullptr; }, 20000));
+    QVERIFY(ViewerTestRig::OpenNumberedClip(mProjectManager.get(), mViewer));
 }
 
 void TestViewerWidgetEndToEnd::cleanupTestCase()
