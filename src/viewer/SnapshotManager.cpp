@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 QString const SnapshotManager::SNAPSHOT_FILE_TYPE_FILTER = QStringLiteral("JPG (*.jpg);;PNG (*.png)");
 
@@ -305,7 +306,8 @@ void SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
     connect(avManager, &AvManager::TimelineDecodingEnded, &loop, quitWhenOver);
     connect(avManager, &AvManager::PrimaryTimelineChanged, &loop, quitWhenOver);
     connect(timeline.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
-    QTimer::singleShot(std::max<qint64>(0, Settings::snapshotUpdateTimeout), &loop, &QEventLoop::quit);
+    auto const timeout = std::clamp<qint64>(Settings::snapshotUpdateTimeout, 0, std::numeric_limits<int>::max());
+    QTimer::singleShot(static_cast<int>(timeout), &loop, &QEventLoop::quit);
     loop.exec();
 }
 
