@@ -1,5 +1,12 @@
 #!/usr/bin/env python3
-"""Draws the player's plain-shape icons as 32 x 32 RGBA PNG files into icons/.
+"""Draws the player's plain-shape icons and cursors as 32 x 32 RGBA PNG files
+into icons/ and writes the resource files listing them: widget_icons.qrc (the
+playback strips and the window), sidebar_icons.qrc (the side bar) and
+viewer_icons.qrc (the viewer, its annotation strips and controls strip).
+
+Two kinds of shape: soft ones in the one foreground colour, 4 x 4 supersampled
+(widget and side bar icons), and flat ones in colours of their own, sampled
+once at each pixel centre with later shapes on top (viewer icons and cursors).
 
 Run once after changing a shape; the PNG files are committed."""
 import math
@@ -22,6 +29,8 @@ def png(path, pixels):
     with open(path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
+
+# ---- Soft shapes: predicates (x, y) -> bool ----
 
 def inside_polygon(x, y, poly):
     result = False
@@ -77,7 +86,52 @@ def disc(cx, cy, r):
     return lambda x, y: math.hypot(x - cx, y - cy) <= r
 
 
-ICONS = {
+# ---- Flat shapes: (predicate, colour) pairs ----
+
+def draw_flat(shapes):
+    """shapes: list of (predicate (x, y) -> bool, colour); later ones on top."""
+    pixels = []
+    for y in range(SIZE):
+        row = []
+        for x in range(SIZE):
+            colour = (0, 0, 0, 0)
+            for test, c in shapes:
+                if test(x + 0.5, y + 0.5):
+                    colour = c
+            row.append(colour)
+        pixels.append(row)
+    return pixels
+
+
+def flat_rect(x0, y0, x1, y1, c=FG):
+    return (lambda x, y: x0 <= x < x1 and y0 <= y < y1, c)
+
+
+def flat_frame(x0, y0, x1, y1, w=2, c=FG):
+    return (lambda x, y: x0 <= x < x1 and y0 <= y < y1 and not (x0 + w <= x < x1 - w and y0 + w <= y < y1 - w), c)
+
+
+def flat_disc(cx, cy, r, c=FG):
+    return (lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r, c)
+
+
+def flat_ring(cx, cy, r, w=2, c=FG):
+    return (lambda x, y: (r - w) ** 2 <= (x - cx) ** 2 + (y - cy) ** 2 <= r * r, c)
+
+
+def flat_line(x0, y0, x1, y1, w=2, c=FG):
+    def test(x, y):
+        dx, dy = x1 - x0, y1 - y0
+        length2 = dx * dx + dy * dy
+        t = max(0.0, min(1.0, ((x - x0) * dx + (y - y0) * dy) / length2))
+        px, py = x0 + t * dx, y0 + t * dy
+        return (x - px) ** 2 + (y - py) ** 2 <= (w / 2) ** 2
+    return (test, c)
+
+
+# ---- The icon sets ----
+
+WIDGET_ICONS = {
     "play": [poly((8, 4), (28, 16), (8, 28))],
     "pause": [rect(8, 5, 13, 27), rect(19, 5, 24, 27)],
     "next_frame": [poly((6, 6), (22, 16), (6, 26)), rect(23, 6, 27, 26)],
@@ -108,13 +162,85 @@ ICONS = {
     "dropdown": [poly((6, 12), (26, 12), (16, 22))],
 }
 
+FOLDER = [rect(3, 9, 29, 27), poly((3, 9), (3, 6), (12, 6), (15, 9))]
+TIMELINE = [rect(3, 7, 29, 10), rect(3, 15, 22, 18), rect(9, 23, 29, 26)]
+
+SIDEBAR_ICONS = {
+    "project_folder": FOLDER,
+    "project_folder_selected": FOLDER + [rect(2, 28, 30, 30)],
+    "project_source": [rect(4, 6, 28, 9), rect(4, 23, 28, 26), rect(4, 6, 7, 26), rect(25, 6, 28, 26),
+                       poly((12, 11), (21, 16), (12, 21))],
+    "project_source_selected": [rect(4, 6, 28, 26)],
+    "project_timeline": TIMELINE,
+    "project_timeline_selected": TIMELINE + [rect(2, 28, 30, 30)],
+    "view_collapsed": [poly((11, 8), (22, 16), (11, 24))],
+    "view_expanded": [poly((8, 11), (24, 11), (16, 22))],
+    "new_folder": FOLDER + [],
+    "new_timeline": TIMELINE + [rect(24, 12, 26, 22), rect(20, 16, 30, 18)],
+    "import_file": [rect(14, 3, 18, 18), poly((8, 14), (24, 14), (16, 23)), rect(4, 25, 28, 28)],
+    "delete": [poly((6, 8), (8, 6), (26, 24), (24, 26)), poly((24, 6), (26, 8), (8, 26), (6, 24))],
+    "move_up": [poly((6, 20), (16, 8), (26, 20))],
+    "move_down": [poly((6, 12), (26, 12), (16, 24))],
+    "sort_ascending": [rect(4, 6, 10, 9), rect(4, 14, 18, 17), rect(4, 22, 28, 25)],
+    "sort_descending": [rect(4, 6, 28, 9), rect(4, 14, 18, 17), rect(4, 22, 10, 25)],
+}
+
+GREY = (140, 140, 140, 255)
+DARK = (60, 60, 60, 255)
+VIEWER_ICONS = {
+    "annotation_cursor": [flat_disc(16, 16, 3), flat_ring(16, 16, 6, 1, (0, 0, 0, 255))],
+    "rotate_cursor_macos": [flat_ring(16, 16, 10, 2), flat_line(22, 4, 26, 9), flat_line(26, 9, 20, 11)],
+    "pencil": [flat_line(6, 26, 24, 8, 5), flat_line(5, 27, 8, 24, 2, GREY)],
+    "eraser": [flat_line(8, 22, 20, 10, 8), flat_line(6, 26, 26, 26, 2, GREY)],
+    "laser_pointer": [flat_disc(16, 16, 5, (255, 60, 60, 255)), flat_ring(16, 16, 10, 1)],
+    "text": [flat_rect(7, 6, 25, 9), flat_rect(14, 6, 18, 26)],
+    "arrow": [flat_line(6, 26, 24, 8), flat_line(24, 8, 14, 9), flat_line(24, 8, 23, 18)],
+    "ellipse": [flat_ring(16, 16, 11, 2)],
+    "rectangle": [flat_frame(5, 8, 27, 24)],
+    "ghost": [flat_disc(16, 13, 8), flat_rect(8, 13, 24, 25), flat_disc(13, 13, 2, DARK), flat_disc(19, 13, 2, DARK)],
+    "hold_frame": [flat_frame(5, 6, 27, 26), flat_rect(10, 11, 14, 21), flat_rect(18, 11, 22, 21)],
+    "layer_fg": [flat_rect(10, 10, 26, 26, GREY), flat_rect(5, 5, 21, 21)],
+    "layer_bg": [flat_rect(5, 5, 21, 21, GREY), flat_rect(10, 10, 26, 26)],
+    "annotation_bg": [flat_frame(5, 5, 27, 27), flat_rect(9, 9, 23, 23, GREY)],
+    "anno_vis_off": [flat_ring(16, 16, 9, 2), flat_line(6, 26, 26, 6)],
+    "anno_vis_playback_off": [flat_ring(16, 16, 9, 2), flat_rect(12, 11, 15, 21), flat_rect(17, 11, 20, 21)],
+    "anno_vis_on": [flat_ring(16, 16, 9, 2), flat_disc(16, 16, 4)],
+    "eyedropper": [flat_line(8, 24, 20, 12, 4), flat_disc(23, 9, 4)],
+    "undo": [flat_ring(18, 18, 9, 2), flat_line(4, 12, 10, 18), flat_line(10, 18, 16, 12)],
+    "clear": [flat_line(8, 8, 24, 24, 3), flat_line(24, 8, 8, 24, 3)],
+    "viewer_a_over_b": [flat_frame(4, 4, 22, 18), flat_frame(10, 14, 28, 28)],
+    "viewer_horizontal": [flat_frame(3, 8, 16, 24), flat_frame(16, 8, 29, 24)],
+    "viewer_vertical": [flat_frame(8, 3, 24, 16), flat_frame(8, 16, 24, 29)],
+    "viewer_grid": [flat_frame(4, 4, 16, 16), flat_frame(16, 4, 28, 16), flat_frame(4, 16, 16, 28), flat_frame(16, 16, 28, 28)],
+    "background_black": [flat_rect(5, 5, 27, 27, (0, 0, 0, 255)), flat_frame(5, 5, 27, 27, 1)],
+    "background_medium_grey": [flat_rect(5, 5, 27, 27, (80, 80, 80, 255)), flat_frame(5, 5, 27, 27, 1)],
+    "background_light_grey": [flat_rect(5, 5, 27, 27, (160, 160, 160, 255)), flat_frame(5, 5, 27, 27, 1)],
+    "background_white": [flat_rect(5, 5, 27, 27, (255, 255, 255, 255)), flat_frame(5, 5, 27, 27, 1)],
+    "viewer_transparency": [flat_rect(4, 4, 20, 20), flat_rect(12, 12, 28, 28, GREY)],
+    "overlay_none": [flat_frame(4, 7, 28, 25)],
+    "overlay_safe_area": [flat_frame(4, 7, 28, 25), flat_frame(8, 10, 24, 22, 1)],
+    "overlay_grid": [flat_frame(4, 7, 28, 25), flat_rect(12, 7, 13, 25), flat_rect(20, 7, 21, 25), flat_rect(4, 13, 28, 14), flat_rect(4, 19, 28, 20)],
+    "overlay_center": [flat_frame(4, 7, 28, 25), flat_rect(15, 12, 17, 20), flat_rect(12, 15, 20, 17)],
+    "viewer_wipe": [flat_frame(4, 6, 28, 26), flat_rect(15, 2, 17, 30)],
+}
+
+ICON_SETS = {
+    "widget_icons.qrc": (draw, WIDGET_ICONS),
+    "sidebar_icons.qrc": (draw, SIDEBAR_ICONS),
+    "viewer_icons.qrc": (draw_flat, VIEWER_ICONS),
+}
+
 if __name__ == "__main__":
-    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icons")
+    here = os.path.dirname(os.path.abspath(__file__))
+    folder = os.path.join(here, "icons")
     os.makedirs(folder, exist_ok=True)
-    for name, shapes in ICONS.items():
-        png(os.path.join(folder, name + ".png"), draw(shapes))
-    with open(os.path.join(os.path.dirname(folder), "widget_icons.qrc"), "w") as f:
-        f.write("<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n  <qresource prefix=\"/icons\">\n")
-        for name in sorted(ICONS):
-            f.write(f"    <file alias=\"{name}.png\">icons/{name}.png</file>\n")
-        f.write("  </qresource>\n</RCC>\n")
+    names = [name for _, icons in ICON_SETS.values() for name in icons]
+    assert len(names) == len(set(names)), "an icon name stands in two sets"
+    for qrc, (draw_icon, icons) in ICON_SETS.items():
+        for name, shapes in icons.items():
+            png(os.path.join(folder, name + ".png"), draw_icon(shapes))
+        with open(os.path.join(here, qrc), "w") as f:
+            f.write("<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n  <qresource prefix=\"/icons\">\n")
+            for name in sorted(icons):
+                f.write(f"    <file alias=\"{name}.png\">icons/{name}.png</file>\n")
+            f.write("  </qresource>\n</RCC>\n")

@@ -1072,7 +1072,9 @@ void AnnotationsOverlay::RebuildThisFrameImage()
     {
         return;
     }
-    thisFrameImage = NewImage();
+    // A layer image exists only while there is something to paint into it:
+    // this runs for every frame shown.
+    thisFrameImage = foregroundBookmark ? NewImage() : QImage();
     PaintAnnotationToImage(thisFrameImage, foregroundBookmark, 1.0, QColor());
     Repaint();
 }
@@ -1083,7 +1085,7 @@ void AnnotationsOverlay::RebuildHeldFrameImage()
     {
         return;
     }
-    heldFrameImage = NewImage();
+    heldFrameImage = QImage();
     Timeline* timeline = OutputTimeline();
     if (holdFramesEnabled && !foregroundBookmark && timeline)
     {
@@ -1103,7 +1105,11 @@ void AnnotationsOverlay::RebuildHeldFrameImage()
             }
             held = bookmark;
         }
-        PaintAnnotationToImage(heldFrameImage, held, 1.0, QColor());
+        if (held)
+        {
+            heldFrameImage = NewImage();
+            PaintAnnotationToImage(heldFrameImage, held, 1.0, QColor());
+        }
     }
     Repaint();
 }
@@ -1114,7 +1120,7 @@ void AnnotationsOverlay::RebuildBackgroundImage(bool repaint)
     {
         return;
     }
-    backgroundImage = NewImage();
+    backgroundImage = backgroundBookmark ? NewImage() : QImage();
     PaintAnnotationToImage(backgroundImage, backgroundBookmark, 1.0, QColor());
     if (repaint)
     {
@@ -1128,9 +1134,9 @@ void AnnotationsOverlay::RebuildGhostedFramesImage()
     {
         return;
     }
-    ghostedFramesImage = NewImage();
+    ghostedFramesImage = QImage();
     Timeline* timeline = OutputTimeline();
-    if (!ghostingVisible || !timeline || ghostedFramesImage.isNull())
+    if (!ghostingVisible || !timeline)
     {
         return;
     }
@@ -1153,6 +1159,11 @@ void AnnotationsOverlay::RebuildGhostedFramesImage()
         }
     }
     if (earlier.isEmpty() && later.isEmpty())
+    {
+        return;
+    }
+    ghostedFramesImage = NewImage();
+    if (ghostedFramesImage.isNull())
     {
         return;
     }

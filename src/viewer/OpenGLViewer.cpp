@@ -332,33 +332,25 @@ void OpenGLViewer::SetVideoFrame(int index, std::shared_ptr<VideoFrame> frame)
 
 void OpenGLViewer::ApplyFrameProperties(OpenGLViewportOutput* output)
 {
-    if (!output->frame)
+    // The quads are fitted again only when what fits them changes: the next
+    // frame of the same stream keeps them (and reports no new display size).
+    QSize size(-1, -1);
+    int rotation = 0;
+    float displayAspectRatio = 0.0f;
+    if (output->frame)
     {
-        if (output->imageSize != QSize(-1, -1))
-        {
-            output->imageSize = QSize(-1, -1);
-            output->rotation = 0;
-            mGeometryDirty = true;
-        }
-        return;
+        size = output->picture.planeSizes[0];
+        rotation = output->picture.rotation;
+        displayAspectRatio = output->picture.displayAspectRatio;
     }
-    FramePicture const& picture = output->picture;
-    if (output->imageSize != picture.planeSizes[0])
+    if (output->imageSize != size || output->rotation != rotation ||
+        output->displayAspectRatio != displayAspectRatio)
     {
-        output->imageSize = picture.planeSizes[0];
+        output->imageSize = size;
+        output->rotation = rotation;
+        output->displayAspectRatio = displayAspectRatio;
         mGeometryDirty = true;
     }
-    output->yuv = picture.yuv;
-    output->rec709 = picture.rec709;
-    output->linear = picture.linear;
-    if (output->rotation != picture.rotation || output->pixelAspectRatio != picture.pixelAspectRatio)
-    {
-        output->rotation = picture.rotation;
-        output->pixelAspectRatio = picture.pixelAspectRatio;
-        mGeometryDirty = true;
-    }
-    // The display aspect can change with the same size and rotation.
-    mGeometryDirty = true;
 }
 
 void OpenGLViewer::UploadFrame(OpenGLViewportOutput* output)
@@ -396,7 +388,6 @@ void OpenGLViewer::UpdateTexture(OpenGLViewportOutput* output, int plane)
                      GL_UNSIGNED_BYTE, nullptr);
         output->textureSizes[plane] = size;
         output->textureFormats[plane] = pixelFormat;
-        mGeometryDirty = true;
     }
     else
     {
@@ -786,9 +777,10 @@ void OpenGLViewer::paintGL()
         }
         glUniform1i(mUniforms[TexSampler1Uniform], planar ? 1 : 0);
         glUniform1i(mUniforms[TexSampler2Uniform], planar ? 2 : 0);
-        glUniform1i(mUniforms[YuvUniform], output->yuv && planar ? 1 : 0);
-        glUniform1i(mUniforms[Rec709Uniform], output->rec709 ? 1 : 0);
-        glUniform1i(mUniforms[LinearUniform], output->linear && !output->yuv ? 1 : 0);
+        FramePicture const& picture = output->picture;
+        glUniform1i(mUniforms[YuvUniform], picture.yuv && planar ? 1 : 0);
+        glUniform1i(mUniforms[Rec709Uniform], picture.rec709 ? 1 : 0);
+        glUniform1i(mUniforms[LinearUniform], picture.linear && !picture.yuv ? 1 : 0);
         glUniform1f(mUniforms[AlphaUniform], output->alpha);
         DrawQuad(i);
     }

@@ -13,12 +13,14 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 QString const SnapshotManager::SNAPSHOT_FILE_TYPE_FILTER = QStringLiteral("JPG (*.jpg);;PNG (*.png)");
 
@@ -208,14 +210,7 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
         }
         int const frame = frames.at(i);
         timeControl->SetPlaybackTimeByFrame(frame, false, false);
-        QElapsedTimer waited;
-        waited.start();
-        while (!avManager->AllVideoFramesReceivedForCurrentTime() &&
-               waited.elapsed() <= Settings::snapshotUpdateTimeout && timeline &&
-               viewerWidget->PrimaryTimeline() == timeline)
-        {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
+        WaitForFrames(timeline);
         if (!timeline || viewerWidget->PrimaryTimeline() != timeline)
         {
             timelineLost = true;
@@ -281,6 +276,39 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
     }
     seriesRunning = false;
     return failed ? -1 : frames.first();
+}
+
+void SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
+{
+    AvManager* const avManager = viewerWidget->AvManagerPtr();
+    auto const over = [&] {
+        return !timeline || viewerWidget->PrimaryTimeline() != timeline ||
+               avManager->AllVideoFramesReceivedForCurrentTime();
+    };
+    if (over())
+    {
+        return;
+    }
+    // The frames arrive as queued events, and the series runs inside an event
+    // handler (a menu action or the export's start) that leaves the rest of
+    // the window working meanwhile: so the wait is a local event loop, quit by
+    // whatever can end it (a frame handed to the viewer, decoding ended, the
+    // timeline switched or deleted) or by the time-out when a frame never
+    // comes.
+    QEventLoop loop;
+    auto const quitWhenOver = [&] {
+        if (over())
+        {
+            loop.quit();
+        }
+    };
+    connect(avManager, &AvManager::VideoFrameChanged, &loop, quitWhenOver);
+    connect(avManager, &AvManager::TimelineDecodingEnded, &loop, quitWhenOver);
+    connect(avManager, &AvManager::PrimaryTimelineChanged, &loop, quitWhenOver);
+    connect(timeline.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
+    auto const timeout = std::clamp<qint64>(Settings::snapshotUpdateTimeout, 0, std::numeric_limits<int>::max());
+    QTimer::singleShot(static_cast<int>(timeout), &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 void SnapshotManager::LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError)

@@ -5,9 +5,11 @@
 
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class GlobalTimeControlWidget;
+class Timeline;
 class ViewerWidget;
 struct ExportProperties;
 
@@ -51,6 +53,10 @@ Q_SIGNALS:
 private:
     // Copies a written file over a hold frame's path, replacing what was there.
     bool CopyImageFile(QString const& from, QString const& to);
+    // Returns once the engine has handed the viewer every frame of the
+    // playback time, the timeline has left the viewer, or
+    // Settings::snapshotUpdateTimeout has passed.
+    void WaitForFrames(QPointer<Timeline> const& timeline);
 
     GlobalTimeControlWidget* timeControl;
     ViewerWidget* viewerWidget;

@@ -126,19 +126,24 @@ void ViewerOverlay::SetImageDisplayResolution(float width, float height, int out
     {
         return;
     }
-    if (width <= 0.0f && height <= 0.0f)
+    QSize size(0, 0);
+    QString text;
+    if (width > 0.0f || height > 0.0f)
     {
-        imageDisplaySize = QSize(0, 0);
-        outputSizeText.clear();
-    }
-    else
-    {
-        imageDisplaySize = QSize(int(width), int(height));
+        size = QSize(int(width), int(height));
         double const ratio = devicePixelRatioF();
-        outputSizeText = QStringLiteral("%1x%2")
-                             .arg(static_cast<long long>(std::round(width * ratio)))
-                             .arg(static_cast<long long>(std::round(height * ratio)));
+        text = QStringLiteral("%1x%2")
+                   .arg(static_cast<long long>(std::round(width * ratio)))
+                   .arg(static_cast<long long>(std::round(height * ratio)));
     }
+    // Reported on every fit of the viewports, also from within a paint: only
+    // a change asks for another.
+    if (size == imageDisplaySize && text == outputSizeText)
+    {
+        return;
+    }
+    imageDisplaySize = size;
+    outputSizeText = text;
     Repaint();
 }
 

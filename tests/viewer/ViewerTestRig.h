@@ -1,15 +1,25 @@
 #pragma once
 
-#include "media/VideoFrame.h"
-#include "model/VideoStreamInfo.h"
+#include "support/TestMedia.h"
 
+#include "app/Settings.h"
+#include "media/VideoFrame.h"
+#include "model/ProjectManager.h"
+#include "model/Timeline.h"
+#include "model/VideoStreamInfo.h"
+#include "viewer/ViewerWidget.h"
+
+#include <QApplication>
 #include <QColor>
+#include <QFile>
 #include <QImage>
 #include <QPointF>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 #include <QSurfaceFormat>
-#include <QFile>
+#include <QTest>
+#include <QUuid>
 
 #include <dlfcn.h>
 
@@ -244,6 +254,132 @@ inline void KeepOpenGLDriverLoaded()
             dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
         }
     }
+}
+
+// ---- The numbered clip on screen ----
+
+// The numbered clip's picture size; it carries its frame number as 16 blocks
+// of 20 pixels along its top edge, block i white for bit i.
+inline constexpr int NUMBERED_WIDTH = 320;
+inline constexpr int NUMBERED_HEIGHT = 240;
+
+// The numbered clip's picture fitted into size and centred.
+inline QRectF FittedRect(QSize size)
+{
+    double const aspect = double(NUMBERED_WIDTH) / NUMBERED_HEIGHT;
+    double w = size.width();
+    double h = size.height();
+    if (w / h > aspect)
+    {
+        w = h * aspect;
+    }
+    else
+    {
+        h = w / aspect;
+    }
+    return QRectF((size.width() - w) / 2.0, (size.height() - h) / 2.0, w, h);
+}
+
+// A point of the numbered clip (in its pixels) on screen, the picture being
+// fitted to the view, then zoomed about the pan position offset.
+inline QPoint NumberedClipPoint(QPointF videoPoint, QSize view, float zoom = 1.0f, QPoint offset = QPoint())
+{
+    QRectF const fit = FittedRect(view);
+    QPointF const p(fit.x() + videoPoint.x() * fit.width() / NUMBERED_WIDTH,
+                    fit.y() + videoPoint.y() * fit.height() / NUMBERED_HEIGHT);
+    return QPoint(int(std::floor(offset.x() + p.x() * zoom)), int(std::floor(offset.y() + p.y() * zoom)));
+}
+
+// Where bit i of the number lies on screen.
+inline QPoint NumberBitPoint(int bit, QSize view, float zoom = 1.0f, QPoint offset = QPoint())
+{
+    return NumberedClipPoint(QPointF(bit * 20 + 10, 16), view, zoom, offset);
+}
+
+// The number an unzoomed capture of the numbered clip shows; -1 when a block
+// is out of view.
+inline int ReadNumber(QImage const& image)
+{
+    if (image.isNull())
+    {
+        return -1;
+    }
+    int number = 0;
+    for (int bit = 0; bit < 16; ++bit)
+    {
+        QPoint const p = NumberBitPoint(bit, image.size());
+        if (!image.rect().contains(p))
+        {
+            return -1;
+        }
+        if (qGray(image.pixel(p)) > 128)
+        {
+            number |= 1 << bit;
+        }
+    }
+    return number;
+}
+
+// A new project holding the numbered clip (72 frames), its first frame in the
+// viewer; false, with the reason logged, when that does not come about.
+inline bool OpenNumberedClip(ProjectManager* projectManager, ViewerWidget* viewer)
+{
+    projectManager->NewProject(true);
+    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
+    if (!QFile::exists(path))
+    {
+        qWarning() << "no test clip" << path;
+        return false;
+    }
+    projectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
+    if (!QTest::qWaitFor([&] { return viewer->PrimaryTimeline() && viewer->PrimaryTimeline()->ClipCount() > 0; },
+                         20000))
+    {
+        qWarning() << "the clip never reached the viewer";
+        return false;
+    }
+    if (int const frames = viewer->PrimaryTimeline()->FrameCount(); frames != 72)
+    {
+        qWarning() << "the clip has" << frames << "frames, not 72";
+        return false;
+    }
+    if (!QTest::qWaitFor([&] { return viewer->FrameInSlot(0, 3) != nullptr; }, 20000))
+    {
+        qWarning() << "the viewer never showed a frame of the clip";
+        return false;
+    }
+    return true;
+}
+
+// ---- Running a test ----
+
+// Whether this run is the OpenGL one: TESSARIN_TEST_HARDWARE_RENDERING=1.
+inline bool HardwareRenderingRequested()
+{
+    return qEnvironmentVariableIntValue("TESSARIN_TEST_HARDWARE_RENDERING") == 1;
+}
+
+// Runs the test object in the rendering mode given, latched as the player
+// latches it at start-up; in the OpenGL mode with the player's context format
+// and the driver kept to the end.
+template <typename Test>
+int ExecInRenderingMode(int argc, char** argv, bool hardware)
+{
+    if (hardware)
+    {
+        SetDefaultSurfaceFormat();
+    }
+    QApplication application(argc, argv);
+    Settings::hardwareRenderingEnabled = hardware;
+    Settings::LatchHardwareRendering();
+    qInfo() << "rendering mode:" << (hardware ? "OpenGL" : "software");
+    Test test;
+    int const status = QTest::qExec(&test, argc, argv);
+    if (hardware)
+    {
+        KeepOpenGLDriverLoaded();
+    }
+    return status;
 }
 
 } // namespace ViewerTestRig

@@ -4,7 +4,6 @@
 // and drags on them seeking the frame under the cursor, and a bar's menu
 // opening only on a release over it.
 #include "ViewerTestRig.h"
-#include "support/TestMedia.h"
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
@@ -17,9 +16,7 @@
 #include "window/RangeTimeControlWidget.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMenu>
-#include <QTimer>
 #include <QUndoStack>
 #include <QtTest>
 
@@ -32,39 +29,7 @@ constexpr int VIEW_HEIGHT = 480;
 constexpr int GLOBAL_HEIGHT = 40;
 constexpr int RANGE_HEIGHT = 46;
 
-// The number the numbered clip (320 x 240) carries: 16 blocks of 20 pixels
-// along its top edge, block i white for bit i. The picture is fitted and
-// centred in the captured viewport area.
-int ReadNumber(QImage const& image)
-{
-    if (image.isNull())
-    {
-        return -1;
-    }
-    double const aspect = 320.0 / 240.0;
-    double w = image.width();
-    double h = image.height();
-    if (w / h > aspect)
-    {
-        w = h * aspect;
-    }
-    else
-    {
-        h = w / aspect;
-    }
-    double const left = (image.width() - w) / 2.0;
-    double const top = (image.height() - h) / 2.0;
-    int number = 0;
-    for (int bit = 0; bit < 16; ++bit)
-    {
-        QPoint const p(static_cast<int>(left + (bit * 20 + 10) * w / 320.0), static_cast<int>(top + 16 * h / 240.0));
-        if (qGray(image.pixel(p)) > 128)
-        {
-            number |= 1 << bit;
-        }
-    }
-    return number;
-}
+using ViewerTestRig::ReadNumber;
 
 void SendMove(QWidget* widget, QPoint const& pos, Qt::MouseButtons buttons)
 {
@@ -104,7 +69,7 @@ private Q_SLOTS:
     void PaintedBarsMatchTheWidgetBars();
 
 private:
-    // Whether a pop-up menu shows within the time; it is closed again.
+    // Whether the action pops up a menu; it is closed again.
     bool MenuShown(std::function<void()> const& action);
     void ApplyLayout(BarLayout const& layout);
     // Waits until the playhead is at the frame and the viewer holds the
@@ -143,14 +108,7 @@ void TestViewerWidgetBars::initTestCase()
     QVERIFY(mGlViewer);
     QVERIFY(QTest::qWaitFor([&] { return mGlViewer->IsInitialized(); }, 10000));
 
-    mProjectManager->NewProject(true);
-    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
-    QVERIFY(QFile::exists(path));
-    mProjectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->PrimaryTimeline() && mViewer->PrimaryTimeline()->ClipCount() > 0; },
-                            20000));
-    QCOMPARE(mViewer->PrimaryTimeline()->FrameCount(), 72);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->FrameInSlot(0, 3) != nullptr; }, 20000));
+    QVERIFY(ViewerTestRig::OpenNumberedClip(mProjectManager.get(), mViewer));
     QVERIFY(QTest::qWaitFor([&] { return mGlobal->TimelinePtr() && mGlobal->TimelineEndFrame() == 71; }, 10000));
 }
 
@@ -192,20 +150,17 @@ bool TestViewerWidgetBars::WaitForFrame(int frame)
 
 bool TestViewerWidgetBars::MenuShown(std::function<void()> const& action)
 {
-    bool shown = false;
-    QTimer watch;
-    watch.setInterval(10);
-    connect(&watch, &QTimer::timeout, this, [&] {
-        if (QWidget* const popup = QApplication::activePopupWidget(); qobject_cast<QMenu*>(popup))
-        {
-            shown = true;
-            popup->close();
-        }
-    });
-    watch.start();
     action();
-    QTest::qWait(300);
-    return shown;
+    // A bar's menu pops up while the release is handled; whatever the release
+    // posted is handled here, so a menu that has not shown by then never does.
+    QCoreApplication::processEvents();
+    auto* const menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu)
+    {
+        return false;
+    }
+    menu->close();
+    return QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 5000);
 }
 
 void TestViewerWidgetBars::MenuOpensOnlyOnAReleaseOverTheBar()
@@ -316,9 +271,12 @@ void TestViewerWidgetBars::PressAndDragOnThePaintedGlobalBarShowTheFrameUnderThe
         QVERIFY(WaitForFrame(55));
         QCOMPARE(ReadNumber(mViewer->CaptureImage(false)), 55);
         QTest::mouseRelease(mViewer, Qt::LeftButton, Qt::NoModifier, QPoint(atFrame(55).x(), VIEW_HEIGHT / 2));
-        // After the release a move over the picture scrubs nothing.
+        // After the release a move over the picture scrubs nothing: a seek
+        // would set the playback time while the move is handled.
+        long long const time = mAv->PlaybackTime();
         SendMove(mViewer, QPoint(atFrame(5).x(), VIEW_HEIGHT / 2), Qt::NoButton);
-        QTest::qWait(100);
+        QCoreApplication::processEvents();
+        QCOMPARE(mAv->PlaybackTime(), time);
         QCOMPARE(mGlobal->PlaybackFrame(), 55);
     }
     QCOMPARE(undo->count(), undoCount);
@@ -390,14 +348,7 @@ void TestViewerWidgetBars::PaintedBarsMatchTheWidgetBars()
 
 int main(int argc, char* argv[])
 {
-    ViewerTestRig::SetDefaultSurfaceFormat();
-    QApplication application(argc, argv);
-    Settings::hardwareRenderingEnabled = true;
-    Settings::LatchHardwareRendering();
-    TestViewerWidgetBars test;
-    int const status = QTest::qExec(&test, argc, argv);
-    ViewerTestRig::KeepOpenGLDriverLoaded();
-    return status;
+    return ViewerTestRig::ExecInRenderingMode<TestViewerWidgetBars>(argc, argv, true);
 }
 
 #include "tst_viewerwidgetbars.moc"

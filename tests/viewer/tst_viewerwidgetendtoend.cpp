@@ -4,7 +4,6 @@
 // mode is latched once per process). Frames are checked by the number the
 // numbered clip carries in its pixels, read from what the widget captures.
 #include "ViewerTestRig.h"
-#include "support/TestMedia.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -26,74 +25,41 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <cmath>
 
 namespace
 {
-constexpr int VIDEO_WIDTH = 320;
-constexpr int VIDEO_HEIGHT = 240;
+using ViewerTestRig::NUMBERED_HEIGHT;
+using ViewerTestRig::NUMBERED_WIDTH;
+using ViewerTestRig::NumberBitPoint;
+using ViewerTestRig::NumberedClipPoint;
+using ViewerTestRig::ReadNumber;
 
-// The picture's rectangle in a capture of the whole viewer: fitted, centred.
-QRectF FittedRect(QSize size)
+// Whether the machine was given more to run over the last minute than it
+// has cores: then playback may fall behind the clip for reasons of its own.
+[[maybe_unused]] bool MachineOverloaded()
 {
-    double const aspect = double(VIDEO_WIDTH) / VIDEO_HEIGHT;
-    double w = size.width();
-    double h = size.height();
-    if (w / h > aspect)
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
     {
-        w = h * aspect;
+        return false;
     }
-    else
-    {
-        h = w / aspect;
-    }
-    return QRectF((size.width() - w) / 2.0, (size.height() - h) / 2.0, w, h);
-}
-
-// A point of the video (in its pixels) on screen, the picture being fitted to
-// the view, then zoomed about the pan position offset.
-QPoint ScreenPoint(QPointF videoPoint, QSize view, float zoom, QPoint offset)
-{
-    QRectF const fit = FittedRect(view);
-    QPointF const p(fit.x() + videoPoint.x() * fit.width() / VIDEO_WIDTH,
-                    fit.y() + videoPoint.y() * fit.height() / VIDEO_HEIGHT);
-    return QPoint(int(std::floor(offset.x() + p.x() * zoom)), int(std::floor(offset.y() + p.y() * zoom)));
+    double const load = QString::fromLatin1(file.readLine()).section(QLatin1Char(' '), 0, 0).toDouble();
+    return load > QThread::idealThreadCount();
 }
 
 // Bit i of the number on screen: 1 white, 0 black, -1 out of view.
 int BitAt(QImage const& image, int bit, float zoom, QPoint offset)
 {
-    QPoint const p = ScreenPoint(QPointF(bit * 20 + 10, 16), image.size(), zoom, offset);
+    QPoint const p = NumberBitPoint(bit, image.size(), zoom, offset);
     if (!image.rect().contains(p))
     {
         return -1;
     }
     return qGray(image.pixel(p)) > 128 ? 1 : 0;
-}
-
-// The 16-bit number of the numbered clip, block i of 20 pixels white for bit i.
-int ReadNumber(QImage const& image, float zoom = 1.0f, QPoint offset = QPoint())
-{
-    if (image.isNull())
-    {
-        return -1;
-    }
-    int number = 0;
-    for (int bit = 0; bit < 16; ++bit)
-    {
-        QPoint const p = ScreenPoint(QPointF(bit * 20 + 10, 16), image.size(), zoom, offset);
-        if (!image.rect().contains(p))
-        {
-            return -1;
-        }
-        if (qGray(image.pixel(p)) > 128)
-        {
-            number |= 1 << bit;
-        }
-    }
-    return number;
 }
 } // namespace
 
@@ -150,14 +116,7 @@ void TestViewerWidgetEndToEnd::initTestCase()
     mHost->show();
     QVERIFY(QTest::qWaitForWindowExposed(mHost.get()));
 
-    mProjectManager->NewProject(true);
-    QString const path = TestMedia::Path(QStringLiteral("numbered_24fps.mp4"));
-    QVERIFY(QFile::exists(path));
-    mProjectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->PrimaryTimeline() && mViewer->PrimaryTimeline()->ClipCount() > 0; },
-                            20000));
-    QCOMPARE(mViewer->PrimaryTimeline()->FrameCount(), 72);
-    QVERIFY(QTest::qWaitFor([&] { return mViewer->FrameInSlot(0, 3) != nullptr; }, 20000));
+    QVERIFY(ViewerTestRig::OpenNumberedClip(mProjectManager.get(), mViewer));
 }
 
 void TestViewerWidgetEndToEnd::cleanupTestCase()
@@ -255,11 +214,11 @@ void TestViewerWidgetEndToEnd::PanAndZoomMoveThePictureByTheSameRule()
         QPoint const offset = mViewer->PanZoomPositionOffset();
         QCOMPARE(offset, QPoint(-view.width(), -view.height()));
         QImage const corner = mViewer->CaptureImage(false);
-        QPoint const last = ScreenPoint(QPointF(VIDEO_WIDTH - 4, VIDEO_HEIGHT - 4), view, 2.0f, offset);
+        QPoint const last = NumberedClipPoint(QPointF(NUMBERED_WIDTH - 4, NUMBERED_HEIGHT - 4), view, 2.0f, offset);
         QVERIFY(corner.rect().contains(last));
         // Top-left blocks are out of view; the bottom right shows the picture,
         // not the background.
-        QVERIFY(ScreenPoint(QPointF(10, 16), view, 2.0f, offset).x() < 0);
+        QVERIFY(NumberBitPoint(0, view, 2.0f, offset).x() < 0);
         QVERIFY(corner.pixelColor(last) != QColor(Qt::black) || corner.pixelColor(last / 2) != QColor(Qt::black));
     }
     mViewer->ResetPanAndZoom(true);
@@ -283,14 +242,27 @@ void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
     mAv->Pause(DecodeBias::None);
     disconnect(connection);
     qInfo() << "frame rate reports" << reports;
-    // Never above the clip's rate; at least one window at it (a loaded
-    // machine may show fewer frames in another, and then says so).
-    float const best = *std::max_element(reports.cbegin(), reports.cend());
-    QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
     for (float const fps : std::as_const(reports))
     {
         QVERIFY(fps > 0.0f && fps <= 24.0f + 1e-3f);
     }
+    // Never above the clip's rate; at least one window at it (a loaded
+    // machine may show fewer frames in another, and then says so). Where
+    // the machine cannot keep pace with the clip for a whole window, the
+    // rate reached says nothing of the player.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    qInfo() << "an instrumented build: the rate reached is not checked";
+#else
+    if (MachineOverloaded())
+    {
+        qInfo() << "the machine runs more than it has cores for: the rate reached is not checked";
+    }
+    else
+    {
+        float const best = *std::max_element(reports.cbegin(), reports.cend());
+        QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
+    }
+#endif
 }
 
 void TestViewerWidgetEndToEnd::SeriesOverARangeNumbersFilesByFrame()
@@ -463,22 +435,8 @@ void TestViewerWidgetEndToEnd::SeriesFailsWhenTheTimelineGoesMidway()
 
 int main(int argc, char* argv[])
 {
-    bool const hardware = qEnvironmentVariableIntValue("TESSARIN_TEST_HARDWARE_RENDERING") == 1;
-    if (hardware)
-    {
-        ViewerTestRig::SetDefaultSurfaceFormat();
-    }
-    QApplication application(argc, argv);
-    Settings::hardwareRenderingEnabled = hardware;
-    Settings::LatchHardwareRendering();
-    qInfo() << "rendering mode:" << (hardware ? "OpenGL" : "software");
-    TestViewerWidgetEndToEnd test;
-    int const status = QTest::qExec(&test, argc, argv);
-    if (hardware)
-    {
-        ViewerTestRig::KeepOpenGLDriverLoaded();
-    }
-    return status;
+    return ViewerTestRig::ExecInRenderingMode<TestViewerWidgetEndToEnd>(argc, argv,
+                                                                        ViewerTestRig::HardwareRenderingRequested());
 }
 
 #include "tst_viewerwidgetendtoend.moc"

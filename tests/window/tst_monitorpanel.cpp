@@ -45,45 +45,7 @@ namespace
 constexpr int VIDEO_WIDTH = 320;
 constexpr int VIDEO_HEIGHT = 240;
 
-QRectF FittedRect(QSize size, double aspect)
-{
-    double w = size.width();
-    double h = size.height();
-    if (w / h > aspect)
-    {
-        w = h * aspect;
-    }
-    else
-    {
-        h = w / aspect;
-    }
-    return QRectF((size.width() - w) / 2.0, (size.height() - h) / 2.0, w, h);
-}
-
-// The 16-bit number in the picture's top band: block i of 20 pixels white for bit i.
-int ReadNumber(QImage const& image)
-{
-    if (image.isNull())
-    {
-        return -1;
-    }
-    QRectF const fit = FittedRect(image.size(), double(VIDEO_WIDTH) / VIDEO_HEIGHT);
-    int number = 0;
-    for (int bit = 0; bit < 16; ++bit)
-    {
-        QPoint const p(int(fit.x() + (bit * 20 + 10) * fit.width() / VIDEO_WIDTH),
-                       int(fit.y() + 16 * fit.height() / VIDEO_HEIGHT));
-        if (!image.rect().contains(p))
-        {
-            return -1;
-        }
-        if (qGray(image.pixel(p)) > 128)
-        {
-            number |= 1 << bit;
-        }
-    }
-    return number;
-}
+using ViewerTestRig::ReadNumber;
 
 // Where the red corner mark is, relative to the image centre: -1 left/top, 1 right/bottom.
 QPoint RedMarkSide(QImage const& image)
@@ -789,22 +751,7 @@ void TestMonitorPanel::SnapshotsReadTheCurrentFrame()
 
 int main(int argc, char** argv)
 {
-    bool const hardware = qEnvironmentVariableIntValue("TESSARIN_TEST_HARDWARE_RENDERING") == 1;
-    if (hardware)
-    {
-        ViewerTestRig::SetDefaultSurfaceFormat();
-    }
-    QApplication application(argc, argv);
-    Settings::hardwareRenderingEnabled = hardware;
-    Settings::LatchHardwareRendering();
-    qInfo() << "rendering mode:" << (hardware ? "OpenGL" : "software");
-    TestMonitorPanel test;
-    int const status = QTest::qExec(&test, argc, argv);
-    if (hardware)
-    {
-        ViewerTestRig::KeepOpenGLDriverLoaded();
-    }
-    return status;
+    return ViewerTestRig::ExecInRenderingMode<TestMonitorPanel>(argc, argv, ViewerTestRig::HardwareRenderingRequested());
 }
 
 #include "tst_monitorpanel.moc"
