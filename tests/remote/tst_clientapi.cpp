@@ -209,15 +209,21 @@ private Q_SLOTS:
         Project::SetParseTimeout(500);
         QByteArray received;
         bool sent = false;
+        bool arrived = false;
         QMetaObject::Connection const connection =
             connect(mManager.get(), &ProjectManager::BlockUserInputChanged, this, [&](bool blocked) {
                 if (blocked && !sent)
                 {
                     sent = true;
                     QByteArray const payload = R"({"cmd":"echo","text":"z"})";
+                    QSignalSpy executed(mManager->CmdServerPtr(), &CmdServer::ExecuteCmd);
                     mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
                     mClient.flush();
-                    QTest::qWait(100); // the command arrives during the wait
+                    // The command arrives while the parse runs; the manager has
+                    // taken it once the spy sees it. A reply written then would
+                    // already be readable here.
+                    arrived = executed.wait(5000);
+                    QCoreApplication::processEvents();
                     received += mClient.readAll();
                 }
             });
@@ -225,6 +231,7 @@ private Q_SLOTS:
         disconnect(connection);
         Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
         QVERIFY(sent);
+        QVERIFY(arrived);
         QVERIFY(received.isEmpty()); // not answered inside the parse wait
         QVERIFY(QTest::qWaitFor(
             [&] {
