@@ -126,7 +126,8 @@ public:
     // Checks that a file can be read as a project of its kind (its "_meta"),
     // logging why not, without touching the open project.
     static bool IsAcceptedProjectFile(QString const& path);
-    // One stroke object; false when any value is malformed.
+    // One stroke object of a project file (the stroke codec reads it); false
+    // when any value is malformed.
     static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
 
     bool ImportLegacyVornaProject(QString const& path, bool open);
@@ -220,6 +221,9 @@ private:
     QList<TimelineItem*> ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const;
     // An id that a file names again, or that the project already holds.
     bool IdInUse(QUuid const& id) const;
+    // The id and parent folder of a saved source or timeline; false, with a
+    // warning, when its id is already in use (the item is skipped).
+    bool ReadPlace(QJsonObject const& object, QUuid& id, QUuid& parentId) const;
 
     void ConnectSourceTimelineItem(TimelineItem* item);
     void DisconnectSourceTimelineItem(TimelineItem* item);
