@@ -1789,13 +1789,13 @@ void Project::WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) 
     object.insert(QStringLiteral("strokes"), strokes);
 }
 
-bool Project::IsAcceptedProjectFile(QString const& path)
+bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document)
 {
+    document = QJsonDocument();
     if (path.endsWith(QStringLiteral(".bmk")))
     {
         return QFileInfo::exists(path);
     }
-    QJsonDocument document;
     if (!ReadWholeFile(path, document))
     {
         return false;
@@ -1805,6 +1805,19 @@ bool Project::IsAcceptedProjectFile(QString const& path)
     QStringList const accepted =
         path.endsWith(QStringLiteral(".vorna")) ? QStringList {LEGACY_VORNA_FORMAT_NAME} : ACCEPTED_PROJECT_FORMATS;
     return ReadMetaOf(document, path, accepted, format, version);
+}
+
+bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QString const& path, bool open)
+{
+    if (path.endsWith(QStringLiteral(".vorna")))
+    {
+        return ReadLegacyVornaProject(document, path, open);
+    }
+    if (path.endsWith(QStringLiteral(".bmk")))
+    {
+        return ImportLegacyYarvProject(path);
+    }
+    return ReadProject(document, path, open);
 }
 
 bool Project::ImportProject(QString const& path, bool open)
@@ -2292,16 +2305,6 @@ void OfferBookmarks(Timeline* timeline, QList<FrameBookmark*> const& bookmarks)
     }
 }
 } // namespace
-
-bool Project::ImportLegacyVornaProject(QString const& path, bool open)
-{
-    QJsonDocument document;
-    if (!ReadWholeFile(path, document))
-    {
-        return false;
-    }
-    return ReadLegacyVornaProject(document, path, open);
-}
 
 bool Project::ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version)
 {
