@@ -3,41 +3,21 @@
 #include "model/Project.h"
 
 DeleteFolderCmd::DeleteFolderCmd(Project* project, QUuid const& id)
-    : mProject(project)
-    , mItemId(id)
+    : DeleteProjectItemCmd(project, id, QStringLiteral("DeleteFolder"))
 {
-    setText(QStringLiteral("DeleteFolder"));
 }
 
-DeleteFolderCmd::~DeleteFolderCmd()
+ProjectItem* DeleteFolderCmd::Find(QUuid const& id) const
 {
-    mProject->ReleaseItem(mItem);
+    return mProject->FindFolderById(id);
 }
 
-void DeleteFolderCmd::redo()
+void DeleteFolderCmd::Remove(QUuid const& id)
 {
-    FolderItem* item = mProject->FindFolderById(mItemId);
-    if (!item || mItem)
-    {
-        return;
-    }
-    if (mParentId.isNull())
-    {
-        mParentId = item->ParentId();
-        FolderItem* parent = mProject->FindFolderById(mParentId);
-        mIndex = parent ? parent->ProjectItemIndex(item) : -1;
-    }
-    mItem = item;
-    mProject->RemoveFolder(mItemId);
+    mProject->RemoveFolder(id);
 }
 
-void DeleteFolderCmd::undo()
+void DeleteFolderCmd::Insert(ProjectItem* item, QUuid const& parentId, int index)
 {
-    if (!mItem)
-    {
-        return;
-    }
-    FolderItem* item = mItem;
-    mItem = nullptr;
-    mProject->InsertFolder(item, mParentId, mIndex);
+    mProject->InsertFolder(static_cast<FolderItem*>(item), parentId, index);
 }

@@ -1,26 +1,17 @@
 #pragma once
 
-#include <QUndoCommand>
-#include <QUuid>
+#include "model/DeleteProjectItemCmd.h"
 
 class FolderItem;
-class Project;
 
-// Takes a node out of the project and holds it; undo puts the same node back
-// where it was. A node still held when the command goes is deleted with it.
-class DeleteFolderCmd : public QUndoCommand
+// Takes a folder out of the project; undo puts it back.
+class DeleteFolderCmd : public DeleteProjectItemCmd
 {
 public:
     DeleteFolderCmd(Project* project, QUuid const& id);
-    ~DeleteFolderCmd() override;
 
-    void undo() override;
-    void redo() override;
-
-private:
-    Project* mProject;
-    FolderItem* mItem = nullptr;
-    QUuid mItemId;
-    QUuid mParentId;
-    int mIndex = -1;
+protected:
+    ProjectItem* Find(QUuid const& id) const override;
+    void Remove(QUuid const& id) override;
+    void Insert(ProjectItem* item, QUuid const& parentId, int index) override;
 };

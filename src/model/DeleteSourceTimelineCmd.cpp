@@ -3,41 +3,22 @@
 #include "model/Project.h"
 
 DeleteSourceTimelineCmd::DeleteSourceTimelineCmd(Project* project, QUuid const& id)
-    : mProject(project)
-    , mItemId(id)
+    : DeleteProjectItemCmd(project, id, QStringLiteral("DeleteSource"))
 {
-    setText(QStringLiteral("DeleteSource"));
 }
 
-DeleteSourceTimelineCmd::~DeleteSourceTimelineCmd()
+ProjectItem* DeleteSourceTimelineCmd::Find(QUuid const& id) const
 {
-    mProject->ReleaseItem(mItem);
+    TimelineItem* item = mProject->FindSourceTimelineById(id);
+    return item && item->SourcePtr() ? item : nullptr;
 }
 
-void DeleteSourceTimelineCmd::redo()
+void DeleteSourceTimelineCmd::Remove(QUuid const& id)
 {
-    TimelineItem* item = mProject->FindSourceTimelineById(mItemId);
-    if (!item || mItem || !item->SourcePtr())
-    {
-        return;
-    }
-    if (mParentId.isNull())
-    {
-        mParentId = item->ParentId();
-        FolderItem* parent = mProject->FindFolderById(mParentId);
-        mIndex = parent ? parent->ProjectItemIndex(item) : -1;
-    }
-    mItem = item;
-    mProject->RemoveSourceTimeline(mItemId);
+    mProject->RemoveSourceTimeline(id);
 }
 
-void DeleteSourceTimelineCmd::undo()
+void DeleteSourceTimelineCmd::Insert(ProjectItem* item, QUuid const& parentId, int index)
 {
-    if (!mItem)
-    {
-        return;
-    }
-    TimelineItem* item = mItem;
-    mItem = nullptr;
-    mProject->InsertSourceTimeline(item, mParentId, mIndex);
+    mProject->InsertSourceTimeline(static_cast<TimelineItem*>(item), parentId, index);
 }

@@ -3,41 +3,21 @@
 #include "model/Project.h"
 
 DeleteTimelineCmd::DeleteTimelineCmd(Project* project, QUuid const& id)
-    : mProject(project)
-    , mItemId(id)
+    : DeleteProjectItemCmd(project, id, QStringLiteral("DeleteTimeline"))
 {
-    setText(QStringLiteral("DeleteTimeline"));
 }
 
-DeleteTimelineCmd::~DeleteTimelineCmd()
+ProjectItem* DeleteTimelineCmd::Find(QUuid const& id) const
 {
-    mProject->ReleaseItem(mItem);
+    return mProject->FindTimelineById(id, false);
 }
 
-void DeleteTimelineCmd::redo()
+void DeleteTimelineCmd::Remove(QUuid const& id)
 {
-    TimelineItem* item = mProject->FindTimelineById(mItemId, false);
-    if (!item || mItem)
-    {
-        return;
-    }
-    if (mParentId.isNull())
-    {
-        mParentId = item->ParentId();
-        FolderItem* parent = mProject->FindFolderById(mParentId);
-        mIndex = parent ? parent->ProjectItemIndex(item) : -1;
-    }
-    mItem = item;
-    mProject->RemoveTimeline(mItemId);
+    mProject->RemoveTimeline(id);
 }
 
-void DeleteTimelineCmd::undo()
+void DeleteTimelineCmd::Insert(ProjectItem* item, QUuid const& parentId, int index)
 {
-    if (!mItem)
-    {
-        return;
-    }
-    TimelineItem* item = mItem;
-    mItem = nullptr;
-    mProject->InsertTimeline(item, mParentId, mIndex);
+    mProject->InsertTimeline(static_cast<TimelineItem*>(item), parentId, index);
 }

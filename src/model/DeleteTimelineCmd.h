@@ -1,26 +1,17 @@
 #pragma once
 
-#include <QUndoCommand>
-#include <QUuid>
+#include "model/DeleteProjectItemCmd.h"
 
 class TimelineItem;
-class Project;
 
-// Takes a node out of the project and holds it; undo puts the same node back
-// where it was. A node still held when the command goes is deleted with it.
-class DeleteTimelineCmd : public QUndoCommand
+// Takes an edited timeline out of the project; undo puts it back.
+class DeleteTimelineCmd : public DeleteProjectItemCmd
 {
 public:
     DeleteTimelineCmd(Project* project, QUuid const& id);
-    ~DeleteTimelineCmd() override;
 
-    void undo() override;
-    void redo() override;
-
-private:
-    Project* mProject;
-    TimelineItem* mItem = nullptr;
-    QUuid mItemId;
-    QUuid mParentId;
-    int mIndex = -1;
+protected:
+    ProjectItem* Find(QUuid const& id) const override;
+    void Remove(QUuid const& id) override;
+    void Insert(ProjectItem* item, QUuid const& parentId, int index) override;
 };

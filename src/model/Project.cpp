@@ -15,7 +15,6 @@
 #include "model/StrokeData.h"
 #include "model/Track.h"
 
-#include <QDataStream>
 #include <QMetaType>
 #include <QVariant>
 #include <QDir>
@@ -25,7 +24,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QSaveFile>
 #include <QSet>
 #include <QSettings>
@@ -1355,57 +1353,33 @@ QString IdString(QUuid const& id)
     return id.toString();
 }
 
-// The shortest text that reads back to the same double.
-QString NumberText(double value)
+// Where a saved item stands: no parent_id in its own kind's folder (`home`),
+// "parent_is_proj" in the project folder, and its index in the parent.
+void WritePlace(QJsonObject& object, QUuid const& parentId, FolderItem const* home, FolderItem const* projectFolder,
+                int index)
 {
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    bool const inHome = home && parentId == home->Id();
+    bool const inProject = projectFolder && parentId == projectFolder->Id();
+    if (!inHome && !inProject)
+    {
+        object.insert(QStringLiteral("parent_id"), IdString(parentId));
+    }
+    if (inProject)
+    {
+        object.insert(QStringLiteral("parent_is_proj"), true);
+    }
+    object.insert(QStringLiteral("index"), index);
 }
 
-QString PointsText(QList<QPointF> const& points)
+// The viewer state a source and an edited timeline both keep.
+void WriteViewState(QJsonObject& object, Timeline* timeline)
 {
-    QString text;
-    for (QPointF const& point : points)
-    {
-        text += NumberText(point.x()) + QLatin1Char(',') + NumberText(point.y()) + QLatin1Char(';');
-    }
-    return text;
-}
-
-// "x,y;x,y;...": false for no point, a part that is not two numbers, or a
-// number that is not finite.
-bool ReadPoints(QString const& text, QList<QPointF>& points)
-{
-    QStringList const parts = text.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    if (parts.isEmpty())
-    {
-        return false;
-    }
-    for (QString const& part : parts)
-    {
-        QStringList const xy = part.split(QLatin1Char(','), Qt::SkipEmptyParts);
-        if (xy.size() != 2)
-        {
-            return false;
-        }
-        bool okX = false;
-        bool okY = false;
-        double const x = xy.at(0).toDouble(&okX);
-        double const y = xy.at(1).toDouble(&okY);
-        if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y))
-        {
-            return false;
-        }
-        points.append(QPointF(x, y));
-    }
-    return true;
-}
-
-QByteArray PathBytes(QPainterPath const& path)
-{
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream << path;
-    return bytes;
+    object.insert(QStringLiteral("output_id"), timeline->OutputId());
+    object.insert(QStringLiteral("pan_interp_x"), timeline->PanInterpolation().x());
+    object.insert(QStringLiteral("pan_interp_y"), timeline->PanInterpolation().y());
+    object.insert(QStringLiteral("zoom"), static_cast<double>(timeline->ZoomFactor()));
+    object.insert(QStringLiteral("pan_zoom_enabled"), timeline->IsPanAndZoomEnabled());
+    object.insert(QStringLiteral("hold_annotations"), timeline->HoldAnnotationFramesEnabled());
 }
 
 QString RangeBookmarksText(QList<RangeBookmark*> const& ranges)
@@ -1677,18 +1651,9 @@ void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
         }
         QJsonObject object;
         object.insert(QStringLiteral("_id"), IdString(source->Id()));
-        bool const inSources = sourcesFolder && item->ParentId() == sourcesFolder->Id();
-        bool const inProject = projectFolder && item->ParentId() == projectFolder->Id();
-        if (!inSources && !inProject)
-        {
-            object.insert(QStringLiteral("parent_id"), IdString(item->ParentId()));
-        }
-        if (inProject)
-        {
-            object.insert(QStringLiteral("parent_is_proj"), true);
-        }
         FolderItem* parent = FindFolderById(item->ParentId());
-        object.insert(QStringLiteral("index"), parent ? parent->SourceTimelineSaveIndex(item) : -1);
+        WritePlace(object, item->ParentId(), sourcesFolder, projectFolder,
+                   parent ? parent->SourceTimelineSaveIndex(item) : -1);
         object.insert(QStringLiteral("name"), item->Name());
         object.insert(QStringLiteral("path"), source->MediaPath());
         object.insert(QStringLiteral("relative_path"), source->RelativeMediaPath());
@@ -1697,12 +1662,7 @@ void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
         object.insert(QStringLiteral("cut_out_frame"),
                       source->CutOutFrame() >= source->FrameCount() - 1 ? -1 : source->CutOutFrame());
         object.insert(QStringLiteral("audio_delay"), timeline->AudioDelay());
-        object.insert(QStringLiteral("output_id"), timeline->OutputId());
-        object.insert(QStringLiteral("pan_interp_x"), timeline->PanInterpolation().x());
-        object.insert(QStringLiteral("pan_interp_y"), timeline->PanInterpolation().y());
-        object.insert(QStringLiteral("zoom"), static_cast<double>(timeline->ZoomFactor()));
-        object.insert(QStringLiteral("pan_zoom_enabled"), timeline->IsPanAndZoomEnabled());
-        object.insert(QStringLiteral("hold_annotations"), timeline->HoldAnnotationFramesEnabled());
+        WriteViewState(object, timeline);
         WriteRangeBookmarks(object, timeline->RangeBookmarkList());
         sources.append(object);
         QString const parentId = IdString(source->Id());
@@ -1726,18 +1686,9 @@ void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
         }
         QJsonObject object;
         object.insert(QStringLiteral("_id"), IdString(item->Id()));
-        bool const inTimelines = timelinesFolder && item->ParentId() == timelinesFolder->Id();
-        bool const inProject = projectFolder && item->ParentId() == projectFolder->Id();
-        if (!inTimelines && !inProject)
-        {
-            object.insert(QStringLiteral("parent_id"), IdString(item->ParentId()));
-        }
-        if (inProject)
-        {
-            object.insert(QStringLiteral("parent_is_proj"), true);
-        }
         FolderItem* parent = FindFolderById(item->ParentId());
-        object.insert(QStringLiteral("index"), parent ? parent->ProjectItemIndex(item) : -1);
+        WritePlace(object, item->ParentId(), timelinesFolder, projectFolder,
+                   parent ? parent->ProjectItemIndex(item) : -1);
         if (item->Id() == mDefaultTimelineId)
         {
             object.insert(QStringLiteral("is_default"), true);
@@ -1747,12 +1698,7 @@ void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
         object.insert(QStringLiteral("range_start_frame"), timeline->PlaybackRangeStartFrame());
         object.insert(QStringLiteral("range_end_frame"), timeline->PlaybackRangeEndFrame());
         object.insert(QStringLiteral("audio_override"), IdString(timeline->AudioOverrideTimelineId()));
-        object.insert(QStringLiteral("output_id"), timeline->OutputId());
-        object.insert(QStringLiteral("pan_interp_x"), timeline->PanInterpolation().x());
-        object.insert(QStringLiteral("pan_interp_y"), timeline->PanInterpolation().y());
-        object.insert(QStringLiteral("zoom"), static_cast<double>(timeline->ZoomFactor()));
-        object.insert(QStringLiteral("pan_zoom_enabled"), timeline->IsPanAndZoomEnabled());
-        object.insert(QStringLiteral("hold_annotations"), timeline->HoldAnnotationFramesEnabled());
+        WriteViewState(object, timeline);
         object.insert(QStringLiteral("use_source_in_outs"), timeline->IsUseSourceInOutsEnabled());
         object.insert(QStringLiteral("use_source_audio_delay"), timeline->IsUseSourceAudioDelayEnabled());
         QString const parentId = IdString(item->Id());
@@ -1838,28 +1784,18 @@ void Project::WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) 
     QJsonArray strokes;
     for (StrokeData const& stroke : bookmark->strokes)
     {
-        QJsonObject data;
-        data.insert(QStringLiteral("width"), static_cast<double>(stroke.width));
-        data.insert(QStringLiteral("color"), stroke.color.name(QColor::HexArgb));
-        data.insert(QStringLiteral("type"), stroke.type);
-        if (stroke.type == 3)
-        {
-            data.insert(QStringLiteral("text"), stroke.text);
-        }
-        data.insert(QStringLiteral("path"), QString::fromLatin1(PathBytes(stroke.path).toBase64()));
-        data.insert(QStringLiteral("points"), PointsText(stroke.points));
-        strokes.append(data);
+        strokes.append(StrokeDataCodec::WriteStroke(stroke));
     }
     object.insert(QStringLiteral("strokes"), strokes);
 }
 
-bool Project::IsAcceptedProjectFile(QString const& path)
+bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document)
 {
+    document = QJsonDocument();
     if (path.endsWith(QStringLiteral(".bmk")))
     {
         return QFileInfo::exists(path);
     }
-    QJsonDocument document;
     if (!ReadWholeFile(path, document))
     {
         return false;
@@ -1869,6 +1805,19 @@ bool Project::IsAcceptedProjectFile(QString const& path)
     QStringList const accepted =
         path.endsWith(QStringLiteral(".vorna")) ? QStringList {LEGACY_VORNA_FORMAT_NAME} : ACCEPTED_PROJECT_FORMATS;
     return ReadMetaOf(document, path, accepted, format, version);
+}
+
+bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QString const& path, bool open)
+{
+    if (path.endsWith(QStringLiteral(".vorna")))
+    {
+        return ReadLegacyVornaProject(document, path, open);
+    }
+    if (path.endsWith(QStringLiteral(".bmk")))
+    {
+        return ImportLegacyYarvProject(path);
+    }
+    return ReadProject(document, path, open);
 }
 
 bool Project::ImportProject(QString const& path, bool open)
@@ -1996,6 +1945,22 @@ void Project::ReadFolders(QJsonDocument const& document)
     }
 }
 
+bool Project::ReadPlace(QJsonObject const& object, QUuid& id, QUuid& parentId) const
+{
+    id = ReadId(object, QStringLiteral("_id"));
+    if (!id.isNull() && IdInUse(id))
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
+        return false;
+    }
+    parentId = ReadId(object, QStringLiteral("parent_id"));
+    if (object.value(QStringLiteral("parent_is_proj")).toBool(false) && ProjectFolder())
+    {
+        parentId = ProjectFolder()->Id();
+    }
+    return true;
+}
+
 void Project::ReadSources(QJsonDocument const& document)
 {
     QJsonArray const sources = document.object().value(QStringLiteral("sources")).toArray();
@@ -2007,19 +1972,11 @@ void Project::ReadSources(QJsonDocument const& document)
             continue;
         }
         QJsonObject const object = value.toObject();
-        QUuid const id = ReadId(object, QStringLiteral("_id"));
-        // A repeated id would put two parses under one id: the second is skipped.
-        if (!id.isNull() && IdInUse(id))
-        {
-            Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
-            continue;
-        }
         ParseSourceData data;
-        data.id = id;
-        data.parentId = ReadId(object, QStringLiteral("parent_id"));
-        if (object.value(QStringLiteral("parent_is_proj")).toBool(false) && ProjectFolder())
+        // A repeated id would put two parses under one id: the second is skipped.
+        if (!ReadPlace(object, data.id, data.parentId))
         {
-            data.parentId = ProjectFolder()->Id();
+            continue;
         }
         data.index = ReadFrame(object, QStringLiteral("index"), -1);
         data.name = object.value(QStringLiteral("name")).toString();
@@ -2076,16 +2033,11 @@ void Project::ReadTimelines(QJsonDocument const& document)
             continue;
         }
         QJsonObject const object = value.toObject();
-        QUuid const id = ReadId(object, QStringLiteral("_id"));
-        if (!id.isNull() && IdInUse(id))
+        QUuid id;
+        QUuid parentId;
+        if (!ReadPlace(object, id, parentId))
         {
-            Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
             continue;
-        }
-        QUuid parentId = ReadId(object, QStringLiteral("parent_id"));
-        if (object.value(QStringLiteral("parent_is_proj")).toBool(false) && ProjectFolder())
-        {
-            parentId = ProjectFolder()->Id();
         }
         TimelineItem* item = AddTimeline(object.value(QStringLiteral("name")).toString(), parentId, false, id,
                                          ReadFrame(object, QStringLiteral("index"), -1));
@@ -2189,39 +2141,7 @@ void Project::ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>
 
 bool Project::ReadStroke(QJsonObject const& object, StrokeData& stroke)
 {
-    double const width = object.value(QStringLiteral("width")).toDouble(0.0);
-    if (!std::isfinite(width) || width < 0.0 || width > std::numeric_limits<float>::max())
-    {
-        return false;
-    }
-    stroke.width = static_cast<float>(width);
-    stroke.color = QColor::fromString(object.value(QStringLiteral("color")).toString());
-    if (!stroke.color.isValid())
-    {
-        return false;
-    }
-    stroke.type = ReadFrame(object, QStringLiteral("type"), -1);
-    if (stroke.type < 0 || stroke.type > 8)
-    {
-        return false;
-    }
-    if (stroke.type == 3)
-    {
-        stroke.text = object.value(QStringLiteral("text")).toString();
-        if (stroke.text.isEmpty())
-        {
-            return false;
-        }
-    }
-    // Checked in full before anything is built from it: a rejected path
-    // costs its stroke only.
-    QString error;
-    if (!StrokeDataCodec::DecodePath(object.value(QStringLiteral("path")).toString(), stroke.path, error))
-    {
-        Logger::GetInstance()->Warning(QStringLiteral("Annotation stroke skipped: %1").arg(error));
-        return false;
-    }
-    return ReadPoints(object.value(QStringLiteral("points")).toString(), stroke.points);
+    return StrokeDataCodec::ReadStroke(object, stroke);
 }
 
 void Project::ReadBookmarks(QJsonDocument const& document)
@@ -2324,7 +2244,7 @@ bool ReadLegacyStroke(QJsonObject const& object, StrokeData& stroke)
     }
     stroke.width = width;
     QList<QPointF> points;
-    if (!ReadPoints(object.value(QStringLiteral("points")).toString(), points))
+    if (!StrokeDataCodec::DecodePoints(object.value(QStringLiteral("points")).toString(), points))
     {
         return false;
     }
@@ -2385,16 +2305,6 @@ void OfferBookmarks(Timeline* timeline, QList<FrameBookmark*> const& bookmarks)
     }
 }
 } // namespace
-
-bool Project::ImportLegacyVornaProject(QString const& path, bool open)
-{
-    QJsonDocument document;
-    if (!ReadWholeFile(path, document))
-    {
-        return false;
-    }
-    return ReadLegacyVornaProject(document, path, open);
-}
 
 bool Project::ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version)
 {

@@ -124,12 +124,17 @@ public:
     void ReadBookmarks(QJsonDocument const& document);
     static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     // Checks that a file can be read as a project of its kind (its "_meta"),
-    // logging why not, without touching the open project.
-    static bool IsAcceptedProjectFile(QString const& path);
-    // One stroke object; false when any value is malformed.
+    // logging why not, without touching the open project; hands back what it
+    // read, so that the file is read once. A .bmk file holds no JSON: only
+    // that it exists is checked, and the document stays empty.
+    static bool IsAcceptedProjectFile(QString const& path, QJsonDocument& document);
+    // An accepted file's document read as the project itself (open) or into
+    // it, as the file's kind says.
+    bool ReadAcceptedProjectFile(QJsonDocument const& document, QString const& path, bool open);
+    // One stroke object of a project file (the stroke codec reads it); false
+    // when any value is malformed.
     static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
 
-    bool ImportLegacyVornaProject(QString const& path, bool open);
     bool ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open);
     bool ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version);
     void ReadLegacyVornaProjectSettings(QJsonDocument const& document);
@@ -220,6 +225,9 @@ private:
     QList<TimelineItem*> ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const;
     // An id that a file names again, or that the project already holds.
     bool IdInUse(QUuid const& id) const;
+    // The id and parent folder of a saved source or timeline; false, with a
+    // warning, when its id is already in use (the item is skipped).
+    bool ReadPlace(QJsonObject const& object, QUuid& id, QUuid& parentId) const;
 
     void ConnectSourceTimelineItem(TimelineItem* item);
     void DisconnectSourceTimelineItem(TimelineItem* item);

@@ -184,12 +184,15 @@ bool ProjectManager::OpenProject(QString const& path)
     }
     // A file that cannot be read as a project leaves the open project, and
     // the path its next save goes to, as they were.
-    if (!Project::IsAcceptedProjectFile(path))
+    QJsonDocument document;
+    if (!Project::IsAcceptedProjectFile(path, document))
     {
         return false;
     }
     NewProject(false);
-    bool const opened = ImportProject(path, true);
+    bool const opened = mProject->ReadAcceptedProjectFile(document, path, true);
+    mUndoStack->clear();
+    emit ProjectUpdated();
     if (opened && !path.endsWith(QStringLiteral(".vorna")) && !path.endsWith(QStringLiteral(".bmk")))
     {
         FileHelpers::AddRecentProject(path);
@@ -207,19 +210,9 @@ bool ProjectManager::ImportProject(QString const& path, bool open)
     {
         NewProject(false);
     }
-    bool result = false;
-    if (path.endsWith(QStringLiteral(".vorna")))
-    {
-        result = mProject->ImportLegacyVornaProject(path, open);
-    }
-    else if (path.endsWith(QStringLiteral(".bmk")))
-    {
-        result = mProject->ImportLegacyYarvProject(path);
-    }
-    else
-    {
-        result = mProject->ImportProject(path, open);
-    }
+    QJsonDocument document;
+    bool const result =
+        Project::IsAcceptedProjectFile(path, document) && mProject->ReadAcceptedProjectFile(document, path, open);
     mUndoStack->clear();
     emit ProjectUpdated();
     return result;

@@ -200,6 +200,8 @@ private:
     // reply text; each handler reads its request, inserts its result members
     // into the reply and returns whether the command succeeded.
     QString RunClientCmd(QString const& command);
+    struct ClientCmd;
+    static ClientCmd const* FindClientCmd(QString const& name);
     bool CmdEcho(QJsonObject const& request, QJsonObject& reply);
     bool CmdInitialize(QJsonObject const& request, QJsonObject& reply);
     bool CmdGetConfig(QJsonObject const& request, QJsonObject& reply);

@@ -1,34 +1,13 @@
 #pragma once
 
-#include <QUndoCommand>
-#include <QUuid>
+#include "model/FrameBookmarkCmd.h"
 
-class Project;
-class Timeline;
-struct FrameBookmark;
-
-// Removes a frame bookmark. A bookmark taken out is held, strokes and all,
-// and goes back as the same object with an empty annotation history. A step
-// that did nothing (a bookmark already there, or none to remove) is undone
-// as nothing.
-class RemoveFrameBookmarkCmd : public QUndoCommand
+// Removes a frame bookmark.
+class RemoveFrameBookmarkCmd : public FrameBookmarkCmd
 {
 public:
     RemoveFrameBookmarkCmd(Project* project, QUuid const& timelineId, int frame);
-    ~RemoveFrameBookmarkCmd() override;
 
     void undo() override;
     void redo() override;
-
-    Timeline* GetTimeline() const;
-
-private:
-    void Insert();
-    void Take();
-
-    Project* mProject;
-    QUuid mTimelineId;
-    int mFrame;
-    FrameBookmark* mBookmark = nullptr;
-    bool mChanged = false;
 };

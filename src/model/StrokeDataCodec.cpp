@@ -5,9 +5,11 @@
 #include <QByteArray>
 #include <QDataStream>
 #include <QIODevice>
+#include <QLocale>
 #include <QStringList>
 
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -145,10 +147,12 @@ bool StrokeDataCodec::DecodePath(QString const& text, QPainterPath& path, QStrin
 
 QString StrokeDataCodec::EncodePoints(QList<QPointF> const& points)
 {
+    // Each number in the fewest digits that read back to the same double.
+    auto const number = [](double value) { return QString::number(value, 'g', QLocale::FloatingPointShortest); };
     QString text;
     for (QPointF const& point : points)
     {
-        text += QStringLiteral("%1,%2;").arg(point.x()).arg(point.y());
+        text += number(point.x()) + QLatin1Char(',') + number(point.y()) + QLatin1Char(';');
     }
     return text;
 }
@@ -204,11 +208,12 @@ bool StrokeDataCodec::ReadStroke(QJsonObject const& object, StrokeData& stroke)
 {
     stroke = StrokeData();
     stroke.points.clear();
-    stroke.width = float(object.value(QStringLiteral("width")).toDouble(0.0));
-    if (stroke.width < 0.0f || !std::isfinite(stroke.width))
+    double const width = object.value(QStringLiteral("width")).toDouble(0.0);
+    if (!std::isfinite(width) || width < 0.0 || width > double(std::numeric_limits<float>::max()))
     {
         return false;
     }
+    stroke.width = float(width);
     stroke.color = QColor::fromString(object.value(QStringLiteral("color")).toString());
     if (!stroke.color.isValid())
     {
@@ -227,6 +232,8 @@ bool StrokeDataCodec::ReadStroke(QJsonObject const& object, StrokeData& stroke)
             return false;
         }
     }
+    // Checked in full before anything is built from it: a rejected path
+    // costs its stroke only.
     QString error;
     if (!DecodePath(object.value(QStringLiteral("path")).toString(), stroke.path, error))
     {

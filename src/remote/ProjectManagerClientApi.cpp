@@ -89,6 +89,32 @@ bool IsValidApiVersion(QString const& version)
 
 } // namespace
 
+// The commands a client may run once the handshake is done. A command that
+// counts as run is answered with success whatever its handler returns.
+struct ProjectManager::ClientCmd
+{
+    QLatin1String name;
+    bool (ProjectManager::*run)(QJsonObject const& request, QJsonObject& reply);
+    bool countsAsRun;
+};
+
+ProjectManager::ClientCmd const* ProjectManager::FindClientCmd(QString const& name)
+{
+    static ClientCmd const commands[] = {
+        {QLatin1String("get_config"), &ProjectManager::CmdGetConfig, true},
+        {QLatin1String("set_playing"), &ProjectManager::CmdSetPlaying, true},
+        {QLatin1String("is_autoplay"), &ProjectManager::CmdIsAutoplay, true},
+        {QLatin1String("import_file"), &ProjectManager::CmdImportFile, false},
+        {QLatin1String("get_frame"), &ProjectManager::CmdGetFrame, true},
+        {QLatin1String("set_frame"), &ProjectManager::CmdSetFrame, true},
+        {QLatin1String("get_range"), &ProjectManager::CmdGetRange, true},
+        {QLatin1String("set_range"), &ProjectManager::CmdSetRange, true},
+    };
+    auto const found = std::find_if(std::begin(commands), std::end(commands),
+                                    [&name](ClientCmd const& command) { return name == command.name; });
+    return found != std::end(commands) ? found : nullptr;
+}
+
 void ProjectManager::OnExecuteCmd(QString const& command)
 {
     if (Settings::exportInProgress)
@@ -141,44 +167,10 @@ QString ProjectManager::RunClientCmd(QString const& command)
             success = CmdInitialize(request, reply);
         }
     }
-    else if (name == QLatin1String("get_config"))
+    else if (ClientCmd const* handler = FindClientCmd(name))
     {
-        CmdGetConfig(request, reply); // counts as run whatever it returns
-        success = true;
-    }
-    else if (name == QLatin1String("set_playing"))
-    {
-        CmdSetPlaying(request, reply); // counts as run whatever it returns
-        success = true;
-    }
-    else if (name == QLatin1String("is_autoplay"))
-    {
-        CmdIsAutoplay(request, reply); // counts as run whatever it returns
-        success = true;
-    }
-    else if (name == QLatin1String("import_file"))
-    {
-        success = CmdImportFile(request, reply);
-    }
-    else if (name == QLatin1String("get_frame"))
-    {
-        CmdGetFrame(request, reply); // counts as run whatever it returns
-        success = true;
-    }
-    else if (name == QLatin1String("set_frame"))
-    {
-        CmdSetFrame(request, reply); // counts as run whatever it returns
-        success = true;
-    }
-    else if (name == QLatin1String("get_range"))
-    {
-        CmdGetRange(request, reply); // counts as run whatever it returns
-        success = true;
-    }
-    else if (name == QLatin1String("set_range"))
-    {
-        CmdSetRange(request, reply); // counts as run whatever it returns
-        success = true;
+        bool const ran = (this->*handler->run)(request, reply);
+        success = ran || handler->countsAsRun;
     }
     else
     {

@@ -82,7 +82,9 @@ class Client:
         self.send_raw(frame(json.dumps(obj)))
         return json.loads(self.read_reply()[1].decode("latin-1"))
 
-    def nothing_pending(self, wait=0.3):
+    def nothing_pending(self, wait=0.2):
+        """True when nothing comes within `wait` seconds: proves a reply does NOT
+        come, so it can only be a short wait on the clock."""
         self.sock.settimeout(wait)
         try:
             data = self.sock.recv(1)
@@ -132,6 +134,7 @@ class Player:
                 socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
                 return
             except OSError:
+                # Nothing tells another process when the player listens: try again shortly.
                 time.sleep(0.1)
         raise RuntimeError("the player never listened on port %d" % self.port)
 
@@ -307,6 +310,7 @@ def check_import(player, media_dir):
     # Playing moves the frame on; pausing holds it.
     client.command({"cmd": "set_frame", "frame": 1})
     check_equal(client.command({"cmd": "set_playing", "playing": True}), {"msg": "", "success": True}, "set_playing true")
+    # Polled: the port sends nothing unasked, so only asking shows the frame move.
     deadline = time.time() + 10
     moved = 1
     while time.time() < deadline and moved <= 5:
@@ -315,7 +319,7 @@ def check_import(player, media_dir):
     check(moved > 5, "the frame advances while playing (%d)" % moved)
     client.command({"cmd": "set_playing", "playing": False})
     held = read_frame(client)
-    time.sleep(0.4)
+    time.sleep(0.4)  # proves the frame does NOT move on: some frames' time must pass
     check_equal(read_frame(client), held, "the frame holds after set_playing false")
 
     # A hashed image-sequence path names the sequence's first file.
@@ -354,16 +358,18 @@ def check_hostile(player):
         warm.close()
     baseline = vm_rss_kb(pid)
 
+    # Parts of a frame go in deliveries of their own: each pause lets the player
+    # read the part alone, and proves it is NOT answered.
     client = player.client()
     client.send_raw(b"0000")
-    time.sleep(0.2)
+    check(client.nothing_pending(0.1), "part of a header is not answered")
     client.send_raw(b"000027" + b'{"cmd":"echo","text":"abc"}')
     check_equal(client.read_reply()[1], ECHO_ABC, "header split 4+6 is reassembled")
 
     client.send_raw(b"000000002")
-    time.sleep(0.2)
+    check(client.nothing_pending(0.1), "nine header digits are not answered")
     client.send_raw(b"7" + b'{"cmd":"echo",')
-    time.sleep(0.2)
+    check(client.nothing_pending(0.1), "part of a payload is not answered")
     client.send_raw(b'"text":"abc"}')
     check_equal(client.read_reply()[1], ECHO_ABC, "header 9+1 and payload in two deliveries")
 
@@ -416,12 +422,12 @@ def check_hostile(player):
     # A payload cut off by a disconnect: the next client starts afresh.
     client = player.client()
     client.send_raw(b"0000000100" + b'{"cmd":"echo","text":"')
-    time.sleep(0.2)
+    check(client.nothing_pending(0.1), "a payload cut off is not answered")
     client.close()
     echo_works(player, "a payload cut off by a disconnect")
     client = player.client()
     client.send_raw(b"00000")
-    time.sleep(0.2)
+    check(client.nothing_pending(0.1), "a header cut off is not answered")
     client.close()
     echo_works(player, "a header cut off by a disconnect")
 

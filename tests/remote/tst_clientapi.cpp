@@ -35,17 +35,35 @@ private:
         return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : -1;
     }
 
+    // Adds what has come in to `received`; true once it holds a whole reply.
+    bool ReadReply(QByteArray& received)
+    {
+        received += mClient.readAll();
+        return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
+    }
+
+    // Lets a parser blocked on the FIFO go: a writer that opens and closes
+    // gives it an end of file.
+    static bool ReleaseFifo(QString const& fifo)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    return false;
+                ::close(fd);
+                return true;
+            },
+            10000);
+    }
+
     // Sends one framed request; returns the reply text, empty when none came.
     QByteArray Send(QByteArray const& payload, int timeoutMs = 5000)
     {
         mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
         mClient.flush();
         QByteArray received;
-        auto complete = [&] {
-            received += mClient.readAll();
-            return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
-        };
-        if (!QTest::qWaitFor(complete, timeoutMs))
+        if (!QTest::qWaitFor([&] { return ReadReply(received); }, timeoutMs))
         {
             return {};
         }
@@ -187,16 +205,7 @@ private Q_SLOTS:
         QCOMPARE(Frame({{"cmd", "get_frame"}}), -1);
         Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
 
-        // Let the parser go: a writer that opens and closes gives it an end of file.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-                if (fd < 0)
-                    return false;
-                ::close(fd);
-                return true;
-            },
-            10000));
+        QVERIFY(ReleaseFifo(fifo));
     }
 
     // A command that comes while the user's import waits for its parse runs
@@ -209,15 +218,21 @@ private Q_SLOTS:
         Project::SetParseTimeout(500);
         QByteArray received;
         bool sent = false;
+        bool arrived = false;
         QMetaObject::Connection const connection =
             connect(mManager.get(), &ProjectManager::BlockUserInputChanged, this, [&](bool blocked) {
                 if (blocked && !sent)
                 {
                     sent = true;
                     QByteArray const payload = R"({"cmd":"echo","text":"z"})";
+                    QSignalSpy executed(mManager->CmdServerPtr(), &CmdServer::ExecuteCmd);
                     mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
                     mClient.flush();
-                    QTest::qWait(100); // the command arrives during the wait
+                    // The command arrives while the parse runs; the manager has
+                    // taken it once the spy sees it. A reply written then would
+                    // already be readable here.
+                    arrived = executed.wait(5000);
+                    QCoreApplication::processEvents();
                     received += mClient.readAll();
                 }
             });
@@ -225,24 +240,11 @@ private Q_SLOTS:
         disconnect(connection);
         Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
         QVERIFY(sent);
+        QVERIFY(arrived);
         QVERIFY(received.isEmpty()); // not answered inside the parse wait
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                received += mClient.readAll();
-                return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
-            },
-            5000));
+        QVERIFY(QTest::qWaitFor([&] { return ReadReply(received); }, 5000));
         QCOMPARE(received.mid(10), QByteArray(R"({"msg":"","result":"z","success":true})"));
-
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                int const fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-                if (fd < 0)
-                    return false;
-                ::close(fd);
-                return true;
-            },
-            10000));
+        QVERIFY(ReleaseFifo(fifo));
     }
 
     void cleanupTestCase()

@@ -46,6 +46,30 @@ private:
         return replies;
     }
 
+    // The server's side of `client`'s connection, once the server has taken it
+    // as the client it serves.
+    static QTcpSocket* ServerSideOf(CmdServer const& server, QTcpSocket const& client)
+    {
+        auto const served = [&]() -> QTcpSocket* {
+            QTcpSocket* const socket = server.CommandSender();
+            return socket && socket->peerPort() == client.localPort() ? socket : nullptr;
+        };
+        QTest::qWaitFor([&] { return served() != nullptr; }, 3000);
+        return served();
+    }
+
+    // Bytes of `client` that have come in on the server's side and wait there
+    // unread (the server may hold the connection without serving it yet).
+    static qint64 WaitingAtServer(CmdServer const& server, QTcpSocket const& client)
+    {
+        for (QTcpSocket* const socket : server.findChildren<QTcpSocket*>())
+        {
+            if (socket->state() == QAbstractSocket::ConnectedState && socket->peerPort() == client.localPort())
+                return socket->bytesAvailable();
+        }
+        return 0;
+    }
+
     static bool Connects(QHostAddress const& address, int port)
     {
         QTcpSocket socket;
@@ -95,7 +119,7 @@ private Q_SLOTS:
         QTcpSocket first;
         first.connectToHost(QHostAddress::LocalHost, quint16(port));
         QVERIFY(first.waitForConnected(3000));
-        QTest::qWait(50); // let the server take it
+        QVERIFY(ServerSideOf(server, first)); // the server has taken it
         QTcpSocket second;
         second.connectToHost(QHostAddress::LocalHost, quint16(port));
         QVERIFY(second.waitForConnected(3000));
@@ -114,20 +138,24 @@ private Q_SLOTS:
         QStringList executed;
         int depth = 0;
         int deepest = 0;
+        QTcpSocket client;
+        qint64 const laterBytes = Framed("second").size() + Framed("third").size();
         connect(&server, &CmdServer::ExecuteCmd, this, [&](QString const& message) {
             deepest = std::max(deepest, ++depth);
             executed << message;
             if (message == "slow")
-                QTest::qWait(300);
+            {
+                // More messages come while this one runs events.
+                client.write(Framed("second") + Framed("third"));
+                client.flush();
+                QVERIFY(QTest::qWaitFor([&] { return WaitingAtServer(server, client) >= laterBytes; }, 5000));
+            }
             server.Write("done " + message);
             --depth;
         });
-        QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, quint16(port));
         QVERIFY(client.waitForConnected(3000));
         client.write(Framed("slow"));
-        QVERIFY(QTest::qWaitFor([&] { return !executed.isEmpty(); }, 3000));
-        client.write(Framed("second") + Framed("third"));
         client.flush();
         QList<QByteArray> const replies = Replies(client, 3);
         QCOMPARE(replies, (QList<QByteArray>{"done slow", "done second", "done third"}));
@@ -150,7 +178,9 @@ private Q_SLOTS:
                 second.waitForConnected(3000);
                 second.write(Framed("from second"));
                 second.flush();
-                QTest::qWait(300); // the new client is taken, its bytes arrive
+                // Runs events until the new client is taken and its bytes have come in.
+                qint64 const size = Framed("from second").size();
+                QVERIFY(QTest::qWaitFor([&] { return WaitingAtServer(server, second) >= size; }, 5000));
             }
             server.Write("reply to " + message);
         });
@@ -176,9 +206,13 @@ private Q_SLOTS:
             QTcpSocket gone;
             gone.connectToHost(QHostAddress::LocalHost, quint16(port));
             QVERIFY(gone.waitForConnected(3000));
+            QTcpSocket* const served = ServerSideOf(server, gone);
+            QVERIFY(served);
+            // The server frames what it reads before this spy sees the delivery.
+            QSignalSpy delivered(served, &QTcpSocket::readyRead);
             gone.write(partial);
             gone.flush();
-            QTest::qWait(100);
+            QVERIFY(delivered.wait(3000));
             gone.disconnectFromHost();
             QTcpSocket next;
             next.connectToHost(QHostAddress::LocalHost, quint16(port));

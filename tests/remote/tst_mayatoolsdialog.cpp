@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTcpServer>
@@ -74,6 +75,9 @@ public:
     void SetMode(Mode mode) { mMode = mode; }
     int Connections() const { return mConnections; }
     int LateAnswers() const { return mLateAnswers; }
+    // Blocks the calling thread, running none of its events, until a late
+    // answer has been sent or the time is up.
+    bool WaitForLateAnswer(int timeoutMs) { return mLateAnswerSent.tryAcquire(1, timeoutMs); }
 
     QStringList Scripts() const
     {
@@ -135,6 +139,7 @@ private:
                     socket->write("\n");
                     socket->flush();
                     ++mLateAnswers;
+                    mLateAnswerSent.release();
                 });
         }
     }
@@ -145,6 +150,7 @@ private:
     std::atomic<Mode> mMode{Answer};
     std::atomic<int> mConnections{0};
     std::atomic<int> mLateAnswers{0};
+    QSemaphore mLateAnswerSent;
     QHash<QTcpSocket*, QByteArray> mPending;
     mutable QMutex mMutex;
     QStringList mScripts; // guarded by mMutex
@@ -234,8 +240,15 @@ private Q_SLOTS:
         dialog.PauseSyncTemporarily();
         dialog.SetPlaybackFrame(9, 1);
         QCOMPARE(maya.Scripts().size(), 1);
-        QTest::qWait(Settings::mayaSyncPausedDuration + 100);
-        dialog.SetPlaybackFrame(10, 1);
+        // Frame changes keep coming, as in playback: the first one after the
+        // pause is sent, and only that one.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                dialog.SetPlaybackFrame(10, 1);
+                return maya.Scripts().size() > 1;
+            },
+            Settings::mayaSyncPausedDuration + 5000));
+        QCOMPARE(maya.Scripts().size(), 2);
         QCOMPARE(maya.Scripts().last(), At(11));
     }
 
@@ -312,9 +325,7 @@ private Q_SLOTS:
         QVERIFY(dialog.IsSynced());
         // The second answer is sent while the main thread runs no events: it
         // waits in the system, not yet read by the socket.
-        QDeadlineTimer const deadline(5000);
-        while (maya.LateAnswers() == 0 && !deadline.hasExpired())
-            QThread::msleep(5);
+        QVERIFY(maya.WaitForLateAnswer(5000));
         QCOMPARE(maya.LateAnswers(), 1);
         maya.SetMode(FakeMaya::Silent);
         dialog.SetPlaybackFrame(2, 1);
