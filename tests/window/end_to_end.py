@@ -269,9 +269,10 @@ class Player:
         run("xdotool", "windowfocus", "--sync", self.window)
         run("xdotool", "key", key)
 
-    def wait_for_picture(self, expected, what, artefact=None, seconds=30):
-        """Waits until the window shows picture number expected; returns the
-        last number read."""
+    def wait_for_picture(self, expected, what, artefact=None, seconds=30, before=()):
+        """Waits until the window shows picture number expected. On the way it
+        may still show the pictures before (None: any); any other picture is a
+        wrong frame shown."""
         seen = []
 
         def probe():
@@ -284,14 +285,16 @@ class Player:
             return number == expected
 
         shown = wait_for(seconds, probe)
-        last_number, last_image = seen[-1]
+        last_image = seen[-1][1]
         if artefact or not shown:
             name = artefact or "failed_" + re.sub(r"\W+", "_", what)
             if last_image:
                 last_image.save_png(os.path.join(self.session.artefacts, "%s_%s.png" % (self.mode, name)))
-        check(shown, "%s: the window shows picture %d (read %s)" % (what, expected,
-                                                                    [number for number, _ in seen]))
-        return last_number
+        numbers = [number for number, _ in seen]
+        check(shown, "%s: the window shows picture %d (read %s)" % (what, expected, numbers))
+        if before is not None:
+            wrong = [n for n in numbers if n is not None and n != expected and n not in before]
+            check(not wrong, "%s: no other picture shown on the way (read %s)" % (what, numbers))
 
     def wait_for_frame(self, expected, what, seconds=30):
         got = wait_for(seconds, lambda: self.frame() == expected and expected)
@@ -423,16 +426,17 @@ def run_pass(session, mode, how, expected_size):
         # The step keys move one frame each way.
         player.press("Right")
         player.wait_for_frame(2, mode + ", Right")
-        player.wait_for_picture(1, mode + ", Right", "2_stepped")
+        player.wait_for_picture(1, mode + ", Right", "2_stepped", before=(0,))
         check(player.frame() == 2, "%s: one Right press moved exactly one frame (frame %s)" % (mode, player.frame()))
         player.press("Left")
         player.wait_for_frame(1, mode + ", Left")
-        player.wait_for_picture(0, mode + ", Left")
+        player.wait_for_picture(0, mode + ", Left", before=(1,))
 
         # The key of the user's bindings file: "Go to End".
         player.press(USER_KEY)
         player.wait_for_frame(first_last, "%s, the user's key %s" % (mode, USER_KEY.upper()))
-        player.wait_for_picture(first_last - 1, "%s, the user's key %s" % (mode, USER_KEY.upper()), "3_user_key")
+        player.wait_for_picture(first_last - 1, "%s, the user's key %s" % (mode, USER_KEY.upper()), "3_user_key",
+                                before=(0,))
         player.press("Home")
         player.wait_for_frame(1, mode + ", Home")
 
@@ -450,7 +454,7 @@ def run_pass(session, mode, how, expected_size):
         player.press("space")
         held = wait_for(10, player.settled_frame)
         if check(bool(held), "%s: the play key pauses again (frame %s)" % (mode, player.frame())):
-            player.wait_for_picture(held - 1, "%s, paused at frame %d" % (mode, held), "4_paused")
+            player.wait_for_picture(held - 1, "%s, paused at frame %d" % (mode, held), "4_paused", before=None)
 
         # A second launch hands its clip to this player and ends.
         try:
@@ -465,11 +469,12 @@ def run_pass(session, mode, how, expected_size):
         check(wait_for(60, lambda: player.range() == (1, second_last)),
               "%s: the running player opened the second clip, frames 1 to %d (range %s)"
               % (mode, second_last, player.range()))
-        player.wait_for_picture(0, mode + ", second clip", "5_second_clip")
+        player.wait_for_picture(0, mode + ", second clip", "5_second_clip",
+                                before=(held - 1,) if held else None)
         player.press(USER_KEY)
         player.wait_for_frame(second_last, "%s, second clip, key %s" % (mode, USER_KEY.upper()))
         player.wait_for_picture(second_last - 1, "%s, second clip, key %s" % (mode, USER_KEY.upper()),
-                                "6_second_clip_end")
+                                "6_second_clip_end", before=(0,))
 
         if not expected_size:
             # The size given here must come back in the next run: resized, the
