@@ -28,6 +28,7 @@ import time
 import traceback
 import zlib
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "remote"))
 import client_api_check as client_api  # noqa: E402  (the command-port client)
 
