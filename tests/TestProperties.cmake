@@ -41,6 +41,22 @@ if(Python3_Interpreter_FOUND)
   set_tests_properties(remote.client_api PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
 endif()
 
+# The whole player as a user meets it: an X server of its own, key presses,
+# screenshots read back to frame numbers, a second launch, both rendering modes
+# (tests/window/end_to_end.py). Its screenshots stay in the build tree. Under
+# the sanitizers the player is slow: the script waits four times longer.
+if(Python3_Interpreter_FOUND)
+  set(end_to_end_options "")
+  if(TESSARIN_SANITIZE)
+    set(end_to_end_options --sanitized)
+  endif()
+  add_test(NAME window.end_to_end
+    COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/window/end_to_end.py" ${end_to_end_options}
+      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media"
+      "${CMAKE_BINARY_DIR}/test-artefacts/window.end_to_end")
+  set_tests_properties(window.end_to_end PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 900)
+endif()
+
 # The viewer widget end to end once more, in the OpenGL rendering mode (the
 # mode is latched once per process; the registered run is the software one).
 add_test(NAME viewer.viewerwidgetendtoend_gl
@@ -77,6 +93,9 @@ set_tests_properties(app.shell_checks panels.preferencesdialog window.sidebardoc
 set_property(TEST app.shell_checks APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 if(TEST remote.client_api)
   set_property(TEST remote.client_api APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
+endif()
+if(TEST window.end_to_end)
+  set_property(TEST window.end_to_end APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 endif()
 # LeakSanitizer's exit-time scan has crashed in this test's process while the
 # audio client's thread ran ("Tracer caught signal 11"); its leak check is off.
