@@ -201,6 +201,7 @@ private Q_SLOTS:
 private:
     void Seek(int frame);
     void OpenInViewer(Timeline* timeline);
+    bool WaitCached(int frame);
     void WaitShown();
     int Shown();
     ExportProperties Capture(QString const& name);
@@ -299,6 +300,25 @@ void TestMonitorPanel::WaitShown()
     QCoreApplication::processEvents();
 }
 
+// A frame step lands only on a frame the engine holds already (a step asked
+// for ahead of the decoders is dropped, so a held key never piles up
+// decodes): before a step the test waits until its whole frame is cached.
+bool TestMonitorPanel::WaitCached(int frame)
+{
+    Timeline* const timeline = mViewer->PrimaryTimeline();
+    if (!timeline)
+    {
+        return false;
+    }
+    auto const cached = [&](long long time) {
+        return timeline->VideoCacheReadyAtTime(time) &&
+               (mAv->AudioStreamDecodeCount() == 0 || timeline->AudioCacheReadyAtTime(time));
+    };
+    long long const start = timeline->TimeAtFrame(frame, false);
+    long long const end = timeline->TimeAtFrame(frame, true) - 1;
+    return QTest::qWaitFor([&] { return cached(start) && cached(end); }, 10000);
+}
+
 int TestMonitorPanel::Shown()
 {
     WaitShown();
@@ -319,12 +339,16 @@ void TestMonitorPanel::SeekAndStepSlotsShowTheirFrame()
     QCOMPARE(Shown(), 47);
     mPanel->SeekTimelineStart();
     QCOMPARE(Shown(), 0);
+    QVERIFY(WaitCached(1));
     mPanel->FrameStepForward();
     QCOMPARE(Shown(), 1);
+    QVERIFY(WaitCached(1 + Settings::multiFrameStepSize));
     mPanel->MultiFrameStepForward();
     QCOMPARE(Shown(), 1 + Settings::multiFrameStepSize);
+    QVERIFY(WaitCached(Settings::multiFrameStepSize));
     mPanel->FrameStepBackward();
     QCOMPARE(Shown(), Settings::multiFrameStepSize);
+    QVERIFY(WaitCached(0));
     mPanel->MultiFrameStepBackward();
     QCOMPARE(Shown(), 0);
 
@@ -655,6 +679,7 @@ void TestMonitorPanel::ViewerCaptureExportsEveryFrameWithMatchingAudio()
     connect(&step, &QAction::triggered, mPanel, &MonitorPanel::FrameStepForward);
     mWindow->activateWindow();
     Seek(2);
+    QVERIFY(WaitCached(3));
     QTest::keyClick(mWindow.get(), Qt::Key_Right);
     QTRY_COMPARE(mPanel->GlobalTimeControl()->PlaybackFrame(), 3);
     // ...and is dropped while one runs: the pictures stay in order.
