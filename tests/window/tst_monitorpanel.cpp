@@ -296,8 +296,6 @@ void TestMonitorPanel::WaitShown()
                  },
                  10000),
              "the frame never arrived");
-    QTest::qWait(1); // let the viewer paint what it was handed
-    QCoreApplication::processEvents();
 }
 
 // A frame step lands only on a frame the engine holds already (a step asked
@@ -402,7 +400,11 @@ void TestMonitorPanel::PlaybackSlotsMoveAndHold()
     QVERIFY(QTest::qWaitFor([&] { return !mAv->IsPlaying(); }, 5000));
     int const held = Shown();
     QCOMPARE(held, bar->PlaybackFrame());
-    QTest::qWait(150);
+    // Proves that the paused playhead stays: no event says nothing moved, so
+    // the test gives the engine a few frame periods to move it (and stops
+    // early when it does).
+    QSignalSpy moved(mAv, &AvManager::PlaybackFrameChanged);
+    static_cast<void>(moved.wait(150));
     QCOMPARE(Shown(), held);
 
     // Bookmarks only: the engine plays stepped, the picture shows bookmarks only.
@@ -678,6 +680,7 @@ void TestMonitorPanel::ViewerCaptureExportsEveryFrameWithMatchingAudio()
     mWindow->addAction(&step);
     connect(&step, &QAction::triggered, mPanel, &MonitorPanel::FrameStepForward);
     mWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
     Seek(2);
     QVERIFY(WaitCached(3));
     QTest::keyClick(mWindow.get(), Qt::Key_Right);
@@ -768,16 +771,25 @@ void TestMonitorPanel::CancelEndsCaptureAndRefusesSecondExport()
     bool secondRefused = false;
     bool inputBlocked = false;
     int frameDuringCapture = -1;
-    QTimer::singleShot(300, mPanel, [&] {
-        first = mPanel->CurrentExport();
-        inputBlocked = mPanel->IsCaptureInputBlocked();
-        // A key press on the viewer would move the playhead.
-        frameDuringCapture = mPanel->GlobalTimeControl()->PlaybackFrame();
-        mPanel->ExportToFile(Capture(QStringLiteral("second.mp4")));
-        secondRefused = mPanel->CurrentExport() == first;
-        mPanel->CancelExport();
-    });
+    // Acts on the first captured picture, while the capture runs.
+    bool acted = false;
+    QMetaObject::Connection const during =
+        connect(mPanel->SnapshotManagerPtr(), &SnapshotManager::ExportFrameGenerated, this, [&] {
+            if (acted)
+            {
+                return;
+            }
+            acted = true;
+            first = mPanel->CurrentExport();
+            inputBlocked = mPanel->IsCaptureInputBlocked();
+            // A key press on the viewer would move the playhead.
+            frameDuringCapture = mPanel->GlobalTimeControl()->PlaybackFrame();
+            mPanel->ExportToFile(Capture(QStringLiteral("second.mp4")));
+            secondRefused = mPanel->CurrentExport() == first;
+            mPanel->CancelExport();
+        });
     QStringList const lines = RunExport(Capture(QStringLiteral("cancelled.mp4")));
+    disconnect(during);
     QVERIFY(first != nullptr);
     QVERIFY(secondRefused);
     QVERIFY(inputBlocked);
