@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 class AvManager;
@@ -183,6 +185,31 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
+    // In a list sorted by key: the key of the first item after current, or
+    // (next false) of the last item before it, wrapping around past either
+    // end. The list must not be empty.
+    template <typename List, typename Key, typename KeyOf>
+    static Key WrappedNeighbour(List const& sorted, Key const& current, bool next, KeyOf keyOf)
+    {
+        if (next)
+        {
+            auto const it = std::upper_bound(sorted.cbegin(), sorted.cend(), current,
+                                             [&](Key const& key, auto const& item) { return key < keyOf(item); });
+            return keyOf(it != sorted.cend() ? *it : sorted.constFirst());
+        }
+        auto const it = std::lower_bound(sorted.cbegin(), sorted.cend(), current,
+                                         [&](auto const& item, Key const& key) { return keyOf(item) < key; });
+        return keyOf(it != sorted.cbegin() ? *std::prev(it) : sorted.constLast());
+    }
+
+    // The playhead's or the hover's mark for a frame: its marker, its cell on
+    // the scale and its time above.
+    void PaintTime(QPainter& painter, int frame, bool playhead);
+    // The frame bookmarks (with rangeOnly, those inside the range), when shown.
+    void PaintFrameBookmarks(QPainter& painter, bool rangeOnly);
+    // The cached frames the scale shows, between rows top and bottom, when shown.
+    void PaintCachedSpan(QPainter& painter, int top, int bottom);
+
     // Takes on the engine's current primary timeline; for a bar made while
     // a timeline is open already.
     void FollowPrimaryTimeline();
@@ -243,6 +270,12 @@ protected:
     int mRangeAtPressStart = 0;
     int mRangeAtPressEnd = 0;
     int mMarkerY = 0;
+    // Set by UpdateGeometry: the height of the marks from mMarkerY down, the
+    // rows a frame's cell fills and the bottom of the time text.
+    int mMarkerHeight = 0;
+    int mCellTop = 0;
+    int mCellBottom = 0;
+    int mTimeTextBottom = 0;
     // The timeline a press began on: moves and the release's command go to it.
     QPointer<Timeline> mDragTimeline;
     QMenu* mContextMenu = nullptr;
@@ -255,6 +288,8 @@ protected:
     QPoint mHwMouseOffset;
 
 private:
+    void SetRangeToNeighbourRangeBookmark(bool next);
+    void ToggleSetting(bool* setting);
     void CommitRange(Timeline* timeline, int start, int end, int previousStart, int previousEnd);
     void ReadRangeFromTimeline();
     void UpdateHover(QPoint const& pos);
