@@ -2,7 +2,6 @@
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
-#include "media/VideoFrame.h"
 #include "model/FrameBookmark.h"
 #include "model/ProjectManager.h"
 #include "model/RangeBookmark.h"
@@ -89,9 +88,6 @@ TimeControlBaseWidget::TimeControlBaseWidget(ProjectManager* projectManager, Pla
         connect(mAvManager, &AvManager::PlaybackRangeChanged, this, &TimeControlBaseWidget::OnPlaybackRangeChanged);
         connect(mAvManager, &AvManager::PrimaryTimelineChanged, this,
                 &TimeControlBaseWidget::OnPrimaryTimelineChanged);
-        connect(mAvManager, &AvManager::VideoFrameChanged, this,
-                [this](int outputId, std::shared_ptr<VideoFrame> frame, std::shared_ptr<VideoFrame>,
-                       std::shared_ptr<VideoFrame>) { OnVideoFrameChanged(outputId, std::move(frame)); });
     }
 }
 
@@ -670,16 +666,6 @@ void TimeControlBaseWidget::OnPrimaryTimelineChanged(Timeline* timeline, bool no
     }
     UpdateRangeGeometry();
     RepaintTimeline();
-}
-
-void TimeControlBaseWidget::OnVideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> frame)
-{
-    if (!mTimeline || mTimeline->OutputId() != outputId)
-    {
-        return;
-    }
-    mDisplayedFrameStartTime = frame ? frame->adjustedStartTime : -1;
-    mDisplayedFrameEndTime = frame ? frame->adjustedEndTime.load() : -1;
 }
 
 void TimeControlBaseWidget::OnTimelineUpdated()

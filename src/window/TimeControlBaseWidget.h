@@ -24,7 +24,6 @@ class ProjectManager;
 class QAction;
 class QMenu;
 class Timeline;
-struct VideoFrame;
 
 // The colours of the time bars.
 namespace TimeControlColors
@@ -159,7 +158,6 @@ public Q_SLOTS:
     void OnPlaybackEndTimeChanged(long long time);
     void OnPlaybackRangeChanged(long long startTime, long long endTime);
     void OnPrimaryTimelineChanged(Timeline* timeline, bool notSwitching);
-    void OnVideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> frame);
     void OnTimelineUpdated();
     void UpdateClipFrameRanges();
     void UpdateBookmarks();
@@ -237,8 +235,6 @@ protected:
     bool mRangeChangedInDrag = false;
     int mRangeAtDragStartStart = -1;
     int mRangeAtDragStartEnd = -1;
-    long long mDisplayedFrameStartTime = -1;
-    long long mDisplayedFrameEndTime = -1;
     int mCacheStart = -1;
     int mCacheEnd = -1;
     TimeControlDisplayFormat mDisplayFormat = TimeControlDisplayFormat::GlobalFrames;
@@ -294,7 +290,6 @@ private:
     void ReadRangeFromTimeline();
     void UpdateHover(QPoint const& pos);
     void EndGesture(QPoint const& pos);
-    bool AnyButtonDrag() const;
     QPoint EventPosition(QMouseEvent const* event) const;
     void DisconnectTimeline();
     QList<QMetaObject::Connection> mTimelineConnections;
