@@ -674,8 +674,8 @@ void TimeControlBaseWidget::OnTimelineUpdated()
     {
         return;
     }
-    UpdateClipFrameRanges();
-    UpdateBookmarks();
+    // Clips, bookmarks and the end first: the frame's listeners see them new.
+    OnPlaybackEndTimeChanged(mTimeline->Duration());
     int const frame = mTimeline->FrameAtTime(mTimeline->PlaybackTime());
     if (frame != mPlaybackFrame)
     {
@@ -683,7 +683,6 @@ void TimeControlBaseWidget::OnTimelineUpdated()
         RepaintTimeline();
         emit PlaybackFrameChanged(frame, DisplayedFrameOffset());
     }
-    OnPlaybackEndTimeChanged(mTimeline->Duration());
     OnPlaybackRangeChanged(mTimeline->PlaybackRangeStart(), mTimeline->PlaybackRangeEnd());
 }
 
