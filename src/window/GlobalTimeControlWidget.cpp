@@ -58,6 +58,10 @@ void GlobalTimeControlWidget::UpdateGeometry(int width)
     mBarRect = QRect(QPoint(0, 0), QPoint(w - 1, h - 1));
     mTimelineRect = QRect(QPoint(106, c - 3), QPoint(w - 108, c + 2));
     mMarkerY = c - 5;
+    mMarkerHeight = 10;
+    mCellTop = mTimelineRect.top();
+    mCellBottom = mTimelineRect.bottom();
+    mTimeTextBottom = h / 2 - 1;
     mLeftTextRect = QRect(QPoint(6, 0), QPoint(99, h - 1));
     mRightTextRect = QRect(QPoint(w - 94, 0), QPoint(w - 7, h - 1));
     UpdateRangeGeometry();
@@ -86,24 +90,6 @@ void GlobalTimeControlWidget::UpdateRangeGeometry()
 }
 
 // ---- Painting ----
-
-void GlobalTimeControlWidget::PaintTime(QPainter& painter, int frame, bool playhead)
-{
-    bool const annotated = mAnnotatedFrames.contains(frame);
-    int const x = PositionAtFrame(frame);
-    int const frameWidth = FrameWidth(frame);
-    QColor const marker = playhead ? (annotated ? AnnotationGreen : PlayheadWhite) : HoverGrey;
-    QColor const cell = playhead ? (annotated ? CellGreen : CellWhite) : HoverCell;
-    painter.fillRect(QRect(x, mMarkerY, 2, 10), marker);
-    if (frameWidth >= 3)
-    {
-        int const right = frame >= EndFrame() ? mTimelineRect.right() : x + frameWidth - 1;
-        painter.fillRect(QRect(QPoint(x + 2, mTimelineRect.top()), QPoint(right, mTimelineRect.bottom())), cell);
-    }
-    painter.setPen(marker);
-    painter.drawText(QRect(QPoint(x - 100, 0), QPoint(x + 99, height() / 2 - 1)), Qt::AlignCenter,
-                     FrameToDisplayFormat(frame, true));
-}
 
 void GlobalTimeControlWidget::DoPaint(QPainter& painter)
 {
@@ -156,15 +142,7 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
     }
 
     // 3. The cached span.
-    if (mCacheStart >= 0 && mCacheEnd >= 0 && mCacheVisibleSetting && *mCacheVisibleSetting)
-    {
-        int const x0 = PositionAtFrame(mCacheStart);
-        int const x1 = std::min(PositionAtFrame(mCacheEnd + 1), scale.right() + 1);
-        if (x1 > x0)
-        {
-            painter.fillRect(QRect(QPoint(x0, scale.top() + 3), QPoint(x1 - 1, scale.bottom())), CacheBlue);
-        }
-    }
+    PaintCachedSpan(painter, scale.top() + 3, scale.bottom());
 
     // 4. Range bookmarks under the scale.
     if (mRangeBookmarksVisibleSetting && *mRangeBookmarksVisibleSetting)
@@ -179,8 +157,8 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
     }
 
     // 5. Range ticks.
-    painter.fillRect(QRect(mRangeRect.left(), mMarkerY, 2, 10), SliderGrey);
-    painter.fillRect(QRect(mRangeRect.right() - 1, mMarkerY, 2, 10), SliderGrey);
+    painter.fillRect(QRect(mRangeRect.left(), mMarkerY, 2, mMarkerHeight), SliderGrey);
+    painter.fillRect(QRect(mRangeRect.right() - 1, mMarkerY, 2, mMarkerHeight), SliderGrey);
 
     // 6. Handles.
     if ((mHoverRange && !wholeSpan) || mHoverStartHandle)
@@ -195,27 +173,7 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
     }
 
     // 7. Frame bookmarks.
-    if (mFrameBookmarksVisibleSetting && *mFrameBookmarksVisibleSetting)
-    {
-        int previousX = INT_MIN;
-        for (FrameBookmarkMark const& bookmark : std::as_const(mFrameBookmarks))
-        {
-            int const x = PositionAtFrame(bookmark.frame);
-            if (x == previousX)
-            {
-                continue;
-            }
-            previousX = x;
-            QColor const color = bookmark.hasAnnotation ? AnnotationGreen : BookmarkGrey;
-            painter.fillRect(QRect(x, mMarkerY, 1, 10), color);
-            QPainterPath triangle;
-            triangle.moveTo(x, mMarkerY);
-            triangle.lineTo(x - 3, mMarkerY - 3);
-            triangle.lineTo(x + 4, mMarkerY - 3);
-            triangle.closeSubpath();
-            painter.fillPath(triangle, color);
-        }
-    }
+    PaintFrameBookmarks(painter, false);
 
     // 8. Texts.
     QFont font = painter.font();
@@ -445,25 +403,8 @@ int GlobalTimeControlWidget::NextEditFrame(bool next) const
     {
         return -1;
     }
-    if (next)
-    {
-        for (ClipFrameRange const& clip : mClipFrameRanges)
-        {
-            if (clip.first > mPlaybackFrame)
-            {
-                return clip.first;
-            }
-        }
-        return mClipFrameRanges.constFirst().first;
-    }
-    for (auto it = mClipFrameRanges.crbegin(); it != mClipFrameRanges.crend(); ++it)
-    {
-        if (it->first < mPlaybackFrame)
-        {
-            return it->first;
-        }
-    }
-    return mClipFrameRanges.constLast().first;
+    return WrappedNeighbour(mClipFrameRanges, mPlaybackFrame, next,
+                            [](ClipFrameRange const& clip) { return clip.first; });
 }
 
 int GlobalTimeControlWidget::NextBookmarkFrame(bool next) const
@@ -472,137 +413,68 @@ int GlobalTimeControlWidget::NextBookmarkFrame(bool next) const
     {
         return -1;
     }
-    if (next)
+    return WrappedNeighbour(mFrameBookmarks, mPlaybackFrame, next,
+                            [](FrameBookmarkMark const& bookmark) { return bookmark.frame; });
+}
+
+int GlobalTimeControlWidget::NextBookmarkOrEditFrame(bool next) const
+{
+    int const p = mPlaybackFrame;
+    int const b = NextBookmarkFrame(next);
+    int const e = NextEditFrame(next);
+    // One on the playhead goes nowhere.
+    if (b < 0 || b == p)
     {
-        for (FrameBookmarkMark const& bookmark : mFrameBookmarks)
-        {
-            if (bookmark.frame > mPlaybackFrame)
-            {
-                return bookmark.frame;
-            }
-        }
-        return mFrameBookmarks.constFirst().frame;
+        return e;
     }
-    for (auto it = mFrameBookmarks.crbegin(); it != mFrameBookmarks.crend(); ++it)
+    if (e < 0 || e == p)
     {
-        if (it->frame < mPlaybackFrame)
-        {
-            return it->frame;
-        }
+        return b;
     }
-    return mFrameBookmarks.constLast().frame;
+    auto const ahead = [&](int frame) { return next ? frame > p : frame < p; };
+    if (ahead(b) != ahead(e))
+    {
+        return ahead(b) ? b : e;
+    }
+    return next ? std::min(b, e) : std::max(b, e);
+}
+
+void GlobalTimeControlWidget::SeekToFoundFrame(int frame)
+{
+    if (frame >= 0)
+    {
+        SeekToFrame(frame);
+    }
 }
 
 void GlobalTimeControlWidget::SeekPreviousEdit()
 {
-    int const frame = NextEditFrame(false);
-    if (frame >= 0)
-    {
-        SeekToFrame(frame);
-    }
+    SeekToFoundFrame(NextEditFrame(false));
 }
 
 void GlobalTimeControlWidget::SeekNextEdit()
 {
-    int const frame = NextEditFrame(true);
-    if (frame >= 0)
-    {
-        SeekToFrame(frame);
-    }
+    SeekToFoundFrame(NextEditFrame(true));
 }
 
 void GlobalTimeControlWidget::SeekPreviousBookmark()
 {
-    int const frame = NextBookmarkFrame(false);
-    if (frame >= 0)
-    {
-        SeekToFrame(frame);
-    }
+    SeekToFoundFrame(NextBookmarkFrame(false));
 }
 
 void GlobalTimeControlWidget::SeekNextBookmark()
 {
-    int const frame = NextBookmarkFrame(true);
-    if (frame >= 0)
-    {
-        SeekToFrame(frame);
-    }
+    SeekToFoundFrame(NextBookmarkFrame(true));
 }
 
 void GlobalTimeControlWidget::SeekPreviousBookmarkOrEdit()
 {
-    int const b = NextBookmarkFrame(false);
-    int const e = NextEditFrame(false);
-    int const p = mPlaybackFrame;
-    int target = -1;
-    if (b >= 0 && b != p)
-    {
-        if (e >= 0 && e != p)
-        {
-            if (b > p && e < p)
-            {
-                target = e; // the bookmark wrapped around
-            }
-            else if (b < p && e > p)
-            {
-                target = b;
-            }
-            else
-            {
-                target = std::max(b, e);
-            }
-        }
-        else
-        {
-            target = b;
-        }
-    }
-    else if (e >= 0)
-    {
-        target = e;
-    }
-    if (target >= 0)
-    {
-        SeekToFrame(target);
-    }
+    SeekToFoundFrame(NextBookmarkOrEditFrame(false));
 }
 
 void GlobalTimeControlWidget::SeekNextBookmarkOrEdit()
 {
-    int const b = NextBookmarkFrame(true);
-    int const e = NextEditFrame(true);
-    int const p = mPlaybackFrame;
-    int target = -1;
-    if (b >= 0 && b != p)
-    {
-        if (e >= 0 && e != p)
-        {
-            if (b > p && e < p)
-            {
-                target = b;
-            }
-            else if (b < p && e > p)
-            {
-                target = e; // the bookmark wrapped around
-            }
-            else
-            {
-                target = std::min(b, e);
-            }
-        }
-        else
-        {
-            target = b;
-        }
-    }
-    else if (e >= 0)
-    {
-        target = e;
-    }
-    if (target >= 0)
-    {
-        SeekToFrame(target);
-    }
+    SeekToFoundFrame(NextBookmarkOrEditFrame(true));
 }
 
 // ---- Playback information ----

@@ -51,7 +51,10 @@ protected:
     void UpdateRangeGeometry() override;
 
 private:
-    void PaintTime(QPainter& painter, int frame, bool playhead);
+    // The nearer of the next bookmark and the next edit in that direction; a
+    // jump that wraps around loses to one that does not. -1 when there is none.
+    int NextBookmarkOrEditFrame(bool next) const;
+    void SeekToFoundFrame(int frame);
 
     QRect mInnerRangeRect;
     QPainterPath mStartTriangle;

@@ -435,11 +435,6 @@ bool MonitorPanel::IsCaptureInputBlocked() const
     return mCaptureInputBlocked;
 }
 
-void MonitorPanel::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-}
-
 // Playback
 
 void MonitorPanel::TogglePlayPause()

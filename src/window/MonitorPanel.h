@@ -210,7 +210,6 @@ Q_SIGNALS:
     void SnapshotExportImageChanged(QImage const& image);
 
 protected:
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -5,7 +5,6 @@
 
 #include <QGuiApplication>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cstdlib>
@@ -44,6 +43,10 @@ void RangeTimeControlWidget::UpdateGeometry(int width)
     mBarRect = QRect(QPoint(0, 0), QPoint(w - 1, h - 1));
     mTimelineRect = QRect(QPoint(50, 32), QPoint(w - 51, 32));
     mMarkerY = 20;
+    mMarkerHeight = 24;
+    mCellTop = mMarkerY;
+    mCellBottom = mMarkerY + mMarkerHeight - 1;
+    mTimeTextBottom = mMarkerY - 5;
     mLeftTextRect = QRect();
     mRightTextRect = QRect();
     mRangeStartHandle = QRect(QPoint(0, 20), QPoint(44, h - 1));
@@ -96,24 +99,6 @@ void RangeTimeControlWidget::LeftMouseDragUpdate(int x, Qt::KeyboardModifiers mo
     }
 }
 
-void RangeTimeControlWidget::PaintTime(QPainter& painter, int frame, bool playhead)
-{
-    bool const annotated = mAnnotatedFrames.contains(frame);
-    int const x = PositionAtFrame(frame);
-    int const frameWidth = FrameWidth(frame);
-    QColor const marker = playhead ? (annotated ? AnnotationGreen : PlayheadWhite) : HoverGrey;
-    QColor const cell = playhead ? (annotated ? CellGreen : CellWhite) : HoverCell;
-    painter.fillRect(QRect(x, mMarkerY, 2, 24), marker);
-    if (frameWidth >= 3)
-    {
-        int const right = frame >= EndFrame() ? mTimelineRect.right() : x + frameWidth - 1;
-        painter.fillRect(QRect(QPoint(x + 2, mMarkerY), QPoint(right, mMarkerY + 23)), cell);
-    }
-    painter.setPen(marker);
-    painter.drawText(QRect(QPoint(x - 100, 0), QPoint(x + 99, mMarkerY - 5)), Qt::AlignCenter,
-                     FrameToDisplayFormat(frame, true));
-}
-
 void RangeTimeControlWidget::DoPaint(QPainter& painter)
 {
     TimeControlBaseWidget::DoPaint(painter);
@@ -124,44 +109,12 @@ void RangeTimeControlWidget::DoPaint(QPainter& painter)
     QRect const scale = mTimelineRect;
     painter.fillRect(scale, DarkGrey);
 
-    if (mCacheStart >= 0 && mCacheEnd >= 0 && mCacheVisibleSetting && *mCacheVisibleSetting)
-    {
-        int const x0 = std::max(PositionAtFrame(std::max(mCacheStart, mRangeStart)), scale.left());
-        int const x1 = std::min(PositionAtFrame(std::min(mCacheEnd, mRangeEnd) + 1), scale.right() + 1);
-        if (x1 > x0)
-        {
-            painter.fillRect(QRect(QPoint(x0, scale.top()), QPoint(x1 - 1, scale.bottom())), CacheBlue);
-        }
-    }
+    PaintCachedSpan(painter, scale.top(), scale.bottom());
 
-    painter.fillRect(QRect(scale.left(), mMarkerY, 2, 24), DarkGrey);
-    painter.fillRect(QRect(scale.right() - 1, mMarkerY, 2, 24), DarkGrey);
+    painter.fillRect(QRect(scale.left(), mMarkerY, 2, mMarkerHeight), DarkGrey);
+    painter.fillRect(QRect(scale.right() - 1, mMarkerY, 2, mMarkerHeight), DarkGrey);
 
-    if (mFrameBookmarksVisibleSetting && *mFrameBookmarksVisibleSetting)
-    {
-        int previousX = INT_MIN;
-        for (FrameBookmarkMark const& bookmark : std::as_const(mFrameBookmarks))
-        {
-            if (bookmark.frame < mRangeStart || bookmark.frame > mRangeEnd)
-            {
-                continue;
-            }
-            int const x = PositionAtFrame(bookmark.frame);
-            if (x == previousX)
-            {
-                continue;
-            }
-            previousX = x;
-            QColor const color = bookmark.hasAnnotation ? AnnotationGreen : BookmarkGrey;
-            painter.fillRect(QRect(x, mMarkerY, 1, 24), color);
-            QPainterPath triangle;
-            triangle.moveTo(x, mMarkerY);
-            triangle.lineTo(x - 3, mMarkerY - 3);
-            triangle.lineTo(x + 4, mMarkerY - 3);
-            triangle.closeSubpath();
-            painter.fillPath(triangle, color);
-        }
-    }
+    PaintFrameBookmarks(painter, true);
 
     QFont font = painter.font();
     font.setPointSize(13);

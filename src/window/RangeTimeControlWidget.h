@@ -22,7 +22,4 @@ protected:
     void LeftMouseDragUpdate(int x, Qt::KeyboardModifiers modifiers) override;
     void UpdateGeometry(int width) override;
     void UpdateCursor() override;
-
-private:
-    void PaintTime(QPainter& painter, int frame, bool playhead);
 };

@@ -2,7 +2,6 @@
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
-#include "media/VideoFrame.h"
 #include "model/FrameBookmark.h"
 #include "model/ProjectManager.h"
 #include "model/RangeBookmark.h"
@@ -16,6 +15,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -88,9 +88,6 @@ TimeControlBaseWidget::TimeControlBaseWidget(ProjectManager* projectManager, Pla
         connect(mAvManager, &AvManager::PlaybackRangeChanged, this, &TimeControlBaseWidget::OnPlaybackRangeChanged);
         connect(mAvManager, &AvManager::PrimaryTimelineChanged, this,
                 &TimeControlBaseWidget::OnPrimaryTimelineChanged);
-        connect(mAvManager, &AvManager::VideoFrameChanged, this,
-                [this](int outputId, std::shared_ptr<VideoFrame> frame, std::shared_ptr<VideoFrame>,
-                       std::shared_ptr<VideoFrame>) { OnVideoFrameChanged(outputId, std::move(frame)); });
     }
 }
 
@@ -395,53 +392,29 @@ void TimeControlBaseWidget::ResetRange()
 
 void TimeControlBaseWidget::SetRangeToPreviousRangeBookmark()
 {
-    if (!mTimeline || mRangeBookmarks.isEmpty())
-    {
-        return;
-    }
-    QList<QPair<int, int>> pairs;
-    for (auto it = mRangeBookmarks.cbegin(); it != mRangeBookmarks.cend(); ++it)
-    {
-        pairs.append({it.key(), it.value()});
-    }
-    std::sort(pairs.begin(), pairs.end());
-    QPair<int, int> chosen = pairs.constLast();
-    for (auto it = pairs.crbegin(); it != pairs.crend(); ++it)
-    {
-        if ((it->first == mRangeStart && it->second < mRangeEnd) || it->first < mRangeStart)
-        {
-            chosen = *it;
-            break;
-        }
-    }
-    SetPlaybackRangeByFrame(chosen.first, chosen.second);
-    if (mPlaybackFrame != mRangeStart)
-    {
-        SeekToFrame(mRangeStart);
-    }
+    SetRangeToNeighbourRangeBookmark(false);
 }
 
 void TimeControlBaseWidget::SetRangeToNextRangeBookmark()
+{
+    SetRangeToNeighbourRangeBookmark(true);
+}
+
+void TimeControlBaseWidget::SetRangeToNeighbourRangeBookmark(bool next)
 {
     if (!mTimeline || mRangeBookmarks.isEmpty())
     {
         return;
     }
+    // Ordered by start, then end: the map keeps equal starts in insertion order.
     QList<QPair<int, int>> pairs;
     for (auto it = mRangeBookmarks.cbegin(); it != mRangeBookmarks.cend(); ++it)
     {
         pairs.append({it.key(), it.value()});
     }
     std::sort(pairs.begin(), pairs.end());
-    QPair<int, int> chosen = pairs.constFirst();
-    for (auto const& pair : std::as_const(pairs))
-    {
-        if ((pair.first == mRangeStart && pair.second > mRangeEnd) || pair.first > mRangeStart)
-        {
-            chosen = pair;
-            break;
-        }
-    }
+    QPair<int, int> const chosen = WrappedNeighbour(pairs, qMakePair(mRangeStart, mRangeEnd), next,
+                                                    [](QPair<int, int> const& pair) { return pair; });
     SetPlaybackRangeByFrame(chosen.first, chosen.second);
     if (mPlaybackFrame != mRangeStart)
     {
@@ -564,31 +537,28 @@ void TimeControlBaseWidget::TogglePosition()
     emit TogglePositionRequested(this);
 }
 
-void TimeControlBaseWidget::ToggleFrameBookmarkVisibility()
+void TimeControlBaseWidget::ToggleSetting(bool* setting)
 {
-    if (mFrameBookmarksVisibleSetting)
+    if (setting)
     {
-        *mFrameBookmarksVisibleSetting = !*mFrameBookmarksVisibleSetting;
+        *setting = !*setting;
     }
     RepaintTimeline();
+}
+
+void TimeControlBaseWidget::ToggleFrameBookmarkVisibility()
+{
+    ToggleSetting(mFrameBookmarksVisibleSetting);
 }
 
 void TimeControlBaseWidget::ToggleRangeBookmarkVisibility()
 {
-    if (mRangeBookmarksVisibleSetting)
-    {
-        *mRangeBookmarksVisibleSetting = !*mRangeBookmarksVisibleSetting;
-    }
-    RepaintTimeline();
+    ToggleSetting(mRangeBookmarksVisibleSetting);
 }
 
 void TimeControlBaseWidget::ToggleCacheVisibility()
 {
-    if (mCacheVisibleSetting)
-    {
-        *mCacheVisibleSetting = !*mCacheVisibleSetting;
-    }
-    RepaintTimeline();
+    ToggleSetting(mCacheVisibleSetting);
 }
 
 // ---- Engine slots ----
@@ -698,24 +668,14 @@ void TimeControlBaseWidget::OnPrimaryTimelineChanged(Timeline* timeline, bool no
     RepaintTimeline();
 }
 
-void TimeControlBaseWidget::OnVideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> frame)
-{
-    if (!mTimeline || mTimeline->OutputId() != outputId)
-    {
-        return;
-    }
-    mDisplayedFrameStartTime = frame ? frame->adjustedStartTime : -1;
-    mDisplayedFrameEndTime = frame ? frame->adjustedEndTime.load() : -1;
-}
-
 void TimeControlBaseWidget::OnTimelineUpdated()
 {
     if (!mTimeline)
     {
         return;
     }
-    UpdateClipFrameRanges();
-    UpdateBookmarks();
+    // Clips, bookmarks and the end first: the frame's listeners see them new.
+    OnPlaybackEndTimeChanged(mTimeline->Duration());
     int const frame = mTimeline->FrameAtTime(mTimeline->PlaybackTime());
     if (frame != mPlaybackFrame)
     {
@@ -723,7 +683,6 @@ void TimeControlBaseWidget::OnTimelineUpdated()
         RepaintTimeline();
         emit PlaybackFrameChanged(frame, DisplayedFrameOffset());
     }
-    OnPlaybackEndTimeChanged(mTimeline->Duration());
     OnPlaybackRangeChanged(mTimeline->PlaybackRangeStart(), mTimeline->PlaybackRangeEnd());
 }
 
@@ -1130,6 +1089,70 @@ void TimeControlBaseWidget::DoPaint(QPainter& painter)
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(Settings::timeControlFont);
     painter.fillRect(mBarRect, BackgroundColor());
+}
+
+void TimeControlBaseWidget::PaintTime(QPainter& painter, int frame, bool playhead)
+{
+    using namespace TimeControlColors;
+    bool const annotated = mAnnotatedFrames.contains(frame);
+    int const x = PositionAtFrame(frame);
+    int const frameWidth = FrameWidth(frame);
+    QColor const marker = playhead ? (annotated ? AnnotationGreen : PlayheadWhite) : HoverGrey;
+    QColor const cell = playhead ? (annotated ? CellGreen : CellWhite) : HoverCell;
+    painter.fillRect(QRect(x, mMarkerY, 2, mMarkerHeight), marker);
+    if (frameWidth >= 3)
+    {
+        int const right = frame >= EndFrame() ? mTimelineRect.right() : x + frameWidth - 1;
+        painter.fillRect(QRect(QPoint(x + 2, mCellTop), QPoint(right, mCellBottom)), cell);
+    }
+    painter.setPen(marker);
+    painter.drawText(QRect(QPoint(x - 100, 0), QPoint(x + 99, mTimeTextBottom)), Qt::AlignCenter,
+                     FrameToDisplayFormat(frame, true));
+}
+
+void TimeControlBaseWidget::PaintFrameBookmarks(QPainter& painter, bool rangeOnly)
+{
+    if (!mFrameBookmarksVisibleSetting || !*mFrameBookmarksVisibleSetting)
+    {
+        return;
+    }
+    int previousX = INT_MIN;
+    for (FrameBookmarkMark const& bookmark : std::as_const(mFrameBookmarks))
+    {
+        if (rangeOnly && (bookmark.frame < mRangeStart || bookmark.frame > mRangeEnd))
+        {
+            continue;
+        }
+        int const x = PositionAtFrame(bookmark.frame);
+        if (x == previousX)
+        {
+            continue;
+        }
+        previousX = x;
+        QColor const color =
+            bookmark.hasAnnotation ? TimeControlColors::AnnotationGreen : TimeControlColors::BookmarkGrey;
+        painter.fillRect(QRect(x, mMarkerY, 1, mMarkerHeight), color);
+        QPainterPath triangle;
+        triangle.moveTo(x, mMarkerY);
+        triangle.lineTo(x - 3, mMarkerY - 3);
+        triangle.lineTo(x + 4, mMarkerY - 3);
+        triangle.closeSubpath();
+        painter.fillPath(triangle, color);
+    }
+}
+
+void TimeControlBaseWidget::PaintCachedSpan(QPainter& painter, int top, int bottom)
+{
+    if (mCacheStart < 0 || mCacheEnd < 0 || !mCacheVisibleSetting || !*mCacheVisibleSetting)
+    {
+        return;
+    }
+    int const x0 = std::max(PositionAtFrame(std::max(mCacheStart, StartFrame())), mTimelineRect.left());
+    int const x1 = std::min(PositionAtFrame(std::min(mCacheEnd, EndFrame()) + 1), mTimelineRect.right() + 1);
+    if (x1 > x0)
+    {
+        painter.fillRect(QRect(QPoint(x0, top), QPoint(x1 - 1, bottom)), TimeControlColors::CacheBlue);
+    }
 }
 
 void TimeControlBaseWidget::LeftMouseDragUpdate(int, Qt::KeyboardModifiers)

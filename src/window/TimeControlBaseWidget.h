@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 class AvManager;
@@ -22,7 +24,6 @@ class ProjectManager;
 class QAction;
 class QMenu;
 class Timeline;
-struct VideoFrame;
 
 // The colours of the time bars.
 namespace TimeControlColors
@@ -157,7 +158,6 @@ public Q_SLOTS:
     void OnPlaybackEndTimeChanged(long long time);
     void OnPlaybackRangeChanged(long long startTime, long long endTime);
     void OnPrimaryTimelineChanged(Timeline* timeline, bool notSwitching);
-    void OnVideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> frame);
     void OnTimelineUpdated();
     void UpdateClipFrameRanges();
     void UpdateBookmarks();
@@ -182,6 +182,31 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+
+    // In a list sorted by key: the key of the first item after current, or
+    // (next false) of the last item before it, wrapping around past either
+    // end. The list must not be empty.
+    template <typename List, typename Key, typename KeyOf>
+    static Key WrappedNeighbour(List const& sorted, Key const& current, bool next, KeyOf keyOf)
+    {
+        if (next)
+        {
+            auto const it = std::upper_bound(sorted.cbegin(), sorted.cend(), current,
+                                             [&](Key const& key, auto const& item) { return key < keyOf(item); });
+            return keyOf(it != sorted.cend() ? *it : sorted.constFirst());
+        }
+        auto const it = std::lower_bound(sorted.cbegin(), sorted.cend(), current,
+                                         [&](auto const& item, Key const& key) { return keyOf(item) < key; });
+        return keyOf(it != sorted.cbegin() ? *std::prev(it) : sorted.constLast());
+    }
+
+    // The playhead's or the hover's mark for a frame: its marker, its cell on
+    // the scale and its time above.
+    void PaintTime(QPainter& painter, int frame, bool playhead);
+    // The frame bookmarks (with rangeOnly, those inside the range), when shown.
+    void PaintFrameBookmarks(QPainter& painter, bool rangeOnly);
+    // The cached frames the scale shows, between rows top and bottom, when shown.
+    void PaintCachedSpan(QPainter& painter, int top, int bottom);
 
     // Takes on the engine's current primary timeline; for a bar made while
     // a timeline is open already.
@@ -210,8 +235,6 @@ protected:
     bool mRangeChangedInDrag = false;
     int mRangeAtDragStartStart = -1;
     int mRangeAtDragStartEnd = -1;
-    long long mDisplayedFrameStartTime = -1;
-    long long mDisplayedFrameEndTime = -1;
     int mCacheStart = -1;
     int mCacheEnd = -1;
     TimeControlDisplayFormat mDisplayFormat = TimeControlDisplayFormat::GlobalFrames;
@@ -243,6 +266,12 @@ protected:
     int mRangeAtPressStart = 0;
     int mRangeAtPressEnd = 0;
     int mMarkerY = 0;
+    // Set by UpdateGeometry: the height of the marks from mMarkerY down, the
+    // rows a frame's cell fills and the bottom of the time text.
+    int mMarkerHeight = 0;
+    int mCellTop = 0;
+    int mCellBottom = 0;
+    int mTimeTextBottom = 0;
     // The timeline a press began on: moves and the release's command go to it.
     QPointer<Timeline> mDragTimeline;
     QMenu* mContextMenu = nullptr;
@@ -255,11 +284,12 @@ protected:
     QPoint mHwMouseOffset;
 
 private:
+    void SetRangeToNeighbourRangeBookmark(bool next);
+    void ToggleSetting(bool* setting);
     void CommitRange(Timeline* timeline, int start, int end, int previousStart, int previousEnd);
     void ReadRangeFromTimeline();
     void UpdateHover(QPoint const& pos);
     void EndGesture(QPoint const& pos);
-    bool AnyButtonDrag() const;
     QPoint EventPosition(QMouseEvent const* event) const;
     void DisconnectTimeline();
     QList<QMetaObject::Connection> mTimelineConnections;

@@ -163,6 +163,7 @@ private Q_SLOTS:
 private:
     void Seek(int frame);
     void OpenInViewer(Timeline* timeline);
+    bool WaitCached(int frame);
     void WaitShown();
     int Shown();
     ExportProperties Capture(QString const& name);
@@ -257,8 +258,25 @@ void TestMonitorPanel::WaitShown()
                  },
                  10000),
              "the frame never arrived");
-    QTest::qWait(1); // let the viewer paint what it was handed
-    QCoreApplication::processEvents();
+}
+
+// A frame step lands only on a frame the engine holds already (a step asked
+// for ahead of the decoders is dropped, so a held key never piles up
+// decodes): before a step the test waits until its whole frame is cached.
+bool TestMonitorPanel::WaitCached(int frame)
+{
+    Timeline* const timeline = mViewer->PrimaryTimeline();
+    if (!timeline)
+    {
+        return false;
+    }
+    auto const cached = [&](long long time) {
+        return timeline->VideoCacheReadyAtTime(time) &&
+               (mAv->AudioStreamDecodeCount() == 0 || timeline->AudioCacheReadyAtTime(time));
+    };
+    long long const start = timeline->TimeAtFrame(frame, false);
+    long long const end = timeline->TimeAtFrame(frame, true) - 1;
+    return QTest::qWaitFor([&] { return cached(start) && cached(end); }, 10000);
 }
 
 int TestMonitorPanel::Shown()
@@ -281,12 +299,16 @@ void TestMonitorPanel::SeekAndStepSlotsShowTheirFrame()
     QCOMPARE(Shown(), 47);
     mPanel->SeekTimelineStart();
     QCOMPARE(Shown(), 0);
+    QVERIFY(WaitCached(1));
     mPanel->FrameStepForward();
     QCOMPARE(Shown(), 1);
+    QVERIFY(WaitCached(1 + Settings::multiFrameStepSize));
     mPanel->MultiFrameStepForward();
     QCOMPARE(Shown(), 1 + Settings::multiFrameStepSize);
+    QVERIFY(WaitCached(Settings::multiFrameStepSize));
     mPanel->FrameStepBackward();
     QCOMPARE(Shown(), Settings::multiFrameStepSize);
+    QVERIFY(WaitCached(0));
     mPanel->MultiFrameStepBackward();
     QCOMPARE(Shown(), 0);
 
@@ -340,7 +362,11 @@ void TestMonitorPanel::PlaybackSlotsMoveAndHold()
     QVERIFY(QTest::qWaitFor([&] { return !mAv->IsPlaying(); }, 5000));
     int const held = Shown();
     QCOMPARE(held, bar->PlaybackFrame());
-    QTest::qWait(150);
+    // Proves that the paused playhead stays: no event says nothing moved, so
+    // the test gives the engine a few frame periods to move it (and stops
+    // early when it does).
+    QSignalSpy moved(mAv, &AvManager::PlaybackFrameChanged);
+    static_cast<void>(moved.wait(150));
     QCOMPARE(Shown(), held);
 
     // Bookmarks only: the engine plays stepped, the picture shows bookmarks only.
@@ -616,7 +642,9 @@ void TestMonitorPanel::ViewerCaptureExportsEveryFrameWithMatchingAudio()
     mWindow->addAction(&step);
     connect(&step, &QAction::triggered, mPanel, &MonitorPanel::FrameStepForward);
     mWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
     Seek(2);
+    QVERIFY(WaitCached(3));
     QTest::keyClick(mWindow.get(), Qt::Key_Right);
     QTRY_COMPARE(mPanel->GlobalTimeControl()->PlaybackFrame(), 3);
     // ...and is dropped while one runs: the pictures stay in order.
@@ -705,16 +733,25 @@ void TestMonitorPanel::CancelEndsCaptureAndRefusesSecondExport()
     bool secondRefused = false;
     bool inputBlocked = false;
     int frameDuringCapture = -1;
-    QTimer::singleShot(300, mPanel, [&] {
-        first = mPanel->CurrentExport();
-        inputBlocked = mPanel->IsCaptureInputBlocked();
-        // A key press on the viewer would move the playhead.
-        frameDuringCapture = mPanel->GlobalTimeControl()->PlaybackFrame();
-        mPanel->ExportToFile(Capture(QStringLiteral("second.mp4")));
-        secondRefused = mPanel->CurrentExport() == first;
-        mPanel->CancelExport();
-    });
+    // Acts on the first captured picture, while the capture runs.
+    bool acted = false;
+    QMetaObject::Connection const during =
+        connect(mPanel->SnapshotManagerPtr(), &SnapshotManager::ExportFrameGenerated, this, [&] {
+            if (acted)
+            {
+                return;
+            }
+            acted = true;
+            first = mPanel->CurrentExport();
+            inputBlocked = mPanel->IsCaptureInputBlocked();
+            // A key press on the viewer would move the playhead.
+            frameDuringCapture = mPanel->GlobalTimeControl()->PlaybackFrame();
+            mPanel->ExportToFile(Capture(QStringLiteral("second.mp4")));
+            secondRefused = mPanel->CurrentExport() == first;
+            mPanel->CancelExport();
+        });
     QStringList const lines = RunExport(Capture(QStringLiteral("cancelled.mp4")));
+    disconnect(during);
     QVERIFY(first != nullptr);
     QVERIFY(secondRefused);
     QVERIFY(inputBlocked);

@@ -293,6 +293,17 @@ void TestTimeControlMapping::RangeBoundsFromCurrentAreSingleUndoStepsAndNeverInv
     bar.SetRangeToPreviousRangeBookmark();
     QCOMPARE(bar.RangeStartFrame(), 150);
     QCOMPARE(bar.RangeEndFrame(), 160);
+    // Bookmarks that share a start follow each other by their end.
+    m25->InsertRangeBookmark(150, 155);
+    bar.SetRangeToPreviousRangeBookmark();
+    QCOMPARE(bar.RangeEndFrame(), 155);
+    bar.SetRangeToPreviousRangeBookmark();
+    QCOMPARE(bar.RangeEndFrame(), 20);
+    bar.SetRangeToNextRangeBookmark();
+    bar.SetRangeToNextRangeBookmark();
+    QCOMPARE(bar.RangeStartFrame(), 150);
+    QCOMPARE(bar.RangeEndFrame(), 160);
+    m25->RemoveRangeBookmark(150, 155);
     m25->RemoveRangeBookmark(10, 20);
     m25->RemoveRangeBookmark(150, 160);
     bar.OnPrimaryTimelineChanged(nullptr, true);
