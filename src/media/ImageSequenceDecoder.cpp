@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
 #include "media/ImageSequenceDecoderWorker.h"
+#include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
 #include "model/Source.h"
 
@@ -299,15 +300,7 @@ ImageSequenceDecoder::PictureFormat ImageSequenceDecoder::SequencePictureFormat(
         format.width = info->width;
         format.height = info->height;
         format.streamInfo = info;
-        if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && info->isYuv)
-        {
-            format.pixelFormat = VideoFramePixelFormat::YUV420P;
-        }
-        else
-        {
-            format.pixelFormat =
-                info->componentCount == 4 ? VideoFramePixelFormat::RGBA : VideoFramePixelFormat::RGB24;
-        }
+        format.pixelFormat = VideoDecoder::OutputFormat(*info);
         break;
     }
     return format;

@@ -18,10 +18,6 @@
 namespace
 {
 
-// Line alignment of converted pictures: rows of 4-byte multiples, what an
-// OpenGL upload expects by default, valid for every width.
-int const IMAGE_ALIGNMENT = 4;
-
 // How far the first repeated seek goes back before the last one (µs); each
 // further repeat doubles it.
 long long const SEEK_BACKOFF_START = 1000000;
@@ -139,21 +135,8 @@ void VideoDecoder::CloseVideoStream()
 void VideoDecoder::InitializeVideoDecoder()
 {
     mTimeBase = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->time_base;
-    if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && mCurrentStreamInfo->isYuv)
-    {
-        mOutputPixelFormat = AV_PIX_FMT_YUV420P;
-        mFramePixelFormat = VideoFramePixelFormat::YUV420P;
-    }
-    else if (mCurrentStreamInfo->componentCount == 4)
-    {
-        mOutputPixelFormat = AV_PIX_FMT_RGBA;
-        mFramePixelFormat = VideoFramePixelFormat::RGBA;
-    }
-    else
-    {
-        mOutputPixelFormat = AV_PIX_FMT_RGB24;
-        mFramePixelFormat = VideoFramePixelFormat::RGB24;
-    }
+    mFramePixelFormat = OutputFormat(*mCurrentStreamInfo);
+    mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
     mImageAlignment = IMAGE_ALIGNMENT;
     mRewindOnly = InputIsRewindOnly(mFormatContext);
     mPictureCount = 0;
@@ -163,6 +146,28 @@ void VideoDecoder::InitializeVideoDecoder()
     mSeekFromStart = true;
     mSeekVerified = true;
     mAtStart = true;
+}
+
+VideoFramePixelFormat VideoDecoder::OutputFormat(VideoStreamInfo const& info)
+{
+    if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && info.isYuv)
+    {
+        return VideoFramePixelFormat::YUV420P;
+    }
+    return info.componentCount == 4 ? VideoFramePixelFormat::RGBA : VideoFramePixelFormat::RGB24;
+}
+
+AVPixelFormat VideoDecoder::OutputAvPixelFormat(VideoFramePixelFormat format)
+{
+    switch (format)
+    {
+    case VideoFramePixelFormat::YUV420P:
+        return AV_PIX_FMT_YUV420P;
+    case VideoFramePixelFormat::RGBA:
+        return AV_PIX_FMT_RGBA;
+    default:
+        return AV_PIX_FMT_RGB24;
+    }
 }
 
 void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const

@@ -36,6 +36,10 @@ public:
     static constexpr int STATUS_START_REACHED = 2; // backward: the first frame was emitted
     static constexpr int STATUS_END_REACHED = 3;   // forward: the end of the file was reached
 
+    // Line alignment of converted pictures: rows of 4-byte multiples, what an
+    // OpenGL upload expects by default, valid for every width.
+    static constexpr int IMAGE_ALIGNMENT = 4;
+
     explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
     ~VideoDecoder() override;
 
@@ -63,6 +67,12 @@ public:
     int TotalWorkerCount() const;
     int UsableWorkerCount() const;
     int ActiveWorkerCount() const;
+
+    // The format a stream's pictures are delivered in: YUV 4:2:0 for YUV
+    // streams shown through OpenGL, else packed RGB (with alpha when the
+    // stream has it).
+    static VideoFramePixelFormat OutputFormat(VideoStreamInfo const& info);
+    static AVPixelFormat OutputAvPixelFormat(VideoFramePixelFormat format);
 
     // Fills the open stream's record: startTimeOffset, foundEndTime, endTime
     // and frameCount.
