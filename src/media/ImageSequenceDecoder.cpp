@@ -104,8 +104,10 @@ void ImageSequenceDecoder::Seek(long long t)
     long long next = 0;
     if (t >= 0 && mSource)
     {
+        // The wanted file is asked for first and emitted first: a file's time
+        // is its index, so no earlier file can cover the target.
         long long const frame = TimeHelpers::TimeToFrame(t, mFrameStep);
-        next = mDecodeForward ? std::max(frame - 2, 0LL) : std::min(frame + 2, mSource->FileCount() - 1LL);
+        next = mDecodeForward ? std::max(frame, 0LL) : std::min(frame, mSource->FileCount() - 1LL);
     }
     mPendingFrames.clear();
     mNextFileIndex = static_cast<int>(next);

@@ -139,6 +139,8 @@ void VideoDecoder::InitializeVideoDecoder()
     mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
     mImageAlignment = IMAGE_ALIGNMENT;
     mRewindOnly = InputIsRewindOnly(mFormatContext);
+    AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
+    mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
     mPictureCount = 0;
     mWindowEnd = 0;
     mLastPacketTime = 0;
@@ -196,9 +198,10 @@ void VideoDecoder::Seek(long long t)
     }
     long long const wanted = std::max(t, 0LL);
     // Two frames of margin: a picture may be indexed a little before its
-    // presentation time.
-    auto const target =
-        std::max(static_cast<long long>(static_cast<double>(wanted) - 2.0 * mCurrentStreamInfo->frameStep), 0LL);
+    // presentation time. Pictures of an intra-only stream are indexed at
+    // their own times: the seek lands on the wanted one.
+    double const margin = mIntraOnly ? 0.0 : 2.0 * mCurrentStreamInfo->frameStep;
+    auto const target = std::max(static_cast<long long>(static_cast<double>(wanted) - margin), 0LL);
     mSeekBackoff = 0;
     if (!SeekStream(target))
     {
@@ -221,7 +224,7 @@ bool VideoDecoder::SeekStream(long long target)
         // and camera files), not at 0.
         long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
         long long ts = av_rescale_q(target + offset, AV_TIME_BASE_Q, mTimeBase);
-        if (ts > 0)
+        if (ts > 0 && !mIntraOnly)
         {
             --ts;
         }

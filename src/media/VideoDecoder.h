@@ -140,6 +140,9 @@ private:
     // (raw elementary streams): every seek decodes from the start, and a
     // picture's time is its number in decoding order.
     bool mRewindOnly = false;
+    // Every picture is a key picture shown in decoding order: a seek lands
+    // exactly on the wanted one.
+    bool mIntraOnly = false;
     long long mPictureCount = 0;
     int mFileIndex = 0;
 };
