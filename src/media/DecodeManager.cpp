@@ -433,6 +433,7 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
     unsigned int const restarts = mRestartCount;
     bool const ranOut = RunClipLoop(ClipDecoder::Movie);
     mVideoDecoder->CloseSource();
+    mTimeline->SetVideoCacheReservedSize(0);
     HoldPlaceholderIfNothingCached(clip, ranOut && restarts == mRestartCount);
 }
 
@@ -575,7 +576,12 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
     switch (decoder)
     {
     case ClipDecoder::Movie:
-        return mVideoDecoder->DecodeNext();
+    {
+        int const status = mVideoDecoder->DecodeNext();
+        // What the decoder holds besides the cache counts against it.
+        mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+        return status;
+    }
     case ClipDecoder::ImageSequence:
         return mImageSequenceDecoder->DecodeNext();
     case ClipDecoder::Audio:
@@ -590,6 +596,7 @@ void DecodeManager::SeekDecoder(ClipDecoder decoder, long long sourceTime)
     {
     case ClipDecoder::Movie:
         mVideoDecoder->Seek(sourceTime);
+        mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
         break;
     case ClipDecoder::ImageSequence:
         mImageSequenceDecoder->Seek(sourceTime);

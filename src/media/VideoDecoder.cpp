@@ -429,6 +429,10 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
 
     for (std::shared_ptr<VideoFrame>& frame : frames)
     {
+        if (frame)
+        {
+            mPictureBytes = frame->byteSize;
+        }
         if (mDecodeForward)
         {
             emit VideoFrameDecoded(frame);
@@ -601,6 +605,29 @@ void VideoDecoder::ShutdownWorkers()
 void VideoDecoder::SetConversionThreadCount(int threads)
 {
     mConversionThreads = std::max(threads, 1);
+}
+
+long long VideoDecoder::HeldPictureBytes() const
+{
+    long long bytes = 0;
+    for (std::shared_ptr<VideoFrame> const& frame : mFrameBuffer)
+    {
+        bytes += frame ? frame->byteSize : 0;
+    }
+    if (!mDecodeForward)
+    {
+        // Backwards, a whole window is decoded before its first picture is
+        // handed over: room for it is kept all along.
+        bytes = std::max(bytes, (Settings::numLeadingVideoFramesKeptOnSeek + 1LL) * mPictureBytes);
+    }
+    AVCodecContext const* context = mVideoCodecContext;
+    if (!context)
+    {
+        return bytes;
+    }
+    long long const frameThreads = (context->active_thread_type & FF_THREAD_FRAME) ? context->thread_count : 0;
+    long long const held = frameThreads + context->has_b_frames + std::max(context->refs, 1);
+    return bytes + held * mPictureBytes;
 }
 
 int VideoDecoder::TotalWorkerCount() const

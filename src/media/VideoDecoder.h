@@ -64,6 +64,11 @@ public:
     // Threads converting each picture (1: on the decoding thread alone).
     void SetConversionThreadCount(int threads);
 
+    // Bytes of the pictures held outside the cache: the backward window's,
+    // and an estimate of those the codec keeps (references, reordering,
+    // pictures under way on frame threads).
+    long long HeldPictureBytes() const;
+
     int TotalWorkerCount() const;
     int UsableWorkerCount() const;
     int ActiveWorkerCount() const;
@@ -121,6 +126,8 @@ private:
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
+    // Bytes of the last picture decoded.
+    long long mPictureBytes = 0;
     QMap<int, VideoDecodeWorker*> mBusyWorkers;
     QQueue<VideoDecodeWorker*> mIdleWorkers;
 
