@@ -7,6 +7,7 @@
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
 #include "media/PlaybackManager.h"
+#include "media/VideoFrameBufferPool.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -474,6 +475,8 @@ void TestAvManager::OpenSwitchCloseCyclesLeaveNothingBehind()
         }, 5000));
     }
     QVERIFY(QTest::qWaitFor([&] { return ProcessThreadCount() <= threads; }, 5000));
+    // Nothing decodes any more: idle picture buffers went back to the system.
+    QVERIFY(QTest::qWaitFor([] { return VideoFrameBufferPool::Shared()->IdleBytes() == 0; }, 5000));
 #if !defined(__SANITIZE_ADDRESS__)
     // Freed frames go back in batches and idle buffers are trimmed once
     // nothing decodes; on a loaded machine that can take a moment.
