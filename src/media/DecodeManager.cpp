@@ -551,7 +551,12 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
         if (mSeekPending)
         {
-            WaitForDecoderWorkers(decoder);
+            // An image sequence drops what its workers bring back from before
+            // a seek: the wanted file waits for one worker, not for all.
+            if (decoder != ClipDecoder::ImageSequence)
+            {
+                WaitForDecoderWorkers(decoder);
+            }
             ClearCache();
             mHeldPicture.reset();
             mForward = true;
@@ -709,6 +714,14 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         // A picture from before the cut in covers the clip's first frame
         // unless a later one starts there.
         index = std::max(index, 0);
+        if (clip->IsImageSequence())
+        {
+            // One picture per frame: no later one can take its place, so it
+            // is shown without waiting for the next.
+            CacheHeldPicture();
+            PlaceFrame(clip, std::move(frame), index);
+            return;
+        }
         if (mHeldPicture && index != mHeldPictureIndex)
         {
             CacheHeldPicture();
