@@ -1,4 +1,5 @@
 #include "EngineTestRig.h"
+#include "support/ProcessStatus.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -31,16 +32,7 @@ namespace
 
 int ProcessThreadCount()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (QByteArray const& line : status.readAll().split('\n'))
-    {
-        if (line.startsWith("Threads:"))
-        {
-            return line.mid(8).trimmed().toInt();
-        }
-    }
-    return -1;
+    return static_cast<int>(ProcessStatus::Value("Threads:"));
 }
 
 long long ResidentKilobytes()
@@ -48,16 +40,7 @@ long long ResidentKilobytes()
 #if defined(__GLIBC__)
     malloc_trim(0); // what the allocator merely keeps is not in use
 #endif
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (QByteArray const& line : status.readAll().split('\n'))
-    {
-        if (line.startsWith("VmRSS:"))
-        {
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return -1;
+    return ProcessStatus::Value("VmRSS:");
 }
 
 bool Settle(AvManager& av, ViewerProbe const& probe)

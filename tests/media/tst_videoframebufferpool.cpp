@@ -1,7 +1,7 @@
 #include "media/VideoFrame.h"
 #include "media/VideoFrameBufferPool.h"
+#include "support/ProcessStatus.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <cstring>
@@ -152,21 +152,7 @@ void TestVideoFrameBufferPool::FreedPicturesLeaveNothingResident()
 #else
     // Pictures freed in any order (as a cache lets them go) give their
     // memory back at once: none of it stays resident in the heap.
-    auto const residentKilobytes = [] {
-        QFile status(QStringLiteral("/proc/self/status"));
-        long long kilobytes = -1;
-        if (status.open(QIODevice::ReadOnly))
-        {
-            for (QByteArray const& line : status.readAll().split('\n'))
-            {
-                if (line.startsWith("VmRSS:"))
-                {
-                    kilobytes = line.mid(6).trimmed().split(' ').first().toLongLong();
-                }
-            }
-        }
-        return kilobytes;
-    };
+    auto const residentKilobytes = [] { return ProcessStatus::Value("VmRSS:"); };
     if (residentKilobytes() < 0)
     {
         QSKIP("no /proc/self/status");
