@@ -199,8 +199,9 @@ void VideoDecoder::Seek(long long t)
     long long const wanted = std::max(t, 0LL);
     // Two frames of margin: a picture may be indexed a little before its
     // presentation time. Pictures of an intra-only stream are indexed at
-    // their own times: the seek lands on the wanted one.
-    double const margin = mIntraOnly ? 0.0 : 2.0 * mCurrentStreamInfo->frameStep;
+    // their own times: a forward seek lands on the wanted one (a backward
+    // window keeps its margin, which makes it a few pictures longer).
+    double const margin = ExactSeek() ? 0.0 : 2.0 * mCurrentStreamInfo->frameStep;
     auto const target = std::max(static_cast<long long>(static_cast<double>(wanted) - margin), 0LL);
     mSeekBackoff = 0;
     if (!SeekStream(target))
@@ -224,7 +225,7 @@ bool VideoDecoder::SeekStream(long long target)
         // and camera files), not at 0.
         long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
         long long ts = av_rescale_q(target + offset, AV_TIME_BASE_Q, mTimeBase);
-        if (ts > 0 && !mIntraOnly)
+        if (ts > 0 && !ExactSeek())
         {
             --ts;
         }
@@ -332,6 +333,11 @@ bool VideoDecoder::SeekDeeper()
     }
     mReseeked = true;
     return true;
+}
+
+bool VideoDecoder::ExactSeek() const
+{
+    return mIntraOnly && mDecodeForward;
 }
 
 void VideoDecoder::SetDecodeForward(bool forward)

@@ -103,6 +103,8 @@ private:
     // less: the start of the file) and flushes the decoder.
     bool SeekStream(long long target);
     bool SeekStreamToStart();
+    // Whether a seek lands on the wanted picture itself, with no margin.
+    bool ExactSeek() const;
     // Opens the input afresh: the only sound rewind for inputs that cannot
     // seek (a byte seek leaves the demuxer's made-up timestamps behind).
     bool ReopenInput();
