@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -24,8 +25,15 @@ QStringList InputArguments(Source const& source);
 // the first video stream in the given pixel format; empty when ffmpeg failed.
 QStringList FrameMd5(Source const& source, QString const& pixelFormat);
 // Decoding and converting the whole stream to the pixel format with the
-// given decoder threads (0: automatic) and one converting thread.
-DecodeRate MeasureDecodeRate(Source const& source, QString const& pixelFormat, int threads);
+// given decoder threads (0: automatic) and one converting thread. With
+// sliceThreadsOnly the decoder splits each picture among its threads (one
+// thread for codecs that cannot), so a frame's rate is one over the time one
+// picture takes to decode and convert.
+DecodeRate MeasureDecodeRate(Source const& source, QString const& pixelFormat, int threads,
+                             bool sliceThreadsOnly = false);
+// The positions of the key frames in presentation order (every picture of an
+// image sequence); empty when ffprobe failed.
+QList<int> KeyFrames(Source const& source, int frameCount);
 // The longest distance between two key frames, in frames (1 for images).
-int LongestGop(Source const& source);
+int LongestGop(QList<int> const& keyFrames, int frameCount);
 }

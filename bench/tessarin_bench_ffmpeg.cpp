@@ -82,11 +82,12 @@ QStringList FrameMd5(Source const& source, QString const& pixelFormat)
     return md5s;
 }
 
-DecodeRate MeasureDecodeRate(Source const& source, QString const& pixelFormat, int threads)
+DecodeRate MeasureDecodeRate(Source const& source, QString const& pixelFormat, int threads, bool sliceThreadsOnly)
 {
+    QStringList const threadArguments = sliceThreadsOnly ? QStringList {"-thread_type", "slice"} : QStringList {};
     QStringList const arguments = QStringList {"-nostdin", "-hide_banner", "-benchmark", "-threads",
                                                QString::number(threads)} +
-                                  InputArguments(source) +
+                                  threadArguments + InputArguments(source) +
                                   QStringList {"-map", "0:v:0", "-filter_threads", "1", "-sws_flags", SCALER_FLAGS,
                                                "-pix_fmt", pixelFormat, "-f", "null", "-"};
     DecodeRate rate;
@@ -107,21 +108,27 @@ DecodeRate MeasureDecodeRate(Source const& source, QString const& pixelFormat, i
     return rate;
 }
 
-int LongestGop(Source const& source)
+QList<int> KeyFrames(Source const& source, int frameCount)
 {
+    QList<int> keyFrames;
     if (source.IsImageSequence())
     {
-        return 1;
+        for (int i = 0; i < frameCount; ++i)
+        {
+            keyFrames << i;
+        }
+        return keyFrames;
     }
+    // Packets come in decoding order; a key frame of a closed GOP is the
+    // first picture of its GOP in either order.
     QByteArray output;
     if (!Run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=flags", "-of", "csv=p=0",
                          source.MediaPath()},
              &output, nullptr))
     {
-        return 0;
+        return keyFrames;
     }
-    int longest = 0;
-    int run = 0;
+    int index = 0;
     for (QByteArray const& line : output.split('\n'))
     {
         if (line.trimmed().isEmpty())
@@ -130,12 +137,22 @@ int LongestGop(Source const& source)
         }
         if (line.startsWith('K'))
         {
-            longest = std::max(longest, run);
-            run = 0;
+            keyFrames << index;
         }
-        ++run;
+        ++index;
     }
-    return std::max(longest, run);
+    return keyFrames;
+}
+
+int LongestGop(QList<int> const& keyFrames, int frameCount)
+{
+    int longest = 0;
+    for (qsizetype i = 0; i < keyFrames.size(); ++i)
+    {
+        int const next = i + 1 < keyFrames.size() ? keyFrames.at(i + 1) : frameCount;
+        longest = std::max(longest, next - keyFrames.at(i));
+    }
+    return longest;
 }
 
 } // namespace FfmpegReference

@@ -19,12 +19,17 @@ set_tests_properties(media.audiooutput PROPERTIES
 # Frame accuracy of the whole engine against ffmpeg's framemd5, through the
 # benchmark program (tests/media/bench_frames_check.sh). bench/ is read after
 # this folder, so the test is added once the whole tree has been read, and
-# only when the benchmarks are built.
+# only when the benchmark program is built (the sanitizer build makes it for
+# this test alone, and runs fewer of its parallel runs).
 function(tessarin_add_bench_frames_test)
   if(TARGET tessarin_bench)
+    set(extent full)
+    if(TESSARIN_SANITIZE)
+      set(extent reduced)
+    endif()
     add_test(NAME media.bench_frames
       COMMAND sh "${CMAKE_SOURCE_DIR}/tests/media/bench_frames_check.sh"
-        "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media")
+        "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media" ${extent})
     set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
   endif()
 endfunction()

@@ -228,26 +228,7 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
     if (isVideo)
     {
         mHwDecoderActive = InitializeHwVideoDecoder();
-        bool const sequence = mSource && mSource->IsImageSequence();
-        context->max_pixels = AvHelpers::MaximumPicturePixels();
-        context->thread_count =
-            sequence ? Settings::imageSequenceDecoderThreadCount : Settings::videoDecoderThreadCount;
-        // Pictures come from the shared frame-buffer pool (unless a
-        // hardware decoder makes its own).
-        if (!mHwDecoderActive)
-        {
-            context->get_buffer2 = VideoFrameBufferPool::GetDecoderBuffer;
-            FfmpegCompat::MarkCallbacksThreadSafe(context);
-        }
-        // An intra-only codec splits each picture among its threads: frame
-        // threads would first have to queue a packet per thread, which a
-        // seek waits for.
-        AVCodecDescriptor const* descriptor = avcodec_descriptor_get(codec->id);
-        if (!sequence && descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) &&
-            (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS))
-        {
-            context->thread_type = FF_THREAD_SLICE;
-        }
+        PrepareVideoCodecContext(context, codec, mSource && mSource->IsImageSequence(), mHwDecoderActive);
     }
 
     result = avcodec_open2(context, codec, nullptr);
@@ -259,6 +240,30 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
         return -1;
     }
     return index;
+}
+
+void AvDecoderBase::PrepareVideoCodecContext(AVCodecContext* context, AVCodec const* codec, bool imageSequence,
+                                             bool hardware)
+{
+    context->max_pixels = AvHelpers::MaximumPicturePixels();
+    context->thread_count =
+        imageSequence ? Settings::imageSequenceDecoderThreadCount : Settings::videoDecoderThreadCount;
+    // Pictures come from the shared frame-buffer pool (unless a hardware
+    // decoder makes its own).
+    if (!hardware)
+    {
+        context->get_buffer2 = VideoFrameBufferPool::GetDecoderBuffer;
+        FfmpegCompat::MarkCallbacksThreadSafe(context);
+    }
+    // An intra-only codec splits each picture among its threads: frame
+    // threads would first have to queue a packet per thread, which a seek
+    // waits for.
+    AVCodecDescriptor const* descriptor = codec ? avcodec_descriptor_get(codec->id) : nullptr;
+    if (!imageSequence && descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) &&
+        (codec->capabilities & AV_CODEC_CAP_SLICE_THREADS))
+    {
+        context->thread_type = FF_THREAD_SLICE;
+    }
 }
 
 int AvDecoderBase::LastErrorCode() const

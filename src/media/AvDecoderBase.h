@@ -40,6 +40,12 @@ public:
 
     int LastErrorCode() const;
 
+    // What every video decoder context gets before it is opened: the picture
+    // size limit, its threads, and pictures from the shared frame-buffer pool
+    // (not for a hardware decoder).
+    static void PrepareVideoCodecContext(AVCodecContext* context, AVCodec const* codec, bool imageSequence,
+                                         bool hardware);
+
 protected:
     Source* mSource = nullptr;
     AVFormatContext* mFormatContext = nullptr;

@@ -275,8 +275,10 @@ void AvManager::FinalThreadCleanup()
 void AvManager::ReleaseMemoryWhenIdle()
 {
     // Once nothing decodes and no frame waits to be released, the pictures'
-    // memory goes back to the system rather than staying resident.
-    if (TotalWorkerCount() == 0 && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty())
+    // memory goes back to the system rather than staying resident. The audio
+    // output stays for the whole session and holds no pictures.
+    int const audioOutput = AudioOutputWorker() ? 1 : 0;
+    if (TotalWorkerCount() == audioOutput && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty())
     {
         VideoFrameBufferPool::Shared()->Trim();
     }

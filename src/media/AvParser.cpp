@@ -40,13 +40,6 @@ bool AvParser::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
     return false;
 }
 
-void AvParser::ParseSequenceImage(Source* source, int fileIndex)
-{
-    mSequenceImage = true;
-    Parse(source, fileIndex);
-    mSequenceImage = false;
-}
-
 void AvParser::Parse(Source* source, int fileIndex)
 {
     if (!source)
@@ -59,14 +52,7 @@ void AvParser::Parse(Source* source, int fileIndex)
     SourceFileInfo const* file = source->FileInfoAtIndex(fileIndex);
     if (file && file->parsed)
     {
-        if (mSequenceImage)
-        {
-            for (VideoStreamInfo& video : source->FileInfoAtIndex(fileIndex)->videoStreams)
-            {
-                video.startTimeOffset = std::max(video.startTimeOffset, 0LL);
-            }
-        }
-        else if (Settings::decodeExtraStreamInfoOnParse)
+        if (Settings::decodeExtraStreamInfoOnParse)
         {
             AudioDecoder::DecodeExtraStreamInfo(source);
             VideoDecoder::DecodeExtraStreamInfo(source);
@@ -207,19 +193,27 @@ void AvParser::ParseAudioProperties(int fileIndex, int streamIndex)
 void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
 {
     VideoStreamInfo& info = mSource->FileInfoAtIndex(fileIndex)->videoStreams.last();
-    Logger* logger = Logger::GetInstance();
     int const index = OpenVideoStream(streamIndex);
     if (index < 0)
     {
-        logger->Error(QStringLiteral("Failed to open video stream at index %1 for parsing: %2")
-                          .arg(streamIndex)
-                          .arg(mSource->MediaName()));
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open video stream at index %1 for parsing: %2")
+                                         .arg(streamIndex)
+                                         .arg(mSource->MediaName()));
         return;
     }
-    AVStream* stream = mFormatContext->streams[index];
-    AVCodecContext const* context = mVideoCodecContext;
+    FillVideoStreamInfo(info, mFormatContext, index, mVideoCodecContext, mVideoCodec, mSource->IsImageSequence(),
+                        mSource->FileName(fileIndex), mSource->MediaName());
+    CloseVideoStream();
+}
+
+bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* formatContext, int index,
+                                   AVCodecContext const* context, AVCodec const* codec, bool imageSequence,
+                                   QString const& fileName, QString const& mediaName)
+{
+    Logger* logger = Logger::GetInstance();
+    AVStream* stream = formatContext->streams[index];
     info.streamIndex = index;
-    info.codecName = mVideoCodec ? NameOrEmpty(mVideoCodec->name) : QString();
+    info.codecName = codec ? NameOrEmpty(codec->name) : QString();
     info.width = context->width;
     info.height = context->height;
     info.rotation = GetVideoRotation(stream);
@@ -232,11 +226,10 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
             // No picture decoded: refused as too large, or unreadable.
             logger->Error(QStringLiteral("Failed to read a picture (size unknown or over the %1 MB cache): %2")
                               .arg(Settings::cacheSize)
-                              .arg(mSource->FileName(fileIndex)));
+                              .arg(fileName));
         }
         logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
-        CloseVideoStream();
-        return;
+        return false;
     }
 
     info.isYuv = descriptor->nb_components >= 2 && !(descriptor->flags & AV_PIX_FMT_FLAG_RGB);
@@ -255,14 +248,13 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
         info.isLinear = info.colorTransfer == QLatin1String("linear");
     }
 
-    AVRational const aspect = av_guess_sample_aspect_ratio(mFormatContext, stream, nullptr);
+    AVRational const aspect = av_guess_sample_aspect_ratio(formatContext, stream, nullptr);
     info.sampleAspectRatio =
         aspect.num > 0 && aspect.den > 0 ? static_cast<float>(aspect.num) / static_cast<float>(aspect.den) : 1.0f;
     info.displayAspectRatio =
         info.height > 0 ? static_cast<float>(info.width) * info.sampleAspectRatio / static_cast<float>(info.height)
                         : 0.0f;
 
-    bool const imageSequence = mSource->IsImageSequence();
     info.alignedWidth = info.width;
     if (imageSequence)
     {
@@ -293,7 +285,7 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
             logger->Warning(QStringLiteral("Video stream (%1) has no usable frame rate, %2 fps assumed: %3")
                                 .arg(index)
                                 .arg(frameRate)
-                                .arg(mSource->MediaName()));
+                                .arg(mediaName));
         }
         info.frameStep = AvHelpers::FrameRateToFrameStep(frameRate);
         info.frameRate = std::trunc(frameRate * 1000.0 + 0.5) / 1000.0;
@@ -304,7 +296,7 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
     }
     info.codecDelay = context->delay;
     info.parsed = true;
-    CloseVideoStream();
+    return true;
 }
 
 void AvParser::ParseMetadata(AVDictionary* dictionary, QMap<QString, QString>& metadata)
@@ -390,7 +382,7 @@ bool AvParser::HasDecodableStream(int fileIndex)
     }
     // Without the timing pass a parsed video stream is taken at its word;
     // with it, a stream counts once a picture decoded.
-    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence() && !mSequenceImage;
+    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
     for (VideoStreamInfo const& video : file->videoStreams)
     {
         if (video.parsed && (!timed || video.foundEndTime >= 0))

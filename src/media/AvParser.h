@@ -6,6 +6,7 @@
 #include <QString>
 
 class Source;
+struct VideoStreamInfo;
 
 // Reads one file of a Source into its file and stream records: the streams,
 // their properties and metadata, then the first and last frame times that
@@ -20,10 +21,6 @@ public:
     // The whole parse of one file, ending with the source's Parsed (first
     // time) or Updated signal. Leaves nothing open.
     void Parse(Source* source, int fileIndex);
-    // The parse of one picture of an image sequence, through a private
-    // one-file source: it starts at 0 and lasts one frame, so no timing pass
-    // decodes it (the picture is decoded once, when it is wanted).
-    void ParseSequenceImage(Source* source, int fileIndex);
 
     // A parser never opens a stream through the records.
     bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) override;
@@ -32,6 +29,13 @@ public:
     void ParseAudioProperties(int fileIndex, int streamIndex);
     void ParseVideoProperties(int fileIndex, int streamIndex);
 
+    // Fills a video stream's record from its opened decoder (which must know
+    // the picture's size and format: after the stream information was found,
+    // or after a picture was decoded). False, with the reason logged, when the
+    // picture's format is unknown; the record is then left unparsed.
+    static bool FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* formatContext, int index,
+                                    AVCodecContext const* context, AVCodec const* codec, bool imageSequence,
+                                    QString const& fileName, QString const& mediaName);
     static void ParseMetadata(AVDictionary* dictionary, QMap<QString, QString>& metadata);
     // The display rotation in counter-clockwise degrees: 0, 90, 180 or 270.
     static int GetVideoRotation(AVStream* stream);
@@ -45,6 +49,4 @@ private:
     // audio) stream ends, and audio is timed on the video stream's clock.
     void ApplyStreamTiming(int fileIndex);
     bool HasDecodableStream(int fileIndex);
-
-    bool mSequenceImage = false;
 };

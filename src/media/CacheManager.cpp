@@ -212,7 +212,12 @@ bool CacheManager::CanInsertVideoFrame() const
 {
     QMutexLocker locker(&mVideoMutex);
     // Frames of a cleared cache count until they are let go.
-    return mVideoSize + mDeferredVideoSize < mVideoMaximumSize;
+    return mVideoSize + mDeferredVideoSize + mVideoReservedSize < mVideoMaximumSize;
+}
+
+void CacheManager::SetVideoReservedSize(long long bytes)
+{
+    mVideoReservedSize = std::max(bytes, 0LL);
 }
 
 bool CacheManager::AudioCoversTime(long long time) const
@@ -490,7 +495,7 @@ double CacheManager::VideoForwardWeightingLocked(long long time) const
 void CacheManager::UpdateVideo(long long time, bool forward, double target)
 {
     QMutexLocker locker(&mVideoMutex);
-    if (mVideoSize < mVideoMaximumSize || mVideoFrames.isEmpty())
+    if (mVideoSize + mVideoReservedSize < mVideoMaximumSize || mVideoFrames.isEmpty())
     {
         return;
     }
@@ -718,7 +723,7 @@ void CacheManager::DoDeferredVideoCacheCleanup()
     QList<std::shared_ptr<VideoFrame>> released;
     QMutexLocker locker(&mVideoMutex);
     // A few at a time, unless they hold the budget the new frames need.
-    qsizetype const count = mVideoSize + mDeferredVideoSize >= mVideoMaximumSize
+    qsizetype const count = mVideoSize + mDeferredVideoSize + mVideoReservedSize >= mVideoMaximumSize
                                 ? mDeferredVideoFrames.size()
                                 : std::min<qsizetype>(DEFERRED_RELEASE_BATCH, mDeferredVideoFrames.size());
     released = mDeferredVideoFrames.first(count);

@@ -40,6 +40,10 @@ public:
     long long VideoFrameAdjustedEndTime() const;
     bool CanInsertAudioFrame() const;
     bool CanInsertVideoFrame() const;
+    // Picture bytes the decoder holds outside the cache (pictures it keeps
+    // for reference, a backward window not yet handed over): they count
+    // against the video budget. Any thread.
+    void SetVideoReservedSize(long long bytes);
     // Whether a cached block or frame covers the time, judged in one look.
     bool AudioCoversTime(long long time) const;
     bool VideoCoversTime(long long time) const;
@@ -114,6 +118,7 @@ private:
     long long mVideoSize = 0;
     long long mDeferredVideoSize = 0; // bytes of mDeferredVideoFrames
     std::atomic<long long> mVideoMaximumSize {0};
+    std::atomic<long long> mVideoReservedSize {0};
     int mAudioOutputIndex = -1;
     mutable QMutex mAudioMutex;
     mutable QMutex mVideoMutex;

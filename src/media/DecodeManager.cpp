@@ -433,6 +433,7 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
     unsigned int const restarts = mRestartCount;
     bool const ranOut = RunClipLoop(ClipDecoder::Movie);
     mVideoDecoder->CloseSource();
+    mTimeline->SetVideoCacheReservedSize(0);
     HoldPlaceholderIfNothingCached(clip, ranOut && restarts == mRestartCount);
 }
 
@@ -550,7 +551,12 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
         if (mSeekPending)
         {
-            WaitForDecoderWorkers(decoder);
+            // An image sequence drops what its workers bring back from before
+            // a seek: the wanted file waits for one worker, not for all.
+            if (decoder != ClipDecoder::ImageSequence)
+            {
+                WaitForDecoderWorkers(decoder);
+            }
             ClearCache();
             mHeldPicture.reset();
             mForward = true;
@@ -575,7 +581,12 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
     switch (decoder)
     {
     case ClipDecoder::Movie:
-        return mVideoDecoder->DecodeNext();
+    {
+        int const status = mVideoDecoder->DecodeNext();
+        // What the decoder holds besides the cache counts against it.
+        mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+        return status;
+    }
     case ClipDecoder::ImageSequence:
         return mImageSequenceDecoder->DecodeNext();
     case ClipDecoder::Audio:
@@ -590,6 +601,7 @@ void DecodeManager::SeekDecoder(ClipDecoder decoder, long long sourceTime)
     {
     case ClipDecoder::Movie:
         mVideoDecoder->Seek(sourceTime);
+        mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
         break;
     case ClipDecoder::ImageSequence:
         mImageSequenceDecoder->Seek(sourceTime);
@@ -702,6 +714,14 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         // A picture from before the cut in covers the clip's first frame
         // unless a later one starts there.
         index = std::max(index, 0);
+        if (clip->IsImageSequence())
+        {
+            // One picture per frame: no later one can take its place, so it
+            // is shown without waiting for the next.
+            CacheHeldPicture();
+            PlaceFrame(clip, std::move(frame), index);
+            return;
+        }
         if (mHeldPicture && index != mHeldPictureIndex)
         {
             CacheHeldPicture();

@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
 #include "media/ImageSequenceDecoderWorker.h"
+#include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
 #include "model/Source.h"
 
@@ -103,8 +104,10 @@ void ImageSequenceDecoder::Seek(long long t)
     long long next = 0;
     if (t >= 0 && mSource)
     {
+        // The wanted file is asked for first and emitted first: a file's time
+        // is its index, so no earlier file can cover the target.
         long long const frame = TimeHelpers::TimeToFrame(t, mFrameStep);
-        next = mDecodeForward ? std::max(frame - 2, 0LL) : std::min(frame + 2, mSource->FileCount() - 1LL);
+        next = mDecodeForward ? std::max(frame, 0LL) : std::min(frame, mSource->FileCount() - 1LL);
     }
     mPendingFrames.clear();
     mNextFileIndex = static_cast<int>(next);
@@ -299,15 +302,7 @@ ImageSequenceDecoder::PictureFormat ImageSequenceDecoder::SequencePictureFormat(
         format.width = info->width;
         format.height = info->height;
         format.streamInfo = info;
-        if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && info->isYuv)
-        {
-            format.pixelFormat = VideoFramePixelFormat::YUV420P;
-        }
-        else
-        {
-            format.pixelFormat =
-                info->componentCount == 4 ? VideoFramePixelFormat::RGBA : VideoFramePixelFormat::RGB24;
-        }
+        format.pixelFormat = VideoDecoder::OutputFormat(*info);
         break;
     }
     return format;

@@ -56,7 +56,7 @@ public:
     void SetSource(Source* source);
     void SetDecodeForward(bool forward);
     bool IsDecodeForward() const;
-    // t in µs of sequence time; decoding restarts two frames before it in the
+    // t in µs of sequence time; decoding restarts at its file, in the
     // direction of play. Drops waiting frames and results still under way.
     void Seek(long long t);
     int DecodeNext();

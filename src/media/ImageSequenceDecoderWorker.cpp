@@ -1,30 +1,58 @@
 #include "media/ImageSequenceDecoderWorker.h"
 
+#include "app/FileHelpers.h"
 #include "app/Logger.h"
+#include "media/AvDecoderBase.h"
 #include "media/AvParser.h"
+#include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
-#include "model/Source.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QUuid>
 
-#include <algorithm>
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+
+namespace
+{
+
+struct InputCloser
+{
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+
+// Whether a decoder opened for one file's stream decodes another's: image
+// decoders read everything else from each picture's own header.
+bool SameDecoderParameters(AVCodecParameters const* a, AVCodecParameters const* b)
+{
+    return a->codec_id == b->codec_id && a->codec_tag == b->codec_tag && a->format == b->format &&
+           a->width == b->width && a->height == b->height && a->bits_per_coded_sample == b->bits_per_coded_sample &&
+           a->extradata_size == 0 && b->extradata_size == 0;
+}
+
+} // namespace
 
 ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, QObject* parent)
     : QObject(parent)
     , mId(id)
+    , mCodecParameters(avcodec_parameters_alloc())
+    , mPacket(av_packet_alloc())
+    , mPicture(av_frame_alloc())
 {
 }
 
 ImageSequenceDecoderWorker::~ImageSequenceDecoderWorker()
 {
-    if (mVideoDecoder)
-    {
-        mVideoDecoder->Shutdown();
-        delete mVideoDecoder;
-    }
+    CloseDecoder();
+    avcodec_parameters_free(&mCodecParameters);
+    av_packet_free(&mPacket);
+    av_frame_free(&mPicture);
+    delete mConverter;
 }
 
 int ImageSequenceDecoderWorker::Id() const
@@ -61,29 +89,9 @@ void ImageSequenceDecoderWorker::ClearVideoFrame()
     mDecodedFrame.reset();
 }
 
-void ImageSequenceDecoderWorker::OnVideoFrameDecoded(std::shared_ptr<VideoFrame> frame)
-{
-    // The end marker that follows the picture must not replace it.
-    if (!frame)
-    {
-        return;
-    }
-    QMutexLocker locker(&mMutex);
-    mDecodedFrame = std::move(frame);
-}
-
 void ImageSequenceDecoderWorker::DecodeImage(int workerId, Source* source, int fileIndex, int infoIndex,
                                              bool forExport)
 {
-    if (!mVideoDecoder)
-    {
-        mVideoDecoder = new VideoDecoder(forExport);
-        mVideoDecoder->Initialize();
-        // The sequence's files decode side by side already.
-        mVideoDecoder->SetConversionThreadCount(1);
-        connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &ImageSequenceDecoderWorker::OnVideoFrameDecoded,
-                Qt::DirectConnection);
-    }
     if (workerId != mId)
     {
         return;
@@ -93,7 +101,7 @@ void ImageSequenceDecoderWorker::DecodeImage(int workerId, Source* source, int f
     SourceFileInfo file = FileInfo();
     if (source)
     {
-        DecodeFile(file, infoIndex);
+        DecodeFile(file, forExport);
     }
     else
     {
@@ -104,69 +112,158 @@ void ImageSequenceDecoderWorker::DecodeImage(int workerId, Source* source, int f
     emit TaskCompleted(mId);
 }
 
-void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, int infoIndex)
+void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport)
 {
-    // A private one-file source: parsing and opening write its records, never
-    // the shared ones other threads read.
-    Source image(file.filePath, QString(), QUuid(), nullptr);
-    SourceFileInfo* record = image.FileInfoAtIndex(0);
-    if (!record)
+    Logger* logger = Logger::GetInstance();
+    QString const name = QFileInfo(file.filePath).fileName();
+    if (!QFileInfo::exists(file.filePath))
     {
-        file.errorCode = 2;
+        file.errorCode = 1;
+        logger->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name));
         return;
     }
-    if (file.parsed)
+    AVFormatContext* opened = nullptr;
+    QByteArray const path = file.filePath.toUtf8();
+    int const result = avformat_open_input(&opened, path.constData(), nullptr, nullptr);
+    if (result < 0)
     {
-        *record = file;
-        image.SetParsed(true);
-        // One picture starts at 0: no timing pass needed to find that.
-        for (VideoStreamInfo& video : record->videoStreams)
-        {
-            video.startTimeOffset = std::max(video.startTimeOffset, 0LL);
-        }
+        file.errorCode = 3;
+        logger->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name), result);
+        return;
     }
-    else
+    std::unique_ptr<AVFormatContext, InputCloser> const input(opened);
+    AVCodec const* codec = nullptr;
+    int const streamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (streamIndex < 0 || !codec || !PrepareDecoder(input->streams[streamIndex], codec))
     {
-        AvParser().ParseSequenceImage(&image, 0);
+        file.errorCode = 4;
+        logger->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name));
+        return;
     }
-
-    // A file the parser found undecodable is not opened; one parsed before is
-    // tried again (it may have been rendered anew).
-    bool const opened = record->parsed && (file.parsed || record->errorCode == 0) &&
-                        mVideoDecoder->OpenSource(&image, 0, infoIndex);
-    if (opened)
-    {
-        mVideoDecoder->SetDecodeForward(true);
-        mVideoDecoder->Seek(0);
-        int status = VideoDecoder::STATUS_DONE;
-        while (status == VideoDecoder::STATUS_DONE && !DecodedVideoFrame())
-        {
-            status = mVideoDecoder->DecodeNext();
-        }
-        mVideoDecoder->CloseSource();
-    }
-
-    QString const path = file.filePath;
-    file = *record;
-    file.filePath = path;
-    QString const name = QFileInfo(path).fileName();
-    std::shared_ptr<VideoFrame> const frame = DecodedVideoFrame();
-    if (frame)
-    {
-        // Points into the private source, which ends here.
-        frame->streamInfo = nullptr;
-        file.errorCode = 0;
-    }
-    else if (!opened)
-    {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name));
-    }
-    else
-    {
-        Logger::GetInstance()->Error(QStringLiteral("Image sequence file gave no picture: %1").arg(name));
-    }
-    if (!frame && file.errorCode == 0)
+    if (!DecodePicture(input.get(), streamIndex))
     {
         file.errorCode = 2;
+        logger->Error(QStringLiteral("Image sequence file gave no picture: %1").arg(name));
+        return;
     }
+    if (!file.parsed || file.videoStreams.isEmpty())
+    {
+        // The decoder has just read the picture's size and format: the
+        // file's record needs nothing more.
+        VideoStreamInfo info;
+        if (!AvParser::FillVideoStreamInfo(info, input.get(), streamIndex, mCodecContext, codec, true, name, name))
+        {
+            file.errorCode = 2;
+            av_frame_unref(mPicture);
+            return;
+        }
+        file.metadata.clear();
+        AvParser::ParseMetadata(input->metadata, file.metadata);
+        file.audioStreams.clear();
+        file.videoStreams = {info};
+        file.parsed = true;
+    }
+
+    if (!mConverter)
+    {
+        mConverter = new VideoDecodeWorker(-1, forExport);
+    }
+    VideoDecodingData* data = mConverter->DecodingData();
+    data->frames.clear();
+    data->streamInfo = &file.videoStreams.first();
+    data->timeBase = input->streams[streamIndex]->time_base;
+    data->imageAlignment = VideoDecoder::IMAGE_ALIGNMENT;
+    data->framePixelFormat = VideoDecoder::OutputFormat(file.videoStreams.constFirst());
+    data->outputPixelFormat = VideoDecoder::OutputAvPixelFormat(data->framePixelFormat);
+    data->isLinearColorSpace = FileHelpers::IsLinearColorSpace(file.filePath);
+    // The sequence's files decode side by side already.
+    data->conversionThreads = 1;
+    data->seekTarget = -1;
+    mConverter->ProcessFrame(mPicture, 0);
+    av_frame_unref(mPicture);
+    std::shared_ptr<VideoFrame> const frame = data->frames.isEmpty() ? nullptr : data->frames.constFirst();
+    data->frames.clear();
+    data->streamInfo = nullptr;
+    if (!frame)
+    {
+        file.errorCode = 2;
+        logger->Error(QStringLiteral("Image sequence file gave no picture: %1").arg(name));
+        return;
+    }
+    // Points into the worker's copy of the record, which ends here.
+    frame->streamInfo = nullptr;
+    file.errorCode = 0;
+    QMutexLocker locker(&mMutex);
+    mDecodedFrame = frame;
+}
+
+bool ImageSequenceDecoderWorker::PrepareDecoder(AVStream const* stream, AVCodec const* codec)
+{
+    if (mCodecContext && mCodecContext->codec == codec && SameDecoderParameters(mCodecParameters, stream->codecpar))
+    {
+        return true;
+    }
+    CloseDecoder();
+    mCodecContext = avcodec_alloc_context3(codec);
+    if (!mCodecContext || avcodec_parameters_to_context(mCodecContext, stream->codecpar) < 0 ||
+        avcodec_parameters_copy(mCodecParameters, stream->codecpar) < 0)
+    {
+        CloseDecoder();
+        return false;
+    }
+    mCodecContext->pkt_timebase = stream->time_base;
+    AvDecoderBase::PrepareVideoCodecContext(mCodecContext, codec, true, false);
+    if (avcodec_open2(mCodecContext, codec, nullptr) < 0)
+    {
+        CloseDecoder();
+        return false;
+    }
+    return true;
+}
+
+void ImageSequenceDecoderWorker::CloseDecoder()
+{
+    avcodec_free_context(&mCodecContext);
+}
+
+bool ImageSequenceDecoderWorker::DecodePicture(AVFormatContext* input, int streamIndex)
+{
+    bool draining = false;
+    bool decoded = false;
+    while (!decoded)
+    {
+        if (!draining)
+        {
+            if (av_read_frame(input, mPacket) < 0)
+            {
+                draining = true;
+                avcodec_send_packet(mCodecContext, nullptr);
+            }
+            else
+            {
+                bool const ours = mPacket->stream_index == streamIndex && mPacket->size > 0;
+                int const sent = ours ? avcodec_send_packet(mCodecContext, mPacket) : 0;
+                av_packet_unref(mPacket);
+                if (sent < 0 && sent != AVERROR(EAGAIN))
+                {
+                    // A picture that cannot be read: take what the decoder
+                    // may still hold, then give up.
+                    draining = true;
+                    avcodec_send_packet(mCodecContext, nullptr);
+                }
+            }
+        }
+        int const received = avcodec_receive_frame(mCodecContext, mPicture);
+        if (received == 0)
+        {
+            decoded = true;
+        }
+        else if (received != AVERROR(EAGAIN) || draining)
+        {
+            break;
+        }
+    }
+    // Ready for the next file (a drained decoder takes no more packets).
+    avcodec_flush_buffers(mCodecContext);
+    return decoded;
 }

@@ -8,18 +8,27 @@
 #include <memory>
 
 class Source;
-class VideoDecoder;
+class VideoDecodeWorker;
+struct AVCodec;
+struct AVCodecContext;
+struct AVCodecParameters;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
 struct VideoFrame;
 
 // Decodes whole image files of a sequence for an ImageSequenceDecoder, on a
-// thread of its own, with a VideoDecoder of its own (so every image format
-// FFmpeg reads is supported and the scaler is kept from file to file).
+// thread of its own. Every image format FFmpeg reads is supported; the
+// decoder and the scaler are kept from file to file while the files share
+// their codec, and each file is decoded once: a file not parsed before gets
+// its record from the picture it gave.
 //
 // The worker never touches the shared Source's records: the decoder hands it
 // a copy of the file's record before each request (SetFileInfo), the worker
-// parses and opens the file through a private one-file Source, and hands the
-// record back with the picture; the decoder applies it on its own thread.
-// Every request ends with TaskCompleted, whatever became of the file.
+// fills it in, and hands it back with the picture; the decoder applies it on
+// its own thread. Every request ends with TaskCompleted, whatever became of
+// the file.
 class ImageSequenceDecoderWorker : public QObject
 {
     Q_OBJECT
@@ -47,18 +56,27 @@ public:
 
 public Q_SLOTS:
     void DecodeImage(int workerId, Source* source, int fileIndex, int infoIndex, bool forExport);
-    void OnVideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
 
 Q_SIGNALS:
     void TaskCompleted(int id);
 
 private:
     // Leaves the picture and the file's record for the decoder.
-    void DecodeFile(SourceFileInfo& file, int infoIndex);
+    void DecodeFile(SourceFileInfo& file, bool forExport);
+    // Decodes the stream's picture into mPicture; false when none came.
+    bool DecodePicture(AVFormatContext* input, int streamIndex);
+    // A decoder for the stream: the last file's when it suits, else a new one.
+    bool PrepareDecoder(AVStream const* stream, AVCodec const* codec);
+    void CloseDecoder();
 
     int mId;
     int mFileIndex = -1;
-    VideoDecoder* mVideoDecoder = nullptr;
+    // Used on the worker's thread alone.
+    AVCodecContext* mCodecContext = nullptr;
+    AVCodecParameters* mCodecParameters; // what mCodecContext was opened for
+    AVPacket* mPacket;
+    AVFrame* mPicture;
+    VideoDecodeWorker* mConverter = nullptr;
     std::shared_ptr<VideoFrame> mDecodedFrame;
     // Guards what crosses threads: the file record in both directions and
     // the picture.

@@ -44,6 +44,11 @@ public:
     // is flushed for a seek.
     void Flush();
 
+    // Converts a decoded picture into the decoding data's frame format (or
+    // keeps it as it is when it has that layout already) and appends it to
+    // the data's frames, timed at time. Nothing is appended when it fails.
+    void ProcessFrame(AVFrame* picture, long long time);
+
 public Q_SLOTS:
     void Decode(int id);
 
@@ -58,7 +63,6 @@ private:
     void HandleFrame(bool probeOnly);
     long long FrameTime() const;
     void ConvertHeldFrame();
-    void ProcessFrame(AVFrame* picture, long long time);
     // The decoder's own picture as a frame, when it already has the output
     // format and line sizes; null otherwise.
     std::shared_ptr<VideoFrame> KeepPicture(AVFrame* picture, long long time, int const* lineSizes) const;

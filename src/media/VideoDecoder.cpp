@@ -18,10 +18,6 @@
 namespace
 {
 
-// Line alignment of converted pictures: rows of 4-byte multiples, what an
-// OpenGL upload expects by default, valid for every width.
-int const IMAGE_ALIGNMENT = 4;
-
 // How far the first repeated seek goes back before the last one (µs); each
 // further repeat doubles it.
 long long const SEEK_BACKOFF_START = 1000000;
@@ -139,23 +135,12 @@ void VideoDecoder::CloseVideoStream()
 void VideoDecoder::InitializeVideoDecoder()
 {
     mTimeBase = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->time_base;
-    if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && mCurrentStreamInfo->isYuv)
-    {
-        mOutputPixelFormat = AV_PIX_FMT_YUV420P;
-        mFramePixelFormat = VideoFramePixelFormat::YUV420P;
-    }
-    else if (mCurrentStreamInfo->componentCount == 4)
-    {
-        mOutputPixelFormat = AV_PIX_FMT_RGBA;
-        mFramePixelFormat = VideoFramePixelFormat::RGBA;
-    }
-    else
-    {
-        mOutputPixelFormat = AV_PIX_FMT_RGB24;
-        mFramePixelFormat = VideoFramePixelFormat::RGB24;
-    }
+    mFramePixelFormat = OutputFormat(*mCurrentStreamInfo);
+    mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
     mImageAlignment = IMAGE_ALIGNMENT;
     mRewindOnly = InputIsRewindOnly(mFormatContext);
+    AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
+    mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
     mPictureCount = 0;
     mWindowEnd = 0;
     mLastPacketTime = 0;
@@ -163,6 +148,28 @@ void VideoDecoder::InitializeVideoDecoder()
     mSeekFromStart = true;
     mSeekVerified = true;
     mAtStart = true;
+}
+
+VideoFramePixelFormat VideoDecoder::OutputFormat(VideoStreamInfo const& info)
+{
+    if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && info.isYuv)
+    {
+        return VideoFramePixelFormat::YUV420P;
+    }
+    return info.componentCount == 4 ? VideoFramePixelFormat::RGBA : VideoFramePixelFormat::RGB24;
+}
+
+AVPixelFormat VideoDecoder::OutputAvPixelFormat(VideoFramePixelFormat format)
+{
+    switch (format)
+    {
+    case VideoFramePixelFormat::YUV420P:
+        return AV_PIX_FMT_YUV420P;
+    case VideoFramePixelFormat::RGBA:
+        return AV_PIX_FMT_RGBA;
+    default:
+        return AV_PIX_FMT_RGB24;
+    }
 }
 
 void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
@@ -191,9 +198,11 @@ void VideoDecoder::Seek(long long t)
     }
     long long const wanted = std::max(t, 0LL);
     // Two frames of margin: a picture may be indexed a little before its
-    // presentation time.
-    auto const target =
-        std::max(static_cast<long long>(static_cast<double>(wanted) - 2.0 * mCurrentStreamInfo->frameStep), 0LL);
+    // presentation time. Pictures of an intra-only stream are indexed at
+    // their own times: a forward seek lands on the wanted one (a backward
+    // window keeps its margin, which makes it a few pictures longer).
+    double const margin = ExactSeek() ? 0.0 : 2.0 * mCurrentStreamInfo->frameStep;
+    auto const target = std::max(static_cast<long long>(static_cast<double>(wanted) - margin), 0LL);
     mSeekBackoff = 0;
     if (!SeekStream(target))
     {
@@ -216,7 +225,7 @@ bool VideoDecoder::SeekStream(long long target)
         // and camera files), not at 0.
         long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
         long long ts = av_rescale_q(target + offset, AV_TIME_BASE_Q, mTimeBase);
-        if (ts > 0)
+        if (ts > 0 && !ExactSeek())
         {
             --ts;
         }
@@ -326,6 +335,11 @@ bool VideoDecoder::SeekDeeper()
     return true;
 }
 
+bool VideoDecoder::ExactSeek() const
+{
+    return mIntraOnly && mDecodeForward;
+}
+
 void VideoDecoder::SetDecodeForward(bool forward)
 {
     mDecodeForward = forward;
@@ -421,6 +435,10 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
 
     for (std::shared_ptr<VideoFrame>& frame : frames)
     {
+        if (frame)
+        {
+            mPictureBytes = frame->byteSize;
+        }
         if (mDecodeForward)
         {
             emit VideoFrameDecoded(frame);
@@ -593,6 +611,29 @@ void VideoDecoder::ShutdownWorkers()
 void VideoDecoder::SetConversionThreadCount(int threads)
 {
     mConversionThreads = std::max(threads, 1);
+}
+
+long long VideoDecoder::HeldPictureBytes() const
+{
+    long long bytes = 0;
+    for (std::shared_ptr<VideoFrame> const& frame : mFrameBuffer)
+    {
+        bytes += frame ? frame->byteSize : 0;
+    }
+    if (!mDecodeForward)
+    {
+        // Backwards, a whole window is decoded before its first picture is
+        // handed over: room for it is kept all along.
+        bytes = std::max(bytes, (Settings::numLeadingVideoFramesKeptOnSeek + 1LL) * mPictureBytes);
+    }
+    AVCodecContext const* context = mVideoCodecContext;
+    if (!context)
+    {
+        return bytes;
+    }
+    long long const frameThreads = (context->active_thread_type & FF_THREAD_FRAME) ? context->thread_count : 0;
+    long long const held = frameThreads + context->has_b_frames + std::max(context->refs, 1);
+    return bytes + held * mPictureBytes;
 }
 
 int VideoDecoder::TotalWorkerCount() const

@@ -36,6 +36,10 @@ public:
     static constexpr int STATUS_START_REACHED = 2; // backward: the first frame was emitted
     static constexpr int STATUS_END_REACHED = 3;   // forward: the end of the file was reached
 
+    // Line alignment of converted pictures: rows of 4-byte multiples, what an
+    // OpenGL upload expects by default, valid for every width.
+    static constexpr int IMAGE_ALIGNMENT = 4;
+
     explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
     ~VideoDecoder() override;
 
@@ -60,9 +64,20 @@ public:
     // Threads converting each picture (1: on the decoding thread alone).
     void SetConversionThreadCount(int threads);
 
+    // Bytes of the pictures held outside the cache: the backward window's,
+    // and an estimate of those the codec keeps (references, reordering,
+    // pictures under way on frame threads).
+    long long HeldPictureBytes() const;
+
     int TotalWorkerCount() const;
     int UsableWorkerCount() const;
     int ActiveWorkerCount() const;
+
+    // The format a stream's pictures are delivered in: YUV 4:2:0 for YUV
+    // streams shown through OpenGL, else packed RGB (with alpha when the
+    // stream has it).
+    static VideoFramePixelFormat OutputFormat(VideoStreamInfo const& info);
+    static AVPixelFormat OutputAvPixelFormat(VideoFramePixelFormat format);
 
     // Fills the open stream's record: startTimeOffset, foundEndTime, endTime
     // and frameCount.
@@ -88,6 +103,8 @@ private:
     // less: the start of the file) and flushes the decoder.
     bool SeekStream(long long target);
     bool SeekStreamToStart();
+    // Whether a seek lands on the wanted picture itself, with no margin.
+    bool ExactSeek() const;
     // Opens the input afresh: the only sound rewind for inputs that cannot
     // seek (a byte seek leaves the demuxer's made-up timestamps behind).
     bool ReopenInput();
@@ -111,6 +128,8 @@ private:
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
+    // Bytes of the last picture decoded.
+    long long mPictureBytes = 0;
     QMap<int, VideoDecodeWorker*> mBusyWorkers;
     QQueue<VideoDecodeWorker*> mIdleWorkers;
 
@@ -130,6 +149,9 @@ private:
     // (raw elementary streams): every seek decodes from the start, and a
     // picture's time is its number in decoding order.
     bool mRewindOnly = false;
+    // Every picture is a key picture shown in decoding order: a seek lands
+    // exactly on the wanted one.
+    bool mIntraOnly = false;
     long long mPictureCount = 0;
     int mFileIndex = 0;
 };

@@ -11,15 +11,50 @@ extern "C" {
 #include <malloc.h>
 #endif
 
+#if (defined(__unix__) || defined(__APPLE__)) && !defined(__SANITIZE_ADDRESS__)
+#include <sys/mman.h>
+#define TESSARIN_MAPPED_PICTURES 1
+#endif
+
 #include <algorithm>
 
 namespace
 {
 
+#if defined(TESSARIN_MAPPED_PICTURES)
+// Pictures from this size on are mapped on their own: the heap would keep
+// freed pictures' pages (its threshold for mapping follows the largest block
+// freed), so memory let go would stay resident, split among the threads'
+// arenas. (The address sanitizer build keeps them on the heap it watches.)
+size_t const MAPPED_MINIMUM = 1024 * 1024;
+#endif
+
 uint8_t* AllocateBytes(size_t size)
 {
     // Padding: vectorised conversion may touch a few bytes past the last row.
-    return static_cast<uint8_t*>(av_malloc(size + AV_INPUT_BUFFER_PADDING_SIZE));
+    size_t const total = size + AV_INPUT_BUFFER_PADDING_SIZE;
+#if defined(TESSARIN_MAPPED_PICTURES)
+    if (total >= MAPPED_MINIMUM)
+    {
+        void* const data = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return data == MAP_FAILED ? nullptr : static_cast<uint8_t*>(data);
+    }
+#endif
+    return static_cast<uint8_t*>(av_malloc(total));
+}
+
+// Frees what AllocateBytes(size) gave.
+void FreeBytes(uint8_t* data, size_t size)
+{
+#if defined(TESSARIN_MAPPED_PICTURES)
+    size_t const total = size + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (total >= MAPPED_MINIMUM)
+    {
+        munmap(data, total);
+        return;
+    }
+#endif
+    av_free(data);
 }
 
 // Room decoders may write past a plane's last row (edge emulation, SIMD).
@@ -49,7 +84,7 @@ void VideoFrameBufferRelease::operator()(uint8_t* data) const
         lender->Return(data, size);
         return;
     }
-    av_free(data);
+    FreeBytes(data, size);
 }
 
 VideoFrameBufferPool::VideoFrameBufferPool(long long idleLimit)
@@ -61,7 +96,7 @@ VideoFrameBufferPool::~VideoFrameBufferPool()
 {
     for (Idle const& idle : mIdle)
     {
-        av_free(idle.data);
+        FreeBytes(idle.data, idle.size);
     }
 }
 
@@ -135,7 +170,7 @@ void VideoFrameBufferPool::Return(uint8_t* data, size_t size)
             return;
         }
     }
-    av_free(data); // outside the lock: unmapping a picture takes a while
+    FreeBytes(data, size); // outside the lock: unmapping a picture takes a while
 }
 
 long long VideoFrameBufferPool::IdleBytes() const
@@ -165,7 +200,7 @@ void VideoFrameBufferPool::SetIdleLimit(long long bytes)
     }
     for (Idle const& idle : freed)
     {
-        av_free(idle.data);
+        FreeBytes(idle.data, idle.size);
     }
 }
 
@@ -179,7 +214,7 @@ void VideoFrameBufferPool::Trim()
     }
     for (Idle const& idle : freed)
     {
-        av_free(idle.data);
+        FreeBytes(idle.data, idle.size);
     }
     ReleaseHeapMemory();
 }

@@ -887,6 +887,11 @@ bool Timeline::CanCacheVideoFrame() const
     return mCacheManager->CanInsertVideoFrame();
 }
 
+void Timeline::SetVideoCacheReservedSize(long long bytes)
+{
+    mCacheManager->SetVideoReservedSize(bytes);
+}
+
 void Timeline::DoDeferredAudioCacheCleanup()
 {
     mCacheManager->DoDeferredAudioCacheCleanup();

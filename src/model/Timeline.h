@@ -175,6 +175,8 @@ public:
     long long VideoCacheMaximumSize() const;
     bool CanCacheAudioFrame() const;
     bool CanCacheVideoFrame() const;
+    // Picture bytes the decoder holds outside the cache, counted against it.
+    void SetVideoCacheReservedSize(long long bytes);
     void DoDeferredAudioCacheCleanup();
     void DoDeferredVideoCacheCleanup();
     bool HasDeferredAudioCache() const;

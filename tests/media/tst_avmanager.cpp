@@ -1,4 +1,5 @@
 #include "EngineTestRig.h"
+#include "support/ProcessStatus.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -7,6 +8,7 @@
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
 #include "media/PlaybackManager.h"
+#include "media/VideoFrameBufferPool.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,16 +32,7 @@ namespace
 
 int ProcessThreadCount()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (QByteArray const& line : status.readAll().split('\n'))
-    {
-        if (line.startsWith("Threads:"))
-        {
-            return line.mid(8).trimmed().toInt();
-        }
-    }
-    return -1;
+    return static_cast<int>(ProcessStatus::Value("Threads:"));
 }
 
 long long ResidentKilobytes()
@@ -47,16 +40,7 @@ long long ResidentKilobytes()
 #if defined(__GLIBC__)
     malloc_trim(0); // what the allocator merely keeps is not in use
 #endif
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (QByteArray const& line : status.readAll().split('\n'))
-    {
-        if (line.startsWith("VmRSS:"))
-        {
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return -1;
+    return ProcessStatus::Value("VmRSS:");
 }
 
 bool Settle(AvManager& av, ViewerProbe const& probe)
@@ -474,6 +458,8 @@ void TestAvManager::OpenSwitchCloseCyclesLeaveNothingBehind()
         }, 5000));
     }
     QVERIFY(QTest::qWaitFor([&] { return ProcessThreadCount() <= threads; }, 5000));
+    // Nothing decodes any more: idle picture buffers went back to the system.
+    QVERIFY(QTest::qWaitFor([] { return VideoFrameBufferPool::Shared()->IdleBytes() == 0; }, 5000));
 #if !defined(__SANITIZE_ADDRESS__)
     // Freed frames go back in batches and idle buffers are trimmed once
     // nothing decodes; on a loaded machine that can take a moment.

@@ -65,6 +65,7 @@ private Q_SLOTS:
     void AudioGapsAreFilledWithSilence();
     void ClearingReleasesInBatches();
     void ClearedFramesCountUntilReleased();
+    void DecoderHeldPicturesCountAgainstTheBudget();
     void WriterAndReaderThreadsShareTheCache();
 };
 
@@ -404,6 +405,34 @@ void TestCacheManager::ClearedFramesCountUntilReleased()
     cache.ClearVideo(true);
     QVERIFY(!cache.HasDeferredVideoCache());
     QVERIFY(cache.CanInsertVideoFrame());
+}
+
+void TestCacheManager::DecoderHeldPicturesCountAgainstTheBudget()
+{
+    // Pictures a decoder holds outside the cache (a backward window) take
+    // memory too: the cache fills less and gives up frames to make room.
+    CacheManager cache;
+    cache.SetCacheSize(64);
+    long long const size = cache.VideoMaximumSize() / 8;
+    for (int i = 0; i < 6; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, size));
+    }
+    QVERIFY(cache.CanInsertVideoFrame());
+    cache.SetVideoReservedSize(2 * size);
+    QVERIFY(!cache.CanInsertVideoFrame());
+    // Played past the middle: the front goes until the cache and the held
+    // pictures fit the budget together.
+    for (int i = 0; i < 4; ++i)
+    {
+        cache.UpdateVideo(5 * FRAME_DURATION, true, 0.5);
+    }
+    QCOMPARE(cache.VideoFrameCount(), 5);
+    QVERIFY(cache.CanInsertVideoFrame());
+    cache.SetVideoReservedSize(0);
+    cache.InsertVideoFrame(FrameAt(6, size));
+    cache.InsertVideoFrame(FrameAt(7, size));
+    QCOMPARE(cache.VideoFrameCount(), 7);
 }
 
 void TestCacheManager::WriterAndReaderThreadsShareTheCache()

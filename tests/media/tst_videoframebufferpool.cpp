@@ -1,7 +1,10 @@
 #include "media/VideoFrame.h"
 #include "media/VideoFrameBufferPool.h"
+#include "support/ProcessStatus.h"
 
 #include <QtTest>
+
+#include <cstring>
 
 #include <thread>
 #include <vector>
@@ -15,6 +18,7 @@ private Q_SLOTS:
     void BuffersOutliveTheirPool();
     void ThreadsShareThePool();
     void AdoptedPlanesKeepTheirLayout();
+    void FreedPicturesLeaveNothingResident();
 };
 
 void TestVideoFrameBufferPool::ReleasedBuffersAreReusedUpToTheIdleLimit()
@@ -139,6 +143,47 @@ void TestVideoFrameBufferPool::AdoptedPlanesKeepTheirLayout()
     VideoFrame const empty(VideoFramePlanes {}, 4, 2, VideoFramePixelFormat::RGB24, 0, nullptr);
     QVERIFY(empty.emptyFrame);
     QCOMPARE(empty.planes[0].size(), QSize(1, 1));
+}
+
+void TestVideoFrameBufferPool::FreedPicturesLeaveNothingResident()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer keeps pictures on the heap it watches");
+#else
+    // Pictures freed in any order (as a cache lets them go) give their
+    // memory back at once: none of it stays resident in the heap.
+    auto const residentKilobytes = [] { return ProcessStatus::Value("VmRSS:"); };
+    if (residentKilobytes() < 0)
+    {
+        QSKIP("no /proc/self/status");
+    }
+    auto pool = std::make_shared<VideoFrameBufferPool>(0);
+    size_t const pictureSize = 3 * 1024 * 1024;
+    // One picture freed first: the heap would take the next ones itself.
+    pool->Acquire(pictureSize)[0] = 1;
+    long long const before = residentKilobytes();
+    std::vector<VideoFrameBuffer> pictures;
+    for (int i = 0; i < 32; ++i)
+    {
+        pictures.push_back(pool->Acquire(pictureSize));
+        QVERIFY(pictures.back());
+        std::memset(pictures.back().get(), i, pictureSize);
+    }
+    QVERIFY(residentKilobytes() > before + 32 * 3 * 1024 * 3 / 4);
+    // Every other one, then the rest but the last: freed holes between
+    // pictures still in use.
+    for (size_t i = 0; i < pictures.size(); i += 2)
+    {
+        pictures[i].reset();
+    }
+    for (size_t i = 1; i + 1 < pictures.size(); i += 2)
+    {
+        pictures[i].reset();
+    }
+    long long const after = residentKilobytes();
+    QVERIFY2(after < before + 4 * 3 * 1024,
+             qPrintable(QStringLiteral("%1 kB resident before, %2 kB after").arg(before).arg(after)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestVideoFrameBufferPool)
