@@ -971,6 +971,10 @@ void ExportManager::WriteVideoFrame(std::shared_ptr<VideoFrame> frame)
     if (mCurrentFrame < mRangeEndFrame)
     {
         mTimeline->SetPlaybackFrame(mCurrentFrame + 1);
+        if (mVideoWorker)
+        {
+            mVideoWorker->DecodeManagerPtr()->Wake();
+        }
     }
 
     int width = 1;
@@ -1082,6 +1086,7 @@ void ExportManager::StopExportWorker()
         return;
     }
     emit VideoExportEnded();
+    mVideoWorker->DecodeManagerPtr()->Wake(); // the loop takes the end at once
     // A thread is never destroyed while it runs: after the usual grace the
     // wait goes on, with a warning.
     if (!mVideoThread->wait(VIDEO_THREAD_WAIT_MS))
