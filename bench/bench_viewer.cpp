@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QSurfaceFormat>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWindow>
 
 #include <algorithm>
@@ -135,7 +136,8 @@ void Bench(OpenGLViewer& viewer, QString const& label, QString const& path, bool
         viewer.update();
         while (painted == before)
         {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            // Sleeps until the paint (or anything else) is delivered.
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     };
 
@@ -200,13 +202,8 @@ int main(int argc, char* argv[])
     OpenGLViewer viewer(nullptr, nullptr, nullptr, nullptr);
     viewer.resize(1280, 720);
     viewer.show();
-    QElapsedTimer wait;
-    wait.start();
-    while ((!viewer.IsInitialized() || !viewer.windowHandle() || !viewer.windowHandle()->isExposed()) &&
-           wait.elapsed() < 5000)
-    {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    QTest::qWaitFor(
+        [&] { return viewer.IsInitialized() && viewer.windowHandle() && viewer.windowHandle()->isExposed(); }, 5000);
     if (!viewer.IsInitialized())
     {
         std::fprintf(stderr, "The OpenGL viewer did not initialise (no OpenGL 3.3 core context?)\n");

@@ -63,6 +63,8 @@ Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, 
         }
     });
     rig.Run([=] { manager->UpdateAudioOutputState(false, forward, -1, static_cast<float>(speed)); });
+    // What is still queued in the sink plays out in real time before the
+    // capture ends: a fixed time by design.
     QTest::qWait(200);
     if (clockStart)
     {
@@ -254,6 +256,8 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
         manager->SetAudioPlaybackReady(true);
         manager->UpdateAudioOutputState(false, true, -1, 1.0f);
     });
+    // Sound plays in real time: each step gets a fixed stretch of wall time,
+    // so that the bursts stand apart in the capture.
     QTest::qWait(100);
     // A step: the clock seeks, then the engine asks for the frame's audio.
     rig.Run([=] {
