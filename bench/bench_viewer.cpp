@@ -88,20 +88,6 @@ Decoded Decode(QString const& path)
     return result;
 }
 
-char const* FormatName(VideoFramePixelFormat format)
-{
-    switch (format)
-    {
-    case VideoFramePixelFormat::RGB24:
-        return "RGB24";
-    case VideoFramePixelFormat::RGBA:
-        return "RGBA";
-    case VideoFramePixelFormat::YUV420P:
-        return "YUV420P";
-    }
-    return "?";
-}
-
 void Bench(OpenGLViewer& viewer, QString const& label, QString const& path, bool yuv, int iterations)
 {
     Settings::hardwareRenderingEnabled = true;
@@ -171,8 +157,8 @@ void Bench(OpenGLViewer& viewer, QString const& label, QString const& path, bool
     double const total = uploadMs + paintMs;
     std::printf("  %-6s %-8s decode %7.2f   upload %6.2f   paint %6.2f   upload+paint %6.2f ms/frame"
                 " (%.2f x decode)   onto the window %6.2f\n",
-                qPrintable(label), FormatName(decoded.kept.first()->pixelFormat), decoded.millisecondsPerFrame,
-                uploadMs, paintMs, total, total / decoded.millisecondsPerFrame, windowMs);
+                qPrintable(label), VideoFramePixelFormatName(decoded.kept.first()->pixelFormat),
+                decoded.millisecondsPerFrame, uploadMs, paintMs, total, total / decoded.millisecondsPerFrame, windowMs);
 }
 
 } // namespace

@@ -601,6 +601,52 @@ bool ExportManager::WaitForProcessEnd()
     return true;
 }
 
+bool ExportManager::StartEncoder(QList<QString> const& args, DecodeType type)
+{
+    bool const video = type == DecodeType::Video;
+    LogFfmpegCmd(args, false, video, !video);
+    if (!StartProcess(args))
+    {
+        MarkFailed(video ? QStringLiteral("Failed to open video file for write")
+                         : QStringLiteral("Failed to open audio file for write"));
+        return false;
+    }
+    mEncoderRunning = true;
+    return true;
+}
+
+bool ExportManager::EndEncoder(DecodeType type)
+{
+    if (!mEncoderRunning)
+    {
+        return false;
+    }
+    mEncoderRunning = false;
+    mProcess->closeWriteChannel();
+    if (IsStopped())
+    {
+        KillProcess();
+        return false;
+    }
+    if (!WaitForProcessEnd())
+    {
+        if (!mProperties->cancelled)
+        {
+            if (type == DecodeType::Video)
+            {
+                LogVideoMsg(QStringLiteral("Failed to close video write channel"), true);
+                MarkFailed(QStringLiteral("Failed to close video write channel"));
+            }
+            else
+            {
+                MarkFailed(QStringLiteral("Failed to close audio write channel"));
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
 bool ExportManager::ExecuteCmdAndWait(QList<QString> const& args)
 {
     if (!StartProcess(args))
@@ -775,38 +821,12 @@ bool ExportManager::StartAudioEncoding()
                                  QStringLiteral("stereo"),   QStringLiteral("-i"),      QStringLiteral("-"),
                                  QStringLiteral("-c:a"),     QStringLiteral("aac"),     QStringLiteral("-b:a"),
                                  QStringLiteral("192k"),     mProperties->finalAudioPath};
-    LogFfmpegCmd(args, false, false, true);
-    if (!StartProcess(args))
-    {
-        MarkFailed(QStringLiteral("Failed to open audio file for write"));
-        return false;
-    }
-    mEncoderRunning = true;
-    return true;
+    return StartEncoder(args, DecodeType::Audio);
 }
 
 void ExportManager::EndAudioEncoding()
 {
-    if (!mEncoderRunning)
-    {
-        return;
-    }
-    mEncoderRunning = false;
-    mProcess->closeWriteChannel();
-    if (IsStopped())
-    {
-        KillProcess();
-        return;
-    }
-    if (!WaitForProcessEnd())
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to close audio write channel"));
-        }
-        return;
-    }
-    if (!IsNonEmptyFile(mProperties->finalAudioPath))
+    if (EndEncoder(DecodeType::Audio) && !IsNonEmptyFile(mProperties->finalAudioPath))
     {
         MarkFailed(QStringLiteral("ffmpeg wrote no audio: %1").arg(mProperties->finalAudioPath));
     }
@@ -1154,36 +1174,13 @@ bool ExportManager::StartVideoEncoding(bool linear, float sampleAspectRatio)
              << H264Preset() << QStringLiteral("-profile:v") << H264Profile() << QStringLiteral("-vf") << filter
              << QStringLiteral("-an") << segment;
     }
-    LogFfmpegCmd(args, false, true, false);
-    if (!StartProcess(args))
-    {
-        MarkFailed(QStringLiteral("Failed to open video file for write"));
-        return false;
-    }
-    mEncoderRunning = true;
-    return true;
+    return StartEncoder(args, DecodeType::Video);
 }
 
 void ExportManager::EndVideoEncoding()
 {
-    if (!mEncoderRunning)
+    if (!EndEncoder(DecodeType::Video))
     {
-        return;
-    }
-    mEncoderRunning = false;
-    mProcess->closeWriteChannel();
-    if (IsStopped())
-    {
-        KillProcess();
-        return;
-    }
-    if (!WaitForProcessEnd())
-    {
-        if (!mProperties->cancelled)
-        {
-            LogVideoMsg(QStringLiteral("Failed to close video write channel"), true);
-            MarkFailed(QStringLiteral("Failed to close video write channel"));
-        }
         return;
     }
     QList<QString> const written =

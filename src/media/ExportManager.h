@@ -122,6 +122,11 @@ private:
     void KillProcess();
     void LogProcessExit();
     static bool IsNonEmptyFile(QString const& path);
+    // The encoder of one stream, reading raw samples or pictures on its
+    // standard input. EndEncoder closes that input and waits for the encoder
+    // to finish: true when it ended well (a failure is marked).
+    bool StartEncoder(QList<QString> const& args, DecodeType type);
+    bool EndEncoder(DecodeType type);
 
     bool StartAudioEncoding();
     void EndAudioEncoding();
