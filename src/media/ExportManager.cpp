@@ -657,6 +657,25 @@ bool ExportManager::ExecuteCmdAndWait(QList<QString> const& args)
     return WaitForProcessEnd() && !IsStopped();
 }
 
+void ExportManager::RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
+                                 QString const& emptyOutput)
+{
+    if (!ExecuteCmdAndWait(args))
+    {
+        if (!mProperties->cancelled)
+        {
+            MarkFailed(failure);
+        }
+        return;
+    }
+    if (!IsNonEmptyFile(output))
+    {
+        MarkFailed(emptyOutput);
+        return;
+    }
+    mProperties->finalProgress = 100.0f;
+}
+
 // ---- Stream set-up ----
 
 void ExportManager::Initialize(DecodeType type, Timeline* timeline, ExportProperties* properties)
@@ -850,15 +869,8 @@ void ExportManager::CreateWav()
     args << mProperties->outputFilePath;
     LogFfmpegCmd(args, false, false, true);
     mProperties->outputFiles.append(mProperties->outputFilePath);
-    if (!ExecuteCmdAndWait(args) || !IsNonEmptyFile(mProperties->outputFilePath))
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to create .wav file"));
-        }
-        return;
-    }
-    mProperties->finalProgress = 100.0f;
+    QString const failure = QStringLiteral("Failed to create .wav file");
+    RunFinalStep(args, mProperties->outputFilePath, failure, failure);
 }
 
 // ---- Video ----
@@ -1260,15 +1272,8 @@ void ExportManager::ConcatenateIntermediateVideoFiles()
                                  mProperties->concatListPath, QStringLiteral("-c"), QStringLiteral("copy"),
                                  mProperties->finalVideoPath};
     LogFfmpegCmd(args, false, true, false);
-    if (!ExecuteCmdAndWait(args) || !IsNonEmptyFile(mProperties->finalVideoPath))
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to concatenate intermediate video files"));
-        }
-        return;
-    }
-    mProperties->finalProgress = 100.0f;
+    QString const failure = QStringLiteral("Failed to concatenate intermediate video files");
+    RunFinalStep(args, mProperties->finalVideoPath, failure, failure);
 }
 
 void ExportManager::MergeAudioVideo()
@@ -1302,20 +1307,8 @@ void ExportManager::MergeAudioVideo()
                                  mProperties->outputFilePath};
     LogFfmpegCmd(args, true, false, false);
     mProperties->outputFiles.append(mProperties->outputFilePath);
-    if (!ExecuteCmdAndWait(args))
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to merge audio and video streams"));
-        }
-        return;
-    }
-    if (!IsNonEmptyFile(mProperties->outputFilePath))
-    {
-        MarkFailed(QStringLiteral("Failed to create final output (audio/video merge)"));
-        return;
-    }
-    mProperties->finalProgress = 100.0f;
+    RunFinalStep(args, mProperties->outputFilePath, QStringLiteral("Failed to merge audio and video streams"),
+                 QStringLiteral("Failed to create final output (audio/video merge)"));
 }
 
 void ExportManager::MoveVideoFileToFinalOutput()

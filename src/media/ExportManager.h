@@ -73,6 +73,12 @@ public:
     // Runs ffmpeg with the arguments until it ends. True only when it
     // started, exited normally with status 0 and was not cancelled.
     bool ExecuteCmdAndWait(QList<QString> const& args);
+    // The last ffmpeg run of an export, writing output: on success the
+    // export is complete; otherwise it is marked failed with failure (or
+    // emptyOutput when ffmpeg ended well but wrote nothing), unless it was
+    // cancelled.
+    void RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
+                      QString const& emptyOutput);
 
     // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
     // empty (empty when there is none).
