@@ -200,6 +200,11 @@ void DecodeManager::UpdateTrack()
         mDecodeTrack = nullptr;
     }
     ClearCache();
+    // What the loop needs of the timelines comes with their decode copies:
+    // the user interface may be editing the timelines themselves.
+    Timeline::DecodeState const state = mTimeline->DecodeStateSnapshot();
+    mTimelineEndTime = state.endTime;
+    mUseSourceAudioDelay = state.useSourceAudioDelay;
     Track* track = nullptr;
     if (mDecodeType == DecodeType::Video)
     {
@@ -213,16 +218,15 @@ void DecodeManager::UpdateTrack()
     }
     else
     {
-        // The copies, not the timelines' own tracks, are asked: the user
-        // interface may be editing those.
         track = mTimeline->DuplicateDecodeAudioTrack();
-        Timeline const* override = mTimeline->AudioOverrideTimeline();
+        Timeline const* override = state.audioOverride;
         Track* overrideTrack = override ? override->DuplicateDecodeAudioTrack() : nullptr;
         if (overrideTrack && overrideTrack->HasAudio())
         {
             long long const endTime = track ? track->EndTime() : 0;
-            overrideTrack->UpdateClipTimesForAudioOverride(override->PlaybackRangeStart(), override->PlaybackRangeEnd(),
-                                                           endTime);
+            Timeline::DecodeState const overrideState = override->DecodeStateSnapshot();
+            overrideTrack->UpdateClipTimesForAudioOverride(overrideState.playbackRangeStart,
+                                                           overrideState.playbackRangeEnd, endTime);
             delete track;
             track = overrideTrack;
         }
@@ -304,9 +308,12 @@ void DecodeManager::PrepareClipForDecoding(long long time)
         // the cache reached it) or an empty cache starts afresh at the
         // playhead, as a seek does.
         long long const playbackTime = mTimeline->PlaybackTime();
+        bool const pastTheEnd = playbackTime > mTimelineEndTime;
         fromCacheEdge = mDecodeType == DecodeType::Video
-                            ? mTimeline->VideoCacheFrameCount() > 0 && mTimeline->VideoCacheReadyAtTime(playbackTime)
-                            : mTimeline->AudioCacheFrameCount() > 0 && mTimeline->AudioCacheReadyAtTime(playbackTime);
+                            ? mTimeline->VideoCacheFrameCount() > 0 &&
+                                  (pastTheEnd || mTimeline->VideoCacheCoversTime(playbackTime))
+                            : mTimeline->AudioCacheFrameCount() > 0 &&
+                                  (pastTheEnd || mTimeline->AudioCacheCoversTime(playbackTime));
         if (!fromCacheEdge)
         {
             ClearCache();
@@ -474,7 +481,7 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
         connect(mAudioDecoder, &AudioDecoder::AudioFrameDecoded, this, &DecodeManager::CacheAudioFrame);
     }
     Source* source = clip->SourcePtr();
-    mAudioDelay = source && mTimeline->IsUseSourceAudioDelayEnabled() ? source->AudioDelay() : 0;
+    mAudioDelay = source && mUseSourceAudioDelay ? source->AudioDelay() : 0;
     bool const opened = source && source->Duration() >= std::llabs(mAudioDelay) && !clip->HasErrors() &&
                         clip->FileExists(0) && mAudioDecoder->OpenSource(source, 0, clip->AudioStreamIndex());
     if (!opened)

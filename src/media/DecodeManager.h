@@ -143,6 +143,9 @@ private:
     std::shared_ptr<VideoFrame> mLastShownFrame;
     int mLastShownPlaybackFrame = -1;
     long long mAudioDelay = 0;
+    // Of the timeline's decode state taken with the track (decode thread).
+    long long mTimelineEndTime = 0;
+    bool mUseSourceAudioDelay = true;
     bool mExportMode = false;
     QList<std::shared_ptr<VideoFrame>> mFrameList;
 };
