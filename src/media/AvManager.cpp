@@ -107,6 +107,10 @@ AvManager::~AvManager()
 void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties)
 {
     auto* task = new AvWorkerTask {type, timeline, properties};
+    if (type == AvWorkerTaskType::AudioOutput)
+    {
+        task->audioTimeline = mAudioTimeline;
+    }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
     thread->setProperty("id", id);
@@ -122,10 +126,10 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     connect(this, &AvManager::RefreshCacheRequested, worker, &AvWorker::RefreshCache);
     if (type == AvWorkerTaskType::AudioOutput)
     {
-        // Blocking: once the primary timeline changed, the audio output no
-        // longer reads the old one, which its owner may then delete.
-        connect(this, &AvManager::PrimaryTimelineChanged, worker, &AvWorker::SetAudioPlaybackTimeline,
-                Qt::BlockingQueuedConnection);
+        // The timeline itself is handed over through mAudioTimeline; this
+        // call only makes the audio thread take it without waiting for its
+        // next tick.
+        connect(this, &AvManager::PrimaryTimelineChanged, worker, &AvWorker::SetAudioPlaybackTimeline);
         connect(this, &AvManager::AudioOutputStateUpdated, worker, &AvWorker::UpdateAudioOutputState);
         connect(this, &AvManager::AudioPlaybackReadyChanged, worker, &AvWorker::SetAudioPlaybackReady);
         connect(this, &AvManager::ResetAudioOutputDeviceRequested, worker, &AvWorker::ResetAudioOutputDevice);
@@ -765,6 +769,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     {
         if (previous)
         {
+            mAudioTimeline->Set(nullptr);
             emit PrimaryTimelineChanged(nullptr, mNotSwitchingTimelines);
         }
         mPlaybackManager->SetPlaybackTime(0, true);
@@ -779,6 +784,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     {
         timeline->SetPlaybackFrame(timeline->EndFrame());
     }
+    mAudioTimeline->Set(timeline);
     emit PrimaryTimelineChanged(timeline, false);
     mPlaybackManager->SetEndTime(timeline->Duration() - 1);
     mPlaybackManager->SetPlaybackRange(timeline->PlaybackRangeStart(), timeline->PlaybackRangeEnd());

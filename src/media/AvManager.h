@@ -206,6 +206,9 @@ private:
     // thread sleeps on it in WaitForWorkers. Shared, so that a worker left
     // running past this object's end still has it; guards itself.
     std::shared_ptr<DecodeCommandInbox> mWorkerNews = std::make_shared<DecodeCommandInbox>();
+    // The timeline the audio output plays; once set there, the audio output
+    // reads the previous primary timeline no more (see AudioOutputTimeline).
+    std::shared_ptr<AudioOutputTimeline> mAudioTimeline = std::make_shared<AudioOutputTimeline>();
     int mNextWorkerId = 0;
     QList<QPointer<Timeline>> mPendingParses;
     QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
