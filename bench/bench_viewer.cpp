@@ -188,9 +188,9 @@ int main(int argc, char* argv[])
     OpenGLViewer viewer(nullptr, nullptr, nullptr, nullptr);
     viewer.resize(1280, 720);
     viewer.show();
-    QTest::qWaitFor(
+    bool const shown = QTest::qWaitFor(
         [&] { return viewer.IsInitialized() && viewer.windowHandle() && viewer.windowHandle()->isExposed(); }, 5000);
-    if (!viewer.IsInitialized())
+    if (!shown && !viewer.IsInitialized())
     {
         std::fprintf(stderr, "The OpenGL viewer did not initialise (no OpenGL 3.3 core context?)\n");
         return 1;
