@@ -6,6 +6,7 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/ExportProperties.h"
+#include "media/VideoFrame.h"
 #include "model/ProjectManager.h"
 #include "model/Timeline.h"
 #include "viewer/ViewerWidget.h"
@@ -65,17 +66,27 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the window was never shown\n");
         return 1;
     }
+    ViewerWidget* viewer = panel->ViewerWidgetPtr();
+    bool pictureShown = false;
+    QObject::connect(viewer, &ViewerWidget::PrimaryVideoFrameChanged, viewer,
+                     [&pictureShown](std::shared_ptr<VideoFrame> const& frame) {
+                         pictureShown = pictureShown || (frame && !frame->emptyFrame);
+                     });
     projectManager.NewProject(true);
     projectManager.ImportFilesByPath({QString::fromLocal8Bit(argv[1])}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1,
                                      true);
-    ViewerWidget* viewer = panel->ViewerWidgetPtr();
     if (!QTest::qWaitFor([&] { return viewer->PrimaryTimeline() && viewer->PrimaryTimeline()->ClipCount() > 0; },
                          30000))
     {
         std::fprintf(stderr, "the media did not open\n");
         return 1;
     }
-    QTest::qWait(500);
+    // The picture's size is known once the viewer shows one.
+    if (!QTest::qWaitFor([&] { return pictureShown; }, 30000))
+    {
+        std::fprintf(stderr, "no picture of the media was shown\n");
+        return 1;
+    }
     int width = 0;
     int height = 0;
     viewer->VideoWidthHeight(width, height);

@@ -81,20 +81,6 @@ struct Opened
     bool ok = false;
 };
 
-char const* FormatName(VideoFramePixelFormat format)
-{
-    switch (format)
-    {
-    case VideoFramePixelFormat::RGB24:
-        return "RGB24";
-    case VideoFramePixelFormat::RGBA:
-        return "RGBA";
-    case VideoFramePixelFormat::YUV420P:
-        return "YUV420P";
-    }
-    return "?";
-}
-
 void BenchForward(QString const& path, bool hardwareRendering, QString const& ffmpegFormat)
 {
     Settings::hardwareRenderingEnabled = hardwareRendering;
@@ -113,8 +99,8 @@ void BenchForward(QString const& path, bool hardwareRendering, QString const& ff
     }
     double const ours = opened.frames / (timer.nsecsElapsed() / 1e9);
     double const reference = FfmpegFramesPerSecond(path, ffmpegFormat, opened.frames);
-    std::printf("  %-8s %-22s %4d frames  %7.1f fps   ffmpeg %7.1f fps   ratio %.2f\n", FormatName(opened.format),
-                qPrintable(QFileInfo(path).fileName()), opened.frames, ours, reference,
+    std::printf("  %-8s %-22s %4d frames  %7.1f fps   ffmpeg %7.1f fps   ratio %.2f\n",
+                VideoFramePixelFormatName(opened.format), qPrintable(QFileInfo(path).fileName()), opened.frames, ours, reference,
                 reference > 0.0 ? ours / reference : 0.0);
 }
 

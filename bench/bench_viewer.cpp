@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QSurfaceFormat>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWindow>
 
 #include <algorithm>
@@ -87,20 +88,6 @@ Decoded Decode(QString const& path)
     return result;
 }
 
-char const* FormatName(VideoFramePixelFormat format)
-{
-    switch (format)
-    {
-    case VideoFramePixelFormat::RGB24:
-        return "RGB24";
-    case VideoFramePixelFormat::RGBA:
-        return "RGBA";
-    case VideoFramePixelFormat::YUV420P:
-        return "YUV420P";
-    }
-    return "?";
-}
-
 void Bench(OpenGLViewer& viewer, QString const& label, QString const& path, bool yuv, int iterations)
 {
     Settings::hardwareRenderingEnabled = true;
@@ -135,7 +122,8 @@ void Bench(OpenGLViewer& viewer, QString const& label, QString const& path, bool
         viewer.update();
         while (painted == before)
         {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            // Sleeps until the paint (or anything else) is delivered.
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     };
 
@@ -169,8 +157,8 @@ void Bench(OpenGLViewer& viewer, QString const& label, QString const& path, bool
     double const total = uploadMs + paintMs;
     std::printf("  %-6s %-8s decode %7.2f   upload %6.2f   paint %6.2f   upload+paint %6.2f ms/frame"
                 " (%.2f x decode)   onto the window %6.2f\n",
-                qPrintable(label), FormatName(decoded.kept.first()->pixelFormat), decoded.millisecondsPerFrame,
-                uploadMs, paintMs, total, total / decoded.millisecondsPerFrame, windowMs);
+                qPrintable(label), VideoFramePixelFormatName(decoded.kept.first()->pixelFormat),
+                decoded.millisecondsPerFrame, uploadMs, paintMs, total, total / decoded.millisecondsPerFrame, windowMs);
 }
 
 } // namespace
@@ -200,14 +188,9 @@ int main(int argc, char* argv[])
     OpenGLViewer viewer(nullptr, nullptr, nullptr, nullptr);
     viewer.resize(1280, 720);
     viewer.show();
-    QElapsedTimer wait;
-    wait.start();
-    while ((!viewer.IsInitialized() || !viewer.windowHandle() || !viewer.windowHandle()->isExposed()) &&
-           wait.elapsed() < 5000)
-    {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    if (!viewer.IsInitialized())
+    bool const shown = QTest::qWaitFor(
+        [&] { return viewer.IsInitialized() && viewer.windowHandle() && viewer.windowHandle()->isExposed(); }, 5000);
+    if (!shown && !viewer.IsInitialized())
     {
         std::fprintf(stderr, "The OpenGL viewer did not initialise (no OpenGL 3.3 core context?)\n");
         return 1;

@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AudioOutput.h"
+#include "media/AudioOutputTimeline.h"
 #include "media/AudioStretcher.h"
 #include "media/AvHelpers.h"
 #include "model/Timeline.h"
@@ -81,6 +82,30 @@ void AudioOutputManager::SetTimeline(Timeline* timeline)
         return;
     }
     mTimer.start();
+}
+
+void AudioOutputManager::SetTimelineHandover(std::shared_ptr<AudioOutputTimeline> handover)
+{
+    mHandover = std::move(handover);
+    TakeHandedOverTimeline();
+}
+
+void AudioOutputManager::TakeHandedOverTimeline()
+{
+    if (mHandover)
+    {
+        QMutexLocker const locker(&mHandover->mMutex);
+        TakeHandoverLocked();
+    }
+}
+
+void AudioOutputManager::TakeHandoverLocked()
+{
+    if (mHandover && mHandover->mSetCount != mHandoverTaken)
+    {
+        mHandoverTaken = mHandover->mSetCount;
+        SetTimeline(mHandover->mTimeline);
+    }
 }
 
 void AudioOutputManager::SetAudioPlaybackReady(bool ready)
@@ -252,6 +277,10 @@ bool AudioOutputManager::PrepareOutput()
 
 void AudioOutputManager::WriteToAudioOutput()
 {
+    // A handed-over timeline is read only under the hand-over's lock; one
+    // handed over since the last tick is taken first.
+    QMutexLocker const locker(mHandover ? &mHandover->mMutex : nullptr);
+    TakeHandoverLocked();
     if (!mTimeline)
     {
         return;

@@ -6,7 +6,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 class AudioOutput;
+class AudioOutputTimeline;
 class AudioStretcher;
 class Timeline;
 
@@ -24,9 +27,14 @@ public:
     explicit AudioOutputManager(Timeline* timeline, QObject* parent = nullptr);
 
     long long ProcessedAudioDuration() const;
+    // The engine front hands the timeline over through handover rather than
+    // through SetTimeline; the one set there is taken at once.
+    void SetTimelineHandover(std::shared_ptr<AudioOutputTimeline> handover);
 
 public Q_SLOTS:
     void SetTimeline(Timeline* timeline);
+    // Plays whatever timeline was handed over last.
+    void TakeHandedOverTimeline();
     void SetAudioPlaybackReady(bool ready);
     void UpdateAudioOutputState(bool playing, bool forward, long long scrubDuration, float speed);
     void ClearAndResetAudioData();
@@ -39,6 +47,9 @@ private Q_SLOTS:
     void WriteToAudioOutput();
 
 private:
+    // Takes a timeline handed over since the last look; the hand-over's
+    // mutex is held.
+    void TakeHandoverLocked();
     // Backwards, audio plays only when the settings ask for it (scrubs always).
     bool ReadsAudio() const;
     bool PrepareOutput();
@@ -56,6 +67,9 @@ private:
     double HeardDuration() const;
 
     Timeline* mTimeline = nullptr;
+    // Set once before use; guards itself. What it held when last taken:
+    std::shared_ptr<AudioOutputTimeline> mHandover;
+    unsigned long long mHandoverTaken = 0;
     QTimer mTimer {this};
     AudioOutput* mOutput = nullptr;
     QByteArray mPendingBuffer;

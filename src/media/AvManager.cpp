@@ -18,12 +18,12 @@
 #include <QThread>
 
 #include <algorithm>
+#include <limits>
 
 namespace
 {
 int const DEFERRED_DELETE_INTERVAL_MS = 10;
 int const DEFERRED_DELETE_BATCH = 100;
-int const CLEAR_ALL_WAIT_MS = 10;
 int const RELOAD_OUTPUT_COUNT = 16;
 
 // Abandoned parses that were still running when their engine went, with the
@@ -107,6 +107,10 @@ AvManager::~AvManager()
 void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties)
 {
     auto* task = new AvWorkerTask {type, timeline, properties};
+    if (type == AvWorkerTaskType::AudioOutput)
+    {
+        task->audioTimeline = mAudioTimeline;
+    }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
     thread->setProperty("id", id);
@@ -122,10 +126,10 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     connect(this, &AvManager::RefreshCacheRequested, worker, &AvWorker::RefreshCache);
     if (type == AvWorkerTaskType::AudioOutput)
     {
-        // Blocking: once the primary timeline changed, the audio output no
-        // longer reads the old one, which its owner may then delete.
-        connect(this, &AvManager::PrimaryTimelineChanged, worker, &AvWorker::SetAudioPlaybackTimeline,
-                Qt::BlockingQueuedConnection);
+        // The timeline itself is handed over through mAudioTimeline; this
+        // call only makes the audio thread take it without waiting for its
+        // next tick.
+        connect(this, &AvManager::PrimaryTimelineChanged, worker, &AvWorker::SetAudioPlaybackTimeline);
         connect(this, &AvManager::AudioOutputStateUpdated, worker, &AvWorker::UpdateAudioOutputState);
         connect(this, &AvManager::AudioPlaybackReadyChanged, worker, &AvWorker::SetAudioPlaybackReady);
         connect(this, &AvManager::ResetAudioOutputDeviceRequested, worker, &AvWorker::ResetAudioOutputDevice);
@@ -148,6 +152,11 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     connect(worker, &AvWorker::DecodeTrackUpdated, this, &AvManager::OnDecodeTrackUpdateCompleted);
     connect(worker, &AvWorker::VideoFrameChanged, this, &AvManager::OnVideoFrameChanged);
     connect(worker, &AvWorker::ExportLogMsgReceived, this, &AvManager::LogExportMsg);
+    // Connected after the queued calls to this object, so that a wait for
+    // workers woken here finds them posted.
+    std::shared_ptr<DecodeCommandInbox> const news = mWorkerNews;
+    connect(worker, &AvWorker::TaskCompleted, worker, [news] { news->Post(); }, Qt::DirectConnection);
+    connect(thread, &QThread::finished, thread, [news] { news->Post(); }, Qt::DirectConnection);
 
     worker->moveToThread(thread);
     thread->start(QThread::InheritPriority);
@@ -311,19 +320,36 @@ void AvManager::WaitForWorkers(Done done, long long timeoutMs)
     mWaitingForWorkers = true;
     QElapsedTimer elapsed;
     elapsed.start();
-    bool warned = false;
+    bool warned = timeoutMs < 0;
+    // Read before the delivery: a call queued after it raises the count.
+    unsigned long long seen = mWorkerNews->Generation();
+    QCoreApplication::sendPostedEvents(this);
     while (!done())
     {
-        if (timeoutMs >= 0 && !warned && elapsed.elapsed() > timeoutMs)
+        // Until the time-out, then without a bound: only a worker's call
+        // can make done() hold.
+        long long left = std::numeric_limits<int>::max();
+        if (!warned)
         {
-            Logger::GetInstance()->Warning(
-                QStringLiteral("Waiting for %1 engine tasks to end").arg(TotalWorkerCount()));
-            warned = true;
+            left = std::min(left, timeoutMs - elapsed.elapsed());
+            if (left <= 0)
+            {
+                Logger::GetInstance()->Warning(
+                    QStringLiteral("Waiting for %1 engine tasks to end").arg(TotalWorkerCount()));
+                warned = true;
+                continue;
+            }
         }
+        seen = mWorkerNews->WaitForPost(seen, static_cast<int>(left));
         QCoreApplication::sendPostedEvents(this);
-        QThread::msleep(CLEAR_ALL_WAIT_MS);
     }
     mWaitingForWorkers = false;
+}
+
+void AvManager::WaitForEndedTasks()
+{
+    WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, -1);
+    ReleaseUnusedObjects();
 }
 
 void AvManager::Shutdown()
@@ -745,6 +771,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     {
         if (previous)
         {
+            mAudioTimeline->Set(nullptr);
             emit PrimaryTimelineChanged(nullptr, mNotSwitchingTimelines);
         }
         mPlaybackManager->SetPlaybackTime(0, true);
@@ -759,6 +786,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     {
         timeline->SetPlaybackFrame(timeline->EndFrame());
     }
+    mAudioTimeline->Set(timeline);
     emit PrimaryTimelineChanged(timeline, false);
     mPlaybackManager->SetEndTime(timeline->Duration() - 1);
     mPlaybackManager->SetPlaybackRange(timeline->PlaybackRangeStart(), timeline->PlaybackRangeEnd());
@@ -777,7 +805,14 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
         if (IsDecodeTask(record))
         {
             Timeline* timeline = record->task->timeline;
+            int const before = timeline->PlaybackFrame();
             timeline->SetPlaybackTime(time);
+            if (timeline->PlaybackFrame() != before)
+            {
+                // A new frame wants showing and frees cache room behind it:
+                // the decode loop looks at once rather than at its next round.
+                record->task->inbox->Post();
+            }
             bool const ready = record->task->type == AvWorkerTaskType::DecodeAudio ? timeline->AudioCacheReady()
                                                                                    : timeline->VideoCacheReady();
             if (!ready)

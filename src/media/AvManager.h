@@ -43,6 +43,9 @@ public:
     // After the time-out it warns and keeps waiting: no thread may outlive
     // the objects it works on.
     void ClearAll(bool all, long long timeoutMs);
+    // Returns once the threads of every task already ended (EndDecodingTask)
+    // have finished, so that nothing they copy changes under them.
+    void WaitForEndedTasks();
 
     // At most QThread::idealThreadCount() parses run at once; the others wait
     // their turn in request order.
@@ -164,6 +167,7 @@ private:
     void StartPendingParses();
     // Lets in only this object's queued calls (worker completions and thread
     // ends) until done() holds: no user input, no other caller can re-enter.
+    // Between deliveries it sleeps until a worker queues the next such call.
     template <typename Done>
     void WaitForWorkers(Done done, long long timeoutMs);
     AvWorkerProperties* AudioOutputWorker() const;
@@ -197,6 +201,14 @@ private:
     int mAudioOutputWorkerId = -1;
     bool mShuttingDownAllWorkers = false;
     bool mWaitingForWorkers = false;
+    // Raised by the worker threads right after they queue a call that moves
+    // a task towards its end (its completion, its thread's end); the main
+    // thread sleeps on it in WaitForWorkers. Shared, so that a worker left
+    // running past this object's end still has it; guards itself.
+    std::shared_ptr<DecodeCommandInbox> mWorkerNews = std::make_shared<DecodeCommandInbox>();
+    // The timeline the audio output plays; once set there, the audio output
+    // reads the previous primary timeline no more (see AudioOutputTimeline).
+    std::shared_ptr<AudioOutputTimeline> mAudioTimeline = std::make_shared<AudioOutputTimeline>();
     int mNextWorkerId = 0;
     QList<QPointer<Timeline>> mPendingParses;
     QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;

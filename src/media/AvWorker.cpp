@@ -235,6 +235,10 @@ void AvWorker::InitializeAudioOutput()
     if (!mAudioOutputManager)
     {
         mAudioOutputManager = new AudioOutputManager(mTask->timeline, this);
+        if (mTask->audioTimeline)
+        {
+            mAudioOutputManager->SetTimelineHandover(mTask->audioTimeline);
+        }
     }
 }
 
@@ -248,7 +252,15 @@ void AvWorker::ShutdownAudioOutput()
 
 void AvWorker::SetAudioPlaybackTimeline(Timeline* timeline)
 {
-    if (mAudioOutputManager)
+    if (!mAudioOutputManager)
+    {
+        return;
+    }
+    if (mTask->audioTimeline)
+    {
+        mAudioOutputManager->TakeHandedOverTimeline();
+    }
+    else
     {
         mAudioOutputManager->SetTimeline(timeline);
     }

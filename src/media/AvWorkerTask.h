@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AudioOutputTimeline.h"
 #include "media/AvWorkerTaskType.h"
 #include "media/DecodeCommandInbox.h"
 
@@ -20,4 +21,6 @@ struct AvWorkerTask
     // Wakes the task's loop when the front queued a command for it; shared by
     // the front (posts) and the worker's thread (waits).
     std::shared_ptr<DecodeCommandInbox> inbox = std::make_shared<DecodeCommandInbox>();
+    // The audio output only: where the front hands over the timeline to play.
+    std::shared_ptr<AudioOutputTimeline> audioTimeline;
 };

@@ -392,6 +392,14 @@ void CacheManager::InsertVideoFrame(std::shared_ptr<VideoFrame> frame)
 
 void CacheManager::VideoPushBack(std::shared_ptr<VideoFrame> frame)
 {
+    // A later picture placed on the same timeline frame covers that frame's
+    // start (pictures are placed on the first frame whose start they cover):
+    // it replaces the earlier one.
+    while (!mVideoFrames.isEmpty() && !frame->emptyFrame && !mVideoFrames.last()->emptyFrame &&
+           mVideoFrames.last()->adjustedStartTime >= frame->adjustedStartTime)
+    {
+        VideoPopBack();
+    }
     if (mVideoFrames.isEmpty())
     {
         mVideoPacketStartTime = frame->packetStartTime;
@@ -399,24 +407,6 @@ void CacheManager::VideoPushBack(std::shared_ptr<VideoFrame> frame)
     }
     else
     {
-        // A later picture placed on the same timeline frame covers that
-        // frame's start (pictures are placed on the first frame whose start
-        // they cover): it replaces the earlier one.
-        while (!mVideoFrames.isEmpty() && !frame->emptyFrame && !mVideoFrames.last()->emptyFrame &&
-               mVideoFrames.last()->adjustedStartTime >= frame->adjustedStartTime)
-        {
-            VideoPopBack();
-        }
-        if (mVideoFrames.isEmpty())
-        {
-            mVideoPacketStartTime = frame->packetStartTime;
-            mVideoAdjustedStartTime = frame->adjustedStartTime;
-            mVideoPacketEndTime = frame->packetEndTime;
-            mVideoAdjustedEndTime = frame->adjustedEndTime;
-            mVideoSize += frame->byteSize;
-            mVideoFrames.append(std::move(frame));
-            return;
-        }
         // The previous frame ends where this one starts: no gap, no overlap.
         VideoFrame& last = *mVideoFrames.last();
         last.packetEndTime = frame->packetStartTime - 1;

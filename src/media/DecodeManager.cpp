@@ -18,7 +18,6 @@
 #include "app/TimeHelpers.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -33,6 +32,11 @@ int const STATUS_BUSY = 1;
 int const STATUS_START_REACHED = 2;
 int const STATUS_END_REACHED = 3;
 
+// The longest a loop waits on its inbox before it looks at the clock and the
+// cache again by itself. Commands, finished image loaders and the playhead
+// reaching a new frame of the decoded timeline wake it at once; the playhead
+// moving within a frame (audio is cached and evicted by time, not by frame)
+// goes without a word and is followed at this pace.
 int const SLEEP_VIDEO_MS = 10;
 long long const AUDIO_BACKWARD_START_MARGIN = 10000; // µs
 int const SLEEP_AUDIO_MS = 5;
@@ -43,6 +47,7 @@ qint64 const SHOWN_FRAME_EVENT_INTERVAL_MS = 40;
 
 DecodeManager::DecodeManager(QObject* parent)
     : QObject(parent)
+    , mInbox(std::make_shared<DecodeCommandInbox>())
 {
 }
 
@@ -53,8 +58,16 @@ DecodeManager::~DecodeManager()
 
 void DecodeManager::SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox)
 {
-    mInbox = std::move(inbox);
-    mSeenGeneration = mInbox ? mInbox->Generation() : 0;
+    if (inbox)
+    {
+        mInbox = std::move(inbox);
+    }
+    mSeenGeneration = mInbox->Generation();
+}
+
+void DecodeManager::Wake()
+{
+    mInbox->Post();
 }
 
 void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool exportMode)
@@ -187,6 +200,11 @@ void DecodeManager::UpdateTrack()
         mDecodeTrack = nullptr;
     }
     ClearCache();
+    // What the loop needs of the timelines comes with their decode copies:
+    // the user interface may be editing the timelines themselves.
+    Timeline::DecodeState const state = mTimeline->DecodeStateSnapshot();
+    mTimelineEndTime = state.endTime;
+    mUseSourceAudioDelay = state.useSourceAudioDelay;
     Track* track = nullptr;
     if (mDecodeType == DecodeType::Video)
     {
@@ -200,16 +218,15 @@ void DecodeManager::UpdateTrack()
     }
     else
     {
-        // The copies, not the timelines' own tracks, are asked: the user
-        // interface may be editing those.
         track = mTimeline->DuplicateDecodeAudioTrack();
-        Timeline const* override = mTimeline->AudioOverrideTimeline();
+        Timeline const* override = state.audioOverride;
         Track* overrideTrack = override ? override->DuplicateDecodeAudioTrack() : nullptr;
         if (overrideTrack && overrideTrack->HasAudio())
         {
             long long const endTime = track ? track->EndTime() : 0;
-            overrideTrack->UpdateClipTimesForAudioOverride(override->PlaybackRangeStart(), override->PlaybackRangeEnd(),
-                                                           endTime);
+            Timeline::DecodeState const overrideState = override->DecodeStateSnapshot();
+            overrideTrack->UpdateClipTimesForAudioOverride(overrideState.playbackRangeStart,
+                                                           overrideState.playbackRangeEnd, endTime);
             delete track;
             track = overrideTrack;
         }
@@ -291,9 +308,12 @@ void DecodeManager::PrepareClipForDecoding(long long time)
         // the cache reached it) or an empty cache starts afresh at the
         // playhead, as a seek does.
         long long const playbackTime = mTimeline->PlaybackTime();
+        bool const pastTheEnd = playbackTime > mTimelineEndTime;
         fromCacheEdge = mDecodeType == DecodeType::Video
-                            ? mTimeline->VideoCacheFrameCount() > 0 && mTimeline->VideoCacheReadyAtTime(playbackTime)
-                            : mTimeline->AudioCacheFrameCount() > 0 && mTimeline->AudioCacheReadyAtTime(playbackTime);
+                            ? mTimeline->VideoCacheFrameCount() > 0 &&
+                                  (pastTheEnd || mTimeline->VideoCacheCoversTime(playbackTime))
+                            : mTimeline->AudioCacheFrameCount() > 0 &&
+                                  (pastTheEnd || mTimeline->AudioCacheCoversTime(playbackTime));
         if (!fromCacheEdge)
         {
             ClearCache();
@@ -443,11 +463,8 @@ void DecodeManager::DecodeImageClip(Clip* clip)
     {
         mImageSequenceDecoder = new ImageSequenceDecoder(mExportMode);
         connect(mImageSequenceDecoder, &ImageSequenceDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
-        if (std::shared_ptr<DecodeCommandInbox> const inbox = mInbox)
-        {
-            connect(mImageSequenceDecoder, &ImageSequenceDecoder::WorkerTaskFinished, this,
-                    [inbox] { inbox->Post(); }, Qt::DirectConnection);
-        }
+        connect(mImageSequenceDecoder, &ImageSequenceDecoder::WorkerTaskFinished, this,
+                [inbox = mInbox] { inbox->Post(); }, Qt::DirectConnection);
         mImageSequenceDecoder->Initialize(-1);
     }
     mImageSequenceDecoder->SetSource(clip->SourcePtr());
@@ -465,7 +482,7 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
         connect(mAudioDecoder, &AudioDecoder::AudioFrameDecoded, this, &DecodeManager::CacheAudioFrame);
     }
     Source* source = clip->SourcePtr();
-    mAudioDelay = source && mTimeline->IsUseSourceAudioDelayEnabled() ? source->AudioDelay() : 0;
+    mAudioDelay = source && mUseSourceAudioDelay ? source->AudioDelay() : 0;
     bool const opened = source && source->Duration() >= std::llabs(mAudioDelay) && !clip->HasErrors() &&
                         clip->FileExists(0) && mAudioDecoder->OpenSource(source, 0, clip->AudioStreamIndex());
     if (!opened)
@@ -532,14 +549,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             {
                 // The image loaders are all at work: take what they finish
                 // as soon as one does.
-                if (mInbox)
-                {
-                    WaitForCommand(SLEEP_VIDEO_MS);
-                }
-                else
-                {
-                    QThread::msleep(1);
-                }
+                WaitForCommand(SLEEP_VIDEO_MS);
                 ProcessThreadEvents();
             }
         }
@@ -659,14 +669,7 @@ void DecodeManager::WaitForDecoderWorkers(ClipDecoder decoder)
     // A stop need not wait: the decoders' own shutdown collects their workers.
     while (mDecoding && activeWorkers() > 0)
     {
-        if (mInbox)
-        {
-            WaitForCommand(SLEEP_VIDEO_MS);
-        }
-        else
-        {
-            QThread::msleep(1);
-        }
+        WaitForCommand(SLEEP_VIDEO_MS);
         ProcessThreadEvents();
     }
 }
@@ -982,7 +985,7 @@ bool DecodeManager::EmitFramesForPlaybackTime()
 
 bool DecodeManager::TakePostedCommands()
 {
-    if (!mInbox || mInbox->Generation() == mSeenGeneration)
+    if (mInbox->Generation() == mSeenGeneration)
     {
         return false;
     }
@@ -992,21 +995,13 @@ bool DecodeManager::TakePostedCommands()
 
 void DecodeManager::WaitForCommand(int ms)
 {
-    if (!mInbox)
-    {
-        QThread::msleep(ms);
-        return;
-    }
     mInbox->WaitForPost(mSeenGeneration, ms);
 }
 
 void DecodeManager::ProcessThreadEvents()
 {
     // Everything posted before this point is delivered below.
-    if (mInbox)
-    {
-        mSeenGeneration = mInbox->Generation();
-    }
+    mSeenGeneration = mInbox->Generation();
     // The loop runs inside the delivery of a queued call. An event loop
     // nested there does not see what was queued before that call began (an
     // end request sent right behind the task), so that is delivered first.

@@ -36,8 +36,11 @@ public:
     ~DecodeManager() override;
 
     // The inbox the engine front posts to when it queued a command for this
-    // loop; set before StartDecoding.
+    // loop; set before StartDecoding. Without one the loop keeps its own.
     void SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox);
+    // Any thread: something the loop waits for changed (the playhead moved
+    // on a frame); it looks again at once.
+    void Wake();
     void StartDecoding(Timeline* timeline, DecodeType type, bool exportMode);
     void StopDecoding();
     void Shutdown();
@@ -108,6 +111,8 @@ private:
     void WaitForCommand(int ms);
     void DeleteRetiredTracks();
 
+    // Never null; replaced only before StartDecoding. Posted to from any
+    // thread (the inbox guards itself), waited on by the decode thread.
     std::shared_ptr<DecodeCommandInbox> mInbox;
     unsigned long long mSeenGeneration = 0; // decode thread
     Timeline* mTimeline = nullptr;
@@ -138,6 +143,9 @@ private:
     std::shared_ptr<VideoFrame> mLastShownFrame;
     int mLastShownPlaybackFrame = -1;
     long long mAudioDelay = 0;
+    // Of the timeline's decode state taken with the track (decode thread).
+    long long mTimelineEndTime = 0;
+    bool mUseSourceAudioDelay = true;
     bool mExportMode = false;
     QList<std::shared_ptr<VideoFrame>> mFrameList;
 };

@@ -601,6 +601,52 @@ bool ExportManager::WaitForProcessEnd()
     return true;
 }
 
+bool ExportManager::StartEncoder(QList<QString> const& args, DecodeType type)
+{
+    bool const video = type == DecodeType::Video;
+    LogFfmpegCmd(args, false, video, !video);
+    if (!StartProcess(args))
+    {
+        MarkFailed(video ? QStringLiteral("Failed to open video file for write")
+                         : QStringLiteral("Failed to open audio file for write"));
+        return false;
+    }
+    mEncoderRunning = true;
+    return true;
+}
+
+bool ExportManager::EndEncoder(DecodeType type)
+{
+    if (!mEncoderRunning)
+    {
+        return false;
+    }
+    mEncoderRunning = false;
+    mProcess->closeWriteChannel();
+    if (IsStopped())
+    {
+        KillProcess();
+        return false;
+    }
+    if (!WaitForProcessEnd())
+    {
+        if (!mProperties->cancelled)
+        {
+            if (type == DecodeType::Video)
+            {
+                LogVideoMsg(QStringLiteral("Failed to close video write channel"), true);
+                MarkFailed(QStringLiteral("Failed to close video write channel"));
+            }
+            else
+            {
+                MarkFailed(QStringLiteral("Failed to close audio write channel"));
+            }
+        }
+        return false;
+    }
+    return true;
+}
+
 bool ExportManager::ExecuteCmdAndWait(QList<QString> const& args)
 {
     if (!StartProcess(args))
@@ -609,6 +655,25 @@ bool ExportManager::ExecuteCmdAndWait(QList<QString> const& args)
         return false;
     }
     return WaitForProcessEnd() && !IsStopped();
+}
+
+void ExportManager::RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
+                                 QString const& emptyOutput)
+{
+    if (!ExecuteCmdAndWait(args))
+    {
+        if (!mProperties->cancelled)
+        {
+            MarkFailed(failure);
+        }
+        return;
+    }
+    if (!IsNonEmptyFile(output))
+    {
+        MarkFailed(emptyOutput);
+        return;
+    }
+    mProperties->finalProgress = 100.0f;
 }
 
 // ---- Stream set-up ----
@@ -775,38 +840,12 @@ bool ExportManager::StartAudioEncoding()
                                  QStringLiteral("stereo"),   QStringLiteral("-i"),      QStringLiteral("-"),
                                  QStringLiteral("-c:a"),     QStringLiteral("aac"),     QStringLiteral("-b:a"),
                                  QStringLiteral("192k"),     mProperties->finalAudioPath};
-    LogFfmpegCmd(args, false, false, true);
-    if (!StartProcess(args))
-    {
-        MarkFailed(QStringLiteral("Failed to open audio file for write"));
-        return false;
-    }
-    mEncoderRunning = true;
-    return true;
+    return StartEncoder(args, DecodeType::Audio);
 }
 
 void ExportManager::EndAudioEncoding()
 {
-    if (!mEncoderRunning)
-    {
-        return;
-    }
-    mEncoderRunning = false;
-    mProcess->closeWriteChannel();
-    if (IsStopped())
-    {
-        KillProcess();
-        return;
-    }
-    if (!WaitForProcessEnd())
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to close audio write channel"));
-        }
-        return;
-    }
-    if (!IsNonEmptyFile(mProperties->finalAudioPath))
+    if (EndEncoder(DecodeType::Audio) && !IsNonEmptyFile(mProperties->finalAudioPath))
     {
         MarkFailed(QStringLiteral("ffmpeg wrote no audio: %1").arg(mProperties->finalAudioPath));
     }
@@ -830,15 +869,8 @@ void ExportManager::CreateWav()
     args << mProperties->outputFilePath;
     LogFfmpegCmd(args, false, false, true);
     mProperties->outputFiles.append(mProperties->outputFilePath);
-    if (!ExecuteCmdAndWait(args) || !IsNonEmptyFile(mProperties->outputFilePath))
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to create .wav file"));
-        }
-        return;
-    }
-    mProperties->finalProgress = 100.0f;
+    QString const failure = QStringLiteral("Failed to create .wav file");
+    RunFinalStep(args, mProperties->outputFilePath, failure, failure);
 }
 
 // ---- Video ----
@@ -971,6 +1003,10 @@ void ExportManager::WriteVideoFrame(std::shared_ptr<VideoFrame> frame)
     if (mCurrentFrame < mRangeEndFrame)
     {
         mTimeline->SetPlaybackFrame(mCurrentFrame + 1);
+        if (mVideoWorker)
+        {
+            mVideoWorker->DecodeManagerPtr()->Wake();
+        }
     }
 
     int width = 1;
@@ -1082,6 +1118,7 @@ void ExportManager::StopExportWorker()
         return;
     }
     emit VideoExportEnded();
+    mVideoWorker->DecodeManagerPtr()->Wake(); // the loop takes the end at once
     // A thread is never destroyed while it runs: after the usual grace the
     // wait goes on, with a warning.
     if (!mVideoThread->wait(VIDEO_THREAD_WAIT_MS))
@@ -1149,36 +1186,13 @@ bool ExportManager::StartVideoEncoding(bool linear, float sampleAspectRatio)
              << H264Preset() << QStringLiteral("-profile:v") << H264Profile() << QStringLiteral("-vf") << filter
              << QStringLiteral("-an") << segment;
     }
-    LogFfmpegCmd(args, false, true, false);
-    if (!StartProcess(args))
-    {
-        MarkFailed(QStringLiteral("Failed to open video file for write"));
-        return false;
-    }
-    mEncoderRunning = true;
-    return true;
+    return StartEncoder(args, DecodeType::Video);
 }
 
 void ExportManager::EndVideoEncoding()
 {
-    if (!mEncoderRunning)
+    if (!EndEncoder(DecodeType::Video))
     {
-        return;
-    }
-    mEncoderRunning = false;
-    mProcess->closeWriteChannel();
-    if (IsStopped())
-    {
-        KillProcess();
-        return;
-    }
-    if (!WaitForProcessEnd())
-    {
-        if (!mProperties->cancelled)
-        {
-            LogVideoMsg(QStringLiteral("Failed to close video write channel"), true);
-            MarkFailed(QStringLiteral("Failed to close video write channel"));
-        }
         return;
     }
     QList<QString> const written =
@@ -1258,15 +1272,8 @@ void ExportManager::ConcatenateIntermediateVideoFiles()
                                  mProperties->concatListPath, QStringLiteral("-c"), QStringLiteral("copy"),
                                  mProperties->finalVideoPath};
     LogFfmpegCmd(args, false, true, false);
-    if (!ExecuteCmdAndWait(args) || !IsNonEmptyFile(mProperties->finalVideoPath))
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to concatenate intermediate video files"));
-        }
-        return;
-    }
-    mProperties->finalProgress = 100.0f;
+    QString const failure = QStringLiteral("Failed to concatenate intermediate video files");
+    RunFinalStep(args, mProperties->finalVideoPath, failure, failure);
 }
 
 void ExportManager::MergeAudioVideo()
@@ -1300,20 +1307,8 @@ void ExportManager::MergeAudioVideo()
                                  mProperties->outputFilePath};
     LogFfmpegCmd(args, true, false, false);
     mProperties->outputFiles.append(mProperties->outputFilePath);
-    if (!ExecuteCmdAndWait(args))
-    {
-        if (!mProperties->cancelled)
-        {
-            MarkFailed(QStringLiteral("Failed to merge audio and video streams"));
-        }
-        return;
-    }
-    if (!IsNonEmptyFile(mProperties->outputFilePath))
-    {
-        MarkFailed(QStringLiteral("Failed to create final output (audio/video merge)"));
-        return;
-    }
-    mProperties->finalProgress = 100.0f;
+    RunFinalStep(args, mProperties->outputFilePath, QStringLiteral("Failed to merge audio and video streams"),
+                 QStringLiteral("Failed to create final output (audio/video merge)"));
 }
 
 void ExportManager::MoveVideoFileToFinalOutput()

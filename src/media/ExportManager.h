@@ -73,6 +73,12 @@ public:
     // Runs ffmpeg with the arguments until it ends. True only when it
     // started, exited normally with status 0 and was not cancelled.
     bool ExecuteCmdAndWait(QList<QString> const& args);
+    // The last ffmpeg run of an export, writing output: on success the
+    // export is complete; otherwise it is marked failed with failure (or
+    // emptyOutput when ffmpeg ended well but wrote nothing), unless it was
+    // cancelled.
+    void RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
+                      QString const& emptyOutput);
 
     // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
     // empty (empty when there is none).
@@ -122,6 +128,11 @@ private:
     void KillProcess();
     void LogProcessExit();
     static bool IsNonEmptyFile(QString const& path);
+    // The encoder of one stream, reading raw samples or pictures on its
+    // standard input. EndEncoder closes that input and waits for the encoder
+    // to finish: true when it ended well (a failure is marked).
+    bool StartEncoder(QList<QString> const& args, DecodeType type);
+    bool EndEncoder(DecodeType type);
 
     bool StartAudioEncoding();
     void EndAudioEncoding();

@@ -7,3 +7,18 @@ enum class VideoFramePixelFormat : int
     RGBA = 1,   // one plane, 4 bytes per pixel
     YUV420P = 2 // Y, U and V planes; chroma at half width and half height
 };
+
+// The format's name as logs and measurements print it.
+constexpr char const* VideoFramePixelFormatName(VideoFramePixelFormat format)
+{
+    switch (format)
+    {
+    case VideoFramePixelFormat::RGB24:
+        return "RGB24";
+    case VideoFramePixelFormat::RGBA:
+        return "RGBA";
+    case VideoFramePixelFormat::YUV420P:
+        return "YUV420P";
+    }
+    return "?";
+}

@@ -485,6 +485,13 @@ void Project::WaitForParseQueue()
     }
     if (!ParseQueueEmpty())
     {
+        // A nested loop, because adding sources returns only once they are
+        // parsed (importing a file, opening a project: their callers go on
+        // with the parsed sources) while the parse results arrive as queued
+        // calls on this thread. It spins no time slice: CheckParseQueueDrained
+        // quits it the moment the last batch is finished, and the parse timer
+        // fails a batch that makes no progress, so it always ends. The user
+        // interface takes no input meanwhile (ParseSourceActiveStateChanged).
         QPointer<Project> self(this);
         QEventLoop loop;
         mParseWaitLoops.append(&loop);

@@ -33,7 +33,6 @@
 #include "remote/CmdServer.h"
 
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -44,7 +43,6 @@
 #include <QStringList>
 #include <QSurfaceFormat>
 #include <QSysInfo>
-#include <QThread>
 #include <QTimer>
 #include <QUndoStack>
 
@@ -643,11 +641,7 @@ void ProjectManager::EndOutputDecoding(int slot)
     mAvManager->EndDecodingTask(slot, true, true);
     // The ended workers may still copy the timeline's clips; nothing of the
     // project changes under them until their threads are done.
-    while (mAvManager->ExpiredWorkerCount() > 0)
-    {
-        QCoreApplication::sendPostedEvents(mAvManager);
-        QThread::msleep(1);
-    }
+    mAvManager->WaitForEndedTasks();
 }
 
 void ProjectManager::ReleaseTakenOutItem(ProjectItem* item)

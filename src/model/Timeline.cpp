@@ -532,11 +532,20 @@ void Timeline::ReplaceDecodeTracks()
 {
     std::unique_ptr<Track> audio(mMasterTrack->Duplicate());
     std::unique_ptr<Track> video(mMasterTrack->Duplicate());
+    DecodeState const state {EndTime(), mAudioOverrideTimeline, PlaybackRangeStart(), PlaybackRangeEnd(),
+                             mUseSourceAudioDelay};
     QMutexLocker locker(&mDecodeTrackMutex);
     // Safe to release the old copies here: decode loops only copy them
     // under this lock.
     mDecodeAudioTrack = std::move(audio);
     mDecodeVideoTrack = std::move(video);
+    mDecodeState = state;
+}
+
+Timeline::DecodeState Timeline::DecodeStateSnapshot() const
+{
+    QMutexLocker locker(&mDecodeTrackMutex);
+    return mDecodeState;
 }
 
 Track* Timeline::DuplicateDecodeAudioTrack() const
@@ -751,6 +760,16 @@ bool Timeline::AudioCacheReadyAtTime(long long time) const
 bool Timeline::VideoCacheReadyAtTime(long long time) const
 {
     return time > EndTime() || mCacheManager->VideoCoversTime(time);
+}
+
+bool Timeline::AudioCacheCoversTime(long long time) const
+{
+    return mCacheManager->AudioCoversTime(time);
+}
+
+bool Timeline::VideoCacheCoversTime(long long time) const
+{
+    return mCacheManager->VideoCoversTime(time);
 }
 
 bool Timeline::IsAudioOutputFrameReady() const

@@ -110,9 +110,22 @@ public:
     void SetAudioOverrideTimeline(Timeline* timeline);
     Timeline* AudioOverrideTimeline() const;
 
+    // What a decode loop reads of the timeline besides its track, taken
+    // together with the decode copies.
+    struct DecodeState
+    {
+        long long endTime = 0;
+        Timeline* audioOverride = nullptr;
+        long long playbackRangeStart = 0;
+        long long playbackRangeEnd = 0;
+        bool useSourceAudioDelay = true;
+    };
+
     // Renews the decode copies of this timeline and along its chain of audio
-    // overrides. Main thread.
+    // overrides, with their decode states. Main thread.
     void UpdateDecodeTracks();
+    // The state as of the last UpdateDecodeTracks. Any thread.
+    DecodeState DecodeStateSnapshot() const;
     // A new copy of the current decode copy for a decode loop, which owns it;
     // null when there is none. Any thread.
     Track* DuplicateDecodeAudioTrack() const;
@@ -149,6 +162,9 @@ public:
     bool VideoCacheReady() const;
     bool AudioCacheReadyAtTime(long long time) const;
     bool VideoCacheReadyAtTime(long long time) const;
+    // Without the end of the clip list, which decode threads must not read.
+    bool AudioCacheCoversTime(long long time) const;
+    bool VideoCacheCoversTime(long long time) const;
     bool IsAudioOutputFrameReady() const;
     void UpdateAudioCache();
     void UpdateVideoCache();
@@ -227,6 +243,9 @@ private:
     std::unique_ptr<Track> mDecodeAudioTrack;
     std::unique_ptr<Track> mDecodeVideoTrack;
     mutable QMutex mDecodeTrackMutex;
+    // Written on the main thread with the decode copies, read by decode
+    // threads; guarded by mDecodeTrackMutex.
+    DecodeState mDecodeState;
     CacheManager* mCacheManager = nullptr;
     std::atomic<long long> mPlaybackTime {0};
     long long mPlaybackRangeStart = 0;

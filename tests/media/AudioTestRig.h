@@ -178,6 +178,7 @@ inline double RunClock(Timeline* timeline, double speed, bool forward, int wallM
             lastTick = elapsed.elapsed();
             tick();
         }
+        // The clock moves with the wall clock; events are let in meanwhile.
         QTest::qWait(1);
     }
     return started;
@@ -224,13 +225,7 @@ public:
             return false;
         }
         // Wait for the stream to flow, so nothing played from here is missed.
-        QElapsedTimer elapsed;
-        elapsed.start();
-        while (mData.size() < 4800 && elapsed.elapsed() < 5000)
-        {
-            QTest::qWait(5);
-        }
-        return mData.size() >= 4800;
+        return QTest::qWaitFor([this] { return mData.size() >= 4800; }, 5000);
     }
 
     Samples Stop()

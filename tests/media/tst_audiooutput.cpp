@@ -1,6 +1,7 @@
 #include "AudioTestRig.h"
 
 #include "app/Settings.h"
+#include "media/AudioOutputTimeline.h"
 
 #include <QAudio>
 #include <QtTest>
@@ -23,6 +24,7 @@ private Q_SLOTS:
     void BackwardPlayFollowsTheSetting();
     void VolumeAndMuteGains();
     void FrameScrubPlaysOneFrame();
+    void HandedOverTimelineMayBeDeletedAtOnce();
 
 private:
     // Plays the timeline from a time for a while at a speed, then pauses and
@@ -63,6 +65,8 @@ Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, 
         }
     });
     rig.Run([=] { manager->UpdateAudioOutputState(false, forward, -1, static_cast<float>(speed)); });
+    // What is still queued in the sink plays out in real time before the
+    // capture ends: a fixed time by design.
     QTest::qWait(200);
     if (clockStart)
     {
@@ -254,6 +258,8 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
         manager->SetAudioPlaybackReady(true);
         manager->UpdateAudioOutputState(false, true, -1, 1.0f);
     });
+    // Sound plays in real time: each step gets a fixed stretch of wall time,
+    // so that the bursts stand apart in the capture.
     QTest::qWait(100);
     // A step: the clock seeks, then the engine asks for the frame's audio.
     rig.Run([=] {
@@ -277,6 +283,42 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
         double const length = static_cast<double>(step.Length()) / RATE;
         QVERIFY2(std::fabs(length - frameDuration / 1e6) < 0.002, qPrintable(QString::number(length)));
     }
+}
+
+void TestAudioOutput::HandedOverTimelineMayBeDeletedAtOnce()
+{
+    // The engine front switches the played timeline and deletes the previous
+    // one at once, while the audio thread keeps topping up the sink from
+    // whichever it plays (the sanitizer build catches a read of a deleted
+    // one).
+    Samples audio(static_cast<size_t>(FrameAt(0.5) * CHANNELS), 0.0f);
+    AddTone(audio, 440.0, 0.3, 0, Frames(audio));
+    ManagerThread rig;
+    AudioOutputManager* manager = rig.Manager();
+    auto handover = std::make_shared<AudioOutputTimeline>();
+    std::unique_ptr<Timeline> played = MakeTimeline(audio);
+    handover->Set(played.get());
+    rig.Run([=] {
+        manager->SetTimelineHandover(handover);
+        manager->SetAudioPlaybackReady(true);
+        manager->UpdateAudioOutputState(true, true, -1, 1.0f);
+    });
+    for (int i = 0; i < 100; ++i)
+    {
+        std::unique_ptr<Timeline> next = MakeTimeline(audio);
+        next->SetPlaybackTime(100000LL * (i % 4));
+        handover->Set(next.get());
+        played = std::move(next);
+        if (i % 10 == 0)
+        {
+            QMetaObject::invokeMethod(manager, &AudioOutputManager::TakeHandedOverTimeline);
+        }
+    }
+    handover->Set(nullptr);
+    played.reset();
+    // Without a timeline the output stops its ticks.
+    rig.Run([=] { manager->TakeHandedOverTimeline(); });
+    QCOMPARE(rig.Info(QStringLiteral("Timer Started")), QStringLiteral("0"));
 }
 
 QTEST_GUILESS_MAIN(TestAudioOutput)

@@ -28,7 +28,8 @@ bool StartServer()
 void StopServer()
 {
     QProcess::execute(QStringLiteral("pulseaudio"), {QStringLiteral("--kill")});
-    // Gone only once its process has ended and removed its files.
+    // Gone only once its process has ended and removed its files; nothing
+    // announces that (the server is no child of ours), so it is polled.
     QElapsedTimer waited;
     waited.start();
     while (QProcess::execute(QStringLiteral("pulseaudio"), {QStringLiteral("--check")}) == 0 && waited.elapsed() < 5000)

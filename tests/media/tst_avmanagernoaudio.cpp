@@ -38,6 +38,7 @@ void TestAvManagerNoAudio::VideoPlaysWithoutAnAudioServer()
 
     probe.Reset();
     av.Play(true, false);
+    // Measured against the wall clock (see below): a fixed time by design.
     QTest::qWait(1500);
     av.Pause(DecodeBias::None);
     QVERIFY(QTest::qWaitFor([&] { return probe.Shows(av.PlaybackTime()); }, 20000));

@@ -108,6 +108,8 @@ void TestAvWorker::SeekActsOnlyWhenTheCacheMissesTheTime()
     timeline->SetPlaybackFrame(150);
 
     emit front.SeekRequested(7);
+    // Proves that nothing happens: no event marks a seek left alone, so
+    // the cache is looked at after a fixed time.
     QTest::qWait(300);
     QCOMPARE(timeline->VideoCacheFrameCount(), 300);
     QCOMPARE(timeline->VideoCachePacketStartTime(), 0LL);
@@ -129,6 +131,8 @@ void TestAvWorker::ParseTaskParsesAndAnswersOnlyItsOwnId()
     WorkerThread parser(&front, 3);
     AvWorkerTask task {AvWorkerTaskType::ParseSource, &timeline, nullptr};
     emit front.TaskStarted(4, &task);
+    // Proves that the worker does not answer another id: a fixed time, as
+    // there is no event to wait for.
     QTest::qWait(200);
     QVERIFY(parser.events.isEmpty());
     emit front.TaskStarted(3, &task);

@@ -22,6 +22,18 @@ std::shared_ptr<VideoFrame> FrameAt(int index, long long byteSize)
     return MakeVideoFrame(index * FRAME_DURATION, (index + 1) * FRAME_DURATION - 1, byteSize);
 }
 
+// Fills the video budget with count equal frames from frame 0 on; returns
+// their size.
+long long FillVideo(CacheManager& cache, int count)
+{
+    long long const size = cache.VideoMaximumSize() / count;
+    for (int i = 0; i < count; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, size));
+    }
+    return size;
+}
+
 // The cached frames from first to last, walked through the public lookups;
 // fails the test when a frame does not start right after the previous one.
 QList<std::shared_ptr<VideoFrame>> WalkVideo(CacheManager const& cache)
@@ -203,11 +215,7 @@ void TestCacheManager::ForwardPlayEvictsFromTheFrontPastHalfway()
 {
     CacheManager cache;
     cache.SetCacheSize(256);
-    long long const size = cache.VideoMaximumSize() / 8;
-    for (int i = 0; i < 8; ++i)
-    {
-        cache.InsertVideoFrame(FrameAt(i, size));
-    }
+    FillVideo(cache, 8);
     QVERIFY(!cache.CanInsertVideoFrame());
     cache.UpdateVideo(4 * FRAME_DURATION + 20000, true, 0.5); // exactly half behind
     QCOMPARE(cache.VideoFrameCount(), 8);
@@ -224,11 +232,7 @@ void TestCacheManager::BackwardPlayEvictsFromTheBack()
 {
     CacheManager cache;
     cache.SetCacheSize(256);
-    long long const size = cache.VideoMaximumSize() / 8;
-    for (int i = 0; i < 8; ++i)
-    {
-        cache.InsertVideoFrame(FrameAt(i, size));
-    }
+    FillVideo(cache, 8);
     cache.UpdateVideo(4 * FRAME_DURATION + 20000, false, 0.5); // half ahead: keep
     QCOMPARE(cache.VideoFrameCount(), 8);
     cache.UpdateVideo(2 * FRAME_DURATION + 20000, false, 0.5); // most lies ahead
@@ -244,11 +248,7 @@ void TestCacheManager::PlayheadBeyondTheWindowEvictsTheFront()
     {
         CacheManager cache;
         cache.SetCacheSize(256);
-        long long const size = cache.VideoMaximumSize() / 4;
-        for (int i = 0; i < 4; ++i)
-        {
-            cache.InsertVideoFrame(FrameAt(i, size));
-        }
+        FillVideo(cache, 4);
         cache.UpdateVideo(3 * FRAME_DURATION + 1, forward, 0.5);
         QCOMPARE(cache.VideoFrameCount(), 3);
         QCOMPARE(cache.VideoFrameAdjustedStartTime(), FRAME_DURATION);
@@ -384,11 +384,7 @@ void TestCacheManager::ClearedFramesCountUntilReleased()
     // all at once rather than a few per pass.
     CacheManager cache;
     cache.SetCacheSize(64);
-    long long const size = cache.VideoMaximumSize() / 4;
-    for (int i = 0; i < 4; ++i)
-    {
-        cache.InsertVideoFrame(FrameAt(i, size));
-    }
+    long long const size = FillVideo(cache, 4);
     QVERIFY(!cache.CanInsertVideoFrame());
     std::weak_ptr<VideoFrame> const watched = cache.FirstCachedVideoFrame();
     cache.ClearVideo(false);

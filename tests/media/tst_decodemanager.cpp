@@ -222,6 +222,8 @@ void TestDecodeManager::PlayingPastTheEndClearsTheViewersOnce()
     timeline->SetPlaybackTime(timeline->EndTime() + 40000);
     QVERIFY(timeline->DurationExceeded());
     QVERIFY(QTest::qWaitFor([&] { return run.NullTriples() == 1; }, 10000));
+    // Proves that no second clearing follows: a fixed time, as there is no
+    // event to wait for.
     QTest::qWait(300);
     QCOMPARE(run.NullTriples(), 1);
 }

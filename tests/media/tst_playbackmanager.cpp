@@ -27,6 +27,7 @@ private Q_SLOTS:
 private:
     static void Tick(PlaybackManager& clock, int milliseconds = 2)
     {
+        // The clock follows the wall clock: time must pass between ticks.
         QThread::msleep(milliseconds);
         clock.UpdatePlaybackTime();
     }
@@ -213,6 +214,7 @@ void TestPlaybackManager::PlaysBackwardsAtSpeed()
     clock.SetPlaybackTime(5000000, true);
     clock.SetPlaybackSpeed(2.0f);
     clock.Play(false, false);
+    // Measured against the wall clock: a fixed time by design.
     QTest::qWait(100);
     clock.Pause();
     long long const moved = 5000000 - clock.PlaybackTime();

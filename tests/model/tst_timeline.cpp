@@ -314,6 +314,23 @@ void TestTimeline::DecodeCopiesAreOwnedAndRenewedAlongTheOverrideChain()
     std::unique_ptr<Track> renewed(first->DuplicateDecodeVideoTrack());
     QCOMPARE(video->ClipCount(), 1);
     QCOMPARE(renewed->ClipCount(), 2);
+
+    // What a decode loop reads besides the track is taken with the copies,
+    // not read live.
+    Timeline::DecodeState state = first->DecodeStateSnapshot();
+    QCOMPARE(state.audioOverride, second.get());
+    QCOMPARE(state.endTime, first->EndTime());
+    QVERIFY(state.useSourceAudioDelay);
+    first->SetAudioOverrideTimeline(nullptr);
+    first->SetUseSourceAudioDelayEnabled(false);
+    first->SetPlaybackRangeByFrame(5, 30);
+    QCOMPARE(first->DecodeStateSnapshot().audioOverride, second.get());
+    first->UpdateDecodeTracks();
+    state = first->DecodeStateSnapshot();
+    QVERIFY(!state.audioOverride);
+    QVERIFY(!state.useSourceAudioDelay);
+    QCOMPARE(state.playbackRangeStart, first->PlaybackRangeStart());
+    QCOMPARE(state.playbackRangeEnd, first->PlaybackRangeEnd());
 }
 
 void TestTimeline::ExportCopyIsDetached()
@@ -348,6 +365,7 @@ void TestTimeline::DecodeThreadCopiesWhileTheTimelineChanges()
     timeline->UpdateDecodeTracks();
     std::atomic<bool> done {false};
     std::atomic<int> copies {0};
+    std::atomic<int> torn {0};
 
     std::thread decoder([&] {
         while (!done)
@@ -360,6 +378,11 @@ void TestTimeline::DecodeThreadCopiesWhileTheTimelineChanges()
             }
             timeline->IsDecodeForward();
             timeline->DurationExceeded();
+            Timeline::DecodeState const state = timeline->DecodeStateSnapshot();
+            if (state.playbackRangeStart > state.playbackRangeEnd || state.playbackRangeEnd > state.endTime)
+            {
+                ++torn;
+            }
         }
     });
     for (int i = 0; i < 300 || copies == 0; ++i)
@@ -367,6 +390,8 @@ void TestTimeline::DecodeThreadCopiesWhileTheTimelineChanges()
         a.SourcePtr()->SetCutOutFrame(100 + i % 50); // re-times the live copies
         timeline->SetPlaybackFrame(i);
         timeline->SetDecodeBias(i % 2 ? DecodeBias::PlayBackward : DecodeBias::PlayForward);
+        timeline->SetPlaybackRangeByFrame(i % 7, 100 + i % 11);
+        timeline->SetUseSourceAudioDelayEnabled(i % 3 == 0);
         if (i % 10 == 0)
         {
             timeline->UpdateDecodeTracks();
@@ -375,6 +400,7 @@ void TestTimeline::DecodeThreadCopiesWhileTheTimelineChanges()
     done = true;
     decoder.join();
     QVERIFY(copies > 0);
+    QCOMPARE(torn.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTimeline)

@@ -13,20 +13,6 @@ using namespace ViewerTestRig;
 
 namespace
 {
-char const* FormatName(VideoFramePixelFormat format)
-{
-    switch (format)
-    {
-    case VideoFramePixelFormat::RGB24:
-        return "RGB24";
-    case VideoFramePixelFormat::RGBA:
-        return "RGBA";
-    case VideoFramePixelFormat::YUV420P:
-        return "YUV420P";
-    }
-    return "?";
-}
-
 // Both viewers side by side, shown, of one size.
 struct ViewerPair
 {
@@ -160,7 +146,7 @@ void TestOpenGLViewer::MatchesTheSoftwareViewerEverywhere()
                         QImage const gl = viewers.gl.grabFramebuffer();
                         QImage const software = viewers.software.CaptureImage();
                         QString const label = QStringLiteral("%1 %2x%3 stream %4 aspect %5 viewer %6 h%7 v%8")
-                                                  .arg(FormatName(format))
+                                                  .arg(VideoFramePixelFormatName(format))
                                                   .arg(w)
                                                   .arg(h)
                                                   .arg(streamRotation)
