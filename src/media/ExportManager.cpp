@@ -443,43 +443,49 @@ void ExportManager::LogFfmpegCmd(QList<QString> const& args, bool general, bool 
     }
 }
 
-void ExportManager::ProcessExportOutput()
+QString ExportManager::TakeProcessText(QByteArray const& data)
 {
-    QByteArray const data = mProcess->readAllStandardOutput();
     if (data.isEmpty())
     {
-        return;
+        return {};
     }
     mProcessActivity.restart();
     QString text = QString::fromUtf8(data);
     qCDebug(lcExportProcess).noquote() << text;
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+void ExportManager::ForwardProcessText(QString const& text)
+{
     emit ExportLogMsgReceived(text.trimmed(),
                               mEncodingType == DecodeType::Audio ? ExportLoggingMsgType::Audio
                                                                   : ExportLoggingMsgType::Video,
                               false);
 }
 
+void ExportManager::ProcessExportOutput()
+{
+    QString const text = TakeProcessText(mProcess->readAllStandardOutput());
+    if (!text.isEmpty())
+    {
+        ForwardProcessText(text);
+    }
+}
+
 void ExportManager::ProcessExportError()
 {
-    QByteArray const data = mProcess->readAllStandardError();
-    if (data.isEmpty())
+    QString const text = TakeProcessText(mProcess->readAllStandardError());
+    if (text.isEmpty())
     {
         return;
     }
-    mProcessActivity.restart();
-    QString text = QString::fromUtf8(data);
-    qCDebug(lcExportProcess).noquote() << text;
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     mProcessErrorTail.append(text);
     if (mProcessErrorTail.size() > ERROR_TAIL_CHARACTERS)
     {
         mProcessErrorTail = mProcessErrorTail.right(ERROR_TAIL_CHARACTERS);
     }
-    emit ExportLogMsgReceived(text.trimmed(),
-                              mEncodingType == DecodeType::Audio ? ExportLoggingMsgType::Audio
-                                                                  : ExportLoggingMsgType::Video,
-                              false);
+    ForwardProcessText(text);
 }
 
 // ---- Processes ----

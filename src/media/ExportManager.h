@@ -108,6 +108,10 @@ Q_SIGNALS:
 private Q_SLOTS:
     void ProcessExportOutput();
     void ProcessExportError();
+    // Output of the running ffmpeg: marks the process as active and gives the
+    // text with carriage returns as line ends (empty when nothing came).
+    QString TakeProcessText(QByteArray const& data);
+    void ForwardProcessText(QString const& text);
     void WriteAudioData();
     void WriteVideoFrame(std::shared_ptr<VideoFrame> frame);
 
