@@ -8,20 +8,6 @@
 namespace
 {
 
-int BytesPerPixel(VideoFramePixelFormat format)
-{
-    switch (format)
-    {
-    case VideoFramePixelFormat::RGB24:
-        return 3;
-    case VideoFramePixelFormat::RGBA:
-        return 4;
-    case VideoFramePixelFormat::YUV420P:
-        return 1;
-    }
-    return 1;
-}
-
 void AddRows(QCryptographicHash& hash, QImage const& plane, int rowBytes, int rows)
 {
     for (int row = 0; row < rows; ++row)
@@ -43,7 +29,7 @@ int Height(VideoFrame const& frame)
 int Width(VideoFrame const& frame)
 {
     QImage const& luma = frame.planes[0];
-    int const widest = static_cast<int>(luma.bytesPerLine() / BytesPerPixel(frame.pixelFormat));
+    int const widest = static_cast<int>(luma.bytesPerLine() / VideoFramePixelFormatBytesPerPixel(frame.pixelFormat));
     VideoStreamInfo const* stream = frame.streamInfo;
     if (stream && stream->width > 0 && stream->width <= widest && stream->height == luma.height())
     {
@@ -65,7 +51,7 @@ QString Md5(VideoFrame const& frame)
     }
     else
     {
-        AddRows(hash, frame.planes[0], width * BytesPerPixel(frame.pixelFormat), height);
+        AddRows(hash, frame.planes[0], width * VideoFramePixelFormatBytesPerPixel(frame.pixelFormat), height);
     }
     return QString::fromLatin1(hash.result().toHex());
 }

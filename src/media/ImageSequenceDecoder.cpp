@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
+#include "media/DecodeCommandInbox.h"
 #include "media/ImageSequenceDecoderWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -19,8 +20,8 @@
 namespace
 {
 
-// Shutdown waits this many rounds of 10 ms for the workers.
-int const SHUTDOWN_ROUNDS = 100;
+// Shutdown waits this long (ms) for the workers to come back and end.
+int const SHUTDOWN_WAIT_MS = 1000;
 // Then each worker still in a file gets this long (ms) to finish it.
 int const SHUTDOWN_WORKER_WAIT_MS = 10000;
 
@@ -33,7 +34,10 @@ uint8_t const NEUTRAL_CHROMA = 128;
 ImageSequenceDecoder::ImageSequenceDecoder(bool forExport, QObject* parent)
     : QObject(parent)
     , mForExport(forExport)
+    , mWorkerNews(std::make_shared<DecodeCommandInbox>())
 {
+    connect(this, &ImageSequenceDecoder::WorkerTaskFinished, this, [news = mWorkerNews] { news->Post(); },
+            Qt::DirectConnection);
 }
 
 ImageSequenceDecoder::~ImageSequenceDecoder()
@@ -62,6 +66,8 @@ void ImageSequenceDecoder::CreateWorker(int id)
     auto* thread = new QThread();
     thread->setProperty("id", id);
     connect(thread, &QThread::finished, this, &ImageSequenceDecoder::FinalThreadCleanup);
+    // After the queued clean-up above, so that whoever wakes finds it posted.
+    connect(thread, &QThread::finished, this, [news = mWorkerNews] { news->Post(); }, Qt::DirectConnection);
     auto* worker = new ImageSequenceDecoderWorker(id);
     connect(this, &ImageSequenceDecoder::DecodeImageRequested, worker, &ImageSequenceDecoderWorker::DecodeImage,
             Qt::QueuedConnection);
@@ -352,8 +358,15 @@ void ImageSequenceDecoder::Shutdown()
 
 void ImageSequenceDecoder::ShutdownWorkers()
 {
-    for (int round = 0; round < SHUTDOWN_ROUNDS; ++round)
+    QDeadlineTimer const deadline(SHUTDOWN_WAIT_MS);
+    while (true)
     {
+        // Read before taking the reports in: a report that comes later
+        // raises it and ends the wait below at once.
+        unsigned long long const seen = mWorkerNews->Generation();
+        // Completions and thread ends queued so far: busy workers become
+        // idle, quitting ones are freed.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         while (!mIdleWorkers.isEmpty())
         {
             WorkerEntry const entry = mIdleWorkers.dequeue();
@@ -365,9 +378,11 @@ void ImageSequenceDecoder::ShutdownWorkers()
         {
             return;
         }
-        // Busy workers come back through their completions meanwhile.
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
+        if (deadline.hasExpired())
+        {
+            break;
+        }
+        mWorkerNews->WaitForPost(seen, static_cast<int>(deadline.remainingTime()));
     }
     // Workers still in a file (or whose end was not seen here): each thread
     // ends once its file is done; wait for it a bounded while and free it.

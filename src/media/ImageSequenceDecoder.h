@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class DecodeCommandInbox;
 class ImageSequenceDecoderWorker;
 class QThread;
 class Source;
@@ -130,6 +131,9 @@ private:
     QQueue<WorkerEntry> mIdleWorkers;
     // Counts seeks and source changes: results of older requests are dropped.
     unsigned int mGeneration = 0;
+    // Posted on a worker's thread when it finishes a file and when its thread
+    // ends; Shutdown waits on it. Thread-safe on its own.
+    std::shared_ptr<DecodeCommandInbox> mWorkerNews;
     // Taken from the last picture emitted, so placeholders depend only on
     // the order of emission, not on which worker finished first.
     PictureFormat mPictureFormat;

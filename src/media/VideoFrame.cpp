@@ -25,11 +25,6 @@ void CopyRows(uint8_t* destination, int destinationStride, uint8_t const* source
     }
 }
 
-int BytesPerPixel(VideoFramePixelFormat format)
-{
-    return format == VideoFramePixelFormat::RGBA ? 4 : 3;
-}
-
 // Chroma of 4:2:0 covers odd sizes with one more row and column.
 int HalfRoundedUp(int size)
 {
@@ -128,7 +123,7 @@ void VideoFrame::WrapPlanes(int height, bool readOnly, int const* lineSizes)
     if (pixelFormat != VideoFramePixelFormat::YUV420P)
     {
         // The image spans the whole line so padding columns belong to it.
-        int const bytesPerPixel = BytesPerPixel(pixelFormat);
+        int const bytesPerPixel = VideoFramePixelFormatBytesPerPixel(pixelFormat);
         QImage::Format const imageFormat =
             pixelFormat == VideoFramePixelFormat::RGBA ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
         planes[0] = readOnly ? QImage(static_cast<uchar const*>(planeData[0].get()), lineSizes[0] / bytesPerPixel,
@@ -175,7 +170,7 @@ void VideoFrame::CopyPacked(uint8_t const* const* sourcePlanes, int const* lineS
 {
     if (pixelFormat != VideoFramePixelFormat::YUV420P)
     {
-        int const rowBytes = width * BytesPerPixel(pixelFormat);
+        int const rowBytes = width * VideoFramePixelFormatBytesPerPixel(pixelFormat);
         byteSize = static_cast<long long>(rowBytes) * height;
         packedData = std::make_unique<uint8_t[]>(static_cast<size_t>(byteSize));
         CopyRows(packedData.get(), rowBytes, sourcePlanes[0], lineSizes[0], rowBytes, height);

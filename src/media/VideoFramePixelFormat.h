@@ -22,3 +22,18 @@ constexpr char const* VideoFramePixelFormatName(VideoFramePixelFormat format)
     }
     return "?";
 }
+
+// Bytes one pixel takes in each of the format's planes.
+constexpr int VideoFramePixelFormatBytesPerPixel(VideoFramePixelFormat format)
+{
+    switch (format)
+    {
+    case VideoFramePixelFormat::RGB24:
+        return 3;
+    case VideoFramePixelFormat::RGBA:
+        return 4;
+    case VideoFramePixelFormat::YUV420P:
+        return 1;
+    }
+    return 1;
+}

@@ -9,20 +9,6 @@
 namespace
 {
 
-int BytesPerPixel(VideoFramePixelFormat format, int plane)
-{
-    switch (format)
-    {
-    case VideoFramePixelFormat::RGB24:
-        return 3;
-    case VideoFramePixelFormat::RGBA:
-        return 4;
-    case VideoFramePixelFormat::YUV420P:
-        return 1;
-    }
-    return plane == 0 ? 3 : 1;
-}
-
 bool UsableRatio(float value)
 {
     return std::isfinite(value) && value > 0.0f;
@@ -60,7 +46,8 @@ FramePicture FramePicture::FromFrame(VideoFrame const& frame)
         }
         picture.planeBits[i] = plane.constBits();
         picture.bytesPerLine[i] = static_cast<int>(plane.bytesPerLine());
-        picture.planeSizes[i] = QSize(picture.bytesPerLine[i] / BytesPerPixel(frame.pixelFormat, i), plane.height());
+        picture.planeSizes[i] =
+            QSize(picture.bytesPerLine[i] / VideoFramePixelFormatBytesPerPixel(frame.pixelFormat), plane.height());
     }
     picture.lineWidth = picture.planeSizes[0].width();
 

@@ -1270,12 +1270,28 @@ void MonitorPanel::BeginExportProcess()
         SetPlaybackControlsVisible(false);
         SetViewerControlsVisible(false);
         HideAnnotationStrips();
+        SettleLayout();
         repaint();
-        for (int i = 0; i < 10; ++i)
-        {
-            QCoreApplication::processEvents();
-        }
         emit ViewerResizeRequested(mCurrentExport->width, mCurrentExport->height);
+    }
+}
+
+void MonitorPanel::SettleLayout()
+{
+    // Innermost first: a layout that settles tells the one around it that
+    // its size hints changed, so that one settles next (the window's sets
+    // the window's minimum size); a widget resized on the way is laid out
+    // at once.
+    for (QWidget* widget = this; widget; widget = widget->parentWidget())
+    {
+        if (widget->layout())
+        {
+            widget->layout()->activate();
+        }
+        if (widget->isWindow())
+        {
+            break;
+        }
     }
 }
 

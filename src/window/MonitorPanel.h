@@ -219,6 +219,9 @@ private:
     void UpdateLayout();
     void ApplyTimeControlVisible(TimeControlBaseWidget* widget, bool visible);
     void HideAnnotationStrips();
+    // Lays the panel and the widgets around it out now rather than when the
+    // event loop comes to it, so that sizes read next are the final ones.
+    void SettleLayout();
     void TimelineExport();
     void SnapshotExport();
     int EncodeSnapshotsToVideo(SnapshotProperties& snapshot);
