@@ -182,13 +182,9 @@ long long VideoDecodeWorker::LastTimeInProgression(std::vector<long long>& times
     {
         return times.back();
     }
-    double const slack = std::max(OUTLIER_SLACK_SECONDS * 1e6, OUTLIER_SLACK_FRAMES * frameStep);
-    auto const farBeyond = [slack](long long time, long long reference) {
-        return static_cast<double>(time) > static_cast<double>(reference) + slack;
-    };
     for (std::size_t i = 1; i < times.size(); ++i)
     {
-        if (farBeyond(times[i], containerEnd) && farBeyond(times[i], times[i - 1]))
+        if (IsOutlier(times[i], containerEnd, frameStep) && IsOutlier(times[i], times[i - 1], frameStep))
         {
             Logger::GetInstance()->Warning(
                 QStringLiteral("Video timestamp %1 µs lies far beyond the stream's %2 µs and the pictures before it: "
@@ -282,7 +278,11 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     {
         return;
     }
-    long long const time = FrameTime();
+    long long time = FrameTime();
+    if (!probeOnly && !ReplaceOutlierTime(time))
+    {
+        return;
+    }
     data.lastFrameTime = time;
     ++data.pictureCount;
     if (!data.receivedFrame)
@@ -307,6 +307,36 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     }
     ConvertHeldFrame();
     ProcessFrame(mDecodedFrame, time);
+}
+
+bool VideoDecodeWorker::ReplaceOutlierTime(long long& time) const
+{
+    VideoDecodingData const& data = mDecodingData;
+    VideoStreamInfo const* info = data.streamInfo;
+    if (!info || info->endTime <= 0 || !IsOutlier(time, info->endTime, info->frameStep))
+    {
+        return true;
+    }
+    if (data.lastFrameTime < 0)
+    {
+        Logger::GetInstance()->Warning(
+            QStringLiteral("Video picture at %1 µs lies far beyond the stream's end and follows a seek: dropped")
+                .arg(time));
+        return false;
+    }
+    // The stream's own progression puts it one frame after the one before.
+    long long const replacement = static_cast<long long>(static_cast<double>(data.lastFrameTime) + info->frameStep);
+    Logger::GetInstance()->Warning(QStringLiteral("Video picture at %1 µs lies far beyond the stream's end: shown at %2 µs")
+                                       .arg(time)
+                                       .arg(replacement));
+    time = replacement;
+    return true;
+}
+
+bool VideoDecodeWorker::IsOutlier(long long time, long long reference, double frameStep)
+{
+    double const slack = std::max(OUTLIER_SLACK_SECONDS * 1e6, OUTLIER_SLACK_FRAMES * frameStep);
+    return static_cast<double>(time) > static_cast<double>(reference) + slack;
 }
 
 void VideoDecodeWorker::ConvertHeldFrame()

@@ -52,6 +52,8 @@ public:
     static long long LastTimeInProgression(std::vector<long long>& times, long long containerEnd, double frameStep);
     static constexpr double OUTLIER_SLACK_SECONDS = 10.0;
     static constexpr double OUTLIER_SLACK_FRAMES = 100.0;
+    // True when time lies more than the slack above past reference.
+    static bool IsOutlier(long long time, long long reference, double frameStep);
 
     // Forgets the picture held back for conversion; called when the decoder
     // is flushed for a seek.
@@ -75,6 +77,10 @@ private:
     void DecodeInternal(bool probeOnly);
     void HandleFrame(bool probeOnly);
     long long FrameTime() const;
+    // A picture timed far beyond the stream's end (see IsOutlier) carries a
+    // corrupt timestamp: it is retimed one frame step after the picture
+    // before it, or dropped (false) when there is none since the last seek.
+    bool ReplaceOutlierTime(long long& time) const;
     void ConvertHeldFrame();
     // The decoder's own picture as a frame, when it already has the output
     // format and line sizes; null otherwise.

@@ -140,7 +140,7 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     QTest::addColumn<QString>("name");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
-                             "rotated90.mp4", "nodur.mkv", "size_change.ts"})
+                             "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts"})
     {
         QTest::newRow(name) << QString::fromLatin1(name);
     }

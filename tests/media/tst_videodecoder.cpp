@@ -207,7 +207,7 @@ void TestVideoDecoder::AddFiles()
     QTest::addColumn<QString>("name");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
-                             "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264"})
+                             "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts"})
     {
         QTest::newRow(name) << QString::fromLatin1(name);
     }
