@@ -6,6 +6,7 @@
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -150,10 +151,9 @@ bool VideoDecodeWorker::FindStartTimeOffset(long long& offset, AVFormatContext* 
     return false;
 }
 
-bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatContext)
+bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd)
 {
-    bool found = false;
-    long long lastTime = 0;
+    std::vector<long long> times;
     do
     {
         ReadPacket(formatContext);
@@ -161,16 +161,41 @@ bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatC
         av_packet_unref(mPacket);
         if (mDecodingData.receivedFrame)
         {
-            lastTime = found ? std::max(lastTime, mDecodingData.lastFrameTime) : mDecodingData.lastFrameTime;
-            found = true;
+            times.push_back(mDecodingData.lastFrameTime);
         }
     } while (!mEndOfStream);
-    if (found)
+    if (times.empty())
     {
-        double const frameStep = mDecodingData.streamInfo ? mDecodingData.streamInfo->frameStep : 0.0;
-        endTime = static_cast<long long>(static_cast<double>(lastTime) + frameStep);
+        return false;
     }
-    return found;
+    double const frameStep = mDecodingData.streamInfo ? mDecodingData.streamInfo->frameStep : 0.0;
+    long long const lastTime = LastTimeInProgression(times, containerEnd, frameStep);
+    endTime = static_cast<long long>(static_cast<double>(lastTime) + frameStep);
+    return true;
+}
+
+long long VideoDecodeWorker::LastTimeInProgression(std::vector<long long>& times, long long containerEnd,
+                                                   double frameStep)
+{
+    std::sort(times.begin(), times.end());
+    if (containerEnd <= 0)
+    {
+        return times.back();
+    }
+    for (std::size_t i = 1; i < times.size(); ++i)
+    {
+        if (IsOutlier(times[i], containerEnd, frameStep) && IsOutlier(times[i], times[i - 1], frameStep))
+        {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Video timestamp %1 µs lies far beyond the stream's %2 µs and the pictures before it: "
+                               "taken as corrupt, the stream ends at %3 µs")
+                    .arg(times[i])
+                    .arg(containerEnd)
+                    .arg(times[i - 1]));
+            return times[i - 1];
+        }
+    }
+    return times.back();
 }
 
 void VideoDecodeWorker::Flush()
@@ -253,7 +278,11 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     {
         return;
     }
-    long long const time = FrameTime();
+    long long time = FrameTime();
+    if (!probeOnly && !ReplaceOutlierTime(time))
+    {
+        return;
+    }
     data.lastFrameTime = time;
     ++data.pictureCount;
     if (!data.receivedFrame)
@@ -278,6 +307,36 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     }
     ConvertHeldFrame();
     ProcessFrame(mDecodedFrame, time);
+}
+
+bool VideoDecodeWorker::ReplaceOutlierTime(long long& time) const
+{
+    VideoDecodingData const& data = mDecodingData;
+    VideoStreamInfo const* info = data.streamInfo;
+    if (!info || info->endTime <= 0 || !IsOutlier(time, info->endTime, info->frameStep))
+    {
+        return true;
+    }
+    if (data.lastFrameTime < 0)
+    {
+        Logger::GetInstance()->Warning(
+            QStringLiteral("Video picture at %1 µs lies far beyond the stream's end and follows a seek: dropped")
+                .arg(time));
+        return false;
+    }
+    // The stream's own progression puts it one frame after the one before.
+    long long const replacement = static_cast<long long>(static_cast<double>(data.lastFrameTime) + info->frameStep);
+    Logger::GetInstance()->Warning(QStringLiteral("Video picture at %1 µs lies far beyond the stream's end: shown at %2 µs")
+                                       .arg(time)
+                                       .arg(replacement));
+    time = replacement;
+    return true;
+}
+
+bool VideoDecodeWorker::IsOutlier(long long time, long long reference, double frameStep)
+{
+    double const slack = std::max(OUTLIER_SLACK_SECONDS * 1e6, OUTLIER_SLACK_FRAMES * frameStep);
+    return static_cast<double>(time) > static_cast<double>(reference) + slack;
 }
 
 void VideoDecodeWorker::ConvertHeldFrame()

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <memory>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -36,9 +37,23 @@ public:
     // Timing pass, from the current read position, without converting: the
     // time of the first picture (µs, before any start-time offset), and the
     // end of the last one (its start plus one frame step). False when no
-    // picture came.
+    // picture came. containerEnd is the end the container claims (µs, -1
+    // when unknown): see LastTimeInProgression for the times not taken.
     bool FindStartTimeOffset(long long& offset, AVFormatContext* formatContext);
-    bool FindEndTime(long long& endTime, AVFormatContext* formatContext);
+    bool FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd);
+
+    // The latest of the decoded picture times (µs) that is not an outlier. A
+    // time is an outlier when it lies more than OUTLIER_SLACK_SECONDS (or
+    // OUTLIER_SLACK_FRAMES frame steps, whichever is longer) both past the
+    // container's end and past the time before it: one corrupt timestamp
+    // must not set the length of the whole stream. Everything after an
+    // outlier is dropped with it. Without a known container end (0 or less)
+    // every time is taken. times is sorted in place; it must not be empty.
+    static long long LastTimeInProgression(std::vector<long long>& times, long long containerEnd, double frameStep);
+    static constexpr double OUTLIER_SLACK_SECONDS = 10.0;
+    static constexpr double OUTLIER_SLACK_FRAMES = 100.0;
+    // True when time lies more than the slack above past reference.
+    static bool IsOutlier(long long time, long long reference, double frameStep);
 
     // Forgets the picture held back for conversion; called when the decoder
     // is flushed for a seek.
@@ -62,6 +77,10 @@ private:
     void DecodeInternal(bool probeOnly);
     void HandleFrame(bool probeOnly);
     long long FrameTime() const;
+    // A picture timed far beyond the stream's end (see IsOutlier) carries a
+    // corrupt timestamp: it is retimed one frame step after the picture
+    // before it, or dropped (false) when there is none since the last seek.
+    bool ReplaceOutlierTime(long long& time) const;
     void ConvertHeldFrame();
     // The decoder's own picture as a frame, when it already has the output
     // format and line sizes; null otherwise.

@@ -547,14 +547,15 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     mAtStart = false;
     worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
-    bool found = worker.FindEndTime(foundEndTime, mFormatContext);
+    long long const containerEnd = mSource->ParsedContainerDuration();
+    bool found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
     if (!found && !mSeekFromStart)
     {
         // The seek near the end read past the data (a cut-off file claims
         // its whole length): every picture that decodes counts.
         Seek(0);
         worker.DecodingData()->pictureCount = mPictureCount;
-        found = worker.FindEndTime(foundEndTime, mFormatContext);
+        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
     }
     info->foundEndTime = found ? foundEndTime : -1;
     // The stream ends with its last microsecond. What decodes counts, not

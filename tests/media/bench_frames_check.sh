@@ -133,6 +133,14 @@ check "MPEG-2 TS seeks" "$m/numbered_mpeg2.ts" 24,25,26,50,99,0 --seek 24,25,26,
 check "MPEG-2 TS step back" "$m/numbered_mpeg2.ts" 52,51,50,49,48 --from 52 --step -1 --count 5
 check "TS offset play backward" "$m/numbered_offset.ts" backward --direction backward --speed 4
 check "TS offset seeks" "$m/numbered_offset.ts" 0,149,50,49 --seek 0,149,50,49
+# One picture (the 39th) whose timestamp lies hours past the stream's end:
+# it is shown in its place, and the stream keeps its length.
+check "corrupt TS timestamp play forward" "$m/numbered_badpts.ts" forward --speed 4
+check "corrupt TS timestamp play backward" "$m/numbered_badpts.ts" backward --direction backward --speed 4
+check "corrupt TS timestamp seeks" "$m/numbered_badpts.ts" 38,74,37,39,0,49,38 --seek 38,74,37,39,0,49,38
+check "corrupt TS timestamp step back" "$m/numbered_badpts.ts" 51,50,49,48,47,46,45,44,43,42,41,40,39,38,37,36 \
+  --from 51 --step -1 --count 16
+check "corrupt TS timestamp step forward" "$m/numbered_badpts.ts" 34,35,36,37,38,39,40,41 --from 34 --step 1 --count 8
 # Intra-only, odd size, RGBA, rotation tag, 23.976 fps.
 check "MJPEG play forward" "$m/numbered_mjpeg.mov" forward --speed 4
 check "MJPEG step back" "$m/numbered_mjpeg.mov" 49,48,47,46 --from 49 --step -1 --count 4

@@ -115,6 +115,25 @@ gen numbered_vfr_bframes.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]set
 gen numbered_raw.h264 ff -filter_complex "$(numbered 320x240 25 2)" -map "[v]" $(x264) -bf 2 \
   -f h264 "$out/numbered_raw.h264"
 
+# MPEG-TS, 75 numbered frames at 25 fps, whose 40th video PES header has its
+# PTS and DTS moved 1e9 ticks (about 3 h 5 min) into the future: one corrupt
+# timestamp in an otherwise steady stream.
+gen numbered_badpts.ts sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 3)\" -map '[v]' $(x264) -bf 2 -g 25 \
+    '$out/badpts_src.ts' &&
+  python3 '$(dirname "$0")/shift_ts_timestamp.py' '$out/badpts_src.ts' '$out/numbered_badpts.ts' 40 1000000000 &&
+  rm -f '$out/badpts_src.ts'"
+
+# Two numbered MPEG-TS files of 50 frames each joined byte for byte: the
+# timestamps restart halfway. The second half has another background.
+gen numbered_restart.ts sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) -bf 2 -g 25 \
+    '$out/restart_a.ts' &&
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 2 | sed 's/testsrc2=/testsrc=/')\" \
+    -map '[v]' $(x264) -bf 2 -g 25 '$out/restart_b.ts' &&
+  cat '$out/restart_a.ts' '$out/restart_b.ts' > '$out/numbered_restart.ts' &&
+  rm -f '$out/restart_a.ts' '$out/restart_b.ts'"
+
 # Written to a pipe, a Matroska file has no duration in its header.
 gen nodur.mkv sh -c "ffmpeg -nostdin -v error -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) \
   -bf 2 -g 25 -f matroska - > '$out/nodur.mkv'"

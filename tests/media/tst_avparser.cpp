@@ -6,7 +6,11 @@
 #include "support/TestMedia.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QtTest>
+
+#include <algorithm>
+#include <cstdlib>
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -59,6 +63,7 @@ private Q_SLOTS:
     void LargeStartTimeBecomesTheOffset();
     void MissingContainerDurationComesFromTheStream();
     void TruncatedFileKeepsEveryDecodableFrame();
+    void CorruptTimestampDoesNotSetTheLength();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -135,7 +140,7 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     QTest::addColumn<QString>("name");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
-                             "rotated90.mp4", "nodur.mkv", "size_change.ts"})
+                             "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts"})
     {
         QTest::newRow(name) << QString::fromLatin1(name);
     }
@@ -185,6 +190,24 @@ void TestAvParser::TruncatedFileKeepsEveryDecodableFrame()
     QCOMPARE(parsed.Video().foundEndTime, 2440000LL);
     QCOMPARE(parsed.source.Duration(), 2439999LL);
     QCOMPARE(parsed.Video().frameCount, 61);
+}
+
+void TestAvParser::CorruptTimestampDoesNotSetTheLength()
+{
+    // One picture's timestamp lies about 3 h ahead of the 3 s stream: the
+    // length stays that of the pictures around it, and the parse says why.
+    QString const path = TestMedia::Path("numbered_badpts.ts");
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    Parsed parsed(path);
+    QVERIFY(!parsed.source.HasErrors());
+    int const expected = DecodedFrameCount(path);
+    QCOMPARE(expected, 75);
+    QVERIFY2(std::abs(parsed.source.FrameCount() - expected) <= 1,
+             qPrintable(QStringLiteral("%1 frames").arg(parsed.source.FrameCount())));
+    QVERIFY(parsed.source.Duration() < 3100000LL);
+    QVERIFY(std::any_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& arguments) {
+        return arguments.at(0).toString().contains(QLatin1String("taken as corrupt"));
+    }));
 }
 
 void TestAvParser::RotationIsAQuarterTurn_data()

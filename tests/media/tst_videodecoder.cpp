@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
 #include "model/Source.h"
@@ -165,6 +166,8 @@ private Q_SLOTS:
     void SizeChangeFollowsThePicture();
     void SourceWithoutVideoDoesNotOpen();
     void ImageFileGivesOnePicture();
+    void StreamEndsBeforeACorruptTimestamp_data();
+    void StreamEndsBeforeACorruptTimestamp();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -204,7 +207,7 @@ void TestVideoDecoder::AddFiles()
     QTest::addColumn<QString>("name");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
-                             "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264"})
+                             "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts"})
     {
         QTest::newRow(name) << QString::fromLatin1(name);
     }
@@ -507,6 +510,44 @@ void TestVideoDecoder::ImageFileGivesOnePicture()
     }
     decoder.Shutdown();
     QCOMPARE(errors.count(), 0);
+}
+
+void TestVideoDecoder::StreamEndsBeforeACorruptTimestamp_data()
+{
+    // Picture times in µs (in decode order), the container's end, the
+    // frame step, and the last time that counts.
+    QTest::addColumn<QList<long long>>("times");
+    QTest::addColumn<long long>("containerEnd");
+    QTest::addColumn<double>("frameStep");
+    QTest::addColumn<long long>("last");
+    long long const hours = 3LL * 3600 * 1000000;
+    QTest::newRow("corrupt, mid-stream") << QList<long long> {2800000, 2840000, hours, 2880000, 2920000}
+                                         << 2964443LL << 40000.0 << 2920000LL;
+    QTest::newRow("corrupt, last") << QList<long long> {2880000, 2920000, 2960000 + hours} << 2964443LL << 40000.0
+                                   << 2920000LL;
+    QTest::newRow("two corrupt") << QList<long long> {0, 40000, hours, 2 * hours} << 2964443LL << 40000.0 << 40000LL;
+    // A container that estimates its length short (MPEG-TS) by less than
+    // the slack: the decoded end is taken.
+    QTest::newRow("container short") << QList<long long> {0, 4000000, 8000000} << 1480000LL << 40000.0 << 8000000LL;
+    // A long hold inside the container's length is no outlier.
+    QTest::newRow("hold within the container") << QList<long long> {0, 40000, 60000000} << 60039999LL << 40000.0
+                                               << 60000000LL;
+    // A slideshow: pictures 5 s apart are the stream's own progression.
+    QTest::newRow("slideshow") << QList<long long> {0, 5000000, 10000000, 30000000} << 14999999LL << 5000000.0
+                               << 30000000LL;
+    QTest::newRow("no container end") << QList<long long> {0, 40000, hours} << -1LL << 40000.0 << hours;
+    QTest::newRow("container end unset") << QList<long long> {0, 40000, hours} << 0LL << 40000.0 << hours;
+    QTest::newRow("one picture") << QList<long long> {hours} << 2964443LL << 40000.0 << hours;
+}
+
+void TestVideoDecoder::StreamEndsBeforeACorruptTimestamp()
+{
+    QFETCH(QList<long long>, times);
+    QFETCH(long long, containerEnd);
+    QFETCH(double, frameStep);
+    QFETCH(long long, last);
+    std::vector<long long> values(times.cbegin(), times.cend());
+    QCOMPARE(VideoDecodeWorker::LastTimeInProgression(values, containerEnd, frameStep), last);
 }
 
 QTEST_GUILESS_MAIN(TestVideoDecoder)
