@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 
-// The process's memory as the kernel counts it, in kilobytes (-1 unknown).
+// Figures of /proc/self/status (memory in kilobytes, thread count), -1 when unknown.
 namespace BenchMemory
 {
 inline long long StatusKilobytes(QByteArray const& key)

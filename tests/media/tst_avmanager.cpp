@@ -1,5 +1,5 @@
 #include "EngineTestRig.h"
-#include "support/ProcessStatus.h"
+#include "BenchMemory.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -32,7 +32,7 @@ namespace
 
 int ProcessThreadCount()
 {
-    return static_cast<int>(ProcessStatus::Value("Threads:"));
+    return static_cast<int>(BenchMemory::StatusKilobytes("Threads:"));
 }
 
 long long ResidentKilobytes()
@@ -40,7 +40,7 @@ long long ResidentKilobytes()
 #if defined(__GLIBC__)
     malloc_trim(0); // what the allocator merely keeps is not in use
 #endif
-    return ProcessStatus::Value("VmRSS:");
+    return BenchMemory::StatusKilobytes("VmRSS:");
 }
 
 bool Settle(AvManager& av, ViewerProbe const& probe)

@@ -1,6 +1,6 @@
 #include "media/VideoFrame.h"
 #include "media/VideoFrameBufferPool.h"
-#include "support/ProcessStatus.h"
+#include "BenchMemory.h"
 
 #include <QtTest>
 
@@ -154,7 +154,7 @@ void TestVideoFrameBufferPool::FreedPicturesLeaveNothingResident()
 #else
     // Pictures freed in any order (as a cache lets them go) give their
     // memory back at once: none of it stays resident in the heap.
-    auto const residentKilobytes = [] { return ProcessStatus::Value("VmRSS:"); };
+    auto const residentKilobytes = [] { return BenchMemory::StatusKilobytes("VmRSS:"); };
     if (residentKilobytes() < 0)
     {
         QSKIP("no /proc/self/status");
