@@ -1,5 +1,6 @@
 // TESSARIN_TEST: own-home
 #include "support/TestMedia.h"
+#include "support/TestFiles.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -29,11 +30,7 @@ QString Media(char const* name)
     return TestMedia::Path(QString::fromLatin1(name));
 }
 
-QByteArray ReadAll(QString const& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestFiles::ReadAll;
 
 void WriteAll(QString const& path, QByteArray const& bytes)
 {

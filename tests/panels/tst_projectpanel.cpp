@@ -4,6 +4,7 @@
 // drops on the tree and the clip list; the project dialogs; Save Source As.
 
 #include "support/TestMedia.h"
+#include "support/TestFiles.h"
 
 #include "app/FileHelpers.h"
 #include "app/Settings.h"
@@ -54,11 +55,7 @@ QString Media(char const* name)
     return TestMedia::Path(QString::fromLatin1(name));
 }
 
-QByteArray ReadAll(QString const& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestFiles::ReadAll;
 
 // Sends a drag enter, a move and, when asked, a drop at pos to a widget;
 // returns whether the drop (or, without one, the move) was accepted.

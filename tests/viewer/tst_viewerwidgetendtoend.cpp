@@ -3,6 +3,7 @@
 // software by default, OpenGL with TESSARIN_TEST_HARDWARE_RENDERING=1 (the
 // mode is latched once per process). Frames are checked by the number the
 // numbered clip carries in its pixels, read from what the widget captures.
+#include "support/TestFiles.h"
 #include "ViewerTestRig.h"
 
 #include "app/Logger.h"
@@ -299,8 +300,7 @@ void TestViewerWidgetEndToEnd::SteppedBookmarkSeriesCopiesEachHeldFrame()
     QDir const dir(properties.dirPath);
     QCOMPARE(dir.entryList(QDir::Files).size(), 11);
     auto const bytes = [&](int frame) {
-        QFile file(dir.filePath(QStringLiteral("shot.%1.png").arg(frame, 4, 10, QLatin1Char('0'))));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return TestFiles::ReadAll(dir.filePath(QStringLiteral("shot.%1.png").arg(frame, 4, 10, QLatin1Char('0'))));
     };
     QCOMPARE(ReadNumber(QImage(dir.filePath(QStringLiteral("shot.0010.png")))), 10);
     QCOMPARE(ReadNumber(QImage(dir.filePath(QStringLiteral("shot.0014.png")))), 14);
