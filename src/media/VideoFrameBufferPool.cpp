@@ -1,5 +1,7 @@
 #include "media/VideoFrameBufferPool.h"
 
+#include "app/ThreadHandOver.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
@@ -68,6 +70,9 @@ struct LentBuffer
 
 void ReturnDecoderBuffer(void* opaque, uint8_t*)
 {
+    // FFmpeg's reference count orders the thread that took the buffer for
+    // the decoder before the one that lets it go.
+    ThreadHandOver::Acquire(opaque);
     delete static_cast<LentBuffer*>(opaque); // the buffer goes back to its pool
 }
 
@@ -276,6 +281,7 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
         delete lent;
         return AVERROR(ENOMEM);
     }
+    ThreadHandOver::Release(lent);
     av_image_fill_pointers(frame->data, format, height, base, lineSizes);
     for (int i = 0; i < 4; ++i)
     {
