@@ -115,17 +115,16 @@ void AvDecoderBase::CloseSource()
 bool AvDecoderBase::OpenInput(int fileIndex)
 {
     CloseInput();
-    SourceFileInfo* file = mSource ? mSource->FileInfoAtIndex(fileIndex) : nullptr;
-    if (!file)
+    mOpenErrorCode = 0;
+    if (!mSource || fileIndex < 0 || fileIndex >= mSource->FileCount())
     {
         Logger::GetInstance()->Error("Failed to open input. A source is not set");
         return false;
     }
-    file->errorCode = 0;
     QString const path = mSource->FilePath(fileIndex);
     if (!mSource->FileExists(fileIndex))
     {
-        file->errorCode = 1;
+        mOpenErrorCode = 1;
         Logger::GetInstance()->Error(QStringLiteral("File not found: %1").arg(path));
         return false;
     }
@@ -133,7 +132,7 @@ bool AvDecoderBase::OpenInput(int fileIndex)
     int const result = avformat_open_input(&mFormatContext, utf8Path.constData(), nullptr, nullptr);
     if (result < 0)
     {
-        file->errorCode = 3;
+        mOpenErrorCode = 3;
         Logger::GetInstance()->Error(QStringLiteral("Failed to open input for parsing: %1").arg(path), result);
         return false;
     }
@@ -269,4 +268,9 @@ void AvDecoderBase::PrepareVideoCodecContext(AVCodecContext* context, AVCodec co
 int AvDecoderBase::LastErrorCode() const
 {
     return mLastErrorCode;
+}
+
+int AvDecoderBase::OpenErrorCode() const
+{
+    return mOpenErrorCode;
 }

@@ -31,6 +31,8 @@ public:
     virtual bool InitializeHwVideoDecoder();
 
     void CloseSource();
+    // Opens one file of the source. Leaves the source's file records alone:
+    // decode threads share the source with the main thread and each other.
     bool OpenInput(int fileIndex);
     void CloseInput();
     // Open a decoder on a container stream; a negative index asks for the best
@@ -39,6 +41,9 @@ public:
     int OpenVideoStream(int streamIndex);
 
     int LastErrorCode() const;
+    // Why the last OpenInput failed, in the file records' codes (1 missing,
+    // 3 not opened); 0 when it opened.
+    int OpenErrorCode() const;
 
     // What every video decoder context gets before it is opened: the picture
     // size limit, its threads, and pictures from the shared frame-buffer pool
@@ -57,6 +62,8 @@ protected:
     int mLastErrorCode = 0;
 
 private:
+    int mOpenErrorCode = 0;
+
     // The shared body of OpenAudioStream and OpenVideoStream.
     int OpenStream(AVMediaType type, int streamIndex);
 };

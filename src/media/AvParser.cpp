@@ -86,6 +86,7 @@ void AvParser::ParseSource(int fileIndex)
     {
         // A file parsed again is read afresh, not appended to.
         file->parsed = false;
+        file->errorCode = 0;
         file->metadata.clear();
         file->audioStreams.clear();
         file->videoStreams.clear();
@@ -94,7 +95,7 @@ void AvParser::ParseSource(int fileIndex)
     {
         if (file)
         {
-            SetFileError(fileIndex, file->errorCode);
+            SetFileError(fileIndex, OpenErrorCode());
         }
         return;
     }
