@@ -23,9 +23,11 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <charconv>
 
 // What ffmpeg writes; shown with QT_LOGGING_RULES="tessarin.export.process.debug=true".
@@ -86,7 +88,9 @@ QMutex streamEndMutex;
 
 } // namespace
 
-// Frames the video decode thread hands to the export thread, in order.
+// Frames the video decode thread hands to the export thread, in order. (A
+// standard mutex and condition: Qt's wait condition releases and retakes its
+// mutex inside Qt, where the thread sanitizer cannot follow it.)
 struct ExportManager::FrameHandoff
 {
     enum class Result
@@ -98,25 +102,22 @@ struct ExportManager::FrameHandoff
 
     void Push(std::shared_ptr<VideoFrame> frame)
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> const lock(mutex);
         frames.append(std::move(frame));
-        changed.wakeAll();
+        changed.notify_all();
     }
 
     void End()
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> const lock(mutex);
         ended = true;
-        changed.wakeAll();
+        changed.notify_all();
     }
 
     Result Take(std::shared_ptr<VideoFrame>& frame, int timeoutMs)
     {
-        QMutexLocker lock(&mutex);
-        if (frames.isEmpty() && !ended)
-        {
-            changed.wait(&mutex, timeoutMs);
-        }
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !frames.isEmpty() || ended; });
         if (!frames.isEmpty())
         {
             frame = frames.takeFirst();
@@ -125,8 +126,8 @@ struct ExportManager::FrameHandoff
         return ended ? Result::Ended : Result::Timeout;
     }
 
-    QMutex mutex;
-    QWaitCondition changed;
+    std::mutex mutex;
+    std::condition_variable changed;
     QList<std::shared_ptr<VideoFrame>> frames; // guarded by mutex
     bool ended = false;                        // guarded by mutex: the decode thread has finished
 };
