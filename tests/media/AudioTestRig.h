@@ -6,6 +6,7 @@
 // what was captured. Audio is interleaved stereo 32-bit float at 48 kHz.
 
 #include "model/ModelFixtures.h"
+#include "support/ThreadCall.h"
 
 #include "app/Logger.h"
 #include "media/AudioFrame.h"
@@ -119,7 +120,7 @@ public:
 
     void Run(std::function<void()> const& call)
     {
-        QMetaObject::invokeMethod(&mContext, call, Qt::BlockingQueuedConnection);
+        mContext.Run(call);
     }
 
     AudioOutputManager* Manager() const
@@ -142,7 +143,7 @@ public:
 
 private:
     QThread mThread;
-    QObject mContext;
+    ThreadCall mContext;
     AudioOutputManager* mManager = nullptr;
 };
 

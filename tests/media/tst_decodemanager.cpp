@@ -1,4 +1,5 @@
 #include "EngineTestRig.h"
+#include "support/ThreadCall.h"
 
 #include "app/Settings.h"
 #include "media/AvHelpers.h"
@@ -34,8 +35,9 @@ public:
                          [this](FramePtr current, FramePtr previous, FramePtr next) {
                              shown << QList<FramePtr> {current, previous, next};
                          });
+        mCalls.moveToThread(&mThread);
         mThread.start();
-        QMetaObject::invokeMethod(mManager, [this, timeline, type] {
+        mCalls.Post([this, timeline, type] {
             mManager->StartDecoding(timeline, type, false);
             mFinished = true;
         });
@@ -44,7 +46,7 @@ public:
     ~DecodeRun()
     {
         Stop();
-        QMetaObject::invokeMethod(mManager, [this] { delete mManager; }, Qt::BlockingQueuedConnection);
+        mCalls.Run([this] { delete mManager; });
         mThread.quit();
         mThread.wait();
     }
@@ -53,7 +55,7 @@ public:
     {
         if (!mFinished)
         {
-            QMetaObject::invokeMethod(mManager, [this] { mManager->StopDecoding(); });
+            mCalls.Post([this] { mManager->StopDecoding(); });
             QVERIFY(QTest::qWaitFor([this] { return mFinished.load(); }, 10000));
         }
     }
@@ -69,6 +71,7 @@ public:
 
 private:
     QThread mThread;
+    ThreadCall mCalls;
     QObject mReceiver;
     DecodeManager* mManager;
     std::atomic<bool> mFinished {false};
