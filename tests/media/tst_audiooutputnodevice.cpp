@@ -1,4 +1,5 @@
 #include "AudioTestRig.h"
+#include "support/LoggedMessages.h"
 
 #include "app/Logger.h"
 
@@ -22,8 +23,9 @@ void TestAudioOutputNoDevice::PlaysSilentlyAndWarnsOnce()
     AddTone(audio, 440.0, 0.3, 0, Frames(audio));
     auto timeline = MakeTimeline(audio);
 
-    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    // Logged on the manager's thread.
+    LoggedMessages warnings(&Logger::WarningLogged);
+    LoggedMessages errors(&Logger::ErrorLogged);
     ManagerThread rig;
     AudioOutputManager* manager = rig.Manager();
     Timeline* played = timeline.get();
@@ -40,9 +42,9 @@ void TestAudioOutputNoDevice::PlaysSilentlyAndWarnsOnce()
         rig.Run([] {});
         slowestCall = std::max(slowestCall, slowest.elapsed());
     });
-    QTRY_COMPARE(warnings.count(), 1);
-    QCOMPARE(warnings.first().first().toString(), QStringLiteral("Audio output device not found"));
-    QCOMPARE(errors.count(), 0);
+    QTRY_COMPARE(warnings.Count(), 1);
+    QCOMPARE(warnings.Messages().first(), QStringLiteral("Audio output device not found"));
+    QCOMPARE(errors.Count(), 0);
     // The thread kept answering while it retried.
     QVERIFY2(slowestCall < 500, qPrintable(QString::number(slowestCall)));
     QCOMPARE(rig.Info(QStringLiteral("Audio Output State")), QStringLiteral("Stopped"));
