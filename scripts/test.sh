@@ -52,7 +52,9 @@ LSAN_OPTIONS="suppressions=$root/tests/support/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --test-dir "$root/build/asan" --output-on-failure -j "$jobs" || status=1
 echo "== tests (ThreadSanitizer) =="
-TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:suppressions=$root/tests/support/tsan.supp" \
+# The longest history, so that the stack of an earlier access is always found
+# again and a suppression that names a frame of it can match.
+TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:history_size=7:suppressions=$root/tests/support/tsan.supp" \
   ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" \
     -R "^(setup\.(test_media|audio_server)|$(echo $tsan_tests | sed 's/ /|/g; s/\./\\./g'))\$" || status=1
 exit $status
