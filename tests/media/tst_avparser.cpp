@@ -283,8 +283,15 @@ void TestAvParser::FileRemovedAfterCreationIsMissing()
     QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
     AvParser().Parse(&source, 0);
     QCOMPARE(source.ErrorCode(), 1);
+    QCOMPARE(source.FileInfoAtIndex(0)->errorCode, 1);
     QVERIFY(!errors.isEmpty());
     QCOMPARE(errors.first().first().toString(), QStringLiteral("File not found: %1").arg(path));
+
+    // Back in place, the file parses again and its record loses the error.
+    QVERIFY(QFile::copy(TestMedia::Path("h264_cfr25.mp4"), path));
+    AvParser().Parse(&source, 0);
+    QCOMPARE(source.FileInfoAtIndex(0)->errorCode, 0);
+    QCOMPARE(source.FrameCount(), 100);
 }
 
 void TestAvParser::CoverArtIsNotAVideoStream()
