@@ -2,6 +2,7 @@
 
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "app/ThreadHandOver.h"
 #include "app/TimeHelpers.h"
 #include "media/DecodeCommandInbox.h"
 #include "media/ImageSequenceDecoderWorker.h"
@@ -67,7 +68,15 @@ void ImageSequenceDecoder::CreateWorker(int id)
     thread->setProperty("id", id);
     connect(thread, &QThread::finished, this, &ImageSequenceDecoder::FinalThreadCleanup);
     // After the queued clean-up above, so that whoever wakes finds it posted.
-    connect(thread, &QThread::finished, this, [news = mWorkerNews] { news->Post(); }, Qt::DirectConnection);
+    connect(
+        thread, &QThread::finished, this,
+        [news = mWorkerNews, thread] {
+            news->Post();
+            // The last of ours the thread runs: FinalThreadCleanup's wait
+            // comes after it.
+            ThreadHandOver::Release(thread);
+        },
+        Qt::DirectConnection);
     auto* worker = new ImageSequenceDecoderWorker(id);
     connect(this, &ImageSequenceDecoder::DecodeImageRequested, worker, &ImageSequenceDecoderWorker::DecodeImage,
             Qt::QueuedConnection);
@@ -437,6 +446,7 @@ void ImageSequenceDecoder::FinalThreadCleanup()
     mQuittingWorkers.erase(found);
     // finished is emitted just before the thread ends.
     entry.thread->wait();
+    ThreadHandOver::Acquire(entry.thread);
     delete entry.worker;
     delete entry.thread;
 }
