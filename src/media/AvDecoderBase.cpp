@@ -1,5 +1,7 @@
 #include "media/AvDecoderBase.h"
 
+#include "media/DecodeCommandInbox.h"
+
 #include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
 #include "media/VideoFrameBufferPool.h"
@@ -269,4 +271,14 @@ void AvDecoderBase::PrepareVideoCodecContext(AVCodecContext* context, AVCodec co
 int AvDecoderBase::LastErrorCode() const
 {
     return mLastErrorCode;
+}
+
+void AvDecoderBase::SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox)
+{
+    mCommandInbox = std::move(inbox);
+}
+
+bool AvDecoderBase::CommandPending() const
+{
+    return mCommandInbox && mCommandInbox->CommandPending();
 }

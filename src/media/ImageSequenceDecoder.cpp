@@ -35,6 +35,7 @@ ImageSequenceDecoder::ImageSequenceDecoder(bool forExport, QObject* parent)
     : QObject(parent)
     , mForExport(forExport)
     , mWorkerNews(std::make_shared<DecodeCommandInbox>())
+    , mFinishedWork(std::make_shared<FinishedWork>())
 {
     connect(this, &ImageSequenceDecoder::WorkerTaskFinished, this, [news = mWorkerNews] { news->Post(); },
             Qt::DirectConnection);
@@ -71,8 +72,15 @@ void ImageSequenceDecoder::CreateWorker(int id)
     auto* worker = new ImageSequenceDecoderWorker(id);
     connect(this, &ImageSequenceDecoder::DecodeImageRequested, worker, &ImageSequenceDecoderWorker::DecodeImage,
             Qt::QueuedConnection);
-    connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::OnDecodeTaskCompleted,
-            Qt::QueuedConnection);
+    // On the worker's thread; the result itself stays with the worker until
+    // this decoder's thread collects it.
+    connect(
+        worker, &ImageSequenceDecoderWorker::TaskCompleted, worker,
+        [finished = mFinishedWork](int workerId) {
+            std::lock_guard<std::mutex> const locker(finished->mutex);
+            finished->workerIds.append(workerId);
+        },
+        Qt::DirectConnection);
     connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::WorkerTaskFinished,
             Qt::DirectConnection);
     worker->moveToThread(thread);
@@ -120,8 +128,38 @@ void ImageSequenceDecoder::Seek(long long t)
     mNextFileToEmit = mNextFileIndex;
 }
 
+void ImageSequenceDecoder::CollectFinishedWork()
+{
+    QList<int> finished;
+    {
+        std::lock_guard<std::mutex> const locker(mFinishedWork->mutex);
+        finished.swap(mFinishedWork->workerIds);
+    }
+    for (int const workerId : std::as_const(finished))
+    {
+        OnDecodeTaskCompleted(workerId);
+    }
+}
+
+void ImageSequenceDecoder::WaitForFinishedWork(int timeoutMs)
+{
+    // Read before looking: a report that comes later raises it.
+    unsigned long long const seen = mWorkerNews->Generation();
+    bool waiting = false;
+    {
+        std::lock_guard<std::mutex> const locker(mFinishedWork->mutex);
+        waiting = !mFinishedWork->workerIds.isEmpty();
+    }
+    if (!waiting && !mBusyWorkers.isEmpty())
+    {
+        mWorkerNews->WaitForPost(seen, timeoutMs);
+    }
+    CollectFinishedWork();
+}
+
 int ImageSequenceDecoder::DecodeNext()
 {
+    CollectFinishedWork();
     if (mNextFileIndex < 0)
     {
         return STATUS_START_REACHED;
@@ -364,8 +402,9 @@ void ImageSequenceDecoder::ShutdownWorkers()
         // Read before taking the reports in: a report that comes later
         // raises it and ends the wait below at once.
         unsigned long long const seen = mWorkerNews->Generation();
-        // Completions and thread ends queued so far: busy workers become
-        // idle, quitting ones are freed.
+        // Files finished and thread ends so far: busy workers become idle,
+        // quitting ones are freed.
+        CollectFinishedWork();
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         while (!mIdleWorkers.isEmpty())
         {
@@ -403,7 +442,11 @@ void ImageSequenceDecoder::ShutdownWorkers()
         delete entry.worker;
         delete entry.thread;
     }
-    // Completions and thread ends queued for the workers just freed.
+    // Files finished and thread ends of the workers just freed.
+    {
+        std::lock_guard<std::mutex> const locker(mFinishedWork->mutex);
+        mFinishedWork->workerIds.clear();
+    }
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     if (!complete)
     {

@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/TimeHelpers.h"
 #include "app/Settings.h"
+#include "media/DecodeCommandInbox.h"
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
 
@@ -303,6 +304,11 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
         av_frame_move_ref(mHeldFrame, mDecodedFrame);
         mHeldFrameTime = time;
         mHoldingFrame = true;
+        return;
+    }
+    if (data.commands && data.commands->DiscardPending())
+    {
+        // The loop drops whatever comes before it takes the command.
         return;
     }
     ConvertHeldFrame();

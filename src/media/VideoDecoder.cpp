@@ -184,6 +184,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.conversionThreads = mConversionThreads;
     data.seekTarget = mWindowEnd;
     data.dropCorruptFrames = !mSeekVerified;
+    data.commands = mCommandInbox.get();
     data.lastFrameTime = mLastPacketTime;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
@@ -192,6 +193,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
 void VideoDecoder::Seek(long long t)
 {
     mFrameBuffer.clear();
+    mWindowUnfinished = false;
     if (!mCurrentStreamInfo)
     {
         return;
@@ -352,16 +354,15 @@ bool VideoDecoder::IsDecodeForward() const
 
 int VideoDecoder::DecodeNext()
 {
-    mDecoding = true;
     int const status = mDecodeForward ? DecodeNextForward() : DecodeNextBackward();
-    mDecoding = false;
     mLastErrorCode = status;
     return status;
 }
 
 void VideoDecoder::StopDecoding()
 {
-    mDecoding = false;
+    mFrameBuffer.clear();
+    mWindowUnfinished = false;
 }
 
 int VideoDecoder::DecodeNextForward()
@@ -454,22 +455,23 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
 
 int VideoDecoder::DecodeNextBackward()
 {
-    if (mFrameBuffer.isEmpty())
+    if (mFrameBuffer.isEmpty() || mWindowUnfinished)
     {
-        while (mDecoding && mLastPacketTime <= mWindowEnd)
+        mWindowUnfinished = true;
+        while (mLastPacketTime <= mWindowEnd)
         {
             int const status = DecodeNextForward();
             if (status != STATUS_DONE)
             {
                 break;
             }
-            emit ProcessEventsRequested();
+            emit DecodingProgressed();
+            if (CommandPending())
+            {
+                return STATUS_DONE; // the owner takes the command first
+            }
         }
-    }
-    if (!mDecoding)
-    {
-        mFrameBuffer.clear();
-        return STATUS_DONE;
+        mWindowUnfinished = false;
     }
     // Nothing at or before the window's end, even from the start of the
     // file: there is nothing earlier.

@@ -55,9 +55,10 @@ public:
     void Seek(long long t);
     void SetDecodeForward(bool forward);
     bool IsDecodeForward() const;
+    // Backwards, a window interrupted by a waiting command (see
+    // SetCommandInbox) goes on at the next call unless a seek comes first.
     int DecodeNext();
-    // Ends a backward refill that is under way (called from the owner's
-    // event processing during ProcessEventsRequested).
+    // Drops the backward window under way.
     void StopDecoding();
     void Shutdown();
 
@@ -87,7 +88,9 @@ public:
 
 Q_SIGNALS:
     void DecodePacketRequested(int workerId);
-    void ProcessEventsRequested();
+    // A long step goes on (a backward window being decoded): the owner may
+    // bring its outputs up to date.
+    void DecodingProgressed();
     void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
 
 private Q_SLOTS:
@@ -122,9 +125,10 @@ private:
     bool mForExport;
     long long mLastPacketTime = 0;
     bool mPacketInFlight = false;
-    bool mDecoding = false;
     bool mDecodeForward = true;
     long long mWindowEnd = 0;
+    // The backward window up to mWindowEnd is still being decoded.
+    bool mWindowUnfinished = false;
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;

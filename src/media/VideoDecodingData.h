@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
+class DecodeCommandInbox;
 struct VideoFrame;
 struct VideoStreamInfo;
 
@@ -37,6 +38,9 @@ struct VideoDecodingData
     // pictures it could not reconstruct (leading pictures of an open GOP);
     // while set, such pictures are dropped until the first sound one.
     bool dropCorruptFrames = false;
+    // The decode loop's commands: while one waits that drops everything
+    // decoded (a stop, a new track), pictures are not converted. May be null.
+    DecodeCommandInbox const* commands = nullptr;
 
     // In and out: time of the last picture decoded (µs).
     long long lastFrameTime = 0;

@@ -117,7 +117,7 @@ struct Player
             {
                 return status;
             }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            decoder.WaitForFinishedWork(30000);
         }
     }
 
