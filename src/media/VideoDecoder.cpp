@@ -138,7 +138,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mFramePixelFormat = OutputFormat(*mCurrentStreamInfo);
     mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
     mImageAlignment = IMAGE_ALIGNMENT;
-    mRewindOnly = InputIsRewindOnly(mFormatContext);
+    mRewindOnly = InputIsRewindOnly(mFormatContext) || mCurrentStreamInfo->timestampsRestart;
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
     mPictureCount = 0;
@@ -527,6 +527,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     mAtStart = false;
     if (info->startTimeOffset < 0)
     {
+        // Restarting timestamps still hold the first picture's real time,
+        // which the audio streams are timed against.
+        worker.DecodingData()->timesFromCount = mRewindOnly && !info->timestampsRestart;
         long long offset = 0;
         if (!worker.FindStartTimeOffset(offset, mFormatContext))
         {
@@ -547,6 +550,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
 
     Seek(mSource->Duration());
     mAtStart = false;
+    worker.DecodingData()->timesFromCount = mRewindOnly;
     worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();

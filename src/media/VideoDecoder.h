@@ -149,9 +149,10 @@ private:
     // Nothing was read since the input was opened or rewound, so a seek to
     // the start need not touch the demuxer (single images cannot seek).
     bool mAtStart = true;
-    // The input cannot seek, or its packets carry no timestamps of their own
-    // (raw elementary streams): every seek decodes from the start, and a
-    // picture's time is its number in decoding order.
+    // The input cannot seek, its packets carry no timestamps of their own
+    // (raw elementary streams), or its timestamps restart midway: every seek
+    // decodes from the start, and a picture's time is its number in
+    // decoding order.
     bool mRewindOnly = false;
     // Every picture is a key picture shown in decoding order: a seek lands
     // exactly on the wanted one.
