@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace
@@ -432,13 +433,22 @@ void ImageSequenceDecoder::ShutdownWorkers()
     for (WorkerEntry const& entry : remaining)
     {
         entry.thread->quit();
-        if (!entry.thread->wait(QDeadlineTimer(SHUTDOWN_WORKER_WAIT_MS)))
+        bool const ended = entry.thread->wait(QDeadlineTimer(SHUTDOWN_WORKER_WAIT_MS));
+        disconnect(entry.thread, nullptr, this, nullptr);
+        if (!ended)
         {
-            // Still stuck: leave it running rather than free what it uses.
+            // Still stuck in its file (a hung file system): reported below,
+            // and freed by a thread of its own once the file is done, as the
+            // worker still uses what it holds.
             complete = false;
+            disconnect(entry.worker, nullptr, this, nullptr);
+            std::thread([thread = entry.thread, worker = entry.worker] {
+                thread->wait();
+                delete worker;
+                delete thread;
+            }).detach();
             continue;
         }
-        disconnect(entry.thread, nullptr, this, nullptr);
         delete entry.worker;
         delete entry.thread;
     }
