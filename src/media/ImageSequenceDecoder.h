@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/ImageSequenceDecoderWorker.h"
 #include "media/VideoFramePixelFormat.h"
 
 #include <QList>
@@ -11,7 +12,6 @@
 #include <memory>
 
 class DecodeCommandInbox;
-class ImageSequenceDecoderWorker;
 class QThread;
 class Source;
 struct SourceFileInfo;
@@ -116,6 +116,10 @@ private:
     void EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);
     std::shared_ptr<VideoFrame> MakePlaceholderFrame() const;
     void ShutdownWorkers();
+    // While every worker is busy, the next file is opened here; the worker
+    // that takes it then only decodes.
+    void PrepareNextFile();
+    std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> TakePreparedFile(QString const& path);
     void QuitThread(int workerId);
 
     Source* mSource = nullptr;
@@ -137,4 +141,5 @@ private:
     // Taken from the last picture emitted, so placeholders depend only on
     // the order of emission, not on which worker finished first.
     PictureFormat mPictureFormat;
+    std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> mPreparedFile;
 };
