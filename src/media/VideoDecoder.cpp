@@ -145,8 +145,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mRewindOnly = InputIsRewindOnly(mFormatContext);
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
-    mSkipsNonReference =
-        mVideoCodecContext->codec_id == AV_CODEC_ID_H264 || mVideoCodecContext->codec_id == AV_CODEC_ID_HEVC;
+    mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
     mSkipFrom = -1;
     mPictureCount = 0;
     mWindowEnd = 0;
