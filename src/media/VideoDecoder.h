@@ -159,8 +159,9 @@ private:
     bool mSkipsNonReference = false;
     // Time of the first picture since the last seek of the input (-1 until it
     // came): skipping starts there, so that a timestamp that jumps back is
-    // never skipped. Cleared for a seek that found skipping unsafe.
+    // never skipped.
     long long mSkipFrom = -1;
+    // Cleared for the rest of a seek that found skipping unsafe.
     bool mSkipAllowed = true;
     long long mPictureCount = 0;
     int mFileIndex = 0;
