@@ -316,7 +316,8 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     {
         return;
     }
-    long long time = FrameTime();
+    long long const stamped = FrameTime();
+    long long time = stamped;
     if (!probeOnly && !ReplaceOutlierTime(time))
     {
         return;
@@ -333,7 +334,8 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
         return;
     }
     if (mSkipLimit >= 0 && !mSkipEnded &&
-        (mDecodedFrame->best_effort_timestamp == AV_NOPTS_VALUE || mDecodedFrame->best_effort_timestamp != mDecodedFrame->pts))
+        (mDecodedFrame->best_effort_timestamp == AV_NOPTS_VALUE ||
+         mDecodedFrame->best_effort_timestamp != mDecodedFrame->pts || time != stamped))
     {
         // Timed by guesswork that counts on the pictures before it.
         data.skipUnsafe = true;
