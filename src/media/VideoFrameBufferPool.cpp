@@ -54,15 +54,51 @@ public:
 
     uint8_t* Allocate(size_t size)
     {
-        uint8_t* const data = Carve(PageRounded(size));
-#if defined(MADV_POPULATE_WRITE)
-        // Backed in one go rather than a fault per page as it is written.
-        if (data)
+        size = PageRounded(size);
         {
-            madvise(data, PageRounded(size), MADV_POPULATE_WRITE);
+            std::lock_guard<std::mutex> const locker(mMutex);
+            for (Piece& piece : mPieces)
+            {
+                // First fit: pictures of a stream share their size, so the
+                // gaps fit the next ones.
+                for (auto it = piece.free.begin(); it != piece.free.end(); ++it)
+                {
+                    if (it->second < size)
+                    {
+                        continue;
+                    }
+                    size_t const offset = it->first;
+                    size_t const rest = it->second - size;
+                    piece.free.erase(it);
+                    if (rest > 0)
+                    {
+                        piece.free.emplace(offset + size, rest);
+                    }
+                    piece.used += size;
+                    return piece.base + offset;
+                }
+            }
         }
-#endif
-        return data;
+        // A new piece, mapped outside the lock; its pages are only backed
+        // once written.
+        size_t const pieceSize = std::max(PIECE_SIZE, size);
+        void* const mapped =
+            mmap(nullptr, pieceSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED)
+        {
+            return nullptr;
+        }
+        Piece piece;
+        piece.base = static_cast<uint8_t*>(mapped);
+        piece.size = pieceSize;
+        piece.used = size;
+        if (pieceSize > size)
+        {
+            piece.free.emplace(size, pieceSize - size);
+        }
+        std::lock_guard<std::mutex> const locker(mMutex);
+        mPieces.push_back(std::move(piece));
+        return static_cast<uint8_t*>(mapped);
     }
 
     void Free(uint8_t* data, size_t size)
@@ -121,54 +157,6 @@ public:
     }
 
 private:
-    uint8_t* Carve(size_t size)
-    {
-        {
-            std::lock_guard<std::mutex> const locker(mMutex);
-            for (Piece& piece : mPieces)
-            {
-                // First fit: pictures of a stream share their size, so the
-                // gaps fit the next ones.
-                for (auto it = piece.free.begin(); it != piece.free.end(); ++it)
-                {
-                    if (it->second < size)
-                    {
-                        continue;
-                    }
-                    size_t const offset = it->first;
-                    size_t const rest = it->second - size;
-                    piece.free.erase(it);
-                    if (rest > 0)
-                    {
-                        piece.free.emplace(offset + size, rest);
-                    }
-                    piece.used += size;
-                    return piece.base + offset;
-                }
-            }
-        }
-        // A new piece, mapped outside the lock; its pages are only backed
-        // once written.
-        size_t const pieceSize = std::max(PIECE_SIZE, size);
-        void* const mapped =
-            mmap(nullptr, pieceSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (mapped == MAP_FAILED)
-        {
-            return nullptr;
-        }
-        Piece piece;
-        piece.base = static_cast<uint8_t*>(mapped);
-        piece.size = pieceSize;
-        piece.used = size;
-        if (pieceSize > size)
-        {
-            piece.free.emplace(size, pieceSize - size);
-        }
-        std::lock_guard<std::mutex> const locker(mMutex);
-        mPieces.push_back(std::move(piece));
-        return static_cast<uint8_t*>(mapped);
-    }
-
     // Address space reserved at a time (nothing of it is resident unwritten).
     static constexpr size_t PIECE_SIZE = 256 * 1024 * 1024;
 
