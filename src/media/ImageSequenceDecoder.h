@@ -141,5 +141,6 @@ private:
     // Taken from the last picture emitted, so placeholders depend only on
     // the order of emission, not on which worker finished first.
     PictureFormat mPictureFormat;
+    // The file PrepareNextFile opened; used on this decoder's thread alone.
     std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> mPreparedFile;
 };

@@ -107,8 +107,8 @@ private:
     AVFrame* mPicture;
     VideoDecodeWorker* mConverter = nullptr;
     std::shared_ptr<VideoFrame> mDecodedFrame;
-    // Guards what crosses threads: the file record in both directions and
-    // the picture.
+    // Guards what crosses threads: the file record in both directions, the
+    // file opened by the decoder's thread and the picture.
     mutable QMutex mMutex;
     SourceFileInfo mFileInfo;
     std::unique_ptr<OpenedFile> mOpenedFile;
