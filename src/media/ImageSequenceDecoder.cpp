@@ -95,6 +95,7 @@ void ImageSequenceDecoder::CreateWorker(int id)
 void ImageSequenceDecoder::SetSource(Source* source)
 {
     mSource = source;
+    mPreparedFile.reset();
     mFrameStep = source ? source->FrameStep() : Source::DefaultFrameStep();
     ++mGeneration;
     mPendingFrames.clear();
@@ -171,6 +172,7 @@ int ImageSequenceDecoder::DecodeNext()
     }
     if (mIdleWorkers.isEmpty() || OutstandingFileCount() >= MaximumOutstandingFileCount())
     {
+        PrepareNextFile();
         return STATUS_BUSY;
     }
     WorkerEntry entry = mIdleWorkers.dequeue();
@@ -181,11 +183,30 @@ int ImageSequenceDecoder::DecodeNext()
     SourceFileInfo file = *mSource->FileInfoAtIndex(mNextFileIndex);
     file.filePath = mSource->FilePath(mNextFileIndex);
     entry.worker->SetFileInfo(file);
+    entry.worker->SetOpenedFile(TakePreparedFile(file.filePath));
     int const id = entry.worker->Id();
     mBusyWorkers.insert(id, entry);
     emit DecodeImageRequested(id, mSource, mNextFileIndex, 0, mForExport);
     mNextFileIndex += mDecodeForward ? 1 : -1;
     return STATUS_REQUESTED;
+}
+
+void ImageSequenceDecoder::PrepareNextFile()
+{
+    QString const path = mSource->FilePath(mNextFileIndex);
+    if (!mPreparedFile || mPreparedFile->path != path)
+    {
+        mPreparedFile = ImageSequenceDecoderWorker::OpenFile(path);
+    }
+}
+
+std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoder::TakePreparedFile(QString const& path)
+{
+    if (!mPreparedFile || mPreparedFile->path != path)
+    {
+        return nullptr;
+    }
+    return std::move(mPreparedFile);
 }
 
 int ImageSequenceDecoder::OutstandingFileCount() const
@@ -392,6 +413,7 @@ std::shared_ptr<VideoFrame> ImageSequenceDecoder::MakePlaceholderFrame() const
 void ImageSequenceDecoder::Shutdown()
 {
     mPendingFrames.clear();
+    mPreparedFile.reset();
     ShutdownWorkers();
 }
 

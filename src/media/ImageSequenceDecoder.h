@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/ImageSequenceDecoderWorker.h"
 #include "media/VideoFramePixelFormat.h"
 
 #include <QList>
@@ -12,7 +13,6 @@
 #include <mutex>
 
 class DecodeCommandInbox;
-class ImageSequenceDecoderWorker;
 class QThread;
 class Source;
 struct SourceFileInfo;
@@ -132,6 +132,10 @@ private:
     void EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);
     std::shared_ptr<VideoFrame> MakePlaceholderFrame() const;
     void ShutdownWorkers();
+    // While every worker is busy, the next file is opened here; the worker
+    // that takes it then only decodes.
+    void PrepareNextFile();
+    std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> TakePreparedFile(QString const& path);
     void QuitThread(int workerId);
 
     Source* mSource = nullptr;
@@ -154,4 +158,6 @@ private:
     // Taken from the last picture emitted, so placeholders depend only on
     // the order of emission, not on which worker finished first.
     PictureFormat mPictureFormat;
+    // The file PrepareNextFile opened; used on this decoder's thread alone.
+    std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> mPreparedFile;
 };

@@ -42,6 +42,10 @@ bool InputIsRewindOnly(AVFormatContext const* context)
 // bus, not the arithmetic, sets the pace.
 int const MAXIMUM_CONVERSION_THREADS = 4;
 
+// Frames before those a seek keeps in which every picture is decoded: the
+// latest of them covers the start of the kept range.
+int const SKIP_LEAD_FRAMES = 8;
+
 } // namespace
 
 VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
@@ -141,6 +145,8 @@ void VideoDecoder::InitializeVideoDecoder()
     mRewindOnly = InputIsRewindOnly(mFormatContext) || mCurrentStreamInfo->timestampsRestart;
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
+    mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
+    mSkipFrom = -1;
     mPictureCount = 0;
     mWindowEnd = 0;
     mLastPacketTime = 0;
@@ -185,15 +191,29 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.seekTarget = mWindowEnd;
     data.dropCorruptFrames = !mSeekVerified;
     data.commands = mCommandInbox.get();
+    data.skipFrom = mSkipFrom;
+    data.skipBefore = SkipBefore();
     data.lastFrameTime = mLastPacketTime;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
+}
+
+long long VideoDecoder::SkipBefore() const
+{
+    if (!mSkipsNonReference || !mSkipAllowed || mRewindOnly || mSkipFrom < 0 || !mSeekVerified || !mCurrentStreamInfo)
+    {
+        return -1;
+    }
+    double const lead = (Settings::numLeadingVideoFramesKeptOnSeek + SKIP_LEAD_FRAMES) * mCurrentStreamInfo->frameStep;
+    auto const before = static_cast<long long>(static_cast<double>(mWindowEnd) - lead);
+    return before > mSkipFrom ? before : -1;
 }
 
 void VideoDecoder::Seek(long long t)
 {
     mFrameBuffer.clear();
     mWindowUnfinished = false;
+    mSkipAllowed = true;
     if (!mCurrentStreamInfo)
     {
         return;
@@ -255,6 +275,7 @@ bool VideoDecoder::SeekStream(long long target)
         worker->Flush();
     }
     avcodec_flush_buffers(mVideoCodecContext);
+    mSkipFrom = -1;
     mSeekVerified = mSeekFromStart;
     mLastPacketTime = -1;
     if (mRewindOnly)
@@ -432,6 +453,21 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
             }
         }
         mSeekVerified = mSeekVerified || data->receivedFrame;
+    }
+    if (data->skipUnsafe)
+    {
+        // What the skipped pictures would have shown cannot be told: the
+        // same seek again, decoding every picture.
+        mSkipAllowed = false;
+        if (SeekStream(mSeekPosition))
+        {
+            mReseeked = true;
+        }
+        return;
+    }
+    if (mSkipFrom < 0 && mSeekVerified && data->receivedFrame)
+    {
+        mSkipFrom = data->firstFrameTime;
     }
 
     for (std::shared_ptr<VideoFrame>& frame : frames)

@@ -100,6 +100,8 @@ private Q_SLOTS:
 private:
     void InitializeVideoDecoder();
     void PrepareDecodingData(VideoDecodingData& data) const;
+    // Where a seek may stop decoding non-reference pictures (µs), -1 nowhere.
+    long long SkipBefore() const;
     int DecodeNextForward();
     int DecodeNextBackward();
     // Positions the demuxer at or before target (µs of source time; 0 or
@@ -157,6 +159,15 @@ private:
     // Every picture is a key picture shown in decoding order: a seek lands
     // exactly on the wanted one.
     bool mIntraOnly = false;
+    // The codec leaves out non-reference pictures on request without
+    // changing any other: a seek need not decode those far before its target.
+    bool mSkipsNonReference = false;
+    // Time of the first picture since the last seek of the input (-1 until it
+    // came): skipping starts there, so that a timestamp that jumps back is
+    // never skipped.
+    long long mSkipFrom = -1;
+    // Cleared for the rest of a seek that found skipping unsafe.
+    bool mSkipAllowed = true;
     long long mPictureCount = 0;
     int mFileIndex = 0;
 };

@@ -180,6 +180,10 @@ vfr=$m/numbered_vfr_bframes.mp4
 check "VFR B-frames step forward" "$vfr" covering:$(seq -s, 0 47) --from 0 --step 1 --count 48
 check "VFR B-frames step back" "$vfr" covering:12,11,10,9,8,7,6,5,4,3,2,1,0 --from 12 --step -1 --count 13
 check "VFR B-frames seeks" "$vfr" covering:40,3,2,17,1,0,33 --seek 40,3,2,17,1,0,33
+# A long still before the seek target: the picture before it is shown there.
+still=$m/numbered_still_bframes.mp4
+check "still B-frames seeks" "$still" covering:90,60,47,48,95 --seek 90,60,47,48,95
+check "still B-frames step back" "$still" covering:$(seq -s, 90 -1 44) --from 90 --step -1 --count 47
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3
