@@ -83,7 +83,7 @@ double Play(ImageSequenceDecoder& decoder, int& frames)
         {
             break;
         }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        decoder.WaitForFinishedWork(30000);
     }
     return frames * 1e3 / static_cast<double>(std::max<qint64>(timer.elapsed(), 1));
 }

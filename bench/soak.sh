@@ -39,6 +39,7 @@ set -- \
   "$media/numbered_rgba.mov" \
   "$media/numbered_odd_333x241.mkv" \
   "$media/numbered_raw.h264" \
+  "$media/numbered_restart.ts" \
   "$media/numbered_vfr.mkv" \
   "$media/numbered_vfr_bframes.mp4" \
   "$media/seq_png/img.####.png 1-30" \

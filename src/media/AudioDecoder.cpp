@@ -138,6 +138,7 @@ bool AudioDecoder::IsDecodeForward() const
 void AudioDecoder::Seek(long long t)
 {
     mBackwardWindow.clear();
+    mWindowUnfinished = false;
     if (!mFormatContext || !mAudioCodecContext || !mCurrentStreamInfo)
     {
         return;
@@ -195,16 +196,15 @@ void AudioDecoder::Seek(long long t)
 
 int AudioDecoder::DecodeNext()
 {
-    mDecoding = true;
     int const status = mDecodeForward ? DecodeNextForward() : DecodeNextBackward();
-    mDecoding = false;
     mLastErrorCode = status;
     return status;
 }
 
 void AudioDecoder::StopDecoding()
 {
-    mDecoding = false;
+    mBackwardWindow.clear();
+    mWindowUnfinished = false;
 }
 
 int AudioDecoder::ReadAndDecodePacket()
@@ -431,7 +431,11 @@ int AudioDecoder::DecodeNextForward()
 
 int AudioDecoder::FillBackwardWindow()
 {
-    mWindowFromStart = mAtStreamStart;
+    if (!mWindowUnfinished)
+    {
+        mWindowFromStart = mAtStreamStart;
+        mWindowUnfinished = true;
+    }
     while (true)
     {
         int const step = ReadAndDecodePacket();
@@ -463,6 +467,7 @@ int AudioDecoder::FillBackwardWindow()
         mDecodedFrames.clear();
         if (step == STATUS_END_REACHED)
         {
+            mWindowUnfinished = false;
             return mBackwardWindow.isEmpty() ? STATUS_END_REACHED : STATUS_DONE;
         }
         if (filled && mBackwardWindow.isEmpty() && !mWindowFromStart)
@@ -472,15 +477,17 @@ int AudioDecoder::FillBackwardWindow()
             Seek(0);
             mSeekTarget = target;
             mWindowFromStart = true;
+            mWindowUnfinished = true;
         }
         else if (filled)
         {
+            mWindowUnfinished = false;
             return STATUS_DONE;
         }
-        emit ProcessEventsRequested();
-        if (!mDecoding)
+        emit DecodingProgressed();
+        if (CommandPending())
         {
-            return STATUS_DONE;
+            return STATUS_DONE; // the owner takes the command first
         }
     }
 }
@@ -488,14 +495,13 @@ int AudioDecoder::FillBackwardWindow()
 int AudioDecoder::DecodeNextBackward()
 {
     int status = STATUS_DONE;
-    if (mBackwardWindow.isEmpty() && mDecoding)
+    if (mBackwardWindow.isEmpty() || mWindowUnfinished)
     {
         status = FillBackwardWindow();
-    }
-    if (!mDecoding)
-    {
-        mBackwardWindow.clear();
-        return status;
+        if (mWindowUnfinished)
+        {
+            return status; // goes on at the next call
+        }
     }
     if (mBackwardWindow.isEmpty())
     {

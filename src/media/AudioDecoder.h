@@ -56,9 +56,10 @@ public:
     bool IsDecodeForward() const;
     // t in µs of source time. Lands at least DECODE_BACKWARD_SEEK_OFFSET early.
     void Seek(long long t);
+    // Backwards, a window interrupted by a waiting command (see
+    // SetCommandInbox) goes on at the next call unless a seek comes first.
     int DecodeNext();
-    // Ends a backward refill that is under way (called from the owner's event
-    // processing during ProcessEventsRequested).
+    // Drops the backward window under way.
     void StopDecoding();
 
     // Fills the open stream's record: startTime (with findStart) and endTime,
@@ -69,7 +70,9 @@ public:
     static void DecodeExtraStreamInfo(Source* source);
 
 Q_SIGNALS:
-    void ProcessEventsRequested();
+    // A long step goes on (a backward window being decoded): the owner may
+    // bring its outputs up to date.
+    void DecodingProgressed();
     void AudioFrameDecoded(std::shared_ptr<AudioFrame> frame, AudioStreamInfo* streamInfo);
 
 private:
@@ -106,8 +109,9 @@ private:
     AVFrame* mFrame = nullptr;
     SwrContext* mResampler = nullptr;
     AVPacket* mPacket = nullptr;
-    bool mDecoding = false;
     bool mDecodeForward = true;
+    // The backward window up to mSeekTarget is still being decoded.
+    bool mWindowUnfinished = false;
     long long mSeekTarget = 0;
     int mVideoStreamIndexForSeek = -1;
     QList<std::shared_ptr<AudioFrame>> mDecodedFrames;

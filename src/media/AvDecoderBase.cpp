@@ -1,5 +1,7 @@
 #include "media/AvDecoderBase.h"
 
+#include "media/DecodeCommandInbox.h"
+
 #include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
 #include "media/VideoFrameBufferPool.h"
@@ -273,4 +275,14 @@ int AvDecoderBase::LastErrorCode() const
 int AvDecoderBase::OpenErrorCode() const
 {
     return mOpenErrorCode;
+}
+
+void AvDecoderBase::SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox)
+{
+    mCommandInbox = std::move(inbox);
+}
+
+bool AvDecoderBase::CommandPending() const
+{
+    return mCommandInbox && mCommandInbox->CommandPending();
 }

@@ -2,11 +2,14 @@
 
 #include <QObject>
 
+#include <memory>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
+class DecodeCommandInbox;
 class Source;
 
 // Opens one file of a Source with libavformat and an audio or a video decoder
@@ -45,6 +48,10 @@ public:
     // 3 not opened); 0 when it opened.
     int OpenErrorCode() const;
 
+    // Where the owner's commands wait: a long decoding step (a backward
+    // window, pictures under conversion) ends early while one does.
+    void SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox);
+
     // What every video decoder context gets before it is opened: the picture
     // size limit, its threads, and pictures from the shared frame-buffer pool
     // (not for a hardware decoder).
@@ -52,6 +59,10 @@ public:
                                          bool hardware);
 
 protected:
+    // A command of the owner waits (never, without an inbox).
+    bool CommandPending() const;
+
+    std::shared_ptr<DecodeCommandInbox> mCommandInbox;
     Source* mSource = nullptr;
     AVFormatContext* mFormatContext = nullptr;
     AVCodecContext* mAudioCodecContext = nullptr;

@@ -119,11 +119,8 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     // Released on its own thread as that ends.
     connect(thread, &QThread::finished, worker, &QObject::deleteLater);
 
-    connect(this, &AvManager::WorkerShutdownStarted, worker, &AvWorker::EndTask);
     connect(this, &AvManager::TaskStarted, worker, &AvWorker::DoTask);
-    connect(this, &AvManager::DecodeTrackUpdated, worker, &AvWorker::UpdateDecodeTrack);
-    connect(this, &AvManager::SeekRequested, worker, &AvWorker::Seek);
-    connect(this, &AvManager::RefreshCacheRequested, worker, &AvWorker::RefreshCache);
+    worker->ConnectCommands(this, *task);
     if (type == AvWorkerTaskType::AudioOutput)
     {
         // The timeline itself is handed over through mAudioTimeline; this
@@ -135,19 +132,6 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
         connect(this, &AvManager::ResetAudioOutputDeviceRequested, worker, &AvWorker::ResetAudioOutputDevice);
         connect(this, &AvManager::LogAudioOutputInfoRequested, worker, &AvWorker::LogAudioOutputInfo);
     }
-    // Connected after the worker's own slots, so the command is queued
-    // before its loop is woken to take it.
-    std::shared_ptr<DecodeCommandInbox> const inbox = task->inbox;
-    auto const wake = [inbox, id](int target) {
-        if (target == -1 || target == id)
-        {
-            inbox->Post();
-        }
-    };
-    connect(this, &AvManager::WorkerShutdownStarted, worker, wake, Qt::DirectConnection);
-    connect(this, &AvManager::DecodeTrackUpdated, worker, wake, Qt::DirectConnection);
-    connect(this, &AvManager::SeekRequested, worker, wake, Qt::DirectConnection);
-    connect(this, &AvManager::RefreshCacheRequested, worker, wake, Qt::DirectConnection);
     connect(worker, &AvWorker::TaskCompleted, this, &AvManager::DeleteWorker);
     connect(worker, &AvWorker::DecodeTrackUpdated, this, &AvManager::OnDecodeTrackUpdateCompleted);
     connect(worker, &AvWorker::VideoFrameChanged, this, &AvManager::OnVideoFrameChanged);

@@ -9,6 +9,7 @@
 #include "model/Source.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -153,8 +154,77 @@ void AvParser::ParseSource(int fileIndex)
         }
     }
 
+    FindTimestampRestarts(fileIndex);
     file->parsed = true;
     mSource->SetErrorCode(0);
+}
+
+void AvParser::FindTimestampRestarts(int fileIndex)
+{
+    SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
+    if (mSource->IsImageSequence() || !(mFormatContext->iformat->flags & AVFMT_TS_DISCONT))
+    {
+        return;
+    }
+    unsigned int const streamCount = mFormatContext->nb_streams;
+    std::vector<bool> wanted(streamCount, false);
+    std::vector<bool> restarts(streamCount, false);
+    // The decoding timestamps of each stream's last two packets, in its
+    // time base.
+    std::vector<std::array<long long, 2>> last(streamCount, {AV_NOPTS_VALUE, AV_NOPTS_VALUE});
+    int remaining = 0;
+    for (VideoStreamInfo const& video : file->videoStreams)
+    {
+        if (video.streamIndex >= 0 && static_cast<unsigned int>(video.streamIndex) < streamCount)
+        {
+            wanted[video.streamIndex] = true;
+            ++remaining;
+        }
+    }
+    // The other streams' packets are not even read out.
+    for (unsigned int s = 0; s < streamCount; ++s)
+    {
+        mFormatContext->streams[s]->discard = wanted[s] ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    AVPacket* packet = av_packet_alloc();
+    while (packet && remaining > 0 && av_read_frame(mFormatContext, packet) >= 0)
+    {
+        int const index = packet->stream_index;
+        long long const timestamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (index >= 0 && static_cast<unsigned int>(index) < streamCount && wanted[index] && !restarts[index] &&
+            timestamp != AV_NOPTS_VALUE)
+        {
+            // Decoding timestamps never go back within one recording. Jitter
+            // of up to a tenth of a second is no restart, and neither is the
+            // return after one corrupt timestamp far ahead: a restart goes
+            // back before both packets before it.
+            long long const slack =
+                av_rescale_q(AV_TIME_BASE / 10, AV_TIME_BASE_Q, mFormatContext->streams[index]->time_base);
+            std::array<long long, 2>& previous = last[index];
+            long long const reference = previous[1] == AV_NOPTS_VALUE ? previous[0] : std::min(previous[0], previous[1]);
+            if (reference != AV_NOPTS_VALUE && timestamp < reference - slack)
+            {
+                restarts[index] = true;
+                --remaining;
+            }
+            previous = {timestamp, previous[0]};
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    for (VideoStreamInfo& video : file->videoStreams)
+    {
+        if (video.streamIndex >= 0 && static_cast<unsigned int>(video.streamIndex) < streamCount &&
+            restarts[video.streamIndex])
+        {
+            video.timestampsRestart = true;
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Video stream (%1) timestamps restart midway: it is decoded from its start and its "
+                               "pictures are timed by their number: %2")
+                    .arg(video.streamIndex)
+                    .arg(mSource->FileName(fileIndex)));
+        }
+    }
 }
 
 void AvParser::ParseAudioProperties(int fileIndex, int streamIndex)

@@ -45,6 +45,10 @@ private:
     // image of a sequence that was parsed before (one bad image must not
     // black out the whole sequence).
     void SetFileError(int fileIndex, int errorCode);
+    // Reads every packet of a format whose timestamps may be discontinuous
+    // (MPEG-TS, MPEG-PS) and marks each video stream whose decoding
+    // timestamps jump back.
+    void FindTimestampRestarts(int fileIndex);
     // After the timing pass: the source ends where its first video (else
     // audio) stream ends, and audio is timed on the video stream's clock.
     void ApplyStreamTiming(int fileIndex);

@@ -92,6 +92,7 @@ void AvWorker::DecodeTimeline()
 {
     mDecodeManager = new DecodeManager(this);
     mDecodeManager->SetCommandInbox(mTask->inbox);
+    connect(mDecodeManager, &DecodeManager::DecodeTrackUpdated, this, [this] { emit DecodeTrackUpdated(mId); });
     if (mTask->type == AvWorkerTaskType::DecodeVideo)
     {
         connect(mDecodeManager, &DecodeManager::VideoFrameChanged, this, &AvWorker::OnVideoFrameChanged);
@@ -151,67 +152,19 @@ void AvWorker::EndTask(int id)
         return;
     }
     mTaskActive = false;
-    if (mDecodeManager)
-    {
-        // The decode task finishes in DoTask once its loop has unwound.
-        mDecodeManager->StopDecoding();
-    }
-    else if (mTask && mTask->type == AvWorkerTaskType::AudioOutput)
+    if (mTask && mTask->type == AvWorkerTaskType::AudioOutput)
     {
         ShutdownAudioOutput();
         emit TaskCompleted(mId);
     }
 }
 
-void AvWorker::UpdateDecodeTrack(int id)
-{
-    if (!IsOwnActiveTask(id) || !mDecodeManager)
-    {
-        return;
-    }
-    mDecodeManager->UpdateTrack();
-    emit DecodeTrackUpdated(mId);
-}
-
 void AvWorker::Seek(int id)
 {
-    if (!IsOwnActiveTask(id))
+    if (IsOwnActiveTask(id) && mAudioOutputManager)
     {
-        return;
+        mAudioOutputManager->ClearAndResetAudioData();
     }
-    switch (mTask->type)
-    {
-    case AvWorkerTaskType::AudioOutput:
-        if (mAudioOutputManager)
-        {
-            mAudioOutputManager->ClearAndResetAudioData();
-        }
-        break;
-    case AvWorkerTaskType::DecodeVideo:
-        if (mDecodeManager && !mTask->timeline->VideoCacheReady())
-        {
-            mDecodeManager->Seek();
-        }
-        break;
-    case AvWorkerTaskType::DecodeAudio:
-        if (mDecodeManager && !mTask->timeline->AudioCacheReady())
-        {
-            mDecodeManager->Seek();
-        }
-        break;
-    default:
-        break;
-    }
-}
-
-void AvWorker::RefreshCache(int id)
-{
-    if (!IsOwnActiveTask(id))
-    {
-        return;
-    }
-    ClearCache(false);
-    Seek(id);
 }
 
 void AvWorker::ClearCache(bool immediate)

@@ -15,11 +15,11 @@ class Timeline;
 struct VideoFrame;
 
 // Runs one engine task on a thread of its own: a parse, a decode loop, an
-// export, or the audio output. The engine front talks to it only through
-// queued signals that carry a worker id (-1 for every worker); a worker acts
-// on its own id alone. Parse and export tasks run to their end inside
-// DoTask; a decode task runs its loop there until it is ended; the audio
-// output stays until it is ended.
+// export, or the audio output. The engine front talks to it through signals
+// that carry a worker id (-1 for every worker); a worker acts on its own id
+// alone. Parse and export tasks run to their end inside DoTask; a decode task
+// runs its loop there until it is ended; the audio output stays until it is
+// ended.
 class AvWorker : public QObject
 {
     Q_OBJECT
@@ -29,12 +29,20 @@ public:
 
     int Id() const;
 
+    // Wires the front's commands to this worker, which is to run task. A
+    // decode loop runs no event loop: its commands go straight into the
+    // task's inbox, posted on the front's thread. The audio output takes
+    // them as queued calls. Front has the signals WorkerShutdownStarted,
+    // DecodeTrackUpdated, SeekRequested and RefreshCacheRequested, each with
+    // the id of the worker meant (-1: every worker).
+    template<typename Front>
+    void ConnectCommands(Front* front, AvWorkerTask const& task);
+
 public Q_SLOTS:
     void DoTask(int id, AvWorkerTask* task);
+    // The audio output's commands.
     void EndTask(int id);
-    void UpdateDecodeTrack(int id);
     void Seek(int id);
-    void RefreshCache(int id);
 
     void SetAudioPlaybackTimeline(Timeline* timeline);
     void UpdateAudioOutputState(bool playing, bool forward, long long duration, float speed);
@@ -68,3 +76,28 @@ private:
     AudioOutputManager* mAudioOutputManager = nullptr;
     ExportManager* mExportManager = nullptr;
 };
+
+template<typename Front>
+void AvWorker::ConnectCommands(Front* front, AvWorkerTask const& task)
+{
+    if (task.type != AvWorkerTaskType::DecodeVideo && task.type != AvWorkerTaskType::DecodeAudio)
+    {
+        QObject::connect(front, &Front::WorkerShutdownStarted, this, &AvWorker::EndTask);
+        QObject::connect(front, &Front::SeekRequested, this, &AvWorker::Seek);
+        return;
+    }
+    auto const poster = [inbox = task.inbox, id = mId](DecodeCommand command) {
+        return [inbox, id, command](int target) {
+            if (target == -1 || target == id)
+            {
+                inbox->Post(command);
+            }
+        };
+    };
+    QObject::connect(front, &Front::WorkerShutdownStarted, this, poster(DecodeCommand::Stop), Qt::DirectConnection);
+    QObject::connect(front, &Front::DecodeTrackUpdated, this, poster(DecodeCommand::UpdateTrack),
+                     Qt::DirectConnection);
+    QObject::connect(front, &Front::SeekRequested, this, poster(DecodeCommand::Seek), Qt::DirectConnection);
+    QObject::connect(front, &Front::RefreshCacheRequested, this, poster(DecodeCommand::RefreshCache),
+                     Qt::DirectConnection);
+}

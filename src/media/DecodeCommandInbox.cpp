@@ -11,10 +11,46 @@ void DecodeCommandInbox::Post()
     mPosted.notify_all();
 }
 
+void DecodeCommandInbox::Post(DecodeCommand command)
+{
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        mCommands |= static_cast<unsigned>(command);
+        ++mGeneration;
+    }
+    mPosted.notify_all();
+}
+
+DecodeCommandInbox::Taken DecodeCommandInbox::Take()
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    Taken const taken {mGeneration, mCommands};
+    mCommands = 0;
+    return taken;
+}
+
 unsigned long long DecodeCommandInbox::Generation() const
 {
     std::lock_guard<std::mutex> const locker(mMutex);
     return mGeneration;
+}
+
+bool DecodeCommandInbox::CommandPending() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mCommands != 0;
+}
+
+bool DecodeCommandInbox::DiscardPending() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return Has(mCommands, DecodeCommand::Stop) || Has(mCommands, DecodeCommand::UpdateTrack);
+}
+
+bool DecodeCommandInbox::StopPending() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return Has(mCommands, DecodeCommand::Stop);
 }
 
 unsigned long long DecodeCommandInbox::WaitForPost(unsigned long long seen, int timeoutMs) const
@@ -22,4 +58,9 @@ unsigned long long DecodeCommandInbox::WaitForPost(unsigned long long seen, int 
     std::unique_lock<std::mutex> locker(mMutex);
     mPosted.wait_for(locker, std::chrono::milliseconds(timeoutMs), [this, seen] { return mGeneration != seen; });
     return mGeneration;
+}
+
+bool DecodeCommandInbox::Has(unsigned commands, DecodeCommand command)
+{
+    return (commands & static_cast<unsigned>(command)) != 0;
 }

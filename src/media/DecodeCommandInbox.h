@@ -3,23 +3,58 @@
 #include <condition_variable>
 #include <mutex>
 
-// Where the engine front tells a decode loop that a command (a seek, a new
-// track, the end of the task) waits for it. Every post raises the
-// generation; the loop compares it with the last one it acted on at one point
-// of each pass, and sleeps on the inbox's condition rather than for a fixed
-// time, so that a post wakes it at once. Posted from the main thread, read by
-// the decode thread; everything is guarded by the inbox's mutex.
+// What the engine front asks of a decode loop. Several may wait at once; the
+// loop takes them together and applies them in the order below.
+enum class DecodeCommand : unsigned
+{
+    // Take a fresh copy of the timeline's decode track.
+    UpdateTrack = 1u << 0,
+    // Empty the cache, then seek to the playhead.
+    RefreshCache = 1u << 1,
+    // The playhead jumped: decode towards it unless the cache holds it.
+    Seek = 1u << 2,
+    // End the loop.
+    Stop = 1u << 3,
+};
+
+// Where the engine front leaves commands for a decode loop, and wakes it.
+// Every post raises the generation; the loop takes the waiting commands at
+// one point of each pass, and sleeps on the inbox's condition rather than
+// for a fixed time, so that a post wakes it at once. A post without a
+// command only wakes the loop (the playhead reached a new frame, an image
+// loader finished). Posted from any thread, taken by the decode thread;
+// everything is guarded by the inbox's mutex.
 class DecodeCommandInbox
 {
 public:
+    struct Taken
+    {
+        unsigned long long generation = 0;
+        unsigned commands = 0; // DecodeCommand bits
+    };
+
     void Post();
+    void Post(DecodeCommand command);
+    // The decode thread: the waiting commands, now no longer waiting, and the
+    // generation they bring the loop up to.
+    Taken Take();
     unsigned long long Generation() const;
+    // Some command waits: a long decoder step may end early to let the loop
+    // take it.
+    bool CommandPending() const;
+    // A command waits that drops whatever the decoder holds (a stop or a new
+    // track): pictures decoded meanwhile need not be converted.
+    bool DiscardPending() const;
+    bool StopPending() const;
     // Waits until the generation differs from seen or timeoutMs passed;
     // returns the generation then.
     unsigned long long WaitForPost(unsigned long long seen, int timeoutMs) const;
+
+    static bool Has(unsigned commands, DecodeCommand command);
 
 private:
     mutable std::mutex mMutex;
     mutable std::condition_variable mPosted;
     unsigned long long mGeneration = 0; // guarded by mMutex
+    unsigned mCommands = 0;             // guarded by mMutex
 };

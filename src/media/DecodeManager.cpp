@@ -5,7 +5,6 @@
 #include "media/AudioDecoder.h"
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
-#include "media/DecodeCommandInbox.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -16,8 +15,6 @@
 #include "model/Track.h"
 #include "model/VideoStreamInfo.h"
 #include "app/TimeHelpers.h"
-
-#include <QCoreApplication>
 
 #include <algorithm>
 #include <cmath>
@@ -40,9 +37,6 @@ int const STATUS_END_REACHED = 3;
 int const SLEEP_VIDEO_MS = 10;
 long long const AUDIO_BACKWARD_START_MARGIN = 10000; // µs
 int const SLEEP_AUDIO_MS = 5;
-// Queued signals are let in at least this often, and after every frame shown.
-qint64 const EVENT_INTERVAL_MS = 41;
-qint64 const SHOWN_FRAME_EVENT_INTERVAL_MS = 40;
 } // namespace
 
 DecodeManager::DecodeManager(QObject* parent)
@@ -70,6 +64,11 @@ void DecodeManager::Wake()
     mInbox->Post();
 }
 
+void DecodeManager::Post(DecodeCommand command)
+{
+    mInbox->Post(command);
+}
+
 void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool exportMode)
 {
     if (!timeline || type == DecodeType::None)
@@ -83,7 +82,6 @@ void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool expo
     mSeekTarget = -1;
     UpdateTrack();
     mDecoding = true;
-    mEventTimer.restart();
     Decode();
     mCurrentClip = nullptr;
     mLastShownFrame.reset();
@@ -178,12 +176,17 @@ void DecodeManager::Decode()
         // Idle until the playhead needs another clip.
         while (mDecoding && !mCurrentClip)
         {
+            TakePostedCommands();
+            if (!mDecoding || mCurrentClip)
+            {
+                break;
+            }
             if (mTimeline->IsDecodeForward() != mForward)
             {
                 PrepareClipForDecoding(-1);
             }
             WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
-            ProcessEvents();
+            UpdateOutputs();
         }
     }
 }
@@ -440,7 +443,8 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
     if (!mVideoDecoder)
     {
         mVideoDecoder = new VideoDecoder(mExportMode);
-        connect(mVideoDecoder, &VideoDecoder::ProcessEventsRequested, this, &DecodeManager::ProcessEvents);
+        connect(mVideoDecoder, &VideoDecoder::DecodingProgressed, this, &DecodeManager::UpdateOutputs);
+        mVideoDecoder->SetCommandInbox(mInbox);
         connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
         mVideoDecoder->Initialize();
     }
@@ -478,7 +482,8 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
     if (!mAudioDecoder)
     {
         mAudioDecoder = new AudioDecoder();
-        connect(mAudioDecoder, &AudioDecoder::ProcessEventsRequested, this, &DecodeManager::ProcessEvents);
+        connect(mAudioDecoder, &AudioDecoder::DecodingProgressed, this, &DecodeManager::UpdateOutputs);
+        mAudioDecoder->SetCommandInbox(mInbox);
         connect(mAudioDecoder, &AudioDecoder::AudioFrameDecoded, this, &DecodeManager::CacheAudioFrame);
     }
     Source* source = clip->SourcePtr();
@@ -514,7 +519,7 @@ void DecodeManager::DecodeEmptyVideoClip(Clip* clip)
     frame->packetEndTime = clip->CutOut();
     CacheVideoFrame(frame);
     mClipActive = false;
-    ProcessEvents();
+    UpdateOutputs();
 }
 
 bool DecodeManager::RunClipLoop(ClipDecoder decoder)
@@ -528,37 +533,11 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     mClipActive = true;
     while (mClipActive)
     {
-        if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
+        TakePostedCommands();
+        if (!mClipActive)
         {
-            int const status = DecodeNextOn(decoder);
-            if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
-            {
-                // Collect what the workers still hold while the clip is
-                // active: a seek arriving meanwhile then reseeks this loop,
-                // and no frame of the old position lands after it.
-                WaitForDecoderWorkers(decoder);
-                if (!mSeekPending)
-                {
-                    // Nothing follows the last picture: it covers the rest.
-                    CacheHeldPicture();
-                    ranOut = mClipActive;
-                    mClipActive = false;
-                }
-            }
-            else if (status == STATUS_BUSY)
-            {
-                // The image loaders are all at work: take what they finish
-                // as soon as one does.
-                WaitForCommand(SLEEP_VIDEO_MS);
-                ProcessThreadEvents();
-            }
+            break;
         }
-        else
-        {
-            WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
-        }
-        ProcessEvents();
-        audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
         if (mSeekPending)
         {
             // An image sequence drops what its workers bring back from before
@@ -575,7 +554,37 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             mSeekPending = false;
             mClipCached = false;
         }
-        else if (IsDecoderForward(decoder) != (mSeekTarget >= 0 || mTimeline->IsDecodeForward()))
+        if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
+        {
+            int const status = DecodeNextOn(decoder);
+            if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
+            {
+                // Collect what the workers still hold while the clip is
+                // active: a seek arriving meanwhile then reseeks this loop,
+                // and no frame of the old position lands after it.
+                WaitForDecoderWorkers(decoder);
+                if (!mInbox->CommandPending())
+                {
+                    // Nothing follows the last picture: it covers the rest.
+                    CacheHeldPicture();
+                    ranOut = mClipActive;
+                    mClipActive = false;
+                }
+            }
+            else if (status == STATUS_BUSY)
+            {
+                // The image loaders are all at work: take what they finish
+                // as soon as one does.
+                WaitForCommand(SLEEP_VIDEO_MS);
+            }
+        }
+        else
+        {
+            WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
+        }
+        UpdateOutputs();
+        audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
+        if (IsDecoderForward(decoder) != (mSeekTarget >= 0 || mTimeline->IsDecodeForward()))
         {
             break; // the direction changed: the main loop continues from the other edge
         }
@@ -667,10 +676,19 @@ void DecodeManager::WaitForDecoderWorkers(ClipDecoder decoder)
         return 0;
     };
     // A stop need not wait: the decoders' own shutdown collects their workers.
-    while (mDecoding && activeWorkers() > 0)
+    // Other commands wait for the loop's next pass: the workers finish first.
+    unsigned long long seen = mInbox->Generation();
+    while (mDecoding && !mInbox->StopPending())
     {
-        WaitForCommand(SLEEP_VIDEO_MS);
-        ProcessThreadEvents();
+        if (decoder == ClipDecoder::ImageSequence)
+        {
+            mImageSequenceDecoder->CollectFinishedWork();
+        }
+        if (activeWorkers() == 0)
+        {
+            break;
+        }
+        seen = mInbox->WaitForPost(seen, SLEEP_VIDEO_MS);
     }
 }
 
@@ -916,44 +934,34 @@ void DecodeManager::EndSeekIfCovered(long long start, long long end)
 
 // ---- Events ----
 
-void DecodeManager::ProcessEvents()
+void DecodeManager::UpdateOutputs()
 {
-    TakePostedCommands();
-    if (mDecoding && mTimeline)
+    if (!mDecoding || !mTimeline)
     {
-        if (mDecodeType == DecodeType::Video)
+        return;
+    }
+    if (mDecodeType == DecodeType::Video)
+    {
+        mTimeline->DoDeferredVideoCacheCleanup();
+        if (mTimeline->DurationExceeded())
         {
-            mTimeline->DoDeferredVideoCacheCleanup();
-            if (mTimeline->DurationExceeded())
+            if (mLastShownFrame)
             {
-                if (mLastShownFrame)
-                {
-                    // Past the end: the viewers clear once, not on every pass.
-                    mLastShownFrame.reset();
-                    mLastShownPlaybackFrame = -1;
-                    emit VideoFrameChanged(nullptr, nullptr, nullptr);
-                    ProcessThreadEvents();
-                    return;
-                }
-            }
-            else if (mTimeline->VideoCacheReady())
-            {
-                if (EmitFramesForPlaybackTime() || mEventTimer.elapsed() > SHOWN_FRAME_EVENT_INTERVAL_MS)
-                {
-                    ProcessThreadEvents();
-                }
-                return;
+                // Past the end: the viewers clear once, not on every pass.
+                mLastShownFrame.reset();
+                mLastShownPlaybackFrame = -1;
+                emit VideoFrameChanged(nullptr, nullptr, nullptr);
             }
         }
-        else
+        else if (mTimeline->VideoCacheReady())
         {
-            mTimeline->DoDeferredAudioCacheCleanup();
-            emit ProcessAudioOutput();
+            EmitFramesForPlaybackTime();
         }
     }
-    if (mEventTimer.elapsed() >= EVENT_INTERVAL_MS)
+    else
     {
-        ProcessThreadEvents();
+        mTimeline->DoDeferredAudioCacheCleanup();
+        emit ProcessAudioOutput();
     }
 }
 
@@ -983,29 +991,42 @@ bool DecodeManager::EmitFramesForPlaybackTime()
     return shown;
 }
 
-bool DecodeManager::TakePostedCommands()
+void DecodeManager::TakePostedCommands()
 {
-    if (mInbox->Generation() == mSeenGeneration)
+    DecodeCommandInbox::Taken const taken = mInbox->Take();
+    mSeenGeneration = taken.generation;
+    unsigned const commands = taken.commands;
+    if (commands == 0 || !mTimeline)
     {
-        return false;
+        return;
     }
-    ProcessThreadEvents();
-    return true;
+    if (DecodeCommandInbox::Has(commands, DecodeCommand::Stop))
+    {
+        StopDecoding();
+        return;
+    }
+    if (DecodeCommandInbox::Has(commands, DecodeCommand::UpdateTrack))
+    {
+        UpdateTrack();
+        emit DecodeTrackUpdated();
+    }
+    bool const video = mDecodeType == DecodeType::Video;
+    bool const refresh = DecodeCommandInbox::Has(commands, DecodeCommand::RefreshCache);
+    if (refresh)
+    {
+        video ? mTimeline->ClearVideoCache(false) : mTimeline->ClearAudioCache(false);
+    }
+    if (refresh || DecodeCommandInbox::Has(commands, DecodeCommand::Seek))
+    {
+        // The playhead may have come back into the cache since the post.
+        if (!(video ? mTimeline->VideoCacheReady() : mTimeline->AudioCacheReady()))
+        {
+            Seek();
+        }
+    }
 }
 
 void DecodeManager::WaitForCommand(int ms)
 {
     mInbox->WaitForPost(mSeenGeneration, ms);
-}
-
-void DecodeManager::ProcessThreadEvents()
-{
-    // Everything posted before this point is delivered below.
-    mSeenGeneration = mInbox->Generation();
-    // The loop runs inside the delivery of a queued call. An event loop
-    // nested there does not see what was queued before that call began (an
-    // end request sent right behind the task), so that is delivered first.
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-    mEventTimer.restart();
 }

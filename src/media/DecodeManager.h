@@ -1,15 +1,14 @@
 #pragma once
 
+#include "media/DecodeCommandInbox.h"
 #include "media/DecodeType.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 
 #include <memory>
 
 class AudioDecoder;
-class DecodeCommandInbox;
 class Clip;
 class ImageSequenceDecoder;
 class Timeline;
@@ -25,8 +24,9 @@ struct VideoFrame;
 // timeline time, trims it to the clip and stores it in the timeline's cache.
 // For video it also hands the frames at the playback time to the viewers.
 //
-// StartDecoding runs on the task's thread until StopDecoding; queued signals
-// reach that thread only through the loop's own event processing.
+// StartDecoding runs on the task's thread until the loop is stopped. The loop
+// runs no event loop: commands reach it as data in its inbox (Post), taken at
+// one point of each pass, and it sleeps on the inbox between passes.
 class DecodeManager : public QObject
 {
     Q_OBJECT
@@ -41,7 +41,11 @@ public:
     // Any thread: something the loop waits for changed (the playhead moved
     // on a frame); it looks again at once.
     void Wake();
+    // Any thread: leaves a command for the loop and wakes it.
+    void Post(DecodeCommand command);
     void StartDecoding(Timeline* timeline, DecodeType type, bool exportMode);
+    // The decode thread (from inside the loop, e.g. a receiver of
+    // ProcessAudioOutput): ends the loop. Other threads post Stop.
     void StopDecoding();
     void Shutdown();
 
@@ -62,7 +66,10 @@ public:
     int SleepAudioMsec() const;
 
 public Q_SLOTS:
-    void ProcessEvents();
+    // Keeps the outputs up to date between decoding steps: shows the frames
+    // for the playback time, frees what the cache let go, feeds the audio
+    // receiver. Also called by the decoders during long steps.
+    void UpdateOutputs();
     void CacheVideoFrame(std::shared_ptr<VideoFrame> frame);
     void CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStreamInfo* streamInfo);
 
@@ -70,6 +77,8 @@ Q_SIGNALS:
     void VideoFrameChanged(std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
                            std::shared_ptr<VideoFrame> next);
     void ProcessAudioOutput();
+    // A new decode track was taken, as asked by UpdateTrack.
+    void DecodeTrackUpdated();
 
 private:
     enum class ClipDecoder
@@ -103,21 +112,20 @@ private:
     // A seek in progress is over once the cache holds its target.
     void EndSeekIfCovered(long long start, long long end);
     bool EmitFramesForPlaybackTime();
-    void ProcessThreadEvents();
-    // Takes queued commands at once when the front posted one since the last
-    // look (the loop's one point of reading them).
-    bool TakePostedCommands();
-    // Sleeps up to ms, or until a command is posted.
+    // Takes and applies the commands posted since the last look: the loop's
+    // one point of reading them.
+    void TakePostedCommands();
+    // Sleeps up to ms, or until something is posted after the last look.
     void WaitForCommand(int ms);
     void DeleteRetiredTracks();
 
     // Never null; replaced only before StartDecoding. Posted to from any
     // thread (the inbox guards itself), waited on by the decode thread.
     std::shared_ptr<DecodeCommandInbox> mInbox;
-    unsigned long long mSeenGeneration = 0; // decode thread
+    // Everything below belongs to the decode thread.
+    unsigned long long mSeenGeneration = 0;
     Timeline* mTimeline = nullptr;
     bool mDecoding = false;
-    QElapsedTimer mEventTimer;
     Track* mDecodeTrack = nullptr;
     // Replaced copies stay alive until no clip loop can still use one of
     // their clips.

@@ -898,7 +898,6 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         mVideoWorker = new ExportWorker(timeline);
         mVideoThread = new QThread();
         connect(this, &ExportManager::VideoDecodingReadyWait, mVideoWorker, &ExportWorker::StartVideoDecoding);
-        connect(this, &ExportManager::VideoExportEnded, mVideoWorker, &ExportWorker::EndDecoding);
         // Runs on the decode thread: the frame goes straight into the hand-over.
         connect(
             mVideoWorker->DecodeManagerPtr(), &DecodeManager::VideoFrameChanged, mVideoWorker,
@@ -1124,8 +1123,7 @@ void ExportManager::StopExportWorker()
         mVideoExportRunning = false;
         return;
     }
-    emit VideoExportEnded();
-    mVideoWorker->DecodeManagerPtr()->Wake(); // the loop takes the end at once
+    mVideoWorker->DecodeManagerPtr()->Post(DecodeCommand::Stop);
     // A thread is never destroyed while it runs: after the usual grace the
     // wait goes on, with a warning.
     if (!mVideoThread->wait(VIDEO_THREAD_WAIT_MS))

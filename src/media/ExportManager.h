@@ -103,7 +103,6 @@ public Q_SLOTS:
 Q_SIGNALS:
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
     void VideoDecodingReadyWait();
-    void VideoExportEnded();
 
 private Q_SLOTS:
     void ProcessExportOutput();

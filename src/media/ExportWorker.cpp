@@ -30,8 +30,3 @@ void ExportWorker::StartVideoDecoding()
     mTimeline->ClearVideoCache(true);
     thread()->exit(0);
 }
-
-void ExportWorker::EndDecoding()
-{
-    mDecodeManager->StopDecoding();
-}

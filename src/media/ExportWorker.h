@@ -7,8 +7,8 @@ class Timeline;
 
 // Runs the decode loop of a video export on a thread of its own, so that
 // decoding goes on while the export thread hands the previous frame to the
-// encoder. Lives on that thread; the export thread talks to it only through
-// queued signals.
+// encoder. Lives on that thread; the export thread starts it with a queued
+// call and ends it by posting Stop to its decode loop.
 class ExportWorker : public QObject
 {
     Q_OBJECT
@@ -20,10 +20,9 @@ public:
     DecodeManager* DecodeManagerPtr() const;
 
 public Q_SLOTS:
-    // Decodes the timeline in export mode until EndDecoding, then ends the
-    // event loop of the worker's thread.
+    // Decodes the timeline in export mode until the loop is stopped, then
+    // ends the event loop of the worker's thread.
     void StartVideoDecoding();
-    void EndDecoding();
 
 private:
     DecodeManager* mDecodeManager = nullptr; // child; worker thread

@@ -16,6 +16,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 namespace
@@ -36,6 +37,7 @@ ImageSequenceDecoder::ImageSequenceDecoder(bool forExport, QObject* parent)
     : QObject(parent)
     , mForExport(forExport)
     , mWorkerNews(std::make_shared<DecodeCommandInbox>())
+    , mFinishedWork(std::make_shared<FinishedWork>())
 {
     connect(this, &ImageSequenceDecoder::WorkerTaskFinished, this, [news = mWorkerNews] { news->Post(); },
             Qt::DirectConnection);
@@ -80,8 +82,15 @@ void ImageSequenceDecoder::CreateWorker(int id)
     auto* worker = new ImageSequenceDecoderWorker(id);
     connect(this, &ImageSequenceDecoder::DecodeImageRequested, worker, &ImageSequenceDecoderWorker::DecodeImage,
             Qt::QueuedConnection);
-    connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::OnDecodeTaskCompleted,
-            Qt::QueuedConnection);
+    // On the worker's thread; the result itself stays with the worker until
+    // this decoder's thread collects it.
+    connect(
+        worker, &ImageSequenceDecoderWorker::TaskCompleted, worker,
+        [finished = mFinishedWork](int workerId) {
+            std::lock_guard<std::mutex> const locker(finished->mutex);
+            finished->workerIds.append(workerId);
+        },
+        Qt::DirectConnection);
     connect(worker, &ImageSequenceDecoderWorker::TaskCompleted, this, &ImageSequenceDecoder::WorkerTaskFinished,
             Qt::DirectConnection);
     worker->moveToThread(thread);
@@ -95,6 +104,7 @@ void ImageSequenceDecoder::CreateWorker(int id)
 void ImageSequenceDecoder::SetSource(Source* source)
 {
     mSource = source;
+    mPreparedFile.reset();
     mFrameStep = source ? source->FrameStep() : Source::DefaultFrameStep();
     ++mGeneration;
     mPendingFrames.clear();
@@ -129,8 +139,38 @@ void ImageSequenceDecoder::Seek(long long t)
     mNextFileToEmit = mNextFileIndex;
 }
 
+void ImageSequenceDecoder::CollectFinishedWork()
+{
+    QList<int> finished;
+    {
+        std::lock_guard<std::mutex> const locker(mFinishedWork->mutex);
+        finished.swap(mFinishedWork->workerIds);
+    }
+    for (int const workerId : std::as_const(finished))
+    {
+        OnDecodeTaskCompleted(workerId);
+    }
+}
+
+void ImageSequenceDecoder::WaitForFinishedWork(int timeoutMs)
+{
+    // Read before looking: a report that comes later raises it.
+    unsigned long long const seen = mWorkerNews->Generation();
+    bool waiting = false;
+    {
+        std::lock_guard<std::mutex> const locker(mFinishedWork->mutex);
+        waiting = !mFinishedWork->workerIds.isEmpty();
+    }
+    if (!waiting && !mBusyWorkers.isEmpty())
+    {
+        mWorkerNews->WaitForPost(seen, timeoutMs);
+    }
+    CollectFinishedWork();
+}
+
 int ImageSequenceDecoder::DecodeNext()
 {
+    CollectFinishedWork();
     if (mNextFileIndex < 0)
     {
         return STATUS_START_REACHED;
@@ -141,6 +181,7 @@ int ImageSequenceDecoder::DecodeNext()
     }
     if (mIdleWorkers.isEmpty() || OutstandingFileCount() >= MaximumOutstandingFileCount())
     {
+        PrepareNextFile();
         return STATUS_BUSY;
     }
     WorkerEntry entry = mIdleWorkers.dequeue();
@@ -151,11 +192,30 @@ int ImageSequenceDecoder::DecodeNext()
     SourceFileInfo file = *mSource->FileInfoAtIndex(mNextFileIndex);
     file.filePath = mSource->FilePath(mNextFileIndex);
     entry.worker->SetFileInfo(file);
+    entry.worker->SetOpenedFile(TakePreparedFile(file.filePath));
     int const id = entry.worker->Id();
     mBusyWorkers.insert(id, entry);
     emit DecodeImageRequested(id, mSource, mNextFileIndex, 0, mForExport);
     mNextFileIndex += mDecodeForward ? 1 : -1;
     return STATUS_REQUESTED;
+}
+
+void ImageSequenceDecoder::PrepareNextFile()
+{
+    QString const path = mSource->FilePath(mNextFileIndex);
+    if (!mPreparedFile || mPreparedFile->path != path)
+    {
+        mPreparedFile = ImageSequenceDecoderWorker::OpenFile(path);
+    }
+}
+
+std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoder::TakePreparedFile(QString const& path)
+{
+    if (!mPreparedFile || mPreparedFile->path != path)
+    {
+        return nullptr;
+    }
+    return std::move(mPreparedFile);
 }
 
 int ImageSequenceDecoder::OutstandingFileCount() const
@@ -362,6 +422,7 @@ std::shared_ptr<VideoFrame> ImageSequenceDecoder::MakePlaceholderFrame() const
 void ImageSequenceDecoder::Shutdown()
 {
     mPendingFrames.clear();
+    mPreparedFile.reset();
     ShutdownWorkers();
 }
 
@@ -373,8 +434,9 @@ void ImageSequenceDecoder::ShutdownWorkers()
         // Read before taking the reports in: a report that comes later
         // raises it and ends the wait below at once.
         unsigned long long const seen = mWorkerNews->Generation();
-        // Completions and thread ends queued so far: busy workers become
-        // idle, quitting ones are freed.
+        // Files finished and thread ends so far: busy workers become idle,
+        // quitting ones are freed.
+        CollectFinishedWork();
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
         while (!mIdleWorkers.isEmpty())
         {
@@ -402,17 +464,30 @@ void ImageSequenceDecoder::ShutdownWorkers()
     for (WorkerEntry const& entry : remaining)
     {
         entry.thread->quit();
-        if (!entry.thread->wait(QDeadlineTimer(SHUTDOWN_WORKER_WAIT_MS)))
+        bool const ended = entry.thread->wait(QDeadlineTimer(SHUTDOWN_WORKER_WAIT_MS));
+        disconnect(entry.thread, nullptr, this, nullptr);
+        if (!ended)
         {
-            // Still stuck: leave it running rather than free what it uses.
+            // Still stuck in its file (a hung file system): reported below,
+            // and freed by a thread of its own once the file is done, as the
+            // worker still uses what it holds.
             complete = false;
+            disconnect(entry.worker, nullptr, this, nullptr);
+            std::thread([thread = entry.thread, worker = entry.worker] {
+                thread->wait();
+                delete worker;
+                delete thread;
+            }).detach();
             continue;
         }
-        disconnect(entry.thread, nullptr, this, nullptr);
         delete entry.worker;
         delete entry.thread;
     }
-    // Completions and thread ends queued for the workers just freed.
+    // Files finished and thread ends of the workers just freed.
+    {
+        std::lock_guard<std::mutex> const locker(mFinishedWork->mutex);
+        mFinishedWork->workerIds.clear();
+    }
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     if (!complete)
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/ImageSequenceDecoderWorker.h"
 #include "media/VideoFramePixelFormat.h"
 
 #include <QList>
@@ -9,9 +10,9 @@
 #include <QQueue>
 
 #include <memory>
+#include <mutex>
 
 class DecodeCommandInbox;
-class ImageSequenceDecoderWorker;
 class QThread;
 class Source;
 struct SourceFileInfo;
@@ -31,9 +32,10 @@ struct VideoStreamInfo;
 //
 // Use: construct, Initialize(-1), SetSource(), then SetDecodeForward(), Seek()
 // and DecodeNext() (which answers STATUS_BUSY while it may not request more;
-// the caller processes events and retries); Shutdown() before deletion.
-// Everything but the decoding runs on the caller's thread, whose event loop
-// delivers the workers' completions.
+// the caller waits for a worker, e.g. WaitForFinishedWork, and retries);
+// Shutdown() before deletion. Everything but the decoding runs on the
+// caller's thread, which takes the workers' results in DecodeNext and
+// CollectFinishedWork; it needs no event loop.
 class ImageSequenceDecoder : public QObject
 {
     Q_OBJECT
@@ -61,6 +63,11 @@ public:
     // direction of play. Drops waiting frames and results still under way.
     void Seek(long long t);
     int DecodeNext();
+    // Takes in the files the workers finished: their pictures are emitted in
+    // file order. DecodeNext does it first.
+    void CollectFinishedWork();
+    // Waits up to timeoutMs for a worker to finish a file, then collects.
+    void WaitForFinishedWork(int timeoutMs);
     // Waits up to about a second for the workers to finish and their threads
     // to end.
     void Shutdown();
@@ -73,15 +80,24 @@ Q_SIGNALS:
     void DecodeImageRequested(int workerId, Source* source, int fileIndex, int infoIndex, bool forExport);
     void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
     // Emitted on a worker's thread as it finishes a file, right after its
-    // completion was queued to this decoder's thread: lets a waiting loop
-    // wake up and take it.
+    // result was left for CollectFinishedWork: lets a waiting loop wake up
+    // and take it.
     void WorkerTaskFinished();
 
 private Q_SLOTS:
-    void OnDecodeTaskCompleted(int workerId);
     void FinalThreadCleanup();
 
 private:
+    // Ids of workers that finished a file, left by their threads for the
+    // decoder's thread. Shared with the workers' connections, so that a
+    // worker that outlives a shutdown still has somewhere to report.
+    struct FinishedWork
+    {
+        std::mutex mutex;
+        QList<int> workerIds; // guarded by mutex
+    };
+
+    void OnDecodeTaskCompleted(int workerId);
     struct WorkerEntry
     {
         QThread* thread = nullptr;
@@ -116,6 +132,10 @@ private:
     void EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);
     std::shared_ptr<VideoFrame> MakePlaceholderFrame() const;
     void ShutdownWorkers();
+    // While every worker is busy, the next file is opened here; the worker
+    // that takes it then only decodes.
+    void PrepareNextFile();
+    std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> TakePreparedFile(QString const& path);
     void QuitThread(int workerId);
 
     Source* mSource = nullptr;
@@ -134,7 +154,10 @@ private:
     // Posted on a worker's thread when it finishes a file and when its thread
     // ends; Shutdown waits on it. Thread-safe on its own.
     std::shared_ptr<DecodeCommandInbox> mWorkerNews;
+    std::shared_ptr<FinishedWork> mFinishedWork;
     // Taken from the last picture emitted, so placeholders depend only on
     // the order of emission, not on which worker finished first.
     PictureFormat mPictureFormat;
+    // The file PrepareNextFile opened; used on this decoder's thread alone.
+    std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> mPreparedFile;
 };

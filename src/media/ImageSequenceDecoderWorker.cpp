@@ -21,11 +21,6 @@ extern "C" {
 namespace
 {
 
-struct InputCloser
-{
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-
 // Whether a decoder opened for one file's stream decodes another's: image
 // decoders read everything else from each picture's own header.
 bool SameDecoderParameters(AVCodecParameters const* a, AVCodecParameters const* b)
@@ -36,6 +31,57 @@ bool SameDecoderParameters(AVCodecParameters const* a, AVCodecParameters const* 
 }
 
 } // namespace
+
+ImageSequenceDecoderWorker::OpenedFile::OpenedFile()
+    : packet(av_packet_alloc())
+{
+}
+
+ImageSequenceDecoderWorker::OpenedFile::~OpenedFile()
+{
+    av_packet_free(&packet);
+    avformat_close_input(&input);
+}
+
+std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWorker::OpenFile(QString const& path)
+{
+    auto file = std::make_unique<OpenedFile>();
+    file->path = path;
+    if (!file->packet)
+    {
+        file->errorCode = 3;
+        file->openResult = AVERROR(ENOMEM);
+        return file;
+    }
+    if (!QFileInfo::exists(path))
+    {
+        file->errorCode = 1;
+        return file;
+    }
+    QByteArray const name = path.toUtf8();
+    file->openResult = avformat_open_input(&file->input, name.constData(), nullptr, nullptr);
+    if (file->openResult < 0)
+    {
+        file->errorCode = 3;
+        return file;
+    }
+    file->streamIndex = av_find_best_stream(file->input, AVMEDIA_TYPE_VIDEO, -1, -1, &file->codec, 0);
+    if (file->streamIndex < 0 || !file->codec)
+    {
+        file->errorCode = 4;
+        return file;
+    }
+    while (av_read_frame(file->input, file->packet) >= 0)
+    {
+        // An empty packet would read as the end of the stream to the decoder.
+        if (file->packet->stream_index == file->streamIndex && file->packet->size > 0)
+        {
+            break;
+        }
+        av_packet_unref(file->packet);
+    }
+    return file;
+}
 
 ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, QObject* parent)
     : QObject(parent)
@@ -69,6 +115,12 @@ void ImageSequenceDecoderWorker::SetFileInfo(SourceFileInfo const& file)
 {
     QMutexLocker locker(&mMutex);
     mFileInfo = file;
+}
+
+void ImageSequenceDecoderWorker::SetOpenedFile(std::unique_ptr<OpenedFile> file)
+{
+    QMutexLocker locker(&mMutex);
+    mOpenedFile = std::move(file);
 }
 
 SourceFileInfo ImageSequenceDecoderWorker::FileInfo() const
@@ -116,31 +168,30 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
 {
     Logger* logger = Logger::GetInstance();
     QString const name = QFileInfo(file.filePath).fileName();
-    if (!QFileInfo::exists(file.filePath))
+    std::unique_ptr<OpenedFile> opened;
     {
-        file.errorCode = 1;
-        logger->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name));
+        QMutexLocker locker(&mMutex);
+        opened.swap(mOpenedFile);
+    }
+    if (!opened || opened->path != file.filePath)
+    {
+        opened = OpenFile(file.filePath);
+    }
+    if (opened->errorCode == 0 && !PrepareDecoder(opened->input->streams[opened->streamIndex], opened->codec))
+    {
+        opened->errorCode = 4;
+    }
+    if (opened->errorCode != 0)
+    {
+        file.errorCode = opened->errorCode;
+        QString const message = QStringLiteral("Failed to open image sequence file: %1").arg(name);
+        opened->errorCode == 3 ? logger->Error(message, opened->openResult) : logger->Error(message);
         return;
     }
-    AVFormatContext* opened = nullptr;
-    QByteArray const path = file.filePath.toUtf8();
-    int const result = avformat_open_input(&opened, path.constData(), nullptr, nullptr);
-    if (result < 0)
-    {
-        file.errorCode = 3;
-        logger->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name), result);
-        return;
-    }
-    std::unique_ptr<AVFormatContext, InputCloser> const input(opened);
-    AVCodec const* codec = nullptr;
-    int const streamIndex = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (streamIndex < 0 || !codec || !PrepareDecoder(input->streams[streamIndex], codec))
-    {
-        file.errorCode = 4;
-        logger->Error(QStringLiteral("Failed to open image sequence file: %1").arg(name));
-        return;
-    }
-    if (!DecodePicture(input.get(), streamIndex))
+    AVFormatContext* const input = opened->input;
+    int const streamIndex = opened->streamIndex;
+    AVCodec const* const codec = opened->codec;
+    if (!DecodePicture(*opened))
     {
         file.errorCode = 2;
         logger->Error(QStringLiteral("Image sequence file gave no picture: %1").arg(name));
@@ -151,7 +202,7 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
         // The decoder has just read the picture's size and format: the
         // file's record needs nothing more.
         VideoStreamInfo info;
-        if (!AvParser::FillVideoStreamInfo(info, input.get(), streamIndex, mCodecContext, codec, true, name, name))
+        if (!AvParser::FillVideoStreamInfo(info, input, streamIndex, mCodecContext, codec, true, name, name))
         {
             file.errorCode = 2;
             av_frame_unref(mPicture);
@@ -226,22 +277,26 @@ void ImageSequenceDecoderWorker::CloseDecoder()
     avcodec_free_context(&mCodecContext);
 }
 
-bool ImageSequenceDecoderWorker::DecodePicture(AVFormatContext* input, int streamIndex)
+bool ImageSequenceDecoderWorker::DecodePicture(OpenedFile& file)
 {
     bool draining = false;
     bool decoded = false;
+    // The first packet was read with the file.
+    av_packet_move_ref(mPacket, file.packet);
+    bool read = mPacket->size > 0;
     while (!decoded)
     {
         if (!draining)
         {
-            if (av_read_frame(input, mPacket) < 0)
+            if (!read && av_read_frame(file.input, mPacket) < 0)
             {
                 draining = true;
                 avcodec_send_packet(mCodecContext, nullptr);
             }
             else
             {
-                bool const ours = mPacket->stream_index == streamIndex && mPacket->size > 0;
+                read = false;
+                bool const ours = mPacket->stream_index == file.streamIndex && mPacket->size > 0;
                 int const sent = ours ? avcodec_send_packet(mCodecContext, mPacket) : 0;
                 av_packet_unref(mPacket);
                 if (sent < 0 && sent != AVERROR(EAGAIN))

@@ -4,6 +4,7 @@
 
 #include <QMutex>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -37,6 +38,31 @@ public:
     explicit ImageSequenceDecoderWorker(int id, QObject* parent = nullptr);
     ~ImageSequenceDecoderWorker() override;
 
+    // A file of the sequence opened for decoding, with the first packet of
+    // its picture stream read. errorCode is what the file's record takes
+    // when it failed (1 missing, 3 not opened, 4 no picture stream to
+    // decode), 0 when it opened.
+    struct OpenedFile
+    {
+        OpenedFile();
+        ~OpenedFile();
+        OpenedFile(OpenedFile const&) = delete;
+        OpenedFile& operator=(OpenedFile const&) = delete;
+
+        QString path;
+        AVFormatContext* input = nullptr;
+        int streamIndex = -1;
+        AVCodec const* codec = nullptr;
+        AVPacket* packet;    // the stream's first packet, empty when it has none
+        int errorCode = 0;
+        int openResult = 0;  // what opening the input returned
+    };
+
+    // Opens a file of the sequence. Any thread: the decoder's thread opens
+    // the next file while the workers decode, so that they only decode (as
+    // ffmpeg's own reading thread does for its decoding threads).
+    static std::unique_ptr<OpenedFile> OpenFile(QString const& path);
+
     int Id() const;
     // The file of the last request for this worker.
     int FileIndex() const;
@@ -44,6 +70,9 @@ public:
     // Called on the decoder's thread while the worker is idle, before the
     // request: the file's path and, when it was parsed, its records.
     void SetFileInfo(SourceFileInfo const& file);
+    // Likewise, the file already opened (see OpenFile); without it, or when
+    // it is another file, the worker opens the file itself.
+    void SetOpenedFile(std::unique_ptr<OpenedFile> file);
     // After TaskCompleted: the file's record as the task left it. Its
     // errorCode is 0 when a picture came, else why none did (2 when the file
     // opened but gave no picture); its streams are the parser's when it
@@ -64,7 +93,7 @@ private:
     // Leaves the picture and the file's record for the decoder.
     void DecodeFile(SourceFileInfo& file, bool forExport);
     // Decodes the stream's picture into mPicture; false when none came.
-    bool DecodePicture(AVFormatContext* input, int streamIndex);
+    bool DecodePicture(OpenedFile& file);
     // A decoder for the stream: the last file's when it suits, else a new one.
     bool PrepareDecoder(AVStream const* stream, AVCodec const* codec);
     void CloseDecoder();
@@ -78,8 +107,9 @@ private:
     AVFrame* mPicture;
     VideoDecodeWorker* mConverter = nullptr;
     std::shared_ptr<VideoFrame> mDecodedFrame;
-    // Guards what crosses threads: the file record in both directions and
-    // the picture.
+    // Guards what crosses threads: the file record in both directions, the
+    // file opened by the decoder's thread and the picture.
     mutable QMutex mMutex;
     SourceFileInfo mFileInfo;
+    std::unique_ptr<OpenedFile> mOpenedFile;
 };

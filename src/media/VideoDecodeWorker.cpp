@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/TimeHelpers.h"
 #include "app/Settings.h"
+#include "media/DecodeCommandInbox.h"
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
 
@@ -202,6 +203,38 @@ void VideoDecodeWorker::Flush()
 {
     av_frame_unref(mHeldFrame);
     mHoldingFrame = false;
+    mSkipLimit = -1;
+    mSkipEnded = false;
+}
+
+void VideoDecodeWorker::ChooseSkipping(AVCodecContext* context)
+{
+    VideoDecodingData const& data = mDecodingData;
+    bool skip = !mSkipEnded && data.skipBefore >= 0 && !data.timesFromCount && mPacket->pts != AV_NOPTS_VALUE &&
+                !(mPacket->flags & AV_PKT_FLAG_KEY);
+    if (skip)
+    {
+        long long const time = StreamTime(mPacket->pts);
+        skip = time >= data.skipFrom && time < data.skipBefore;
+    }
+    context->skip_frame = skip ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    if (skip)
+    {
+        mSkipLimit = std::max(mSkipLimit, data.skipBefore);
+    }
+}
+
+bool VideoDecodeWorker::EndSkipping()
+{
+    if (mSkipEnded)
+    {
+        return true;
+    }
+    mSkipEnded = true;
+    // Every picture timed from mSkipLimit on was decoded, so the latest one
+    // before the kept range is the one that covers its start, as long as it
+    // lies there (else a skipped one may lie between it and the range).
+    return mSkipLimit < 0 || (mHoldingFrame && mHeldFrameTime >= mSkipLimit);
 }
 
 void VideoDecodeWorker::DecodeInternal(bool probeOnly)
@@ -209,6 +242,7 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
     VideoDecodingData& data = mDecodingData;
     data.frames.clear();
     data.receivedFrame = false;
+    data.skipUnsafe = false;
     mEndOfStream = false;
     AVCodecContext* context = data.codecContext;
     if (!context)
@@ -223,6 +257,10 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
     {
         if (!sent)
         {
+            if (!draining && !probeOnly)
+            {
+                ChooseSkipping(context);
+            }
             int const result = avcodec_send_packet(context, draining ? nullptr : mPacket);
             if (result == AVERROR(EAGAIN))
             {
@@ -259,7 +297,8 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
         if (result == AVERROR_EOF || (draining && result != AVERROR(EAGAIN)))
         {
             mEndOfStream = true;
-            if (!probeOnly)
+            data.skipUnsafe = data.skipUnsafe || (!probeOnly && !EndSkipping());
+            if (!probeOnly && !data.skipUnsafe)
             {
                 // The last picture covers everything up to the end.
                 ConvertHeldFrame();
@@ -278,7 +317,8 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     {
         return;
     }
-    long long time = FrameTime();
+    long long const stamped = FrameTime();
+    long long time = stamped;
     if (!probeOnly && !ReplaceOutlierTime(time))
     {
         return;
@@ -290,8 +330,16 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
         data.receivedFrame = true;
         data.firstFrameTime = time;
     }
-    if (probeOnly)
+    if (probeOnly || data.skipUnsafe)
     {
+        return;
+    }
+    if (mSkipLimit >= 0 && !mSkipEnded &&
+        (mDecodedFrame->best_effort_timestamp == AV_NOPTS_VALUE ||
+         mDecodedFrame->best_effort_timestamp != mDecodedFrame->pts || time != stamped))
+    {
+        // Timed by guesswork that counts on the pictures before it.
+        data.skipUnsafe = true;
         return;
     }
     double const frameStep = data.streamInfo ? data.streamInfo->frameStep : 0.0;
@@ -303,6 +351,16 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
         av_frame_move_ref(mHeldFrame, mDecodedFrame);
         mHeldFrameTime = time;
         mHoldingFrame = true;
+        return;
+    }
+    if (!EndSkipping())
+    {
+        data.skipUnsafe = true;
+        return;
+    }
+    if (data.commands && data.commands->DiscardPending())
+    {
+        // The loop drops whatever comes before it takes the command.
         return;
     }
     ConvertHeldFrame();
@@ -362,6 +420,12 @@ long long VideoDecodeWorker::FrameTime() const
         double const frameStep = data.streamInfo ? data.streamInfo->frameStep : 0.0;
         return static_cast<long long>(static_cast<double>(data.lastFrameTime) + frameStep);
     }
+    return StreamTime(timestamp);
+}
+
+long long VideoDecodeWorker::StreamTime(long long timestamp) const
+{
+    VideoDecodingData const& data = mDecodingData;
     // Integer rescaling: a 1/24000 time base in floating point puts some
     // frames a microsecond early.
     long long const time = av_rescale_q_rnd(timestamp, data.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN);

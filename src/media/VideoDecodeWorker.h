@@ -77,6 +77,16 @@ private:
     void DecodeInternal(bool probeOnly);
     void HandleFrame(bool probeOnly);
     long long FrameTime() const;
+    // A stream timestamp in µs of the stream's own time (after its start
+    // offset).
+    long long StreamTime(long long timestamp) const;
+    // Sets whether the decoder skips the packet's picture when nothing
+    // depends on it (see VideoDecodingData::skipBefore).
+    void ChooseSkipping(AVCodecContext* context);
+    // Called as the kept range begins: true when the pictures skipped before
+    // it cannot have changed what it shows. Ends the skipping until the next
+    // flush.
+    bool EndSkipping();
     // A picture timed far beyond the stream's end (see IsOutlier) carries a
     // corrupt timestamp: it is retimed one frame step after the picture
     // before it, or dropped (false) when there is none since the last seek.
@@ -99,6 +109,10 @@ private:
     AVFrame* mHeldFrame;
     long long mHeldFrameTime = 0;
     bool mHoldingFrame = false;
+    // The latest skipBefore any packet was sent with in skipping mode since
+    // the last flush (-1: none), and whether the kept range has begun since.
+    long long mSkipLimit = -1;
+    bool mSkipEnded = false;
     SwsContext* mScaler = nullptr;
     // What mScaler was made for.
     int mScalerWidth = 0;

@@ -42,6 +42,10 @@ bool InputIsRewindOnly(AVFormatContext const* context)
 // bus, not the arithmetic, sets the pace.
 int const MAXIMUM_CONVERSION_THREADS = 4;
 
+// Frames before those a seek keeps in which every picture is decoded: the
+// latest of them covers the start of the kept range.
+int const SKIP_LEAD_FRAMES = 8;
+
 } // namespace
 
 VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
@@ -138,9 +142,11 @@ void VideoDecoder::InitializeVideoDecoder()
     mFramePixelFormat = OutputFormat(*mCurrentStreamInfo);
     mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
     mImageAlignment = IMAGE_ALIGNMENT;
-    mRewindOnly = InputIsRewindOnly(mFormatContext);
+    mRewindOnly = InputIsRewindOnly(mFormatContext) || mCurrentStreamInfo->timestampsRestart;
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
+    mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
+    mSkipFrom = -1;
     mPictureCount = 0;
     mWindowEnd = 0;
     mLastPacketTime = 0;
@@ -184,14 +190,30 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.conversionThreads = mConversionThreads;
     data.seekTarget = mWindowEnd;
     data.dropCorruptFrames = !mSeekVerified;
+    data.commands = mCommandInbox.get();
+    data.skipFrom = mSkipFrom;
+    data.skipBefore = SkipBefore();
     data.lastFrameTime = mLastPacketTime;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
 }
 
+long long VideoDecoder::SkipBefore() const
+{
+    if (!mSkipsNonReference || !mSkipAllowed || mRewindOnly || mSkipFrom < 0 || !mSeekVerified || !mCurrentStreamInfo)
+    {
+        return -1;
+    }
+    double const lead = (Settings::numLeadingVideoFramesKeptOnSeek + SKIP_LEAD_FRAMES) * mCurrentStreamInfo->frameStep;
+    auto const before = static_cast<long long>(static_cast<double>(mWindowEnd) - lead);
+    return before > mSkipFrom ? before : -1;
+}
+
 void VideoDecoder::Seek(long long t)
 {
     mFrameBuffer.clear();
+    mWindowUnfinished = false;
+    mSkipAllowed = true;
     if (!mCurrentStreamInfo)
     {
         return;
@@ -253,6 +275,7 @@ bool VideoDecoder::SeekStream(long long target)
         worker->Flush();
     }
     avcodec_flush_buffers(mVideoCodecContext);
+    mSkipFrom = -1;
     mSeekVerified = mSeekFromStart;
     mLastPacketTime = -1;
     if (mRewindOnly)
@@ -352,16 +375,15 @@ bool VideoDecoder::IsDecodeForward() const
 
 int VideoDecoder::DecodeNext()
 {
-    mDecoding = true;
     int const status = mDecodeForward ? DecodeNextForward() : DecodeNextBackward();
-    mDecoding = false;
     mLastErrorCode = status;
     return status;
 }
 
 void VideoDecoder::StopDecoding()
 {
-    mDecoding = false;
+    mFrameBuffer.clear();
+    mWindowUnfinished = false;
 }
 
 int VideoDecoder::DecodeNextForward()
@@ -432,6 +454,21 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
         }
         mSeekVerified = mSeekVerified || data->receivedFrame;
     }
+    if (data->skipUnsafe)
+    {
+        // What the skipped pictures would have shown cannot be told: the
+        // same seek again, decoding every picture.
+        mSkipAllowed = false;
+        if (SeekStream(mSeekPosition))
+        {
+            mReseeked = true;
+        }
+        return;
+    }
+    if (mSkipFrom < 0 && mSeekVerified && data->receivedFrame)
+    {
+        mSkipFrom = data->firstFrameTime;
+    }
 
     for (std::shared_ptr<VideoFrame>& frame : frames)
     {
@@ -454,22 +491,23 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
 
 int VideoDecoder::DecodeNextBackward()
 {
-    if (mFrameBuffer.isEmpty())
+    if (mFrameBuffer.isEmpty() || mWindowUnfinished)
     {
-        while (mDecoding && mLastPacketTime <= mWindowEnd)
+        mWindowUnfinished = true;
+        while (mLastPacketTime <= mWindowEnd)
         {
             int const status = DecodeNextForward();
             if (status != STATUS_DONE)
             {
                 break;
             }
-            emit ProcessEventsRequested();
+            emit DecodingProgressed();
+            if (CommandPending())
+            {
+                return STATUS_DONE; // the owner takes the command first
+            }
         }
-    }
-    if (!mDecoding)
-    {
-        mFrameBuffer.clear();
-        return STATUS_DONE;
+        mWindowUnfinished = false;
     }
     // Nothing at or before the window's end, even from the start of the
     // file: there is nothing earlier.
@@ -525,6 +563,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     mAtStart = false;
     if (info->startTimeOffset < 0)
     {
+        // Restarting timestamps still hold the first picture's real time,
+        // which the audio streams are timed against.
+        worker.DecodingData()->timesFromCount = mRewindOnly && !info->timestampsRestart;
         long long offset = 0;
         if (!worker.FindStartTimeOffset(offset, mFormatContext))
         {
@@ -545,6 +586,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
 
     Seek(mSource->Duration());
     mAtStart = false;
+    worker.DecodingData()->timesFromCount = mRewindOnly;
     worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();

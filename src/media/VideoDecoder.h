@@ -55,9 +55,10 @@ public:
     void Seek(long long t);
     void SetDecodeForward(bool forward);
     bool IsDecodeForward() const;
+    // Backwards, a window interrupted by a waiting command (see
+    // SetCommandInbox) goes on at the next call unless a seek comes first.
     int DecodeNext();
-    // Ends a backward refill that is under way (called from the owner's
-    // event processing during ProcessEventsRequested).
+    // Drops the backward window under way.
     void StopDecoding();
     void Shutdown();
 
@@ -87,7 +88,9 @@ public:
 
 Q_SIGNALS:
     void DecodePacketRequested(int workerId);
-    void ProcessEventsRequested();
+    // A long step goes on (a backward window being decoded): the owner may
+    // bring its outputs up to date.
+    void DecodingProgressed();
     void VideoFrameDecoded(std::shared_ptr<VideoFrame> frame);
 
 private Q_SLOTS:
@@ -97,6 +100,8 @@ private Q_SLOTS:
 private:
     void InitializeVideoDecoder();
     void PrepareDecodingData(VideoDecodingData& data) const;
+    // Where a seek may stop decoding non-reference pictures (µs), -1 nowhere.
+    long long SkipBefore() const;
     int DecodeNextForward();
     int DecodeNextBackward();
     // Positions the demuxer at or before target (µs of source time; 0 or
@@ -122,9 +127,10 @@ private:
     bool mForExport;
     long long mLastPacketTime = 0;
     bool mPacketInFlight = false;
-    bool mDecoding = false;
     bool mDecodeForward = true;
     long long mWindowEnd = 0;
+    // The backward window up to mWindowEnd is still being decoded.
+    bool mWindowUnfinished = false;
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
@@ -145,13 +151,23 @@ private:
     // Nothing was read since the input was opened or rewound, so a seek to
     // the start need not touch the demuxer (single images cannot seek).
     bool mAtStart = true;
-    // The input cannot seek, or its packets carry no timestamps of their own
-    // (raw elementary streams): every seek decodes from the start, and a
-    // picture's time is its number in decoding order.
+    // The input cannot seek, its packets carry no timestamps of their own
+    // (raw elementary streams), or its timestamps restart midway: every seek
+    // decodes from the start, and a picture's time is its number in
+    // decoding order.
     bool mRewindOnly = false;
     // Every picture is a key picture shown in decoding order: a seek lands
     // exactly on the wanted one.
     bool mIntraOnly = false;
+    // The codec leaves out non-reference pictures on request without
+    // changing any other: a seek need not decode those far before its target.
+    bool mSkipsNonReference = false;
+    // Time of the first picture since the last seek of the input (-1 until it
+    // came): skipping starts there, so that a timestamp that jumps back is
+    // never skipped.
+    long long mSkipFrom = -1;
+    // Cleared for the rest of a seek that found skipping unsafe.
+    bool mSkipAllowed = true;
     long long mPictureCount = 0;
     int mFileIndex = 0;
 };

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
+class DecodeCommandInbox;
 struct VideoFrame;
 struct VideoStreamInfo;
 
@@ -37,6 +38,15 @@ struct VideoDecodingData
     // pictures it could not reconstruct (leading pictures of an open GOP);
     // while set, such pictures are dropped until the first sound one.
     bool dropCorruptFrames = false;
+    // The decode loop's commands: while one waits that drops everything
+    // decoded (a stop, a new track), pictures are not converted. May be null.
+    DecodeCommandInbox const* commands = nullptr;
+    // Non-reference pictures whose packets are timed in [skipFrom, skipBefore)
+    // (µs) are not decoded at all: no later picture depends on them, and they
+    // lie too far before the seek target to be kept. skipBefore -1 decodes
+    // every picture.
+    long long skipFrom = 0;
+    long long skipBefore = -1;
 
     // In and out: time of the last picture decoded (µs).
     long long lastFrameTime = 0;
@@ -53,4 +63,9 @@ struct VideoDecodingData
     // and the time of the first one.
     bool receivedFrame = false;
     long long firstFrameTime = 0;
+    // Out: pictures were skipped where they may matter (the picture that
+    // covers the start of the kept range came from among them, or a picture
+    // had no timestamp of its own): what came out of the packet is not to be
+    // used; the decoder seeks again and decodes every picture.
+    bool skipUnsafe = false;
 };

@@ -26,6 +26,10 @@ struct VideoStreamInfo
     QString colorSpace;
     QString colorRange;
     long long startTimeOffset = -1; // µs, time of the first frame
+    // The timestamps jump back midway (recordings joined byte for byte): a
+    // time names no single picture, so the stream is decoded from its start
+    // and its pictures are timed by their number.
+    bool timestampsRestart = false;
     double frameStep = 0.0;         // µs per frame, from the exact rate; 0 until parsed
     double frameRate = 0.0;         // frames per second, rounded to three decimals
     double timestampStep = 0.0;     // µs per tick of the stream's timestamps; 0 unknown

@@ -141,6 +141,15 @@ check "corrupt TS timestamp seeks" "$m/numbered_badpts.ts" 38,74,37,39,0,49,38 -
 check "corrupt TS timestamp step back" "$m/numbered_badpts.ts" 51,50,49,48,47,46,45,44,43,42,41,40,39,38,37,36 \
   --from 51 --step -1 --count 16
 check "corrupt TS timestamp step forward" "$m/numbered_badpts.ts" 34,35,36,37,38,39,40,41 --from 34 --step 1 --count 8
+# Two recordings joined byte for byte, the timestamps restarting at frame 50
+# (frame numbers too; the second half has another background): frames in
+# file order, the same picture whichever way a frame is reached.
+restart=$m/numbered_restart.ts
+check "restarting TS play forward" "$restart" forward --speed 4
+check "restarting TS play backward" "$restart" backward --direction backward --speed 4
+check "restarting TS seeks" "$restart" 99,0,50,49,75,25,51,1,98 --seek 99,0,50,49,75,25,51,1,98
+check "restarting TS step back over the restart" "$restart" 54,53,52,51,50,49,48,47,46 --from 54 --step -1 --count 9
+check "restarting TS step forward over the restart" "$restart" 46,47,48,49,50,51,52,53 --from 46 --step 1 --count 8
 # Intra-only, odd size, RGBA, rotation tag, 23.976 fps.
 check "MJPEG play forward" "$m/numbered_mjpeg.mov" forward --speed 4
 check "MJPEG step back" "$m/numbered_mjpeg.mov" 49,48,47,46 --from 49 --step -1 --count 4
@@ -171,21 +180,34 @@ vfr=$m/numbered_vfr_bframes.mp4
 check "VFR B-frames step forward" "$vfr" covering:$(seq -s, 0 47) --from 0 --step 1 --count 48
 check "VFR B-frames step back" "$vfr" covering:12,11,10,9,8,7,6,5,4,3,2,1,0 --from 12 --step -1 --count 13
 check "VFR B-frames seeks" "$vfr" covering:40,3,2,17,1,0,33 --seek 40,3,2,17,1,0,33
+# A long still before the seek target: the picture before it is shown there.
+still=$m/numbered_still_bframes.mp4
+check "still B-frames seeks" "$still" covering:90,60,47,48,95 --seek 90,60,47,48,95
+check "still B-frames step back" "$still" covering:$(seq -s, 90 -1 44) --from 90 --step -1 --count 47
 # The same picture sequence in parallel runs (no dependence on timing).
-i=0; runs=""; parallel=10
+parallel=10
 [ "$extent" = full ] || parallel=3
-while [ $i -lt $parallel ]; do
-  "$bench" frames "$vfr" --from 0 --step 1 --count 48 2>/dev/null | grep '^frame' > "$work/parallel.$i" &
-  runs="$runs $!"; i=$((i + 1))
-done
-wait $runs
-checks=$((checks + 1))
-if [ "$(cat "$work"/parallel.* | sort | uniq | wc -l)" -eq "$(wc -l < "$work/parallel.0")" ] &&
-   [ -s "$work/parallel.0" ]; then
-  echo "ok   VFR B-frames: $parallel parallel runs agree"
-else
-  echo "FAIL VFR B-frames: parallel runs show different pictures"; failures=$((failures + 1))
-fi
+# agree NAME SOURCE ARGS...: runs `tessarin_bench frames SOURCE ARGS` in
+# parallel and compares the frames they show.
+agree() {
+  name=$1 source=$2; shift 2
+  i=0; runs=""
+  rm -f "$work"/parallel.*
+  while [ $i -lt $parallel ]; do
+    "$bench" frames "$source" "$@" 2>/dev/null | grep '^frame' > "$work/parallel.$i" &
+    runs="$runs $!"; i=$((i + 1))
+  done
+  wait $runs
+  checks=$((checks + 1))
+  if [ "$(cat "$work"/parallel.* | sort | uniq | wc -l)" -eq "$(wc -l < "$work/parallel.0")" ] &&
+     [ -s "$work/parallel.0" ]; then
+    echo "ok   $name: $parallel parallel runs agree"
+  else
+    echo "FAIL $name: parallel runs show different pictures"; failures=$((failures + 1))
+  fi
+}
+agree "VFR B-frames" "$vfr" --from 0 --step 1 --count 48
+agree "restarting TS" "$restart" --from 60 --step -1 --count 20
 
 echo "$checks checks, $failures failed"
 [ "$failures" -eq 0 ]

@@ -111,6 +111,11 @@ gen numbered_vfr.mkv ff -filter_complex "testsrc2=s=320x240:r=24:d=1[a];testsrc2
 gen numbered_vfr_bframes.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]setpts='(floor(N/2)*0.2+mod(N,2)/24)/TB'[w]" \
   -map "[w]" -fps_mode passthrough $(x264) -bf 3 "$out/numbered_vfr_bframes.mp4"
 
+# B-frames and a still: 59 numbered pictures at 24 fps, 1.25 s without a
+# new picture, 61 more. A seek past the still finds the picture before it.
+gen numbered_still_bframes.mp4 ff -filter_complex "$(numbered 320x240 24 5);[v]setpts='(N+30*gte(N\,59))/24/TB'[w]" \
+  -map "[w]" -fps_mode passthrough $(x264) -bf 3 "$out/numbered_still_bframes.mp4"
+
 # A raw Annex-B H.264 stream: no container, no index, no timestamps to seek by.
 gen numbered_raw.h264 ff -filter_complex "$(numbered 320x240 25 2)" -map "[v]" $(x264) -bf 2 \
   -f h264 "$out/numbered_raw.h264"

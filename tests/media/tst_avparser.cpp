@@ -64,6 +64,7 @@ private Q_SLOTS:
     void MissingContainerDurationComesFromTheStream();
     void TruncatedFileKeepsEveryDecodableFrame();
     void CorruptTimestampDoesNotSetTheLength();
+    void RestartingTimestampsAreFound();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -140,7 +141,8 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     QTest::addColumn<QString>("name");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
-                             "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts"})
+                             "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts",
+                             "numbered_restart.ts"})
     {
         QTest::newRow(name) << QString::fromLatin1(name);
     }
@@ -208,6 +210,31 @@ void TestAvParser::CorruptTimestampDoesNotSetTheLength()
     QVERIFY(std::any_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& arguments) {
         return arguments.at(0).toString().contains(QLatin1String("taken as corrupt"));
     }));
+}
+
+void TestAvParser::RestartingTimestampsAreFound()
+{
+    // Two 2 s recordings joined byte for byte: 100 pictures, though the
+    // timestamps (and the container's duration) cover 50. The parse says so.
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    Parsed restart(TestMedia::Path("numbered_restart.ts"));
+    QVERIFY(!restart.source.HasErrors());
+    QVERIFY(restart.Video().timestampsRestart);
+    QCOMPARE(restart.Video().frameCount, 100);
+    QCOMPARE(restart.source.Duration(), 4000000LL - 1);
+    // Other streams are still timed from the first picture's own time.
+    QCOMPARE(restart.Video().startTimeOffset, 1480000LL);
+    QVERIFY(std::any_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& arguments) {
+        return arguments.at(0).toString().contains(QLatin1String("timestamps restart"));
+    }));
+
+    // One timestamp far ahead and the return after it is no restart; nor
+    // are steady timestamps from 1000 s, or a stream of another size.
+    for (char const* name : {"numbered_badpts.ts", "numbered_offset.ts", "numbered_mpeg2.ts", "size_change.ts"})
+    {
+        Parsed steady(TestMedia::Path(QString::fromLatin1(name)));
+        QVERIFY2(!steady.Video().timestampsRestart, name);
+    }
 }
 
 void TestAvParser::RotationIsAQuarterTurn_data()

@@ -22,6 +22,7 @@ class Front : public QObject
 Q_SIGNALS:
     void TaskStarted(int id, AvWorkerTask* task);
     void WorkerShutdownStarted(int id);
+    void DecodeTrackUpdated(int id);
     void SeekRequested(int id);
     void RefreshCacheRequested(int id);
 };
@@ -31,13 +32,11 @@ Q_SIGNALS:
 class WorkerThread
 {
 public:
-    WorkerThread(Front* front, int id)
+    WorkerThread(Front* front, int id, AvWorkerTask const& task)
         : worker(new AvWorker(id))
     {
         QObject::connect(front, &Front::TaskStarted, worker, &AvWorker::DoTask);
-        QObject::connect(front, &Front::WorkerShutdownStarted, worker, &AvWorker::EndTask);
-        QObject::connect(front, &Front::SeekRequested, worker, &AvWorker::Seek);
-        QObject::connect(front, &Front::RefreshCacheRequested, worker, &AvWorker::RefreshCache);
+        worker->ConnectCommands(front, task);
         QObject::connect(worker, &AvWorker::TaskCompleted, &receiver, [this](int id) { events << QStringLiteral("completed %1").arg(id); });
         QObject::connect(worker, &AvWorker::VideoFrameChanged, &receiver, [this](int id, FramePtr current) {
             events << QStringLiteral("%1 %2").arg(current ? "frame" : "null").arg(id);
@@ -82,10 +81,10 @@ void TestAvWorker::EndTaskForAllEndsEveryWorker()
     std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_mjpeg.mov");
     timeline->UpdateDecodeTracks();
     Front front;
-    WorkerThread output(&front, 0);
-    WorkerThread video(&front, 1);
     AvWorkerTask outputTask {AvWorkerTaskType::AudioOutput, nullptr, nullptr};
     AvWorkerTask videoTask {AvWorkerTaskType::DecodeVideo, timeline.get(), nullptr};
+    WorkerThread output(&front, 0, outputTask);
+    WorkerThread video(&front, 1, videoTask);
     emit front.TaskStarted(0, &outputTask);
     emit front.TaskStarted(1, &videoTask);
     QVERIFY(QTest::qWaitFor([&] { return video.events.contains("frame 1"); }, 10000));
@@ -104,8 +103,8 @@ void TestAvWorker::SeekActsOnlyWhenTheCacheMissesTheTime()
     std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
     timeline->UpdateDecodeTracks();
     Front front;
-    WorkerThread video(&front, 7);
     AvWorkerTask task {AvWorkerTaskType::DecodeVideo, timeline.get(), nullptr};
+    WorkerThread video(&front, 7, task);
     emit front.TaskStarted(7, &task);
     // The whole file fits in the cache.
     QVERIFY(QTest::qWaitFor([&] { return timeline->VideoCacheFrameCount() == 300; }, 20000));
@@ -133,8 +132,8 @@ void TestAvWorker::ParseTaskParsesAndAnswersOnlyItsOwnId()
 {
     Timeline timeline(TestMedia::Path("h264_cfr25.mp4"), QString(), QUuid::createUuid());
     Front front;
-    WorkerThread parser(&front, 3);
     AvWorkerTask task {AvWorkerTaskType::ParseSource, &timeline, nullptr};
+    WorkerThread parser(&front, 3, task);
     emit front.TaskStarted(4, &task);
     // Proves that the worker does not answer another id: a fixed time, as
     // there is no event to wait for.
@@ -148,8 +147,8 @@ void TestAvWorker::ParseTaskParsesAndAnswersOnlyItsOwnId()
     // A timeline without a source still completes, with an error.
     Timeline edit(nullptr, true);
     QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
-    WorkerThread failing(&front, 5);
     AvWorkerTask editTask {AvWorkerTaskType::ParseSource, &edit, nullptr};
+    WorkerThread failing(&front, 5, editTask);
     emit front.TaskStarted(5, &editTask);
     QVERIFY(QTest::qWaitFor([&] { return failing.Completed(); }, 10000));
     QCOMPARE(errors.count(), 1);

@@ -13,6 +13,7 @@ class TestDecodeCommandInbox : public QObject
 private Q_SLOTS:
     void WaitEndsAtAPostNotAtTheTimeout();
     void NoPostIsLost();
+    void CommandsWaitUntilTakenOnce();
 };
 
 void TestDecodeCommandInbox::WaitEndsAtAPostNotAtTheTimeout()
@@ -61,6 +62,31 @@ void TestDecodeCommandInbox::NoPostIsLost()
     }
     front.join();
     QCOMPARE(inbox.Generation(), static_cast<unsigned long long>(posts));
+}
+
+void TestDecodeCommandInbox::CommandsWaitUntilTakenOnce()
+{
+    DecodeCommandInbox inbox;
+    inbox.Post(); // a wake carries no command
+    QVERIFY(!inbox.CommandPending());
+    inbox.Post(DecodeCommand::Seek);
+    // A seek may turn out to need nothing: what the decoder holds stays.
+    QVERIFY(inbox.CommandPending() && !inbox.DiscardPending() && !inbox.StopPending());
+    inbox.Post(DecodeCommand::Seek);
+    inbox.Post(DecodeCommand::UpdateTrack);
+    QVERIFY(inbox.DiscardPending());
+
+    DecodeCommandInbox::Taken const taken = inbox.Take();
+    QCOMPARE(taken.generation, inbox.Generation());
+    QVERIFY(DecodeCommandInbox::Has(taken.commands, DecodeCommand::Seek));
+    QVERIFY(DecodeCommandInbox::Has(taken.commands, DecodeCommand::UpdateTrack));
+    QVERIFY(!DecodeCommandInbox::Has(taken.commands, DecodeCommand::Stop));
+    QVERIFY(!inbox.CommandPending());
+    QCOMPARE(inbox.Take().commands, 0u);
+
+    inbox.Post(DecodeCommand::Stop);
+    QVERIFY(inbox.StopPending() && inbox.DiscardPending());
+    QVERIFY(inbox.WaitForPost(taken.generation, 30000) > taken.generation);
 }
 
 QTEST_GUILESS_MAIN(TestDecodeCommandInbox)

@@ -8,6 +8,7 @@
 #include "model/Source.h"
 #include "model/Track.h"
 
+#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
@@ -51,11 +52,13 @@ public:
         mThread.wait();
     }
 
+    DecodeManager* Manager() const { return mManager; }
+
     void Stop()
     {
         if (!mFinished)
         {
-            mCalls.Post([this] { mManager->StopDecoding(); });
+            mManager->Post(DecodeCommand::Stop);
             QVERIFY(QTest::qWaitFor([this] { return mFinished.load(); }, 10000));
         }
     }
@@ -102,6 +105,8 @@ private Q_SLOTS:
     void TimelineWithoutVideoShowsNothing();
     void PlayingPastTheEndClearsTheViewersOnce();
     void PausingBeforeTheCachedFramesDecodesThePlayhead();
+    void CommandsArriveAsDataNotThroughTheEventLoop();
+    void BackwardWindowInterruptedByCommandsStaysExact();
 };
 
 void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
@@ -247,6 +252,58 @@ void TestDecodeManager::PausingBeforeTheCachedFramesDecodesThePlayhead()
         return !run.shown.isEmpty() && run.shown.constLast().constFirst() &&
                ReadNumber(*run.shown.constLast().constFirst()) == 100;
     }, 10000));
+}
+
+void TestDecodeManager::CommandsArriveAsDataNotThroughTheEventLoop()
+{
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
+    timeline->SetPlaybackFrame(0);
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    auto const showing = [&run](int number) {
+        return !run.shown.isEmpty() && run.shown.constLast().constFirst() &&
+               ReadNumber(*run.shown.constLast().constFirst()) == number;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return showing(0); }, 10000));
+    // Queued behind the running loop on its thread.
+    std::atomic<bool> queuedCallRan {false};
+    QMetaObject::invokeMethod(run.Manager(), [&queuedCallRan] { queuedCallRan = true; });
+
+    // 200 pictures into the GOP: the seek decodes them all before it shows.
+    timeline->SetPlaybackFrame(200);
+    run.Manager()->Post(DecodeCommand::Seek);
+    QVERIFY(QTest::qWaitFor([&] { return showing(200); }, 20000));
+    QSignalSpy updated(run.Manager(), &DecodeManager::DecodeTrackUpdated);
+    run.Manager()->Post(DecodeCommand::UpdateTrack);
+    QVERIFY(updated.wait(10000));
+    QVERIFY(QTest::qWaitFor([&] { return showing(200); }, 20000));
+    // The loop took every command without letting its thread's events in.
+    QVERIFY(!queuedCallRan);
+    run.Stop();
+    QVERIFY(QTest::qWaitFor([&] { return queuedCallRan.load(); }, 10000));
+}
+
+void TestDecodeManager::BackwardWindowInterruptedByCommandsStaysExact()
+{
+    // Backwards from the end, the second window is a whole 250-picture GOP.
+    // Seeks posted all the while break into it; the playhead stays in the
+    // cache, so each is dropped and the window goes on where it was.
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
+    timeline->SetDecodeBias(DecodeBias::PlayBackward);
+    timeline->SetPlaybackFrame(299);
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    int posts = 0;
+    QVERIFY(QTest::qWaitFor([&] {
+        run.Manager()->Post(DecodeCommand::Seek);
+        ++posts;
+        return timeline->VideoCacheFrameCount() == 300;
+    }, 30000));
+    QVERIFY(posts > 1);
+    for (int frame = 0; frame < 300; ++frame)
+    {
+        std::shared_ptr<VideoFrame> const picture = timeline->FindVideoFrame(timeline->TimeAtFrame(frame, false));
+        QVERIFY2(picture, qPrintable(QString::number(frame)));
+        QCOMPARE(ReadNumber(*picture), frame);
+    }
 }
 
 QTEST_MAIN(TestDecodeManager)

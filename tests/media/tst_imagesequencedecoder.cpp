@@ -117,7 +117,7 @@ struct Player
             {
                 return status;
             }
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            decoder.WaitForFinishedWork(30000);
         }
     }
 
@@ -339,15 +339,30 @@ void TestImageSequenceDecoder::SeekStartsAtTheTargetAndDropsFilesUnderWay()
     player.Play(false, source.Duration() + 1000000);
     QCOMPARE(player.Indices(), Range(29, 0));
 
-    // Files 0 to 7 are still being decoded when playback jumps to 20.
+    // Files from 0 on are still being decoded when playback jumps to 20 (at
+    // least the one asked for last: results are taken in by the next call).
     player.decoder.SetDecodeForward(true);
     player.decoder.Seek(0);
     while (player.decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
     {
     }
-    QCOMPARE(player.decoder.ActiveWorkerCount(), 8);
+    QVERIFY(player.decoder.ActiveWorkerCount() > 0);
     player.Play(true, TimeHelpers::FrameToFrameStartTime(20, FRAME_STEP));
     QCOMPARE(player.Indices(), Range(20, 29));
+
+    // File 8 was opened ahead while all were busy; the jump finds every
+    // worker idle: each file shown is its own.
+    player.decoder.Seek(0);
+    while (player.decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
+    {
+    }
+    QVERIFY(QTest::qWaitFor([&player] {
+        player.decoder.CollectFinishedWork();
+        return player.decoder.ActiveWorkerCount() == 0;
+    }));
+    player.Play(true, TimeHelpers::FrameToFrameStartTime(20, FRAME_STEP));
+    QCOMPARE(player.Indices(), Range(20, 29));
+    QCOMPARE(player.Md5s(), RgbMd5(TestMedia::Path("seq_png") + "/img.%04d.png", 1).mid(20));
 }
 
 void TestImageSequenceDecoder::ShutdownWaitsForBusyWorkers()
@@ -361,7 +376,8 @@ void TestImageSequenceDecoder::ShutdownWaitsForBusyWorkers()
     while (decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
     {
     }
-    QCOMPARE(decoder.ActiveWorkerCount(), Settings::imageSequenceThreadCount);
+    // At least the file asked for last is under way.
+    QVERIFY(decoder.ActiveWorkerCount() > 0);
     QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
     decoder.Shutdown();
     QCOMPARE(decoder.TotalWorkerCount(), 0);
