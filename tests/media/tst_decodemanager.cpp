@@ -8,7 +8,6 @@
 #include "model/Source.h"
 #include "model/Track.h"
 
-#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
@@ -272,9 +271,13 @@ void TestDecodeManager::CommandsArriveAsDataNotThroughTheEventLoop()
     timeline->SetPlaybackFrame(200);
     run.Manager()->Post(DecodeCommand::Seek);
     QVERIFY(QTest::qWaitFor([&] { return showing(200); }, 20000));
-    QSignalSpy updated(run.Manager(), &DecodeManager::DecodeTrackUpdated);
+    // Counted on the decode thread, where the signal is emitted.
+    std::atomic<int> updates {0};
+    QObject counter;
+    QObject::connect(run.Manager(), &DecodeManager::DecodeTrackUpdated, &counter, [&updates] { ++updates; },
+                     Qt::DirectConnection);
     run.Manager()->Post(DecodeCommand::UpdateTrack);
-    QVERIFY(updated.wait(10000));
+    QVERIFY(QTest::qWaitFor([&updates] { return updates.load() > 0; }, 10000));
     QVERIFY(QTest::qWaitFor([&] { return showing(200); }, 20000));
     // The loop took every command without letting its thread's events in.
     QVERIFY(!queuedCallRan);
