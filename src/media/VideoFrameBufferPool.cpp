@@ -1,6 +1,7 @@
 #include "media/VideoFrameBufferPool.h"
 
 #include "app/ThreadHandOver.h"
+#include "media/PictureArena.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,14 +15,10 @@ extern "C" {
 #endif
 
 #if (defined(__unix__) || defined(__APPLE__)) && !defined(__SANITIZE_ADDRESS__)
-#include <sys/mman.h>
-#include <unistd.h>
 #define TESSARIN_MAPPED_PICTURES 1
 #endif
 
 #include <algorithm>
-#include <iterator>
-#include <map>
 
 namespace
 {
@@ -35,151 +32,6 @@ namespace
 size_t const MAPPED_MINIMUM = 1024 * 1024;
 #endif
 
-#if defined(TESSARIN_MAPPED_PICTURES)
-// Address space for pictures, reserved in large pieces and carved into
-// page-aligned blocks. A freed block's pages go back to the system at once
-// (MADV_DONTNEED) and its addresses to the piece; a piece is unmapped when
-// its last block goes. Mapping every picture on its own would take the
-// process's address-space lock for writing on each map and unmap, which
-// holds up the page faults of the threads writing other pictures (and
-// neighbouring mappings merge, so a new picture locks the one being written
-// next to it). Any thread.
-class PictureArena
-{
-public:
-    static PictureArena& Instance()
-    {
-        // Never destroyed: pictures may be freed by other statics' destructors.
-        static PictureArena* const arena = new PictureArena();
-        return *arena;
-    }
-
-    uint8_t* Allocate(size_t size)
-    {
-        size = PageRounded(size);
-        {
-            std::lock_guard<std::mutex> const locker(mMutex);
-            for (Piece& piece : mPieces)
-            {
-                // First fit: pictures of a stream share their size, so the
-                // gaps fit the next ones.
-                for (auto it = piece.free.begin(); it != piece.free.end(); ++it)
-                {
-                    if (it->second < size)
-                    {
-                        continue;
-                    }
-                    size_t const offset = it->first;
-                    size_t const rest = it->second - size;
-                    piece.free.erase(it);
-                    if (rest > 0)
-                    {
-                        piece.free.emplace(offset + size, rest);
-                    }
-                    piece.used += size;
-                    return piece.base + offset;
-                }
-            }
-        }
-        // A new piece, mapped outside the lock; its pages are only backed
-        // once written.
-        size_t const pieceSize = std::max(PIECE_SIZE, size);
-        void* const mapped =
-            mmap(nullptr, pieceSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (mapped == MAP_FAILED)
-        {
-            return nullptr;
-        }
-        Piece piece;
-        piece.base = static_cast<uint8_t*>(mapped);
-        piece.size = pieceSize;
-        piece.used = size;
-        if (pieceSize > size)
-        {
-            piece.free.emplace(size, pieceSize - size);
-        }
-        std::lock_guard<std::mutex> const locker(mMutex);
-        mPieces.push_back(std::move(piece));
-        return static_cast<uint8_t*>(mapped);
-    }
-
-    void Free(uint8_t* data, size_t size)
-    {
-        size = PageRounded(size);
-        // Dropped before the addresses can be handed out again; taking the
-        // lock for reading only, it holds up no other thread's faults.
-        madvise(data, size, MADV_DONTNEED);
-        uint8_t* unmapBase = nullptr;
-        size_t unmapSize = 0;
-        {
-            std::lock_guard<std::mutex> const locker(mMutex);
-            auto const piece = std::find_if(mPieces.begin(), mPieces.end(), [data](Piece const& candidate) {
-                return data >= candidate.base && data < candidate.base + candidate.size;
-            });
-            if (piece == mPieces.end())
-            {
-                return;
-            }
-            piece->used -= size;
-            if (piece->used == 0)
-            {
-                unmapBase = piece->base;
-                unmapSize = piece->size;
-                *piece = std::move(mPieces.back());
-                mPieces.pop_back();
-            }
-            else
-            {
-                // Joined with the free ranges on either side.
-                size_t offset = static_cast<size_t>(data - piece->base);
-                size_t length = size;
-                auto next = piece->free.lower_bound(offset);
-                if (next != piece->free.end() && next->first == offset + length)
-                {
-                    length += next->second;
-                    next = piece->free.erase(next);
-                }
-                if (next != piece->free.begin())
-                {
-                    auto const previous = std::prev(next);
-                    if (previous->first + previous->second == offset)
-                    {
-                        offset = previous->first;
-                        length += previous->second;
-                        piece->free.erase(previous);
-                    }
-                }
-                piece->free.emplace(offset, length);
-            }
-        }
-        if (unmapBase)
-        {
-            munmap(unmapBase, unmapSize);
-        }
-    }
-
-private:
-    // Address space reserved at a time (nothing of it is resident unwritten).
-    static constexpr size_t PIECE_SIZE = 256 * 1024 * 1024;
-
-    struct Piece
-    {
-        uint8_t* base = nullptr;
-        size_t size = 0;
-        size_t used = 0;
-        std::map<size_t, size_t> free; // offset -> length, ranges apart
-    };
-
-    static size_t PageRounded(size_t size)
-    {
-        static size_t const page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        return (size + page - 1) / page * page;
-    }
-
-    std::mutex mMutex;
-    std::vector<Piece> mPieces; // guarded by mMutex
-};
-#endif
 
 uint8_t* AllocateBytes(size_t size)
 {
