@@ -126,6 +126,9 @@ bool ImageSequenceDecoder::IsDecodeForward() const
 void ImageSequenceDecoder::Seek(long long t)
 {
     ++mGeneration;
+    // A file opened ahead may have been written again since (a refresh
+    // follows a new render): it is opened afresh when asked for.
+    mPreparedFile.reset();
     long long next = 0;
     if (t >= 0 && mSource)
     {
