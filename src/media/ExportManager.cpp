@@ -3,6 +3,7 @@
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "app/ThreadHandOver.h"
 #include "media/AvHelpers.h"
 #include "media/DecodeManager.h"
 #include "media/ExportProperties.h"
@@ -905,8 +906,17 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
                 handoff->Push(std::move(current));
             },
             Qt::DirectConnection);
+        // The last thing the decode thread does. Waiting for a QThread orders
+        // nothing the thread sanitizer can see, so the end is handed over
+        // explicitly to the thread that then deletes the worker.
+        QThread* const thread = mVideoThread;
         connect(
-            mVideoThread, &QThread::finished, mVideoThread, [handoff] { handoff->End(); }, Qt::DirectConnection);
+            mVideoThread, &QThread::finished, mVideoThread,
+            [handoff, thread] {
+                handoff->End();
+                ThreadHandOver::Release(thread);
+            },
+            Qt::DirectConnection);
         mVideoWorker->moveToThread(mVideoThread);
         mVideoThread->start(QThread::InheritPriority);
 
@@ -1131,6 +1141,7 @@ void ExportManager::StopExportWorker()
         Logger::GetInstance()->Warning("Waiting for the video export decoding to end");
         mVideoThread->wait();
     }
+    ThreadHandOver::Acquire(mVideoThread);
     delete mVideoWorker;
     mVideoWorker = nullptr;
     delete mVideoThread;
