@@ -257,6 +257,8 @@ void AvManager::FinalThreadCleanup()
         mDetachedWorkers.removeOne(record);
         delete record;
     }
+    // A parse may have waited for this task to stop reading its source.
+    StartPendingParses();
     // A wait in progress may still read the timelines of what waits here.
     if (!mWaitingForWorkers)
     {
@@ -508,15 +510,51 @@ void AvManager::StartPendingParses()
     int running = static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
         return record->task->type == AvWorkerTaskType::ParseSource;
     }));
-    while (running < limit && !mPendingParses.isEmpty())
+    for (int i = 0; running < limit && i < mPendingParses.size();)
     {
-        QPointer<Timeline> const timeline = mPendingParses.takeFirst();
-        if (timeline)
+        QPointer<Timeline> const timeline = mPendingParses.at(i);
+        if (!timeline)
         {
+            mPendingParses.removeAt(i);
+        }
+        else if (SourceInUse(timeline->SourcePtr()))
+        {
+            ++i;
+        }
+        else
+        {
+            mPendingParses.removeAt(i);
             DoTask(AvWorkerTaskType::ParseSource, timeline);
             ++running;
         }
     }
+}
+
+bool AvManager::SourceInUse(Source const* source) const
+{
+    if (!source)
+    {
+        return false;
+    }
+    auto reads = [source](Timeline const* timeline) {
+        return timeline && (timeline->SourcePtr() == source || timeline->ContainsClipWithSource(source->Id()));
+    };
+    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
+    {
+        for (AvWorkerProperties const* record : *list)
+        {
+            AvWorkerTask const* task = record->task;
+            if (task->type == AvWorkerTaskType::AudioOutput)
+            {
+                continue; // plays from the caches, never from the source
+            }
+            if (reads(task->timeline) || (task->timeline && reads(task->timeline->AudioOverrideTimeline())))
+            {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // ---- Decoding ----

@@ -164,7 +164,11 @@ private:
     void SetDecodeBias(DecodeBias bias);
     void UpdateTimelineCacheSize(Timeline* timeline);
     bool InitializeSteppedPlayback(long long time);
+    // Starts waiting parses up to the thread count. A parse rewrites its
+    // source's file and stream records, so one whose source a running task
+    // decodes or exports waits until that task has ended.
     void StartPendingParses();
+    bool SourceInUse(Source const* source) const;
     // Lets in only this object's queued calls (worker completions and thread
     // ends) until done() holds: no user input, no other caller can re-enter.
     // Between deliveries it sleeps until a worker queues the next such call.
