@@ -192,7 +192,7 @@ int ImageSequenceDecoder::DecodeNext()
     entry.source = mSource;
     entry.generation = mGeneration;
     // The worker gets its own copy of what is known of the file.
-    SourceFileInfo file = *mSource->FileInfoAtIndex(mNextFileIndex);
+    SourceFileInfo file = mSource->FileInfoCopy(mNextFileIndex);
     file.filePath = mSource->FilePath(mNextFileIndex);
     entry.worker->SetFileInfo(file);
     entry.worker->SetOpenedFile(TakePreparedFile(file.filePath));
@@ -254,7 +254,7 @@ void ImageSequenceDecoder::OnDecodeTaskCompleted(int workerId)
     {
         return;
     }
-    ApplyFileInfo(mSource, entry.fileIndex, file);
+    mSource->MergeDecodedFileInfo(entry.fileIndex, file);
     if (entry.generation != mGeneration)
     {
         // Asked for before the last seek: its turn has gone.
@@ -265,40 +265,6 @@ void ImageSequenceDecoder::OnDecodeTaskCompleted(int workerId)
         frame->streamInfo = mSource->VideoStreamInfoAtIndex(entry.fileIndex, 0);
     }
     ProcessVideoFrame(entry.fileIndex, std::move(frame));
-}
-
-void ImageSequenceDecoder::ApplyFileInfo(Source* source, int fileIndex, SourceFileInfo const& file)
-{
-    SourceFileInfo* record = source->FileInfoAtIndex(fileIndex);
-    if (!record)
-    {
-        return;
-    }
-    if (!record->parsed && file.parsed)
-    {
-        record->parsed = true;
-        record->metadata = file.metadata;
-        record->audioStreams = file.audioStreams;
-        record->videoStreams = file.videoStreams;
-    }
-    int const previousError = record->errorCode;
-    record->errorCode = file.errorCode;
-    bool const mayChange = (file.errorCode != 0 && source->ErrorCode() == 0) || (file.errorCode == 0 && previousError != 0);
-    if (!mayChange)
-    {
-        return;
-    }
-    // The source carries the error of its first failing file, or none.
-    int error = 0;
-    for (int i = 0; i < source->FileCount() && error == 0; ++i)
-    {
-        error = source->FileInfoAtIndex(i)->errorCode;
-    }
-    if (error != source->ErrorCode())
-    {
-        source->SetErrorCode(error);
-        emit source->Updated();
-    }
 }
 
 void ImageSequenceDecoder::ProcessVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame)

@@ -124,9 +124,6 @@ private:
     // Files requested and not yet emitted in the current seek.
     int OutstandingFileCount() const;
     int MaximumOutstandingFileCount() const;
-    // Takes a finished file's record into the shared source and keeps the
-    // source's error in step with its files.
-    void ApplyFileInfo(Source* source, int fileIndex, SourceFileInfo const& file);
     // The ordering step; a null frame stands for a file that gave no picture.
     void ProcessVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);
     void EmitVideoFrame(int fileIndex, std::shared_ptr<VideoFrame> frame);

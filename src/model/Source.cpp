@@ -10,6 +10,18 @@
 
 #include <algorithm>
 
+namespace
+{
+// The stream lists of a record own their elements alone: frames keep pointers
+// to them (VideoStreamInfoAtIndex), and a list shared with a copy would move
+// to new memory at its next non-const access, leaving those pointers behind.
+template <typename T>
+QList<T> Unshared(QList<T> const& list)
+{
+    return QList<T>(list.cbegin(), list.cend());
+}
+} // namespace
+
 Source::Source(QString const& mediaPath, QString const& relativeMediaPath, QUuid const& id, QObject* parent)
     : QObject(parent)
     , mId(id.isNull() ? QUuid::createUuid() : id)
@@ -140,6 +152,7 @@ QList<QString> Source::FilePaths() const
 
 bool Source::FileParsed(int fileIndex) const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     if (fileIndex < 0 || fileIndex >= mFiles.size())
     {
         return false;
@@ -192,11 +205,13 @@ QString Source::DurationString() const
 
 bool Source::FirstFileHasVideo() const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     return !mFiles.isEmpty() && !mFiles.first().videoStreams.isEmpty();
 }
 
 VideoStreamInfo const* Source::TimingVideoStream() const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     if (mIsImageSequence || !FirstFileHasVideo())
     {
         return nullptr;
@@ -208,6 +223,7 @@ VideoStreamInfo const* Source::TimingVideoStream() const
 
 int Source::FrameCount() const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     if (mFiles.isEmpty())
     {
         return 0;
@@ -318,21 +334,25 @@ long long Source::AudioDelay() const
 
 int Source::VideoStreamCount() const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     return mFiles.isEmpty() ? 0 : mFiles.first().videoStreams.size();
 }
 
 int Source::AudioStreamCount() const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     return (mIsImageSequence || mFiles.isEmpty()) ? 0 : mFiles.first().audioStreams.size();
 }
 
 int Source::FirstVideoStreamIndex() const
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     return FirstFileHasVideo() ? mFiles.first().videoStreams.first().streamIndex : -1;
 }
 
 AudioStreamInfo* Source::AudioStreamInfoAtIndex(int fileIndex, int streamIndex)
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     SourceFileInfo* file = FileInfoAtIndex(fileIndex);
     if (!file || streamIndex < 0 || streamIndex >= file->audioStreams.size())
     {
@@ -343,6 +363,7 @@ AudioStreamInfo* Source::AudioStreamInfoAtIndex(int fileIndex, int streamIndex)
 
 VideoStreamInfo* Source::VideoStreamInfoAtIndex(int fileIndex, int streamIndex)
 {
+    QMutexLocker const locker(&mFileRecordMutex);
     SourceFileInfo* file = FileInfoAtIndex(fileIndex);
     if (!file || streamIndex < 0 || streamIndex >= file->videoStreams.size())
     {
@@ -413,6 +434,55 @@ void Source::Reset()
 QString Source::ToString() const
 {
     return QString();
+}
+
+SourceFileInfo Source::FileInfoCopy(int fileIndex) const
+{
+    QMutexLocker const locker(&mFileRecordMutex);
+    if (fileIndex < 0 || fileIndex >= mFiles.size())
+    {
+        return SourceFileInfo();
+    }
+    SourceFileInfo const& record = mFiles.at(fileIndex);
+    SourceFileInfo copy = record;
+    copy.audioStreams = Unshared(record.audioStreams);
+    copy.videoStreams = Unshared(record.videoStreams);
+    return copy;
+}
+
+void Source::MergeDecodedFileInfo(int fileIndex, SourceFileInfo const& file)
+{
+    QMutexLocker locker(&mFileRecordMutex);
+    if (fileIndex < 0 || fileIndex >= mFiles.size())
+    {
+        return;
+    }
+    SourceFileInfo& record = mFiles[fileIndex];
+    if (!record.parsed && file.parsed)
+    {
+        record.parsed = true;
+        record.metadata = file.metadata;
+        record.audioStreams = Unshared(file.audioStreams);
+        record.videoStreams = Unshared(file.videoStreams);
+    }
+    int const previousError = record.errorCode;
+    record.errorCode = file.errorCode;
+    bool const mayChange = (file.errorCode != 0 && mErrorCode == 0) || (file.errorCode == 0 && previousError != 0);
+    if (!mayChange)
+    {
+        return;
+    }
+    int error = 0;
+    for (int i = 0; i < mFiles.size() && error == 0; ++i)
+    {
+        error = mFiles.at(i).errorCode;
+    }
+    if (error == mErrorCode.exchange(error))
+    {
+        return;
+    }
+    locker.unlock();
+    emit Updated();
 }
 
 SourceFileInfo* Source::FileInfoAtIndex(int fileIndex)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QRecursiveMutex>
 #include <QString>
 #include <QUuid>
 
@@ -12,7 +13,9 @@
 // One media input: a movie or audio file, or an image sequence of numbered
 // files. Created by the clip that owns it; the parser fills its file and stream
 // records. Cuts and audio delay are read by decode threads while the user
-// interface edits them, so those are atomic.
+// interface edits them, so those are atomic. An image sequence's decode
+// threads fill in the records of files the parse did not read
+// (MergeDecodedFileInfo) while others read them, so those records are guarded.
 class Source : public QObject
 {
     Q_OBJECT
@@ -76,7 +79,17 @@ public:
     void Reset();
     QString ToString() const;
 
-    // Written by the parser on its own thread while the main thread waits.
+    // A copy of a file's record as it stands; an empty record for an index
+    // that does not exist.
+    SourceFileInfo FileInfoCopy(int fileIndex) const;
+    // What decoding a file found out about it: a record the parse left unread
+    // takes its streams (once; they never change after), and the file's error
+    // is updated. The source then carries its first failing file's error;
+    // Updated is emitted when that changed. Any thread.
+    void MergeDecodedFileInfo(int fileIndex, SourceFileInfo const& file);
+
+    // Written by the parser on its own thread while nothing decodes the source
+    // and the main thread waits.
     SourceFileInfo* FileInfoAtIndex(int fileIndex);
     void SetDuration(long long duration);
     long long ParsedContainerDuration() const;
@@ -110,6 +123,10 @@ private:
     std::atomic<long long> mAudioDelay {0};
     QList<SourceFileInfo> mFiles;
     bool mParsed = false;
-    int mErrorCode = 0;
+    std::atomic<int> mErrorCode {0};
+    // Guards the file records' parsed flag, error code and stream lists while
+    // the source is decoded (see MergeDecodedFileInfo). Recursive: the
+    // readers of the first file's record call one another.
+    mutable QRecursiveMutex mFileRecordMutex;
     int mMissingFileCount = 0;
 };

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <atomic>
+
 using namespace ModelFixtures;
 
 class TestSource : public QObject
@@ -17,6 +19,7 @@ private Q_SLOTS:
     void PartlyMissingSequenceKeepsWorking();
     void UnparsedVideoRecordFallsBackToDefaultFrameStep();
     void StreamAccessorsCheckTheirIndices();
+    void DecodedFileRecordsFillOnceAndStayPut();
     void CutRules();
     void StoredCutInIsClampedIntoAShorterFile();
     void AudioOnlySourceCountsImageSequenceFrames();
@@ -97,6 +100,80 @@ void TestSource::StreamAccessorsCheckTheirIndices()
     QVERIFY(!source.VideoStreamInfoAtIndex(1, 0));
     QVERIFY(!source.AudioStreamInfoAtIndex(-1, 0));
     QVERIFY(!source.FileInfoAtIndex(1));
+}
+
+void TestSource::DecodedFileRecordsFillOnceAndStayPut()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (int frame = 1; frame <= 8; ++frame)
+    {
+        QFile file(dir.filePath(QStringLiteral("shot.%1.png").arg(frame, 4, 10, QChar(u'0'))));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    Source source(dir.filePath(QStringLiteral("shot.####.png 1-8")), QString(), QUuid(), nullptr);
+    QSignalSpy updated(&source, &Source::Updated);
+    auto decoded = [](int width, int error) {
+        SourceFileInfo file;
+        file.parsed = error == 0;
+        file.errorCode = error;
+        if (file.parsed)
+        {
+            VideoStreamInfo stream;
+            stream.width = width;
+            file.videoStreams = {stream};
+        }
+        return file;
+    };
+
+    // Decode threads of several outputs report the same files at once.
+    QList<QThread*> threads;
+    std::atomic<int> missing {0};
+    for (int t = 0; t < 4; ++t)
+    {
+        threads.append(QThread::create([&source, &decoded, &missing, t] {
+            for (int round = 0; round < 200; ++round)
+            {
+                for (int i = 1; i < source.FileCount(); ++i)
+                {
+                    source.MergeDecodedFileInfo(i, decoded(100 + t, 0));
+                    missing += source.VideoStreamInfoAtIndex(i, 0) ? 0 : 1;
+                    missing += source.FileInfoCopy(i).videoStreams.size() == 1 ? 0 : 1;
+                }
+            }
+        }));
+        threads.last()->start();
+    }
+    for (QThread* thread : threads)
+    {
+        QVERIFY(thread->wait(30000));
+        delete thread;
+    }
+    QCOMPARE(missing.load(), 0);
+
+    // The first report filled each record; later ones left it as it was, and
+    // what a frame points at stays valid while copies of the record live.
+    VideoStreamInfo const* kept = source.VideoStreamInfoAtIndex(3, 0);
+    QVERIFY(kept && kept->width >= 100 && kept->width < 104);
+    SourceFileInfo const copy = source.FileInfoCopy(3);
+    source.MergeDecodedFileInfo(3, decoded(999, 0));
+    QCOMPARE(source.VideoStreamInfoAtIndex(3, 0), kept);
+    QCOMPARE(kept->width, copy.videoStreams.first().width);
+    QVERIFY(source.FileParsed(3));
+    QCOMPARE(updated.count(), 0);
+
+    // A file that fails gives the source its error until it decodes again.
+    source.MergeDecodedFileInfo(5, decoded(0, 3));
+    QCOMPARE(source.ErrorCode(), 3);
+    QCOMPARE(updated.count(), 1);
+    source.MergeDecodedFileInfo(6, decoded(0, 4));
+    QCOMPARE(source.ErrorCode(), 3);
+    source.MergeDecodedFileInfo(5, decoded(100, 0));
+    QCOMPARE(source.ErrorCode(), 4);
+    source.MergeDecodedFileInfo(6, decoded(100, 0));
+    QCOMPARE(source.ErrorCode(), 0);
+    QCOMPARE(updated.count(), 3);
+    QVERIFY(source.FileParsed(5));
 }
 
 void TestSource::CutRules()
