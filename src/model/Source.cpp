@@ -152,7 +152,7 @@ QList<QString> Source::FilePaths() const
 
 bool Source::FileParsed(int fileIndex) const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     if (fileIndex < 0 || fileIndex >= mFiles.size())
     {
         return false;
@@ -205,13 +205,13 @@ QString Source::DurationString() const
 
 bool Source::FirstFileHasVideo() const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     return !mFiles.isEmpty() && !mFiles.first().videoStreams.isEmpty();
 }
 
 VideoStreamInfo const* Source::TimingVideoStream() const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     if (mIsImageSequence || !FirstFileHasVideo())
     {
         return nullptr;
@@ -223,7 +223,7 @@ VideoStreamInfo const* Source::TimingVideoStream() const
 
 int Source::FrameCount() const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     if (mFiles.isEmpty())
     {
         return 0;
@@ -334,25 +334,25 @@ long long Source::AudioDelay() const
 
 int Source::VideoStreamCount() const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     return mFiles.isEmpty() ? 0 : mFiles.first().videoStreams.size();
 }
 
 int Source::AudioStreamCount() const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     return (mIsImageSequence || mFiles.isEmpty()) ? 0 : mFiles.first().audioStreams.size();
 }
 
 int Source::FirstVideoStreamIndex() const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     return FirstFileHasVideo() ? mFiles.first().videoStreams.first().streamIndex : -1;
 }
 
 AudioStreamInfo* Source::AudioStreamInfoAtIndex(int fileIndex, int streamIndex)
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     SourceFileInfo* file = FileInfoAtIndex(fileIndex);
     if (!file || streamIndex < 0 || streamIndex >= file->audioStreams.size())
     {
@@ -363,7 +363,7 @@ AudioStreamInfo* Source::AudioStreamInfoAtIndex(int fileIndex, int streamIndex)
 
 VideoStreamInfo* Source::VideoStreamInfoAtIndex(int fileIndex, int streamIndex)
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     SourceFileInfo* file = FileInfoAtIndex(fileIndex);
     if (!file || streamIndex < 0 || streamIndex >= file->videoStreams.size())
     {
@@ -438,7 +438,7 @@ QString Source::ToString() const
 
 SourceFileInfo Source::FileInfoCopy(int fileIndex) const
 {
-    QMutexLocker const locker(&mFileRecordMutex);
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
     if (fileIndex < 0 || fileIndex >= mFiles.size())
     {
         return SourceFileInfo();
@@ -452,7 +452,7 @@ SourceFileInfo Source::FileInfoCopy(int fileIndex) const
 
 void Source::MergeDecodedFileInfo(int fileIndex, SourceFileInfo const& file)
 {
-    QMutexLocker locker(&mFileRecordMutex);
+    std::unique_lock<std::recursive_mutex> locker(mFileRecordMutex);
     if (fileIndex < 0 || fileIndex >= mFiles.size())
     {
         return;

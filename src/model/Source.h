@@ -4,11 +4,11 @@
 
 #include <QList>
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QString>
 #include <QUuid>
 
 #include <atomic>
+#include <mutex>
 
 // One media input: a movie or audio file, or an image sequence of numbered
 // files. Created by the clip that owns it; the parser fills its file and stream
@@ -127,6 +127,6 @@ private:
     // Guards the file records' parsed flag, error code and stream lists while
     // the source is decoded (see MergeDecodedFileInfo). Recursive: the
     // readers of the first file's record call one another.
-    mutable QRecursiveMutex mFileRecordMutex;
+    mutable std::recursive_mutex mFileRecordMutex;
     int mMissingFileCount = 0;
 };

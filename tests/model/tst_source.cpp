@@ -7,6 +7,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace ModelFixtures;
 
@@ -127,11 +129,11 @@ void TestSource::DecodedFileRecordsFillOnceAndStayPut()
     };
 
     // Decode threads of several outputs report the same files at once.
-    QList<QThread*> threads;
     std::atomic<int> missing {0};
+    std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
     {
-        threads.append(QThread::create([&source, &decoded, &missing, t] {
+        threads.emplace_back([&source, &decoded, &missing, t] {
             for (int round = 0; round < 200; ++round)
             {
                 for (int i = 1; i < source.FileCount(); ++i)
@@ -141,13 +143,11 @@ void TestSource::DecodedFileRecordsFillOnceAndStayPut()
                     missing += source.FileInfoCopy(i).videoStreams.size() == 1 ? 0 : 1;
                 }
             }
-        }));
-        threads.last()->start();
+        });
     }
-    for (QThread* thread : threads)
+    for (std::thread& thread : threads)
     {
-        QVERIFY(thread->wait(30000));
-        delete thread;
+        thread.join();
     }
     QCOMPARE(missing.load(), 0);
 
