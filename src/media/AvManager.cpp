@@ -9,6 +9,7 @@
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
 #include "media/VideoFrameBufferPool.h"
+#include "model/Clip.h"
 #include "model/FrameBookmark.h"
 #include "model/Source.h"
 
@@ -536,8 +537,26 @@ bool AvManager::SourceInUse(Source const* source) const
     {
         return false;
     }
+    // The very object, not its id: a source being replaced keeps its id, and
+    // its old object may still be read while the new one is parsed.
     auto reads = [source](Timeline const* timeline) {
-        return timeline && (timeline->SourcePtr() == source || timeline->ContainsClipWithSource(source->Id()));
+        if (!timeline)
+        {
+            return false;
+        }
+        if (timeline->SourcePtr() == source)
+        {
+            return true;
+        }
+        for (int i = 0; i < timeline->ClipCount(); ++i)
+        {
+            Clip const* clip = timeline->ClipAtIndex(i);
+            if (clip && clip->SourcePtr() == source)
+            {
+                return true;
+            }
+        }
+        return false;
     };
     for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
     {
