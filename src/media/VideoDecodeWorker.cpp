@@ -591,7 +591,9 @@ void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
     // Cached frames are converted straight into a buffer of their own;
     // export frames are packed from the scratch buffer.
     VideoFrameBuffer buffer = mForExport ? VideoFrameBuffer(nullptr, VideoFrameBufferRelease {})
-                                         : VideoFrameBufferPool::Shared()->Acquire(static_cast<size_t>(size));
+                                         : VideoFrameBufferPool::Shared()->Acquire(
+                                               static_cast<size_t>(size),
+                                               VideoFrameBufferPool::WarmsAheadFor(data.codecContext));
     if (mForExport ? !EnsureImageBuffer(size) : !buffer)
     {
         logger->Error("Failed to prepare image surface for decoding", AVERROR(ENOMEM));

@@ -18,6 +18,8 @@ extern "C" {
 #define TESSARIN_MAPPED_PICTURES 1
 #endif
 
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace
@@ -60,6 +62,17 @@ void FreeBytes(uint8_t* data, size_t size)
     av_free(data);
 }
 
+// Whether AllocateBytes(size) maps fresh pages, which warming pays for ahead.
+bool Warmable(size_t size)
+{
+#if defined(TESSARIN_MAPPED_PICTURES)
+    return size + AV_INPUT_BUFFER_PADDING_SIZE >= MAPPED_MINIMUM;
+#else
+    (void)size;
+    return false;
+#endif
+}
+
 // Room decoders may write past a plane's last row (edge emulation, SIMD).
 size_t const DECODER_SLACK = 16 + 64 + 63;
 
@@ -100,6 +113,17 @@ VideoFrameBufferPool::VideoFrameBufferPool(long long idleLimit)
 
 VideoFrameBufferPool::~VideoFrameBufferPool()
 {
+    std::vector<std::thread> warmers;
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        mStopping = true;
+        warmers.swap(mWarmers);
+    }
+    mWarmChanged.notify_all();
+    for (std::thread& warmer : warmers)
+    {
+        warmer.join();
+    }
     for (Idle const& idle : mIdle)
     {
         FreeBytes(idle.data, idle.size);
@@ -112,7 +136,7 @@ std::shared_ptr<VideoFrameBufferPool> const& VideoFrameBufferPool::Shared()
     return pool;
 }
 
-VideoFrameBuffer VideoFrameBufferPool::Acquire(size_t size)
+VideoFrameBuffer VideoFrameBufferPool::Acquire(size_t size, bool warmAhead)
 {
     uint8_t* data = nullptr;
     size_t capacity = size;
@@ -133,8 +157,17 @@ VideoFrameBuffer VideoFrameBufferPool::Acquire(size_t size)
             data = best->data;
             capacity = best->size;
             mIdleBytes -= static_cast<long long>(best->size);
+            if (best->warm)
+            {
+                --mWarmIdle; // taken: the warming threads make the next one
+                mWarmChanged.notify_one();
+            }
             *best = mIdle.back();
             mIdle.pop_back();
+        }
+        else if (warmAhead)
+        {
+            WantWarm(size);
         }
     }
     if (!data)
@@ -171,7 +204,7 @@ void VideoFrameBufferPool::Return(uint8_t* data, size_t size)
         std::lock_guard<std::mutex> const locker(mMutex);
         if (mIdleBytes + static_cast<long long>(size) <= mIdleLimit)
         {
-            mIdle.push_back({size, data});
+            mIdle.push_back({size, data, false});
             mIdleBytes += static_cast<long long>(size);
             return;
         }
@@ -200,6 +233,7 @@ void VideoFrameBufferPool::SetIdleLimit(long long bytes)
         while (mIdleBytes > mIdleLimit && !mIdle.empty())
         {
             mIdleBytes -= static_cast<long long>(mIdle.back().size);
+            mWarmIdle -= mIdle.back().warm ? 1 : 0;
             freed.push_back(mIdle.back());
             mIdle.pop_back();
         }
@@ -217,12 +251,99 @@ void VideoFrameBufferPool::Trim()
         std::lock_guard<std::mutex> const locker(mMutex);
         freed.swap(mIdle);
         mIdleBytes = 0;
+        // Buffers being made now are dropped when they are done.
+        mWarmSize = 0;
+        mWarmIdle = 0;
+        ++mWarmGeneration;
     }
     for (Idle const& idle : freed)
     {
         FreeBytes(idle.data, idle.size);
     }
     ReleaseHeapMemory();
+}
+
+bool VideoFrameBufferPool::WarmsAheadFor(AVCodecContext const* context)
+{
+    if (!context || !(context->active_thread_type & FF_THREAD_FRAME))
+    {
+        return true;
+    }
+    return context->codec_descriptor && (context->codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+int VideoFrameBufferPool::WarmCount() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mWarmIdle;
+}
+
+void VideoFrameBufferPool::WantWarm(size_t size)
+{
+    if (!Warmable(size) || mStopping)
+    {
+        return;
+    }
+    // Buffers made for another size still count: warm memory stays within a
+    // few pictures however the sizes asked for change.
+    mWarmSize = size;
+    while (static_cast<int>(mWarmers.size()) < WARMING_THREADS)
+    {
+        mWarmers.emplace_back([this] { WarmLoop(); });
+    }
+    mWarmChanged.notify_all();
+}
+
+bool VideoFrameBufferPool::WarmWanted() const
+{
+    long long const making = static_cast<long long>(mWarmInFlight + 1) * static_cast<long long>(mWarmSize);
+    return mWarmSize > 0 && mWarmIdle + mWarmInFlight < WARM_AHEAD && mIdleBytes + making <= mIdleLimit;
+}
+
+void VideoFrameBufferPool::WarmLoop()
+{
+    static size_t const page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    std::unique_lock<std::mutex> lock(mMutex);
+    while (true)
+    {
+        mWarmChanged.wait(lock, [this] { return mStopping || WarmWanted(); });
+        if (mStopping)
+        {
+            return;
+        }
+        size_t const size = mWarmSize;
+        unsigned int const generation = mWarmGeneration;
+        ++mWarmInFlight;
+        lock.unlock();
+        uint8_t* const data = AllocateBytes(size);
+        if (data)
+        {
+            // One write a page has the system back every page of it now.
+            volatile uint8_t* const bytes = data;
+            for (size_t offset = 0; offset < size + AV_INPUT_BUFFER_PADDING_SIZE; offset += page)
+            {
+                bytes[offset] = 0;
+            }
+        }
+        lock.lock();
+        --mWarmInFlight;
+        if (data && !mStopping && generation == mWarmGeneration && size == mWarmSize &&
+            mIdleBytes + static_cast<long long>(size) <= mIdleLimit)
+        {
+            mIdle.push_back({size, data, true});
+            mIdleBytes += static_cast<long long>(size);
+            ++mWarmIdle;
+            continue;
+        }
+        if (!data)
+        {
+            mWarmSize = 0; // out of memory: no more warming until asked again
+            continue;
+        }
+        lock.unlock();
+        FreeBytes(data, size);
+        lock.lock();
+    }
 }
 
 void VideoFrameBufferPool::ReleaseHeapMemory()
@@ -269,7 +390,8 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
     {
         return avcodec_default_get_buffer2(context, frame, flags);
     }
-    auto* lent = new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK)};
+    auto* lent =
+        new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK, WarmsAheadFor(context))};
     if (!lent->buffer)
     {
         delete lent;

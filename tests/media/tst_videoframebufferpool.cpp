@@ -4,9 +4,13 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <latch>
 #include <cstring>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -22,6 +26,7 @@ private Q_SLOTS:
     void AdoptedPlanesKeepTheirLayout();
     void FreedPicturesLeaveNothingResident();
     void PicturesFromManyThreadsNeverOverlap();
+    void WarmBuffersAreMadeAheadWhileTakenAndEndWithTrim();
 };
 
 void TestVideoFrameBufferPool::ReleasedBuffersAreReusedUpToTheIdleLimit()
@@ -271,6 +276,54 @@ void TestVideoFrameBufferPool::PicturesFromManyThreadsNeverOverlap()
     }
 #else
     Q_UNUSED(before);
+#endif
+}
+
+void TestVideoFrameBufferPool::WarmBuffersAreMadeAheadWhileTakenAndEndWithTrim()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer keeps pictures on the heap it watches, where nothing is warmed");
+#else
+    size_t const pictureSize = 6 * 1024 * 1024;
+    auto pool = std::make_shared<VideoFrameBufferPool>();
+    auto resident = [](uint8_t const* data, size_t size) {
+        long const page = sysconf(_SC_PAGESIZE);
+        auto const start = reinterpret_cast<uintptr_t>(data) / page * page;
+        size_t const length = reinterpret_cast<uintptr_t>(data) + size - start;
+        std::vector<unsigned char> pages((length + page - 1) / page);
+        if (mincore(reinterpret_cast<void*>(start), length, pages.data()) != 0)
+        {
+            return false;
+        }
+        return std::all_of(pages.cbegin(), pages.cend(), [](unsigned char flags) { return (flags & 1) != 0; });
+    };
+
+    // A request nobody warms for leaves the pool as it was.
+    std::vector<VideoFrameBuffer> taken;
+    taken.push_back(pool->Acquire(pictureSize, false));
+    QCOMPARE(pool->WarmCount(), 0);
+
+    // The first request that finds nothing idle starts the warming; a few
+    // buffers are made, and no more.
+    taken.push_back(pool->Acquire(pictureSize, true));
+    QVERIFY(QTest::qWaitFor([&] { return pool->WarmCount() == VideoFrameBufferPool::WARM_AHEAD; }, 10000));
+    QVERIFY(pool->IdleBytes() <= VideoFrameBufferPool::WARM_AHEAD * static_cast<long long>(pictureSize) * 2);
+
+    // A decoder takes one: it is already backed, and the next is made.
+    taken.push_back(pool->Acquire(pictureSize, true));
+    QVERIFY(taken.back());
+    QVERIFY(resident(taken.back().get(), pictureSize));
+    QVERIFY(QTest::qWaitFor([&] { return pool->WarmCount() == VideoFrameBufferPool::WARM_AHEAD; }, 10000));
+
+    // Trim frees them all and ends the warming; taking a buffer again (one
+    // returned, not warm) starts nothing.
+    pool->Trim();
+    QCOMPARE(pool->IdleBytes(), 0LL);
+    QCOMPARE(pool->WarmCount(), 0);
+    taken.clear(); // back to the pool as plain idle buffers
+    QVERIFY(pool->Acquire(pictureSize, true));
+    QCOMPARE(pool->WarmCount(), 0);
+    pool.reset(); // ends its warming threads
 #endif
 }
 
