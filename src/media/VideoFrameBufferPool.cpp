@@ -25,52 +25,46 @@ extern "C" {
 namespace
 {
 
-#if defined(TESSARIN_MAPPED_PICTURES)
-// Pictures from this size on are kept off the heap, in mapped memory of their
-// own: the heap would keep freed pictures' pages (its threshold for mapping
-// follows the largest block freed), so memory let go would stay resident,
-// split among the threads' arenas. (The address sanitizer build keeps them on
-// the heap it watches.)
-size_t const MAPPED_MINIMUM = 1024 * 1024;
-#endif
+// Padding: vectorised conversion may touch a few bytes past the last row.
+size_t PaddedSize(size_t size)
+{
+    return size + AV_INPUT_BUFFER_PADDING_SIZE;
+}
 
+// Whether a buffer of this size is kept off the heap, in mapped memory of
+// its own: the heap would keep freed pictures' pages (its threshold for
+// mapping follows the largest block freed), so memory let go would stay
+// resident, split among the threads' arenas. Such buffers are fresh pages
+// when made, which warming pays for ahead. (The address sanitizer build keeps
+// them all on the heap it watches.)
+bool Mapped(size_t size)
+{
+#if defined(TESSARIN_MAPPED_PICTURES)
+    return PaddedSize(size) >= 1024 * 1024;
+#else
+    (void)size;
+    return false;
+#endif
+}
 
 uint8_t* AllocateBytes(size_t size)
 {
-    // Padding: vectorised conversion may touch a few bytes past the last row.
-    size_t const total = size + AV_INPUT_BUFFER_PADDING_SIZE;
-#if defined(TESSARIN_MAPPED_PICTURES)
-    if (total >= MAPPED_MINIMUM)
+    if (Mapped(size))
     {
-        return PictureArena::Instance().Allocate(total);
+        return PictureArena::Instance().Allocate(PaddedSize(size));
     }
-#endif
-    return static_cast<uint8_t*>(av_malloc(total));
+    return static_cast<uint8_t*>(av_malloc(PaddedSize(size)));
 }
 
 // Frees what AllocateBytes(size) gave.
 void FreeBytes(uint8_t* data, size_t size)
 {
-#if defined(TESSARIN_MAPPED_PICTURES)
-    size_t const total = size + AV_INPUT_BUFFER_PADDING_SIZE;
-    if (total >= MAPPED_MINIMUM)
+    if (Mapped(size))
     {
-        PictureArena::Instance().Free(data, total);
+        PictureArena::Instance().Free(data, PaddedSize(size));
         return;
     }
-#endif
     av_free(data);
-}
-
-// Whether AllocateBytes(size) maps fresh pages, which warming pays for ahead.
-bool Warmable(size_t size)
-{
-#if defined(TESSARIN_MAPPED_PICTURES)
-    return size + AV_INPUT_BUFFER_PADDING_SIZE >= MAPPED_MINIMUM;
-#else
-    (void)size;
-    return false;
-#endif
 }
 
 // Room decoders may write past a plane's last row (edge emulation, SIMD).
@@ -280,7 +274,7 @@ int VideoFrameBufferPool::WarmCount() const
 
 void VideoFrameBufferPool::WantWarm(size_t size)
 {
-    if (!Warmable(size) || mStopping)
+    if (!Mapped(size) || mStopping)
     {
         return;
     }
@@ -320,7 +314,7 @@ void VideoFrameBufferPool::WarmLoop()
         {
             // One write a page has the system back every page of it now.
             volatile uint8_t* const bytes = data;
-            for (size_t offset = 0; offset < size + AV_INPUT_BUFFER_PADDING_SIZE; offset += page)
+            for (size_t offset = 0; offset < PaddedSize(size); offset += page)
             {
                 bytes[offset] = 0;
             }

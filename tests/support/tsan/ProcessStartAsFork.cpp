@@ -19,6 +19,7 @@
 #include <sched.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern "C" int clone(int (*function)(void*), void* stack, int flags, void* argument, ...)
@@ -48,6 +49,7 @@ extern "C" int clone(int (*function)(void*), void* stack, int flags, void* argum
             {
                 // The caller could not wait for this child: end it, and fail.
                 kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
                 return -1;
             }
             *reinterpret_cast<int*>(parentTid) = descriptor;
