@@ -32,8 +32,16 @@ int const PLAYBACK_TIMEOUT_MS = 600000;
 int const SEEK_COUNT = 20;
 int const SEEK_TIMEOUT_MS = 20000;
 // The free-running clock asks for this many frames per 1 ms tick, far more
-// than any decoder delivers, so the cache alone sets the pace.
-double const FREE_RUNNING_FRAMES_PER_TICK = 2.0;
+// than any decoder delivers, so the cache alone sets the pace. Decoders hand
+// over pictures in bursts (a frame-threaded decoder drains a picture per
+// thread at the end of the file), and a clock of a few frames a tick would
+// then walk through a burst already cached: at 2 a tick that walk added 5 to
+// 10 ms to a fill of about 250 ms.
+double const FREE_RUNNING_FRAMES_PER_TICK = 16.0;
+// Forward fills and ffmpeg's decodes alternate, this many of each, and the
+// medians are compared: on a shared machine one run of either moves by up
+// to a tenth.
+int const RATE_REPEATS = 3;
 
 struct Options
 {
@@ -315,12 +323,34 @@ int RunSpeed(Options const& options)
     Source const& source = *timeline->SourcePtr();
     Settings::playbackSpeedMaximum = 1e6f;
 
-    PlaybackRate const forward = MeasurePlayback(session, timeline, true);
+    PlaybackRate forward = MeasurePlayback(session, timeline, true);
     std::shared_ptr<VideoFrame> const sample = session.Viewer().Shown();
     if (!sample)
     {
         return Fail("no frame was shown");
     }
+    QString const format = BenchPicture::FormatName(sample->pixelFormat);
+    int const threads = source.IsImageSequence()
+                            ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
+                            : Settings::videoDecoderThreadCount;
+    QList<double> fills {forward.framesPerSecond};
+    QList<FfmpegReference::DecodeRate> references;
+    for (int i = 0; i < RATE_REPEATS; ++i)
+    {
+        references << FfmpegReference::MeasureDecodeRate(source, format, threads);
+        if (fills.size() < RATE_REPEATS)
+        {
+            PlaybackRate const again = MeasurePlayback(session, timeline, true);
+            fills << again.framesPerSecond;
+            forward.endShown = forward.endShown && again.endShown;
+        }
+    }
+    forward.framesPerSecond = Median(fills);
+    std::sort(references.begin(), references.end(),
+              [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
+    FfmpegReference::DecodeRate const reference = references.at(references.size() / 2);
+    double const ffmpeg = reference.FramesPerSecond();
+
     PlaybackRate const backward = MeasurePlayback(session, timeline, false);
 
     session.Close();
@@ -353,21 +383,17 @@ int RunSpeed(Options const& options)
     long long const residentAfterClose = BenchMemory::ResidentKilobytes();
     long long const peak = BenchMemory::PeakKilobytes();
 
-    QString const format = BenchPicture::FormatName(sample->pixelFormat);
-    int const threads = source.IsImageSequence()
-                            ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
-                            : Settings::videoDecoderThreadCount;
-    FfmpegReference::DecodeRate const reference = FfmpegReference::MeasureDecodeRate(source, format, threads);
-    double const ffmpeg = reference.FramesPerSecond();
     QList<int> const keyFrames = FfmpegReference::KeyFrames(source, timeline->FrameCount());
     int const gop = FfmpegReference::LongestGop(keyFrames, timeline->FrameCount());
 
     std::printf("%s: %dx%d %s, %d frames at %.3f fps, longest GOP %d\n", qPrintable(source.MediaName()),
                 BenchPicture::Width(*sample), BenchPicture::Height(*sample), qPrintable(format),
                 timeline->FrameCount(), timeline->FrameRateAtFrame(0, 0), gop);
-    std::printf("  ffmpeg decode     %8.1f fps  (%d frames in %.3f s; %s)\n", ffmpeg, reference.frames,
-                reference.seconds, qPrintable(reference.command));
-    PrintPlayback("forward playback", forward, ffmpeg, ">= 0.90");
+    std::printf("  ffmpeg decode     %8.1f fps  (median of %d: %d frames in %.3f s; %s)\n", ffmpeg,
+                static_cast<int>(references.size()), reference.frames, reference.seconds,
+                qPrintable(reference.command));
+    QByteArray const fillAim = ">= 0.90, median of " + QByteArray::number(RATE_REPEATS) + " fills";
+    PrintPlayback("forward playback", forward, ffmpeg, fillAim.constData());
     PrintPlayback("backward playback", backward, ffmpeg, ">= 24 fps for 1080p, GOP 250");
     std::printf("  seek (%d random)  median %.1f ms, p95 %.1f ms", SEEK_COUNT, Median(seeks), Percentile95(seeks));
     if (gop <= 1)
