@@ -40,8 +40,12 @@ public:
     // Steps by frames from the playback frame (limited to the timeline), as
     // the time bar's single and multiple frame steps do.
     bool Step(int frames, int timeoutMs);
-    // Plays with the loop off until the clock stops at a range end; false
-    // when it does not within the time.
+    // Starts playing with the loop off.
+    void Play(bool forward, float speed);
+    // Waits for the clock to stop at a range end; false when it does not
+    // within the time (playing is then paused).
+    bool WaitStopped(int timeoutMs);
+    // Play, then WaitStopped.
     bool PlayToEnd(bool forward, float speed, int timeoutMs);
     // True once the viewer shows the frame covering the playback time.
     bool WaitShown(int timeoutMs);

@@ -32,12 +32,11 @@ int const PLAYBACK_TIMEOUT_MS = 600000;
 int const SEEK_COUNT = 20;
 int const SEEK_TIMEOUT_MS = 20000;
 // The free-running clock asks for this many frames per 1 ms tick, far more
-// than any decoder delivers, so the cache alone sets the pace. Decoders hand
-// over pictures in bursts (a frame-threaded decoder drains a picture per
-// thread at the end of the file), and a clock of a few frames a tick would
-// then walk through a burst already cached: at 2 a tick that walk added 5 to
-// 10 ms to a fill of about 250 ms.
-double const FREE_RUNNING_FRAMES_PER_TICK = 16.0;
+// than any decoder delivers, so the cache alone sets the pace. Not more: a
+// tick moves the clock by its elapsed time, and a late tick at a higher speed
+// can leap over frames never decoded (over a whole 48-frame sequence in one
+// 3 ms tick at 16 a tick).
+double const FREE_RUNNING_FRAMES_PER_TICK = 2.0;
 // Forward fills and ffmpeg's decodes alternate, this many of each, and the
 // medians are compared: on a shared machine one run of either moves by up
 // to a tenth.
@@ -282,9 +281,14 @@ struct PlaybackRate
     bool endShown = true;
 };
 
-// Frames per second of playing the whole file with the clock free-running,
-// from opening the output until the frame at the other end is shown (or, when
-// it never is, until the clock stopped there).
+// Frames per second of filling the cache over the whole file with the clock
+// free-running: from opening the output until the cache holds the frame at
+// the other end. Pictures come in bursts (a frame-threaded decoder hands over
+// one per thread as it drains at the end of the file), and the clock then
+// walks through the last of them, already cached, at its own pace: that walk
+// is not the fill's. The frame there must then be shown; when the clock
+// stopped there before it was cached, the fill lasts until it is shown (or,
+// when it never is, until the clock stopped).
 PlaybackRate MeasurePlayback(BenchSession& session, Timeline* timeline, bool forward)
 {
     PlaybackRate rate;
@@ -293,13 +297,24 @@ PlaybackRate MeasurePlayback(BenchSession& session, Timeline* timeline, bool for
     timer.start();
     session.Show(timeline, forward ? 0 : timeline->PlaybackRangeEnd());
     float const speed = static_cast<float>(FREE_RUNNING_FRAMES_PER_TICK * timeline->FrameStepAtFrame(0) / 1000.0);
-    if (!session.PlayToEnd(forward, speed, PLAYBACK_TIMEOUT_MS))
+    long long const otherEnd = forward ? timeline->PlaybackRangeEnd() : timeline->PlaybackRangeStart();
+    session.Play(forward, speed);
+    bool filled = false;
+    BenchSession::WaitFor(
+        [&] {
+            filled = timeline->VideoCacheCoversTime(otherEnd);
+            return filled || !session.Av().IsPlaying();
+        },
+        PLAYBACK_TIMEOUT_MS);
+    double const filledSeconds = timer.nsecsElapsed() / 1e9;
+    if (!session.WaitStopped(PLAYBACK_TIMEOUT_MS))
     {
         return rate;
     }
     double const stopped = timer.nsecsElapsed() / 1e9;
     rate.endShown = session.WaitShown(SETTLE_TIMEOUT_MS);
-    rate.framesPerSecond = timeline->FrameCount() / (rate.endShown ? timer.nsecsElapsed() / 1e9 : stopped);
+    double const seconds = filled ? filledSeconds : rate.endShown ? timer.nsecsElapsed() / 1e9 : stopped;
+    rate.framesPerSecond = timeline->FrameCount() / seconds;
     return rate;
 }
 

@@ -114,17 +114,27 @@ bool BenchSession::Step(int frames, int timeoutMs)
     return WaitShown(timeoutMs);
 }
 
-bool BenchSession::PlayToEnd(bool forward, float speed, int timeoutMs)
+void BenchSession::Play(bool forward, float speed)
 {
     mAv.SetLoopState(LoopState::Off);
     mAv.SetPlaybackSpeed(speed);
     mAv.Play(forward, false);
+}
+
+bool BenchSession::WaitStopped(int timeoutMs)
+{
     if (!WaitFor([this] { return !mAv.IsPlaying(); }, timeoutMs))
     {
         mAv.Pause(DecodeBias::None);
         return false;
     }
     return true;
+}
+
+bool BenchSession::PlayToEnd(bool forward, float speed, int timeoutMs)
+{
+    Play(forward, speed);
+    return WaitStopped(timeoutMs);
 }
 
 bool BenchSession::WaitShown(int timeoutMs)
