@@ -1,4 +1,5 @@
 #include "AudioTestRig.h"
+#include "support/LoggedMessages.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -51,8 +52,9 @@ void TestAudioOutputRecovery::PicksTheServerUpAgain()
     AddTone(audio, 440.0, 0.3, 0, Frames(audio));
     auto timeline = MakeTimeline(audio);
 
-    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    // The output logs on its own thread.
+    LoggedMessages warnings(&Logger::WarningLogged);
+    LoggedMessages errors(&Logger::ErrorLogged);
     ManagerThread rig;
     AudioOutputManager* manager = rig.Manager();
     Timeline* played = timeline.get();
@@ -78,9 +80,8 @@ void TestAudioOutputRecovery::PicksTheServerUpAgain()
         RunClock(played, 1.0, true, 100);
     }
     QCOMPARE(state(), QStringLiteral("Active"));
-    QCOMPARE(warnings.count(), 0);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.first().first().toString(), QStringLiteral("Audio Output Error: FatalError"));
+    QCOMPARE(warnings.Messages(), QStringList());
+    QCOMPARE(errors.Messages(), QStringList {QStringLiteral("Audio Output Error: FatalError")});
 }
 
 int main(int argc, char** argv)

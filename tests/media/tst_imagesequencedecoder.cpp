@@ -6,6 +6,7 @@
 #include "media/VideoFrame.h"
 #include "model/Source.h"
 
+#include "support/LoggedMessages.h"
 #include "support/TestMedia.h"
 
 #include <QCryptographicHash>
@@ -238,13 +239,13 @@ void TestImageSequenceDecoder::BrokenFilesNeverStallTheSequence()
         return md5s;
     }();
     Source source(dir + "/shot.####.png 1001-1024", QString(), QUuid());
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
-    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    LoggedMessages warnings(&Logger::WarningLogged);
     Player player(&source, workers);
 
     for (bool forward : {true, false})
     {
-        errors.clear();
+        // Workers log on their own threads, two at once at times.
+        LoggedMessages errors(&Logger::ErrorLogged);
         QCOMPARE(player.Play(forward, forward ? 0 : source.Duration() - 1),
                  forward ? ImageSequenceDecoder::STATUS_END_REACHED : ImageSequenceDecoder::STATUS_START_REACHED);
         QCOMPARE(player.Indices(), forward ? Range(0, 23) : Range(23, 0));
@@ -258,11 +259,7 @@ void TestImageSequenceDecoder::BrokenFilesNeverStallTheSequence()
                 QCOMPARE(frame.md5, expected.at(frame.index));
             }
         }
-        // Workers log on their threads: the lines arrive queued.
-        QCoreApplication::processEvents();
-        QStringList messages;
-        std::transform(errors.cbegin(), errors.cend(), std::back_inserter(messages),
-                       [](QList<QVariant> const& error) { return error.constFirst().toString(); });
+        QStringList const messages = errors.Messages();
         for (int index : broken)
         {
             QString const name = QStringLiteral("shot.%1.png").arg(1001 + index);
@@ -271,9 +268,7 @@ void TestImageSequenceDecoder::BrokenFilesNeverStallTheSequence()
     }
     QVERIFY(!player.mistimed);
     QVERIFY(player.maxOutstanding <= OutstandingLimit(workers));
-    QVERIFY(std::none_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& warning) {
-        return warning.constFirst().toString() == QLatin1String("Image temp cache overrun");
-    }));
+    QVERIFY(!warnings.Messages().contains(QLatin1String("Image temp cache overrun")));
     // The source carries the error of its first broken file, the missing one.
     QCOMPARE(source.ErrorCode(), 1);
     for (int i = 0; i < source.FileCount(); ++i)
@@ -378,10 +373,10 @@ void TestImageSequenceDecoder::ShutdownWaitsForBusyWorkers()
     }
     // At least the file asked for last is under way.
     QVERIFY(decoder.ActiveWorkerCount() > 0);
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    LoggedMessages errors(&Logger::ErrorLogged);
     decoder.Shutdown();
     QCOMPARE(decoder.TotalWorkerCount(), 0);
-    QCOMPARE(errors.size(), 0);
+    QCOMPARE(errors.Count(), 0);
 }
 
 void TestImageSequenceDecoder::OversizedPicturesAreRefusedBeforeAllocating()
