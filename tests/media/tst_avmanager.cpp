@@ -1,5 +1,6 @@
 #include "EngineTestRig.h"
 #include "BenchMemory.h"
+#include "support/LoggedMessages.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -503,10 +504,10 @@ void TestAvManager::DecodeTimelineTakesOnlyValidOutputs()
     AvManager av;
     av.DecodeTimeline(mGop250.get(), 1, true, true, false);
     av.DecodeTimeline(mGop250.get(), -1, true, true, false);
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    // The decoding still under way logs on its own thread.
+    LoggedMessages errors(&Logger::ErrorLogged);
     av.DecodeTimeline(nullptr, 0, true, true, false);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to decode timeline. Timeline is NULL."));
+    QCOMPARE(errors.Messages(), QStringList {QStringLiteral("Failed to decode timeline. Timeline is NULL.")});
     QCOMPARE(av.ActiveWorkerCount(), 1);
     QCOMPARE(av.PrimaryTimeline(), nullptr);
     QCOMPARE(mGop250->OutputId(), -1);
@@ -612,10 +613,9 @@ void TestAvManager::ParsesAreCappedAndAllFinish()
         QVERIFY(timeline->SourcePtr()->IsParsed());
         QVERIFY(!timeline->SourcePtr()->HasErrors());
     }
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    LoggedMessages errors(&Logger::ErrorLogged);
     av.ParseSource(mEdit.get());
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to parse source. Invalid source timeline."));
+    QCOMPARE(errors.Messages(), QStringList {QStringLiteral("Failed to parse source. Invalid source timeline.")});
     QCOMPARE(av.TotalWorkerCount(), 1);
 }
 

@@ -1,4 +1,5 @@
 #include "EngineTestRig.h"
+#include "support/LoggedMessages.h"
 #include "support/ThreadCall.h"
 
 #include "app/Logger.h"
@@ -146,13 +147,13 @@ void TestAvWorker::ParseTaskParsesAndAnswersOnlyItsOwnId()
 
     // A timeline without a source still completes, with an error.
     Timeline edit(nullptr, true);
-    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    // Logged on the worker's thread.
+    LoggedMessages errors(&Logger::ErrorLogged);
     AvWorkerTask editTask {AvWorkerTaskType::ParseSource, &edit, nullptr};
     WorkerThread failing(&front, 5, editTask);
     emit front.TaskStarted(5, &editTask);
     QVERIFY(QTest::qWaitFor([&] { return failing.Completed(); }, 10000));
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Parse source failed. Source timeline is invalid."));
+    QCOMPARE(errors.Messages(), QStringList {QStringLiteral("Parse source failed. Source timeline is invalid.")});
 }
 
 QTEST_MAIN(TestAvWorker)
