@@ -353,14 +353,16 @@ int RunSpeed(Options const& options)
     for (int i = 0; i < RATE_REPEATS; ++i)
     {
         references << FfmpegReference::MeasureDecodeRate(source, format, threads);
-        if (fills.size() < RATE_REPEATS)
+        if (i + 1 < RATE_REPEATS)
         {
             PlaybackRate const again = MeasurePlayback(session, timeline, true);
             fills << again.framesPerSecond;
             forward.endShown = forward.endShown && again.endShown;
         }
     }
-    forward.framesPerSecond = Median(fills);
+    // A fill that never reached the end fails the run, whatever the others did.
+    bool const everyFillPlayed = std::all_of(fills.cbegin(), fills.cend(), [](double fps) { return fps > 0.0; });
+    forward.framesPerSecond = everyFillPlayed ? Median(fills) : 0.0;
     std::sort(references.begin(), references.end(),
               [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
     FfmpegReference::DecodeRate const reference = references.at(references.size() / 2);
