@@ -1,8 +1,9 @@
 #!/bin/sh
-# Playback benchmarks on 1080p media made here with ffmpeg: for each build
-# given, `tessarin_bench speed` on an H.264 long-GOP file with B-frames, a
-# ProRes file and a PNG sequence (decode rates, playback, seek, memory, each
-# against ffmpeg on this machine in the same run). Give two build folders to
+# Playback benchmarks on media made here with ffmpeg: for each build given,
+# `tessarin_bench speed` on 1080p and 4K H.264 long-GOP files with B-frames, a
+# 1080p ProRes file and a 1080p PNG sequence (decode rates, playback, seek,
+# real-time play at 1x, memory, each against ffmpeg on this machine in the
+# same run). Give two build folders to
 # compare two builds on one machine.
 #
 #   bench/run.sh [BUILD_DIR...] [--soak SECONDS]
@@ -34,12 +35,16 @@ else
 fi
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 h264="$media/h264_1080p_gop250.mp4"
+h264_4k="$media/h264_2160p_gop250.mp4"
 prores="$media/prores_hq_1080p.mov"
 sequence="$media/png_1080p/frame.####.png 1-48"
-echo "Making 1080p media in $media ..."
+echo "Making 1080p and 4K media in $media ..."
 # 10 s at 23.976 fps, one 250-frame GOP after another, 3 B-frames.
 [ -s "$h264" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=10" \
   -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264"
+# The same at 3840x2160, 20 s: two GOPs and a part.
+[ -s "$h264_4k" ] || ff -f lavfi -i "testsrc2=size=3840x2160:rate=24000/1001:duration=20" \
+  -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264_4k"
 # Intra-only ProRes 422 HQ, 10 bits.
 [ -s "$prores" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=5" \
   -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le "$prores"
@@ -60,7 +65,7 @@ status=0
 for build in $builds; do
   echo
   echo "== $build"
-  for source in "$h264" "$prores" "$sequence"; do
+  for source in "$h264" "$h264_4k" "$prores" "$sequence"; do
     bench "$build/bench/tessarin_bench" speed "$source"
   done
   if [ "$soak" -gt 0 ]; then
