@@ -454,6 +454,8 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
         DecodeEmptyVideoClip(clip);
         return;
     }
+    // A backward window counts against the cache's budget.
+    mVideoDecoder->SetBackwardWindowBudget(mTimeline->VideoCacheMaximumSize());
     unsigned int const restarts = mRestartCount;
     bool const ranOut = RunClipLoop(ClipDecoder::Movie);
     mVideoDecoder->CloseSource();
