@@ -154,6 +154,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mPictureCount = 0;
     mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
     mLongestWindow = 0;
+    mWindowCount = 0;
     mWindowEnd = 0;
     mLastPacketTime = 0;
     mSeekTime = 0;
@@ -781,9 +782,10 @@ void VideoDecoder::StartWindow()
 {
     int const longest = WindowFramesForBudget();
     // Twice the longest window so far: key pictures cut the windows of short
-    // GOPs, whose room the cache then keeps.
-    mWindowFrames = mLongestWindow > 0 ? static_cast<int>(std::clamp<qsizetype>(2 * mLongestWindow, 1, longest))
-                                       : longest;
+    // GOPs, whose room the cache then keeps. Not after the first window only:
+    // a file often ends on part of a GOP.
+    mWindowFrames = mWindowCount >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mLongestWindow, 1, longest))
+                                      : longest;
     mWindowFrames = std::max(mWindowFrames, Settings::numLeadingVideoFramesKeptOnSeek);
 }
 
@@ -795,6 +797,7 @@ void VideoDecoder::FinishWindow()
         pictures += frame ? 1 : 0;
     }
     mLongestWindow = std::max(mLongestWindow, pictures);
+    ++mWindowCount;
 }
 
 int VideoDecoder::TotalWorkerCount() const

@@ -66,7 +66,8 @@ public:
     // backward window keeps up to half of the pictures the budget holds
     // besides the codec's own, so that a long GOP is decoded by few windows,
     // and the cache ahead of the playhead covers the decoding of the next.
-    // Windows of short GOPs keep less (twice the longest seen).
+    // Windows of short GOPs keep less (twice the longest seen, from the
+    // third window on).
     void SetBackwardWindowBudget(long long bytes);
     // Pictures the next backward window keeps at most.
     int BackwardWindowFrames() const;
@@ -165,6 +166,7 @@ private:
     int mWindowFrames = 0;
     // Pictures of the longest backward window since the stream was opened.
     qsizetype mLongestWindow = 0;
+    int mWindowCount = 0;
     long long mBackwardBudget = 0;
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
