@@ -324,6 +324,8 @@ struct RealTimePlay
     int shown = 0;
     int frames = 0;
     double longestHoldMs = 0.0;
+    // The frame shown after the longest hold.
+    int longestHoldEnd = -1;
     bool reachedEnd = false;
 };
 
@@ -347,7 +349,11 @@ RealTimePlay MeasureRealTimePlay(BenchSession& session, Timeline* timeline, bool
     QMetaObject::Connection const handed = QObject::connect(
         &session.Viewer(), &BenchViewer::FrameHanded, [&](std::shared_ptr<VideoFrame> const&, long long, int frame) {
             double const now = timer.nsecsElapsed() / 1e6;
-            play.longestHoldMs = std::max(play.longestHoldMs, now - lastHandOverMs);
+            if (now - lastHandOverMs > play.longestHoldMs)
+            {
+                play.longestHoldMs = now - lastHandOverMs;
+                play.longestHoldEnd = frame;
+            }
             lastHandOverMs = now;
             shown.insert(frame);
         });
@@ -362,8 +368,8 @@ RealTimePlay MeasureRealTimePlay(BenchSession& session, Timeline* timeline, bool
 
 void PrintRealTimePlay(char const* label, RealTimePlay const& play, double frameMs)
 {
-    std::printf("  %s play 1x: shown %d of %d, longest hold %.0f ms  (aim: every frame, <= %.0f ms)%s\n", label,
-                play.shown, play.frames, play.longestHoldMs, 3.0 * frameMs,
+    std::printf("  %s play 1x: shown %d of %d, longest hold %.0f ms (up to frame %d)  (aim: every frame, <= %.0f ms)%s\n",
+                label, play.shown, play.frames, play.longestHoldMs, play.longestHoldEnd, 3.0 * frameMs,
                 play.reachedEnd ? "" : "  FAULT: playing did not reach the end");
 }
 

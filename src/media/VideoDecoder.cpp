@@ -155,6 +155,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
     mLongestWindow = 0;
     mWindowCount = 0;
+    mWindowPrepared = false;
     mWindowEnd = 0;
     mLastPacketTime = 0;
     mSeekTime = 0;
@@ -545,10 +546,11 @@ int VideoDecoder::DecodeNextBackward()
 {
     if (mFrameBuffer.isEmpty() || mWindowUnfinished)
     {
-        if (!mWindowUnfinished)
+        if (!mWindowUnfinished && !mWindowPrepared)
         {
             StartWindow();
         }
+        mWindowPrepared = false;
         mWindowUnfinished = true;
         while (mLastPacketTime <= mWindowEnd && !mWindowDrained)
         {
@@ -754,14 +756,29 @@ long long VideoDecoder::PictureBytesEstimate() const
     return std::max(av_image_get_buffer_size(mOutputPixelFormat, context->width, context->height, IMAGE_ALIGNMENT), 0);
 }
 
-void VideoDecoder::SetBackwardWindowBudget(long long bytes)
+void VideoDecoder::SetBackwardWindowBudget(long long bytes, long long kept)
 {
     mBackwardBudget = std::max(bytes, 0LL);
+    mBackwardKept = std::clamp(kept, 0LL, mBackwardBudget);
 }
 
 int VideoDecoder::BackwardWindowFrames() const
 {
     return mWindowFrames;
+}
+
+bool VideoDecoder::BackwardWindowStartsNext() const
+{
+    return !mDecodeForward && mFrameBuffer.isEmpty() && !mWindowUnfinished;
+}
+
+void VideoDecoder::PrepareBackwardWindow()
+{
+    if (BackwardWindowStartsNext())
+    {
+        StartWindow();
+        mWindowPrepared = true;
+    }
 }
 
 int VideoDecoder::WindowFramesForBudget() const
@@ -774,8 +791,10 @@ int VideoDecoder::WindowFramesForBudget() const
     }
     // Half for the window being decoded, half for the cache: the half of
     // that ahead of the playhead is shown while the window is decoded.
-    long long const pictures = mBackwardBudget / pictureBytes - CodecHeldPictures() - 1;
-    return static_cast<int>(std::clamp<long long>(pictures / 2, shortest, std::numeric_limits<int>::max() / 2));
+    long long const held = CodecHeldPictures() + 1;
+    long long const half = (mBackwardBudget / pictureBytes - held) / 2;
+    long long const free = (mBackwardBudget - mBackwardKept) / pictureBytes - held;
+    return static_cast<int>(std::clamp<long long>(std::min(half, free), shortest, std::numeric_limits<int>::max() / 2));
 }
 
 void VideoDecoder::StartWindow()

@@ -62,15 +62,21 @@ public:
     void StopDecoding();
     void Shutdown();
 
-    // The video budget (bytes) the cache and the backward window share. A
-    // backward window keeps up to half of the pictures the budget holds
-    // besides the codec's own, so that a long GOP is decoded by few windows,
-    // and the cache ahead of the playhead covers the decoding of the next.
-    // Windows of short GOPs keep less (twice the longest seen, from the
-    // third window on).
-    void SetBackwardWindowBudget(long long bytes);
+    // The video budget (bytes) the cache and the backward window share, and
+    // the bytes of it the cache keeps. A backward window keeps up to half of
+    // the pictures the budget holds besides the codec's own, so that a long
+    // GOP is decoded by few windows and the cache ahead of the playhead
+    // covers the decoding of the next, and no more than the cache leaves
+    // free. Windows of short GOPs keep less (twice the longest seen, from
+    // the third window on). Read as each window starts.
+    void SetBackwardWindowBudget(long long bytes, long long kept = 0);
     // Pictures the next backward window keeps at most.
     int BackwardWindowFrames() const;
+    // The next DecodeNext starts a backward window.
+    bool BackwardWindowStartsNext() const;
+    // Sets the length of that window now, by the budget (HeldPictureBytes
+    // then counts it); DecodeNext does it otherwise.
+    void PrepareBackwardWindow();
 
     // Threads converting each picture (1: on the decoding thread alone).
     void SetConversionThreadCount(int threads);
@@ -167,7 +173,10 @@ private:
     // Pictures of the longest backward window since the stream was opened.
     qsizetype mLongestWindow = 0;
     int mWindowCount = 0;
+    // PrepareBackwardWindow set the length of the next window.
+    bool mWindowPrepared = false;
     long long mBackwardBudget = 0;
+    long long mBackwardKept = 0;
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
