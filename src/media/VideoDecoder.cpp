@@ -546,6 +546,12 @@ int VideoDecoder::DecodeNextBackward()
 {
     if (mFrameBuffer.isEmpty() || mWindowUnfinished)
     {
+        if (!mWindowUnfinished && mWindowDrained)
+        {
+            // The drained window was dropped (StopDecoding) before any seek:
+            // the codec takes nothing more until one, so it starts over.
+            Seek(mWindowEnd);
+        }
         if (!mWindowUnfinished && !mWindowPrepared)
         {
             StartWindow();
