@@ -31,7 +31,8 @@ struct VideoFrame;
 // the encoder. Both sides share the request record, whose flags and progress
 // values are atomics. Every ffmpeg run must start, exit normally with status
 // 0 and leave a non-empty file, or the request is marked failed; the side
-// that completes last joins the two streams. A set failed or cancelled flag
+// that completes last joins the two streams. Every file is made in the
+// export's temporary folder and moved to the output only once complete. A set failed or cancelled flag
 // stops each side at its next step and kills the running ffmpeg.
 class ExportManager : public QObject
 {
