@@ -22,6 +22,7 @@ class QUndoStack;
 class Timeline;
 class TimelineItem;
 struct ExportProperties;
+struct SnapshotProperties;
 
 // The one front object through which the user interface and the client API
 // reach the project. It owns the media engine, the command server, the undo
@@ -182,6 +183,10 @@ Q_SIGNALS:
     void ViewerLayoutChangeRequested(int layout, int rows, int columns);
     void ClientApiFrameChangeRequested();
     void BlockUserInputChanged(bool block);
+    // An export or a snapshot series asked for outside the monitor (the main
+    // window hands them to it); nothing in the project changes.
+    void ExportRequested(ExportProperties const& properties);
+    void AdvancedSnapshotRequested(SnapshotProperties const& properties);
 
 private:
     void Push(QUndoCommand* command);
