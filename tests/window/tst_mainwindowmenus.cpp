@@ -9,8 +9,10 @@
 #include "panels/PreferencesDialog.h"
 #include "support/TestMedia.h"
 #include "support/WindowMenus.h"
+#include "media/ExportProperties.h"
 #include "model/Source.h"
 #include "viewer/ViewerBase.h"
+#include "viewer/SnapshotProperties.h"
 #include "viewer/ViewerOverlay.h"
 #include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
@@ -20,12 +22,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QUndoCommand>
@@ -477,6 +481,28 @@ private Q_SLOTS:
         QVERIFY2(qAbs(viewer.width() * 1080 - viewer.height() * 1920) <= 1920, // within a pixel
                  qPrintable(QStringLiteral("%1x%2").arg(viewer.width()).arg(viewer.height())));
         mWindow->resize(800, 600);
+    }
+
+    void requestsOfTheProjectManagerReachTheMonitor()
+    {
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        auto* panel = mWindow->findChild<MonitorPanel*>();
+        manager->ImportFilesByPath({TestMedia::Path("numbered_24fps.mp4")}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1,
+                                   true);
+        QTRY_VERIFY_WITH_TIMEOUT(Viewer()->PrimaryTimeline() && Engine()->AllVideoFramesReceivedForCurrentTime(), 10000);
+        QTemporaryDir dir;
+        SnapshotProperties snapshot;
+        snapshot.dirPath = dir.path();
+        snapshot.name = QStringLiteral("still");
+        snapshot.extension = QStringLiteral("png");
+        emit manager->AdvancedSnapshotRequested(snapshot);
+        QCOMPARE(QDir(dir.path()).entryList({"still*.png"}).size(), 1);
+        // An export without an output is refused by the monitor, with its reason.
+        QSignalSpy lines(panel, &MonitorPanel::ExportLogMsgReceived);
+        emit manager->ExportRequested(ExportProperties());
+        QVERIFY(!lines.isEmpty());
+        QVERIFY(lines.first().at(2).toBool()); // an error line
+        QVERIFY(!Settings::exportInProgress);
     }
 
     void recentFileOpensByItsKey()
