@@ -1003,7 +1003,9 @@ void ProjectManager::DoDeleteClipsCmd(Timeline* timeline, QList<int>& indices)
 void ProjectManager::DoSetClipOrderCmd(Timeline* timeline, QList<QUuid> const& clipIds)
 {
     QUuid const id = TimelineItemId(timeline);
-    if (!id.isNull())
+    // A sort of a sorted list or a block dropped where it was changes nothing:
+    // it is no step to undo and leaves the project unmodified.
+    if (!id.isNull() && timeline->OrderedClipIds() != clipIds)
     {
         Push(new SetClipOrderCmd(mProject, id, clipIds));
     }

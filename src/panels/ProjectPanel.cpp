@@ -883,7 +883,7 @@ void ProjectPanel::ImportFolderByPath(QString const& path, QUuid parentId)
         parentId = mProjectManager->ProjectFolderId();
     }
     MacroScope const macro(mProjectManager, QStringLiteral("ImportFolders"));
-    QUuid const folderId = mProjectManager->DoAddFolderCmd(QFileInfo(path).baseName(), parentId, {});
+    QUuid const folderId = mProjectManager->DoAddFolderCmd(QDir(path).dirName(), parentId, {});
     if (!folderId.isNull())
     {
         ImportDirectoryContent(path, folderId);
@@ -896,7 +896,7 @@ void ProjectPanel::ImportDirectoryContent(QString const& path, QUuid const& fold
     while (dirs.hasNext())
     {
         QString const sub = dirs.next();
-        QUuid const subId = mProjectManager->DoAddFolderCmd(QFileInfo(sub).baseName(), folderId, {});
+        QUuid const subId = mProjectManager->DoAddFolderCmd(QDir(sub).dirName(), folderId, {});
         if (!subId.isNull())
         {
             ImportDirectoryContent(sub, subId);
