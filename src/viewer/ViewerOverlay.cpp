@@ -7,8 +7,8 @@
 #include "model/Timeline.h"
 #include "model/VideoStreamInfo.h"
 
-#include <QLocale>
 #include <QCursor>
+#include <QLocale>
 #include <QPainter>
 #include <QPen>
 #include <QResizeEvent>
