@@ -1,10 +1,12 @@
 #pragma once
 
 #include "model/FolderItem.h"
+#include "model/HeldTimelineState.h"
 #include "model/ParseSourceData.h"
 #include "model/TimelineItem.h"
 
 #include <QFileSystemWatcher>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMultiMap>
@@ -23,6 +25,7 @@ class QJsonArray;
 class QJsonDocument;
 class QJsonObject;
 class Clip;
+class Source;
 class Track;
 struct RangeBookmark;
 struct StrokeData;
@@ -236,6 +239,28 @@ private:
     FolderItem* FolderForFolder(QUuid const& parentId) const;
     FolderItem* ParentFolderOf(ProjectItem* item) const;
     void RestoreStoredState(TimelineItem* item, ParseSourceData const& data);
+    // A source that could be opened: it has frames and no error.
+    static bool HasMedia(Source const* source);
+    // A source timeline with its media, or an edit timeline whose every clip
+    // has its media.
+    static bool ItemHasMedia(TimelineItem const* item);
+    // The playback frame and range (cut in and out for a source) a save
+    // writes for the item as it stands.
+    static void LiveFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end);
+    // Keeps a file's values for an item that lacks its media, beside what
+    // the item made of them; forgets them for an item that has its media.
+    void HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end);
+    // The file's values while the item still lacks its media and still shows
+    // what it made of them; null once the user changed them or the media is
+    // back.
+    HeldTimelineState const* HeldStateInEffect(TimelineItem const* item) const;
+    // Puts a timeline whose file values were held back to them, once more
+    // of its media (or all of it) is there.
+    void ReapplyHeldState(TimelineItem* item, HeldTimelineState const& held);
+    // A stand-in for a source read from a file whose parse was given up: the
+    // same id, paths and name, never parsed, so that what the file said of it
+    // stays in the project.
+    TimelineItem* MakeUnopenedStandIn(ParseListEntry const& entry);
     void TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item);
     // Puts a source timeline that a failed replacement took out back in the
     // new item's place.
@@ -273,4 +298,6 @@ private:
     static int sParseTimeoutMs;
     // Ids a file being read has named so far.
     QSet<QUuid> mReadIds;
+    // By item id: file values of timelines read without their media.
+    QHash<QUuid, HeldTimelineState> mHeldStates;
 };
