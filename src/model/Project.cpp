@@ -1670,6 +1670,7 @@ bool Project::SaveProject()
         file.cancelWriting();
         return false;
     }
+    mFileStamp = ProjectFileStamp::Of(info.absoluteFilePath());
     for (TimelineItem* item : std::as_const(mSourceTimelines))
     {
         if (item->TimelinePtr() && item->SourcePtr() && !HasMedia(item->SourcePtr()))
@@ -1679,6 +1680,28 @@ bool Project::SaveProject()
         }
     }
     return true;
+}
+
+void Project::SetFileStamp(ProjectFileStamp const& stamp)
+{
+    mFileStamp = stamp;
+}
+
+ProjectFileStamp Project::FileStamp() const
+{
+    return mFileStamp;
+}
+
+bool Project::FileChangedOnDisk() const
+{
+    // Only the file this project read or wrote: a save to another path (Save
+    // As) has its own overwrite question.
+    if (mFileStamp.IsNull() || Settings::projectPath.isEmpty() ||
+        QFileInfo(Settings::projectPath).absoluteFilePath() != mFileStamp.Path())
+    {
+        return false;
+    }
+    return mFileStamp.ChangedOnDisk();
 }
 
 bool Project::WriteProject(QJsonObject& root) const

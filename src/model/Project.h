@@ -3,6 +3,7 @@
 #include "model/FolderItem.h"
 #include "model/HeldTimelineState.h"
 #include "model/ParseSourceData.h"
+#include "model/ProjectFileStamp.h"
 #include "model/TimelineItem.h"
 
 #include <QFileSystemWatcher>
@@ -112,6 +113,12 @@ public:
     // Writes the whole project to Settings::projectPath, atomically: the old
     // file stays whole unless the new one was written completely.
     bool SaveProject();
+    // What the file at the project path looked like when this project last
+    // read or wrote it; a save over a file that changed since would lose
+    // someone else's work.
+    void SetFileStamp(ProjectFileStamp const& stamp);
+    ProjectFileStamp FileStamp() const;
+    bool FileChangedOnDisk() const;
     bool WriteProject(QJsonObject& root) const;
     // Reads a project file as the project itself (open) or into it.
     bool ImportProject(QString const& path, bool open);
@@ -300,4 +307,5 @@ private:
     QSet<QUuid> mReadIds;
     // By item id: file values of timelines read without their media.
     QHash<QUuid, HeldTimelineState> mHeldStates;
+    ProjectFileStamp mFileStamp;
 };

@@ -168,6 +168,7 @@ private Q_SLOTS:
     void MissingMediaKeepsWhatTheFileHeld();
     void SourceTimedOutKeepsWhatTheFileHeld();
     void ImportAddsOnlyTheSources();
+    void SaveOverAFileChangedOnDiskNeedsAYes();
 
 private:
     QString SavePath(QString const& name) const;
@@ -1094,6 +1095,61 @@ void TestProjectFile::ImportAddsOnlyTheSources()
         after << top->IsExpanded();
     }
     QCOMPARE(after, expanded);
+}
+
+void TestProjectFile::SaveOverAFileChangedOnDiskNeedsAYes()
+{
+    ProjectManager& pm = *mManager;
+    QString const path = SavePath(QStringLiteral("shared.zeph"));
+    pm.SetProjectPath(path);
+    pm.DoAddFolderCmd(QStringLiteral("First"), QUuid(), {});
+    QVERIFY(pm.SaveProject());
+
+    // Another player saves the same file.
+    QByteArray const theirs = ReadAll(path).replace("First", "Other");
+    WriteAll(path, theirs);
+    pm.DoAddFolderCmd(QStringLiteral("Mine"), QUuid(), {});
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    QVERIFY(!pm.SaveProject()); // nobody to ask: never overwritten
+    QCOMPARE(ReadAll(path), theirs);
+    QVERIFY(!pm.IsUndoClean());
+    QCOMPARE(warnings.count(), 1);
+
+    QStringList asked;
+    bool overwrite = false;
+    pm.SetOverwriteChangedFileQuestion([&asked, &overwrite](QString const& file) {
+        asked << file;
+        return overwrite;
+    });
+    QVERIFY(!pm.SaveProject());
+    QCOMPARE(asked, QStringList {path});
+    QCOMPARE(ReadAll(path), theirs);
+    overwrite = true;
+    QVERIFY(pm.SaveProject());
+    QVERIFY(ReadAll(path).contains("Mine"));
+    QVERIFY(pm.IsUndoClean());
+
+    // Its own save is no change; nor is a touch that leaves the bytes.
+    asked.clear();
+    QFile touched(path);
+    QVERIFY(touched.open(QIODevice::ReadWrite));
+    QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    touched.close();
+    QVERIFY(pm.SaveProject());
+    QVERIFY(asked.isEmpty());
+
+    // Changed after it was opened.
+    QVERIFY(pm.OpenProject(path));
+    WriteAll(path, theirs);
+    overwrite = false;
+    QVERIFY(!pm.SaveProject());
+    QCOMPARE(asked, QStringList {path});
+    QCOMPARE(ReadAll(path), theirs);
+
+    // Saved as another file: the file chooser asked about that one.
+    pm.SetProjectPath(SavePath(QStringLiteral("elsewhere.zeph")));
+    QVERIFY(pm.SaveProject());
+    QCOMPARE(asked.size(), 1);
 }
 
 QTEST_MAIN(TestProjectFile)
