@@ -969,12 +969,8 @@ void TestProjectFile::MissingMediaKeepsWhatTheFileHeld()
     QCOMPARE(cutObject.value("range_end_frame").toInt(), 150);
     QCOMPARE(cutObject.value("playback_frame").toInt(), 7);
     QCOMPARE(saved.value("z_bookmarks").toArray().size(), 1);
-    QStringList lines;
-    for (QList<QVariant> const& warning : std::as_const(warnings))
-    {
-        lines << warning.first().toString();
-    }
-    QCOMPARE(lines, QStringList {QStringLiteral("Saved without its media, as it was read: %1").arg(offline)});
+    QCOMPARE(warnings.count(), 1);
+    QCOMPARE(warnings.at(0).at(0).toString(), QStringLiteral("Saved without its media, as it was read: %1").arg(offline));
 
     // The drive is back: refreshed in this session, or opened again.
     QVERIFY(QDir().mkpath(QFileInfo(offline).absolutePath()));
