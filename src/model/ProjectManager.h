@@ -52,7 +52,13 @@ public:
     void NewProject(bool);
     bool OpenProject(QString const& path);
     bool ImportProject(QString const& path, bool open);
+    // A project file that changed on disk since this project read or wrote it
+    // (another player saved it) is overwritten only when the question says
+    // so; without a question it is never overwritten.
     bool SaveProject();
+    // Asked with the project path; true overwrites the other version. The
+    // window provides it: the model shows no dialogs.
+    void SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question);
     bool IsUndoClean() const;
     void SetUndoClean();
     // What a client command that changes the project outside the undo stack
@@ -224,4 +230,5 @@ private:
     QUndoStack* mUndoStack = nullptr;
     bool mModified = false;
     QList<std::function<void()>> mDeferredRequests;
+    std::function<bool(QString const&)> mOverwriteChangedFileQuestion;
 };

@@ -38,6 +38,7 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -93,6 +94,31 @@ QMimeData* UrlData(QStringList const& paths)
     return data;
 }
 
+// Clicks the button of the next message box whose text is given, with the
+// mouse, as soon as the box shows; the text the box said is kept.
+void AnswerNextMessageBox(QString const& button, QString* said)
+{
+    auto* poll = new QTimer();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, said] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+        {
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        *said = box->text();
+        for (QAbstractButton* candidate : box->buttons())
+        {
+            if (candidate->text().remove(QLatin1Char('&')) == button)
+            {
+                QTest::mouseClick(candidate, Qt::LeftButton);
+            }
+        }
+    });
+    poll->start(10);
+}
+
 QMimeData* IdData(QString const& format, QList<QUuid> const& ids)
 {
     auto* data = new QMimeData();
@@ -119,6 +145,7 @@ private Q_SLOTS:
     void ProjectSettingsDialogClampsAndNeverWritesThePath();
     void SaveSourceAsNeverLosesAFile();
     void ContextMenuActsOnTheRow();
+    void SaveOverAChangedFileAsksFirst();
 
 private:
     ProjectPanel* Panel() const { return mSideBar->ProjectPanelPtr(); }
@@ -769,6 +796,32 @@ void TestProjectPanel::ContextMenuActsOnTheRow()
     QVERIFY(texts.contains(QStringLiteral("Remove From Viewer")));
     QVERIFY(!texts.contains(QStringLiteral("Open in Viewer A")));
     QCOMPARE(Row(sources.first())->text(1), QStringLiteral("A"));
+}
+void TestProjectPanel::SaveOverAChangedFileAsksFirst()
+{
+    QVERIFY(mManager->SaveProject());
+    // Another player saved the project meanwhile.
+    QByteArray const theirs = ReadAll(mProjectPath) + "\n";
+    {
+        QFile file(mProjectPath);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(theirs);
+    }
+    mManager->DoAddFolderCmd(QStringLiteral("Mine"), QUuid(), {});
+
+    QString said;
+    AnswerNextMessageBox(QStringLiteral("Cancel"), &said);
+    Panel()->SaveProject();
+    QVERIFY(said.contains(QDir::toNativeSeparators(mProjectPath)));
+    QCOMPARE(ReadAll(mProjectPath), theirs);
+    QVERIFY(!mManager->IsUndoClean());
+
+    said.clear();
+    AnswerNextMessageBox(QStringLiteral("Overwrite"), &said);
+    Panel()->SaveProject();
+    QVERIFY(!said.isEmpty());
+    QVERIFY(ReadAll(mProjectPath).contains("Mine"));
+    QVERIFY(mManager->IsUndoClean());
 }
 
 QTEST_MAIN(TestProjectPanel)
