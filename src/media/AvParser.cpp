@@ -115,6 +115,7 @@ void AvParser::ParseSource(int fileIndex)
     {
         av_dict_free(&dictionary);
     }
+    mInput.EndOpening();
     if (result < 0)
     {
         CloseInput();

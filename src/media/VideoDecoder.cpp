@@ -335,6 +335,7 @@ bool VideoDecoder::ReopenInput()
     {
         avformat_find_stream_info(mFormatContext, nullptr);
     }
+    mInput.EndOpening();
     if (static_cast<unsigned int>(streamIndex) >= mFormatContext->nb_streams)
     {
         Logger::GetInstance()->Error("Video Seek Failed: the stream is gone after opening the input again");
