@@ -206,41 +206,12 @@ def changed_while_playing(executable, clip, change):
     run_case(what, executable, body)
 
 
-def absurd_sample_rate(executable):
-    def body(work, start):
-        # 192 KB of 16-bit mono samples claiming 1 Hz.
-        path = os.path.join(work, "slow.wav")
-        size = 192 * 1024
-        header = (b"RIFF" + (36 + size).to_bytes(4, "little") + b"WAVEfmt " + (16).to_bytes(4, "little") +
-                  (1).to_bytes(2, "little") + (1).to_bytes(2, "little") + (1).to_bytes(4, "little") +
-                  (2).to_bytes(4, "little") + (2).to_bytes(2, "little") + (16).to_bytes(2, "little") +
-                  b"data" + size.to_bytes(4, "little"))
-        with open(path, "wb") as wav:
-            wav.write(header + b"\x10" * size)
-        player = start([])
-        if not check(player.connect(60), "1 Hz WAV: the player listens"):
-            return player
-        player.command({"cmd": "initialize", "api_version": "1.0.0"})
-        # The import answers once the file is parsed (that once took a minute
-        # and 3 GB).
-        started = time.time()
-        reply = player.command({"cmd": "import_file", "file_path": path})
-        check(reply is not None, "1 Hz WAV: the import answered in %.1f s" % (time.time() - started))
-        with open(player.log_path, errors="replace") as log:
-            check("Unsupported audio sample rate 1 Hz" in log.read(), "1 Hz WAV: the rate is refused with an error")
-        player.terminate("1 Hz WAV")
-        return player
-
-    run_case("1 Hz WAV", executable, body)
-
-
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
         return 2
     executable = os.path.abspath(sys.argv[1])
     fifo_as_media(executable)
-    absurd_sample_rate(executable)
     clips = tempfile.mkdtemp(prefix="tessarin-stall-clip.")
     try:
         clip = os.path.join(clips, "long_1080p.mp4")

@@ -20,10 +20,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <memory>
 
 #if defined(__GLIBC__)
@@ -96,7 +92,6 @@ private Q_SLOTS:
     void DecodeTimelineTakesOnlyValidOutputs();
     void ExportRunsOnItsOwnCopiesAndIsCancelledByClearAll();
     void ParsesAreCappedAndAllFinish();
-    void TaskThatNeverEndsIsLeftRunningAfterTheWait();
 
 private:
     std::unique_ptr<Timeline> mGop250;
@@ -622,64 +617,6 @@ void TestAvManager::ParsesAreCappedAndAllFinish()
     av.ParseSource(mEdit.get());
     QCOMPARE(errors.Messages(), QStringList {QStringLiteral("Failed to parse source. Invalid source timeline.")});
     QCOMPARE(av.TotalWorkerCount(), 1);
-}
-
-void TestAvManager::TaskThatNeverEndsIsLeftRunningAfterTheWait()
-{
-    // A parse held on its thread, as by a read that does not return: the
-    // wait for the engine's tasks ends at its bound, and the player goes on.
-    auto timeline = std::make_unique<Timeline>(TestMedia::Path("h264_cfr25.mp4"), QString(), QUuid::createUuid());
-    std::mutex lock;
-    std::condition_variable released;
-    bool held = false;
-    bool release = false;
-    QObject::connect(timeline->SourcePtr(), &Source::Parsed, timeline->SourcePtr(), [&] {
-        std::unique_lock<std::mutex> locker(lock);
-        held = true;
-        released.notify_all();
-        released.wait(locker, [&] { return release; });
-    }, Qt::DirectConnection);
-    // Lets the parse go after a while however the test ends, so that a
-    // wait without a bound shows as slow rather than hanging the run.
-    auto const letGo = [&] {
-        std::lock_guard<std::mutex> const locker(lock);
-        release = true;
-        released.notify_all();
-    };
-    std::thread safety([&] {
-        std::unique_lock<std::mutex> locker(lock);
-        released.wait_for(locker, std::chrono::seconds(8), [&] { return release; });
-        release = true;
-        released.notify_all();
-    });
-    {
-        AvManager av;
-        av.ParseSource(timeline.get());
-        {
-            std::unique_lock<std::mutex> locker(lock);
-            QVERIFY(released.wait_for(locker, std::chrono::seconds(20), [&] { return held; }));
-        }
-        av.ClearAll(false, 1000);
-        {
-            // Returned while the parse was still held (the safety lets it go
-            // only after 8 s).
-            std::lock_guard<std::mutex> const locker(lock);
-            QVERIFY(!release);
-        }
-        QCOMPARE(av.TotalWorkerCount(), 1);
-        QVERIFY(av.HasTasksLeftRunning());
-
-        // The engine goes on: another timeline opens and shows its frames.
-        ViewerProbe viewer(&av, mGop250.get());
-        av.DecodeTimeline(mGop250.get(), 0, false, true, false);
-        QVERIFY(QTest::qWaitFor([&] { return viewer.deliveries > 0; }, 20000));
-
-        letGo();
-        QVERIFY(QTest::qWaitFor([&] { return !av.HasTasksLeftRunning(); }, 20000));
-        av.ClearAll(false, 1000);
-    }
-    letGo();
-    safety.join();
 }
 
 QTEST_MAIN(TestAvManager)
