@@ -2,6 +2,7 @@
 
 #include "app/KeySequenceType.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMainWindow>
 #include <QSize>
@@ -118,7 +119,6 @@ protected:
     void ConnectEngineActions();
     void ConnectSideBar();
     ProjectPanel* ProjectPanelPtr() const;
-    void ImportRecentPath(QString const& path);
     virtual void CreateConnections();
     virtual void CreateLConnections() {}
     virtual void PostInitialize() = 0;
@@ -269,6 +269,12 @@ protected:
     bool mMenuBarWasVisible = true;
     bool mSideBarWasVisible = true;
     bool mViewerControlsWereVisible = true;
+    // What the window was before full screen, stored in its stead when the
+    // program ends in full screen.
+    Qt::WindowStates mWindowStatesBeforeFullscreen;
+    QByteArray mGeometryBeforeFullscreen;
+    QByteArray mDockStateBeforeFullscreen;
+    bool mSideBarSettingBeforeFullscreen = true;
     QString mTimelineName;
     int mPlaybackFrame = 0;
     float mLastPlaybackSpeed = 1.0f;
