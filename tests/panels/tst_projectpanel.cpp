@@ -3,6 +3,7 @@
 // undo step whose undo and redo give back the saved project byte for byte;
 // drops on the tree and the clip list; the project dialogs; Save Source As.
 
+#include "support/ModalAnswer.h"
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
 
@@ -39,6 +40,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QUndoStack>
@@ -116,6 +118,8 @@ private Q_SLOTS:
     void ProjectSettingsDialogClampsAndNeverWritesThePath();
     void SaveSourceAsNeverLosesAFile();
     void ContextMenuActsOnTheRow();
+    void ClosingAProjectAsksByTheSetting();
+    void SavedProjectsGetTheirExtension();
 
 private:
     ProjectPanel* Panel() const { return mSideBar->ProjectPanelPtr(); }
@@ -641,6 +645,29 @@ void TestProjectPanel::ProjectSettingsDialogClampsAndNeverWritesThePath()
     QCOMPARE(ReadAll(mProjectPath), savedBytes);
     QVERIFY(ReadAll(newPath).contains("after save as"));
     QVERIFY(oldBytes != savedBytes);
+
+    // What the user types survives an import and its parse; the fields left
+    // alone still follow the project, and another project loads its own.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::mouseClick(dialog.NotesEdit()->viewport(), Qt::LeftButton);
+    QTest::keyClick(dialog.NotesEdit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dialog.NotesEdit(), QStringLiteral("typed while a file arrives"));
+    QTest::mouseClick(dialog.FrameNumberOffsetSpinBox(), Qt::LeftButton);
+    QTest::keyClick(dialog.FrameNumberOffsetSpinBox(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dialog.FrameNumberOffsetSpinBox(), QStringLiteral("12"));
+    QSignalSpy updates(mManager.get(), &ProjectManager::ProjectUpdated);
+    QString const moved = mDir->filePath(QStringLiteral("moved.zeph"));
+    QVERIFY(Panel()->SaveProjectAsByPath(moved));
+    Panel()->ImportFilesByPath({Media("h264_cfr25.mp4")}, QUuid(), -1, -2, 0, false, QUuid(), -1, -1);
+    QTRY_VERIFY(!updates.isEmpty());
+    QTRY_VERIFY(!mManager->SourceParsingInProgress());
+    QCOMPARE(dialog.NotesEdit()->toPlainText(), QStringLiteral("typed while a file arrives"));
+    QCOMPARE(dialog.FrameNumberOffsetSpinBox()->value(), 12);
+    QCOMPARE(dialog.ProjectPathEdit()->text(), moved);
+    mManager->NewProject(true);
+    QCOMPARE(dialog.NotesEdit()->toPlainText(), QString());
+    QCOMPARE(dialog.ProjectPathEdit()->text(), FileHelpers::ProjectPath());
 }
 
 void TestProjectPanel::SaveSourceAsNeverLosesAFile()
@@ -717,6 +744,98 @@ void TestProjectPanel::ContextMenuActsOnTheRow()
     QVERIFY(texts.contains(QStringLiteral("Remove From Viewer")));
     QVERIFY(!texts.contains(QStringLiteral("Open in Viewer A")));
     QCOMPARE(Row(sources.first())->text(1), QStringLiteral("A"));
+}
+
+
+void TestProjectPanel::ClosingAProjectAsksByTheSetting()
+{
+    int const confirmBefore = Settings::confirmOnClose;
+    mManager->SetUndoClean();
+    {
+        // Nothing unsaved: no question, unless the setting says always.
+        ModalAnswer cancel(QMessageBox::Cancel);
+        QVERIFY(Panel()->ConfirmProjectClose());
+        QCOMPARE(cancel.Asked(), 0);
+        Settings::confirmOnClose = 0;
+        QVERIFY(!Panel()->ConfirmProjectClose());
+        QCOMPARE(cancel.Asked(), 1);
+        Settings::confirmOnClose = 1;
+    }
+
+    QUuid const source = AddSources({QStringLiteral("h264_cfr25.mp4")}).value(0);
+    QVERIFY(!mManager->IsUndoClean());
+    {
+        // Cancel, and New Project, keep the project as it was; "never" asks nothing.
+        ModalAnswer cancel(QMessageBox::Cancel);
+        QVERIFY(!Panel()->ConfirmProjectClose());
+        Panel()->NewProject();
+        QCOMPARE(cancel.Asked(), 2);
+        QVERIFY(cancel.LastText().contains(QStringLiteral("unsaved changes")));
+        QVERIFY(mManager->FindTimelineById(source));
+        Settings::confirmOnClose = 2;
+        QVERIFY(Panel()->ConfirmProjectClose());
+        QCOMPARE(cancel.Asked(), 2);
+        Settings::confirmOnClose = 1;
+    }
+    {
+        ModalAnswer discard(QMessageBox::Discard);
+        QVERIFY(Panel()->ConfirmProjectClose());
+        QCOMPARE(discard.Asked(), 1);
+        QVERIFY(!mManager->IsUndoClean()); // discarding writes nothing
+    }
+    {
+        // A save that fails goes no further and keeps the changes unsaved.
+        ModalAnswer save(QMessageBox::Save);
+        // A file where the project's folder would be: nothing can be written.
+        QString const blocker = mDir->filePath(QStringLiteral("not_a_folder"));
+        QFile blockerFile(blocker);
+        QVERIFY(blockerFile.open(QIODevice::WriteOnly));
+        blockerFile.close();
+        mManager->SetProjectPath(blocker + QStringLiteral("/project.zeph"));
+        QVERIFY(!Panel()->ConfirmProjectClose());
+        QVERIFY(!mManager->IsUndoClean());
+        mManager->SetProjectPath(mProjectPath);
+        QVERIFY(Panel()->ConfirmProjectClose());
+        QCOMPARE(save.Asked(), 2);
+        QVERIFY(mManager->IsUndoClean());
+        QVERIFY(ReadAll(mProjectPath).contains("h264_cfr25.mp4"));
+    }
+
+    // Dialogs are refused (full screen): the window is asked to leave it
+    // first; while nobody does, the project stays.
+    AddSources({QStringLiteral("vfr.mkv")});
+    Panel()->SetDialogsEnabled(false);
+    QSignalSpy leave(Panel(), &ProjectPanel::LeaveFullscreenRequested);
+    {
+        ModalAnswer discard(QMessageBox::Discard);
+        QVERIFY(!Panel()->ConfirmProjectClose());
+        QCOMPARE(leave.size(), 1);
+        QCOMPARE(discard.Asked(), 0);
+        QMetaObject::Connection const left = connect(Panel(), &ProjectPanel::LeaveFullscreenRequested, Panel(),
+                                                     [this] { Panel()->SetDialogsEnabled(true); });
+        QVERIFY(Panel()->ConfirmProjectClose());
+        QCOMPARE(discard.Asked(), 1);
+        disconnect(left);
+    }
+    Settings::confirmOnClose = confirmBefore;
+}
+
+void TestProjectPanel::SavedProjectsGetTheirExtension()
+{
+    // A name typed without the extension would not open as a project again.
+    QString const bare = mDir->filePath(QStringLiteral("show"));
+    QVERIFY(Panel()->SaveProjectAsByPath(bare));
+    QVERIFY(QFile::exists(bare + QStringLiteral(".zeph")));
+    QVERIFY(!QFile::exists(bare));
+    QCOMPARE(FileHelpers::ProjectPath(), bare + QStringLiteral(".zeph"));
+    QVERIFY(FileHelpers::IsSupportedProjectFilePath(FileHelpers::ProjectPath()));
+    QString const dotted = mDir->filePath(QStringLiteral("Shot_010.v2"));
+    QVERIFY(Panel()->SaveProjectAsByPath(dotted));
+    QVERIFY(QFile::exists(dotted + QStringLiteral(".zeph")));
+    QString const upper = mDir->filePath(QStringLiteral("UPPER.ZEPH"));
+    QVERIFY(Panel()->SaveProjectAsByPath(upper));
+    QCOMPARE(FileHelpers::ProjectPath(), upper);
+    QVERIFY(QFile::exists(upper));
 }
 
 QTEST_MAIN(TestProjectPanel)

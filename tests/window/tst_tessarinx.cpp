@@ -2,7 +2,10 @@
 #include "app/KeyBindings.h"
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
+#include "support/ModalAnswer.h"
+#include "support/TestMedia.h"
 #include "support/WindowMenus.h"
+#include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
 #include "window/TessarinX.h"
 
@@ -11,6 +14,7 @@
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QUndoStack>
@@ -214,6 +218,71 @@ private Q_SLOTS:
         QVERIFY(window.menuBar()->isVisible());
         QVERIFY(WindowMenus::OpenAndClose(&window, TopMenu(window, "Tools")));
         QVERIFY(WindowMenus::WindowAction(&window, "Side Bar")->isChecked());
+        window.Shutdown();
+    }
+
+    void fullScreenGivesBackTheWindowItTook()
+    {
+        Settings::sideBarVisible = true;
+        Settings::menuBarVisible = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        QAction* const fullscreen = WindowMenus::WindowAction(&window, "Fullscreen");
+        window.showMaximized();
+        QTRY_VERIFY(window.isMaximized());
+        WindowMenus::Press(&window, fullscreen);
+        QTRY_VERIFY(window.isFullScreen());
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_VERIFY(!window.isFullScreen());
+        QVERIFY(window.isMaximized());
+
+        // Quitting in full screen stores the window of before, bars and all.
+        window.showNormal();
+        QTRY_VERIFY(!window.isMaximized());
+        WindowMenus::Press(&window, fullscreen);
+        QTRY_VERIFY(window.isFullScreen());
+        QVERIFY(!Settings::menuBarVisible);
+        QVERIFY(!Settings::sideBarVisible);
+        QVERIFY(window.close());
+        QVERIFY(Settings::menuBarVisible);
+        QVERIFY(Settings::sideBarVisible);
+        QWidget next;
+        QVERIFY(next.restoreGeometry(Settings::windowGeometry));
+        QVERIFY(!next.windowState().testFlag(Qt::WindowFullScreen));
+    }
+
+    void viewerDropsAddToTheBrowsersProject()
+    {
+        Settings::activateWindowOnFileDrop = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        auto* manager = window.findChild<ProjectManager*>();
+        auto* viewer = window.findChild<ViewerWidget*>();
+        QString const first = TestMedia::Path("h264_cfr25.mp4");
+        QString const second = TestMedia::Path("vfr.mkv");
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        ModalAnswer cancel(QMessageBox::Cancel);
+        for (QString const& path : {first, second})
+        {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QPoint const middle = viewer->rect().center();
+            QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewer, &enter);
+            QDropEvent drop(middle, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewer, &drop);
+            QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(path), 10000);
+        }
+        // The browser's project grows: nothing is replaced, so nothing is asked.
+        QVERIFY(manager->MediaPathExistsInProject(first));
+        QCOMPARE(cancel.Asked(), 0);
+        QTRY_VERIFY(window.isActiveWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->SourceParsingInProgress(), 10000);
         window.Shutdown();
     }
 };
