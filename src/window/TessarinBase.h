@@ -126,7 +126,7 @@ protected:
     // and nowhere else, so that one trigger opens one dialog.
     virtual void ConnectProjectActions();
     // Asked before the window closes; a refusal keeps everything open and
-    // unsaved. Until the project panel asks the user, closing is allowed.
+    // unsaved. The project panel asks the user when the settings say so.
     virtual bool ConfirmProjectClose();
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();

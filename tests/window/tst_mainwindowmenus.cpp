@@ -435,14 +435,7 @@ private Q_SLOTS:
         QTest::keySequence(mWindow.get(), WindowAction("Import Recent File")->shortcut());
         QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(other), 10000);
         QVERIFY(!manager->MediaPathExistsInProject(clip));
-        QMenu* recent = SubMenu(TopMenu("File"), "Recent Files");
-        Show(recent);
-        QAction* entry = nullptr;
-        for (QAction* action : recent->actions())
-            if (action->text() == clip)
-                entry = action;
-        QVERIFY(entry);
-        QVERIFY(WindowMenus::Choose(mWindow.get(), recent, entry));
+        QVERIFY(WindowMenus::ChooseText(mWindow.get(), SubMenu(TopMenu("File"), "Recent Files"), clip));
         QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(clip), 10000);
         QVERIFY(!manager->MediaPathExistsInProject(other));
         QTRY_VERIFY_WITH_TIMEOUT(!manager->SourceParsingInProgress(), 10000);

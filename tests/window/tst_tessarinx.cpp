@@ -237,11 +237,16 @@ private Q_SLOTS:
         QTest::keyClick(&window, Qt::Key_Escape);
         QTRY_VERIFY(!window.isFullScreen());
         QVERIFY(window.isMaximized());
+        window.Shutdown();
+    }
 
-        // Quitting in full screen stores the window of before, bars and all.
-        window.showNormal();
-        QTRY_VERIFY(!window.isMaximized());
-        WindowMenus::Press(&window, fullscreen);
+    void quittingInFullScreenStoresTheWindowOfBefore()
+    {
+        Settings::sideBarVisible = true;
+        Settings::menuBarVisible = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        WindowMenus::Press(&window, WindowMenus::WindowAction(&window, "Fullscreen"));
         QTRY_VERIFY(window.isFullScreen());
         QVERIFY(!Settings::menuBarVisible);
         QVERIFY(!Settings::sideBarVisible);
