@@ -461,9 +461,12 @@ private Q_SLOTS:
             QCOMPARE(cancel.Asked(), 3);
             DropOnViewer({other});
             QCOMPARE(cancel.Asked(), 4);
+            Settings::recentProjects = {dir.filePath("elsewhere.zeph")};
+            Press("Open Recent Project");
+            QCOMPARE(cancel.Asked(), 5);
             Activate();
             Press("Exit");
-            QCOMPARE(cancel.Asked(), 5);
+            QCOMPARE(cancel.Asked(), 6);
             QVERIFY(mWindow->isVisible());
             QVERIFY(Manager()->MediaPathExistsInProject(clip));
             QVERIFY(!Manager()->MediaPathExistsInProject(other));
@@ -477,7 +480,7 @@ private Q_SLOTS:
             QVERIFY(Unsaved());
             Activate();
             Press("Exit");
-            QCOMPARE(cancel.Asked(), 6);
+            QCOMPARE(cancel.Asked(), 7);
             QVERIFY(mWindow->isVisible());
 
             // Full screen refuses dialogs: it is left so that the question can show.
@@ -485,7 +488,7 @@ private Q_SLOTS:
             Press("Fullscreen");
             QTRY_VERIFY(mWindow->isFullScreen());
             Press("New Project");
-            QCOMPARE(cancel.Asked(), 7);
+            QCOMPARE(cancel.Asked(), 8);
             QVERIFY(!mWindow->isFullScreen());
             QVERIFY(Manager()->MediaPathExistsInProject(clip));
         }
