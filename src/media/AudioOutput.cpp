@@ -9,6 +9,7 @@
 #include <QIODevice>
 #include <QMediaDevices>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -129,14 +130,24 @@ long long AudioOutput::Write(QByteArray const& data)
     {
         return 0;
     }
+    // The stream takes whatever it is given, however much the server already
+    // holds: only what the sink has room for is written, in whole sample
+    // frames, so that what is queued stays a few ticks' worth.
+    qsizetype const frameSize =
+        static_cast<qsizetype>(Settings::audioOutputChannelCount) * AvHelpers::AudioOutputBytesPerSample();
+    qsizetype const size = std::min<qsizetype>(data.size(), BytesFree()) / frameSize * frameSize;
+    if (size < 1)
+    {
+        return 0;
+    }
     if (Settings::volume < FIRST_BOOSTED_VOLUME || Settings::muted)
     {
-        return mDeviceStream->write(data);
+        return mDeviceStream->write(data.constData(), size);
     }
     // Above 100 % the sink is at full volume and the rest is a software gain.
     float const gain = static_cast<float>(Settings::volume / 100.0 * BOOST_FACTOR);
-    QByteArray boosted(data.size(), Qt::Uninitialized);
-    qsizetype const samples = data.size() / static_cast<qsizetype>(sizeof(float));
+    QByteArray boosted(size, Qt::Uninitialized);
+    qsizetype const samples = size / static_cast<qsizetype>(sizeof(float));
     for (qsizetype i = 0; i < samples; ++i)
     {
         float sample = 0.0f;
