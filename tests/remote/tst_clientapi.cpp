@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -219,19 +220,28 @@ private Q_SLOTS:
         QByteArray received;
         bool sent = false;
         bool arrived = false;
+        bool heldBack = false;
         QMetaObject::Connection const connection =
             connect(mManager.get(), &ProjectManager::BlockUserInputChanged, this, [&](bool blocked) {
                 if (blocked && !sent)
                 {
                     sent = true;
                     QByteArray const payload = R"({"cmd":"echo","text":"z"})";
+                    QByteArray const frame = QByteArray::number(payload.size()).rightJustified(10, '0') + payload;
                     QSignalSpy executed(mManager->CmdServerPtr(), &CmdServer::ExecuteCmd);
-                    mClient.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
+                    mClient.write(frame);
                     mClient.flush();
                     // The command arrives while the parse runs; the manager has
                     // taken it once the spy sees it. A reply written then would
                     // already be readable here.
                     arrived = executed.wait(5000);
+                    // Further requests are not taken while that one waits: they
+                    // stay in the connection, not in the player's memory.
+                    mClient.write(frame + frame);
+                    mClient.flush();
+                    QPointer<QTcpSocket> const served = mManager->CmdServerPtr()->CommandSender();
+                    heldBack = served && QTest::qWaitFor([&] { return served->bytesAvailable() >= 2 * frame.size(); }, 5000);
+                    heldBack = heldBack && executed.size() == 1;
                     QCoreApplication::processEvents();
                     received += mClient.readAll();
                 }
@@ -241,10 +251,30 @@ private Q_SLOTS:
         Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
         QVERIFY(sent);
         QVERIFY(arrived);
+        QVERIFY(heldBack);
         QVERIFY(received.isEmpty()); // not answered inside the parse wait
-        QVERIFY(QTest::qWaitFor([&] { return ReadReply(received); }, 5000));
-        QCOMPARE(received.mid(10), QByteArray(R"({"msg":"","result":"z","success":true})"));
+        QByteArray const reply = R"({"msg":"","result":"z","success":true})";
+        QByteArray const framed = QByteArray::number(reply.size()).rightJustified(10, '0') + reply;
+        QVERIFY(QTest::qWaitFor([&] { received += mClient.readAll(); return received.size() >= 3 * framed.size(); }, 5000));
+        QCOMPARE(received, framed + framed + framed);
         QVERIFY(ReleaseFifo(fifo));
+    }
+
+    // What a request may hold is bounded before it is parsed: deep nesting or
+    // a flood of values is refused as malformed; a usual request is not.
+    void requestJsonIsBounded()
+    {
+        QByteArray const refused = R"({"cmd":"???","msg":"Invalid JSON formatting","success":false})";
+        QByteArray const deep = R"({"cmd":"echo","text":"d","x":)" + QByteArray(40, '[') + QByteArray(40, ']') + "}";
+        QCOMPARE(Send(deep), refused);
+        QByteArray many = R"({"cmd":"echo","text":"m","x":[0)";
+        for (int i = 0; i < 20000; ++i)
+            many += ",[]";
+        QCOMPARE(Send(many + "]}"), refused);
+        // A string holding brackets, commas and an escaped quote is one value.
+        QByteArray const usual = "{\"cmd\":\"echo\",\"text\":\"a [[[, \\\" b\",\"c\":[1,2,3,4],\"n\":[[[[{\"k\":[]}]]]]}";
+        QByteArray const echoed = "{\"msg\":\"\",\"result\":\"a [[[, \\\" b\",\"success\":true}";
+        QCOMPARE(Send(usual), echoed);
     }
 
     void cleanupTestCase()
