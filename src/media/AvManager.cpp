@@ -994,10 +994,26 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     record->frameStartTime = current ? current->adjustedStartTime : -1;
     record->frameEndTime = current ? current->adjustedEndTime.load() : -1;
     Timeline* timeline = record->task->timeline;
-    if (current && IsSteppedPlayback() && timeline == mPrimaryTimeline &&
-        !timeline->FrameBookmarkAt(current->startFrame))
+    if (current && IsSteppedPlayback() && timeline == mPrimaryTimeline)
     {
-        return;
+        if (!timeline->FrameBookmarkAt(current->startFrame))
+        {
+            return;
+        }
+        // The viewer moves on to a neighbour once the playback time reaches
+        // it: only a bookmarked neighbour may be shown, so the bookmarked
+        // frame is held until the next one is delivered.
+        auto const unmarked = [timeline](std::shared_ptr<VideoFrame> const& frame) {
+            return frame && !timeline->FrameBookmarkAt(frame->startFrame);
+        };
+        if (unmarked(previous))
+        {
+            previous.reset();
+        }
+        if (unmarked(next))
+        {
+            next.reset();
+        }
     }
     emit VideoFrameChanged(timeline->OutputId(), std::move(current), std::move(previous), std::move(next));
 }

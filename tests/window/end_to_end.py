@@ -481,6 +481,31 @@ def run_pass(session, mode, how, expected_size):
         if check(bool(held), "%s: the play key pauses again (frame %s)" % (mode, player.frame())):
             player.wait_for_picture(held - 1, "%s, paused at frame %d" % (mode, held), "4_paused", before=None)
 
+        # Bookmarks-only play shows the bookmarked pictures and nothing else,
+        # each held until the next one (bookmarks toggled with the key F).
+        bookmarked = (10, 20, 30)
+        for picture in bookmarked:
+            player.ask({"cmd": "set_frame", "frame": picture + 1})
+            player.wait_for_frame(picture + 1, "%s, bookmark at %d" % (mode, picture))
+            player.press("f")
+        player.press("Home")
+        player.wait_for_frame(1, mode + ", Home before bookmarks-only play")
+        player.press("alt+space")
+        reads = []
+
+        def read_bookmarked():
+            number = shown_number(player.screenshot())
+            if number is not None and (reads or number in bookmarked):
+                reads.append(number)
+            return len(reads) >= 30
+
+        wait_for(60, read_bookmarked)
+        player.press("alt+space")
+        check(len(reads) >= 30 and set(reads) <= set(bookmarked) and len(set(reads)) > 1,
+              "%s: bookmarks-only play shows only the bookmarked pictures %s (read %s)" % (mode, bookmarked, reads))
+        wait_for(10, player.settled_frame)
+        held = None  # the picture left on screen is no longer the paused frame's
+
         # A second launch hands its clip to this player and ends.
         try:
             second = subprocess.run([session.executable, session.clip(SECOND_CLIP)], env=session.env,
