@@ -39,6 +39,9 @@ class Project : public QObject
 public:
     // A batch that makes no progress for this long fails its unparsed sources.
     static constexpr int DEFAULT_PARSE_TIMEOUT_MS = 60000;
+    // A project file whose folders nest deeper than this below the project
+    // folder is refused.
+    static constexpr int MAXIMUM_FOLDER_DEPTH = 256;
 
     explicit Project(QObject* parent = nullptr);
     ~Project() override;
