@@ -4,5 +4,7 @@ set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
 jobs=$(nproc 2>/dev/null || echo 2)
+# Paths under the clone are hashed relative to it (see scripts/test.sh).
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 cmake -S "$root" -B "$dir" "$@" >/dev/null
 cmake --build "$dir" -j "$jobs"

@@ -13,6 +13,9 @@ if [ -z "${CCACHE_DIR:-}" ] && command -v ccache >/dev/null 2>&1; then
   [ -n "$CCACHE_DIR" ] || CCACHE_DIR="${XDG_CACHE_HOME:-$HOME/.cache}/ccache"
   export CCACHE_DIR
 fi
+# Paths under the clone are hashed relative to it, so a fresh clone of the same
+# sources (as CI makes) finds the objects an earlier one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 # Tests must never touch a real user's files or screen.
 export HOME="$(mktemp -d "${TMPDIR:-/tmp}/tessarin-test-home.XXXXXX")"

@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 int Project::sParseTimeoutMs = Project::DEFAULT_PARSE_TIMEOUT_MS;
 
@@ -613,8 +614,21 @@ void Project::OnParseTimeout()
         {
             continue;
         }
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to parse source in time: %1").arg(mActiveParseList.at(i).data.path));
+        if (mActiveParseList.at(i).data.playbackFrame >= 0 && mActiveParseList.at(i).data.replaceSourceId.isNull())
+        {
+            // A source read from a file stays, unopened, with everything the
+            // file said of it (cuts, ranges, bookmarks, the clips that use
+            // it), so that a save writes it back.
+            ParseListEntry& entry = mActiveParseList[i];
+            TimelineItem* standIn = MakeUnopenedStandIn(entry);
+            DiscardFailedItem(entry.item, true);
+            entry.item = standIn;
+            entry.parsed = true;
+            continue;
+        }
         ParseListEntry const entry = mActiveParseList.takeAt(i);
-        Logger::GetInstance()->Error(QStringLiteral("Failed to parse source in time: %1").arg(entry.data.path));
         // A replacement that fails leaves the old source where it is: it is
         // taken out only when its successor is finished.
         DiscardFailedItem(entry.item, true);
@@ -691,6 +705,11 @@ void Project::UpdateActiveParsingList()
         if (data.playbackFrame >= 0)
         {
             RestoreStoredState(item, data);
+            HoldFileStateIfMediaMissing(item, data.playbackFrame, data.cutInFrame, data.cutOutFrame);
+        }
+        else
+        {
+            mHeldStates.remove(item->Id());
         }
         while (mPendingBookmarks.contains(item->Id()))
         {
@@ -742,12 +761,121 @@ void Project::RestoreStoredState(TimelineItem* item, ParseSourceData const& data
     timeline->InsertRangeBookmarks(data.rangeBookmarks);
 }
 
+bool Project::HasMedia(Source const* source)
+{
+    return source && !source->HasErrors() && source->FrameCount() > 0;
+}
+
+bool Project::ItemHasMedia(TimelineItem const* item)
+{
+    Timeline const* timeline = item ? item->TimelinePtr() : nullptr;
+    if (!timeline)
+    {
+        return false;
+    }
+    if (item->IsSourceTimeline())
+    {
+        return HasMedia(item->SourcePtr());
+    }
+    Track const* track = timeline->MasterTrack();
+    for (int i = 0; track && i < track->ClipCount(); ++i)
+    {
+        Clip const* clip = track->ClipAtIndex(i);
+        if (clip && clip->Type() == ClipType::Media && !HasMedia(clip->SourcePtr()))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+void Project::LiveFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end)
+{
+    Timeline const* timeline = item->TimelinePtr();
+    playbackFrame = timeline->PlaybackFrame();
+    Source const* source = item->IsSourceTimeline() ? item->SourcePtr() : nullptr;
+    if (source)
+    {
+        start = source->CutInFrame();
+        end = source->CutOutFrame() >= source->FrameCount() - 1 ? -1 : source->CutOutFrame();
+    }
+    else
+    {
+        start = timeline->PlaybackRangeStartFrame();
+        end = timeline->PlaybackRangeEndFrame();
+    }
+}
+
+void Project::HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end)
+{
+    if (!item || !item->TimelinePtr() || ItemHasMedia(item))
+    {
+        mHeldStates.remove(item ? item->Id() : QUuid());
+        return;
+    }
+    HeldTimelineState held;
+    held.playbackFrame = playbackFrame;
+    held.rangeStartFrame = start;
+    held.rangeEndFrame = end;
+    LiveFrameState(item, held.appliedPlaybackFrame, held.appliedRangeStartFrame, held.appliedRangeEndFrame);
+    mHeldStates.insert(item->Id(), held);
+}
+
+HeldTimelineState const* Project::HeldStateInEffect(TimelineItem const* item) const
+{
+    auto const found = item ? mHeldStates.constFind(item->Id()) : mHeldStates.constEnd();
+    if (found == mHeldStates.constEnd() || !item->TimelinePtr() || ItemHasMedia(item))
+    {
+        return nullptr;
+    }
+    int playbackFrame = 0;
+    int start = 0;
+    int end = -1;
+    LiveFrameState(item, playbackFrame, start, end);
+    bool const untouched = playbackFrame == found->appliedPlaybackFrame &&
+                           start == found->appliedRangeStartFrame && end == found->appliedRangeEndFrame;
+    return untouched ? &found.value() : nullptr;
+}
+
+void Project::ReapplyHeldState(TimelineItem* item, HeldTimelineState const& held)
+{
+    Timeline* timeline = item->TimelinePtr();
+    timeline->SetPlaybackRangeByFrame(held.rangeStartFrame, held.rangeEndFrame);
+    timeline->SetPlaybackFrame(held.playbackFrame);
+    HoldFileStateIfMediaMissing(item, held.playbackFrame, held.rangeStartFrame, held.rangeEndFrame);
+}
+
+TimelineItem* Project::MakeUnopenedStandIn(ParseListEntry const& entry)
+{
+    ParseSourceData const& data = entry.data;
+    auto* timeline = new Timeline(data.path, data.relativePath, entry.item->Id());
+    auto* standIn = new TimelineItem(timeline, data.name);
+    standIn->SetId(entry.item->Id());
+    if (Source* source = standIn->SourcePtr())
+    {
+        source->SetErrorCode(2);
+        source->SetParsed(true);
+    }
+    ConnectSourceTimelineItem(standIn);
+    FolderItem* folder = ParentFolderOf(entry.item);
+    int const index = folder ? folder->ProjectItemIndex(entry.item) : -1;
+    if (!folder)
+    {
+        folder = SourceTimelineFolder();
+    }
+    folder->InsertProjectItem(standIn, index);
+    return standIn;
+}
+
 void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
 {
     QUuid const oldSourceId = oldItem->SourcePtr()->Id();
     for (TimelineItem* user : FindTimelinesContainingSource(oldSourceId))
     {
         Timeline* timeline = user->TimelinePtr();
+        HeldTimelineState const* heldNow = HeldStateInEffect(user);
+        std::optional<HeldTimelineState> const held =
+            heldNow ? std::optional<HeldTimelineState>(*heldNow) : std::nullopt;
         long long const time = timeline->PlaybackTime();
         int const rangeStart = timeline->PlaybackRangeStartFrame();
         int const rangeEnd = timeline->PlaybackRangeEndFrameUnresolved();
@@ -774,6 +902,11 @@ void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
         }
         timeline->SetPlaybackTime(time);
         timeline->SetPlaybackRangeByFrame(rangeStart, rangeEnd);
+        if (held)
+        {
+            // The file's values come back as far as the media now allows.
+            ReapplyHeldState(user, *held);
+        }
         if (output >= 0)
         {
             emit OpenInViewerReplaceRequested(user->Id(), output);
@@ -942,6 +1075,13 @@ void Project::ReplaceSource(TimelineItem* item, QList<QString> const& paths)
     data.playbackFrame = std::max(timeline->PlaybackFrame(), 0);
     data.cutInFrame = source->IsFullRange() ? 0 : source->CutInFrame();
     data.cutOutFrame = source->IsFullRange() ? -1 : source->CutOutFrame();
+    if (HeldTimelineState const* held = HeldStateInEffect(item))
+    {
+        // Read without its media: what the file said is what the media gets.
+        data.playbackFrame = held->playbackFrame;
+        data.cutInFrame = held->rangeStartFrame;
+        data.cutOutFrame = held->rangeEndFrame;
+    }
     data.audioDelay = source->AudioDelay();
     data.panX = timeline->PanInterpolation().x();
     data.panY = timeline->PanInterpolation().y();
@@ -1647,7 +1787,38 @@ bool Project::SaveProject()
         file.cancelWriting();
         return false;
     }
+    mFileStamp = ProjectFileStamp::Of(info.absoluteFilePath());
+    for (TimelineItem* item : std::as_const(mSourceTimelines))
+    {
+        if (item->TimelinePtr() && item->SourcePtr() && !HasMedia(item->SourcePtr()))
+        {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Saved without its media, as it was read: %1").arg(item->SourcePtr()->MediaPath()));
+        }
+    }
     return true;
+}
+
+void Project::SetFileStamp(ProjectFileStamp const& stamp)
+{
+    mFileStamp = stamp;
+}
+
+ProjectFileStamp Project::FileStamp() const
+{
+    return mFileStamp;
+}
+
+bool Project::FileChangedOnDisk() const
+{
+    // Only the file this project read or wrote: a save to another path (Save
+    // As) has its own overwrite question.
+    if (mFileStamp.IsNull() || Settings::projectPath.isEmpty() ||
+        QFileInfo(Settings::projectPath).absoluteFilePath() != mFileStamp.Path())
+    {
+        return false;
+    }
+    return mFileStamp.ChangedOnDisk();
 }
 
 bool Project::WriteProject(QJsonObject& root) const
@@ -1812,10 +1983,19 @@ void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
         object.insert(QStringLiteral("name"), item->Name());
         object.insert(QStringLiteral("path"), source->MediaPath());
         object.insert(QStringLiteral("relative_path"), source->RelativeMediaPath());
-        object.insert(QStringLiteral("playback_frame"), timeline->PlaybackFrame());
-        object.insert(QStringLiteral("cut_in_frame"), source->CutInFrame());
-        object.insert(QStringLiteral("cut_out_frame"),
-                      source->CutOutFrame() >= source->FrameCount() - 1 ? -1 : source->CutOutFrame());
+        int playbackFrame = 0;
+        int cutIn = 0;
+        int cutOut = -1;
+        LiveFrameState(item, playbackFrame, cutIn, cutOut);
+        if (HeldTimelineState const* held = HeldStateInEffect(item))
+        {
+            playbackFrame = held->playbackFrame;
+            cutIn = held->rangeStartFrame;
+            cutOut = held->rangeEndFrame;
+        }
+        object.insert(QStringLiteral("playback_frame"), playbackFrame);
+        object.insert(QStringLiteral("cut_in_frame"), cutIn);
+        object.insert(QStringLiteral("cut_out_frame"), cutOut);
         object.insert(QStringLiteral("audio_delay"), timeline->AudioDelay());
         WriteViewState(object, timeline);
         WriteRangeBookmarks(object, timeline->RangeBookmarkList());
@@ -1850,9 +2030,19 @@ void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
             object.insert(QStringLiteral("is_default"), true);
         }
         object.insert(QStringLiteral("name"), item->Name());
-        object.insert(QStringLiteral("playback_frame"), timeline->PlaybackFrame());
-        object.insert(QStringLiteral("range_start_frame"), timeline->PlaybackRangeStartFrame());
-        object.insert(QStringLiteral("range_end_frame"), timeline->PlaybackRangeEndFrame());
+        int playbackFrame = 0;
+        int rangeStart = 0;
+        int rangeEnd = -1;
+        LiveFrameState(item, playbackFrame, rangeStart, rangeEnd);
+        if (HeldTimelineState const* held = HeldStateInEffect(item))
+        {
+            playbackFrame = held->playbackFrame;
+            rangeStart = held->rangeStartFrame;
+            rangeEnd = held->rangeEndFrame;
+        }
+        object.insert(QStringLiteral("playback_frame"), playbackFrame);
+        object.insert(QStringLiteral("range_start_frame"), rangeStart);
+        object.insert(QStringLiteral("range_end_frame"), rangeEnd);
         object.insert(QStringLiteral("audio_override"), IdString(timeline->AudioOverrideTimelineId()));
         WriteViewState(object, timeline);
         object.insert(QStringLiteral("use_source_in_outs"), timeline->IsUseSourceInOutsEnabled());
@@ -1950,7 +2140,20 @@ bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document
     document = QJsonDocument();
     if (path.endsWith(QStringLiteral(".bmk")))
     {
-        return QFileInfo::exists(path);
+        if (!QFileInfo::exists(path))
+        {
+            return false;
+        }
+        // A bookmark file names its media; without one it holds nothing to
+        // open, and must not replace the open project with an empty one.
+        QSettings file(QFileInfo(path).absoluteFilePath(), QSettings::IniFormat);
+        if (!QFileInfo(path).isFile() || file.status() != QSettings::NoError ||
+            file.value(QStringLiteral("main/mediaPath")).toString().trimmed().isEmpty())
+        {
+            Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));
+            return false;
+        }
+        return true;
     }
     if (!ReadWholeFile(path, document))
     {
@@ -2009,10 +2212,18 @@ bool Project::ReadProject(QJsonDocument const& document, QString const& path, bo
     }
     mReadIds.clear();
     ReadBookmarks(document);
-    ReadFolders(document);
+    // An import adds the file's sources; the open project keeps its own
+    // folders, edit timelines and default timeline.
+    if (open)
+    {
+        ReadFolders(document);
+    }
     ReadSources(document);
-    // The edit timelines take theirs; whatever no owner took goes after that.
-    ReadTimelines(document);
+    if (open)
+    {
+        // The edit timelines take theirs; whatever no owner took goes after that.
+        ReadTimelines(document);
+    }
     ClearPendingBookmarks();
     mReadIds.clear();
     return true;
@@ -2140,7 +2351,8 @@ void Project::ReadSources(QJsonDocument const& document)
         data.relativePath = object.value(QStringLiteral("relative_path")).toString();
         data.playbackFrame = std::max(ReadFrame(object, QStringLiteral("playback_frame"), 0), 0);
         data.cutInFrame = std::max(ReadFrame(object, QStringLiteral("cut_in_frame"), 0), 0);
-        data.cutOutFrame = std::max(ReadFrame(object, QStringLiteral("cut_out_frame"), 0), -1);
+        // No cut out stored: to the end, like the -1 a save writes for it.
+        data.cutOutFrame = std::max(ReadFrame(object, QStringLiteral("cut_out_frame"), -1), -1);
         double const delay = ReadFinite(object, QStringLiteral("audio_delay"), 0.0);
         data.audioDelay = std::abs(delay) < 9.0e15 ? static_cast<qint64>(delay) : 0;
         data.viewerIndex = ReadFrame(object, QStringLiteral("output_id"), 0);
@@ -2212,9 +2424,12 @@ void Project::ReadTimelines(QJsonDocument const& document)
         }
         timeline->SetUseSourceInOutsEnabled(object.value(QStringLiteral("use_source_in_outs")).toBool(true));
         timeline->SetUseSourceAudioDelayEnabled(object.value(QStringLiteral("use_source_audio_delay")).toBool(true));
-        timeline->SetPlaybackFrame(std::max(ReadFrame(object, QStringLiteral("playback_frame"), 0), 0));
-        timeline->SetPlaybackRangeByFrame(std::max(ReadFrame(object, QStringLiteral("range_start_frame"), 0), 0),
-                                          std::max(ReadFrame(object, QStringLiteral("range_end_frame"), 0), -1));
+        int const playbackFrame = std::max(ReadFrame(object, QStringLiteral("playback_frame"), 0), 0);
+        int const rangeStart = std::max(ReadFrame(object, QStringLiteral("range_start_frame"), 0), 0);
+        int const rangeEnd = std::max(ReadFrame(object, QStringLiteral("range_end_frame"), -1), -1);
+        timeline->SetPlaybackFrame(playbackFrame);
+        timeline->SetPlaybackRangeByFrame(rangeStart, rangeEnd);
+        HoldFileStateIfMediaMissing(item, playbackFrame, rangeStart, rangeEnd);
         timeline->SetPanAndZoom(QPointF(ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0),
                                         ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0)),
                                 ReadFiniteFloat(object, QStringLiteral("zoom"), 1.0f),

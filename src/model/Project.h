@@ -1,10 +1,13 @@
 #pragma once
 
 #include "model/FolderItem.h"
+#include "model/HeldTimelineState.h"
 #include "model/ParseSourceData.h"
+#include "model/ProjectFileStamp.h"
 #include "model/TimelineItem.h"
 
 #include <QFileSystemWatcher>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMultiMap>
@@ -23,6 +26,7 @@ class QJsonArray;
 class QJsonDocument;
 class QJsonObject;
 class Clip;
+class Source;
 class Track;
 struct RangeBookmark;
 struct StrokeData;
@@ -112,6 +116,12 @@ public:
     // Writes the whole project to Settings::projectPath, atomically: the old
     // file stays whole unless the new one was written completely.
     bool SaveProject();
+    // What the file at the project path looked like when this project last
+    // read or wrote it; a save over a file that changed since would lose
+    // someone else's work.
+    void SetFileStamp(ProjectFileStamp const& stamp);
+    ProjectFileStamp FileStamp() const;
+    bool FileChangedOnDisk() const;
     bool WriteProject(QJsonObject& root) const;
     // Reads a project file as the project itself (open) or into it.
     bool ImportProject(QString const& path, bool open);
@@ -239,6 +249,28 @@ private:
     FolderItem* FolderForFolder(QUuid const& parentId) const;
     FolderItem* ParentFolderOf(ProjectItem* item) const;
     void RestoreStoredState(TimelineItem* item, ParseSourceData const& data);
+    // A source that could be opened: it has frames and no error.
+    static bool HasMedia(Source const* source);
+    // A source timeline with its media, or an edit timeline whose every clip
+    // has its media.
+    static bool ItemHasMedia(TimelineItem const* item);
+    // The playback frame and range (cut in and out for a source) a save
+    // writes for the item as it stands.
+    static void LiveFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end);
+    // Keeps a file's values for an item that lacks its media, beside what
+    // the item made of them; forgets them for an item that has its media.
+    void HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end);
+    // The file's values while the item still lacks its media and still shows
+    // what it made of them; null once the user changed them or the media is
+    // back.
+    HeldTimelineState const* HeldStateInEffect(TimelineItem const* item) const;
+    // Puts a timeline whose file values were held back to them, once more
+    // of its media (or all of it) is there.
+    void ReapplyHeldState(TimelineItem* item, HeldTimelineState const& held);
+    // A stand-in for a source read from a file whose parse was given up: the
+    // same id, paths and name, never parsed, so that what the file said of it
+    // stays in the project.
+    TimelineItem* MakeUnopenedStandIn(ParseListEntry const& entry);
     void TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item);
     // Puts a source timeline that a failed replacement took out back in the
     // new item's place.
@@ -276,4 +308,7 @@ private:
     static int sParseTimeoutMs;
     // Ids a file being read has named so far.
     QSet<QUuid> mReadIds;
+    // By item id: file values of timelines read without their media.
+    QHash<QUuid, HeldTimelineState> mHeldStates;
+    ProjectFileStamp mFileStamp;
 };

@@ -182,6 +182,9 @@ bool ProjectManager::OpenProject(QString const& path)
     }
     // A file that cannot be read as a project leaves the open project, and
     // the path its next save goes to, as they were.
+    // Taken before the file is read: a change made after it is one this
+    // project has not seen.
+    ProjectFileStamp const stamp = ProjectFileStamp::Of(path);
     QJsonDocument document;
     if (!Project::IsAcceptedProjectFile(path, document))
     {
@@ -189,6 +192,10 @@ bool ProjectManager::OpenProject(QString const& path)
     }
     NewProject(false);
     bool const opened = mProject->ReadAcceptedProjectFile(document, path, true);
+    if (opened)
+    {
+        mProject->SetFileStamp(stamp);
+    }
     mUndoStack->clear();
     emit ProjectUpdated();
     if (opened && !path.endsWith(QStringLiteral(".vorna")) && !path.endsWith(QStringLiteral(".bmk")))
@@ -208,9 +215,14 @@ bool ProjectManager::ImportProject(QString const& path, bool open)
     {
         NewProject(false);
     }
+    ProjectFileStamp const stamp = ProjectFileStamp::Of(path);
     QJsonDocument document;
     bool const result =
         Project::IsAcceptedProjectFile(path, document) && mProject->ReadAcceptedProjectFile(document, path, open);
+    if (result && open)
+    {
+        mProject->SetFileStamp(stamp);
+    }
     mUndoStack->clear();
     emit ProjectUpdated();
     return result;
@@ -218,6 +230,16 @@ bool ProjectManager::ImportProject(QString const& path, bool open)
 
 bool ProjectManager::SaveProject()
 {
+    if (mProject && mProject->FileChangedOnDisk())
+    {
+        if (!mOverwriteChangedFileQuestion || !mOverwriteChangedFileQuestion(Settings::projectPath))
+        {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Project not saved: the file changed on disk since it was opened or saved: %1")
+                    .arg(Settings::projectPath));
+            return false;
+        }
+    }
     if (!mProject || !mProject->SaveProject())
     {
         return false;
@@ -231,6 +253,11 @@ bool ProjectManager::SaveProject()
         FileHelpers::AddRecentProject(Settings::projectPath);
     }
     return true;
+}
+
+void ProjectManager::SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question)
+{
+    mOverwriteChangedFileQuestion = std::move(question);
 }
 
 bool ProjectManager::IsUndoClean() const
@@ -1003,7 +1030,9 @@ void ProjectManager::DoDeleteClipsCmd(Timeline* timeline, QList<int>& indices)
 void ProjectManager::DoSetClipOrderCmd(Timeline* timeline, QList<QUuid> const& clipIds)
 {
     QUuid const id = TimelineItemId(timeline);
-    if (!id.isNull())
+    // A sort of a sorted list or a block dropped where it was changes nothing:
+    // it is no step to undo and leaves the project unmodified.
+    if (!id.isNull() && timeline->OrderedClipIds() != clipIds)
     {
         Push(new SetClipOrderCmd(mProject, id, clipIds));
     }

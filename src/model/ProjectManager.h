@@ -22,6 +22,7 @@ class QUndoStack;
 class Timeline;
 class TimelineItem;
 struct ExportProperties;
+struct SnapshotProperties;
 
 // The one front object through which the user interface and the client API
 // reach the project. It owns the media engine, the command server, the undo
@@ -51,7 +52,13 @@ public:
     void NewProject(bool);
     bool OpenProject(QString const& path);
     bool ImportProject(QString const& path, bool open);
+    // A project file that changed on disk since this project read or wrote it
+    // (another player saved it) is overwritten only when the question says
+    // so; without a question it is never overwritten.
     bool SaveProject();
+    // Asked with the project path; true overwrites the other version. The
+    // window provides it: the model shows no dialogs.
+    void SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question);
     bool IsUndoClean() const;
     void SetUndoClean();
     // What a client command that changes the project outside the undo stack
@@ -182,6 +189,10 @@ Q_SIGNALS:
     void ViewerLayoutChangeRequested(int layout, int rows, int columns);
     void ClientApiFrameChangeRequested();
     void BlockUserInputChanged(bool block);
+    // An export or a snapshot series asked for outside the monitor (the main
+    // window hands them to it); nothing in the project changes.
+    void ExportRequested(ExportProperties const& properties);
+    void AdvancedSnapshotRequested(SnapshotProperties const& properties);
 
 private:
     void Push(QUndoCommand* command);
@@ -219,4 +230,5 @@ private:
     QUndoStack* mUndoStack = nullptr;
     bool mModified = false;
     QList<std::function<void()>> mDeferredRequests;
+    std::function<bool(QString const&)> mOverwriteChangedFileQuestion;
 };

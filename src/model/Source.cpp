@@ -7,6 +7,7 @@
 #include "media/AvHelpers.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -20,6 +21,23 @@ QList<T> Unshared(QList<T> const& list)
 {
     return QList<T>(list.cbegin(), list.cend());
 }
+
+// Whether a media path (a file, or an image sequence's pattern) names at
+// least one file on disk; a path that does not parse names none.
+bool AnyFileExists(QString const& mediaPath)
+{
+    if (QFileInfo::exists(mediaPath))
+    {
+        return true;
+    }
+    if (!mediaPath.trimmed().contains(QRegularExpression(QStringLiteral("\\s"))))
+    {
+        return false;
+    }
+    QList<QString> paths;
+    return FileHelpers::ParseMediaPath(mediaPath, paths) &&
+           std::any_of(paths.cbegin(), paths.cend(), [](QString const& path) { return QFileInfo::exists(path); });
+}
 } // namespace
 
 Source::Source(QString const& mediaPath, QString const& relativeMediaPath, QUuid const& id, QObject* parent)
@@ -30,16 +48,20 @@ Source::Source(QString const& mediaPath, QString const& relativeMediaPath, QUuid
     , mImageSequenceFrameRate(Settings::imageSequenceFrameRate)
 {
     // The path relative to the current source root wins over the stored
-    // absolute one, so a moved project finds its media again.
+    // absolute one when it leads to the media, so a moved project finds its
+    // media again; one that leads nowhere (a project copied to a folder at
+    // another depth) leaves the absolute path, which may still hold.
     QString const absolute = FileHelpers::AbsoluteSourcePath(mRelativeMediaPath);
-    if (!absolute.isEmpty())
+    if (!absolute.isEmpty() && AnyFileExists(absolute))
     {
         mMediaPath = absolute;
     }
-    else
+    else if (mRelativeMediaPath.isEmpty() || AnyFileExists(mMediaPath))
     {
         mRelativeMediaPath = FileHelpers::RelativeSourcePath(mMediaPath);
     }
+    // Otherwise neither path leads to the media: both stay as given, so a
+    // save writes them back as they were read.
 
     QList<QString> paths;
     if (!FileHelpers::ParseMediaPath(mMediaPath, paths) || paths.isEmpty())

@@ -550,7 +550,7 @@ QWidget* PreferencesDialog::BuildAdvancedPage()
     group->addWidget(mAudioOnScrubViewerRadio);
     group->addWidget(mAudioOnScrubTimeControlRadio);
 
-    layout->addWidget(NewGroup(QStringLiteral("advancedOptionsGroupBox"), tr("Options (requires restat)"), &group));
+    layout->addWidget(NewGroup(QStringLiteral("advancedOptionsGroupBox"), tr("Options (requires restart)"), &group));
     mProjectUndoCheck = NewCheckBox(QStringLiteral("projectUndoCB"), tr("Project Undo/Redo"));
     mSoftwareRendererCheck = NewCheckBox(QStringLiteral("softwareRendererCB"), tr("Software renderer (experimental)"));
     group->addWidget(mProjectUndoCheck);

@@ -19,6 +19,9 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -172,6 +175,12 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     mRenameTimer->setSingleShot(true);
     mRenameTimer->setInterval(0);
     connect(mRenameTimer, &QTimer::timeout, mTree, &ProjectTreeWidget::EditCurrentItem);
+
+    // A save over a project file that another player wrote meanwhile asks
+    // first; the manager outlives no panel that it could still call.
+    QPointer<ProjectPanel> const panel(this);
+    mProjectManager->SetOverwriteChangedFileQuestion(
+        [panel](QString const& path) { return panel && panel->AskOverwriteChangedProjectFile(path); });
 }
 
 ProjectTreeWidget* ProjectPanel::TreeWidget() const
@@ -792,6 +801,23 @@ bool ProjectPanel::SaveProjectAsByPath(QString const& path)
     return mProjectManager->SaveProject();
 }
 
+bool ProjectPanel::AskOverwriteChangedProjectFile(QString const& path)
+{
+    if (!mDialogsEnabled)
+    {
+        return false; // never a dialog over the full-screen picture: not saved
+    }
+    QMessageBox box(QMessageBox::Warning, Settings::applicationTitle,
+                    tr("The project file has changed on disk since it was opened or saved, perhaps by another "
+                       "player:\n%1\n\nOverwrite it with this project, or cancel and keep the other version?")
+                        .arg(QDir::toNativeSeparators(path)),
+                    QMessageBox::Cancel, window());
+    QPushButton* overwrite = box.addButton(tr("Overwrite"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == overwrite;
+}
+
 bool ProjectPanel::ConfirmProjectClose()
 {
     return true;
@@ -905,7 +931,7 @@ void ProjectPanel::ImportFolderByPath(QString const& path, QUuid parentId)
         parentId = mProjectManager->ProjectFolderId();
     }
     MacroScope const macro(mProjectManager, QStringLiteral("ImportFolders"));
-    QUuid const folderId = mProjectManager->DoAddFolderCmd(QFileInfo(path).baseName(), parentId, {});
+    QUuid const folderId = mProjectManager->DoAddFolderCmd(QDir(path).dirName(), parentId, {});
     if (!folderId.isNull())
     {
         ImportDirectoryContent(path, folderId);
@@ -918,7 +944,7 @@ void ProjectPanel::ImportDirectoryContent(QString const& path, QUuid const& fold
     while (dirs.hasNext())
     {
         QString const sub = dirs.next();
-        QUuid const subId = mProjectManager->DoAddFolderCmd(QFileInfo(sub).baseName(), folderId, {});
+        QUuid const subId = mProjectManager->DoAddFolderCmd(QDir(sub).dirName(), folderId, {});
         if (!subId.isNull())
         {
             ImportDirectoryContent(sub, subId);

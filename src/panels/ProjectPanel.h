@@ -131,6 +131,8 @@ private:
     QUuid SourceTarget() const;
     QString GetOpenProjectFilePath(QString const& title);
     QString GetSaveProjectFilePath(QString const& title);
+    // Whether to save over a project file that changed on disk meanwhile.
+    bool AskOverwriteChangedProjectFile(QString const& path);
     QList<QString> GetImportFilePaths(QString const& title, bool single);
     QString GetImportFolderPath(QString const& title);
     QString GetSaveSourceAsPath(QString const& title, QString const& sourcePath);

@@ -8,6 +8,7 @@
 #include "model/VideoStreamInfo.h"
 
 #include <QCursor>
+#include <QLocale>
 #include <QPainter>
 #include <QPen>
 #include <QResizeEvent>
@@ -460,7 +461,10 @@ void ViewerOverlay::UpdateMediaInfo()
     ClearMediaTexts();
     mediaName = source->MediaName();
     mediaPath = source->MediaPath();
-    durationText = QStringLiteral("%1 (%2 seconds)").arg(source->DurationString()).arg(source->DurationInSeconds());
+    // The shortest figure that reads back as the same number of seconds.
+    durationText = QStringLiteral("%1 (%2 seconds)")
+                       .arg(source->DurationString(),
+                            QString::number(source->DurationInSeconds(), 'g', QLocale::FloatingPointShortest));
     if (source->VideoStreamCount() > 0)
     {
         if (VideoStreamInfo const* video = source->VideoStreamInfoAtIndex(0, 0))

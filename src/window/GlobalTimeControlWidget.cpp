@@ -224,27 +224,57 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
 
     QRect const info(QPoint(mRightTextRect.left(), 21), QPoint(mRightTextRect.right(), 40));
     double const rate = mTimeline->FrameRateAtFrame(mPlaybackFrame, 0);
-    painter.drawText(info, Qt::AlignLeft | Qt::AlignVCenter, QString::number(rate, 'f', 2));
-    int const areaWidth = mRightTextRect.width() + 1;
-    QRect const second(QPoint(info.left() + static_cast<int>(areaWidth * 0.4), info.top()), info.bottomRight());
+    QStringList texts {QString::number(rate, 'f', 2)};
+    QColor secondColor = SliderGrey;
     if (mSteppedPlayback)
     {
-        painter.setPen(Light);
-        painter.drawText(second, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Stepped"));
+        secondColor = Light;
+        texts << QStringLiteral("Stepped");
     }
     else if (mSpeedMultiplier != 1.0f)
     {
-        painter.setPen(Light);
-        painter.drawText(second, Qt::AlignLeft | Qt::AlignVCenter,
-                         QStringLiteral("%1x").arg(static_cast<double>(mSpeedMultiplier), 0, 'f', 2));
+        secondColor = Light;
+        texts << QStringLiteral("%1x").arg(static_cast<double>(mSpeedMultiplier), 0, 'f', 2);
     }
     else
     {
-        painter.drawText(second, Qt::AlignLeft | Qt::AlignVCenter,
-                         QString::number(static_cast<double>(mFps), 'f', 1));
-        QRect const unit(QPoint(info.left() + static_cast<int>(areaWidth * 0.7), info.top()), info.bottomRight());
-        painter.drawText(unit, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("fps"));
+        texts << QString::number(static_cast<double>(mFps), 'f', 1) << QStringLiteral("fps");
     }
+    mPlaybackInfoRects = PlaybackInfoLayout(painter.fontMetrics(), info, texts);
+    for (int i = 0; i < texts.size(); ++i)
+    {
+        painter.setPen(i == 1 ? secondColor : SliderGrey);
+        painter.drawText(mPlaybackInfoRects.at(i), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, texts.at(i));
+    }
+}
+
+QList<QRect> GlobalTimeControlWidget::PlaybackInfoLayout(QFontMetrics const& metrics, QRect const& area,
+                                                         QStringList const& texts)
+{
+    // The frame rate at the area's left, the next text at 40 % of its width
+    // and the unit at 70 %; a text that reaches too near the next one's place
+    // pushes it to the right, so that at least a figure's width lies between
+    // two texts and they read as two (a blank alone runs the figures together).
+    int const areaWidth = area.width() + 1;
+    int const stops[] = {0, static_cast<int>(areaWidth * 0.4), static_cast<int>(areaWidth * 0.7)};
+    int const gap = metrics.horizontalAdvance(QLatin1Char('0'));
+    QList<QRect> rects;
+    int x = area.left();
+    for (int i = 0; i < texts.size(); ++i)
+    {
+        int const stop = area.left() + stops[std::min(i, 2)];
+        if (i > 0)
+        {
+            x = std::max(stop, rects.constLast().right() + 1 + gap);
+        }
+        rects.append(QRect(x, area.top(), metrics.horizontalAdvance(texts.at(i)), area.height()));
+    }
+    return rects;
+}
+
+QList<QRect> GlobalTimeControlWidget::PlaybackInfoRects() const
+{
+    return mPlaybackInfoRects;
 }
 
 // ---- Dragging ----

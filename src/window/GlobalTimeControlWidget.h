@@ -2,7 +2,9 @@
 
 #include "window/TimeControlBaseWidget.h"
 
+#include <QFontMetrics>
 #include <QPainterPath>
+#include <QStringList>
 
 // The time bar over the whole timeline: clip stripes, the playback range as a
 // slider with draggable ends, bookmarks, the cached span, playhead and hover
@@ -23,6 +25,10 @@ public:
     float Fps() const;
     float PlaybackSpeedMultiplier() const;
     bool IsSteppedPlaybackEnabled() const;
+    // Where the last painting put the texts of the playback information (the
+    // frame rate, then the speed, "Stepped" or the measured rate and its unit).
+    QList<QRect> PlaybackInfoRects() const;
+    static QList<QRect> PlaybackInfoLayout(QFontMetrics const& metrics, QRect const& area, QStringList const& texts);
 
 public Q_SLOTS:
     void SeekTimelineStart();
@@ -62,4 +68,5 @@ private:
     float mFps = 0.0f;
     float mSpeedMultiplier = 1.0f;
     bool mSteppedPlayback = false;
+    QList<QRect> mPlaybackInfoRects;
 };

@@ -18,6 +18,7 @@
 #include "viewer/SnapshotManager.h"
 #include "viewer/SnapshotProperties.h"
 #include "viewer/ViewerControlsWidget.h"
+#include "viewer/ViewerBase.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
 #include "window/PlaybackControlWidget.h"
@@ -289,6 +290,7 @@ void MonitorPanel::CreateConnections()
 
     connect(mAvManager, &AvManager::ExportTasksEnded, this, &MonitorPanel::EndExportProcess);
     connect(mAvManager, &AvManager::ExportLogMsgReceived, this, &MonitorPanel::LogExportMsg);
+    connect(mProjectManager, &ProjectManager::ExportRequested, this, &MonitorPanel::ExportToFile);
 }
 
 // Queries
@@ -735,6 +737,16 @@ void MonitorPanel::SetHorizontalFlipEnabled(bool enabled)
 void MonitorPanel::SetVerticalFlipEnabled(bool enabled)
 {
     mViewerWidget->SetVerticalFlipEnabled(enabled);
+}
+
+bool MonitorPanel::IsHorizontalFlipEnabled() const
+{
+    return mViewerWidget->ViewerPtr()->HorizontalFlipEnabled();
+}
+
+bool MonitorPanel::IsVerticalFlipEnabled() const
+{
+    return mViewerWidget->ViewerPtr()->VerticalFlipEnabled();
 }
 
 void MonitorPanel::RotateClockwise()

@@ -55,6 +55,8 @@ public:
     bool IsRangeTimeControlVisible() const;
     bool IsPlaybackControlsVisible() const;
     bool IsViewerControlsVisible() const;
+    bool IsHorizontalFlipEnabled() const;
+    bool IsVerticalFlipEnabled() const;
     bool IsAnnotationDrawingEnabled() const;
     bool IsMediaInfoVisible() const;
     ViewerLayoutType ViewerLayout() const;

@@ -114,6 +114,9 @@ void PlaybackSpeedWidget::UpdateSpinBox()
 {
     double const minimum = Settings::playbackSpeedMinimum;
     double const maximum = Settings::playbackSpeedMaximum;
+    // Only what the user types is sent on: a range that clamps the old value,
+    // or a multiplier rounded to the box's decimals, is no new speed.
+    QSignalBlocker const blocker(mSpinBox);
     if (mFrameRateMode)
     {
         mSpinBox->setRange(minimum * mTimelineFps, maximum * mTimelineFps);

@@ -28,8 +28,10 @@
 #include <QStyleFactory>
 #include <QMenu>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QScreen>
 #include <QUrl>
 #include <QCloseEvent>
 #include <QDir>
@@ -38,6 +40,8 @@
 #include <QTimer>
 #include <QUuid>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 TessarinBase::TessarinBase(QList<QString> const& paths)
     : QMainWindow(nullptr)
@@ -331,6 +335,7 @@ void TessarinBase::ConnectMonitorPanel()
     connect(panel, &MonitorPanel::TimeControlPlaybackFrameChanged, this, &TessarinBase::SetPlaybackFrame);
     connect(panel, &MonitorPanel::ToggleSideBarRequested, this, &TessarinBase::ToggleSideBarVisibility);
     connect(mProjectManager, &ProjectManager::ViewerLayoutChangeRequested, panel, &MonitorPanel::SetViewerLayout);
+    connect(mProjectManager, &ProjectManager::AdvancedSnapshotRequested, panel, &MonitorPanel::AdvancedSnapshot);
 
     auto const on = [this, panel](QAction* action, void (MonitorPanel::*slot)()) {
         connect(action, &QAction::triggered, panel, slot);
@@ -343,6 +348,7 @@ void TessarinBase::ConnectMonitorPanel()
     on(mSpeedNormalAction, &MonitorPanel::SetPlaybackSpeedBySender);
     on(mSpeedHalfAction, &MonitorPanel::SetPlaybackSpeedBySender);
     on(mSpeedQuarterAction, &MonitorPanel::SetPlaybackSpeedBySender);
+    on(mSpeedToggleLastAction, &MonitorPanel::SetPlaybackSpeedBySender);
     on(mSpeedIncreaseAction, &MonitorPanel::IncreasePlaybackSpeed);
     on(mSpeedDecreaseAction, &MonitorPanel::DecreasePlaybackSpeed);
     on(mPlayPauseAction, &MonitorPanel::TogglePlayPause);
@@ -375,11 +381,14 @@ void TessarinBase::ConnectMonitorPanel()
     on(mZoomOutAction, &MonitorPanel::ZoomOut);
     on(mTogglePanZoomAction, &MonitorPanel::TogglePanAndZoom);
     on(mResetPanZoomAction, &MonitorPanel::ResetPanAndZoom);
-    connect(mFlipHorizontalAction, &QAction::toggled, panel, &MonitorPanel::SetHorizontalFlipEnabled);
-    connect(mFlipVerticalAction, &QAction::toggled, panel, &MonitorPanel::SetVerticalFlipEnabled);
+    connect(mFlipHorizontalAction, &QAction::triggered, panel, &MonitorPanel::SetHorizontalFlipEnabled);
+    connect(mFlipVerticalAction, &QAction::triggered, panel, &MonitorPanel::SetVerticalFlipEnabled);
     on(mRotateCWAction, &MonitorPanel::RotateClockwise);
     on(mRotateCCWAction, &MonitorPanel::RotateCounterClockwise);
     on(mResetFlipRotateAction, &MonitorPanel::ResetFlipAndRotate);
+    // The flip entries toggle their own marks: after a reset they must follow
+    // the viewer again, or the next flip would only clear a stale mark.
+    connect(mResetFlipRotateAction, &QAction::triggered, this, &TessarinBase::UpdateFlipActions);
     on(mToggleBookmarkAction, &MonitorPanel::ToggleBookmark);
     on(mToggleRangeBookmarkAction, &MonitorPanel::ToggleRangeBoomark);
     on(mCutBookmarkAction, &MonitorPanel::CutBookmark);
@@ -582,17 +591,6 @@ void TessarinBase::ConnectWindowActions()
 void TessarinBase::ConnectEngineActions()
 {
     AvManager* const avManager = mProjectManager->AvManagerPtr();
-    // The named speeds go through the monitor panel; this one swaps back to
-    // the speed before the last change.
-    connect(avManager, &AvManager::PlaybackSpeedChanged, this, [this](float speed) {
-        if (speed != mCurrentPlaybackSpeed)
-        {
-            mLastPlaybackSpeed = mCurrentPlaybackSpeed;
-            mCurrentPlaybackSpeed = speed;
-        }
-    });
-    connect(mSpeedToggleLastAction, &QAction::triggered, this,
-            [this, avManager] { avManager->SetPlaybackSpeed(mLastPlaybackSpeed); });
     connect(mAutoplayAction, &QAction::triggered, avManager, &AvManager::SetAutoPlayEnabled);
     connect(mAudioScrubAction, &QAction::triggered, avManager, &AvManager::SetAudioScrubEnabled);
 }
@@ -904,13 +902,48 @@ QSize TessarinBase::ViewerTargetSize(int width, int height, qreal devicePixelRat
     return QSize(int(width / devicePixelRatio), int(height / devicePixelRatio));
 }
 
+QSize TessarinBase::FitViewerSize(QSize const& target, QSize const& room)
+{
+    if (target.width() <= room.width() && target.height() <= room.height())
+    {
+        return target;
+    }
+    if (target.isEmpty() || room.isEmpty())
+    {
+        return target.boundedTo(room.expandedTo(QSize(1, 1)));
+    }
+    double const scale = std::min(double(room.width()) / target.width(), double(room.height()) / target.height());
+    return QSize(std::max(1, int(target.width() * scale)), std::max(1, int(target.height() * scale)));
+}
+
 void TessarinBase::ResizeViewer(int width, int height)
 {
-    QSize const target = ViewerTargetSize(width, height, devicePixelRatioF());
+    QSize target = ViewerTargetSize(width, height, devicePixelRatioF());
     QSize const current = mMonitorPanel->ViewerSize();
+    QRect const frame = frameGeometry();
     QRect geometry = this->geometry();
-    geometry.setBottomRight(geometry.bottomRight() +
-                            QPoint(target.width() - current.width(), target.height() - current.height()));
+    QScreen const* screen = this->screen();
+    QSize const around = frame.size() - current; // frame, bars and strips
+    QRect const available = screen != nullptr ? screen->availableGeometry() : QRect();
+    QSize const smallest = minimumSizeHint().expandedTo(minimumSize()) + (frame.size() - size());
+    if (screen == nullptr || smallest.width() > available.width() || smallest.height() > available.height())
+    {
+        // A screen smaller than the window at its smallest: nothing to fit to.
+        geometry.setSize(geometry.size() + (target - current));
+        setGeometry(geometry);
+        return;
+    }
+    // The window never grows past the screen's free area: a picture larger
+    // than that room is shown as large as fits, with its shape kept.
+    target = FitViewerSize(target, available.size() - around);
+    QRect newFrame(frame.topLeft(), frame.size() + (target - current));
+    // The top-left corner stays unless the window would run off the area.
+    newFrame.moveRight(std::min(newFrame.right(), available.right()));
+    newFrame.moveBottom(std::min(newFrame.bottom(), available.bottom()));
+    newFrame.moveLeft(std::max(newFrame.left(), available.left()));
+    newFrame.moveTop(std::max(newFrame.top(), available.top()));
+    geometry.moveTopLeft(geometry.topLeft() + (newFrame.topLeft() - frame.topLeft()));
+    geometry.setSize(geometry.size() + (target - current));
     setGeometry(geometry);
 }
 
@@ -1129,6 +1162,13 @@ void TessarinBase::UpdateVideoActions()
         overlays[i]->setEnabled(overlaysAllowed);
     }
     mFullscreenAction->setChecked(isFullScreen());
+    UpdateFlipActions();
+}
+
+void TessarinBase::UpdateFlipActions()
+{
+    mFlipHorizontalAction->setChecked(mMonitorPanel->IsHorizontalFlipEnabled());
+    mFlipVerticalAction->setChecked(mMonitorPanel->IsVerticalFlipEnabled());
 }
 
 void TessarinBase::UpdateToolsActions()
@@ -1155,6 +1195,18 @@ void TessarinBase::SyncActions()
 
 bool TessarinBase::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == this && event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_F2)
+    {
+        // F2 renames in the project tree while it has focus: claim the key
+        // before a shortcut bound to it takes it away from the tree.
+        ProjectPanel const* panel = mSideBar != nullptr ? mSideBar->ProjectPanelPtr() : nullptr;
+        if (panel != nullptr && panel->CanRename())
+        {
+            event->accept();
+            return true;
+        }
+    }
     if (watched != nullptr && watched == mMenuBar && Settings::menuWaitBetweenMousePressesEnabled)
     {
         // A quick second press on the menu bar would close the menu the first

@@ -83,6 +83,7 @@ public Q_SLOTS:
     void UpdateStepScrubActions();
     void UpdateAudioActions();
     virtual void UpdateVideoActions();
+    void UpdateFlipActions();
     virtual void UpdateToolsActions();
     void SyncActions();
 
@@ -93,6 +94,9 @@ public:
     static void UpdateFonts();
     // The size in window units that shows width by height device pixels.
     static QSize ViewerTargetSize(int width, int height, qreal devicePixelRatio);
+    // The target itself when it fits in room, else the largest size of the
+    // same shape that does.
+    static QSize FitViewerSize(QSize const& target, QSize const& room);
     // Stores the console's and the window's state, writes the key-binding and
     // settings files and ends the engine. Runs once; later calls do nothing.
     void Shutdown();
@@ -271,8 +275,6 @@ protected:
     bool mViewerControlsWereVisible = true;
     QString mTimelineName;
     int mPlaybackFrame = 0;
-    float mLastPlaybackSpeed = 1.0f;
-    float mCurrentPlaybackSpeed = 1.0f;
 
 protected:
     // Opens a project file, or imports media (directly or listed in a ".txt" file)

@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "media/VideoFrame.h"
 #include "model/FrameBookmark.h"
 #include "model/ProjectManager.h"
 #include "model/RangeBookmark.h"
@@ -88,6 +89,9 @@ TimeControlBaseWidget::TimeControlBaseWidget(ProjectManager* projectManager, Pla
         connect(mAvManager, &AvManager::PlaybackRangeChanged, this, &TimeControlBaseWidget::OnPlaybackRangeChanged);
         connect(mAvManager, &AvManager::PrimaryTimelineChanged, this,
                 &TimeControlBaseWidget::OnPrimaryTimelineChanged);
+        connect(mAvManager, &AvManager::VideoFrameChanged, this,
+                [this](int outputId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame>,
+                       std::shared_ptr<VideoFrame>) { OnVideoFrameChanged(outputId, std::move(current)); });
     }
 }
 
@@ -626,12 +630,34 @@ void TimeControlBaseWidget::DisconnectTimeline()
     mTimelineConnections.clear();
 }
 
+void TimeControlBaseWidget::OnVideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> frame)
+{
+    if (!mTimeline || mTimeline->OutputId() != outputId)
+    {
+        return;
+    }
+    mDisplayedFrameStart = frame ? frame->adjustedStartTime : -1;
+    mDisplayedFrameEnd = frame ? frame->adjustedEndTime.load() : -1;
+}
+
+long long TimeControlBaseWidget::DisplayedFrameStartTime() const
+{
+    return mDisplayedFrameStart;
+}
+
+long long TimeControlBaseWidget::DisplayedFrameEndTime() const
+{
+    return mDisplayedFrameEnd;
+}
+
 void TimeControlBaseWidget::OnPrimaryTimelineChanged(Timeline* timeline, bool notSwitching)
 {
     if (timeline && timeline == mTimeline)
     {
         return;
     }
+    mDisplayedFrameStart = -1;
+    mDisplayedFrameEnd = -1;
     if (!timeline && !notSwitching)
     {
         // While the engine switches timelines the bar keeps showing the old one.

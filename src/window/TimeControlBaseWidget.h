@@ -24,6 +24,7 @@ class ProjectManager;
 class QAction;
 class QMenu;
 class Timeline;
+struct VideoFrame;
 
 // The colours of the time bars.
 namespace TimeControlColors
@@ -90,6 +91,10 @@ public:
     int CacheStartFrame() const;
     int CacheEndFrame() const;
     int DisplayedFrameOffset() const;
+    // Start and end time (µs) of the picture last shown for the followed
+    // timeline; -1, -1 before one is shown.
+    long long DisplayedFrameStartTime() const;
+    long long DisplayedFrameEndTime() const;
     QRect EditRangeStartRect() const;
     QRect EditRangeEndRect() const;
     QRect TimelineRect() const;
@@ -158,6 +163,7 @@ public Q_SLOTS:
     void OnPlaybackEndTimeChanged(long long time);
     void OnPlaybackRangeChanged(long long startTime, long long endTime);
     void OnPrimaryTimelineChanged(Timeline* timeline, bool notSwitching);
+    void OnVideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> frame);
     void OnTimelineUpdated();
     void UpdateClipFrameRanges();
     void UpdateBookmarks();
@@ -235,6 +241,8 @@ protected:
     bool mRangeChangedInDrag = false;
     int mRangeAtDragStartStart = -1;
     int mRangeAtDragStartEnd = -1;
+    long long mDisplayedFrameStart = -1;
+    long long mDisplayedFrameEnd = -1;
     int mCacheStart = -1;
     int mCacheEnd = -1;
     TimeControlDisplayFormat mDisplayFormat = TimeControlDisplayFormat::GlobalFrames;

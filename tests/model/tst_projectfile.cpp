@@ -166,6 +166,10 @@ private Q_SLOTS:
     void SourceGivenUpWhileParsingKeepsItsId();
     void SaveFailingPartWayKeepsTheOldFile();
     void OlderFilesWithExtremeFramesAndUnquotedLists();
+    void MissingMediaKeepsWhatTheFileHeld();
+    void SourceTimedOutKeepsWhatTheFileHeld();
+    void ImportAddsOnlyTheSources();
+    void SaveOverAFileChangedOnDiskNeedsAYes();
     void DeepFolderTreesAreRefusedWhole();
     void ManyRangeBookmarksReadSortedOnce();
 
@@ -410,6 +414,20 @@ void TestProjectFile::RejectedFileIsNeverOverwritten()
     // Read as an import, a rejected file does not move the path either.
     QVERIFY(!mManager->ImportProject(bad, false));
     QCOMPARE(Settings::projectPath, good);
+
+    // A bookmark file that names no media is refused before anything goes.
+    for (QByteArray const& bytes : {QByteArray(), QByteArray("\x89PNG\r\n\x1a\n\0\0binary"),
+                                    QByteArray("[main]\nframes=1,2\n"), QByteArray("[other]\nmediaPath=/a.mov\n")})
+    {
+        QString const bmk = SavePath(QStringLiteral(".bmk"));
+        WriteAll(bmk, bytes);
+        QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+        QVERIFY(!mManager->OpenProject(bmk));
+        QCOMPARE(mManager->ProjectPtr(), project);
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Unknown file format: %1").arg(bmk));
+    }
+    QVERIFY(mManager->FindFolderById(folder));
 }
 
 void TestProjectFile::FailedSaveReturnsFalse()
@@ -900,6 +918,237 @@ void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
     QCOMPARE(frames, QList<int>({1, 2}));
     QCOMPARE(marked->TimelinePtr()->RangeBookmarkList().size(), 1);
     QCOMPARE(marked->TimelinePtr()->RangeBookmarkList().first()->startFrame, 4);
+}
+void TestProjectFile::MissingMediaKeepsWhatTheFileHeld()
+{
+    // Media offline when the project opens (an unmounted drive): a save
+    // writes back what the file held, and the media finds it all when it is
+    // there again.
+    QString const offline = SavePath(QStringLiteral("drive/late.mp4"));
+    QUuid const late = QUuid::createUuid();
+    QUuid const here = QUuid::createUuid();
+    QUuid const cut = QUuid::createUuid();
+    QJsonObject const root {
+        {"_meta", Meta()},
+        {"sources",
+         QJsonArray {QJsonObject {{"_id", late.toString()}, {"path", offline}, {"playback_frame", 33},
+                                  {"cut_in_frame", 5}, {"cut_out_frame", 80}, {"output_id", -1},
+                                  {"range_bookmarks", "10,20"}},
+                     // Written without a cut out: to the end.
+                     QJsonObject {{"_id", here.toString()}, {"path", Media("h264_cfr25.mp4")},
+                                  {"playback_frame", 0}, {"cut_in_frame", 3}, {"output_id", -1}}}},
+        {"timelines",
+         QJsonArray {QJsonObject {{"_id", cut.toString()}, {"name", "Cut"}, {"playback_frame", 7},
+                                  {"range_start_frame", 4}, {"range_end_frame", 150}, {"output_id", -1},
+                                  {"tracks", QJsonArray {QJsonObject {{"clips", QJsonArray {
+                                      QJsonObject {{"source_id", late.toString()}},
+                                      QJsonObject {{"source_id", here.toString()}}}}}}}}}},
+        {"z_bookmarks", QJsonArray {QJsonObject {{"parent", late.toString()}, {"clip_index", 0},
+                                                 {"frame_data", QJsonArray {QJsonObject {
+                                                     {"frame", 12}, {"strokes", QJsonArray {StrokeObject("1,2;")}}}}}}}}};
+    QString const path = SavePath(QStringLiteral("show.zeph"));
+    WriteAll(path, Json(root));
+
+    QVERIFY(mManager->OpenProject(path));
+    QCOMPARE(mManager->ProjectPtr()->FindSourceTimelineById(here)->SourcePtr()->CutOutFrame(), 99);
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    QVERIFY(mManager->SaveProject());
+    QJsonObject const saved = QJsonDocument::fromJson(ReadAll(path)).object();
+    QJsonObject lateObject;
+    for (QJsonValue const& value : saved.value("sources").toArray())
+    {
+        if (value.toObject().value("_id").toString() == late.toString())
+        {
+            lateObject = value.toObject();
+        }
+    }
+    QCOMPARE(lateObject.value("path").toString(), offline);
+    QCOMPARE(lateObject.value("cut_in_frame").toInt(), 5);
+    QCOMPARE(lateObject.value("cut_out_frame").toInt(), 80);
+    QCOMPARE(lateObject.value("playback_frame").toInt(), 33);
+    QCOMPARE(lateObject.value("range_bookmarks").toString(), QStringLiteral("10,20"));
+    QJsonObject const cutObject = saved.value("timelines").toArray().first().toObject();
+    QCOMPARE(cutObject.value("range_start_frame").toInt(), 4);
+    QCOMPARE(cutObject.value("range_end_frame").toInt(), 150);
+    QCOMPARE(cutObject.value("playback_frame").toInt(), 7);
+    QCOMPARE(saved.value("z_bookmarks").toArray().size(), 1);
+    QCOMPARE(warnings.count(), 1);
+    QCOMPARE(warnings.at(0).at(0).toString(), QStringLiteral("Saved without its media, as it was read: %1").arg(offline));
+
+    // The drive is back: refreshed in this session, or opened again.
+    QVERIFY(QDir().mkpath(QFileInfo(offline).absolutePath()));
+    QVERIFY(QFile::copy(Media("h264_cfr25.mp4"), offline));
+    for (bool const reopen : {false, true})
+    {
+        if (reopen)
+        {
+            QVERIFY(mManager->OpenProject(path));
+        }
+        else
+        {
+            mManager->RefreshSource(late);
+        }
+        Project* project = mManager->ProjectPtr();
+        TimelineItem* back = project->FindSourceTimelineById(late);
+        QVERIFY(back && !back->SourcePtr()->HasErrors());
+        QCOMPARE(back->SourcePtr()->CutInFrame(), 5);
+        QCOMPARE(back->SourcePtr()->CutOutFrame(), 80);
+        QCOMPARE(back->TimelinePtr()->PlaybackFrame(), 33);
+        QVERIFY(back->TimelinePtr()->FrameBookmarkAt(12));
+        Timeline* edit = project->FindTimelineById(cut, false)->TimelinePtr();
+        QCOMPARE(edit->PlaybackRangeStartFrame(), 4);
+        QCOMPARE(edit->PlaybackRangeEndFrame(), 150);
+        QCOMPARE(edit->PlaybackFrame(), 7);
+    }
+}
+
+void TestProjectFile::SourceTimedOutKeepsWhatTheFileHeld()
+{
+    // No engine answers: the parse of the file's source is given up, but the
+    // source stays with its cuts, bookmarks and the clip that uses it.
+    Project project;
+    QUuid const slow = QUuid::createUuid();
+    QUuid const cut = QUuid::createUuid();
+    QString const media = QStringLiteral("/nonexistent-tessarin-media/slow.mov");
+    QJsonDocument const document(QJsonObject {
+        {"_meta", Meta()},
+        {"sources", QJsonArray {QJsonObject {{"_id", slow.toString()}, {"name", "Slow one"}, {"path", media},
+                                             {"playback_frame", 33}, {"cut_in_frame", 5}, {"cut_out_frame", 80},
+                                             {"output_id", -1}}}},
+        {"timelines", QJsonArray {QJsonObject {
+                          {"_id", cut.toString()}, {"range_start_frame", 4}, {"range_end_frame", 150},
+                          {"output_id", -1},
+                          {"tracks", QJsonArray {QJsonObject {
+                                         {"clips", QJsonArray {QJsonObject {{"source_id", slow.toString()}}}}}}}}}},
+        {"z_bookmarks",
+         QJsonArray {QJsonObject {{"parent", slow.toString()}, {"clip_index", 0},
+                                  {"frame_data", QJsonArray {QJsonObject {{"frame", 12}, {"strokes", QJsonArray {}}}}}},
+                     QJsonObject {{"parent", cut.toString()}, {"clip_index", 0},
+                                  {"frame_data", QJsonArray {QJsonObject {{"frame", 2}, {"strokes", QJsonArray {}}}}}}}}});
+    Project::SetParseTimeout(30);
+    QVERIFY(project.ReadProject(document, SavePath(QStringLiteral("slow.zeph")), true));
+    Project::SetParseTimeout(Project::DEFAULT_PARSE_TIMEOUT_MS);
+
+    TimelineItem* item = project.FindSourceTimelineById(slow);
+    QVERIFY(item);
+    QCOMPARE(item->Name(), QStringLiteral("Slow one"));
+    QCOMPARE(item->SourcePtr()->ErrorString(), QStringLiteral("Media parsing failed"));
+    QCOMPARE(item->SourceClip()->FrameBookmarkList().size(), 1);
+    Timeline* edit = project.FindTimelineById(cut, false)->TimelinePtr();
+    QCOMPARE(edit->ClipCount(), 1);
+    QCOMPARE(edit->ClipAtIndex(0)->FrameBookmarkList().size(), 1);
+
+    QJsonObject root;
+    project.WriteProject(root);
+    QJsonObject const source = root.value("sources").toArray().first().toObject();
+    QCOMPARE(source.value("_id").toString(), slow.toString());
+    QCOMPARE(source.value("path").toString(), media);
+    QCOMPARE(source.value("cut_in_frame").toInt(), 5);
+    QCOMPARE(source.value("cut_out_frame").toInt(), 80);
+    QCOMPARE(source.value("playback_frame").toInt(), 33);
+    QJsonObject const timeline = root.value("timelines").toArray().first().toObject();
+    QCOMPARE(timeline.value("range_end_frame").toInt(), 150);
+    QCOMPARE(timeline.value("tracks").toArray().first().toObject().value("clips").toArray().first().toObject()
+                 .value("source_id").toString(),
+             slow.toString());
+    QCOMPARE(root.value("z_bookmarks").toArray().size(), 2);
+}
+
+void TestProjectFile::ImportAddsOnlyTheSources()
+{
+    ProjectManager& pm = *mManager;
+    QUuid const mine = pm.DoAddTimelineCmd(QStringLiteral("Mine"), QUuid());
+    pm.SetDefaultTimeline(mine);
+    Project* project = pm.ProjectPtr();
+    QList<bool> expanded;
+    for (FolderItem const* folder : project->TopLevelFolders())
+    {
+        expanded << folder->IsExpanded();
+    }
+
+    QUuid const folder = QUuid::createUuid();
+    QUuid const theirs = QUuid::createUuid();
+    QUuid const source = QUuid::createUuid();
+    QString const path = SavePath(QStringLiteral("other.zeph"));
+    WriteAll(path, Json(QJsonObject {
+                       {"_meta", Meta()},
+                       {"folders", QJsonArray {QJsonArray {false, false, false},
+                                               QJsonObject {{"_id", folder.toString()}, {"name", "Theirs"}}}},
+                       {"sources", QJsonArray {QJsonObject {{"_id", source.toString()}, {"parent_id", folder.toString()},
+                                                            {"path", Media("h264_cfr25.mp4")}, {"output_id", -1}}}},
+                       {"timelines", QJsonArray {QJsonObject {
+                                         {"_id", theirs.toString()}, {"name", "Theirs"}, {"is_default", true},
+                                         {"output_id", -1},
+                                         {"tracks", QJsonArray {QJsonObject {{"clips", QJsonArray {QJsonObject {
+                                                                                {"source_id", source.toString()}}}}}}}}}}}));
+    QVERIFY(pm.ImportProject(path, false));
+    QCOMPARE(pm.ProjectPtr(), project);
+    QVERIFY(project->FindSourceTimelineById(source));
+    QCOMPARE(project->FindSourceTimelineById(source)->ParentId(), project->SourceTimelineFolder()->Id());
+    QCOMPARE(project->DefaultTimelineId(), mine);
+    QVERIFY(!project->FindTimelineById(theirs, true));
+    QVERIFY(!project->FindFolderById(folder));
+    QList<bool> after;
+    for (FolderItem const* top : project->TopLevelFolders())
+    {
+        after << top->IsExpanded();
+    }
+    QCOMPARE(after, expanded);
+}
+
+void TestProjectFile::SaveOverAFileChangedOnDiskNeedsAYes()
+{
+    ProjectManager& pm = *mManager;
+    QString const path = SavePath(QStringLiteral("shared.zeph"));
+    pm.SetProjectPath(path);
+    pm.DoAddFolderCmd(QStringLiteral("First"), QUuid(), {});
+    QVERIFY(pm.SaveProject());
+
+    // Another player saves the same file.
+    QByteArray const theirs = ReadAll(path).replace("First", "Other");
+    WriteAll(path, theirs);
+    pm.DoAddFolderCmd(QStringLiteral("Mine"), QUuid(), {});
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    QVERIFY(!pm.SaveProject()); // nobody to ask: never overwritten
+    QCOMPARE(ReadAll(path), theirs);
+    QVERIFY(!pm.IsUndoClean());
+    QCOMPARE(warnings.count(), 1);
+
+    QStringList asked;
+    bool overwrite = false;
+    pm.SetOverwriteChangedFileQuestion([&asked, &overwrite](QString const& file) {
+        asked << file;
+        return overwrite;
+    });
+    QVERIFY(!pm.SaveProject());
+    QCOMPARE(asked, QStringList {path});
+    QCOMPARE(ReadAll(path), theirs);
+    overwrite = true;
+    QVERIFY(pm.SaveProject());
+    QVERIFY(ReadAll(path).contains("Mine"));
+    QVERIFY(pm.IsUndoClean());
+
+    // Its own save is no change; nor is a touch that leaves the bytes.
+    asked.clear();
+    QFile touched(path);
+    QVERIFY(touched.open(QIODevice::ReadWrite));
+    QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    touched.close();
+    QVERIFY(pm.SaveProject());
+    QVERIFY(asked.isEmpty());
+
+    // Changed after it was opened.
+    QVERIFY(pm.OpenProject(path));
+    WriteAll(path, theirs);
+    overwrite = false;
+    QVERIFY(!pm.SaveProject());
+    QCOMPARE(asked, QStringList {path});
+    QCOMPARE(ReadAll(path), theirs);
+
+    // Saved as another file: the file chooser asked about that one.
+    pm.SetProjectPath(SavePath(QStringLiteral("elsewhere.zeph")));
+    QVERIFY(pm.SaveProject());
+    QCOMPARE(asked.size(), 1);
 }
 
 

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void AudioOnlySourceCountsImageSequenceFrames();
     void DurationStringRoundsToHundredths();
     void RelativePathUnderSourceRootWins();
+    void RelativePathLeadingNowhereKeepsTheStoredPaths();
 };
 
 void TestSource::InvalidPathGivesAnEmptyErrorSource()
@@ -264,6 +265,33 @@ void TestSource::RelativePathUnderSourceRootWins()
     QCOMPARE(fresh.RelativeMediaPath(), QStringLiteral("shots/a.mov"));
 }
 
+void TestSource::RelativePathLeadingNowhereKeepsTheStoredPaths()
+{
+    // A project copied to a folder at another depth: its relative paths lead
+    // nowhere, its absolute ones still hold.
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("media")));
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("deeper/project")));
+    QString const media = root.filePath(QStringLiteral("media/a.mov"));
+    QFile file(media);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    QString const previousRoot = Settings::sourceRootDirPath;
+    Settings::sourceRootDirPath = root.filePath(QStringLiteral("deeper/project"));
+    Source found(media, QStringLiteral("../media/a.mov"), QUuid(), nullptr);
+    Source lost(QStringLiteral("/gone/media/b.mov"), QStringLiteral("../media/b.mov"), QUuid(), nullptr);
+    Settings::sourceRootDirPath = previousRoot;
+
+    QCOMPARE(found.MediaPath(), media);
+    QCOMPARE(found.ErrorCode(), 0);
+    QCOMPARE(found.RelativeMediaPath(), QStringLiteral("../../media/a.mov"));
+    // Nothing resolves: both paths stay as stored, never the resolved guess.
+    QCOMPARE(lost.ErrorCode(), 1);
+    QCOMPARE(lost.MediaPath(), QStringLiteral("/gone/media/b.mov"));
+    QCOMPARE(lost.RelativeMediaPath(), QStringLiteral("../media/b.mov"));
+}
 
 QTEST_GUILESS_MAIN(TestSource)
 #include "tst_source.moc"

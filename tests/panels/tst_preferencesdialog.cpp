@@ -227,6 +227,9 @@ private Q_SLOTS:
         }
         QCOMPARE(stack->indexOf(pages.at(2)), 5);
         QCOMPARE(stack->indexOf(pages.at(3)), 6);
+        // The advanced page, opened by its row, says what needs a restart.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(3)).center());
+        QCOMPARE(Get<QGroupBox>("advancedOptionsGroupBox")->title(), QStringLiteral("Options (requires restart)"));
 
         for (char const* hidden : {"confirmCloseGroupBox", "openMediaInNewPlayersCB", "hideAnnotationToolbarOnLaunchCB",
                                    "highlightCurrentSourceCB", "projectUndoCB", "imageSeqThreadCountGroupBox"})

@@ -19,12 +19,14 @@
 #include "model/Track.h"
 #include "panels/AudioOverrideLineEdit.h"
 #include "panels/DuplicateSourceOptionsDialog.h"
+#include "panels/FlatButton.h"
 #include "panels/ProjectPanel.h"
 #include "panels/ProjectSettingsDialog.h"
 #include "panels/ProjectTreeWidget.h"
 #include "panels/SideBarWidget.h"
 #include "panels/TimelineOverviewListWidget.h"
 #include "panels/TimelineOverviewPanel.h"
+#include "panels/TimelinePanel.h"
 #include "panels/TimelinePropertiesPanel.h"
 #include "panels/TimelineViewWidget.h"
 #include "panels/UiHelpers.h"
@@ -36,10 +38,12 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QUndoStack>
 #include <QVBoxLayout>
@@ -90,6 +94,31 @@ QMimeData* UrlData(QStringList const& paths)
     return data;
 }
 
+// Clicks the button of the next message box whose text is given, with the
+// mouse, as soon as the box shows; the text the box said is kept.
+void AnswerNextMessageBox(QString const& button, QString* said)
+{
+    auto* poll = new QTimer();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, said] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+        {
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        *said = box->text();
+        for (QAbstractButton* candidate : box->buttons())
+        {
+            if (candidate->text().remove(QLatin1Char('&')) == button)
+            {
+                QTest::mouseClick(candidate, Qt::LeftButton);
+            }
+        }
+    });
+    poll->start(10);
+}
+
 QMimeData* IdData(QString const& format, QList<QUuid> const& ids)
 {
     auto* data = new QMimeData();
@@ -116,6 +145,7 @@ private Q_SLOTS:
     void ProjectSettingsDialogClampsAndNeverWritesThePath();
     void SaveSourceAsNeverLosesAFile();
     void ContextMenuActsOnTheRow();
+    void SaveOverAChangedFileAsksFirst();
 
 private:
     ProjectPanel* Panel() const { return mSideBar->ProjectPanelPtr(); }
@@ -412,6 +442,27 @@ void TestProjectPanel::ImportsAndDropsOnTheTree()
     QCOMPARE(mManager->PrimaryTimelineItem()->Id(), edit);
     Panel()->ImportFilesByPath({Media("numbered_gop250.mp4")}, QUuid(), -1, -1, 0, false, QUuid(), -1, -1);
     QCOMPARE(mManager->PrimaryTimelineItem()->Id(), edit);
+
+    // A dropped folder keeps its whole name: a dot in it is no extension.
+    for (QString const name : {QStringLiteral("Shot_010.v2"), QStringLiteral(".review")})
+    {
+        QVERIFY(base.mkpath(name));
+        QVERIFY(QFile::copy(Media("h264_cfr25.mp4"), base.filePath(name + "/plate.mp4")));
+        Panel()->RefreshProject();
+        Panel()->FlushPendingRefresh();
+        QPoint const below(20, Tree()->viewport()->height() - 5);
+        QVERIFY(!Tree()->itemAt(below));
+        std::unique_ptr<QMimeData> folder(UrlData({base.filePath(name)}));
+        QVERIFY(Drag(Tree()->viewport(), folder.get(), below));
+        QList<FolderItem*> folders;
+        mManager->FindFolderById(mManager->ProjectFolderId())->ChildFolders(folders);
+        QStringList names;
+        for (FolderItem* item : folders)
+        {
+            names.append(item->Name());
+        }
+        QVERIFY2(names.contains(name), qPrintable(names.join(", ")));
+    }
 }
 
 void TestProjectPanel::TreeRefusesForeignAndStaleDrops()
@@ -497,6 +548,34 @@ void TestProjectPanel::ClipListEditsAndDrops()
 
     CheckOneStep("sort", [list] { list->SortClips(true); });
     QCOMPARE(names(), QStringList({"h264_cfr25.mp4", "numbered_gop250.mp4", "tone.wav"}));
+
+    // Sorting the sorted list and dropping a clip where it stands change
+    // nothing: no step, and the saved project stays saved.
+    mManager->SetUndoClean();
+    TimelineViewWidget* view = mSideBar->TimelineViewPtr();
+    view->TimelinePanelPtr()->TabWidget()->setCurrentIndex(0);
+    mWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+    list->clearSelection();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(1)).center());
+    QTRY_VERIFY(list->hasFocus());
+    FlatButton* sortAscending = view->TitleBarButtons().at(2);
+    QCOMPARE(sortAscending->toolTip(), QStringLiteral("Sort Ascending"));
+    QTRY_VERIFY(sortAscending->isVisible());
+    index = Stack()->index();
+    QTest::mouseMove(sortAscending, sortAscending->rect().center());
+    QTest::mouseClick(sortAscending, Qt::LeftButton, Qt::NoModifier, sortAscending->rect().center());
+    QCOMPARE(names(), QStringList({"h264_cfr25.mp4", "numbered_gop250.mp4", "tone.wav"}));
+    QCOMPARE(Stack()->index(), index);
+    QVERIFY(mManager->IsUndoClean());
+    list->clearSelection();
+    list->item(1)->setSelected(true);
+    auto reorder = std::make_unique<QMimeData>();
+    reorder->setData(UiHelpers::TIMELINE_VIEW_INTERNAL_MIME_TYPE, QByteArray());
+    QVERIFY(Drag(list->viewport(), reorder.get(), list->visualItemRect(list->item(1)).topLeft() + QPoint(5, 2)));
+    QCOMPARE(names(), QStringList({"h264_cfr25.mp4", "numbered_gop250.mp4", "tone.wav"}));
+    QCOMPARE(Stack()->index(), index);
+    QVERIFY(mManager->IsUndoClean());
 
     list->clearSelection();
     list->item(1)->setSelected(true);
@@ -717,6 +796,32 @@ void TestProjectPanel::ContextMenuActsOnTheRow()
     QVERIFY(texts.contains(QStringLiteral("Remove From Viewer")));
     QVERIFY(!texts.contains(QStringLiteral("Open in Viewer A")));
     QCOMPARE(Row(sources.first())->text(1), QStringLiteral("A"));
+}
+void TestProjectPanel::SaveOverAChangedFileAsksFirst()
+{
+    QVERIFY(mManager->SaveProject());
+    // Another player saved the project meanwhile.
+    QByteArray const theirs = ReadAll(mProjectPath) + "\n";
+    {
+        QFile file(mProjectPath);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(theirs);
+    }
+    mManager->DoAddFolderCmd(QStringLiteral("Mine"), QUuid(), {});
+
+    QString said;
+    AnswerNextMessageBox(QStringLiteral("Cancel"), &said);
+    Panel()->SaveProject();
+    QVERIFY(said.contains(QDir::toNativeSeparators(mProjectPath)));
+    QCOMPARE(ReadAll(mProjectPath), theirs);
+    QVERIFY(!mManager->IsUndoClean());
+
+    said.clear();
+    AnswerNextMessageBox(QStringLiteral("Overwrite"), &said);
+    Panel()->SaveProject();
+    QVERIFY(!said.isEmpty());
+    QVERIFY(ReadAll(mProjectPath).contains("Mine"));
+    QVERIFY(mManager->IsUndoClean());
 }
 
 QTEST_MAIN(TestProjectPanel)

@@ -9,6 +9,11 @@
 #include "panels/PreferencesDialog.h"
 #include "support/TestMedia.h"
 #include "support/WindowMenus.h"
+#include "media/ExportProperties.h"
+#include "model/Source.h"
+#include "viewer/ViewerBase.h"
+#include "viewer/SnapshotProperties.h"
+#include "viewer/ViewerOverlay.h"
 #include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
 #include "window/PlaybackControlWidget.h"
@@ -17,11 +22,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QUndoCommand>
@@ -208,6 +216,18 @@ private Q_SLOTS:
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
         Press("Normal", "Normal Speed");
         QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
+        // 1.5, then Half: the toggle goes to 1.0, and back to the last other speed.
+        Press("Increase", "Increase Speed");
+        Press("Increase", "Increase Speed");
+        QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.5f);
+        Press("Half", "Half Speed");
+        QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
+        Press("Toggle Last");
+        QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
+        Press("Toggle Last");
+        QTRY_COMPARE(Engine()->PlaybackSpeed(), 0.5f);
+        Press("Normal", "Normal Speed");
+        QTRY_COMPARE(Engine()->PlaybackSpeed(), 1.0f);
 
         Settings::loopOnStepScrub = true;
         Press("Loop on Step/Scrub"); // checked -> unchecked
@@ -380,6 +400,109 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QString const error = WindowMenus::CheckProjectActionsRunOnce(mWindow.get(), dir.filePath("review.zeph"));
         QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void flipMarksFollowTheViewer()
+    {
+        ViewerBase* viewer = Viewer()->ViewerPtr();
+        Activate();
+        Press("Flip Horizontal");
+        QVERIFY(viewer->HorizontalFlipEnabled());
+        Press("Flip Vertical");
+        QVERIFY(viewer->VerticalFlipEnabled());
+        Press("Reset Flip/Rotate");
+        QVERIFY(!viewer->HorizontalFlipEnabled() && !viewer->VerticalFlipEnabled());
+        QVERIFY(!WindowAction("Flip Horizontal")->isChecked());
+        QVERIFY(!WindowAction("Flip Vertical")->isChecked());
+        // The next flip after a reset flips again.
+        Press("Flip Horizontal");
+        QVERIFY(viewer->HorizontalFlipEnabled());
+        Show(TopMenu("Video"));
+        QVERIFY(WindowAction("Flip Horizontal")->isChecked());
+        QVERIFY(!WindowAction("Flip Vertical")->isChecked());
+        Press("Reset Flip/Rotate");
+    }
+
+    void mediaInfoDurationReadsBack()
+    {
+        // A duration of seven significant figures.
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        manager->ImportFilesByPath({TestMedia::Path("numbered_badpts.ts") + '@'}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1,
+                                   true);
+        QTRY_VERIFY_WITH_TIMEOUT(Engine()->PrimaryTimelineSourceAtCurrentTime(), 10000);
+        double const seconds = Engine()->PrimaryTimelineSourceAtCurrentTime()->DurationInSeconds();
+        QVERIFY2(QString::number(seconds, 'g', 6).toDouble() != seconds, qPrintable(QString::number(seconds, 'g', 17)));
+        Activate();
+        if (!Viewer()->ViewerOverlayPtr()->IsMediaInfoVisible())
+        {
+            Press("Media Info");
+        }
+        QVERIFY(Viewer()->ViewerOverlayPtr()->IsMediaInfoVisible());
+        QString duration;
+        QTRY_VERIFY((duration = Viewer()->ViewerOverlayPtr()->MediaInfoTexts().value(3)).endsWith(" seconds)"));
+        QString const number = duration.section('(', -1).section(' ', 0, 0);
+        QCOMPARE(number.toDouble(), seconds);
+        QCOMPARE(number, QString::number(seconds, 'g', QLocale::FloatingPointShortest));
+        Press("Media Info");
+    }
+
+    void originalSizeFitsTheScreen()
+    {
+        // A picture as large as the screen: at its own size the window with
+        // its bars would not fit, so it gets as large as fits, shape kept.
+        QTemporaryDir dir;
+        QImage picture(1920, 1080, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QVERIFY(picture.save(dir.filePath("plate.0001.png")));
+        QVERIFY(picture.save(dir.filePath("plate.0002.png")));
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        manager->ImportFilesByPath({dir.filePath("plate.0001.png") + '@'}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
+        auto* panel = mWindow->findChild<MonitorPanel*>();
+        auto const videoSize = [panel] {
+            int width = 0;
+            int height = 0;
+            panel->VideoWidthHeight(width, height);
+            return QSize(width, height);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(videoSize(), QSize(1920, 1080), 10000);
+        mWindow->showNormal();
+        mWindow->resize(800, 600);
+        Activate();
+        Press("Original Size");
+        QRect const available = mWindow->screen()->availableGeometry();
+        QTRY_VERIFY2(available.contains(mWindow->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                    .arg(mWindow->frameGeometry().x())
+                                    .arg(mWindow->frameGeometry().y())
+                                    .arg(mWindow->frameGeometry().width())
+                                    .arg(mWindow->frameGeometry().height())));
+        QSize const viewer = panel->ViewerSize();
+        QVERIFY2(viewer.width() > available.width() / 2, qPrintable(QString::number(viewer.width())));
+        QVERIFY2(qAbs(viewer.width() * 1080 - viewer.height() * 1920) <= 1920, // within a pixel
+                 qPrintable(QStringLiteral("%1x%2").arg(viewer.width()).arg(viewer.height())));
+        mWindow->resize(800, 600);
+    }
+
+    void requestsOfTheProjectManagerReachTheMonitor()
+    {
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        auto* panel = mWindow->findChild<MonitorPanel*>();
+        manager->ImportFilesByPath({TestMedia::Path("numbered_24fps.mp4")}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1,
+                                   true);
+        QTRY_VERIFY_WITH_TIMEOUT(Viewer()->PrimaryTimeline() && Engine()->AllVideoFramesReceivedForCurrentTime(), 10000);
+        QTemporaryDir dir;
+        SnapshotProperties snapshot;
+        snapshot.dirPath = dir.path();
+        snapshot.name = QStringLiteral("still");
+        snapshot.extension = QStringLiteral("png");
+        emit manager->AdvancedSnapshotRequested(snapshot);
+        QCOMPARE(QDir(dir.path()).entryList({"still*.png"}).size(), 1);
+        // An export without an output is refused by the monitor, with its reason.
+        QSignalSpy lines(panel, &MonitorPanel::ExportLogMsgReceived);
+        emit manager->ExportRequested(ExportProperties());
+        QVERIFY(!lines.isEmpty());
+        QVERIFY(lines.first().at(2).toBool()); // an error line
+        QVERIFY(!Settings::exportInProgress);
     }
 
     void recentFileOpensByItsKey()

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void PlayButtonsPlayPauseAndReverse();
     void ModifierClickPlaysOnlyTheBookmarkedFrames();
     void SpeedRowsReachTheEngineAndMirrorIt();
+    void CustomSpeedSendsOnlyWhatIsTyped();
     void LoopRowsDecideTheEndOfPlayback();
     void LeftMousePauseResumesAsPlaybackRan();
     void RequestButtonsEmitTheirRequests();
@@ -302,6 +304,48 @@ void TestPlaybackStrips::SpeedRowsReachTheEngineAndMirrorIt()
     QCOMPARE(mAv->PlaybackSpeed(), 1.0f);
     custom->SetTimelineFps(0.0);
     QCOMPARE(custom->TimelineFps(), 24.0);
+}
+
+void TestPlaybackStrips::CustomSpeedSendsOnlyWhatIsTyped()
+{
+    // A strip of its own: its pop-up is built by the first choice of "Custom...".
+    auto* const options = new PlaybackOptionsWidget(mAv.get(), nullptr, mHost.get());
+    auto const removeStrip = qScopeGuard([options] { delete options; });
+    mHost->layout()->addWidget(options);
+    QTRY_VERIFY(options->isVisible());
+    QSignalSpy speeds(mAv.get(), &AvManager::PlaybackSpeedChanged);
+    ChooseRow(options->SpeedComboBox(), 5);
+    PopUpWidget* const popUp = options->SpeedPopUp();
+    QVERIFY(popUp && popUp->isVisible());
+    QCOMPARE(mAv->PlaybackSpeed(), 1.0f);
+    popUp->close();
+    QCOMPARE(options->SpeedComboBox()->CurrentRow(), 2);
+    QCOMPARE(speeds.count(), 0);
+    // Nothing but 1.0 was ever asked for: the toggle from 1.0 stays there.
+    options->SetPlaybackSpeed(0.0f);
+    QCOMPARE(mAv->PlaybackSpeed(), 1.0f);
+
+    // Frames per second on a 23.976 fps timeline: the box shows 23.98, which
+    // is no change the user made; reopening sends nothing, typing does.
+    PlaybackSpeedWidget speed;
+    QSignalSpy values(&speed, &PlaybackSpeedWidget::ValueChanged);
+    speed.SetMultiplier(1.0);
+    speed.SetTimelineFps(24000.0 / 1001.0);
+    speed.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&speed));
+    QTest::mouseClick(speed.TypeButton(), Qt::LeftButton);
+    QVERIFY(speed.IsFrameRateMode());
+    speed.hide();
+    speed.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&speed));
+    QCOMPARE(values.count(), 0);
+    QCOMPARE(speed.Multiplier(), 1.0);
+    speed.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&speed));
+    speed.SpinBox()->selectAll();
+    QTest::keyClicks(speed.SpinBox(), QStringLiteral("12"));
+    QVERIFY(!values.isEmpty());
+    QCOMPARE(values.last().at(0).toDouble(), 12.0 / (24000.0 / 1001.0));
 }
 
 void TestPlaybackStrips::LoopRowsDecideTheEndOfPlayback()

@@ -2,6 +2,9 @@
 #include "app/KeyBindings.h"
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
+#include "panels/ProjectPanel.h"
+#include "panels/ProjectTreeWidget.h"
+#include "panels/ProjectTreeWidgetItem.h"
 #include "support/WindowMenus.h"
 #include "window/MonitorPanel.h"
 #include "window/TessarinX.h"
@@ -13,6 +16,7 @@
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QUndoCommand>
+#include <QSignalSpy>
 #include <QUndoStack>
 #include <QtTest>
 
@@ -174,6 +178,42 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QString const error = WindowMenus::CheckProjectActionsRunOnce(&window, dir.filePath("review.zeph"));
         QVERIFY2(error.isEmpty(), qPrintable(error));
+        window.Shutdown();
+    }
+
+    void f2RenamesInTheProjectTree()
+    {
+        Settings::sideBarVisible = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        auto* manager = window.findChild<ProjectManager*>();
+        QUuid const folder = manager->DoAddFolderCmd(QStringLiteral("Plates"), manager->ProjectFolderId(), {});
+        ProjectPanel* panel = window.findChild<ProjectPanel*>();
+        panel->RefreshProject();
+        panel->FlushPendingRefresh();
+        ProjectTreeWidget* tree = panel->TreeWidget();
+        tree->expandAll();
+        ProjectTreeWidgetItem* row = tree->FindItemById(folder);
+        QVERIFY(row);
+        QTRY_VERIFY(tree->isVisible());
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(row).center());
+        QTRY_VERIFY(tree->hasFocus());
+        QVERIFY(row->isSelected());
+
+        QAction* const globalBarAction = WindowMenus::WindowAction(&window, "Global Time Control");
+        QSignalSpy triggers(globalBarAction, &QAction::triggered);
+        QTest::keyClick(tree, Qt::Key_F2);
+        QTRY_VERIFY(tree->InEditingState());
+        QCOMPARE(triggers.count(), 0);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(!tree->InEditingState());
+
+        // Away from the tree F2 keeps its own command.
+        window.activateWindow();
+        window.setFocus();
+        QTRY_VERIFY(!tree->hasFocus());
+        QTest::keyClick(&window, Qt::Key_F2);
+        QCOMPARE(triggers.count(), 1);
         window.Shutdown();
     }
 

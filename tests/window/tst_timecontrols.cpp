@@ -78,6 +78,7 @@ private Q_SLOTS:
     void BookmarkOrEditJumpsAndBarPicture();
     void TimelineSwitchedMidDragGetsNoCommand();
     void ViewerEntryPointsAndBookmarkToggles();
+    void InfoTextsStandApartAndShownFrameTimesFollow();
 
 private:
     void Open(Timeline* timeline);
@@ -595,6 +596,74 @@ void TestTimeControls::ViewerEntryPointsAndBookmarkToggles()
     QCOMPARE(mTimeline->RangeBookmarkList().size(), 1);
     bar.ToggleRangeBookmark();
     QCOMPARE(mTimeline->RangeBookmarkList().size(), 0);
+}
+
+void TestTimeControls::InfoTextsStandApartAndShownFrameTimesFollow()
+{
+    // A click seeks; the bar keeps the times of the picture shown for it.
+    QTest::mouseClick(mGlobal, Qt::LeftButton, Qt::NoModifier, GlobalAt(40));
+    QVERIFY(QTest::qWaitFor([&] { return mProbe->Shows(mAv->PlaybackTime()) && Shown() == 40; }, 20000));
+    QTRY_COMPARE(mGlobal->DisplayedFrameStartTime(), mProbe->shown->adjustedStartTime);
+    QCOMPARE(mGlobal->DisplayedFrameEndTime(), mProbe->shown->adjustedEndTime.load());
+    QVERIFY(mGlobal->DisplayedFrameStartTime() <= mAv->PlaybackTime());
+    QVERIFY(mAv->PlaybackTime() < mGlobal->DisplayedFrameEndTime());
+
+    // Rate, measured rate and unit; rate and speed; rate and "Stepped": each
+    // text in a box of its own, a figure's width apart (a mere blank reads as
+    // "24.000.0"), and all ink inside the boxes.
+    mGlobal->SetFps(24.0f, true);
+    QFont font = Settings::timeControlFont;
+    font.setPointSize(8);
+    int const blank = QFontMetrics(font).horizontalAdvance(QLatin1Char('0'));
+    for (int const state : {0, 1, 2})
+    {
+        mGlobal->SetPlaybackSpeedMultiplier(state == 1 ? 0.5f : 1.0f);
+        mGlobal->SetSteppedPlaybackEnabled(state == 2);
+        QImage const image = mGlobal->grab().toImage();
+        QList<QRect> const boxes = mGlobal->PlaybackInfoRects();
+        QCOMPARE(boxes.size(), state == 0 ? 3 : 2);
+        for (int i = 1; i < boxes.size(); ++i)
+        {
+            QVERIFY2(boxes.at(i).left() >= boxes.at(i - 1).right() + 1 + blank,
+                     qPrintable(QStringLiteral("state %1: text %2 starts at %3, the one before ends at %4")
+                                    .arg(state)
+                                    .arg(i)
+                                    .arg(boxes.at(i).left())
+                                    .arg(boxes.at(i - 1).right())));
+            QVERIFY(boxes.at(i).right() < mGlobal->width());
+        }
+        QColor const background = image.pixelColor(mGlobal->width() - 3, 38);
+        QList<int> inkPerBox(boxes.size(), 0);
+        for (int x = boxes.first().left() - blank; x < mGlobal->width(); ++x)
+        {
+            for (int y = boxes.first().top(); y <= std::min(boxes.first().bottom(), image.height() - 1); ++y)
+            {
+                if (image.pixelColor(x, y) == background)
+                {
+                    continue;
+                }
+                int box = -1;
+                for (int i = 0; i < boxes.size(); ++i)
+                {
+                    if (boxes.at(i).adjusted(-1, 0, 1, 0).contains(x, y))
+                    {
+                        box = i;
+                    }
+                }
+                QVERIFY2(box >= 0, qPrintable(QStringLiteral("state %1: ink at %2, %3 outside every text's box")
+                                                   .arg(state)
+                                                   .arg(x)
+                                                   .arg(y)));
+                ++inkPerBox[box];
+            }
+        }
+        for (int i = 0; i < boxes.size(); ++i)
+        {
+            QVERIFY2(inkPerBox.at(i) > 0, qPrintable(QString::number(i)));
+        }
+    }
+    mGlobal->SetSteppedPlaybackEnabled(false);
+    mGlobal->SetPlaybackSpeedMultiplier(1.0f);
 }
 
 QTEST_MAIN(TestTimeControls)
