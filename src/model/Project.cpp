@@ -2679,6 +2679,16 @@ bool Project::ReadLegacyVornaMeta(QJsonDocument const& document, QString const& 
     return ReadMetaOf(document, path, {LEGACY_VORNA_FORMAT_NAME}, format, version);
 }
 
+bool Project::ImportLegacyVornaProject(QString const& path, bool open)
+{
+    QJsonDocument document;
+    if (!ReadWholeFile(path, document))
+    {
+        return false;
+    }
+    return ReadLegacyVornaProject(document, path, open);
+}
+
 bool Project::ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open)
 {
     QString format;

@@ -1210,6 +1210,21 @@ void TestProjectFile::DeepFolderTreesAreRefusedWhole()
     QVERIFY(mManager->SaveProject());
     QVERIFY(mManager->OpenProject(path));
     QCOMPARE(mManager->FindFolderById(ids.last())->ParentId(), ids.at(deepest - 2));
+
+    // The older format read by its path: refused as deep, or read whole into
+    // the project without taking its path.
+    Project* project2 = mManager->ProjectPtr();
+    LoggedMessages errors(&Logger::ErrorLogged);
+    QVERIFY(!project2->ImportLegacyVornaProject(SavePath("deep.vorna"), false));
+    QVERIFY(!project2->ImportLegacyVornaProject(SavePath("none.vorna"), false));
+    QCOMPARE(errors.Messages().last(),
+             QString("Failed to open project. File does not exist: %1").arg(SavePath("none.vorna")));
+    QList<QUuid> legacyIds;
+    QString const legacy = SavePath("deepest.vorna");
+    WriteAll(legacy, Json({{"_meta", Meta("vorna")}, {"folders", FolderChain(deepest, true, legacyIds)}}));
+    QVERIFY(project2->ImportLegacyVornaProject(legacy, false));
+    QCOMPARE(Settings::projectPath, path);
+    QCOMPARE(project2->FindFolderById(legacyIds.last())->ParentId(), legacyIds.at(deepest - 2));
 }
 
 void TestProjectFile::ManyRangeBookmarksReadSortedOnce()
