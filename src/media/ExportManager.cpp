@@ -6,6 +6,7 @@
 #include "app/ThreadHandOver.h"
 #include "media/AvHelpers.h"
 #include "media/DecodeManager.h"
+#include "media/ExportOutputFiles.h"
 #include "media/ExportProperties.h"
 #include "media/ExportWorker.h"
 #include "media/VideoFrame.h"
@@ -214,6 +215,18 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
         properties->height = EvenSize(properties->height);
     }
 
+    if (properties->imageSequence && !properties->overwriteExisting)
+    {
+        // Numbered pictures of the same names are the user's work: never
+        // written over unless asked for.
+        QStringList const existing = ExportOutputFiles::ExistingImageFiles(properties, 1);
+        if (!existing.isEmpty())
+        {
+            return QStringLiteral("Output file already exists (enable force overwrite to continue): %1")
+                .arg(existing.first());
+        }
+    }
+
     if (QFileInfo::exists(properties->tempDirPath))
     {
         QString const path = properties->tempDirPath;
@@ -307,13 +320,6 @@ QString ExportManager::ConcatListLine(QString const& path)
     return QStringLiteral("file '%1'\n").arg(escaped);
 }
 
-QString ExportManager::EscapePatternText(QString const& text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    return escaped;
-}
-
 int ExportManager::EvenSize(int size)
 {
     return std::max(2, size - size % 2);
@@ -321,10 +327,7 @@ int ExportManager::EvenSize(int size)
 
 QString ExportManager::ImageFilePath(ExportProperties const* properties, int number)
 {
-    return QStringLiteral("%1/%2.%3.%4")
-        .arg(properties->imageDirPath, properties->imageBaseName,
-             QStringLiteral("%1").arg(number, properties->imagePadding, 10, QLatin1Char('0')),
-             properties->imageExtension);
+    return ExportOutputFiles::ImageFilePath(properties, number);
 }
 
 int ExportManager::EncoderWidth() const
@@ -657,7 +660,8 @@ bool ExportManager::EndEncoder(DecodeType type)
 
 bool ExportManager::ExecuteCmdAndWait(QList<QString> const& args)
 {
-    if (!StartProcess(args))
+    mProcessStarted = StartProcess(args);
+    if (!mProcessStarted)
     {
         LogGeneralMsg(QStringLiteral("Timeout starting export process cmd"), true);
         return false;
@@ -665,23 +669,28 @@ bool ExportManager::ExecuteCmdAndWait(QList<QString> const& args)
     return WaitForProcessEnd() && !IsStopped();
 }
 
-void ExportManager::RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
-                                 QString const& emptyOutput)
+bool ExportManager::RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
+                                 QString const& emptyOutput, QString const& startFailure)
 {
     if (!ExecuteCmdAndWait(args))
     {
         if (!mProperties->cancelled)
         {
+            if (!mProcessStarted && !startFailure.isEmpty())
+            {
+                LogGeneralMsg(startFailure, true);
+            }
             MarkFailed(failure);
         }
-        return;
+        return false;
     }
     if (!IsNonEmptyFile(output))
     {
         MarkFailed(emptyOutput);
-        return;
+        return false;
     }
     mProperties->finalProgress = 100.0f;
+    return true;
 }
 
 // ---- Stream set-up ----
@@ -874,11 +883,14 @@ void ExportManager::CreateWav()
     {
         args << QStringLiteral("-af") << QStringLiteral("atrim=end_sample=%1").arg(samples);
     }
-    args << mProperties->outputFilePath;
+    QString const rendered = ExportOutputFiles::RenderedOutputPath(mProperties);
+    args << rendered;
     LogFfmpegCmd(args, false, false, true);
-    mProperties->outputFiles.append(mProperties->outputFilePath);
     QString const failure = QStringLiteral("Failed to create .wav file");
-    RunFinalStep(args, mProperties->outputFilePath, failure, failure);
+    if (RunFinalStep(args, rendered, failure, failure))
+    {
+        MoveToOutput(rendered, QStringLiteral("Failed to create .wav file"));
+    }
 }
 
 // ---- Video ----
@@ -899,6 +911,10 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         mVideoWorker = new ExportWorker(timeline);
         mVideoThread = new QThread();
         connect(this, &ExportManager::VideoDecodingReadyWait, mVideoWorker, &ExportWorker::StartVideoDecoding);
+        // Direct: the decode loop owns the worker's thread and takes its
+        // commands from its inbox, which any thread may post to.
+        connect(this, &ExportManager::VideoExportEnded, mVideoWorker, &ExportWorker::EndDecoding,
+                Qt::DirectConnection);
         // Runs on the decode thread: the frame goes straight into the hand-over.
         connect(
             mVideoWorker->DecodeManagerPtr(), &DecodeManager::VideoFrameChanged, mVideoWorker,
@@ -981,7 +997,7 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
     {
         if (!IsStopped())
         {
-            properties->finalProgress = 100.0f;
+            MoveImagesToOutput();
         }
     }
     else if (properties->noAudio)
@@ -1088,9 +1104,7 @@ void ExportManager::WriteVideoFrame(std::shared_ptr<VideoFrame> frame)
         }
         if (written && mProperties->imageSequence)
         {
-            QString const path = ImageFilePath(mProperties, mFirstNumber + mImagesWritten++);
-            mRunFiles.append(path);
-            mProperties->outputFiles.append(path);
+            RecordRenderedImage();
         }
         int const span = mRangeEndFrame - mRangeStartFrame;
         mProperties->videoProgress = span > 0 ? static_cast<float>(mCurrentFrame - mRangeStartFrame) /
@@ -1133,7 +1147,7 @@ void ExportManager::StopExportWorker()
         mVideoExportRunning = false;
         return;
     }
-    mVideoWorker->DecodeManagerPtr()->Post(DecodeCommand::Stop);
+    emit VideoExportEnded();
     // A thread is never destroyed while it runs: after the usual grace the
     // wait goes on, with a warning.
     if (!mVideoThread->wait(VIDEO_THREAD_WAIT_MS))
@@ -1165,11 +1179,9 @@ bool ExportManager::StartVideoEncoding(bool linear, float sampleAspectRatio)
                            QStringLiteral("-")};
     if (mProperties->imageSequence)
     {
-        // A '%' of the folder or name must not read as a pattern.
-        QString const pattern = QStringLiteral("%1/%2.%3%4d.%5")
-                                    .arg(EscapePatternText(mProperties->imageDirPath),
-                                         EscapePatternText(mProperties->imageBaseName), QStringLiteral("%"),
-                                         QString::number(mProperties->imagePadding), mProperties->imageExtension);
+        // Rendered in the temporary folder; moved to the output folder once
+        // every picture is there.
+        QString const pattern = ExportOutputFiles::RenderedImagePattern(mProperties);
         args << QStringLiteral("-start_number") << QString::number(mFirstNumber);
         if (mProperties->imageExtension == QLatin1String("jpg"))
         {
@@ -1320,11 +1332,15 @@ void ExportManager::MergeAudioVideo()
                                  mProperties->finalAudioPath,
                                  QStringLiteral("-c"),
                                  QStringLiteral("copy"),
-                                 mProperties->outputFilePath};
+                                 ExportOutputFiles::RenderedOutputPath(mProperties)};
     LogFfmpegCmd(args, true, false, false);
-    mProperties->outputFiles.append(mProperties->outputFilePath);
-    RunFinalStep(args, mProperties->outputFilePath, QStringLiteral("Failed to merge audio and video streams"),
-                 QStringLiteral("Failed to create final output (audio/video merge)"));
+    QString const rendered = args.constLast();
+    if (RunFinalStep(args, rendered, QStringLiteral("Failed to merge audio and video streams"),
+                     QStringLiteral("Failed to create final output (audio/video merge)"),
+                     QStringLiteral("Failed to start merge audio/video process")))
+    {
+        MoveToOutput(rendered, QStringLiteral("Failed to create final output (audio/video merge)"));
+    }
 }
 
 void ExportManager::MoveVideoFileToFinalOutput()
@@ -1333,16 +1349,42 @@ void ExportManager::MoveVideoFileToFinalOutput()
     {
         return;
     }
-    QString const& output = mProperties->outputFilePath;
-    if (QFileInfo::exists(output))
+    if (MoveToOutput(mProperties->finalVideoPath, QStringLiteral("Failed to move video file to final output")))
     {
-        QFile::remove(output);
+        mProperties->finalProgress = 100.0f;
+    }
+}
+
+bool ExportManager::MoveToOutput(QString const& rendered, QString const& failure)
+{
+    // A movie or sound file replaces what was there only now that it is
+    // complete, in one step.
+    QString const& output = mProperties->outputFilePath;
+    if (!ExportOutputFiles::MoveIntoPlace(rendered, output, true, mProperties->exportName))
+    {
+        LogGeneralMsg(QStringLiteral("Failed to move %1 to %2").arg(rendered, output), true);
+        MarkFailed(failure);
+        return false;
     }
     mProperties->outputFiles.append(output);
-    if (!QFile::rename(mProperties->finalVideoPath, output))
+    return true;
+}
+
+void ExportManager::MoveImagesToOutput()
+{
+    // Unless the user asked to replace them, a picture that appeared at the
+    // output meanwhile stops the move: it is not ours to write over.
+    for (int const number : std::as_const(mRenderedNumbers))
     {
-        MarkFailed(QStringLiteral("Failed to move video file to final output"));
-        return;
+        QString const rendered = ExportOutputFiles::RenderedImagePath(mProperties, number);
+        QString const output = ExportOutputFiles::ImageFilePath(mProperties, number);
+        if (!ExportOutputFiles::MoveIntoPlace(rendered, output, mProperties->overwriteExisting,
+                                              mProperties->exportName))
+        {
+            MarkFailed(QStringLiteral("Failed to move image file to output: %1").arg(output));
+            return;
+        }
+        mProperties->outputFiles.append(output);
     }
     mProperties->finalProgress = 100.0f;
 }
@@ -1418,10 +1460,15 @@ void ExportManager::WriteSnapshotFrame(QImage const& image, int frame)
     }
     if (mProperties->imageSequence)
     {
-        QString const path = ImageFilePath(mProperties, mFirstNumber + mImagesWritten++);
-        mRunFiles.append(path);
-        mProperties->outputFiles.append(path);
+        RecordRenderedImage();
     }
+}
+
+void ExportManager::RecordRenderedImage()
+{
+    int const number = mFirstNumber + mImagesWritten++;
+    mRunFiles.append(ExportOutputFiles::RenderedImagePath(mProperties, number));
+    mRenderedNumbers.append(number);
 }
 
 void ExportManager::EndExportSnapshots()
@@ -1444,7 +1491,7 @@ void ExportManager::EndExportSnapshots()
         AddStageProgress();
         if (mProperties->imageSequence)
         {
-            mProperties->finalProgress = 100.0f;
+            MoveImagesToOutput();
         }
         else if (mProperties->noAudio)
         {

@@ -31,7 +31,8 @@ struct VideoFrame;
 // the encoder. Both sides share the request record, whose flags and progress
 // values are atomics. Every ffmpeg run must start, exit normally with status
 // 0 and leave a non-empty file, or the request is marked failed; the side
-// that completes last joins the two streams. A set failed or cancelled flag
+// that completes last joins the two streams. Every file is made in the
+// export's temporary folder and moved to the output only once complete. A set failed or cancelled flag
 // stops each side at its next step and kills the running ffmpeg.
 class ExportManager : public QObject
 {
@@ -73,21 +74,18 @@ public:
     // Runs ffmpeg with the arguments until it ends. True only when it
     // started, exited normally with status 0 and was not cancelled.
     bool ExecuteCmdAndWait(QList<QString> const& args);
-    // The last ffmpeg run of an export, writing output: on success the
-    // export is complete; otherwise it is marked failed with failure (or
-    // emptyOutput when ffmpeg ended well but wrote nothing), unless it was
-    // cancelled.
-    void RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
-                      QString const& emptyOutput);
+    // The last ffmpeg run of an export, writing output: true when it did.
+    // Otherwise the export is marked failed with failure (or emptyOutput
+    // when ffmpeg ended well but wrote nothing, after startFailure when it
+    // did not start), unless it was cancelled.
+    bool RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
+                      QString const& emptyOutput, QString const& startFailure = QString());
 
     // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
     // empty (empty when there is none).
     static QString FfmpegExecutablePath();
     // One line of a concat demuxer list naming the file.
     static QString ConcatListLine(QString const& path);
-    // The text with every '%' doubled, so that an image-sequence pattern
-    // reads it literally.
-    static QString EscapePatternText(QString const& text);
     // The size libx264 takes for yuv420p: even, at least 2.
     static int EvenSize(int size);
     // The name of numbered picture `number` of an image-sequence request.
@@ -103,6 +101,8 @@ public Q_SLOTS:
 Q_SIGNALS:
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
     void VideoDecodingReadyWait();
+    // The video side is done with its decode loop: the worker stops it.
+    void VideoExportEnded();
 
 private Q_SLOTS:
     void ProcessExportOutput();
@@ -148,6 +148,12 @@ private:
     void ConcatenateIntermediateVideoFiles();
     void MergeAudioVideo();
     void MoveVideoFileToFinalOutput();
+    // A complete file rendered in the temporary folder goes to the output;
+    // failing marks the export failed with failure.
+    bool MoveToOutput(QString const& rendered, QString const& failure);
+    // Every picture of the image sequence goes to the output folder.
+    void MoveImagesToOutput();
+    void RecordRenderedImage();
     bool WriteBlackFrame();
 
     // Marks this side's stream complete; true when the other side's is too
@@ -189,5 +195,7 @@ private:
     QElapsedTimer mProcessActivity; // restarted by every output of the process
     QString mProcessErrorTail;      // the last lines ffmpeg wrote on standard error
     QList<QString> mRunFiles;       // pictures the running image encoder wrote
+    QList<int> mRenderedNumbers;    // numbers of every picture rendered, in order
+    bool mProcessStarted = false;   // the last ExecuteCmdAndWait started ffmpeg
     QByteArray mSnapshotRow;
 };

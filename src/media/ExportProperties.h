@@ -58,13 +58,20 @@ struct ExportProperties
     QString imageExtension;
     int imageNumberingType = 0;
     int imageNumberOffset = 0;
+    // Numbered pictures already at the output may be replaced (the dialog's
+    // Force overwrite); otherwise an image sequence that would write over
+    // any of them is refused before it starts. A movie or sound file always
+    // replaces its output, and only once it is complete.
+    bool overwriteExisting = false;
     QString finalAudioPath;
     QString finalVideoPath;
     QList<QString> intermediateFiles;
     QString concatListPath;
-    // Files this export wrote at the output location (the final file or the
-    // numbered pictures); removed by the clean-up of a failed or cancelled
-    // export. Written by the export tasks, read once they have ended.
+    // Files this export moved into place at the output location (the final
+    // file or the numbered pictures, each rendered in the temporary folder
+    // first); removed by the clean-up of a failed or cancelled export, and
+    // nothing else there is. Written by the export tasks, read once they
+    // have ended.
     QList<QString> outputFiles;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};

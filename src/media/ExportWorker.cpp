@@ -22,6 +22,11 @@ DecodeManager* ExportWorker::DecodeManagerPtr() const
     return mDecodeManager;
 }
 
+void ExportWorker::EndDecoding()
+{
+    mDecodeManager->Post(DecodeCommand::Stop);
+}
+
 void ExportWorker::StartVideoDecoding()
 {
     mDecodeManager->StartDecoding(mTimeline, DecodeType::Video, true);

@@ -8,7 +8,7 @@ class Timeline;
 // Runs the decode loop of a video export on a thread of its own, so that
 // decoding goes on while the export thread hands the previous frame to the
 // encoder. Lives on that thread; the export thread starts it with a queued
-// call and ends it by posting Stop to its decode loop.
+// call and ends it through EndDecoding.
 class ExportWorker : public QObject
 {
     Q_OBJECT
@@ -23,6 +23,9 @@ public Q_SLOTS:
     // Decodes the timeline in export mode until the loop is stopped, then
     // ends the event loop of the worker's thread.
     void StartVideoDecoding();
+    // Asks the decode loop to stop; called from the export thread (the
+    // loop takes it from its inbox at its next pass).
+    void EndDecoding();
 
 private:
     DecodeManager* mDecodeManager = nullptr; // child; worker thread

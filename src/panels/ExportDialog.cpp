@@ -560,6 +560,7 @@ void ExportDialog::Export()
         properties.imagePadding = ImageSequencePadding();
         properties.imageExtension = Extension();
         properties.imageNumberingType = Settings::exportImageNumberingType;
+        properties.overwriteExisting = mForceOverwriteCheck->isChecked();
     }
     properties.h264Quality = Settings::h264Quality;
     properties.h264Preset = Settings::h264Preset;

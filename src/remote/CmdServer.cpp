@@ -71,7 +71,43 @@ void CmdServer::ResetFraming()
     mExpectedSize = -1;
     mBuffer.clear();
     mBuffer.squeeze();
-    mDiscardRemaining = 0;
+}
+
+void CmdServer::SetReadingHeld(bool held)
+{
+    mReadingHeld = held;
+    if (!held)
+    {
+        ResumeReading();
+    }
+}
+
+bool CmdServer::IsReadingHeld() const
+{
+    return mReadingHeld;
+}
+
+bool CmdServer::ReadingPaused(QTcpSocket const* socket) const
+{
+    return mReadingHeld || socket->bytesToWrite() > MAXIMUM_UNSENT_BYTES;
+}
+
+void CmdServer::ResumeReading()
+{
+    // Bytes already taken from the system bring no new readyRead.
+    if (mClientConnected && mClient && mClient->bytesAvailable() > 0)
+    {
+        QMetaObject::invokeMethod(this, &CmdServer::Read, Qt::QueuedConnection);
+    }
+}
+
+void CmdServer::OnBytesWritten()
+{
+    QTcpSocket* const socket = qobject_cast<QTcpSocket*>(sender());
+    if (socket && socket == mClient && !mExecuting && !ReadingPaused(socket))
+    {
+        ResumeReading();
+    }
 }
 
 void CmdServer::ReleaseClient()
@@ -114,6 +150,7 @@ void CmdServer::Establish()
         {
             connect(socket, &QTcpSocket::disconnected, this, &CmdServer::End);
             connect(socket, &QTcpSocket::readyRead, this, &CmdServer::Read);
+            connect(socket, &QTcpSocket::bytesWritten, this, &CmdServer::OnBytesWritten);
             mClientConnected = true;
         }
     }
@@ -144,15 +181,9 @@ void CmdServer::Read()
     QPointer<QTcpSocket> const socket = mClient;
     while (socket && socket == mClient && socket->bytesAvailable() > 0)
     {
-        if (mDiscardRemaining > 0)
+        if (ReadingPaused(socket))
         {
-            qint64 const skipped = socket->skip(std::min(mDiscardRemaining, socket->bytesAvailable()));
-            if (skipped <= 0)
-            {
-                break;
-            }
-            mDiscardRemaining -= skipped;
-            continue;
+            break; // resumed when released, or as the replies drain
         }
 
         if (mExpectedSize < 0)
@@ -174,9 +205,13 @@ void CmdServer::Read()
             mHeader.clear();
             if (size > MAXIMUM_PAYLOAD_SIZE)
             {
+                // Refused like a malformed header: what has arrived goes, and
+                // what follows is read as a new header. (Skipping the length
+                // it announced would leave the connection deaf for good.)
+                ResetFraming();
                 WriteError(QStringLiteral("Invalid Header"));
-                mDiscardRemaining = size;
-                continue;
+                socket->readAll();
+                return;
             }
             if (size > 0)
             {

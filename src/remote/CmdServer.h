@@ -20,14 +20,22 @@ class QTcpSocket;
 // Main thread only. Each complete message is emitted through ExecuteCmd and its
 // reply written before the next one is read; a message that arrives while a
 // command runs (one that processes events while it waits) is read after it.
+//
+// Nothing a client does makes the player hold without limit: the socket reads
+// at most 1 MiB ahead of the framing, reading stops while more than
+// MAXIMUM_UNSENT_BYTES of replies wait to be sent (a client that never reads
+// its replies waits in TCP), and a caller that cannot run a command yet may
+// hold reading until it can (SetReadingHeld).
 class CmdServer : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int HEADER_SIZE = 10;
-    // Larger payloads are refused and skipped, never buffered.
+    // A header announcing more is refused like a malformed one.
     static constexpr qint64 MAXIMUM_PAYLOAD_SIZE = 16 * 1024 * 1024;
+    // Replies waiting to be sent beyond which no further request is read.
+    static constexpr qint64 MAXIMUM_UNSENT_BYTES = 1024 * 1024;
 
     explicit CmdServer(QObject* parent = nullptr);
 
@@ -50,6 +58,11 @@ public:
     // Sends one framed reply to that client; dropped when it has gone.
     void WriteTo(QTcpSocket* socket, QString const& text) const;
 
+    // While held, no further request is read (its bytes wait in TCP); the
+    // reading goes on where it stopped once released.
+    void SetReadingHeld(bool held);
+    bool IsReadingHeld() const;
+
 public Q_SLOTS:
     // Sends one framed reply: to the client whose command is running, else to
     // the current client. Dropped when that client has gone.
@@ -65,8 +78,12 @@ private Q_SLOTS:
     void Establish();
     void End();
     void Read();
+    void OnBytesWritten();
 
 private:
+    bool ReadingPaused(QTcpSocket const* socket) const;
+    void ResumeReading();
+
     void ResetFraming();
     void ReleaseClient();
 
@@ -79,7 +96,7 @@ private:
     QByteArray mHeader;             // header digits received so far
     qint64 mExpectedSize = -1;      // announced payload length; -1 while a header is awaited
     QByteArray mBuffer;             // payload bytes received so far
-    qint64 mDiscardRemaining = 0;   // bytes of a refused payload still to skip
+    bool mReadingHeld = false;      // SetReadingHeld; kept across clients
 
     // Set while ExecuteCmd runs: Read does not start another command, and the
     // reply goes to the socket that sent the command.

@@ -11,10 +11,75 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
+namespace
+{
+// A request is a handful of members. Parsed JSON costs far more memory than
+// its text (a 16 MiB request of nested empty arrays takes over a gigabyte),
+// so what a request may hold is bounded before it is parsed.
+constexpr int MAXIMUM_REQUEST_DEPTH = 32;
+constexpr int MAXIMUM_REQUEST_VALUES = 10000;
+
+// Counts containers and separators outside strings: true when the text stays
+// within both bounds.
+bool IsWithinRequestBounds(QByteArray const& text)
+{
+    int depth = 0;
+    int values = 0;
+    bool inString = false;
+    for (qsizetype i = 0; i < text.size(); ++i)
+    {
+        char const c = text.at(i);
+        if (inString)
+        {
+            if (c == '\\')
+            {
+                ++i;
+            }
+            else if (c == '"')
+            {
+                inString = false;
+            }
+            continue;
+        }
+        switch (c)
+        {
+        case '"':
+            inString = true;
+            break;
+        case '[':
+        case '{':
+            if (++depth > MAXIMUM_REQUEST_DEPTH || ++values > MAXIMUM_REQUEST_VALUES)
+            {
+                return false;
+            }
+            break;
+        case ']':
+        case '}':
+            --depth;
+            break;
+        case ',':
+            if (++values > MAXIMUM_REQUEST_VALUES)
+            {
+                return false;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+} // namespace
+
 QJsonObject Project::ToCmdJsonObj(QString const& text)
 {
+    QByteArray const utf8 = text.toUtf8();
+    if (!IsWithinRequestBounds(utf8))
+    {
+        return {}; // answered as malformed
+    }
     QJsonParseError error;
-    QJsonDocument const document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    QJsonDocument const document = QJsonDocument::fromJson(utf8, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
     {
         return {};

@@ -123,14 +123,23 @@ void ProjectManager::OnExecuteCmd(QString const& command)
     }
     // A client command may replace the project: never inside a parse wait. It
     // runs once the parse has ended, answered to the client that sent it.
+    // Until then the server reads nothing more, so that one request at most
+    // waits here and the others wait in TCP.
     QPointer<QTcpSocket> const sender = mCmdServer->CommandSender();
-    if (DeferWhileParsing([this, command, sender] {
+    QPointer<CmdServer> const server = mCmdServer;
+    if (DeferWhileParsing([this, command, sender, server] {
+            if (!server)
+            {
+                return;
+            }
             if (!Settings::exportInProgress)
             {
-                mCmdServer->WriteTo(sender, RunClientCmd(command));
+                server->WriteTo(sender, RunClientCmd(command));
             }
+            server->SetReadingHeld(false);
         }))
     {
+        mCmdServer->SetReadingHeld(true);
         return;
     }
     mCmdServer->Write(RunClientCmd(command));

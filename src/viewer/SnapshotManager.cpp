@@ -79,6 +79,11 @@ bool SnapshotManager::SaveImageToFile(QString const& path)
     {
         return false;
     }
+    return SaveImage(image, path);
+}
+
+bool SnapshotManager::SaveImage(QImage const& image, QString const& path)
+{
     if (!image.save(path))
     {
         Logger::GetInstance()->Error(QStringLiteral("Failed to save snapshot: %1").arg(path));
@@ -232,8 +237,18 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
         }
         else
         {
+            // A viewer with nothing to show gives an empty capture: that
+            // frame is skipped, said so, and the series goes on. Only a
+            // write that fails stops it.
             path = CreateImageOutputPath(frame, offset, count, properties);
-            if (!SaveImageToFile(path))
+            image = viewerWidget->CaptureImage(false);
+            if (image.isNull())
+            {
+                QString const message = QStringLiteral("Nothing to capture at frame %1: skipped %2").arg(frame).arg(path);
+                Logger::GetInstance()->Warning(message);
+                Q_EMIT ExportLogMsgReceived(message, ExportLoggingMsgType::General, false);
+            }
+            else if (!SaveImage(image, path))
             {
                 fail(QStringLiteral("Failed to save snapshot: %1").arg(path));
                 break;
@@ -254,7 +269,7 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
                         Q_EMIT ExportFrameGenerated(image, held);
                     }
                 }
-                else
+                else if (!image.isNull())
                 {
                     QString const heldPath = CreateImageOutputPath(held, offset, count, properties);
                     if (!CopyImageFile(path, heldPath))

@@ -53,6 +53,8 @@ Q_SIGNALS:
 private:
     // Copies a written file over a hold frame's path, replacing what was there.
     bool CopyImageFile(QString const& from, QString const& to);
+    // Writes a captured image; a failure is logged.
+    bool SaveImage(QImage const& image, QString const& path);
     // Returns once the engine has handed the viewer every frame of the
     // playback time, the timeline has left the viewer, or
     // Settings::snapshotUpdateTimeout has passed.

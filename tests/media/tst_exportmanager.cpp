@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -109,6 +110,34 @@ int PictureNumber(QImage const& image)
     return number;
 }
 
+void WriteText(QString const& path, QByteArray const& text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+QByteArray ReadText(QString const& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A stand-in for ffmpeg that runs the real one; `extra` is shell run after it.
+QString WrappedFfmpeg(QString const& path, QByteArray const& extra)
+{
+    QString const real = QStandardPaths::findExecutable("ffmpeg");
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly))
+    {
+        return {};
+    }
+    script.write("#!/bin/sh\n'" + real.toUtf8() + "' \"$@\"\nrc=$?\n" + extra + "\nexit $rc\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFile::ExeOwner);
+    return path;
+}
+
 QStringList FilesIn(QString const& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
@@ -136,6 +165,8 @@ private Q_SLOTS:
     void CancelStopsFfmpegAndLeavesNothingBehind();
     void MergeWaitsForTheSideThatCompletesLast();
     void ViewerCapturesOfAnotherSizeAreFittedIntoTheFirst();
+    void ImageSequencesNeverWriteOverOrRemoveTheUsersFrames();
+    void AFailedMergeLeavesTheExistingOutputAsItWas();
 
 private:
     ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {});
@@ -581,6 +612,106 @@ void TestExportManager::ViewerCapturesOfAnotherSizeAreFittedIntoTheFirst()
     QVERIFY(qBlue(wideFrame.pixel(100, 50)) > 200);
     QVERIFY(qBlue(wideFrame.pixel(100, 10)) < 40);
     QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+}
+
+void TestExportManager::ImageSequencesNeverWriteOverOrRemoveTheUsersFrames()
+{
+    // The user's frames of the same name, one inside the range the export
+    // numbers (0-9) and one outside it, and another file.
+    QString const folder = mDir->filePath("users frames");
+    QVERIFY(QDir().mkpath(folder));
+    WriteText(folder + "/s.0003.png", "mine 3");
+    WriteText(folder + "/s.0042.png", "mine 42");
+    WriteText(folder + "/notes.txt", "notes");
+    QStringList const before = FilesIn(folder);
+    auto const request = [&](Timeline* timeline, bool overwrite) {
+        ExportProperties made = Request(timeline, folder + "/s.####.png");
+        made.imageSequence = true;
+        made.imageDirPath = folder;
+        made.imageBaseName = "s";
+        made.imageExtension = "png";
+        made.overwriteExisting = overwrite;
+        return made;
+    };
+
+    // Refused before anything starts.
+    ExportProperties refused = request(mNumbered.get(), false);
+    ExportRun run = Run(refused);
+    QCOMPARE(run.preparationError,
+             QString("Output file already exists (enable force overwrite to continue): %1").arg(folder + "/s.0003.png"));
+    QCOMPARE(FilesIn(folder), before);
+    QCOMPARE(ReadText(folder + "/s.0003.png"), QByteArray("mine 3"));
+
+    // Asked to overwrite, but cancelled, or failing after every picture was
+    // encoded: the user's files stay as they were and nothing is added.
+    ExportProperties cancelled = request(mLong.get(), true);
+    cancelled.h264Preset = 0;
+    run = Run(cancelled, [](ExportProperties& running) {
+        if (running.videoProgress > 10.0f)
+        {
+            running.cancelled = true;
+        }
+    });
+    QVERIFY(run.cancelled);
+    QCOMPARE(FilesIn(folder), before);
+    QCOMPARE(ReadText(folder + "/s.0003.png"), QByteArray("mine 3"));
+    Settings::ffmpegExePath = WrappedFfmpeg(mDir->filePath("failing ffmpeg"), "exit 1");
+    ExportProperties failing = request(mNumbered.get(), true);
+    run = Run(failing);
+    Settings::ffmpegExePath.clear();
+    QVERIFY(run.failed);
+    QCOMPARE(FilesIn(folder), before);
+    QCOMPARE(ReadText(folder + "/s.0003.png"), QByteArray("mine 3"));
+    QVERIFY(!QFileInfo::exists(failing.tempDirPath));
+
+    // Asked to overwrite and complete: the frames in the range are replaced,
+    // the one outside it is kept.
+    ExportProperties replaced = request(mNumbered.get(), true);
+    run = Run(replaced);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QCOMPARE(FilesIn(folder).size(), 12);
+    QCOMPARE(PictureNumber(QImage(folder + "/s.0003.png")), 13);
+    QCOMPARE(ReadText(folder + "/s.0042.png"), QByteArray("mine 42"));
+}
+
+void TestExportManager::AFailedMergeLeavesTheExistingOutputAsItWas()
+{
+    // The user chose to overwrite out.mp4; the encoders run, then ffmpeg can
+    // no longer be started for the merge.
+    QString const output = mDir->filePath("merge fails/out.mp4");
+    QVERIFY(QDir().mkpath(QFileInfo(output).path()));
+    WriteText(output, "the user's movie");
+    QString const script = mDir->filePath("ffmpeg once");
+    Settings::ffmpegExePath = WrappedFfmpeg(script, "case \"$*\" in *libx264*) chmod a-x \"$0\";; esac");
+    ExportProperties request = Request(mGop250.get(), output);
+    QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
+    request.audioExporting = true;
+    request.videoExporting = true;
+    QStringList errors;
+    auto const collect = [&errors](QString const& message, ExportLoggingMsgType, bool error) {
+        if (error)
+        {
+            errors << message;
+        }
+    };
+    std::unique_ptr<Timeline> audioCopy(mGop250->DuplicateForExport());
+    std::unique_ptr<Timeline> videoCopy(mGop250->DuplicateForExport());
+    {
+        ExportManager audio;
+        connect(&audio, &ExportManager::ExportLogMsgReceived, this, collect);
+        audio.ExportAudio(audioCopy.get(), &request);
+    }
+    {
+        ExportManager video; // completes last: merges
+        connect(&video, &ExportManager::ExportLogMsgReceived, this, collect);
+        video.ExportVideo(videoCopy.get(), &request);
+    }
+    Settings::ffmpegExePath.clear();
+    QVERIFY(request.failed);
+    QVERIFY2(errors.contains("Failed to start merge audio/video process"), qPrintable(errors.join('\n')));
+    QVERIFY(errors.contains("Failed to merge audio and video streams"));
+    QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+    QCOMPARE(ReadText(output), QByteArray("the user's movie"));
 }
 
 QTEST_MAIN(TestExportManager)

@@ -217,6 +217,12 @@ void TestExportDialog::ExportEmitsTheRequestOrRefusesTheOutput()
     QCOMPARE(request.imagePadding, 4);
     QCOMPARE(request.imageExtension, QString("png"));
     QCOMPARE(request.imageNumberingType, 2);
+    // Frames of the same names are written over only with Force overwrite.
+    QVERIFY(!request.overwriteExisting);
+    Click("forceOverwrite");
+    Click("export");
+    QCOMPARE(requested.count(), 1);
+    QVERIFY(requested.takeFirst().at(0).value<ExportProperties>().overwriteExisting);
 }
 
 void TestExportDialog::ExportingDisablesFieldsAndStopAsksFirst()

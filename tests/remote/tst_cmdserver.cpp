@@ -2,6 +2,7 @@
 #include "remote/CmdServer.h"
 
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -223,6 +224,70 @@ private Q_SLOTS:
             QCOMPARE(executed, QStringList{"whole"});
             executed.clear();
         }
+    }
+
+    // A header announcing too much, or more than ten digits can say in 32
+    // bits, is refused; what follows is read as a new header.
+    void refusedHeaderLeavesTheConnectionServing()
+    {
+        int const port = FreePort();
+        CmdServer server;
+        QVERIFY(server.Initialize(port));
+        connect(&server, &CmdServer::ExecuteCmd, this, [&](QString const& message) { server.Write("done " + message); });
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(port));
+        QVERIFY(client.waitForConnected(3000));
+        QByteArray const refused = R"({ "success": "false", "msg": "Invalid Header" })";
+        for (QByteArray const& header : {QByteArray("9999999999"), QByteArray("0999999999"), QByteArray("0016777217")})
+        {
+            client.write(header);
+            client.flush();
+            QCOMPARE(Replies(client, 1), QList<QByteArray>{refused});
+            client.write(Framed("after " + header));
+            client.flush();
+            QCOMPARE(Replies(client, 1), QList<QByteArray>{"done after " + header});
+        }
+    }
+
+    // A client that sends requests but never reads its replies: the server
+    // stops reading once a megabyte of replies waits to be sent, and goes on
+    // as the client reads them.
+    void unreadRepliesStopTheReading()
+    {
+        int const port = FreePort();
+        CmdServer server;
+        QVERIFY(server.Initialize(port));
+        QByteArray const reply(64 * 1024, 'r');
+        int executed = 0;
+        qint64 mostUnsent = 0;
+        QPointer<QTcpSocket> served;
+        connect(&server, &CmdServer::ExecuteCmd, this, [&](QString const&) {
+            ++executed;
+            served = server.CommandSender();
+            server.Write(QString::fromLatin1(reply));
+            mostUnsent = std::max(mostUnsent, served->bytesToWrite());
+        });
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(port));
+        QVERIFY(client.waitForConnected(3000));
+        int const requests = 300;
+        QByteArray all;
+        for (int i = 0; i < requests; ++i)
+            all += Framed("get");
+        client.write(all);
+        // Until every request ran, or the server holds unread requests while
+        // its replies wait.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return executed == requests ||
+                       (served && served->bytesAvailable() > 0 && served->bytesToWrite() > CmdServer::MAXIMUM_UNSENT_BYTES);
+            },
+            20000));
+        QVERIFY2(mostUnsent <= CmdServer::MAXIMUM_UNSENT_BYTES + reply.size() + CmdServer::HEADER_SIZE,
+                 qPrintable(QString::number(mostUnsent)));
+        QList<QByteArray> const replies = Replies(client, requests, 30000);
+        QCOMPARE(replies.size(), requests);
+        QCOMPARE(executed, requests);
     }
 
     // Nothing is written without a client; the handshake flag outlives clients.

@@ -79,6 +79,7 @@ private Q_SLOTS:
     void SteppedBookmarkSeriesCopiesEachHeldFrame();
     void RerunLeavesNoStaleFile();
     void UnwritableFolderFailsWithALoggedError();
+    void EmptyCapturesAreSkippedAndTheSeriesGoesOn();
     void CancelRestoresThePlayhead();
     void ExportSteppedSeriesEmitsOncePerHeldFrame();
     void SeriesFailsWhenTheTimelineGoesMidway();
@@ -356,6 +357,37 @@ void TestViewerWidgetEndToEnd::UnwritableFolderFailsWithALoggedError()
     properties.mode = 0;
     QCOMPARE(mSnapshots->AdvancedSnapshot(properties, nullptr), -1);
     QVERIFY(!QFile::exists(properties.dirPath + QStringLiteral("/shot.png")));
+}
+
+void TestViewerWidgetEndToEnd::EmptyCapturesAreSkippedAndTheSeriesGoesOn()
+{
+    // The viewer has no area (nothing to capture) while frames 2 and 3 show.
+    mTimeControl->SetPlaybackRangeByFrame(0, 5);
+    Seek(0);
+    QSize const minimum = mViewer->minimumSize();
+    mViewer->setMinimumSize(0, 0);
+    QMetaObject::Connection const shrink = connect(mAv, &AvManager::PlaybackFrameChanged, this, [&](int frame) {
+        mViewer->resize(frame == 2 || frame == 3 ? QSize(0, 0) : QSize(640, 480));
+    });
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    SnapshotProperties properties = Properties(QStringLiteral("empty"), 2);
+    int const first = mSnapshots->AdvancedSnapshot(properties, nullptr);
+    disconnect(shrink);
+    mViewer->setMinimumSize(minimum);
+    mViewer->resize(640, 480);
+    QCOMPARE(first, 0);
+    QCOMPARE(QDir(properties.dirPath).entryList(QDir::Files, QDir::Name),
+             (QStringList{"shot.0000.png", "shot.0001.png", "shot.0004.png", "shot.0005.png"}));
+    QCOMPARE(ReadNumber(QImage(QDir(properties.dirPath).filePath("shot.0004.png"))), 4);
+    QStringList said;
+    for (QList<QVariant> const& warning : std::as_const(warnings))
+    {
+        said << warning.at(0).toString();
+    }
+    QCOMPARE(said.filter("Nothing to capture at frame").size(), 2);
+    QVERIFY(said.first().startsWith("Nothing to capture at frame 2"));
+    QVERIFY(errors.isEmpty());
 }
 
 void TestViewerWidgetEndToEnd::CancelRestoresThePlayhead()

@@ -270,6 +270,29 @@ class Player:
         run("xdotool", "windowfocus", "--sync", self.window)
         run("xdotool", "key", key)
 
+    def question(self):
+        """The player's question box (titled with the application's name), or None."""
+        result = run("xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid))
+        for line in result.stdout.decode().split():
+            if line != self.window:
+                name = run("xdotool", "getwindowname", line).stdout.decode().strip()
+                if name == "Tessarin ORVEL":
+                    return line
+        return None
+
+    def discard_changes(self):
+        """Every command of the command port leaves the project counted as
+        changed, so whatever replaces or closes it asks first. Answers
+        "Discard": the question opens on "Save", Tab moves on to "Discard" and
+        space presses it. Returns whether it was asked."""
+        box = wait_for(30, lambda: self.question() or self.process.poll() is not None, 0.2)
+        if box is True:  # the player ended without asking
+            return False
+        if box:
+            run("xdotool", "windowfocus", "--sync", box)
+            run("xdotool", "key", "Tab", "space")
+        return bool(box)
+
     def wait_for_picture(self, expected, what, artefact=None, seconds=30, before=()):
         """Waits until the window shows picture number expected. On the way it
         may still show the pictures before (None: any); any other picture is a
@@ -307,6 +330,7 @@ class Player:
             self.process.send_signal(signal.SIGTERM)
         else:
             self.press("ctrl+q")
+            check(self.discard_changes(), "%s: quitting with changes asks first" % self.mode)
         try:
             self.process.wait(60 * wait_scale)
         except subprocess.TimeoutExpired:
@@ -466,6 +490,7 @@ def run_pass(session, mode, how, expected_size):
                   "%s: a second launch hands its clip over and ends (status %d)" % (mode, second.returncode))
         except subprocess.TimeoutExpired:
             check(False, "%s: a second launch ended within its time" % mode)
+        check(player.discard_changes(), "%s: the second launch asks before the changed project goes" % mode)
         second_last = SECOND_CLIP[1]
         check(wait_for(60, lambda: player.range() == (1, second_last)),
               "%s: the running player opened the second clip, frames 1 to %d (range %s)"
