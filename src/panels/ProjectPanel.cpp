@@ -30,6 +30,8 @@
 
 namespace
 {
+// While sources are parsed the rows are rebuilt at most this often.
+constexpr int PARSE_REFRESH_INTERVAL_MS = 250;
 // Remembered for the life of the process, never saved.
 QString& LastProjectDir()
 {
@@ -107,7 +109,13 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     mRefreshTimer->setSingleShot(true);
     mRefreshTimer->setInterval(0);
     connect(mRefreshTimer, &QTimer::timeout, this, &ProjectPanel::RefreshProject);
-    connect(mProjectManager, &ProjectManager::ProjectUpdated, mRefreshTimer, qOverload<>(&QTimer::start));
+    connect(mProjectManager, &ProjectManager::ProjectUpdated, this, &ProjectPanel::ScheduleRefresh);
+    connect(mProjectManager, &ProjectManager::BlockUserInputChanged, this, [this](bool blocked) {
+        if (!blocked && mRefreshTimer->isActive())
+        {
+            mRefreshTimer->start(0);
+        }
+    });
     connect(mProjectManager, &ProjectManager::FolderUpdated, this, &ProjectPanel::RefreshFolder);
     connect(mProjectManager, &ProjectManager::TimelineUpdated, this, &ProjectPanel::RefreshTimeline);
     connect(mProjectManager, &ProjectManager::DefaultTimelineChanged, this, &ProjectPanel::SetDefaultTimeline);
@@ -368,6 +376,20 @@ void ProjectPanel::ShowContextMenu(QPoint const& position)
 }
 
 // ---- Tree refresh ----
+
+void ProjectPanel::ScheduleRefresh()
+{
+    // Each source of a project being opened reports itself when it is
+    // parsed: a rebuild per source would make the open quadratic.
+    if (!mProjectManager->SourceParsingInProgress())
+    {
+        mRefreshTimer->start(0);
+    }
+    else if (!mRefreshTimer->isActive())
+    {
+        mRefreshTimer->start(PARSE_REFRESH_INTERVAL_MS);
+    }
+}
 
 void ProjectPanel::FlushPendingRefresh()
 {

@@ -124,6 +124,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private Q_SLOTS:
+    // Rebuilds the rows soon: at once when idle, at most every
+    // PARSE_REFRESH_INTERVAL_MS while sources are being parsed.
+    void ScheduleRefresh();
     void OnDragInProgressStateChanged(bool inProgress);
     void OnFocusChanged(bool hasFocus);
 

@@ -98,6 +98,8 @@ void TessarinBase::Initialize()
     UpdateWindowTitle();
     Logger::GetInstance()->Output(
         QStringLiteral("%1 v%2\n").arg(Settings::applicationTitle, Settings::applicationVersion));
+    // The settings were read before the log had anywhere to go.
+    Settings::ReportReadProblems();
     PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
 }
