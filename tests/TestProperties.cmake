@@ -44,6 +44,14 @@ if(Python3_Interpreter_FOUND)
       "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/remote/client_api_check.py"
       "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media")
   set_tests_properties(remote.client_api PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
+
+  # The real player against media that blocks or changes under it: a FIFO,
+  # a file cut, emptied, deleted or replaced while it plays. Each case bounds
+  # its own waits, so a hang fails the case.
+  add_test(NAME app.stall_checks
+    COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
+      "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/app/stall_checks.py" "$<TARGET_FILE:tessarin_orvel>")
+  set_tests_properties(app.stall_checks PROPERTIES TIMEOUT 300)
 endif()
 
 # The whole player as a user meets it: an X server of its own, key presses,

@@ -399,6 +399,15 @@ bool FileHelpers::ParseMediaPath(QString const& path, QList<QString>& paths)
         --hashStart;
     int const padding = int(dot - hashStart);
     QString const prefix = trimmed.left(hashStart);
+    // Every path is padded to this width: a run of a thousand "#" would make
+    // each of a million paths kilobytes long.
+    if (padding > Settings::MAXIMUM_IMAGE_SEQ_PADDING)
+    {
+        logger->Error(QString("Failed to parse source path. Frame padding wider than %1: %2")
+                          .arg(Settings::MAXIMUM_IMAGE_SEQ_PADDING)
+                          .arg(path));
+        return false;
+    }
 
     QStringList const tokens = trimmed.mid(dot).split(whiteSpace, Qt::SkipEmptyParts);
     if (tokens.size() < 2)
@@ -459,6 +468,24 @@ bool FileHelpers::ParseMediaPath(QString const& path, QList<QString>& paths)
                           .arg(MAXIMUM_IMAGE_SEQUENCE_FRAMES)
                           .arg(path));
         return false;
+    }
+
+    // Frames without files are allowed (a render still running), but only so
+    // many beyond the files there are: the paths held follow the real files.
+    if (frameCount > IMAGE_SEQUENCE_FRAMES_WITHOUT_FILES)
+    {
+        QFileInfo const pattern(prefix);
+        qint64 const files = QDir(pattern.path())
+                                 .entryList({pattern.fileName() + QLatin1Char('*') + suffix}, QDir::Files)
+                                 .size();
+        if (frameCount > files + IMAGE_SEQUENCE_FRAMES_WITHOUT_FILES)
+        {
+            logger->Error(QString("Failed to parse source path. Too many frames (%1) for the %2 files found: %3")
+                              .arg(frameCount)
+                              .arg(files)
+                              .arg(path));
+            return false;
+        }
     }
 
     paths.reserve(paths.size() + frameCount);

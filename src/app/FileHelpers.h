@@ -31,6 +31,8 @@ public:
     static constexpr int MAXIMUM_RECENT_PROJECTS = 10;
     // An image sequence pattern may expand to at most this many frames.
     static constexpr qint64 MAXIMUM_IMAGE_SEQUENCE_FRAMES = 1000000;
+    // How many frames of a pattern may lack a file, beyond the files found.
+    static constexpr qint64 IMAGE_SEQUENCE_FRAMES_WITHOUT_FILES = 10000;
     inline static const QString CONFIG_OVERRIDE_PATH_ENV_VAR = QStringLiteral("ZEPH_CONFIG_OVERRIDE_PATH");
 
     // User configuration.

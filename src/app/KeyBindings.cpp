@@ -3,9 +3,11 @@
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "app/UserFileGuard.h"
 
 #include <QAction>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QStringList>
 
@@ -13,6 +15,9 @@ namespace
 {
 // A stored value that stands for the row's built-in shortcuts.
 QString const UNDEFINED_KEY = QStringLiteral("UndefinedKey");
+// More shortcuts than any command needs; a file that lists more for one
+// command is cut there.
+constexpr qsizetype MAXIMUM_SEQUENCES_PER_COMMAND = 16;
 } // namespace
 
 KeyBindings::KeyBindings()
@@ -210,7 +215,14 @@ QString KeyBindings::GetUserKeyBindingsPath()
 void KeyBindings::ReadUserKeyBindings()
 {
     QString const path = GetUserKeyBindingsPath();
-    if (!path.isEmpty() && QFileInfo::exists(path))
+    QString reason;
+    if (!path.isEmpty() && QFileInfo::exists(path) && !UserFileGuard::IsReadable(path, reason))
+    {
+        // A FIFO would block the start for good, a huge file hold it for
+        // minutes: the built-in shortcuts stand.
+        Logger::GetInstance()->Warning(QStringLiteral("Failed to read the key-binding file: %1 (%2)").arg(path, reason));
+    }
+    else if (!path.isEmpty() && QFileInfo::exists(path))
     {
         QSettings settings(path, QSettings::IniFormat);
         settings.beginGroup(QStringLiteral("user_bindings"));
@@ -230,16 +242,27 @@ void KeyBindings::ReadKeyBinding(QSettings& settings, KeySequence* keySequence)
 {
     keySequence->userSequences.clear();
     QStringList const values = settings.value(keySequence->name, QStringList{UNDEFINED_KEY}).toStringList();
+    bool cut = false;
     for (QString const& value : values)
     {
         if (value == UNDEFINED_KEY)
         {
             keySequence->userSequences = keySequence->defaultSequences;
         }
-        else
+        else if (keySequence->userSequences.size() < MAXIMUM_SEQUENCES_PER_COMMAND)
         {
             keySequence->userSequences.append(QKeySequence(value));
         }
+        else
+        {
+            cut = true;
+        }
+    }
+    if (cut)
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Too many shortcuts for %1 in the key-binding file: the first %2 are kept")
+                                           .arg(keySequence->label)
+                                           .arg(MAXIMUM_SEQUENCES_PER_COMMAND));
     }
 }
 
@@ -248,6 +271,12 @@ bool KeyBindings::WriteUserKeyBindings()
     QString const path = GetUserKeyBindingsPath();
     if (path.isEmpty())
     {
+        return false;
+    }
+    // QSettings reads the file it updates: what may not be read goes first.
+    if (!UserFileGuard::PrepareForWrite(path))
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1").arg(path));
         return false;
     }
     QSettings settings(path, QSettings::IniFormat);
@@ -294,34 +323,38 @@ void KeyBindings::WriteKeyBinding(QSettings& settings, KeySequence* keySequence)
 
 void KeyBindings::Update()
 {
-    QList<QKeySequence> taken;
+    QSet<QKeySequence> taken;
     for (KeySequence* keySequence : std::as_const(mKeySequences))
     {
         if (!keySequence->action || !keySequence->active)
         {
             continue;
         }
-        QList<QKeySequence> sequences = keySequence->fixed ? keySequence->defaultSequences : keySequence->userSequences;
-        bool removed = false;
-        for (qsizetype i = sequences.size() - 1; i >= 0; --i)
+        QList<QKeySequence> const given =
+            keySequence->fixed ? keySequence->defaultSequences : keySequence->userSequences;
+        // A sequence listed twice for one command is ambiguous to Qt, which
+        // then fires neither: its first occurrence only is kept. One pass, one
+        // warning per sequence however often it is listed.
+        QSet<QKeySequence> seen;
+        QSet<QKeySequence> warned;
+        QList<QKeySequence> sequences;
+        for (QKeySequence const& sequence : given)
         {
-            QKeySequence const& sequence = sequences.at(i);
-            if (sequence.isEmpty())
+            bool const duplicate = !sequence.isEmpty() && (seen.contains(sequence) || taken.contains(sequence));
+            seen.insert(sequence);
+            if (!duplicate)
             {
-                continue;
+                sequences.append(sequence);
             }
-            // A sequence listed twice for one command is ambiguous to Qt, which
-            // then fires neither: keep its first occurrence only.
-            bool const repeatedInRow = sequences.indexOf(sequence) < i;
-            if (repeatedInRow || taken.contains(sequence))
+            else if (!warned.contains(sequence))
             {
+                warned.insert(sequence);
                 Logger::GetInstance()->Warning(QStringLiteral("Duplicate hotkey detected: %1 (%2)")
                                                    .arg(keySequence->label,
                                                         sequence.toString(QKeySequence::PortableText)));
-                sequences.removeAt(i);
-                removed = true;
             }
         }
+        bool const removed = sequences.size() != given.size();
         if (removed && !keySequence->fixed)
         {
             if (sequences.isEmpty())
@@ -331,7 +364,10 @@ void KeyBindings::Update()
             keySequence->userSequences = sequences;
         }
         keySequence->action->setShortcuts(sequences);
-        taken.append(sequences);
+        for (QKeySequence const& sequence : std::as_const(sequences))
+        {
+            taken.insert(sequence);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/Logger.h"
+#include "app/UserFileGuard.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +17,10 @@ namespace Settings
 namespace
 {
 constexpr int MAXIMUM_SCRUB_FRAME_INTERVAL = 200;
+
+// What went wrong reading the file, until ReportReadProblems logs it. Main
+// thread only.
+QStringList readProblems;
 
 // Calls visit(key, variable) for every stored variable, group by group, in file
 // order. The key is always the variable's own name, so reading and writing share
@@ -199,20 +204,30 @@ void InitFonts()
 
 void ReadUserConfig(QString const& filePath, QString const& overrideFilePath)
 {
-    if (filePath.isEmpty() || !QFileInfo::exists(filePath))
+    if (filePath.isEmpty() || (!QFileInfo::exists(filePath) && !QFileInfo(filePath).isSymLink()))
         return;
 
     annotationColorPresets.append(ANNOTATION_COLOR_PRESETS);
 
-    QSettings settings(filePath, QSettings::IniFormat);
-    VisitPersisted(settings, [&settings](char const* key, auto& variable)
+    // A FIFO would block the read for good and a huge file hold the start for
+    // minutes: such a file is not read, the defaults stand.
+    QString reason;
+    if (UserFileGuard::IsReadable(filePath, reason))
     {
-        using T = std::decay_t<decltype(variable)>;
-        variable = FromVariant<T>(settings.value(key, ToVariant(variable)));
-    });
-    mayaOffsetPort = quint16(mayaCommandPort + MAYA_OFFSET_PORT_DISTANCE);
-    if (settings.status() != QSettings::NoError)
-        Logger::GetInstance()->Warning(QString("Failed to read the user settings file: %1").arg(filePath));
+        QSettings settings(filePath, QSettings::IniFormat);
+        VisitPersisted(settings, [&settings](char const* key, auto& variable)
+        {
+            using T = std::decay_t<decltype(variable)>;
+            variable = FromVariant<T>(settings.value(key, ToVariant(variable)));
+        });
+        mayaOffsetPort = quint16(mayaCommandPort + MAYA_OFFSET_PORT_DISTANCE);
+        if (settings.status() != QSettings::NoError)
+            readProblems.append(QString("Failed to read the user settings file: %1").arg(filePath));
+    }
+    else
+    {
+        readProblems.append(QString("Failed to read the user settings file: %1 (%2)").arg(filePath, reason));
+    }
 
     if (!overrideFilePath.isEmpty())
         ReadUserConfigOverride(overrideFilePath);
@@ -224,7 +239,15 @@ void ReadUserConfigOverride(QString const& overrideFilePath)
 {
     // An override file only has to exist; nothing is read from it yet.
     if (!QFileInfo::exists(overrideFilePath))
-        Logger::GetInstance()->Warning(QString("User settings override file not found: %1").arg(overrideFilePath));
+        readProblems.append(QString("User settings override file not found: %1").arg(overrideFilePath));
+}
+
+void ReportReadProblems()
+{
+    QStringList const problems = readProblems;
+    readProblems.clear();
+    for (QString const& problem : problems)
+        Logger::GetInstance()->Warning(problem);
 }
 
 void ValidateUserSettings()
@@ -279,6 +302,12 @@ bool WriteUserConfig(QString const& filePath)
         return false;
     }
 
+    // QSettings reads the file it updates: what may not be read goes first.
+    if (!UserFileGuard::PrepareForWrite(filePath))
+    {
+        Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1").arg(filePath));
+        return false;
+    }
     QSettings settings(filePath, QSettings::IniFormat);
     // Never a half-written file: the new content replaces the old in one rename.
     settings.setAtomicSyncRequired(true);

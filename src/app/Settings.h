@@ -16,6 +16,9 @@ namespace Settings
     // Functions (main thread only).
     void ReadUserConfig(QString const& filePath, QString const& overrideFilePath);
     void ReadUserConfigOverride(QString const& overrideFilePath);
+    // The file is read before the logger has any output: what went wrong is
+    // kept and logged (as warnings) by this call, once the outputs exist.
+    void ReportReadProblems();
     void ValidateUserSettings();
     // Writes through a temporary file that replaces the old one only once it is
     // complete. Returns false (and logs) when the file could not be written; the

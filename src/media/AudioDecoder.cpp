@@ -1,5 +1,7 @@
 #include "media/AudioDecoder.h"
 
+#include <QElapsedTimer>
+
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AudioFrame.h"
@@ -315,7 +317,7 @@ void AudioDecoder::ProcessFrame()
 {
     int const samples = mFrame->nb_samples;
     int const inputRate = mFrame->sample_rate > 0 ? mFrame->sample_rate : mAudioCodecContext->sample_rate;
-    if (samples <= 0 || inputRate <= 0)
+    if (samples <= 0 || !IsPlayableSampleRate(inputRate))
     {
         return;
     }
@@ -538,12 +540,17 @@ void AudioDecoder::DecodeTimingInfoForCurrentStream(bool findStart)
     }
     AudioStreamInfo* info = mCurrentStreamInfo;
     long long const offset = info->startTimeOffset;
+    // However the file is made, the pass ends in bounded time: what it has
+    // not found by then the container's word stands for.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    auto const inTime = [&elapsed] { return elapsed.elapsed() < TIMING_PASS_LIMIT_MS; };
     if (findStart)
     {
         Seek(0);
         bool found = false;
         int status = STATUS_DONE;
-        while (!found && status != STATUS_END_REACHED)
+        while (!found && status != STATUS_END_REACHED && inTime())
         {
             status = ReadAndDecodePacket();
             for (std::shared_ptr<AudioFrame> const& block : mDecodedFrames)
@@ -561,9 +568,9 @@ void AudioDecoder::DecodeTimingInfoForCurrentStream(bool findStart)
 
     long long const duration = mSource->Duration();
     long long endTime = -1;
-    auto const decodeToEnd = [this, offset, &endTime] {
+    auto const decodeToEnd = [this, offset, &endTime, &inTime] {
         int status = STATUS_DONE;
-        while (status != STATUS_END_REACHED)
+        while (status != STATUS_END_REACHED && inTime())
         {
             status = ReadAndDecodePacket();
             if (!mDecodedFrames.isEmpty())
@@ -596,6 +603,11 @@ void AudioDecoder::DecodeTimingInfoForCurrentStream(bool findStart)
     }
     info->endTime = endTime;
     Seek(0);
+}
+
+bool AudioDecoder::IsPlayableSampleRate(int rate)
+{
+    return rate >= MINIMUM_SAMPLE_RATE && rate <= MAXIMUM_SAMPLE_RATE;
 }
 
 void AudioDecoder::DecodeExtraStreamInfo(Source* source)

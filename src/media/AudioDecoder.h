@@ -69,6 +69,14 @@ public:
     // has not had it.
     static void DecodeExtraStreamInfo(Source* source);
 
+    // The stream rates decoded at all: below or above them a stream is
+    // refused as damaged (resampled, a 1 Hz stream grows 48,000 times).
+    static constexpr int MINIMUM_SAMPLE_RATE = 1000;
+    static constexpr int MAXIMUM_SAMPLE_RATE = 768000;
+    static bool IsPlayableSampleRate(int rate);
+    // The longest a timing pass decodes (ms).
+    static constexpr long long TIMING_PASS_LIMIT_MS = 10000;
+
 Q_SIGNALS:
     // A long step goes on (a backward window being decoded): the owner may
     // bring its outputs up to date.

@@ -9,6 +9,7 @@
 #include <QIODevice>
 #include <QMediaDevices>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -90,7 +91,8 @@ bool AudioOutput::Start()
     mFailureReported = false;
     // The server skips the first moments of a new stream: let that be silence
     // rather than the start of the audio.
-    mDeviceStream->write(QByteArray(static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(START_LEAD)), '\0'));
+    mWrittenBytes = 0;
+    Written(mDeviceStream->write(QByteArray(static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(START_LEAD)), '\0')));
     return true;
 }
 
@@ -123,20 +125,36 @@ void AudioOutput::UpdateVolume()
                                            QAudio::LinearVolumeScale));
 }
 
+long long AudioOutput::Written(long long bytes)
+{
+    mWrittenBytes += std::max(0LL, bytes);
+    return bytes;
+}
+
 long long AudioOutput::Write(QByteArray const& data)
 {
     if (!mDeviceStream || IsStopped())
     {
         return 0;
     }
+    // The stream takes whatever it is given, however much the server already
+    // holds: only what the sink has room for is written, in whole sample
+    // frames, so that what is queued stays a few ticks' worth.
+    qsizetype const frameSize =
+        static_cast<qsizetype>(Settings::audioOutputChannelCount) * AvHelpers::AudioOutputBytesPerSample();
+    qsizetype const size = std::min<qsizetype>(data.size(), BytesFree()) / frameSize * frameSize;
+    if (size < 1)
+    {
+        return 0;
+    }
     if (Settings::volume < FIRST_BOOSTED_VOLUME || Settings::muted)
     {
-        return mDeviceStream->write(data);
+        return Written(mDeviceStream->write(data.constData(), size));
     }
     // Above 100 % the sink is at full volume and the rest is a software gain.
     float const gain = static_cast<float>(Settings::volume / 100.0 * BOOST_FACTOR);
-    QByteArray boosted(data.size(), Qt::Uninitialized);
-    qsizetype const samples = data.size() / static_cast<qsizetype>(sizeof(float));
+    QByteArray boosted(size, Qt::Uninitialized);
+    qsizetype const samples = size / static_cast<qsizetype>(sizeof(float));
     for (qsizetype i = 0; i < samples; ++i)
     {
         float sample = 0.0f;
@@ -144,7 +162,7 @@ long long AudioOutput::Write(QByteArray const& data)
         sample *= gain;
         std::memcpy(boosted.data() + i * sizeof(float), &sample, sizeof(float));
     }
-    return mDeviceStream->write(boosted);
+    return Written(mDeviceStream->write(boosted));
 }
 
 void AudioOutput::Suspend()
@@ -281,9 +299,15 @@ long long AudioOutput::ProcessedUSecs() const
     return mSink ? mSink->processedUSecs() - mProcessedBase : 0;
 }
 
-long long AudioOutput::USecsInBuffer() const
+long long AudioOutput::USecsToPlay() const
 {
-    return AvHelpers::AudioOutputDurationForSize(BytesUsed());
+    if (!mSink || IsStopped())
+    {
+        return 0;
+    }
+    // The free space the stream reports lags the server's requests, and
+    // leaves the sink's latency out: the played time does neither.
+    return std::max(0LL, AvHelpers::AudioOutputDurationForSize(mWrittenBytes) - mSink->processedUSecs());
 }
 
 QByteArray const& AudioOutput::SilenceByteArray() const

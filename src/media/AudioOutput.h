@@ -46,7 +46,9 @@ public:
     int BytesUsed() const;
     int BufferSize() const;
     long long ProcessedUSecs() const;
-    long long USecsInBuffer() const;
+    // What is written and not yet played: the stream's buffer and the
+    // sink's own latency, as the server reports the played time.
+    long long USecsToPlay() const;
     QByteArray const& SilenceByteArray() const;
 
 Q_SIGNALS:
@@ -62,6 +64,8 @@ private:
     void ReportFailure(QString const& message, bool warning);
     // Marks the device unusable and reports why; returns false for Start.
     bool Fail(QString const& message, bool warning);
+    // Counts what a write took; returns it.
+    long long Written(long long bytes);
 
     QAudioSink* mSink = nullptr;
     QIODevice* mDeviceStream = nullptr;
@@ -70,6 +74,8 @@ private:
     bool mDevicesChanged = false;
     int mDevicesChangedCount = 0;
     long long mProcessedBase = 0;
+    // Bytes written since the stream started.
+    long long mWrittenBytes = 0;
     int mUnderrunCount = 0;
     bool mFatalDeviceError = false;
     // A failure was logged and the output has not started since.

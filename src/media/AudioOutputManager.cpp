@@ -185,7 +185,7 @@ void AudioOutputManager::ResetAudioData()
     {
         // What the sink still holds is heard first: the new audio starts where
         // the playback time will be by then.
-        mQueuedAtReset = static_cast<double>(mOutput->USecsInBuffer());
+        mQueuedAtReset = static_cast<double>(mOutput->USecsToPlay());
         mResetClock.start();
         double const queued = mQueuedAtReset * mStretcher->PlaybackMultiplier();
         time = std::max(0LL, time + std::llround(mForward ? queued : -queued));

@@ -50,6 +50,7 @@ StreamMessages const VIDEO_MESSAGES = {
 AvDecoderBase::AvDecoderBase(QObject* parent)
     : QObject(parent)
 {
+    mInput.SetStopQuery([this] { return mCommandInbox && mCommandInbox->StopPending(); });
 }
 
 AvDecoderBase::~AvDecoderBase()
@@ -80,6 +81,7 @@ bool AvDecoderBase::OpenSource(Source* source, int fileIndex, int infoIndex)
         // streams only once packets were read.
         avformat_find_stream_info(mFormatContext, nullptr);
     }
+    mInput.EndOpening();
     if (OpenStreamByInfoIndex(fileIndex, infoIndex))
     {
         return true;
@@ -130,8 +132,7 @@ bool AvDecoderBase::OpenInput(int fileIndex)
         Logger::GetInstance()->Error(QStringLiteral("File not found: %1").arg(path));
         return false;
     }
-    QByteArray const utf8Path = path.toUtf8();
-    int const result = avformat_open_input(&mFormatContext, utf8Path.constData(), nullptr, nullptr);
+    int const result = mInput.Open(&mFormatContext, path);
     if (result < 0)
     {
         mOpenErrorCode = 3;

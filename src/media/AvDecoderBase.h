@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/MediaInput.h"
+
 #include <QObject>
 
 #include <memory>
@@ -71,6 +73,10 @@ protected:
     AVCodec const* mVideoCodec = nullptr;
     bool mHwDecoderActive = false;
     int mLastErrorCode = 0;
+
+    // Opens the files; its interrupt ends reads once the owner's inbox holds
+    // a stop, or an open runs past its deadline.
+    MediaInput mInput;
 
 private:
     int mOpenErrorCode = 0;

@@ -1,5 +1,7 @@
 #include "media/AvHelpers.h"
 
+#include "media/MediaInput.h"
+
 #include "app/Settings.h"
 
 #include <QAudioDevice>
@@ -68,8 +70,8 @@ long long AvHelpers::AudioOutputSamplesPerChannel(long long size)
 bool AvHelpers::CanOpenInput(QString const& path)
 {
     AVFormatContext* context = nullptr;
-    QByteArray const utf8 = path.toUtf8();
-    int const result = avformat_open_input(&context, utf8.constData(), nullptr, nullptr);
+    MediaInput input;
+    int const result = input.Open(&context, path);
     if (result < 0)
     {
         return false;

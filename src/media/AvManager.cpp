@@ -73,8 +73,8 @@ AvManager::~AvManager()
     {
         ClearAll(true, 1000);
     }
-    // An abandoned parse still running keeps its thread and what it writes
-    // into for the rest of the process.
+    // A task left running keeps its thread and what it writes into for the
+    // rest of the process.
     QList<AvWorkerProperties*> running;
     for (AvWorkerProperties* record : std::as_const(mDetachedWorkers))
     {
@@ -92,7 +92,7 @@ AvManager::~AvManager()
     if (!running.isEmpty())
     {
         Logger::GetInstance()->Error(
-            QStringLiteral("%1 abandoned source parses still run at exit").arg(running.size()));
+            QStringLiteral("%1 engine tasks still run at exit").arg(running.size()));
         LeftRunning().records.append(running);
         for (PendingRelease const& pending : std::as_const(mPendingReleases))
         {
@@ -302,40 +302,86 @@ void AvManager::ProcessDeferredDelete()
 }
 
 template <typename Done>
-void AvManager::WaitForWorkers(Done done, long long timeoutMs)
+bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
 {
     mWaitingForWorkers = true;
     QElapsedTimer elapsed;
     elapsed.start();
-    bool warned = timeoutMs < 0;
     // Read before the delivery: a call queued after it raises the count.
     unsigned long long seen = mWorkerNews->Generation();
     QCoreApplication::sendPostedEvents(this);
-    while (!done())
+    bool held = done();
+    while (!held)
     {
-        // Until the time-out, then without a bound: only a worker's call
-        // can make done() hold.
-        long long left = std::numeric_limits<int>::max();
-        if (!warned)
+        long long const left = timeoutMs - elapsed.elapsed();
+        if (left <= 0)
         {
-            left = std::min(left, timeoutMs - elapsed.elapsed());
-            if (left <= 0)
-            {
-                Logger::GetInstance()->Warning(
-                    QStringLiteral("Waiting for %1 engine tasks to end").arg(TotalWorkerCount()));
-                warned = true;
-                continue;
-            }
+            break;
         }
         seen = mWorkerNews->WaitForPost(seen, static_cast<int>(left));
         QCoreApplication::sendPostedEvents(this);
+        held = done();
     }
     mWaitingForWorkers = false;
+    return held;
+}
+
+void AvManager::LeaveRunning(bool all, int keptId)
+{
+    QList<AvWorkerProperties*> left = mExpiredWorkers;
+    mExpiredWorkers.clear();
+    if (all)
+    {
+        for (int i = static_cast<int>(mActiveWorkers.size()) - 1; i >= 0; --i)
+        {
+            if (mActiveWorkers.at(i)->id != keptId)
+            {
+                left.append(mActiveWorkers.takeAt(i));
+            }
+        }
+    }
+    for (AvWorkerProperties* record : std::as_const(left))
+    {
+        // Whatever it still sends is dropped; its thread's end releases it.
+        disconnect(this, nullptr, record->worker, nullptr);
+        if (record->id == mAudioExportWorkerId || record->id == mVideoExportWorkerId)
+        {
+            (record->id == mAudioExportWorkerId ? mAudioExportWorkerId : mVideoExportWorkerId) = -1;
+            if (mAudioExportWorkerId < 0 && mVideoExportWorkerId < 0)
+            {
+                mCurrentExport = nullptr;
+                emit ExportTasksEnded();
+            }
+        }
+        mDecodeTrackUpdateWorkerIds.remove(record->id);
+        mDetachedWorkers.append(record);
+    }
+    if (!left.isEmpty())
+    {
+        Logger::GetInstance()->Error(
+            QStringLiteral("%1 engine tasks did not end in time and are left running").arg(left.size()));
+    }
+}
+
+bool AvManager::TimelineLeftRunning(Timeline const* timeline) const
+{
+    return std::any_of(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(), [timeline](auto const* record) {
+        return IsDecodeTask(record) && record->task->timeline == timeline;
+    });
+}
+
+bool AvManager::HasTasksLeftRunning() const
+{
+    return std::any_of(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(),
+                       [](auto const* record) { return !record->thread->isFinished(); });
 }
 
 void AvManager::WaitForEndedTasks()
 {
-    WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, -1);
+    if (!WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
+    {
+        LeaveRunning(false, -1);
+    }
     ReleaseUnusedObjects();
 }
 
@@ -376,12 +422,16 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
             }
         }
     }
-    WaitForWorkers(
+    bool const ended = WaitForWorkers(
         [this, all] {
             int const left = TotalWorkerCount();
             return all ? left == 0 : left == 0 || (left == 1 && AudioOutputWorker());
         },
         timeoutMs);
+    if (!ended)
+    {
+        LeaveRunning(true, all ? -1 : mAudioOutputWorkerId);
+    }
     // No output shows the ended timelines any more.
     for (Timeline* timeline : std::as_const(decoded))
     {
@@ -602,8 +652,19 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
         EndDecodingTask(previousOutputId, previousOutputId != outputId && !keepPreviousOutput, false);
     }
     EndDecodingTask(outputId, false, false);
-    WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, -1);
+    if (!WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
+    {
+        LeaveRunning(false, -1);
+    }
     ReleaseUnusedObjects();
+    if (TimelineLeftRunning(timeline))
+    {
+        // Its old decode task may still write its caches: a second one would
+        // write them at the same time.
+        mNotSwitchingTimelines = true;
+        Logger::GetInstance()->Error(QStringLiteral("Timeline not opened: its last decoding has not ended"));
+        return;
+    }
 
     timeline->RefreshClipStartTimes();
     timeline->SetOutputId(outputId);
@@ -933,10 +994,26 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     record->frameStartTime = current ? current->adjustedStartTime : -1;
     record->frameEndTime = current ? current->adjustedEndTime.load() : -1;
     Timeline* timeline = record->task->timeline;
-    if (current && IsSteppedPlayback() && timeline == mPrimaryTimeline &&
-        !timeline->FrameBookmarkAt(current->startFrame))
+    if (current && IsSteppedPlayback() && timeline == mPrimaryTimeline)
     {
-        return;
+        if (!timeline->FrameBookmarkAt(current->startFrame))
+        {
+            return;
+        }
+        // The viewer moves on to a neighbour once the playback time reaches
+        // it: only a bookmarked neighbour may be shown, so the bookmarked
+        // frame is held until the next one is delivered.
+        auto const unmarked = [timeline](std::shared_ptr<VideoFrame> const& frame) {
+            return frame && !timeline->FrameBookmarkAt(frame->startFrame);
+        };
+        if (unmarked(previous))
+        {
+            previous.reset();
+        }
+        if (unmarked(next))
+        {
+            next.reset();
+        }
     }
     emit VideoFrameChanged(timeline->OutputId(), std::move(current), std::move(previous), std::move(next));
 }

@@ -40,12 +40,20 @@ public:
     void Shutdown();
     // Ends the tasks (all of them, or all but the audio output) and waits
     // until their threads have finished; a running export is cancelled.
-    // After the time-out it warns and keeps waiting: no thread may outlive
-    // the objects it works on.
+    // A task still running after the time-out (a read that never returns) is
+    // left to end on its own: it no longer counts, and HasTasksLeftRunning
+    // tells the owner of what it works on to hand that to ReleaseWhenUnused.
     void ClearAll(bool all, long long timeoutMs);
     // Returns once the threads of every task already ended (EndDecodingTask)
-    // have finished, so that nothing they copy changes under them.
+    // have finished, so that nothing they copy changes under them, or once
+    // ENDED_TASKS_TIMEOUT_MS passed: what is left then is left running.
     void WaitForEndedTasks();
+    // Some task outlived a wait for its end and may still use its objects.
+    bool HasTasksLeftRunning() const;
+
+    // How long a wait for tasks that were told to end may take before they
+    // are left running. A decode task ends within milliseconds.
+    static constexpr long long ENDED_TASKS_TIMEOUT_MS = 5000;
 
     // At most QThread::idealThreadCount() parses run at once; the others wait
     // their turn in request order.
@@ -172,8 +180,13 @@ private:
     // Lets in only this object's queued calls (worker completions and thread
     // ends) until done() holds: no user input, no other caller can re-enter.
     // Between deliveries it sleeps until a worker queues the next such call.
+    // Gives up after timeoutMs and returns false: done() never held.
     template <typename Done>
-    void WaitForWorkers(Done done, long long timeoutMs);
+    bool WaitForWorkers(Done done, long long timeoutMs);
+    // Takes the ended tasks still running (and, with all, the active ones but
+    // those kept) out of every count: they end on their own, or never.
+    void LeaveRunning(bool all, int keptId);
+    bool TimelineLeftRunning(Timeline const* timeline) const;
     AvWorkerProperties* AudioOutputWorker() const;
     // Deletes the taken-over objects whose tasks have all ended.
     void ReleaseUnusedObjects();
@@ -181,7 +194,8 @@ private:
 
     QList<AvWorkerProperties*> mActiveWorkers;
     QList<AvWorkerProperties*> mExpiredWorkers;
-    // Abandoned parses, out of every count until their threads finish.
+    // Abandoned parses and tasks that outlived a wait for their end, out of
+    // every count until their threads finish.
     QList<AvWorkerProperties*> mDetachedWorkers;
     // Objects taken over by ReleaseWhenUnused, each with the ids of the
     // tasks that ran when it came.

@@ -115,6 +115,7 @@ void AvParser::ParseSource(int fileIndex)
     {
         av_dict_free(&dictionary);
     }
+    mInput.EndOpening();
     if (result < 0)
     {
         CloseInput();
@@ -238,6 +239,17 @@ void AvParser::ParseAudioProperties(int fileIndex, int streamIndex)
         return;
     }
     AVCodecContext const* context = mAudioCodecContext;
+    if (!AudioDecoder::IsPlayableSampleRate(context->sample_rate))
+    {
+        // Resampled to the output rate, a stream claiming a handful of
+        // samples a second would last hours and take gigabytes.
+        Logger::GetInstance()->Error(QStringLiteral("Unsupported audio sample rate %1 Hz in stream %2 of \"%3\"")
+                                         .arg(context->sample_rate)
+                                         .arg(index)
+                                         .arg(mSource->FileName(fileIndex)));
+        CloseAudioStream();
+        return;
+    }
     info.streamIndex = index;
     info.codecName = mAudioCodec ? NameOrEmpty(mAudioCodec->name) : QString();
     info.channelCount = context->ch_layout.nb_channels;

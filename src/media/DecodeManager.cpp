@@ -16,6 +16,9 @@
 #include "model/VideoStreamInfo.h"
 #include "app/TimeHelpers.h"
 
+#include <QFile>
+#include <qplatformdefs.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -136,7 +139,15 @@ void DecodeManager::Decode()
 {
     while (mDecoding)
     {
+        // Whatever the last clip's decoder made of its file, every pass
+        // reads the inbox.
+        TakePostedCommands();
+        if (!mDecoding)
+        {
+            break;
+        }
         DeleteRetiredTracks();
+        PassState const before = CurrentPassState();
         if (Clip* clip = mCurrentClip)
         {
             bool const hasMedia = clip->Type() != ClipType::Empty;
@@ -172,6 +183,12 @@ void DecodeManager::Decode()
         else if (mCurrentClip)
         {
             PrepareClipForDecoding(-1);
+        }
+        if (mCurrentClip && CurrentPassState() == before)
+        {
+            // The pass changed nothing (a clip whose file fails, its
+            // placeholder already cached): the next would only repeat it.
+            WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
         }
         // Idle until the playhead needs another clip.
         while (mDecoding && !mCurrentClip)
@@ -448,8 +465,7 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
         connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
         mVideoDecoder->Initialize();
     }
-    if (clip->HasErrors() || !clip->FileExists(0) ||
-        !mVideoDecoder->OpenSource(clip->SourcePtr(), 0, clip->VideoStreamIndex()))
+    if (clip->HasErrors() || !clip->FileExists(0) || !OpenClipSource(mVideoDecoder, clip, clip->VideoStreamIndex()))
     {
         DecodeEmptyVideoClip(clip);
         return;
@@ -489,7 +505,7 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
     Source* source = clip->SourcePtr();
     mAudioDelay = source && mUseSourceAudioDelay ? source->AudioDelay() : 0;
     bool const opened = source && source->Duration() >= std::llabs(mAudioDelay) && !clip->HasErrors() &&
-                        clip->FileExists(0) && mAudioDecoder->OpenSource(source, 0, clip->AudioStreamIndex());
+                        clip->FileExists(0) && OpenClipSource(mAudioDecoder, clip, clip->AudioStreamIndex());
     if (!opened)
     {
         CacheAudioFrame(nullptr, nullptr);
@@ -499,6 +515,51 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
     mAudioDecoder->SetVideoStreamIndexForSeek(source->FirstVideoStreamIndex());
     RunClipLoop(ClipDecoder::Audio);
     mAudioDecoder->CloseSource();
+}
+
+QString DecodeManager::FileState(QString const& path)
+{
+    QT_STATBUF info;
+    if (QT_STAT(QFile::encodeName(path).constData(), &info) != 0)
+    {
+        return QStringLiteral("missing");
+    }
+    return QStringLiteral("%1 %2 %3 %4")
+        .arg(info.st_ino)
+        .arg(info.st_size)
+        .arg(info.st_mtim.tv_sec)
+        .arg(info.st_mtim.tv_nsec);
+}
+
+bool DecodeManager::OpenClipSource(AvDecoderBase* decoder, Clip* clip, int streamIndex)
+{
+    Source* source = clip->SourcePtr();
+    QString const path = source ? source->FilePath(0) : QString();
+    QString const state = FileState(path);
+    auto const failed = mFailedFiles.constFind(path);
+    if (failed != mFailedFiles.cend() && failed.value() == state)
+    {
+        return false; // reported when it failed, and unchanged since
+    }
+    if (decoder->OpenSource(source, 0, streamIndex))
+    {
+        mFailedFiles.remove(path);
+        return true;
+    }
+    mFailedFiles.insert(path, state);
+    return false;
+}
+
+DecodeManager::PassState DecodeManager::CurrentPassState() const
+{
+    bool const video = mDecodeType == DecodeType::Video;
+    return {mCurrentClip,
+            mSeekTime,
+            mSeekTarget,
+            mForward,
+            video ? mTimeline->VideoCacheFrameCount() : mTimeline->AudioCacheFrameCount(),
+            video ? mTimeline->VideoCachePacketStartTime() : mTimeline->AudioCacheStartTime(),
+            video ? mTimeline->VideoCachePacketEndTime() : mTimeline->AudioCacheEndTime()};
 }
 
 void DecodeManager::HoldPlaceholderIfNothingCached(Clip* clip, bool ranOut)

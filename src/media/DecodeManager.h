@@ -3,12 +3,15 @@
 #include "media/DecodeCommandInbox.h"
 #include "media/DecodeType.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
 class AudioDecoder;
+class AvDecoderBase;
 class Clip;
 class ImageSequenceDecoder;
 class Timeline;
@@ -93,6 +96,25 @@ private:
     void DecodeImageClip(Clip* clip);
     void DecodeAudioClip(Clip* clip);
     void DecodeEmptyVideoClip(Clip* clip);
+    // Opens the clip's file, unless it failed before and has not changed
+    // since: a failing file is reported once, not on every pass.
+    bool OpenClipSource(AvDecoderBase* decoder, Clip* clip, int streamIndex);
+    // What tells one file apart from its replacement ("missing" when none).
+    static QString FileState(QString const& path);
+    // What a pass of the main loop may change; equal before and after, the
+    // pass made no progress.
+    struct PassState
+    {
+        Clip const* clip;
+        long long seekTime;
+        long long seekTarget;
+        bool forward;
+        int cachedFrames;
+        long long cacheStart;
+        long long cacheEnd;
+        bool operator==(PassState const&) const = default;
+    };
+    PassState CurrentPassState() const;
     void HoldPlaceholderIfNothingCached(Clip* clip, bool ranOut);
     // The loop shared by the three decoders; true when the decoder ran out
     // of the clip by itself.
@@ -159,4 +181,6 @@ private:
     bool mUseSourceAudioDelay = true;
     bool mExportMode = false;
     QList<std::shared_ptr<VideoFrame>> mFrameList;
+    // Files that failed to open, by path, with their FileState then.
+    QHash<QString, QString> mFailedFiles;
 };

@@ -58,8 +58,8 @@ std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWork
         file->errorCode = 1;
         return file;
     }
-    QByteArray const name = path.toUtf8();
-    file->openResult = avformat_open_input(&file->input, name.constData(), nullptr, nullptr);
+    // Only a regular file: a FIFO among the frames would block the read.
+    file->openResult = file->opening.Open(&file->input, path);
     if (file->openResult < 0)
     {
         file->errorCode = 3;
@@ -80,6 +80,7 @@ std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWork
         }
         av_packet_unref(file->packet);
     }
+    file->opening.EndOpening();
     return file;
 }
 

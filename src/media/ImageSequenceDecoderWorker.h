@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/MediaInput.h"
+
 #include "model/SourceFileInfo.h"
 
 #include <QMutex>
@@ -50,6 +52,8 @@ public:
         OpenedFile& operator=(OpenedFile const&) = delete;
 
         QString path;
+        // The interrupt of input: its reads end once the open's deadline passed.
+        MediaInput opening;
         AVFormatContext* input = nullptr;
         int streamIndex = -1;
         AVCodec const* codec = nullptr;

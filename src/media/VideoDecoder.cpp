@@ -350,6 +350,7 @@ bool VideoDecoder::ReopenInput()
     {
         avformat_find_stream_info(mFormatContext, nullptr);
     }
+    mInput.EndOpening();
     if (static_cast<unsigned int>(streamIndex) >= mFormatContext->nb_streams)
     {
         Logger::GetInstance()->Error("Video Seek Failed: the stream is gone after opening the input again");
@@ -676,8 +677,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
                            ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep)
                            : 0;
     Seek(0);
-    // The pass decoded the whole stream's ends: hand what it used back.
-    VideoFrameBufferPool::ReleaseHeapMemory();
+    // What the pass used goes back to the system when the engine trims on
+    // the main thread, once no task is left (AvManager): parse threads
+    // trimming side by side crashed the sanitizers' allocators.
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)

@@ -6,7 +6,33 @@
 namespace
 {
 QString const DEFAULT_FOLDER_ITEM_NAME = QStringLiteral("New Folder");
+
+bool IsFolder(ProjectItem const* item)
+{
+    return item->ItemType() == ProjectItemType::Folder;
 }
+
+// Visits the node and every node below it in pre-order, with a stack of its
+// own instead of recursion.
+template <typename Visit>
+void VisitSubtree(ProjectItem* top, Visit&& visit)
+{
+    QList<ProjectItem*> pending {top};
+    while (!pending.isEmpty())
+    {
+        ProjectItem* item = pending.takeLast();
+        visit(item);
+        if (IsFolder(item))
+        {
+            QList<ProjectItem*> const children = static_cast<FolderItem*>(item)->ChildItems();
+            for (auto it = children.crbegin(); it != children.crend(); ++it)
+            {
+                pending.append(*it);
+            }
+        }
+    }
+}
+} // namespace
 
 FolderItem::FolderItem(FolderItemType type, QString const& name, QObject* parent)
     : ProjectItem(parent)
@@ -68,13 +94,9 @@ bool FolderItem::IsSourcesRootFolder() const
 QList<QUuid> FolderItem::DescendentItemIds() const
 {
     QList<QUuid> ids;
-    for (ProjectItem const* child : mChildren)
+    for (ProjectItem* child : mChildren)
     {
-        ids.append(child->Id());
-        if (child->ItemType() == ProjectItemType::Folder)
-        {
-            ids.append(static_cast<FolderItem const*>(child)->DescendentItemIds());
-        }
+        VisitSubtree(child, [&ids](ProjectItem* item) { ids.append(item->Id()); });
     }
     return ids;
 }
@@ -105,39 +127,87 @@ void FolderItem::ChildTimelines(QList<TimelineItem*>& timelines) const
 
 void FolderItem::DescendentTimelines(QList<TimelineItem*>& timelines) const
 {
-    for (ProjectItem* child : mChildren)
+    // A folder's own timelines, then each subfolder's whole share in turn.
+    QList<FolderItem const*> pending {this};
+    while (!pending.isEmpty())
     {
-        if (child->ItemType() != ProjectItemType::Folder)
+        FolderItem const* folder = pending.takeLast();
+        QList<FolderItem*> folders;
+        for (ProjectItem* child : folder->mChildren)
         {
-            timelines.append(static_cast<TimelineItem*>(child));
+            if (IsFolder(child))
+            {
+                folders.append(static_cast<FolderItem*>(child));
+            }
+            else
+            {
+                timelines.append(static_cast<TimelineItem*>(child));
+            }
         }
-    }
-    for (ProjectItem* child : mChildren)
-    {
-        if (child->ItemType() == ProjectItemType::Folder)
+        for (auto it = folders.crbegin(); it != folders.crend(); ++it)
         {
-            static_cast<FolderItem*>(child)->DescendentTimelines(timelines);
+            pending.append(*it);
         }
     }
 }
 
-ProjectItem* FolderItem::FindChildById(QUuid const& id) const
+bool FolderItem::HoldsDescendant(ProjectItem const* item) const
 {
-    for (ProjectItem* child : mChildren)
+    for (QObject const* holder = item->parent(); holder; holder = holder->parent())
     {
-        if (child->Id() == id)
+        if (holder == this)
         {
-            return child;
+            return true;
         }
-        if (child->ItemType() == ProjectItemType::Folder)
+        auto const* folder = qobject_cast<ProjectItem const*>(holder);
+        if (!folder || !IsFolder(folder))
         {
-            if (ProjectItem* found = static_cast<FolderItem*>(child)->FindChildById(id))
-            {
-                return found;
-            }
+            return false;
         }
     }
-    return nullptr;
+    return false;
+}
+
+ProjectItem* FolderItem::FirstDescendantWithId(QUuid const& id) const
+{
+    ProjectItem* found = nullptr;
+    for (ProjectItem* child : mChildren)
+    {
+        VisitSubtree(child, [&found, &id](ProjectItem* item) {
+            if (!found && item->Id() == id)
+            {
+                found = item;
+            }
+        });
+        if (found)
+        {
+            break;
+        }
+    }
+    return found;
+}
+
+ProjectItem* FolderItem::FindChildById(QUuid const& id) const
+{
+    ProjectItem* found = nullptr;
+    int matches = 0;
+    for (ProjectItem* candidate : mIndex->values(id))
+    {
+        if (HoldsDescendant(candidate))
+        {
+            found = candidate;
+            ++matches;
+        }
+    }
+    // Two nodes under one id (a source being replaced sits beside its
+    // successor): the first in pre-order answers, as a walk would find it.
+    return matches > 1 ? FirstDescendantWithId(id) : found;
+}
+
+void FolderItem::ChildIdChanged(ProjectItem* child, QUuid const& oldId)
+{
+    mIndex->remove(oldId, child);
+    mIndex->insert(child->Id(), child);
 }
 
 void FolderItem::InsertProjectItem(ProjectItem* item, int index)
@@ -153,6 +223,16 @@ void FolderItem::InsertProjectItem(ProjectItem* item, int index)
     }
     mChildren.insert(index, item);
     item->setParent(this);
+    // The item and everything below it join this tree's index.
+    std::shared_ptr<ItemIndex> const tree = mIndex;
+    VisitSubtree(item, [&tree](ProjectItem* node) {
+        tree->remove(node->Id(), node);
+        tree->insert(node->Id(), node);
+        if (IsFolder(node))
+        {
+            static_cast<FolderItem*>(node)->mIndex = tree;
+        }
+    });
 }
 
 void FolderItem::RemoveProjectItem(ProjectItem* item)
@@ -180,6 +260,21 @@ void FolderItem::RemoveProjectItemAtIndex(int index)
     }
     ProjectItem* item = mChildren.takeAt(index);
     item->setParent(nullptr);
+    // The item's subtree leaves this tree's index; a folder taken out keeps
+    // an index of its own subtree.
+    auto const detached = std::make_shared<ItemIndex>();
+    std::shared_ptr<ItemIndex> const tree = mIndex;
+    VisitSubtree(item, [&](ProjectItem* node) {
+        tree->remove(node->Id(), node);
+        if (node != item)
+        {
+            detached->insert(node->Id(), node);
+        }
+        if (IsFolder(node))
+        {
+            static_cast<FolderItem*>(node)->mIndex = detached;
+        }
+    });
 }
 
 int FolderItem::ProjectItemIndex(ProjectItem* item) const

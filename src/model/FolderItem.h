@@ -3,6 +3,9 @@
 #include "model/ProjectItem.h"
 
 #include <QList>
+#include <QMultiHash>
+
+#include <memory>
 
 class TimelineItem;
 
@@ -51,8 +54,24 @@ public:
     // The position counted without edit timelines, as a project file stores it.
     int SourceTimelineSaveIndex(ProjectItem* item) const;
 
+    // Keeps the tree's index right when a node of this folder changes its id
+    // (ProjectItem::SetId calls it).
+    void ChildIdChanged(ProjectItem* child, QUuid const& oldId);
+
 private:
+    using ItemIndex = QMultiHash<QUuid, ProjectItem*>;
+
+    // Whether the node lies below this folder, found through the parent links.
+    bool HoldsDescendant(ProjectItem const* item) const;
+    // Pre-order walk of the subtree below this folder, without recursing
+    // (a tree may be deeper than the stack).
+    ProjectItem* FirstDescendantWithId(QUuid const& id) const;
+
     FolderItemType mType;
     bool mExpanded = false;
     QList<ProjectItem*> mChildren;
+    // Every node below the top folder of the tree this folder is in, by id,
+    // shared by all folders of that tree: finding a node by id costs no walk
+    // of the tree. A folder taken out of a tree starts an index of its own.
+    std::shared_ptr<ItemIndex> mIndex = std::make_shared<ItemIndex>();
 };

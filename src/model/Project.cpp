@@ -21,6 +21,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -349,12 +350,21 @@ void Project::ChildFolders(FolderItem* folder, QList<FolderItem*>& folders) cons
     {
         return;
     }
-    QList<FolderItem*> children;
-    folder->ChildFolders(children);
-    for (FolderItem* child : std::as_const(children))
+    // Pre-order without recursion: a tree may be deeper than the stack.
+    QList<FolderItem*> pending {folder};
+    while (!pending.isEmpty())
     {
-        folders.append(child);
-        ChildFolders(child, folders);
+        FolderItem* current = pending.takeLast();
+        if (current != folder)
+        {
+            folders.append(current);
+        }
+        QList<FolderItem*> children;
+        current->ChildFolders(children);
+        for (auto it = children.crbegin(); it != children.crend(); ++it)
+        {
+            pending.append(*it);
+        }
     }
 }
 
@@ -748,10 +758,7 @@ void Project::RestoreStoredState(TimelineItem* item, ParseSourceData const& data
     source->SetAudioDelay(data.audioDelay);
     timeline->SetPanAndZoom(QPointF(data.panX, data.panY), data.zoom, data.panZoomEnabled);
     timeline->SetHoldAnnotationFramesEnabled(data.holdAnnotations);
-    for (auto const& range : data.rangeBookmarks)
-    {
-        timeline->InsertRangeBookmark(range.first, range.second);
-    }
+    timeline->InsertRangeBookmarks(data.rangeBookmarks);
 }
 
 bool Project::HasMedia(Source const* source)
@@ -915,10 +922,12 @@ void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
     {
         item->SourceClip()->SetFrameBookmarks(bookmarks);
     }
+    QList<QPair<int, int>> ranges;
     for (RangeBookmark const* range : oldTimeline->RangeBookmarkList())
     {
-        timeline->InsertRangeBookmark(range->startFrame, range->endFrame);
+        ranges.append({range->startFrame, range->endFrame});
     }
+    timeline->InsertRangeBookmarks(ranges);
     if (oldTimeline->OutputId() >= 0)
     {
         emit OpenInViewerReplaceRequested(item->Id(), oldTimeline->OutputId());
@@ -1556,6 +1565,46 @@ bool ReadWholeFile(QString const& path, QJsonDocument& document)
     return true;
 }
 
+// Whether no folder of the file lies more than the deepest level below the
+// project folder, following the parent ids (a file's folders may name their
+// parents in any order, or in a ring). Without recursion, each folder once.
+bool FolderDepthWithinLimit(QJsonDocument const& document)
+{
+    QHash<QUuid, QUuid> parents;
+    for (QJsonValue const& value : document.object().value(QStringLiteral("folders")).toArray())
+    {
+        QJsonObject const object = value.toObject();
+        QUuid const id = QUuid::fromString(object.value(QStringLiteral("_id")).toString());
+        if (!id.isNull() && !parents.contains(id))
+        {
+            parents.insert(id, QUuid::fromString(object.value(QStringLiteral("parent_id")).toString()));
+        }
+    }
+    QHash<QUuid, int> depths;
+    for (auto it = parents.cbegin(); it != parents.cend(); ++it)
+    {
+        QList<QUuid> chain;
+        QSet<QUuid> onChain;
+        QUuid current = it.key();
+        while (parents.contains(current) && !depths.contains(current) && !onChain.contains(current))
+        {
+            chain.append(current);
+            onChain.insert(current);
+            current = parents.value(current);
+        }
+        int depth = depths.value(current, 0);
+        for (auto link = chain.crbegin(); link != chain.crend(); ++link)
+        {
+            if (++depth > Project::MAXIMUM_FOLDER_DEPTH)
+            {
+                return false;
+            }
+            depths.insert(*link, depth);
+        }
+    }
+    return true;
+}
+
 bool ReadMetaOf(QJsonDocument const& document, QString const& path, QStringList const& accepted, QString& format,
                 int& version)
 {
@@ -1570,6 +1619,15 @@ bool ReadMetaOf(QJsonDocument const& document, QString const& path, QStringList 
     if (!accepted.contains(format) || version <= 0)
     {
         Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));
+        return false;
+    }
+    // Refused whole, before anything is read: a tree that deep serves no one,
+    // and keeping only part of it would lose the rest at the next save.
+    if (!FolderDepthWithinLimit(document))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project. Folders are nested more than %1 deep: %2")
+                                         .arg(Project::MAXIMUM_FOLDER_DEPTH)
+                                         .arg(path));
         return false;
     }
     return true;
@@ -1608,6 +1666,65 @@ float ReadFiniteFloat(QJsonObject const& object, QString const& key, float fallb
 {
     double const value = ReadFinite(object, key, fallback);
     return std::fabs(value) <= double(std::numeric_limits<float>::max()) ? static_cast<float>(value) : fallback;
+}
+
+// The positions of the items of the folders a save asks about, each folder's
+// children counted once (asking the folder item by item walks its children
+// for every item).
+class FolderPositions
+{
+public:
+    // The position among the folder's children; -1 when not a child.
+    int Position(FolderItem const* folder, ProjectItem const* item)
+    {
+        return Counted(folder).value(item, {-1, -1}).first;
+    }
+
+    // The position counted without edit timelines, as a source is saved.
+    int SavePosition(FolderItem const* folder, ProjectItem const* item)
+    {
+        return Counted(folder).value(item, {-1, -1}).second;
+    }
+
+private:
+    QHash<ProjectItem const*, QPair<int, int>> const& Counted(FolderItem const* folder)
+    {
+        auto it = mFolders.find(folder);
+        if (it == mFolders.end())
+        {
+            it = mFolders.insert(folder, {});
+            if (folder)
+            {
+                QList<ProjectItem*> const children = folder->ChildItems();
+                int editTimelines = 0;
+                for (int i = 0; i < children.size(); ++i)
+                {
+                    if (!it->contains(children.at(i)))
+                    {
+                        it->insert(children.at(i), {i, i - editTimelines});
+                    }
+                    if (children.at(i)->ItemType() == ProjectItemType::Timeline)
+                    {
+                        ++editTimelines;
+                    }
+                }
+            }
+        }
+        return *it;
+    }
+
+    QHash<FolderItem const*, QHash<ProjectItem const*, QPair<int, int>>> mFolders;
+};
+
+QList<QPair<int, int>> RangePairs(QList<RangeBookmark> const& ranges)
+{
+    QList<QPair<int, int>> pairs;
+    pairs.reserve(ranges.size());
+    for (RangeBookmark const& range : ranges)
+    {
+        pairs.append({range.startFrame, range.endFrame});
+    }
+    return pairs;
 }
 
 // A frame counted from 1 as one counted from 0, without wrapping below the
@@ -1758,11 +1875,11 @@ void Project::WriteFolders(QJsonObject& root) const
 void Project::WriteFolders(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const
 {
     WriteFolder(folders, folder, rootId);
-    QList<FolderItem*> children;
-    folder->ChildFolders(children);
-    for (FolderItem* child : std::as_const(children))
+    QList<FolderItem*> below;
+    ChildFolders(folder, below);
+    for (FolderItem* child : std::as_const(below))
     {
-        WriteFolders(folders, child, rootId);
+        WriteFolder(folders, child, rootId);
     }
 }
 
@@ -1788,28 +1905,58 @@ void Project::WriteFolder(QJsonArray& folders, FolderItem* folder, QUuid const& 
 
 QList<TimelineItem*> Project::ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const
 {
-    QMap<QUuid, QList<TimelineItem*>> groups;
-    for (TimelineItem* item : items)
-    {
-        QList<TimelineItem*>& group = groups[item->ParentId()];
-        FolderItem* parent = FindFolderById(item->ParentId());
-        int const position = parent ? parent->ProjectItemIndex(item) : -1;
-        auto at = std::find_if(group.begin(), group.end(), [parent, position](TimelineItem* other) {
-            return parent && parent->ProjectItemIndex(other) > position;
-        });
-        group.insert(at, item);
-    }
     // Groups follow their folders' order in the tree: the top-level folders get
     // new ids in every session, so an order by id would change from one save
-    // of the same project to the next.
-    QList<TimelineItem*> ordered;
-    for (QUuid const& folderId : ProjectTreeDepthFirstHierarchy())
+    // of the same project to the next. Groups of folders outside the tree
+    // follow in id order. Inside a group the items follow their position in
+    // the folder; items without one keep the map's order. One sort over ranks
+    // taken in one pass each over the tree and the folders.
+    QHash<QUuid, int> groupRanks;
+    for (QUuid const& id : ProjectTreeDepthFirstHierarchy())
     {
-        ordered.append(groups.take(folderId));
+        groupRanks.insert(id, static_cast<int>(groupRanks.size()));
     }
-    for (QList<TimelineItem*> const& group : std::as_const(groups))
+    QMap<QUuid, int> outsideGroups;
+    FolderPositions positions;
+    struct Entry
     {
-        ordered.append(group);
+        int group;
+        int position;
+        TimelineItem* item;
+    };
+    QList<Entry> entries;
+    entries.reserve(items.size());
+    for (TimelineItem* item : items)
+    {
+        FolderItem const* parent = FindFolderById(item->ParentId());
+        int const position = parent ? positions.Position(parent, item) : -1;
+        auto const rank = groupRanks.constFind(item->ParentId());
+        if (rank == groupRanks.cend())
+        {
+            outsideGroups.insert(item->ParentId(), 0);
+        }
+        entries.append({rank == groupRanks.cend() ? -1 : *rank, position, item});
+    }
+    int nextRank = static_cast<int>(groupRanks.size());
+    for (auto it = outsideGroups.begin(); it != outsideGroups.end(); ++it)
+    {
+        it.value() = nextRank++;
+    }
+    for (Entry& entry : entries)
+    {
+        if (entry.group < 0)
+        {
+            entry.group = outsideGroups.value(entry.item->ParentId());
+        }
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](Entry const& a, Entry const& b) {
+        return a.group != b.group ? a.group < b.group : a.position < b.position;
+    });
+    QList<TimelineItem*> ordered;
+    ordered.reserve(entries.size());
+    for (Entry const& entry : std::as_const(entries))
+    {
+        ordered.append(entry.item);
     }
     return ordered;
 }
@@ -1819,6 +1966,7 @@ void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
     QJsonArray sources;
     FolderItem const* sourcesFolder = SourceTimelineFolder();
     FolderItem const* projectFolder = ProjectFolder();
+    FolderPositions positions;
     for (TimelineItem* item : ItemsInSaveOrder(mSourceTimelines))
     {
         Timeline* timeline = item->TimelinePtr();
@@ -1831,7 +1979,7 @@ void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
         object.insert(QStringLiteral("_id"), IdString(source->Id()));
         FolderItem* parent = FindFolderById(item->ParentId());
         WritePlace(object, item->ParentId(), sourcesFolder, projectFolder,
-                   parent ? parent->SourceTimelineSaveIndex(item) : -1);
+                   parent ? positions.SavePosition(parent, item) : -1);
         object.insert(QStringLiteral("name"), item->Name());
         object.insert(QStringLiteral("path"), source->MediaPath());
         object.insert(QStringLiteral("relative_path"), source->RelativeMediaPath());
@@ -1864,6 +2012,7 @@ void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
     QJsonArray timelines;
     FolderItem const* timelinesFolder = TimelineFolder();
     FolderItem const* projectFolder = ProjectFolder();
+    FolderPositions positions;
     for (TimelineItem* item : ItemsInSaveOrder(mTimelines))
     {
         Timeline* timeline = item->TimelinePtr();
@@ -1875,7 +2024,7 @@ void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
         object.insert(QStringLiteral("_id"), IdString(item->Id()));
         FolderItem* parent = FindFolderById(item->ParentId());
         WritePlace(object, item->ParentId(), timelinesFolder, projectFolder,
-                   parent ? parent->ProjectItemIndex(item) : -1);
+                   parent ? positions.Position(parent, item) : -1);
         if (item->Id() == mDefaultTimelineId)
         {
             object.insert(QStringLiteral("is_default"), true);
@@ -2290,10 +2439,7 @@ void Project::ReadTimelines(QJsonDocument const& document)
                                                  object.value(QStringLiteral("hold_annotations")).toBool(false));
         QList<RangeBookmark> ranges;
         ReadRangeBookmarks(object, ranges);
-        for (RangeBookmark const& range : std::as_const(ranges))
-        {
-            timeline->InsertRangeBookmark(range.startFrame, range.endFrame);
-        }
+        timeline->InsertRangeBookmarks(RangePairs(ranges));
         while (mPendingBookmarks.contains(item->Id()))
         {
             auto it = mPendingBookmarks.find(item->Id());
@@ -2533,6 +2679,16 @@ bool Project::ReadLegacyVornaMeta(QJsonDocument const& document, QString const& 
     return ReadMetaOf(document, path, {LEGACY_VORNA_FORMAT_NAME}, format, version);
 }
 
+bool Project::ImportLegacyVornaProject(QString const& path, bool open)
+{
+    QJsonDocument document;
+    if (!ReadWholeFile(path, document))
+    {
+        return false;
+    }
+    return ReadLegacyVornaProject(document, path, open);
+}
+
 bool Project::ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open)
 {
     QString format;
@@ -2752,10 +2908,7 @@ void Project::ReadLegacyVornaTimelines(QJsonDocument const& document, QList<QJso
         OfferBookmarks(timeline, bookmarks);
         QList<RangeBookmark> ranges;
         ReadLegacyVornaRangeBookmarks(object, ranges);
-        for (RangeBookmark const& range : std::as_const(ranges))
-        {
-            timeline->InsertRangeBookmark(range.startFrame, range.endFrame);
-        }
+        timeline->InsertRangeBookmarks(RangePairs(ranges));
         int const viewer = ReadFrame(object, QStringLiteral("viewer_index"), -1);
         if (open && viewer >= 0)
         {
@@ -2768,16 +2921,25 @@ void Project::ReadLegacyVornaTimelines(QJsonDocument const& document, QList<QJso
 
 void Project::ReadLegacyVornaUpdateParents(QList<QJsonObject>& objects)
 {
-    for (int n = 0; n < LEGACY_MAXIMUM_INDEX && !objects.isEmpty(); ++n)
+    // Position by position from 0 up, and at each position the objects from
+    // the last to the first; sorted into those turns in one pass.
+    QList<QList<QJsonObject>> turns(LEGACY_MAXIMUM_INDEX);
+    for (auto it = objects.crbegin(); it != objects.crend(); ++it)
     {
-        for (int i = static_cast<int>(objects.size()) - 1; i >= 0; --i)
+        int const index = ReadFrame(*it, QStringLiteral("index"), -1);
+        if (index >= 0 && index < LEGACY_MAXIMUM_INDEX)
         {
-            QJsonObject const object = objects.at(i);
-            if (ReadFrame(object, QStringLiteral("index"), -1) != n)
-            {
-                continue;
-            }
-            objects.removeAt(i);
+            turns[index].append(*it);
+        }
+    }
+    objects.removeIf([](QJsonObject const& object) {
+        int const index = ReadFrame(object, QStringLiteral("index"), -1);
+        return index >= 0 && index < LEGACY_MAXIMUM_INDEX;
+    });
+    for (int n = 0; n < LEGACY_MAXIMUM_INDEX; ++n)
+    {
+        for (QJsonObject const& object : std::as_const(turns.at(n)))
+        {
             ProjectItem* item = FindItemById(ReadId(object, QStringLiteral("_id")));
             if (!item)
             {
@@ -2832,14 +2994,16 @@ bool Project::ImportLegacyYarvProject(QString const& path)
         {
             item->TimelinePtr()->InsertFrameBookmark(FromOneBased(frame));
         }
+        QList<QPair<int, int>> pairs;
         for (int i = 0; i + 1 < ranges.size(); i += 2)
         {
             // As in the other older format, a range needs both ends on a frame.
             if (ranges.at(i) > 0 && ranges.at(i + 1) > 0)
             {
-                item->TimelinePtr()->InsertRangeBookmark(ranges.at(i) - 1, ranges.at(i + 1) - 1);
+                pairs.append({ranges.at(i) - 1, ranges.at(i + 1) - 1});
             }
         }
+        item->TimelinePtr()->InsertRangeBookmarks(pairs);
         emit OpenInViewerRequested(data.id, 0, false);
     }
     return true;

@@ -43,6 +43,9 @@ class Project : public QObject
 public:
     // A batch that makes no progress for this long fails its unparsed sources.
     static constexpr int DEFAULT_PARSE_TIMEOUT_MS = 60000;
+    // A project file whose folders nest deeper than this below the project
+    // folder is refused.
+    static constexpr int MAXIMUM_FOLDER_DEPTH = 256;
 
     explicit Project(QObject* parent = nullptr);
     ~Project() override;
@@ -145,6 +148,11 @@ public:
     // when any value is malformed.
     static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
 
+    // Reads an older-format project file as the project itself (open) or into
+    // it; the project path stays as it is. The manager reaches the same reader
+    // through IsAcceptedProjectFile and ReadAcceptedProjectFile, which read the
+    // file once for the check and the read.
+    bool ImportLegacyVornaProject(QString const& path, bool open);
     bool ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open);
     bool ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version);
     void ReadLegacyVornaProjectSettings(QJsonDocument const& document);

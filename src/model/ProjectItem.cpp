@@ -1,5 +1,7 @@
 #include "model/ProjectItem.h"
 
+#include "model/FolderItem.h"
+
 ProjectItem::ProjectItem(QObject* parent)
     : QObject(parent)
     , mId(QUuid::createUuid())
@@ -23,9 +25,17 @@ QString ProjectItem::Name() const
 
 void ProjectItem::SetId(QUuid const& id)
 {
-    if (!id.isNull())
+    if (id.isNull() || id == mId)
     {
-        mId = id;
+        return;
+    }
+    QUuid const oldId = mId;
+    mId = id;
+    // The folder that holds the node keeps its tree's index by id.
+    auto* holder = qobject_cast<ProjectItem*>(parent());
+    if (holder && holder->ItemType() == ProjectItemType::Folder)
+    {
+        static_cast<FolderItem*>(holder)->ChildIdChanged(this, oldId);
     }
 }
 

@@ -68,11 +68,33 @@ ProjectManager::~ProjectManager()
         mAvManager->ClearAll(true, 1000);
     }
     mUndoStack->clear();
-    delete mProject;
-    mProject = nullptr;
+    ReleaseProject(true);
 }
 
 // ---- Construction and teardown ----
+
+void ProjectManager::ReleaseProject(bool now)
+{
+    if (!mProject)
+    {
+        return;
+    }
+    if (mAvManager->HasTasksLeftRunning())
+    {
+        // A task that would not end may still read the project's timelines.
+        mProject->setParent(nullptr);
+        mAvManager->ReleaseWhenUnused(mProject, {});
+    }
+    else if (now)
+    {
+        delete mProject;
+    }
+    else
+    {
+        mProject->deleteLater();
+    }
+    mProject = nullptr;
+}
 
 void ProjectManager::Shutdown()
 {
@@ -145,15 +167,14 @@ void ProjectManager::NewProject(bool)
     }
     if (mProject)
     {
-        // Returns only once every engine task but the audio output has ended,
-        // however long that takes: no worker may still use the old project,
-        // nor the items its commands hold.
+        // Returns once every engine task but the audio output has ended, or
+        // has been left running after the wait: the old project then stays
+        // until those end.
         mAvManager->ClearAll(false, 1000);
         mUndoStack->clear();
         disconnect(mProject, nullptr, this, nullptr);
         disconnect(mProject, nullptr, mAvManager, nullptr);
-        mProject->deleteLater();
-        mProject = nullptr;
+        ReleaseProject(false);
     }
     mProject = new Project(this);
     connect(mProject, &Project::ParseSourceRequested, this, &ProjectManager::OnParseSourceRequested);

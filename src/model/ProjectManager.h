@@ -196,6 +196,10 @@ Q_SIGNALS:
 
 private:
     void Push(QUndoCommand* command);
+    // Deletes the project (now, or once control returns to the event loop),
+    // or, while an engine task left running may still read it, hands it to
+    // the engine to delete once that task has ended.
+    void ReleaseProject(bool now);
     QUuid TimelineItemId(Timeline* timeline) const;
     // True (and the call queued) when sources are being parsed: the request
     // runs once the parse has ended, never inside the wait.

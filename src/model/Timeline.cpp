@@ -668,6 +668,42 @@ int Timeline::InsertRangeBookmark(int start, int end)
     return index;
 }
 
+int Timeline::InsertRangeBookmarks(QList<QPair<int, int>> const& ranges)
+{
+    QList<QPair<int, int>> added = ranges;
+    std::sort(added.begin(), added.end());
+    added.erase(std::unique(added.begin(), added.end()), added.end());
+    // One merge of two sorted lists instead of a walk of the list per range.
+    QList<RangeBookmark*> merged;
+    merged.reserve(mRangeBookmarks.size() + added.size());
+    int inserted = 0;
+    auto existing = mRangeBookmarks.cbegin();
+    for (QPair<int, int> const& range : std::as_const(added))
+    {
+        while (existing != mRangeBookmarks.cend() && qMakePair((*existing)->startFrame, (*existing)->endFrame) < range)
+        {
+            merged.append(*existing++);
+        }
+        if (existing != mRangeBookmarks.cend() && (*existing)->startFrame == range.first &&
+            (*existing)->endFrame == range.second)
+        {
+            continue;
+        }
+        merged.append(new RangeBookmark {range.first, range.second});
+        ++inserted;
+    }
+    while (existing != mRangeBookmarks.cend())
+    {
+        merged.append(*existing++);
+    }
+    if (inserted > 0)
+    {
+        mRangeBookmarks = merged;
+        emit BookmarksChanged();
+    }
+    return inserted;
+}
+
 bool Timeline::RemoveRangeBookmark(int start, int end)
 {
     for (int i = 0; i < mRangeBookmarks.size(); ++i)

@@ -145,6 +145,10 @@ public:
 
     bool RangeBookmarkExists(int start, int end) const;
     int InsertRangeBookmark(int start, int end);
+    // Inserts many at once, as InsertRangeBookmark would one by one (equal
+    // ones once), with one BookmarksChanged when any was new. Returns how many
+    // were inserted.
+    int InsertRangeBookmarks(QList<QPair<int, int>> const& ranges);
     bool RemoveRangeBookmark(int start, int end);
     bool ToggleRangeBookmark(int start, int end);
     QList<RangeBookmark*> const& RangeBookmarkList() const;

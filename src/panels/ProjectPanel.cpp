@@ -30,6 +30,8 @@
 
 namespace
 {
+// While sources are parsed the rows are rebuilt at most this often.
+constexpr int PARSE_REFRESH_INTERVAL_MS = 250;
 // Remembered for the life of the process, never saved.
 QString& LastProjectDir()
 {
@@ -107,7 +109,13 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     mRefreshTimer->setSingleShot(true);
     mRefreshTimer->setInterval(0);
     connect(mRefreshTimer, &QTimer::timeout, this, &ProjectPanel::RefreshProject);
-    connect(mProjectManager, &ProjectManager::ProjectUpdated, mRefreshTimer, qOverload<>(&QTimer::start));
+    connect(mProjectManager, &ProjectManager::ProjectUpdated, this, &ProjectPanel::ScheduleRefresh);
+    connect(mProjectManager, &ProjectManager::BlockUserInputChanged, this, [this](bool blocked) {
+        if (!blocked && mRefreshTimer->isActive())
+        {
+            mRefreshTimer->start(0);
+        }
+    });
     connect(mProjectManager, &ProjectManager::FolderUpdated, this, &ProjectPanel::RefreshFolder);
     connect(mProjectManager, &ProjectManager::TimelineUpdated, this, &ProjectPanel::RefreshTimeline);
     connect(mProjectManager, &ProjectManager::DefaultTimelineChanged, this, &ProjectPanel::SetDefaultTimeline);
@@ -193,6 +201,11 @@ QString ProjectPanel::MostRecentPathAlias()
 void ProjectPanel::SetDialogsEnabled(bool enabled)
 {
     mDialogsEnabled = enabled;
+}
+
+void ProjectPanel::SetImportReplacesProject(bool replaces)
+{
+    mImportReplacesProject = replaces;
 }
 
 void ProjectPanel::focusInEvent(QFocusEvent*)
@@ -363,6 +376,20 @@ void ProjectPanel::ShowContextMenu(QPoint const& position)
 }
 
 // ---- Tree refresh ----
+
+void ProjectPanel::ScheduleRefresh()
+{
+    // Each source of a project being opened reports itself when it is
+    // parsed: a rebuild per source would make the open quadratic.
+    if (!mProjectManager->SourceParsingInProgress())
+    {
+        mRefreshTimer->start(0);
+    }
+    else if (!mRefreshTimer->isActive())
+    {
+        mRefreshTimer->start(PARSE_REFRESH_INTERVAL_MS);
+    }
+}
 
 void ProjectPanel::FlushPendingRefresh()
 {
@@ -662,7 +689,17 @@ QString ProjectPanel::GetSaveProjectFilePath(QString const& title)
         return QString();
     }
     QString const dir = LastProjectDir().isEmpty() ? FileHelpers::MostRecentProjectDirPath() : LastProjectDir();
-    QString const chosen = QFileDialog::getSaveFileName(window(), title, dir, FileHelpers::SaveProjectFileFilters());
+    // A name typed without an extension gets the project's, before the
+    // dialog asks whether to replace an existing file.
+    QFileDialog dialog(window(), title, dir, FileHelpers::SaveProjectFileFilters());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(FileHelpers::SaveProjectFileExtension());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    {
+        return QString();
+    }
+    QString const chosen = dialog.selectedFiles().constFirst();
     if (chosen.isEmpty())
     {
         return QString();
@@ -727,7 +764,10 @@ QString ProjectPanel::GetSaveSourceAsPath(QString const& title, QString const& s
 
 void ProjectPanel::NewProject()
 {
-    mProjectManager->NewProject(true);
+    if (ConfirmProjectClose())
+    {
+        mProjectManager->NewProject(true);
+    }
 }
 
 void ProjectPanel::OpenProject()
@@ -737,7 +777,7 @@ void ProjectPanel::OpenProject()
 
 void ProjectPanel::OpenProjectByPath(QString const& path)
 {
-    if (!path.isEmpty())
+    if (!path.isEmpty() && ConfirmProjectClose())
     {
         mProjectManager->OpenProject(path);
     }
@@ -752,21 +792,18 @@ void ProjectPanel::ImportProject()
     }
 }
 
-void ProjectPanel::SaveProject()
+bool ProjectPanel::SaveProject()
 {
     if (!FileHelpers::ProjectPath().isEmpty())
     {
-        mProjectManager->SaveProject();
+        return mProjectManager->SaveProject();
     }
-    else
-    {
-        SaveProjectAs();
-    }
+    return SaveProjectAs();
 }
 
-void ProjectPanel::SaveProjectAs()
+bool ProjectPanel::SaveProjectAs()
 {
-    SaveProjectAsByPath(GetSaveProjectFilePath(tr("Save Project")));
+    return SaveProjectAsByPath(GetSaveProjectFilePath(tr("Save Project")));
 }
 
 bool ProjectPanel::SaveProjectAsByPath(QString const& path)
@@ -775,7 +812,14 @@ bool ProjectPanel::SaveProjectAsByPath(QString const& path)
     {
         return false;
     }
-    mProjectManager->SetProjectPath(path);
+    // A file without the extension would not open as a project again.
+    QString const suffix = QLatin1Char('.') + FileHelpers::SaveProjectFileExtension();
+    QString target = path;
+    if (!target.endsWith(suffix, Qt::CaseInsensitive))
+    {
+        target += suffix;
+    }
+    mProjectManager->SetProjectPath(target);
     return mProjectManager->SaveProject();
 }
 
@@ -798,7 +842,35 @@ bool ProjectPanel::AskOverwriteChangedProjectFile(QString const& path)
 
 bool ProjectPanel::ConfirmProjectClose()
 {
-    return true;
+    int const confirm = Settings::confirmOnClose; // 0 always, 1 with unsaved changes, 2 never
+    if (confirm == 2 || (confirm != 0 && mProjectManager->IsUndoClean()))
+    {
+        return true;
+    }
+    if (!mDialogsEnabled)
+    {
+        Q_EMIT LeaveFullscreenRequested();
+        if (!mDialogsEnabled)
+        {
+            // Nothing may ask now: the project stays as it is.
+            return false;
+        }
+    }
+    QMessageBox box(QMessageBox::Warning, Settings::applicationTitle, tr("The project has unsaved changes."),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
+    box.setInformativeText(tr("Do you want to save them before the project is closed?"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec())
+    {
+    case QMessageBox::Save:
+        // A failed or cancelled save keeps the project open.
+        return SaveProject();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // ---- Importing media ----
@@ -823,7 +895,7 @@ void ProjectPanel::ImportFiles()
 }
 
 void ProjectPanel::ImportFilesByPath(QList<QString> const& paths, QUuid const& folderId, int index, int viewerSlot,
-                                     int viewerCount, bool play, QUuid timelineId, int, int insertIndex)
+                                     int viewerCount, bool play, QUuid timelineId, int second, int insertIndex)
 {
     if (paths.isEmpty())
     {
@@ -839,7 +911,21 @@ void ProjectPanel::ImportFilesByPath(QList<QString> const& paths, QUuid const& f
             viewerCount = 1;
         }
     }
+    if (mImportReplacesProject)
+    {
+        // The manager's import replaces the project with the first file: ask
+        // first, and only when something would be opened. The old project's
+        // folders go with it.
+        if (FileHelpers::ImportablePaths(paths, true, insertIndex >= 0).isEmpty() || !ConfirmProjectClose())
+        {
+            return;
+        }
+        mProjectManager->ImportFilesByPath(paths, QUuid(), index, viewerSlot, viewerCount, play, timelineId, second,
+                                           insertIndex, true);
+        return;
+    }
     Q_UNUSED(viewerCount);
+    Q_UNUSED(second);
     // The browser adds to the open project: the manager's own import path
     // replaces the project with the first file, as the player edition's file
     // commands do. Here every kept path becomes a source in the folder, in one

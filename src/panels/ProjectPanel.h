@@ -39,9 +39,15 @@ public Q_SLOTS:
     void OpenProject();
     void OpenProjectByPath(QString const& path);
     void ImportProject();
-    void SaveProject();
-    void SaveProjectAs();
+    // Both return whether the project was written; Save As of an untitled
+    // project asks for a path first.
+    bool SaveProject();
+    bool SaveProjectAs();
+    // The twin of Save As: a name without the project extension gets it.
     bool SaveProjectAsByPath(QString const& path);
+    // Asked before anything replaces or closes the project: true when it may
+    // go. Whether the user is asked follows Settings::confirmOnClose; "Save"
+    // goes on only when the project was written, "Cancel" changes nothing.
     bool ConfirmProjectClose();
 
     // Tree content
@@ -100,18 +106,27 @@ public Q_SLOTS:
     bool SaveSourceAsByPath(QUuid const& sourceTimelineId, QString const& target);
 
     void SetDialogsEnabled(bool enabled);
+    // The player edition has no browser: its file commands replace the
+    // project with the file they open. The browser's imports add to it.
+    void SetImportReplacesProject(bool replaces);
     void ShowContextMenu(QPoint const& position);
 
 Q_SIGNALS:
     void ProjectNameChanged(QString const& name);
     void DragInProgressStateChanged(bool inProgress);
     void FocusChanged(bool hasFocus);
+    // The project close question needs a dialog while dialogs are refused
+    // (full screen): the window is asked to leave full screen first.
+    void LeaveFullscreenRequested();
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private Q_SLOTS:
+    // Rebuilds the rows soon: at once when idle, at most every
+    // PARSE_REFRESH_INTERVAL_MS while sources are being parsed.
+    void ScheduleRefresh();
     void OnDragInProgressStateChanged(bool inProgress);
     void OnFocusChanged(bool hasFocus);
 
@@ -155,6 +170,7 @@ private:
     QAction* mDeleteAction;
     QUuid mDefaultTimelineId;
     bool mDialogsEnabled = true;
+    bool mImportReplacesProject = false;
     bool mContextMenuOpen = false;
     QTimer* mRenameTimer;
     QTimer* mRefreshTimer;

@@ -89,8 +89,8 @@ ProjectSettingsDialog::ProjectSettingsDialog(ProjectManager* projectManager, QWi
     connect(mFrameNumberOffsetDefaultButton, &QPushButton::clicked, this,
             &ProjectSettingsDialog::ResetFrameNumberOffset);
     // Another project, or the same one saved elsewhere: show what is open now.
-    connect(mProjectManager, &ProjectManager::ProjectUpdated, this, &ProjectSettingsDialog::LoadValues);
-    connect(mProjectManager, &ProjectManager::ProjectPathChanged, this, &ProjectSettingsDialog::LoadValues);
+    connect(mProjectManager, &ProjectManager::ProjectUpdated, this, &ProjectSettingsDialog::OnProjectUpdated);
+    connect(mProjectManager, &ProjectManager::ProjectPathChanged, this, &ProjectSettingsDialog::OnProjectUpdated);
 }
 
 void ProjectSettingsDialog::ResetImageSequenceFrameRate()
@@ -128,14 +128,45 @@ void ProjectSettingsDialog::SetSourceRootDirByPath(QString const& path)
 
 void ProjectSettingsDialog::LoadValues()
 {
+    mLoadedProject = mProjectManager->ProjectPtr();
     mProjectPath->setText(FileHelpers::ProjectPath());
-    mSourceRootDir->setText(FileHelpers::SourceRootDirPath());
+    mSourceRootDir->setText(mLoadedSourceRootDir = FileHelpers::SourceRootDirPath());
     mFrameRate->setValue(mProjectManager->ImageSequenceFrameRate());
-    mFrameNumberOffset->setValue(mProjectManager->TimeControlFrameOffset());
-    mNotes->setPlainText(mProjectManager->Notes());
+    mLoadedFrameRate = mFrameRate->value();
+    mFrameNumberOffset->setValue(mLoadedFrameNumberOffset = mProjectManager->TimeControlFrameOffset());
+    mNotes->setPlainText(mLoadedNotes = mProjectManager->Notes());
     mSourceRootDir->setPlaceholderText(Settings::defaultSourceRootDirPath.isEmpty()
                                            ? QStringLiteral("<project_root>")
                                            : Settings::defaultSourceRootDirPath);
+}
+
+void ProjectSettingsDialog::OnProjectUpdated()
+{
+    // Another project replaces everything; the old one is still alive while
+    // its successor is announced, so the pointers never match by chance.
+    if (mProjectManager->ProjectPtr() != mLoadedProject)
+    {
+        LoadValues();
+        return;
+    }
+    mProjectPath->setText(FileHelpers::ProjectPath());
+    if (mSourceRootDir->text() == mLoadedSourceRootDir)
+    {
+        mSourceRootDir->setText(mLoadedSourceRootDir = FileHelpers::SourceRootDirPath());
+    }
+    if (mFrameRate->value() == mLoadedFrameRate)
+    {
+        mFrameRate->setValue(mProjectManager->ImageSequenceFrameRate());
+        mLoadedFrameRate = mFrameRate->value();
+    }
+    if (mFrameNumberOffset->value() == mLoadedFrameNumberOffset)
+    {
+        mFrameNumberOffset->setValue(mLoadedFrameNumberOffset = mProjectManager->TimeControlFrameOffset());
+    }
+    if (mNotes->toPlainText() == mLoadedNotes)
+    {
+        mNotes->setPlainText(mLoadedNotes = mProjectManager->Notes());
+    }
 }
 
 void ProjectSettingsDialog::showEvent(QShowEvent* event)

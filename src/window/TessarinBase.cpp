@@ -98,6 +98,8 @@ void TessarinBase::Initialize()
     UpdateWindowTitle();
     Logger::GetInstance()->Output(
         QStringLiteral("%1 v%2\n").arg(Settings::applicationTitle, Settings::applicationVersion));
+    // The settings were read before the log had anywhere to go.
+    Settings::ReportReadProblems();
     PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
 }
@@ -314,17 +316,11 @@ MonitorPanel* TessarinBase::MonitorPanelPtr() const
 void TessarinBase::ConnectMonitorPanel()
 {
     MonitorPanel* const panel = mMonitorPanel;
-    connect(panel, &MonitorPanel::OpenProjectRequested, mProjectManager,
-            [this](QString const& path) { mProjectManager->OpenProject(path); });
-    connect(panel, &MonitorPanel::OpenUrlsRequested, mProjectManager,
-            [this](QList<QUrl> const& urls, int viewport, int count, bool play) {
-                QList<QString> paths;
-                for (QUrl const& url : urls)
-                {
-                    paths.append(url.toLocalFile());
-                }
-                mProjectManager->ImportFilesByPath(paths, QUuid(), -1, viewport, count, play, QUuid(), -1, -1, true);
-            });
+    // Drops on the viewer go through the project panel, which asks before
+    // the project is replaced and brings the window to the front.
+    ProjectPanel* const projectPanel = ProjectPanelPtr();
+    connect(panel, &MonitorPanel::OpenProjectRequested, projectPanel, &ProjectPanel::OpenProjectByPath);
+    connect(panel, &MonitorPanel::OpenUrlsRequested, projectPanel, &ProjectPanel::OpenUrlsInViewer);
     connect(panel, &MonitorPanel::OpenTimelinesRequested, mProjectManager,
             &ProjectManager::DoOpenTimelinesInViewerCmd);
     connect(panel, &MonitorPanel::ShowConsoleRequested, this, &TessarinBase::ShowConsoleWindow);
@@ -615,6 +611,7 @@ void TessarinBase::ConnectSideBar()
     connect(mSideBar, &SideBarWidget::TimelineNameChanged, this, &TessarinBase::SetTimelineName);
     connect(mSideBar, &SideBarWidget::PanZoomChangeRequested, mMonitorPanel, &MonitorPanel::SetPanAndZoom);
     connect(mMonitorPanel, &MonitorPanel::OpenFolderRequested, panel, &ProjectPanel::OpenFolderInViewer);
+    connect(panel, &ProjectPanel::LeaveFullscreenRequested, this, [this] { SetFullscreenEnabled(false); });
 }
 
 ProjectPanel* TessarinBase::ProjectPanelPtr() const
@@ -692,7 +689,7 @@ void TessarinBase::OpenPaths(QList<QString> paths)
         QString const path = paths.first();
         if (FileHelpers::IsSupportedProjectFilePath(path))
         {
-            mProjectManager->OpenProject(path);
+            ProjectPanelPtr()->OpenProjectByPath(path);
             return;
         }
         if (path.endsWith(QStringLiteral(".txt")))
@@ -710,6 +707,8 @@ void TessarinBase::OpenPaths(QList<QString> paths)
     {
         if (!FileHelpers::IsSupportedMediaFilePath(path))
         {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Not opened, neither a media nor a project file: %1").arg(path));
             continue;
         }
         QString const mediaPath = FileHelpers::BuildImageSequencePathFromHashedPath(path);
@@ -719,6 +718,12 @@ void TessarinBase::OpenPaths(QList<QString> paths)
         }
         // The trailing "@" tells the project manager that the path was checked.
         importPaths.append(mediaPath + QLatin1Char('@'));
+    }
+    // The import replaces the project: ask first, and only when there is
+    // something to open.
+    if (importPaths.isEmpty() || !ProjectPanelPtr()->ConfirmProjectClose())
+    {
+        return;
     }
     mProjectManager->ImportFilesByPath(importPaths, QUuid(), -1, 0, 1, true, QUuid(), -1, -1, groupImageSequences);
 }
@@ -840,9 +845,21 @@ void TessarinBase::Shutdown()
         mConsoleWindow = nullptr;
     }
     mKeyBindings->WriteUserKeyBindings();
-    Settings::windowGeometry = saveGeometry();
-    Settings::windowState = saveState();
-    mSideBar->SaveState();
+    if (isFullScreen())
+    {
+        // The next start opens the window as it was before full screen, with
+        // the bars full screen hid (the side bar's state was kept on entering).
+        Settings::windowGeometry = mGeometryBeforeFullscreen;
+        Settings::windowState = mDockStateBeforeFullscreen;
+        Settings::menuBarVisible = mMenuBarWasVisible;
+        Settings::sideBarVisible = mSideBarSettingBeforeFullscreen;
+    }
+    else
+    {
+        Settings::windowGeometry = saveGeometry();
+        Settings::windowState = saveState();
+        mSideBar->SaveState();
+    }
     FileHelpers::SaveUserSettings();
     mProjectManager->Shutdown();
 }
@@ -963,8 +980,10 @@ void TessarinBase::SetFullscreenEnabled(bool on)
 {
     if (on && !isFullScreen())
     {
-        Settings::windowGeometry = saveGeometry();
-        Settings::windowState = saveState();
+        mWindowStatesBeforeFullscreen = windowState() & ~Qt::WindowFullScreen;
+        mGeometryBeforeFullscreen = Settings::windowGeometry = saveGeometry();
+        mDockStateBeforeFullscreen = Settings::windowState = saveState();
+        mSideBarSettingBeforeFullscreen = Settings::sideBarVisible;
         mSideBar->SaveState();
         // No file chooser may open over the full-screen picture.
         ProjectPanelPtr()->SetDialogsEnabled(false);
@@ -989,7 +1008,15 @@ void TessarinBase::SetFullscreenEnabled(bool on)
     else if (!on && isFullScreen())
     {
         restoreState(Settings::windowState);
-        showNormal();
+        // Back to the state from before: a maximised window stays maximised.
+        if (mWindowStatesBeforeFullscreen.testFlag(Qt::WindowMaximized))
+        {
+            showMaximized();
+        }
+        else
+        {
+            showNormal();
+        }
         mSideBar->RestoreState();
         ProjectPanelPtr()->SetDialogsEnabled(true);
         // What full screen hid comes back, and only that: bars the user had
@@ -1078,8 +1105,11 @@ void TessarinBase::UpdateRecentFilesSubMenu()
     {
         QString const path = Settings::recentFiles.at(i);
         QAction* const entry = mRecentFilesMenu->addAction(path);
+        // The panel imports the entry's path (its data), as the player's file
+        // command does: replacing the project in the player, adding to it in
+        // the browser.
         entry->setData(path);
-        connect(entry, &QAction::triggered, this, [this, path] { ImportRecentPath(path); });
+        connect(entry, &QAction::triggered, ProjectPanelPtr(), &ProjectPanel::ImportFiles);
     }
     mRecentFilesMenu->addSeparator();
     connect(mRecentFilesMenu->addAction(tr("Clear All")), &QAction::triggered, this, [] { FileHelpers::ClearRecentFiles(); });
@@ -1094,16 +1124,11 @@ void TessarinBase::UpdateRecentProjectsSubMenu()
         QString const path = Settings::recentProjects.at(i);
         QAction* const entry = mRecentProjectsMenu->addAction(path);
         entry->setData(path);
-        connect(entry, &QAction::triggered, this, [this, path] { mProjectManager->OpenProject(path); });
+        connect(entry, &QAction::triggered, ProjectPanelPtr(), &ProjectPanel::OpenProject);
     }
     mRecentProjectsMenu->addSeparator();
     connect(mRecentProjectsMenu->addAction(tr("Clear All")), &QAction::triggered, this,
             [] { FileHelpers::ClearRecentProjects(); });
-}
-
-void TessarinBase::ImportRecentPath(QString const& path)
-{
-    OpenPaths({path});
 }
 
 void TessarinBase::UpdateFileActions()

@@ -2,6 +2,7 @@
 
 #include "app/KeySequenceType.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMainWindow>
 #include <QSize>
@@ -122,7 +123,6 @@ protected:
     void ConnectEngineActions();
     void ConnectSideBar();
     ProjectPanel* ProjectPanelPtr() const;
-    void ImportRecentPath(QString const& path);
     virtual void CreateConnections();
     virtual void CreateLConnections() {}
     virtual void PostInitialize() = 0;
@@ -130,7 +130,7 @@ protected:
     // and nowhere else, so that one trigger opens one dialog.
     virtual void ConnectProjectActions();
     // Asked before the window closes; a refusal keeps everything open and
-    // unsaved. Until the project panel asks the user, closing is allowed.
+    // unsaved. The project panel asks the user when the settings say so.
     virtual bool ConfirmProjectClose();
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();
@@ -273,6 +273,12 @@ protected:
     bool mMenuBarWasVisible = true;
     bool mSideBarWasVisible = true;
     bool mViewerControlsWereVisible = true;
+    // What the window was before full screen, stored in its stead when the
+    // program ends in full screen.
+    Qt::WindowStates mWindowStatesBeforeFullscreen;
+    QByteArray mGeometryBeforeFullscreen;
+    QByteArray mDockStateBeforeFullscreen;
+    bool mSideBarSettingBeforeFullscreen = true;
     QString mTimelineName;
     int mPlaybackFrame = 0;
 

@@ -45,6 +45,8 @@ void TessarinOrvel::CreateConnections()
     mConnectionsMade = true;
     TessarinBase::CreateConnections();
     ProjectPanel* const panel = ProjectPanelPtr();
+    // No browser here: opening a file, a recent file or a drop replaces the project.
+    panel->SetImportReplacesProject(true);
     connect(mFileAction, &QAction::triggered, panel, &ProjectPanel::ImportFile);
     connect(mSaveSourceAsAction, &QAction::triggered, panel, &ProjectPanel::SaveSourceAs);
     connect(mReplaceSourceAction, &QAction::triggered, panel, &ProjectPanel::ReplaceSourceOrvel);

@@ -162,6 +162,20 @@ else
   fail "user bindings not applied as expected"; cat "$bindings"
 fi
 
+# --- A settings or key-binding file that is a FIFO is neither read nor kept --
+for kind in settings bindings; do
+  rm -f "$settings" "$bindings"
+  if [ "$kind" = settings ]; then fifo=$settings; warning="Failed to read the user settings file: $settings"
+  else fifo=$bindings; warning="Failed to read the key-binding file: $bindings"; fi
+  mkdir -p "$config" && mkfifo "$fifo"
+  before=$failures
+  start "fifo_$kind" || exit 1
+  grep -qF "[WARNING] $warning (not a regular file)" "$work/fifo_$kind.log" || fail "no warning about the $kind FIFO"
+  stop "$started" TERM
+  [ -f "$fifo" ] && [ ! -p "$fifo" ] || fail "the $kind FIFO was not replaced by the written file"
+  check_files_written "$kind FIFO" "$before"
+done
+
 # --- Second launches hand their arguments to the first ----------------------
 start owner || exit 1
 owner=$started

@@ -128,6 +128,12 @@ private Q_SLOTS:
         QTest::newRow("huge range") << "/a/b.#.exr 0-2147483647" << false << QStringList()
                                     << "Failed to parse source path. Too many frames (2147483648, at most 1000000): "
                                        "/a/b.#.exr 0-2147483647";
+        QTest::newRow("six digits") << "/a/b.######.exr 7" << true << QStringList{"/a/b.000007.exr"} << "";
+        QTest::newRow("padding too wide") << "/a/b.#######.exr 1-2" << false << QStringList()
+                                          << "Failed to parse source path. Frame padding wider than 6: /a/b.#######.exr 1-2";
+        QTest::newRow("far more frames than files") << "/a/b.#.exr 1-20001" << false << QStringList()
+                                                    << "Failed to parse source path. Too many frames (20001) for the 0 "
+                                                       "files found: /a/b.#.exr 1-20001";
         QTest::newRow("huge list") << "/a/b.#.exr (1-600000 1-600000)" << false << QStringList()
                                    << "Failed to parse source path. Too many frames (1200000, at most 1000000): "
                                       "/a/b.#.exr (1-600000 1-600000)";

@@ -210,6 +210,39 @@ private Q_SLOTS:
         QCOMPARE(bindings.GetShortcut(T::ToggleMute), QKeySequence("Ctrl+Shift+U"));
         QCOMPARE(table.Row(T::ToggleMute)->defaultSequences, QList<QKeySequence>{QKeySequence("Ctrl+M")});
     }
+
+    void hostileFilesAreBoundedOrRefused()
+    {
+        // Thousands of entries for commands: a few kept, a warning each at most.
+        QByteArray const spaces = QByteArray("Space, ").repeated(5000);
+        QByteArray distinct;
+        for (int i = 0; i < 5000; ++i)
+            distinct += "Ctrl+Alt+Shift+" + QByteArray::number(i % 10) + ", ";
+        WriteUserFile("toggleMute=" + spaces + "F7\nzoomOut=" + distinct + "F8\n");
+        {
+            BoundTable table(false);
+            QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+            table.Bindings().ReadUserKeyBindings();
+            QVERIFY(table.Row(T::ToggleMute)->userSequences.size() <= 16);
+            QVERIFY(table.Shortcuts(T::ToggleMute).isEmpty());
+            QCOMPARE(table.Shortcuts(T::ZoomOut).size(), 10);
+            // One for each command cut short, one for each sequence listed again.
+            QCOMPARE(warnings.size(), 2 + 1 + 6);
+        }
+
+        // Larger than any file the player writes: not read, and replaced whole.
+        WriteUserFile("toggleConsole=F11\n" + QByteArray(2 * 1024 * 1024, '#'));
+        {
+            BoundTable table(false);
+            QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+            table.Bindings().ReadUserKeyBindings();
+            QCOMPARE(table.Shortcuts(T::ToggleConsole), QList<QKeySequence>{QKeySequence(Qt::Key_F10)});
+            QCOMPARE(warnings.size(), 1);
+            QVERIFY(Warnings(warnings).first().contains(Path()));
+            QVERIFY(table.Bindings().WriteUserKeyBindings());
+            QVERIFY(QFileInfo(Path()).size() < 64 * 1024);
+        }
+    }
 };
 
 QTEST_MAIN(TestKeyBindings)

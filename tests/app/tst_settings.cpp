@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 #include <QtTest>
 
 #include <cmath>
@@ -289,6 +291,34 @@ private Q_SLOTS:
         settings.sync();
         FileHelpers::LoadUserSettings();
         QCOMPARE(Settings::numRecentFiles, 10);
+    }
+
+    void unreadableFilesAreReportedOnceTheLogIsConnected()
+    {
+        // Larger than any settings file the player writes: not read at all.
+        QString const path = WriteIni("huge.ini", "[preferences]\ncacheSize=1024\n" + QByteArray(2 * 1024 * 1024, ';'));
+        Settings::cacheSize = 512;
+        QSignalSpy early(Logger::GetInstance(), &Logger::WarningLogged);
+        Settings::ReadUserConfig(path, QString());
+        QCOMPARE(Settings::cacheSize, 512);
+        // Read before the log has an output: the warning waits for it.
+        QCOMPARE(early.size(), 0);
+        Settings::ReportReadProblems();
+        QCOMPARE(early.size(), 1);
+        QVERIFY(early.first().first().toString().startsWith("Failed to read the user settings file: " + path));
+        Settings::ReportReadProblems();
+        QCOMPARE(early.size(), 1);
+
+        // A FIFO in its place is neither read (that would block) nor written
+        // through: a regular file takes its place.
+        QString const fifo = mHome.filePath("fifo.ini");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        Settings::ReadUserConfig(fifo, QString());
+        QVERIFY(Settings::WriteUserConfig(fifo));
+        QVERIFY(QFileInfo(fifo).isFile());
+        QCOMPARE(QSettings(fifo, QSettings::IniFormat).value("preferences/cacheSize").toInt(), 512);
+        Settings::ReportReadProblems();
+        QCOMPARE(early.size(), 2);
     }
 
     void failedWriteIsReported()

@@ -276,6 +276,38 @@ private:
     std::vector<Read> mReads;
 };
 
+// How much of this process's sound the audio server holds, in µs: the buffer
+// and sink latency that `pactl list sink-inputs` reports for its stream(s)
+// (the largest when several); -1 when it could not be read. The event loop
+// turns while pactl runs.
+inline long long ServerHeldSound()
+{
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    if (!pactl.waitForStarted(5000) ||
+        !QTest::qWaitFor([&pactl] { return pactl.state() == QProcess::NotRunning; }, 5000))
+    {
+        return -1;
+    }
+    QString const pid = QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+    long long held = -1;
+    for (QString const& block : QString::fromUtf8(pactl.readAllStandardOutput()).split(QStringLiteral("Sink Input #")))
+    {
+        if (!block.contains(pid))
+        {
+            continue;
+        }
+        long long latency = 0;
+        for (QString const& name : {QStringLiteral("Buffer Latency: "), QStringLiteral("Sink Latency: ")})
+        {
+            qsizetype const at = block.indexOf(name);
+            latency += at < 0 ? 0 : block.mid(at + name.size()).section(QLatin1Char(' '), 0, 0).toLongLong();
+        }
+        held = std::max(held, latency);
+    }
+    return held;
+}
+
 // One run of sound in a capture: from the first to the last frame louder than
 // the threshold.
 struct Span

@@ -20,6 +20,7 @@ private Q_SLOTS:
     void TonePlaysAtItsPitchAndLength();
     void AudioFollowsTheClock_data();
     void AudioFollowsTheClock();
+    void SoundAfterAPauseStartsWithThePicture();
     void BackwardPlayFollowsTheSetting_data();
     void BackwardPlayFollowsTheSetting();
     void VolumeAndMuteGains();
@@ -174,6 +175,84 @@ void TestAudioOutput::AudioFollowsTheClock()
     double const frame = 1.0 / 24.0;
     QVERIFY2(latest - earliest < frame, "audio drifted from the clock");
     QVERIFY2(earliest > -frame && latest < frame, "audio is out of step with the clock");
+}
+
+void TestAudioOutput::SoundAfterAPauseStartsWithThePicture()
+{
+    // A 10 ms click every half second of timeline time.
+    Samples audio(static_cast<size_t>(FrameAt(6.0) * CHANNELS), 0.0f);
+    for (double at = 0.5; at < 6.0; at += 0.5)
+    {
+        AddTone(audio, 2000.0, 0.5, FrameAt(at), FrameAt(0.01));
+    }
+    auto timeline = MakeTimeline(audio);
+    Timeline* played = timeline.get();
+    played->SetPlaybackTime(250000);
+
+    ManagerThread rig;
+    Capture capture;
+    QVERIFY2(capture.Start(), "no capture: is the test audio server running?");
+    AudioOutputManager* manager = rig.Manager();
+    rig.Run([=] {
+        manager->SetTimeline(played);
+        manager->SetAudioPlaybackReady(true);
+    });
+    long long mostHeld = 0;
+    auto const sampleServer = [&mostHeld] { mostHeld = std::max(mostHeld, ServerHeldSound()); };
+    auto const play = [&](int wallMs) {
+        long long const from = played->PlaybackTime();
+        rig.Run([=] { manager->UpdateAudioOutputState(true, true, -1, 1.0f); });
+        int ticks = 0;
+        double const started = RunClock(played, 1.0, true, wallMs, [&] {
+            if (++ticks % 20 == 0)
+            {
+                sampleServer();
+            }
+        });
+        rig.Run([=] { manager->UpdateAudioOutputState(false, true, -1, 1.0f); });
+        return std::make_pair(started, from);
+    };
+
+    auto const first = play(1000);
+    // The pause itself is what is tested: it lasts a fixed time by design,
+    // while the server's hold is read now and then.
+    QElapsedTimer paused;
+    paused.start();
+    while (paused.elapsed() < 3000)
+    {
+        sampleServer();
+        QTest::qWait(200);
+    }
+    auto const second = play(1500);
+    QTest::qWait(200); // the sink plays out what it still holds, in real time
+    CaptureTimes const times = capture.Times();
+    Samples const captured = capture.Stop();
+
+    // Each click is heard when the clock passes it, on the first play and
+    // after the pause alike.
+    std::vector<Span> const clicks = Bursts(captured, 0, FrameAt(0.1), 0.1f);
+    int heardFirst = 0;
+    int heardSecond = 0;
+    double worst = 0.0;
+    for (Span const& click : clicks)
+    {
+        double const heard = times.PlayedAt(click.first);
+        bool const afterPause = heard > second.first - 0.5;
+        auto const [started, from] = afterPause ? second : first;
+        double const timelineTime = from / 1e6 + (heard - started);
+        double const clickTime = std::round(timelineTime / 0.5) * 0.5;
+        double const lag = heard - (started + (clickTime - from / 1e6));
+        qInfo("click at %.1f s heard %.1f ms after the clock%s", clickTime, lag * 1000.0,
+              afterPause ? " (after the pause)" : "");
+        worst = std::max(worst, std::fabs(lag));
+        ++(afterPause ? heardSecond : heardFirst);
+    }
+    qInfo("most sound held by the server: %.1f ms", static_cast<double>(mostHeld) / 1000.0);
+    QVERIFY2(mostHeld > 0, "the player's stream was not found on the server");
+    QVERIFY2(mostHeld <= 200000, "the server holds more than 0.2 s of sound");
+    QVERIFY2(worst < 0.04, "sound is out of step with the picture");
+    QCOMPARE(heardFirst, 2);
+    QCOMPARE(heardSecond, 3);
 }
 
 void TestAudioOutput::BackwardPlayFollowsTheSetting_data()

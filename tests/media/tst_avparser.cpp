@@ -9,8 +9,17 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <QDataStream>
+#include <QTemporaryDir>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/dict.h>
@@ -71,6 +80,8 @@ private Q_SLOTS:
     void BadFilesGetAnError_data();
     void BadFilesGetAnError();
     void FileRemovedAfterCreationIsMissing();
+    void FifoIsRefusedWithoutWaitingForAWriter();
+    void AbsurdSampleRateIsRefused();
     void CoverArtIsNotAVideoStream();
     void ImageSequenceFileIsOneFrame();
     void MetadataKeepsEveryEntry();
@@ -319,6 +330,71 @@ void TestAvParser::FileRemovedAfterCreationIsMissing()
     AvParser().Parse(&source, 0);
     QCOMPARE(source.FileInfoAtIndex(0)->errorCode, 0);
     QCOMPARE(source.FrameCount(), 100);
+}
+
+void TestAvParser::FifoIsRefusedWithoutWaitingForAWriter()
+{
+    // Opening a FIFO blocks until something writes to it: a parse of one
+    // must fail at once rather than wait for ever.
+    QTemporaryDir dir;
+    QByteArray const path = QFile::encodeName(dir.filePath("stuck.mp4"));
+    QVERIFY(mkfifo(path.constData(), 0600) == 0);
+    Source source(QString::fromLocal8Bit(path), QString(), QUuid());
+    std::atomic<bool> done {false};
+    std::thread parse([&] {
+        AvParser().Parse(&source, 0);
+        done = true;
+    });
+    bool const returned = QTest::qWaitFor([&] { return done.load(); }, 10000);
+    if (!returned)
+    {
+        // A writer that comes and goes ends the blocked open, and its reads
+        // meet the end of the file: the test fails instead of hanging.
+        close(open(path.constData(), O_RDWR));
+        parse.join();
+    }
+    else
+    {
+        parse.join();
+    }
+    QVERIFY(returned);
+    QCOMPARE(source.FileInfoAtIndex(0)->errorCode, 3);
+    QCOMPARE(source.FrameCount(), 0);
+}
+
+void TestAvParser::AbsurdSampleRateIsRefused()
+{
+    // 192 KB of 16-bit samples that claim 1 Hz: 27 hours resampled to the
+    // output rate. The stream is refused with a clear error, not decoded.
+    QTemporaryDir dir;
+    QString const path = dir.filePath("slow.wav");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    quint32 const dataSize = 192 * 1024;
+    QByteArray header;
+    QDataStream out(&header, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + dataSize);
+    out.writeRawData("WAVEfmt ", 8);
+    out << quint32(16) << quint16(1) << quint16(1) << quint32(1) << quint32(2) << quint16(2) << quint16(16);
+    out.writeRawData("data", 4);
+    out << dataSize;
+    QVERIFY(file.write(header) == 44);
+    QVERIFY(file.write(QByteArray(static_cast<int>(dataSize), '\x10')) == dataSize);
+    file.close();
+
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    Parsed parsed(path);
+    QCOMPARE(parsed.source.AudioStreamCount(), 1);
+    QVERIFY(!parsed.source.AudioStreamInfoAtIndex(0, 0)->parsed);
+    QStringList messages;
+    for (QList<QVariant> const& error : errors)
+    {
+        messages << error.first().toString();
+    }
+    QVERIFY2(messages.contains(QStringLiteral("Unsupported audio sample rate 1 Hz in stream 0 of \"slow.wav\"")),
+             qPrintable(messages.join('\n')));
 }
 
 void TestAvParser::CoverArtIsNotAVideoStream()

@@ -1,6 +1,7 @@
 #include "EngineTestRig.h"
 #include "support/ThreadCall.h"
 
+#include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvHelpers.h"
 #include "media/DecodeBias.h"
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -106,6 +108,7 @@ private Q_SLOTS:
     void PausingBeforeTheCachedFramesDecodesThePlayhead();
     void CommandsArriveAsDataNotThroughTheEventLoop();
     void BackwardWindowInterruptedByCommandsStaysExact();
+    void FailingFileIsReportedOncePerChange();
 };
 
 void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
@@ -307,6 +310,78 @@ void TestDecodeManager::BackwardWindowInterruptedByCommandsStaysExact()
         QVERIFY2(picture, qPrintable(QString::number(frame)));
         QCOMPARE(ReadNumber(*picture), frame);
     }
+}
+
+void TestDecodeManager::FailingFileIsReportedOncePerChange()
+{
+    // A render replaced after its parse by something that does not open:
+    // each seek back onto it shows the placeholder without a new error, and
+    // only the next change of the file is tried (and reported) again.
+    QTemporaryDir dir;
+    QString const path = dir.filePath(QStringLiteral("render.mp4"));
+    QVERIFY(QFile::copy(TestMedia::Path("numbered_gop250.mp4"), path));
+    auto timeline = std::make_unique<Timeline>(path, QString(), QUuid::createUuid());
+    AvParser().Parse(timeline->SourcePtr(), 0);
+    timeline->OnTrackUpdated();
+    timeline->SetPlaybackFrame(100);
+
+    QMutex linesLock;
+    QStringList errors;
+    QObject spy;
+    // What names the file; a decoder still reading the old file as it is
+    // overwritten may complain of its packets besides.
+    QObject::connect(Logger::GetInstance(), &Logger::ErrorLogged, &spy, [&](QString const& line) {
+        QMutexLocker const locker(&linesLock);
+        if (line.contains(path))
+        {
+            errors << line;
+        }
+    }, Qt::DirectConnection);
+    auto const errorCount = [&] {
+        QMutexLocker const locker(&linesLock);
+        return errors.size();
+    };
+    // Replaced whole, as a render is: the loop never meets it half written.
+    auto const replace = [&path, &dir](QString const& from) {
+        return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(path).constData()) == 0;
+    };
+    auto const overwrite = [&](QByteArray const& bytes) {
+        QFile file(dir.filePath(QStringLiteral("next.mp4")));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && (file.close(), true) &&
+               replace(file.fileName());
+    };
+
+    QVERIFY(overwrite(QByteArray(64 * 1024, 'x')));
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    auto const placeholderShown = [&] {
+        std::shared_ptr<VideoFrame> const frame = timeline->FindVideoFrame(timeline->PlaybackTime());
+        return frame && frame->emptyFrame;
+    };
+    for (int frame : {200, 50, 150, 10, 120})
+    {
+        timeline->SetPlaybackFrame(frame);
+        run.Manager()->Post(DecodeCommand::RefreshCache);
+        QVERIFY(QTest::qWaitFor(placeholderShown, 10000));
+    }
+    QVERIFY2(errorCount() == 1, qPrintable(errors.join(QLatin1Char('\n'))));
+
+    // Another change is tried again, and reported again.
+    QVERIFY(overwrite(QByteArray(128 * 1024, 'y')));
+    timeline->SetPlaybackFrame(60);
+    run.Manager()->Post(DecodeCommand::RefreshCache);
+    QVERIFY(QTest::qWaitFor([&] { return errorCount() == 2; }, 10000));
+
+    // A good file again (moved over it whole, as a render is) decodes again.
+    QString const good = dir.filePath(QStringLiteral("good.mp4"));
+    QVERIFY(QFile::copy(TestMedia::Path("numbered_gop250.mp4"), good));
+    QVERIFY(replace(good));
+    timeline->SetPlaybackFrame(30);
+    run.Manager()->Post(DecodeCommand::RefreshCache);
+    QVERIFY(QTest::qWaitFor([&] {
+        std::shared_ptr<VideoFrame> const frame = timeline->FindVideoFrame(timeline->PlaybackTime());
+        return frame && !frame->emptyFrame && ReadNumber(*frame) == 30;
+    }, 20000));
+    QVERIFY2(errorCount() == 2, qPrintable(errors.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(TestDecodeManager)

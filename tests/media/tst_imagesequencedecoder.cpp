@@ -11,11 +11,19 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -185,6 +193,7 @@ private Q_SLOTS:
     void BrokenFilesNeverStallTheSequence_data() { AddWorkerCounts(); }
     void BrokenFilesNeverStallTheSequence();
     void BrokenFileFirstTakesTheSequenceSize();
+    void FifoAmongTheFilesIsABrokenFile();
     void JpegOutputIsTheSameForEveryWorkerCount();
     void SeekStartsAtTheTargetAndDropsFilesUnderWay();
     void ShutdownWaitsForBusyWorkers();
@@ -295,6 +304,50 @@ void TestImageSequenceDecoder::BrokenFileFirstTakesTheSequenceSize()
         QVERIFY(first.black);
         QCOMPARE(first.size, QSize(160, 120));
     }
+}
+
+void TestImageSequenceDecoder::FifoAmongTheFilesIsABrokenFile()
+{
+    // A FIFO in place of a picture would block the worker that opens it for
+    // as long as nothing writes to it: it is a broken file like any other.
+    QTemporaryDir dir;
+    for (int number = 1001; number <= 1004; ++number)
+    {
+        QString const name = QStringLiteral("shot.%1.png").arg(number);
+        QVERIFY(QFile::copy(TestMedia::Path("seq_broken/" + name), dir.filePath(name)));
+    }
+    QByteArray const fifo = QFile::encodeName(dir.filePath("shot.1003.png"));
+    QVERIFY(QFile::remove(QString::fromLocal8Bit(fifo)));
+    QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
+    // Ends an open that blocks after a while, so that the test fails rather
+    // than hangs.
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool unblocked = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> locker(lock);
+        if (!finished.wait_for(locker, std::chrono::seconds(15), [&] { return done; }))
+        {
+            unblocked = true;
+            close(open(fifo.constData(), O_RDWR));
+        }
+    });
+    Source source(dir.filePath("shot.####.png") + " 1001-1004", QString(), QUuid());
+    Player player(&source, 2);
+    int const status = player.Play(true, 0);
+    {
+        std::lock_guard<std::mutex> const locker(lock);
+        done = true;
+        finished.notify_all();
+    }
+    watchdog.join();
+    QVERIFY(!unblocked);
+    QCOMPARE(status, ImageSequenceDecoder::STATUS_END_REACHED);
+    QCOMPARE(player.Indices(), Range(0, 3));
+    QVERIFY(player.frames.at(2).black);
+    QVERIFY(!player.frames.at(1).black && !player.frames.at(3).black);
+    QVERIFY(source.FileInfoAtIndex(2)->errorCode != 0);
 }
 
 void TestImageSequenceDecoder::JpegOutputIsTheSameForEveryWorkerCount()

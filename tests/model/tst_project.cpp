@@ -71,6 +71,7 @@ class TestProject : public QObject
 private Q_SLOTS:
     void init();
     void ItemsAndRootRecognition();
+    void FindingByIdFollowsEveryChangeOfTheTree();
     void NewProjectAndPlacementRules();
     void PositionsAndMoves();
     void FolderNeverMovesIntoItsOwnSubtree();
@@ -122,6 +123,89 @@ void TestProject::ItemsAndRootRecognition()
     QCOMPARE(source.Name(), QStringLiteral("shot_010.mov"));
     QCOMPARE(source.ItemType(), ProjectItemType::SourceTimeline);
     QCOMPARE(source.ToolTip(), QStringLiteral("/nowhere/shot_010.mov"));
+}
+
+void TestProject::FindingByIdFollowsEveryChangeOfTheTree()
+{
+    // Checked against a plain pre-order walk after each change.
+    std::function<ProjectItem*(FolderItem const*, QUuid const&)> walk = [&walk](FolderItem const* folder,
+                                                                              QUuid const& id) -> ProjectItem* {
+        for (ProjectItem* child : folder->ChildItems())
+        {
+            if (child->Id() == id)
+            {
+                return child;
+            }
+            if (child->ItemType() == ProjectItemType::Folder)
+            {
+                if (ProjectItem* found = walk(static_cast<FolderItem*>(child), id))
+                {
+                    return found;
+                }
+            }
+        }
+        return nullptr;
+    };
+    QList<ProjectItem*> everything;
+    auto agree = [&]() {
+        for (ProjectItem* item : std::as_const(everything))
+        {
+            if (item->ItemType() != ProjectItemType::Folder)
+            {
+                continue;
+            }
+            auto* folder = static_cast<FolderItem*>(item);
+            for (ProjectItem* other : std::as_const(everything))
+            {
+                if (folder->FindChildById(other->Id()) != walk(folder, other->Id()))
+                {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    FolderItem root(FolderItemType::ProjectFolder, QStringLiteral("root"));
+    auto* a = new FolderItem(FolderItemType::ProjectFolder, QStringLiteral("a"));
+    auto* b = new FolderItem(FolderItemType::ProjectFolder, QStringLiteral("b"));
+    auto* c = new FolderItem(FolderItemType::ProjectFolder, QStringLiteral("c"));
+    auto* t = new TimelineItem(nullptr, QStringLiteral("t"));
+    everything = {&root, a, b, c, t};
+    root.InsertProjectItem(a, -1);
+    a->InsertProjectItem(b, -1);
+    b->InsertProjectItem(t, -1);
+    root.InsertProjectItem(c, -1);
+    QVERIFY(agree());
+    QCOMPARE(root.FindChildById(t->Id()), t);
+    QVERIFY(!c->FindChildById(t->Id()));
+
+    // An id given after insertion; a subtree moved; a subtree taken out and
+    // searched on its own.
+    QUuid const newId = QUuid::createUuid();
+    t->SetId(newId);
+    QCOMPARE(root.FindChildById(newId), t);
+    a->RemoveProjectItem(b);
+    c->InsertProjectItem(b, 0);
+    QVERIFY(agree());
+    QCOMPARE(c->FindChildById(newId), t);
+    QVERIFY(!a->FindChildById(newId));
+    c->RemoveProjectItem(b);
+    QVERIFY(!root.FindChildById(newId));
+    QCOMPARE(b->FindChildById(newId), t);
+    QVERIFY(agree());
+
+    // Two nodes under one id (a source beside its successor): the first in
+    // pre-order answers.
+    auto* twin = new TimelineItem(nullptr, QStringLiteral("twin"));
+    twin->SetId(newId);
+    a->InsertProjectItem(twin, -1);
+    root.InsertProjectItem(b, 0);
+    everything.append(twin);
+    QCOMPARE(root.FindChildById(newId), t);
+    root.RemoveProjectItem(b);
+    QCOMPARE(root.FindChildById(newId), twin);
+    QVERIFY(agree());
+    delete b;
 }
 
 void TestProject::NewProjectAndPlacementRules()

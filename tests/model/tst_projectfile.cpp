@@ -1,6 +1,7 @@
 // TESSARIN_TEST: own-home
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
+#include "support/LoggedMessages.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -169,6 +170,8 @@ private Q_SLOTS:
     void SourceTimedOutKeepsWhatTheFileHeld();
     void ImportAddsOnlyTheSources();
     void SaveOverAFileChangedOnDiskNeedsAYes();
+    void DeepFolderTreesAreRefusedWhole();
+    void ManyRangeBookmarksReadSortedOnce();
 
 private:
     QString SavePath(QString const& name) const;
@@ -1146,6 +1149,112 @@ void TestProjectFile::SaveOverAFileChangedOnDiskNeedsAYes()
     pm.SetProjectPath(SavePath(QStringLiteral("elsewhere.zeph")));
     QVERIFY(pm.SaveProject());
     QCOMPARE(asked.size(), 1);
+}
+
+
+namespace
+{
+// Folders nested `depth` deep below the project folder, in the current format
+// or (with the parent named after the child) the older one.
+QJsonArray FolderChain(int depth, bool legacy, QList<QUuid>& ids)
+{
+    QJsonArray folders;
+    if (!legacy)
+    {
+        folders.append(QJsonArray {true, true, true});
+    }
+    for (int i = 0; i < depth; ++i)
+    {
+        ids.append(QUuid::createUuid());
+        QJsonObject folder {{"_id", ids.last().toString()}, {"name", QString("level %1").arg(i + 1)}, {"index", 0}};
+        if (i > 0)
+        {
+            folder.insert("parent_id", ids.at(i - 1).toString());
+        }
+        folders.append(folder);
+    }
+    return folders;
+}
+} // namespace
+
+void TestProjectFile::DeepFolderTreesAreRefusedWhole()
+{
+    int const deepest = Project::MAXIMUM_FOLDER_DEPTH;
+    QUuid const kept = mManager->DoAddFolderCmd(QStringLiteral("Keep me"), QUuid(), {});
+    Project const* project = mManager->ProjectPtr();
+    for (bool const legacy : {false, true})
+    {
+        QList<QUuid> ids;
+        QString const tooDeep = SavePath(legacy ? "deep.vorna" : "deep.zeph");
+        WriteAll(tooDeep, Json({{"_meta", Meta(legacy ? "vorna" : "zeph")},
+                                {"folders", FolderChain(deepest + 1, legacy, ids)}}));
+        LoggedMessages errors(&Logger::ErrorLogged);
+        QVERIFY(!mManager->OpenProject(tooDeep));
+        QVERIFY(!mManager->ImportProject(tooDeep, false));
+        QCOMPARE(mManager->ProjectPtr(), project);
+        QVERIFY(mManager->FindFolderById(kept));
+        QVERIFY(!mManager->FindFolderById(ids.first()));
+        QCOMPARE(errors.Count(), 2);
+        QVERIFY(errors.Messages().first().contains(QString::number(deepest)));
+    }
+
+    // As deep as allowed: the whole chain opens and survives a save.
+    QList<QUuid> ids;
+    QString const path = SavePath("deepest.zeph");
+    WriteAll(path, Json({{"_meta", Meta()}, {"folders", FolderChain(deepest, false, ids)}}));
+    QVERIFY(mManager->OpenProject(path));
+    FolderItem* bottom = mManager->FindFolderById(ids.last());
+    QVERIFY(bottom);
+    QCOMPARE(mManager->ProjectPtr()->FindFolderById(ids.at(deepest - 2))->ChildItems(), QList<ProjectItem*>{bottom});
+    QVERIFY(mManager->ProjectPtr()->IsDescendentOfFolder(ids.last(), mManager->FindFolderById(ids.first())));
+    QVERIFY(mManager->SaveProject());
+    QVERIFY(mManager->OpenProject(path));
+    QCOMPARE(mManager->FindFolderById(ids.last())->ParentId(), ids.at(deepest - 2));
+
+    // The older format read by its path: refused as deep, or read whole into
+    // the project without taking its path.
+    Project* project2 = mManager->ProjectPtr();
+    LoggedMessages errors(&Logger::ErrorLogged);
+    QVERIFY(!project2->ImportLegacyVornaProject(SavePath("deep.vorna"), false));
+    QVERIFY(!project2->ImportLegacyVornaProject(SavePath("none.vorna"), false));
+    QCOMPARE(errors.Messages().last(),
+             QString("Failed to open project. File does not exist: %1").arg(SavePath("none.vorna")));
+    QList<QUuid> legacyIds;
+    QString const legacy = SavePath("deepest.vorna");
+    WriteAll(legacy, Json({{"_meta", Meta("vorna")}, {"folders", FolderChain(deepest, true, legacyIds)}}));
+    QVERIFY(project2->ImportLegacyVornaProject(legacy, false));
+    QCOMPARE(Settings::projectPath, path);
+    QCOMPARE(project2->FindFolderById(legacyIds.last())->ParentId(), legacyIds.at(deepest - 2));
+}
+
+void TestProjectFile::ManyRangeBookmarksReadSortedOnce()
+{
+    // Written out of order with repeats, as only a hand-made file holds them.
+    QStringList numbers;
+    QList<QPair<int, int>> expected;
+    for (int i = 4000; i >= 0; --i)
+    {
+        numbers << QString::number(i % 2000) << QString::number(i % 3);
+        expected.append({i % 2000, i % 3});
+    }
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    QUuid const id = QUuid::createUuid();
+    QString const path = SavePath("ranges.zeph");
+    WriteAll(path, Json({{"_meta", Meta()},
+                         {"sources", QJsonArray {QJsonObject {{"_id", id.toString()},
+                                                              {"path", Media("h264_cfr25.mp4")},
+                                                              {"playback_frame", 0},
+                                                              {"range_bookmarks", numbers.join(',')}}}}}));
+    QVERIFY(mManager->OpenProject(path));
+    TimelineItem* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
+    QVERIFY(item);
+    QList<QPair<int, int>> read;
+    for (RangeBookmark const* range : item->TimelinePtr()->RangeBookmarkList())
+    {
+        read.append({range->startFrame, range->endFrame});
+    }
+    QCOMPARE(read, expected);
 }
 
 QTEST_MAIN(TestProjectFile)

@@ -259,6 +259,34 @@ void TestTimeline::RangeBookmarksStaySortedAndUnique()
     QVERIFY(!timeline.RangeBookmarkExists(10, 15));
     QVERIFY(!timeline.RemoveRangeBookmark(10, 15));
     QCOMPARE(changed.count(), 4);
+
+    // Many at once: the list one by one would give, with one signal.
+    Timeline one(nullptr, true);
+    Timeline bulk(nullptr, true);
+    QList<QPair<int, int>> const given {{7, 9}, {3, 4}, {7, 9}, {5, 8}, {7, 2}, {0, 0}};
+    for (Timeline* target : {&one, &bulk})
+    {
+        target->InsertRangeBookmark(5, 8);
+        target->InsertRangeBookmark(20, 21);
+    }
+    for (auto const& range : given)
+    {
+        one.InsertRangeBookmark(range.first, range.second);
+    }
+    QSignalSpy bulkChanged(&bulk, &Timeline::BookmarksChanged);
+    QCOMPARE(bulk.InsertRangeBookmarks(given), 4);
+    QCOMPARE(bulkChanged.count(), 1);
+    auto pairs = [](Timeline const& target) {
+        QList<QPair<int, int>> result;
+        for (RangeBookmark const* range : target.RangeBookmarkList())
+        {
+            result.append({range->startFrame, range->endFrame});
+        }
+        return result;
+    };
+    QCOMPARE(pairs(bulk), pairs(one));
+    QCOMPARE(bulk.InsertRangeBookmarks(given), 0);
+    QCOMPARE(bulkChanged.count(), 1);
 }
 
 void TestTimeline::FrameBookmarksAndTheBackgroundLayer()

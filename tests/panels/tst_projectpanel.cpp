@@ -3,6 +3,7 @@
 // undo step whose undo and redo give back the saved project byte for byte;
 // drops on the tree and the clip list; the project dialogs; Save Source As.
 
+#include "support/ModalAnswer.h"
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
 
@@ -42,6 +43,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -146,6 +148,8 @@ private Q_SLOTS:
     void SaveSourceAsNeverLosesAFile();
     void ContextMenuActsOnTheRow();
     void SaveOverAChangedFileAsksFirst();
+    void ClosingAProjectAsksByTheSetting();
+    void SavedProjectsGetTheirExtension();
 
 private:
     ProjectPanel* Panel() const { return mSideBar->ProjectPanelPtr(); }
@@ -720,6 +724,29 @@ void TestProjectPanel::ProjectSettingsDialogClampsAndNeverWritesThePath()
     QCOMPARE(ReadAll(mProjectPath), savedBytes);
     QVERIFY(ReadAll(newPath).contains("after save as"));
     QVERIFY(oldBytes != savedBytes);
+
+    // What the user types survives an import and its parse; the fields left
+    // alone still follow the project, and another project loads its own.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::mouseClick(dialog.NotesEdit()->viewport(), Qt::LeftButton);
+    QTest::keyClick(dialog.NotesEdit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dialog.NotesEdit(), QStringLiteral("typed while a file arrives"));
+    QTest::mouseClick(dialog.FrameNumberOffsetSpinBox(), Qt::LeftButton);
+    QTest::keyClick(dialog.FrameNumberOffsetSpinBox(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dialog.FrameNumberOffsetSpinBox(), QStringLiteral("12"));
+    QSignalSpy updates(mManager.get(), &ProjectManager::ProjectUpdated);
+    QString const moved = mDir->filePath(QStringLiteral("moved.zeph"));
+    QVERIFY(Panel()->SaveProjectAsByPath(moved));
+    Panel()->ImportFilesByPath({Media("h264_cfr25.mp4")}, QUuid(), -1, -2, 0, false, QUuid(), -1, -1);
+    QTRY_VERIFY(!updates.isEmpty());
+    QTRY_VERIFY(!mManager->SourceParsingInProgress());
+    QCOMPARE(dialog.NotesEdit()->toPlainText(), QStringLiteral("typed while a file arrives"));
+    QCOMPARE(dialog.FrameNumberOffsetSpinBox()->value(), 12);
+    QCOMPARE(dialog.ProjectPathEdit()->text(), moved);
+    mManager->NewProject(true);
+    QCOMPARE(dialog.NotesEdit()->toPlainText(), QString());
+    QCOMPARE(dialog.ProjectPathEdit()->text(), FileHelpers::ProjectPath());
 }
 
 void TestProjectPanel::SaveSourceAsNeverLosesAFile()
@@ -822,6 +849,52 @@ void TestProjectPanel::SaveOverAChangedFileAsksFirst()
     QVERIFY(!said.isEmpty());
     QVERIFY(ReadAll(mProjectPath).contains("Mine"));
     QVERIFY(mManager->IsUndoClean());
+}
+
+
+void TestProjectPanel::ClosingAProjectAsksByTheSetting()
+{
+    mManager->SetUndoClean();
+    {
+        // Nothing unsaved: no question, unless the setting says always.
+        ModalAnswer cancel(QMessageBox::Cancel);
+        QVERIFY(Panel()->ConfirmProjectClose());
+        Settings::confirmOnClose = 0;
+        QVERIFY(!Panel()->ConfirmProjectClose());
+        QCOMPARE(cancel.Asked(), 1);
+        QVERIFY(cancel.LastText().contains(QStringLiteral("unsaved changes")));
+
+        // Unsaved: asked by default, never with 2; Cancel keeps the project.
+        Settings::confirmOnClose = 2;
+        AddSources({QStringLiteral("h264_cfr25.mp4")});
+        QVERIFY(Panel()->ConfirmProjectClose());
+        Settings::confirmOnClose = 1;
+        QVERIFY(!Panel()->ConfirmProjectClose());
+        QCOMPARE(cancel.Asked(), 2);
+    }
+    {
+        ModalAnswer discard(QMessageBox::Discard);
+        QVERIFY(Panel()->ConfirmProjectClose());
+        QVERIFY(!mManager->IsUndoClean()); // discarding writes nothing
+    }
+    ModalAnswer save(QMessageBox::Save);
+    QVERIFY(Panel()->ConfirmProjectClose());
+    QCOMPARE(save.Asked(), 1);
+    QVERIFY(mManager->IsUndoClean());
+    QVERIFY(ReadAll(mProjectPath).contains("h264_cfr25.mp4"));
+}
+
+void TestProjectPanel::SavedProjectsGetTheirExtension()
+{
+    // A name typed without the extension would not open as a project again.
+    QString const bare = mDir->filePath(QStringLiteral("show"));
+    QVERIFY(Panel()->SaveProjectAsByPath(bare));
+    QVERIFY(QFile::exists(bare + QStringLiteral(".zeph")));
+    QVERIFY(!QFile::exists(bare));
+    QCOMPARE(FileHelpers::ProjectPath(), bare + QStringLiteral(".zeph"));
+    QString const dotted = mDir->filePath(QStringLiteral("Shot_010.v2"));
+    QVERIFY(Panel()->SaveProjectAsByPath(dotted));
+    QVERIFY(QFile::exists(dotted + QStringLiteral(".zeph")));
 }
 
 QTEST_MAIN(TestProjectPanel)

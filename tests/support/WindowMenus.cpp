@@ -111,6 +111,23 @@ bool Choose(QMainWindow* window, QMenu* menu, QAction* entry)
     return QTest::qWaitFor([menu] { return menu->isHidden(); });
 }
 
+bool ChooseText(QMainWindow* window, QMenu* menu, QString const& text)
+{
+    // Found once the menu shows: menus rebuilt on showing make new entries.
+    if (!Open(window, menu))
+        return false;
+    for (QAction* entry : menu->actions())
+    {
+        if (entry->text() == text)
+        {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(entry).center());
+            return QTest::qWaitFor([menu] { return menu->isHidden(); });
+        }
+    }
+    QTest::keyClick(menu, Qt::Key_Escape);
+    return false;
+}
+
 void Press(QWidget* window, QAction* action)
 {
     window->activateWindow();

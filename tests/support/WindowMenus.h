@@ -33,6 +33,10 @@ bool OpenAndClose(QMainWindow* window, QMenu* menu);
 // not open or did not close after the click.
 bool Choose(QMainWindow* window, QMenu* menu, QAction* entry);
 
+// The same for the entry with that text, looked up once the menu shows (a
+// menu rebuilt on showing has new entries each time).
+bool ChooseText(QMainWindow* window, QMenu* menu, QString const& text);
+
 // Presses the action's key in the active window, or triggers it when it has none.
 void Press(QWidget* window, QAction* action);
 

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void PausedSeeksShowThePlayheadFrame();
     void PanAndZoomMoveThePictureByTheSameRule();
     void PlayingReportsTheClipFrameRate();
+    void BookmarksOnlyPlayShowsOnlyBookmarkedPictures();
     void SeriesOverARangeNumbersFilesByFrame();
     void SteppedBookmarkSeriesCopiesEachHeldFrame();
     void RerunLeavesNoStaleFile();
@@ -265,6 +266,47 @@ void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
         QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
     }
 #endif
+}
+
+void TestViewerWidgetEndToEnd::BookmarksOnlyPlayShowsOnlyBookmarkedPictures()
+{
+    QList<int> const bookmarks = {10, 20, 30, 60};
+    for (int const frame : bookmarks)
+    {
+        AddBookmark(frame);
+    }
+    // Ping-pong: the clock turns at the end and plays the bookmarks
+    // backwards too.
+    mAv->SetLoopState(LoopState::PingPong);
+    Seek(0);
+    bool turned = false;
+    QMetaObject::Connection const connection = connect(
+        mAv, &AvManager::PlaybackStateChanged, this, [&turned](bool playing, bool forward) { turned |= playing && !forward; });
+    mAv->Play(true, true);
+    QVERIFY(mAv->IsSteppedPlayback());
+    // Reads from the first bookmarked picture until the clock, on its way
+    // back, is past the first two bookmarks it meets.
+    QList<int> reads;
+    bool const done = QTest::qWaitFor(
+        [&] {
+            int const shown = ReadNumber(mViewer->CaptureImage(false));
+            if (!reads.isEmpty() || bookmarks.contains(shown))
+            {
+                reads.append(shown);
+            }
+            return turned && mTimeControl->PlaybackFrame() < 25;
+        },
+        20000);
+    disconnect(connection);
+    mAv->Pause(DecodeBias::None);
+    mAv->SetLoopState(LoopState::Loop);
+    qInfo() << reads.size() << "reads:" << QSet<int>(reads.cbegin(), reads.cend());
+    QVERIFY2(done, "the clock never played the bookmarks back");
+    for (int const shown : std::as_const(reads))
+    {
+        QVERIFY2(bookmarks.contains(shown), qPrintable(QStringLiteral("picture %1 was shown").arg(shown)));
+    }
+    QVERIFY(reads.contains(30) && reads.contains(60));
 }
 
 void TestViewerWidgetEndToEnd::SeriesOverARangeNumbersFilesByFrame()

@@ -270,6 +270,29 @@ class Player:
         run("xdotool", "windowfocus", "--sync", self.window)
         run("xdotool", "key", key)
 
+    def question(self):
+        """The player's question box (titled with the application's name), or None."""
+        result = run("xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid))
+        for line in result.stdout.decode().split():
+            if line != self.window:
+                name = run("xdotool", "getwindowname", line).stdout.decode().strip()
+                if name == "Tessarin ORVEL":
+                    return line
+        return None
+
+    def discard_changes(self):
+        """Every command of the command port leaves the project counted as
+        changed, so whatever replaces or closes it asks first. Answers
+        "Discard": the question opens on "Save", Tab moves on to "Discard" and
+        space presses it. Returns whether it was asked."""
+        box = wait_for(30, lambda: self.question() or self.process.poll() is not None, 0.2)
+        if box is True:  # the player ended without asking
+            return False
+        if box:
+            run("xdotool", "windowfocus", "--sync", box)
+            run("xdotool", "key", "Tab", "space")
+        return bool(box)
+
     def wait_for_picture(self, expected, what, artefact=None, seconds=30, before=()):
         """Waits until the window shows picture number expected. On the way it
         may still show the pictures before (None: any); any other picture is a
@@ -307,6 +330,7 @@ class Player:
             self.process.send_signal(signal.SIGTERM)
         else:
             self.press("ctrl+q")
+            check(self.discard_changes(), "%s: quitting with changes asks first" % self.mode)
         try:
             self.process.wait(60 * wait_scale)
         except subprocess.TimeoutExpired:
@@ -457,6 +481,31 @@ def run_pass(session, mode, how, expected_size):
         if check(bool(held), "%s: the play key pauses again (frame %s)" % (mode, player.frame())):
             player.wait_for_picture(held - 1, "%s, paused at frame %d" % (mode, held), "4_paused", before=None)
 
+        # Bookmarks-only play shows the bookmarked pictures and nothing else,
+        # each held until the next one (bookmarks toggled with the key F).
+        bookmarked = (10, 20, 30)
+        for picture in bookmarked:
+            player.ask({"cmd": "set_frame", "frame": picture + 1})
+            player.wait_for_frame(picture + 1, "%s, bookmark at %d" % (mode, picture))
+            player.press("f")
+        player.press("Home")
+        player.wait_for_frame(1, mode + ", Home before bookmarks-only play")
+        player.press("alt+space")
+        reads = []
+
+        def read_bookmarked():
+            number = shown_number(player.screenshot())
+            if number is not None and (reads or number in bookmarked):
+                reads.append(number)
+            return len(reads) >= 30
+
+        wait_for(60, read_bookmarked)
+        player.press("alt+space")
+        check(len(reads) >= 30 and set(reads) <= set(bookmarked) and len(set(reads)) > 1,
+              "%s: bookmarks-only play shows only the bookmarked pictures %s (read %s)" % (mode, bookmarked, reads))
+        wait_for(10, player.settled_frame)
+        held = None  # the picture left on screen is no longer the paused frame's
+
         # A second launch hands its clip to this player and ends.
         try:
             second = subprocess.run([session.executable, session.clip(SECOND_CLIP)], env=session.env,
@@ -466,6 +515,7 @@ def run_pass(session, mode, how, expected_size):
                   "%s: a second launch hands its clip over and ends (status %d)" % (mode, second.returncode))
         except subprocess.TimeoutExpired:
             check(False, "%s: a second launch ended within its time" % mode)
+        check(player.discard_changes(), "%s: the second launch asks before the changed project goes" % mode)
         second_last = SECOND_CLIP[1]
         check(wait_for(60, lambda: player.range() == (1, second_last)),
               "%s: the running player opened the second clip, frames 1 to %d (range %s)"

@@ -7,6 +7,9 @@
 #include "panels/FlatButton.h"
 #include "panels/KeySequenceLineEdit.h"
 #include "panels/PreferencesDialog.h"
+#include "panels/ProjectPanel.h"
+#include "support/ModalAnswer.h"
+#include "support/TestFiles.h"
 #include "support/TestMedia.h"
 #include "support/WindowMenus.h"
 #include "media/ExportProperties.h"
@@ -27,6 +30,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -48,7 +52,7 @@ public:
     bool refuse = false;
 
 protected:
-    bool ConfirmProjectClose() override { return !refuse; }
+    bool ConfirmProjectClose() override { return !refuse && TessarinOrvel::ConfirmProjectClose(); }
 };
 
 // The windows other than the main one that show.
@@ -96,6 +100,37 @@ private:
     }
 
     ViewerWidget* Viewer() const { return mWindow->findChild<ViewerWidget*>(); }
+    ProjectManager* Manager() const { return mWindow->findChild<ProjectManager*>(); }
+    bool Unsaved() const { return mWindow->windowTitle().endsWith('*'); }
+
+    // Drops files on the middle of the viewer, as a file manager does.
+    void DropOnViewer(QStringList const& paths)
+    {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (QString const& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        data.setUrls(urls);
+        QPoint const middle = Viewer()->rect().center();
+        QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(Viewer(), &enter);
+        QDropEvent drop(middle, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(Viewer(), &drop);
+    }
+
+    // Opens a clip as the player's recent-file key does and sets a bookmark on
+    // it, which leaves the project with unsaved work.
+    void OpenClipWithBookmark(QString const& clip)
+    {
+        Settings::recentFiles = {clip};
+        Activate();
+        Press("Import Recent File");
+        QTRY_VERIFY_WITH_TIMEOUT(Manager()->MediaPathExistsInProject(clip), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Manager()->SourceParsingInProgress(), 10000);
+        QVERIFY(!Unsaved());
+        Press("Toggle Bookmark");
+        QTRY_VERIFY(Unsaved());
+    }
     AvManager* Engine() const { return mWindow->findChild<ProjectManager*>()->AvManagerPtr(); }
 
 private Q_SLOTS:
@@ -515,6 +550,103 @@ private Q_SLOTS:
         Activate();
         QTest::keySequence(mWindow.get(), WindowAction("Import Recent File")->shortcut());
         QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(clip), 10000);
+
+        // The player holds what it opened last, and nothing of it is unsaved:
+        // each opening replaces the project, from the key or the submenu.
+        QString const other = TestMedia::Path("vfr.mkv");
+        Settings::recentFiles = {other, clip};
+        QTest::keySequence(mWindow.get(), WindowAction("Import Recent File")->shortcut());
+        QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(other), 10000);
+        QVERIFY(!manager->MediaPathExistsInProject(clip));
+        QVERIFY(WindowMenus::ChooseText(mWindow.get(), SubMenu(TopMenu("File"), "Recent Files"), clip));
+        QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(clip), 10000);
+        QVERIFY(!manager->MediaPathExistsInProject(other));
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->SourceParsingInProgress(), 10000);
+        QVERIFY(!Unsaved());
+    }
+
+    void unsavedWorkIsAskedForBeforeItGoes()
+    {
+        QTemporaryDir dir;
+        QString const clip = TestMedia::Path("h264_cfr25.mp4");
+        QString const other = TestMedia::Path("vfr.mkv");
+        OpenClipWithBookmark(clip);
+        auto* panel = mWindow->findChild<ProjectPanel*>();
+        {
+            // Every way of replacing or closing the project asks; Cancel keeps it.
+            ModalAnswer cancel(QMessageBox::Cancel);
+            Press("New Project");
+            QCOMPARE(cancel.Asked(), 1);
+            Settings::recentFiles = {other};
+            Press("Import Recent File");
+            QCOMPARE(cancel.Asked(), 2);
+            mWindow->ProcessMessageFromOtherInstance({other});
+            QCOMPARE(cancel.Asked(), 3);
+            DropOnViewer({other});
+            QCOMPARE(cancel.Asked(), 4);
+            Settings::recentProjects = {dir.filePath("elsewhere.zeph")};
+            Press("Open Recent Project");
+            QCOMPARE(cancel.Asked(), 5);
+            Activate();
+            Press("Exit");
+            QCOMPARE(cancel.Asked(), 6);
+            QVERIFY(mWindow->isVisible());
+            QVERIFY(Manager()->MediaPathExistsInProject(clip));
+            QVERIFY(!Manager()->MediaPathExistsInProject(other));
+            QVERIFY(Unsaved());
+
+            // A save that fails keeps the mark, and quitting still asks.
+            QFile blocker(dir.filePath("not_a_folder"));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            blocker.close();
+            QVERIFY(!panel->SaveProjectAsByPath(blocker.fileName() + "/review"));
+            QVERIFY(Unsaved());
+            Activate();
+            Press("Exit");
+            QCOMPARE(cancel.Asked(), 7);
+            QVERIFY(mWindow->isVisible());
+
+            // Full screen refuses dialogs: it is left so that the question can show.
+            Activate();
+            Press("Fullscreen");
+            QTRY_VERIFY(mWindow->isFullScreen());
+            Press("New Project");
+            QCOMPARE(cancel.Asked(), 8);
+            QVERIFY(!mWindow->isFullScreen());
+            QVERIFY(Manager()->MediaPathExistsInProject(clip));
+        }
+        {
+            // Save writes the project, then the new one replaces it.
+            QVERIFY(panel->SaveProjectAsByPath(dir.filePath("review")));
+            QVERIFY(!Unsaved());
+            Activate();
+            Press("Go to End");
+            Press("Toggle Bookmark");
+            QTRY_VERIFY(Unsaved());
+            QByteArray const before = TestFiles::ReadAll(dir.filePath("review.zeph"));
+            ModalAnswer save(QMessageBox::Save);
+            Press("New Project");
+            QCOMPARE(save.Asked(), 1);
+            QVERIFY(!Manager()->MediaPathExistsInProject(clip));
+            QVERIFY(TestFiles::ReadAll(dir.filePath("review.zeph")) != before);
+            QVERIFY(!Unsaved());
+        }
+    }
+
+    void dropsOnTheViewerBringTheWindowForward()
+    {
+        Settings::activateWindowOnFileDrop = true;
+        QWidget other;
+        other.resize(200, 200);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QString const clip = TestMedia::Path("h264_cfr25.mp4");
+        DropOnViewer({clip});
+        QTRY_VERIFY(mWindow->isActiveWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(Manager()->MediaPathExistsInProject(clip), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Manager()->SourceParsingInProgress(), 10000);
+        QVERIFY(!Unsaved()); // a clip just opened: nothing to ask about later
     }
 
     void refusedCloseWritesNothing()

@@ -231,6 +231,8 @@ private Q_SLOTS:
 
         mWindow->ProcessMessageFromOtherInstance({"", other, "/not/media.txt2"});
         QCOMPARE(FileHelpers::MostRecentFilePath(), other);
+        // What is neither media nor a project is said, not silently dropped.
+        QVERIFY(ConsoleText().contains("[WARNING] Not opened, neither a media nor a project file: /not/media.txt2"));
 
         // A ".txt" argument lists the paths to import.
         QString const list = mHome.filePath("list.txt");

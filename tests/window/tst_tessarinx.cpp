@@ -5,7 +5,10 @@
 #include "panels/ProjectPanel.h"
 #include "panels/ProjectTreeWidget.h"
 #include "panels/ProjectTreeWidgetItem.h"
+#include "support/ModalAnswer.h"
+#include "support/TestMedia.h"
 #include "support/WindowMenus.h"
+#include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
 #include "window/TessarinX.h"
 
@@ -14,6 +17,7 @@
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QSignalSpy>
@@ -254,6 +258,70 @@ private Q_SLOTS:
         QVERIFY(window.menuBar()->isVisible());
         QVERIFY(WindowMenus::OpenAndClose(&window, TopMenu(window, "Tools")));
         QVERIFY(WindowMenus::WindowAction(&window, "Side Bar")->isChecked());
+        window.Shutdown();
+    }
+
+    void fullScreenGivesBackTheWindowItTook()
+    {
+        Settings::sideBarVisible = true;
+        Settings::menuBarVisible = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        QAction* const fullscreen = WindowMenus::WindowAction(&window, "Fullscreen");
+        window.showMaximized();
+        QTRY_VERIFY(window.isMaximized());
+        WindowMenus::Press(&window, fullscreen);
+        QTRY_VERIFY(window.isFullScreen());
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_VERIFY(!window.isFullScreen());
+        QVERIFY(window.isMaximized());
+        window.Shutdown();
+    }
+
+    void quittingInFullScreenStoresTheWindowOfBefore()
+    {
+        Settings::sideBarVisible = true;
+        Settings::menuBarVisible = true;
+        TessarinX window({});
+        ShowAndActivate(window);
+        WindowMenus::Press(&window, WindowMenus::WindowAction(&window, "Fullscreen"));
+        QTRY_VERIFY(window.isFullScreen());
+        QVERIFY(!Settings::menuBarVisible);
+        QVERIFY(!Settings::sideBarVisible);
+        QVERIFY(window.close());
+        QVERIFY(Settings::menuBarVisible);
+        QVERIFY(Settings::sideBarVisible);
+        QWidget next;
+        QVERIFY(next.restoreGeometry(Settings::windowGeometry));
+        QVERIFY(!next.windowState().testFlag(Qt::WindowFullScreen));
+    }
+
+    void viewerDropsAddToTheBrowsersProject()
+    {
+        TessarinX window({});
+        ShowAndActivate(window);
+        auto* manager = window.findChild<ProjectManager*>();
+        auto* viewer = window.findChild<ViewerWidget*>();
+        QString const first = TestMedia::Path("h264_cfr25.mp4");
+        QString const second = TestMedia::Path("vfr.mkv");
+        ModalAnswer cancel(QMessageBox::Cancel);
+        for (QString const& path : {first, second})
+        {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QPoint const middle = viewer->rect().center();
+            QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewer, &enter);
+            QDropEvent drop(middle, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(viewer, &drop);
+            QTRY_VERIFY_WITH_TIMEOUT(manager->MediaPathExistsInProject(path), 10000);
+        }
+        // The browser's project grows: nothing is replaced, so nothing is asked.
+        QVERIFY(manager->MediaPathExistsInProject(first));
+        QCOMPARE(cancel.Asked(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager->SourceParsingInProgress(), 10000);
         window.Shutdown();
     }
 };

@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""The real player against media that never answers or changes under it.
+
+    stall_checks.py PLAYER
+
+Each case starts a new instance (its own HOME and settings file naming a free
+command port), does something that once froze the player, and then asks it to
+answer on the command port and to end on SIGTERM: within a few seconds, with
+exit status 0 and the settings file written. A player that hangs fails the
+case after its bound instead of hanging the run.
+
+Run under an X server (xvfb-run) or with QT_QPA_PLATFORM=offscreen.
+"""
+
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+ANSWER_S = 10.0  # a command of a responsive player is answered well within this
+EXIT_S = 6.0  # SIGTERM: the engine waits at most a second for its tasks
+failures = []
+
+
+def check(condition, what):
+    print(("ok: " if condition else "FAIL: ") + what)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Player:
+    def __init__(self, executable, work, args):
+        self.work = work
+        self.home = os.path.join(work, "home")
+        config = os.path.join(self.home, "Documents", "tessarin_orvel", "config")
+        os.makedirs(config)
+        runtime = os.path.join(work, "run")
+        os.makedirs(runtime, mode=0o700)
+        os.makedirs(os.path.join(work, "tmp"))
+        self.port = free_port()
+        self.settings = os.path.join(config, "tessarin_orvel.ini")
+        with open(self.settings, "w") as ini:
+            ini.write("[main]\nversion=1\n\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n" % self.port)
+        env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=runtime, TMPDIR=os.path.join(work, "tmp"))
+        env.pop("XDG_CONFIG_HOME", None)
+        env.pop("ZEPH_CONFIG_OVERRIDE_PATH", None)
+        if not env.get("DISPLAY"):
+            env["QT_QPA_PLATFORM"] = "offscreen"
+        self.log_path = os.path.join(work, "player.log")
+        self.log = open(self.log_path, "w")
+        self.process = subprocess.Popen([executable, "--new"] + args, env=env, stdout=self.log,
+                                        stderr=subprocess.STDOUT, start_new_session=True)
+        self.sock = None
+
+    def connect(self, seconds):
+        deadline = time.time() + seconds
+        while time.time() < deadline and self.process.poll() is None:
+            try:
+                self.sock = socket.create_connection(("127.0.0.1", self.port), timeout=ANSWER_S)
+                return True
+            except OSError:
+                time.sleep(0.1)  # nothing tells another process when the player listens
+        return False
+
+    def command(self, obj):
+        """The reply, or None when none came within ANSWER_S."""
+        payload = json.dumps(obj).encode()
+        try:
+            self.sock.sendall(b"%010d" % len(payload) + payload)
+            data = b""
+            while len(data) < 10 or len(data) < 10 + int(data[:10]):
+                chunk = self.sock.recv(65536)
+                if not chunk:
+                    return None
+                data += chunk
+            return json.loads(data[10:].decode("latin-1"))
+        except (OSError, ValueError):
+            return None
+
+    def answers(self):
+        reply = self.command({"cmd": "echo", "text": "here"})
+        return reply is not None and reply.get("result") == "here"
+
+    def log_lines(self):
+        self.log.flush()
+        with open(self.log_path, errors="replace") as log:
+            return sum(1 for _ in log)
+
+    def terminate(self, what):
+        """SIGTERM: True when the player ended in time with 0 and wrote its settings."""
+        os.remove(self.settings)
+        started = time.time()
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            status = self.process.wait(EXIT_S)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+            return check(False, "%s: the player ended on SIGTERM within %g s" % (what, EXIT_S))
+        check(True, "%s: the player ended on SIGTERM in %.1f s" % (what, time.time() - started))
+        check(status == 0, "%s: exit status 0 (got %s)" % (what, status))
+        return check(os.path.exists(self.settings), "%s: the settings file was written" % what)
+
+    def close(self):
+        if self.sock:
+            self.sock.close()
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        self.log.close()
+        with open(self.log_path, errors="replace") as log:
+            return log.read()
+
+
+def run_case(name, executable, body):
+    work = tempfile.mkdtemp(prefix="tessarin-stall.")
+    before = len(failures)
+    player = None
+    try:
+        player = body(work, lambda args: Player(executable, work, args))
+    finally:
+        log = player.close() if player else ""
+        if len(failures) > before:
+            print("== %s: player log (last 60 lines)" % name)
+            print("\n".join(log.splitlines()[-60:]))
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def fifo_as_media(executable):
+    def body(work, start):
+        fifo = os.path.join(work, "stuck.mp4")
+        os.mkfifo(fifo)
+        player = start([fifo])
+        if not check(player.connect(60), "FIFO: the player listens"):
+            return player
+        started = time.time()
+        check(player.answers(), "FIFO: the player answers while the FIFO has no writer")
+        check(time.time() - started < ANSWER_S, "FIFO: answered in %.1f s" % (time.time() - started))
+        player.terminate("FIFO")
+        return player
+
+    run_case("FIFO", executable, body)
+
+
+def make_clip(path):
+    """A clip larger than the smallest cache: the decode loop keeps coming back
+    to its file, reopening it whenever it turns."""
+    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi",
+                    "-i", "testsrc2=size=1920x1080:rate=25:duration=8", "-c:v", "libx264", "-preset", "ultrafast",
+                    "-g", "250", "-pix_fmt", "yuv420p", path], check=True)
+
+
+def changed_while_playing(executable, clip, change):
+    what = "file %s under the playhead" % change
+
+    def body(work, start):
+        path = os.path.join(work, "render.mp4")
+        shutil.copy(clip, path)
+        player = start([path])
+        if not check(player.connect(60), what + ": the player listens"):
+            return player
+        player.command({"cmd": "initialize", "api_version": "1.0.0"})
+        player.command({"cmd": "set_frame", "frame": 60})
+        time.sleep(3.0)  # the cache fills around the playhead; nothing tells a client when
+        if change == "cut to half":
+            os.truncate(path, os.path.getsize(path) // 2)
+        elif change == "emptied":
+            os.truncate(path, 0)
+        elif change == "deleted":
+            os.remove(path)
+        else:
+            # Replaced whole, as a render is.
+            with open(path + ".next", "wb") as render:
+                render.write(b"\0" * 65536)
+            os.rename(path + ".next", path)
+        # Backwards, then forwards: each turn reopens the file from the
+        # cache's edge.
+        player.command({"cmd": "set_playing", "playing": True, "play_forwards": False})
+        time.sleep(0.5)
+        player.command({"cmd": "set_playing", "playing": False})
+        player.command({"cmd": "set_playing", "playing": True, "play_forwards": True})
+        time.sleep(1.0)
+        player.command({"cmd": "set_playing", "playing": False})
+        lines = player.log_lines()
+        time.sleep(2.0)  # the log must stay quiet; only time shows that
+        grown = player.log_lines() - lines
+        check(grown < 50, "%s: the log grew by %d lines in 2 s" % (what, grown))
+        check(player.answers(), what + ": the player answers")
+        reply = player.command({"cmd": "import_file", "file_path": clip})
+        check(reply is not None and reply.get("success"), what + ": a new project replaces it")
+        player.terminate(what)
+        return player
+
+    run_case(what, executable, body)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    executable = os.path.abspath(sys.argv[1])
+    fifo_as_media(executable)
+    clips = tempfile.mkdtemp(prefix="tessarin-stall-clip.")
+    try:
+        clip = os.path.join(clips, "long_1080p.mp4")
+        make_clip(clip)
+        for change in ("cut to half", "emptied", "deleted", "overwritten"):
+            changed_while_playing(executable, clip, change)
+    finally:
+        shutil.rmtree(clips, ignore_errors=True)
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    print("all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
