@@ -156,7 +156,6 @@ void VideoDecoder::InitializeVideoDecoder()
     mLongestWindow = 0;
     mWindowCount = 0;
     mWindowPrepared = false;
-    mShortenedWindow = false;
     mWindowEnd = 0;
     mLastPacketTime = 0;
     mSeekTime = 0;
@@ -223,7 +222,6 @@ long long VideoDecoder::SkipBefore() const
 
 void VideoDecoder::Seek(long long t)
 {
-    mFirstWindow = true;
     mFrameBuffer.clear();
     mWindowUnfinished = false;
     mSkipAllowed = true;
@@ -609,7 +607,6 @@ int VideoDecoder::DecodeNextBackward()
     {
         // The next window ends just before the earliest frame emitted.
         Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
-        mFirstWindow = false;
         mWindowEnd = start - 1;
         mSeekTime = mWindowEnd;
     }
@@ -816,21 +813,11 @@ void VideoDecoder::StartWindow()
     // a file often ends on part of a GOP.
     mWindowFrames = mWindowCount >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mLongestWindow, 1, longest))
                                       : longest;
-    mShortenedWindow = mFirstWindow;
-    mFirstWindow = false;
-    if (mShortenedWindow)
-    {
-        mWindowFrames = std::min(mWindowFrames, Settings::numLeadingVideoFramesKeptOnSeek);
-    }
     mWindowFrames = std::max(mWindowFrames, Settings::numLeadingVideoFramesKeptOnSeek);
 }
 
 void VideoDecoder::FinishWindow()
 {
-    if (mShortenedWindow)
-    {
-        return; // short by choice: it tells nothing of the GOPs
-    }
     qsizetype pictures = 0;
     for (std::shared_ptr<VideoFrame> const& frame : std::as_const(mFrameBuffer))
     {

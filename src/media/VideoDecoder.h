@@ -68,8 +68,7 @@ public:
     // GOP is decoded by few windows and the cache ahead of the playhead
     // covers the decoding of the next, and no more than the cache leaves
     // free. Windows of short GOPs keep less (twice the longest seen, from
-    // the third window on), and so does the first after a seek, whose
-    // latest pictures are wanted soonest. Read as each window starts.
+    // the third window on). Read as each window starts.
     void SetBackwardWindowBudget(long long bytes, long long kept = 0);
     // Pictures the next backward window keeps at most.
     int BackwardWindowFrames() const;
@@ -176,12 +175,6 @@ private:
     int mWindowCount = 0;
     // PrepareBackwardWindow set the length of the next window.
     bool mWindowPrepared = false;
-    // The next window is the first since a seek from outside: play is just
-    // starting from there, with only the pictures of that seek to show while
-    // it is decoded.
-    bool mFirstWindow = true;
-    // The window under way is such a first one.
-    bool mShortenedWindow = false;
     long long mBackwardBudget = 0;
     long long mBackwardKept = 0;
     // The backward window: frames up to mWindowEnd in presentation order,
