@@ -107,9 +107,11 @@ set_property(TEST app.shell_checks APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=det
 if(TEST remote.client_api)
   set_property(TEST remote.client_api APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 endif()
-if(TEST window.end_to_end)
-  set_property(TEST window.end_to_end APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
-endif()
+foreach(whole_player_test IN ITEMS window.end_to_end app.stall_checks)
+  if(TEST ${whole_player_test})
+    set_property(TEST ${whole_player_test} APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
+  endif()
+endforeach()
 # LeakSanitizer's exit-time scan has crashed in this test's process while the
 # audio client's thread ran ("Tracer caught signal 11"); its leak check is off.
 set_property(TEST panels.preferencesdialog APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")

@@ -714,15 +714,16 @@ void TestProjectManager::AbandonedParseHoldsNothingUp()
     QTRY_VERIFY(!old);
 
     // A task still stuck when the player quits holds up neither the shutdown
-    // nor the destruction of the manager.
-    TaskHold* const last = new TaskHold(engine, AvWorkerTaskType::DecodeVideo);
+    // nor the destruction of the manager. The hold stays reachable from a
+    // static until the process ends, as the player leaves such a task.
+    static TaskHold* last = nullptr;
+    last = new TaskHold(engine, AvWorkerTaskType::DecodeVideo);
     mManager->ImportFilesByPath({Media("numbered_av.mp4")}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, false);
     QVERIFY(last->WaitUntilHeld());
     mManager->Shutdown();
     mManager.reset();
     QVERIFY(!last->Released());
     last->Release();
-    // Left to the process's end, as the player leaves such a task.
 }
 
 QTEST_MAIN(TestProjectManager)
