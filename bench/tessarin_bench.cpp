@@ -443,8 +443,9 @@ int RunSpeed(Options const& options)
         if (!park(parked, true))
         {
             // Off the cached range first, so that the parked frame's cache
-            // starts afresh.
-            parked = frame + 1;
+            // starts afresh; far enough past the target that the frames a
+            // seek keeps before its own do not reach back to it.
+            parked = frame + Settings::numLeadingVideoFramesKeptOnSeek + 2;
             if (parked > timeline->EndFrame() || !park(timeline->EndFrame(), false) || !park(parked, true))
             {
                 continue;
