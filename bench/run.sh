@@ -1,15 +1,17 @@
 #!/bin/sh
-# Playback benchmarks on 1080p media made here with ffmpeg: for each build
-# given, `tessarin_bench speed` on an H.264 long-GOP file with B-frames, a
-# ProRes file and a PNG sequence (decode rates, playback, seek, memory, each
-# against ffmpeg on this machine in the same run). Give two build folders to
+# Playback benchmarks on media made here with ffmpeg: for each build given,
+# `tessarin_bench speed` on 1080p and 4K H.264 long-GOP files with B-frames, a
+# 1080p ProRes file and a 1080p PNG sequence (decode rates, playback, seek,
+# real-time play at 1x, memory, each against ffmpeg on this machine in the
+# same run). Give two build folders to
 # compare two builds on one machine.
 #
 #   bench/run.sh [BUILD_DIR...] [--soak SECONDS]
 #
 # BUILD_DIR defaults to build/test (scripts/test.sh makes it). --soak also runs
 # `tessarin_bench soak` over the three files. TESSARIN_BENCH_MEDIA names a
-# folder to make the media in and keep (a temporary one otherwise).
+# folder to make the media in and keep (a temporary one otherwise);
+# TESSARIN_BENCH_4K_CACHE_MB the cache size for the 4K file (3000 MB).
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 builds=""
@@ -34,12 +36,17 @@ else
 fi
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 h264="$media/h264_1080p_gop250.mp4"
+h264_4k="$media/h264_2160p_gop250.mp4"
+cache_4k=${TESSARIN_BENCH_4K_CACHE_MB:-3000}
 prores="$media/prores_hq_1080p.mov"
 sequence="$media/png_1080p/frame.####.png 1-48"
-echo "Making 1080p media in $media ..."
+echo "Making 1080p and 4K media in $media ..."
 # 10 s at 23.976 fps, one 250-frame GOP after another, 3 B-frames.
 [ -s "$h264" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=10" \
   -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264"
+# The same at 3840x2160, 20 s: two GOPs and a part.
+[ -s "$h264_4k" ] || ff -f lavfi -i "testsrc2=size=3840x2160:rate=24000/1001:duration=20" \
+  -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264_4k"
 # Intra-only ProRes 422 HQ, 10 bits.
 [ -s "$prores" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=5" \
   -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le "$prores"
@@ -63,6 +70,9 @@ for build in $builds; do
   for source in "$h264" "$prores" "$sequence"; do
     bench "$build/bench/tessarin_bench" speed "$source"
   done
+  # 512 MB hold 40 4K pictures, under 2 s: backward play needs room to show
+  # pictures while the GOP before is decoded.
+  bench "$build/bench/tessarin_bench" speed "$h264_4k" --cache-size "$cache_4k"
   if [ "$soak" -gt 0 ]; then
     bench "$build/bench/tessarin_bench" soak "$h264" "$prores" "$sequence" --seconds "$soak"
   fi

@@ -155,6 +155,12 @@ long long CacheManager::VideoSize() const
     return mVideoSize;
 }
 
+long long CacheManager::VideoSizeBefore(long long time) const
+{
+    QMutexLocker locker(&mVideoMutex);
+    return static_cast<long long>((1.0 - VideoForwardWeightingLocked(time)) * static_cast<double>(mVideoSize));
+}
+
 int CacheManager::AudioFrameCount() const
 {
     QMutexLocker locker(&mAudioMutex);

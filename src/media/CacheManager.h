@@ -30,6 +30,8 @@ public:
     long long VideoMaximumSize() const;
     long long AudioSize() const;
     long long VideoSize() const;
+    // Bytes of the video frames that end at or before time.
+    long long VideoSizeBefore(long long time) const;
     int AudioFrameCount() const;
     int VideoFrameCount() const;
     long long AudioStartTime() const;

@@ -665,6 +665,10 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
     {
     case ClipDecoder::Movie:
     {
+        if (mVideoDecoder->BackwardWindowStartsNext())
+        {
+            PrepareBackwardWindow();
+        }
         int const status = mVideoDecoder->DecodeNext();
         // What the decoder holds besides the cache counts against it.
         mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
@@ -676,6 +680,29 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
         return mAudioDecoder->DecodeNext();
     }
     return STATUS_END_REACHED;
+}
+
+void DecodeManager::PrepareBackwardWindow()
+{
+    // The pictures still to be shown stay, and as many behind the playhead
+    // (the cache keeps the two sides balanced): the window may take the rest.
+    long long const ahead = mTimeline->VideoCacheSizeBeforePlayhead();
+    long long const behind = mTimeline->VideoCacheSize() - ahead;
+    mVideoDecoder->SetBackwardWindowBudget(mTimeline->VideoCacheMaximumSize(), ahead + std::min(ahead, behind));
+    mVideoDecoder->PrepareBackwardWindow();
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    // Nothing is evicted while the window is decoded: the cache makes its
+    // room first.
+    for (int count = mTimeline->VideoCacheFrameCount(); !mTimeline->CanCacheVideoFrame();)
+    {
+        mTimeline->UpdateVideoCache();
+        int const after = mTimeline->VideoCacheFrameCount();
+        if (after == count)
+        {
+            break;
+        }
+        count = after;
+    }
 }
 
 void DecodeManager::SeekDecoder(ClipDecoder decoder, long long sourceTime)

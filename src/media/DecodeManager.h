@@ -120,6 +120,9 @@ private:
     // of the clip by itself.
     bool RunClipLoop(ClipDecoder decoder);
     int DecodeNextOn(ClipDecoder decoder);
+    // Sizes the backward window about to be decoded by what the cache keeps,
+    // and lets the cache make room for it.
+    void PrepareBackwardWindow();
     void SeekDecoder(ClipDecoder decoder, long long sourceTime);
     void SetDecoderForward(ClipDecoder decoder, bool forward);
     bool IsDecoderForward(ClipDecoder decoder) const;

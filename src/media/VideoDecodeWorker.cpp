@@ -302,7 +302,10 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
             {
                 // The last picture covers everything up to the end.
                 ConvertHeldFrame();
-                data.frames.append(nullptr);
+                if (!data.windowDrain)
+                {
+                    data.frames.append(nullptr);
+                }
             }
         }
         break;
@@ -344,7 +347,7 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     }
     double const frameStep = data.streamInfo ? data.streamInfo->frameStep : 0.0;
     if (data.seekTarget >= 0 && frameStep > 0.0 &&
-        static_cast<double>(data.seekTarget) - Settings::numLeadingVideoFramesKeptOnSeek * frameStep >
+        static_cast<double>(data.seekTarget) - data.keptFrames * frameStep >
             static_cast<double>(time))
     {
         av_frame_unref(mHeldFrame);

@@ -12,6 +12,10 @@
 
 #include <QThread>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include <algorithm>
 #include <limits>
 
@@ -148,6 +152,10 @@ void VideoDecoder::InitializeVideoDecoder()
     mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
     mSkipFrom = -1;
     mPictureCount = 0;
+    mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
+    mLongestWindow = 0;
+    mWindowCount = 0;
+    mWindowPrepared = false;
     mWindowEnd = 0;
     mLastPacketTime = 0;
     mSeekTime = 0;
@@ -189,11 +197,13 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
     data.conversionThreads = mConversionThreads;
     data.seekTarget = mWindowEnd;
+    data.keptFrames = mDecodeForward ? Settings::numLeadingVideoFramesKeptOnSeek : mWindowFrames;
     data.dropCorruptFrames = !mSeekVerified;
     data.commands = mCommandInbox.get();
     data.skipFrom = mSkipFrom;
     data.skipBefore = SkipBefore();
     data.lastFrameTime = mLastPacketTime;
+    data.windowDrain = false;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
 }
@@ -204,7 +214,8 @@ long long VideoDecoder::SkipBefore() const
     {
         return -1;
     }
-    double const lead = (Settings::numLeadingVideoFramesKeptOnSeek + SKIP_LEAD_FRAMES) * mCurrentStreamInfo->frameStep;
+    int const kept = mDecodeForward ? Settings::numLeadingVideoFramesKeptOnSeek : mWindowFrames;
+    double const lead = (kept + SKIP_LEAD_FRAMES) * mCurrentStreamInfo->frameStep;
     auto const before = static_cast<long long>(static_cast<double>(mWindowEnd) - lead);
     return before > mSkipFrom ? before : -1;
 }
@@ -275,6 +286,8 @@ bool VideoDecoder::SeekStream(long long target)
         worker->Flush();
     }
     avcodec_flush_buffers(mVideoCodecContext);
+    mWindowDrained = false;
+    mLastDecodeTime = -1;
     mSkipFrom = -1;
     mSeekVerified = mSeekFromStart;
     mLastPacketTime = -1;
@@ -402,6 +415,15 @@ int VideoDecoder::DecodeNextForward()
     PrepareDecodingData(*data);
     mAtStart = false;
     int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
+    if (status == STATUS_DONE && PacketPastWindow(worker->Packet()))
+    {
+        // Drains the window's last pictures out of the frame threads: the
+        // packets after it would be decoded for nothing.
+        av_packet_unref(worker->Packet());
+        worker->Packet()->stream_index = -1;
+        data->windowDrain = true;
+        mWindowDrained = true;
+    }
     mBusyWorkers.insert(worker->Id(), worker);
     mPacketInFlight = true;
     mReseeked = false;
@@ -486,16 +508,58 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
         else if (frame ? frame->packetStartTime <= mWindowEnd : mLastPacketTime <= mWindowEnd)
         {
             mFrameBuffer.append(std::move(frame));
+            // Pictures of a variable-rate stream may crowd the window's span:
+            // the earliest go, and the next window ends before those kept.
+            if (mFrameBuffer.size() > mWindowFrames + 1 && mFrameBuffer.constFirst())
+            {
+                mFrameBuffer.removeFirst();
+            }
         }
     }
+}
+
+bool VideoDecoder::PacketPastWindow(AVPacket const* packet)
+{
+    long long const previous = mLastDecodeTime;
+    mLastDecodeTime = -1;
+    if (mDecodeForward || mRewindOnly || packet->dts == AV_NOPTS_VALUE || !mCurrentStreamInfo)
+    {
+        return false;
+    }
+    long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
+    long long const decodeTime = av_rescale_q_rnd(packet->dts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
+    mLastDecodeTime = decodeTime;
+    // Only once a sound picture came since the seek (until then a seek that
+    // landed too late must show itself through the pictures decoded), and
+    // only where the decoding times run on evenly: a corrupt one says nothing.
+    double const step = mCurrentStreamInfo->frameStep;
+    if (!mSeekVerified || mSkipFrom < 0 || previous < 0 || decodeTime <= previous ||
+        static_cast<double>(decodeTime - previous) > 2.0 * step)
+    {
+        return false;
+    }
+    // A picture is never shown before it is decoded: one frame step of slack
+    // for timestamps rounded apart.
+    return static_cast<double>(decodeTime) > static_cast<double>(mWindowEnd) + step;
 }
 
 int VideoDecoder::DecodeNextBackward()
 {
     if (mFrameBuffer.isEmpty() || mWindowUnfinished)
     {
+        if (!mWindowUnfinished && mWindowDrained)
+        {
+            // The drained window was dropped (StopDecoding) before any seek:
+            // the codec takes nothing more until one, so it starts over.
+            Seek(mWindowEnd);
+        }
+        if (!mWindowUnfinished && !mWindowPrepared)
+        {
+            StartWindow();
+        }
+        mWindowPrepared = false;
         mWindowUnfinished = true;
-        while (mLastPacketTime <= mWindowEnd)
+        while (mLastPacketTime <= mWindowEnd && !mWindowDrained)
         {
             int const status = DecodeNextForward();
             if (status != STATUS_DONE)
@@ -509,6 +573,7 @@ int VideoDecoder::DecodeNextBackward()
             }
         }
         mWindowUnfinished = false;
+        FinishWindow();
     }
     // Nothing at or before the window's end, even from the start of the
     // file: there is nothing earlier.
@@ -669,16 +734,97 @@ long long VideoDecoder::HeldPictureBytes() const
     {
         // Backwards, a whole window is decoded before its first picture is
         // handed over: room for it is kept all along.
-        bytes = std::max(bytes, (Settings::numLeadingVideoFramesKeptOnSeek + 1LL) * mPictureBytes);
+        bytes = std::max(bytes, (mWindowFrames + 1LL) * mPictureBytes);
     }
+    return bytes + CodecHeldPictures() * mPictureBytes;
+}
+
+long long VideoDecoder::CodecHeldPictures() const
+{
     AVCodecContext const* context = mVideoCodecContext;
     if (!context)
     {
-        return bytes;
+        return 0;
     }
     long long const frameThreads = (context->active_thread_type & FF_THREAD_FRAME) ? context->thread_count : 0;
-    long long const held = frameThreads + context->has_b_frames + std::max(context->refs, 1);
-    return bytes + held * mPictureBytes;
+    return frameThreads + context->has_b_frames + std::max(context->refs, 1);
+}
+
+long long VideoDecoder::PictureBytesEstimate() const
+{
+    if (mPictureBytes > 0)
+    {
+        return mPictureBytes;
+    }
+    AVCodecContext const* context = mVideoCodecContext;
+    if (!context || mOutputPixelFormat == AV_PIX_FMT_NONE || context->width <= 0 || context->height <= 0)
+    {
+        return 0;
+    }
+    return std::max(av_image_get_buffer_size(mOutputPixelFormat, context->width, context->height, IMAGE_ALIGNMENT), 0);
+}
+
+void VideoDecoder::SetBackwardWindowBudget(long long bytes, long long kept)
+{
+    mBackwardBudget = std::max(bytes, 0LL);
+    mBackwardKept = std::clamp(kept, 0LL, mBackwardBudget);
+}
+
+int VideoDecoder::BackwardWindowFrames() const
+{
+    return mWindowFrames;
+}
+
+bool VideoDecoder::BackwardWindowStartsNext() const
+{
+    return !mDecodeForward && mFrameBuffer.isEmpty() && !mWindowUnfinished;
+}
+
+void VideoDecoder::PrepareBackwardWindow()
+{
+    if (BackwardWindowStartsNext())
+    {
+        StartWindow();
+        mWindowPrepared = true;
+    }
+}
+
+int VideoDecoder::WindowFramesForBudget() const
+{
+    int const shortest = Settings::numLeadingVideoFramesKeptOnSeek;
+    long long const pictureBytes = PictureBytesEstimate();
+    if (mIntraOnly || mBackwardBudget <= 0 || pictureBytes <= 0)
+    {
+        return shortest;
+    }
+    // Half for the window being decoded, half for the cache: the half of
+    // that ahead of the playhead is shown while the window is decoded.
+    long long const held = CodecHeldPictures() + 1;
+    long long const half = (mBackwardBudget / pictureBytes - held) / 2;
+    long long const free = (mBackwardBudget - mBackwardKept) / pictureBytes - held;
+    return static_cast<int>(std::clamp<long long>(std::min(half, free), shortest, std::numeric_limits<int>::max() / 2));
+}
+
+void VideoDecoder::StartWindow()
+{
+    int const longest = WindowFramesForBudget();
+    // Twice the longest window so far: key pictures cut the windows of short
+    // GOPs, whose room the cache then keeps. Not after the first window only:
+    // a file often ends on part of a GOP.
+    mWindowFrames = mWindowCount >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mLongestWindow, 1, longest))
+                                      : longest;
+    mWindowFrames = std::max(mWindowFrames, Settings::numLeadingVideoFramesKeptOnSeek);
+}
+
+void VideoDecoder::FinishWindow()
+{
+    qsizetype pictures = 0;
+    for (std::shared_ptr<VideoFrame> const& frame : std::as_const(mFrameBuffer))
+    {
+        pictures += frame ? 1 : 0;
+    }
+    mLongestWindow = std::max(mLongestWindow, pictures);
+    ++mWindowCount;
 }
 
 int VideoDecoder::TotalWorkerCount() const

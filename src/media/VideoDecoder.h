@@ -62,6 +62,22 @@ public:
     void StopDecoding();
     void Shutdown();
 
+    // The video budget (bytes) the cache and the backward window share, and
+    // the bytes of it the cache keeps. A backward window keeps up to half of
+    // the pictures the budget holds besides the codec's own, so that a long
+    // GOP is decoded by few windows and the cache ahead of the playhead
+    // covers the decoding of the next, and no more than the cache leaves
+    // free. Windows of short GOPs keep less (twice the longest seen, from
+    // the third window on). Read as each window starts.
+    void SetBackwardWindowBudget(long long bytes, long long kept = 0);
+    // Pictures the next backward window keeps at most.
+    int BackwardWindowFrames() const;
+    // The next DecodeNext starts a backward window.
+    bool BackwardWindowStartsNext() const;
+    // Sets the length of that window now, by the budget (HeldPictureBytes
+    // then counts it); DecodeNext does it otherwise.
+    void PrepareBackwardWindow();
+
     // Threads converting each picture (1: on the decoding thread alone).
     void SetConversionThreadCount(int threads);
 
@@ -103,6 +119,10 @@ private:
     // Where a seek may stop decoding non-reference pictures (µs), -1 nowhere.
     long long SkipBefore() const;
     int DecodeNextForward();
+    // Backwards: the packet lies past the window (its decoding time is after
+    // the window's end, so every picture after it is too) and what the codec
+    // holds can be drained instead of decoding further packets.
+    bool PacketPastWindow(AVPacket const* packet);
     int DecodeNextBackward();
     // Positions the demuxer at or before target (µs of source time; 0 or
     // less: the start of the file) and flushes the decoder.
@@ -117,6 +137,17 @@ private:
     // False when the input cannot seek there.
     bool SeekDeeper();
     void ShutdownWorkers();
+    // Pictures the codec keeps besides those handed out (references,
+    // reordering, frame threads).
+    long long CodecHeldPictures() const;
+    // Bytes of one picture: the last one's, or the output format's size
+    // before any came.
+    long long PictureBytesEstimate() const;
+    // The longest backward window the budget allows.
+    int WindowFramesForBudget() const;
+    // Before and after a backward window is decoded: sets its length.
+    void StartWindow();
+    void FinishWindow();
 
     VideoStreamInfo* mCurrentStreamInfo = nullptr;
     AVRational mTimeBase {0, 1};
@@ -131,6 +162,21 @@ private:
     long long mWindowEnd = 0;
     // The backward window up to mWindowEnd is still being decoded.
     bool mWindowUnfinished = false;
+    // The codec was drained at the end of the backward window: nothing more
+    // is sent to it before the next seek.
+    bool mWindowDrained = false;
+    // Decoding time (µs) of the last packet read since the last seek, -1
+    // before the first or after one without.
+    long long mLastDecodeTime = -1;
+    // Pictures a backward window keeps at most; changed between windows only.
+    int mWindowFrames = 0;
+    // Pictures of the longest backward window since the stream was opened.
+    qsizetype mLongestWindow = 0;
+    int mWindowCount = 0;
+    // PrepareBackwardWindow set the length of the next window.
+    bool mWindowPrepared = false;
+    long long mBackwardBudget = 0;
+    long long mBackwardKept = 0;
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;

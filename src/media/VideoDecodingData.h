@@ -31,9 +31,10 @@ struct VideoDecodingData
     // Threads converting one picture (slices of it).
     int conversionThreads = 1;
     int packetNumber = 0;
-    // Pictures more than numLeadingVideoFramesKeptOnSeek frames before this
-    // time (µs) are decoded but not converted; -1 converts everything.
+    // Pictures more than keptFrames frames before this time (µs) are decoded
+    // but not converted; -1 converts everything.
     long long seekTarget = -1;
+    int keptFrames = 24;
     // After a seek into the middle of a stream the decoder may hand out
     // pictures it could not reconstruct (leading pictures of an open GOP);
     // while set, such pictures are dropped until the first sound one.
@@ -47,6 +48,9 @@ struct VideoDecodingData
     // every picture.
     long long skipFrom = 0;
     long long skipBefore = -1;
+    // The empty packet drains the pictures of a backward window, not the
+    // end of the stream: no end marker follows them.
+    bool windowDrain = false;
 
     // In and out: time of the last picture decoded (µs).
     long long lastFrameTime = 0;

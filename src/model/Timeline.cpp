@@ -927,6 +927,11 @@ long long Timeline::VideoCacheSize() const
     return mCacheManager->VideoSize();
 }
 
+long long Timeline::VideoCacheSizeBeforePlayhead() const
+{
+    return mCacheManager->VideoSizeBefore(mPlaybackTime);
+}
+
 long long Timeline::VideoCacheMaximumSize() const
 {
     return mCacheManager->VideoMaximumSize();

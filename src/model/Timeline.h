@@ -192,6 +192,9 @@ public:
     long long VideoCacheAdjustedStartTime() const;
     long long VideoCacheAdjustedEndTime() const;
     long long VideoCacheSize() const;
+    // Bytes of the cached frames that end before the playback time: those
+    // still to be shown when playing backward.
+    long long VideoCacheSizeBeforePlayhead() const;
     long long VideoCacheMaximumSize() const;
     bool CanCacheAudioFrame() const;
     bool CanCacheVideoFrame() const;

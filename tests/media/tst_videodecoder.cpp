@@ -160,6 +160,8 @@ private Q_SLOTS:
     void SeeksLandOnTheRightPicture();
     void BackwardDecodesEveryFrame_data();
     void BackwardDecodesEveryFrame();
+    void BackwardDecodesEachGopOncePerWindow_data();
+    void BackwardDecodesEachGopOncePerWindow();
     void RgbPathsCarryTheRightPicture_data();
     void RgbPathsCarryTheRightPicture();
     void ConvertedLinesAreAligned();
@@ -171,7 +173,7 @@ private Q_SLOTS:
 
 private:
     Reference const& ReferenceFor(QString const& name);
-    void AddFiles();
+    void AddFiles(bool withBudget = false);
 
     QHash<QString, Reference> mReferences;
 };
@@ -202,15 +204,25 @@ Reference const& TestVideoDecoder::ReferenceFor(QString const& name)
     return *mReferences.insert(name, reference);
 }
 
-void TestVideoDecoder::AddFiles()
+void TestVideoDecoder::AddFiles(bool withBudget)
 {
-    QTest::addColumn<QString>("name");
+    if (!withBudget)
+    {
+        QTest::addColumn<QString>("name");
+    }
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
                              "numbered_restart.ts"})
     {
-        QTest::newRow(name) << QString::fromLatin1(name);
+        if (withBudget)
+        {
+            QTest::newRow(name) << QString::fromLatin1(name) << 0LL;
+        }
+        else
+        {
+            QTest::newRow(name) << QString::fromLatin1(name);
+        }
     }
 }
 
@@ -346,16 +358,28 @@ void TestVideoDecoder::SeeksLandOnTheRightPicture()
 
 void TestVideoDecoder::BackwardDecodesEveryFrame_data()
 {
-    AddFiles();
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<long long>("budget");
+    AddFiles(true);
+    // Windows as long as the budget allows: whole GOPs of these files.
+    for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_vfr.mkv",
+                             "nodur.mkv", "h264_gop250.mp4", "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264",
+                             "numbered_badpts.ts", "numbered_restart.ts"})
+    {
+        QTest::newRow(qPrintable(QStringLiteral("%1, long windows").arg(QString::fromLatin1(name))))
+            << QString::fromLatin1(name) << 4000000000LL;
+    }
 }
 
 void TestVideoDecoder::BackwardDecodesEveryFrame()
 {
     QFETCH(QString, name);
+    QFETCH(long long, budget);
     Reference const& reference = ReferenceFor(name);
     int const count = static_cast<int>(reference.starts.size());
 
     Decoding decoding(name);
+    decoding.decoder.SetBackwardWindowBudget(budget);
     int status = 0;
     QList<FramePtr> frames = decoding.Backward(reference.starts.constLast(), count + 1, &status);
     QCOMPARE(status, VideoDecoder::STATUS_START_REACHED);
@@ -372,6 +396,60 @@ void TestVideoDecoder::BackwardDecodesEveryFrame()
         QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
                  reference.md5s.at(expected));
     }
+}
+
+void TestVideoDecoder::BackwardDecodesEachGopOncePerWindow_data()
+{
+    QTest::addColumn<int>("windowPictures");
+    QTest::addColumn<int>("mostPacketsPerPicture");
+    // 300 pictures, key pictures at 0 and 250: a window for the whole of a
+    // GOP decodes each packet about once; windows of 100 pictures decode the
+    // second GOP's packets up to three times, fewer of them each time.
+    QTest::newRow("whole GOPs") << 400 << 1;
+    QTest::newRow("a third of a GOP") << 100 << 2;
+}
+
+void TestVideoDecoder::BackwardDecodesEachGopOncePerWindow()
+{
+    QFETCH(int, windowPictures);
+    QFETCH(int, mostPacketsPerPicture);
+    QString const name = QStringLiteral("numbered_gop250.mp4");
+    Reference const& reference = ReferenceFor(name);
+    int const count = static_cast<int>(reference.starts.size());
+
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    int packets = 0;
+    QObject::connect(&decoding.decoder, &VideoDecoder::DecodingProgressed, [&packets] { ++packets; });
+    // One decoded picture tells the window's length in bytes.
+    decoding.Forward(0, 0);
+    long long const pictureBytes = decoding.frames.constFirst()->byteSize;
+    long long const budget = 2LL * (windowPictures + 1) * pictureBytes + decoding.decoder.HeldPictureBytes();
+    decoding.decoder.SetBackwardWindowBudget(budget);
+
+    decoding.frames.clear();
+    decoding.decoder.SetDecodeForward(false);
+    decoding.decoder.Seek(reference.starts.constLast());
+    long long mostHeld = 0;
+    for (int guard = 0; guard < 100000; ++guard)
+    {
+        int const status = decoding.decoder.DecodeNext();
+        mostHeld = std::max(mostHeld, decoding.decoder.HeldPictureBytes());
+        if (status == VideoDecoder::STATUS_START_REACHED)
+        {
+            break;
+        }
+    }
+    decoding.frames.removeAll(nullptr);
+    QCOMPARE(decoding.frames.size(), count);
+    for (int i = 0; i < count; ++i)
+    {
+        QCOMPARE(decoding.frames.at(i)->packetStartTime, reference.starts.at(count - 1 - i));
+    }
+    QVERIFY2(packets <= mostPacketsPerPicture * count + count / 2,
+             qPrintable(QStringLiteral("%1 packets decoded for %2 pictures").arg(packets).arg(count)));
+    // What the decoder holds stays within the budget the cache shares.
+    QVERIFY2(mostHeld <= budget, qPrintable(QStringLiteral("%1 bytes held of %2").arg(mostHeld).arg(budget)));
 }
 
 void TestVideoDecoder::RgbPathsCarryTheRightPicture_data()
