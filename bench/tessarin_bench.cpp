@@ -32,6 +32,8 @@ int const SETTLE_TIMEOUT_MS = 60000;
 int const PLAYBACK_TIMEOUT_MS = 600000;
 int const SEEK_COUNT = 20;
 int const SEEK_TIMEOUT_MS = 20000;
+// A cache that has not grown for this long has stopped filling.
+int const SETTLE_STILL_MS = 500;
 // The free-running clock asks for this many frames per 1 ms tick, far more
 // than any decoder delivers, so the cache alone sets the pace. Not more: a
 // tick moves the clock by its elapsed time, and a late tick at a higher speed
@@ -275,6 +277,27 @@ double Ratio(double value, double reference)
     return reference > 0.0 ? value / reference : 0.0;
 }
 
+// Waits until the cache has stopped filling after a seek: full, at the end
+// of the timeline, or not grown for a while.
+void WaitCacheSettled(Timeline const* timeline)
+{
+    int count = -1;
+    QElapsedTimer still;
+    still.start();
+    BenchSession::WaitFor(
+        [&] {
+            int const now = timeline->VideoCacheFrameCount();
+            if (now != count)
+            {
+                count = now;
+                still.restart();
+            }
+            return timeline->VideoCacheSize() >= timeline->VideoCacheMaximumSize() ||
+                   timeline->VideoCacheCoversTime(timeline->PlaybackRangeEnd()) || still.elapsed() >= SETTLE_STILL_MS;
+        },
+        SETTLE_TIMEOUT_MS);
+}
+
 struct PlaybackRate
 {
     double framesPerSecond = 0.0;
@@ -453,6 +476,53 @@ int RunSpeed(Options const& options)
         session.Show(timeline, time);
         session.WaitShown(SETTLE_TIMEOUT_MS);
     }
+    // The same targets again, uncached, from a frame parked on before each:
+    // seeking at once, while the cache holds little, and seeking after the
+    // cache has filled from the parked frame as far as it goes, as a
+    // reviewer's seeks find it (the seek then lets a full cache go).
+    QList<double> quickSeeks;
+    QList<double> settledSeeks;
+    for (int frame : std::as_const(seekFrames))
+    {
+        long long const time = timeline->TimeAtFrame(frame, false);
+        auto const park = [&](int parked, bool settle) {
+            if (!session.Seek(timeline->TimeAtFrame(parked, false), SEEK_TIMEOUT_MS))
+            {
+                return false;
+            }
+            if (settle)
+            {
+                WaitCacheSettled(timeline);
+            }
+            return !timeline->VideoCacheCoversTime(time);
+        };
+        int parked = 0;
+        if (!park(parked, true))
+        {
+            // Off the cached range first, so that the parked frame's cache
+            // starts afresh; far enough past the target that the frames a
+            // seek keeps before its own do not reach back to it.
+            parked = frame + Settings::numLeadingVideoFramesKeptOnSeek + 2;
+            if (parked > timeline->EndFrame() || !park(timeline->EndFrame(), false) || !park(parked, true))
+            {
+                continue;
+            }
+        }
+        QElapsedTimer timer;
+        timer.start();
+        if (session.Seek(time, SEEK_TIMEOUT_MS))
+        {
+            settledSeeks << timer.nsecsElapsed() / 1e6;
+        }
+        if (park(parked, false))
+        {
+            timer.start();
+            if (session.Seek(time, SEEK_TIMEOUT_MS))
+            {
+                quickSeeks << timer.nsecsElapsed() / 1e6;
+            }
+        }
+    }
     session.Close();
     long long const residentAfterClose = BenchMemory::ResidentKilobytes();
     long long const peak = BenchMemory::PeakKilobytes();
@@ -498,6 +568,9 @@ int RunSpeed(Options const& options)
                     Median(gopMs), Ratio(Median(seeks), Median(gopMs)));
     }
     std::printf(seeksNeverShown > 0 ? "  FAULT: %d never shown\n" : "\n", seeksNeverShown);
+    std::printf("  seek, uncached    median %.1f ms with little cached, %.1f ms with a full cache  (%d of the "
+                "targets, from a parked frame; aim: within one frame of each other)\n",
+                Median(quickSeeks), Median(settledSeeks), static_cast<int>(settledSeeks.size()));
     std::printf("  peak memory       %8.0f MB  cacheSize %d MB, above it %.0f MB  (aim <= 100)\n", peak / 1024.0,
                 Settings::cacheSize, peak / 1024.0 - Settings::cacheSize);
     std::printf("  resident          %8.0f MB  before opening, %.0f MB after closing, %+.0f MB  (aim <= 100)\n",
