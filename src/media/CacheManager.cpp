@@ -8,7 +8,6 @@
 
 #include <QLocale>
 #include <QMutexLocker>
-#include <QThreadPool>
 
 #include <algorithm>
 
@@ -720,9 +719,9 @@ void CacheManager::DoDeferredVideoCacheCleanup()
     QList<std::shared_ptr<VideoFrame>> released;
     QMutexLocker locker(&mVideoMutex);
     // A few at a time, unless they hold the budget the new frames need.
-    bool const all = mVideoSize + mDeferredVideoSize + mVideoReservedSize >= mVideoMaximumSize;
-    qsizetype const count =
-        all ? mDeferredVideoFrames.size() : std::min<qsizetype>(DEFERRED_RELEASE_BATCH, mDeferredVideoFrames.size());
+    qsizetype const count = mVideoSize + mDeferredVideoSize + mVideoReservedSize >= mVideoMaximumSize
+                                ? mDeferredVideoFrames.size()
+                                : std::min<qsizetype>(DEFERRED_RELEASE_BATCH, mDeferredVideoFrames.size());
     released = mDeferredVideoFrames.first(count);
     mDeferredVideoFrames.remove(0, count);
     for (std::shared_ptr<VideoFrame> const& frame : released)
@@ -731,15 +730,6 @@ void CacheManager::DoDeferredVideoCacheCleanup()
     }
     mDeferredVideoSize = mDeferredVideoFrames.isEmpty() ? 0 : std::max(mDeferredVideoSize, 0LL);
     locker.unlock();
-    if (all && released.size() > DEFERRED_RELEASE_BATCH)
-    {
-        // Giving a full cache's pictures back to the system takes tens of
-        // milliseconds, which a seek would wait for before decoding towards
-        // its target: a pool thread lets them go instead. Until it has, the
-        // process holds up to one cache more than the budget; the decoding
-        // that follows a seek caches little before its target.
-        QThreadPool::globalInstance()->start([frames = std::move(released)]() mutable { frames.clear(); });
-    }
 }
 
 bool CacheManager::HasDeferredAudioCache() const

@@ -407,9 +407,6 @@ void DecodeManager::ClearCache()
     if (mDecodeType == DecodeType::Video)
     {
         mTimeline->ClearVideoCache(false);
-        // When the cleared frames hold the budget, they go now (to another
-        // thread): the loop would otherwise wait a pass before decoding on.
-        mTimeline->DoDeferredVideoCacheCleanup();
     }
     else if (mDecodeType == DecodeType::Audio)
     {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 // Holds the first engine task of one type on its thread before it starts, as
@@ -19,14 +20,17 @@ class TaskHold
 {
 public:
     TaskHold(AvManager* engine, AvWorkerTaskType type)
+        : mState(std::make_shared<State>())
     {
         // Runs before the worker's own delivery of the task: what is posted
-        // to the worker here reaches its thread ahead of the task.
-        QObject::connect(engine, &AvManager::TaskStarted, &mReceiver, [this, engine, type](int id, AvWorkerTask* task) {
+        // to the worker here reaches its thread ahead of the task. The posted
+        // call shares the state, so a hold that goes first (a test that ends)
+        // leaves the held thread nothing freed to touch.
+        QObject::connect(engine, &AvManager::TaskStarted, &mReceiver, [state = mState, engine, type](int id, AvWorkerTask* task) {
             AvWorkerProperties const* record = engine->FindActiveWorker(id);
             if (task->type == type && record)
             {
-                QMetaObject::invokeMethod(record->worker, [this] { Hold(); });
+                QMetaObject::invokeMethod(record->worker, [state] { state->Hold(); });
             }
         }, Qt::DirectConnection);
     }
@@ -35,40 +39,45 @@ public:
 
     bool WaitUntilHeld()
     {
-        std::unique_lock<std::mutex> locker(mMutex);
-        return mChanged.wait_for(locker, std::chrono::seconds(30), [this] { return mHeld > 0; });
+        std::unique_lock<std::mutex> locker(mState->mutex);
+        return mState->changed.wait_for(locker, std::chrono::seconds(30), [this] { return mState->held > 0; });
     }
 
     void Release()
     {
-        std::lock_guard<std::mutex> const locker(mMutex);
-        mReleased = true;
-        mChanged.notify_all();
+        std::lock_guard<std::mutex> const locker(mState->mutex);
+        mState->released = true;
+        mState->changed.notify_all();
     }
 
     bool Released() const
     {
-        std::lock_guard<std::mutex> const locker(mMutex);
-        return mReleased;
+        std::lock_guard<std::mutex> const locker(mState->mutex);
+        return mState->released;
     }
 
 private:
-    // Only the first task that comes is held.
-    void Hold()
+    struct State
     {
-        std::unique_lock<std::mutex> locker(mMutex);
-        if (mHeld++ > 0)
+        // Only the first task that comes is held.
+        void Hold()
         {
-            return;
+            std::unique_lock<std::mutex> locker(mutex);
+            if (held++ > 0)
+            {
+                return;
+            }
+            changed.notify_all();
+            changed.wait_for(locker, std::chrono::seconds(8), [this] { return released; });
+            released = true; // the safety wait is over: nothing more is held
         }
-        mChanged.notify_all();
-        mChanged.wait_for(locker, std::chrono::seconds(8), [this] { return mReleased; });
-        mReleased = true; // the safety wait is over: nothing more is held
-    }
 
+        std::mutex mutex;
+        std::condition_variable changed;
+        int held = 0;          // guarded by mutex
+        bool released = false; // guarded by mutex
+    };
+
+    std::shared_ptr<State> const mState;
     QObject mReceiver;
-    mutable std::mutex mMutex;
-    std::condition_variable mChanged;
-    int mHeld = 0;          // guarded by mMutex
-    bool mReleased = false; // guarded by mMutex
 };
