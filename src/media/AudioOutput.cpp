@@ -84,6 +84,7 @@ bool AudioOutput::Start()
     mProcessedBase = 0;
     // Without a server start() fails at once and emits nothing: check here.
     mDeviceStream = mSink->start();
+    mStreamClosed = !mDeviceStream;
     if (!mDeviceStream)
     {
         return Fail(QStringLiteral("Failed to initialize audio output device: %1").arg(mDevice.description()), false);
@@ -104,6 +105,7 @@ void AudioOutput::Shutdown()
         mSink->deleteLater();
     }
     mSink = nullptr;
+    mStreamClosed = true;
     mDeviceStream = nullptr;
     mUnderrunCount = 0;
     mFatalDeviceError = false;
@@ -187,6 +189,7 @@ void AudioOutput::Reset()
     if (mSink && !IsStopped())
     {
         mSink->reset();
+        mStreamClosed = true;
     }
 }
 
@@ -217,7 +220,7 @@ bool AudioOutput::IsActive() const
 
 QAudio::State AudioOutput::State() const
 {
-    return mSink ? mSink->state() : QAudio::StoppedState;
+    return mSink && !mStreamClosed ? mSink->state() : QAudio::StoppedState;
 }
 
 QString AudioOutput::StateStr() const
@@ -281,7 +284,7 @@ bool AudioOutput::AudioOutputDeviceUpdateRequired() const
 
 int AudioOutput::BytesFree() const
 {
-    return mSink ? static_cast<int>(mSink->bytesFree()) : 0;
+    return IsStarted() ? static_cast<int>(mSink->bytesFree()) : 0;
 }
 
 int AudioOutput::BytesUsed() const
@@ -323,6 +326,17 @@ void AudioOutput::OnAudioOutputDevicesChanged()
 
 void AudioOutput::OnStateChanged(QAudio::State state)
 {
+    if (state == QAudio::StoppedState)
+    {
+        // However it stopped (a reset, a lost server), the stream is gone; a
+        // start reports Stopped before it opens the new one.
+        mStreamClosed = true;
+    }
+    else if (mStreamClosed)
+    {
+        // Late news of the stream closed since.
+        return;
+    }
     QAudio::Error const error = mSink ? mSink->error() : QAudio::NoError;
     if (error == QAudio::UnderrunError)
     {
@@ -332,7 +346,7 @@ void AudioOutput::OnStateChanged(QAudio::State state)
     {
         ReportFailure(QStringLiteral("Audio Output Error: %1").arg(ErrorStr()), false);
     }
-    if (state == QAudio::IdleState && mSink && mSink->bytesFree() == 0)
+    if (state == QAudio::IdleState && IsIdle() && BytesFree() == 0)
     {
         Reset();
     }

@@ -80,4 +80,10 @@ private:
     bool mFatalDeviceError = false;
     // A failure was logged and the output has not started since.
     bool mFailureReported = false;
+    // The sink's stream is closed: not started yet, or stopped or reset since.
+    // The sink's own state cannot say so: a drain that the server finishes as
+    // the stream closes is reported afterwards, from the sound system's thread,
+    // as Idle, and the sink then asks its closed stream for free space and
+    // aborts. Every call that reaches the stream checks this first.
+    bool mStreamClosed = true;
 };

@@ -1,7 +1,9 @@
 #include "AudioTestRig.h"
 
 #include "app/Settings.h"
+#include "media/AudioOutput.h"
 #include "media/AudioOutputTimeline.h"
+#include "media/AvHelpers.h"
 
 #include <QAudio>
 #include <QtTest>
@@ -26,6 +28,7 @@ private Q_SLOTS:
     void VolumeAndMuteGains();
     void FrameScrubPlaysOneFrame();
     void HandedOverTimelineMayBeDeletedAtOnce();
+    void ResetAsTheSoundRunsOutLeavesTheOutputStopped();
 
 private:
     // Plays the timeline from a time for a while at a speed, then pauses and
@@ -398,6 +401,46 @@ void TestAudioOutput::HandedOverTimelineMayBeDeletedAtOnce()
     // Without a timeline the output stops its ticks.
     rig.Run([=] { manager->TakeHandedOverTimeline(); });
     QCOMPARE(rig.Info(QStringLiteral("Timer Started")), QStringLiteral("0"));
+}
+
+void TestAudioOutput::ResetAsTheSoundRunsOutLeavesTheOutputStopped()
+{
+    // Once what was written has played, the sink drains its stream; a drain
+    // the server finishes just as a reset closes the stream is reported
+    // afterwards, as Idle. The output stays stopped until it starts again,
+    // and asks the closed stream nothing (the sound library aborts on that).
+    // The reset comes a little later each round, across the drain.
+    AudioOutput output;
+    QByteArray const burst(static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(2000)), '\0');
+    int const rounds = 300;
+    for (int round = 0; round < rounds; ++round)
+    {
+        QVERIFY(output.Start());
+        output.Write(burst);
+        QElapsedTimer waited;
+        waited.start();
+        while (output.USecsToPlay() > 0 && waited.elapsed() < 2000)
+        {
+            QCoreApplication::processEvents();
+        }
+        QElapsedTimer late;
+        late.start();
+        long long const lateBy = (round % 20) * 125'000LL; // ns
+        while (late.nsecsElapsed() < lateBy)
+        {
+            QCoreApplication::processEvents();
+        }
+        output.Reset();
+        QElapsedTimer after;
+        after.start();
+        while (after.elapsed() < 15)
+        {
+            QCoreApplication::processEvents();
+            QVERIFY2(output.IsStopped(), qPrintable(QStringLiteral("round %1: %2").arg(round).arg(output.StateStr())));
+            QCOMPARE(output.BytesFree(), 0);
+            QCOMPARE(output.Write(burst), 0LL);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAudioOutput)
