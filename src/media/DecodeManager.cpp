@@ -662,6 +662,12 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
     {
     case ClipDecoder::Movie:
     {
+        bool const seekWhileBackward = mSeekTarget >= 0 && !mTimeline->IsDecodeForward();
+        if (seekWhileBackward)
+        {
+            SetBackwardWindowBudget();
+        }
+        mVideoDecoder->SetSeekKeepsBackwardWindow(seekWhileBackward);
         if (mVideoDecoder->BackwardWindowStartsNext())
         {
             PrepareBackwardWindow();
@@ -679,13 +685,18 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
     return STATUS_END_REACHED;
 }
 
-void DecodeManager::PrepareBackwardWindow()
+void DecodeManager::SetBackwardWindowBudget()
 {
     // The pictures still to be shown stay, and as many behind the playhead
     // (the cache keeps the two sides balanced): the window may take the rest.
     long long const ahead = mTimeline->VideoCacheSizeBeforePlayhead();
     long long const behind = mTimeline->VideoCacheSize() - ahead;
     mVideoDecoder->SetBackwardWindowBudget(mTimeline->VideoCacheMaximumSize(), ahead + std::min(ahead, behind));
+}
+
+void DecodeManager::PrepareBackwardWindow()
+{
+    SetBackwardWindowBudget();
     mVideoDecoder->PrepareBackwardWindow();
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
     // Nothing is evicted while the window is decoded: the cache makes its

@@ -120,6 +120,8 @@ private:
     // of the clip by itself.
     bool RunClipLoop(ClipDecoder decoder);
     int DecodeNextOn(ClipDecoder decoder);
+    // Tells the video decoder what of the video budget the cache keeps.
+    void SetBackwardWindowBudget();
     // Sizes the backward window about to be decoded by what the cache keeps,
     // and lets the cache make room for it.
     void PrepareBackwardWindow();

@@ -197,7 +197,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
     data.conversionThreads = mConversionThreads;
     data.seekTarget = mWindowEnd;
-    data.keptFrames = mDecodeForward ? Settings::numLeadingVideoFramesKeptOnSeek : mWindowFrames;
+    data.keptFrames = KeptFrames();
     data.dropCorruptFrames = !mSeekVerified;
     data.commands = mCommandInbox.get();
     data.skipFrom = mSkipFrom;
@@ -214,10 +214,20 @@ long long VideoDecoder::SkipBefore() const
     {
         return -1;
     }
-    int const kept = mDecodeForward ? Settings::numLeadingVideoFramesKeptOnSeek : mWindowFrames;
+    int const kept = KeptFrames();
     double const lead = (kept + SKIP_LEAD_FRAMES) * mCurrentStreamInfo->frameStep;
     auto const before = static_cast<long long>(static_cast<double>(mWindowEnd) - lead);
     return before > mSkipFrom ? before : -1;
+}
+
+int VideoDecoder::KeptFrames() const
+{
+    if (!mDecodeForward)
+    {
+        return mWindowFrames;
+    }
+    int const leading = Settings::numLeadingVideoFramesKeptOnSeek;
+    return mSeekKeepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
 }
 
 void VideoDecoder::Seek(long long t)
@@ -789,6 +799,11 @@ void VideoDecoder::PrepareBackwardWindow()
     }
 }
 
+void VideoDecoder::SetSeekKeepsBackwardWindow(bool keep)
+{
+    mSeekKeepsWindow = keep;
+}
+
 int VideoDecoder::WindowFramesForBudget() const
 {
     int const shortest = Settings::numLeadingVideoFramesKeptOnSeek;
@@ -797,12 +812,14 @@ int VideoDecoder::WindowFramesForBudget() const
     {
         return shortest;
     }
-    // Half for the window being decoded, half for the cache: the half of
-    // that ahead of the playhead is shown while the window is decoded.
+    // Two thirds for the window being decoded, a third for the cache to show
+    // from while the next one is decoded (a GOP's decoding takes a fraction of
+    // that to show at 1x). The longer the windows, the fewer times the start
+    // of a long GOP is decoded again.
     long long const held = CodecHeldPictures() + 1;
-    long long const half = (mBackwardBudget / pictureBytes - held) / 2;
+    long long const share = (mBackwardBudget / pictureBytes - held) * 2 / 3;
     long long const free = (mBackwardBudget - mBackwardKept) / pictureBytes - held;
-    return static_cast<int>(std::clamp<long long>(std::min(half, free), shortest, std::numeric_limits<int>::max() / 2));
+    return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
 }
 
 void VideoDecoder::StartWindow()

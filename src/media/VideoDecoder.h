@@ -63,7 +63,7 @@ public:
     void Shutdown();
 
     // The video budget (bytes) the cache and the backward window share, and
-    // the bytes of it the cache keeps. A backward window keeps up to half of
+    // the bytes of it the cache keeps. A backward window keeps up to two thirds of
     // the pictures the budget holds besides the codec's own, so that a long
     // GOP is decoded by few windows and the cache ahead of the playhead
     // covers the decoding of the next, and no more than the cache leaves
@@ -77,6 +77,11 @@ public:
     // Sets the length of that window now, by the budget (HeldPictureBytes
     // then counts it); DecodeNext does it otherwise.
     void PrepareBackwardWindow();
+    // A seek made while the timeline plays backward keeps, of the pictures it
+    // decodes on its way to the target, as many as a backward window would
+    // (by the budget) rather than the usual few: backward play goes on from
+    // them instead of decoding them again.
+    void SetSeekKeepsBackwardWindow(bool keep);
 
     // Threads converting each picture (1: on the decoding thread alone).
     void SetConversionThreadCount(int threads);
@@ -118,6 +123,9 @@ private:
     void PrepareDecodingData(VideoDecodingData& data) const;
     // Where a seek may stop decoding non-reference pictures (µs), -1 nowhere.
     long long SkipBefore() const;
+    // Pictures kept before the end of what is decoded: the seek target's
+    // leading pictures forwards, the window backwards.
+    int KeptFrames() const;
     int DecodeNextForward();
     // Backwards: the packet lies past the window (its decoding time is after
     // the window's end, so every picture after it is too) and what the codec
@@ -175,6 +183,7 @@ private:
     int mWindowCount = 0;
     // PrepareBackwardWindow set the length of the next window.
     bool mWindowPrepared = false;
+    bool mSeekKeepsWindow = false;
     long long mBackwardBudget = 0;
     long long mBackwardKept = 0;
     // The backward window: frames up to mWindowEnd in presentation order,

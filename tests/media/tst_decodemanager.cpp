@@ -108,6 +108,7 @@ private Q_SLOTS:
     void PausingBeforeTheCachedFramesDecodesThePlayhead();
     void CommandsArriveAsDataNotThroughTheEventLoop();
     void BackwardWindowInterruptedByCommandsStaysExact();
+    void SeekWhilePlayingBackwardStaysExact();
     void FailingFileIsReportedOncePerChange();
 };
 
@@ -307,6 +308,28 @@ void TestDecodeManager::BackwardWindowInterruptedByCommandsStaysExact()
     for (int frame = 0; frame < 300; ++frame)
     {
         std::shared_ptr<VideoFrame> const picture = timeline->FindVideoFrame(timeline->TimeAtFrame(frame, false));
+        QVERIFY2(picture, qPrintable(QString::number(frame)));
+        QCOMPARE(ReadNumber(*picture), frame);
+    }
+}
+
+void TestDecodeManager::SeekWhilePlayingBackwardStaysExact()
+{
+    // A seek into the first GOP while playing backward: the pictures it keeps
+    // on its way and those the backward windows add after it meet without a
+    // gap or a wrong picture.
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
+    timeline->SetDecodeBias(DecodeBias::PlayBackward);
+    timeline->SetPlaybackFrame(299);
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    QVERIFY(QTest::qWaitFor([&] { return timeline->VideoCacheCoversTime(timeline->TimeAtFrame(280, false)); }, 30000));
+    timeline->SetPlaybackFrame(150);
+    run.Manager()->Post(DecodeCommand::Seek);
+    auto const cached = [&](int frame) { return timeline->FindVideoFrame(timeline->TimeAtFrame(frame, false)); };
+    QVERIFY(QTest::qWaitFor([&] { return cached(0) && cached(150); }, 30000));
+    for (int frame = 0; frame <= 150; ++frame)
+    {
+        std::shared_ptr<VideoFrame> const picture = cached(frame);
         QVERIFY2(picture, qPrintable(QString::number(frame)));
         QCOMPARE(ReadNumber(*picture), frame);
     }

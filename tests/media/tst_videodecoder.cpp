@@ -162,6 +162,7 @@ private Q_SLOTS:
     void BackwardDecodesEveryFrame();
     void BackwardDecodesEachGopOncePerWindow_data();
     void BackwardDecodesEachGopOncePerWindow();
+    void SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget();
     void RgbPathsCarryTheRightPicture_data();
     void RgbPathsCarryTheRightPicture();
     void ConvertedLinesAreAligned();
@@ -450,6 +451,42 @@ void TestVideoDecoder::BackwardDecodesEachGopOncePerWindow()
              qPrintable(QStringLiteral("%1 packets decoded for %2 pictures").arg(packets).arg(count)));
     // What the decoder holds stays within the budget the cache shares.
     QVERIFY2(mostHeld <= budget, qPrintable(QStringLiteral("%1 bytes held of %2").arg(mostHeld).arg(budget)));
+}
+
+void TestVideoDecoder::SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget()
+{
+    // On its way to the target a seek decodes the GOP from its key picture:
+    // while the timeline plays backward it keeps as many of those pictures
+    // as the next backward window would (here the budget leaves room for
+    // 60), each the right one; otherwise the usual few.
+    QString const name = QStringLiteral("numbered_gop250.mp4");
+    Reference const& reference = ReferenceFor(name);
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    decoding.Forward(0, 0);
+    long long const pictureBytes = decoding.frames.constFirst()->byteSize;
+    int const window = 60;
+    long long const budget = 1000 * pictureBytes;
+    decoding.decoder.SetBackwardWindowBudget(budget,
+                                             budget - decoding.decoder.HeldPictureBytes() - (window + 1) * pictureBytes);
+    int const target = 200;
+    QList<int> firsts;
+    for (bool keep : {false, true})
+    {
+        decoding.decoder.SetSeekKeepsBackwardWindow(keep);
+        QList<FramePtr> frames = decoding.Forward(reference.starts.at(target), reference.starts.at(target));
+        frames.removeAll(nullptr);
+        QVERIFY(!frames.isEmpty());
+        firsts << reference.IndexOf(frames.constFirst()->packetStartTime);
+        for (int i = 0; i < frames.size(); ++i)
+        {
+            QCOMPARE(ReadNumber(*frames.at(i)), firsts.constLast() + i);
+        }
+        QVERIFY(firsts.constLast() + frames.size() > target);
+    }
+    // The usual few and the seek's margin before the target.
+    QVERIFY(target - firsts.at(0) >= Settings::numLeadingVideoFramesKeptOnSeek);
+    QCOMPARE(firsts.at(0) - firsts.at(1), window - Settings::numLeadingVideoFramesKeptOnSeek);
 }
 
 void TestVideoDecoder::RgbPathsCarryTheRightPicture_data()
