@@ -806,6 +806,17 @@ void Project::LiveFrameState(TimelineItem const* item, int& playbackFrame, int& 
     }
 }
 
+void Project::SavedFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end) const
+{
+    LiveFrameState(item, playbackFrame, start, end);
+    if (HeldTimelineState const* held = HeldStateInEffect(item))
+    {
+        playbackFrame = held->playbackFrame;
+        start = held->rangeStartFrame;
+        end = held->rangeEndFrame;
+    }
+}
+
 void Project::HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end)
 {
     if (!item || !item->TimelinePtr() || ItemHasMedia(item))
@@ -1986,13 +1997,7 @@ void Project::WriteSources(QJsonObject& root, QJsonArray& bookmarks) const
         int playbackFrame = 0;
         int cutIn = 0;
         int cutOut = -1;
-        LiveFrameState(item, playbackFrame, cutIn, cutOut);
-        if (HeldTimelineState const* held = HeldStateInEffect(item))
-        {
-            playbackFrame = held->playbackFrame;
-            cutIn = held->rangeStartFrame;
-            cutOut = held->rangeEndFrame;
-        }
+        SavedFrameState(item, playbackFrame, cutIn, cutOut);
         object.insert(QStringLiteral("playback_frame"), playbackFrame);
         object.insert(QStringLiteral("cut_in_frame"), cutIn);
         object.insert(QStringLiteral("cut_out_frame"), cutOut);
@@ -2033,13 +2038,7 @@ void Project::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const
         int playbackFrame = 0;
         int rangeStart = 0;
         int rangeEnd = -1;
-        LiveFrameState(item, playbackFrame, rangeStart, rangeEnd);
-        if (HeldTimelineState const* held = HeldStateInEffect(item))
-        {
-            playbackFrame = held->playbackFrame;
-            rangeStart = held->rangeStartFrame;
-            rangeEnd = held->rangeEndFrame;
-        }
+        SavedFrameState(item, playbackFrame, rangeStart, rangeEnd);
         object.insert(QStringLiteral("playback_frame"), playbackFrame);
         object.insert(QStringLiteral("range_start_frame"), rangeStart);
         object.insert(QStringLiteral("range_end_frame"), rangeEnd);

@@ -262,6 +262,9 @@ private:
     // The playback frame and range (cut in and out for a source) a save
     // writes for the item as it stands.
     static void LiveFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end);
+    // What a save writes for the item: the live state, or the file's values
+    // while they are held for it (see HeldStateInEffect).
+    void SavedFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end) const;
     // Keeps a file's values for an item that lacks its media, beside what
     // the item made of them; forgets them for an item that has its media.
     void HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end);
