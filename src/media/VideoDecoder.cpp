@@ -815,9 +815,12 @@ int VideoDecoder::WindowFramesForBudget() const
     // Two thirds for the window being decoded, a third for the cache to show
     // from while the next one is decoded (a GOP's decoding takes a fraction of
     // that to show at 1x). The longer the windows, the fewer times the start
-    // of a long GOP is decoded again.
+    // of a long GOP is decoded again. But the first window beside pictures
+    // already cached (play from a paused frame) is decoded while only those
+    // few are shown: it keeps to half, so its first picture comes sooner.
     long long const held = CodecHeldPictures() + 1;
-    long long const share = (mBackwardBudget / pictureBytes - held) * 2 / 3;
+    bool const firstBesideCached = mWindowCount == 0 && mBackwardKept > 0;
+    long long const share = (mBackwardBudget / pictureBytes - held) * (firstBesideCached ? 3 : 4) / 6;
     long long const free = (mBackwardBudget - mBackwardKept) / pictureBytes - held;
     return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
 }
