@@ -126,8 +126,11 @@ VideoFrameBufferPool::~VideoFrameBufferPool()
 
 std::shared_ptr<VideoFrameBufferPool> const& VideoFrameBufferPool::Shared()
 {
-    static std::shared_ptr<VideoFrameBufferPool> const pool = std::make_shared<VideoFrameBufferPool>();
-    return pool;
+    // Never destroyed: a decoding thread the process leaves running at exit
+    // (a task that did not end within its bounded wait) may still take
+    // buffers while static objects are being destroyed.
+    static auto const* const pool = new std::shared_ptr<VideoFrameBufferPool>(std::make_shared<VideoFrameBufferPool>());
+    return *pool;
 }
 
 VideoFrameBuffer VideoFrameBufferPool::Acquire(size_t size, bool warmAhead)

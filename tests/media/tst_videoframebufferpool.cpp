@@ -27,6 +27,7 @@ private Q_SLOTS:
     void FreedPicturesLeaveNothingResident();
     void PicturesFromManyThreadsNeverOverlap();
     void WarmBuffersAreMadeAheadWhileTakenAndEndWithTrim();
+    void SharedPoolServesThreadsLeftRunningAtExit();
 };
 
 void TestVideoFrameBufferPool::ReleasedBuffersAreReusedUpToTheIdleLimit()
@@ -327,5 +328,43 @@ void TestVideoFrameBufferPool::WarmBuffersAreMadeAheadWhileTakenAndEndWithTrim()
 #endif
 }
 
-QTEST_GUILESS_MAIN(TestVideoFrameBufferPool)
+void TestVideoFrameBufferPool::SharedPoolServesThreadsLeftRunningAtExit()
+{
+    // A decoding thread left running when the process ends (a task that did
+    // not end within its bounded wait) still takes buffers from the shared
+    // pool while static objects are destroyed: this program again, in the
+    // mode below, must end cleanly (the sanitizer build reports a pool used
+    // after it was freed).
+    for (int run = 0; run < 5; ++run)
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit-while-taking-buffers")});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+    }
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--exit-while-taking-buffers") == 0)
+    {
+        static std::atomic<bool> taking {false};
+        std::thread([] {
+            for (;;)
+            {
+                VideoFrameBuffer const buffer = VideoFrameBufferPool::Shared()->Acquire(64 * 1024);
+                taking = true;
+            }
+        }).detach();
+        while (!taking)
+        {
+            std::this_thread::yield();
+        }
+        return 0;
+    }
+    QCoreApplication application(argc, argv);
+    TestVideoFrameBufferPool test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_videoframebufferpool.moc"
