@@ -208,6 +208,7 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     properties->noVideo = !video;
     properties->intermediateFiles.clear();
     properties->outputFiles.clear();
+    properties->replacedFiles.clear();
     properties->concatListPath.clear();
     if (video && !properties->imageSequence)
     {
@@ -255,8 +256,12 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     return error;
 }
 
-QString ExportManager::PostExportCleanup(ExportProperties* properties)
+QString ExportManager::PostExportCleanup(ExportProperties* properties, QString* summary)
 {
+    if (summary)
+    {
+        summary->clear();
+    }
     if (!properties)
     {
         return QString();
@@ -274,7 +279,8 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties)
     removeFile(properties->finalAudioPath);
     removeFile(properties->finalVideoPath);
     removeFile(properties->concatListPath);
-    if (properties->failed || properties->cancelled)
+    bool const undone = properties->failed || properties->cancelled;
+    if (undone)
     {
         // A failed or stopped export leaves no partial output.
         for (QString const& path : std::as_const(properties->outputFiles))
@@ -282,10 +288,46 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties)
             removeFile(path);
         }
     }
-    QString const tempDirPath = properties->tempDirPath;
-    if (tempDirPath.isEmpty() || !QFileInfo::exists(tempDirPath))
+    // What the export replaced goes only once every replacement is in
+    // place; otherwise it returns to where it was.
+    QStringList errors;
+    bool keptInTemp = false;
+    qsizetype restored = 0;
+    for (auto const& [path, kept] : std::as_const(properties->replacedFiles))
     {
-        return QString();
+        if (!undone)
+        {
+            if (!QFile::remove(kept))
+            {
+                errors << QStringLiteral("Failed to remove replaced file: %1").arg(kept);
+            }
+        }
+        else if (ExportOutputFiles::PutBack(kept, path))
+        {
+            ++restored;
+        }
+        else
+        {
+            errors << QStringLiteral("Failed to put back %1 (kept as %2)").arg(path, kept);
+            keptInTemp = keptInTemp || kept.startsWith(properties->tempDirPath + QLatin1Char('/'));
+        }
+    }
+    if (summary && !properties->replacedFiles.isEmpty())
+    {
+        QString const folder = properties->imageDirPath;
+        *summary = undone ? QStringLiteral("Existing output files kept: %1 of %2 put back in %3")
+                                .arg(restored)
+                                .arg(properties->replacedFiles.size())
+                                .arg(folder)
+                          : QStringLiteral("Existing output files replaced: %1 in %2")
+                                .arg(properties->replacedFiles.size())
+                                .arg(folder);
+    }
+    QString const tempDirPath = properties->tempDirPath;
+    if (keptInTemp || tempDirPath.isEmpty() || !QFileInfo::exists(tempDirPath))
+    {
+        // A file that could not be put back stays where it is kept.
+        return errors.join(QLatin1Char('\n'));
     }
     FileHelpers::RemoveDirectoryAt(tempDirPath);
     // The folder was made for this export alone: whatever ffmpeg left in it goes too.
@@ -295,9 +337,9 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties)
     }
     if (QFileInfo::exists(tempDirPath))
     {
-        return QStringLiteral("Failed to remove temporary directory: %1").arg(tempDirPath);
+        errors << QStringLiteral("Failed to remove temporary directory: %1").arg(tempDirPath);
     }
-    return QString();
+    return errors.join(QLatin1Char('\n'));
 }
 
 // ---- Small helpers ----
@@ -1373,13 +1415,26 @@ bool ExportManager::MoveToOutput(QString const& rendered, QString const& failure
 void ExportManager::MoveImagesToOutput()
 {
     // Unless the user asked to replace them, a picture that appeared at the
-    // output meanwhile stops the move: it is not ours to write over.
+    // output meanwhile stops the move: it is not ours to write over. One
+    // that is replaced is first set aside, so that a failure or a cancel
+    // can put it back.
+    QString const keepDirPath = QStringLiteral("%1/%2_replaced").arg(mProperties->tempDirPath, mProperties->exportName);
     for (int const number : std::as_const(mRenderedNumbers))
     {
         QString const rendered = ExportOutputFiles::RenderedImagePath(mProperties, number);
         QString const output = ExportOutputFiles::ImageFilePath(mProperties, number);
-        if (!ExportOutputFiles::MoveIntoPlace(rendered, output, mProperties->overwriteExisting,
-                                              mProperties->exportName))
+        QFileInfo const existing(output);
+        if (mProperties->overwriteExisting && (existing.isFile() || existing.isSymLink()))
+        {
+            QString const kept = ExportOutputFiles::SetAside(output, keepDirPath, mProperties->exportName);
+            if (kept.isEmpty())
+            {
+                MarkFailed(QStringLiteral("Failed to set aside existing file: %1").arg(output));
+                return;
+            }
+            mProperties->replacedFiles.append({output, kept});
+        }
+        if (!ExportOutputFiles::MoveIntoPlace(rendered, output, false, mProperties->exportName))
         {
             MarkFailed(QStringLiteral("Failed to move image file to output: %1").arg(output));
             return;

@@ -47,9 +47,11 @@ public:
     // folder. Returns an error message, empty on success.
     static QString PreExportInitialization(ExportProperties* properties);
     // Removes the temporary files and folder of an ended export, and what a
-    // failed or cancelled export left at the output. Returns an error
-    // message, empty on success.
-    static QString PostExportCleanup(ExportProperties* properties);
+    // failed or cancelled export left at the output; files a forced image
+    // sequence replaced are deleted after a success and put back otherwise.
+    // Returns an error message, empty on success; `summary` receives a line
+    // on the replaced files (empty when there were none).
+    static QString PostExportCleanup(ExportProperties* properties, QString* summary = nullptr);
 
     // Run on an export task's thread; return when that stream is done.
     void ExportAudio(Timeline* timeline, ExportProperties* properties);

@@ -9,9 +9,14 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+
+#include <fcntl.h>
 
 namespace
 {
@@ -40,6 +45,33 @@ bool EntryExists(QString const& path)
 {
     QFileInfo const info(path);
     return info.exists() || info.isSymLink();
+}
+
+// One rename, never a copy: false with errno set (EXDEV across file
+// systems). Without `replace` an entry at `to` is left alone (EEXIST).
+bool RenameEntry(QString const& from, QString const& to, bool replace)
+{
+    QByteArray const source = QFile::encodeName(from);
+    QByteArray const target = QFile::encodeName(to);
+    if (replace)
+    {
+        return ::rename(source.constData(), target.constData()) == 0;
+    }
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+    {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS)
+    {
+        return false;
+    }
+    // A file system that cannot refuse to replace in the rename itself.
+    if (EntryExists(to))
+    {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(source.constData(), target.constData()) == 0;
 }
 } // namespace
 
@@ -109,10 +141,12 @@ QStringList ExportOutputFiles::ExistingImageFiles(ExportProperties const* proper
     }
     QString const prefix = properties->imageBaseName + QLatin1Char('.');
     QString const suffix = QLatin1Char('.') + properties->imageExtension;
-    QStringList found;
+    // Every match is looked at, so that the lowest numbers are the ones
+    // named, whatever order the folder lists them in.
+    QList<std::pair<int, QString>> found;
     QDirIterator entries(properties->imageDirPath,
                          QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (entries.hasNext() && found.size() < limit)
+    while (entries.hasNext())
     {
         QString const name = entries.nextFileInfo().fileName();
         if (name.size() <= prefix.size() + suffix.size() || !name.startsWith(prefix) || !name.endsWith(suffix))
@@ -123,41 +157,79 @@ QStringList ExportOutputFiles::ExistingImageFiles(ExportProperties const* proper
         int const number = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size()).toInt(&ok, 10);
         if (ok && number >= first && number <= last && NumberedName(properties, number) == name)
         {
-            found.append(QDir(properties->imageDirPath).filePath(name));
+            found.append({number, QDir(properties->imageDirPath).filePath(name)});
         }
     }
-    found.sort();
-    return found;
+    std::sort(found.begin(), found.end());
+    QStringList paths;
+    for (qsizetype i = 0; i < found.size() && i < limit; ++i)
+    {
+        paths.append(found.at(i).second);
+    }
+    return paths;
 }
 
 bool ExportOutputFiles::MoveIntoPlace(QString const& from, QString const& to, bool replace, QString const& stagingTag)
 {
-    if (!EntryExists(to))
+    if (EntryExists(to) && (!replace || QFileInfo(to).isDir()))
     {
-        // Refuses a file that appeared meanwhile; copies across devices.
-        return QFile::rename(from, to);
+        return false;
     }
-    if (!replace || QFileInfo(to).isDir())
+    if (RenameEntry(from, to, replace))
+    {
+        return true;
+    }
+    if (errno != EXDEV)
+    {
+        return false;
+    }
+    // Another file system: a copy that fails half-way (a full drive) must
+    // never be mistaken for the output, so it is made under a staged name
+    // and renamed into place only once complete.
+    QString const staged = QStringLiteral("%1.%2.part").arg(to, stagingTag);
+    if (EntryExists(staged))
     {
         return false;
     }
     std::error_code error;
-    std::filesystem::rename(NativePath(from), NativePath(to), error);
-    if (!error)
+    std::filesystem::copy_file(NativePath(from), NativePath(staged), std::filesystem::copy_options::none, error);
+    if (error)
     {
-        return true;
-    }
-    QString const staged = QStringLiteral("%1.%2.part").arg(to, stagingTag);
-    if (EntryExists(staged) || !QFile::copy(from, staged))
-    {
+        if (error != std::errc::file_exists)
+        {
+            QFile::remove(staged);
+        }
         return false;
     }
-    std::filesystem::rename(NativePath(staged), NativePath(to), error);
-    if (error)
+    if (!RenameEntry(staged, to, replace))
     {
         QFile::remove(staged);
         return false;
     }
     QFile::remove(from);
     return true;
+}
+
+QString ExportOutputFiles::SetAside(QString const& path, QString const& keepDirPath, QString const& tag)
+{
+    if (QDir().mkpath(keepDirPath))
+    {
+        QString const kept = QDir(keepDirPath).filePath(QFileInfo(path).fileName());
+        if (RenameEntry(path, kept, false))
+        {
+            return kept;
+        }
+        if (errno != EXDEV)
+        {
+            return {};
+        }
+    }
+    // Beside it, on its own file system: still a rename, never a copy.
+    QString const beside = QStringLiteral("%1.%2.kept").arg(path, tag);
+    return RenameEntry(path, beside, false) ? beside : QString();
+}
+
+bool ExportOutputFiles::PutBack(QString const& keptPath, QString const& path)
+{
+    return RenameEntry(keptPath, path, false);
 }

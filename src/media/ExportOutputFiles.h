@@ -8,7 +8,7 @@ struct ExportProperties;
 // Where an export's files are rendered and how they reach the output
 // location. Everything is rendered in the export's temporary folder first
 // and moved into place only once it is complete, so that a failed or
-// cancelled export never touches a file it did not make.
+// cancelled export leaves the output location as it found it.
 class ExportOutputFiles
 {
 public:
@@ -26,12 +26,24 @@ public:
     // as many, numbered from the same first one).
     static bool ImageNumberRange(ExportProperties const* properties, int& first, int& last);
     // Paths of entries at the output location that the request would write
-    // over, found by one listing of the folder; at most `limit`.
+    // over, found by one listing of the folder: the `limit` lowest-numbered.
     static QStringList ExistingImageFiles(ExportProperties const* properties, int limit);
 
     // Moves a complete file to its place. An existing file there is
     // replaced only when `replace` is set, and then in one step (a rename
-    // over it, or a copy beside it renamed over it when the two lie on
-    // different devices), so that it is never lost to a failed move.
+    // over it), so that it is never lost to a failed move. Across file
+    // systems the file is copied under a staged name beside its place
+    // (`stagingTag` makes the name) and renamed into place only once the
+    // copy is complete; a failed copy leaves nothing at the target.
     static bool MoveIntoPlace(QString const& from, QString const& to, bool replace, QString const& stagingTag);
+
+    // Moves an existing entry out of the way of its replacement, by rename
+    // only: into `keepDirPath` (made when missing) under its own name, or,
+    // when that folder lies on another file system, beside it under a name
+    // made with `tag`. Returns where it is kept, empty when it could not be
+    // moved (it is then where it was).
+    static QString SetAside(QString const& path, QString const& keepDirPath, QString const& tag);
+    // Puts an entry set aside back at `path`, which must be free again
+    // (what the export put there removed first); never replaces anything.
+    static bool PutBack(QString const& keptPath, QString const& path);
 };

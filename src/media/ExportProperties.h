@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <utility>
 
 class Timeline;
 
@@ -73,6 +74,12 @@ struct ExportProperties
     // nothing else there is. Written by the export tasks, read once they
     // have ended.
     QList<QString> outputFiles;
+    // Entries at the output location that a forced image sequence replaced:
+    // each was set aside (its path, where it is kept) before its
+    // replacement was moved in. The clean-up deletes them once the export
+    // has succeeded, and puts them back after a failure or cancel. Written
+    // by the video export task, read once the tasks have ended.
+    QList<std::pair<QString, QString>> replacedFiles;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};
     ExportSharedValue<bool> failed {false};

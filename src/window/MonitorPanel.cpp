@@ -1314,7 +1314,12 @@ void MonitorPanel::EndExportProcess()
         return;
     }
     Settings::exportInProgress = false;
-    QString const error = ExportManager::PostExportCleanup(mCurrentExport);
+    QString summary;
+    QString const error = ExportManager::PostExportCleanup(mCurrentExport, &summary);
+    if (!summary.isEmpty())
+    {
+        LogExportMsg(summary, ExportLoggingMsgType::General, false);
+    }
     if (!error.isEmpty())
     {
         LogExportMsg(error, ExportLoggingMsgType::General, true);

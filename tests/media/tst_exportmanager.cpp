@@ -38,6 +38,7 @@ struct ExportRun
     bool cancelled = false;
     QString preparationError;
     QString cleanupError;
+    QString cleanupSummary;
     QStringList lines;  // every log line, errors prefixed "[ERROR] "
     QStringList errors; // error lines only
 };
@@ -143,6 +144,59 @@ QStringList FilesIn(QString const& folder)
     return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+QStringList EntriesIn(QString const& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The user's frames `name`.0000.png ... with the text "mine <number>".
+void WriteUsersFrames(QString const& folder, QString const& name, int count)
+{
+    QVERIFY(QDir().mkpath(folder));
+    for (int number = 0; number < count; ++number)
+    {
+        WriteText(QString("%1/%2.%3.png").arg(folder, name).arg(number, 4, 10, QChar('0')),
+                  "mine " + QByteArray::number(number));
+    }
+}
+
+void VerifyUsersFrames(QString const& folder, QString const& name, int count)
+{
+    for (int number = 0; number < count; ++number)
+    {
+        QString const path = QString("%1/%2.%3.png").arg(folder, name).arg(number, 4, 10, QChar('0'));
+        QCOMPARE(ReadText(path), "mine " + QByteArray::number(number));
+    }
+}
+
+// A small file system of its own at `path` for as long as it lives; only
+// root may mount one.
+class SmallDrive
+{
+public:
+    SmallDrive(QString const& path, QString const& size)
+        : mPath(path)
+    {
+        QDir().mkpath(path);
+        mMounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", path}) == 0;
+    }
+    ~SmallDrive()
+    {
+        if (mMounted)
+        {
+            QProcess::execute("umount", {mPath});
+        }
+    }
+    bool IsMounted() const
+    {
+        return mMounted;
+    }
+
+private:
+    QString mPath;
+    bool mMounted = false;
+};
+
 } // namespace
 
 class TestExportManager : public QObject
@@ -167,6 +221,8 @@ private Q_SLOTS:
     void ViewerCapturesOfAnotherSizeAreFittedIntoTheFirst();
     void ImageSequencesNeverWriteOverOrRemoveTheUsersFrames();
     void AFailedMergeLeavesTheExistingOutputAsItWas();
+    void AForcedSequenceFailingHalfWayPutsBackTheUsersFrames();
+    void AFullDriveOnAnotherFileSystemKeepsEveryFileAndLeavesNoPart();
 
 private:
     ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {});
@@ -270,7 +326,7 @@ ExportRun TestExportManager::Run(ExportProperties& request, std::function<void(E
     }
     run.failed = run.failed || request.failed;
     run.cancelled = request.cancelled;
-    run.cleanupError = ExportManager::PostExportCleanup(&request);
+    run.cleanupError = ExportManager::PostExportCleanup(&request, &run.cleanupSummary);
     return run;
 }
 
@@ -671,6 +727,7 @@ void TestExportManager::ImageSequencesNeverWriteOverOrRemoveTheUsersFrames()
     QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
     QCOMPARE(FilesIn(folder).size(), 12);
     QCOMPARE(PictureNumber(QImage(folder + "/s.0003.png")), 13);
+    QCOMPARE(run.cleanupSummary, QString("Existing output files replaced: 1 in %1").arg(folder));
     QCOMPARE(ReadText(folder + "/s.0042.png"), QByteArray("mine 42"));
 }
 
@@ -712,6 +769,89 @@ void TestExportManager::AFailedMergeLeavesTheExistingOutputAsItWas()
     QVERIFY(errors.contains("Failed to merge audio and video streams"));
     QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
     QCOMPARE(ReadText(output), QByteArray("the user's movie"));
+}
+
+void TestExportManager::AForcedSequenceFailingHalfWayPutsBackTheUsersFrames()
+{
+    // The user's frames 0-5, and a folder where frame 7 goes.
+    QString const folder = mDir->filePath("folder in the way");
+    WriteUsersFrames(folder, "out", 6);
+    QVERIFY(QDir().mkpath(folder + "/out.0007.png"));
+    WriteText(folder + "/out.0007.png/inside", "inside");
+    QStringList const before = EntriesIn(folder);
+    auto const request = [&](bool overwrite) {
+        ExportProperties made = Request(mNumbered.get(), folder + "/out.####.png");
+        made.imageSequence = true;
+        made.imageDirPath = folder;
+        made.imageBaseName = "out";
+        made.imageExtension = "png";
+        made.overwriteExisting = overwrite;
+        return made;
+    };
+
+    // Not forced: refused, naming the first frame in the way.
+    ExportProperties refused = request(false);
+    QCOMPARE(Run(refused).preparationError,
+             QString("Output file already exists (enable force overwrite to continue): %1").arg(folder + "/out.0000.png"));
+
+    // Forced: frames 0-6 are moved in, frame 7 cannot be. Every frame of the
+    // user's comes back, frame 6 that was not there goes, and the folder is
+    // untouched.
+    ExportProperties forced = request(true);
+    ExportRun const run = Run(forced);
+    QVERIFY(run.failed);
+    QVERIFY2(run.errors.contains("Failed to move image file to output: " + folder + "/out.0007.png"),
+             qPrintable(run.errors.join('\n')));
+    QCOMPARE(run.cleanupError, QString());
+    QCOMPARE(EntriesIn(folder), before);
+    VerifyUsersFrames(folder, "out", 6);
+    QCOMPARE(ReadText(folder + "/out.0007.png/inside"), QByteArray("inside"));
+    QCOMPARE(run.cleanupSummary, QString("Existing output files kept: 6 of 6 put back in %1").arg(folder));
+    QVERIFY(!QFileInfo::exists(forced.tempDirPath));
+}
+
+void TestExportManager::AFullDriveOnAnotherFileSystemKeepsEveryFileAndLeavesNoPart()
+{
+    // The temporary folder stays on the disk of the test's folder; the
+    // output goes to a small drive of its own, so every move is a copy.
+    QString const drive = mDir->filePath("small drive");
+    SmallDrive const mounted(drive, "128k");
+    if (!mounted.IsMounted())
+    {
+        QSKIP("mounting a small file system is not permitted here");
+    }
+
+    // The user's frames and a file fill most of the drive (4 KiB each, 72
+    // KiB in all), leaving room for two or three exported frames and less
+    // than a movie.
+    WriteUsersFrames(drive, "out", 10);
+    WriteText(drive + "/filler", QByteArray(32 * 1024, 'x'));
+    QStringList const before = EntriesIn(drive);
+
+    // A movie larger than the room left: failed, and nothing at the output
+    // that could be taken for it.
+    ExportProperties movie = Request(mGop250.get(), drive + "/new.mp4");
+    ExportRun run = Run(movie);
+    QVERIFY(run.failed);
+    QVERIFY2(run.errors.contains("Failed to create final output (audio/video merge)"),
+             qPrintable(run.errors.join('\n')));
+    QCOMPARE(EntriesIn(drive), before);
+
+    // A forced sequence replaces a few frames and fails half-way. The frames
+    // set aside beside their places come back.
+    ExportProperties frames = Request(mNumbered.get(), drive + "/out.####.png");
+    frames.imageSequence = true;
+    frames.imageDirPath = drive;
+    frames.imageBaseName = "out";
+    frames.imageExtension = "png";
+    frames.overwriteExisting = true;
+    run = Run(frames);
+    QVERIFY(run.failed);
+    QCOMPARE(run.cleanupError, QString());
+    QCOMPARE(EntriesIn(drive), before);
+    VerifyUsersFrames(drive, "out", 10);
+    QVERIFY2(QRegularExpression("^Existing output files kept: ([2-9]) of \\1 put back in ").match(run.cleanupSummary).hasMatch(),
+             qPrintable(run.cleanupSummary));
 }
 
 QTEST_MAIN(TestExportManager)
