@@ -5,7 +5,7 @@ PACKAGES="cmake make g++ pkg-config ccache
   qt6-base-dev libqt6opengl6-dev qt6-multimedia-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   librubberband-dev ffmpeg
-  xvfb xauth xdotool libgl1-mesa-dri libglx-mesa0 libegl-mesa0
+  xvfb xauth xdotool x11-utils libgl1-mesa-dri libglx-mesa0 libegl-mesa0
   pulseaudio pulseaudio-utils dbus fonts-dejavu-core"
 
 missing=""

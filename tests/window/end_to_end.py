@@ -36,6 +36,7 @@ FIRST_CLIP = ("numbered_24fps.mp4", 72)  # name, frame count
 SECOND_CLIP = ("numbered_30fps.mp4", 240)
 USER_KEY = "e"  # the user's bindings file moves "Go to End" here
 RESIZED = (900, 600)  # window size set in the first pass, expected back in the second
+DIALOG_PARENT_SIZE = (1400, 800)  # main window size under the dialogs checked
 
 failures = []
 wait_scale = 1
@@ -149,6 +150,13 @@ def shown_number(image):
     return number
 
 
+def black_share(image):
+    """The share of an image's pixels that are black."""
+    pixels = len(image.rgb) // 3
+    black = sum(1 for r, g, b in zip(image.rgb[0::3], image.rgb[1::3], image.rgb[2::3]) if max(r, g, b) < 8)
+    return black / float(pixels) if pixels else 1.0
+
+
 # ---- The X server and the player ----------------------------------------------
 
 def die_with_parent():
@@ -260,6 +268,34 @@ class Player:
         result = run("ffmpeg", "-nostdin", "-v", "error", "-f", "x11grab", "-window_id", self.window,
                      "-i", self.session.display.name, "-frames:v", "1", "-c:v", "ppm", "-f", "image2pipe", "-")
         return parse_ppm(result.stdout) if result.returncode == 0 else None
+
+    @staticmethod
+    def area(window):
+        """Where a window is on the screen, as (x, y, width, height), or None."""
+        result = run("xwininfo", "-id", window)
+        values = dict(re.findall(rb"^\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height):\s+(-?\d+)",
+                                 result.stdout, re.M))
+        if result.returncode != 0 or len(values) != 4:
+            return None
+        return tuple(int(values[key]) for key in (b"Absolute upper-left X", b"Absolute upper-left Y", b"Width",
+                                                   b"Height"))
+
+    def screen_area(self, area):
+        """What the X server shows in a rectangle of the screen: read from the
+        root window, so every window stacked there counts, as a user sees it
+        (xwd -root is no witness here: it rebuilds the picture window by window,
+        and a window lying wholly over another of the same visual and colour
+        map comes out black)."""
+        x, y, width, height = area
+        result = run("ffmpeg", "-nostdin", "-v", "error", "-f", "x11grab", "-video_size", "%dx%d" % (width, height),
+                     "-i", "%s+%d,%d" % (self.session.display.name, x, y), "-frames:v", "1", "-c:v", "ppm",
+                     "-f", "image2pipe", "-")
+        return parse_ppm(result.stdout) if result.returncode == 0 else None
+
+    def other_windows(self):
+        """The player's visible windows besides its main window."""
+        result = run("xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid))
+        return [line for line in result.stdout.decode().split() if line != self.window]
 
     def picture_scale(self):
         image = self.screenshot()
@@ -411,6 +447,67 @@ def check_files_written(session, mode, how, geometry):
           "%s, %s: the key-binding file is written with the user's binding" % (mode, how))
 
 
+# ---- Dialogs on the screen ----------------------------------------------------
+
+def check_drawn(player, window, what):
+    """Waits until the X server shows the window drawn (not black) and keeps
+    its picture."""
+    seen = []
+
+    def drawn():
+        area = player.area(window)
+        image = player.screen_area(area) if area else None
+        if image:
+            seen[:] = [(area, image, black_share(image))]
+        return bool(seen) and seen[0][2] < 0.2
+
+    wait_for(15, drawn, 0.3)
+    if seen:
+        seen[0][1].save_png(os.path.join(player.session.artefacts, "%s_%s.png"
+                                         % (player.mode, re.sub(r"\W+", "_", what))))
+    check(bool(seen) and seen[0][2] < 0.2, "%s: the screen shows %s drawn (black share %s of %s)"
+          % (player.mode, what, "%.2f" % seen[0][2] if seen else "-", seen[0][0] if seen else "no window"))
+
+
+def resize(window, size):
+    if Player.geometry(window) != size:
+        run("xdotool", "windowsize", "--sync", window, str(size[0]), str(size[1]))
+
+
+def check_preferences_drawn(player):
+    """Preferences and its "Assigned Shortcut" drop-down list, as the X
+    server shows them over a main window large enough to lie under the whole
+    dialog; the window gets its size back after."""
+    size = player.geometry(player.window)
+    resize(player.window, DIALOG_PARENT_SIZE)
+    try:
+        check_dialog_and_list_drawn(player)
+    finally:
+        resize(player.window, size)
+
+
+def check_dialog_and_list_drawn(player):
+    player.press("ctrl+comma")
+    dialog = wait_for(30, lambda: next((w for w in player.other_windows()
+                                        if run("xdotool", "getwindowname", w).stdout.strip() == b"Preferences"), None),
+                      0.2)
+    if not check(bool(dialog), "%s: Ctrl+, opens Preferences" % player.mode):
+        return
+    check_drawn(player, dialog, "Preferences")
+    # The page list has the focus: Keyboard, then the second command, then its shortcut list.
+    run("xdotool", "windowfocus", "--sync", dialog)
+    run("xdotool", "key", "--delay", "100", "Down", "Tab", "Down", "Tab", "alt+Down")
+    popup = wait_for(30, lambda: next((w for w in player.other_windows() if w != dialog), None), 0.2)
+    if check(bool(popup), "%s: the \"Assigned Shortcut\" list opens" % player.mode):
+        check_drawn(player, popup, "the \"Assigned Shortcut\" list")
+        run("xdotool", "key", "Escape")
+        wait_for(10, lambda: popup not in player.other_windows(), 0.2)
+    run("xdotool", "windowfocus", "--sync", dialog)
+    run("xdotool", "key", "Escape")
+    check(wait_for(30, lambda: dialog not in player.other_windows(), 0.2),
+          "%s: Escape closes Preferences" % player.mode)
+
+
 # ---- One run of the player ----------------------------------------------------
 
 def run_pass(session, mode, how, expected_size):
@@ -527,6 +624,8 @@ def run_pass(session, mode, how, expected_size):
         player.wait_for_picture(second_last - 1, "%s, second clip, key %s" % (mode, USER_KEY.upper()),
                                 "6_second_clip_end", before=(0,))
 
+        check_preferences_drawn(player)
+
         if not expected_size:
             # The size given here must come back in the next run: resized, the
             # viewer shows the picture larger once the window has taken the size.
@@ -562,7 +661,7 @@ def main():
         print(__doc__)
         return 2
     executable, media_dir, artefacts = (os.path.abspath(a) for a in arguments)
-    for tool in ("Xvfb", "xdotool", "ffmpeg"):
+    for tool in ("Xvfb", "xdotool", "xwininfo", "ffmpeg"):
         if not shutil.which(tool):
             print("FAIL: %s is missing (scripts/setup.sh installs it)" % tool)
             return 1
