@@ -30,7 +30,13 @@ export TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:history_size=7:suppression
 base=$(mktemp -d "${TMPDIR:-/tmp}/tessarin-gate.XXXXXX") || exit 2
 loader=""
 cleanup() {
-  [ -n "$loader" ] && kill "$loader" 2>/dev/null && wait "$loader" 2>/dev/null
+  if [ -n "$loader" ]; then
+    # The loop first, so that it starts no new run, then the run under way.
+    children=$(pgrep -P "$loader")
+    kill "$loader" 2>/dev/null
+    for child in $children; do pkill -P "$child" 2>/dev/null; kill "$child" 2>/dev/null; done
+    wait "$loader" 2>/dev/null
+  fi
   for side in timed load; do
     HOME="$base/$side" XDG_RUNTIME_DIR="$base/$side/runtime" pulseaudio --kill >/dev/null 2>&1 || true
   done
