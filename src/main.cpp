@@ -1,6 +1,7 @@
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/PlatformIntegration.h"
+#include "app/ProcessEnd.h"
 #include "app/Settings.h"
 #include "app/SingleApplication.h"
 #include "window/TessarinOrvel.h"
@@ -131,9 +132,8 @@ bool OpenGLAvailable()
     QOpenGLContext context;
     return context.create();
 }
-} // namespace
 
-int main(int argc, char* argv[])
+int RunPlayer(int argc, char* argv[])
 {
     FileHelpers::LoadUserSettings();
     Settings::LatchHardwareRendering();
@@ -213,4 +213,12 @@ int main(int argc, char* argv[])
         });
     }
     return app.exec();
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // The window and the application are gone by now: settings written,
+    // threads joined. What remains are the libraries' own exit handlers.
+    ProcessEnd::Now(RunPlayer(argc, argv));
 }

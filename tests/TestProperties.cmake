@@ -30,7 +30,7 @@ function(tessarin_add_bench_frames_test)
     add_test(NAME media.bench_frames
       COMMAND sh "${CMAKE_SOURCE_DIR}/tests/media/bench_frames_check.sh"
         "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media" ${extent})
-    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
+    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300 LABELS timing)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)
@@ -115,3 +115,8 @@ endforeach()
 # LeakSanitizer's exit-time scan has crashed in this test's process while the
 # audio client's thread ran ("Tracer caught signal 11"); its leak check is off.
 set_property(TEST panels.preferencesdialog APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
+
+# Tests whose checks depend on timing under load (label "timing"):
+# scripts/repeat_gate.sh runs them again and again beside the rest of a suite.
+set_tests_properties(media.audiooutput media.imagesequencedecoder viewer.viewerwidgetbars
+  viewer.viewerwidgetendtoend PROPERTIES LABELS timing)

@@ -20,10 +20,13 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace AudioTestRig
@@ -161,9 +164,11 @@ inline double WallSeconds()
 // Moves a timeline's playback time with the wall clock, as the playback clock
 // does, while the event loop turns (the capture must be read meanwhile).
 // Calls tick, when given, about every 10 ms. Returns when it started
-// (WallSeconds).
+// (WallSeconds). worstStall, when given, is raised to the longest time (ms)
+// this thread was kept from turning the loop: how long the machine starved
+// the process meanwhile.
 inline double RunClock(Timeline* timeline, double speed, bool forward, int wallMs,
-                       std::function<void()> const& tick = {})
+                       std::function<void()> const& tick = {}, double* worstStall = nullptr)
 {
     long long const start = timeline->PlaybackTime();
     double const started = WallSeconds();
@@ -180,10 +185,63 @@ inline double RunClock(Timeline* timeline, double speed, bool forward, int wallM
             tick();
         }
         // The clock moves with the wall clock; events are let in meanwhile.
+        // The wait is what the machine lengthens: the tick's own work is not.
+        qint64 const waitStart = elapsed.nsecsElapsed();
         QTest::qWait(1);
+        if (worstStall)
+        {
+            *worstStall = std::max(*worstStall, static_cast<double>(elapsed.nsecsElapsed() - waitStart) / 1e6 - 1.0);
+        }
     }
     return started;
 }
+
+// Longer than this (ms) without a turn of the clock's loop, the machine has
+// starved the process for most of what the sink holds (about 40 ms): the
+// audio thread could not keep it fed, and what was heard says nothing about
+// the player's timing.
+double const STARVED_MS = 30.0;
+
+// A thread of its own that sleeps a millisecond at a time while it lives and
+// keeps the longest it overslept (ms): how long the machine kept a thread of
+// this process from running, beside the audio thread and the clock's loop.
+class StallProbe
+{
+public:
+    StallProbe()
+        : mThread([this] {
+            while (!mStop.load())
+            {
+                auto const before = std::chrono::steady_clock::now();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                double const slept =
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
+                double worst = mWorst.load();
+                while (slept - 1.0 > worst && !mWorst.compare_exchange_weak(worst, slept - 1.0))
+                {
+                }
+            }
+        })
+    {
+    }
+
+    ~StallProbe()
+    {
+        mStop.store(true);
+        mThread.join();
+    }
+
+    double Worst() const
+    {
+        return mWorst.load();
+    }
+
+private:
+    // Set by the owner's thread, read by the probe's: atomics.
+    std::atomic<bool> mStop {false};
+    std::atomic<double> mWorst {0.0};
+    std::thread mThread;
+};
 
 // When each frame of a capture was played (WallSeconds), as a line through
 // the earliest-arriving reads near its start and near its end: the monitor

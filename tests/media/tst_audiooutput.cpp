@@ -1,4 +1,5 @@
 #include "AudioTestRig.h"
+#include "support/TimingBounds.h"
 
 #include "app/Settings.h"
 #include "media/AudioOutput.h"
@@ -11,7 +12,9 @@
 using namespace AudioTestRig;
 
 // Plays generated audio from a timeline's cache through the null sink of the
-// test audio server and checks what its monitor captured.
+// test audio server and checks what its monitor captured. Timing bounds are
+// wider in the sanitizer builds (TimingBounds); what is heard, its pitch and
+// order, and how much the server holds are checked alike in every build.
 class TestAudioOutput : public QObject
 {
     Q_OBJECT
@@ -29,17 +32,44 @@ private Q_SLOTS:
     void FrameScrubPlaysOneFrame();
     void HandedOverTimelineMayBeDeletedAtOnce();
     void ResetAsTheSoundRunsOutLeavesTheOutputStopped();
+    void OutputPlaysAndStops();
+    void ProgramThatPlayedSoundEndsWithItsStatus();
 
 private:
     // Plays the timeline from a time for a while at a speed, then pauses and
-    // lets the sink run out. tick, when given, runs about every 10 ms.
+    // lets the sink run out. tick, when given, runs about every 10 ms. A play
+    // during which the machine starved the process is played again, a few
+    // times at most; mWorstStall keeps the last play's stall (ms).
     Samples Play(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
                  std::function<void(ManagerThread&)> const& tick = {}, double* clockStart = nullptr,
                  CaptureTimes* times = nullptr);
+    Samples PlayOnce(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
+                     std::function<void(ManagerThread&)> const& tick, double* clockStart, CaptureTimes* times);
+    bool Starved() const;
+
+    double mWorstStall = 0.0;
 };
+
+// The checks of a play that the machine starved each time would measure the
+// machine: they are skipped, saying so.
+#define SKIP_IF_STARVED()                                                                                         \
+    do                                                                                                            \
+    {                                                                                                             \
+        if (Starved())                                                                                            \
+        {                                                                                                         \
+            QSKIP(qPrintable(QStringLiteral("the machine starved this process for %1 ms in every try")            \
+                                 .arg(mWorstStall, 0, 'f', 0)));                                                  \
+        }                                                                                                         \
+    } while (false)
+
+bool TestAudioOutput::Starved() const
+{
+    return mWorstStall > STARVED_MS;
+}
 
 void TestAudioOutput::init()
 {
+    mWorstStall = 0.0;
     Settings::volume = 100;
     Settings::muted = false;
     Settings::audioOnBackwardsPlayback = false;
@@ -49,12 +79,32 @@ Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, 
                               std::function<void(ManagerThread&)> const& tick, double* clockStart,
                               CaptureTimes* times)
 {
+    int const tries = 3;
+    Samples captured;
+    for (int attempt = 1; attempt <= tries; ++attempt)
+    {
+        mWorstStall = 0.0;
+        captured = PlayOnce(timeline, from, speed, forward, wallMs, tick, clockStart, times);
+        if (!Starved())
+        {
+            break;
+        }
+        qInfo("try %d: the machine starved this process for %.0f ms", attempt, mWorstStall);
+    }
+    return captured;
+}
+
+Samples TestAudioOutput::PlayOnce(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
+                                  std::function<void(ManagerThread&)> const& tick, double* clockStart,
+                                  CaptureTimes* times)
+{
     ManagerThread rig;
     Capture capture;
     if (!capture.Start())
     {
         return {};
     }
+    StallProbe const probe;
     timeline->SetPlaybackTime(from);
     AudioOutputManager* manager = rig.Manager();
     rig.Run([=] {
@@ -62,12 +112,15 @@ Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, 
         manager->SetAudioPlaybackReady(true);
         manager->UpdateAudioOutputState(true, forward, -1, static_cast<float>(speed));
     });
-    double const started = RunClock(timeline, speed, forward, wallMs, [&rig, &tick] {
-        if (tick)
-        {
-            tick(rig);
-        }
-    });
+    double const started = RunClock(
+        timeline, speed, forward, wallMs,
+        [&rig, &tick] {
+            if (tick)
+            {
+                tick(rig);
+            }
+        },
+        &mWorstStall);
     rig.Run([=] { manager->UpdateAudioOutputState(false, forward, -1, static_cast<float>(speed)); });
     // What is still queued in the sink plays out in real time before the
     // capture ends: a fixed time by design.
@@ -77,6 +130,7 @@ Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, 
         *clockStart = started;
     }
     Samples captured = capture.Stop();
+    mWorstStall = std::max(mWorstStall, probe.Worst());
     if (times)
     {
         *times = capture.Times();
@@ -103,9 +157,10 @@ void TestAudioOutput::TonePlaysAtItsPitchAndLength()
     Samples const captured =
         Play(timeline.get(), 200000, speed, true, static_cast<int>((0.8 / speed + 0.3) * 1000.0));
     QVERIFY2(!captured.empty(), "no capture: is the test audio server running?");
+    SKIP_IF_STARVED();
     Span const tone = Loud(captured, 0, 0, -1, 0.1f);
     double const length = static_cast<double>(tone.Length()) / RATE;
-    QVERIFY2(std::fabs(length - 0.6 / speed) < 0.025, qPrintable(QString::number(length)));
+    QVERIFY2(std::fabs(length - 0.6 / speed) < TimingBounds::Bound(0.025), qPrintable(QString::number(length)));
     long long const middle = tone.first + tone.Length() / 5;
     for (int channel = 0; channel < CHANNELS; ++channel)
     {
@@ -156,26 +211,37 @@ void TestAudioOutput::AudioFollowsTheClock()
 
     // Audio taken for the sink is only what the sink takes: a few ticks' worth.
     QVERIFY2(largestPending >= 0 && largestPending < 30000, qPrintable(QString::number(largestPending)));
+    SKIP_IF_STARVED();
 
     // Each click is heard when the clock passes it, give or take one frame
     // (24 fps) over the whole run.
     std::vector<Span> const clicks = Bursts(captured, 0, FrameAt(0.1), 0.1f);
     int const expected = static_cast<int>(seconds * speed / 0.5);
     QVERIFY2(static_cast<int>(clicks.size()) >= expected - 1, qPrintable(QString::number(clicks.size())));
-    double earliest = 1e9;
-    double latest = -1e9;
+    std::vector<double> lags;
     for (Span const& click : clicks)
     {
         double const heard = times.PlayedAt(click.first);
         // The click nearest to what was heard: timeline time 0.5 k.
         double const timelineTime = from / 1e6 + (heard - clockStart) * speed;
         double const clickTime = std::round(timelineTime / 0.5) * 0.5;
-        double const lag = heard - (clockStart + (clickTime - from / 1e6) / speed);
-        earliest = std::min(earliest, lag);
-        latest = std::max(latest, lag);
+        lags.push_back(heard - (clockStart + (clickTime - from / 1e6) / speed));
     }
-    qInfo("%zu clicks heard %.1f to %.1f ms after the clock", clicks.size(), earliest * 1000.0, latest * 1000.0);
-    double const frame = 1.0 / 24.0;
+    std::sort(lags.begin(), lags.end());
+    qInfo("%zu clicks heard %.1f to %.1f ms after the clock", lags.size(), lags.front() * 1000.0,
+          lags.back() * 1000.0);
+    // One click, the farthest from the others, may be off: a moment the
+    // machine kept the audio thread or the server from running, after which
+    // the audio finds the clock again. An offset or a drift of the player's
+    // own shows in every click after it.
+    if (lags.size() >= 5)
+    {
+        double const median = lags[lags.size() / 2];
+        lags.erase(median - lags.front() > lags.back() - median ? lags.begin() : lags.end() - 1);
+    }
+    double const earliest = lags.front();
+    double const latest = lags.back();
+    double const frame = TimingBounds::Bound(1.0 / 24.0);
     QVERIFY2(latest - earliest < frame, "audio drifted from the clock");
     QVERIFY2(earliest > -frame && latest < frame, "audio is out of step with the clock");
 }
@@ -190,46 +256,79 @@ void TestAudioOutput::SoundAfterAPauseStartsWithThePicture()
     }
     auto timeline = MakeTimeline(audio);
     Timeline* played = timeline.get();
-    played->SetPlaybackTime(250000);
 
-    ManagerThread rig;
-    Capture capture;
-    QVERIFY2(capture.Start(), "no capture: is the test audio server running?");
-    AudioOutputManager* manager = rig.Manager();
-    rig.Run([=] {
-        manager->SetTimeline(played);
-        manager->SetAudioPlaybackReady(true);
-    });
-    long long mostHeld = 0;
-    auto const sampleServer = [&mostHeld] { mostHeld = std::max(mostHeld, ServerHeldSound()); };
-    auto const play = [&](int wallMs) {
-        long long const from = played->PlaybackTime();
-        rig.Run([=] { manager->UpdateAudioOutputState(true, true, -1, 1.0f); });
-        int ticks = 0;
-        double const started = RunClock(played, 1.0, true, wallMs, [&] {
-            if (++ticks % 20 == 0)
-            {
-                sampleServer();
-            }
-        });
-        rig.Run([=] { manager->UpdateAudioOutputState(false, true, -1, 1.0f); });
-        return std::make_pair(started, from);
-    };
-
-    auto const first = play(1000);
-    // The pause itself is what is tested: it lasts a fixed time by design,
-    // while the server's hold is read now and then.
-    QElapsedTimer paused;
-    paused.start();
-    while (paused.elapsed() < 3000)
+    // One take: a play, a pause, a play. Taken again, a few times at most,
+    // while the machine starved the process.
+    struct Take
     {
-        sampleServer();
-        QTest::qWait(200);
+        std::pair<double, long long> first;
+        std::pair<double, long long> second;
+        CaptureTimes times;
+        Samples captured;
+        long long mostHeld = 0;
+    };
+    auto const takeOnce = [this, played](Take& take) {
+        played->SetPlaybackTime(250000);
+        ManagerThread rig;
+        Capture capture;
+        if (!capture.Start())
+        {
+            return false;
+        }
+        StallProbe const probe;
+        AudioOutputManager* manager = rig.Manager();
+        rig.Run([=] {
+            manager->SetTimeline(played);
+            manager->SetAudioPlaybackReady(true);
+        });
+        auto const sampleServer = [&take] { take.mostHeld = std::max(take.mostHeld, ServerHeldSound()); };
+        auto const play = [&](int wallMs) {
+            long long const from = played->PlaybackTime();
+            rig.Run([=] { manager->UpdateAudioOutputState(true, true, -1, 1.0f); });
+            int ticks = 0;
+            double const started = RunClock(
+                played, 1.0, true, wallMs,
+                [&] {
+                    if (++ticks % 20 == 0)
+                    {
+                        sampleServer();
+                    }
+                },
+                &mWorstStall);
+            rig.Run([=] { manager->UpdateAudioOutputState(false, true, -1, 1.0f); });
+            return std::make_pair(started, from);
+        };
+
+        take.first = play(1000);
+        // The pause itself is what is tested: it lasts a fixed time by design,
+        // while the server's hold is read now and then.
+        QElapsedTimer paused;
+        paused.start();
+        while (paused.elapsed() < 3000)
+        {
+            sampleServer();
+            QTest::qWait(200);
+        }
+        take.second = play(1500);
+        QTest::qWait(200); // the sink plays out what it still holds, in real time
+        take.times = capture.Times();
+        take.captured = capture.Stop();
+        mWorstStall = std::max(mWorstStall, probe.Worst());
+        return true;
+    };
+    Take take;
+    for (int attempt = 1; attempt <= 3; ++attempt)
+    {
+        take = Take();
+        mWorstStall = 0.0;
+        QVERIFY2(takeOnce(take), "no capture: is the test audio server running?");
+        if (!Starved())
+        {
+            break;
+        }
+        qInfo("try %d: the machine starved this process for %.0f ms", attempt, mWorstStall);
     }
-    auto const second = play(1500);
-    QTest::qWait(200); // the sink plays out what it still holds, in real time
-    CaptureTimes const times = capture.Times();
-    Samples const captured = capture.Stop();
+    auto const& [first, second, times, captured, mostHeld] = take;
 
     // Each click is heard when the clock passes it, on the first play and
     // after the pause alike.
@@ -253,7 +352,8 @@ void TestAudioOutput::SoundAfterAPauseStartsWithThePicture()
     qInfo("most sound held by the server: %.1f ms", static_cast<double>(mostHeld) / 1000.0);
     QVERIFY2(mostHeld > 0, "the player's stream was not found on the server");
     QVERIFY2(mostHeld <= 200000, "the server holds more than 0.2 s of sound");
-    QVERIFY2(worst < 0.04, "sound is out of step with the picture");
+    SKIP_IF_STARVED();
+    QVERIFY2(worst < TimingBounds::Bound(0.04), "sound is out of step with the picture");
     QCOMPARE(heardFirst, 2);
     QCOMPARE(heardSecond, 3);
 }
@@ -282,9 +382,10 @@ void TestAudioOutput::BackwardPlayFollowsTheSetting()
         QCOMPARE(Peak(captured), 0.0f);
         return;
     }
+    SKIP_IF_STARVED();
     Span const sound = Loud(captured, 0, 0, -1, 0.1f);
     double const length = static_cast<double>(sound.Length()) / RATE;
-    QVERIFY2(std::fabs(length - 1.0) < 0.025, qPrintable(QString::number(length)));
+    QVERIFY2(std::fabs(length - 1.0) < TimingBounds::Bound(0.025), qPrintable(QString::number(length)));
     // Backwards the higher tone comes first.
     double const first = Frequency(captured, 0, sound.first + FrameAt(0.1), FrameAt(0.3));
     double const second = Frequency(captured, 1, sound.first + FrameAt(0.6), FrameAt(0.3));
@@ -305,16 +406,21 @@ void TestAudioOutput::VolumeAndMuteGains()
         return sound.Length() < FrameAt(0.3) ? 0.0 : Rms(captured, 0, sound.first + FrameAt(0.1), FrameAt(0.2));
     };
     double const reference = level(1.0);
+    SKIP_IF_STARVED();
     QVERIFY2(std::fabs(reference - 0.2 / std::sqrt(2.0)) < 0.005, qPrintable(QString::number(reference)));
 
     // Above 100 % the sink stays at full volume and the samples are boosted.
     Settings::volume = 150;
-    QVERIFY2(std::fabs(level(2.25) / reference - 2.25) < 0.05, "volume 150 is not a gain of 2.25");
+    double const boosted = level(2.25);
+    SKIP_IF_STARVED();
+    QVERIFY2(std::fabs(boosted / reference - 2.25) < 0.05, "volume 150 is not a gain of 2.25");
 
     // Below it the sink's volume follows a logarithmic control.
     Settings::volume = 50;
     double const half = QAudio::convertVolume(0.5, QAudio::LogarithmicVolumeScale, QAudio::LinearVolumeScale);
-    QVERIFY2(std::fabs(level(half) / reference - half) < 0.01, "volume 50 is not the logarithmic gain");
+    double const lowered = level(half);
+    SKIP_IF_STARVED();
+    QVERIFY2(std::fabs(lowered / reference - half) < 0.01, "volume 50 is not the logarithmic gain");
 
     // Muted is silent and never boosted.
     Settings::volume = 150;
@@ -441,6 +547,42 @@ void TestAudioOutput::ResetAsTheSoundRunsOutLeavesTheOutputStopped()
             QCOMPARE(output.Write(burst), 0LL);
         }
     }
+}
+
+void TestAudioOutput::OutputPlaysAndStops()
+{
+    AudioOutput output;
+    QVERIFY(output.Start());
+    Samples tone(static_cast<size_t>(FrameAt(0.02) * CHANNELS), 0.0f);
+    AddTone(tone, 440.0, 0.3, 0, Frames(tone));
+    QByteArray const bytes = ToBytes(tone, 0, Frames(tone));
+    QVERIFY(output.Write(bytes) > 0);
+    QVERIFY(QTest::qWaitFor([&output] { return output.USecsToPlay() == 0; }, 5000));
+    output.Shutdown();
+    QVERIFY(output.IsStopped());
+    QCOMPARE(output.Write(bytes), 0LL);
+}
+
+void TestAudioOutput::ProgramThatPlayedSoundEndsWithItsStatus()
+{
+    // A test program whose tests passed, after it played sound, ends with
+    // success: the sound library's exit-time teardown aborted such programs
+    // now and then. This program's shortest case runs in processes of its own.
+    int const runs = 12;
+    int failed = 0;
+    QString lastError;
+    for (int run = 0; run < runs; ++run)
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("OutputPlaysAndStops")});
+        QVERIFY(child.waitForFinished(120000));
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        {
+            ++failed;
+            lastError = QString::fromLocal8Bit(child.readAllStandardError().right(1500));
+        }
+    }
+    QVERIFY2(failed == 0, qPrintable(QStringLiteral("%1 of %2 ended badly; the last:\n%3").arg(failed).arg(runs).arg(lastError)));
 }
 
 QTEST_GUILESS_MAIN(TestAudioOutput)
