@@ -11,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+class PacketPictureCheck;
 struct SwsContext;
 
 // Decodes one packet at a time for a VideoDecoder and converts each picture
@@ -41,6 +42,20 @@ public:
     // when unknown): see LastTimeInProgression for the times not taken.
     bool FindStartTimeOffset(long long& offset, AVFormatContext* formatContext);
     bool FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd);
+    // FindEndTime's answer from the packets' presentation times alone,
+    // reading from the current position (a key packet) to the end of the
+    // file without decoding: the latest time plus one frame step. Only for
+    // codecs that show every picture they decode, each at its packet's time.
+    // False, with endTime untouched, when the packets cannot tell what
+    // decoding would: one without a timestamp, two with the same, one the
+    // container marks as discarded or corrupt, no key packet first, a read
+    // error, a latest time that may be an outlier (see
+    // LastTimeInProgression), a packet that frames does not find to hold a
+    // whole frame (null: each does), or, with inPacketOrder (pictures shown
+    // in the order they are decoded), times that do not rise from packet to
+    // packet.
+    bool FindEndTimeFromPackets(long long& endTime, AVFormatContext* formatContext, long long containerEnd,
+                                bool inPacketOrder, PacketPictureCheck* frames);
 
     // The latest of the decoded picture times (µs) that is not an outlier. A
     // time is an outlier when it lies more than OUTLIER_SLACK_SECONDS (or

@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
 #include "media/FfmpegCompat.h"
+#include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
 #include "media/VideoFrame.h"
@@ -666,7 +667,29 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
-    bool found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+    bool found = false;
+    if (EndTimeFromPacketsAllowed())
+    {
+        // Demuxing the last GOP takes a fraction of the time decoding it does.
+        // H.264 may code a frame as two field pictures, one per packet.
+        std::unique_ptr<PacketPictureCheck> frames;
+        if (!mIntraOnly)
+        {
+            frames = std::make_unique<PacketPictureCheck>(
+                mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar);
+        }
+        found = (!frames || frames->IsUsable()) &&
+                worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
+        if (!found)
+        {
+            Seek(mSource->Duration());
+            mAtStart = false;
+        }
+    }
+    if (!found)
+    {
+        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+    }
     if (!found && !mSeekFromStart)
     {
         // The seek near the end read past the data (a cut-off file claims
@@ -687,6 +710,17 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     // What the pass used goes back to the system when the engine trims on
     // the main thread, once no task is left (AvManager): parse threads
     // trimming side by side crashed the sanitizers' allocators.
+}
+
+bool VideoDecoder::EndTimeFromPacketsAllowed() const
+{
+    if (!Settings::videoEndTimeFromPackets || mRewindOnly || !mCurrentStreamInfo || !mVideoCodecContext)
+    {
+        return false;
+    }
+    // Every H.264 picture is shown, each at its packet's time (frame pictures
+    // at least, which the pass checks packet by packet).
+    return mIntraOnly || mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)

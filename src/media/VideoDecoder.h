@@ -145,6 +145,9 @@ private:
     // False when the input cannot seek there.
     bool SeekDeeper();
     void ShutdownWorkers();
+    // The timing pass may take the stream's end from its packets' times
+    // rather than decode them: the codec shows every picture it decodes.
+    bool EndTimeFromPacketsAllowed() const;
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads).
     long long CodecHeldPictures() const;

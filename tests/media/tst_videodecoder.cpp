@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -171,6 +172,7 @@ private Q_SLOTS:
     void ImageFileGivesOnePicture();
     void StreamEndsBeforeACorruptTimestamp_data();
     void StreamEndsBeforeACorruptTimestamp();
+    void EndTimeFromPacketsOnlyWhereTheyTell();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -667,6 +669,78 @@ void TestVideoDecoder::StreamEndsBeforeACorruptTimestamp()
     QFETCH(long long, last);
     std::vector<long long> values(times.cbegin(), times.cend());
     QCOMPARE(VideoDecodeWorker::LastTimeInProgression(values, containerEnd, frameStep), last);
+}
+
+void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
+{
+    // Reads the packets of a file's first video stream from its start, or
+    // from its first non-key packet with skipFirst; with checkFrames each
+    // must hold a frame picture.
+    auto const fromPackets = [](QString const& name, long long& endTime, bool inPacketOrder, bool skipFirst = false,
+                                bool checkFrames = false) {
+        AVFormatContext* context = nullptr;
+        if (avformat_open_input(&context, TestMedia::Path(name).toUtf8().constData(), nullptr, nullptr) < 0 ||
+            avformat_find_stream_info(context, nullptr) < 0)
+        {
+            avformat_close_input(&context);
+            return false;
+        }
+        VideoStreamInfo info;
+        info.streamIndex = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        AVStream const* stream = context->streams[info.streamIndex];
+        info.frameStep = 1e6 / av_q2d(stream->avg_frame_rate);
+        info.startTimeOffset = 0;
+        VideoDecodeWorker worker(-1, false);
+        worker.DecodingData()->streamInfo = &info;
+        worker.DecodingData()->timeBase = stream->time_base;
+        if (skipFirst)
+        {
+            worker.ReadPacket(context);
+        }
+        PacketPictureCheck frames(stream->codecpar);
+        bool const found = worker.FindEndTimeFromPackets(endTime, context, -1, inPacketOrder,
+                                                         checkFrames ? &frames : nullptr);
+        avformat_close_input(&context);
+        return found;
+    };
+    long long endTime = -1;
+    QVERIFY(fromPackets("numbered_gop250.mp4", endTime, false));
+    QCOMPARE(endTime, 12000000LL);
+    QVERIFY(fromPackets("numbered_mjpeg.mov", endTime, true));
+    QCOMPARE(endTime, 2000000LL);
+    // Frame pictures, in MP4's length-prefixed form and in MPEG-TS's start
+    // codes (timed from the stream's first picture at 1.4 s).
+    QVERIFY(fromPackets("numbered_gop250.mp4", endTime, false, false, true));
+    QCOMPARE(endTime, 12000000LL);
+    QVERIFY(fromPackets("numbered_offset.ts", endTime, false, false, true));
+    QCOMPARE(endTime, 1001400000LL + 6000000LL);
+
+    endTime = -1;
+    // B-frames are decoded out of presentation order.
+    QVERIFY(!fromPackets("numbered_gop250.mp4", endTime, true));
+    // The first picture would need the one before it.
+    QVERIFY(!fromPackets("numbered_gop250.mp4", endTime, false, true));
+    // A raw stream's pictures carry no times of their own.
+    QVERIFY(!fromPackets("numbered_raw.h264", endTime, false));
+    QCOMPARE(endTime, -1LL);
+
+    // A packet whose picture cannot be read holds no frame that counts.
+    AVCodecParameters* parameters = avcodec_parameters_alloc();
+    parameters->codec_type = AVMEDIA_TYPE_VIDEO;
+    parameters->codec_id = AV_CODEC_ID_H264;
+    PacketPictureCheck check(parameters);
+    QVERIFY(check.IsUsable());
+    QByteArray bytes(64, '\x55');
+    bytes.append(QByteArray(AV_INPUT_BUFFER_PADDING_SIZE, '\0'));
+    AVPacket* packet = av_packet_alloc();
+    packet->data = reinterpret_cast<uint8_t*>(bytes.data());
+    packet->size = 64;
+    QVERIFY(!check.HoldsFrame(packet));
+    av_packet_free(&packet);
+    // FFV1 has no parser to tell by.
+    parameters->codec_id = AV_CODEC_ID_FFV1;
+    QVERIFY(!PacketPictureCheck(parameters).IsUsable());
+    avcodec_parameters_free(&parameters);
 }
 
 QTEST_GUILESS_MAIN(TestVideoDecoder)
