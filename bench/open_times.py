@@ -5,10 +5,10 @@ the parse within it) beside a whole `mpv --frames=1` run of the same file
 when mpv is installed. Runs are interleaved and medians printed, so that a
 load that comes and goes on a shared machine weighs on all alike.
 
-  open_times.py TESSARIN_BENCH FILE... [--runs N] [--cores 0,1] [--decoded-end]
+  open_times.py TESSARIN_BENCH FILE... [--runs N] [--cores 0,1] [--decoded-times]
 
---cores pins every process to those cores (taskset); --decoded-end also
-times the engine finding each stream's end by decoding its last pictures.
+--cores pins every process to those cores (taskset); --decoded-times also
+times the engine finding each stream's first and last picture times by decoding.
 """
 import argparse
 import os
@@ -20,8 +20,8 @@ import sys
 import time
 
 
-def run_engine(bench, path, cores, decoded_end):
-    command = [bench, "open", path] + (["--decoded-end"] if decoded_end else [])
+def run_engine(bench, path, cores, decoded_times):
+    command = [bench, "open", path] + (["--decoded-times"] if decoded_times else [])
     if cores:
         command = ["taskset", "-c", cores] + command
     env = dict(os.environ, TESSARIN_BENCH_LAUNCH_NS=str(time.clock_gettime_ns(time.CLOCK_MONOTONIC)))
@@ -49,7 +49,7 @@ def main():
     parser.add_argument("files", nargs="+")
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--cores", default="")
-    parser.add_argument("--decoded-end", action="store_true")
+    parser.add_argument("--decoded-times", action="store_true")
     options = parser.parse_args()
     mpv = shutil.which("mpv") is not None
     where = "cores %s" % options.cores if options.cores else "all %d cores" % os.cpu_count()
@@ -59,14 +59,14 @@ def main():
         fast, slow, player = [], [], []
         for _ in range(options.runs):
             fast.append(run_engine(options.bench, path, options.cores, False))
-            if options.decoded_end:
+            if options.decoded_times:
                 slow.append(run_engine(options.bench, path, options.cores, True))
             if mpv:
                 player.append(run_mpv(path, options.cores))
         line = "  %s: engine %.0f ms (parsed at %.0f ms)" % (
             os.path.basename(path), statistics.median(p[1] for p in fast), statistics.median(p[0] for p in fast))
         if slow:
-            line += ", end decoded %.0f ms (parsed at %.0f ms)" % (
+            line += ", times decoded %.0f ms (parsed at %.0f ms)" % (
                 statistics.median(p[1] for p in slow), statistics.median(p[0] for p in slow))
         if player:
             mpv_ms = statistics.median(player)

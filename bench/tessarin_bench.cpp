@@ -106,10 +106,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const seconds("seconds", "soak: duration", "seconds", "60");
     QCommandLineOption const seed("seed", "soak: random seed", "seed", "1");
     QCommandLineOption const cacheSize("cache-size", "cache size in MB (the player's default is 512)", "MB");
-    QCommandLineOption const decodedEnd("decoded-end",
-                                        "find a video stream's end by decoding its last pictures, never from "
+    QCommandLineOption const decodedTimes("decoded-times",
+                                        "find a video stream's first and last picture times by decoding, never from "
                                         "the packets' times (for comparison)");
-    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedEnd});
+    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes});
     if (!parser.parse(application.arguments()))
     {
         error = parser.errorText();
@@ -159,7 +159,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     options.count = number(parser.value(count));
     options.seconds = number(parser.value(seconds));
     options.seed = static_cast<unsigned int>(number(parser.value(seed)));
-    Settings::videoEndTimeFromPackets = !parser.isSet(decodedEnd);
+    Settings::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
     {
         Settings::cacheSize = number(parser.value(cacheSize));

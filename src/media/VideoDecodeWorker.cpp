@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -176,19 +177,18 @@ bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatC
     return true;
 }
 
-bool VideoDecodeWorker::FindEndTimeFromPackets(long long& endTime, AVFormatContext* formatContext,
-                                               long long containerEnd, bool inPacketOrder,
-                                               PacketPictureCheck* frames)
+bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext,
+                                        std::size_t count, bool inPacketOrder, PacketPictureCheck* frames)
 {
     VideoStreamInfo const* info = mDecodingData.streamInfo;
     if (!formatContext || !info || mDecodingData.timesFromCount)
     {
         return false;
     }
-    std::vector<long long> times;
+    times.clear();
     bool readable = true;
     int result = 0;
-    while ((result = av_read_frame(formatContext, mPacket)) >= 0)
+    while (times.size() < count && (result = av_read_frame(formatContext, mPacket)) >= 0)
     {
         AVPacket const* packet = mPacket;
         if (packet->stream_index == info->streamIndex && packet->size > 0)
@@ -215,7 +215,36 @@ bool VideoDecodeWorker::FindEndTimeFromPackets(long long& endTime, AVFormatConte
         }
     }
     // A read that failed short of the end may have left pictures unread.
-    if (result != AVERROR_EOF || times.empty())
+    return !times.empty() && (times.size() == count || result == AVERROR_EOF);
+}
+
+bool VideoDecodeWorker::FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext,
+                                                 bool inPacketOrder, PacketPictureCheck* frames)
+{
+    // No picture decoded after another can be shown before it from further
+    // on than the codec's deepest reordering.
+    std::vector<long long> times;
+    if (!ReadPacketTimes(times, formatContext, inPacketOrder ? 1 : MAXIMUM_REORDERED_PICTURES + 1, inPacketOrder,
+                         frames))
+    {
+        return false;
+    }
+    // The key picture first shown unless one read after it comes earlier or
+    // at the same time.
+    if (std::any_of(times.cbegin() + 1, times.cend(), [&times](long long time) { return time <= times.front(); }))
+    {
+        return false;
+    }
+    offset = times.front();
+    return true;
+}
+
+bool VideoDecodeWorker::FindEndTimeFromPackets(long long& endTime, AVFormatContext* formatContext,
+                                               long long containerEnd, bool inPacketOrder,
+                                               PacketPictureCheck* frames)
+{
+    std::vector<long long> times;
+    if (!ReadPacketTimes(times, formatContext, std::numeric_limits<std::size_t>::max(), inPacketOrder, frames))
     {
         return false;
     }
@@ -225,7 +254,7 @@ bool VideoDecodeWorker::FindEndTimeFromPackets(long long& endTime, AVFormatConte
     {
         return false;
     }
-    double const frameStep = info->frameStep;
+    double const frameStep = mDecodingData.streamInfo->frameStep;
     long long const lastTime = times.back();
     if (containerEnd > 0 && IsOutlier(lastTime, containerEnd, frameStep))
     {

@@ -42,6 +42,17 @@ public:
     // when unknown): see LastTimeInProgression for the times not taken.
     bool FindStartTimeOffset(long long& offset, AVFormatContext* formatContext);
     bool FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd);
+    // FindStartTimeOffset's answer from the packets' presentation times
+    // alone, reading from the start: the first packet's time, when it is a
+    // key packet and none of those that may be shown before it (the next
+    // MAXIMUM_REORDERED_PICTURES, or the next one with inPacketOrder) is
+    // timed at or before it. False, with offset untouched, as
+    // FindEndTimeFromPackets says.
+    bool FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext, bool inPacketOrder,
+                                  PacketPictureCheck* frames);
+    // The most pictures a codec shows before one decoded ahead of them
+    // (H.264's largest picture buffer).
+    static constexpr std::size_t MAXIMUM_REORDERED_PICTURES = 16;
     // FindEndTime's answer from the packets' presentation times alone,
     // reading from the current position (a key packet) to the end of the
     // file without decoding: the latest time plus one frame step. Only for
@@ -87,6 +98,11 @@ Q_SIGNALS:
     void DecodingCompleted(int id);
 
 private:
+    // The times (µs) of the stream's next count packets (fewer at the end of
+    // the file), in packet order; false when a packet is not usable (see
+    // FindEndTimeFromPackets) or none came.
+    bool ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext, std::size_t count,
+                         bool inPacketOrder, PacketPictureCheck* frames);
     // Sends the packet (an empty one drains the decoder) and takes every
     // picture the decoder has ready. Sets mEndOfStream when it is drained.
     void DecodeInternal(bool probeOnly);

@@ -644,7 +644,25 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         // which the audio streams are timed against.
         worker.DecodingData()->timesFromCount = mRewindOnly && !info->timestampsRestart;
         long long offset = 0;
-        if (!worker.FindStartTimeOffset(offset, mFormatContext))
+        bool found = false;
+        if (TimesFromPacketsAllowed())
+        {
+            std::unique_ptr<PacketPictureCheck> const frames = MakePictureCheck();
+            found = (!frames || frames->IsUsable()) &&
+                    worker.FindStartTimeFromPackets(offset, mFormatContext, mIntraOnly, frames.get());
+            // Decoding starts where the input opened, as without the packets.
+            if (!found && ReopenInput())
+            {
+                mAtStart = true;
+                Seek(0);
+                mAtStart = false;
+            }
+        }
+        if (!found)
+        {
+            found = worker.FindStartTimeOffset(offset, mFormatContext);
+        }
+        if (!found)
         {
             logger->Warning(QStringLiteral("Failed to set startTimeOffset for video stream (%1): %2")
                                 .arg(info->streamIndex)
@@ -668,16 +686,10 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
     bool found = false;
-    if (EndTimeFromPacketsAllowed())
+    if (TimesFromPacketsAllowed())
     {
         // Demuxing the last GOP takes a fraction of the time decoding it does.
-        // H.264 may code a frame as two field pictures, one per packet.
-        std::unique_ptr<PacketPictureCheck> frames;
-        if (!mIntraOnly)
-        {
-            frames = std::make_unique<PacketPictureCheck>(
-                mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar);
-        }
+        std::unique_ptr<PacketPictureCheck> const frames = MakePictureCheck();
         found = (!frames || frames->IsUsable()) &&
                 worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
         if (!found)
@@ -712,9 +724,20 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     // trimming side by side crashed the sanitizers' allocators.
 }
 
-bool VideoDecoder::EndTimeFromPacketsAllowed() const
+std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
 {
-    if (!Settings::videoEndTimeFromPackets || mRewindOnly || !mCurrentStreamInfo || !mVideoCodecContext)
+    // H.264 may code a frame as two field pictures, one per packet; the
+    // pictures of intra-only codecs are whole frames.
+    if (mIntraOnly || !mFormatContext || !mCurrentStreamInfo)
+    {
+        return nullptr;
+    }
+    return std::make_unique<PacketPictureCheck>(mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar);
+}
+
+bool VideoDecoder::TimesFromPacketsAllowed() const
+{
+    if (!Settings::videoTimesFromPackets || mRewindOnly || !mCurrentStreamInfo || !mVideoCodecContext)
     {
         return false;
     }

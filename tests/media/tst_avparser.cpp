@@ -94,7 +94,7 @@ void TestAvParser::init()
 {
     Settings::decodeExtraStreamInfoOnParse = true;
     Settings::videoDecoderForceRgbOutput = false;
-    Settings::videoEndTimeFromPackets = true;
+    Settings::videoTimesFromPackets = true;
 }
 
 void TestAvParser::ReadsStreamProperties()
@@ -195,9 +195,9 @@ void TestAvParser::EndFromPacketsIsTheDecodedEnd()
     // frame count and length come out the same.
     QFETCH(QString, name);
     QString const path = TestMedia::Path(name);
-    Settings::videoEndTimeFromPackets = false;
+    Settings::videoTimesFromPackets = false;
     Parsed decoded(path);
-    Settings::videoEndTimeFromPackets = true;
+    Settings::videoTimesFromPackets = true;
     Parsed read(path);
     QCOMPARE(read.source.HasErrors(), decoded.source.HasErrors());
     QCOMPARE(read.source.Duration(), decoded.source.Duration());
