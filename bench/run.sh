@@ -3,8 +3,10 @@
 # `tessarin_bench speed` on 1080p and 4K H.264 long-GOP files with B-frames, a
 # 1080p ProRes file and a 1080p PNG sequence (decode rates, playback, seek,
 # real-time play at 1x, memory, each against ffmpeg on this machine in the
-# same run). Give two build folders to
-# compare two builds on one machine.
+# same run), and the time to the first picture of 20 s long-GOP files at 1080p
+# and 4K opened afresh, on two cores and on all, beside a whole
+# `mpv --frames=1` run when mpv is installed (bench/open_times.py). Give two
+# build folders to compare two builds on one machine.
 #
 #   bench/run.sh [BUILD_DIR...] [--soak SECONDS]
 #
@@ -37,6 +39,7 @@ fi
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 h264="$media/h264_1080p_gop250.mp4"
 h264_4k="$media/h264_2160p_gop250.mp4"
+h264_20s="$media/h264_1080p_20s_gop250.mp4"
 cache_4k=${TESSARIN_BENCH_4K_CACHE_MB:-3000}
 prores="$media/prores_hq_1080p.mov"
 sequence="$media/png_1080p/frame.####.png 1-48"
@@ -47,6 +50,9 @@ echo "Making 1080p and 4K media in $media ..."
 # The same at 3840x2160, 20 s: two GOPs and a part.
 [ -s "$h264_4k" ] || ff -f lavfi -i "testsrc2=size=3840x2160:rate=24000/1001:duration=20" \
   -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264_4k"
+# The 1080p file at 20 s: its last GOP, like the 4K file's, holds 230 pictures.
+[ -s "$h264_20s" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=20" \
+  -c:v libx264 -preset medium -profile:v high -pix_fmt yuv420p -g 250 -keyint_min 250 -sc_threshold 0 -bf 3 "$h264_20s"
 # Intra-only ProRes 422 HQ, 10 bits.
 [ -s "$prores" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=5" \
   -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le "$prores"
@@ -73,6 +79,12 @@ for build in $builds; do
   # 512 MB hold 40 4K pictures, under 2 s: backward play needs room to show
   # pictures while the GOP before is decoded.
   bench "$build/bench/tessarin_bench" speed "$h264_4k" --cache-size "$cache_4k"
+  # Opening afresh: the first picture on two cores (the same two for both
+  # players) and on all of them.
+  for cores in 0,1 ""; do
+    python3 "$root/bench/open_times.py" "$build/bench/tessarin_bench" "$h264_20s" "$h264_4k" \
+      ${cores:+--cores "$cores"} || status=1
+  done
   if [ "$soak" -gt 0 ]; then
     bench "$build/bench/tessarin_bench" soak "$h264" "$prores" "$sequence" --seconds "$soak"
   fi

@@ -1,7 +1,8 @@
 // tessarin_bench: the engine seen from outside. Opens media as source
 // timelines through the real engine and reports what the viewer is handed
 // (frames), how fast it comes compared with ffmpeg on the same machine
-// (speed), and whether random use keeps showing the right frame (soak).
+// (speed), whether random use keeps showing the right frame (soak), and how
+// soon a file opened shows its first picture (open).
 
 #include "BenchMemory.h"
 #include "BenchPicture.h"
@@ -18,12 +19,16 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSet>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
+
+#include <time.h>
+#include <unistd.h>
 
 namespace
 {
@@ -85,9 +90,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  frames FILE   one line per frame handed to the viewer: frame <n> md5 <picture md5>\n"
         "  speed FILE    playback, seek and memory figures against ffmpeg's decoding\n"
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
+        "  open FILE     times from process start to the parsed file and to its first picture shown\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed or soak");
+    parser.addPositionalArgument("mode", "frames, speed, soak or open");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
@@ -100,7 +106,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const seconds("seconds", "soak: duration", "seconds", "60");
     QCommandLineOption const seed("seed", "soak: random seed", "seed", "1");
     QCommandLineOption const cacheSize("cache-size", "cache size in MB (the player's default is 512)", "MB");
-    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize});
+    QCommandLineOption const decodedTimes("decoded-times",
+                                        "find a video stream's first and last picture times by decoding, never from "
+                                        "the packets' times (for comparison)");
+    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes});
     if (!parser.parse(application.arguments()))
     {
         error = parser.errorText();
@@ -119,7 +128,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open"}.contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -150,6 +159,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     options.count = number(parser.value(count));
     options.seconds = number(parser.value(seconds));
     options.seed = static_cast<unsigned int>(number(parser.value(seed)));
+    Settings::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
     {
         Settings::cacheSize = number(parser.value(cacheSize));
@@ -580,6 +590,57 @@ int RunSpeed(Options const& options)
     return played && playedInRealTime && forward.endShown && backward.endShown && seeksNeverShown == 0 ? 0 : 1;
 }
 
+// Milliseconds since the process started: since the launcher's
+// CLOCK_MONOTONIC reading in TESSARIN_BENCH_LAUNCH_NS when given (taken just
+// before it started the process), else since the kernel's start time of the
+// process, which counts in clock ticks (10 ms).
+double MillisecondsSinceProcessStart()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    double const nowMs = now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+    bool given = false;
+    long long const launch = qEnvironmentVariable("TESSARIN_BENCH_LAUNCH_NS").toLongLong(&given);
+    if (given)
+    {
+        return nowMs - launch / 1e6;
+    }
+    timespec boot {};
+    clock_gettime(CLOCK_BOOTTIME, &boot);
+    QFile stat("/proc/self/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+    {
+        return -1.0;
+    }
+    // Field 22, counted after the command name's closing parenthesis.
+    QByteArray const line = stat.readAll();
+    QList<QByteArray> const fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    double const startMs = fields.value(19).toLongLong() * 1e3 / sysconf(_SC_CLK_TCK);
+    return boot.tv_sec * 1e3 + boot.tv_nsec / 1e6 - startMs;
+}
+
+int RunOpen(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    double const parsedMs = MillisecondsSinceProcessStart();
+    session.Show(timeline, 0);
+    if (!session.WaitShown(SETTLE_TIMEOUT_MS))
+    {
+        return Fail("the first frame was not shown");
+    }
+    double const shownMs = MillisecondsSinceProcessStart();
+    std::printf("%s: %d frames; from process start: parsed %.1f ms, first picture %.1f ms\n",
+                qPrintable(timeline->SourcePtr()->MediaName()), timeline->FrameCount(), parsedMs, shownMs);
+    std::fflush(stdout);
+    return 0;
+}
+
 int RunSoak(Options const& options)
 {
     BenchSession session;
@@ -623,6 +684,10 @@ int main(int argc, char* argv[])
     if (options.mode == "speed")
     {
         return RunSpeed(options);
+    }
+    if (options.mode == "open")
+    {
+        return RunOpen(options);
     }
     return RunSoak(options);
 }

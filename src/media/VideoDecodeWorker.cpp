@@ -4,12 +4,14 @@
 #include "app/TimeHelpers.h"
 #include "app/Settings.h"
 #include "media/DecodeCommandInbox.h"
+#include "media/PacketPictureCheck.h"
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -171,6 +173,93 @@ bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatC
     }
     double const frameStep = mDecodingData.streamInfo ? mDecodingData.streamInfo->frameStep : 0.0;
     long long const lastTime = LastTimeInProgression(times, containerEnd, frameStep);
+    endTime = static_cast<long long>(static_cast<double>(lastTime) + frameStep);
+    return true;
+}
+
+bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext,
+                                        std::size_t count, bool inPacketOrder, PacketPictureCheck* frames)
+{
+    VideoStreamInfo const* info = mDecodingData.streamInfo;
+    if (!formatContext || !info || mDecodingData.timesFromCount)
+    {
+        return false;
+    }
+    times.clear();
+    bool readable = true;
+    int result = 0;
+    while (times.size() < count && (result = av_read_frame(formatContext, mPacket)) >= 0)
+    {
+        AVPacket const* packet = mPacket;
+        if (packet->stream_index == info->streamIndex && packet->size > 0)
+        {
+            // The first picture after the seek must decode on its own, and
+            // each must carry its own time: decoding would guess the others.
+            // Shown in decoding order, a time that falls back would make the
+            // decoder time pictures by their decoding times instead.
+            bool const usable = packet->pts != AV_NOPTS_VALUE &&
+                                !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
+                                (!times.empty() || (packet->flags & AV_PKT_FLAG_KEY)) &&
+                                (!frames || frames->HoldsFrame(packet));
+            long long const time = usable ? StreamTime(packet->pts) : 0;
+            readable = usable && (!inPacketOrder || times.empty() || time > times.back());
+            if (readable)
+            {
+                times.push_back(time);
+            }
+        }
+        av_packet_unref(mPacket);
+        if (!readable)
+        {
+            return false;
+        }
+    }
+    // A read that failed short of the end may have left pictures unread.
+    return !times.empty() && (times.size() == count || result == AVERROR_EOF);
+}
+
+bool VideoDecodeWorker::FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext,
+                                                 bool inPacketOrder, PacketPictureCheck* frames)
+{
+    // No picture decoded after another can be shown before it from further
+    // on than the codec's deepest reordering.
+    std::vector<long long> times;
+    if (!ReadPacketTimes(times, formatContext, inPacketOrder ? 1 : MAXIMUM_REORDERED_PICTURES + 1, inPacketOrder,
+                         frames))
+    {
+        return false;
+    }
+    // The key picture first shown unless one read after it comes earlier or
+    // at the same time.
+    if (std::any_of(times.cbegin() + 1, times.cend(), [&times](long long time) { return time <= times.front(); }))
+    {
+        return false;
+    }
+    offset = times.front();
+    return true;
+}
+
+bool VideoDecodeWorker::FindEndTimeFromPackets(long long& endTime, AVFormatContext* formatContext,
+                                               long long containerEnd, bool inPacketOrder,
+                                               PacketPictureCheck* frames)
+{
+    std::vector<long long> times;
+    if (!ReadPacketTimes(times, formatContext, std::numeric_limits<std::size_t>::max(), inPacketOrder, frames))
+    {
+        return false;
+    }
+    std::sort(times.begin(), times.end());
+    // Two pictures at one time: the decoder would time one by guesswork.
+    if (std::adjacent_find(times.cbegin(), times.cend()) != times.cend())
+    {
+        return false;
+    }
+    double const frameStep = mDecodingData.streamInfo->frameStep;
+    long long const lastTime = times.back();
+    if (containerEnd > 0 && IsOutlier(lastTime, containerEnd, frameStep))
+    {
+        return false;
+    }
     endTime = static_cast<long long>(static_cast<double>(lastTime) + frameStep);
     return true;
 }

@@ -11,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+class PacketPictureCheck;
 struct SwsContext;
 
 // Decodes one packet at a time for a VideoDecoder and converts each picture
@@ -41,6 +42,31 @@ public:
     // when unknown): see LastTimeInProgression for the times not taken.
     bool FindStartTimeOffset(long long& offset, AVFormatContext* formatContext);
     bool FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd);
+    // FindStartTimeOffset's answer from the packets' presentation times
+    // alone, reading from the start: the first packet's time, when it is a
+    // key packet and none of those that may be shown before it (the next
+    // MAXIMUM_REORDERED_PICTURES, or the next one with inPacketOrder) is
+    // timed at or before it. False, with offset untouched, as
+    // FindEndTimeFromPackets says.
+    bool FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext, bool inPacketOrder,
+                                  PacketPictureCheck* frames);
+    // The most pictures a codec shows before one decoded ahead of them
+    // (H.264's largest picture buffer).
+    static constexpr std::size_t MAXIMUM_REORDERED_PICTURES = 16;
+    // FindEndTime's answer from the packets' presentation times alone,
+    // reading from the current position (a key packet) to the end of the
+    // file without decoding: the latest time plus one frame step. Only for
+    // codecs that show every picture they decode, each at its packet's time.
+    // False, with endTime untouched, when the packets cannot tell what
+    // decoding would: one without a timestamp, two with the same, one the
+    // container marks as discarded or corrupt, no key packet first, a read
+    // error, a latest time that may be an outlier (see
+    // LastTimeInProgression), a packet that frames does not find to hold a
+    // whole frame (null: each does), or, with inPacketOrder (pictures shown
+    // in the order they are decoded), times that do not rise from packet to
+    // packet.
+    bool FindEndTimeFromPackets(long long& endTime, AVFormatContext* formatContext, long long containerEnd,
+                                bool inPacketOrder, PacketPictureCheck* frames);
 
     // The latest of the decoded picture times (µs) that is not an outlier. A
     // time is an outlier when it lies more than OUTLIER_SLACK_SECONDS (or
@@ -72,6 +98,11 @@ Q_SIGNALS:
     void DecodingCompleted(int id);
 
 private:
+    // The times (µs) of the stream's next count packets (fewer at the end of
+    // the file), in packet order; false when a packet is not usable (see
+    // FindEndTimeFromPackets) or none came.
+    bool ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext, std::size_t count,
+                         bool inPacketOrder, PacketPictureCheck* frames);
     // Sends the packet (an empty one drains the decoder) and takes every
     // picture the decoder has ready. Sets mEndOfStream when it is drained.
     void DecodeInternal(bool probeOnly);

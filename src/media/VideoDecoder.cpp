@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
 #include "media/FfmpegCompat.h"
+#include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
 #include "media/VideoFrame.h"
@@ -643,7 +644,25 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         // which the audio streams are timed against.
         worker.DecodingData()->timesFromCount = mRewindOnly && !info->timestampsRestart;
         long long offset = 0;
-        if (!worker.FindStartTimeOffset(offset, mFormatContext))
+        bool found = false;
+        if (TimesFromPacketsAllowed())
+        {
+            std::unique_ptr<PacketPictureCheck> const frames = MakePictureCheck();
+            found = (!frames || frames->IsUsable()) &&
+                    worker.FindStartTimeFromPackets(offset, mFormatContext, mIntraOnly, frames.get());
+            // Decoding starts where the input opened, as without the packets.
+            if (!found && ReopenInput())
+            {
+                mAtStart = true;
+                Seek(0);
+                mAtStart = false;
+            }
+        }
+        if (!found)
+        {
+            found = worker.FindStartTimeOffset(offset, mFormatContext);
+        }
+        if (!found)
         {
             logger->Warning(QStringLiteral("Failed to set startTimeOffset for video stream (%1): %2")
                                 .arg(info->streamIndex)
@@ -666,7 +685,23 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
-    bool found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+    bool found = false;
+    if (TimesFromPacketsAllowed())
+    {
+        // Demuxing the last GOP takes a fraction of the time decoding it does.
+        std::unique_ptr<PacketPictureCheck> const frames = MakePictureCheck();
+        found = (!frames || frames->IsUsable()) &&
+                worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
+        if (!found)
+        {
+            Seek(mSource->Duration());
+            mAtStart = false;
+        }
+    }
+    if (!found)
+    {
+        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+    }
     if (!found && !mSeekFromStart)
     {
         // The seek near the end read past the data (a cut-off file claims
@@ -687,6 +722,28 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     // What the pass used goes back to the system when the engine trims on
     // the main thread, once no task is left (AvManager): parse threads
     // trimming side by side crashed the sanitizers' allocators.
+}
+
+std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
+{
+    // H.264 may code a frame as two field pictures, one per packet; the
+    // pictures of intra-only codecs are whole frames.
+    if (mIntraOnly || !mFormatContext || !mCurrentStreamInfo)
+    {
+        return nullptr;
+    }
+    return std::make_unique<PacketPictureCheck>(mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar);
+}
+
+bool VideoDecoder::TimesFromPacketsAllowed() const
+{
+    if (!Settings::videoTimesFromPackets || mRewindOnly || !mCurrentStreamInfo || !mVideoCodecContext)
+    {
+        return false;
+    }
+    // Every H.264 picture is shown, each at its packet's time (frame pictures
+    // at least, which the pass checks packet by packet).
+    return mIntraOnly || mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class PacketPictureCheck;
 class VideoDecodeWorker;
 struct VideoDecodingData;
 struct VideoFrame;
@@ -145,6 +146,13 @@ private:
     // False when the input cannot seek there.
     bool SeekDeeper();
     void ShutdownWorkers();
+    // The timing pass may take the stream's first and last picture times
+    // from its packets' times rather than decode them: the codec shows every
+    // picture it decodes.
+    bool TimesFromPacketsAllowed() const;
+    // What tells whether a packet holds a whole frame; null when every
+    // packet of the stream does.
+    std::unique_ptr<PacketPictureCheck> MakePictureCheck() const;
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads).
     long long CodecHeldPictures() const;

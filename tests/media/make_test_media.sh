@@ -207,6 +207,10 @@ gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsa
 gen numbered_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 3)" -map "[v]" $(x264) -g 24 -bf 2 \
   "$out/numbered_24fps.mp4"
 
+# Cut by a stream copy 1.5 s in: the edit list hides the pictures of the GOP
+# before the cut that decoding it needs.
+gen numbered_trimmed.mp4 ff -ss 1.5 -i "$out/numbered_24fps.mp4" -c copy "$out/numbered_trimmed.mp4"
+
 # Numbered pictures at 30 fps (240 frames), and a slideshow at 0.2 fps
 # (3 pictures of 5 s each).
 gen numbered_30fps.mp4 ff -filter_complex "$(numbered 320x240 30 8)" -map "[v]" $(x264) -g 30 -bf 2 \

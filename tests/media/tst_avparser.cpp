@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <QDataStream>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -69,6 +70,8 @@ private Q_SLOTS:
     void ReadsStreamProperties();
     void FrameCountsMatchDecodedFrames_data();
     void FrameCountsMatchDecodedFrames();
+    void EndFromPacketsIsTheDecodedEnd_data();
+    void EndFromPacketsIsTheDecodedEnd();
     void LargeStartTimeBecomesTheOffset();
     void MissingContainerDurationComesFromTheStream();
     void TruncatedFileKeepsEveryDecodableFrame();
@@ -91,6 +94,7 @@ void TestAvParser::init()
 {
     Settings::decodeExtraStreamInfoOnParse = true;
     Settings::videoDecoderForceRgbOutput = false;
+    Settings::videoTimesFromPackets = true;
 }
 
 void TestAvParser::ReadsStreamProperties()
@@ -168,6 +172,46 @@ void TestAvParser::FrameCountsMatchDecodedFrames()
     int const expected = DecodedFrameCount(path);
     QVERIFY(expected > 0);
     QCOMPARE(parsed.source.FrameCount(), expected);
+}
+
+void TestAvParser::EndFromPacketsIsTheDecodedEnd_data()
+{
+    QTest::addColumn<QString>("name");
+    QDir const dir(TestMedia::Dir());
+    QStringList const names = dir.entryList(QDir::Files, QDir::Name);
+    for (QString const& name : names)
+    {
+        if (!name.startsWith('.'))
+        {
+            QTest::newRow(qPrintable(name)) << name;
+        }
+    }
+    QVERIFY(names.contains(QStringLiteral("numbered_gop250.mp4")));
+}
+
+void TestAvParser::EndFromPacketsIsTheDecodedEnd()
+{
+    // Read from the last packets' times or decoded, every stream's end,
+    // frame count and length come out the same.
+    QFETCH(QString, name);
+    QString const path = TestMedia::Path(name);
+    Settings::videoTimesFromPackets = false;
+    Parsed decoded(path);
+    Settings::videoTimesFromPackets = true;
+    Parsed read(path);
+    QCOMPARE(read.source.HasErrors(), decoded.source.HasErrors());
+    QCOMPARE(read.source.Duration(), decoded.source.Duration());
+    QCOMPARE(read.source.FrameCount(), decoded.source.FrameCount());
+    QCOMPARE(read.source.VideoStreamCount(), decoded.source.VideoStreamCount());
+    for (int i = 0; i < decoded.source.VideoStreamCount(); ++i)
+    {
+        VideoStreamInfo const& expected = *decoded.source.VideoStreamInfoAtIndex(0, i);
+        VideoStreamInfo const& actual = *read.source.VideoStreamInfoAtIndex(0, i);
+        QCOMPARE(actual.startTimeOffset, expected.startTimeOffset);
+        QCOMPARE(actual.foundEndTime, expected.foundEndTime);
+        QCOMPARE(actual.endTime, expected.endTime);
+        QCOMPARE(actual.frameCount, expected.frameCount);
+    }
 }
 
 void TestAvParser::LargeStartTimeBecomesTheOffset()

@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace
@@ -171,6 +173,7 @@ private Q_SLOTS:
     void ImageFileGivesOnePicture();
     void StreamEndsBeforeACorruptTimestamp_data();
     void StreamEndsBeforeACorruptTimestamp();
+    void EndTimeFromPacketsOnlyWhereTheyTell();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -667,6 +670,108 @@ void TestVideoDecoder::StreamEndsBeforeACorruptTimestamp()
     QFETCH(long long, last);
     std::vector<long long> values(times.cbegin(), times.cend());
     QCOMPARE(VideoDecodeWorker::LastTimeInProgression(values, containerEnd, frameStep), last);
+}
+
+void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
+{
+    // Reads the packets of a file's first video stream from its start, or
+    // from its first non-key packet with skipFirst, or from the key packet at
+    // or before seekTo (µs); with checkFrames each must hold a frame picture.
+    // The first and last times go to start and end.
+    struct Times
+    {
+        long long start = -1;
+        long long end = -1;
+        bool startFound = false;
+        bool endFound = false;
+    };
+    auto const fromPackets = [](QString const& name, bool inPacketOrder, bool skipFirst = false,
+                                bool checkFrames = false, long long seekTo = 0) {
+        Times times;
+        AVFormatContext* context = nullptr;
+        if (avformat_open_input(&context, TestMedia::Path(name).toUtf8().constData(), nullptr, nullptr) < 0 ||
+            avformat_find_stream_info(context, nullptr) < 0)
+        {
+            avformat_close_input(&context);
+            return times;
+        }
+        VideoStreamInfo info;
+        info.streamIndex = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        AVStream const* stream = context->streams[info.streamIndex];
+        info.frameStep = 1e6 / av_q2d(stream->avg_frame_rate);
+        info.startTimeOffset = 0;
+        VideoDecodeWorker worker(-1, false);
+        worker.DecodingData()->streamInfo = &info;
+        worker.DecodingData()->timeBase = stream->time_base;
+        if (seekTo > 0)
+        {
+            long long const ts = av_rescale_q(seekTo, AV_TIME_BASE_Q, stream->time_base);
+            avformat_seek_file(context, info.streamIndex, std::numeric_limits<long long>::min(), ts, ts, 0);
+        }
+        if (skipFirst)
+        {
+            worker.ReadPacket(context);
+        }
+        PacketPictureCheck frames(stream->codecpar);
+        PacketPictureCheck* check = checkFrames ? &frames : nullptr;
+        times.startFound = worker.FindStartTimeFromPackets(times.start, context, inPacketOrder, check);
+        if (seekTo > 0 || skipFirst ||
+            avformat_seek_file(context, info.streamIndex, std::numeric_limits<long long>::min(), 0, 0, 0) < 0)
+        {
+            avformat_close_input(&context);
+            return times;
+        }
+        times.endFound = worker.FindEndTimeFromPackets(times.end, context, -1, inPacketOrder, check);
+        avformat_close_input(&context);
+        return times;
+    };
+    Times times = fromPackets("numbered_gop250.mp4", false);
+    QVERIFY(times.startFound && times.endFound);
+    QCOMPARE(times.start, 0LL);
+    QCOMPARE(times.end, 12000000LL);
+    times = fromPackets("numbered_mjpeg.mov", true);
+    QVERIFY(times.startFound && times.endFound);
+    QCOMPARE(times.end, 2000000LL);
+    // Frame pictures, in MP4's length-prefixed form and in MPEG-TS's start
+    // codes (timed from the stream's first picture at 1001.4 s).
+    times = fromPackets("numbered_gop250.mp4", false, false, true);
+    QVERIFY(times.startFound && times.endFound);
+    QCOMPARE(times.end, 12000000LL);
+    times = fromPackets("numbered_offset.ts", false, false, true);
+    QVERIFY(times.startFound);
+    QCOMPARE(times.start, 1001400000LL);
+
+    // B-frames are decoded out of presentation order.
+    times = fromPackets("numbered_gop250.mp4", true);
+    QVERIFY(!times.endFound);
+    QCOMPARE(times.end, -1LL);
+    // The first picture would need the one before it.
+    QVERIFY(!fromPackets("numbered_gop250.mp4", false, true).startFound);
+    // The leading pictures of an open GOP come after its key picture and are
+    // shown before it.
+    times = fromPackets("numbered_opengop.mkv", false, false, false, 2000000);
+    QVERIFY(!times.startFound);
+    QCOMPARE(times.start, -1LL);
+    // A raw stream's pictures carry no times of their own.
+    QVERIFY(!fromPackets("numbered_raw.h264", false).startFound);
+
+    // A packet whose picture cannot be read holds no frame that counts.
+    AVCodecParameters* parameters = avcodec_parameters_alloc();
+    parameters->codec_type = AVMEDIA_TYPE_VIDEO;
+    parameters->codec_id = AV_CODEC_ID_H264;
+    PacketPictureCheck check(parameters);
+    QVERIFY(check.IsUsable());
+    QByteArray bytes(64, '\x55');
+    bytes.append(QByteArray(AV_INPUT_BUFFER_PADDING_SIZE, '\0'));
+    AVPacket* packet = av_packet_alloc();
+    packet->data = reinterpret_cast<uint8_t*>(bytes.data());
+    packet->size = 64;
+    QVERIFY(!check.HoldsFrame(packet));
+    av_packet_free(&packet);
+    // FFV1 has no parser to tell by.
+    parameters->codec_id = AV_CODEC_ID_FFV1;
+    QVERIFY(!PacketPictureCheck(parameters).IsUsable());
+    avcodec_parameters_free(&parameters);
 }
 
 QTEST_GUILESS_MAIN(TestVideoDecoder)
