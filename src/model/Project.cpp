@@ -2380,12 +2380,20 @@ void Project::ReadSources(QJsonDocument const& document)
     }
     AddParseListToQueue();
     WaitForParseQueue();
+    // Each viewer slot shows the last source that names it: only that one is
+    // opened, once, however many sources name the slot (a file without slots
+    // names slot 0 for every source).
+    QMap<int, QUuid> shown;
     for (ParseSourceData const& data : std::as_const(records))
     {
         if (data.viewerIndex >= 0 && mSourceTimelines.contains(data.id))
         {
-            emit OpenInViewerRequested(data.id, data.viewerIndex, false);
+            shown.insert(data.viewerIndex, data.id);
         }
+    }
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+    {
+        emit OpenInViewerRequested(it.value(), it.key(), false);
     }
 }
 
