@@ -1423,10 +1423,12 @@ void Project::MoveProjectItem(ProjectItem* item, QUuid const& destinationId, int
         return;
     }
     // A folder never moves into itself or below itself: that would cut its
-    // subtree off the project.
+    // subtree off the project. Views that show it moved (a drop) are told to
+    // show the tree as it stays.
     if (item->ItemType() == ProjectItemType::Folder &&
         (item->Id() == destinationId || IsDescendentOfFolder(destinationId, static_cast<FolderItem*>(item))))
     {
+        emit ProjectUpdated();
         return;
     }
     FolderItem* from = FindFolderById(item->ParentId());
