@@ -901,6 +901,7 @@ void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
             Clip* oldClip = timeline->RemoveClipAtIndex(index, false);
             if (oldClip)
             {
+                duplicate->SetId(oldClip->Id());
                 QList<FrameBookmark*> bookmarks;
                 oldClip->RemoveAllFrameBookmarks(bookmarks);
                 if (!bookmarks.isEmpty())
@@ -926,6 +927,7 @@ void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
 
     Timeline* oldTimeline = oldItem->TimelinePtr();
     Timeline* timeline = item->TimelinePtr();
+    item->SourceClip()->SetId(oldItem->SourceClip()->Id());
     timeline->SetBackgroundFrameBookmark(oldTimeline->TakeBackgroundFrameBookmark());
     QList<FrameBookmark*> bookmarks;
     oldItem->SourceClip()->RemoveAllFrameBookmarks(bookmarks);
@@ -977,10 +979,16 @@ void Project::InsertSourceTimeline(TimelineItem* item, QUuid const& parentId, in
     }
     ConnectSourceTimelineItem(item);
     FolderForSourceTimeline(parentId)->InsertProjectItem(item, index);
-    // The item goes back as it left, not re-read: a re-read would swap it, its
-    // clip and the clips using it for new objects under an undo command's feet.
     InsertSourceTimelineItemInMap(item);
-    emit ProjectUpdated();
+    // Its file may have changed while it was out of the project: it is read
+    // again, and the item, its source and its clips are replaced by ones under
+    // the same ids (the undo commands find them by id).
+    QPointer<Project> self(this);
+    RefreshSource(item);
+    if (self)
+    {
+        emit ProjectUpdated();
+    }
 }
 
 void Project::RemoveSourceTimeline(QUuid const& id)
