@@ -10,7 +10,9 @@
 // Cases: deep (folders nested 100,000 deep), flat (60,000 folders side by
 // side), ranges (one source with 200,000 range bookmarks), sources (4,000
 // sources of one small clip), missing (10,000 sources whose files are missing),
-// save (saving 10,000 sources), legacy (20,000 folders of an older-format file).
+// viewer (10,000 missing sources, none naming its viewer slot, so each asks for
+// slot 0), save (saving 10,000 sources), legacy (20,000 folders of an
+// older-format file).
 // Needs ffmpeg on the PATH for the cases that use a real clip, and an X server or
 // QT_QPA_PLATFORM=offscreen.
 
@@ -37,7 +39,7 @@
 
 namespace
 {
-QStringList const ALL_CASES = {"deep", "flat", "ranges", "sources", "missing", "save", "legacy"};
+QStringList const ALL_CASES = {"deep", "flat", "ranges", "sources", "missing", "viewer", "save", "legacy"};
 
 QString Id()
 {
@@ -112,10 +114,11 @@ QString MakeCaseFile(QString const& name, QDir const& dir)
         source.insert("range_bookmarks", ranges.join(','));
         root.insert("sources", QJsonArray {source});
     }
-    else if (name == "sources" || name == "missing" || name == "save")
+    else if (name == "sources" || name == "missing" || name == "viewer" || name == "save")
     {
         QString clip = dir.filePath("clip.mp4");
-        if (name == "sources" && !MakeClip(clip))
+        bool const real = name == "sources";
+        if (real && !MakeClip(clip))
         {
             return {};
         }
@@ -123,7 +126,13 @@ QString MakeCaseFile(QString const& name, QDir const& dir)
         QJsonArray sources;
         for (int i = 0; i < count; ++i)
         {
-            sources.append(SourceObject(name == "sources" ? clip : dir.filePath(QString("missing%1.mp4").arg(i))));
+            QJsonObject source = SourceObject(real ? clip : dir.filePath(QString("missing%1.mp4").arg(i)));
+            if (name == "viewer")
+            {
+                // A file that names no slot: each source reads as one for slot 0.
+                source.remove("output_id");
+            }
+            sources.append(source);
         }
         root.insert("sources", sources);
     }

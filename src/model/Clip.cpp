@@ -65,6 +65,14 @@ QUuid Clip::Id() const
     return mId;
 }
 
+void Clip::SetId(QUuid const& id)
+{
+    if (!id.isNull())
+    {
+        mId = id;
+    }
+}
+
 ClipType Clip::Type() const
 {
     return mType;

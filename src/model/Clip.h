@@ -28,6 +28,9 @@ public:
     Clip* Duplicate(QObject* parent, bool keepType);
 
     QUuid Id() const;
+    // A clip that takes another's place (its source read again) keeps that
+    // clip's id, so that what names the clip by id still finds it.
+    void SetId(QUuid const& id);
     ClipType Type() const;
     QString TypeString() const;
     QString Name() const;

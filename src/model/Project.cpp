@@ -901,6 +901,7 @@ void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
             Clip* oldClip = timeline->RemoveClipAtIndex(index, false);
             if (oldClip)
             {
+                duplicate->SetId(oldClip->Id());
                 QList<FrameBookmark*> bookmarks;
                 oldClip->RemoveAllFrameBookmarks(bookmarks);
                 if (!bookmarks.isEmpty())
@@ -926,6 +927,7 @@ void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
 
     Timeline* oldTimeline = oldItem->TimelinePtr();
     Timeline* timeline = item->TimelinePtr();
+    item->SourceClip()->SetId(oldItem->SourceClip()->Id());
     timeline->SetBackgroundFrameBookmark(oldTimeline->TakeBackgroundFrameBookmark());
     QList<FrameBookmark*> bookmarks;
     oldItem->SourceClip()->RemoveAllFrameBookmarks(bookmarks);
@@ -977,10 +979,16 @@ void Project::InsertSourceTimeline(TimelineItem* item, QUuid const& parentId, in
     }
     ConnectSourceTimelineItem(item);
     FolderForSourceTimeline(parentId)->InsertProjectItem(item, index);
-    // The item goes back as it left, not re-read: a re-read would swap it, its
-    // clip and the clips using it for new objects under an undo command's feet.
     InsertSourceTimelineItemInMap(item);
-    emit ProjectUpdated();
+    // Its file may have changed while it was out of the project: it is read
+    // again, and the item, its source and its clips are replaced by ones under
+    // the same ids (the undo commands find them by id).
+    QPointer<Project> self(this);
+    RefreshSource(item);
+    if (self)
+    {
+        emit ProjectUpdated();
+    }
 }
 
 void Project::RemoveSourceTimeline(QUuid const& id)
@@ -1423,10 +1431,12 @@ void Project::MoveProjectItem(ProjectItem* item, QUuid const& destinationId, int
         return;
     }
     // A folder never moves into itself or below itself: that would cut its
-    // subtree off the project.
+    // subtree off the project. Views that show it moved (a drop) are told to
+    // show the tree as it stays.
     if (item->ItemType() == ProjectItemType::Folder &&
         (item->Id() == destinationId || IsDescendentOfFolder(destinationId, static_cast<FolderItem*>(item))))
     {
+        emit ProjectUpdated();
         return;
     }
     FolderItem* from = FindFolderById(item->ParentId());
@@ -2380,12 +2390,20 @@ void Project::ReadSources(QJsonDocument const& document)
     }
     AddParseListToQueue();
     WaitForParseQueue();
+    // Each viewer slot shows the last source that names it: only that one is
+    // opened, once, however many sources name the slot (a file without slots
+    // names slot 0 for every source).
+    QMap<int, QUuid> shown;
     for (ParseSourceData const& data : std::as_const(records))
     {
         if (data.viewerIndex >= 0 && mSourceTimelines.contains(data.id))
         {
-            emit OpenInViewerRequested(data.id, data.viewerIndex, false);
+            shown.insert(data.viewerIndex, data.id);
         }
+    }
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+    {
+        emit OpenInViewerRequested(it.value(), it.key(), false);
     }
 }
 

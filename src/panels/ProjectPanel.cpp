@@ -111,9 +111,11 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     connect(mRefreshTimer, &QTimer::timeout, this, &ProjectPanel::RefreshProject);
     connect(mProjectManager, &ProjectManager::ProjectUpdated, this, &ProjectPanel::ScheduleRefresh);
     connect(mProjectManager, &ProjectManager::BlockUserInputChanged, this, [this](bool blocked) {
-        if (!blocked && mRefreshTimer->isActive())
+        // A rebuild asked for just before a parse (an undo step that reads
+        // its sources again) waits for the parse like one asked for during it.
+        if (mRefreshTimer->isActive())
         {
-            mRefreshTimer->start(0);
+            mRefreshTimer->start(blocked ? PARSE_REFRESH_INTERVAL_MS : 0);
         }
     });
     connect(mProjectManager, &ProjectManager::FolderUpdated, this, &ProjectPanel::RefreshFolder);

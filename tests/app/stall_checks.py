@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import uuid
 
 ANSWER_S = 10.0  # a command of a responsive player is answered well within this
 EXIT_S = 6.0  # SIGTERM: the engine waits at most a second for its tasks
@@ -113,6 +114,11 @@ class Player:
         check(status == 0, "%s: exit status 0 (got %s)" % (what, status))
         return check(os.path.exists(self.settings), "%s: the settings file was written" % what)
 
+    def log_count(self, text):
+        self.log.flush()
+        with open(self.log_path, errors="replace") as log:
+            return sum(1 for line in log if text in line)
+
     def close(self):
         if self.sock:
             self.sock.close()
@@ -152,6 +158,35 @@ def fifo_as_media(executable):
         return player
 
     run_case("FIFO", executable, body)
+
+
+def many_sources(executable):
+    """A project of many sources that name no viewer slot (each then reads as
+    slot 0), whose files are missing so that each parse ends fast. A SIGTERM
+    late in the open ends the player as fast as one in an idle player."""
+    count = 10000
+    what = "%d sources opening" % count
+
+    def body(work, start):
+        project = os.path.join(work, "many.zeph")
+        sources = [{"_id": str(uuid.uuid4()), "path": os.path.join(work, "missing%d.mp4" % i), "index": -1,
+                    "playback_frame": 0} for i in range(count)]
+        with open(project, "w") as out:
+            json.dump({"_meta": {"format": "zeph", "version": 1}, "sources": sources}, out)
+        player = start([project])
+        if not check(player.connect(60), what + ": the player listens"):
+            return player
+        # Each source's parse logs its missing file: the signal goes once most
+        # of them are done, while the rest still parse or the slots open.
+        deadline = time.time() + 120
+        while player.log_count("File not found") < count * 4 // 5 and time.time() < deadline:
+            if player.process.poll() is not None:
+                break
+            time.sleep(0.05)  # the log is the only word of the open's progress
+        player.terminate(what)
+        return player
+
+    run_case(what, executable, body)
 
 
 def make_clip(path):
@@ -212,6 +247,7 @@ def main():
         return 2
     executable = os.path.abspath(sys.argv[1])
     fifo_as_media(executable)
+    many_sources(executable)
     clips = tempfile.mkdtemp(prefix="tessarin-stall-clip.")
     try:
         clip = os.path.join(clips, "long_1080p.mp4")

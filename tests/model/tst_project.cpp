@@ -324,8 +324,12 @@ void TestProject::FolderNeverMovesIntoItsOwnSubtree()
     FolderItem* deepest = project.AddFolder(QStringLiteral("deepest"), inner->Id(), false);
     QList<QUuid> const before = project.ProjectTreeDepthFirstHierarchy();
 
+    // A view that already shows the dropped folder at its refused place
+    // rebuilds from the project: the refusal still tells it so.
+    QSignalSpy updated(&project, &Project::ProjectUpdated);
     project.MoveProjectItem(outer, deepest->Id(), -1, false, true);
     project.MoveProjectItem(outer, outer->Id(), -1, false, true);
+    QCOMPARE(updated.count(), 2);
     QCOMPARE(project.ProjectTreeDepthFirstHierarchy(), before);
     QCOMPARE(outer->ParentId(), project.ProjectFolder()->Id());
     QCOMPARE(project.FindItemById(deepest->Id()), deepest);

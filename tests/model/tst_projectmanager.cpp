@@ -160,6 +160,7 @@ private Q_SLOTS:
     void ResizeToFitNeedsAParsedVideoStream();
     void TakenOutItemsOutliveTheirTasks();
     void AbandonedParseHoldsNothingUp();
+    void UndoneDeleteReadsTheFileAgain();
 
 private:
     // Three parsed sources (two movies and a sound) and an edit timeline that
@@ -728,3 +729,54 @@ void TestProjectManager::AbandonedParseHoldsNothingUp()
 
 QTEST_MAIN(TestProjectManager)
 #include "tst_projectmanager.moc"
+
+void TestProjectManager::UndoneDeleteReadsTheFileAgain()
+{
+    // A render replaced on disk while its source was deleted: undo brings the
+    // source back with what the file holds now, under the same ids, with its
+    // bookmarks and the edit timeline's clip.
+    QTemporaryDir dir;
+    QString const render = dir.filePath(QStringLiteral("render.mp4"));
+    QVERIFY(QFile::copy(Media("h264_cfr25.mp4"), render));
+    ParseSourceData data;
+    data.path = render;
+    mManager->DoAddSourceTimelinesCmd({data});
+    Project* project = mManager->ProjectPtr();
+    QCOMPARE(project->SourceTimelines().size(), 1);
+    QUuid const id = project->SourceTimelines().firstKey();
+    TimelineItem* item = project->FindSourceTimelineById(id);
+    QCOMPARE(item->SourcePtr()->FrameCount(), 100);
+    QUuid const sourceClipId = item->SourceClip()->Id();
+    mManager->DoInsertFrameBookmarkCmd(item->TimelinePtr(), 12);
+    mEdit = mManager->DoAddTimelineCmd(QStringLiteral("Edit"), QUuid());
+    mManager->DoInsertClipsCmd(EditTimeline(), {id}, -1);
+    QUuid const editClipId = EditTimeline()->ClipAtIndex(0)->Id();
+    QCOMPARE(EditTimeline()->ClipAtIndex(0)->EndFrame(), 99);
+
+    mManager->DoDeleteSourceTimelineCmd(id);
+    QVERIFY(!project->FindSourceTimelineById(id));
+    QVERIFY(QFile::remove(render));
+    QVERIFY(QFile::copy(Media("h264_gop250.mp4"), render));
+    mManager->UndoStackPtr()->undo();
+
+    item = project->FindSourceTimelineById(id);
+    QVERIFY(item);
+    QCOMPARE(item->SourcePtr()->FrameCount(), 288);
+    QCOMPARE(item->SourceClip()->Id(), sourceClipId);
+    QVERIFY(item->TimelinePtr()->FrameBookmarkAt(12));
+    QCOMPARE(project->SourceTimelineFolder()->ChildItems(), QList<ProjectItem*>({item}));
+    Clip const* clip = EditTimeline()->ClipAtIndex(0);
+    QCOMPARE(clip->Id(), editClipId);
+    QCOMPARE(clip->SourcePtr(), item->SourcePtr());
+    QCOMPARE(clip->EndFrame(), 287);
+
+    // The steps before it still undo and redo on the re-read source.
+    mManager->UndoStackPtr()->redo();
+    QVERIFY(!project->FindSourceTimelineById(id));
+    QCOMPARE(EditTimeline()->ClipCount(), 0);
+    mManager->UndoStackPtr()->undo();
+    mManager->UndoStackPtr()->undo();
+    QCOMPARE(EditTimeline()->ClipCount(), 0);
+    mManager->UndoStackPtr()->redo();
+    QCOMPARE(EditTimeline()->ClipAtIndex(0)->SourcePtr(), project->FindSourceTimelineById(id)->SourcePtr());
+}
