@@ -350,12 +350,6 @@ private Q_SLOTS:
         QString const mended = WriteIni("kept-huge.ini", "[preferences]\ncacheSize=2048\n");
         QVERIFY(!Settings::WriteUserConfig(mended));
         QCOMPARE(QSettings(mended, QSettings::IniFormat).value("preferences/cacheSize").toInt(), 2048);
-
-        // A file read as usual is written as usual.
-        QString const plain = WriteIni("plain.ini", "[preferences]\ncacheSize=1024\n");
-        Settings::ReadUserConfig(plain, QString());
-        QVERIFY(Settings::WriteUserConfig(plain));
-        QCOMPARE(QSettings(plain, QSettings::IniFormat).value("main/version").toInt(), 1);
     }
 
     void failedWriteIsReported()
