@@ -216,10 +216,11 @@ void KeyBindings::ReadUserKeyBindings()
 {
     QString const path = GetUserKeyBindingsPath();
     QString reason;
-    if (!path.isEmpty() && QFileInfo::exists(path) && !UserFileGuard::IsReadable(path, reason))
+    if (!path.isEmpty() && !UserFileGuard::IsReadable(path, reason))
     {
         // A FIFO would block the start for good, a huge file hold it for
-        // minutes: the built-in shortcuts stand.
+        // minutes: the built-in shortcuts stand, and the file is kept.
+        mUserFileRefused = true;
         Logger::GetInstance()->Warning(QStringLiteral("Failed to read the key-binding file: %1 (%2)").arg(path, reason));
     }
     else if (!path.isEmpty() && QFileInfo::exists(path))
@@ -273,10 +274,14 @@ bool KeyBindings::WriteUserKeyBindings()
     {
         return false;
     }
-    // QSettings reads the file it updates: what may not be read goes first.
-    if (!UserFileGuard::PrepareForWrite(path))
+    // A file that was not read, or may not be read now (QSettings reads the
+    // file it updates), holds the user's bindings: it is kept, unsaved.
+    QString reason;
+    if (mUserFileRefused || !UserFileGuard::IsReadable(path, reason))
     {
-        Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1").arg(path));
+        Logger::GetInstance()->Warning(
+            QStringLiteral("The key-binding file was not read, so it is kept and this session's key bindings are not "
+                           "saved: %1").arg(path));
         return false;
     }
     QSettings settings(path, QSettings::IniFormat);

@@ -27,6 +27,7 @@ public:
     void ReadUserKeyBindings();
     // Replaces the file in one rename once the new content is complete. False
     // (and logged) when it could not be written; the old file is then kept.
+    // A file the read refused is never written over by this table.
     bool WriteUserKeyBindings();
     void Update();
 
@@ -45,4 +46,6 @@ private:
     KeySequence* Find(KeySequenceType type) const;
 
     QList<KeySequence*> mKeySequences;
+    // The user's file was there but refused at the read: it stays as it is.
+    bool mUserFileRefused = false;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHash>
 #include <QSettings>
 
 #include <atomic>
@@ -21,6 +22,11 @@ constexpr int MAXIMUM_SCRUB_FRAME_INTERVAL = 200;
 // What went wrong reading the file, until ReportReadProblems logs it. Main
 // thread only.
 QStringList readProblems;
+
+// The settings files refused at the read, and whether the skipped write was
+// logged. Never written over: the user's file would be lost to defaults. Main
+// thread only.
+QHash<QString, bool> refusedFiles;
 
 // Calls visit(key, variable) for every stored variable, group by group, in file
 // order. The key is always the variable's own name, so reading and writing share
@@ -226,6 +232,7 @@ void ReadUserConfig(QString const& filePath, QString const& overrideFilePath)
     }
     else
     {
+        refusedFiles.insert(QFileInfo(filePath).absoluteFilePath(), false);
         readProblems.append(QString("Failed to read the user settings file: %1 (%2)").arg(filePath, reason));
     }
 
@@ -302,10 +309,21 @@ bool WriteUserConfig(QString const& filePath)
         return false;
     }
 
-    // QSettings reads the file it updates: what may not be read goes first.
-    if (!UserFileGuard::PrepareForWrite(filePath))
+    // A file that was not read, or may not be read now (QSettings reads the
+    // file it updates), holds what the user had: it is kept, and this
+    // session's settings go unsaved.
+    QString const absolutePath = QFileInfo(filePath).absoluteFilePath();
+    QString reason;
+    if (refusedFiles.contains(absolutePath) || !UserFileGuard::IsReadable(filePath, reason))
     {
-        Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1").arg(filePath));
+        bool& reported = refusedFiles[absolutePath];
+        if (!reported)
+        {
+            reported = true;
+            Logger::GetInstance()->Warning(
+                QString("The user settings file was not read, so it is kept and this session's settings are not "
+                        "saved: %1").arg(filePath));
+        }
         return false;
     }
     QSettings settings(filePath, QSettings::IniFormat);

@@ -22,7 +22,8 @@ namespace Settings
     void ValidateUserSettings();
     // Writes through a temporary file that replaces the old one only once it is
     // complete. Returns false (and logs) when the file could not be written; the
-    // old file then stays as it was.
+    // old file then stays as it was. A file the read refused (a FIFO, a dangling
+    // link, one too large) is never written over in that run.
     bool WriteUserConfig(QString const& filePath);
     // Fonts need the font database, which only exists once the QGuiApplication
     // does: call this right after the application object is created.

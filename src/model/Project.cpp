@@ -3,6 +3,7 @@
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "app/UserFileGuard.h"
 #include "media/AvHelpers.h"
 #include "model/Clip.h"
 #include "model/FrameBookmark.h"
@@ -1576,13 +1577,16 @@ bool ReadWholeFile(QString const& path, QJsonDocument& document)
         Logger::GetInstance()->Error(QStringLiteral("Failed to open project. File does not exist: %1").arg(path));
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file of a bounded size: a FIFO would block the open for
+    // good, a device or a huge file read on until memory runs out.
+    QByteArray bytes;
+    QString reason;
+    if (!UserFileGuard::ReadAll(path, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, bytes, reason))
     {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file: %1").arg(path));
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file: %1 (%2)").arg(path, reason));
         return false;
     }
-    document = QJsonDocument::fromJson(file.readAll());
+    document = QJsonDocument::fromJson(bytes);
     return true;
 }
 
@@ -2149,14 +2153,22 @@ bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document
     document = QJsonDocument();
     if (path.endsWith(QStringLiteral(".bmk")))
     {
-        if (!QFileInfo::exists(path))
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         {
+            return false;
+        }
+        // Read by QSettings, which opens what it is given: only a regular
+        // file of a bounded size.
+        QString reason;
+        if (!UserFileGuard::IsReadable(path, reason, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE))
+        {
+            Logger::GetInstance()->Error(QStringLiteral("Failed to open project file: %1 (%2)").arg(path, reason));
             return false;
         }
         // A bookmark file names its media; without one it holds nothing to
         // open, and must not replace the open project with an empty one.
         QSettings file(QFileInfo(path).absoluteFilePath(), QSettings::IniFormat);
-        if (!QFileInfo(path).isFile() || file.status() != QSettings::NoError ||
+        if (file.status() != QSettings::NoError ||
             file.value(QStringLiteral("main/mediaPath")).toString().trimmed().isEmpty())
         {
             Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));
@@ -2980,7 +2992,8 @@ void Project::ReadLegacyVornaUpdateParents(QList<QJsonObject>& objects)
 
 bool Project::ImportLegacyYarvProject(QString const& path)
 {
-    if (!QFileInfo::exists(path))
+    QString reason;
+    if (!QFileInfo::exists(path) || !UserFileGuard::IsReadable(path, reason, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE))
     {
         return false;
     }

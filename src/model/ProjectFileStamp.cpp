@@ -1,5 +1,7 @@
 #include "model/ProjectFileStamp.h"
 
+#include "app/UserFileGuard.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -8,8 +10,13 @@ ProjectFileStamp ProjectFileStamp::Of(QString const& path)
 {
     ProjectFileStamp stamp;
     QFileInfo const info(path);
-    QFile file(info.absoluteFilePath());
-    if (path.isEmpty() || !info.isFile() || !file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString reason;
+    // Never a FIFO, a device or a file too large to be a project: such a file
+    // is refused by the read that follows, and hashing it would hang or take
+    // minutes.
+    if (path.isEmpty() ||
+        !UserFileGuard::OpenForRead(file, info.absoluteFilePath(), UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, reason))
     {
         return stamp;
     }

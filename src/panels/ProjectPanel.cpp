@@ -691,24 +691,51 @@ QString ProjectPanel::GetSaveProjectFilePath(QString const& title)
         return QString();
     }
     QString const dir = LastProjectDir().isEmpty() ? FileHelpers::MostRecentProjectDirPath() : LastProjectDir();
-    // A name typed without an extension gets the project's, before the
-    // dialog asks whether to replace an existing file.
     QFileDialog dialog(window(), title, dir, FileHelpers::SaveProjectFileFilters());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(FileHelpers::SaveProjectFileExtension());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    // The dialog's own check sees the name as typed: "cut.v2" has a suffix of
+    // its own, gets no default one, and the file written is "cut.v2.zeph".
+    // The name that is written is asked about here instead.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
     {
-        return QString();
+        QString const chosen = dialog.selectedFiles().constFirst();
+        if (chosen.isEmpty())
+        {
+            return QString();
+        }
+        QString const target = WithProjectExtension(QFileInfo(chosen).absoluteFilePath());
+        // "No" leaves the dialog open, as its own question does.
+        if (QFileInfo::exists(target) && !ConfirmReplaceProjectFile(target))
+        {
+            continue;
+        }
+        LastProjectDir() = QFileInfo(target).absolutePath();
+        return target;
     }
-    QString const chosen = dialog.selectedFiles().constFirst();
-    if (chosen.isEmpty())
+    return QString();
+}
+
+QString ProjectPanel::WithProjectExtension(QString const& path)
+{
+    // A file without the extension would not open as a project again.
+    QString const suffix = QLatin1Char('.') + FileHelpers::SaveProjectFileExtension();
+    return path.endsWith(suffix, Qt::CaseInsensitive) ? path : path + suffix;
+}
+
+bool ProjectPanel::ConfirmReplaceProjectFile(QString const& path)
+{
+    if (!mDialogsEnabled)
     {
-        return QString();
+        Logger::GetInstance()->Warning(QStringLiteral("Project not saved: the file already exists: %1").arg(path));
+        return false; // never a dialog over the full-screen picture
     }
-    QFileInfo const info(chosen);
-    LastProjectDir() = info.absolutePath();
-    return info.absoluteFilePath();
+    // The file dialog's own wording.
+    return QMessageBox::warning(window(), tr("Save Project"),
+                                tr("%1 already exists.\nDo you want to replace it?").arg(QFileInfo(path).fileName()),
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 QList<QString> ProjectPanel::GetImportFilePaths(QString const& title, bool single)
@@ -814,12 +841,12 @@ bool ProjectPanel::SaveProjectAsByPath(QString const& path)
     {
         return false;
     }
-    // A file without the extension would not open as a project again.
-    QString const suffix = QLatin1Char('.') + FileHelpers::SaveProjectFileExtension();
-    QString target = path;
-    if (!target.endsWith(suffix, Qt::CaseInsensitive))
+    // The extension may turn the name into another project's, which nobody
+    // was asked about yet: a name chosen in the dialog has it already.
+    QString const target = WithProjectExtension(path);
+    if (target != path && QFileInfo::exists(target) && !ConfirmReplaceProjectFile(target))
     {
-        target += suffix;
+        return false;
     }
     mProjectManager->SetProjectPath(target);
     return mProjectManager->SaveProject();

@@ -43,7 +43,8 @@ public Q_SLOTS:
     // project asks for a path first.
     bool SaveProject();
     bool SaveProjectAs();
-    // The twin of Save As: a name without the project extension gets it.
+    // The twin of Save As: a name without the project extension gets it; when
+    // that names an existing file, the user is asked whether to replace it.
     bool SaveProjectAsByPath(QString const& path);
     // Asked before anything replaces or closes the project: true when it may
     // go. Whether the user is asked follows Settings::confirmOnClose; "Save"
@@ -142,7 +143,12 @@ private:
     // else the viewer's primary timeline when it is a source timeline.
     QUuid SourceTarget() const;
     QString GetOpenProjectFilePath(QString const& title);
+    // The path a project is saved to, with the extension; an existing file is
+    // asked about.
     QString GetSaveProjectFilePath(QString const& title);
+    static QString WithProjectExtension(QString const& path);
+    // Whether to replace the existing file the project would be saved to.
+    bool ConfirmReplaceProjectFile(QString const& path);
     // Whether to save over a project file that changed on disk meanwhile.
     bool AskOverwriteChangedProjectFile(QString const& path);
     QList<QString> GetImportFilePaths(QString const& title, bool single);

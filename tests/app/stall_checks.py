@@ -144,20 +144,22 @@ def run_case(name, executable, body):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def fifo_as_media(executable):
+def no_regular_file(executable, what, name, make):
+    """A path on the command line that is no regular file: a FIFO without a
+    writer blocks its open, /dev/zero never ends."""
     def body(work, start):
-        fifo = os.path.join(work, "stuck.mp4")
-        os.mkfifo(fifo)
-        player = start([fifo])
-        if not check(player.connect(60), "FIFO: the player listens"):
+        path = os.path.join(work, name)
+        make(path)
+        player = start([path])
+        if not check(player.connect(60), "%s: the player listens" % what):
             return player
         started = time.time()
-        check(player.answers(), "FIFO: the player answers while the FIFO has no writer")
-        check(time.time() - started < ANSWER_S, "FIFO: answered in %.1f s" % (time.time() - started))
-        player.terminate("FIFO")
+        check(player.answers(), "%s: the player answers" % what)
+        check(time.time() - started < ANSWER_S, "%s: answered in %.1f s" % (what, time.time() - started))
+        player.terminate(what)
         return player
 
-    run_case("FIFO", executable, body)
+    run_case(what, executable, body)
 
 
 def many_sources(executable):
@@ -246,7 +248,9 @@ def main():
         print(__doc__)
         return 2
     executable = os.path.abspath(sys.argv[1])
-    fifo_as_media(executable)
+    no_regular_file(executable, "FIFO", "stuck.mp4", os.mkfifo)
+    no_regular_file(executable, "FIFO as a project", "stuck.zeph", os.mkfifo)
+    no_regular_file(executable, "project linked to /dev/zero", "zero.zeph", lambda path: os.symlink("/dev/zero", path))
     many_sources(executable)
     clips = tempfile.mkdtemp(prefix="tessarin-stall-clip.")
     try:

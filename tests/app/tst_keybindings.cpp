@@ -230,8 +230,10 @@ private Q_SLOTS:
             QCOMPARE(warnings.size(), 2 + 1 + 6);
         }
 
-        // Larger than any file the player writes: not read, and replaced whole.
-        WriteUserFile("toggleConsole=F11\n" + QByteArray(2 * 1024 * 1024, '#'));
+        // Larger than any file the player writes: not read, and never written
+        // over with the built-in shortcuts, even once made good meanwhile.
+        QByteArray const huge = "toggleConsole=F11\n" + QByteArray(2 * 1024 * 1024, '#');
+        WriteUserFile(huge);
         {
             BoundTable table(false);
             QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
@@ -239,8 +241,29 @@ private Q_SLOTS:
             QCOMPARE(table.Shortcuts(T::ToggleConsole), QList<QKeySequence>{QKeySequence(Qt::Key_F10)});
             QCOMPARE(warnings.size(), 1);
             QVERIFY(Warnings(warnings).first().contains(Path()));
-            QVERIFY(table.Bindings().WriteUserKeyBindings());
-            QVERIFY(QFileInfo(Path()).size() < 64 * 1024);
+            QVERIFY(!table.Bindings().WriteUserKeyBindings());
+            QCOMPARE(QFileInfo(Path()).size(), qint64(QByteArray("[user_bindings]\n").size() + huge.size()));
+            QCOMPARE(warnings.size(), 2);
+            QVERIFY(Warnings(warnings).last().contains("not saved"));
+            WriteUserFile("toggleConsole=F11\n");
+            QVERIFY(!table.Bindings().WriteUserKeyBindings());
+            QCOMPARE(QSettings(Path(), QSettings::IniFormat).value("user_bindings/toggleConsole").toString(),
+                     QString("F11"));
+        }
+
+        // A link to a file on a drive that is not there: not read, and still
+        // there after the write.
+        QFile::remove(Path());
+        QVERIFY(QFile::link(mHome.filePath("unmounted/bindings.ini"), Path()));
+        {
+            KeyBindings bindings;
+            QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+            bindings.ReadUserKeyBindings();
+            QVERIFY(!bindings.WriteUserKeyBindings());
+            QCOMPARE(warnings.size(), 2);
+            QVERIFY(Warnings(warnings).first().startsWith("Failed to read the key-binding file: " + Path()));
+            QVERIFY(QFileInfo(Path()).isSymLink());
+            QVERIFY(!QFileInfo::exists(mHome.filePath("unmounted")));
         }
     }
 };

@@ -309,16 +309,47 @@ private Q_SLOTS:
         Settings::ReportReadProblems();
         QCOMPARE(early.size(), 1);
 
-        // A FIFO in its place is neither read (that would block) nor written
-        // through: a regular file takes its place.
+        // A FIFO in its place is not read either (that would block).
         QString const fifo = mHome.filePath("fifo.ini");
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         Settings::ReadUserConfig(fifo, QString());
-        QVERIFY(Settings::WriteUserConfig(fifo));
-        QVERIFY(QFileInfo(fifo).isFile());
-        QCOMPARE(QSettings(fifo, QSettings::IniFormat).value("preferences/cacheSize").toInt(), 512);
         Settings::ReportReadProblems();
         QCOMPARE(early.size(), 2);
+    }
+
+    void refusedFilesAreNeverWrittenOver()
+    {
+        // What the player refused to read is the user's: writing the session's
+        // defaults over it would lose it. Each is kept, the write said so once.
+        QByteArray const hugeText = "[preferences]\ncacheSize=1024\nlongValue=" + QByteArray(1600 * 1024, 'x') + "\n";
+        QString const huge = WriteIni("kept-huge.ini", hugeText);
+        QString const fifo = mHome.filePath("kept-fifo.ini");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QString const dangling = mHome.filePath("kept-link.ini");
+        QVERIFY(QFile::link(mHome.filePath("unmounted/tessarin_orvel.ini"), dangling));
+
+        for (QString const& path : {huge, fifo, dangling})
+        {
+            Settings::ReadUserConfig(path, QString());
+            Settings::ReportReadProblems();
+            QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+            QVERIFY2(!Settings::WriteUserConfig(path), qPrintable(path));
+            QVERIFY(!Settings::WriteUserConfig(path));
+            QCOMPARE(warnings.size(), 1);
+            QVERIFY(warnings.first().first().toString().contains("not saved"));
+            QVERIFY(warnings.first().first().toString().endsWith(path));
+        }
+        QCOMPARE(QFileInfo(huge).size(), hugeText.size());
+        QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
+        QVERIFY(QFileInfo(dangling).isSymLink() && !QFileInfo::exists(dangling));
+        QVERIFY(!QFileInfo::exists(mHome.filePath("unmounted")));
+
+        // Made good during the run, a refused file still holds what the user
+        // put there: it is left alone until the next start reads it.
+        QFile::remove(huge);
+        QString const mended = WriteIni("kept-huge.ini", "[preferences]\ncacheSize=2048\n");
+        QVERIFY(!Settings::WriteUserConfig(mended));
+        QCOMPARE(QSettings(mended, QSettings::IniFormat).value("preferences/cacheSize").toInt(), 2048);
     }
 
     void failedWriteIsReported()

@@ -5,12 +5,14 @@
 
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "app/UserFileGuard.h"
 #include "media/AvManager.h"
 #include "model/Clip.h"
 #include "model/FolderItem.h"
 #include "model/FrameBookmark.h"
 #include "model/Project.h"
 #include "model/ProjectManager.h"
+#include "model/ProjectFileStamp.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
 #include "model/Timeline.h"
@@ -23,6 +25,7 @@
 #include <memory>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace
 {
@@ -155,6 +158,7 @@ private Q_SLOTS:
     void MalformedFilesOpenWhatIsValid_data();
     void MalformedFilesOpenWhatIsValid();
     void RejectedFileIsNeverOverwritten();
+    void PathsThatAreNoRegularFileAreRefusedAtOnce();
     void FailedSaveReturnsFalse();
     void OlderFormatsImportAndSurviveASave();
     void RangeBookmarkTextAndStrokeRules();
@@ -428,6 +432,67 @@ void TestProjectFile::RejectedFileIsNeverOverwritten()
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Unknown file format: %1").arg(bmk));
     }
     QVERIFY(mManager->FindFolderById(folder));
+}
+
+void TestProjectFile::PathsThatAreNoRegularFileAreRefusedAtOnce()
+{
+    QString const good = SavePath(QStringLiteral("good.zeph"));
+    mManager->SetProjectPath(good);
+    QUuid const folder = mManager->DoAddFolderCmd(QStringLiteral("Keep me"), QUuid(), {});
+    QVERIFY(mManager->SaveProject());
+    Project const* project = mManager->ProjectPtr();
+
+    // A FIFO blocks its open until something writes to it; /dev/zero never
+    // ends; a sparse file past the cap would be read and hashed whole.
+    QStringList fifos;
+    for (char const* name : {"fifo.zeph", "fifo.vorna", "fifo.bmk"})
+    {
+        fifos.append(SavePath(QString::fromLatin1(name)));
+        QVERIFY(::mkfifo(QFile::encodeName(fifos.last()).constData(), 0600) == 0);
+    }
+    QString const toFifo = SavePath(QStringLiteral("to-fifo.zeph"));
+    QVERIFY(QFile::link(fifos.first(), toFifo));
+    QString const zero = SavePath(QStringLiteral("zero.zeph"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+    QString const huge = SavePath(QStringLiteral(".zeph"));
+    QString const hugeBmk = SavePath(QStringLiteral("huge.bmk"));
+    for (QString const& path : {huge, hugeBmk})
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("[main]\nmediaPath=/a.mov\n") > 0);
+        QVERIFY(file.resize(UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE + 1));
+    }
+
+    struct Case
+    {
+        QString path;
+        QString reason;
+    };
+    QList<Case> cases;
+    for (QString const& path : fifos + QStringList {toFifo, zero})
+        cases.append({path, QStringLiteral("not a regular file")});
+    for (QString const& path : {huge, hugeBmk})
+        cases.append({path, QStringLiteral("bytes, more than %1").arg(UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE)});
+    for (Case const& c : cases)
+    {
+        QVERIFY2(ProjectFileStamp::Of(c.path).IsNull(), qPrintable(c.path));
+        for (bool const import : {false, true})
+        {
+            QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+            QVERIFY(import ? !mManager->ImportProject(c.path, false) : !mManager->OpenProject(c.path));
+            QCOMPARE(errors.count(), 1);
+            QString const error = errors.first().first().toString();
+            QVERIFY2(error.startsWith(QStringLiteral("Failed to open project file: %1 (").arg(c.path)) &&
+                         error.contains(c.reason),
+                     qPrintable(error));
+            QCOMPARE(mManager->ProjectPtr(), project);
+            QCOMPARE(Settings::projectPath, good);
+            QVERIFY(mManager->FindFolderById(folder));
+        }
+    }
+    QVERIFY(!Settings::recentProjects.contains(huge));
+    QVERIFY(mManager->SaveProject());
 }
 
 void TestProjectFile::FailedSaveReturnsFalse()

@@ -895,6 +895,37 @@ void TestProjectPanel::SavedProjectsGetTheirExtension()
     QString const dotted = mDir->filePath(QStringLiteral("Shot_010.v2"));
     QVERIFY(Panel()->SaveProjectAsByPath(dotted));
     QVERIFY(QFile::exists(dotted + QStringLiteral(".zeph")));
+
+    // Dotted version names are common: "cut.v2" is written as "cut.v2.zeph",
+    // and when that is another project the user is asked first.
+    QString const cut = mDir->filePath(QStringLiteral("cut.v2"));
+    QString const other = cut + QStringLiteral(".zeph");
+    QByteArray const otherBytes("{\"_meta\": {\"format\": \"zeph\", \"version\": 1}, \"other\": true}");
+    {
+        QFile file(other);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(otherBytes), otherBytes.size());
+    }
+    {
+        ModalAnswer no(QMessageBox::No);
+        QVERIFY(!Panel()->SaveProjectAsByPath(cut));
+        QCOMPARE(no.Asked(), 1);
+        QCOMPARE(no.LastText(), QStringLiteral("cut.v2.zeph already exists.\nDo you want to replace it?"));
+        QCOMPARE(ReadAll(other), otherBytes);
+        QCOMPARE(FileHelpers::ProjectPath(), dotted + QStringLiteral(".zeph"));
+        QVERIFY(!QFile::exists(cut));
+    }
+    {
+        ModalAnswer yes(QMessageBox::Yes);
+        QVERIFY(Panel()->SaveProjectAsByPath(cut));
+        QCOMPARE(yes.Asked(), 1);
+        QVERIFY(ReadAll(other) != otherBytes);
+        QCOMPARE(FileHelpers::ProjectPath(), other);
+
+        // A name that has the extension was chosen as it is: no question.
+        QVERIFY(Panel()->SaveProjectAsByPath(other));
+        QCOMPARE(yes.Asked(), 1);
+    }
 }
 
 QTEST_MAIN(TestProjectPanel)
