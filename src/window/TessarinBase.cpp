@@ -209,6 +209,7 @@ void TessarinBase::CreateActions()
     create(&mPlayOnceAction, tr("Play Once"), T::None, true);
     create(&mLoopAction, tr("Loop"), T::None, true);
     create(&mPingPongAction, tr("Ping Pong"), T::None, true);
+    create(&mTogglePingPongAction, tr("Toggle Ping Pong"), T::TogglePingPong);
     create(&mLoopOnStepScrubAction, tr("Loop on Step/Scrub"), T::ToggleLoopOnStepScrub, true);
     create(&mLoopStepScrubToRangeAction, tr("Loop Step/Scrub to Range"), T::ToggleLoopStepScrubToRange, true);
     create(&mLockStepScrubToRangeAction, tr("Lock Step/Scrub to Range"), T::ToggleLockStepScrubToRange, true);
@@ -364,6 +365,7 @@ void TessarinBase::ConnectMonitorPanel()
     on(mPlayOnceAction, &MonitorPanel::SetLoopStateBySender);
     on(mLoopAction, &MonitorPanel::SetLoopStateBySender);
     on(mPingPongAction, &MonitorPanel::SetLoopStateBySender);
+    on(mTogglePingPongAction, &MonitorPanel::TogglePingPong);
     on(mIncreaseVolumeAction, &MonitorPanel::IncreaseVolume);
     on(mDecreaseVolumeAction, &MonitorPanel::DecreaseVolume);
     on(mMuteAction, &MonitorPanel::ToggleMute);

@@ -193,6 +193,7 @@ protected:
     QAction* mPlayOnceAction = nullptr;
     QAction* mLoopAction = nullptr;
     QAction* mPingPongAction = nullptr;
+    QAction* mTogglePingPongAction = nullptr;
     QAction* mLoopOnStepScrubAction = nullptr;
     QAction* mLoopStepScrubToRangeAction = nullptr;
     QAction* mLockStepScrubToRangeAction = nullptr;

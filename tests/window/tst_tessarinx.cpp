@@ -163,11 +163,10 @@ private Q_SLOTS:
         for (KeySequence const* row : defaults.GetKeySequences())
         {
             // Rows the full edition offers no action for: the player's own file
-            // commands, and ping-pong, which only the looping menu sets.
+            // commands.
             bool const unbound = row->type == KeySequenceType::SaveSourceAs ||
                                  row->type == KeySequenceType::ReplaceSource ||
-                                 row->type == KeySequenceType::ShowInFolder ||
-                                 row->type == KeySequenceType::TogglePingPong;
+                                 row->type == KeySequenceType::ShowInFolder;
             for (QKeySequence const& sequence : row->defaultSequences)
                 QVERIFY2(sequence.isEmpty() || unbound || inForce.contains(sequence), qPrintable(row->name));
         }
