@@ -630,12 +630,31 @@ void TessarinBase::showEvent(QShowEvent*)
 {
     if (!mShownOnce)
     {
-        restoreGeometry(Settings::windowGeometry);
+        if (!restoreGeometry(Settings::windowGeometry))
+        {
+            PlaceFirstWindow();
+        }
         restoreState(Settings::windowState);
         QTimer::singleShot(0, this, &TessarinBase::PostShow);
         mShownOnce = true;
     }
     setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TessarinBase::PlaceFirstWindow()
+{
+    // Without stored geometry the layout's own minimum would leave the viewer
+    // a strip: two thirds of the screen's free area, centred, show a picture.
+    QScreen const* screen = this->screen();
+    if (screen == nullptr)
+    {
+        return;
+    }
+    QRect const available = screen->availableGeometry();
+    QSize const size = (available.size() * 2 / 3).expandedTo(minimumSizeHint());
+    QRect area(QPoint(0, 0), size);
+    area.moveCenter(available.center());
+    setGeometry(area);
 }
 
 void TessarinBase::closeEvent(QCloseEvent* event)
