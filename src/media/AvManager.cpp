@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AudioFrame.h"
+#include "media/AvHelpers.h"
 #include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
 #include "media/ExportProperties.h"
@@ -26,6 +27,10 @@ namespace
 int const DEFERRED_DELETE_INTERVAL_MS = 10;
 int const DEFERRED_DELETE_BATCH = 100;
 int const RELOAD_OUTPUT_COUNT = 16;
+// Bookmarks-only play holds the clock on a bookmarked frame until its picture
+// has been delivered, but never longer than this (microseconds): a picture
+// that cannot come must not stop playback.
+long long const STEPPED_HOLD_LIMIT = 1000000;
 
 // Abandoned parses that were still running when their engine went, with the
 // objects they write into: never destroyed, as a running thread must not be.
@@ -59,6 +64,11 @@ AvManager::AvManager(QObject* parent)
     connect(mPlaybackManager, &PlaybackManager::PlaybackRangeChanged, this, &AvManager::OnPlaybackRangeChanged);
     connect(mPlaybackManager, &PlaybackManager::PlaybackEndTimeChanged, this, &AvManager::OnPlaybackEndTimeChanged);
     connect(mPlaybackManager, &PlaybackManager::LoopStateChanged, this, &AvManager::OnLoopStateChanged);
+    // Ticks come far apart when the main thread is slow: bookmarks-only play
+    // stops on each bookmarked frame a tick would carry it over, as that frame
+    // is all it shows there.
+    mPlaybackManager->SetSteppedStopFinder(
+        [this](long long from, long long to) { return BookmarkPassedOver(from, to); });
     mDeferredDeleteTimer.setSingleShot(true);
     mDeferredDeleteTimer.setInterval(DEFERRED_DELETE_INTERVAL_MS);
     connect(&mDeferredDeleteTimer, &QTimer::timeout, this, &AvManager::ProcessDeferredDelete);
@@ -846,6 +856,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
         return;
     }
     mLastPlaybackFrame = -1;
+    mSteppedHoldFrame = -1;
     if (mPrimaryTimeline)
     {
         disconnect(mPrimaryTimeline, &Timeline::EndTimeChanged, mPlaybackManager, &PlaybackManager::SetEndTime);
@@ -897,6 +908,34 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
 
 // ---- Clock ----
 
+long long AvManager::BookmarkPassedOver(long long from, long long to) const
+{
+    if (!mPrimaryTimeline || to == from)
+    {
+        return to;
+    }
+    bool const forward = to > from;
+    long long stop = to;
+    for (FrameBookmark const* bookmark : mPrimaryTimeline->FrameBookmarkList())
+    {
+        long long const start = mPrimaryTimeline->TimeAtFrame(bookmark->timelineFrame, false);
+        long long const end = mPrimaryTimeline->TimeAtFrame(bookmark->timelineFrame, true);
+        // Passed over: the frame's whole span lies between the two times.
+        bool const passed = forward ? (from < start && end < to) : (to < start && end < from);
+        if (passed && (forward ? start < stop : start > stop))
+        {
+            stop = start;
+        }
+    }
+    return stop;
+}
+
+bool AvManager::SteppedHoldActive() const
+{
+    return mSteppedHoldFrame >= 0 && IsSteppedPlayback() &&
+           AvHelpers::AvGetTime() - mSteppedHoldSince < STEPPED_HOLD_LIMIT;
+}
+
 void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 {
     bool notReady = false;
@@ -938,6 +977,12 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
         if (frame != mLastPlaybackFrame)
         {
             mLastPlaybackFrame = frame;
+            // The decode loop reads the time when it looks: a bookmarked frame
+            // keeps the clock until its picture is out, or the next tick
+            // could move on before the loop has seen it.
+            bool const hold = IsSteppedPlayback() && mPrimaryTimeline->FrameBookmarkAt(frame);
+            mSteppedHoldFrame = hold ? frame : -1;
+            mSteppedHoldSince = hold ? AvHelpers::AvGetTime() : 0;
             emit PlaybackFrameChanged(frame);
         }
     }
@@ -945,8 +990,9 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     {
         emit SeekInProgress();
     }
-    // The clock stalls until every decode cache holds the time.
-    mPlaybackManager->PausePlaybackUpdates(notReady);
+    // The clock stalls until every decode cache holds the time, and on a
+    // bookmark in bookmarks-only play until its picture is delivered.
+    mPlaybackManager->PausePlaybackUpdates(notReady || SteppedHoldActive());
     AvWorkerProperties* audioOutput = AudioOutputWorker();
     if (audioOutput && audioOutput->audioPlaybackReady == notReady)
     {
@@ -994,6 +1040,16 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     record->frameStartTime = current ? current->adjustedStartTime : -1;
     record->frameEndTime = current ? current->adjustedEndTime.load() : -1;
     Timeline* timeline = record->task->timeline;
+    if (timeline == mPrimaryTimeline && mSteppedHoldFrame >= 0)
+    {
+        // The clock waits on the held frame: a picture covering its time is
+        // that frame's (none comes past the end).
+        long long const held = timeline->PlaybackTime();
+        if (!current || (current->adjustedStartTime <= held && held <= current->adjustedEndTime))
+        {
+            mSteppedHoldFrame = -1;
+        }
+    }
     if (current && IsSteppedPlayback() && timeline == mPrimaryTimeline)
     {
         if (!timeline->FrameBookmarkAt(current->startFrame))

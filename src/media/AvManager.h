@@ -172,6 +172,11 @@ private:
     void SetDecodeBias(DecodeBias bias);
     void UpdateTimelineCacheSize(Timeline* timeline);
     bool InitializeSteppedPlayback(long long time);
+    // The start of the primary timeline's bookmarked frame nearest to from
+    // whose whole span lies between the times from and to, in either
+    // direction; to itself when there is none.
+    long long BookmarkPassedOver(long long from, long long to) const;
+    bool SteppedHoldActive() const;
     // Starts waiting parses up to the thread count. A parse rewrites its
     // source's file and stream records, so one whose source a running task
     // decodes or exports waits until that task has ended.
@@ -212,6 +217,10 @@ private:
     // Decode workers whose new decode track has not been confirmed yet.
     QSet<int> mDecodeTrackUpdateWorkerIds;
     int mLastPlaybackFrame = -1;
+    // Bookmarks-only play: the bookmarked frame the clock waits on until its
+    // picture is delivered (-1 for none) and since when (AvGetTime).
+    int mSteppedHoldFrame = -1;
+    long long mSteppedHoldSince = 0;
     ExportProperties* mCurrentExport = nullptr;
     int mAudioExportWorkerId = -1;
     int mVideoExportWorkerId = -1;

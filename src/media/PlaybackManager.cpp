@@ -25,6 +25,10 @@ void PlaybackManager::UpdatePlaybackTime()
     {
         auto const step = static_cast<long long>(mSpeed * static_cast<float>(elapsed));
         time += mForward ? step : -step;
+        if (mSteppedPlayback && mSteppedStopFinder)
+        {
+            time = mSteppedStopFinder(mPlaybackTime, time);
+        }
     }
     SetPlaybackTime(time, false);
 }
@@ -230,4 +234,9 @@ void PlaybackManager::SetAudioScrubEnabled(bool enabled) { Settings::audioScrubE
 void PlaybackManager::PausePlaybackUpdates(bool paused)
 {
     mUpdatesPaused = paused;
+}
+
+void PlaybackManager::SetSteppedStopFinder(SteppedStopFinder finder)
+{
+    mSteppedStopFinder = std::move(finder);
 }

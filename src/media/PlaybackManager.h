@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 // The playback clock: keeps the primary timeline's time in microseconds,
 // advances it from a monotonic clock at the chosen speed and direction, keeps
 // it inside the end time and the playback range, and applies the loop state at
@@ -54,6 +56,11 @@ public:
 
     void PausePlaybackUpdates(bool paused);
 
+    // In stepped playback a tick moving the time from `from` to `to` stops at
+    // the time this returns instead (to itself when nothing lies between).
+    using SteppedStopFinder = std::function<long long(long long from, long long to)>;
+    void SetSteppedStopFinder(SteppedStopFinder finder);
+
 public Q_SLOTS:
     void UpdatePlaybackTime();
 
@@ -79,4 +86,5 @@ private:
     float mSpeed = 1.0f;
     long long mLastTickTime = 0;
     bool mUpdatesPaused = false;
+    SteppedStopFinder mSteppedStopFinder;
 };

@@ -595,6 +595,11 @@ void MonitorPanel::ToggleLoopState()
     mPlaybackOptions->ToggleLoopState();
 }
 
+void MonitorPanel::TogglePingPong()
+{
+    mPlaybackOptions->TogglePingPong();
+}
+
 void MonitorPanel::SetLoopStateBySender()
 {
     bool ok = false;

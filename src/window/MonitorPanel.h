@@ -113,6 +113,7 @@ public Q_SLOTS:
     void UpdateSteppedPlaybackState();
     void SetLoopState(LoopState state);
     void ToggleLoopState();
+    void TogglePingPong();
     void SetLoopStateBySender();
     void IncreaseVolume();
     void DecreaseVolume();

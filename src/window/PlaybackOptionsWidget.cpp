@@ -162,6 +162,16 @@ void PlaybackOptionsWidget::ToggleLoopState()
     }
 }
 
+void PlaybackOptionsWidget::TogglePingPong()
+{
+    if (!mAvManager)
+    {
+        return;
+    }
+    bool const pingPong = mAvManager->ActiveLoopState() == LoopState::PingPong;
+    mAvManager->SetLoopState(pingPong ? mLoopStateBeforePingPong : LoopState::PingPong);
+}
+
 void PlaybackOptionsWidget::ApplySpeed(float speed)
 {
     if (speed != 1.0f)
@@ -297,6 +307,11 @@ void PlaybackOptionsWidget::OnViewerResize(int row)
 
 void PlaybackOptionsWidget::UpdateLoopState(LoopState state)
 {
+    // However ping-pong is turned on, its toggle goes back to the state before it.
+    if (state != LoopState::PingPong)
+    {
+        mLoopStateBeforePingPong = state;
+    }
     for (int row = 0; row < mLoopComboBox->Count(); ++row)
     {
         if (mLoopComboBox->Data(row).toInt() == static_cast<int>(state))

@@ -39,6 +39,8 @@ public:
 public Q_SLOTS:
     void SetLoopState(LoopState state);
     void ToggleLoopState();
+    // Ping-pong on; from ping-pong back to the loop state it was turned on from.
+    void TogglePingPong();
     // A speed of 0 or less toggles between 1.0 and the last other speed.
     void SetPlaybackSpeed(float speed);
     void IncreasePlaybackSpeed();
@@ -82,5 +84,6 @@ private:
     QImage mMutedImage;
     QImage mUnmutedImage;
     double mLastSpeed = 1.0; // the last speed other than 1.0
+    LoopState mLoopStateBeforePingPong = LoopState::Loop;
     bool mFullscreen = false;
 };

@@ -209,6 +209,7 @@ void TessarinBase::CreateActions()
     create(&mPlayOnceAction, tr("Play Once"), T::None, true);
     create(&mLoopAction, tr("Loop"), T::None, true);
     create(&mPingPongAction, tr("Ping Pong"), T::None, true);
+    create(&mTogglePingPongAction, tr("Toggle Ping Pong"), T::TogglePingPong);
     create(&mLoopOnStepScrubAction, tr("Loop on Step/Scrub"), T::ToggleLoopOnStepScrub, true);
     create(&mLoopStepScrubToRangeAction, tr("Loop Step/Scrub to Range"), T::ToggleLoopStepScrubToRange, true);
     create(&mLockStepScrubToRangeAction, tr("Lock Step/Scrub to Range"), T::ToggleLockStepScrubToRange, true);
@@ -364,6 +365,7 @@ void TessarinBase::ConnectMonitorPanel()
     on(mPlayOnceAction, &MonitorPanel::SetLoopStateBySender);
     on(mLoopAction, &MonitorPanel::SetLoopStateBySender);
     on(mPingPongAction, &MonitorPanel::SetLoopStateBySender);
+    on(mTogglePingPongAction, &MonitorPanel::TogglePingPong);
     on(mIncreaseVolumeAction, &MonitorPanel::IncreaseVolume);
     on(mDecreaseVolumeAction, &MonitorPanel::DecreaseVolume);
     on(mMuteAction, &MonitorPanel::ToggleMute);
@@ -628,12 +630,31 @@ void TessarinBase::showEvent(QShowEvent*)
 {
     if (!mShownOnce)
     {
-        restoreGeometry(Settings::windowGeometry);
+        if (!restoreGeometry(Settings::windowGeometry))
+        {
+            PlaceFirstWindow();
+        }
         restoreState(Settings::windowState);
         QTimer::singleShot(0, this, &TessarinBase::PostShow);
         mShownOnce = true;
     }
     setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TessarinBase::PlaceFirstWindow()
+{
+    // Without stored geometry the layout's own minimum would leave the viewer
+    // a strip: two thirds of the screen's free area, centred, show a picture.
+    QScreen const* screen = this->screen();
+    if (screen == nullptr)
+    {
+        return;
+    }
+    QRect const available = screen->availableGeometry();
+    QSize const size = (available.size() * 2 / 3).expandedTo(minimumSizeHint());
+    QRect area(QPoint(0, 0), size);
+    area.moveCenter(available.center());
+    setGeometry(area);
 }
 
 void TessarinBase::closeEvent(QCloseEvent* event)

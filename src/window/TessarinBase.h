@@ -135,6 +135,8 @@ protected:
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();
     void PostShow();
+    // The first window's place when no geometry was stored.
+    void PlaceFirstWindow();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -193,6 +195,7 @@ protected:
     QAction* mPlayOnceAction = nullptr;
     QAction* mLoopAction = nullptr;
     QAction* mPingPongAction = nullptr;
+    QAction* mTogglePingPongAction = nullptr;
     QAction* mLoopOnStepScrubAction = nullptr;
     QAction* mLoopStepScrubToRangeAction = nullptr;
     QAction* mLockStepScrubToRangeAction = nullptr;

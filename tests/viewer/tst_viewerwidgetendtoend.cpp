@@ -14,7 +14,9 @@
 #include "model/FrameBookmark.h"
 #include "model/ProjectManager.h"
 #include "model/Timeline.h"
+#include "viewer/OpenGLViewer.h"
 #include "viewer/SnapshotManager.h"
+#include "viewer/SoftwareViewer.h"
 #include "viewer/ViewerBase.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
@@ -76,6 +78,7 @@ private Q_SLOTS:
     void PanAndZoomMoveThePictureByTheSameRule();
     void PlayingReportsTheClipFrameRate();
     void BookmarksOnlyPlayShowsOnlyBookmarkedPictures();
+    void BookmarksOnlyPlayPaintsEveryBookmarkWhenPaintsAreSlow();
     void SeriesOverARangeNumbersFilesByFrame();
     void SteppedBookmarkSeriesCopiesEachHeldFrame();
     void RerunLeavesNoStaleFile();
@@ -307,6 +310,50 @@ void TestViewerWidgetEndToEnd::BookmarksOnlyPlayShowsOnlyBookmarkedPictures()
         QVERIFY2(bookmarks.contains(shown), qPrintable(QStringLiteral("picture %1 was shown").arg(shown)));
     }
     QVERIFY(reads.contains(30) && reads.contains(60));
+}
+
+void TestViewerWidgetEndToEnd::BookmarksOnlyPlayPaintsEveryBookmarkWhenPaintsAreSlow()
+{
+    // Single frames far apart, neighbours, and the range's last frame.
+    QList<int> const bookmarks = {10, 30, 31, 55, 70};
+    for (int const frame : bookmarks)
+    {
+        AddBookmark(frame);
+    }
+    mTimeControl->SetPlaybackRangeByFrame(0, 70);
+    mAv->SetLoopState(LoopState::Off);
+    Seek(0);
+
+    // Every paint takes 150 ms, as a large picture does on a software
+    // renderer, and every tick of the clock repaints, as the time bars drawn
+    // in the viewer do: the ticks come that far apart, each several frames on.
+    QList<int> painted; // the bookmarked frames the viewer painted, in order
+    auto const slowPaint = [&] {
+        QThread::msleep(150);
+        auto const frame = mViewer->FrameInSlot(0, 3);
+        if (frame && bookmarks.contains(frame->startFrame) &&
+            (painted.isEmpty() || painted.constLast() != frame->startFrame))
+        {
+            painted << frame->startFrame;
+        }
+    };
+    auto* viewer = dynamic_cast<QWidget*>(mViewer->ViewerPtr());
+    QMetaObject::Connection const paints =
+        qobject_cast<OpenGLViewer*>(viewer)
+            ? connect(qobject_cast<OpenGLViewer*>(viewer), &OpenGLViewer::PaintingFinished, this, slowPaint)
+            : connect(qobject_cast<SoftwareViewer*>(viewer), &SoftwareViewer::PaintingFinished, this, slowPaint);
+    QMetaObject::Connection const ticks =
+        connect(mAv, &AvManager::PlaybackTimeChanged, viewer, [viewer] { viewer->update(); });
+    mAv->Play(true, true);
+    QVERIFY(mAv->IsSteppedPlayback());
+    bool const ended = QTest::qWaitFor(
+        [&] { return !mAv->IsPlaying() && !painted.isEmpty() && painted.constLast() == bookmarks.constLast(); },
+        30000);
+    disconnect(paints);
+    disconnect(ticks);
+    mAv->SetLoopState(LoopState::Loop);
+    QCOMPARE(painted, bookmarks);
+    QVERIFY(ended);
 }
 
 void TestViewerWidgetEndToEnd::SeriesOverARangeNumbersFilesByFrame()

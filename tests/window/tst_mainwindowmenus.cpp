@@ -271,6 +271,27 @@ private Q_SLOTS:
         QVERIFY(!WindowAction("Loop on Step/Scrub")->isChecked());
     }
 
+    void pingPongKeyTurnsPingPongOnAndBack()
+    {
+        Activate();
+        auto const press = [this] { QTest::keyClick(mWindow.get(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier); };
+        // From each state to ping-pong and back to that same state.
+        for (LoopState const before : {LoopState::Off, LoopState::Loop})
+        {
+            Engine()->SetLoopState(before);
+            press();
+            QTRY_COMPARE(Engine()->ActiveLoopState(), LoopState::PingPong);
+            press();
+            QTRY_COMPARE(Engine()->ActiveLoopState(), before);
+        }
+        // Ping-pong chosen in the menu: the key goes back to the state before it.
+        Engine()->SetLoopState(LoopState::Off);
+        Choose(SubMenu(TopMenu("Playback"), "Looping"), "Ping Pong");
+        QTRY_COMPARE(Engine()->ActiveLoopState(), LoopState::PingPong);
+        press();
+        QTRY_COMPARE(Engine()->ActiveLoopState(), LoopState::Off);
+    }
+
     void overlayActionsOnlyInOnePictureLayouts()
     {
         QMenu* video = TopMenu("Video");

@@ -128,14 +128,14 @@ private Q_SLOTS:
     void everyOfferedCommandHasItsShortcut()
     {
         // One action per player command, and four without a binding.
-        QCOMPARE(mWindow->actions().size(), 95);
+        QCOMPARE(mWindow->actions().size(), 96);
         QList<QKeySequence> inForce;
         for (QAction* action : mWindow->actions())
             inForce.append(action->shortcuts());
         KeyBindings defaults;
         for (KeySequence const* row : defaults.GetKeySequences())
         {
-            bool const unbound = row->type == KeySequenceType::TogglePingPong || row->type == KeySequenceType::ToggleMute ||
+            bool const unbound = row->type == KeySequenceType::ToggleMute ||
                                  row->type == KeySequenceType::ToggleConsole ||
                                  row->type == KeySequenceType::IncreaseToolSize ||
                                  row->type == KeySequenceType::DecreaseToolSize;

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QSignalSpy>
@@ -53,6 +54,33 @@ private Q_SLOTS:
     void initTestCase()
     {
         WindowMenus::UseTestWindowSettings();
+    }
+
+    void firstWindowShowsTheViewerUsefullyAndStoredGeometryWins()
+    {
+        // A first start: nothing stored.
+        Settings::windowGeometry.clear();
+        Settings::windowState.clear();
+        QRect stored;
+        {
+            TessarinX window({});
+            ShowAndActivate(window);
+            QRect const available = window.screen()->availableGeometry();
+            QSize const expected = available.size() * 2 / 3;
+            QCOMPARE(window.size(), expected);
+            QVERIFY2((window.frameGeometry().center() - available.center()).manhattanLength() <= 40,
+                     qPrintable(QStringLiteral("%1,%2").arg(window.frameGeometry().x()).arg(window.frameGeometry().y())));
+            window.setGeometry(QRect(70, 90, 900, 640));
+            QTRY_COMPARE(window.geometry(), QRect(70, 90, 900, 640));
+            stored = window.geometry();
+            window.Shutdown();
+        }
+        QVERIFY(!Settings::windowGeometry.isEmpty());
+        // The next start keeps what the last one left.
+        TessarinX window({});
+        ShowAndActivate(window);
+        QCOMPARE(window.geometry(), stored);
+        window.Shutdown();
     }
 
     void undoEntriesFollowTheProjectStack()
@@ -163,11 +191,10 @@ private Q_SLOTS:
         for (KeySequence const* row : defaults.GetKeySequences())
         {
             // Rows the full edition offers no action for: the player's own file
-            // commands, and ping-pong, which only the looping menu sets.
+            // commands.
             bool const unbound = row->type == KeySequenceType::SaveSourceAs ||
                                  row->type == KeySequenceType::ReplaceSource ||
-                                 row->type == KeySequenceType::ShowInFolder ||
-                                 row->type == KeySequenceType::TogglePingPong;
+                                 row->type == KeySequenceType::ShowInFolder;
             for (QKeySequence const& sequence : row->defaultSequences)
                 QVERIFY2(sequence.isEmpty() || unbound || inForce.contains(sequence), qPrintable(row->name));
         }
