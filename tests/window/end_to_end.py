@@ -35,7 +35,7 @@ import client_api_check as client_api  # noqa: E402  (the command-port client)
 FIRST_CLIP = ("numbered_24fps.mp4", 72)  # name, frame count
 SECOND_CLIP = ("numbered_30fps.mp4", 240)
 USER_KEY = "e"  # the user's bindings file moves "Go to End" here
-RESIZED = (900, 600)  # window size set in the first pass, expected back in the second
+RESIZED = (1600, 960)  # window size set in the first pass (larger than the first window), expected back in the second
 DIALOG_PARENT_SIZE = (1400, 800)  # main window size under the dialogs checked
 
 failures = []
