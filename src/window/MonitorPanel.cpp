@@ -1353,6 +1353,7 @@ void MonitorPanel::EndExportProcess()
     }
     delete mCurrentExport;
     mCurrentExport = nullptr;
+    emit ExportEnded();
 }
 
 void MonitorPanel::SetCaptureInputBlocked(bool blocked)
