@@ -681,6 +681,10 @@ void TessarinBase::ProcessMessageFromOtherInstance(QList<QString> arguments)
     }
     raise();
     activateWindow();
+    if (arguments.isEmpty() || arguments == QList<QString>{QStringLiteral("noargs")})
+    {
+        return; // a later launch without arguments only brings the window forward
+    }
     mHeldHandOver = arguments;
     mHandOverHeld = true;
     OpenHeldHandOver();
