@@ -97,11 +97,16 @@ QString MediaPathOf(QJsonObject const& request)
     return FileHelpers::BuildImageSequencePathFromHashedPath(ReadString(request, QStringLiteral("file_path")));
 }
 
-// An existing, readable file of a media type the player opens.
+// An existing, readable file of a media type the player opens: a movie, an
+// image of a sequence or a sound file.
 bool CanOpenMedia(QString const& path)
 {
     QFileInfo const info(path);
-    return info.isFile() && info.isReadable() && FileHelpers::IsSupportedMediaFilePath(path);
+    QString const suffix = info.suffix();
+    bool const mediaType = FileHelpers::VIDEO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
+                           FileHelpers::IMAGE_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
+                           FileHelpers::AUDIO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive);
+    return info.isFile() && info.isReadable() && mediaType;
 }
 
 } // namespace
