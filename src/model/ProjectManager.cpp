@@ -193,6 +193,9 @@ void ProjectManager::NewProject(bool)
     mProject->SetItemReleaser([this](ProjectItem* item) { ReleaseTakenOutItem(item); });
     emit ProjectUpdated();
     mUndoStack->clear();
+    // A new project has nothing unsaved, whatever the old one had.
+    mModified = false;
+    emit UndoCleanChanged();
 }
 
 bool ProjectManager::OpenProject(QString const& path)
@@ -279,6 +282,11 @@ bool ProjectManager::SaveProject()
 void ProjectManager::SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question)
 {
     mOverwriteChangedFileQuestion = std::move(question);
+}
+
+void ProjectManager::SetReplaceProjectQuestion(ReplaceProjectQuestion question)
+{
+    mReplaceProjectQuestion = std::move(question);
 }
 
 bool ProjectManager::IsUndoClean() const

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QUuid>
@@ -18,6 +19,7 @@ class FolderItem;
 class Project;
 class ProjectItem;
 class QUndoCommand;
+class QTcpSocket;
 class QUndoStack;
 class Timeline;
 class TimelineItem;
@@ -59,6 +61,13 @@ public:
     // Asked with the project path; true overwrites the other version. The
     // window provides it: the model shows no dialogs.
     void SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question);
+    // Asked before a client command replaces the project: the window's
+    // Save / Discard / Cancel question, answered later through the function
+    // it is given (true lets the project go). The window provides it and
+    // holds the question while another one is open; without it, only a
+    // project without unsaved changes is replaced.
+    using ReplaceProjectQuestion = std::function<void(std::function<void(bool)> answer)>;
+    void SetReplaceProjectQuestion(ReplaceProjectQuestion question);
     bool IsUndoClean() const;
     void SetUndoClean();
     // What a client command that changes the project outside the undo stack
@@ -215,6 +224,17 @@ private:
     // reply text; each handler reads its request, inserts its result members
     // into the reply and returns whether the command succeeded.
     QString RunClientCmd(QString const& command);
+    // The failure step, the serialised reply and what every reply does to
+    // the undo stack.
+    QString FinishClientReply(QJsonObject reply, QString const& name, bool success);
+    // A command held (reading stopped) while sources are parsed or a question
+    // is open runs now and is answered to the client that sent it.
+    void RunHeldClientCmd(QString const& command, QPointer<QTcpSocket> const& sender);
+    // Whether the command is an import that would replace the project: it
+    // waits for the replace question first.
+    bool ReplacesProject(QString const& command) const;
+    void AskToReplaceProject(QString const& command, QPointer<QTcpSocket> const& sender);
+    void AnswerReplacingClientCmd(QString const& command, QPointer<QTcpSocket> const& sender, bool replace);
     struct ClientCmd;
     static ClientCmd const* FindClientCmd(QString const& name);
     bool CmdEcho(QJsonObject const& request, QJsonObject& reply);
@@ -235,4 +255,8 @@ private:
     bool mModified = false;
     QList<std::function<void()>> mDeferredRequests;
     std::function<bool(QString const&)> mOverwriteChangedFileQuestion;
+    ReplaceProjectQuestion mReplaceProjectQuestion;
+    // Set by a client command handler that changed the project; read when
+    // its reply is finished (main thread, like everything here).
+    bool mClientCmdChangedProject = false;
 };

@@ -183,6 +183,48 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     QPointer<ProjectPanel> const panel(this);
     mProjectManager->SetOverwriteChangedFileQuestion(
         [panel](QString const& path) { return panel && panel->AskOverwriteChangedProjectFile(path); });
+    // So does a client's import over unsaved work.
+    mProjectManager->SetReplaceProjectQuestion([panel](std::function<void(bool)> answer) {
+        if (panel)
+        {
+            panel->AskToReplaceProject(std::move(answer));
+        }
+        else
+        {
+            answer(false);
+        }
+    });
+}
+
+bool ProjectPanel::IsAsking() const
+{
+    return mOpenQuestions > 0;
+}
+
+void ProjectPanel::EndQuestion()
+{
+    if (--mOpenQuestions == 0)
+    {
+        Q_EMIT QuestionAnswered();
+        // Queued: whatever the answer let go on (a close, a replacement) goes
+        // first.
+        QMetaObject::invokeMethod(this, &ProjectPanel::AskHeldReplaceQuestions, Qt::QueuedConnection);
+    }
+}
+
+void ProjectPanel::AskToReplaceProject(std::function<void(bool)> answer)
+{
+    mHeldReplaceQuestions.append(std::move(answer));
+    QMetaObject::invokeMethod(this, &ProjectPanel::AskHeldReplaceQuestions, Qt::QueuedConnection);
+}
+
+void ProjectPanel::AskHeldReplaceQuestions()
+{
+    while (!IsAsking() && !mHeldReplaceQuestions.isEmpty())
+    {
+        std::function<void(bool)> const answer = mHeldReplaceQuestions.takeFirst();
+        answer(ConfirmProjectClose());
+    }
 }
 
 ProjectTreeWidget* ProjectPanel::TreeWidget() const
@@ -858,6 +900,7 @@ bool ProjectPanel::AskOverwriteChangedProjectFile(QString const& path)
     {
         return false; // never a dialog over the full-screen picture: not saved
     }
+    ++mOpenQuestions;
     QMessageBox box(QMessageBox::Warning, Settings::applicationTitle,
                     tr("The project file has changed on disk since it was opened or saved, perhaps by another "
                        "player:\n%1\n\nOverwrite it with this project, or cancel and keep the other version?")
@@ -866,16 +909,25 @@ bool ProjectPanel::AskOverwriteChangedProjectFile(QString const& path)
     QPushButton* overwrite = box.addButton(tr("Overwrite"), QMessageBox::DestructiveRole);
     box.setDefaultButton(QMessageBox::Cancel);
     box.exec();
-    return box.clickedButton() == overwrite;
+    bool const overwriteChosen = box.clickedButton() == overwrite;
+    EndQuestion();
+    return overwriteChosen;
 }
 
 bool ProjectPanel::ConfirmProjectClose()
 {
     int const confirm = Settings::confirmOnClose; // 0 always, 1 with unsaved changes, 2 never
-    if (confirm == 2 || (confirm != 0 && mProjectManager->IsUndoClean()))
+    if (confirm == 2 || (confirm != 0 && mProjectManager->IsUndoClean() && !IsAsking()))
     {
         return true;
     }
+    if (IsAsking())
+    {
+        // The open question is about this project; a second one would act on
+        // it while the first still asks.
+        return false;
+    }
+    bool leftFullscreen = false;
     if (!mDialogsEnabled)
     {
         Q_EMIT LeaveFullscreenRequested();
@@ -884,22 +936,33 @@ bool ProjectPanel::ConfirmProjectClose()
             // Nothing may ask now: the project stays as it is.
             return false;
         }
+        leftFullscreen = true;
     }
+    ++mOpenQuestions;
     QMessageBox box(QMessageBox::Warning, Settings::applicationTitle, tr("The project has unsaved changes."),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
     box.setInformativeText(tr("Do you want to save them before the project is closed?"));
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
+    bool closeAllowed = false;
     switch (box.exec())
     {
     case QMessageBox::Save:
         // A failed or cancelled save keeps the project open.
-        return SaveProject();
+        closeAllowed = SaveProject();
+        break;
     case QMessageBox::Discard:
-        return true;
+        closeAllowed = true;
+        break;
     default:
-        return false;
+        break;
     }
+    if (!closeAllowed && leftFullscreen)
+    {
+        Q_EMIT ReturnToFullscreenRequested();
+    }
+    EndQuestion();
+    return closeAllowed;
 }
 
 // ---- Importing media ----

@@ -6,6 +6,8 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <functional>
+
 class ProjectManager;
 class ProjectTreeWidget;
 class QAction;
@@ -32,6 +34,9 @@ public:
     static QString MostRecentPathAlias();
     // The context menu the tree's selection would show, without running it.
     QList<QAction*> ContextMenuActions();
+    // True while a question about the project (unsaved changes, a project
+    // file changed on disk) is open; QuestionAnswered follows its end.
+    bool IsAsking() const;
 
 public Q_SLOTS:
     // Project
@@ -48,7 +53,9 @@ public Q_SLOTS:
     bool SaveProjectAsByPath(QString const& path);
     // Asked before anything replaces or closes the project: true when it may
     // go. Whether the user is asked follows Settings::confirmOnClose; "Save"
-    // goes on only when the project was written, "Cancel" changes nothing.
+    // goes on only when the project was written, "Cancel" changes nothing
+    // (a window that left full screen to ask goes back to it). Refused
+    // while another question is open: one question at a time.
     bool ConfirmProjectClose();
 
     // Tree content
@@ -119,6 +126,9 @@ Q_SIGNALS:
     // The project close question needs a dialog while dialogs are refused
     // (full screen): the window is asked to leave full screen first.
     void LeaveFullscreenRequested();
+    // The project was kept after full screen was left to ask about it.
+    void ReturnToFullscreenRequested();
+    void QuestionAnswered();
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -151,6 +161,11 @@ private:
     bool ConfirmReplaceProjectFile(QString const& path);
     // Whether to save over a project file that changed on disk meanwhile.
     bool AskOverwriteChangedProjectFile(QString const& path);
+    // The question a client's project replacement waits for: asked once no
+    // other question is open, after the caller has returned.
+    void AskToReplaceProject(std::function<void(bool)> answer);
+    void AskHeldReplaceQuestions();
+    void EndQuestion();
     QList<QString> GetImportFilePaths(QString const& title, bool single);
     QString GetImportFolderPath(QString const& title);
     QString GetSaveSourceAsPath(QString const& title, QString const& sourcePath);
@@ -178,6 +193,8 @@ private:
     bool mDialogsEnabled = true;
     bool mImportReplacesProject = false;
     bool mContextMenuOpen = false;
+    int mOpenQuestions = 0;
+    QList<std::function<void(bool)>> mHeldReplaceQuestions;
     QTimer* mRenameTimer;
     QTimer* mRefreshTimer;
 };

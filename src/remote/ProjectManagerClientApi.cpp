@@ -13,16 +13,19 @@
 #include "remote/CmdServer.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QPointer>
 #include <QStringList>
 #include <QTcpSocket>
+#include <QUndoStack>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace
 {
@@ -87,6 +90,25 @@ bool IsValidApiVersion(QString const& version)
     return numbers[0] >= 1 && numbers[1] >= 0 && numbers[2] >= 0;
 }
 
+// The media file an import request names, an image sequence's "#" run
+// expanded to its first file.
+QString MediaPathOf(QJsonObject const& request)
+{
+    return FileHelpers::BuildImageSequencePathFromHashedPath(ReadString(request, QStringLiteral("file_path")));
+}
+
+// An existing, readable file of a media type the player opens: a movie, an
+// image of a sequence or a sound file.
+bool CanOpenMedia(QString const& path)
+{
+    QFileInfo const info(path);
+    QString const suffix = info.suffix();
+    bool const mediaType = FileHelpers::VIDEO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
+                           FileHelpers::IMAGE_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
+                           FileHelpers::AUDIO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive);
+    return info.isFile() && info.isReadable() && mediaType;
+}
+
 } // namespace
 
 // The commands a client may run once the handshake is done. A command that
@@ -128,21 +150,90 @@ void ProjectManager::OnExecuteCmd(QString const& command)
     QPointer<QTcpSocket> const sender = mCmdServer->CommandSender();
     QPointer<CmdServer> const server = mCmdServer;
     if (DeferWhileParsing([this, command, sender, server] {
-            if (!server)
+            if (server)
             {
-                return;
+                RunHeldClientCmd(command, sender);
             }
-            if (!Settings::exportInProgress)
-            {
-                server->WriteTo(sender, RunClientCmd(command));
-            }
-            server->SetReadingHeld(false);
         }))
     {
         mCmdServer->SetReadingHeld(true);
         return;
     }
+    if (ReplacesProject(command))
+    {
+        mCmdServer->SetReadingHeld(true);
+        AskToReplaceProject(command, sender);
+        return;
+    }
     mCmdServer->Write(RunClientCmd(command));
+}
+
+void ProjectManager::RunHeldClientCmd(QString const& command, QPointer<QTcpSocket> const& sender)
+{
+    if (Settings::exportInProgress)
+    {
+        mCmdServer->SetReadingHeld(false);
+        return;
+    }
+    if (ReplacesProject(command))
+    {
+        AskToReplaceProject(command, sender); // reading stays held until the answer
+        return;
+    }
+    mCmdServer->WriteTo(sender, RunClientCmd(command));
+    mCmdServer->SetReadingHeld(false);
+}
+
+bool ProjectManager::ReplacesProject(QString const& command) const
+{
+    // A file that cannot be opened replaces nothing: its import fails at once
+    // and the project stays as it is, without a question.
+    QJsonObject const request = Project::ToCmdJsonObj(command);
+    return mCmdServer->IsServerReady() && request.value(CMD).toString() == QLatin1String("import_file") &&
+           CanOpenMedia(MediaPathOf(request));
+}
+
+void ProjectManager::AskToReplaceProject(QString const& command, QPointer<QTcpSocket> const& sender)
+{
+    if (!mReplaceProjectQuestion)
+    {
+        // Nobody to ask: unsaved work is never discarded.
+        AnswerReplacingClientCmd(command, sender, IsUndoClean());
+        return;
+    }
+    // The answer comes once the user has given it, after this returns.
+    QPointer<ProjectManager> const self(this);
+    mReplaceProjectQuestion([self, command, sender](bool replace) {
+        if (self)
+        {
+            self->AnswerReplacingClientCmd(command, sender, replace);
+        }
+    });
+}
+
+void ProjectManager::AnswerReplacingClientCmd(QString const& command, QPointer<QTcpSocket> const& sender,
+                                              bool replace)
+{
+    if (replace && DeferWhileParsing([this, command, sender] { AnswerReplacingClientCmd(command, sender, true); }))
+    {
+        return;
+    }
+    if (!Settings::exportInProgress)
+    {
+        QString reply;
+        if (replace)
+        {
+            reply = RunClientCmd(command);
+        }
+        else
+        {
+            QJsonObject refused;
+            refused.insert(MSG, QStringLiteral("Project has unsaved changes"));
+            reply = FinishClientReply(refused, QStringLiteral("import_file"), false);
+        }
+        mCmdServer->WriteTo(sender, reply);
+    }
+    mCmdServer->SetReadingHeld(false);
 }
 
 QString ProjectManager::RunClientCmd(QString const& command)
@@ -151,6 +242,7 @@ QString ProjectManager::RunClientCmd(QString const& command)
     QJsonObject reply;
     reply.insert(MSG, QString());
     QString const name = request.value(CMD).toString();
+    mClientCmdChangedProject = false;
 
     bool success = false;
     if (request.isEmpty())
@@ -185,7 +277,11 @@ QString ProjectManager::RunClientCmd(QString const& command)
     {
         reply.insert(MSG, QStringLiteral("Invalid command (%1)").arg(name));
     }
+    return FinishClientReply(reply, name, success);
+}
 
+QString ProjectManager::FinishClientReply(QJsonObject reply, QString const& name, bool success)
+{
     if (success)
     {
         reply.insert(SUCCESS, true);
@@ -201,9 +297,18 @@ QString ProjectManager::RunClientCmd(QString const& command)
     }
     QString const text = QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Compact));
 
-    // Edits made before a client command can no longer be undone, and the
-    // project counts as changed until it is saved.
-    ClearUndoStackAndSetModified();
+    // Edits made before a client command can no longer be undone. The project
+    // counts as changed when the command changed it, or when the edits that
+    // go held unsaved work (an emptied stack reads as clean).
+    bool const changed = success && std::exchange(mClientCmdChangedProject, false);
+    if (changed || !mUndoStack->isClean())
+    {
+        ClearUndoStackAndSetModified();
+    }
+    else
+    {
+        mUndoStack->clear();
+    }
     return text;
 }
 
@@ -256,12 +361,19 @@ bool ProjectManager::CmdIsAutoplay(QJsonObject const&, QJsonObject& reply)
 bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& reply)
 {
     QString const requestedPath = ReadString(request, QStringLiteral("file_path"));
+    QString const mediaPath = MediaPathOf(request);
+    if (!CanOpenMedia(mediaPath))
+    {
+        // Checked before anything is discarded: the project stays.
+        reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));
+        return false;
+    }
     NewProject(false);
 
     ParseSourceData data;
     data.id = QUuid::createUuid();
     data.parentId = QUuid::fromString(ReadString(request, QStringLiteral("parent_id")));
-    data.path = FileHelpers::BuildImageSequencePathFromHashedPath(requestedPath);
+    data.path = mediaPath;
     data.name = ReadString(request, QStringLiteral("name"));
     data.playbackFrame = 0;
     data.cutInFrame = ReadInt(request, QStringLiteral("range_start"), -1);
@@ -285,6 +397,7 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
         return false;
     }
     reply.insert(QStringLiteral("source"), mProject->TimelineToJson(data.id));
+    mClientCmdChangedProject = true;
     return true;
 }
 
@@ -316,6 +429,7 @@ bool ProjectManager::CmdSetFrame(QJsonObject const& request, QJsonObject& reply)
     target = std::clamp<long long>(target, 0, std::max(timeline->EndFrame(), 0));
     bool const audio = ReadBool(request, QStringLiteral("audio"), false);
     mAvManager->SetPlaybackTime(timeline->TimeAtFrame(int(target), false), audio, false, false, true);
+    mClientCmdChangedProject = true;
     reply.insert(QStringLiteral("frame"), ToFrame(timeline->FrameAtTime(mAvManager->PlaybackTime()) + offset));
     return true;
 }
@@ -348,5 +462,6 @@ bool ProjectManager::CmdSetRange(QJsonObject const& request, QJsonObject& reply)
     long long const offset = timeline->TimeControlFrameOffset();
     timeline->SetPlaybackRangeByFrame(ToFrame(ReadInt(request, QStringLiteral("start_frame"), -1) - offset),
                                       ToFrame(ReadInt(request, QStringLiteral("end_frame"), -1) - offset));
+    mClientCmdChangedProject = true;
     return CmdGetRange(request, reply);
 }

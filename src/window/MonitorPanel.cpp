@@ -1363,6 +1363,7 @@ void MonitorPanel::EndExportProcess()
     }
     delete mCurrentExport;
     mCurrentExport = nullptr;
+    emit ExportEnded();
 }
 
 void MonitorPanel::SetCaptureInputBlocked(bool blocked)

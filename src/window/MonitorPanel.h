@@ -210,6 +210,9 @@ Q_SIGNALS:
     void ViewerResizeRequested(int width, int height);
     void ShowConsoleRequested();
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
+    // An export ended (completed, failed or cancelled) and the panel is back
+    // to how it was before.
+    void ExportEnded();
     void SnapshotExportImageChanged(QImage const& image);
 
 protected:

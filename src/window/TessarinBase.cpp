@@ -614,6 +614,10 @@ void TessarinBase::ConnectSideBar()
     connect(mSideBar, &SideBarWidget::PanZoomChangeRequested, mMonitorPanel, &MonitorPanel::SetPanAndZoom);
     connect(mMonitorPanel, &MonitorPanel::OpenFolderRequested, panel, &ProjectPanel::OpenFolderInViewer);
     connect(panel, &ProjectPanel::LeaveFullscreenRequested, this, [this] { SetFullscreenEnabled(false); });
+    connect(panel, &ProjectPanel::ReturnToFullscreenRequested, this, [this] { SetFullscreenEnabled(true); });
+    // Queued: whatever the answer or the export's end let go on comes first.
+    connect(panel, &ProjectPanel::QuestionAnswered, this, &TessarinBase::OpenHeldHandOver, Qt::QueuedConnection);
+    connect(mMonitorPanel, &MonitorPanel::ExportEnded, this, &TessarinBase::OpenHeldHandOver, Qt::QueuedConnection);
 }
 
 ProjectPanel* TessarinBase::ProjectPanelPtr() const
@@ -698,7 +702,35 @@ void TessarinBase::ProcessMessageFromOtherInstance(QList<QString> arguments)
     }
     raise();
     activateWindow();
-    OpenPaths(arguments);
+    if (arguments.isEmpty() || arguments == QList<QString>{QStringLiteral("noargs")})
+    {
+        return; // a later launch without arguments only brings the window forward
+    }
+    mHeldHandOver = arguments;
+    mHandOverHeld = true;
+    OpenHeldHandOver();
+}
+
+void TessarinBase::OpenHeldHandOver()
+{
+    if (!mHandOverHeld || mShutDown)
+    {
+        return;
+    }
+    if (Settings::exportInProgress)
+    {
+        // Opening would end the export: the file waits for it.
+        Logger::GetInstance()->Info(
+            QStringLiteral("A file handed over by another launch opens once the running export has ended: %1")
+                .arg(mHeldHandOver.join(QStringLiteral(", "))));
+        return;
+    }
+    if (ProjectPanelPtr()->IsAsking())
+    {
+        return; // opened once the open question has been answered
+    }
+    mHandOverHeld = false;
+    OpenPaths(std::exchange(mHeldHandOver, {}));
 }
 
 void TessarinBase::OpenPaths(QList<QString> paths)

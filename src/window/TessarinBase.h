@@ -291,11 +291,18 @@ protected:
     void OpenPaths(QList<QString> paths);
 
 private:
+    // Opens what a later launch handed over once nothing stands in its way:
+    // no question about the project is open and no export runs.
+    void OpenHeldHandOver();
 
     ConsoleWindow* mConsoleWindow = nullptr;
     PreferencesDialog* mPreferencesDialog = nullptr;
     AboutDialog* mAboutDialog = nullptr;
     QList<QString> mStartupPaths;
+    // The latest hand-over of a later launch not opened yet (see
+    // OpenHeldHandOver); a newer one replaces it, as it would the project.
+    QList<QString> mHeldHandOver;
+    bool mHandOverHeld = false;
     bool mShownOnce = false;
     bool mShutDown = false;
 };

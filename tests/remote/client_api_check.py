@@ -105,6 +105,7 @@ def vm_rss_kb(pid):
 
 class Player:
     def __init__(self, executable):
+        self.executable = executable
         self.work = tempfile.mkdtemp(prefix="tessarin-client-api.")
         self.home = os.path.join(self.work, "home")
         config = os.path.join(self.home, "Documents", "tessarin_orvel", "config")
@@ -322,6 +323,27 @@ def check_import(player, media_dir):
     time.sleep(0.4)  # proves the frame does NOT move on: some frames' time must pass
     check_equal(read_frame(client), held, "the frame holds after set_playing false")
 
+    # The commands above changed the project: a further import would ask the
+    # user first. Each import below runs in a player of its own.
+    client.close()
+    restarted = []
+
+    def fresh_client():
+        other = Player(player.executable)
+        restarted.append(other)
+        fresh = other.client()
+        fresh.command({"cmd": "initialize", "api_version": "1.0.0"})
+        return fresh
+
+    try:
+        check_fresh_imports(fresh_client, media_dir, clip)
+    finally:
+        for other in restarted:
+            other.stop()
+
+
+def check_fresh_imports(fresh_client, media_dir, clip):
+    client = fresh_client()
     # A hashed image-sequence path names the sequence's first file.
     hashed = os.path.join(media_dir, "seq_png", "img.####.png")
     reply = client.command({"cmd": "import_file", "file_path": hashed, "name": "shot"})
@@ -330,6 +352,8 @@ def check_import(player, media_dir):
                 (True, os.path.join(media_dir, "seq_png", "img.0001.png"), "shot"), "import_file of a hashed sequence")
 
     # The requested range becomes the source's range.
+    client.close()
+    client = fresh_client()
     reply = client.command({"cmd": "import_file", "file_path": clip, "range_start": 2, "range_end": 8})
     source = reply.get("source", {})
     check_equal((source.get("range_start_frame"), source.get("range_end_frame"), source.get("playback_frame")),
@@ -338,6 +362,8 @@ def check_import(player, media_dir):
                 "get_range after a ranged import")
 
     # A second message sent while the import still parses: both answered, once, in order.
+    client.close()
+    client = fresh_client()
     client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": clip})) +
                     frame('{"cmd":"get_frame"}'))
     first = json.loads(client.read_reply()[1])

@@ -144,6 +144,8 @@ private Q_SLOTS:
         QCOMPARE(range.value("end_frame").toInt(), last + 1);
     }
 
+    // Every reply empties the undo stack; only a command that changed the
+    // project, or unsaved edits that the emptied stack held, leave it unsaved.
     void everyReplyEmptiesTheUndoStack()
     {
         ProjectManager manager; // a project with no client connected
@@ -151,12 +153,29 @@ private Q_SLOTS:
         stack->push(new QUndoCommand(QStringLiteral("edit")));
         stack->setClean();
         QVERIFY(manager.IsUndoClean());
-        QSignalSpy cleanChanges(&manager, &ProjectManager::UndoCleanChanged);
         manager.OnExecuteCmd(QStringLiteral("not json"));
+        QCOMPARE(stack->count(), 0);
+        QVERIFY(manager.IsUndoClean());
+
+        stack->push(new QUndoCommand(QStringLiteral("unsaved edit")));
+        QSignalSpy cleanChanges(&manager, &ProjectManager::UndoCleanChanged);
+        manager.OnExecuteCmd(QStringLiteral(R"({"cmd":"echo"})"));
         QCOMPARE(stack->count(), 0);
         QVERIFY(!manager.IsUndoClean());
         QVERIFY(!cleanChanges.isEmpty());
+        // A new project starts clean.
+        manager.NewProject(false);
+        QVERIFY(manager.IsUndoClean());
         manager.AvManagerPtr()->Shutdown();
+    }
+
+    void setRangeMarksTheProjectChanged()
+    {
+        mManager->SetUndoClean();
+        QVERIFY(Command({{"cmd", "get_range"}}).value("success").toBool());
+        QVERIFY(mManager->IsUndoClean());
+        QVERIFY(Command({{"cmd", "set_range"}, {"start_frame", 2}}).value("success").toBool());
+        QVERIFY(!mManager->IsUndoClean());
     }
 
     void noReplyDuringAnExport()
@@ -176,6 +195,13 @@ private Q_SLOTS:
     // after the project's parse time-out, with a reply.
     void stuckParseFailsTheImport()
     {
+        // Without a window to ask, unsaved work is never replaced.
+        QVERIFY(!mManager->IsUndoClean());
+        QCOMPARE(Command({{"cmd", "import_file"}, {"file_path", TestMedia::Path("h264_cfr25.mp4")}}),
+                 (QJsonObject{{"cmd", "import_file"}, {"msg", "Project has unsaved changes"}, {"success", false}}));
+        QVERIFY(Frame({{"cmd", "get_frame"}}) >= 1); // the timeline is still open
+        mManager->SetUndoClean();
+
         TaskHold hold(mManager->AvManagerPtr(), AvWorkerTaskType::ParseSource);
         QString const path = TestMedia::Path("h264_cfr25.mp4");
         Project::SetParseTimeout(500);

@@ -8,6 +8,9 @@
 #include "panels/KeySequenceLineEdit.h"
 #include "panels/PreferencesDialog.h"
 #include "panels/ProjectPanel.h"
+#include "app/Logger.h"
+#include "remote/CmdServer.h"
+#include "support/LoggedMessages.h"
 #include "support/ModalAnswer.h"
 #include "support/TestFiles.h"
 #include "support/TestMedia.h"
@@ -27,6 +30,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -35,6 +40,9 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QUndoStack>
@@ -633,8 +641,11 @@ private Q_SLOTS:
             QTRY_VERIFY(mWindow->isFullScreen());
             Press("New Project");
             QCOMPARE(cancel.Asked(), 8);
-            QVERIFY(!mWindow->isFullScreen());
+            // Cancel keeps the project, and the window goes back to full screen.
+            QTRY_VERIFY(mWindow->isFullScreen());
             QVERIFY(Manager()->MediaPathExistsInProject(clip));
+            Press("Fullscreen");
+            QTRY_VERIFY(!mWindow->isFullScreen());
         }
         {
             // Save writes the project, then the new one replaces it.
@@ -652,6 +663,169 @@ private Q_SLOTS:
             QVERIFY(TestFiles::ReadAll(dir.filePath("review.zeph")) != before);
             QVERIFY(!Unsaved());
         }
+    }
+
+    // A client's import over unsaved work asks the window's question, and the
+    // reply waits for the answer; only commands that change the project mark it.
+    void clientCommandsKeepUnsavedWork()
+    {
+        QString const clip = TestMedia::Path("h264_cfr25.mp4");
+        QString const other = TestMedia::Path("vfr.mkv");
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        quint16 const port = probe.serverPort();
+        probe.close();
+        Manager()->InitializeCmdServer(port);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(3000));
+        QByteArray received;
+        auto write = [&client](QJsonObject const& request) {
+            QByteArray const payload = QJsonDocument(request).toJson(QJsonDocument::Compact);
+            client.write(QByteArray::number(payload.size()).rightJustified(10, '0') + payload);
+            client.flush();
+        };
+        auto send = [&](QJsonObject const& request) {
+            write(request);
+            received.clear();
+            QTest::qWaitFor(
+                [&] {
+                    received += client.readAll();
+                    return received.size() >= 10 && received.size() >= 10 + received.left(10).toLongLong();
+                },
+                20000);
+            return QJsonDocument::fromJson(received.mid(10)).object();
+        };
+        // Commands that change nothing leave the project saved.
+        QVERIFY(!Unsaved());
+        QVERIFY(!send({{"cmd", "get_frame"}}).value("success").toBool()); // before the handshake: refused
+        QVERIFY(send({{"cmd", "initialize"}, {"api_version", "1.0.0"}}).value("success").toBool());
+        QVERIFY(send({{"cmd", "get_frame"}}).value("success").toBool());
+        QVERIFY(!send({{"cmd", "xyz"}}).value("success").toBool());
+        QVERIFY(!Unsaved());
+
+        // Unsaved work is kept through the replies that empty the undo stack;
+        // a file that cannot be opened is refused before anything is asked or lost.
+        OpenClipWithBookmark(clip);
+        auto cancel = std::make_unique<ModalAnswer>(QMessageBox::Cancel);
+        QVERIFY(send({{"cmd", "echo"}, {"text", "b"}}).value("success").toBool());
+        QVERIFY(Unsaved());
+        QCOMPARE(send({{"cmd", "import_file"}, {"file_path", "/no/such/clip.mp4"}}).value("msg").toString(),
+                 QString("Failed to create source for file (/no/such/clip.mp4)"));
+        QCOMPARE(cancel->Asked(), 0);
+        // Cancel: refused, the project stays.
+        QCOMPARE(send({{"cmd", "import_file"}, {"file_path", other}}),
+                 (QJsonObject{{"cmd", "import_file"}, {"msg", "Project has unsaved changes"}, {"success", false}}));
+        QCOMPARE(cancel->Asked(), 1);
+        cancel.reset();
+        QVERIFY(Manager()->MediaPathExistsInProject(clip));
+        QVERIFY(!Manager()->MediaPathExistsInProject(other));
+        QVERIFY(Unsaved());
+        {
+            // Discard: the file replaces the project; the import counts as a change.
+            ModalAnswer discard(QMessageBox::Discard);
+            QVERIFY(send({{"cmd", "import_file"}, {"file_path", other}}).value("success").toBool());
+            QCOMPARE(discard.Asked(), 1);
+            QVERIFY(Manager()->MediaPathExistsInProject(other));
+            QVERIFY(!Manager()->MediaPathExistsInProject(clip));
+            QVERIFY(Unsaved());
+            // A new project starts clean, whatever a client did to the old one.
+            QVERIFY(send({{"cmd", "set_frame"}, {"frame", 3}}).value("success").toBool());
+            OpenClipWithBookmark(clip);
+            QCOMPARE(discard.Asked(), 2);
+        }
+
+        // While the window asks, a client's import waits for the answer and is
+        // asked about next.
+        bool heldWhileAsked = false;
+        int boxes = 0;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || box->property("answered").toBool())
+                return;
+            box->setProperty("answered", true);
+            if (boxes++ == 0)
+            {
+                QSignalSpy taken(Manager()->CmdServerPtr(), &CmdServer::ExecuteCmd);
+                received.clear();
+                write({{"cmd", "import_file"}, {"file_path", other}});
+                heldWhileAsked = taken.wait(5000);
+                QCoreApplication::processEvents();
+                received += client.readAll();
+                heldWhileAsked = heldWhileAsked && received.isEmpty() && Manager()->MediaPathExistsInProject(clip);
+            }
+            QTest::mouseClick(box->button(QMessageBox::Cancel), Qt::LeftButton);
+        });
+        answer.start(5);
+        Press("New Project");
+        QVERIFY(QTest::qWaitFor([&] { received += client.readAll(); return received.size() > 10; }, 20000));
+        QVERIFY(heldWhileAsked);
+        QCOMPARE(boxes, 2);
+        QVERIFY(received.endsWith(R"("msg":"Project has unsaved changes","success":false})"));
+        QVERIFY(Manager()->MediaPathExistsInProject(clip));
+        Manager()->SetUndoClean();
+    }
+
+    // A later launch's hand-over waits for an open question and for a
+    // running export, instead of acting under them.
+    void handOversWaitForQuestionsAndExports()
+    {
+        QString const clip = TestMedia::Path("h264_cfr25.mp4");
+        QString const other = TestMedia::Path("vfr.mkv");
+        OpenClipWithBookmark(clip);
+        int stage = 0; // 1: handing over during the quit question, 2: handed over, 3: quit cancelled
+        int stacked = 0;
+        int later = 0;
+        bool keptWhileAsked = false;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            bool const quitQuestion = box->property("quit").toBool();
+            if (stage == 0)
+            {
+                box->setProperty("quit", true);
+                stage = 1;
+                QTimer::singleShot(0, mWindow.get(), [&] {
+                    mWindow->ProcessMessageFromOtherInstance({other});
+                    keptWhileAsked = Manager()->MediaPathExistsInProject(clip);
+                    stage = 2;
+                });
+            }
+            else if (!quitQuestion)
+            {
+                (stage < 3 ? stacked : later) += 1;
+                QTest::mouseClick(box->button(QMessageBox::Discard), Qt::LeftButton);
+            }
+            else if (stage == 2)
+            {
+                stage = 3;
+                QTest::mouseClick(box->button(QMessageBox::Cancel), Qt::LeftButton);
+            }
+        });
+        answer.start(5);
+        Activate();
+        Press("Exit");
+        QTRY_VERIFY_WITH_TIMEOUT(Manager()->MediaPathExistsInProject(other), 10000);
+        answer.stop();
+        QVERIFY(mWindow->isVisible());
+        QCOMPARE(stacked, 0);
+        QVERIFY(keptWhileAsked);
+        QCOMPARE(later, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!Manager()->SourceParsingInProgress(), 10000);
+
+        // During an export the file waits, with a word in the log.
+        LoggedMessages infos(&Logger::InfoLogged);
+        Settings::exportInProgress = true;
+        mWindow->ProcessMessageFromOtherInstance({clip});
+        QVERIFY(!Manager()->MediaPathExistsInProject(clip));
+        QVERIFY(infos.Messages().join("\n").contains("once the running export has ended"));
+        Settings::exportInProgress = false;
+        emit mWindow->MonitorPanelPtr()->ExportEnded();
+        QTRY_VERIFY_WITH_TIMEOUT(Manager()->MediaPathExistsInProject(clip), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Manager()->SourceParsingInProgress(), 10000);
     }
 
     void dropsOnTheViewerBringTheWindowForward()
