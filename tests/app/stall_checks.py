@@ -53,7 +53,10 @@ class Player:
         self.port = free_port()
         self.settings = os.path.join(config, "tessarin_orvel.ini")
         with open(self.settings, "w") as ini:
-            ini.write("[main]\nversion=1\n\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n" % self.port)
+            # Never asking about unsaved changes: the cases replace their
+            # project over the port after a set_frame, with nobody to answer.
+            ini.write("[main]\nversion=1\n\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n"
+                      "confirmOnClose=2\n" % self.port)
         env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=runtime, TMPDIR=os.path.join(work, "tmp"))
         env.pop("XDG_CONFIG_HOME", None)
         env.pop("ZEPH_CONFIG_OVERRIDE_PATH", None)

@@ -317,8 +317,8 @@ class Player:
         return None
 
     def discard_changes(self):
-        """Every command of the command port leaves the project counted as
-        changed, so whatever replaces or closes it asks first. Answers
+        """A project with unsaved changes (a bookmark set by key, a frame set
+        through the port) asks first whatever replaces or closes it. Answers
         "Discard": the question opens on "Save", Tab moves on to "Discard" and
         space presses it. Returns whether it was asked."""
         box = wait_for(30, lambda: self.question() or self.process.poll() is not None, 0.2)
@@ -365,6 +365,8 @@ class Player:
         if how == "SIGTERM" or not self.window:
             self.process.send_signal(signal.SIGTERM)
         else:
+            # A bookmark set by key is a change: quitting asks about it.
+            self.press("f")
             self.press("ctrl+q")
             check(self.discard_changes(), "%s: quitting with changes asks first" % self.mode)
         try:
