@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/PlatformIntegration.h"
 #include "app/Settings.h"
+#include "app/UserFileGuard.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -605,13 +606,16 @@ QList<QString> FileHelpers::UrlsToLocalFiles(QList<QUrl> const& urls)
 QList<QString> FileHelpers::FilePathsFromTextFile(QString const& path)
 {
     QList<QString> paths;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // A list of paths is read like a project file: a FIFO or a device named
+    // .txt would block the start-up for good.
+    QByteArray bytes;
+    QString reason;
+    if (!UserFileGuard::ReadAll(path, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, bytes, reason))
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Failed to read file list: %1 (%2)").arg(path, reason));
         return paths;
-
-    QTextStream stream(&file);
-    QString line;
-    while (stream.readLineInto(&line))
+    }
+    for (QString line : QString::fromUtf8(bytes).split(QLatin1Char('\n')))
     {
         line = line.trimmed();
         if (!line.isEmpty())

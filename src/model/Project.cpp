@@ -2422,7 +2422,8 @@ void Project::ReadSources(QJsonDocument const& document)
 void Project::ReadTimelines(QJsonDocument const& document)
 {
     QJsonArray const timelines = document.object().value(QStringLiteral("timelines")).toArray();
-    QList<QPair<QUuid, int>> opens;
+    // As for the sources: each viewer slot opens only the last timeline that names it.
+    QMap<int, QUuid> shown;
     for (QJsonValue const& value : timelines)
     {
         if (!value.isObject())
@@ -2445,7 +2446,7 @@ void Project::ReadTimelines(QJsonDocument const& document)
         int const output = ReadFrame(object, QStringLiteral("output_id"), 0);
         if (output >= 0)
         {
-            opens.append({item->Id(), output});
+            shown.insert(output, item->Id());
         }
         if (object.value(QStringLiteral("is_default")).toBool(false))
         {
@@ -2489,9 +2490,9 @@ void Project::ReadTimelines(QJsonDocument const& document)
             qDeleteAll(pending.bookmarks);
         }
     }
-    for (auto const& open : std::as_const(opens))
+    for (auto it = shown.cbegin(); it != shown.cend(); ++it)
     {
-        emit OpenInViewerRequested(open.first, open.second, false);
+        emit OpenInViewerRequested(it.value(), it.key(), false);
     }
 }
 

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // Stands in for the desktop's file manager on a private session bus.
 class FakeFileManager : public QObject
 {
@@ -268,6 +270,10 @@ private Q_SLOTS:
         QString const list = Touch("list.txt", "  /a/b.mov \n\n\t\n/c/d.####.exr 1-3\r\n");
         QCOMPARE(FileHelpers::FilePathsFromTextFile(list), (QList<QString>{"/a/b.mov", "/c/d.####.exr 1-3"}));
         QVERIFY(FileHelpers::FilePathsFromTextFile(mFiles.filePath("missing.txt")).isEmpty());
+        // A FIFO without a writer would block the read for good: refused at once.
+        QString const fifo = mFiles.filePath("fifo.txt");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(FileHelpers::FilePathsFromTextFile(fifo).isEmpty());
     }
 
     void showInFileManager()

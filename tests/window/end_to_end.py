@@ -35,7 +35,7 @@ import client_api_check as client_api  # noqa: E402  (the command-port client)
 FIRST_CLIP = ("numbered_24fps.mp4", 72)  # name, frame count
 SECOND_CLIP = ("numbered_30fps.mp4", 240)
 USER_KEY = "e"  # the user's bindings file moves "Go to End" here
-RESIZED = (1600, 960)  # window size set in the first pass (larger than the first window), expected back in the second
+RESIZED = (640, 400)  # window size set in the first pass (smaller than the first window), expected back in the second
 DIALOG_PARENT_SIZE = (1400, 800)  # main window size under the dialogs checked
 
 failures = []
@@ -630,11 +630,11 @@ def run_pass(session, mode, how, expected_size):
 
         if not expected_size:
             # The size given here must come back in the next run: resized, the
-            # viewer shows the picture larger once the window has taken the size.
+            # viewer shows the picture smaller once the window has taken the size.
             scale = player.picture_scale()
             run("xdotool", "windowsize", "--sync", player.window, str(RESIZED[0]), str(RESIZED[1]))
-            larger = wait_for(30, lambda: player.picture_scale() > scale)
-            check(larger, "%s: resized to %dx%d, the window shows the picture larger" % (mode, RESIZED[0], RESIZED[1]))
+            smaller = wait_for(30, lambda: 0 < player.picture_scale() < scale)
+            check(smaller, "%s: resized to %dx%d, the window shows the picture smaller" % (mode, RESIZED[0], RESIZED[1]))
 
         # Quitting writes the settings, the key bindings and the window's state.
         geometry = player.geometry(player.window)
