@@ -354,6 +354,14 @@ void TestAudioOutput::SoundAfterAPauseStartsWithThePicture()
     QVERIFY2(mostHeld <= 200000, "the server holds more than 0.2 s of sound");
     SKIP_IF_STARVED();
     QVERIFY2(worst < TimingBounds::Bound(0.04), "sound is out of step with the picture");
+    // A sanitizer build starves the audio thread enough to drop a click now
+    // and then: there the clicks must be heard on both sides of the pause.
+    if (TimingBounds::SANITIZED)
+    {
+        QVERIFY2(heardFirst >= 1 && heardFirst <= 2 && heardSecond >= 1 && heardSecond <= 3,
+                 qPrintable(QStringLiteral("%1 and %2 clicks heard").arg(heardFirst).arg(heardSecond)));
+        return;
+    }
     QCOMPARE(heardFirst, 2);
     QCOMPARE(heardSecond, 3);
 }
