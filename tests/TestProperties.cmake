@@ -120,10 +120,3 @@ set_property(TEST panels.preferencesdialog APPEND PROPERTY ENVIRONMENT "ASAN_OPT
 # scripts/repeat_gate.sh runs them again and again beside the rest of a suite.
 set_tests_properties(media.audiooutput media.imagesequencedecoder viewer.viewerwidgetbars
   viewer.viewerwidgetendtoend PROPERTIES LABELS timing)
-
-# One packet buffer the video decoder suite leaks inside libavutil is not yet
-# traced: its leak check names that library for this suite alone.
-if(TEST media.videodecoder)
-  set_property(TEST media.videodecoder APPEND PROPERTY ENVIRONMENT
-    "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/support/lsan_videodecoder.supp:print_suppressions=0")
-endif()

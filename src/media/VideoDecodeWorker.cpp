@@ -186,6 +186,8 @@ bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatC
         return false;
     }
     times.clear();
+    // A packet still held from an earlier read would be lost under the next.
+    av_packet_unref(mPacket);
     bool readable = true;
     int result = 0;
     while (times.size() < count && (result = av_read_frame(formatContext, mPacket)) >= 0)
