@@ -14,6 +14,8 @@
 #include "model/Timeline.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
@@ -25,9 +27,12 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace AudioTestRig
 {
@@ -202,14 +207,54 @@ inline double RunClock(Timeline* timeline, double speed, bool forward, int wallM
 // the player's timing.
 double const STARVED_MS = 30.0;
 
-// A thread of its own that sleeps a millisecond at a time while it lives and
-// keeps the longest it overslept (ms): how long the machine kept a thread of
-// this process from running, beside the audio thread and the clock's loop.
+// The share of a take's time (0..1) the busiest thread may spend waiting for
+// a processor before the take says nothing about the player: the audio
+// thread, ThreadSanitizer's above all, then cannot keep the sink fed, however
+// soon each single wait ends.
+double const STARVED_WAIT_SHARE = 0.15;
+
+// How long (ns) each thread of a process has waited for a processor while
+// it could run, by thread id, from /proc/<pid>/task/<tid>/schedstat.
+inline std::map<QString, long long> RunQueueWaits(QString const& pid)
+{
+    std::map<QString, long long> waits;
+    QDir const tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (QString const& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+    {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/schedstat")));
+        if (stat.open(QIODevice::ReadOnly))
+        {
+            QList<QByteArray> const fields = stat.readAll().simplified().split(' ');
+            if (fields.size() >= 2)
+            {
+                waits[tid] = fields[1].toLongLong();
+            }
+        }
+    }
+    return waits;
+}
+
+// The test audio server's process id, from the file it keeps in its runtime
+// directory; empty when there is none.
+inline QString AudioServerPid()
+{
+    QFile file(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/pulse/pid"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
+}
+
+// Measures, while it lives, how the machine starved this process and the
+// audio server: a thread of its own sleeps a millisecond at a time and keeps
+// the longest it overslept (Worst, ms); and each thread's wait for a
+// processor is read from the kernel at the start and on asking (WaitShare).
 class StallProbe
 {
 public:
     StallProbe()
-        : mThread([this] {
+        : mServerPid(AudioServerPid())
+        , mOwnWaits(RunQueueWaits(QStringLiteral("self")))
+        , mServerWaits(mServerPid.isEmpty() ? std::map<QString, long long>() : RunQueueWaits(mServerPid))
+        , mThread([this] {
+            mProbeTid.store(static_cast<long>(gettid()));
             while (!mStop.load())
             {
                 auto const before = std::chrono::steady_clock::now();
@@ -223,6 +268,7 @@ public:
             }
         })
     {
+        mElapsed.start();
     }
 
     ~StallProbe()
@@ -236,10 +282,48 @@ public:
         return mWorst.load();
     }
 
+    // The largest share of the time since the start that one thread of this
+    // process or of the server spent waiting for a processor. The probe's own
+    // thread wakes a thousand times a second and counts every wake's wait:
+    // it is left out.
+    double WaitShare() const
+    {
+        double const elapsed = static_cast<double>(mElapsed.nsecsElapsed());
+        if (elapsed <= 0.0)
+        {
+            return 0.0;
+        }
+        long long worst = 0;
+        auto const compare = [&worst](std::map<QString, long long> const& before,
+                                      std::map<QString, long long> const& now, QString const& skipped) {
+            for (auto const& [tid, wait] : now)
+            {
+                auto const found = before.find(tid);
+                if (tid != skipped)
+                {
+                    worst = std::max(worst, wait - (found == before.end() ? 0 : found->second));
+                }
+            }
+        };
+        compare(mOwnWaits, RunQueueWaits(QStringLiteral("self")), QString::number(mProbeTid.load()));
+        if (!mServerPid.isEmpty())
+        {
+            compare(mServerWaits, RunQueueWaits(mServerPid), QString());
+        }
+        return static_cast<double>(worst) / elapsed;
+    }
+
 private:
+    QString const mServerPid;
+    // Read on the owner's thread alone.
+    std::map<QString, long long> const mOwnWaits;
+    std::map<QString, long long> const mServerWaits;
+    QElapsedTimer mElapsed;
     // Set by the owner's thread, read by the probe's: atomics.
     std::atomic<bool> mStop {false};
     std::atomic<double> mWorst {0.0};
+    // Set by the probe's thread as it starts, read by the owner's.
+    std::atomic<long> mProbeTid {0};
     std::thread mThread;
 };
 
