@@ -68,7 +68,7 @@ load_filter="-LE timing"
 (
   n=1
   while :; do
-    if in_side load ctest --test-dir "$load" -j "$jobs" $load_filter >"$base/load.log" 2>&1; then
+    if in_side load ctest --test-dir "$load" -j "$jobs" $load_filter --output-on-failure >"$base/load.log" 2>&1; then
       echo "passed" >>"$base/load.results"
     else
       echo "FAILED" >>"$base/load.results"
