@@ -241,17 +241,20 @@ void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
     long long lastTime = mAv->PlaybackTime();
     int lastFrame = mTimeControl->PlaybackFrame();
     bool everyFrame = true;
-    QMetaObject::Connection const times = connect(mAv, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
-        // The loop's jump back to the start adds nothing.
-        advanced += std::max(time - lastTime, 0LL);
-        lastTime = time;
-    });
-    QMetaObject::Connection const frames = connect(mAv, &AvManager::PlaybackFrameChanged, this, [&](int frame) {
-        everyFrame &= frame == (lastFrame + 1) % frameCount;
-        lastFrame = frame;
-    });
-    QMetaObject::Connection const rates =
-        connect(mViewer, &ViewerWidget::FpsChanged, this, [&](float fps, bool reset) {
+    {
+        // Receives the signals while playing, and disconnects them however
+        // the wait ends.
+        QObject receiver;
+        connect(mAv, &AvManager::PlaybackTimeChanged, &receiver, [&](long long time) {
+            // The loop's jump back to the start adds nothing.
+            advanced += std::max(time - lastTime, 0LL);
+            lastTime = time;
+        });
+        connect(mAv, &AvManager::PlaybackFrameChanged, &receiver, [&](int frame) {
+            everyFrame &= frame == (lastFrame + 1) % frameCount;
+            lastFrame = frame;
+        });
+        connect(mViewer, &ViewerWidget::FpsChanged, &receiver, [&](float fps, bool reset) {
             if (!reset)
             {
                 reports.append({fps, advanced / 1000.0 / std::max<qint64>(wall.elapsed(), 1), everyFrame});
@@ -260,13 +263,12 @@ void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
                 wall.restart();
             }
         });
-    wall.start();
-    mAv->Play(true, false);
-    QVERIFY(QTest::qWaitFor([&] { return reports.size() >= 3; }, TimingBounds::CONDITION_WAIT_MS));
-    mAv->Pause(DecodeBias::None);
-    disconnect(times);
-    disconnect(frames);
-    disconnect(rates);
+        wall.start();
+        mAv->Play(true, false);
+        bool const reported = QTest::qWaitFor([&] { return reports.size() >= 3; }, TimingBounds::CONDITION_WAIT_MS);
+        mAv->Pause(DecodeBias::None);
+        QVERIFY(reported);
+    }
     // Never above the clip's rate; at the clip's rate in at least one
     // window where the clock kept pace and passed every frame. Where it
     // never did, the machine could not keep pace with the clip and the
@@ -318,8 +320,8 @@ void TestViewerWidgetEndToEnd::BookmarksOnlyPlayShowsOnlyBookmarkedPictures()
     };
     QMetaObject::Connection const handed = connect(mViewer, &ViewerWidget::PrimaryVideoFrameChanged, this, read);
     mAv->Play(true, true);
-    QVERIFY(mAv->IsSteppedPlayback());
-    bool const done = QTest::qWaitFor(
+    bool const stepped = mAv->IsSteppedPlayback();
+    bool const done = stepped && QTest::qWaitFor(
         [&] {
             read();
             return turned && mTimeControl->PlaybackFrame() < 25;
@@ -330,6 +332,7 @@ void TestViewerWidgetEndToEnd::BookmarksOnlyPlayShowsOnlyBookmarkedPictures()
     mAv->Pause(DecodeBias::None);
     mAv->SetLoopState(LoopState::Loop);
     qInfo() << reads.size() << "reads:" << QSet<int>(reads.cbegin(), reads.cend());
+    QVERIFY(stepped);
     QVERIFY2(done, "the clock never played the bookmarks back");
     for (int const shown : std::as_const(reads))
     {
