@@ -87,7 +87,8 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Opens media through the player's engine and reports what the viewer is handed.\n"
-        "  frames FILE   one line per frame handed to the viewer: frame <n> md5 <picture md5>\n"
+        "  frames FILE   one line per frame handed to the viewer: frame <n> md5 <picture md5>;\n"
+        "                after playback, the frames the clock stopped on: # clock frames <n>\n"
         "  speed FILE    playback, seek and memory figures against ffmpeg's decoding\n"
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
         "  open FILE     times from process start to the parsed file and to its first picture shown\n"
@@ -250,6 +251,11 @@ int RunFrames(Options const& options)
     {
         return Fail("the first frame was not shown");
     }
+    // The frames the clock stops on, the first included: a late tick (a
+    // starved process) moves it on by all the time since the last, past
+    // frames that then are never due.
+    int clockFrames = 1;
+    QObject::connect(&session.Av(), &AvManager::PlaybackFrameChanged, [&clockFrames](int) { ++clockFrames; });
     float const speed = std::clamp(options.speed, Settings::playbackSpeedMinimum, Settings::playbackSpeedMaximum);
     double const seconds = timeline->Duration() / 1e6 / speed;
     if (!session.PlayToEnd(options.forward, speed, static_cast<int>(seconds * 3000) + SETTLE_TIMEOUT_MS))
@@ -261,6 +267,7 @@ int RunFrames(Options const& options)
         return Fail(QStringLiteral("the clock stopped at frame %1, which was never shown")
                         .arg(timeline->FrameAtTime(session.Av().PlaybackTime())));
     }
+    std::printf("# clock frames %d\n", clockFrames);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "support/LoggedMessages.h"
 #include "support/TestMedia.h"
+#include "support/TimingBounds.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -320,14 +321,16 @@ void TestImageSequenceDecoder::FifoAmongTheFilesIsABrokenFile()
     QVERIFY(QFile::remove(QString::fromLocal8Bit(fifo)));
     QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
     // Ends an open that blocks after a while, so that the test fails rather
-    // than hangs.
+    // than hangs. Four small files take well under a second; the bound is for
+    // a starved process.
     std::mutex lock;
     std::condition_variable finished;
     bool done = false;
     bool unblocked = false;
     std::thread watchdog([&] {
         std::unique_lock<std::mutex> locker(lock);
-        if (!finished.wait_for(locker, std::chrono::seconds(15), [&] { return done; }))
+        if (!finished.wait_for(locker, std::chrono::milliseconds(TimingBounds::CONDITION_WAIT_MS),
+                                [&] { return done; }))
         {
             unblocked = true;
             close(open(fifo.constData(), O_RDWR));
@@ -404,10 +407,12 @@ void TestImageSequenceDecoder::SeekStartsAtTheTargetAndDropsFilesUnderWay()
     while (player.decoder.DecodeNext() == ImageSequenceDecoder::STATUS_REQUESTED)
     {
     }
-    QVERIFY(QTest::qWaitFor([&player] {
-        player.decoder.CollectFinishedWork();
-        return player.decoder.ActiveWorkerCount() == 0;
-    }));
+    QVERIFY(QTest::qWaitFor(
+        [&player] {
+            player.decoder.CollectFinishedWork();
+            return player.decoder.ActiveWorkerCount() == 0;
+        },
+        TimingBounds::CONDITION_WAIT_MS));
     player.Play(true, TimeHelpers::FrameToFrameStartTime(20, FRAME_STEP));
     QCOMPARE(player.Indices(), Range(20, 29));
     QCOMPARE(player.Md5s(), RgbMd5(TestMedia::Path("seq_png") + "/img.%04d.png", 1).mid(20));

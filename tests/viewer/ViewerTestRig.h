@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/TestMedia.h"
+#include "support/TimingBounds.h"
 
 #include "app/Settings.h"
 #include "media/VideoFrame.h"
@@ -333,7 +334,7 @@ inline bool OpenNumberedClip(ProjectManager* projectManager, ViewerWidget* viewe
     }
     projectManager->ImportFilesByPath({path}, QUuid(), -1, 0, 1, false, QUuid(), -1, -1, true);
     if (!QTest::qWaitFor([&] { return viewer->PrimaryTimeline() && viewer->PrimaryTimeline()->ClipCount() > 0; },
-                         20000))
+                         TimingBounds::CONDITION_WAIT_MS))
     {
         qWarning() << "the clip never reached the viewer";
         return false;
@@ -343,7 +344,7 @@ inline bool OpenNumberedClip(ProjectManager* projectManager, ViewerWidget* viewe
         qWarning() << "the clip has" << frames << "frames, not 72";
         return false;
     }
-    if (!QTest::qWaitFor([&] { return viewer->FrameInSlot(0, 3) != nullptr; }, 20000))
+    if (!QTest::qWaitFor([&] { return viewer->FrameInSlot(0, 3) != nullptr; }, TimingBounds::CONDITION_WAIT_MS))
     {
         qWarning() << "the viewer never showed a frame of the clip";
         return false;

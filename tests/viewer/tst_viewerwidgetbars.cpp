@@ -5,6 +5,8 @@
 // opening only on a release over it.
 #include "ViewerTestRig.h"
 
+#include "support/TimingBounds.h"
+
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "model/ProjectManager.h"
@@ -106,10 +108,11 @@ void TestViewerWidgetBars::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(mHost.get()));
     mGlViewer = qobject_cast<OpenGLViewer*>(mViewer->ViewerWidgetPtr());
     QVERIFY(mGlViewer);
-    QVERIFY(QTest::qWaitFor([&] { return mGlViewer->IsInitialized(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return mGlViewer->IsInitialized(); }, TimingBounds::CONDITION_WAIT_MS));
 
     QVERIFY(ViewerTestRig::OpenNumberedClip(mProjectManager.get(), mViewer));
-    QVERIFY(QTest::qWaitFor([&] { return mGlobal->TimelinePtr() && mGlobal->TimelineEndFrame() == 71; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return mGlobal->TimelinePtr() && mGlobal->TimelineEndFrame() == 71; },
+                            TimingBounds::CONDITION_WAIT_MS));
 }
 
 void TestViewerWidgetBars::cleanupTestCase()
@@ -145,7 +148,7 @@ bool TestViewerWidgetBars::WaitForFrame(int frame)
             return mGlobal->PlaybackFrame() == frame && shown && shown->adjustedStartTime <= time &&
                    time <= shown->adjustedEndTime;
         },
-        10000);
+        TimingBounds::CONDITION_WAIT_MS);
 }
 
 bool TestViewerWidgetBars::MenuShown(std::function<void()> const& action)
@@ -160,7 +163,8 @@ bool TestViewerWidgetBars::MenuShown(std::function<void()> const& action)
         return false;
     }
     menu->close();
-    return QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 5000);
+    return QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; },
+                           TimingBounds::CONDITION_WAIT_MS);
 }
 
 void TestViewerWidgetBars::MenuOpensOnlyOnAReleaseOverTheBar()
@@ -326,7 +330,8 @@ void TestViewerWidgetBars::PaintedBarsMatchTheWidgetBars()
 {
     // Clip segments, slider, range ticks and the playhead cell all show.
     mGlobal->SetPlaybackRangeByFrame(10, 50);
-    QVERIFY(QTest::qWaitFor([&] { return mGlobal->RangeStartFrame() == 10 && mRange->RangeEndFrame() == 50; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return mGlobal->RangeStartFrame() == 10 && mRange->RangeEndFrame() == 50; },
+                            TimingBounds::CONDITION_WAIT_MS));
     mGlobal->SetPlaybackTimeByFrame(30, false, false);
     QVERIFY(WaitForFrame(30));
     for (BarLayout const& layout : {LAYOUTS[0], LAYOUTS[1]})

@@ -4,6 +4,7 @@
 // mode is latched once per process). Frames are checked by the number the
 // numbered clip carries in its pixels, read from what the widget captures.
 #include "support/TestFiles.h"
+#include "support/TimingBounds.h"
 #include "ViewerTestRig.h"
 
 #include "app/Logger.h"
@@ -24,6 +25,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -40,19 +42,6 @@ using ViewerTestRig::NUMBERED_WIDTH;
 using ViewerTestRig::NumberBitPoint;
 using ViewerTestRig::NumberedClipPoint;
 using ViewerTestRig::ReadNumber;
-
-// Whether the machine was given more to run over the last minute than it
-// has cores: then playback may fall behind the clip for reasons of its own.
-[[maybe_unused]] bool MachineOverloaded()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-    {
-        return false;
-    }
-    double const load = QString::fromLatin1(file.readLine()).section(QLatin1Char(' '), 0, 0).toDouble();
-    return load > QThread::idealThreadCount();
-}
 
 // Bit i of the number on screen: 1 white, 0 black, -1 out of view.
 int BitAt(QImage const& image, int bit, float zoom, QPoint offset)
@@ -152,7 +141,7 @@ void TestViewerWidgetEndToEnd::Seek(int frame)
                      long long const time = mAv->PlaybackTime();
                      return shown && shown->adjustedStartTime <= time && time <= shown->adjustedEndTime;
                  },
-                 10000),
+                 TimingBounds::CONDITION_WAIT_MS),
              qPrintable(QStringLiteral("frame %1 never arrived").arg(frame)));
     QCOMPARE(mTimeControl->PlaybackFrame(), frame);
 }
@@ -234,41 +223,73 @@ void TestViewerWidgetEndToEnd::PanAndZoomMoveThePictureByTheSameRule()
 void TestViewerWidgetEndToEnd::PlayingReportsTheClipFrameRate()
 {
     mAv->SetLoopState(LoopState::Loop);
-    QList<float> reports;
-    QMetaObject::Connection const connection =
-        connect(mViewer, &ViewerWidget::FpsChanged, this, [&](float fps, bool reset) {
+    Seek(0);
+    int const frameCount = mViewer->PrimaryTimeline()->FrameCount();
+    // Each report with what the clock did over the same window: whether it
+    // kept pace with the wall clock and moved through every frame in turn.
+    // It does not when the machine starves the player: the clock stalls
+    // while the decoder is behind, and leaps frames after a late tick.
+    struct Report
+    {
+        float fps;
+        double clockShare; // clock time advanced over wall time
+        bool everyFrame;
+    };
+    QList<Report> reports;
+    QElapsedTimer wall;
+    long long advanced = 0;
+    long long lastTime = mAv->PlaybackTime();
+    int lastFrame = mTimeControl->PlaybackFrame();
+    bool everyFrame = true;
+    {
+        // Receives the signals while playing, and disconnects them however
+        // the wait ends.
+        QObject receiver;
+        connect(mAv, &AvManager::PlaybackTimeChanged, &receiver, [&](long long time) {
+            // The loop's jump back to the start adds nothing.
+            advanced += std::max(time - lastTime, 0LL);
+            lastTime = time;
+        });
+        connect(mAv, &AvManager::PlaybackFrameChanged, &receiver, [&](int frame) {
+            everyFrame &= frame == (lastFrame + 1) % frameCount;
+            lastFrame = frame;
+        });
+        connect(mViewer, &ViewerWidget::FpsChanged, &receiver, [&](float fps, bool reset) {
             if (!reset)
             {
-                reports.append(fps);
+                reports.append({fps, advanced / 1000.0 / std::max<qint64>(wall.elapsed(), 1), everyFrame});
+                advanced = 0;
+                everyFrame = true;
+                wall.restart();
             }
         });
-    Seek(0);
-    mAv->Play(true, false);
-    QVERIFY(QTest::qWaitFor([&] { return reports.size() >= 3; }, 15000));
-    mAv->Pause(DecodeBias::None);
-    disconnect(connection);
-    qInfo() << "frame rate reports" << reports;
-    for (float const fps : std::as_const(reports))
-    {
-        QVERIFY(fps > 0.0f && fps <= 24.0f + 1e-3f);
+        wall.start();
+        mAv->Play(true, false);
+        bool const reported = QTest::qWaitFor([&] { return reports.size() >= 3; }, TimingBounds::CONDITION_WAIT_MS);
+        mAv->Pause(DecodeBias::None);
+        QVERIFY(reported);
     }
-    // Never above the clip's rate; at least one window at it (a loaded
-    // machine may show fewer frames in another, and then says so). Where
-    // the machine cannot keep pace with the clip for a whole window, the
+    // Never above the clip's rate; at the clip's rate in at least one
+    // window where the clock kept pace and passed every frame. Where it
+    // never did, the machine could not keep pace with the clip and the
     // rate reached says nothing of the player.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    qInfo() << "an instrumented build: the rate reached is not checked";
-#else
-    if (MachineOverloaded())
+    float best = 0.0f;
+    for (Report const& report : std::as_const(reports))
     {
-        qInfo() << "the machine runs more than it has cores for: the rate reached is not checked";
+        qInfo("frame rate %.2f; clock %.3f of the wall clock, %s", report.fps, report.clockShare,
+              report.everyFrame ? "every frame" : "frames leapt");
+        QVERIFY(report.fps > 0.0f && report.fps <= 24.0f + 1e-3f);
+        if (report.clockShare >= 0.97 && report.everyFrame)
+        {
+            best = std::max(best, report.fps);
+        }
     }
-    else
+    if (best == 0.0f)
     {
-        float const best = *std::max_element(reports.cbegin(), reports.cend());
-        QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
+        qInfo() << "the clock never kept pace for a whole window: the rate reached is not checked";
+        return;
     }
-#endif
+    QVERIFY2(std::abs(best - 24.0f) <= 1.0f, qPrintable(QString::number(best)));
 }
 
 void TestViewerWidgetEndToEnd::BookmarksOnlyPlayShowsOnlyBookmarkedPictures()
@@ -285,25 +306,33 @@ void TestViewerWidgetEndToEnd::BookmarksOnlyPlayShowsOnlyBookmarkedPictures()
     bool turned = false;
     QMetaObject::Connection const connection = connect(
         mAv, &AvManager::PlaybackStateChanged, this, [&turned](bool playing, bool forward) { turned |= playing && !forward; });
-    mAv->Play(true, true);
-    QVERIFY(mAv->IsSteppedPlayback());
     // Reads from the first bookmarked picture until the clock, on its way
-    // back, is past the first two bookmarks it meets.
+    // back, is past the first two bookmarks it meets: every picture as it is
+    // handed over, and what the viewer shows between hand-overs (a starved
+    // event loop may take several hand-overs between two of those reads).
     QList<int> reads;
-    bool const done = QTest::qWaitFor(
+    auto const read = [&] {
+        int const shown = ReadNumber(mViewer->CaptureImage(false));
+        if (!reads.isEmpty() || bookmarks.contains(shown))
+        {
+            reads.append(shown);
+        }
+    };
+    QMetaObject::Connection const handed = connect(mViewer, &ViewerWidget::PrimaryVideoFrameChanged, this, read);
+    mAv->Play(true, true);
+    bool const stepped = mAv->IsSteppedPlayback();
+    bool const done = stepped && QTest::qWaitFor(
         [&] {
-            int const shown = ReadNumber(mViewer->CaptureImage(false));
-            if (!reads.isEmpty() || bookmarks.contains(shown))
-            {
-                reads.append(shown);
-            }
+            read();
             return turned && mTimeControl->PlaybackFrame() < 25;
         },
-        20000);
+        TimingBounds::CONDITION_WAIT_MS);
     disconnect(connection);
+    disconnect(handed);
     mAv->Pause(DecodeBias::None);
     mAv->SetLoopState(LoopState::Loop);
     qInfo() << reads.size() << "reads:" << QSet<int>(reads.cbegin(), reads.cend());
+    QVERIFY(stepped);
     QVERIFY2(done, "the clock never played the bookmarks back");
     for (int const shown : std::as_const(reads))
     {
@@ -348,7 +377,7 @@ void TestViewerWidgetEndToEnd::BookmarksOnlyPlayPaintsEveryBookmarkWhenPaintsAre
     QVERIFY(mAv->IsSteppedPlayback());
     bool const ended = QTest::qWaitFor(
         [&] { return !mAv->IsPlaying() && !painted.isEmpty() && painted.constLast() == bookmarks.constLast(); },
-        30000);
+        TimingBounds::CONDITION_WAIT_MS);
     disconnect(paints);
     disconnect(ticks);
     mAv->SetLoopState(LoopState::Loop);
@@ -376,7 +405,7 @@ void TestViewerWidgetEndToEnd::SeriesOverARangeNumbersFilesByFrame()
         QCOMPARE(ReadNumber(image), frame);
     }
     QCOMPARE(exportProperties.videoProgress.load(), 100.0f);
-    QTRY_COMPARE(mTimeControl->PlaybackFrame(), 30);
+    QTRY_COMPARE_WITH_TIMEOUT(mTimeControl->PlaybackFrame(), 30, TimingBounds::CONDITION_WAIT_MS);
 }
 
 void TestViewerWidgetEndToEnd::SteppedBookmarkSeriesCopiesEachHeldFrame()
@@ -500,7 +529,7 @@ void TestViewerWidgetEndToEnd::CancelRestoresThePlayhead()
     disconnect(connection);
     QCOMPARE(frames, QList<int>({0, 1, 2}));
     QVERIFY(!mSnapshots->IsSeriesRunning());
-    QTRY_COMPARE(mTimeControl->PlaybackFrame(), 40);
+    QTRY_COMPARE_WITH_TIMEOUT(mTimeControl->PlaybackFrame(), 40, TimingBounds::CONDITION_WAIT_MS);
 }
 
 void TestViewerWidgetEndToEnd::ExportSteppedSeriesEmitsOncePerHeldFrame()
