@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the timing-sensitive tests (CTest label "timing") several times while
-# the rest of a suite runs beside them with -j$(nproc), about the load of the
+# a suite runs beside them with -j$(nproc), about the load of the
 # test command itself, so that a test that fails now and then under load is
 # found before it fails a submission. Needs built trees (scripts/test.sh or
 # scripts/build.sh makes them).
@@ -13,7 +13,7 @@
 # of the suite beside them have ended; every one of them must pass too.
 # GATE_TESTS, when set, narrows the timing tests to those its regular
 # expression names (a ThreadSanitizer tree builds the engine's tests alone).
-# Ends with status 0 only when every repeat passed.
+# Ends with status 0 only when every repeat and every suite run beside them passed.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-5}
