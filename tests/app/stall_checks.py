@@ -212,7 +212,13 @@ def changed_while_playing(executable, clip, change):
         # Played, not set: a set frame is a change of the project, and the
         # import at the end would then ask a question nobody here answers.
         player.command({"cmd": "set_playing", "playing": True, "play_forwards": True})
-        time.sleep(2.4)  # to about frame 60
+        # To about frame 60, asked for: the port sends nothing unasked.
+        deadline = time.time() + 60
+        while time.time() < deadline and player.process.poll() is None:
+            reply = player.command({"cmd": "get_frame"})
+            if reply is None or reply.get("frame", 0) >= 60:
+                break
+            time.sleep(0.05)
         player.command({"cmd": "set_playing", "playing": False})
         time.sleep(3.0)  # the cache fills around the playhead; nothing tells a client when
         if change == "cut to half":

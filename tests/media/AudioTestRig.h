@@ -371,6 +371,12 @@ public:
         return QTest::qWaitFor([this] { return mData.size() >= 4800; }, 5000);
     }
 
+    // What has been captured so far.
+    Samples Peek() const
+    {
+        return FromBytes(mData);
+    }
+
     Samples Stop()
     {
         mProcess.terminate();

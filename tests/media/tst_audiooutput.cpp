@@ -46,6 +46,9 @@ private:
     Samples PlayOnce(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
                      std::function<void(ManagerThread&)> const& tick, double* clockStart, CaptureTimes* times);
     bool Starved() const;
+    // Runs a take, again while the machine starved it, three times at most;
+    // false when a take could not capture.
+    bool TakeUntilNotStarved(std::function<bool()> const& take);
 
     double mWorstStall = 0.0;
     // The largest share of the last play one thread (ours or the audio
@@ -81,17 +84,16 @@ void TestAudioOutput::init()
     Settings::audioOnBackwardsPlayback = false;
 }
 
-Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
-                              std::function<void(ManagerThread&)> const& tick, double* clockStart,
-                              CaptureTimes* times)
+bool TestAudioOutput::TakeUntilNotStarved(std::function<bool()> const& take)
 {
-    int const tries = 3;
-    Samples captured;
-    for (int attempt = 1; attempt <= tries; ++attempt)
+    for (int attempt = 1; attempt <= 3; ++attempt)
     {
         mWorstStall = 0.0;
         mWaitShare = 0.0;
-        captured = PlayOnce(timeline, from, speed, forward, wallMs, tick, clockStart, times);
+        if (!take())
+        {
+            return false;
+        }
         qInfo("try %d: stalls up to %.0f ms, a thread waiting for a processor %.0f %% of the time", attempt,
               mWorstStall, mWaitShare * 100.0);
         if (!Starved())
@@ -99,6 +101,18 @@ Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, 
             break;
         }
     }
+    return true;
+}
+
+Samples TestAudioOutput::Play(Timeline* timeline, long long from, double speed, bool forward, int wallMs,
+                              std::function<void(ManagerThread&)> const& tick, double* clockStart,
+                              CaptureTimes* times)
+{
+    Samples captured;
+    TakeUntilNotStarved([&] {
+        captured = PlayOnce(timeline, from, speed, forward, wallMs, tick, clockStart, times);
+        return true;
+    });
     return captured;
 }
 
@@ -327,19 +341,11 @@ void TestAudioOutput::SoundAfterAPauseStartsWithThePicture()
         return true;
     };
     Take take;
-    for (int attempt = 1; attempt <= 3; ++attempt)
-    {
-        take = Take();
-        mWorstStall = 0.0;
-        mWaitShare = 0.0;
-        QVERIFY2(takeOnce(take), "no capture: is the test audio server running?");
-        if (!Starved())
-        {
-            break;
-        }
-        qInfo("try %d: the machine starved the sound: stalls up to %.0f ms, a thread waiting %.0f %% of the time",
-              attempt, mWorstStall, mWaitShare * 100.0);
-    }
+    QVERIFY2(TakeUntilNotStarved([&] {
+                 take = Take();
+                 return takeOnce(take);
+             }),
+             "no capture: is the test audio server running?");
     auto const& [first, second, times, captured, mostHeld] = take;
 
     // Each click is heard when the clock passes it, on the first play and
@@ -456,7 +462,24 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
     long long const frameDuration = 41666; // 24 fps
     Timeline* played = timeline.get();
 
-    auto const takeOnce = [this, played, frameDuration](Samples& captured) {
+    // The steps must stand apart in the capture by more than the gap that
+    // splits bursts: each is followed by that much silence, as the sink
+    // plays it in real time.
+    long long const gap = FrameAt(0.1);
+    auto const heardThenQuiet = [gap](Capture const& capture, std::size_t steps) {
+        Samples const heard = capture.Peek();
+        std::vector<Span> const bursts = Bursts(heard, 0, gap, 0.01f);
+        long long const quietFrom = bursts.empty() ? 0 : bursts.back().last;
+        return bursts.size() == steps && Frames(heard) - quietFrom > gap * 3 / 2;
+    };
+    // A step that never plays out is found by the count of steps below.
+    auto const waitForQuiet = [&heardThenQuiet](Capture const& capture, std::size_t steps) {
+        if (!QTest::qWaitFor([&] { return heardThenQuiet(capture, steps); }, TimingBounds::CONDITION_WAIT_MS))
+        {
+            qWarning("the capture never held %zu steps and the silence after them", steps);
+        }
+    };
+    auto const takeOnce = [&](Samples& captured) {
         ManagerThread rig;
         Capture capture;
         if (!capture.Start())
@@ -471,22 +494,20 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
             manager->SetAudioPlaybackReady(true);
             manager->UpdateAudioOutputState(false, true, -1, 1.0f);
         });
-        // Sound plays in real time: each step gets a fixed stretch of wall
-        // time, so that the bursts stand apart in the capture.
-        QTest::qWait(100);
+        waitForQuiet(capture, 0);
         // A step: the clock seeks, then the engine asks for the frame's audio.
         rig.Run([=] {
             manager->ClearAndResetAudioData();
             manager->UpdateAudioOutputState(true, true, frameDuration, 1.0f);
         });
-        QTest::qWait(400);
+        waitForQuiet(capture, 1);
         // The next step, at another speed: a scrub is never stretched.
         played->SetPlaybackFrame(25);
         rig.Run([=] {
             manager->ClearAndResetAudioData();
             manager->UpdateAudioOutputState(true, true, frameDuration, 2.0f);
         });
-        QTest::qWait(400);
+        waitForQuiet(capture, 2);
         captured = capture.Stop();
         mWorstStall = probe.Worst();
         mWaitShare = probe.WaitShare();
@@ -495,16 +516,7 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
     // A sink left without sound while the machine starved the audio thread
     // or the server skips what comes late: the frame sounds shorter.
     Samples captured;
-    for (int attempt = 1; attempt <= 3; ++attempt)
-    {
-        QVERIFY2(takeOnce(captured), "no capture: is the test audio server running?");
-        qInfo("try %d: stalls up to %.0f ms, a thread waiting for a processor %.0f %% of the time", attempt,
-              mWorstStall, mWaitShare * 100.0);
-        if (!Starved())
-        {
-            break;
-        }
-    }
+    QVERIFY2(TakeUntilNotStarved([&] { return takeOnce(captured); }), "no capture: is the test audio server running?");
 
     std::vector<Span> const steps = Bursts(captured, 0, FrameAt(0.1), 0.01f);
     QCOMPARE(steps.size(), size_t(2));
