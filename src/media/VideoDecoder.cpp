@@ -638,6 +638,10 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     PrepareDecodingData(*worker.DecodingData());
     worker.DecodingData()->lastFrameTime = 0;
     mAtStart = false;
+    // Packet times tell where the container gives them and, for H.264,
+    // where the parser can tell frame pictures from field pictures.
+    std::unique_ptr<PacketPictureCheck> const frames = TimesFromPacketsAllowed() ? MakePictureCheck() : nullptr;
+    bool const fromPackets = TimesFromPacketsAllowed() && (!frames || frames->IsUsable());
     if (info->startTimeOffset < 0)
     {
         // Restarting timestamps still hold the first picture's real time,
@@ -645,11 +649,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         worker.DecodingData()->timesFromCount = mRewindOnly && !info->timestampsRestart;
         long long offset = 0;
         bool found = false;
-        if (TimesFromPacketsAllowed())
+        if (fromPackets)
         {
-            std::unique_ptr<PacketPictureCheck> const frames = MakePictureCheck();
-            found = (!frames || frames->IsUsable()) &&
-                    worker.FindStartTimeFromPackets(offset, mFormatContext, mIntraOnly, frames.get());
+            found = worker.FindStartTimeFromPackets(offset, mFormatContext, mIntraOnly, frames.get());
             // Decoding starts where the input opened, as without the packets.
             if (!found && ReopenInput())
             {
@@ -686,12 +688,10 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
     bool found = false;
-    if (TimesFromPacketsAllowed())
+    if (fromPackets)
     {
         // Demuxing the last GOP takes a fraction of the time decoding it does.
-        std::unique_ptr<PacketPictureCheck> const frames = MakePictureCheck();
-        found = (!frames || frames->IsUsable()) &&
-                worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
+        found = worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
         if (!found)
         {
             Seek(mSource->Duration());
