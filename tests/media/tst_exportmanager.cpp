@@ -227,6 +227,9 @@ private Q_SLOTS:
 private:
     ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {});
     ExportProperties Request(Timeline* timeline, QString const& outputFilePath, int width = 320, int height = 240);
+    // An image sequence base.####.extension in folder.
+    ExportProperties SequenceRequest(Timeline* timeline, QString const& folder, QString const& baseName,
+                                     QString const& extension = QStringLiteral("png"));
 
     std::unique_ptr<QTemporaryDir> mDir;
     std::unique_ptr<AvManager> mAv;
@@ -285,6 +288,17 @@ ExportProperties TestExportManager::Request(Timeline* timeline, QString const& o
     request.width = width;
     request.height = height;
     request.h264Preset = Settings::h264Preset;
+    return request;
+}
+
+ExportProperties TestExportManager::SequenceRequest(Timeline* timeline, QString const& folder,
+                                                    QString const& baseName, QString const& extension)
+{
+    ExportProperties request = Request(timeline, folder + "/" + baseName + ".####." + extension);
+    request.imageSequence = true;
+    request.imageDirPath = folder;
+    request.imageBaseName = baseName;
+    request.imageExtension = extension;
     return request;
 }
 
@@ -420,12 +434,8 @@ void TestExportManager::ImageSequencesAreNamedAndNumberedByNumberingType()
     QFETCH(int, offset);
     QFETCH(int, firstNumber);
     QString const folder = mDir->filePath(QString("seq %1 %2% é").arg(extension).arg(numberingType));
-    ExportProperties request = Request(mNumbered.get(), folder + "/shot%03d.####." + extension);
-    request.imageSequence = true;
-    request.imageDirPath = folder;
-    request.imageBaseName = "shot%03d";
+    ExportProperties request = SequenceRequest(mNumbered.get(), folder, "shot%03d", extension);
     request.imagePadding = 4;
-    request.imageExtension = extension;
     request.imageNumberingType = numberingType;
     request.imageNumberOffset = offset;
     ExportRun const run = Run(request);
@@ -554,11 +564,7 @@ void TestExportManager::FailuresOfTheEncoderAreReportedAsFailures()
     // away after preparation.
     Settings::ffmpegExePath.clear();
     QString const folder = mDir->filePath("fail/gone");
-    ExportProperties request = Request(mNumbered.get(), folder + "/x.####.png");
-    request.imageSequence = true;
-    request.imageDirPath = folder;
-    request.imageBaseName = "x";
-    request.imageExtension = "png";
+    ExportProperties request = SequenceRequest(mNumbered.get(), folder, "x");
     QCOMPARE(ExportManager::PreExportInitialization(&request), QString());
     QVERIFY(QDir(folder).removeRecursively());
     QSignalSpy ended(mAv.get(), &AvManager::ExportTasksEnded);
@@ -681,11 +687,7 @@ void TestExportManager::ImageSequencesNeverWriteOverOrRemoveTheUsersFrames()
     WriteText(folder + "/notes.txt", "notes");
     QStringList const before = FilesIn(folder);
     auto const request = [&](Timeline* timeline, bool overwrite) {
-        ExportProperties made = Request(timeline, folder + "/s.####.png");
-        made.imageSequence = true;
-        made.imageDirPath = folder;
-        made.imageBaseName = "s";
-        made.imageExtension = "png";
+        ExportProperties made = SequenceRequest(timeline, folder, "s");
         made.overwriteExisting = overwrite;
         return made;
     };
@@ -780,11 +782,7 @@ void TestExportManager::AForcedSequenceFailingHalfWayPutsBackTheUsersFrames()
     WriteText(folder + "/out.0007.png/inside", "inside");
     QStringList const before = EntriesIn(folder);
     auto const request = [&](bool overwrite) {
-        ExportProperties made = Request(mNumbered.get(), folder + "/out.####.png");
-        made.imageSequence = true;
-        made.imageDirPath = folder;
-        made.imageBaseName = "out";
-        made.imageExtension = "png";
+        ExportProperties made = SequenceRequest(mNumbered.get(), folder, "out");
         made.overwriteExisting = overwrite;
         return made;
     };
@@ -839,11 +837,7 @@ void TestExportManager::AFullDriveOnAnotherFileSystemKeepsEveryFileAndLeavesNoPa
 
     // A forced sequence replaces a few frames and fails half-way. The frames
     // set aside beside their places come back.
-    ExportProperties frames = Request(mNumbered.get(), drive + "/out.####.png");
-    frames.imageSequence = true;
-    frames.imageDirPath = drive;
-    frames.imageBaseName = "out";
-    frames.imageExtension = "png";
+    ExportProperties frames = SequenceRequest(mNumbered.get(), drive, "out");
     frames.overwriteExisting = true;
     run = Run(frames);
     QVERIFY(run.failed);
