@@ -38,15 +38,15 @@ extern "C" void OnQuitSignal(int signalNumber)
     ::sigaction(signalNumber, &defaultAction, nullptr);
 }
 
-// Routes SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, logout) to the returned
-// notifier, so that those quits can save like closing the window does. Signals
-// that arrive before the event loop runs wait in the pipe.
-QSocketNotifier* WatchQuitSignals(QObject* parent)
+// Routes SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, logout) into the pipe, so
+// that those quits can save like closing the window does. Installed first of
+// all, before the settings are read: a signal that arrives before the event
+// loop runs waits in the pipe rather than ending the process unsaved.
+bool CatchQuitSignals()
 {
     if (::pipe2(quitSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     {
-        Logger::GetInstance()->Warning("Failed to watch quit signals: a kill will not save the settings.");
-        return nullptr;
+        return false;
     }
     struct sigaction action = {};
     action.sa_handler = OnQuitSignal;
@@ -55,6 +55,17 @@ QSocketNotifier* WatchQuitSignals(QObject* parent)
     for (int const signalNumber : {SIGTERM, SIGINT, SIGHUP})
     {
         ::sigaction(signalNumber, &action, nullptr);
+    }
+    return true;
+}
+
+// The notifier of the caught quit signals, once an application object exists.
+QSocketNotifier* WatchQuitSignals(bool caught, QObject* parent)
+{
+    if (!caught)
+    {
+        Logger::GetInstance()->Warning("Failed to watch quit signals: a kill will not save the settings.");
+        return nullptr;
     }
     return new QSocketNotifier(quitSignalPipe[0], QSocketNotifier::Read, parent);
 }
@@ -135,6 +146,7 @@ bool OpenGLAvailable()
 
 int RunPlayer(int argc, char* argv[])
 {
+    bool const quitSignalsCaught = CatchQuitSignals();
     FileHelpers::LoadUserSettings();
     Settings::LatchHardwareRendering();
     if (Settings::ignoreScalingEnvVars)
@@ -191,7 +203,7 @@ int RunPlayer(int argc, char* argv[])
         Settings::hardwareRenderingEnabled = wanted;
     }
 
-    QSocketNotifier* const quitNotifier = WatchQuitSignals(&app);
+    QSocketNotifier* const quitNotifier = WatchQuitSignals(quitSignalsCaught, &app);
 #ifdef TESSARIN_FULL_EDITION
     TessarinX window(startupPaths);
 #else

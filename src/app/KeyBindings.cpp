@@ -2,6 +2,7 @@
 
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
+#include "app/PrivateIniCopy.h"
 #include "app/Settings.h"
 #include "app/UserFileGuard.h"
 
@@ -215,8 +216,11 @@ QString KeyBindings::GetUserKeyBindingsPath()
 void KeyBindings::ReadUserKeyBindings()
 {
     QString const path = GetUserKeyBindingsPath();
+    // QSettings parses the bytes that were read, never the path again: what
+    // the path names may change in between.
+    PrivateIniCopy copy;
     QString reason;
-    if (!path.isEmpty() && !UserFileGuard::IsReadable(path, reason))
+    if (!path.isEmpty() && !copy.Read(path, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
     {
         // A FIFO would block the start for good, a huge file hold it for
         // minutes: the built-in shortcuts stand, and the file is kept.
@@ -225,7 +229,7 @@ void KeyBindings::ReadUserKeyBindings()
     }
     else if (!path.isEmpty() && QFileInfo::exists(path))
     {
-        QSettings settings(path, QSettings::IniFormat);
+        QSettings& settings = copy.Settings();
         settings.beginGroup(QStringLiteral("user_bindings"));
         for (KeySequence* keySequence : std::as_const(mKeySequences))
         {
@@ -274,18 +278,22 @@ bool KeyBindings::WriteUserKeyBindings()
     {
         return false;
     }
-    // A file that was not read, or may not be read now (QSettings reads the
-    // file it updates), holds the user's bindings: it is kept, unsaved.
-    QString reason;
-    if (mUserFileRefused || !UserFileGuard::IsReadable(path, reason))
+    // A file that was not read, or may not be read now, holds the user's
+    // bindings: it is kept, unsaved. Keys it holds for other names stay.
+    auto const keep = [&path]
     {
         Logger::GetInstance()->Warning(
             QStringLiteral("The key-binding file was not read, so it is kept and this session's key bindings are not "
                            "saved: %1").arg(path));
         return false;
+    };
+    PrivateIniCopy copy;
+    QString reason;
+    if (mUserFileRefused || !copy.Read(path, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
+    {
+        return keep();
     }
-    QSettings settings(path, QSettings::IniFormat);
-    settings.setAtomicSyncRequired(true);
+    QSettings& settings = copy.Settings();
     settings.beginGroup(QStringLiteral("main"));
     settings.setValue(QStringLiteral("version"), 1);
     settings.endGroup();
@@ -298,13 +306,18 @@ bool KeyBindings::WriteUserKeyBindings()
         }
     }
     settings.endGroup();
-    settings.sync();
-    if (settings.status() == QSettings::AccessError)
+    // The new file replaces the old one in one rename, once complete.
+    switch (copy.WriteTo(path, reason))
     {
-        Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1").arg(path));
-        return false;
+    case PrivateIniCopy::WriteResult::Written:
+        return true;
+    case PrivateIniCopy::WriteResult::Refused:
+        return keep();
+    case PrivateIniCopy::WriteResult::Failed:
+        break;
     }
-    return true;
+    Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1").arg(path));
+    return false;
 }
 
 void KeyBindings::WriteKeyBinding(QSettings& settings, KeySequence* keySequence)

@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/Logger.h"
+#include "app/PrivateIniCopy.h"
 #include "app/UserFileGuard.h"
 
 #include <QDir>
@@ -216,11 +217,14 @@ void ReadUserConfig(QString const& filePath, QString const& overrideFilePath)
     annotationColorPresets.append(ANNOTATION_COLOR_PRESETS);
 
     // A FIFO would block the read for good and a huge file hold the start for
-    // minutes: such a file is not read, the defaults stand.
+    // minutes: such a file is not read, the defaults stand. QSettings parses
+    // the bytes that were read, never the path again: what the path names may
+    // change in between.
+    PrivateIniCopy copy;
     QString reason;
-    if (UserFileGuard::IsReadable(filePath, reason))
+    if (copy.Read(filePath, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
     {
-        QSettings settings(filePath, QSettings::IniFormat);
+        QSettings& settings = copy.Settings();
         VisitPersisted(settings, [&settings](char const* key, auto& variable)
         {
             using T = std::decay_t<decltype(variable)>;
@@ -309,12 +313,11 @@ bool WriteUserConfig(QString const& filePath)
         return false;
     }
 
-    // A file that was not read, or may not be read now (QSettings reads the
-    // file it updates), holds what the user had: it is kept, and this
-    // session's settings go unsaved.
+    // A file that was not read, or may not be read now, holds what the user
+    // had: it is kept, and this session's settings go unsaved. Keys the file
+    // holds beyond the stored variables stay as they are.
     QString const absolutePath = QFileInfo(filePath).absoluteFilePath();
-    QString reason;
-    if (refusedFiles.contains(absolutePath) || !UserFileGuard::IsReadable(filePath, reason))
+    auto const keep = [&absolutePath, &filePath]
     {
         bool& reported = refusedFiles[absolutePath];
         if (!reported)
@@ -325,23 +328,28 @@ bool WriteUserConfig(QString const& filePath)
                         "saved: %1").arg(filePath));
         }
         return false;
-    }
-    QSettings settings(filePath, QSettings::IniFormat);
-    // Never a half-written file: the new content replaces the old in one rename.
-    settings.setAtomicSyncRequired(true);
+    };
+    PrivateIniCopy copy;
+    QString reason;
+    if (refusedFiles.contains(absolutePath) || !copy.Read(filePath, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
+        return keep();
+    QSettings& settings = copy.Settings();
     settings.setValue("main/version", 1);
     VisitPersisted(settings, [&settings](char const* key, auto const& variable)
     {
         settings.setValue(key, ToVariant(variable));
     });
-    settings.sync();
-    // A format error only concerns what was read before; the write itself
-    // fails with an access error.
-    if (settings.status() == QSettings::AccessError)
+    // Never a half-written file: the new content replaces the old in one rename.
+    switch (copy.WriteTo(filePath, reason))
     {
-        Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1").arg(filePath));
-        return false;
+    case PrivateIniCopy::WriteResult::Written:
+        return true;
+    case PrivateIniCopy::WriteResult::Refused:
+        return keep();
+    case PrivateIniCopy::WriteResult::Failed:
+        break;
     }
-    return true;
+    Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1").arg(filePath));
+    return false;
 }
 } // namespace Settings

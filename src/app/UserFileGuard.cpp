@@ -1,5 +1,6 @@
 #include "app/UserFileGuard.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <qplatformdefs.h>
@@ -77,25 +78,47 @@ bool UserFileGuard::OpenForRead(QFile& file, QString const& path, qint64 maximum
     return true;
 }
 
-bool UserFileGuard::ReadAll(QString const& path, qint64 maximumSize, QByteArray& bytes, QString& reason)
+bool UserFileGuard::ReadAll(QString const& path, qint64 maximumSize, QByteArray& bytes, QString& reason,
+                            QDateTime* modified)
 {
+    bytes.clear();
     QFile file;
     if (!OpenForRead(file, path, maximumSize, reason))
     {
         return false;
     }
-    // One byte more than the cap tells a file that grew past it since the open.
-    bytes = file.read(qMin(file.size(), maximumSize) + 1);
+    if (modified)
+    {
+        // Of the handle: the file that is read, whatever the path names now.
+        *modified = file.fileTime(QFileDevice::FileModificationTime);
+    }
+    // The size the open saw is only a hint: read to the end, one byte past
+    // the cap at most, which tells a file too large.
+    constexpr qint64 CHUNK_SIZE = 1024 * 1024;
+    qint64 const limit = maximumSize + 1;
+    bytes.reserve(qMin(file.size(), maximumSize) + 1);
+    while (bytes.size() < limit)
+    {
+        qint64 const offset = bytes.size();
+        qint64 const wanted = qMin(CHUNK_SIZE, limit - offset);
+        bytes.resize(offset + wanted);
+        qint64 const got = file.read(bytes.data() + offset, wanted);
+        bytes.resize(offset + qMax<qint64>(got, 0));
+        if (got < 0)
+        {
+            bytes.clear();
+            reason = file.errorString();
+            return false;
+        }
+        if (got == 0)
+        {
+            break;
+        }
+    }
     if (bytes.size() > maximumSize)
     {
         bytes.clear();
-        reason = TooLarge(file.size(), maximumSize);
-        return false;
-    }
-    if (file.error() != QFileDevice::NoError)
-    {
-        bytes.clear();
-        reason = file.errorString();
+        reason = QStringLiteral("more than %1 bytes").arg(maximumSize);
         return false;
     }
     return true;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class QDateTime;
 class QFile;
 
 // Guards the reads of the files a user names or keeps (settings, key bindings,
@@ -28,6 +29,11 @@ public:
     // reason otherwise. Checked before the open and again on what was opened,
     // which never blocks: a FIFO put in place in between is refused too.
     static bool OpenForRead(QFile& file, QString const& path, qint64 maximumSize, QString& reason);
-    // Reads the whole file under the same rules.
-    static bool ReadAll(QString const& path, qint64 maximumSize, QByteArray& bytes, QString& reason);
+    // Reads the whole file under the same rules, once: to its end, but never
+    // more than maximumSize + 1 bytes, so that a file that reads on past the
+    // size it reported (/proc/self/pagemap reports 0 and reads for hours) or
+    // grows while it is read is refused at the cap. modified, when given,
+    // receives the modification time of what was opened.
+    static bool ReadAll(QString const& path, qint64 maximumSize, QByteArray& bytes, QString& reason,
+                        QDateTime* modified = nullptr);
 };

@@ -2,6 +2,7 @@
 
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
+#include "app/PrivateIniCopy.h"
 #include "app/Settings.h"
 #include "app/UserFileGuard.h"
 #include "media/AvHelpers.h"
@@ -1570,20 +1571,40 @@ QString RangeBookmarksText(QList<RangeBookmark*> const& ranges)
     return parts.join(QLatin1Char(','));
 }
 
-bool ReadWholeFile(QString const& path, QJsonDocument& document)
+// The file's bytes, read once: only a regular file of a bounded size, to its
+// end but never past the cap. A FIFO would block the open for good, a device,
+// a /proc file or a huge file read on until memory or patience runs out.
+bool ReadProjectBytes(QString const& path, QByteArray& bytes, QDateTime& modified)
 {
-    if (!QFileInfo::exists(path))
-    {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to open project. File does not exist: %1").arg(path));
-        return false;
-    }
-    // Only a regular file of a bounded size: a FIFO would block the open for
-    // good, a device or a huge file read on until memory runs out.
-    QByteArray bytes;
     QString reason;
-    if (!UserFileGuard::ReadAll(path, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, bytes, reason))
+    if (!UserFileGuard::ReadAll(path, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, bytes, reason, &modified))
     {
         Logger::GetInstance()->Error(QStringLiteral("Failed to open project file: %1 (%2)").arg(path, reason));
+        return false;
+    }
+    return true;
+}
+
+bool ReportMissing(QString const& path)
+{
+    if (QFileInfo::exists(path))
+    {
+        return false;
+    }
+    Logger::GetInstance()->Error(QStringLiteral("Failed to open project. File does not exist: %1").arg(path));
+    return true;
+}
+
+bool ReadWholeFile(QString const& path, QJsonDocument& document)
+{
+    if (ReportMissing(path))
+    {
+        return false;
+    }
+    QByteArray bytes;
+    QDateTime modified;
+    if (!ReadProjectBytes(path, bytes, modified))
+    {
         return false;
     }
     document = QJsonDocument::fromJson(bytes);
@@ -1812,7 +1833,10 @@ bool Project::SaveProject()
         file.cancelWriting();
         return false;
     }
-    mFileStamp = ProjectFileStamp::Of(info.absoluteFilePath());
+    // The stamp of what was written, not of what the path holds a moment
+    // later: a change made in between is someone else's.
+    QString const written = info.absoluteFilePath();
+    mFileStamp = ProjectFileStamp::OfBytes(written, bytes, QFileInfo(written).lastModified());
     for (TimelineItem* item : std::as_const(mSourceTimelines))
     {
         if (item->TimelinePtr() && item->SourcePtr() && !HasMedia(item->SourcePtr()))
@@ -2148,38 +2172,40 @@ void Project::WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) 
     object.insert(QStringLiteral("strokes"), strokes);
 }
 
-bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document)
+bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document, QByteArray& bytes,
+                                    ProjectFileStamp& stamp)
 {
     document = QJsonDocument();
-    if (path.endsWith(QStringLiteral(".bmk")))
+    bytes.clear();
+    stamp = ProjectFileStamp();
+    bool const bookmarkFile = path.endsWith(QStringLiteral(".bmk"));
+    if (bookmarkFile ? !QFileInfo::exists(path) && !QFileInfo(path).isSymLink() : ReportMissing(path))
     {
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-        {
-            return false;
-        }
-        // Read by QSettings, which opens what it is given: only a regular
-        // file of a bounded size.
-        QString reason;
-        if (!UserFileGuard::IsReadable(path, reason, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE))
-        {
-            Logger::GetInstance()->Error(QStringLiteral("Failed to open project file: %1 (%2)").arg(path, reason));
-            return false;
-        }
+        return false;
+    }
+    QDateTime modified;
+    if (!ReadProjectBytes(path, bytes, modified))
+    {
+        return false;
+    }
+    stamp = ProjectFileStamp::OfBytes(path, bytes, modified);
+    if (bookmarkFile)
+    {
         // A bookmark file names its media; without one it holds nothing to
         // open, and must not replace the open project with an empty one.
-        QSettings file(QFileInfo(path).absoluteFilePath(), QSettings::IniFormat);
-        if (file.status() != QSettings::NoError ||
-            file.value(QStringLiteral("main/mediaPath")).toString().trimmed().isEmpty())
+        PrivateIniCopy copy;
+        QString reason;
+        if (!copy.Take(bytes, reason) || copy.Settings().status() != QSettings::NoError ||
+            copy.Settings().value(QStringLiteral("main/mediaPath")).toString().trimmed().isEmpty())
         {
             Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));
             return false;
         }
         return true;
     }
-    if (!ReadWholeFile(path, document))
-    {
-        return false;
-    }
+    document = QJsonDocument::fromJson(bytes);
+    // The document holds it all now; a large file need not stay twice in memory.
+    bytes = QByteArray();
     QString format;
     int version = -1;
     QStringList const accepted =
@@ -2187,7 +2213,8 @@ bool Project::IsAcceptedProjectFile(QString const& path, QJsonDocument& document
     return ReadMetaOf(document, path, accepted, format, version);
 }
 
-bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QString const& path, bool open)
+bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QByteArray const& bytes, QString const& path,
+                                      bool open)
 {
     if (path.endsWith(QStringLiteral(".vorna")))
     {
@@ -2195,7 +2222,9 @@ bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QString con
     }
     if (path.endsWith(QStringLiteral(".bmk")))
     {
-        return ImportLegacyYarvProject(path);
+        PrivateIniCopy copy;
+        QString reason;
+        return copy.Take(bytes, reason) && ReadLegacyYarvProject(copy.Settings());
     }
     return ReadProject(document, path, open);
 }
@@ -2993,12 +3022,18 @@ void Project::ReadLegacyVornaUpdateParents(QList<QJsonObject>& objects)
 
 bool Project::ImportLegacyYarvProject(QString const& path)
 {
+    // QSettings parses the bytes that were read, never the path again.
+    PrivateIniCopy copy;
     QString reason;
-    if (!QFileInfo::exists(path) || !UserFileGuard::IsReadable(path, reason, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE))
+    if (!QFileInfo::exists(path) || !copy.Read(path, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, reason))
     {
         return false;
     }
-    QSettings file(QFileInfo(path).absoluteFilePath(), QSettings::IniFormat);
+    return ReadLegacyYarvProject(copy.Settings());
+}
+
+bool Project::ReadLegacyYarvProject(QSettings& file)
+{
     file.beginGroup(QStringLiteral("main"));
     ParseSourceData data;
     data.path = file.value(QStringLiteral("mediaPath")).toString();

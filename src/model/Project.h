@@ -25,6 +25,7 @@ class QEventLoop;
 class QJsonArray;
 class QJsonDocument;
 class QJsonObject;
+class QSettings;
 class Clip;
 class Source;
 class Track;
@@ -138,12 +139,15 @@ public:
     static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     // Checks that a file can be read as a project of its kind (its "_meta"),
     // logging why not, without touching the open project; hands back what it
-    // read, so that the file is read once. A .bmk file holds no JSON: only
-    // that it exists is checked, and the document stays empty.
-    static bool IsAcceptedProjectFile(QString const& path, QJsonDocument& document);
-    // An accepted file's document read as the project itself (open) or into
-    // it, as the file's kind says.
-    bool ReadAcceptedProjectFile(QJsonDocument const& document, QString const& path, bool open);
+    // read, so that the file is read once: its bytes, their JSON document and
+    // the stamp of those very bytes. A .bmk file holds no JSON: it must name
+    // its media, and the document stays empty.
+    static bool IsAcceptedProjectFile(QString const& path, QJsonDocument& document, QByteArray& bytes,
+                                      ProjectFileStamp& stamp);
+    // An accepted file read as the project itself (open) or into it, as the
+    // file's kind says.
+    bool ReadAcceptedProjectFile(QJsonDocument const& document, QByteArray const& bytes, QString const& path,
+                                 bool open);
     // One stroke object of a project file (the stroke codec reads it); false
     // when any value is malformed.
     static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
@@ -164,6 +168,8 @@ public:
     static void ReadLegacyVornaFrameBookmarks(QJsonObject const& object, QList<FrameBookmark*>& bookmarks);
     static void ReadLegacyVornaRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     bool ImportLegacyYarvProject(QString const& path);
+    // The older bookmark file as QSettings parsed it, group "main".
+    bool ReadLegacyYarvProject(QSettings& file);
     static QList<int> YarvStringToFrames(QString const& text);
     static QList<int> YarvStringListToRanges(QList<QString> const& list);
 

@@ -3,32 +3,35 @@
 #include "app/UserFileGuard.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <QFileInfo>
 
 ProjectFileStamp ProjectFileStamp::Of(QString const& path)
 {
-    ProjectFileStamp stamp;
-    QFileInfo const info(path);
-    QFile file;
+    // Read once and bounded, never a FIFO or a device: a file larger than a
+    // project may be, or one that reads on past its size, gives a null stamp
+    // as soon as the cap is passed.
+    QByteArray bytes;
+    QDateTime modified;
     QString reason;
-    // Never a FIFO, a device or a file too large to be a project: such a file
-    // is refused by the read that follows, and hashing it would hang or take
-    // minutes.
-    if (path.isEmpty() ||
-        !UserFileGuard::OpenForRead(file, info.absoluteFilePath(), UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, reason))
+    if (path.isEmpty() || !UserFileGuard::ReadAll(QFileInfo(path).absoluteFilePath(),
+                                                   UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, bytes, reason, &modified))
+    {
+        return ProjectFileStamp();
+    }
+    return OfBytes(path, bytes, modified);
+}
+
+ProjectFileStamp ProjectFileStamp::OfBytes(QString const& path, QByteArray const& bytes, QDateTime const& modified)
+{
+    ProjectFileStamp stamp;
+    if (path.isEmpty())
     {
         return stamp;
     }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-    {
-        return stamp;
-    }
-    stamp.mPath = info.absoluteFilePath();
-    stamp.mSize = file.size();
-    stamp.mModified = info.lastModified();
-    stamp.mHash = hash.result();
+    stamp.mPath = QFileInfo(path).absoluteFilePath();
+    stamp.mSize = bytes.size();
+    stamp.mModified = modified;
+    stamp.mHash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
     return stamp;
 }
 

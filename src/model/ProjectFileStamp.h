@@ -14,6 +14,9 @@ public:
 
     // The file at the path as it is now; a null stamp when it cannot be read.
     static ProjectFileStamp Of(QString const& path);
+    // The file at the path as the given bytes, read or written at the given
+    // modification time, show it: the stamp of exactly what was parsed.
+    static ProjectFileStamp OfBytes(QString const& path, QByteArray const& bytes, QDateTime const& modified);
 
     bool IsNull() const;
     // The absolute path.

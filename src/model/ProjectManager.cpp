@@ -205,17 +205,18 @@ bool ProjectManager::OpenProject(QString const& path)
         return false;
     }
     // A file that cannot be read as a project leaves the open project, and
-    // the path its next save goes to, as they were.
-    // Taken before the file is read: a change made after it is one this
-    // project has not seen.
-    ProjectFileStamp const stamp = ProjectFileStamp::Of(path);
+    // the path its next save goes to, as they were. The file is read once:
+    // its stamp is that of the bytes parsed, so a change made after the read
+    // is one this project has not seen.
+    ProjectFileStamp stamp;
     QJsonDocument document;
-    if (!Project::IsAcceptedProjectFile(path, document))
+    QByteArray bytes;
+    if (!Project::IsAcceptedProjectFile(path, document, bytes, stamp))
     {
         return false;
     }
     NewProject(false);
-    bool const opened = mProject->ReadAcceptedProjectFile(document, path, true);
+    bool const opened = mProject->ReadAcceptedProjectFile(document, bytes, path, true);
     if (opened)
     {
         mProject->SetFileStamp(stamp);
@@ -239,10 +240,11 @@ bool ProjectManager::ImportProject(QString const& path, bool open)
     {
         NewProject(false);
     }
-    ProjectFileStamp const stamp = ProjectFileStamp::Of(path);
+    ProjectFileStamp stamp;
     QJsonDocument document;
-    bool const result =
-        Project::IsAcceptedProjectFile(path, document) && mProject->ReadAcceptedProjectFile(document, path, open);
+    QByteArray bytes;
+    bool const result = Project::IsAcceptedProjectFile(path, document, bytes, stamp) &&
+                        mProject->ReadAcceptedProjectFile(document, bytes, path, open);
     if (result && open)
     {
         mProject->SetFileStamp(stamp);

@@ -12,8 +12,10 @@ case after its bound instead of hanging the run.
 Run under an X server (xvfb-run) or with QT_QPA_PLATFORM=offscreen.
 """
 
+import ctypes
 import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -41,8 +43,20 @@ def free_port():
         return probe.getsockname()[1]
 
 
+IN_OPEN = 0x20  # inotify: the watched file was opened
+
+
+def watch_opens(path):
+    """An inotify descriptor that becomes readable when the file is opened."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    fd = libc.inotify_init1(os.O_CLOEXEC)
+    if fd < 0 or libc.inotify_add_watch(fd, os.fsencode(path), IN_OPEN) < 0:
+        raise OSError(ctypes.get_errno(), "inotify")
+    return fd
+
+
 class Player:
-    def __init__(self, executable, work, args):
+    def __init__(self, executable, work, args, main_keys="", watch_settings=False):
         self.work = work
         self.home = os.path.join(work, "home")
         config = os.path.join(self.home, "Documents", "tessarin_orvel", "config")
@@ -53,7 +67,9 @@ class Player:
         self.port = free_port()
         self.settings = os.path.join(config, "tessarin_orvel.ini")
         with open(self.settings, "w") as ini:
-            ini.write("[main]\nversion=1\n\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n" % self.port)
+            ini.write("[main]\nversion=1\n%s\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n"
+                      % (main_keys, self.port))
+        self.settings_opens = watch_opens(self.settings) if watch_settings else None
         env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=runtime, TMPDIR=os.path.join(work, "tmp"))
         env.pop("XDG_CONFIG_HOME", None)
         env.pop("ZEPH_CONFIG_OVERRIDE_PATH", None)
@@ -99,17 +115,22 @@ class Player:
         with open(self.log_path, errors="replace") as log:
             return sum(1 for _ in log)
 
-    def terminate(self, what):
+    def settings_opened(self, seconds):
+        """Whether the player opened its settings file within the time."""
+        readable, _, _ = select.select([self.settings_opens], [], [], seconds)
+        return bool(readable)
+
+    def terminate(self, what, seconds=EXIT_S):
         """SIGTERM: True when the player ended in time with 0 and wrote its settings."""
         os.remove(self.settings)
         started = time.time()
         self.process.send_signal(signal.SIGTERM)
         try:
-            status = self.process.wait(EXIT_S)
+            status = self.process.wait(seconds)
         except subprocess.TimeoutExpired:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
-            return check(False, "%s: the player ended on SIGTERM within %g s" % (what, EXIT_S))
+            return check(False, "%s: the player ended on SIGTERM within %g s" % (what, seconds))
         check(True, "%s: the player ended on SIGTERM in %.1f s" % (what, time.time() - started))
         check(status == 0, "%s: exit status 0 (got %s)" % (what, status))
         return check(os.path.exists(self.settings), "%s: the settings file was written" % what)
@@ -120,6 +141,8 @@ class Player:
             return sum(1 for line in log if text in line)
 
     def close(self):
+        if self.settings_opens is not None:
+            os.close(self.settings_opens)
         if self.sock:
             self.sock.close()
         if self.process.poll() is None:
@@ -135,7 +158,7 @@ def run_case(name, executable, body):
     before = len(failures)
     player = None
     try:
-        player = body(work, lambda args: Player(executable, work, args))
+        player = body(work, lambda args, **options: Player(executable, work, args, **options))
     finally:
         log = player.close() if player else ""
         if len(failures) > before:
@@ -186,6 +209,25 @@ def many_sources(executable):
                 break
             time.sleep(0.05)  # the log is the only word of the open's progress
         player.terminate(what)
+        return player
+
+    run_case(what, executable, body)
+
+
+def quit_signal_while_starting(executable):
+    """SIGTERM the moment the player reads its settings, long before its window
+    exists; waitOnStart holds it half a second more before the application
+    object is made. The signal must wait for the event loop, not end the
+    process unsaved."""
+    what = "SIGTERM while the settings load"
+
+    def body(work, start):
+        player = start([], main_keys="waitOnStart=true\n", watch_settings=True)
+        if not check(player.settings_opened(60), what + ": the player read its settings"):
+            return player
+        if player.terminate(what, seconds=60):
+            with open(player.settings) as ini:
+                check("waitOnStart=false" in ini.read().split(), what + ": the settings file holds this run's values")
         return player
 
     run_case(what, executable, body)
@@ -258,6 +300,7 @@ def main():
         print(__doc__)
         return 2
     executable = os.path.abspath(sys.argv[1])
+    quit_signal_while_starting(executable)
     no_regular_file(executable, "FIFO", "stuck.mp4", os.mkfifo)
     no_regular_file(executable, "FIFO as a project", "stuck.zeph", os.mkfifo)
     no_regular_file(executable, "project linked to /dev/zero", "zero.zeph", lambda path: os.symlink("/dev/zero", path))

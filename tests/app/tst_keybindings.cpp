@@ -2,6 +2,8 @@
 #include "app/KeyBindings.h"
 #include "app/Logger.h"
 #include "support/BoundTable.h"
+#include "support/PathFlipper.h"
+#include "support/Watchdog.h"
 
 #include <QAction>
 #include <QFile>
@@ -265,6 +267,36 @@ private Q_SLOTS:
             QVERIFY(QFileInfo(Path()).isSymLink());
             QVERIFY(!QFileInfo::exists(mHome.filePath("unmounted")));
         }
+    }
+
+    void fileFlippedToAFifoNeverBlocks()
+    {
+        // The key-binding file a link that is flipped between a regular file
+        // and a FIFO: every read and write ends, whatever the link names at the
+        // moment. A fresh table each round, so that a refusal in one round does
+        // not keep the next from trying.
+        QTemporaryDir folder;
+        PathFlipper flipper(folder.path(), "bindings.ini", "[user_bindings]\ntoggleConsole=F11\n");
+        QVERIFY(flipper.IsValid());
+        QDir().mkpath(QFileInfo(Path()).absolutePath());
+        QFile::remove(Path());
+        QVERIFY(QFile::link(flipper.Path(), Path()));
+        {
+            Watchdog watchdog("reading and writing a key-binding file flipped to a FIFO", std::chrono::seconds(60),
+                              [&flipper] { flipper.ReleaseReaders(); });
+            flipper.Start();
+            for (int round = 0; round < 300; ++round)
+            {
+                KeyBindings bindings;
+                bindings.ReadUserKeyBindings();
+                bindings.WriteUserKeyBindings();
+            }
+            QVERIFY(flipper.Stop() > 0);
+            QVERIFY2(!watchdog.Disarm(), "a read or a write blocked on the FIFO");
+        }
+        QVERIFY(QFileInfo(Path()).isSymLink());
+        QFileInfo const fifo(flipper.FifoPath());
+        QVERIFY(fifo.exists() && !fifo.isFile());
     }
 };
 

@@ -1,6 +1,8 @@
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "support/PathFlipper.h"
+#include "support/Watchdog.h"
 
 #include <QFile>
 #include <QSettings>
@@ -364,6 +366,40 @@ private Q_SLOTS:
         errors.clear();
         Settings::WriteUserConfig(QString());
         QCOMPARE(errors.size(), 0);
+    }
+
+    // Last: the reads below leave the flipped file's values in the variables.
+    void pathFlippedToAFifoNeverBlocks()
+    {
+        // Whatever the path names at the moment it is read or written, the
+        // read and the write end: a FIFO with no writer is never opened
+        // blocking. Each round goes through a link of its own, so that a file
+        // refused in one round does not keep the next from being tried.
+        QTemporaryDir folder;
+        PathFlipper flipper(folder.path(), "settings.ini", "[preferences]\ncacheSize=1024\n");
+        QVERIFY(flipper.IsValid());
+        constexpr int ROUNDS = 300;
+        QStringList links;
+        for (int round = 0; round < ROUNDS; ++round)
+        {
+            links.append(folder.filePath(QStringLiteral("link%1.ini").arg(round)));
+            QVERIFY(QFile::link(flipper.Path(), links.last()));
+        }
+        {
+            Watchdog watchdog("reading and writing a settings file flipped to a FIFO", std::chrono::seconds(60),
+                              [&flipper] { flipper.ReleaseReaders(); });
+            flipper.Start();
+            for (QString const& link : std::as_const(links))
+            {
+                Settings::ReadUserConfig(link, QString());
+                Settings::WriteUserConfig(link);
+            }
+            QVERIFY(flipper.Stop() > 0);
+            QVERIFY2(!watchdog.Disarm(), "a read or a write blocked on the FIFO");
+        }
+        Settings::ReportReadProblems();
+        QFileInfo const fifo(flipper.FifoPath());
+        QVERIFY(fifo.exists() && !fifo.isFile());
     }
 };
 

@@ -1,7 +1,10 @@
 // TESSARIN_TEST: own-home
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
+#include "support/GrowingFile.h"
 #include "support/LoggedMessages.h"
+#include "support/PathFlipper.h"
+#include "support/Watchdog.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -126,6 +129,23 @@ QJsonObject StrokeWithPath(QString const& base64)
     return stroke;
 }
 
+// The bytes this process has read so far (all its threads).
+qint64 BytesReadSoFar()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (io.open(QIODevice::ReadOnly))
+    {
+        for (QByteArray const& line : io.readAll().split('\n'))
+        {
+            if (line.startsWith("rchar:"))
+            {
+                return line.mid(6).trimmed().toLongLong();
+            }
+        }
+    }
+    return -1;
+}
+
 // Writes of more than the given bytes fail while it lives.
 struct FileSizeLimit
 {
@@ -159,6 +179,9 @@ private Q_SLOTS:
     void MalformedFilesOpenWhatIsValid();
     void RejectedFileIsNeverOverwritten();
     void PathsThatAreNoRegularFileAreRefusedAtOnce();
+    void FilesThatReadOnWithoutEndAreRefusedAtTheCap();
+    void FileGrowingWhileReadIsRefusedAtTheCap();
+    void BookmarkFileFlippedToAFifoNeverBlocks();
     void FailedSaveReturnsFalse();
     void OlderFormatsImportAndSurviveASave();
     void RangeBookmarkTextAndStrokeRules();
@@ -493,6 +516,117 @@ void TestProjectFile::PathsThatAreNoRegularFileAreRefusedAtOnce()
     }
     QVERIFY(!Settings::recentProjects.contains(huge));
     QVERIFY(mManager->SaveProject());
+}
+
+void TestProjectFile::FilesThatReadOnWithoutEndAreRefusedAtTheCap()
+{
+    QString const good = SavePath(QStringLiteral("good.zeph"));
+    mManager->SetProjectPath(good);
+    QVERIFY(mManager->SaveProject());
+    Project const* project = mManager->ProjectPtr();
+    qint64 const cap = UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE;
+    // The cap and one byte, and what the rest of the process may read meanwhile.
+    qint64 const mostRead = cap + 1 + 16 * 1024 * 1024;
+    QString const refusal = QStringLiteral("Failed to open project file: %1 (more than %2 bytes)");
+
+    // A /proc file reports the size 0 and reads on: /proc/self/pagemap for
+    // hundreds of GiB.
+    for (char const* name : {"pagemap.zeph", "pagemap.bmk"})
+    {
+        QString const path = SavePath(QString::fromLatin1(name));
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/pagemap"), path));
+        Watchdog watchdog(QStringLiteral("Opening %1").arg(path), std::chrono::seconds(120));
+        for (bool const import : {false, true})
+        {
+            QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+            qint64 const before = BytesReadSoFar();
+            QVERIFY(import ? !mManager->ImportProject(path, false) : !mManager->OpenProject(path));
+            qint64 const read = BytesReadSoFar() - before;
+            QVERIFY2(read <= mostRead, qPrintable(QStringLiteral("%1 bytes read").arg(read)));
+            QCOMPARE(errors.count(), 1);
+            QCOMPARE(errors.first().first().toString(), refusal.arg(path).arg(cap));
+            QCOMPARE(mManager->ProjectPtr(), project);
+        }
+        QVERIFY(ProjectFileStamp::Of(path).IsNull());
+    }
+    QCOMPARE(Settings::projectPath, good);
+}
+
+void TestProjectFile::FileGrowingWhileReadIsRefusedAtTheCap()
+{
+    QString const good = SavePath(QStringLiteral("good.zeph"));
+    mManager->SetProjectPath(good);
+    QVERIFY(mManager->SaveProject());
+    Project const* project = mManager->ProjectPtr();
+    qint64 const cap = UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE;
+    qint64 const mostRead = cap + 1 + 16 * 1024 * 1024;
+    QString const refusal = QStringLiteral("Failed to open project file: %1 (more than %2 bytes)");
+
+    // A file that passes the size check at the open and then grows while it
+    // is read (sparse, so it costs no disk). Should the growth come only
+    // after the read reached the first end (a starved thread), the take is
+    // made again.
+    bool grewInTime = false;
+    for (int take = 0; take < 5 && !grewInTime; ++take)
+    {
+        QString const path = SavePath(QStringLiteral("growing%1.zeph").arg(take));
+        GrowingFile growing(path, cap - 64 * 1024 * 1024, 4 * cap);
+        QVERIFY(growing.IsValid());
+        Watchdog watchdog(QStringLiteral("Opening %1").arg(path), std::chrono::seconds(120));
+        QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+        qint64 const before = BytesReadSoFar();
+        bool const opened = mManager->OpenProject(path);
+        qint64 const read = BytesReadSoFar() - before;
+        bool const grew = growing.Stop();
+        QVERIFY(!opened);
+        QCOMPARE(errors.count(), 1);
+        grewInTime = grew && errors.first().first().toString().contains(QStringLiteral("more than"));
+        if (grewInTime)
+        {
+            QVERIFY2(read <= mostRead, qPrintable(QStringLiteral("%1 bytes read").arg(read)));
+            QCOMPARE(errors.first().first().toString(), refusal.arg(path).arg(cap));
+        }
+        QFile::remove(path);
+    }
+    if (!grewInTime)
+    {
+        QSKIP("The file never grew before the read reached its first end");
+    }
+    QCOMPARE(mManager->ProjectPtr(), project);
+    QCOMPARE(Settings::projectPath, good);
+}
+
+void TestProjectFile::BookmarkFileFlippedToAFifoNeverBlocks()
+{
+    // An older bookmark file that is flipped between a regular file and a
+    // FIFO while it is opened: every open ends, whatever the path names at
+    // the moment. Its media is missing, so each open ends quickly.
+    QTemporaryDir folder;
+    QByteArray const content = "[main]\nmediaPath=" + QFile::encodeName(folder.filePath(QStringLiteral("gone.mov"))) +
+                               "\nframes=1,2\n";
+    PathFlipper flipper(folder.path(), QStringLiteral("shot.bmk"), content);
+    QVERIFY(flipper.IsValid());
+    // Each round through a link of its own: a path read before would be
+    // answered from what was read then.
+    QStringList links;
+    for (int round = 0; round < 300; ++round)
+    {
+        links.append(folder.filePath(QStringLiteral("link%1.bmk").arg(round)));
+        QVERIFY(QFile::link(flipper.Path(), links.last()));
+    }
+    {
+        Watchdog watchdog("opening a bookmark file flipped to a FIFO", std::chrono::seconds(60),
+                          [&flipper] { flipper.ReleaseReaders(); });
+        flipper.Start();
+        for (QString const& link : std::as_const(links))
+        {
+            mManager->OpenProject(link);
+        }
+        QVERIFY(flipper.Stop() > 0);
+        QVERIFY2(!watchdog.Disarm(), "an open blocked on the FIFO");
+    }
+    QFileInfo const fifo(flipper.FifoPath());
+    QVERIFY(fifo.exists() && !fifo.isFile());
 }
 
 void TestProjectFile::FailedSaveReturnsFalse()

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class QSettings;
+
+// A user's INI file (settings, key bindings, an older bookmark file) as
+// QSettings sees it, without QSettings ever opening the user's path: that
+// open blocks for good on a FIFO put there after any check. The bytes are
+// read once under UserFileGuard's rules into a private copy, which QSettings
+// parses and updates; writing puts the copy's bytes in place by one rename.
+class PrivateIniCopy
+{
+public:
+    enum class WriteResult
+    {
+        Written,
+        // The path names something other than a regular file: it is left
+        // as it is.
+        Refused,
+        Failed,
+    };
+
+    PrivateIniCopy();
+    ~PrivateIniCopy();
+    PrivateIniCopy(PrivateIniCopy const&) = delete;
+    PrivateIniCopy& operator=(PrivateIniCopy const&) = delete;
+
+    // Reads the file at path, a regular file of at most maximumSize bytes
+    // (after links); a path that names nothing reads as an empty file. False
+    // with the reason when the file may not be read.
+    bool Read(QString const& path, qint64 maximumSize, QString& reason);
+    // Takes bytes read before.
+    bool Take(QByteArray const& bytes, QString& reason);
+    // The settings over the copy; only after Read or Take succeeded.
+    QSettings& Settings();
+    // Writes what Settings holds over the file at path, after links: to a new
+    // file beside it that replaces it by a rename once complete, and only
+    // while the path names a regular file or nothing.
+    WriteResult WriteTo(QString const& path, QString& reason);
+
+private:
+    std::unique_ptr<QTemporaryDir> mFolder;
+    std::unique_ptr<QSettings> mSettings;
+};
