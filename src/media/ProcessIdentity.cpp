@@ -12,7 +12,7 @@
 
 namespace
 {
-// A small file of /proc, read in one go (they never block).
+// A file of /proc (they never block), up to 256 KiB of it.
 QByteArray ReadProcFile(char const* path)
 {
     int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -20,16 +20,34 @@ QByteArray ReadProcFile(char const* path)
     {
         return {};
     }
-    QByteArray bytes(4096, Qt::Uninitialized);
-    ssize_t const count = ::read(fd, bytes.data(), static_cast<size_t>(bytes.size()));
+    QByteArray bytes;
+    char chunk[4096];
+    ssize_t count = 0;
+    while (bytes.size() < 256 * 1024 && (count = ::read(fd, chunk, sizeof chunk)) > 0)
+    {
+        bytes.append(chunk, static_cast<qsizetype>(count));
+    }
     ::close(fd);
-    bytes.resize(count > 0 ? static_cast<qsizetype>(count) : 0);
     return bytes;
 }
 
+// Tells one boot from the next; the boot time stands in where the kernel
+// gives no boot id.
 QByteArray BootId()
 {
-    return ReadProcFile("/proc/sys/kernel/random/boot_id").trimmed();
+    QByteArray const id = ReadProcFile("/proc/sys/kernel/random/boot_id").trimmed();
+    if (!id.isEmpty())
+    {
+        return id;
+    }
+    for (QByteArray const& line : ReadProcFile("/proc/stat").split('\n'))
+    {
+        if (line.startsWith("btime "))
+        {
+            return "btime-" + line.mid(6).trimmed();
+        }
+    }
+    return {};
 }
 } // namespace
 

@@ -7,7 +7,6 @@
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
-#include "media/ExportJournal.h"
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
 #include "media/ExportRecovery.h"
@@ -233,14 +232,10 @@ QByteArray WithLockField(QByteArray const& lock, QByteArray const& key, QByteArr
 char const* const KILLED_EXPORT_CHILD = "--export-killed-mid-move";
 int const KILLED_AFTER_SET_ASIDE = 100;
 
-int SetAsideCount(QString const& journalPath)
-{
-    return static_cast<int>(ReadText(journalPath).count("\naside\t"));
-}
-
 // The child process of AnExportKilledMidMoveIsUndoneLater: a forced export of
 // 300 frames over the user's 300 in `folder` that kills itself with SIGKILL
-// once it has set aside 100 of them, as a kill -9 from outside would.
+// once 100 of them were moved away from their places, as a kill -9 from
+// outside would.
 int RunKilledExport(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -263,18 +258,25 @@ int RunKilledExport(int argc, char* argv[])
     {
         return 2;
     }
-    QString const journal = ExportJournal::PathFor(request.tempDirPath, request.exportName);
-    // Woken by every write in the export's temporary folder, the journal's included.
+    // Told of every rename out of the folder, in order.
     int const changes = ::inotify_init1(IN_CLOEXEC);
-    if (changes < 0 || ::inotify_add_watch(changes, QFile::encodeName(request.tempDirPath).constData(), IN_MODIFY) < 0)
+    if (changes < 0 || ::inotify_add_watch(changes, QFile::encodeName(folder).constData(), IN_MOVED_FROM) < 0)
     {
         return 3;
     }
-    std::thread watcher([changes, journal] {
-        char events[4096];
-        while (::read(changes, events, sizeof events) > 0)
+    std::thread watcher([changes] {
+        alignas(inotify_event) char events[64 * 1024];
+        int movedAway = 0;
+        ssize_t size = 0;
+        while ((size = ::read(changes, events, sizeof events)) > 0)
         {
-            if (SetAsideCount(journal) >= KILLED_AFTER_SET_ASIDE)
+            for (ssize_t at = 0; at < size;)
+            {
+                auto const* event = reinterpret_cast<inotify_event const*>(events + at);
+                movedAway += event->len > 0 && QByteArray(event->name).startsWith("out.") ? 1 : 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+            if (movedAway >= KILLED_AFTER_SET_ASIDE)
             {
                 ::kill(::getpid(), SIGKILL);
             }
@@ -287,13 +289,18 @@ int RunKilledExport(int argc, char* argv[])
         ExportManager video;
         video.ExportVideo(copy.get(), &request);
     }
-    // The watcher may not have read the last writes yet; it never cleans up.
-    if (SetAsideCount(journal) >= KILLED_AFTER_SET_ASIDE)
+    if (request.failed)
     {
-        ::kill(::getpid(), SIGKILL);
+        return 4; // never got to the move
     }
-    return 4;
+    // The watcher has every rename in its queue by now and ends the
+    // process; this one never cleans up.
+    for (;;)
+    {
+        ::pause();
+    }
 }
+
 } // namespace
 
 class TestExportManager : public QObject
