@@ -197,12 +197,7 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     }
 
     properties->exportName = QString::number(QDateTime::currentMSecsSinceEpoch());
-    QString tempRoot = FileHelpers::GetUserTempDirPath();
-    if (tempRoot.isEmpty())
-    {
-        tempRoot = QDir::tempPath();
-    }
-    properties->tempDirPath = QStringLiteral("%1/%2").arg(tempRoot, properties->exportName);
+    properties->tempDirPath = QStringLiteral("%1/%2").arg(TempRootPath(), properties->exportName);
     properties->frameRate = static_cast<float>(timeline->FrameRateAtFrame(0, 0));
     properties->finalAudioPath =
         audio ? QStringLiteral("%1/%2_final.m4a").arg(properties->tempDirPath, properties->exportName) : QString();
@@ -273,6 +268,12 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     return error;
 }
 
+QString ExportManager::TempRootPath()
+{
+    QString const path = FileHelpers::GetUserTempDirPath();
+    return path.isEmpty() ? QDir::tempPath() : path;
+}
+
 QString ExportManager::RefuseExistingImages(ExportProperties const* properties)
 {
     QStringList const existing = ExportOutputFiles::ExistingImageFiles(properties, 1);
@@ -302,7 +303,10 @@ QString ExportManager::LockOutput(ExportProperties* properties)
     QString staleJournalPath;
     properties->outputLock = ExportTargetLock::Acquire(
         folder, name, ExportJournal::PathFor(properties->tempDirPath, properties->exportName), error, staleJournalPath);
-    if (!staleJournalPath.isEmpty())
+    // A lock names its journal; only one in this user's temporary folder
+    // is followed.
+    QString const staleRoot = QFileInfo(QFileInfo(staleJournalPath).absolutePath()).dir().canonicalPath();
+    if (!staleJournalPath.isEmpty() && !staleRoot.isEmpty() && staleRoot == QDir(TempRootPath()).canonicalPath())
     {
         // The export that held the output was killed: what it left there
         // is undone before this one starts.

@@ -125,6 +125,7 @@ private:
 
     // Preparation steps: the refusal of a sequence that would write over
     // existing pictures, and the lock on the output (empty when taken).
+    static QString TempRootPath(); // where export folders are made
     static QString RefuseExistingImages(ExportProperties const* properties);
     static QString LockOutput(ExportProperties* properties);
 

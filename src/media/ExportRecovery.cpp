@@ -14,6 +14,7 @@
 
 #include <utility>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -21,6 +22,21 @@ namespace
 bool RemoveEntry(QString const& path)
 {
     return ::unlink(QFile::encodeName(path).constData()) == 0;
+}
+
+// A journal is acted on only when this user's export wrote it: a regular
+// file of this user, not a link, in the export's own folder.
+bool IsOwnJournal(QString const& journalPath, QString const& exportName)
+{
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(journalPath).constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid())
+    {
+        return false;
+    }
+    QString const folder = QFileInfo(journalPath).absolutePath();
+    return !exportName.isEmpty() && QFileInfo(folder).fileName() == exportName &&
+           QFileInfo(ExportJournal::PathFor(folder, exportName)) == QFileInfo(journalPath);
 }
 } // namespace
 
@@ -58,9 +74,9 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         }
         return lines;
     }
-    if (journal.owner.IsRunning())
+    if (!IsOwnJournal(journalPath, journal.exportName) || journal.owner.IsRunning())
     {
-        return lines; // not interrupted: its export still runs
+        return lines; // not this user's, or not interrupted: its export still runs
     }
 
     // What the export put in place goes first, where it is still its own.
@@ -103,15 +119,20 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         }
     }
 
-    // Then the user's files come back where nothing newer stands.
+    // Then the user's files come back where nothing newer stands. They are
+    // looked for only where the export keeps them: in its folder, or beside
+    // their places under its name.
     QString const tempDirPath = QFileInfo(journalPath).absolutePath();
+    QString const keepDirPath = QStringLiteral("%1/%2_replaced").arg(tempDirPath, journal.exportName);
     qsizetype found = 0;
     qsizetype restored = 0;
     QList<std::pair<QString, QString>> left;
     for (ExportJournal::Entry const& entry : std::as_const(setAside))
     {
         QString kept;
-        for (QString const& candidate : entry.keptPaths)
+        QStringList const candidates = {ExportOutputFiles::KeptInFolderPath(entry.path, keepDirPath),
+                                        ExportOutputFiles::KeptBesidePath(entry.path, journal.exportName)};
+        for (QString const& candidate : candidates)
         {
             if (entry.identity.IsValid() && FileIdentity::Of(candidate) == entry.identity)
             {

@@ -1147,6 +1147,8 @@ void TestExportManager::AnExportKilledMidMoveIsUndoneLater()
     LoggedMessages const warnings(&Logger::WarningLogged);
     if (byNextExport)
     {
+        // The next export of this user, in the same temporary folder.
+        Settings::tempDirPath = tempRoot;
         ExportProperties next = SequenceRequest(mNumbered.get(), folder, "out");
         next.overwriteExisting = true;
         ExportRun const run = Run(next);
