@@ -87,6 +87,8 @@ public:
     bool RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
                       QString const& emptyOutput, QString const& startFailure = QString());
 
+    // The folder the exports make their temporary folders in.
+    static QString TempRootPath();
     // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
     // empty (empty when there is none).
     static QString FfmpegExecutablePath();
@@ -125,7 +127,6 @@ private:
 
     // Preparation steps: the refusal of a sequence that would write over
     // existing pictures, and the lock on the output (empty when taken).
-    static QString TempRootPath(); // where export folders are made
     static QString RefuseExistingImages(ExportProperties const* properties);
     static QString LockOutput(ExportProperties* properties);
 

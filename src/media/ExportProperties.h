@@ -104,7 +104,7 @@ struct ExportProperties
     // The lock on the output, taken by the preparation and released by the
     // clean-up (or when the last copy of the request goes): no other export
     // writes the same output meanwhile. Set and released on the caller's
-    // thread, while no export task runs.
+    // thread while no export task runs; the tasks only read its path.
     std::shared_ptr<ExportTargetLock> outputLock;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};

@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
+#include "media/ExportManager.h"
 #include "media/ExportRecovery.h"
 #include "panels/AboutDialog.h"
 #include "panels/PreferencesDialog.h"
@@ -103,7 +104,7 @@ void TessarinBase::Initialize()
     Settings::ReportReadProblems();
     // An export killed on its way (the player was killed, or the machine
     // went down) may have left the user's files set aside: they go back now.
-    ExportRecovery::RecoverInterruptedExports(FileHelpers::GetUserTempDirPath());
+    ExportRecovery::RecoverInterruptedExports(ExportManager::TempRootPath());
     PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
 }
