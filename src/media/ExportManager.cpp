@@ -6,9 +6,13 @@
 #include "app/ThreadHandOver.h"
 #include "media/AvHelpers.h"
 #include "media/DecodeManager.h"
+#include "media/ExportJournal.h"
 #include "media/ExportOutputFiles.h"
 #include "media/ExportProperties.h"
+#include "media/ExportRecovery.h"
+#include "media/ExportTargetLock.h"
 #include "media/ExportWorker.h"
+#include "media/FileIdentity.h"
 #include "media/VideoFrame.h"
 #include "model/Timeline.h"
 #include "model/VideoStreamInfo.h"
@@ -193,12 +197,7 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     }
 
     properties->exportName = QString::number(QDateTime::currentMSecsSinceEpoch());
-    QString tempRoot = FileHelpers::GetUserTempDirPath();
-    if (tempRoot.isEmpty())
-    {
-        tempRoot = QDir::tempPath();
-    }
-    properties->tempDirPath = QStringLiteral("%1/%2").arg(tempRoot, properties->exportName);
+    properties->tempDirPath = QStringLiteral("%1/%2").arg(TempRootPath(), properties->exportName);
     properties->frameRate = static_cast<float>(timeline->FrameRateAtFrame(0, 0));
     properties->finalAudioPath =
         audio ? QStringLiteral("%1/%2_final.m4a").arg(properties->tempDirPath, properties->exportName) : QString();
@@ -219,12 +218,11 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     if (properties->imageSequence && !properties->overwriteExisting)
     {
         // Numbered pictures of the same names are the user's work: never
-        // written over unless asked for.
-        QStringList const existing = ExportOutputFiles::ExistingImageFiles(properties, 1);
-        if (!existing.isEmpty())
+        // written over unless asked for. (Checked again under the lock.)
+        QString const error = RefuseExistingImages(properties);
+        if (!error.isEmpty())
         {
-            return QStringLiteral("Output file already exists (enable force overwrite to continue): %1")
-                .arg(existing.first());
+            return error;
         }
     }
 
@@ -248,10 +246,71 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
     {
         error = QStringLiteral("Output directory is not writable: %1").arg(outputDirPath);
     }
+    if (error.isEmpty())
+    {
+        error = LockOutput(properties);
+    }
+    if (error.isEmpty() && properties->imageSequence && !properties->overwriteExisting)
+    {
+        // Pictures an export that ended meanwhile delivered count too.
+        error = RefuseExistingImages(properties);
+    }
     if (!error.isEmpty())
     {
         // Nothing of a refused export stays behind.
+        if (properties->outputLock)
+        {
+            properties->outputLock->Release();
+            properties->outputLock.reset();
+        }
         FileHelpers::RemoveDirectoryAt(properties->tempDirPath);
+    }
+    return error;
+}
+
+QString ExportManager::TempRootPath()
+{
+    QString const path = FileHelpers::GetUserTempDirPath();
+    return path.isEmpty() ? QDir::tempPath() : path;
+}
+
+QString ExportManager::RefuseExistingImages(ExportProperties const* properties)
+{
+    QStringList const existing = ExportOutputFiles::ExistingImageFiles(properties, 1);
+    if (existing.isEmpty())
+    {
+        return QString();
+    }
+    return QStringLiteral("Output file already exists (enable force overwrite to continue): %1").arg(existing.first());
+}
+
+QString ExportManager::LockOutput(ExportProperties* properties)
+{
+    // An image sequence is locked by its base name and extension, whatever
+    // its padding; a movie or sound file by its name.
+    QString folder = QFileInfo(properties->outputFilePath).absolutePath();
+    QString name = QFileInfo(properties->outputFilePath).fileName();
+    if (properties->imageSequence)
+    {
+        folder = properties->imageDirPath;
+        name = QStringLiteral("%1.%2").arg(properties->imageBaseName, properties->imageExtension);
+        if (!QFileInfo(folder).isDir() && !FileHelpers::CreateDirectoryAt(folder))
+        {
+            return QStringLiteral("Failed to create output directory: %1").arg(QFileInfo(folder).absoluteFilePath());
+        }
+    }
+    QString error;
+    QString staleJournalPath;
+    properties->outputLock = ExportTargetLock::Acquire(
+        folder, name, ExportJournal::PathFor(properties->tempDirPath, properties->exportName), error, staleJournalPath);
+    // A lock names its journal; only one in this user's temporary folder
+    // is followed.
+    QString const staleRoot = QFileInfo(QFileInfo(staleJournalPath).absolutePath()).dir().canonicalPath();
+    if (!staleJournalPath.isEmpty() && !staleRoot.isEmpty() && staleRoot == QDir(TempRootPath()).canonicalPath())
+    {
+        // The export that held the output was killed: what it left there
+        // is undone before this one starts.
+        ExportRecovery::RecoverExport(staleJournalPath);
     }
     return error;
 }
@@ -280,29 +339,44 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties, QString* 
     removeFile(properties->finalVideoPath);
     removeFile(properties->concatListPath);
     bool const undone = properties->failed || properties->cancelled;
+    QStringList errors;
     if (undone)
     {
-        // A failed or stopped export leaves no partial output.
-        for (QString const& path : std::as_const(properties->outputFiles))
+        // A failed or stopped export leaves no partial output; a file that
+        // is no longer the one it moved in is another's, and stays.
+        for (ExportOutputFile const& output : std::as_const(properties->outputFiles))
         {
-            removeFile(path);
+            FileIdentity const current = FileIdentity::Of(output.path);
+            if (!current.IsValid())
+            {
+                continue;
+            }
+            if (current != output.identity)
+            {
+                errors << QStringLiteral("Not removed, changed since the export wrote it: %1").arg(output.path);
+                continue;
+            }
+            QFile::remove(output.path);
         }
     }
     // What the export replaced goes only once every replacement is in
-    // place; otherwise it returns to where it was.
-    QStringList errors;
+    // place; otherwise it returns to where it was, unless another file has
+    // taken its place meanwhile.
     bool keptInTemp = false;
     qsizetype restored = 0;
-    for (auto const& [path, kept] : std::as_const(properties->replacedFiles))
+    for (ExportReplacedFile const& replaced : std::as_const(properties->replacedFiles))
     {
+        QString const& path = replaced.path;
+        QString const& kept = replaced.keptPath;
+        bool const keptUnchanged = FileIdentity::Of(kept) == replaced.identity;
         if (!undone)
         {
-            if (!QFile::remove(kept))
+            if (keptUnchanged && !QFile::remove(kept))
             {
                 errors << QStringLiteral("Failed to remove replaced file: %1").arg(kept);
             }
         }
-        else if (ExportOutputFiles::PutBack(kept, path))
+        else if (keptUnchanged && ExportOutputFiles::PutBack(kept, path))
         {
             ++restored;
         }
@@ -324,9 +398,15 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties, QString* 
                                 .arg(folder);
     }
     QString const tempDirPath = properties->tempDirPath;
+    if (properties->outputLock)
+    {
+        properties->outputLock->Release();
+        properties->outputLock.reset();
+    }
     if (keptInTemp || tempDirPath.isEmpty() || !QFileInfo::exists(tempDirPath))
     {
-        // A file that could not be put back stays where it is kept.
+        // A file that could not be put back stays where it is kept (the
+        // journal beside it tells the next start where).
         return errors.join(QLatin1Char('\n'));
     }
     FileHelpers::RemoveDirectoryAt(tempDirPath);
@@ -1402,13 +1482,15 @@ bool ExportManager::MoveToOutput(QString const& rendered, QString const& failure
     // A movie or sound file replaces what was there only now that it is
     // complete, in one step.
     QString const& output = mProperties->outputFilePath;
-    if (!ExportOutputFiles::MoveIntoPlace(rendered, output, true, mProperties->exportName))
+    FileIdentity placed;
+    if (!ExportOutputFiles::MoveIntoPlace(rendered, output, true, mProperties->exportName,
+                                          [&placed](QString const& source) { placed = FileIdentity::Of(source); }))
     {
         LogGeneralMsg(QStringLiteral("Failed to move %1 to %2").arg(rendered, output), true);
         MarkFailed(failure);
         return false;
     }
-    mProperties->outputFiles.append(output);
+    mProperties->outputFiles.append({output, placed});
     return true;
 }
 
@@ -1418,7 +1500,18 @@ void ExportManager::MoveImagesToOutput()
     // output meanwhile stops the move: it is not ours to write over. One
     // that is replaced is first set aside, so that a failure or a cancel
     // can put it back.
+    // Each step is written to the journal before it is taken, so that the
+    // next start can undo what a killed export left half done.
     QString const keepDirPath = QStringLiteral("%1/%2_replaced").arg(mProperties->tempDirPath, mProperties->exportName);
+    QString const& tag = mProperties->exportName;
+    ExportJournal journal(ExportJournal::PathFor(mProperties->tempDirPath, mProperties->exportName));
+    if (!journal.Begin(mProperties->exportName, mProperties->tempDirPath,
+                       mProperties->outputLock ? mProperties->outputLock->Path() : QString()))
+    {
+        MarkFailed(QStringLiteral("Failed to write export journal: %1")
+                       .arg(ExportJournal::PathFor(mProperties->tempDirPath, mProperties->exportName)));
+        return;
+    }
     for (int const number : std::as_const(mRenderedNumbers))
     {
         QString const rendered = ExportOutputFiles::RenderedImagePath(mProperties, number);
@@ -1426,20 +1519,34 @@ void ExportManager::MoveImagesToOutput()
         QFileInfo const existing(output);
         if (mProperties->overwriteExisting && (existing.isFile() || existing.isSymLink()))
         {
-            QString const kept = ExportOutputFiles::SetAside(output, keepDirPath, mProperties->exportName);
+            FileIdentity const identity = FileIdentity::Of(output);
+            if (!journal.RecordSetAside(output, identity,
+                                        {ExportOutputFiles::KeptInFolderPath(output, keepDirPath),
+                                         ExportOutputFiles::KeptBesidePath(output, tag)}))
+            {
+                MarkFailed(QStringLiteral("Failed to set aside existing file: %1").arg(output));
+                return;
+            }
+            QString const kept = ExportOutputFiles::SetAside(output, keepDirPath, tag);
             if (kept.isEmpty())
             {
                 MarkFailed(QStringLiteral("Failed to set aside existing file: %1").arg(output));
                 return;
             }
-            mProperties->replacedFiles.append({output, kept});
+            mProperties->replacedFiles.append({output, kept, identity});
         }
-        if (!ExportOutputFiles::MoveIntoPlace(rendered, output, false, mProperties->exportName))
+        FileIdentity placed;
+        bool const journalled = journal.RecordMove(output);
+        if (!journalled || !ExportOutputFiles::MoveIntoPlace(rendered, output, false, tag,
+                                                             [&](QString const& source) {
+                                                                 placed = FileIdentity::Of(source);
+                                                                 journal.RecordPlaced(output, placed);
+                                                             }))
         {
             MarkFailed(QStringLiteral("Failed to move image file to output: %1").arg(output));
             return;
         }
-        mProperties->outputFiles.append(output);
+        mProperties->outputFiles.append({output, placed});
     }
     mProperties->finalProgress = 100.0f;
 }

@@ -44,11 +44,15 @@ public:
 
     // Checks and completes a request before its export starts (caller's
     // thread): formats, streams, names, the temporary folder and the output
-    // folder. Returns an error message, empty on success.
+    // folder, and takes the lock on the output, which another running export
+    // may hold (then the request is refused). Returns an error message,
+    // empty on success.
     static QString PreExportInitialization(ExportProperties* properties);
     // Removes the temporary files and folder of an ended export, and what a
     // failed or cancelled export left at the output; files a forced image
-    // sequence replaced are deleted after a success and put back otherwise.
+    // sequence replaced are deleted after a success and put back otherwise,
+    // each only while it is still the file the export left there. Releases
+    // the lock on the output.
     // Returns an error message, empty on success; `summary` receives a line
     // on the replaced files (empty when there were none).
     static QString PostExportCleanup(ExportProperties* properties, QString* summary = nullptr);
@@ -83,6 +87,8 @@ public:
     bool RunFinalStep(QList<QString> const& args, QString const& output, QString const& failure,
                       QString const& emptyOutput, QString const& startFailure = QString());
 
+    // The folder the exports make their temporary folders in.
+    static QString TempRootPath();
     // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
     // empty (empty when there is none).
     static QString FfmpegExecutablePath();
@@ -118,6 +124,11 @@ private Q_SLOTS:
 
 private:
     struct FrameHandoff;
+
+    // Preparation steps: the refusal of a sequence that would write over
+    // existing pictures, and the lock on the output (empty when taken).
+    static QString RefuseExistingImages(ExportProperties const* properties);
+    static QString LockOutput(ExportProperties* properties);
 
     void Initialize(DecodeType type, Timeline* timeline, ExportProperties* properties);
     bool IsStopped() const;

@@ -169,11 +169,31 @@ QStringList ExportOutputFiles::ExistingImageFiles(ExportProperties const* proper
     return paths;
 }
 
-bool ExportOutputFiles::MoveIntoPlace(QString const& from, QString const& to, bool replace, QString const& stagingTag)
+QString ExportOutputFiles::StagedPath(QString const& to, QString const& stagingTag)
+{
+    return QStringLiteral("%1.%2.part").arg(to, stagingTag);
+}
+
+QString ExportOutputFiles::KeptBesidePath(QString const& path, QString const& tag)
+{
+    return QStringLiteral("%1.%2.kept").arg(path, tag);
+}
+
+QString ExportOutputFiles::KeptInFolderPath(QString const& path, QString const& keepDirPath)
+{
+    return QDir(keepDirPath).filePath(QFileInfo(path).fileName());
+}
+
+bool ExportOutputFiles::MoveIntoPlace(QString const& from, QString const& to, bool replace, QString const& stagingTag,
+                                      std::function<void(QString const&)> const& beforePlacing)
 {
     if (EntryExists(to) && (!replace || QFileInfo(to).isDir()))
     {
         return false;
+    }
+    if (beforePlacing)
+    {
+        beforePlacing(from);
     }
     if (RenameEntry(from, to, replace))
     {
@@ -186,7 +206,7 @@ bool ExportOutputFiles::MoveIntoPlace(QString const& from, QString const& to, bo
     // Another file system: a copy that fails half-way (a full drive) must
     // never be mistaken for the output, so it is made under a staged name
     // and renamed into place only once complete.
-    QString const staged = QStringLiteral("%1.%2.part").arg(to, stagingTag);
+    QString const staged = StagedPath(to, stagingTag);
     if (EntryExists(staged))
     {
         return false;
@@ -201,6 +221,10 @@ bool ExportOutputFiles::MoveIntoPlace(QString const& from, QString const& to, bo
         }
         return false;
     }
+    if (beforePlacing)
+    {
+        beforePlacing(staged);
+    }
     if (!RenameEntry(staged, to, replace))
     {
         QFile::remove(staged);
@@ -214,7 +238,7 @@ QString ExportOutputFiles::SetAside(QString const& path, QString const& keepDirP
 {
     if (QDir().mkpath(keepDirPath))
     {
-        QString const kept = QDir(keepDirPath).filePath(QFileInfo(path).fileName());
+        QString const kept = KeptInFolderPath(path, keepDirPath);
         if (RenameEntry(path, kept, false))
         {
             return kept;
@@ -225,7 +249,7 @@ QString ExportOutputFiles::SetAside(QString const& path, QString const& keepDirP
         }
     }
     // Beside it, on its own file system: still a rename, never a copy.
-    QString const beside = QStringLiteral("%1.%2.kept").arg(path, tag);
+    QString const beside = KeptBesidePath(path, tag);
     return RenameEntry(path, beside, false) ? beside : QString();
 }
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 struct ExportProperties;
 
 // Where an export's files are rendered and how they reach the output
@@ -35,7 +37,16 @@ public:
     // systems the file is copied under a staged name beside its place
     // (`stagingTag` makes the name) and renamed into place only once the
     // copy is complete; a failed copy leaves nothing at the target.
-    static bool MoveIntoPlace(QString const& from, QString const& to, bool replace, QString const& stagingTag);
+    // `beforePlacing` is called with the file about to be renamed to `to`
+    // (`from`, or its staged copy) just before that rename: a journal notes
+    // its identity, so that it is known again as the one moved in.
+    static bool MoveIntoPlace(QString const& from, QString const& to, bool replace, QString const& stagingTag,
+                              std::function<void(QString const&)> const& beforePlacing = {});
+    // Where a copy across file systems is staged, and where SetAside keeps
+    // an entry beside its place.
+    static QString StagedPath(QString const& to, QString const& stagingTag);
+    static QString KeptBesidePath(QString const& path, QString const& tag);
+    static QString KeptInFolderPath(QString const& path, QString const& keepDirPath);
 
     // Moves an existing entry out of the way of its replacement, by rename
     // only: into `keepDirPath` (made when missing) under its own name, or,

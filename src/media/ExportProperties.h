@@ -1,11 +1,15 @@
 #pragma once
 
+#include "media/FileIdentity.h"
+
 #include <QList>
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <utility>
 
+class ExportTargetLock;
 class Timeline;
 
 // A value that the export threads and the user interface both read and
@@ -27,6 +31,23 @@ struct ExportSharedValue : std::atomic<T>
         return *this;
     }
     using std::atomic<T>::operator=;
+};
+
+// A file an export moved into place at the output location, as it was
+// then: the clean-up removes it only while it is still that file.
+struct ExportOutputFile
+{
+    QString path;
+    FileIdentity identity;
+};
+
+// One of the user's files at the output location that a forced image
+// sequence replaced: where it was, where it is kept, and what it was.
+struct ExportReplacedFile
+{
+    QString path;
+    QString keptPath;
+    FileIdentity identity;
 };
 
 // One export request and its running state. The export tasks work on it
@@ -73,13 +94,18 @@ struct ExportProperties
     // first); removed by the clean-up of a failed or cancelled export, and
     // nothing else there is. Written by the export tasks, read once they
     // have ended.
-    QList<QString> outputFiles;
+    QList<ExportOutputFile> outputFiles;
     // Entries at the output location that a forced image sequence replaced:
     // each was set aside (its path, where it is kept) before its
     // replacement was moved in. The clean-up deletes them once the export
     // has succeeded, and puts them back after a failure or cancel. Written
     // by the video export task, read once the tasks have ended.
-    QList<std::pair<QString, QString>> replacedFiles;
+    QList<ExportReplacedFile> replacedFiles;
+    // The lock on the output, taken by the preparation and released by the
+    // clean-up (or when the last copy of the request goes): no other export
+    // writes the same output meanwhile. Set and released on the caller's
+    // thread while no export task runs; the tasks only read its path.
+    std::shared_ptr<ExportTargetLock> outputLock;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};
     ExportSharedValue<bool> failed {false};

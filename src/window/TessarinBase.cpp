@@ -7,6 +7,8 @@
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
 #include "media/AvManager.h"
+#include "media/ExportManager.h"
+#include "media/ExportRecovery.h"
 #include "panels/AboutDialog.h"
 #include "panels/PreferencesDialog.h"
 #include "panels/ProjectPanel.h"
@@ -100,6 +102,9 @@ void TessarinBase::Initialize()
         QStringLiteral("%1 v%2\n").arg(Settings::applicationTitle, Settings::applicationVersion));
     // The settings were read before the log had anywhere to go.
     Settings::ReportReadProblems();
+    // An export killed on its way (the player was killed, or the machine
+    // went down) may have left the user's files set aside: they go back now.
+    ExportRecovery::RecoverInterruptedExports(ExportManager::TempRootPath());
     PostInitialize();
     QTimer::singleShot(0, this, &QWidget::show);
 }

@@ -9,7 +9,11 @@
 #include "media/AvManager.h"
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
+#include "media/ExportRecovery.h"
+#include "media/ExportTargetLock.h"
+#include "support/LoggedMessages.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +30,11 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
+
+#include <csignal>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace EngineTestRig;
 
@@ -197,6 +206,101 @@ private:
     bool mMounted = false;
 };
 
+
+// What another program does when it writes a file: a new file renamed over the old one.
+void ReplaceText(QString const& path, QByteArray const& text)
+{
+    WriteText(path + ".new", text);
+    QVERIFY(QFile::remove(path) || !QFileInfo::exists(path));
+    QVERIFY(QFile::rename(path + ".new", path));
+}
+
+// The lock file's text with the line "key=..." given another value.
+QByteArray WithLockField(QByteArray const& lock, QByteArray const& key, QByteArray const& value)
+{
+    QList<QByteArray> lines = lock.split('\n');
+    for (QByteArray& line : lines)
+    {
+        if (line.startsWith(key + "="))
+        {
+            line = key + "=" + value;
+        }
+    }
+    return lines.join('\n');
+}
+
+char const* const KILLED_EXPORT_CHILD = "--export-killed-mid-move";
+int const KILLED_AFTER_SET_ASIDE = 100;
+
+// The child process of AnExportKilledMidMoveIsUndoneLater: a forced export of
+// 300 frames over the user's 300 in `folder` that kills itself with SIGKILL
+// once 100 of them were moved away from their places, as a kill -9 from
+// outside would.
+int RunKilledExport(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QString const folder = QString::fromLocal8Bit(argv[2]);
+    Settings::tempDirPath = QString::fromLocal8Bit(argv[3]);
+    Settings::ffmpegExePath.clear();
+    AvManager av;
+    std::unique_ptr<Timeline> const timeline = SourceTimeline("numbered_gop250.mp4");
+    ExportProperties request;
+    request.timeline = timeline.get();
+    request.outputFilePath = folder + "/out.####.png";
+    request.width = 320;
+    request.height = 240;
+    request.imageSequence = true;
+    request.imageDirPath = folder;
+    request.imageBaseName = "out";
+    request.imageExtension = "png";
+    request.overwriteExisting = true;
+    if (!ExportManager::PreExportInitialization(&request).isEmpty())
+    {
+        return 2;
+    }
+    // Told of every rename out of the folder, in order.
+    int const changes = ::inotify_init1(IN_CLOEXEC);
+    if (changes < 0 || ::inotify_add_watch(changes, QFile::encodeName(folder).constData(), IN_MOVED_FROM) < 0)
+    {
+        return 3;
+    }
+    std::thread watcher([changes] {
+        alignas(inotify_event) char events[64 * 1024];
+        int movedAway = 0;
+        ssize_t size = 0;
+        while ((size = ::read(changes, events, sizeof events)) > 0)
+        {
+            for (ssize_t at = 0; at < size;)
+            {
+                auto const* event = reinterpret_cast<inotify_event const*>(events + at);
+                movedAway += event->len > 0 && QByteArray(event->name).startsWith("out.") ? 1 : 0;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+            if (movedAway >= KILLED_AFTER_SET_ASIDE)
+            {
+                ::kill(::getpid(), SIGKILL);
+            }
+        }
+    });
+    watcher.detach();
+    request.videoExporting = true;
+    std::unique_ptr<Timeline> const copy(timeline->DuplicateForExport());
+    {
+        ExportManager video;
+        video.ExportVideo(copy.get(), &request);
+    }
+    if (request.failed)
+    {
+        return 4; // never got to the move
+    }
+    // The watcher has every rename in its queue by now and ends the
+    // process; this one never cleans up.
+    for (;;)
+    {
+        ::pause();
+    }
+}
+
 } // namespace
 
 class TestExportManager : public QObject
@@ -223,9 +327,15 @@ private Q_SLOTS:
     void AFailedMergeLeavesTheExistingOutputAsItWas();
     void AForcedSequenceFailingHalfWayPutsBackTheUsersFrames();
     void AFullDriveOnAnotherFileSystemKeepsEveryFileAndLeavesNoPart();
+    void ASecondExportIntoTheSameOutputIsRefusedWhileTheFirstRuns();
+    void ALockIsStaleOnlyWhenItsProcessIsGone();
+    void CleanUpLeavesFilesAnotherWroteSinceAsTheyAre();
+    void AnExportKilledMidMoveIsUndoneLater_data();
+    void AnExportKilledMidMoveIsUndoneLater();
 
 private:
-    ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {});
+    ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {},
+                  std::function<void(ExportProperties&)> const& beforeCleanup = {});
     ExportProperties Request(Timeline* timeline, QString const& outputFilePath, int width = 320, int height = 240);
     // An image sequence base.####.extension in folder.
     ExportProperties SequenceRequest(Timeline* timeline, QString const& folder, QString const& baseName,
@@ -303,7 +413,8 @@ ExportProperties TestExportManager::SequenceRequest(Timeline* timeline, QString 
 }
 
 // What the monitor does with a request: prepare, run both tasks, clean up.
-ExportRun TestExportManager::Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning)
+ExportRun TestExportManager::Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning,
+                                 std::function<void(ExportProperties&)> const& beforeCleanup)
 {
     ExportRun run;
     run.preparationError = ExportManager::PreExportInitialization(&request);
@@ -340,6 +451,10 @@ ExportRun TestExportManager::Run(ExportProperties& request, std::function<void(E
     }
     run.failed = run.failed || request.failed;
     run.cancelled = request.cancelled;
+    if (beforeCleanup)
+    {
+        beforeCleanup(request);
+    }
     run.cleanupError = ExportManager::PostExportCleanup(&request, &run.cleanupSummary);
     return run;
 }
@@ -848,5 +963,236 @@ void TestExportManager::AFullDriveOnAnotherFileSystemKeepsEveryFileAndLeavesNoPa
              qPrintable(run.cleanupSummary));
 }
 
-QTEST_MAIN(TestExportManager)
+void TestExportManager::ASecondExportIntoTheSameOutputIsRefusedWhileTheFirstRuns()
+{
+    // Another player or a script starts exports into the frames a forced
+    // export is writing, while it runs.
+    QString const folder = mDir->filePath("two exports");
+    WriteUsersFrames(folder, "s", 3);
+    auto const forced = [&](Timeline* timeline, int padding) {
+        ExportProperties made = SequenceRequest(timeline, folder, "s");
+        made.imagePadding = padding;
+        made.overwriteExisting = true;
+        return made;
+    };
+    QString const pid = QString::number(QCoreApplication::applicationPid());
+    QStringList refusals;
+    QStringList movieErrors;
+    ExportProperties first = forced(mNumbered.get(), 4);
+    ExportRun const run = Run(first, [&](ExportProperties&) {
+        if (!refusals.isEmpty())
+        {
+            return;
+        }
+        // Temporary folders of their own: names made in the same
+        // millisecond would clash there.
+        QString const tempDirPath = Settings::tempDirPath;
+        Settings::tempDirPath = mDir->filePath("temp of the second");
+        // The same frames, and the same names by another padding.
+        for (int const padding : {4, 3})
+        {
+            ExportProperties second = forced(mLong.get(), padding);
+            refusals << ExportManager::PreExportInitialization(&second);
+            refusals << ExportManager::PostExportCleanup(&second);
+        }
+        // Another output in the same folder is not held up; a second export
+        // of that one is refused.
+        ExportProperties movie = Request(mGop250.get(), folder + "/s.mp4");
+        ExportProperties sameMovie = Request(mGop250.get(), folder + "/s.mp4");
+        movieErrors << ExportManager::PreExportInitialization(&movie);
+        Settings::tempDirPath = mDir->filePath("temp of the third");
+        movieErrors << ExportManager::PreExportInitialization(&sameMovie);
+        movieErrors << ExportManager::PostExportCleanup(&sameMovie) << ExportManager::PostExportCleanup(&movie);
+        Settings::tempDirPath = tempDirPath;
+    });
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QString const busy = QString("Output is in use by another export (process %1): %2").arg(pid, folder + "/s.png");
+    QCOMPARE(refusals, QStringList({busy, QString(), busy, QString()}));
+    QCOMPARE(movieErrors, QStringList({QString(),
+                                       QString("Output is in use by another export (process %1): %2")
+                                           .arg(pid, folder + "/s.mp4"),
+                                       QString(), QString()}));
+    // The first export's frames alone, and its lock gone with its end.
+    for (int number = 0; number < 10; ++number)
+    {
+        QCOMPARE(PictureNumber(QImage(QString("%1/s.%2.png").arg(folder).arg(number, 4, 10, QChar('0')))),
+                 10 + number);
+    }
+    QCOMPARE(EntriesIn(folder).size(), 10);
+    ExportProperties next = forced(mNumbered.get(), 4);
+    QCOMPARE(ExportManager::PreExportInitialization(&next), QString());
+    QCOMPARE(ExportManager::PostExportCleanup(&next), QString());
+}
+
+void TestExportManager::ALockIsStaleOnlyWhenItsProcessIsGone()
+{
+    QString const folder = mDir->filePath("stale locks");
+    QVERIFY(QDir().mkpath(folder));
+    QString error;
+    QString staleJournal;
+    std::shared_ptr<ExportTargetLock> const probe =
+        ExportTargetLock::Acquire(folder, "probe.png", "/nowhere/journal.txt", error, staleJournal);
+    QVERIFY2(probe, qPrintable(error));
+    QByteArray const live = ReadText(probe->Path());
+    probe->Release();
+    QVERIFY(!QFileInfo::exists(probe->Path()));
+
+    // A process that has ended, and this one's id with another start time
+    // (the id taken again by a later process).
+    QProcess shell;
+    shell.start("sh", {"-c", "echo $$"});
+    QVERIFY(shell.waitForFinished(60000));
+    QByteArray const endedPid = shell.readAllStandardOutput().trimmed();
+    QByteArray const start = QRegularExpression("start=(\\d+)").match(QString::fromLatin1(live)).captured(1).toLatin1();
+    struct Case
+    {
+        char const* name;
+        QByteArray lock;
+        bool stale;
+    };
+    QList<Case> const cases = {
+        {"held by this process", live, false},
+        {"held on another host", WithLockField(live, "host", "elsewhere.example"), false},
+        {"process ended", WithLockField(live, "pid", endedPid), true},
+        {"id reused", WithLockField(live, "start", QByteArray::number(start.toULongLong() + 1)), true},
+        {"before a restart", WithLockField(live, "boot", "00000000-0000-0000-0000-000000000000"), true},
+        {"not a lock", "junk", true},
+    };
+    QString const lockPath = ExportTargetLock::LockPath(folder, "s.png");
+    for (Case const& test : cases)
+    {
+        WriteText(lockPath, test.lock);
+        ExportProperties request = SequenceRequest(mNumbered.get(), folder, "s");
+        QString const prepared = ExportManager::PreExportInitialization(&request);
+        if (test.stale)
+        {
+            QVERIFY2(prepared.isEmpty(), qPrintable(QString("%1: %2").arg(test.name, prepared)));
+            QVERIFY2(ReadText(lockPath) != test.lock, test.name);
+            QCOMPARE(ExportManager::PostExportCleanup(&request), QString());
+            QVERIFY2(!QFileInfo::exists(lockPath), test.name);
+        }
+        else
+        {
+            QVERIFY2(prepared.startsWith("Output is in use by another export (process "), qPrintable(test.name + (": " + prepared)));
+            QCOMPARE(ReadText(lockPath), test.lock);
+            QVERIFY(!QFileInfo::exists(request.tempDirPath));
+            QVERIFY(QFile::remove(lockPath));
+        }
+    }
+    QCOMPARE(EntriesIn(folder), QStringList());
+}
+
+void TestExportManager::CleanUpLeavesFilesAnotherWroteSinceAsTheyAre()
+{
+    // A forced export replaces the user's frames 0-5, adds frame 6 and fails
+    // at frame 7 (a folder in the way). Before its clean-up another program
+    // writes frames 2 and 6 anew.
+    QString const folder = mDir->filePath("written meanwhile");
+    WriteUsersFrames(folder, "out", 6);
+    QVERIFY(QDir().mkpath(folder + "/out.0007.png"));
+    ExportProperties request = SequenceRequest(mNumbered.get(), folder, "out");
+    request.overwriteExisting = true;
+    ExportRun const run = Run(request, {}, [&](ExportProperties&) {
+        ReplaceText(folder + "/out.0002.png", "theirs 2");
+        ReplaceText(folder + "/out.0006.png", "theirs 6");
+    });
+    QVERIFY(run.failed);
+    QCOMPARE(ReadText(folder + "/out.0002.png"), QByteArray("theirs 2"));
+    QCOMPARE(ReadText(folder + "/out.0006.png"), QByteArray("theirs 6"));
+    for (int const number : {0, 1, 3, 4, 5})
+    {
+        QCOMPARE(ReadText(QString("%1/out.000%2.png").arg(folder).arg(number)), "mine " + QByteArray::number(number));
+    }
+    // The user's frame 2 stays where it is kept, and the clean-up says where.
+    QRegularExpressionMatch const kept =
+        QRegularExpression("Failed to put back .*/out\\.0002\\.png \\(kept as (.*)\\)").match(run.cleanupError);
+    QVERIFY2(kept.hasMatch(), qPrintable(run.cleanupError));
+    QCOMPARE(ReadText(kept.captured(1)), QByteArray("mine 2"));
+    QVERIFY(run.cleanupError.contains("Not removed, changed since the export wrote it: " + folder + "/out.0006.png"));
+    QCOMPARE(run.cleanupSummary, QString("Existing output files kept: 5 of 6 put back in %1").arg(folder));
+    QVERIFY(QDir(request.tempDirPath).removeRecursively());
+}
+
+void TestExportManager::AnExportKilledMidMoveIsUndoneLater_data()
+{
+    QTest::addColumn<bool>("byNextExport");
+    QTest::addRow("at the next start") << false;
+    QTest::addRow("by the next export into those frames") << true;
+}
+
+void TestExportManager::AnExportKilledMidMoveIsUndoneLater()
+{
+    QFETCH(bool, byNextExport);
+    QString const folder = mDir->filePath(byNextExport ? "killed then exported" : "killed then started");
+    QString const tempRoot = mDir->filePath(byNextExport ? "killed temp 1" : "killed temp 2");
+    WriteUsersFrames(folder, "out", 300);
+    QStringList const before = EntriesIn(folder);
+
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {KILLED_EXPORT_CHILD, folder, tempRoot});
+    QVERIFY(child.waitForFinished(300000));
+    QVERIFY2(child.exitStatus() == QProcess::CrashExit, qPrintable(QString::number(child.exitCode())));
+    // Left as a kill leaves it: frames of the user's set aside, frames of
+    // the export's in their places.
+    int inPlace = 0;
+    for (int number = 0; number < 300; ++number)
+    {
+        QString const path = QString("%1/out.%2.png").arg(folder).arg(number, 4, 10, QChar('0'));
+        inPlace += ReadText(path) == "mine " + QByteArray::number(number) ? 1 : 0;
+    }
+    QVERIFY2(inPlace <= 300 - KILLED_AFTER_SET_ASIDE + 1, qPrintable(QString::number(inPlace)));
+
+    LoggedMessages const infos(&Logger::InfoLogged);
+    LoggedMessages const warnings(&Logger::WarningLogged);
+    if (byNextExport)
+    {
+        // The next export of this user, in the same temporary folder.
+        Settings::tempDirPath = tempRoot;
+        ExportProperties next = SequenceRequest(mNumbered.get(), folder, "out");
+        next.overwriteExisting = true;
+        ExportRun const run = Run(next);
+        QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+        for (int number = 0; number < 10; ++number)
+        {
+            QCOMPARE(PictureNumber(QImage(QString("%1/out.%2.png").arg(folder).arg(number, 4, 10, QChar('0')))),
+                     10 + number);
+        }
+        for (int number = 10; number < 300; ++number)
+        {
+            QCOMPARE(ReadText(QString("%1/out.%2.png").arg(folder).arg(number, 4, 10, QChar('0'))),
+                     "mine " + QByteArray::number(number));
+        }
+    }
+    else
+    {
+        ExportRecovery::RecoverInterruptedExports(tempRoot);
+        VerifyUsersFrames(folder, "out", 300);
+    }
+    // Nothing of the killed export is left: no frame, no lock, no folder.
+    QCOMPARE(EntriesIn(folder), before);
+    QCOMPARE(EntriesIn(tempRoot), QStringList());
+    QStringList const said = infos.Messages().filter("Interrupted export");
+    QVERIFY2(said.size() == 2, qPrintable(said.join('\n')));
+    QRegularExpressionMatch const restored =
+        QRegularExpression("^Interrupted export found: (\\d+) of \\1 set-aside files put back in (.*)$").match(said[0]);
+    QVERIFY2(restored.hasMatch() && restored.captured(2) == folder, qPrintable(said[0]));
+    QVERIFY(restored.captured(1).toInt() >= KILLED_AFTER_SET_ASIDE - 1);
+    QVERIFY2(QRegularExpression("^Interrupted export found: \\d+ partly exported files removed$").match(said[1]).hasMatch(),
+             qPrintable(said[1]));
+    QCOMPARE(warnings.Messages().filter("Interrupted export"), QStringList());
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], KILLED_EXPORT_CHILD) == 0)
+    {
+        return RunKilledExport(argc, argv);
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestExportManager test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_exportmanager.moc"

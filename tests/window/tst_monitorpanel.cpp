@@ -12,6 +12,7 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/ExportProperties.h"
+#include "media/ExportTargetLock.h"
 #include "model/ProjectManager.h"
 #include "model/RangeBookmark.h"
 #include "model/Timeline.h"
@@ -158,6 +159,7 @@ private Q_SLOTS:
     void SteppedCaptureAudioStartsAtFirstBookmark();
     void BookmarkCaptureWithoutBookmarksFails();
     void CancelEndsCaptureAndRefusesSecondExport();
+    void AnExportIntoAnOutputAnotherExportHoldsFails();
     void SnapshotsReadTheCurrentFrame();
 
 private:
@@ -764,6 +766,26 @@ void TestMonitorPanel::CancelEndsCaptureAndRefusesSecondExport()
     QVERIFY(mPanel->PlaybackControl()->isVisible());
     QTRY_COMPARE(mWindow->geometry().size(), geometry.size());
     QTRY_COMPARE(mPanel->ViewerSize(), viewerSize);
+}
+
+void TestMonitorPanel::AnExportIntoAnOutputAnotherExportHoldsFails()
+{
+    // Another player exports to held.mp4 meanwhile.
+    QString error;
+    QString staleJournal;
+    std::shared_ptr<ExportTargetLock> const held =
+        ExportTargetLock::Acquire(mDir.path(), QStringLiteral("held.mp4"), QString(), error, staleJournal);
+    QVERIFY2(held, qPrintable(error));
+    Settings::exportErrorMsg.clear();
+    QString const refusal = QStringLiteral("Output is in use by another export (process %1): %2")
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(mDir.filePath("held.mp4"));
+    QStringList const lines = RunExport(Capture(QStringLiteral("held.mp4")));
+    QVERIFY2(lines.contains(refusal), qPrintable(lines.join('|')));
+    QVERIFY(lines.contains(QStringLiteral("\nExport failed!")));
+    QCOMPARE(Settings::exportErrorMsg, refusal + "\n");
+    QVERIFY(!QFile::exists(mDir.filePath("held.mp4")));
+    QVERIFY(mPanel->PlaybackControl()->isVisible());
 }
 
 void TestMonitorPanel::SnapshotsReadTheCurrentFrame()

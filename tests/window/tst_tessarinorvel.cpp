@@ -5,6 +5,8 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "media/ExportJournal.h"
+#include "media/FileIdentity.h"
 #include "model/ProjectManager.h"
 #include "model/Timeline.h"
 #include "model/TimelineItem.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -62,6 +65,43 @@ private:
 
     static QString Media(QString const& name) { return QStringLiteral(TESSARIN_TEST_MEDIA_DIR "/") + name; }
 
+    // What an export killed in its move leaves: the user's frame set aside in
+    // the export's temporary folder, with the journal of a process that is gone.
+    void LeaveInterruptedExport(QString const& framePath)
+    {
+        QString const name = QStringLiteral("1700000000000");
+        QString const exportDir = FileHelpers::GetUserTempDirPath() + "/" + name;
+        QString const keptPath = exportDir + "/" + name + "_replaced/" + QFileInfo(framePath).fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(keptPath).absolutePath()));
+        QVERIFY(QDir().mkpath(QFileInfo(framePath).absolutePath()));
+        QFile frame(keptPath);
+        QVERIFY(frame.open(QIODevice::WriteOnly));
+        frame.write("the user's frame");
+        frame.close();
+        QString const journalPath = ExportJournal::PathFor(exportDir, name);
+        {
+            ExportJournal journal(journalPath);
+            QVERIFY(journal.Begin(name, exportDir, QString()));
+            QVERIFY(journal.RecordSetAside(framePath, FileIdentity::Of(keptPath), {keptPath}));
+        }
+        // Its owner: a process that has ended.
+        QProcess shell;
+        shell.start("sh", {"-c", "echo $$"});
+        QVERIFY(shell.waitForFinished(60000));
+        QFile file(journalPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = file.readAll().split('\n');
+        file.close();
+        QList<QByteArray> owner = lines[0].split('\t');
+        QCOMPARE(owner[0], QByteArray("owner"));
+        owner[1] = shell.readAllStandardOutput().trimmed();
+        lines[0] = owner.join('\t');
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(lines.join('\n'));
+    }
+
+    QString InterruptedFramePath() const { return mHome.filePath("shots/out.0007.png"); }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -82,6 +122,8 @@ private Q_SLOTS:
         bindings.setValue("user_bindings/toggleConsole", "F11");
         bindings.setValue("user_bindings/toggleMute", "Space");
         bindings.sync();
+
+        LeaveInterruptedExport(InterruptedFramePath());
 
         mWindow = std::make_unique<TessarinOrvel>(QList<QString>{Media("h264_cfr25.mp4")});
         QTRY_VERIFY_WITH_TIMEOUT(mWindow->isVisible(), 5000); // shown once the event loop runs
@@ -110,6 +152,17 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(FileHelpers::GetUserConfigDirPath()).isDir());
         // The title is the open timeline's name.
         QTRY_COMPARE(mWindow->windowTitle(), QString("h264_cfr25.mp4"));
+    }
+
+    void anInterruptedExportIsUndoneAtStart()
+    {
+        QFile frame(InterruptedFramePath());
+        QVERIFY(frame.open(QIODevice::ReadOnly));
+        QCOMPARE(frame.readAll(), QByteArray("the user's frame"));
+        QCOMPARE(QDir(FileHelpers::GetUserTempDirPath()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY2(ConsoleText().contains(QStringLiteral("Interrupted export found: 1 of 1 set-aside files put back in %1")
+                                            .arg(QFileInfo(InterruptedFramePath()).absolutePath())),
+                 qPrintable(ConsoleText()));
     }
 
     void viewerSizesAreInDevicePixels()

@@ -1,0 +1,190 @@
+#include "media/ExportRecovery.h"
+
+#include "app/Logger.h"
+#include "media/ExportJournal.h"
+#include "media/ExportOutputFiles.h"
+#include "media/ExportTargetLock.h"
+#include "media/FileIdentity.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QList>
+
+#include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+bool RemoveEntry(QString const& path)
+{
+    return ::unlink(QFile::encodeName(path).constData()) == 0;
+}
+
+// A journal is acted on only when this user's export wrote it: a regular
+// file of this user, not a link, in the export's own folder.
+bool IsOwnJournal(QString const& journalPath, QString const& exportName)
+{
+    struct stat status = {};
+    if (::lstat(QFile::encodeName(journalPath).constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid())
+    {
+        return false;
+    }
+    QString const folder = QFileInfo(journalPath).absolutePath();
+    return !exportName.isEmpty() && QFileInfo(folder).fileName() == exportName &&
+           QFileInfo(ExportJournal::PathFor(folder, exportName)) == QFileInfo(journalPath);
+}
+} // namespace
+
+QStringList ExportRecovery::RecoverInterruptedExports(QString const& tempRootPath)
+{
+    QStringList lines;
+    if (tempRootPath.isEmpty())
+    {
+        return lines;
+    }
+    QDir const root(tempRootPath);
+    QStringList const folders = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+    for (QString const& name : folders)
+    {
+        QString const journalPath = ExportJournal::PathFor(root.filePath(name), name);
+        if (QFileInfo(journalPath).isFile())
+        {
+            lines += RecoverExport(journalPath);
+        }
+    }
+    return lines;
+}
+
+QStringList ExportRecovery::RecoverExport(QString const& journalPath)
+{
+    QStringList lines;
+    Logger* const logger = Logger::GetInstance();
+    ExportJournal::Contents journal;
+    if (!ExportJournal::Read(journalPath, journal))
+    {
+        if (QFileInfo::exists(journalPath))
+        {
+            lines << QStringLiteral("Failed to read the journal of an interrupted export: %1").arg(journalPath);
+            logger->Warning(lines.last());
+        }
+        return lines;
+    }
+    if (!IsOwnJournal(journalPath, journal.exportName) || journal.owner.IsRunning())
+    {
+        return lines; // not this user's, or not interrupted: its export still runs
+    }
+
+    // What the export put in place goes first, where it is still its own.
+    QHash<QString, QList<FileIdentity>> placed;
+    QList<ExportJournal::Entry> setAside;
+    QStringList moved;
+    for (ExportJournal::Entry const& entry : std::as_const(journal.entries))
+    {
+        switch (entry.kind)
+        {
+        case ExportJournal::Kind::Placed:
+            placed[entry.path].append(entry.identity);
+            break;
+        case ExportJournal::Kind::SetAside:
+            setAside.append(entry);
+            break;
+        case ExportJournal::Kind::Move:
+            moved.append(entry.path);
+            break;
+        }
+    }
+    QString outputDirPath;
+    qsizetype removed = 0;
+    for (auto it = placed.constBegin(); it != placed.constEnd(); ++it)
+    {
+        FileIdentity const current = FileIdentity::Of(it.key());
+        if (current.IsValid() && it.value().contains(current) && RemoveEntry(it.key()))
+        {
+            ++removed;
+            outputDirPath = QFileInfo(it.key()).absolutePath();
+        }
+    }
+    for (QString const& path : std::as_const(moved))
+    {
+        // A copy to another drive cut short, under the export's staged name.
+        QString const staged = ExportOutputFiles::StagedPath(path, journal.exportName);
+        if (FileIdentity::Of(staged).IsValid())
+        {
+            RemoveEntry(staged);
+        }
+    }
+
+    // Then the user's files come back where nothing newer stands. They are
+    // looked for only where the export keeps them: in its folder, or beside
+    // their places under its name.
+    QString const tempDirPath = QFileInfo(journalPath).absolutePath();
+    QString const keepDirPath = QStringLiteral("%1/%2_replaced").arg(tempDirPath, journal.exportName);
+    qsizetype found = 0;
+    qsizetype restored = 0;
+    QList<std::pair<QString, QString>> left;
+    for (ExportJournal::Entry const& entry : std::as_const(setAside))
+    {
+        QString kept;
+        QStringList const candidates = {ExportOutputFiles::KeptInFolderPath(entry.path, keepDirPath),
+                                        ExportOutputFiles::KeptBesidePath(entry.path, journal.exportName)};
+        for (QString const& candidate : candidates)
+        {
+            if (entry.identity.IsValid() && FileIdentity::Of(candidate) == entry.identity)
+            {
+                kept = candidate;
+                break;
+            }
+        }
+        if (kept.isEmpty())
+        {
+            continue; // never moved, or already back
+        }
+        ++found;
+        outputDirPath = QFileInfo(entry.path).absolutePath();
+        if (!FileIdentity::Of(entry.path).IsValid() && ExportOutputFiles::PutBack(kept, entry.path))
+        {
+            ++restored;
+        }
+        else
+        {
+            left.append({entry.path, kept});
+        }
+    }
+
+    if (!journal.lockPath.isEmpty())
+    {
+        ExportTargetLock::RemoveIfHeldBy(journal.lockPath, journal.owner);
+    }
+    if (found > 0)
+    {
+        lines << QStringLiteral("Interrupted export found: %1 of %2 set-aside files put back in %3")
+                     .arg(restored)
+                     .arg(found)
+                     .arg(outputDirPath);
+        logger->Info(lines.last());
+    }
+    if (removed > 0)
+    {
+        lines << QStringLiteral("Interrupted export found: %1 partly exported files removed").arg(removed);
+        logger->Info(lines.last());
+    }
+    bool keptInTemp = false;
+    for (auto const& [path, kept] : std::as_const(left))
+    {
+        lines << QStringLiteral("Interrupted export: a newer file stands at %1; the file it replaced is kept as %2")
+                     .arg(path, kept);
+        logger->Warning(lines.last());
+        keptInTemp = keptInTemp || kept.startsWith(tempDirPath + QLatin1Char('/'));
+    }
+    // The export's folder goes once nothing of the user's is kept in it.
+    if (!keptInTemp && QFileInfo(tempDirPath).fileName() == journal.exportName)
+    {
+        QDir(tempDirPath).removeRecursively();
+    }
+    return lines;
+}
