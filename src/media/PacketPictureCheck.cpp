@@ -39,6 +39,13 @@ bool PacketPictureCheck::HoldsFrame(AVPacket const* packet)
     {
         return false;
     }
+    NalUnitReader::AccessUnit const unit =
+        mUnits.IsHevc() ? mUnits.Read(packet->data, packet->size) : NalUnitReader::AccessUnit();
+    return ParsePicture(packet, unit);
+}
+
+bool PacketPictureCheck::ParsePicture(AVPacket const* packet, NalUnitReader::AccessUnit const& unit)
+{
     uint8_t* output = nullptr;
     int outputSize = 0;
     av_parser_parse2(mParser, mContext, &output, &outputSize, packet->data, packet->size, packet->pts, packet->dts,
@@ -53,7 +60,6 @@ bool PacketPictureCheck::HoldsFrame(AVPacket const* packet)
     }
     // HEVC pictures are frames unless SEI says otherwise; a picture may be
     // left unshown where the parameter sets allow it.
-    NalUnitReader::AccessUnit const unit = mUnits.Read(packet->data, packet->size);
     return unit.readable && !unit.unsureOutput;
 }
 
@@ -74,12 +80,16 @@ void PacketPictureCheck::StartOver()
 
 bool PacketPictureCheck::Accept(AVPacket const* packet, long long time)
 {
-    if (!HoldsFrame(packet))
+    if (!mParser || !packet || packet->size <= 0)
+    {
+        return false;
+    }
+    NalUnitReader::AccessUnit const unit = mUnits.Read(packet->data, packet->size);
+    if (!ParsePicture(packet, unit))
     {
         return false;
     }
     // An IDR (or HEVC IDR/BLA) starts the count again.
-    NalUnitReader::AccessUnit const unit = mUnits.Read(packet->data, packet->size);
     if (mRuns.empty() || unit.instantRefresh)
     {
         mRuns.emplace_back();

@@ -45,6 +45,10 @@ public:
     bool TimesFollowPictureOrder() const;
 
 private:
+    // Parses the packet's slice header: whether it holds a frame picture
+    // that is shown (unit: its NAL units, read for HEVC).
+    bool ParsePicture(AVPacket const* packet, NalUnitReader::AccessUnit const& unit);
+
     AVCodecParserContext* mParser = nullptr;
     // The stream's parameters (the parser reads the headers kept apart in
     // MP4 and Matroska from them); only the parser uses it.
