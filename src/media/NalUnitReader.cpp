@@ -1,6 +1,7 @@
 #include "media/NalUnitReader.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace
 {
@@ -108,8 +109,6 @@ bool FindSeiMessage(BitReader& bits, unsigned wanted)
 }
 
 int const H264_IDR = 5;
-int const H264_SEI = 6;
-int const H264_SEI_RECOVERY_POINT = 6;
 int const HEVC_BLA_FIRST = 16;
 int const HEVC_IDR_LAST = 20;
 int const HEVC_RANDOM_ACCESS_LAST = 23;
@@ -260,18 +259,6 @@ void NalUnitReader::ReadUnit(uint8_t const* unit, int size, AccessUnit& info)
         if (type == H264_IDR)
         {
             info.instantRefresh = true;
-        }
-        else if (type == H264_SEI)
-        {
-            BitReader bits(unit + 1, size - 1);
-            if (FindSeiMessage(bits, H264_SEI_RECOVERY_POINT))
-            {
-                unsigned const frames = bits.Golomb();
-                if (!bits.Failed())
-                {
-                    info.recoveryFrames = static_cast<int>(frames);
-                }
-            }
         }
         return;
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,9 +22,6 @@ public:
         bool instantRefresh = false;
         // An HEVC random-access picture of any kind (IDR, BLA or CRA).
         bool randomAccess = false;
-        // The frames a recovery-point SEI (H.264) says decoding from here
-        // takes to give exact pictures; -1 without one.
-        int recoveryFrames = -1;
         // HEVC: picture timing SEI (which may code the picture as a field),
         // or a picture parameter set that lets a picture be left unshown.
         bool unsureOutput = false;

