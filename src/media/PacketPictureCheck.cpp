@@ -1,6 +1,9 @@
 #include "media/PacketPictureCheck.h"
 
+#include <algorithm>
+
 PacketPictureCheck::PacketPictureCheck(AVCodecParameters const* parameters)
+    : mUnits(parameters)
 {
     if (!parameters)
     {
@@ -36,9 +39,78 @@ bool PacketPictureCheck::HoldsFrame(AVPacket const* packet)
     {
         return false;
     }
+    NalUnitReader::AccessUnit const unit =
+        mUnits.IsHevc() ? mUnits.Read(packet->data, packet->size) : NalUnitReader::AccessUnit();
+    return ParsePicture(packet, unit);
+}
+
+bool PacketPictureCheck::ParsePicture(AVPacket const* packet, NalUnitReader::AccessUnit const& unit)
+{
     uint8_t* output = nullptr;
     int outputSize = 0;
     av_parser_parse2(mParser, mContext, &output, &outputSize, packet->data, packet->size, packet->pts, packet->dts,
                      packet->pos);
-    return outputSize > 0 && mParser->picture_structure == AV_PICTURE_STRUCTURE_FRAME;
+    if (outputSize <= 0)
+    {
+        return false;
+    }
+    if (!mUnits.IsHevc())
+    {
+        return mParser->picture_structure == AV_PICTURE_STRUCTURE_FRAME;
+    }
+    // HEVC pictures are frames unless SEI says otherwise; a picture may be
+    // left unshown where the parameter sets allow it.
+    return unit.readable && !unit.unsureOutput;
+}
+
+bool PacketPictureCheck::StartsDecoding(AVPacket const* packet)
+{
+    if (!packet || !mUnits.IsUsable())
+    {
+        return false;
+    }
+    NalUnitReader::AccessUnit const unit = mUnits.Read(packet->data, packet->size);
+    return unit.readable && (mUnits.IsHevc() ? unit.randomAccess : unit.instantRefresh);
+}
+
+void PacketPictureCheck::StartOver()
+{
+    mRuns.clear();
+}
+
+bool PacketPictureCheck::Accept(AVPacket const* packet, long long time)
+{
+    if (!mParser || !packet || packet->size <= 0)
+    {
+        return false;
+    }
+    NalUnitReader::AccessUnit const unit = mUnits.Read(packet->data, packet->size);
+    if (!ParsePicture(packet, unit))
+    {
+        return false;
+    }
+    // An IDR (or HEVC IDR/BLA) starts the count again.
+    if (mRuns.empty() || unit.instantRefresh)
+    {
+        mRuns.emplace_back();
+    }
+    mRuns.back().emplace_back(mParser->output_picture_number, time);
+    return true;
+}
+
+bool PacketPictureCheck::TimesFollowPictureOrder() const
+{
+    for (std::vector<std::pair<int, long long>> run : mRuns)
+    {
+        std::sort(run.begin(), run.end());
+        for (std::size_t i = 1; i < run.size(); ++i)
+        {
+            // Two pictures of one count, or a later one timed no later.
+            if (run[i].first == run[i - 1].first || run[i].second <= run[i - 1].second)
+            {
+                return false;
+            }
+        }
+    }
+    return true;
 }

@@ -1,13 +1,22 @@
 #pragma once
 
+#include "media/NalUnitReader.h"
+
+#include <utility>
+#include <vector>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-// Tells whether a video packet holds the picture of a whole frame rather than
-// one field of it: H.264 may code the two fields of a frame as two pictures,
-// each in a packet of its own, which decode to one frame. Reads the packet's
-// slice header with the codec's parser; nothing is decoded.
+// Tells whether the packets of an H.264 or HEVC stream show their pictures
+// as their times say, without decoding them: whether a packet holds the
+// picture of a whole frame that is shown (H.264 may code the two fields of a
+// frame as two pictures, each in a packet of its own; HEVC may leave
+// pictures unshown or code fields through SEI), whether the first one
+// decodes exactly on its own, and whether the times follow the order the
+// codec shows the pictures in. Reads the slice headers with the codec's
+// parser and the NAL units with a NalUnitReader.
 class PacketPictureCheck
 {
 public:
@@ -20,10 +29,32 @@ public:
     bool IsUsable() const;
     // False as well when the packet's picture cannot be read.
     bool HoldsFrame(AVPacket const* packet);
+    // The packet's picture starts decoding exactly on its own: an IDR
+    // (H.264), a random-access picture (HEVC; the pictures after a CRA that
+    // are shown before it are left out, which the times show).
+    bool StartsDecoding(AVPacket const* packet);
+
+    // Starts a new read of packets (after a seek).
+    void StartOver();
+    // HoldsFrame, keeping the packet's time (any unit) against the order
+    // the codec shows its picture in.
+    bool Accept(AVPacket const* packet, long long time);
+    // The times accepted since StartOver rise in the order the pictures are
+    // shown: a time written in decoding order or moved out of its place
+    // would time another picture than its own.
+    bool TimesFollowPictureOrder() const;
 
 private:
+    // Parses the packet's slice header: whether it holds a frame picture
+    // that is shown (unit: its NAL units, read for HEVC).
+    bool ParsePicture(AVPacket const* packet, NalUnitReader::AccessUnit const& unit);
+
     AVCodecParserContext* mParser = nullptr;
     // The stream's parameters (the parser reads the headers kept apart in
     // MP4 and Matroska from them); only the parser uses it.
     AVCodecContext* mContext = nullptr;
+    NalUnitReader mUnits;
+    // (picture order count, time) of the pictures accepted, in runs that
+    // each start at a picture that resets the count.
+    std::vector<std::vector<std::pair<int, long long>>> mRuns;
 };

@@ -178,7 +178,8 @@ bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatC
 }
 
 bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext,
-                                        std::size_t count, bool inPacketOrder, PacketPictureCheck* frames)
+                                        std::size_t count, bool inPacketOrder, PacketPictureCheck* frames,
+                                        bool* startsDecoding)
 {
     VideoStreamInfo const* info = mDecodingData.streamInfo;
     if (!formatContext || !info || mDecodingData.timesFromCount)
@@ -186,6 +187,14 @@ bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatC
         return false;
     }
     times.clear();
+    if (frames)
+    {
+        frames->StartOver();
+    }
+    if (startsDecoding)
+    {
+        *startsDecoding = !frames;
+    }
     // A packet still held from an earlier read would be lost under the next.
     av_packet_unref(mPacket);
     bool readable = true;
@@ -199,11 +208,15 @@ bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatC
             // each must carry its own time: decoding would guess the others.
             // Shown in decoding order, a time that falls back would make the
             // decoder time pictures by their decoding times instead.
+            long long const time = packet->pts != AV_NOPTS_VALUE ? StreamTime(packet->pts) : 0;
             bool const usable = packet->pts != AV_NOPTS_VALUE &&
                                 !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
                                 (!times.empty() || (packet->flags & AV_PKT_FLAG_KEY)) &&
-                                (!frames || frames->HoldsFrame(packet));
-            long long const time = usable ? StreamTime(packet->pts) : 0;
+                                (!frames || frames->Accept(packet, time));
+            if (usable && times.empty() && frames && startsDecoding)
+            {
+                *startsDecoding = frames->StartsDecoding(packet);
+            }
             readable = usable && (!inPacketOrder || times.empty() || time > times.back());
             if (readable)
             {
@@ -217,7 +230,10 @@ bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatC
         }
     }
     // A read that failed short of the end may have left pictures unread.
-    return !times.empty() && (times.size() == count || result == AVERROR_EOF);
+    // Times out of the order the pictures are shown in belong to other
+    // pictures than their own.
+    return !times.empty() && (times.size() == count || result == AVERROR_EOF) &&
+           (!frames || frames->TimesFollowPictureOrder());
 }
 
 bool VideoDecodeWorker::FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext,
@@ -226,8 +242,15 @@ bool VideoDecodeWorker::FindStartTimeFromPackets(long long& offset, AVFormatCont
     // No picture decoded after another can be shown before it from further
     // on than the codec's deepest reordering.
     std::vector<long long> times;
+    bool startsDecoding = false;
     if (!ReadPacketTimes(times, formatContext, inPacketOrder ? 1 : MAXIMUM_REORDERED_PICTURES + 1, inPacketOrder,
-                         frames))
+                         frames, &startsDecoding))
+    {
+        return false;
+    }
+    // A key packet that only starts a gradual refresh (a recovery point)
+    // shows nothing until the refresh completes: decoding tells when.
+    if (!startsDecoding)
     {
         return false;
     }

@@ -47,7 +47,8 @@ public:
     // key packet and none of those that may be shown before it (the next
     // MAXIMUM_REORDERED_PICTURES, or the next one with inPacketOrder) is
     // timed at or before it. False, with offset untouched, as
-    // FindEndTimeFromPackets says.
+    // FindEndTimeFromPackets says, or when frames does not find the first
+    // packet to start decoding exactly on its own (an IDR).
     bool FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext, bool inPacketOrder,
                                   PacketPictureCheck* frames);
     // The most pictures a codec shows before one decoded ahead of them
@@ -101,8 +102,10 @@ private:
     // The times (µs) of the stream's next count packets (fewer at the end of
     // the file), in packet order; false when a packet is not usable (see
     // FindEndTimeFromPackets) or none came.
+    // startsDecoding (when given) tells whether the first packet's picture
+    // decodes exactly on its own (always so without frames).
     bool ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext, std::size_t count,
-                         bool inPacketOrder, PacketPictureCheck* frames);
+                         bool inPacketOrder, PacketPictureCheck* frames, bool* startsDecoding = nullptr);
     // Sends the packet (an empty one drains the decoder) and takes every
     // picture the decoder has ready. Sets mEndOfStream when it is drained.
     void DecodeInternal(bool probeOnly);

@@ -43,6 +43,18 @@ bool InputIsRewindOnly(AVFormatContext const* context)
     return context->pb && !(context->pb->seekable & AVIO_SEEKABLE_NORMAL);
 }
 
+// a + b, held at the limits of long long where it would pass them (stream
+// times near 2^63 µs).
+long long SaturatingAdd(long long a, long long b)
+{
+    long long sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+    {
+        return b > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+    }
+    return sum;
+}
+
 // Conversion spreads over at most this many threads: beyond it the memory
 // bus, not the arithmetic, sets the pace.
 int const MAXIMUM_CONVERSION_THREADS = 4;
@@ -268,7 +280,7 @@ bool VideoDecoder::SeekStream(long long target)
         // Stream timestamps start at the start-time offset (large in MPEG-TS
         // and camera files), not at 0.
         long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
-        long long ts = av_rescale_q(target + offset, AV_TIME_BASE_Q, mTimeBase);
+        long long ts = av_rescale_q(SaturatingAdd(target, offset), AV_TIME_BASE_Q, mTimeBase);
         if (ts > 0 && !ExactSeek())
         {
             --ts;
@@ -726,8 +738,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
 
 std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
 {
-    // H.264 may code a frame as two field pictures, one per packet; the
-    // pictures of intra-only codecs are whole frames.
+    // H.264 may code a frame as two field pictures, one per packet, HEVC may
+    // leave pictures unshown; the pictures of intra-only codecs are whole
+    // frames, each shown.
     if (mIntraOnly || !mFormatContext || !mCurrentStreamInfo)
     {
         return nullptr;
@@ -741,9 +754,11 @@ bool VideoDecoder::TimesFromPacketsAllowed() const
     {
         return false;
     }
-    // Every H.264 picture is shown, each at its packet's time (frame pictures
-    // at least, which the pass checks packet by packet).
-    return mIntraOnly || mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
+    // Every H.264 and HEVC picture is shown, each at its packet's time (frame
+    // pictures that the parameter sets and SEI do not leave unshown, which
+    // the pass checks packet by packet).
+    AVCodecID const codec = mVideoCodecContext->codec_id;
+    return mIntraOnly || codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC;
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)

@@ -209,6 +209,31 @@ check "VFR B-frames seeks" "$vfr" covering:40,3,2,17,1,0,33 --seek 40,3,2,17,1,0
 still=$m/numbered_still_bframes.mp4
 check "still B-frames seeks" "$still" covering:90,60,47,48,95 --seek 90,60,47,48,95
 check "still B-frames step back" "$still" covering:$(seq -s, 90 -1 44) --from 90 --step -1 --count 47
+# ---- Streams whose packets alone do not tell when each picture is shown ----
+# each_mode NAME FILE FRAMES: forward and backward play, seeks across the file
+# and near its end, stepping back over its last 30 frames.
+# (check sets name and source: these names are its own.)
+each_mode() {
+  mode_name=$1 mode_file=$2 mode_frames=$3
+  mode_seeks="$((mode_frames - 1)),0,$((mode_frames / 2)),$((mode_frames - 3)),1,$((mode_frames - 20))"
+  mode_back=$(seq -s, $((mode_frames - 1)) -1 $((mode_frames - 30)))
+  check "$mode_name play forward" "$mode_file" forward --speed 4
+  check "$mode_name play backward" "$mode_file" backward --direction backward --speed 4
+  check "$mode_name seeks" "$mode_file" "$mode_seeks" --seek "$mode_seeks"
+  check "$mode_name step back" "$mode_file" "$mode_back" --from $((mode_frames - 1)) --step -1 --count 30
+}
+# H.264 starting on a recovery point (periodic intra refresh): the pictures
+# before the refresh completes are not shown.
+each_mode "intra refresh MKV" "$m/numbered_intrarefresh.mkv" 82
+each_mode "intra refresh MP4" "$m/numbered_intrarefresh.mp4" 82
+each_mode "intra refresh TS" "$m/numbered_intrarefresh.ts" 132
+# Timestamps that start near 2^63 µs.
+each_mode "huge start time" "$m/numbered_hugeoffset.mkv" 200
+# HEVC: B-frames, open GOPs, a stream that starts at a CRA.
+each_mode "HEVC MP4" "$m/numbered_hevc.mp4" 100
+each_mode "HEVC open GOP" "$m/numbered_hevc_opengop.mkv" 100
+each_mode "HEVC from a CRA" "$m/numbered_hevc_cra.mkv" 75
+# ---- end of that block ----
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

@@ -224,5 +224,55 @@ gen numbered_marked_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]dr
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" -map "[m]" -map 0:a $(x264) -g 24 -bf 2 \
   -c:a aac -b:a 96k -shortest "$out/numbered_marked_24fps.mp4"
 
+# ---- Streams whose packets alone do not tell when each picture is shown ----
+# Periodic intra refresh (no IDR after the first picture, only recovery
+# points, which containers mark as key packets), 200 numbered frames at 25 fps.
+gen numbered_intrarefresh_src.ts ff -filter_complex "$(numbered 320x240 25 8)" -map "[v]" $(x264) -bf 0 \
+  -x264-params intra-refresh=1:keyint=50 "$out/numbered_intrarefresh_src.ts"
+# Cut by a stream copy 2.3 s in: each starts on a recovery point, and the
+# pictures before the refresh completes do not decode.
+gen numbered_intrarefresh.mkv ff -ss 2.3 -i "$out/numbered_intrarefresh_src.ts" -c copy \
+  "$out/numbered_intrarefresh.mkv"
+gen numbered_intrarefresh.mp4 ff -ss 2.3 -i "$out/numbered_intrarefresh_src.ts" -c copy -use_editlist 0 \
+  "$out/numbered_intrarefresh.mp4"
+# A recording that begins at the second key packet's byte position.
+gen numbered_intrarefresh.ts sh -c "
+  pos=\$(ffprobe -v error -select_streams v -show_entries packet=flags,pos -of csv=p=0 \
+    '$out/numbered_intrarefresh_src.ts' | awk -F, '\$2 ~ /K/ { if (++n == 2) { print \$1; exit } }') &&
+  tail -c +\$((pos + 1)) '$out/numbered_intrarefresh_src.ts' > '$out/numbered_intrarefresh.ts'"
+# H.264 with B-frames, 200 numbered frames, whose last packet is timed 1 s
+# (MP4) or 0.3 s (Matroska) later than its picture.
+gen numbered_bframes_src.mp4 ff -filter_complex "$(numbered 320x240 25 8)" -map "[v]" $(x264) -bf 3 -g 50 \
+  "$out/numbered_bframes_src.mp4"
+gen numbered_latepts.mp4 ff -i "$out/numbered_bframes_src.mp4" -c copy \
+  -bsf:v "setts=pts=if(eq(N\,199)\,PTS+1/TB\,PTS)" "$out/numbered_latepts.mp4"
+gen numbered_latepts.mkv ff -i "$out/numbered_bframes_src.mp4" -c copy \
+  -bsf:v "setts=pts=if(eq(N\,199)\,PTS+0.3/TB\,PTS)" "$out/numbered_latepts.mkv"
+# Presentation times written in decoding order.
+gen numbered_dtspts.mkv ff -i "$out/numbered_bframes_src.mp4" -c copy -bsf:v "setts=pts=DTS" \
+  "$out/numbered_dtspts.mkv"
+# Timestamps that start 9e12 s (near 2^63 µs) in.
+gen numbered_hugeoffset.mkv ff -i "$out/numbered_bframes_src.mp4" -c copy -output_ts_offset 9000000000000 \
+  "$out/numbered_hugeoffset.mkv"
+# HEVC, 100 numbered frames at 25 fps: B-frames with closed GOPs in MP4, open
+# GOPs (CRA pictures) in Matroska, and in Matroska taken from an MPEG-TS
+# recording that begins at a CRA's byte position.
+x265() { echo "-c:v libx265 -preset veryfast -pix_fmt yuv420p"; }
+gen numbered_hevc.mp4 ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" $(x265) \
+  -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0 "$out/numbered_hevc.mp4"
+gen numbered_hevc_opengop.mkv ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" $(x265) \
+  -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=1:scenecut=0 \
+  "$out/numbered_hevc_opengop.mkv"
+gen numbered_hevc_cra.mkv sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 4)\" -map '[v]' $(x265) \
+    -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=1:scenecut=0:repeat-headers=1 \
+    '$out/hevc_cra_src.ts' &&
+  pos=\$(ffprobe -v error -select_streams v -show_entries packet=flags,pos -of csv=p=0 \
+    '$out/hevc_cra_src.ts' | awk -F, '\$2 ~ /K/ { if (++n == 2) { print \$1; exit } }') &&
+  tail -c +\$((pos + 1)) '$out/hevc_cra_src.ts' > '$out/hevc_cra_cut.ts' &&
+  ffmpeg -nostdin -v error -y -i '$out/hevc_cra_cut.ts' -c copy '$out/numbered_hevc_cra.mkv' &&
+  rm -f '$out/hevc_cra_src.ts' '$out/hevc_cra_cut.ts'"
+# ---- end of that block ----
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

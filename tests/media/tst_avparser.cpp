@@ -157,7 +157,10 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
                              "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts",
-                             "numbered_restart.ts"})
+                             "numbered_restart.ts", "numbered_intrarefresh.mkv", "numbered_intrarefresh.mp4",
+                             "numbered_intrarefresh.ts", "numbered_latepts.mp4", "numbered_latepts.mkv",
+                             "numbered_hugeoffset.mkv", "numbered_hevc.mp4", "numbered_hevc_opengop.mkv",
+                             "numbered_hevc_cra.mkv"})
     {
         QTest::newRow(name) << QString::fromLatin1(name);
     }

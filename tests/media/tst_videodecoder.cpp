@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/NalUnitReader.h"
 #include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
@@ -754,6 +755,30 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
     QCOMPARE(times.start, -1LL);
     // A raw stream's pictures carry no times of their own.
     QVERIFY(!fromPackets("numbered_raw.h264", false).startFound);
+    // A stream that starts on a recovery point shows nothing until the
+    // refresh completes: its first packet's time is not its start, in
+    // length-prefixed units (Matroska, MP4) and in start codes (MPEG-TS).
+    for (char const* name : {"numbered_intrarefresh.mkv", "numbered_intrarefresh.mp4", "numbered_intrarefresh.ts"})
+    {
+        QVERIFY2(!fromPackets(name, false, false, true).startFound, name);
+    }
+    times = fromPackets("numbered_intrarefresh_src.ts", false, false, true);
+    QVERIFY(times.startFound && times.endFound);
+    QCOMPARE(times.end - times.start, 8000000LL);
+    // The last packet timed later than its picture, and times written in
+    // decoding order: the times do not follow the order the pictures are
+    // shown in.
+    QVERIFY(!fromPackets("numbered_latepts.mp4", false, false, true).endFound);
+    QVERIFY(!fromPackets("numbered_latepts.mkv", false, false, true).endFound);
+    QVERIFY(!fromPackets("numbered_dtspts.mkv", false, false, true).endFound);
+    QVERIFY(fromPackets("numbered_bframes_src.mp4", false, false, true).endFound);
+    // HEVC: B-frames, open GOPs, and a stream that starts at a CRA.
+    for (char const* name : {"numbered_hevc.mp4", "numbered_hevc_opengop.mkv", "numbered_hevc_cra.mkv"})
+    {
+        times = fromPackets(name, false, false, true);
+        QVERIFY2(times.startFound && times.endFound, name);
+    }
+    QCOMPARE(fromPackets("numbered_hevc.mp4", false, false, true).end, 4000000LL);
 
     // A packet whose picture cannot be read holds no frame that counts.
     AVCodecParameters* parameters = avcodec_parameters_alloc();
@@ -768,6 +793,41 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
     packet->size = 64;
     QVERIFY(!check.HoldsFrame(packet));
     av_packet_free(&packet);
+    // HEVC: a picture timing SEI may code the picture as a field, and a
+    // picture parameter set with output_flag_present_flag lets pictures go
+    // unshown; neither holds a frame the times can tell.
+    parameters->codec_id = AV_CODEC_ID_HEVC;
+    {
+        PacketPictureCheck hevc(parameters);
+        QVERIFY(hevc.IsUsable());
+        // Start codes: an SEI prefix unit holding a picture timing message
+        // (type 1, 1 byte), then a CRA slice.
+        QByteArray const sei = QByteArray::fromHex("000000014e0101010080");
+        QByteArray const cra = QByteArray::fromHex("000000012a01af0000");
+        NalUnitReader reader(parameters);
+        NalUnitReader::AccessUnit unit = reader.Read(reinterpret_cast<uint8_t const*>(sei.constData()), sei.size());
+        QVERIFY(unit.readable && unit.unsureOutput && !unit.randomAccess);
+        unit = reader.Read(reinterpret_cast<uint8_t const*>(cra.constData()), cra.size());
+        QVERIFY(unit.readable && !unit.unsureOutput && unit.randomAccess && !unit.instantRefresh);
+        // PPS id 0, SPS id 0, dependent slices off, output flag present.
+        QByteArray const pps = QByteArray::fromHex("0000000144 01 d0 80");
+        unit = reader.Read(reinterpret_cast<uint8_t const*>(pps.constData()), pps.size());
+        QVERIFY(reader.OutputFlagPresent());
+        unit = reader.Read(reinterpret_cast<uint8_t const*>(cra.constData()), cra.size());
+        QVERIFY(unit.unsureOutput);
+    }
+    // H.264: a recovery-point SEI, then a non-IDR slice; an IDR slice.
+    parameters->codec_id = AV_CODEC_ID_H264;
+    {
+        NalUnitReader reader(parameters);
+        QByteArray const recovery = QByteArray::fromHex("0000000106060120800000000141");
+        NalUnitReader::AccessUnit unit =
+            reader.Read(reinterpret_cast<uint8_t const*>(recovery.constData()), recovery.size());
+        QVERIFY(unit.readable && !unit.instantRefresh);
+        QByteArray const idr = QByteArray::fromHex("0000000165888400");
+        unit = reader.Read(reinterpret_cast<uint8_t const*>(idr.constData()), idr.size());
+        QVERIFY(unit.readable && unit.instantRefresh);
+    }
     // FFV1 has no parser to tell by.
     parameters->codec_id = AV_CODEC_ID_FFV1;
     QVERIFY(!PacketPictureCheck(parameters).IsUsable());
