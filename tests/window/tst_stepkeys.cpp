@@ -1,6 +1,8 @@
 // TESSARIN_TEST: xvfb
 // The frame step keys on the whole window, pressed as a user presses them,
-// with the frame read back from the number the clip carries in its pixels.
+// with the frame read back from the number the clip carries in its pixels; in
+// the rendering mode of this run: software by default, OpenGL with
+// TESSARIN_TEST_HARDWARE_RENDERING=1.
 #include "../viewer/ViewerTestRig.h"
 #include "support/TaskHold.h"
 
@@ -83,8 +85,6 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", mHome.filePath(".config").toUtf8());
         Settings::clientApiPortEnabled = false;
         Settings::consoleShowOnType = 0;
-        Settings::hardwareRenderingEnabled = false;
-        Settings::LatchHardwareRendering();
         mWindow = std::make_unique<TessarinOrvel>(QList<QString>{});
         QTRY_VERIFY_WITH_TIMEOUT(mWindow->isVisible(), 5000);
         QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
@@ -161,8 +161,6 @@ private Q_SLOTS:
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    TestStepKeys test;
-    return QTest::qExec(&test, argc, argv);
+    return ViewerTestRig::ExecInRenderingMode<TestStepKeys>(argc, argv, ViewerTestRig::HardwareRenderingRequested());
 }
 #include "tst_stepkeys.moc"
