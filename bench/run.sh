@@ -3,7 +3,8 @@
 # `tessarin_bench speed` on 1080p and 4K H.264 long-GOP files with B-frames, a
 # 1080p ProRes file and a 1080p PNG sequence (decode rates, playback, seek,
 # real-time play at 1x, memory, each against ffmpeg on this machine in the
-# same run), and the time to the first picture of 20 s long-GOP files at 1080p
+# same run), `tessarin_bench loop` on the two long-GOP files (a range looped
+# at 1x: the hold at each wrap, the pictures decoded per pass), and the time to the first picture of 20 s long-GOP files at 1080p
 # and 4K opened afresh, on two cores and on all, beside a whole
 # `mpv --frames=1` run when mpv is installed (bench/open_times.py). Give two
 # build folders to compare two builds on one machine.
@@ -79,6 +80,12 @@ for build in $builds; do
   # 512 MB hold 40 4K pictures, under 2 s: backward play needs room to show
   # pictures while the GOP before is decoded.
   bench "$build/bench/tessarin_bench" speed "$h264_4k" --cache-size "$cache_4k"
+  # A 2-second range in the middle of a long GOP, looped at 1x: the hold at
+  # each wrap and the pictures decoded per pass. The range fits the cache
+  # but not twice over: 1080p as RGB pictures (as the software viewer takes
+  # them) in the default 512 MB, 4K in 1000 MB.
+  bench "$build/bench/tessarin_bench" loop "$h264" --range 101-150 --format rgb24
+  bench "$build/bench/tessarin_bench" loop "$h264_4k" --range 101-150 --cache-size 1000
   # Opening afresh: the first picture on two cores (the same two for both
   # players) and on all of them.
   for cores in 0,1 ""; do

@@ -4,6 +4,7 @@
 // (speed), whether random use keeps showing the right frame (soak), and how
 // soon a file opened shows its first picture (open).
 
+#include "BenchLoop.h"
 #include "BenchMemory.h"
 #include "BenchPicture.h"
 #include "BenchSession.h"
@@ -62,6 +63,9 @@ struct Options
     int count = 1;
     int seconds = 60;
     unsigned int seed = 1;
+    int rangeFirst = 101;
+    int rangeLast = 150;
+    int loops = 8;
 };
 
 int Fail(QString const& message)
@@ -92,9 +96,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  speed FILE    playback, seek and memory figures against ffmpeg's decoding\n"
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
         "  open FILE     times from process start to the parsed file and to its first picture shown\n"
+        "  loop FILE     the hold at each wrap and the pictures decoded per pass while a range loops at 1x\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed, soak or open");
+    parser.addPositionalArgument("mode", "frames, speed, soak, open or loop");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
@@ -110,7 +115,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const decodedTimes("decoded-times",
                                         "find a video stream's first and last picture times by decoding, never from "
                                         "the packets' times (for comparison)");
-    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes});
+    QCommandLineOption const range("range", "loop: the range looped", "FIRST-LAST", "101-150");
+    QCommandLineOption const loops("loops", "loop: wraps to watch", "count", "8");
+    parser.addOptions(
+        {format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes, range, loops});
     if (!parser.parse(application.arguments()))
     {
         error = parser.errorText();
@@ -129,7 +137,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak", "open"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open", "loop"}.contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -160,13 +168,17 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     options.count = number(parser.value(count));
     options.seconds = number(parser.value(seconds));
     options.seed = static_cast<unsigned int>(number(parser.value(seed)));
+    QStringList const bounds = parser.value(range).split('-');
+    options.rangeFirst = number(bounds.value(0));
+    options.rangeLast = number(bounds.value(1));
+    options.loops = number(parser.value(loops));
     Settings::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
     {
         Settings::cacheSize = number(parser.value(cacheSize));
     }
     if (!ok || options.speed <= 0.0f || options.count < 1 || options.step == 0 || options.seconds < 1 ||
-        Settings::cacheSize < 1)
+        Settings::cacheSize < 1 || bounds.size() != 2 || options.loops < 1)
     {
         error = "invalid option value";
         return false;
@@ -648,6 +660,18 @@ int RunOpen(Options const& options)
     return 0;
 }
 
+int RunLoop(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.loops);
+}
+
 int RunSoak(Options const& options)
 {
     BenchSession session;
@@ -695,6 +719,10 @@ int main(int argc, char* argv[])
     if (options.mode == "open")
     {
         return RunOpen(options);
+    }
+    if (options.mode == "loop")
+    {
+        return RunLoop(options);
     }
     return RunSoak(options);
 }

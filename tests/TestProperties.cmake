@@ -95,10 +95,19 @@ set_tests_properties(window.monitorpanel_gl PROPERTIES
   ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
   TIMEOUT 600)
 
+# The step keys on the whole window once more, in the OpenGL rendering mode.
+add_test(NAME window.stepkeys_gl
+  COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
+    $<TARGET_FILE:tst_window_stepkeys>)
+set_tests_properties(window.stepkeys_gl PROPERTIES
+  FIXTURES_REQUIRED test_media
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  TIMEOUT 600)
+
 # Tests that build the whole window listen on the default client API port:
 # never two at once, or the second one's server cannot listen.
 set_tests_properties(app.shell_checks panels.preferencesdialog window.sidebardock window.tessarinorvel
-  window.mainwindowmenus window.tessarinx
+  window.mainwindowmenus window.tessarinx window.stepkeys window.stepkeys_gl
   PROPERTIES RESOURCE_LOCK client_api_default_port)
 
 # The real player under the sanitizers: the OpenGL driver is unloaded at exit

@@ -682,6 +682,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     timeline->UpdateDecodeTracks();
     UpdateTimelineCacheSize(timeline);
     timeline->SetDecodeBias(mDecodeBias);
+    timeline->SetCacheLoopSpan(0, -1);
     if (mPrimaryTimeline && mPrimaryTimeline->OutputId() < outputId)
     {
         timeline->SetPlaybackTime(mPrimaryTimeline->PlaybackTime());
@@ -699,6 +700,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     {
         DoTask(AvWorkerTaskType::DecodeVideo, timeline);
     }
+    UpdateCacheLoopSpans();
 }
 
 void AvManager::EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes)
@@ -1004,6 +1006,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
 {
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
+    UpdateCacheLoopSpans();
     emit PlaybackStateChanged(playing, forward);
     emit AudioOutputStateUpdated(playing, forward, -1, mPlaybackManager->PlaybackSpeed());
 }
@@ -1016,6 +1019,7 @@ void AvManager::OnPlaybackSpeedChanged(float speed)
 
 void AvManager::OnPlaybackRangeChanged(long long start, long long end)
 {
+    UpdateCacheLoopSpans();
     emit PlaybackRangeChanged(start, end);
 }
 
@@ -1026,6 +1030,7 @@ void AvManager::OnPlaybackEndTimeChanged(long long time)
 
 void AvManager::OnLoopStateChanged(LoopState state)
 {
+    UpdateCacheLoopSpans();
     emit LoopStateChanged(state);
 }
 
@@ -1093,6 +1098,23 @@ void AvManager::SetDecodeBias(DecodeBias bias)
         if (IsDecodeTask(record))
         {
             record->task->timeline->SetDecodeBias(bias);
+        }
+    }
+}
+
+void AvManager::UpdateCacheLoopSpans()
+{
+    // Only a forward loop: ping-pong turns at the bound with the cache still
+    // about it, and backward play keeps its own windows.
+    bool const loops = mPlaybackManager->IsPlaying() && mPlaybackManager->IsPlayForward() &&
+                       mPlaybackManager->ActiveLoopState() == LoopState::Loop;
+    long long const start = loops ? mPlaybackManager->RangeStartTime() : 0;
+    long long const end = loops ? mPlaybackManager->RangeEndTime() : -1;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record))
+        {
+            record->task->timeline->SetCacheLoopSpan(start, end);
         }
     }
 }

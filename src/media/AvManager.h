@@ -170,6 +170,9 @@ private:
     void QuitThread(int id);
     void SetPrimaryTimeline(Timeline* timeline);
     void SetDecodeBias(DecodeBias bias);
+    // Tells each decoded timeline's cache the span the clock loops over while
+    // it plays forward with the loop state on, or that it does not loop.
+    void UpdateCacheLoopSpans();
     void UpdateTimelineCacheSize(Timeline* timeline);
     bool InitializeSteppedPlayback(long long time);
     // The start of the primary timeline's bookmarked frame nearest to from

@@ -88,6 +88,25 @@ enum class Eviction
     Back
 };
 
+// While a loop span is set, the frames wholly outside it go first: those
+// before it from the front, those after it from the back.
+Eviction OutsideLoopSpan(long long firstEnd, long long lastStart, long long spanStart, long long spanEnd)
+{
+    if (spanEnd < spanStart)
+    {
+        return Eviction::None;
+    }
+    if (firstEnd < spanStart)
+    {
+        return Eviction::Front;
+    }
+    if (lastStart > spanEnd)
+    {
+        return Eviction::Back;
+    }
+    return Eviction::None;
+}
+
 // Which end of a full side to drop: the front once the playhead has left the
 // window or more than the target share lies behind it going forward, the back
 // when too much lies ahead going backward.
@@ -226,6 +245,37 @@ void CacheManager::SetVideoReservedSize(long long bytes)
     mVideoReservedSize = std::max(bytes, 0LL);
 }
 
+void CacheManager::SetLoopSpan(long long start, long long end)
+{
+    mLoopSpanStart = start;
+    mLoopSpanEnd = end;
+}
+
+bool CacheManager::HasLoopSpan() const
+{
+    return mLoopSpanEnd >= mLoopSpanStart;
+}
+
+bool CacheManager::AudioReachesLoopEnd() const
+{
+    if (!HasLoopSpan())
+    {
+        return false;
+    }
+    QMutexLocker locker(&mAudioMutex);
+    return !mAudioFrames.isEmpty() && mAudioEndTime >= mLoopSpanEnd;
+}
+
+bool CacheManager::VideoReachesLoopEnd() const
+{
+    if (!HasLoopSpan())
+    {
+        return false;
+    }
+    QMutexLocker locker(&mVideoMutex);
+    return !mVideoFrames.isEmpty() && mVideoAdjustedEndTime >= mLoopSpanEnd;
+}
+
 bool CacheManager::AudioCoversTime(long long time) const
 {
     QMutexLocker locker(&mAudioMutex);
@@ -356,7 +406,14 @@ void CacheManager::UpdateAudio(long long time, bool forward, double target)
     {
         return;
     }
-    switch (ChooseEviction(mAudioFrames.last()->startTime, time, forward, AudioForwardWeightingLocked(time), target))
+    Eviction eviction = OutsideLoopSpan(mAudioFrames.first()->endTime, mAudioFrames.last()->startTime,
+                                        mLoopSpanStart, mLoopSpanEnd);
+    if (eviction == Eviction::None)
+    {
+        eviction = ChooseEviction(mAudioFrames.last()->startTime, time, forward, AudioForwardWeightingLocked(time),
+                                  target);
+    }
+    switch (eviction)
     {
     case Eviction::Front:
         AudioPopFront();
@@ -495,7 +552,14 @@ void CacheManager::UpdateVideo(long long time, bool forward, double target)
     {
         return;
     }
-    switch (ChooseEviction(mVideoFrames.last()->adjustedStartTime, time, forward, VideoForwardWeightingLocked(time), target))
+    Eviction eviction = OutsideLoopSpan(mVideoFrames.first()->adjustedEndTime, mVideoFrames.last()->adjustedStartTime,
+                                        mLoopSpanStart, mLoopSpanEnd);
+    if (eviction == Eviction::None)
+    {
+        eviction = ChooseEviction(mVideoFrames.last()->adjustedStartTime, time, forward,
+                                  VideoForwardWeightingLocked(time), target);
+    }
+    switch (eviction)
     {
     case Eviction::Front:
         VideoPopFront();

@@ -53,8 +53,20 @@ public:
     void InsertAudioFrame(std::shared_ptr<AudioFrame> frame);
     void InsertVideoFrame(std::shared_ptr<VideoFrame> frame);
 
-    // Removes at most one frame when the budget is used up, keeping the window
-    // balanced around time in the direction of play.
+    // The span [start, end] (µs, timeline time) a looping clock keeps
+    // returning to: frames outside it go first when the budget is used up,
+    // and nothing after its end is wanted. end < start: none. Any thread.
+    void SetLoopSpan(long long start, long long end);
+    bool HasLoopSpan() const;
+    // Whether the cached frames or blocks already reach the loop span's end:
+    // decoding further ahead would only fill the budget with what is never
+    // shown. False without a loop span.
+    bool AudioReachesLoopEnd() const;
+    bool VideoReachesLoopEnd() const;
+
+    // Removes at most one frame when the budget is used up: one outside the
+    // loop span when there is one, else keeping the window balanced around
+    // time in the direction of play.
     void UpdateAudio(long long time, bool forward, double target);
     void UpdateVideo(long long time, bool forward, double target);
     double AudioForwardWeighting(long long time) const;
@@ -121,6 +133,11 @@ private:
     long long mDeferredVideoSize = 0; // bytes of mDeferredVideoFrames
     std::atomic<long long> mVideoMaximumSize {0};
     std::atomic<long long> mVideoReservedSize {0};
+    // Written by the main thread (the clock's loop), read by the decode
+    // threads; each atomic on its own, a span read between two writes only
+    // shifts one eviction or one decode step.
+    std::atomic<long long> mLoopSpanStart {0};
+    std::atomic<long long> mLoopSpanEnd {-1};
     int mAudioOutputIndex = -1;
     mutable QMutex mAudioMutex;
     mutable QMutex mVideoMutex;

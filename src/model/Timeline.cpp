@@ -939,12 +939,17 @@ long long Timeline::VideoCacheMaximumSize() const
 
 bool Timeline::CanCacheAudioFrame() const
 {
-    return mCacheManager->CanInsertAudioFrame();
+    return mCacheManager->CanInsertAudioFrame() && !mCacheManager->AudioReachesLoopEnd();
 }
 
 bool Timeline::CanCacheVideoFrame() const
 {
-    return mCacheManager->CanInsertVideoFrame();
+    return mCacheManager->CanInsertVideoFrame() && !mCacheManager->VideoReachesLoopEnd();
+}
+
+void Timeline::SetCacheLoopSpan(long long start, long long end)
+{
+    mCacheManager->SetLoopSpan(start, end);
 }
 
 void Timeline::SetVideoCacheReservedSize(long long bytes)

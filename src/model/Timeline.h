@@ -196,8 +196,13 @@ public:
     // still to be shown when playing backward.
     long long VideoCacheSizeBeforePlayhead() const;
     long long VideoCacheMaximumSize() const;
+    // Room for another frame, and, while the clock loops a span, the cache
+    // not yet reaching its end.
     bool CanCacheAudioFrame() const;
     bool CanCacheVideoFrame() const;
+    // The span [start, end] (µs) the clock loops over while it plays; end <
+    // start when it does not loop. Main thread.
+    void SetCacheLoopSpan(long long start, long long end);
     // Picture bytes the decoder holds outside the cache, counted against it.
     void SetVideoCacheReservedSize(long long bytes);
     void DoDeferredAudioCacheCleanup();

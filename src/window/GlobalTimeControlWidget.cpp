@@ -337,7 +337,7 @@ void GlobalTimeControlWidget::FrameStepBackward()
         return;
     }
     mAvManager->Pause(DecodeBias::StepBackward);
-    long long const time = mTimeline->TimeAtFrame(mPlaybackFrame - 1, true) - STEP_BACK_MARGIN_US;
+    long long const time = mTimeline->TimeAtFrame(ClockFrame() - 1, true) - STEP_BACK_MARGIN_US;
     UpdateAndSetFrameStepTime(time, AudioScrubOnFrameStepEnabled(), false);
 }
 
@@ -348,8 +348,7 @@ void GlobalTimeControlWidget::FrameStepForward()
         return;
     }
     mAvManager->Pause(DecodeBias::StepForward);
-    UpdateAndSetFrameStepTime(mTimeline->TimeAtFrame(mPlaybackFrame + 1, false), AudioScrubOnFrameStepEnabled(),
-                              true);
+    UpdateAndSetFrameStepTime(mTimeline->TimeAtFrame(ClockFrame() + 1, false), AudioScrubOnFrameStepEnabled(), true);
 }
 
 void GlobalTimeControlWidget::MultiFrameStepBackward()
@@ -360,7 +359,7 @@ void GlobalTimeControlWidget::MultiFrameStepBackward()
     }
     mAvManager->Pause(DecodeBias::StepBackward);
     // Before the first frame the track has no time: count from frame 0.
-    int const frame = mPlaybackFrame - Settings::multiFrameStepSize;
+    int const frame = ClockFrame() - Settings::multiFrameStepSize;
     long long const time = frame < 0 ? frame : mTimeline->TimeAtFrame(frame, false);
     UpdateAndSetFrameStepTime(time, false, false);
 }
@@ -372,9 +371,16 @@ void GlobalTimeControlWidget::MultiFrameStepForward()
         return;
     }
     mAvManager->Pause(DecodeBias::StepForward);
-    int const frame = mPlaybackFrame + Settings::multiFrameStepSize;
+    int const frame = ClockFrame() + Settings::multiFrameStepSize;
     long long const time = frame > mEndFrame ? mEndTime + 1 : mTimeline->TimeAtFrame(frame, false);
     UpdateAndSetFrameStepTime(time, false, true);
+}
+
+int GlobalTimeControlWidget::ClockFrame() const
+{
+    // The clock's own time, not the frame this bar last heard of: a step
+    // goes from the frame just asked for, whatever has reached the bar.
+    return mTimeline->FrameAtTime(mAvManager->PlaybackTime());
 }
 
 void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool audio, bool forward)
@@ -383,7 +389,6 @@ void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool aud
     {
         return;
     }
-    bool exact = true;
     long long const rangeStart = mTimeline->TimeAtFrame(mRangeStart, false);
     long long const rangeEnd = mTimeline->TimeAtFrame(mRangeEnd, false);
     long long const rangeEndTime = mTimeline->TimeAtFrame(mRangeEnd, true);
@@ -391,12 +396,7 @@ void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool aud
     {
         if (Settings::lockStepScrubToRange)
         {
-            long long const limited = std::clamp(time, rangeStart, rangeEnd);
-            if (limited != time)
-            {
-                exact = false;
-                time = limited;
-            }
+            time = std::clamp(time, rangeStart, rangeEnd);
         }
         if (time == mTimeline->PlaybackTime())
         {
@@ -408,7 +408,6 @@ void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool aud
         if (time < rangeStart || time > rangeEndTime)
         {
             time = mTimeline->PlaybackTime() > time ? rangeEnd : rangeStart;
-            exact = false;
         }
     }
     else
@@ -416,15 +415,16 @@ void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool aud
         if (time < 0)
         {
             time = mEndTime - LOOP_END_MARGIN_US;
-            exact = false;
         }
         else if (time > mEndTime)
         {
             time = 0;
-            exact = false;
         }
     }
-    SetPlaybackTime(time, audio, exact, forward);
+    // Every step lands, cached or not: the clock waits there for its picture,
+    // and the next step goes on from it, so no press of a burst is lost
+    // while the decoder goes back to a key picture.
+    SetPlaybackTime(time, audio, false, forward);
 }
 
 int GlobalTimeControlWidget::NextEditFrame(bool next) const

@@ -57,6 +57,8 @@ protected:
     void UpdateRangeGeometry() override;
 
 private:
+    // The frame of the clock's time, which every step starts from.
+    int ClockFrame() const;
     // The nearer of the next bookmark and the next edit in that direction; a
     // jump that wraps around loses to one that does not. -1 when there is none.
     int NextBookmarkOrEditFrame(bool next) const;

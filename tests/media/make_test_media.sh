@@ -198,6 +198,11 @@ gen numbered_av.mp4 ff -filter_complex "$(numbered 320x240 25 4)" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" -map "[v]" -map 0:a $(x264) -g 50 -bf 2 \
   -c:a aac -b:a 96k -ac 2 "$out/numbered_av.mp4"
 
+# The same as ProRes 422 HQ with PCM sound: every picture a key picture.
+gen numbered_prores_av.mov ff -filter_complex "$(numbered 320x240 25 4)" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" -map "[v]" -map 0:a \
+  -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -c:a pcm_s16le "$out/numbered_prores_av.mov"
+
 # Pixels twice as wide as high (sample aspect ratio 2:1).
 gen par2.mp4 ff -f lavfi -i "testsrc2=size=160x120:rate=25:duration=1" -vf setsar=2 \
   -c:v libx264 -preset veryfast -pix_fmt yuv420p "$out/par2.mp4"

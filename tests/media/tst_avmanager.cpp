@@ -1,6 +1,7 @@
 #include "EngineTestRig.h"
 #include "BenchMemory.h"
 #include "support/LoggedMessages.h"
+#include "support/TaskHold.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -82,6 +83,7 @@ private Q_SLOTS:
     void PlaybackShowsTheCoveringFrame_data();
     void PlaybackShowsTheCoveringFrame();
     void SeekShowsTheFrameAndTheClockResumesWhereItStalled();
+    void LoopingARangeDecodesNothingBeyondItAndKeepsItsStart();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void EditsWhilePlayingInBothDirections();
     void SteppingBackwardIsFrameExact_data();
@@ -246,6 +248,63 @@ void TestAvManager::SeekShowsTheFrameAndTheClockResumesWhereItStalled()
     }
     QVERIFY(Settle(player, playerProbe));
     QVERIFY2(playerProbe.mismatches.isEmpty(), qPrintable(playerProbe.mismatches.join('\n')));
+}
+
+void TestAvManager::LoopingARangeDecodesNothingBeyondItAndKeepsItsStart()
+{
+    // A range in the middle of a long GOP, looped with pictures and sound:
+    // the caches stop at the range end instead of filling up with what comes
+    // after it, and every wrap finds the range start still cached.
+    std::unique_ptr<Timeline> source = SourceTimeline("h264_gop250.mp4");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    edit->SetPlaybackRangeByFrame(101, 150);
+    long long const rangeStart = edit->PlaybackRangeStart();
+    long long const rangeEnd = edit->PlaybackRangeEnd();
+    AvManager av;
+    ViewerProbe probe(&av, edit.get());
+    QSignalSpy seeks(&av, &AvManager::SeekInProgress);
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(4.0f);
+    // The loops start once the clock plays: they would otherwise fill their
+    // caches far past the range while paused (the whole file fits).
+    TaskHold holdSound(&av, AvWorkerTaskType::DecodeAudio);
+    TaskHold holdPictures(&av, AvWorkerTaskType::DecodeVideo);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    QVERIFY(holdSound.WaitUntilHeld());
+    QVERIFY(holdPictures.WaitUntilHeld());
+    Seek(av, rangeStart);
+
+    int wraps = 0;
+    long long lastTime = av.PlaybackTime();
+    connect(&av, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
+        wraps += time < lastTime ? 1 : 0;
+        lastTime = time;
+    });
+    av.Play(true, false);
+    holdSound.Release();
+    holdPictures.Release();
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= 1; }, 60000));
+    int const seeksAfterTheFirstPass = seeks.count();
+    std::shared_ptr<VideoFrame> const start = edit->FindVideoFrame(rangeStart);
+    QVERIFY(start);
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= 3 && av.PlaybackTime() > rangeStart + 400000; }, 60000));
+
+    // Read while still looping: nothing after the range end was decoded.
+    std::shared_ptr<VideoFrame> const last = edit->LastCachedVideoFrame();
+    long long const audioEnd = edit->AudioCacheEndTime();
+    std::shared_ptr<VideoFrame> const startNow = edit->FindVideoFrame(rangeStart);
+    av.Pause(DecodeBias::None);
+    QVERIFY(last);
+    QCOMPARE(last->endFrame, 150);
+    // One sound block may reach past the range end.
+    QVERIFY2(audioEnd <= rangeEnd + 50000,
+             qPrintable(QStringLiteral("sound cached up to %1 for a range ending at %2").arg(audioEnd).arg(rangeEnd)));
+    // The wraps took the range start from the cache: the same picture,
+    // never decoded again, and no wrap had to wait for a seek.
+    QCOMPARE(startNow.get(), start.get());
+    QCOMPARE(seeks.count(), seeksAfterTheFirstPass);
+    QVERIFY(Settle(av, probe));
+    av.Shutdown();
 }
 
 void TestAvManager::EditsOfThePrimaryTimelineReachTheDecodeLoops()

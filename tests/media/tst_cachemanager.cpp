@@ -72,6 +72,8 @@ private Q_SLOTS:
     void BackwardPlayEvictsFromTheBack();
     void PlayheadBeyondTheWindowEvictsTheFront();
     void PlaybackNeverExceedsTheBudgetByMoreThanOneFrame();
+    void LoopSpanFramesAreEvictedLast();
+    void LoopSpanEndBoundsTheDecodeAhead();
     void PoppingTheLastFrameResetsTheCache();
     void AudioInsertionEvictionAndOutputIndex();
     void AudioGapsAreFilledWithSilence();
@@ -278,6 +280,85 @@ void TestCacheManager::PlaybackNeverExceedsTheBudgetByMoreThanOneFrame()
     QList<std::shared_ptr<VideoFrame>> const frames = WalkVideo(cache);
     QCOMPARE(frames.size(), cache.VideoFrameCount());
     QVERIFY(frames.size() >= 10);
+}
+
+void TestCacheManager::LoopSpanFramesAreEvictedLast()
+{
+    // Ten frames, the loop span on frames 3 to 6, a budget that stays used up
+    // (what the decoder holds), the playhead on the span start: the frames
+    // outside the span go, from either end, whatever the direction; the
+    // span's own stay, as the balance around the playhead keeps them.
+    long long const spanStart = 3 * FRAME_DURATION;
+    long long const spanEnd = 7 * FRAME_DURATION - 1;
+    for (bool forward : {true, false})
+    {
+        CacheManager cache;
+        cache.SetCacheSize(256);
+        FillVideo(cache, 10);
+        cache.SetVideoReservedSize(cache.VideoMaximumSize());
+        cache.SetLoopSpan(spanStart, spanEnd);
+        QVERIFY(cache.HasLoopSpan());
+        for (int i = 0; i < 20; ++i)
+        {
+            cache.UpdateVideo(forward ? spanStart : 6 * FRAME_DURATION, forward, 0.5);
+        }
+        QList<std::shared_ptr<VideoFrame>> const left = WalkVideo(cache);
+        QCOMPARE(left.size(), 4);
+        QCOMPARE(left.constFirst()->adjustedStartTime, spanStart);
+        QCOMPARE(left.constLast()->adjustedEndTime.load(), spanEnd);
+
+        // Audio the same way: eight one-second blocks, the span on 2 s to 5 s.
+        for (int i = 0; i < 8; ++i)
+        {
+            cache.InsertAudioFrame(MakeAudioFrame(i * 1000000LL, i * 1000000LL + 999999));
+        }
+        QVERIFY(!cache.CanInsertAudioFrame());
+        cache.SetLoopSpan(2000000, 5999999);
+        cache.UpdateAudio(2000000, forward, 0.5);
+        QCOMPARE(cache.AudioStartTime(), 1000000LL);
+        cache.InsertAudioFrame(MakeAudioFrame(8000000, 8999999));
+        cache.UpdateAudio(2000000, forward, 0.5);
+        QCOMPARE(cache.AudioStartTime(), 2000000LL);
+        QCOMPARE(cache.AudioEndTime(), 8999999LL);
+    }
+
+    // Without a span, the same budget keeps the balance: the playhead on
+    // frame 3 going forward keeps everything.
+    CacheManager plain;
+    plain.SetCacheSize(256);
+    FillVideo(plain, 10);
+    plain.SetVideoReservedSize(plain.VideoMaximumSize());
+    plain.SetLoopSpan(0, -1);
+    QVERIFY(!plain.HasLoopSpan());
+    for (int i = 0; i < 20; ++i)
+    {
+        plain.UpdateVideo(spanStart, true, 0.5);
+    }
+    QCOMPARE(plain.VideoFrameCount(), 10);
+}
+
+void TestCacheManager::LoopSpanEndBoundsTheDecodeAhead()
+{
+    CacheManager cache;
+    cache.SetCacheSize(256);
+    QVERIFY(!cache.VideoReachesLoopEnd());
+    cache.SetLoopSpan(2 * FRAME_DURATION, 5 * FRAME_DURATION - 1);
+    QVERIFY(!cache.VideoReachesLoopEnd()); // nothing cached yet
+    QVERIFY(!cache.AudioReachesLoopEnd());
+    for (int i = 0; i < 4; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, 10));
+        QVERIFY(!cache.VideoReachesLoopEnd());
+    }
+    cache.InsertVideoFrame(FrameAt(4, 10)); // the span's last frame
+    QVERIFY(cache.VideoReachesLoopEnd());
+    cache.InsertAudioFrame(MakeAudioFrame(0, 4 * FRAME_DURATION));
+    QVERIFY(!cache.AudioReachesLoopEnd());
+    cache.InsertAudioFrame(MakeAudioFrame(4 * FRAME_DURATION + 1, 6 * FRAME_DURATION));
+    QVERIFY(cache.AudioReachesLoopEnd());
+    cache.SetLoopSpan(0, -1);
+    QVERIFY(!cache.VideoReachesLoopEnd());
+    QVERIFY(!cache.AudioReachesLoopEnd());
 }
 
 void TestCacheManager::PoppingTheLastFrameResetsTheCache()

@@ -1,0 +1,9 @@
+#pragma once
+
+class BenchSession;
+class Timeline;
+
+// Loops a range of a timeline at 1x with the loop state on, as a reviewer
+// does, and reports how long the picture held at each wrap and how many
+// pictures the engine decoded for each pass. Returns 0 on success.
+int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int loops);
