@@ -92,9 +92,11 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  speed FILE    playback, seek and memory figures against ffmpeg's decoding\n"
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
         "  open FILE     times from process start to the parsed file and to its first picture shown\n"
+        "  fill FILE     the forward fill alone against ffmpeg's decoding (a part of speed)\n"
+        "  seek FILE     the random seeks alone (a part of speed), median and p95\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed, soak or open");
+    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill or seek");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
@@ -129,7 +131,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak", "open"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek"}.contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -420,6 +422,90 @@ void PrintPlayback(char const* label, PlaybackRate const& rate, double ffmpeg, c
                 rate.endShown ? "" : "  FAULT: the clock stopped at the range end, whose frame never came");
 }
 
+struct ForwardFill
+{
+    PlaybackRate forward;
+    std::shared_ptr<VideoFrame> sample;
+    QString format;
+    int threads = 0;
+    QList<FfmpegReference::DecodeRate> references;
+    FfmpegReference::DecodeRate reference;
+};
+
+// The forward fill against ffmpeg decoding the same stream into the same
+// format, alternating, medians of each; no sample when nothing was shown.
+ForwardFill MeasureForwardFill(BenchSession& session, Timeline* timeline)
+{
+    ForwardFill fill;
+    Source const& source = *timeline->SourcePtr();
+    fill.forward = MeasurePlayback(session, timeline, true);
+    fill.sample = session.Viewer().Shown();
+    if (!fill.sample)
+    {
+        return fill;
+    }
+    fill.format = BenchPicture::FormatName(fill.sample->pixelFormat);
+    fill.threads = source.IsImageSequence()
+                       ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
+                       : Settings::videoDecoderThreadCount;
+    QList<double> fills {fill.forward.framesPerSecond};
+    for (int i = 0; i < RATE_REPEATS; ++i)
+    {
+        fill.references << FfmpegReference::MeasureDecodeRate(source, fill.format, fill.threads);
+        if (i + 1 < RATE_REPEATS)
+        {
+            PlaybackRate const again = MeasurePlayback(session, timeline, true);
+            fills << again.framesPerSecond;
+            fill.forward.endShown = fill.forward.endShown && again.endShown;
+        }
+    }
+    // A fill that never reached the end fails the run, whatever the others did.
+    bool const everyFillPlayed = std::all_of(fills.cbegin(), fills.cend(), [](double fps) { return fps > 0.0; });
+    fill.forward.framesPerSecond = everyFillPlayed ? Median(fills) : 0.0;
+    std::sort(fill.references.begin(), fill.references.end(),
+              [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
+    fill.reference = fill.references.at(fill.references.size() / 2);
+    return fill;
+}
+
+struct RandomSeeks
+{
+    QList<double> milliseconds;
+    QList<int> frames;
+    int neverShown = 0;
+};
+
+// Paused seeks to random frames (the same for a seed), each timed until the
+// viewer shows the frame.
+RandomSeeks MeasureRandomSeeks(BenchSession& session, Timeline* timeline, unsigned int seed)
+{
+    RandomSeeks result;
+    session.Close();
+    session.Show(timeline, 0);
+    session.WaitShown(SETTLE_TIMEOUT_MS);
+    std::mt19937 random(seed);
+    for (int i = 0; i < SEEK_COUNT; ++i)
+    {
+        int const frame = std::uniform_int_distribution<int>(0, timeline->EndFrame())(random);
+        long long const time = timeline->TimeAtFrame(frame, false);
+        QElapsedTimer timer;
+        timer.start();
+        if (session.Seek(time, SEEK_TIMEOUT_MS))
+        {
+            result.milliseconds << timer.nsecsElapsed() / 1e6;
+            result.frames << frame;
+            continue;
+        }
+        // Counted apart; the output is opened again there to go on.
+        ++result.neverShown;
+        std::fprintf(stderr, "tessarin_bench: frame %d was not shown within %d s of a seek\n", frame,
+                     SEEK_TIMEOUT_MS / 1000);
+        session.Show(timeline, time);
+        session.WaitShown(SETTLE_TIMEOUT_MS);
+    }
+    return result;
+}
+
 int RunSpeed(Options const& options)
 {
     BenchSession session;
@@ -433,66 +519,27 @@ int RunSpeed(Options const& options)
     Source const& source = *timeline->SourcePtr();
     Settings::playbackSpeedMaximum = 1e6f;
 
-    PlaybackRate forward = MeasurePlayback(session, timeline, true);
-    std::shared_ptr<VideoFrame> const sample = session.Viewer().Shown();
-    if (!sample)
+    ForwardFill const fill = MeasureForwardFill(session, timeline);
+    if (!fill.sample)
     {
         return Fail("no frame was shown");
     }
-    QString const format = BenchPicture::FormatName(sample->pixelFormat);
-    int const threads = source.IsImageSequence()
-                            ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
-                            : Settings::videoDecoderThreadCount;
-    QList<double> fills {forward.framesPerSecond};
-    QList<FfmpegReference::DecodeRate> references;
-    for (int i = 0; i < RATE_REPEATS; ++i)
-    {
-        references << FfmpegReference::MeasureDecodeRate(source, format, threads);
-        if (i + 1 < RATE_REPEATS)
-        {
-            PlaybackRate const again = MeasurePlayback(session, timeline, true);
-            fills << again.framesPerSecond;
-            forward.endShown = forward.endShown && again.endShown;
-        }
-    }
-    // A fill that never reached the end fails the run, whatever the others did.
-    bool const everyFillPlayed = std::all_of(fills.cbegin(), fills.cend(), [](double fps) { return fps > 0.0; });
-    forward.framesPerSecond = everyFillPlayed ? Median(fills) : 0.0;
-    std::sort(references.begin(), references.end(),
-              [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
-    FfmpegReference::DecodeRate const reference = references.at(references.size() / 2);
+    std::shared_ptr<VideoFrame> const& sample = fill.sample;
+    QString const& format = fill.format;
+    int const threads = fill.threads;
+    PlaybackRate const& forward = fill.forward;
+    QList<FfmpegReference::DecodeRate> const& references = fill.references;
+    FfmpegReference::DecodeRate const& reference = fill.reference;
     double const ffmpeg = reference.FramesPerSecond();
 
     PlaybackRate const backward = MeasurePlayback(session, timeline, false);
     RealTimePlay const forwardPlay = MeasureRealTimePlay(session, timeline, true);
     RealTimePlay const backwardPlay = MeasureRealTimePlay(session, timeline, false);
 
-    session.Close();
-    session.Show(timeline, 0);
-    session.WaitShown(SETTLE_TIMEOUT_MS);
-    std::mt19937 random(options.seed);
-    QList<double> seeks;
-    QList<int> seekFrames;
-    int seeksNeverShown = 0;
-    for (int i = 0; i < SEEK_COUNT; ++i)
-    {
-        int const frame = std::uniform_int_distribution<int>(0, timeline->EndFrame())(random);
-        long long const time = timeline->TimeAtFrame(frame, false);
-        QElapsedTimer timer;
-        timer.start();
-        if (session.Seek(time, SEEK_TIMEOUT_MS))
-        {
-            seeks << timer.nsecsElapsed() / 1e6;
-            seekFrames << frame;
-            continue;
-        }
-        // Counted apart; the output is opened again there to go on.
-        ++seeksNeverShown;
-        std::fprintf(stderr, "tessarin_bench: frame %d was not shown within %d s of a seek\n", frame,
-                     SEEK_TIMEOUT_MS / 1000);
-        session.Show(timeline, time);
-        session.WaitShown(SETTLE_TIMEOUT_MS);
-    }
+    RandomSeeks const random = MeasureRandomSeeks(session, timeline, options.seed);
+    QList<double> const& seeks = random.milliseconds;
+    QList<int> const& seekFrames = random.frames;
+    int const seeksNeverShown = random.neverShown;
     // The same targets again, uncached, from a frame parked on before each:
     // seeking at once, while the cache holds little, and seeking after the
     // cache has filled from the parked frame as far as it goes, as a
@@ -597,6 +644,55 @@ int RunSpeed(Options const& options)
     return played && playedInRealTime && forward.endShown && backward.endShown && seeksNeverShown == 0 ? 0 : 1;
 }
 
+// The forward fill of speed alone, with the same lines.
+int RunFill(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    Settings::playbackSpeedMaximum = 1e6f;
+    ForwardFill const fill = MeasureForwardFill(session, timeline);
+    if (!fill.sample)
+    {
+        return Fail("no frame was shown");
+    }
+    session.Close();
+    double const ffmpeg = fill.reference.FramesPerSecond();
+    std::printf("%s: %dx%d %s, %d frames, cacheSize %d MB\n", qPrintable(timeline->SourcePtr()->MediaName()),
+                BenchPicture::Width(*fill.sample), BenchPicture::Height(*fill.sample), qPrintable(fill.format),
+                timeline->FrameCount(), Settings::cacheSize);
+    std::printf("  ffmpeg decode     %8.1f fps  (median of %d: %d frames in %.3f s; %s)\n", ffmpeg,
+                static_cast<int>(fill.references.size()), fill.reference.frames, fill.reference.seconds,
+                qPrintable(fill.reference.command));
+    QByteArray const fillAim = ">= 0.90, median of " + QByteArray::number(RATE_REPEATS) + " fills";
+    PrintPlayback("forward playback", fill.forward, ffmpeg, fillAim.constData());
+    return fill.forward.framesPerSecond > 0.0 && fill.forward.endShown ? 0 : 1;
+}
+
+// The random seeks of speed alone: median and p95.
+int RunSeek(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    RandomSeeks const seeks = MeasureRandomSeeks(session, timeline, options.seed);
+    session.Close();
+    std::printf("%s: %d frames; seek (%d random) median %.1f ms, p95 %.1f ms%s\n",
+                qPrintable(timeline->SourcePtr()->MediaName()), timeline->FrameCount(), SEEK_COUNT,
+                Median(seeks.milliseconds), Percentile95(seeks.milliseconds),
+                seeks.neverShown > 0 ? qPrintable(QStringLiteral("  FAULT: %1 never shown").arg(seeks.neverShown))
+                                     : "");
+    return seeks.neverShown == 0 ? 0 : 1;
+}
+
 // Milliseconds since the process started: since the launcher's
 // CLOCK_MONOTONIC reading in TESSARIN_BENCH_LAUNCH_NS when given (taken just
 // before it started the process), else since the kernel's start time of the
@@ -695,6 +791,14 @@ int main(int argc, char* argv[])
     if (options.mode == "open")
     {
         return RunOpen(options);
+    }
+    if (options.mode == "fill")
+    {
+        return RunFill(options);
+    }
+    if (options.mode == "seek")
+    {
+        return RunSeek(options);
     }
     return RunSoak(options);
 }
