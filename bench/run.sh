@@ -109,10 +109,16 @@ pinned_rows() {
   python3 "$root/bench/open_times.py" "$build/bench/tessarin_bench" "$ts_1080" "$ts_4k" "$ts_720_1m" "$ts_720_10m" \
     "$hevc_mp4" "$hevc_mkv" --cores "$pinned" || status=1
   # Exact seeks: the same random frames in the TS and the MP4 file.
+  seeks="$media/seeks.txt"
+  : > "$seeks"
   for source in "$ts_1080" "$h264_20s"; do
     echo "  (load average $(cut -d' ' -f1 /proc/loadavg))"
-    bench taskset -c "$pinned" "$build/bench/tessarin_bench" seek "$source"
+    bench taskset -c "$pinned" "$build/bench/tessarin_bench" seek "$source" > "$seeks.one"
+    cat "$seeks.one"
+    cat "$seeks.one" >> "$seeks"
   done
+  awk '/seek \(/ { for (i = 1; i <= NF; ++i) if ($i == "median") m[++n] = $(i + 1) }
+       END { if (n == 2 && m[2] > 0) printf "  exact seeks, MPEG-TS / MP4 median %.2f  (aim <= 1.25)\n", m[1] / m[2] }' "$seeks"
   echo "  (load average $(cut -d' ' -f1 /proc/loadavg))"
   bench taskset -c "$pinned" "$build/bench/tessarin_bench" fill "$h264_4k" --cache-size "$cache_4k"
   echo "  (load average $(cut -d' ' -f1 /proc/loadavg))"
