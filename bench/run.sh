@@ -12,8 +12,9 @@
 # MPEG-TS files (1080p and 4K, 20 s; 720p, 1 and 10 min) and of HEVC in MP4
 # and MKV beside a whole mpv run; random exact seeks in MPEG-TS beside the
 # same seeks in MP4; the forward fill of the 4K file at its cache size and of
-# the ProRes file, each against ffmpeg decoding into the same format. With
-# --quick only these pinned rows are run.
+# the ProRes file, each against ffmpeg decoding into the same format, and the
+# refill after a seek from the end back to the start. With --quick only these
+# pinned rows are run.
 #
 #   bench/run.sh [BUILD_DIR...] [--soak SECONDS] [--quick]
 #
