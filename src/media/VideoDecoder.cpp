@@ -207,7 +207,8 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.outputPixelFormat = mOutputPixelFormat;
     data.framePixelFormat = mFramePixelFormat;
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
-    data.conversionThreads = mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(mVideoCodecContext);
+    data.conversionThreads =
+        mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(mVideoCodecContext);
     data.seekTarget = mWindowEnd;
     data.keptFrames = KeptFrames();
     data.dropCorruptFrames = !mSeekVerified;
