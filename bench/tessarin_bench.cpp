@@ -674,9 +674,12 @@ int RunFill(Options const& options)
     {
         return Fail("no frame was shown");
     }
-    // Back to the start from the end of the last fill, the output open.
+    // Back to the start from the end of the last fill, the output open
+    // (unless the cache holds the whole file: nothing is decoded again).
+    bool const wholeFileCached = timeline->VideoCacheCoversTime(timeline->PlaybackRangeStart()) &&
+                                 timeline->VideoCacheCoversTime(timeline->PlaybackRangeEnd());
     QList<double> refills;
-    for (int i = 0; i < RATE_REPEATS; ++i)
+    for (int i = 0; i < RATE_REPEATS && !wholeFileCached; ++i)
     {
         refills << MeasurePlayback(session, timeline, true, false).framesPerSecond;
     }
@@ -692,6 +695,11 @@ int RunFill(Options const& options)
     PrintPlayback("forward playback", fill.forward, ffmpeg, fillAim.constData());
     bool const everyRefillPlayed =
         std::all_of(refills.cbegin(), refills.cend(), [](double fps) { return fps > 0.0; });
+    if (wholeFileCached)
+    {
+        std::printf("  refill after seek  (the cache holds the whole file)\n");
+        return fill.forward.framesPerSecond > 0.0 && fill.forward.endShown ? 0 : 1;
+    }
     std::printf("  refill after seek %8.1f fps  ratio to ffmpeg %.2f  (median of %d, from the end back to the start "
                 "with the output open)\n",
                 everyRefillPlayed ? Median(refills) : 0.0, Ratio(everyRefillPlayed ? Median(refills) : 0.0, ffmpeg),
