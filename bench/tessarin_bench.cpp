@@ -96,10 +96,12 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  speed FILE    playback, seek and memory figures against ffmpeg's decoding\n"
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
         "  open FILE     times from process start to the parsed file and to its first picture shown\n"
+        "  fill FILE     the forward fill alone against ffmpeg's decoding (a part of speed)\n"
+        "  seek FILE     the random seeks alone (a part of speed), median and p95\n"
         "  loop FILE     the hold at each wrap and the pictures decoded per pass while a range loops at 1x\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed, soak, open or loop");
+    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, seek or loop");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
@@ -137,7 +139,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak", "open", "loop"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek", "loop"}.contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -342,13 +344,27 @@ struct PlaybackRate
 // is not the fill's. The frame there must then be shown; when the clock
 // stopped there before it was cached, the fill lasts until it is shown (or,
 // when it never is, until the clock stopped).
-PlaybackRate MeasurePlayback(BenchSession& session, Timeline* timeline, bool forward)
+//
+// With reopen off, the output stays open and a paused seek to the start
+// begins the fill: the cache lets the pictures it holds go, and the fill
+// writes its pictures where they were.
+PlaybackRate MeasurePlayback(BenchSession& session, Timeline* timeline, bool forward, bool reopen = true)
 {
     PlaybackRate rate;
-    session.Close();
+    if (reopen)
+    {
+        session.Close();
+    }
     QElapsedTimer timer;
     timer.start();
-    session.Show(timeline, forward ? 0 : timeline->PlaybackRangeEnd());
+    if (reopen)
+    {
+        session.Show(timeline, forward ? 0 : timeline->PlaybackRangeEnd());
+    }
+    else
+    {
+        session.Seek(forward ? 0 : timeline->PlaybackRangeEnd(), SETTLE_TIMEOUT_MS);
+    }
     float const speed = static_cast<float>(FREE_RUNNING_FRAMES_PER_TICK * timeline->FrameStepAtFrame(0) / 1000.0);
     long long const otherEnd = forward ? timeline->PlaybackRangeEnd() : timeline->PlaybackRangeStart();
     session.Play(forward, speed);
@@ -432,6 +448,90 @@ void PrintPlayback(char const* label, PlaybackRate const& rate, double ffmpeg, c
                 rate.endShown ? "" : "  FAULT: the clock stopped at the range end, whose frame never came");
 }
 
+struct ForwardFill
+{
+    PlaybackRate forward;
+    std::shared_ptr<VideoFrame> sample;
+    QString format;
+    int threads = 0;
+    QList<FfmpegReference::DecodeRate> references;
+    FfmpegReference::DecodeRate reference;
+};
+
+// The forward fill against ffmpeg decoding the same stream into the same
+// format, alternating, medians of each; no sample when nothing was shown.
+ForwardFill MeasureForwardFill(BenchSession& session, Timeline* timeline)
+{
+    ForwardFill fill;
+    Source const& source = *timeline->SourcePtr();
+    fill.forward = MeasurePlayback(session, timeline, true);
+    fill.sample = session.Viewer().Shown();
+    if (!fill.sample)
+    {
+        return fill;
+    }
+    fill.format = BenchPicture::FormatName(fill.sample->pixelFormat);
+    fill.threads = source.IsImageSequence()
+                       ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
+                       : Settings::videoDecoderThreadCount;
+    QList<double> fills {fill.forward.framesPerSecond};
+    for (int i = 0; i < RATE_REPEATS; ++i)
+    {
+        fill.references << FfmpegReference::MeasureDecodeRate(source, fill.format, fill.threads);
+        if (i + 1 < RATE_REPEATS)
+        {
+            PlaybackRate const again = MeasurePlayback(session, timeline, true);
+            fills << again.framesPerSecond;
+            fill.forward.endShown = fill.forward.endShown && again.endShown;
+        }
+    }
+    // A fill that never reached the end fails the run, whatever the others did.
+    bool const everyFillPlayed = std::all_of(fills.cbegin(), fills.cend(), [](double fps) { return fps > 0.0; });
+    fill.forward.framesPerSecond = everyFillPlayed ? Median(fills) : 0.0;
+    std::sort(fill.references.begin(), fill.references.end(),
+              [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
+    fill.reference = fill.references.at(fill.references.size() / 2);
+    return fill;
+}
+
+struct RandomSeeks
+{
+    QList<double> milliseconds;
+    QList<int> frames;
+    int neverShown = 0;
+};
+
+// Paused seeks to random frames (the same for a seed), each timed until the
+// viewer shows the frame.
+RandomSeeks MeasureRandomSeeks(BenchSession& session, Timeline* timeline, unsigned int seed)
+{
+    RandomSeeks result;
+    session.Close();
+    session.Show(timeline, 0);
+    session.WaitShown(SETTLE_TIMEOUT_MS);
+    std::mt19937 random(seed);
+    for (int i = 0; i < SEEK_COUNT; ++i)
+    {
+        int const frame = std::uniform_int_distribution<int>(0, timeline->EndFrame())(random);
+        long long const time = timeline->TimeAtFrame(frame, false);
+        QElapsedTimer timer;
+        timer.start();
+        if (session.Seek(time, SEEK_TIMEOUT_MS))
+        {
+            result.milliseconds << timer.nsecsElapsed() / 1e6;
+            result.frames << frame;
+            continue;
+        }
+        // Counted apart; the output is opened again there to go on.
+        ++result.neverShown;
+        std::fprintf(stderr, "tessarin_bench: frame %d was not shown within %d s of a seek\n", frame,
+                     SEEK_TIMEOUT_MS / 1000);
+        session.Show(timeline, time);
+        session.WaitShown(SETTLE_TIMEOUT_MS);
+    }
+    return result;
+}
+
 int RunSpeed(Options const& options)
 {
     BenchSession session;
@@ -445,66 +545,27 @@ int RunSpeed(Options const& options)
     Source const& source = *timeline->SourcePtr();
     Settings::playbackSpeedMaximum = 1e6f;
 
-    PlaybackRate forward = MeasurePlayback(session, timeline, true);
-    std::shared_ptr<VideoFrame> const sample = session.Viewer().Shown();
-    if (!sample)
+    ForwardFill const fill = MeasureForwardFill(session, timeline);
+    if (!fill.sample)
     {
         return Fail("no frame was shown");
     }
-    QString const format = BenchPicture::FormatName(sample->pixelFormat);
-    int const threads = source.IsImageSequence()
-                            ? Settings::imageSequenceThreadCount * Settings::imageSequenceDecoderThreadCount
-                            : Settings::videoDecoderThreadCount;
-    QList<double> fills {forward.framesPerSecond};
-    QList<FfmpegReference::DecodeRate> references;
-    for (int i = 0; i < RATE_REPEATS; ++i)
-    {
-        references << FfmpegReference::MeasureDecodeRate(source, format, threads);
-        if (i + 1 < RATE_REPEATS)
-        {
-            PlaybackRate const again = MeasurePlayback(session, timeline, true);
-            fills << again.framesPerSecond;
-            forward.endShown = forward.endShown && again.endShown;
-        }
-    }
-    // A fill that never reached the end fails the run, whatever the others did.
-    bool const everyFillPlayed = std::all_of(fills.cbegin(), fills.cend(), [](double fps) { return fps > 0.0; });
-    forward.framesPerSecond = everyFillPlayed ? Median(fills) : 0.0;
-    std::sort(references.begin(), references.end(),
-              [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
-    FfmpegReference::DecodeRate const reference = references.at(references.size() / 2);
+    std::shared_ptr<VideoFrame> const& sample = fill.sample;
+    QString const& format = fill.format;
+    int const threads = fill.threads;
+    PlaybackRate const& forward = fill.forward;
+    QList<FfmpegReference::DecodeRate> const& references = fill.references;
+    FfmpegReference::DecodeRate const& reference = fill.reference;
     double const ffmpeg = reference.FramesPerSecond();
 
     PlaybackRate const backward = MeasurePlayback(session, timeline, false);
     RealTimePlay const forwardPlay = MeasureRealTimePlay(session, timeline, true);
     RealTimePlay const backwardPlay = MeasureRealTimePlay(session, timeline, false);
 
-    session.Close();
-    session.Show(timeline, 0);
-    session.WaitShown(SETTLE_TIMEOUT_MS);
-    std::mt19937 random(options.seed);
-    QList<double> seeks;
-    QList<int> seekFrames;
-    int seeksNeverShown = 0;
-    for (int i = 0; i < SEEK_COUNT; ++i)
-    {
-        int const frame = std::uniform_int_distribution<int>(0, timeline->EndFrame())(random);
-        long long const time = timeline->TimeAtFrame(frame, false);
-        QElapsedTimer timer;
-        timer.start();
-        if (session.Seek(time, SEEK_TIMEOUT_MS))
-        {
-            seeks << timer.nsecsElapsed() / 1e6;
-            seekFrames << frame;
-            continue;
-        }
-        // Counted apart; the output is opened again there to go on.
-        ++seeksNeverShown;
-        std::fprintf(stderr, "tessarin_bench: frame %d was not shown within %d s of a seek\n", frame,
-                     SEEK_TIMEOUT_MS / 1000);
-        session.Show(timeline, time);
-        session.WaitShown(SETTLE_TIMEOUT_MS);
-    }
+    RandomSeeks const random = MeasureRandomSeeks(session, timeline, options.seed);
+    QList<double> const& seeks = random.milliseconds;
+    QList<int> const& seekFrames = random.frames;
+    int const seeksNeverShown = random.neverShown;
     // The same targets again, uncached, from a frame parked on before each:
     // seeking at once, while the cache holds little, and seeking after the
     // cache has filled from the parked frame as far as it goes, as a
@@ -607,6 +668,75 @@ int RunSpeed(Options const& options)
     bool const played = forward.framesPerSecond > 0.0 && backward.framesPerSecond > 0.0;
     bool const playedInRealTime = forwardPlay.reachedEnd && backwardPlay.reachedEnd;
     return played && playedInRealTime && forward.endShown && backward.endShown && seeksNeverShown == 0 ? 0 : 1;
+}
+
+// The forward fill of speed alone, with the same lines.
+int RunFill(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    Settings::playbackSpeedMaximum = 1e6f;
+    ForwardFill const fill = MeasureForwardFill(session, timeline);
+    if (!fill.sample)
+    {
+        return Fail("no frame was shown");
+    }
+    // Back to the start from the end of the last fill, the output open
+    // (unless the cache holds the whole file: nothing is decoded again).
+    bool const wholeFileCached = timeline->VideoCacheCoversTime(timeline->PlaybackRangeStart()) &&
+                                 timeline->VideoCacheCoversTime(timeline->PlaybackRangeEnd());
+    QList<double> refills;
+    for (int i = 0; i < RATE_REPEATS && !wholeFileCached; ++i)
+    {
+        refills << MeasurePlayback(session, timeline, true, false).framesPerSecond;
+    }
+    session.Close();
+    double const ffmpeg = fill.reference.FramesPerSecond();
+    std::printf("%s: %dx%d %s, %d frames, cacheSize %d MB\n", qPrintable(timeline->SourcePtr()->MediaName()),
+                BenchPicture::Width(*fill.sample), BenchPicture::Height(*fill.sample), qPrintable(fill.format),
+                timeline->FrameCount(), Settings::cacheSize);
+    std::printf("  ffmpeg decode     %8.1f fps  (median of %d: %d frames in %.3f s; %s)\n", ffmpeg,
+                static_cast<int>(fill.references.size()), fill.reference.frames, fill.reference.seconds,
+                qPrintable(fill.reference.command));
+    QByteArray const fillAim = ">= 0.90, median of " + QByteArray::number(RATE_REPEATS) + " fills";
+    PrintPlayback("forward playback", fill.forward, ffmpeg, fillAim.constData());
+    bool const everyRefillPlayed =
+        std::all_of(refills.cbegin(), refills.cend(), [](double fps) { return fps > 0.0; });
+    if (wholeFileCached)
+    {
+        std::printf("  refill after seek  (the cache holds the whole file)\n");
+        return fill.forward.framesPerSecond > 0.0 && fill.forward.endShown ? 0 : 1;
+    }
+    std::printf("  refill after seek %8.1f fps  ratio to ffmpeg %.2f  (median of %d, from the end back to the start "
+                "with the output open)\n",
+                everyRefillPlayed ? Median(refills) : 0.0, Ratio(everyRefillPlayed ? Median(refills) : 0.0, ffmpeg),
+                static_cast<int>(refills.size()));
+    return fill.forward.framesPerSecond > 0.0 && fill.forward.endShown && everyRefillPlayed ? 0 : 1;
+}
+
+// The random seeks of speed alone: median and p95.
+int RunSeek(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    RandomSeeks const seeks = MeasureRandomSeeks(session, timeline, options.seed);
+    session.Close();
+    std::printf("%s: %d frames; seek (%d random) median %.1f ms, p95 %.1f ms%s\n",
+                qPrintable(timeline->SourcePtr()->MediaName()), timeline->FrameCount(), SEEK_COUNT,
+                Median(seeks.milliseconds), Percentile95(seeks.milliseconds),
+                seeks.neverShown > 0 ? qPrintable(QStringLiteral("  FAULT: %1 never shown").arg(seeks.neverShown))
+                                     : "");
+    return seeks.neverShown == 0 ? 0 : 1;
 }
 
 // Milliseconds since the process started: since the launcher's
@@ -719,6 +849,14 @@ int main(int argc, char* argv[])
     if (options.mode == "open")
     {
         return RunOpen(options);
+    }
+    if (options.mode == "fill")
+    {
+        return RunFill(options);
+    }
+    if (options.mode == "seek")
+    {
+        return RunSeek(options);
     }
     if (options.mode == "loop")
     {

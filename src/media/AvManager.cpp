@@ -7,6 +7,7 @@
 #include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
 #include "media/ExportProperties.h"
+#include "media/PictureArena.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
 #include "media/VideoFrameBufferPool.h"
@@ -287,6 +288,7 @@ void AvManager::ReleaseMemoryWhenIdle()
     if (TotalWorkerCount() == audioOutput && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty())
     {
         VideoFrameBufferPool::Shared()->Trim();
+        PictureArena::Instance().ReleaseRetained();
     }
 }
 
@@ -798,6 +800,9 @@ void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
     }
     int const size = std::max(Settings::cacheSize / count, Settings::MINIMUM_TIMELINE_CACHE_SIZE);
     int const sizeBefore = timelines.isEmpty() ? size : timelines.constFirst()->CacheSize();
+    // Freed pictures keep their memory for the next ones within what the
+    // caches being decoded may hold together (decimal megabytes).
+    PictureArena::Instance().SetRetainLimit(static_cast<size_t>(count) * static_cast<size_t>(size) * 1000000);
     if (timeline)
     {
         timeline->SetCacheSize(size);

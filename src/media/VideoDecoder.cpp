@@ -59,6 +59,18 @@ long long SaturatingAdd(long long a, long long b)
 // bus, not the arithmetic, sets the pace.
 int const MAXIMUM_CONVERSION_THREADS = 4;
 
+// Threads converting each picture: the cores the decoder leaves. A decoder
+// that makes one picture at a time (slice threads, or a single thread) waits
+// while its picture is converted on the same thread, so the conversion may
+// take every core; frame threads go on decoding the next pictures meanwhile
+// and keep half of them.
+int AutomaticConversionThreads(AVCodecContext const* context)
+{
+    int const cores = std::max(QThread::idealThreadCount(), 1);
+    bool const framesInParallel = context && (context->active_thread_type & FF_THREAD_FRAME);
+    return std::clamp(framesInParallel ? cores / 2 : cores, 1, MAXIMUM_CONVERSION_THREADS);
+}
+
 // Frames before those a seek keeps in which every picture is decoded: the
 // latest of them covers the start of the kept range.
 int const SKIP_LEAD_FRAMES = 8;
@@ -67,7 +79,6 @@ int const SKIP_LEAD_FRAMES = 8;
 
 VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
     : AvDecoderBase(parent)
-    , mConversionThreads(std::clamp(QThread::idealThreadCount() / 2, 1, MAXIMUM_CONVERSION_THREADS))
     , mForExport(forExport)
 {
 }
@@ -208,7 +219,8 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.outputPixelFormat = mOutputPixelFormat;
     data.framePixelFormat = mFramePixelFormat;
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
-    data.conversionThreads = mConversionThreads;
+    data.conversionThreads =
+        mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(mVideoCodecContext);
     data.seekTarget = mWindowEnd;
     data.keptFrames = KeptFrames();
     data.dropCorruptFrames = !mSeekVerified;

@@ -85,6 +85,7 @@ public:
     void SetSeekKeepsBackwardWindow(bool keep);
 
     // Threads converting each picture (1: on the decoding thread alone).
+    // Unset, the cores the decoder leaves, up to four.
     void SetConversionThreadCount(int threads);
 
     // Bytes of the pictures held outside the cache: the backward window's,
@@ -170,7 +171,7 @@ private:
     AVPixelFormat mOutputPixelFormat = AV_PIX_FMT_NONE;
     VideoFramePixelFormat mFramePixelFormat = VideoFramePixelFormat::RGB24;
     int mImageAlignment = 0;
-    int mConversionThreads;
+    int mConversionThreads = 0; // 0: chosen for the open decoder
     bool mForExport;
     long long mLastPacketTime = 0;
     bool mPacketInFlight = false;

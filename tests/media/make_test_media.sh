@@ -39,6 +39,11 @@ gen vfr.mkv ff -f lavfi -i "testsrc2=size=320x240:rate=24:duration=1" \
 gen odd_317x239.mkv ff -f lavfi -i "testsrc=size=317x239:rate=25:duration=2" \
   -c:v ffv1 -pix_fmt yuv420p "$out/odd_317x239.mkv"
 
+# 10-bit 4:2:2 at an odd size (odd chroma width, odd height), intra-only with
+# slice threads like ProRes: converted to 8-bit 4:2:0 or RGB in bands.
+gen yuv422p10_317x241.mkv ff -f lavfi -i "testsrc=size=317x241:rate=25:duration=1" \
+  -c:v ffv1 -pix_fmt yuv422p10le "$out/yuv422p10_317x241.mkv"
+
 # Rotation metadata survives only a stream copy.
 gen rotated90.mp4 sh -c "
   ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=320x180:rate=25:duration=2' \

@@ -169,6 +169,7 @@ private Q_SLOTS:
     void RgbPathsCarryTheRightPicture_data();
     void RgbPathsCarryTheRightPicture();
     void ConvertedLinesAreAligned();
+    void ConversionInBandsEqualsOneThread();
     void SizeChangeFollowsThePicture();
     void SourceWithoutVideoDoesNotOpen();
     void ImageFileGivesOnePicture();
@@ -574,6 +575,56 @@ void TestVideoDecoder::ConvertedLinesAreAligned()
     QCOMPARE(frame.planes[0].bytesPerLine(), 1000);
     QCOMPARE(frame.planes[0].width(), 333);
     QCOMPARE(ReadNumber(frame), 0);
+}
+
+void TestVideoDecoder::ConversionInBandsEqualsOneThread()
+{
+    // 10-bit 4:2:2 at 317 x 241 into 8-bit 4:2:0 and RGB: the picture split
+    // into bands among threads must come out byte for byte as one thread
+    // converts it, the last odd row and the odd chroma column included.
+    QString const name = QStringLiteral("yuv422p10_317x241.mkv");
+    for (bool const hardwareRendering : {true, false})
+    {
+        Settings::hardwareRenderingEnabled = hardwareRendering;
+        auto decodeWith = [&name, hardwareRendering](int threads) {
+            Decoding decoding(name);
+            decoding.decoder.SetConversionThreadCount(threads);
+            QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
+            frames.removeAll(nullptr);
+            QList<QByteArray> pictures;
+            for (FramePtr const& frame : std::as_const(frames))
+            {
+                QByteArray bytes;
+                int const planeCount = frame->pixelFormat == VideoFramePixelFormat::YUV420P ? 3 : 1;
+                for (int plane = 0; plane < planeCount; ++plane)
+                {
+                    QImage const& image = frame->planes[plane];
+                    int const rows = plane == 0 ? 241 : 121;
+                    int const rowBytes = plane == 0 ? (hardwareRendering ? 317 : 317 * 3) : 159;
+                    for (int row = 0; row < std::min(rows, image.height()); ++row)
+                    {
+                        bytes.append(reinterpret_cast<char const*>(image.constScanLine(row)), rowBytes);
+                    }
+                }
+                pictures.append(bytes);
+            }
+            return pictures;
+        };
+        QList<QByteArray> const single = decodeWith(1);
+        QCOMPARE(single.size(), 25);
+        for (int threads : {2, 3, 4})
+        {
+            QList<QByteArray> const banded = decodeWith(threads);
+            QCOMPARE(banded.size(), single.size());
+            for (int i = 0; i < single.size(); ++i)
+            {
+                QVERIFY2(banded.at(i) == single.at(i), qPrintable(QStringLiteral("%1 threads, frame %2, %3")
+                                                                      .arg(threads)
+                                                                      .arg(i)
+                                                                      .arg(hardwareRendering ? "YUV" : "RGB")));
+            }
+        }
+    }
 }
 
 void TestVideoDecoder::SizeChangeFollowsThePicture()
