@@ -887,6 +887,8 @@ void TessarinBase::Shutdown()
         return;
     }
     mShutDown = true;
+    mHandOverHeld = false;
+    Q_EMIT QuitBegun(std::exchange(mHeldHandOver, {}));
     if (mConsoleWindow)
     {
         if (mConsoleWindow->isVisible())

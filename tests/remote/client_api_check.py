@@ -474,10 +474,10 @@ def visible_windows(pid):
     return windows
 
 
-def question_boxes(player):
+def question_boxes(pid):
     """The player's question boxes: titled with the application's name alone,
     where the main window's title carries the unsaved-changes mark."""
-    return [window for window, name in visible_windows(player.process.pid) if name == "Tessarin ORVEL"]
+    return [window for window, name in visible_windows(pid) if name == "Tessarin ORVEL"]
 
 
 def wait_until(seconds, probe):
@@ -548,7 +548,7 @@ def check_guards(executable, media_dir):
             reply = read_reply_within(client, 15)
             if reply is None:
                 # The old way: it asks to discard the work for nothing.
-                boxes = wait_until(10, lambda: question_boxes(player))
+                boxes = wait_until(10, lambda: question_boxes(player.process.pid))
                 if boxes:
                     discard_question(boxes[0])
                 reply = read_reply_within(client, 15)
@@ -561,7 +561,7 @@ def check_guards(executable, media_dir):
 
         # An import over unsaved work asks; meanwhile the port answers.
         client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": clip})))
-        boxes = wait_until(30, lambda: question_boxes(player))
+        boxes = wait_until(30, lambda: question_boxes(player.process.pid))
         check_equal(len(boxes), 1, "an import over unsaved work asks first")
         client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
         check_equal(read_reply_within(client, 10), {"msg": "", "result": "abc", "success": True},
@@ -572,17 +572,17 @@ def check_guards(executable, media_dir):
             client.send_raw(frame(json.dumps(request)))
             reply = read_reply_within(client, 10)
             check_equal(reply, dict(busy, cmd=request["cmd"]), "%s refused while the question is open" % request["cmd"])
-        check_equal(len(question_boxes(player)), 1, "imports sent during the question raise no other question")
+        check_equal(len(question_boxes(player.process.pid)), 1, "imports sent during the question raise no other question")
 
         # Another tool connects: the asking client is let go, its import
         # dropped; the new client is answered.
         other = player.client()
         check_equal(other.command({"cmd": "get_range"}), range_5_20, "another client answered during the question")
         client.close()
-        boxes = question_boxes(player)
+        boxes = question_boxes(player.process.pid)
         if boxes:
             discard_question(boxes[0])
-        check(wait_until(30, lambda: not question_boxes(player)), "the question is answered")
+        check(wait_until(30, lambda: not question_boxes(player.process.pid)), "the question is answered")
         check_equal(other.command({"cmd": "get_range"}), range_5_20,
                     "the import of a client that has gone is dropped after Discard")
         check_equal(read_frame(other), 7, "the frame stays when the import is dropped")
