@@ -4,6 +4,7 @@
 #include "app/ProcessEnd.h"
 #include "app/Settings.h"
 #include "app/SingleApplication.h"
+#include "media/FfmpegLog.h"
 #include "window/TessarinOrvel.h"
 #include "window/TessarinX.h"
 
@@ -171,6 +172,7 @@ int RunPlayer(int argc, char* argv[])
     // object exists, so that every context is made with it.
     SetSurfaceFormat();
     SingleApplication app(argc, argv, SINGLE_INSTANCE_KEY);
+    FfmpegLog::Install();
     // The log also goes to the terminal the player was started from.
     Logger* const logger = Logger::GetInstance();
     QObject::connect(logger, &Logger::OutputLogged, [](QString const& message) { QTextStream(stdout) << message; });

@@ -23,6 +23,7 @@
 #include <QDesktopServices>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QPalette>
 #include <QStyleFactory>
@@ -758,13 +759,26 @@ void TessarinBase::OpenPaths(QList<QString> paths)
     QList<QString> importPaths;
     for (QString const& path : std::as_const(paths))
     {
+        // Each refusal is an error, so that the console shows it by default;
+        // nothing is imported for it and the window keeps its title.
         if (!FileHelpers::IsSupportedMediaFilePath(path))
         {
-            Logger::GetInstance()->Warning(
-                QStringLiteral("Not opened, neither a media nor a project file: %1").arg(path));
+            Logger::GetInstance()->Error(
+                QStringLiteral("Not opened, neither a movie nor a project file the window opens: %1").arg(path));
             continue;
         }
         QString const mediaPath = FileHelpers::BuildImageSequencePathFromHashedPath(path);
+        QFileInfo const file(mediaPath);
+        if (!file.exists())
+        {
+            Logger::GetInstance()->Error(QStringLiteral("File not found: %1").arg(path));
+            continue;
+        }
+        if (!file.isFile() || !file.isReadable())
+        {
+            Logger::GetInstance()->Error(QStringLiteral("Not opened, not a readable file: %1").arg(path));
+            continue;
+        }
         if (single && mProjectManager->MediaPathExistsInProject(mediaPath))
         {
             continue;
