@@ -17,7 +17,13 @@ std::atomic<int> quietHolders {0};
 bool IsDecoder(void* context)
 {
     AVClass const* const avClass = context ? *static_cast<AVClass**>(context) : nullptr;
-    return avClass && avClass->category == AV_CLASS_CATEGORY_DECODER;
+    if (!avClass)
+    {
+        return false;
+    }
+    // A codec context tells whether it decodes or encodes only when asked.
+    AVClassCategory const category = avClass->get_category ? avClass->get_category(context) : avClass->category;
+    return category == AV_CLASS_CATEGORY_DECODER;
 }
 
 void Callback(void* context, int level, char const* format, va_list arguments)
