@@ -6,6 +6,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
+#include "model/TimelineItem.h"
 #include "media/AvManager.h"
 #include "panels/AboutDialog.h"
 #include "panels/PreferencesDialog.h"
@@ -890,7 +891,13 @@ void TessarinBase::SetBlockUserInputEnabled(bool block)
 
 void TessarinBase::UpdateWindowTitle()
 {
-    setWindowTitle((mTimelineName.isEmpty() ? Settings::applicationTitle : mTimelineName) +
+    // The title names only what opened: a source that could not be read (a
+    // missing or broken file) leaves the application's title.
+    TimelineItem const* const primary = mProjectManager->PrimaryTimelineItem();
+    bool const unreadSource =
+        primary && primary->ItemType() == ProjectItemType::SourceTimeline && primary->HasErrors();
+    QString const name = unreadSource ? QString() : mTimelineName;
+    setWindowTitle((name.isEmpty() ? Settings::applicationTitle : name) +
                    (mProjectManager->IsUndoClean() ? QString() : QStringLiteral("*")));
 }
 

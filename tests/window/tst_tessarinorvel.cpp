@@ -275,6 +275,18 @@ private Q_SLOTS:
         Logger::GetInstance()->Error("one more refusal");
         QCoreApplication::processEvents();
         QCOMPARE(QApplication::activeWindow(), mWindow.get());
+
+        // A file that opens as nothing the player reads leaves no name.
+        QFile garbage(mHome.filePath("garbage.mp4"));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(64 * 1024, '\x5a'));
+        garbage.close();
+        int const confirm = Settings::confirmOnClose;
+        Settings::confirmOnClose = 2; // replaced without a question
+        mWindow->ProcessMessageFromOtherInstance({garbage.fileName()});
+        Settings::confirmOnClose = confirm;
+        QTRY_VERIFY(ConsoleText().contains(garbage.fileName()));
+        QVERIFY2(!mWindow->windowTitle().contains("garbage"), qPrintable(mWindow->windowTitle()));
     }
 };
 
