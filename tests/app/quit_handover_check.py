@@ -106,9 +106,10 @@ def zombie(pid):
         return True
 
 
-def start_owner(session):
+def start_owner(session, unsaved):
     """The first player, showing the first clip, its project changed through
-    the port so that quitting asks; returns (process, client, main window)."""
+    the port when unsaved (quitting by the window then asks); returns
+    (process, client, main window)."""
     owner = session.launch("owner", session.clip(FIRST_CLIP))
     client = None
     deadline = time.time() + 60
@@ -123,7 +124,8 @@ def start_owner(session):
     shown = client_api.wait_until(60, lambda: client.command({"cmd": "get_frame"}).get("frame", -1) >= 1)
     if not shown:
         raise RuntimeError("the first player never opened its clip")
-    client.command({"cmd": "set_range", "start_frame": 2, "end_frame": 50})
+    if unsaved:
+        client.command({"cmd": "set_range", "start_frame": 2, "end_frame": 50})
     windows = client_api.wait_until(30, lambda: [w for w, p in windows_named(FIRST_CLIP) if p == owner.pid])
     if not windows:
         raise RuntimeError("the first player's window never showed the clip")
@@ -141,7 +143,7 @@ def second_clip_shown(session, what, spawned):
 def check_quit_by_window(session, spawned):
     """Ctrl+Q asks about the unsaved project; a launch while it asks is handed
     over; Discard quits, and the clip must still open."""
-    owner, client, window = start_owner(session)
+    owner, client, window = start_owner(session, True)
     subprocess.run(["xdotool", "windowfocus", "--sync", window], timeout=30)
     subprocess.run(["xdotool", "key", "ctrl+q"], timeout=30)
     boxes = client_api.wait_until(30, lambda: client_api.question_boxes(owner.pid))
@@ -166,7 +168,7 @@ def check_quit_by_window(session, spawned):
 
 def check_quit_by_signal(session, delay, spawned):
     """SIGTERM, then a launch a moment later: its clip opens somewhere."""
-    owner, client, _ = start_owner(session)
+    owner, client, _ = start_owner(session, False)
     client.close()
     owner.send_signal(signal.SIGTERM)
     time.sleep(delay)  # the launch comes this long after the quit began, as a user's would
