@@ -4,12 +4,14 @@
 #include "app/ProcessEnd.h"
 #include "app/Settings.h"
 #include "app/SingleApplication.h"
+#include "media/FfmpegLog.h"
 #include "window/TessarinOrvel.h"
 #include "window/TessarinX.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QOpenGLContext>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QSurfaceFormat>
 #include <QTextStream>
@@ -131,6 +133,23 @@ QList<QString> StartupPaths(QList<QString> arguments, bool& newInstance)
     }
     return {first};
 }
+// Starts a new player with what a later launch handed over to this one, which
+// is quitting ("noargs": a launch without arguments, which wants a window).
+void PassOnHandOver(QList<QString> const& arguments)
+{
+    if (arguments.isEmpty())
+    {
+        return;
+    }
+    QList<QString> const passed =
+        arguments == QList<QString>{QStringLiteral("noargs")} ? QList<QString>{} : arguments;
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), passed))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open what another launch handed over: %1")
+                                         .arg(arguments.join(QStringLiteral(", "))));
+    }
+}
+
 // Whether windows of this platform can show OpenGL: the offscreen and
 // minimal platforms cannot, and neither can a display without a context.
 bool OpenGLAvailable()
@@ -165,6 +184,7 @@ int RunPlayer(int argc, char* argv[])
     // object exists, so that every context is made with it.
     SetSurfaceFormat();
     SingleApplication app(argc, argv, SINGLE_INSTANCE_KEY);
+    FfmpegLog::Install();
     // The log also goes to the terminal the player was started from.
     Logger* const logger = Logger::GetInstance();
     QObject::connect(logger, &Logger::OutputLogged, [](QString const& message) { QTextStream(stdout) << message; });
@@ -214,6 +234,13 @@ int RunPlayer(int argc, char* argv[])
         QObject::connect(&app, &SingleApplication::MessageAvailable, &window,
                          &TessarinBase::ProcessMessageFromOtherInstance);
         app.StartMessageTimer();
+        // A player that has begun to quit takes no more hand-overs: a later
+        // launch opens a window of its own. What was handed over and not
+        // opened yet goes to a new player.
+        QObject::connect(&window, &TessarinBase::QuitBegun, &app, [&app](QList<QString> const& unopened) {
+            QList<QString> const unread = app.CloseChannel();
+            PassOnHandOver(unread.isEmpty() ? unopened : unread);
+        });
     }
     if (quitNotifier)
     {

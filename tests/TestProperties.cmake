@@ -54,6 +54,14 @@ if(Python3_Interpreter_FOUND)
     COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
       "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/app/stall_checks.py" "$<TARGET_FILE:tessarin_orvel>")
   set_tests_properties(app.stall_checks PROPERTIES TIMEOUT 300)
+
+  # A second launch while the first player quits (by its window or by a
+  # signal): the launch's file shows in a window either way.
+  add_test(NAME app.quit_handover
+    COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
+      "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/app/quit_handover_check.py"
+      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media")
+  set_tests_properties(app.quit_handover PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 600)
 endif()
 
 # The whole player as a user meets it: an X server of its own, key presses,
@@ -118,7 +126,7 @@ set_property(TEST app.shell_checks APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=det
 if(TEST remote.client_api)
   set_property(TEST remote.client_api APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 endif()
-foreach(whole_player_test IN ITEMS window.end_to_end app.stall_checks)
+foreach(whole_player_test IN ITEMS window.end_to_end app.stall_checks app.quit_handover)
   if(TEST ${whole_player_test})
     set_property(TEST ${whole_player_test} APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
   endif()

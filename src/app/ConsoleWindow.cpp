@@ -154,13 +154,16 @@ void ConsoleWindow::ShowConsole(ConsoleShowOnType level)
     {
         return;
     }
+    // A line that pops the console up leaves the keyboard with the window
+    // the user works in: the console comes up without being activated.
     if (isHidden())
     {
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
         show();
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
     }
     else
     {
-        activateWindow();
         raise();
     }
 }

@@ -17,6 +17,7 @@ namespace
 QString const ARGUMENT_JOINER = QStringLiteral("-_???_-");
 QString const NO_ARGUMENTS = QStringLiteral("noargs");
 constexpr int MESSAGE_POLL_INTERVAL_MS = 200;
+constexpr uchar CLOSED_MARK = 0xFF;
 } // namespace
 
 SingleApplication::SingleApplication(int& argc, char** argv, QString const& key)
@@ -102,9 +103,24 @@ QList<QString> SingleApplication::DecodeMessage(QByteArray const& text)
     return QString::fromUtf8(text).split(ARGUMENT_JOINER, Qt::SkipEmptyParts);
 }
 
+void SingleApplication::MarkClosed(uchar* segment, int size)
+{
+    if (size >= 3)
+    {
+        segment[0] = 1;
+        segment[1] = CLOSED_MARK;
+        segment[2] = 0;
+    }
+}
+
+bool SingleApplication::IsClosed(uchar const* segment, int size)
+{
+    return size >= 3 && segment[0] == 1 && segment[1] == CLOSED_MARK;
+}
+
 bool SingleApplication::AppendRecord(uchar* segment, int size, QByteArray const& text)
 {
-    if (text.isEmpty() || text.size() > MAXIMUM_MESSAGE_SIZE)
+    if (text.isEmpty() || text.size() > MAXIMUM_MESSAGE_SIZE || IsClosed(segment, size))
     {
         return false;
     }
@@ -128,6 +144,10 @@ bool SingleApplication::AppendRecord(uchar* segment, int size, QByteArray const&
 QByteArray SingleApplication::TakeLastRecord(uchar* segment, int size)
 {
     QByteArray last;
+    if (IsClosed(segment, size))
+    {
+        return last;
+    }
     int position = 0;
     while (position < size && segment[position] != 0)
     {
@@ -171,9 +191,16 @@ bool SingleApplication::SendMessage(QList<QString> arguments, bool force)
         Logger::GetInstance()->Warning("Shared memory is not accessible.");
         return false;
     }
-    bool const written = AppendRecord(static_cast<uchar*>(mSharedMemory.data()), int(mSharedMemory.size()), text);
+    auto* const segment = static_cast<uchar*>(mSharedMemory.data());
+    int const size = int(mSharedMemory.size());
+    bool const closed = IsClosed(segment, size);
+    bool const written = !closed && AppendRecord(segment, size, text);
     mSharedMemory.unlock();
-    if (!written)
+    if (closed)
+    {
+        Logger::GetInstance()->Info("The running player is quitting: this launch opens a window of its own.");
+    }
+    else if (!written)
     {
         Logger::GetInstance()->Warning("Shared memory is full: the arguments could not be handed over.");
     }
@@ -186,9 +213,36 @@ void SingleApplication::StartMessageTimer()
     {
         return;
     }
-    auto* timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &SingleApplication::CheckForMessage);
-    timer->start(MESSAGE_POLL_INTERVAL_MS);
+    if (!mMessageTimer)
+    {
+        mMessageTimer = new QTimer(this);
+        connect(mMessageTimer, &QTimer::timeout, this, &SingleApplication::CheckForMessage);
+    }
+    mMessageTimer->start(MESSAGE_POLL_INTERVAL_MS);
+}
+
+QList<QString> SingleApplication::CloseChannel()
+{
+    if (mMessageTimer)
+    {
+        mMessageTimer->stop();
+    }
+    if (mIsRunning || !mSharedMemory.isAttached())
+    {
+        return {}; // not the owner: nobody hands over to this process
+    }
+    QByteArray pending;
+    if (mSharedMemory.lock())
+    {
+        auto* const segment = static_cast<uchar*>(mSharedMemory.data());
+        int const size = int(mSharedMemory.size());
+        pending = TakeLastRecord(segment, size);
+        // A launch that attached before the segment goes finds it closed.
+        MarkClosed(segment, size);
+        mSharedMemory.unlock();
+    }
+    mSharedMemory.detach();
+    return DecodeMessage(pending);
 }
 
 void SingleApplication::CheckForMessage()

@@ -4,6 +4,7 @@
 #include "app/TimeHelpers.h"
 #include "app/Settings.h"
 #include "media/DecodeCommandInbox.h"
+#include "media/FfmpegLog.h"
 #include "media/PacketPictureCheck.h"
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
@@ -319,6 +320,7 @@ void VideoDecodeWorker::Flush()
     mHoldingFrame = false;
     mSkipLimit = -1;
     mSkipEnded = false;
+    mPictureDecoded = false;
 }
 
 void VideoDecodeWorker::ChooseSkipping(AVCodecContext* context)
@@ -375,7 +377,15 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
             {
                 ChooseSkipping(context);
             }
-            int const result = avcodec_send_packet(context, draining ? nullptr : mPacket);
+            // A probe reads only times, from wherever its packets start;
+            // playing, only the packets before the first picture may fail.
+            // (With threads, a packet's failure may come with a later send.)
+            bool const expectedToFail = probeOnly || !mPictureDecoded;
+            int result = 0;
+            {
+                FfmpegLog::Quiet const quiet(expectedToFail);
+                result = avcodec_send_packet(context, draining ? nullptr : mPacket);
+            }
             if (result == AVERROR(EAGAIN))
             {
                 // Every picture is taken after each packet, so the decoder
@@ -387,7 +397,10 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
                 sent = true;
                 if (result == AVERROR_INVALIDDATA)
                 {
-                    logger->Warning("Invalid data decoding video packet... skipping");
+                    if (!expectedToFail)
+                    {
+                        logger->Warning("Invalid data decoding video packet... skipping");
+                    }
                 }
                 else if (result < 0 && result != AVERROR_EOF)
                 {
@@ -399,6 +412,7 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
         int const result = avcodec_receive_frame(context, mDecodedFrame);
         if (result == 0)
         {
+            mPictureDecoded = true;
             HandleFrame(probeOnly);
             av_frame_unref(mDecodedFrame);
             continue;

@@ -147,6 +147,11 @@ private:
     // the last flush (-1: none), and whether the kept range has begun since.
     long long mSkipLimit = -1;
     bool mSkipEnded = false;
+    // Whether the decoder gave a picture since the last flush (decoding
+    // thread only, like the rest of the decoding state). Before its
+    // first key picture, packets are expected to fail (they refer to pictures
+    // or parameters it never saw): until then nobody is warned.
+    bool mPictureDecoded = false;
     SwsContext* mScaler = nullptr;
     // What mScaler was made for.
     int mScalerWidth = 0;

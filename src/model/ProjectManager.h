@@ -230,6 +230,12 @@ private:
     // A command held (reading stopped) while sources are parsed or a question
     // is open runs now and is answered to the client that sent it.
     void RunHeldClientCmd(QString const& command, QPointer<QTcpSocket> const& sender);
+    // Runs a command now, answered to its sender, or opens the replace
+    // question for an import over unsaved work.
+    void DispatchClientCmd(QString const& command, QPointer<QTcpSocket> const& sender);
+    // While the replace question is open: read-only commands run, the ones
+    // that change the player fail at once.
+    QString RunClientCmdBesideQuestion(QString const& command);
     // Whether the command is an import that would replace the project: it
     // waits for the replace question first.
     bool ReplacesProject(QString const& command) const;
@@ -259,4 +265,7 @@ private:
     // Set by a client command handler that changed the project; read when
     // its reply is finished (main thread, like everything here).
     bool mClientCmdChangedProject = false;
+    // Set from the moment a client's import asks to replace the project until
+    // the answer has been acted on (main thread only).
+    bool mReplaceQuestionOpen = false;
 };

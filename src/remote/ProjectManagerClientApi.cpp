@@ -6,6 +6,7 @@
 #include "app/FileHelpers.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "media/MediaProbe.h"
 #include "model/ParseSourceData.h"
 #include "model/Project.h"
 #include "model/Timeline.h"
@@ -18,6 +19,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QUndoStack>
@@ -49,6 +51,12 @@ int ReadInt(QJsonObject const& request, QString const& key, int fallback)
         return fallback;
     }
     return int(number);
+}
+
+// True when the member is there and a whole number that fits 32 bits.
+bool IsIntMember(QJsonObject const& request, QString const& key)
+{
+    return request.contains(key) && ReadInt(request, key, 0) == ReadInt(request, key, 1);
 }
 
 bool ReadBool(QJsonObject const& request, QString const& key, bool fallback)
@@ -90,47 +98,85 @@ bool IsValidApiVersion(QString const& version)
     return numbers[0] >= 1 && numbers[1] >= 0 && numbers[2] >= 0;
 }
 
-// The media file an import request names, an image sequence's "#" run
-// expanded to its first file.
-QString MediaPathOf(QJsonObject const& request)
+// A pattern with frames after its suffix ("shot.####.png 1001-1100"), told
+// as the media path parser tells it: the text after the last dot holds a
+// blank.
+bool IsImageSequencePattern(QString const& path)
 {
-    return FileHelpers::BuildImageSequencePathFromHashedPath(ReadString(request, QStringLiteral("file_path")));
+    QStringList const parts = path.trimmed().split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    static QRegularExpression const whiteSpace(QStringLiteral("\\s"));
+    return parts.size() > 1 && parts.last().contains(whiteSpace);
 }
 
-// An existing, readable file of a media type the player opens: a movie, an
-// image of a sequence or a sound file.
-bool CanOpenMedia(QString const& path)
+// The media path an import request names, as the source reads it: an image
+// sequence pattern with frames ("shot.####.png 1001-1100") as it is, a "#"
+// run without frames expanded to the sequence's first file.
+QString MediaPathOf(QJsonObject const& request)
 {
-    QFileInfo const info(path);
+    QString const requested = ReadString(request, QStringLiteral("file_path"));
+    if (IsImageSequencePattern(requested))
+    {
+        return requested.trimmed();
+    }
+    return FileHelpers::BuildImageSequencePathFromHashedPath(requested);
+}
+
+// The file an import of the media path opens first: the path itself, or the
+// first file of a pattern's frames that exists (empty when none does).
+QString FirstFileOf(QString const& mediaPath)
+{
+    if (!IsImageSequencePattern(mediaPath))
+    {
+        return mediaPath;
+    }
+    QList<QString> paths;
+    if (!FileHelpers::ParseMediaPath(mediaPath, paths))
+    {
+        return QString();
+    }
+    auto const first =
+        std::find_if(paths.cbegin(), paths.cend(), [](QString const& path) { return QFileInfo::exists(path); });
+    return first != paths.cend() ? *first : QString();
+}
+
+// An existing, readable file of a media type the player opens (a movie, an
+// image of a sequence or a sound file) whose container opens and holds a
+// stream that can be decoded. Checked before the project is given up for it.
+bool CanOpenMedia(QString const& mediaPath)
+{
+    QFileInfo const info(FirstFileOf(mediaPath));
     QString const suffix = info.suffix();
     bool const mediaType = FileHelpers::VIDEO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
                            FileHelpers::IMAGE_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
                            FileHelpers::AUDIO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive);
-    return info.isFile() && info.isReadable() && mediaType;
+    return info.isFile() && info.isReadable() && mediaType &&
+           MediaProbe::HasDecodableStream(info.absoluteFilePath());
 }
 
 } // namespace
 
 // The commands a client may run once the handshake is done. A command that
-// counts as run is answered with success whatever its handler returns.
+// counts as run is answered with success whatever its handler returns; one
+// that changes the player is refused while a question of the player is open.
 struct ProjectManager::ClientCmd
 {
     QLatin1String name;
     bool (ProjectManager::*run)(QJsonObject const& request, QJsonObject& reply);
     bool countsAsRun;
+    bool changesPlayer;
 };
 
 ProjectManager::ClientCmd const* ProjectManager::FindClientCmd(QString const& name)
 {
     static ClientCmd const commands[] = {
-        {QLatin1String("get_config"), &ProjectManager::CmdGetConfig, true},
-        {QLatin1String("set_playing"), &ProjectManager::CmdSetPlaying, true},
-        {QLatin1String("is_autoplay"), &ProjectManager::CmdIsAutoplay, true},
-        {QLatin1String("import_file"), &ProjectManager::CmdImportFile, false},
-        {QLatin1String("get_frame"), &ProjectManager::CmdGetFrame, true},
-        {QLatin1String("set_frame"), &ProjectManager::CmdSetFrame, true},
-        {QLatin1String("get_range"), &ProjectManager::CmdGetRange, true},
-        {QLatin1String("set_range"), &ProjectManager::CmdSetRange, true},
+        {QLatin1String("get_config"), &ProjectManager::CmdGetConfig, true, false},
+        {QLatin1String("set_playing"), &ProjectManager::CmdSetPlaying, true, true},
+        {QLatin1String("is_autoplay"), &ProjectManager::CmdIsAutoplay, true, false},
+        {QLatin1String("import_file"), &ProjectManager::CmdImportFile, false, true},
+        {QLatin1String("get_frame"), &ProjectManager::CmdGetFrame, true, false},
+        {QLatin1String("set_frame"), &ProjectManager::CmdSetFrame, false, true},
+        {QLatin1String("get_range"), &ProjectManager::CmdGetRange, true, false},
+        {QLatin1String("set_range"), &ProjectManager::CmdSetRange, false, true},
     };
     auto const found = std::find_if(std::begin(commands), std::end(commands),
                                     [&name](ClientCmd const& command) { return name == command.name; });
@@ -159,38 +205,63 @@ void ProjectManager::OnExecuteCmd(QString const& command)
         mCmdServer->SetReadingHeld(true);
         return;
     }
-    if (ReplacesProject(command))
-    {
-        mCmdServer->SetReadingHeld(true);
-        AskToReplaceProject(command, sender);
-        return;
-    }
-    mCmdServer->Write(RunClientCmd(command));
+    DispatchClientCmd(command, sender);
 }
 
 void ProjectManager::RunHeldClientCmd(QString const& command, QPointer<QTcpSocket> const& sender)
 {
-    if (Settings::exportInProgress)
+    if (!Settings::exportInProgress)
     {
-        mCmdServer->SetReadingHeld(false);
+        DispatchClientCmd(command, sender);
+    }
+    mCmdServer->SetReadingHeld(false);
+}
+
+void ProjectManager::DispatchClientCmd(QString const& command, QPointer<QTcpSocket> const& sender)
+{
+    if (mReplaceQuestionOpen)
+    {
+        // The player keeps answering while the user thinks: what only reads
+        // runs, what would change the player fails at once. A further import
+        // never raises a second question.
+        mCmdServer->WriteTo(sender, RunClientCmdBesideQuestion(command));
         return;
     }
     if (ReplacesProject(command))
     {
-        AskToReplaceProject(command, sender); // reading stays held until the answer
+        mReplaceQuestionOpen = true;
+        AskToReplaceProject(command, sender);
         return;
     }
     mCmdServer->WriteTo(sender, RunClientCmd(command));
-    mCmdServer->SetReadingHeld(false);
+}
+
+QString ProjectManager::RunClientCmdBesideQuestion(QString const& command)
+{
+    QJsonObject const request = Project::ToCmdJsonObj(command);
+    QString const name = request.value(CMD).toString();
+    ClientCmd const* const handler = mCmdServer->IsServerReady() ? FindClientCmd(name) : nullptr;
+    if (!handler || !handler->changesPlayer)
+    {
+        return RunClientCmd(command);
+    }
+    QJsonObject refused;
+    refused.insert(MSG, QStringLiteral("A question is open in the player"));
+    return FinishClientReply(refused, name, false);
 }
 
 bool ProjectManager::ReplacesProject(QString const& command) const
 {
-    // A file that cannot be opened replaces nothing: its import fails at once
-    // and the project stays as it is, without a question.
+    // A project without unsaved changes is replaced at once, in the order
+    // of the client's commands. A file that cannot be opened replaces
+    // nothing: its import fails at once and the project stays as it is,
+    // without a question.
+    if (IsUndoClean() || !mCmdServer->IsServerReady())
+    {
+        return false;
+    }
     QJsonObject const request = Project::ToCmdJsonObj(command);
-    return mCmdServer->IsServerReady() && request.value(CMD).toString() == QLatin1String("import_file") &&
-           CanOpenMedia(MediaPathOf(request));
+    return request.value(CMD).toString() == QLatin1String("import_file") && CanOpenMedia(MediaPathOf(request));
 }
 
 void ProjectManager::AskToReplaceProject(QString const& command, QPointer<QTcpSocket> const& sender)
@@ -216,24 +287,30 @@ void ProjectManager::AnswerReplacingClientCmd(QString const& command, QPointer<Q
 {
     if (replace && DeferWhileParsing([this, command, sender] { AnswerReplacingClientCmd(command, sender, true); }))
     {
+        return; // the question counts as open until the import runs
+    }
+    mReplaceQuestionOpen = false;
+    // An import whose client has gone is dropped: nobody waits for it, and
+    // the project stays as it is.
+    bool const clientGone = !sender || sender->state() != QAbstractSocket::ConnectedState;
+    if (Settings::exportInProgress || clientGone)
+    {
         return;
     }
-    if (!Settings::exportInProgress)
+    if (!replace)
     {
-        QString reply;
-        if (replace)
-        {
-            reply = RunClientCmd(command);
-        }
-        else
-        {
-            QJsonObject refused;
-            refused.insert(MSG, QStringLiteral("Project has unsaved changes"));
-            reply = FinishClientReply(refused, QStringLiteral("import_file"), false);
-        }
-        mCmdServer->WriteTo(sender, reply);
+        QJsonObject refused;
+        refused.insert(MSG, QStringLiteral("Project has unsaved changes"));
+        mCmdServer->WriteTo(sender, FinishClientReply(refused, QStringLiteral("import_file"), false));
+        return;
     }
-    mCmdServer->SetReadingHeld(false);
+    // The import may process events while it replaces the project and waits
+    // for the parse: no further request is read until it has been answered.
+    bool const wasHeld = mCmdServer->IsReadingHeld();
+    mCmdServer->SetReadingHeld(true);
+    QString const reply = RunClientCmd(command);
+    mCmdServer->WriteTo(sender, reply);
+    mCmdServer->SetReadingHeld(wasHeld);
 }
 
 QString ProjectManager::RunClientCmd(QString const& command)
@@ -412,6 +489,12 @@ bool ProjectManager::CmdGetFrame(QJsonObject const&, QJsonObject& reply)
 
 bool ProjectManager::CmdSetFrame(QJsonObject const& request, QJsonObject& reply)
 {
+    // A frame that is missing or not a whole 32-bit number moves nothing.
+    if (!IsIntMember(request, QStringLiteral("frame")))
+    {
+        reply.insert(MSG, QStringLiteral("Invalid argument (frame)"));
+        return false;
+    }
     Timeline* const timeline = mAvManager->PrimaryTimeline();
     if (!timeline)
     {
@@ -452,6 +535,16 @@ bool ProjectManager::CmdGetRange(QJsonObject const&, QJsonObject& reply)
 
 bool ProjectManager::CmdSetRange(QJsonObject const& request, QJsonObject& reply)
 {
+    // A member left out (or not a whole 32-bit number) takes its default, an
+    // open end; a start given after the end given sets nothing.
+    QString const startKey = QStringLiteral("start_frame");
+    QString const endKey = QStringLiteral("end_frame");
+    if (IsIntMember(request, startKey) && IsIntMember(request, endKey) &&
+        ReadInt(request, startKey, -1) > ReadInt(request, endKey, -1))
+    {
+        reply.insert(MSG, QStringLiteral("Invalid argument (start_frame after end_frame)"));
+        return false;
+    }
     Timeline* const timeline = mAvManager->PrimaryTimeline();
     if (!timeline)
     {

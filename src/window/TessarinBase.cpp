@@ -6,6 +6,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
+#include "model/TimelineItem.h"
 #include "media/AvManager.h"
 #include "media/ExportManager.h"
 #include "media/ExportRecovery.h"
@@ -25,6 +26,7 @@
 #include <QDesktopServices>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QPalette>
 #include <QStyleFactory>
@@ -763,13 +765,26 @@ void TessarinBase::OpenPaths(QList<QString> paths)
     QList<QString> importPaths;
     for (QString const& path : std::as_const(paths))
     {
+        // Each refusal is an error, so that the console shows it by default;
+        // nothing is imported for it and the window keeps its title.
         if (!FileHelpers::IsSupportedMediaFilePath(path))
         {
-            Logger::GetInstance()->Warning(
-                QStringLiteral("Not opened, neither a media nor a project file: %1").arg(path));
+            Logger::GetInstance()->Error(
+                QStringLiteral("Not opened, neither a movie nor a project file the window opens: %1").arg(path));
             continue;
         }
         QString const mediaPath = FileHelpers::BuildImageSequencePathFromHashedPath(path);
+        QFileInfo const file(mediaPath);
+        if (!file.exists())
+        {
+            Logger::GetInstance()->Error(QStringLiteral("File not found: %1").arg(path));
+            continue;
+        }
+        if (!file.isFile() || !file.isReadable())
+        {
+            Logger::GetInstance()->Error(QStringLiteral("Not opened, not a readable file: %1").arg(path));
+            continue;
+        }
         if (single && mProjectManager->MediaPathExistsInProject(mediaPath))
         {
             continue;
@@ -881,7 +896,13 @@ void TessarinBase::SetBlockUserInputEnabled(bool block)
 
 void TessarinBase::UpdateWindowTitle()
 {
-    setWindowTitle((mTimelineName.isEmpty() ? Settings::applicationTitle : mTimelineName) +
+    // The title names only what opened: a source that could not be read (a
+    // missing or broken file) leaves the application's title.
+    TimelineItem const* const primary = mProjectManager->PrimaryTimelineItem();
+    bool const unreadSource =
+        primary && primary->ItemType() == ProjectItemType::SourceTimeline && primary->HasErrors();
+    QString const name = unreadSource ? QString() : mTimelineName;
+    setWindowTitle((name.isEmpty() ? Settings::applicationTitle : name) +
                    (mProjectManager->IsUndoClean() ? QString() : QStringLiteral("*")));
 }
 
@@ -892,6 +913,8 @@ void TessarinBase::Shutdown()
         return;
     }
     mShutDown = true;
+    mHandOverHeld = false;
+    Q_EMIT QuitBegun(std::exchange(mHeldHandOver, {}));
     if (mConsoleWindow)
     {
         if (mConsoleWindow->isVisible())

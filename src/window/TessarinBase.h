@@ -88,6 +88,12 @@ public Q_SLOTS:
     virtual void UpdateToolsActions();
     void SyncActions();
 
+Q_SIGNALS:
+    // The player has begun to quit (Shutdown runs): from now on nothing a
+    // later launch hands over opens here. Carries the hand-over that was held
+    // and not opened yet, empty when there is none.
+    void QuitBegun(QList<QString> const& unopenedHandOver);
+
 public:
     // The Fusion style with the dark palette and the application style sheet.
     static void SetStyle();

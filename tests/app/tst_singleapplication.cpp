@@ -142,6 +142,39 @@ private Q_SLOTS:
         QVERIFY(received.wait(2000));
         QCOMPARE(received.takeFirst().first().value<QList<QString>>(), QList<QString>{"/clips/opened.mov"});
     }
+
+    // A closed segment takes no record and delivers none: a launch that
+    // attached to it before it went runs on its own.
+    void closedSegmentRefusesRecords()
+    {
+        Segment segment{};
+        QVERIFY(SingleApplication::AppendRecord(segment.data(), int(segment.size()), "pending"));
+        QCOMPARE(SingleApplication::TakeLastRecord(segment.data(), int(segment.size())), QByteArray("pending"));
+        SingleApplication::MarkClosed(segment.data(), int(segment.size()));
+        QVERIFY(SingleApplication::IsClosed(segment.data(), int(segment.size())));
+        QVERIFY(!SingleApplication::AppendRecord(segment.data(), int(segment.size()), "late"));
+        QVERIFY(SingleApplication::TakeLastRecord(segment.data(), int(segment.size())).isEmpty());
+        QVERIFY(SingleApplication::IsClosed(segment.data(), int(segment.size())));
+        // No message text reads as the mark.
+        Segment other{};
+        QVERIFY(SingleApplication::AppendRecord(other.data(), int(other.size()),
+                                                SingleApplication::EncodeMessage({"player", "\xff"})));
+        QVERIFY(!SingleApplication::IsClosed(other.data(), int(other.size())));
+    }
+
+    // Last: the owner closes its channel once it begins to quit. What was
+    // handed over and not read yet comes back; nothing more is taken.
+    void closingReturnsTheUnreadMessage()
+    {
+        SingleApplication* const app = App();
+        QSignalSpy received(app, &SingleApplication::MessageAvailable);
+        QVERIFY(app->SendMessage({"player", "/clips/late.mov"}, true));
+        QCOMPARE(app->CloseChannel(), QList<QString>{"/clips/late.mov"});
+        QVERIFY(!app->SendMessage({"player", "/clips/later.mov"}, true));
+        app->CheckForMessage();
+        QVERIFY(received.isEmpty());
+        QVERIFY(app->CloseChannel().isEmpty());
+    }
 };
 
 int main(int argc, char* argv[])

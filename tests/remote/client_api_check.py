@@ -462,6 +462,166 @@ def check_hostile(player):
     check(player.alive(), "the player is still running")
 
 
+def visible_windows(pid):
+    """(id, title) of each visible window of the process, through xdotool."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
+    windows = []
+    for window in found.stdout.decode().split():
+        name = subprocess.run(["xdotool", "getwindowname", window], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
+        windows.append((window, name))
+    return windows
+
+
+def question_boxes(pid):
+    """The player's question boxes: titled with the application's name alone,
+    where the main window's title carries the unsaved-changes mark."""
+    return [window for window, name in visible_windows(pid) if name == "Tessarin ORVEL"]
+
+
+def wait_until(seconds, probe):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        result = probe()
+        if result:
+            return result
+        time.sleep(0.1)  # another process: nothing to wait on but its windows
+    return probe()
+
+
+def discard_question(box):
+    """Answers "Discard": the box opens on "Save"; Tab moves on, space presses."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", box], timeout=30)
+    subprocess.run(["xdotool", "key", "Tab", "space"], timeout=30)
+
+
+def read_reply_within(client, seconds):
+    """The next reply as JSON, or None when none comes within the time."""
+    client.sock.settimeout(seconds)
+    try:
+        return json.loads(client.read_reply()[1].decode("latin-1"))
+    except socket.timeout:
+        return None
+    finally:
+        client.sock.settimeout(TIMEOUT)
+
+
+def check_guards(executable, media_dir):
+    """Imports that cannot open keep the project, the port answers while the
+    player asks about unsaved work, patterns with frames import, and invalid
+    arguments fail. One player with unsaved work (a clip, then a range)."""
+    if not os.environ.get("DISPLAY") or not shutil.which("xdotool"):
+        check(False, "an X server and xdotool for the question checks")
+        return
+    player = Player(executable)
+    work = tempfile.mkdtemp(prefix="tessarin-client-api-media.")
+    try:
+        clip = os.path.join(media_dir, "h264_cfr25.mp4")
+        client = player.client()
+        client.command({"cmd": "initialize", "api_version": "1.0.0"})
+        check_equal(client.command({"cmd": "import_file", "file_path": clip}).get("success"), True,
+                    "a clip imported into the new project")
+        range_5_20 = {"end_frame": 20, "msg": "", "start_frame": 5, "success": True}
+        check_equal(client.command({"cmd": "set_range", "start_frame": 5, "end_frame": 20}), range_5_20,
+                    "a range set: the project has unsaved changes")
+        client.command({"cmd": "set_frame", "frame": 7})
+
+        # Invalid arguments: a failure naming the argument, nothing moved.
+        bad_frame = {"cmd": "set_frame", "msg": "Invalid argument (frame)", "success": False}
+        check_equal(client.command({"cmd": "set_frame", "frame": "abc"}), bad_frame, "set_frame with frame abc")
+        check_equal(client.command({"cmd": "set_frame"}), bad_frame, "set_frame without a frame")
+        check_equal(client.command({"cmd": "set_range", "start_frame": 30, "end_frame": 10}),
+                    {"cmd": "set_range", "msg": "Invalid argument (start_frame after end_frame)", "success": False},
+                    "set_range with the start after the end")
+        check_equal(read_frame(client), 7, "the frame stays after invalid arguments")
+        check_equal(client.command({"cmd": "get_range"}), range_5_20, "the range stays after invalid arguments")
+
+        # Files that cannot be opened fail at once, before anything is given up.
+        garbage = os.path.join(work, "garbage.mp4")
+        with open(garbage, "wb") as out:
+            out.write(os.urandom(256 * 1024))
+        pagemap = os.path.join(work, "pagemap.mp4")
+        os.symlink("/proc/self/pagemap", pagemap)
+        for path, what in ((garbage, "random bytes"), (pagemap, "a link to /proc/self/pagemap")):
+            client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": path})))
+            reply = read_reply_within(client, 15)
+            if reply is None:
+                # The old way: it asks to discard the work for nothing.
+                boxes = wait_until(10, lambda: question_boxes(player.process.pid))
+                if boxes:
+                    discard_question(boxes[0])
+                reply = read_reply_within(client, 15)
+            check_equal(reply, {"cmd": "import_file", "msg": "Failed to create source for file (%s)" % path,
+                                "success": False}, "import of %s fails at once" % what)
+            check_equal(client.command({"cmd": "get_range"}), range_5_20,
+                        "the project stays after the import of " + what)
+        check(any(name.endswith("*") for _, name in visible_windows(player.process.pid)),
+              "the window still shows unsaved changes")
+
+        # An import over unsaved work asks; meanwhile the port answers.
+        client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": clip})))
+        boxes = wait_until(30, lambda: question_boxes(player.process.pid))
+        check_equal(len(boxes), 1, "an import over unsaved work asks first")
+        client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
+        check_equal(read_reply_within(client, 10), {"msg": "", "result": "abc", "success": True},
+                    "echo answered while the question is open")
+        busy = {"msg": "A question is open in the player", "success": False}
+        for request in ({"cmd": "set_frame", "frame": 3}, {"cmd": "import_file", "file_path": clip},
+                        {"cmd": "import_file", "file_path": clip}):
+            client.send_raw(frame(json.dumps(request)))
+            reply = read_reply_within(client, 10)
+            check_equal(reply, dict(busy, cmd=request["cmd"]), "%s refused while the question is open" % request["cmd"])
+        check_equal(len(question_boxes(player.process.pid)), 1, "imports sent during the question raise no other question")
+
+        # Another tool connects: the asking client is let go, its import
+        # dropped; the new client is answered.
+        other = player.client()
+        check_equal(other.command({"cmd": "get_range"}), range_5_20, "another client answered during the question")
+        client.close()
+        boxes = question_boxes(player.process.pid)
+        if boxes:
+            discard_question(boxes[0])
+        check(wait_until(30, lambda: not question_boxes(player.process.pid)), "the question is answered")
+        check_equal(other.command({"cmd": "get_range"}), range_5_20,
+                    "the import of a client that has gone is dropped after Discard")
+        check_equal(read_frame(other), 7, "the frame stays when the import is dropped")
+        other.close()
+    except Exception as error:
+        traceback.print_exc()
+        check(False, "guard checks ran to the end (%s: %s)" % (type(error).__name__, error))
+    finally:
+        log = player.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    if failures:
+        print("player log of the guard checks:\n" + log)
+
+
+def check_patterns(executable, media_dir):
+    """An image sequence pattern with a frame range imports like in a project
+    file; one whose files do not exist fails at once."""
+    player = Player(executable)
+    try:
+        client = player.client()
+        client.command({"cmd": "initialize", "api_version": "1.0.0"})
+        missing = os.path.join(media_dir, "seq_png", "img.####.png 5001-5010")
+        check_equal(client.command({"cmd": "import_file", "file_path": missing}),
+                    {"cmd": "import_file", "msg": "Failed to create source for file (%s)" % missing, "success": False},
+                    "a pattern whose frames have no files fails")
+        pattern = os.path.join(media_dir, "seq_png", "img.####.png 3-12")
+        reply = client.command({"cmd": "import_file", "file_path": pattern})
+        check_equal((reply.get("success"), reply.get("msg")), (True, ""), "a pattern with frames 3-12 imports")
+        check_equal(client.command({"cmd": "get_range"}),
+                    {"end_frame": 10, "msg": "", "start_frame": 1, "success": True},
+                    "the pattern's ten frames make the range")
+        client.close()
+    except Exception as error:
+        traceback.print_exc()
+        check(False, "pattern checks ran to the end (%s: %s)" % (type(error).__name__, error))
+    finally:
+        player.stop()
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
@@ -477,6 +637,8 @@ def main():
         check(False, "client ran to the end (%s: %s)" % (type(error).__name__, error))
     finally:
         log = player.stop()
+    check_patterns(executable, media_dir)
+    check_guards(executable, media_dir)
     check_equal(player.returncode, 0, "the player quits cleanly on SIGTERM")
     if failures:
         print("%d check(s) failed; player log:\n%s" % (len(failures), log))

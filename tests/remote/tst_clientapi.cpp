@@ -114,7 +114,8 @@ private Q_SLOTS:
         // Far outside the timeline: the first or last frame, never a wrapped number.
         QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 2147483647}}), last + 1);
         QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", -2147483647.0 - 1}}), 1);
-        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 1e12}}), 1); // not a 32-bit number: the default 0
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 1e12}}), -100); // not a 32-bit number: refused
+        QCOMPARE(Frame({{"cmd", "get_frame"}}), 1);
 
         // Playback time itself stays within the timeline.
         AvManager* const av = mManager->AvManagerPtr();
@@ -176,6 +177,31 @@ private Q_SLOTS:
         QVERIFY(mManager->IsUndoClean());
         QVERIFY(Command({{"cmd", "set_range"}, {"start_frame", 2}}).value("success").toBool());
         QVERIFY(!mManager->IsUndoClean());
+    }
+
+    // A frame that is missing or not a number, or a range that starts after
+    // its end, fails naming the argument, and neither moves nor marks.
+    void invalidArgumentsChangeAndMarkNothing()
+    {
+        QVERIFY(Command({{"cmd", "set_range"}, {"start_frame", 5}, {"end_frame", 20}}).value("success").toBool());
+        QCOMPARE(Frame({{"cmd", "set_frame"}, {"frame", 7}}), 7);
+        mManager->SetUndoClean();
+        QSignalSpy frameChanges(mManager.get(), &ProjectManager::ClientApiFrameChangeRequested);
+        QCOMPARE(Command({{"cmd", "set_frame"}, {"frame", "abc"}}),
+                 (QJsonObject{{"cmd", "set_frame"}, {"msg", "Invalid argument (frame)"}, {"success", false}}));
+        QCOMPARE(Command({{"cmd", "set_frame"}, {"audio", true}}),
+                 (QJsonObject{{"cmd", "set_frame"}, {"msg", "Invalid argument (frame)"}, {"success", false}}));
+        QCOMPARE(Command({{"cmd", "set_range"}, {"start_frame", 30}, {"end_frame", 10}}),
+                 (QJsonObject{{"cmd", "set_range"},
+                              {"msg", "Invalid argument (start_frame after end_frame)"},
+                              {"success", false}}));
+        QVERIFY(frameChanges.isEmpty());
+        QCOMPARE(Frame({{"cmd", "get_frame"}}), 7);
+        QCOMPARE(Command({{"cmd", "get_range"}}),
+                 (QJsonObject{{"end_frame", 20}, {"msg", ""}, {"start_frame", 5}, {"success", true}}));
+        QVERIFY(mManager->IsUndoClean());
+        // A start on the end is a range of one frame.
+        QCOMPARE(Command({{"cmd", "set_range"}, {"start_frame", 9}, {"end_frame", 9}}).value("end_frame").toInt(), 9);
     }
 
     void noReplyDuringAnExport()

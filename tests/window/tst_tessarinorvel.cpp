@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -285,7 +286,8 @@ private Q_SLOTS:
         mWindow->ProcessMessageFromOtherInstance({"", other, "/not/media.txt2"});
         QCOMPARE(FileHelpers::MostRecentFilePath(), other);
         // What is neither media nor a project is said, not silently dropped.
-        QVERIFY(ConsoleText().contains("[WARNING] Not opened, neither a media nor a project file: /not/media.txt2"));
+        QVERIFY(ConsoleText().contains(
+            "[ERROR] Not opened, neither a movie nor a project file the window opens: /not/media.txt2"));
 
         // A ".txt" argument lists the paths to import.
         QString const list = mHome.filePath("list.txt");
@@ -295,6 +297,49 @@ private Q_SLOTS:
         file.close();
         mWindow->ProcessMessageFromOtherInstance({list});
         QCOMPARE(FileHelpers::MostRecentFilePath(), Media("h264_cfr25.mp4"));
+    }
+
+    // What the window does not open is said as an error (shown by the
+    // console's default choice) with its reason, and the title keeps naming
+    // what is open. The console comes up without taking the keyboard.
+    void refusedPathsAreShownAndKeepTheTitle()
+    {
+        Console()->hide();
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+        QString const title = mWindow->windowTitle();
+        for (QString const& path : {Media("numbered_mpeg2.ts"), Media("tone.wav"), Media("seq_png/img.0001.png")})
+        {
+            mWindow->ProcessMessageFromOtherInstance({path});
+            QVERIFY2(ConsoleText().contains(
+                         "[ERROR] Not opened, neither a movie nor a project file the window opens: " + path),
+                     qPrintable(path));
+        }
+        QString const missing = mHome.filePath("missing_clip.mp4");
+        mWindow->ProcessMessageFromOtherInstance({missing});
+        QVERIFY(ConsoleText().contains("[ERROR] File not found: " + missing));
+        QCOMPARE(mWindow->windowTitle(), title);
+
+        // A line that pops the console up leaves the main window active.
+        Console()->findChild<QComboBox*>()->setCurrentIndex(1); // errors only
+        Console()->show();
+        mWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(mWindow.get()));
+        Logger::GetInstance()->Error("one more refusal");
+        QCoreApplication::processEvents();
+        QCOMPARE(QApplication::activeWindow(), mWindow.get());
+
+        // A file that opens as nothing the player reads leaves no name.
+        QFile garbage(mHome.filePath("garbage.mp4"));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(64 * 1024, '\x5a'));
+        garbage.close();
+        int const confirm = Settings::confirmOnClose;
+        Settings::confirmOnClose = 2; // replaced without a question
+        mWindow->ProcessMessageFromOtherInstance({garbage.fileName()});
+        Settings::confirmOnClose = confirm;
+        QTRY_VERIFY(ConsoleText().contains(garbage.fileName()));
+        QVERIFY2(!mWindow->windowTitle().contains("garbage"), qPrintable(mWindow->windowTitle()));
     }
 };
 

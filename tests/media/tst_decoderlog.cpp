@@ -1,0 +1,113 @@
+#include "EngineTestRig.h"
+
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "media/AvManager.h"
+#include "media/FfmpegLog.h"
+
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+}
+
+using namespace EngineTestRig;
+
+// What the decoders report while a healthy stream is opened and sought in,
+// and which of the media libraries' own messages reach standard error.
+class TestDecoderLog : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs `log` with standard error going to a file; returns what it wrote.
+    template <typename Log>
+    static QByteArray StandardErrorOf(Log log)
+    {
+        QTemporaryFile capture;
+        if (!capture.open())
+        {
+            return "no capture file";
+        }
+        std::fflush(stderr);
+        int const saved = ::dup(STDERR_FILENO);
+        ::dup2(capture.handle(), STDERR_FILENO);
+        log();
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        capture.seek(0);
+        return capture.readAll();
+    }
+
+private Q_SLOTS:
+    // A transport stream cut in the middle of a group of pictures decodes
+    // right from its start and after seeks, and its packets that come before
+    // the first key picture are no cause for a warning.
+    void packetsBeforeTheFirstKeyPictureWarnNobody()
+    {
+        Settings::loopState = 0;
+        Settings::pausePlaybackOnSeek = true;
+        QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+        QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+        std::unique_ptr<Timeline> const timeline = SourceTimeline("numbered_offset.ts");
+        QVERIFY(timeline->SourcePtr()->IsParsed());
+        AvManager av;
+        ViewerProbe probe(&av, timeline.get());
+        av.DecodeTimeline(timeline.get(), 0, false, true, false);
+        for (int const frame : {0, 40, 3, 75})
+        {
+            long long const time = timeline->TimeAtFrame(frame, false);
+            av.SetPlaybackTime(time, false, false, true, true);
+            QVERIFY2(QTest::qWaitFor([&] { return probe.Shows(av.PlaybackTime()); }, 60000),
+                     qPrintable(QString::number(frame)));
+        }
+        QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join("; ")));
+        QStringList said;
+        for (QList<QVariant> const& line : std::as_const(warnings))
+            said.append(line.first().toString());
+        for (QList<QVariant> const& line : std::as_const(errors))
+            said.append(line.first().toString());
+        QVERIFY2(said.isEmpty(), qPrintable(said.join("; ")));
+        av.Shutdown();
+    }
+
+    // The libraries' notes below warnings are dropped; warnings and errors
+    // are written, but a decoder's are not while a decoder is kept quiet.
+    void onlyWarningsAndAboveReachStandardError()
+    {
+        FfmpegLog::Install();
+        AVCodecContext* decoder = avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264));
+        QVERIFY(decoder);
+        QByteArray const written = StandardErrorOf([decoder] {
+            av_log(nullptr, AV_LOG_INFO, "an info note\n");
+            av_log(nullptr, AV_LOG_VERBOSE, "a verbose note\n");
+            av_log(nullptr, AV_LOG_WARNING, "a warning\n");
+            av_log(decoder, AV_LOG_ERROR, "a decoder error\n");
+            FfmpegLog::Quiet const quiet(true);
+            av_log(decoder, AV_LOG_ERROR, "an expected decoder error\n");
+            av_log(nullptr, AV_LOG_ERROR, "a demuxer error\n");
+        });
+        avcodec_free_context(&decoder);
+        QVERIFY2(!written.contains("note"), written.constData());
+        QVERIFY2(written.contains("a warning"), written.constData());
+        QVERIFY2(written.contains("a decoder error"), written.constData());
+        QVERIFY2(!written.contains("expected"), written.constData());
+        QVERIFY2(written.contains("a demuxer error"), written.constData());
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    qputenv("PULSE_SERVER", "unix:/nonexistent/tessarin-no-audio-server");
+    QApplication app(argc, argv);
+    TestDecoderLog test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_decoderlog.moc"
