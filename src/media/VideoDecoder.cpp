@@ -204,6 +204,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.skipFrom = mSkipFrom;
     data.skipBefore = SkipBefore();
     data.lastFrameTime = mLastPacketTime;
+    data.timeAnchored = mTimeAnchored;
     data.windowDrain = false;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
@@ -301,6 +302,7 @@ bool VideoDecoder::SeekStream(long long target)
     mLastDecodeTime = -1;
     mSkipFrom = -1;
     mSeekVerified = mSeekFromStart;
+    mTimeAnchored = mSeekFromStart;
     mLastPacketTime = -1;
     if (mRewindOnly)
     {
@@ -450,6 +452,7 @@ void VideoDecoder::OnPacketProcessingCompleted(int id)
     if (worker)
     {
         mLastPacketTime = worker->DecodingData()->lastFrameTime;
+        mTimeAnchored = worker->DecodingData()->timeAnchored;
         mPictureCount = worker->DecodingData()->pictureCount;
     }
     else
@@ -487,6 +490,11 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
             }
         }
         mSeekVerified = mSeekVerified || data->receivedFrame;
+    }
+    if (data->untimedPicture && !mSeekFromStart && SeekDeeper())
+    {
+        // Decoding from further back times the picture after those before.
+        return;
     }
     if (data->skipUnsafe)
     {
@@ -700,23 +708,27 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     }
     if (!found)
     {
-        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, mSeekFromStart);
     }
     if (!found && !mSeekFromStart)
     {
         // The seek near the end read past the data (a cut-off file claims
-        // its whole length): every picture that decodes counts.
+        // its whole length), or no picture after it had a time of its own:
+        // every picture that decodes counts.
         Seek(0);
         worker.DecodingData()->pictureCount = mPictureCount;
-        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, true);
     }
     info->foundEndTime = found ? foundEndTime : -1;
     // The stream ends with its last microsecond. What decodes counts, not
     // what the container claims: its duration may be missing, estimated
     // short (MPEG-TS), or end before the last picture's own duration.
     info->endTime = found ? foundEndTime - 1 : -1;
+    // The last picture's time is rounded to the time base: a millisecond at
+    // 60 fps is 6 % of a frame.
+    double const tick = 1e6 * av_q2d(mTimeBase);
     info->frameCount = info->frameStep > 0.0 && info->endTime >= 0
-                           ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep)
+                           ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep, tick)
                            : 0;
     Seek(0);
     // What the pass used goes back to the system when the engine trims on

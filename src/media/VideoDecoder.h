@@ -210,6 +210,9 @@ private:
     long long mSeekBackoff = 0;
     bool mSeekFromStart = true;
     bool mSeekVerified = true;
+    // A picture with a timestamp of its own came since the last seek (or the
+    // seek went to the start): see VideoDecodingData::timeAnchored.
+    bool mTimeAnchored = true;
     bool mReseeked = false;
     // Nothing was read since the input was opened or rewound, so a seek to
     // the start need not touch the demuxer (single images cannot seek).

@@ -209,6 +209,16 @@ check "VFR B-frames seeks" "$vfr" covering:40,3,2,17,1,0,33 --seek 40,3,2,17,1,0
 still=$m/numbered_still_bframes.mp4
 check "still B-frames seeks" "$still" covering:90,60,47,48,95 --seek 90,60,47,48,95
 check "still B-frames step back" "$still" covering:$(seq -s, 90 -1 44) --from 90 --step -1 --count 47
+# Millisecond times at 60 and 59.94 fps, MPEG-4 Part 2 with B-frames in AVI
+# (pictures without times), a faststart MP4 cut off at 65 %: every picture,
+# none more, whichever way a frame is reached.
+for media in numbered_60fps.mkv numbered_5994fps.webm numbered_mpeg4_bf2.avi numbered_cut.mp4; do
+  last=$(($(reference "$m/$media" yuv420p | wc -l) - 1))
+  check "$media play forward" "$m/$media" forward --speed 4
+  check "$media play backward" "$m/$media" backward --direction backward --speed 4
+  check "$media seeks" "$m/$media" $last,0,$((last - 1)),$((last / 2)),$last --seek $last,0,$((last - 1)),$((last / 2)),$last
+  check "$media step back from the end" "$m/$media" $(seq -s, $last -1 $((last - 5))) --from $last --step -1 --count 6
+done
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

@@ -224,5 +224,26 @@ gen numbered_marked_24fps.mp4 ff -filter_complex "$(numbered 320x240 24 2);[v]dr
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" -map "[m]" -map 0:a $(x264) -g 24 -bf 2 \
   -c:a aac -b:a 96k -shortest "$out/numbered_marked_24fps.mp4"
 
+# ---- Frame exactness: time bases, untimed pictures, cut-off files --------
+# Millisecond time bases above 30 fps: the last picture's time is rounded up
+# by more than 1.5 % of a frame (101 pictures at 60 fps in Matroska, 103 at
+# 59.94 fps in WebM).
+gen numbered_60fps.mkv ff -filter_complex "$(numbered 320x240 60 2)" -map "[v]" -frames:v 101 $(x264) -g 60 -bf 2 \
+  "$out/numbered_60fps.mkv"
+gen numbered_5994fps.webm ff -filter_complex "$(numbered 320x240 60000/1001 2)" -map "[v]" -frames:v 103 \
+  -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 400k -g 60 "$out/numbered_5994fps.webm"
+# MPEG-4 Part 2 with two B-frames in AVI (100 pictures at 25 fps): packets
+# carry decoding times only, and the last GOP decodes to one picture with no
+# time at all.
+gen numbered_mpeg4_bf2.avi ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" -c:v mpeg4 -q:v 4 -bf 2 -g 25 \
+  "$out/numbered_mpeg4_bf2.avi"
+# A faststart MP4 cut off at 65 % of its bytes, as a partial download is.
+gen numbered_cut.mp4 sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 4)\" -map '[v]' $(x264) -g 25 -bf 2 \
+    -movflags +faststart '$out/cut_src.mp4' &&
+  size=\$(stat -c %s '$out/cut_src.mp4') &&
+  head -c \$((size * 65 / 100)) '$out/cut_src.mp4' > '$out/numbered_cut.mp4' && rm -f '$out/cut_src.mp4'"
+# ---- end of the frame exactness block -------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -154,18 +154,32 @@ void TestAvParser::ReadsStreamProperties()
 void TestAvParser::FrameCountsMatchDecodedFrames_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
                              "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts",
                              "numbered_restart.ts"})
     {
-        QTest::newRow(name) << QString::fromLatin1(name);
+        QTest::newRow(name) << QString::fromLatin1(name) << true;
+    }
+    // Millisecond times above 30 fps, pictures without times, a cut-off MP4:
+    // from the packets' times and decoded.
+    for (char const* name :
+         {"numbered_60fps.mkv", "numbered_5994fps.webm", "numbered_mpeg4_bf2.avi", "numbered_cut.mp4"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
     }
 }
 
 void TestAvParser::FrameCountsMatchDecodedFrames()
 {
     QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    Settings::videoTimesFromPackets = fromPackets;
     QString const path = TestMedia::Path(name);
     Parsed parsed(path);
     QVERIFY(!parsed.source.HasErrors());

@@ -217,7 +217,8 @@ void TestVideoDecoder::AddFiles(bool withBudget)
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
-                             "numbered_restart.ts"})
+                             "numbered_restart.ts", "numbered_60fps.mkv", "numbered_5994fps.webm",
+                             "numbered_mpeg4_bf2.avi", "numbered_cut.mp4"})
     {
         if (withBudget)
         {
