@@ -243,6 +243,15 @@ gen numbered_cut.mp4 sh -c "
     -movflags +faststart '$out/cut_src.mp4' &&
   size=\$(stat -c %s '$out/cut_src.mp4') &&
   head -c \$((size * 65 / 100)) '$out/cut_src.mp4' > '$out/numbered_cut.mp4' && rm -f '$out/cut_src.mp4'"
+# MPEG-TS of 30 s with 1 s GOPs, H.264 and MPEG-2 (about 1 MB each), and 16 s
+# of H.264 with 4 s GOPs: the end is found, and a seek lands, without reading
+# what lies before the last GOP.
+gen numbered_long.ts ff -filter_complex "$(numbered 320x240 25 30)" -map "[v]" $(x264) -bf 3 -g 25 -b:v 250k \
+  "$out/numbered_long.ts"
+gen numbered_mpeg2_long.ts ff -filter_complex "$(numbered 320x240 25 30)" -map "[v]" -c:v mpeg2video -bf 2 -g 25 \
+  -b:v 250k "$out/numbered_mpeg2_long.ts"
+gen numbered_gop100.ts ff -filter_complex "$(numbered 320x240 25 16)" -map "[v]" $(x264) -bf 3 -g 100 \
+  -keyint_min 100 -sc_threshold 0 "$out/numbered_gop100.ts"
 # ---- end of the frame exactness block -------------------------------------
 
 echo "$sum" > "$stamp"
