@@ -337,7 +337,7 @@ bool VideoDecoder::KeyPacketsFoundByBytes() const
     return std::strcmp(context->iformat->name, "mpegts") == 0;
 }
 
-long long VideoDecoder::BytesPerSecondEstimate() const
+long long VideoDecoder::KeySearchFirstStep() const
 {
     long long rate = mFormatContext->bit_rate > 0 ? mFormatContext->bit_rate / 8 : 0;
     long long const size = avio_size(mFormatContext->pb);
@@ -368,7 +368,7 @@ bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
         av_packet_free(&packet);
         return false;
     }
-    long long step = BytesPerSecondEstimate();
+    long long step = KeySearchFirstStep();
     long long found = -1;
     while (found < 0)
     {
@@ -443,7 +443,7 @@ bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, 
     // Each step reads only what the one before did not: a packet that starts
     // there was read whole then.
     long long until = -1;
-    for (long long step = BytesPerSecondEstimate();; step *= 2)
+    for (long long step = KeySearchFirstStep();; step *= 2)
     {
         long long const from = std::max(size - step, 0LL);
         long long const key = LastKeyPacketBetween(from, until);

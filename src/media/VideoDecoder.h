@@ -141,8 +141,9 @@ private:
     // packet, and the container claims no exact length (MPEG-TS): key
     // packets are found by stepping back by bytes.
     bool KeyPacketsFoundByBytes() const;
-    // Bytes of one second of the input (at least a minimum step).
-    long long BytesPerSecondEstimate() const;
+    // The first byte step of a search for key packets: a few seconds of the
+    // input, or a minimum number of bytes.
+    long long KeySearchFirstStep() const;
     // Positions the demuxer at byte position pos; false when it cannot.
     bool SeekToByte(long long pos);
     // After a time seek to ts (stream ticks) that landed at byte position
