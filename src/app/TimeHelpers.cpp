@@ -102,7 +102,7 @@ long long TimeHelpers::TimeToFrameEndTime(long long time, double frameDuration)
     return FrameToFrameEndTime(TimeToFrame(time, frameDuration), frameDuration);
 }
 
-int TimeHelpers::EndTimeToFrameCount(long long endTime, double frameDuration)
+int TimeHelpers::EndTimeToFrameCount(long long endTime, double frameDuration, double timeStep)
 {
     int const count = TimeToFrame(endTime, frameDuration);
     if (!(frameDuration > 0.0))
@@ -112,7 +112,11 @@ int TimeHelpers::EndTimeToFrameCount(long long endTime, double frameDuration)
     // What lies past the last whole frame counts as a frame of its own only
     // when it is at least 1.5 % of a frame. Measured from the corrected frame
     // so a quotient of 194.9999999 that TimeToFrame already took as 195 does
-    // not add a phantom frame.
+    // not add a phantom frame. A coarse time base (milliseconds at 60 fps)
+    // rounds the last picture's time by up to half a tick: that much of the
+    // remainder is the rounding, not a frame.
+    double const rounding = timeStep > 0.0 ? timeStep / 2.0 / frameDuration : 0.0;
+    double const tolerance = std::min(0.015 + rounding, 0.5);
     double const rest = static_cast<double>(endTime) / frameDuration - count;
-    return rest >= 0.015 ? count + 1 : count;
+    return rest >= tolerance ? count + 1 : count;
 }

@@ -16,5 +16,10 @@ public:
     static long long TimeToFrameMidTime(long long time, double frameDuration);
     static long long TimeToFrameEndTime(long long time, double frameDuration);
 
-    static int EndTimeToFrameCount(long long endTime, double frameDuration);
+    // The frames of a stream that ends at endTime: a remainder past the last
+    // whole frame counts as a frame only when it is at least 1.5 % of one
+    // plus half of timeStep (µs, the stream's time-base tick, 0: exact
+    // times), by which the last picture's stored time may be rounded up. The
+    // tolerance never exceeds half a frame.
+    static int EndTimeToFrameCount(long long endTime, double frameDuration, double timeStep = 0.0);
 };

@@ -66,6 +66,15 @@ void ApplyGamma(VideoFrame& frame)
     }
 }
 
+// The most failures draining takes before it gives up: one for every
+// picture the codec may still hold (one per frame thread, its reordering and
+// its references).
+int DrainFailureLimit(AVCodecContext const* context)
+{
+    return std::max(context->thread_count, 1) + std::max(context->has_b_frames, 0) +
+           static_cast<int>(VideoDecodeWorker::MAXIMUM_REORDERED_PICTURES);
+}
+
 QString PixelFormatName(AVPixelFormat format)
 {
     char const* name = av_get_pix_fmt_name(format);
@@ -155,15 +164,26 @@ bool VideoDecodeWorker::FindStartTimeOffset(long long& offset, AVFormatContext* 
     return false;
 }
 
-bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd)
+bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd,
+                                    bool fromStart)
 {
     std::vector<long long> times;
+    // A picture without a timestamp is timed one frame step after the one
+    // before; before the first one with a time of its own since a seek, that
+    // is a time from elsewhere in the stream, which says nothing here. From
+    // the start of the stream the first picture is at 0.
+    double const step = mDecodingData.streamInfo ? mDecodingData.streamInfo->frameStep : 0.0;
+    mTimeKnown = mDecodingData.timesFromCount || fromStart;
+    if (fromStart)
+    {
+        mDecodingData.lastFrameTime = static_cast<long long>(-step);
+    }
     do
     {
         ReadPacket(formatContext);
         DecodeInternal(true);
         av_packet_unref(mPacket);
-        if (mDecodingData.receivedFrame)
+        if (mDecodingData.receivedFrame && mTimeKnown)
         {
             times.push_back(mDecodingData.lastFrameTime);
         }
@@ -359,6 +379,7 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
     data.frames.clear();
     data.receivedFrame = false;
     data.skipUnsafe = false;
+    data.untimedPicture = false;
     mEndOfStream = false;
     AVCodecContext* context = data.codecContext;
     if (!context)
@@ -369,6 +390,7 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
     Logger* logger = Logger::GetInstance();
     bool const draining = mPacket->size == 0;
     bool sent = false;
+    int drainFailures = 0;
     while (true)
     {
         if (!sent)
@@ -420,6 +442,14 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
         if (result != AVERROR_EOF && result != AVERROR(EAGAIN))
         {
             logger->Error("receive_packet error", result);
+            // Frame threads report a picture that failed before the pictures
+            // queued behind it: draining goes on to take those. Each failure
+            // uses up one picture, so a decoder that only fails stops in the
+            // end.
+            if (draining && ++drainFailures <= DrainFailureLimit(context))
+            {
+                continue;
+            }
         }
         // A decoder that fails while draining gives nothing more either.
         if (result == AVERROR_EOF || (draining && result != AVERROR(EAGAIN)))
@@ -448,6 +478,15 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     {
         return;
     }
+    bool const untimed = mDecodedFrame->best_effort_timestamp == AV_NOPTS_VALUE && !data.timesFromCount;
+    if (!probeOnly && untimed && !data.timeAnchored)
+    {
+        // Shown at a time nothing tells (a key picture handed out before the
+        // pictures it follows, in a stream without presentation times).
+        data.untimedPicture = true;
+        return;
+    }
+    data.timeAnchored = data.timeAnchored || !untimed;
     long long const stamped = FrameTime();
     long long time = stamped;
     if (!probeOnly && !ReplaceOutlierTime(time))
@@ -456,6 +495,7 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     }
     data.lastFrameTime = time;
     ++data.pictureCount;
+    mTimeKnown = mTimeKnown || mDecodedFrame->best_effort_timestamp != AV_NOPTS_VALUE;
     if (!data.receivedFrame)
     {
         data.receivedFrame = true;

@@ -40,8 +40,11 @@ public:
     // end of the last one (its start plus one frame step). False when no
     // picture came. containerEnd is the end the container claims (µs, -1
     // when unknown): see LastTimeInProgression for the times not taken.
+    // FindEndTime takes pictures without a timestamp of their own only after
+    // one with, unless it reads fromStart (the stream's first picture on).
     bool FindStartTimeOffset(long long& offset, AVFormatContext* formatContext);
-    bool FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd);
+    bool FindEndTime(long long& endTime, AVFormatContext* formatContext, long long containerEnd,
+                     bool fromStart = false);
     // FindStartTimeOffset's answer from the packets' presentation times
     // alone, reading from the start: the first packet's time, when it is a
     // key packet and none of those that may be shown before it (the next
@@ -164,6 +167,9 @@ private:
     int mImageBufferSize = 0;
     VideoDecodingData mDecodingData;
     bool mEndOfStream = false;
+    // A picture timed by a timestamp of its own (or by its number) came since
+    // FindEndTime began: the times of untimed ones after it follow from it.
+    bool mTimeKnown = true;
     bool mForExport;
     // The source format of the last conversion that failed: logged once, not
     // for every picture.

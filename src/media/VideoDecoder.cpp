@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace
@@ -54,6 +55,12 @@ long long SaturatingAdd(long long a, long long b)
     }
     return sum;
 }
+
+// Byte steps by which the key packets of an input without a usable time
+// seek are looked for start at this many seconds of the input, and this many
+// bytes at least; each step doubles the one before.
+double const KEY_SEARCH_START_SECONDS = 2.0;
+long long const KEY_SEARCH_MINIMUM_BYTES = 64 * 1024;
 
 // Conversion spreads over at most this many threads: beyond it the memory
 // bus, not the arithmetic, sets the pace.
@@ -228,6 +235,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.skipFrom = mSkipFrom;
     data.skipBefore = SkipBefore();
     data.lastFrameTime = mLastPacketTime;
+    data.timeAnchored = mTimeAnchored;
     data.windowDrain = false;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
@@ -299,7 +307,13 @@ bool VideoDecoder::SeekStream(long long target)
         }
         int const result =
             avformat_seek_file(mFormatContext, streamIndex, std::numeric_limits<long long>::min(), ts, ts, 0);
-        if (result >= 0)
+        if (result >= 0 && KeyPacketsFoundByBytes() && !SeekBackToKeyPacket(ts, avio_tell(mFormatContext->pb)))
+        {
+            // No key packet before the target: decoding starts at the start.
+            mAtStart = false;
+            target = 0;
+        }
+        else if (result >= 0)
         {
             mSeekFromStart = false;
             mAtStart = false;
@@ -325,6 +339,7 @@ bool VideoDecoder::SeekStream(long long target)
     mLastDecodeTime = -1;
     mSkipFrom = -1;
     mSeekVerified = mSeekFromStart;
+    mTimeAnchored = mSeekFromStart;
     mLastPacketTime = -1;
     if (mRewindOnly)
     {
@@ -333,6 +348,150 @@ bool VideoDecoder::SeekStream(long long target)
         mPictureCount = 0;
     }
     return true;
+}
+
+bool VideoDecoder::KeyPacketsFoundByBytes() const
+{
+    AVFormatContext const* context = mFormatContext;
+    if (mRewindOnly || !context || !context->iformat || !context->pb || !context->iformat->name ||
+        (context->iformat->flags & AVFMT_NO_BYTE_SEEK))
+    {
+        return false;
+    }
+    return std::strcmp(context->iformat->name, "mpegts") == 0;
+}
+
+long long VideoDecoder::KeySearchFirstStep() const
+{
+    long long rate = mFormatContext->bit_rate > 0 ? mFormatContext->bit_rate / 8 : 0;
+    long long const size = avio_size(mFormatContext->pb);
+    if (rate <= 0 && size > 0 && mFormatContext->duration > 0)
+    {
+        rate = av_rescale(size, AV_TIME_BASE, mFormatContext->duration);
+    }
+    return std::max(static_cast<long long>(static_cast<double>(rate) * KEY_SEARCH_START_SECONDS),
+                    KEY_SEARCH_MINIMUM_BYTES);
+}
+
+bool VideoDecoder::SeekToByte(long long pos)
+{
+    if (av_seek_frame(mFormatContext, -1, std::max(pos, 0LL), AVSEEK_FLAG_BYTE) < 0)
+    {
+        return false;
+    }
+    mAtStart = false;
+    return true;
+}
+
+bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
+{
+    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    AVPacket* packet = av_packet_alloc();
+    if (!packet || landing < 0)
+    {
+        av_packet_free(&packet);
+        return false;
+    }
+    long long step = KeySearchFirstStep();
+    long long found = -1;
+    while (found < 0)
+    {
+        long long const from = std::max(landing - step, 0LL);
+        if (!SeekToByte(from))
+        {
+            break;
+        }
+        // The latest key packet timed at or before ts. A packet decoded after
+        // ts (its decoding time) has no key packet at or before ts after it.
+        while (av_read_frame(mFormatContext, packet) >= 0)
+        {
+            bool const ours = packet->stream_index == streamIndex && packet->size > 0;
+            bool const past = ours && ((packet->dts != AV_NOPTS_VALUE && packet->dts > ts) || packet->pos > landing + step);
+            if (ours && !past && (packet->flags & AV_PKT_FLAG_KEY) && !(packet->flags & AV_PKT_FLAG_CORRUPT) &&
+                packet->pts != AV_NOPTS_VALUE && packet->pts <= ts && packet->pos >= 0)
+            {
+                found = packet->pos;
+            }
+            av_packet_unref(packet);
+            if (past)
+            {
+                break;
+            }
+        }
+        if (from == 0)
+        {
+            break;
+        }
+        step *= 2;
+    }
+    av_packet_free(&packet);
+    return found >= 0 && SeekToByte(found);
+}
+
+long long VideoDecoder::LastKeyPacketBetween(long long from, long long until)
+{
+    AVPacket* packet = av_packet_alloc();
+    if (!packet || !SeekToByte(from))
+    {
+        av_packet_free(&packet);
+        return -1;
+    }
+    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    long long found = -1;
+    while (av_read_frame(mFormatContext, packet) >= 0)
+    {
+        bool const ours = packet->stream_index == streamIndex && packet->size > 0 && packet->pos >= 0;
+        if (ours && until >= 0 && packet->pos >= until)
+        {
+            av_packet_unref(packet);
+            break;
+        }
+        if (ours && (packet->flags & AV_PKT_FLAG_KEY) && !(packet->flags & AV_PKT_FLAG_CORRUPT))
+        {
+            found = packet->pos;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return found;
+}
+
+bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, PacketPictureCheck* frames,
+                                   long long containerEnd, long long& endTime)
+{
+    long long const size = avio_size(mFormatContext->pb);
+    if (size <= 0)
+    {
+        return false;
+    }
+    // Each step reads only what the one before did not: a packet that starts
+    // there was read whole then.
+    long long until = -1;
+    for (long long step = KeySearchFirstStep();; step *= 2)
+    {
+        long long const from = std::max(size - step, 0LL);
+        long long const key = LastKeyPacketBetween(from, until);
+        until = from;
+        if (key >= 0)
+        {
+            if (fromPackets && SeekToByte(key) &&
+                worker.FindEndTimeFromPackets(endTime, mFormatContext, containerEnd, mIntraOnly, frames))
+            {
+                return true;
+            }
+            // What the packets cannot tell, the last GOP's pictures do.
+            worker.Flush();
+            avcodec_flush_buffers(mVideoCodecContext);
+            if (SeekToByte(key) && worker.FindEndTime(endTime, mFormatContext, containerEnd))
+            {
+                return true;
+            }
+        }
+        if (from == 0)
+        {
+            return false;
+        }
+    }
 }
 
 bool VideoDecoder::SeekStreamToStart()
@@ -474,6 +633,7 @@ void VideoDecoder::OnPacketProcessingCompleted(int id)
     if (worker)
     {
         mLastPacketTime = worker->DecodingData()->lastFrameTime;
+        mTimeAnchored = worker->DecodingData()->timeAnchored;
         mPictureCount = worker->DecodingData()->pictureCount;
     }
     else
@@ -511,6 +671,11 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
             }
         }
         mSeekVerified = mSeekVerified || data->receivedFrame;
+    }
+    if (data->untimedPicture && !mSeekFromStart && SeekDeeper())
+    {
+        // Decoding from further back times the picture after those before.
+        return;
     }
     if (data->skipUnsafe)
     {
@@ -705,42 +870,57 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         info->startTimeOffset = std::max(offset, 0LL);
     }
 
-    Seek(mSource->Duration());
-    mAtStart = false;
     worker.DecodingData()->timesFromCount = mRewindOnly;
-    worker.DecodingData()->pictureCount = mPictureCount;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
     bool found = false;
-    if (fromPackets)
+    bool const fromTail = KeyPacketsFoundByBytes();
+    if (fromTail)
     {
-        // Demuxing the last GOP takes a fraction of the time decoding it does.
-        found = worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
+        // A time seek near the end lands on any packet there, most often one
+        // that decodes to nothing, and the length claimed is a guess: the
+        // last key packets are looked for by bytes instead.
+        found = FindEndFromTail(worker, fromPackets, frames.get(), containerEnd, foundEndTime);
+    }
+    else
+    {
+        Seek(mSource->Duration());
+        mAtStart = false;
+        worker.DecodingData()->pictureCount = mPictureCount;
+        if (fromPackets)
+        {
+            // Demuxing the last GOP takes a fraction of the time decoding it does.
+            found = worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
+            if (!found)
+            {
+                Seek(mSource->Duration());
+                mAtStart = false;
+            }
+        }
         if (!found)
         {
-            Seek(mSource->Duration());
-            mAtStart = false;
+            found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, mSeekFromStart);
         }
     }
-    if (!found)
-    {
-        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
-    }
-    if (!found && !mSeekFromStart)
+    if (!found && (fromTail || !mSeekFromStart))
     {
         // The seek near the end read past the data (a cut-off file claims
-        // its whole length): every picture that decodes counts.
+        // its whole length), no picture after it had a time of its own, or no
+        // key packet ends the stream: every picture that decodes counts.
         Seek(0);
         worker.DecodingData()->pictureCount = mPictureCount;
-        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd);
+        found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, true);
     }
     info->foundEndTime = found ? foundEndTime : -1;
     // The stream ends with its last microsecond. What decodes counts, not
     // what the container claims: its duration may be missing, estimated
     // short (MPEG-TS), or end before the last picture's own duration.
     info->endTime = found ? foundEndTime - 1 : -1;
+    // The last picture's time is rounded to the time base: a millisecond at
+    // 60 fps is 6 % of a frame.
+    double const tick = 1e6 * av_q2d(mTimeBase);
     info->frameCount = info->frameStep > 0.0 && info->endTime >= 0
-                           ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep)
+                           ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep, tick)
                            : 0;
     Seek(0);
     // What the pass used goes back to the system when the engine trims on

@@ -138,6 +138,33 @@ private:
     // less: the start of the file) and flushes the decoder.
     bool SeekStream(long long target);
     bool SeekStreamToStart();
+    // The demuxer's time seek lands on any packet rather than on a key
+    // packet, and the container claims no exact length (MPEG-TS): key
+    // packets are found by stepping back by bytes.
+    bool KeyPacketsFoundByBytes() const;
+    // The first byte step of a search for key packets: a few seconds of the
+    // input, or a minimum number of bytes.
+    long long KeySearchFirstStep() const;
+    // Positions the demuxer at byte position pos; false when it cannot.
+    bool SeekToByte(long long pos);
+    // After a time seek to ts (stream ticks) that landed at byte position
+    // landing: steps back from there in growing byte steps until a key
+    // packet of the stream timed at or before ts is found, and positions the
+    // demuxer on the latest such one. False, leaving the position undefined,
+    // when none is found short of the start of the input.
+    bool SeekBackToKeyPacket(long long ts, long long landing);
+    // The byte position of the last key packet of the stream that starts at
+    // or after byte from and before byte until (-1: the end of the input);
+    // -1 when none.
+    long long LastKeyPacketBetween(long long from, long long until);
+    // The timing pass's end from the last key packet of the input, found by
+    // stepping back from its end in growing byte steps: from the times of
+    // the packets from there on (fromPackets, with frames checking each) or
+    // else by decoding them. A key packet from which neither tells sends the
+    // search further back. False when nothing ends the stream short of the
+    // start of the input.
+    bool FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, PacketPictureCheck* frames,
+                         long long containerEnd, long long& endTime);
     // Whether a seek lands on the wanted picture itself, with no margin.
     bool ExactSeek() const;
     // Opens the input afresh: the only sound rewind for inputs that cannot
@@ -211,6 +238,9 @@ private:
     long long mSeekBackoff = 0;
     bool mSeekFromStart = true;
     bool mSeekVerified = true;
+    // A picture with a timestamp of its own came since the last seek (or the
+    // seek went to the start): see VideoDecodingData::timeAnchored.
+    bool mTimeAnchored = true;
     bool mReseeked = false;
     // Nothing was read since the input was opened or rewound, so a seek to
     // the start need not touch the demuxer (single images cannot seek).

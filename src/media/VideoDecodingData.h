@@ -54,6 +54,11 @@ struct VideoDecodingData
 
     // In and out: time of the last picture decoded (µs).
     long long lastFrameTime = 0;
+    // In and out: a picture with a timestamp of its own came since the last
+    // seek into the middle of the stream, so a picture without one is timed
+    // one frame step after the one before it. Until then such a picture
+    // cannot be placed: it is dropped and untimedPicture set.
+    bool timeAnchored = true;
     // In and out: pictures decoded since the start of the stream. With
     // timesFromCount set a picture's time is its number times the frame step,
     // not its timestamp (raw streams, whose timestamps the demuxer guesses).
@@ -72,4 +77,7 @@ struct VideoDecodingData
     // had no timestamp of its own): what came out of the packet is not to be
     // used; the decoder seeks again and decodes every picture.
     bool skipUnsafe = false;
+    // Out: a picture without a time came before any with one (see
+    // timeAnchored): the decoder seeks further back.
+    bool untimedPicture = false;
 };

@@ -15,6 +15,7 @@ private Q_SLOTS:
     void NegativeTimesTruncateTowardZero();
     void NonPositiveDurationGivesFrameZero();
     void FrameCountFromEndTime();
+    void FrameCountAllowsForTheTimeBase();
     void ExactProductsDoNotSpillIntoNextFrame();
     void EveryFrameMapsBackAcrossCommonRates_data();
     void EveryFrameMapsBackAcrossCommonRates();
@@ -82,6 +83,26 @@ void TestTimeHelpers::FrameCountFromEndTime()
     // number must not count a phantom frame.
     double const d30 = 1e6 / 30.0;
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(6500000, d30), 195);
+}
+
+void TestTimeHelpers::FrameCountAllowsForTheTimeBase()
+{
+    // 101 pictures at 60 fps in milliseconds: the last one, at 1666.67 ms,
+    // is stored as 1667 ms; the stream then ends at 1683666 µs, 330 µs (2 %
+    // of a frame) past the end of frame 100.
+    double const d60 = 1e6 / 60.0;
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(1683665, d60), 102);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(1683665, d60, 1000.0), 101);
+    // 103 at 59.94 fps and 102 at 120 fps, rounded up as far.
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(1718682, 1e6 * 1001 / 60000.0, 1000.0), 103);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(850332, 1e6 / 120.0, 1000.0), 102);
+    // A whole frame more is a frame, however coarse the ticks: the tolerance
+    // stops at half a frame.
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(1700000, d60, 1000.0), 102);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4000000 + 30000, 40000.0, 1e6), 101);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4000000 + 10000, 40000.0, 1e6), 100);
+    // Exact times keep the 1.5 % rule.
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4001000, 40000.0, 0.0), 101);
 }
 
 void TestTimeHelpers::ExactProductsDoNotSpillIntoNextFrame()

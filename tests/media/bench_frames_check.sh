@@ -234,6 +234,26 @@ each_mode "HEVC MP4" "$m/numbered_hevc.mp4" 100
 each_mode "HEVC open GOP" "$m/numbered_hevc_opengop.mkv" 100
 each_mode "HEVC from a CRA" "$m/numbered_hevc_cra.mkv" 75
 # ---- end of that block ----
+# Millisecond times at 60 and 59.94 fps, MPEG-4 Part 2 with B-frames in AVI
+# (pictures without times), a faststart MP4 cut off at 65 %: every picture,
+# none more, whichever way a frame is reached.
+for media in numbered_60fps.mkv numbered_5994fps.webm numbered_mpeg4_bf2.avi numbered_cut.mp4; do
+  last=$(($(reference "$m/$media" yuv420p | wc -l) - 1))
+  check "$media play forward" "$m/$media" forward --speed 4
+  check "$media play backward" "$m/$media" backward --direction backward --speed 4
+  check "$media seeks" "$m/$media" $last,0,$((last - 1)),$((last / 2)),$last --seek $last,0,$((last - 1)),$((last / 2)),$last
+  check "$media step back from the end" "$m/$media" $(seq -s, $last -1 $((last - 5))) --from $last --step -1 --count 6
+done
+# MPEG-TS whose time seeks land on any packet: 4 s GOPs (400 pictures), and
+# 1 s GOPs over 30 s in H.264 and MPEG-2 (750 pictures).
+gop100=$m/numbered_gop100.ts
+check "TS 4 s GOPs play backward" "$gop100" backward --direction backward --speed 4
+check "TS 4 s GOPs seeks" "$gop100" 380,399,0,299,300,301,150,399 --seek 380,399,0,299,300,301,150,399
+check "TS 4 s GOPs step back over the GOP start" "$gop100" 302,301,300,299,298,297 --from 302 --step -1 --count 6
+for media in numbered_long.ts numbered_mpeg2_long.ts; do
+  check "$media seeks" "$m/$media" 749,0,720,700,699,375,748 --seek 749,0,720,700,699,375,748
+  check "$media step back from the end" "$m/$media" 749,748,747,746,745 --from 749 --step -1 --count 5
+done
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

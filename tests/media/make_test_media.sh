@@ -283,6 +283,35 @@ gen numbered_hevc_cra.mkv sh -c "
   ffmpeg -nostdin -v error -y -i '$out/hevc_cra_cut.ts' -c copy '$out/numbered_hevc_cra.mkv' &&
   rm -f '$out/hevc_cra_src.ts' '$out/hevc_cra_cut.ts'"
 # ---- end of that block ----
+# ---- Frame exactness: time bases, untimed pictures, cut-off files --------
+# Millisecond time bases above 30 fps: the last picture's time is rounded up
+# by more than 1.5 % of a frame (101 pictures at 60 fps in Matroska, 103 at
+# 59.94 fps in WebM).
+gen numbered_60fps.mkv ff -filter_complex "$(numbered 320x240 60 2)" -map "[v]" -frames:v 101 $(x264) -g 60 -bf 2 \
+  "$out/numbered_60fps.mkv"
+gen numbered_5994fps.webm ff -filter_complex "$(numbered 320x240 60000/1001 2)" -map "[v]" -frames:v 103 \
+  -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 400k -g 60 "$out/numbered_5994fps.webm"
+# MPEG-4 Part 2 with two B-frames in AVI (100 pictures at 25 fps): packets
+# carry decoding times only, and the last GOP decodes to one picture with no
+# time at all.
+gen numbered_mpeg4_bf2.avi ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" -c:v mpeg4 -q:v 4 -bf 2 -g 25 \
+  "$out/numbered_mpeg4_bf2.avi"
+# A faststart MP4 cut off at 65 % of its bytes, as a partial download is.
+gen numbered_cut.mp4 sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 4)\" -map '[v]' $(x264) -g 25 -bf 2 \
+    -movflags +faststart '$out/cut_src.mp4' &&
+  size=\$(stat -c %s '$out/cut_src.mp4') &&
+  head -c \$((size * 65 / 100)) '$out/cut_src.mp4' > '$out/numbered_cut.mp4' && rm -f '$out/cut_src.mp4'"
+# MPEG-TS of 30 s with 1 s GOPs, H.264 and MPEG-2 (about 1 MB each), and 16 s
+# of H.264 with 4 s GOPs: the end is found, and a seek lands, without reading
+# what lies before the last GOP.
+gen numbered_long.ts ff -filter_complex "$(numbered 320x240 25 30)" -map "[v]" $(x264) -bf 3 -g 25 -b:v 250k \
+  "$out/numbered_long.ts"
+gen numbered_mpeg2_long.ts ff -filter_complex "$(numbered 320x240 25 30)" -map "[v]" -c:v mpeg2video -bf 2 -g 25 \
+  -b:v 250k "$out/numbered_mpeg2_long.ts"
+gen numbered_gop100.ts ff -filter_complex "$(numbered 320x240 25 16)" -map "[v]" $(x264) -bf 3 -g 100 \
+  -keyint_min 100 -sc_threshold 0 "$out/numbered_gop100.ts"
+# ---- end of the frame exactness block -------------------------------------
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

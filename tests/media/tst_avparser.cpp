@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/VideoDecodeWorker.h"
 #include "model/Source.h"
 
 #include "support/TestMedia.h"
@@ -11,6 +12,8 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -40,6 +43,24 @@ int DecodedFrameCount(QString const& path)
         return -1;
     }
     return QString::fromLatin1(ffprobe.readAllStandardOutput()).section('\n', 0, 0).remove(',').trimmed().toInt();
+}
+
+// Bytes this process has read from files so far.
+long long BytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+    {
+        return -1;
+    }
+    for (QByteArray const& line : io.readAll().split('\n'))
+    {
+        if (line.startsWith("rchar:"))
+        {
+            return line.mid(6).trimmed().toLongLong();
+        }
+    }
+    return -1;
 }
 
 struct Parsed
@@ -72,6 +93,8 @@ private Q_SLOTS:
     void FrameCountsMatchDecodedFrames();
     void EndFromPacketsIsTheDecodedEnd_data();
     void EndFromPacketsIsTheDecodedEnd();
+    void TransportStreamEndComesFromItsLastPackets_data();
+    void TransportStreamEndComesFromItsLastPackets();
     void LargeStartTimeBecomesTheOffset();
     void MissingContainerDurationComesFromTheStream();
     void TruncatedFileKeepsEveryDecodableFrame();
@@ -154,6 +177,7 @@ void TestAvParser::ReadsStreamProperties()
 void TestAvParser::FrameCountsMatchDecodedFrames_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_rgba.mov", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "h264_cfr25.mp4",
                              "rotated90.mp4", "nodur.mkv", "size_change.ts", "numbered_badpts.ts",
@@ -162,13 +186,26 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
                              "numbered_hugeoffset.mkv", "numbered_hevc.mp4", "numbered_hevc_opengop.mkv",
                              "numbered_hevc_cra.mkv"})
     {
-        QTest::newRow(name) << QString::fromLatin1(name);
+        QTest::newRow(name) << QString::fromLatin1(name) << true;
+    }
+    // Millisecond times above 30 fps, pictures without times, a cut-off MP4:
+    // from the packets' times and decoded.
+    for (char const* name :
+         {"numbered_60fps.mkv", "numbered_5994fps.webm", "numbered_mpeg4_bf2.avi", "numbered_cut.mp4"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
     }
 }
 
 void TestAvParser::FrameCountsMatchDecodedFrames()
 {
     QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    Settings::videoTimesFromPackets = fromPackets;
     QString const path = TestMedia::Path(name);
     Parsed parsed(path);
     QVERIFY(!parsed.source.HasErrors());
@@ -217,6 +254,48 @@ void TestAvParser::EndFromPacketsIsTheDecodedEnd()
     }
 }
 
+void TestAvParser::TransportStreamEndComesFromItsLastPackets_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
+    for (char const* name : {"numbered_long.ts", "numbered_mpeg2_long.ts"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
+}
+
+void TestAvParser::TransportStreamEndComesFromItsLastPackets()
+{
+    // A time seek near the end of an MPEG-TS file lands on any packet there;
+    // the end is found from the last key packet instead, stepping back from
+    // the end of the file, not by reading the whole file.
+    QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    Settings::videoTimesFromPackets = fromPackets;
+    QString const path = TestMedia::Path(name);
+    long long const size = QFileInfo(path).size();
+    // What opening and probing read, without the timing pass.
+    long long before = BytesRead();
+    QVERIFY(before >= 0);
+    Settings::decodeExtraStreamInfoOnParse = false;
+    {
+        Parsed const opened(path);
+    }
+    long long const opening = BytesRead() - before;
+    Settings::decodeExtraStreamInfoOnParse = true;
+    before = BytesRead();
+    Parsed parsed(path);
+    long long const timing = BytesRead() - before - opening;
+    QVERIFY(!parsed.source.HasErrors());
+    QCOMPARE(parsed.source.FrameCount(), DecodedFrameCount(path));
+    QVERIFY2(timing < size / 2,
+             qPrintable(QStringLiteral("the timing pass read %1 bytes of %2").arg(timing).arg(size)));
+}
+
 void TestAvParser::LargeStartTimeBecomesTheOffset()
 {
     Parsed parsed(TestMedia::Path("numbered_offset.ts"));
@@ -255,7 +334,9 @@ void TestAvParser::TruncatedFileKeepsEveryDecodableFrame()
 void TestAvParser::CorruptTimestampDoesNotSetTheLength()
 {
     // One picture's timestamp lies about 3 h ahead of the 3 s stream: the
-    // length stays that of the pictures around it, and the parse says why.
+    // length stays that of the pictures around it. The parse reads only the
+    // last GOP of an MPEG-TS file, after that picture; read from the start
+    // (as a cut-off file is), it says why it takes the time as corrupt.
     QString const path = TestMedia::Path("numbered_badpts.ts");
     QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
     Parsed parsed(path);
@@ -265,6 +346,15 @@ void TestAvParser::CorruptTimestampDoesNotSetTheLength()
     QVERIFY2(std::abs(parsed.source.FrameCount() - expected) <= 1,
              qPrintable(QStringLiteral("%1 frames").arg(parsed.source.FrameCount())));
     QVERIFY(parsed.source.Duration() < 3100000LL);
+    bool const warned = std::any_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& arguments) {
+        return arguments.at(0).toString().contains(QLatin1String("taken as corrupt"));
+    });
+    QVERIFY(!warned);
+
+    std::vector<long long> times {2800000, 2840000, 10800000000LL, 2880000};
+    warnings.clear();
+    QCOMPARE(VideoDecodeWorker::LastTimeInProgression(times, parsed.source.ParsedContainerDuration(), 40000.0),
+             2880000LL);
     QVERIFY(std::any_of(warnings.cbegin(), warnings.cend(), [](QList<QVariant> const& arguments) {
         return arguments.at(0).toString().contains(QLatin1String("taken as corrupt"));
     }));
