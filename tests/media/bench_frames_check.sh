@@ -233,6 +233,7 @@ each_mode "huge start time" "$m/numbered_hugeoffset.mkv" 200
 each_mode "HEVC MP4" "$m/numbered_hevc.mp4" 100
 each_mode "HEVC open GOP" "$m/numbered_hevc_opengop.mkv" 100
 each_mode "HEVC from a CRA" "$m/numbered_hevc_cra.mkv" 75
+each_mode "HEVC from a CRA, MPEG-TS" "$m/numbered_hevc_cra.ts" 75
 # ---- end of that block ----
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
