@@ -126,8 +126,10 @@ bool VideoDecodeWorker::ReadPacket(AVFormatContext* formatContext)
     while (formatContext && av_read_frame(formatContext, mPacket) >= 0)
     {
         // An empty packet would read as the end of the stream to the decoder.
-        if (mPacket->stream_index == streamIndex && mPacket->size > 0)
+        if (mPacket->stream_index == streamIndex && mPacket->size > 0 &&
+            (!mDecodingData.awaitKey || (mPacket->flags & AV_PKT_FLAG_KEY)))
         {
+            mDecodingData.awaitKey = false;
             return true;
         }
         av_packet_unref(mPacket);

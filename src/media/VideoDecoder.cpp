@@ -181,6 +181,8 @@ void VideoDecoder::InitializeVideoDecoder()
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
     mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
+    mSeekNeedsKey = mVideoCodecContext->codec_id == AV_CODEC_ID_HEVC;
+    mAwaitKey = false;
     mSkipFrom = -1;
     mPictureCount = 0;
     mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
@@ -239,6 +241,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.windowDrain = false;
     data.pictureCount = mPictureCount;
     data.timesFromCount = mRewindOnly;
+    data.awaitKey = mAwaitKey;
 }
 
 long long VideoDecoder::SkipBefore() const
@@ -340,6 +343,8 @@ bool VideoDecoder::SeekStream(long long target)
     mSkipFrom = -1;
     mSeekVerified = mSeekFromStart;
     mTimeAnchored = mSeekFromStart;
+    // An MPEG-TS seek lands on any packet, not only on a key one.
+    mAwaitKey = mSeekNeedsKey && !mSeekFromStart;
     mLastPacketTime = -1;
     if (mRewindOnly)
     {
@@ -609,6 +614,7 @@ int VideoDecoder::DecodeNextForward()
     PrepareDecodingData(*data);
     mAtStart = false;
     int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
+    mAwaitKey = data->awaitKey;
     if (status == STATUS_DONE && PacketPastWindow(worker->Packet()))
     {
         // Drains the window's last pictures out of the frame threads: the
@@ -899,6 +905,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         }
         if (!found)
         {
+            worker.DecodingData()->awaitKey = mAwaitKey;
             found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, mSeekFromStart);
         }
     }
@@ -909,6 +916,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         // key packet ends the stream: every picture that decodes counts.
         Seek(0);
         worker.DecodingData()->pictureCount = mPictureCount;
+        worker.DecodingData()->awaitKey = mAwaitKey;
         found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, true);
     }
     info->foundEndTime = found ? foundEndTime : -1;

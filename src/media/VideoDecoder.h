@@ -256,6 +256,11 @@ private:
     // The codec leaves out non-reference pictures on request without
     // changing any other: a seek need not decode those far before its target.
     bool mSkipsNonReference = false;
+    // The codec hands out pictures whose references are missing as if they
+    // were sound (HEVC): a seek into the middle of the stream feeds it
+    // nothing before a key packet. mAwaitKey holds until one was read.
+    bool mSeekNeedsKey = false;
+    bool mAwaitKey = false;
     // Time of the first picture since the last seek of the input (-1 until it
     // came): skipping starts there, so that a timestamp that jumps back is
     // never skipped.

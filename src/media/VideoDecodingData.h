@@ -64,6 +64,10 @@ struct VideoDecodingData
     // not its timestamp (raw streams, whose timestamps the demuxer guesses).
     long long pictureCount = 0;
     bool timesFromCount = false;
+    // In and out: packets are passed over until a key packet comes (after a
+    // seek, for a codec that would decode the pictures before it from
+    // missing references); cleared by the worker at the first key packet.
+    bool awaitKey = false;
 
     // Out: the converted pictures of the packet in presentation order; a null
     // entry marks the end of the stream.

@@ -233,6 +233,7 @@ each_mode "huge start time" "$m/numbered_hugeoffset.mkv" 200
 each_mode "HEVC MP4" "$m/numbered_hevc.mp4" 100
 each_mode "HEVC open GOP" "$m/numbered_hevc_opengop.mkv" 100
 each_mode "HEVC from a CRA" "$m/numbered_hevc_cra.mkv" 75
+each_mode "HEVC from a CRA, MPEG-TS" "$m/numbered_hevc_cra.ts" 75
 # ---- end of that block ----
 # Millisecond times at 60 and 59.94 fps, MPEG-4 Part 2 with B-frames in AVI
 # (pictures without times), a faststart MP4 cut off at 65 %: every picture,

@@ -265,8 +265,8 @@ gen numbered_dtspts.mkv ff -i "$out/numbered_bframes_src.mp4" -c copy -bsf:v "se
 gen numbered_hugeoffset.mkv ff -i "$out/numbered_bframes_src.mp4" -c copy -output_ts_offset 9000000000000 \
   "$out/numbered_hugeoffset.mkv"
 # HEVC, 100 numbered frames at 25 fps: B-frames with closed GOPs in MP4, open
-# GOPs (CRA pictures) in Matroska, and in Matroska taken from an MPEG-TS
-# recording that begins at a CRA's byte position.
+# GOPs (CRA pictures) in Matroska, and an MPEG-TS recording that begins at a
+# CRA's byte position, as it is and copied into Matroska.
 x265() { echo "-c:v libx265 -preset veryfast -pix_fmt yuv420p"; }
 gen numbered_hevc.mp4 ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" $(x265) \
   -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0 "$out/numbered_hevc.mp4"
@@ -279,9 +279,9 @@ gen numbered_hevc_cra.mkv sh -c "
     '$out/hevc_cra_src.ts' &&
   pos=\$(ffprobe -v error -select_streams v -show_entries packet=flags,pos -of csv=p=0 \
     '$out/hevc_cra_src.ts' | awk -F, '\$2 ~ /K/ { if (++n == 2) { print \$1; exit } }') &&
-  tail -c +\$((pos + 1)) '$out/hevc_cra_src.ts' > '$out/hevc_cra_cut.ts' &&
-  ffmpeg -nostdin -v error -y -i '$out/hevc_cra_cut.ts' -c copy '$out/numbered_hevc_cra.mkv' &&
-  rm -f '$out/hevc_cra_src.ts' '$out/hevc_cra_cut.ts'"
+  tail -c +\$((pos + 1)) '$out/hevc_cra_src.ts' > '$out/numbered_hevc_cra.ts' &&
+  ffmpeg -nostdin -v error -y -i '$out/numbered_hevc_cra.ts' -c copy '$out/numbered_hevc_cra.mkv' &&
+  rm -f '$out/hevc_cra_src.ts'"
 # ---- end of that block ----
 # ---- Frame exactness: time bases, untimed pictures, cut-off files --------
 # Millisecond time bases above 30 fps: the last picture's time is rounded up

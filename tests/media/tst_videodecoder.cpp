@@ -178,6 +178,7 @@ private Q_SLOTS:
     void StreamEndsBeforeACorruptTimestamp_data();
     void StreamEndsBeforeACorruptTimestamp();
     void EndTimeFromPacketsOnlyWhereTheyTell();
+    void DecodedTimesSeekToAKeyPacketInMpegTs();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -934,6 +935,40 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
     parameters->codec_id = AV_CODEC_ID_FFV1;
     QVERIFY(!PacketPictureCheck(parameters).IsUsable());
     avcodec_parameters_free(&parameters);
+}
+
+void TestVideoDecoder::DecodedTimesSeekToAKeyPacketInMpegTs()
+{
+    // An HEVC recording that begins at a CRA: an MPEG-TS seek may land on any
+    // packet, and the decoder makes pictures from missing references out of
+    // those before the next key packet. Timed by decoding, the end pass and
+    // the seeks near the end must still give ffmpeg's pictures.
+    QString const name = QStringLiteral("numbered_hevc_cra.ts");
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    QCOMPARE(md5s.size(), 75);
+    Settings::videoTimesFromPackets = false;
+    Decoding decoding(name);
+    Settings::videoTimesFromPackets = true;
+    QVERIFY(decoding.opened);
+    QCOMPARE(decoding.info->frameCount, md5s.size());
+    double const step = decoding.info->frameStep;
+    for (int target : {74, 73, 72, 60, 37, 1})
+    {
+        auto const t = static_cast<long long>(target * step + step / 2);
+        QList<FramePtr> const frames = decoding.Forward(t, t);
+        FramePtr covering;
+        for (FramePtr const& frame : frames)
+        {
+            if (frame && frame->packetStartTime <= t)
+            {
+                covering = frame;
+            }
+        }
+        QVERIFY2(covering, qPrintable(QStringLiteral("no picture for frame %1").arg(target)));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*covering, decoding.info->width, decoding.info->height)),
+                 md5s.at(target));
+        QCOMPARE(ReadNumber(*covering), target + 25);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVideoDecoder)
