@@ -215,7 +215,7 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
         }
         int const frame = frames.at(i);
         timeControl->SetPlaybackTimeByFrame(frame, false, false);
-        WaitForFrames(timeline);
+        bool const arrived = WaitForFrames(timeline);
         if (!timeline || viewerWidget->PrimaryTimeline() != timeline)
         {
             timelineLost = true;
@@ -224,6 +224,15 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
         }
         // Delivered frames wait in the queue until handed on.
         QCoreApplication::processEvents();
+        // Frames still late: the viewer shows the pictures of the frame it
+        // left, which a capture would carry under this frame's number.
+        bool const late = !arrived && !avManager->AllVideoFramesReceivedForCurrentTime();
+        if (late && properties.forExport)
+        {
+            // A gap would shift every later picture against the sound.
+            fail(QStringLiteral("Snapshot stopped: frame %1 was not decoded in time").arg(frame));
+            break;
+        }
 
         QImage image;
         QString path;
@@ -241,8 +250,13 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
             // frame is skipped, said so, and the series goes on. Only a
             // write that fails stops it.
             path = CreateImageOutputPath(frame, offset, count, properties);
-            image = viewerWidget->CaptureImage(false);
-            if (image.isNull())
+            if (late)
+            {
+                QString const message = QStringLiteral("Frame %1 was not decoded in time: skipped %2").arg(frame).arg(path);
+                Logger::GetInstance()->Warning(message);
+                Q_EMIT ExportLogMsgReceived(message, ExportLoggingMsgType::General, false);
+            }
+            else if ((image = viewerWidget->CaptureImage(false)).isNull())
             {
                 QString const message = QStringLiteral("Nothing to capture at frame %1: skipped %2").arg(frame).arg(path);
                 Logger::GetInstance()->Warning(message);
@@ -293,7 +307,7 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
     return failed ? -1 : frames.first();
 }
 
-void SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
+bool SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
 {
     AvManager* const avManager = viewerWidget->AvManagerPtr();
     auto const over = [&] {
@@ -302,7 +316,7 @@ void SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
     };
     if (over())
     {
-        return;
+        return true;
     }
     // The frames arrive as queued events, and the series runs inside an event
     // handler (a menu action or the export's start) that leaves the rest of
@@ -324,6 +338,7 @@ void SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
     auto const timeout = std::clamp<qint64>(Settings::snapshotUpdateTimeout, 0, std::numeric_limits<int>::max());
     QTimer::singleShot(static_cast<int>(timeout), &loop, &QEventLoop::quit);
     loop.exec();
+    return over();
 }
 
 void SnapshotManager::LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError)

@@ -57,8 +57,8 @@ private:
     bool SaveImage(QImage const& image, QString const& path);
     // Returns once the engine has handed the viewer every frame of the
     // playback time, the timeline has left the viewer, or
-    // Settings::snapshotUpdateTimeout has passed.
-    void WaitForFrames(QPointer<Timeline> const& timeline);
+    // Settings::snapshotUpdateTimeout has passed: true when the frames came.
+    bool WaitForFrames(QPointer<Timeline> const& timeline);
 
     GlobalTimeControlWidget* timeControl;
     ViewerWidget* viewerWidget;

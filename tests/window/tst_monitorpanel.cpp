@@ -18,6 +18,7 @@
 #include "model/Timeline.h"
 #include "viewer/AnnotationToolsWidget.h"
 #include "viewer/SnapshotManager.h"
+#include "viewer/SnapshotProperties.h"
 #include "viewer/ViewerControlsWidget.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
@@ -161,6 +162,7 @@ private Q_SLOTS:
     void CancelEndsCaptureAndRefusesSecondExport();
     void AnExportIntoAnOutputAnotherExportHoldsFails();
     void SnapshotsReadTheCurrentFrame();
+    void LateFramesAreSkippedNotCapturedUnderTheirNumber();
 
 private:
     void Seek(int frame);
@@ -188,6 +190,8 @@ void TestMonitorPanel::initTestCase()
     QVERIFY(mDir.isValid());
     Settings::tempDirPath = mDir.filePath("temp");
     Settings::h264Preset = 4;
+    // A capture waits for its frames as long as a loaded machine needs.
+    Settings::snapshotUpdateTimeout = 120000;
     mProjectManager = std::make_unique<ProjectManager>();
     mKeyBindings = std::make_unique<KeyBindings>();
     mAv = mProjectManager->AvManagerPtr();
@@ -811,6 +815,46 @@ void TestMonitorPanel::SnapshotsReadTheCurrentFrame()
 int main(int argc, char** argv)
 {
     return ViewerTestRig::ExecInRenderingMode<TestMonitorPanel>(argc, argv, ViewerTestRig::HardwareRenderingRequested());
+}
+
+// With no time to wait, a series moves on before most frames reach the
+// viewer: such a frame is skipped and said so, never written with the picture
+// the viewer still shows.
+void TestMonitorPanel::LateFramesAreSkippedNotCapturedUnderTheirNumber()
+{
+    Seek(47);
+    QStringList skipped;
+    QMetaObject::Connection const log = connect(mPanel->SnapshotManagerPtr(), &SnapshotManager::ExportLogMsgReceived,
+                                                this, [&skipped](QString const& message, ExportLoggingMsgType, bool) {
+                                                    skipped << message;
+                                                });
+    SnapshotProperties series;
+    series.dirPath = mDir.filePath("late");
+    series.name = QStringLiteral("late");
+    series.extension = QStringLiteral("png");
+    series.mode = 1;
+    qint64 const timeout = Settings::snapshotUpdateTimeout;
+    Settings::snapshotUpdateTimeout = 0;
+    int const result = mPanel->AdvancedSnapshot(series);
+    Settings::snapshotUpdateTimeout = timeout;
+    disconnect(log);
+    QCOMPARE(result, 0);
+    int written = 0;
+    for (int frame = 0; frame < 48; ++frame)
+    {
+        QString const path = QStringLiteral("%1/late.%2.png").arg(series.dirPath).arg(frame, 4, 10, QLatin1Char('0'));
+        if (QFile::exists(path))
+        {
+            ++written;
+            QCOMPARE(ReadNumber(QImage(path)), frame);
+        }
+        else
+        {
+            QString const message = QStringLiteral("Frame %1 was not decoded in time: skipped %2").arg(frame).arg(path);
+            QVERIFY2(skipped.contains(message), qPrintable(skipped.join('|')));
+        }
+    }
+    QCOMPARE(skipped.size(), 48 - written);
 }
 
 #include "tst_monitorpanel.moc"
