@@ -208,8 +208,13 @@ void AvParser::FindTimestampRestarts(int fileIndex)
         }
         if (!shared)
         {
+            // The input's own interrupt stops the scan as it stops a read.
+            AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
+            auto const stopRequested = [interrupt] {
+                return interrupt.callback && interrupt.callback(interrupt.opaque) != 0;
+            };
             std::vector<TsTimestampScan::Verdict> const verdicts =
-                TsTimestampScan::Scan(mSource->FilePath(fileIndex), pids);
+                TsTimestampScan::Scan(mSource->FilePath(fileIndex), pids, stopRequested);
             for (size_t i = 0; i < verdicts.size(); ++i)
             {
                 if (verdicts[i] == TsTimestampScan::Verdict::Steady)

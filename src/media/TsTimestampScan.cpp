@@ -146,7 +146,7 @@ bool TsTimestampScan::FindPacketLayout(unsigned char const* data, long long size
                                        long long& firstSync)
 {
     // The demuxer starts at the first sync byte it meets.
-    unsigned char const* sync = static_cast<unsigned char const*>(std::memchr(data, SYNC_BYTE, static_cast<size_t>(size)));
+    auto const* sync = static_cast<unsigned char const*>(std::memchr(data, SYNC_BYTE, static_cast<size_t>(size)));
     if (!sync)
     {
         return false;
@@ -176,7 +176,8 @@ bool TsTimestampScan::FindPacketLayout(unsigned char const* data, long long size
     return found == 1;
 }
 
-std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path, std::vector<int> const& pids)
+std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path, std::vector<int> const& pids,
+                                                            std::function<bool()> const& stopRequested)
 {
     std::vector<Verdict> verdicts(pids.size(), Verdict::Unknown);
     std::vector<PidState> states(pids.size());
@@ -195,11 +196,13 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path,
     long long filled = file.read(reinterpret_cast<char*>(buffer.data()), CHUNK);
     int packetSize = 0;
     long long position = 0;
-    if (filled <= 0 || !FindPacketLayout(buffer.data(), filled, packetSize, position))
+    if (filled <= 0 || (stopRequested && stopRequested()) ||
+        !FindPacketLayout(buffer.data(), filled, packetSize, position))
     {
         return verdicts;
     }
 
+    // True when the packets went out of step, or the scan was stopped.
     bool const lostSync = [&] {
         for (;;)
         {
@@ -244,6 +247,10 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path,
             if (!undecided || file.atEnd())
             {
                 return false;
+            }
+            if (stopRequested && stopRequested())
+            {
+                return true;
             }
             // Keep the part of a packet the last read cut off.
             long long const kept = filled - position;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // Reads the decoding timestamps of chosen PIDs straight from the PES headers
@@ -23,8 +24,11 @@ public:
     };
 
     // One verdict per PID, in the order given. All Unknown when the file is
-    // not plain TS packets of one size from its first sync byte on.
-    static std::vector<Verdict> Scan(QString const& path, std::vector<int> const& pids);
+    // not plain TS packets of one size from its first sync byte on. A stop
+    // asked between two reads (stopRequested answering true) leaves every
+    // stream unknown.
+    static std::vector<Verdict> Scan(QString const& path, std::vector<int> const& pids,
+                                     std::function<bool()> const& stopRequested = {});
 
     // The size of the file's packets (188, 192 or 204) and the offset of the
     // first one's sync byte, from the start of the file; false when no one

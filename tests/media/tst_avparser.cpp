@@ -506,6 +506,10 @@ void TestAvParser::PacketScanClearsOnlySteadyStreams()
     QCOMPARE(verdictOf("numbered_badpts.ts"), TsTimestampScan::Verdict::MayGoBack);
     QCOMPARE(verdictOf("numbered_offset.ts"), TsTimestampScan::Verdict::Steady);
     QCOMPARE(verdictOf("numbered_mpeg2_long.ts"), TsTimestampScan::Verdict::Steady);
+    // A stop asked during the scan clears nothing.
+    QString const offset = TestMedia::Path("numbered_offset.ts");
+    QCOMPARE(TsTimestampScan::Scan(offset, {VideoPid(offset)}, [] { return true; }).at(0),
+             TsTimestampScan::Verdict::Unknown);
     // A PID the file does not carry is not cleared.
     QCOMPARE(TsTimestampScan::Scan(TestMedia::Path("numbered_offset.ts"), {0x1ff0}).at(0),
              TsTimestampScan::Verdict::Unknown);
