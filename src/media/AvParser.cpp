@@ -5,12 +5,14 @@
 #include "media/AudioDecoder.h"
 #include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
+#include "media/TsTimestampScan.h"
 #include "media/VideoDecoder.h"
 #include "model/Source.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -180,6 +182,51 @@ void AvParser::FindTimestampRestarts(int fileIndex)
         {
             wanted[video.streamIndex] = true;
             ++remaining;
+        }
+    }
+    // Steady streams are cleared by a scan of the transport stream's own
+    // packet headers; only the rest are demuxed.
+    if (remaining > 0 && std::strcmp(mFormatContext->iformat->name, "mpegts") == 0)
+    {
+        std::vector<int> pids;
+        std::vector<unsigned int> indexes;
+        for (unsigned int s = 0; s < streamCount; ++s)
+        {
+            if (wanted[s])
+            {
+                pids.push_back(mFormatContext->streams[s]->id);
+                indexes.push_back(s);
+            }
+        }
+        // A PID shared with another stream is not one stream's alone.
+        bool shared = false;
+        for (unsigned int s = 0; s < streamCount; ++s)
+        {
+            int const sharing =
+                static_cast<int>(std::count(pids.cbegin(), pids.cend(), mFormatContext->streams[s]->id));
+            shared = shared || sharing > (wanted[s] ? 1 : 0);
+        }
+        if (!shared)
+        {
+            // The input's own interrupt stops the scan as it stops a read.
+            AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
+            auto const stopRequested = [interrupt] {
+                return interrupt.callback && interrupt.callback(interrupt.opaque) != 0;
+            };
+            std::vector<TsTimestampScan::Verdict> const verdicts =
+                TsTimestampScan::Scan(mSource->FilePath(fileIndex), pids, stopRequested);
+            for (size_t i = 0; i < verdicts.size(); ++i)
+            {
+                if (verdicts[i] == TsTimestampScan::Verdict::Steady)
+                {
+                    wanted[indexes[i]] = false;
+                    --remaining;
+                }
+            }
+        }
+        if (remaining == 0)
+        {
+            return;
         }
     }
     // The other streams' packets are not even read out.

@@ -399,6 +399,9 @@ bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
     }
     long long step = KeySearchFirstStep();
     long long found = -1;
+    // Each step reads only what the one before did not: a packet that starts
+    // where that one began was read whole then.
+    long long until = -1;
     while (found < 0)
     {
         long long const from = std::max(landing - step, 0LL);
@@ -411,7 +414,8 @@ bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
         while (av_read_frame(mFormatContext, packet) >= 0)
         {
             bool const ours = packet->stream_index == streamIndex && packet->size > 0;
-            bool const past = ours && ((packet->dts != AV_NOPTS_VALUE && packet->dts > ts) || packet->pos > landing + step);
+            bool const past = ours && ((packet->dts != AV_NOPTS_VALUE && packet->dts > ts) ||
+                                       packet->pos > landing + step || (until >= 0 && packet->pos >= until));
             if (ours && !past && (packet->flags & AV_PKT_FLAG_KEY) && !(packet->flags & AV_PKT_FLAG_CORRUPT) &&
                 packet->pts != AV_NOPTS_VALUE && packet->pts <= ts && packet->pos >= 0)
             {
@@ -427,6 +431,7 @@ bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
         {
             break;
         }
+        until = from;
         step *= 2;
     }
     av_packet_free(&packet);

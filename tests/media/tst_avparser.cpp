@@ -1,6 +1,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/TsTimestampScan.h"
 #include "media/VideoDecodeWorker.h"
 #include "model/Source.h"
 
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdlib>
 #include <thread>
 
@@ -26,6 +28,7 @@
 #include <unistd.h>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 }
 
@@ -61,6 +64,80 @@ long long BytesRead()
         }
     }
     return -1;
+}
+
+// The PID of a transport stream's first video stream, or -1.
+int VideoPid(QString const& path)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.toUtf8().constData(), nullptr, nullptr) < 0)
+    {
+        return -1;
+    }
+    int pid = -1;
+    if (avformat_find_stream_info(context, nullptr) >= 0)
+    {
+        int const index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        pid = index >= 0 ? context->streams[index]->id : -1;
+    }
+    avformat_close_input(&context);
+    return pid;
+}
+
+// Whether the demuxer's decoding timestamps of the first video stream ever
+// step back, as ffprobe lists them.
+bool DemuxedTimestampsStepBack(QString const& path)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=dts", "-of",
+                              "csv=p=0", path});
+    if (!ffprobe.waitForFinished(60000))
+    {
+        return true;
+    }
+    long long previous = LLONG_MIN;
+    for (QByteArray const& line : ffprobe.readAllStandardOutput().split('\n'))
+    {
+        bool ok = false;
+        long long const dts = line.trimmed().replace(",", "").toLongLong(&ok);
+        if (ok)
+        {
+            if (dts < previous)
+            {
+                return true;
+            }
+            previous = dts;
+        }
+    }
+    return false;
+}
+
+// A copy of a 188-byte transport stream with every packet grown to size:
+// 192 puts four bytes before each packet, 204 sixteen after it.
+QString Relayout(QString const& path, int size, QString const& target)
+{
+    QFile in(path);
+    QFile out(target);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+    {
+        return QString();
+    }
+    QByteArray const data = in.readAll();
+    QByteArray result;
+    for (int offset = 0; offset + 188 <= data.size(); offset += 188)
+    {
+        if (size == 192)
+        {
+            result.append(QByteArray(4, '\0'));
+        }
+        result.append(data.mid(offset, 188));
+        if (size == 204)
+        {
+            result.append(QByteArray(16, '\xff'));
+        }
+    }
+    out.write(result);
+    return target;
 }
 
 struct Parsed
@@ -100,6 +177,8 @@ private Q_SLOTS:
     void TruncatedFileKeepsEveryDecodableFrame();
     void CorruptTimestampDoesNotSetTheLength();
     void RestartingTimestampsAreFound();
+    void PacketScanClearsOnlySteadyStreams();
+    void PacketScanReadsEveryPacketLayout();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -383,6 +462,106 @@ void TestAvParser::RestartingTimestampsAreFound()
         Parsed steady(TestMedia::Path(QString::fromLatin1(name)));
         QVERIFY2(!steady.Video().timestampsRestart, name);
     }
+}
+
+void TestAvParser::PacketScanClearsOnlySteadyStreams()
+{
+    // A stream the packet scan calls steady is one whose demuxed timestamps
+    // never step back, on every transport stream of the test media; and the
+    // parse's answer is then no restart.
+    QStringList const names = QDir(TestMedia::Dir()).entryList({QStringLiteral("*.ts")}, QDir::Files, QDir::Name);
+    QVERIFY(names.size() >= 8);
+    int steadyCount = 0;
+    for (QString const& name : names)
+    {
+        QString const path = TestMedia::Path(name);
+        int const pid = VideoPid(path);
+        if (pid < 0)
+        {
+            continue;
+        }
+        std::vector<TsTimestampScan::Verdict> const verdicts = TsTimestampScan::Scan(path, {pid});
+        QCOMPARE(verdicts.size(), size_t(1));
+        Parsed parsed(path);
+        if (verdicts[0] == TsTimestampScan::Verdict::Steady)
+        {
+            ++steadyCount;
+            QVERIFY2(!DemuxedTimestampsStepBack(path), qPrintable(name));
+            QVERIFY2(!parsed.Video().timestampsRestart, qPrintable(name));
+        }
+        if (parsed.Video().timestampsRestart)
+        {
+            QVERIFY2(verdicts[0] == TsTimestampScan::Verdict::MayGoBack, qPrintable(name));
+        }
+    }
+    QVERIFY(steadyCount >= 5);
+
+    // The restart and the single corrupt timestamp are both left to the
+    // demuxer, which tells them apart; a steady one is cleared.
+    auto verdictOf = [](char const* name) {
+        QString const path = TestMedia::Path(QString::fromLatin1(name));
+        return TsTimestampScan::Scan(path, {VideoPid(path)}).at(0);
+    };
+    QCOMPARE(verdictOf("numbered_restart.ts"), TsTimestampScan::Verdict::MayGoBack);
+    QCOMPARE(verdictOf("numbered_badpts.ts"), TsTimestampScan::Verdict::MayGoBack);
+    QCOMPARE(verdictOf("numbered_offset.ts"), TsTimestampScan::Verdict::Steady);
+    QCOMPARE(verdictOf("numbered_mpeg2_long.ts"), TsTimestampScan::Verdict::Steady);
+    // A stop asked during the scan clears nothing.
+    QString const offset = TestMedia::Path("numbered_offset.ts");
+    QCOMPARE(TsTimestampScan::Scan(offset, {VideoPid(offset)}, [] { return true; }).at(0),
+             TsTimestampScan::Verdict::Unknown);
+    // A PID the file does not carry is not cleared.
+    QCOMPARE(TsTimestampScan::Scan(TestMedia::Path("numbered_offset.ts"), {0x1ff0}).at(0),
+             TsTimestampScan::Verdict::Unknown);
+}
+
+void TestAvParser::PacketScanReadsEveryPacketLayout()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString const steadySource = TestMedia::Path("numbered_offset.ts");
+    QString const restartSource = TestMedia::Path("numbered_restart.ts");
+    int const pid = VideoPid(steadySource);
+    QCOMPARE(VideoPid(restartSource), pid);
+    for (int const size : {192, 204})
+    {
+        QString const steady = Relayout(steadySource, size, dir.filePath(QStringLiteral("steady_%1.ts").arg(size)));
+        QString const restart =
+            Relayout(restartSource, size, dir.filePath(QStringLiteral("restart_%1.ts").arg(size)));
+        QCOMPARE(TsTimestampScan::Scan(steady, {pid}).at(0), TsTimestampScan::Verdict::Steady);
+        QCOMPARE(TsTimestampScan::Scan(restart, {pid}).at(0), TsTimestampScan::Verdict::MayGoBack);
+        Parsed parsed(restart);
+        QVERIFY(parsed.Video().timestampsRestart);
+        QCOMPARE(parsed.Video().frameCount, 100);
+    }
+
+    // Bytes lost midway put the packets out of step: the scan cannot tell,
+    // and the demuxer still finds the restart.
+    QFile in(restartSource);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QByteArray data = in.readAll();
+    data.remove(data.size() / 3, 100);
+    QString const broken = dir.filePath(QStringLiteral("broken.ts"));
+    QFile out(broken);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(data);
+    out.close();
+    QCOMPARE(TsTimestampScan::Scan(broken, {pid}).at(0), TsTimestampScan::Verdict::Unknown);
+    QVERIFY(Parsed(broken).Video().timestampsRestart);
+
+    // Steady data cut inside a packet is steady; a file that is no transport
+    // stream has no layout.
+    QFile cut(steadySource);
+    QVERIFY(cut.open(QIODevice::ReadOnly));
+    QByteArray const cutData = cut.readAll().chopped(100);
+    QString const cutPath = dir.filePath(QStringLiteral("cut.ts"));
+    QFile cutOut(cutPath);
+    QVERIFY(cutOut.open(QIODevice::WriteOnly));
+    cutOut.write(cutData);
+    cutOut.close();
+    QCOMPARE(TsTimestampScan::Scan(cutPath, {pid}).at(0), TsTimestampScan::Verdict::Steady);
+    QCOMPARE(TsTimestampScan::Scan(TestMedia::Path("numbered_gop250.mp4"), {pid}).at(0),
+             TsTimestampScan::Verdict::Unknown);
 }
 
 void TestAvParser::RotationIsAQuarterTurn_data()

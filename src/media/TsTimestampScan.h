@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+// Reads the decoding timestamps of chosen PIDs straight from the PES headers
+// in an MPEG-TS file's packets, in large reads, without demuxing it. The
+// answer only clears a stream: one whose timestamps never go back at all is
+// steady; anything else (a step back of any size, a PES without a timestamp,
+// lost sync, a layout it cannot tell) is left for the demuxer to judge.
+class TsTimestampScan
+{
+public:
+    enum class Verdict
+    {
+        // Every PES carried a timestamp and none went back.
+        Steady,
+        // Some timestamp went back (a restart, or a single corrupt one).
+        MayGoBack,
+        // The scan could not tell.
+        Unknown
+    };
+
+    // One verdict per PID, in the order given. All Unknown when the file is
+    // not plain TS packets of one size from its first sync byte on. A stop
+    // asked between two reads (stopRequested answering true) leaves every
+    // stream unknown.
+    static std::vector<Verdict> Scan(QString const& path, std::vector<int> const& pids,
+                                     std::function<bool()> const& stopRequested = {});
+
+    // The size of the file's packets (188, 192 or 204) and the offset of the
+    // first one's sync byte, from the start of the file; false when no one
+    // size fits.
+    static bool FindPacketLayout(unsigned char const* data, long long size, int& packetSize, long long& firstSync);
+};
