@@ -6,9 +6,11 @@
 #include "media/AvWorkerTask.h"
 
 #include <QObject>
+#include <QThread>
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -26,11 +28,36 @@ public:
         // to the worker here reaches its thread ahead of the task. The posted
         // call shares the state, so a hold that goes first (a test that ends)
         // leaves the held thread nothing freed to touch.
+        //
+        // The posted call carries no data of its own: the state goes to the
+        // held thread under a mutex of ours. (The ThreadSanitizer build sees
+        // Qt hand a signal's arguments to the receiving thread, but not the
+        // captures of a posted call, which the thread may run before the
+        // posting call has returned.)
         QObject::connect(engine, &AvManager::TaskStarted, &mReceiver, [state = mState, engine, type](int id, AvWorkerTask* task) {
             AvWorkerProperties const* record = engine->FindActiveWorker(id);
             if (task->type == type && record)
             {
-                QMetaObject::invokeMethod(record->worker, [state] { state->Hold(); });
+                {
+                    std::lock_guard<std::mutex> const locker(PendingMutex());
+                    Pending()[record->thread] = state;
+                }
+                QMetaObject::invokeMethod(record->worker, [] {
+                    std::shared_ptr<State> held;
+                    {
+                        std::lock_guard<std::mutex> const locker(PendingMutex());
+                        auto const found = Pending().find(QThread::currentThread());
+                        if (found != Pending().end())
+                        {
+                            held = std::move(found->second);
+                            Pending().erase(found);
+                        }
+                    }
+                    if (held)
+                    {
+                        held->Hold();
+                    }
+                });
             }
         }, Qt::DirectConnection);
     }
@@ -77,6 +104,18 @@ private:
         int held = 0;          // guarded by mutex
         bool released = false; // guarded by mutex
     };
+
+    // The states posted to held threads, by thread, until each takes its own.
+    static std::mutex& PendingMutex()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::map<QThread*, std::shared_ptr<State>>& Pending() // guarded by PendingMutex()
+    {
+        static std::map<QThread*, std::shared_ptr<State>> pending;
+        return pending;
+    }
 
     std::shared_ptr<State> const mState;
     QObject mReceiver;
