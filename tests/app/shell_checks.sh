@@ -224,6 +224,11 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null 2>&1; then
         fail "another user's second launch did not reach their first ($status)"
       fi
       stop "$other_owner" TERM
+      # A hand-over the owner had not opened yet when it quit went on to a
+      # new player of that user: it ends here too.
+      pkill -TERM -u 65534 -x -f "$player $media" 2>/dev/null
+      wait_for 30 sh -c "! pgrep -u 65534 -x -f '$player $media' >/dev/null" ||
+        fail "the player another user's quitting player passed its hand-over to did not end"
     else
       fail "another user's launch did not start beside ours"
     fi
