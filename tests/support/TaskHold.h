@@ -29,26 +29,23 @@ public:
         // call shares the state, so a hold that goes first (a test that ends)
         // leaves the held thread nothing freed to touch.
         //
-        // The posted call carries no data of its own: the state goes to the
-        // held thread under a mutex of ours. (The ThreadSanitizer build sees
-        // Qt hand a signal's arguments to the receiving thread, but not the
-        // captures of a posted call, which the thread may run before the
-        // posting call has returned.)
+        // The posted call carries no data of its own, and the state goes to
+        // the held thread under a mutex of ours once the call is posted: the
+        // held thread waits for it there. (The ThreadSanitizer build sees Qt
+        // hand a signal's arguments to the receiving thread, but not a posted
+        // call, which the thread may run before the posting call returns.)
         QObject::connect(engine, &AvManager::TaskStarted, &mReceiver, [state = mState, engine, type](int id, AvWorkerTask* task) {
             AvWorkerProperties const* record = engine->FindActiveWorker(id);
             if (task->type == type && record)
             {
-                {
-                    std::lock_guard<std::mutex> const locker(PendingMutex());
-                    Pending()[record->thread] = state;
-                }
                 QMetaObject::invokeMethod(record->worker, [] {
                     std::shared_ptr<State> held;
                     {
-                        std::lock_guard<std::mutex> const locker(PendingMutex());
-                        auto const found = Pending().find(QThread::currentThread());
-                        if (found != Pending().end())
+                        std::unique_lock<std::mutex> locker(PendingMutex());
+                        auto const posted = [] { return Pending().count(QThread::currentThread()) > 0; };
+                        if (PendingPosted().wait_for(locker, std::chrono::seconds(8), posted))
                         {
+                            auto const found = Pending().find(QThread::currentThread());
                             held = std::move(found->second);
                             Pending().erase(found);
                         }
@@ -58,6 +55,9 @@ public:
                         held->Hold();
                     }
                 });
+                std::lock_guard<std::mutex> const locker(PendingMutex());
+                Pending()[record->thread] = state;
+                PendingPosted().notify_all();
             }
         }, Qt::DirectConnection);
     }
@@ -115,6 +115,11 @@ private:
     {
         static std::map<QThread*, std::shared_ptr<State>> pending;
         return pending;
+    }
+    static std::condition_variable& PendingPosted()
+    {
+        static std::condition_variable posted;
+        return posted;
     }
 
     std::shared_ptr<State> const mState;
