@@ -366,21 +366,26 @@ QString FileHelpers::DefaultMediaFileFilter()
 
 // ---- Media paths, drops and lists ----
 
+bool FileHelpers::IsImageSequencePattern(QString const& path)
+{
+    // The text after the last dot holds a blank: frames follow the suffix.
+    QStringList const parts = path.trimmed().split('.', Qt::SkipEmptyParts);
+    static QRegularExpression const whiteSpace("\\s");
+    return parts.size() > 1 && parts.last().contains(whiteSpace);
+}
+
 bool FileHelpers::ParseMediaPath(QString const& path, QList<QString>& paths)
 {
     Logger* const logger = Logger::GetInstance();
     QString const trimmed = path.trimmed();
 
     // A name made only of dots has no parts at all: as invalid as one without a dot.
-    QStringList const parts = trimmed.split('.', Qt::SkipEmptyParts);
-    if (parts.size() <= 1)
+    if (trimmed.split('.', Qt::SkipEmptyParts).size() <= 1)
     {
         logger->Error(QString("Failed to parse source path. Invalid file naming: %1").arg(path));
         return false;
     }
-
-    static QRegularExpression const whiteSpace("\\s");
-    if (!parts.last().contains(whiteSpace))
+    if (!IsImageSequencePattern(trimmed))
     {
         paths.append(trimmed);
         return true;
@@ -410,6 +415,7 @@ bool FileHelpers::ParseMediaPath(QString const& path, QList<QString>& paths)
         return false;
     }
 
+    static QRegularExpression const whiteSpace("\\s");
     QStringList const tokens = trimmed.mid(dot).split(whiteSpace, Qt::SkipEmptyParts);
     if (tokens.size() < 2)
     {

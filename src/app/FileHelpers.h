@@ -96,6 +96,9 @@ public:
 
     // Media paths, drops and lists.
     static bool ParseMediaPath(QString const& path, QList<QString>& paths);
+    // Whether a media path is an image sequence pattern with frames after its
+    // suffix ("shot.####.png 1001-1100"), as ParseMediaPath tells it.
+    static bool IsImageSequencePattern(QString const& path);
     static QString BuildImageSequencePath(QString const& path);
     static QList<QString> BuildImageSequencePaths(QList<QString> const& paths);
     static QString BuildImageSequencePathFromHashedPath(QString const& path);

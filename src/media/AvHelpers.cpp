@@ -5,8 +5,10 @@
 #include "app/Settings.h"
 
 #include <QAudioDevice>
+#include <QByteArray>
 
 #include <algorithm>
+#include <vector>
 #include <QMediaDevices>
 
 extern "C" {
@@ -78,6 +80,23 @@ bool AvHelpers::CanOpenInput(QString const& path)
     }
     avformat_close_input(&context);
     return true;
+}
+
+int AvHelpers::FindStreamInfo(AVFormatContext* context)
+{
+    unsigned int const streamCount = context->nb_streams;
+    std::vector<AVDictionary*> options(std::max(streamCount, 1U), nullptr);
+    QByteArray const maxPixels = QByteArray::number(MaximumPicturePixels());
+    for (unsigned int s = 0; s < streamCount; ++s)
+    {
+        av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
+    }
+    int const result = avformat_find_stream_info(context, streamCount > 0 ? options.data() : nullptr);
+    for (AVDictionary*& dictionary : options)
+    {
+        av_dict_free(&dictionary);
+    }
+    return result;
 }
 
 long long AvHelpers::MaximumPicturePixels()

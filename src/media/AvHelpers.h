@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+struct AVFormatContext;
+
 // Conversions between frame rates, microseconds and output audio sizes shared by
 // the model and the engine, the playback wall clock, and a quick open test.
 // Output audio is interleaved 32-bit float at Settings::audioOutputSampleRate
@@ -32,4 +34,9 @@ public:
     // would not fit the frame cache on its own (4 bytes a pixel) is refused
     // before any memory is taken for it, whatever its file claims.
     static long long MaximumPicturePixels();
+    // avformat_find_stream_info, with every decoder it opens held to
+    // MaximumPicturePixels: finding the stream information decodes pictures,
+    // and a header claiming a picture too large must not make it allocate
+    // one. Returns what avformat_find_stream_info returns.
+    static int FindStreamInfo(AVFormatContext* context);
 };

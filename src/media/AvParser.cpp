@@ -103,20 +103,7 @@ void AvParser::ParseSource(int fileIndex)
         return;
     }
 
-    // Finding the stream information decodes pictures: a header claiming a
-    // picture too large for the cache must not make it allocate one.
-    unsigned int const streamCount = mFormatContext->nb_streams;
-    std::vector<AVDictionary*> options(std::max(streamCount, 1U), nullptr);
-    QByteArray const maxPixels = QByteArray::number(AvHelpers::MaximumPicturePixels());
-    for (unsigned int s = 0; s < streamCount; ++s)
-    {
-        av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
-    }
-    int const result = avformat_find_stream_info(mFormatContext, streamCount > 0 ? options.data() : nullptr);
-    for (AVDictionary*& dictionary : options)
-    {
-        av_dict_free(&dictionary);
-    }
+    int const result = AvHelpers::FindStreamInfo(mFormatContext);
     mInput.EndOpening();
     if (result < 0)
     {

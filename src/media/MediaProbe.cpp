@@ -3,15 +3,9 @@
 #include "media/AvHelpers.h"
 #include "media/MediaInput.h"
 
-#include <QByteArray>
-
-#include <algorithm>
-#include <vector>
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/dict.h>
 #include <libavutil/error.h>
 }
 
@@ -49,20 +43,7 @@ bool MediaProbe::HasDecodableStream(QString const& path, QString* reason)
         return false;
     }
 
-    // As the parser does: a header claiming a picture too large for the cache
-    // must not make the stream search allocate one.
-    unsigned int const streamCount = context->nb_streams;
-    std::vector<AVDictionary*> options(std::max(streamCount, 1U), nullptr);
-    QByteArray const maxPixels = QByteArray::number(AvHelpers::MaximumPicturePixels());
-    for (unsigned int s = 0; s < streamCount; ++s)
-    {
-        av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
-    }
-    int const found = avformat_find_stream_info(context, streamCount > 0 ? options.data() : nullptr);
-    for (AVDictionary*& dictionary : options)
-    {
-        av_dict_free(&dictionary);
-    }
+    int const found = AvHelpers::FindStreamInfo(context);
     input.EndOpening();
 
     bool decodable = false;

@@ -98,23 +98,13 @@ bool IsValidApiVersion(QString const& version)
     return numbers[0] >= 1 && numbers[1] >= 0 && numbers[2] >= 0;
 }
 
-// A pattern with frames after its suffix ("shot.####.png 1001-1100"), told
-// as the media path parser tells it: the text after the last dot holds a
-// blank.
-bool IsImageSequencePattern(QString const& path)
-{
-    QStringList const parts = path.trimmed().split(QLatin1Char('.'), Qt::SkipEmptyParts);
-    static QRegularExpression const whiteSpace(QStringLiteral("\\s"));
-    return parts.size() > 1 && parts.last().contains(whiteSpace);
-}
-
 // The media path an import request names, as the source reads it: an image
 // sequence pattern with frames ("shot.####.png 1001-1100") as it is, a "#"
 // run without frames expanded to the sequence's first file.
 QString MediaPathOf(QJsonObject const& request)
 {
     QString const requested = ReadString(request, QStringLiteral("file_path"));
-    if (IsImageSequencePattern(requested))
+    if (FileHelpers::IsImageSequencePattern(requested))
     {
         return requested.trimmed();
     }
@@ -125,7 +115,7 @@ QString MediaPathOf(QJsonObject const& request)
 // first file of a pattern's frames that exists (empty when none does).
 QString FirstFileOf(QString const& mediaPath)
 {
-    if (!IsImageSequencePattern(mediaPath))
+    if (!FileHelpers::IsImageSequencePattern(mediaPath))
     {
         return mediaPath;
     }
