@@ -609,13 +609,18 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             }
             ClearCache();
             mHeldPicture.reset();
+            mLoopStartTarget = -1;
             mForward = true;
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
             mSeekPending = false;
             mClipCached = false;
         }
-        if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
+        if (mLoopStartTarget >= 0)
+        {
+            ContinueLoopStartFill();
+        }
+        else if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
         {
             int const status = DecodeNextOn(decoder);
             if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
@@ -639,16 +644,24 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 WaitForCommand(SLEEP_VIDEO_MS);
             }
         }
-        else
+        else if (decoder != ClipDecoder::Movie || !StartLoopStartFill())
         {
             WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
         }
         UpdateOutputs();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
-        if (IsDecoderForward(decoder) != (mSeekTarget >= 0 || mTimeline->IsDecodeForward()))
+        bool const forward = mLoopStartTarget < 0 && (mSeekTarget >= 0 || mTimeline->IsDecodeForward());
+        if (IsDecoderForward(decoder) != forward)
         {
             break; // the direction changed: the main loop continues from the other edge
         }
+    }
+    if (mLoopStartTarget >= 0)
+    {
+        // Left in the middle of a fill in front: the next clip loop starts
+        // from the timeline's direction.
+        mLoopStartTarget = -1;
+        mForward = mTimeline->IsDecodeForward();
     }
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
@@ -710,6 +723,110 @@ void DecodeManager::PrepareBackwardWindow()
             break;
         }
         count = after;
+    }
+}
+
+bool DecodeManager::StartLoopStartFill()
+{
+    Clip* clip = mCurrentClip;
+    if (mExportMode || !clip || !mForward || mSeekTarget >= 0 || !mTimeline->IsDecodeForward() ||
+        !mVideoDecoder->IsDecodeForward() || !mTimeline->VideoCacheReachesLoopEnd() ||
+        mTimeline->HasDeferredVideoCache())
+    {
+        return false;
+    }
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    long long const time = mTimeline->PlaybackTime();
+    // Only the current clip's pictures: the cache start must lie in it.
+    long long const target = std::max(spanStart, clip->StartTime());
+    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
+    // A playhead outside the cache or the span is about to seek anyway.
+    if (spanEnd < spanStart || !first || cacheStart <= target || time < spanStart || time > spanEnd ||
+        !mTimeline->VideoCacheCoversTime(time) ||
+        (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom))
+    {
+        return false;
+    }
+    long long const windowEnd = TimelineTimeToSourceTime(clip, mTimeline->VideoCachePacketStartTime() - 1);
+    long long const windowStart = TimelineTimeToSourceTime(clip, target);
+    Source const* source = clip->SourcePtr();
+    double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
+    if (windowEnd < windowStart || step <= 0.0)
+    {
+        return false;
+    }
+    auto const frames = static_cast<long long>(std::ceil(static_cast<double>(windowEnd - windowStart + 1) / step));
+    // The whole span fits beside the codec's own pictures: what the cache
+    // holds of it, the window and the codec's pictures (HeldPictureBytes,
+    // forward), with the frames after the span let go first.
+    long long const pictureBytes = first->byteSize;
+    long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(spanEnd);
+    long long const needed = kept + (frames + 1) * pictureBytes + mVideoDecoder->HeldPictureBytes();
+    if (pictureBytes <= 0 || frames > std::numeric_limits<int>::max() / 2 ||
+        needed >= mTimeline->VideoCacheMaximumSize())
+    {
+        return false;
+    }
+    WaitForDecoderWorkers(ClipDecoder::Movie);
+    mLoopStartTarget = target;
+    mLoopStartTriedTarget = target;
+    mLoopStartTriedFrom = cacheStart;
+    mHeldPicture.reset();
+    mForward = false;
+    mVideoDecoder->SeekSingleBackwardWindow(windowEnd, static_cast<int>(frames));
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    // Room for the window: the frames after the span go.
+    for (int count = mTimeline->VideoCacheFrameCount();;)
+    {
+        mTimeline->UpdateVideoCache();
+        int const after = mTimeline->VideoCacheFrameCount();
+        if (after == count)
+        {
+            break;
+        }
+        count = after;
+    }
+    return true;
+}
+
+void DecodeManager::ContinueLoopStartFill()
+{
+    long long const time = mTimeline->PlaybackTime();
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    // The clock stopped looping, turned, or left the cache (a seek follows).
+    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || spanEnd < spanStart || time < spanStart ||
+        time > spanEnd || !mTimeline->VideoCacheCoversTime(time))
+    {
+        EndLoopStartFill();
+        return;
+    }
+    int const status = mVideoDecoder->DecodeNext();
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED ||
+        mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartTarget ||
+        mVideoDecoder->BackwardWindowStartsNext())
+    {
+        EndLoopStartFill();
+    }
+}
+
+void DecodeManager::EndLoopStartFill()
+{
+    Clip* clip = mCurrentClip;
+    mLoopStartTarget = -1;
+    mLoopStartTriedFrom = mTimeline->VideoCacheAdjustedStartTime();
+    mForward = true;
+    WaitForDecoderWorkers(ClipDecoder::Movie);
+    mVideoDecoder->StopDecoding();
+    mVideoDecoder->SetDecodeForward(true);
+    if (clip)
+    {
+        long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
+                                                                      : mTimeline->PlaybackTime();
+        SeekDecoder(ClipDecoder::Movie, std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut()));
     }
 }
 
@@ -859,7 +976,7 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     // a later one starts there (the cache keeps the later one).
     bool const beforeCutIn = index < 0;
     PlaceFrame(clip, std::move(frame), std::max(index, 0));
-    if (beforeCutIn)
+    if (beforeCutIn && mLoopStartTarget < 0)
     {
         mClipActive = false;
     }

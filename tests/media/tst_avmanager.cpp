@@ -85,6 +85,7 @@ private Q_SLOTS:
     void PlaybackShowsTheCoveringFrame();
     void SeekShowsTheFrameAndTheClockResumesWhereItStalled();
     void LoopingARangeDecodesNothingBeyondItAndKeepsItsStart();
+    void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void EditsWhilePlayingInBothDirections();
     void SteppingBackwardIsFrameExact_data();
@@ -304,6 +305,74 @@ void TestAvManager::LoopingARangeDecodesNothingBeyondItAndKeepsItsStart()
     // never decoded again, and no wrap had to wait for a seek.
     QCOMPARE(startNow.get(), start.get());
     QCOMPARE(seeks.count(), seeksAfterTheFirstPass);
+    QVERIFY(Settle(av, probe));
+    av.Shutdown();
+}
+
+void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
+{
+    // Parked inside the range, well past the key picture and past what a
+    // seek keeps before its target, then played with the loop on: the
+    // range start is decoded into the cache before the first wrap, which
+    // then shows it from there without a seek.
+    std::unique_ptr<Timeline> source = SourceTimeline("h264_gop250.mp4");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    edit->SetPlaybackRangeByFrame(101, 150);
+    long long const rangeStart = edit->PlaybackRangeStart();
+    long long const parked = edit->TimeAtFrame(130, false);
+    AvManager av;
+    ViewerProbe probe(&av, edit.get());
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(4.0f);
+    // Until the sound is let go its cache holds nothing, and the clock
+    // waits on it: the playhead stays at the parked frame however long the
+    // pictures take.
+    TaskHold holdSound(&av, AvWorkerTaskType::DecodeAudio);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    QVERIFY(holdSound.WaitUntilHeld());
+    Seek(av, parked);
+    QVERIFY(Settle(av, probe));
+    QVERIFY2(!edit->FindVideoFrame(rangeStart), "the seek alone already cached the range start");
+
+    int pictureTask = -1;
+    for (int id = 0; id < 1000 && pictureTask < 0; ++id)
+    {
+        AvWorkerProperties const* record = av.FindActiveWorker(id);
+        pictureTask = record && record->task->type == AvWorkerTaskType::DecodeVideo ? id : -1;
+    }
+    QVERIFY(pictureTask >= 0);
+    int pictureSeeks = 0;
+    connect(&av, &AvManager::SeekRequested, this, [&](int id) { pictureSeeks += id == pictureTask ? 1 : 0; });
+    int wraps = 0;
+    long long lastTime = av.PlaybackTime();
+    connect(&av, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
+        wraps += time < lastTime ? 1 : 0;
+        lastTime = time;
+    });
+
+    av.Play(true, false);
+    QVERIFY(QTest::qWaitFor([&] { return edit->FindVideoFrame(rangeStart) || wraps > 0; }, 20000));
+    std::shared_ptr<VideoFrame> const start = edit->FindVideoFrame(rangeStart);
+    QVERIFY2(start && wraps == 0, "the range start was not cached before the first wrap");
+    QCOMPARE(start->startFrame, 101);
+    QCOMPARE(edit->PlaybackTime(), parked);
+    // Every frame from the range start to the parked frame is there, within
+    // the budget.
+    for (int frame = 101; frame <= 130; ++frame)
+    {
+        std::shared_ptr<VideoFrame> const cached = edit->FindVideoFrame(edit->TimeAtFrame(frame, false));
+        QVERIFY2(cached && cached->startFrame == frame, qPrintable(QStringLiteral("frame %1").arg(frame)));
+    }
+    QVERIFY(edit->VideoCacheSize() <= edit->VideoCacheMaximumSize());
+
+    holdSound.Release();
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= 1 && av.PlaybackTime() > rangeStart + 200000; }, 60000));
+    std::shared_ptr<VideoFrame> const startNow = edit->FindVideoFrame(rangeStart);
+    av.Pause(DecodeBias::None);
+    // The first wrap took the range start from the cache: the same picture,
+    // and the picture loop never had to seek.
+    QCOMPARE(startNow.get(), start.get());
+    QCOMPARE(pictureSeeks, 0);
     QVERIFY(Settle(av, probe));
     av.Shutdown();
 }
