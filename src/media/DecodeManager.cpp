@@ -373,6 +373,11 @@ void DecodeManager::Seek()
     {
         return;
     }
+    if (mDecodeType == DecodeType::Video && mLoopStartTarget >= 0 && time >= mLoopStartTarget &&
+        time < mTimeline->VideoCacheAdjustedStartTime())
+    {
+        return; // the fill in front under way brings it (the loop wrapped before it was done)
+    }
     if (mDecodeType == DecodeType::Video && mSeekTarget >= 0)
     {
         // Show how far the seek under way has come.
@@ -796,9 +801,11 @@ void DecodeManager::ContinueLoopStartFill()
     long long const time = mTimeline->PlaybackTime();
     long long const spanStart = mTimeline->CacheLoopSpanStart();
     long long const spanEnd = mTimeline->CacheLoopSpanEnd();
-    // The clock stopped looping, turned, or left the cache (a seek follows).
+    // The clock stopped looping, turned, or left both the cache and what the
+    // fill brings (a seek follows).
+    bool const brought = time >= mLoopStartTarget && time < mTimeline->VideoCacheAdjustedStartTime();
     if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || spanEnd < spanStart || time < spanStart ||
-        time > spanEnd || !mTimeline->VideoCacheCoversTime(time))
+        time > spanEnd || !(brought || mTimeline->VideoCacheCoversTime(time)))
     {
         EndLoopStartFill();
         return;
