@@ -766,7 +766,8 @@ bool DecodeManager::StartLoopStartFill()
     // The whole span fits beside the codec's own pictures: what the cache
     // holds of it, the window and the codec's pictures (HeldPictureBytes,
     // forward), with the frames after the span let go first.
-    long long const pictureBytes = first->byteSize;
+    std::shared_ptr<VideoFrame> const last = mTimeline->LastCachedVideoFrame();
+    long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
     long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(spanEnd);
     long long const needed = kept + (frames + 1) * pictureBytes + mVideoDecoder->HeldPictureBytes();
     if (pictureBytes <= 0 || frames > std::numeric_limits<int>::max() / 2 ||
@@ -776,8 +777,6 @@ bool DecodeManager::StartLoopStartFill()
     }
     WaitForDecoderWorkers(ClipDecoder::Movie);
     mLoopStartTarget = target;
-    mLoopStartTriedTarget = target;
-    mLoopStartTriedFrom = cacheStart;
     mHeldPicture.reset();
     mForward = false;
     mVideoDecoder->SeekSingleBackwardWindow(windowEnd, static_cast<int>(frames));
@@ -816,6 +815,9 @@ void DecodeManager::ContinueLoopStartFill()
         mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartTarget ||
         mVideoDecoder->BackwardWindowStartsNext())
     {
+        // Done as far as it goes: not tried again from where it got to.
+        mLoopStartTriedTarget = mLoopStartTarget;
+        mLoopStartTriedFrom = mTimeline->VideoCacheAdjustedStartTime();
         EndLoopStartFill();
     }
 }
@@ -824,7 +826,6 @@ void DecodeManager::EndLoopStartFill()
 {
     Clip* clip = mCurrentClip;
     mLoopStartTarget = -1;
-    mLoopStartTriedFrom = mTimeline->VideoCacheAdjustedStartTime();
     mForward = true;
     WaitForDecoderWorkers(ClipDecoder::Movie);
     mVideoDecoder->StopDecoding();
@@ -834,6 +835,12 @@ void DecodeManager::EndLoopStartFill()
         long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
                                                                       : mTimeline->PlaybackTime();
         SeekDecoder(ClipDecoder::Movie, std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut()));
+    }
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    if (!mTimeline->VideoCacheReady())
+    {
+        // A wrap waited for the fill, which did not bring its time after all.
+        Seek();
     }
 }
 
