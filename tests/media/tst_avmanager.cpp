@@ -311,28 +311,29 @@ void TestAvManager::LoopingARangeDecodesNothingBeyondItAndKeepsItsStart()
 
 void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
 {
-    // Parked inside the range, well past the key picture and past what a
-    // seek keeps before its target, then played with the loop on: the
-    // range start is decoded into the cache before the first wrap, which
-    // then shows it from there without a seek.
+    // Played with the loop on from inside the range, well past the key
+    // picture and past what a seek keeps before its target: the range start
+    // is decoded into the cache before the first wrap, which then shows it
+    // from there without a seek.
     std::unique_ptr<Timeline> source = SourceTimeline("h264_gop250.mp4");
     std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
     edit->SetPlaybackRangeByFrame(101, 150);
     long long const rangeStart = edit->PlaybackRangeStart();
-    long long const parked = edit->TimeAtFrame(130, false);
+    long long const from = edit->TimeAtFrame(130, false);
     AvManager av;
     ViewerProbe probe(&av, edit.get());
     av.SetLoopState(LoopState::Loop);
     av.SetPlaybackSpeed(4.0f);
-    // Until the sound is let go its cache holds nothing, and the clock
-    // waits on it: the playhead stays at the parked frame however long the
-    // pictures take.
+    // The picture loop starts once the clock plays (paused, it would cache
+    // the whole file from the seek on). Until the sound is let go its cache
+    // holds nothing and the clock waits on it: the playhead stays put
+    // however long the pictures take.
     TaskHold holdSound(&av, AvWorkerTaskType::DecodeAudio);
+    TaskHold holdPictures(&av, AvWorkerTaskType::DecodeVideo);
     av.DecodeTimeline(edit.get(), 0, true, true, false);
     QVERIFY(holdSound.WaitUntilHeld());
-    Seek(av, parked);
-    QVERIFY(Settle(av, probe));
-    QVERIFY2(!edit->FindVideoFrame(rangeStart), "the seek alone already cached the range start");
+    QVERIFY(holdPictures.WaitUntilHeld());
+    Seek(av, from);
 
     int pictureTask = -1;
     for (int id = 0; id < 1000 && pictureTask < 0; ++id)
@@ -351,18 +352,20 @@ void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
     });
 
     av.Play(true, false);
+    holdPictures.Release();
     QVERIFY(QTest::qWaitFor([&] { return edit->FindVideoFrame(rangeStart) || wraps > 0; }, 20000));
     std::shared_ptr<VideoFrame> const start = edit->FindVideoFrame(rangeStart);
     QVERIFY2(start && wraps == 0, "the range start was not cached before the first wrap");
     QCOMPARE(start->startFrame, 101);
-    QCOMPARE(edit->PlaybackTime(), parked);
-    // Every frame from the range start to the parked frame is there, within
-    // the budget.
-    for (int frame = 101; frame <= 130; ++frame)
+    QCOMPARE(edit->PlaybackTime(), from);
+    // Every frame from the range start to the range end is there, and
+    // nothing after it, within the budget.
+    for (int frame = 101; frame <= 150; ++frame)
     {
         std::shared_ptr<VideoFrame> const cached = edit->FindVideoFrame(edit->TimeAtFrame(frame, false));
         QVERIFY2(cached && cached->startFrame == frame, qPrintable(QStringLiteral("frame %1").arg(frame)));
     }
+    QCOMPARE(edit->LastCachedVideoFrame()->endFrame, 150);
     QVERIFY(edit->VideoCacheSize() <= edit->VideoCacheMaximumSize());
 
     holdSound.Release();
