@@ -172,6 +172,7 @@ void DecodeManager::Decode()
                 mClipActive = false;
             }
         }
+        mClipForFill = false;
         if (!mDecoding)
         {
             break;
@@ -201,6 +202,17 @@ void DecodeManager::Decode()
             if (mTimeline->IsDecodeForward() != mForward)
             {
                 PrepareClipForDecoding(-1);
+            }
+            else if (Clip* clip = LoopStartFillClip())
+            {
+                // The clock loops a span whose start the cache lacks: its
+                // clip is opened again to fill the cache in front.
+                mForward = true;
+                mCurrentClip = clip;
+                mSeekTime = std::min(TimelineTimeToSourceTime(clip, mTimeline->VideoCacheAdjustedStartTime()),
+                                     clip->CutOut());
+                mClipForFill = true;
+                break;
             }
             WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
             UpdateOutputs();
@@ -316,6 +328,7 @@ void DecodeManager::PrepareClipForDecoding(long long time)
     // A seek always decodes forward up to its target first.
     mForward = mTimeline->IsDecodeForward() || mSeekTarget >= 0;
     mCurrentClip = nullptr;
+    mClipForFill = false;
     if (!mDecodeTrack)
     {
         return;
@@ -615,6 +628,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             ClearCache();
             mHeldPicture.reset();
             mLoopStartTarget = -1;
+            mClipForFill = false;
             mForward = true;
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
@@ -624,6 +638,13 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         if (mLoopStartTarget >= 0)
         {
             ContinueLoopStartFill();
+        }
+        else if (mClipForFill)
+        {
+            if (!StartLoopStartFill())
+            {
+                mClipActive = false; // no longer wanted, or no room for it
+            }
         }
         else if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
         {
@@ -668,6 +689,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         mLoopStartTarget = -1;
         mForward = mTimeline->IsDecodeForward();
     }
+    mClipForFill = false;
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
     mHeldPicture.reset();
@@ -731,26 +753,54 @@ void DecodeManager::PrepareBackwardWindow()
     }
 }
 
-bool DecodeManager::StartLoopStartFill()
+Clip* DecodeManager::LoopStartFillClip() const
 {
-    Clip* clip = mCurrentClip;
-    if (mExportMode || !clip || !mForward || mSeekTarget >= 0 || !mTimeline->IsDecodeForward() ||
-        !mVideoDecoder->IsDecodeForward() || !mTimeline->VideoCacheReachesLoopEnd() ||
+    if (mExportMode || mDecodeType != DecodeType::Video || !mDecodeTrack || mSeekTarget >= 0 ||
+        !mTimeline->IsDecodeForward() || !mTimeline->VideoCacheReachesLoopEnd() ||
         mTimeline->HasDeferredVideoCache())
     {
-        return false;
+        return nullptr;
     }
     long long const spanStart = mTimeline->CacheLoopSpanStart();
     long long const spanEnd = mTimeline->CacheLoopSpanEnd();
     long long const time = mTimeline->PlaybackTime();
-    // Only the current clip's pictures: the cache start must lie in it.
-    long long const target = std::max(spanStart, clip->StartTime());
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
-    std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
     // A playhead outside the cache or the span is about to seek anyway.
-    if (spanEnd < spanStart || !first || cacheStart <= target || time < spanStart || time > spanEnd ||
-        !mTimeline->VideoCacheCoversTime(time) ||
-        (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom))
+    if (spanEnd < spanStart || cacheStart <= spanStart || time < spanStart || time > spanEnd ||
+        !mTimeline->VideoCacheCoversTime(time))
+    {
+        return nullptr;
+    }
+    // Only the pictures of the clip the cache starts in, from a movie file.
+    Clip* clip = mDecodeTrack->ClipAtTime(cacheStart);
+    if (!clip || clip->Type() == ClipType::Empty || !clip->HasVideo() || clip->IsImageSequence() ||
+        clip->HasErrors() || !clip->FileExists(0))
+    {
+        return nullptr;
+    }
+    long long const target = std::max(spanStart, clip->StartTime());
+    if (cacheStart <= target || (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom))
+    {
+        return nullptr;
+    }
+    return clip;
+}
+
+bool DecodeManager::StartLoopStartFill()
+{
+    Clip* clip = LoopStartFillClip();
+    if (!clip || clip != mCurrentClip || !mForward || !mVideoDecoder->IsDecodeForward())
+    {
+        return false;
+    }
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    long long const target = std::max(mTimeline->CacheLoopSpanStart(), clip->StartTime());
+    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    // A fill this cache cannot have is not planned again for it.
+    mLoopStartTriedTarget = target;
+    mLoopStartTriedFrom = cacheStart;
+    std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
+    if (!first)
     {
         return false;
     }
@@ -775,6 +825,9 @@ bool DecodeManager::StartLoopStartFill()
     {
         return false;
     }
+    // Started: tried again after a pause or a turn cut it short.
+    mLoopStartTriedTarget = -1;
+    mLoopStartTriedFrom = -1;
     WaitForDecoderWorkers(ClipDecoder::Movie);
     mLoopStartTarget = target;
     mHeldPicture.reset();
@@ -830,10 +883,16 @@ void DecodeManager::EndLoopStartFill()
     WaitForDecoderWorkers(ClipDecoder::Movie);
     mVideoDecoder->StopDecoding();
     mVideoDecoder->SetDecodeForward(true);
-    if (clip)
+    long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
+                                                                  : mTimeline->PlaybackTime();
+    if (!clip || mClipForFill || next > clip->EndTime())
     {
-        long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
-                                                                      : mTimeline->PlaybackTime();
+        // What follows the cache lies past this clip: the main loop goes on
+        // from the cache's edge.
+        mClipActive = false;
+    }
+    else
+    {
         SeekDecoder(ClipDecoder::Movie, std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut()));
     }
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());

@@ -131,6 +131,9 @@ private:
     // decoded in one backward window and put in front of the cache, the
     // playhead left where it is, so the first wrap finds them there.
     bool StartLoopStartFill();
+    // The clip such a fill would decode in, when one is wanted now; null
+    // otherwise.
+    Clip* LoopStartFillClip() const;
     void ContinueLoopStartFill();
     // Puts the decoder back to decoding forward from the cache end.
     void EndLoopStartFill();
@@ -180,6 +183,9 @@ private:
     // Timeline time down to which the cache is being filled in front (see
     // StartLoopStartFill); -1 when it is not.
     long long mLoopStartTarget = -1;
+    // The clip loop was entered only for such a fill (the cache already
+    // reached the end of the timeline): it ends with the fill.
+    bool mClipForFill = false;
     // The target and the cache start of the last such fill: one that got no
     // further is not tried again from there.
     long long mLoopStartTriedTarget = -1;
