@@ -186,8 +186,8 @@ private:
     // The clip loop was entered only for such a fill (the cache already
     // reached the end of the timeline): it ends with the fill.
     bool mClipForFill = false;
-    // The target and the cache start of the last such fill: one that got no
-    // further is not tried again from there.
+    // The target and the cache start of the last such fill that ran its
+    // course or could not be had (no room): not planned again from there.
     long long mLoopStartTriedTarget = -1;
     long long mLoopStartTriedFrom = -1;
     AudioDecoder* mAudioDecoder = nullptr;
