@@ -4,7 +4,8 @@
 # 1080p ProRes file and a 1080p PNG sequence (decode rates, playback, seek,
 # real-time play at 1x, memory, each against ffmpeg on this machine in the
 # same run), `tessarin_bench loop` on the two long-GOP files (a range looped
-# at 1x: the hold at each wrap, the pictures decoded per pass), and the time to the first picture of 20 s long-GOP files at 1080p
+# at 1x from its start, and the 1080p range once more from a frame parked on
+# inside it: the hold at each wrap, the pictures decoded per pass), and the time to the first picture of 20 s long-GOP files at 1080p
 # and 4K opened afresh, on two cores and on all, beside a whole
 # `mpv --frames=1` run when mpv is installed (bench/open_times.py). Give two
 # build folders to compare two builds on one machine.
@@ -142,6 +143,9 @@ for build in $builds; do
   # but not twice over: 1080p as RGB pictures (as the software viewer takes
   # them) in the default 512 MB, 4K in 1000 MB.
   bench "$build/bench/tessarin_bench" loop "$h264" --range 101-150 --format rgb24
+  # Parked inside the range, past what a seek keeps before its target, and
+  # played from there: the first wrap goes to a start not yet decoded.
+  bench "$build/bench/tessarin_bench" loop "$h264" --range 101-150 --from 130 --format rgb24
   bench "$build/bench/tessarin_bench" loop "$h264_4k" --range 101-150 --cache-size 1000
   # Opening afresh: the first picture on two cores (the same two for both
   # players) and on all of them.

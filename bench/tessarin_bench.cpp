@@ -108,7 +108,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const direction("direction", "frames: play forward or backward", "direction", "forward");
     QCommandLineOption const speed("speed", "frames: playback speed", "speed", "1");
     QCommandLineOption const seek("seek", "frames: seek to each frame of a comma-separated list", "frames");
-    QCommandLineOption const from("from", "frames: step from this frame", "frame");
+    QCommandLineOption const from("from", "frames: step from this frame; loop: park on this frame of the range and play from it (the range start unless given)", "frame");
     QCommandLineOption const step("step", "frames: frames per step, negative backward", "frames", "1");
     QCommandLineOption const count("count", "frames: frames shown while stepping", "count", "1");
     QCommandLineOption const seconds("seconds", "soak: duration", "seconds", "60");
@@ -799,7 +799,7 @@ int RunLoop(Options const& options)
     {
         return Fail(error);
     }
-    return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.loops);
+    return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.from, options.loops);
 }
 
 int RunSoak(Options const& options)

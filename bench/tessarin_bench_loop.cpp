@@ -72,21 +72,30 @@ private:
 
 } // namespace
 
-int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int loops)
+int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int from, int loops)
 {
     last = std::min(last, timeline->EndFrame());
+    from = from < 0 ? first : from;
     if (first < 0 || first >= last)
     {
         std::fprintf(stderr, "tessarin_bench: the range %d-%d does not fit the %d frames\n", first, last,
                      timeline->FrameCount());
         return 1;
     }
+    if (from < first || from >= last)
+    {
+        std::fprintf(stderr, "tessarin_bench: frame %d to play from lies outside the range %d-%d\n", from, first,
+                     last - 1);
+        return 1;
+    }
     AvManager& av = session.Av();
     timeline->SetPlaybackRangeByFrame(first, last);
-    session.Show(timeline, timeline->TimeAtFrame(first, false));
+    // Parked there, the cache already filled from it, as a reviewer parks
+    // and presses play.
+    session.Show(timeline, timeline->TimeAtFrame(from, false));
     if (!session.WaitShown(SETTLE_TIMEOUT_MS))
     {
-        std::fprintf(stderr, "tessarin_bench: the range start was not shown\n");
+        std::fprintf(stderr, "tessarin_bench: frame %d was not shown\n", from);
         return 1;
     }
 
@@ -161,8 +170,8 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
         laterSum += decoded.at(i);
         ++laterCount;
     }
-    std::printf("%s: loop %d-%d (%d frames), %d wraps at 1x, cache %d MB\n",
-                qPrintable(timeline->SourcePtr()->MediaName()), first, last, last - first + 1, loops,
+    std::printf("%s: loop %d-%d (%d frames) from %d, %d wraps at 1x, cache %d MB\n",
+                qPrintable(timeline->SourcePtr()->MediaName()), first, last, last - first + 1, from, loops,
                 timeline->CacheSize());
     std::printf("  hold at the wrap  first %8.1f ms (%.1f frame durations), longest later %8.1f ms (%.1f)\n",
                 firstHold, firstHold / frameMs, laterHold, laterHold / frameMs);

@@ -179,6 +179,18 @@ long long CacheManager::VideoSizeBefore(long long time) const
     return static_cast<long long>((1.0 - VideoForwardWeightingLocked(time)) * static_cast<double>(mVideoSize));
 }
 
+long long CacheManager::VideoSizeAfter(long long time) const
+{
+    QMutexLocker locker(&mVideoMutex);
+    long long bytes = 0;
+    for (auto frame = mVideoFrames.crbegin(); frame != mVideoFrames.crend() && (*frame)->adjustedStartTime > time;
+         ++frame)
+    {
+        bytes += (*frame)->byteSize;
+    }
+    return bytes;
+}
+
 int CacheManager::AudioFrameCount() const
 {
     QMutexLocker locker(&mAudioMutex);
@@ -254,6 +266,16 @@ void CacheManager::SetLoopSpan(long long start, long long end)
 bool CacheManager::HasLoopSpan() const
 {
     return mLoopSpanEnd >= mLoopSpanStart;
+}
+
+long long CacheManager::LoopSpanStart() const
+{
+    return mLoopSpanStart;
+}
+
+long long CacheManager::LoopSpanEnd() const
+{
+    return mLoopSpanEnd;
 }
 
 bool CacheManager::AudioReachesLoopEnd() const

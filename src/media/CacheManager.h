@@ -32,6 +32,8 @@ public:
     long long VideoSize() const;
     // Bytes of the video frames that end at or before time.
     long long VideoSizeBefore(long long time) const;
+    // Bytes of the video frames that start after time.
+    long long VideoSizeAfter(long long time) const;
     int AudioFrameCount() const;
     int VideoFrameCount() const;
     long long AudioStartTime() const;
@@ -58,6 +60,8 @@ public:
     // and nothing after its end is wanted. end < start: none. Any thread.
     void SetLoopSpan(long long start, long long end);
     bool HasLoopSpan() const;
+    long long LoopSpanStart() const;
+    long long LoopSpanEnd() const;
     // Whether the cached frames or blocks already reach the loop span's end:
     // decoding further ahead would only fill the budget with what is never
     // shown. False without a loop span.

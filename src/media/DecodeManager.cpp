@@ -172,6 +172,7 @@ void DecodeManager::Decode()
                 mClipActive = false;
             }
         }
+        mClipForFill = false;
         if (!mDecoding)
         {
             break;
@@ -201,6 +202,17 @@ void DecodeManager::Decode()
             if (mTimeline->IsDecodeForward() != mForward)
             {
                 PrepareClipForDecoding(-1);
+            }
+            else if (Clip* clip = LoopStartFillClip())
+            {
+                // The clock loops a span whose start the cache lacks: its
+                // clip is opened again to fill the cache in front.
+                mForward = true;
+                mCurrentClip = clip;
+                mSeekTime = std::min(TimelineTimeToSourceTime(clip, mTimeline->VideoCacheAdjustedStartTime()),
+                                     clip->CutOut());
+                mClipForFill = true;
+                break;
             }
             WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
             UpdateOutputs();
@@ -316,6 +328,7 @@ void DecodeManager::PrepareClipForDecoding(long long time)
     // A seek always decodes forward up to its target first.
     mForward = mTimeline->IsDecodeForward() || mSeekTarget >= 0;
     mCurrentClip = nullptr;
+    mClipForFill = false;
     if (!mDecodeTrack)
     {
         return;
@@ -372,6 +385,11 @@ void DecodeManager::Seek()
     if (time == mSeekTarget)
     {
         return;
+    }
+    if (mDecodeType == DecodeType::Video && mLoopStartTarget >= 0 && time >= mLoopStartTarget &&
+        time < mTimeline->VideoCacheAdjustedStartTime())
+    {
+        return; // the fill in front under way brings it (the loop wrapped before it was done)
     }
     if (mDecodeType == DecodeType::Video && mSeekTarget >= 0)
     {
@@ -609,13 +627,26 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             }
             ClearCache();
             mHeldPicture.reset();
+            mLoopStartTarget = -1;
+            mClipForFill = false;
             mForward = true;
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
             mSeekPending = false;
             mClipCached = false;
         }
-        if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
+        if (mLoopStartTarget >= 0)
+        {
+            ContinueLoopStartFill();
+        }
+        else if (mClipForFill)
+        {
+            if (!StartLoopStartFill())
+            {
+                mClipActive = false; // no longer wanted, or no room for it
+            }
+        }
+        else if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
         {
             int const status = DecodeNextOn(decoder);
             if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
@@ -639,17 +670,26 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 WaitForCommand(SLEEP_VIDEO_MS);
             }
         }
-        else
+        else if (decoder != ClipDecoder::Movie || !StartLoopStartFill())
         {
             WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
         }
         UpdateOutputs();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
-        if (IsDecoderForward(decoder) != (mSeekTarget >= 0 || mTimeline->IsDecodeForward()))
+        bool const forward = mLoopStartTarget < 0 && (mSeekTarget >= 0 || mTimeline->IsDecodeForward());
+        if (IsDecoderForward(decoder) != forward)
         {
             break; // the direction changed: the main loop continues from the other edge
         }
     }
+    if (mLoopStartTarget >= 0)
+    {
+        // Left in the middle of a fill in front: the next clip loop starts
+        // from the timeline's direction.
+        mLoopStartTarget = -1;
+        mForward = mTimeline->IsDecodeForward();
+    }
+    mClipForFill = false;
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
     mHeldPicture.reset();
@@ -710,6 +750,156 @@ void DecodeManager::PrepareBackwardWindow()
             break;
         }
         count = after;
+    }
+}
+
+Clip* DecodeManager::LoopStartFillClip() const
+{
+    if (mExportMode || mDecodeType != DecodeType::Video || !mDecodeTrack || mSeekTarget >= 0 ||
+        !mTimeline->IsDecodeForward() || !mTimeline->VideoCacheReachesLoopEnd() ||
+        mTimeline->HasDeferredVideoCache())
+    {
+        return nullptr;
+    }
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    long long const time = mTimeline->PlaybackTime();
+    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    // A playhead outside the cache or the span is about to seek anyway.
+    if (spanEnd < spanStart || cacheStart <= spanStart || time < spanStart || time > spanEnd ||
+        !mTimeline->VideoCacheCoversTime(time))
+    {
+        return nullptr;
+    }
+    // Only the pictures of the clip the cache starts in, from a movie file.
+    Clip* clip = mDecodeTrack->ClipAtTime(cacheStart);
+    if (!clip || clip->Type() == ClipType::Empty || !clip->HasVideo() || clip->IsImageSequence() ||
+        clip->HasErrors() || !clip->FileExists(0))
+    {
+        return nullptr;
+    }
+    long long const target = std::max(spanStart, clip->StartTime());
+    if (cacheStart <= target || (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom))
+    {
+        return nullptr;
+    }
+    return clip;
+}
+
+bool DecodeManager::StartLoopStartFill()
+{
+    Clip* clip = LoopStartFillClip();
+    if (!clip || clip != mCurrentClip || !mForward || !mVideoDecoder->IsDecodeForward())
+    {
+        return false;
+    }
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    long long const target = std::max(mTimeline->CacheLoopSpanStart(), clip->StartTime());
+    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    // A fill this cache cannot have is not planned again for it.
+    mLoopStartTriedTarget = target;
+    mLoopStartTriedFrom = cacheStart;
+    std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
+    if (!first)
+    {
+        return false;
+    }
+    long long const windowEnd = TimelineTimeToSourceTime(clip, mTimeline->VideoCachePacketStartTime() - 1);
+    long long const windowStart = TimelineTimeToSourceTime(clip, target);
+    Source const* source = clip->SourcePtr();
+    double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
+    if (windowEnd < windowStart || step <= 0.0)
+    {
+        return false;
+    }
+    auto const frames = static_cast<long long>(std::ceil(static_cast<double>(windowEnd - windowStart + 1) / step));
+    // The whole span fits beside the codec's own pictures: what the cache
+    // holds of it, the window and the codec's pictures (HeldPictureBytes,
+    // forward), with the frames after the span let go first.
+    std::shared_ptr<VideoFrame> const last = mTimeline->LastCachedVideoFrame();
+    long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
+    long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(spanEnd);
+    long long const needed = kept + (frames + 1) * pictureBytes + mVideoDecoder->HeldPictureBytes();
+    if (pictureBytes <= 0 || frames > std::numeric_limits<int>::max() / 2 ||
+        needed >= mTimeline->VideoCacheMaximumSize())
+    {
+        return false;
+    }
+    // Started: tried again after a pause or a turn cut it short.
+    mLoopStartTriedTarget = -1;
+    mLoopStartTriedFrom = -1;
+    WaitForDecoderWorkers(ClipDecoder::Movie);
+    mLoopStartTarget = target;
+    mHeldPicture.reset();
+    mForward = false;
+    mVideoDecoder->SeekSingleBackwardWindow(windowEnd, static_cast<int>(frames));
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    // Room for the window: the frames after the span go.
+    for (int count = mTimeline->VideoCacheFrameCount();;)
+    {
+        mTimeline->UpdateVideoCache();
+        int const after = mTimeline->VideoCacheFrameCount();
+        if (after == count)
+        {
+            break;
+        }
+        count = after;
+    }
+    return true;
+}
+
+void DecodeManager::ContinueLoopStartFill()
+{
+    long long const time = mTimeline->PlaybackTime();
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    // The clock stopped looping, turned, or left both the cache and what the
+    // fill brings (a seek follows).
+    bool const brought = time >= mLoopStartTarget && time < mTimeline->VideoCacheAdjustedStartTime();
+    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || spanEnd < spanStart || time < spanStart ||
+        time > spanEnd || !(brought || mTimeline->VideoCacheCoversTime(time)))
+    {
+        EndLoopStartFill();
+        return;
+    }
+    int const status = mVideoDecoder->DecodeNext();
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED ||
+        mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartTarget ||
+        mVideoDecoder->BackwardWindowStartsNext())
+    {
+        // Done as far as it goes: not tried again from where it got to.
+        mLoopStartTriedTarget = mLoopStartTarget;
+        mLoopStartTriedFrom = mTimeline->VideoCacheAdjustedStartTime();
+        EndLoopStartFill();
+    }
+}
+
+void DecodeManager::EndLoopStartFill()
+{
+    Clip* clip = mCurrentClip;
+    mLoopStartTarget = -1;
+    mForward = true;
+    WaitForDecoderWorkers(ClipDecoder::Movie);
+    mVideoDecoder->StopDecoding();
+    mVideoDecoder->SetDecodeForward(true);
+    long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
+                                                                  : mTimeline->PlaybackTime();
+    if (!clip || mClipForFill || next > clip->EndTime())
+    {
+        // What follows the cache lies past this clip: the main loop goes on
+        // from the cache's edge.
+        mClipActive = false;
+    }
+    else
+    {
+        SeekDecoder(ClipDecoder::Movie, std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut()));
+    }
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    if (!mTimeline->VideoCacheReady())
+    {
+        // A wrap waited for the fill, which did not bring its time after all.
+        Seek();
     }
 }
 
@@ -859,7 +1049,7 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     // a later one starts there (the cache keeps the later one).
     bool const beforeCutIn = index < 0;
     PlaceFrame(clip, std::move(frame), std::max(index, 0));
-    if (beforeCutIn)
+    if (beforeCutIn && mLoopStartTarget < 0)
     {
         mClipActive = false;
     }

@@ -125,6 +125,18 @@ private:
     // Sizes the backward window about to be decoded by what the cache keeps,
     // and lets the cache make room for it.
     void PrepareBackwardWindow();
+    // While the clock loops a span whose start the cache lacks, with the
+    // fill already at the span end and room in the budget for the whole
+    // span: the pictures from the span start up to the cache start are
+    // decoded in one backward window and put in front of the cache, the
+    // playhead left where it is, so the first wrap finds them there.
+    bool StartLoopStartFill();
+    // The clip such a fill would decode in, when one is wanted now; null
+    // otherwise.
+    Clip* LoopStartFillClip() const;
+    void ContinueLoopStartFill();
+    // Puts the decoder back to decoding forward from the cache end.
+    void EndLoopStartFill();
     void SeekDecoder(ClipDecoder decoder, long long sourceTime);
     void SetDecoderForward(ClipDecoder decoder, bool forward);
     bool IsDecoderForward(ClipDecoder decoder) const;
@@ -168,6 +180,16 @@ private:
     bool mRestartPending = false;
     unsigned int mRestartCount = 0;
     bool mSeekPending = false;
+    // Timeline time down to which the cache is being filled in front (see
+    // StartLoopStartFill); -1 when it is not.
+    long long mLoopStartTarget = -1;
+    // The clip loop was entered only for such a fill (the cache already
+    // reached the end of the timeline): it ends with the fill.
+    bool mClipForFill = false;
+    // The target and the cache start of the last such fill that ran its
+    // course or could not be had (no room): not planned again from there.
+    long long mLoopStartTriedTarget = -1;
+    long long mLoopStartTriedFrom = -1;
     AudioDecoder* mAudioDecoder = nullptr;
     VideoDecoder* mVideoDecoder = nullptr;
     ImageSequenceDecoder* mImageSequenceDecoder = nullptr;

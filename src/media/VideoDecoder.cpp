@@ -268,6 +268,7 @@ int VideoDecoder::KeptFrames() const
 
 void VideoDecoder::Seek(long long t)
 {
+    mSingleWindow = false;
     mFrameBuffer.clear();
     mWindowUnfinished = false;
     mSkipAllowed = true;
@@ -584,6 +585,16 @@ bool VideoDecoder::ExactSeek() const
 void VideoDecoder::SetDecodeForward(bool forward)
 {
     mDecodeForward = forward;
+    mSingleWindow = false;
+}
+
+void VideoDecoder::SeekSingleBackwardWindow(long long t, int frames)
+{
+    SetDecodeForward(false);
+    Seek(t);
+    mWindowFrames = std::max(frames, 1);
+    mWindowPrepared = true;
+    mSingleWindow = true;
 }
 
 bool VideoDecoder::IsDecodeForward() const
@@ -784,7 +795,10 @@ int VideoDecoder::DecodeNextBackward()
             }
         }
         mWindowUnfinished = false;
-        FinishWindow();
+        if (!mSingleWindow)
+        {
+            FinishWindow(); // a window of its own length says nothing of the GOPs
+        }
     }
     // Nothing at or before the window's end, even from the start of the
     // file: there is nothing earlier.
@@ -814,7 +828,7 @@ int VideoDecoder::DecodeNextBackward()
     {
         return STATUS_START_REACHED;
     }
-    if (mFrameBuffer.isEmpty())
+    if (mFrameBuffer.isEmpty() && !mSingleWindow)
     {
         // The next window ends just before the earliest frame emitted.
         Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
@@ -1017,10 +1031,11 @@ long long VideoDecoder::HeldPictureBytes() const
     {
         bytes += frame ? frame->byteSize : 0;
     }
-    if (!mDecodeForward)
+    // Backwards, a whole window is decoded before its first picture is
+    // handed over: room for it is kept all along, and for a single window
+    // until it has been decoded.
+    if (!mDecodeForward && (!mSingleWindow || mWindowPrepared || mWindowUnfinished))
     {
-        // Backwards, a whole window is decoded before its first picture is
-        // handed over: room for it is kept all along.
         bytes = std::max(bytes, (mWindowFrames + 1LL) * mPictureBytes);
     }
     return bytes + CodecHeldPictures() * mPictureBytes;

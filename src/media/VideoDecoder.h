@@ -83,6 +83,12 @@ public:
     // (by the budget) rather than the usual few: backward play goes on from
     // them instead of decoding them again.
     void SetSeekKeepsBackwardWindow(bool keep);
+    // Turns backward for one window of at most frames pictures ending at t
+    // (µs of source time), handed out latest first by DecodeNext as usual.
+    // No window follows it: once it is handed out BackwardWindowStartsNext
+    // holds, and the pictures handed out stop counting in HeldPictureBytes
+    // as they go. A seek or SetDecodeForward ends it.
+    void SeekSingleBackwardWindow(long long t, int frames);
 
     // Threads converting each picture (1: on the decoding thread alone).
     // Unset, the cores the decoder leaves, up to four.
@@ -220,6 +226,8 @@ private:
     // PrepareBackwardWindow set the length of the next window.
     bool mWindowPrepared = false;
     bool mSeekKeepsWindow = false;
+    // The backward window under way is the only one (SeekSingleBackwardWindow).
+    bool mSingleWindow = false;
     long long mBackwardBudget = 0;
     long long mBackwardKept = 0;
     // The backward window: frames up to mWindowEnd in presentation order,

@@ -952,6 +952,26 @@ void Timeline::SetCacheLoopSpan(long long start, long long end)
     mCacheManager->SetLoopSpan(start, end);
 }
 
+long long Timeline::CacheLoopSpanStart() const
+{
+    return mCacheManager->LoopSpanStart();
+}
+
+long long Timeline::CacheLoopSpanEnd() const
+{
+    return mCacheManager->LoopSpanEnd();
+}
+
+bool Timeline::VideoCacheReachesLoopEnd() const
+{
+    return mCacheManager->VideoReachesLoopEnd();
+}
+
+long long Timeline::VideoCacheSizeAfter(long long time) const
+{
+    return mCacheManager->VideoSizeAfter(time);
+}
+
 void Timeline::SetVideoCacheReservedSize(long long bytes)
 {
     mCacheManager->SetVideoReservedSize(bytes);

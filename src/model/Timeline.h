@@ -203,6 +203,13 @@ public:
     // The span [start, end] (µs) the clock loops over while it plays; end <
     // start when it does not loop. Main thread.
     void SetCacheLoopSpan(long long start, long long end);
+    // That span (any thread); end < start when the clock does not loop.
+    long long CacheLoopSpanStart() const;
+    long long CacheLoopSpanEnd() const;
+    // The cached frames reach the end of that span.
+    bool VideoCacheReachesLoopEnd() const;
+    // Bytes of the cached video frames that start after time.
+    long long VideoCacheSizeAfter(long long time) const;
     // Picture bytes the decoder holds outside the cache, counted against it.
     void SetVideoCacheReservedSize(long long bytes);
     void DoDeferredAudioCacheCleanup();

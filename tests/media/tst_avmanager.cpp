@@ -85,6 +85,8 @@ private Q_SLOTS:
     void PlaybackShowsTheCoveringFrame();
     void SeekShowsTheFrameAndTheClockResumesWhereItStalled();
     void LoopingARangeDecodesNothingBeyondItAndKeepsItsStart();
+    void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap_data();
+    void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void EditsWhilePlayingInBothDirections();
     void SteppingBackwardIsFrameExact_data();
@@ -304,6 +306,102 @@ void TestAvManager::LoopingARangeDecodesNothingBeyondItAndKeepsItsStart()
     // never decoded again, and no wrap had to wait for a seek.
     QCOMPARE(startNow.get(), start.get());
     QCOMPARE(seeks.count(), seeksAfterTheFirstPass);
+    QVERIFY(Settle(av, probe));
+    av.Shutdown();
+}
+
+void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap_data()
+{
+    QTest::addColumn<bool>("parked");
+    // The picture loop starts with the clock, from the playhead; or it has
+    // cached the rest of the file from the parked playhead and is done with
+    // it when the clock starts.
+    QTest::newRow("from a seek") << false;
+    QTest::newRow("parked") << true;
+}
+
+void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
+{
+    // Played with the loop on from inside the range, well past the key
+    // picture and past what a seek keeps before its target: the range start
+    // is decoded into the cache before the first wrap, which then shows it
+    // from there without a seek.
+    QFETCH(bool, parked);
+    std::unique_ptr<Timeline> source = SourceTimeline("h264_gop250.mp4");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    edit->SetPlaybackRangeByFrame(101, 150);
+    long long const rangeStart = edit->PlaybackRangeStart();
+    long long const from = edit->TimeAtFrame(130, false);
+    AvManager av;
+    ViewerProbe probe(&av, edit.get());
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(4.0f);
+    // Until the sound is let go its cache holds nothing and the clock waits
+    // on it: the playhead stays put however long the pictures take.
+    TaskHold holdSound(&av, AvWorkerTaskType::DecodeAudio);
+    std::unique_ptr<TaskHold> holdPictures;
+    if (!parked)
+    {
+        holdPictures = std::make_unique<TaskHold>(&av, AvWorkerTaskType::DecodeVideo);
+    }
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    QVERIFY(holdSound.WaitUntilHeld());
+    QVERIFY(!holdPictures || holdPictures->WaitUntilHeld());
+    Seek(av, from);
+    if (parked)
+    {
+        QVERIFY(Settle(av, probe));
+        QVERIFY(QTest::qWaitFor([&] {
+            std::shared_ptr<VideoFrame> const last = edit->LastCachedVideoFrame();
+            return last && last->endFrame == edit->EndFrame();
+        }, 20000));
+        QVERIFY2(!edit->FindVideoFrame(rangeStart), "the seek alone already cached the range start");
+    }
+
+    int pictureTask = -1;
+    for (int id = 0; id < 1000 && pictureTask < 0; ++id)
+    {
+        AvWorkerProperties const* record = av.FindActiveWorker(id);
+        pictureTask = record && record->task->type == AvWorkerTaskType::DecodeVideo ? id : -1;
+    }
+    QVERIFY(pictureTask >= 0);
+    int pictureSeeks = 0;
+    connect(&av, &AvManager::SeekRequested, this, [&](int id) { pictureSeeks += id == pictureTask ? 1 : 0; });
+    int wraps = 0;
+    long long lastTime = av.PlaybackTime();
+    connect(&av, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
+        wraps += time < lastTime ? 1 : 0;
+        lastTime = time;
+    });
+
+    av.Play(true, false);
+    if (holdPictures)
+    {
+        holdPictures->Release();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return edit->FindVideoFrame(rangeStart) || wraps > 0; }, 20000));
+    std::shared_ptr<VideoFrame> const start = edit->FindVideoFrame(rangeStart);
+    QVERIFY2(start && wraps == 0, "the range start was not cached before the first wrap");
+    QCOMPARE(start->startFrame, 101);
+    QCOMPARE(edit->PlaybackTime(), from);
+    // Every frame from the range start to the range end is there, within
+    // the budget; from a seek nothing after the range end was decoded.
+    for (int frame = 101; frame <= 150; ++frame)
+    {
+        std::shared_ptr<VideoFrame> const cached = edit->FindVideoFrame(edit->TimeAtFrame(frame, false));
+        QVERIFY2(cached && cached->startFrame == frame, qPrintable(QStringLiteral("frame %1").arg(frame)));
+    }
+    QCOMPARE(edit->LastCachedVideoFrame()->endFrame, parked ? edit->EndFrame() : 150);
+    QVERIFY(edit->VideoCacheSize() <= edit->VideoCacheMaximumSize());
+
+    holdSound.Release();
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= 1 && av.PlaybackTime() > rangeStart + 200000; }, 60000));
+    std::shared_ptr<VideoFrame> const startNow = edit->FindVideoFrame(rangeStart);
+    av.Pause(DecodeBias::None);
+    // The first wrap took the range start from the cache: the same picture,
+    // and the picture loop never had to seek.
+    QCOMPARE(startNow.get(), start.get());
+    QCOMPARE(pictureSeeks, 0);
     QVERIFY(Settle(av, probe));
     av.Shutdown();
 }

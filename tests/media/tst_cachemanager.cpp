@@ -352,6 +352,16 @@ void TestCacheManager::LoopSpanEndBoundsTheDecodeAhead()
     }
     cache.InsertVideoFrame(FrameAt(4, 10)); // the span's last frame
     QVERIFY(cache.VideoReachesLoopEnd());
+    // What lies after the span (what a full cache lets go first) is told
+    // apart by the frames' starts.
+    QCOMPARE(cache.LoopSpanStart(), 2 * FRAME_DURATION);
+    QCOMPARE(cache.LoopSpanEnd(), 5 * FRAME_DURATION - 1);
+    QCOMPARE(cache.VideoSizeAfter(cache.LoopSpanEnd()), 0LL);
+    cache.InsertVideoFrame(FrameAt(5, 7));
+    cache.InsertVideoFrame(FrameAt(6, 3));
+    QCOMPARE(cache.VideoSizeAfter(cache.LoopSpanEnd()), 10LL);
+    QCOMPARE(cache.VideoSizeAfter(5 * FRAME_DURATION), 3LL);
+    QCOMPARE(cache.VideoSizeAfter(-1), cache.VideoSize());
     cache.InsertAudioFrame(MakeAudioFrame(0, 4 * FRAME_DURATION));
     QVERIFY(!cache.AudioReachesLoopEnd());
     cache.InsertAudioFrame(MakeAudioFrame(4 * FRAME_DURATION + 1, 6 * FRAME_DURATION));

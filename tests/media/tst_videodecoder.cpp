@@ -166,6 +166,7 @@ private Q_SLOTS:
     void BackwardDecodesEachGopOncePerWindow_data();
     void BackwardDecodesEachGopOncePerWindow();
     void SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget();
+    void SingleBackwardWindowHandsOutItsPicturesAndNoMore();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt();
     void RgbPathsCarryTheRightPicture_data();
@@ -496,6 +497,57 @@ void TestVideoDecoder::SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget()
     // The usual few and the seek's margin before the target.
     QVERIFY(target - firsts.at(0) >= Settings::numLeadingVideoFramesKeptOnSeek);
     QCOMPARE(firsts.at(0) - firsts.at(1), window - Settings::numLeadingVideoFramesKeptOnSeek);
+}
+
+void TestVideoDecoder::SingleBackwardWindowHandsOutItsPicturesAndNoMore()
+{
+    // Pictures 101-129 of a GOP that starts at 0, for the front of a cache
+    // that starts at 130: each the right one, latest first, then nothing
+    // more is decoded, and what the decoder holds shrinks as they go.
+    QString const name = QStringLiteral("numbered_gop250.mp4");
+    Reference const& reference = ReferenceFor(name);
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    decoding.Forward(reference.starts.at(140), reference.starts.at(140));
+    long long const pictureBytes = decoding.frames.constLast()->byteSize;
+    long long const codecBytes = decoding.decoder.HeldPictureBytes();
+    int const first = 101;
+    int const end = 130;
+    int packets = 0;
+    QObject::connect(&decoding.decoder, &VideoDecoder::DecodingProgressed, [&packets] { ++packets; });
+
+    decoding.frames.clear();
+    decoding.decoder.SeekSingleBackwardWindow(reference.starts.at(end) - 1, end - first);
+    QVERIFY(!decoding.decoder.IsDecodeForward());
+    // Room for the whole window is held before it is decoded.
+    QCOMPARE(decoding.decoder.HeldPictureBytes(), codecBytes + (end - first + 1) * pictureBytes);
+    QList<long long> held;
+    for (int guard = 0; guard < 1000 && !(guard > 0 && decoding.decoder.BackwardWindowStartsNext()); ++guard)
+    {
+        int const status = decoding.decoder.DecodeNext();
+        QCOMPARE(status, VideoDecoder::STATUS_DONE);
+        held << decoding.decoder.HeldPictureBytes();
+    }
+    decoding.frames.removeAll(nullptr);
+    QVERIFY(decoding.frames.size() >= end - first);
+    QVERIFY(decoding.frames.size() <= end - first + 1);
+    for (int i = 0; i < decoding.frames.size(); ++i)
+    {
+        QCOMPARE(ReadNumber(*decoding.frames.at(i)), end - 1 - i);
+    }
+    // One pass over the GOP up to the window's end (the packets of frame
+    // threads in flight aside), no second window.
+    QVERIFY2(packets <= end + 10, qPrintable(QStringLiteral("%1 packets decoded").arg(packets)));
+    QCOMPARE(held.constLast(), codecBytes);
+    for (int i = 1; i < held.size(); ++i)
+    {
+        QCOMPARE(held.at(i), held.at(i - 1) - pictureBytes);
+    }
+    // Forward again from anywhere, as usual.
+    QList<FramePtr> frames = decoding.Forward(reference.starts.at(160), reference.starts.at(160));
+    frames.removeAll(nullptr);
+    QVERIFY(!frames.isEmpty());
+    QCOMPARE(ReadNumber(*frames.constLast()), 161);
 }
 
 void TestVideoDecoder::TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data()
