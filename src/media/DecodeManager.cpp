@@ -741,7 +741,12 @@ void DecodeManager::PrepareBackwardWindow()
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
     // Nothing is evicted while the window is decoded: the cache makes its
     // room first.
-    for (int count = mTimeline->VideoCacheFrameCount(); !mTimeline->CanCacheVideoFrame();)
+    MakeVideoCacheRoom(true);
+}
+
+void DecodeManager::MakeVideoCacheRoom(bool untilItCanCache)
+{
+    for (int count = mTimeline->VideoCacheFrameCount(); !untilItCanCache || !mTimeline->CanCacheVideoFrame();)
     {
         mTimeline->UpdateVideoCache();
         int const after = mTimeline->VideoCacheFrameCount();
@@ -835,16 +840,7 @@ bool DecodeManager::StartLoopStartFill()
     mVideoDecoder->SeekSingleBackwardWindow(windowEnd, static_cast<int>(frames));
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
     // Room for the window: the frames after the span go.
-    for (int count = mTimeline->VideoCacheFrameCount();;)
-    {
-        mTimeline->UpdateVideoCache();
-        int const after = mTimeline->VideoCacheFrameCount();
-        if (after == count)
-        {
-            break;
-        }
-        count = after;
-    }
+    MakeVideoCacheRoom(false);
     return true;
 }
 

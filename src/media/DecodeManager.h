@@ -125,6 +125,9 @@ private:
     // Sizes the backward window about to be decoded by what the cache keeps,
     // and lets the cache make room for it.
     void PrepareBackwardWindow();
+    // Lets the cache evict until it stops letting frames go (with
+    // untilItCanCache, until it has room for the next frame).
+    void MakeVideoCacheRoom(bool untilItCanCache);
     // While the clock loops a span whose start the cache lacks, with the
     // fill already at the span end and room in the budget for the whole
     // span: the pictures from the span start up to the cache start are
