@@ -203,7 +203,7 @@ void DecodeManager::Decode()
             {
                 PrepareClipForDecoding(-1);
             }
-            else if (Clip* clip = LoopStartFillClip())
+            else if (long long target = -1; Clip* clip = LoopStartFillClip(target))
             {
                 // The clock loops a span whose start the cache lacks: its
                 // clip is opened again to fill the cache in front.
@@ -758,7 +758,7 @@ void DecodeManager::MakeVideoCacheRoom(bool untilItCanCache)
     }
 }
 
-Clip* DecodeManager::LoopStartFillClip() const
+Clip* DecodeManager::LoopStartFillClip(long long& target) const
 {
     if (mExportMode || mDecodeType != DecodeType::Video || !mDecodeTrack || mSeekTarget >= 0 ||
         !mTimeline->IsDecodeForward() || !mTimeline->VideoCacheReachesLoopEnd() ||
@@ -778,13 +778,15 @@ Clip* DecodeManager::LoopStartFillClip() const
     }
     // Only the pictures of the clip the cache starts in, from a movie file.
     Clip* clip = mDecodeTrack->ClipAtTime(cacheStart);
-    if (!clip || clip->Type() == ClipType::Empty || !clip->HasVideo() || clip->IsImageSequence() ||
-        clip->HasErrors() || !clip->FileExists(0))
+    if (!clip || clip->Type() == ClipType::Empty || !clip->HasVideo() || clip->IsImageSequence())
     {
         return nullptr;
     }
-    long long const target = std::max(spanStart, clip->StartTime());
-    if (cacheStart <= target || (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom))
+    target = std::max(spanStart, clip->StartTime());
+    // A fill tried from here is not planned again, and the file is looked
+    // at last: this runs at every wake of an idle loop.
+    if (cacheStart <= target || (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom) ||
+        clip->HasErrors() || !clip->FileExists(0))
     {
         return nullptr;
     }
@@ -793,13 +795,13 @@ Clip* DecodeManager::LoopStartFillClip() const
 
 bool DecodeManager::StartLoopStartFill()
 {
-    Clip* clip = LoopStartFillClip();
+    long long target = -1;
+    Clip* clip = LoopStartFillClip(target);
     if (!clip || clip != mCurrentClip || !mForward || !mVideoDecoder->IsDecodeForward())
     {
         return false;
     }
     long long const spanEnd = mTimeline->CacheLoopSpanEnd();
-    long long const target = std::max(mTimeline->CacheLoopSpanStart(), clip->StartTime());
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
     // A fill this cache cannot have is not planned again for it.
     mLoopStartTriedTarget = target;

@@ -134,9 +134,9 @@ private:
     // decoded in one backward window and put in front of the cache, the
     // playhead left where it is, so the first wrap finds them there.
     bool StartLoopStartFill();
-    // The clip such a fill would decode in, when one is wanted now; null
-    // otherwise.
-    Clip* LoopStartFillClip() const;
+    // The clip such a fill would decode in, when one is wanted now, with
+    // target the timeline time it would fill down to; null otherwise.
+    Clip* LoopStartFillClip(long long& target) const;
     void ContinueLoopStartFill();
     // Puts the decoder back to decoding forward from the cache end.
     void EndLoopStartFill();

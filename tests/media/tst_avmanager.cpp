@@ -56,6 +56,16 @@ void Seek(AvManager& av, long long time)
     av.SetPlaybackTime(time, false, false, true, true);
 }
 
+// Counts the clock's wraps into wraps: each time the playback time goes back.
+void CountWraps(AvManager& av, QObject* context, int& wraps)
+{
+    QObject::connect(&av, &AvManager::PlaybackTimeChanged, context,
+                     [&wraps, last = av.PlaybackTime()](long long time) mutable {
+                         wraps += time < last ? 1 : 0;
+                         last = time;
+                     });
+}
+
 // Every export task's private timeline copy, while the tasks run.
 QList<Timeline*> ExportCopies(AvManager const& av)
 {
@@ -278,11 +288,7 @@ void TestAvManager::LoopingARangeDecodesNothingBeyondItAndKeepsItsStart()
     Seek(av, rangeStart);
 
     int wraps = 0;
-    long long lastTime = av.PlaybackTime();
-    connect(&av, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
-        wraps += time < lastTime ? 1 : 0;
-        lastTime = time;
-    });
+    CountWraps(av, this, wraps);
     av.Play(true, false);
     holdSound.Release();
     holdPictures.Release();
@@ -368,11 +374,7 @@ void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
     int pictureSeeks = 0;
     connect(&av, &AvManager::SeekRequested, this, [&](int id) { pictureSeeks += id == pictureTask ? 1 : 0; });
     int wraps = 0;
-    long long lastTime = av.PlaybackTime();
-    connect(&av, &AvManager::PlaybackTimeChanged, this, [&](long long time) {
-        wraps += time < lastTime ? 1 : 0;
-        lastTime = time;
-    });
+    CountWraps(av, this, wraps);
 
     av.Play(true, false);
     if (holdPictures)
