@@ -21,9 +21,13 @@ PictureArena& PictureArena::Instance()
     return *arena;
 }
 
-uint8_t* PictureArena::Allocate(size_t size)
+uint8_t* PictureArena::Allocate(size_t size, bool* resident)
 {
     size = PageRounded(size);
+    if (resident)
+    {
+        *resident = false;
+    }
     std::vector<Range> beyondLimit;
     uint8_t* data = nullptr;
     {
@@ -37,6 +41,10 @@ uint8_t* PictureArena::Allocate(size_t size)
                 piece.used += size;
                 mUsed += size;
                 mRetained -= size;
+                if (resident)
+                {
+                    *resident = true;
+                }
                 return piece.base + offset;
             }
         }

@@ -31,8 +31,10 @@ public:
     // The arena of the process's picture buffers.
     static PictureArena& Instance();
 
-    // Null when no address space could be reserved.
-    uint8_t* Allocate(size_t size);
+    // Null when no address space could be reserved. resident, when given,
+    // tells whether the block kept its pages from an earlier picture (none
+    // of them will fault).
+    uint8_t* Allocate(size_t size, bool* resident = nullptr);
     void Free(uint8_t* data, size_t size);
 
     // Bytes of blocks in use and kept together that freed blocks may keep

@@ -47,11 +47,16 @@ bool Mapped(size_t size)
 #endif
 }
 
-uint8_t* AllocateBytes(size_t size)
+// resident, when given, tells whether every page of it is backed already.
+uint8_t* AllocateBytes(size_t size, bool* resident = nullptr)
 {
     if (Mapped(size))
     {
-        return PictureArena::Instance().Allocate(PaddedSize(size));
+        return PictureArena::Instance().Allocate(PaddedSize(size), resident);
+    }
+    if (resident)
+    {
+        *resident = false;
     }
     return static_cast<uint8_t*>(av_malloc(PaddedSize(size)));
 }
@@ -140,11 +145,12 @@ VideoFrameBuffer VideoFrameBufferPool::Acquire(size_t size, bool warmAhead)
     {
         std::lock_guard<std::mutex> const locker(mMutex);
         // The smallest idle buffer that fits, unless it would waste more
-        // than a quarter of itself.
+        // than a quarter of itself; of those alike, the one given back
+        // last, whose memory the processor's caches may still hold.
         auto best = mIdle.end();
         for (auto it = mIdle.begin(); it != mIdle.end(); ++it)
         {
-            if (it->size >= size && it->size - size <= it->size / 4 && (best == mIdle.end() || it->size < best->size))
+            if (it->size >= size && it->size - size <= it->size / 4 && (best == mIdle.end() || it->size <= best->size))
             {
                 best = it;
             }
@@ -312,8 +318,9 @@ void VideoFrameBufferPool::WarmLoop()
         unsigned int const generation = mWarmGeneration;
         ++mWarmInFlight;
         lock.unlock();
-        uint8_t* const data = AllocateBytes(size);
-        if (data)
+        bool resident = false;
+        uint8_t* const data = AllocateBytes(size, &resident);
+        if (data && !resident)
         {
             // One write a page has the system back every page of it now.
             volatile uint8_t* const bytes = data;
