@@ -78,6 +78,11 @@ int AutomaticConversionThreads(AVCodecContext const* context)
     return std::clamp(framesInParallel ? cores / 2 : cores, 1, MAXIMUM_CONVERSION_THREADS);
 }
 
+// Packets a forward run reads after a seek before it goes on in the run
+// context: a scrub's seeks, each followed by a few pictures, stay on slice
+// threads, whose flush waits for nothing.
+long long const RUN_CONTEXT_AFTER_PACKETS = 8;
+
 // Frames before those a seek keeps in which every picture is decoded: the
 // latest of them covers the start of the kept range.
 int const SKIP_LEAD_FRAMES = 8;
@@ -166,6 +171,8 @@ bool VideoDecoder::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
 
 void VideoDecoder::CloseVideoStream()
 {
+    CloseRunContext();
+    mRunContextRefused = false;
     mCurrentStreamInfo = nullptr;
     mFrameBuffer.clear();
     AvDecoderBase::CloseVideoStream();
@@ -185,6 +192,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mAwaitKey = false;
     mSkipFrom = -1;
     mPictureCount = 0;
+    mPacketsSinceSeek = 0;
     mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
     mLongestWindow = 0;
     mWindowCount = 0;
@@ -222,14 +230,14 @@ AVPixelFormat VideoDecoder::OutputAvPixelFormat(VideoFramePixelFormat format)
 void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
 {
     data.streamInfo = mCurrentStreamInfo;
-    data.codecContext = mVideoCodecContext;
+    data.codecContext = DecodingContext();
     data.timeBase = mTimeBase;
     data.imageAlignment = mImageAlignment;
     data.outputPixelFormat = mOutputPixelFormat;
     data.framePixelFormat = mFramePixelFormat;
     data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
     data.conversionThreads =
-        mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(mVideoCodecContext);
+        mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(data.codecContext);
     data.seekTarget = mWindowEnd;
     data.keptFrames = KeptFrames();
     data.dropCorruptFrames = !mSeekVerified;
@@ -339,6 +347,12 @@ bool VideoDecoder::SeekStream(long long target)
         worker->Flush();
     }
     avcodec_flush_buffers(mVideoCodecContext);
+    if (mRunContextActive)
+    {
+        avcodec_flush_buffers(mRunCodecContext);
+        mRunContextActive = false;
+    }
+    mPacketsSinceSeek = 0;
     mWindowDrained = false;
     mLastDecodeTime = -1;
     mSkipFrom = -1;
@@ -627,9 +641,11 @@ int VideoDecoder::DecodeNextForward()
     }
     VideoDecodeWorker* worker = mIdleWorkers.dequeue();
     VideoDecodingData* data = worker->DecodingData();
+    ChooseDecodingContext();
     PrepareDecodingData(*data);
     mAtStart = false;
     int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
+    mPacketsSinceSeek += status == STATUS_DONE ? 1 : 0;
     mAwaitKey = data->awaitKey;
     if (status == STATUS_DONE && PacketPastWindow(worker->Packet()))
     {
@@ -1041,9 +1057,68 @@ long long VideoDecoder::HeldPictureBytes() const
     return bytes + CodecHeldPictures() * mPictureBytes;
 }
 
+AVCodecContext* VideoDecoder::DecodingContext() const
+{
+    return mRunContextActive ? mRunCodecContext : mVideoCodecContext;
+}
+
+void VideoDecoder::ChooseDecodingContext()
+{
+    if (mRunContextActive || mRunContextRefused || !mDecodeForward || !mSeekVerified ||
+        mPacketsSinceSeek < RUN_CONTEXT_AFTER_PACKETS)
+    {
+        return;
+    }
+    if (!mRunCodecContext)
+    {
+        mRunCodecContext = OpenRunContext();
+        mRunContextRefused = !mRunCodecContext;
+        if (mRunContextRefused)
+        {
+            return;
+        }
+    }
+    mRunContextActive = true;
+}
+
+AVCodecContext* VideoDecoder::OpenRunContext() const
+{
+    AVCodecContext const* own = mVideoCodecContext;
+    if (mForExport || !mIntraOnly || mHwDecoderActive || !own || !mVideoCodec || !mFormatContext ||
+        !mCurrentStreamInfo || own->active_thread_type != FF_THREAD_SLICE || own->thread_count < 2 ||
+        !(mVideoCodec->capabilities & AV_CODEC_CAP_FRAME_THREADS))
+    {
+        return nullptr;
+    }
+    AVCodecContext* context = avcodec_alloc_context3(nullptr);
+    AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+    if (!context || avcodec_parameters_to_context(context, stream->codecpar) < 0)
+    {
+        avcodec_free_context(&context);
+        return nullptr;
+    }
+    context->pkt_timebase = stream->time_base;
+    PrepareVideoCodecContext(context, mVideoCodec, false, false);
+    context->thread_count = own->thread_count;
+    context->thread_type = FF_THREAD_FRAME;
+    if (avcodec_open2(context, mVideoCodec, nullptr) < 0 || !(context->active_thread_type & FF_THREAD_FRAME))
+    {
+        avcodec_free_context(&context);
+        return nullptr;
+    }
+    return context;
+}
+
+void VideoDecoder::CloseRunContext()
+{
+    avcodec_free_context(&mRunCodecContext);
+    mRunContextActive = false;
+    mPacketsSinceSeek = 0;
+}
+
 long long VideoDecoder::CodecHeldPictures() const
 {
-    AVCodecContext const* context = mVideoCodecContext;
+    AVCodecContext const* context = DecodingContext();
     if (!context)
     {
         return 0;

@@ -190,6 +190,15 @@ private:
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads).
     long long CodecHeldPictures() const;
+    // The context the next packet goes to: the run context once a forward
+    // run has begun, else the stream's own.
+    AVCodecContext* DecodingContext() const;
+    // Hands the forward run to the run context (opening it the first time)
+    // once it has gone on long enough since the last seek.
+    void ChooseDecodingContext();
+    // Opens the run context; null where the codec has no frame threads.
+    AVCodecContext* OpenRunContext() const;
+    void CloseRunContext();
     // Bytes of one picture: the last one's, or the output format's size
     // before any came.
     long long PictureBytesEstimate() const;
@@ -277,4 +286,19 @@ private:
     bool mSkipAllowed = true;
     long long mPictureCount = 0;
     int mFileIndex = 0;
+
+    // An intra-only codec decodes a seek's picture on slice threads, every
+    // core on the one picture asked for. A forward run past it goes to a
+    // second context on frame threads, which decodes pictures side by side
+    // and leaves no core waiting on another's slices; each packet is a whole
+    // picture, so the hand-over between them loses or repeats none. The run
+    // context takes the packets from the hand-over to the next seek, which
+    // flushes it.
+    AVCodecContext* mRunCodecContext = nullptr;
+    bool mRunContextActive = false;
+    // Opening it failed, or the codec cannot run frame threads: not tried
+    // again for this stream.
+    bool mRunContextRefused = false;
+    // Packets read since the last seek of the input.
+    long long mPacketsSinceSeek = 0;
 };

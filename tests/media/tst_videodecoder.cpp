@@ -14,6 +14,7 @@
 #include <QCryptographicHash>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QtTest>
 
 #include <algorithm>
@@ -167,6 +168,7 @@ private Q_SLOTS:
     void BackwardDecodesEachGopOncePerWindow();
     void SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget();
     void SingleBackwardWindowHandsOutItsPicturesAndNoMore();
+    void ForwardRunsOnFrameThreadsLoseNoPicture();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt();
     void RgbPathsCarryTheRightPicture_data();
@@ -224,7 +226,8 @@ void TestVideoDecoder::AddFiles(bool withBudget)
                              "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
                              "numbered_restart.ts", "numbered_60fps.mkv", "numbered_5994fps.webm",
-                             "numbered_mpeg4_bf2.avi", "numbered_cut.mp4", "numbered_gop100.ts"})
+                             "numbered_mpeg4_bf2.avi", "numbered_cut.mp4", "numbered_gop100.ts",
+                             "numbered_prores_av.mov"})
     {
         if (withBudget)
         {
@@ -548,6 +551,54 @@ void TestVideoDecoder::SingleBackwardWindowHandsOutItsPicturesAndNoMore()
     frames.removeAll(nullptr);
     QVERIFY(!frames.isEmpty());
     QCOMPARE(ReadNumber(*frames.constLast()), 161);
+}
+
+void TestVideoDecoder::ForwardRunsOnFrameThreadsLoseNoPicture()
+{
+    if (QThread::idealThreadCount() < 2)
+    {
+        QSKIP("An intra-only stream runs on frame threads only with two cores or more");
+    }
+    // Intra-only: a seek decodes on slice threads, a run past it on frame threads.
+    QString const name = QStringLiteral("numbered_prores_av.mov");
+    Reference const& reference = ReferenceFor(name);
+    int const count = static_cast<int>(reference.starts.size());
+    QVERIFY(count >= 90);
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    auto const check = [&](QList<FramePtr> const& run, int first, int last, int step) {
+        int expected = first;
+        for (FramePtr const& frame : run)
+        {
+            QString const where = QStringLiteral("run %1 to %2, frame %3").arg(first).arg(last).arg(expected);
+            if (!frame)
+            {
+                QVERIFY2(expected == count, qPrintable(where + QStringLiteral(": the end came early")));
+                continue;
+            }
+            QCOMPARE(reference.IndexOf(frame->packetStartTime), expected);
+            QVERIFY2(PlanesMd5(*frame, decoding.info->width, decoding.info->height) == reference.md5s.at(expected).toLatin1(),
+                     qPrintable(where));
+            expected += step;
+        }
+        QVERIFY2(step > 0 ? expected > last : expected < last, qPrintable(QStringLiteral("run %1 to %2 stopped at %3")
+                                                                           .arg(first).arg(last).arg(expected)));
+    };
+
+    decoding.decoder.SetDecodeForward(true);
+    decoding.decoder.Seek(0);
+    decoding.decoder.DecodeNext();
+    long long const heldOnSlices = decoding.decoder.HeldPictureBytes();
+    QVERIFY(heldOnSlices > 0);
+    check(decoding.Forward(0, reference.starts.at(40)), 0, 40, 1);
+    // The budget counts the pictures under way on the run's threads.
+    QVERIFY2(decoding.decoder.HeldPictureBytes() > heldOnSlices, "the run did not go on frame threads");
+    // A seek back into the run, backwards from inside it, and a run that
+    // drains the threads at the end of the stream, then one after that.
+    check(decoding.Forward(reference.starts.at(30), reference.starts.at(70)), 30, 70, 1);
+    check(decoding.Backward(reference.starts.at(65), 5), 65, 61, -1);
+    check(decoding.Forward(reference.starts.at(60), std::numeric_limits<long long>::max()), 60, count - 1, 1);
+    check(decoding.Forward(reference.starts.at(10), reference.starts.at(50)), 10, 50, 1);
 }
 
 void TestVideoDecoder::TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data()

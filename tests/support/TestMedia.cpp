@@ -23,7 +23,10 @@ QStringList FrameMd5(QString const& path, QStringList const& inputOptions)
 {
     QStringList arguments{"-nostdin", "-v", "error"};
     arguments << inputOptions << "-i" << path << "-map" << "0:v:0" << "-fps_mode" << "passthrough"
-              << "-enc_time_base" << "-1" << "-pix_fmt" << "yuv420p" << "-f" << "framemd5" << "-";
+              << "-enc_time_base" << "-1"
+              // Pictures in other formats converted as the player converts them.
+              << "-sws_flags" << "bilinear+full_chroma_int+accurate_rnd" << "-pix_fmt" << "yuv420p" << "-f"
+              << "framemd5" << "-";
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg", arguments);
     if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0)
