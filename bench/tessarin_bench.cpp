@@ -13,6 +13,7 @@
 
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "media/AvManager.h"
 #include "media/VideoFrame.h"
 #include "model/Source.h"
 #include "model/Timeline.h"
@@ -40,6 +41,9 @@ int const SEEK_COUNT = 20;
 int const SEEK_TIMEOUT_MS = 20000;
 // A cache that has not grown for this long has stopped filling.
 int const SETTLE_STILL_MS = 500;
+// Past the player's idle delay before picture memory goes back: the timer's
+// own lateness on a loaded machine.
+int const RELEASE_SLACK_MS = 1000;
 // The free-running clock asks for this many frames per 1 ms tick, far more
 // than any decoder delivers, so the cache alone sets the pace. Not more: a
 // tick moves the clock by its elapsed time, and a late tick at a higher speed
@@ -614,6 +618,9 @@ int RunSpeed(Options const& options)
         }
     }
     session.Close();
+    // Picture memory stays a while after decoding stops, for the next clip;
+    // what is left once that while is over is what closing keeps.
+    BenchSession::WaitFor([] { return false; }, AvManager::IDLE_MEMORY_RELEASE_MS + RELEASE_SLACK_MS);
     long long const residentAfterClose = BenchMemory::ResidentKilobytes();
     long long const peak = BenchMemory::PeakKilobytes();
 

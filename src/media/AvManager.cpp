@@ -73,6 +73,9 @@ AvManager::AvManager(QObject* parent)
     mDeferredDeleteTimer.setSingleShot(true);
     mDeferredDeleteTimer.setInterval(DEFERRED_DELETE_INTERVAL_MS);
     connect(&mDeferredDeleteTimer, &QTimer::timeout, this, &AvManager::ProcessDeferredDelete);
+    mIdleMemoryTimer.setSingleShot(true);
+    mIdleMemoryTimer.setInterval(IDLE_MEMORY_RELEASE_MS);
+    connect(&mIdleMemoryTimer, &QTimer::timeout, this, &AvManager::ReleaseMemoryIfStillIdle);
     DoTask(AvWorkerTaskType::AudioOutput, nullptr);
     mAudioOutputWorkerId = mActiveWorkers.constLast()->id;
 }
@@ -279,13 +282,27 @@ void AvManager::FinalThreadCleanup()
     ReleaseMemoryWhenIdle();
 }
 
+bool AvManager::MemoryIdle() const
+{
+    // The audio output stays for the whole session and holds no pictures.
+    int const audioOutput = AudioOutputWorker() ? 1 : 0;
+    return TotalWorkerCount() == audioOutput && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty();
+}
+
 void AvManager::ReleaseMemoryWhenIdle()
 {
     // Once nothing decodes and no frame waits to be released, the pictures'
-    // memory goes back to the system rather than staying resident. The audio
-    // output stays for the whole session and holds no pictures.
-    int const audioOutput = AudioOutputWorker() ? 1 : 0;
-    if (TotalWorkerCount() == audioOutput && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty())
+    // memory goes back to the system rather than staying resident, after a
+    // while in which nothing started again.
+    if (MemoryIdle())
+    {
+        mIdleMemoryTimer.start();
+    }
+}
+
+void AvManager::ReleaseMemoryIfStillIdle()
+{
+    if (MemoryIdle())
     {
         VideoFrameBufferPool::Shared()->Trim();
         PictureArena::Instance().ReleaseRetained();

@@ -33,6 +33,12 @@ class AvManager : public QObject
     Q_OBJECT
 
 public:
+    // Picture memory stays this long (ms) after decoding stops before it
+    // goes back to the system: the next clip opened, or a refill after
+    // closing, writes its pictures into pages the system need not fault in
+    // and zero again.
+    static constexpr int IDLE_MEMORY_RELEASE_MS = 3000;
+
     explicit AvManager(QObject* parent = nullptr);
     ~AvManager() override;
 
@@ -157,6 +163,7 @@ private Q_SLOTS:
     void OnLoopStateChanged(LoopState state);
     void DeleteWorker(int id);
     void ReleaseMemoryWhenIdle();
+    void ReleaseMemoryIfStillIdle();
     void FinalThreadCleanup();
     void ProcessDeferredDelete();
     void OnDecodeTrackUpdateCompleted(int id);
@@ -196,6 +203,8 @@ private:
     void LeaveRunning(bool all, int keptId);
     bool TimelineLeftRunning(Timeline const* timeline) const;
     AvWorkerProperties* AudioOutputWorker() const;
+    // Nothing decodes and no frame waits to be released.
+    bool MemoryIdle() const;
     // Deletes the taken-over objects whose tasks have all ended.
     void ReleaseUnusedObjects();
     static bool IsDecodeTask(AvWorkerProperties const* record);
@@ -244,4 +253,7 @@ private:
     QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
     QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
     QTimer mDeferredDeleteTimer;
+    // Started when nothing decodes any more; picture memory goes back when
+    // it times out with nothing decoding still.
+    QTimer mIdleMemoryTimer;
 };
