@@ -43,7 +43,7 @@ class Session:
         runtime = os.path.join(self.work, "run")
         os.makedirs(runtime, mode=0o700)
         os.makedirs(os.path.join(self.work, "tmp"))
-        self.port = client_api.free_port()
+        self.port = client_api.free_port(client_api.QUIT_HANDOVER_PORTS)
         with open(os.path.join(config, "tessarin_orvel.ini"), "w") as ini:
             ini.write("[main]\nversion=1\n\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n" % self.port)
         self.env = dict(os.environ, HOME=home, XDG_RUNTIME_DIR=runtime, TMPDIR=os.path.join(self.work, "tmp"))

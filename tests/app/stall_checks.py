@@ -25,6 +25,10 @@ import tempfile
 import time
 import uuid
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "remote"))
+import client_api_check as client_api  # noqa: E402  (the players' ports)
+
 ANSWER_S = 10.0  # a command of a responsive player is answered well within this
 EXIT_S = 6.0  # SIGTERM: the engine waits at most a second for its tasks
 failures = []
@@ -35,12 +39,6 @@ def check(condition, what):
     if not condition:
         failures.append(what)
     return condition
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 IN_OPEN = 0x20  # inotify: the watched file was opened
@@ -64,7 +62,7 @@ class Player:
         runtime = os.path.join(work, "run")
         os.makedirs(runtime, mode=0o700)
         os.makedirs(os.path.join(work, "tmp"))
-        self.port = free_port()
+        self.port = client_api.free_port(client_api.STALL_CHECK_PORTS)
         self.settings = os.path.join(config, "tessarin_orvel.ini")
         with open(self.settings, "w") as ini:
             ini.write("[main]\nversion=1\n%s\n[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n"

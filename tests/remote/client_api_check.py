@@ -13,6 +13,7 @@ Run under an X server (xvfb-run) or with QT_QPA_PLATFORM=offscreen.
 
 import json
 import os
+import random
 import shutil
 import signal
 import socket
@@ -39,10 +40,28 @@ def check_equal(got, expected, what):
     return check(got == expected, "%s (got %r, expected %r)" % (what, got, expected))
 
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+# Ports the player under test listens on. The checks that start players run
+# side by side, and a port the system hands out (bind to port 0) may be handed
+# to another of them in the moment before its player binds it: each check takes
+# its ports from a range of its own, below the system's ephemeral ports.
+CLIENT_API_PORTS = (21000, 22999)
+QUIT_HANDOVER_PORTS = (23000, 24999)
+END_TO_END_PORTS = (25000, 26999)
+STALL_CHECK_PORTS = (27000, 28999)
+
+
+def free_port(ports=CLIENT_API_PORTS):
+    """A port of the range (first, last) that nothing listens on now."""
+    chooser = random.Random()
+    for _ in range(200):
+        port = chooser.randint(ports[0], ports[1])
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+            try:
+                probe.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise RuntimeError("no free port between %d and %d" % ports)
 
 
 def frame(payload):

@@ -515,7 +515,7 @@ def check_dialog_and_list_drawn(player):
 def run_pass(session, mode, how, expected_size):
     """Opens the first clip, steps, seeks with the user's key, plays, hands a
     second clip over from a second launch, then quits by how."""
-    session.port = client_api.free_port()
+    session.port = client_api.free_port(client_api.END_TO_END_PORTS)
     settings = read(session.settings) or "[main]\nversion=1\n"
     settings = set_preference(settings, "clientApiPort", session.port)
     settings = set_preference(settings, "clientApiPortEnabled", "true")
