@@ -14,7 +14,9 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "media/PictureArena.h"
 #include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
 #include "model/Source.h"
 #include "model/Timeline.h"
 
@@ -619,8 +621,12 @@ int RunSpeed(Options const& options)
     }
     session.Close();
     // Picture memory stays a while after decoding stops, for the next clip;
-    // what is left once that while is over is what closing keeps.
-    BenchSession::WaitFor([] { return false; }, AvManager::IDLE_MEMORY_RELEASE_MS + RELEASE_SLACK_MS);
+    // what is left once it went back is what closing keeps.
+    BenchSession::WaitFor(
+        [] {
+            return PictureArena::Instance().RetainedBytes() == 0 && VideoFrameBufferPool::Shared()->IdleBytes() == 0;
+        },
+        AvManager::IDLE_MEMORY_RELEASE_MS + RELEASE_SLACK_MS);
     long long const residentAfterClose = BenchMemory::ResidentKilobytes();
     long long const peak = BenchMemory::PeakKilobytes();
 

@@ -171,7 +171,8 @@ bool VideoDecoder::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
 
 void VideoDecoder::CloseVideoStream()
 {
-    CloseRunContext();
+    avcodec_free_context(&mRunCodecContext);
+    mRunContextActive = false;
     mRunContextRefused = false;
     mCurrentStreamInfo = nullptr;
     mFrameBuffer.clear();
@@ -1107,13 +1108,6 @@ AVCodecContext* VideoDecoder::OpenRunContext() const
         return nullptr;
     }
     return context;
-}
-
-void VideoDecoder::CloseRunContext()
-{
-    avcodec_free_context(&mRunCodecContext);
-    mRunContextActive = false;
-    mPacketsSinceSeek = 0;
 }
 
 long long VideoDecoder::CodecHeldPictures() const

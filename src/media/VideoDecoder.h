@@ -198,7 +198,6 @@ private:
     void ChooseDecodingContext();
     // Opens the run context; null where the codec has no frame threads.
     AVCodecContext* OpenRunContext() const;
-    void CloseRunContext();
     // Bytes of one picture: the last one's, or the output format's size
     // before any came.
     long long PictureBytesEstimate() const;
