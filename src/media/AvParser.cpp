@@ -36,7 +36,10 @@ AvParser::AvParser(QObject* parent)
 {
 }
 
-AvParser::~AvParser() = default;
+AvParser::~AvParser()
+{
+    DropTimestampScan();
+}
 
 bool AvParser::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
 {
@@ -69,6 +72,7 @@ void AvParser::Parse(Source* source, int fileIndex)
         }
     }
 
+    DropTimestampScan();
     bool const wasParsed = source->IsParsed();
     source->SetParsed(true);
     if (wasParsed)
@@ -103,10 +107,12 @@ void AvParser::ParseSource(int fileIndex)
         return;
     }
 
+    StartTimestampScan(fileIndex);
     int const result = AvHelpers::FindStreamInfo(mFormatContext);
     mInput.EndOpening();
     if (result < 0)
     {
+        DropTimestampScan();
         CloseInput();
         SetFileError(fileIndex, 4);
         Logger::GetInstance()->Error(
@@ -149,6 +155,50 @@ void AvParser::ParseSource(int fileIndex)
     mSource->SetErrorCode(0);
 }
 
+void AvParser::StartTimestampScan(int fileIndex)
+{
+    DropTimestampScan();
+    if (mSource->IsImageSequence() || std::strcmp(mFormatContext->iformat->name, "mpegts") != 0)
+    {
+        return;
+    }
+    // The program tables read on opening give the video PIDs; a stream found
+    // only later is demuxed.
+    for (unsigned int s = 0; s < mFormatContext->nb_streams; ++s)
+    {
+        AVStream const* stream = mFormatContext->streams[s];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        {
+            mScannedPids.push_back(stream->id);
+        }
+    }
+    if (mScannedPids.empty())
+    {
+        return;
+    }
+    // The input's own interrupt stops the scan as it stops a read.
+    AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
+    std::atomic<bool> const* stop = &mTimestampScanStop;
+    mTimestampScanStop = false;
+    mTimestampScan = std::async(std::launch::async, [path = mSource->FilePath(fileIndex), pids = mScannedPids,
+                                                     interrupt, stop] {
+        return TsTimestampScan::Scan(path, pids, [interrupt, stop] {
+            return stop->load() || (interrupt.callback && interrupt.callback(interrupt.opaque) != 0);
+        });
+    });
+}
+
+void AvParser::DropTimestampScan()
+{
+    if (mTimestampScan.valid())
+    {
+        mTimestampScanStop = true;
+        mTimestampScan.wait();
+        mTimestampScan = {};
+    }
+    mScannedPids.clear();
+}
+
 void AvParser::FindTimestampRestarts(int fileIndex)
 {
     SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
@@ -171,46 +221,31 @@ void AvParser::FindTimestampRestarts(int fileIndex)
             ++remaining;
         }
     }
-    // Steady streams are cleared by a scan of the transport stream's own
-    // packet headers; only the rest are demuxed.
-    if (remaining > 0 && std::strcmp(mFormatContext->iformat->name, "mpegts") == 0)
+    if (remaining == 0)
     {
-        std::vector<int> pids;
-        std::vector<unsigned int> indexes;
+        DropTimestampScan();
+        return;
+    }
+    // Steady streams are cleared by the scan of the transport stream's own
+    // packet headers; only the rest are demuxed.
+    if (mTimestampScan.valid())
+    {
+        std::vector<TsTimestampScan::Verdict> const verdicts = mTimestampScan.get();
         for (unsigned int s = 0; s < streamCount; ++s)
         {
-            if (wanted[s])
+            int const pid = mFormatContext->streams[s]->id;
+            auto const scanned = std::find(mScannedPids.cbegin(), mScannedPids.cend(), pid);
+            // A PID shared with another stream is not one stream's alone.
+            bool const shared = std::count_if(mFormatContext->streams, mFormatContext->streams + streamCount,
+                                              [pid](AVStream const* other) { return other->id == pid; }) > 1;
+            if (wanted[s] && !shared && scanned != mScannedPids.cend() &&
+                verdicts[static_cast<size_t>(scanned - mScannedPids.cbegin())] == TsTimestampScan::Verdict::Steady)
             {
-                pids.push_back(mFormatContext->streams[s]->id);
-                indexes.push_back(s);
+                wanted[s] = false;
+                --remaining;
             }
         }
-        // A PID shared with another stream is not one stream's alone.
-        bool shared = false;
-        for (unsigned int s = 0; s < streamCount; ++s)
-        {
-            int const sharing =
-                static_cast<int>(std::count(pids.cbegin(), pids.cend(), mFormatContext->streams[s]->id));
-            shared = shared || sharing > (wanted[s] ? 1 : 0);
-        }
-        if (!shared)
-        {
-            // The input's own interrupt stops the scan as it stops a read.
-            AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
-            auto const stopRequested = [interrupt] {
-                return interrupt.callback && interrupt.callback(interrupt.opaque) != 0;
-            };
-            std::vector<TsTimestampScan::Verdict> const verdicts =
-                TsTimestampScan::Scan(mSource->FilePath(fileIndex), pids, stopRequested);
-            for (size_t i = 0; i < verdicts.size(); ++i)
-            {
-                if (verdicts[i] == TsTimestampScan::Verdict::Steady)
-                {
-                    wanted[indexes[i]] = false;
-                    --remaining;
-                }
-            }
-        }
+        mScannedPids.clear();
         if (remaining == 0)
         {
             return;

@@ -1,9 +1,14 @@
 #pragma once
 
 #include "media/AvDecoderBase.h"
+#include "media/TsTimestampScan.h"
 
 #include <QMap>
 #include <QString>
+
+#include <atomic>
+#include <future>
+#include <vector>
 
 class Source;
 struct VideoStreamInfo;
@@ -45,12 +50,27 @@ private:
     // image of a sequence that was parsed before (one bad image must not
     // black out the whole sequence).
     void SetFileError(int fileIndex, int errorCode);
-    // Reads every packet of a format whose timestamps may be discontinuous
-    // (MPEG-TS, MPEG-PS) and marks each video stream whose decoding
-    // timestamps jump back.
+    // Starts the scan of an MPEG-TS file's video packet headers for
+    // timestamps that go back, on a thread of its own, as soon as the input
+    // is open: it reads the whole file, while the stream information is
+    // found from its start.
+    void StartTimestampScan(int fileIndex);
+    // Stops a scan still running and forgets it.
+    void DropTimestampScan();
+    // Marks each video stream whose decoding timestamps jump back, in a
+    // format whose timestamps may be discontinuous (MPEG-TS, MPEG-PS): what
+    // the scan cleared is steady, every other stream's packets are read.
     void FindTimestampRestarts(int fileIndex);
     // After the timing pass: the source ends where its first video (else
     // audio) stream ends, and audio is timed on the video stream's clock.
     void ApplyStreamTiming(int fileIndex);
     bool HasDecodableStream(int fileIndex);
+
+    // The timestamp scan, between StartTimestampScan and
+    // FindTimestampRestarts: the PIDs it reads, its verdicts to come, and a
+    // stop the parse thread asks of it. The parse thread owns the first two;
+    // the scan's threads only read the stop.
+    std::vector<int> mScannedPids;
+    std::future<std::vector<TsTimestampScan::Verdict>> mTimestampScan;
+    std::atomic<bool> mTimestampScanStop {false};
 };

@@ -1,10 +1,12 @@
 #include "media/TsTimestampScan.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <thread>
 
 namespace
 {
@@ -19,6 +21,15 @@ constexpr long long LONGEST_PROGRESS = 1LL << 32;
 // The PES bytes that hold the stream id, the flags, the header length and
 // both timestamps.
 constexpr int PES_BYTES_NEEDED = 19;
+// The start of the file that must show the packet layout.
+constexpr long long PROBE_BYTES = 1LL << 20;
+// Reads small enough to stay in the processor's cache while their packets
+// are looked at.
+constexpr long long READ_BYTES = 256LL << 10;
+// A long file is scanned in parts side by side, each this long at least,
+// as many as the cores allow up to MAX_PARTS: more would only wait on memory.
+constexpr long long PART_BYTES = 32LL << 20;
+constexpr int MAX_PARTS = 4;
 
 using Verdict = TsTimestampScan::Verdict;
 
@@ -50,6 +61,9 @@ struct PidState
     int filled = 0;
     bool collecting = false;
     bool seenTimestamp = false;
+    // The first and the latest decoding timestamp, and how far the latest
+    // is past the first.
+    long long first = 0;
     long long latest = 0;
     long long progress = 0;
 
@@ -135,10 +149,166 @@ struct PidState
                 return;
             }
         }
+        if (!seenTimestamp)
+        {
+            first = dts;
+        }
         seenTimestamp = true;
         latest = dts;
     }
+
+    // Goes on with the next stretch of the file, scanned on its own from the
+    // first PES that starts in it, as if it had been read after this one.
+    void Follow(PidState const& next)
+    {
+        if (verdict != Verdict::Steady)
+        {
+            return;
+        }
+        if (next.seenTimestamp)
+        {
+            if (seenTimestamp)
+            {
+                long long const step = WrappedDifference(next.first, latest);
+                if (step < 0)
+                {
+                    verdict = Verdict::MayGoBack;
+                    return;
+                }
+                progress += step;
+            }
+            else
+            {
+                first = next.first;
+            }
+            // The progress only grows: a stretch that took it past the
+            // limit did so before anything else it met.
+            progress += next.progress;
+            if (progress > LONGEST_PROGRESS)
+            {
+                verdict = Verdict::Unknown;
+                return;
+            }
+            seenTimestamp = true;
+            latest = next.latest;
+        }
+        verdict = next.verdict;
+    }
 };
+
+struct PartResult
+{
+    std::vector<PidState> states;
+    // The packets went out of step, or the scan was stopped.
+    bool lostSync = false;
+};
+
+// Scans the packets from begin (a packet's first byte) up to end, and past
+// end only to finish the PES headers begun before it: the next part reads
+// from the first PES that starts in it.
+PartResult ScanPart(QString const& path, std::vector<int> const& pids, int packetSize, long long begin, long long end,
+                    std::function<bool()> const& stopRequested)
+{
+    PartResult result;
+    result.states.resize(pids.size());
+    for (size_t i = 0; i < pids.size(); ++i)
+    {
+        result.states[i].pid = pids[i];
+    }
+    std::vector<PidState>& states = result.states;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(begin))
+    {
+        result.lostSync = true;
+        return result;
+    }
+    long long const size = file.size();
+    auto const any = [&states](bool collecting) {
+        return std::any_of(states.cbegin(), states.cend(), [collecting](PidState const& state) {
+            return state.verdict == Verdict::Steady && (!collecting || state.collecting);
+        });
+    };
+    std::vector<unsigned char> buffer(static_cast<size_t>(READ_BYTES));
+    // The file offset of the buffer's first byte, the bytes in it, and the
+    // next packet's place in it.
+    long long offset = begin;
+    long long filled = 0;
+    long long position = 0;
+    for (;;)
+    {
+        bool const atEnd = offset + filled >= size;
+        while (position + packetSize <= filled ||
+               (position + TS_PACKET_SIZE <= filled && atEnd && position + packetSize > filled))
+        {
+            bool const past = offset + position >= end;
+            if (past && !any(true))
+            {
+                return result;
+            }
+            unsigned char const* packet = buffer.data() + position;
+            position += packetSize;
+            if (packet[0] != SYNC_BYTE)
+            {
+                result.lostSync = true;
+                return result;
+            }
+            int const pid = ((packet[1] & 0x1f) << 8) | packet[2];
+            PidState* state = nullptr;
+            for (PidState& candidate : states)
+            {
+                state = candidate.pid == pid ? &candidate : state;
+            }
+            if (!state || state->verdict != Verdict::Steady)
+            {
+                continue;
+            }
+            int const control = (packet[3] >> 4) & 3;
+            // Reserved, or no payload: the demuxer passes it by.
+            if (control == 0 || !(control & 1))
+            {
+                continue;
+            }
+            int const payload = 4 + ((control & 2) ? packet[4] + 1 : 0);
+            if (payload >= TS_PACKET_SIZE)
+            {
+                continue;
+            }
+            if (packet[1] & 0x40)
+            {
+                // A PES that starts past the end is the next part's.
+                if (past)
+                {
+                    state->collecting = false;
+                    continue;
+                }
+                state->Start();
+            }
+            state->Add(packet + payload, TS_PACKET_SIZE - payload);
+        }
+        if (!any(false) || atEnd || (offset + position >= end && !any(true)))
+        {
+            return result;
+        }
+        if (stopRequested && stopRequested())
+        {
+            result.lostSync = true;
+            return result;
+        }
+        // Keep the part of a packet the last read cut off.
+        long long const kept = filled - position;
+        std::memmove(buffer.data(), buffer.data() + position, static_cast<size_t>(kept));
+        long long const read = file.read(reinterpret_cast<char*>(buffer.data() + kept), READ_BYTES - kept);
+        if (read <= 0)
+        {
+            // A file that shrank while it was read has no steady answer.
+            result.lostSync = true;
+            return result;
+        }
+        offset += position;
+        filled = kept + read;
+        position = 0;
+    }
+}
 
 } // namespace
 
@@ -177,102 +347,74 @@ bool TsTimestampScan::FindPacketLayout(unsigned char const* data, long long size
 }
 
 std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path, std::vector<int> const& pids,
-                                                            std::function<bool()> const& stopRequested)
+                                                            std::function<bool()> const& stopRequested, int parts)
 {
     std::vector<Verdict> verdicts(pids.size(), Verdict::Unknown);
-    std::vector<PidState> states(pids.size());
-    for (size_t i = 0; i < pids.size(); ++i)
-    {
-        states[i].pid = pids[i];
-    }
     QFile file(path);
     if (pids.empty() || !file.open(QIODevice::ReadOnly))
     {
         return verdicts;
     }
-
-    constexpr long long CHUNK = 4LL << 20;
-    std::vector<unsigned char> buffer(static_cast<size_t>(CHUNK));
-    long long filled = file.read(reinterpret_cast<char*>(buffer.data()), CHUNK);
+    long long const size = file.size();
+    std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, PROBE_BYTES)));
+    long long const probed = file.read(reinterpret_cast<char*>(probe.data()), static_cast<qint64>(probe.size()));
+    file.close();
     int packetSize = 0;
-    long long position = 0;
-    if (filled <= 0 || (stopRequested && stopRequested()) ||
-        !FindPacketLayout(buffer.data(), filled, packetSize, position))
+    long long firstSync = 0;
+    if (probed <= 0 || (stopRequested && stopRequested()) ||
+        !FindPacketLayout(probe.data(), probed, packetSize, firstSync))
     {
         return verdicts;
     }
+    probe = {};
 
-    // True when the packets went out of step, or the scan was stopped.
-    bool const lostSync = [&] {
-        for (;;)
-        {
-            while (position + packetSize <= filled ||
-                   (position + TS_PACKET_SIZE <= filled && file.atEnd() && position + packetSize > filled))
-            {
-                unsigned char const* packet = buffer.data() + position;
-                position += packetSize;
-                if (packet[0] != SYNC_BYTE)
-                {
-                    return true;
-                }
-                int const pid = ((packet[1] & 0x1f) << 8) | packet[2];
-                PidState* state = nullptr;
-                for (PidState& candidate : states)
-                {
-                    state = candidate.pid == pid ? &candidate : state;
-                }
-                if (!state || state->verdict != Verdict::Steady)
-                {
-                    continue;
-                }
-                int const control = (packet[3] >> 4) & 3;
-                // Reserved, or no payload: the demuxer passes it by.
-                if (control == 0 || !(control & 1))
-                {
-                    continue;
-                }
-                int const payload = 4 + ((control & 2) ? packet[4] + 1 : 0);
-                if (payload >= TS_PACKET_SIZE)
-                {
-                    continue;
-                }
-                if (packet[1] & 0x40)
-                {
-                    state->Start();
-                }
-                state->Add(packet + payload, TS_PACKET_SIZE - payload);
-            }
-            bool const undecided = std::any_of(states.cbegin(), states.cend(),
-                                               [](PidState const& state) { return state.verdict == Verdict::Steady; });
-            if (!undecided || file.atEnd())
-            {
-                return false;
-            }
-            if (stopRequested && stopRequested())
-            {
-                return true;
-            }
-            // Keep the part of a packet the last read cut off.
-            long long const kept = filled - position;
-            std::memmove(buffer.data(), buffer.data() + position, static_cast<size_t>(kept));
-            long long const read = file.read(reinterpret_cast<char*>(buffer.data() + kept), CHUNK - kept);
-            if (read < 0)
-            {
-                return true;
-            }
-            filled = kept + read;
-            position = 0;
-            if (read == 0)
-            {
-                return false;
-            }
-        }
-    }();
-
-    for (size_t i = 0; i < states.size(); ++i)
+    // Parts start on packet boundaries.
+    long long const packets = (size - firstSync) / packetSize;
+    if (parts <= 0)
     {
-        Verdict const verdict = states[i].verdict;
-        bool const steady = verdict == Verdict::Steady && states[i].seenTimestamp && !lostSync;
+        parts = static_cast<int>(std::min<long long>(std::clamp(QThread::idealThreadCount(), 1, MAX_PARTS),
+                                                     std::max(size / PART_BYTES, 1LL)));
+    }
+    parts = static_cast<int>(std::clamp<long long>(parts, 1, std::max(packets, 1LL)));
+    std::vector<PartResult> results(static_cast<size_t>(parts));
+    auto const scanPart = [&](int k) {
+        long long const begin = firstSync + packets * k / parts * packetSize;
+        long long const end = k + 1 < parts ? firstSync + packets * (k + 1) / parts * packetSize : size;
+        results[static_cast<size_t>(k)] = ScanPart(path, pids, packetSize, begin, end, stopRequested);
+    };
+    // The calling thread scans the first part; a thread each scans the rest.
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(parts - 1));
+    for (int k = 1; k < parts; ++k)
+    {
+        threads.emplace_back(scanPart, k);
+    }
+    scanPart(0);
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+
+    // Each stream's parts, in file order, as one scan would have met them.
+    bool lostSync = false;
+    std::vector<PidState> merged(pids.size());
+    for (PartResult const& part : results)
+    {
+        for (size_t i = 0; i < merged.size(); ++i)
+        {
+            merged[i].Follow(part.states[i]);
+        }
+        // Nothing after packets out of step is reached.
+        if (part.lostSync)
+        {
+            lostSync = true;
+            break;
+        }
+    }
+    for (size_t i = 0; i < merged.size(); ++i)
+    {
+        Verdict const verdict = merged[i].verdict;
+        bool const steady = verdict == Verdict::Steady && merged[i].seenTimestamp && !lostSync;
         verdicts[i] = steady ? Verdict::Steady : (verdict == Verdict::MayGoBack ? verdict : Verdict::Unknown);
     }
     return verdicts;

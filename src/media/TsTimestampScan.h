@@ -26,9 +26,12 @@ public:
     // One verdict per PID, in the order given. All Unknown when the file is
     // not plain TS packets of one size from its first sync byte on. A stop
     // asked between two reads (stopRequested answering true) leaves every
-    // stream unknown.
+    // stream unknown. A long file is read in parts side by side, each on a
+    // thread of its own that asks stopRequested; parts sets how many (0: by
+    // the file's length and the machine's cores). The verdicts do not depend
+    // on it.
     static std::vector<Verdict> Scan(QString const& path, std::vector<int> const& pids,
-                                     std::function<bool()> const& stopRequested = {});
+                                     std::function<bool()> const& stopRequested = {}, int parts = 0);
 
     // The size of the file's packets (188, 192 or 204) and the offset of the
     // first one's sync byte, from the start of the file; false when no one

@@ -112,6 +112,55 @@ bool DemuxedTimestampsStepBack(QString const& path)
     return false;
 }
 
+// A transport stream of one PID, 0x100, with a PES a picture at each of the
+// decoding timestamps given. Each PES start packet is filled with stuffing
+// but for its first headBytes bytes, so that its header runs on into the
+// next packet.
+QByteArray StuffedTs(std::vector<long long> const& timestamps, int headBytes)
+{
+    QByteArray out;
+    int counter = 0;
+    auto const packet = [&](bool start, QByteArray const& payload) {
+        QByteArray bytes(188, '\xff');
+        bytes[0] = 0x47;
+        bytes[1] = static_cast<char>((start ? 0x40 : 0) | 0x01);
+        bytes[2] = 0x00;
+        int const stuffing = 184 - static_cast<int>(payload.size());
+        bytes[3] = static_cast<char>((stuffing > 0 ? 0x30 : 0x10) | (counter++ & 15));
+        if (stuffing > 0)
+        {
+            bytes[4] = static_cast<char>(stuffing - 1);
+            if (stuffing > 1)
+            {
+                bytes[5] = 0;
+            }
+        }
+        bytes.replace(4 + stuffing, static_cast<int>(payload.size()), payload);
+        out.append(bytes);
+    };
+    auto const timestamp = [](int prefix, long long value) {
+        QByteArray bytes(5, '\0');
+        bytes[0] = static_cast<char>((prefix << 4) | (((value >> 30) & 7) << 1) | 1);
+        bytes[1] = static_cast<char>((value >> 22) & 0xff);
+        bytes[2] = static_cast<char>((((value >> 15) & 0x7f) << 1) | 1);
+        bytes[3] = static_cast<char>((value >> 7) & 0xff);
+        bytes[4] = static_cast<char>(((value & 0x7f) << 1) | 1);
+        return bytes;
+    };
+    for (long long const dts : timestamps)
+    {
+        QByteArray pes = QByteArray::fromHex("000001e00000"
+                                             "80c00a");
+        pes += timestamp(3, dts + 3003) + timestamp(1, dts) + QByteArray(300, '\x55');
+        packet(true, pes.left(headBytes));
+        for (int at = headBytes; at < pes.size(); at += 184)
+        {
+            packet(false, pes.mid(at, 184));
+        }
+    }
+    return out;
+}
+
 // A copy of a 188-byte transport stream with every packet grown to size:
 // 192 puts four bytes before each packet, 204 sixteen after it.
 QString Relayout(QString const& path, int size, QString const& target)
@@ -179,6 +228,7 @@ private Q_SLOTS:
     void RestartingTimestampsAreFound();
     void PacketScanClearsOnlySteadyStreams();
     void PacketScanReadsEveryPacketLayout();
+    void PacketScanInPartsAgreesWithOneScan();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -562,6 +612,56 @@ void TestAvParser::PacketScanReadsEveryPacketLayout()
     QCOMPARE(TsTimestampScan::Scan(cutPath, {pid}).at(0), TsTimestampScan::Verdict::Steady);
     QCOMPARE(TsTimestampScan::Scan(TestMedia::Path("numbered_gop250.mp4"), {pid}).at(0),
              TsTimestampScan::Verdict::Unknown);
+}
+
+void TestAvParser::PacketScanInPartsAgreesWithOneScan()
+{
+    // Split anywhere, a scan in parts gives what one scan gives.
+    QStringList const names = QDir(TestMedia::Dir()).entryList({QStringLiteral("*.ts")}, QDir::Files, QDir::Name);
+    for (QString const& name : names)
+    {
+        QString const path = TestMedia::Path(name);
+        int const pid = VideoPid(path);
+        TsTimestampScan::Verdict const whole = TsTimestampScan::Scan(path, {pid}, {}, 1).at(0);
+        for (int const parts : {2, 3, 7, 64})
+        {
+            QVERIFY2(TsTimestampScan::Scan(path, {pid}, {}, parts).at(0) == whole,
+                     qPrintable(QStringLiteral("%1 in %2 parts").arg(name).arg(parts)));
+        }
+    }
+
+    // PES headers that run on into the next packet, and a single one whose
+    // timestamp goes back: wherever the parts split, every header is read.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    std::vector<long long> steady;
+    for (int i = 0; i < 30; ++i)
+    {
+        steady.push_back(90000 + 3003LL * i);
+    }
+    std::vector<long long> oneBack = steady;
+    oneBack[20] = 90000;
+    struct Case
+    {
+        char const* name;
+        QByteArray data;
+        TsTimestampScan::Verdict verdict;
+    };
+    for (Case const& test : {Case {"steady.ts", StuffedTs(steady, 12), TsTimestampScan::Verdict::Steady},
+                             Case {"oneback.ts", StuffedTs(oneBack, 12), TsTimestampScan::Verdict::MayGoBack}})
+    {
+        QString const path = dir.filePath(QString::fromLatin1(test.name));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(test.data);
+        file.close();
+        int const packets = static_cast<int>(test.data.size() / 188);
+        for (int parts = 1; parts <= packets; ++parts)
+        {
+            QVERIFY2(TsTimestampScan::Scan(path, {0x100}, {}, parts).at(0) == test.verdict,
+                     qPrintable(QStringLiteral("%1 in %2 parts").arg(QString::fromLatin1(test.name)).arg(parts)));
+        }
+    }
 }
 
 void TestAvParser::RotationIsAQuarterTurn_data()
