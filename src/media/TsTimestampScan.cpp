@@ -8,6 +8,9 @@
 #include <cstring>
 #include <thread>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -26,8 +29,9 @@ constexpr long long PROBE_BYTES = 1LL << 20;
 // Reads small enough to stay in the processor's cache while their packets
 // are looked at.
 constexpr long long READ_BYTES = 256LL << 10;
-// A long file is scanned in parts side by side, each this long at least,
-// as many as the cores allow up to MAX_PARTS: more would only wait on memory.
+// A long file held in memory is scanned in parts side by side, each this
+// long at least, as many as the cores allow up to MAX_PARTS: more would only
+// wait on memory.
 constexpr long long PART_BYTES = 32LL << 20;
 constexpr int MAX_PARTS = 4;
 
@@ -196,6 +200,30 @@ struct PidState
     }
 };
 
+// Whether nine in ten of the file's pages or more are in memory, so that
+// reading it in parts side by side costs few seeks on a disk. The mapping is
+// never read. The system answers only for a file one owns or may write to.
+bool HeldInMemory(QFile& file)
+{
+    long long const size = file.size();
+    long long const page = sysconf(_SC_PAGESIZE);
+    if (size <= 0 || page <= 0)
+    {
+        return false;
+    }
+    uchar* mapped = file.map(0, size);
+    if (!mapped)
+    {
+        return false;
+    }
+    std::vector<unsigned char> pages(static_cast<size_t>((size + page - 1) / page));
+    bool const held = mincore(mapped, static_cast<size_t>(size), pages.data()) == 0 &&
+                      std::count_if(pages.cbegin(), pages.cend(), [](unsigned char flags) { return flags & 1; }) >=
+                          static_cast<long long>(pages.size()) * 9 / 10;
+    file.unmap(mapped);
+    return held;
+}
+
 struct PartResult
 {
     std::vector<PidState> states;
@@ -358,7 +386,6 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path,
     long long const size = file.size();
     std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, PROBE_BYTES)));
     long long const probed = file.read(reinterpret_cast<char*>(probe.data()), static_cast<qint64>(probe.size()));
-    file.close();
     int packetSize = 0;
     long long firstSync = 0;
     if (probed <= 0 || (stopRequested && stopRequested()) ||
@@ -372,9 +399,12 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path,
     long long const packets = (size - firstSync) / packetSize;
     if (parts <= 0)
     {
-        parts = static_cast<int>(std::min<long long>(std::clamp(QThread::idealThreadCount(), 1, MAX_PARTS),
-                                                     std::max(size / PART_BYTES, 1LL)));
+        parts = size >= 2 * PART_BYTES && HeldInMemory(file)
+                    ? static_cast<int>(std::min<long long>(std::clamp(QThread::idealThreadCount(), 1, MAX_PARTS),
+                                                           size / PART_BYTES))
+                    : 1;
     }
+    file.close();
     parts = static_cast<int>(std::clamp<long long>(parts, 1, std::max(packets, 1LL)));
     std::vector<PartResult> results(static_cast<size_t>(parts));
     auto const scanPart = [&](int k) {
