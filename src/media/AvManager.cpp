@@ -1064,6 +1064,31 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     {
         return; // an ended worker's frames are stale
     }
+    // Looked up before the clock last moved, the frames may lead with one
+    // that no longer covers the playback time while a neighbour does: that
+    // neighbour is shown at once, as the viewer would at the clock's next
+    // tick, and a capture of this time finds it. (Stepped playback shows
+    // only what it was handed.)
+    if (current && !IsSteppedPlayback())
+    {
+        long long const time = PlaybackTime();
+        auto const covers = [time](std::shared_ptr<VideoFrame> const& frame) {
+            return frame && frame->adjustedStartTime <= time && time <= frame->adjustedEndTime;
+        };
+        std::shared_ptr<VideoFrame> const stale = current;
+        if (!covers(current) && covers(next))
+        {
+            current = std::move(next);
+            next.reset();
+            previous = stale;
+        }
+        else if (!covers(current) && covers(previous))
+        {
+            current = std::move(previous);
+            previous.reset();
+            next = stale;
+        }
+    }
     record->frameStartTime = current ? current->adjustedStartTime : -1;
     record->frameEndTime = current ? current->adjustedEndTime.load() : -1;
     Timeline* timeline = record->task->timeline;

@@ -2,6 +2,7 @@
 #include "BenchMemory.h"
 #include "support/LoggedMessages.h"
 #include "support/TaskHold.h"
+#include "support/TimingBounds.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -22,6 +23,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 
 #if defined(__GLIBC__)
@@ -234,6 +236,28 @@ void TestAvManager::SeekShowsTheFrameAndTheClockResumesWhereItStalled()
         QCOMPARE(shown, ExpectedNumber(mEdit.get(), time));
     }
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+
+    // Frames looked up before the clock stepped back arrive after the step:
+    // the one that covers the clock is handed on, and counts as received
+    // (a capture of this time takes what the viewer shows).
+    std::array<FramePtr, 3> handed;
+    QMetaObject::Connection const handing = connect(
+        &av, &AvManager::VideoFrameChanged, this,
+        [&handed](int, FramePtr current, FramePtr previous, FramePtr next) { handed = {current, previous, next}; });
+    auto const stopHanding = qScopeGuard([&handing] { disconnect(handing); });
+    Seek(av, mEdit->TimeAtFrame(15, false));
+    QVERIFY(QTest::qWaitFor([&] { return handed[0] && handed[1] && handed[2] && handed[0]->startFrame == 15; },
+                            TimingBounds::CONDITION_WAIT_MS));
+    std::array<FramePtr, 3> const stale = handed;
+    Seek(av, mEdit->TimeAtFrame(14, false));
+    QVERIFY(QMetaObject::invokeMethod(&av, "OnVideoFrameChanged", Qt::DirectConnection,
+                                      Q_ARG(int, av.PrimaryWorkerId(AvWorkerTaskType::DecodeVideo)),
+                                      Q_ARG(std::shared_ptr<VideoFrame>, stale[0]),
+                                      Q_ARG(std::shared_ptr<VideoFrame>, stale[1]),
+                                      Q_ARG(std::shared_ptr<VideoFrame>, stale[2])));
+    QCOMPARE(handed[0], stale[1]);
+    QCOMPARE(handed[2], stale[0]);
+    QVERIFY(av.AllVideoFramesReceivedForCurrentTime());
 
     // A seek while playing, to a time far beyond what was decoded, stalls
     // the clock at the target until the cache holds it; then it goes on from
