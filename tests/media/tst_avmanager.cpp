@@ -245,18 +245,24 @@ void TestAvManager::SeekShowsTheFrameAndTheClockResumesWhereItStalled()
         &av, &AvManager::VideoFrameChanged, this,
         [&handed](int, FramePtr current, FramePtr previous, FramePtr next) { handed = {current, previous, next}; });
     auto const stopHanding = qScopeGuard([&handing] { disconnect(handing); });
-    Seek(av, mEdit->TimeAtFrame(15, false));
-    QVERIFY(QTest::qWaitFor([&] { return handed[0] && handed[1] && handed[2] && handed[0]->startFrame == 15; },
-                            TimingBounds::CONDITION_WAIT_MS));
-    std::array<FramePtr, 3> const stale = handed;
+    auto const showFrame = [&](int frame) {
+        Seek(av, mEdit->TimeAtFrame(frame, false));
+        return QTest::qWaitFor([&] { return handed[0] && handed[0]->startFrame == frame; },
+                               TimingBounds::CONDITION_WAIT_MS)
+                   ? handed[0]
+                   : nullptr;
+    };
+    FramePtr const fourteen = showFrame(14);
+    FramePtr const fifteen = showFrame(15);
+    QVERIFY(fourteen && fifteen);
     Seek(av, mEdit->TimeAtFrame(14, false));
     QVERIFY(QMetaObject::invokeMethod(&av, "OnVideoFrameChanged", Qt::DirectConnection,
                                       Q_ARG(int, av.PrimaryWorkerId(AvWorkerTaskType::DecodeVideo)),
-                                      Q_ARG(std::shared_ptr<VideoFrame>, stale[0]),
-                                      Q_ARG(std::shared_ptr<VideoFrame>, stale[1]),
-                                      Q_ARG(std::shared_ptr<VideoFrame>, stale[2])));
-    QCOMPARE(handed[0], stale[1]);
-    QCOMPARE(handed[2], stale[0]);
+                                      Q_ARG(std::shared_ptr<VideoFrame>, fifteen),
+                                      Q_ARG(std::shared_ptr<VideoFrame>, fourteen),
+                                      Q_ARG(std::shared_ptr<VideoFrame>, nullptr)));
+    QCOMPARE(handed[0], fourteen);
+    QCOMPARE(handed[2], fifteen);
     QVERIFY(av.AllVideoFramesReceivedForCurrentTime());
 
     // A seek while playing, to a time far beyond what was decoded, stalls
