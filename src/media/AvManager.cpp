@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace
 {
@@ -1069,24 +1070,20 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     // neighbour is shown at once, as the viewer would at the clock's next
     // tick, and a capture of this time finds it. (Stepped playback shows
     // only what it was handed.)
-    if (current && !IsSteppedPlayback())
+    long long const time = PlaybackTime();
+    auto const covers = [time](std::shared_ptr<VideoFrame> const& frame) {
+        return frame && frame->adjustedStartTime <= time && time <= frame->adjustedEndTime;
+    };
+    if (current && !IsSteppedPlayback() && !covers(current))
     {
-        long long const time = PlaybackTime();
-        auto const covers = [time](std::shared_ptr<VideoFrame> const& frame) {
-            return frame && frame->adjustedStartTime <= time && time <= frame->adjustedEndTime;
-        };
-        std::shared_ptr<VideoFrame> const stale = current;
-        if (!covers(current) && covers(next))
+        // A moved-from neighbour is left empty.
+        if (covers(next))
         {
-            current = std::move(next);
-            next.reset();
-            previous = stale;
+            previous = std::exchange(current, std::move(next));
         }
-        else if (!covers(current) && covers(previous))
+        else if (covers(previous))
         {
-            current = std::move(previous);
-            previous.reset();
-            next = stale;
+            next = std::exchange(current, std::move(previous));
         }
     }
     record->frameStartTime = current ? current->adjustedStartTime : -1;

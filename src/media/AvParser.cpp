@@ -235,10 +235,14 @@ void AvParser::FindTimestampRestarts(int fileIndex)
         {
             int const pid = mFormatContext->streams[s]->id;
             auto const scanned = std::find(mScannedPids.cbegin(), mScannedPids.cend(), pid);
+            if (!wanted[s] || scanned == mScannedPids.cend())
+            {
+                continue;
+            }
             // A PID shared with another stream is not one stream's alone.
             bool const shared = std::count_if(mFormatContext->streams, mFormatContext->streams + streamCount,
                                               [pid](AVStream const* other) { return other->id == pid; }) > 1;
-            if (wanted[s] && !shared && scanned != mScannedPids.cend() &&
+            if (!shared &&
                 verdicts[static_cast<size_t>(scanned - mScannedPids.cbegin())] == TsTimestampScan::Verdict::Steady)
             {
                 wanted[s] = false;
