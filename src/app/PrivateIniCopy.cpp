@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStringList>
 #include <qplatformdefs.h>
 
 #include <cerrno>
@@ -38,6 +39,26 @@ bool RegularOrAbsent(QString const& path)
     }
     return S_ISREG(info.st_mode);
 }
+
+// The folders a private copy may be made in, best first: the temporary
+// folder, the user's runtime folder (which a TMPDIR naming a file, a full or
+// a read-only temporary folder leaves alone), and the folder of the user's
+// file itself, which must take a new file anyway for the file to be saved.
+QStringList CopyFolders(QString const& besideFolder)
+{
+    QStringList folders {QDir::tempPath()};
+    QString const runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime))
+    {
+        folders.append(runtime);
+    }
+    if (!besideFolder.isEmpty())
+    {
+        folders.append(besideFolder);
+    }
+    folders.removeDuplicates();
+    return folders;
+}
 } // namespace
 
 PrivateIniCopy::PrivateIniCopy() = default;
@@ -56,30 +77,47 @@ bool PrivateIniCopy::Read(QString const& path, qint64 maximumSize, QString& reas
     {
         return false;
     }
-    return Take(bytes, reason);
+    return Take(bytes, reason, QFileInfo(FinalPath(path)).absolutePath());
 }
 
-bool PrivateIniCopy::Take(QByteArray const& bytes, QString& reason)
+bool PrivateIniCopy::Take(QByteArray const& bytes, QString& reason, QString const& besideFolder)
 {
     mSettings.reset();
+    QStringList problems;
+    for (QString const& folder : CopyFolders(besideFolder))
+    {
+        QString problem;
+        if (MakeCopy(folder, bytes, problem))
+        {
+            mSettings = std::make_unique<QSettings>(mFolder->filePath(COPY_NAME), QSettings::IniFormat);
+            return true;
+        }
+        problems.append(QStringLiteral("%1: %2").arg(folder, problem));
+    }
+    reason = QStringLiteral("no private copy (%1)").arg(problems.join(QStringLiteral("; ")));
+    return false;
+}
+
+bool PrivateIniCopy::MakeCopy(QString const& folder, QByteArray const& bytes, QString& reason)
+{
     // A folder only this process can enter, so that nobody swaps the copy.
-    mFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/ini-copy-XXXXXX"));
+    // Hidden, for the one beside the user's file.
+    mFolder = std::make_unique<QTemporaryDir>(folder + QStringLiteral("/.ini-copy-XXXXXX"));
     if (!mFolder->isValid())
     {
-        reason = QStringLiteral("no private copy: %1").arg(mFolder->errorString());
+        reason = mFolder->errorString();
         mFolder.reset();
         return false;
     }
-    QString const copyPath = mFolder->filePath(COPY_NAME);
-    QFile copy(copyPath);
+    QFile copy(mFolder->filePath(COPY_NAME));
     if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.flush())
     {
-        reason = QStringLiteral("no private copy: %1").arg(copy.errorString());
+        reason = copy.errorString();
+        copy.close();
         mFolder.reset();
         return false;
     }
     copy.close();
-    mSettings = std::make_unique<QSettings>(copyPath, QSettings::IniFormat);
     return true;
 }
 

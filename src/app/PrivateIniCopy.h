@@ -34,8 +34,11 @@ public:
     // (after links); a path that names nothing reads as an empty file. False
     // with the reason when the file may not be read.
     bool Read(QString const& path, qint64 maximumSize, QString& reason);
-    // Takes bytes read before.
-    bool Take(QByteArray const& bytes, QString& reason);
+    // Takes bytes read before. The copy is made in the temporary folder, or
+    // where that fails (TMPDIR naming a file, a full or read-only folder) in
+    // the user's runtime folder or else in besideFolder, when given (the
+    // folder of the file the bytes came from).
+    bool Take(QByteArray const& bytes, QString& reason, QString const& besideFolder = QString());
     // The settings over the copy; only after Read or Take succeeded.
     QSettings& Settings();
     // Writes what Settings holds over the file at path, after links: to a new
@@ -44,6 +47,9 @@ public:
     WriteResult WriteTo(QString const& path, QString& reason);
 
 private:
+    // Makes the private folder in folder and the copy of bytes in it.
+    bool MakeCopy(QString const& folder, QByteArray const& bytes, QString& reason);
+
     std::unique_ptr<QTemporaryDir> mFolder;
     std::unique_ptr<QSettings> mSettings;
 };

@@ -37,23 +37,23 @@ bool UserFileGuard::IsReadable(QString const& path, QString& reason, qint64 maxi
     return true;
 }
 
-bool UserFileGuard::OpenForRead(QFile& file, QString const& path, qint64 maximumSize, QString& reason)
+int UserFileGuard::OpenDescriptor(QString const& path, qint64 maximumSize, QString& reason)
 {
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
     {
         reason = QStringLiteral("no such file");
-        return false;
+        return -1;
     }
     // The check before the open keeps devices from being opened at all.
     if (!IsReadable(path, reason, maximumSize))
     {
-        return false;
+        return -1;
     }
     int const fd = QT_OPEN(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
     {
         reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+        return -1;
     }
     QT_STATBUF info;
     bool const regular = QT_FSTAT(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -61,13 +61,23 @@ bool UserFileGuard::OpenForRead(QFile& file, QString const& path, qint64 maximum
     {
         reason = regular ? TooLarge(info.st_size, maximumSize) : QStringLiteral("not a regular file");
         QT_CLOSE(fd);
-        return false;
+        return -1;
     }
     // A regular file never blocks; its reads go on as usual.
     int const flags = ::fcntl(fd, F_GETFL);
     if (flags != -1)
     {
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+bool UserFileGuard::OpenForRead(QFile& file, QString const& path, qint64 maximumSize, QString& reason)
+{
+    int const fd = OpenDescriptor(path, maximumSize, reason);
+    if (fd < 0)
+    {
+        return false;
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
     {

@@ -24,6 +24,12 @@ public:
     // nothing: a missing file is readable (it reads as empty).
     static bool IsReadable(QString const& path, QString& reason,
                            qint64 maximumSize = MAXIMUM_USER_FILE_SIZE);
+    // Opens the file at path for reading when it is a regular file, after
+    // following links, of at most maximumSize bytes: a descriptor in blocking
+    // mode (reads of a regular file never wait on a writer), closed on exec,
+    // that the caller closes. -1 with the reason otherwise. The media files a
+    // user names are opened here too, with no size bound.
+    static int OpenDescriptor(QString const& path, qint64 maximumSize, QString& reason);
     // Opens the file at path into file for reading when it is a regular file,
     // after following links, of at most maximumSize bytes; false with the
     // reason otherwise. Checked before the open and again on what was opened,

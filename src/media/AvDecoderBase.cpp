@@ -144,7 +144,7 @@ bool AvDecoderBase::OpenInput(int fileIndex)
 
 void AvDecoderBase::CloseInput()
 {
-    avformat_close_input(&mFormatContext);
+    mInput.Close(&mFormatContext);
 }
 
 int AvDecoderBase::OpenAudioStream(int streamIndex)

@@ -78,7 +78,7 @@ bool AvHelpers::CanOpenInput(QString const& path)
     {
         return false;
     }
-    avformat_close_input(&context);
+    input.Close(&context);
     return true;
 }
 

@@ -15,6 +15,9 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
@@ -176,15 +179,24 @@ void AvParser::StartTimestampScan(int fileIndex)
     {
         return;
     }
+    // The scan reads the file the demuxer has open, through a descriptor of
+    // its own: the path may name another file by now, or a FIFO.
+    int const descriptor = ::fcntl(mInput.Descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (descriptor < 0)
+    {
+        mScannedPids.clear();
+        return;
+    }
     // The input's own interrupt stops the scan as it stops a read.
     AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
     std::atomic<bool> const* stop = &mTimestampScanStop;
     mTimestampScanStop = false;
-    mTimestampScan = std::async(std::launch::async, [path = mSource->FilePath(fileIndex), pids = mScannedPids,
-                                                     interrupt, stop] {
-        return TsTimestampScan::Scan(path, pids, [interrupt, stop] {
+    mTimestampScan = std::async(std::launch::async, [descriptor, pids = mScannedPids, interrupt, stop] {
+        std::vector<TsTimestampScan::Verdict> verdicts = TsTimestampScan::Scan(descriptor, pids, [interrupt, stop] {
             return stop->load() || (interrupt.callback && interrupt.callback(interrupt.opaque) != 0);
         });
+        ::close(descriptor);
+        return verdicts;
     });
 }
 

@@ -40,7 +40,7 @@ ImageSequenceDecoderWorker::OpenedFile::OpenedFile()
 ImageSequenceDecoderWorker::OpenedFile::~OpenedFile()
 {
     av_packet_free(&packet);
-    avformat_close_input(&input);
+    opening.Close(&input);
 }
 
 std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWorker::OpenFile(QString const& path)

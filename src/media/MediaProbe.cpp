@@ -66,6 +66,6 @@ bool MediaProbe::HasDecodableStream(QString const& path, QString* reason)
             SetReason(reason, QStringLiteral("no decodable audio or video stream"));
         }
     }
-    avformat_close_input(&context);
+    input.Close(&context);
     return decodable;
 }

@@ -1,14 +1,18 @@
 #include "media/TsTimestampScan.h"
 
-#include <QFile>
+#include "app/UserFileGuard.h"
+
 #include <QThread>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -203,16 +207,15 @@ struct PidState
 // Whether nine in ten of the file's pages or more are in memory, so that
 // reading it in parts side by side costs few seeks on a disk. The mapping is
 // never read. The system answers only for a file one owns or may write to.
-bool HeldInMemory(QFile& file)
+bool HeldInMemory(int descriptor, long long size)
 {
-    long long const size = file.size();
     long long const page = sysconf(_SC_PAGESIZE);
     if (size <= 0 || page <= 0)
     {
         return false;
     }
-    uchar* mapped = file.map(0, size);
-    if (!mapped)
+    void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, descriptor, 0);
+    if (mapped == MAP_FAILED)
     {
         return false;
     }
@@ -220,8 +223,20 @@ bool HeldInMemory(QFile& file)
     bool const held = mincore(mapped, static_cast<size_t>(size), pages.data()) == 0 &&
                       std::count_if(pages.cbegin(), pages.cend(), [](unsigned char flags) { return flags & 1; }) >=
                           static_cast<long long>(pages.size()) * 9 / 10;
-    file.unmap(mapped);
+    munmap(mapped, static_cast<size_t>(size));
     return held;
+}
+
+// Reads up to size bytes at offset; what was read, 0 at the end, -1 on an
+// error.
+long long ReadAt(int descriptor, unsigned char* data, long long size, long long offset)
+{
+    ssize_t read = 0;
+    do
+    {
+        read = ::pread(descriptor, data, static_cast<size_t>(size), offset);
+    } while (read < 0 && errno == EINTR);
+    return read;
 }
 
 struct PartResult
@@ -234,8 +249,8 @@ struct PartResult
 // Scans the packets from begin (a packet's first byte) up to end, and past
 // end only to finish the PES headers begun before it: the next part reads
 // from the first PES that starts in it.
-PartResult ScanPart(QString const& path, std::vector<int> const& pids, int packetSize, long long begin, long long end,
-                    std::function<bool()> const& stopRequested)
+PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids, int packetSize, long long begin,
+                    long long end, std::function<bool()> const& stopRequested)
 {
     PartResult result;
     result.states.resize(pids.size());
@@ -244,13 +259,6 @@ PartResult ScanPart(QString const& path, std::vector<int> const& pids, int packe
         result.states[i].pid = pids[i];
     }
     std::vector<PidState>& states = result.states;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(begin))
-    {
-        result.lostSync = true;
-        return result;
-    }
-    long long const size = file.size();
     auto const any = [&states](bool collecting) {
         return std::any_of(states.cbegin(), states.cend(), [collecting](PidState const& state) {
             return state.verdict == Verdict::Steady && (!collecting || state.collecting);
@@ -325,7 +333,7 @@ PartResult ScanPart(QString const& path, std::vector<int> const& pids, int packe
         // Keep the part of a packet the last read cut off.
         long long const kept = filled - position;
         std::memmove(buffer.data(), buffer.data() + position, static_cast<size_t>(kept));
-        long long const read = file.read(reinterpret_cast<char*>(buffer.data() + kept), READ_BYTES - kept);
+        long long const read = ReadAt(descriptor, buffer.data() + kept, READ_BYTES - kept, offset + filled);
         if (read <= 0)
         {
             // A file that shrank while it was read has no steady answer.
@@ -377,15 +385,29 @@ bool TsTimestampScan::FindPacketLayout(unsigned char const* data, long long size
 std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path, std::vector<int> const& pids,
                                                             std::function<bool()> const& stopRequested, int parts)
 {
+    QString reason;
+    int const descriptor = UserFileGuard::OpenDescriptor(path, std::numeric_limits<qint64>::max(), reason);
+    if (descriptor < 0)
+    {
+        return std::vector<Verdict>(pids.size(), Verdict::Unknown);
+    }
+    std::vector<Verdict> verdicts = Scan(descriptor, pids, stopRequested, parts);
+    ::close(descriptor);
+    return verdicts;
+}
+
+std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(int descriptor, std::vector<int> const& pids,
+                                                            std::function<bool()> const& stopRequested, int parts)
+{
     std::vector<Verdict> verdicts(pids.size(), Verdict::Unknown);
-    QFile file(path);
-    if (pids.empty() || !file.open(QIODevice::ReadOnly))
+    struct stat status = {};
+    if (pids.empty() || descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
     {
         return verdicts;
     }
-    long long const size = file.size();
+    long long const size = status.st_size;
     std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, PROBE_BYTES)));
-    long long const probed = file.read(reinterpret_cast<char*>(probe.data()), static_cast<qint64>(probe.size()));
+    long long const probed = ReadAt(descriptor, probe.data(), static_cast<long long>(probe.size()), 0);
     int packetSize = 0;
     long long firstSync = 0;
     if (probed <= 0 || (stopRequested && stopRequested()) ||
@@ -399,18 +421,17 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path,
     long long const packets = (size - firstSync) / packetSize;
     if (parts <= 0)
     {
-        parts = size >= 2 * PART_BYTES && HeldInMemory(file)
+        parts = size >= 2 * PART_BYTES && HeldInMemory(descriptor, size)
                     ? static_cast<int>(std::min<long long>(std::clamp(QThread::idealThreadCount(), 1, MAX_PARTS),
                                                            size / PART_BYTES))
                     : 1;
     }
-    file.close();
     parts = static_cast<int>(std::clamp<long long>(parts, 1, std::max(packets, 1LL)));
     std::vector<PartResult> results(static_cast<size_t>(parts));
     auto const scanPart = [&](int k) {
         long long const begin = firstSync + packets * k / parts * packetSize;
         long long const end = k + 1 < parts ? firstSync + packets * (k + 1) / parts * packetSize : size;
-        results[static_cast<size_t>(k)] = ScanPart(path, pids, packetSize, begin, end, stopRequested);
+        results[static_cast<size_t>(k)] = ScanPart(descriptor, size, pids, packetSize, begin, end, stopRequested);
     };
     // The calling thread scans the first part; a thread each scans the rest.
     std::vector<std::thread> threads;

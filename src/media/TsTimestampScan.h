@@ -23,14 +23,21 @@ public:
         Unknown
     };
 
-    // One verdict per PID, in the order given. All Unknown when the file is
-    // not plain TS packets of one size from its first sync byte on. A stop
+    // One verdict per PID, in the order given, of the file at path (opened by
+    // the guarded open: all Unknown for anything but a regular file). All
+    // Unknown when the file is not plain TS packets of one size from its
+    // first sync byte on. A stop
     // asked between two reads (stopRequested answering true) leaves every
     // stream unknown. A long file is read in parts side by side, each on a
     // thread of its own that asks stopRequested; parts sets how many (0: by
     // the file's length and the machine's cores). The verdicts do not depend
     // on it.
     static std::vector<Verdict> Scan(QString const& path, std::vector<int> const& pids,
+                                     std::function<bool()> const& stopRequested = {}, int parts = 0);
+    // The same, of a file already open: every read is at an offset of its
+    // own (pread) on that descriptor, which stays open; the path that named
+    // the file is never opened again.
+    static std::vector<Verdict> Scan(int descriptor, std::vector<int> const& pids,
                                      std::function<bool()> const& stopRequested = {}, int parts = 0);
 
     // The size of the file's packets (188, 192 or 204) and the offset of the

@@ -227,6 +227,16 @@ private:
     // The failure step, the serialised reply and what every reply does to
     // the undo stack.
     QString FinishClientReply(QJsonObject reply, QString const& name, bool success);
+    // An import's media is probed on a thread of the pool first: true when
+    // the command waits for that (reading held), to run once the answer is
+    // in (RunProbedImport).
+    bool ProbeImportedMedia(QString const& command, QPointer<QTcpSocket> const& sender);
+    void RunProbedImport(QString const& command, QPointer<QTcpSocket> const& sender, QString const& mediaPath,
+                         bool opens);
+    // Whether the probe found the media path openable.
+    bool ProbedMediaOpens(QString const& mediaPath) const;
+    // Runs a client command as it came (held while sources are parsed).
+    void ExecuteClientCmd(QString const& command, QPointer<QTcpSocket> const& sender);
     // A command held (reading stopped) while sources are parsed or a question
     // is open runs now and is answered to the client that sent it.
     void RunHeldClientCmd(QString const& command, QPointer<QTcpSocket> const& sender);
@@ -268,4 +278,8 @@ private:
     // Set from the moment a client's import asks to replace the project until
     // the answer has been acted on (main thread only).
     bool mReplaceQuestionOpen = false;
+    // The media path of the import whose probe came in last, until that
+    // import has run, and whether it opens (main thread only).
+    QString mProbedMediaPath;
+    bool mProbedMediaOpens = false;
 };

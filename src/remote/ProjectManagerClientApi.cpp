@@ -4,6 +4,7 @@
 #include "model/ProjectManager.h"
 
 #include "app/FileHelpers.h"
+#include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/MediaProbe.h"
@@ -22,6 +23,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -131,7 +133,8 @@ QString FirstFileOf(QString const& mediaPath)
 
 // An existing, readable file of a media type the player opens (a movie, an
 // image of a sequence or a sound file) whose container opens and holds a
-// stream that can be decoded. Checked before the project is given up for it.
+// stream that can be decoded. Checked before the project is given up for it,
+// on a thread of the pool.
 bool CanOpenMedia(QString const& mediaPath)
 {
     QFileInfo const info(FirstFileOf(mediaPath));
@@ -179,11 +182,73 @@ void ProjectManager::OnExecuteCmd(QString const& command)
     {
         return; // no reply while an export runs
     }
+    QPointer<QTcpSocket> const sender = mCmdServer->CommandSender();
+    if (!ProbeImportedMedia(command, sender))
+    {
+        ExecuteClientCmd(command, sender);
+    }
+}
+
+bool ProjectManager::ProbeImportedMedia(QString const& command, QPointer<QTcpSocket> const& sender)
+{
+    // An import refused beside a question needs no probe.
+    QJsonObject const request = Project::ToCmdJsonObj(command);
+    if (request.value(CMD).toString() != QLatin1String("import_file") || !mCmdServer->IsServerReady() ||
+        mReplaceQuestionOpen)
+    {
+        return false;
+    }
+    // Reading the file may take as long as the open's deadline: never on the
+    // main thread. Meanwhile the server reads nothing more, so that the
+    // client's later requests run after this one.
+    mCmdServer->SetReadingHeld(true);
+    QPointer<ProjectManager> const self(this);
+    QThreadPool::globalInstance()->start([self, command, sender, mediaPath = MediaPathOf(request)] {
+        bool const opens = CanOpenMedia(mediaPath);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, command, sender, mediaPath, opens] {
+                if (self)
+                {
+                    self->RunProbedImport(command, sender, mediaPath, opens);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void ProjectManager::RunProbedImport(QString const& command, QPointer<QTcpSocket> const& sender,
+                                     QString const& mediaPath, bool opens)
+{
+    mProbedMediaPath = mediaPath;
+    mProbedMediaOpens = opens;
+    mCmdServer->SetReadingHeld(false);
+    if (Settings::exportInProgress)
+    {
+        return; // as any command that comes during an export
+    }
+    if (!sender || sender->state() != QAbstractSocket::ConnectedState)
+    {
+        // Nobody waits for it: the project stays as it is.
+        Logger::GetInstance()->Warning(
+            QStringLiteral("The client that asked to import %1 has gone: its import was dropped").arg(mediaPath));
+        return;
+    }
+    ExecuteClientCmd(command, sender);
+}
+
+bool ProjectManager::ProbedMediaOpens(QString const& mediaPath) const
+{
+    return mProbedMediaOpens && mProbedMediaPath == mediaPath;
+}
+
+void ProjectManager::ExecuteClientCmd(QString const& command, QPointer<QTcpSocket> const& sender)
+{
     // A client command may replace the project: never inside a parse wait. It
     // runs once the parse has ended, answered to the client that sent it.
     // Until then the server reads nothing more, so that one request at most
     // waits here and the others wait in TCP.
-    QPointer<QTcpSocket> const sender = mCmdServer->CommandSender();
     QPointer<CmdServer> const server = mCmdServer;
     if (DeferWhileParsing([this, command, sender, server] {
             if (server)
@@ -251,7 +316,7 @@ bool ProjectManager::ReplacesProject(QString const& command) const
         return false;
     }
     QJsonObject const request = Project::ToCmdJsonObj(command);
-    return request.value(CMD).toString() == QLatin1String("import_file") && CanOpenMedia(MediaPathOf(request));
+    return request.value(CMD).toString() == QLatin1String("import_file") && ProbedMediaOpens(MediaPathOf(request));
 }
 
 void ProjectManager::AskToReplaceProject(QString const& command, QPointer<QTcpSocket> const& sender)
@@ -429,7 +494,12 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
 {
     QString const requestedPath = ReadString(request, QStringLiteral("file_path"));
     QString const mediaPath = MediaPathOf(request);
-    if (!CanOpenMedia(mediaPath))
+    // Probed off the main thread before the command ran; each probe serves
+    // one import.
+    bool const opens = ProbedMediaOpens(mediaPath);
+    mProbedMediaPath.clear();
+    mProbedMediaOpens = false;
+    if (!opens)
     {
         // Checked before anything is discarded: the project stays.
         reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));

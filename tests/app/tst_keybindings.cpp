@@ -160,6 +160,34 @@ private Q_SLOTS:
         QVERIFY(!written.contains("user_bindings/undo")); // inactive rows are not written
     }
 
+    // TMPDIR naming a file leaves no temporary folder for a private copy: the
+    // user's bindings are read and saved all the same.
+    void userFileIsReadWithoutAUsableTempFolder()
+    {
+        QByteArray const oldTemp = qgetenv("TMPDIR");
+        QByteArray const oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        auto const restore = qScopeGuard([&] {
+            for (auto const& [name, value] : {std::pair("TMPDIR", oldTemp), std::pair("XDG_RUNTIME_DIR", oldRuntime)})
+                value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        });
+        QString const notAFolder = mHome.filePath("tmp-is-a-file");
+        QFile blocker(notAFolder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(notAFolder));
+        WriteUserFile("toggleMute=F9\n");
+        {
+            BoundTable table(false);
+            table.Bindings().ReadUserKeyBindings();
+            QCOMPARE(table.Shortcuts(T::ToggleMute), QList<QKeySequence>{QKeySequence(Qt::Key_F9)});
+            table.Row(T::ToggleMute)->userSequences = {QKeySequence(Qt::Key_F8)};
+            table.Bindings().WriteUserKeyBindings();
+        }
+        QSettings written(Path(), QSettings::IniFormat);
+        QCOMPARE(written.value("user_bindings/toggleMute").toString(), QString("F8"));
+    }
+
     void writtenFileReadsBackToTheSameTable()
     {
         {

@@ -368,6 +368,44 @@ private Q_SLOTS:
         QCOMPARE(errors.size(), 0);
     }
 
+    // A temporary folder where no copy can be made (TMPDIR naming a file),
+    // with and without a usable runtime folder: the user's file is still read
+    // and saved, and no private copy is left behind.
+    void fileIsReadAndSavedWithoutAUsableTempFolder()
+    {
+        QByteArray const oldTemp = qgetenv("TMPDIR");
+        QByteArray const oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        auto const restore = qScopeGuard([&] {
+            for (auto const& [name, value] : {std::pair("TMPDIR", oldTemp), std::pair("XDG_RUNTIME_DIR", oldRuntime)})
+                value.isNull() ? qunsetenv(name) : qputenv(name, value);
+        });
+        QString const notAFolder = WriteIni("tmp-is-a-file", "x");
+        QString const runtime = mHome.filePath("runtime");
+        QVERIFY(QDir().mkpath(runtime));
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        for (QString const& runtimeFolder : {runtime, notAFolder})
+        {
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeFolder));
+            QString const path = WriteIni(QStringLiteral("no-temp-%1.ini").arg(runtimeFolder == runtime),
+                                          "[preferences]\nclientApiPort=9123\ncacheSize=4096\n");
+            Settings::clientApiPort = 17176;
+            Settings::cacheSize = 512;
+            Settings::ReadUserConfig(path, QString());
+            QCOMPARE(Settings::clientApiPort, 9123);
+            QCOMPARE(Settings::cacheSize, 4096);
+
+            Settings::cacheSize = 2048;
+            QVERIFY(Settings::WriteUserConfig(path));
+            QSettings written(path, QSettings::IniFormat);
+            QCOMPARE(written.value("preferences/cacheSize").toInt(), 2048);
+            QCOMPARE(written.value("preferences/clientApiPort").toInt(), 9123);
+        }
+        QCOMPARE(QDir(runtime).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(QDir(mHome.path()).entryList({".ini-copy-*"}, QDir::AllEntries | QDir::Hidden), QStringList());
+        Settings::clientApiPort = 17176;
+        Settings::cacheSize = 512;
+    }
+
     // Last: the reads below leave the flipped file's values in the variables.
     void pathFlippedToAFifoNeverBlocks()
     {

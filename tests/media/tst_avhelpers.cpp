@@ -1,7 +1,12 @@
 #include "media/AvHelpers.h"
+#include "media/MediaProbe.h"
 
+#include "support/PathFlipper.h"
 #include "support/TestMedia.h"
+#include "support/Watchdog.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestAvHelpers : public QObject
@@ -13,6 +18,7 @@ private Q_SLOTS:
     void FrameSteps();
     void ClockIsMonotonic();
     void OpenTest();
+    void OpenOfAPathFlippedToAFifoNeverBlocks();
 };
 
 void TestAvHelpers::AudioSizesAtDefaultOutput()
@@ -51,6 +57,35 @@ void TestAvHelpers::OpenTest()
     QVERIFY(AvHelpers::CanOpenInput(TestMedia::Path("tone.wav")));
     QVERIFY(!AvHelpers::CanOpenInput(TestMedia::Path("empty.mp4")));
     QVERIFY(!AvHelpers::CanOpenInput(TestMedia::Path("does-not-exist.mp4")));
+}
+
+void TestAvHelpers::OpenOfAPathFlippedToAFifoNeverBlocks()
+{
+    // Whatever the path names when it is checked and when it is opened, the
+    // probe and the open end: what is read is the regular file that was
+    // opened, or nothing.
+    QFile media(TestMedia::Path("h264_cfr25.mp4"));
+    QVERIFY(media.open(QIODevice::ReadOnly));
+    QTemporaryDir folder;
+    PathFlipper flipper(folder.path(), "flipped.mp4", media.readAll());
+    QVERIFY(flipper.IsValid());
+    constexpr int ROUNDS = 200;
+    int probed = 0;
+    int opened = 0;
+    {
+        Watchdog watchdog("probing and opening a media path flipped to a FIFO", std::chrono::seconds(60),
+                          [&flipper] { flipper.ReleaseReaders(); });
+        flipper.Start();
+        for (int round = 0; round < ROUNDS; ++round)
+        {
+            probed += MediaProbe::HasDecodableStream(flipper.Path()) ? 1 : 0;
+            opened += AvHelpers::CanOpenInput(flipper.Path()) ? 1 : 0;
+        }
+        QVERIFY(flipper.Stop() > 0);
+        QVERIFY2(!watchdog.Disarm(), "an open blocked on the FIFO");
+    }
+    // The regular file still opens through the same door.
+    QVERIFY(probed > 0 && opened > 0);
 }
 
 QTEST_GUILESS_MAIN(TestAvHelpers)

@@ -5,7 +5,9 @@
 #include "media/VideoDecodeWorker.h"
 #include "model/Source.h"
 
+#include "support/PathFlipper.h"
 #include "support/TestMedia.h"
+#include "support/Watchdog.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -236,6 +238,7 @@ private Q_SLOTS:
     void BadFilesGetAnError();
     void FileRemovedAfterCreationIsMissing();
     void FifoIsRefusedWithoutWaitingForAWriter();
+    void PacketScanOfAPathFlippedToAFifoNeverBlocks();
     void AbsurdSampleRateIsRefused();
     void CoverArtIsNotAVideoStream();
     void ImageSequenceFileIsOneFrame();
@@ -776,6 +779,40 @@ void TestAvParser::FifoIsRefusedWithoutWaitingForAWriter()
     QVERIFY(returned);
     QCOMPARE(source.FileInfoAtIndex(0)->errorCode, 3);
     QCOMPARE(source.FrameCount(), 0);
+}
+
+void TestAvParser::PacketScanOfAPathFlippedToAFifoNeverBlocks()
+{
+    // A transport stream whose path turns into a FIFO after the demuxer
+    // opened it: the packet scan reads the file that is open, and every
+    // parse ends.
+    QFile media(TestMedia::Path("numbered_offset.ts"));
+    QVERIFY(media.open(QIODevice::ReadOnly));
+    QTemporaryDir folder;
+    PathFlipper flipper(folder.path(), "flipped.ts", media.readAll());
+    QVERIFY(flipper.IsValid());
+    Settings::decodeExtraStreamInfoOnParse = false;
+    constexpr int ROUNDS = 60;
+    int parsed = 0;
+    {
+        Watchdog watchdog("parsing a transport stream flipped to a FIFO", std::chrono::seconds(60),
+                          [&flipper] { flipper.ReleaseReaders(); });
+        flipper.Start();
+        for (int round = 0; round < ROUNDS; ++round)
+        {
+            Source source(flipper.Path(), QString(), QUuid());
+            AvParser().Parse(&source, 0);
+            if (source.FileParsed(0) && !source.HasErrors())
+            {
+                ++parsed;
+                QVERIFY(!source.VideoStreamInfoAtIndex(0, 0)->timestampsRestart);
+            }
+        }
+        QVERIFY(flipper.Stop() > 0);
+        QVERIFY2(!watchdog.Disarm(), "the parse or its packet scan blocked on the FIFO");
+    }
+    Settings::decodeExtraStreamInfoOnParse = true;
+    QVERIFY(parsed > 0);
 }
 
 void TestAvParser::AbsurdSampleRateIsRefused()

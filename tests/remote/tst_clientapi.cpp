@@ -6,7 +6,9 @@
 #include "model/ProjectManager.h"
 #include "remote/CmdServer.h"
 
+#include "support/PathFlipper.h"
 #include "support/TaskHold.h"
+#include "support/Watchdog.h"
 
 #include <QApplication>
 #include <QJsonDocument>
@@ -15,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QtTest>
@@ -304,6 +307,40 @@ private Q_SLOTS:
         QByteArray const usual = "{\"cmd\":\"echo\",\"text\":\"a [[[, \\\" b\",\"c\":[1,2,3,4],\"n\":[[[[{\"k\":[]}]]]]}";
         QByteArray const echoed = "{\"msg\":\"\",\"result\":\"a [[[, \\\" b\",\"success\":true}";
         QCOMPARE(Send(usual), echoed);
+    }
+
+    // An import of a path that flips between a clip and a FIFO: the media is
+    // probed off the main thread through the guarded open, every import is
+    // answered and the player goes on answering.
+    void importOfAPathFlippedToAFifoIsAnswered()
+    {
+        QFile media(TestMedia::Path("h264_cfr25.mp4"));
+        QVERIFY(media.open(QIODevice::ReadOnly));
+        QTemporaryDir folder;
+        PathFlipper flipper(folder.path(), "flipped.mp4", media.readAll());
+        QVERIFY(flipper.IsValid());
+        constexpr int ROUNDS = 20;
+        int answered = 0;
+        {
+            Watchdog watchdog("importing a media path flipped to a FIFO", std::chrono::seconds(60),
+                              [&flipper] { flipper.ReleaseReaders(); });
+            flipper.Start();
+            for (int round = 0; round < ROUNDS; ++round)
+            {
+                mManager->SetUndoClean();
+                QJsonObject const reply =
+                    QJsonDocument::fromJson(Send(QJsonDocument(QJsonObject{{"cmd", "import_file"},
+                                                                           {"file_path", flipper.Path()}})
+                                                     .toJson(QJsonDocument::Compact),
+                                                 30000))
+                        .object();
+                answered += reply.contains("success") ? 1 : 0;
+            }
+            QVERIFY(flipper.Stop() > 0);
+            QVERIFY2(!watchdog.Disarm(), "an import blocked on the FIFO");
+        }
+        QCOMPARE(answered, ROUNDS);
+        QCOMPARE(Send(R"({"cmd":"echo","text":"after"})"), QByteArray(R"({"msg":"","result":"after","success":true})"));
     }
 
     void cleanupTestCase()
