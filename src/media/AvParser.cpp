@@ -1,5 +1,6 @@
 #include "media/AvParser.h"
 
+#include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AudioDecoder.h"
@@ -447,7 +448,10 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
     }
     else
     {
-        info.isLinear = info.colorTransfer == QLatin1String("linear");
+        // The one flag every viewer and export goes by. Some decoders tag no
+        // transfer for formats that hold linear light by definition (EXR):
+        // their extensions stand for the tag.
+        info.isLinear = info.colorTransfer == QLatin1String("linear") || FileHelpers::IsLinearColorSpace(fileName);
     }
 
     AVRational const aspect = av_guess_sample_aspect_ratio(formatContext, stream, nullptr);
