@@ -251,10 +251,12 @@ void AvDecoderBase::PrepareVideoCodecContext(AVCodecContext* context, AVCodec co
     context->thread_count =
         imageSequence ? Settings::imageSequenceDecoderThreadCount : Settings::videoDecoderThreadCount;
     // Pictures come from the shared frame-buffer pool (unless a hardware
-    // decoder makes its own).
+    // decoder makes its own); a still image's cleared, so that what a damaged
+    // file leaves undecoded is black, the same on every visit.
     if (!hardware)
     {
-        context->get_buffer2 = VideoFrameBufferPool::GetDecoderBuffer;
+        context->get_buffer2 =
+            imageSequence ? VideoFrameBufferPool::GetClearedDecoderBuffer : VideoFrameBufferPool::GetDecoderBuffer;
         FfmpegCompat::MarkCallbacksThreadSafe(context);
     }
     // An intra-only codec splits each picture among its threads: frame

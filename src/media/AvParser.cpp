@@ -1,5 +1,6 @@
 #include "media/AvParser.h"
 
+#include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AudioDecoder.h"
@@ -56,25 +57,71 @@ void AvParser::Parse(Source* source, int fileIndex)
         return;
     }
     mSource = source;
+    ParseFile(fileIndex);
+    FinishParse();
+}
+
+void AvParser::ParseMedia(Source* source)
+{
+    if (!source)
+    {
+        return;
+    }
+    if (!source->IsImageSequence())
+    {
+        Parse(source, 0);
+        return;
+    }
+    mSource = source;
+    // Missing files are known from the start; an unreadable one is tried and
+    // keeps its error, like any other file of the sequence.
+    bool described = false;
+    bool anyExists = false;
+    for (int i = 0; i < source->FileCount() && !described; ++i)
+    {
+        if (!source->FileExists(i))
+        {
+            continue;
+        }
+        anyExists = true;
+        ParseFile(i);
+        CloseInput();
+        VideoStreamInfo const* video = source->VideoStreamInfoAtIndex(i, 0);
+        described = video && video->parsed;
+    }
+    if (!anyExists)
+    {
+        // Nothing to read: the first file's error is the source's.
+        ParseFile(0);
+    }
+    FinishParse();
+}
+
+void AvParser::ParseFile(int fileIndex)
+{
     ParseSource(fileIndex);
 
-    SourceFileInfo const* file = source->FileInfoAtIndex(fileIndex);
+    SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
     if (file && file->parsed)
     {
         if (Settings::decodeExtraStreamInfoOnParse)
         {
-            AudioDecoder::DecodeExtraStreamInfo(source);
-            VideoDecoder::DecodeExtraStreamInfo(source);
+            AudioDecoder::DecodeExtraStreamInfo(mSource);
+            VideoDecoder::DecodeExtraStreamInfo(mSource);
             ApplyStreamTiming(fileIndex);
         }
         if (!HasDecodableStream(fileIndex))
         {
             SetFileError(fileIndex, 2);
             Logger::GetInstance()->Error(
-                QStringLiteral("No decodable audio or video stream in \"%1\"").arg(source->FileName(fileIndex)));
+                QStringLiteral("No decodable audio or video stream in \"%1\"").arg(mSource->FileName(fileIndex)));
         }
     }
+}
 
+void AvParser::FinishParse()
+{
+    Source* const source = mSource;
     DropTimestampScan();
     bool const wasParsed = source->IsParsed();
     source->SetParsed(true);
@@ -413,7 +460,10 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
     }
     else
     {
-        info.isLinear = info.colorTransfer == QLatin1String("linear");
+        // The one flag every viewer and export goes by. Some decoders tag no
+        // transfer for formats that hold linear light by definition (EXR):
+        // their extensions stand for the tag.
+        info.isLinear = info.colorTransfer == QLatin1String("linear") || FileHelpers::IsLinearColorSpace(fileName);
     }
 
     AVRational const aspect = av_guess_sample_aspect_ratio(formatContext, stream, nullptr);

@@ -26,6 +26,10 @@ public:
     // The whole parse of one file, ending with the source's Parsed (first
     // time) or Updated signal. Leaves nothing open.
     void Parse(Source* source, int fileIndex);
+    // The parse of a whole source: file 0 of a movie; for an image sequence
+    // its first file that holds a picture stream, the files before it keeping
+    // their errors (missing, unreadable) as any file of the sequence does.
+    void ParseMedia(Source* source);
 
     // A parser never opens a stream through the records.
     bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) override;
@@ -46,6 +50,10 @@ public:
     static int GetVideoRotation(AVStream* stream);
 
 private:
+    // One file's records, timing and check for a decodable stream.
+    void ParseFile(int fileIndex);
+    // Marks the source parsed and signals it; closes what is open.
+    void FinishParse();
     // Records a file's failure; the source shares it unless the file is one
     // image of a sequence that was parsed before (one bad image must not
     // black out the whole sequence).

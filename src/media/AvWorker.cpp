@@ -72,20 +72,8 @@ void AvWorker::ParseSource()
         Logger::GetInstance()->Error("Parse source failed. Source timeline is invalid.");
         return;
     }
-    int fileIndex = 0;
-    if (source->IsImageSequence())
-    {
-        while (fileIndex < source->FileCount() && !source->FileExists(fileIndex))
-        {
-            ++fileIndex;
-        }
-        if (fileIndex >= source->FileCount())
-        {
-            fileIndex = 0;
-        }
-    }
     AvParser parser;
-    parser.Parse(source, fileIndex);
+    parser.ParseMedia(source);
 }
 
 void AvWorker::DecodeTimeline()

@@ -1,6 +1,5 @@
 #include "media/ImageSequenceDecoderWorker.h"
 
-#include "app/FileHelpers.h"
 #include "app/Logger.h"
 #include "media/AvDecoderBase.h"
 #include "media/AvParser.h"
@@ -227,7 +226,7 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
     data->imageAlignment = VideoDecoder::IMAGE_ALIGNMENT;
     data->framePixelFormat = VideoDecoder::OutputFormat(file.videoStreams.constFirst());
     data->outputPixelFormat = VideoDecoder::OutputAvPixelFormat(data->framePixelFormat);
-    data->isLinearColorSpace = FileHelpers::IsLinearColorSpace(file.filePath);
+    data->isLinearColorSpace = file.videoStreams.constFirst().isLinear;
     // The sequence's files decode side by side already.
     data->conversionThreads = 1;
     data->seekTarget = -1;

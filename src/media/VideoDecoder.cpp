@@ -236,7 +236,7 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.imageAlignment = mImageAlignment;
     data.outputPixelFormat = mOutputPixelFormat;
     data.framePixelFormat = mFramePixelFormat;
-    data.isLinearColorSpace = mSource && mSource->IsLinearColorSpace();
+    data.isLinearColorSpace = mCurrentStreamInfo && mCurrentStreamInfo->isLinear;
     data.conversionThreads =
         mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(data.codecContext);
     data.seekTarget = mWindowEnd;

@@ -27,6 +27,7 @@ struct VideoDecodingData
     int imageAlignment = 1;
     AVPixelFormat outputPixelFormat = AV_PIX_FMT_RGB24;
     VideoFramePixelFormat framePixelFormat = VideoFramePixelFormat::RGB24;
+    // The stream's isLinear: the software viewer's pictures take the curve.
     bool isLinearColorSpace = false;
     // Threads converting one picture (slices of it).
     int conversionThreads = 1;

@@ -21,6 +21,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -420,4 +421,68 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
     }
     frame->extended_data = frame->data;
     return 0;
+}
+
+int VideoFrameBufferPool::GetClearedDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags)
+{
+    int const result = GetDecoderBuffer(context, frame, flags);
+    if (result >= 0)
+    {
+        ClearPicture(frame);
+    }
+    return result;
+}
+
+void VideoFrameBufferPool::ClearPicture(AVFrame* frame)
+{
+    auto const format = static_cast<AVPixelFormat>(frame->format);
+    AVPixFmtDescriptor const* descriptor = av_pix_fmt_desc_get(format);
+    if (!descriptor || frame->width <= 0 || frame->height <= 0)
+    {
+        return;
+    }
+    ptrdiff_t lineSizes[4] = {};
+    for (int i = 0; i < 4; ++i)
+    {
+        lineSizes[i] = frame->linesize[i];
+    }
+    // The J formats are full range whatever the frame says yet.
+    bool const fullRange = frame->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+                           format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+                           format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+    if (av_image_fill_black(frame->data, lineSizes, format, fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG,
+                            frame->width, frame->height) >= 0)
+    {
+        return;
+    }
+    // Formats it leaves out (floating point, over 16 bits a component,
+    // palettes): black is all zero bytes there, then opaque alpha.
+    size_t planeSizes[4] = {};
+    if (av_image_fill_plane_sizes(planeSizes, format, frame->height, lineSizes) < 0)
+    {
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+    {
+        if (frame->data[i] && lineSizes[i] > 0)
+        {
+            std::memset(frame->data[i], 0, planeSizes[i]);
+        }
+    }
+    AVComponentDescriptor const& alpha = descriptor->comp[3];
+    int const floatPlanes = AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_PLANAR;
+    bool const floatAlpha = (descriptor->flags & floatPlanes) == floatPlanes && alpha.depth == 32 && alpha.step == 4 &&
+                            !(descriptor->flags & AV_PIX_FMT_FLAG_BE);
+    if (floatAlpha && frame->data[alpha.plane])
+    {
+        float const opaque = 1.0f;
+        for (int row = 0; row < frame->height; ++row)
+        {
+            uint8_t* line = frame->data[alpha.plane] + static_cast<ptrdiff_t>(row) * lineSizes[alpha.plane];
+            for (int x = 0; x < frame->width; ++x)
+            {
+                std::memcpy(line + static_cast<ptrdiff_t>(x) * 4, &opaque, sizeof opaque);
+            }
+        }
+    }
 }

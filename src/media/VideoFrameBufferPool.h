@@ -82,6 +82,13 @@ public:
     // pool (one per picture), so a picture kept as a frame goes back here when
     // the cache lets it go instead of growing the decoder's own pool.
     static int GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags);
+    // The same for still images, each picture cleared to opaque black first:
+    // an image decoder that stops partway through a damaged file (a cut-off
+    // EXR or JPEG) fills only the rows it could read, and a reused buffer
+    // would show another picture's rows in the rest.
+    static int GetClearedDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags);
+    // Fills a picture with opaque black in its own format.
+    static void ClearPicture(AVFrame* frame);
 
 private:
     friend struct VideoFrameBufferRelease;

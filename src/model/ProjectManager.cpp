@@ -593,8 +593,9 @@ void ProjectManager::DoAddSourceTimelinesCmd(QList<ParseSourceData> const& dataL
                                 (defaultTimeline && data.addToDefaultTimeline && defaultTimeline->ClipCount() == 1);
             // Only a parsed video record has a size: audio-only and failed
             // sources have none to read.
-            VideoStreamInfo const* video =
-                media->VideoStreamCount() > 0 ? media->VideoStreamInfoAtIndex(0, 0) : nullptr;
+            VideoStreamInfo const* video = media->VideoStreamCount() > 0
+                                               ? media->VideoStreamInfoAtIndex(media->DescribingFileIndex(), 0)
+                                               : nullptr;
             if (wanted && video && video->parsed)
             {
                 emit ResizeViewerRequested(video->width, video->height);

@@ -225,16 +225,38 @@ QString Source::DurationString() const
         .arg(hundredths, 2, 10, fill);
 }
 
-bool Source::FirstFileHasVideo() const
+int Source::DescribingFileIndex() const
 {
     std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
-    return !mFiles.isEmpty() && !mFiles.first().videoStreams.isEmpty();
+    if (mIsImageSequence)
+    {
+        for (int i = 0; i < mFiles.size(); ++i)
+        {
+            if (!mFiles.at(i).videoStreams.isEmpty())
+            {
+                return i;
+            }
+        }
+    }
+    return 0;
+}
+
+SourceFileInfo const* Source::DescribingFile() const
+{
+    return mFiles.isEmpty() ? nullptr : &mFiles.at(DescribingFileIndex());
+}
+
+bool Source::DescribingFileHasVideo() const
+{
+    std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
+    SourceFileInfo const* file = DescribingFile();
+    return file && !file->videoStreams.isEmpty();
 }
 
 VideoStreamInfo const* Source::TimingVideoStream() const
 {
     std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
-    if (mIsImageSequence || !FirstFileHasVideo())
+    if (mIsImageSequence || !DescribingFileHasVideo())
     {
         return nullptr;
     }
@@ -250,7 +272,7 @@ int Source::FrameCount() const
     {
         return 0;
     }
-    if (FirstFileHasVideo())
+    if (DescribingFileHasVideo())
     {
         return mIsImageSequence ? mFiles.size() : mFiles.first().videoStreams.first().frameCount;
     }
@@ -357,7 +379,8 @@ long long Source::AudioDelay() const
 int Source::VideoStreamCount() const
 {
     std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
-    return mFiles.isEmpty() ? 0 : mFiles.first().videoStreams.size();
+    SourceFileInfo const* file = DescribingFile();
+    return file ? file->videoStreams.size() : 0;
 }
 
 int Source::AudioStreamCount() const
@@ -369,7 +392,7 @@ int Source::AudioStreamCount() const
 int Source::FirstVideoStreamIndex() const
 {
     std::lock_guard<std::recursive_mutex> const locker(mFileRecordMutex);
-    return FirstFileHasVideo() ? mFiles.first().videoStreams.first().streamIndex : -1;
+    return DescribingFileHasVideo() ? DescribingFile()->videoStreams.first().streamIndex : -1;
 }
 
 AudioStreamInfo* Source::AudioStreamInfoAtIndex(int fileIndex, int streamIndex)

@@ -60,6 +60,11 @@ public:
     void SetAudioDelay(long long delay);
     long long AudioDelay() const;
 
+    // The file whose records describe the whole source: file 0, or for an
+    // image sequence the first file whose picture stream was read (a missing
+    // or unreadable first file leaves that to the next); 0 while none was.
+    int DescribingFileIndex() const;
+    // The describing file's streams.
     int VideoStreamCount() const;
     int AudioStreamCount() const;
     int FirstVideoStreamIndex() const;
@@ -106,7 +111,8 @@ private:
     // The first file's first video record when it carries a usable frame step
     // (a movie, not an image sequence); null otherwise.
     VideoStreamInfo const* TimingVideoStream() const;
-    bool FirstFileHasVideo() const;
+    SourceFileInfo const* DescribingFile() const; // with mFileRecordMutex held; null without files
+    bool DescribingFileHasVideo() const;
 
     long long mDuration = 0;
     QUuid mId;

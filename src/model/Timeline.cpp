@@ -318,7 +318,8 @@ void Timeline::ProcessProjectTimeControlOffsetChange()
 bool Timeline::GlobalWidthHeight(int& width, int& height) const
 {
     Clip* clip = mMasterTrack->ClipAtIndex(0);
-    VideoStreamInfo const* stream = (clip && clip->HasVideo()) ? clip->VideoStreamInfoAtIndex(0) : nullptr;
+    VideoStreamInfo const* stream =
+        (clip && clip->HasVideo()) ? clip->VideoStreamInfoAtIndex(clip->SourcePtr()->DescribingFileIndex()) : nullptr;
     if (!stream)
     {
         width = -1;

@@ -17,6 +17,8 @@ struct VideoStreamInfo
     QString pixelFormatName;
     bool isYuv = false;
     bool isBt709 = false;
+    // RGB holding linear light (tagged so, or of a linear format such as EXR):
+    // shown and exported through a 1/2.2 curve.
     bool isLinear = false;
     int componentCount = 0;
     int bitsPerPixel = 0;

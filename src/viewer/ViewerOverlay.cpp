@@ -467,7 +467,7 @@ void ViewerOverlay::UpdateMediaInfo()
                             QString::number(source->DurationInSeconds(), 'g', QLocale::FloatingPointShortest));
     if (source->VideoStreamCount() > 0)
     {
-        if (VideoStreamInfo const* video = source->VideoStreamInfoAtIndex(0, 0))
+        if (VideoStreamInfo const* video = source->VideoStreamInfoAtIndex(source->DescribingFileIndex(), 0))
         {
             framesText = QStringLiteral("%1 (@ %2 fps)").arg(video->frameCount).arg(video->frameRate);
             resolutionText = QStringLiteral("%1x%2").arg(video->width).arg(video->height);

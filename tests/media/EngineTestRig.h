@@ -55,13 +55,7 @@ inline int ReadNumber(VideoFrame const& frame)
 inline std::unique_ptr<Timeline> SourceTimeline(QString const& name)
 {
     auto timeline = std::make_unique<Timeline>(TestMedia::Path(name), QString(), QUuid::createUuid());
-    Source* source = timeline->SourcePtr();
-    int fileIndex = 0;
-    while (source->IsImageSequence() && fileIndex < source->FileCount() - 1 && !source->FileExists(fileIndex))
-    {
-        ++fileIndex;
-    }
-    AvParser().Parse(source, fileIndex);
+    AvParser().ParseMedia(timeline->SourcePtr());
     timeline->OnTrackUpdated();
     return timeline;
 }

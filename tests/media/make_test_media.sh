@@ -313,5 +313,41 @@ gen numbered_gop100.ts ff -filter_complex "$(numbered 320x240 25 16)" -map "[v]"
   -keyint_min 100 -sc_threshold 0 "$out/numbered_gop100.ts"
 # ---- end of the frame exactness block -------------------------------------
 
+# ---- Still images: cut-off files, a first file missing or empty, linear light
+# EXR (float RGB, one row per block, uncompressed) img.0001-0008 and JPEG
+# img.001-008, whose files 7 end halfway, as a render still being written does.
+gen seq_exr_cut sh -c "mkdir -p '$out/seq_exr_cut' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.34' -frames:v 8 \
+    -pix_fmt gbrpf32le -c:v exr -compression none -start_number 1 '$out/seq_exr_cut/img.%04d.exr' &&
+  size=\$(stat -c %s '$out/seq_exr_cut/img.0007.exr') &&
+  head -c \$((size / 2)) '$out/seq_exr_cut/img.0007.exr' > '$out/seq_exr_cut/cut' &&
+  mv '$out/seq_exr_cut/cut' '$out/seq_exr_cut/img.0007.exr'"
+gen seq_jpg_cut sh -c "mkdir -p '$out/seq_jpg_cut' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.34' -frames:v 8 -q:v 3 \
+    -start_number 1 '$out/seq_jpg_cut/img.%03d.jpg' &&
+  size=\$(stat -c %s '$out/seq_jpg_cut/img.007.jpg') &&
+  head -c \$((size / 2)) '$out/seq_jpg_cut/img.007.jpg' > '$out/seq_jpg_cut/cut' &&
+  mv '$out/seq_jpg_cut/cut' '$out/seq_jpg_cut/img.007.jpg'"
+# PNG shot.1001-1006 whose first file is missing, and the same with it empty.
+gen seq_first_missing sh -c "mkdir -p '$out/seq_first_missing' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.25' \
+    -start_number 1001 '$out/seq_first_missing/shot.%04d.png' && rm -f '$out/seq_first_missing/shot.1001.png'"
+gen seq_first_empty sh -c "mkdir -p '$out/seq_first_empty' &&
+  ffmpeg -nostdin -v error -y -f lavfi -i 'testsrc2=size=160x120:rate=24:duration=0.25' \
+    -start_number 1001 '$out/seq_first_empty/shot.%04d.png' && : > '$out/seq_first_empty/shot.1001.png'"
+# One 320x240 picture of four flat patches (grey 0x40 top left, 0x802010 top
+# right, grey 0xc0 bottom right, 0x10a040 bottom left) as EXR, which carries
+# no transfer tag, and as 8-bit DPX, tagged linear.
+patches() {
+  echo "color=c=0x404040:s=160x120[a];color=c=0x802010:s=160x120[b];color=c=0x10a040:s=160x120[c];\
+color=c=0xc0c0c0:s=160x120[d];[a][b]hstack[top];[c][d]hstack[bottom];[top][bottom]vstack[v]"
+}
+gen linear_patches sh -c "mkdir -p '$out/linear_patches' &&
+  ffmpeg -nostdin -v error -y -filter_complex '$(patches)' -map '[v]' -frames:v 1 -pix_fmt gbrpf32le -c:v exr \
+    '$out/linear_patches/patches.0001.exr' &&
+  ffmpeg -nostdin -v error -y -filter_complex '$(patches)' -map '[v]' -frames:v 1 -pix_fmt rgb24 \
+    '$out/linear_patches/patches.0001.dpx'"
+# ---- end of the still images block ----------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -109,6 +109,8 @@ private Q_SLOTS:
     void DecodeTimelineTakesOnlyValidOutputs();
     void ExportRunsOnItsOwnCopiesAndIsCancelledByClearAll();
     void ParsesAreCappedAndAllFinish();
+    void MissingOrEmptyFirstFileIsOneBlackFrame_data();
+    void MissingOrEmptyFirstFileIsOneBlackFrame();
 
 private:
     std::unique_ptr<Timeline> mGop250;
@@ -818,6 +820,56 @@ void TestAvManager::ParsesAreCappedAndAllFinish()
     av.ParseSource(mEdit.get());
     QCOMPARE(errors.Messages(), QStringList {QStringLiteral("Failed to parse source. Invalid source timeline.")});
     QCOMPARE(av.TotalWorkerCount(), 1);
+}
+
+void TestAvManager::MissingOrEmptyFirstFileIsOneBlackFrame_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("error");
+    QTest::addRow("missing") << "seq_first_missing" << 1;
+    QTest::addRow("empty") << "seq_first_empty" << 3;
+}
+
+void TestAvManager::MissingOrEmptyFirstFileIsOneBlackFrame()
+{
+    // The first file of shot.1001-1006 is like any other: its frame is
+    // black, and the source carries its error once it was shown.
+    QFETCH(QString, folder);
+    QFETCH(int, error);
+    Timeline timeline(TestMedia::Path(folder) + "/shot.####.png 1001-1006", QString(), QUuid::createUuid());
+    Source* const source = timeline.SourcePtr();
+    AvManager av;
+    av.ParseSource(&timeline);
+    QVERIFY(QTest::qWaitFor([&] { return av.TotalWorkerCount() == 1; }, 20000));
+    timeline.OnTrackUpdated();
+    QVERIFY(source->IsParsed());
+    QCOMPARE(source->VideoStreamCount(), 1);
+    QCOMPARE(source->FrameCount(), 6);
+    QCOMPARE(timeline.FrameCount(), 6);
+    int width = 0;
+    int height = 0;
+    QVERIFY(timeline.GlobalWidthHeight(width, height));
+    QCOMPARE(QSize(width, height), QSize(160, 120));
+
+    ViewerProbe probe(&av, &timeline);
+    av.DecodeTimeline(&timeline, 0, false, true, false);
+    auto const black = [](FramePtr const& frame) {
+        QImage const& image = frame->planes[0];
+        uchar const level = frame->pixelFormat == VideoFramePixelFormat::YUV420P ? 16 : 0;
+        return std::all_of(image.constBits(), image.constBits() + image.sizeInBytes(),
+                           [level](uchar byte) { return byte == level; });
+    };
+    for (int frame : {0, 1, 5, 0})
+    {
+        Seek(av, timeline.TimeAtFrame(frame, false));
+        QVERIFY(Settle(av, probe));
+        QVERIFY(!probe.shown->emptyFrame);
+        QCOMPARE(probe.shown->planes[0].size(), QSize(160, 120));
+        QCOMPARE(black(probe.shown), frame == 0);
+    }
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+    QCOMPARE(source->ErrorCode(), error);
+    QCOMPARE(source->FileInfoAtIndex(0)->errorCode, error);
 }
 
 QTEST_MAIN(TestAvManager)

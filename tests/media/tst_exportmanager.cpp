@@ -313,6 +313,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void VideoCarriesH264AndAacMatchingTheSource_data();
     void VideoCarriesH264AndAacMatchingTheSource();
+    void LinearStillIsExportedThroughTheDisplayCurve_data();
+    void LinearStillIsExportedThroughTheDisplayCurve();
     void SizeChangesMakeSegmentsJoinedIntoOneFileAtOddPaths();
     void ImageSequencesAreNamedAndNumberedByNumberingType_data();
     void ImageSequencesAreNamedAndNumberedByNumberingType();
@@ -506,6 +508,56 @@ void TestExportManager::VideoCarriesH264AndAacMatchingTheSource()
 
     double const psnr = Psnr(output, TestMedia::Path("h264_gop250.mp4"), 48);
     QVERIFY2(psnr > 35.0, qPrintable(QString::number(psnr)));
+}
+
+void TestExportManager::LinearStillIsExportedThroughTheDisplayCurve_data()
+{
+    QTest::addColumn<QString>("pattern");
+    // EXR holds linear light though its decoder tags no transfer; this DPX
+    // is tagged linear, though its extension says nothing.
+    QTest::addRow("EXR") << "linear_patches/patches.####.exr 1-1";
+    QTest::addRow("DPX") << "linear_patches/patches.####.dpx 1-1";
+}
+
+// An export shows a linear picture as the viewers do: through a 1/2.2 curve.
+void TestExportManager::LinearStillIsExportedThroughTheDisplayCurve()
+{
+    QFETCH(QString, pattern);
+    std::unique_ptr<Timeline> const still = SourceTimeline(pattern);
+    QCOMPARE(still->FrameCount(), 1);
+    QString const output = mDir->filePath(QStringLiteral("linear/%1.mp4").arg(QTest::currentDataTag()));
+    ExportProperties request = Request(still.get(), output);
+    ExportRun const run = Run(request);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+                 {"-nostdin", "-v", "error", "-i", output, "-frames:v", "1", "-f", "image2pipe", "-c:v", "png", "-"});
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    QImage const picture = QImage::fromData(ffmpeg.readAllStandardOutput(), "PNG");
+    QCOMPARE(picture.size(), QSize(320, 240));
+    // The four flat patches clockwise from the top left, as linear levels.
+    QList<QColor> const linear = {QColor(0x40, 0x40, 0x40), QColor(0x80, 0x20, 0x10), QColor(0xc0, 0xc0, 0xc0),
+                                  QColor(0x10, 0xa0, 0x40)};
+    QList<QPoint> const centres = {{80, 60}, {240, 60}, {240, 180}, {80, 180}};
+    auto const curve = [](int level) { return int(std::lround(255.0 * std::pow(level / 255.0, 1.0 / 2.2))); };
+    for (int patch = 0; patch < 4; ++patch)
+    {
+        QColor const got = picture.pixelColor(centres.at(patch));
+        QColor const& level = linear.at(patch);
+        QColor const expected(curve(level.red()), curve(level.green()), curve(level.blue()));
+        // 4:2:0 H.264 in limited range is a few levels off.
+        bool const near = std::abs(got.red() - expected.red()) <= 5 && std::abs(got.green() - expected.green()) <= 5 &&
+                          std::abs(got.blue() - expected.blue()) <= 5;
+        QVERIFY2(near, qPrintable(QStringLiteral("patch %1: (%2, %3, %4), expected (%5, %6, %7)")
+                                      .arg(patch)
+                                      .arg(got.red())
+                                      .arg(got.green())
+                                      .arg(got.blue())
+                                      .arg(expected.red())
+                                      .arg(expected.green())
+                                      .arg(expected.blue())));
+    }
 }
 
 void TestExportManager::SizeChangesMakeSegmentsJoinedIntoOneFileAtOddPaths()

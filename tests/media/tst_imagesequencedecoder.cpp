@@ -80,12 +80,46 @@ QString FrameMd5(VideoFrame const& frame)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// For each picture row, whether it is black in the frame's format.
+QList<bool> BlackRows(VideoFrame const& frame)
+{
+    bool const yuv = frame.pixelFormat == VideoFramePixelFormat::YUV420P;
+    int const bytesPerPixel = yuv ? 1 : (frame.pixelFormat == VideoFramePixelFormat::RGBA ? 4 : 3);
+    QImage const& luma = frame.planes[0];
+    int const width = frame.streamInfo ? frame.streamInfo->width : luma.width();
+    QList<bool> rows;
+    for (int row = 0; row < luma.height(); ++row)
+    {
+        uchar const* line = luma.constScanLine(row);
+        bool black = true;
+        for (int x = 0; x < width && black; ++x)
+        {
+            for (int c = 0; c < bytesPerPixel; ++c)
+            {
+                int const expected = yuv ? 16 : (c == 3 ? 255 : 0);
+                black = black && line[x * bytesPerPixel + c] == expected;
+            }
+        }
+        for (int plane = 1; yuv && plane < 3 && black; ++plane)
+        {
+            uchar const* chroma = frame.planes[plane].constScanLine(row / 2);
+            for (int x = 0; x < (width + 1) / 2 && black; ++x)
+            {
+                black = chroma[x] == 128;
+            }
+        }
+        rows << black;
+    }
+    return rows;
+}
+
 struct Emitted
 {
     int index;
     QString md5;
     bool black;
     QSize size;
+    QList<bool> blackRows;
 };
 
 // Drives a decoder as the decode loop does: requests while it may, takes the
@@ -106,7 +140,7 @@ struct Player
             QImage const& image = frame->planes[0];
             bool const black = std::all_of(image.constBits(), image.constBits() + image.sizeInBytes(),
                                            [](uchar byte) { return byte == 0; });
-            frames.append({index, FrameMd5(*frame), black, image.size()});
+            frames.append({index, FrameMd5(*frame), black, image.size(), BlackRows(*frame)});
         });
     }
 
@@ -194,6 +228,8 @@ private Q_SLOTS:
     void BrokenFilesNeverStallTheSequence_data() { AddWorkerCounts(); }
     void BrokenFilesNeverStallTheSequence();
     void BrokenFileFirstTakesTheSequenceSize();
+    void CutOffStillIsBlackWhereItEnds_data();
+    void CutOffStillIsBlackWhereItEnds();
     void FifoAmongTheFilesIsABrokenFile();
     void JpegOutputIsTheSameForEveryWorkerCount();
     void SeekStartsAtTheTargetAndDropsFilesUnderWay();
@@ -304,6 +340,44 @@ void TestImageSequenceDecoder::BrokenFileFirstTakesTheSequenceSize()
         QCOMPARE(first.index, 4);
         QVERIFY(first.black);
         QCOMPARE(first.size, QSize(160, 120));
+    }
+}
+
+void TestImageSequenceDecoder::CutOffStillIsBlackWhereItEnds_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addRow("EXR") << "seq_exr_cut/img.####.exr 1-8";
+    QTest::addRow("JPEG") << "seq_jpg_cut/img.###.jpg 1-8";
+}
+
+void TestImageSequenceDecoder::CutOffStillIsBlackWhereItEnds()
+{
+    // File 7 ends halfway through its picture, as one still being written
+    // does. Its decoder fills the rows it can read; the rest must be black,
+    // whatever picture its buffer held before, the same on every visit.
+    QFETCH(QString, pattern);
+    Source source(TestMedia::Path(pattern), QString(), QUuid());
+    Player player(&source, 2);
+    QList<Emitted> visits;
+    for (auto const& [forward, from] : {std::pair {true, 0}, {false, 7}, {true, 5}, {false, 6}, {true, 3}, {false, 7}})
+    {
+        player.Play(forward, TimeHelpers::FrameToFrameStartTime(from, FRAME_STEP));
+        for (Emitted const& frame : std::as_const(player.frames))
+        {
+            if (frame.index == 6)
+            {
+                visits << frame;
+            }
+        }
+    }
+    QCOMPARE(visits.size(), 6);
+    for (Emitted const& visit : std::as_const(visits))
+    {
+        QCOMPARE(visit.md5, visits.constFirst().md5);
+        QCOMPARE(visit.blackRows.size(), 120);
+        // The top quarter is the file's own picture, the bottom quarter black.
+        QVERIFY(!visit.blackRows.mid(0, 30).contains(true));
+        QVERIFY(!visit.blackRows.mid(90).contains(false));
     }
 }
 

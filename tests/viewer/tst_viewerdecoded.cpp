@@ -3,6 +3,7 @@
 
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "model/Source.h"
 #include "support/TestMedia.h"
@@ -47,6 +48,61 @@ struct Decoded
     std::unique_ptr<Source> source;
     QList<std::shared_ptr<VideoFrame>> frames;
 };
+
+// The first picture of an image sequence as the engine's sequence decoder
+// delivers it, in the rendering mode latched for the run, from the parsed
+// source that owns its stream record.
+struct DecodedStill
+{
+    explicit DecodedStill(QString const& pattern)
+        : source(std::make_unique<Source>(pattern, QString(), QUuid::createUuid()))
+    {
+        AvParser().Parse(source.get(), 0);
+        ImageSequenceDecoder decoder(false);
+        decoder.Initialize(1);
+        decoder.SetSource(source.get());
+        QObject::connect(&decoder, &ImageSequenceDecoder::VideoFrameDecoded,
+                         [this](std::shared_ptr<VideoFrame> const& decoded) { frame = decoded; });
+        decoder.SetDecodeForward(true);
+        decoder.Seek(0);
+        while (!frame)
+        {
+            int const status = decoder.DecodeNext();
+            if (status != ImageSequenceDecoder::STATUS_REQUESTED)
+            {
+                if (status == ImageSequenceDecoder::STATUS_END_REACHED && decoder.ActiveWorkerCount() == 0)
+                {
+                    break;
+                }
+                decoder.WaitForFinishedWork(1000);
+            }
+        }
+        decoder.Shutdown();
+    }
+
+    std::unique_ptr<Source> source;
+    std::shared_ptr<VideoFrame> frame;
+};
+
+// The four flat patches of linear_patches, clockwise from the top left, as
+// linear levels, and as a display shows them: through a 1/2.2 curve.
+QList<QColor> const LINEAR_PATCHES = {QColor(0x40, 0x40, 0x40), QColor(0x80, 0x20, 0x10), QColor(0xc0, 0xc0, 0xc0),
+                                      QColor(0x10, 0xa0, 0x40)};
+
+QColor DisplayedPatch(QColor const& linear)
+{
+    auto const curve = [](int level) { return int(std::lround(255.0 * std::pow(level / 255.0, 1.0 / 2.2))); };
+    return QColor(curve(linear.red()), curve(linear.green()), curve(linear.blue()));
+}
+
+// The colours at the centres of the patches of a picture that fills the image.
+QList<QColor> PatchCentres(QImage const& image)
+{
+    int const w = image.width();
+    int const h = image.height();
+    return {image.pixelColor(w / 4, h / 4), image.pixelColor(3 * w / 4, h / 4), image.pixelColor(3 * w / 4, 3 * h / 4),
+            image.pixelColor(w / 4, 3 * h / 4)};
+}
 
 void LatchRendering(bool hardware)
 {
@@ -120,6 +176,8 @@ private Q_SLOTS:
     void RotationTagShowsLikeFfmpeg();
     void LatchedModeOutlivesASettingChange();
     void FreeingTheSourceUnderAShownFrame();
+    void LinearStillLooksTheSameInBothViewers_data();
+    void LinearStillLooksTheSameInBothViewers();
 };
 
 void TestViewerDecoded::init()
@@ -282,6 +340,61 @@ void TestViewerDecoded::FreeingTheSourceUnderAShownFrame()
     QCOMPARE(QSize(width, height), QSize(180, 320));
     QCOMPARE(gl.grabFramebuffer(), before);
     sw.CaptureImage();
+}
+
+void TestViewerDecoded::LinearStillLooksTheSameInBothViewers_data()
+{
+    QTest::addColumn<QString>("pattern");
+    // EXR holds linear light though its decoder tags no transfer; this DPX
+    // is tagged linear, though its extension says nothing.
+    QTest::addRow("EXR") << "linear_patches/patches.####.exr 1-1";
+    QTest::addRow("DPX") << "linear_patches/patches.####.dpx 1-1";
+}
+
+// Each viewer in its own rendering mode shows a linear picture through the
+// same 1/2.2 curve.
+void TestViewerDecoded::LinearStillLooksTheSameInBothViewers()
+{
+    QFETCH(QString, pattern);
+    QList<QColor> shown[2];
+    for (bool const hardware : {true, false})
+    {
+        LatchRendering(hardware);
+        DecodedStill decoded(TestMedia::Path(pattern));
+        QVERIFY(decoded.frame);
+        QCOMPARE(decoded.frame->planes[0].size(), QSize(320, 240));
+        OpenGLViewer gl(nullptr, nullptr, nullptr, nullptr);
+        SoftwareViewer sw;
+        QWidget* widget = hardware ? static_cast<QWidget*>(&gl) : static_cast<QWidget*>(&sw);
+        widget->resize(640, 480);
+        widget->show();
+        QVERIFY(QTest::qWaitForWindowExposed(widget));
+        QImage capture;
+        if (hardware)
+        {
+            gl.SetVideoFrame(0, decoded.frame);
+            capture = gl.grabFramebuffer();
+        }
+        else
+        {
+            sw.SetVideoFrame(0, decoded.frame);
+            capture = sw.CaptureImage();
+        }
+        shown[hardware ? 0 : 1] = PatchCentres(capture);
+    }
+    for (int patch = 0; patch < LINEAR_PATCHES.size(); ++patch)
+    {
+        QColor const expected = DisplayedPatch(LINEAR_PATCHES.at(patch));
+        for (int viewer = 0; viewer < 2; ++viewer)
+        {
+            QColor const got = shown[viewer].at(patch);
+            QVERIFY2(Near(got, expected, 3), qPrintable(QStringLiteral("patch %1 in the %2 viewer: %3, expected %4")
+                                                            .arg(patch)
+                                                            .arg(viewer == 0 ? "OpenGL" : "software")
+                                                            .arg(Describe(got), Describe(expected))));
+        }
+        QVERIFY(Near(shown[0].at(patch), shown[1].at(patch), 2));
+    }
 }
 
 int main(int argc, char* argv[])
