@@ -65,7 +65,8 @@ public:
     void SetVideoStreamIndexForSeek(int streamIndex);
     void SetDecodeForward(bool forward);
     bool IsDecodeForward() const;
-    // t in µs of source time. Lands at least DECODE_BACKWARD_SEEK_OFFSET early.
+    // t in µs of source time. Lands at least DECODE_BACKWARD_SEEK_OFFSET and
+    // the codec's pre-roll early.
     void Seek(long long t);
     // Backwards, a window interrupted by a waiting command (see
     // SetCommandInbox) goes on at the next call unless a seek comes first.
