@@ -25,6 +25,12 @@ long long RoundToMicroseconds(double time)
     return std::llround(time);
 }
 
+// MP3: how far back a frame's main data may begin (the bit reservoir), and
+// the most of a frame that is not main data (header, CRC, side information).
+long long const MP3_RESERVOIR_BYTES = 511;
+int const MP3_FRAME_OVERHEAD = 38;
+int const MP3_FRAME_SAMPLES = 1152;
+
 } // namespace
 
 AudioDecoder::AudioDecoder(QObject* parent)
@@ -51,6 +57,7 @@ bool AudioDecoder::OpenSource(Source* source, int fileIndex, int infoIndex)
     {
         DecodeTimingInfoForCurrentStream(true);
     }
+    LearnFrameGrid();
     return true;
 }
 
@@ -106,7 +113,13 @@ void AudioDecoder::InitializeAudioDecoder()
     // that changes mid-way).
     mResamplerFailed = false;
     mDropNextBlock = false;
-    mNextBlockTime = -1;
+    mPrerollSamples = 0;
+    mReservoirBytesNeeded = 0;
+    mPacketInReservoirPreroll = false;
+    mReopenDecoder = false;
+    mNextBlockKnown = false;
+    mGridFrameSamples = 0;
+    mGridFrames = 0;
     mAtStreamStart = true;
     mSeekTarget = 0;
 }
@@ -145,11 +158,11 @@ void AudioDecoder::Seek(long long t)
     {
         return;
     }
-    long long const target = t - DECODE_BACKWARD_SEEK_OFFSET;
+    long long const target = t - DECODE_BACKWARD_SEEK_OFFSET - PrerollDuration();
     // Stream timestamps start at the start-time offset, not at 0.
     long long const offset = mCurrentStreamInfo->startTimeOffset;
     int const audioIndex = mCurrentStreamInfo->streamIndex;
-    AVStream const* audioStream = mFormatContext->streams[audioIndex];
+    AVStream* audioStream = mFormatContext->streams[audioIndex];
     bool const fromStart = target <= 0;
     long long constexpr earliest = std::numeric_limits<long long>::min();
     int result = 0;
@@ -157,8 +170,17 @@ void AudioDecoder::Seek(long long t)
     {
         // The very first packet, which may lie before the stream's start time
         // (encoder priming, skipped by the decoder): a decoder that starts
-        // there matches one that never seeked.
-        result = avformat_seek_file(mFormatContext, audioIndex, earliest, earliest, earliest, 0);
+        // there matches one that never seeked. The first index entry names
+        // it where the container has an index (an MP4 asked for the earliest
+        // time may land on its second packet, or without the count of
+        // priming samples to skip). An index built from the packets read so
+        // far may not begin at the start.
+        AVIndexEntry const* entry = avformat_index_get_entry(audioStream, 0);
+        long long const first =
+            entry && audioStream->start_time != AV_NOPTS_VALUE && entry->timestamp <= audioStream->start_time
+                ? entry->timestamp
+                : earliest;
+        result = avformat_seek_file(mFormatContext, audioIndex, earliest, first, first, 0);
         if (result < 0)
         {
             long long const start = audioStream->start_time != AV_NOPTS_VALUE ? audioStream->start_time : 0;
@@ -187,13 +209,84 @@ void AudioDecoder::Seek(long long t)
         return;
     }
     avcodec_flush_buffers(mAudioCodecContext);
+    // From the start, a fresh decoder skips the encoder's priming samples
+    // (Opus forgets them at a flush) and decodes as one that never seeked.
+    // It is opened when the first packet comes: opened now, it would skip
+    // them after a seek elsewhere that follows before anything is decoded.
+    mReopenDecoder = fromStart;
     // Samples held by the resampler belong to the old position.
     FreeResampler();
     mDecodedFrames.clear();
-    mNextBlockTime = -1;
-    mDropNextBlock = !fromStart;
+    mNextBlockKnown = false;
+    mDropNextBlock = false;
+    mPrerollSamples = fromStart ? 0 : std::max<long long>(audioStream->codecpar->seek_preroll, 1);
+    bool const reservoir = !fromStart && audioStream->codecpar->codec_id == AV_CODEC_ID_MP3;
+    mReservoirBytesNeeded = reservoir ? MP3_RESERVOIR_BYTES : 0;
+    mReservoirBytesBefore = 0;
+    mReservoirBytesLast = 0;
+    mPacketInReservoirPreroll = reservoir;
+    mGridFrames = fromStart ? 0 : -1;
     mAtStreamStart = fromStart;
     mSeekTarget = t;
+}
+
+long long AudioDecoder::PrerollDuration() const
+{
+    AVCodecParameters const* parameters = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar;
+    int const rate = parameters->sample_rate;
+    if (!IsPlayableSampleRate(rate))
+    {
+        return 0;
+    }
+    if (parameters->codec_id == AV_CODEC_ID_MP3)
+    {
+        // The frames whose main data the reservoir may hold, one more for the
+        // overlap, at the stream's average size.
+        int const frameSamples = parameters->frame_size > 0 ? parameters->frame_size : MP3_FRAME_SAMPLES;
+        long long const frameBytes = parameters->bit_rate / 8 * frameSamples / rate;
+        long long const mainData = std::max<long long>(frameBytes - MP3_FRAME_OVERHEAD, 32);
+        long long const frames = 1 + (MP3_RESERVOIR_BYTES + mainData - 1) / mainData;
+        return frames * frameSamples * 1000000 / rate;
+    }
+    return static_cast<long long>(parameters->seek_preroll) * 1000000 / rate;
+}
+
+bool AudioDecoder::ReopenDecoder()
+{
+    AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+    AVCodecContext* context = avcodec_alloc_context3(mAudioCodec);
+    if (!context)
+    {
+        return false;
+    }
+    context->pkt_timebase = stream->time_base;
+    if (avcodec_parameters_to_context(context, stream->codecpar) < 0 || avcodec_open2(context, mAudioCodec, nullptr) < 0)
+    {
+        avcodec_free_context(&context);
+        return false;
+    }
+    avcodec_free_context(&mAudioCodecContext);
+    mAudioCodecContext = context;
+    return true;
+}
+
+void AudioDecoder::LearnFrameGrid()
+{
+    if (!mFormatContext || !mAudioCodecContext || !mCurrentStreamInfo || mGridFrameSamples > 0 ||
+        mTimeBaseUs * mAudioCodecContext->sample_rate <= 1e6)
+    {
+        return; // nothing open, known already, or every sample has its own timestamp
+    }
+    Seek(0);
+    for (int packet = 0; packet < 8 && mGridFrameSamples == 0; ++packet)
+    {
+        if (ReadAndDecodePacket() == STATUS_END_REACHED)
+        {
+            break;
+        }
+    }
+    mDecodedFrames.clear();
+    Seek(0);
 }
 
 int AudioDecoder::DecodeNext()
@@ -217,6 +310,11 @@ int AudioDecoder::ReadAndDecodePacket()
     }
     int status = STATUS_DONE;
     mAtStreamStart = false;
+    if (mReopenDecoder)
+    {
+        mReopenDecoder = false;
+        ReopenDecoder(); // flushed already, should it fail
+    }
     av_packet_unref(mPacket);
     while (true)
     {
@@ -242,6 +340,18 @@ int AudioDecoder::ReadAndDecodePacket()
 void AudioDecoder::Decode()
 {
     bool const draining = mPacket->size == 0;
+    if (mReservoirBytesNeeded > 0 && !draining)
+    {
+        // An MP3 frame is exact once the one before it is: once the packets
+        // read before that one hold what the reservoir may refer to.
+        mPacketInReservoirPreroll = mReservoirBytesBefore < mReservoirBytesNeeded;
+        mReservoirBytesBefore += mReservoirBytesLast;
+        mReservoirBytesLast = std::max(mPacket->size - MP3_FRAME_OVERHEAD, 0);
+        if (!mPacketInReservoirPreroll)
+        {
+            mReservoirBytesNeeded = 0;
+        }
+    }
     int result = avcodec_send_packet(mAudioCodecContext, draining ? nullptr : mPacket);
     // A packet the decoder refuses is skipped; a decoder that drained already
     // answers end of file to the next drain request and on receive.
@@ -325,18 +435,26 @@ void AudioDecoder::ProcessFrame()
     // The frame's own timestamp already accounts for samples the decoder
     // skipped (encoder priming); without one the block follows the last.
     long long const timestamp = mFrame->best_effort_timestamp;
-    double start = 0.0;
-    if (timestamp != AV_NOPTS_VALUE)
+    bool const timed = timestamp != AV_NOPTS_VALUE;
+    double const frameTime =
+        timed ? static_cast<double>(timestamp) * mTimeBaseUs - static_cast<double>(mCurrentStreamInfo->startTimeOffset)
+              : 0.0;
+    // The first sample that comes out now went in that much earlier.
+    double const delay = resample ? static_cast<double>(swr_get_delay(mResampler, 1000000)) : 0.0;
+    double const start = BlockStart(frameTime - delay, timed, samples, inputRate);
+    if (mGridFrames == 0)
     {
-        // The first sample that comes out now went in that much earlier.
-        double const delay = resample ? static_cast<double>(swr_get_delay(mResampler, 1000000)) : 0.0;
-        start = static_cast<double>(timestamp) * mTimeBaseUs -
-                static_cast<double>(mCurrentStreamInfo->startTimeOffset) - delay;
+        mGridFirstEnd = start + delay + static_cast<double>(samples) * 1e6 / inputRate;
+        mGridFrames = 1;
     }
-    else if (mNextBlockTime >= 0)
+    else if (mGridFrames == 1)
     {
-        start = static_cast<double>(mNextBlockTime);
+        mGridStart = mGridFirstEnd;
+        mGridFrameSamples = samples;
+        mGridRate = inputRate;
+        mGridFrames = -1;
     }
+    mDropNextBlock = InPreroll(samples);
     long long const capacity = resample ? swr_get_out_samples(mResampler, samples)
                                         : av_rescale_rnd(samples, mOutputSampleRate, inputRate, AV_ROUND_UP);
     if (capacity <= 0)
@@ -367,9 +485,46 @@ void AudioDecoder::ProcessFrame()
     AppendBlock(std::move(block), start, std::min(converted, capacity));
 }
 
+double AudioDecoder::BlockStart(double stamped, bool timed, int samples, int inputRate) const
+{
+    // Timestamps are as precise as the stream's time base.
+    double const precision = mTimeBaseUs + 2e6 / mOutputSampleRate;
+    if (mNextBlockKnown && (!timed || std::abs(stamped - mNextBlockStart) <= precision))
+    {
+        return mNextBlockStart;
+    }
+    if (!timed)
+    {
+        return 0.0;
+    }
+    // The first block after a seek, or one after a jump in the stream: a
+    // container that rounds (or truncates) to its ticks puts it less than a
+    // tick away from its place on the grid, unambiguous for frames longer
+    // than two ticks.
+    double const frame = static_cast<double>(samples) * 1e6 / inputRate;
+    if (mGridFrameSamples > 0 && samples == mGridFrameSamples && inputRate == mGridRate &&
+        mTimeBaseUs * inputRate > 1e6 && frame > 2 * mTimeBaseUs)
+    {
+        double const delay = mResampler ? static_cast<double>(swr_get_delay(mResampler, 1000000)) : 0.0;
+        double const onGrid = mGridStart + std::round((stamped + delay - mGridStart) / frame) * frame - delay;
+        if (std::abs(onGrid - stamped) < mTimeBaseUs)
+        {
+            return onGrid;
+        }
+    }
+    return stamped;
+}
+
+bool AudioDecoder::InPreroll(int samples)
+{
+    bool const preroll = mPrerollSamples > 0 || mPacketInReservoirPreroll;
+    mPrerollSamples = std::max(mPrerollSamples - samples, 0LL);
+    return preroll;
+}
+
 void AudioDecoder::FlushResampler()
 {
-    if (!mResampler || mNextBlockTime < 0)
+    if (!mResampler || !mNextBlockKnown)
     {
         return;
     }
@@ -385,7 +540,8 @@ void AudioDecoder::FlushResampler()
     int const converted = swr_convert(mResampler, &output, static_cast<int>(capacity), nullptr, 0);
     if (converted > 0)
     {
-        AppendBlock(std::move(block), static_cast<double>(mNextBlockTime), converted);
+        mDropNextBlock = false;
+        AppendBlock(std::move(block), mNextBlockStart, converted);
     }
 }
 
@@ -405,7 +561,8 @@ void AudioDecoder::SetBlockLength(AudioFrame& block, double start, long long sam
 void AudioDecoder::AppendBlock(std::shared_ptr<AudioFrame> block, double start, long long samples)
 {
     SetBlockLength(*block, start, samples);
-    mNextBlockTime = block->endTime + 1;
+    mNextBlockStart = start + static_cast<double>(samples) * 1e6 / mOutputSampleRate;
+    mNextBlockKnown = true;
     if (mDropNextBlock)
     {
         mDropNextBlock = false;

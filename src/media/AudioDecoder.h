@@ -22,9 +22,20 @@ struct SwrContext;
 //
 // Block times are those of the samples a block holds: the resampler's own
 // delay is taken off, so concatenated blocks and their times agree to the
-// output sample. After a seek into the middle of a stream the first block is
-// dropped: a decoder without its preceding packet (AAC's overlapping windows)
-// and a freshly reset resampler both get it wrong.
+// output sample. After the first block of a run, blocks are timed from the
+// samples already delivered: containers that keep whole milliseconds
+// (Matroska) would otherwise move every block by a fraction of one. The first
+// block after a seek in such a container is put on the stream's frame grid,
+// learnt from its first frames.
+//
+// After a seek into the middle of a stream, what the decoder cannot yet get
+// right is dropped: the first frame (a decoder without its preceding packet,
+// AAC's overlapping windows, and a freshly reset resampler), the codec's seek
+// pre-roll (Opus: 80 ms), and for MP3 every frame whose bit reservoir or
+// overlap reaches into packets not read. Seeks land that much earlier, so the
+// first block kept still starts before the target. A seek to the start opens
+// the decoder afresh: it then skips the encoder's priming samples as one that
+// never seeked does.
 //
 // Use: construct, OpenSource(), SetVideoStreamIndexForSeek(), then Seek(),
 // SetDecodeForward() and DecodeNext() in any order. Blocks arrive through
@@ -54,7 +65,8 @@ public:
     void SetVideoStreamIndexForSeek(int streamIndex);
     void SetDecodeForward(bool forward);
     bool IsDecodeForward() const;
-    // t in µs of source time. Lands at least DECODE_BACKWARD_SEEK_OFFSET early.
+    // t in µs of source time. Lands at least DECODE_BACKWARD_SEEK_OFFSET and
+    // the codec's pre-roll early.
     void Seek(long long t);
     // Backwards, a window interrupted by a waiting command (see
     // SetCommandInbox) goes on at the next call unless a seek comes first.
@@ -92,6 +104,20 @@ private:
     void ProcessFrame();
     // Takes the samples still held by the resampler at the end of the stream.
     void FlushResampler();
+    // Where a frame whose timestamp says stamped (µs, stream time less the
+    // offset) starts: after the run's earlier blocks when the stamp agrees
+    // with them to the container's precision, else on the frame grid.
+    double BlockStart(double stamped, bool timed, int samples, int inputRate) const;
+    // Whether the frame of samples input samples just decoded is still
+    // within the pre-roll of the last seek; counts it off.
+    bool InPreroll(int samples);
+    // How much earlier than its target a seek lands for the pre-roll (µs).
+    long long PrerollDuration() const;
+    // Opens the decoder afresh (a seek to the start). False when it fails.
+    bool ReopenDecoder();
+    // In a container with coarse timestamps, learns from the stream's first
+    // two frames where its frames lie.
+    void LearnFrameGrid();
     // Gives the block its times and length and keeps it (unless it is the
     // one dropped after a seek).
     void AppendBlock(std::shared_ptr<AudioFrame> block, double start, long long samples);
@@ -133,9 +159,33 @@ private:
     bool mResamplerFailed = false;
     // The next decoded block follows a seek into the stream and is dropped.
     bool mDropNextBlock = false;
-    // Where the next block starts when its frame carries no timestamp (µs);
-    // -1 when unknown.
-    long long mNextBlockTime = -1;
+    // Pre-roll of the last seek still to drop: input samples (at least the
+    // first frame), and for MP3 the reservoir bytes that must have been read
+    // before the frame before a kept one.
+    long long mPrerollSamples = 0;
+    long long mReservoirBytesNeeded = 0;
+    // MP3 after a seek: main-data bytes read before the previous packet, and
+    // in it.
+    long long mReservoirBytesBefore = 0;
+    long long mReservoirBytesLast = 0;
+    // The frames of the packet under decoding lie in the MP3 pre-roll.
+    bool mPacketInReservoirPreroll = false;
+    // The decoder is opened afresh before the next packet (after a seek to
+    // the start).
+    bool mReopenDecoder = false;
+    // Where the next block starts (µs, exact), once a block of this run came
+    // out; mNextBlockKnown false after a seek.
+    double mNextBlockStart = 0.0;
+    bool mNextBlockKnown = false;
+    // The stream's frame grid in a container with coarse timestamps: where
+    // its second frame starts (µs, stream time less the offset), the input
+    // samples per frame and their rate. mGridFrameSamples 0: unknown. While
+    // decoding from the start, mGridFrames counts the frames seen.
+    double mGridStart = 0.0;
+    int mGridFrameSamples = 0;
+    int mGridRate = 0;
+    int mGridFrames = -1;
+    double mGridFirstEnd = 0.0;
     // Nothing was read since the input was opened or seeked to its start.
     bool mAtStreamStart = false;
     // The backward window was decoded from the stream's first packet.

@@ -349,5 +349,20 @@ gen linear_patches sh -c "mkdir -p '$out/linear_patches' &&
     '$out/linear_patches/patches.0001.dpx'"
 # ---- end of the still images block ----------------------------------------
 
+# ---- Compressed sound: seeks and backward play --------------------------
+# A rising chirp left and a falling one right at 0.4, 3 s at 48 kHz: MP3 (bit
+# reservoir), Opus (80 ms seek pre-roll, 312 priming samples) and AAC, each
+# in Matroska and MP4 and, where it has one, in its own file.
+chirp="aevalsrc=0.4*sin(2*PI*(300+200*t)*t)|0.4*sin(2*PI*(500-100*t)*t):s=48000:d=3"
+for kind in mp3.mp3 mp3.mkv mp3.mp4 opus.opus opus.mkv opus.mp4 aac.mkv aac.mp4; do
+  case $kind in
+    mp3.*) codec="-c:a libmp3lame -b:a 128k" ;;
+    opus.*) codec="-c:a libopus -b:a 96k" ;;
+    aac.*) codec="-c:a aac -b:a 128k" ;;
+  esac
+  gen "chirp_$kind" ff -f lavfi -i "$chirp" $codec "$out/chirp_$kind"
+done
+# ---- end of the compressed sound block ------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

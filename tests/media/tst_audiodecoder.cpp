@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -156,6 +157,90 @@ QString WriteVariant(QTemporaryDir const& dir, QString const& name, QString cons
     return file.fileName();
 }
 
+// The largest difference of any sample from ffmpeg's, whose first sample
+// lies at the time origin, and where it lies.
+struct Deviation
+{
+    float error = 0.0f;
+    long long blockStart = -1;
+    long long sample = -1;
+    bool outside = false; // a block reaches outside ffmpeg's samples
+
+    bool Within(float tolerance) const { return !outside && error <= tolerance; }
+};
+
+Deviation Deviate(Blocks const& blocks, Samples const& reference, long long origin)
+{
+    Deviation worst;
+    for (auto const& block : blocks)
+    {
+        auto const* data = reinterpret_cast<float const*>(block->data.constData());
+        long long const first = SampleIndex(block->startTime - origin);
+        if (first < 0 || static_cast<size_t>((first + block->samplesPerChannel) * CHANNELS) > reference.size())
+        {
+            worst.outside = true;
+            worst.blockStart = block->startTime;
+            return worst;
+        }
+        for (long long i = 0; i < block->samplesPerChannel * CHANNELS; ++i)
+        {
+            float const error = std::abs(data[i] - reference[static_cast<size_t>(first * CHANNELS + i)]);
+            if (error > worst.error)
+            {
+                worst = {error, block->startTime, i / CHANNELS, false};
+            }
+        }
+    }
+    return worst;
+}
+
+QString Describe(Deviation const& deviation)
+{
+    return deviation.outside ? QStringLiteral("the block at %1 µs lies outside ffmpeg's samples").arg(deviation.blockStart)
+                             : QStringLiteral("%1 off at sample %2 of the block at %3 µs")
+                                   .arg(deviation.error)
+                                   .arg(deviation.sample)
+                                   .arg(deviation.blockStart);
+}
+
+// What ffmpeg decodes from where a seek to time (µs) lands, untrimmed.
+Samples FfmpegSamplesFromSeek(QString const& name, long long time)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-nostdin", "-v", "error", "-seek_timestamp", "1", "-ss", QString::number(time / 1e6, 'f', 6),
+                            "-noaccurate_seek", "-i", TestMedia::Path(name), "-f", "f32le", "-ac", "2", "-ar", "48000",
+                            "-"});
+    ffmpeg.waitForFinished(60000);
+    QByteArray const bytes = ffmpeg.readAllStandardOutput();
+    Samples samples(static_cast<size_t>(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+// The sample of samples (within its first half second) at which the block's
+// samples are found.
+long long AlignedOffset(std::shared_ptr<AudioFrame> const& block, Samples const& samples)
+{
+    auto const* data = reinterpret_cast<float const*>(block->data.constData());
+    long long const count = std::min(block->samplesPerChannel, 480LL);
+    long long best = -1;
+    float bestError = std::numeric_limits<float>::max();
+    for (long long offset = 0; offset < RATE / 2 && static_cast<size_t>((offset + count) * CHANNELS) <= samples.size(); ++offset)
+    {
+        float error = 0.0f;
+        for (long long i = 0; i < count * CHANNELS && error < bestError; ++i)
+        {
+            error = std::max(error, std::abs(data[i] - samples[static_cast<size_t>(offset * CHANNELS + i)]));
+        }
+        if (error < bestError)
+        {
+            bestError = error;
+            best = offset;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 class TestAudioDecoder : public QObject
@@ -170,6 +255,8 @@ private Q_SLOTS:
     void BackwardDecodingMatchesFfmpeg();
     void ClicksLandOnTheirSample_data();
     void ClicksLandOnTheirSample();
+    void CompressedSoundMatchesFfmpeg_data();
+    void CompressedSoundMatchesFfmpeg();
     void TimingPassFindsTheEnd();
     void ResamplerThatCannotBeSetUpLogsOnce();
 };
@@ -310,6 +397,107 @@ void TestAudioDecoder::ClicksLandOnTheirSample()
                 QVERIFY2(level < 1e-4f, qPrintable(what));
             }
         }
+    }
+}
+
+void TestAudioDecoder::CompressedSoundMatchesFfmpeg_data()
+{
+    QTest::addColumn<QString>("name");
+    for (char const* name : {"chirp_mp3.mp3", "chirp_mp3.mkv", "chirp_mp3.mp4", "chirp_opus.opus", "chirp_opus.mkv",
+                             "chirp_opus.mp4", "chirp_aac.mkv", "chirp_aac.mp4"})
+    {
+        QTest::newRow(name) << QString::fromLatin1(name);
+    }
+}
+
+void TestAudioDecoder::CompressedSoundMatchesFfmpeg()
+{
+    QFETCH(QString, name);
+    Samples const reference = FfmpegSamples(name);
+    QVERIFY(!reference.empty());
+    long long const length = static_cast<long long>(reference.size()) / CHANNELS;
+    bool const opus = name.contains(QLatin1String("opus"));
+    // A fresh decoder gives ffmpeg's samples to float rounding, and so does
+    // one that seeked, once its pre-roll is dropped: MP3 exactly, AAC but for
+    // its noise generator (see Tolerance). Opus converges instead, halving
+    // its error every frame: after its 80 ms pre-roll less than a third of
+    // the signal is left, and ffmpeg's own decode from the same packet is
+    // the exact oracle.
+    float const exact = name.contains(QLatin1String("aac")) ? 1e-2f : 1e-5f;
+    float const converged = opus ? 0.15f : exact;
+
+    // Forward from the start: every sample of ffmpeg's, in place. ffmpeg's
+    // first sample is the stream's first (after an MP3's priming, 23 ms).
+    long long origin = 0;
+    {
+        Decoded decoded(TestMedia::Path(name));
+        QVERIFY(decoded.opened);
+        decoded.decoder.Seek(0);
+        QCOMPARE(decoded.Run(), AudioDecoder::STATUS_END_REACHED);
+        Blocks const blocks = decoded.Real();
+        origin = blocks.constFirst()->startTime;
+        QCOMPARE(origin, decoded.source.AudioStreamInfoAtIndex(0, 0)->startTime);
+        QVERIFY(origin == 0 || name.endsWith(QLatin1String(".mp3")));
+        for (int i = 1; i < blocks.size(); ++i)
+        {
+            QCOMPARE(blocks.at(i)->startTime, blocks.at(i - 1)->endTime + 1);
+        }
+        QCOMPARE(SampleIndex(blocks.constLast()->endTime + 1 - origin), length);
+        Deviation const deviation = Deviate(blocks, reference, origin);
+        QVERIFY2(deviation.Within(exact), qPrintable(Describe(deviation)));
+    }
+    // Forward after seeks: from before the target, without a gap, to ffmpeg's
+    // last sample.
+    for (long long const target : {1300000LL, 2050000LL})
+    {
+        Decoded decoded(TestMedia::Path(name));
+        decoded.decoder.Seek(2500000);
+        decoded.decoder.DecodeNext();
+        decoded.emitted.clear();
+        decoded.decoder.Seek(target);
+        QCOMPARE(decoded.Run(), AudioDecoder::STATUS_END_REACHED);
+        Blocks const blocks = decoded.Real();
+        QVERIFY(blocks.constFirst()->startTime <= target);
+        for (int i = 1; i < blocks.size(); ++i)
+        {
+            QCOMPARE(blocks.at(i)->startTime, blocks.at(i - 1)->endTime + 1);
+        }
+        QCOMPARE(SampleIndex(blocks.constLast()->endTime + 1 - origin), length);
+        Deviation const deviation = Deviate(blocks, reference, origin);
+        QVERIFY2(deviation.Within(converged), qPrintable(QStringLiteral("seek to %1: %2").arg(target).arg(Describe(deviation))));
+        if (opus)
+        {
+            // Where the decoder started: the seek margin and the pre-roll early.
+            Samples const fromThere =
+                FfmpegSamplesFromSeek(name, target - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET - 80000);
+            long long const offset = AlignedOffset(blocks.constFirst(), fromThere);
+            Deviation const same = Deviate(blocks, fromThere, blocks.constFirst()->startTime - offset * 1000000 / RATE);
+            QVERIFY2(same.Within(1e-5f), qPrintable(QStringLiteral("seek to %1: %2").arg(target).arg(Describe(same))));
+        }
+    }
+    // Backward from 1.7 s to the start: windows that meet, and no priming
+    // samples at the end.
+    {
+        Decoded decoded(TestMedia::Path(name));
+        decoded.decoder.SetDecodeForward(false);
+        decoded.decoder.Seek(1700000);
+        QCOMPARE(decoded.Run(), AudioDecoder::STATUS_START_REACHED);
+        Blocks const blocks = decoded.Real();
+        QVERIFY(std::abs(blocks.constFirst()->endTime - 1700000) <= JOIN_TOLERANCE);
+        QCOMPARE(blocks.constLast()->startTime, origin);
+        for (int i = 1; i < blocks.size(); ++i)
+        {
+            long long const gap = blocks.at(i - 1)->startTime - (blocks.at(i)->endTime + 1);
+            QVERIFY2(std::abs(gap) <= JOIN_TOLERANCE, qPrintable(QStringLiteral("%1 µs at %2").arg(gap).arg(blocks.at(i)->endTime)));
+        }
+        Deviation const deviation = Deviate(blocks, reference, origin);
+        QVERIFY2(deviation.Within(converged), qPrintable(QStringLiteral("backward: %1").arg(Describe(deviation))));
+        // The last window is decoded from the start, by a fresh decoder.
+        Blocks first;
+        std::copy_if(blocks.cbegin(), blocks.cend(), std::back_inserter(first),
+                     [origin](auto const& block) { return block->endTime < origin + 80000; });
+        Deviation const start = Deviate(first, reference, origin);
+        QVERIFY2(start.Within(exact), qPrintable(QStringLiteral("backward: %1").arg(Describe(start))));
     }
 }
 
