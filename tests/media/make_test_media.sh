@@ -313,5 +313,24 @@ gen numbered_gop100.ts ff -filter_complex "$(numbered 320x240 25 16)" -map "[v]"
   -keyint_min 100 -sc_threshold 0 "$out/numbered_gop100.ts"
 # ---- end of the frame exactness block -------------------------------------
 
+# ---- Timestamp noise ---------------------------------------------------------
+# 144 numbered pictures at 24 fps in Matroska (no B-frames), timed from 20/24 s
+# on and rounded to whole milliseconds: the first at 833 ms, rounded down,
+# later ones up to 0.67 ms after their frame's start.
+gen numbered_msround.mkv ff -filter_complex "$(numbered 320x240 24 6);[v]settb=1/24,setpts=N+20[w]" -map "[w]" \
+  -fps_mode passthrough $(x264) -bf 0 -g 48 "$out/numbered_msround.mkv"
+# Four MPEG-TS recordings of 60 numbered pictures at 29.97 fps joined by the
+# concat demuxer, each taken as 33 ticks (0.37 ms) longer than it is: every
+# join steps the times that much late.
+gen numbered_joined.ts sh -c "
+  for i in 0 1 2 3; do
+    ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 30000/1001 8);[v]trim=start_frame=\$((i * 60)):end_frame=\$((i * 60 + 60)),setpts=PTS-STARTPTS[w]\" \
+      -map '[w]' $(x264) -bf 2 -g 30 '$out/joined_piece'\$i.ts || exit 1
+    echo \"file 'joined_piece\$i.ts'\"; echo 'duration 2.002367'
+  done > '$out/joined_list.txt' &&
+  ffmpeg -nostdin -v error -y -f concat -safe 0 -i '$out/joined_list.txt' -c copy '$out/numbered_joined.ts' &&
+  rm -f '$out'/joined_piece?.ts '$out/joined_list.txt'"
+# ---- end of the timestamp noise block ---------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -328,6 +328,16 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
                 << QString::fromLatin1(name) << fromPackets;
         }
     }
+    // Times off their frames by a fraction of one: millisecond times from a
+    // rounded start, recordings joined a little late.
+    for (char const* name : {"numbered_msround.mkv", "numbered_joined.ts"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
 }
 
 void TestAvParser::FrameCountsMatchDecodedFrames()
