@@ -34,14 +34,14 @@ reference() {
 }
 
 # covering SOURCE FORMAT: for a movie of variable frame rate, the picture each
-# timeline frame (at the stream's average rate) must
+# timeline frame (at the stream's regular rate, ffprobe's r_frame_rate) must
 # show: of the pictures in time order (the decoder's times, which framemd5
 # would clip to run forward), the last one that starts before the frame's
 # start or within a quarter of a frame after it (half a tick of the time base
 # where that is more). The stream ends one frame after the last picture
 # decoded: frames up to the one that picture starts.
 covering() {
-  stream=$(ffprobe -v error -select_streams v:0 -show_entries stream=avg_frame_rate,time_base -of csv=p=0 "$1")
+  stream=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate,time_base -of csv=p=0 "$1")
   ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time -of default=nw=1 "$1" |
     sed -n 's/^best_effort_timestamp_time=//p' > "$work/covering.times"
   ffmpeg -nostdin -v error -noautorotate -i "$1" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 \
@@ -217,8 +217,9 @@ check "PNG sequence seek back" "$m/seq_png/img.####.png 1-30" 24,0 --seek 24,0
 check "VFR step forward" "$m/numbered_vfr.mkv" pictures --from 0 --step 1 --count 1000
 check "VFR step back" "$m/numbered_vfr.mkv" pictures-backward --from 238 --step -1 --count 1000
 
-# Variable frame rate with B-frames in MP4: pairs of pictures closer than a
-# timeline frame. Every way of reaching a frame shows the same picture.
+# Variable frame rate with B-frames in MP4: pairs of pictures 1/24 s apart,
+# 0.2 s between pairs, on a timeline at that regular 24 fps (the average is
+# 10.4 fps). Every way of reaching a frame shows the same picture.
 vfr=$m/numbered_vfr_bframes.mp4
 check "VFR B-frames step forward" "$vfr" covering:$(seq -s, 0 47) --from 0 --step 1 --count 48
 check "VFR B-frames step back" "$vfr" covering:12,11,10,9,8,7,6,5,4,3,2,1,0 --from 12 --step -1 --count 13
@@ -273,7 +274,7 @@ for media in numbered_long.ts numbered_mpeg2_long.ts; do
   check "$media seeks" "$m/$media" 749,0,720,700,699,375,748 --seek 749,0,720,700,699,375,748
   check "$media step back from the end" "$m/$media" 749,748,747,746,745 --from 749 --step -1 --count 5
 done
-# ---- Timestamp noise -----------------------------------------------------
+# ---- Timestamp noise and a lone late picture -----------------------------
 # noise_modes NAME FILE FRAMES SEEKS [covering:]: forward and backward play,
 # seeks (the last frame, the first, SEEKS, the middle, near the end), stepping
 # forward from the start and back from the end, with the times the packets
@@ -302,6 +303,9 @@ noise_modes() {
 noise_modes "ms times from 833 ms" "$m/numbered_msround.mkv" 144 2,5,8,77,140
 # MPEG-TS recordings joined 0.37 ms late at frames 60, 120 and 180.
 noise_modes "joined TS" "$m/numbered_joined.ts" 240 60,59,120,119,180,179,181
+# The last packet timed 5 s late (the stream's average rate 200/13 fps): 200
+# frames at 25 fps, the late picture beyond the last one decoded.
+noise_modes "last packet 5 s late" "$m/numbered_late5s.mp4" 200 198,197,100,50 covering:
 # ---- end of the timestamp noise block ------------------------------------
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10

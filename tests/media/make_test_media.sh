@@ -313,7 +313,7 @@ gen numbered_gop100.ts ff -filter_complex "$(numbered 320x240 25 16)" -map "[v]"
   -keyint_min 100 -sc_threshold 0 "$out/numbered_gop100.ts"
 # ---- end of the frame exactness block -------------------------------------
 
-# ---- Timestamp noise ---------------------------------------------------------
+# ---- Timestamp noise and a lone late picture --------------------------------
 # 144 numbered pictures at 24 fps in Matroska (no B-frames), timed from 20/24 s
 # on and rounded to whole milliseconds: the first at 833 ms, rounded down,
 # later ones up to 0.67 ms after their frame's start.
@@ -330,6 +330,11 @@ gen numbered_joined.ts sh -c "
   done > '$out/joined_list.txt' &&
   ffmpeg -nostdin -v error -y -f concat -safe 0 -i '$out/joined_list.txt' -c copy '$out/numbered_joined.ts' &&
   rm -f '$out'/joined_piece?.ts '$out/joined_list.txt'"
+# H.264 with B-frames, 200 numbered pictures at 25 fps in MP4, whose last
+# packet is timed 5 s late, decoding time too: the stream's average rate is
+# 200/13 fps.
+gen numbered_late5s.mp4 ff -i "$out/numbered_bframes_src.mp4" -c copy \
+  -bsf:v "setts=pts=if(eq(N\,199)\,PTS+5/TB\,PTS):dts=if(eq(N\,199)\,DTS+5/TB\,DTS)" "$out/numbered_late5s.mp4"
 # ---- end of the timestamp noise block ---------------------------------------
 
 echo "$sum" > "$stamp"
