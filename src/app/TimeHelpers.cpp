@@ -102,6 +102,32 @@ long long TimeHelpers::TimeToFrameEndTime(long long time, double frameDuration)
     return FrameToFrameEndTime(TimeToFrame(time, frameDuration), frameDuration);
 }
 
+long long TimeHelpers::PictureStartTolerance(double frameDuration, double timeStep)
+{
+    if (!(frameDuration > 0.0))
+    {
+        return 1;
+    }
+    double const quarter = frameDuration / 4.0;
+    double const halfTick = timeStep > 0.0 ? std::ceil(timeStep / 2.0) : 0.0;
+    double const limit = std::ceil(frameDuration / 2.0) - 1.0;
+    double const tolerance = std::min(std::max(quarter, halfTick), limit);
+    return tolerance >= 1.0 && tolerance < 9.2e18 ? static_cast<long long>(tolerance) : 1;
+}
+
+int TimeHelpers::PictureStartToFrame(long long time, double frameDuration, double timeStep)
+{
+    long long const tolerance = PictureStartTolerance(frameDuration, timeStep);
+    long long const shifted = time > std::numeric_limits<long long>::max() - tolerance ? time : time + tolerance;
+    int const frame = TimeToFrame(shifted, frameDuration);
+    if (frame < std::numeric_limits<int>::max() && time > std::numeric_limits<long long>::min() + tolerance &&
+        FrameToFrameStartTime(frame, frameDuration) < time - tolerance)
+    {
+        return frame + 1; // it starts inside that frame: it is shown from the next one
+    }
+    return frame;
+}
+
 int TimeHelpers::EndTimeToFrameCount(long long endTime, double frameDuration, double timeStep)
 {
     int const count = TimeToFrame(endTime, frameDuration);
@@ -109,14 +135,8 @@ int TimeHelpers::EndTimeToFrameCount(long long endTime, double frameDuration, do
     {
         return count;
     }
-    // What lies past the last whole frame counts as a frame of its own only
-    // when it is at least 1.5 % of a frame. Measured from the corrected frame
-    // so a quotient of 194.9999999 that TimeToFrame already took as 195 does
-    // not add a phantom frame. A coarse time base (milliseconds at 60 fps)
-    // rounds the last picture's time by up to half a tick: that much of the
-    // remainder is the rounding, not a frame.
-    double const rounding = timeStep > 0.0 ? timeStep / 2.0 / frameDuration : 0.0;
-    double const tolerance = std::min(0.015 + rounding, 0.5);
-    double const rest = static_cast<double>(endTime) / frameDuration - count;
-    return rest >= tolerance ? count + 1 : count;
+    // Measured from the corrected frame so a quotient of 194.9999999 that
+    // TimeToFrame already took as 195 does not add a phantom frame.
+    double const rest = (static_cast<double>(endTime) / frameDuration - count) * frameDuration;
+    return rest >= static_cast<double>(PictureStartTolerance(frameDuration, timeStep)) ? count + 1 : count;
 }

@@ -1055,20 +1055,14 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
 
 int DecodeManager::PictureIndex(Clip const* clip, VideoFrame const& picture)
 {
-    // A timestamp is only as exact as its time base (a millisecond in
-    // Matroska): a picture up to half a tick past a frame's start starts it.
+    // Timestamps carry noise (a millisecond time base, a step where two
+    // recordings were joined): a picture that starts a little off a frame's
+    // start starts that frame; one that starts well inside a frame is shown
+    // from the next.
     Source const* source = clip->SourcePtr();
     double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
     double const tick = picture.streamInfo ? picture.streamInfo->timestampStep : 0.0;
-    long long const tolerance =
-        std::clamp(static_cast<long long>(std::ceil(tick / 2.0)), 1LL, static_cast<long long>(step / 4.0) + 1);
-    long long const time = picture.packetStartTime;
-    int frame = clip->FrameAtClipTime(time + tolerance);
-    if (TimeHelpers::FrameToFrameStartTime(frame, step) + tolerance < time)
-    {
-        ++frame; // the picture starts inside that frame: it is shown from the next one
-    }
-    return frame - clip->CutInFrame();
+    return TimeHelpers::PictureStartToFrame(picture.packetStartTime, step, tick) - clip->CutInFrame();
 }
 
 void DecodeManager::CacheHeldPicture()

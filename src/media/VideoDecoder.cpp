@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
+#include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
 #include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
@@ -18,6 +19,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -865,6 +867,10 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     VideoDecodeWorker worker(-1, mForExport);
     Logger* logger = Logger::GetInstance();
 
+    if (info->startTimeOffset < 0)
+    {
+        ChooseRegularFrameRate();
+    }
     Seek(0);
     PrepareDecodingData(*worker.DecodingData());
     worker.DecodingData()->lastFrameTime = 0;
@@ -970,6 +976,74 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     // What the pass used goes back to the system when the engine trims on
     // the main thread, once no task is left (AvManager): parse threads
     // trimming side by side crashed the sanitizers' allocators.
+}
+
+void VideoDecoder::ChooseRegularFrameRate()
+{
+    VideoStreamInfo* info = mCurrentStreamInfo;
+    if (mRewindOnly || !info || !mFormatContext)
+    {
+        return;
+    }
+    AVStream const* stream = mFormatContext->streams[info->streamIndex];
+    AVRational const average = stream->avg_frame_rate;
+    AVRational const base = stream->r_frame_rate;
+    if (average.num <= 0 || average.den <= 0 || base.num <= 0 || base.den <= 0 || av_cmp_q(average, base) == 0)
+    {
+        return;
+    }
+    Seek(0);
+    mAtStart = false;
+    // The pictures' times in presentation order: a packet's own, or its
+    // decoding time where it has none.
+    std::vector<long long> times;
+    AVPacket* packet = av_packet_alloc();
+    while (packet && times.size() < RATE_SAMPLE_PICTURES && av_read_frame(mFormatContext, packet) >= 0)
+    {
+        long long const timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (packet->stream_index == info->streamIndex && packet->size > 0 && timestamp != AV_NOPTS_VALUE)
+        {
+            times.push_back(timestamp);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    std::sort(times.begin(), times.end());
+    std::vector<double> spacings;
+    for (std::size_t i = 1; i < times.size(); ++i)
+    {
+        if (times[i] > times[i - 1])
+        {
+            spacings.push_back(1e6 * av_q2d(mTimeBase) * static_cast<double>(times[i] - times[i - 1]));
+        }
+    }
+    if (spacings.size() < 2)
+    {
+        return;
+    }
+    // The spacing most pictures keep: a pause or a picture out of line is
+    // one spacing among many.
+    auto const middle = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() / 2);
+    std::nth_element(spacings.begin(), middle, spacings.end());
+    double const spacing = *middle;
+    auto const fits = [spacing](AVRational rate) {
+        return std::abs(1e6 / av_q2d(rate) / spacing - 1.0) <= RATE_SPACING_TOLERANCE;
+    };
+    if (fits(average) || !fits(base))
+    {
+        return;
+    }
+    double const rate = av_q2d(base);
+    Logger::GetInstance()->Warning(
+        QStringLiteral("Video stream (%1) averages %2 fps, its pictures are %3 µs apart: %4 fps taken: %5")
+            .arg(info->streamIndex)
+            .arg(av_q2d(average))
+            .arg(spacing)
+            .arg(rate)
+            .arg(mSource->MediaName()));
+    // As the parse sets them: the step from the exact rate.
+    info->frameStep = AvHelpers::FrameRateToFrameStep(rate);
+    info->frameRate = std::trunc(rate * 1000.0 + 0.5) / 1000.0;
 }
 
 std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const

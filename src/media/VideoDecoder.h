@@ -41,6 +41,11 @@ public:
     // OpenGL upload expects by default, valid for every width.
     static constexpr int IMAGE_ALIGNMENT = 4;
 
+    // The pictures whose spacing tells the stream's regular rate, and how far
+    // (a share of the spacing) a rate's frame step may lie from it.
+    static constexpr std::size_t RATE_SAMPLE_PICTURES = 64;
+    static constexpr double RATE_SPACING_TOLERANCE = 0.1;
+
     explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
     ~VideoDecoder() override;
 
@@ -187,6 +192,11 @@ private:
     // What tells whether a packet holds a whole frame; null when every
     // packet of the stream does.
     std::unique_ptr<PacketPictureCheck> MakePictureCheck() const;
+    // Where the stream's average rate and its real base rate differ, takes
+    // the one that the spacing of its first pictures keeps to: one picture
+    // timed seconds late skews the average, a corrupt timestamp among the
+    // first pictures the base rate. Leaves the demuxer anywhere.
+    void ChooseRegularFrameRate();
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads).
     long long CodecHeldPictures() const;

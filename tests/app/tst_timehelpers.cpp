@@ -16,6 +16,7 @@ private Q_SLOTS:
     void NonPositiveDurationGivesFrameZero();
     void FrameCountFromEndTime();
     void FrameCountAllowsForTheTimeBase();
+    void PictureStartsTheFrameItIsNear();
     void ExactProductsDoNotSpillIntoNextFrame();
     void EveryFrameMapsBackAcrossCommonRates_data();
     void EveryFrameMapsBackAcrossCommonRates();
@@ -78,7 +79,11 @@ void TestTimeHelpers::FrameCountFromEndTime()
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(3999999, 40000.0), 100);
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(4000000, 40000.0), 100);
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(4000400, 40000.0), 100);
-    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4001000, 40000.0), 101);
+    // The last picture started a quarter of a frame or less into frame 99:
+    // frame 99 is its own, and the last.
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4001000, 40000.0), 100);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4009999, 40000.0), 100);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4010000, 40000.0), 101);
     // An end exactly on a boundary whose quotient falls a hair short of a whole
     // number must not count a phantom frame.
     double const d30 = 1e6 / 30.0;
@@ -91,7 +96,7 @@ void TestTimeHelpers::FrameCountAllowsForTheTimeBase()
     // is stored as 1667 ms; the stream then ends at 1683666 µs, 330 µs (2 %
     // of a frame) past the end of frame 100.
     double const d60 = 1e6 / 60.0;
-    QCOMPARE(TimeHelpers::EndTimeToFrameCount(1683665, d60), 102);
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(1683665, d60), 101);
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(1683665, d60, 1000.0), 101);
     // 103 at 59.94 fps and 102 at 120 fps, rounded up as far.
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(1718682, 1e6 * 1001 / 60000.0, 1000.0), 103);
@@ -101,8 +106,40 @@ void TestTimeHelpers::FrameCountAllowsForTheTimeBase()
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(1700000, d60, 1000.0), 102);
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(4000000 + 30000, 40000.0, 1e6), 101);
     QCOMPARE(TimeHelpers::EndTimeToFrameCount(4000000 + 10000, 40000.0, 1e6), 100);
-    // Exact times keep the 1.5 % rule.
-    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4001000, 40000.0, 0.0), 101);
+    // Exact times allow the same quarter of a frame.
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(4001000, 40000.0, 0.0), 100);
+    // 240 pictures at 29.97 fps in 90 kHz ticks, joined from four recordings
+    // each 33 ticks late: the last starts 1.1 ms into frame 239.
+    double const d2997 = 1e6 * 1001 / 30000.0;
+    QCOMPARE(TimeHelpers::EndTimeToFrameCount(8008000 + 1100 - 1, d2997, 1e6 / 90000.0), 240);
+}
+
+void TestTimeHelpers::PictureStartsTheFrameItIsNear()
+{
+    // Up to a quarter of a frame either side of a frame's start, a picture
+    // starts that frame; further into a frame it is shown from the next
+    // (the picture before covers the frame it starts in).
+    QCOMPARE(TimeHelpers::PictureStartTolerance(40000.0), 10000LL);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(80000, 40000.0), 2);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(90000, 40000.0), 2);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(90001, 40000.0), 3);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(70000, 40000.0), 2);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(69999, 40000.0), 2);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(0, 40000.0), 0);
+    // 24 fps in milliseconds from 833 ms (20/24 s rounded down): picture 2
+    // at 917 ms lies 0.67 ms after frame 2's start, whatever the time base.
+    double const d24 = 1e6 / 24.0;
+    for (double const tick : {0.0, 1.0, 1000.0})
+    {
+        QCOMPARE(TimeHelpers::PictureStartToFrame(917000 - 833000, d24, tick), 2);
+    }
+    // A coarse time base widens the tolerance to half a tick, but never to
+    // half a frame.
+    QCOMPARE(TimeHelpers::PictureStartTolerance(40000.0, 30000.0), 15000LL);
+    QCOMPARE(TimeHelpers::PictureStartTolerance(40000.0, 1e6), 19999LL);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(95000, 40000.0, 30000.0), 2);
+    QCOMPARE(TimeHelpers::PictureStartToFrame(100000, 40000.0, 1e6), 3);
+    QVERIFY(TimeHelpers::PictureStartTolerance(0.0) >= 1);
 }
 
 void TestTimeHelpers::ExactProductsDoNotSpillIntoNextFrame()

@@ -34,25 +34,43 @@ reference() {
 }
 
 # covering SOURCE FORMAT: for a movie of variable frame rate, the picture each
-# timeline frame (at the stream's average rate) must show: the one whose time
-# covers the frame's start, timestamps taken to half a tick of their time base.
+# timeline frame (at the stream's regular rate, ffprobe's r_frame_rate) must
+# show: of the pictures in time order (the decoder's times, which framemd5
+# would clip to run forward), the last one that starts before the frame's
+# start or within a quarter of a frame after it (half a tick of the time base
+# where that is more). The stream ends one frame after the last picture
+# decoded: frames up to the one that picture starts.
 covering() {
-  rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=avg_frame_rate -of csv=p=0 "$1")
+  stream=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate,time_base -of csv=p=0 "$1")
+  ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time -of default=nw=1 "$1" |
+    sed -n 's/^best_effort_timestamp_time=//p' > "$work/covering.times"
   ffmpeg -nostdin -v error -noautorotate -i "$1" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 \
     -sws_flags bilinear+full_chroma_int+accurate_rnd -pix_fmt "$2" -f framemd5 - |
-    awk -F', *' -v rate="$rate" '
-      /^#tb 0:/ { split($0, t, /[ :\/]+/); num = t[3]; den = t[4] }
-      !/^#/ { time[n] = $3 * 1e6 * num / den; md5[n++] = $NF }
+    awk -F', *' -v stream="$stream" '
+      FNR == NR { time[n++] = $1 * 1e6; next }
+      !/^#/ { md5[m++] = $NF }
       END {
-        split(rate, r, "/"); step = 1e6 * r[2] / r[1]
-        tolerance = int(1e6 * num / den / 2 + 0.999999); if (tolerance < 1) tolerance = 1
+        if (m != n || n == 0) exit 1
+        split(stream, s, /[,\/]/); step = 1e6 * s[2] / s[1]; tick = 1e6 * s[3] / s[4]
+        tolerance = int(step / 4); half = int(tick / 2 + 0.999999)
+        if (half > tolerance) tolerance = half
+        if (tolerance > step / 2 - 1) tolerance = int(step / 2 - 1)
+        if (tolerance < 1) tolerance = 1
+        last = int((time[n - 1] + tolerance) / step)
+        if (int(last * step) + tolerance < time[n - 1]) ++last
+        # Time order; pictures at one time keep their decoding order.
+        for (i = 1; i < n; ++i) {
+          moved = time[i]; h = md5[i]
+          for (j = i - 1; j >= 0 && time[j] > moved; --j) { time[j + 1] = time[j]; md5[j + 1] = md5[j] }
+          time[j + 1] = moved; md5[j + 1] = h
+        }
         k = 0
-        for (f = 0; int(f * step) <= time[n - 1] + step; ++f) {
+        for (f = 0; f <= last; ++f) {
           start = int(f * step)
           while (k + 1 < n && time[k + 1] <= start + tolerance) ++k
           print "frame", f, "md5", md5[k]
         }
-      }'
+      }' "$work/covering.times" -
 }
 
 # verify REF OUT EXPECT: compares the frames a run printed with the
@@ -199,8 +217,9 @@ check "PNG sequence seek back" "$m/seq_png/img.####.png 1-30" 24,0 --seek 24,0
 check "VFR step forward" "$m/numbered_vfr.mkv" pictures --from 0 --step 1 --count 1000
 check "VFR step back" "$m/numbered_vfr.mkv" pictures-backward --from 238 --step -1 --count 1000
 
-# Variable frame rate with B-frames in MP4: pairs of pictures closer than a
-# timeline frame. Every way of reaching a frame shows the same picture.
+# Variable frame rate with B-frames in MP4: pairs of pictures 1/24 s apart,
+# 0.2 s between pairs, on a timeline at that regular 24 fps (the average is
+# 10.4 fps). Every way of reaching a frame shows the same picture.
 vfr=$m/numbered_vfr_bframes.mp4
 check "VFR B-frames step forward" "$vfr" covering:$(seq -s, 0 47) --from 0 --step 1 --count 48
 check "VFR B-frames step back" "$vfr" covering:12,11,10,9,8,7,6,5,4,3,2,1,0 --from 12 --step -1 --count 13
@@ -255,6 +274,39 @@ for media in numbered_long.ts numbered_mpeg2_long.ts; do
   check "$media seeks" "$m/$media" 749,0,720,700,699,375,748 --seek 749,0,720,700,699,375,748
   check "$media step back from the end" "$m/$media" 749,748,747,746,745 --from 749 --step -1 --count 5
 done
+# ---- Timestamp noise and a lone late picture -----------------------------
+# noise_modes NAME FILE FRAMES SEEKS [covering:]: forward and backward play,
+# seeks (the last frame, the first, SEEKS, the middle, near the end), stepping
+# forward from the start and back from the end, with the times the packets
+# tell and with decoded times; with "covering:", against the picture covering
+# each frame rather than ffmpeg's pictures one per frame.
+noise_modes() {
+  noise_name=$1 noise_file=$2 noise_frames=$3 noise_extra=$4 noise_prefix=${5:-}
+  noise_last=$((noise_frames - 1))
+  noise_seeks="$noise_last,0,$noise_extra,$((noise_frames / 2)),$((noise_last - 2)),$((noise_last - 20))"
+  noise_forward=$(seq -s, 0 24)
+  noise_back=$(seq -s, $noise_last -1 $((noise_last - 29)))
+  for noise_route in "" --decoded-times; do
+    noise_label="$noise_name${noise_route:+, decoded times}"
+    check "$noise_label play forward" "$noise_file" "${noise_prefix}forward" --speed 4 $noise_route
+    check "$noise_label play backward" "$noise_file" "${noise_prefix}backward" --direction backward --speed 4 \
+      $noise_route
+    check "$noise_label seeks" "$noise_file" "$noise_prefix$noise_seeks" --seek "$noise_seeks" $noise_route
+    check "$noise_label step forward" "$noise_file" "$noise_prefix$noise_forward" --from 0 --step 1 --count 25 \
+      $noise_route
+    check "$noise_label step back" "$noise_file" "$noise_prefix$noise_back" --from $noise_last --step -1 \
+      --count 30 $noise_route
+  done
+}
+# Millisecond times from 833 ms at 24 fps: frames 2, 5, 8, ... start 0.67 ms
+# before their pictures.
+noise_modes "ms times from 833 ms" "$m/numbered_msround.mkv" 144 2,5,8,77,140
+# MPEG-TS recordings joined 0.37 ms late at frames 60, 120 and 180.
+noise_modes "joined TS" "$m/numbered_joined.ts" 240 60,59,120,119,180,179,181
+# The last packet timed 5 s late (the stream's average rate 200/13 fps): 200
+# frames at 25 fps, the late picture beyond the last one decoded.
+noise_modes "last packet 5 s late" "$m/numbered_late5s.mp4" 200 198,197,100,50 covering:
+# ---- end of the timestamp noise block ------------------------------------
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

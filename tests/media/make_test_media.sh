@@ -364,5 +364,29 @@ for kind in mp3.mp3 mp3.mkv mp3.mp4 opus.opus opus.mkv opus.mp4 aac.mkv aac.mp4;
 done
 # ---- end of the compressed sound block ------------------------------------
 
+# ---- Timestamp noise and a lone late picture --------------------------------
+# 144 numbered pictures at 24 fps in Matroska (no B-frames), timed from 20/24 s
+# on and rounded to whole milliseconds: the first at 833 ms, rounded down,
+# later ones up to 0.67 ms after their frame's start.
+gen numbered_msround.mkv ff -filter_complex "$(numbered 320x240 24 6);[v]settb=1/24,setpts=N+20[w]" -map "[w]" \
+  -fps_mode passthrough $(x264) -bf 0 -g 48 "$out/numbered_msround.mkv"
+# Four MPEG-TS recordings of 60 numbered pictures at 29.97 fps joined by the
+# concat demuxer, each taken as 33 ticks (0.37 ms) longer than it is: every
+# join steps the times that much late.
+gen numbered_joined.ts sh -c "
+  for i in 0 1 2 3; do
+    ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 30000/1001 8);[v]trim=start_frame=\$((i * 60)):end_frame=\$((i * 60 + 60)),setpts=PTS-STARTPTS[w]\" \
+      -map '[w]' $(x264) -bf 2 -g 30 '$out/joined_piece'\$i.ts || exit 1
+    echo \"file 'joined_piece\$i.ts'\"; echo 'duration 2.002367'
+  done > '$out/joined_list.txt' &&
+  ffmpeg -nostdin -v error -y -f concat -safe 0 -i '$out/joined_list.txt' -c copy '$out/numbered_joined.ts' &&
+  rm -f '$out'/joined_piece?.ts '$out/joined_list.txt'"
+# H.264 with B-frames, 200 numbered pictures at 25 fps in MP4, whose last
+# packet is timed 5 s late, decoding time too: the stream's average rate is
+# 200/13 fps.
+gen numbered_late5s.mp4 ff -i "$out/numbered_bframes_src.mp4" -c copy \
+  -bsf:v "setts=pts=if(eq(N\,199)\,PTS+5/TB\,PTS):dts=if(eq(N\,199)\,DTS+5/TB\,DTS)" "$out/numbered_late5s.mp4"
+# ---- end of the timestamp noise block ---------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

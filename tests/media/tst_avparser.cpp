@@ -217,6 +217,7 @@ class TestAvParser : public QObject
 private Q_SLOTS:
     void init();
     void ReadsStreamProperties();
+    void RateFollowsThePictureSpacing();
     void FrameCountsMatchDecodedFrames_data();
     void FrameCountsMatchDecodedFrames();
     void EndFromPacketsIsTheDecodedEnd_data();
@@ -306,6 +307,34 @@ void TestAvParser::ReadsStreamProperties()
     QCOMPARE(variable.Video().frameRate, 120.0);
 }
 
+void TestAvParser::RateFollowsThePictureSpacing()
+{
+    // One packet timed 5 s late makes the average 200/13 fps; the pictures
+    // are 40 ms apart. A long still skews the average the same way. A
+    // corrupt timestamp among the first packets throws the real base rate
+    // (225 fps), not the average.
+    struct Case
+    {
+        char const* name;
+        double rate;
+        double step;
+    };
+    for (Case const& expected : {Case {"numbered_late5s.mp4", 25.0, 40000.0},
+                                 Case {"numbered_still_bframes.mp4", 24.0, 1e6 / 24.0},
+                                 Case {"numbered_badpts.ts", 25.0, 40000.0}})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            Settings::videoTimesFromPackets = fromPackets;
+            Parsed parsed(TestMedia::Path(expected.name));
+            QVERIFY2(!parsed.source.HasErrors(), expected.name);
+            QCOMPARE(parsed.Video().frameRate, expected.rate);
+            QCOMPARE(parsed.Video().frameStep, expected.step);
+            QCOMPARE(parsed.source.FrameRate(), expected.rate);
+        }
+    }
+}
+
 void TestAvParser::FrameCountsMatchDecodedFrames_data()
 {
     QTest::addColumn<QString>("name");
@@ -324,6 +353,17 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     // from the packets' times and decoded.
     for (char const* name :
          {"numbered_60fps.mkv", "numbered_5994fps.webm", "numbered_mpeg4_bf2.avi", "numbered_cut.mp4"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
+    // Times off their frames by a fraction of one: millisecond times from a
+    // rounded start, recordings joined a little late, and a last packet
+    // timed seconds late (the count at the pictures' regular rate).
+    for (char const* name : {"numbered_msround.mkv", "numbered_joined.ts", "numbered_late5s.mp4"})
     {
         for (bool const fromPackets : {true, false})
         {
