@@ -281,6 +281,24 @@ bool ProjectManager::SaveProject()
     return true;
 }
 
+bool ProjectManager::SaveProjectAs(QString const& path)
+{
+    if (!mProject || path.isEmpty())
+    {
+        return false;
+    }
+    // The project is written under its new path (its media paths relative to
+    // the new folder); the old path comes back when nothing was written.
+    QString const previous = Settings::projectPath;
+    mProject->SetProjectPath(path);
+    if (SaveProject())
+    {
+        return true;
+    }
+    mProject->SetProjectPath(previous);
+    return false;
+}
+
 void ProjectManager::SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question)
 {
     mOverwriteChangedFileQuestion = std::move(question);

@@ -58,6 +58,9 @@ public:
     // (another player saved it) is overwritten only when the question says
     // so; without a question it is never overwritten.
     bool SaveProject();
+    // Saves the project to another file, which becomes its path and name only
+    // once it has been written: a save that fails leaves both as they were.
+    bool SaveProjectAs(QString const& path);
     // Asked with the project path; true overwrites the other version. The
     // window provides it: the model shows no dialogs.
     void SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question);

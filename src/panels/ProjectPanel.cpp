@@ -890,8 +890,7 @@ bool ProjectPanel::SaveProjectAsByPath(QString const& path)
     {
         return false;
     }
-    mProjectManager->SetProjectPath(target);
-    return mProjectManager->SaveProject();
+    return mProjectManager->SaveProjectAs(target);
 }
 
 bool ProjectPanel::AskOverwriteChangedProjectFile(QString const& path)
