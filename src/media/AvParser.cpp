@@ -64,7 +64,7 @@ void AvParser::Parse(Source* source, int fileIndex)
             VideoDecoder::DecodeExtraStreamInfo(source);
             ApplyStreamTiming(fileIndex);
         }
-        if (!HasDecodableStream(fileIndex))
+        if (!HasAudioOrDecodedPicture(fileIndex))
         {
             SetFileError(fileIndex, 2);
             Logger::GetInstance()->Error(
@@ -526,7 +526,7 @@ void AvParser::ApplyStreamTiming(int fileIndex)
     }
 }
 
-bool AvParser::HasDecodableStream(int fileIndex)
+bool AvParser::HasAudioOrDecodedPicture(int fileIndex)
 {
     SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
     for (AudioStreamInfo const& audio : file->audioStreams)

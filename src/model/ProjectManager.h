@@ -72,6 +72,10 @@ public:
     using ReplaceProjectQuestion = std::function<void(std::function<void(bool)> answer)>;
     void SetReplaceProjectQuestion(ReplaceProjectQuestion question);
     bool IsUndoClean() const;
+    // True when edits of the user are unsaved: those on the undo stack, those
+    // a client command took off it, and each timeline's own. What client
+    // commands changed themselves does not count (IsUndoClean does).
+    bool HasUnsavedUserEdits() const;
     void SetUndoClean();
     // What a client command that changes the project outside the undo stack
     // does: the stack is cleared and the project reports unsaved changes.
@@ -200,6 +204,9 @@ Q_SIGNALS:
     void ResizeViewerRequested(int width, int height);
     void ViewerLayoutChangeRequested(int layout, int rows, int columns);
     void ClientApiFrameChangeRequested();
+    // The client whose import waits for the replace question has gone: the
+    // question is void, and the import was dropped.
+    void ReplaceProjectQuestionWithdrawn();
     void BlockUserInputChanged(bool block);
     // An export or a snapshot series asked for outside the monitor (the main
     // window hands them to it); nothing in the project changes.
@@ -212,6 +219,22 @@ private:
     // or, while an engine task left running may still read it, hands it to
     // the engine to delete once that task has ended.
     void ReleaseProject(bool now);
+    // Ends the engine's work on the open project and lets it go.
+    void ReleaseOpenProject();
+    // Makes the project the open one: connects it, announces it, and starts
+    // with nothing to undo and nothing unsaved.
+    void AdoptProject(Project* project);
+    // A new project holding the one source, made and parsed beside the open
+    // project, which stays as it is until the parse has succeeded: only then
+    // does the new project replace it, with the source placed as an import
+    // places it. False, with the reason, when the source did not parse.
+    bool ReplaceProjectWithParsedSource(ParseSourceData const& data, QString& reason);
+    // After the parse of added sources: clips on the target and default
+    // timelines, the viewer's size, the viewer slot.
+    void PlaceAddedSources(QList<ParseSourceData> const& dataList, TimelineItem* defaultItem);
+    // True while a parse runs that requests replacing the project must wait
+    // for (the open project's, or that of a new project being made).
+    bool ParseWaitInProgress() const;
     QUuid TimelineItemId(Timeline* timeline) const;
     // True (and the call queued) when sources are being parsed: the request
     // runs once the parse has ended, never inside the wait.
@@ -244,6 +267,8 @@ private:
     bool ReplacesProject(QString const& command) const;
     void AskToReplaceProject(QString const& command, QPointer<QTcpSocket> const& sender);
     void AnswerReplacingClientCmd(QString const& command, QPointer<QTcpSocket> const& sender, bool replace);
+    // The asking client has gone while its import waits for the question.
+    void DropReplacingClientCmd(QString const& command);
     struct ClientCmd;
     static ClientCmd const* FindClientCmd(QString const& name);
     bool CmdEcho(QJsonObject const& request, QJsonObject& reply);
@@ -262,6 +287,12 @@ private:
     CmdServer* mCmdServer = nullptr;
     QUndoStack* mUndoStack = nullptr;
     bool mModified = false;
+    // Set when a client command took unsaved edits of the user off the undo
+    // stack; cleared with mModified by a save or a new project.
+    bool mUserEditsUnsaved = false;
+    // The new project of a client's import while its source parses beside
+    // the open one (ReplaceProjectWithParsedSource); owned by the manager.
+    Project* mStagedProject = nullptr;
     QList<std::function<void()>> mDeferredRequests;
     std::function<bool(QString const&)> mOverwriteChangedFileQuestion;
     ReplaceProjectQuestion mReplaceProjectQuestion;
@@ -271,4 +302,10 @@ private:
     // Set from the moment a client's import asks to replace the project until
     // the answer has been acted on (main thread only).
     bool mReplaceQuestionOpen = false;
+    // The asking client's disconnect, watched while its import waits for the
+    // replace question (main thread only).
+    QMetaObject::Connection mReplacingClientGone;
+    // Set once the asking client's going has been logged and the question
+    // withdrawn (main thread only).
+    bool mReplacingImportDropped = false;
 };

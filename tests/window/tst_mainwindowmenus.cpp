@@ -716,7 +716,7 @@ private Q_SLOTS:
         QVERIFY(send({{"cmd", "echo"}, {"text", "b"}}).value("success").toBool());
         QVERIFY(Unsaved());
         QCOMPARE(send({{"cmd", "import_file"}, {"file_path", "/no/such/clip.mp4"}}).value("msg").toString(),
-                 QString("Failed to create source for file (/no/such/clip.mp4)"));
+                 QString("Failed to create source for file (/no/such/clip.mp4): file not found"));
         QCOMPARE(cancel->Asked(), 0);
         // Cancel: refused, the project stays.
         QCOMPARE(send({{"cmd", "import_file"}, {"file_path", other}}),
