@@ -110,7 +110,7 @@ void AvParser::ParseFile(int fileIndex)
             VideoDecoder::DecodeExtraStreamInfo(mSource);
             ApplyStreamTiming(fileIndex);
         }
-        if (!HasDecodableStream(fileIndex))
+        if (!HasAudioOrDecodedPicture(fileIndex))
         {
             SetFileError(fileIndex, 2);
             Logger::GetInstance()->Error(
@@ -588,7 +588,7 @@ void AvParser::ApplyStreamTiming(int fileIndex)
     }
 }
 
-bool AvParser::HasDecodableStream(int fileIndex)
+bool AvParser::HasAudioOrDecodedPicture(int fileIndex)
 {
     SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
     for (AudioStreamInfo const& audio : file->audioStreams)

@@ -27,7 +27,7 @@ void SetReason(QString* reason, QString const& text)
 }
 } // namespace
 
-bool MediaProbe::HasDecodableStream(QString const& path, QString* reason)
+bool MediaProbe::HasStreamWithDecoder(QString const& path, QString* reason)
 {
     if (!MediaInput::IsRegularFile(path))
     {

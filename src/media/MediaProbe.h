@@ -11,7 +11,8 @@ class MediaProbe
 public:
     MediaProbe() = delete;
 
-    // True when the file opens, its streams are found and one of them can be
-    // decoded; otherwise false, with the reason in *reason when given.
-    static bool HasDecodableStream(QString const& path, QString* reason = nullptr);
+    // True when the file opens, its streams are found and a decoder exists
+    // for one of them (nothing is decoded: the parse tells whether it
+    // decodes); otherwise false, with the reason in *reason when given.
+    static bool HasStreamWithDecoder(QString const& path, QString* reason = nullptr);
 };

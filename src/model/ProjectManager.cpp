@@ -138,9 +138,14 @@ QUuid ProjectManager::TimelineItemId(Timeline* timeline) const
     return item ? item->Id() : QUuid();
 }
 
+bool ProjectManager::ParseWaitInProgress() const
+{
+    return mStagedProject || (mProject && mProject->SourceParsingInProgress());
+}
+
 bool ProjectManager::DeferWhileParsing(std::function<void()> request)
 {
-    if (!mProject || !mProject->SourceParsingInProgress())
+    if (!ParseWaitInProgress())
     {
         return false;
     }
@@ -150,7 +155,7 @@ bool ProjectManager::DeferWhileParsing(std::function<void()> request)
 
 void ProjectManager::RunDeferredRequests()
 {
-    while (!mDeferredRequests.isEmpty() && !(mProject && mProject->SourceParsingInProgress()))
+    while (!mDeferredRequests.isEmpty() && !ParseWaitInProgress())
     {
         std::function<void()> const request = mDeferredRequests.takeFirst();
         request();
@@ -165,18 +170,31 @@ void ProjectManager::NewProject(bool)
     {
         return;
     }
-    if (mProject)
+    ReleaseOpenProject();
+    AdoptProject(new Project(this));
+}
+
+void ProjectManager::ReleaseOpenProject()
+{
+    if (!mProject)
     {
-        // Returns once every engine task but the audio output has ended, or
-        // has been left running after the wait: the old project then stays
-        // until those end.
-        mAvManager->ClearAll(false, 1000);
-        mUndoStack->clear();
-        disconnect(mProject, nullptr, this, nullptr);
-        disconnect(mProject, nullptr, mAvManager, nullptr);
-        ReleaseProject(false);
+        return;
     }
-    mProject = new Project(this);
+    // Returns once every engine task but the audio output has ended, or has
+    // been left running after the wait: the old project then stays until
+    // those end.
+    mAvManager->ClearAll(false, 1000);
+    mUndoStack->clear();
+    disconnect(mProject, nullptr, this, nullptr);
+    disconnect(mProject, nullptr, mAvManager, nullptr);
+    ReleaseProject(false);
+}
+
+void ProjectManager::AdoptProject(Project* project)
+{
+    mProject = project;
+    // A project made aside was connected only for its parse.
+    disconnect(mProject, nullptr, this, nullptr);
     connect(mProject, &Project::ParseSourceRequested, this, &ProjectManager::OnParseSourceRequested);
     connect(mProject, &Project::ParseSourceActiveStateChanged, this, &ProjectManager::OnParseSourceActiveStateChanged);
     connect(mProject, &Project::ProjectUpdated, this, &ProjectManager::OnProjectUpdated);
@@ -195,6 +213,7 @@ void ProjectManager::NewProject(bool)
     mUndoStack->clear();
     // A new project has nothing unsaved, whatever the old one had.
     mModified = false;
+    mUserEditsUnsaved = false;
     emit UndoCleanChanged();
 }
 
@@ -272,6 +291,7 @@ bool ProjectManager::SaveProject()
     }
     mUndoStack->setClean();
     mModified = false;
+    mUserEditsUnsaved = false;
     mProject->SetUndoClean();
     emit UndoCleanChanged();
     if (!Settings::projectPath.isEmpty())
@@ -279,6 +299,24 @@ bool ProjectManager::SaveProject()
         FileHelpers::AddRecentProject(Settings::projectPath);
     }
     return true;
+}
+
+bool ProjectManager::SaveProjectAs(QString const& path)
+{
+    if (!mProject || path.isEmpty())
+    {
+        return false;
+    }
+    // The project is written under its new path (its media paths relative to
+    // the new folder); the old path comes back when nothing was written.
+    QString const previous = Settings::projectPath;
+    mProject->SetProjectPath(path);
+    if (SaveProject())
+    {
+        return true;
+    }
+    mProject->SetProjectPath(previous);
+    return false;
 }
 
 void ProjectManager::SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question)
@@ -296,10 +334,16 @@ bool ProjectManager::IsUndoClean() const
     return mUndoStack->isClean() && !mModified && (!mProject || mProject->IsUndoClean());
 }
 
+bool ProjectManager::HasUnsavedUserEdits() const
+{
+    return !mUndoStack->isClean() || mUserEditsUnsaved || (mProject && !mProject->IsUndoClean());
+}
+
 void ProjectManager::SetUndoClean()
 {
     mUndoStack->setClean();
     mModified = false;
+    mUserEditsUnsaved = false;
     if (mProject)
     {
         mProject->SetUndoClean();
@@ -425,7 +469,7 @@ QUuid ProjectManager::SourceTimelineIdWithMediaPath(QString path) const
 
 bool ProjectManager::SourceParsingInProgress() const
 {
-    return mProject && mProject->SourceParsingInProgress();
+    return ParseWaitInProgress();
 }
 
 bool ProjectManager::IsMoveProjectItemDestinationValid(QList<QUuid> const& ids, QUuid const& destinationId) const
@@ -565,10 +609,17 @@ void ProjectManager::DoAddSourceTimelinesCmd(QList<ParseSourceData> const& dataL
     Project* project = mProject;
     mUndoStack->beginMacro(QStringLiteral("AddSources"));
     TimelineItem* defaultItem = project->FindTimelineById(project->DefaultTimelineId(), false);
-    Timeline* defaultTimeline = defaultItem ? defaultItem->TimelinePtr() : nullptr;
     auto* command = new AddSourceTimelinesCmd(project, dataList);
     Push(command);
-    for (ParseSourceData const& data : command->DataList())
+    PlaceAddedSources(command->DataList(), defaultItem);
+    mUndoStack->endMacro();
+}
+
+void ProjectManager::PlaceAddedSources(QList<ParseSourceData> const& dataList, TimelineItem* defaultItem)
+{
+    Project* const project = mProject;
+    Timeline* const defaultTimeline = defaultItem ? defaultItem->TimelinePtr() : nullptr;
+    for (ParseSourceData const& data : dataList)
     {
         TimelineItem* source = project->FindSourceTimelineById(data.id);
         if (!source || !source->SourceClip() || !source->SourcePtr())
@@ -606,7 +657,92 @@ void ProjectManager::DoAddSourceTimelinesCmd(QList<ParseSourceData> const& dataL
             DoOpenTimelineInViewerCmd(data.id, data.viewerIndex);
         }
     }
-    mUndoStack->endMacro();
+}
+
+namespace
+{
+// Why a source that did not parse was refused, in the words of a reply.
+QString ParseFailureReason(TimelineItem const* item)
+{
+    Source const* const source = item ? item->SourcePtr() : nullptr;
+    if (!source)
+    {
+        return QStringLiteral("no source could be made of it");
+    }
+    switch (source->ErrorCode())
+    {
+    case 1:
+        return QStringLiteral("file not found");
+    case 2:
+        // A parse that did not end in time leaves its file unread.
+        return source->FileInfoCopy(0).parsed ? QStringLiteral("no picture or sound could be decoded")
+                                              : QStringLiteral("its parse did not end in time");
+    case 3:
+        return QStringLiteral("the file could not be opened");
+    case 4:
+        return QStringLiteral("no stream information was found");
+    default:
+        return QStringLiteral("it could not be parsed");
+    }
+}
+} // namespace
+
+bool ProjectManager::ReplaceProjectWithParsedSource(ParseSourceData const& data, QString& reason)
+{
+    // A new project resets the settings the open project keeps in Settings
+    // as it is made, so that the source parses as in a new project; they
+    // are put back when the open project stays.
+    QString const projectPath = Settings::projectPath;
+    QString const sourceRootDirPath = Settings::sourceRootDirPath;
+    double const imageSequenceFrameRate = Settings::imageSequenceFrameRate;
+    int const timeControlFrameOffset = Settings::timeControlFrameOffset;
+
+    auto* const staged = new Project(this);
+    connect(staged, &Project::ParseSourceRequested, this, &ProjectManager::OnParseSourceRequested);
+    connect(staged, &Project::ParseSourceActiveStateChanged, this, &ProjectManager::OnParseSourceActiveStateChanged);
+    connect(staged, &Project::SourceParseAbandoned, this, &ProjectManager::OnSourceParseAbandoned);
+    staged->SetItemReleaser([this](ProjectItem* item) { ReleaseTakenOutItem(item); });
+    // Requests that would replace the open project wait until this one has
+    // replaced it or been let go.
+    mStagedProject = staged;
+    QPointer<Project> const alive(staged);
+    QList<ParseSourceData> dataList {data};
+    staged->AddSourceTimelines(dataList);
+    TimelineItem* const item = alive ? staged->FindSourceTimelineById(data.id) : nullptr;
+    bool const parsed = item && !item->HasErrors() && item->SourcePtr();
+    if (!parsed)
+    {
+        reason = ParseFailureReason(item);
+        if (alive)
+        {
+            disconnect(staged, nullptr, this, nullptr);
+            // A parse left running may still read it.
+            staged->setParent(nullptr);
+            mAvManager->ReleaseWhenUnused(staged, {});
+        }
+        if (mProject)
+        {
+            mProject->SetProjectPath(projectPath);
+            mProject->SetSourceRootDirPath(sourceRootDirPath, false);
+            mProject->SetImageSequenceFrameRate(imageSequenceFrameRate);
+            mProject->SetTimeControlFrameOffset(timeControlFrameOffset);
+        }
+    }
+    else
+    {
+        ReleaseOpenProject();
+        AdoptProject(staged);
+        TimelineItem* const defaultItem = staged->FindTimelineById(staged->DefaultTimelineId(), false);
+        PlaceAddedSources(dataList, defaultItem);
+        // Nothing of a project made for a client is undone.
+        mUndoStack->clear();
+    }
+    mStagedProject = nullptr;
+    if (!mDeferredRequests.isEmpty())
+    {
+        QTimer::singleShot(0, this, &ProjectManager::RunDeferredRequests);
+    }
+    return parsed;
 }
 
 void ProjectManager::ReplaceSource(QUuid const& id, QList<QString> const& paths)

@@ -58,6 +58,9 @@ public:
     // (another player saved it) is overwritten only when the question says
     // so; without a question it is never overwritten.
     bool SaveProject();
+    // Saves the project to another file, which becomes its path and name only
+    // once it has been written: a save that fails leaves both as they were.
+    bool SaveProjectAs(QString const& path);
     // Asked with the project path; true overwrites the other version. The
     // window provides it: the model shows no dialogs.
     void SetOverwriteChangedFileQuestion(std::function<bool(QString const&)> question);
@@ -69,6 +72,10 @@ public:
     using ReplaceProjectQuestion = std::function<void(std::function<void(bool)> answer)>;
     void SetReplaceProjectQuestion(ReplaceProjectQuestion question);
     bool IsUndoClean() const;
+    // True when edits of the user are unsaved: those on the undo stack, those
+    // a client command took off it, and each timeline's own. What client
+    // commands changed themselves does not count (IsUndoClean does).
+    bool HasUnsavedUserEdits() const;
     void SetUndoClean();
     // What a client command that changes the project outside the undo stack
     // does: the stack is cleared and the project reports unsaved changes.
@@ -197,6 +204,9 @@ Q_SIGNALS:
     void ResizeViewerRequested(int width, int height);
     void ViewerLayoutChangeRequested(int layout, int rows, int columns);
     void ClientApiFrameChangeRequested();
+    // The client whose import waits for the replace question has gone: the
+    // question is void, and the import was dropped.
+    void ReplaceProjectQuestionWithdrawn();
     void BlockUserInputChanged(bool block);
     // An export or a snapshot series asked for outside the monitor (the main
     // window hands them to it); nothing in the project changes.
@@ -209,6 +219,22 @@ private:
     // or, while an engine task left running may still read it, hands it to
     // the engine to delete once that task has ended.
     void ReleaseProject(bool now);
+    // Ends the engine's work on the open project and lets it go.
+    void ReleaseOpenProject();
+    // Makes the project the open one: connects it, announces it, and starts
+    // with nothing to undo and nothing unsaved.
+    void AdoptProject(Project* project);
+    // A new project holding the one source, made and parsed beside the open
+    // project, which stays as it is until the parse has succeeded: only then
+    // does the new project replace it, with the source placed as an import
+    // places it. False, with the reason, when the source did not parse.
+    bool ReplaceProjectWithParsedSource(ParseSourceData const& data, QString& reason);
+    // After the parse of added sources: clips on the target and default
+    // timelines, the viewer's size, the viewer slot.
+    void PlaceAddedSources(QList<ParseSourceData> const& dataList, TimelineItem* defaultItem);
+    // True while a parse runs that requests replacing the project must wait
+    // for (the open project's, or that of a new project being made).
+    bool ParseWaitInProgress() const;
     QUuid TimelineItemId(Timeline* timeline) const;
     // True (and the call queued) when sources are being parsed: the request
     // runs once the parse has ended, never inside the wait.
@@ -232,7 +258,7 @@ private:
     // in (RunProbedImport).
     bool ProbeImportedMedia(QString const& command, QPointer<QTcpSocket> const& sender);
     void RunProbedImport(QString const& command, QPointer<QTcpSocket> const& sender, QString const& mediaPath,
-                         bool opens);
+                         bool opens, QString const& reason);
     // Whether the probe found the media path openable.
     bool ProbedMediaOpens(QString const& mediaPath) const;
     // Runs a client command as it came (held while sources are parsed).
@@ -251,6 +277,8 @@ private:
     bool ReplacesProject(QString const& command) const;
     void AskToReplaceProject(QString const& command, QPointer<QTcpSocket> const& sender);
     void AnswerReplacingClientCmd(QString const& command, QPointer<QTcpSocket> const& sender, bool replace);
+    // The asking client has gone while its import waits for the question.
+    void DropReplacingClientCmd(QString const& command);
     struct ClientCmd;
     static ClientCmd const* FindClientCmd(QString const& name);
     bool CmdEcho(QJsonObject const& request, QJsonObject& reply);
@@ -269,6 +297,12 @@ private:
     CmdServer* mCmdServer = nullptr;
     QUndoStack* mUndoStack = nullptr;
     bool mModified = false;
+    // Set when a client command took unsaved edits of the user off the undo
+    // stack; cleared with mModified by a save or a new project.
+    bool mUserEditsUnsaved = false;
+    // The new project of a client's import while its source parses beside
+    // the open one (ReplaceProjectWithParsedSource); owned by the manager.
+    Project* mStagedProject = nullptr;
     QList<std::function<void()>> mDeferredRequests;
     std::function<bool(QString const&)> mOverwriteChangedFileQuestion;
     ReplaceProjectQuestion mReplaceProjectQuestion;
@@ -279,7 +313,14 @@ private:
     // the answer has been acted on (main thread only).
     bool mReplaceQuestionOpen = false;
     // The media path of the import whose probe came in last, until that
-    // import has run, and whether it opens (main thread only).
+    // import has run, whether it opens and why not (main thread only).
     QString mProbedMediaPath;
     bool mProbedMediaOpens = false;
+    QString mProbedMediaReason;
+    // The asking client's disconnect, watched while its import waits for the
+    // replace question (main thread only).
+    QMetaObject::Connection mReplacingClientGone;
+    // Set once the asking client's going has been logged and the question
+    // withdrawn (main thread only).
+    bool mReplacingImportDropped = false;
 };

@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <utility>
 
 namespace
 {
@@ -122,6 +123,8 @@ ProjectPanel::ProjectPanel(ProjectManager* projectManager, QWidget* parent)
     connect(mProjectManager, &ProjectManager::TimelineUpdated, this, &ProjectPanel::RefreshTimeline);
     connect(mProjectManager, &ProjectManager::DefaultTimelineChanged, this, &ProjectPanel::SetDefaultTimeline);
     connect(mProjectManager, &ProjectManager::ProjectPathChanged, this, &ProjectPanel::UpdatePanelName);
+    connect(mProjectManager, &ProjectManager::ReplaceProjectQuestionWithdrawn, this,
+            &ProjectPanel::OnReplaceProjectQuestionWithdrawn);
     connect(mTree, &ProjectTreeWidget::ImportFilesByUrlRequested, this, &ProjectPanel::ImportFilesByUrl);
     connect(mTree, &ProjectTreeWidget::ImportFoldersByUrlRequested, this, &ProjectPanel::ImportFoldersByUrl);
     connect(mTree, &ProjectTreeWidget::OpenInViewerRequested, this,
@@ -223,7 +226,23 @@ void ProjectPanel::AskHeldReplaceQuestions()
     while (!IsAsking() && !mHeldReplaceQuestions.isEmpty())
     {
         std::function<void(bool)> const answer = mHeldReplaceQuestions.takeFirst();
-        answer(ConfirmProjectClose());
+        mAskingForClient = true;
+        bool const replace = ConfirmProjectClose();
+        mAskingForClient = false;
+        answer(replace);
+    }
+}
+
+void ProjectPanel::OnReplaceProjectQuestionWithdrawn()
+{
+    QList<std::function<void(bool)>> const held = std::exchange(mHeldReplaceQuestions, {});
+    for (std::function<void(bool)> const& answer : held)
+    {
+        answer(false);
+    }
+    if (mAskingForClient && mProjectCloseBox)
+    {
+        mProjectCloseBox->button(QMessageBox::Cancel)->click();
     }
 }
 
@@ -890,8 +909,7 @@ bool ProjectPanel::SaveProjectAsByPath(QString const& path)
     {
         return false;
     }
-    mProjectManager->SetProjectPath(target);
-    return mProjectManager->SaveProject();
+    return mProjectManager->SaveProjectAs(target);
 }
 
 bool ProjectPanel::AskOverwriteChangedProjectFile(QString const& path)
@@ -945,7 +963,10 @@ bool ProjectPanel::ConfirmProjectClose()
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
     bool closeAllowed = false;
-    switch (box.exec())
+    mProjectCloseBox = &box;
+    int const button = box.exec();
+    mProjectCloseBox = nullptr;
+    switch (button)
     {
     case QMessageBox::Save:
         // A failed or cancelled save keeps the project open.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -9,6 +10,7 @@
 #include <functional>
 
 class ProjectManager;
+class QMessageBox;
 class ProjectTreeWidget;
 class QAction;
 class QTimer;
@@ -165,6 +167,9 @@ private:
     // other question is open, after the caller has returned.
     void AskToReplaceProject(std::function<void(bool)> answer);
     void AskHeldReplaceQuestions();
+    // The client whose import asked has gone: its question, held or open,
+    // is answered no (an open one closes as if cancelled).
+    void OnReplaceProjectQuestionWithdrawn();
     void EndQuestion();
     QList<QString> GetImportFilePaths(QString const& title, bool single);
     QString GetImportFolderPath(QString const& title);
@@ -195,6 +200,10 @@ private:
     bool mContextMenuOpen = false;
     int mOpenQuestions = 0;
     QList<std::function<void(bool)>> mHeldReplaceQuestions;
+    // True while a client's replace question is being asked; the unsaved
+    // changes box while it is open.
+    bool mAskingForClient = false;
+    QPointer<QMessageBox> mProjectCloseBox;
     QTimer* mRenameTimer;
     QTimer* mRefreshTimer;
 };

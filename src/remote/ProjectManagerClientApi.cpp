@@ -133,17 +133,51 @@ QString FirstFileOf(QString const& mediaPath)
 
 // An existing, readable file of a media type the player opens (a movie, an
 // image of a sequence or a sound file) whose container opens and holds a
-// stream that can be decoded. Checked before the project is given up for it,
-// on a thread of the pool.
-bool CanOpenMedia(QString const& mediaPath)
+// stream that a decoder exists for. Checked before anything is given up for
+// it, on a thread of the pool; false with the reason otherwise.
+bool CanOpenMedia(QString const& mediaPath, QString& reason)
 {
     QFileInfo const info(FirstFileOf(mediaPath));
     QString const suffix = info.suffix();
     bool const mediaType = FileHelpers::VIDEO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
                            FileHelpers::IMAGE_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive) ||
                            FileHelpers::AUDIO_FILE_EXTENSIONS.contains(suffix, Qt::CaseInsensitive);
-    return info.isFile() && info.isReadable() && mediaType &&
-           MediaProbe::HasDecodableStream(info.absoluteFilePath());
+    if (info.filePath().isEmpty() || !info.exists())
+    {
+        reason = QStringLiteral("file not found");
+    }
+    else if (!info.isFile())
+    {
+        reason = QStringLiteral("not a regular file");
+    }
+    else if (!info.isReadable())
+    {
+        reason = QStringLiteral("not readable");
+    }
+    else if (!mediaType)
+    {
+        reason = QStringLiteral("not a media file type");
+    }
+    else
+    {
+        return MediaProbe::HasStreamWithDecoder(info.absoluteFilePath(), &reason);
+    }
+    return false;
+}
+
+// An import that waited for the replace question while its client went.
+void LogDroppedImport(QString const& command)
+{
+    QString const path = ReadString(Project::ToCmdJsonObj(command), QStringLiteral("file_path"));
+    Logger::GetInstance()->Warning(
+        QStringLiteral("Client import dropped, the client that asked for it has gone: %1").arg(path));
+}
+
+// The failure of an import, with the reason in the reply and in the log.
+void RefuseImport(QJsonObject& reply, QString const& requestedPath, QString const& reason)
+{
+    reply.insert(MSG, QStringLiteral("Failed to create source for file (%1): %2").arg(requestedPath, reason));
+    Logger::GetInstance()->Warning(QStringLiteral("Client import refused: %1: %2").arg(requestedPath, reason));
 }
 
 } // namespace
@@ -204,13 +238,14 @@ bool ProjectManager::ProbeImportedMedia(QString const& command, QPointer<QTcpSoc
     mCmdServer->SetReadingHeld(true);
     QPointer<ProjectManager> const self(this);
     QThreadPool::globalInstance()->start([self, command, sender, mediaPath = MediaPathOf(request)] {
-        bool const opens = CanOpenMedia(mediaPath);
+        QString reason;
+        bool const opens = CanOpenMedia(mediaPath, reason);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, command, sender, mediaPath, opens] {
+            [self, command, sender, mediaPath, opens, reason] {
                 if (self)
                 {
-                    self->RunProbedImport(command, sender, mediaPath, opens);
+                    self->RunProbedImport(command, sender, mediaPath, opens, reason);
                 }
             },
             Qt::QueuedConnection);
@@ -219,10 +254,11 @@ bool ProjectManager::ProbeImportedMedia(QString const& command, QPointer<QTcpSoc
 }
 
 void ProjectManager::RunProbedImport(QString const& command, QPointer<QTcpSocket> const& sender,
-                                     QString const& mediaPath, bool opens)
+                                     QString const& mediaPath, bool opens, QString const& reason)
 {
     mProbedMediaPath = mediaPath;
     mProbedMediaOpens = opens;
+    mProbedMediaReason = reason;
     mCmdServer->SetReadingHeld(false);
     if (Settings::exportInProgress)
     {
@@ -307,11 +343,12 @@ QString ProjectManager::RunClientCmdBesideQuestion(QString const& command)
 
 bool ProjectManager::ReplacesProject(QString const& command) const
 {
-    // A project without unsaved changes is replaced at once, in the order
-    // of the client's commands. A file that cannot be opened replaces
+    // A project without unsaved edits of the user is replaced at once, in
+    // the order of the client's commands: what client commands changed
+    // themselves is theirs to replace. A file that cannot be opened replaces
     // nothing: its import fails at once and the project stays as it is,
     // without a question.
-    if (IsUndoClean() || !mCmdServer->IsServerReady())
+    if (!HasUnsavedUserEdits() || !mCmdServer->IsServerReady())
     {
         return false;
     }
@@ -324,9 +361,20 @@ void ProjectManager::AskToReplaceProject(QString const& command, QPointer<QTcpSo
     if (!mReplaceProjectQuestion)
     {
         // Nobody to ask: unsaved work is never discarded.
-        AnswerReplacingClientCmd(command, sender, IsUndoClean());
+        AnswerReplacingClientCmd(command, sender, !HasUnsavedUserEdits());
         return;
     }
+    if (!sender || sender->state() != QAbstractSocket::ConnectedState)
+    {
+        mReplaceQuestionOpen = false;
+        LogDroppedImport(command);
+        return;
+    }
+    // A client that goes while the question is open takes its import with
+    // it: the question is withdrawn, so that no answer seems to act.
+    mReplacingImportDropped = false;
+    mReplacingClientGone = connect(sender, &QAbstractSocket::disconnected, this,
+                                   [this, command] { DropReplacingClientCmd(command); });
     // The answer comes once the user has given it, after this returns.
     QPointer<ProjectManager> const self(this);
     mReplaceProjectQuestion([self, command, sender](bool replace) {
@@ -345,9 +393,14 @@ void ProjectManager::AnswerReplacingClientCmd(QString const& command, QPointer<Q
         return; // the question counts as open until the import runs
     }
     mReplaceQuestionOpen = false;
+    QObject::disconnect(mReplacingClientGone);
     // An import whose client has gone is dropped: nobody waits for it, and
     // the project stays as it is.
     bool const clientGone = !sender || sender->state() != QAbstractSocket::ConnectedState;
+    if (clientGone && !mReplacingImportDropped)
+    {
+        LogDroppedImport(command);
+    }
     if (Settings::exportInProgress || clientGone)
     {
         return;
@@ -366,6 +419,14 @@ void ProjectManager::AnswerReplacingClientCmd(QString const& command, QPointer<Q
     QString const reply = RunClientCmd(command);
     mCmdServer->WriteTo(sender, reply);
     mCmdServer->SetReadingHeld(wasHeld);
+}
+
+void ProjectManager::DropReplacingClientCmd(QString const& command)
+{
+    QObject::disconnect(mReplacingClientGone);
+    mReplacingImportDropped = true;
+    LogDroppedImport(command);
+    emit ReplaceProjectQuestionWithdrawn();
 }
 
 QString ProjectManager::RunClientCmd(QString const& command)
@@ -431,9 +492,15 @@ QString ProjectManager::FinishClientReply(QJsonObject reply, QString const& name
 
     // Edits made before a client command can no longer be undone. The project
     // counts as changed when the command changed it, or when the edits that
-    // go held unsaved work (an emptied stack reads as clean).
+    // go held unsaved work (an emptied stack reads as clean); that work stays
+    // the user's. (No command leaves edits of its own on the stack.)
     bool const changed = success && std::exchange(mClientCmdChangedProject, false);
-    if (changed || !mUndoStack->isClean())
+    bool const userEdits = !mUndoStack->isClean();
+    if (userEdits)
+    {
+        mUserEditsUnsaved = true;
+    }
+    if (changed || userEdits)
     {
         ClearUndoStackAndSetModified();
     }
@@ -497,15 +564,17 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
     // Probed off the main thread before the command ran; each probe serves
     // one import.
     bool const opens = ProbedMediaOpens(mediaPath);
+    QString const reason =
+        mProbedMediaPath == mediaPath ? mProbedMediaReason : QStringLiteral("the file was not checked");
     mProbedMediaPath.clear();
     mProbedMediaOpens = false;
+    mProbedMediaReason.clear();
     if (!opens)
     {
         // Checked before anything is discarded: the project stays.
-        reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));
+        RefuseImport(reply, requestedPath, reason);
         return false;
     }
-    NewProject(false);
 
     ParseSourceData data;
     data.id = QUuid::createUuid();
@@ -517,20 +586,11 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
     data.cutOutFrame = ReadInt(request, QStringLiteral("range_end"), -1);
     data.viewerIndex = 0;
     // Returns once the source is parsed, or has failed (a parse that makes no
-    // progress fails after the project's parse time-out).
-    DoAddSourceTimelinesCmd({data});
-
-    TimelineItem* const item = mProject ? mProject->FindSourceTimelineById(data.id) : nullptr;
-    if (!item || item->HasErrors() || !item->SourcePtr())
+    // progress fails after the project's parse time-out). A file that opens
+    // may still not decode: the project is replaced only once it has parsed.
+    if (!ReplaceProjectWithParsedSource(data, reason))
     {
-        // A source that failed to parse goes again: the project is the new,
-        // empty one it was (a new project first ends every engine task that
-        // may still use the old one).
-        if (item)
-        {
-            NewProject(false);
-        }
-        reply.insert(MSG, QStringLiteral("Failed to create source for file (%1)").arg(requestedPath));
+        RefuseImport(reply, requestedPath, reason);
         return false;
     }
     reply.insert(QStringLiteral("source"), mProject->TimelineToJson(data.id));

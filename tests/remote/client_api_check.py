@@ -268,8 +268,8 @@ def check_replies(player, media_dir):
 
     missing = os.path.join(media_dir, "no_such_file.mp4")
     check_equal(client.command({"cmd": "import_file", "file_path": missing}),
-                {"cmd": "import_file", "msg": "Failed to create source for file (%s)" % missing, "success": False},
-                "import_file of a missing file")
+                {"cmd": "import_file", "msg": "Failed to create source for file (%s): file not found" % missing,
+                 "success": False}, "import_file of a missing file")
     client.close()
 
     # A second client takes over without a new handshake; the first is let go.
@@ -573,13 +573,21 @@ def check_guards(executable, media_dir):
                 if boxes:
                     discard_question(boxes[0])
                 reply = read_reply_within(client, 15)
-            check_equal(reply, {"cmd": "import_file", "msg": "Failed to create source for file (%s)" % path,
-                                "success": False}, "import of %s fails at once" % what)
+            check(reply is not None and reply.get("success") is False and
+                  reply.get("msg", "").startswith("Failed to create source for file (%s): " % path),
+                  "import of %s fails at once, saying why (%r)" % (what, reply))
             check_equal(client.command({"cmd": "get_range"}), range_5_20,
                         "the project stays after the import of " + what)
         check(any(name.endswith("*") for _, name in visible_windows(player.process.pid)),
               "the window still shows unsaved changes")
 
+        # What the port did is not the user's work: an edit of the user (a
+        # bookmark set by key) is, and an import over it asks.
+        window = main_window(player.process.pid)
+        check(window is not None, "the main window is found")
+        if window:
+            subprocess.run(["xdotool", "windowfocus", "--sync", window], timeout=30)
+            subprocess.run(["xdotool", "key", "f"], timeout=30)
         # An import over unsaved work asks; meanwhile the port answers.
         client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": clip})))
         boxes = wait_until(30, lambda: question_boxes(player.process.pid))
@@ -596,10 +604,12 @@ def check_guards(executable, media_dir):
         check_equal(len(question_boxes(player.process.pid)), 1, "imports sent during the question raise no other question")
 
         # Another tool connects: the asking client is let go, its import
-        # dropped; the new client is answered.
+        # dropped and its question closed; the new client is answered.
         other = player.client()
         check_equal(other.command({"cmd": "get_range"}), range_5_20, "another client answered during the question")
         client.close()
+        check(wait_until(30, lambda: not question_boxes(player.process.pid)),
+              "the question closes when the client that asked has gone")
         boxes = question_boxes(player.process.pid)
         if boxes:
             discard_question(boxes[0])
@@ -614,8 +624,106 @@ def check_guards(executable, media_dir):
     finally:
         log = player.stop()
         shutil.rmtree(work, ignore_errors=True)
+    check("Client import dropped, the client that asked for it has gone: %s" % clip in log,
+          "the log says the import of the client that went was dropped")
     if failures:
         print("player log of the guard checks:\n" + log)
+
+
+def main_window(pid):
+    """The player's main window: the one not titled with the application's name alone."""
+    windows = [window for window, name in visible_windows(pid) if name != "Tessarin ORVEL"]
+    return windows[0] if windows else None
+
+
+def zero_mdat(source, target):
+    """A copy of an MP4 whose media data is all zeros, its header intact."""
+    with open(source, "rb") as data:
+        movie = bytearray(data.read())
+    offset = 0
+    zeroed = False
+    while offset + 8 <= len(movie):
+        size = int.from_bytes(movie[offset:offset + 4], "big")
+        kind = bytes(movie[offset + 4:offset + 8])
+        header = 8
+        if size == 1:
+            size = int.from_bytes(movie[offset + 8:offset + 16], "big")
+            header = 16
+        elif size == 0:
+            size = len(movie) - offset
+        if kind == b"mdat":
+            movie[offset + header:offset + size] = bytes(size - header)
+            zeroed = True
+        offset += size
+    with open(target, "wb") as out:
+        out.write(movie)
+    return zeroed
+
+
+def check_port_imports(executable, media_dir):
+    """From a clean start, imports in a row are answered without a question:
+    what the port did is not the user's work. A file that opens but never
+    decodes leaves the loaded clip in place, and the reply says why."""
+    if not os.environ.get("DISPLAY") or not shutil.which("xdotool"):
+        check(False, "an X server and xdotool for the port import checks")
+        return
+    player = Player(executable)
+    work = tempfile.mkdtemp(prefix="tessarin-client-api-media.")
+    log = ""
+    zeroed = os.path.join(work, "zeroed_mdat.mp4")
+    try:
+        clip = os.path.join(media_dir, "h264_cfr25.mp4")
+        other = os.path.join(media_dir, "h264_gop250.mp4")  # 12 s at 23.976 fps
+        client = player.client()
+        client.command({"cmd": "initialize", "api_version": "1.0.0"})
+        for count, path in enumerate((clip, other, clip), 1):
+            client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": path})))
+            reply = read_reply_within(client, 30)
+            if reply is None:
+                # The old way: the port's own changes ask about unsaved work.
+                boxes = wait_until(10, lambda: question_boxes(player.process.pid))
+                check(not boxes, "import %d from a clean start raises no question" % count)
+                if boxes:
+                    discard_question(boxes[0])
+                reply = read_reply_within(client, 30)
+            check_equal((reply or {}).get("success"), True, "import %d from a clean start answered" % count)
+            # The port's own changes: a range and a frame.
+            client.command({"cmd": "set_range", "start_frame": 5, "end_frame": 20})
+            client.command({"cmd": "set_frame", "frame": 7})
+        check(not question_boxes(player.process.pid), "no question is open after the imports")
+        check(wait_until(10, lambda: any(name.endswith("*") for _, name in visible_windows(player.process.pid))),
+              "the title marks what the port changed as unsaved")
+
+        # A file that opens (its header is intact) but whose pictures never
+        # decode: refused, the loaded clip stays.
+        check(zero_mdat(clip, zeroed), "an MP4 with its media data zeroed is made")
+        range_5_20 = {"end_frame": 20, "msg": "", "start_frame": 5, "success": True}
+        check_equal(client.command({"cmd": "get_range"}), range_5_20, "the range before the zeroed import")
+        client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": zeroed})))
+        reply = read_reply_within(client, 60)
+        boxes = [] if reply else question_boxes(player.process.pid)
+        check(not boxes, "the zeroed import raises no question")
+        if boxes:
+            # The old way asks first; Discard lets the import go on.
+            discard_question(boxes[0])
+            reply = read_reply_within(client, 60)
+        check_equal(reply, {"cmd": "import_file",
+                            "msg": "Failed to create source for file (%s): no picture or sound could be decoded"
+                                   % zeroed,
+                            "success": False}, "the import of a zeroed MP4 fails and says why")
+        check_equal(client.command({"cmd": "get_range"}), range_5_20, "the loaded clip's range stays")
+        check_equal(read_frame(client), 7, "the loaded clip's frame stays")
+        client.close()
+    except Exception as error:
+        traceback.print_exc()
+        check(False, "port import checks ran to the end (%s: %s)" % (type(error).__name__, error))
+    finally:
+        log = player.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    check("Client import refused: %s: no picture or sound could be decoded" % zeroed in log,
+          "the log says why the zeroed MP4 was refused")
+    if failures:
+        print("player log of the port import checks:\n" + log)
 
 
 def check_patterns(executable, media_dir):
@@ -627,8 +735,8 @@ def check_patterns(executable, media_dir):
         client.command({"cmd": "initialize", "api_version": "1.0.0"})
         missing = os.path.join(media_dir, "seq_png", "img.####.png 5001-5010")
         check_equal(client.command({"cmd": "import_file", "file_path": missing}),
-                    {"cmd": "import_file", "msg": "Failed to create source for file (%s)" % missing, "success": False},
-                    "a pattern whose frames have no files fails")
+                    {"cmd": "import_file", "msg": "Failed to create source for file (%s): file not found" % missing,
+                     "success": False}, "a pattern whose frames have no files fails")
         pattern = os.path.join(media_dir, "seq_png", "img.####.png 3-12")
         reply = client.command({"cmd": "import_file", "file_path": pattern})
         check_equal((reply.get("success"), reply.get("msg")), (True, ""), "a pattern with frames 3-12 imports")
@@ -659,6 +767,7 @@ def main():
     finally:
         log = player.stop()
     check_patterns(executable, media_dir)
+    check_port_imports(executable, media_dir)
     check_guards(executable, media_dir)
     check_equal(player.returncode, 0, "the player quits cleanly on SIGTERM")
     if failures:

@@ -651,6 +651,11 @@ private Q_SLOTS:
             // Save writes the project, then the new one replaces it.
             QVERIFY(panel->SaveProjectAsByPath(dir.filePath("review")));
             QVERIFY(!Unsaved());
+            // A Save As that writes nothing keeps the path and the name, so
+            // that the next save goes to the file that was written.
+            QVERIFY(!panel->SaveProjectAsByPath(dir.filePath("not_a_folder") + "/other"));
+            QCOMPARE(FileHelpers::ProjectPath(), dir.filePath("review.zeph"));
+            QCOMPARE(Manager()->ProjectName(), QString("review"));
             Activate();
             Press("Go to End");
             Press("Toggle Bookmark");
@@ -711,7 +716,7 @@ private Q_SLOTS:
         QVERIFY(send({{"cmd", "echo"}, {"text", "b"}}).value("success").toBool());
         QVERIFY(Unsaved());
         QCOMPARE(send({{"cmd", "import_file"}, {"file_path", "/no/such/clip.mp4"}}).value("msg").toString(),
-                 QString("Failed to create source for file (/no/such/clip.mp4)"));
+                 QString("Failed to create source for file (/no/such/clip.mp4): file not found"));
         QCOMPARE(cancel->Asked(), 0);
         // Cancel: refused, the project stays.
         QCOMPARE(send({{"cmd", "import_file"}, {"file_path", other}}),
