@@ -78,7 +78,7 @@ void TestAvHelpers::OpenOfAPathFlippedToAFifoNeverBlocks()
         flipper.Start();
         for (int round = 0; round < ROUNDS; ++round)
         {
-            probed += MediaProbe::HasDecodableStream(flipper.Path()) ? 1 : 0;
+            probed += MediaProbe::HasStreamWithDecoder(flipper.Path()) ? 1 : 0;
             opened += AvHelpers::CanOpenInput(flipper.Path()) ? 1 : 0;
         }
         QVERIFY(flipper.Stop() > 0);
