@@ -182,6 +182,8 @@ private Q_SLOTS:
     void StreamEndsBeforeACorruptTimestamp();
     void EndTimeFromPacketsOnlyWhereTheyTell();
     void DecodedTimesSeekToAKeyPacketInMpegTs();
+    void FirstPictureThatDecodesStartsTheStream_data();
+    void FirstPictureThatDecodesStartsTheStream();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -1074,5 +1076,49 @@ void TestVideoDecoder::DecodedTimesSeekToAKeyPacketInMpegTs()
     }
 }
 
-QTEST_GUILESS_MAIN(TestVideoDecoder)
+void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
+    for (char const* name : {"numbered_brokenidr.mkv", "numbered_brokenidr.mp4", "numbered_hevc_brokenidr.mkv",
+                             "numbered_hevc_brokenidr.mp4"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
+}
+
+void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream()
+{
+    // The first IDR's slice header is damaged: ffmpeg decodes every picture
+    // but that one. The stream starts with the next and has a frame for each
+    // picture that decodes, whichever way its times were found.
+    QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    QCOMPARE(md5s.size(), 99);
+    Settings::videoTimesFromPackets = fromPackets;
+    Decoding decoding(name);
+    Settings::videoTimesFromPackets = true;
+    QVERIFY(decoding.opened);
+    QCOMPARE(decoding.info->frameCount, md5s.size());
+    QCOMPARE(decoding.source.FrameCount(), md5s.size());
+
+    QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
+    QVERIFY(!frames.isEmpty());
+    QVERIFY2(frames.constLast() == nullptr, "a null frame follows the last picture");
+    frames.removeLast();
+    QCOMPARE(frames.size(), md5s.size());
+    QCOMPARE(frames.constFirst()->packetStartTime, 0LL);
+    for (int i = 0; i < frames.size(); ++i)
+    {
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
+                 md5s.at(i));
+    }
+}
+
+QTEST_MAIN(TestVideoDecoder)
 #include "tst_videodecoder.moc"
