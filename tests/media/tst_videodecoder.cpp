@@ -912,6 +912,18 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         VideoDecodeWorker worker(-1, false);
         worker.DecodingData()->streamInfo = &info;
         worker.DecodingData()->timeBase = stream->time_base;
+        // The first picture is decoded to see that it comes out.
+        AVCodec const* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> codecContext(
+            avcodec_alloc_context3(codec), [](AVCodecContext* opened) { avcodec_free_context(&opened); });
+        if (codecContext && avcodec_parameters_to_context(codecContext.get(), stream->codecpar) >= 0)
+        {
+            codecContext->pkt_timebase = stream->time_base;
+            if (avcodec_open2(codecContext.get(), codec, nullptr) >= 0)
+            {
+                worker.DecodingData()->codecContext = codecContext.get();
+            }
+        }
         if (seekTo > 0)
         {
             long long const ts = av_rescale_q(seekTo, AV_TIME_BASE_Q, stream->time_base);
@@ -987,6 +999,13 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         QVERIFY2(times.startFound && times.endFound, name);
     }
     QCOMPARE(fromPackets("numbered_hevc.mp4", false, false, true).end, 4000000LL);
+    // A first IDR whose slice header is damaged: its packet's time is not
+    // the start, as nothing comes out of the decoder for it.
+    for (char const* name : {"numbered_brokenidr.mkv", "numbered_brokenidr.mp4", "numbered_hevc_brokenidr.mkv",
+                             "numbered_hevc_brokenidr.mp4"})
+    {
+        QVERIFY2(!fromPackets(name, false, false, true).startFound, name);
+    }
 
     // A packet whose picture cannot be read holds no frame that counts.
     AVCodecParameters* parameters = avcodec_parameters_alloc();
