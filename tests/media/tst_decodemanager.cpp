@@ -138,6 +138,7 @@ private Q_SLOTS:
     void FailingFileIsReportedOncePerChange();
     void FirstPictureThatDecodesIsDecodedOnce_data();
     void FirstPictureThatDecodesIsDecodedOnce();
+    void PlayheadBeforeEveryPictureThatDecodesIsGivenUpOnce();
 };
 
 void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
@@ -475,6 +476,33 @@ void TestDecodeManager::FirstPictureThatDecodesIsDecodedOnce()
     QCOMPARE(first->startFrame, 0);
     // One decode of the start: each decoder reports the damaged header in a
     // few lines.
+    QVERIFY2(errors.Count() <= 8, qPrintable(QString::number(errors.Count())));
+}
+
+void TestDecodeManager::PlayheadBeforeEveryPictureThatDecodesIsGivenUpOnce()
+{
+    // A stream timed from a picture that does not decode (here its start
+    // put back to the damaged first IDR's time): frame 0 has no picture of
+    // its own. The first picture that decodes covers it, and the loop goes
+    // on with the rest instead of seeking back to frame 0 again and again.
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_brokenidr.mkv");
+    VideoStreamInfo& info = timeline->SourcePtr()->FileInfoAtIndex(0)->videoStreams.first();
+    QVERIFY(info.startTimeOffset > 0);
+    info.startTimeOffset = 0;
+    timeline->SetPlaybackFrame(0);
+    ErrorCount const errors;
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    int const frames = timeline->FrameCount();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return timeline->VideoCacheCoversTime(0) &&
+                   timeline->VideoCacheCoversTime(timeline->TimeAtFrame(frames - 1, false));
+        },
+        20000));
+    QVERIFY(QTest::qWaitFor([&] { return !run.shown.isEmpty() && run.shown.constLast().constFirst(); }, 10000));
+    std::shared_ptr<VideoFrame> const first = timeline->FindVideoFrame(0);
+    QVERIFY(first);
+    QCOMPARE(ReadNumber(*first), 1);
     QVERIFY2(errors.Count() <= 8, qPrintable(QString::number(errors.Count())));
 }
 
