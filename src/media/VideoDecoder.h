@@ -187,6 +187,9 @@ private:
     // What tells whether a packet holds a whole frame; null when every
     // packet of the stream does.
     std::unique_ptr<PacketPictureCheck> MakePictureCheck() const;
+    // Replaces the stream's codec context by a newly opened one, as the
+    // stream was opened with. False, keeping the old one, when that fails.
+    bool RenewCodecContext();
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads).
     long long CodecHeldPictures() const;
@@ -300,4 +303,11 @@ private:
     bool mRunContextRefused = false;
     // Packets read since the last seek of the input.
     long long mPacketsSinceSeek = 0;
+    // A flush leaves an HEVC codec counting pictures on from what it decoded
+    // before: where the key picture that starts the count again does not
+    // decode, the pictures after it would come out unlike those of a codec
+    // that starts with the stream. Decoding that starts with the stream's
+    // first picture therefore gets a newly opened codec once the old one
+    // was used.
+    bool mCodecUsed = false;
 };
