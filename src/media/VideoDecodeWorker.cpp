@@ -234,9 +234,9 @@ bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatC
             // decoder time pictures by their decoding times instead.
             long long const time = packet->pts != AV_NOPTS_VALUE ? StreamTime(packet->pts) : 0;
             bool usable = packet->pts != AV_NOPTS_VALUE &&
-                                !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
-                                (!times.empty() || (packet->flags & AV_PKT_FLAG_KEY)) &&
-                                (!frames || frames->Accept(packet, time));
+                          !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
+                          (!times.empty() || (packet->flags & AV_PKT_FLAG_KEY)) &&
+                          (!frames || frames->Accept(packet, time));
             if (usable && times.empty() && frames && startsDecoding)
             {
                 *startsDecoding = frames->StartsDecoding(packet);
