@@ -908,9 +908,11 @@ void DecodeManager::SeekDecoder(ClipDecoder decoder, long long sourceTime)
     case ClipDecoder::Movie:
         mVideoDecoder->Seek(sourceTime);
         mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+        mSoughtTime = mVideoDecoder->IsDecodeForward() ? std::max(sourceTime, 0LL) : -1;
         break;
     case ClipDecoder::ImageSequence:
         mImageSequenceDecoder->Seek(sourceTime);
+        mSoughtTime = -1;
         break;
     case ClipDecoder::Audio:
         mAudioDecoder->Seek(sourceTime);
@@ -1022,6 +1024,15 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         // A picture from before the cut in covers the clip's first frame
         // unless a later one starts there.
         index = std::max(index, 0);
+        if (mSoughtTime >= 0 && frame->packetStartTime > mSoughtTime)
+        {
+            // The decoder hands out a picture at or before the time it was
+            // sought to unless none there decodes (a damaged first picture):
+            // the first that does covers the frames before it, which are
+            // given up rather than sought again and again.
+            index = std::min(index, std::max(clip->FrameAtClipTime(mSoughtTime) - clip->CutInFrame(), 0));
+        }
+        mSoughtTime = -1;
         if (clip->IsImageSequence())
         {
             // One picture per frame: no later one can take its place, so it

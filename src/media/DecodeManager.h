@@ -200,6 +200,9 @@ private:
     // one starts on the same timeline frame, it covers that frame instead.
     std::shared_ptr<VideoFrame> mHeldPicture;
     int mHeldPictureIndex = 0;
+    // Going forward, the source time the movie decoder was last sought to,
+    // until the first picture since then came; -1 otherwise.
+    long long mSoughtTime = -1;
     std::shared_ptr<VideoFrame> mLastShownFrame;
     int mLastShownPlaybackFrame = -1;
     long long mAudioDelay = 0;

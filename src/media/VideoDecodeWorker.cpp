@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -202,7 +203,7 @@ bool VideoDecodeWorker::FindEndTime(long long& endTime, AVFormatContext* formatC
 
 bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext,
                                         std::size_t count, bool inPacketOrder, PacketPictureCheck* frames,
-                                        bool* startsDecoding)
+                                        bool* startsDecoding, AVPacket* first)
 {
     VideoStreamInfo const* info = mDecodingData.streamInfo;
     if (!formatContext || !info || mDecodingData.timesFromCount)
@@ -232,13 +233,17 @@ bool VideoDecodeWorker::ReadPacketTimes(std::vector<long long>& times, AVFormatC
             // Shown in decoding order, a time that falls back would make the
             // decoder time pictures by their decoding times instead.
             long long const time = packet->pts != AV_NOPTS_VALUE ? StreamTime(packet->pts) : 0;
-            bool const usable = packet->pts != AV_NOPTS_VALUE &&
-                                !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
-                                (!times.empty() || (packet->flags & AV_PKT_FLAG_KEY)) &&
-                                (!frames || frames->Accept(packet, time));
+            bool usable = packet->pts != AV_NOPTS_VALUE &&
+                          !(packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) &&
+                          (!times.empty() || (packet->flags & AV_PKT_FLAG_KEY)) &&
+                          (!frames || frames->Accept(packet, time));
             if (usable && times.empty() && frames && startsDecoding)
             {
                 *startsDecoding = frames->StartsDecoding(packet);
+            }
+            if (usable && times.empty() && first && av_packet_ref(first, packet) < 0)
+            {
+                usable = false;
             }
             readable = usable && (!inPacketOrder || times.empty() || time > times.back());
             if (readable)
@@ -266,8 +271,11 @@ bool VideoDecodeWorker::FindStartTimeFromPackets(long long& offset, AVFormatCont
     // on than the codec's deepest reordering.
     std::vector<long long> times;
     bool startsDecoding = false;
-    if (!ReadPacketTimes(times, formatContext, inPacketOrder ? 1 : MAXIMUM_REORDERED_PICTURES + 1, inPacketOrder,
-                         frames, &startsDecoding))
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> first(av_packet_alloc(), [](AVPacket* packet) {
+        av_packet_free(&packet);
+    });
+    if (!first || !ReadPacketTimes(times, formatContext, inPacketOrder ? 1 : MAXIMUM_REORDERED_PICTURES + 1,
+                                   inPacketOrder, frames, &startsDecoding, first.get()))
     {
         return false;
     }
@@ -283,8 +291,50 @@ bool VideoDecodeWorker::FindStartTimeFromPackets(long long& offset, AVFormatCont
     {
         return false;
     }
+    // A damaged picture never comes out of the decoder, and the stream
+    // starts with the first one that does: only decoding tells which.
+    if (!DecodesAlone(first.get(), times.front()))
+    {
+        return false;
+    }
     offset = times.front();
     return true;
+}
+
+bool VideoDecodeWorker::DecodesAlone(AVPacket const* packet, long long time)
+{
+    AVCodecContext* context = mDecodingData.codecContext;
+    if (!context || !packet || packet->size <= 0)
+    {
+        return false;
+    }
+    bool decoded = false;
+    {
+        // A picture that fails here is looked for by decoding afterwards.
+        FfmpegLog::Quiet const quiet(true);
+        avcodec_flush_buffers(context);
+        avcodec_send_packet(context, packet);
+        avcodec_send_packet(context, nullptr);
+        // Each failure uses up a picture the codec may hold: draining ends.
+        for (int failures = 0; failures <= DrainFailureLimit(context);)
+        {
+            int const result = avcodec_receive_frame(context, mDecodedFrame);
+            if (result == 0)
+            {
+                long long const timestamp = mDecodedFrame->best_effort_timestamp;
+                decoded = decoded || (timestamp != AV_NOPTS_VALUE && StreamTime(timestamp) == time);
+                av_frame_unref(mDecodedFrame);
+                continue;
+            }
+            if (result == AVERROR_EOF || result == AVERROR(EAGAIN))
+            {
+                break;
+            }
+            ++failures;
+        }
+        avcodec_flush_buffers(context);
+    }
+    return decoded;
 }
 
 bool VideoDecodeWorker::FindEndTimeFromPackets(long long& endTime, AVFormatContext* formatContext,

@@ -50,8 +50,10 @@ public:
     // key packet and none of those that may be shown before it (the next
     // MAXIMUM_REORDERED_PICTURES, or the next one with inPacketOrder) is
     // timed at or before it. False, with offset untouched, as
-    // FindEndTimeFromPackets says, or when frames does not find the first
-    // packet to start decoding exactly on its own (an IDR).
+    // FindEndTimeFromPackets says, when frames does not find the first
+    // packet to start decoding exactly on its own (an IDR), or when its
+    // picture does not decode (a damaged slice header): only its own picture
+    // is decoded, and the codec is flushed after it.
     bool FindStartTimeFromPackets(long long& offset, AVFormatContext* formatContext, bool inPacketOrder,
                                   PacketPictureCheck* frames);
     // The most pictures a codec shows before one decoded ahead of them
@@ -107,8 +109,13 @@ private:
     // FindEndTimeFromPackets) or none came.
     // startsDecoding (when given) tells whether the first packet's picture
     // decodes exactly on its own (always so without frames).
+    // first (when given) is set to a reference to the first packet.
     bool ReadPacketTimes(std::vector<long long>& times, AVFormatContext* formatContext, std::size_t count,
-                         bool inPacketOrder, PacketPictureCheck* frames, bool* startsDecoding = nullptr);
+                         bool inPacketOrder, PacketPictureCheck* frames, bool* startsDecoding = nullptr,
+                         AVPacket* first = nullptr);
+    // Decodes packet alone, from a flushed codec, and flushes the codec
+    // again: true when a picture timed at time (µs) comes out.
+    bool DecodesAlone(AVPacket const* packet, long long time);
     // Sends the packet (an empty one drains the decoder) and takes every
     // picture the decoder has ready. Sets mEndOfStream when it is drained.
     void DecodeInternal(bool probeOnly);

@@ -196,6 +196,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mSkipFrom = -1;
     mPictureCount = 0;
     mPacketsSinceSeek = 0;
+    mCodecUsed = false;
     mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
     mLongestWindow = 0;
     mWindowCount = 0;
@@ -646,8 +647,23 @@ int VideoDecoder::DecodeNextForward()
     VideoDecodingData* data = worker->DecodingData();
     ChooseDecodingContext();
     PrepareDecodingData(*data);
+    bool const fromStart = mAtStart;
     mAtStart = false;
     int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
+    if (status == STATUS_DONE && mPacketsSinceSeek == 0 && mCodecUsed && mSeekNeedsKey)
+    {
+        // A key picture at or before the stream's first picture that decodes.
+        AVPacket const* packet = worker->Packet();
+        bool const first =
+            fromStart || (packet->pts != AV_NOPTS_VALUE && (packet->flags & AV_PKT_FLAG_KEY) &&
+                          av_rescale_q_rnd(packet->pts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) <=
+                              mCurrentStreamInfo->startTimeOffset);
+        if (first && RenewCodecContext())
+        {
+            data->codecContext = DecodingContext();
+        }
+    }
+    mCodecUsed = true;
     mPacketsSinceSeek += status == STATUS_DONE ? 1 : 0;
     mAwaitKey = data->awaitKey;
     if (status == STATUS_DONE && PacketPastWindow(worker->Packet()))
@@ -1182,6 +1198,28 @@ AVCodecContext* VideoDecoder::OpenRunContext() const
         return nullptr;
     }
     return context;
+}
+
+bool VideoDecoder::RenewCodecContext()
+{
+    AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+    AVCodecContext* context = avcodec_alloc_context3(nullptr);
+    if (!context || !mVideoCodec || avcodec_parameters_to_context(context, stream->codecpar) < 0)
+    {
+        avcodec_free_context(&context);
+        return false;
+    }
+    context->pkt_timebase = stream->time_base;
+    PrepareVideoCodecContext(context, mVideoCodec, mSource && mSource->IsImageSequence(), mHwDecoderActive);
+    if (avcodec_open2(context, mVideoCodec, nullptr) < 0)
+    {
+        avcodec_free_context(&context);
+        return false;
+    }
+    avcodec_free_context(&mVideoCodecContext);
+    mVideoCodecContext = context;
+    mCodecUsed = false;
+    return true;
 }
 
 long long VideoDecoder::CodecHeldPictures() const

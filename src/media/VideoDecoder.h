@@ -197,6 +197,10 @@ private:
     // timed seconds late skews the average, a corrupt timestamp among the
     // first pictures the base rate. Leaves the demuxer anywhere.
     void ChooseRegularFrameRate();
+
+    // Replaces the stream's codec context by a newly opened one, as the
+    // stream was opened with. False, keeping the old one, when that fails.
+    bool RenewCodecContext();
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads).
     long long CodecHeldPictures() const;
@@ -310,4 +314,11 @@ private:
     bool mRunContextRefused = false;
     // Packets read since the last seek of the input.
     long long mPacketsSinceSeek = 0;
+    // A flush leaves an HEVC codec counting pictures on from what it decoded
+    // before: where the key picture that starts the count again does not
+    // decode, the pictures after it would come out unlike those of a codec
+    // that starts with the stream. Decoding that starts with the stream's
+    // first picture therefore gets a newly opened codec once the old one
+    // was used.
+    bool mCodecUsed = false;
 };

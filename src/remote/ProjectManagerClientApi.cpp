@@ -564,8 +564,7 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
     // Probed off the main thread before the command ran; each probe serves
     // one import.
     bool const opens = ProbedMediaOpens(mediaPath);
-    QString const reason =
-        mProbedMediaPath == mediaPath ? mProbedMediaReason : QStringLiteral("the file was not checked");
+    QString reason = mProbedMediaPath == mediaPath ? mProbedMediaReason : QStringLiteral("the file was not checked");
     mProbedMediaPath.clear();
     mProbedMediaOpens = false;
     mProbedMediaReason.clear();

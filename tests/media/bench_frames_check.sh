@@ -307,6 +307,25 @@ noise_modes "joined TS" "$m/numbered_joined.ts" 240 60,59,120,119,180,179,181
 # frames at 25 fps, the late picture beyond the last one decoded.
 noise_modes "last packet 5 s late" "$m/numbered_late5s.mp4" 200 198,197,100,50 covering:
 # ---- end of the timestamp noise block ------------------------------------
+
+# ---- A first picture that does not decode ----------------------------------
+# The first IDR's slice header is damaged: that picture is lost as ffmpeg
+# loses it, and the 99 frames start with the next one, whether the times come
+# from the packets or from decoding. HEVC's first GOP refers to the lost
+# picture: decoded again after other pictures (backward, seeks into it), it
+# must come out as from the start of the stream.
+for media in numbered_brokenidr.mkv numbered_brokenidr.mp4 numbered_hevc_brokenidr.mkv \
+  numbered_hevc_brokenidr.mp4; do
+  for route in "" --decoded-times; do
+    route_name="$media${route:+, decoded times}"
+    check "$route_name play forward" "$m/$media" forward --speed 4 $route
+    check "$route_name play backward" "$m/$media" backward --direction backward --speed 4 $route
+    check "$route_name seeks" "$m/$media" 98,0,49,96,1,79,23,60,19 --seek 98,0,49,96,1,79,23,60,19 $route
+    check "$route_name step back to the start" "$m/$media" 5,4,3,2,1,0 --from 5 --step -1 --count 6 $route
+    check "$route_name step back from the end" "$m/$media" $(seq -s, 98 -1 69) --from 98 --step -1 --count 30 $route
+  done
+done
+# ---- end of the first picture block -----------------------------------------
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

@@ -388,5 +388,51 @@ gen numbered_late5s.mp4 ff -i "$out/numbered_bframes_src.mp4" -c copy \
   -bsf:v "setts=pts=if(eq(N\,199)\,PTS+5/TB\,PTS):dts=if(eq(N\,199)\,DTS+5/TB\,DTS)" "$out/numbered_late5s.mp4"
 # ---- end of the timestamp noise block ---------------------------------------
 
+# ---- A first picture that does not decode ---------------------------------
+# break_first_idr FILE CODEC: zeroes the first two bytes of the slice header
+# of the first IDR picture of FILE's video stream (CODEC h264 or hevc), so
+# that the picture no longer decodes (the slice type or the parameter set it
+# names is out of range). Its NAL unit is found in the first packet, whose
+# NAL units follow 4-byte lengths in MP4 and Matroska; the packet is found
+# in the file by its first 32 bytes.
+break_first_idr() {
+  ffmpeg -nostdin -v error -y -i "$1" -map 0:v:0 -c copy -frames:v 1 -f data "$1.first" &&
+  at=$(od -An -v -tu1 "$1.first" | awk -v codec="$2" '
+    { for (i = 1; i <= NF; ++i) b[n++] = $i }
+    END {
+      for (o = 0; o + 4 < n; o += 4 + len) {
+        len = ((b[o] * 256 + b[o + 1]) * 256 + b[o + 2]) * 256 + b[o + 3]
+        type = codec == "h264" ? b[o + 4] % 32 : int(b[o + 4] / 2) % 64
+        if (codec == "h264" ? type == 5 : type == 19 || type == 20) { print o + 4 + (codec == "h264" ? 1 : 2); exit }
+      }
+      exit 1
+    }') &&
+  key=$(od -An -v -tx1 -N32 "$1.first" | tr -d ' \n') &&
+  packet=$(od -An -v -tx1 "$1" | tr -d ' \n' | awk -v key="$key" '
+    { for (from = 1; (i = index(substr($0, from), key)) > 0; from += i)
+        if ((from + i) % 2 == 0) { print (from + i - 2) / 2; exit }
+      exit 1 }') &&
+  printf '\000\000' | dd of="$1" bs=1 seek=$((packet + at)) conv=notrunc status=none &&
+  rm -f "$1.first"
+}
+# broken_idr_media NAME CODEC ENCODER-OPTIONS...: 100 numbered pictures at
+# 25 fps into NAME, whose first IDR is then damaged.
+broken_idr_media() {
+  name=$1 codec=$2; shift 2
+  ffmpeg -nostdin -v error -y -filter_complex "$(numbered 320x240 25 4)" -map "[v]" "$@" "$out/broken_$name" &&
+  break_first_idr "$out/broken_$name" "$codec" &&
+  mv "$out/broken_$name" "$out/$name"
+}
+# With B-frames; ffmpeg decodes the other 99 pictures. H.264 has a second
+# IDR right after the damaged one (the pictures after a lost IDR would wait
+# for the next), HEVC goes on from the missing picture.
+for container in mkv mp4; do
+  gen numbered_brokenidr.$container broken_idr_media numbered_brokenidr.$container h264 $(x264) -bf 3 -g 50 \
+    -force_key_frames 'expr:lt(n,2)'
+  gen numbered_hevc_brokenidr.$container broken_idr_media numbered_hevc_brokenidr.$container hevc $(x265) \
+    -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0
+done
+# ---- end of the first picture block ---------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

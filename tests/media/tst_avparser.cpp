@@ -349,10 +349,12 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     {
         QTest::newRow(name) << QString::fromLatin1(name) << true;
     }
-    // Millisecond times above 30 fps, pictures without times, a cut-off MP4:
-    // from the packets' times and decoded.
+    // Millisecond times above 30 fps, pictures without times, a cut-off MP4,
+    // a first IDR that does not decode: from the packets' times and decoded.
     for (char const* name :
-         {"numbered_60fps.mkv", "numbered_5994fps.webm", "numbered_mpeg4_bf2.avi", "numbered_cut.mp4"})
+         {"numbered_60fps.mkv", "numbered_5994fps.webm", "numbered_mpeg4_bf2.avi", "numbered_cut.mp4",
+          "numbered_brokenidr.mkv", "numbered_brokenidr.mp4", "numbered_hevc_brokenidr.mkv",
+          "numbered_hevc_brokenidr.mp4"})
     {
         for (bool const fromPackets : {true, false})
         {

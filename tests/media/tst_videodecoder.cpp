@@ -182,6 +182,8 @@ private Q_SLOTS:
     void StreamEndsBeforeACorruptTimestamp();
     void EndTimeFromPacketsOnlyWhereTheyTell();
     void DecodedTimesSeekToAKeyPacketInMpegTs();
+    void FirstPictureThatDecodesStartsTheStream_data();
+    void FirstPictureThatDecodesStartsTheStream();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -910,6 +912,18 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         VideoDecodeWorker worker(-1, false);
         worker.DecodingData()->streamInfo = &info;
         worker.DecodingData()->timeBase = stream->time_base;
+        // The first picture is decoded to see that it comes out.
+        AVCodec const* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+        std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> codecContext(
+            avcodec_alloc_context3(codec), [](AVCodecContext* opened) { avcodec_free_context(&opened); });
+        if (codecContext && avcodec_parameters_to_context(codecContext.get(), stream->codecpar) >= 0)
+        {
+            codecContext->pkt_timebase = stream->time_base;
+            if (avcodec_open2(codecContext.get(), codec, nullptr) >= 0)
+            {
+                worker.DecodingData()->codecContext = codecContext.get();
+            }
+        }
         if (seekTo > 0)
         {
             long long const ts = av_rescale_q(seekTo, AV_TIME_BASE_Q, stream->time_base);
@@ -985,6 +999,13 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         QVERIFY2(times.startFound && times.endFound, name);
     }
     QCOMPARE(fromPackets("numbered_hevc.mp4", false, false, true).end, 4000000LL);
+    // A first IDR whose slice header is damaged: its packet's time is not
+    // the start, as nothing comes out of the decoder for it.
+    for (char const* name : {"numbered_brokenidr.mkv", "numbered_brokenidr.mp4", "numbered_hevc_brokenidr.mkv",
+                             "numbered_hevc_brokenidr.mp4"})
+    {
+        QVERIFY2(!fromPackets(name, false, false, true).startFound, name);
+    }
 
     // A packet whose picture cannot be read holds no frame that counts.
     AVCodecParameters* parameters = avcodec_parameters_alloc();
@@ -1074,5 +1095,49 @@ void TestVideoDecoder::DecodedTimesSeekToAKeyPacketInMpegTs()
     }
 }
 
-QTEST_GUILESS_MAIN(TestVideoDecoder)
+void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
+    for (char const* name : {"numbered_brokenidr.mkv", "numbered_brokenidr.mp4", "numbered_hevc_brokenidr.mkv",
+                             "numbered_hevc_brokenidr.mp4"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
+}
+
+void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream()
+{
+    // The first IDR's slice header is damaged: ffmpeg decodes every picture
+    // but that one. The stream starts with the next and has a frame for each
+    // picture that decodes, whichever way its times were found.
+    QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    QCOMPARE(md5s.size(), 99);
+    Settings::videoTimesFromPackets = fromPackets;
+    Decoding decoding(name);
+    Settings::videoTimesFromPackets = true;
+    QVERIFY(decoding.opened);
+    QCOMPARE(decoding.info->frameCount, md5s.size());
+    QCOMPARE(decoding.source.FrameCount(), md5s.size());
+
+    QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
+    QVERIFY(!frames.isEmpty());
+    QVERIFY2(frames.constLast() == nullptr, "a null frame follows the last picture");
+    frames.removeLast();
+    QCOMPARE(frames.size(), md5s.size());
+    QCOMPARE(frames.constFirst()->packetStartTime, 0LL);
+    for (int i = 0; i < frames.size(); ++i)
+    {
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
+                 md5s.at(i));
+    }
+}
+
+QTEST_MAIN(TestVideoDecoder)
 #include "tst_videodecoder.moc"
