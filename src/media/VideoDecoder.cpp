@@ -368,6 +368,7 @@ bool VideoDecoder::SeekStream(long long target)
     mAwaitKey = mSeekNeedsKey && !mSeekFromStart;
     mLastPacketTime = -1;
     mStartChecked = mSeekFromStart;
+    mExactFrom = std::numeric_limits<long long>::min();
     if (mRewindOnly)
     {
         // Decoding starts from the first picture: the window is reached by
@@ -659,9 +660,13 @@ void VideoDecoder::SeekBeforeRefresh(long long presentation, long long decoding)
         }
         int const frames = RefreshFrames(packet);
         av_packet_unref(packet);
-        if (static_cast<double>(startDecoding) + 2.0 * frames * step <= static_cast<double>(decoding) + step / 2.0)
+        double const exact = static_cast<double>(startDecoding) + 2.0 * frames * step;
+        if (exact <= static_cast<double>(decoding) + step / 2.0)
         {
             positioned = SeekStream(bound);
+            // The codec hands out the pictures of that refresh from its
+            // count on: those before it is done are left out.
+            mExactFrom = positioned ? static_cast<long long>(exact - step / 2.0) : mExactFrom;
             break;
         }
         bound = std::min(start, bound) - 1;
@@ -834,6 +839,10 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
         if (frame)
         {
             mPictureBytes = frame->byteSize;
+            if (frame->packetStartTime < mExactFrom)
+            {
+                continue;
+            }
         }
         if (mDecodeForward)
         {

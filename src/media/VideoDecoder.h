@@ -7,6 +7,8 @@
 #include <QMap>
 #include <QQueue>
 
+#include <limits>
+
 #include <memory>
 
 class NalUnitReader;
@@ -322,4 +324,7 @@ private:
     // The packet decoding starts at since the input was last positioned was
     // checked for a gradual refresh.
     bool mStartChecked = true;
+    // Pictures timed before this (µs) since the input was last positioned
+    // come from a refresh not yet done: they are not handed out.
+    long long mExactFrom = std::numeric_limits<long long>::min();
 };
