@@ -8,7 +8,6 @@
 #include <QQueue>
 
 #include <limits>
-
 #include <memory>
 
 class NalUnitReader;
