@@ -109,6 +109,8 @@ bool FindSeiMessage(BitReader& bits, unsigned wanted)
 }
 
 int const H264_IDR = 5;
+int const H264_SEI = 6;
+int const H264_SEI_RECOVERY_POINT = 6;
 int const HEVC_BLA_FIRST = 16;
 int const HEVC_IDR_LAST = 20;
 int const HEVC_RANDOM_ACCESS_LAST = 23;
@@ -259,6 +261,18 @@ void NalUnitReader::ReadUnit(uint8_t const* unit, int size, AccessUnit& info)
         if (type == H264_IDR)
         {
             info.instantRefresh = true;
+        }
+        else if (type == H264_SEI)
+        {
+            BitReader bits(unit + 1, size - 1);
+            if (FindSeiMessage(bits, H264_SEI_RECOVERY_POINT))
+            {
+                unsigned const frames = bits.Golomb(); // recovery_frame_cnt
+                if (!bits.Failed())
+                {
+                    info.recoveryFrames = static_cast<int>(std::min(frames, 1U << 16));
+                }
+            }
         }
         return;
     }

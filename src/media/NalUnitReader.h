@@ -25,6 +25,11 @@ public:
         // HEVC: picture timing SEI (which may code the picture as a field),
         // or a picture parameter set that lets a picture be left unshown.
         bool unsureOutput = false;
+        // H.264: the frames after this one from which decoding that starts
+        // here gives exact pictures, as its recovery point SEI says (a
+        // gradual refresh spreads the intra coding over them); -1 without
+        // one.
+        int recoveryFrames = -1;
         // The packet's NAL units could be walked to its end.
         bool readable = false;
     };

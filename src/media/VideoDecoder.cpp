@@ -5,6 +5,7 @@
 #include "app/TimeHelpers.h"
 #include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
+#include "media/NalUnitReader.h"
 #include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
@@ -177,6 +178,7 @@ void VideoDecoder::CloseVideoStream()
     mRunContextActive = false;
     mRunContextRefused = false;
     mCurrentStreamInfo = nullptr;
+    mUnits.reset();
     mFrameBuffer.clear();
     AvDecoderBase::CloseVideoStream();
 }
@@ -192,6 +194,9 @@ void VideoDecoder::InitializeVideoDecoder()
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
     mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
     mSeekNeedsKey = mVideoCodecContext->codec_id == AV_CODEC_ID_HEVC;
+    AVCodecParameters const* parameters = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar;
+    mUnits = mVideoCodecContext->codec_id == AV_CODEC_ID_H264 ? std::make_unique<NalUnitReader>(parameters) : nullptr;
+    mStartChecked = true;
     mAwaitKey = false;
     mSkipFrom = -1;
     mPictureCount = 0;
@@ -365,6 +370,8 @@ bool VideoDecoder::SeekStream(long long target)
     // An MPEG-TS seek lands on any packet, not only on a key one.
     mAwaitKey = mSeekNeedsKey && !mSeekFromStart;
     mLastPacketTime = -1;
+    mStartChecked = mSeekFromStart;
+    mExactFrom = std::numeric_limits<long long>::min();
     if (mRewindOnly)
     {
         // Decoding starts from the first picture: the window is reached by
@@ -595,6 +602,86 @@ bool VideoDecoder::SeekDeeper()
     return true;
 }
 
+int VideoDecoder::RefreshFrames(AVPacket const* packet)
+{
+    if (!mUnits || !mUnits->IsUsable() || !packet || packet->size <= 0)
+    {
+        return 0;
+    }
+    NalUnitReader::AccessUnit const unit = mUnits->Read(packet->data, packet->size);
+    return unit.instantRefresh ? 0 : std::max(unit.recoveryFrames, 0);
+}
+
+bool VideoDecoder::PacketTimes(AVPacket const* packet, long long& presentation, long long& decoding) const
+{
+    long long const pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    long long const dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    if (pts == AV_NOPTS_VALUE)
+    {
+        return false;
+    }
+    long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
+    presentation = av_rescale_q_rnd(pts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
+    decoding = av_rescale_q_rnd(dts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
+    return true;
+}
+
+bool VideoDecoder::ReadStreamPacket(AVPacket* packet)
+{
+    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    while (av_read_frame(mFormatContext, packet) >= 0)
+    {
+        if (packet->stream_index == streamIndex && packet->size > 0)
+        {
+            return true;
+        }
+        av_packet_unref(packet);
+    }
+    return false;
+}
+
+void VideoDecoder::SeekBeforeRefresh(long long presentation, long long decoding)
+{
+    // Encoders count a refresh's frames from its own key packet, but what it
+    // has not reached yet keeps what the pictures before it held: decoding
+    // that begins at it shows the refresh's last pictures from references it
+    // never had. A refresh that began earlier and was done by the time
+    // decoding reaches this one leaves nothing of that. Done by twice its
+    // count: an encoder that refreshes a picture in fewer frames than it
+    // has columns of blocks understates the count.
+    double const step = mCurrentStreamInfo->frameStep;
+    AVPacket* packet = av_packet_alloc();
+    long long bound = presentation - 1;
+    bool positioned = false;
+    while (packet && bound > 0 && SeekStream(bound) && !mSeekFromStart)
+    {
+        long long start = 0;
+        long long startDecoding = 0;
+        if (!ReadStreamPacket(packet) || !PacketTimes(packet, start, startDecoding) || startDecoding >= decoding)
+        {
+            break; // no earlier key packet
+        }
+        int const frames = RefreshFrames(packet);
+        av_packet_unref(packet);
+        double const exact = static_cast<double>(startDecoding) + 2.0 * frames * step;
+        if (exact <= static_cast<double>(decoding) + step / 2.0)
+        {
+            positioned = SeekStream(bound);
+            // The codec hands out the pictures of that refresh from its
+            // count on: those before it is done are left out.
+            mExactFrom = positioned ? static_cast<long long>(exact - step / 2.0) : mExactFrom;
+            break;
+        }
+        bound = std::min(start, bound) - 1;
+    }
+    av_packet_free(&packet);
+    if (!positioned && !mSeekFromStart)
+    {
+        SeekStream(0);
+    }
+    mStartChecked = true;
+}
+
 bool VideoDecoder::ExactSeek() const
 {
     return mIntraOnly && mDecodeForward;
@@ -650,6 +737,21 @@ int VideoDecoder::DecodeNextForward()
     bool const fromStart = mAtStart;
     mAtStart = false;
     int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
+    if (status == STATUS_DONE && !mStartChecked)
+    {
+        mStartChecked = true;
+        long long presentation = 0;
+        long long decoding = 0;
+        if (RefreshFrames(worker->Packet()) > 0 && PacketTimes(worker->Packet(), presentation, decoding))
+        {
+            // Not a start that gives exact pictures: the packet is read again
+            // from the start chosen.
+            av_packet_unref(worker->Packet());
+            mIdleWorkers.prepend(worker);
+            SeekBeforeRefresh(presentation, decoding);
+            return STATUS_DONE;
+        }
+    }
     if (status == STATUS_DONE && mPacketsSinceSeek == 0 && mCodecUsed && mSeekNeedsKey)
     {
         // A key picture at or before the stream's first picture that decodes.
@@ -755,6 +857,10 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
         if (frame)
         {
             mPictureBytes = frame->byteSize;
+            if (frame->packetStartTime < mExactFrom)
+            {
+                continue;
+            }
         }
         if (mDecodeForward)
         {

@@ -7,8 +7,10 @@
 #include <QMap>
 #include <QQueue>
 
+#include <limits>
 #include <memory>
 
+class NalUnitReader;
 class PacketPictureCheck;
 class VideoDecodeWorker;
 struct VideoDecodingData;
@@ -184,6 +186,21 @@ private:
     // The last seek landed after the picture it was for: go further back.
     // False when the input cannot seek there.
     bool SeekDeeper();
+    // The frames a gradual refresh that starts at the packet takes before
+    // decoding from it gives exact pictures (H.264: a recovery point that is
+    // no IDR); 0 when decoding from it is exact at once, or nothing tells.
+    int RefreshFrames(AVPacket const* packet);
+    // The packet's presentation and decoding times (µs of stream time; the
+    // one for the other where a packet lacks one). False without either.
+    bool PacketTimes(AVPacket const* packet, long long& presentation, long long& decoding) const;
+    // Reads the next packet of the open stream; false at the end.
+    bool ReadStreamPacket(AVPacket* packet);
+    // Decoding was to start at a gradual refresh (presentation and decoding
+    // times given): its pictures may be inexact until long after its
+    // recovery point says, and they are what the refresh fixes. The input is
+    // positioned at the latest key packet before it from which decoding has
+    // recovered by the time it reaches it, or else at the start.
+    void SeekBeforeRefresh(long long presentation, long long decoding);
     void ShutdownWorkers();
     // The timing pass may take the stream's first and last picture times
     // from its packets' times rather than decode them: the codec shows every
@@ -321,4 +338,13 @@ private:
     // first picture therefore gets a newly opened codec once the old one
     // was used.
     bool mCodecUsed = false;
+    // H.264: tells the key packets that start a gradual refresh; null for
+    // other codecs.
+    std::unique_ptr<NalUnitReader> mUnits;
+    // The packet decoding starts at since the input was last positioned was
+    // checked for a gradual refresh.
+    bool mStartChecked = true;
+    // Pictures timed before this (µs) since the input was last positioned
+    // come from a refresh not yet done: they are not handed out.
+    long long mExactFrom = std::numeric_limits<long long>::min();
 };

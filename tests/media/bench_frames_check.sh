@@ -254,6 +254,18 @@ each_mode "HEVC open GOP" "$m/numbered_hevc_opengop.mkv" 100
 each_mode "HEVC from a CRA" "$m/numbered_hevc_cra.mkv" 75
 each_mode "HEVC from a CRA, MPEG-TS" "$m/numbered_hevc_cra.ts" 75
 # ---- end of that block ----
+# ---- Gradual refresh: recovery points whose refresh is not yet exact --------
+# H.264 without IDRs whose last pictures decode wrongly from the recovery
+# point before them: every mode, times from packets and decoded.
+for media in numbered_refresh40.mkv numbered_refresh40.mp4 numbered_refresh40.ts; do
+  frames=$(reference "$m/$media" yuv420p | wc -l)
+  each_mode "$media" "$m/$media" "$frames"
+  refresh_seeks=$(seq -s, $((frames - 1)) -3 $((frames - 30)))
+  check "$media seeks, decoded times" "$m/$media" "$refresh_seeks" --seek "$refresh_seeks" --decoded-times
+  check "$media step back, decoded times" "$m/$media" $(seq -s, $((frames - 1)) -1 $((frames - 30))) \
+    --from $((frames - 1)) --step -1 --count 30 --decoded-times
+done
+# ---- end of the gradual refresh block ----------------------------------------
 # Millisecond times at 60 and 59.94 fps, MPEG-4 Part 2 with B-frames in AVI
 # (pictures without times), a faststart MP4 cut off at 65 %: every picture,
 # none more, whichever way a frame is reached.

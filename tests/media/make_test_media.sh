@@ -434,5 +434,28 @@ for container in mkv mp4; do
 done
 # ---- end of the first picture block ---------------------------------------
 
+# ---- Gradual refresh: recovery points whose refresh is not yet exact --------
+# Periodic intra refresh every 40 frames (x264's default preset, 200 numbered
+# frames at 25 fps, one thread so that every machine makes the same stream):
+# decoding from the last recovery point shows its last 22 pictures wrong, from
+# the one before they are exact. Cut by a stream copy 2.3 s in (Matroska, MP4
+# with its edit list), and a recording from the second key packet on.
+gen numbered_refresh40_src.ts ff -filter_complex "$(numbered 320x240 25 8)" -map "[v]" -c:v libx264 -pix_fmt yuv420p \
+  -bf 0 -threads 1 -x264-params intra-refresh=1:keyint=40 "$out/numbered_refresh40_src.ts"
+gen numbered_refresh40.mkv ff -ss 2.3 -i "$out/numbered_refresh40_src.ts" -c copy "$out/numbered_refresh40.mkv"
+gen numbered_refresh40.mp4 ff -ss 2.3 -i "$out/numbered_refresh40_src.ts" -c copy "$out/numbered_refresh40.mp4"
+gen numbered_refresh40.ts sh -c "
+  pos=\$(ffprobe -v error -select_streams v -show_entries packet=flags,pos -of csv=p=0 \
+    '$out/numbered_refresh40_src.ts' | awk -F, '\$2 ~ /K/ { if (++n == 2) { print \$1; exit } }') &&
+  tail -c +\$((pos + 1)) '$out/numbered_refresh40_src.ts' > '$out/numbered_refresh40.ts'"
+# A refresh every 10 frames, fewer than the picture's 20 columns of blocks:
+# the recovery points claim 9 frames, the pictures need about 14.
+gen numbered_refresh10.mkv sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 8)\" -map '[v]' $(x264) -bf 0 -threads 1 \
+    -x264-params intra-refresh=1:keyint=10 '$out/refresh10_src.ts' &&
+  ffmpeg -nostdin -v error -y -ss 2.3 -i '$out/refresh10_src.ts' -c copy '$out/numbered_refresh10.mkv' &&
+  rm -f '$out/refresh10_src.ts'"
+# ---- end of the gradual refresh block ----------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"
