@@ -184,6 +184,8 @@ private Q_SLOTS:
     void DecodedTimesSeekToAKeyPacketInMpegTs();
     void FirstPictureThatDecodesStartsTheStream_data();
     void FirstPictureThatDecodesStartsTheStream();
+    void SeeksIntoAGradualRefreshAreExact_data();
+    void SeeksIntoAGradualRefreshAreExact();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -1092,6 +1094,91 @@ void TestVideoDecoder::DecodedTimesSeekToAKeyPacketInMpegTs()
         QCOMPARE(QString::fromLatin1(PlanesMd5(*covering, decoding.info->width, decoding.info->height)),
                  md5s.at(target));
         QCOMPARE(ReadNumber(*covering), target + 25);
+    }
+}
+
+void TestVideoDecoder::SeeksIntoAGradualRefreshAreExact_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
+    for (char const* name :
+         {"numbered_refresh40.mkv", "numbered_refresh40.mp4", "numbered_refresh40.ts", "numbered_refresh10.mkv"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s, %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
+}
+
+void TestVideoDecoder::SeeksIntoAGradualRefreshAreExact()
+{
+    // H.264 with recovery points and no IDR: decoded from the recovery point
+    // before them, the last pictures of the files (and those after a refresh
+    // of fewer frames than the picture's columns) differ from ffmpeg's. Each
+    // target is a seek of its own here: the pictures a refresh of fewer
+    // frames leaves inexact may reach past twice its count, where a later
+    // target's seek still hands them out.
+    QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    QVERIFY(!md5s.isEmpty());
+    Settings::videoTimesFromPackets = fromPackets;
+    Decoding decoding(name);
+    Settings::videoTimesFromPackets = true;
+    QVERIFY(decoding.opened);
+    int const width = decoding.info->width;
+    int const height = decoding.info->height;
+    QList<long long> starts;
+    for (FramePtr const& frame : decoding.Forward(0, std::numeric_limits<long long>::max()))
+    {
+        if (frame)
+        {
+            QVERIFY(starts.size() < md5s.size());
+            QCOMPARE(QString::fromLatin1(PlanesMd5(*frame, width, height)), md5s.at(starts.size()));
+            starts.append(frame->packetStartTime);
+        }
+    }
+    int const count = static_cast<int>(starts.size());
+    QCOMPARE(count, md5s.size());
+
+    // The last 30 frames one by one, every seventh before them; forwards to
+    // the target and backwards from it.
+    QList<int> targets;
+    for (int target = count - 1; target >= 0; target -= target >= count - 30 ? 1 : 7)
+    {
+        targets.append(target);
+    }
+    for (int target : targets)
+    {
+        long long const t = starts.at(target);
+        QString const where = QStringLiteral("frame %1").arg(target);
+        bool reached = false;
+        for (FramePtr const& frame : decoding.Forward(t, t))
+        {
+            int const index = frame ? static_cast<int>(starts.indexOf(frame->packetStartTime)) : -1;
+            QVERIFY2(!frame || index >= 0, qPrintable(where + QStringLiteral(": unknown start time")));
+            if (frame)
+            {
+                QVERIFY2(PlanesMd5(*frame, width, height) == md5s.at(index).toLatin1(),
+                         qPrintable(where + QStringLiteral(": seek shows another picture at %1").arg(index)));
+                reached = reached || index == target;
+            }
+        }
+        QVERIFY2(reached, qPrintable(where + QStringLiteral(": not reached")));
+        int expected = target;
+        for (FramePtr const& frame : decoding.Backward(t, 3))
+        {
+            if (frame)
+            {
+                QCOMPARE(frame->packetStartTime, starts.at(expected));
+                QVERIFY2(PlanesMd5(*frame, width, height) == md5s.at(expected).toLatin1(),
+                         qPrintable(where + QStringLiteral(": backward shows another picture at %1").arg(expected)));
+                --expected;
+            }
+        }
+        QVERIFY2(expected < target, qPrintable(where + QStringLiteral(": nothing backward")));
     }
 }
 
