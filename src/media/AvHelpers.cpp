@@ -82,6 +82,14 @@ bool AvHelpers::CanOpenInput(QString const& path)
     return true;
 }
 
+QString AvHelpers::ErrorText(int error)
+{
+    // An unknown code gets a text that names its number.
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof(text));
+    return QString::fromUtf8(text);
+}
+
 int AvHelpers::FindStreamInfo(AVFormatContext* context)
 {
     unsigned int const streamCount = context->nb_streams;
