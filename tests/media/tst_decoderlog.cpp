@@ -78,27 +78,45 @@ private Q_SLOTS:
     }
 
     // The libraries' notes below warnings are dropped; warnings and errors
-    // are written, but a decoder's are not while a decoder is kept quiet.
+    // are written, but a decoder's are not while that decoder is kept quiet
+    // (nor those of its frame threads, which work on copies of its context).
+    // Another decoder that warms up meanwhile keeps its own quiet.
     void onlyWarningsAndAboveReachStandardError()
     {
         FfmpegLog::Install();
-        AVCodecContext* decoder = avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264));
-        QVERIFY(decoder);
-        QByteArray const written = StandardErrorOf([decoder] {
+        AVCodec const* const h264 = avcodec_find_decoder(AV_CODEC_ID_H264);
+        AVCodecContext* decoder = avcodec_alloc_context3(h264);
+        AVCodecContext* other = avcodec_alloc_context3(h264);
+        AVCodecContext* threadCopy = avcodec_alloc_context3(h264);
+        QVERIFY(decoder && other && threadCopy);
+        QByteArray const written = StandardErrorOf([&] {
             av_log(nullptr, AV_LOG_INFO, "an info note\n");
             av_log(nullptr, AV_LOG_VERBOSE, "a verbose note\n");
             av_log(nullptr, AV_LOG_WARNING, "a warning\n");
             av_log(decoder, AV_LOG_ERROR, "a decoder error\n");
-            FfmpegLog::Quiet const quiet(true);
+            FfmpegLog::Quiet const quiet(decoder, true);
+            FfmpegLog::Quiet const notQuiet(other, false);
+            threadCopy->opaque = decoder->opaque; // as a frame thread's copy takes it
             av_log(decoder, AV_LOG_ERROR, "an expected decoder error\n");
+            av_log(threadCopy, AV_LOG_ERROR, "an expected error of a frame thread\n");
+            av_log(other, AV_LOG_ERROR, "another decoder's error\n");
             av_log(nullptr, AV_LOG_ERROR, "a demuxer error\n");
+            {
+                FfmpegLog::Quiet const alsoQuiet(other, true);
+                av_log(other, AV_LOG_ERROR, "an expected error of the other decoder\n");
+            }
+            av_log(other, AV_LOG_ERROR, "the other decoder's error once it has warmed up\n");
         });
         avcodec_free_context(&decoder);
+        avcodec_free_context(&other);
+        avcodec_free_context(&threadCopy);
         QVERIFY2(!written.contains("note"), written.constData());
         QVERIFY2(written.contains("a warning"), written.constData());
         QVERIFY2(written.contains("a decoder error"), written.constData());
         QVERIFY2(!written.contains("expected"), written.constData());
+        QVERIFY2(written.contains("another decoder's error"), written.constData());
         QVERIFY2(written.contains("a demuxer error"), written.constData());
+        QVERIFY2(written.contains("once it has warmed up"), written.constData());
     }
 };
 
