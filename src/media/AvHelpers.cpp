@@ -1,5 +1,6 @@
 #include "media/AvHelpers.h"
 
+#include "media/FfmpegLog.h"
 #include "media/MediaInput.h"
 
 #include "app/Settings.h"
@@ -99,7 +100,13 @@ int AvHelpers::FindStreamInfo(AVFormatContext* context)
     {
         av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
     }
-    int const result = avformat_find_stream_info(context, streamCount > 0 ? options.data() : nullptr);
+    int result = 0;
+    {
+        // Its decoders start wherever the file does: what they cannot
+        // decode before a key picture is no news (the parse reports a failure).
+        FfmpegLog::ThreadQuiet const quiet;
+        result = avformat_find_stream_info(context, streamCount > 0 ? options.data() : nullptr);
+    }
     for (AVDictionary*& dictionary : options)
     {
         av_dict_free(&dictionary);

@@ -18,19 +18,44 @@ namespace
 // quietMutex.
 std::mutex quietMutex;
 std::vector<void const*> quietKeys;
+// How many ThreadQuiets this thread holds; only this thread uses it.
+thread_local int threadQuietHolders = 0;
 
-// The codec context a message comes from, when it comes from one that
-// decodes; null otherwise.
-AVCodecContext const* DecoderContext(void* context)
+// The codec context a message comes from; null when it comes from anything else.
+AVCodecContext const* CodecContext(void* context)
 {
     AVClass const* const avClass = context ? *static_cast<AVClass**>(context) : nullptr;
     if (!avClass || !avClass->class_name || std::strcmp(avClass->class_name, "AVCodecContext") != 0)
     {
         return nullptr;
     }
+    return static_cast<AVCodecContext const*>(context);
+}
+
+// The codec context a message comes from, when it comes from one that
+// decodes; null otherwise.
+AVCodecContext const* DecoderContext(void* context)
+{
+    AVCodecContext const* const codecContext = CodecContext(context);
+    if (!codecContext)
+    {
+        return nullptr;
+    }
     // A codec context tells whether it decodes or encodes only when asked.
+    AVClass const* const avClass = codecContext->av_class;
     AVClassCategory const category = avClass->get_category ? avClass->get_category(context) : avClass->category;
-    return category == AV_CLASS_CATEGORY_DECODER ? static_cast<AVCodecContext const*>(context) : nullptr;
+    return category == AV_CLASS_CATEGORY_DECODER ? codecContext : nullptr;
+}
+
+// A demuxer's parser reports on a codec context of its stream that has no
+// codec open. What it says (a picture that refers to parameters it has not
+// seen yet, as every stream read from other than its very start does, and
+// every seek) is a note about the data it splits, not a failure: the
+// decoder reports what it cannot decode.
+bool IsParserNote(void* context)
+{
+    AVCodecContext const* const codecContext = CodecContext(context);
+    return codecContext && !codecContext->codec;
 }
 
 // What names a decoder in the list: the `opaque` its frame threads' copies
@@ -57,7 +82,8 @@ void Callback(void* context, int level, char const* format, va_list arguments)
     {
         return;
     }
-    if (level > AV_LOG_FATAL && IsQuiet(context))
+    if (level > AV_LOG_FATAL &&
+        ((threadQuietHolders > 0 && CodecContext(context)) || IsParserNote(context) || IsQuiet(context)))
     {
         return;
     }
@@ -85,6 +111,16 @@ void FfmpegLog::Install()
 {
     static std::once_flag installed;
     std::call_once(installed, [] { av_log_set_callback(&Callback); });
+}
+
+FfmpegLog::ThreadQuiet::ThreadQuiet()
+{
+    ++threadQuietHolders;
+}
+
+FfmpegLog::ThreadQuiet::~ThreadQuiet()
+{
+    --threadQuietHolders;
 }
 
 FfmpegLog::Quiet::Quiet(AVCodecContext* context, bool quiet)

@@ -3,7 +3,9 @@
 struct AVCodecContext;
 
 // What the media libraries say about their own work goes to standard error
-// from warnings up; their notes below that level are dropped.
+// from warnings up; their notes below that level are dropped, and so are
+// the notes of a demuxer's parsers, which report a stream read from other
+// than its very start (every seek) as if it were broken.
 //
 // A decoder that is sent data known to fail (pictures that refer to pictures
 // or parameters from before the first key picture after the start or a seek)
@@ -19,6 +21,19 @@ public:
     // Sets the libraries' log callback; once per process, before any decoder
     // runs (later calls do nothing more).
     static void Install();
+
+    // While held, the messages of every codec context that works on this
+    // thread (decoders and parsers) below the fatal level are dropped:
+    // finding a stream's information decodes its first packets, from
+    // wherever the file starts, on the thread that asks.
+    class ThreadQuiet
+    {
+    public:
+        ThreadQuiet();
+        ~ThreadQuiet();
+        ThreadQuiet(ThreadQuiet const&) = delete;
+        ThreadQuiet& operator=(ThreadQuiet const&) = delete;
+    };
 
     class Quiet
     {

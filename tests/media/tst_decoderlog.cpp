@@ -2,9 +2,12 @@
 
 #include "app/Logger.h"
 #include "app/Settings.h"
+#include "media/AvHelpers.h"
 #include "media/AvManager.h"
 #include "media/FfmpegLog.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -13,6 +16,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
@@ -25,32 +29,62 @@ class TestDecoderLog : public QObject
     Q_OBJECT
 
 private:
+    // Standard error goes to a file from its construction until Text().
+    class StandardErrorCapture
+    {
+    public:
+        StandardErrorCapture()
+        {
+            if (mCapture.open())
+            {
+                std::fflush(stderr);
+                mSaved = ::dup(STDERR_FILENO);
+                ::dup2(mCapture.handle(), STDERR_FILENO);
+            }
+        }
+        ~StandardErrorCapture()
+        {
+            Text();
+        }
+        QByteArray Text()
+        {
+            if (mSaved < 0)
+            {
+                return mText;
+            }
+            std::fflush(stderr);
+            ::dup2(mSaved, STDERR_FILENO);
+            ::close(mSaved);
+            mSaved = -1;
+            mCapture.seek(0);
+            mText = mCapture.readAll();
+            return mText;
+        }
+
+    private:
+        QTemporaryFile mCapture;
+        int mSaved = -1;
+        QByteArray mText = "no capture file";
+    };
+
     // Runs `log` with standard error going to a file; returns what it wrote.
     template <typename Log>
     static QByteArray StandardErrorOf(Log log)
     {
-        QTemporaryFile capture;
-        if (!capture.open())
-        {
-            return "no capture file";
-        }
-        std::fflush(stderr);
-        int const saved = ::dup(STDERR_FILENO);
-        ::dup2(capture.handle(), STDERR_FILENO);
+        StandardErrorCapture capture;
         log();
-        std::fflush(stderr);
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-        capture.seek(0);
-        return capture.readAll();
+        return capture.Text();
     }
 
 private Q_SLOTS:
     // A transport stream cut in the middle of a group of pictures decodes
     // right from its start and after seeks, and its packets that come before
-    // the first key picture are no cause for a warning.
+    // the first key picture are no cause for a warning, neither in the log
+    // nor from the media libraries on standard error.
     void packetsBeforeTheFirstKeyPictureWarnNobody()
     {
+        FfmpegLog::Install();
+        StandardErrorCapture libraries;
         Settings::loopState = 0;
         Settings::pausePlaybackOnSeek = true;
         QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
@@ -75,6 +109,30 @@ private Q_SLOTS:
             said.append(line.first().toString());
         QVERIFY2(said.isEmpty(), qPrintable(said.join("; ")));
         av.Shutdown();
+        QByteArray const written = libraries.Text();
+        QVERIFY2(!written.contains(" @ 0x"), written.left(2000).constData());
+    }
+
+    // Finding the stream information of a transport stream cut in the
+    // middle of a group of pictures decodes packets that refer to parameters
+    // it never got: nothing the user need hear of.
+    void findingStreamInformationAfterACutIsQuiet()
+    {
+        FfmpegLog::Install();
+        QFile whole(TestMedia::Path("numbered_offset.ts"));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QByteArray const bytes = whole.readAll();
+        QTemporaryFile cut(QDir::tempPath() + "/cut-XXXXXX.ts");
+        QVERIFY(cut.open());
+        cut.write(bytes.mid(bytes.size() / 2 / 188 * 188));
+        cut.close();
+        AVFormatContext* context = nullptr;
+        QCOMPARE(avformat_open_input(&context, QFile::encodeName(cut.fileName()).constData(), nullptr, nullptr), 0);
+        int found = -1;
+        QByteArray const written = StandardErrorOf([&] { found = AvHelpers::FindStreamInfo(context); });
+        avformat_close_input(&context);
+        QVERIFY(found >= 0);
+        QVERIFY2(!written.contains(" @ 0x"), written.left(2000).constData());
     }
 
     // The libraries' notes below warnings are dropped; warnings and errors
