@@ -25,7 +25,7 @@ public:
 
     enum class Kind
     {
-        SetAside, // a file at `path` (of `identity`) is moved to one of `keptPaths`
+        SetAside, // a file at `path` (of `identity`) is moved to where the export keeps it
         Move,     // a rendered file is about to be moved to `path`
         Placed    // the file of `identity` is about to be renamed to `path`
     };

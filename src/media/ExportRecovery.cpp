@@ -221,13 +221,21 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         QDir(tempDirPath).removeRecursively();
         folderRemoved = !QFileInfo::exists(tempDirPath);
     }
+    if (folderRemoved && lockRemoved)
+    {
+        lines << QStringLiteral("Interrupted export found: its temporary folder %1 and its lock %2 removed")
+                     .arg(tempDirPath, lockPath);
+    }
+    else if (folderRemoved)
+    {
+        lines << QStringLiteral("Interrupted export found: its temporary folder %1 removed").arg(tempDirPath);
+    }
+    else if (lockRemoved)
+    {
+        lines << QStringLiteral("Interrupted export found: its lock %1 removed").arg(lockPath);
+    }
     if (folderRemoved || lockRemoved)
     {
-        lines << (folderRemoved && lockRemoved
-                      ? QStringLiteral("Interrupted export found: its temporary folder %1 and its lock %2 removed")
-                            .arg(tempDirPath, lockPath)
-                  : folderRemoved ? QStringLiteral("Interrupted export found: its temporary folder %1 removed").arg(tempDirPath)
-                                  : QStringLiteral("Interrupted export found: its lock %1 removed").arg(lockPath));
         logger->Warning(lines.last());
     }
     return lines;
