@@ -136,7 +136,8 @@ bool AvDecoderBase::OpenInput(int fileIndex)
     if (result < 0)
     {
         mOpenErrorCode = 3;
-        Logger::GetInstance()->Error(QStringLiteral("Failed to open input for parsing: %1").arg(path), result);
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to open input for parsing: %1 (%2)").arg(path, AvHelpers::ErrorText(result)));
         return false;
     }
     return true;

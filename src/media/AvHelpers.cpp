@@ -1,5 +1,6 @@
 #include "media/AvHelpers.h"
 
+#include "media/FfmpegLog.h"
 #include "media/MediaInput.h"
 
 #include "app/Settings.h"
@@ -82,6 +83,14 @@ bool AvHelpers::CanOpenInput(QString const& path)
     return true;
 }
 
+QString AvHelpers::ErrorText(int error)
+{
+    // An unknown code gets a text that names its number.
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof(text));
+    return QString::fromUtf8(text);
+}
+
 int AvHelpers::FindStreamInfo(AVFormatContext* context)
 {
     unsigned int const streamCount = context->nb_streams;
@@ -91,7 +100,13 @@ int AvHelpers::FindStreamInfo(AVFormatContext* context)
     {
         av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
     }
-    int const result = avformat_find_stream_info(context, streamCount > 0 ? options.data() : nullptr);
+    int result = 0;
+    {
+        // Its decoders start wherever the file does: what they cannot
+        // decode before a key picture is no news (the parse reports a failure).
+        FfmpegLog::ThreadQuiet const quiet;
+        result = avformat_find_stream_info(context, streamCount > 0 ? options.data() : nullptr);
+    }
     for (AVDictionary*& dictionary : options)
     {
         av_dict_free(&dictionary);

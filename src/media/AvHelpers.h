@@ -29,6 +29,8 @@ public:
     static long long AudioOutputSamplesPerChannel(long long size);
 
     static bool CanOpenInput(QString const& path);
+    // The media libraries' words for one of their error codes.
+    static QString ErrorText(int error);
 
     // The largest picture (in pixels) a decoder may allocate: one that
     // would not fit the frame cache on its own (4 bytes a pixel) is refused

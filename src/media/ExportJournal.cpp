@@ -6,12 +6,14 @@
 #include <QUrl>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
 {
-// Each step takes a line of a few hundred bytes: room for a million steps.
-qint64 const MAXIMUM_JOURNAL_SIZE = 256LL * 1024 * 1024;
+// Longer than any line but the path of a placed file: its kind, its
+// identity's four numbers and the separators.
+qint64 const PLACED_LINE_OVERHEAD = 128;
 
 QByteArray Encode(QString const& text)
 {
@@ -53,6 +55,8 @@ bool ExportJournal::Begin(QString const& exportName, QString const& tempDirPath,
     {
         return false;
     }
+    struct stat status = {};
+    mSize = ::fstat(mFd, &status) == 0 ? static_cast<qint64>(status.st_size) : 0;
     ProcessIdentity const owner = ProcessIdentity::Current();
     return Append({"owner", QByteArray::number(owner.pid), QByteArray::number(owner.startTicks),
                    QUrl::toPercentEncoding(QString::fromUtf8(owner.bootId)),
@@ -72,7 +76,10 @@ bool ExportJournal::RecordSetAside(QString const& path, FileIdentity const& iden
 
 bool ExportJournal::RecordMove(QString const& path)
 {
-    return Append({"move", Encode(path)});
+    // A move is noted only with room for its placed line after it, which
+    // comes too late to stop the move.
+    QByteArray const encoded = Encode(path);
+    return Append({"move", encoded}, encoded.size() + PLACED_LINE_OVERHEAD);
 }
 
 bool ExportJournal::RecordPlaced(QString const& path, FileIdentity const& identity)
@@ -80,7 +87,7 @@ bool ExportJournal::RecordPlaced(QString const& path, FileIdentity const& identi
     return Append({"placed", Encode(path), identity.ToText()});
 }
 
-bool ExportJournal::Append(QList<QByteArray> const& fields)
+bool ExportJournal::Append(QList<QByteArray> const& fields, qint64 reserve)
 {
     if (mFd < 0)
     {
@@ -88,21 +95,37 @@ bool ExportJournal::Append(QList<QByteArray> const& fields)
     }
     // Fields are percent-encoded or numbers: neither holds a tab or a line end.
     QByteArray const line = fields.join('\t') + '\n';
-    return ::write(mFd, line.constData(), static_cast<size_t>(line.size())) == line.size();
-}
-
-bool ExportJournal::Read(QString const& path, Contents& contents)
-{
-    contents = Contents();
-    QByteArray bytes;
-    QString reason;
-    if (!UserFileGuard::ReadAll(path, MAXIMUM_JOURNAL_SIZE, bytes, reason))
+    if (mSize + line.size() + reserve > MAXIMUM_SIZE)
     {
         return false;
     }
-    for (QByteArray const& line : bytes.split('\n'))
+    ssize_t const written = ::write(mFd, line.constData(), static_cast<size_t>(line.size()));
+    mSize += qMax<ssize_t>(written, 0);
+    return written == line.size();
+}
+
+bool ExportJournal::Read(QString const& path, Contents& contents, QString* reason)
+{
+    contents = Contents();
+    QByteArray bytes;
+    QString why;
+    if (!UserFileGuard::ReadAll(path, MAXIMUM_SIZE, bytes, why))
     {
-        QList<QByteArray> const fields = line.split('\t');
+        if (reason)
+        {
+            *reason = why;
+        }
+        return false;
+    }
+    for (qsizetype start = 0; start < bytes.size();)
+    {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+        {
+            end = bytes.size();
+        }
+        QList<QByteArray> const fields = bytes.sliced(start, end - start).split('\t');
+        start = end + 1;
         QByteArray const& kind = fields.first();
         if (kind == "owner" && fields.size() == 5)
         {
@@ -119,14 +142,12 @@ bool ExportJournal::Read(QString const& path, Contents& contents)
         }
         else if (kind == "aside" && fields.size() >= 3)
         {
+            // Where the file may be kept follows; the recovery looks only
+            // where this export keeps files, whatever the line says.
             Entry entry;
             entry.kind = Kind::SetAside;
             entry.path = Decode(fields[1]);
             entry.identity = FileIdentity::FromText(fields[2]);
-            for (qsizetype i = 3; i < fields.size(); ++i)
-            {
-                entry.keptPaths.append(Decode(fields[i]));
-            }
             contents.entries.append(entry);
         }
         else if (kind == "move" && fields.size() == 2)
@@ -146,5 +167,10 @@ bool ExportJournal::Read(QString const& path, Contents& contents)
         }
         // Anything else (a line cut short) is skipped.
     }
-    return contents.owner.IsValid() && !contents.exportName.isEmpty();
+    bool const named = contents.owner.IsValid() && !contents.exportName.isEmpty();
+    if (!named && reason)
+    {
+        *reason = QStringLiteral("no export named");
+    }
+    return named;
 }

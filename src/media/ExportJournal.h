@@ -11,13 +11,21 @@
 // what a killed export left can be undone at the next start: which of the
 // user's files it set aside and where they may be kept, and which files it
 // put in place, by their identity. Lives in the export's temporary folder and
-// goes with it; one line per step, appended in one write.
+// goes with it; one line per step, appended in one write. It is begun when
+// the export's temporary folder is made, so that an export killed before any
+// step still tells the next start whose folder and lock it left.
 class ExportJournal
 {
 public:
+    // The most a journal may hold: each step takes a line of a few hundred
+    // bytes, so this is room for some hundred thousand pictures. A journal
+    // is read whole at the next start; a larger one is not an export's and
+    // is neither written nor read.
+    static constexpr qint64 MAXIMUM_SIZE = 64LL * 1024 * 1024;
+
     enum class Kind
     {
-        SetAside, // a file at `path` (of `identity`) is moved to one of `keptPaths`
+        SetAside, // a file at `path` (of `identity`) is moved to where the export keeps it
         Move,     // a rendered file is about to be moved to `path`
         Placed    // the file of `identity` is about to be renamed to `path`
     };
@@ -27,7 +35,6 @@ public:
         Kind kind = Kind::Move;
         QString path;
         FileIdentity identity;
-        QStringList keptPaths;
     };
 
     struct Contents
@@ -41,8 +48,9 @@ public:
 
     // The journal of the export `exportName` in its temporary folder.
     static QString PathFor(QString const& tempDirPath, QString const& exportName);
-    // Reads a journal; false when it cannot be read or names no owner.
-    static bool Read(QString const& path, Contents& contents);
+    // Reads a journal; false when it cannot be read or names no owner, with
+    // `reason`, when given, saying why.
+    static bool Read(QString const& path, Contents& contents, QString* reason = nullptr);
 
     explicit ExportJournal(QString const& path);
     ~ExportJournal();
@@ -57,8 +65,10 @@ public:
     bool RecordPlaced(QString const& path, FileIdentity const& identity);
 
 private:
-    bool Append(QList<QByteArray> const& fields);
+    // Appends one line, when it and `reserve` bytes more fit under the cap.
+    bool Append(QList<QByteArray> const& fields, qint64 reserve = 0);
 
     QString mPath;
     int mFd = -1;
+    qint64 mSize = 0; // bytes written so far
 };

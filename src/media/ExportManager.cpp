@@ -237,12 +237,12 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
         return QStringLiteral("Failed to create temporary directory: %1").arg(properties->tempDirPath);
     }
     QString const outputDirPath = QFileInfo(properties->outputFilePath).absolutePath();
-    QString error;
-    if (!QFileInfo(outputDirPath).isDir() && !FileHelpers::CreateDirectoryAt(outputDirPath))
+    QString error = BeginJournal(properties);
+    if (error.isEmpty() && !QFileInfo(outputDirPath).isDir() && !FileHelpers::CreateDirectoryAt(outputDirPath))
     {
         error = QStringLiteral("Failed to create output directory: %1").arg(outputDirPath);
     }
-    else if (!QFileInfo(outputDirPath).isWritable())
+    else if (error.isEmpty() && !QFileInfo(outputDirPath).isWritable())
     {
         error = QStringLiteral("Output directory is not writable: %1").arg(outputDirPath);
     }
@@ -263,6 +263,8 @@ QString ExportManager::PreExportInitialization(ExportProperties* properties)
             properties->outputLock->Release();
             properties->outputLock.reset();
         }
+        properties->journal.reset();
+        QFile::remove(ExportJournal::PathFor(properties->tempDirPath, properties->exportName));
         FileHelpers::RemoveDirectoryAt(properties->tempDirPath);
     }
     return error;
@@ -284,16 +286,44 @@ QString ExportManager::RefuseExistingImages(ExportProperties const* properties)
     return QStringLiteral("Output file already exists (enable force overwrite to continue): %1").arg(existing.first());
 }
 
-QString ExportManager::LockOutput(ExportProperties* properties)
+void ExportManager::OutputLockTarget(ExportProperties const* properties, QString& folder, QString& name)
 {
     // An image sequence is locked by its base name and extension, whatever
     // its padding; a movie or sound file by its name.
-    QString folder = QFileInfo(properties->outputFilePath).absolutePath();
-    QString name = QFileInfo(properties->outputFilePath).fileName();
+    folder = QFileInfo(properties->outputFilePath).absolutePath();
+    name = QFileInfo(properties->outputFilePath).fileName();
     if (properties->imageSequence)
     {
         folder = properties->imageDirPath;
         name = QStringLiteral("%1.%2").arg(properties->imageBaseName, properties->imageExtension);
+    }
+}
+
+QString ExportManager::BeginJournal(ExportProperties* properties)
+{
+    // Written before anything else goes into the temporary folder, and
+    // before the lock is taken: whenever this process dies, the next start
+    // finds whose folder and lock are left and removes them.
+    QString folder;
+    QString name;
+    OutputLockTarget(properties, folder, name);
+    QString const path = ExportJournal::PathFor(properties->tempDirPath, properties->exportName);
+    auto journal = std::make_shared<ExportJournal>(path);
+    if (!journal->Begin(properties->exportName, properties->tempDirPath, ExportTargetLock::LockPath(folder, name)))
+    {
+        return QStringLiteral("Failed to write export journal: %1").arg(path);
+    }
+    properties->journal = std::move(journal);
+    return QString();
+}
+
+QString ExportManager::LockOutput(ExportProperties* properties)
+{
+    QString folder;
+    QString name;
+    OutputLockTarget(properties, folder, name);
+    if (properties->imageSequence)
+    {
         if (!QFileInfo(folder).isDir() && !FileHelpers::CreateDirectoryAt(folder))
         {
             return QStringLiteral("Failed to create output directory: %1").arg(QFileInfo(folder).absoluteFilePath());
@@ -403,6 +433,7 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties, QString* 
         properties->outputLock->Release();
         properties->outputLock.reset();
     }
+    properties->journal.reset();
     if (keptInTemp || tempDirPath.isEmpty() || !QFileInfo::exists(tempDirPath))
     {
         // A file that could not be put back stays where it is kept (the
@@ -1504,14 +1535,13 @@ void ExportManager::MoveImagesToOutput()
     // next start can undo what a killed export left half done.
     QString const keepDirPath = QStringLiteral("%1/%2_replaced").arg(mProperties->tempDirPath, mProperties->exportName);
     QString const& tag = mProperties->exportName;
-    ExportJournal journal(ExportJournal::PathFor(mProperties->tempDirPath, mProperties->exportName));
-    if (!journal.Begin(mProperties->exportName, mProperties->tempDirPath,
-                       mProperties->outputLock ? mProperties->outputLock->Path() : QString()))
+    if (!mProperties->journal)
     {
         MarkFailed(QStringLiteral("Failed to write export journal: %1")
                        .arg(ExportJournal::PathFor(mProperties->tempDirPath, mProperties->exportName)));
         return;
     }
+    ExportJournal& journal = *mProperties->journal;
     for (int const number : std::as_const(mRenderedNumbers))
     {
         QString const rendered = ExportOutputFiles::RenderedImagePath(mProperties, number);

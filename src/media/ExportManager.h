@@ -126,8 +126,11 @@ private:
     struct FrameHandoff;
 
     // Preparation steps: the refusal of a sequence that would write over
-    // existing pictures, and the lock on the output (empty when taken).
+    // existing pictures, the journal, and the lock on the output (empty
+    // when taken).
     static QString RefuseExistingImages(ExportProperties const* properties);
+    static void OutputLockTarget(ExportProperties const* properties, QString& folder, QString& name);
+    static QString BeginJournal(ExportProperties* properties);
     static QString LockOutput(ExportProperties* properties);
 
     void Initialize(DecodeType type, Timeline* timeline, ExportProperties* properties);

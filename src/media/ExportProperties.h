@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 
+class ExportJournal;
 class ExportTargetLock;
 class Timeline;
 
@@ -106,6 +107,11 @@ struct ExportProperties
     // writes the same output meanwhile. Set and released on the caller's
     // thread while no export task runs; the tasks only read its path.
     std::shared_ptr<ExportTargetLock> outputLock;
+    // The journal of what the export did at its output, begun by the
+    // preparation (it names this process and the lock) and closed by the
+    // clean-up. Set and reset on the caller's thread while no export task
+    // runs; only the video export task writes to it.
+    std::shared_ptr<ExportJournal> journal;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};
     ExportSharedValue<bool> failed {false};

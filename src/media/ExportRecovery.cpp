@@ -65,11 +65,13 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
     QStringList lines;
     Logger* const logger = Logger::GetInstance();
     ExportJournal::Contents journal;
-    if (!ExportJournal::Read(journalPath, journal))
+    QString reason;
+    if (!ExportJournal::Read(journalPath, journal, &reason))
     {
         if (QFileInfo::exists(journalPath))
         {
-            lines << QStringLiteral("Failed to read the journal of an interrupted export: %1").arg(journalPath);
+            lines << QStringLiteral("Failed to read the journal of an interrupted export: %1 (%2)")
+                         .arg(journalPath, reason);
             logger->Warning(lines.last());
         }
         return lines;
@@ -79,12 +81,30 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         return lines; // not this user's, or not interrupted: its export still runs
     }
 
-    // What the export put in place goes first, where it is still its own.
+    // A journal acts in two places only: the output folder, where its lock
+    // lies, and its own temporary folder (where the files it set aside are
+    // kept). A step it names anywhere else is not an export's and is refused.
+    QString const lockPath = QDir::cleanPath(journal.lockPath);
+    QString const outputFolder = !journal.lockPath.isEmpty() &&
+                                         ExportTargetLock::IsLockName(QFileInfo(lockPath).fileName())
+                                     ? QFileInfo(lockPath).path()
+                                     : QString();
+    QStringList refused;
     QHash<QString, QList<FileIdentity>> placed;
     QList<ExportJournal::Entry> setAside;
     QStringList moved;
-    for (ExportJournal::Entry const& entry : std::as_const(journal.entries))
+    for (ExportJournal::Entry entry : std::as_const(journal.entries))
     {
+        QString const path = QDir::cleanPath(entry.path);
+        if (outputFolder.isEmpty() || entry.path.isEmpty() || QFileInfo(path).path() != outputFolder)
+        {
+            if (!refused.contains(entry.path))
+            {
+                refused.append(entry.path);
+            }
+            continue;
+        }
+        entry.path = path;
         switch (entry.kind)
         {
         case ExportJournal::Kind::Placed:
@@ -98,6 +118,14 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
             break;
         }
     }
+    for (QString const& path : std::as_const(refused))
+    {
+        lines << QStringLiteral("Interrupted export: refused to act on %1, outside the output folder of its journal %2")
+                     .arg(path, journalPath);
+        logger->Warning(lines.last());
+    }
+
+    // What the export put in place goes first, where it is still its own.
     QString outputDirPath;
     qsizetype removed = 0;
     for (auto it = placed.constBegin(); it != placed.constEnd(); ++it)
@@ -156,17 +184,14 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         }
     }
 
-    if (!journal.lockPath.isEmpty())
-    {
-        ExportTargetLock::RemoveIfHeldBy(journal.lockPath, journal.owner);
-    }
+    bool const lockRemoved = !outputFolder.isEmpty() && ExportTargetLock::RemoveIfHeldBy(lockPath, journal.owner);
     if (found > 0)
     {
         lines << QStringLiteral("Interrupted export found: %1 of %2 set-aside files put back in %3")
                      .arg(restored)
                      .arg(found)
                      .arg(outputDirPath);
-        logger->Info(lines.last());
+        logger->Warning(lines.last());
     }
     if (removed > 0)
     {
@@ -176,15 +201,42 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
     bool keptInTemp = false;
     for (auto const& [path, kept] : std::as_const(left))
     {
-        lines << QStringLiteral("Interrupted export: a newer file stands at %1; the file it replaced is kept as %2")
-                     .arg(path, kept);
+        if (FileIdentity::Of(path).IsValid())
+        {
+            lines << QStringLiteral("Interrupted export: a newer file stands at %1; the file it replaced is kept as %2")
+                         .arg(path, kept);
+        }
+        else
+        {
+            lines << QStringLiteral("Interrupted export: failed to put back %1; it is kept as %2").arg(path, kept);
+        }
         logger->Warning(lines.last());
         keptInTemp = keptInTemp || kept.startsWith(tempDirPath + QLatin1Char('/'));
     }
-    // The export's folder goes once nothing of the user's is kept in it.
-    if (!keptInTemp && QFileInfo(tempDirPath).fileName() == journal.exportName)
+    // The export's folder (the pictures it rendered) goes once nothing of
+    // the user's is kept in it, nor may be.
+    bool folderRemoved = false;
+    if (!keptInTemp && refused.isEmpty() && QFileInfo(tempDirPath).fileName() == journal.exportName)
     {
         QDir(tempDirPath).removeRecursively();
+        folderRemoved = !QFileInfo::exists(tempDirPath);
+    }
+    if (folderRemoved && lockRemoved)
+    {
+        lines << QStringLiteral("Interrupted export found: its temporary folder %1 and its lock %2 removed")
+                     .arg(tempDirPath, lockPath);
+    }
+    else if (folderRemoved)
+    {
+        lines << QStringLiteral("Interrupted export found: its temporary folder %1 removed").arg(tempDirPath);
+    }
+    else if (lockRemoved)
+    {
+        lines << QStringLiteral("Interrupted export found: its lock %1 removed").arg(lockPath);
+    }
+    if (folderRemoved || lockRemoved)
+    {
+        logger->Warning(lines.last());
     }
     return lines;
 }

@@ -114,6 +114,14 @@ QString ExportTargetLock::LockPath(QString const& folder, QString const& name)
     return QDir(folder).filePath(fileName);
 }
 
+bool ExportTargetLock::IsLockName(QString const& fileName)
+{
+    QString const suffix = QStringLiteral(".export-lock");
+    return (fileName.size() > suffix.size() + 1 && fileName.startsWith(QLatin1Char('.')) &&
+            fileName.endsWith(suffix)) ||
+           fileName.startsWith(suffix + QLatin1Char('.'));
+}
+
 bool ExportTargetLock::Read(QString const& lockPath, ProcessIdentity& holder, QString& journalPath)
 {
     QByteArray bytes;

@@ -24,6 +24,8 @@ public:
                                                      QString& staleJournalPath);
     // Where the lock for `name` in `folder` lies.
     static QString LockPath(QString const& folder, QString const& name);
+    // Whether a file of that name may be a lock that LockPath makes.
+    static bool IsLockName(QString const& fileName);
     // Reads a lock file: its holder and journal; false when it is not one.
     static bool Read(QString const& lockPath, ProcessIdentity& holder, QString& journalPath);
     // Removes the lock file at lockPath when `holder` holds it.

@@ -457,7 +457,7 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
             bool const expectedToFail = probeOnly || !mPictureDecoded;
             int result = 0;
             {
-                FfmpegLog::Quiet const quiet(expectedToFail);
+                FfmpegLog::Quiet const quiet(context, expectedToFail);
                 result = avcodec_send_packet(context, draining ? nullptr : mPacket);
             }
             if (result == AVERROR(EAGAIN))

@@ -8,9 +8,12 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/ExportManager.h"
+#include "media/ExportJournal.h"
 #include "media/ExportProperties.h"
 #include "media/ExportRecovery.h"
 #include "media/ExportTargetLock.h"
+#include "media/FileIdentity.h"
+#include "media/ProcessIdentity.h"
 #include "support/LoggedMessages.h"
 
 #include <QApplication>
@@ -26,12 +29,14 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
 #include <thread>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -301,6 +306,94 @@ int RunKilledExport(int argc, char* argv[])
     }
 }
 
+char const* const KILLED_RENDERING_CHILD = "--export-killed-while-rendering";
+
+// The child process of AnExportKilledWhileRenderingLeavesNothingAfterTheNextStart:
+// an image sequence into `folder` that kills itself with SIGKILL once ffmpeg
+// has written its first picture into the export's temporary folder, before
+// anything is moved to the output.
+int RunExportKilledWhileRendering(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QString const folder = QString::fromLocal8Bit(argv[2]);
+    Settings::tempDirPath = QString::fromLocal8Bit(argv[3]);
+    Settings::ffmpegExePath = QString::fromLocal8Bit(argv[4]);
+    AvManager av;
+    std::unique_ptr<Timeline> const timeline = SourceTimeline("numbered_gop250.mp4");
+    ExportProperties request;
+    request.timeline = timeline.get();
+    request.outputFilePath = folder + "/out.####.png";
+    request.width = 320;
+    request.height = 240;
+    request.imageSequence = true;
+    request.imageDirPath = folder;
+    request.imageBaseName = "out";
+    request.imageExtension = "png";
+    if (!ExportManager::PreExportInitialization(&request).isEmpty())
+    {
+        return 2;
+    }
+    int const changes = ::inotify_init1(IN_CLOEXEC);
+    if (changes < 0 ||
+        ::inotify_add_watch(changes, QFile::encodeName(request.tempDirPath).constData(), IN_CLOSE_WRITE) < 0)
+    {
+        return 3;
+    }
+    std::thread watcher([changes] {
+        alignas(inotify_event) char events[64 * 1024];
+        ssize_t size = 0;
+        while ((size = ::read(changes, events, sizeof events)) > 0)
+        {
+            for (ssize_t at = 0; at < size;)
+            {
+                auto const* event = reinterpret_cast<inotify_event const*>(events + at);
+                if (event->len > 0 && QByteArray(event->name).endsWith(".png"))
+                {
+                    ::kill(::getpid(), SIGKILL);
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    });
+    watcher.detach();
+    request.videoExporting = true;
+    std::unique_ptr<Timeline> const copy(timeline->DuplicateForExport());
+    {
+        ExportManager video;
+        video.ExportVideo(copy.get(), &request);
+    }
+    return 4; // never killed
+}
+
+// A journal as an export writes it, with the lines given after its head.
+QByteArray JournalText(ProcessIdentity const& owner, QString const& exportName, QString const& tempDirPath,
+                       QString const& lockPath, QList<QByteArray> const& steps)
+{
+    QByteArray text = "owner\t" + QByteArray::number(owner.pid) + "\t" + QByteArray::number(owner.startTicks) +
+                      "\t" + QUrl::toPercentEncoding(QString::fromUtf8(owner.bootId)) + "\t" +
+                      QUrl::toPercentEncoding(QString::fromUtf8(owner.host)) + "\n";
+    text += "export\t" + QUrl::toPercentEncoding(exportName) + "\t" + QUrl::toPercentEncoding(tempDirPath) + "\t" +
+            QUrl::toPercentEncoding(lockPath) + "\n";
+    for (QByteArray const& step : steps)
+    {
+        text += step + "\n";
+    }
+    return text;
+}
+
+QByteArray JournalStep(QByteArray const& kind, QString const& path, FileIdentity const& identity)
+{
+    return kind + "\t" + QUrl::toPercentEncoding(path) + "\t" + identity.ToText();
+}
+
+// This process as it would be named after a restart: gone.
+ProcessIdentity GoneProcess()
+{
+    ProcessIdentity gone = ProcessIdentity::Current();
+    gone.bootId = "00000000-0000-0000-0000-000000000000";
+    return gone;
+}
+
 } // namespace
 
 class TestExportManager : public QObject
@@ -334,6 +427,9 @@ private Q_SLOTS:
     void CleanUpLeavesFilesAnotherWroteSinceAsTheyAre();
     void AnExportKilledMidMoveIsUndoneLater_data();
     void AnExportKilledMidMoveIsUndoneLater();
+    void AnExportKilledWhileRenderingLeavesNothingAfterTheNextStart();
+    void AJournalActsOnlyInItsOutputAndTemporaryFolders();
+    void AnOversizedJournalIsRefused();
 
 private:
     ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {},
@@ -1224,15 +1320,135 @@ void TestExportManager::AnExportKilledMidMoveIsUndoneLater()
     // Nothing of the killed export is left: no frame, no lock, no folder.
     QCOMPARE(EntriesIn(folder), before);
     QCOMPARE(EntriesIn(tempRoot), QStringList());
-    QStringList const said = infos.Messages().filter("Interrupted export");
+    // What was put back opens the console; what was removed is a note.
+    QStringList const said = warnings.Messages().filter("Interrupted export");
     QVERIFY2(said.size() == 2, qPrintable(said.join('\n')));
     QRegularExpressionMatch const restored =
         QRegularExpression("^Interrupted export found: (\\d+) of \\1 set-aside files put back in (.*)$").match(said[0]);
     QVERIFY2(restored.hasMatch() && restored.captured(2) == folder, qPrintable(said[0]));
     QVERIFY(restored.captured(1).toInt() >= KILLED_AFTER_SET_ASIDE - 1);
-    QVERIFY2(QRegularExpression("^Interrupted export found: \\d+ partly exported files removed$").match(said[1]).hasMatch(),
+    // The next export took the stale lock over; at a start it goes with the folder.
+    QVERIFY2(said[1].startsWith("Interrupted export found: its temporary folder " + tempRoot + "/") &&
+                 said[1].endsWith(byNextExport ? QString(" removed")
+                                               : QString(" and its lock %1 removed")
+                                                     .arg(ExportTargetLock::LockPath(folder, "out.png"))),
              qPrintable(said[1]));
-    QCOMPARE(warnings.Messages().filter("Interrupted export"), QStringList());
+    QStringList const noted = infos.Messages().filter("Interrupted export");
+    QVERIFY2(noted.size() == 1 &&
+                 QRegularExpression("^Interrupted export found: \\d+ partly exported files removed$").match(noted[0]).hasMatch(),
+             qPrintable(noted.join('\n')));
+}
+
+void TestExportManager::AnExportKilledWhileRenderingLeavesNothingAfterTheNextStart()
+{
+    QString const folder = mDir->filePath("killed while rendering");
+    QString const tempRoot = mDir->filePath("killed temp 3");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(tempRoot));
+    // ffmpeg outlives the export that is killed: its id tells when it is gone.
+    QString const pidFile = mDir->filePath("rendering ffmpeg pid");
+    QString const ffmpeg = mDir->filePath("ffmpeg-with-pid");
+    WriteText(ffmpeg, "#!/bin/sh\necho $$ > '" + pidFile.toUtf8() + "'\nexec '" +
+                          QStandardPaths::findExecutable("ffmpeg").toUtf8() + "' \"$@\"\n");
+    QVERIFY(QFile::setPermissions(ffmpeg, QFile::permissions(ffmpeg) | QFile::ExeOwner));
+
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {KILLED_RENDERING_CHILD, folder, tempRoot, ffmpeg});
+    QVERIFY(child.waitForFinished(300000));
+    QVERIFY2(child.exitStatus() == QProcess::CrashExit, qPrintable(QString::number(child.exitCode())));
+    pid_t const renderer = static_cast<pid_t>(ReadText(pidFile).trimmed().toLongLong());
+    QVERIFY(renderer > 0);
+    QVERIFY(QTest::qWaitFor([renderer] { return ::kill(renderer, 0) != 0 && errno == ESRCH; }, 120000));
+
+    // Left as a kill leaves it: the temporary folder with the pictures
+    // rendered so far, and the lock beside the output.
+    QStringList const exports = QDir(tempRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QCOMPARE(exports.size(), 1);
+    QString const tempDirPath = tempRoot + "/" + exports.first();
+    QVERIFY(!QDir(tempDirPath).entryList({"*.png"}, QDir::Files).isEmpty());
+    QString const lockPath = ExportTargetLock::LockPath(folder, "out.png");
+    QCOMPARE(EntriesIn(folder), QStringList({QFileInfo(lockPath).fileName()}));
+
+    LoggedMessages const warnings(&Logger::WarningLogged);
+    ExportRecovery::RecoverInterruptedExports(tempRoot);
+    QCOMPARE(EntriesIn(tempRoot), QStringList());
+    QCOMPARE(EntriesIn(folder), QStringList());
+    QCOMPARE(warnings.Messages(),
+             QStringList({QString("Interrupted export found: its temporary folder %1 and its lock %2 removed")
+                              .arg(tempDirPath, lockPath)}));
+}
+
+void TestExportManager::AJournalActsOnlyInItsOutputAndTemporaryFolders()
+{
+    // The journal of an export whose process is gone, written by hand: its
+    // lock lies in `output`, but it names files elsewhere too.
+    QString const output = mDir->filePath("forged output");
+    QString const elsewhere = mDir->filePath("forged elsewhere");
+    QString const tempRoot = mDir->filePath("forged temp");
+    QString const name = "1700000000000";
+    QString const tempDirPath = tempRoot + "/" + name;
+    QString const keepDirPath = tempDirPath + "/" + name + "_replaced";
+    QVERIFY(QDir().mkpath(output));
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(QDir().mkpath(keepDirPath));
+    WriteText(output + "/out.0000.png", "the export's");
+    WriteText(elsewhere + "/precious.txt", "mine");
+    WriteText(elsewhere + "/by way of a link.txt", "mine too");
+    WriteText(keepDirPath + "/planted.txt", "planted");
+    QString const lockPath = ExportTargetLock::LockPath(output, "out.png");
+    QString const victim = elsewhere + "/precious.txt";
+    QString const dotted = output + "/../" + QFileInfo(elsewhere).fileName() + "/by way of a link.txt";
+    QString const planted = elsewhere + "/planted.txt";
+    WriteText(tempDirPath + "/" + name + "_journal.txt",
+              JournalText(GoneProcess(), name, tempDirPath, lockPath,
+                          {JournalStep("placed", output + "/out.0000.png", FileIdentity::Of(output + "/out.0000.png")),
+                           JournalStep("placed", victim, FileIdentity::Of(victim)),
+                           JournalStep("placed", dotted, FileIdentity::Of(dotted)),
+                           JournalStep("aside", planted, FileIdentity::Of(keepDirPath + "/planted.txt"))}));
+
+    LoggedMessages const warnings(&Logger::WarningLogged);
+    ExportRecovery::RecoverInterruptedExports(tempRoot);
+    // Inside its output it is followed; nothing elsewhere is touched, and
+    // the log names each path refused.
+    QVERIFY(!QFileInfo::exists(output + "/out.0000.png"));
+    QCOMPARE(ReadText(victim), QByteArray("mine"));
+    QCOMPARE(ReadText(elsewhere + "/by way of a link.txt"), QByteArray("mine too"));
+    QVERIFY(!QFileInfo::exists(planted));
+    QCOMPARE(ReadText(keepDirPath + "/planted.txt"), QByteArray("planted"));
+    QStringList const said = warnings.Messages();
+    for (QString const& path : {victim, dotted, planted})
+    {
+        QVERIFY2(said.filter(path).size() == 1, qPrintable(path + ": " + said.join('\n')));
+    }
+}
+
+void TestExportManager::AnOversizedJournalIsRefused()
+{
+    // A journal that would be followed but for its size: it is refused
+    // without being read, and says so.
+    QString const output = mDir->filePath("oversized output");
+    QString const tempRoot = mDir->filePath("oversized temp");
+    QString const name = "1700000000001";
+    QString const tempDirPath = tempRoot + "/" + name;
+    QVERIFY(QDir().mkpath(output));
+    QVERIFY(QDir().mkpath(tempDirPath));
+    WriteText(output + "/out.0000.png", "the export's");
+    QString const journalPath = tempDirPath + "/" + name + "_journal.txt";
+    WriteText(journalPath, JournalText(GoneProcess(), name, tempDirPath, ExportTargetLock::LockPath(output, "out.png"),
+                                       {JournalStep("placed", output + "/out.0000.png",
+                                                    FileIdentity::Of(output + "/out.0000.png")),
+                                        ""}));
+    QVERIFY(QFile::resize(journalPath, ExportJournal::MAXIMUM_SIZE + 1));
+
+    LoggedMessages const warnings(&Logger::WarningLogged);
+    ExportRecovery::RecoverInterruptedExports(tempRoot);
+    QCOMPARE(ReadText(output + "/out.0000.png"), QByteArray("the export's"));
+    QCOMPARE(warnings.Messages(),
+             QStringList({QString("Failed to read the journal of an interrupted export: %1 (%2 bytes, more than %3)")
+                              .arg(journalPath)
+                              .arg(ExportJournal::MAXIMUM_SIZE + 1)
+                              .arg(ExportJournal::MAXIMUM_SIZE)}));
 }
 
 int main(int argc, char* argv[])
@@ -1240,6 +1456,10 @@ int main(int argc, char* argv[])
     if (argc == 4 && qstrcmp(argv[1], KILLED_EXPORT_CHILD) == 0)
     {
         return RunKilledExport(argc, argv);
+    }
+    if (argc == 5 && qstrcmp(argv[1], KILLED_RENDERING_CHILD) == 0)
+    {
+        return RunExportKilledWhileRendering(argc, argv);
     }
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);

@@ -6,6 +6,7 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/ExportJournal.h"
+#include "media/ExportTargetLock.h"
 #include "media/FileIdentity.h"
 #include "model/ProjectManager.h"
 #include "model/Timeline.h"
@@ -82,7 +83,8 @@ private:
         QString const journalPath = ExportJournal::PathFor(exportDir, name);
         {
             ExportJournal journal(journalPath);
-            QVERIFY(journal.Begin(name, exportDir, QString()));
+            QVERIFY(journal.Begin(name, exportDir,
+                                  ExportTargetLock::LockPath(QFileInfo(framePath).absolutePath(), "out.png")));
             QVERIFY(journal.RecordSetAside(framePath, FileIdentity::Of(keptPath), {keptPath}));
         }
         // Its owner: a process that has ended.
