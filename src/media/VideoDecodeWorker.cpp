@@ -311,7 +311,7 @@ bool VideoDecodeWorker::DecodesAlone(AVPacket const* packet, long long time)
     bool decoded = false;
     {
         // A picture that fails here is looked for by decoding afterwards.
-        FfmpegLog::Quiet const quiet(true);
+        FfmpegLog::Quiet const quiet(context, true);
         avcodec_flush_buffers(context);
         avcodec_send_packet(context, packet);
         avcodec_send_packet(context, nullptr);
