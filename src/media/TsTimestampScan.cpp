@@ -513,14 +513,19 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
     // The spots read so far, by where they begin.
     std::map<long long, PartResult> spots;
     long long read = 0;
-    auto const readSpot = [&](long long begin, long long limit, bool whole) {
+    // A spot from begin, up to limit at most; a whole one reads every packet
+    // up to limit.
+    auto const scanSpot = [&](long long begin, long long limit, bool whole) {
         PartBounds bounds;
         bounds.begin = begin;
         bounds.limit = limit;
         bounds.end = whole ? limit : std::min(begin + SPOT_BYTES, limit);
         bounds.untilTimestamps = !whole;
-        bounds.readBytes = whole ? READ_BYTES : SPOT_BYTES;
-        PartResult result = ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
+        bounds.readBytes = whole && limit - begin > SPOT_BYTES ? READ_BYTES : SPOT_BYTES;
+        return ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
+    };
+    auto const readSpot = [&](long long begin, long long limit, bool whole) {
+        PartResult result = scanSpot(begin, limit, whole);
         read += result.read;
         spots[begin] = std::move(result);
     };
@@ -540,13 +545,7 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
         for (size_t k = thread; k < begins.size(); k += threads)
         {
             bool const last = k + 1 == begins.size();
-            PartBounds bounds;
-            bounds.begin = begins[k];
-            bounds.limit = last ? layout.size : begins[k + 1];
-            bounds.end = last ? bounds.limit : std::min(bounds.begin + SPOT_BYTES, bounds.limit);
-            bounds.untilTimestamps = !last;
-            bounds.readBytes = SPOT_BYTES;
-            first[k] = ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
+            first[k] = scanSpot(begins[k], last ? layout.size : begins[k + 1], last);
         }
     };
     size_t const threads = std::min<size_t>(SPOT_THREADS, begins.size());
@@ -583,12 +582,14 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
         }
 
         // The stretches between two spots not read whole, each stream's
-        // pace across them in ticks a byte, and the usual pace.
+        // pace across them in ticks a byte (none where a spot on either side
+        // holds no timestamp of it: odd), and each stream's usual pace.
         struct Stretch
         {
             long long begin = 0;
             long long end = 0;
             bool odd = false;
+            std::vector<std::optional<double>> paces;
         };
         std::vector<Stretch> stretches;
         std::vector<std::vector<double>> paces(pids.size());
@@ -599,7 +600,7 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
             {
                 continue;
             }
-            Stretch stretch {at->second.covered, next->first, false};
+            Stretch stretch {at->second.covered, next->first, false, std::vector<std::optional<double>>(pids.size())};
             for (size_t i = 0; i < pids.size(); ++i)
             {
                 PidState const& before = at->second.states[i];
@@ -613,41 +614,24 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
                     stretch.odd = true;
                     continue;
                 }
-                paces[i].push_back(static_cast<double>(WrappedDifference(after.first, before.latest)) /
-                                   static_cast<double>(after.firstAt - before.latestAt));
+                stretch.paces[i] = static_cast<double>(WrappedDifference(after.first, before.latest)) /
+                                   static_cast<double>(after.firstAt - before.latestAt);
+                paces[i].push_back(*stretch.paces[i]);
             }
-            stretches.push_back(stretch);
+            stretches.push_back(std::move(stretch));
         }
-        std::vector<double> usual(pids.size(), 0.0);
         for (size_t i = 0; i < pids.size(); ++i)
         {
-            if (!paces[i].empty())
-            {
-                std::nth_element(paces[i].begin(), paces[i].begin() + paces[i].size() / 2, paces[i].end());
-                usual[i] = paces[i][paces[i].size() / 2];
-            }
-        }
-        size_t index = 0;
-        for (auto at = spots.cbegin(); std::next(at) != spots.cend(); ++at)
-        {
-            auto const next = std::next(at);
-            if (at->second.covered >= next->first)
+            if (paces[i].empty())
             {
                 continue;
             }
-            Stretch& stretch = stretches[index++];
-            for (size_t i = 0; i < pids.size(); ++i)
+            std::nth_element(paces[i].begin(), paces[i].begin() + paces[i].size() / 2, paces[i].end());
+            double const usual = paces[i][paces[i].size() / 2];
+            for (Stretch& stretch : stretches)
             {
-                PidState const& before = at->second.states[i];
-                PidState const& after = next->second.states[i];
-                if (verdicts[i] != Verdict::Steady || !before.seenTimestamp || !after.seenTimestamp ||
-                    after.firstAt <= before.latestAt)
-                {
-                    continue;
-                }
-                double const ticks = static_cast<double>(WrappedDifference(after.first, before.latest));
-                double const expected = usual[i] * static_cast<double>(after.firstAt - before.latestAt);
-                stretch.odd = stretch.odd || ticks > FAST_PACE * expected || ticks < SLOW_PACE * expected;
+                std::optional<double> const pace = stretch.paces[i];
+                stretch.odd = stretch.odd || (pace && (*pace > FAST_PACE * usual || *pace < SLOW_PACE * usual));
             }
         }
         bool narrowed = false;
