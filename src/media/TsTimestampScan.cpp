@@ -50,6 +50,7 @@ constexpr long long WHOLE_READ_BYTES = 16LL << 20;
 constexpr long long SPOT_SPACING = 1LL << 20;
 constexpr int MAX_SPOTS = 1024;
 constexpr long long SPOT_BYTES = 32LL << 10;
+constexpr long long SPOT_MORE_BYTES = 8LL << 10;
 constexpr int SPOT_THREADS = 4;
 // Between two spots whose timestamps advance at a pace off the file's usual
 // one (a quarter slower, or half again as fast: a restart in between took
@@ -295,7 +296,9 @@ struct PartBounds
     // stream still steady has a timestamp.
     bool untilTimestamps = false;
     long long limit = 0;
+    // The first read, and each one after it.
     long long readBytes = READ_BYTES;
+    long long moreBytes = READ_BYTES;
 };
 
 PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids, int packetSize,
@@ -399,7 +402,9 @@ PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids
         // Keep the part of a packet the last read cut off.
         long long const kept = filled - position;
         std::memmove(buffer.data(), buffer.data() + position, static_cast<size_t>(kept));
-        long long const read = ReadAt(descriptor, buffer.data() + kept, readBytes - kept, offset + filled);
+        long long const wanted = std::max<long long>(result.read == 0 ? readBytes : bounds.moreBytes, packetSize);
+        long long const read =
+            ReadAt(descriptor, buffer.data() + kept, std::min(wanted, readBytes - kept), offset + filled);
         if (read <= 0)
         {
             // A file that shrank while it was read has no steady answer.
@@ -522,6 +527,8 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
         bounds.end = whole ? limit : std::min(begin + SPOT_BYTES, limit);
         bounds.untilTimestamps = !whole;
         bounds.readBytes = whole && limit - begin > SPOT_BYTES ? READ_BYTES : SPOT_BYTES;
+        // Past its first read, a spot mostly lacks the end of one header.
+        bounds.moreBytes = whole ? bounds.readBytes : SPOT_MORE_BYTES;
         return ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
     };
     auto const readSpot = [&](long long begin, long long limit, bool whole) {
