@@ -5,10 +5,12 @@ the parse within it) beside a whole `mpv --frames=1` run of the same file
 when mpv is installed. Runs are interleaved and medians printed, so that a
 load that comes and goes on a shared machine weighs on all alike.
 
-  open_times.py TESSARIN_BENCH FILE... [--runs N] [--cores 0,1] [--decoded-times]
+  open_times.py TESSARIN_BENCH FILE... [--runs N] [--cores 0,1] [--decoded-times] [--cold]
 
 --cores pins every process to those cores (taskset); --decoded-times also
-times the engine finding each stream's first and last picture times by decoding.
+times the engine finding each stream's first and last picture times by decoding;
+--cold drops the file's pages from the page cache before every run, as after a
+restart (a recording of yesterday).
 """
 import argparse
 import os
@@ -18,6 +20,15 @@ import statistics
 import subprocess
 import sys
 import time
+
+
+def drop_cached(path):
+    descriptor = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(descriptor)
+        os.posix_fadvise(descriptor, 0, 0, os.POSIX_FADV_DONTNEED)
+    finally:
+        os.close(descriptor)
 
 
 def run_engine(bench, path, cores, decoded_times):
@@ -50,18 +61,23 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--cores", default="")
     parser.add_argument("--decoded-times", action="store_true")
+    parser.add_argument("--cold", action="store_true")
     options = parser.parse_args()
     mpv = shutil.which("mpv") is not None
     where = "cores %s" % options.cores if options.cores else "all %d cores" % os.cpu_count()
-    print("first picture, %s, median of %d interleaved runs (load average %.1f)" %
-          (where, options.runs, os.getloadavg()[0]))
+    print("first picture, %s, %s cache, median of %d interleaved runs (load average %.1f)" %
+          (where, "cold" if options.cold else "warm", options.runs, os.getloadavg()[0]))
     for path in options.files:
         fast, slow, player = [], [], []
+        cold = (lambda: drop_cached(path)) if options.cold else (lambda: None)
         for _ in range(options.runs):
+            cold()
             fast.append(run_engine(options.bench, path, options.cores, False))
             if options.decoded_times:
+                cold()
                 slow.append(run_engine(options.bench, path, options.cores, True))
             if mpv:
+                cold()
                 player.append(run_mpv(path, options.cores))
         line = "  %s: engine %.0f ms (parsed at %.0f ms)" % (
             os.path.basename(path), statistics.median(p[1] for p in fast), statistics.median(p[0] for p in fast))

@@ -60,8 +60,8 @@ private:
     void SetFileError(int fileIndex, int errorCode);
     // Starts the scan of an MPEG-TS file's video packet headers for
     // timestamps that go back, on a thread of its own, as soon as the input
-    // is open: it reads the whole file, while the stream information is
-    // found from its start.
+    // is open: it reads spots spread over a long file (a short one whole),
+    // while the stream information is found from its start.
     void StartTimestampScan(int fileIndex);
     // Stops a scan still running and forgets it.
     void DropTimestampScan();

@@ -8,7 +8,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include <sys/mman.h>
@@ -38,6 +41,25 @@ constexpr long long READ_BYTES = 256LL << 10;
 // wait on memory.
 constexpr long long PART_BYTES = 32LL << 20;
 constexpr int MAX_PARTS = 4;
+// A file up to this long is read whole: a few reads, cheaper than seeking
+// about in it.
+constexpr long long WHOLE_READ_BYTES = 16LL << 20;
+// A longer file is read in spots: one every SPOT_SPACING bytes at most (a
+// longer file spreads MAX_SPOTS over its length), each at least SPOT_BYTES
+// long and read SPOT_BYTES at a time, the last one reaching to the end.
+constexpr long long SPOT_SPACING = 1LL << 20;
+constexpr int MAX_SPOTS = 1024;
+constexpr long long SPOT_BYTES = 32LL << 10;
+constexpr long long SPOT_MORE_BYTES = 8LL << 10;
+constexpr int SPOT_THREADS = 4;
+// Between two spots whose timestamps advance at a pace off the file's usual
+// one (a quarter slower, or half again as fast: a restart in between took
+// time back, or a leap forward came after one), something may hide: the
+// stretch is narrowed down by further spots, and read whole once it is this
+// short.
+constexpr double SLOW_PACE = 0.75;
+constexpr double FAST_PACE = 1.5;
+constexpr long long WHOLE_STRETCH_BYTES = 1LL << 20;
 
 using Verdict = TsTimestampScan::Verdict;
 
@@ -74,11 +96,18 @@ struct PidState
     long long first = 0;
     long long latest = 0;
     long long progress = 0;
+    // Where the PES of the first and of the latest timestamp start in the
+    // file.
+    long long firstAt = 0;
+    long long latestAt = 0;
+    // Where the PES being gathered starts.
+    long long startAt = 0;
 
-    void Start()
+    void Start(long long at)
     {
         filled = 0;
         collecting = true;
+        startAt = at;
     }
 
     void Add(unsigned char const* payload, int size)
@@ -160,9 +189,11 @@ struct PidState
         if (!seenTimestamp)
         {
             first = dts;
+            firstAt = startAt;
         }
         seenTimestamp = true;
         latest = dts;
+        latestAt = startAt;
     }
 
     // Goes on with the next stretch of the file, scanned on its own from the
@@ -188,6 +219,7 @@ struct PidState
             else
             {
                 first = next.first;
+                firstAt = next.firstAt;
             }
             // The progress only grows: a stretch that took it past the
             // limit did so before anything else it met.
@@ -199,6 +231,7 @@ struct PidState
             }
             seenTimestamp = true;
             latest = next.latest;
+            latestAt = next.latestAt;
         }
         verdict = next.verdict;
     }
@@ -244,13 +277,32 @@ struct PartResult
     std::vector<PidState> states;
     // The packets went out of step, or the scan was stopped.
     bool lostSync = false;
+    // The PES that start from the part's beginning up to here were read.
+    long long covered = 0;
+    // The bytes read.
+    long long read = 0;
 };
 
-// Scans the packets from begin (a packet's first byte) up to end, and past
-// end only to finish the PES headers begun before it: the next part reads
-// from the first PES that starts in it.
-PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids, int packetSize, long long begin,
-                    long long end, std::function<bool()> const& stopRequested)
+// Where a part is read, and how.
+struct PartBounds
+{
+    // A packet's first byte.
+    long long begin = 0;
+    // The PES that start from begin up to end are read, and past end only
+    // the headers begun before it: the next part reads from the first PES
+    // that starts in it.
+    long long end = 0;
+    // With untilTimestamps, the part goes on past end up to limit until each
+    // stream still steady has a timestamp.
+    bool untilTimestamps = false;
+    long long limit = 0;
+    // The first read, and each one after it.
+    long long readBytes = READ_BYTES;
+    long long moreBytes = READ_BYTES;
+};
+
+PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids, int packetSize,
+                    PartBounds const& bounds, std::function<bool()> const& stopRequested)
 {
     PartResult result;
     result.states.resize(pids.size());
@@ -264,24 +316,41 @@ PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids
             return state.verdict == Verdict::Steady && (!collecting || state.collecting);
         });
     };
-    std::vector<unsigned char> buffer(static_cast<size_t>(READ_BYTES));
+    auto const timed = [&states] {
+        return std::all_of(states.cbegin(), states.cend(), [](PidState const& state) {
+            return state.verdict != Verdict::Steady || state.seenTimestamp;
+        });
+    };
+    // Once past, the part takes no PES start any more.
+    bool past = false;
+    auto const pastAt = [&](long long at) {
+        if (!past && at >= bounds.end && (!bounds.untilTimestamps || at >= bounds.limit || timed()))
+        {
+            past = true;
+            result.covered = at;
+        }
+        return past;
+    };
+    long long const readBytes = std::max<long long>(bounds.readBytes, 2 * packetSize);
+    std::vector<unsigned char> buffer(static_cast<size_t>(readBytes));
     // The file offset of the buffer's first byte, the bytes in it, and the
     // next packet's place in it.
-    long long offset = begin;
+    long long offset = bounds.begin;
     long long filled = 0;
     long long position = 0;
+    result.covered = size;
     for (;;)
     {
         bool const atEnd = offset + filled >= size;
         while (position + packetSize <= filled ||
                (position + TS_PACKET_SIZE <= filled && atEnd && position + packetSize > filled))
         {
-            bool const past = offset + position >= end;
-            if (past && !any(true))
+            if (pastAt(offset + position) && !any(true))
             {
                 return result;
             }
             unsigned char const* packet = buffer.data() + position;
+            long long const packetAt = offset + position;
             position += packetSize;
             if (packet[0] != SYNC_BYTE)
             {
@@ -317,11 +386,11 @@ PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids
                     state->collecting = false;
                     continue;
                 }
-                state->Start();
+                state->Start(packetAt);
             }
             state->Add(packet + payload, TS_PACKET_SIZE - payload);
         }
-        if (!any(false) || atEnd || (offset + position >= end && !any(true)))
+        if (!any(false) || atEnd || (pastAt(offset + position) && !any(true)))
         {
             return result;
         }
@@ -333,16 +402,270 @@ PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids
         // Keep the part of a packet the last read cut off.
         long long const kept = filled - position;
         std::memmove(buffer.data(), buffer.data() + position, static_cast<size_t>(kept));
-        long long const read = ReadAt(descriptor, buffer.data() + kept, READ_BYTES - kept, offset + filled);
+        long long const wanted = std::max<long long>(result.read == 0 ? readBytes : bounds.moreBytes, packetSize);
+        long long const read =
+            ReadAt(descriptor, buffer.data() + kept, std::min(wanted, readBytes - kept), offset + filled);
         if (read <= 0)
         {
             // A file that shrank while it was read has no steady answer.
             result.lostSync = true;
             return result;
         }
+        result.read += read;
         offset += position;
         filled = kept + read;
         position = 0;
+    }
+}
+
+// Each stream's parts, in file order, as one scan would have met them: the
+// verdicts, and the streams' states so far. Nothing after packets out of
+// step is reached.
+std::vector<Verdict> Merge(std::vector<PartResult const*> const& parts, size_t count,
+                           std::vector<PidState>* mergedStates = nullptr)
+{
+    bool lostSync = false;
+    std::vector<PidState> merged(count);
+    for (PartResult const* part : parts)
+    {
+        for (size_t i = 0; i < merged.size(); ++i)
+        {
+            merged[i].Follow(part->states[i]);
+        }
+        if (part->lostSync)
+        {
+            lostSync = true;
+            break;
+        }
+    }
+    std::vector<Verdict> verdicts(count, Verdict::Unknown);
+    for (size_t i = 0; i < merged.size(); ++i)
+    {
+        Verdict const verdict = merged[i].verdict;
+        bool const steady = verdict == Verdict::Steady && merged[i].seenTimestamp && !lostSync;
+        verdicts[i] = steady ? Verdict::Steady : (verdict == Verdict::MayGoBack ? verdict : Verdict::Unknown);
+    }
+    if (mergedStates)
+    {
+        *mergedStates = std::move(merged);
+    }
+    return verdicts;
+}
+
+struct Layout
+{
+    int descriptor = -1;
+    long long size = 0;
+    int packetSize = TS_PACKET_SIZE;
+    long long firstSync = 0;
+};
+
+// Every packet, in parts side by side.
+std::vector<Verdict> ScanWhole(Layout const& layout, std::vector<int> const& pids,
+                               std::function<bool()> const& stopRequested, int parts)
+{
+    // Parts start on packet boundaries.
+    long long const packets = (layout.size - layout.firstSync) / layout.packetSize;
+    if (parts <= 0)
+    {
+        parts = layout.size >= 2 * PART_BYTES && HeldInMemory(layout.descriptor, layout.size)
+                    ? static_cast<int>(std::min<long long>(std::clamp(QThread::idealThreadCount(), 1, MAX_PARTS),
+                                                           layout.size / PART_BYTES))
+                    : 1;
+    }
+    parts = static_cast<int>(std::clamp<long long>(parts, 1, std::max(packets, 1LL)));
+    std::vector<PartResult> results(static_cast<size_t>(parts));
+    auto const scanPart = [&](int k) {
+        PartBounds bounds;
+        bounds.begin = layout.firstSync + packets * k / parts * layout.packetSize;
+        bounds.end = k + 1 < parts ? layout.firstSync + packets * (k + 1) / parts * layout.packetSize : layout.size;
+        bounds.limit = bounds.end;
+        results[static_cast<size_t>(k)] =
+            ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
+    };
+    // The calling thread scans the first part; a thread each scans the rest.
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(parts - 1));
+    for (int k = 1; k < parts; ++k)
+    {
+        threads.emplace_back(scanPart, k);
+    }
+    scanPart(0);
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    std::vector<PartResult const*> ordered;
+    for (PartResult const& part : results)
+    {
+        ordered.push_back(&part);
+    }
+    return Merge(ordered, pids.size());
+}
+
+// Spots spread over the file, and more between two of them wherever the
+// timestamps advance at an odd pace, down to whole stretches read. Nothing
+// when that would read too much of the file: it is then read whole.
+std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<int> const& pids,
+                                              std::function<bool()> const& stopRequested)
+{
+    long long const packets = (layout.size - layout.firstSync) / layout.packetSize;
+    // The packet boundary at or before a byte.
+    auto const boundary = [&layout, packets](long long at) {
+        long long const index = std::clamp<long long>((at - layout.firstSync) / layout.packetSize, 0, packets);
+        return layout.firstSync + index * layout.packetSize;
+    };
+    // The spots read so far, by where they begin.
+    std::map<long long, PartResult> spots;
+    long long read = 0;
+    // A spot from begin, up to limit at most; a whole one reads every packet
+    // up to limit.
+    auto const scanSpot = [&](long long begin, long long limit, bool whole) {
+        PartBounds bounds;
+        bounds.begin = begin;
+        bounds.limit = limit;
+        bounds.end = whole ? limit : std::min(begin + SPOT_BYTES, limit);
+        bounds.untilTimestamps = !whole;
+        bounds.readBytes = whole && limit - begin > SPOT_BYTES ? READ_BYTES : SPOT_BYTES;
+        // Past its first read, a spot mostly lacks the end of one header.
+        bounds.moreBytes = whole ? bounds.readBytes : SPOT_MORE_BYTES;
+        return ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
+    };
+    auto const readSpot = [&](long long begin, long long limit, bool whole) {
+        PartResult result = scanSpot(begin, limit, whole);
+        read += result.read;
+        spots[begin] = std::move(result);
+    };
+
+    int const count = static_cast<int>(std::clamp<long long>(layout.size / SPOT_SPACING, 2, MAX_SPOTS));
+    std::vector<long long> begins;
+    for (int k = 0; k + 1 < count; ++k)
+    {
+        begins.push_back(layout.firstSync + packets * k / (count - 1) * layout.packetSize);
+    }
+    // The last spot reads the end of the file.
+    begins.push_back(std::max(begins.back() + layout.packetSize, boundary(layout.size - SPOT_BYTES)));
+    // The first spots are read by a few threads side by side: from a disk
+    // or a share, reads at places far apart take more waiting than work.
+    std::vector<PartResult> first(begins.size());
+    auto const readFirst = [&](size_t thread, size_t threads) {
+        for (size_t k = thread; k < begins.size(); k += threads)
+        {
+            bool const last = k + 1 == begins.size();
+            first[k] = scanSpot(begins[k], last ? layout.size : begins[k + 1], last);
+        }
+    };
+    size_t const threads = std::min<size_t>(SPOT_THREADS, begins.size());
+    std::vector<std::thread> readers;
+    for (size_t thread = 1; thread < threads; ++thread)
+    {
+        readers.emplace_back(readFirst, thread, threads);
+    }
+    readFirst(0, threads);
+    for (std::thread& reader : readers)
+    {
+        reader.join();
+    }
+    for (size_t k = 0; k < begins.size(); ++k)
+    {
+        read += first[k].read;
+        spots[begins[k]] = std::move(first[k]);
+    }
+    long long const budget = std::max(4 * read, 4 * WHOLE_STRETCH_BYTES);
+
+    for (;;)
+    {
+        std::vector<PartResult const*> ordered;
+        for (auto const& [begin, spot] : spots)
+        {
+            ordered.push_back(&spot);
+        }
+        std::vector<Verdict> const verdicts = Merge(ordered, pids.size());
+        bool const settled = std::none_of(verdicts.cbegin(), verdicts.cend(),
+                                          [](Verdict verdict) { return verdict == Verdict::Steady; });
+        if (settled || (stopRequested && stopRequested()))
+        {
+            return settled ? verdicts : std::vector<Verdict>(pids.size(), Verdict::Unknown);
+        }
+
+        // The stretches between two spots not read whole, each stream's
+        // pace across them in ticks a byte (none where a spot on either side
+        // holds no timestamp of it: odd), and each stream's usual pace.
+        struct Stretch
+        {
+            long long begin = 0;
+            long long end = 0;
+            bool odd = false;
+            std::vector<std::optional<double>> paces;
+        };
+        std::vector<Stretch> stretches;
+        std::vector<std::vector<double>> paces(pids.size());
+        for (auto at = spots.cbegin(); std::next(at) != spots.cend(); ++at)
+        {
+            auto const next = std::next(at);
+            if (at->second.covered >= next->first)
+            {
+                continue;
+            }
+            Stretch stretch {at->second.covered, next->first, false, std::vector<std::optional<double>>(pids.size())};
+            for (size_t i = 0; i < pids.size(); ++i)
+            {
+                PidState const& before = at->second.states[i];
+                PidState const& after = next->second.states[i];
+                if (verdicts[i] != Verdict::Steady)
+                {
+                    continue;
+                }
+                if (!before.seenTimestamp || !after.seenTimestamp || after.firstAt <= before.latestAt)
+                {
+                    stretch.odd = true;
+                    continue;
+                }
+                stretch.paces[i] = static_cast<double>(WrappedDifference(after.first, before.latest)) /
+                                   static_cast<double>(after.firstAt - before.latestAt);
+                paces[i].push_back(*stretch.paces[i]);
+            }
+            stretches.push_back(std::move(stretch));
+        }
+        for (size_t i = 0; i < pids.size(); ++i)
+        {
+            if (paces[i].empty())
+            {
+                continue;
+            }
+            std::nth_element(paces[i].begin(), paces[i].begin() + paces[i].size() / 2, paces[i].end());
+            double const usual = paces[i][paces[i].size() / 2];
+            for (Stretch& stretch : stretches)
+            {
+                std::optional<double> const pace = stretch.paces[i];
+                stretch.odd = stretch.odd || (pace && (*pace > FAST_PACE * usual || *pace < SLOW_PACE * usual));
+            }
+        }
+        bool narrowed = false;
+        for (Stretch const& stretch : stretches)
+        {
+            if (!stretch.odd)
+            {
+                continue;
+            }
+            if (read > budget)
+            {
+                return std::nullopt;
+            }
+            narrowed = true;
+            if (stretch.end - stretch.begin <= WHOLE_STRETCH_BYTES)
+            {
+                readSpot(stretch.begin, stretch.end, true);
+            }
+            else
+            {
+                readSpot(boundary(stretch.begin + (stretch.end - stretch.begin) / 2), stretch.end, false);
+            }
+        }
+        if (!narrowed)
+        {
+            return verdicts;
+        }
     }
 }
 
@@ -417,56 +740,14 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(int descriptor, std:
     }
     probe = {};
 
-    // Parts start on packet boundaries.
-    long long const packets = (size - firstSync) / packetSize;
-    if (parts <= 0)
+    Layout const layout {descriptor, size, packetSize, firstSync};
+    if (parts <= 0 && size > WHOLE_READ_BYTES)
     {
-        parts = size >= 2 * PART_BYTES && HeldInMemory(descriptor, size)
-                    ? static_cast<int>(std::min<long long>(std::clamp(QThread::idealThreadCount(), 1, MAX_PARTS),
-                                                           size / PART_BYTES))
-                    : 1;
-    }
-    parts = static_cast<int>(std::clamp<long long>(parts, 1, std::max(packets, 1LL)));
-    std::vector<PartResult> results(static_cast<size_t>(parts));
-    auto const scanPart = [&](int k) {
-        long long const begin = firstSync + packets * k / parts * packetSize;
-        long long const end = k + 1 < parts ? firstSync + packets * (k + 1) / parts * packetSize : size;
-        results[static_cast<size_t>(k)] = ScanPart(descriptor, size, pids, packetSize, begin, end, stopRequested);
-    };
-    // The calling thread scans the first part; a thread each scans the rest.
-    std::vector<std::thread> threads;
-    threads.reserve(static_cast<size_t>(parts - 1));
-    for (int k = 1; k < parts; ++k)
-    {
-        threads.emplace_back(scanPart, k);
-    }
-    scanPart(0);
-    for (std::thread& thread : threads)
-    {
-        thread.join();
-    }
-
-    // Each stream's parts, in file order, as one scan would have met them.
-    bool lostSync = false;
-    std::vector<PidState> merged(pids.size());
-    for (PartResult const& part : results)
-    {
-        for (size_t i = 0; i < merged.size(); ++i)
+        std::optional<std::vector<Verdict>> spotted = ScanSpots(layout, pids, stopRequested);
+        if (spotted)
         {
-            merged[i].Follow(part.states[i]);
-        }
-        // Nothing after packets out of step is reached.
-        if (part.lostSync)
-        {
-            lostSync = true;
-            break;
+            return *spotted;
         }
     }
-    for (size_t i = 0; i < merged.size(); ++i)
-    {
-        Verdict const verdict = merged[i].verdict;
-        bool const steady = verdict == Verdict::Steady && merged[i].seenTimestamp && !lostSync;
-        verdicts[i] = steady ? Verdict::Steady : (verdict == Verdict::MayGoBack ? verdict : Verdict::Unknown);
-    }
-    return verdicts;
+    return ScanWhole(layout, pids, stopRequested, parts);
 }

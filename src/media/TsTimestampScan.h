@@ -26,12 +26,23 @@ public:
     // One verdict per PID, in the order given, of the file at path (opened by
     // the guarded open: all Unknown for anything but a regular file). All
     // Unknown when the file is not plain TS packets of one size from its
-    // first sync byte on. A stop
-    // asked between two reads (stopRequested answering true) leaves every
-    // stream unknown. A long file is read in parts side by side, each on a
-    // thread of its own that asks stopRequested; parts sets how many (0: by
-    // the file's length and the machine's cores). The verdicts do not depend
-    // on it.
+    // first sync byte on. A stop asked between two reads (stopRequested
+    // answering true) leaves every stream unknown.
+    //
+    // With parts 0, a short file is read whole; a long one is read in spots
+    // spread over its length (the last one at its end), each long enough to
+    // hold a timestamp of every stream, and then between any two spots whose
+    // timestamps advance at an odd pace against the file's usual one, in
+    // halves down to stretches read whole. A stream is steady when every
+    // timestamp read follows the one before; a restart that starts and ends
+    // between two spots, with the timestamps after it taking up the pace
+    // before it, is not seen. Where the spots would read too much of the file,
+    // it is read whole after all.
+    //
+    // With parts above 0 the whole file is read, in that many parts side by
+    // side, each on a thread of its own that asks stopRequested; the verdicts
+    // do not depend on how many. A whole read with parts 0 takes as many as
+    // the file's length and the machine's cores make worth it.
     static std::vector<Verdict> Scan(QString const& path, std::vector<int> const& pids,
                                      std::function<bool()> const& stopRequested = {}, int parts = 0);
     // The same, of a file already open: every read is at an offset of its

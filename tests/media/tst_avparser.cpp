@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstring>
+#include <functional>
 #include <cstdlib>
 #include <thread>
 
@@ -115,10 +117,10 @@ bool DemuxedTimestampsStepBack(QString const& path)
 }
 
 // A transport stream of one PID, 0x100, with a PES a picture at each of the
-// decoding timestamps given. Each PES start packet is filled with stuffing
-// but for its first headBytes bytes, so that its header runs on into the
-// next packet.
-QByteArray StuffedTs(std::vector<long long> const& timestamps, int headBytes)
+// decoding timestamps given, each of pictureBytes. Each PES start packet is
+// filled with stuffing but for its first headBytes bytes, so that its header
+// runs on into the next packet.
+QByteArray StuffedTs(std::vector<long long> const& timestamps, int headBytes, int pictureBytes = 300)
 {
     QByteArray out;
     int counter = 0;
@@ -153,7 +155,7 @@ QByteArray StuffedTs(std::vector<long long> const& timestamps, int headBytes)
     {
         QByteArray pes = QByteArray::fromHex("000001e00000"
                                              "80c00a");
-        pes += timestamp(3, dts + 3003) + timestamp(1, dts) + QByteArray(300, '\x55');
+        pes += timestamp(3, dts + 3003) + timestamp(1, dts) + QByteArray(pictureBytes, '\x55');
         packet(true, pes.left(headBytes));
         for (int at = headBytes; at < pes.size(); at += 184)
         {
@@ -232,6 +234,8 @@ private Q_SLOTS:
     void PacketScanClearsOnlySteadyStreams();
     void PacketScanReadsEveryPacketLayout();
     void PacketScanInPartsAgreesWithOneScan();
+    void LongPacketScanReadsSpotsAndFindsEveryRestart();
+    void LongTransportStreamOpensReadingLittle();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -706,6 +710,139 @@ void TestAvParser::PacketScanInPartsAgreesWithOneScan()
             QVERIFY2(TsTimestampScan::Scan(path, {0x100}, {}, parts).at(0) == test.verdict,
                      qPrintable(QStringLiteral("%1 in %2 parts").arg(QString::fromLatin1(test.name)).arg(parts)));
         }
+    }
+}
+
+void TestAvParser::LongPacketScanReadsSpotsAndFindsEveryRestart()
+{
+    // A long stream of 5000 pictures of 4 kB (about 22 MB, 8 s a megabyte)
+    // is read in spots; every restart is still found, wherever it lies, as
+    // the whole read finds it: one that goes back a few seconds too.
+    int const count = 5000;
+    auto const steadyFrom = [](int restart) {
+        return [restart](int i) { return 90000 + 3003LL * (i - (i >= restart ? restart : 0)); };
+    };
+    struct Case
+    {
+        char const* name;
+        std::function<long long(int)> timestamp;
+        TsTimestampScan::Verdict verdict;
+    };
+    std::vector<Case> const cases {
+        {"steady", steadyFrom(INT_MAX), TsTimestampScan::Verdict::Steady},
+        {"restart early", steadyFrom(300), TsTimestampScan::Verdict::MayGoBack},
+        {"restart midway", steadyFrom(2600), TsTimestampScan::Verdict::MayGoBack},
+        {"restart in the last packets", steadyFrom(count - 3), TsTimestampScan::Verdict::MayGoBack},
+        {"restart before the last spot", steadyFrom(count - 40), TsTimestampScan::Verdict::MayGoBack},
+        {"two restarts", [](int i) { return 90000 + 3003LL * (i < 1300 ? i : i < 3700 ? i - 1300 : i - 3700); },
+         TsTimestampScan::Verdict::MayGoBack},
+        {"three seconds back midway", [](int i) { return 90000 + 3003LL * i - (i >= 2600 ? 3 * 90000 : 0); },
+         TsTimestampScan::Verdict::MayGoBack},
+        // A short stretch that restarts, between two clocks far apart: the
+        // timestamps around it leap ahead, which the spots narrow down to it.
+        {"short restart before a leap",
+         [](int i) {
+             return i < 1500 ? 90000 + 3003LL * i
+                    : i < 1530 ? 90000 + 3003LL * (i - 1500)
+                               : 90000 + 3003LL * i + 3600LL * 90000;
+         },
+         TsTimestampScan::Verdict::MayGoBack},
+    };
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto const write = [&dir](QString const& name, QByteArray const& data) {
+        QString const path = dir.filePath(name);
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() ? path : QString();
+    };
+    for (Case const& test : cases)
+    {
+        std::vector<long long> timestamps;
+        for (int i = 0; i < count; ++i)
+        {
+            timestamps.push_back(test.timestamp(i));
+        }
+        QByteArray const data = StuffedTs(timestamps, 12, 4000);
+        QString const path = write(QStringLiteral("long.ts"), data);
+        QVERIFY(!path.isEmpty());
+        long long const before = BytesRead();
+        TsTimestampScan::Verdict const verdict = TsTimestampScan::Scan(path, {0x100}).at(0);
+        long long const read = BytesRead() - before;
+        QVERIFY2(verdict == test.verdict, test.name);
+        QVERIFY2(TsTimestampScan::Scan(path, {0x100}, {}, 1).at(0) == test.verdict, test.name);
+        if (test.verdict == TsTimestampScan::Verdict::Steady)
+        {
+            QVERIFY2(read < data.size() / 8, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(data.size())));
+        }
+        if (std::strcmp(test.name, "steady") == 0)
+        {
+            // Packets out of step anywhere in the last part are seen, and a
+            // stop clears nothing.
+            QByteArray broken = data;
+            broken.remove(data.size() * 6 / 10, 100);
+            QString const brokenPath = write(QStringLiteral("broken.ts"), broken);
+            QCOMPARE(TsTimestampScan::Scan(brokenPath, {0x100}).at(0), TsTimestampScan::Verdict::Unknown);
+            QCOMPARE(TsTimestampScan::Scan(path, {0x100}, [] { return true; }).at(0),
+                     TsTimestampScan::Verdict::Unknown);
+        }
+    }
+}
+
+void TestAvParser::LongTransportStreamOpensReadingLittle()
+{
+    // Ten minutes of H.264 in MPEG-TS (the 30 s one twenty times over, its
+    // timestamps running on): the parse reads a small part of it. The same
+    // with a recording of 30 s after it, or one before and one after, still
+    // finds the restarts and counts every picture.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString const piece = TestMedia::Path("numbered_long.ts");
+    QString const looped = dir.filePath(QStringLiteral("looped.ts"));
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-nostdin", "-v", "error", "-y", "-stream_loop", "19", "-i", piece, "-c", "copy", looped});
+    QVERIFY(ffmpeg.waitForFinished(120000) && ffmpeg.exitCode() == 0);
+    long long const size = QFileInfo(looped).size();
+    QVERIFY(size > 16LL << 20);
+
+    long long const before = BytesRead();
+    Parsed steady(looped);
+    long long const read = BytesRead() - before;
+    QVERIFY(!steady.source.HasErrors());
+    QVERIFY(!steady.Video().timestampsRestart);
+    QCOMPARE(steady.Video().frameCount, 20 * 750);
+    QVERIFY2(read < size / 4, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(size)));
+
+    auto const joined = [&dir](QString const& name, QStringList const& parts) {
+        QString const path = dir.filePath(name);
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly))
+        {
+            return QString();
+        }
+        for (QString const& part : parts)
+        {
+            QFile in(part);
+            if (!in.open(QIODevice::ReadOnly))
+            {
+                return QString();
+            }
+            out.write(in.readAll());
+        }
+        return path;
+    };
+    struct Case
+    {
+        QString name;
+        QStringList parts;
+    };
+    for (Case const& test : {Case {QStringLiteral("restart_at_end.ts"), {looped, piece}},
+                             Case {QStringLiteral("two_restarts.ts"), {piece, looped, piece}}})
+    {
+        QString const path = joined(test.name, test.parts);
+        Parsed restart(path);
+        QVERIFY2(!restart.source.HasErrors(), qPrintable(test.name));
+        QVERIFY2(restart.Video().timestampsRestart, qPrintable(test.name));
+        QCOMPARE(restart.Video().frameCount, DecodedFrameCount(path));
     }
 }
 
