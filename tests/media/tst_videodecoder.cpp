@@ -235,7 +235,7 @@ void TestVideoDecoder::AddFiles(bool withBudget)
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
                              "numbered_restart.ts", "numbered_60fps.mkv", "numbered_5994fps.webm",
                              "numbered_mpeg4_bf2.avi", "numbered_cut.mp4", "numbered_gop100.ts",
-                             "numbered_prores_av.mov"})
+                             "numbered_prores_av.mov", "numbered_hevc10.mp4"})
     {
         if (withBudget)
         {
