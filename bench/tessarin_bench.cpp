@@ -683,6 +683,23 @@ int RunSpeed(Options const& options)
     return played && playedInRealTime && forward.endShown && backward.endShown && seeksNeverShown == 0 ? 0 : 1;
 }
 
+// The peak of the fills over the cache size, and what it was made of.
+void PrintFillMemory(long long peak, long long residentBefore, BenchMemory::PeakSampler const& sampler)
+{
+    std::vector<long long> const parts = sampler.PartsAtPeak();
+    double const megabyte = 1024.0 * 1024.0;
+    std::printf("  peak memory       %8.0f MB  cacheSize %d MB, above it %.0f MB  (aim <= 100; %.0f MB before "
+                "opening)\n",
+                peak / 1024.0, Settings::cacheSize, peak / 1024.0 - Settings::cacheSize, residentBefore / 1024.0);
+    if (parts.size() == 5)
+    {
+        std::printf("  at the peak       %8.0f MB sampled: cache %.0f MB, picture memory in use %.0f MB (the "
+                    "decoder's pictures %.0f MB, idle in the pool %.0f MB), freed and kept %.0f MB\n",
+                    sampler.PeakKilobytes() / 1024.0, parts[0] / megabyte, parts[1] / megabyte, parts[4] / megabyte,
+                    parts[2] / megabyte, parts[3] / megabyte);
+    }
+}
+
 // The forward fill of speed alone, with the same lines.
 int RunFill(Options const& options)
 {
@@ -694,6 +711,17 @@ int RunFill(Options const& options)
         return Fail(error);
     }
     Settings::playbackSpeedMaximum = 1e6f;
+    long long const residentBefore = BenchMemory::ResidentKilobytes();
+    // What the peak is made of: the pictures the cache holds, and picture
+    // memory in use (cached, in the decoder, idle in the pool) or freed and
+    // kept for the next pictures.
+    BenchMemory::PeakSampler sampler({
+        [timeline] { return timeline->VideoCacheSize(); },
+        [] { return static_cast<long long>(PictureArena::Instance().UsedBytes()); },
+        [] { return VideoFrameBufferPool::Shared()->IdleBytes(); },
+        [] { return static_cast<long long>(PictureArena::Instance().RetainedBytes()); },
+        [] { return VideoFrameBufferPool::DecoderBufferBytes(); },
+    });
     ForwardFill const fill = MeasureForwardFill(session, timeline);
     if (!fill.sample)
     {
@@ -708,6 +736,8 @@ int RunFill(Options const& options)
     {
         refills << MeasurePlayback(session, timeline, true, false).framesPerSecond;
     }
+    sampler.Stop();
+    long long const peak = BenchMemory::PeakKilobytes();
     session.Close();
     double const ffmpeg = fill.reference.FramesPerSecond();
     std::printf("%s: %dx%d %s, %d frames, cacheSize %d MB\n", qPrintable(timeline->SourcePtr()->MediaName()),
@@ -718,6 +748,7 @@ int RunFill(Options const& options)
                 qPrintable(fill.reference.command));
     QByteArray const fillAim = ">= 0.90, median of " + QByteArray::number(RATE_REPEATS) + " fills";
     PrintPlayback("forward playback", fill.forward, ffmpeg, fillAim.constData());
+    PrintFillMemory(peak, residentBefore, sampler);
     bool const everyRefillPlayed =
         std::all_of(refills.cbegin(), refills.cend(), [](double fps) { return fps > 0.0; });
     if (wholeFileCached)

@@ -76,6 +76,17 @@ int DrainFailureLimit(AVCodecContext const* context)
            static_cast<int>(VideoDecodeWorker::MAXIMUM_REORDERED_PICTURES);
 }
 
+// Bytes of the buffers a decoded picture holds.
+long long PictureBufferBytes(AVFrame const* picture)
+{
+    long long bytes = 0;
+    for (AVBufferRef const* buffer : picture->buf)
+    {
+        bytes += buffer ? static_cast<long long>(buffer->size) : 0;
+    }
+    return bytes;
+}
+
 QString PixelFormatName(AVPixelFormat format)
 {
     char const* name = av_get_pix_fmt_name(format);
@@ -487,6 +498,7 @@ void VideoDecodeWorker::DecodeInternal(bool probeOnly)
         if (result == 0)
         {
             mPictureDecoded = true;
+            data.decoderPictureBytes = PictureBufferBytes(mDecodedFrame);
             HandleFrame(probeOnly);
             av_frame_unref(mDecodedFrame);
             continue;

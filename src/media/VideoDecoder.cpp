@@ -189,6 +189,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mFramePixelFormat = OutputFormat(*mCurrentStreamInfo);
     mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
     mImageAlignment = IMAGE_ALIGNMENT;
+    mDecoderPictureBytes = 0;
     mRewindOnly = InputIsRewindOnly(mFormatContext) || mCurrentStreamInfo->timestampsRestart;
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
@@ -816,6 +817,10 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
     VideoDecodingData* data = worker->DecodingData();
     QList<std::shared_ptr<VideoFrame>> frames;
     frames.swap(data->frames);
+    if (data->decoderPictureBytes > 0)
+    {
+        mDecoderPictureBytes = data->decoderPictureBytes;
+    }
 
     if (!mSeekVerified)
     {
@@ -1251,7 +1256,7 @@ long long VideoDecoder::HeldPictureBytes() const
     {
         bytes = std::max(bytes, (mWindowFrames + 1LL) * mPictureBytes);
     }
-    return bytes + CodecHeldPictures() * mPictureBytes;
+    return bytes + CodecHeldPictures() * DecoderPictureBytes();
 }
 
 AVCodecContext* VideoDecoder::DecodingContext() const
@@ -1335,8 +1340,28 @@ long long VideoDecoder::CodecHeldPictures() const
     {
         return 0;
     }
-    long long const frameThreads = (context->active_thread_type & FF_THREAD_FRAME) ? context->thread_count : 0;
-    return frameThreads + context->has_b_frames + std::max(context->refs, 1);
+    // Each frame thread (or the one decoding thread) holds the picture it
+    // decodes and one it has done and not yet handed out; the codec keeps
+    // its references and the pictures it reorders; the worker holds the
+    // last one handed out while it converts it, or holds it back during a
+    // seek.
+    long long const threads = (context->active_thread_type & FF_THREAD_FRAME) ? context->thread_count : 1;
+    return 2 * threads + std::max(context->has_b_frames, 0) + std::max(context->refs, 1) + 1;
+}
+
+long long VideoDecoder::DecoderPictureBytes() const
+{
+    if (mDecoderPictureBytes > 0)
+    {
+        return mDecoderPictureBytes;
+    }
+    AVCodecContext const* context = DecodingContext();
+    if (!context || context->pix_fmt == AV_PIX_FMT_NONE || context->width <= 0 || context->height <= 0)
+    {
+        return mPictureBytes;
+    }
+    int const bytes = av_image_get_buffer_size(context->pix_fmt, context->width, context->height, 1);
+    return bytes > 0 ? bytes : mPictureBytes;
 }
 
 long long VideoDecoder::PictureBytesEstimate() const
@@ -1397,10 +1422,11 @@ int VideoDecoder::WindowFramesForBudget() const
     // of a long GOP is decoded again. But the first window beside pictures
     // already cached (play from a paused frame) is decoded while only those
     // few are shown: it keeps to half, so its first picture comes sooner.
-    long long const held = CodecHeldPictures() + 1;
+    // The codec's pictures, in its own format, and the window's end.
+    long long const held = CodecHeldPictures() * DecoderPictureBytes() + pictureBytes;
     bool const firstBesideCached = mWindowCount == 0 && mBackwardKept > 0;
-    long long const share = (mBackwardBudget / pictureBytes - held) * (firstBesideCached ? 3 : 4) / 6;
-    long long const free = (mBackwardBudget - mBackwardKept) / pictureBytes - held;
+    long long const share = (mBackwardBudget - held) / pictureBytes * (firstBesideCached ? 3 : 4) / 6;
+    long long const free = (mBackwardBudget - mBackwardKept - held) / pictureBytes;
     return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
 }
 

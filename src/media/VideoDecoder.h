@@ -219,8 +219,11 @@ private:
     // stream was opened with. False, keeping the old one, when that fails.
     bool RenewCodecContext();
     // Pictures the codec keeps besides those handed out (references,
-    // reordering, frame threads).
+    // reordering, frame threads), and the one the worker holds.
     long long CodecHeldPictures() const;
+    // Bytes of one of the codec's pictures, in its own format: the last
+    // one's, or the size its format takes before any came.
+    long long DecoderPictureBytes() const;
     // The context the next packet goes to: the run context once a forward
     // run has begun, else the stream's own.
     AVCodecContext* DecodingContext() const;
@@ -272,8 +275,10 @@ private:
     // The backward window: frames up to mWindowEnd in presentation order,
     // emitted latest first.
     QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
-    // Bytes of the last picture decoded.
+    // Bytes of the last frame made, and of the codec's last picture (which
+    // may be larger: 10-bit pictures become 8-bit frames).
     long long mPictureBytes = 0;
+    long long mDecoderPictureBytes = 0;
     QMap<int, VideoDecodeWorker*> mBusyWorkers;
     QQueue<VideoDecodeWorker*> mIdleWorkers;
 

@@ -73,6 +73,10 @@ struct VideoDecodingData
     // Out: the converted pictures of the packet in presentation order; a null
     // entry marks the end of the stream.
     QList<std::shared_ptr<VideoFrame>> frames;
+    // Out: bytes of the last picture the decoder gave (its own buffers, in
+    // its own format: a 10-bit picture takes twice the bytes of the 8-bit
+    // frame it becomes); 0 until one came.
+    long long decoderPictureBytes = 0;
     // Out: whether a sound picture came out of the packet (converted or not),
     // and the time of the first one.
     bool receivedFrame = false;

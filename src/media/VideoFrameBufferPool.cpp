@@ -21,6 +21,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace
@@ -76,10 +77,14 @@ void FreeBytes(uint8_t* data, size_t size)
 // Room decoders may write past a plane's last row (edge emulation, SIMD).
 size_t const DECODER_SLACK = 16 + 64 + 63;
 
+// Bytes of the decoders' picture buffers not yet given back (any thread).
+std::atomic<long long> lentBytes {0};
+
 // What a decoder's picture buffer returns to.
 struct LentBuffer
 {
     VideoFrameBuffer buffer;
+    long long size = 0;
 };
 
 void ReturnDecoderBuffer(void* opaque, uint8_t*)
@@ -87,7 +92,9 @@ void ReturnDecoderBuffer(void* opaque, uint8_t*)
     // FFmpeg's reference count orders the thread that took the buffer for
     // the decoder before the one that lets it go.
     ThreadHandOver::Acquire(opaque);
-    delete static_cast<LentBuffer*>(opaque); // the buffer goes back to its pool
+    auto* lent = static_cast<LentBuffer*>(opaque);
+    lentBytes.fetch_sub(lent->size, std::memory_order_relaxed);
+    delete lent; // the buffer goes back to its pool
 }
 
 } // namespace
@@ -399,8 +406,8 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
     {
         return avcodec_default_get_buffer2(context, frame, flags);
     }
-    auto* lent =
-        new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK, WarmsAheadFor(context))};
+    auto* lent = new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK, WarmsAheadFor(context)),
+                                 static_cast<long long>(size) + static_cast<long long>(DECODER_SLACK)};
     if (!lent->buffer)
     {
         delete lent;
@@ -413,6 +420,7 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
         delete lent;
         return AVERROR(ENOMEM);
     }
+    lentBytes.fetch_add(lent->size, std::memory_order_relaxed);
     ThreadHandOver::Release(lent);
     av_image_fill_pointers(frame->data, format, height, base, lineSizes);
     for (int i = 0; i < 4; ++i)
@@ -421,6 +429,11 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
     }
     frame->extended_data = frame->data;
     return 0;
+}
+
+long long VideoFrameBufferPool::DecoderBufferBytes()
+{
+    return lentBytes.load(std::memory_order_relaxed);
 }
 
 int VideoFrameBufferPool::GetClearedDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags)

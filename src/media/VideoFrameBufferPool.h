@@ -89,6 +89,10 @@ public:
     static int GetClearedDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags);
     // Fills a picture with opaque black in its own format.
     static void ClearPicture(AVFrame* frame);
+    // Bytes of the buffers GetDecoderBuffer lent to decoders of the process
+    // that are still held: by the decoders, or by frames that kept a
+    // decoder's picture as it is.
+    static long long DecoderBufferBytes();
 
 private:
     friend struct VideoFrameBufferRelease;

@@ -270,6 +270,9 @@ gen numbered_hugeoffset.mkv ff -i "$out/numbered_bframes_src.mp4" -c copy -outpu
 x265() { echo "-c:v libx265 -preset veryfast -pix_fmt yuv420p"; }
 gen numbered_hevc.mp4 ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" $(x265) \
   -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0 "$out/numbered_hevc.mp4"
+# 10-bit HEVC with B-frames: its pictures are converted to 8 bits.
+gen numbered_hevc10.mp4 ff -filter_complex "$(numbered 320x240 25 2)" -map "[v]" $(x265) -pix_fmt yuv420p10le \
+  -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0 "$out/numbered_hevc10.mp4"
 gen numbered_hevc_opengop.mkv ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" $(x265) \
   -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=1:scenecut=0 \
   "$out/numbered_hevc_opengop.mkv"

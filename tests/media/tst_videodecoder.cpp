@@ -6,6 +6,7 @@
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
+#include "media/VideoFrameBufferPool.h"
 #include "model/Source.h"
 #include "model/VideoStreamInfo.h"
 
@@ -14,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QThread>
 #include <QtTest>
 
@@ -175,6 +177,8 @@ private Q_SLOTS:
     void RgbPathsCarryTheRightPicture();
     void ConvertedLinesAreAligned();
     void ConversionInBandsEqualsOneThread();
+    void HeldPictureBytesCoverTheDecodersPictures_data();
+    void HeldPictureBytesCoverTheDecodersPictures();
     void SizeChangeFollowsThePicture();
     void SourceWithoutVideoDoesNotOpen();
     void ImageFileGivesOnePicture();
@@ -231,7 +235,7 @@ void TestVideoDecoder::AddFiles(bool withBudget)
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
                              "numbered_restart.ts", "numbered_60fps.mkv", "numbered_5994fps.webm",
                              "numbered_mpeg4_bf2.avi", "numbered_cut.mp4", "numbered_gop100.ts",
-                             "numbered_prores_av.mov"})
+                             "numbered_prores_av.mov", "numbered_hevc10.mp4"})
     {
         if (withBudget)
         {
@@ -784,6 +788,62 @@ void TestVideoDecoder::ConversionInBandsEqualsOneThread()
             }
         }
     }
+}
+
+void TestVideoDecoder::HeldPictureBytesCoverTheDecodersPictures_data()
+{
+    QTest::addColumn<QString>("name");
+    // Converted to 8 bits: the decoder's own pictures take twice the bytes
+    // of the frames made from them.
+    QTest::newRow("HEVC 10-bit, B-frames") << QStringLiteral("numbered_hevc10.mp4");
+    QTest::newRow("FFV1 10-bit 4:2:2") << QStringLiteral("yuv422p10_317x241.mkv");
+    // Handed out as the decoder made them.
+    QTest::newRow("HEVC 8-bit, B-frames") << QStringLiteral("numbered_hevc.mp4");
+}
+
+void TestVideoDecoder::HeldPictureBytesCoverTheDecodersPictures()
+{
+    // What the cache budget is told the decoder holds besides the frames it
+    // handed out covers every byte of the pictures its codec keeps
+    // (references, reordering), in the codec's own format. One decoding
+    // thread: nothing is decoded between the calls.
+    QFETCH(QString, name);
+    int const threads = Settings::videoDecoderThreadCount;
+    Settings::videoDecoderThreadCount = 1;
+    auto const restore = qScopeGuard([threads] { Settings::videoDecoderThreadCount = threads; });
+    long long const before = VideoFrameBufferPool::DecoderBufferBytes();
+    {
+        Decoding decoding(name);
+        QVERIFY(decoding.opened);
+        decoding.decoder.SetDecodeForward(true);
+        decoding.decoder.Seek(0);
+        int pictures = 0;
+        long long mostHeld = 0;
+        for (int guard = 0; guard < 1000; ++guard)
+        {
+            int const status = decoding.decoder.DecodeNext();
+            pictures += static_cast<int>(std::count_if(decoding.frames.cbegin(), decoding.frames.cend(),
+                                                       [](FramePtr const& frame) { return frame != nullptr; }));
+            // Frames handed out count in the cache, not here.
+            decoding.frames.clear();
+            long long const held = VideoFrameBufferPool::DecoderBufferBytes() - before;
+            mostHeld = std::max(mostHeld, held);
+            QVERIFY2(held <= decoding.decoder.HeldPictureBytes(),
+                     qPrintable(QStringLiteral("after %1 pictures the codec holds %2 bytes, %3 counted")
+                                    .arg(pictures)
+                                    .arg(held)
+                                    .arg(decoding.decoder.HeldPictureBytes())));
+            if (status == VideoDecoder::STATUS_END_REACHED)
+            {
+                break;
+            }
+        }
+        QVERIFY(pictures >= 25);
+        // The codec's pictures live in the shared pool's buffers.
+        QVERIFY(mostHeld > 0);
+    }
+    // Every one of them goes back with the decoder.
+    QCOMPARE(VideoFrameBufferPool::DecoderBufferBytes(), before);
 }
 
 void TestVideoDecoder::SizeChangeFollowsThePicture()
