@@ -1,5 +1,7 @@
 #include "media/Av1ObuReader.h"
 
+#include "media/HeaderBits.h"
+
 namespace
 {
 
@@ -20,41 +22,6 @@ constexpr unsigned HIGHEST_PROFILE = 2;
 // its configuration OBUs start after the record's four bytes.
 constexpr uint8_t CONFIGURATION_RECORD_START = 0x81;
 constexpr int CONFIGURATION_RECORD_SIZE = 4;
-
-// Reads bits from the first one of the first byte on.
-class HeaderBits
-{
-public:
-    HeaderBits(uint8_t const* data, int size)
-        : mData(data)
-        , mSize(size)
-    {
-    }
-
-    bool Failed() const { return mFailed; }
-
-    unsigned Bits(int count)
-    {
-        unsigned value = 0;
-        for (int i = 0; i < count; ++i)
-        {
-            if (mBit / 8 >= mSize)
-            {
-                mFailed = true;
-                return 0;
-            }
-            value = (value << 1) | ((mData[mBit / 8] >> (7 - mBit % 8)) & 1U);
-            ++mBit;
-        }
-        return value;
-    }
-
-private:
-    uint8_t const* mData;
-    int mSize;
-    int mBit = 0;
-    bool mFailed = false;
-};
 
 // An unsigned LEB128 number of at most 8 bytes at data[pos]; advances pos.
 // False when it runs past size or does not fit.

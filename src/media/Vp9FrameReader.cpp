@@ -1,44 +1,11 @@
 #include "media/Vp9FrameReader.h"
 
+#include "media/HeaderBits.h"
+
 #include <array>
 
 namespace
 {
-
-// Reads bits from the first one of the first byte on.
-class HeaderBits
-{
-public:
-    HeaderBits(uint8_t const* data, int size)
-        : mData(data)
-        , mSize(size)
-    {
-    }
-
-    bool Failed() const { return mFailed; }
-
-    unsigned Bits(int count)
-    {
-        unsigned value = 0;
-        for (int i = 0; i < count; ++i)
-        {
-            if (mBit / 8 >= mSize)
-            {
-                mFailed = true;
-                return 0;
-            }
-            value = (value << 1) | ((mData[mBit / 8] >> (7 - mBit % 8)) & 1U);
-            ++mBit;
-        }
-        return value;
-    }
-
-private:
-    uint8_t const* mData;
-    int mSize;
-    int mBit = 0;
-    bool mFailed = false;
-};
 
 constexpr unsigned FRAME_MARKER = 2;
 constexpr unsigned KEY_FRAME = 0;
