@@ -60,18 +60,14 @@ Av1ObuReader::Av1ObuReader(AVCodecParameters const* parameters)
         return;
     }
     // MP4 and Matroska keep a configuration record; other inputs may hand
-    // the OBUs over as they are. A sequence header that cannot be read here
-    // is looked for in band.
-    if (extradata[0] == CONFIGURATION_RECORD_START)
+    // the OBUs over as they are. A sequence header that cannot be read here,
+    // or comes with OBUs that cannot, is looked for in band.
+    bool const record = extradata[0] == CONFIGURATION_RECORD_START;
+    int const skipped = record ? CONFIGURATION_RECORD_SIZE : 0;
+    if (size > skipped && !Walk(extradata + skipped, size - skipped, nullptr))
     {
-        if (size > CONFIGURATION_RECORD_SIZE)
-        {
-            Walk(extradata + CONFIGURATION_RECORD_SIZE, size - CONFIGURATION_RECORD_SIZE, nullptr);
-        }
-    }
-    else
-    {
-        Walk(extradata, size, nullptr);
+        mSequenceHeaderSeen = false;
+        mReducedStillPicture = false;
     }
 }
 

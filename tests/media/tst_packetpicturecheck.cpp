@@ -38,9 +38,9 @@ public:
         mParameters->codec_id = codec;
         if (!extradata.isEmpty())
         {
-            mParameters->extradata =
-                static_cast<uint8_t*>(av_mallocz(static_cast<std::size_t>(extradata.size()) + AV_INPUT_BUFFER_PADDING_SIZE));
-            memcpy(mParameters->extradata, extradata.constData(), static_cast<std::size_t>(extradata.size()));
+            auto const size = static_cast<std::size_t>(extradata.size());
+            mParameters->extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+            memcpy(mParameters->extradata, extradata.constData(), size);
             mParameters->extradata_size = static_cast<int>(extradata.size());
         }
     }
@@ -200,6 +200,11 @@ void TestPacketPictureCheck::Av1NeedsASequenceHeaderFirst()
     QVERIFY(check.IsUsable());
     Bytes const shown(AV1_DELIMITER + AV1_SHOWN);
     QVERIFY(!check.HoldsFrame(shown.Packet()));
+    // Nor from a configuration record whose OBUs cannot all be read.
+    Parameters const broken(AV_CODEC_ID_AV1, AV1_CONFIGURATION + QByteArray::fromHex("3205"));
+    QVERIFY(!PacketPictureCheck(broken.Get()).HoldsFrame(shown.Packet()));
+    Parameters const configured(AV_CODEC_ID_AV1, AV1_CONFIGURATION);
+    QVERIFY(PacketPictureCheck(configured.Get()).HoldsFrame(shown.Packet()));
     Bytes const key(AV1_DELIMITER + AV1_SEQUENCE + AV1_KEY);
     QVERIFY(check.HoldsFrame(key.Packet()));
     QVERIFY(check.HoldsFrame(shown.Packet()));
