@@ -11,11 +11,12 @@
 # build folders to compare two builds on one machine.
 #
 # Then, every program pinned to the same two cores: the first picture of
-# MPEG-TS files (1080p and 4K, 20 s; 720p, 1 and 10 min) and of HEVC in MP4
-# and MKV beside a whole mpv run; random exact seeks in MPEG-TS beside the
-# same seeks in MP4; the forward fill of the 4K file at its cache size and of
-# the ProRes file, each against ffmpeg decoding into the same format, and the
-# refill after a seek from the end back to the start. With --quick only these
+# MPEG-TS files (1080p and 4K, 20 s; 720p, 1 and 10 min), of HEVC in MP4
+# and MKV, of VP9 in WebM and AV1 in MP4 beside a whole mpv run; random
+# exact seeks in MPEG-TS beside the same seeks in MP4; the forward fill of the
+# 4K file at its cache size and of the ProRes file, each against ffmpeg
+# decoding into the same format, and the refill after a seek from the end
+# back to the start. With --quick only these
 # pinned rows are run.
 #
 #   bench/run.sh [BUILD_DIR...] [--soak SECONDS] [--quick]
@@ -61,6 +62,8 @@ ts_720_1m="$media/h264_720p_1min_gop250.ts"
 ts_720_10m="$media/h264_720p_10min_gop250.ts"
 hevc_mp4="$media/hevc_1080p_gop250.mp4"
 hevc_mkv="$media/hevc_1080p_gop250.mkv"
+vp9_webm="$media/vp9_1080p_gop250.webm"
+av1_mp4="$media/av1_1080p_gop250.mp4"
 pinned=${TESSARIN_BENCH_CORES:-0,1}
 echo "Making 1080p and 4K media in $media ..."
 # 10 s at 23.976 fps, one 250-frame GOP after another, 3 B-frames.
@@ -92,6 +95,12 @@ fi
   -c:v libx265 -preset fast -pix_fmt yuv420p -x265-params "keyint=250:min-keyint=250:scenecut=0:bframes=3:log-level=error" \
   -tag:v hvc1 "$hevc_mp4"
 [ -s "$hevc_mkv" ] || ff -i "$hevc_mp4" -c copy "$hevc_mkv"
+# VP9 in WebM and AV1 in MP4, 1080p, 20 s, 250-frame GOPs (both with frames
+# that are not shown: alternate references, hidden frames shown later).
+[ -s "$vp9_webm" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=20" \
+  -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -row-mt 1 -b:v 8M -g 250 -keyint_min 250 "$vp9_webm"
+[ -s "$av1_mp4" ] || ff -f lavfi -i "testsrc2=size=1920x1080:rate=24000/1001:duration=20" \
+  -c:v libsvtav1 -preset 12 -g 250 -b:v 8M "$av1_mp4" 2> /dev/null
 # 48 PNG pictures, played at 24 fps.
 [ -s "$media/png_1080p/frame.0048.png" ] || { mkdir -p "$media/png_1080p" &&
   ff -f lavfi -i "testsrc2=size=1920x1080:rate=24:duration=2" -start_number 1 "$media/png_1080p/frame.%04d.png"; }
@@ -111,6 +120,8 @@ pinned_rows() {
   echo "-- pinned to cores $pinned (load average $(cut -d' ' -f1 /proc/loadavg))"
   python3 "$root/bench/open_times.py" "$build/bench/tessarin_bench" "$ts_1080" "$ts_4k" "$ts_720_1m" "$ts_720_10m" \
     "$hevc_mp4" "$hevc_mkv" --cores "$pinned" || status=1
+  python3 "$root/bench/open_times.py" "$build/bench/tessarin_bench" "$vp9_webm" "$av1_mp4" --cores "$pinned" ||
+    status=1
   # Exact seeks: the same random frames in the TS and the MP4 file.
   seeks="$media/seeks.txt"
   : > "$seeks"

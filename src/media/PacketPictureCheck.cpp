@@ -1,11 +1,26 @@
 #include "media/PacketPictureCheck.h"
 
+#include "media/Vp9FrameReader.h"
+
 #include <algorithm>
+
+namespace
+{
+
+bool ShowsInPacketOrder(AVCodecID codec)
+{
+    return codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
+}
+
+} // namespace
 
 PacketPictureCheck::PacketPictureCheck(AVCodecParameters const* parameters)
     : mUnits(parameters)
+    , mCodec(parameters ? parameters->codec_id : AV_CODEC_ID_NONE)
+    , mObus(parameters)
 {
-    if (!parameters)
+    // VP9 and AV1 headers are read here, without the codec's parser.
+    if (!parameters || ShowsInPacketOrder(mCodec))
     {
         return;
     }
@@ -30,14 +45,38 @@ PacketPictureCheck::~PacketPictureCheck()
 
 bool PacketPictureCheck::IsUsable() const
 {
-    return mParser != nullptr;
+    return mParser != nullptr || ShowsInPacketOrder(mCodec);
+}
+
+bool PacketPictureCheck::ReadFrames(AVPacket const* packet, bool& shown, bool& starts)
+{
+    shown = false;
+    starts = false;
+    if (mCodec == AV_CODEC_ID_VP9)
+    {
+        Vp9FrameReader::Packet const frames = Vp9FrameReader::Read(packet->data, packet->size);
+        shown = frames.shownFrames == 1;
+        starts = frames.startsWithKeyFrame;
+        return frames.readable;
+    }
+    Av1ObuReader::TemporalUnit const unit = mObus.Read(packet->data, packet->size);
+    shown = unit.shownFrames == 1;
+    starts = unit.startsWithKeyFrame;
+    return unit.readable;
 }
 
 bool PacketPictureCheck::HoldsFrame(AVPacket const* packet)
 {
-    if (!mParser || !packet || packet->size <= 0)
+    if (!IsUsable() || !packet || packet->size <= 0)
     {
         return false;
+    }
+    if (ShowsInPacketOrder(mCodec))
+    {
+        // One frame shown, at the packet's time; the others only decoded.
+        bool shown = false;
+        bool starts = false;
+        return ReadFrames(packet, shown, starts) && shown;
     }
     NalUnitReader::AccessUnit const unit =
         mUnits.IsHevc() ? mUnits.Read(packet->data, packet->size) : NalUnitReader::AccessUnit();
@@ -65,6 +104,12 @@ bool PacketPictureCheck::ParsePicture(AVPacket const* packet, NalUnitReader::Acc
 
 bool PacketPictureCheck::StartsDecoding(AVPacket const* packet)
 {
+    if (packet && packet->size > 0 && ShowsInPacketOrder(mCodec))
+    {
+        bool shown = false;
+        bool starts = false;
+        return ReadFrames(packet, shown, starts) && starts;
+    }
     if (!packet || !mUnits.IsUsable())
     {
         return false;
@@ -80,9 +125,28 @@ void PacketPictureCheck::StartOver()
 
 bool PacketPictureCheck::Accept(AVPacket const* packet, long long time)
 {
-    if (!mParser || !packet || packet->size <= 0)
+    if (!IsUsable() || !packet || packet->size <= 0)
     {
         return false;
+    }
+    if (ShowsInPacketOrder(mCodec))
+    {
+        bool shown = false;
+        bool starts = false;
+        // A frame shown again (show_existing_frame) may have been decoded
+        // before the first packet read: from a key frame on, none was.
+        if (!ReadFrames(packet, shown, starts) || !shown || (mRuns.empty() && !starts))
+        {
+            return false;
+        }
+        if (mRuns.empty())
+        {
+            mRuns.emplace_back();
+        }
+        // Shown in packet order: the packet's place is its picture's.
+        int const order = static_cast<int>(mRuns.back().size());
+        mRuns.back().emplace_back(order, time);
+        return true;
     }
     NalUnitReader::AccessUnit const unit = mUnits.Read(packet->data, packet->size);
     if (!ParsePicture(packet, unit))

@@ -512,8 +512,9 @@ bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, 
         if (key >= 0)
         {
             if (fromPackets && SeekToByte(key) &&
-                worker.FindEndTimeFromPackets(endTime, mFormatContext, containerEnd, mIntraOnly, frames))
+                worker.FindEndTimeFromPackets(endTime, mFormatContext, containerEnd, PicturesInPacketOrder(), frames))
             {
+                mEndTimedFromPackets = true;
                 return true;
             }
             // What the packets cannot tell, the last GOP's pictures do.
@@ -1003,7 +1004,8 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     worker.DecodingData()->lastFrameTime = 0;
     mAtStart = false;
     // Packet times tell where the container gives them and, for H.264,
-    // where the parser can tell frame pictures from field pictures.
+    // where the parser can tell frame pictures from field pictures (for
+    // VP9 and AV1, where each packet shows one frame).
     std::unique_ptr<PacketPictureCheck> const frames = TimesFromPacketsAllowed() ? MakePictureCheck() : nullptr;
     bool const fromPackets = TimesFromPacketsAllowed() && (!frames || frames->IsUsable());
     if (info->startTimeOffset < 0)
@@ -1015,7 +1017,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         bool found = false;
         if (fromPackets)
         {
-            found = worker.FindStartTimeFromPackets(offset, mFormatContext, mIntraOnly, frames.get());
+            found = worker.FindStartTimeFromPackets(offset, mFormatContext, PicturesInPacketOrder(), frames.get());
             // Decoding starts where the input opened, as without the packets.
             if (!found && ReopenInput())
             {
@@ -1046,6 +1048,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     }
 
     worker.DecodingData()->timesFromCount = mRewindOnly;
+    mEndTimedFromPackets = false;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
     bool found = false;
@@ -1065,7 +1068,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         if (fromPackets)
         {
             // Demuxing the last GOP takes a fraction of the time decoding it does.
-            found = worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, mIntraOnly, frames.get());
+            found = worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, PicturesInPacketOrder(),
+                                                  frames.get());
+            mEndTimedFromPackets = found;
             if (!found)
             {
                 Seek(mSource->Duration());
@@ -1176,8 +1181,8 @@ void VideoDecoder::ChooseRegularFrameRate()
 std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
 {
     // H.264 may code a frame as two field pictures, one per packet, HEVC may
-    // leave pictures unshown; the pictures of intra-only codecs are whole
-    // frames, each shown.
+    // leave pictures unshown, a VP9 or AV1 packet may hold frames that are not
+    // shown; the pictures of intra-only codecs are whole frames, each shown.
     if (mIntraOnly || !mFormatContext || !mCurrentStreamInfo)
     {
         return nullptr;
@@ -1192,10 +1197,19 @@ bool VideoDecoder::TimesFromPacketsAllowed() const
         return false;
     }
     // Every H.264 and HEVC picture is shown, each at its packet's time (frame
-    // pictures that the parameter sets and SEI do not leave unshown, which
-    // the pass checks packet by packet).
+    // pictures that the parameter sets and SEI do not leave unshown), and
+    // every VP9 superframe and AV1 temporal unit shows one frame at its
+    // packet's time (those whose headers say so): the pass checks packet by
+    // packet.
     AVCodecID const codec = mVideoCodecContext->codec_id;
-    return mIntraOnly || codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC;
+    return mIntraOnly || codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 ||
+           codec == AV_CODEC_ID_AV1;
+}
+
+bool VideoDecoder::PicturesInPacketOrder() const
+{
+    AVCodecID const codec = mVideoCodecContext ? mVideoCodecContext->codec_id : AV_CODEC_ID_NONE;
+    return mIntraOnly || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)

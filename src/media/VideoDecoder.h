@@ -119,6 +119,9 @@ public:
     // Fills the open stream's record: startTimeOffset, foundEndTime, endTime
     // and frameCount.
     void DecodeTimingInfoForCurrentStream();
+    // The last timing pass took the stream's end from its packets' times
+    // alone; false when it decoded the last pictures (or found no end).
+    bool EndTimedFromPackets() const { return mEndTimedFromPackets; }
     // The timing pass for every video stream of the source's first file.
     static void DecodeExtraStreamInfo(Source* source);
 
@@ -206,6 +209,9 @@ private:
     // from its packets' times rather than decode them: the codec shows every
     // picture it decodes.
     bool TimesFromPacketsAllowed() const;
+    // The codec shows its pictures in the order of their packets (no
+    // reordering): intra-only codecs, VP9, AV1.
+    bool PicturesInPacketOrder() const;
     // What tells whether a packet holds a whole frame; null when every
     // packet of the stream does.
     std::unique_ptr<PacketPictureCheck> MakePictureCheck() const;
@@ -305,6 +311,8 @@ private:
     // Every picture is a key picture shown in decoding order: a seek lands
     // exactly on the wanted one.
     bool mIntraOnly = false;
+    // What the last timing pass did (see EndTimedFromPackets).
+    bool mEndTimedFromPackets = false;
     // The codec leaves out non-reference pictures on request without
     // changing any other: a seek need not decode those far before its target.
     bool mSkipsNonReference = false;

@@ -276,6 +276,14 @@ for media in numbered_60fps.mkv numbered_5994fps.webm numbered_mpeg4_bf2.avi num
   check "$media seeks" "$m/$media" $last,0,$((last - 1)),$((last / 2)),$last --seek $last,0,$((last - 1)),$((last / 2)),$last
   check "$media step back from the end" "$m/$media" $(seq -s, $last -1 $((last - 5))) --from $last --step -1 --count 6
 done
+# VP9 with alternate reference frames in superframes, AV1 with hidden frames
+# and frames shown again (MP4, Matroska): every mode, with the times the
+# packets tell and with decoded times.
+for media in numbered_vp9_altref.webm numbered_av1_hidden.mp4 numbered_av1_hidden.mkv; do
+  each_mode "$media" "$m/$media" 100
+  check "$media seeks, decoded times" "$m/$media" 99,0,50,49,98,51 --seek 99,0,50,49,98,51 --decoded-times
+  check "$media step back, decoded times" "$m/$media" 99,98,97,96,95 --from 99 --step -1 --count 5 --decoded-times
+done
 # MPEG-TS whose time seeks land on any packet: 4 s GOPs (400 pictures), and
 # 1 s GOPs over 30 s in H.264 and MPEG-2 (750 pictures).
 gop100=$m/numbered_gop100.ts

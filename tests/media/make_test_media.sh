@@ -294,6 +294,22 @@ gen numbered_60fps.mkv ff -filter_complex "$(numbered 320x240 60 2)" -map "[v]" 
   "$out/numbered_60fps.mkv"
 gen numbered_5994fps.webm ff -filter_complex "$(numbered 320x240 60000/1001 2)" -map "[v]" -frames:v 103 \
   -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -b:v 400k -g 60 "$out/numbered_5994fps.webm"
+# ---- VP9 and AV1 frames that are not shown ----------------------------------
+# 100 numbered frames at 25 fps in GOPs of 50. VP9 in two passes with
+# alternate reference frames: superframes that carry a frame not shown before
+# the one shown. AV1 (libaom) with hidden frames in temporal units and frames
+# shown again later (show_existing_frame), in MP4 and Matroska.
+gen numbered_vp9_altref.webm sh -c "
+  for pass in 1 2; do
+    ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 4)\" -map '[v]' -c:v libvpx-vp9 \
+      -deadline good -cpu-used 4 -threads 1 -auto-alt-ref 1 -lag-in-frames 25 -b:v 300k -g 50 \
+      -pass \$pass -passlogfile '$out/vp9_altref' -f webm \
+      \$( [ \$pass = 1 ] && echo /dev/null || echo '$out/numbered_vp9_altref.webm' ) || exit 1
+  done && rm -f '$out'/vp9_altref*.log"
+gen numbered_av1_hidden.mp4 ff -filter_complex "$(numbered 320x240 25 4)" -map "[v]" -c:v libaom-av1 -cpu-used 8 \
+  -threads 1 -lag-in-frames 16 -b:v 300k -g 50 "$out/numbered_av1_hidden.mp4"
+gen numbered_av1_hidden.mkv ff -i "$out/numbered_av1_hidden.mp4" -c copy "$out/numbered_av1_hidden.mkv"
+# ---- end of the VP9 and AV1 block -------------------------------------------
 # MPEG-4 Part 2 with two B-frames in AVI (100 pictures at 25 fps): packets
 # carry decoding times only, and the last GOP decodes to one picture with no
 # time at all.

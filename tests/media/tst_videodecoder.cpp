@@ -185,6 +185,8 @@ private Q_SLOTS:
     void StreamEndsBeforeACorruptTimestamp_data();
     void StreamEndsBeforeACorruptTimestamp();
     void EndTimeFromPacketsOnlyWhereTheyTell();
+    void Vp9AndAv1EndsComeFromTheirPackets_data();
+    void Vp9AndAv1EndsComeFromTheirPackets();
     void DecodedTimesSeekToAKeyPacketInMpegTs();
     void FirstPictureThatDecodesStartsTheStream_data();
     void FirstPictureThatDecodesStartsTheStream();
@@ -1121,6 +1123,60 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
     parameters->codec_id = AV_CODEC_ID_FFV1;
     QVERIFY(!PacketPictureCheck(parameters).IsUsable());
     avcodec_parameters_free(&parameters);
+}
+
+void TestVideoDecoder::Vp9AndAv1EndsComeFromTheirPackets_data()
+{
+    QTest::addColumn<QString>("name");
+    for (char const* name :
+         {"numbered_vp9_altref.webm", "numbered_5994fps.webm", "numbered_av1_hidden.mp4", "numbered_av1_hidden.mkv"})
+    {
+        QTest::newRow(name) << QString::fromLatin1(name);
+    }
+}
+
+void TestVideoDecoder::Vp9AndAv1EndsComeFromTheirPackets()
+{
+    // A VP9 superframe or an AV1 temporal unit shows one frame at its
+    // packet's time, whatever frames it carries unshown: the timing pass
+    // takes the end from the last packets' times instead of decoding the
+    // last GOP, and that is the end decoding finds, every picture counted.
+    QFETCH(QString, name);
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    QVERIFY(!md5s.isEmpty());
+    // The parse ran the pass on a decoder of its own: it runs again here.
+    Settings::videoTimesFromPackets = false;
+    Decoding decoded(name);
+    QVERIFY(decoded.opened);
+    decoded.decoder.DecodeTimingInfoForCurrentStream();
+    Settings::videoTimesFromPackets = true;
+    QVERIFY(!decoded.decoder.EndTimedFromPackets());
+    Decoding read(name);
+    QVERIFY(read.opened);
+    read.decoder.DecodeTimingInfoForCurrentStream();
+    QVERIFY(read.decoder.EndTimedFromPackets());
+    QCOMPARE(read.info->startTimeOffset, decoded.info->startTimeOffset);
+    QCOMPARE(read.info->endTime, decoded.info->endTime);
+    QCOMPARE(decoded.info->frameCount, md5s.size());
+    QCOMPARE(read.info->frameCount, md5s.size());
+    // The last pictures are there, each in its place.
+    double const step = read.info->frameStep;
+    int const last = static_cast<int>(md5s.size()) - 1;
+    for (int target : {last, last - 1, last - 2, last / 2})
+    {
+        auto const t = static_cast<long long>(target * step + step / 2);
+        QList<FramePtr> const frames = read.Forward(t, t);
+        FramePtr covering;
+        for (FramePtr const& frame : frames)
+        {
+            if (frame && frame->packetStartTime <= t)
+            {
+                covering = frame;
+            }
+        }
+        QVERIFY2(covering, qPrintable(QStringLiteral("no picture for frame %1").arg(target)));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*covering, read.info->width, read.info->height)), md5s.at(target));
+    }
 }
 
 void TestVideoDecoder::DecodedTimesSeekToAKeyPacketInMpegTs()
