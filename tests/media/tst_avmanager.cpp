@@ -484,11 +484,19 @@ void TestAvManager::PausedDecodingSleepsOnceTheCacheHasFilled()
     auto const filled = [edit, lastTime] {
         return edit->VideoCacheCoversTime(lastTime) && edit->AudioCacheCoversTime(lastTime);
     };
+    // The audio output's ticks, as its diagnostic block reports them.
+    auto const audioTicksRest = [&av] {
+        LoggedMessages logged(&Logger::OutputLogged);
+        av.LogCacheStats();
+        auto const reported = [&logged] { return logged.Messages().join(QString()).contains("Timer Started: "); };
+        return QTest::qWaitFor(reported, 20000) && logged.Messages().join(QString()).contains("Timer Started: 0");
+    };
     Seek(av, edit->TimeAtFrame(5, false));
     QVERIFY(Settle(av, probe));
     QVERIFY(QTest::qWaitFor(asleep, 20000));
-    QVERIFY(!av.IsPlaying());
+    QVERIFY(!av.IsPlaying()); // the clock's own timer stops with it
     QVERIFY(filled()); // asleep only once all of it is cached
+    QVERIFY(QTest::qWaitFor(audioTicksRest, 20000));
 
     // A seek wakes them: the frame is shown, and they sleep again with the
     // cache filled from there.
