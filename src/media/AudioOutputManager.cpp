@@ -108,8 +108,17 @@ void AudioOutputManager::TakeHandoverLocked()
     }
 }
 
+void AudioOutputManager::WakeTicks()
+{
+    if (mTimeline && !mTimer.isActive())
+    {
+        mTimer.start();
+    }
+}
+
 void AudioOutputManager::SetAudioPlaybackReady(bool ready)
 {
+    WakeTicks();
     mPlaybackReady = ready;
     if (!ready)
     {
@@ -120,6 +129,7 @@ void AudioOutputManager::SetAudioPlaybackReady(bool ready)
 
 void AudioOutputManager::UpdateAudioOutputState(bool playing, bool forward, long long scrubDuration, float speed)
 {
+    WakeTicks();
     mOutput->UpdateVolume();
     mPlaying = playing;
     if (!playing && mOutput->IsIdle() && mOutput->BytesUsed() > 0)
@@ -163,6 +173,7 @@ void AudioOutputManager::UpdateAudioOutputState(bool playing, bool forward, long
 
 void AudioOutputManager::ClearAndResetAudioData()
 {
+    WakeTicks();
     mPendingBuffer.clear();
     mResetRequested = true;
 }
@@ -285,6 +296,14 @@ void AudioOutputManager::WriteToAudioOutput()
     {
         return;
     }
+    bool const scrubWaits = mScrubDuration >= 0 && !mPlaybackReady;
+    if ((!mPlaying || scrubWaits) && mPendingBuffer.isEmpty())
+    {
+        // Paused with nothing left to write: the sink plays out what it
+        // holds, and the ticks rest until play or a scrub wakes them.
+        mTimer.stop();
+        return;
+    }
     if (!mPlaying || !mPlaybackReady)
     {
         WritePendingBuffer();
@@ -292,6 +311,10 @@ void AudioOutputManager::WriteToAudioOutput()
     }
     if (!PrepareOutput())
     {
+        if (mScrubDuration >= 0)
+        {
+            mTimer.stop(); // no sink to scrub on; the next scrub tries again
+        }
         return;
     }
     int const frameSize = SampleFrameSize();
@@ -327,9 +350,13 @@ void AudioOutputManager::WriteToAudioOutput()
             mTimeline->FillAudioBufferByDuration(mPendingBuffer, mScrubDuration, mForward);
             AdvanceReadTime(mPendingBuffer.size() - before);
             mScrubFilled = true;
+            mScrubPadding = 0;
         }
         else if (mPendingBuffer.size() < bytesFree)
         {
+            // Silence pushes the frame's audio through the sink's start-up
+            // buffering and keeps the sink going until it is heard.
+            mScrubPadding += bytesFree - mPendingBuffer.size();
             mPendingBuffer.append(bytesFree - mPendingBuffer.size(), '\0');
         }
         if (bytesFree < 1)
@@ -338,6 +365,21 @@ void AudioOutputManager::WriteToAudioOutput()
         }
     }
     WritePendingBuffer();
+    if (mScrubDuration >= 0 && ScrubPlayedOut())
+    {
+        // Only silence is left to play: the ticks rest until the next scrub.
+        mTimer.stop();
+    }
+}
+
+bool AudioOutputManager::ScrubPlayedOut() const
+{
+    if (!mScrubFilled || mPendingBuffer.size() > mScrubPadding)
+    {
+        return false;
+    }
+    double const silenceInSink = DurationOf(mScrubPadding - mPendingBuffer.size());
+    return static_cast<double>(mOutput->USecsToPlay()) <= silenceInSink;
 }
 
 void AudioOutputManager::SyncAudioOutput()

@@ -17,6 +17,8 @@ class Timeline;
 // it tops the sink up from the timeline's audio cache, straight at speed 1 and
 // time-stretched otherwise, and now and then compares what the sink has played
 // with the playback time, repositioning the audio when they drift apart.
+// Paused, once nothing is left to write, the ticks rest until play, a scrub
+// or a reset wakes them.
 // Lives on the audio-output task's thread; the engine drives it through its
 // slots (queued calls).
 class AudioOutputManager : public QObject
@@ -47,6 +49,12 @@ private Q_SLOTS:
     void WriteToAudioOutput();
 
 private:
+    // Starts the ticks again after they rested (paused, or a scrub played
+    // out), when there is a timeline to play.
+    void WakeTicks();
+    // The scrubbed frame's audio is all written and played: the sink holds
+    // only the silence after it.
+    bool ScrubPlayedOut() const;
     // Takes a timeline handed over since the last look; the hand-over's
     // mutex is held.
     void TakeHandoverLocked();
@@ -75,6 +83,8 @@ private:
     QByteArray mPendingBuffer;
     long long mScrubDuration = -1;
     bool mScrubFilled = false;
+    // Bytes of silence appended after the scrubbed frame's audio.
+    qsizetype mScrubPadding = 0;
     bool mPlaying = false;
     bool mForward = true;
     bool mPlaybackReady = false;

@@ -127,6 +127,10 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     {
         task->audioTimeline = mAudioTimeline;
     }
+    else if (type == AvWorkerTaskType::DecodeVideo || type == AvWorkerTaskType::DecodeAudio)
+    {
+        task->inbox->SetClockStopped(!mPlaybackManager->IsPlaying());
+    }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
     thread->setProperty("id", id);
@@ -829,6 +833,7 @@ void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
     {
         decoded->SetCacheSize(size);
     }
+    WakeDecodeTasks();
     if (size < sizeBefore)
     {
         for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
@@ -973,10 +978,12 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
             Timeline* timeline = record->task->timeline;
             int const before = timeline->PlaybackFrame();
             timeline->SetPlaybackTime(time);
-            if (timeline->PlaybackFrame() != before)
+            if (timeline->PlaybackFrame() != before || !mPlaybackManager->IsPlaying())
             {
                 // A new frame wants showing and frees cache room behind it:
                 // the decode loop looks at once rather than at its next round.
+                // With the clock stopped the loop sleeps until told, so every
+                // move is told.
                 record->task->inbox->Post();
             }
             bool const ready = record->task->type == AvWorkerTaskType::DecodeAudio ? timeline->AudioCacheReady()
@@ -1028,6 +1035,13 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 
 void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
 {
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record))
+        {
+            record->task->inbox->SetClockStopped(!playing);
+        }
+    }
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
     UpdateCacheLoopSpans();
     emit PlaybackStateChanged(playing, forward);
@@ -1144,6 +1158,30 @@ void AvManager::SetDecodeBias(DecodeBias bias)
             record->task->timeline->SetDecodeBias(bias);
         }
     }
+    WakeDecodeTasks();
+}
+
+bool AvManager::DecodingIdle(Timeline const* timeline) const
+{
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && record->task->timeline == timeline && !record->task->inbox->IdleWaiting())
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AvManager::WakeDecodeTasks()
+{
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record))
+        {
+            record->task->inbox->Post();
+        }
+    }
 }
 
 void AvManager::UpdateCacheLoopSpans()
@@ -1161,6 +1199,7 @@ void AvManager::UpdateCacheLoopSpans()
             record->task->timeline->SetCacheLoopSpan(start, end);
         }
     }
+    WakeDecodeTasks();
 }
 
 void AvManager::Pause(DecodeBias bias)

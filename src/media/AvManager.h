@@ -114,6 +114,9 @@ public:
     Source* PrimaryTimelineSourceAtCurrentTime() const;
     Timeline* TimelineWithOutputId(int outputId) const;
     bool IsAudioPlaybackReady() const;
+    // Every decode loop of the timeline sleeps until something changes (the
+    // clock is stopped and its cache has filled as far as it goes).
+    bool DecodingIdle(Timeline const* timeline) const;
     bool AllVideoFramesReceivedForCurrentTime() const;
     int ActiveWorkerCount() const;
     int ExpiredWorkerCount() const;
@@ -180,6 +183,9 @@ private:
     // Tells each decoded timeline's cache the span the clock loops over while
     // it plays forward with the loop state on, or that it does not loop.
     void UpdateCacheLoopSpans();
+    // Something a decode loop looks at changed besides the playhead: a loop
+    // sleeping while the clock is stopped looks again.
+    void WakeDecodeTasks();
     void UpdateTimelineCacheSize(Timeline* timeline);
     bool InitializeSteppedPlayback(long long time);
     // The start of the primary timeline's bookmarked frame nearest to from

@@ -60,6 +60,44 @@ unsigned long long DecodeCommandInbox::WaitForPost(unsigned long long seen, int 
     return mGeneration;
 }
 
+unsigned long long DecodeCommandInbox::WaitForPost(unsigned long long seen) const
+{
+    std::unique_lock<std::mutex> locker(mMutex);
+    ++mIdleWaiters;
+    mIdleSeen = seen;
+    mPosted.wait(locker, [this, seen] { return mGeneration != seen; });
+    --mIdleWaiters;
+    return mGeneration;
+}
+
+bool DecodeCommandInbox::IdleWaiting() const
+{
+    // A waiter already posted to counts as awake, though it may not have
+    // run yet.
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mIdleWaiters > 0 && mGeneration == mIdleSeen;
+}
+
+void DecodeCommandInbox::SetClockStopped(bool stopped)
+{
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        if (mClockStopped == stopped)
+        {
+            return;
+        }
+        mClockStopped = stopped;
+        ++mGeneration;
+    }
+    mPosted.notify_all();
+}
+
+bool DecodeCommandInbox::ClockStopped() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mClockStopped;
+}
+
 bool DecodeCommandInbox::Has(unsigned commands, DecodeCommand command)
 {
     return (commands & static_cast<unsigned>(command)) != 0;

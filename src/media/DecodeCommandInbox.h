@@ -49,6 +49,20 @@ public:
     // Waits until the generation differs from seen or timeoutMs passed;
     // returns the generation then.
     unsigned long long WaitForPost(unsigned long long seen, int timeoutMs) const;
+    // Waits, with no time limit, until the generation differs from seen.
+    unsigned long long WaitForPost(unsigned long long seen) const;
+    // Someone waits in WaitForPost without a time limit and nothing was
+    // posted since it began.
+    bool IdleWaiting() const;
+
+    // The engine front stops and starts the clock the loop follows. While it
+    // is stopped the front posts on every change the loop looks at (the
+    // playhead, the direction, the cache's size and loop span), so that the
+    // loop may sleep until a post; while it runs the playhead moves on by
+    // itself. A change posts. Running until told otherwise (a loop that no
+    // clock drives, such as an export's).
+    void SetClockStopped(bool stopped);
+    bool ClockStopped() const;
 
     static bool Has(unsigned commands, DecodeCommand command);
 
@@ -57,4 +71,8 @@ private:
     mutable std::condition_variable mPosted;
     unsigned long long mGeneration = 0; // guarded by mMutex
     unsigned mCommands = 0;             // guarded by mMutex
+    bool mClockStopped = false;         // guarded by mMutex
+    mutable int mIdleWaiters = 0;       // guarded by mMutex
+    // The generation the last untimed wait waits to see change.
+    mutable unsigned long long mIdleSeen = 0; // guarded by mMutex
 };

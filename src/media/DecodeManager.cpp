@@ -32,8 +32,9 @@ int const STATUS_BUSY = 1;
 int const STATUS_START_REACHED = 2;
 int const STATUS_END_REACHED = 3;
 
-// The longest a loop waits on its inbox before it looks at the clock and the
-// cache again by itself. Commands, finished image loaders and the playhead
+// While the clock runs, the longest a loop waits on its inbox before it looks
+// at the clock and the cache again by itself (a stopped clock posts every
+// change, and the loop sleeps until it does). Commands, finished image loaders and the playhead
 // reaching a new frame of the decoded timeline wake it at once; the playhead
 // moving within a frame (audio is cached and evicted by time, not by frame)
 // goes without a word and is followed at this pace.
@@ -1320,5 +1321,30 @@ void DecodeManager::TakePostedCommands()
 
 void DecodeManager::WaitForCommand(int ms)
 {
+    // A whole pass since the last wait (the outputs and the cache's eviction
+    // included) that changed nothing, with nothing posted meanwhile: only a
+    // post can bring anything new.
+    PassState const state = CurrentPassState();
+    bool const unchanged = mLastWaitGeneration == mSeenGeneration && mLastWaitState == state;
+    mLastWaitState = state;
+    mLastWaitGeneration = mSeenGeneration;
+    if (unchanged && SleepsUntilPosted())
+    {
+        mInbox->WaitForPost(mSeenGeneration);
+        return;
+    }
     mInbox->WaitForPost(mSeenGeneration, ms);
+}
+
+bool DecodeManager::SleepsUntilPosted() const
+{
+    // With the clock stopped nothing the loop looks at changes without a
+    // post, but for the frames a cleared cache still lets go a few at a
+    // time on each pass.
+    if (mExportMode || !mTimeline || !mInbox->ClockStopped())
+    {
+        return false;
+    }
+    return mDecodeType == DecodeType::Video ? !mTimeline->HasDeferredVideoCache()
+                                            : !mTimeline->HasDeferredAudioCache();
 }

@@ -157,8 +157,12 @@ private:
     // Takes and applies the commands posted since the last look: the loop's
     // one point of reading them.
     void TakePostedCommands();
-    // Sleeps up to ms, or until something is posted after the last look.
+    // Sleeps up to ms, or until something is posted after the last look;
+    // with no time limit when SleepsUntilPosted.
     void WaitForCommand(int ms);
+    // The clock is stopped and nothing is left to release: only a post
+    // brings anything new.
+    bool SleepsUntilPosted() const;
     void DeleteRetiredTracks();
 
     // Never null; replaced only before StartDecoding. Posted to from any
@@ -166,6 +170,9 @@ private:
     std::shared_ptr<DecodeCommandInbox> mInbox;
     // Everything below belongs to the decode thread.
     unsigned long long mSeenGeneration = 0;
+    // What the last WaitForCommand found, and the generation then.
+    PassState mLastWaitState {};
+    unsigned long long mLastWaitGeneration = ~0ULL;
     Timeline* mTimeline = nullptr;
     bool mDecoding = false;
     Track* mDecodeTrack = nullptr;

@@ -80,9 +80,21 @@ TimeControlBaseWidget::TimeControlBaseWidget(ProjectManager* projectManager, Pla
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &TimeControlBaseWidget::ShowContextMenu);
     mCacheTimer.setInterval(CACHE_POLL_MS);
-    connect(&mCacheTimer, &QTimer::timeout, this, &TimeControlBaseWidget::UpdateCache);
+    connect(&mCacheTimer, &QTimer::timeout, this, &TimeControlBaseWidget::PollCache);
     if (mAvManager)
     {
+        // Whatever makes the engine decode again.
+        for (auto const signal : {&AvManager::PlaybackFrameChanged, &AvManager::SeekRequested,
+                                  &AvManager::RefreshCacheRequested, &AvManager::DecodeTrackUpdated,
+                                  &AvManager::TimelineDecodingEnded})
+        {
+            connect(mAvManager, signal, this, &TimeControlBaseWidget::ResumeCachePoll);
+        }
+        connect(mAvManager, &AvManager::PlaybackStateChanged, this, &TimeControlBaseWidget::ResumeCachePoll);
+        connect(mAvManager, &AvManager::PlaybackRangeChanged, this, &TimeControlBaseWidget::ResumeCachePoll);
+        connect(mAvManager, &AvManager::LoopStateChanged, this, &TimeControlBaseWidget::ResumeCachePoll);
+        connect(mAvManager, &AvManager::PrimaryTimelineChanged, this, &TimeControlBaseWidget::ResumeCachePoll);
+        connect(mAvManager, &AvManager::VideoFrameChanged, this, &TimeControlBaseWidget::ResumeCachePoll);
         connect(mAvManager, &AvManager::PlaybackFrameChanged, this, &TimeControlBaseWidget::OnPlaybackFrameChanged);
         connect(mAvManager, &AvManager::PlaybackEndTimeChanged, this,
                 &TimeControlBaseWidget::OnPlaybackEndTimeChanged);
@@ -168,6 +180,7 @@ int TimeControlBaseWidget::RangeEndFrame() const { return mRangeEnd; }
 int TimeControlBaseWidget::TimelineEndFrame() const { return mEndFrame; }
 int TimeControlBaseWidget::CacheStartFrame() const { return mCacheStart; }
 int TimeControlBaseWidget::CacheEndFrame() const { return mCacheEnd; }
+bool TimeControlBaseWidget::CachePollActive() const { return mCacheTimer.isActive(); }
 QRect TimeControlBaseWidget::EditRangeStartRect() const { return mRangeStartHandle; }
 QRect TimeControlBaseWidget::EditRangeEndRect() const { return mRangeEndHandle; }
 QRect TimeControlBaseWidget::TimelineRect() const { return mTimelineRect; }
@@ -834,12 +847,40 @@ void TimeControlBaseWidget::SetHwMouseOffset(QPoint const& offset)
 
 void TimeControlBaseWidget::OnVisibilityChangedGL(bool visible)
 {
-    if (visible)
+    SetCachePollWanted(visible);
+}
+
+void TimeControlBaseWidget::SetCachePollWanted(bool wanted)
+{
+    mCachePollWanted = wanted;
+    if (wanted)
     {
         UpdateCache();
         mCacheTimer.start();
     }
     else
+    {
+        mCacheTimer.stop();
+    }
+}
+
+void TimeControlBaseWidget::ResumeCachePoll()
+{
+    // Restarted even when running: a tick that comes a whole interval after
+    // the engine was woken finds it awake.
+    if (mCachePollWanted)
+    {
+        mCacheTimer.start();
+    }
+}
+
+void TimeControlBaseWidget::PollCache()
+{
+    int const start = mCacheStart;
+    int const end = mCacheEnd;
+    UpdateCache();
+    bool const settled = mCacheStart == start && mCacheEnd == end;
+    if (settled && mAvManager && !mAvManager->IsPlaying() && mAvManager->DecodingIdle(mTimeline))
     {
         mCacheTimer.stop();
     }
@@ -1211,12 +1252,11 @@ void TimeControlBaseWidget::resizeEvent(QResizeEvent* event)
 void TimeControlBaseWidget::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    UpdateCache();
-    mCacheTimer.start();
+    SetCachePollWanted(true);
 }
 
 void TimeControlBaseWidget::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    mCacheTimer.stop();
+    SetCachePollWanted(false);
 }

@@ -90,6 +90,8 @@ public:
     int TimelineEndFrame() const;
     int CacheStartFrame() const;
     int CacheEndFrame() const;
+    // The cache span is being polled: shown, and the cache may still change.
+    bool CachePollActive() const;
     int DisplayedFrameOffset() const;
     // Start and end time (µs) of the picture last shown for the followed
     // timeline; -1, -1 before one is shown.
@@ -171,6 +173,8 @@ public Q_SLOTS:
     void SetHwMouseOffset(QPoint const& offset);
     void OnVisibilityChangedGL(bool visible);
     void ShowContextMenu(QPoint const& pos);
+    // The engine may change the cache again: polling resumes while shown.
+    void ResumeCachePoll();
 
 protected:
     virtual void DoPaint(QPainter& painter);
@@ -285,6 +289,8 @@ protected:
     QMenu* mContextMenu = nullptr;
     QList<QAction*> mContextMenuActions;
     QTimer mCacheTimer;
+    // Shown (as a widget or in the viewer): the cache span is followed.
+    bool mCachePollWanted = false;
     QPixmap mLastPicture;
     int mViewerMouseYOffset = 0;
     QPoint mViewerPosition;
@@ -292,6 +298,10 @@ protected:
     QPoint mHwMouseOffset;
 
 private:
+    // Polls the cache span; stops once it has settled with the clock
+    // stopped and the decoding asleep (ResumeCachePoll starts it again).
+    void PollCache();
+    void SetCachePollWanted(bool wanted);
     void SetRangeToNeighbourRangeBookmark(bool next);
     void ToggleSetting(bool* setting);
     void CommitRange(Timeline* timeline, int start, int end, int previousStart, int previousEnd);

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void BackwardPlayFollowsTheSetting();
     void VolumeAndMuteGains();
     void FrameScrubPlaysOneFrame();
+    void TicksRestWhilePaused();
     void HandedOverTimelineMayBeDeletedAtOnce();
     void ResetAsTheSoundRunsOutLeavesTheOutputStopped();
     void OutputPlaysAndStops();
@@ -526,6 +527,57 @@ void TestAudioOutput::FrameScrubPlaysOneFrame()
         double const length = static_cast<double>(step.Length()) / RATE;
         QVERIFY2(std::fabs(length - frameDuration / 1e6) < 0.002, qPrintable(QString::number(length)));
     }
+}
+
+void TestAudioOutput::TicksRestWhilePaused()
+{
+    // Paused, with nothing left to write, the output stops its ticks; play
+    // and scrubs wake them, and a scrub's rest again once its frame is out.
+    Samples audio(static_cast<size_t>(FrameAt(2.0) * CHANNELS), 0.0f);
+    AddTone(audio, 440.0, 0.3, 0, Frames(audio));
+    auto timeline = MakeTimeline(audio);
+    Timeline* played = timeline.get();
+    played->SetPlaybackFrame(12);
+    ManagerThread rig;
+    AudioOutputManager* manager = rig.Manager();
+    auto const ticking = [&rig] { return rig.Info(QStringLiteral("Timer Started")) == QStringLiteral("1"); };
+    auto const rests = [&] { return QTest::qWaitFor([&] { return !ticking(); }, TimingBounds::CONDITION_WAIT_MS); };
+
+    rig.Run([=] {
+        manager->SetTimeline(played);
+        manager->SetAudioPlaybackReady(true);
+        manager->UpdateAudioOutputState(false, true, -1, 1.0f);
+    });
+    QVERIFY(rests());
+
+    // Playing, the ticks keep the sink topped up whatever it holds.
+    rig.Run([=] { manager->UpdateAudioOutputState(true, true, -1, 1.0f); });
+    QVERIFY(ticking());
+    rig.Run([=] { manager->UpdateAudioOutputState(true, true, -1, 1.0f); });
+    QVERIFY(ticking());
+    rig.Run([=] { manager->UpdateAudioOutputState(false, true, -1, 1.0f); });
+    QVERIFY(rests());
+
+    // A seek while paused wakes them for a look, and they rest again.
+    rig.Run([=] { manager->ClearAndResetAudioData(); });
+    QVERIFY(rests());
+
+    // A scrub: its frame is played, then only silence would follow.
+    for (int step = 0; step < 2; ++step)
+    {
+        played->SetPlaybackFrame(13 + step);
+        rig.Run([=] {
+            manager->ClearAndResetAudioData();
+            manager->UpdateAudioOutputState(true, true, 41666, 1.0f);
+        });
+        QVERIFY(rests());
+    }
+    // Without a timeline nothing wakes them.
+    rig.Run([=] {
+        manager->SetTimeline(nullptr);
+        manager->UpdateAudioOutputState(true, true, -1, 1.0f);
+    });
+    QVERIFY(!ticking());
 }
 
 void TestAudioOutput::HandedOverTimelineMayBeDeletedAtOnce()

@@ -100,6 +100,7 @@ private Q_SLOTS:
     void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap_data();
     void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
+    void PausedDecodingSleepsOnceTheCacheHasFilled();
     void EditsWhilePlayingInBothDirections();
     void SteppingBackwardIsFrameExact_data();
     void SteppingBackwardIsFrameExact();
@@ -468,6 +469,55 @@ void TestAvManager::EditsOfThePrimaryTimelineReachTheDecodeLoops()
     }
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
     av.Shutdown();
+}
+
+void TestAvManager::PausedDecodingSleepsOnceTheCacheHasFilled()
+{
+    // Paused, the decode loops fill the cache as far as it goes and then
+    // sleep until something changes; whatever changes wakes them.
+    AvManager av;
+    ViewerProbe probe(&av, mEdit.get());
+    av.DecodeTimeline(mEdit.get(), 0, true, true, false);
+    Timeline* edit = mEdit.get();
+    auto const asleep = [&av, edit] { return av.DecodingIdle(edit); };
+    long long const lastTime = edit->TimeAtFrame(edit->EndFrame(), false);
+    auto const filled = [edit, lastTime] {
+        return edit->VideoCacheCoversTime(lastTime) && edit->AudioCacheCoversTime(lastTime);
+    };
+    // The audio output's ticks, as its diagnostic block reports them.
+    auto const audioTicksRest = [&av] {
+        LoggedMessages logged(&Logger::OutputLogged);
+        av.LogCacheStats();
+        auto const reported = [&logged] { return logged.Messages().join(QString()).contains("Timer Started: "); };
+        return QTest::qWaitFor(reported, 20000) && logged.Messages().join(QString()).contains("Timer Started: 0");
+    };
+    Seek(av, edit->TimeAtFrame(5, false));
+    QVERIFY(Settle(av, probe));
+    QVERIFY(QTest::qWaitFor(asleep, 20000));
+    QVERIFY(!av.IsPlaying()); // the clock's own timer stops with it
+    QVERIFY(filled()); // asleep only once all of it is cached
+    QVERIFY(QTest::qWaitFor(audioTicksRest, 20000));
+
+    // A seek wakes them: the frame is shown, and they sleep again with the
+    // cache filled from there.
+    for (int frame : {45, 2})
+    {
+        Seek(av, edit->TimeAtFrame(frame, false));
+        QVERIFY(Settle(av, probe));
+        QVERIFY(QTest::qWaitFor(asleep, 20000));
+        QVERIFY(filled());
+        QVERIFY(edit->VideoCacheCoversTime(av.PlaybackTime()));
+    }
+
+    // While the clock runs they follow it by themselves.
+    probe.Reset();
+    av.Play(true, false);
+    QVERIFY(QTest::qWaitFor([&] { return probe.deliveries >= 3; }, 20000));
+    QVERIFY(av.IsPlaying() ? !asleep() : true);
+    av.Pause(DecodeBias::None);
+    QVERIFY(Settle(av, probe));
+    QVERIFY(QTest::qWaitFor(asleep, 20000));
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
 }
 
 void TestAvManager::EditsWhilePlayingInBothDirections()

@@ -76,6 +76,7 @@ private Q_SLOTS:
     void RangeBarHandlesStepWithoutSeeking();
     void StepButtonsMoveOneFrameEachWay();
     void BookmarkOrEditJumpsAndBarPicture();
+    void CacheBarFollowsTheFillThenStopsPolling();
     void TimelineSwitchedMidDragGetsNoCommand();
     void ViewerEntryPointsAndBookmarkToggles();
     void InfoTextsStandApartAndShownFrameTimesFollow();
@@ -508,6 +509,55 @@ void TestTimeControls::BookmarkOrEditJumpsAndBarPicture()
     Settings::globalTimeControlCacheVisible = false;
     QVERIFY(Near(bar->grab().toImage().pixelColor(QPoint(bar->PositionAtFrame(cached) + 1, 31)), stripe(cached)));
     delete bar;
+}
+
+void TestTimeControls::CacheBarFollowsTheFillThenStopsPolling()
+{
+    // The bar polls the cache while it can change and stops once the fill
+    // is over with the clock stopped, showing the whole filled span; what
+    // makes the engine decode again starts the poll again.
+    Settings::globalTimeControlCacheVisible = true;
+    auto const restore = qScopeGuard([] { Settings::globalTimeControlCacheVisible = false; });
+    auto const settled = [&] {
+        return !mGlobal->CachePollActive() &&
+               mGlobal->CacheStartFrame() == mOpen->FrameAtTime(mOpen->VideoCacheAdjustedStartTime()) &&
+               mGlobal->CacheEndFrame() == mOpen->FrameAtTime(mOpen->VideoCacheAdjustedEndTime());
+    };
+    auto const state = [&] {
+        return QStringLiteral("polling %1, bar %2 to %3, cache %4 to %5 of %6, decoding asleep %7")
+            .arg(mGlobal->CachePollActive())
+            .arg(mGlobal->CacheStartFrame())
+            .arg(mGlobal->CacheEndFrame())
+            .arg(mOpen->FrameAtTime(mOpen->VideoCacheAdjustedStartTime()))
+            .arg(mOpen->FrameAtTime(mOpen->VideoCacheAdjustedEndTime()))
+            .arg(mOpen->EndFrame())
+            .arg(mAv->DecodingIdle(mOpen));
+    };
+    for (int frame : {150, 20})
+    {
+        mAv->SetPlaybackTime(mOpen->TimeAtFrame(frame, false), false, false, true, true);
+        QVERIFY(mGlobal->CachePollActive());
+        QVERIFY2(QTest::qWaitFor(settled, 30000), qPrintable(state()));
+        QVERIFY(mOpen->VideoCacheCoversTime(mOpen->TimeAtFrame(frame, false)));
+        QVERIFY(mGlobal->CacheEndFrame() >= frame);
+        QVERIFY(mAv->DecodingIdle(mOpen));
+    }
+    // Playing, it keeps polling; paused again, it stops once settled.
+    mProbe->Reset();
+    mAv->Play(true, false);
+    QVERIFY(mGlobal->CachePollActive());
+    QVERIFY(QTest::qWaitFor([&] { return mProbe->deliveries >= 3; }, 20000));
+    QVERIFY(!mAv->IsPlaying() || mGlobal->CachePollActive());
+    mAv->Pause(DecodeBias::None);
+    QVERIFY(QTest::qWaitFor([&] { return !mGlobal->CachePollActive(); }, 30000));
+    // Hidden, it does not poll; shown again, it takes a fresh look.
+    mGlobal->hide();
+    QVERIFY(!mGlobal->CachePollActive());
+    mAv->SetPlaybackTime(mOpen->TimeAtFrame(30, false), false, false, true, true);
+    QVERIFY(!mGlobal->CachePollActive());
+    mGlobal->show();
+    QVERIFY(mGlobal->CachePollActive());
+    QVERIFY2(QTest::qWaitFor(settled, 30000), qPrintable(state()));
 }
 
 void TestTimeControls::TimelineSwitchedMidDragGetsNoCommand()
