@@ -1356,6 +1356,10 @@ void DecodeManager::UpdateOutputs()
         {
             EmitFramesForPlaybackTime();
         }
+        else
+        {
+            EmitNewestPictureBehindClock();
+        }
     }
     else
     {
@@ -1379,26 +1383,6 @@ bool DecodeManager::EmitFramesForPlaybackTime()
         mFrameList.clear();
         return false;
     }
-    if (!mFrameList.at(0) && mSeekTarget < 0)
-    {
-        // The clock ran on past the pictures (they fell behind the sound):
-        // the newest one decoded stands in, the ones it passed are dropped.
-        bool const forward = mTimeline->IsDecodeForward();
-        std::shared_ptr<VideoFrame> newest =
-            forward ? mTimeline->LastCachedVideoFrame() : mTimeline->FirstCachedVideoFrame();
-        if (newest && (forward ? newest->adjustedEndTime < time : newest->adjustedStartTime > time))
-        {
-            mFrameList.clear();
-            if (newest == mLastShownFrame)
-            {
-                return false;
-            }
-            mLastShownFrame = newest;
-            mLastShownPlaybackFrame = playbackFrame;
-            emit VideoFrameChanged(newest, nullptr, nullptr);
-            return true;
-        }
-    }
     mLastShownFrame = mFrameList.at(0);
     mLastShownPlaybackFrame = playbackFrame;
     bool const shown = mLastShownFrame != nullptr;
@@ -1408,6 +1392,26 @@ bool DecodeManager::EmitFramesForPlaybackTime()
     }
     mFrameList.clear();
     return shown;
+}
+
+void DecodeManager::EmitNewestPictureBehindClock()
+{
+    if (mSeekTarget >= 0)
+    {
+        return; // a seek shows its own progress
+    }
+    long long const time = mTimeline->PlaybackTime();
+    bool const forward = mTimeline->IsDecodeForward();
+    std::shared_ptr<VideoFrame> newest =
+        forward ? mTimeline->LastCachedVideoFrame() : mTimeline->FirstCachedVideoFrame();
+    if (!newest || newest == mLastShownFrame ||
+        !(forward ? newest->adjustedEndTime < time : newest->adjustedStartTime > time))
+    {
+        return;
+    }
+    mLastShownFrame = newest;
+    mLastShownPlaybackFrame = mDecodeTrack ? mDecodeTrack->FrameAtTime(time) : -1;
+    emit VideoFrameChanged(std::move(newest), nullptr, nullptr);
 }
 
 void DecodeManager::TakePostedCommands()

@@ -166,6 +166,9 @@ private:
     // A seek in progress is over once the cache holds its target.
     void EndSeekIfCovered(long long start, long long end);
     bool EmitFramesForPlaybackTime();
+    // The clock ran on past the pictures (they fell behind the sound): the
+    // newest one decoded stands in, the ones it passed are dropped.
+    void EmitNewestPictureBehindClock();
     // Takes and applies the commands posted since the last look: the loop's
     // one point of reading them.
     void TakePostedCommands();
