@@ -31,8 +31,9 @@ public:
     AvManager& Av();
     BenchViewer& Viewer();
 
-    // Opens the timeline in output 0 with its playback time at time.
-    void Show(Timeline* timeline, long long time);
+    // Opens the timeline in output 0 with its playback time at time; its
+    // sound is decoded and played only when asked for.
+    void Show(Timeline* timeline, long long time, bool withSound = false);
     // Ends decoding in output 0 and lets the engine release its frames.
     void Close();
     // Paused seek; true once the viewer shows the frame covering time.

@@ -9,6 +9,7 @@
 #include "BenchPicture.h"
 #include "BenchSession.h"
 #include "BenchSoak.h"
+#include "BenchSound.h"
 #include "FfmpegReference.h"
 
 #include "app/Logger.h"
@@ -27,6 +28,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -105,19 +107,21 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  fill FILE     the forward fill alone against ffmpeg's decoding (a part of speed)\n"
         "  seek FILE     the random seeks alone (a part of speed), median and p95\n"
         "  loop FILE     the hold at each wrap and the pictures decoded per pass while a range loops at 1x\n"
+        "  sound FILE    the sound's gaps while a range (--range, the whole file unless given) loops at --speed\n"
+        "                for --seconds, with the pictures shown per second and ffmpeg's decoding rate\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, seek or loop");
+    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, seek, loop or sound");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
     QCommandLineOption const direction("direction", "frames: play forward or backward", "direction", "forward");
-    QCommandLineOption const speed("speed", "frames: playback speed", "speed", "1");
+    QCommandLineOption const speed("speed", "frames, sound: playback speed", "speed", "1");
     QCommandLineOption const seek("seek", "frames: seek to each frame of a comma-separated list", "frames");
     QCommandLineOption const from("from", "frames: step from this frame; loop: park on this frame of the range and play from it (the range start unless given)", "frame");
     QCommandLineOption const step("step", "frames: frames per step, negative backward", "frames", "1");
     QCommandLineOption const count("count", "frames: frames shown while stepping", "count", "1");
-    QCommandLineOption const seconds("seconds", "soak: duration", "seconds", "60");
+    QCommandLineOption const seconds("seconds", "soak, sound: duration", "seconds", "60");
     QCommandLineOption const seed("seed", "soak: random seed", "seed", "1");
     QCommandLineOption const cacheSize("cache-size", "cache size in MB (the player's default is 512)", "MB");
     QCommandLineOption const decodedTimes("decoded-times",
@@ -145,7 +149,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek", "loop"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek", "loop", "sound"}.contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -179,6 +183,15 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QStringList const bounds = parser.value(range).split('-');
     options.rangeFirst = number(bounds.value(0));
     options.rangeLast = number(bounds.value(1));
+    if (options.mode == "sound" && !parser.isSet(range))
+    {
+        options.rangeFirst = 0;
+        options.rangeLast = INT_MAX;
+    }
+    if (options.mode == "sound" && !parser.isSet(seconds))
+    {
+        options.seconds = 8;
+    }
     options.loops = number(parser.value(loops));
     Settings::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
@@ -846,6 +859,18 @@ int RunLoop(Options const& options)
     return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.from, options.loops);
 }
 
+int RunSound(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    return RunSoundBench(session, timeline, options.rangeFirst, options.rangeLast, options.speed, options.seconds);
+}
+
 int RunSoak(Options const& options)
 {
     BenchSession session;
@@ -905,6 +930,10 @@ int main(int argc, char* argv[])
     if (options.mode == "loop")
     {
         return RunLoop(options);
+    }
+    if (options.mode == "sound")
+    {
+        return RunSound(options);
     }
     return RunSoak(options);
 }

@@ -73,11 +73,11 @@ BenchViewer& BenchSession::Viewer()
     return mViewer;
 }
 
-void BenchSession::Show(Timeline* timeline, long long time)
+void BenchSession::Show(Timeline* timeline, long long time, bool withSound)
 {
     mAv.Pause(DecodeBias::None);
     timeline->SetPlaybackTime(time);
-    mAv.DecodeTimeline(timeline, 0, false, true, false);
+    mAv.DecodeTimeline(timeline, 0, withSound, true, false);
 }
 
 void BenchSession::Close()

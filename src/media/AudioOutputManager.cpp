@@ -27,6 +27,9 @@ int const MAX_STRETCH_PASSES = 8;
 // Audio prepared after a reset may start this late (µs) before it is cut.
 double const LATE_AUDIO_TOLERANCE = 2000.0;
 int const MAX_CATCH_UP_ROUNDS = 4;
+// The clock's wrap lands this close (µs of timeline time) after the loop's
+// start: one late tick at the top speed.
+long long const CLOCK_WRAP_TOLERANCE = 1000000;
 
 int SampleFrameSize()
 {
@@ -174,6 +177,10 @@ void AudioOutputManager::UpdateAudioOutputState(bool playing, bool forward, long
 void AudioOutputManager::ClearAndResetAudioData()
 {
     WakeTicks();
+    if (TakeClockWrap())
+    {
+        return; // the loop's wrap: its audio is already on its way
+    }
     mPendingBuffer.clear();
     mResetRequested = true;
 }
@@ -203,6 +210,7 @@ void AudioOutputManager::ResetAudioData()
     }
     mTimeline->ResetAudioBuffer(mPendingBuffer, time);
     mReadTime = static_cast<double>(time);
+    mReadWrapped = false;
     mStretcher->Reset();
     ResetSyncThresholdVariables(true);
     mResetRequested = false;
@@ -385,8 +393,9 @@ bool AudioOutputManager::ScrubPlayedOut() const
 void AudioOutputManager::SyncAudioOutput()
 {
     long long const time = mTimeline->PlaybackTime();
-    if (time == mLastSyncTime)
+    if (time == mLastSyncTime || (mReadWrapped && time < mClockAtReadWrap))
     {
+        // (The clock wrapped, and its word of it is still on the way.)
         return;
     }
     double const drift = static_cast<double>(mSyncBase - time) + HeardDuration();
@@ -443,6 +452,56 @@ bool AudioOutputManager::DropLateAudio()
 }
 
 void AudioOutputManager::ReadAudio(QByteArray& buffer, int bytes)
+{
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    double const loopEnd = static_cast<double>(spanEnd + 1);
+    if (mForward && mScrubDuration < 0 && !mReadWrapped && spanEnd > spanStart &&
+        mReadTime >= static_cast<double>(spanStart) && mReadTime < loopEnd)
+    {
+        int const frameSize = SampleFrameSize();
+        auto const untilEnd = static_cast<int>(
+            std::ceil((loopEnd - mReadTime) / 1e6 * Settings::audioOutputSampleRate) * frameSize);
+        if (untilEnd < bytes)
+        {
+            ReadAudioStraight(buffer, untilEnd);
+            // The clock wraps to the start when it passes the end; the audio
+            // heard after the end's is the start's.
+            QByteArray discarded;
+            mTimeline->ResetAudioBuffer(discarded, spanStart);
+            mReadTime = static_cast<double>(spanStart);
+            mReadWrapped = true;
+            mClockAtReadWrap = mTimeline->PlaybackTime();
+            mLoopLength = spanEnd + 1 - spanStart;
+            bytes -= untilEnd;
+        }
+    }
+    ReadAudioStraight(buffer, bytes);
+}
+
+bool AudioOutputManager::TakeClockWrap()
+{
+    if (!mReadWrapped || !mTimeline)
+    {
+        return false;
+    }
+    long long const time = mTimeline->PlaybackTime();
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    if (time >= mClockAtReadWrap)
+    {
+        return false; // a seek before the clock came round
+    }
+    mReadWrapped = false;
+    if (time < spanStart || time > spanStart + CLOCK_WRAP_TOLERANCE)
+    {
+        return false; // sought elsewhere
+    }
+    mSyncBase -= mLoopLength;
+    ResetSyncThresholdVariables(false);
+    return true;
+}
+
+void AudioOutputManager::ReadAudioStraight(QByteArray& buffer, int bytes)
 {
     qsizetype const before = buffer.size();
     mTimeline->FillAudioBufferBySize(buffer, bytes, mForward);

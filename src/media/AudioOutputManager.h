@@ -66,8 +66,14 @@ private:
     // After a reset: cuts what is already late from the pending audio; true
     // when it did.
     bool DropLateAudio();
-    // Appends audio from the timeline's read position and moves the position.
+    // Appends audio from the timeline's read position and moves the position;
+    // playing a loop forward, at the loop's end the reading goes on from its
+    // start, before the clock wraps, so that the sink never runs dry there.
     void ReadAudio(QByteArray& buffer, int bytes);
+    void ReadAudioStraight(QByteArray& buffer, int bytes);
+    // The clock wrapped after the reading had: the drift check counts on from
+    // the loop's start. False when there was no such wrap to take.
+    bool TakeClockWrap();
     void AdvanceReadTime(qsizetype bytes);
     void WritePendingBuffer();
     // The sink's played time in timeline time: scaled by the speed and signed
@@ -96,6 +102,11 @@ private:
     bool mResetRequested = false;
     // Timeline time of the next audio to be read from the cache, µs.
     double mReadTime = 0.0;
+    // The reading wrapped to the loop's start, and the clock has not yet:
+    // the clock's time then, and the length of the loop (µs).
+    bool mReadWrapped = false;
+    long long mClockAtReadWrap = 0;
+    long long mLoopLength = 0;
     // Since the last reset in continuous play, until its first audio is
     // prepared; and how long the sink still had to play then, µs.
     QElapsedTimer mResetClock;

@@ -33,6 +33,9 @@ int const RELOAD_OUTPUT_COUNT = 16;
 // has been delivered, but never longer than this (microseconds): a picture
 // that cannot come must not stop playback.
 long long const STEPPED_HOLD_LIMIT = 1000000;
+// Above this speed the sound no longer leads the clock: pictures set the pace
+// (a free-running fill plays far faster than anyone listens).
+float const SOUND_LEADS_MAXIMUM_SPEED = 4.0f;
 
 // Abandoned parses that were still running when their engine went, with the
 // objects they write into: never destroyed, as a running thread must not be.
@@ -960,6 +963,13 @@ long long AvManager::BookmarkPassedOver(long long from, long long to) const
     return stop;
 }
 
+bool AvManager::SoundLeadsPlayback() const
+{
+    return mPlaybackManager->IsPlaying() && !IsSteppedPlayback() &&
+           (mPlaybackManager->IsPlayForward() || Settings::audioOnBackwardsPlayback) &&
+           mPlaybackManager->PlaybackSpeed() <= SOUND_LEADS_MAXIMUM_SPEED;
+}
+
 bool AvManager::SteppedHoldActive() const
 {
     return mSteppedHoldFrame >= 0 && IsSteppedPlayback() &&
@@ -969,6 +979,22 @@ bool AvManager::SteppedHoldActive() const
 void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 {
     bool notReady = false;
+    // While the sound plays on, pictures that fell behind it are dropped
+    // rather than waited for: the decode loop shows its newest and catches
+    // up. After a seek the clock still waits for the new time's picture.
+    // A loop's wrap is a seek the sound has prepared for (its read position
+    // wrapped already): the pictures of the range start catch up likewise.
+    bool const wrap = seek && mPlaybackManager->IsPlaying() && mPlaybackManager->IsPlayForward() &&
+                      mPlaybackManager->ActiveLoopState() == LoopState::Loop &&
+                      time == mPlaybackManager->RangeStartTime();
+    if (seek || !mPlaybackManager->IsPlaying())
+    {
+        mPicturesCatchUp = false;
+    }
+    bool const soundLeads = (!seek || wrap) && !mSeekUnderway && SoundLeadsPlayback();
+    bool audioReady = true;
+    bool hasAudio = false;
+    bool videoBehind = false;
     for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
     {
         // Only the decoded timelines follow the clock: an export moves its
@@ -986,8 +1012,27 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
                 // move is told.
                 record->task->inbox->Post();
             }
-            bool const ready = record->task->type == AvWorkerTaskType::DecodeAudio ? timeline->AudioCacheReady()
-                                                                                   : timeline->VideoCacheReady();
+            bool const audio = record->task->type == AvWorkerTaskType::DecodeAudio;
+            bool const ready = audio ? timeline->AudioCacheReady() : timeline->VideoCacheReady();
+            if (audio && timeline == mPrimaryTimeline)
+            {
+                hasAudio = true;
+                audioReady = ready;
+            }
+            bool const behind = timeline->VideoCacheFrameCount() > 0 &&
+                                (IsPlayForward() ? timeline->VideoCacheAdjustedEndTime() < time
+                                                 : timeline->VideoCacheAdjustedStartTime() > time);
+            if (!ready && !audio && soundLeads && (behind || wrap || mPicturesCatchUp))
+            {
+                // The pictures come after: not a reason to wait.
+                videoBehind = true;
+                if (wrap)
+                {
+                    mPicturesCatchUp = true;
+                    emit SeekRequested(record->id);
+                }
+                continue;
+            }
             if (!ready)
             {
                 notReady = true;
@@ -1018,10 +1063,16 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
             emit PlaybackFrameChanged(frame);
         }
     }
+    if (videoBehind && (!hasAudio || !audioReady))
+    {
+        notReady = true; // without sound to keep, the clock waits for pictures
+    }
+    mPicturesCatchUp = mPicturesCatchUp && videoBehind && !notReady;
     if (notReady && seek)
     {
         emit SeekInProgress();
     }
+    mSeekUnderway = notReady && (seek || mSeekUnderway);
     // The clock stalls until every decode cache holds the time, and on a
     // bookmark in bookmarks-only play until its picture is delivered.
     mPlaybackManager->PausePlaybackUpdates(notReady || SteppedHoldActive());

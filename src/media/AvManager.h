@@ -193,6 +193,10 @@ private:
     // direction; to itself when there is none.
     long long BookmarkPassedOver(long long from, long long to) const;
     bool SteppedHoldActive() const;
+    // Whether the sound is heard while playing now: forward (or backward when
+    // the settings ask for it), not bookmarks-only, at a speed the stretcher
+    // plays. Pictures that fall behind then do not hold the clock.
+    bool SoundLeadsPlayback() const;
     // Starts waiting parses up to the thread count. A parse rewrites its
     // source's file and stream records, so one whose source a running task
     // decodes or exports waits until that task has ended.
@@ -239,6 +243,13 @@ private:
     // picture is delivered (-1 for none) and since when (AvGetTime).
     int mSteppedHoldFrame = -1;
     long long mSteppedHoldSince = 0;
+    // Main thread, like the clock. A seek found a decode cache without its
+    // time, and no tick since found every cache ready: the clock waits for
+    // the pictures of the new time.
+    bool mSeekUnderway = false;
+    // Main thread. Since a loop's wrap whose pictures were not cached, until
+    // they are: the clock runs on with the sound meanwhile.
+    bool mPicturesCatchUp = false;
     ExportProperties* mCurrentExport = nullptr;
     int mAudioExportWorkerId = -1;
     int mVideoExportWorkerId = -1;

@@ -204,6 +204,19 @@ void DecodeManager::Decode()
             {
                 PrepareClipForDecoding(-1);
             }
+            else if (long long target = -1; Clip* clip = AudioLoopStartFillClip(target))
+            {
+                // The same for the sound: decoded backward from the cache start.
+                mCurrentClip = clip;
+                mLoopStartTarget = target;
+                mLoopStartTriedTarget = target;
+                mLoopStartTriedFrom = mTimeline->AudioCacheStartTime();
+                mForward = false;
+                mSeekTime = TimelineTimeToSourceTime(clip, mTimeline->AudioCacheStartTime() - 1) +
+                            AUDIO_BACKWARD_START_MARGIN;
+                mClipForFill = true;
+                break;
+            }
             else if (long long target = -1; Clip* clip = LoopStartFillClip(target))
             {
                 // The clock loops a span whose start the cache lacks: its
@@ -638,7 +651,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         }
         if (mLoopStartTarget >= 0)
         {
-            ContinueLoopStartFill();
+            audio ? ContinueAudioLoopStartFill() : ContinueLoopStartFill();
         }
         else if (mClipForFill)
         {
@@ -671,7 +684,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 WaitForCommand(SLEEP_VIDEO_MS);
             }
         }
-        else if (decoder != ClipDecoder::Movie || !StartLoopStartFill())
+        else if (audio ? !StartAudioLoopStartFill() : decoder != ClipDecoder::Movie || !StartLoopStartFill())
         {
             WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
         }
@@ -872,6 +885,100 @@ void DecodeManager::ContinueLoopStartFill()
         mLoopStartTriedFrom = mTimeline->VideoCacheAdjustedStartTime();
         EndLoopStartFill();
     }
+}
+
+Clip* DecodeManager::AudioLoopStartFillClip(long long& target) const
+{
+    if (mExportMode || mDecodeType != DecodeType::Audio || !mDecodeTrack || mSeekTarget >= 0 ||
+        !mTimeline->IsDecodeForward() || !mTimeline->AudioCacheReachesLoopEnd())
+    {
+        return nullptr;
+    }
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    long long const time = mTimeline->PlaybackTime();
+    long long const cacheStart = mTimeline->AudioCacheStartTime();
+    // A playhead outside the cache or the span is about to seek anyway.
+    if (spanEnd < spanStart || cacheStart <= spanStart || time < spanStart || time > spanEnd ||
+        !mTimeline->AudioCacheCoversTime(time))
+    {
+        return nullptr;
+    }
+    Clip* clip = mDecodeTrack->ClipAtTime(cacheStart - 1);
+    if (!clip || clip->Type() == ClipType::Empty || !clip->HasAudio())
+    {
+        return nullptr;
+    }
+    target = std::max(spanStart, clip->StartTime());
+    // The span's sound fits beside what the cache holds (it is small: the
+    // budget holds many seconds).
+    long long const needed = mTimeline->AudioCacheSize() + AvHelpers::AudioOutputSizeForDuration(cacheStart - target);
+    if (cacheStart <= target || needed >= mTimeline->AudioCacheMaximumSize() ||
+        (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom) || clip->HasErrors() ||
+        !clip->FileExists(0))
+    {
+        return nullptr;
+    }
+    return clip;
+}
+
+bool DecodeManager::StartAudioLoopStartFill()
+{
+    long long target = -1;
+    Clip* clip = AudioLoopStartFillClip(target);
+    if (!clip || clip != mCurrentClip || !mForward)
+    {
+        return false;
+    }
+    long long const cacheStart = mTimeline->AudioCacheStartTime();
+    mLoopStartTriedTarget = target;
+    mLoopStartTriedFrom = cacheStart;
+    mLoopStartTarget = target;
+    mForward = false;
+    SetDecoderForward(ClipDecoder::Audio, false);
+    mSeekTime = TimelineTimeToSourceTime(clip, cacheStart - 1) + AUDIO_BACKWARD_START_MARGIN;
+    SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
+    return true;
+}
+
+void DecodeManager::ContinueAudioLoopStartFill()
+{
+    long long const time = mTimeline->PlaybackTime();
+    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    // The clock stopped looping, turned, or left the cache (a seek follows).
+    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || spanEnd < spanStart || time < spanStart ||
+        time > spanEnd || !mTimeline->AudioCacheCoversTime(time))
+    {
+        EndAudioLoopStartFill();
+        return;
+    }
+    int const status = DecodeNextOn(ClipDecoder::Audio);
+    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED ||
+        mTimeline->AudioCacheStartTime() <= mLoopStartTarget)
+    {
+        mLoopStartTriedFrom = mTimeline->AudioCacheStartTime();
+        EndAudioLoopStartFill();
+    }
+}
+
+void DecodeManager::EndAudioLoopStartFill()
+{
+    Clip* clip = mCurrentClip;
+    mLoopStartTarget = -1;
+    mForward = true;
+    SetDecoderForward(ClipDecoder::Audio, true);
+    long long const next =
+        mTimeline->AudioCacheFrameCount() > 0 ? mTimeline->AudioCacheEndTime() + 1 : mTimeline->PlaybackTime();
+    if (!clip || mClipForFill || next > clip->EndTime())
+    {
+        // What follows the cache lies past this clip: the main loop goes on
+        // from the cache's edge.
+        mClipActive = false;
+        return;
+    }
+    mSeekTime = std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut());
+    SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
 }
 
 void DecodeManager::EndLoopStartFill()
@@ -1250,6 +1357,10 @@ void DecodeManager::UpdateOutputs()
         {
             EmitFramesForPlaybackTime();
         }
+        else
+        {
+            EmitNewestPictureBehindClock();
+        }
     }
     else
     {
@@ -1282,6 +1393,26 @@ bool DecodeManager::EmitFramesForPlaybackTime()
     }
     mFrameList.clear();
     return shown;
+}
+
+void DecodeManager::EmitNewestPictureBehindClock()
+{
+    if (mSeekTarget >= 0)
+    {
+        return; // a seek shows its own progress
+    }
+    long long const time = mTimeline->PlaybackTime();
+    bool const forward = mTimeline->IsDecodeForward();
+    std::shared_ptr<VideoFrame> newest =
+        forward ? mTimeline->LastCachedVideoFrame() : mTimeline->FirstCachedVideoFrame();
+    if (!newest || newest == mLastShownFrame ||
+        !(forward ? newest->adjustedEndTime < time : newest->adjustedStartTime > time))
+    {
+        return;
+    }
+    mLastShownFrame = newest;
+    mLastShownPlaybackFrame = mDecodeTrack ? mDecodeTrack->FrameAtTime(time) : -1;
+    emit VideoFrameChanged(std::move(newest), nullptr, nullptr);
 }
 
 void DecodeManager::TakePostedCommands()

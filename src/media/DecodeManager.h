@@ -138,6 +138,18 @@ private:
     // target the timeline time it would fill down to; null otherwise.
     Clip* LoopStartFillClip(long long& target) const;
     void ContinueLoopStartFill();
+    // The same for sound, which must be whole at the wrap: while the clock
+    // loops a span whose start the audio cache lacks, the cache already at
+    // the span end and the whole span within its budget, the sound from the
+    // span start up to the cache start is decoded backward in front of the
+    // cache. The clip to decode in, with target the timeline time to fill
+    // down to, when one is wanted now; null otherwise.
+    Clip* AudioLoopStartFillClip(long long& target) const;
+    // Turns the running audio clip loop to such a fill; false when none is
+    // wanted or it lies in another clip.
+    bool StartAudioLoopStartFill();
+    void ContinueAudioLoopStartFill();
+    void EndAudioLoopStartFill();
     // Puts the decoder back to decoding forward from the cache end.
     void EndLoopStartFill();
     void SeekDecoder(ClipDecoder decoder, long long sourceTime);
@@ -154,6 +166,9 @@ private:
     // A seek in progress is over once the cache holds its target.
     void EndSeekIfCovered(long long start, long long end);
     bool EmitFramesForPlaybackTime();
+    // The clock ran on past the pictures (they fell behind the sound): the
+    // newest one decoded stands in, the ones it passed are dropped.
+    void EmitNewestPictureBehindClock();
     // Takes and applies the commands posted since the last look: the loop's
     // one point of reading them.
     void TakePostedCommands();

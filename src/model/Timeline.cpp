@@ -963,6 +963,11 @@ long long Timeline::CacheLoopSpanEnd() const
     return mCacheManager->LoopSpanEnd();
 }
 
+bool Timeline::AudioCacheReachesLoopEnd() const
+{
+    return mCacheManager->AudioReachesLoopEnd();
+}
+
 bool Timeline::VideoCacheReachesLoopEnd() const
 {
     return mCacheManager->VideoReachesLoopEnd();

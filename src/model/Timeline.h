@@ -207,6 +207,7 @@ public:
     long long CacheLoopSpanStart() const;
     long long CacheLoopSpanEnd() const;
     // The cached frames reach the end of that span.
+    bool AudioCacheReachesLoopEnd() const;
     bool VideoCacheReachesLoopEnd() const;
     // Bytes of the cached video frames that start after time.
     long long VideoCacheSizeAfter(long long time) const;

@@ -7,6 +7,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
@@ -24,7 +25,9 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -56,6 +59,59 @@ bool Settle(AvManager& av, ViewerProbe const& probe)
 void Seek(AvManager& av, long long time)
 {
     av.SetPlaybackTime(time, false, false, true, true);
+}
+
+// Stops a decode loop where it hands a picture over, on its own thread, until
+// opened: the loop decodes nothing meanwhile, as a decoder far too slow for
+// the clock would. Opens by itself after a safety wait.
+class DecodeGate
+{
+public:
+    // The first hand-over from here on stops the loop.
+    void Close(AvWorker* worker, QObject* context)
+    {
+        QObject::connect(worker, &AvWorker::VideoFrameChanged, context, [this] { Pass(); }, Qt::DirectConnection);
+    }
+
+    bool WaitUntilStopped()
+    {
+        std::unique_lock<std::mutex> locker(mMutex);
+        return mChanged.wait_for(locker, std::chrono::seconds(20), [this] { return mStopped; });
+    }
+
+    void Open()
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        mOpen = true;
+        mChanged.notify_all();
+    }
+
+private:
+    void Pass()
+    {
+        std::unique_lock<std::mutex> locker(mMutex);
+        mStopped = true;
+        mChanged.notify_all();
+        mChanged.wait_for(locker, std::chrono::seconds(30), [this] { return mOpen; });
+    }
+
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    bool mStopped = false; // guarded by mMutex
+    bool mOpen = false;    // guarded by mMutex
+};
+
+int WorkerOfType(AvManager const& av, AvWorkerTaskType type)
+{
+    for (int id = 0; id < 1000; ++id)
+    {
+        AvWorkerProperties const* record = av.FindActiveWorker(id);
+        if (record && record->task->type == type)
+        {
+            return id;
+        }
+    }
+    return -1;
 }
 
 // Counts the clock's wraps into wraps: each time the playback time goes back.
@@ -99,6 +155,9 @@ private Q_SLOTS:
     void LoopingARangeDecodesNothingBeyondItAndKeepsItsStart();
     void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap_data();
     void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap();
+    void LoopingCachesTheRangeStartsSoundBeforeTheWrap_data();
+    void LoopingCachesTheRangeStartsSoundBeforeTheWrap();
+    void PicturesThatFallBehindAreDroppedNotTheSound();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void PausedDecodingSleepsOnceTheCacheHasFilled();
     void EditsWhilePlayingInBothDirections();
@@ -438,6 +497,119 @@ void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
     QCOMPARE(startNow.get(), start.get());
     QCOMPARE(pictureSeeks, 0);
     QVERIFY(Settle(av, probe));
+    av.Shutdown();
+}
+
+void TestAvManager::LoopingCachesTheRangeStartsSoundBeforeTheWrap_data()
+{
+    QTest::addColumn<float>("speed");
+    QTest::newRow("1x") << 1.0f;
+    QTest::newRow("2x") << 2.0f;
+}
+
+void TestAvManager::LoopingCachesTheRangeStartsSoundBeforeTheWrap()
+{
+    // Played with the loop on from inside the range (every picture a key
+    // picture: a seek there decodes nothing before it): the sound of the
+    // range start is in the cache before the clock comes to the range end,
+    // so the sound goes on through the wrap. The pictures are held back first, so
+    // that the clock waits at the playhead however long that takes.
+    QFETCH(float, speed);
+    std::unique_ptr<Timeline> source = SourceTimeline("numbered_prores_av.mov");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    edit->SetPlaybackRangeByFrame(20, 90);
+    long long const rangeStart = edit->PlaybackRangeStart();
+    long long const from = edit->TimeAtFrame(70, false);
+    AvManager av;
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(speed);
+    TaskHold holdPictures(&av, AvWorkerTaskType::DecodeVideo);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    QVERIFY(holdPictures.WaitUntilHeld());
+    Seek(av, from);
+    QVERIFY(QTest::qWaitFor([&] { return edit->AudioCacheCoversTime(from); }, 20000));
+    int wraps = 0;
+    bool startCoveredAtWrap = false;
+    QObject::connect(&av, &AvManager::PlaybackTimeChanged, this,
+                     [&, last = av.PlaybackTime()](long long time) mutable {
+                         if (time < last && ++wraps == 1)
+                         {
+                             startCoveredAtWrap = edit->AudioCacheCoversTime(rangeStart);
+                         }
+                         last = time;
+                     });
+
+    av.Play(true, false);
+    QVERIFY2(QTest::qWaitFor([&] { return edit->AudioCacheCoversTime(rangeStart); }, 20000),
+             "the range start's sound was not cached while the clock waited inside the range");
+    QCOMPARE(wraps, 0);
+    QCOMPARE(edit->PlaybackTime(), from);
+    // All of the range's sound, start to end, in one piece.
+    QVERIFY(edit->AudioCacheStartTime() <= rangeStart);
+    QVERIFY(edit->AudioCacheEndTime() >= edit->PlaybackRangeEnd());
+    QVERIFY(edit->AudioCacheSize() <= edit->AudioCacheMaximumSize());
+
+    holdPictures.Release();
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= 1; }, 60000));
+    av.Pause(DecodeBias::None);
+    QVERIFY(startCoveredAtWrap);
+    av.Shutdown();
+}
+
+void TestAvManager::PicturesThatFallBehindAreDroppedNotTheSound()
+{
+    // The picture loop stops dead after its first picture while the sound is
+    // cached well ahead: the clock plays on with the sound, never stalling
+    // it, and once the pictures come again the newest is shown, the ones the
+    // clock passed meanwhile dropped.
+    std::unique_ptr<Timeline> source = SourceTimeline("numbered_av.mp4");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    long long const playedTo = edit->TimeAtFrame(60, false);
+    AvManager av;
+    ViewerProbe probe(&av, edit.get());
+    av.SetLoopState(LoopState::Off);
+    TaskHold holdPictures(&av, AvWorkerTaskType::DecodeVideo);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    QVERIFY(holdPictures.WaitUntilHeld());
+    QVERIFY(QTest::qWaitFor([&] { return edit->AudioCacheCoversTime(playedTo + 1000000); }, 20000));
+    int const pictureTask = WorkerOfType(av, AvWorkerTaskType::DecodeVideo);
+    QVERIFY(pictureTask >= 0);
+    DecodeGate gate;
+    QObject context;
+    gate.Close(av.FindActiveWorker(pictureTask)->worker, &context);
+    holdPictures.Release();
+    QVERIFY(gate.WaitUntilStopped());
+    long long const cachedEnd = edit->VideoCacheAdjustedEndTime();
+    QVERIFY2(cachedEnd < playedTo, "the picture loop cached beyond the time played to before it stopped");
+
+    QSignalSpy soundReady(&av, &AvManager::AudioPlaybackReadyChanged);
+    av.Play(true, false);
+    bool const ranOn = QTest::qWaitFor([&] { return av.PlaybackTime() >= playedTo; }, 20000);
+    long long const stalledAt = av.PlaybackTime();
+    bool const soundKept = av.IsAudioPlaybackReady();
+    gate.Open();
+    QVERIFY2(ranOn, qPrintable(QStringLiteral("the clock waited for pictures at %1 µs").arg(stalledAt)));
+    QVERIFY(soundKept);
+    for (QList<QVariant> const& change : std::as_const(soundReady))
+    {
+        QVERIFY2(change.at(0).toBool(), "the sound was stopped while the pictures fell behind");
+    }
+    // The pictures come again: one past everything cached before is shown
+    // while the clock is still ahead of the decoding, and none of those
+    // passed over is.
+    std::shared_ptr<VideoFrame> shownAhead;
+    QObject::connect(&av, &AvManager::VideoFrameChanged, &context,
+                     [&](int, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame>,
+                         std::shared_ptr<VideoFrame>) {
+                         if (!shownAhead && current && current->adjustedStartTime > cachedEnd)
+                         {
+                             shownAhead = current;
+                         }
+                     });
+    QVERIFY(QTest::qWaitFor([&] { return shownAhead != nullptr; }, 20000));
+    av.Pause(DecodeBias::None);
+    QVERIFY(Settle(av, probe));
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
     av.Shutdown();
 }
 
