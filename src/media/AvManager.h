@@ -178,7 +178,8 @@ private:
     void SetPrimaryTimeline(Timeline* timeline);
     void SetDecodeBias(DecodeBias bias);
     // Tells each decoded timeline's cache the span the clock loops over while
-    // it plays forward with the loop state on, or that it does not loop.
+    // it plays forward with the loop state on, or is parked inside a set range
+    // with it on; or that it does not loop.
     void UpdateCacheLoopSpans();
     void UpdateTimelineCacheSize(Timeline* timeline);
     bool InitializeSteppedPlayback(long long time);
