@@ -279,6 +279,10 @@ int VideoDecoder::KeptFrames() const
     {
         return mWindowFrames;
     }
+    if (mSeekWithoutLead)
+    {
+        return 0;
+    }
     int const leading = Settings::numLeadingVideoFramesKeptOnSeek;
     return mSeekKeepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
 }
@@ -286,6 +290,7 @@ int VideoDecoder::KeptFrames() const
 void VideoDecoder::Seek(long long t)
 {
     mSingleWindow = false;
+    mSeekWithoutLead = false;
     mFrameBuffer.clear();
     mWindowUnfinished = false;
     mSkipAllowed = true;
@@ -691,6 +696,14 @@ void VideoDecoder::SetDecodeForward(bool forward)
 {
     mDecodeForward = forward;
     mSingleWindow = false;
+    mSeekWithoutLead = false;
+}
+
+void VideoDecoder::SeekWithoutLead(long long t)
+{
+    SetDecodeForward(true);
+    Seek(t);
+    mSeekWithoutLead = true;
 }
 
 void VideoDecoder::SeekSingleBackwardWindow(long long t, int frames)
