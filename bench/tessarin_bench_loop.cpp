@@ -158,6 +158,7 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
 
     av.SetLoopState(LoopState::Loop);
     av.SetPlaybackSpeed(1.0f);
+    bool const startCached = timeline->FindVideoFrame(timeline->TimeAtFrame(first, false)) != nullptr;
     av.Play(true, false);
     double const rangeMs = static_cast<double>(timeline->TimeAtFrame(last, true) -
                                                timeline->TimeAtFrame(first, false)) / 1000.0;
@@ -193,8 +194,8 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
                 loops, timeline->CacheSize());
     std::printf("  hold at the wrap  first %8.1f ms (%.1f frame durations), longest later %8.1f ms (%.1f)\n",
                 firstHold, firstHold / frameMs, laterHold, laterHold / frameMs);
-    std::printf("  after the first wrap, longest picture %8.1f ms (%.1f frame durations)\n", firstLoopHold,
-                firstLoopHold / frameMs);
+    std::printf("  after the first wrap, longest picture %8.1f ms (%.1f frame durations); range start %s at play\n",
+                firstLoopHold, firstLoopHold / frameMs, startCached ? "cached" : "not cached");
     // Seen in the cache every few milliseconds: a picture decoded and let go
     // in between is missed, so these are lower bounds.
     std::printf("  pictures decoded  first pass %d, per later loop: most %d, mean %.1f (seen in the cache)\n",
