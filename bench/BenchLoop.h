@@ -6,5 +6,7 @@ class Timeline;
 // Loops a range of a timeline at 1x with the loop state on, as a reviewer
 // does, and reports how long the picture held at each wrap and how many
 // pictures the engine decoded for each pass. Play starts from the frame
-// parked on, from (the range start when negative). Returns 0 on success.
-int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int from, int loops);
+// parked on, from (the range start when negative), after parkSeconds parked
+// there with the loop on. Returns 0 on success.
+int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int from, int loops,
+                 double parkSeconds = 0.0);

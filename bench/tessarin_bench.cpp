@@ -74,6 +74,7 @@ struct Options
     int rangeFirst = 101;
     int rangeLast = 150;
     int loops = 8;
+    double park = 0.0;
 };
 
 int Fail(QString const& message)
@@ -129,8 +130,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
                                         "the packets' times (for comparison)");
     QCommandLineOption const range("range", "loop: the range looped", "FIRST-LAST", "101-150");
     QCommandLineOption const loops("loops", "loop: wraps to watch", "count", "8");
-    parser.addOptions(
-        {format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes, range, loops});
+    QCommandLineOption const park("park", "loop: seconds parked on --from with the loop on before play", "seconds",
+                                  "0");
+    parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes,
+                       range, loops, park});
     if (!parser.parse(application.arguments()))
     {
         error = parser.errorText();
@@ -193,6 +196,9 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         options.seconds = 8;
     }
     options.loops = number(parser.value(loops));
+    bool parkGood = false;
+    options.park = parser.value(park).toDouble(&parkGood);
+    ok = ok && parkGood && options.park >= 0.0;
     Settings::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
     {
@@ -856,7 +862,8 @@ int RunLoop(Options const& options)
     {
         return Fail(error);
     }
-    return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.from, options.loops);
+    return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.from, options.loops,
+                        options.park);
 }
 
 int RunSound(Options const& options)

@@ -72,7 +72,8 @@ private:
 
 } // namespace
 
-int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int from, int loops)
+int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int from, int loops,
+                 double parkSeconds)
 {
     last = std::min(last, timeline->EndFrame());
     from = from < 0 ? first : from;
@@ -99,6 +100,13 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
         return 1;
     }
 
+    if (parkSeconds > 0.0)
+    {
+        // Parked with the loop on, as a reviewer who parks, then plays.
+        av.SetLoopState(LoopState::Loop);
+        BenchSession::WaitFor([&] { return false; }, static_cast<int>(parkSeconds * 1000.0));
+    }
+
     CachedPictureCounter counter(timeline);
     QList<int> decoded {counter.Look()}; // what the paused seek decoded
     QList<double> holds;
@@ -106,10 +114,20 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
     clock.start();
     double lastFrameAt = -1.0;
     bool wrapped = false;
+    // The longest any picture stayed between the first wrap and the second:
+    // a wrap that shows the range start early but then waits on the next
+    // pictures only moves the hold.
+    double handedAt = -1.0;
+    double firstLoopHold = 0.0;
     QObject guard;
     QObject::connect(&session.Viewer(), &BenchViewer::FrameHanded, &guard,
                      [&](std::shared_ptr<VideoFrame>, long long, int frame) {
                          double const now = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+                         if (holds.size() == 1 && !(frame == first && wrapped) && handedAt >= 0.0)
+                         {
+                             firstLoopHold = std::max(firstLoopHold, now - handedAt);
+                         }
+                         handedAt = now;
                          if (frame == last)
                          {
                              lastFrameAt = now;
@@ -140,6 +158,7 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
 
     av.SetLoopState(LoopState::Loop);
     av.SetPlaybackSpeed(1.0f);
+    bool const startCached = timeline->FindVideoFrame(timeline->TimeAtFrame(first, false)) != nullptr;
     av.Play(true, false);
     double const rangeMs = static_cast<double>(timeline->TimeAtFrame(last, true) -
                                                timeline->TimeAtFrame(first, false)) / 1000.0;
@@ -170,11 +189,13 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
         laterSum += decoded.at(i);
         ++laterCount;
     }
-    std::printf("%s: loop %d-%d (%d frames) from %d, %d wraps at 1x, cache %d MB\n",
-                qPrintable(timeline->SourcePtr()->MediaName()), first, last, last - first + 1, from, loops,
-                timeline->CacheSize());
+    std::printf("%s: loop %d-%d (%d frames) from %d parked %.1f s, %d wraps at 1x, cache %d MB\n",
+                qPrintable(timeline->SourcePtr()->MediaName()), first, last, last - first + 1, from, parkSeconds,
+                loops, timeline->CacheSize());
     std::printf("  hold at the wrap  first %8.1f ms (%.1f frame durations), longest later %8.1f ms (%.1f)\n",
                 firstHold, firstHold / frameMs, laterHold, laterHold / frameMs);
+    std::printf("  after the first wrap, longest picture %8.1f ms (%.1f frame durations); range start %s at play\n",
+                firstLoopHold, firstLoopHold / frameMs, startCached ? "cached" : "not cached");
     // Seen in the cache every few milliseconds: a picture decoded and let go
     // in between is missed, so these are lower bounds.
     std::printf("  pictures decoded  first pass %d, per later loop: most %d, mean %.1f (seen in the cache)\n",

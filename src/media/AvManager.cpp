@@ -978,6 +978,10 @@ bool AvManager::SteppedHoldActive() const
 
 void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 {
+    if (!mPlaybackManager->IsPlaying())
+    {
+        UpdateCacheLoopSpans(); // parked inside the range or not
+    }
     bool notReady = false;
     // While the sound plays on, pictures that fell behind it are dropped
     // rather than waited for: the decode loop shows its newest and catches
@@ -1238,16 +1242,31 @@ void AvManager::WakeDecodeTasks()
 void AvManager::UpdateCacheLoopSpans()
 {
     // Only a forward loop: ping-pong turns at the bound with the cache still
-    // about it, and backward play keeps its own windows.
-    bool const loops = mPlaybackManager->IsPlaying() && mPlaybackManager->IsPlayForward() &&
+    // about it, and backward play keeps its own windows. Parked inside a
+    // range with the loop on, the caches get ready for the loop before play
+    // starts: a reviewer parks on a frame of the range, then plays it.
+    bool const playing = mPlaybackManager->IsPlaying();
+    long long const rangeStart = mPlaybackManager->RangeStartTime();
+    long long const rangeEnd = mPlaybackManager->RangeEndTime();
+    long long const time = mPlaybackManager->PlaybackTime();
+    bool const rangeSet = rangeStart > 0 || rangeEnd < mPlaybackManager->EndTime();
+    bool const parkedInRange = !playing && rangeSet && rangeStart <= time && time <= rangeEnd;
+    bool const loops = (parkedInRange || (playing && mPlaybackManager->IsPlayForward())) &&
                        mPlaybackManager->ActiveLoopState() == LoopState::Loop;
-    long long const start = loops ? mPlaybackManager->RangeStartTime() : 0;
-    long long const end = loops ? mPlaybackManager->RangeEndTime() : -1;
+    long long const start = loops ? rangeStart : 0;
+    long long const end = loops ? rangeEnd : -1;
     for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
     {
-        if (IsDecodeTask(record))
+        if (!IsDecodeTask(record))
         {
-            record->task->timeline->SetCacheLoopSpan(start, end);
+            continue;
+        }
+        Timeline* timeline = record->task->timeline;
+        if (timeline->CacheLoopSpanStart() != start || timeline->CacheLoopSpanEnd() != end)
+        {
+            timeline->SetCacheLoopSpan(start, end);
+            // An idle loop looks again: the span may want a fill in front.
+            record->task->inbox->Post();
         }
     }
     WakeDecodeTasks();

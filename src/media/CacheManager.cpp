@@ -170,7 +170,7 @@ long long CacheManager::AudioSize() const
 long long CacheManager::VideoSize() const
 {
     QMutexLocker locker(&mVideoMutex);
-    return mVideoSize;
+    return mVideoSize + mVideoLeadSize;
 }
 
 long long CacheManager::VideoSizeBefore(long long time) const
@@ -249,7 +249,7 @@ bool CacheManager::CanInsertVideoFrame() const
 {
     QMutexLocker locker(&mVideoMutex);
     // Frames of a cleared cache count until they are let go.
-    return mVideoSize + mDeferredVideoSize + mVideoReservedSize < mVideoMaximumSize;
+    return mVideoSize + mVideoLeadSize + mDeferredVideoSize + mVideoReservedSize < mVideoMaximumSize;
 }
 
 void CacheManager::SetVideoReservedSize(long long bytes)
@@ -307,7 +307,8 @@ bool CacheManager::AudioCoversTime(long long time) const
 bool CacheManager::VideoCoversTime(long long time) const
 {
     QMutexLocker locker(&mVideoMutex);
-    return !mVideoFrames.isEmpty() && mVideoAdjustedStartTime <= time && time <= mVideoAdjustedEndTime;
+    return (!mVideoFrames.isEmpty() && mVideoAdjustedStartTime <= time && time <= mVideoAdjustedEndTime) ||
+           VideoLeadIndexLocked(time) >= 0;
 }
 
 // ---- Audio insertion and eviction ----
@@ -475,6 +476,109 @@ void CacheManager::InsertVideoFrame(std::shared_ptr<VideoFrame> frame)
     }
 }
 
+void CacheManager::InsertVideoLeadFrame(std::shared_ptr<VideoFrame> frame)
+{
+    if (!frame)
+    {
+        return;
+    }
+    QMutexLocker locker(&mVideoMutex);
+    if (mVideoFrames.isEmpty())
+    {
+        VideoPushBack(std::move(frame));
+        return;
+    }
+    if (frame->adjustedStartTime >= mVideoAdjustedStartTime)
+    {
+        return; // the window has it
+    }
+    // A later picture placed on the frame the last one starts at replaces
+    // it (see VideoPushBack); the one before ends where this one starts.
+    while (!mVideoLeadFrames.isEmpty() && mVideoLeadFrames.last()->adjustedStartTime >= frame->adjustedStartTime)
+    {
+        mVideoLeadSize -= mVideoLeadFrames.takeLast()->byteSize;
+    }
+    if (!mVideoLeadFrames.isEmpty())
+    {
+        VideoFrame& last = *mVideoLeadFrames.last();
+        last.packetEndTime = frame->packetStartTime - 1;
+        last.adjustedEndTime = frame->adjustedStartTime - 1;
+    }
+    mVideoLeadSize += frame->byteSize;
+    bool const reaches = frame->adjustedEndTime + 1 >= mVideoAdjustedStartTime;
+    mVideoLeadFrames.append(std::move(frame));
+    if (reaches)
+    {
+        JoinVideoLeadLocked();
+    }
+}
+
+void CacheManager::JoinVideoLead()
+{
+    QMutexLocker locker(&mVideoMutex);
+    JoinVideoLeadLocked();
+}
+
+void CacheManager::JoinVideoLeadLocked()
+{
+    if (mVideoLeadFrames.isEmpty())
+    {
+        return;
+    }
+    if (!mVideoFrames.isEmpty())
+    {
+        VideoFrame& last = *mVideoLeadFrames.last();
+        last.packetEndTime = mVideoPacketStartTime - 1;
+        last.adjustedEndTime = mVideoAdjustedStartTime - 1;
+    }
+    else
+    {
+        mVideoPacketEndTime = mVideoLeadFrames.last()->packetEndTime;
+        mVideoAdjustedEndTime = mVideoLeadFrames.last()->adjustedEndTime;
+    }
+    mVideoPacketStartTime = mVideoLeadFrames.first()->packetStartTime;
+    mVideoAdjustedStartTime = mVideoLeadFrames.first()->adjustedStartTime;
+    mVideoSize += mVideoLeadSize;
+    mVideoLeadFrames.append(mVideoFrames);
+    mVideoFrames.swap(mVideoLeadFrames);
+    mVideoLeadFrames.clear();
+    mVideoLeadSize = 0;
+}
+
+bool CacheManager::DropVideoLead()
+{
+    QMutexLocker locker(&mVideoMutex);
+    if (mVideoLeadFrames.isEmpty())
+    {
+        return false;
+    }
+    // Let go on the main thread, as a cleared window is.
+    mDeferredVideoFrames.append(mVideoLeadFrames);
+    mDeferredVideoSize += mVideoLeadSize;
+    mVideoLeadFrames.clear();
+    mVideoLeadSize = 0;
+    return true;
+}
+
+bool CacheManager::HasVideoLead() const
+{
+    QMutexLocker locker(&mVideoMutex);
+    return !mVideoLeadFrames.isEmpty();
+}
+
+int CacheManager::VideoLeadIndexLocked(long long time) const
+{
+    for (int i = 0; i < mVideoLeadFrames.size(); ++i)
+    {
+        VideoFrame const& frame = *mVideoLeadFrames.at(i);
+        if (frame.adjustedStartTime <= time && time <= frame.adjustedEndTime)
+        {
+            return i;
+        }
+    }
+    return -1;
+}
+
 void CacheManager::VideoPushBack(std::shared_ptr<VideoFrame> frame)
 {
     // A later picture placed on the same timeline frame covers that frame's
@@ -570,7 +674,7 @@ double CacheManager::VideoForwardWeightingLocked(long long time) const
 void CacheManager::UpdateVideo(long long time, bool forward, double target)
 {
     QMutexLocker locker(&mVideoMutex);
-    if (mVideoSize + mVideoReservedSize < mVideoMaximumSize || mVideoFrames.isEmpty())
+    if (mVideoSize + mVideoLeadSize + mVideoReservedSize < mVideoMaximumSize || mVideoFrames.isEmpty())
     {
         return;
     }
@@ -611,6 +715,10 @@ int CacheManager::AudioFrameIndexBinarySearch(long long time, int low, int high)
 std::shared_ptr<VideoFrame> CacheManager::FindVideoFrame(long long time) const
 {
     QMutexLocker locker(&mVideoMutex);
+    if (int const lead = VideoLeadIndexLocked(time); lead >= 0)
+    {
+        return mVideoLeadFrames.at(lead);
+    }
     if (mVideoFrames.isEmpty() || time < mVideoAdjustedStartTime || time > mVideoAdjustedEndTime)
     {
         return nullptr;
@@ -627,6 +735,13 @@ std::shared_ptr<VideoFrame> CacheManager::FindVideoFrame(long long time) const
 void CacheManager::FindVideoFrames(long long time, QList<std::shared_ptr<VideoFrame>>& frames) const
 {
     QMutexLocker locker(&mVideoMutex);
+    if (int const lead = VideoLeadIndexLocked(time); lead >= 0)
+    {
+        frames.append(mVideoLeadFrames.at(lead));
+        frames.append(lead > 0 ? mVideoLeadFrames.at(lead - 1) : nullptr);
+        frames.append(lead + 1 < mVideoLeadFrames.size() ? mVideoLeadFrames.at(lead + 1) : nullptr);
+        return;
+    }
     int index = -1;
     if (!mVideoFrames.isEmpty() && mVideoAdjustedStartTime <= time && time <= mVideoAdjustedEndTime)
     {
@@ -783,13 +898,17 @@ void CacheManager::ClearVideo(bool immediate)
         released.swap(mDeferredVideoFrames);
         mDeferredVideoSize = 0;
         released.append(mVideoFrames);
+        released.append(mVideoLeadFrames);
     }
     else
     {
         mDeferredVideoFrames.append(mVideoFrames);
-        mDeferredVideoSize += mVideoSize;
+        mDeferredVideoFrames.append(mVideoLeadFrames);
+        mDeferredVideoSize += mVideoSize + mVideoLeadSize;
     }
     mVideoFrames.clear();
+    mVideoLeadFrames.clear();
+    mVideoLeadSize = 0;
     ResetVideoRange();
     locker.unlock();
 }
@@ -805,7 +924,7 @@ void CacheManager::DoDeferredVideoCacheCleanup()
     QList<std::shared_ptr<VideoFrame>> released;
     QMutexLocker locker(&mVideoMutex);
     // A few at a time, unless they hold the budget the new frames need.
-    qsizetype const count = mVideoSize + mDeferredVideoSize + mVideoReservedSize >= mVideoMaximumSize
+    qsizetype const count = mVideoSize + mVideoLeadSize + mDeferredVideoSize + mVideoReservedSize >= mVideoMaximumSize
                                 ? mDeferredVideoFrames.size()
                                 : std::min<qsizetype>(DEFERRED_RELEASE_BATCH, mDeferredVideoFrames.size());
     released = mDeferredVideoFrames.first(count);

@@ -54,6 +54,21 @@ public:
 
     void InsertAudioFrame(std::shared_ptr<AudioFrame> frame);
     void InsertVideoFrame(std::shared_ptr<VideoFrame> frame);
+    // A picture of a lead run: decoded forward from a time before the
+    // window's start, ahead of the pictures between it and the window. Each
+    // is found (FindVideoFrame, VideoCoversTime) as soon as it is inserted,
+    // though the pictures after it are not there yet; the run becomes the
+    // front of the window once its last picture ends where the window
+    // starts. Pictures in the order of their start times, each stamped with
+    // its own end. Into an empty window it goes as usual.
+    void InsertVideoLeadFrame(std::shared_ptr<VideoFrame> frame);
+    // Makes the lead run the front of the window now, its last picture
+    // covering up to the window's start (no picture comes between them).
+    void JoinVideoLead();
+    // Lets a lead run that never reached the window go; true when there was
+    // one.
+    bool DropVideoLead();
+    bool HasVideoLead() const;
 
     // The span [start, end] (µs, timeline time) a looping clock keeps
     // returning to: frames outside it go first when the budget is used up,
@@ -115,6 +130,9 @@ private:
     void VideoPopFront();
     void VideoPopBack();
     void ResetVideoRange();
+    // The callers hold mVideoMutex.
+    void JoinVideoLeadLocked();
+    int VideoLeadIndexLocked(long long time) const;
     double AudioForwardWeightingLocked(long long time) const;
     double VideoForwardWeightingLocked(long long time) const;
     int AudioFrameIndexBinarySearch(long long time, int low, int high) const;
@@ -135,6 +153,11 @@ private:
     long long mVideoAdjustedEndTime = 0;
     long long mVideoSize = 0;
     long long mDeferredVideoSize = 0; // bytes of mDeferredVideoFrames
+    // The lead run (InsertVideoLeadFrame) and its bytes, which count against
+    // the budget; never evicted. Written by the decode thread, read by any,
+    // under mVideoMutex.
+    QList<std::shared_ptr<VideoFrame>> mVideoLeadFrames;
+    long long mVideoLeadSize = 0;
     std::atomic<long long> mVideoMaximumSize {0};
     std::atomic<long long> mVideoReservedSize {0};
     // Written by the main thread (the clock's loop), read by the decode

@@ -690,7 +690,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         }
         UpdateOutputs();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
-        bool const forward = mLoopStartTarget < 0 && (mSeekTarget >= 0 || mTimeline->IsDecodeForward());
+        bool const forward = mLoopStartTarget >= 0 || mSeekTarget >= 0 || mTimeline->IsDecodeForward();
         if (IsDecoderForward(decoder) != forward)
         {
             break; // the direction changed: the main loop continues from the other edge
@@ -846,16 +846,20 @@ bool DecodeManager::StartLoopStartFill()
     {
         return false;
     }
-    // Started: tried again after a pause or a turn cut it short.
+    // Started: tried again after a turn or a seek cut it short.
     mLoopStartTriedTarget = -1;
     mLoopStartTriedFrom = -1;
     WaitForDecoderWorkers(ClipDecoder::Movie);
     mLoopStartTarget = target;
+    mLoopStartReached = false;
     mHeldPicture.reset();
-    mForward = false;
-    mVideoDecoder->SeekSingleBackwardWindow(windowEnd, static_cast<int>(frames));
+    // Forward from the span start: its picture, the one the wrap shows
+    // first, is usable as soon as it is decoded, and the others follow it
+    // faster than they are played.
+    mVideoDecoder->SeekWithoutLead(windowStart);
+    mSoughtTime = -1;
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
-    // Room for the window: the frames after the span go.
+    // Room for the pictures to come: the frames after the span go.
     MakeVideoCacheRoom(false);
     return true;
 }
@@ -876,9 +880,12 @@ void DecodeManager::ContinueLoopStartFill()
     }
     int const status = mVideoDecoder->DecodeNext();
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
-    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED ||
-        mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartTarget ||
-        mVideoDecoder->BackwardWindowStartsNext())
+    if (status == STATUS_END_REACHED)
+    {
+        WaitForDecoderWorkers(ClipDecoder::Movie);
+        mLoopStartReached = true;
+    }
+    if (mLoopStartReached || mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartTarget)
     {
         // Done as far as it goes: not tried again from where it got to.
         mLoopStartTriedTarget = mLoopStartTarget;
@@ -981,12 +988,57 @@ void DecodeManager::EndAudioLoopStartFill()
     SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
 }
 
+void DecodeManager::CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame)
+{
+    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    if (mLoopStartReached)
+    {
+        return;
+    }
+    if (!frame || frame->emptyFrame)
+    {
+        mLoopStartReached = true; // the file ends before the cache: nothing comes between
+        return;
+    }
+    int const targetIndex = mDecodeTrack->FrameAtTime(mLoopStartTarget) - clip->StartFrame();
+    int const index = PictureIndex(clip, *frame);
+    if (index < targetIndex)
+    {
+        // Covers the span start unless a picture starts there.
+        mHeldPicture = std::move(frame);
+        mHeldPictureIndex = targetIndex;
+        return;
+    }
+    if (index >= clip->FrameCount() || clip->StartFrame() + index >= mDecodeTrack->FrameAtTime(cacheStart))
+    {
+        mLoopStartReached = true;
+        if (mHeldPicture)
+        {
+            PlaceFrame(clip, std::move(mHeldPicture), mHeldPictureIndex, true);
+            mHeldPicture.reset();
+        }
+        // Nothing comes between the pictures brought and the cache.
+        mTimeline->JoinVideoCacheLead();
+        return;
+    }
+    if (mHeldPicture && index > targetIndex)
+    {
+        PlaceFrame(clip, std::move(mHeldPicture), mHeldPictureIndex, true);
+    }
+    mHeldPicture.reset();
+    PlaceFrame(clip, std::move(frame), index, true);
+}
+
 void DecodeManager::EndLoopStartFill()
 {
     Clip* clip = mCurrentClip;
     mLoopStartTarget = -1;
     mForward = true;
+    mHeldPicture.reset();
     WaitForDecoderWorkers(ClipDecoder::Movie);
+    // Pictures brought that never reached the cache go: the cache is
+    // contiguous again.
+    mTimeline->DropVideoCacheLead();
     mVideoDecoder->StopDecoding();
     mVideoDecoder->SetDecodeForward(true);
     long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
@@ -1101,6 +1153,11 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         mHeldPicture.reset();
         return;
     }
+    if (mLoopStartTarget >= 0)
+    {
+        CacheLoopStartFrame(clip, std::move(frame));
+        return;
+    }
     if (!frame)
     {
         CacheHeldPicture();
@@ -1199,7 +1256,7 @@ void DecodeManager::CacheHeldPicture()
     }
 }
 
-void DecodeManager::PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index)
+void DecodeManager::PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index, bool lead)
 {
     int const frameCount = clip->FrameCount();
     int const startFrame = clip->StartFrame() + index;
@@ -1222,7 +1279,7 @@ void DecodeManager::PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, in
     }
     long long const adjustedStart = frame->adjustedStartTime;
     long long const adjustedEnd = frame->adjustedEndTime;
-    mTimeline->CacheVideoFrame(std::move(frame));
+    lead ? mTimeline->CacheLeadVideoFrame(std::move(frame)) : mTimeline->CacheVideoFrame(std::move(frame));
     mClipCached = true;
     EndSeekIfCovered(adjustedStart, adjustedEnd);
 }

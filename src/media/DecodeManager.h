@@ -128,11 +128,12 @@ private:
     // Lets the cache evict until it stops letting frames go (with
     // untilItCanCache, until it has room for the next frame).
     void MakeVideoCacheRoom(bool untilItCanCache);
-    // While the clock loops a span whose start the cache lacks, with the
-    // fill already at the span end and room in the budget for the whole
-    // span: the pictures from the span start up to the cache start are
-    // decoded in one backward window and put in front of the cache, the
-    // playhead left where it is, so the first wrap finds them there.
+    // While the clock loops a span whose start the cache lacks (or is parked
+    // inside it), with the fill already at the span end and room in the
+    // budget for the whole span: the pictures from the span start up to the
+    // cache start are decoded forward and put in front of the cache as each
+    // comes, the playhead left where it is, so the first wrap finds them
+    // there, the span start first.
     bool StartLoopStartFill();
     // The clip such a fill would decode in, when one is wanted now, with
     // target the timeline time it would fill down to; null otherwise.
@@ -150,6 +151,8 @@ private:
     bool StartAudioLoopStartFill();
     void ContinueAudioLoopStartFill();
     void EndAudioLoopStartFill();
+    // A picture of that fill: into the lead run in front of the cache.
+    void CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame);
     // Puts the decoder back to decoding forward from the cache end.
     void EndLoopStartFill();
     void SeekDecoder(ClipDecoder decoder, long long sourceTime);
@@ -160,8 +163,9 @@ private:
     // The source frame (from the clip's cut in) a picture is shown from: the
     // first whose start time it covers.
     static int PictureIndex(Clip const* clip, VideoFrame const& picture);
-    // Stamps a frame with its place on the timeline and caches it.
-    void PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index);
+    // Stamps a frame with its place on the timeline and caches it (lead: in
+    // the lead run before the cache).
+    void PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index, bool lead = false);
     void CacheHeldPicture();
     // A seek in progress is over once the cache holds its target.
     void EndSeekIfCovered(long long start, long long end);
@@ -208,6 +212,8 @@ private:
     // Timeline time down to which the cache is being filled in front (see
     // StartLoopStartFill); -1 when it is not.
     long long mLoopStartTarget = -1;
+    // That fill brought a picture at or after the cache start: it is done.
+    bool mLoopStartReached = false;
     // The clip loop was entered only for such a fill (the cache already
     // reached the end of the timeline): it ends with the fill.
     bool mClipForFill = false;

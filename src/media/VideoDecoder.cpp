@@ -280,6 +280,10 @@ int VideoDecoder::KeptFrames() const
     {
         return mWindowFrames;
     }
+    if (mSeekWithoutLead)
+    {
+        return 0;
+    }
     int const leading = Settings::numLeadingVideoFramesKeptOnSeek;
     return mSeekKeepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
 }
@@ -287,6 +291,7 @@ int VideoDecoder::KeptFrames() const
 void VideoDecoder::Seek(long long t)
 {
     mSingleWindow = false;
+    mSeekWithoutLead = false;
     mFrameBuffer.clear();
     mWindowUnfinished = false;
     mSkipAllowed = true;
@@ -693,6 +698,14 @@ void VideoDecoder::SetDecodeForward(bool forward)
 {
     mDecodeForward = forward;
     mSingleWindow = false;
+    mSeekWithoutLead = false;
+}
+
+void VideoDecoder::SeekWithoutLead(long long t)
+{
+    SetDecodeForward(true);
+    Seek(t);
+    mSeekWithoutLead = true;
 }
 
 void VideoDecoder::SeekSingleBackwardWindow(long long t, int frames)

@@ -96,6 +96,11 @@ public:
     // holds, and the pictures handed out stop counting in HeldPictureBytes
     // as they go. A seek or SetDecodeForward ends it.
     void SeekSingleBackwardWindow(long long t, int frames);
+    // Turns forward and seeks to t (µs of source time), handing out nothing
+    // of the pictures before t but the one that covers it: the first picture
+    // wanted comes as soon as it is decoded. The next seek or
+    // SetDecodeForward ends it.
+    void SeekWithoutLead(long long t);
 
     // Threads converting each picture (1: on the decoding thread alone).
     // Unset, the cores the decoder leaves, up to four.
@@ -276,6 +281,8 @@ private:
     bool mSeekKeepsWindow = false;
     // The backward window under way is the only one (SeekSingleBackwardWindow).
     bool mSingleWindow = false;
+    // The forward seek under way keeps no leading pictures (SeekWithoutLead).
+    bool mSeekWithoutLead = false;
     long long mBackwardBudget = 0;
     long long mBackwardKept = 0;
     // The backward window: frames up to mWindowEnd in presentation order,

@@ -838,6 +838,25 @@ void Timeline::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     mCacheManager->InsertVideoFrame(std::move(frame));
 }
 
+void Timeline::CacheLeadVideoFrame(std::shared_ptr<VideoFrame> frame)
+{
+    if (frame)
+    {
+        frame->timeline = this;
+    }
+    mCacheManager->InsertVideoLeadFrame(std::move(frame));
+}
+
+void Timeline::JoinVideoCacheLead()
+{
+    mCacheManager->JoinVideoLead();
+}
+
+bool Timeline::DropVideoCacheLead()
+{
+    return mCacheManager->DropVideoLead();
+}
+
 void Timeline::SetCacheSize(int megabytes)
 {
     mCacheManager->SetCacheSize(megabytes);

@@ -174,6 +174,13 @@ public:
     void UpdateVideoCache();
     void CacheAudioFrame(std::shared_ptr<AudioFrame> frame);
     void CacheVideoFrame(std::shared_ptr<VideoFrame> frame);
+    // A picture decoded forward towards the cache's start from before it,
+    // found at once though those between it and the cache are still to
+    // come (CacheManager::InsertVideoLeadFrame). Decode thread.
+    void CacheLeadVideoFrame(std::shared_ptr<VideoFrame> frame);
+    // Such pictures become the cache's front now, or go. Decode thread.
+    void JoinVideoCacheLead();
+    bool DropVideoCacheLead();
     void SetCacheSize(int megabytes);
     int CacheSize() const;
     void ClearAudioCache(bool immediate);

@@ -158,6 +158,7 @@ private Q_SLOTS:
     void LoopingCachesTheRangeStartsSoundBeforeTheWrap_data();
     void LoopingCachesTheRangeStartsSoundBeforeTheWrap();
     void PicturesThatFallBehindAreDroppedNotTheSound();
+    void ParkedInsideALoopedRangeCachesItsStartBeforePlay();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void PausedDecodingSleepsOnceTheCacheHasFilled();
     void EditsWhilePlayingInBothDirections();
@@ -411,11 +412,12 @@ void TestAvManager::LoopingARangeDecodesNothingBeyondItAndKeepsItsStart()
 void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap_data()
 {
     QTest::addColumn<bool>("parked");
-    // The picture loop starts with the clock, from the playhead; or it has
-    // cached the rest of the file from the parked playhead and is done with
-    // it when the clock starts.
+    // The picture loop starts with the clock, from the playhead; or, parked
+    // with the loop still off, it has cached the rest of the file from the
+    // playhead and is done with it when the loop is turned on and the clock
+    // starts.
     QTest::newRow("from a seek") << false;
-    QTest::newRow("parked") << true;
+    QTest::newRow("parked, loop on at play") << true;
 }
 
 void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
@@ -432,7 +434,7 @@ void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
     long long const from = edit->TimeAtFrame(130, false);
     AvManager av;
     ViewerProbe probe(&av, edit.get());
-    av.SetLoopState(LoopState::Loop);
+    av.SetLoopState(parked ? LoopState::Off : LoopState::Loop);
     av.SetPlaybackSpeed(4.0f);
     // Until the sound is let go its cache holds nothing and the clock waits
     // on it: the playhead stays put however long the pictures take.
@@ -468,6 +470,7 @@ void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
     int wraps = 0;
     CountWraps(av, this, wraps);
 
+    av.SetLoopState(LoopState::Loop);
     av.Play(true, false);
     if (holdPictures)
     {
@@ -610,6 +613,75 @@ void TestAvManager::PicturesThatFallBehindAreDroppedNotTheSound()
     av.Pause(DecodeBias::None);
     QVERIFY(Settle(av, probe));
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+    av.Shutdown();
+}
+
+void TestAvManager::ParkedInsideALoopedRangeCachesItsStartBeforePlay()
+{
+    // Parked inside a range with the loop on, well past the key picture and
+    // past what a seek keeps before its target: the picture loop gets the
+    // loop ready before play, the range start included, and stops at the
+    // range end. Play then wraps onto the cached range start.
+    std::unique_ptr<Timeline> source = SourceTimeline("h264_gop250.mp4");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    edit->SetPlaybackRangeByFrame(101, 150);
+    long long const rangeStart = edit->PlaybackRangeStart();
+    long long const from = edit->TimeAtFrame(130, false);
+    AvManager av;
+    ViewerProbe probe(&av, edit.get());
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(4.0f);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    Seek(av, from);
+    QVERIFY(Settle(av, probe));
+
+    QVERIFY2(QTest::qWaitFor([&] { return edit->FindVideoFrame(rangeStart) != nullptr; }, 20000),
+             "parked, the range start was never cached");
+    QVERIFY(!av.IsPlaying());
+    QCOMPARE(edit->PlaybackTime(), from);
+    QVERIFY(QTest::qWaitFor([&] {
+        std::shared_ptr<VideoFrame> const first = edit->FirstCachedVideoFrame();
+        return first && first->startFrame == 101;
+    }, 20000));
+    for (int frame = 101; frame <= 150; ++frame)
+    {
+        std::shared_ptr<VideoFrame> const cached = edit->FindVideoFrame(edit->TimeAtFrame(frame, false));
+        QVERIFY2(cached && cached->startFrame == frame, qPrintable(QStringLiteral("frame %1").arg(frame)));
+    }
+    // Nothing after the range end was wanted while parked there.
+    QCOMPARE(edit->LastCachedVideoFrame()->endFrame, 150);
+    QVERIFY(edit->VideoCacheSize() <= edit->VideoCacheMaximumSize());
+    std::shared_ptr<VideoFrame> const start = edit->FindVideoFrame(rangeStart);
+
+    int pictureTask = -1;
+    for (int id = 0; id < 1000 && pictureTask < 0; ++id)
+    {
+        AvWorkerProperties const* record = av.FindActiveWorker(id);
+        pictureTask = record && record->task->type == AvWorkerTaskType::DecodeVideo ? id : -1;
+    }
+    QVERIFY(pictureTask >= 0);
+    int pictureSeeks = 0;
+    connect(&av, &AvManager::SeekRequested, this, [&](int id) { pictureSeeks += id == pictureTask ? 1 : 0; });
+    int wraps = 0;
+    CountWraps(av, this, wraps);
+    av.Play(true, false);
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= 1 && av.PlaybackTime() > rangeStart + 200000; }, 60000));
+    std::shared_ptr<VideoFrame> const startNow = edit->FindVideoFrame(rangeStart);
+    av.Pause(DecodeBias::None);
+    // The first wrap took the range start from the cache, and the picture
+    // loop never had to seek.
+    QCOMPARE(startNow.get(), start.get());
+    QCOMPARE(pictureSeeks, 0);
+    QVERIFY(Settle(av, probe));
+
+    // Parked outside the range the loop asks nothing: the cache fills on
+    // past the range end as usual.
+    Seek(av, edit->TimeAtFrame(200, false));
+    QVERIFY(Settle(av, probe));
+    QVERIFY(QTest::qWaitFor([&] {
+        std::shared_ptr<VideoFrame> const last = edit->LastCachedVideoFrame();
+        return last && last->endFrame == edit->EndFrame();
+    }, 20000));
     av.Shutdown();
 }
 

@@ -74,6 +74,8 @@ private Q_SLOTS:
     void PlaybackNeverExceedsTheBudgetByMoreThanOneFrame();
     void LoopSpanFramesAreEvictedLast();
     void LoopSpanEndBoundsTheDecodeAhead();
+    void LeadPicturesAreFoundBeforeThoseBetweenAndJoinTheWindow();
+    void LeadPicturesThatNeverReachTheWindowGoOrJoinIt();
     void PoppingTheLastFrameResetsTheCache();
     void AudioInsertionEvictionAndOutputIndex();
     void AudioGapsAreFilledWithSilence();
@@ -369,6 +371,109 @@ void TestCacheManager::LoopSpanEndBoundsTheDecodeAhead()
     cache.SetLoopSpan(0, -1);
     QVERIFY(!cache.VideoReachesLoopEnd());
     QVERIFY(!cache.AudioReachesLoopEnd());
+}
+
+void TestCacheManager::LeadPicturesAreFoundBeforeThoseBetweenAndJoinTheWindow()
+{
+    // Pictures decoded forward towards the window from before its start
+    // (a loop's start, filled while its end plays): each is found as soon as
+    // it is in; the times between it and the window stay uncovered, so that
+    // the clock waits there rather than showing a picture on the wrong
+    // frame; the run becomes the window's front once it reaches it.
+    CacheManager cache;
+    for (int i = 30; i < 50; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, 100));
+    }
+    std::shared_ptr<VideoFrame> const windowStart = cache.FirstCachedVideoFrame();
+    std::shared_ptr<VideoFrame> const first = FrameAt(10, 100);
+    cache.InsertVideoLeadFrame(first);
+    QCOMPARE(cache.FindVideoFrame(10 * FRAME_DURATION), first);
+    QCOMPARE(cache.FindVideoFrame(11 * FRAME_DURATION - 1), first);
+    QVERIFY(cache.VideoCoversTime(10 * FRAME_DURATION));
+    QVERIFY(!cache.VideoCoversTime(11 * FRAME_DURATION));
+    QVERIFY(!cache.FindVideoFrame(29 * FRAME_DURATION));
+    QVERIFY(!cache.VideoCoversTime(9 * FRAME_DURATION));
+    QList<std::shared_ptr<VideoFrame>> around;
+    cache.FindVideoFrames(10 * FRAME_DURATION, around);
+    QCOMPARE(around, (QList<std::shared_ptr<VideoFrame>> {first, nullptr, nullptr}));
+    // The window itself is as it was; the lead counts against the budget.
+    QCOMPARE(cache.FirstCachedVideoFrame(), windowStart);
+    QCOMPARE(cache.VideoFrameCount(), 20);
+    QCOMPARE(cache.VideoFrameAdjustedStartTime(), 30 * FRAME_DURATION);
+    QCOMPARE(cache.VideoSize(), 21 * 100LL);
+
+    // A later picture on the same frame takes its place.
+    std::shared_ptr<VideoFrame> const second = FrameAt(11, 100);
+    cache.InsertVideoLeadFrame(second);
+    std::shared_ptr<VideoFrame> const replacement = FrameAt(11, 100);
+    cache.InsertVideoLeadFrame(replacement);
+    QCOMPARE(cache.FindVideoFrame(11 * FRAME_DURATION), replacement);
+    QCOMPARE(cache.VideoSize(), 22 * 100LL);
+    for (int i = 12; i < 29; ++i)
+    {
+        cache.InsertVideoLeadFrame(FrameAt(i, 100));
+    }
+    QVERIFY(cache.HasVideoLead());
+    QVERIFY(!cache.VideoCoversTime(29 * FRAME_DURATION));
+    QCOMPARE(cache.VideoFrameCount(), 20);
+
+    // The last picture before the window joins the two.
+    cache.InsertVideoLeadFrame(FrameAt(29, 100));
+    QVERIFY(!cache.HasVideoLead());
+    QCOMPARE(cache.FirstCachedVideoFrame(), first);
+    QCOMPARE(cache.VideoFrameCount(), 40);
+    QCOMPARE(cache.VideoFrameAdjustedStartTime(), 10 * FRAME_DURATION);
+    QCOMPARE(cache.VideoSize(), 40 * 100LL);
+    QCOMPARE(WalkVideo(cache).size(), 40);
+}
+
+void TestCacheManager::LeadPicturesThatNeverReachTheWindowGoOrJoinIt()
+{
+    CacheManager cache;
+    for (int i = 30; i < 40; ++i)
+    {
+        cache.InsertVideoFrame(FrameAt(i, 100));
+    }
+    // Cut short: the run goes, let go on the main thread as cleared frames
+    // are, and the window is as before.
+    std::weak_ptr<VideoFrame> watched;
+    {
+        std::shared_ptr<VideoFrame> const lead = FrameAt(10, 100);
+        watched = lead;
+        cache.InsertVideoLeadFrame(lead);
+    }
+    QVERIFY(cache.DropVideoLead());
+    QVERIFY(!cache.DropVideoLead());
+    QVERIFY(!cache.FindVideoFrame(10 * FRAME_DURATION));
+    QVERIFY(!cache.VideoCoversTime(10 * FRAME_DURATION));
+    QCOMPARE(cache.VideoSize(), 10 * 100LL);
+    QVERIFY(!watched.expired());
+    cache.DoDeferredVideoCacheCleanup();
+    QVERIFY(watched.expired());
+
+    // No picture comes between the run and the window (the file has none
+    // there): its last one covers up to the window.
+    for (int i = 20; i < 25; ++i)
+    {
+        cache.InsertVideoLeadFrame(FrameAt(i, 100));
+    }
+    cache.JoinVideoLead();
+    QCOMPARE(cache.VideoFrameCount(), 15);
+    QCOMPARE(cache.FindVideoFrame(29 * FRAME_DURATION)->adjustedStartTime, 24 * FRAME_DURATION);
+    QCOMPARE(WalkVideo(cache).size(), 15);
+
+    // A cleared cache takes the run with it; into an empty cache a lead
+    // picture goes as any other.
+    cache.InsertVideoLeadFrame(FrameAt(5, 100));
+    QVERIFY(cache.HasVideoLead());
+    cache.ClearVideo(true);
+    QVERIFY(!cache.HasVideoLead());
+    QVERIFY(!cache.FindVideoFrame(5 * FRAME_DURATION));
+    QCOMPARE(cache.VideoSize(), 0LL);
+    cache.InsertVideoLeadFrame(FrameAt(10, 100));
+    QCOMPARE(cache.VideoFrameCount(), 1);
+    QVERIFY(!cache.HasVideoLead());
 }
 
 void TestCacheManager::PoppingTheLastFrameResetsTheCache()

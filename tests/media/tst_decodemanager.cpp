@@ -143,6 +143,7 @@ private Q_SLOTS:
     void FirstPictureThatDecodesIsDecodedOnce_data();
     void FirstPictureThatDecodesIsDecodedOnce();
     void PlayheadBeforeEveryPictureThatDecodesIsGivenUpOnce();
+    void LoopStartIsFilledExactlyUpToTheCache();
 };
 
 void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
@@ -555,6 +556,31 @@ void TestDecodeManager::PlayheadBeforeEveryPictureThatDecodesIsGivenUpOnce()
     QVERIFY(first);
     QCOMPARE(ReadNumber(*first), 1);
     QVERIFY2(errors.Count() <= 8, qPrintable(QString::number(errors.Count())));
+}
+
+void TestDecodeManager::LoopStartIsFilledExactlyUpToTheCache()
+{
+    // A loop span entered from inside, far from the key picture, in a file
+    // with reordered B-pictures: the pictures from the span start up to the
+    // cache come in front of it, each the one the file holds there, the
+    // playhead stays where it is, and nothing after the span end is decoded.
+    std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
+    timeline->SetCacheLoopSpan(timeline->TimeAtFrame(101, false), timeline->TimeAtFrame(150, true));
+    timeline->SetPlaybackFrame(130);
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    QVERIFY(QTest::qWaitFor([&] {
+        std::shared_ptr<VideoFrame> const first = timeline->FirstCachedVideoFrame();
+        return first && first->startFrame == 101;
+    }, 20000));
+    for (int frame = 101; frame <= 150; ++frame)
+    {
+        std::shared_ptr<VideoFrame> const picture = timeline->FindVideoFrame(timeline->TimeAtFrame(frame, false));
+        QVERIFY2(picture, qPrintable(QString::number(frame)));
+        QCOMPARE(picture->startFrame, frame);
+        QCOMPARE(ReadNumber(*picture), frame);
+    }
+    QCOMPARE(timeline->LastCachedVideoFrame()->endFrame, 150);
+    QCOMPARE(timeline->PlaybackFrame(), 130);
 }
 
 QTEST_MAIN(TestDecodeManager)
