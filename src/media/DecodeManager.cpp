@@ -690,7 +690,10 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         }
         UpdateOutputs();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
-        bool const forward = mLoopStartTarget >= 0 || mSeekTarget >= 0 || mTimeline->IsDecodeForward();
+        // A fill in front of the cache runs its own way: pictures forward up
+        // to the cache, sound backward from it.
+        bool const forward =
+            mLoopStartTarget >= 0 ? !audio : mSeekTarget >= 0 || mTimeline->IsDecodeForward();
         if (IsDecoderForward(decoder) != forward)
         {
             break; // the direction changed: the main loop continues from the other edge
