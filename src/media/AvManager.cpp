@@ -1072,6 +1072,16 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
         notReady = true; // without sound to keep, the clock waits for pictures
     }
     mPicturesCatchUp = mPicturesCatchUp && videoBehind && !notReady;
+    // Only a clock that runs on past the pictures lets the picture loops
+    // show a picture not of its time: paused, stepping or waiting, every
+    // picture shown is the one of its frame.
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
+        {
+            record->task->inbox->SetClockAheadOfPictures(videoBehind && !notReady);
+        }
+    }
     if (notReady && seek)
     {
         emit SeekInProgress();
@@ -1095,6 +1105,10 @@ void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
         if (IsDecodeTask(record))
         {
             record->task->inbox->SetClockStopped(!playing);
+            if (!playing)
+            {
+                record->task->inbox->SetClockAheadOfPictures(false);
+            }
         }
     }
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);

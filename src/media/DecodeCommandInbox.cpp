@@ -98,6 +98,18 @@ bool DecodeCommandInbox::ClockStopped() const
     return mClockStopped;
 }
 
+void DecodeCommandInbox::SetClockAheadOfPictures(bool ahead)
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    mClockAhead = ahead;
+}
+
+bool DecodeCommandInbox::ClockAheadOfPictures() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mClockAhead;
+}
+
 bool DecodeCommandInbox::Has(unsigned commands, DecodeCommand command)
 {
     return (commands & static_cast<unsigned>(command)) != 0;

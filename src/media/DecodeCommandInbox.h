@@ -63,6 +63,11 @@ public:
     // clock drives, such as an export's).
     void SetClockStopped(bool stopped);
     bool ClockStopped() const;
+    // Set while the clock runs on ahead of the pictures (the sound leads and
+    // the pictures catch up): only then may the loop show its newest
+    // picture for a time it does not cover. Off until told otherwise.
+    void SetClockAheadOfPictures(bool ahead);
+    bool ClockAheadOfPictures() const;
 
     static bool Has(unsigned commands, DecodeCommand command);
 
@@ -72,6 +77,7 @@ private:
     unsigned long long mGeneration = 0; // guarded by mMutex
     unsigned mCommands = 0;             // guarded by mMutex
     bool mClockStopped = false;         // guarded by mMutex
+    bool mClockAhead = false;           // guarded by mMutex
     mutable int mIdleWaiters = 0;       // guarded by mMutex
     // The generation the last untimed wait waits to see change.
     mutable unsigned long long mIdleSeen = 0; // guarded by mMutex

@@ -1457,9 +1457,9 @@ bool DecodeManager::EmitFramesForPlaybackTime()
 
 void DecodeManager::EmitNewestPictureBehindClock()
 {
-    if (mSeekTarget >= 0)
+    if (mSeekTarget >= 0 || !mInbox->ClockAheadOfPictures())
     {
-        return; // a seek shows its own progress
+        return; // a seek shows its own progress; a waiting clock its own frame
     }
     long long const time = mTimeline->PlaybackTime();
     bool const forward = mTimeline->IsDecodeForward();
