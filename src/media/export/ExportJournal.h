@@ -1,7 +1,7 @@
 #pragma once
 
-#include "media/FileIdentity.h"
-#include "media/ProcessIdentity.h"
+#include "media/export/FileIdentity.h"
+#include "media/export/ProcessIdentity.h"
 
 #include <QList>
 #include <QString>

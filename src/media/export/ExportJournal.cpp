@@ -1,4 +1,4 @@
-#include "media/ExportJournal.h"
+#include "media/export/ExportJournal.h"
 
 #include "app/UserFileGuard.h"
 
