@@ -309,7 +309,7 @@ QString ExportManager::BeginJournal(ExportProperties* properties)
     OutputLockTarget(properties, folder, name);
     QString const path = ExportJournal::PathFor(properties->tempDirPath, properties->exportName);
     auto journal = std::make_shared<ExportJournal>(path);
-    if (!journal->Begin(properties->exportName, properties->tempDirPath, ExportTargetLock::LockPath(folder, name)))
+    if (!journal->Begin(properties->exportName, ExportTargetLock::LockPath(folder, name)))
     {
         return QStringLiteral("Failed to write export journal: %1").arg(path);
     }
@@ -1550,9 +1550,7 @@ void ExportManager::MoveImagesToOutput()
         if (mProperties->overwriteExisting && (existing.isFile() || existing.isSymLink()))
         {
             FileIdentity const identity = FileIdentity::Of(output);
-            if (!journal.RecordSetAside(output, identity,
-                                        {ExportOutputFiles::KeptInFolderPath(output, keepDirPath),
-                                         ExportOutputFiles::KeptBesidePath(output, tag)}))
+            if (!journal.RecordSetAside(output, identity))
             {
                 MarkFailed(QStringLiteral("Failed to set aside existing file: %1").arg(output));
                 return;

@@ -83,9 +83,8 @@ private:
         QString const journalPath = ExportJournal::PathFor(exportDir, name);
         {
             ExportJournal journal(journalPath);
-            QVERIFY(journal.Begin(name, exportDir,
-                                  ExportTargetLock::LockPath(QFileInfo(framePath).absolutePath(), "out.png")));
-            QVERIFY(journal.RecordSetAside(framePath, FileIdentity::Of(keptPath), {keptPath}));
+            QVERIFY(journal.Begin(name, ExportTargetLock::LockPath(QFileInfo(framePath).absolutePath(), "out.png")));
+            QVERIFY(journal.RecordSetAside(framePath, FileIdentity::Of(keptPath)));
         }
         // Its owner: a process that has ended.
         QProcess shell;
