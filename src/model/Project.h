@@ -32,7 +32,9 @@ class Timeline;
 // The open project document: the three top-level folders and the tree below
 // them, the edit and source timelines by id, the default timeline, the notes,
 // and the queue that turns requests for new sources into parsed source
-// timelines, finished in request order. Main thread only.
+// timelines, finished in request order. Its files are written and read by
+// ProjectFileWriter, ProjectFileReader and the older formats' readers. Main
+// thread only.
 class Project : public QObject
 {
     Q_OBJECT
