@@ -6,13 +6,13 @@
 #include "app/ThreadHandOver.h"
 #include "media/AvHelpers.h"
 #include "media/DecodeManager.h"
-#include "media/ExportJournal.h"
-#include "media/ExportOutputFiles.h"
+#include "media/export/ExportJournal.h"
+#include "media/export/ExportOutputFiles.h"
 #include "media/ExportProperties.h"
-#include "media/ExportRecovery.h"
-#include "media/ExportTargetLock.h"
+#include "media/export/ExportRecovery.h"
+#include "media/export/ExportTargetLock.h"
 #include "media/ExportWorker.h"
-#include "media/FileIdentity.h"
+#include "media/export/FileIdentity.h"
 #include "media/VideoFrame.h"
 #include "model/Timeline.h"
 #include "model/VideoStreamInfo.h"
@@ -309,7 +309,7 @@ QString ExportManager::BeginJournal(ExportProperties* properties)
     OutputLockTarget(properties, folder, name);
     QString const path = ExportJournal::PathFor(properties->tempDirPath, properties->exportName);
     auto journal = std::make_shared<ExportJournal>(path);
-    if (!journal->Begin(properties->exportName, properties->tempDirPath, ExportTargetLock::LockPath(folder, name)))
+    if (!journal->Begin(properties->exportName, ExportTargetLock::LockPath(folder, name)))
     {
         return QStringLiteral("Failed to write export journal: %1").arg(path);
     }
@@ -1550,9 +1550,7 @@ void ExportManager::MoveImagesToOutput()
         if (mProperties->overwriteExisting && (existing.isFile() || existing.isSymLink()))
         {
             FileIdentity const identity = FileIdentity::Of(output);
-            if (!journal.RecordSetAside(output, identity,
-                                        {ExportOutputFiles::KeptInFolderPath(output, keepDirPath),
-                                         ExportOutputFiles::KeptBesidePath(output, tag)}))
+            if (!journal.RecordSetAside(output, identity))
             {
                 MarkFailed(QStringLiteral("Failed to set aside existing file: %1").arg(output));
                 return;

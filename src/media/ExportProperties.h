@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media/FileIdentity.h"
+#include "media/export/FileIdentity.h"
 
 #include <QList>
 #include <QString>

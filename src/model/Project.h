@@ -22,13 +22,9 @@
 #include <functional>
 
 class QEventLoop;
-class QJsonArray;
 class QJsonDocument;
 class QJsonObject;
-class QSettings;
-class Clip;
 class Source;
-class Track;
 struct RangeBookmark;
 struct StrokeData;
 class Timeline;
@@ -36,7 +32,9 @@ class Timeline;
 // The open project document: the three top-level folders and the tree below
 // them, the edit and source timelines by id, the default timeline, the notes,
 // and the queue that turns requests for new sources into parsed source
-// timelines, finished in request order. Main thread only.
+// timelines, finished in request order. Its files are written and read by
+// ProjectFileWriter, ProjectFileReader and the older formats' readers. Main
+// thread only.
 class Project : public QObject
 {
     Q_OBJECT
@@ -127,15 +125,6 @@ public:
     // Reads a project file as the project itself (open) or into it.
     bool ImportProject(QString const& path, bool open);
     bool ReadProject(QJsonDocument const& document, QString const& path, bool open);
-    bool ReadMeta(QJsonDocument const& document, QString const& path, QString& format, int& version);
-    void ReadProjectSettings(QJsonDocument const& document);
-    void ReadViewer(QJsonDocument const& document);
-    void ReadFolders(QJsonDocument const& document);
-    void ReadSources(QJsonDocument const& document);
-    void ReadTimelines(QJsonDocument const& document);
-    void ReadTracks(QJsonArray const& tracks, Timeline* timeline);
-    void ReadClips(QJsonArray const& clips, Track* track);
-    void ReadBookmarks(QJsonDocument const& document);
     static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     // Checks that a file can be read as a project of its kind (its "_meta"),
     // logging why not, without touching the open project; hands back what it
@@ -157,19 +146,7 @@ public:
     // through IsAcceptedProjectFile and ReadAcceptedProjectFile, which read the
     // file once for the check and the read.
     bool ImportLegacyVornaProject(QString const& path, bool open);
-    bool ReadLegacyVornaProject(QJsonDocument const& document, QString const& path, bool open);
-    bool ReadLegacyVornaMeta(QJsonDocument const& document, QString const& path, QString& format, int& version);
-    void ReadLegacyVornaProjectSettings(QJsonDocument const& document);
-    void ReadLegacyVornaViewer(QJsonDocument const& document);
-    void ReadLegacyVornaFolders(QJsonDocument const& document, QList<QJsonObject>& objects);
-    void ReadLegacyVornaSources(QJsonDocument const& document, QList<QJsonObject>& objects, bool open);
-    void ReadLegacyVornaTimelines(QJsonDocument const& document, QList<QJsonObject>& objects, bool open);
-    void ReadLegacyVornaUpdateParents(QList<QJsonObject>& objects);
-    static void ReadLegacyVornaFrameBookmarks(QJsonObject const& object, QList<FrameBookmark*>& bookmarks);
-    static void ReadLegacyVornaRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     bool ImportLegacyYarvProject(QString const& path);
-    // The older bookmark file as QSettings parsed it, group "main".
-    bool ReadLegacyYarvProject(QSettings& file);
     static QList<int> YarvStringToFrames(QString const& text);
     static QList<int> YarvStringListToRanges(QList<QString> const& list);
 
@@ -229,30 +206,15 @@ private Q_SLOTS:
     void OnParseTimeout();
 
 private:
-    void WaitForParseQueue();
-    void WriteMeta(QJsonObject& root) const;
-    void WriteProjectSettings(QJsonObject& root) const;
-    void WriteViewer(QJsonObject& root) const;
-    void WriteFolders(QJsonObject& root) const;
-    void WriteFolders(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const;
-    void WriteFolder(QJsonArray& folders, FolderItem* folder, QUuid const& rootId) const;
-    void WriteSources(QJsonObject& root, QJsonArray& bookmarks) const;
-    void WriteTimelines(QJsonObject& root, QJsonArray& bookmarks) const;
-    void WriteTrack(QJsonArray& tracks, Track* track, QJsonArray& bookmarks, QString const& parentId) const;
-    void WriteClip(QJsonArray& clips, Clip* clip, QJsonArray& bookmarks, QString const& parentId, int index) const;
-    void WriteRangeBookmarks(QJsonObject& object, QList<RangeBookmark*> const& ranges) const;
-    void WriteTimelineBackgroundBookmark(Timeline* timeline, QJsonArray& bookmarks, QString const& parentId) const;
-    void WriteBookmarksArray(Clip* clip, QJsonArray& bookmarks, QString const& parentId, int clipIndex) const;
-    void WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) const;
-    // The items of one map grouped by parent folder, groups and items in tree
-    // order.
-    QList<TimelineItem*> ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const;
-    // An id that a file names again, or that the project already holds.
-    bool IdInUse(QUuid const& id) const;
-    // The id and parent folder of a saved source or timeline; false, with a
-    // warning, when its id is already in use (the item is skipped).
-    bool ReadPlace(QJsonObject const& object, QUuid& id, QUuid& parentId) const;
+    // The readers and the writer of the project files act on the project's
+    // own state: they wait on the parse queue, hold a file's values for items
+    // without their media and hand frame bookmarks to the parsed sources.
+    friend class LegacyVornaReader;
+    friend class LegacyYarvReader;
+    friend class ProjectFileReader;
+    friend class ProjectFileWriter;
 
+    void WaitForParseQueue();
     void ConnectSourceTimelineItem(TimelineItem* item);
     void DisconnectSourceTimelineItem(TimelineItem* item);
     FolderItem* FolderForSourceTimeline(QUuid const& parentId) const;

@@ -4,7 +4,6 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
-#include "media/ExportProperties.h"
 #include "model/AddFolderCmd.h"
 #include "model/AddSourceTimelinesCmd.h"
 #include "model/AddTimelineCmd.h"
@@ -33,10 +32,8 @@
 #include "remote/CmdServer.h"
 
 #include <QClipboard>
-#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QScreen>
@@ -1393,94 +1390,6 @@ void ProjectManager::OnSourceRootDirPathChanged(QString const& path)
 }
 
 // ---- Client API ----
-
-bool ProjectManager::CmdQueueExport(QJsonObject const& command, QJsonObject& reply, ExportProperties& properties)
-{
-    auto fail = [&reply](QString const& message) {
-        reply.insert(QStringLiteral("error"), message);
-        return false;
-    };
-    QString const ext = command.value(QStringLiteral("ext")).toString().toLower();
-    static QStringList const videoFormats = {QStringLiteral("mov"), QStringLiteral("mp4")};
-    static QStringList const imageFormats = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                             QStringLiteral("tif"), QStringLiteral("tiff")};
-    static QStringList const audioFormats = {QStringLiteral("wav"), QStringLiteral("aif"), QStringLiteral("aiff")};
-    if (!videoFormats.contains(ext) && !imageFormats.contains(ext) && !audioFormats.contains(ext))
-    {
-        return fail(QStringLiteral("Unsupported export format: %1").arg(ext));
-    }
-    QString const dir = command.value(QStringLiteral("output_dir_path")).toString();
-    QString const base = command.value(QStringLiteral("base_file_name")).toString();
-    if (dir.isEmpty() || base.isEmpty())
-    {
-        return fail(QStringLiteral("Missing output_dir_path or base_file_name"));
-    }
-    int const padding = command.value(QStringLiteral("padding")).toInt(4);
-    if (padding < 0 || padding > Settings::MAXIMUM_IMAGE_SEQ_PADDING)
-    {
-        return fail(QStringLiteral("Invalid padding: %1").arg(padding));
-    }
-    static QStringList const numbering = {QStringLiteral("zero_based"), QStringLiteral("one_based"),
-                                          QStringLiteral("match_frame")};
-    QString const numberingName = command.value(QStringLiteral("frame_numbering")).toString(numbering.first());
-    if (!numbering.contains(numberingName))
-    {
-        return fail(QStringLiteral("Invalid frame_numbering: %1").arg(numberingName));
-    }
-    static QStringList const modes = {QStringLiteral("all"), QStringLiteral("bookmarks"), QStringLiteral("stepped")};
-    QString const modeName = command.value(QStringLiteral("frames_to_capture")).toString(modes.first());
-    if (!modes.contains(modeName))
-    {
-        return fail(QStringLiteral("Invalid frames_to_capture: %1").arg(modeName));
-    }
-    int const width = command.value(QStringLiteral("width")).toInt(properties.width);
-    int const height = command.value(QStringLiteral("height")).toInt(properties.height);
-    if (width < Settings::MINIMUM_EXPORT_RESOLUTION || width > Settings::MAXIMUM_EXPORT_RESOLUTION ||
-        height < Settings::MINIMUM_EXPORT_RESOLUTION || height > Settings::MAXIMUM_EXPORT_RESOLUTION)
-    {
-        return fail(QStringLiteral("Invalid size: %1x%2").arg(width).arg(height));
-    }
-    QList<int> color;
-    if (command.contains(QStringLiteral("annotation_bg_color")))
-    {
-        QJsonArray const values = command.value(QStringLiteral("annotation_bg_color")).toArray();
-        if (values.size() != 4)
-        {
-            return fail(QStringLiteral("Invalid annotation_bg_color"));
-        }
-        for (QJsonValue const& value : values)
-        {
-            int const component = value.toInt(-1);
-            if (!value.isDouble() || component < 0 || component > 255)
-            {
-                return fail(QStringLiteral("Invalid annotation_bg_color"));
-            }
-            color.append(component);
-        }
-    }
-    bool const image = imageFormats.contains(ext);
-    properties.imageSequence = image;
-    properties.imageDirPath = dir;
-    properties.imageBaseName = base;
-    properties.imageExtension = ext;
-    properties.imagePadding = padding;
-    properties.imageNumberingType = static_cast<int>(numbering.indexOf(numberingName));
-    properties.outputFilePath = QDir(dir).filePath(base + QLatin1Char('.') + ext);
-    properties.exportName = base;
-    properties.width = width;
-    properties.height = height;
-    properties.ignoreRange = command.value(QStringLiteral("ignore_range")).toBool(false);
-    properties.noAudio = image || command.value(QStringLiteral("exclude_audio")).toBool(false);
-    properties.noVideo = audioFormats.contains(ext);
-    properties.viewerCapture = command.value(QStringLiteral("viewer_capture")).toBool(false);
-    properties.framesMode = static_cast<int>(modes.indexOf(modeName));
-    properties.excludeAnnotations = command.value(QStringLiteral("exclude_annotations")).toBool(false);
-    if (!color.isEmpty())
-    {
-        properties.annotationBgColor = color;
-    }
-    return true;
-}
 
 void ProjectManager::OutputAppDetails() const
 {

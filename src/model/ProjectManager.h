@@ -167,11 +167,6 @@ public:
     void DoToggleRangeBookmarkCmd(Timeline* timeline, int start, int end);
     void RemoveBookmarks(Timeline* timeline, bool frames, bool ranges, bool withinRange, QString name);
 
-    // ---- Client API ----
-    // Fills an export request from a client command; false, with "error" set
-    // in the reply, for an unknown format or a bad value.
-    bool CmdQueueExport(QJsonObject const& command, QJsonObject& reply, ExportProperties& properties);
-
     // Writes the application's details to the log.
     void OutputAppDetails() const;
 

@@ -9,7 +9,7 @@
 #include "model/TimelineItem.h"
 #include "media/AvManager.h"
 #include "media/ExportManager.h"
-#include "media/ExportRecovery.h"
+#include "media/export/ExportRecovery.h"
 #include "panels/AboutDialog.h"
 #include "panels/PreferencesDialog.h"
 #include "panels/ProjectPanel.h"

@@ -8,12 +8,12 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/ExportManager.h"
-#include "media/ExportJournal.h"
+#include "media/export/ExportJournal.h"
 #include "media/ExportProperties.h"
-#include "media/ExportRecovery.h"
-#include "media/ExportTargetLock.h"
-#include "media/FileIdentity.h"
-#include "media/ProcessIdentity.h"
+#include "media/export/ExportRecovery.h"
+#include "media/export/ExportTargetLock.h"
+#include "media/export/FileIdentity.h"
+#include "media/export/ProcessIdentity.h"
 #include "support/LoggedMessages.h"
 
 #include <QApplication>

@@ -12,7 +12,7 @@
 #include "app/Settings.h"
 #include "media/AvManager.h"
 #include "media/ExportProperties.h"
-#include "media/ExportTargetLock.h"
+#include "media/export/ExportTargetLock.h"
 #include "model/ProjectManager.h"
 #include "model/RangeBookmark.h"
 #include "model/Timeline.h"

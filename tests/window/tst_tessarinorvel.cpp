@@ -5,9 +5,9 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
-#include "media/ExportJournal.h"
-#include "media/ExportTargetLock.h"
-#include "media/FileIdentity.h"
+#include "media/export/ExportJournal.h"
+#include "media/export/ExportTargetLock.h"
+#include "media/export/FileIdentity.h"
 #include "model/ProjectManager.h"
 #include "model/Timeline.h"
 #include "model/TimelineItem.h"
@@ -83,9 +83,8 @@ private:
         QString const journalPath = ExportJournal::PathFor(exportDir, name);
         {
             ExportJournal journal(journalPath);
-            QVERIFY(journal.Begin(name, exportDir,
-                                  ExportTargetLock::LockPath(QFileInfo(framePath).absolutePath(), "out.png")));
-            QVERIFY(journal.RecordSetAside(framePath, FileIdentity::Of(keptPath), {keptPath}));
+            QVERIFY(journal.Begin(name, ExportTargetLock::LockPath(QFileInfo(framePath).absolutePath(), "out.png")));
+            QVERIFY(journal.RecordSetAside(framePath, FileIdentity::Of(keptPath)));
         }
         // Its owner: a process that has ended.
         QProcess shell;

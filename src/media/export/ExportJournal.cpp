@@ -1,4 +1,4 @@
-#include "media/ExportJournal.h"
+#include "media/export/ExportJournal.h"
 
 #include "app/UserFileGuard.h"
 
@@ -44,7 +44,7 @@ ExportJournal::~ExportJournal()
     }
 }
 
-bool ExportJournal::Begin(QString const& exportName, QString const& tempDirPath, QString const& lockPath)
+bool ExportJournal::Begin(QString const& exportName, QString const& lockPath)
 {
     if (mFd >= 0)
     {
@@ -61,17 +61,12 @@ bool ExportJournal::Begin(QString const& exportName, QString const& tempDirPath,
     return Append({"owner", QByteArray::number(owner.pid), QByteArray::number(owner.startTicks),
                    QUrl::toPercentEncoding(QString::fromUtf8(owner.bootId)),
                    QUrl::toPercentEncoding(QString::fromUtf8(owner.host))}) &&
-           Append({"export", Encode(exportName), Encode(tempDirPath), Encode(lockPath)});
+           Append({"export", Encode(exportName), Encode(lockPath)});
 }
 
-bool ExportJournal::RecordSetAside(QString const& path, FileIdentity const& identity, QStringList const& keptPaths)
+bool ExportJournal::RecordSetAside(QString const& path, FileIdentity const& identity)
 {
-    QList<QByteArray> fields = {"aside", Encode(path), identity.ToText()};
-    for (QString const& kept : keptPaths)
-    {
-        fields.append(Encode(kept));
-    }
-    return Append(fields);
+    return Append({"aside", Encode(path), identity.ToText()});
 }
 
 bool ExportJournal::RecordMove(QString const& path)
@@ -134,16 +129,17 @@ bool ExportJournal::Read(QString const& path, Contents& contents, QString* reaso
             contents.owner.bootId = QByteArray::fromPercentEncoding(fields[3]);
             contents.owner.host = QByteArray::fromPercentEncoding(fields[4]);
         }
-        else if (kind == "export" && fields.size() == 4)
+        else if (kind == "export" && (fields.size() == 3 || fields.size() == 4))
         {
+            // Older builds wrote the temporary folder between the two; the
+            // folder is the one the journal lies in, whatever the line says.
             contents.exportName = Decode(fields[1]);
-            contents.tempDirPath = Decode(fields[2]);
-            contents.lockPath = Decode(fields[3]);
+            contents.lockPath = Decode(fields.last());
         }
         else if (kind == "aside" && fields.size() >= 3)
         {
-            // Where the file may be kept follows; the recovery looks only
-            // where this export keeps files, whatever the line says.
+            // Older builds wrote where the file may be kept after these; the
+            // recovery looks only where this export keeps files.
             Entry entry;
             entry.kind = Kind::SetAside;
             entry.path = Decode(fields[1]);

@@ -1,4 +1,4 @@
-#include "media/FileIdentity.h"
+#include "media/export/FileIdentity.h"
 
 #include <QFile>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "media/ProcessIdentity.h"
+#include "media/export/ProcessIdentity.h"
 
 #include <QFile>
 #include <QList>

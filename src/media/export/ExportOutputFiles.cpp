@@ -1,4 +1,4 @@
-#include "media/ExportOutputFiles.h"
+#include "media/export/ExportOutputFiles.h"
 
 #include "media/ExportProperties.h"
 #include "model/Timeline.h"

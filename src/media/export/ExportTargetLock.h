@@ -1,6 +1,6 @@
 #pragma once
 
-#include "media/ProcessIdentity.h"
+#include "media/export/ProcessIdentity.h"
 
 #include <QString>
 

@@ -1,16 +1,16 @@
 #pragma once
 
-#include "media/FileIdentity.h"
-#include "media/ProcessIdentity.h"
+#include "media/export/FileIdentity.h"
+#include "media/export/ProcessIdentity.h"
 
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 // What an export did at its output, written down before each step, so that
 // what a killed export left can be undone at the next start: which of the
-// user's files it set aside and where they may be kept, and which files it
-// put in place, by their identity. Lives in the export's temporary folder and
+// user's files it set aside, and which files it put in place, by their
+// identity. Where a file set aside is kept and which temporary folder is the
+// export's follow from where the journal lies, never from what it says. Lives in the export's temporary folder and
 // goes with it; one line per step, appended in one write. It is begun when
 // the export's temporary folder is made, so that an export killed before any
 // step still tells the next start whose folder and lock it left.
@@ -41,7 +41,6 @@ public:
     {
         ProcessIdentity owner;
         QString exportName;
-        QString tempDirPath;
         QString lockPath;
         QList<Entry> entries;
     };
@@ -59,8 +58,8 @@ public:
 
     // Opens the journal, naming this process as its owner; false when it
     // cannot be written (then no step may be taken that it should record).
-    bool Begin(QString const& exportName, QString const& tempDirPath, QString const& lockPath);
-    bool RecordSetAside(QString const& path, FileIdentity const& identity, QStringList const& keptPaths);
+    bool Begin(QString const& exportName, QString const& lockPath);
+    bool RecordSetAside(QString const& path, FileIdentity const& identity);
     bool RecordMove(QString const& path);
     bool RecordPlaced(QString const& path, FileIdentity const& identity);
 

@@ -1,7 +1,7 @@
-#include "media/ExportTargetLock.h"
+#include "media/export/ExportTargetLock.h"
 
 #include "app/UserFileGuard.h"
-#include "media/FileIdentity.h"
+#include "media/export/FileIdentity.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "media/ExportRecovery.h"
+#include "media/export/ExportRecovery.h"
 
 #include "app/Logger.h"
-#include "media/ExportJournal.h"
-#include "media/ExportOutputFiles.h"
-#include "media/ExportTargetLock.h"
-#include "media/FileIdentity.h"
+#include "media/export/ExportJournal.h"
+#include "media/export/ExportOutputFiles.h"
+#include "media/export/ExportTargetLock.h"
+#include "media/export/FileIdentity.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "model/RangeBookmark.h"
+
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+class Project;
+class QJsonArray;
+class QJsonDocument;
+class QJsonObject;
+class Timeline;
+class Track;
+
+// Reads a project file's JSON document as the project itself (open) or into
+// it (import): settings, folders, sources (parsed before it goes on), edit
+// timelines and the annotated frames that wait for them. A file is untrusted:
+// ids it repeats and values it garbles are skipped. Main thread.
+class ProjectFileReader
+{
+public:
+    explicit ProjectFileReader(Project& project);
+
+    bool Read(QJsonDocument const& document, QString const& path, bool open);
+    static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
+
+private:
+    void ReadProjectSettings(QJsonDocument const& document);
+    void ReadViewer(QJsonDocument const& document);
+    void ReadFolders(QJsonDocument const& document);
+    void ReadSources(QJsonDocument const& document);
+    void ReadTimelines(QJsonDocument const& document);
+    void ReadTracks(QJsonArray const& tracks, Timeline* timeline);
+    void ReadClips(QJsonArray const& clips, Track* track);
+    void ReadBookmarks(QJsonDocument const& document);
+    // An id that a file names again, or that the project already holds.
+    bool IdInUse(QUuid const& id) const;
+    // The id and parent folder of a saved source or timeline; false, with a
+    // warning, when its id is already in use (the item is skipped).
+    bool ReadPlace(QJsonObject const& object, QUuid& id, QUuid& parentId) const;
+
+    Project& mProject;
+};
