@@ -1411,11 +1411,6 @@ void VideoDecoder::SetBackwardWindowBudget(long long bytes, long long kept)
     mBackwardKept = std::clamp(kept, 0LL, mBackwardBudget);
 }
 
-int VideoDecoder::BackwardWindowFrames() const
-{
-    return mWindowFrames;
-}
-
 bool VideoDecoder::BackwardWindowStartsNext() const
 {
     return !mDecodeForward && mFrameBuffer.isEmpty() && !mWindowUnfinished;

@@ -78,8 +78,6 @@ public:
     // free. Windows of short GOPs keep less (twice the longest seen, from
     // the third window on). Read as each window starts.
     void SetBackwardWindowBudget(long long bytes, long long kept = 0);
-    // Pictures the next backward window keeps at most.
-    int BackwardWindowFrames() const;
     // The next DecodeNext starts a backward window.
     bool BackwardWindowStartsNext() const;
     // Sets the length of that window now, by the budget (HeldPictureBytes
@@ -90,21 +88,11 @@ public:
     // (by the budget) rather than the usual few: backward play goes on from
     // them instead of decoding them again.
     void SetSeekKeepsBackwardWindow(bool keep);
-    // Turns backward for one window of at most frames pictures ending at t
-    // (µs of source time), handed out latest first by DecodeNext as usual.
-    // No window follows it: once it is handed out BackwardWindowStartsNext
-    // holds, and the pictures handed out stop counting in HeldPictureBytes
-    // as they go. A seek or SetDecodeForward ends it.
-    void SeekSingleBackwardWindow(long long t, int frames);
     // Turns forward and seeks to t (µs of source time), handing out nothing
     // of the pictures before t but the one that covers it: the first picture
     // wanted comes as soon as it is decoded. The next seek or
     // SetDecodeForward ends it.
     void SeekWithoutLead(long long t);
-
-    // Threads converting each picture (1: on the decoding thread alone).
-    // Unset, the cores the decoder leaves, up to four.
-    void SetConversionThreadCount(int threads);
 
     // Bytes of the pictures held outside the cache: the backward window's,
     // and an estimate of those the codec keeps (references, reordering,
@@ -142,6 +130,19 @@ private Q_SLOTS:
     void OnDecodingTaskCompleted(int id);
 
 private:
+    // Tests reach what only they use through it (tests/support).
+    friend class VideoDecoderTestAccess;
+
+    // Turns backward for one window of at most frames pictures ending at t
+    // (µs of source time), handed out latest first by DecodeNext as usual.
+    // No window follows it: once it is handed out BackwardWindowStartsNext
+    // holds, and the pictures handed out stop counting in HeldPictureBytes
+    // as they go. A seek or SetDecodeForward ends it.
+    void SeekSingleBackwardWindow(long long t, int frames);
+    // Threads converting each picture (1: on the decoding thread alone).
+    // Unset, the cores the decoder leaves, up to four.
+    void SetConversionThreadCount(int threads);
+
     void InitializeVideoDecoder();
     void PrepareDecodingData(VideoDecodingData& data) const;
     // Where a seek may stop decoding non-reference pictures (µs), -1 nowhere.
