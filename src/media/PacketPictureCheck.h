@@ -31,8 +31,6 @@ public:
 
     // False when the codec has nothing to tell by.
     bool IsUsable() const;
-    // False as well when the packet's picture cannot be read.
-    bool HoldsFrame(AVPacket const* packet);
     // The packet's picture starts decoding exactly on its own: an IDR
     // (H.264), a random-access picture (HEVC; the pictures after a CRA that
     // are shown before it are left out, which the times show), a key frame
@@ -52,6 +50,13 @@ public:
     bool TimesFollowPictureOrder() const;
 
 private:
+    // Tests reach what only they use through it (tests/support).
+    friend class PacketPictureCheckTestAccess;
+
+    // The packet holds the picture of a whole frame that is shown, as Accept
+    // checks it; false when the codec has nothing to tell by or the packet's
+    // picture cannot be read.
+    bool HoldsFrame(AVPacket const* packet);
     // VP9 and AV1: the packet's frames read, false where they cannot be;
     // shown: exactly one of them is shown; starts: StartsDecoding.
     bool ReadFrames(AVPacket const* packet, bool& shown, bool& starts);

@@ -115,17 +115,17 @@ void VideoDecoder::Initialize()
             Qt::DirectConnection);
     connect(worker, &VideoDecodeWorker::DecodingCompleted, this, &VideoDecoder::OnDecodingTaskCompleted,
             Qt::DirectConnection);
-    mIdleWorkers.enqueue(worker);
+    mWorkers.idle.enqueue(worker);
 }
 
 bool VideoDecoder::OpenSource(Source* source, int fileIndex, int infoIndex)
 {
-    mFileIndex = fileIndex;
+    mStream.fileIndex = fileIndex;
     if (!AvDecoderBase::OpenSource(source, fileIndex, infoIndex))
     {
         return false;
     }
-    if (mCurrentStreamInfo && mCurrentStreamInfo->startTimeOffset < 0)
+    if (mStream.info && mStream.info->startTimeOffset < 0)
     {
         DecodeTimingInfoForCurrentStream();
     }
@@ -158,11 +158,11 @@ bool VideoDecoder::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
     {
         if (info.streamIndex == index)
         {
-            mCurrentStreamInfo = &info;
+            mStream.info = &info;
             break;
         }
     }
-    if (!mCurrentStreamInfo)
+    if (!mStream.info)
     {
         CloseVideoStream();
         logger->Error(QStringLiteral("Failed to open video stream. Video info not found for stream: %1").arg(index));
@@ -174,45 +174,47 @@ bool VideoDecoder::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
 
 void VideoDecoder::CloseVideoStream()
 {
-    avcodec_free_context(&mRunCodecContext);
-    mRunContextActive = false;
-    mRunContextRefused = false;
-    mCurrentStreamInfo = nullptr;
-    mUnits.reset();
-    mFrameBuffer.clear();
+    avcodec_free_context(&mCodec.runContext);
+    mCodec.runActive = false;
+    mCodec.runRefused = false;
+    mStream.info = nullptr;
+    mStream.units.reset();
+    mWindow.frames.clear();
     AvDecoderBase::CloseVideoStream();
 }
 
 void VideoDecoder::InitializeVideoDecoder()
 {
-    mTimeBase = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->time_base;
-    mFramePixelFormat = OutputFormat(*mCurrentStreamInfo);
-    mOutputPixelFormat = OutputAvPixelFormat(mFramePixelFormat);
-    mImageAlignment = IMAGE_ALIGNMENT;
-    mDecoderPictureBytes = 0;
-    mRewindOnly = InputIsRewindOnly(mFormatContext) || mCurrentStreamInfo->timestampsRestart;
+    mStream.timeBase = mFormatContext->streams[mStream.info->streamIndex]->time_base;
+    mConversion.framePixelFormat = OutputFormat(*mStream.info);
+    mConversion.outputPixelFormat = OutputAvPixelFormat(mConversion.framePixelFormat);
+    mConversion.imageAlignment = IMAGE_ALIGNMENT;
+    mMemory.decoderPictureBytes = 0;
+    mStream.rewindOnly = InputIsRewindOnly(mFormatContext) || mStream.info->timestampsRestart;
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
-    mIntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
-    mSkipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
-    mSeekNeedsKey = mVideoCodecContext->codec_id == AV_CODEC_ID_HEVC;
-    AVCodecParameters const* parameters = mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar;
-    mUnits = mVideoCodecContext->codec_id == AV_CODEC_ID_H264 ? std::make_unique<NalUnitReader>(parameters) : nullptr;
-    mStartChecked = true;
-    mAwaitKey = false;
-    mSkipFrom = -1;
-    mPictureCount = 0;
-    mPacketsSinceSeek = 0;
-    mCodecUsed = false;
-    mWindowFrames = Settings::numLeadingVideoFramesKeptOnSeek;
-    mLongestWindow = 0;
-    mWindowCount = 0;
-    mWindowPrepared = false;
-    mWindowEnd = 0;
-    mLastPacketTime = 0;
-    mSeekTime = 0;
-    mSeekFromStart = true;
-    mSeekVerified = true;
-    mAtStart = true;
+    mStream.intraOnly =
+        descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
+    mStream.skipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
+    mStream.seekNeedsKey = mVideoCodecContext->codec_id == AV_CODEC_ID_HEVC;
+    AVCodecParameters const* parameters = mFormatContext->streams[mStream.info->streamIndex]->codecpar;
+    mStream.units =
+        mVideoCodecContext->codec_id == AV_CODEC_ID_H264 ? std::make_unique<NalUnitReader>(parameters) : nullptr;
+    mDecoding.startChecked = true;
+    mDecoding.awaitKey = false;
+    mDecoding.skipFrom = -1;
+    mDecoding.pictureCount = 0;
+    mDecoding.packetsSinceSeek = 0;
+    mCodec.used = false;
+    mWindow.length = Settings::numLeadingVideoFramesKeptOnSeek;
+    mWindow.longest = 0;
+    mWindow.count = 0;
+    mWindow.prepared = false;
+    mWindow.end = 0;
+    mDecoding.lastPacketTime = 0;
+    mSeek.time = 0;
+    mSeek.fromStart = true;
+    mSeek.verified = true;
+    mDecoding.atStart = true;
 }
 
 VideoFramePixelFormat VideoDecoder::OutputFormat(VideoStreamInfo const& info)
@@ -239,63 +241,64 @@ AVPixelFormat VideoDecoder::OutputAvPixelFormat(VideoFramePixelFormat format)
 
 void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
 {
-    data.streamInfo = mCurrentStreamInfo;
+    data.streamInfo = mStream.info;
     data.codecContext = DecodingContext();
-    data.timeBase = mTimeBase;
-    data.imageAlignment = mImageAlignment;
-    data.outputPixelFormat = mOutputPixelFormat;
-    data.framePixelFormat = mFramePixelFormat;
-    data.isLinearColorSpace = mCurrentStreamInfo && mCurrentStreamInfo->isLinear;
+    data.timeBase = mStream.timeBase;
+    data.imageAlignment = mConversion.imageAlignment;
+    data.outputPixelFormat = mConversion.outputPixelFormat;
+    data.framePixelFormat = mConversion.framePixelFormat;
+    data.isLinearColorSpace = mStream.info && mStream.info->isLinear;
     data.conversionThreads =
-        mConversionThreads > 0 ? mConversionThreads : AutomaticConversionThreads(data.codecContext);
-    data.seekTarget = mWindowEnd;
+        mConversion.threads > 0 ? mConversion.threads : AutomaticConversionThreads(data.codecContext);
+    data.seekTarget = mWindow.end;
     data.keptFrames = KeptFrames();
-    data.dropCorruptFrames = !mSeekVerified;
+    data.dropCorruptFrames = !mSeek.verified;
     data.commands = mCommandInbox.get();
-    data.skipFrom = mSkipFrom;
+    data.skipFrom = mDecoding.skipFrom;
     data.skipBefore = SkipBefore();
-    data.lastFrameTime = mLastPacketTime;
-    data.timeAnchored = mTimeAnchored;
+    data.lastFrameTime = mDecoding.lastPacketTime;
+    data.timeAnchored = mDecoding.timeAnchored;
     data.windowDrain = false;
-    data.pictureCount = mPictureCount;
-    data.timesFromCount = mRewindOnly;
-    data.awaitKey = mAwaitKey;
+    data.pictureCount = mDecoding.pictureCount;
+    data.timesFromCount = mStream.rewindOnly;
+    data.awaitKey = mDecoding.awaitKey;
 }
 
 long long VideoDecoder::SkipBefore() const
 {
-    if (!mSkipsNonReference || !mSkipAllowed || mRewindOnly || mSkipFrom < 0 || !mSeekVerified || !mCurrentStreamInfo)
+    if (!mStream.skipsNonReference || !mSeek.skipAllowed || mStream.rewindOnly || mDecoding.skipFrom < 0 ||
+        !mSeek.verified || !mStream.info)
     {
         return -1;
     }
     int const kept = KeptFrames();
-    double const lead = (kept + SKIP_LEAD_FRAMES) * mCurrentStreamInfo->frameStep;
-    auto const before = static_cast<long long>(static_cast<double>(mWindowEnd) - lead);
-    return before > mSkipFrom ? before : -1;
+    double const lead = (kept + SKIP_LEAD_FRAMES) * mStream.info->frameStep;
+    auto const before = static_cast<long long>(static_cast<double>(mWindow.end) - lead);
+    return before > mDecoding.skipFrom ? before : -1;
 }
 
 int VideoDecoder::KeptFrames() const
 {
-    if (!mDecodeForward)
+    if (!mDecoding.forward)
     {
-        return mWindowFrames;
+        return mWindow.length;
     }
-    if (mSeekWithoutLead)
+    if (mSeek.withoutLead)
     {
         return 0;
     }
     int const leading = Settings::numLeadingVideoFramesKeptOnSeek;
-    return mSeekKeepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
+    return mSeek.keepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
 }
 
 void VideoDecoder::Seek(long long t)
 {
-    mSingleWindow = false;
-    mSeekWithoutLead = false;
-    mFrameBuffer.clear();
-    mWindowUnfinished = false;
-    mSkipAllowed = true;
-    if (!mCurrentStreamInfo)
+    mWindow.single = false;
+    mSeek.withoutLead = false;
+    mWindow.frames.clear();
+    mWindow.unfinished = false;
+    mSeek.skipAllowed = true;
+    if (!mStream.info)
     {
         return;
     }
@@ -304,30 +307,30 @@ void VideoDecoder::Seek(long long t)
     // presentation time. Pictures of an intra-only stream are indexed at
     // their own times: a forward seek lands on the wanted one (a backward
     // window keeps its margin, which makes it a few pictures longer).
-    double const margin = ExactSeek() ? 0.0 : 2.0 * mCurrentStreamInfo->frameStep;
+    double const margin = ExactSeek() ? 0.0 : 2.0 * mStream.info->frameStep;
     auto const target = std::max(static_cast<long long>(static_cast<double>(wanted) - margin), 0LL);
-    mSeekBackoff = 0;
+    mSeek.backoff = 0;
     if (!SeekStream(target))
     {
         return;
     }
-    mSeekTime = wanted;
-    mWindowEnd = mDecodeForward ? target : wanted;
+    mSeek.time = wanted;
+    mWindow.end = mDecoding.forward ? target : wanted;
 }
 
 bool VideoDecoder::SeekStream(long long target)
 {
-    if (!mFormatContext || !mVideoCodecContext || !mCurrentStreamInfo)
+    if (!mFormatContext || !mVideoCodecContext || !mStream.info)
     {
         return false;
     }
-    if (target > 0 && !mRewindOnly)
+    if (target > 0 && !mStream.rewindOnly)
     {
-        int const streamIndex = mCurrentStreamInfo->streamIndex;
+        int const streamIndex = mStream.info->streamIndex;
         // Stream timestamps start at the start-time offset (large in MPEG-TS
         // and camera files), not at 0.
-        long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
-        long long ts = av_rescale_q(SaturatingAdd(target, offset), AV_TIME_BASE_Q, mTimeBase);
+        long long const offset = std::max(mStream.info->startTimeOffset, 0LL);
+        long long ts = av_rescale_q(SaturatingAdd(target, offset), AV_TIME_BASE_Q, mStream.timeBase);
         if (ts > 0 && !ExactSeek())
         {
             --ts;
@@ -337,14 +340,14 @@ bool VideoDecoder::SeekStream(long long target)
         if (result >= 0 && KeyPacketsFoundByBytes() && !SeekBackToKeyPacket(ts, avio_tell(mFormatContext->pb)))
         {
             // No key packet before the target: decoding starts at the start.
-            mAtStart = false;
+            mDecoding.atStart = false;
             target = 0;
         }
         else if (result >= 0)
         {
-            mSeekFromStart = false;
-            mAtStart = false;
-            mSeekPosition = target;
+            mSeek.fromStart = false;
+            mDecoding.atStart = false;
+            mSeek.position = target;
         }
         else
         {
@@ -353,36 +356,36 @@ bool VideoDecoder::SeekStream(long long target)
             target = 0;
         }
     }
-    if ((target <= 0 || mRewindOnly) && !SeekStreamToStart())
+    if ((target <= 0 || mStream.rewindOnly) && !SeekStreamToStart())
     {
         return false;
     }
-    for (VideoDecodeWorker* worker : mIdleWorkers)
+    for (VideoDecodeWorker* worker : mWorkers.idle)
     {
         worker->Flush();
     }
     avcodec_flush_buffers(mVideoCodecContext);
-    if (mRunContextActive)
+    if (mCodec.runActive)
     {
-        avcodec_flush_buffers(mRunCodecContext);
-        mRunContextActive = false;
+        avcodec_flush_buffers(mCodec.runContext);
+        mCodec.runActive = false;
     }
-    mPacketsSinceSeek = 0;
-    mWindowDrained = false;
-    mLastDecodeTime = -1;
-    mSkipFrom = -1;
-    mSeekVerified = mSeekFromStart;
-    mTimeAnchored = mSeekFromStart;
+    mDecoding.packetsSinceSeek = 0;
+    mWindow.drained = false;
+    mWindow.lastDecodeTime = -1;
+    mDecoding.skipFrom = -1;
+    mSeek.verified = mSeek.fromStart;
+    mDecoding.timeAnchored = mSeek.fromStart;
     // An MPEG-TS seek lands on any packet, not only on a key one.
-    mAwaitKey = mSeekNeedsKey && !mSeekFromStart;
-    mLastPacketTime = -1;
-    mStartChecked = mSeekFromStart;
-    mExactFrom = std::numeric_limits<long long>::min();
-    if (mRewindOnly)
+    mDecoding.awaitKey = mStream.seekNeedsKey && !mSeek.fromStart;
+    mDecoding.lastPacketTime = -1;
+    mDecoding.startChecked = mSeek.fromStart;
+    mDecoding.exactFrom = std::numeric_limits<long long>::min();
+    if (mStream.rewindOnly)
     {
         // Decoding starts from the first picture: the window is reached by
         // decoding up to it.
-        mPictureCount = 0;
+        mDecoding.pictureCount = 0;
     }
     return true;
 }
@@ -390,7 +393,7 @@ bool VideoDecoder::SeekStream(long long target)
 bool VideoDecoder::KeyPacketsFoundByBytes() const
 {
     AVFormatContext const* context = mFormatContext;
-    if (mRewindOnly || !context || !context->iformat || !context->pb || !context->iformat->name ||
+    if (mStream.rewindOnly || !context || !context->iformat || !context->pb || !context->iformat->name ||
         (context->iformat->flags & AVFMT_NO_BYTE_SEEK))
     {
         return false;
@@ -416,13 +419,13 @@ bool VideoDecoder::SeekToByte(long long pos)
     {
         return false;
     }
-    mAtStart = false;
+    mDecoding.atStart = false;
     return true;
 }
 
 bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
 {
-    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    int const streamIndex = mStream.info->streamIndex;
     AVPacket* packet = av_packet_alloc();
     if (!packet || landing < 0)
     {
@@ -478,7 +481,7 @@ long long VideoDecoder::LastKeyPacketBetween(long long from, long long until)
         av_packet_free(&packet);
         return -1;
     }
-    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    int const streamIndex = mStream.info->streamIndex;
     long long found = -1;
     while (av_read_frame(mFormatContext, packet) >= 0)
     {
@@ -519,7 +522,7 @@ bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, 
             if (fromPackets && SeekToByte(key) &&
                 worker.FindEndTimeFromPackets(endTime, mFormatContext, containerEnd, PicturesInPacketOrder(), frames))
             {
-                mEndTimedFromPackets = true;
+                mTiming.endTimedFromPackets = true;
                 return true;
             }
             // What the packets cannot tell, the last GOP's pictures do.
@@ -539,19 +542,19 @@ bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, 
 
 bool VideoDecoder::SeekStreamToStart()
 {
-    mSeekFromStart = true;
-    mSeekPosition = 0;
-    if (mAtStart)
+    mSeek.fromStart = true;
+    mSeek.position = 0;
+    if (mDecoding.atStart)
     {
         return true;
     }
-    if (mRewindOnly)
+    if (mStream.rewindOnly)
     {
         if (!ReopenInput())
         {
             return false;
         }
-        mAtStart = true;
+        mDecoding.atStart = true;
         return true;
     }
     int result = av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BACKWARD);
@@ -559,24 +562,24 @@ bool VideoDecoder::SeekStreamToStart()
     {
         // Streams whose index starts well above 0 have no entry at or
         // before 0; their first timestamp has one.
-        AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+        AVStream const* stream = mFormatContext->streams[mStream.info->streamIndex];
         long long const first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        result = av_seek_frame(mFormatContext, mCurrentStreamInfo->streamIndex, first, AVSEEK_FLAG_BACKWARD);
+        result = av_seek_frame(mFormatContext, mStream.info->streamIndex, first, AVSEEK_FLAG_BACKWARD);
     }
     if (result < 0)
     {
         Logger::GetInstance()->Error("Video Seek Failed", result);
         return false;
     }
-    mAtStart = true;
+    mDecoding.atStart = true;
     return true;
 }
 
 bool VideoDecoder::ReopenInput()
 {
-    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    int const streamIndex = mStream.info->streamIndex;
     // Opened as OpenSource opens it, so that the stream keeps its index.
-    if (!OpenInput(mFileIndex))
+    if (!OpenInput(mStream.fileIndex))
     {
         Logger::GetInstance()->Error("Video Seek Failed: the input could not be opened again");
         return false;
@@ -592,30 +595,30 @@ bool VideoDecoder::ReopenInput()
         CloseInput();
         return false;
     }
-    mTimeBase = mFormatContext->streams[streamIndex]->time_base;
+    mStream.timeBase = mFormatContext->streams[streamIndex]->time_base;
     return true;
 }
 
 bool VideoDecoder::SeekDeeper()
 {
-    mSeekBackoff = mSeekBackoff > 0 ? 2 * mSeekBackoff : SEEK_BACKOFF_START;
-    if (!SeekStream(std::max(mSeekPosition - mSeekBackoff, 0LL)))
+    mSeek.backoff = mSeek.backoff > 0 ? 2 * mSeek.backoff : SEEK_BACKOFF_START;
+    if (!SeekStream(std::max(mSeek.position - mSeek.backoff, 0LL)))
     {
         // Nothing better can be had from this input: take what comes.
-        mSeekVerified = true;
+        mSeek.verified = true;
         return false;
     }
-    mReseeked = true;
+    mSeek.reseeked = true;
     return true;
 }
 
 int VideoDecoder::RefreshFrames(AVPacket const* packet)
 {
-    if (!mUnits || !mUnits->IsUsable() || !packet || packet->size <= 0)
+    if (!mStream.units || !mStream.units->IsUsable() || !packet || packet->size <= 0)
     {
         return 0;
     }
-    NalUnitReader::AccessUnit const unit = mUnits->Read(packet->data, packet->size);
+    NalUnitReader::AccessUnit const unit = mStream.units->Read(packet->data, packet->size);
     return unit.instantRefresh ? 0 : std::max(unit.recoveryFrames, 0);
 }
 
@@ -627,15 +630,15 @@ bool VideoDecoder::PacketTimes(AVPacket const* packet, long long& presentation, 
     {
         return false;
     }
-    long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
-    presentation = av_rescale_q_rnd(pts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
-    decoding = av_rescale_q_rnd(dts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
+    long long const offset = std::max(mStream.info->startTimeOffset, 0LL);
+    presentation = av_rescale_q_rnd(pts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
+    decoding = av_rescale_q_rnd(dts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
     return true;
 }
 
 bool VideoDecoder::ReadStreamPacket(AVPacket* packet)
 {
-    int const streamIndex = mCurrentStreamInfo->streamIndex;
+    int const streamIndex = mStream.info->streamIndex;
     while (av_read_frame(mFormatContext, packet) >= 0)
     {
         if (packet->stream_index == streamIndex && packet->size > 0)
@@ -656,11 +659,11 @@ void VideoDecoder::SeekBeforeRefresh(long long presentation, long long decoding)
     // decoding reaches this one leaves nothing of that. Done by twice its
     // count: an encoder that refreshes a picture in fewer frames than it
     // has columns of blocks understates the count.
-    double const step = mCurrentStreamInfo->frameStep;
+    double const step = mStream.info->frameStep;
     AVPacket* packet = av_packet_alloc();
     long long bound = presentation - 1;
     bool positioned = false;
-    while (packet && bound > 0 && SeekStream(bound) && !mSeekFromStart)
+    while (packet && bound > 0 && SeekStream(bound) && !mSeek.fromStart)
     {
         long long start = 0;
         long long startDecoding = 0;
@@ -676,85 +679,85 @@ void VideoDecoder::SeekBeforeRefresh(long long presentation, long long decoding)
             positioned = SeekStream(bound);
             // The codec hands out the pictures of that refresh from its
             // count on: those before it is done are left out.
-            mExactFrom = positioned ? static_cast<long long>(exact - step / 2.0) : mExactFrom;
+            mDecoding.exactFrom = positioned ? static_cast<long long>(exact - step / 2.0) : mDecoding.exactFrom;
             break;
         }
         bound = std::min(start, bound) - 1;
     }
     av_packet_free(&packet);
-    if (!positioned && !mSeekFromStart)
+    if (!positioned && !mSeek.fromStart)
     {
         SeekStream(0);
     }
-    mStartChecked = true;
+    mDecoding.startChecked = true;
 }
 
 bool VideoDecoder::ExactSeek() const
 {
-    return mIntraOnly && mDecodeForward;
+    return mStream.intraOnly && mDecoding.forward;
 }
 
 void VideoDecoder::SetDecodeForward(bool forward)
 {
-    mDecodeForward = forward;
-    mSingleWindow = false;
-    mSeekWithoutLead = false;
+    mDecoding.forward = forward;
+    mWindow.single = false;
+    mSeek.withoutLead = false;
 }
 
 void VideoDecoder::SeekWithoutLead(long long t)
 {
     SetDecodeForward(true);
     Seek(t);
-    mSeekWithoutLead = true;
+    mSeek.withoutLead = true;
 }
 
 void VideoDecoder::SeekSingleBackwardWindow(long long t, int frames)
 {
     SetDecodeForward(false);
     Seek(t);
-    mWindowFrames = std::max(frames, 1);
-    mWindowPrepared = true;
-    mSingleWindow = true;
+    mWindow.length = std::max(frames, 1);
+    mWindow.prepared = true;
+    mWindow.single = true;
 }
 
 bool VideoDecoder::IsDecodeForward() const
 {
-    return mDecodeForward;
+    return mDecoding.forward;
 }
 
 int VideoDecoder::DecodeNext()
 {
-    int const status = mDecodeForward ? DecodeNextForward() : DecodeNextBackward();
+    int const status = mDecoding.forward ? DecodeNextForward() : DecodeNextBackward();
     mLastErrorCode = status;
     return status;
 }
 
 void VideoDecoder::StopDecoding()
 {
-    mFrameBuffer.clear();
-    mWindowUnfinished = false;
+    mWindow.frames.clear();
+    mWindow.unfinished = false;
 }
 
 int VideoDecoder::DecodeNextForward()
 {
-    if (mIdleWorkers.isEmpty() || mPacketInFlight)
+    if (mWorkers.idle.isEmpty() || mWorkers.packetInFlight)
     {
         return STATUS_BUSY;
     }
-    if (!mFormatContext || !mCurrentStreamInfo)
+    if (!mFormatContext || !mStream.info)
     {
         return STATUS_END_REACHED;
     }
-    VideoDecodeWorker* worker = mIdleWorkers.dequeue();
+    VideoDecodeWorker* worker = mWorkers.idle.dequeue();
     VideoDecodingData* data = worker->DecodingData();
     ChooseDecodingContext();
     PrepareDecodingData(*data);
-    bool const fromStart = mAtStart;
-    mAtStart = false;
+    bool const fromStart = mDecoding.atStart;
+    mDecoding.atStart = false;
     int status = worker->ReadPacket(mFormatContext) ? STATUS_DONE : STATUS_END_REACHED;
-    if (status == STATUS_DONE && !mStartChecked)
+    if (status == STATUS_DONE && !mDecoding.startChecked)
     {
-        mStartChecked = true;
+        mDecoding.startChecked = true;
         long long presentation = 0;
         long long decoding = 0;
         if (RefreshFrames(worker->Packet()) > 0 && PacketTimes(worker->Packet(), presentation, decoding))
@@ -762,27 +765,27 @@ int VideoDecoder::DecodeNextForward()
             // Not a start that gives exact pictures: the packet is read again
             // from the start chosen.
             av_packet_unref(worker->Packet());
-            mIdleWorkers.prepend(worker);
+            mWorkers.idle.prepend(worker);
             SeekBeforeRefresh(presentation, decoding);
             return STATUS_DONE;
         }
     }
-    if (status == STATUS_DONE && mPacketsSinceSeek == 0 && mCodecUsed && mSeekNeedsKey)
+    if (status == STATUS_DONE && mDecoding.packetsSinceSeek == 0 && mCodec.used && mStream.seekNeedsKey)
     {
         // A key picture at or before the stream's first picture that decodes.
         AVPacket const* packet = worker->Packet();
         bool const first =
             fromStart || (packet->pts != AV_NOPTS_VALUE && (packet->flags & AV_PKT_FLAG_KEY) &&
-                          av_rescale_q_rnd(packet->pts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) <=
-                              mCurrentStreamInfo->startTimeOffset);
+                          av_rescale_q_rnd(packet->pts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) <=
+                              mStream.info->startTimeOffset);
         if (first && RenewCodecContext())
         {
             data->codecContext = DecodingContext();
         }
     }
-    mCodecUsed = true;
-    mPacketsSinceSeek += status == STATUS_DONE ? 1 : 0;
-    mAwaitKey = data->awaitKey;
+    mCodec.used = true;
+    mDecoding.packetsSinceSeek += status == STATUS_DONE ? 1 : 0;
+    mDecoding.awaitKey = data->awaitKey;
     if (status == STATUS_DONE && PacketPastWindow(worker->Packet()))
     {
         // Drains the window's last pictures out of the frame threads: the
@@ -790,56 +793,56 @@ int VideoDecoder::DecodeNextForward()
         av_packet_unref(worker->Packet());
         worker->Packet()->stream_index = -1;
         data->windowDrain = true;
-        mWindowDrained = true;
+        mWindow.drained = true;
     }
-    mBusyWorkers.insert(worker->Id(), worker);
-    mPacketInFlight = true;
-    mReseeked = false;
+    mWorkers.busy.insert(worker->Id(), worker);
+    mWorkers.packetInFlight = true;
+    mSeek.reseeked = false;
     emit DecodePacketRequested(worker->Id());
     // A repeated seek starts over: the end of the file was not the end of
     // the decoding.
-    return mReseeked ? STATUS_DONE : status;
+    return mSeek.reseeked ? STATUS_DONE : status;
 }
 
 void VideoDecoder::OnPacketProcessingCompleted(int id)
 {
-    VideoDecodeWorker* worker = mBusyWorkers.value(id);
+    VideoDecodeWorker* worker = mWorkers.busy.value(id);
     if (worker)
     {
-        mLastPacketTime = worker->DecodingData()->lastFrameTime;
-        mTimeAnchored = worker->DecodingData()->timeAnchored;
-        mPictureCount = worker->DecodingData()->pictureCount;
+        mDecoding.lastPacketTime = worker->DecodingData()->lastFrameTime;
+        mDecoding.timeAnchored = worker->DecodingData()->timeAnchored;
+        mDecoding.pictureCount = worker->DecodingData()->pictureCount;
     }
     else
     {
         Logger::GetInstance()->Error(
             QStringLiteral("Failed to find video decoder worker on packet processing completed: %1").arg(id));
     }
-    mPacketInFlight = false;
+    mWorkers.packetInFlight = false;
 }
 
 void VideoDecoder::OnDecodingTaskCompleted(int id)
 {
-    VideoDecodeWorker* worker = mBusyWorkers.take(id);
+    VideoDecodeWorker* worker = mWorkers.busy.take(id);
     if (!worker)
     {
         Logger::GetInstance()->Error(
             QStringLiteral("Failed to find video decoder worker on frame processing completed: %1").arg(id));
         return;
     }
-    mIdleWorkers.enqueue(worker);
+    mWorkers.idle.enqueue(worker);
     VideoDecodingData* data = worker->DecodingData();
     QList<std::shared_ptr<VideoFrame>> frames;
     frames.swap(data->frames);
     if (data->decoderPictureBytes > 0)
     {
-        mDecoderPictureBytes = data->decoderPictureBytes;
+        mMemory.decoderPictureBytes = data->decoderPictureBytes;
     }
 
-    if (!mSeekVerified)
+    if (!mSeek.verified)
     {
         bool const reachedEnd = !frames.isEmpty() && !frames.constLast();
-        if (data->receivedFrame ? data->firstFrameTime > mSeekTime : reachedEnd)
+        if (data->receivedFrame ? data->firstFrameTime > mSeek.time : reachedEnd)
         {
             // The seek landed after the wanted picture, or read past the
             // data: what came out would show the wrong picture.
@@ -848,9 +851,9 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
                 return;
             }
         }
-        mSeekVerified = mSeekVerified || data->receivedFrame;
+        mSeek.verified = mSeek.verified || data->receivedFrame;
     }
-    if (data->untimedPicture && !mSeekFromStart && SeekDeeper())
+    if (data->untimedPicture && !mSeek.fromStart && SeekDeeper())
     {
         // Decoding from further back times the picture after those before.
         return;
@@ -859,42 +862,42 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
     {
         // What the skipped pictures would have shown cannot be told: the
         // same seek again, decoding every picture.
-        mSkipAllowed = false;
-        if (SeekStream(mSeekPosition))
+        mSeek.skipAllowed = false;
+        if (SeekStream(mSeek.position))
         {
-            mReseeked = true;
+            mSeek.reseeked = true;
         }
         return;
     }
-    if (mSkipFrom < 0 && mSeekVerified && data->receivedFrame)
+    if (mDecoding.skipFrom < 0 && mSeek.verified && data->receivedFrame)
     {
-        mSkipFrom = data->firstFrameTime;
+        mDecoding.skipFrom = data->firstFrameTime;
     }
 
     for (std::shared_ptr<VideoFrame>& frame : frames)
     {
         if (frame)
         {
-            mPictureBytes = frame->byteSize;
-            if (frame->packetStartTime < mExactFrom)
+            mMemory.pictureBytes = frame->byteSize;
+            if (frame->packetStartTime < mDecoding.exactFrom)
             {
                 continue;
             }
         }
-        if (mDecodeForward)
+        if (mDecoding.forward)
         {
             emit VideoFrameDecoded(frame);
         }
         // The end marker belongs to the window only when no picture after the
         // window came before it.
-        else if (frame ? frame->packetStartTime <= mWindowEnd : mLastPacketTime <= mWindowEnd)
+        else if (frame ? frame->packetStartTime <= mWindow.end : mDecoding.lastPacketTime <= mWindow.end)
         {
-            mFrameBuffer.append(std::move(frame));
+            mWindow.frames.append(std::move(frame));
             // Pictures of a variable-rate stream may crowd the window's span:
             // the earliest go, and the next window ends before those kept.
-            if (mFrameBuffer.size() > mWindowFrames + 1 && mFrameBuffer.constFirst())
+            if (mWindow.frames.size() > mWindow.length + 1 && mWindow.frames.constFirst())
             {
-                mFrameBuffer.removeFirst();
+                mWindow.frames.removeFirst();
             }
         }
     }
@@ -902,46 +905,47 @@ void VideoDecoder::OnDecodingTaskCompleted(int id)
 
 bool VideoDecoder::PacketPastWindow(AVPacket const* packet)
 {
-    long long const previous = mLastDecodeTime;
-    mLastDecodeTime = -1;
-    if (mDecodeForward || mRewindOnly || packet->dts == AV_NOPTS_VALUE || !mCurrentStreamInfo)
+    long long const previous = mWindow.lastDecodeTime;
+    mWindow.lastDecodeTime = -1;
+    if (mDecoding.forward || mStream.rewindOnly || packet->dts == AV_NOPTS_VALUE || !mStream.info)
     {
         return false;
     }
-    long long const offset = std::max(mCurrentStreamInfo->startTimeOffset, 0LL);
-    long long const decodeTime = av_rescale_q_rnd(packet->dts, mTimeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
-    mLastDecodeTime = decodeTime;
+    long long const offset = std::max(mStream.info->startTimeOffset, 0LL);
+    long long const decodeTime =
+        av_rescale_q_rnd(packet->dts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
+    mWindow.lastDecodeTime = decodeTime;
     // Only once a sound picture came since the seek (until then a seek that
     // landed too late must show itself through the pictures decoded), and
     // only where the decoding times run on evenly: a corrupt one says nothing.
-    double const step = mCurrentStreamInfo->frameStep;
-    if (!mSeekVerified || mSkipFrom < 0 || previous < 0 || decodeTime <= previous ||
+    double const step = mStream.info->frameStep;
+    if (!mSeek.verified || mDecoding.skipFrom < 0 || previous < 0 || decodeTime <= previous ||
         static_cast<double>(decodeTime - previous) > 2.0 * step)
     {
         return false;
     }
     // A picture is never shown before it is decoded: one frame step of slack
     // for timestamps rounded apart.
-    return static_cast<double>(decodeTime) > static_cast<double>(mWindowEnd) + step;
+    return static_cast<double>(decodeTime) > static_cast<double>(mWindow.end) + step;
 }
 
 int VideoDecoder::DecodeNextBackward()
 {
-    if (mFrameBuffer.isEmpty() || mWindowUnfinished)
+    if (mWindow.frames.isEmpty() || mWindow.unfinished)
     {
-        if (!mWindowUnfinished && mWindowDrained)
+        if (!mWindow.unfinished && mWindow.drained)
         {
             // The drained window was dropped (StopDecoding) before any seek:
             // the codec takes nothing more until one, so it starts over.
-            Seek(mWindowEnd);
+            Seek(mWindow.end);
         }
-        if (!mWindowUnfinished && !mWindowPrepared)
+        if (!mWindow.unfinished && !mWindow.prepared)
         {
             StartWindow();
         }
-        mWindowPrepared = false;
-        mWindowUnfinished = true;
-        while (mLastPacketTime <= mWindowEnd && !mWindowDrained)
+        mWindow.prepared = false;
+        mWindow.unfinished = true;
+        while (mDecoding.lastPacketTime <= mWindow.end && !mWindow.drained)
         {
             int const status = DecodeNextForward();
             if (status != STATUS_DONE)
@@ -954,27 +958,27 @@ int VideoDecoder::DecodeNextBackward()
                 return STATUS_DONE; // the owner takes the command first
             }
         }
-        mWindowUnfinished = false;
-        if (!mSingleWindow)
+        mWindow.unfinished = false;
+        if (!mWindow.single)
         {
             FinishWindow(); // a window of its own length says nothing of the GOPs
         }
     }
     // Nothing at or before the window's end, even from the start of the
     // file: there is nothing earlier.
-    if (mFrameBuffer.isEmpty() || (mFrameBuffer.size() == 1 && !mFrameBuffer.constFirst()))
+    if (mWindow.frames.isEmpty() || (mWindow.frames.size() == 1 && !mWindow.frames.constFirst()))
     {
-        mFrameBuffer.clear();
+        mWindow.frames.clear();
         return STATUS_START_REACHED;
     }
 
-    std::shared_ptr<VideoFrame> frame = mFrameBuffer.takeLast();
+    std::shared_ptr<VideoFrame> frame = mWindow.frames.takeLast();
     bool const endInWindow = !frame;
     if (endInWindow)
     {
         // The end of the stream lies inside the window: its last picture,
         // then the end marker.
-        frame = mFrameBuffer.takeLast();
+        frame = mWindow.frames.takeLast();
     }
     // Read before the frame goes out: the decode loop restamps it in
     // timeline time.
@@ -988,23 +992,23 @@ int VideoDecoder::DecodeNextBackward()
     {
         return STATUS_START_REACHED;
     }
-    if (mFrameBuffer.isEmpty() && !mSingleWindow)
+    if (mWindow.frames.isEmpty() && !mWindow.single)
     {
         // The next window ends just before the earliest frame emitted.
         Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
-        mWindowEnd = start - 1;
-        mSeekTime = mWindowEnd;
+        mWindow.end = start - 1;
+        mSeek.time = mWindow.end;
     }
     return STATUS_DONE;
 }
 
 void VideoDecoder::DecodeTimingInfoForCurrentStream()
 {
-    if (!mSource || mSource->IsImageSequence() || !mCurrentStreamInfo || !mFormatContext)
+    if (!mSource || mSource->IsImageSequence() || !mStream.info || !mFormatContext)
     {
         return;
     }
-    VideoStreamInfo* info = mCurrentStreamInfo;
+    VideoStreamInfo* info = mStream.info;
     VideoDecodeWorker worker(-1, mForExport);
     Logger* logger = Logger::GetInstance();
 
@@ -1015,7 +1019,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     Seek(0);
     PrepareDecodingData(*worker.DecodingData());
     worker.DecodingData()->lastFrameTime = 0;
-    mAtStart = false;
+    mDecoding.atStart = false;
     // Packet times tell where the container gives them and, for H.264,
     // where the parser can tell frame pictures from field pictures (for
     // VP9 and AV1, where each packet shows one frame).
@@ -1025,7 +1029,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     {
         // Restarting timestamps still hold the first picture's real time,
         // which the audio streams are timed against.
-        worker.DecodingData()->timesFromCount = mRewindOnly && !info->timestampsRestart;
+        worker.DecodingData()->timesFromCount = mStream.rewindOnly && !info->timestampsRestart;
         long long offset = 0;
         bool found = false;
         if (fromPackets)
@@ -1034,9 +1038,9 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
             // Decoding starts where the input opened, as without the packets.
             if (!found && ReopenInput())
             {
-                mAtStart = true;
+                mDecoding.atStart = true;
                 Seek(0);
-                mAtStart = false;
+                mDecoding.atStart = false;
             }
         }
         if (!found)
@@ -1060,8 +1064,8 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         info->startTimeOffset = std::max(offset, 0LL);
     }
 
-    worker.DecodingData()->timesFromCount = mRewindOnly;
-    mEndTimedFromPackets = false;
+    worker.DecodingData()->timesFromCount = mStream.rewindOnly;
+    mTiming.endTimedFromPackets = false;
     long long foundEndTime = -1;
     long long const containerEnd = mSource->ParsedContainerDuration();
     bool found = false;
@@ -1076,34 +1080,34 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     else
     {
         Seek(mSource->Duration());
-        mAtStart = false;
-        worker.DecodingData()->pictureCount = mPictureCount;
+        mDecoding.atStart = false;
+        worker.DecodingData()->pictureCount = mDecoding.pictureCount;
         if (fromPackets)
         {
             // Demuxing the last GOP takes a fraction of the time decoding it does.
             found = worker.FindEndTimeFromPackets(foundEndTime, mFormatContext, containerEnd, PicturesInPacketOrder(),
                                                   frames.get());
-            mEndTimedFromPackets = found;
+            mTiming.endTimedFromPackets = found;
             if (!found)
             {
                 Seek(mSource->Duration());
-                mAtStart = false;
+                mDecoding.atStart = false;
             }
         }
         if (!found)
         {
-            worker.DecodingData()->awaitKey = mAwaitKey;
-            found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, mSeekFromStart);
+            worker.DecodingData()->awaitKey = mDecoding.awaitKey;
+            found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, mSeek.fromStart);
         }
     }
-    if (!found && (fromTail || !mSeekFromStart))
+    if (!found && (fromTail || !mSeek.fromStart))
     {
         // The seek near the end read past the data (a cut-off file claims
         // its whole length), no picture after it had a time of its own, or no
         // key packet ends the stream: every picture that decodes counts.
         Seek(0);
-        worker.DecodingData()->pictureCount = mPictureCount;
-        worker.DecodingData()->awaitKey = mAwaitKey;
+        worker.DecodingData()->pictureCount = mDecoding.pictureCount;
+        worker.DecodingData()->awaitKey = mDecoding.awaitKey;
         found = worker.FindEndTime(foundEndTime, mFormatContext, containerEnd, true);
     }
     info->foundEndTime = found ? foundEndTime : -1;
@@ -1113,7 +1117,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     info->endTime = found ? foundEndTime - 1 : -1;
     // The last picture's time is rounded to the time base: a millisecond at
     // 60 fps is 6 % of a frame.
-    double const tick = 1e6 * av_q2d(mTimeBase);
+    double const tick = 1e6 * av_q2d(mStream.timeBase);
     info->frameCount = info->frameStep > 0.0 && info->endTime >= 0
                            ? TimeHelpers::EndTimeToFrameCount(info->endTime, info->frameStep, tick)
                            : 0;
@@ -1125,8 +1129,8 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
 
 void VideoDecoder::ChooseRegularFrameRate()
 {
-    VideoStreamInfo* info = mCurrentStreamInfo;
-    if (mRewindOnly || !info || !mFormatContext)
+    VideoStreamInfo* info = mStream.info;
+    if (mStream.rewindOnly || !info || !mFormatContext)
     {
         return;
     }
@@ -1138,7 +1142,7 @@ void VideoDecoder::ChooseRegularFrameRate()
         return;
     }
     Seek(0);
-    mAtStart = false;
+    mDecoding.atStart = false;
     // The pictures' times in presentation order: a packet's own, or its
     // decoding time where it has none.
     std::vector<long long> times;
@@ -1159,7 +1163,7 @@ void VideoDecoder::ChooseRegularFrameRate()
     {
         if (times[i] > times[i - 1])
         {
-            spacings.push_back(1e6 * av_q2d(mTimeBase) * static_cast<double>(times[i] - times[i - 1]));
+            spacings.push_back(1e6 * av_q2d(mStream.timeBase) * static_cast<double>(times[i] - times[i - 1]));
         }
     }
     if (spacings.size() < 2)
@@ -1196,16 +1200,16 @@ std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
     // H.264 may code a frame as two field pictures, one per packet, HEVC may
     // leave pictures unshown, a VP9 or AV1 packet may hold frames that are not
     // shown; the pictures of intra-only codecs are whole frames, each shown.
-    if (mIntraOnly || !mFormatContext || !mCurrentStreamInfo)
+    if (mStream.intraOnly || !mFormatContext || !mStream.info)
     {
         return nullptr;
     }
-    return std::make_unique<PacketPictureCheck>(mFormatContext->streams[mCurrentStreamInfo->streamIndex]->codecpar);
+    return std::make_unique<PacketPictureCheck>(mFormatContext->streams[mStream.info->streamIndex]->codecpar);
 }
 
 bool VideoDecoder::TimesFromPacketsAllowed() const
 {
-    if (!Settings::videoTimesFromPackets || mRewindOnly || !mCurrentStreamInfo || !mVideoCodecContext)
+    if (!Settings::videoTimesFromPackets || mStream.rewindOnly || !mStream.info || !mVideoCodecContext)
     {
         return false;
     }
@@ -1215,14 +1219,14 @@ bool VideoDecoder::TimesFromPacketsAllowed() const
     // packet's time (those whose headers say so): the pass checks packet by
     // packet.
     AVCodecID const codec = mVideoCodecContext->codec_id;
-    return mIntraOnly || codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 ||
+    return mStream.intraOnly || codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 ||
            codec == AV_CODEC_ID_AV1;
 }
 
 bool VideoDecoder::PicturesInPacketOrder() const
 {
     AVCodecID const codec = mVideoCodecContext ? mVideoCodecContext->codec_id : AV_CODEC_ID_NONE;
-    return mIntraOnly || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
+    return mStream.intraOnly || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
 }
 
 void VideoDecoder::DecodeExtraStreamInfo(Source* source)
@@ -1253,12 +1257,12 @@ void VideoDecoder::Shutdown()
 
 void VideoDecoder::ShutdownWorkers()
 {
-    while (!mIdleWorkers.isEmpty())
+    while (!mWorkers.idle.isEmpty())
     {
-        delete mIdleWorkers.dequeue();
+        delete mWorkers.idle.dequeue();
     }
     CloseSource();
-    if (!mBusyWorkers.isEmpty())
+    if (!mWorkers.busy.isEmpty())
     {
         Logger::GetInstance()->Error("Failed to complete VideoDecoder shutdown");
     }
@@ -1266,61 +1270,61 @@ void VideoDecoder::ShutdownWorkers()
 
 void VideoDecoder::SetConversionThreadCount(int threads)
 {
-    mConversionThreads = std::max(threads, 1);
+    mConversion.threads = std::max(threads, 1);
 }
 
 long long VideoDecoder::HeldPictureBytes() const
 {
     long long bytes = 0;
-    for (std::shared_ptr<VideoFrame> const& frame : mFrameBuffer)
+    for (std::shared_ptr<VideoFrame> const& frame : mWindow.frames)
     {
         bytes += frame ? frame->byteSize : 0;
     }
     // Backwards, a whole window is decoded before its first picture is
     // handed over: room for it is kept all along, and for a single window
     // until it has been decoded.
-    if (!mDecodeForward && (!mSingleWindow || mWindowPrepared || mWindowUnfinished))
+    if (!mDecoding.forward && (!mWindow.single || mWindow.prepared || mWindow.unfinished))
     {
-        bytes = std::max(bytes, (mWindowFrames + 1LL) * mPictureBytes);
+        bytes = std::max(bytes, (mWindow.length + 1LL) * mMemory.pictureBytes);
     }
     return bytes + CodecHeldPictures() * DecoderPictureBytes();
 }
 
 AVCodecContext* VideoDecoder::DecodingContext() const
 {
-    return mRunContextActive ? mRunCodecContext : mVideoCodecContext;
+    return mCodec.runActive ? mCodec.runContext : mVideoCodecContext;
 }
 
 void VideoDecoder::ChooseDecodingContext()
 {
-    if (mRunContextActive || mRunContextRefused || !mDecodeForward || !mSeekVerified ||
-        mPacketsSinceSeek < RUN_CONTEXT_AFTER_PACKETS)
+    if (mCodec.runActive || mCodec.runRefused || !mDecoding.forward || !mSeek.verified ||
+        mDecoding.packetsSinceSeek < RUN_CONTEXT_AFTER_PACKETS)
     {
         return;
     }
-    if (!mRunCodecContext)
+    if (!mCodec.runContext)
     {
-        mRunCodecContext = OpenRunContext();
-        mRunContextRefused = !mRunCodecContext;
-        if (mRunContextRefused)
+        mCodec.runContext = OpenRunContext();
+        mCodec.runRefused = !mCodec.runContext;
+        if (mCodec.runRefused)
         {
             return;
         }
     }
-    mRunContextActive = true;
+    mCodec.runActive = true;
 }
 
 AVCodecContext* VideoDecoder::OpenRunContext() const
 {
     AVCodecContext const* own = mVideoCodecContext;
-    if (mForExport || !mIntraOnly || mHwDecoderActive || !own || !mVideoCodec || !mFormatContext ||
-        !mCurrentStreamInfo || own->active_thread_type != FF_THREAD_SLICE || own->thread_count < 2 ||
+    if (mForExport || !mStream.intraOnly || mHwDecoderActive || !own || !mVideoCodec || !mFormatContext ||
+        !mStream.info || own->active_thread_type != FF_THREAD_SLICE || own->thread_count < 2 ||
         !(mVideoCodec->capabilities & AV_CODEC_CAP_FRAME_THREADS))
     {
         return nullptr;
     }
     AVCodecContext* context = avcodec_alloc_context3(nullptr);
-    AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+    AVStream const* stream = mFormatContext->streams[mStream.info->streamIndex];
     if (!context || avcodec_parameters_to_context(context, stream->codecpar) < 0)
     {
         avcodec_free_context(&context);
@@ -1340,7 +1344,7 @@ AVCodecContext* VideoDecoder::OpenRunContext() const
 
 bool VideoDecoder::RenewCodecContext()
 {
-    AVStream const* stream = mFormatContext->streams[mCurrentStreamInfo->streamIndex];
+    AVStream const* stream = mFormatContext->streams[mStream.info->streamIndex];
     AVCodecContext* context = avcodec_alloc_context3(nullptr);
     if (!context || !mVideoCodec || avcodec_parameters_to_context(context, stream->codecpar) < 0)
     {
@@ -1356,7 +1360,7 @@ bool VideoDecoder::RenewCodecContext()
     }
     avcodec_free_context(&mVideoCodecContext);
     mVideoCodecContext = context;
-    mCodecUsed = false;
+    mCodec.used = false;
     return true;
 }
 
@@ -1378,47 +1382,43 @@ long long VideoDecoder::CodecHeldPictures() const
 
 long long VideoDecoder::DecoderPictureBytes() const
 {
-    if (mDecoderPictureBytes > 0)
+    if (mMemory.decoderPictureBytes > 0)
     {
-        return mDecoderPictureBytes;
+        return mMemory.decoderPictureBytes;
     }
     AVCodecContext const* context = DecodingContext();
     if (!context || context->pix_fmt == AV_PIX_FMT_NONE || context->width <= 0 || context->height <= 0)
     {
-        return mPictureBytes;
+        return mMemory.pictureBytes;
     }
     int const bytes = av_image_get_buffer_size(context->pix_fmt, context->width, context->height, 1);
-    return bytes > 0 ? bytes : mPictureBytes;
+    return bytes > 0 ? bytes : mMemory.pictureBytes;
 }
 
 long long VideoDecoder::PictureBytesEstimate() const
 {
-    if (mPictureBytes > 0)
+    if (mMemory.pictureBytes > 0)
     {
-        return mPictureBytes;
+        return mMemory.pictureBytes;
     }
     AVCodecContext const* context = mVideoCodecContext;
-    if (!context || mOutputPixelFormat == AV_PIX_FMT_NONE || context->width <= 0 || context->height <= 0)
+    if (!context || mConversion.outputPixelFormat == AV_PIX_FMT_NONE || context->width <= 0 || context->height <= 0)
     {
         return 0;
     }
-    return std::max(av_image_get_buffer_size(mOutputPixelFormat, context->width, context->height, IMAGE_ALIGNMENT), 0);
+    return std::max(
+        av_image_get_buffer_size(mConversion.outputPixelFormat, context->width, context->height, IMAGE_ALIGNMENT), 0);
 }
 
 void VideoDecoder::SetBackwardWindowBudget(long long bytes, long long kept)
 {
-    mBackwardBudget = std::max(bytes, 0LL);
-    mBackwardKept = std::clamp(kept, 0LL, mBackwardBudget);
-}
-
-int VideoDecoder::BackwardWindowFrames() const
-{
-    return mWindowFrames;
+    mMemory.budget = std::max(bytes, 0LL);
+    mMemory.cacheKept = std::clamp(kept, 0LL, mMemory.budget);
 }
 
 bool VideoDecoder::BackwardWindowStartsNext() const
 {
-    return !mDecodeForward && mFrameBuffer.isEmpty() && !mWindowUnfinished;
+    return !mDecoding.forward && mWindow.frames.isEmpty() && !mWindow.unfinished;
 }
 
 void VideoDecoder::PrepareBackwardWindow()
@@ -1426,20 +1426,20 @@ void VideoDecoder::PrepareBackwardWindow()
     if (BackwardWindowStartsNext())
     {
         StartWindow();
-        mWindowPrepared = true;
+        mWindow.prepared = true;
     }
 }
 
 void VideoDecoder::SetSeekKeepsBackwardWindow(bool keep)
 {
-    mSeekKeepsWindow = keep;
+    mSeek.keepsWindow = keep;
 }
 
 int VideoDecoder::WindowFramesForBudget() const
 {
     int const shortest = Settings::numLeadingVideoFramesKeptOnSeek;
     long long const pictureBytes = PictureBytesEstimate();
-    if (mIntraOnly || mBackwardBudget <= 0 || pictureBytes <= 0)
+    if (mStream.intraOnly || mMemory.budget <= 0 || pictureBytes <= 0)
     {
         return shortest;
     }
@@ -1451,9 +1451,9 @@ int VideoDecoder::WindowFramesForBudget() const
     // few are shown: it keeps to half, so its first picture comes sooner.
     // The codec's pictures, in its own format, and the window's end.
     long long const held = CodecHeldPictures() * DecoderPictureBytes() + pictureBytes;
-    bool const firstBesideCached = mWindowCount == 0 && mBackwardKept > 0;
-    long long const share = (mBackwardBudget - held) / pictureBytes * (firstBesideCached ? 3 : 4) / 6;
-    long long const free = (mBackwardBudget - mBackwardKept - held) / pictureBytes;
+    bool const firstBesideCached = mWindow.count == 0 && mMemory.cacheKept > 0;
+    long long const share = (mMemory.budget - held) / pictureBytes * (firstBesideCached ? 3 : 4) / 6;
+    long long const free = (mMemory.budget - mMemory.cacheKept - held) / pictureBytes;
     return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
 }
 
@@ -1463,20 +1463,20 @@ void VideoDecoder::StartWindow()
     // Twice the longest window so far: key pictures cut the windows of short
     // GOPs, whose room the cache then keeps. Not after the first window only:
     // a file often ends on part of a GOP.
-    mWindowFrames = mWindowCount >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mLongestWindow, 1, longest))
+    mWindow.length = mWindow.count >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mWindow.longest, 1, longest))
                                       : longest;
-    mWindowFrames = std::max(mWindowFrames, Settings::numLeadingVideoFramesKeptOnSeek);
+    mWindow.length = std::max(mWindow.length, Settings::numLeadingVideoFramesKeptOnSeek);
 }
 
 void VideoDecoder::FinishWindow()
 {
     qsizetype pictures = 0;
-    for (std::shared_ptr<VideoFrame> const& frame : std::as_const(mFrameBuffer))
+    for (std::shared_ptr<VideoFrame> const& frame : std::as_const(mWindow.frames))
     {
         pictures += frame ? 1 : 0;
     }
-    mLongestWindow = std::max(mLongestWindow, pictures);
-    ++mWindowCount;
+    mWindow.longest = std::max(mWindow.longest, pictures);
+    ++mWindow.count;
 }
 
 int VideoDecoder::TotalWorkerCount() const
@@ -1486,10 +1486,10 @@ int VideoDecoder::TotalWorkerCount() const
 
 int VideoDecoder::UsableWorkerCount() const
 {
-    return static_cast<int>(mBusyWorkers.size() + mIdleWorkers.size());
+    return static_cast<int>(mWorkers.busy.size() + mWorkers.idle.size());
 }
 
 int VideoDecoder::ActiveWorkerCount() const
 {
-    return static_cast<int>(mBusyWorkers.size());
+    return static_cast<int>(mWorkers.busy.size());
 }

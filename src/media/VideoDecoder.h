@@ -78,8 +78,6 @@ public:
     // free. Windows of short GOPs keep less (twice the longest seen, from
     // the third window on). Read as each window starts.
     void SetBackwardWindowBudget(long long bytes, long long kept = 0);
-    // Pictures the next backward window keeps at most.
-    int BackwardWindowFrames() const;
     // The next DecodeNext starts a backward window.
     bool BackwardWindowStartsNext() const;
     // Sets the length of that window now, by the budget (HeldPictureBytes
@@ -90,21 +88,11 @@ public:
     // (by the budget) rather than the usual few: backward play goes on from
     // them instead of decoding them again.
     void SetSeekKeepsBackwardWindow(bool keep);
-    // Turns backward for one window of at most frames pictures ending at t
-    // (µs of source time), handed out latest first by DecodeNext as usual.
-    // No window follows it: once it is handed out BackwardWindowStartsNext
-    // holds, and the pictures handed out stop counting in HeldPictureBytes
-    // as they go. A seek or SetDecodeForward ends it.
-    void SeekSingleBackwardWindow(long long t, int frames);
     // Turns forward and seeks to t (µs of source time), handing out nothing
     // of the pictures before t but the one that covers it: the first picture
     // wanted comes as soon as it is decoded. The next seek or
     // SetDecodeForward ends it.
     void SeekWithoutLead(long long t);
-
-    // Threads converting each picture (1: on the decoding thread alone).
-    // Unset, the cores the decoder leaves, up to four.
-    void SetConversionThreadCount(int threads);
 
     // Bytes of the pictures held outside the cache: the backward window's,
     // and an estimate of those the codec keeps (references, reordering,
@@ -126,7 +114,7 @@ public:
     void DecodeTimingInfoForCurrentStream();
     // The last timing pass took the stream's end from its packets' times
     // alone; false when it decoded the last pictures (or found no end).
-    bool EndTimedFromPackets() const { return mEndTimedFromPackets; }
+    bool EndTimedFromPackets() const { return mTiming.endTimedFromPackets; }
     // The timing pass for every video stream of the source's first file.
     static void DecodeExtraStreamInfo(Source* source);
 
@@ -142,6 +130,19 @@ private Q_SLOTS:
     void OnDecodingTaskCompleted(int id);
 
 private:
+    // Tests reach what only they use through it (tests/support).
+    friend class VideoDecoderTestAccess;
+
+    // Turns backward for one window of at most frames pictures ending at t
+    // (µs of source time), handed out latest first by DecodeNext as usual.
+    // No window follows it: once it is handed out BackwardWindowStartsNext
+    // holds, and the pictures handed out stop counting in HeldPictureBytes
+    // as they go. A seek or SetDecodeForward ends it.
+    void SeekSingleBackwardWindow(long long t, int frames);
+    // Threads converting each picture (1: on the decoding thread alone).
+    // Unset, the cores the decoder leaves, up to four.
+    void SetConversionThreadCount(int threads);
+
     void InitializeVideoDecoder();
     void PrepareDecodingData(VideoDecodingData& data) const;
     // Where a seek may stop decoding non-reference pictures (µs), -1 nowhere.
@@ -252,119 +253,189 @@ private:
     void StartWindow();
     void FinishWindow();
 
-    VideoStreamInfo* mCurrentStreamInfo = nullptr;
-    AVRational mTimeBase {0, 1};
-    AVPixelFormat mOutputPixelFormat = AV_PIX_FMT_NONE;
-    VideoFramePixelFormat mFramePixelFormat = VideoFramePixelFormat::RGB24;
-    int mImageAlignment = 0;
-    int mConversionThreads = 0; // 0: chosen for the open decoder
+    // Every field below belongs to the one thread that drives the decoder: a
+    // DecodeManager's decode thread (playback's, or an export's), or the parse
+    // thread for DecodeExtraStreamInfo's timing pass. Only that thread reads
+    // or writes them, so no lock guards them: the VideoDecodeWorkers run on
+    // it through direct connections, and the codec's frame threads and the
+    // scaler's conversion threads work only on what a worker hands them
+    // within its call. Other threads reach the decoder through the command
+    // inbox alone (AvDecoderBase), which locks itself.
+
     bool mForExport;
-    long long mLastPacketTime = 0;
-    bool mPacketInFlight = false;
-    bool mDecodeForward = true;
-    long long mWindowEnd = 0;
-    // The backward window up to mWindowEnd is still being decoded.
-    bool mWindowUnfinished = false;
-    // The codec was drained at the end of the backward window: nothing more
-    // is sent to it before the next seek.
-    bool mWindowDrained = false;
-    // Decoding time (µs) of the last packet read since the last seek, -1
-    // before the first or after one without.
-    long long mLastDecodeTime = -1;
-    // Pictures a backward window keeps at most; changed between windows only.
-    int mWindowFrames = 0;
-    // Pictures of the longest backward window since the stream was opened.
-    qsizetype mLongestWindow = 0;
-    int mWindowCount = 0;
-    // PrepareBackwardWindow set the length of the next window.
-    bool mWindowPrepared = false;
-    bool mSeekKeepsWindow = false;
-    // The backward window under way is the only one (SeekSingleBackwardWindow).
-    bool mSingleWindow = false;
-    // The forward seek under way keeps no leading pictures (SeekWithoutLead).
-    bool mSeekWithoutLead = false;
-    long long mBackwardBudget = 0;
-    long long mBackwardKept = 0;
-    // The backward window: frames up to mWindowEnd in presentation order,
-    // emitted latest first.
-    QList<std::shared_ptr<VideoFrame>> mFrameBuffer;
-    // Bytes of the last frame made, and of the codec's last picture (which
-    // may be larger: 10-bit pictures become 8-bit frames).
-    long long mPictureBytes = 0;
-    long long mDecoderPictureBytes = 0;
-    QMap<int, VideoDecodeWorker*> mBusyWorkers;
-    QQueue<VideoDecodeWorker*> mIdleWorkers;
 
-    // Seek state. mSeekTime is the time whose picture the current seek must
-    // deliver; mSeekVerified turns true once a sound picture at or before it
-    // (or any picture after a seek to the start) came out.
-    long long mSeekTime = 0;
-    long long mSeekPosition = 0;
-    long long mSeekBackoff = 0;
-    bool mSeekFromStart = true;
-    bool mSeekVerified = true;
-    // A picture with a timestamp of its own came since the last seek (or the
-    // seek went to the start): see VideoDecodingData::timeAnchored.
-    bool mTimeAnchored = true;
-    bool mReseeked = false;
-    // Nothing was read since the input was opened or rewound, so a seek to
-    // the start need not touch the demuxer (single images cannot seek).
-    bool mAtStart = true;
-    // The input cannot seek, its packets carry no timestamps of their own
-    // (raw elementary streams), or its timestamps restart midway: every seek
-    // decodes from the start, and a picture's time is its number in
-    // decoding order.
-    bool mRewindOnly = false;
-    // Every picture is a key picture shown in decoding order: a seek lands
-    // exactly on the wanted one.
-    bool mIntraOnly = false;
-    // What the last timing pass did (see EndTimedFromPackets).
-    bool mEndTimedFromPackets = false;
-    // The codec leaves out non-reference pictures on request without
-    // changing any other: a seek need not decode those far before its target.
-    bool mSkipsNonReference = false;
-    // The codec hands out pictures whose references are missing as if they
-    // were sound (HEVC): a seek into the middle of the stream feeds it
-    // nothing before a key packet. mAwaitKey holds until one was read.
-    bool mSeekNeedsKey = false;
-    bool mAwaitKey = false;
-    // Time of the first picture since the last seek of the input (-1 until it
-    // came): skipping starts there, so that a timestamp that jumps back is
-    // never skipped.
-    long long mSkipFrom = -1;
-    // Cleared for the rest of a seek that found skipping unsafe.
-    bool mSkipAllowed = true;
-    long long mPictureCount = 0;
-    int mFileIndex = 0;
+    // The open stream and what it allows; set as it opens
+    // (InitializeVideoDecoder), fixed until it closes.
+    struct StreamState
+    {
+        // The stream's record in the source.
+        VideoStreamInfo* info = nullptr;
+        // Renewed when the input is opened again (ReopenInput).
+        AVRational timeBase {0, 1};
+        int fileIndex = 0;
+        // The input cannot seek, its packets carry no timestamps of their own
+        // (raw elementary streams), or its timestamps restart midway: every
+        // seek decodes from the start, and a picture's time is its number in
+        // decoding order.
+        bool rewindOnly = false;
+        // Every picture is a key picture shown in decoding order: a seek
+        // lands exactly on the wanted one.
+        bool intraOnly = false;
+        // The codec leaves out non-reference pictures on request without
+        // changing any other: a seek need not decode those far before its
+        // target.
+        bool skipsNonReference = false;
+        // The codec hands out pictures whose references are missing as if
+        // they were sound (HEVC): a seek into the middle of the stream feeds
+        // it nothing before a key packet (DecodingState::awaitKey).
+        bool seekNeedsKey = false;
+        // H.264: tells the key packets that start a gradual refresh; null
+        // for other codecs.
+        std::unique_ptr<NalUnitReader> units;
+    };
+    StreamState mStream;
 
-    // An intra-only codec decodes a seek's picture on slice threads, every
-    // core on the one picture asked for. A forward run past it goes to a
-    // second context on frame threads, which decodes pictures side by side
-    // and leaves no core waiting on another's slices; each packet is a whole
-    // picture, so the hand-over between them loses or repeats none. The run
-    // context takes the packets from the hand-over to the next seek, which
-    // flushes it.
-    AVCodecContext* mRunCodecContext = nullptr;
-    bool mRunContextActive = false;
-    // Opening it failed, or the codec cannot run frame threads: not tried
-    // again for this stream.
-    bool mRunContextRefused = false;
-    // Packets read since the last seek of the input.
-    long long mPacketsSinceSeek = 0;
-    // A flush leaves an HEVC codec counting pictures on from what it decoded
-    // before: where the key picture that starts the count again does not
-    // decode, the pictures after it would come out unlike those of a codec
-    // that starts with the stream. Decoding that starts with the stream's
-    // first picture therefore gets a newly opened codec once the old one
-    // was used.
-    bool mCodecUsed = false;
-    // H.264: tells the key packets that start a gradual refresh; null for
-    // other codecs.
-    std::unique_ptr<NalUnitReader> mUnits;
-    // The packet decoding starts at since the input was last positioned was
-    // checked for a gradual refresh.
-    bool mStartChecked = true;
-    // Pictures timed before this (µs) since the input was last positioned
-    // come from a refresh not yet done: they are not handed out.
-    long long mExactFrom = std::numeric_limits<long long>::min();
+    // The format the workers convert each picture into.
+    struct ConversionState
+    {
+        AVPixelFormat outputPixelFormat = AV_PIX_FMT_NONE;
+        VideoFramePixelFormat framePixelFormat = VideoFramePixelFormat::RGB24;
+        int imageAlignment = 0;
+        // 0: chosen for the open decoder.
+        int threads = 0;
+    };
+    ConversionState mConversion;
+
+    // The workers: one at a time decodes a packet (busy, by id) and hands its
+    // pictures back before the request returns.
+    struct WorkerState
+    {
+        QMap<int, VideoDecodeWorker*> busy;
+        QQueue<VideoDecodeWorker*> idle;
+        bool packetInFlight = false;
+    };
+    WorkerState mWorkers;
+
+    // The codec contexts besides the stream's own. An intra-only codec
+    // decodes a seek's picture on slice threads, every core on the one
+    // picture asked for. A forward run past it goes to a second context on
+    // frame threads, which decodes pictures side by side and leaves no core
+    // waiting on another's slices; each packet is a whole picture, so the
+    // hand-over between them loses or repeats none. The run context takes
+    // the packets from the hand-over to the next seek, which flushes it.
+    struct CodecState
+    {
+        AVCodecContext* runContext = nullptr;
+        bool runActive = false;
+        // Opening it failed, or the codec cannot run frame threads: not
+        // tried again for this stream.
+        bool runRefused = false;
+        // A flush leaves an HEVC codec counting pictures on from what it
+        // decoded before: where the key picture that starts the count again
+        // does not decode, the pictures after it would come out unlike those
+        // of a codec that starts with the stream. Decoding that starts with
+        // the stream's first picture therefore gets a newly opened codec
+        // once the old one was used.
+        bool used = false;
+    };
+    CodecState mCodec;
+
+    // The direction, and where reading and decoding stand since the input
+    // was last positioned (SeekStream resets most of it).
+    struct DecodingState
+    {
+        bool forward = true;
+        // Nothing was read since the input was opened or rewound, so a seek
+        // to the start need not touch the demuxer (single images cannot
+        // seek).
+        bool atStart = true;
+        long long lastPacketTime = 0;
+        long long pictureCount = 0;
+        // A picture with a timestamp of its own came since the last seek (or
+        // the seek went to the start): see VideoDecodingData::timeAnchored.
+        bool timeAnchored = true;
+        long long packetsSinceSeek = 0;
+        // Time of the first picture since the last seek of the input (-1
+        // until it came): skipping starts there, so that a timestamp that
+        // jumps back is never skipped.
+        long long skipFrom = -1;
+        // StreamState::seekNeedsKey: holds until a key packet was read.
+        bool awaitKey = false;
+        // The packet decoding starts at since the input was last positioned
+        // was checked for a gradual refresh.
+        bool startChecked = true;
+        // Pictures timed before this (µs) since the input was last
+        // positioned come from a refresh not yet done: they are not handed
+        // out.
+        long long exactFrom = std::numeric_limits<long long>::min();
+    };
+    DecodingState mDecoding;
+
+    // The seek under way. time is the time whose picture it must deliver;
+    // verified turns true once a sound picture at or before it (or any
+    // picture after a seek to the start) came out.
+    struct SeekState
+    {
+        long long time = 0;
+        long long position = 0;
+        long long backoff = 0;
+        bool fromStart = true;
+        bool verified = true;
+        bool reseeked = false;
+        // Cleared for the rest of a seek that found skipping unsafe.
+        bool skipAllowed = true;
+        // The forward seek keeps no leading pictures (SeekWithoutLead).
+        bool withoutLead = false;
+        // SetSeekKeepsBackwardWindow.
+        bool keepsWindow = false;
+    };
+    SeekState mSeek;
+
+    // The backward window: the pictures up to end in presentation order,
+    // handed out latest first.
+    struct WindowState
+    {
+        long long end = 0;
+        QList<std::shared_ptr<VideoFrame>> frames;
+        // The window up to end is still being decoded.
+        bool unfinished = false;
+        // The codec was drained at the end of the window: nothing more is
+        // sent to it before the next seek.
+        bool drained = false;
+        // Decoding time (µs) of the last packet read since the last seek, -1
+        // before the first or after one without.
+        long long lastDecodeTime = -1;
+        // Pictures a window keeps at most; changed between windows only.
+        int length = 0;
+        // Pictures of the longest window since the stream was opened.
+        qsizetype longest = 0;
+        int count = 0;
+        // PrepareBackwardWindow set the length of the next window.
+        bool prepared = false;
+        // The window under way is the only one (SeekSingleBackwardWindow).
+        bool single = false;
+    };
+    WindowState mWindow;
+
+    // What HeldPictureBytes and the window's length are reckoned from.
+    struct MemoryState
+    {
+        // SetBackwardWindowBudget: the video budget, and the bytes of it the
+        // cache keeps.
+        long long budget = 0;
+        long long cacheKept = 0;
+        // Bytes of the last frame made, and of the codec's last picture
+        // (which may be larger: 10-bit pictures become 8-bit frames).
+        long long pictureBytes = 0;
+        long long decoderPictureBytes = 0;
+    };
+    MemoryState mMemory;
+
+    // What the last timing pass did.
+    struct TimingState
+    {
+        // See EndTimedFromPackets.
+        bool endTimedFromPackets = false;
+    };
+    TimingState mTiming;
 };

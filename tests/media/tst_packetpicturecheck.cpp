@@ -1,5 +1,7 @@
 #include "media/PacketPictureCheck.h"
 
+#include "support/PacketPictureCheckTestAccess.h"
+
 #include <QtTest>
 
 #include <memory>
@@ -142,7 +144,7 @@ void TestPacketPictureCheck::Vp9PacketsHoldOneShownFrame()
     PacketPictureCheck check(parameters.Get());
     QVERIFY(check.IsUsable());
     Bytes const bytes(packet);
-    QCOMPARE(check.HoldsFrame(bytes.Packet()), holdsFrame);
+    QCOMPARE(PacketPictureCheckTestAccess::HoldsFrame(check, bytes.Packet()), holdsFrame);
     QCOMPARE(check.StartsDecoding(bytes.Packet()), startsDecoding);
 }
 
@@ -187,7 +189,7 @@ void TestPacketPictureCheck::Av1TemporalUnitsHoldOneShownFrame()
     PacketPictureCheck check(parameters.Get());
     QVERIFY(check.IsUsable());
     Bytes const bytes(packet);
-    QCOMPARE(check.HoldsFrame(bytes.Packet()), holdsFrame);
+    QCOMPARE(PacketPictureCheckTestAccess::HoldsFrame(check, bytes.Packet()), holdsFrame);
     QCOMPARE(check.StartsDecoding(bytes.Packet()), startsDecoding);
 }
 
@@ -199,19 +201,19 @@ void TestPacketPictureCheck::Av1NeedsASequenceHeaderFirst()
     PacketPictureCheck check(parameters.Get());
     QVERIFY(check.IsUsable());
     Bytes const shown(AV1_DELIMITER + AV1_SHOWN);
-    QVERIFY(!check.HoldsFrame(shown.Packet()));
+    QVERIFY(!PacketPictureCheckTestAccess::HoldsFrame(check, shown.Packet()));
     // Nor from a configuration record whose OBUs cannot all be read.
     Parameters const broken(AV_CODEC_ID_AV1, AV1_CONFIGURATION + QByteArray::fromHex("3205"));
-    QVERIFY(!PacketPictureCheck(broken.Get()).HoldsFrame(shown.Packet()));
+    QVERIFY(!PacketPictureCheckTestAccess::HoldsFrame(PacketPictureCheck(broken.Get()), shown.Packet()));
     Parameters const configured(AV_CODEC_ID_AV1, AV1_CONFIGURATION);
-    QVERIFY(PacketPictureCheck(configured.Get()).HoldsFrame(shown.Packet()));
+    QVERIFY(PacketPictureCheckTestAccess::HoldsFrame(PacketPictureCheck(configured.Get()), shown.Packet()));
     Bytes const key(AV1_DELIMITER + AV1_SEQUENCE + AV1_KEY);
-    QVERIFY(check.HoldsFrame(key.Packet()));
-    QVERIFY(check.HoldsFrame(shown.Packet()));
+    QVERIFY(PacketPictureCheckTestAccess::HoldsFrame(check, key.Packet()));
+    QVERIFY(PacketPictureCheckTestAccess::HoldsFrame(check, shown.Packet()));
     // A reduced still picture header leaves the frame headers out: every
     // frame is a shown key frame.
     Bytes const still(QByteArray::fromHex("0a0308000032020000"));
-    QVERIFY(check.HoldsFrame(still.Packet()));
+    QVERIFY(PacketPictureCheckTestAccess::HoldsFrame(check, still.Packet()));
     QVERIFY(check.StartsDecoding(still.Packet()));
 }
 

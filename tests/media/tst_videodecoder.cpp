@@ -10,7 +10,9 @@
 #include "model/Source.h"
 #include "model/VideoStreamInfo.h"
 
+#include "support/PacketPictureCheckTestAccess.h"
 #include "support/TestMedia.h"
+#include "support/VideoDecoderTestAccess.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -530,7 +532,7 @@ void TestVideoDecoder::SingleBackwardWindowHandsOutItsPicturesAndNoMore()
     QObject::connect(&decoding.decoder, &VideoDecoder::DecodingProgressed, [&packets] { ++packets; });
 
     decoding.frames.clear();
-    decoding.decoder.SeekSingleBackwardWindow(reference.starts.at(end) - 1, end - first);
+    VideoDecoderTestAccess::SeekSingleBackwardWindow(decoding.decoder, reference.starts.at(end) - 1, end - first);
     QVERIFY(!decoding.decoder.IsDecodeForward());
     // Room for the whole window is held before it is decoded.
     QCOMPARE(decoding.decoder.HeldPictureBytes(), codecBytes + (end - first + 1) * pictureBytes);
@@ -753,7 +755,7 @@ void TestVideoDecoder::ConversionInBandsEqualsOneThread()
         Settings::hardwareRenderingEnabled = hardwareRendering;
         auto decodeWith = [&name, hardwareRendering](int threads) {
             Decoding decoding(name);
-            decoding.decoder.SetConversionThreadCount(threads);
+            VideoDecoderTestAccess::SetConversionThreadCount(decoding.decoder, threads);
             QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
             frames.removeAll(nullptr);
             QList<QByteArray> pictures;
@@ -1082,7 +1084,7 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
     AVPacket* packet = av_packet_alloc();
     packet->data = reinterpret_cast<uint8_t*>(bytes.data());
     packet->size = 64;
-    QVERIFY(!check.HoldsFrame(packet));
+    QVERIFY(!PacketPictureCheckTestAccess::HoldsFrame(check, packet));
     av_packet_free(&packet);
     // HEVC: a picture timing SEI may code the picture as a field, and a
     // picture parameter set with output_flag_present_flag lets pictures go

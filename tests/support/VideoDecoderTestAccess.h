@@ -1,0 +1,17 @@
+#pragma once
+
+#include "media/VideoDecoder.h"
+
+// What tests set up in a VideoDecoder beyond what the engine uses.
+class VideoDecoderTestAccess
+{
+public:
+    static void SeekSingleBackwardWindow(VideoDecoder& decoder, long long t, int frames)
+    {
+        decoder.SeekSingleBackwardWindow(t, frames);
+    }
+    static void SetConversionThreadCount(VideoDecoder& decoder, int threads)
+    {
+        decoder.SetConversionThreadCount(threads);
+    }
+};
