@@ -453,8 +453,9 @@ bool AudioOutputManager::DropLateAudio()
 
 void AudioOutputManager::ReadAudio(QByteArray& buffer, int bytes)
 {
-    long long const spanStart = mTimeline->CacheLoopSpanStart();
-    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    LoopRange const range = mTimeline->CacheLoopRange();
+    long long const spanStart = range.start;
+    long long const spanEnd = range.end;
     double const loopEnd = static_cast<double>(spanEnd + 1);
     if (mForward && mScrubDuration < 0 && !mReadWrapped && spanEnd > spanStart &&
         mReadTime >= static_cast<double>(spanStart) && mReadTime < loopEnd)
@@ -486,7 +487,7 @@ bool AudioOutputManager::TakeClockWrap()
         return false;
     }
     long long const time = mTimeline->PlaybackTime();
-    long long const spanStart = mTimeline->CacheLoopSpanStart();
+    long long const spanStart = mTimeline->CacheLoopRange().start;
     if (time >= mClockAtReadWrap)
     {
         return false; // a seek before the clock came round

@@ -6,7 +6,9 @@
 #include "media/AvHelpers.h"
 #include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
+#include "media/CacheBudget.h"
 #include "media/ExportProperties.h"
+#include "media/LoopRange.h"
 #include "media/PictureArena.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
@@ -709,7 +711,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     timeline->UpdateDecodeTracks();
     UpdateTimelineCacheSize(timeline);
     timeline->SetDecodeBias(mDecodeBias);
-    timeline->SetCacheLoopSpan(0, -1);
+    timeline->SetCacheLoopRange(LoopRange {});
     if (mPrimaryTimeline && mPrimaryTimeline->OutputId() < outputId)
     {
         timeline->SetPlaybackTime(mPrimaryTimeline->PlaybackTime());
@@ -727,7 +729,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     {
         DoTask(AvWorkerTaskType::DecodeVideo, timeline);
     }
-    UpdateCacheLoopSpans();
+    UpdateCacheLoopRanges();
 }
 
 void AvManager::EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes)
@@ -823,11 +825,12 @@ void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
     {
         return;
     }
-    int const size = std::max(Settings::cacheSize / count, Settings::MINIMUM_TIMELINE_CACHE_SIZE);
+    int const size = CacheBudget::TimelineMegabytes(Settings::cacheSize, count);
     int const sizeBefore = timelines.isEmpty() ? size : timelines.constFirst()->CacheSize();
     // Freed pictures keep their memory for the next ones within what the
     // caches being decoded may hold together (decimal megabytes).
-    PictureArena::Instance().SetRetainLimit(static_cast<size_t>(count) * static_cast<size_t>(size) * 1000000);
+    PictureArena::Instance().SetRetainLimit(static_cast<size_t>(count) *
+                                            static_cast<size_t>(CacheBudget::VideoBytes(size)));
     if (timeline)
     {
         timeline->SetCacheSize(size);
@@ -980,7 +983,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 {
     if (!mPlaybackManager->IsPlaying())
     {
-        UpdateCacheLoopSpans(); // parked inside the range or not
+        UpdateCacheLoopRanges(); // parked inside the range or not
     }
     bool notReady = false;
     // While the sound plays on, pictures that fell behind it are dropped
@@ -1112,7 +1115,7 @@ void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
         }
     }
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
-    UpdateCacheLoopSpans();
+    UpdateCacheLoopRanges();
     emit PlaybackStateChanged(playing, forward);
     emit AudioOutputStateUpdated(playing, forward, -1, mPlaybackManager->PlaybackSpeed());
 }
@@ -1125,7 +1128,7 @@ void AvManager::OnPlaybackSpeedChanged(float speed)
 
 void AvManager::OnPlaybackRangeChanged(long long start, long long end)
 {
-    UpdateCacheLoopSpans();
+    UpdateCacheLoopRanges();
     emit PlaybackRangeChanged(start, end);
 }
 
@@ -1136,7 +1139,7 @@ void AvManager::OnPlaybackEndTimeChanged(long long time)
 
 void AvManager::OnLoopStateChanged(LoopState state)
 {
-    UpdateCacheLoopSpans();
+    UpdateCacheLoopRanges();
     emit LoopStateChanged(state);
 }
 
@@ -1253,7 +1256,7 @@ void AvManager::WakeDecodeTasks()
     }
 }
 
-void AvManager::UpdateCacheLoopSpans()
+void AvManager::UpdateCacheLoopRanges()
 {
     // Only a forward loop: ping-pong turns at the bound with the cache still
     // about it, and backward play keeps its own windows. Parked inside a
@@ -1267,8 +1270,7 @@ void AvManager::UpdateCacheLoopSpans()
     bool const parkedInRange = !playing && rangeSet && rangeStart <= time && time <= rangeEnd;
     bool const loops = (parkedInRange || (playing && mPlaybackManager->IsPlayForward())) &&
                        mPlaybackManager->ActiveLoopState() == LoopState::Loop;
-    long long const start = loops ? rangeStart : 0;
-    long long const end = loops ? rangeEnd : -1;
+    LoopRange const range = loops ? LoopRange {rangeStart, rangeEnd} : LoopRange {};
     for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
     {
         if (!IsDecodeTask(record))
@@ -1276,10 +1278,10 @@ void AvManager::UpdateCacheLoopSpans()
             continue;
         }
         Timeline* timeline = record->task->timeline;
-        if (timeline->CacheLoopSpanStart() != start || timeline->CacheLoopSpanEnd() != end)
+        if (timeline->CacheLoopRange() != range)
         {
-            timeline->SetCacheLoopSpan(start, end);
-            // An idle loop looks again: the span may want a fill in front.
+            timeline->SetCacheLoopRange(range);
+            // An idle loop looks again: the range may want a fill in front.
             record->task->inbox->Post();
         }
     }

@@ -180,10 +180,10 @@ private:
     void QuitThread(int id);
     void SetPrimaryTimeline(Timeline* timeline);
     void SetDecodeBias(DecodeBias bias);
-    // Tells each decoded timeline's cache the span the clock loops over while
+    // Tells each decoded timeline's cache the range the clock loops over while
     // it plays forward with the loop state on, or is parked inside a set range
     // with it on; or that it does not loop.
-    void UpdateCacheLoopSpans();
+    void UpdateCacheLoopRanges();
     // Something a decode loop looks at changed besides the playhead: a loop
     // sleeping while the clock is stopped looks again.
     void WakeDecodeTasks();

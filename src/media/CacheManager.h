@@ -1,11 +1,13 @@
 #pragma once
 
+#include "media/CacheWindow.h"
+#include "media/LoopRange.h"
+
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <memory>
 
 struct AudioFrame;
@@ -13,9 +15,9 @@ struct VideoFrame;
 
 // One timeline's window of decoded video frames and audio blocks around the
 // playhead, ordered by start time and contiguous, within a byte budget.
-// Decode threads insert and evict while the main thread and the audio output
-// read, so each side is guarded by its own mutex; frames themselves are
-// shared, never copied.
+// Each side is one CacheWindow over its kind of frame (which guards itself);
+// this class sets their budgets and hands them the loop range. Most calls
+// pass straight through to a side.
 class CacheManager : public QObject
 {
     Q_OBJECT
@@ -26,34 +28,34 @@ public:
 
     void SetCacheSize(int megabytes);
     int CacheSize() const;
-    long long AudioMaximumSize() const;
-    long long VideoMaximumSize() const;
-    long long AudioSize() const;
-    long long VideoSize() const;
+    long long AudioMaximumSize() const { return mAudio.MaximumSize(); }
+    long long VideoMaximumSize() const { return mVideo.MaximumSize(); }
+    long long AudioSize() const { return mAudio.Snapshot().Bytes(); }
+    long long VideoSize() const { return mVideo.Snapshot().Bytes(); }
     // Bytes of the video frames that end at or before time.
-    long long VideoSizeBefore(long long time) const;
+    long long VideoSizeBefore(long long time) const { return mVideo.SizeBefore(time); }
     // Bytes of the video frames that start after time.
-    long long VideoSizeAfter(long long time) const;
-    int AudioFrameCount() const;
-    int VideoFrameCount() const;
-    long long AudioStartTime() const;
-    long long AudioEndTime() const;
-    long long VideoPacketStartTime() const;
-    long long VideoPacketEndTime() const;
-    long long VideoFrameAdjustedStartTime() const;
-    long long VideoFrameAdjustedEndTime() const;
-    bool CanInsertAudioFrame() const;
-    bool CanInsertVideoFrame() const;
+    long long VideoSizeAfter(long long time) const { return mVideo.SizeAfter(time); }
+    int AudioFrameCount() const { return mAudio.Snapshot().count; }
+    int VideoFrameCount() const { return mVideo.Snapshot().count; }
+    long long AudioStartTime() const { return mAudio.Snapshot().start; }
+    long long AudioEndTime() const { return mAudio.Snapshot().end; }
+    long long VideoPacketStartTime() const { return mVideo.Snapshot().keyStart; }
+    long long VideoPacketEndTime() const { return mVideo.Snapshot().keyEnd; }
+    long long VideoFrameAdjustedStartTime() const { return mVideo.Snapshot().start; }
+    long long VideoFrameAdjustedEndTime() const { return mVideo.Snapshot().end; }
+    bool CanInsertAudioFrame() const { return mAudio.CanInsert(); }
+    bool CanInsertVideoFrame() const { return mVideo.CanInsert(); }
     // Picture bytes the decoder holds outside the cache (pictures it keeps
     // for reference, a backward window not yet handed over): they count
     // against the video budget. Any thread.
-    void SetVideoReservedSize(long long bytes);
+    void SetVideoReservedSize(long long bytes) { mVideo.SetReservedSize(bytes); }
     // Whether a cached block or frame covers the time, judged in one look.
-    bool AudioCoversTime(long long time) const;
-    bool VideoCoversTime(long long time) const;
+    bool AudioCoversTime(long long time) const { return mAudio.CoversTime(time); }
+    bool VideoCoversTime(long long time) const { return mVideo.CoversTime(time); }
 
-    void InsertAudioFrame(std::shared_ptr<AudioFrame> frame);
-    void InsertVideoFrame(std::shared_ptr<VideoFrame> frame);
+    void InsertAudioFrame(std::shared_ptr<AudioFrame> frame) { mAudio.Insert(std::move(frame)); }
+    void InsertVideoFrame(std::shared_ptr<VideoFrame> frame) { mVideo.Insert(std::move(frame)); }
     // A picture of a lead run: decoded forward from a time before the
     // window's start, ahead of the pictures between it and the window. Each
     // is found (FindVideoFrame, VideoCoversTime) as soon as it is inserted,
@@ -61,111 +63,80 @@ public:
     // front of the window once its last picture ends where the window
     // starts. Pictures in the order of their start times, each stamped with
     // its own end. Into an empty window it goes as usual.
-    void InsertVideoLeadFrame(std::shared_ptr<VideoFrame> frame);
+    void InsertVideoLeadFrame(std::shared_ptr<VideoFrame> frame) { mVideo.InsertLead(std::move(frame)); }
     // Makes the lead run the front of the window now, its last picture
     // covering up to the window's start (no picture comes between them).
-    void JoinVideoLead();
+    void JoinVideoLead() { mVideo.JoinLead(); }
     // Lets a lead run that never reached the window go; true when there was
     // one.
-    bool DropVideoLead();
-    bool HasVideoLead() const;
+    bool DropVideoLead() { return mVideo.DropLead(); }
+    bool HasVideoLead() const { return mVideo.HasLead(); }
 
-    // The span [start, end] (µs, timeline time) a looping clock keeps
-    // returning to: frames outside it go first when the budget is used up,
-    // and nothing after its end is wanted. end < start: none. Any thread.
-    void SetLoopSpan(long long start, long long end);
-    bool HasLoopSpan() const;
-    long long LoopSpanStart() const;
-    long long LoopSpanEnd() const;
-    // Whether the cached frames or blocks already reach the loop span's end:
-    // decoding further ahead would only fill the budget with what is never
-    // shown. False without a loop span.
-    bool AudioReachesLoopEnd() const;
-    bool VideoReachesLoopEnd() const;
+    // The range a looping clock keeps returning to (LoopRange): frames
+    // outside it go first when the budget is used up, and nothing after its
+    // end is wanted. Written by the main thread (the clock's loop), read by
+    // the decode threads and the audio output, as one value.
+    void SetLoopRange(LoopRange range);
+    LoopRange GetLoopRange() const;
+    // Whether the cached frames or blocks already reach the loop range's
+    // end: decoding further ahead would only fill the budget with what is
+    // never shown. False without a loop range.
+    bool AudioReachesLoopEnd() const { return mAudio.ReachesEnd(GetLoopRange()); }
+    bool VideoReachesLoopEnd() const { return mVideo.ReachesEnd(GetLoopRange()); }
 
     // Removes at most one frame when the budget is used up: one outside the
-    // loop span when there is one, else keeping the window balanced around
+    // loop range when there is one, else keeping the window balanced around
     // time in the direction of play.
-    void UpdateAudio(long long time, bool forward, double target);
-    void UpdateVideo(long long time, bool forward, double target);
-    double AudioForwardWeighting(long long time) const;
-    double VideoForwardWeighting(long long time) const;
+    void UpdateAudio(long long time, bool forward, double target)
+    {
+        mAudio.Update(time, forward, target, GetLoopRange());
+    }
+    void UpdateVideo(long long time, bool forward, double target)
+    {
+        mVideo.Update(time, forward, target, GetLoopRange());
+    }
+    double AudioForwardWeighting(long long time) const { return mAudio.ForwardWeighting(time); }
+    double VideoForwardWeighting(long long time) const { return mVideo.ForwardWeighting(time); }
 
-    std::shared_ptr<VideoFrame> FindVideoFrame(long long time) const;
+    std::shared_ptr<VideoFrame> FindVideoFrame(long long time) const { return mVideo.Find(time); }
     // Always appends three entries: the covering frame, the one before and the
     // one after, each null where there is none.
-    void FindVideoFrames(long long time, QList<std::shared_ptr<VideoFrame>>& frames) const;
-    std::shared_ptr<VideoFrame> FirstCachedVideoFrame() const;
-    std::shared_ptr<VideoFrame> LastCachedVideoFrame() const;
-    std::shared_ptr<AudioFrame> FindAudioFrame(long long time, bool makeOutputFrame);
-    std::shared_ptr<AudioFrame> AudioOutputFrame() const;
-    std::shared_ptr<AudioFrame> NextAudioOutputFrame(bool forward);
-    bool IsAudioOutputFrameReady() const;
+    void FindVideoFrames(long long time, QList<std::shared_ptr<VideoFrame>>& frames) const
+    {
+        mVideo.FindWithNeighbours(time, frames);
+    }
+    std::shared_ptr<VideoFrame> FirstCachedVideoFrame() const { return mVideo.First(); }
+    std::shared_ptr<VideoFrame> LastCachedVideoFrame() const { return mVideo.Last(); }
+    std::shared_ptr<AudioFrame> FindAudioFrame(long long time, bool makeOutputFrame)
+    {
+        return mAudio.FindOutput(time, makeOutputFrame);
+    }
+    std::shared_ptr<AudioFrame> AudioOutputFrame() const { return mAudio.Output(); }
+    std::shared_ptr<AudioFrame> NextAudioOutputFrame(bool forward) { return mAudio.NextOutput(forward); }
+    bool IsAudioOutputFrameReady() const { return mAudio.Output() != nullptr; }
 
-    void ExtendAudioStartTime(long long time, long long endIfEmpty);
-    void ExtendAudioEndTime(long long startIfEmpty, long long time);
-    void ExtendVideoEndTime(long long time);
+    void ExtendAudioStartTime(long long time, long long endIfEmpty) { mAudio.ExtendStart(time, endIfEmpty); }
+    void ExtendAudioEndTime(long long startIfEmpty, long long time) { mAudio.ExtendEnd(startIfEmpty, time); }
+    // Holds the last picture to the end of the timeline.
+    void ExtendVideoEndTime(long long time) { mVideo.HoldLastUntil(time); }
 
-    void ClearAudio(bool immediate);
-    void ClearVideo(bool immediate);
-    void DoDeferredAudioCacheCleanup();
-    void DoDeferredVideoCacheCleanup();
-    bool HasDeferredAudioCache() const;
-    bool HasDeferredVideoCache() const;
-    void AppendDeferredAudioCacheAndClear(QList<std::shared_ptr<AudioFrame>>& frames);
-    void AppendDeferredVideoCacheAndClear(QList<std::shared_ptr<VideoFrame>>& frames);
+    void ClearAudio(bool immediate) { mAudio.Clear(immediate); }
+    void ClearVideo(bool immediate) { mVideo.Clear(immediate); }
+    void DoDeferredAudioCacheCleanup() { mAudio.ReleaseDeferred(); }
+    void DoDeferredVideoCacheCleanup() { mVideo.ReleaseDeferred(); }
+    bool HasDeferredAudioCache() const { return mAudio.HasDeferred(); }
+    bool HasDeferredVideoCache() const { return mVideo.HasDeferred(); }
+    void AppendDeferredAudioCacheAndClear(QList<std::shared_ptr<AudioFrame>>& frames) { mAudio.TakeDeferred(frames); }
+    void AppendDeferredVideoCacheAndClear(QList<std::shared_ptr<VideoFrame>>& frames) { mVideo.TakeDeferred(frames); }
 
     QString ToString(QString const& label) const;
 
 private:
-    // The callers hold the matching mutex.
-    void InsertAudioFrameLocked(std::shared_ptr<AudioFrame> frame);
-    void AudioPushBack(std::shared_ptr<AudioFrame> frame);
-    void AudioPushFront(std::shared_ptr<AudioFrame> frame);
-    void AudioPopFront();
-    void AudioPopBack();
-    void ResetAudioRange();
-    void VideoPushBack(std::shared_ptr<VideoFrame> frame);
-    void VideoPushFront(std::shared_ptr<VideoFrame> frame);
-    void VideoPopFront();
-    void VideoPopBack();
-    void ResetVideoRange();
-    // The callers hold mVideoMutex.
-    void JoinVideoLeadLocked();
-    int VideoLeadIndexLocked(long long time) const;
-    double AudioForwardWeightingLocked(long long time) const;
-    double VideoForwardWeightingLocked(long long time) const;
-    int AudioFrameIndexBinarySearch(long long time, int low, int high) const;
-    int VideoFrameIndexBinarySearch(long long time, int low, int high) const;
-    std::shared_ptr<AudioFrame> AudioOutputFrameLocked() const;
-
-    QList<std::shared_ptr<AudioFrame>> mAudioFrames;
-    QList<std::shared_ptr<VideoFrame>> mVideoFrames;
-    QList<std::shared_ptr<AudioFrame>> mDeferredAudioFrames;
-    QList<std::shared_ptr<VideoFrame>> mDeferredVideoFrames;
-    long long mAudioStartTime = 0;
-    long long mAudioEndTime = 0;
-    long long mAudioSize = 0;
-    std::atomic<long long> mAudioMaximumSize {0};
-    long long mVideoPacketStartTime = 0;
-    long long mVideoPacketEndTime = 0;
-    long long mVideoAdjustedStartTime = 0;
-    long long mVideoAdjustedEndTime = 0;
-    long long mVideoSize = 0;
-    long long mDeferredVideoSize = 0; // bytes of mDeferredVideoFrames
-    // The lead run (InsertVideoLeadFrame) and its bytes, which count against
-    // the budget; never evicted. Written by the decode thread, read by any,
-    // under mVideoMutex.
-    QList<std::shared_ptr<VideoFrame>> mVideoLeadFrames;
-    long long mVideoLeadSize = 0;
-    std::atomic<long long> mVideoMaximumSize {0};
-    std::atomic<long long> mVideoReservedSize {0};
-    // Written by the main thread (the clock's loop), read by the decode
-    // threads; each atomic on its own, a span read between two writes only
-    // shifts one eviction or one decode step.
-    std::atomic<long long> mLoopSpanStart {0};
-    std::atomic<long long> mLoopSpanEnd {-1};
-    int mAudioOutputIndex = -1;
-    mutable QMutex mAudioMutex;
-    mutable QMutex mVideoMutex;
+    // Each side guards itself (CacheWindow).
+    CacheWindow<AudioFrame> mAudio;
+    CacheWindow<VideoFrame> mVideo;
+    // Written by the main thread, read by the decode threads and the audio
+    // output, under mLoopRangeMutex.
+    mutable QMutex mLoopRangeMutex;
+    LoopRange mLoopRange;
 };

@@ -5,6 +5,7 @@
 #include "media/AudioDecoder.h"
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
+#include "media/CacheBudget.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -173,7 +174,7 @@ void DecodeManager::Decode()
                 mClipActive = false;
             }
         }
-        mClipForFill = false;
+        mLoopStartFill.SetClipOnlyForFill(false);
         if (!mDecoding)
         {
             break;
@@ -208,24 +209,23 @@ void DecodeManager::Decode()
             {
                 // The same for the sound: decoded backward from the cache start.
                 mCurrentClip = clip;
-                mLoopStartTarget = target;
-                mLoopStartTriedTarget = target;
-                mLoopStartTriedFrom = mTimeline->AudioCacheStartTime();
-                mForward = false;
+                mLoopStartFill.Begin(target);
+                mLoopStartFill.MarkTried(target, mTimeline->AudioCacheStartTime());
+                mForward = LoopStartFill::DecodesForward(true);
                 mSeekTime = TimelineTimeToSourceTime(clip, mTimeline->AudioCacheStartTime() - 1) +
                             AUDIO_BACKWARD_START_MARGIN;
-                mClipForFill = true;
+                mLoopStartFill.SetClipOnlyForFill(true);
                 break;
             }
             else if (long long target = -1; Clip* clip = LoopStartFillClip(target))
             {
-                // The clock loops a span whose start the cache lacks: its
+                // The clock loops a range whose start the cache lacks: its
                 // clip is opened again to fill the cache in front.
-                mForward = true;
+                mForward = LoopStartFill::DecodesForward(false);
                 mCurrentClip = clip;
                 mSeekTime = std::min(TimelineTimeToSourceTime(clip, mTimeline->VideoCacheAdjustedStartTime()),
                                      clip->CutOut());
-                mClipForFill = true;
+                mLoopStartFill.SetClipOnlyForFill(true);
                 break;
             }
             WaitForCommand(mDecodeType == DecodeType::Video ? SleepVideoMsec() : SleepAudioMsec());
@@ -342,7 +342,7 @@ void DecodeManager::PrepareClipForDecoding(long long time)
     // A seek always decodes forward up to its target first.
     mForward = mTimeline->IsDecodeForward() || mSeekTarget >= 0;
     mCurrentClip = nullptr;
-    mClipForFill = false;
+    mLoopStartFill.SetClipOnlyForFill(false);
     if (!mDecodeTrack)
     {
         return;
@@ -400,8 +400,7 @@ void DecodeManager::Seek()
     {
         return;
     }
-    if (mDecodeType == DecodeType::Video && mLoopStartTarget >= 0 && time >= mLoopStartTarget &&
-        time < mTimeline->VideoCacheAdjustedStartTime())
+    if (mDecodeType == DecodeType::Video && mLoopStartFill.Brings(time, mTimeline->VideoCacheAdjustedStartTime()))
     {
         return; // the fill in front under way brings it (the loop wrapped before it was done)
     }
@@ -641,19 +640,19 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             }
             ClearCache();
             mHeldPicture.reset();
-            mLoopStartTarget = -1;
-            mClipForFill = false;
+            mLoopStartFill.End();
+            mLoopStartFill.SetClipOnlyForFill(false);
             mForward = true;
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
             mSeekPending = false;
             mClipCached = false;
         }
-        if (mLoopStartTarget >= 0)
+        if (mLoopStartFill.Active())
         {
             audio ? ContinueAudioLoopStartFill() : ContinueLoopStartFill();
         }
-        else if (mClipForFill)
+        else if (mLoopStartFill.ClipOnlyForFill())
         {
             if (!StartLoopStartFill())
             {
@@ -692,21 +691,21 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
         // A fill in front of the cache runs its own way: pictures forward up
         // to the cache, sound backward from it.
-        bool const forward =
-            mLoopStartTarget >= 0 ? !audio : mSeekTarget >= 0 || mTimeline->IsDecodeForward();
+        bool const forward = mLoopStartFill.Active() ? LoopStartFill::DecodesForward(audio)
+                                                     : mSeekTarget >= 0 || mTimeline->IsDecodeForward();
         if (IsDecoderForward(decoder) != forward)
         {
             break; // the direction changed: the main loop continues from the other edge
         }
     }
-    if (mLoopStartTarget >= 0)
+    if (mLoopStartFill.Active())
     {
         // Left in the middle of a fill in front: the next clip loop starts
         // from the timeline's direction.
-        mLoopStartTarget = -1;
+        mLoopStartFill.End();
         mForward = mTimeline->IsDecodeForward();
     }
-    mClipForFill = false;
+    mLoopStartFill.SetClipOnlyForFill(false);
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
     mHeldPicture.reset();
@@ -744,11 +743,10 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
 
 void DecodeManager::SetBackwardWindowBudget()
 {
-    // The pictures still to be shown stay, and as many behind the playhead
-    // (the cache keeps the two sides balanced): the window may take the rest.
     long long const ahead = mTimeline->VideoCacheSizeBeforePlayhead();
     long long const behind = mTimeline->VideoCacheSize() - ahead;
-    mVideoDecoder->SetBackwardWindowBudget(mTimeline->VideoCacheMaximumSize(), ahead + std::min(ahead, behind));
+    mVideoDecoder->SetBackwardWindowBudget(mTimeline->VideoCacheMaximumSize(),
+                                           CacheBudget::KeptBesideBackwardWindow(ahead, behind));
 }
 
 void DecodeManager::PrepareBackwardWindow()
@@ -775,21 +773,24 @@ void DecodeManager::MakeVideoCacheRoom(bool untilItCanCache)
     }
 }
 
+bool DecodeManager::LoopStartFillMayRun(DecodeType type) const
+{
+    // Only while playing forward, with the cache at the loop range's end.
+    return !mExportMode && mDecodeType == type && mDecodeTrack && mSeekTarget < 0 && mTimeline->IsDecodeForward() &&
+           (type == DecodeType::Video ? mTimeline->VideoCacheReachesLoopEnd()
+                                      : mTimeline->AudioCacheReachesLoopEnd());
+}
+
 Clip* DecodeManager::LoopStartFillClip(long long& target) const
 {
-    if (mExportMode || mDecodeType != DecodeType::Video || !mDecodeTrack || mSeekTarget >= 0 ||
-        !mTimeline->IsDecodeForward() || !mTimeline->VideoCacheReachesLoopEnd() ||
-        mTimeline->HasDeferredVideoCache())
+    if (!LoopStartFillMayRun(DecodeType::Video) || mTimeline->HasDeferredVideoCache())
     {
         return nullptr;
     }
-    long long const spanStart = mTimeline->CacheLoopSpanStart();
-    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    LoopRange const range = mTimeline->CacheLoopRange();
     long long const time = mTimeline->PlaybackTime();
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
-    // A playhead outside the cache or the span is about to seek anyway.
-    if (spanEnd < spanStart || cacheStart <= spanStart || time < spanStart || time > spanEnd ||
-        !mTimeline->VideoCacheCoversTime(time))
+    if (!LoopStartFill::Wanted(range, time, cacheStart, mTimeline->VideoCacheCoversTime(time)))
     {
         return nullptr;
     }
@@ -799,10 +800,10 @@ Clip* DecodeManager::LoopStartFillClip(long long& target) const
     {
         return nullptr;
     }
-    target = std::max(spanStart, clip->StartTime());
+    target = LoopStartFill::TargetIn(range, clip->StartTime());
     // A fill tried from here is not planned again, and the file is looked
     // at last: this runs at every wake of an idle loop.
-    if (cacheStart <= target || (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom) ||
+    if (cacheStart <= target || mLoopStartFill.WasTried(target, cacheStart) ||
         clip->HasErrors() || !clip->FileExists(0))
     {
         return nullptr;
@@ -818,11 +819,10 @@ bool DecodeManager::StartLoopStartFill()
     {
         return false;
     }
-    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    LoopRange const range = mTimeline->CacheLoopRange();
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
     // A fill this cache cannot have is not planned again for it.
-    mLoopStartTriedTarget = target;
-    mLoopStartTriedFrom = cacheStart;
+    mLoopStartFill.MarkTried(target, cacheStart);
     std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
     if (!first)
     {
@@ -837,32 +837,30 @@ bool DecodeManager::StartLoopStartFill()
         return false;
     }
     auto const frames = static_cast<long long>(std::ceil(static_cast<double>(windowEnd - windowStart + 1) / step));
-    // The whole span fits beside the codec's own pictures: what the cache
+    // The whole range fits beside the codec's own pictures: what the cache
     // holds of it, the window and the codec's pictures (HeldPictureBytes,
-    // forward), with the frames after the span let go first.
+    // forward), with the frames after the range let go first.
     std::shared_ptr<VideoFrame> const last = mTimeline->LastCachedVideoFrame();
     long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
-    long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(spanEnd);
+    long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(range.end);
     long long const needed = kept + (frames + 1) * pictureBytes + mVideoDecoder->HeldPictureBytes();
     if (pictureBytes <= 0 || frames > std::numeric_limits<int>::max() / 2 ||
-        needed >= mTimeline->VideoCacheMaximumSize())
+        !CacheBudget::Fits(needed, mTimeline->VideoCacheMaximumSize()))
     {
         return false;
     }
     // Started: tried again after a turn or a seek cut it short.
-    mLoopStartTriedTarget = -1;
-    mLoopStartTriedFrom = -1;
+    mLoopStartFill.ForgetTried();
     WaitForDecoderWorkers(ClipDecoder::Movie);
-    mLoopStartTarget = target;
-    mLoopStartReached = false;
+    mLoopStartFill.Begin(target);
     mHeldPicture.reset();
-    // Forward from the span start: its picture, the one the wrap shows
+    // Forward from the range start: its picture, the one the wrap shows
     // first, is usable as soon as it is decoded, and the others follow it
     // faster than they are played.
     mVideoDecoder->SeekWithoutLead(windowStart);
     mSoughtTime = -1;
     mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
-    // Room for the pictures to come: the frames after the span go.
+    // Room for the pictures to come: the frames after the range go.
     MakeVideoCacheRoom(false);
     return true;
 }
@@ -870,13 +868,12 @@ bool DecodeManager::StartLoopStartFill()
 void DecodeManager::ContinueLoopStartFill()
 {
     long long const time = mTimeline->PlaybackTime();
-    long long const spanStart = mTimeline->CacheLoopSpanStart();
-    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    LoopRange const range = mTimeline->CacheLoopRange();
     // The clock stopped looping, turned, or left both the cache and what the
     // fill brings (a seek follows).
-    bool const brought = time >= mLoopStartTarget && time < mTimeline->VideoCacheAdjustedStartTime();
-    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || spanEnd < spanStart || time < spanStart ||
-        time > spanEnd || !(brought || mTimeline->VideoCacheCoversTime(time)))
+    bool const brought = mLoopStartFill.Brings(time, mTimeline->VideoCacheAdjustedStartTime());
+    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || !range.Contains(time) ||
+        !(brought || mTimeline->VideoCacheCoversTime(time)))
     {
         EndLoopStartFill();
         return;
@@ -886,31 +883,26 @@ void DecodeManager::ContinueLoopStartFill()
     if (status == STATUS_END_REACHED)
     {
         WaitForDecoderWorkers(ClipDecoder::Movie);
-        mLoopStartReached = true;
+        mLoopStartFill.MarkReached();
     }
-    if (mLoopStartReached || mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartTarget)
+    if (mLoopStartFill.Reached() || mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartFill.Target())
     {
         // Done as far as it goes: not tried again from where it got to.
-        mLoopStartTriedTarget = mLoopStartTarget;
-        mLoopStartTriedFrom = mTimeline->VideoCacheAdjustedStartTime();
+        mLoopStartFill.MarkTried(mLoopStartFill.Target(), mTimeline->VideoCacheAdjustedStartTime());
         EndLoopStartFill();
     }
 }
 
 Clip* DecodeManager::AudioLoopStartFillClip(long long& target) const
 {
-    if (mExportMode || mDecodeType != DecodeType::Audio || !mDecodeTrack || mSeekTarget >= 0 ||
-        !mTimeline->IsDecodeForward() || !mTimeline->AudioCacheReachesLoopEnd())
+    if (!LoopStartFillMayRun(DecodeType::Audio))
     {
         return nullptr;
     }
-    long long const spanStart = mTimeline->CacheLoopSpanStart();
-    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    LoopRange const range = mTimeline->CacheLoopRange();
     long long const time = mTimeline->PlaybackTime();
     long long const cacheStart = mTimeline->AudioCacheStartTime();
-    // A playhead outside the cache or the span is about to seek anyway.
-    if (spanEnd < spanStart || cacheStart <= spanStart || time < spanStart || time > spanEnd ||
-        !mTimeline->AudioCacheCoversTime(time))
+    if (!LoopStartFill::Wanted(range, time, cacheStart, mTimeline->AudioCacheCoversTime(time)))
     {
         return nullptr;
     }
@@ -919,12 +911,12 @@ Clip* DecodeManager::AudioLoopStartFillClip(long long& target) const
     {
         return nullptr;
     }
-    target = std::max(spanStart, clip->StartTime());
-    // The span's sound fits beside what the cache holds (it is small: the
+    target = LoopStartFill::TargetIn(range, clip->StartTime());
+    // The range's sound fits beside what the cache holds (it is small: the
     // budget holds many seconds).
     long long const needed = mTimeline->AudioCacheSize() + AvHelpers::AudioOutputSizeForDuration(cacheStart - target);
-    if (cacheStart <= target || needed >= mTimeline->AudioCacheMaximumSize() ||
-        (target == mLoopStartTriedTarget && cacheStart == mLoopStartTriedFrom) || clip->HasErrors() ||
+    if (cacheStart <= target || !CacheBudget::Fits(needed, mTimeline->AudioCacheMaximumSize()) ||
+        mLoopStartFill.WasTried(target, cacheStart) || clip->HasErrors() ||
         !clip->FileExists(0))
     {
         return nullptr;
@@ -941,11 +933,10 @@ bool DecodeManager::StartAudioLoopStartFill()
         return false;
     }
     long long const cacheStart = mTimeline->AudioCacheStartTime();
-    mLoopStartTriedTarget = target;
-    mLoopStartTriedFrom = cacheStart;
-    mLoopStartTarget = target;
-    mForward = false;
-    SetDecoderForward(ClipDecoder::Audio, false);
+    mLoopStartFill.MarkTried(target, cacheStart);
+    mLoopStartFill.Begin(target);
+    mForward = LoopStartFill::DecodesForward(true);
+    SetDecoderForward(ClipDecoder::Audio, mForward);
     mSeekTime = TimelineTimeToSourceTime(clip, cacheStart - 1) + AUDIO_BACKWARD_START_MARGIN;
     SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
     return true;
@@ -954,20 +945,19 @@ bool DecodeManager::StartAudioLoopStartFill()
 void DecodeManager::ContinueAudioLoopStartFill()
 {
     long long const time = mTimeline->PlaybackTime();
-    long long const spanStart = mTimeline->CacheLoopSpanStart();
-    long long const spanEnd = mTimeline->CacheLoopSpanEnd();
+    LoopRange const range = mTimeline->CacheLoopRange();
     // The clock stopped looping, turned, or left the cache (a seek follows).
-    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || spanEnd < spanStart || time < spanStart ||
-        time > spanEnd || !mTimeline->AudioCacheCoversTime(time))
+    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || !range.Contains(time) ||
+        !mTimeline->AudioCacheCoversTime(time))
     {
         EndAudioLoopStartFill();
         return;
     }
     int const status = DecodeNextOn(ClipDecoder::Audio);
     if (status == STATUS_START_REACHED || status == STATUS_END_REACHED ||
-        mTimeline->AudioCacheStartTime() <= mLoopStartTarget)
+        mTimeline->AudioCacheStartTime() <= mLoopStartFill.Target())
     {
-        mLoopStartTriedFrom = mTimeline->AudioCacheStartTime();
+        mLoopStartFill.MarkTriedFrom(mTimeline->AudioCacheStartTime());
         EndAudioLoopStartFill();
     }
 }
@@ -975,12 +965,12 @@ void DecodeManager::ContinueAudioLoopStartFill()
 void DecodeManager::EndAudioLoopStartFill()
 {
     Clip* clip = mCurrentClip;
-    mLoopStartTarget = -1;
-    mForward = true;
+    mLoopStartFill.End();
+    mForward = true; // a fill runs only while the clock plays forward
     SetDecoderForward(ClipDecoder::Audio, true);
     long long const next =
         mTimeline->AudioCacheFrameCount() > 0 ? mTimeline->AudioCacheEndTime() + 1 : mTimeline->PlaybackTime();
-    if (!clip || mClipForFill || next > clip->EndTime())
+    if (!clip || mLoopStartFill.ClipOnlyForFill() || next > clip->EndTime())
     {
         // What follows the cache lies past this clip: the main loop goes on
         // from the cache's edge.
@@ -994,49 +984,49 @@ void DecodeManager::EndAudioLoopStartFill()
 void DecodeManager::CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame)
 {
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
-    if (mLoopStartReached)
+    if (mLoopStartFill.Reached())
     {
         return;
     }
     if (!frame || frame->emptyFrame)
     {
-        mLoopStartReached = true; // the file ends before the cache: nothing comes between
+        mLoopStartFill.MarkReached(); // the file ends before the cache: nothing comes between
         return;
     }
-    int const targetIndex = mDecodeTrack->FrameAtTime(mLoopStartTarget) - clip->StartFrame();
+    int const targetIndex = mDecodeTrack->FrameAtTime(mLoopStartFill.Target()) - clip->StartFrame();
     int const index = PictureIndex(clip, *frame);
     if (index < targetIndex)
     {
-        // Covers the span start unless a picture starts there.
-        mHeldPicture = std::move(frame);
-        mHeldPictureIndex = targetIndex;
+        // Covers the range start unless a picture starts there.
+        mLoopStartFill.Hold(std::move(frame), targetIndex);
         return;
     }
     if (index >= clip->FrameCount() || clip->StartFrame() + index >= mDecodeTrack->FrameAtTime(cacheStart))
     {
-        mLoopStartReached = true;
-        if (mHeldPicture)
+        mLoopStartFill.MarkReached();
+        if (mLoopStartFill.HasHeld())
         {
-            PlaceFrame(clip, std::move(mHeldPicture), mHeldPictureIndex, true);
-            mHeldPicture.reset();
+            int const heldIndex = mLoopStartFill.HeldIndex();
+            PlaceFrame(clip, mLoopStartFill.TakeHeld(), heldIndex, true);
         }
         // Nothing comes between the pictures brought and the cache.
         mTimeline->JoinVideoCacheLead();
         return;
     }
-    if (mHeldPicture && index > targetIndex)
+    if (mLoopStartFill.HasHeld() && index > targetIndex)
     {
-        PlaceFrame(clip, std::move(mHeldPicture), mHeldPictureIndex, true);
+        int const heldIndex = mLoopStartFill.HeldIndex();
+        PlaceFrame(clip, mLoopStartFill.TakeHeld(), heldIndex, true);
     }
-    mHeldPicture.reset();
+    mLoopStartFill.DropHeld();
     PlaceFrame(clip, std::move(frame), index, true);
 }
 
 void DecodeManager::EndLoopStartFill()
 {
     Clip* clip = mCurrentClip;
-    mLoopStartTarget = -1;
-    mForward = true;
+    mLoopStartFill.End();
+    mForward = true; // a fill runs only while the clock plays forward
     mHeldPicture.reset();
     WaitForDecoderWorkers(ClipDecoder::Movie);
     // Pictures brought that never reached the cache go: the cache is
@@ -1046,7 +1036,7 @@ void DecodeManager::EndLoopStartFill()
     mVideoDecoder->SetDecodeForward(true);
     long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
                                                                   : mTimeline->PlaybackTime();
-    if (!clip || mClipForFill || next > clip->EndTime())
+    if (!clip || mLoopStartFill.ClipOnlyForFill() || next > clip->EndTime())
     {
         // What follows the cache lies past this clip: the main loop goes on
         // from the cache's edge.
@@ -1154,9 +1144,10 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     if (!mTimeline || !clip || !mDecodeTrack || mSeekPending || mRestartPending)
     {
         mHeldPicture.reset();
+        mLoopStartFill.DropHeld();
         return;
     }
-    if (mLoopStartTarget >= 0)
+    if (mLoopStartFill.Active())
     {
         CacheLoopStartFrame(clip, std::move(frame));
         return;
@@ -1226,7 +1217,7 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     // a later one starts there (the cache keeps the later one).
     bool const beforeCutIn = index < 0;
     PlaceFrame(clip, std::move(frame), std::max(index, 0));
-    if (beforeCutIn && mLoopStartTarget < 0)
+    if (beforeCutIn && !mLoopStartFill.Active())
     {
         mClipActive = false;
     }

@@ -2,6 +2,7 @@
 
 #include "media/DecodeCommandInbox.h"
 #include "media/DecodeType.h"
+#include "media/LoopStartFill.h"
 
 #include <QHash>
 #include <QList>
@@ -128,21 +129,24 @@ private:
     // Lets the cache evict until it stops letting frames go (with
     // untilItCanCache, until it has room for the next frame).
     void MakeVideoCacheRoom(bool untilItCanCache);
-    // While the clock loops a span whose start the cache lacks (or is parked
-    // inside it), with the fill already at the span end and room in the
-    // budget for the whole span: the pictures from the span start up to the
+    // While the clock loops a range whose start the cache lacks (or is parked
+    // inside it), with the fill already at the range end and room in the
+    // budget for the whole range: the pictures from the range start up to the
     // cache start are decoded forward and put in front of the cache as each
     // comes, the playhead left where it is, so the first wrap finds them
-    // there, the span start first.
+    // there, the range start first.
     bool StartLoopStartFill();
+    // What a fill of either kind needs first: the decode type, no export,
+    // no seek, the clock playing forward and the cache at the range end.
+    bool LoopStartFillMayRun(DecodeType type) const;
     // The clip such a fill would decode in, when one is wanted now, with
     // target the timeline time it would fill down to; null otherwise.
     Clip* LoopStartFillClip(long long& target) const;
     void ContinueLoopStartFill();
     // The same for sound, which must be whole at the wrap: while the clock
-    // loops a span whose start the audio cache lacks, the cache already at
-    // the span end and the whole span within its budget, the sound from the
-    // span start up to the cache start is decoded backward in front of the
+    // loops a range whose start the audio cache lacks, the cache already at
+    // the range end and the whole range within its budget, the sound from the
+    // range start up to the cache start is decoded backward in front of the
     // cache. The clip to decode in, with target the timeline time to fill
     // down to, when one is wanted now; null otherwise.
     Clip* AudioLoopStartFillClip(long long& target) const;
@@ -209,18 +213,9 @@ private:
     bool mRestartPending = false;
     unsigned int mRestartCount = 0;
     bool mSeekPending = false;
-    // Timeline time down to which the cache is being filled in front (see
-    // StartLoopStartFill); -1 when it is not.
-    long long mLoopStartTarget = -1;
-    // That fill brought a picture at or after the cache start: it is done.
-    bool mLoopStartReached = false;
-    // The clip loop was entered only for such a fill (the cache already
-    // reached the end of the timeline): it ends with the fill.
-    bool mClipForFill = false;
-    // The target and the cache start of the last such fill that ran its
-    // course or could not be had (no room): not planned again from there.
-    long long mLoopStartTriedTarget = -1;
-    long long mLoopStartTriedFrom = -1;
+    // The fill of the loop range's start in front of the cache (see
+    // StartLoopStartFill), with its held picture.
+    LoopStartFill mLoopStartFill;
     AudioDecoder* mAudioDecoder = nullptr;
     VideoDecoder* mVideoDecoder = nullptr;
     ImageSequenceDecoder* mImageSequenceDecoder = nullptr;

@@ -967,19 +967,14 @@ bool Timeline::CanCacheVideoFrame() const
     return mCacheManager->CanInsertVideoFrame() && !mCacheManager->VideoReachesLoopEnd();
 }
 
-void Timeline::SetCacheLoopSpan(long long start, long long end)
+void Timeline::SetCacheLoopRange(LoopRange range)
 {
-    mCacheManager->SetLoopSpan(start, end);
+    mCacheManager->SetLoopRange(range);
 }
 
-long long Timeline::CacheLoopSpanStart() const
+LoopRange Timeline::CacheLoopRange() const
 {
-    return mCacheManager->LoopSpanStart();
-}
-
-long long Timeline::CacheLoopSpanEnd() const
-{
-    return mCacheManager->LoopSpanEnd();
+    return mCacheManager->GetLoopRange();
 }
 
 bool Timeline::AudioCacheReachesLoopEnd() const

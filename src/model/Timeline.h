@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/DecodeBias.h"
+#include "media/LoopRange.h"
 
 #include <QByteArray>
 #include <QList>
@@ -203,17 +204,16 @@ public:
     // still to be shown when playing backward.
     long long VideoCacheSizeBeforePlayhead() const;
     long long VideoCacheMaximumSize() const;
-    // Room for another frame, and, while the clock loops a span, the cache
+    // Room for another frame, and, while the clock loops a range, the cache
     // not yet reaching its end.
     bool CanCacheAudioFrame() const;
     bool CanCacheVideoFrame() const;
-    // The span [start, end] (µs) the clock loops over while it plays; end <
-    // start when it does not loop. Main thread.
-    void SetCacheLoopSpan(long long start, long long end);
-    // That span (any thread); end < start when the clock does not loop.
-    long long CacheLoopSpanStart() const;
-    long long CacheLoopSpanEnd() const;
-    // The cached frames reach the end of that span.
+    // The range the clock loops over while it plays; none when it does not
+    // loop. Written by the main thread.
+    void SetCacheLoopRange(LoopRange range);
+    // That range, as one value (any thread).
+    LoopRange CacheLoopRange() const;
+    // The cached frames reach the end of that range.
     bool AudioCacheReachesLoopEnd() const;
     bool VideoCacheReachesLoopEnd() const;
     // Bytes of the cached video frames that start after time.

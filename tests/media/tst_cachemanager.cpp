@@ -72,8 +72,8 @@ private Q_SLOTS:
     void BackwardPlayEvictsFromTheBack();
     void PlayheadBeyondTheWindowEvictsTheFront();
     void PlaybackNeverExceedsTheBudgetByMoreThanOneFrame();
-    void LoopSpanFramesAreEvictedLast();
-    void LoopSpanEndBoundsTheDecodeAhead();
+    void LoopRangeFramesAreEvictedLast();
+    void LoopRangeEndBoundsTheDecodeAhead();
     void LeadPicturesAreFoundBeforeThoseBetweenAndJoinTheWindow();
     void LeadPicturesThatNeverReachTheWindowGoOrJoinIt();
     void PoppingTheLastFrameResetsTheCache();
@@ -284,7 +284,7 @@ void TestCacheManager::PlaybackNeverExceedsTheBudgetByMoreThanOneFrame()
     QVERIFY(frames.size() >= 10);
 }
 
-void TestCacheManager::LoopSpanFramesAreEvictedLast()
+void TestCacheManager::LoopRangeFramesAreEvictedLast()
 {
     // Ten frames, the loop span on frames 3 to 6, a budget that stays used up
     // (what the decoder holds), the playhead on the span start: the frames
@@ -298,8 +298,8 @@ void TestCacheManager::LoopSpanFramesAreEvictedLast()
         cache.SetCacheSize(256);
         FillVideo(cache, 10);
         cache.SetVideoReservedSize(cache.VideoMaximumSize());
-        cache.SetLoopSpan(spanStart, spanEnd);
-        QVERIFY(cache.HasLoopSpan());
+        cache.SetLoopRange({spanStart, spanEnd});
+        QVERIFY(cache.GetLoopRange().IsSet());
         for (int i = 0; i < 20; ++i)
         {
             cache.UpdateVideo(forward ? spanStart : 6 * FRAME_DURATION, forward, 0.5);
@@ -315,7 +315,7 @@ void TestCacheManager::LoopSpanFramesAreEvictedLast()
             cache.InsertAudioFrame(MakeAudioFrame(i * 1000000LL, i * 1000000LL + 999999));
         }
         QVERIFY(!cache.CanInsertAudioFrame());
-        cache.SetLoopSpan(2000000, 5999999);
+        cache.SetLoopRange({2000000, 5999999});
         cache.UpdateAudio(2000000, forward, 0.5);
         QCOMPARE(cache.AudioStartTime(), 1000000LL);
         cache.InsertAudioFrame(MakeAudioFrame(8000000, 8999999));
@@ -330,8 +330,8 @@ void TestCacheManager::LoopSpanFramesAreEvictedLast()
     plain.SetCacheSize(256);
     FillVideo(plain, 10);
     plain.SetVideoReservedSize(plain.VideoMaximumSize());
-    plain.SetLoopSpan(0, -1);
-    QVERIFY(!plain.HasLoopSpan());
+    plain.SetLoopRange({0, -1});
+    QVERIFY(!plain.GetLoopRange().IsSet());
     for (int i = 0; i < 20; ++i)
     {
         plain.UpdateVideo(spanStart, true, 0.5);
@@ -339,12 +339,12 @@ void TestCacheManager::LoopSpanFramesAreEvictedLast()
     QCOMPARE(plain.VideoFrameCount(), 10);
 }
 
-void TestCacheManager::LoopSpanEndBoundsTheDecodeAhead()
+void TestCacheManager::LoopRangeEndBoundsTheDecodeAhead()
 {
     CacheManager cache;
     cache.SetCacheSize(256);
     QVERIFY(!cache.VideoReachesLoopEnd());
-    cache.SetLoopSpan(2 * FRAME_DURATION, 5 * FRAME_DURATION - 1);
+    cache.SetLoopRange({2 * FRAME_DURATION, 5 * FRAME_DURATION - 1});
     QVERIFY(!cache.VideoReachesLoopEnd()); // nothing cached yet
     QVERIFY(!cache.AudioReachesLoopEnd());
     for (int i = 0; i < 4; ++i)
@@ -356,19 +356,19 @@ void TestCacheManager::LoopSpanEndBoundsTheDecodeAhead()
     QVERIFY(cache.VideoReachesLoopEnd());
     // What lies after the span (what a full cache lets go first) is told
     // apart by the frames' starts.
-    QCOMPARE(cache.LoopSpanStart(), 2 * FRAME_DURATION);
-    QCOMPARE(cache.LoopSpanEnd(), 5 * FRAME_DURATION - 1);
-    QCOMPARE(cache.VideoSizeAfter(cache.LoopSpanEnd()), 0LL);
+    QCOMPARE(cache.GetLoopRange().start, 2 * FRAME_DURATION);
+    QCOMPARE(cache.GetLoopRange().end, 5 * FRAME_DURATION - 1);
+    QCOMPARE(cache.VideoSizeAfter(cache.GetLoopRange().end), 0LL);
     cache.InsertVideoFrame(FrameAt(5, 7));
     cache.InsertVideoFrame(FrameAt(6, 3));
-    QCOMPARE(cache.VideoSizeAfter(cache.LoopSpanEnd()), 10LL);
+    QCOMPARE(cache.VideoSizeAfter(cache.GetLoopRange().end), 10LL);
     QCOMPARE(cache.VideoSizeAfter(5 * FRAME_DURATION), 3LL);
     QCOMPARE(cache.VideoSizeAfter(-1), cache.VideoSize());
     cache.InsertAudioFrame(MakeAudioFrame(0, 4 * FRAME_DURATION));
     QVERIFY(!cache.AudioReachesLoopEnd());
     cache.InsertAudioFrame(MakeAudioFrame(4 * FRAME_DURATION + 1, 6 * FRAME_DURATION));
     QVERIFY(cache.AudioReachesLoopEnd());
-    cache.SetLoopSpan(0, -1);
+    cache.SetLoopRange({0, -1});
     QVERIFY(!cache.VideoReachesLoopEnd());
     QVERIFY(!cache.AudioReachesLoopEnd());
 }

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "media/LoopRange.h"
+
+#include <algorithm>
+#include <memory>
+
+struct VideoFrame;
+
+// The state of a loop start fill: while the clock loops a range whose start
+// the cache lacks, what lies between the range start and the cache start is
+// decoded and put in front of the cache, so that the first wrap finds it
+// there. Pictures are decoded forward up to the cache, sound backward from
+// it. The decode loop (DecodeManager) drives the decoders; this holds what
+// the fill is at and the small decisions on it.
+//
+// Owned by one DecodeManager and used only on its decode thread.
+class LoopStartFill
+{
+public:
+    // A fill down to target (timeline time) is under way.
+    bool Active() const { return mTarget >= 0; }
+    long long Target() const { return mTarget; }
+    // Which way the decoder runs while it is: pictures forward, sound
+    // backward.
+    static bool DecodesForward(bool audio) { return !audio; }
+
+    // Whether a fill is wanted for a cache starting at cacheStart with the
+    // playhead at time: the range starts before the cache, and the playhead
+    // is inside both (one outside is about to seek anyway).
+    static bool Wanted(LoopRange range, long long time, long long cacheStart, bool cacheCoversTime)
+    {
+        return cacheStart > range.start && range.Contains(time) && cacheCoversTime;
+    }
+    // What a fill in a clip starting at clipStart fills down to.
+    static long long TargetIn(LoopRange range, long long clipStart) { return std::max(range.start, clipStart); }
+
+    // Starts a fill down to target: nothing brought yet.
+    void Begin(long long target)
+    {
+        mTarget = target;
+        mReached = false;
+        mHeld.reset();
+    }
+    // Ends or abandons the fill under way, if any.
+    void End()
+    {
+        mTarget = -1;
+        mHeld.reset();
+    }
+
+    // The pictures brought reach the cache (or the file ends before it):
+    // nothing more is placed.
+    bool Reached() const { return mReached; }
+    void MarkReached() { mReached = true; }
+    // Whether a playhead at time is one the fill under way brings: between
+    // its target and the cache start.
+    bool Brings(long long time, long long cacheStart) const
+    {
+        return Active() && time >= mTarget && time < cacheStart;
+    }
+
+    // A fill to target from a cache starting at from that ran its course or
+    // could not be had (no room) is not planned again from there.
+    void MarkTried(long long target, long long from)
+    {
+        mTriedTarget = target;
+        mTriedFrom = from;
+    }
+    void MarkTriedFrom(long long from) { mTriedFrom = from; }
+    // Started: tried again after a turn or a seek cut it short.
+    void ForgetTried() { MarkTried(-1, -1); }
+    bool WasTried(long long target, long long from) const { return target == mTriedTarget && from == mTriedFrom; }
+
+    // The clip loop was entered only for a fill (the cache already reached
+    // the end of the timeline): it ends with the fill.
+    bool ClipOnlyForFill() const { return mClipOnlyForFill; }
+    void SetClipOnlyForFill(bool only) { mClipOnlyForFill = only; }
+
+    // The latest picture before the target's frame, held: it covers the
+    // range start unless a picture starts there. Its frame index is the
+    // target's.
+    void Hold(std::shared_ptr<VideoFrame> picture, int index)
+    {
+        mHeld = std::move(picture);
+        mHeldIndex = index;
+    }
+    bool HasHeld() const { return mHeld != nullptr; }
+    int HeldIndex() const { return mHeldIndex; }
+    std::shared_ptr<VideoFrame> TakeHeld() { return std::move(mHeld); }
+    void DropHeld() { mHeld.reset(); }
+
+private:
+    long long mTarget = -1;
+    bool mReached = false;
+    bool mClipOnlyForFill = false;
+    long long mTriedTarget = -1;
+    long long mTriedFrom = -1;
+    std::shared_ptr<VideoFrame> mHeld;
+    int mHeldIndex = 0;
+};
