@@ -3,6 +3,7 @@
 #include "media/DecodeCommandInbox.h"
 
 #include "media/AvHelpers.h"
+#include "media/DecoderThreads.h"
 #include "media/FfmpegCompat.h"
 #include "media/VideoFrameBufferPool.h"
 
@@ -249,8 +250,11 @@ void AvDecoderBase::PrepareVideoCodecContext(AVCodecContext* context, AVCodec co
                                              bool hardware)
 {
     context->max_pixels = AvHelpers::MaximumPicturePixels();
-    context->thread_count =
-        imageSequence ? Settings::imageSequenceDecoderThreadCount : Settings::videoDecoderThreadCount;
+    // A movie's codec gets FFmpeg's own choice (0) as a count, from the
+    // cores this process may run on: what its pictures cost can then be
+    // bounded.
+    context->thread_count = imageSequence ? Settings::imageSequenceDecoderThreadCount
+                                          : DecoderThreads::Requested(Settings::videoDecoderThreadCount);
     // Pictures come from the shared frame-buffer pool (unless a hardware
     // decoder makes its own); a still image's cleared, so that what a damaged
     // file leaves undecoded is black, the same on every visit.

@@ -496,6 +496,8 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
         connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
         mVideoDecoder->Initialize();
     }
+    // The codec's threads are chosen by what its pictures cost the cache.
+    mVideoDecoder->SetCacheBudget(mTimeline->VideoCacheMaximumSize());
     if (clip->HasErrors() || !clip->FileExists(0) || !OpenClipSource(mVideoDecoder, clip, clip->VideoStreamIndex()))
     {
         DecodeEmptyVideoClip(clip);

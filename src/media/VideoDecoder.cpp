@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
 #include "media/AvHelpers.h"
+#include "media/DecoderThreads.h"
 #include "media/FfmpegCompat.h"
 #include "media/NalUnitReader.h"
 #include "media/PacketPictureCheck.h"
@@ -169,6 +170,7 @@ bool VideoDecoder::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
         return false;
     }
     InitializeVideoDecoder();
+    BoundCodecThreads();
     return true;
 }
 
@@ -1287,7 +1289,26 @@ long long VideoDecoder::HeldPictureBytes() const
     {
         bytes = std::max(bytes, (mWindow.length + 1LL) * mMemory.pictureBytes);
     }
-    return bytes + CodecHeldPictures() * DecoderPictureBytes();
+    bytes += CodecHeldPictures() * DecoderPictureBytes();
+    if (mMemory.cacheMaximum <= 0)
+    {
+        return bytes;
+    }
+    // Pictures too big for the cache even on one thread (said once when
+    // opened): the cache keeps room for a few to show all the same.
+    long long const room = DecoderThreads::PICTURES_SHOWN_BESIDE_WINDOW * PictureBytesEstimate();
+    return std::min(bytes, std::max(mMemory.cacheMaximum - room, 0LL));
+}
+
+void VideoDecoder::SetCacheBudget(long long bytes)
+{
+    mMemory.cacheMaximum = std::max(bytes, 0LL);
+}
+
+int VideoDecoder::CodecThreadCount() const
+{
+    AVCodecContext const* context = DecodingContext();
+    return context ? context->thread_count : 0;
 }
 
 AVCodecContext* VideoDecoder::DecodingContext() const
@@ -1332,8 +1353,14 @@ AVCodecContext* VideoDecoder::OpenRunContext() const
     }
     context->pkt_timebase = stream->time_base;
     PrepareVideoCodecContext(context, mVideoCodec, false, false);
-    context->thread_count = own->thread_count;
+    // Frame threads hold pictures of their own: as many as the budget allows.
+    context->thread_count = FrameThreadsForBudget(own, own->thread_count);
     context->thread_type = FF_THREAD_FRAME;
+    if (context->thread_count < 2)
+    {
+        avcodec_free_context(&context);
+        return nullptr;
+    }
     if (avcodec_open2(context, mVideoCodec, nullptr) < 0 || !(context->active_thread_type & FF_THREAD_FRAME))
     {
         avcodec_free_context(&context);
@@ -1353,6 +1380,10 @@ bool VideoDecoder::RenewCodecContext()
     }
     context->pkt_timebase = stream->time_base;
     PrepareVideoCodecContext(context, mVideoCodec, mSource && mSource->IsImageSequence(), mHwDecoderActive);
+    if (mCodec.threadLimit > 0)
+    {
+        context->thread_count = std::min(context->thread_count, mCodec.threadLimit);
+    }
     if (avcodec_open2(context, mVideoCodec, nullptr) < 0)
     {
         avcodec_free_context(&context);
@@ -1377,7 +1408,67 @@ long long VideoDecoder::CodecHeldPictures() const
     // last one handed out while it converts it, or holds it back during a
     // seek.
     long long const threads = (context->active_thread_type & FF_THREAD_FRAME) ? context->thread_count : 1;
-    return 2 * threads + std::max(context->has_b_frames, 0) + std::max(context->refs, 1) + 1;
+    return 2 * threads + FixedHeldPictures(context);
+}
+
+long long VideoDecoder::FixedHeldPictures(AVCodecContext const* context)
+{
+    return std::max(context->has_b_frames, 0) + std::max(context->refs, 1) + 1;
+}
+
+int VideoDecoder::FrameThreadsForBudget(AVCodecContext const* context, int wanted) const
+{
+    if (mMemory.cacheMaximum <= 0 || !context)
+    {
+        return wanted;
+    }
+    // The room a backward window of the shortest length needs, in the
+    // frames' format, and the codec's pictures in its own.
+    long long const room = DecoderThreads::PlayRoom(Settings::numLeadingVideoFramesKeptOnSeek, PictureBytesEstimate());
+    long long decoderBytes = DecoderPictureBytes();
+    if (decoderBytes <= 0 && mFormatContext && mStream.info)
+    {
+        // Before its first picture a codec may not tell its format yet: the
+        // stream's.
+        AVCodecParameters const* parameters = mFormatContext->streams[mStream.info->streamIndex]->codecpar;
+        decoderBytes = std::max(av_image_get_buffer_size(static_cast<AVPixelFormat>(parameters->format),
+                                                         parameters->width, parameters->height, 1),
+                                0);
+    }
+    return DecoderThreads::FrameThreadsWithin(wanted, mMemory.cacheMaximum, room, decoderBytes,
+                                              FixedHeldPictures(context));
+}
+
+void VideoDecoder::BoundCodecThreads()
+{
+    mCodec.threadLimit = 0;
+    AVCodecContext const* context = mVideoCodecContext;
+    if (!context || mHwDecoderActive || mMemory.cacheMaximum <= 0 || (mSource && mSource->IsImageSequence()))
+    {
+        return;
+    }
+    bool const frameThreads = context->active_thread_type & FF_THREAD_FRAME;
+    int const opened = frameThreads ? context->thread_count : 1;
+    int const fitting = FrameThreadsForBudget(context, opened);
+    QString const path = mSource ? mSource->FilePath(0) : QString();
+    if (fitting < 1 && mMemory.tooBigWarned != path)
+    {
+        mMemory.tooBigWarned = path;
+        Logger::GetInstance()->Warning(
+            QStringLiteral("Pictures of %1x%2 are too big for a video cache of %3 MB: decoding %4 takes more memory")
+                .arg(context->width)
+                .arg(context->height)
+                .arg(mMemory.cacheMaximum / 1000000)
+                .arg(mSource ? mSource->MediaName() : QString()));
+    }
+    if (!frameThreads || fitting >= opened)
+    {
+        return;
+    }
+    // Fewer frame threads: a codec without them (one thread) holds the
+    // fewest pictures.
+    mCodec.threadLimit = std::max(fitting, 1);
+    RenewCodecContext();
 }
 
 long long VideoDecoder::DecoderPictureBytes() const

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QQueue>
+#include <QString>
 
 #include <limits>
 #include <memory>
@@ -98,6 +99,12 @@ public:
     // and an estimate of those the codec keeps (references, reordering,
     // pictures under way on frame threads).
     long long HeldPictureBytes() const;
+    // The frame cache's picture budget (bytes; 0 for none), set before a
+    // stream is opened: the codec's threads are chosen so that its pictures
+    // leave the cache room for a backward window and pictures to show.
+    void SetCacheBudget(long long bytes);
+    // Threads the open codec decodes with.
+    int CodecThreadCount() const;
 
     int TotalWorkerCount() const;
     int UsableWorkerCount() const;
@@ -233,6 +240,14 @@ private:
     // Pictures the codec keeps besides those handed out (references,
     // reordering, frame threads), and the one the worker holds.
     long long CodecHeldPictures() const;
+    // Those of them that do not depend on the threads.
+    static long long FixedHeldPictures(AVCodecContext const* context);
+    // The most frame threads, up to wanted, whose pictures fit the cache
+    // budget beside what playing needs; 0 when none fits.
+    int FrameThreadsForBudget(AVCodecContext const* context, int wanted) const;
+    // Reopens the codec with fewer frame threads where its pictures would
+    // crowd the cache out, and says once when they do even with one.
+    void BoundCodecThreads();
     // Bytes of one of the codec's pictures, in its own format: the last
     // one's, or the size its format takes before any came.
     long long DecoderPictureBytes() const;
@@ -337,6 +352,9 @@ private:
         // the stream's first picture therefore gets a newly opened codec
         // once the old one was used.
         bool used = false;
+        // Most threads the codec is opened with (BoundCodecThreads); 0 for
+        // the setting's count.
+        int threadLimit = 0;
     };
     CodecState mCodec;
 
@@ -424,6 +442,11 @@ private:
         // cache keeps.
         long long budget = 0;
         long long cacheKept = 0;
+        // SetCacheBudget: the whole picture budget of the cache.
+        long long cacheMaximum = 0;
+        // The file whose pictures were last found too big for the cache
+        // (warned once).
+        QString tooBigWarned;
         // Bytes of the last frame made, and of the codec's last picture
         // (which may be larger: 10-bit pictures become 8-bit frames).
         long long pictureBytes = 0;

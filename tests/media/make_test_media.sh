@@ -286,6 +286,18 @@ gen numbered_hevc_cra.mkv sh -c "
   ffmpeg -nostdin -v error -y -i '$out/numbered_hevc_cra.ts' -c copy '$out/numbered_hevc_cra.mkv' &&
   rm -f '$out/hevc_cra_src.ts'"
 # ---- end of that block ----
+# ---- Pictures that weigh on the cache ----------------------------------------
+# 3840x2160 numbered pictures, 3 s at 25 fps in 1-s GOPs: H.264, HEVC and
+# 10-bit HEVC, whose codec pictures weigh on the cache budget.
+gen numbered_4k.mp4 ff -filter_complex "$(numbered 3840x2160 25 3)" -map "[v]" \
+  -c:v libx264 -preset ultrafast -pix_fmt yuv420p -bf 2 -g 25 -keyint_min 25 -sc_threshold 0 "$out/numbered_4k.mp4"
+gen numbered_4k_hevc.mp4 ff -filter_complex "$(numbered 3840x2160 25 3)" -map "[v]" \
+  -c:v libx265 -preset ultrafast -pix_fmt yuv420p \
+  -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0 "$out/numbered_4k_hevc.mp4"
+gen numbered_4k_hevc10.mp4 ff -filter_complex "$(numbered 3840x2160 25 3)" -map "[v]" \
+  -c:v libx265 -preset ultrafast -pix_fmt yuv420p10le \
+  -x265-params log-level=error:bframes=3:keyint=25:min-keyint=25:open-gop=0:scenecut=0 "$out/numbered_4k_hevc10.mp4"
+# ---- end of the 4K block ----
 # ---- Frame exactness: time bases, untimed pictures, cut-off files --------
 # Millisecond time bases above 30 fps: the last picture's time is rounded up
 # by more than 1.5 % of a frame (101 pictures at 60 fps in Matroska, 103 at

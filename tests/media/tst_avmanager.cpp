@@ -163,6 +163,8 @@ private Q_SLOTS:
     void PausedDecodingSleepsOnceTheCacheHasFilled();
     void EditsWhilePlayingInBothDirections();
     void SteppingBackwardIsFrameExact_data();
+    void FourKPlaysAtEveryDecoderThreadCount_data();
+    void FourKPlaysAtEveryDecoderThreadCount();
     void SteppingBackwardIsFrameExact();
     void EndingDecodingIsPromptInEveryState_data();
     void EndingDecodingIsPromptInEveryState();
@@ -859,6 +861,65 @@ void TestAvManager::SteppingBackwardIsFrameExact()
         QVERIFY2(Settle(av, probe), qPrintable(QStringLiteral("frame %1").arg(frame)));
         // The probe checks each picture; a stretch without video shows one black frame.
         QCOMPARE(probe.shown->emptyFrame ? frame : probe.shown->startFrame, frame);
+    }
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+}
+
+void TestAvManager::FourKPlaysAtEveryDecoderThreadCount_data()
+{
+    QTest::addColumn<QString>("media");
+    QTest::addColumn<int>("threads");
+    for (char const* media : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
+    {
+        for (int threads : {1, 3, 9, 16})
+        {
+            QTest::addRow("%s %d threads", media, threads) << QString::fromLatin1(media) << threads;
+        }
+    }
+}
+
+// 3840x2160 pictures with 1-s GOPs at the default cache: whatever the
+// decoder's threads hold, the first picture comes, forward and backward play
+// run to the ends, and stepping back through the GOP seams shows each frame.
+void TestAvManager::FourKPlaysAtEveryDecoderThreadCount()
+{
+    QFETCH(QString, media);
+    QFETCH(int, threads);
+    int const setting = Settings::videoDecoderThreadCount;
+    Settings::videoDecoderThreadCount = threads;
+    auto const restore = qScopeGuard([setting] { Settings::videoDecoderThreadCount = setting; });
+    std::unique_ptr<Timeline> const source = SourceTimeline(media);
+    QCOMPARE(source->FrameCount(), 75);
+    int const last = source->EndFrame();
+
+    AvManager av;
+    ViewerProbe probe(&av, source.get());
+    av.DecodeTimeline(source.get(), 0, false, true, false);
+    av.SetLoopState(LoopState::Off);
+    QVERIFY2(Settle(av, probe), "no first picture");
+
+    av.Play(true, false);
+    QVERIFY2(QTest::qWaitFor([&] { return !av.IsPlaying(); }, 60000), "forward play stopped short");
+    QCOMPARE(source->FrameAtTime(av.PlaybackTime()), last);
+    QVERIFY(Settle(av, probe));
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+
+    av.Play(false, false);
+    QVERIFY2(QTest::qWaitFor([&] { return !av.IsPlaying(); }, 60000),
+             qPrintable(QStringLiteral("backward play stopped at frame %1").arg(source->FrameAtTime(av.PlaybackTime()))));
+    QCOMPARE(av.PlaybackTime(), 0LL);
+    QVERIFY(Settle(av, probe));
+
+    // Back from the last GOP over both seams (frames 50 and 25).
+    Seek(av, source->TimeAtFrame(last, false));
+    QVERIFY(Settle(av, probe));
+    probe.Reset();
+    for (int frame = last - 1; frame >= 20; --frame)
+    {
+        av.Pause(DecodeBias::StepBackward);
+        Seek(av, source->TimeAtFrame(frame, false));
+        QVERIFY2(Settle(av, probe), qPrintable(QStringLiteral("frame %1").arg(frame)));
+        QCOMPARE(probe.shown->startFrame, frame);
     }
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
 }

@@ -1,6 +1,8 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/CacheBudget.h"
+#include "media/DecoderThreads.h"
 #include "media/NalUnitReader.h"
 #include "media/PacketPictureCheck.h"
 #include "media/VideoDecodeWorker.h"
@@ -10,6 +12,7 @@
 #include "model/Source.h"
 #include "model/VideoStreamInfo.h"
 
+#include "support/LoggedMessages.h"
 #include "support/PacketPictureCheckTestAccess.h"
 #include "support/TestMedia.h"
 #include "support/VideoDecoderTestAccess.h"
@@ -22,6 +25,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <sched.h>
 #include <limits>
 #include <memory>
 
@@ -180,6 +184,9 @@ private Q_SLOTS:
     void ConvertedLinesAreAligned();
     void ConversionInBandsEqualsOneThread();
     void HeldPictureBytesCoverTheDecodersPictures_data();
+    void CodecThreadsLeaveTheCacheRoomToPlay_data();
+    void CodecThreadsLeaveTheCacheRoomToPlay();
+    void AutomaticThreadsFollowTheUsableCores();
     void HeldPictureBytesCoverTheDecodersPictures();
     void SizeChangeFollowsThePicture();
     void SourceWithoutVideoDoesNotOpen();
@@ -848,6 +855,136 @@ void TestVideoDecoder::HeldPictureBytesCoverTheDecodersPictures()
     }
     // Every one of them goes back with the decoder.
     QCOMPARE(VideoFrameBufferPool::DecoderBufferBytes(), before);
+}
+
+void TestVideoDecoder::CodecThreadsLeaveTheCacheRoomToPlay_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("threads");
+    for (char const* name : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
+    {
+        for (int threads : {1, 3, 9, 16})
+        {
+            QTest::addRow("%s, %d threads", name, threads) << QString::fromLatin1(name) << threads;
+        }
+    }
+}
+
+void TestVideoDecoder::CodecThreadsLeaveTheCacheRoomToPlay()
+{
+    // 3840x2160 pictures at the default cache: whatever the threads asked
+    // for, the codec's own pictures and the backward window leave the cache
+    // room for pictures to show, or the log says once that they cannot. The
+    // pictures, backward over every GOP seam, are ffmpeg's.
+    QFETCH(QString, name);
+    QFETCH(int, threads);
+    int const setting = Settings::videoDecoderThreadCount;
+    Settings::videoDecoderThreadCount = threads;
+    auto const restore = qScopeGuard([setting] { Settings::videoDecoderThreadCount = setting; });
+    Reference const& reference = ReferenceFor(name);
+    int const count = static_cast<int>(reference.starts.size());
+    long long const budget = CacheBudget::VideoBytes(512);
+    bool const converted = name.contains(QLatin1String("hevc10"));
+
+    LoggedMessages warnings(&Logger::WarningLogged);
+    long long const before = VideoFrameBufferPool::DecoderBufferBytes();
+    Source source(TestMedia::Path(name), QString(), QUuid());
+    AvParser().Parse(&source, 0);
+    VideoDecoder decoder(false);
+    decoder.Initialize();
+    auto const shutdown = qScopeGuard([&decoder] { decoder.Shutdown(); });
+    QList<FramePtr> frames;
+    QObject::connect(&decoder, &VideoDecoder::VideoFrameDecoded, [&frames](FramePtr const& frame) { frames << frame; });
+    decoder.SetCacheBudget(budget);
+    QVERIFY(decoder.OpenSource(&source, 0, 0));
+    QVERIFY(decoder.CodecThreadCount() >= 1 && decoder.CodecThreadCount() <= threads);
+    int const tooBig = warnings.Count();
+    QVERIFY(tooBig <= 1);
+
+    decoder.SetBackwardWindowBudget(budget);
+    decoder.SetDecodeForward(false);
+    decoder.Seek(reference.starts.constLast());
+    // The pictures are checked as they come and let go, as the cache would.
+    QList<long long> starts;
+    QStringList md5s;
+    long long frameBytes = 0;
+    long long mostHeld = 0;
+    for (int guard = 0; guard < 10000; ++guard)
+    {
+        int const status = decoder.DecodeNext();
+        for (FramePtr const& frame : std::as_const(frames))
+        {
+            if (frame)
+            {
+                starts << frame->packetStartTime;
+                md5s << QString::fromLatin1(PlanesMd5(*frame, 3840, 2160));
+                frameBytes = std::max(frameBytes, frame->byteSize);
+            }
+        }
+        frames.clear();
+        // Every picture buffer the decoder has of its own: the codec's, and
+        // the window's not handed out yet (8-bit pictures are the codec's
+        // own buffers, 10-bit ones are converted into buffers of their own).
+        long long const window = converted ? VideoDecoderTestAccess::WindowBytes(decoder) : 0;
+        mostHeld = std::max(mostHeld, VideoFrameBufferPool::DecoderBufferBytes() - before + window);
+        if (status == VideoDecoder::STATUS_START_REACHED)
+        {
+            break;
+        }
+    }
+    QCOMPARE(starts.size(), count);
+    for (int i = 0; i < count; ++i)
+    {
+        int const expected = count - 1 - i;
+        QCOMPARE(starts.at(i), reference.starts.at(expected));
+        QCOMPARE(md5s.at(i), reference.md5s.at(expected));
+    }
+    // Room for the pictures to show beside them, unless the log said so.
+    long long const room = DecoderThreads::PICTURES_SHOWN_BESIDE_WINDOW * frameBytes;
+    QVERIFY2(tooBig == 1 || mostHeld + room <= budget,
+             qPrintable(QStringLiteral("%1 threads: the decoder held %2 MB of a %3 MB budget")
+                            .arg(decoder.CodecThreadCount())
+                            .arg(mostHeld / 1000000)
+                            .arg(budget / 1000000)));
+}
+
+void TestVideoDecoder::AutomaticThreadsFollowTheUsableCores()
+{
+    // FFmpeg's own choice (the setting 0) counts the cores this process may
+    // run on, not the machine's: pinned to one core, two, and all it may use.
+    int const setting = Settings::videoDecoderThreadCount;
+    Settings::videoDecoderThreadCount = 0;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    QCOMPARE(sched_getaffinity(0, sizeof(allowed), &allowed), 0);
+    auto const restore = qScopeGuard([setting, allowed] {
+        Settings::videoDecoderThreadCount = setting;
+        sched_setaffinity(0, sizeof(allowed), &allowed);
+    });
+    int const usable = CPU_COUNT(&allowed);
+    for (int cores : {1, 2, usable})
+    {
+        if (cores > usable)
+        {
+            continue;
+        }
+        cpu_set_t pinned;
+        CPU_ZERO(&pinned);
+        for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < cores; ++cpu)
+        {
+            if (CPU_ISSET(cpu, &allowed))
+            {
+                CPU_SET(cpu, &pinned);
+                ++taken;
+            }
+        }
+        QCOMPARE(sched_setaffinity(0, sizeof(pinned), &pinned), 0);
+        Decoding decoding(QStringLiteral("numbered_gop250.mp4"));
+        QVERIFY(decoding.opened);
+        int const expected = cores > 1 ? std::min(cores + 1, DecoderThreads::MAXIMUM_AUTOMATIC) : 1;
+        QCOMPARE(DecoderThreads::UsableCores(), cores);
+        QCOMPARE(decoding.decoder.CodecThreadCount(), expected);
+    }
 }
 
 void TestVideoDecoder::SizeChangeFollowsThePicture()
