@@ -411,6 +411,8 @@ private Q_SLOTS:
     void SizeChangesMakeSegmentsJoinedIntoOneFileAtOddPaths();
     void ImageSequencesAreNamedAndNumberedByNumberingType_data();
     void ImageSequencesAreNamedAndNumberedByNumberingType();
+    void FourKExportsAtEveryDecoderThreadCount_data();
+    void FourKExportsAtEveryDecoderThreadCount();
     void WavKeepsEverySampleOfTheRange();
     void PreparationRefusesBadRequestsAndLeavesNothing();
     void FailuresOfTheEncoderAreReportedAsFailures();
@@ -719,6 +721,52 @@ void TestExportManager::ImageSequencesAreNamedAndNumberedByNumberingType()
         {
             QCOMPARE(PictureNumber(picture), 10 + i);
         }
+    }
+}
+
+void TestExportManager::FourKExportsAtEveryDecoderThreadCount_data()
+{
+    QTest::addColumn<QString>("media");
+    QTest::addColumn<int>("threads");
+    for (char const* media : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
+    {
+        for (int threads : {1, 3, 9, 16})
+        {
+            QTest::addRow("%s %d threads", media, threads) << QString::fromLatin1(media) << threads;
+        }
+    }
+}
+
+// 3840x2160 pictures at the default cache: the codec's own pictures leave the
+// export's decoding room, whatever the threads; frames 46-53, across a GOP
+// seam, come out as themselves.
+void TestExportManager::FourKExportsAtEveryDecoderThreadCount()
+{
+    QFETCH(QString, media);
+    QFETCH(int, threads);
+    int const setting = Settings::videoDecoderThreadCount;
+    int const cacheSize = Settings::cacheSize;
+    Settings::videoDecoderThreadCount = threads;
+    Settings::cacheSize = 512;
+    auto const restore = qScopeGuard([setting, cacheSize] {
+        Settings::videoDecoderThreadCount = setting;
+        Settings::cacheSize = cacheSize;
+    });
+    std::unique_ptr<Timeline> const source = SourceTimeline(media);
+    Cut(source.get(), 46, 53);
+    QString const folder = mDir->filePath(QStringLiteral("4k/%1").arg(QTest::currentDataTag()));
+    ExportProperties request = SequenceRequest(source.get(), folder, "f", "jpg");
+    request.width = 3840;
+    request.height = 2160;
+    ExportRun const run = Run(request);
+    QVERIFY2(!run.failed, qPrintable(run.preparationError + run.errors.join('\n')));
+    QStringList const files = FilesIn(folder);
+    QCOMPARE(files.size(), 8);
+    for (int i = 0; i < files.size(); ++i)
+    {
+        QImage const picture(folder + "/" + files.at(i));
+        QCOMPARE(picture.size(), QSize(3840, 2160));
+        QCOMPARE(PictureNumber(picture), 46 + i);
     }
 }
 
