@@ -1380,7 +1380,11 @@ bool VideoDecoder::RenewCodecContext()
     }
     context->pkt_timebase = stream->time_base;
     PrepareVideoCodecContext(context, mVideoCodec, mSource && mSource->IsImageSequence(), mHwDecoderActive);
-    if (mCodec.threadLimit > 0)
+    if (mCodec.sliceThreadsOnly)
+    {
+        context->thread_type = FF_THREAD_SLICE;
+    }
+    else if (mCodec.threadLimit > 0)
     {
         context->thread_count = std::min(context->thread_count, mCodec.threadLimit);
     }
@@ -1442,6 +1446,7 @@ int VideoDecoder::FrameThreadsForBudget(AVCodecContext const* context, int wante
 void VideoDecoder::BoundCodecThreads()
 {
     mCodec.threadLimit = 0;
+    mCodec.sliceThreadsOnly = false;
     AVCodecContext const* context = mVideoCodecContext;
     if (!context || mHwDecoderActive || mMemory.cacheMaximum <= 0 || (mSource && mSource->IsImageSequence()))
     {
@@ -1465,9 +1470,10 @@ void VideoDecoder::BoundCodecThreads()
     {
         return;
     }
-    // Fewer frame threads: a codec without them (one thread) holds the
-    // fewest pictures.
+    // Fewer frame threads; where not even two fit, threads that split each
+    // picture, where the codec has them.
     mCodec.threadLimit = std::max(fitting, 1);
+    mCodec.sliceThreadsOnly = fitting < 2 && mVideoCodec && (mVideoCodec->capabilities & AV_CODEC_CAP_SLICE_THREADS);
     RenewCodecContext();
 }
 

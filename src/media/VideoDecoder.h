@@ -355,6 +355,9 @@ private:
         // Most threads the codec is opened with (BoundCodecThreads); 0 for
         // the setting's count.
         int threadLimit = 0;
+        // Not even two frame threads fit: the threads split each picture
+        // instead, which holds no picture more.
+        bool sliceThreadsOnly = false;
     };
     CodecState mCodec;
 
