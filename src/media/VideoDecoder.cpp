@@ -77,7 +77,7 @@ int const MAXIMUM_CONVERSION_THREADS = 4;
 // and keep half of them.
 int AutomaticConversionThreads(AVCodecContext const* context)
 {
-    int const cores = std::max(QThread::idealThreadCount(), 1);
+    int const cores = DecoderThreads::UsableCores();
     bool const framesInParallel = context && (context->active_thread_type & FF_THREAD_FRAME);
     return std::clamp(framesInParallel ? cores / 2 : cores, 1, MAXIMUM_CONVERSION_THREADS);
 }

@@ -187,6 +187,7 @@ private Q_SLOTS:
     void CodecThreadsLeaveTheCacheRoomToPlay_data();
     void CodecThreadsLeaveTheCacheRoomToPlay();
     void AutomaticThreadsFollowTheUsableCores();
+    void PicturesTooBigForTheCacheAreSaidOnce();
     void HeldPictureBytesCoverTheDecodersPictures();
     void SizeChangeFollowsThePicture();
     void SourceWithoutVideoDoesNotOpen();
@@ -990,6 +991,40 @@ void TestVideoDecoder::AutomaticThreadsFollowTheUsableCores()
         QCOMPARE(DecoderThreads::UsableCores(), cores);
         QCOMPARE(decoding.decoder.CodecThreadCount(), expected);
     }
+}
+
+void TestVideoDecoder::PicturesTooBigForTheCacheAreSaidOnce()
+{
+    // 3840x2160 10-bit pictures made RGB for the software viewer in the
+    // smallest cache: not even a shortest backward window fits beside the
+    // codec. The log says so once for the file, however often it is opened;
+    // the cache still keeps room to show pictures, and they come.
+    Settings::hardwareRenderingEnabled = false;
+    long long const budget = CacheBudget::VideoBytes(Settings::MINIMUM_TIMELINE_CACHE_SIZE);
+    LoggedMessages warnings(&Logger::WarningLogged);
+    Source source(TestMedia::Path(QStringLiteral("numbered_4k_hevc10.mp4")), QString(), QUuid());
+    AvParser().Parse(&source, 0);
+    VideoDecoder decoder(false);
+    decoder.Initialize();
+    auto const shutdown = qScopeGuard([&decoder] { decoder.Shutdown(); });
+    QList<FramePtr> frames;
+    QObject::connect(&decoder, &VideoDecoder::VideoFrameDecoded, [&frames](FramePtr const& frame) { frames << frame; });
+    decoder.SetCacheBudget(budget);
+    for (int open = 0; open < 3; ++open)
+    {
+        QVERIFY(decoder.OpenSource(&source, 0, 0));
+    }
+    QCOMPARE(warnings.Count(), 1);
+    QVERIFY(warnings.Messages().constFirst().contains(QLatin1String("too big")));
+    decoder.SetDecodeForward(true);
+    decoder.Seek(0);
+    for (int guard = 0; guard < 1000 && frames.size() < 3; ++guard)
+    {
+        decoder.DecodeNext();
+    }
+    QVERIFY(frames.size() >= 3 && frames.constFirst());
+    QVERIFY(decoder.HeldPictureBytes() + DecoderThreads::PICTURES_SHOWN_BESIDE_WINDOW * frames.constFirst()->byteSize <=
+            budget);
 }
 
 void TestVideoDecoder::SizeChangeFollowsThePicture()
