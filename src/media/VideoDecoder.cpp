@@ -1456,9 +1456,9 @@ void VideoDecoder::BoundCodecThreads()
     int const opened = frameThreads ? context->thread_count : 1;
     int const fitting = FrameThreadsForBudget(context, opened);
     QString const path = mSource ? mSource->FilePath(0) : QString();
-    if (fitting < 1 && mMemory.tooBigWarned != path)
+    if (fitting < 1 && !mMemory.tooBigWarned.contains(path))
     {
-        mMemory.tooBigWarned = path;
+        mMemory.tooBigWarned.insert(path);
         Logger::GetInstance()->Warning(
             QStringLiteral("Pictures of %1x%2 are too big for a video cache of %3 MB: decoding %4 takes more memory")
                 .arg(context->width)

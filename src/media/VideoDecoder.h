@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QQueue>
+#include <QSet>
 #include <QString>
 
 #include <limits>
@@ -447,9 +448,9 @@ private:
         long long cacheKept = 0;
         // SetCacheBudget: the whole picture budget of the cache.
         long long cacheMaximum = 0;
-        // The file whose pictures were last found too big for the cache
-        // (warned once).
-        QString tooBigWarned;
+        // The files whose pictures were found too big for the cache (each
+        // said once).
+        QSet<QString> tooBigWarned;
         // Bytes of the last frame made, and of the codec's last picture
         // (which may be larger: 10-bit pictures become 8-bit frames).
         long long pictureBytes = 0;
