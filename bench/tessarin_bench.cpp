@@ -128,12 +128,16 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const decodedTimes("decoded-times",
                                         "find a video stream's first and last picture times by decoding, never from "
                                         "the packets' times (for comparison)");
+    QCommandLineOption const decoderThreads("decoder-threads",
+                                            "threads of each video decoder (0, the player's default: the codec's "
+                                            "own choice by the cores)",
+                                            "count");
     QCommandLineOption const range("range", "loop: the range looped", "FIRST-LAST", "101-150");
     QCommandLineOption const loops("loops", "loop: wraps to watch", "count", "8");
     QCommandLineOption const park("park", "loop: seconds parked on --from with the loop on before play", "seconds",
                                   "0");
     parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes,
-                       range, loops, park});
+                       decoderThreads, range, loops, park});
     if (!parser.parse(application.arguments()))
     {
         error = parser.errorText();
@@ -203,6 +207,11 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     if (parser.isSet(cacheSize))
     {
         Settings::cacheSize = number(parser.value(cacheSize));
+    }
+    if (parser.isSet(decoderThreads))
+    {
+        Settings::videoDecoderThreadCount = number(parser.value(decoderThreads));
+        ok = ok && Settings::videoDecoderThreadCount >= 0;
     }
     if (!ok || options.speed <= 0.0f || options.count < 1 || options.step == 0 || options.seconds < 1 ||
         Settings::cacheSize < 1 || bounds.size() != 2 || options.loops < 1)

@@ -32,7 +32,7 @@ function(tessarin_add_bench_frames_test)
         "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media" ${extent})
     # A starved run plays again at normal speed what it played too few
     # frames of: the time-out leaves room for that.
-    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 600 LABELS timing)
+    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 900 LABELS timing)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)

@@ -72,8 +72,42 @@ double AudioOutputManager::HeardDuration() const
     return mForward ? heard : -heard;
 }
 
+int AudioOutputManager::LateWriteCount() const
+{
+    return mLateWrites;
+}
+
+int AudioOutputManager::UnderrunsWhilePlayingCount() const
+{
+    return mUnderrunsWhilePlaying;
+}
+
+void AudioOutputManager::CheckWriteInTime()
+{
+    int const underruns = mOutput->UnderrunErrorCount();
+    if (mSinceWrite.isValid())
+    {
+        // Only after a write that left sound to play (a stream that has not
+        // begun playing reports none). One tick of slack: the sink's played
+        // time moves in steps.
+        if (mQueuedAtWrite > 0 && mSinceWrite.nsecsElapsed() / 1000 > mQueuedAtWrite + mTimer.interval() * 1000LL)
+        {
+            ++mLateWrites;
+        }
+        mUnderrunsWhilePlaying += std::max(underruns - mUnderrunsSeen, 0);
+    }
+    mUnderrunsSeen = underruns;
+}
+
+void AudioOutputManager::NoteWrite()
+{
+    mQueuedAtWrite = mOutput->USecsToPlay();
+    mSinceWrite.start();
+}
+
 void AudioOutputManager::SetTimeline(Timeline* timeline)
 {
+    mSinceWrite.invalidate();
     mPendingBuffer.clear();
     mTimeline = timeline;
     // The new timeline's read position is wherever it was left.
@@ -134,6 +168,10 @@ void AudioOutputManager::UpdateAudioOutputState(bool playing, bool forward, long
 {
     WakeTicks();
     mOutput->UpdateVolume();
+    if (!playing)
+    {
+        mSinceWrite.invalidate();
+    }
     mPlaying = playing;
     if (!playing && mOutput->IsIdle() && mOutput->BytesUsed() > 0)
     {
@@ -209,6 +247,7 @@ void AudioOutputManager::ResetAudioData()
         time = std::max(0LL, time + std::llround(mForward ? queued : -queued));
     }
     mTimeline->ResetAudioBuffer(mPendingBuffer, time);
+    mSinceWrite.invalidate();
     mReadTime = static_cast<double>(time);
     mReadWrapped = false;
     mStretcher->Reset();
@@ -372,7 +411,9 @@ void AudioOutputManager::WriteToAudioOutput()
             return;
         }
     }
+    CheckWriteInTime();
     WritePendingBuffer();
+    NoteWrite();
     if (mScrubDuration >= 0 && ScrubPlayedOut())
     {
         // Only silence is left to play: the ticks rest until the next scrub.

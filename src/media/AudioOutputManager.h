@@ -32,6 +32,12 @@ public:
     // The engine front hands the timeline over through handover rather than
     // through SetTimeline; the one set there is taken at once.
     void SetTimelineHandover(std::shared_ptr<AudioOutputTimeline> handover);
+    // Since construction, while playing: writes that came after the sink had
+    // played all it held, and underruns the sink reported. Either means the
+    // sound had a gap: this thread or the audio server was kept from feeding
+    // it in time.
+    int LateWriteCount() const;
+    int UnderrunsWhilePlayingCount() const;
 
 public Q_SLOTS:
     void SetTimeline(Timeline* timeline);
@@ -76,6 +82,10 @@ private:
     bool TakeClockWrap();
     void AdvanceReadTime(qsizetype bytes);
     void WritePendingBuffer();
+    // Before and after a write while playing: counts it late when the sink
+    // ran dry since the last one, and the underruns reported meanwhile.
+    void CheckWriteInTime();
+    void NoteWrite();
     // The sink's played time in timeline time: scaled by the speed and signed
     // by the direction.
     double HeardDuration() const;
@@ -113,4 +123,13 @@ private:
     double mQueuedAtReset = 0.0;
     // Runs while the device is unusable, to try it again now and then.
     QElapsedTimer mDeviceRetryTimer;
+    // Since the last write of the play under way (invalid between plays and
+    // after a reset), and what the sink had to play after it, µs.
+    QElapsedTimer mSinceWrite;
+    long long mQueuedAtWrite = 0;
+    int mLateWrites = 0;
+    // The sink's underrun count when last looked at, and the underruns
+    // reported while playing.
+    int mUnderrunsSeen = 0;
+    int mUnderrunsWhilePlaying = 0;
 };

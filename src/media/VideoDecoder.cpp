@@ -652,38 +652,48 @@ bool VideoDecoder::ReadStreamPacket(AVPacket* packet)
     return false;
 }
 
-void VideoDecoder::SeekBeforeRefresh(long long presentation, long long decoding)
+void VideoDecoder::SeekBeforeRefresh(long long presentation, long long decoding, int frames)
 {
-    // Encoders count a refresh's frames from its own key packet, but what it
-    // has not reached yet keeps what the pictures before it held: decoding
-    // that begins at it shows the refresh's last pictures from references it
-    // never had. A refresh that began earlier and was done by the time
-    // decoding reaches this one leaves nothing of that. Done by twice its
-    // count: an encoder that refreshes a picture in fewer frames than it
-    // has columns of blocks understates the count.
+    // A refresh that begins where decoding begins need not be done by its
+    // count, nor by twice it: what it has not reached yet keeps what the
+    // pictures before it held, an encoder may leave parts of them to the
+    // next refresh, and what they show differs with the codec's threads. A
+    // refresh that begins after decoding began, over pictures the codec
+    // already has, is done by twice its count (an encoder that refreshes a
+    // picture in fewer frames than it has columns of blocks understates
+    // it). Decoding therefore starts at the latest key packet whose next key
+    // packet's refresh is done by the time decoding reaches the packet it
+    // was to start at (or at one that gives exact pictures at once, or at
+    // the start), and hands out nothing before that refresh is done.
     double const step = mStream.info->frameStep;
     AVPacket* packet = av_packet_alloc();
+    // The refresh after the key packet looked at: at first the one decoding
+    // was to start at.
+    long long nextDecoding = decoding;
+    int nextFrames = frames;
     long long bound = presentation - 1;
     bool positioned = false;
     while (packet && bound > 0 && SeekStream(bound) && !mSeek.fromStart)
     {
         long long start = 0;
         long long startDecoding = 0;
-        if (!ReadStreamPacket(packet) || !PacketTimes(packet, start, startDecoding) || startDecoding >= decoding)
+        if (!ReadStreamPacket(packet) || !PacketTimes(packet, start, startDecoding) || startDecoding >= nextDecoding)
         {
             break; // no earlier key packet
         }
-        int const frames = RefreshFrames(packet);
+        int const startFrames = RefreshFrames(packet);
         av_packet_unref(packet);
-        double const exact = static_cast<double>(startDecoding) + 2.0 * frames * step;
+        double const exact = startFrames == 0 ? static_cast<double>(startDecoding)
+                                              : static_cast<double>(nextDecoding) + 2.0 * nextFrames * step;
         if (exact <= static_cast<double>(decoding) + step / 2.0)
         {
             positioned = SeekStream(bound);
-            // The codec hands out the pictures of that refresh from its
-            // count on: those before it is done are left out.
-            mDecoding.exactFrom = positioned ? static_cast<long long>(exact - step / 2.0) : mDecoding.exactFrom;
+            mDecoding.exactFrom = positioned && startFrames > 0 ? static_cast<long long>(exact - step / 2.0)
+                                                                : mDecoding.exactFrom;
             break;
         }
+        nextDecoding = startDecoding;
+        nextFrames = startFrames;
         bound = std::min(start, bound) - 1;
     }
     av_packet_free(&packet);
@@ -762,13 +772,14 @@ int VideoDecoder::DecodeNextForward()
         mDecoding.startChecked = true;
         long long presentation = 0;
         long long decoding = 0;
-        if (RefreshFrames(worker->Packet()) > 0 && PacketTimes(worker->Packet(), presentation, decoding))
+        int const frames = RefreshFrames(worker->Packet());
+        if (frames > 0 && PacketTimes(worker->Packet(), presentation, decoding))
         {
             // Not a start that gives exact pictures: the packet is read again
             // from the start chosen.
             av_packet_unref(worker->Packet());
             mWorkers.idle.prepend(worker);
-            SeekBeforeRefresh(presentation, decoding);
+            SeekBeforeRefresh(presentation, decoding, frames);
             return STATUS_DONE;
         }
     }

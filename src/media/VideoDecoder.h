@@ -212,12 +212,14 @@ private:
     bool PacketTimes(AVPacket const* packet, long long& presentation, long long& decoding) const;
     // Reads the next packet of the open stream; false at the end.
     bool ReadStreamPacket(AVPacket* packet);
-    // Decoding was to start at a gradual refresh (presentation and decoding
-    // times given): its pictures may be inexact until long after its
-    // recovery point says, and they are what the refresh fixes. The input is
-    // positioned at the latest key packet before it from which decoding has
-    // recovered by the time it reaches it, or else at the start.
-    void SeekBeforeRefresh(long long presentation, long long decoding);
+    // Decoding was to start at a gradual refresh of frames frames
+    // (presentation and decoding times given): its pictures may be inexact
+    // long after its recovery point says, and they are what the refresh
+    // fixes. The input is positioned at the latest key packet from which
+    // decoding has gone through a whole refresh of its own by the time it
+    // reaches the given one, or else at the start; the pictures before that
+    // refresh is done are not handed out (DecodingState::exactFrom).
+    void SeekBeforeRefresh(long long presentation, long long decoding, int frames);
     void ShutdownWorkers();
     // The timing pass may take the stream's first and last picture times
     // from its packets' times rather than decode them: the codec shows every

@@ -203,14 +203,14 @@ inline double RunClock(Timeline* timeline, double speed, bool forward, int wallM
 
 // Longer than this (ms) without a turn of the clock's loop, the machine has
 // starved the process for most of what the sink holds (about 40 ms): the
-// audio thread could not keep it fed, and what was heard says nothing about
+// clock the audio follows stood still, and what was heard says nothing about
 // the player's timing.
 double const STARVED_MS = 30.0;
 
-// The share of a take's time (0..1) the busiest thread may spend waiting for
-// a processor before the take says nothing about the player: the audio
-// thread, ThreadSanitizer's above all, then cannot keep the sink fed, however
-// soon each single wait ends.
+// The share of a take's time (0..1) a thread of the audio server may spend
+// waiting for a processor before the take says nothing about the player: the
+// server then cannot keep up with the sink and its monitor, however soon
+// each single wait ends.
 double const STARVED_WAIT_SHARE = 0.15;
 
 // How long (ns) each thread of a process has waited for a processor while
@@ -242,89 +242,40 @@ inline QString AudioServerPid()
     return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
 }
 
-// Measures, while it lives, how the machine starved this process and the
-// audio server: a thread of its own sleeps a millisecond at a time and keeps
-// the longest it overslept (Worst, ms); and each thread's wait for a
-// processor is read from the kernel at the start and on asking (WaitShare).
-class StallProbe
+// How long the audio server's threads waited for a processor while they could
+// run, from the start (the kernel's count, read at the start and on asking).
+class ServerWaitProbe
 {
 public:
-    StallProbe()
+    ServerWaitProbe()
         : mServerPid(AudioServerPid())
-        , mOwnWaits(RunQueueWaits(QStringLiteral("self")))
-        , mServerWaits(mServerPid.isEmpty() ? std::map<QString, long long>() : RunQueueWaits(mServerPid))
-        , mThread([this] {
-            mProbeTid.store(static_cast<long>(gettid()));
-            while (!mStop.load())
-            {
-                auto const before = std::chrono::steady_clock::now();
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                double const slept =
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
-                double worst = mWorst.load();
-                while (slept - 1.0 > worst && !mWorst.compare_exchange_weak(worst, slept - 1.0))
-                {
-                }
-            }
-        })
+        , mWaits(mServerPid.isEmpty() ? std::map<QString, long long>() : RunQueueWaits(mServerPid))
     {
         mElapsed.start();
     }
 
-    ~StallProbe()
-    {
-        mStop.store(true);
-        mThread.join();
-    }
-
-    double Worst() const
-    {
-        return mWorst.load();
-    }
-
-    // The largest share of the time since the start that one thread of this
-    // process or of the server spent waiting for a processor. The probe's own
-    // thread wakes a thousand times a second and counts every wake's wait:
-    // it is left out.
+    // The largest share of the time since the start that one thread of the
+    // server spent waiting.
     double WaitShare() const
     {
         double const elapsed = static_cast<double>(mElapsed.nsecsElapsed());
-        if (elapsed <= 0.0)
+        if (elapsed <= 0.0 || mServerPid.isEmpty())
         {
             return 0.0;
         }
         long long worst = 0;
-        auto const compare = [&worst](std::map<QString, long long> const& before,
-                                      std::map<QString, long long> const& now, QString const& skipped) {
-            for (auto const& [tid, wait] : now)
-            {
-                auto const found = before.find(tid);
-                if (tid != skipped)
-                {
-                    worst = std::max(worst, wait - (found == before.end() ? 0 : found->second));
-                }
-            }
-        };
-        compare(mOwnWaits, RunQueueWaits(QStringLiteral("self")), QString::number(mProbeTid.load()));
-        if (!mServerPid.isEmpty())
+        for (auto const& [tid, wait] : RunQueueWaits(mServerPid))
         {
-            compare(mServerWaits, RunQueueWaits(mServerPid), QString());
+            auto const found = mWaits.find(tid);
+            worst = std::max(worst, wait - (found == mWaits.end() ? 0 : found->second));
         }
         return static_cast<double>(worst) / elapsed;
     }
 
 private:
     QString const mServerPid;
-    // Read on the owner's thread alone.
-    std::map<QString, long long> const mOwnWaits;
-    std::map<QString, long long> const mServerWaits;
+    std::map<QString, long long> const mWaits;
     QElapsedTimer mElapsed;
-    // Set by the owner's thread, read by the probe's: atomics.
-    std::atomic<bool> mStop {false};
-    std::atomic<double> mWorst {0.0};
-    // Set by the probe's thread as it starts, read by the owner's.
-    std::atomic<long> mProbeTid {0};
-    std::thread mThread;
 };
 
 // When each frame of a capture was played (WallSeconds), as a line through

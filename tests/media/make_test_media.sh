@@ -486,6 +486,23 @@ gen numbered_refresh10.mkv sh -c "
     -x264-params intra-refresh=1:keyint=10 '$out/refresh10_src.ts' &&
   ffmpeg -nostdin -v error -y -ss 2.3 -i '$out/refresh10_src.ts' -c copy '$out/numbered_refresh10.mkv' &&
   rm -f '$out/refresh10_src.ts'"
+# Periodic intra refresh as a camera or a stream writes it: keyint 40 at
+# 25 fps over 12 s, and keyint 48 at 30 fps over 16 s, no B-frames. Every
+# other refresh leaves pictures inexact until the next one is done, whatever
+# its recovery point claims. Cut by a stream copy 2.5 s in (Matroska, MP4
+# with its edit list), and a recording from the third key packet on.
+for refresh in 40:25:12 48:30:16; do
+  keyint=${refresh%%:*} rate=${refresh#*:}; seconds=${rate#*:}; rate=${rate%:*}
+  name=numbered_refresh${keyint}cut
+  gen ${name}_src.ts ff -filter_complex "$(numbered 320x240 $rate $seconds)" -map "[v]" $(x264) -bf 0 -threads 1 \
+    -x264-params intra-refresh=1:keyint=$keyint "$out/${name}_src.ts"
+  gen $name.mkv ff -ss 2.5 -i "$out/${name}_src.ts" -c copy "$out/$name.mkv"
+  gen $name.mp4 ff -ss 2.5 -i "$out/${name}_src.ts" -c copy "$out/$name.mp4"
+  gen $name.ts sh -c "
+    pos=\$(ffprobe -v error -select_streams v -show_entries packet=flags,pos -of csv=p=0 \
+      '$out/${name}_src.ts' | awk -F, '\$2 ~ /K/ { if (++n == 3) { print \$1; exit } }') &&
+    tail -c +\$((pos + 1)) '$out/${name}_src.ts' > '$out/$name.ts'"
+done
 # ---- end of the gradual refresh block ----------------------------------------
 
 echo "$sum" > "$stamp"
