@@ -420,7 +420,9 @@ void DecodeManager::Seek()
                 return; // the running decode reaches the new target on its way
             }
         }
-        if (progress)
+        // Only with the clock stopped: a playing clock shows no picture of
+        // another frame, least of all one outside the range it plays.
+        if (progress && mInbox->ClockStopped())
         {
             emit VideoFrameChanged(progress, nullptr, nullptr);
         }
@@ -1448,21 +1450,31 @@ bool DecodeManager::EmitFramesForPlaybackTime()
 
 void DecodeManager::EmitNewestPictureBehindClock()
 {
-    if (mSeekTarget >= 0 || !mInbox->ClockAheadOfPictures())
+    DecodeCommandInbox::Clock const clock = mInbox->CurrentClock();
+    if (mSeekTarget >= 0 || !clock.aheadOfPictures || !mDecodeTrack)
     {
         return; // a seek shows its own progress; a waiting clock its own frame
     }
-    long long const time = mTimeline->PlaybackTime();
     bool const forward = mTimeline->IsDecodeForward();
     std::shared_ptr<VideoFrame> newest =
         forward ? mTimeline->LastCachedVideoFrame() : mTimeline->FirstCachedVideoFrame();
     if (!newest || newest == mLastShownFrame ||
-        !(forward ? newest->adjustedEndTime < time : newest->adjustedStartTime > time))
+        !(forward ? newest->adjustedEndTime < clock.time : newest->adjustedStartTime > clock.time))
+    {
+        return;
+    }
+    // Only a picture of the range being played, a frame or two from the
+    // clock: a decode that starts at a key picture before the range brings
+    // pictures the range never shows.
+    int const clockFrame = mDecodeTrack->FrameAtTime(clock.time);
+    LoopRange const loop = mTimeline->CacheLoopRange();
+    if ((loop.IsSet() && !loop.Contains(newest->adjustedStartTime)) ||
+        std::abs(clockFrame - newest->startFrame) > DecodeCommandInbox::PICTURE_LAG_FRAMES)
     {
         return;
     }
     mLastShownFrame = newest;
-    mLastShownPlaybackFrame = mDecodeTrack ? mDecodeTrack->FrameAtTime(time) : -1;
+    mLastShownPlaybackFrame = clockFrame;
     emit VideoFrameChanged(std::move(newest), nullptr, nullptr);
 }
 
