@@ -404,27 +404,15 @@ void DecodeManager::Seek()
     {
         return; // the fill in front under way brings it (the loop wrapped before it was done)
     }
-    if (mDecodeType == DecodeType::Video && mSeekTarget >= 0)
+    if (mDecodeType == DecodeType::Video && mSeekTarget >= 0 && time < mSeekTarget)
     {
-        // Show how far the seek under way has come.
-        std::shared_ptr<VideoFrame> progress;
-        if (time > mSeekTarget)
+        // The running decode reaches the new target on its way. (No picture
+        // shows how far a seek has come: the viewer keeps the last one until
+        // the target's, and never shows one of another frame.)
+        std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
+        if (first && first->adjustedStartTime <= time)
         {
-            progress = mTimeline->LastCachedVideoFrame();
-        }
-        else
-        {
-            progress = mTimeline->FirstCachedVideoFrame();
-            if (progress && progress->adjustedStartTime <= time)
-            {
-                return; // the running decode reaches the new target on its way
-            }
-        }
-        // Only with the clock stopped: a playing clock shows no picture of
-        // another frame, least of all one outside the range it plays.
-        if (progress && mInbox->ClockStopped())
-        {
-            emit VideoFrameChanged(progress, nullptr, nullptr);
+            return;
         }
     }
     mSeekTarget = time;
@@ -1453,7 +1441,7 @@ void DecodeManager::EmitNewestPictureBehindClock()
     DecodeCommandInbox::Clock const clock = mInbox->CurrentClock();
     if (mSeekTarget >= 0 || !clock.aheadOfPictures || !mDecodeTrack)
     {
-        return; // a seek shows its own progress; a waiting clock its own frame
+        return; // a seek waits for its own picture; a waiting clock its own frame
     }
     bool const forward = mTimeline->IsDecodeForward();
     std::shared_ptr<VideoFrame> newest =
