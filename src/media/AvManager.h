@@ -196,7 +196,7 @@ private:
     bool SteppedHoldActive() const;
     // Whether the sound is heard while playing now: forward (or backward when
     // the settings ask for it), not bookmarks-only, at a speed the stretcher
-    // plays. Pictures that fall behind then do not hold the clock.
+    // plays. Pictures a frame or two behind then do not hold the clock.
     bool SoundLeadsPlayback() const;
     // The newest cached picture of a timeline lies a frame or two before the
     // time, in the range being played: the clock need not wait for it.

@@ -757,6 +757,7 @@ void TestAvManager::LoopedPlayShowsItsRangeAndStopsOnTheNumber()
     DecodeGate gate;
     QObject context;
     gate.Close(av.FindActiveWorker(pictureTask)->worker, &context);
+    auto const openGate = qScopeGuard([&gate] { gate.Open(); }); // a failed check leaves no loop stopped
     av.Play(true, false);
     QVERIFY(gate.WaitUntilStopped());
     QVERIFY(QTest::qWaitFor([&] { return (wraps > 0 && number() > first + 5) || !av.IsAudioPlaybackReady(); },
