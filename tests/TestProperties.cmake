@@ -78,6 +78,13 @@ if(Python3_Interpreter_FOUND)
       "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media"
       "${CMAKE_BINARY_DIR}/test-artefacts/window.end_to_end")
   set_tests_properties(window.end_to_end PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 900)
+  # Looped play of a long GOP with sound in the window: the picture read from
+  # the screen is the frame the player reports (tests/window/picture_number.py).
+  add_test(NAME window.picture_number
+    COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/window/picture_number.py" ${end_to_end_options}
+      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media"
+      "${CMAKE_BINARY_DIR}/test-artefacts/window.picture_number")
+  set_tests_properties(window.picture_number PROPERTIES FIXTURES_REQUIRED "test_media;audio_server" TIMEOUT 600)
 endif()
 
 # The viewer widget end to end once more, in the OpenGL rendering mode (the
@@ -126,7 +133,7 @@ set_property(TEST app.shell_checks APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=det
 if(TEST remote.client_api)
   set_property(TEST remote.client_api APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 endif()
-foreach(whole_player_test IN ITEMS window.end_to_end app.stall_checks app.quit_handover)
+foreach(whole_player_test IN ITEMS window.end_to_end window.picture_number app.stall_checks app.quit_handover)
   if(TEST ${whole_player_test})
     set_property(TEST ${whole_player_test} APPEND PROPERTY ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
   endif()

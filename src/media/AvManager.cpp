@@ -7,6 +7,7 @@
 #include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
 #include "media/CacheBudget.h"
+#include "media/DecodeCommandInbox.h"
 #include "media/ExportProperties.h"
 #include "media/LoopRange.h"
 #include "media/PictureArena.h"
@@ -22,7 +23,10 @@
 #include <QLocale>
 #include <QThread>
 
+#include <QVarLengthArray>
+
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -986,22 +990,20 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
         UpdateCacheLoopRanges(); // parked inside the range or not
     }
     bool notReady = false;
-    // While the sound plays on, pictures that fell behind it are dropped
-    // rather than waited for: the decode loop shows its newest and catches
-    // up. After a seek the clock still waits for the new time's picture.
-    // A loop's wrap is a seek the sound has prepared for (its read position
-    // wrapped already): the pictures of the range start catch up likewise.
-    bool const wrap = seek && mPlaybackManager->IsPlaying() && mPlaybackManager->IsPlayForward() &&
-                      mPlaybackManager->ActiveLoopState() == LoopState::Loop &&
-                      time == mPlaybackManager->RangeStartTime();
-    if (seek || !mPlaybackManager->IsPlaying())
+    // While the sound plays on, pictures a frame or two behind it are not
+    // waited for: the decode loop shows its newest and catches up. Further
+    // behind, after a seek or a loop's wrap, the clock waits for the
+    // pictures of its time (and the sound with it), so that the picture is
+    // never far from the number.
+    if (!seek)
     {
-        mPicturesCatchUp = false;
+        mSoughtByUser = false; // the clock moved on by itself
     }
-    bool const soundLeads = (!seek || wrap) && !mSeekUnderway && SoundLeadsPlayback();
+    bool const soundLeads = !seek && !mSeekUnderway && SoundLeadsPlayback();
     bool audioReady = true;
     bool hasAudio = false;
     bool videoBehind = false;
+    QVarLengthArray<int, 4> moved; // picture loops whose timeline reached a new frame
     for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
     {
         // Only the decoded timelines follow the clock: an export moves its
@@ -1011,14 +1013,6 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
             Timeline* timeline = record->task->timeline;
             int const before = timeline->PlaybackFrame();
             timeline->SetPlaybackTime(time);
-            if (timeline->PlaybackFrame() != before || !mPlaybackManager->IsPlaying())
-            {
-                // A new frame wants showing and frees cache room behind it:
-                // the decode loop looks at once rather than at its next round.
-                // With the clock stopped the loop sleeps until told, so every
-                // move is told.
-                record->task->inbox->Post();
-            }
             bool const audio = record->task->type == AvWorkerTaskType::DecodeAudio;
             bool const ready = audio ? timeline->AudioCacheReady() : timeline->VideoCacheReady();
             if (audio && timeline == mPrimaryTimeline)
@@ -1026,26 +1020,31 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
                 hasAudio = true;
                 audioReady = ready;
             }
-            bool const behind = timeline->VideoCacheFrameCount() > 0 &&
-                                (IsPlayForward() ? timeline->VideoCacheAdjustedEndTime() < time
-                                                 : timeline->VideoCacheAdjustedStartTime() > time);
-            if (!ready && !audio && soundLeads && (behind || wrap || mPicturesCatchUp))
+            if (!ready && !audio && soundLeads && PicturesJustBehind(timeline, time))
             {
-                // The pictures come after: not a reason to wait.
-                videoBehind = true;
-                if (wrap)
-                {
-                    mPicturesCatchUp = true;
-                    emit SeekRequested(record->id);
-                }
-                continue;
+                videoBehind = true; // the pictures come after: not a reason to wait
             }
-            if (!ready)
+            else if (!ready)
             {
                 notReady = true;
                 if (seek)
                 {
                     emit SeekRequested(record->id);
+                }
+            }
+            if (timeline->PlaybackFrame() != before || !mPlaybackManager->IsPlaying())
+            {
+                // A new frame wants showing and frees cache room behind it:
+                // the decode loop looks at once rather than at its next round.
+                // With the clock stopped the loop sleeps until told, so every
+                // move is told. A picture loop is told once it has the clock.
+                if (audio)
+                {
+                    record->task->inbox->Post();
+                }
+                else
+                {
+                    moved.append(record->id);
                 }
             }
         }
@@ -1054,8 +1053,33 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
             emit SeekRequested(record->id);
         }
     }
+    if (videoBehind && (!hasAudio || !audioReady))
+    {
+        notReady = true; // without sound to keep, the clock waits for pictures
+    }
+    // The time and whether the clock runs on ahead of the pictures reach
+    // each picture loop together, before it is woken.
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
+        {
+            bool const ahead = videoBehind && !notReady;
+            if (record->task->inbox->SetClock({time, ahead}) || moved.contains(record->id))
+            {
+                record->task->inbox->Post();
+            }
+        }
+    }
     if (mPrimaryTimeline)
     {
+        for (AvWorkerProperties* record : std::as_const(mActiveWorkers))
+        {
+            // The viewer moves on to a kept frame that covers the time.
+            for (AvWorkerProperties::Span const& kept : record->kept)
+            {
+                record->shown = kept.Covers(time) ? kept : record->shown;
+            }
+        }
         emit PlaybackTimeChanged(time);
         int const frame = mPrimaryTimeline->FrameAtTime(time);
         if (frame != mLastPlaybackFrame)
@@ -1068,21 +1092,6 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
             mSteppedHoldFrame = hold ? frame : -1;
             mSteppedHoldSince = hold ? AvHelpers::AvGetTime() : 0;
             emit PlaybackFrameChanged(frame);
-        }
-    }
-    if (videoBehind && (!hasAudio || !audioReady))
-    {
-        notReady = true; // without sound to keep, the clock waits for pictures
-    }
-    mPicturesCatchUp = mPicturesCatchUp && videoBehind && !notReady;
-    // Only a clock that runs on past the pictures lets the picture loops
-    // show a picture not of its time: paused, stepping or waiting, every
-    // picture shown is the one of its frame.
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
-    {
-        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
-        {
-            record->task->inbox->SetClockAheadOfPictures(videoBehind && !notReady);
         }
     }
     if (notReady && seek)
@@ -1101,17 +1110,40 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     }
 }
 
+bool AvManager::PicturesJustBehind(Timeline const* timeline, long long time) const
+{
+    // The newest picture lies before the time in the direction of play, in
+    // the range being played, and at most a couple of frames from it.
+    if (timeline->VideoCacheFrameCount() <= 0)
+    {
+        return false;
+    }
+    bool const forward = IsPlayForward();
+    long long const newest = forward ? timeline->VideoCacheAdjustedEndTime() : timeline->VideoCacheAdjustedStartTime();
+    if (forward ? newest >= time : newest <= time)
+    {
+        return false;
+    }
+    int const newestFrame = timeline->FrameAtTime(newest);
+    if (newestFrame < timeline->FrameAtTime(mPlaybackManager->RangeStartTime()) ||
+        newestFrame > timeline->FrameAtTime(mPlaybackManager->RangeEndTime()))
+    {
+        return false;
+    }
+    return std::abs(timeline->FrameAtTime(time) - newestFrame) <= DecodeCommandInbox::PICTURE_LAG_FRAMES;
+}
+
 void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
 {
     for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
     {
         if (IsDecodeTask(record))
         {
-            record->task->inbox->SetClockStopped(!playing);
             if (!playing)
             {
-                record->task->inbox->SetClockAheadOfPictures(false);
+                record->task->inbox->SetClock({PlaybackTime(), false});
             }
+            record->task->inbox->SetClockStopped(!playing);
         }
     }
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
@@ -1160,6 +1192,13 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     auto const covers = [time](std::shared_ptr<VideoFrame> const& frame) {
         return frame && frame->adjustedStartTime <= time && time <= frame->adjustedEndTime;
     };
+    if (current && !IsPlaying() && !mSeekUnderway && !covers(current) && !covers(previous) && !covers(next) &&
+        !current->emptyFrame)
+    {
+        // Sent while the clock still ran ahead of the pictures, it arrives
+        // after the stop: stopped, the picture shown is the one of its time.
+        return;
+    }
     if (current && !IsSteppedPlayback() && !covers(current))
     {
         // A moved-from neighbour is left empty.
@@ -1174,6 +1213,10 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
     }
     record->frameStartTime = current ? current->adjustedStartTime : -1;
     record->frameEndTime = current ? current->adjustedEndTime.load() : -1;
+    auto const span = [](std::shared_ptr<VideoFrame> const& frame) {
+        return frame ? AvWorkerProperties::Span {frame->adjustedStartTime, frame->adjustedEndTime.load()}
+                     : AvWorkerProperties::Span {};
+    };
     Timeline* timeline = record->task->timeline;
     if (timeline == mPrimaryTimeline && mSteppedHoldFrame >= 0)
     {
@@ -1205,6 +1248,14 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
         {
             next.reset();
         }
+    }
+    record->kept[0] = span(current);
+    record->kept[1] = span(next);
+    record->kept[2] = span(previous);
+    record->shown = record->kept[0];
+    if (current && current->adjustedStartTime <= time && time <= current->adjustedEndTime)
+    {
+        mSoughtByUser = false; // the sought picture is out
     }
     emit VideoFrameChanged(timeline->OutputId(), std::move(current), std::move(previous), std::move(next));
 }
@@ -1290,8 +1341,37 @@ void AvManager::UpdateCacheLoopRanges()
 
 void AvManager::Pause(DecodeBias bias)
 {
+    bool const wasPlaying = IsPlaying();
     mPlaybackManager->Pause();
+    if (wasPlaying)
+    {
+        StopOnShownPicture();
+    }
     SetDecodeBias(bias);
+}
+
+void AvManager::StopOnShownPicture()
+{
+    // A clock that ran on ahead of the pictures, or waited for those of a
+    // wrap, stops on the picture on screen: what a step or a capture goes on
+    // from is what the user saw when stopping. A time the user sought stays:
+    // its picture is on the way.
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (!IsDecodeTask(record) || record->task->type != AvWorkerTaskType::DecodeVideo ||
+            record->task->timeline != mPrimaryTimeline)
+        {
+            continue;
+        }
+        long long const time = PlaybackTime();
+        AvWorkerProperties::Span const shown = record->shown;
+        if (mSoughtByUser || shown.start < 0 || shown.Covers(time) || shown.start > mPrimaryTimeline->EndTime())
+        {
+            return;
+        }
+        mPlaybackManager->SetPlaybackTime(shown.start, true);
+        return;
+    }
 }
 
 void AvManager::Play(bool forward, bool stepped)
@@ -1309,8 +1389,7 @@ void AvManager::TogglePlayPause(bool stepped)
 {
     if (IsPlaying())
     {
-        mPlaybackManager->Pause();
-        SetDecodeBias(DecodeBias::None);
+        Pause(DecodeBias::None);
         return;
     }
     Play(mPlaybackManager->IsPlayForward(), stepped);
@@ -1379,6 +1458,7 @@ void AvManager::SetPlaybackTime(long long time, bool playAudio, bool onlyWhenCac
     }
     if (ignoreStepped || !IsPlaying() || !IsSteppedPlayback() || !InitializeSteppedPlayback(time))
     {
+        mSoughtByUser = true;
         mPlaybackManager->SetPlaybackTime(time, true);
     }
     if (playAudio)

@@ -196,8 +196,14 @@ private:
     bool SteppedHoldActive() const;
     // Whether the sound is heard while playing now: forward (or backward when
     // the settings ask for it), not bookmarks-only, at a speed the stretcher
-    // plays. Pictures that fall behind then do not hold the clock.
+    // plays. Pictures a frame or two behind then do not hold the clock.
     bool SoundLeadsPlayback() const;
+    // The newest cached picture of a timeline lies a frame or two before the
+    // time, in the range being played: the clock need not wait for it.
+    bool PicturesJustBehind(Timeline const* timeline, long long time) const;
+    // Pausing: the clock goes back to the picture on screen when it was not
+    // that picture's time.
+    void StopOnShownPicture();
     // Starts waiting parses up to the thread count. A parse rewrites its
     // source's file and stream records, so one whose source a running task
     // decodes or exports waits until that task has ended.
@@ -248,9 +254,9 @@ private:
     // time, and no tick since found every cache ready: the clock waits for
     // the pictures of the new time.
     bool mSeekUnderway = false;
-    // Main thread. Since a loop's wrap whose pictures were not cached, until
-    // they are: the clock runs on with the sound meanwhile.
-    bool mPicturesCatchUp = false;
+    // Main thread. The clock stands on a time the user sought, not a loop's
+    // wrap, and its picture has not been delivered yet.
+    bool mSoughtByUser = false;
     ExportProperties* mCurrentExport = nullptr;
     int mAudioExportWorkerId = -1;
     int mVideoExportWorkerId = -1;

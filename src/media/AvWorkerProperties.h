@@ -24,4 +24,15 @@ struct AvWorkerProperties
     // Adjusted start and end of the last video frame this worker delivered.
     long long frameStartTime = -1;
     long long frameEndTime = -1;
+    // The picture the viewer shows of this worker's frames, by the viewer's
+    // own rule: a delivered frame at once, then at each playback time the
+    // delivered frame or neighbour covering it. Start and end, -1 for none.
+    struct Span
+    {
+        long long start = -1;
+        long long end = -1;
+        bool Covers(long long time) const { return start >= 0 && start <= time && time <= end; }
+    };
+    Span shown;
+    Span kept[3]; // the delivered frame, its next and its previous neighbour
 };

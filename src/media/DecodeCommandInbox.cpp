@@ -98,16 +98,18 @@ bool DecodeCommandInbox::ClockStopped() const
     return mClockStopped;
 }
 
-void DecodeCommandInbox::SetClockAheadOfPictures(bool ahead)
+bool DecodeCommandInbox::SetClock(Clock clock)
 {
     std::lock_guard<std::mutex> const locker(mMutex);
-    mClockAhead = ahead;
+    bool const changed = mClock.aheadOfPictures != clock.aheadOfPictures;
+    mClock = clock;
+    return changed;
 }
 
-bool DecodeCommandInbox::ClockAheadOfPictures() const
+DecodeCommandInbox::Clock DecodeCommandInbox::CurrentClock() const
 {
     std::lock_guard<std::mutex> const locker(mMutex);
-    return mClockAhead;
+    return mClock;
 }
 
 bool DecodeCommandInbox::Has(unsigned commands, DecodeCommand command)

@@ -63,11 +63,23 @@ public:
     // clock drives, such as an export's).
     void SetClockStopped(bool stopped);
     bool ClockStopped() const;
-    // Set while the clock runs on ahead of the pictures (the sound leads and
-    // the pictures catch up): only then may the loop show its newest
-    // picture for a time it does not cover. Off until told otherwise.
-    void SetClockAheadOfPictures(bool ahead);
-    bool ClockAheadOfPictures() const;
+    // The clock's time as the front last published it, and whether the
+    // clock then ran on ahead of the pictures (the sound leads and the
+    // pictures are at most a couple of frames behind): only then may the
+    // loop show its newest picture for a time it does not cover, and only
+    // one not after that time. One value, so that the loop never pairs a
+    // new time with an old verdict. Not ahead until told otherwise.
+    // The most frames the clock may run on past the newest picture; further
+    // behind, the clock waits for the pictures.
+    static constexpr int PICTURE_LAG_FRAMES = 2;
+    struct Clock
+    {
+        long long time = -1;
+        bool aheadOfPictures = false;
+    };
+    // Returns whether the verdict on the pictures changed.
+    bool SetClock(Clock clock);
+    Clock CurrentClock() const;
 
     static bool Has(unsigned commands, DecodeCommand command);
 
@@ -77,7 +89,7 @@ private:
     unsigned long long mGeneration = 0; // guarded by mMutex
     unsigned mCommands = 0;             // guarded by mMutex
     bool mClockStopped = false;         // guarded by mMutex
-    bool mClockAhead = false;           // guarded by mMutex
+    Clock mClock;                       // guarded by mMutex
     mutable int mIdleWaiters = 0;       // guarded by mMutex
     // The generation the last untimed wait waits to see change.
     mutable unsigned long long mIdleSeen = 0; // guarded by mMutex

@@ -404,25 +404,15 @@ void DecodeManager::Seek()
     {
         return; // the fill in front under way brings it (the loop wrapped before it was done)
     }
-    if (mDecodeType == DecodeType::Video && mSeekTarget >= 0)
+    if (mDecodeType == DecodeType::Video && mSeekTarget >= 0 && time < mSeekTarget)
     {
-        // Show how far the seek under way has come.
-        std::shared_ptr<VideoFrame> progress;
-        if (time > mSeekTarget)
+        // The running decode reaches the new target on its way. (No picture
+        // shows how far a seek has come: the viewer keeps the last one until
+        // the target's, and never shows one of another frame.)
+        std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
+        if (first && first->adjustedStartTime <= time)
         {
-            progress = mTimeline->LastCachedVideoFrame();
-        }
-        else
-        {
-            progress = mTimeline->FirstCachedVideoFrame();
-            if (progress && progress->adjustedStartTime <= time)
-            {
-                return; // the running decode reaches the new target on its way
-            }
-        }
-        if (progress)
-        {
-            emit VideoFrameChanged(progress, nullptr, nullptr);
+            return;
         }
     }
     mSeekTarget = time;
@@ -1450,21 +1440,31 @@ bool DecodeManager::EmitFramesForPlaybackTime()
 
 void DecodeManager::EmitNewestPictureBehindClock()
 {
-    if (mSeekTarget >= 0 || !mInbox->ClockAheadOfPictures())
+    DecodeCommandInbox::Clock const clock = mInbox->CurrentClock();
+    if (mSeekTarget >= 0 || !clock.aheadOfPictures || !mDecodeTrack)
     {
-        return; // a seek shows its own progress; a waiting clock its own frame
+        return; // a seek waits for its own picture; a waiting clock its own frame
     }
-    long long const time = mTimeline->PlaybackTime();
     bool const forward = mTimeline->IsDecodeForward();
     std::shared_ptr<VideoFrame> newest =
         forward ? mTimeline->LastCachedVideoFrame() : mTimeline->FirstCachedVideoFrame();
     if (!newest || newest == mLastShownFrame ||
-        !(forward ? newest->adjustedEndTime < time : newest->adjustedStartTime > time))
+        !(forward ? newest->adjustedEndTime < clock.time : newest->adjustedStartTime > clock.time))
+    {
+        return;
+    }
+    // Only a picture of the range being played, a frame or two from the
+    // clock: a decode that starts at a key picture before the range brings
+    // pictures the range never shows.
+    int const clockFrame = mDecodeTrack->FrameAtTime(clock.time);
+    LoopRange const loop = mTimeline->CacheLoopRange();
+    if ((loop.IsSet() && !loop.Contains(newest->adjustedStartTime)) ||
+        std::abs(clockFrame - newest->startFrame) > DecodeCommandInbox::PICTURE_LAG_FRAMES)
     {
         return;
     }
     mLastShownFrame = newest;
-    mLastShownPlaybackFrame = mDecodeTrack ? mDecodeTrack->FrameAtTime(time) : -1;
+    mLastShownPlaybackFrame = clockFrame;
     emit VideoFrameChanged(std::move(newest), nullptr, nullptr);
 }
 

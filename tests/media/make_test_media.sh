@@ -203,6 +203,13 @@ gen numbered_av.mp4 ff -filter_complex "$(numbered 320x240 25 4)" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" -map "[v]" -map 0:a $(x264) -g 50 -bf 2 \
   -c:a aac -b:a 96k -ac 2 "$out/numbered_av.mp4"
 
+# A long GOP in a big picture, with sound: 288 numbered frames at 24 fps,
+# 1920 x 1440 (the numbered picture scaled up), one key picture every 240.
+# Decoding from a key picture to a frame deep in the GOP takes a while.
+gen numbered_gop240_av_1440.mp4 ff -filter_complex "$(numbered 320x240 24 12);[v]scale=1920:1440:flags=neighbor[w]" \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=12" -map "[w]" -map 0:a $(x264) -g 240 \
+  -keyint_min 240 -sc_threshold 0 -bf 2 -c:a aac -b:a 96k -ac 2 "$out/numbered_gop240_av_1440.mp4"
+
 # The same as ProRes 422 HQ with PCM sound: every picture a key picture.
 gen numbered_prores_av.mov ff -filter_complex "$(numbered 320x240 25 4)" \
   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=4" -map "[v]" -map 0:a \

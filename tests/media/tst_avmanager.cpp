@@ -24,6 +24,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <condition_variable>
 #include <memory>
@@ -124,6 +125,85 @@ void CountWraps(AvManager& av, QObject* context, int& wraps)
                      });
 }
 
+// The most frames the clock may run on past the newest picture.
+int const COUPLE_OF_FRAMES = 2;
+
+// What the window's viewer puts on screen, by its own routing: a delivered
+// frame at once, and at every playback time the kept frame covering it.
+// Remembers which frames it showed while playing that lie outside [first,
+// last], and which it showed since the last Mark().
+class Screen : public QObject
+{
+public:
+    Screen(AvManager* av, Timeline const* timeline, int first = 0, int last = std::numeric_limits<int>::max())
+        : mAv(av)
+        , mTimeline(timeline)
+        , mFirst(first)
+        , mLast(last)
+    {
+        connect(av, &AvManager::VideoFrameChanged, this, [this](int, FramePtr current, FramePtr previous, FramePtr next) {
+            mKept = {current, next, previous};
+            if (current != mShown)
+            {
+                Show(current);
+            }
+        });
+        connect(av, &AvManager::PlaybackTimeChanged, this, [this](long long time) {
+            for (FramePtr const& frame : std::as_const(mKept))
+            {
+                if (frame && frame != mShown && frame->adjustedStartTime <= time && time <= frame->adjustedEndTime)
+                {
+                    Show(frame);
+                }
+            }
+        });
+    }
+
+    int Frame() const { return mShown ? mShown->startFrame : -1; }
+    // The picture on screen is the frame the clock names.
+    bool ShowsTheNumber() const { return mShown && Frame() == mTimeline->FrameAtTime(mAv->PlaybackTime()); }
+    void Mark() { since.clear(); }
+
+    QList<int> outside; // frames shown while playing outside the range
+    QList<int> since;   // frames shown since Mark()
+
+private:
+    void Show(FramePtr const& frame)
+    {
+        mShown = frame;
+        int const number = Frame();
+        since << number;
+        if (mAv->IsPlaying() && frame && !frame->emptyFrame && (number < mFirst || number > mLast))
+        {
+            outside << number;
+        }
+    }
+
+    AvManager* mAv;
+    Timeline const* mTimeline;
+    int mFirst;
+    int mLast;
+    FramePtr mShown;
+    std::array<FramePtr, 3> mKept;
+};
+
+QString Joined(QList<int> const& frames)
+{
+    QStringList texts;
+    for (int frame : frames)
+    {
+        texts << QString::number(frame);
+    }
+    return texts.join(' ');
+}
+
+// Pauses as the window does, and takes the deliveries already on their way.
+void PauseNow(AvManager& av)
+{
+    av.Pause(DecodeBias::None);
+    QCoreApplication::processEvents();
+}
+
 // Every export task's private timeline copy, while the tasks run.
 QList<Timeline*> ExportCopies(AvManager const& av)
 {
@@ -157,7 +237,9 @@ private Q_SLOTS:
     void LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap();
     void LoopingCachesTheRangeStartsSoundBeforeTheWrap_data();
     void LoopingCachesTheRangeStartsSoundBeforeTheWrap();
-    void PicturesThatFallBehindAreDroppedNotTheSound();
+    void PicturesFarBehindHoldTheClockAndTheSound();
+    void LoopedPlayShowsItsRangeAndStopsOnTheNumber_data();
+    void LoopedPlayShowsItsRangeAndStopsOnTheNumber();
     void ParkedInsideALoopedRangeCachesItsStartBeforePlay();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void PausedDecodingSleepsOnceTheCacheHasFilled();
@@ -340,10 +422,12 @@ void TestAvManager::SeekShowsTheFrameAndTheClockResumesWhereItStalled()
     player.DecodeTimeline(whole.get(), 0, false, true, false);
     player.Play(true, false);
     QList<long long> times;
-    connect(&player, &AvManager::PlaybackTimeChanged, this, [&](long long time) { times << time; });
+    QMetaObject::Connection const timing =
+        connect(&player, &AvManager::PlaybackTimeChanged, this, [&](long long time) { times << time; });
     long long const target = whole->TimeAtFrame(280, false);
     Seek(player, target);
     QVERIFY(QTest::qWaitFor([&] { return player.PlaybackTime() > target + 200000; }, 30000));
+    disconnect(timing); // a pause may go back to the picture on screen
     player.Pause(DecodeBias::None);
     QCOMPARE(playerSeeks.count(), 1);
     QVERIFY(!times.isEmpty());
@@ -574,22 +658,23 @@ void TestAvManager::LoopingCachesTheRangeStartsSoundBeforeTheWrap()
     av.Shutdown();
 }
 
-void TestAvManager::PicturesThatFallBehindAreDroppedNotTheSound()
+void TestAvManager::PicturesFarBehindHoldTheClockAndTheSound()
 {
     // The picture loop stops dead after its first picture while the sound is
-    // cached well ahead: the clock plays on with the sound, never stalling
-    // it, and once the pictures come again the newest is shown, the ones the
-    // clock passed meanwhile dropped.
+    // cached well ahead: the clock runs at most a couple of frames past the
+    // newest picture, then waits for the pictures and stops the sound with
+    // it. Once the pictures come the clock goes on, and a pause stops on
+    // the picture on screen.
     std::unique_ptr<Timeline> source = SourceTimeline("numbered_av.mp4");
     std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
-    long long const playedTo = edit->TimeAtFrame(60, false);
     AvManager av;
     ViewerProbe probe(&av, edit.get());
+    Screen screen(&av, edit.get());
     av.SetLoopState(LoopState::Off);
     TaskHold holdPictures(&av, AvWorkerTaskType::DecodeVideo);
     av.DecodeTimeline(edit.get(), 0, true, true, false);
     QVERIFY(holdPictures.WaitUntilHeld());
-    QVERIFY(QTest::qWaitFor([&] { return edit->AudioCacheCoversTime(playedTo + 1000000); }, 20000));
+    QVERIFY(QTest::qWaitFor([&] { return edit->AudioCacheCoversTime(edit->TimeAtFrame(60, false)); }, 20000));
     int const pictureTask = WorkerOfType(av, AvWorkerTaskType::DecodeVideo);
     QVERIFY(pictureTask >= 0);
     DecodeGate gate;
@@ -597,37 +682,125 @@ void TestAvManager::PicturesThatFallBehindAreDroppedNotTheSound()
     gate.Close(av.FindActiveWorker(pictureTask)->worker, &context);
     holdPictures.Release();
     QVERIFY(gate.WaitUntilStopped());
-    long long const cachedEnd = edit->VideoCacheAdjustedEndTime();
-    QVERIFY2(cachedEnd < playedTo, "the picture loop cached beyond the time played to before it stopped");
+    int const cachedEnd = edit->FrameAtTime(edit->VideoCacheAdjustedEndTime());
+    // A late tick of the clock may leap further before it stands.
+    int const limit = cachedEnd + COUPLE_OF_FRAMES + 1 +
+                      edit->FrameAtTime(PlaybackManager::MAXIMUM_TICK_ELAPSED);
 
-    QSignalSpy soundReady(&av, &AvManager::AudioPlaybackReadyChanged);
     av.Play(true, false);
-    bool const ranOn = QTest::qWaitFor([&] { return av.PlaybackTime() >= playedTo; }, 20000);
-    long long const stalledAt = av.PlaybackTime();
-    bool const soundKept = av.IsAudioPlaybackReady();
+    bool const held = QTest::qWaitFor(
+        [&] { return edit->FrameAtTime(av.PlaybackTime()) > limit || !av.IsAudioPlaybackReady(); }, 20000);
+    int const heldAt = edit->FrameAtTime(av.PlaybackTime());
+    bool const soundStopped = !av.IsAudioPlaybackReady();
     gate.Open();
-    QVERIFY2(ranOn, qPrintable(QStringLiteral("the clock waited for pictures at %1 µs").arg(stalledAt)));
-    QVERIFY(soundKept);
-    for (QList<QVariant> const& change : std::as_const(soundReady))
-    {
-        QVERIFY2(change.at(0).toBool(), "the sound was stopped while the pictures fell behind");
-    }
-    // The pictures come again: one past everything cached before is shown
-    // while the clock is still ahead of the decoding, and none of those
-    // passed over is.
-    std::shared_ptr<VideoFrame> shownAhead;
-    QObject::connect(&av, &AvManager::VideoFrameChanged, &context,
-                     [&](int, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame>,
-                         std::shared_ptr<VideoFrame>) {
-                         if (!shownAhead && current && current->adjustedStartTime > cachedEnd)
-                         {
-                             shownAhead = current;
-                         }
-                     });
-    QVERIFY(QTest::qWaitFor([&] { return shownAhead != nullptr; }, 20000));
-    av.Pause(DecodeBias::None);
+    QVERIFY(held);
+    QVERIFY2(heldAt <= limit, qPrintable(QStringLiteral("the clock ran on to frame %1, pictures cached to %2")
+                                             .arg(heldAt)
+                                             .arg(cachedEnd)));
+    QVERIFY2(soundStopped, "the sound played on while the clock waited");
+
+    // The pictures come again: the clock and the sound go on.
+    QVERIFY(QTest::qWaitFor([&] { return edit->FrameAtTime(av.PlaybackTime()) > limit + 10; }, 20000));
+    QVERIFY(av.IsAudioPlaybackReady());
+    PauseNow(av);
+    QVERIFY2(screen.ShowsTheNumber(), qPrintable(QStringLiteral("paused at frame %1 showing %2")
+                                                     .arg(edit->FrameAtTime(av.PlaybackTime()))
+                                                     .arg(screen.Frame())));
     QVERIFY(Settle(av, probe));
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+    av.Shutdown();
+}
+
+void TestAvManager::LoopedPlayShowsItsRangeAndStopsOnTheNumber_data()
+{
+    QTest::addColumn<float>("speed");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    QTest::addColumn<int>("from");
+    // The 250-frame GOP's second key picture is frame 250.
+    QTest::newRow("1x") << 1.0f << 101 << 150 << 130;
+    QTest::newRow("2x, start before a key picture") << 2.0f << 201 << 260 << 240;
+    QTest::newRow("4x") << 4.0f << 101 << 150 << 130;
+    QTest::newRow("4x, start before a key picture") << 4.0f << 201 << 260 << 240;
+}
+
+void TestAvManager::LoopedPlayShowsItsRangeAndStopsOnTheNumber()
+{
+    // Play at once from inside a looped range, with the picture loop held at
+    // its first picture until the clock either wraps or waits: no picture
+    // outside the range ever reaches the screen, and after a pause, a step
+    // or a seek the picture on screen is the frame the number names.
+    QFETCH(float, speed);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QFETCH(int, from);
+    std::unique_ptr<Timeline> source = SourceTimeline("h264_gop250.mp4");
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    edit->SetPlaybackRangeByFrame(first, last);
+    AvManager av;
+    Screen screen(&av, edit.get(), first, last);
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(speed);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    int const pictureTask = WorkerOfType(av, AvWorkerTaskType::DecodeVideo);
+    QVERIFY(pictureTask >= 0);
+    auto const number = [&] { return edit->FrameAtTime(av.PlaybackTime()); };
+    auto const agrees = [&](char const* what) {
+        return QStringLiteral("%1: frame %2, picture %3 (shown since: %4)")
+            .arg(QLatin1String(what))
+            .arg(number())
+            .arg(screen.Frame())
+            .arg(Joined(screen.since));
+    };
+    int wraps = 0;
+    CountWraps(av, this, wraps);
+
+    Seek(av, edit->TimeAtFrame(from, false));
+    DecodeGate gate;
+    QObject context;
+    gate.Close(av.FindActiveWorker(pictureTask)->worker, &context);
+    auto const openGate = qScopeGuard([&gate] { gate.Open(); }); // a failed check leaves no loop stopped
+    av.Play(true, false);
+    QVERIFY(gate.WaitUntilStopped());
+    QVERIFY(QTest::qWaitFor([&] { return (wraps > 0 && number() > first + 5) || !av.IsAudioPlaybackReady(); },
+                            20000));
+    gate.Open();
+    int const deliveries = static_cast<int>(screen.since.size());
+    QVERIFY(QTest::qWaitFor([&] { return screen.since.size() > deliveries; }, 20000));
+    PauseNow(av);
+    QVERIFY2(screen.ShowsTheNumber(), qPrintable(agrees("paused as the pictures came again")));
+
+    // Twice round the loop, then a pause.
+    av.Play(true, false);
+    int const lapsBefore = wraps;
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= lapsBefore + 2; }, 60000));
+    PauseNow(av);
+    QVERIFY2(screen.ShowsTheNumber(), qPrintable(agrees("paused")));
+
+    // A step as the step key makes it: paused on the picture shown, one on.
+    av.Play(true, false);
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= lapsBefore + 3; }, 60000));
+    av.Pause(DecodeBias::StepForward);
+    int const stepped = std::min(number() + 1, last);
+    screen.Mark();
+    av.SetPlaybackTime(edit->TimeAtFrame(stepped, false), false, false, true, true);
+    QVERIFY(QTest::qWaitFor([&] { return screen.ShowsTheNumber(); }, 20000));
+    QCOMPARE(number(), stepped);
+    for (int shown : std::as_const(screen.since))
+    {
+        QVERIFY2(shown == stepped || shown == stepped - 1, qPrintable(agrees("stepped")));
+    }
+
+    // A seek into the range while playing, as the command port makes it.
+    av.Play(true, false);
+    QVERIFY(QTest::qWaitFor([&] { return wraps >= lapsBefore + 4; }, 60000));
+    int const target = (first + last) / 2;
+    av.SetPlaybackTime(edit->TimeAtFrame(target, false), false, false, false, true);
+    PauseNow(av);
+    QVERIFY(QTest::qWaitFor([&] { return screen.ShowsTheNumber(); }, 20000));
+    QVERIFY2(number() == target, qPrintable(agrees("sought")));
+
+    QVERIFY2(screen.outside.isEmpty(), qPrintable("pictures outside the range shown: " + Joined(screen.outside)));
     av.Shutdown();
 }
 
