@@ -30,6 +30,9 @@ int const MAX_CATCH_UP_ROUNDS = 4;
 // The clock's wrap lands this close (µs of timeline time) after the loop's
 // start: one late tick at the top speed.
 long long const CLOCK_WRAP_TOLERANCE = 1000000;
+// The sink is suspended this long after what it held should have been heard
+// (ms): the server's played time lags a little.
+int const SUSPEND_MARGIN_MS = 20;
 
 int SampleFrameSize()
 {
@@ -58,6 +61,8 @@ AudioOutputManager::AudioOutputManager(Timeline* timeline, QObject* parent)
     mTimer.setTimerType(Qt::PreciseTimer);
     mTimer.setInterval(TICK_INTERVAL_MS);
     connect(&mTimer, &QTimer::timeout, this, &AudioOutputManager::WriteToAudioOutput);
+    mSuspendTimer.setSingleShot(true);
+    connect(&mSuspendTimer, &QTimer::timeout, this, &AudioOutputManager::SuspendRestingOutput);
     SetTimeline(timeline);
 }
 
@@ -81,10 +86,11 @@ void AudioOutputManager::SetTimeline(Timeline* timeline)
     if (!mTimeline)
     {
         mTimer.stop();
+        mSuspendTimer.stop();
         mOutput->Reset();
         return;
     }
-    mTimer.start();
+    WakeTicks();
 }
 
 void AudioOutputManager::SetTimelineHandover(std::shared_ptr<AudioOutputTimeline> handover)
@@ -115,7 +121,28 @@ void AudioOutputManager::WakeTicks()
 {
     if (mTimeline && !mTimer.isActive())
     {
+        mSuspendTimer.stop();
         mTimer.start();
+    }
+}
+
+void AudioOutputManager::RestTicks()
+{
+    mTimer.stop();
+    if (mOutput->IsStarted())
+    {
+        // A started sink keeps a timer of its own running, even with nothing
+        // to play; the end of what it holds is heard first.
+        long long const toPlayMs = mOutput->USecsToPlay() / 1000;
+        mSuspendTimer.start(static_cast<int>(std::min<long long>(toPlayMs, 60000)) + SUSPEND_MARGIN_MS);
+    }
+}
+
+void AudioOutputManager::SuspendRestingOutput()
+{
+    if (!mTimer.isActive())
+    {
+        mOutput->Suspend();
     }
 }
 
@@ -309,7 +336,7 @@ void AudioOutputManager::WriteToAudioOutput()
     {
         // Paused with nothing left to write: the sink plays out what it
         // holds, and the ticks rest until play or a scrub wakes them.
-        mTimer.stop();
+        RestTicks();
         return;
     }
     if (!mPlaying || !mPlaybackReady)
@@ -376,7 +403,7 @@ void AudioOutputManager::WriteToAudioOutput()
     if (mScrubDuration >= 0 && ScrubPlayedOut())
     {
         // Only silence is left to play: the ticks rest until the next scrub.
-        mTimer.stop();
+        RestTicks();
     }
 }
 
