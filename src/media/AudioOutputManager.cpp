@@ -30,9 +30,13 @@ int const MAX_CATCH_UP_ROUNDS = 4;
 // The clock's wrap lands this close (µs of timeline time) after the loop's
 // start: one late tick at the top speed.
 long long const CLOCK_WRAP_TOLERANCE = 1000000;
-// The sink is suspended this long after what it held should have been heard
-// (ms): the server's played time lags a little.
+// Resting, the sink is suspended this long after what it held should have
+// been heard (ms): the server's played time lags a little. However much it
+// says it still holds, it is suspended within a second.
 int const SUSPEND_MARGIN_MS = 20;
+long long const MAX_SUSPEND_DELAY_MS = 1000;
+// Suspended this long (ms), its stream is closed.
+int const STREAM_RELEASE_DELAY_MS = 5000;
 
 int SampleFrameSize()
 {
@@ -61,8 +65,8 @@ AudioOutputManager::AudioOutputManager(Timeline* timeline, QObject* parent)
     mTimer.setTimerType(Qt::PreciseTimer);
     mTimer.setInterval(TICK_INTERVAL_MS);
     connect(&mTimer, &QTimer::timeout, this, &AudioOutputManager::WriteToAudioOutput);
-    mSuspendTimer.setSingleShot(true);
-    connect(&mSuspendTimer, &QTimer::timeout, this, &AudioOutputManager::SuspendRestingOutput);
+    mRestTimer.setSingleShot(true);
+    connect(&mRestTimer, &QTimer::timeout, this, &AudioOutputManager::QuietRestingOutput);
     SetTimeline(timeline);
 }
 
@@ -86,7 +90,7 @@ void AudioOutputManager::SetTimeline(Timeline* timeline)
     if (!mTimeline)
     {
         mTimer.stop();
-        mSuspendTimer.stop();
+        mRestTimer.stop();
         mOutput->Reset();
         return;
     }
@@ -121,7 +125,7 @@ void AudioOutputManager::WakeTicks()
 {
     if (mTimeline && !mTimer.isActive())
     {
-        mSuspendTimer.stop();
+        mRestTimer.stop();
         mTimer.start();
     }
 }
@@ -132,17 +136,33 @@ void AudioOutputManager::RestTicks()
     if (mOutput->IsStarted())
     {
         // A started sink keeps a timer of its own running, even with nothing
-        // to play; the end of what it holds is heard first.
+        // to play; the end of what it holds is heard before it is suspended.
         long long const toPlayMs = mOutput->USecsToPlay() / 1000;
-        mSuspendTimer.start(static_cast<int>(std::min<long long>(toPlayMs, 60000)) + SUSPEND_MARGIN_MS);
+        mRestTimer.start(static_cast<int>(std::min(toPlayMs, MAX_SUSPEND_DELAY_MS)) + SUSPEND_MARGIN_MS);
+    }
+    else if (mOutput->IsSuspended())
+    {
+        mRestTimer.start(STREAM_RELEASE_DELAY_MS);
     }
 }
 
-void AudioOutputManager::SuspendRestingOutput()
+void AudioOutputManager::QuietRestingOutput()
 {
-    if (!mTimer.isActive())
+    if (mTimer.isActive())
     {
+        return;
+    }
+    if (mOutput->IsStarted())
+    {
+        // Suspended, the sink stops its timer, and play resumes it at once.
         mOutput->Suspend();
+        mRestTimer.start(STREAM_RELEASE_DELAY_MS);
+    }
+    else if (mOutput->IsSuspended())
+    {
+        // Even a suspended stream has the sound system's thread wake for it
+        // now and then: a long pause closes it, and play opens a new one.
+        mOutput->Reset();
     }
 }
 

@@ -20,6 +20,7 @@ class Timeline;
 // Paused, once nothing is left to write, the ticks rest until play, a scrub
 // or a reset wakes them, and once the sink has played out what it held it is
 // suspended too, which stops the sink's own timer; the next play resumes it.
+// A long pause closes the sink's stream, and play opens a new one.
 // Lives on the audio-output task's thread; the engine drives it through its
 // slots (queued calls).
 class AudioOutputManager : public QObject
@@ -48,14 +49,15 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void WriteToAudioOutput();
-    // The ticks still rest: the sink, played out, is suspended.
-    void SuspendRestingOutput();
+    // The ticks still rest: the sink, played out, is suspended, and after a
+    // longer rest its stream is closed.
+    void QuietRestingOutput();
 
 private:
     // Starts the ticks again after they rested (paused, or a scrub played
     // out), when there is a timeline to play.
     void WakeTicks();
-    // Stops the ticks; the sink is suspended once what it holds is heard.
+    // Stops the ticks; the sink is quieted once what it holds is heard.
     void RestTicks();
     // The scrubbed frame's audio is all written and played: the sink holds
     // only the silence after it.
@@ -90,9 +92,9 @@ private:
     std::shared_ptr<AudioOutputTimeline> mHandover;
     unsigned long long mHandoverTaken = 0;
     QTimer mTimer {this};
-    // Single-shot: runs from when the ticks rest until the sink has played
-    // what it held.
-    QTimer mSuspendTimer {this};
+    // Single-shot, while the ticks rest: until the sink has played what it
+    // held, then until its stream is closed.
+    QTimer mRestTimer {this};
     AudioOutput* mOutput = nullptr;
     QByteArray mPendingBuffer;
     long long mScrubDuration = -1;
