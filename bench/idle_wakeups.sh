@@ -7,10 +7,23 @@
 # threads, and the same for mpv paused on the clip when mpv is installed.
 # Asserts nothing about time.
 #
-#   bench/idle_wakeups.sh PLAYER [SECONDS]
+# With --played, the player is played for two seconds and paused again (the
+# space key) before the measure: what play started must have stopped. The
+# sound goes to the audio server the caller's environment names (its
+# XDG_RUNTIME_DIR or PULSE_SERVER), when one answers.
+#
+#   bench/idle_wakeups.sh [--played] PLAYER [SECONDS]
 set -u
+played=0
+if [ "${1:-}" = --played ]; then
+  played=1
+  shift
+fi
 player=$(cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")")
 window=${2:-20}
+if [ -z "${PULSE_SERVER:-}" ] && [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native" ]; then
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessarin-idle.XXXXXX") || exit 1
 pids=""
 cleanup() {
@@ -79,8 +92,8 @@ measure() {
 
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-export DISPLAY=:97
-Xvfb :97 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+export DISPLAY=:${IDLE_WAKEUPS_DISPLAY:-97}
+Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 pids="$pids $!"
 sleep 1
 
@@ -89,6 +102,20 @@ tp=$!
 pids="$pids $tp"
 sleep 3
 settle "$tp" || { echo "player ended early"; cat "$work/player.log"; exit 1; }
+if [ "$played" = 1 ]; then
+  # press: sends the space key to the player's window.
+  press() {
+    for wid in $(xdotool search --pid "$tp" --onlyvisible 2>/dev/null); do
+      xdotool windowfocus --sync "$wid" key space 2>/dev/null && return 0
+    done
+    echo "no player window to press a key in"
+    return 1
+  }
+  press || exit 1
+  sleep 2
+  press || exit 1
+  settle "$tp" || { echo "player ended early"; cat "$work/player.log"; exit 1; }
+fi
 tessarin=$(measure tessarin "$tp")
 kill "$tp" 2>/dev/null
 echo "$tessarin"

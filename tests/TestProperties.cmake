@@ -15,6 +15,8 @@ set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TI
 # load starves the audio thread.
 set_tests_properties(media.audiooutput PROPERTIES
   FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)
+# The paused output's timers: plays through the null sink, checks no sound.
+set_tests_properties(media.audiooutputrest PROPERTIES FIXTURES_REQUIRED "test_media;audio_server")
 
 # Frame accuracy of the whole engine against ffmpeg's framemd5, through the
 # benchmark program (tests/media/bench_frames_check.sh). bench/ is read after

@@ -30,6 +30,13 @@ int const MAX_CATCH_UP_ROUNDS = 4;
 // The clock's wrap lands this close (µs of timeline time) after the loop's
 // start: one late tick at the top speed.
 long long const CLOCK_WRAP_TOLERANCE = 1000000;
+// Resting, the sink is suspended this long after what it held should have
+// been heard (ms): the server's played time lags a little. However much it
+// says it still holds, it is suspended within a second.
+int const SUSPEND_MARGIN_MS = 20;
+long long const MAX_SUSPEND_DELAY_MS = 1000;
+// Suspended this long (ms), its stream is closed.
+int const STREAM_RELEASE_DELAY_MS = 5000;
 
 int SampleFrameSize()
 {
@@ -58,6 +65,8 @@ AudioOutputManager::AudioOutputManager(Timeline* timeline, QObject* parent)
     mTimer.setTimerType(Qt::PreciseTimer);
     mTimer.setInterval(TICK_INTERVAL_MS);
     connect(&mTimer, &QTimer::timeout, this, &AudioOutputManager::WriteToAudioOutput);
+    mRestTimer.setSingleShot(true);
+    connect(&mRestTimer, &QTimer::timeout, this, &AudioOutputManager::QuietRestingOutput);
     SetTimeline(timeline);
 }
 
@@ -115,10 +124,11 @@ void AudioOutputManager::SetTimeline(Timeline* timeline)
     if (!mTimeline)
     {
         mTimer.stop();
+        mRestTimer.stop();
         mOutput->Reset();
         return;
     }
-    mTimer.start();
+    WakeTicks();
 }
 
 void AudioOutputManager::SetTimelineHandover(std::shared_ptr<AudioOutputTimeline> handover)
@@ -149,7 +159,44 @@ void AudioOutputManager::WakeTicks()
 {
     if (mTimeline && !mTimer.isActive())
     {
+        mRestTimer.stop();
         mTimer.start();
+    }
+}
+
+void AudioOutputManager::RestTicks()
+{
+    mTimer.stop();
+    if (mOutput->IsStarted())
+    {
+        // A started sink keeps a timer of its own running, even with nothing
+        // to play; the end of what it holds is heard before it is suspended.
+        long long const toPlayMs = mOutput->USecsToPlay() / 1000;
+        mRestTimer.start(static_cast<int>(std::min(toPlayMs, MAX_SUSPEND_DELAY_MS)) + SUSPEND_MARGIN_MS);
+    }
+    else if (mOutput->IsSuspended())
+    {
+        mRestTimer.start(STREAM_RELEASE_DELAY_MS);
+    }
+}
+
+void AudioOutputManager::QuietRestingOutput()
+{
+    if (mTimer.isActive())
+    {
+        return;
+    }
+    if (mOutput->IsStarted())
+    {
+        // Suspended, the sink stops its timer, and play resumes it at once.
+        mOutput->Suspend();
+        mRestTimer.start(STREAM_RELEASE_DELAY_MS);
+    }
+    else if (mOutput->IsSuspended())
+    {
+        // Even a suspended stream has the sound system's thread wake for it
+        // now and then: a long pause closes it, and play opens a new one.
+        mOutput->Reset();
     }
 }
 
@@ -348,7 +395,7 @@ void AudioOutputManager::WriteToAudioOutput()
     {
         // Paused with nothing left to write: the sink plays out what it
         // holds, and the ticks rest until play or a scrub wakes them.
-        mTimer.stop();
+        RestTicks();
         return;
     }
     if (!mPlaying || !mPlaybackReady)
@@ -417,7 +464,7 @@ void AudioOutputManager::WriteToAudioOutput()
     if (mScrubDuration >= 0 && ScrubPlayedOut())
     {
         // Only silence is left to play: the ticks rest until the next scrub.
-        mTimer.stop();
+        RestTicks();
     }
 }
 

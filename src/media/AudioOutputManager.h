@@ -18,7 +18,9 @@ class Timeline;
 // time-stretched otherwise, and now and then compares what the sink has played
 // with the playback time, repositioning the audio when they drift apart.
 // Paused, once nothing is left to write, the ticks rest until play, a scrub
-// or a reset wakes them.
+// or a reset wakes them, and once the sink has played out what it held it is
+// suspended too, which stops the sink's own timer; the next play resumes it.
+// A long pause closes the sink's stream, and play opens a new one.
 // Lives on the audio-output task's thread; the engine drives it through its
 // slots (queued calls).
 class AudioOutputManager : public QObject
@@ -53,11 +55,16 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void WriteToAudioOutput();
+    // The ticks still rest: the sink, played out, is suspended, and after a
+    // longer rest its stream is closed.
+    void QuietRestingOutput();
 
 private:
     // Starts the ticks again after they rested (paused, or a scrub played
     // out), when there is a timeline to play.
     void WakeTicks();
+    // Stops the ticks; the sink is quieted once what it holds is heard.
+    void RestTicks();
     // The scrubbed frame's audio is all written and played: the sink holds
     // only the silence after it.
     bool ScrubPlayedOut() const;
@@ -95,6 +102,9 @@ private:
     std::shared_ptr<AudioOutputTimeline> mHandover;
     unsigned long long mHandoverTaken = 0;
     QTimer mTimer {this};
+    // Single-shot, while the ticks rest: until the sink has played what it
+    // held, then until its stream is closed.
+    QTimer mRestTimer {this};
     AudioOutput* mOutput = nullptr;
     QByteArray mPendingBuffer;
     long long mScrubDuration = -1;
