@@ -831,6 +831,7 @@ Timeline* TestMonitorPanel::ParkInSecondGop()
         return nullptr;
     }
     OpenInViewer(mLongGop);
+    mPanel->ResetRange();
     mPanel->GlobalTimeControl()->SetPlaybackTimeByFrame(270, false, false);
     // Decoding starts over from the playhead with an empty cache.
     mAv->ReloadTimeline(mLongGop->OutputId());
