@@ -252,7 +252,7 @@ namespace Settings
     // ---- Compiled in: snapshots ----
     inline int snapshotFormat = 0; // 0 PNG, 1 JPG
     inline QString snapshotFileType = QStringLiteral("png");
-    inline qint64 snapshotUpdateTimeout = 1000;
+    inline qint64 snapshotUpdateTimeout = 1000; // ms a capture waits for a frame while decoding stands still
 
     // ---- Compiled in: export ----
     inline int exportGlobalWidth = 960;

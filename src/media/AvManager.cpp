@@ -164,6 +164,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     connect(worker, &AvWorker::TaskCompleted, this, &AvManager::DeleteWorker);
     connect(worker, &AvWorker::DecodeTrackUpdated, this, &AvManager::OnDecodeTrackUpdateCompleted);
     connect(worker, &AvWorker::VideoFrameChanged, this, &AvManager::OnVideoFrameChanged);
+    connect(worker, &AvWorker::VideoDecodingAdvanced, this, &AvManager::OnVideoDecodingAdvanced);
     connect(worker, &AvWorker::ExportLogMsgReceived, this, &AvManager::LogExportMsg);
     // Connected after the queued calls to this object, so that a wait for
     // workers woken here finds them posted.
@@ -1258,6 +1259,15 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
         mSoughtByUser = false; // the sought picture is out
     }
     emit VideoFrameChanged(timeline->OutputId(), std::move(current), std::move(previous), std::move(next));
+}
+
+void AvManager::OnVideoDecodingAdvanced(int workerId)
+{
+    AvWorkerProperties const* record = FindActiveWorker(workerId);
+    if (record && record->task->timeline)
+    {
+        emit VideoDecodingAdvanced(record->task->timeline->OutputId());
+    }
 }
 
 void AvManager::LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError)

@@ -154,6 +154,9 @@ Q_SIGNALS:
     void VideoFrameChanged(int outputId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
                            std::shared_ptr<VideoFrame> next);
     void TimelineDecodingEnded(int outputId);
+    // The video decoding of the output moved on while its cache does not
+    // hold the playback time: the picture waited for is on its way.
+    void VideoDecodingAdvanced(int outputId);
     void ExportTasksEnded();
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
 
@@ -170,6 +173,7 @@ private Q_SLOTS:
     void FinalThreadCleanup();
     void ProcessDeferredDelete();
     void OnDecodeTrackUpdateCompleted(int id);
+    void OnVideoDecodingAdvanced(int workerId);
     void OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
                              std::shared_ptr<VideoFrame> next);
     void LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError);

@@ -84,6 +84,8 @@ void AvWorker::DecodeTimeline()
     if (mTask->type == AvWorkerTaskType::DecodeVideo)
     {
         connect(mDecodeManager, &DecodeManager::VideoFrameChanged, this, &AvWorker::OnVideoFrameChanged);
+        connect(mDecodeManager, &DecodeManager::VideoDecodingAdvanced, this,
+                [this] { emit VideoDecodingAdvanced(mId); });
         mDecodeManager->StartDecoding(mTask->timeline, DecodeType::Video, false);
         emit VideoFrameChanged(mId, nullptr, nullptr, nullptr);
     }

@@ -56,6 +56,7 @@ public Q_SLOTS:
 Q_SIGNALS:
     void TaskCompleted(int id);
     void DecodeTrackUpdated(int id);
+    void VideoDecodingAdvanced(int id);
     void VideoFrameChanged(int id, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
                            std::shared_ptr<VideoFrame> next);
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);

@@ -482,6 +482,7 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
     {
         mVideoDecoder = new VideoDecoder(mExportMode);
         connect(mVideoDecoder, &VideoDecoder::DecodingProgressed, this, &DecodeManager::UpdateOutputs);
+        connect(mVideoDecoder, &VideoDecoder::DecodingProgressed, this, &DecodeManager::ReportVideoDecodingAdvanced);
         mVideoDecoder->SetCommandInbox(mInbox);
         connect(mVideoDecoder, &VideoDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
         mVideoDecoder->Initialize();
@@ -723,6 +724,10 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
         int const status = mVideoDecoder->DecodeNext();
         // What the decoder holds besides the cache counts against it.
         mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+        if (status == VideoDecoder::STATUS_DONE)
+        {
+            ReportVideoDecodingAdvanced();
+        }
         return status;
     }
     case ClipDecoder::ImageSequence:
@@ -731,6 +736,16 @@ int DecodeManager::DecodeNextOn(ClipDecoder decoder)
         return mAudioDecoder->DecodeNext();
     }
     return STATUS_END_REACHED;
+}
+
+void DecodeManager::ReportVideoDecodingAdvanced()
+{
+    // Only while something waits: the cache filling ahead of a shown
+    // picture wakes nobody.
+    if (mDecoding && mTimeline && !mExportMode && !mTimeline->VideoCacheReady())
+    {
+        emit VideoDecodingAdvanced();
+    }
 }
 
 void DecodeManager::SetBackwardWindowBudget()

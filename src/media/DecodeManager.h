@@ -83,6 +83,11 @@ Q_SIGNALS:
     void ProcessAudioOutput();
     // A new decode track was taken, as asked by UpdateTrack.
     void DecodeTrackUpdated();
+    // The video decoder took a step while the cache does not hold the
+    // playback time: what waits for that time's picture sees the decoding
+    // move on towards it (a seek deep into a long GOP hands out nothing for
+    // a long while).
+    void VideoDecodingAdvanced();
 
 private:
     enum class ClipDecoder
@@ -121,6 +126,8 @@ private:
     // of the clip by itself.
     bool RunClipLoop(ClipDecoder decoder);
     int DecodeNextOn(ClipDecoder decoder);
+    // Emits VideoDecodingAdvanced when the playback time waits for pictures.
+    void ReportVideoDecodingAdvanced();
     // Tells the video decoder what of the video budget the cache keeps.
     void SetBackwardWindowBudget();
     // Sizes the backward window about to be decoded by what the cache keeps,

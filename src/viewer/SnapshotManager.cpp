@@ -222,6 +222,11 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
             fail(QStringLiteral("Snapshot stopped: the timeline was closed"));
             break;
         }
+        if (cancelRequested)
+        {
+            cancelRequested = false; // while waiting for the frame
+            break;
+        }
         // Delivered frames wait in the queue until handed on.
         QCoreApplication::processEvents();
         // Frames still late: the viewer shows the pictures of the frame it
@@ -314,16 +319,17 @@ bool SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
         return !timeline || viewerWidget->PrimaryTimeline() != timeline ||
                avManager->AllVideoFramesReceivedForCurrentTime();
     };
-    if (over())
+    if (over() || cancelRequested)
     {
-        return true;
+        return over();
     }
     // The frames arrive as queued events, and the series runs inside an event
     // handler (a menu action or the export's start) that leaves the rest of
     // the window working meanwhile: so the wait is a local event loop, quit by
     // whatever can end it (a frame handed to the viewer, decoding ended, the
-    // timeline switched or deleted) or by the time-out when a frame never
-    // comes.
+    // timeline switched or deleted, a cancel) or by the time-out when the
+    // decoding stops moving on. A frame deep in a long GOP is decoded from
+    // its key picture on: every step of the way restarts the time-out.
     QEventLoop loop;
     auto const quitWhenOver = [&] {
         if (over())
@@ -331,13 +337,19 @@ bool SnapshotManager::WaitForFrames(QPointer<Timeline> const& timeline)
             loop.quit();
         }
     };
+    QTimer stalled;
+    stalled.setSingleShot(true);
+    connect(&stalled, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(avManager, &AvManager::VideoFrameChanged, &loop, quitWhenOver);
     connect(avManager, &AvManager::TimelineDecodingEnded, &loop, quitWhenOver);
     connect(avManager, &AvManager::PrimaryTimelineChanged, &loop, quitWhenOver);
+    connect(avManager, &AvManager::VideoDecodingAdvanced, &loop, [&stalled] { stalled.start(); });
     connect(timeline.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
     auto const timeout = std::clamp<qint64>(Settings::snapshotUpdateTimeout, 0, std::numeric_limits<int>::max());
-    QTimer::singleShot(static_cast<int>(timeout), &loop, &QEventLoop::quit);
+    stalled.start(static_cast<int>(timeout));
+    frameWait = &loop;
     loop.exec();
+    frameWait = nullptr;
     return over();
 }
 
@@ -354,6 +366,10 @@ void SnapshotManager::Reset()
 void SnapshotManager::CancelSnapshotOperation()
 {
     cancelRequested = true;
+    if (frameWait)
+    {
+        frameWait->quit();
+    }
 }
 
 bool SnapshotManager::IsSeriesRunning() const

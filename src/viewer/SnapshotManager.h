@@ -9,6 +9,7 @@
 #include <QString>
 
 class GlobalTimeControlWidget;
+class QEventLoop;
 class Timeline;
 class ViewerWidget;
 struct ExportProperties;
@@ -56,12 +57,15 @@ private:
     // Writes a captured image; a failure is logged.
     bool SaveImage(QImage const& image, QString const& path);
     // Returns once the engine has handed the viewer every frame of the
-    // playback time, the timeline has left the viewer, or
-    // Settings::snapshotUpdateTimeout has passed: true when the frames came.
+    // playback time, the timeline has left the viewer, the series was
+    // cancelled, or Settings::snapshotUpdateTimeout has passed without the
+    // decoding moving on: true when the frames came.
     bool WaitForFrames(QPointer<Timeline> const& timeline);
 
     GlobalTimeControlWidget* timeControl;
     ViewerWidget* viewerWidget;
     bool cancelRequested = false;
     bool seriesRunning = false;
+    // The local event loop of WaitForFrames while it runs; a cancel quits it.
+    QEventLoop* frameWait = nullptr;
 };

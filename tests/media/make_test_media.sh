@@ -81,6 +81,13 @@ x264() { echo "-c:v libx264 -preset veryfast -pix_fmt yuv420p"; }
 gen numbered_gop250.mp4 ff -filter_complex "$(numbered 320x240 25 12)" -map "[v]" $(x264) \
   -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 "$out/numbered_gop250.mp4"
 
+# 1440x1080 H.264 with one key picture every 250 frames, 275 numbered frames
+# at 25 fps: the band of numbered(), scaled with the picture, so the numbers
+# read as on the 320x240 clips. A frame late in the first GOP takes the
+# decoding of all before it.
+gen numbered_gop250_1080.mp4 ff -filter_complex "testsrc2=s=1440x1080:r=25:d=11[bg];color=black:s=320x32:r=25:d=11,format=gray,geq=lum='255*mod(floor(N/pow(2\,floor(X/20)))\,2)',scale=1440:144:flags=neighbor[num];[bg][num]overlay=0:0,format=yuv420p[v]" \
+  -map "[v]" $(x264) -bf 3 -g 250 -keyint_min 250 -sc_threshold 0 "$out/numbered_gop250_1080.mp4"
+
 # Odd width and height in 4:2:0 (FFV1 allows them): chroma rounds up.
 gen numbered_odd_333x241.mkv ff -filter_complex "$(numbered 320x240 25 2 | sed 's/testsrc2=s=320x240/testsrc=s=333x241/')" \
   -map "[v]" -c:v ffv1 "$out/numbered_odd_333x241.mkv"

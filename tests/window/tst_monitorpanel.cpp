@@ -5,6 +5,7 @@
 // read back from the number the clip carries in its pixels.
 #include "../viewer/ViewerTestRig.h"
 #include "ProjectTimelines.h"
+#include "support/TaskHold.h"
 #include "support/TestMedia.h"
 
 #include "app/KeyBindings.h"
@@ -31,10 +32,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QMainWindow>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -163,6 +166,8 @@ private Q_SLOTS:
     void AnExportIntoAnOutputAnotherExportHoldsFails();
     void SnapshotsReadTheCurrentFrame();
     void LateFramesAreSkippedNotCapturedUnderTheirNumber();
+    void CaptureDeepInALongGopWaitsWhileDecodingMovesOn();
+    void CaptureStopsWhenDecodingStandsStill();
 
 private:
     void Seek(int frame);
@@ -171,6 +176,9 @@ private:
     void WaitShown();
     int Shown();
     ExportProperties Capture(QString const& name);
+    // The long-GOP clip in the viewer, parked in its second GOP with a cache
+    // freshly filled from there: nothing of the first GOP is decoded.
+    Timeline* ParkInSecondGop();
     QStringList RunExport(ExportProperties const& request);
 
     std::unique_ptr<ProjectManager> mProjectManager;
@@ -181,6 +189,7 @@ private:
     AvManager* mAv = nullptr;
     Timeline* mClip = nullptr;
     Timeline* mEdit = nullptr;
+    Timeline* mLongGop = nullptr;
     QUuid mEditId;
     QTemporaryDir mDir;
 };
@@ -810,6 +819,123 @@ void TestMonitorPanel::SnapshotsReadTheCurrentFrame()
     QVERIFY(mPanel->SnapshotToPath(mDir.filePath("other.tif"), QStringLiteral("JPG (*.jpg)")));
     QCOMPARE(Settings::snapshotFileType, QStringLiteral("jpg"));
     QVERIFY(QFile::exists(mDir.filePath("other.tif.jpg")));
+}
+
+Timeline* TestMonitorPanel::ParkInSecondGop()
+{
+    if (!mLongGop)
+    {
+        mLongGop = ProjectTimelines::AddSource(*mProjectManager, QStringLiteral("numbered_gop250_1080.mp4"));
+    }
+    if (!mLongGop)
+    {
+        return nullptr;
+    }
+    OpenInViewer(mLongGop);
+    mPanel->ResetRange();
+    mPanel->GlobalTimeControl()->SetPlaybackTimeByFrame(270, false, false);
+    // Decoding starts over from the playhead with an empty cache.
+    mAv->ReloadTimeline(mLongGop->OutputId());
+    long long const parked = mLongGop->TimeAtFrame(270, false);
+    long long const deep = mLongGop->TimeAtFrame(230, false);
+    bool const ready = QTest::qWaitFor(
+        [&] {
+            return mViewer->PrimaryTimeline() == mLongGop && mLongGop->VideoCacheCoversTime(parked) &&
+                   !mLongGop->VideoCacheCoversTime(deep) && mAv->AllVideoFramesReceivedForCurrentTime();
+        },
+        20000);
+    return ready ? mLongGop : nullptr;
+}
+
+// A frame late in a long GOP comes only after the decoding of every picture
+// since the key picture: the capture waits as long as that decoding moves
+// on, however much longer than the time-out it takes in all.
+void TestMonitorPanel::CaptureDeepInALongGopWaitsWhileDecodingMovesOn()
+{
+    // One decoding thread: the way to frame 230 is long on many cores too,
+    // and so the time-out below, against the pauses of a loaded machine.
+    auto const restore = qScopeGuard([threads = Settings::videoDecoderThreadCount,
+                                      timeout = Settings::snapshotUpdateTimeout] {
+        Settings::videoDecoderThreadCount = threads;
+        Settings::snapshotUpdateTimeout = timeout;
+    });
+    Settings::videoDecoderThreadCount = 1;
+    Timeline* const timeline = ParkInSecondGop();
+    QVERIFY(timeline);
+    QCOMPARE(Shown(), 270);
+    // How long reaching frame 230 takes on this machine now; the time-out
+    // is set to a third of it: the decoding moves on many times within it
+    // (one packet at a time), and the capture takes several of them.
+    QElapsedTimer reaching;
+    reaching.start();
+    mPanel->GlobalTimeControl()->SetPlaybackTimeByFrame(230, false, false);
+    QCOMPARE(Shown(), 230);
+    qint64 const reach = reaching.elapsed();
+    qInfo() << "decoding to frame 230 took" << reach << "ms";
+    QVERIFY(ParkInSecondGop());
+
+    Settings::snapshotUpdateTimeout = std::max<qint64>(reach / 3, 1);
+    mPanel->GlobalTimeControl()->SetPlaybackRangeByFrame(230, 240);
+    ExportProperties request = Capture(QStringLiteral("deep.mp4"));
+    request.ignoreRange = false;
+    request.noAudio = true;
+    QStringList const lines = RunExport(request);
+    QVERIFY2(lines.contains(QStringLiteral("\nExport completed successfully.")), qPrintable(lines.join('|')));
+    QString const path = mDir.filePath("deep.mp4");
+    QList<int> expected;
+    for (int frame = 230; frame <= 240; ++frame)
+    {
+        expected << frame;
+    }
+    QCOMPARE(FrameNumbers(path), expected);
+}
+
+// With decoding at a standstill (a decode task that never starts), the
+// capture stops after the time-out and says which frame it waited for; a
+// cancel ends the wait at once.
+void TestMonitorPanel::CaptureStopsWhenDecodingStandsStill()
+{
+    Timeline* const timeline = ParkInSecondGop();
+    QVERIFY(timeline);
+    mPanel->GlobalTimeControl()->SetPlaybackRangeByFrame(230, 240);
+    ExportProperties request = Capture(QStringLiteral("stalled.mp4"));
+    request.ignoreRange = false;
+    request.noAudio = true;
+    qint64 const timeout = Settings::snapshotUpdateTimeout;
+    auto const restore = qScopeGuard([timeout] { Settings::snapshotUpdateTimeout = timeout; });
+    QStringList stalled;
+    QStringList cancelled;
+    {
+        TaskHold hold(mAv, AvWorkerTaskType::DecodeVideo);
+        mAv->ReloadTimeline(timeline->OutputId());
+        QVERIFY(hold.WaitUntilHeld());
+        Settings::snapshotUpdateTimeout = 200;
+        stalled = RunExport(request);
+
+        // Cancelled from inside the wait for frame 230, which would
+        // otherwise last until the hold gives way: no picture is captured.
+        Settings::snapshotUpdateTimeout = timeout;
+        QMetaObject::Connection const captured = connect(mPanel->SnapshotManagerPtr(),
+                                                         &SnapshotManager::ExportFrameGenerated, this,
+                                                         [&cancelled] { cancelled << QStringLiteral("captured"); });
+        QMetaObject::Connection const cancel =
+            connect(mAv, &AvManager::PlaybackFrameChanged, this, [this](int frame) {
+                if (frame == 230)
+                {
+                    QTimer::singleShot(0, mPanel, &MonitorPanel::CancelExport);
+                }
+            });
+        cancelled << RunExport(request);
+        disconnect(cancel);
+        disconnect(captured);
+    }
+    QVERIFY2(stalled.contains(QStringLiteral("Snapshot stopped: frame 230 was not decoded in time")),
+             qPrintable(stalled.join('|')));
+    QVERIFY(stalled.contains(QStringLiteral("\nExport failed!")));
+    QVERIFY2(cancelled.contains(QStringLiteral("\nExport cancelled")), qPrintable(cancelled.join('|')));
+    QVERIFY(!cancelled.contains(QStringLiteral("\nExport failed!")));
+    QVERIFY2(!cancelled.contains(QStringLiteral("captured")), qPrintable(cancelled.join('|')));
+    QVERIFY(!Settings::exportInProgress);
 }
 
 int main(int argc, char** argv)
