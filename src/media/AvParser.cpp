@@ -568,7 +568,7 @@ void AvParser::ApplyStreamTiming(int fileIndex)
         {
             mSource->SetDuration(video.endTime);
         }
-        if (video.startTimeOffset >= 0)
+        if (video.StartTimeKnown())
         {
             for (AudioStreamInfo& audio : file->audioStreams)
             {

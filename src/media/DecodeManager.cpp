@@ -1200,8 +1200,26 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
             PlaceFrame(clip, std::move(frame), index);
             return;
         }
-        if (mHeldPicture && index != mHeldPictureIndex)
+        if (!mHeldPicture)
         {
+            mPictureIndexBeforeHeld = std::numeric_limits<int>::min();
+        }
+        else if (index < mHeldPictureIndex)
+        {
+            // Pictures come in the order they are shown: one whose time says
+            // otherwise carries a wrong timestamp, and only it is given up
+            // (the picture before it covers its frame). This one, when it
+            // falls back behind the one before the held picture, else the
+            // held one, timed late.
+            if (index <= mPictureIndexBeforeHeld)
+            {
+                return;
+            }
+            mHeldPicture.reset();
+        }
+        else if (index != mHeldPictureIndex)
+        {
+            mPictureIndexBeforeHeld = mHeldPictureIndex;
             CacheHeldPicture();
         }
         mHeldPicture = std::move(frame);

@@ -223,6 +223,9 @@ private:
     // one starts on the same timeline frame, it covers that frame instead.
     std::shared_ptr<VideoFrame> mHeldPicture;
     int mHeldPictureIndex = 0;
+    // The frame of the picture placed before the held one, the lowest int
+    // when none came since the held one was dropped.
+    int mPictureIndexBeforeHeld = 0;
     // Going forward, the source time the movie decoder was last sought to,
     // until the first picture since then came; -1 otherwise.
     long long mSoughtTime = -1;

@@ -39,11 +39,16 @@ reference() {
 # would clip to run forward), the last one that starts before the frame's
 # start or within a quarter of a frame after it (half a tick of the time base
 # where that is more). The stream ends one frame after the last picture
-# decoded: frames up to the one that picture starts.
+# decoded: frames up to the one that picture starts. With a third argument
+# "pts", each picture is timed by its own presentation time rather than by
+# ffmpeg's best effort (which takes decoding times for every picture after
+# one whose time is out of order).
 covering() {
   stream=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate,time_base -of csv=p=0 "$1")
-  ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time -of default=nw=1 "$1" |
-    sed -n 's/^best_effort_timestamp_time=//p' > "$work/covering.times"
+  field=best_effort_timestamp_time
+  [ "${3:-}" = pts ] && field=pts_time
+  ffprobe -v error -select_streams v:0 -show_entries frame=$field -of default=nw=1 "$1" |
+    sed -n "s/^$field=//p" > "$work/covering.times"
   ffmpeg -nostdin -v error -noautorotate -i "$1" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 \
     -sws_flags bilinear+full_chroma_int+accurate_rnd -pix_fmt "$2" -f framemd5 - |
     awk -F', *' -v stream="$stream" '
@@ -132,6 +137,9 @@ check() {
     covering:*) # a variable-rate movie: the picture covering each frame's start
       expect=${expect#covering:}; ref="$ref.covering"
       [ -s "$ref" ] || covering "$source" "$format" > "$ref" ;;
+    covering-pts:*) # the same, each picture at its own presentation time
+      expect=${expect#covering-pts:}; ref="$ref.covering-pts"
+      [ -s "$ref" ] || covering "$source" "$format" pts > "$ref" ;;
     *) [ -s "$ref" ] || reference "$source" "$format" > "$ref" ;;
   esac
   if [ ! -s "$ref" ]; then
