@@ -354,6 +354,23 @@ for media in numbered_brokenidr.mkv numbered_brokenidr.mp4 numbered_hevc_brokeni
   done
 done
 # ---- end of the first picture block -----------------------------------------
+# ---- Timing: a wrapping clock, a late timestamp, phone rates ---------------
+# MPEG-TS from 3.3 s before its 33-bit clock wraps: the pictures before the
+# wrap are the first 83 frames, whichever way a frame is reached.
+each_mode "TS before its clock wraps" "$m/numbered_wrap.ts" 300
+check "TS before its clock wraps, seeks to its start" "$m/numbered_wrap.ts" 200,1,82,83,2,0 --seek 200,1,82,83,2,0
+check "TS before its clock wraps, decoded times" "$m/numbered_wrap.ts" 299,0,150,1,84 --seek 299,0,150,1,84 \
+  --decoded-times
+# Picture 101 timed 1 s late: shown at that time (frame 126, where picture
+# 126 takes it), frame 101 holding picture 100; every other frame its own,
+# also before it once the decoder has passed it.
+noise_modes "picture 101 timed 1 s late" "$m/numbered_late101.mp4" 200 9,93,101,102,126,127,9,93 covering-pts:
+# A phone's jittering clock with a pause, timed at its base rate of 30 fps
+# (the pause holds a picture: 182 frames); a refresh cut whose average is
+# 30.30 fps, one picture a frame.
+noise_modes "phone clock" "$m/numbered_phone.mov" 182 90,91,92,93 covering:
+noise_modes "intra refresh cut, 30 fps" "$m/numbered_refresh30.mp4" 265 27,100,200
+# ---- end of the timing block ---------------------------------------------
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3
