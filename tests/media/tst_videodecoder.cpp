@@ -1349,8 +1349,12 @@ void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream()
 void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne_data()
 {
     QTest::addColumn<bool>("fromPackets");
-    QTest::newRow("packet times") << true;
-    QTest::newRow("decoded times") << false;
+    QTest::addColumn<int>("threads");
+    for (int const threads : {1, 3, 9, 16})
+    {
+        QTest::addRow("packet times, %d threads", threads) << true << threads;
+        QTest::addRow("decoded times, %d threads", threads) << false << threads;
+    }
 }
 
 void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne()
@@ -1359,8 +1363,14 @@ void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne()
     // its own time, from the start and after seeks made once the decoder has
     // passed the late one, before it and after it.
     QFETCH(bool, fromPackets);
+    QFETCH(int, threads);
+    int const oldThreads = Settings::videoDecoderThreadCount;
     Settings::videoTimesFromPackets = fromPackets;
-    auto const restore = qScopeGuard([] { Settings::videoTimesFromPackets = true; });
+    Settings::videoDecoderThreadCount = threads;
+    auto const restore = qScopeGuard([oldThreads] {
+        Settings::videoTimesFromPackets = true;
+        Settings::videoDecoderThreadCount = oldThreads;
+    });
     Decoding decoding(QStringLiteral("numbered_late101.mp4"));
     QVERIFY(decoding.opened);
     QCOMPARE(decoding.info->frameStep, 40000.0);
