@@ -1206,11 +1206,11 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
         }
         else if (index < mHeldPictureIndex)
         {
-            // Pictures come in the order they are shown: one whose time says
-            // otherwise carries a wrong timestamp, and only it is given up
-            // (the picture before it covers its frame). This one, when it
-            // falls back behind the one before the held picture, else the
-            // held one, timed late.
+            // Pictures come in the order they are shown, so one of these two
+            // carries a wrong timestamp, and only that one is given up (the
+            // picture before it covers its frame): this one when it lies even
+            // before the picture placed before the held one (timed early),
+            // else the held one (timed late).
             if (index <= mPictureIndexBeforeHeld)
             {
                 return;
