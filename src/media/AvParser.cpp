@@ -568,7 +568,7 @@ void AvParser::ApplyStreamTiming(int fileIndex)
         {
             mSource->SetDuration(video.endTime);
         }
-        if (video.startTimeOffset >= 0)
+        if (video.StartTimeKnown())
         {
             for (AudioStreamInfo& audio : file->audioStreams)
             {
@@ -578,10 +578,20 @@ void AvParser::ApplyStreamTiming(int fileIndex)
     }
     else if (mSource->AudioStreamCount() >= 1 && !file->audioStreams.isEmpty())
     {
+        // Sound alone starts with its first sample, wherever the stream's
+        // clock puts it (after an MP3's priming samples, a Vorbis stream's
+        // first packet, which decodes to nothing): the first stream's clock
+        // times them all.
+        AudioStreamInfo const& first = file->audioStreams.constFirst();
+        long long const offset = first.endTime > 0 ? first.startTime : 0;
+        for (AudioStreamInfo& audio : file->audioStreams)
+        {
+            audio.startTimeOffset = offset;
+        }
         // An end of 0 is unknown; an unknown container duration is replaced.
         long long const duration = mSource->Duration();
-        long long const endTime = file->audioStreams.constFirst().endTime;
-        if (endTime > 0 && (duration < 0 || duration > endTime))
+        long long const endTime = first.endTime - offset;
+        if (first.endTime > 0 && (duration < 0 || duration > endTime))
         {
             mSource->SetDuration(endTime);
         }

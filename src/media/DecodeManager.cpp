@@ -1207,8 +1207,26 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
             PlaceFrame(clip, std::move(frame), index);
             return;
         }
-        if (mHeldPicture && index != mHeldPictureIndex)
+        if (!mHeldPicture)
         {
+            mPictureIndexBeforeHeld = std::numeric_limits<int>::min();
+        }
+        else if (index < mHeldPictureIndex)
+        {
+            // Pictures come in the order they are shown, so one of these two
+            // carries a wrong timestamp, and only that one is given up (the
+            // picture before it covers its frame): this one when it lies even
+            // before the picture placed before the held one (timed early),
+            // else the held one (timed late).
+            if (index <= mPictureIndexBeforeHeld)
+            {
+                return;
+            }
+            mHeldPicture.reset();
+        }
+        else if (index != mHeldPictureIndex)
+        {
+            mPictureIndexBeforeHeld = mHeldPictureIndex;
             CacheHeldPicture();
         }
         mHeldPicture = std::move(frame);

@@ -230,6 +230,10 @@ private:
     // one starts on the same timeline frame, it covers that frame instead.
     std::shared_ptr<VideoFrame> mHeldPicture;
     int mHeldPictureIndex = 0;
+    // Going forward, the frame of the picture placed just before the held
+    // one; the lowest int when none was placed since the held run began
+    // (after a seek, a restart or the end of a clip).
+    int mPictureIndexBeforeHeld = 0;
     // Going forward, the source time the movie decoder was last sought to,
     // until the first picture since then came; -1 otherwise.
     long long mSoughtTime = -1;

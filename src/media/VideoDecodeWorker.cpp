@@ -93,6 +93,18 @@ QString PixelFormatName(AVPixelFormat format)
     return name ? QString::fromUtf8(name) : QString::number(static_cast<int>(format));
 }
 
+// The picture's own presentation time where its packet carried one, else
+// FFmpeg's best effort from the decoding times. The best effort alone would
+// not do: after one picture whose time contradicts the order of the pictures
+// around it, FFmpeg times every later picture of the codec by its decoding
+// time, flushes or not, which moves them all and makes the picture a seek
+// delivers depend on what was decoded before it. A wrong time stays that
+// picture's own.
+long long PictureTimestamp(AVFrame const* picture)
+{
+    return picture->pts != AV_NOPTS_VALUE ? picture->pts : picture->best_effort_timestamp;
+}
+
 } // namespace
 
 VideoDecodeWorker::VideoDecodeWorker(int id, bool forExport, QObject* parent)
@@ -332,7 +344,7 @@ bool VideoDecodeWorker::DecodesAlone(AVPacket const* packet, long long time)
             int const result = avcodec_receive_frame(context, mDecodedFrame);
             if (result == 0)
             {
-                long long const timestamp = mDecodedFrame->best_effort_timestamp;
+                long long const timestamp = PictureTimestamp(mDecodedFrame);
                 decoded = decoded || (timestamp != AV_NOPTS_VALUE && StreamTime(timestamp) == time);
                 av_frame_unref(mDecodedFrame);
                 continue;
@@ -542,7 +554,7 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     {
         return;
     }
-    bool const untimed = mDecodedFrame->best_effort_timestamp == AV_NOPTS_VALUE && !data.timesFromCount;
+    bool const untimed = PictureTimestamp(mDecodedFrame) == AV_NOPTS_VALUE && !data.timesFromCount;
     if (!probeOnly && untimed && !data.timeAnchored)
     {
         // Shown at a time nothing tells (a key picture handed out before the
@@ -559,7 +571,7 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
     }
     data.lastFrameTime = time;
     ++data.pictureCount;
-    mTimeKnown = mTimeKnown || mDecodedFrame->best_effort_timestamp != AV_NOPTS_VALUE;
+    mTimeKnown = mTimeKnown || PictureTimestamp(mDecodedFrame) != AV_NOPTS_VALUE;
     if (!data.receivedFrame)
     {
         data.receivedFrame = true;
@@ -570,8 +582,7 @@ void VideoDecodeWorker::HandleFrame(bool probeOnly)
         return;
     }
     if (mSkipLimit >= 0 && !mSkipEnded &&
-        (mDecodedFrame->best_effort_timestamp == AV_NOPTS_VALUE ||
-         mDecodedFrame->best_effort_timestamp != mDecodedFrame->pts || time != stamped))
+        (mDecodedFrame->pts == AV_NOPTS_VALUE || time != stamped))
     {
         // Timed by guesswork that counts on the pictures before it.
         data.skipUnsafe = true;
@@ -649,7 +660,7 @@ long long VideoDecodeWorker::FrameTime() const
         double const step = data.streamInfo ? data.streamInfo->frameStep : 0.0;
         return step > 0.0 ? TimeHelpers::FrameToFrameStartTime(static_cast<int>(data.pictureCount), step) : 0;
     }
-    long long const timestamp = mDecodedFrame->best_effort_timestamp;
+    long long const timestamp = PictureTimestamp(mDecodedFrame);
     if (timestamp == AV_NOPTS_VALUE)
     {
         double const frameStep = data.streamInfo ? data.streamInfo->frameStep : 0.0;
@@ -664,7 +675,7 @@ long long VideoDecodeWorker::StreamTime(long long timestamp) const
     // Integer rescaling: a 1/24000 time base in floating point puts some
     // frames a microsecond early.
     long long const time = av_rescale_q_rnd(timestamp, data.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN);
-    long long const offset = data.streamInfo ? std::max(data.streamInfo->startTimeOffset, 0LL) : 0;
+    long long const offset = data.streamInfo ? data.streamInfo->StartOffset() : 0;
     return time - offset;
 }
 

@@ -126,7 +126,7 @@ bool VideoDecoder::OpenSource(Source* source, int fileIndex, int infoIndex)
     {
         return false;
     }
-    if (mStream.info && mStream.info->startTimeOffset < 0)
+    if (mStream.info && !mStream.info->StartTimeKnown())
     {
         DecodeTimingInfoForCurrentStream();
     }
@@ -331,7 +331,7 @@ bool VideoDecoder::SeekStream(long long target)
         int const streamIndex = mStream.info->streamIndex;
         // Stream timestamps start at the start-time offset (large in MPEG-TS
         // and camera files), not at 0.
-        long long const offset = std::max(mStream.info->startTimeOffset, 0LL);
+        long long const offset = mStream.info->StartOffset();
         long long ts = av_rescale_q(SaturatingAdd(target, offset), AV_TIME_BASE_Q, mStream.timeBase);
         if (ts > 0 && !ExactSeek())
         {
@@ -559,7 +559,13 @@ bool VideoDecoder::SeekStreamToStart()
         mDecoding.atStart = true;
         return true;
     }
-    int result = av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BACKWARD);
+    // A stream that began before its clock wrapped starts before 0, where
+    // a time seek cannot tell the times before the wrap from those after:
+    // its start is the input's first byte.
+    bool const wrapped = mStream.info->StartTimeKnown() && mStream.info->startTimeOffset < 0 &&
+                         NegativeTimesArePictures() && KeyPacketsFoundByBytes();
+    int result = wrapped ? av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BYTE)
+                         : av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BACKWARD);
     if (result < 0)
     {
         // Streams whose index starts well above 0 have no entry at or
@@ -632,7 +638,7 @@ bool VideoDecoder::PacketTimes(AVPacket const* packet, long long& presentation, 
     {
         return false;
     }
-    long long const offset = std::max(mStream.info->startTimeOffset, 0LL);
+    long long const offset = mStream.info->StartOffset();
     presentation = av_rescale_q_rnd(pts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
     decoding = av_rescale_q_rnd(dts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
     return true;
@@ -924,7 +930,7 @@ bool VideoDecoder::PacketPastWindow(AVPacket const* packet)
     {
         return false;
     }
-    long long const offset = std::max(mStream.info->startTimeOffset, 0LL);
+    long long const offset = mStream.info->StartOffset();
     long long const decodeTime =
         av_rescale_q_rnd(packet->dts, mStream.timeBase, AV_TIME_BASE_Q, AV_ROUND_DOWN) - offset;
     mWindow.lastDecodeTime = decodeTime;
@@ -1025,7 +1031,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     VideoDecodeWorker worker(-1, mForExport);
     Logger* logger = Logger::GetInstance();
 
-    if (info->startTimeOffset < 0)
+    if (!info->StartTimeKnown())
     {
         ChooseRegularFrameRate();
     }
@@ -1038,7 +1044,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
     // VP9 and AV1, where each packet shows one frame).
     std::unique_ptr<PacketPictureCheck> const frames = TimesFromPacketsAllowed() ? MakePictureCheck() : nullptr;
     bool const fromPackets = TimesFromPacketsAllowed() && (!frames || frames->IsUsable());
-    if (info->startTimeOffset < 0)
+    if (!info->StartTimeKnown())
     {
         // Restarting timestamps still hold the first picture's real time,
         // which the audio streams are timed against.
@@ -1066,7 +1072,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
                                 .arg(info->streamIndex)
                                 .arg(mSource->MediaName()));
         }
-        else if (offset < 0)
+        else if (offset < 0 && !NegativeTimesArePictures())
         {
             logger->Warning(QStringLiteral("Video stream (%1) start time is less than 0. Skipping negative frames: %2 (%3)")
                                 .arg(info->streamIndex)
@@ -1074,7 +1080,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
                                 .arg(offset));
             offset = 0;
         }
-        info->startTimeOffset = std::max(offset, 0LL);
+        info->startTimeOffset = found ? offset : 0;
     }
 
     worker.DecodingData()->timesFromCount = mStream.rewindOnly;
@@ -1183,15 +1189,32 @@ void VideoDecoder::ChooseRegularFrameRate()
     {
         return;
     }
-    // The spacing most pictures keep: a pause or a picture out of line is
-    // one spacing among many.
+    // The spacing most pictures keep: the mean of the spacings near the
+    // median. A pause or a picture out of line falls outside; the jitter of a
+    // phone's clock or of times rounded to milliseconds evens out, where the
+    // median would be one of its extremes.
     auto const middle = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() / 2);
     std::nth_element(spacings.begin(), middle, spacings.end());
-    double const spacing = *middle;
-    auto const fits = [spacing](AVRational rate) {
-        return std::abs(1e6 / av_q2d(rate) / spacing - 1.0) <= RATE_SPACING_TOLERANCE;
-    };
-    if (fits(average) || !fits(base))
+    double const median = *middle;
+    double sum = 0.0;
+    int near = 0;
+    for (double const value : spacings)
+    {
+        if (std::abs(value / median - 1.0) <= RATE_SPACING_NEAR_MEDIAN)
+        {
+            sum += value;
+            ++near;
+        }
+    }
+    double const spacing = sum / near;
+    auto const misfit = [spacing](AVRational rate) { return std::abs(1e6 / av_q2d(rate) / spacing - 1.0); };
+    double const averageMisfit = misfit(average);
+    double const baseMisfit = misfit(base);
+    // The average stays where it fits about as well as the base rate: a rate
+    // a fraction of a percent off moves every picture a frame within a few
+    // hundred frames, and pauses lower the average.
+    if (baseMisfit > RATE_SPACING_TOLERANCE ||
+        (averageMisfit <= RATE_SPACING_TOLERANCE && averageMisfit <= RATE_FIT_MARGIN * baseMisfit))
     {
         return;
     }
@@ -1206,6 +1229,17 @@ void VideoDecoder::ChooseRegularFrameRate()
     // As the parse sets them: the step from the exact rate.
     info->frameStep = AvHelpers::FrameRateToFrameStep(rate);
     info->frameRate = std::trunc(rate * 1000.0 + 0.5) / 1000.0;
+}
+
+bool VideoDecoder::NegativeTimesArePictures() const
+{
+    // A clock narrower than 64 bits (MPEG-TS and MPEG-PS: 33) wraps, and
+    // FFmpeg unwraps a stream that starts in the last minute before the wrap
+    // by giving the pictures before it negative times. Other containers
+    // write negative times on purpose, for pictures decoded but not shown.
+    return mFormatContext && mStream.info && mStream.info->streamIndex >= 0 &&
+           mStream.info->streamIndex < static_cast<int>(mFormatContext->nb_streams) &&
+           mFormatContext->streams[mStream.info->streamIndex]->pts_wrap_bits < 64;
 }
 
 std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
@@ -1254,7 +1288,7 @@ void VideoDecoder::DecodeExtraStreamInfo(Source* source)
     {
         VideoStreamInfo const* info = source->VideoStreamInfoAtIndex(0, i);
         // Opening runs the timing pass for a stream that has not had it.
-        if (info && info->parsed && info->startTimeOffset < 0)
+        if (info && info->parsed && !info->StartTimeKnown())
         {
             decoder.OpenSource(source, 0, i);
             decoder.CloseSource();

@@ -46,9 +46,14 @@ public:
     static constexpr int IMAGE_ALIGNMENT = 4;
 
     // The pictures whose spacing tells the stream's regular rate, and how far
-    // (a share of the spacing) a rate's frame step may lie from it.
+    // (a share of the spacing) a rate's frame step may lie from it. The
+    // spacing is the mean of those within RATE_SPACING_NEAR_MEDIAN of the
+    // median. The base rate is taken over the average where the average does
+    // not fit, or fits RATE_FIT_MARGIN times worse than the base rate.
     static constexpr std::size_t RATE_SAMPLE_PICTURES = 64;
     static constexpr double RATE_SPACING_TOLERANCE = 0.1;
+    static constexpr double RATE_SPACING_NEAR_MEDIAN = 0.5;
+    static constexpr double RATE_FIT_MARGIN = 3.0;
 
     explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
     ~VideoDecoder() override;
@@ -228,6 +233,10 @@ private:
     // The codec shows its pictures in the order of their packets (no
     // reordering): intra-only codecs, VP9, AV1.
     bool PicturesInPacketOrder() const;
+    // A negative time is a picture of the stream, one from before the
+    // container's clock wrapped, not one that the container leaves unshown
+    // (edit lists, codec delay).
+    bool NegativeTimesArePictures() const;
     // What tells whether a packet holds a whole frame; null when every
     // packet of the stream does.
     std::unique_ptr<PacketPictureCheck> MakePictureCheck() const;

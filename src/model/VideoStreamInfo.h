@@ -3,6 +3,8 @@
 #include <QMap>
 #include <QString>
 
+#include <limits>
+
 // Properties of one video stream of a source file, filled by parsing.
 struct VideoStreamInfo
 {
@@ -27,7 +29,15 @@ struct VideoStreamInfo
     QString colorTransfer;
     QString colorSpace;
     QString colorRange;
-    long long startTimeOffset = -1; // µs, time of the first frame
+    // µs, the stream time of the first frame, taken off every frame's time;
+    // START_TIME_UNKNOWN until the timing pass found it. Negative where the
+    // stream starts before its clock's zero (an MPEG-TS recording from just
+    // before its 33-bit clock wrapped).
+    static constexpr long long START_TIME_UNKNOWN = std::numeric_limits<long long>::min();
+    long long startTimeOffset = START_TIME_UNKNOWN;
+    bool StartTimeKnown() const { return startTimeOffset != START_TIME_UNKNOWN; }
+    // The offset taken off the stream's times: 0 while unknown.
+    long long StartOffset() const { return StartTimeKnown() ? startTimeOffset : 0; }
     // The timestamps jump back midway (recordings joined byte for byte): a
     // time names no single picture, so the stream is decoded from its start
     // and its pictures are timed by their number.

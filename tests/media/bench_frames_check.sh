@@ -39,11 +39,16 @@ reference() {
 # would clip to run forward), the last one that starts before the frame's
 # start or within a quarter of a frame after it (half a tick of the time base
 # where that is more). The stream ends one frame after the last picture
-# decoded: frames up to the one that picture starts.
+# decoded: frames up to the one that picture starts. With a third argument
+# "pts", each picture is timed by its own presentation time rather than by
+# ffmpeg's best effort (which takes decoding times for every picture after
+# one whose time is out of order).
 covering() {
   stream=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate,time_base -of csv=p=0 "$1")
-  ffprobe -v error -select_streams v:0 -show_entries frame=best_effort_timestamp_time -of default=nw=1 "$1" |
-    sed -n 's/^best_effort_timestamp_time=//p' > "$work/covering.times"
+  field=best_effort_timestamp_time
+  [ "${3:-}" = pts ] && field=pts_time
+  ffprobe -v error -select_streams v:0 -show_entries frame=$field -of default=nw=1 "$1" |
+    sed -n "s/^$field=//p" > "$work/covering.times"
   ffmpeg -nostdin -v error -noautorotate -i "$1" -map 0:v:0 -fps_mode passthrough -enc_time_base -1 \
     -sws_flags bilinear+full_chroma_int+accurate_rnd -pix_fmt "$2" -f framemd5 - |
     awk -F', *' -v stream="$stream" '
@@ -141,6 +146,9 @@ check() {
     covering:*) # a variable-rate movie: the picture covering each frame's start
       expect=${expect#covering:}; ref="$ref.covering"
       [ -s "$ref" ] || covering "$source" "$format" > "$ref" ;;
+    covering-pts:*) # the same, each picture at its own presentation time
+      expect=${expect#covering-pts:}; ref="$ref.covering-pts"
+      [ -s "$ref" ] || covering "$source" "$format" pts > "$ref" ;;
     *) [ -s "$ref" ] || reference "$source" "$format" > "$ref" ;;
   esac
   if [ ! -s "$ref" ]; then
@@ -422,6 +430,23 @@ for media in numbered_brokenidr.mkv numbered_brokenidr.mp4 numbered_hevc_brokeni
   done
 done
 # ---- end of the first picture block -----------------------------------------
+# ---- Timing: a wrapping clock, a late timestamp, phone rates ---------------
+# MPEG-TS from 3.3 s before its 33-bit clock wraps: the pictures before the
+# wrap are the first 83 frames, whichever way a frame is reached.
+each_mode "TS before its clock wraps" "$m/numbered_wrap.ts" 300
+check "TS before its clock wraps, seeks to its start" "$m/numbered_wrap.ts" 200,1,82,83,2,0 --seek 200,1,82,83,2,0
+check "TS before its clock wraps, decoded times" "$m/numbered_wrap.ts" 299,0,150,1,84 --seek 299,0,150,1,84 \
+  --decoded-times
+# Picture 101 timed 1 s late: shown at that time (frame 126, where picture
+# 126 takes it), frame 101 holding picture 100; every other frame its own,
+# also before it once the decoder has passed it.
+noise_modes "picture 101 timed 1 s late" "$m/numbered_late101.mp4" 200 9,93,101,102,126,127,9,93 covering-pts:
+# A phone's jittering clock with a pause, timed at its base rate of 30 fps
+# (the pause holds a picture: 182 frames); a refresh cut whose average is
+# 30.30 fps, one picture a frame.
+noise_modes "phone clock" "$m/numbered_phone.mov" 182 90,91,92,93 covering:
+noise_modes "intra refresh cut, 30 fps" "$m/numbered_refresh30.mp4" 265 27,100,200
+# ---- end of the timing block ---------------------------------------------
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

@@ -519,5 +519,33 @@ for refresh in 40:25:12 48:30:16; do
 done
 # ---- end of the gradual refresh block ----------------------------------------
 
+# ---- Timing: a wrapping clock, a late timestamp, phone rates, sound alone ---
+# MPEG-TS of 300 numbered pictures at 25 fps that starts 3.3 s before the
+# 33-bit clock wraps (2^33 / 90 kHz = 95443.7 s; the muxer adds 1.4 s): its
+# first 83 pictures have negative times.
+gen numbered_wrap.ts ff -filter_complex "$(numbered 320x240 25 12)" -map "[v]" $(x264) -bf 2 -g 25 \
+  -output_ts_offset 95439 "$out/numbered_wrap.ts"
+# H.264 with B-frames, 200 numbered pictures at 25 fps in MP4, whose packet
+# 101 (picture 101) is timed 1 s late, its decoding time not.
+gen numbered_late101.mp4 ff -i "$out/numbered_bframes_src.mp4" -c copy \
+  -bsf:v "setts=pts=if(eq(N\,101)\,PTS+1/TB\,PTS)" "$out/numbered_late101.mp4"
+# A phone's recording: 180 numbered pictures 20 +- 2 ticks of 1/600 s apart,
+# 0.1 s without a picture after the 90th (average rate 29.44 fps).
+gen numbered_phone.mov ff -filter_complex "$(numbered 320x240 30 6);[v]settb=1/600,setpts='20*N+mod(N*7\,5)-2+60*gte(N\,90)'[w]" \
+  -map "[w]" -frames:v 180 -fps_mode passthrough $(x264) -enc_time_base 1/600 -bf 2 -video_track_timescale 600 \
+  "$out/numbered_phone.mov"
+# Periodic intra refresh with B-frames at 30 fps in Matroska (millisecond
+# times), cut by a stream copy 3.1 s in into MP4 with its edit list: about 265
+# pictures shown of 301 packets, an average rate of 30.30 fps.
+gen numbered_refresh30.mp4 sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 30 12)\" -map '[v]' $(x264) -bf 3 \
+    -x264-params intra-refresh=1:keyint=60 '$out/refresh30_src.mkv' &&
+  ffmpeg -nostdin -v error -y -ss 3.1 -i '$out/refresh30_src.mkv' -c copy '$out/numbered_refresh30.mp4' &&
+  rm -f '$out/refresh30_src.mkv'"
+# Sound alone whose first sample lies after the stream's zero (3 ms): Vorbis
+# in Matroska, whose first packet decodes to nothing.
+gen chirp_vorbis.mkv ff -f lavfi -i "$chirp" -c:a libvorbis -q:a 4 "$out/chirp_vorbis.mkv"
+# ---- end of the timing block -------------------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -316,7 +316,10 @@ void TestAvParser::RateFollowsThePictureSpacing()
     // One packet timed 5 s late makes the average 200/13 fps; the pictures
     // are 40 ms apart. A long still skews the average the same way. A
     // corrupt timestamp among the first packets throws the real base rate
-    // (225 fps), not the average.
+    // (225 fps), not the average. A phone's clock that jitters and pauses
+    // averages 29.44 fps, and a stream cut with its edit list 30.30 fps,
+    // both within a tenth of their base rate of 30 fps, which their
+    // pictures keep far more closely.
     struct Case
     {
         char const* name;
@@ -325,7 +328,9 @@ void TestAvParser::RateFollowsThePictureSpacing()
     };
     for (Case const& expected : {Case {"numbered_late5s.mp4", 25.0, 40000.0},
                                  Case {"numbered_still_bframes.mp4", 24.0, 1e6 / 24.0},
-                                 Case {"numbered_badpts.ts", 25.0, 40000.0}})
+                                 Case {"numbered_badpts.ts", 25.0, 40000.0},
+                                 Case {"numbered_phone.mov", 30.0, 1e6 / 30.0},
+                                 Case {"numbered_refresh30.mp4", 30.0, 1e6 / 30.0}})
     {
         for (bool const fromPackets : {true, false})
         {
@@ -369,7 +374,10 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     // Times off their frames by a fraction of one: millisecond times from a
     // rounded start, recordings joined a little late, and a last packet
     // timed seconds late (the count at the pictures' regular rate).
-    for (char const* name : {"numbered_msround.mkv", "numbered_joined.ts", "numbered_late5s.mp4"})
+    // A recording from before its clock wrapped, a cut whose average rate
+    // is 1 % off its pictures'.
+    for (char const* name : {"numbered_msround.mkv", "numbered_joined.ts", "numbered_late5s.mp4", "numbered_wrap.ts",
+                             "numbered_refresh30.mp4"})
     {
         for (bool const fromPackets : {true, false})
         {

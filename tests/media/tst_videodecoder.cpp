@@ -226,6 +226,8 @@ private Q_SLOTS:
     void FirstPictureThatDecodesStartsTheStream();
     void SeeksIntoAGradualRefreshAreExact_data();
     void SeeksIntoAGradualRefreshAreExact();
+    void PicturesKeepTheirOwnTimesAfterALateOne_data();
+    void PicturesKeepTheirOwnTimesAfterALateOne();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -280,7 +282,7 @@ void TestVideoDecoder::AddFiles(bool withBudget)
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
                              "numbered_restart.ts", "numbered_60fps.mkv", "numbered_5994fps.webm",
                              "numbered_mpeg4_bf2.avi", "numbered_cut.mp4", "numbered_gop100.ts",
-                             "numbered_prores_av.mov", "numbered_hevc10.mp4"})
+                             "numbered_prores_av.mov", "numbered_hevc10.mp4", "numbered_wrap.ts"})
     {
         QList<int> counts;
         if (everyCount.contains(QLatin1String(name)))
@@ -321,7 +323,7 @@ void TestVideoDecoder::ForwardDecodesEveryFrame()
 
     Decoding decoding(name);
     QVERIFY(decoding.opened);
-    QCOMPARE(decoding.info->startTimeOffset >= 0, true);
+    QVERIFY(decoding.info->StartTimeKnown());
     decoding.decoder.Seek(0);
     int endStatuses = 0;
     while (decoding.decoder.DecodeNext() != VideoDecoder::STATUS_END_REACHED)
@@ -1618,6 +1620,60 @@ void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream()
     {
         QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
                  md5s.at(i));
+    }
+}
+
+void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne_data()
+{
+    QTest::addColumn<bool>("fromPackets");
+    QTest::addColumn<int>("threads");
+    for (int const threads : {1, 3, 9, 16})
+    {
+        QTest::addRow("packet times, %d threads", threads) << true << threads;
+        QTest::addRow("decoded times, %d threads", threads) << false << threads;
+    }
+}
+
+void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne()
+{
+    // Picture 101 is timed 1 s (25 frames) late. Every other picture keeps
+    // its own time, from the start and after seeks made once the decoder has
+    // passed the late one, before it and after it.
+    QFETCH(bool, fromPackets);
+    QFETCH(int, threads);
+    int const oldThreads = Settings::videoDecoderThreadCount;
+    Settings::videoTimesFromPackets = fromPackets;
+    Settings::videoDecoderThreadCount = threads;
+    auto const restore = qScopeGuard([oldThreads] {
+        Settings::videoTimesFromPackets = true;
+        Settings::videoDecoderThreadCount = oldThreads;
+    });
+    Decoding decoding(QStringLiteral("numbered_late101.mp4"));
+    QVERIFY(decoding.opened);
+    QCOMPARE(decoding.info->frameStep, 40000.0);
+    int pictures = 0;
+    auto const check = [&pictures](QList<FramePtr> const& frames, QString const& where) {
+        pictures = 0;
+        for (FramePtr const& frame : frames)
+        {
+            if (!frame)
+            {
+                continue;
+            }
+            ++pictures;
+            int const number = ReadNumber(*frame);
+            long long const expected = (number == 101 ? 126 : number) * 40000LL;
+            QVERIFY2(frame->packetStartTime == expected,
+                     qPrintable(QStringLiteral("%1: picture %2 at %3 µs").arg(where).arg(number).arg(frame->packetStartTime)));
+        }
+    };
+    check(decoding.Forward(0, std::numeric_limits<long long>::max()), QStringLiteral("from the start"));
+    QCOMPARE(pictures, 200);
+    for (int const target : {150, 20, 90, 110, 126, 60})
+    {
+        long long const t = target * 40000LL;
+        check(decoding.Forward(t, t + 200000), QStringLiteral("seek to %1").arg(target));
+        QVERIFY(pictures > 0);
     }
 }
 
