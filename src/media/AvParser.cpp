@@ -341,7 +341,8 @@ void AvParser::FindTimestampRestarts(int fileIndex)
             // timestamps go on (a splice into a later recording), is a
             // restart too; one corrupt timestamp far ahead is followed by a
             // return.
-            long long const leap = av_rescale_q(TIMESTAMP_LEAP, AV_TIME_BASE_Q, mFormatContext->streams[index]->time_base);
+            long long const leap =
+                av_rescale_q(TIMESTAMP_LEAP, AV_TIME_BASE_Q, mFormatContext->streams[index]->time_base);
             bool const leapKept = leapt[index] != AV_NOPTS_VALUE && timestamp >= leapt[index] - slack;
             if ((reference != AV_NOPTS_VALUE && timestamp < reference - slack) || leapKept)
             {

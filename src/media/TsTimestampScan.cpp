@@ -430,9 +430,8 @@ PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids
 }
 
 // Each stream's parts, in file order (adjoining: each from where the one
-// before ended), as one scan would have met them: the
-// verdicts, and the streams' states so far. Nothing after packets out of
-// step is reached.
+// before ended), as one scan would have met them: the verdicts, and the
+// streams' states so far. Nothing after packets out of step is reached.
 std::vector<Verdict> Merge(std::vector<PartResult const*> const& parts, size_t count, bool adjoining,
                            std::vector<PidState>* mergedStates = nullptr)
 {

@@ -7,9 +7,9 @@
 
 // Reads the decoding timestamps of chosen PIDs straight from the PES headers
 // in an MPEG-TS file's packets, in large reads, without demuxing it. The
-// answer only clears a stream: one whose timestamps never go back at all, nor
-// leap more than ten seconds forward from one PES to the next, is
-// steady; anything else (a step back of any size, a PES without a timestamp,
+// answer only clears a stream: one whose timestamps never go back at all,
+// nor leap more than ten seconds forward from one PES to the next, is steady;
+// anything else (a step back of any size, a PES without a timestamp,
 // lost sync, a layout it cannot tell) is left for the demuxer to judge.
 class TsTimestampScan
 {
