@@ -271,6 +271,8 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     // The decoding timestamps of each stream's last two packets, in its
     // time base.
     std::vector<std::array<long long, 2>> last(streamCount, {AV_NOPTS_VALUE, AV_NOPTS_VALUE});
+    // Where a stream's timestamps last leapt forward to, until its next packet.
+    std::vector<long long> leapt(streamCount, AV_NOPTS_VALUE);
     int remaining = 0;
     for (VideoStreamInfo const& video : file->videoStreams)
     {
@@ -335,11 +337,19 @@ void AvParser::FindTimestampRestarts(int fileIndex)
                 av_rescale_q(AV_TIME_BASE / 10, AV_TIME_BASE_Q, mFormatContext->streams[index]->time_base);
             std::array<long long, 2>& previous = last[index];
             long long const reference = previous[1] == AV_NOPTS_VALUE ? previous[0] : std::min(previous[0], previous[1]);
-            if (reference != AV_NOPTS_VALUE && timestamp < reference - slack)
+            // A leap forward further than a recording pauses, from which the
+            // timestamps go on (a splice into a later recording), is a
+            // restart too; one corrupt timestamp far ahead is followed by a
+            // return.
+            long long const leap =
+                av_rescale_q(TIMESTAMP_LEAP, AV_TIME_BASE_Q, mFormatContext->streams[index]->time_base);
+            bool const leapKept = leapt[index] != AV_NOPTS_VALUE && timestamp >= leapt[index] - slack;
+            if ((reference != AV_NOPTS_VALUE && timestamp < reference - slack) || leapKept)
             {
                 restarts[index] = true;
                 --remaining;
             }
+            leapt[index] = previous[0] != AV_NOPTS_VALUE && timestamp > previous[0] + leap ? timestamp : AV_NOPTS_VALUE;
             previous = {timestamp, previous[0]};
         }
         av_packet_unref(packet);

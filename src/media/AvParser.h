@@ -20,6 +20,11 @@ struct VideoStreamInfo;
 class AvParser : public AvDecoderBase
 {
 public:
+    // A forward step of a video stream's timestamps (µs) past which the
+    // stream is taken as spliced: no recording pauses that long between two
+    // pictures.
+    static constexpr long long TIMESTAMP_LEAP = 10LL * 1000000;
+
     explicit AvParser(QObject* parent = nullptr);
     ~AvParser() override;
 

@@ -28,6 +28,10 @@ constexpr long long WRAP = 1LL << 33;
 // Past this much forward progress a stream could have wrapped all the way
 // round, which the demuxer's own unwrapping would see differently.
 constexpr long long LONGEST_PROGRESS = 1LL << 32;
+// A step forward this long between two PES of one stream (10 s of 90 kHz
+// ticks) is no pause a recording makes but a splice, or one corrupt
+// timestamp: the demuxer tells which, as it does for a step back.
+constexpr long long LEAP_TICKS = 10LL * 90000;
 // The PES bytes that hold the stream id, the flags, the header length and
 // both timestamps.
 constexpr int PES_BYTES_NEEDED = 19;
@@ -179,6 +183,11 @@ struct PidState
                 verdict = Verdict::MayGoBack;
                 return;
             }
+            if (step > LEAP_TICKS)
+            {
+                verdict = Verdict::MayGoBack;
+                return;
+            }
             progress += step;
             if (progress > LONGEST_PROGRESS)
             {
@@ -198,7 +207,9 @@ struct PidState
 
     // Goes on with the next stretch of the file, scanned on its own from the
     // first PES that starts in it, as if it had been read after this one.
-    void Follow(PidState const& next)
+    // Adjoining, it starts where this one ends, and a leap between the two
+    // counts as within one stretch.
+    void Follow(PidState const& next, bool adjoining)
     {
         if (verdict != Verdict::Steady)
         {
@@ -209,7 +220,7 @@ struct PidState
             if (seenTimestamp)
             {
                 long long const step = WrappedDifference(next.first, latest);
-                if (step < 0)
+                if (step < 0 || (adjoining && step > LEAP_TICKS))
                 {
                     verdict = Verdict::MayGoBack;
                     return;
@@ -418,10 +429,10 @@ PartResult ScanPart(int descriptor, long long size, std::vector<int> const& pids
     }
 }
 
-// Each stream's parts, in file order, as one scan would have met them: the
-// verdicts, and the streams' states so far. Nothing after packets out of
-// step is reached.
-std::vector<Verdict> Merge(std::vector<PartResult const*> const& parts, size_t count,
+// Each stream's parts, in file order (adjoining: each from where the one
+// before ended), as one scan would have met them: the verdicts, and the
+// streams' states so far. Nothing after packets out of step is reached.
+std::vector<Verdict> Merge(std::vector<PartResult const*> const& parts, size_t count, bool adjoining,
                            std::vector<PidState>* mergedStates = nullptr)
 {
     bool lostSync = false;
@@ -430,7 +441,7 @@ std::vector<Verdict> Merge(std::vector<PartResult const*> const& parts, size_t c
     {
         for (size_t i = 0; i < merged.size(); ++i)
         {
-            merged[i].Follow(part->states[i]);
+            merged[i].Follow(part->states[i], adjoining);
         }
         if (part->lostSync)
         {
@@ -500,7 +511,7 @@ std::vector<Verdict> ScanWhole(Layout const& layout, std::vector<int> const& pid
     {
         ordered.push_back(&part);
     }
-    return Merge(ordered, pids.size());
+    return Merge(ordered, pids.size(), true);
 }
 
 // Spots spread over the file, and more between two of them wherever the
@@ -580,7 +591,7 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
         {
             ordered.push_back(&spot);
         }
-        std::vector<Verdict> const verdicts = Merge(ordered, pids.size());
+        std::vector<Verdict> const verdicts = Merge(ordered, pids.size(), false);
         bool const settled = std::none_of(verdicts.cbegin(), verdicts.cend(),
                                           [](Verdict verdict) { return verdict == Verdict::Steady; });
         if (settled || (stopRequested && stopRequested()))

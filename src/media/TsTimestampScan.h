@@ -7,17 +7,19 @@
 
 // Reads the decoding timestamps of chosen PIDs straight from the PES headers
 // in an MPEG-TS file's packets, in large reads, without demuxing it. The
-// answer only clears a stream: one whose timestamps never go back at all is
-// steady; anything else (a step back of any size, a PES without a timestamp,
+// answer only clears a stream: one whose timestamps never go back at all,
+// nor leap more than ten seconds forward from one PES to the next, is steady;
+// anything else (a step back of any size, a PES without a timestamp,
 // lost sync, a layout it cannot tell) is left for the demuxer to judge.
 class TsTimestampScan
 {
 public:
     enum class Verdict
     {
-        // Every PES carried a timestamp and none went back.
+        // Every PES carried a timestamp, none went back and none leapt ahead.
         Steady,
-        // Some timestamp went back (a restart, or a single corrupt one).
+        // Some timestamp went back or leapt ahead (a restart or a splice, or
+        // a single corrupt one).
         MayGoBack,
         // The scan could not tell.
         Unknown

@@ -561,20 +561,30 @@ bool VideoDecoder::SeekStreamToStart()
     }
     // A stream that began before its clock wrapped starts before 0, where
     // a time seek cannot tell the times before the wrap from those after:
-    // its start is the input's first byte.
+    // its start is the input's first byte. Otherwise time 0 of this stream,
+    // never of the demuxer's default stream: in an input opened without
+    // stream information (MPEG-TS), the pictures' size is not known yet, and
+    // a sound stream whose rate the header tells (AC-3, MP2) is the default
+    // one. Its first packet may lie after the first key picture, and a seek
+    // to it lands inside the first GOP.
     bool const wrapped = mStream.info->StartTimeKnown() && mStream.info->startTimeOffset < 0 &&
                          NegativeTimesArePictures() && KeyPacketsFoundByBytes();
+    int const streamIndex = mStream.info->streamIndex;
     int result = wrapped ? av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BYTE)
-                         : av_seek_frame(mFormatContext, -1, 0, AVSEEK_FLAG_BACKWARD);
+                         : av_seek_frame(mFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD);
     if (result < 0)
     {
         // Streams whose index starts well above 0 have no entry at or
         // before 0; their first timestamp has one.
-        AVStream const* stream = mFormatContext->streams[mStream.info->streamIndex];
+        AVStream const* stream = mFormatContext->streams[streamIndex];
         long long const first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        result = av_seek_frame(mFormatContext, mStream.info->streamIndex, first, AVSEEK_FLAG_BACKWARD);
+        result = av_seek_frame(mFormatContext, streamIndex, first, AVSEEK_FLAG_BACKWARD);
     }
-    if (result < 0)
+    // A failed seek leaves the input wherever its search stopped, often past
+    // the first key picture (an index that starts there, a stream cut before
+    // its first sequence header): whatever reads on from there would miss
+    // the start. Opened afresh, the input is at its start.
+    if (result < 0 && !ReopenInput())
     {
         Logger::GetInstance()->Error("Video Seek Failed", result);
         return false;

@@ -447,6 +447,35 @@ noise_modes "picture 101 timed 1 s late" "$m/numbered_late101.mp4" 200 9,93,101,
 noise_modes "phone clock" "$m/numbered_phone.mov" 182 90,91,92,93 covering:
 noise_modes "intra refresh cut, 30 fps" "$m/numbered_refresh30.mp4" 265 27,100,200
 # ---- end of the timing block ---------------------------------------------
+# ---- Broadcast sound, a cut-off AV1 start, a splice an hour on ------------
+# route_modes NAME FILE FRAMES SEEKS: every mode of each_mode, with SEEKS as
+# well, with the times the packets tell and with decoded times.
+route_modes() {
+  route_name=$1 route_file=$2 route_frames=$3 route_extra=$4
+  route_last=$((route_frames - 1))
+  route_seeks="$route_last,0,$route_extra,$((route_frames / 2)),$((route_last - 2)),1"
+  route_back=$(seq -s, $route_last -1 $((route_last - 29)))
+  for route_flag in "" --decoded-times; do
+    route_label="$route_name${route_flag:+, decoded times}"
+    check "$route_label play forward" "$route_file" forward --speed 4 $route_flag
+    check "$route_label play backward" "$route_file" backward --direction backward --speed 4 $route_flag
+    check "$route_label seeks" "$route_file" "$route_seeks" --seek "$route_seeks" $route_flag
+    check "$route_label step back" "$route_file" "$route_back" --from $route_last --step -1 --count 30 $route_flag
+  done
+}
+# MPEG-TS with AC-3 or MP2 sound (H.264 and MPEG-2 video, GOPs of 12): a
+# seek back into the first GOP after one to the middle shows its own picture.
+for media in numbered_ac3.ts numbered_mp2.ts numbered_dvb.ts; do
+  route_modes "$media" "$m/$media" 250 "100,0,1,11,30,12,11"
+done
+# AV1 that starts 10 temporal units before its only sequence header, in IVF
+# and under MP4 and Matroska names: 30 pictures.
+for media in numbered_av1_cut.ivf numbered_av1_cut_ivf.mp4 numbered_av1_cut_ivf.mkv; do
+  route_modes "$media" "$m/$media" 30 "29,0,15,28,0"
+done
+# Two recordings of 50 pictures, the second an hour later: 100 frames.
+route_modes "TS leap" "$m/numbered_leap.ts" 100 "50,49,51,0,99"
+# ---- end of that block -----------------------------------------------------
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3

@@ -546,6 +546,44 @@ gen numbered_refresh30.mp4 sh -c "
 # in Matroska, whose first packet decodes to nothing.
 gen chirp_vorbis.mkv ff -f lavfi -i "$chirp" -c:a libvorbis -q:a 4 "$out/chirp_vorbis.mkv"
 # ---- end of the timing block -------------------------------------------------
+# ---- Broadcast sound, a cut-off AV1 start, a splice an hour on -------------
+# 250 numbered pictures at 25 fps in MPEG-TS with GOPs of 12 and two B-frames,
+# over a tone: H.264 with AC-3 and with MP2 sound, and MPEG-2 with MP2 (the
+# DVB shape). A sound stream whose rate its headers tell comes before the
+# video when the demuxer picks a stream of its own.
+for kind in ac3 mp2 dvb; do
+  case $kind in
+    ac3) codecs="$(x264) -c:a ac3" ;;
+    mp2) codecs="$(x264) -c:a mp2 -b:a 128k" ;;
+    dvb) codecs="-c:v mpeg2video -q:v 4 -c:a mp2 -b:a 128k" ;;
+  esac
+  gen numbered_$kind.ts ff -filter_complex "$(numbered 320x240 25 10)" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=10" -map "[v]" -map 0:a $codecs -bf 2 -g 12 \
+    "$out/numbered_$kind.ts"
+done
+# AV1 (libaom, GOPs of 30, 60 numbered pictures at 25 fps) in IVF whose first
+# 10 temporal units are cut off: it starts before its only sequence header,
+# and 30 pictures decode. The same bytes under MP4 and Matroska names.
+gen numbered_av1_cut.ivf sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 2.4)\" -map '[v]' -c:v libaom-av1 \
+    -cpu-used 8 -threads 1 -lag-in-frames 16 -b:v 300k -g 30 '$out/av1_cut_src.ivf' &&
+  pos=\$(ffprobe -v error -select_streams v -show_entries packet=pos -of csv=p=0 '$out/av1_cut_src.ivf' |
+    sed -n 11p) &&
+  head -c 32 '$out/av1_cut_src.ivf' > '$out/av1_cut.tmp' &&
+  tail -c +\$((pos + 1)) '$out/av1_cut_src.ivf' >> '$out/av1_cut.tmp' &&
+  mv '$out/av1_cut.tmp' '$out/numbered_av1_cut.ivf' && rm -f '$out/av1_cut_src.ivf'"
+gen numbered_av1_cut_ivf.mp4 cp "$out/numbered_av1_cut.ivf" "$out/numbered_av1_cut_ivf.mp4"
+gen numbered_av1_cut_ivf.mkv cp "$out/numbered_av1_cut.ivf" "$out/numbered_av1_cut_ivf.mkv"
+# Two numbered MPEG-TS recordings of 50 pictures joined byte for byte, the
+# second timed an hour after the first (another background): a splice whose
+# timestamps leap forward.
+gen numbered_leap.ts sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 2)\" -map '[v]' $(x264) -bf 2 -g 25 \
+    '$out/leap_a.ts' &&
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 2 | sed 's/testsrc2=/testsrc=/')\" \
+    -map '[v]' $(x264) -bf 2 -g 25 -output_ts_offset 3600 '$out/leap_b.ts' &&
+  cat '$out/leap_a.ts' '$out/leap_b.ts' > '$out/numbered_leap.ts' && rm -f '$out/leap_a.ts' '$out/leap_b.ts'"
+# ---- end of that block -------------------------------------------------------
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -375,9 +375,12 @@ void TestAvParser::FrameCountsMatchDecodedFrames_data()
     // rounded start, recordings joined a little late, and a last packet
     // timed seconds late (the count at the pictures' regular rate).
     // A recording from before its clock wrapped, a cut whose average rate
-    // is 1 % off its pictures'.
+    // is 1 % off its pictures'. Broadcast sound in MPEG-TS, AV1 that starts
+    // before its only sequence header (IVF, also under an MP4 name), a splice
+    // an hour on.
     for (char const* name : {"numbered_msround.mkv", "numbered_joined.ts", "numbered_late5s.mp4", "numbered_wrap.ts",
-                             "numbered_refresh30.mp4"})
+                             "numbered_refresh30.mp4", "numbered_ac3.ts", "numbered_dvb.ts", "numbered_av1_cut.ivf",
+                             "numbered_av1_cut_ivf.mp4", "numbered_av1_cut_ivf.mkv", "numbered_leap.ts"})
     {
         for (bool const fromPackets : {true, false})
         {
@@ -562,6 +565,14 @@ void TestAvParser::RestartingTimestampsAreFound()
         return arguments.at(0).toString().contains(QLatin1String("timestamps restart"));
     }));
 
+    // The same recordings, the second timed an hour after the first: a
+    // splice whose leap forward the bytes do not hold, numbered by picture
+    // rather than a timeline of 90,000 frames.
+    Parsed leap(TestMedia::Path("numbered_leap.ts"));
+    QVERIFY(leap.Video().timestampsRestart);
+    QCOMPARE(leap.Video().frameCount, 100);
+    QCOMPARE(leap.source.Duration(), 4000000LL - 1);
+
     // One timestamp far ahead and the return after it is no restart; nor
     // are steady timestamps from 1000 s, or a stream of another size.
     for (char const* name : {"numbered_badpts.ts", "numbered_offset.ts", "numbered_mpeg2.ts", "size_change.ts"})
@@ -611,6 +622,7 @@ void TestAvParser::PacketScanClearsOnlySteadyStreams()
     };
     QCOMPARE(verdictOf("numbered_restart.ts"), TsTimestampScan::Verdict::MayGoBack);
     QCOMPARE(verdictOf("numbered_badpts.ts"), TsTimestampScan::Verdict::MayGoBack);
+    QCOMPARE(verdictOf("numbered_leap.ts"), TsTimestampScan::Verdict::MayGoBack);
     QCOMPARE(verdictOf("numbered_offset.ts"), TsTimestampScan::Verdict::Steady);
     QCOMPARE(verdictOf("numbered_mpeg2_long.ts"), TsTimestampScan::Verdict::Steady);
     // A stop asked during the scan clears nothing.

@@ -228,6 +228,8 @@ private Q_SLOTS:
     void SeeksIntoAGradualRefreshAreExact();
     void PicturesKeepTheirOwnTimesAfterALateOne_data();
     void PicturesKeepTheirOwnTimesAfterALateOne();
+    void SeeksBackToTheStartShowItsPictures_data();
+    void SeeksBackToTheStartShowItsPictures();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -1674,6 +1676,65 @@ void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne()
         long long const t = target * 40000LL;
         check(decoding.Forward(t, t + 200000), QStringLiteral("seek to %1").arg(target));
         QVERIFY(pictures > 0);
+void TestVideoDecoder::SeeksBackToTheStartShowItsPictures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
+    QTest::addColumn<int>("threads");
+    // MPEG-TS with sound whose rate its headers tell (AC-3, MP2), the
+    // demuxer's default stream before the pictures' size is known; AV1 that
+    // starts before its only sequence header, where a seek to the start
+    // fails; a splice an hour on, numbered by picture.
+    for (char const* name : {"numbered_ac3.ts", "numbered_mp2.ts", "numbered_dvb.ts", "numbered_av1_cut.ivf",
+                             "numbered_av1_cut_ivf.mp4", "numbered_leap.ts"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            for (int const threads : {1, 3, 9, 16})
+            {
+                QTest::addRow("%s, %s, %d threads", name, fromPackets ? "packet times" : "decoded times", threads)
+                    << QString::fromLatin1(name) << fromPackets << threads;
+            }
+        }
+    }
+}
+
+void TestVideoDecoder::SeeksBackToTheStartShowItsPictures()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    QFETCH(int, threads);
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
+    int const count = static_cast<int>(md5s.size());
+    QVERIFY(count >= 30);
+    int const savedThreads = Settings::videoDecoderThreadCount;
+    auto const restore = qScopeGuard([savedThreads] {
+        Settings::videoTimesFromPackets = true;
+        Settings::videoDecoderThreadCount = savedThreads;
+    });
+    Settings::videoTimesFromPackets = fromPackets;
+    Settings::videoDecoderThreadCount = threads;
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    QCOMPARE(decoding.info->frameCount, count);
+    double const step = decoding.info->frameStep;
+    // Into the middle, back into the first GOP (12 pictures in the MPEG-TS
+    // files), to the end and back again.
+    for (int target : {count * 2 / 5, 0, 1, 11, count - 1, 12, 11, 0})
+    {
+        auto const t = static_cast<long long>(target * step + step / 2);
+        FramePtr covering;
+        for (FramePtr const& frame : decoding.Forward(t, t))
+        {
+            if (frame && frame->packetStartTime <= t)
+            {
+                covering = frame;
+            }
+        }
+        QVERIFY2(covering, qPrintable(QStringLiteral("no picture for frame %1").arg(target)));
+        QVERIFY2(QString::fromLatin1(PlanesMd5(*covering, decoding.info->width, decoding.info->height)) ==
+                     md5s.at(target),
+                 qPrintable(QStringLiteral("frame %1 shows another picture").arg(target)));
     }
 }
 
