@@ -127,7 +127,10 @@ AvManager::~AvManager()
 
 void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties)
 {
-    auto* task = new AvWorkerTask {type, timeline, properties};
+    auto* task = new AvWorkerTask;
+    task->type = type;
+    task->timeline = timeline;
+    task->exportProperties = properties;
     if (type == AvWorkerTaskType::AudioOutput)
     {
         task->audioTimeline = mAudioTimeline;
@@ -243,7 +246,47 @@ void AvManager::DeleteWorker(int id)
     QuitThread(id);
     if (record && record->task->type == AvWorkerTaskType::ParseSource)
     {
+        if (record->task->restartCheck && record->task->timeline)
+        {
+            StartRestartCheck(record->task->timeline->SourcePtr(), std::move(record->task->restartCheck));
+        }
         StartPendingParses();
+    }
+}
+
+void AvManager::StartRestartCheck(Source* source, std::unique_ptr<TsRestartCheck> check)
+{
+    if (!source || !check)
+    {
+        return;
+    }
+    int const id = mNextRestartCheckId++;
+    check->Start(this, id);
+    mRestartChecks[id] = RestartCheckRecord {source, std::move(check)};
+    // A source that goes takes its check along.
+    connect(source, &QObject::destroyed, this, [this, source] { DropRestartChecks(source); });
+}
+
+void AvManager::DropRestartChecks(Source const* source)
+{
+    for (auto at = mRestartChecks.begin(); at != mRestartChecks.end();)
+    {
+        at = !at->second.source || at->second.source == source ? mRestartChecks.erase(at) : std::next(at);
+    }
+}
+
+void AvManager::OnTimestampRestartFound(int id)
+{
+    auto const at = mRestartChecks.find(id);
+    if (at == mRestartChecks.end())
+    {
+        return;
+    }
+    QPointer<Source> const source = at->second.source;
+    mRestartChecks.erase(at);
+    if (source)
+    {
+        emit SourceTimestampRestartFound(source);
     }
 }
 
@@ -508,6 +551,8 @@ void AvManager::ParseSource(Timeline* timeline)
         Logger::GetInstance()->Error("Failed to parse source. Invalid source timeline.");
         return;
     }
+    // A parse afresh owes a check of its own.
+    DropRestartChecks(timeline->SourcePtr());
     mPendingParses.append(timeline);
     StartPendingParses();
 }
