@@ -36,8 +36,10 @@ public:
     // halves down to stretches read whole. A stream is steady when every
     // timestamp read follows the one before; a restart that starts and ends
     // between two spots, with the timestamps after it taking up the pace
-    // before it, is not seen. Where the spots would read too much of the file,
-    // it is read whole after all.
+    // before it, is not seen (a whole read behind the parse looks for it:
+    // TsRestartCheck). Where the spots would read too much of the file, or
+    // they once missed a step back in it (RememberSpotsMissed), it is read
+    // whole after all.
     //
     // With parts above 0 the whole file is read, in that many parts side by
     // side, each on a thread of its own that asks stopRequested; the verdicts
