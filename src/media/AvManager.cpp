@@ -282,11 +282,24 @@ void AvManager::OnTimestampRestartFound(int id)
     {
         return;
     }
-    QPointer<Source> const source = at->second.source;
+    mRestartsFound.append(at->second.source);
     mRestartChecks.erase(at);
-    if (source)
+    EmitRestartsFound();
+}
+
+void AvManager::EmitRestartsFound()
+{
+    if (mWaitingForWorkers)
     {
-        emit SourceTimestampRestartFound(source);
+        return;
+    }
+    QList<QPointer<Source>> const found = std::exchange(mRestartsFound, {});
+    for (QPointer<Source> const& source : found)
+    {
+        if (source)
+        {
+            emit SourceTimestampRestartFound(source);
+        }
     }
 }
 
@@ -405,6 +418,10 @@ bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
         held = done();
     }
     mWaitingForWorkers = false;
+    if (!mRestartsFound.isEmpty())
+    {
+        QMetaObject::invokeMethod(this, &AvManager::EmitRestartsFound, Qt::QueuedConnection);
+    }
     return held;
 }
 

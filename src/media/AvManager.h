@@ -180,6 +180,9 @@ private Q_SLOTS:
     void UpdatePrimaryDecodeTracks();
     // From a TsRestartCheck's thread, with the check's id.
     void OnTimestampRestartFound(int id);
+    // Tells of the restarts found, unless a wait for workers is under way:
+    // whoever waits may hold timelines of the sources that are read again.
+    void EmitRestartsFound();
 
 private:
     // Starts the whole read a finished parse of the source still owes.
@@ -286,6 +289,8 @@ private:
     };
     std::map<int, RestartCheckRecord> mRestartChecks;
     int mNextRestartCheckId = 0;
+    // Sources whose restart was found and not yet told of.
+    QList<QPointer<Source>> mRestartsFound;
     QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
     QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
     QTimer mDeferredDeleteTimer;

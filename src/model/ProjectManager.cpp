@@ -1328,6 +1328,12 @@ void ProjectManager::OnSourceTimestampRestartFound(Source* source)
     {
         return;
     }
+    // Not from inside a wait for a parse: what waits holds the project's items.
+    QPointer<Source> const guarded(source);
+    if (DeferWhileParsing([this, guarded] { OnSourceTimestampRestartFound(guarded.data()); }))
+    {
+        return;
+    }
     QMap<QUuid, TimelineItem*> const& items = mProject->SourceTimelines();
     for (TimelineItem* item : items)
     {
