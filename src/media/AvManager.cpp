@@ -131,7 +131,10 @@ AvManager::~AvManager()
 
 void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties)
 {
-    auto* task = new AvWorkerTask {type, timeline, properties};
+    auto* task = new AvWorkerTask;
+    task->type = type;
+    task->timeline = timeline;
+    task->exportProperties = properties;
     if (type == AvWorkerTaskType::AudioOutput)
     {
         task->audioTimeline = mAudioTimeline;
@@ -248,7 +251,60 @@ void AvManager::DeleteWorker(int id)
     QuitThread(id);
     if (record && record->task->type == AvWorkerTaskType::ParseSource)
     {
+        if (record->task->restartCheck && record->task->timeline)
+        {
+            StartRestartCheck(record->task->timeline->SourcePtr(), std::move(record->task->restartCheck));
+        }
         StartPendingParses();
+    }
+}
+
+void AvManager::StartRestartCheck(Source* source, std::unique_ptr<TsRestartCheck> check)
+{
+    if (!source || !check)
+    {
+        return;
+    }
+    int const id = mNextRestartCheckId++;
+    check->Start(this, id);
+    mRestartChecks[id] = RestartCheckRecord {source, std::move(check)};
+    // A source that goes takes its check along.
+    connect(source, &QObject::destroyed, this, [this, source] { DropRestartChecks(source); });
+}
+
+void AvManager::DropRestartChecks(Source const* source)
+{
+    for (auto at = mRestartChecks.begin(); at != mRestartChecks.end();)
+    {
+        at = !at->second.source || at->second.source == source ? mRestartChecks.erase(at) : std::next(at);
+    }
+}
+
+void AvManager::OnTimestampRestartFound(int id)
+{
+    auto const at = mRestartChecks.find(id);
+    if (at == mRestartChecks.end())
+    {
+        return;
+    }
+    mRestartsFound.append(at->second.source);
+    mRestartChecks.erase(at);
+    EmitRestartsFound();
+}
+
+void AvManager::EmitRestartsFound()
+{
+    if (mWaitingForWorkers)
+    {
+        return;
+    }
+    QList<QPointer<Source>> const found = std::exchange(mRestartsFound, {});
+    for (QPointer<Source> const& source : found)
+    {
+        if (source)
+        {
+            emit SourceTimestampRestartFound(source);
+        }
     }
 }
 
@@ -367,6 +423,10 @@ bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
         held = done();
     }
     mWaitingForWorkers = false;
+    if (!mRestartsFound.isEmpty())
+    {
+        QMetaObject::invokeMethod(this, &AvManager::EmitRestartsFound, Qt::QueuedConnection);
+    }
     return held;
 }
 
@@ -513,6 +573,8 @@ void AvManager::ParseSource(Timeline* timeline)
         Logger::GetInstance()->Error("Failed to parse source. Invalid source timeline.");
         return;
     }
+    // A parse afresh owes a check of its own.
+    DropRestartChecks(timeline->SourcePtr());
     mPendingParses.append(timeline);
     StartPendingParses();
 }

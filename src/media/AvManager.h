@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <map>
 #include <memory>
 
 class PlaybackManager;
@@ -159,6 +160,9 @@ Q_SIGNALS:
     void VideoDecodingAdvanced(int outputId);
     void ExportTasksEnded();
     void ExportLogMsgReceived(QString const& message, ExportLoggingMsgType type, bool isError);
+    // The whole read behind a parse's spot scan found a stream of the source
+    // stepping back: the source must be parsed again.
+    void SourceTimestampRestartFound(Source* source);
 
 private Q_SLOTS:
     void OnPlaybackStateChanged(bool playing, bool forward);
@@ -178,8 +182,17 @@ private Q_SLOTS:
                              std::shared_ptr<VideoFrame> next);
     void LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError);
     void UpdatePrimaryDecodeTracks();
+    // From a TsRestartCheck's thread, with the check's id.
+    void OnTimestampRestartFound(int id);
+    // Tells of the restarts found, unless a wait for workers is under way:
+    // whoever waits may hold timelines of the sources that are read again.
+    void EmitRestartsFound();
 
 private:
+    // Starts the whole read a finished parse of the source still owes.
+    void StartRestartCheck(Source* source, std::unique_ptr<TsRestartCheck> check);
+    // Ends the checks of the source, and those whose source is gone.
+    void DropRestartChecks(Source const* source);
     void DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties = nullptr);
     void QuitThread(int id);
     void SetPrimaryTimeline(Timeline* timeline);
@@ -278,6 +291,16 @@ private:
     std::shared_ptr<AudioOutputTimeline> mAudioTimeline = std::make_shared<AudioOutputTimeline>();
     int mNextWorkerId = 0;
     QList<QPointer<Timeline>> mPendingParses;
+    // The whole reads behind parses, by id, with the source each is for.
+    struct RestartCheckRecord
+    {
+        QPointer<Source> source;
+        std::unique_ptr<TsRestartCheck> check;
+    };
+    std::map<int, RestartCheckRecord> mRestartChecks;
+    int mNextRestartCheckId = 0;
+    // Sources whose restart was found and not yet told of.
+    QList<QPointer<Source>> mRestartsFound;
     QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
     QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
     QTimer mDeferredDeleteTimer;

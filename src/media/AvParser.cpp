@@ -45,6 +45,11 @@ AvParser::~AvParser()
     DropTimestampScan();
 }
 
+std::unique_ptr<TsRestartCheck> AvParser::TakeRestartCheck()
+{
+    return std::move(mRestartCheck);
+}
+
 bool AvParser::OpenStreamByInfoIndex(int fileIndex, int infoIndex)
 {
     return false;
@@ -138,6 +143,7 @@ void AvParser::FinishParse()
 
 void AvParser::ParseSource(int fileIndex)
 {
+    mRestartCheck.reset();
     SourceFileInfo* file = mSource ? mSource->FileInfoAtIndex(fileIndex) : nullptr;
     if (file)
     {
@@ -238,10 +244,15 @@ void AvParser::StartTimestampScan(int fileIndex)
     AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
     std::atomic<bool> const* stop = &mTimestampScanStop;
     mTimestampScanStop = false;
-    mTimestampScan = std::async(std::launch::async, [descriptor, pids = mScannedPids, interrupt, stop] {
-        std::vector<TsTimestampScan::Verdict> verdicts = TsTimestampScan::Scan(descriptor, pids, [interrupt, stop] {
-            return stop->load() || (interrupt.callback && interrupt.callback(interrupt.opaque) != 0);
-        });
+    mTimestampScanSpotted = std::make_shared<bool>(false);
+    mTimestampScan = std::async(std::launch::async, [descriptor, pids = mScannedPids, interrupt, stop,
+                                                     spotted = mTimestampScanSpotted] {
+        std::vector<TsTimestampScan::Verdict> verdicts = TsTimestampScan::Scan(
+            descriptor, pids,
+            [interrupt, stop] {
+                return stop->load() || (interrupt.callback && interrupt.callback(interrupt.opaque) != 0);
+            },
+            0, spotted.get());
         ::close(descriptor);
         return verdicts;
     });
@@ -260,6 +271,7 @@ void AvParser::DropTimestampScan()
 
 void AvParser::FindTimestampRestarts(int fileIndex)
 {
+    mRestartCheck.reset();
     SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
     if (mSource->IsImageSequence() || !(mFormatContext->iformat->flags & AVFMT_TS_DISCONT))
     {
@@ -292,6 +304,8 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     if (mTimestampScan.valid())
     {
         std::vector<TsTimestampScan::Verdict> const verdicts = mTimestampScan.get();
+        bool const spotted = mTimestampScanSpotted && *mTimestampScanSpotted;
+        std::vector<int> spottedPids;
         for (unsigned int s = 0; s < streamCount; ++s)
         {
             int const pid = mFormatContext->streams[s]->id;
@@ -308,9 +322,18 @@ void AvParser::FindTimestampRestarts(int fileIndex)
             {
                 wanted[s] = false;
                 --remaining;
+                spottedPids.push_back(pid);
             }
         }
         mScannedPids.clear();
+        // A step back between the spots is left to a whole read behind the
+        // parse, on the file the demuxer has open.
+        int const descriptor =
+            spotted && !spottedPids.empty() ? ::fcntl(mInput.Descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+        if (descriptor >= 0)
+        {
+            mRestartCheck = std::make_unique<TsRestartCheck>(descriptor, std::move(spottedPids));
+        }
         if (remaining == 0)
         {
             return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/AvDecoderBase.h"
+#include "media/TsRestartCheck.h"
 #include "media/TsTimestampScan.h"
 
 #include <QMap>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <vector>
 
 class Source;
@@ -35,6 +37,10 @@ public:
     // its first file that holds a picture stream, the files before it keeping
     // their errors (missing, unreadable) as any file of the sequence does.
     void ParseMedia(Source* source);
+
+    // The whole read still owed to the last parse's spot scan (see
+    // TsRestartCheck), not started; null when none is.
+    std::unique_ptr<TsRestartCheck> TakeRestartCheck();
 
     // A parser never opens a stream through the records.
     bool OpenStreamByInfoIndex(int fileIndex, int infoIndex) override;
@@ -89,4 +95,10 @@ private:
     std::vector<int> mScannedPids;
     std::future<std::vector<TsTimestampScan::Verdict>> mTimestampScan;
     std::atomic<bool> mTimestampScanStop {false};
+    // Written by the scan's thread before its verdicts are ready, read by the
+    // parse thread after: the verdicts came from spots alone.
+    std::shared_ptr<bool> mTimestampScanSpotted;
+    // The parse thread's: the whole read owed for the streams the spots
+    // cleared.
+    std::unique_ptr<TsRestartCheck> mRestartCheck;
 };

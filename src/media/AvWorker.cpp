@@ -74,6 +74,7 @@ void AvWorker::ParseSource()
     }
     AvParser parser;
     parser.ParseMedia(source);
+    mTask->restartCheck = parser.TakeRestartCheck();
 }
 
 void AvWorker::DecodeTimeline()

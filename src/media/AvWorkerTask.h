@@ -3,6 +3,7 @@
 #include "media/AudioOutputTimeline.h"
 #include "media/AvWorkerTaskType.h"
 #include "media/DecodeCommandInbox.h"
+#include "media/TsRestartCheck.h"
 
 #include <memory>
 
@@ -10,7 +11,7 @@ class Timeline;
 struct ExportProperties;
 
 // One engine task. Made by the engine front, which owns it from then on; the
-// worker only reads it.
+// worker only reads it, but for the hand-back below.
 struct AvWorkerTask
 {
     AvWorkerTaskType type;
@@ -23,4 +24,8 @@ struct AvWorkerTask
     std::shared_ptr<DecodeCommandInbox> inbox = std::make_shared<DecodeCommandInbox>();
     // The audio output only: where the front hands over the timeline to play.
     std::shared_ptr<AudioOutputTimeline> audioTimeline;
+    // A parse only: the whole read its spot scan still owes, set by the
+    // worker before it reports the task completed and taken by the front
+    // once that report arrives.
+    std::unique_ptr<TsRestartCheck> restartCheck;
 };

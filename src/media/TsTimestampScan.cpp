@@ -11,8 +11,11 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
+#include <tuple>
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -680,7 +683,41 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
     }
 }
 
+// A file as it stands: device, inode, size and time of the last change.
+using FileIdentity = std::tuple<dev_t, ino_t, off_t, time_t, long>;
+
+FileIdentity IdentityOf(struct stat const& status)
+{
+    return {status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}
+
+// The files whose spots missed a step back. Made once and never freed: a
+// check still reading as the process ends may add to it.
+struct SpotsMissed
+{
+    std::mutex mutex;
+    std::set<FileIdentity> files;
+};
+
+SpotsMissed& SpotsMissedFiles()
+{
+    static auto* files = new SpotsMissed;
+    return *files;
+}
+
 } // namespace
+
+void TsTimestampScan::RememberSpotsMissed(int descriptor)
+{
+    struct stat status = {};
+    if (descriptor < 0 || ::fstat(descriptor, &status) != 0)
+    {
+        return;
+    }
+    SpotsMissed& missed = SpotsMissedFiles();
+    std::lock_guard<std::mutex> const lock(missed.mutex);
+    missed.files.insert(IdentityOf(status));
+}
 
 bool TsTimestampScan::FindPacketLayout(unsigned char const* data, long long size, int& packetSize,
                                        long long& firstSync)
@@ -731,8 +768,13 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(QString const& path,
 }
 
 std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(int descriptor, std::vector<int> const& pids,
-                                                            std::function<bool()> const& stopRequested, int parts)
+                                                            std::function<bool()> const& stopRequested, int parts,
+                                                            bool* spotted)
 {
+    if (spotted)
+    {
+        *spotted = false;
+    }
     std::vector<Verdict> verdicts(pids.size(), Verdict::Unknown);
     struct stat status = {};
     if (pids.empty() || descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
@@ -752,12 +794,22 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(int descriptor, std:
     probe = {};
 
     Layout const layout {descriptor, size, packetSize, firstSync};
-    if (parts <= 0 && size > WHOLE_READ_BYTES)
+    bool missedBefore = false;
     {
-        std::optional<std::vector<Verdict>> spotted = ScanSpots(layout, pids, stopRequested);
-        if (spotted)
+        SpotsMissed& missed = SpotsMissedFiles();
+        std::lock_guard<std::mutex> const lock(missed.mutex);
+        missedBefore = missed.files.count(IdentityOf(status)) > 0;
+    }
+    if (parts <= 0 && size > WHOLE_READ_BYTES && !missedBefore)
+    {
+        std::optional<std::vector<Verdict>> fromSpots = ScanSpots(layout, pids, stopRequested);
+        if (fromSpots)
         {
-            return *spotted;
+            if (spotted)
+            {
+                *spotted = true;
+            }
+            return *fromSpots;
         }
     }
     return ScanWhole(layout, pids, stopRequested, parts);

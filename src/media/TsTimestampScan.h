@@ -38,8 +38,10 @@ public:
     // halves down to stretches read whole. A stream is steady when every
     // timestamp read follows the one before; a restart that starts and ends
     // between two spots, with the timestamps after it taking up the pace
-    // before it, is not seen. Where the spots would read too much of the file,
-    // it is read whole after all.
+    // before it, is not seen (a whole read behind the parse looks for it:
+    // TsRestartCheck). Where the spots would read too much of the file, or
+    // they once missed a step back in it (RememberSpotsMissed), it is read
+    // whole after all.
     //
     // With parts above 0 the whole file is read, in that many parts side by
     // side, each on a thread of its own that asks stopRequested; the verdicts
@@ -49,9 +51,16 @@ public:
                                      std::function<bool()> const& stopRequested = {}, int parts = 0);
     // The same, of a file already open: every read is at an offset of its
     // own (pread) on that descriptor, which stays open; the path that named
-    // the file is never opened again.
+    // the file is never opened again. spotted, when given, tells whether the
+    // verdicts come from spots alone (a step back between them unseen).
     static std::vector<Verdict> Scan(int descriptor, std::vector<int> const& pids,
-                                     std::function<bool()> const& stopRequested = {}, int parts = 0);
+                                     std::function<bool()> const& stopRequested = {}, int parts = 0,
+                                     bool* spotted = nullptr);
+
+    // The file open on descriptor was read whole after its spots cleared it,
+    // and some timestamp went back after all: from now on, until the file
+    // changes, every scan of it reads it whole. Any thread.
+    static void RememberSpotsMissed(int descriptor);
 
     // The size of the file's packets (188, 192 or 204) and the offset of the
     // first one's sync byte, from the start of the file; false when no one

@@ -50,6 +50,8 @@ ProjectManager::ProjectManager(QObject* parent)
     , mAvManager(new AvManager(this))
 {
     connect(mAvManager, &AvManager::UpdateAudioOverrideRequested, this, &ProjectManager::UpdateAudioOverride);
+    connect(mAvManager, &AvManager::SourceTimestampRestartFound, this,
+            &ProjectManager::OnSourceTimestampRestartFound);
     mCmdServer = new CmdServer(this);
     mUndoStack = new QUndoStack(this);
     mUndoStack->setUndoLimit(Settings::projectUndoEnabled ? Settings::projectUndoLimit : 1);
@@ -1317,6 +1319,31 @@ void ProjectManager::OnParseSourceRequested(TimelineItem* item)
     if (item && item->TimelinePtr())
     {
         mAvManager->ParseSource(item->TimelinePtr());
+    }
+}
+
+void ProjectManager::OnSourceTimestampRestartFound(Source* source)
+{
+    if (!mProject || !source)
+    {
+        return;
+    }
+    // Not from inside a wait for a parse: what waits holds the project's items.
+    QPointer<Source> const guarded(source);
+    if (DeferWhileParsing([this, guarded] { OnSourceTimestampRestartFound(guarded.data()); }))
+    {
+        return;
+    }
+    QMap<QUuid, TimelineItem*> const& items = mProject->SourceTimelines();
+    for (TimelineItem* item : items)
+    {
+        if (item && item->SourcePtr() == source)
+        {
+            Logger::GetInstance()->Info(
+                QStringLiteral("Re-timing source, its video timestamps step back midway: %1").arg(source->MediaPath()));
+            mProject->RefreshSource(item);
+            return;
+        }
     }
 }
 

@@ -21,6 +21,7 @@ class ProjectItem;
 class QUndoCommand;
 class QTcpSocket;
 class QUndoStack;
+class Source;
 class Timeline;
 class TimelineItem;
 struct ExportProperties;
@@ -175,6 +176,9 @@ public Q_SLOTS:
     void OpenInViewer(QUuid const& id, int slot);
     void OpenInViewerReplace(QUuid const& id, int slot);
     void OnParseSourceRequested(TimelineItem* item);
+    // A source's timestamps step back where its parse did not look: it is
+    // read again, in place, keeping its state, and timed anew.
+    void OnSourceTimestampRestartFound(Source* source);
     void OnParseSourceActiveStateChanged(bool active);
     void UpdateAudioOverride(Timeline* timeline);
     void PausePlayback();

@@ -584,6 +584,34 @@ gen numbered_leap.ts sh -c "
     -map '[v]' $(x264) -bf 2 -g 25 -output_ts_offset 3600 '$out/leap_b.ts' &&
   cat '$out/leap_a.ts' '$out/leap_b.ts' > '$out/numbered_leap.ts' && rm -f '$out/leap_a.ts' '$out/leap_b.ts'"
 # ---- end of that block -------------------------------------------------------
+# ---- Restarts a long transport stream's spot scan passes over ----------------
+# Above 16 MiB a transport stream's open reads spots of it; these restarts lie
+# between two spots, at a pace the spots take for steady. 4 Mbit/s (filled up
+# by the encoder), 320x240, 25 fps, pictures numbered on from piece to piece:
+# a step back of 0.32 s after picture 499 (1050 pictures); a splice of two
+# recordings, the second starting 0.4 s before the first ends (1000); a 1-s
+# stretch, pictures 350-374, on a clock 10 s early, back on the line after.
+numbered_from() { # numbered_from WIDTHxHEIGHT RATE SECONDS FIRST: numbered() from FIRST on
+  numbered "$1" "$2" "$3" | sed "s/floor(N\//floor((N+$4)\//"
+}
+ts_piece() { # ts_piece OUT SECONDS FIRST OFFSET
+  ffmpeg -nostdin -v error -y -filter_complex "$(numbered_from 320x240 25 "$2" "$3")" -map "[v]" $(x264) -bf 2 \
+    -g 25 -b:v 4M -minrate 4M -maxrate 4M -bufsize 2M -x264-params nal-hrd=cbr -output_ts_offset "$4" -f mpegts "$1"
+}
+ts_pieces() { # ts_pieces OUT SECONDS FIRST OFFSET [SECONDS FIRST OFFSET]...: the pieces joined byte for byte
+  target=$1; shift
+  : > "$target.part"
+  while [ $# -gt 0 ]; do
+    ts_piece "$target.piece" "$1" "$2" "$3" || return 1
+    cat "$target.piece" >> "$target.part" || return 1
+    shift 3
+  done
+  rm -f "$target.piece" && mv "$target.part" "$target"
+}
+gen numbered_stepback_long.ts ts_pieces "$out/numbered_stepback_long.ts" 20 0 0 22 500 19.68
+gen numbered_splice_long.ts ts_pieces "$out/numbered_splice_long.ts" 20 0 0 20 500 19.6
+gen numbered_stretch_long.ts ts_pieces "$out/numbered_stretch_long.ts" 14 0 0 1 350 4 27 375 15
+# ---- end of the long restarts block ------------------------------------------
 
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

@@ -5,6 +5,7 @@
 #include "media/DecoderThreads.h"
 #include "media/NalUnitReader.h"
 #include "media/PacketPictureCheck.h"
+#include "media/TsRestartCheck.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -230,6 +231,8 @@ private Q_SLOTS:
     void PicturesKeepTheirOwnTimesAfterALateOne();
     void SeeksBackToTheStartShowItsPictures_data();
     void SeeksBackToTheStartShowItsPictures();
+    void RestartsBetweenTheSpotsDecodeAsTheyAreRecorded_data();
+    void RestartsBetweenTheSpotsDecodeAsTheyAreRecorded();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -1676,6 +1679,9 @@ void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne()
         long long const t = target * 40000LL;
         check(decoding.Forward(t, t + 200000), QStringLiteral("seek to %1").arg(target));
         QVERIFY(pictures > 0);
+    }
+}
+
 void TestVideoDecoder::SeeksBackToTheStartShowItsPictures_data()
 {
     QTest::addColumn<QString>("name");
@@ -1735,6 +1741,71 @@ void TestVideoDecoder::SeeksBackToTheStartShowItsPictures()
         QVERIFY2(QString::fromLatin1(PlanesMd5(*covering, decoding.info->width, decoding.info->height)) ==
                      md5s.at(target),
                  qPrintable(QStringLiteral("frame %1 shows another picture").arg(target)));
+    }
+}
+
+void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fromPackets");
+    for (char const* name : {"numbered_stepback_long.ts", "numbered_splice_long.ts", "numbered_stretch_long.ts"})
+    {
+        for (bool const fromPackets : {true, false})
+        {
+            QTest::addRow("%s %s", name, fromPackets ? "packet times" : "decoded times")
+                << QString::fromLatin1(name) << fromPackets;
+        }
+    }
+}
+
+void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded()
+{
+    // Above 16 MiB the parse reads spots of a transport stream, which pass
+    // over these restarts, and owes the file a whole read; once that read
+    // found the restart, a parse reads the file whole and the stream is
+    // numbered by picture: every picture once, in recording order.
+    QFETCH(QString, name);
+    QFETCH(bool, fromPackets);
+    bool const wasFromPackets = Settings::videoTimesFromPackets;
+    auto const restore = qScopeGuard([wasFromPackets] { Settings::videoTimesFromPackets = wasFromPackets; });
+    Settings::videoTimesFromPackets = fromPackets;
+    {
+        Source spotted(TestMedia::Path(name), QString(), QUuid());
+        AvParser parser;
+        parser.Parse(&spotted, 0);
+        std::unique_ptr<TsRestartCheck> const check = parser.TakeRestartCheck();
+        // Owed until a whole read of the file found the restart.
+        QVERIFY(check || spotted.VideoStreamInfoAtIndex(0, 0)->timestampsRestart);
+        QVERIFY(!check || check->Run());
+    }
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name));
+    QVERIFY(md5s.size() >= 1000);
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    QVERIFY(decoding.info->timestampsRestart);
+    QCOMPARE(decoding.info->frameCount, md5s.size());
+    QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
+    QVERIFY(!frames.isEmpty() && frames.constLast() == nullptr);
+    frames.removeLast();
+    QCOMPARE(frames.size(), md5s.size());
+    for (int i = 0; i < frames.size(); ++i)
+    {
+        QCOMPARE(ReadNumber(*frames.at(i)), i);
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
+                 md5s.at(i));
+    }
+    // Seeks into and after the restart land on their picture.
+    for (int const target : {360, 505, 990, 349, 0})
+    {
+        long long const t = static_cast<long long>(target * decoding.info->frameStep);
+        QList<FramePtr> const run = decoding.Forward(t, t);
+        FramePtr shown;
+        for (FramePtr const& frame : run)
+        {
+            shown = frame && frame->packetStartTime <= t ? frame : shown;
+        }
+        QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
+        QCOMPARE(ReadNumber(*shown), target);
     }
 }
 

@@ -161,6 +161,8 @@ private Q_SLOTS:
     void TakenOutItemsOutliveTheirTasks();
     void AbandonedParseHoldsNothingUp();
     void UndoneDeleteReadsTheFileAgain();
+    void RestartBetweenTheSpotsReTimesTheSourceInPlace_data();
+    void RestartBetweenTheSpotsReTimesTheSourceInPlace();
 
 private:
     // Three parsed sources (two movies and a sound) and an edit timeline that
@@ -727,8 +729,6 @@ void TestProjectManager::AbandonedParseHoldsNothingUp()
     last->Release();
 }
 
-QTEST_MAIN(TestProjectManager)
-#include "tst_projectmanager.moc"
 
 void TestProjectManager::UndoneDeleteReadsTheFileAgain()
 {
@@ -780,3 +780,54 @@ void TestProjectManager::UndoneDeleteReadsTheFileAgain()
     mManager->UndoStackPtr()->redo();
     QCOMPARE(EditTimeline()->ClipAtIndex(0)->SourcePtr(), project->FindSourceTimelineById(id)->SourcePtr());
 }
+
+void TestProjectManager::RestartBetweenTheSpotsReTimesTheSourceInPlace_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("pictures");
+    QTest::newRow("step back") << QStringLiteral("numbered_stepback_long.ts") << 1050;
+    QTest::newRow("splice") << QStringLiteral("numbered_splice_long.ts") << 1000;
+    QTest::newRow("stretch on another clock") << QStringLiteral("numbered_stretch_long.ts") << 1050;
+}
+
+void TestProjectManager::RestartBetweenTheSpotsReTimesTheSourceInPlace()
+{
+    // Above 16 MiB the open reads spots of a transport stream, which pass
+    // over these restarts; the whole read behind the parse finds them, and
+    // the source, open in the viewer and placed in an edit timeline, is read
+    // again in place with one frame for each picture, keeping its state.
+    QFETCH(QString, name);
+    QFETCH(int, pictures);
+    LoggedMessages infos(&Logger::InfoLogged);
+    ParseSourceData data;
+    data.path = TestMedia::Path(name);
+    data.playbackFrame = 700;
+    data.cutOutFrame = 800;
+    data.viewerIndex = 0;
+    mManager->DoAddSourceTimelinesCmd({data});
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    QUuid const id = mManager->ProjectPtr()->SourceTimelines().firstKey();
+    QUuid const edit = mManager->DoAddTimelineCmd(QStringLiteral("Edit"), QUuid());
+    Timeline* editTimeline = mManager->FindTimelineById(edit)->TimelinePtr();
+    mManager->DoInsertClipsCmd(editTimeline, {id}, -1);
+    auto source = [this, id]() -> Source* {
+        TimelineItem const* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
+        return item ? item->SourcePtr() : nullptr;
+    };
+    QVERIFY(source());
+    QTRY_COMPARE_WITH_TIMEOUT(source()->FrameCount(), pictures, 60000);
+    QVERIFY(source()->VideoStreamInfoAtIndex(0, 0)->timestampsRestart);
+    QCOMPARE(source()->CutOutFrame(), 800);
+    Timeline const* timeline = mManager->FindTimelineById(id)->TimelinePtr();
+    QCOMPARE(timeline->PlaybackFrame(), 700);
+    // The viewer opens it again once the parse has let go of the input.
+    QTRY_COMPARE(mManager->FindTimelineById(id)->TimelinePtr()->OutputId(), 0);
+    QCOMPARE(mManager->FindTimelineById(edit)->TimelinePtr()->ClipAtIndex(0)->SourcePtr(), source());
+    QStringList const messages = infos.Messages();
+    QCOMPARE(std::count_if(messages.cbegin(), messages.cend(),
+                           [](QString const& message) { return message.startsWith(QLatin1String("Re-timing source")); }),
+             1);
+}
+
+QTEST_MAIN(TestProjectManager)
+#include "tst_projectmanager.moc"
