@@ -591,16 +591,17 @@ void AvParser::ApplyStreamTiming(int fileIndex)
 bool AvParser::HasAudioOrDecodedPicture(int fileIndex)
 {
     SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
+    // Without the timing pass a parsed stream is taken at its word; with it,
+    // a stream counts once a sound sample or a picture decoded: a header
+    // over zeroed or missing media data describes streams that never play.
+    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
     for (AudioStreamInfo const& audio : file->audioStreams)
     {
-        if (audio.parsed)
+        if (audio.parsed && (!timed || audio.decoded))
         {
             return true;
         }
     }
-    // Without the timing pass a parsed video stream is taken at its word;
-    // with it, a stream counts once a picture decoded.
-    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
     for (VideoStreamInfo const& video : file->videoStreams)
     {
         if (video.parsed && (!timed || video.foundEndTime >= 0))
