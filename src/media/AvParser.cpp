@@ -6,6 +6,7 @@
 #include "media/AudioDecoder.h"
 #include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
+#include "media/FfmpegLog.h"
 #include "media/TsTimestampScan.h"
 #include "media/VideoDecoder.h"
 #include "model/Source.h"
@@ -106,6 +107,9 @@ void AvParser::ParseFile(int fileIndex)
     {
         if (Settings::decodeExtraStreamInfoOnParse)
         {
+            // The passes read damaged data as readily as good: whether
+            // anything decoded is told below, not by every failed packet.
+            FfmpegLog::ThreadQuiet const quiet;
             AudioDecoder::DecodeExtraStreamInfo(mSource);
             VideoDecoder::DecodeExtraStreamInfo(mSource);
             ApplyStreamTiming(fileIndex);
@@ -442,8 +446,16 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
             logger->Error(QStringLiteral("Failed to read a picture (size unknown or over the %1 MB cache): %2")
                               .arg(Settings::cacheSize)
                               .arg(fileName));
+            logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
         }
-        logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
+        else
+        {
+            // The container tells the size, but its decoder found no picture
+            // to learn the format from: the data is damaged or missing.
+            logger->Error(QStringLiteral("No picture could be decoded from video stream (%1, %2): %3")
+                              .arg(index)
+                              .arg(info.codecName, fileName));
+        }
         return false;
     }
 

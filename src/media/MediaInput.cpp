@@ -72,8 +72,24 @@ int MediaInput::Open(AVFormatContext** context, QString const& path)
     // it is not opened again but by a demuxer that reads files by name (an
     // image's), and then through the guarded open.
     mPath = path.toUtf8();
+    // The format is found as libavformat would, but one off the list is
+    // told apart from unreadable data.
+    AVInputFormat const* format = nullptr;
+    int const probed = av_probe_input_buffer2(mIo, &format, mPath.constData(), *context, 0, 0);
+    if (probed >= 0 && format && av_match_list(format->name, FORMAT_WHITELIST, ',') <= 0)
+    {
+        avformat_free_context(*context);
+        *context = nullptr;
+        Release();
+        return FORMAT_REFUSED;
+    }
     // Frees the context and nulls it on failure.
-    int const result = avformat_open_input(context, mPath.constData(), nullptr, nullptr);
+    int const result = probed < 0 ? probed : avformat_open_input(context, mPath.constData(), format, nullptr);
+    if (probed < 0)
+    {
+        avformat_free_context(*context);
+        *context = nullptr;
+    }
     if (result < 0)
     {
         Release();

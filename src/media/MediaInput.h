@@ -37,8 +37,8 @@ public:
     // Asked by the interrupt from the reading thread; true ends the read.
     void SetStopQuery(std::function<bool()> stopRequested);
     // Opens path into *context (allocated here) with the interrupt; the
-    // deadline runs from now until EndOpening. FFmpeg's result, or
-    // AVERROR(EINVAL) for anything but a regular file. What was opened
+    // deadline runs from now until EndOpening. FFmpeg's result,
+    // AVERROR(EINVAL) for anything but a regular file, or FORMAT_REFUSED. What was opened
     // before must have been closed (Close).
     int Open(AVFormatContext** context, QString const& path);
     // The input is opened and probed: from now on only a stop interrupts it.
@@ -54,6 +54,8 @@ public:
     static bool IsRegularFile(QString const& path);
     // The demuxers an input may be read by, as libavformat lists them.
     static char const* const FORMAT_WHITELIST;
+    // Open's result for a file whose format is none of those.
+    static constexpr int FORMAT_REFUSED = AVERROR_DEMUXER_NOT_FOUND;
 
 private:
     static int Interrupted(void* opaque);
