@@ -765,7 +765,8 @@ def check_lists(executable, media_dir):
                       % listener.getsockname()[1])
         client = player.client()
         client.command({"cmd": "initialize", "api_version": "1.0.0"})
-        for path, what in ((concat, "a concat list naming a FIFO"), (playlist, "a playlist naming a URL")):
+        # The playlist first: a FIFO that blocks the player would hide its fault.
+        for path, what in ((playlist, "a playlist naming a URL"), (concat, "a concat list naming a FIFO")):
             client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": path})))
             reply = read_reply_within(client, 60)
             check(reply is not None and reply.get("success") is False and
