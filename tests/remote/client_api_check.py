@@ -740,6 +740,11 @@ def check_port_imports(executable, media_dir):
         shutil.rmtree(work, ignore_errors=True)
     check("Client import refused: %s: no picture or sound could be decoded" % zeroed in log,
           "the log says why the zeroed MP4 was refused")
+    check("No picture could be decoded from video stream (0, h264): zeroed_mdat.mp4" in log,
+          "the log says the zeroed MP4's picture never decoded")
+    libraries = [line for line in log.splitlines() if " @ 0x" in line]
+    check(not libraries, "the libraries' own lines stay off the terminal (%d, first %r)"
+          % (len(libraries), libraries[:1]))
     if failures:
         print("player log of the port import checks:\n" + log)
 
