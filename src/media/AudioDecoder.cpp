@@ -714,6 +714,7 @@ void AudioDecoder::DecodeTimingInfoForCurrentStream(bool findStart)
             {
                 if (block->endTime > 0)
                 {
+                    info->decoded = true;
                     info->startTime = block->startTime + offset;
                     found = true;
                     break;
@@ -749,6 +750,7 @@ void AudioDecoder::DecodeTimingInfoForCurrentStream(bool findStart)
         Seek(0);
         decodeToEnd();
     }
+    info->decoded = info->decoded || endTime >= 0;
     if (endTime < 0)
     {
         Logger::GetInstance()->Warning(QStringLiteral("Failed to set end time for audio stream (%1): %2")

@@ -6,6 +6,7 @@
 #include "media/AudioDecoder.h"
 #include "media/AvHelpers.h"
 #include "media/FfmpegCompat.h"
+#include "media/FfmpegLog.h"
 #include "media/TsTimestampScan.h"
 #include "media/VideoDecoder.h"
 #include "model/Source.h"
@@ -111,6 +112,9 @@ void AvParser::ParseFile(int fileIndex)
     {
         if (Settings::decodeExtraStreamInfoOnParse)
         {
+            // The passes read damaged data as readily as good: whether
+            // anything decoded is told below, not by every failed packet.
+            FfmpegLog::ThreadQuiet const quiet;
             AudioDecoder::DecodeExtraStreamInfo(mSource);
             VideoDecoder::DecodeExtraStreamInfo(mSource);
             ApplyStreamTiming(fileIndex);
@@ -475,8 +479,16 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
             logger->Error(QStringLiteral("Failed to read a picture (size unknown or over the %1 MB cache): %2")
                               .arg(Settings::cacheSize)
                               .arg(fileName));
+            logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
         }
-        logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
+        else
+        {
+            // The container tells the size, but its decoder found no picture
+            // to learn the format from: the data is damaged or missing.
+            logger->Error(QStringLiteral("No picture could be decoded from video stream (%1, %2): %3")
+                              .arg(index)
+                              .arg(info.codecName, fileName));
+        }
         return false;
     }
 
@@ -634,16 +646,17 @@ void AvParser::ApplyStreamTiming(int fileIndex)
 bool AvParser::HasAudioOrDecodedPicture(int fileIndex)
 {
     SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
+    // Without the timing pass a parsed stream is taken at its word; with it,
+    // a stream counts once a sound sample or a picture decoded: a header
+    // over zeroed or missing media data describes streams that never play.
+    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
     for (AudioStreamInfo const& audio : file->audioStreams)
     {
-        if (audio.parsed)
+        if (audio.parsed && (!timed || audio.decoded))
         {
             return true;
         }
     }
-    // Without the timing pass a parsed video stream is taken at its word;
-    // with it, a stream counts once a picture decoded.
-    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
     for (VideoStreamInfo const& video : file->videoStreams)
     {
         if (video.parsed && (!timed || video.foundEndTime >= 0))

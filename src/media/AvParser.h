@@ -83,9 +83,9 @@ private:
     // After the timing pass: the source ends where its first video (else
     // audio) stream ends, and audio is timed on the video stream's clock.
     void ApplyStreamTiming(int fileIndex);
-    // An audio stream whose decoder opened, or a video stream that gave a
-    // picture (taken at its word when the timing pass is off or for an
-    // image sequence).
+    // An audio stream that gave a sample or a video stream that gave a
+    // picture (a parsed stream taken at its word when the timing pass is off
+    // or for an image sequence).
     bool HasAudioOrDecodedPicture(int fileIndex);
 
     // The timestamp scan, between StartTimestampScan and

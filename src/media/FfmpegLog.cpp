@@ -82,8 +82,11 @@ void Callback(void* context, int level, char const* format, va_list arguments)
     {
         return;
     }
-    if (level > AV_LOG_FATAL &&
-        ((threadQuietHolders > 0 && CodecContext(context)) || IsParserNote(context) || IsQuiet(context)))
+    // A thread held quiet also drops the warnings of anything else it runs
+    // (a demuxer's guesses about streams it could not read): the caller
+    // reports what failed.
+    bool const threadQuiet = threadQuietHolders > 0 && (CodecContext(context) || level > AV_LOG_ERROR);
+    if (level > AV_LOG_FATAL && (threadQuiet || IsParserNote(context) || IsQuiet(context)))
     {
         return;
     }

@@ -23,9 +23,10 @@ public:
     static void Install();
 
     // While held, the messages of every codec context that works on this
-    // thread (decoders and parsers) below the fatal level are dropped:
-    // finding a stream's information decodes its first packets, from
-    // wherever the file starts, on the thread that asks.
+    // thread (decoders and parsers) below the fatal level are dropped, and
+    // the warnings of anything else on it: finding a stream's information
+    // decodes its first packets, from wherever the file starts, on the
+    // thread that asks, and so does the parse's timing pass.
     class ThreadQuiet
     {
     public:

@@ -17,6 +17,12 @@ extern "C" {
 // interrupt: reads and the demuxer's loops end once the owner asks to stop,
 // or once the open's deadline passed while the input was still being opened
 // and probed.
+//
+// Only the containers the player reads are probed for, through the file
+// protocol alone: a list format (a concat list, a playlist) that names other
+// paths or URLs is refused, as is any open a demuxer makes of its own but of
+// the input's own file (an image demuxer reopening it), which goes through
+// the guarded open again.
 class MediaInput
 {
 public:
@@ -31,8 +37,8 @@ public:
     // Asked by the interrupt from the reading thread; true ends the read.
     void SetStopQuery(std::function<bool()> stopRequested);
     // Opens path into *context (allocated here) with the interrupt; the
-    // deadline runs from now until EndOpening. FFmpeg's result, or
-    // AVERROR(EINVAL) for anything but a regular file. What was opened
+    // deadline runs from now until EndOpening. FFmpeg's result,
+    // AVERROR(EINVAL) for anything but a regular file, or FORMAT_REFUSED. What was opened
     // before must have been closed (Close).
     int Open(AVFormatContext** context, QString const& path);
     // The input is opened and probed: from now on only a stop interrupts it.
@@ -46,11 +52,22 @@ public:
 
     // True for a regular file, or a link to one.
     static bool IsRegularFile(QString const& path);
+    // The demuxers an input may be read by, as libavformat lists them.
+    static char const* const FORMAT_WHITELIST;
+    // Open's result for a file whose format is none of those.
+    static constexpr int FORMAT_REFUSED = AVERROR_DEMUXER_NOT_FOUND;
 
 private:
     static int Interrupted(void* opaque);
     static int ReadPacket(void* opaque, uint8_t* buffer, int size);
     static int64_t Seek(void* opaque, int64_t offset, int whence);
+    // A demuxer's own opens: only the input's own file, read-only.
+    static int NestedOpen(AVFormatContext* context, AVIOContext** io, char const* url, int flags,
+                          AVDictionary** options);
+    static int NestedClose(AVFormatContext* context, AVIOContext* io);
+    // Opens path through the guarded open and makes the reading context
+    // over it; 0 or an FFmpeg error.
+    int OpenReader(QString const& path);
     // Frees the reading context and closes the descriptor.
     void Release();
 
@@ -64,4 +81,6 @@ private:
     int mDescriptor = -1;
     AVIOContext* mIo = nullptr;
     long long mPosition = 0;
+    // The path opened, as given to the demuxer: the reading thread's only.
+    QByteArray mPath;
 };

@@ -12,7 +12,10 @@ extern "C" {
 namespace
 {
 QString ErrorText(int error)
-{
+{    if (error == MediaInput::FORMAT_REFUSED)
+    {
+        return QStringLiteral("not a media format the player reads");
+    }
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(error, text, sizeof(text));
     return QString::fromUtf8(text);
@@ -27,7 +30,7 @@ void SetReason(QString* reason, QString const& text)
 }
 } // namespace
 
-bool MediaProbe::HasStreamWithDecoder(QString const& path, QString* reason)
+bool MediaProbe::HasStreamWithDecoder(QString const& path, QString* reason, std::function<bool()> stopRequested)
 {
     if (!MediaInput::IsRegularFile(path))
     {
@@ -35,6 +38,7 @@ bool MediaProbe::HasStreamWithDecoder(QString const& path, QString* reason)
         return false;
     }
     MediaInput input;
+    input.SetStopQuery(std::move(stopRequested));
     AVFormatContext* context = nullptr;
     int const opened = input.Open(&context, path);
     if (opened < 0)

@@ -11,6 +11,7 @@ struct AudioStreamInfo
     QString codecName;
     long long startTime = 0;   // µs, first decoded audio frame
     long long endTime = -1;    // µs, end of the last decoded audio frame; -1 unknown
+    bool decoded = false;      // a sample decoded in the timing pass
     int channelCount = 0;
     quint64 channelLayout = 0; // bit mask
     bool planar = false;

@@ -60,6 +60,7 @@ ProjectManager::ProjectManager(QObject* parent)
 
 ProjectManager::~ProjectManager()
 {
+    mProbesStop->store(true);
     // No engine task may still work on the project's timelines; then the
     // commands (which refer to the project) go, then the project.
     if (mAvManager->TotalWorkerCount() > 0)

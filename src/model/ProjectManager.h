@@ -10,7 +10,9 @@
 #include <QString>
 #include <QUuid>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class AvManager;
 class Clip;
@@ -316,6 +318,11 @@ private:
     QString mProbedMediaPath;
     bool mProbedMediaOpens = false;
     QString mProbedMediaReason;
+    // Set by the main thread when this manager goes; read by the import
+    // probes still running on the thread pool, which end their reads then
+    // (the pool is waited for at exit). Shared with them, as they may
+    // outlive the manager.
+    std::shared_ptr<std::atomic<bool>> mProbesStop = std::make_shared<std::atomic<bool>>(false);
     // The asking client's disconnect, watched while its import waits for the
     // replace question (main thread only).
     QMetaObject::Connection mReplacingClientGone;

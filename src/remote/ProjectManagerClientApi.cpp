@@ -134,8 +134,9 @@ QString FirstFileOf(QString const& mediaPath)
 // An existing, readable file of a media type the player opens (a movie, an
 // image of a sequence or a sound file) whose container opens and holds a
 // stream that a decoder exists for. Checked before anything is given up for
-// it, on a thread of the pool; false with the reason otherwise.
-bool CanOpenMedia(QString const& mediaPath, QString& reason)
+// it, on a thread of the pool; false with the reason otherwise. The read
+// ends early once stop is set.
+bool CanOpenMedia(QString const& mediaPath, QString& reason, std::shared_ptr<std::atomic<bool>> const& stop)
 {
     QFileInfo const info(FirstFileOf(mediaPath));
     QString const suffix = info.suffix();
@@ -160,7 +161,7 @@ bool CanOpenMedia(QString const& mediaPath, QString& reason)
     }
     else
     {
-        return MediaProbe::HasStreamWithDecoder(info.absoluteFilePath(), &reason);
+        return MediaProbe::HasStreamWithDecoder(info.absoluteFilePath(), &reason, [stop] { return stop->load(); });
     }
     return false;
 }
@@ -237,9 +238,11 @@ bool ProjectManager::ProbeImportedMedia(QString const& command, QPointer<QTcpSoc
     // client's later requests run after this one.
     mCmdServer->SetReadingHeld(true);
     QPointer<ProjectManager> const self(this);
-    QThreadPool::globalInstance()->start([self, command, sender, mediaPath = MediaPathOf(request)] {
+    // The pool's threads are waited for at exit: the probe stops reading
+    // once this manager goes.
+    QThreadPool::globalInstance()->start([self, command, sender, mediaPath = MediaPathOf(request), stop = mProbesStop] {
         QString reason;
-        bool const opens = CanOpenMedia(mediaPath, reason);
+        bool const opens = CanOpenMedia(mediaPath, reason, stop);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, command, sender, mediaPath, opens, reason] {

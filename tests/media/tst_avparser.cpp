@@ -1,6 +1,8 @@
 #include "app/Logger.h"
+#include "app/FileHelpers.h"
 #include "app/Settings.h"
 #include "media/AvParser.h"
+#include "media/MediaInput.h"
 #include "media/TsTimestampScan.h"
 #include "media/VideoDecodeWorker.h"
 #include "model/Source.h"
@@ -15,6 +17,7 @@
 
 #include <QDataStream>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -210,6 +213,53 @@ struct Parsed
     QSignalSpy updatedSpy;
 };
 
+// A copy of an MP4 whose media data is all zeros, its header intact: a
+// download cut off before its data, or data lost.
+bool WriteZeroedMediaData(QString const& source, QString const& target)
+{
+    QFile in(source);
+    QFile out(target);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+    {
+        return false;
+    }
+    QByteArray movie = in.readAll();
+    bool zeroed = false;
+    auto const big = [&movie](qsizetype at, int bytes) {
+        quint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+        {
+            value = value << 8 | static_cast<unsigned char>(movie.at(at + i));
+        }
+        return value;
+    };
+    for (qsizetype offset = 0; offset + 8 <= movie.size();)
+    {
+        quint64 size = big(offset, 4);
+        qsizetype header = 8;
+        if (size == 1)
+        {
+            size = big(offset + 8, 8);
+            header = 16;
+        }
+        else if (size == 0)
+        {
+            size = static_cast<quint64>(movie.size() - offset);
+        }
+        if (size < static_cast<quint64>(header) || offset + static_cast<qsizetype>(size) > movie.size())
+        {
+            return false;
+        }
+        if (movie.mid(offset + 4, 4) == "mdat")
+        {
+            std::fill(movie.begin() + offset + header, movie.begin() + offset + static_cast<qsizetype>(size), '\0');
+            zeroed = true;
+        }
+        offset += static_cast<qsizetype>(size);
+    }
+    return zeroed && out.write(movie) == movie.size();
+}
+
 } // namespace
 
 class TestAvParser : public QObject
@@ -242,6 +292,10 @@ private Q_SLOTS:
     void BadFilesGetAnError_data();
     void BadFilesGetAnError();
     void FileRemovedAfterCreationIsMissing();
+    void StreamsThatNeverDecodeAreRefused_data();
+    void StreamsThatNeverDecodeAreRefused();
+    void ListsOfOtherFilesAreRefused();
+    void EveryTestFileOfAPlayerTypeOpens();
     void FifoIsRefusedWithoutWaitingForAWriter();
     void PacketScanOfAPathFlippedToAFifoNeverBlocks();
     void AbsurdSampleRateIsRefused();
@@ -937,6 +991,85 @@ void TestAvParser::BadFilesGetAnError()
         said.append(text);
     }
     QVERIFY2(logged, qPrintable(message + ": " + said.join('\n')));
+}
+
+void TestAvParser::StreamsThatNeverDecodeAreRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("picture and sound") << "h264_gop250.mp4";
+    QTest::newRow("sound alone") << "tone.m4a";
+}
+
+void TestAvParser::StreamsThatNeverDecodeAreRefused()
+{
+    // Headers that describe streams whose data is gone: nothing plays.
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QString const path = dir.filePath("zeroed.mp4");
+    QVERIFY(WriteZeroedMediaData(TestMedia::Path(name), path));
+    QSignalSpy errors(Logger::GetInstance(), &Logger::ErrorLogged);
+    Parsed parsed(path);
+    QCOMPARE(parsed.source.ErrorCode(), 2);
+    QCOMPARE(parsed.source.FileInfoAtIndex(0)->errorCode, 2);
+    QStringList said;
+    for (QList<QVariant> const& error : errors)
+    {
+        said.append(error.first().toString());
+    }
+    QVERIFY2(said.contains(QStringLiteral("No decodable audio or video stream in \"zeroed.mp4\"")),
+             qPrintable(said.join('\n')));
+    // The picture's failure is told as such, not as a codec the player lacks.
+    QVERIFY2(said.filter(QStringLiteral("Unsupported video codec")).isEmpty(), qPrintable(said.join('\n')));
+}
+
+void TestAvParser::ListsOfOtherFilesAreRefused()
+{
+    // A movie's name over a list of other files: what the list names is
+    // never opened, however readable.
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(TestMedia::Path("h264_cfr25.mp4"), dir.filePath("clip.mp4")));
+    QVERIFY(QFile::copy(TestMedia::Path("numbered_gop100.ts"), dir.filePath("clip.ts")));
+    QList<QPair<QString, QByteArray>> const lists = {
+        {QStringLiteral("concat.mp4"), "ffconcat version 1.0\nfile 'clip.mp4'\n"},
+        {QStringLiteral("playlist.mp4"), "#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\nclip.ts\n#EXT-X-ENDLIST\n"}};
+    for (auto const& [name, text] : lists)
+    {
+        QFile list(dir.filePath(name));
+        QVERIFY(list.open(QIODevice::WriteOnly) && list.write(text) == text.size());
+        list.close();
+        Parsed parsed(list.fileName());
+        QVERIFY2(parsed.source.ErrorCode() != 0, qPrintable(name));
+        QCOMPARE(parsed.source.FrameCount(), 0);
+    }
+}
+
+void TestAvParser::EveryTestFileOfAPlayerTypeOpens()
+{
+    // Only the player's containers are read: each of its kinds of file
+    // still opens, but the two made not to.
+    QStringList const unreadable = {QStringLiteral("empty.mp4"), QStringLiteral("fake.mov")};
+    int opened = 0;
+    QDirIterator files(TestMedia::Dir(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext())
+    {
+        QString const path = files.next();
+        QString const suffix = QFileInfo(path).suffix().toLower();
+        bool const playerType = FileHelpers::VIDEO_FILE_EXTENSIONS.contains(suffix) ||
+                                FileHelpers::IMAGE_FILE_EXTENSIONS.contains(suffix) ||
+                                FileHelpers::AUDIO_FILE_EXTENSIONS.contains(suffix) ||
+                                QStringList {"ts", "m4a", "mp3", "h264"}.contains(suffix);
+        if (!playerType || unreadable.contains(QFileInfo(path).fileName()) || QFileInfo(path).size() == 0)
+        {
+            continue;
+        }
+        MediaInput input;
+        AVFormatContext* context = nullptr;
+        int const result = input.Open(&context, path);
+        QVERIFY2(result >= 0, qPrintable(path));
+        input.Close(&context);
+        ++opened;
+    }
+    QVERIFY(opened > 50);
 }
 
 void TestAvParser::FileRemovedAfterCreationIsMissing()

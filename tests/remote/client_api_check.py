@@ -713,6 +713,24 @@ def check_port_imports(executable, media_dir):
                             "success": False}, "the import of a zeroed MP4 fails and says why")
         check_equal(client.command({"cmd": "get_range"}), range_5_20, "the loaded clip's range stays")
         check_equal(read_frame(client), 7, "the loaded clip's frame stays")
+
+        # With sound whose data is zeroed too: the sound's header alone is no
+        # sound.
+        zeroed_av = os.path.join(work, "zeroed_av.mp4")
+        check(zero_mdat(other, zeroed_av), "an MP4 with sound, its media data zeroed, is made")
+        client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": zeroed_av})))
+        reply = read_reply_within(client, 60)
+        boxes = [] if reply else question_boxes(player.process.pid)
+        check(not boxes, "the zeroed import with sound raises no question")
+        if boxes:
+            discard_question(boxes[0])
+            reply = read_reply_within(client, 60)
+        check_equal(reply, {"cmd": "import_file",
+                            "msg": "Failed to create source for file (%s): no picture or sound could be decoded"
+                                   % zeroed_av,
+                            "success": False}, "the import of a zeroed MP4 with sound fails and says why")
+        check_equal(client.command({"cmd": "get_range"}), range_5_20, "the range stays after the zeroed sound")
+        check_equal(read_frame(client), 7, "the frame stays after the zeroed sound")
         client.close()
     except Exception as error:
         traceback.print_exc()
@@ -722,8 +740,64 @@ def check_port_imports(executable, media_dir):
         shutil.rmtree(work, ignore_errors=True)
     check("Client import refused: %s: no picture or sound could be decoded" % zeroed in log,
           "the log says why the zeroed MP4 was refused")
+    check("No picture could be decoded from video stream (0, h264): zeroed_mdat.mp4" in log,
+          "the log says the zeroed MP4's picture never decoded")
+    libraries = [line for line in log.splitlines() if " @ 0x" in line]
+    check(not libraries, "the libraries' own lines stay off the terminal (%d, first %r)"
+          % (len(libraries), libraries[:1]))
     if failures:
         print("player log of the port import checks:\n" + log)
+
+
+def check_lists(executable, media_dir):
+    """Files named as movies that hold a concat list or a playlist are refused
+    without opening what they name: a FIFO that would block the open for ever,
+    a URL on a listener here. The player still quits on SIGTERM."""
+    player = Player(executable)
+    work = tempfile.mkdtemp(prefix="tessarin-client-api-lists.")
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    try:
+        fifo = os.path.join(work, "fifo.mp4")
+        os.mkfifo(fifo)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(4)
+        concat = os.path.join(work, "concat.mp4")
+        with open(concat, "w") as out:
+            out.write("ffconcat version 1.0\nfile 'fifo.mp4'\n")  # a relative name: the demuxer's safe mode allows it
+        playlist = os.path.join(work, "playlist.mp4")
+        with open(playlist, "w") as out:
+            out.write("#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nhttp://127.0.0.1:%d/seg.ts\n#EXT-X-ENDLIST\n"
+                      % listener.getsockname()[1])
+        client = player.client()
+        client.command({"cmd": "initialize", "api_version": "1.0.0"})
+        # The playlist first: a FIFO that blocks the player would hide its fault.
+        for path, what in ((playlist, "a playlist naming a URL"), (concat, "a concat list naming a FIFO")):
+            client.send_raw(frame(json.dumps({"cmd": "import_file", "file_path": path})))
+            reply = read_reply_within(client, 60)
+            check(reply is not None and reply.get("success") is False and
+                  reply.get("msg", "").startswith("Failed to create source for file (%s): " % path),
+                  "the import of %s is refused (%r)" % (what, reply))
+        # The playlist's open is over once it is answered: a request it made
+        # would be waiting on the listener by now.
+        listener.settimeout(0)
+        try:
+            listener.accept()[0].close()
+            requested = True
+        except (BlockingIOError, socket.timeout):
+            requested = False
+        check(not requested, "no request reaches the URL a playlist names")
+        check(echo_works(player, "the list imports"), "the player answers after the list imports")
+        client.close()
+    except Exception as error:
+        traceback.print_exc()
+        check(False, "list checks ran to the end (%s: %s)" % (type(error).__name__, error))
+    finally:
+        listener.close()
+        log = player.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    check_equal(player.returncode, 0, "the player quits on SIGTERM after the list imports")
+    if failures:
+        print("player log of the list checks:\n" + log)
 
 
 def check_patterns(executable, media_dir):
@@ -767,6 +841,7 @@ def main():
     finally:
         log = player.stop()
     check_patterns(executable, media_dir)
+    check_lists(executable, media_dir)
     check_port_imports(executable, media_dir)
     check_guards(executable, media_dir)
     check_equal(player.returncode, 0, "the player quits cleanly on SIGTERM")
