@@ -158,17 +158,17 @@ struct Reference
 // Sets the decoder threads for a scope. The pictures a decoder hands out
 // must not depend on them, and the automatic choice follows the machine's
 // cores: the exactness checks run at fixed counts instead.
-class DecoderThreads
+class DecoderThreadSetting
 {
 public:
-    explicit DecoderThreads(int threads)
+    explicit DecoderThreadSetting(int threads)
         : mSaved(Settings::videoDecoderThreadCount)
     {
         Settings::videoDecoderThreadCount = threads;
     }
-    ~DecoderThreads() { Settings::videoDecoderThreadCount = mSaved; }
-    DecoderThreads(DecoderThreads const&) = delete;
-    DecoderThreads& operator=(DecoderThreads const&) = delete;
+    ~DecoderThreadSetting() { Settings::videoDecoderThreadCount = mSaved; }
+    DecoderThreadSetting(DecoderThreadSetting const&) = delete;
+    DecoderThreadSetting& operator=(DecoderThreadSetting const&) = delete;
 
 private:
     int mSaved;
@@ -322,7 +322,7 @@ void TestVideoDecoder::ForwardDecodesEveryFrame()
 {
     QFETCH(QString, name);
     QFETCH(int, threads);
-    DecoderThreads const decoderThreads(threads);
+    DecoderThreadSetting const decoderThreads(threads);
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
     QVERIFY(!md5s.isEmpty());
 
@@ -375,7 +375,7 @@ void TestVideoDecoder::SeeksLandOnTheRightPicture()
 {
     QFETCH(QString, name);
     QFETCH(int, threads);
-    DecoderThreads const decoderThreads(threads);
+    DecoderThreadSetting const decoderThreads(threads);
     Reference const& reference = ReferenceFor(name);
     int const count = static_cast<int>(reference.starts.size());
     QCOMPARE(count, reference.md5s.size());
@@ -467,7 +467,7 @@ void TestVideoDecoder::BackwardDecodesEveryFrame()
 {
     QFETCH(QString, name);
     QFETCH(int, threads);
-    DecoderThreads const decoderThreads(threads);
+    DecoderThreadSetting const decoderThreads(threads);
     QFETCH(long long, budget);
     Reference const& reference = ReferenceFor(name);
     int const count = static_cast<int>(reference.starts.size());
@@ -1522,7 +1522,7 @@ void TestVideoDecoder::SeeksIntoAGradualRefreshAreExact()
     QFETCH(int, firstExact);
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
     QVERIFY(!md5s.isEmpty());
-    DecoderThreads const decoderThreads(threads);
+    DecoderThreadSetting const decoderThreads(threads);
     Settings::videoTimesFromPackets = fromPackets;
     Decoding decoding(name);
     Settings::videoTimesFromPackets = true;
