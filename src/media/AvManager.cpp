@@ -960,6 +960,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     }
     mLastPlaybackFrame = -1;
     mSteppedHoldFrame = -1;
+    mPictureAwaited = false;
     if (mPrimaryTimeline)
     {
         disconnect(mPrimaryTimeline, &Timeline::EndTimeChanged, mPlaybackManager, &PlaybackManager::SetEndTime);
@@ -1143,19 +1144,9 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
                 record->shown = kept.Covers(time) ? kept : record->shown;
             }
         }
-        emit PlaybackTimeChanged(time);
-        int const frame = mPrimaryTimeline->FrameAtTime(time);
-        if (frame != mLastPlaybackFrame)
-        {
-            mLastPlaybackFrame = frame;
-            // The decode loop reads the time when it looks: a bookmarked frame
-            // keeps the clock until its picture is out, or the next tick
-            // could move on before the loop has seen it.
-            bool const hold = IsSteppedPlayback() && mPrimaryTimeline->FrameBookmarkAt(frame);
-            mSteppedHoldFrame = hold ? frame : -1;
-            mSteppedHoldSince = hold ? AvHelpers::AvGetTime() : 0;
-            emit PlaybackFrameChanged(frame);
-        }
+        // Bookmarks-only play holds the clock on its pictures itself.
+        mPictureAwaited = mPictureAwaited && !IsSteppedPlayback() && DisplayedPlaybackTime() != time;
+        PublishPlaybackTime();
     }
     if (notReady && seek)
     {
@@ -1171,6 +1162,43 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
         audioOutput->audioPlaybackReady = !notReady;
         emit AudioPlaybackReadyChanged(!notReady);
     }
+}
+
+void AvManager::PublishPlaybackTime()
+{
+    long long const time = DisplayedPlaybackTime();
+    emit PlaybackTimeChanged(time);
+    int const frame = mPrimaryTimeline->FrameAtTime(time);
+    if (frame != mLastPlaybackFrame)
+    {
+        mLastPlaybackFrame = frame;
+        // The decode loop reads the time when it looks: a bookmarked frame
+        // keeps the clock until its picture is out, or the next tick
+        // could move on before the loop has seen it.
+        bool const hold = IsSteppedPlayback() && mPrimaryTimeline->FrameBookmarkAt(frame);
+        mSteppedHoldFrame = hold ? frame : -1;
+        mSteppedHoldSince = hold ? AvHelpers::AvGetTime() : 0;
+        emit PlaybackFrameChanged(frame);
+    }
+}
+
+long long AvManager::DisplayedPlaybackTime() const
+{
+    long long const time = PlaybackTime();
+    if (!mPictureAwaited)
+    {
+        return time;
+    }
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo &&
+            record->task->timeline == mPrimaryTimeline)
+        {
+            AvWorkerProperties::Span const shown = record->shown;
+            return shown.start >= 0 && !shown.Covers(time) ? shown.start : time;
+        }
+    }
+    return time;
 }
 
 bool AvManager::PicturesJustBehind(Timeline const* timeline, long long time) const
@@ -1321,6 +1349,13 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
         mSoughtByUser = false; // the sought picture is out
     }
     emit VideoFrameChanged(timeline->OutputId(), std::move(current), std::move(previous), std::move(next));
+    if (mPictureAwaited && timeline == mPrimaryTimeline)
+    {
+        // The time told follows the picture now on screen: the sought one
+        // (or none at all: past the end) lets it go on to the clock's.
+        mPictureAwaited = DisplayedPlaybackTime() != time;
+        PublishPlaybackTime();
+    }
 }
 
 void AvManager::OnVideoDecodingAdvanced(int workerId)
@@ -1531,6 +1566,7 @@ void AvManager::SetPlaybackTime(long long time, bool playAudio, bool onlyWhenCac
     if (ignoreStepped || !IsPlaying() || !IsSteppedPlayback() || !InitializeSteppedPlayback(time))
     {
         mSoughtByUser = true;
+        mPictureAwaited = true;
         mPlaybackManager->SetPlaybackTime(time, true);
     }
     if (playAudio)

@@ -99,7 +99,13 @@ public:
     // Writes the playback state and the caches' contents to the log.
     void LogCacheStats();
 
+    // The clock's time, which the decode loops follow.
     long long PlaybackTime() const;
+    // The time told to the user (PlaybackTimeChanged, PlaybackFrameChanged):
+    // the clock's, but after a seek of the user's, until a picture covering
+    // the clock's time is shown, the start of the picture on screen. Past
+    // the end, without pictures or with the output cleared, the clock's.
+    long long DisplayedPlaybackTime() const;
     float PlaybackSpeed() const;
     bool IsPlaying() const;
     bool IsPlayForward() const;
@@ -146,6 +152,7 @@ Q_SIGNALS:
     void PrimaryTimelineChanged(Timeline* timeline, bool notSwitching);
     void PlaybackStateChanged(bool playing, bool forward);
     void PlaybackSpeedChanged(float speed);
+    // The displayed time and its frame (DisplayedPlaybackTime).
     void PlaybackTimeChanged(long long time);
     void PlaybackFrameChanged(int frame);
     void PlaybackRangeChanged(long long start, long long end);
@@ -218,6 +225,8 @@ private:
     // The newest cached picture of a timeline lies a frame or two before the
     // time, in the range being played: the clock need not wait for it.
     bool PicturesJustBehind(Timeline const* timeline, long long time) const;
+    // Tells the displayed time, and its frame when that changed.
+    void PublishPlaybackTime();
     // Pausing: the clock goes back to the picture on screen when it was not
     // that picture's time.
     void StopOnShownPicture();
@@ -274,6 +283,12 @@ private:
     // Main thread. The clock stands on a time the user sought, not a loop's
     // wrap, and its picture has not been delivered yet.
     bool mSoughtByUser = false;
+    // Main thread. The user sought the clock's time and the picture on
+    // screen does not cover it yet: the time told stays on that picture.
+    // A newer seek takes over; a picture covering the clock's time, a null
+    // delivery (past the end), no picture at all or a new primary timeline
+    // ends it.
+    bool mPictureAwaited = false;
     ExportProperties* mCurrentExport = nullptr;
     int mAudioExportWorkerId = -1;
     int mVideoExportWorkerId = -1;

@@ -603,8 +603,11 @@ bool ProjectManager::CmdImportFile(QJsonObject const& request, QJsonObject& repl
 bool ProjectManager::CmdGetFrame(QJsonObject const&, QJsonObject& reply)
 {
     Timeline const* const timeline = mAvManager->PrimaryTimeline();
-    int const frame =
-        timeline ? ToFrame(qint64(timeline->PlaybackFrame()) + timeline->TimeControlFrameOffset()) : -1;
+    // The frame of the picture on screen: after a seek, the sought frame
+    // once its picture is there.
+    int const frame = timeline ? ToFrame(qint64(timeline->FrameAtTime(mAvManager->DisplayedPlaybackTime())) +
+                                         timeline->TimeControlFrameOffset())
+                               : -1;
     reply.insert(QStringLiteral("frame"), frame);
     return true;
 }

@@ -380,7 +380,7 @@ int GlobalTimeControlWidget::ClockFrame() const
 {
     // The clock's own time, not the frame this bar last heard of: a step
     // goes from the frame just asked for, whatever has reached the bar.
-    return mTimeline->FrameAtTime(mAvManager->PlaybackTime());
+    return mAvManager ? mTimeline->FrameAtTime(mAvManager->PlaybackTime()) : mPlaybackFrame;
 }
 
 void GlobalTimeControlWidget::UpdateAndSetFrameStepTime(long long time, bool audio, bool forward)
@@ -433,7 +433,7 @@ int GlobalTimeControlWidget::NextEditFrame(bool next) const
     {
         return -1;
     }
-    return WrappedNeighbour(mClipFrameRanges, mPlaybackFrame, next,
+    return WrappedNeighbour(mClipFrameRanges, ClockFrame(), next,
                             [](ClipFrameRange const& clip) { return clip.first; });
 }
 
@@ -443,13 +443,13 @@ int GlobalTimeControlWidget::NextBookmarkFrame(bool next) const
     {
         return -1;
     }
-    return WrappedNeighbour(mFrameBookmarks, mPlaybackFrame, next,
+    return WrappedNeighbour(mFrameBookmarks, ClockFrame(), next,
                             [](FrameBookmarkMark const& bookmark) { return bookmark.frame; });
 }
 
 int GlobalTimeControlWidget::NextBookmarkOrEditFrame(bool next) const
 {
-    int const p = mPlaybackFrame;
+    int const p = ClockFrame();
     int const b = NextBookmarkFrame(next);
     int const e = NextEditFrame(next);
     // One on the playhead goes nowhere.

@@ -299,7 +299,14 @@ void TimeControlBaseWidget::SetPlaybackTime(long long time, bool playAudio, bool
 
 void TimeControlBaseWidget::SetPlaybackTimeByFrame(int frame, bool playAudio, bool onlyWhenCached)
 {
-    if (!mTimeline || !mAvManager || frame == mPlaybackFrame)
+    if (!mTimeline || !mAvManager)
+    {
+        return;
+    }
+    // From the frame last asked for: the bar's number stays on the picture
+    // on screen until the sought one is there.
+    int const clockFrame = mTimeline->FrameAtTime(mAvManager->PlaybackTime());
+    if (frame == clockFrame)
     {
         return;
     }
@@ -308,7 +315,7 @@ void TimeControlBaseWidget::SetPlaybackTimeByFrame(int frame, bool playAudio, bo
         mAvManager->Pause(DecodeBias::None);
     }
     mAvManager->SetPlaybackTime(mTimeline->TimeAtFrame(frame, false), playAudio, onlyWhenCached, false,
-                                mPlaybackFrame < frame);
+                                clockFrame < frame);
 }
 
 void TimeControlBaseWidget::SeekToFrame(int frame)
@@ -715,7 +722,9 @@ void TimeControlBaseWidget::OnTimelineUpdated()
     }
     // Clips, bookmarks and the end first: the frame's listeners see them new.
     OnPlaybackEndTimeChanged(mTimeline->Duration());
-    int const frame = mTimeline->FrameAtTime(mTimeline->PlaybackTime());
+    bool const primary = mAvManager && mAvManager->PrimaryTimeline() == mTimeline;
+    int const frame =
+        mTimeline->FrameAtTime(primary ? mAvManager->DisplayedPlaybackTime() : mTimeline->PlaybackTime());
     if (frame != mPlaybackFrame)
     {
         mPlaybackFrame = frame;

@@ -187,6 +187,29 @@ private:
     std::array<FramePtr, 3> mKept;
 };
 
+// Every time and frame the engine tells from construction on, each with the
+// frame the screen shows as it is told (the screen routes first).
+class ToldNumbers : public QObject
+{
+public:
+    struct Told
+    {
+        int told;
+        int shown;
+    };
+
+    ToldNumbers(AvManager* av, Timeline const* timeline, Screen const& screen)
+    {
+        connect(av, &AvManager::PlaybackTimeChanged, this, [this, timeline, &screen](long long time) {
+            entries.append({timeline->FrameAtTime(time), screen.Frame()});
+        });
+        connect(av, &AvManager::PlaybackFrameChanged, this,
+                [this, &screen](int frame) { entries.append({frame, screen.Frame()}); });
+    }
+
+    QList<Told> entries;
+};
+
 QString Joined(QList<int> const& frames)
 {
     QStringList texts;
@@ -240,6 +263,8 @@ private Q_SLOTS:
     void PicturesFarBehindHoldTheClockAndTheSound();
     void LoopedPlayShowsItsRangeAndStopsOnTheNumber_data();
     void LoopedPlayShowsItsRangeAndStopsOnTheNumber();
+    void SeekTellsThePictureOnScreenUntilItsOwnComes_data();
+    void SeekTellsThePictureOnScreenUntilItsOwnComes();
     void ParkedInsideALoopedRangeCachesItsStartBeforePlay();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void PausedDecodingSleepsOnceTheCacheHasFilled();
@@ -810,6 +835,75 @@ void TestAvManager::LoopedPlayShowsItsRangeAndStopsOnTheNumber()
     QVERIFY2(number() == target, qPrintable(agrees("sought")));
 
     QVERIFY2(screen.outside.isEmpty(), qPrintable("pictures outside the range shown: " + Joined(screen.outside)));
+    av.Shutdown();
+}
+
+void TestAvManager::SeekTellsThePictureOnScreenUntilItsOwnComes_data()
+{
+    QTest::addColumn<bool>("playing");
+    QTest::newRow("paused") << false;
+    QTest::newRow("looped play at 2x, sought as the command port does") << true;
+}
+
+void TestAvManager::SeekTellsThePictureOnScreenUntilItsOwnComes()
+{
+    // A seek deep into a long GOP that the cache does not hold: until the
+    // sought picture is on screen, every time and frame the engine tells
+    // names the picture on screen; with it, the sought frame. The decoding
+    // goes for the sought frame at once.
+    QFETCH(bool, playing);
+    Settings::cacheSize = Settings::MINIMUM_TIMELINE_CACHE_SIZE; // well short of a GOP at this size
+    std::unique_ptr<Timeline> source = SourceTimeline("numbered_gop240_av_1440.mp4"); // key pictures 0, 240
+    std::unique_ptr<Timeline> edit = EditTimeline({source.get()});
+    if (playing)
+    {
+        edit->SetPlaybackRangeByFrame(101, 287);
+    }
+    AvManager av;
+    Screen screen(&av, edit.get());
+    av.SetLoopState(LoopState::Loop);
+    av.SetPlaybackSpeed(2.0f);
+    av.DecodeTimeline(edit.get(), 0, true, true, false);
+    int const from = playing ? 110 : 260;
+    int const target = playing ? 235 : 200;
+    Seek(av, edit->TimeAtFrame(from, false));
+    QVERIFY(QTest::qWaitFor([&] { return screen.Frame() == from; }, 30000));
+    if (playing)
+    {
+        av.Play(true, false);
+        QVERIFY(QTest::qWaitFor([&] { return screen.Frame() >= from + 10; }, 30000));
+    }
+    long long const time = edit->TimeAtFrame(target, false);
+    QVERIFY2(!edit->VideoCacheReadyAtTime(time), "the sought frame is cached already");
+
+    ToldNumbers told(&av, edit.get(), screen);
+    screen.Mark();
+    av.SetPlaybackTime(time, false, false, false, true);
+    QCOMPARE(edit->PlaybackTime(), time); // the decode loops have the target at once
+    // Playing, the clock may have moved on by the time the picture comes.
+    auto const reached = [&](int shown) { return playing ? shown >= target : shown == target; };
+    QVERIFY2(QTest::qWaitFor([&] { return std::any_of(screen.since.cbegin(), screen.since.cend(), reached); }, 60000),
+             "the sought picture never came");
+    QVERIFY(!told.entries.isEmpty());
+    bool toldWithItsPicture = false;
+    for (ToldNumbers::Told const& entry : std::as_const(told.entries))
+    {
+        if (reached(entry.shown))
+        {
+            toldWithItsPicture = entry.told == entry.shown;
+            break;
+        }
+        QVERIFY2(entry.told == entry.shown, qPrintable(QStringLiteral("told frame %1 while showing %2 (sought %3)")
+                                                             .arg(entry.told)
+                                                             .arg(entry.shown)
+                                                             .arg(target)));
+    }
+    QVERIFY2(toldWithItsPicture, "the sought frame was not told as its picture came");
+    if (!playing)
+    {
+        QCOMPARE(edit->FrameAtTime(av.DisplayedPlaybackTime()), target);
+        QVERIFY(screen.ShowsTheNumber());
+    }
     av.Shutdown();
 }
 

@@ -9,7 +9,9 @@ sound. Reads the window from x11grab
 screenshots of the X server and the frame from the command port:
 - while playing, once the range's pictures came, no picture outside it is shown;
 - paused, the first picture read is the frame the player reports;
-- a step then shows the next frame's picture.
+- a step then shows the next frame's picture;
+- paused, after a seek deep into a GOP the cache lacks, the frame reported
+  is the picture on screen until the sought picture is there, then that one.
 
     picture_number.py [--sanitized] PLAYER MEDIA_DIR ARTEFACT_DIR
 """
@@ -29,6 +31,7 @@ CLIP = ("numbered_gop240_av_1440.mp4", 288)  # pictures 0 to 287: the player's f
 RANGE = (101, 150)  # pictures; the key pictures are 0 and 240
 START = 130
 PARK = 260
+SOUGHT = 230  # deep in the first GOP: decoded from picture 0
 ROUNDS = 3
 
 
@@ -77,6 +80,34 @@ def play_round(player, round_index):
     player.press("Right")
     player.wait_for_frame(picture + 1, "round %d, stepped" % round_index)
     player.wait_for_picture(picture, "round %d, stepped" % round_index, before=(number,))
+
+
+def seek_check(player):
+    """Paused after a seek the cache lacks: the frame reported is the picture on screen, then the sought one."""
+    player.ask({"cmd": "set_frame", "frame": PARK + 1})
+    player.wait_for_picture(PARK, "parked for a seek", before=None)
+    player.ask({"cmd": "set_frame", "frame": SOUGHT + 1})
+    samples = []
+
+    def arrived():
+        # A picture read between two answers that agree is the frame they
+        # name; the window's repaint may trail an answer by a moment, so
+        # only two such disagreements in a row count.
+        before = player.frame()
+        number = e2e.shown_number(player.screenshot())
+        after = player.frame()
+        if number is None or before is None or after is None:
+            return False
+        samples.append((number, before - 1, after - 1))
+        return number == SOUGHT and after - 1 == SOUGHT
+
+    came = e2e.wait_for(30, arrived, 0.02)
+    e2e.check(came, "sought: picture and frame %d came (read %s)" % (SOUGHT, samples[-3:]))
+    apart = [s for s in samples if s[1] == s[2] and s[0] != s[1]]
+    twice = any(a[1] == a[2] and a[0] != a[1] and b[1] == b[2] and b[0] != b[1]
+                for a, b in zip(samples, samples[1:]))
+    e2e.check(not twice, "sought: until its picture came, the frame reported was the picture shown "
+              "(picture, frame: %s)" % [(n, f) for n, f, _ in apart])
 
 
 def audio_server():
@@ -136,6 +167,7 @@ def main():
             player.ask({"cmd": "set_range", "start_frame": RANGE[0] + 1, "end_frame": RANGE[1] + 1})
             e2e.check(e2e.wait_for(10, lambda: player.range() == (RANGE[0] + 1, RANGE[1] + 1)),
                       "the range is set (range %s)" % (player.range(),))
+            seek_check(player)
             player.press("plus")  # 1x + 3: 4x
             for round_index in range(ROUNDS):
                 play_round(player, round_index)
