@@ -4,7 +4,6 @@
 #include "media/export/ExportJournal.h"
 #include "media/export/ExportOutputFiles.h"
 #include "media/export/ExportRecoveryFolder.h"
-#include "media/export/ExportTargetLock.h"
 #include "media/export/FileIdentity.h"
 
 #include <QDir>
