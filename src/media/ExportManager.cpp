@@ -331,16 +331,19 @@ QString ExportManager::LockOutput(ExportProperties* properties)
     }
     QString error;
     QString staleJournalPath;
-    properties->outputLock = ExportTargetLock::Acquire(
-        folder, name, ExportJournal::PathFor(properties->tempDirPath, properties->exportName), error, staleJournalPath);
+    ProcessIdentity staleHolder;
+    QString const journalPath = ExportJournal::PathFor(properties->tempDirPath, properties->exportName);
+    properties->outputLock =
+        ExportTargetLock::Acquire(folder, name, journalPath, error, staleJournalPath, &staleHolder);
     // A lock names its journal; only one in this user's temporary folder
     // is followed.
     QString const staleRoot = QFileInfo(QFileInfo(staleJournalPath).absolutePath()).dir().canonicalPath();
-    if (!staleJournalPath.isEmpty() && !staleRoot.isEmpty() && staleRoot == QDir(TempRootPath()).canonicalPath())
+    if (properties->outputLock && !staleJournalPath.isEmpty() && !staleRoot.isEmpty() &&
+        staleRoot == QDir(TempRootPath()).canonicalPath())
     {
         // The export that held the output was killed: what it left there
         // is undone before this one starts.
-        ExportRecovery::RecoverExport(staleJournalPath);
+        ExportRecovery::RecoverTakenOver(staleJournalPath, staleHolder, journalPath);
     }
     return error;
 }

@@ -24,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -386,6 +387,23 @@ QByteArray JournalStep(QByteArray const& kind, QString const& path, FileIdentity
     return kind + "\t" + QUrl::toPercentEncoding(path) + "\t" + identity.ToText();
 }
 
+// A lock as an export leaves it beside its output.
+QByteArray LockText(ProcessIdentity const& holder, QString const& journalPath)
+{
+    return holder.ToText() + "journal=" + QUrl::toPercentEncoding(journalPath) + "\nlock=1\n";
+}
+
+// Every entry of a folder with what it holds.
+QMap<QString, QByteArray> FolderContents(QString const& folder)
+{
+    QMap<QString, QByteArray> contents;
+    for (QString const& name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+    {
+        contents.insert(name, ReadText(QDir(folder).filePath(name)));
+    }
+    return contents;
+}
+
 // This process as it would be named after a restart: gone.
 ProcessIdentity GoneProcess()
 {
@@ -432,6 +450,8 @@ private Q_SLOTS:
     void AnExportKilledWhileRenderingLeavesNothingAfterTheNextStart();
     void AJournalActsOnlyInItsOutputAndTemporaryFolders();
     void AnOversizedJournalIsRefused();
+    void APlantedJournalChangesNothingWhereItsLockIsNot_data();
+    void APlantedJournalChangesNothingWhereItsLockIsNot();
 
 private:
     ExportRun Run(ExportProperties& request, std::function<void(ExportProperties&)> const& whileRunning = {},
@@ -1368,13 +1388,29 @@ void TestExportManager::AnExportKilledMidMoveIsUndoneLater()
     // Nothing of the killed export is left: no frame, no lock, no folder.
     QCOMPARE(EntriesIn(folder), before);
     QCOMPARE(EntriesIn(tempRoot), QStringList());
-    // What was put back opens the console; what was removed is a note.
-    QStringList const said = warnings.Messages().filter("Interrupted export");
+    // Each file removed or put back is named at warning level; what was put
+    // back opens the console, the count of what was removed is a note.
+    QStringList const perFile = warnings.Messages().filter("Interrupted export: ");
+    QStringList const putBack =
+        perFile.filter(QRegularExpression("^Interrupted export: put back .*, a file it had set aside$"));
+    QStringList const removed =
+        perFile.filter(QRegularExpression("^Interrupted export: removed .*, a file it had put in place$"));
+    QCOMPARE(putBack.size() + removed.size(), perFile.size());
+    for (QString const& line : perFile)
+    {
+        QVERIFY2(QRegularExpression(QString("^Interrupted export: [a-z ]+ %1/out\\.\\d{4}\\.png, ")
+                                        .arg(QRegularExpression::escape(folder)))
+                     .match(line)
+                     .hasMatch(),
+                 qPrintable(line));
+    }
+    QStringList const said = warnings.Messages().filter("Interrupted export found");
     QVERIFY2(said.size() == 2, qPrintable(said.join('\n')));
     QRegularExpressionMatch const restored =
         QRegularExpression("^Interrupted export found: (\\d+) of \\1 set-aside files put back in (.*)$").match(said[0]);
     QVERIFY2(restored.hasMatch() && restored.captured(2) == folder, qPrintable(said[0]));
     QVERIFY(restored.captured(1).toInt() >= KILLED_AFTER_SET_ASIDE - 1);
+    QCOMPARE(putBack.size(), restored.captured(1).toInt());
     // The next export took the stale lock over; at a start it goes with the folder.
     QVERIFY2(said[1].startsWith("Interrupted export found: its temporary folder " + tempRoot + "/") &&
                  said[1].endsWith(byNextExport ? QString(" removed")
@@ -1382,9 +1418,10 @@ void TestExportManager::AnExportKilledMidMoveIsUndoneLater()
                                                      .arg(ExportTargetLock::LockPath(folder, "out.png"))),
              qPrintable(said[1]));
     QStringList const noted = infos.Messages().filter("Interrupted export");
-    QVERIFY2(noted.size() == 1 &&
-                 QRegularExpression("^Interrupted export found: \\d+ partly exported files removed$").match(noted[0]).hasMatch(),
-             qPrintable(noted.join('\n')));
+    QRegularExpressionMatch const count =
+        QRegularExpression("^Interrupted export found: (\\d+) partly exported files removed$").match(noted.value(0));
+    QVERIFY2(noted.size() == 1 && count.hasMatch(), qPrintable(noted.join('\n')));
+    QCOMPARE(removed.size(), count.captured(1).toInt());
 }
 
 void TestExportManager::AnExportKilledWhileRenderingLeavesNothingAfterTheNextStart()
@@ -1448,26 +1485,43 @@ void TestExportManager::AJournalActsOnlyInItsOutputAndTemporaryFolders()
     QString const victim = elsewhere + "/precious.txt";
     QString const dotted = output + "/../" + QFileInfo(elsewhere).fileName() + "/by way of a link.txt";
     QString const planted = elsewhere + "/planted.txt";
-    WriteText(tempDirPath + "/" + name + "_journal.txt",
+    // Beside the output, but of no name the export writes.
+    QString const notes = output + "/notes.txt";
+    WriteText(notes, "mine as well");
+    WriteText(keepDirPath + "/out.0001.png", "the user's");
+    QString const journalPath = tempDirPath + "/" + name + "_journal.txt";
+    WriteText(journalPath,
               JournalText(GoneProcess(), name, tempDirPath, lockPath,
                           {JournalStep("placed", output + "/out.0000.png", FileIdentity::Of(output + "/out.0000.png")),
                            JournalStep("placed", victim, FileIdentity::Of(victim)),
                            JournalStep("placed", dotted, FileIdentity::Of(dotted)),
-                           JournalStep("aside", planted, FileIdentity::Of(keepDirPath + "/planted.txt"))}));
+                           JournalStep("placed", notes, FileIdentity::Of(notes)),
+                           JournalStep("aside", planted, FileIdentity::Of(keepDirPath + "/planted.txt")),
+                           JournalStep("aside", output + "/out.0001.png",
+                                       FileIdentity::Of(keepDirPath + "/out.0001.png"))}));
+    WriteText(lockPath, LockText(GoneProcess(), journalPath));
 
     LoggedMessages const warnings(&Logger::WarningLogged);
     ExportRecovery::RecoverInterruptedExports(tempRoot);
-    // Inside its output it is followed; nothing elsewhere is touched, and
-    // the log names each path refused.
+    // Inside its output it is followed, and each file it removes or puts
+    // back is named; nothing elsewhere is touched, and the log names each
+    // path refused.
     QVERIFY(!QFileInfo::exists(output + "/out.0000.png"));
+    QCOMPARE(ReadText(output + "/out.0001.png"), QByteArray("the user's"));
     QCOMPARE(ReadText(victim), QByteArray("mine"));
     QCOMPARE(ReadText(elsewhere + "/by way of a link.txt"), QByteArray("mine too"));
+    QCOMPARE(ReadText(notes), QByteArray("mine as well"));
     QVERIFY(!QFileInfo::exists(planted));
     QCOMPARE(ReadText(keepDirPath + "/planted.txt"), QByteArray("planted"));
     QStringList const said = warnings.Messages();
-    for (QString const& path : {victim, dotted, planted})
+    for (QString const& path : {victim, dotted, notes, planted})
     {
         QVERIFY2(said.filter(path).size() == 1, qPrintable(path + ": " + said.join('\n')));
+    }
+    for (QString const& line : {QString("Interrupted export: removed %1/out.0000.png, a file it had put in place"),
+                                QString("Interrupted export: put back %1/out.0001.png, a file it had set aside")})
+    {
+        QVERIFY2(said.contains(line.arg(output)), qPrintable(said.join('\n')));
     }
 }
 
@@ -1497,6 +1551,90 @@ void TestExportManager::AnOversizedJournalIsRefused()
                               .arg(journalPath)
                               .arg(ExportJournal::MAXIMUM_SIZE + 1)
                               .arg(ExportJournal::MAXIMUM_SIZE)}));
+}
+
+void TestExportManager::APlantedJournalChangesNothingWhereItsLockIsNot_data()
+{
+    QTest::addColumn<QString>("refusal");
+    // <lock> and <folder>: as the journal names them.
+    QTest::addRow("no lock there") << "no lock of its export at <lock> (";
+    QTest::addRow("a lock of another process") << "the lock at <lock> is not its export's";
+    QTest::addRow("a lock naming another journal") << "the lock at <lock> is not its export's";
+    QTest::addRow("a lock that is a link") << "no lock of its export at <lock> (a link)";
+    QTest::addRow("a linked folder") << "its output folder <folder> is a link";
+}
+
+void TestExportManager::APlantedJournalChangesNothingWhereItsLockIsNot()
+{
+    // A journal in this user's temporary folder, of a process that is gone,
+    // that names a lock in a folder of the user's: the files there are of
+    // the names it would act on, and it names one of another name too.
+    QFETCH(QString, refusal);
+    QString const tag = QString::fromLatin1(QTest::currentDataTag());
+    QString const docs = mDir->filePath("docs of " + tag);
+    QString const tempRoot = mDir->filePath("planted temp of " + tag);
+    QString const name = "1700000000002";
+    QString const tempDirPath = tempRoot + "/" + name;
+    QString const keepDirPath = tempDirPath + "/" + name + "_replaced";
+    QString const journalPath = tempDirPath + "/" + name + "_journal.txt";
+    QVERIFY(QDir().mkpath(docs));
+    QVERIFY(QDir().mkpath(keepDirPath));
+    WriteText(docs + "/out.0000.png", "mine 0");
+    WriteText(docs + "/precious.txt", "precious");
+    WriteText(keepDirPath + "/out.0001.png", "planted");
+    QString folder = docs;
+    if (tag == "a linked folder")
+    {
+        folder = mDir->filePath("link to docs of " + tag);
+        QVERIFY(QFile::link(docs, folder));
+    }
+    QString const lockPath = ExportTargetLock::LockPath(folder, "out.png");
+    QString const docsLock = ExportTargetLock::LockPath(docs, "out.png");
+    if (tag == "a lock of another process")
+    {
+        WriteText(docsLock, LockText(ProcessIdentity::Current(), journalPath));
+    }
+    else if (tag == "a lock naming another journal")
+    {
+        WriteText(mDir->filePath("another journal.txt"), "");
+        WriteText(docsLock, LockText(GoneProcess(), mDir->filePath("another journal.txt")));
+    }
+    else if (tag == "a lock that is a link")
+    {
+        QString const target = mDir->filePath("lock elsewhere");
+        WriteText(target, LockText(GoneProcess(), journalPath));
+        QVERIFY(QFile::link(target, docsLock));
+    }
+    else if (tag == "a linked folder")
+    {
+        WriteText(docsLock, LockText(GoneProcess(), journalPath));
+    }
+    WriteText(journalPath, JournalText(GoneProcess(), name, tempDirPath, lockPath,
+                                       {JournalStep("placed", folder + "/out.0000.png",
+                                                    FileIdentity::Of(docs + "/out.0000.png")),
+                                        JournalStep("placed", folder + "/precious.txt",
+                                                    FileIdentity::Of(docs + "/precious.txt")),
+                                        JournalStep("aside", folder + "/out.0001.png",
+                                                    FileIdentity::Of(keepDirPath + "/out.0001.png"))}));
+    QMap<QString, QByteArray> const before = FolderContents(docs);
+
+    LoggedMessages const infos(&Logger::InfoLogged);
+    LoggedMessages const warnings(&Logger::WarningLogged);
+    ExportRecovery::RecoverInterruptedExports(tempRoot);
+    // Nothing there changes, nor where the export keeps files.
+    QCOMPARE(FolderContents(docs), before);
+    QCOMPARE(ReadText(keepDirPath + "/out.0001.png"), QByteArray("planted"));
+    QCOMPARE(infos.Messages().filter("Interrupted export"), QStringList());
+    // What was refused is named: the folder and why, and each path.
+    QStringList const said = warnings.Messages();
+    QString const why = QString("Interrupted export: refused to act in the output folder of its journal %1: %2")
+                            .arg(journalPath, QString(refusal).replace("<lock>", lockPath).replace("<folder>", folder));
+    QVERIFY2(said.filter(why).size() == 1, qPrintable(why + "\n" + said.join('\n')));
+    for (char const* entry : {"/out.0000.png", "/precious.txt", "/out.0001.png"})
+    {
+        QVERIFY2(said.filter(folder + entry + ",").size() == 1, qPrintable(said.join('\n')));
+    }
+    QCOMPARE(said.size(), 4);
 }
 
 int main(int argc, char* argv[])

@@ -26,6 +26,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 
 #include <memory>
@@ -100,6 +101,13 @@ private:
         lines[0] = owner.join('\t');
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(lines.join('\n'));
+        file.close();
+        // And its lock, left beside the output.
+        ProcessIdentity gone = ProcessIdentity::Current();
+        gone.pid = owner[1].toLongLong();
+        QFile lock(ExportTargetLock::LockPath(QFileInfo(framePath).absolutePath(), "out.png"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(gone.ToText() + "journal=" + QUrl::toPercentEncoding(journalPath) + "\n");
     }
 
     QString InterruptedFramePath() const { return mHome.filePath("shots/out.0007.png"); }
@@ -165,6 +173,11 @@ private Q_SLOTS:
         QVERIFY2(ConsoleText().contains(QStringLiteral("Interrupted export found: 1 of 1 set-aside files put back in %1")
                                             .arg(QFileInfo(InterruptedFramePath()).absolutePath())),
                  qPrintable(ConsoleText()));
+        QVERIFY2(ConsoleText().contains(QStringLiteral("Interrupted export: put back %1, a file it had set aside")
+                                            .arg(InterruptedFramePath())),
+                 qPrintable(ConsoleText()));
+        QVERIFY(!QFileInfo::exists(
+            ExportTargetLock::LockPath(QFileInfo(InterruptedFramePath()).absolutePath(), "out.png")));
     }
 
     void viewerSizesAreInDevicePixels()

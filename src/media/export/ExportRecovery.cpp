@@ -3,7 +3,7 @@
 #include "app/Logger.h"
 #include "media/export/ExportJournal.h"
 #include "media/export/ExportOutputFiles.h"
-#include "media/export/ExportTargetLock.h"
+#include "media/export/ExportRecoveryFolder.h"
 #include "media/export/FileIdentity.h"
 
 #include <QDir>
@@ -19,11 +19,6 @@
 
 namespace
 {
-bool RemoveEntry(QString const& path)
-{
-    return ::unlink(QFile::encodeName(path).constData()) == 0;
-}
-
 // A journal is acted on only when this user's export wrote it: a regular
 // file of this user, not a link, in the export's own folder.
 bool IsOwnJournal(QString const& journalPath, QString const& exportName)
@@ -62,6 +57,18 @@ QStringList ExportRecovery::RecoverInterruptedExports(QString const& tempRootPat
 
 QStringList ExportRecovery::RecoverExport(QString const& journalPath)
 {
+    return Recover(journalPath, nullptr, journalPath);
+}
+
+QStringList ExportRecovery::RecoverTakenOver(QString const& journalPath, ProcessIdentity const& staleHolder,
+                                             QString const& takerJournalPath)
+{
+    return Recover(journalPath, &staleHolder, takerJournalPath);
+}
+
+QStringList ExportRecovery::Recover(QString const& journalPath, ProcessIdentity const* takenFrom,
+                                    QString const& lockJournalPath)
+{
     QStringList lines;
     Logger* const logger = Logger::GetInstance();
     ExportJournal::Contents journal;
@@ -76,27 +83,34 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         }
         return lines;
     }
-    if (!IsOwnJournal(journalPath, journal.exportName) || journal.owner.IsRunning())
+    if (!IsOwnJournal(journalPath, journal.exportName) || journal.owner.IsRunning() ||
+        (takenFrom && !(*takenFrom == journal.owner)))
     {
-        return lines; // not this user's, or not interrupted: its export still runs
+        return lines; // not this user's, not interrupted (its export still runs), or not the lock's
     }
 
-    // A journal acts in two places only: the output folder, where its lock
-    // lies, and its own temporary folder (where the files it set aside are
-    // kept). A step it names anywhere else is not an export's and is refused.
-    QString const lockPath = QDir::cleanPath(journal.lockPath);
-    QString const outputFolder = !journal.lockPath.isEmpty() &&
-                                         ExportTargetLock::IsLockName(QFileInfo(lockPath).fileName())
-                                     ? QFileInfo(lockPath).path()
-                                     : QString();
+    // A journal acts in two places only: its own temporary folder (where
+    // the files it set aside are kept) and the output folder where its lock
+    // lies, while the lock names it; there only on the export's own names.
+    // A step it names anywhere else is not an export's and is refused.
+    ExportRecoveryFolder output;
+    QString refusal;
+    bool const inOutput = output.Open(journal.lockPath, takenFrom ? ProcessIdentity::Current() : journal.owner,
+                                      lockJournalPath, refusal);
+    if (!inOutput && !journal.entries.isEmpty())
+    {
+        lines << QStringLiteral("Interrupted export: refused to act in the output folder of its journal %1: %2")
+                     .arg(journalPath, refusal);
+        logger->Warning(lines.last());
+    }
     QStringList refused;
     QHash<QString, QList<FileIdentity>> placed;
     QList<ExportJournal::Entry> setAside;
     QStringList moved;
     for (ExportJournal::Entry entry : std::as_const(journal.entries))
     {
-        QString const path = QDir::cleanPath(entry.path);
-        if (outputFolder.isEmpty() || entry.path.isEmpty() || QFileInfo(path).path() != outputFolder)
+        QString const name = inOutput ? output.OwnName(entry.path) : QString();
+        if (name.isEmpty())
         {
             if (!refused.contains(entry.path))
             {
@@ -104,7 +118,7 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
             }
             continue;
         }
-        entry.path = path;
+        entry.path = QDir(output.Path()).filePath(name);
         switch (entry.kind)
         {
         case ExportJournal::Kind::Placed:
@@ -120,30 +134,34 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
     }
     for (QString const& path : std::as_const(refused))
     {
-        lines << QStringLiteral("Interrupted export: refused to act on %1, outside the output folder of its journal %2")
+        lines << QStringLiteral("Interrupted export: refused to act on %1, outside the output of its journal %2")
                      .arg(path, journalPath);
         logger->Warning(lines.last());
     }
 
     // What the export put in place goes first, where it is still its own.
-    QString outputDirPath;
+    QString const outputDirPath = output.Path();
     qsizetype removed = 0;
     for (auto it = placed.constBegin(); it != placed.constEnd(); ++it)
     {
-        FileIdentity const current = FileIdentity::Of(it.key());
-        if (current.IsValid() && it.value().contains(current) && RemoveEntry(it.key()))
+        QString const name = QFileInfo(it.key()).fileName();
+        FileIdentity const current = output.IdentityOf(name);
+        if (current.IsValid() && it.value().contains(current) && output.Remove(name))
         {
             ++removed;
-            outputDirPath = QFileInfo(it.key()).absolutePath();
+            lines << QStringLiteral("Interrupted export: removed %1, a file it had put in place").arg(it.key());
+            logger->Warning(lines.last());
         }
     }
     for (QString const& path : std::as_const(moved))
     {
         // A copy to another drive cut short, under the export's staged name.
-        QString const staged = ExportOutputFiles::StagedPath(path, journal.exportName);
-        if (FileIdentity::Of(staged).IsValid())
+        QString const staged = QFileInfo(ExportOutputFiles::StagedPath(path, journal.exportName)).fileName();
+        if (output.IdentityOf(staged).IsValid() && output.Remove(staged))
         {
-            RemoveEntry(staged);
+            lines << QStringLiteral("Interrupted export: removed %1, a copy it had not finished")
+                         .arg(QDir(outputDirPath).filePath(staged));
+            logger->Warning(lines.last());
         }
     }
 
@@ -157,26 +175,28 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
     QList<std::pair<QString, QString>> left;
     for (ExportJournal::Entry const& entry : std::as_const(setAside))
     {
+        QString const name = QFileInfo(entry.path).fileName();
         QString kept;
-        QStringList const candidates = {ExportOutputFiles::KeptInFolderPath(entry.path, keepDirPath),
-                                        ExportOutputFiles::KeptBesidePath(entry.path, journal.exportName)};
-        for (QString const& candidate : candidates)
+        QString const inFolder = ExportOutputFiles::KeptInFolderPath(entry.path, keepDirPath);
+        QString const beside = ExportOutputFiles::KeptBesidePath(entry.path, journal.exportName);
+        if (entry.identity.IsValid() && FileIdentity::Of(inFolder) == entry.identity)
         {
-            if (entry.identity.IsValid() && FileIdentity::Of(candidate) == entry.identity)
-            {
-                kept = candidate;
-                break;
-            }
+            kept = inFolder;
+        }
+        else if (entry.identity.IsValid() && output.IdentityOf(QFileInfo(beside).fileName()) == entry.identity)
+        {
+            kept = beside;
         }
         if (kept.isEmpty())
         {
             continue; // never moved, or already back
         }
         ++found;
-        outputDirPath = QFileInfo(entry.path).absolutePath();
-        if (!FileIdentity::Of(entry.path).IsValid() && ExportOutputFiles::PutBack(kept, entry.path))
+        if (!output.IdentityOf(name).IsValid() && output.PutBack(kept, name))
         {
             ++restored;
+            lines << QStringLiteral("Interrupted export: put back %1, a file it had set aside").arg(entry.path);
+            logger->Warning(lines.last());
         }
         else
         {
@@ -184,7 +204,9 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
         }
     }
 
-    bool const lockRemoved = !outputFolder.isEmpty() && ExportTargetLock::RemoveIfHeldBy(lockPath, journal.owner);
+    // A lock taken over is the taker's now.
+    bool const lockRemoved = inOutput && !takenFrom && output.RemoveLock();
+    QString const lockPath = QDir::cleanPath(journal.lockPath);
     if (found > 0)
     {
         lines << QStringLiteral("Interrupted export found: %1 of %2 set-aside files put back in %3")
@@ -201,7 +223,7 @@ QStringList ExportRecovery::RecoverExport(QString const& journalPath)
     bool keptInTemp = false;
     for (auto const& [path, kept] : std::as_const(left))
     {
-        if (FileIdentity::Of(path).IsValid())
+        if (output.IdentityOf(QFileInfo(path).fileName()).IsValid())
         {
             lines << QStringLiteral("Interrupted export: a newer file stands at %1; the file it replaced is kept as %2")
                          .arg(path, kept);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/export/ProcessIdentity.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,9 +12,11 @@
 // there; then it is left where it is kept, and the log says where. Its
 // temporary folder (what it had rendered) and its lock go too.
 //
-// A journal is followed only in the output folder its lock lies in and in
-// its own temporary folder; a step it names anywhere else is refused, and
-// the log names the path.
+// A journal is followed only in its own temporary folder and in the output
+// folder its lock lies in, while that lock is there and names the journal
+// and its process, and there only on names of the export's own output; a
+// step it names anywhere else is refused, and the log names the path. Each
+// file removed or put back is named in the log.
 class ExportRecovery
 {
 public:
@@ -21,4 +25,14 @@ public:
     static QStringList RecoverInterruptedExports(QString const& tempRootPath);
     // One export's journal; nothing happens while its process runs.
     static QStringList RecoverExport(QString const& journalPath);
+    // One export's journal, named by the stale lock of `staleHolder` that
+    // this process has just taken over: its lock now names this process and
+    // `takerJournalPath`.
+    static QStringList RecoverTakenOver(QString const& journalPath, ProcessIdentity const& staleHolder,
+                                        QString const& takerJournalPath);
+
+private:
+    // `lockHolder` and `lockJournalPath`: what the lock must name.
+    static QStringList Recover(QString const& journalPath, ProcessIdentity const* lockHolder,
+                               QString const& lockJournalPath);
 };

@@ -18,8 +18,6 @@
 
 namespace
 {
-// Far more than a lock file holds; a larger file is not a lock.
-qint64 const MAXIMUM_LOCK_SIZE = 16 * 1024;
 // File names are limited to 255 bytes; the lock's helper files add a tag.
 qsizetype const MAXIMUM_LOCK_NAME_BYTES = 200;
 int const TAKE_OVER_ATTEMPTS = 4;
@@ -50,7 +48,7 @@ bool WriteNewFile(QString const& path, QByteArray const& content)
 bool ReadLockBytes(QString const& path, QByteArray& bytes)
 {
     QString reason;
-    return UserFileGuard::ReadAll(path, MAXIMUM_LOCK_SIZE, bytes, reason) && !bytes.isEmpty();
+    return UserFileGuard::ReadAll(path, ExportTargetLock::MAXIMUM_SIZE, bytes, reason) && !bytes.isEmpty();
 }
 
 // Puts the finished file at `from` in place at `to` in one step, never
@@ -125,10 +123,11 @@ bool ExportTargetLock::IsLockName(QString const& fileName)
 bool ExportTargetLock::Read(QString const& lockPath, ProcessIdentity& holder, QString& journalPath)
 {
     QByteArray bytes;
-    if (!ReadLockBytes(lockPath, bytes))
-    {
-        return false;
-    }
+    return ReadLockBytes(lockPath, bytes) && Parse(bytes, holder, journalPath);
+}
+
+bool ExportTargetLock::Parse(QByteArray const& bytes, ProcessIdentity& holder, QString& journalPath)
+{
     holder = ProcessIdentity::FromText(bytes);
     journalPath.clear();
     for (QByteArray const& line : bytes.split('\n'))
@@ -141,16 +140,9 @@ bool ExportTargetLock::Read(QString const& lockPath, ProcessIdentity& holder, QS
     return holder.IsValid();
 }
 
-bool ExportTargetLock::RemoveIfHeldBy(QString const& lockPath, ProcessIdentity const& holder)
-{
-    ProcessIdentity found;
-    QString journalPath;
-    return Read(lockPath, found, journalPath) && found == holder && ::unlink(Native(lockPath).constData()) == 0;
-}
-
 std::shared_ptr<ExportTargetLock> ExportTargetLock::Acquire(QString const& folder, QString const& name,
                                                             QString const& journalPath, QString& error,
-                                                            QString& staleJournalPath)
+                                                            QString& staleJournalPath, ProcessIdentity* staleHolder)
 {
     error.clear();
     staleJournalPath.clear();
@@ -214,12 +206,11 @@ std::shared_ptr<ExportTargetLock> ExportTargetLock::Acquire(QString const& folde
             return nullptr;
         }
         ::unlink(Native(stale).constData());
-        for (QByteArray const& line : held.split('\n'))
+        ProcessIdentity heldBy;
+        Parse(held, heldBy, staleJournalPath);
+        if (staleHolder)
         {
-            if (line.startsWith("journal="))
-            {
-                staleJournalPath = QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(8)));
-            }
+            *staleHolder = heldBy;
         }
     }
     error = failure;
