@@ -2,6 +2,7 @@
 
 #include "app/Logger.h"
 #include "app/PrivateIniCopy.h"
+#include "model/BookmarkFileLists.h"
 #include "app/UserFileGuard.h"
 #include "model/Project.h"
 
@@ -210,7 +211,7 @@ bool ProjectFileFormat::IsAcceptedFile(QString const& path, QJsonDocument& docum
         // open, and must not replace the open project with an empty one.
         PrivateIniCopy copy;
         QString reason;
-        if (!copy.Take(bytes, reason) || copy.Settings().status() != QSettings::NoError ||
+        if (!copy.Take(BookmarkFileLists(bytes).OtherLines(), reason) || copy.Settings().status() != QSettings::NoError ||
             copy.Settings().value(QStringLiteral("main/mediaPath")).toString().trimmed().isEmpty())
         {
             Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));

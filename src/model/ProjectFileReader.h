@@ -23,7 +23,13 @@ public:
     explicit ProjectFileReader(Project& project);
 
     bool Read(QJsonDocument const& document, QString const& path, bool open);
+    // A source's ranges are read before its frames are known: up to this many.
+    static constexpr int UNPARSED_RANGE_LIMIT = 100000;
+
     static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
+    // Up to limit ranges appended, read one entry at a time; returns how many
+    // the text held past them.
+    static qsizetype ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges, qsizetype limit);
 
 private:
     void ReadProjectSettings(QJsonDocument const& document);
@@ -34,6 +40,9 @@ private:
     void ReadTracks(QJsonArray const& tracks, Timeline* timeline);
     void ReadClips(QJsonArray const& clips, Track* track);
     void ReadBookmarks(QJsonDocument const& document);
+    // The ranges of a source or timeline, with a warning for those dropped.
+    static void ReadLimitedRangeBookmarks(QJsonObject const& object, QString const& owner, qsizetype limit,
+                                          QList<RangeBookmark>& ranges);
     // An id that a file names again, or that the project already holds.
     bool IdInUse(QUuid const& id) const;
     // The id and parent folder of a saved source or timeline; false, with a

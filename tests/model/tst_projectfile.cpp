@@ -1,4 +1,5 @@
 // TESSARIN_TEST: own-home
+#include "BenchMemory.h"
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
 #include "support/GrowingFile.h"
@@ -199,6 +200,7 @@ private Q_SLOTS:
     void SaveOverAFileChangedOnDiskNeedsAYes();
     void DeepFolderTreesAreRefusedWhole();
     void ManyRangeBookmarksReadSortedOnce();
+    void HugeBookmarkListsReadInBoundedMemory();
 
 private:
     QString SavePath(QString const& name) const;
@@ -1454,6 +1456,92 @@ void TestProjectFile::ManyRangeBookmarksReadSortedOnce()
         read.append({range->startFrame, range->endFrame});
     }
     QCOMPARE(read, expected);
+}
+
+void TestProjectFile::HugeBookmarkListsReadInBoundedMemory()
+{
+    // Lists far longer than the clip, up to the size cap: the clip takes one
+    // bookmark per frame, the rest is dropped with a warning, and the reader
+    // never holds a string per entry (a few gigabytes for these files).
+    constexpr long long MAXIMUM_GROWTH_KILOBYTES = 300 * 1024;
+    QString const media = Media("h264_cfr25.mp4");
+
+    QString const bmk = SavePath(QStringLiteral("huge-list.bmk"));
+    qsizetype frameEntries = 0;
+    {
+        QByteArray round;
+        for (int frame = 1; frame <= 100000; ++frame)
+        {
+            round += QByteArray::number(frame) + ',';
+        }
+        QFile file(bmk);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("[main]\nmediaPath=" + media.toUtf8() + "\nranges=\"10,20\", 7\nframes=") > 0);
+        while (file.size() < 40 * 1024 * 1024)
+        {
+            QVERIFY(file.write(round) == round.size());
+            frameEntries += 100000;
+        }
+        QVERIFY(file.write("\ncurrent=3\n") > 0);
+    }
+
+    QString const zeph = SavePath(QStringLiteral("huge-ranges.zeph"));
+    QUuid const id = QUuid::createUuid();
+    qsizetype rangeEntries = 0;
+    {
+        QByteArray ranges;
+        ranges.reserve(29 * 1024 * 1024);
+        for (int start = 0; ranges.size() < 28 * 1024 * 1024; ++start, ++rangeEntries)
+        {
+            ranges += QByteArray::number(start) + ',' + QByteArray::number(start + 1) + ',';
+        }
+        QByteArray json = Json({{"_meta", Meta()},
+                                {"sources", QJsonArray {QJsonObject {{"_id", id.toString()},
+                                                                     {"path", media},
+                                                                     {"playback_frame", 0},
+                                                                     {"range_bookmarks", "@ranges@"}}}}});
+        WriteAll(zeph, json.replace("@ranges@", ranges));
+    }
+
+    LoggedMessages warnings(&Logger::WarningLogged);
+    {
+        BenchMemory::PeakSampler sampler({});
+        long long const before = BenchMemory::ResidentKilobytes();
+        QVERIFY(mManager->ImportProject(bmk, true));
+        sampler.Stop();
+        QVERIFY2(sampler.PeakKilobytes() - before < MAXIMUM_GROWTH_KILOBYTES,
+                 qPrintable(QStringLiteral("grew by %1 kB").arg(sampler.PeakKilobytes() - before)));
+    }
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    Timeline* timeline = mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr();
+    int const frames = timeline->FrameCount();
+    QVERIFY2(frames > 0 && frames < 100000, qPrintable(QString::number(frames)));
+    QCOMPARE(timeline->FrameBookmarkList().size(), frames);
+    QVERIFY(timeline->FrameBookmarkAt(0) && timeline->FrameBookmarkAt(frames - 1));
+    QCOMPARE(timeline->RangeBookmarkList().size(), 1);
+    QCOMPARE(timeline->PlaybackFrame(), 2);
+    QCOMPARE(warnings.Count(), 1);
+    QVERIFY2(warnings.Messages().first().contains(QString::number(frameEntries - frames)),
+             qPrintable(warnings.Messages().first()));
+
+    mManager->NewProject(false);
+    {
+        BenchMemory::PeakSampler sampler({});
+        long long const before = BenchMemory::ResidentKilobytes();
+        QVERIFY(mManager->OpenProject(zeph));
+        sampler.Stop();
+        QVERIFY2(sampler.PeakKilobytes() - before < MAXIMUM_GROWTH_KILOBYTES,
+                 qPrintable(QStringLiteral("grew by %1 kB").arg(sampler.PeakKilobytes() - before)));
+    }
+    TimelineItem* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
+    QVERIFY(item);
+    QList<RangeBookmark*> const read = item->TimelinePtr()->RangeBookmarkList();
+    QVERIFY(read.size() >= 1000 && read.size() < rangeEntries);
+    QCOMPARE(read.first()->startFrame, 0);
+    QCOMPARE(read.last()->startFrame, read.size() - 1);
+    QCOMPARE(warnings.Count(), 2);
+    QVERIFY2(warnings.Messages().last().contains(QString::number(rangeEntries - read.size())),
+             qPrintable(warnings.Messages().last()));
 }
 
 QTEST_MAIN(TestProjectFile)
