@@ -202,6 +202,8 @@ private Q_SLOTS:
     void SaveOverAFileChangedOnDiskNeedsAYes();
     void DeepFolderTreesAreRefusedWhole();
     void ManyRangeBookmarksReadSortedOnce();
+    void BookmarkFileListsReadAsQSettingsReadsThem_data();
+    void BookmarkFileListsReadAsQSettingsReadsThem();
     void HugeBookmarkFileListReadInBoundedMemory();
     void HugeRangeBookmarkTextReadInBoundedMemory();
 
@@ -1478,6 +1480,67 @@ long long PeakGrowthKilobytes(std::function<void()> const& call)
 // never holds a string per entry (gigabytes for these files).
 constexpr long long MAXIMUM_LIST_GROWTH_KILOBYTES = 300 * 1024;
 } // namespace
+
+void TestProjectFile::BookmarkFileListsReadAsQSettingsReadsThem_data()
+{
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<QByteArray>("ranges");
+    QTest::newRow("as written") << QByteArray("\"1,5,5,x\"") << QByteArray("\"10,20\", 7");
+    QTest::newRow("unquoted") << QByteArray(" 1 , 2 ,, 3 ,") << QByteArray("10,20");
+    QTest::newRow("quoted parts") << QByteArray("\"1\", \" 2 \",4\"0\"") << QByteArray("\" 4 , 6 \",\"9,8,7\"");
+    QTest::newRow("escaped") << QByteArray("1\\,2,3") << QByteArray("\"4,5\"\\, \"6,7\"");
+    QTest::newRow("comment") << QByteArray("1,2 ; 3") << QByteArray("\"4,5\" ; \"6,7\"");
+    QTest::newRow("typed") << QByteArray("@Invalid()") << QByteArray("@Invalid()");
+    QTest::newRow("out of the clip") << QByteArray("0,-4,2147483647,99999") << QByteArray("\"0,5\",\"-1,2\"");
+}
+
+void TestProjectFile::BookmarkFileListsReadAsQSettingsReadsThem()
+{
+    // The lists are read past QSettings: what is read is what QSettings and
+    // the list rules give for the same file.
+    QFETCH(QByteArray, frames);
+    QFETCH(QByteArray, ranges);
+    QString const bmk = SavePath(QStringLiteral("lists.bmk"));
+    WriteAll(bmk, "[main]\nmediaPath=" + Media("h264_cfr25.mp4").toUtf8() + "\nframes=" + frames +
+                      "\nranges=" + ranges + "\n");
+    QList<int> expectedFrames;
+    QList<QPair<int, int>> expectedRanges;
+    {
+        QSettings file(bmk, QSettings::IniFormat);
+        QVariant const value = file.value("main/frames");
+        for (int frame : Project::YarvStringToFrames(value.typeId() == QMetaType::QStringList
+                                                         ? value.toStringList().join(',')
+                                                         : value.toString()))
+        {
+            expectedFrames.append(frame - 1);
+        }
+        QList<int> const ends = Project::YarvStringListToRanges(file.value("main/ranges").toStringList());
+        for (int i = 0; i + 1 < ends.size(); i += 2)
+        {
+            if (ends.at(i) > 0 && ends.at(i + 1) > 0)
+                expectedRanges.append({ends.at(i) - 1, ends.at(i + 1) - 1});
+        }
+    }
+    QVERIFY(mManager->ImportProject(bmk, true));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    Timeline* timeline = mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr();
+    expectedFrames.removeIf([timeline](int frame) { return frame < 0 || frame >= timeline->FrameCount(); });
+    std::sort(expectedFrames.begin(), expectedFrames.end());
+    expectedFrames.erase(std::unique(expectedFrames.begin(), expectedFrames.end()), expectedFrames.end());
+    std::sort(expectedRanges.begin(), expectedRanges.end());
+    QList<int> readFrames;
+    for (FrameBookmark const* bookmark : timeline->FrameBookmarkList())
+    {
+        readFrames.append(bookmark->frame);
+    }
+    QList<QPair<int, int>> readRanges;
+    for (RangeBookmark const* range : timeline->RangeBookmarkList())
+    {
+        readRanges.append({range->startFrame, range->endFrame});
+    }
+    QCOMPARE(readFrames, expectedFrames);
+    QCOMPARE(readRanges, expectedRanges);
+}
 
 void TestProjectFile::HugeBookmarkFileListReadInBoundedMemory()
 {
