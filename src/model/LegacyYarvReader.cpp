@@ -184,7 +184,8 @@ void LegacyYarvReader::InsertFrames(Timeline* timeline, QByteArrayView text, QSt
 
 void LegacyYarvReader::InsertRanges(Timeline* timeline, QByteArrayView text, QString const& mediaPath)
 {
-    qsizetype const limit = std::max<qsizetype>(timeline->FrameCount(), MINIMUM_RANGE_LIMIT);
+    qsizetype const limit =
+        std::max<qsizetype>(timeline->FrameCount(), ProjectFileFormat::MINIMUM_RANGE_BOOKMARK_LIMIT);
     QList<QPair<int, int>> pairs;
     qsizetype position = 0;
     qsizetype dropped = 0;

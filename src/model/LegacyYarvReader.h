@@ -18,10 +18,6 @@ class LegacyYarvReader
 public:
     explicit LegacyYarvReader(Project& project);
 
-    // A file of ranges may name more ranges than its clip has frames, up to
-    // this many.
-    static constexpr int MINIMUM_RANGE_LIMIT = 100000;
-
     // Reads the file at the path once; QSettings parses the bytes read.
     bool Import(QString const& path);
     // The bytes of a file; a private copy for QSettings is made in the

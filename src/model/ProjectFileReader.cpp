@@ -224,7 +224,7 @@ void ProjectFileReader::ReadSources(QJsonDocument const& document)
         data.expandParent = false;
         data.addToDefaultTimeline = false;
         QList<RangeBookmark> ranges;
-        ReadLimitedRangeBookmarks(object, data.path, UNPARSED_RANGE_LIMIT, ranges);
+        ReadLimitedRangeBookmarks(object, data.path, Format::MINIMUM_RANGE_BOOKMARK_LIMIT, ranges);
         for (RangeBookmark const& range : std::as_const(ranges))
         {
             data.rangeBookmarks.append({range.startFrame, range.endFrame});
@@ -305,8 +305,8 @@ void ProjectFileReader::ReadTimelines(QJsonDocument const& document)
         timeline->SetHoldAnnotationFramesEnabled(Settings::restoreHoldAnnotationsOnProjectLoad &&
                                                  object.value(QStringLiteral("hold_annotations")).toBool(false));
         QList<RangeBookmark> ranges;
-        ReadLimitedRangeBookmarks(object, item->Name(),
-                                  std::max<qsizetype>(timeline->FrameCount(), UNPARSED_RANGE_LIMIT), ranges);
+        qsizetype const limit = std::max<qsizetype>(timeline->FrameCount(), Format::MINIMUM_RANGE_BOOKMARK_LIMIT);
+        ReadLimitedRangeBookmarks(object, item->Name(), limit, ranges);
         timeline->InsertRangeBookmarks(Format::RangePairs(ranges));
         while (mProject.mPendingBookmarks.contains(item->Id()))
         {

@@ -23,9 +23,6 @@ public:
     explicit ProjectFileReader(Project& project);
 
     bool Read(QJsonDocument const& document, QString const& path, bool open);
-    // A source's ranges are read before its frames are known: up to this many.
-    static constexpr int UNPARSED_RANGE_LIMIT = 100000;
-
     static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     // Up to limit ranges appended, read one entry at a time; returns how many
     // the text held past them.

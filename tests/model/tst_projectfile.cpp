@@ -16,7 +16,7 @@
 #include "model/FrameBookmark.h"
 #include "model/Project.h"
 #include "model/ProjectManager.h"
-#include "model/ProjectFileReader.h"
+#include "model/ProjectFileFormat.h"
 #include "model/ProjectFileStamp.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
@@ -1554,8 +1554,8 @@ void TestProjectFile::HugeBookmarkFileListReadInBoundedMemory()
         }
         QFile file(bmk);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write("[main]\nmediaPath=" + Media("h264_cfr25.mp4").toUtf8() + "\nranges=\"10,20\", 7\nframes=") >
-                0);
+        QByteArray const head = "[main]\nmediaPath=" + Media("h264_cfr25.mp4").toUtf8() + "\nranges=\"10,20\", 7\n";
+        QVERIFY(file.write(head + "frames=") > 0);
         while (file.size() < 40 * 1024 * 1024)
         {
             QVERIFY(file.write(round) == round.size());
@@ -1611,8 +1611,8 @@ void TestProjectFile::HugeRangeBookmarkTextReadInBoundedMemory()
     QVERIFY(item);
     QCOMPARE(item->TimelinePtr()->RangeBookmarkList().size(), 100);
     QCOMPARE(warnings.Count(), 1);
-    QVERIFY2(warnings.Messages().first().contains(QString::number(entries - ProjectFileReader::UNPARSED_RANGE_LIMIT)),
-             qPrintable(warnings.Messages().first()));
+    qsizetype const dropped = entries - ProjectFileFormat::MINIMUM_RANGE_BOOKMARK_LIMIT;
+    QVERIFY2(warnings.Messages().first().contains(QString::number(dropped)), qPrintable(warnings.Messages().first()));
 }
 
 QTEST_MAIN(TestProjectFile)
