@@ -2,7 +2,6 @@
 
 #include "app/FileHelpers.h"
 #include "app/Logger.h"
-#include "app/PrivateIniCopy.h"
 #include "app/Settings.h"
 #include "media/AvHelpers.h"
 #include "model/Clip.h"
@@ -1606,9 +1605,7 @@ bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QByteArray 
     }
     if (path.endsWith(QStringLiteral(".bmk")))
     {
-        PrivateIniCopy copy;
-        QString reason;
-        return copy.Take(bytes, reason) && LegacyYarvReader(*this).Read(copy.Settings());
+        return LegacyYarvReader(*this).ReadBytes(bytes);
     }
     return ReadProject(document, path, open);
 }

@@ -2,6 +2,7 @@
 
 #include "app/Logger.h"
 #include "app/PrivateIniCopy.h"
+#include "model/BookmarkFileLists.h"
 #include "app/UserFileGuard.h"
 #include "model/Project.h"
 
@@ -207,10 +208,12 @@ bool ProjectFileFormat::IsAcceptedFile(QString const& path, QJsonDocument& docum
     if (bookmarkFile)
     {
         // A bookmark file names its media; without one it holds nothing to
-        // open, and must not replace the open project with an empty one.
+        // open, and must not replace the open project with an empty one. Its
+        // lists need not be parsed for that.
         PrivateIniCopy copy;
         QString reason;
-        if (!copy.Take(bytes, reason) || copy.Settings().status() != QSettings::NoError ||
+        if (!copy.Take(BookmarkFileLists(bytes).OtherLines(), reason) ||
+            copy.Settings().status() != QSettings::NoError ||
             copy.Settings().value(QStringLiteral("main/mediaPath")).toString().trimmed().isEmpty())
         {
             Logger::GetInstance()->Error(QStringLiteral("Unknown file format: %1").arg(path));

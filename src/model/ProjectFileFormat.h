@@ -25,6 +25,10 @@ public:
     static QString const FORMAT_NAME;
     static int const FORMAT_VERSION;
     static QString const LEGACY_VORNA_FORMAT_NAME;
+    // The range bookmarks a file may give one timeline: one per frame, and
+    // at least this many (a source's ranges are read before its frames are
+    // known, and a timeline without media keeps what its file held).
+    static constexpr int MINIMUM_RANGE_BOOKMARK_LIMIT = 100000;
 
     static QStringList AcceptedFormats();
     static QString IdString(QUuid const& id);

@@ -3,6 +3,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/Clip.h"
+#include "model/CommaListReader.h"
 #include "model/FrameBookmark.h"
 #include "model/Project.h"
 #include "model/ProjectFileFormat.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -222,7 +224,7 @@ void ProjectFileReader::ReadSources(QJsonDocument const& document)
         data.expandParent = false;
         data.addToDefaultTimeline = false;
         QList<RangeBookmark> ranges;
-        ReadRangeBookmarks(object, ranges);
+        ReadLimitedRangeBookmarks(object, data.path, Format::MINIMUM_RANGE_BOOKMARK_LIMIT, ranges);
         for (RangeBookmark const& range : std::as_const(ranges))
         {
             data.rangeBookmarks.append({range.startFrame, range.endFrame});
@@ -303,7 +305,8 @@ void ProjectFileReader::ReadTimelines(QJsonDocument const& document)
         timeline->SetHoldAnnotationFramesEnabled(Settings::restoreHoldAnnotationsOnProjectLoad &&
                                                  object.value(QStringLiteral("hold_annotations")).toBool(false));
         QList<RangeBookmark> ranges;
-        ReadRangeBookmarks(object, ranges);
+        qsizetype const limit = std::max<qsizetype>(timeline->FrameCount(), Format::MINIMUM_RANGE_BOOKMARK_LIMIT);
+        ReadLimitedRangeBookmarks(object, item->Name(), limit, ranges);
         timeline->InsertRangeBookmarks(Format::RangePairs(ranges));
         while (mProject.mPendingBookmarks.contains(item->Id()))
         {
@@ -358,18 +361,44 @@ void ProjectFileReader::ReadClips(QJsonArray const& clips, Track* track)
 
 void ProjectFileReader::ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges)
 {
-    QStringList const parts =
-        object.value(QStringLiteral("range_bookmarks")).toString().split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (int i = 0; i + 1 < parts.size(); i += 2)
+    ReadRangeBookmarks(object, ranges, std::numeric_limits<qsizetype>::max());
+}
+
+qsizetype ProjectFileReader::ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges,
+                                                qsizetype limit)
+{
+    QString const text = object.value(QStringLiteral("range_bookmarks")).toString();
+    CommaListReader<QStringView> reader(text);
+    QStringView startPart;
+    QStringView endPart;
+    qsizetype taken = 0;
+    while (reader.Next(startPart) && reader.Next(endPart))
     {
         bool okStart = false;
         bool okEnd = false;
-        int const start = parts.at(i).toInt(&okStart, 10);
-        int const end = parts.at(i + 1).toInt(&okEnd, 10);
+        int const start = startPart.toInt(&okStart, 10);
+        int const end = endPart.toInt(&okEnd, 10);
         if (okStart && okEnd)
         {
+            if (taken == limit)
+            {
+                return 1 + reader.CountRest() / 2;
+            }
             ranges.append(RangeBookmark {start, end});
+            ++taken;
         }
+    }
+    return 0;
+}
+
+void ProjectFileReader::ReadLimitedRangeBookmarks(QJsonObject const& object, QString const& owner, qsizetype limit,
+                                                  QList<RangeBookmark>& ranges)
+{
+    qsizetype const dropped = ReadRangeBookmarks(object, ranges, limit);
+    if (dropped > 0)
+    {
+        Logger::GetInstance()->Warning(
+            QStringLiteral("%1: %2 range bookmarks past the first %3 were dropped").arg(owner).arg(dropped).arg(limit));
     }
 }
 

@@ -24,6 +24,9 @@ public:
 
     bool Read(QJsonDocument const& document, QString const& path, bool open);
     static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
+    // Up to limit ranges appended, read one entry at a time; returns how many
+    // the text held past them.
+    static qsizetype ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges, qsizetype limit);
 
 private:
     void ReadProjectSettings(QJsonDocument const& document);
@@ -34,6 +37,9 @@ private:
     void ReadTracks(QJsonArray const& tracks, Timeline* timeline);
     void ReadClips(QJsonArray const& clips, Track* track);
     void ReadBookmarks(QJsonDocument const& document);
+    // The ranges of a source or timeline, with a warning for those dropped.
+    static void ReadLimitedRangeBookmarks(QJsonObject const& object, QString const& owner, qsizetype limit,
+                                          QList<RangeBookmark>& ranges);
     // An id that a file names again, or that the project already holds.
     bool IdInUse(QUuid const& id) const;
     // The id and parent folder of a saved source or timeline; false, with a

@@ -1,4 +1,5 @@
 // TESSARIN_TEST: own-home
+#include "BenchMemory.h"
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
 #include "support/GrowingFile.h"
@@ -15,6 +16,7 @@
 #include "model/FrameBookmark.h"
 #include "model/Project.h"
 #include "model/ProjectManager.h"
+#include "model/ProjectFileFormat.h"
 #include "model/ProjectFileStamp.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
@@ -24,6 +26,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -199,6 +202,10 @@ private Q_SLOTS:
     void SaveOverAFileChangedOnDiskNeedsAYes();
     void DeepFolderTreesAreRefusedWhole();
     void ManyRangeBookmarksReadSortedOnce();
+    void BookmarkFileListsReadAsQSettingsReadsThem_data();
+    void BookmarkFileListsReadAsQSettingsReadsThem();
+    void HugeBookmarkFileListReadInBoundedMemory();
+    void HugeRangeBookmarkTextReadInBoundedMemory();
 
 private:
     QString SavePath(QString const& name) const;
@@ -1454,6 +1461,158 @@ void TestProjectFile::ManyRangeBookmarksReadSortedOnce()
         read.append({range->startFrame, range->endFrame});
     }
     QCOMPARE(read, expected);
+}
+
+namespace
+{
+// What the resident memory grew by at its peak while the call ran, in kB.
+long long PeakGrowthKilobytes(std::function<void()> const& call)
+{
+    BenchMemory::PeakSampler sampler({});
+    long long const before = BenchMemory::ResidentKilobytes();
+    call();
+    sampler.Stop();
+    return sampler.PeakKilobytes() - before;
+}
+
+// Lists far longer than the clip, up to the size cap: the clip takes one
+// bookmark per frame, the rest is dropped with a warning, and the reader
+// never holds a string per entry (gigabytes for these files).
+constexpr long long MAXIMUM_LIST_GROWTH_KILOBYTES = 300 * 1024;
+} // namespace
+
+void TestProjectFile::BookmarkFileListsReadAsQSettingsReadsThem_data()
+{
+    QTest::addColumn<QByteArray>("frames");
+    QTest::addColumn<QByteArray>("ranges");
+    QTest::newRow("as written") << QByteArray("\"1,5,5,x\"") << QByteArray("\"10,20\", 7");
+    QTest::newRow("unquoted") << QByteArray(" 1 , 2 ,, 3 ,") << QByteArray("10,20");
+    QTest::newRow("quoted parts") << QByteArray("\"1\", \" 2 \",4\"0\"") << QByteArray("\" 4 , 6 \",\"9,8,7\"");
+    QTest::newRow("escaped") << QByteArray("1\\,2,3") << QByteArray("\"4,5\"\\, \"6,7\"");
+    QTest::newRow("comment") << QByteArray("1,2 ; 3") << QByteArray("\"4,5\" ; \"6,7\"");
+    QTest::newRow("typed") << QByteArray("@Invalid()") << QByteArray("@Invalid()");
+    QTest::newRow("out of the clip") << QByteArray("0,-4,2147483647,99999") << QByteArray("\"0,5\",\"-1,2\"");
+}
+
+void TestProjectFile::BookmarkFileListsReadAsQSettingsReadsThem()
+{
+    // The lists are read past QSettings: what is read is what QSettings and
+    // the list rules give for the same file.
+    QFETCH(QByteArray, frames);
+    QFETCH(QByteArray, ranges);
+    QString const bmk = SavePath(QStringLiteral("lists.bmk"));
+    WriteAll(bmk, "[main]\nmediaPath=" + Media("h264_cfr25.mp4").toUtf8() + "\nframes=" + frames +
+                      "\nranges=" + ranges + "\n");
+    QList<int> expectedFrames;
+    QList<QPair<int, int>> expectedRanges;
+    {
+        QSettings file(bmk, QSettings::IniFormat);
+        QVariant const value = file.value("main/frames");
+        for (int frame : Project::YarvStringToFrames(value.typeId() == QMetaType::QStringList
+                                                         ? value.toStringList().join(',')
+                                                         : value.toString()))
+        {
+            expectedFrames.append(frame - 1);
+        }
+        QList<int> const ends = Project::YarvStringListToRanges(file.value("main/ranges").toStringList());
+        for (int i = 0; i + 1 < ends.size(); i += 2)
+        {
+            if (ends.at(i) > 0 && ends.at(i + 1) > 0)
+                expectedRanges.append({ends.at(i) - 1, ends.at(i + 1) - 1});
+        }
+    }
+    QVERIFY(mManager->ImportProject(bmk, true));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    Timeline* timeline = mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr();
+    expectedFrames.removeIf([timeline](int frame) { return frame < 0 || frame >= timeline->FrameCount(); });
+    std::sort(expectedFrames.begin(), expectedFrames.end());
+    expectedFrames.erase(std::unique(expectedFrames.begin(), expectedFrames.end()), expectedFrames.end());
+    std::sort(expectedRanges.begin(), expectedRanges.end());
+    QList<int> readFrames;
+    for (FrameBookmark const* bookmark : timeline->FrameBookmarkList())
+    {
+        readFrames.append(bookmark->frame);
+    }
+    QList<QPair<int, int>> readRanges;
+    for (RangeBookmark const* range : timeline->RangeBookmarkList())
+    {
+        readRanges.append({range->startFrame, range->endFrame});
+    }
+    QCOMPARE(readFrames, expectedFrames);
+    QCOMPARE(readRanges, expectedRanges);
+}
+
+void TestProjectFile::HugeBookmarkFileListReadInBoundedMemory()
+{
+    QString const bmk = SavePath(QStringLiteral("huge-list.bmk"));
+    qsizetype entries = 0;
+    {
+        QByteArray round;
+        for (int frame = 1; frame <= 100000; ++frame)
+        {
+            round += QByteArray::number(frame) + ',';
+        }
+        QFile file(bmk);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray const head = "[main]\nmediaPath=" + Media("h264_cfr25.mp4").toUtf8() + "\nranges=\"10,20\", 7\n";
+        QVERIFY(file.write(head + "frames=") > 0);
+        while (file.size() < 40 * 1024 * 1024)
+        {
+            QVERIFY(file.write(round) == round.size());
+            entries += 100000;
+        }
+        QVERIFY(file.write("\ncurrent=3\n") > 0);
+    }
+    LoggedMessages warnings(&Logger::WarningLogged);
+    bool imported = false;
+    long long const growth = PeakGrowthKilobytes([&] { imported = mManager->ImportProject(bmk, true); });
+    QVERIFY(imported);
+    QVERIFY2(growth < MAXIMUM_LIST_GROWTH_KILOBYTES, qPrintable(QStringLiteral("grew by %1 kB").arg(growth)));
+    QCOMPARE(mManager->ProjectPtr()->SourceTimelines().size(), 1);
+    Timeline* timeline = mManager->ProjectPtr()->SourceTimelines().first()->TimelinePtr();
+    int const frames = timeline->FrameCount();
+    QVERIFY(frames > 0 && frames < 100000);
+    QCOMPARE(timeline->FrameBookmarkList().size(), frames);
+    QVERIFY(timeline->FrameBookmarkAt(0) && timeline->FrameBookmarkAt(frames - 1));
+    // The lines around the list read as before.
+    QCOMPARE(timeline->RangeBookmarkList().size(), 1);
+    QCOMPARE(timeline->PlaybackFrame(), 2);
+    QCOMPARE(warnings.Count(), 1);
+    QVERIFY2(warnings.Messages().first().contains(QString::number(entries - frames)),
+             qPrintable(warnings.Messages().first()));
+}
+
+void TestProjectFile::HugeRangeBookmarkTextReadInBoundedMemory()
+{
+    QString const zeph = SavePath(QStringLiteral("huge-ranges.zeph"));
+    QUuid const id = QUuid::createUuid();
+    qsizetype entries = 0;
+    {
+        QByteArray ranges;
+        ranges.reserve(29 * 1024 * 1024);
+        // Short entries, as many as fit: 100 ranges over and over.
+        for (int i = 0; ranges.size() < 28 * 1024 * 1024; ++i, ++entries)
+        {
+            ranges += QByteArray::number(i % 10) + ',' + QByteArray::number(i / 10 % 10) + ',';
+        }
+        QByteArray json = Json({{"_meta", Meta()},
+                                {"sources", QJsonArray {QJsonObject {{"_id", id.toString()},
+                                                                     {"path", Media("h264_cfr25.mp4")},
+                                                                     {"playback_frame", 0},
+                                                                     {"range_bookmarks", "@ranges@"}}}}});
+        WriteAll(zeph, json.replace("@ranges@", ranges));
+    }
+    LoggedMessages warnings(&Logger::WarningLogged);
+    bool opened = false;
+    long long const growth = PeakGrowthKilobytes([&] { opened = mManager->OpenProject(zeph); });
+    QVERIFY(opened);
+    QVERIFY2(growth < MAXIMUM_LIST_GROWTH_KILOBYTES, qPrintable(QStringLiteral("grew by %1 kB").arg(growth)));
+    TimelineItem* item = mManager->ProjectPtr()->FindSourceTimelineById(id);
+    QVERIFY(item);
+    QCOMPARE(item->TimelinePtr()->RangeBookmarkList().size(), 100);
+    QCOMPARE(warnings.Count(), 1);
+    qsizetype const dropped = entries - ProjectFileFormat::MINIMUM_RANGE_BOOKMARK_LIMIT;
+    QVERIFY2(warnings.Messages().first().contains(QString::number(dropped)), qPrintable(warnings.Messages().first()));
 }
 
 QTEST_MAIN(TestProjectFile)
