@@ -1,6 +1,7 @@
 #include "model/Project.h"
 
 #include "app/FileHelpers.h"
+#include "app/FileWrite.h"
 #include "app/Logger.h"
 #include "app/PrivateIniCopy.h"
 #include "app/Settings.h"
@@ -1533,18 +1534,20 @@ bool Project::SaveProject()
     QSaveFile file(info.absoluteFilePath());
     if (!file.open(QIODevice::WriteOnly))
     {
-        Logger::GetInstance()->Error(
-            QStringLiteral("Failed to open project file for write: %1").arg(Settings::projectPath));
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file for write: %1 (%2)")
+                                         .arg(Settings::projectPath, FileWrite::Reason(file)));
         return false;
     }
     QJsonObject root;
     WriteProject(root);
     QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     // The old file is replaced only by a complete new one.
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    QString reason;
+    bool const complete = FileWrite::WriteAll(file, bytes, reason);
+    if (!complete || !file.commit())
     {
-        Logger::GetInstance()->Error(
-            QStringLiteral("Failed to write project file: %1 (%2)").arg(Settings::projectPath, file.errorString()));
+        Logger::GetInstance()->Error(QStringLiteral("Failed to write project file: %1 (%2)")
+                                         .arg(Settings::projectPath, complete ? FileWrite::Reason(file) : reason));
         file.cancelWriting();
         return false;
     }

@@ -1069,12 +1069,26 @@ void TestProjectFile::SaveFailingPartWayKeepsTheOldFile()
         QVERIFY(!mManager->SaveProject());
     }
     QCOMPARE(errors.count(), 1);
-    QVERIFY(errors.at(0).at(0).toString().startsWith(QStringLiteral("Failed to write project file: ")));
+    // The system's reason, which Qt does not keep for a write cut short.
+    QCOMPARE(errors.at(0).at(0).toString(),
+             QStringLiteral("Failed to write project file: %1 (%2)").arg(path, qt_error_string(EFBIG)));
     QCOMPARE(ReadAll(path), old);
     // No temporary file is left beside it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("p.zeph")}));
     QVERIFY(mManager->SaveProject());
     QVERIFY(ReadAll(path).size() > 300000);
+
+    // A folder that takes no new file, whoever runs the test: the reason too.
+    QString const closed = QStringLiteral("/proc/self/p.zeph");
+    mManager->SetProjectPath(closed);
+    errors.clear();
+    QVERIFY(!mManager->SaveProject());
+    QCOMPARE(errors.count(), 1);
+    QString const message = errors.at(0).at(0).toString();
+    QString const prefix = QStringLiteral("Failed to open project file for write: %1 (").arg(closed);
+    QVERIFY2(message.startsWith(prefix) && message.endsWith(QLatin1Char(')')) && message.size() > prefix.size() + 1
+                 && !message.contains(QStringLiteral("Unknown error")),
+             qPrintable(message));
 }
 
 void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
