@@ -36,17 +36,20 @@ private slots:
         // /proc takes no new file, whoever runs the test.
         QString const closed = QStringLiteral("/proc/self");
         QString reason;
-        PrivateIniCopy first;
-        QVERIFY2(first.Take("[preferences]\nclientApiPort=9123\nlist=a, \"b,c\"\n", reason, closed), qPrintable(reason));
-        QVERIFY(first.InMemory());
-        QVERIFY2(first.FolderProblems().contains(mHome.filePath("tmp-is-a-file") + ": ")
-                     && first.FolderProblems().contains(closed + ": "),
-                 qPrintable(first.FolderProblems()));
-        QCOMPARE(first.Settings().value("preferences/clientApiPort").toInt(), 9123);
-        QCOMPARE(first.Settings().value("preferences/list").toStringList(), QStringList({"a", "b,c"}));
+        {
+            PrivateIniCopy first;
+            QVERIFY2(first.Take("[preferences]\nclientApiPort=9123\nlist=a, \"b,c\"\n", reason, closed),
+                     qPrintable(reason));
+            QVERIFY(first.InMemory());
+            QVERIFY2(first.FolderProblems().contains(mHome.filePath("tmp-is-a-file") + ": ")
+                         && first.FolderProblems().contains(closed + ": "),
+                     qPrintable(first.FolderProblems()));
+            QCOMPARE(first.Settings().value("preferences/clientApiPort").toInt(), 9123);
+            QCOMPARE(first.Settings().value("preferences/list").toStringList(), QStringList({"a", "b,c"}));
+        }
 
-        // Another copy of the same size at once reads its own bytes, not the
-        // ones parsed before.
+        // The next copy, of the same size and at once, reads its own bytes,
+        // not the ones parsed before.
         PrivateIniCopy second;
         QVERIFY(second.Take("[preferences]\nclientApiPort=9124\nlist=a, \"b,c\"\n", reason, closed));
         QCOMPARE(second.Settings().value("preferences/clientApiPort").toInt(), 9124);
