@@ -11,15 +11,10 @@ bool FileWrite::WriteAll(QFileDevice& file, QByteArray const& bytes, QString& re
     {
         return true;
     }
+    // Qt keeps no reason for a part written (its text is then "Unknown
+    // error"), while the call that failed left its errno.
     int const errorNumber = errno;
-    if (file.error() == QFileDevice::NoError && errorNumber != 0)
-    {
-        reason = qt_error_string(errorNumber);
-    }
-    else
-    {
-        reason = Reason(file);
-    }
+    reason = errorNumber != 0 ? qt_error_string(errorNumber) : Reason(file);
     return false;
 }
 

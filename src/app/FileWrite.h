@@ -6,9 +6,8 @@
 class QFileDevice;
 
 // Writes to a file with the system's reason when it fails. Qt reports a write
-// that stops part way (a full disk, a size limit) as a short count with no
-// error at all ("Unknown error"): the reason is then the errno the failing
-// call left.
+// that stops part way (a full disk, a size limit) with no reason ("Unknown
+// error"): the reason is the errno the failing call left.
 class FileWrite
 {
 public:

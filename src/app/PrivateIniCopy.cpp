@@ -235,10 +235,15 @@ PrivateIniCopy::WriteResult PrivateIniCopy::WriteTo(QString const& path, QString
         reason = QStringLiteral("not a regular file");
         return WriteResult::Refused;
     }
+    // QSettings keeps no reason: the errno its failed write left is the one.
+    errno = 0;
     mSettings->sync();
+    int const errorNumber = errno;
     if (mSettings->status() == QSettings::AccessError)
     {
-        reason = QStringLiteral("the private copy could not be written");
+        reason = QStringLiteral("the private copy in %1 could not be written: %2")
+                     .arg(QFileInfo(mFolder->path()).absolutePath(),
+                          errorNumber != 0 ? qt_error_string(errorNumber) : QStringLiteral("no reason given"));
         return WriteResult::Failed;
     }
     QFile copy(mFolder->filePath(COPY_NAME));
