@@ -312,6 +312,11 @@ bool KeyBindings::WriteUserKeyBindings()
     {
         return failed(reason);
     }
+    // A copy in memory is never written back.
+    if (copy.InMemory())
+    {
+        return failed(QStringLiteral("no private copy (%1)").arg(copy.FolderProblems()));
+    }
     QSettings& settings = copy.Settings();
     settings.beginGroup(QStringLiteral("main"));
     settings.setValue(QStringLiteral("version"), 1);

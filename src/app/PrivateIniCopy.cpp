@@ -162,6 +162,7 @@ bool PrivateIniCopy::MakeMemoryCopy(QByteArray const& bytes, QString& reason)
     // size and the modification time match: the descriptor's number, and so
     // the path, comes back for a later copy, so every copy gets a time of
     // its own.
+    // Counted from any thread.
     static std::atomic<qint64> copies {0};
     timespec const times[2] = {{0, UTIME_OMIT}, {time_t(++copies), 0}};
     QString const path = QStringLiteral("/proc/self/fd/%1").arg(file);

@@ -349,6 +349,14 @@ bool WriteUserConfig(QString const& filePath)
     QString reason;
     if (refusedFiles.contains(absolutePath) || !copy.Read(filePath, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
         return keep();
+    auto const failed = [&filePath](QString const& why)
+    {
+        Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1 (%2)").arg(filePath, why));
+        return false;
+    };
+    // A copy in memory is never written back.
+    if (copy.InMemory())
+        return failed(QString("no private copy (%1)").arg(copy.FolderProblems()));
     QSettings& settings = copy.Settings();
     settings.setValue("main/version", 1);
     VisitPersisted(settings, [&settings](char const* key, auto const& variable)
@@ -365,7 +373,6 @@ bool WriteUserConfig(QString const& filePath)
     case PrivateIniCopy::WriteResult::Failed:
         break;
     }
-    Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1 (%2)").arg(filePath, reason));
-    return false;
+    return failed(reason);
 }
 } // namespace Settings

@@ -31,6 +31,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
 int Project::sParseTimeoutMs = Project::DEFAULT_PARSE_TIMEOUT_MS;
@@ -1524,9 +1525,14 @@ bool Project::SaveProject()
     }
     QFileInfo const info(Settings::projectPath);
     QString const dirPath = info.absolutePath();
+    errno = 0;
     if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath))
     {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to create project directory: %1").arg(dirPath));
+        // The errno of the folder that could not be made: QDir keeps none.
+        int const errorNumber = errno;
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to create project directory: %1 (%2)")
+                .arg(dirPath, errorNumber != 0 ? qt_error_string(errorNumber) : QStringLiteral("no reason given")));
         return false;
     }
     // Relative paths are written against the folder that now holds the file.

@@ -1078,17 +1078,22 @@ void TestProjectFile::SaveFailingPartWayKeepsTheOldFile()
     QVERIFY(mManager->SaveProject());
     QVERIFY(ReadAll(path).size() > 300000);
 
-    // A folder that takes no new file, whoever runs the test: the reason too.
-    QString const closed = QStringLiteral("/proc/self/p.zeph");
-    mManager->SetProjectPath(closed);
-    errors.clear();
-    QVERIFY(!mManager->SaveProject());
-    QCOMPARE(errors.count(), 1);
-    QString const message = errors.at(0).at(0).toString();
-    QString const prefix = QStringLiteral("Failed to open project file for write: %1 (").arg(closed);
-    QVERIFY2(message.startsWith(prefix) && message.endsWith(QLatin1Char(')')) && message.size() > prefix.size() + 1
-                 && !message.contains(QStringLiteral("Unknown error")),
-             qPrintable(message));
+    // A folder that takes no new file or folder, whoever runs the test: the
+    // reason too.
+    QString const closed = QStringLiteral("/proc/self");
+    for (auto const& [project, prefix] :
+         {std::pair(closed + "/p.zeph", QStringLiteral("Failed to open project file for write: %1/p.zeph (").arg(closed)),
+          std::pair(closed + "/new/p.zeph", QStringLiteral("Failed to create project directory: %1/new (").arg(closed))})
+    {
+        mManager->SetProjectPath(project);
+        errors.clear();
+        QVERIFY(!mManager->SaveProject());
+        QCOMPARE(errors.count(), 1);
+        QString const message = errors.at(0).at(0).toString();
+        QVERIFY2(message.startsWith(prefix) && message.endsWith(QLatin1Char(')')) && message.size() > prefix.size() + 1
+                     && !message.contains(QStringLiteral("Unknown error")),
+                 qPrintable(message));
+    }
 }
 
 void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
