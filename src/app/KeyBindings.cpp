@@ -229,6 +229,14 @@ void KeyBindings::ReadUserKeyBindings()
     }
     else if (!path.isEmpty() && QFileInfo::exists(path))
     {
+        if (copy.InMemory())
+        {
+            mUserFileReadOnly = true;
+            Logger::GetInstance()->Warning(
+                QStringLiteral("No folder could take a private copy of the key-binding file, so it was read in memory "
+                               "and this session's key bindings will not be saved: %1 (%2)")
+                    .arg(path, copy.FolderProblems()));
+        }
         QSettings& settings = copy.Settings();
         settings.beginGroup(QStringLiteral("user_bindings"));
         for (KeySequence* keySequence : std::as_const(mKeySequences))
@@ -274,12 +282,12 @@ void KeyBindings::ReadKeyBinding(QSettings& settings, KeySequence* keySequence)
 bool KeyBindings::WriteUserKeyBindings()
 {
     QString const path = GetUserKeyBindingsPath();
-    if (path.isEmpty())
+    if (path.isEmpty() || mUserFileReadOnly)
     {
         return false;
     }
-    // A file that was not read, or may not be read now, holds the user's
-    // bindings: it is kept, unsaved. Keys it holds for other names stay.
+    // A file that was not read holds the user's bindings: it is kept,
+    // unsaved. Keys it holds for other names stay.
     auto const keep = [&path]
     {
         Logger::GetInstance()->Warning(
@@ -287,11 +295,27 @@ bool KeyBindings::WriteUserKeyBindings()
                            "saved: %1").arg(path));
         return false;
     };
-    PrivateIniCopy copy;
-    QString reason;
-    if (mUserFileRefused || !copy.Read(path, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
+    if (mUserFileRefused)
     {
         return keep();
+    }
+    auto const failed = [&path](QString const& reason)
+    {
+        Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1 (%2)").arg(path, reason));
+        return false;
+    };
+    // One that may not be read now (or no private copy can be made of) is
+    // left as it is too.
+    PrivateIniCopy copy;
+    QString reason;
+    if (!copy.Read(path, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
+    {
+        return failed(reason);
+    }
+    // A copy in memory is never written back.
+    if (copy.InMemory())
+    {
+        return failed(QStringLiteral("no private copy (%1)").arg(copy.FolderProblems()));
     }
     QSettings& settings = copy.Settings();
     settings.beginGroup(QStringLiteral("main"));
@@ -316,8 +340,7 @@ bool KeyBindings::WriteUserKeyBindings()
     case PrivateIniCopy::WriteResult::Failed:
         break;
     }
-    Logger::GetInstance()->Warning(QStringLiteral("Failed to write key bindings: %1").arg(path));
-    return false;
+    return failed(reason);
 }
 
 void KeyBindings::WriteKeyBinding(QSettings& settings, KeySequence* keySequence)

@@ -48,4 +48,7 @@ private:
     QList<KeySequence*> mKeySequences;
     // The user's file was there but refused at the read: it stays as it is.
     bool mUserFileRefused = false;
+    // The user's file was read in memory, as no folder could take a private
+    // copy: the run's bindings are not written back over it.
+    bool mUserFileReadOnly = false;
 };

@@ -1,5 +1,6 @@
 #include "app/PrivateIniCopy.h"
 
+#include "app/FileWrite.h"
 #include "app/UserFileGuard.h"
 
 #include <QDir>
@@ -10,7 +11,14 @@
 #include <QStringList>
 #include <qplatformdefs.h>
 
+#include <atomic>
 #include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#endif
 
 namespace
 {
@@ -67,6 +75,10 @@ PrivateIniCopy::~PrivateIniCopy()
 {
     // The settings write nothing more once the folder is gone.
     mSettings.reset();
+    if (mMemoryFile >= 0)
+    {
+        ::close(mMemoryFile);
+    }
 }
 
 bool PrivateIniCopy::Read(QString const& path, qint64 maximumSize, QString& reason)
@@ -83,6 +95,12 @@ bool PrivateIniCopy::Read(QString const& path, qint64 maximumSize, QString& reas
 bool PrivateIniCopy::Take(QByteArray const& bytes, QString& reason, QString const& besideFolder)
 {
     mSettings.reset();
+    if (mMemoryFile >= 0)
+    {
+        ::close(mMemoryFile);
+        mMemoryFile = -1;
+    }
+    mFolderProblems.clear();
     QStringList problems;
     for (QString const& folder : CopyFolders(besideFolder))
     {
@@ -94,8 +112,80 @@ bool PrivateIniCopy::Take(QByteArray const& bytes, QString& reason, QString cons
         }
         problems.append(QStringLiteral("%1: %2").arg(folder, problem));
     }
+    mFolderProblems = problems.join(QStringLiteral("; "));
+    QString problem;
+    if (MakeMemoryCopy(bytes, problem))
+    {
+        return true;
+    }
+    problems.append(QStringLiteral("in memory: %1").arg(problem));
     reason = QStringLiteral("no private copy (%1)").arg(problems.join(QStringLiteral("; ")));
     return false;
+}
+
+bool PrivateIniCopy::InMemory() const
+{
+    return mMemoryFile >= 0;
+}
+
+QString PrivateIniCopy::FolderProblems() const
+{
+    return mFolderProblems;
+}
+
+bool PrivateIniCopy::MakeMemoryCopy(QByteArray const& bytes, QString& reason)
+{
+#if defined(Q_OS_LINUX)
+    int const file = memfd_create("ini-copy", MFD_CLOEXEC);
+    if (file < 0)
+    {
+        reason = qt_error_string(errno);
+        return false;
+    }
+    qint64 done = 0;
+    while (done < bytes.size())
+    {
+        ssize_t const count = ::write(file, bytes.constData() + done, size_t(bytes.size() - done));
+        if (count < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (count <= 0)
+        {
+            reason = qt_error_string(count < 0 ? errno : ENOSPC);
+            ::close(file);
+            return false;
+        }
+        done += count;
+    }
+    // QSettings keeps what it parsed by path, and trusts it again while the
+    // size and the modification time match: the descriptor's number, and so
+    // the path, comes back for a later copy, so every copy gets a time of
+    // its own.
+    // Counted from any thread.
+    static std::atomic<qint64> copies {0};
+    timespec const times[2] = {{0, UTIME_OMIT}, {time_t(++copies), 0}};
+    QString const path = QStringLiteral("/proc/self/fd/%1").arg(file);
+    if (::futimens(file, times) != 0)
+    {
+        reason = qt_error_string(errno);
+        ::close(file);
+        return false;
+    }
+    if (!QFileInfo(path).isReadable())
+    {
+        reason = QStringLiteral("%1 cannot be opened").arg(path);
+        ::close(file);
+        return false;
+    }
+    mMemoryFile = file;
+    mSettings = std::make_unique<QSettings>(path, QSettings::IniFormat);
+    return true;
+#else
+    Q_UNUSED(bytes);
+    reason = QStringLiteral("not on this system");
+    return false;
+#endif
 }
 
 bool PrivateIniCopy::MakeCopy(QString const& folder, QByteArray const& bytes, QString& reason)
@@ -110,9 +200,14 @@ bool PrivateIniCopy::MakeCopy(QString const& folder, QByteArray const& bytes, QS
         return false;
     }
     QFile copy(mFolder->filePath(COPY_NAME));
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size() || !copy.flush())
+    if (!copy.open(QIODevice::WriteOnly))
     {
-        reason = copy.errorString();
+        reason = FileWrite::Reason(copy);
+        mFolder.reset();
+        return false;
+    }
+    if (!FileWrite::WriteAll(copy, bytes, reason))
+    {
         copy.close();
         mFolder.reset();
         return false;
@@ -130,16 +225,26 @@ QSettings& PrivateIniCopy::Settings()
 PrivateIniCopy::WriteResult PrivateIniCopy::WriteTo(QString const& path, QString& reason)
 {
     Q_ASSERT(mSettings);
+    if (InMemory())
+    {
+        reason = QStringLiteral("no private copy (%1)").arg(mFolderProblems);
+        return WriteResult::Failed;
+    }
     QString const finalPath = FinalPath(path);
     if (!RegularOrAbsent(finalPath))
     {
         reason = QStringLiteral("not a regular file");
         return WriteResult::Refused;
     }
+    // QSettings keeps no reason: the errno its failed write left is the one.
+    errno = 0;
     mSettings->sync();
+    int const errorNumber = errno;
     if (mSettings->status() == QSettings::AccessError)
     {
-        reason = QStringLiteral("the private copy could not be written");
+        reason = QStringLiteral("the private copy in %1 could not be written: %2")
+                     .arg(QFileInfo(mFolder->path()).absolutePath(),
+                          errorNumber != 0 ? qt_error_string(errorNumber) : QStringLiteral("no reason given"));
         return WriteResult::Failed;
     }
     QFile copy(mFolder->filePath(COPY_NAME));
@@ -156,9 +261,13 @@ PrivateIniCopy::WriteResult PrivateIniCopy::WriteTo(QString const& path, QString
         return WriteResult::Failed;
     }
     QSaveFile file(finalPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+    if (!file.open(QIODevice::WriteOnly))
     {
-        reason = file.errorString();
+        reason = FileWrite::Reason(file);
+        return WriteResult::Failed;
+    }
+    if (!FileWrite::WriteAll(file, bytes, reason))
+    {
         file.cancelWriting();
         return WriteResult::Failed;
     }
@@ -172,7 +281,7 @@ PrivateIniCopy::WriteResult PrivateIniCopy::WriteTo(QString const& path, QString
     }
     if (!file.commit())
     {
-        reason = file.errorString();
+        reason = FileWrite::Reason(file);
         return WriteResult::Failed;
     }
     return WriteResult::Written;

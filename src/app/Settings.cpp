@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHash>
+#include <QSet>
 #include <QSettings>
 
 #include <atomic>
@@ -28,6 +29,11 @@ QStringList readProblems;
 // logged. Never written over: the user's file would be lost to defaults. Main
 // thread only.
 QHash<QString, bool> refusedFiles;
+
+// The settings files read in memory, as no folder could take a private copy:
+// the run's settings are not written back over them (the reason was logged
+// with the read). Main thread only.
+QSet<QString> readOnlyFiles;
 
 // Calls visit(key, variable) for every stored variable, group by group, in file
 // order. The key is always the variable's own name, so reading and writing share
@@ -233,6 +239,13 @@ void ReadUserConfig(QString const& filePath, QString const& overrideFilePath)
         mayaOffsetPort = quint16(mayaCommandPort + MAYA_OFFSET_PORT_DISTANCE);
         if (settings.status() != QSettings::NoError)
             readProblems.append(QString("Failed to read the user settings file: %1").arg(filePath));
+        if (copy.InMemory())
+        {
+            readOnlyFiles.insert(QFileInfo(filePath).absoluteFilePath());
+            readProblems.append(QString("No folder could take a private copy of the user settings file, so it was read "
+                                        "in memory and this session's settings will not be saved: %1 (%2)")
+                                    .arg(filePath, copy.FolderProblems()));
+        }
     }
     else
     {
@@ -306,6 +319,9 @@ bool WriteUserConfig(QString const& filePath)
     if (filePath.isEmpty())
         return false;
 
+    if (readOnlyFiles.contains(QFileInfo(filePath).absoluteFilePath()))
+        return false;
+
     QString const dirPath = QFileInfo(filePath).absolutePath();
     if (!QDir().mkpath(dirPath))
     {
@@ -333,6 +349,14 @@ bool WriteUserConfig(QString const& filePath)
     QString reason;
     if (refusedFiles.contains(absolutePath) || !copy.Read(filePath, UserFileGuard::MAXIMUM_USER_FILE_SIZE, reason))
         return keep();
+    auto const failed = [&filePath](QString const& why)
+    {
+        Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1 (%2)").arg(filePath, why));
+        return false;
+    };
+    // A copy in memory is never written back.
+    if (copy.InMemory())
+        return failed(QString("no private copy (%1)").arg(copy.FolderProblems()));
     QSettings& settings = copy.Settings();
     settings.setValue("main/version", 1);
     VisitPersisted(settings, [&settings](char const* key, auto const& variable)
@@ -349,7 +373,6 @@ bool WriteUserConfig(QString const& filePath)
     case PrivateIniCopy::WriteResult::Failed:
         break;
     }
-    Logger::GetInstance()->Error(QString("Failed to write the user settings file: %1").arg(filePath));
-    return false;
+    return failed(reason);
 }
 } // namespace Settings

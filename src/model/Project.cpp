@@ -1,6 +1,7 @@
 #include "model/Project.h"
 
 #include "app/FileHelpers.h"
+#include "app/FileWrite.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvHelpers.h"
@@ -29,6 +30,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
 int Project::sParseTimeoutMs = Project::DEFAULT_PARSE_TIMEOUT_MS;
@@ -1522,9 +1524,14 @@ bool Project::SaveProject()
     }
     QFileInfo const info(Settings::projectPath);
     QString const dirPath = info.absolutePath();
+    errno = 0;
     if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath))
     {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to create project directory: %1").arg(dirPath));
+        // The errno of the folder that could not be made: QDir keeps none.
+        int const errorNumber = errno;
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to create project directory: %1 (%2)")
+                .arg(dirPath, errorNumber != 0 ? qt_error_string(errorNumber) : QStringLiteral("no reason given")));
         return false;
     }
     // Relative paths are written against the folder that now holds the file.
@@ -1532,18 +1539,20 @@ bool Project::SaveProject()
     QSaveFile file(info.absoluteFilePath());
     if (!file.open(QIODevice::WriteOnly))
     {
-        Logger::GetInstance()->Error(
-            QStringLiteral("Failed to open project file for write: %1").arg(Settings::projectPath));
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file for write: %1 (%2)")
+                                         .arg(Settings::projectPath, FileWrite::Reason(file)));
         return false;
     }
     QJsonObject root;
     WriteProject(root);
     QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
     // The old file is replaced only by a complete new one.
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    QString reason;
+    bool const complete = FileWrite::WriteAll(file, bytes, reason);
+    if (!complete || !file.commit())
     {
-        Logger::GetInstance()->Error(
-            QStringLiteral("Failed to write project file: %1 (%2)").arg(Settings::projectPath, file.errorString()));
+        Logger::GetInstance()->Error(QStringLiteral("Failed to write project file: %1 (%2)")
+                                         .arg(Settings::projectPath, complete ? FileWrite::Reason(file) : reason));
         file.cancelWriting();
         return false;
     }

@@ -186,6 +186,55 @@ for kind in settings bindings; do
 done
 rm -f "$settings" "$bindings"
 
+# --- No folder takes a private copy: the user's files are still read -------
+# TMPDIR naming a file, no runtime folder and a settings folder that takes no
+# new file: the player reads both files in memory, listens on the user's port,
+# and writes neither back, which it says once each. Root writes into any
+# folder: as root the player runs as user nobody.
+no_copy_player() {
+  if [ "$(id -u)" -eq 0 ]; then
+    set -- setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+  fi
+  exec "$@" env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp-is-a-file" HOME="$HOME" QT_QPA_PLATFORM=offscreen \
+    "$player" --new
+}
+if [ "$(id -u)" -ne 0 ] || command -v setpriv >/dev/null 2>&1; then
+  port=$((20000 + $$ % 20000))
+  mkdir -p "$config" && : >"$work/tmp-is-a-file"
+  printf '[preferences]\nclientApiPort=%d\nclientApiPortEnabled=true\n' "$port" >"$settings"
+  printf '[user_bindings]\ntoggleMute=Space\n' >"$bindings"
+  cp "$settings" "$work/settings.kept" && cp "$bindings" "$work/bindings.kept"
+  chmod 755 "$work" && chmod -R a+rX "$HOME" && chmod 555 "$config"
+  (no_copy_player) >"$work/no_copy.log" 2>&1 &
+  started=$!
+  pids="$pids $started"
+  if wait_for 30 ready no_copy; then
+    listening_addresses "$started" | grep -q ":$(printf '%04X' "$port")\$" ||
+      fail "without a private copy the player does not listen on the user's port $port"
+    grep -qF "[WARNING] Duplicate hotkey detected: Toggle Mute (Space)" "$work/no_copy.log" ||
+      fail "without a private copy the user's key bindings were not applied"
+    stop "$started" TERM
+    for kind in "user settings file" "key-binding file"; do
+      [ "$(grep -cF "No folder could take a private copy of the $kind, so it was read in memory" "$work/no_copy.log")" -eq 1 ] ||
+        fail "not said once that the $kind was read in memory and is not saved"
+    done
+    # (The config folder's own check at the first show says it is not writable.)
+    grep -F "Failed to write" "$work/no_copy.log" | grep -vF "Failed to write to config directory" | grep -q . &&
+      fail "a write over the files read in memory was tried"
+    if cmp -s "$settings" "$work/settings.kept" && cmp -s "$bindings" "$work/bindings.kept"; then
+      pass "without a private copy the user's files were read, kept and not written"
+    else
+      fail "a file read in memory was changed"
+    fi
+  else
+    fail "the player without a private copy did not start"
+  fi
+  chmod 755 "$config"
+  rm -f "$settings" "$bindings"
+else
+  echo "skipped: no folder to make read-only for root (no setpriv)"
+fi
+
 # --- Second launches hand their arguments to the first ----------------------
 start owner || exit 1
 owner=$started

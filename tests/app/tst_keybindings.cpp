@@ -13,9 +13,34 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 using T = KeySequenceType;
+
+namespace
+{
+// Writes of more than the given bytes fail while it lives.
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old);
+        previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+    }
+    rlimit old {};
+    void (*previous)(int) = nullptr;
+};
+} // namespace
 
 class TestKeyBindings : public QObject
 {
@@ -186,6 +211,38 @@ private Q_SLOTS:
         }
         QSettings written(Path(), QSettings::IniFormat);
         QCOMPARE(written.value("user_bindings/toggleMute").toString(), QString("F8"));
+    }
+
+    // A write that fails says where it tried and the system's reason: with
+    // no file yet, the private copy that does not fit; with one, each folder
+    // a private copy was tried in.
+    void failedWriteSaysWhereAndWhy()
+    {
+        QDir().mkpath(QFileInfo(Path()).absolutePath());
+        QString const tooLarge = qt_error_string(EFBIG);
+        {
+            FileSizeLimit limit(64);
+            QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+            QVERIFY(!KeyBindings().WriteUserKeyBindings());
+            QCOMPARE(Warnings(warnings),
+                     QStringList {QStringLiteral("Failed to write key bindings: %1 (the private copy in %2 could not be "
+                                                 "written: %3)").arg(Path(), QDir::tempPath(), tooLarge)});
+        }
+        QVERIFY(!QFileInfo::exists(Path()));
+
+        WriteUserFile("toggleMute=F9\n" + QByteArray(100, '#') + "\n");
+        {
+            FileSizeLimit limit(64);
+            QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+            QVERIFY(!KeyBindings().WriteUserKeyBindings());
+            QCOMPARE(warnings.size(), 1);
+            QString const warning = Warnings(warnings).first();
+            QVERIFY2(warning.startsWith(QStringLiteral("Failed to write key bindings: %1 (no private copy (").arg(Path()))
+                         && warning.contains(QStringLiteral("%1: %2").arg(QDir::tempPath(), tooLarge))
+                         && warning.contains(QStringLiteral("%1: %2").arg(QFileInfo(Path()).absolutePath(), tooLarge)),
+                     qPrintable(warning));
+        }
+        QCOMPARE(QSettings(Path(), QSettings::IniFormat).value("user_bindings/toggleMute").toString(), QString("F9"));
     }
 
     void writtenFileReadsBackToTheSameTable()

@@ -1076,12 +1076,31 @@ void TestProjectFile::SaveFailingPartWayKeepsTheOldFile()
         QVERIFY(!mManager->SaveProject());
     }
     QCOMPARE(errors.count(), 1);
-    QVERIFY(errors.at(0).at(0).toString().startsWith(QStringLiteral("Failed to write project file: ")));
+    // The system's reason, which Qt does not keep for a write cut short.
+    QCOMPARE(errors.at(0).at(0).toString(),
+             QStringLiteral("Failed to write project file: %1 (%2)").arg(path, qt_error_string(EFBIG)));
     QCOMPARE(ReadAll(path), old);
     // No temporary file is left beside it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("p.zeph")}));
     QVERIFY(mManager->SaveProject());
     QVERIFY(ReadAll(path).size() > 300000);
+
+    // A folder that takes no new file or folder, whoever runs the test: the
+    // reason too.
+    QString const closed = QStringLiteral("/proc/self");
+    for (auto const& [project, prefix] :
+         {std::pair(closed + "/p.zeph", QStringLiteral("Failed to open project file for write: %1/p.zeph (").arg(closed)),
+          std::pair(closed + "/new/p.zeph", QStringLiteral("Failed to create project directory: %1/new (").arg(closed))})
+    {
+        mManager->SetProjectPath(project);
+        errors.clear();
+        QVERIFY(!mManager->SaveProject());
+        QCOMPARE(errors.count(), 1);
+        QString const message = errors.at(0).at(0).toString();
+        QVERIFY2(message.startsWith(prefix) && message.endsWith(QLatin1Char(')')) && message.size() > prefix.size() + 1
+                     && !message.contains(QStringLiteral("Unknown error")),
+                 qPrintable(message));
+    }
 }
 
 void TestProjectFile::OlderFilesWithExtremeFramesAndUnquotedLists()
