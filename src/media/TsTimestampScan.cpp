@@ -67,6 +67,15 @@ constexpr int SPOT_THREADS = 4;
 constexpr double SLOW_PACE = 0.75;
 constexpr double FAST_PACE = 1.5;
 constexpr long long WHOLE_STRETCH_BYTES = 1LL << 20;
+// The padding packets' PID.
+constexpr int NULL_PID = 0x1fff;
+// The start of a file that shows its packet layout to the search for the
+// end of its data (64 packets of the longest size fit), which also reads
+// that much back from the end first, and at most TAIL_READ_BYTES a read.
+constexpr long long LAYOUT_BYTES = 64LL << 10;
+constexpr long long TAIL_READ_BYTES = 1LL << 20;
+// Files whose data end is remembered; past this many the memory starts over.
+constexpr size_t MOST_DATA_ENDS = 256;
 
 using Verdict = TsTimestampScan::Verdict;
 
@@ -705,7 +714,106 @@ SpotsMissed& SpotsMissedFiles()
     return *files;
 }
 
+// The data ends found, per file as it stands. Made once and never freed,
+// like SpotsMissed.
+struct DataEnds
+{
+    std::mutex mutex;
+    std::map<FileIdentity, long long> ends;
+};
+
+DataEnds& KnownDataEnds()
+{
+    static auto* ends = new DataEnds;
+    return *ends;
+}
+
+// Whether the packet (or the start of one cut off by the file's end) at data
+// is padding.
+bool IsPadding(unsigned char const* data, long long bytes)
+{
+    return bytes >= 3 && data[0] == SYNC_BYTE && (((data[1] & 0x1f) << 8) | data[2]) == NULL_PID;
+}
+
+// The end of the last packet that is not padding, looking back from the
+// file's end over the packets of the layout; the file's size when the last
+// one is not.
+long long FindDataEnd(int descriptor, long long size, int packetSize, long long firstSync)
+{
+    long long const packets = (size - firstSync) / packetSize;
+    long long const whole = firstSync + packets * packetSize;
+    std::vector<unsigned char> buffer(static_cast<size_t>(TAIL_READ_BYTES / packetSize * packetSize));
+    // A packet cut off by the end of the file.
+    if (whole < size)
+    {
+        long long const bytes = std::min<long long>(size - whole, packetSize);
+        if (ReadAt(descriptor, buffer.data(), bytes, whole) != bytes || !IsPadding(buffer.data(), bytes))
+        {
+            return size;
+        }
+    }
+    // Most files end on data: the first read is short, and each one after
+    // it twice as long as the one before.
+    long long perRead = LAYOUT_BYTES / packetSize;
+    for (long long last = packets; last > 0;)
+    {
+        long long const first = std::max(last - perRead, 0LL);
+        perRead = std::min(2 * perRead, static_cast<long long>(buffer.size()) / packetSize);
+        long long const bytes = (last - first) * packetSize;
+        long long const from = firstSync + first * packetSize;
+        if (ReadAt(descriptor, buffer.data(), bytes, from) != bytes)
+        {
+            return size;
+        }
+        for (long long k = last - first - 1; k >= 0; --k)
+        {
+            if (!IsPadding(buffer.data() + k * packetSize, packetSize))
+            {
+                long long const end = from + (k + 1) * packetSize;
+                return end == whole ? size : end;
+            }
+        }
+        last = first;
+    }
+    // Nothing but padding: the demuxer finds no stream in it either way.
+    return firstSync;
+}
+
 } // namespace
+
+long long TsTimestampScan::DataEnd(int descriptor)
+{
+    struct stat status = {};
+    if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        return -1;
+    }
+    FileIdentity const identity = IdentityOf(status);
+    DataEnds& known = KnownDataEnds();
+    {
+        std::lock_guard<std::mutex> const lock(known.mutex);
+        auto const found = known.ends.find(identity);
+        if (found != known.ends.cend())
+        {
+            return found->second;
+        }
+    }
+    long long const size = status.st_size;
+    std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, LAYOUT_BYTES)));
+    long long const probed = ReadAt(descriptor, probe.data(), static_cast<long long>(probe.size()), 0);
+    int packetSize = 0;
+    long long firstSync = 0;
+    long long const end = probed > 0 && FindPacketLayout(probe.data(), probed, packetSize, firstSync)
+                              ? FindDataEnd(descriptor, size, packetSize, firstSync)
+                              : size;
+    std::lock_guard<std::mutex> const lock(known.mutex);
+    if (known.ends.size() >= MOST_DATA_ENDS)
+    {
+        known.ends.clear();
+    }
+    known.ends[identity] = end;
+    return end;
+}
 
 void TsTimestampScan::RememberSpotsMissed(int descriptor)
 {
@@ -781,7 +889,8 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(int descriptor, std:
     {
         return verdicts;
     }
-    long long const size = status.st_size;
+    // Nothing after the data's end holds a timestamp.
+    long long const size = std::clamp<long long>(DataEnd(descriptor), 0, status.st_size);
     std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, PROBE_BYTES)));
     long long const probed = ReadAt(descriptor, probe.data(), static_cast<long long>(probe.size()), 0);
     int packetSize = 0;
