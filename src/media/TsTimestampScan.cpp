@@ -74,6 +74,9 @@ constexpr int NULL_PID = 0x1fff;
 // that much back from the end first, and at most TAIL_READ_BYTES a read.
 constexpr long long LAYOUT_BYTES = 64LL << 10;
 constexpr long long TAIL_READ_BYTES = 1LL << 20;
+// The start of a file in which the first PES of a stream without
+// timestamps are looked for.
+constexpr long long UNTIMED_PROBE_BYTES = 256LL << 10;
 // Files whose data end is remembered; past this many the memory starts over.
 constexpr size_t MOST_DATA_ENDS = 256;
 
@@ -813,6 +816,55 @@ long long TsTimestampScan::DataEnd(int descriptor)
     }
     known.ends[identity] = end;
     return end;
+}
+
+bool TsTimestampScan::StartsUntimed(int descriptor, std::vector<int> const& pids)
+{
+    // This many PES headers of a stream, each whole in its first packet.
+    constexpr int HEADERS = 8;
+    struct stat status = {};
+    if (pids.empty() || descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        return false;
+    }
+    std::vector<unsigned char> data(static_cast<size_t>(std::min<long long>(status.st_size, UNTIMED_PROBE_BYTES)));
+    long long const read = ReadAt(descriptor, data.data(), static_cast<long long>(data.size()), 0);
+    int packetSize = 0;
+    long long at = 0;
+    if (read <= 0 || !FindPacketLayout(data.data(), read, packetSize, at))
+    {
+        return false;
+    }
+    std::vector<int> untimed(pids.size(), 0);
+    for (; at + TS_PACKET_SIZE <= read; at += packetSize)
+    {
+        unsigned char const* packet = data.data() + at;
+        if (packet[0] != SYNC_BYTE)
+        {
+            return false;
+        }
+        int const pid = ((packet[1] & 0x1f) << 8) | packet[2];
+        auto const found = std::find(pids.cbegin(), pids.cend(), pid);
+        int const control = (packet[3] >> 4) & 3;
+        if (found == pids.cend() || !(packet[1] & 0x40) || !(control & 1))
+        {
+            continue;
+        }
+        int const payload = 4 + ((control & 2) ? packet[4] + 1 : 0);
+        unsigned char const* pes = packet + payload;
+        if (payload + 9 > TS_PACKET_SIZE || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] < 0xbd)
+        {
+            continue;
+        }
+        int& count = untimed[static_cast<size_t>(found - pids.cbegin())];
+        // One that carries a timestamp times its stream.
+        count = (pes[7] & 0x80) || count < 0 ? -1 : count + 1;
+        if (count >= HEADERS)
+        {
+            return true;
+        }
+    }
+    return false;
 }
 
 void TsTimestampScan::RememberSpotsMissed(int descriptor)

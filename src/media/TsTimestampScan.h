@@ -71,6 +71,11 @@ public:
     // changes, so that no later read of the file goes into it. Any thread.
     static long long DataEnd(int descriptor);
 
+    // Whether the first PES of one of the given PIDs, in the first
+    // megabyte of the file open on descriptor, all carry no timestamp: the
+    // stream has none to time its pictures, nor to tell its length by.
+    static bool StartsUntimed(int descriptor, std::vector<int> const& pids);
+
     // The size of the file's packets (188, 192 or 204) and the offset of the
     // first one's sync byte, from the start of the file; false when no one
     // size fits.
