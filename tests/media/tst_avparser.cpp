@@ -290,6 +290,7 @@ private Q_SLOTS:
     void LongPacketScanReadsSpotsAndFindsEveryRestart();
     void LongTransportStreamOpensReadingLittle();
     void PaddedTailIsReadOnce();
+    void StreamWithoutTimestampsIsNumberedReadingLittle();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -986,6 +987,33 @@ void TestAvParser::PaddedTailIsReadOnce()
     read = BytesRead() - before;
     QVERIFY(ended && pictures >= 25);
     QVERIFY2(read < size / 4, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(size)));
+}
+
+void TestAvParser::StreamWithoutTimestampsIsNumberedReadingLittle()
+{
+    // No PES header carries a timestamp: the pictures are numbered and the
+    // sound, which nothing places, is left out, saying why; the file is read
+    // a few times at most, not searched through for its timestamps.
+    QString const path = TestMedia::Path("numbered_untimed.ts");
+    long long const size = QFileInfo(path).size();
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    long long const before = BytesRead();
+    Parsed parsed(path);
+    long long const read = BytesRead() - before;
+    QVERIFY(!parsed.source.HasErrors());
+    QVERIFY(parsed.Video().timestampsMissing);
+    QCOMPARE(parsed.source.FrameCount(), DecodedFrameCount(path));
+    QCOMPARE(parsed.source.Duration(), 30000000LL - 1);
+    QCOMPARE(parsed.source.AudioStreamCount(), 0);
+    for (char const* told : {"Video stream (0) carries no timestamps", "Audio stream (1) carries no timestamps"})
+    {
+        QVERIFY2(std::any_of(warnings.cbegin(), warnings.cend(),
+                             [told](QList<QVariant> const& arguments) {
+                                 return arguments.at(0).toString().startsWith(QLatin1String(told));
+                             }),
+                 told);
+    }
+    QVERIFY2(read < 4 * size, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(size)));
 }
 
 void TestAvParser::RotationIsAQuarterTurn_data()
