@@ -149,7 +149,10 @@ bool AvDecoderBase::OpenInput(int fileIndex)
         // A long tail of padding would be read to its end by every search
         // for the last pictures, and by the demuxer before it hands out the
         // last one: the input ends where the data does.
-        long long const end = TsTimestampScan::DataEnd(mInput.Descriptor());
+        AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
+        long long const end = TsTimestampScan::DataEnd(mInput.Descriptor(), [interrupt] {
+            return interrupt.callback && interrupt.callback(interrupt.opaque) != 0;
+        });
         if (end >= 0 && end < avio_size(mFormatContext->pb))
         {
             mInput.SetDataEnd(end);

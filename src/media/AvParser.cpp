@@ -434,7 +434,7 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     {
         int const index = file->audioStreams.at(a).streamIndex;
         if (index >= 0 && static_cast<unsigned int>(index) < streamCount &&
-            TsTimestampScan::StartsUntimed(mInput.Descriptor(), {mFormatContext->streams[index]->id}))
+            TsTimestampScan::StartsUntimed(mInput.Descriptor(), {mFormatContext->streams[index]->id}, 1))
         {
             Logger::GetInstance()->Warning(
                 QStringLiteral("Audio stream (%1) carries no timestamps: it is left out: %2")

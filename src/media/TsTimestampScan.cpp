@@ -740,8 +740,9 @@ bool IsPadding(unsigned char const* data, long long bytes)
 
 // The end of the last packet that is not padding, looking back from the
 // file's end over the packets of the layout; the file's size when the last
-// one is not.
-long long FindDataEnd(int descriptor, long long size, int packetSize, long long firstSync)
+// one is not; -1 when stopped or the file shrank.
+long long FindDataEnd(int descriptor, long long size, int packetSize, long long firstSync,
+                      std::function<bool()> const& stopRequested)
 {
     long long const packets = (size - firstSync) / packetSize;
     long long const whole = firstSync + packets * packetSize;
@@ -764,9 +765,9 @@ long long FindDataEnd(int descriptor, long long size, int packetSize, long long 
         perRead = std::min(2 * perRead, static_cast<long long>(buffer.size()) / packetSize);
         long long const bytes = (last - first) * packetSize;
         long long const from = firstSync + first * packetSize;
-        if (ReadAt(descriptor, buffer.data(), bytes, from) != bytes)
+        if ((stopRequested && stopRequested()) || ReadAt(descriptor, buffer.data(), bytes, from) != bytes)
         {
-            return size;
+            return -1;
         }
         for (long long k = last - first - 1; k >= 0; --k)
         {
@@ -784,7 +785,7 @@ long long FindDataEnd(int descriptor, long long size, int packetSize, long long 
 
 } // namespace
 
-long long TsTimestampScan::DataEnd(int descriptor)
+long long TsTimestampScan::DataEnd(int descriptor, std::function<bool()> const& stopRequested)
 {
     struct stat status = {};
     if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
@@ -807,8 +808,13 @@ long long TsTimestampScan::DataEnd(int descriptor)
     int packetSize = 0;
     long long firstSync = 0;
     long long const end = probed > 0 && FindPacketLayout(probe.data(), probed, packetSize, firstSync)
-                              ? FindDataEnd(descriptor, size, packetSize, firstSync)
+                              ? FindDataEnd(descriptor, size, packetSize, firstSync, stopRequested)
                               : size;
+    // Stopped, or the file shrank as it was read: nothing to remember.
+    if (end < 0)
+    {
+        return size;
+    }
     std::lock_guard<std::mutex> const lock(known.mutex);
     if (known.ends.size() >= MOST_DATA_ENDS)
     {
@@ -818,10 +824,8 @@ long long TsTimestampScan::DataEnd(int descriptor)
     return end;
 }
 
-bool TsTimestampScan::StartsUntimed(int descriptor, std::vector<int> const& pids)
+bool TsTimestampScan::StartsUntimed(int descriptor, std::vector<int> const& pids, int headers)
 {
-    // This many PES headers of a stream, each whole in its first packet.
-    constexpr int HEADERS = 8;
     struct stat status = {};
     if (pids.empty() || descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
     {
@@ -859,7 +863,8 @@ bool TsTimestampScan::StartsUntimed(int descriptor, std::vector<int> const& pids
         int& count = untimed[static_cast<size_t>(found - pids.cbegin())];
         // One that carries a timestamp times its stream.
         count = (pes[7] & 0x80) || count < 0 ? -1 : count + 1;
-        if (count >= HEADERS)
+        // PES headers each whole in their first packet.
+        if (count >= headers)
         {
             return true;
         }
