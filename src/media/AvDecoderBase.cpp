@@ -5,11 +5,14 @@
 #include "media/AvHelpers.h"
 #include "media/DecoderThreads.h"
 #include "media/FfmpegCompat.h"
+#include "media/TsTimestampScan.h"
 #include "media/VideoFrameBufferPool.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/Source.h"
+
+#include <cstring>
 
 namespace
 {
@@ -140,6 +143,20 @@ bool AvDecoderBase::OpenInput(int fileIndex)
         Logger::GetInstance()->Error(
             QStringLiteral("Failed to open input for parsing: %1 (%2)").arg(path, AvHelpers::ErrorText(result)));
         return false;
+    }
+    if (mFormatContext->iformat && std::strcmp(mFormatContext->iformat->name, "mpegts") == 0)
+    {
+        // A long tail of padding would be read to its end by every search
+        // for the last pictures, and by the demuxer before it hands out the
+        // last one: the input ends where the data does.
+        AVIOInterruptCB const interrupt = mFormatContext->interrupt_callback;
+        long long const end = TsTimestampScan::DataEnd(mInput.Descriptor(), [interrupt] {
+            return interrupt.callback && interrupt.callback(interrupt.opaque) != 0;
+        });
+        if (end >= 0 && end < avio_size(mFormatContext->pb))
+        {
+            mInput.SetDataEnd(end);
+        }
     }
     return true;
 }

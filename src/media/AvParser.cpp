@@ -168,6 +168,12 @@ void AvParser::ParseSource(int fileIndex)
     }
 
     StartTimestampScan(fileIndex);
+    if (!mScannedPids.empty() && TsTimestampScan::StartsUntimed(mInput.Descriptor(), mScannedPids))
+    {
+        // Looking for the last timestamp, the demuxer would read the end of
+        // the file over and over, in ever longer reads.
+        mFormatContext->skip_estimate_duration_from_pts = 1;
+    }
     int const result = AvHelpers::FindStreamInfo(mFormatContext);
     mInput.EndOpening();
     if (result < 0)
@@ -289,6 +295,9 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     std::vector<std::array<long long, 2>> last(streamCount, {AV_NOPTS_VALUE, AV_NOPTS_VALUE});
     // Where a stream's timestamps last leapt forward to, until its next packet.
     std::vector<long long> leapt(streamCount, AV_NOPTS_VALUE);
+    // Packets of each stream without a timestamp before its first one with.
+    std::vector<int> untimedPackets(streamCount, 0);
+    std::vector<bool> timed(streamCount, false);
     int remaining = 0;
     for (VideoStreamInfo const& video : file->videoStreams)
     {
@@ -353,9 +362,17 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     {
         int const index = packet->stream_index;
         long long const timestamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-        if (index >= 0 && static_cast<unsigned int>(index) < streamCount && wanted[index] && !restarts[index] &&
-            timestamp != AV_NOPTS_VALUE)
+        bool const open = index >= 0 && static_cast<unsigned int>(index) < streamCount && wanted[index] &&
+                          !restarts[index] && (timed[index] || untimedPackets[index] < UNTIMED_PACKETS);
+        if (open && timestamp == AV_NOPTS_VALUE && !timed[index] && ++untimedPackets[index] == UNTIMED_PACKETS)
         {
+            // Its first packets carry no timestamp: neither do the rest, or
+            // too few to time its pictures by.
+            --remaining;
+        }
+        if (open && timestamp != AV_NOPTS_VALUE)
+        {
+            timed[index] = true;
             // Decoding timestamps never go back within one recording. Jitter
             // of up to a tenth of a second is no restart, and neither is the
             // return after one corrupt timestamp far ahead: a restart goes
@@ -384,8 +401,17 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     av_packet_free(&packet);
     for (VideoStreamInfo& video : file->videoStreams)
     {
-        if (video.streamIndex >= 0 && static_cast<unsigned int>(video.streamIndex) < streamCount &&
-            restarts[video.streamIndex])
+        bool const known = video.streamIndex >= 0 && static_cast<unsigned int>(video.streamIndex) < streamCount;
+        if (known && wanted[video.streamIndex] && !timed[video.streamIndex] && untimedPackets[video.streamIndex] > 0)
+        {
+            video.timestampsMissing = true;
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Video stream (%1) carries no timestamps: it is decoded from its start and its "
+                               "pictures are timed by their number: %2")
+                    .arg(video.streamIndex)
+                    .arg(mSource->FileName(fileIndex)));
+        }
+        else if (known && restarts[video.streamIndex])
         {
             video.timestampsRestart = true;
             Logger::GetInstance()->Warning(
@@ -393,6 +419,28 @@ void AvParser::FindTimestampRestarts(int fileIndex)
                                "pictures are timed by their number: %2")
                     .arg(video.streamIndex)
                     .arg(mSource->FileName(fileIndex)));
+        }
+    }
+    bool const untimedPictures = std::any_of(file->videoStreams.cbegin(), file->videoStreams.cend(),
+                                             [](VideoStreamInfo const& video) { return video.timestampsMissing; });
+    if (!untimedPictures)
+    {
+        return;
+    }
+    // Sound is placed and sought by its timestamps alone: sound without
+    // any is left out, rather than searched for them through the whole
+    // file again and again.
+    for (qsizetype a = file->audioStreams.size() - 1; a >= 0; --a)
+    {
+        int const index = file->audioStreams.at(a).streamIndex;
+        if (index >= 0 && static_cast<unsigned int>(index) < streamCount &&
+            TsTimestampScan::StartsUntimed(mInput.Descriptor(), {mFormatContext->streams[index]->id}, 1))
+        {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Audio stream (%1) carries no timestamps: it is left out: %2")
+                    .arg(index)
+                    .arg(mSource->FileName(fileIndex)));
+            file->audioStreams.removeAt(a);
         }
     }
 }

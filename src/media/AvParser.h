@@ -26,6 +26,9 @@ public:
     // stream is taken as spliced: no recording pauses that long between two
     // pictures.
     static constexpr long long TIMESTAMP_LEAP = 10LL * 1000000;
+    // Packets of a video stream that all lack a timestamp, from its first
+    // on, after which the stream is taken as one that carries none.
+    static constexpr int UNTIMED_PACKETS = 64;
 
     explicit AvParser(QObject* parent = nullptr);
     ~AvParser() override;

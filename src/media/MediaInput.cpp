@@ -5,6 +5,7 @@
 #include <QFile>
 #include <qplatformdefs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 
@@ -111,6 +112,7 @@ int MediaInput::OpenReader(QString const& path)
         return error != 0 && IsRegularFile(path) ? AVERROR(error) : AVERROR(EINVAL);
     }
     mPosition = 0;
+    mDataEnd = -1;
     auto* buffer = static_cast<unsigned char*>(av_malloc(IO_BUFFER_SIZE));
     mIo = buffer ? avio_alloc_context(buffer, IO_BUFFER_SIZE, 0, this, &MediaInput::ReadPacket, nullptr,
                                       &MediaInput::Seek)
@@ -178,6 +180,11 @@ int MediaInput::Descriptor() const
     return mDescriptor;
 }
 
+void MediaInput::SetDataEnd(long long end)
+{
+    mDataEnd = end;
+}
+
 bool MediaInput::IsRegularFile(QString const& path)
 {
     QT_STATBUF info;
@@ -217,6 +224,14 @@ int MediaInput::ReadPacket(void* opaque, uint8_t* buffer, int size)
     {
         return AVERROR_EXIT;
     }
+    if (input->mDataEnd >= 0)
+    {
+        size = static_cast<int>(std::clamp<long long>(input->mDataEnd - input->mPosition, 0, size));
+        if (size == 0)
+        {
+            return AVERROR_EOF;
+        }
+    }
     ssize_t read = 0;
     do
     {
@@ -239,6 +254,10 @@ int64_t MediaInput::Seek(void* opaque, int64_t offset, int whence)
     auto* input = static_cast<MediaInput*>(opaque);
     QT_STATBUF info;
     bool const known = QT_FSTAT(input->mDescriptor, &info) == 0;
+    if (known && input->mDataEnd >= 0)
+    {
+        info.st_size = std::min<long long>(info.st_size, input->mDataEnd);
+    }
     if (whence & AVSEEK_SIZE)
     {
         return known ? static_cast<int64_t>(info.st_size) : AVERROR(errno);

@@ -49,6 +49,12 @@ public:
     // the input's: a reader of its own takes a duplicate, and reads it at
     // offsets of its own (pread), never through the shared file offset.
     int Descriptor() const;
+    // Ends the input for the demuxer at byte end (before the file's end):
+    // reads stop there and the input's size is told as end. For a transport
+    // stream's padded tail, which holds nothing of any stream (see
+    // TsTimestampScan::DataEnd). Negative: the file's own end. The reading
+    // thread's, once the input is open.
+    void SetDataEnd(long long end);
 
     // True for a regular file, or a link to one.
     static bool IsRegularFile(QString const& path);
@@ -81,6 +87,9 @@ private:
     int mDescriptor = -1;
     AVIOContext* mIo = nullptr;
     long long mPosition = 0;
+    // Where the input ends for the demuxer; -1 at the file's end. The
+    // reading thread's only.
+    long long mDataEnd = -1;
     // The path opened, as given to the demuxer: the reading thread's only.
     QByteArray mPath;
 };

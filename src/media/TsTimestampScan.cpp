@@ -67,6 +67,18 @@ constexpr int SPOT_THREADS = 4;
 constexpr double SLOW_PACE = 0.75;
 constexpr double FAST_PACE = 1.5;
 constexpr long long WHOLE_STRETCH_BYTES = 1LL << 20;
+// The padding packets' PID.
+constexpr int NULL_PID = 0x1fff;
+// The start of a file that shows its packet layout to the search for the
+// end of its data (64 packets of the longest size fit), which also reads
+// that much back from the end first, and at most TAIL_READ_BYTES a read.
+constexpr long long LAYOUT_BYTES = 64LL << 10;
+constexpr long long TAIL_READ_BYTES = 1LL << 20;
+// The start of a file in which the first PES of a stream without
+// timestamps are looked for.
+constexpr long long UNTIMED_PROBE_BYTES = 256LL << 10;
+// Files whose data end is remembered; past this many the memory starts over.
+constexpr size_t MOST_DATA_ENDS = 256;
 
 using Verdict = TsTimestampScan::Verdict;
 
@@ -705,7 +717,160 @@ SpotsMissed& SpotsMissedFiles()
     return *files;
 }
 
+// The data ends found, per file as it stands. Made once and never freed,
+// like SpotsMissed.
+struct DataEnds
+{
+    std::mutex mutex;
+    std::map<FileIdentity, long long> ends;
+};
+
+DataEnds& KnownDataEnds()
+{
+    static auto* ends = new DataEnds;
+    return *ends;
+}
+
+// Whether the packet (or the start of one cut off by the file's end) at data
+// is padding.
+bool IsPadding(unsigned char const* data, long long bytes)
+{
+    return bytes >= 3 && data[0] == SYNC_BYTE && (((data[1] & 0x1f) << 8) | data[2]) == NULL_PID;
+}
+
+// The end of the last packet that is not padding, looking back from the
+// file's end over the packets of the layout; the file's size when the last
+// one is not; -1 when stopped or the file shrank.
+long long FindDataEnd(int descriptor, long long size, int packetSize, long long firstSync,
+                      std::function<bool()> const& stopRequested)
+{
+    long long const packets = (size - firstSync) / packetSize;
+    long long const whole = firstSync + packets * packetSize;
+    std::vector<unsigned char> buffer(static_cast<size_t>(TAIL_READ_BYTES / packetSize * packetSize));
+    // A packet cut off by the end of the file.
+    if (whole < size)
+    {
+        long long const bytes = std::min<long long>(size - whole, packetSize);
+        if (ReadAt(descriptor, buffer.data(), bytes, whole) != bytes || !IsPadding(buffer.data(), bytes))
+        {
+            return size;
+        }
+    }
+    // Most files end on data: the first read is short, and each one after
+    // it twice as long as the one before.
+    long long perRead = LAYOUT_BYTES / packetSize;
+    for (long long last = packets; last > 0;)
+    {
+        long long const first = std::max(last - perRead, 0LL);
+        perRead = std::min(2 * perRead, static_cast<long long>(buffer.size()) / packetSize);
+        long long const bytes = (last - first) * packetSize;
+        long long const from = firstSync + first * packetSize;
+        if ((stopRequested && stopRequested()) || ReadAt(descriptor, buffer.data(), bytes, from) != bytes)
+        {
+            return -1;
+        }
+        for (long long k = last - first - 1; k >= 0; --k)
+        {
+            if (!IsPadding(buffer.data() + k * packetSize, packetSize))
+            {
+                long long const end = from + (k + 1) * packetSize;
+                return end == whole ? size : end;
+            }
+        }
+        last = first;
+    }
+    // Nothing but padding: the demuxer finds no stream in it either way.
+    return firstSync;
+}
+
 } // namespace
+
+long long TsTimestampScan::DataEnd(int descriptor, std::function<bool()> const& stopRequested)
+{
+    struct stat status = {};
+    if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        return -1;
+    }
+    FileIdentity const identity = IdentityOf(status);
+    DataEnds& known = KnownDataEnds();
+    {
+        std::lock_guard<std::mutex> const lock(known.mutex);
+        auto const found = known.ends.find(identity);
+        if (found != known.ends.cend())
+        {
+            return found->second;
+        }
+    }
+    long long const size = status.st_size;
+    std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, LAYOUT_BYTES)));
+    long long const probed = ReadAt(descriptor, probe.data(), static_cast<long long>(probe.size()), 0);
+    int packetSize = 0;
+    long long firstSync = 0;
+    long long const end = probed > 0 && FindPacketLayout(probe.data(), probed, packetSize, firstSync)
+                              ? FindDataEnd(descriptor, size, packetSize, firstSync, stopRequested)
+                              : size;
+    // Stopped, or the file shrank as it was read: nothing to remember.
+    if (end < 0)
+    {
+        return size;
+    }
+    std::lock_guard<std::mutex> const lock(known.mutex);
+    if (known.ends.size() >= MOST_DATA_ENDS)
+    {
+        known.ends.clear();
+    }
+    known.ends[identity] = end;
+    return end;
+}
+
+bool TsTimestampScan::StartsUntimed(int descriptor, std::vector<int> const& pids, int headers)
+{
+    struct stat status = {};
+    if (pids.empty() || descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        return false;
+    }
+    std::vector<unsigned char> data(static_cast<size_t>(std::min<long long>(status.st_size, UNTIMED_PROBE_BYTES)));
+    long long const read = ReadAt(descriptor, data.data(), static_cast<long long>(data.size()), 0);
+    int packetSize = 0;
+    long long at = 0;
+    if (read <= 0 || !FindPacketLayout(data.data(), read, packetSize, at))
+    {
+        return false;
+    }
+    std::vector<int> untimed(pids.size(), 0);
+    for (; at + TS_PACKET_SIZE <= read; at += packetSize)
+    {
+        unsigned char const* packet = data.data() + at;
+        if (packet[0] != SYNC_BYTE)
+        {
+            return false;
+        }
+        int const pid = ((packet[1] & 0x1f) << 8) | packet[2];
+        auto const found = std::find(pids.cbegin(), pids.cend(), pid);
+        int const control = (packet[3] >> 4) & 3;
+        if (found == pids.cend() || !(packet[1] & 0x40) || !(control & 1))
+        {
+            continue;
+        }
+        int const payload = 4 + ((control & 2) ? packet[4] + 1 : 0);
+        unsigned char const* pes = packet + payload;
+        if (payload + 9 > TS_PACKET_SIZE || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] < 0xbd)
+        {
+            continue;
+        }
+        int& count = untimed[static_cast<size_t>(found - pids.cbegin())];
+        // One that carries a timestamp times its stream.
+        count = (pes[7] & 0x80) || count < 0 ? -1 : count + 1;
+        // PES headers each whole in their first packet.
+        if (count >= headers)
+        {
+            return true;
+        }
+    }
+    return false;
+}
 
 void TsTimestampScan::RememberSpotsMissed(int descriptor)
 {
@@ -781,7 +946,8 @@ std::vector<TsTimestampScan::Verdict> TsTimestampScan::Scan(int descriptor, std:
     {
         return verdicts;
     }
-    long long const size = status.st_size;
+    // Nothing after the data's end holds a timestamp.
+    long long const size = std::clamp<long long>(DataEnd(descriptor), 0, status.st_size);
     std::vector<unsigned char> probe(static_cast<size_t>(std::min(size, PROBE_BYTES)));
     long long const probed = ReadAt(descriptor, probe.data(), static_cast<long long>(probe.size()), 0);
     int packetSize = 0;

@@ -62,6 +62,22 @@ public:
     // changes, every scan of it reads it whole. Any thread.
     static void RememberSpotsMissed(int descriptor);
 
+    // Where the data of the transport stream open on descriptor ends: the
+    // end of its last packet that is not padding (PID 0x1FFF), which the
+    // packets after it, to the end of the file, all are. The file's size
+    // when it has no such tail, or is no transport stream; -1 for anything
+    // but a regular file. A long tail of padding holds nothing of any
+    // stream: read once, back from the end, and remembered until the file
+    // changes, so that no later read of the file goes into it. A search
+    // stopped between two reads (stopRequested answering true) answers the
+    // file's size and is not remembered. Any thread.
+    static long long DataEnd(int descriptor, std::function<bool()> const& stopRequested = {});
+
+    // Whether the first headers PES of one of the given PIDs, in the start
+    // of the file open on descriptor (256 KiB), all carry no timestamp: the
+    // stream has none to time its pictures, nor to tell its length by.
+    static bool StartsUntimed(int descriptor, std::vector<int> const& pids, int headers = 8);
+
     // The size of the file's packets (188, 192 or 204) and the offset of the
     // first one's sync byte, from the start of the file; false when no one
     // size fits.

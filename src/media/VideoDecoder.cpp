@@ -192,7 +192,8 @@ void VideoDecoder::InitializeVideoDecoder()
     mConversion.outputPixelFormat = OutputAvPixelFormat(mConversion.framePixelFormat);
     mConversion.imageAlignment = IMAGE_ALIGNMENT;
     mMemory.decoderPictureBytes = 0;
-    mStream.rewindOnly = InputIsRewindOnly(mFormatContext) || mStream.info->timestampsRestart;
+    mStream.rewindOnly =
+        InputIsRewindOnly(mFormatContext) || mStream.info->timestampsRestart || mStream.info->timestampsMissing;
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mStream.intraOnly =
         descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;

@@ -42,6 +42,9 @@ struct VideoStreamInfo
     // time names no single picture, so the stream is decoded from its start
     // and its pictures are timed by their number.
     bool timestampsRestart = false;
+    // No packet of the stream carries a timestamp: a time names no picture
+    // either, and the stream is decoded and timed as a restarting one is.
+    bool timestampsMissing = false;
     double frameStep = 0.0;         // µs per frame, from the exact rate; 0 until parsed
     double frameRate = 0.0;         // frames per second, rounded to three decimals
     double timestampStep = 0.0;     // µs per tick of the stream's timestamps; 0 unknown

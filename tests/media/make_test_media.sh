@@ -613,5 +613,16 @@ gen numbered_splice_long.ts ts_pieces "$out/numbered_splice_long.ts" 20 0 0 20 5
 gen numbered_stretch_long.ts ts_pieces "$out/numbered_stretch_long.ts" 14 0 0 1 350 4 27 375 15
 # ---- end of the long restarts block ------------------------------------------
 
+# ---- Transport streams without timestamps ------------------------------------
+# 30 s of numbered pictures (750) and a sine, their PES headers stripped of
+# every timestamp: played by picture number, the sound left out.
+gen numbered_untimed.ts sh -c "
+  ffmpeg -nostdin -v error -y -filter_complex \"$(numbered 320x240 25 30)\" \
+    -f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=30' -map '[v]' -map 0:a $(x264) -bf 3 -g 25 \
+    -b:v 250k -c:a aac -b:a 64k '$out/untimed_src.ts' &&
+  python3 '$(dirname "$0")/strip_ts_timestamps.py' '$out/untimed_src.ts' '$out/numbered_untimed.ts' &&
+  rm -f '$out/untimed_src.ts'"
+# ---- end of the untimed block ------------------------------------------------
+
 echo "$sum" > "$stamp"
 echo "test media ready in $out"

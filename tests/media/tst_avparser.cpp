@@ -3,7 +3,10 @@
 #include "app/Settings.h"
 #include "media/AvParser.h"
 #include "media/MediaInput.h"
+#include "media/TsRestartCheck.h"
 #include "media/TsTimestampScan.h"
+#include "media/VideoDecoder.h"
+#include "media/VideoFrame.h"
 #include "media/VideoDecodeWorker.h"
 #include "model/Source.h"
 
@@ -286,6 +289,8 @@ private Q_SLOTS:
     void PacketScanInPartsAgreesWithOneScan();
     void LongPacketScanReadsSpotsAndFindsEveryRestart();
     void LongTransportStreamOpensReadingLittle();
+    void PaddedTailIsReadOnce();
+    void StreamWithoutTimestampsIsNumberedReadingLittle();
     void RotationIsAQuarterTurn_data();
     void RotationIsAQuarterTurn();
     void SecondParseUpdatesInPlace();
@@ -921,6 +926,94 @@ void TestAvParser::LongTransportStreamOpensReadingLittle()
         QVERIFY2(restart.Video().timestampsRestart, qPrintable(test.name));
         QCOMPARE(restart.Video().frameCount, DecodedFrameCount(path));
     }
+}
+
+void TestAvParser::PaddedTailIsReadOnce()
+{
+    // 30 s of H.264 followed by 48 MiB of null packets, as a recorder that
+    // pads to a fixed size leaves it: the parse, and the whole read it may
+    // owe, read the padding once at most. Played to its end, the last
+    // pictures come without the padding read again.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString const path = dir.filePath(QStringLiteral("padded.ts"));
+    {
+        QFile in(TestMedia::Path("numbered_long.ts"));
+        QFile out(path);
+        QVERIFY(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        QVERIFY(out.write(in.readAll()) > 0);
+        QByteArray padding(188, '\xff');
+        padding[0] = 0x47;
+        padding[1] = 0x1f;
+        padding[2] = static_cast<char>(0xff);
+        padding[3] = 0x10;
+        QByteArray const block = padding.repeated(1 << 14);
+        for (int i = 0; i < 16; ++i)
+        {
+            QCOMPARE(out.write(block), block.size());
+        }
+    }
+    long long const size = QFileInfo(path).size();
+
+    long long before = BytesRead();
+    Source source(path, QString(), QUuid());
+    {
+        AvParser parser;
+        parser.Parse(&source, 0);
+        std::unique_ptr<TsRestartCheck> const check = parser.TakeRestartCheck();
+        QVERIFY(!check || !check->Run());
+    }
+    long long read = BytesRead() - before;
+    QVERIFY(!source.HasErrors());
+    QCOMPARE(source.FrameCount(), 750);
+    QCOMPARE(source.Duration(), 30000000LL - 1);
+    QVERIFY2(read < size * 3 / 2, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(size)));
+
+    before = BytesRead();
+    VideoDecoder decoder(false);
+    decoder.Initialize();
+    QVERIFY(decoder.OpenSource(&source, 0, 0));
+    int pictures = 0;
+    bool ended = false;
+    QObject::connect(&decoder, &VideoDecoder::VideoFrameDecoded, [&](std::shared_ptr<VideoFrame> const& frame) {
+        pictures += frame ? 1 : 0;
+        ended = ended || !frame;
+    });
+    decoder.Seek(29000000);
+    while (decoder.DecodeNext() != VideoDecoder::STATUS_END_REACHED)
+    {
+    }
+    decoder.Shutdown();
+    read = BytesRead() - before;
+    QVERIFY(ended && pictures >= 25);
+    QVERIFY2(read < size / 4, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(size)));
+}
+
+void TestAvParser::StreamWithoutTimestampsIsNumberedReadingLittle()
+{
+    // No PES header carries a timestamp: the pictures are numbered and the
+    // sound, which nothing places, is left out, saying why; the file is read
+    // a few times at most, not searched through for its timestamps.
+    QString const path = TestMedia::Path("numbered_untimed.ts");
+    long long const size = QFileInfo(path).size();
+    QSignalSpy warnings(Logger::GetInstance(), &Logger::WarningLogged);
+    long long const before = BytesRead();
+    Parsed parsed(path);
+    long long const read = BytesRead() - before;
+    QVERIFY(!parsed.source.HasErrors());
+    QVERIFY(parsed.Video().timestampsMissing);
+    QCOMPARE(parsed.source.FrameCount(), DecodedFrameCount(path));
+    QCOMPARE(parsed.source.Duration(), 30000000LL - 1);
+    QCOMPARE(parsed.source.AudioStreamCount(), 0);
+    for (char const* told : {"Video stream (0) carries no timestamps", "Audio stream (1) carries no timestamps"})
+    {
+        QVERIFY2(std::any_of(warnings.cbegin(), warnings.cend(),
+                             [told](QList<QVariant> const& arguments) {
+                                 return arguments.at(0).toString().startsWith(QLatin1String(told));
+                             }),
+                 told);
+    }
+    QVERIFY2(read < 4 * size, qPrintable(QStringLiteral("read %1 of %2").arg(read).arg(size)));
 }
 
 void TestAvParser::RotationIsAQuarterTurn_data()

@@ -233,6 +233,7 @@ private Q_SLOTS:
     void SeeksBackToTheStartShowItsPictures();
     void RestartsBetweenTheSpotsDecodeAsTheyAreRecorded_data();
     void RestartsBetweenTheSpotsDecodeAsTheyAreRecorded();
+    void StreamWithoutTimestampsPlaysByPictureNumber();
 
 private:
     Reference const& ReferenceFor(QString const& name);
@@ -1806,6 +1807,50 @@ void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded()
         }
         QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
         QCOMPARE(ReadNumber(*shown), target);
+    }
+}
+
+void TestVideoDecoder::StreamWithoutTimestampsPlaysByPictureNumber()
+{
+    // No PES header of this transport stream carries a timestamp: every
+    // picture plays, timed by its number, forwards, after seeks and
+    // backwards.
+    QString const name = QStringLiteral("numbered_untimed.ts");
+    QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name));
+    QCOMPARE(md5s.size(), 750);
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    QVERIFY(decoding.info->timestampsMissing);
+    QCOMPARE(decoding.info->frameCount, md5s.size());
+    QList<FramePtr> frames = decoding.Forward(0, std::numeric_limits<long long>::max());
+    QVERIFY(!frames.isEmpty() && frames.constLast() == nullptr);
+    frames.removeLast();
+    QCOMPARE(frames.size(), md5s.size());
+    double const step = decoding.info->frameStep;
+    for (int i = 0; i < frames.size(); ++i)
+    {
+        QCOMPARE(ReadNumber(*frames.at(i)), i);
+        QCOMPARE(frames.at(i)->packetStartTime, static_cast<long long>(i * step));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), decoding.info->width, decoding.info->height)),
+                 md5s.at(i));
+    }
+    for (int const target : {505, 120, 749, 0})
+    {
+        long long const t = static_cast<long long>(target * step);
+        QList<FramePtr> const run = decoding.Forward(t, t);
+        FramePtr shown;
+        for (FramePtr const& frame : run)
+        {
+            shown = frame && frame->packetStartTime <= t ? frame : shown;
+        }
+        QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
+        QCOMPARE(ReadNumber(*shown), target);
+    }
+    QList<FramePtr> const backward = decoding.Backward(static_cast<long long>(400 * step), 40);
+    QVERIFY(backward.size() >= 40);
+    for (int i = 0; i < 40; ++i)
+    {
+        QCOMPARE(ReadNumber(*backward.at(i)), 400 - i);
     }
 }
 
