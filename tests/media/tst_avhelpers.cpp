@@ -70,22 +70,23 @@ void TestAvHelpers::OpenOfAPathFlippedToAFifoNeverBlocks()
     PathFlipper flipper(folder.path(), "flipped.mp4", media.readAll());
     QVERIFY(flipper.IsValid());
     constexpr int ROUNDS = 200;
-    int probed = 0;
-    int opened = 0;
     {
         Watchdog watchdog("probing and opening a media path flipped to a FIFO", std::chrono::seconds(60),
                           [&flipper] { flipper.ReleaseReaders(); });
         flipper.Start();
         for (int round = 0; round < ROUNDS; ++round)
         {
-            probed += MediaProbe::HasStreamWithDecoder(flipper.Path()) ? 1 : 0;
-            opened += AvHelpers::CanOpenInput(flipper.Path()) ? 1 : 0;
+            MediaProbe::HasStreamWithDecoder(flipper.Path());
+            AvHelpers::CanOpenInput(flipper.Path());
         }
         QVERIFY(flipper.Stop() > 0);
         QVERIFY2(!watchdog.Disarm(), "an open blocked on the FIFO");
     }
-    // The regular file still opens through the same door.
-    QVERIFY(probed > 0 && opened > 0);
+    // The regular file still opens through the same door. (While the path
+    // flips, how often it names the file at each check depends on the load.)
+    QVERIFY(flipper.SettleOnRegular());
+    QVERIFY(MediaProbe::HasStreamWithDecoder(flipper.Path()));
+    QVERIFY(AvHelpers::CanOpenInput(flipper.Path()));
 }
 
 QTEST_GUILESS_MAIN(TestAvHelpers)

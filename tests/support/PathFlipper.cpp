@@ -61,6 +61,14 @@ long long PathFlipper::Stop()
     return mFlips;
 }
 
+bool PathFlipper::SettleOnRegular() const
+{
+    QByteArray const next = Name(mFolder, "next");
+    ::unlink(next.constData());
+    return ::link(Name(mFolder, "regular").constData(), next.constData()) == 0 &&
+           ::rename(next.constData(), QFile::encodeName(Path()).constData()) == 0;
+}
+
 bool PathFlipper::ReleaseReaders() const
 {
     int const fd = ::open(Name(mFolder, "fifo").constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);

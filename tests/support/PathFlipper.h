@@ -26,6 +26,8 @@ public:
     void Start();
     // Stops flipping; the number of flips made.
     long long Stop();
+    // After Stop: makes the path name the regular file again.
+    bool SettleOnRegular() const;
     // Opens the FIFO for writing and closes it at once, which ends any open
     // of it for reading that blocks. Whether there was such a reader.
     bool ReleaseReaders() const;
