@@ -106,7 +106,8 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
         "  open FILE     times from process start to the parsed file and to its first picture shown\n"
         "  fill FILE     the forward fill alone against ffmpeg's decoding (a part of speed)\n"
-        "  seek FILE     the random seeks alone (a part of speed), median and p95\n"
+        "  seek FILE     the random seeks alone (a part of speed), median and p95; with --seek, seeks\n"
+        "                to those frames instead, each time printed: # seek <frame> <ms>\n"
         "  loop FILE     the hold at each wrap and the pictures decoded per pass while a range loops at 1x\n"
         "  sound FILE    the sound's gaps while a range (--range, the whole file unless given) loops at --speed\n"
         "                for --seconds, with the pictures shown per second and ffmpeg's decoding rate\n"
@@ -118,7 +119,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
                                     "format", "yuv420p");
     QCommandLineOption const direction("direction", "frames: play forward or backward", "direction", "forward");
     QCommandLineOption const speed("speed", "frames, sound: playback speed", "speed", "1");
-    QCommandLineOption const seek("seek", "frames: seek to each frame of a comma-separated list", "frames");
+    QCommandLineOption const seek("seek", "frames, seek: seek to each frame of a comma-separated list", "frames");
     QCommandLineOption const from("from", "frames: step from this frame; loop: park on this frame of the range and play from it (the range start unless given)", "frame");
     QCommandLineOption const step("step", "frames: frames per step, negative backward", "frames", "1");
     QCommandLineOption const count("count", "frames: frames shown while stepping", "count", "1");
@@ -535,18 +536,21 @@ struct RandomSeeks
     int neverShown = 0;
 };
 
-// Paused seeks to random frames (the same for a seed), each timed until the
-// viewer shows the frame.
-RandomSeeks MeasureRandomSeeks(BenchSession& session, Timeline* timeline, unsigned int seed)
+// Paused seeks to random frames (the same for a seed), or to the frames
+// given, each timed until the viewer shows the frame.
+RandomSeeks MeasureRandomSeeks(BenchSession& session, Timeline* timeline, unsigned int seed,
+                               QList<int> const& given = {})
 {
     RandomSeeks result;
     session.Close();
     session.Show(timeline, 0);
     session.WaitShown(SETTLE_TIMEOUT_MS);
     std::mt19937 random(seed);
-    for (int i = 0; i < SEEK_COUNT; ++i)
+    int const count = given.isEmpty() ? SEEK_COUNT : static_cast<int>(given.size());
+    for (int i = 0; i < count; ++i)
     {
-        int const frame = std::uniform_int_distribution<int>(0, timeline->EndFrame())(random);
+        int const frame = given.isEmpty() ? std::uniform_int_distribution<int>(0, timeline->EndFrame())(random)
+                                          : std::clamp(given.at(i), 0, timeline->EndFrame());
         long long const time = timeline->TimeAtFrame(frame, false);
         QElapsedTimer timer;
         timer.start();
@@ -801,10 +805,15 @@ int RunSeek(Options const& options)
     {
         return Fail(error);
     }
-    RandomSeeks const seeks = MeasureRandomSeeks(session, timeline, options.seed);
+    RandomSeeks const seeks = MeasureRandomSeeks(session, timeline, options.seed, options.seeks);
     session.Close();
-    std::printf("%s: %d frames; seek (%d random) median %.1f ms, p95 %.1f ms%s\n",
-                qPrintable(timeline->SourcePtr()->MediaName()), timeline->FrameCount(), SEEK_COUNT,
+    for (int i = 0; i < seeks.frames.size() && !options.seeks.isEmpty(); ++i)
+    {
+        std::printf("# seek %d %.1f\n", seeks.frames.at(i), seeks.milliseconds.at(i));
+    }
+    std::printf("%s: %d frames; seek (%d %s) median %.1f ms, p95 %.1f ms%s\n",
+                qPrintable(timeline->SourcePtr()->MediaName()), timeline->FrameCount(),
+                static_cast<int>(seeks.frames.size()) + seeks.neverShown, options.seeks.isEmpty() ? "random" : "given",
                 Median(seeks.milliseconds), Percentile95(seeks.milliseconds),
                 seeks.neverShown > 0 ? qPrintable(QStringLiteral("  FAULT: %1 never shown").arg(seeks.neverShown))
                                      : "");

@@ -114,6 +114,7 @@ int const H264_SEI_RECOVERY_POINT = 6;
 int const HEVC_BLA_FIRST = 16;
 int const HEVC_IDR_LAST = 20;
 int const HEVC_RANDOM_ACCESS_LAST = 23;
+int const HEVC_SPS = 33;
 int const HEVC_PPS = 34;
 int const HEVC_SEI_PREFIX = 39;
 int const HEVC_SEI_PICTURE_TIMING = 1;
@@ -166,6 +167,11 @@ bool NalUnitReader::IsHevc() const
 bool NalUnitReader::OutputFlagPresent() const
 {
     return mOutputFlagPresent;
+}
+
+int NalUnitReader::SubLayers() const
+{
+    return mSubLayers;
 }
 
 void NalUnitReader::ReadExtradata(uint8_t const* data, int size)
@@ -281,6 +287,11 @@ void NalUnitReader::ReadUnit(uint8_t const* unit, int size, AccessUnit& info)
     {
         info.randomAccess = true;
         info.instantRefresh = info.instantRefresh || type <= HEVC_IDR_LAST;
+    }
+    else if (type == HEVC_SPS && size > 2)
+    {
+        // sps_video_parameter_set_id (4 bits), sps_max_sub_layers_minus1 (3).
+        mSubLayers = std::max(mSubLayers, ((unit[2] >> 1) & 7) + 1);
     }
     else if (type == HEVC_PPS)
     {

@@ -43,6 +43,10 @@ public:
     // HEVC: a parameter set read so far (extradata included) lets pictures
     // be left unshown (output_flag_present_flag).
     bool OutputFlagPresent() const;
+    // HEVC: the most temporal sub-layers a sequence parameter set read so
+    // far (extradata included) allows; 0 before any was read. With one, a
+    // sub-layer non-reference picture serves no other picture at all.
+    int SubLayers() const;
 
 private:
     void ReadUnit(uint8_t const* unit, int size, AccessUnit& unitInfo);
@@ -52,4 +56,5 @@ private:
     // Bytes of each NAL unit's length prefix; 0 for start codes.
     int mLengthSize = 0;
     bool mOutputFlagPresent = false;
+    int mSubLayers = 0;
 };

@@ -197,9 +197,13 @@ void VideoDecoder::InitializeVideoDecoder()
     AVCodecDescriptor const* descriptor = avcodec_descriptor_get(mVideoCodecContext->codec_id);
     mStream.intraOnly =
         descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) && mVideoCodecContext->has_b_frames == 0;
-    mStream.skipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264;
     mStream.seekNeedsKey = mVideoCodecContext->codec_id == AV_CODEC_ID_HEVC;
     AVCodecParameters const* parameters = mFormatContext->streams[mStream.info->streamIndex]->codecpar;
+    // HEVC marks a picture non-reference for its own temporal sub-layer
+    // only: one of a lower layer may still serve a higher one. With a single
+    // layer (as its parameter sets say) nothing depends on such a picture.
+    mStream.skipsNonReference = mVideoCodecContext->codec_id == AV_CODEC_ID_H264 ||
+                                (mStream.seekNeedsKey && NalUnitReader(parameters).SubLayers() == 1);
     mStream.units =
         mVideoCodecContext->codec_id == AV_CODEC_ID_H264 ? std::make_unique<NalUnitReader>(parameters) : nullptr;
     mDecoding.startChecked = true;

@@ -310,7 +310,7 @@ private:
         bool intraOnly = false;
         // The codec leaves out non-reference pictures on request without
         // changing any other: a seek need not decode those far before its
-        // target.
+        // target. H.264, and HEVC of one temporal sub-layer.
         bool skipsNonReference = false;
         // The codec hands out pictures whose references are missing as if
         // they were sound (HEVC): a seek into the middle of the stream feeds

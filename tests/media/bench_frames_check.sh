@@ -270,6 +270,8 @@ each_mode "HEVC MP4" "$m/numbered_hevc.mp4" 100
 each_mode "HEVC open GOP" "$m/numbered_hevc_opengop.mkv" 100
 each_mode "HEVC from a CRA" "$m/numbered_hevc_cra.mkv" 75
 each_mode "HEVC from a CRA, MPEG-TS" "$m/numbered_hevc_cra.ts" 75
+# 10-bit HEVC in long open GOPs with a B-pyramid: seeks deep into a GOP.
+each_mode "HEVC 10-bit long open GOPs" "$m/numbered_hevc_gop100.mkv" 200
 # ---- end of that block ----
 # ---- Gradual refresh: recovery points whose refresh is not yet exact --------
 # H.264 without IDRs whose last pictures decode wrongly from the recovery
@@ -325,9 +327,9 @@ refresh_modes "$m/numbered_refresh48cut.ts" 66 145 $(refresh_threads 2 1 9)
 # ---- Decoder threads ---------------------------------------------------------
 # What is shown must not depend on the decoder's threads: files of each kind
 # (B-frames and a long GOP, open GOPs, MPEG-TS, HEVC, gradual refresh) at
-# one thread, three and more than most machines have cores, besides the two
-# every other check runs at (the sanitizer build: nine alone).
-thread_counts="1 3 9"
+# one thread, three, nine and sixteen (frame threads hold pictures back),
+# besides the two every other check runs at (the sanitizer build: nine alone).
+thread_counts="1 3 9 16"
 [ "$extent" = full ] || thread_counts=9
 for threads in $thread_counts; do
   check "gop250 play backward, $threads threads" "$m/numbered_gop250.mp4" backward --direction backward --speed 4 \
@@ -340,6 +342,8 @@ for threads in $thread_counts; do
     --seek 380,399,0,299,300,301,150,399 --decoder-threads $threads
   check "HEVC open GOP seeks, $threads threads" "$m/numbered_hevc_opengop.mkv" 99,0,50,97,1,80 --seek 99,0,50,97,1,80 \
     --decoder-threads $threads
+  check "HEVC long GOP seeks, $threads threads" "$m/numbered_hevc_gop100.mkv" 93,199,60,99,100,196,0,150 \
+    --seek 93,199,60,99,100,196,0,150 --decoder-threads $threads
   for media in numbered_refresh40.ts numbered_refresh10.mkv; do
     frames=$(reference "$m/$media" yuv420p | wc -l)
     refresh_seeks=$(seq -s, $((frames - 1)) -3 0)

@@ -299,6 +299,12 @@ gen numbered_hevc_cra.mkv sh -c "
   tail -c +\$((pos + 1)) '$out/hevc_cra_src.ts' > '$out/numbered_hevc_cra.ts' &&
   ffmpeg -nostdin -v error -y -i '$out/numbered_hevc_cra.ts' -c copy '$out/numbered_hevc_cra.mkv' &&
   rm -f '$out/hevc_cra_src.ts'"
+# 10-bit HEVC in 100-frame open GOPs (CRA pictures) with a B-pyramid, 200
+# numbered frames: a seek deep into a GOP leaves out the pictures nothing
+# refers to.
+gen numbered_hevc_gop100.mkv ff -filter_complex "$(numbered 320x240 25 8)" -map "[v]" $(x265) -pix_fmt yuv420p10le \
+  -x265-params log-level=error:bframes=3:b-pyramid=1:keyint=100:min-keyint=100:open-gop=1:scenecut=0 \
+  "$out/numbered_hevc_gop100.mkv"
 # ---- end of that block ----
 # ---- Pictures that weigh on the cache ----------------------------------------
 # 3840x2160 numbered pictures, 3 s at 25 fps in 1-s GOPs: H.264, HEVC and

@@ -175,8 +175,9 @@ private:
 };
 
 // The counts every exactness check runs at: one thread, frame threads on two
-// and three, and more threads than this machine or CI may have cores.
-int const THREAD_COUNTS[] = {1, 2, 3, 9};
+// and three, and more threads than this machine or CI may have cores (frame
+// threads hold back pictures: up to 16).
+int const THREAD_COUNTS[] = {1, 2, 3, 9, 16};
 
 bool IsNumbered(QString const& name)
 {
@@ -195,6 +196,8 @@ private Q_SLOTS:
     void ForwardDecodesEveryFrame();
     void SeeksLandOnTheRightPicture_data();
     void SeeksLandOnTheRightPicture();
+    void SeeksDeepIntoAGopLeaveOutUnreferencedPictures_data();
+    void SeeksDeepIntoAGopLeaveOutUnreferencedPictures();
     void BackwardDecodesEveryFrame_data();
     void BackwardDecodesEveryFrame();
     void BackwardDecodesEachGopOncePerWindow_data();
@@ -281,14 +284,16 @@ void TestVideoDecoder::AddFiles(bool withBudget)
     QStringList const everyCount = TimingBounds::SANITIZED
                                        ? QStringList()
                                        : QStringList {"numbered_gop250.mp4", "numbered_opengop.mkv",
-                                                      "numbered_gop100.ts", "numbered_hevc10.mp4"};
+                                                      "numbered_gop100.ts", "numbered_hevc10.mp4",
+                                                      "numbered_hevc_gop100.mkv"};
     int turn = 0;
     for (char const* name : {"numbered_gop250.mp4", "numbered_opengop.mkv", "numbered_offset.ts", "numbered_mjpeg.mov",
                              "numbered_vfr.mkv", "nodur.mkv", "numbered_odd_333x241.mkv", "h264_gop250.mp4", "rotated90.mp4",
                              "truncated.mkv", "numbered_mpeg2.ts", "numbered_raw.h264", "numbered_badpts.ts",
                              "numbered_restart.ts", "numbered_60fps.mkv", "numbered_5994fps.webm",
                              "numbered_mpeg4_bf2.avi", "numbered_cut.mp4", "numbered_gop100.ts",
-                             "numbered_prores_av.mov", "numbered_hevc10.mp4", "numbered_wrap.ts"})
+                             "numbered_prores_av.mov", "numbered_hevc10.mp4", "numbered_wrap.ts",
+                             "numbered_hevc_gop100.mkv"})
     {
         QList<int> counts;
         if (everyCount.contains(QLatin1String(name)))
@@ -446,6 +451,80 @@ void TestVideoDecoder::SeeksLandOnTheRightPicture()
             QCOMPARE(status == VideoDecoder::STATUS_START_REACHED, expected < 0);
         }
     }
+}
+
+void TestVideoDecoder::SeeksDeepIntoAGopLeaveOutUnreferencedPictures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("target");
+    struct Seek
+    {
+        char const* name;
+        int key;
+        int target;
+    };
+    // H.264 and 10-bit HEVC with B-pyramids; the second HEVC GOP starts at a
+    // CRA picture whose leading pictures are not decoded.
+    for (Seek const seek : {Seek {"numbered_gop250.mp4", 0, 120}, Seek {"numbered_gop250.mp4", 0, 233},
+                            Seek {"numbered_hevc_gop100.mkv", 0, 93}, Seek {"numbered_hevc_gop100.mkv", 100, 196}})
+    {
+        // The sanitizer builds, many times slower, take one count.
+        for (int const threads : TimingBounds::SANITIZED ? QList<int> {9} : QList<int> {1, 3, 9, 16})
+        {
+            QByteArray const tag = QStringLiteral("%1 at %2, %3 threads")
+                                       .arg(QLatin1String(seek.name))
+                                       .arg(seek.target)
+                                       .arg(threads)
+                                       .toLatin1();
+            QTest::newRow(tag.constData()) << QString::fromLatin1(seek.name) << threads << seek.key << seek.target;
+        }
+    }
+}
+
+void TestVideoDecoder::SeeksDeepIntoAGopLeaveOutUnreferencedPictures()
+{
+    QFETCH(QString, name);
+    QFETCH(int, threads);
+    QFETCH(int, key);
+    QFETCH(int, target);
+    DecoderThreadSetting const decoderThreads(threads);
+    Reference const& reference = ReferenceFor(name);
+    QVERIFY(target < reference.starts.size());
+
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    long long const t = reference.starts.at(target);
+    long long const before = VideoDecoderTestAccess::DecodedPictures(decoding.decoder);
+    QList<FramePtr> const forward = decoding.Forward(t, t);
+    long long const decoded = VideoDecoderTestAccess::DecodedPictures(decoding.decoder) - before;
+
+    int last = -1;
+    bool targetShown = false;
+    for (FramePtr const& frame : forward)
+    {
+        if (!frame)
+        {
+            continue; // the end of the stream
+        }
+        int const index = reference.IndexOf(frame->packetStartTime);
+        QVERIFY2(last < 0 || index == last + 1, qPrintable(QStringLiteral("picture %1 after %2").arg(index).arg(last)));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frame, decoding.info->width, decoding.info->height)),
+                 reference.md5s.at(index));
+        targetShown = targetShown || index == target;
+        last = index;
+    }
+    QVERIFY(targetShown);
+    // The codec hands out pictures in presentation order from the key
+    // picture on: every one up to the last handed out came out of it, but
+    // for those left out. The kept lead before the target and a margin
+    // before it are decoded whole, so the pictures left out lie earlier.
+    long long const shownSinceKey = last - key + 1;
+    long long const leftOut = shownSinceKey - decoded;
+    int const wholeBeforeTarget = Settings::numLeadingVideoFramesKeptOnSeek + 8;
+    QVERIFY2(leftOut >= (target - key - wholeBeforeTarget) / 4,
+             qPrintable(QStringLiteral("%1 of %2 pictures left out").arg(leftOut).arg(shownSinceKey)));
 }
 
 void TestVideoDecoder::BackwardDecodesEveryFrame_data()

@@ -14,4 +14,7 @@ public:
     {
         decoder.SetConversionThreadCount(threads);
     }
+    // Pictures the codec handed out since the stream opened (in presentation
+    // order after each seek); those it was told to leave out do not count.
+    static long long DecodedPictures(VideoDecoder const& decoder) { return decoder.mDecoding.pictureCount; }
 };
