@@ -753,6 +753,7 @@ void OpenGLViewer::paintGL()
     glUniform1i(mUniforms[SolidColorUniform], 0);
 
     int const count = std::min<int>(ViewportCount(), mOutputs.size());
+    bool pictureDrawn = false;
     for (int i = count - 1; i >= 0; --i)
     {
         OpenGLViewportOutput const* output = Output(i);
@@ -783,6 +784,7 @@ void OpenGLViewer::paintGL()
         glUniform1i(mUniforms[LinearUniform], picture.linear && !picture.yuv ? 1 : 0);
         glUniform1f(mUniforms[AlphaUniform], output->alpha);
         DrawQuad(i);
+        pictureDrawn = true;
     }
 
     for (GLenum unit : {GL_TEXTURE2, GL_TEXTURE1, GL_TEXTURE0})
@@ -802,6 +804,10 @@ void OpenGLViewer::paintGL()
     PaintViewerOverlay(painter);
     PaintTimeControls(painter);
     painter.end();
+    if (pictureDrawn)
+    {
+        emit PicturePainted();
+    }
     emit PaintingFinished();
 }
 

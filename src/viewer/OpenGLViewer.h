@@ -94,6 +94,8 @@ Q_SIGNALS:
     void ViewportImageDisplaySizeChanged(float width, float height, int index);
     void PanZoomUpdateRequested();
     void PaintingFinished();
+    // A paint that drew a picture of at least one output.
+    void PicturePainted();
 
 protected:
     void initializeGL() override;
