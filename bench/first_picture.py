@@ -10,10 +10,12 @@ printed with the ratio to mpv, so that a load that comes and goes on a
 shared machine weighs on both alike.
 
   first_picture.py PLAYER FILE... [--runs N] [--cores 6,7] [--helper-cores 2-5]
-                   [--mpv /usr/bin/mpv] [--timeout 20]
+                   [--mpv /usr/bin/mpv] [--timeout 20] [--compare OTHER_PLAYER]
 
 --cores pins both players to those cores (taskset); --helper-cores pins the
 X server and the screen grabber, so that they do not take from the players.
+--compare times a second build of the player (an earlier commit, say) in
+the same interleaved runs.
 Prints the figures; asserts nothing about time.
 """
 import argparse
@@ -170,37 +172,39 @@ def main():
     parser.add_argument("--helper-cores", default="")
     parser.add_argument("--mpv", default=shutil.which("mpv") or "/usr/bin/mpv")
     parser.add_argument("--timeout", type=float, default=20.0)
+    parser.add_argument("--compare", default="")
     arguments = parser.parse_args()
-    player = os.path.abspath(arguments.player)
+    players = {"player": os.path.abspath(arguments.player)}
+    if arguments.compare:
+        players["compared"] = os.path.abspath(arguments.compare)
     screen = Screen(arguments.helper_cores)
     work = tempfile.mkdtemp(prefix="tessarin-first-picture.")
     try:
         for path in arguments.files:
             path = os.path.abspath(path)
-            results = {"player": [], "mpv": []}
+            results = {name: [] for name in list(players) + ["mpv"]}
             for run in range(arguments.runs):
-                # A fresh home each run: no stored geometry, the same start.
-                home = tempfile.mkdtemp(dir=work)
-                env = player_env(screen.display, home)
-                commands = {
-                    "player": pinned([player, "--new", path], arguments.cores),
-                    "mpv": pinned([arguments.mpv, "--no-config", "--pause", "--really-quiet", path],
-                                  arguments.cores),
-                }
-                # Alternate which goes first, so neither always finds the
-                # other's pages warm.
-                order = ["player", "mpv"] if run % 2 == 0 else ["mpv", "player"]
+                commands = {name: pinned([binary, "--new", path], arguments.cores) for name, binary in players.items()}
+                commands["mpv"] = pinned([arguments.mpv, "--no-config", "--pause", "--really-quiet", path],
+                                         arguments.cores)
+                # Rotate which goes first, so none always finds the others'
+                # pages warm.
+                order = list(commands)
+                order = order[run % len(order):] + order[:run % len(order)]
                 for name in order:
+                    # A fresh home each run: no stored geometry, the same start.
+                    env = player_env(screen.display, tempfile.mkdtemp(dir=work))
                     elapsed = timed_run(commands[name], env, screen, arguments.helper_cores, arguments.timeout)
                     if elapsed is None:
                         sys.exit("%s showed no picture of %s within %.0f s" % (name, path, arguments.timeout))
                     results[name].append(elapsed)
-            player_ms = statistics.median(results["player"])
             mpv_ms = statistics.median(results["mpv"])
-            print("%-40s first picture %7.1f ms, mpv %7.1f ms, ratio %.2f (runs: %s | %s)" % (
-                os.path.basename(path), player_ms, mpv_ms, player_ms / mpv_ms,
-                " ".join("%.0f" % value for value in results["player"]),
-                " ".join("%.0f" % value for value in results["mpv"])), flush=True)
+            for name in players:
+                player_ms = statistics.median(results[name])
+                print("%-24s %-8s first picture %7.1f ms, mpv %7.1f ms, ratio %.2f (runs: %s | mpv %s)" % (
+                    os.path.basename(path), name, player_ms, mpv_ms, player_ms / mpv_ms,
+                    " ".join("%.0f" % value for value in results[name]),
+                    " ".join("%.0f" % value for value in results["mpv"])), flush=True)
     finally:
         screen.close()
         shutil.rmtree(work, ignore_errors=True)
