@@ -94,7 +94,8 @@ Q_SIGNALS:
     void ViewportImageDisplaySizeChanged(float width, float height, int index);
     void PanZoomUpdateRequested();
     void PaintingFinished();
-    // A paint that drew a picture of at least one output.
+    // A picture of at least one output reached the screen (the window was
+    // swapped after a paint that drew it).
     void PicturePainted();
 
 protected:
@@ -155,6 +156,8 @@ private:
     TimeControlBaseWidget* mRangeTimeControl;
 
     bool mInitialized = false;
+    // The last paint drew a picture (main thread).
+    bool mPictureDrawn = false;
     bool mFunctionsReady = false;
     bool mGeometryDirty = true;
     std::unique_ptr<QOpenGLShaderProgram> mProgram;
