@@ -142,6 +142,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     else if (type == AvWorkerTaskType::DecodeVideo || type == AvWorkerTaskType::DecodeAudio)
     {
         task->inbox->SetClockStopped(!mPlaybackManager->IsPlaying());
+        task->inbox->SetFillAheadHeld(mFillAheadHeld && type == AvWorkerTaskType::DecodeVideo);
     }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
@@ -1222,6 +1223,34 @@ bool AvManager::PicturesJustBehind(Timeline const* timeline, long long time) con
         return false;
     }
     return std::abs(timeline->FrameAtTime(time) - newestFrame) <= DecodeCommandInbox::PICTURE_LAG_FRAMES;
+}
+
+void AvManager::HoldFillAhead()
+{
+    mFillAheadHeld = true;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (record->task->type == AvWorkerTaskType::DecodeVideo)
+        {
+            record->task->inbox->SetFillAheadHeld(true);
+        }
+    }
+}
+
+void AvManager::ReleaseFillAhead()
+{
+    if (!mFillAheadHeld)
+    {
+        return;
+    }
+    mFillAheadHeld = false;
+    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    {
+        if (IsDecodeTask(record))
+        {
+            record->task->inbox->SetFillAheadHeld(false);
+        }
+    }
 }
 
 void AvManager::OnPlaybackStateChanged(bool playing, bool forward)

@@ -98,6 +98,12 @@ public:
     void ResetAudioOutputDevice();
     // Writes the playback state and the caches' contents to the log.
     void LogCacheStats();
+    // While the clock stands, the video decode tasks (those running and
+    // those started later) decode no further than the picture at its time
+    // until ReleaseFillAhead: the window's first picture gets the cores.
+    void HoldFillAhead();
+    // Lets the fill ahead go on, for good; nothing when it was not held.
+    void ReleaseFillAhead();
 
     // The clock's time, which the decode loops follow.
     long long PlaybackTime() const;
@@ -305,6 +311,8 @@ private:
     // reads the previous primary timeline no more (see AudioOutputTimeline).
     std::shared_ptr<AudioOutputTimeline> mAudioTimeline = std::make_shared<AudioOutputTimeline>();
     int mNextWorkerId = 0;
+    // Main thread; handed to each video decode task's inbox (see HoldFillAhead).
+    bool mFillAheadHeld = false;
     QList<QPointer<Timeline>> mPendingParses;
     // The whole reads behind parses, by id, with the source each is for.
     struct RestartCheckRecord

@@ -98,6 +98,26 @@ bool DecodeCommandInbox::ClockStopped() const
     return mClockStopped;
 }
 
+void DecodeCommandInbox::SetFillAheadHeld(bool held)
+{
+    {
+        std::lock_guard<std::mutex> const locker(mMutex);
+        if (mFillAheadHeld == held)
+        {
+            return;
+        }
+        mFillAheadHeld = held;
+        ++mGeneration;
+    }
+    mPosted.notify_all();
+}
+
+bool DecodeCommandInbox::FillAheadHeld() const
+{
+    std::lock_guard<std::mutex> const locker(mMutex);
+    return mFillAheadHeld;
+}
+
 bool DecodeCommandInbox::SetClock(Clock clock)
 {
     std::lock_guard<std::mutex> const locker(mMutex);

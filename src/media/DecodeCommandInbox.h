@@ -81,6 +81,13 @@ public:
     bool SetClock(Clock clock);
     Clock CurrentClock() const;
 
+    // While held, a video loop whose cache holds the picture at the stopped
+    // clock's time decodes no further ahead: the window's first picture is
+    // put on screen without the fill competing for the cores. Not held until
+    // told otherwise; a release posts.
+    void SetFillAheadHeld(bool held);
+    bool FillAheadHeld() const;
+
     static bool Has(unsigned commands, DecodeCommand command);
 
 private:
@@ -89,6 +96,7 @@ private:
     unsigned long long mGeneration = 0; // guarded by mMutex
     unsigned mCommands = 0;             // guarded by mMutex
     bool mClockStopped = false;         // guarded by mMutex
+    bool mFillAheadHeld = false;        // guarded by mMutex
     Clock mClock;                       // guarded by mMutex
     mutable int mIdleWaiters = 0;       // guarded by mMutex
     // The generation the last untimed wait waits to see change.

@@ -652,6 +652,10 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 mClipActive = false; // no longer wanted, or no room for it
             }
         }
+        else if (!audio && FillAheadWaits())
+        {
+            WaitForCommand(SleepVideoMsec());
+        }
         else if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
         {
             int const status = DecodeNextOn(decoder);
@@ -703,6 +707,14 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     WaitForDecoderWorkers(decoder);
     mHeldPicture.reset();
     return ranOut;
+}
+
+bool DecodeManager::FillAheadWaits() const
+{
+    // Only ahead of a picture that is there to be shown: a seek, a step or
+    // a playing clock still get theirs at once.
+    return !mExportMode && mSeekTarget < 0 && mInbox->FillAheadHeld() && mInbox->ClockStopped() &&
+           mTimeline->VideoCacheReady();
 }
 
 int DecodeManager::DecodeNextOn(ClipDecoder decoder)

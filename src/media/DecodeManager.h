@@ -126,6 +126,9 @@ private:
     // of the clip by itself.
     bool RunClipLoop(ClipDecoder decoder);
     int DecodeNextOn(ClipDecoder decoder);
+    // The inbox holds the fill ahead and the cache holds the picture at the
+    // stopped clock's time: the loop waits for a post instead of decoding on.
+    bool FillAheadWaits() const;
     // Emits VideoDecodingAdvanced when the playback time waits for pictures.
     void ReportVideoDecodingAdvanced();
     // Tells the video decoder what of the video budget the cache keeps.

@@ -80,6 +80,13 @@ OpenGLViewer::OpenGLViewer(ViewerOverlay* viewerOverlay, AnnotationsOverlay* ann
     , mRangeTimeControl(rangeTimeControl)
 {
     InitShaderResources();
+    // A picture is on screen once the window that holds it has been swapped.
+    connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
+        if (mPictureDrawn)
+        {
+            emit PicturePainted();
+        }
+    });
     // The outputs exist from the start so that a frame handed over before the
     // first show is kept and uploaded once the context exists.
     for (int i = 0; i < MaxViewportCount(); ++i)
@@ -753,6 +760,7 @@ void OpenGLViewer::paintGL()
     glUniform1i(mUniforms[SolidColorUniform], 0);
 
     int const count = std::min<int>(ViewportCount(), mOutputs.size());
+    mPictureDrawn = false;
     for (int i = count - 1; i >= 0; --i)
     {
         OpenGLViewportOutput const* output = Output(i);
@@ -783,6 +791,7 @@ void OpenGLViewer::paintGL()
         glUniform1i(mUniforms[LinearUniform], picture.linear && !picture.yuv ? 1 : 0);
         glUniform1f(mUniforms[AlphaUniform], output->alpha);
         DrawQuad(i);
+        mPictureDrawn = true;
     }
 
     for (GLenum unit : {GL_TEXTURE2, GL_TEXTURE1, GL_TEXTURE0})

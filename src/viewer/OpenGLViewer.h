@@ -94,6 +94,9 @@ Q_SIGNALS:
     void ViewportImageDisplaySizeChanged(float width, float height, int index);
     void PanZoomUpdateRequested();
     void PaintingFinished();
+    // A picture of at least one output reached the screen (the window was
+    // swapped after a paint that drew it).
+    void PicturePainted();
 
 protected:
     void initializeGL() override;
@@ -153,6 +156,8 @@ private:
     TimeControlBaseWidget* mRangeTimeControl;
 
     bool mInitialized = false;
+    // The last paint drew a picture (main thread).
+    bool mPictureDrawn = false;
     bool mFunctionsReady = false;
     bool mGeometryDirty = true;
     std::unique_ptr<QOpenGLShaderProgram> mProgram;

@@ -208,6 +208,7 @@ void SoftwareViewer::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), mBackgroundColor);
     painter.setRenderHint(QPainter::Antialiasing);
     int const count = std::min<int>(ViewportCount(), mOutputs.size());
+    bool pictureDrawn = false;
     for (int i = count - 1; i >= 0; --i)
     {
         SoftwareViewportOutput const* output = Output(i);
@@ -226,7 +227,12 @@ void SoftwareViewer::paintEvent(QPaintEvent*)
             int const x = area.left() + (area.width() - output->scaledPixmap.width()) / 2;
             int const y = area.top() + (area.height() - output->scaledPixmap.height()) / 2;
             painter.drawPixmap(x, y, output->scaledPixmap);
+            pictureDrawn = true;
         }
+    }
+    if (pictureDrawn)
+    {
+        emit PicturePainted();
     }
     emit PaintingFinished();
 }

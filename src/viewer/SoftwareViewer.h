@@ -39,6 +39,8 @@ Q_SIGNALS:
     void ViewerLayoutChanged();
     void ViewportImageDisplaySizeChanged(int width, int height, int index);
     void PaintingFinished();
+    // A paint that drew a picture of at least one output.
+    void PicturePainted();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

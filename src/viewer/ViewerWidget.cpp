@@ -141,6 +141,7 @@ void ViewerWidget::InitializeViewer(TimeControlBaseWidget* globalBar, TimeContro
                 });
         connect(openGLViewer, &OpenGLViewer::ViewerLayoutChanged, this, &ViewerWidget::OnViewerLayoutChanged);
         connect(openGLViewer, &OpenGLViewer::PaintingFinished, this, &ViewerWidget::OnViewerPaintingFinished);
+        connect(openGLViewer, &OpenGLViewer::PicturePainted, this, &ViewerWidget::OnViewerPicturePainted);
         connect(viewerOverlay, &ViewerOverlay::WipeMaskChanged, openGLViewer, &OpenGLViewer::SetWipeMask);
         connect(openGLViewer, &OpenGLViewer::PanZoomUpdateRequested, this, &ViewerWidget::UpdatePanAndZoom);
     }
@@ -157,6 +158,7 @@ void ViewerWidget::InitializeViewer(TimeControlBaseWidget* globalBar, TimeContro
                 });
         connect(softwareViewer, &SoftwareViewer::ViewerLayoutChanged, this, &ViewerWidget::OnViewerLayoutChanged);
         connect(softwareViewer, &SoftwareViewer::PaintingFinished, this, &ViewerWidget::OnViewerPaintingFinished);
+        connect(softwareViewer, &SoftwareViewer::PicturePainted, this, &ViewerWidget::OnViewerPicturePainted);
         connect(viewerOverlay, &ViewerOverlay::WipeMaskChanged, softwareViewer, &SoftwareViewer::SetWipeMask);
     }
     // This widget takes every mouse event and hands on what the viewer needs.
@@ -550,6 +552,15 @@ void ViewerWidget::OnPlaybackStateChanged()
     UpdateGhostingVisibility();
     UpdateAnnotationVisibility();
     ResetFps();
+}
+
+void ViewerWidget::OnViewerPicturePainted()
+{
+    if (!firstPicturePainted)
+    {
+        firstPicturePainted = true;
+        Q_EMIT FirstPicturePainted();
+    }
 }
 
 void ViewerWidget::OnViewerPaintingFinished()

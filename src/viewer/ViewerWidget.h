@@ -173,6 +173,8 @@ Q_SIGNALS:
     void HoldAnnotationFramesChanged(bool enabled);
     void AnnotationGhostingChanged(bool enabled);
     void PrimaryVideoFrameChanged(std::shared_ptr<VideoFrame> frame);
+    // The viewer drew a picture for the first time since it was made.
+    void FirstPicturePainted();
     void FpsChanged(float fps, bool reset);
     void HwTimeControlOffsetChanged(QPoint const& offset);
     void OpenUrlsInViewerRequested(QList<QUrl> const& urls, int viewportIndex, int viewportCount, bool play);
@@ -203,6 +205,7 @@ protected:
 private Q_SLOTS:
     void OnViewerLayoutChanged();
     void OnViewerPaintingFinished();
+    void OnViewerPicturePainted();
     void OnActiveAnnotationLayerChanged(AnnotationLayer layer);
     void OnPrimaryTimelineDestroyed();
 
@@ -279,4 +282,5 @@ private:
     ScreenGeometryLookup screenGeometryLookup;
 
     QElapsedTimer fpsTimer;
+    bool firstPicturePainted = false;
 };

@@ -268,6 +268,8 @@ private Q_SLOTS:
     void ParkedInsideALoopedRangeCachesItsStartBeforePlay();
     void EditsOfThePrimaryTimelineReachTheDecodeLoops();
     void PausedDecodingSleepsOnceTheCacheHasFilled();
+    void HeldFillAheadWaitsForItsRelease_data();
+    void HeldFillAheadWaitsForItsRelease();
     void EditsWhilePlayingInBothDirections();
     void SteppingBackwardIsFrameExact_data();
     void FourKPlaysAtEveryDecoderThreadCount_data();
@@ -1052,6 +1054,46 @@ void TestAvManager::PausedDecodingSleepsOnceTheCacheHasFilled()
     av.Pause(DecodeBias::None);
     QVERIFY(Settle(av, probe));
     QVERIFY(QTest::qWaitFor(asleep, 20000));
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+}
+
+void TestAvManager::HeldFillAheadWaitsForItsRelease_data()
+{
+    QTest::addColumn<int>("threads");
+    for (int threads : {1, 3, 9, 16})
+    {
+        QTest::addRow("%d threads", threads) << threads;
+    }
+}
+
+void TestAvManager::HeldFillAheadWaitsForItsRelease()
+{
+    // Held, a paused loop decodes the picture at the clock's time (after a
+    // seek too) and sleeps there; released, it fills the cache as usual.
+    QFETCH(int, threads);
+    int const setting = Settings::videoDecoderThreadCount;
+    Settings::videoDecoderThreadCount = threads;
+    auto const restore = qScopeGuard([setting] { Settings::videoDecoderThreadCount = setting; });
+    std::unique_ptr<Timeline> const timeline = SourceTimeline("numbered_opengop.mkv");
+    Timeline* const source = timeline.get();
+    QCOMPARE(source->FrameCount(), 150);
+    long long const lastTime = source->TimeAtFrame(source->EndFrame(), false);
+    AvManager av;
+    ViewerProbe probe(&av, source);
+    av.HoldFillAhead();
+    av.DecodeTimeline(source, 0, false, true, false);
+    auto const asleep = [&av, source] { return av.DecodingIdle(source); };
+    for (int frame : {0, 60})
+    {
+        Seek(av, source->TimeAtFrame(frame, false));
+        QVERIFY(Settle(av, probe));
+        QVERIFY(QTest::qWaitFor(asleep, 20000));
+        QVERIFY(!source->VideoCacheCoversTime(lastTime));
+        QVERIFY2(source->VideoCacheFrameCount() < source->FrameCount() / 2,
+                 qPrintable(QString::number(source->VideoCacheFrameCount())));
+    }
+    av.ReleaseFillAhead();
+    QVERIFY(QTest::qWaitFor([&] { return source->VideoCacheCoversTime(lastTime) && asleep(); }, 20000));
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
 }
 

@@ -13,6 +13,7 @@
 #include "model/TimelineItem.h"
 #include "panels/PreferencesDialog.h"
 #include "window/MonitorPanel.h"
+#include "viewer/ViewerWidget.h"
 #include "window/TessarinOrvel.h"
 
 #include <QAction>
@@ -112,6 +113,21 @@ private:
 
     QString InterruptedFramePath() const { return mHome.filePath("shots/out.0007.png"); }
 
+    // Whether the start-up file was being parsed when the window was first shown.
+    int mShows = 0;
+    bool mParsingAtFirstShow = false;
+    std::unique_ptr<QSignalSpy> mFirstPictures;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == mWindow.get() && event->type() == QEvent::Show && mShows++ == 0)
+        {
+            mParsingAtFirstShow = mWindow->findChild<ProjectManager*>()->SourceParsingInProgress();
+        }
+        return false;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -136,6 +152,9 @@ private Q_SLOTS:
         LeaveInterruptedExport(InterruptedFramePath());
 
         mWindow = std::make_unique<TessarinOrvel>(QList<QString>{Media("h264_cfr25.mp4")});
+        mWindow->installEventFilter(this);
+        mFirstPictures = std::make_unique<QSignalSpy>(mWindow->MonitorPanelPtr()->ViewerWidgetPtr(),
+                                                      &ViewerWidget::FirstPicturePainted);
         QTRY_VERIFY_WITH_TIMEOUT(mWindow->isVisible(), 5000); // shown once the event loop runs
         QVERIFY(QTest::qWaitForWindowExposed(mWindow.get()));
         QVERIFY(Console() != nullptr);
@@ -155,13 +174,25 @@ private Q_SLOTS:
         mWindow.reset();
     }
 
-    void startupPathIsImportedAfterShow()
+    void startupPathIsImported()
     {
-        // The start-up media path is handed to the project manager once shown.
+        // Its parse runs while the window is shown.
+        QVERIFY(mParsingAtFirstShow);
         QTRY_COMPARE_WITH_TIMEOUT(FileHelpers::MostRecentFilePath(), Media("h264_cfr25.mp4"), 5000);
         QVERIFY(QFileInfo(FileHelpers::GetUserConfigDirPath()).isDir());
         // The title is the open timeline's name.
         QTRY_COMPARE(mWindow->windowTitle(), QString("h264_cfr25.mp4"));
+    }
+
+    void theCacheFillsOnceTheFirstPictureIsPainted()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(mFirstPictures->count(), 1, 20000);
+        auto* manager = mWindow->findChild<ProjectManager*>();
+        QTRY_VERIFY(manager->PrimaryTimelineItem() != nullptr);
+        Timeline* timeline = manager->PrimaryTimelineItem()->TimelinePtr();
+        long long const lastTime = timeline->TimeAtFrame(timeline->EndFrame(), false);
+        QVERIFY(QTest::qWaitFor([timeline, lastTime] { return timeline->VideoCacheCoversTime(lastTime); }, 20000));
+        QCOMPARE(mFirstPictures->count(), 1);
     }
 
     void anInterruptedExportIsUndoneAtStart()
