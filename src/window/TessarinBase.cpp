@@ -117,9 +117,6 @@ void TessarinBase::Initialize()
         engine->HoldFillAhead();
         connect(mViewerWidget, &ViewerWidget::FirstPicturePainted, engine, &AvManager::ReleaseFillAhead);
     }
-    // The start-up files open first: their parse runs on its own thread while
-    // the window is shown (the show runs inside the wait for that parse).
-    QTimer::singleShot(0, this, &TessarinBase::OpenStartupFiles);
     QTimer::singleShot(0, this, &QWidget::show);
 }
 
@@ -660,14 +657,6 @@ void TessarinBase::showEvent(QShowEvent*)
         restoreState(Settings::windowState);
         QTimer::singleShot(0, this, &TessarinBase::PostShow);
         mShownOnce = true;
-        if (mViewerSizeBeforeShow.isValid())
-        {
-            // Asked for while the window was not shown yet: after the stored
-            // geometry, once the layout has placed the viewer.
-            QTimer::singleShot(0, this, [this, size = std::exchange(mViewerSizeBeforeShow, QSize())] {
-                ResizeViewer(size.width(), size.height());
-            });
-        }
     }
     setFocus(Qt::ActiveWindowFocusReason);
 }
@@ -700,23 +689,7 @@ void TessarinBase::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TessarinBase::OpenStartupFiles()
-{
-    CheckConfigDirWritable();
-    // A project opens once the window is shown (PostShow): opening it may ask.
-    if (mStartupPaths.size() == 1 && FileHelpers::IsSupportedProjectFilePath(mStartupPaths.first()))
-    {
-        return;
-    }
-    OpenPaths(std::exchange(mStartupPaths, {}));
-}
-
 void TessarinBase::PostShow()
-{
-    OpenPaths(std::exchange(mStartupPaths, {}));
-}
-
-void TessarinBase::CheckConfigDirWritable()
 {
     QString const configDirPath = FileHelpers::GetUserConfigDirPath();
     bool const configDirReady =
@@ -729,6 +702,7 @@ void TessarinBase::CheckConfigDirWritable()
     {
         Logger::GetInstance()->Error(QStringLiteral("Failed to write to config directory: %1").arg(absoluteConfigDirPath));
     }
+    OpenPaths(std::exchange(mStartupPaths, {}));
 }
 
 void TessarinBase::ProcessMessageFromOtherInstance(QList<QString> arguments)
@@ -1049,12 +1023,6 @@ QSize TessarinBase::FitViewerSize(QSize const& target, QSize const& room)
 
 void TessarinBase::ResizeViewer(int width, int height)
 {
-    if (!mShownOnce)
-    {
-        // The first show restores the stored geometry over anything set now.
-        mViewerSizeBeforeShow = QSize(width, height);
-        return;
-    }
     QSize target = ViewerTargetSize(width, height, devicePixelRatioF());
     QSize const current = mMonitorPanel->ViewerSize();
     QRect const frame = frameGeometry();

@@ -140,12 +140,7 @@ protected:
     virtual bool ConfirmProjectClose();
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();
-    // Runs before the first show: checks the config folder, then opens the
-    // start-up paths, but for a project file, which PostShow opens.
-    void OpenStartupFiles();
     void PostShow();
-    // Logs an error when the settings could not be written at shutdown.
-    static void CheckConfigDirWritable();
     // The first window's place when no geometry was stored.
     void PlaceFirstWindow();
 
@@ -315,7 +310,5 @@ private:
     QList<QString> mHeldHandOver;
     bool mHandOverHeld = false;
     bool mShownOnce = false;
-    // A viewer size asked for before the first show (see ResizeViewer).
-    QSize mViewerSizeBeforeShow;
     bool mShutDown = false;
 };
