@@ -1025,7 +1025,8 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         // commands from its inbox, which any thread may post to.
         connect(this, &ExportManager::VideoExportEnded, mVideoWorker, &ExportWorker::EndDecoding,
                 Qt::DirectConnection);
-        // Runs on the decode thread: the frame goes straight into the hand-over.
+        // Runs on the decode thread: the frame goes straight into the hand-over,
+        // where the decode loop waits while the encoder is behind.
         connect(
             mVideoWorker->DecodeManagerPtr(), &DecodeManager::VideoFrameChanged, mVideoWorker,
             [handoff](std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame>, std::shared_ptr<VideoFrame>) {
@@ -1052,9 +1053,13 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         idle.start();
         while (mVideoExportRunning)
         {
+            long long const time = mTimeline->TimeAtFrame(mCurrentFrame, false);
+            // Pictures handed over for frames already written from the cache
+            // make room for the decode loop.
+            handoff->DropEndingBefore(time);
             // A picture the decode loop already cached for the frame is
             // taken at once, without waiting for the loop to show it.
-            std::shared_ptr<VideoFrame> frame = mTimeline->FindVideoFrame(mTimeline->TimeAtFrame(mCurrentFrame, false));
+            std::shared_ptr<VideoFrame> frame = mTimeline->FindVideoFrame(time);
             if (frame && !IsStopped())
             {
                 int const before = mCurrentFrame;

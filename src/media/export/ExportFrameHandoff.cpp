@@ -2,11 +2,18 @@
 
 #include "media/VideoFrame.h"
 
+#include <algorithm>
 #include <chrono>
+
+ExportFrameHandoff::ExportFrameHandoff(int depth)
+    : mDepth(std::max(depth, 1))
+{
+}
 
 bool ExportFrameHandoff::Push(std::shared_ptr<VideoFrame> frame)
 {
-    std::lock_guard<std::mutex> const lock(mMutex);
+    std::unique_lock<std::mutex> lock(mMutex);
+    mChanged.wait(lock, [this] { return mClosed || mFrames.size() < mDepth; });
     if (mClosed)
     {
         return false;
@@ -36,6 +43,22 @@ ExportFrameHandoff::Result ExportFrameHandoff::Take(std::shared_ptr<VideoFrame>&
     return mEnded ? Result::Ended : Result::Timeout;
 }
 
+void ExportFrameHandoff::DropEndingBefore(long long time)
+{
+    QList<std::shared_ptr<VideoFrame>> released;
+    {
+        std::lock_guard<std::mutex> const lock(mMutex);
+        while (!mFrames.isEmpty() && mFrames.first() && mFrames.first()->adjustedEndTime < time)
+        {
+            released.append(mFrames.takeFirst());
+        }
+        if (!released.isEmpty())
+        {
+            mChanged.notify_all();
+        }
+    }
+}
+
 void ExportFrameHandoff::Close()
 {
     QList<std::shared_ptr<VideoFrame>> released;
@@ -52,4 +75,9 @@ int ExportFrameHandoff::Count() const
 {
     std::lock_guard<std::mutex> const lock(mMutex);
     return static_cast<int>(mFrames.size());
+}
+
+int ExportFrameHandoff::Depth() const
+{
+    return mDepth;
 }
