@@ -182,7 +182,9 @@ private:
     QThread* mVideoThread = nullptr;
     ExportWorker* mVideoWorker = nullptr;
     bool mVideoExportRunning = false;
-    std::shared_ptr<ExportFrameHandoff> mFrameHandoff; // shared with the video decode thread
+    // Export thread; shared with the video decode thread, which pushes into
+    // it (guarded by its own lock).
+    std::shared_ptr<ExportFrameHandoff> mFrameHandoff;
     Timeline* mTimeline = nullptr;
     ExportProperties* mProperties = nullptr; // not owned
     long long mRangeDuration = 0;
