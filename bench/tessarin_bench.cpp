@@ -2,8 +2,10 @@
 // timelines through the real engine and reports what the viewer is handed
 // (frames), how fast it comes compared with ffmpeg on the same machine
 // (speed), whether random use keeps showing the right frame (soak), and how
-// soon a file opened shows its first picture (open).
+// soon a file opened shows its first picture (open), and what an export
+// takes in memory and time (export).
 
+#include "BenchExport.h"
 #include "BenchLoop.h"
 #include "BenchMemory.h"
 #include "BenchPicture.h"
@@ -111,9 +113,11 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  loop FILE     the hold at each wrap and the pictures decoded per pass while a range loops at 1x\n"
         "  sound FILE    the sound's gaps while a range (--range, the whole file unless given) loops at --speed\n"
         "                for --seconds, with the pictures shown per second and ffmpeg's decoding rate\n"
+        "  export        a generated 1080p H.264 clip of --seconds (120 unless given) exported through the engine:\n"
+        "                peak memory against the export's cache, time against ffmpeg's same encode (no FILE)\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, seek, loop or sound");
+    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, seek, loop, sound or export");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
@@ -123,7 +127,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const from("from", "frames: step from this frame; loop: park on this frame of the range and play from it (the range start unless given)", "frame");
     QCommandLineOption const step("step", "frames: frames per step, negative backward", "frames", "1");
     QCommandLineOption const count("count", "frames: frames shown while stepping", "count", "1");
-    QCommandLineOption const seconds("seconds", "soak, sound: duration", "seconds", "60");
+    QCommandLineOption const seconds("seconds", "soak, sound, export: duration", "seconds", "60");
     QCommandLineOption const seed("seed", "soak: random seed", "seed", "1");
     QCommandLineOption const cacheSize("cache-size", "cache size in MB (the player's default is 512)", "MB");
     QCommandLineOption const decodedTimes("decoded-times",
@@ -150,14 +154,14 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         std::exit(0);
     }
     QStringList const positional = parser.positionalArguments();
-    if (positional.size() < 2)
+    if (positional.size() < (positional.value(0) == "export" ? 1 : 2))
     {
         error = "a mode and a file are needed (--help)";
         return false;
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek", "loop", "sound"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek", "loop", "sound", "export"}.contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -199,6 +203,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     if (options.mode == "sound" && !parser.isSet(seconds))
     {
         options.seconds = 8;
+    }
+    if (options.mode == "export" && !parser.isSet(seconds))
+    {
+        options.seconds = 120;
     }
     options.loops = number(parser.value(loops));
     bool parkGood = false;
@@ -959,6 +967,11 @@ int main(int argc, char* argv[])
     if (options.mode == "sound")
     {
         return RunSound(options);
+    }
+    if (options.mode == "export")
+    {
+        BenchSession session;
+        return RunExportBench(session, options.seconds);
     }
     return RunSoak(options);
 }

@@ -9,6 +9,7 @@
 #include "media/export/ExportJournal.h"
 #include "media/export/ExportOutputFiles.h"
 #include "media/ExportProperties.h"
+#include "media/export/ExportFrameHandoff.h"
 #include "media/export/ExportRecovery.h"
 #include "media/export/ExportTargetLock.h"
 #include "media/ExportWorker.h"
@@ -31,9 +32,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <charconv>
 
 // What ffmpeg writes; shown with QT_LOGGING_RULES="tessarin.export.process.debug=true".
@@ -93,50 +91,6 @@ long long RawPictureSize(VideoFramePixelFormat format, int width, int height)
 QMutex streamEndMutex;
 
 } // namespace
-
-// Frames the video decode thread hands to the export thread, in order. (A
-// standard mutex and condition: Qt's wait condition releases and retakes its
-// mutex inside Qt, where the thread sanitizer cannot follow it.)
-struct ExportManager::FrameHandoff
-{
-    enum class Result
-    {
-        Frame,
-        Timeout,
-        Ended
-    };
-
-    void Push(std::shared_ptr<VideoFrame> frame)
-    {
-        std::lock_guard<std::mutex> const lock(mutex);
-        frames.append(std::move(frame));
-        changed.notify_all();
-    }
-
-    void End()
-    {
-        std::lock_guard<std::mutex> const lock(mutex);
-        ended = true;
-        changed.notify_all();
-    }
-
-    Result Take(std::shared_ptr<VideoFrame>& frame, int timeoutMs)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !frames.isEmpty() || ended; });
-        if (!frames.isEmpty())
-        {
-            frame = frames.takeFirst();
-            return Result::Frame;
-        }
-        return ended ? Result::Ended : Result::Timeout;
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    QList<std::shared_ptr<VideoFrame>> frames; // guarded by mutex
-    bool ended = false;                        // guarded by mutex: the decode thread has finished
-};
 
 ExportManager::ExportManager(QObject* parent)
     : QObject(parent)
@@ -1062,7 +1016,7 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
     }
     if (!IsStopped())
     {
-        auto handoff = std::make_shared<FrameHandoff>();
+        auto handoff = std::make_shared<ExportFrameHandoff>();
         mFrameHandoff = handoff;
         mVideoWorker = new ExportWorker(timeline);
         mVideoThread = new QThread();
@@ -1071,7 +1025,8 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         // commands from its inbox, which any thread may post to.
         connect(this, &ExportManager::VideoExportEnded, mVideoWorker, &ExportWorker::EndDecoding,
                 Qt::DirectConnection);
-        // Runs on the decode thread: the frame goes straight into the hand-over.
+        // Runs on the decode thread: the frame goes straight into the hand-over,
+        // where the decode loop waits while the encoder is behind.
         connect(
             mVideoWorker->DecodeManagerPtr(), &DecodeManager::VideoFrameChanged, mVideoWorker,
             [handoff](std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame>, std::shared_ptr<VideoFrame>) {
@@ -1098,9 +1053,13 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         idle.start();
         while (mVideoExportRunning)
         {
+            long long const time = mTimeline->TimeAtFrame(mCurrentFrame, false);
+            // Pictures handed over for frames already written from the cache
+            // make room for the decode loop.
+            handoff->DropEndingBefore(time);
             // A picture the decode loop already cached for the frame is
             // taken at once, without waiting for the loop to show it.
-            std::shared_ptr<VideoFrame> frame = mTimeline->FindVideoFrame(mTimeline->TimeAtFrame(mCurrentFrame, false));
+            std::shared_ptr<VideoFrame> frame = mTimeline->FindVideoFrame(time);
             if (frame && !IsStopped())
             {
                 int const before = mCurrentFrame;
@@ -1111,13 +1070,13 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
                     continue;
                 }
             }
-            FrameHandoff::Result const result = handoff->Take(frame, WAIT_SLICE_MS);
-            if (result == FrameHandoff::Result::Frame)
+            ExportFrameHandoff::Result const result = handoff->Take(frame, WAIT_SLICE_MS);
+            if (result == ExportFrameHandoff::Result::Frame)
             {
                 WriteVideoFrame(std::move(frame));
                 idle.restart();
             }
-            else if (result == FrameHandoff::Result::Ended)
+            else if (result == ExportFrameHandoff::Result::Ended)
             {
                 if (!IsStopped())
                 {
@@ -1302,6 +1261,11 @@ void ExportManager::StopExportWorker()
     {
         mVideoExportRunning = false;
         return;
+    }
+    if (mFrameHandoff)
+    {
+        // A decode thread waiting to hand a picture over goes on to its stop.
+        mFrameHandoff->Close();
     }
     emit VideoExportEnded();
     // A thread is never destroyed while it runs: after the usual grace the

@@ -13,6 +13,7 @@
 #include <memory>
 
 class DecodeManager;
+class ExportFrameHandoff;
 class ExportWorker;
 class QImage;
 class QProcess;
@@ -123,8 +124,6 @@ private Q_SLOTS:
     void WriteVideoFrame(std::shared_ptr<VideoFrame> frame);
 
 private:
-    struct FrameHandoff;
-
     // Preparation steps: the refusal of a sequence that would write over
     // existing pictures, the journal, and the lock on the output (empty
     // when taken).
@@ -183,7 +182,9 @@ private:
     QThread* mVideoThread = nullptr;
     ExportWorker* mVideoWorker = nullptr;
     bool mVideoExportRunning = false;
-    std::shared_ptr<FrameHandoff> mFrameHandoff; // shared with the video decode thread
+    // Export thread; shared with the video decode thread, which pushes into
+    // it (guarded by its own lock).
+    std::shared_ptr<ExportFrameHandoff> mFrameHandoff;
     Timeline* mTimeline = nullptr;
     ExportProperties* mProperties = nullptr; // not owned
     long long mRangeDuration = 0;
