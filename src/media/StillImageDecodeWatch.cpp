@@ -17,8 +17,8 @@ namespace
 thread_local StillImageDecodeWatch* currentWatch = nullptr;
 
 // Idle pictures each watch keeps, of the size of the last one: the one the
-// decoder just gave back and one more a cache may have let go.
-long long const IDLE_PICTURES = 2;
+// decoder gave back after its picture was converted, for the next file.
+long long const IDLE_PICTURES = 1;
 
 } // namespace
 
