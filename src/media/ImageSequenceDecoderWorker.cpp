@@ -17,6 +17,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cerrno>
 #include <memory>
 
 #include <sys/stat.h>
@@ -170,7 +171,6 @@ ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, QObject* parent)
     : QObject(parent)
     , mId(id)
     , mCodecParameters(avcodec_parameters_alloc())
-    , mPacket(av_packet_alloc())
     , mPicture(av_frame_alloc())
     , mWholeFileParameters(avcodec_parameters_alloc())
 {
@@ -181,7 +181,6 @@ ImageSequenceDecoderWorker::~ImageSequenceDecoderWorker()
     CloseDecoder();
     avcodec_parameters_free(&mCodecParameters);
     avcodec_parameters_free(&mWholeFileParameters);
-    av_packet_free(&mPacket);
     av_frame_free(&mPicture);
     delete mConverter;
 }

@@ -127,7 +127,6 @@ private:
     // Used on the worker's thread alone.
     AVCodecContext* mCodecContext = nullptr;
     AVCodecParameters* mCodecParameters; // what mCodecContext was opened for
-    AVPacket* mPacket;
     AVFrame* mPicture;
     VideoDecodeWorker* mConverter = nullptr;
     // Lends the decoder its pictures, kept warm from file to file.

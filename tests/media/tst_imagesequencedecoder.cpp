@@ -243,6 +243,7 @@ void TestImageSequenceDecoder::init()
 {
     Settings::imageSequenceFrameRate = 24.0;
     Settings::imageSequenceThreadCount = 4;
+    Settings::imageSequenceDecoderThreadCount = 1;
     Settings::hardwareRenderingEnabled = true;
 }
 
@@ -385,7 +386,14 @@ void TestImageSequenceDecoder::CutOffStillIsBlackWhereItEnds()
 
 void TestImageSequenceDecoder::WarmBufferOfAWholeFileNeverShowsInACutOffOne_data()
 {
-    CutOffStillIsBlackWhereItEnds_data();
+    // Each file's picture split among the decoder's slice threads, or not.
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("decoderThreads");
+    for (int threads : {1, 3, 9, 16})
+    {
+        QTest::addRow("EXR, %d decoder threads", threads) << "seq_exr_cut/img.####.exr 1-8" << threads;
+        QTest::addRow("JPEG, %d decoder threads", threads) << "seq_jpg_cut/img.###.jpg 1-8" << threads;
+    }
 }
 
 void TestImageSequenceDecoder::WarmBufferOfAWholeFileNeverShowsInACutOffOne()
@@ -396,6 +404,8 @@ void TestImageSequenceDecoder::WarmBufferOfAWholeFileNeverShowsInACutOffOne()
     // files whole into reused buffers: the same pictures, and file 7's rows
     // past its end black rather than file 6's.
     QFETCH(QString, pattern);
+    QFETCH(int, decoderThreads);
+    Settings::imageSequenceDecoderThreadCount = decoderThreads;
     Source source(TestMedia::Path(pattern), QString(), QUuid());
     Player player(&source, 1);
     QList<QList<Emitted>> plays;
