@@ -14,8 +14,12 @@ struct DecodeRate
 {
     int frames = 0;
     double seconds = 0.0;
+    // Processor time of all its threads (user and system), which a loaded
+    // machine changes far less than the time it took.
+    double cpuSeconds = 0.0;
     QString command;
     double FramesPerSecond() const { return seconds > 0.0 ? frames / seconds : 0.0; }
+    double CpuMillisecondsPerFrame() const { return frames > 0 ? cpuSeconds * 1e3 / frames : 0.0; }
 };
 
 // The input part of a command line: the file without automatic rotation, or

@@ -105,6 +105,9 @@ DecodeRate MeasureDecodeRate(Source const& source, QString const& pixelFormat, i
     }
     static QRegularExpression const time(QStringLiteral("rtime=([0-9.]+)s"));
     rate.seconds = time.match(text).captured(1).toDouble();
+    static QRegularExpression const cpu(QStringLiteral("utime=([0-9.]+)s stime=([0-9.]+)s"));
+    QRegularExpressionMatch const used = cpu.match(text);
+    rate.cpuSeconds = used.captured(1).toDouble() + used.captured(2).toDouble();
     return rate;
 }
 

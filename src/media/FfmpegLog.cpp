@@ -20,6 +20,8 @@ std::mutex quietMutex;
 std::vector<void const*> quietKeys;
 // How many ThreadQuiets this thread holds; only this thread uses it.
 thread_local int threadQuietHolders = 0;
+// Errors reported on this thread, quiet or not; only this thread uses it.
+thread_local unsigned int threadErrorCount = 0;
 
 // The codec context a message comes from; null when it comes from anything else.
 AVCodecContext const* CodecContext(void* context)
@@ -78,6 +80,10 @@ bool IsQuiet(void* context)
 
 void Callback(void* context, int level, char const* format, va_list arguments)
 {
+    if (level <= AV_LOG_ERROR)
+    {
+        ++threadErrorCount;
+    }
     if (level > AV_LOG_WARNING)
     {
         return;
@@ -114,6 +120,11 @@ void FfmpegLog::Install()
 {
     static std::once_flag installed;
     std::call_once(installed, [] { av_log_set_callback(&Callback); });
+}
+
+unsigned int FfmpegLog::ThreadErrorCount()
+{
+    return threadErrorCount;
 }
 
 FfmpegLog::ThreadQuiet::ThreadQuiet()

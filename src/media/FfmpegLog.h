@@ -22,6 +22,11 @@ public:
     // runs (later calls do nothing more).
     static void Install();
 
+    // How many errors (and worse) the libraries reported on the calling
+    // thread so far, dropped ones included: a decoder that stops partway
+    // through damaged data says so here. Counts once Install has run.
+    static unsigned int ThreadErrorCount();
+
     // While held, the messages of every codec context that works on this
     // thread (decoders and parsers) below the fatal level are dropped, and
     // the warnings of anything else on it: finding a stream's information

@@ -208,7 +208,7 @@ void ImageSequenceDecoder::PrepareNextFile()
     QString const path = mSource->FilePath(mNextFileIndex);
     if (!mPreparedFile || mPreparedFile->path != path)
     {
-        mPreparedFile = ImageSequenceDecoderWorker::OpenFile(path);
+        mPreparedFile = ImageSequenceDecoderWorker::OpenFile(path, mSource->FileParsed(mNextFileIndex));
     }
 }
 

@@ -1,12 +1,14 @@
 #include "media/ImageSequenceDecoderWorker.h"
 
 #include "app/Logger.h"
+#include "app/UserFileGuard.h"
 #include "media/AvDecoderBase.h"
 #include "media/AvParser.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -15,7 +17,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <cerrno>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -27,6 +33,23 @@ bool SameDecoderParameters(AVCodecParameters const* a, AVCodecParameters const* 
     return a->codec_id == b->codec_id && a->codec_tag == b->codec_tag && a->format == b->format &&
            a->width == b->width && a->height == b->height && a->bits_per_coded_sample == b->bits_per_coded_sample &&
            a->extradata_size == 0 && b->extradata_size == 0;
+}
+
+// The next non-empty packet of the stream, null at the end (an empty packet
+// would read as the end of the stream to the decoder).
+AVPacket* ReadStreamPacket(AVFormatContext* input, int streamIndex)
+{
+    AVPacket* packet = av_packet_alloc();
+    while (packet && av_read_frame(input, packet) >= 0)
+    {
+        if (packet->stream_index == streamIndex && packet->size > 0)
+        {
+            return packet;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return nullptr;
 }
 
 } // namespace
@@ -42,7 +65,8 @@ ImageSequenceDecoderWorker::OpenedFile::~OpenedFile()
     opening.Close(&input);
 }
 
-std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWorker::OpenFile(QString const& path)
+std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWorker::OpenFile(QString const& path,
+                                                                                           bool whole)
 {
     auto file = std::make_unique<OpenedFile>();
     file->path = path;
@@ -50,6 +74,10 @@ std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWork
     {
         file->errorCode = 3;
         file->openResult = AVERROR(ENOMEM);
+        return file;
+    }
+    if (whole && ReadWholeFile(*file))
+    {
         return file;
     }
     if (!QFileInfo::exists(path))
@@ -83,12 +111,68 @@ std::unique_ptr<ImageSequenceDecoderWorker::OpenedFile> ImageSequenceDecoderWork
     return file;
 }
 
+bool ImageSequenceDecoderWorker::ReadWholeFile(OpenedFile& file)
+{
+    // The decoder the image demuxer would take for the suffix.
+    static AVOutputFormat const* const images = av_guess_format("image2", nullptr, nullptr);
+    QByteArray const name = QFile::encodeName(file.path);
+    AVCodecID const id =
+        images ? av_guess_codec(images, nullptr, name.constData(), nullptr, AVMEDIA_TYPE_VIDEO) : AV_CODEC_ID_NONE;
+    AVCodec const* const codec = id != AV_CODEC_ID_NONE ? avcodec_find_decoder(id) : nullptr;
+    if (!codec)
+    {
+        return false;
+    }
+    // Only a regular file, as for the demuxer: a FIFO would block the read.
+    QString reason;
+    int const descriptor = UserFileGuard::OpenDescriptor(file.path, MAXIMUM_WHOLE_FILE_SIZE, reason);
+    if (descriptor < 0)
+    {
+        return false;
+    }
+    struct stat status {};
+    bool read = fstat(descriptor, &status) == 0 && status.st_size > 0 && status.st_size <= MAXIMUM_WHOLE_FILE_SIZE &&
+                av_new_packet(file.packet, static_cast<int>(status.st_size)) == 0;
+    // One read, straight into the packet the decoder takes (a file being
+    // written may end short of the size it had: it is read as it is).
+    qint64 filled = 0;
+    while (read && filled < file.packet->size)
+    {
+        ssize_t const got = ::pread(descriptor, file.packet->data + filled,
+                                    static_cast<size_t>(file.packet->size - filled), static_cast<off_t>(filled));
+        if (got < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        read = got >= 0;
+        if (got <= 0)
+        {
+            break;
+        }
+        filled += got;
+    }
+    ::close(descriptor);
+    if (!read || filled <= 0)
+    {
+        av_packet_unref(file.packet);
+        return false;
+    }
+    av_shrink_packet(file.packet, static_cast<int>(filled));
+    file.packet->stream_index = 0;
+    // A picture of its own, as the demuxer marks it: some image decoders take
+    // a picture without the mark as a difference from the one before.
+    file.packet->flags |= AV_PKT_FLAG_KEY;
+    file.streamIndex = 0;
+    file.codec = codec;
+    return true;
+}
+
 ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, QObject* parent)
     : QObject(parent)
     , mId(id)
     , mCodecParameters(avcodec_parameters_alloc())
-    , mPacket(av_packet_alloc())
     , mPicture(av_frame_alloc())
+    , mWholeFileParameters(avcodec_parameters_alloc())
 {
 }
 
@@ -96,7 +180,7 @@ ImageSequenceDecoderWorker::~ImageSequenceDecoderWorker()
 {
     CloseDecoder();
     avcodec_parameters_free(&mCodecParameters);
-    av_packet_free(&mPacket);
+    avcodec_parameters_free(&mWholeFileParameters);
     av_frame_free(&mPicture);
     delete mConverter;
 }
@@ -173,11 +257,24 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
         QMutexLocker locker(&mMutex);
         opened.swap(mOpenedFile);
     }
+    bool const known = file.parsed && !file.videoStreams.isEmpty();
     if (!opened || opened->path != file.filePath)
     {
+        opened = OpenFile(file.filePath, known);
+    }
+    if (!opened->input && opened->errorCode == 0)
+    {
+        // Read whole: a picture of it or, when it gives none (damaged, or not
+        // what its suffix says), the demuxer's account of it.
+        if (DecodeWholeFile(*opened))
+        {
+            ConvertPicture(file, forExport, AVRational {1, AV_TIME_BASE});
+            return;
+        }
         opened = OpenFile(file.filePath);
     }
-    if (opened->errorCode == 0 && !PrepareDecoder(opened->input->streams[opened->streamIndex], opened->codec))
+    AVStream const* const stream = opened->errorCode == 0 ? opened->input->streams[opened->streamIndex] : nullptr;
+    if (stream && !PrepareDecoder(stream->codecpar, stream->time_base, opened->codec))
     {
         opened->errorCode = 4;
     }
@@ -214,7 +311,24 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
         file.videoStreams = {info};
         file.parsed = true;
     }
+    ConvertPicture(file, forExport, input->streams[streamIndex]->time_base);
+}
 
+bool ImageSequenceDecoderWorker::DecodeWholeFile(OpenedFile& file)
+{
+    if (!mWholeFileParameters)
+    {
+        return false;
+    }
+    mWholeFileParameters->codec_type = AVMEDIA_TYPE_VIDEO;
+    mWholeFileParameters->codec_id = file.codec->id;
+    return PrepareDecoder(mWholeFileParameters, AVRational {1, AV_TIME_BASE}, file.codec) && DecodePicture(file);
+}
+
+void ImageSequenceDecoderWorker::ConvertPicture(SourceFileInfo& file, bool forExport, AVRational timeBase)
+{
+    Logger* logger = Logger::GetInstance();
+    QString const name = QFileInfo(file.filePath).fileName();
     if (!mConverter)
     {
         mConverter = new VideoDecodeWorker(-1, forExport);
@@ -222,7 +336,7 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
     VideoDecodingData* data = mConverter->DecodingData();
     data->frames.clear();
     data->streamInfo = &file.videoStreams.first();
-    data->timeBase = input->streams[streamIndex]->time_base;
+    data->timeBase = timeBase;
     data->imageAlignment = VideoDecoder::IMAGE_ALIGNMENT;
     data->framePixelFormat = VideoDecoder::OutputFormat(file.videoStreams.constFirst());
     data->outputPixelFormat = VideoDecoder::OutputAvPixelFormat(data->framePixelFormat);
@@ -248,27 +362,30 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
     mDecodedFrame = frame;
 }
 
-bool ImageSequenceDecoderWorker::PrepareDecoder(AVStream const* stream, AVCodec const* codec)
+bool ImageSequenceDecoderWorker::PrepareDecoder(AVCodecParameters const* parameters, AVRational timeBase,
+                                                AVCodec const* codec)
 {
-    if (mCodecContext && mCodecContext->codec == codec && SameDecoderParameters(mCodecParameters, stream->codecpar))
+    if (mCodecContext && mCodecContext->codec == codec && SameDecoderParameters(mCodecParameters, parameters))
     {
         return true;
     }
     CloseDecoder();
     mCodecContext = avcodec_alloc_context3(codec);
-    if (!mCodecContext || avcodec_parameters_to_context(mCodecContext, stream->codecpar) < 0 ||
-        avcodec_parameters_copy(mCodecParameters, stream->codecpar) < 0)
+    if (!mCodecContext || avcodec_parameters_to_context(mCodecContext, parameters) < 0 ||
+        avcodec_parameters_copy(mCodecParameters, parameters) < 0)
     {
         CloseDecoder();
         return false;
     }
-    mCodecContext->pkt_timebase = stream->time_base;
+    mCodecContext->pkt_timebase = timeBase;
     AvDecoderBase::PrepareVideoCodecContext(mCodecContext, codec, true, false);
+    StillImageDecodeWatch::PrepareContext(mCodecContext);
     if (avcodec_open2(mCodecContext, codec, nullptr) < 0)
     {
         CloseDecoder();
         return false;
     }
+    mWatch.Attach(mCodecContext);
     return true;
 }
 
@@ -279,46 +396,78 @@ void ImageSequenceDecoderWorker::CloseDecoder()
 
 bool ImageSequenceDecoderWorker::DecodePicture(OpenedFile& file)
 {
-    bool draining = false;
-    bool decoded = false;
-    // The first packet was read with the file.
-    av_packet_move_ref(mPacket, file.packet);
-    bool read = mPacket->size > 0;
-    while (!decoded)
+    // The picture's packets, kept until it is known whether the decode left
+    // pixels unwritten: the first was read with the file (a file read whole
+    // is that one packet).
+    QList<AVPacket*> packets;
+    if (file.packet->size > 0)
     {
-        if (!draining)
-        {
-            if (!read && av_read_frame(file.input, mPacket) < 0)
-            {
-                draining = true;
-                avcodec_send_packet(mCodecContext, nullptr);
-            }
-            else
-            {
-                read = false;
-                bool const ours = mPacket->stream_index == file.streamIndex && mPacket->size > 0;
-                int const sent = ours ? avcodec_send_packet(mCodecContext, mPacket) : 0;
-                av_packet_unref(mPacket);
-                if (sent < 0 && sent != AVERROR(EAGAIN))
-                {
-                    // A picture that cannot be read: take what the decoder
-                    // may still hold, then give up.
-                    draining = true;
-                    avcodec_send_packet(mCodecContext, nullptr);
-                }
-            }
-        }
-        int const received = avcodec_receive_frame(mCodecContext, mPicture);
-        if (received == 0)
+        packets << av_packet_clone(file.packet);
+    }
+    av_packet_unref(file.packet);
+    bool damaged = false;
+    bool decoded = false;
+    while (!packets.contains(nullptr))
+    {
+        if (!packets.isEmpty() && DecodePackets(packets, false, damaged))
         {
             decoded = true;
+            break;
         }
-        else if (received != AVERROR(EAGAIN) || draining)
+        // A decoder that wants more for its picture is sent the next packet
+        // after those before.
+        AVPacket* const next = file.input ? ReadStreamPacket(file.input, file.streamIndex) : nullptr;
+        if (!next)
         {
             break;
         }
+        packets << next;
     }
-    // Ready for the next file (a drained decoder takes no more packets).
+    if (decoded && damaged)
+    {
+        // Where the decoder stopped, the rest of the picture must be black,
+        // not what the reused buffer held: once more into a cleared one.
+        av_frame_unref(mPicture);
+        bool again = false;
+        decoded = DecodePackets(packets, true, again);
+    }
+    for (AVPacket* packet : packets)
+    {
+        av_packet_free(&packet);
+    }
+    return decoded;
+}
+
+bool ImageSequenceDecoderWorker::DecodePackets(QList<AVPacket*> const& packets, bool clear, bool& damaged)
+{
+    // From a decoder that holds nothing: the same packets give the same picture.
+    avcodec_flush_buffers(mCodecContext);
+    mWatch.Begin(clear);
+    bool decoded = false;
+    bool refused = false;
+    for (AVPacket* packet : packets)
+    {
+        int const sent = avcodec_send_packet(mCodecContext, packet);
+        if (sent < 0 && sent != AVERROR(EAGAIN))
+        {
+            refused = true;
+            break;
+        }
+        if (avcodec_receive_frame(mCodecContext, mPicture) == 0)
+        {
+            decoded = true;
+            break;
+        }
+    }
+    if (!decoded)
+    {
+        // What the decoder may still hold (a drained decoder takes no more
+        // packets until it is flushed).
+        avcodec_send_packet(mCodecContext, nullptr);
+        decoded = avcodec_receive_frame(mCodecContext, mPicture) == 0;
+    }
+    damaged = mWatch.End(decoded ? mPicture : nullptr) || refused;
+    // Ready for the next file.
     avcodec_flush_buffers(mCodecContext);
     return decoded;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "media/MediaInput.h"
+#include "media/StillImageDecodeWatch.h"
 
 #include "model/SourceFileInfo.h"
 
+#include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -18,7 +20,7 @@ struct AVCodecParameters;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
-struct AVStream;
+struct AVRational;
 struct VideoFrame;
 
 // Decodes whole image files of a sequence for an ImageSequenceDecoder, on a
@@ -54,6 +56,9 @@ public:
         QString path;
         // The interrupt of input: its reads end once the open's deadline passed.
         MediaInput opening;
+        // Null when the file was read whole into packet: no demuxer is
+        // needed for a file whose records are known, its decoder is told by
+        // its suffix as the image demuxer tells it.
         AVFormatContext* input = nullptr;
         int streamIndex = -1;
         AVCodec const* codec = nullptr;
@@ -65,7 +70,11 @@ public:
     // Opens a file of the sequence. Any thread: the decoder's thread opens
     // the next file while the workers decode, so that they only decode (as
     // ffmpeg's own reading thread does for its decoding threads).
-    static std::unique_ptr<OpenedFile> OpenFile(QString const& path);
+    // With whole, a file whose records are known already: read in one go
+    // (when its suffix names a decoder), else opened by its demuxer.
+    static std::unique_ptr<OpenedFile> OpenFile(QString const& path, bool whole = false);
+    // The largest image file read whole.
+    static constexpr qint64 MAXIMUM_WHOLE_FILE_SIZE = 1024LL * 1024 * 1024;
 
     int Id() const;
     // The file of the last request for this worker.
@@ -98,8 +107,19 @@ private:
     void DecodeFile(SourceFileInfo& file, bool forExport);
     // Decodes the stream's picture into mPicture; false when none came.
     bool DecodePicture(OpenedFile& file);
+    // Sends the packets to the flushed decoder and takes the picture into
+    // mPicture; false when none came. damaged: whether the decode may have
+    // left pixels unwritten. With clear, the picture is cleared to black first.
+    bool DecodePackets(QList<AVPacket*> const& packets, bool clear, bool& damaged);
+    // A file read whole: its picture into mPicture; false when none came.
+    bool DecodeWholeFile(OpenedFile& file);
+    // Converts mPicture into the frame the decoder takes, for the file's record.
+    void ConvertPicture(SourceFileInfo& file, bool forExport, AVRational timeBase);
+    // Reads the file whole into file.packet; false when it cannot be (the
+    // demuxer then opens it).
+    static bool ReadWholeFile(OpenedFile& file);
     // A decoder for the stream: the last file's when it suits, else a new one.
-    bool PrepareDecoder(AVStream const* stream, AVCodec const* codec);
+    bool PrepareDecoder(AVCodecParameters const* parameters, AVRational timeBase, AVCodec const* codec);
     void CloseDecoder();
 
     int mId;
@@ -107,9 +127,12 @@ private:
     // Used on the worker's thread alone.
     AVCodecContext* mCodecContext = nullptr;
     AVCodecParameters* mCodecParameters; // what mCodecContext was opened for
-    AVPacket* mPacket;
     AVFrame* mPicture;
     VideoDecodeWorker* mConverter = nullptr;
+    // Lends the decoder its pictures, kept warm from file to file.
+    StillImageDecodeWatch mWatch;
+    // What a file read whole is decoded as.
+    AVCodecParameters* mWholeFileParameters;
     std::shared_ptr<VideoFrame> mDecodedFrame;
     // Guards what crosses threads: the file record in both directions, the
     // file opened by the decoder's thread and the picture.

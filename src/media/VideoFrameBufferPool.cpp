@@ -371,6 +371,11 @@ void VideoFrameBufferPool::ReleaseHeapMemory()
 
 int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags)
 {
+    return Shared()->LendDecoderBuffer(context, frame, flags, WarmsAheadFor(context));
+}
+
+int VideoFrameBufferPool::LendDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags, bool warmAhead)
+{
     auto const format = static_cast<AVPixelFormat>(frame->format);
     AVPixFmtDescriptor const* descriptor = av_pix_fmt_desc_get(format);
     bool const plain = descriptor && (descriptor->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_PAL |
@@ -406,7 +411,7 @@ int VideoFrameBufferPool::GetDecoderBuffer(AVCodecContext* context, AVFrame* fra
     {
         return avcodec_default_get_buffer2(context, frame, flags);
     }
-    auto* lent = new LentBuffer {Shared()->Acquire(static_cast<size_t>(size) + DECODER_SLACK, WarmsAheadFor(context)),
+    auto* lent = new LentBuffer {Acquire(static_cast<size_t>(size) + DECODER_SLACK, warmAhead),
                                  static_cast<long long>(size) + static_cast<long long>(DECODER_SLACK)};
     if (!lent->buffer)
     {

@@ -82,6 +82,9 @@ public:
     // pool (one per picture), so a picture kept as a frame goes back here when
     // the cache lets it go instead of growing the decoder's own pool.
     static int GetDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags);
+    // The same from this pool: for a decoder that keeps buffers of its own
+    // warm from picture to picture. warmAhead as for Acquire.
+    int LendDecoderBuffer(AVCodecContext* context, AVFrame* frame, int flags, bool warmAhead);
     // The same for still images, each picture cleared to opaque black first:
     // an image decoder that stops partway through a damaged file (a cut-off
     // EXR or JPEG) fills only the rows it could read, and a reused buffer

@@ -230,6 +230,8 @@ private Q_SLOTS:
     void BrokenFileFirstTakesTheSequenceSize();
     void CutOffStillIsBlackWhereItEnds_data();
     void CutOffStillIsBlackWhereItEnds();
+    void WarmBufferOfAWholeFileNeverShowsInACutOffOne_data();
+    void WarmBufferOfAWholeFileNeverShowsInACutOffOne();
     void FifoAmongTheFilesIsABrokenFile();
     void JpegOutputIsTheSameForEveryWorkerCount();
     void SeekStartsAtTheTargetAndDropsFilesUnderWay();
@@ -241,6 +243,7 @@ void TestImageSequenceDecoder::init()
 {
     Settings::imageSequenceFrameRate = 24.0;
     Settings::imageSequenceThreadCount = 4;
+    Settings::imageSequenceDecoderThreadCount = 1;
     Settings::hardwareRenderingEnabled = true;
 }
 
@@ -378,6 +381,51 @@ void TestImageSequenceDecoder::CutOffStillIsBlackWhereItEnds()
         // The top quarter is the file's own picture, the bottom quarter black.
         QVERIFY(!visit.blackRows.mid(0, 30).contains(true));
         QVERIFY(!visit.blackRows.mid(90).contains(false));
+    }
+}
+
+void TestImageSequenceDecoder::WarmBufferOfAWholeFileNeverShowsInACutOffOne_data()
+{
+    // Each file's picture split among the decoder's slice threads, or not.
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<int>("decoderThreads");
+    for (int threads : {1, 3, 9, 16})
+    {
+        QTest::addRow("EXR, %d decoder threads", threads) << "seq_exr_cut/img.####.exr 1-8" << threads;
+        QTest::addRow("JPEG, %d decoder threads", threads) << "seq_jpg_cut/img.###.jpg 1-8" << threads;
+    }
+}
+
+void TestImageSequenceDecoder::WarmBufferOfAWholeFileNeverShowsInACutOffOne()
+{
+    // One worker decodes file 6, then the cut-off file 7 into the buffer file
+    // 6's picture left warm, then file 8. The first play reads each file
+    // through its demuxer into fresh buffers; the next ones read the known
+    // files whole into reused buffers: the same pictures, and file 7's rows
+    // past its end black rather than file 6's.
+    QFETCH(QString, pattern);
+    QFETCH(int, decoderThreads);
+    Settings::imageSequenceDecoderThreadCount = decoderThreads;
+    Source source(TestMedia::Path(pattern), QString(), QUuid());
+    Player player(&source, 1);
+    QList<QList<Emitted>> plays;
+    for (int play = 0; play < 3; ++play)
+    {
+        player.Play(true, TimeHelpers::FrameToFrameStartTime(5, FRAME_STEP));
+        QCOMPARE(player.Indices(), Range(5, 7));
+        plays << player.frames;
+    }
+    for (QList<Emitted> const& frames : std::as_const(plays))
+    {
+        for (int i = 0; i < 3; ++i)
+        {
+            QCOMPARE(frames.at(i).md5, plays.constFirst().at(i).md5);
+        }
+        Emitted const& cut = frames.at(1);
+        QCOMPARE(cut.blackRows.size(), 120);
+        QVERIFY(!cut.blackRows.mid(0, 30).contains(true));
+        QVERIFY(!cut.blackRows.mid(90).contains(false));
+        QVERIFY(!frames.at(0).blackRows.contains(true) && !frames.at(2).blackRows.contains(true));
     }
 }
 
