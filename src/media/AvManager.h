@@ -93,7 +93,12 @@ public:
     void ToggleLoopState();
     void SetAutoPlayEnabled(bool enabled);
     void SetAudioScrubEnabled(bool enabled);
+    // The volume or mute setting changed: the audio output takes a copy of
+    // them and applies it at once.
     void UpdateVolume();
+    // The volume, mute or backward sound setting may have changed: the audio
+    // output takes a copy of them.
+    void UpdateAudioOutputLevels();
     // Re-opens the default audio output device.
     void ResetAudioOutputDevice();
     // Writes the playback state and the caches' contents to the log.
@@ -145,6 +150,7 @@ Q_SIGNALS:
     void SeekRequested(int id);
     void RefreshCacheRequested(int id);
     void AudioOutputStateUpdated(bool playing, bool forward, long long duration, float speed);
+    void AudioOutputLevelsChanged(AudioOutputLevels levels);
     void AudioPlaybackReadyChanged(bool ready);
     void ResetAudioOutputDeviceRequested();
     void LogAudioOutputInfoRequested();
