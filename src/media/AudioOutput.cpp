@@ -112,18 +112,25 @@ void AudioOutput::Shutdown()
     mDevicesChanged = false;
 }
 
+void AudioOutput::SetLevels(int volume, bool muted)
+{
+    mVolume = volume;
+    mMuted = muted;
+    UpdateVolume();
+}
+
 void AudioOutput::UpdateVolume()
 {
     if (!mSink)
     {
         return;
     }
-    if (Settings::muted)
+    if (mMuted)
     {
         mSink->setVolume(0.0);
         return;
     }
-    mSink->setVolume(QAudio::convertVolume(Settings::volume / 100.0, QAudio::LogarithmicVolumeScale,
+    mSink->setVolume(QAudio::convertVolume(mVolume / 100.0, QAudio::LogarithmicVolumeScale,
                                            QAudio::LinearVolumeScale));
 }
 
@@ -149,12 +156,12 @@ long long AudioOutput::Write(QByteArray const& data)
     {
         return 0;
     }
-    if (Settings::volume < FIRST_BOOSTED_VOLUME || Settings::muted)
+    if (mVolume < FIRST_BOOSTED_VOLUME || mMuted)
     {
         return Written(mDeviceStream->write(data.constData(), size));
     }
     // Above 100 % the sink is at full volume and the rest is a software gain.
-    float const gain = static_cast<float>(Settings::volume / 100.0 * BOOST_FACTOR);
+    float const gain = static_cast<float>(mVolume / 100.0 * BOOST_FACTOR);
     QByteArray boosted(size, Qt::Uninitialized);
     qsizetype const samples = size / static_cast<qsizetype>(sizeof(float));
     for (qsizetype i = 0; i < samples; ++i)

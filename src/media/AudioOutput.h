@@ -23,6 +23,8 @@ public:
 
     bool Start();
     void Shutdown();
+    // The volume (percent) and mute the sink and the software gain follow.
+    void SetLevels(int volume, bool muted);
     void UpdateVolume();
     long long Write(QByteArray const& data);
     void Suspend();
@@ -67,6 +69,9 @@ private:
     // Counts what a write took; returns it.
     long long Written(long long bytes);
 
+    // As the owner last set them (SetLevels).
+    int mVolume = 100;
+    bool mMuted = false;
     QAudioSink* mSink = nullptr;
     QIODevice* mDeviceStream = nullptr;
     QAudioDevice mDevice;

@@ -211,6 +211,12 @@ void AudioOutputManager::SetAudioPlaybackReady(bool ready)
     }
 }
 
+void AudioOutputManager::SetLevels(AudioOutputLevels const& levels)
+{
+    mLevels = levels;
+    mOutput->SetLevels(levels.volume, levels.muted);
+}
+
 void AudioOutputManager::UpdateAudioOutputState(bool playing, bool forward, long long scrubDuration, float speed)
 {
     WakeTicks();
@@ -337,7 +343,7 @@ void AudioOutputManager::LogInfo()
 
 bool AudioOutputManager::ReadsAudio() const
 {
-    return mScrubDuration >= 0 || mForward || Settings::audioOnBackwardsPlayback;
+    return mScrubDuration >= 0 || mForward || mLevels.soundBackward;
 }
 
 bool AudioOutputManager::PrepareOutput()

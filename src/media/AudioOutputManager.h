@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/AudioOutputLevels.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -47,6 +49,9 @@ public Q_SLOTS:
     void TakeHandedOverTimeline();
     void SetAudioPlaybackReady(bool ready);
     void UpdateAudioOutputState(bool playing, bool forward, long long scrubDuration, float speed);
+    // The volume, mute and backward sound, copied from the settings on the
+    // main thread.
+    void SetLevels(AudioOutputLevels const& levels);
     void ClearAndResetAudioData();
     void ResetAudioOutputDevice(QString const& reason);
     void ResetAudioData();
@@ -113,6 +118,7 @@ private:
     qsizetype mScrubPadding = 0;
     bool mPlaying = false;
     bool mForward = true;
+    AudioOutputLevels mLevels;
     bool mPlaybackReady = false;
     AudioStretcher* mStretcher = nullptr;
     long long mSyncBase = 0;

@@ -138,6 +138,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     if (type == AvWorkerTaskType::AudioOutput)
     {
         task->audioTimeline = mAudioTimeline;
+        task->audioLevels = AudioOutputLevels::FromSettings();
     }
     else if (type == AvWorkerTaskType::DecodeVideo || type == AvWorkerTaskType::DecodeAudio)
     {
@@ -161,6 +162,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
         // next tick.
         connect(this, &AvManager::PrimaryTimelineChanged, worker, &AvWorker::SetAudioPlaybackTimeline);
         connect(this, &AvManager::AudioOutputStateUpdated, worker, &AvWorker::UpdateAudioOutputState);
+        connect(this, &AvManager::AudioOutputLevelsChanged, worker, &AvWorker::SetAudioOutputLevels);
         connect(this, &AvManager::AudioPlaybackReadyChanged, worker, &AvWorker::SetAudioPlaybackReady);
         connect(this, &AvManager::ResetAudioOutputDeviceRequested, worker, &AvWorker::ResetAudioOutputDevice);
         connect(this, &AvManager::LogAudioOutputInfoRequested, worker, &AvWorker::LogAudioOutputInfo);
@@ -1642,8 +1644,14 @@ void AvManager::SetAudioScrubEnabled(bool enabled)
     mPlaybackManager->SetAudioScrubEnabled(enabled);
 }
 
+void AvManager::UpdateAudioOutputLevels()
+{
+    emit AudioOutputLevelsChanged(AudioOutputLevels::FromSettings());
+}
+
 void AvManager::UpdateVolume()
 {
+    UpdateAudioOutputLevels();
     emit AudioOutputStateUpdated(IsPlaying(), IsPlayForward(), -1, PlaybackSpeed());
 }
 

@@ -93,7 +93,12 @@ public:
     void ToggleLoopState();
     void SetAutoPlayEnabled(bool enabled);
     void SetAudioScrubEnabled(bool enabled);
+    // The volume or mute setting changed: the audio output takes a copy of
+    // them and applies it at once.
     void UpdateVolume();
+    // The volume, mute or backward sound setting may have changed: the audio
+    // output takes a copy of them.
+    void UpdateAudioOutputLevels();
     // Re-opens the default audio output device.
     void ResetAudioOutputDevice();
     // Writes the playback state and the caches' contents to the log.
@@ -151,6 +156,7 @@ Q_SIGNALS:
     void SeekRequested(int id);
     void RefreshCacheRequested(int id);
     void AudioOutputStateUpdated(bool playing, bool forward, long long duration, float speed);
+    void AudioOutputLevelsChanged(AudioOutputLevels levels);
     void AudioPlaybackReadyChanged(bool ready);
     void ResetAudioOutputDeviceRequested();
     void LogAudioOutputInfoRequested();
@@ -258,47 +264,17 @@ private:
     void ReleaseUnusedObjects();
     static bool IsDecodeTask(AvWorkerProperties const* record);
 
+    // Every field below belongs to the main thread and is guarded by it alone,
+    // except where a group says otherwise.
+
+    // Tasks: the worker records by state, their ids, and the waits for their
+    // ends.
     QList<AvWorkerProperties*> mActiveWorkers;
     QList<AvWorkerProperties*> mExpiredWorkers;
     // Abandoned parses and tasks that outlived a wait for their end, out of
     // every count until their threads finish.
     QList<AvWorkerProperties*> mDetachedWorkers;
-    // Objects taken over by ReleaseWhenUnused, each with the ids of the
-    // tasks that ran when it came.
-    struct PendingRelease
-    {
-        QObject* object;
-        QSet<int> workerIds;
-    };
-    QList<PendingRelease> mPendingReleases;
-    PlaybackManager* mPlaybackManager;
-    DecodeBias mDecodeBias = DecodeBias::None;
-    Timeline* mPrimaryTimeline = nullptr;
-    bool mPrimaryDecodeTrackUpdatePending = false;
-    // Decode workers whose new decode track has not been confirmed yet.
-    QSet<int> mDecodeTrackUpdateWorkerIds;
-    int mLastPlaybackFrame = -1;
-    // Bookmarks-only play: the bookmarked frame the clock waits on until its
-    // picture is delivered (-1 for none) and since when (AvGetTime).
-    int mSteppedHoldFrame = -1;
-    long long mSteppedHoldSince = 0;
-    // Main thread, like the clock. A seek found a decode cache without its
-    // time, and no tick since found every cache ready: the clock waits for
-    // the pictures of the new time.
-    bool mSeekUnderway = false;
-    // Main thread. The clock stands on a time the user sought, not a loop's
-    // wrap, and its picture has not been delivered yet.
-    bool mSoughtByUser = false;
-    // Main thread. The user sought the clock's time and the picture on
-    // screen does not cover it yet: the time told stays on that picture.
-    // A newer seek takes over; a picture covering the clock's time, a null
-    // delivery (past the end), no picture at all or a new primary timeline
-    // ends it.
-    bool mPictureAwaited = false;
-    ExportProperties* mCurrentExport = nullptr;
-    int mAudioExportWorkerId = -1;
-    int mVideoExportWorkerId = -1;
-    bool mNotSwitchingTimelines = true;
+    int mNextWorkerId = 0;
     int mAudioOutputWorkerId = -1;
     bool mShuttingDownAllWorkers = false;
     bool mWaitingForWorkers = false;
@@ -307,12 +283,42 @@ private:
     // thread sleeps on it in WaitForWorkers. Shared, so that a worker left
     // running past this object's end still has it; guards itself.
     std::shared_ptr<DecodeCommandInbox> mWorkerNews = std::make_shared<DecodeCommandInbox>();
+
+    // The primary timeline and the decode tracks its tasks follow.
+    Timeline* mPrimaryTimeline = nullptr;
+    bool mNotSwitchingTimelines = true;
+    bool mPrimaryDecodeTrackUpdatePending = false;
+    // Decode workers whose new decode track has not been confirmed yet.
+    QSet<int> mDecodeTrackUpdateWorkerIds;
     // The timeline the audio output plays; once set there, the audio output
     // reads the previous primary timeline no more (see AudioOutputTimeline).
+    // Shared with the audio thread, which it guards itself.
     std::shared_ptr<AudioOutputTimeline> mAudioTimeline = std::make_shared<AudioOutputTimeline>();
-    int mNextWorkerId = 0;
     // Main thread; handed to each video decode task's inbox (see HoldFillAhead).
     bool mFillAheadHeld = false;
+
+    // The clock hand-off: the playback clock, what it waits on and the time
+    // told to the viewers.
+    PlaybackManager* mPlaybackManager;
+    DecodeBias mDecodeBias = DecodeBias::None;
+    int mLastPlaybackFrame = -1;
+    // Bookmarks-only play: the bookmarked frame the clock waits on until its
+    // picture is delivered (-1 for none) and since when (AvGetTime).
+    int mSteppedHoldFrame = -1;
+    long long mSteppedHoldSince = 0;
+    // A seek found a decode cache without its time, and no tick since found
+    // every cache ready: the clock waits for the pictures of the new time.
+    bool mSeekUnderway = false;
+    // The clock stands on a time the user sought, not a loop's wrap, and its
+    // picture has not been delivered yet.
+    bool mSoughtByUser = false;
+    // The user sought the clock's time and the picture on screen does not
+    // cover it yet: the time told stays on that picture. A newer seek takes
+    // over; a picture covering the clock's time, a null delivery (past the
+    // end), no picture at all or a new primary timeline ends it.
+    bool mPictureAwaited = false;
+
+    // Parses: those waiting their turn, and the whole reads behind them.
     QList<QPointer<Timeline>> mPendingParses;
     // The whole reads behind parses, by id, with the source each is for.
     struct RestartCheckRecord
@@ -324,6 +330,22 @@ private:
     int mNextRestartCheckId = 0;
     // Sources whose restart was found and not yet told of.
     QList<QPointer<Source>> mRestartsFound;
+
+    // Exports: the one running and its two tasks.
+    ExportProperties* mCurrentExport = nullptr;
+    int mAudioExportWorkerId = -1;
+    int mVideoExportWorkerId = -1;
+
+    // Memory: frames and objects released once no task can use them, and
+    // picture memory given back after decoding stops.
+    // Objects taken over by ReleaseWhenUnused, each with the ids of the
+    // tasks that ran when it came.
+    struct PendingRelease
+    {
+        QObject* object;
+        QSet<int> workerIds;
+    };
+    QList<PendingRelease> mPendingReleases;
     QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
     QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
     QTimer mDeferredDeleteTimer;

@@ -179,6 +179,7 @@ void AvWorker::InitializeAudioOutput()
     if (!mAudioOutputManager)
     {
         mAudioOutputManager = new AudioOutputManager(mTask->timeline, this);
+        mAudioOutputManager->SetLevels(mTask->audioLevels);
         if (mTask->audioTimeline)
         {
             mAudioOutputManager->SetTimelineHandover(mTask->audioTimeline);
@@ -215,6 +216,14 @@ void AvWorker::UpdateAudioOutputState(bool playing, bool forward, long long dura
     if (mAudioOutputManager)
     {
         mAudioOutputManager->UpdateAudioOutputState(playing, forward, duration, speed);
+    }
+}
+
+void AvWorker::SetAudioOutputLevels(AudioOutputLevels levels)
+{
+    if (mAudioOutputManager)
+    {
+        mAudioOutputManager->SetLevels(levels);
     }
 }
 

@@ -46,6 +46,7 @@ public Q_SLOTS:
 
     void SetAudioPlaybackTimeline(Timeline* timeline);
     void UpdateAudioOutputState(bool playing, bool forward, long long duration, float speed);
+    void SetAudioOutputLevels(AudioOutputLevels levels);
     void SetAudioPlaybackReady(bool ready);
     void ResetAudioOutputDevice();
     void LogAudioOutputInfo();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AudioOutputLevels.h"
 #include "media/AudioOutputTimeline.h"
 #include "media/AvWorkerTaskType.h"
 #include "media/DecodeCommandInbox.h"
@@ -24,6 +25,9 @@ struct AvWorkerTask
     std::shared_ptr<DecodeCommandInbox> inbox = std::make_shared<DecodeCommandInbox>();
     // The audio output only: where the front hands over the timeline to play.
     std::shared_ptr<AudioOutputTimeline> audioTimeline;
+    // The audio output only: the levels it starts at; later ones come
+    // through its commands.
+    AudioOutputLevels audioLevels;
     // A parse only: the whole read its spot scan still owes, set by the
     // worker before it reports the task completed and taken by the front
     // once that report arrives.

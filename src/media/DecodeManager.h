@@ -198,16 +198,26 @@ private:
     bool SleepsUntilPosted() const;
     void DeleteRetiredTracks();
 
-    // Never null; replaced only before StartDecoding. Posted to from any
-    // thread (the inbox guards itself), waited on by the decode thread.
+    // The command path. Never null; replaced only before StartDecoding.
+    // Posted to from any thread (the inbox guards itself), waited on by the
+    // decode thread.
     std::shared_ptr<DecodeCommandInbox> mInbox;
-    // Everything below belongs to the decode thread.
+    // Every field below belongs to the decode thread; no lock guards them.
+    // The posts taken so far, and what the last WaitForCommand found with
+    // the generation then.
     unsigned long long mSeenGeneration = 0;
-    // What the last WaitForCommand found, and the generation then.
     PassState mLastWaitState {};
     unsigned long long mLastWaitGeneration = ~0ULL;
+
+    // The task: the timeline decoded, its kind and the timeline's decode
+    // state taken with the track.
     Timeline* mTimeline = nullptr;
     bool mDecoding = false;
+    bool mExportMode = false;
+    long long mTimelineEndTime = 0;
+    bool mUseSourceAudioDelay = true;
+
+    // The track and its clip being decoded.
     Track* mDecodeTrack = nullptr;
     // Replaced copies stay alive until no clip loop can still use one of
     // their clips.
@@ -216,19 +226,32 @@ private:
     bool mClipActive = false;
     // Something of the current clip reached the cache.
     bool mClipCached = false;
+    long long mAudioDelay = 0;
+    // Files that failed to open, by path, with their FileState then.
+    QHash<QString, QString> mFailedFiles;
+
+    // The decoders, the kind running and its direction.
     DecodeType mDecodeType = DecodeType::None;
     bool mForward = true;
+    AudioDecoder* mAudioDecoder = nullptr;
+    VideoDecoder* mVideoDecoder = nullptr;
+    ImageSequenceDecoder* mImageSequenceDecoder = nullptr;
+
+    // Seeks and restarts of the decoder.
     long long mSeekTime = -1;   // source time of the current clip the decoder starts at
     long long mSeekTarget = -1; // playback time of the seek in progress
     bool mRestartPending = false;
     unsigned int mRestartCount = 0;
     bool mSeekPending = false;
+    // Going forward, the source time the movie decoder was last sought to,
+    // until the first picture since then came; -1 otherwise.
+    long long mSoughtTime = -1;
+
     // The fill of the loop range's start in front of the cache (see
     // StartLoopStartFill), with its held picture.
     LoopStartFill mLoopStartFill;
-    AudioDecoder* mAudioDecoder = nullptr;
-    VideoDecoder* mVideoDecoder = nullptr;
-    ImageSequenceDecoder* mImageSequenceDecoder = nullptr;
+
+    // Pictures placed in the cache and handed to the viewer.
     // Going forward, the latest picture waits for the next one: when that
     // one starts on the same timeline frame, it covers that frame instead.
     std::shared_ptr<VideoFrame> mHeldPicture;
@@ -237,17 +260,7 @@ private:
     // one; the lowest int when none was placed since the held run began
     // (after a seek, a restart or the end of a clip).
     int mPictureIndexBeforeHeld = 0;
-    // Going forward, the source time the movie decoder was last sought to,
-    // until the first picture since then came; -1 otherwise.
-    long long mSoughtTime = -1;
     std::shared_ptr<VideoFrame> mLastShownFrame;
     int mLastShownPlaybackFrame = -1;
-    long long mAudioDelay = 0;
-    // Of the timeline's decode state taken with the track (decode thread).
-    long long mTimelineEndTime = 0;
-    bool mUseSourceAudioDelay = true;
-    bool mExportMode = false;
     QList<std::shared_ptr<VideoFrame>> mFrameList;
-    // Files that failed to open, by path, with their FileState then.
-    QHash<QString, QString> mFailedFiles;
 };

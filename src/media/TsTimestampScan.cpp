@@ -529,24 +529,78 @@ std::vector<Verdict> ScanWhole(Layout const& layout, std::vector<int> const& pid
     return Merge(ordered, pids.size(), true);
 }
 
-// Spots spread over the file, and more between two of them wherever the
-// timestamps advance at an odd pace, down to whole stretches read. Nothing
-// when that would read too much of the file: it is then read whole.
-std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<int> const& pids,
-                                              std::function<bool()> const& stopRequested)
+// A stretch between two spots not read whole, each stream's pace across
+// it in ticks a byte (none where a spot on either side holds no timestamp
+// of it: odd).
+struct Stretch
 {
-    long long const packets = (layout.size - layout.firstSync) / layout.packetSize;
+    long long begin = 0;
+    long long end = 0;
+    bool odd = false;
+    std::vector<std::optional<double>> paces;
+};
+
+// Spots spread over the file, and more between two of them wherever the
+// timestamps advance at an odd pace, down to whole stretches read.
+class SpotScan
+{
+public:
+    SpotScan(Layout const& layout, std::vector<int> const& pids, std::function<bool()> const& stopRequested)
+        : mLayout(layout), mPids(pids), mStopRequested(stopRequested),
+          mPackets((layout.size - layout.firstSync) / layout.packetSize)
+    {
+    }
+
+    // Nothing when the spots would read too much of the file: it is then
+    // read whole.
+    std::optional<std::vector<Verdict>> Run()
+    {
+        ReadFirstSpots();
+        long long const budget = std::max(4 * mRead, 4 * WHOLE_STRETCH_BYTES);
+        for (;;)
+        {
+            std::vector<Verdict> const verdicts = MergeSpots();
+            bool const settled = std::none_of(verdicts.cbegin(), verdicts.cend(),
+                                              [](Verdict verdict) { return verdict == Verdict::Steady; });
+            if (settled || (mStopRequested && mStopRequested()))
+            {
+                return settled ? verdicts : std::vector<Verdict>(mPids.size(), Verdict::Unknown);
+            }
+            std::vector<Stretch> stretches = StretchesBetweenSpots(verdicts);
+            MarkOddPaces(stretches);
+            bool narrowed = false;
+            for (Stretch const& stretch : stretches)
+            {
+                if (!stretch.odd)
+                {
+                    continue;
+                }
+                if (mRead > budget)
+                {
+                    return std::nullopt;
+                }
+                narrowed = true;
+                NarrowStretch(stretch);
+            }
+            if (!narrowed)
+            {
+                return verdicts;
+            }
+        }
+    }
+
+private:
     // The packet boundary at or before a byte.
-    auto const boundary = [&layout, packets](long long at) {
-        long long const index = std::clamp<long long>((at - layout.firstSync) / layout.packetSize, 0, packets);
-        return layout.firstSync + index * layout.packetSize;
-    };
-    // The spots read so far, by where they begin.
-    std::map<long long, PartResult> spots;
-    long long read = 0;
+    long long Boundary(long long at) const
+    {
+        long long const index = std::clamp<long long>((at - mLayout.firstSync) / mLayout.packetSize, 0, mPackets);
+        return mLayout.firstSync + index * mLayout.packetSize;
+    }
+
     // A spot from begin, up to limit at most; a whole one reads every packet
     // up to limit.
-    auto const scanSpot = [&](long long begin, long long limit, bool whole) {
+    PartResult ScanSpot(long long begin, long long limit, bool whole) const
+    {
         PartBounds bounds;
         bounds.begin = begin;
         bounds.limit = limit;
@@ -555,86 +609,79 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
         bounds.readBytes = whole && limit - begin > SPOT_BYTES ? READ_BYTES : SPOT_BYTES;
         // Past its first read, a spot mostly lacks the end of one header.
         bounds.moreBytes = whole ? bounds.readBytes : SPOT_MORE_BYTES;
-        return ScanPart(layout.descriptor, layout.size, pids, layout.packetSize, bounds, stopRequested);
-    };
-    auto const readSpot = [&](long long begin, long long limit, bool whole) {
-        PartResult result = scanSpot(begin, limit, whole);
-        read += result.read;
-        spots[begin] = std::move(result);
-    };
-
-    int const count = static_cast<int>(std::clamp<long long>(layout.size / SPOT_SPACING, 2, MAX_SPOTS));
-    std::vector<long long> begins;
-    for (int k = 0; k + 1 < count; ++k)
-    {
-        begins.push_back(layout.firstSync + packets * k / (count - 1) * layout.packetSize);
+        return ScanPart(mLayout.descriptor, mLayout.size, mPids, mLayout.packetSize, bounds, mStopRequested);
     }
-    // The last spot reads the end of the file.
-    begins.push_back(std::max(begins.back() + layout.packetSize, boundary(layout.size - SPOT_BYTES)));
-    // The first spots are read by a few threads side by side: from a disk
-    // or a share, reads at places far apart take more waiting than work.
-    std::vector<PartResult> first(begins.size());
-    auto const readFirst = [&](size_t thread, size_t threads) {
-        for (size_t k = thread; k < begins.size(); k += threads)
+
+    void ReadSpot(long long begin, long long limit, bool whole)
+    {
+        PartResult result = ScanSpot(begin, limit, whole);
+        mRead += result.read;
+        mSpots[begin] = std::move(result);
+    }
+
+    // The first spots, spread evenly, the last reading the end of the file.
+    // They are read by a few threads side by side: from a disk or a share,
+    // reads at places far apart take more waiting than work.
+    void ReadFirstSpots()
+    {
+        int const count = static_cast<int>(std::clamp<long long>(mLayout.size / SPOT_SPACING, 2, MAX_SPOTS));
+        std::vector<long long> begins;
+        for (int k = 0; k + 1 < count; ++k)
         {
-            bool const last = k + 1 == begins.size();
-            first[k] = scanSpot(begins[k], last ? layout.size : begins[k + 1], last);
+            begins.push_back(mLayout.firstSync + mPackets * k / (count - 1) * mLayout.packetSize);
         }
-    };
-    size_t const threads = std::min<size_t>(SPOT_THREADS, begins.size());
-    std::vector<std::thread> readers;
-    for (size_t thread = 1; thread < threads; ++thread)
-    {
-        readers.emplace_back(readFirst, thread, threads);
+        begins.push_back(std::max(begins.back() + mLayout.packetSize, Boundary(mLayout.size - SPOT_BYTES)));
+        std::vector<PartResult> first(begins.size());
+        auto const readFirst = [&](size_t thread, size_t threads) {
+            for (size_t k = thread; k < begins.size(); k += threads)
+            {
+                bool const last = k + 1 == begins.size();
+                first[k] = ScanSpot(begins[k], last ? mLayout.size : begins[k + 1], last);
+            }
+        };
+        size_t const threads = std::min<size_t>(SPOT_THREADS, begins.size());
+        std::vector<std::thread> readers;
+        for (size_t thread = 1; thread < threads; ++thread)
+        {
+            readers.emplace_back(readFirst, thread, threads);
+        }
+        readFirst(0, threads);
+        for (std::thread& reader : readers)
+        {
+            reader.join();
+        }
+        for (size_t k = 0; k < begins.size(); ++k)
+        {
+            mRead += first[k].read;
+            mSpots[begins[k]] = std::move(first[k]);
+        }
     }
-    readFirst(0, threads);
-    for (std::thread& reader : readers)
-    {
-        reader.join();
-    }
-    for (size_t k = 0; k < begins.size(); ++k)
-    {
-        read += first[k].read;
-        spots[begins[k]] = std::move(first[k]);
-    }
-    long long const budget = std::max(4 * read, 4 * WHOLE_STRETCH_BYTES);
 
-    for (;;)
+    std::vector<Verdict> MergeSpots() const
     {
         std::vector<PartResult const*> ordered;
-        for (auto const& [begin, spot] : spots)
+        for (auto const& [begin, spot] : mSpots)
         {
             ordered.push_back(&spot);
         }
-        std::vector<Verdict> const verdicts = Merge(ordered, pids.size(), false);
-        bool const settled = std::none_of(verdicts.cbegin(), verdicts.cend(),
-                                          [](Verdict verdict) { return verdict == Verdict::Steady; });
-        if (settled || (stopRequested && stopRequested()))
-        {
-            return settled ? verdicts : std::vector<Verdict>(pids.size(), Verdict::Unknown);
-        }
+        return Merge(ordered, mPids.size(), false);
+    }
 
-        // The stretches between two spots not read whole, each stream's
-        // pace across them in ticks a byte (none where a spot on either side
-        // holds no timestamp of it: odd), and each stream's usual pace.
-        struct Stretch
-        {
-            long long begin = 0;
-            long long end = 0;
-            bool odd = false;
-            std::vector<std::optional<double>> paces;
-        };
+    // The stretches between two spots not read whole, with the pace of each
+    // stream still steady across them.
+    std::vector<Stretch> StretchesBetweenSpots(std::vector<Verdict> const& verdicts) const
+    {
         std::vector<Stretch> stretches;
-        std::vector<std::vector<double>> paces(pids.size());
-        for (auto at = spots.cbegin(); std::next(at) != spots.cend(); ++at)
+        for (auto at = mSpots.cbegin(); std::next(at) != mSpots.cend(); ++at)
         {
             auto const next = std::next(at);
             if (at->second.covered >= next->first)
             {
                 continue;
             }
-            Stretch stretch {at->second.covered, next->first, false, std::vector<std::optional<double>>(pids.size())};
-            for (size_t i = 0; i < pids.size(); ++i)
+            Stretch stretch {at->second.covered, next->first, false,
+                             std::vector<std::optional<double>>(mPids.size())};
+            for (size_t i = 0; i < mPids.size(); ++i)
             {
                 PidState const& before = at->second.states[i];
                 PidState const& after = next->second.states[i];
@@ -649,50 +696,65 @@ std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<
                 }
                 stretch.paces[i] = static_cast<double>(WrappedDifference(after.first, before.latest)) /
                                    static_cast<double>(after.firstAt - before.latestAt);
-                paces[i].push_back(*stretch.paces[i]);
             }
             stretches.push_back(std::move(stretch));
         }
-        for (size_t i = 0; i < pids.size(); ++i)
+        return stretches;
+    }
+
+    // A stretch is odd too where a stream's pace across it is far from that
+    // stream's usual pace (the median over the stretches).
+    void MarkOddPaces(std::vector<Stretch>& stretches) const
+    {
+        for (size_t i = 0; i < mPids.size(); ++i)
         {
-            if (paces[i].empty())
+            std::vector<double> paces;
+            for (Stretch const& stretch : stretches)
+            {
+                if (stretch.paces[i])
+                {
+                    paces.push_back(*stretch.paces[i]);
+                }
+            }
+            if (paces.empty())
             {
                 continue;
             }
-            std::nth_element(paces[i].begin(), paces[i].begin() + paces[i].size() / 2, paces[i].end());
-            double const usual = paces[i][paces[i].size() / 2];
+            std::nth_element(paces.begin(), paces.begin() + paces.size() / 2, paces.end());
+            double const usual = paces[paces.size() / 2];
             for (Stretch& stretch : stretches)
             {
                 std::optional<double> const pace = stretch.paces[i];
                 stretch.odd = stretch.odd || (pace && (*pace > FAST_PACE * usual || *pace < SLOW_PACE * usual));
             }
         }
-        bool narrowed = false;
-        for (Stretch const& stretch : stretches)
+    }
+
+    // A short stretch is read whole; a longer one gets a spot at its middle.
+    void NarrowStretch(Stretch const& stretch)
+    {
+        if (stretch.end - stretch.begin <= WHOLE_STRETCH_BYTES)
         {
-            if (!stretch.odd)
-            {
-                continue;
-            }
-            if (read > budget)
-            {
-                return std::nullopt;
-            }
-            narrowed = true;
-            if (stretch.end - stretch.begin <= WHOLE_STRETCH_BYTES)
-            {
-                readSpot(stretch.begin, stretch.end, true);
-            }
-            else
-            {
-                readSpot(boundary(stretch.begin + (stretch.end - stretch.begin) / 2), stretch.end, false);
-            }
+            ReadSpot(stretch.begin, stretch.end, true);
         }
-        if (!narrowed)
+        else
         {
-            return verdicts;
+            ReadSpot(Boundary(stretch.begin + (stretch.end - stretch.begin) / 2), stretch.end, false);
         }
     }
+
+    Layout const& mLayout;
+    std::vector<int> const& mPids;
+    std::function<bool()> const& mStopRequested;
+    long long const mPackets;
+    std::map<long long, PartResult> mSpots; // the spots read so far, by where they begin
+    long long mRead = 0;                    // bytes read by them
+};
+
+std::optional<std::vector<Verdict>> ScanSpots(Layout const& layout, std::vector<int> const& pids,
+                                              std::function<bool()> const& stopRequested)
+{
+    return SpotScan(layout, pids, stopRequested).Run();
 }
 
 // A file as it stands: device, inode, size and time of the last change.

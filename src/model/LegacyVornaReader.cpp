@@ -314,8 +314,7 @@ void LegacyVornaReader::ReadSources(QJsonDocument const& document, QList<QJsonOb
         placed.insert(QStringLiteral("_id"), Format::IdString(data.id));
         objects.append(placed);
     }
-    mProject.AddParseListToQueue();
-    mProject.WaitForParseQueue();
+    mProject.ParseQueue().ParseAdded();
     for (ParseSourceData const& data : std::as_const(records))
     {
         TimelineItem* item = mProject.SourceTimelines().value(data.id);

@@ -140,8 +140,7 @@ bool LegacyYarvReader::Read(QSettings& file, BookmarkFileLists const& lists)
     data.expandParent = false;
     data.addToRecentFiles = false;
     mProject.AddSourceTimeline(data);
-    mProject.AddParseListToQueue();
-    mProject.WaitForParseQueue();
+    mProject.ParseQueue().ParseAdded();
     TimelineItem* item = data.id.isNull() ? nullptr : mProject.SourceTimelines().value(data.id);
     if (item && item->TimelinePtr())
     {

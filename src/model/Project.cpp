@@ -1,7 +1,6 @@
 #include "model/Project.h"
 
 #include "app/FileHelpers.h"
-#include "app/FileWrite.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvHelpers.h"
@@ -21,23 +20,18 @@
 #include "model/Track.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
-#include <cerrno>
-#include <optional>
-
-int Project::sParseTimeoutMs = Project::DEFAULT_PARSE_TIMEOUT_MS;
 
 Project::Project(QObject* parent)
     : QObject(parent)
     , mFileWatcher(new QFileSystemWatcher(this))
+    , mParseQueue(*this)
 {
     mTopLevelFolders.append(new FolderItem(FolderItemType::ProjectFolder, Settings::projectFolderName, this));
     mTopLevelFolders.append(new FolderItem(FolderItemType::SourcesFolder, Settings::sourcesFolderName, this));
@@ -66,20 +60,9 @@ Project::Project(QObject* parent)
     }
     SetTimeControlFrameOffset(Settings::defaultTimeControlFrameOffset);
     connect(mFileWatcher, &QFileSystemWatcher::fileChanged, this, &Project::ReloadWatchedSource);
-
-    mParseTimer.setSingleShot(true);
-    connect(&mParseTimer, &QTimer::timeout, this, &Project::OnParseTimeout);
 }
 
-Project::~Project()
-{
-    // Wake any wait still spinning, so it does not outlive the project.
-    for (QEventLoop* loop : std::as_const(mParseWaitLoops))
-    {
-        loop->quit();
-    }
-    ClearPendingBookmarks();
-}
+Project::~Project() = default;
 
 void Project::ReleaseItem(ProjectItem* item)
 {
@@ -101,14 +84,19 @@ void Project::SetItemReleaser(std::function<void(ProjectItem*)> releaser)
     mItemReleaser = std::move(releaser);
 }
 
+bool Project::HasItemReleaser() const
+{
+    return static_cast<bool>(mItemReleaser);
+}
+
 void Project::SetParseTimeout(int milliseconds)
 {
-    sParseTimeoutMs = std::max(milliseconds, 1);
+    SourceParseQueue::SetTimeout(milliseconds);
 }
 
 int Project::ParseTimeout()
 {
-    return sParseTimeoutMs;
+    return SourceParseQueue::Timeout();
 }
 
 // ---- Settings kept in Settings ----
@@ -142,29 +130,7 @@ void Project::SetSourceRootDirPath(QString const& path, bool relink)
         emit SourceRootDirPathChanged(path);
         return;
     }
-    QList<QUuid> missing;
-    for (TimelineItem* item : std::as_const(mSourceTimelines))
-    {
-        Source const* source = item->SourcePtr();
-        if (source && source->ErrorCode() == 1)
-        {
-            missing.append(item->Id());
-        }
-    }
-    for (QUuid const& id : std::as_const(missing))
-    {
-        TimelineItem* item = mSourceTimelines.value(id);
-        if (!item || !item->SourcePtr())
-        {
-            continue;
-        }
-        QString const absolute = FileHelpers::AbsoluteSourcePath(item->SourcePtr()->RelativeMediaPath());
-        QList<QString> paths;
-        if (FileHelpers::ParseMediaPath(absolute, paths) && !paths.isEmpty())
-        {
-            ReplaceSource(item, paths);
-        }
-    }
+    mParseQueue.RelinkMissingSources();
     UpdateSourceRelativePaths();
     emit SourceRootDirPathChanged(path);
 }
@@ -437,13 +403,13 @@ void Project::OnTimelineUpdated(QUuid const& id)
 void Project::ConnectSourceTimelineItem(TimelineItem* item)
 {
     connect(item, &TimelineItem::TimelineUpdated, this, &Project::OnTimelineUpdated, Qt::UniqueConnection);
-    connect(item, &TimelineItem::SourceParsed, this, &Project::OnSourceParsed, Qt::UniqueConnection);
+    connect(item, &TimelineItem::SourceParsed, &mParseQueue, &SourceParseQueue::OnSourceParsed, Qt::UniqueConnection);
 }
 
 void Project::DisconnectSourceTimelineItem(TimelineItem* item)
 {
     disconnect(item, &TimelineItem::TimelineUpdated, this, &Project::OnTimelineUpdated);
-    disconnect(item, &TimelineItem::SourceParsed, this, &Project::OnSourceParsed);
+    disconnect(item, &TimelineItem::SourceParsed, &mParseQueue, &SourceParseQueue::OnSourceParsed);
 }
 
 void Project::AddSourceTimeline(ParseSourceData& data)
@@ -471,7 +437,7 @@ void Project::AddSourceTimeline(ParseSourceData& data)
     {
         folder->SetExpanded(true);
     }
-    mNewParseList.append(ParseListEntry {item, data, false});
+    mParseQueue.Add(ParseListEntry {item, data, false});
 }
 
 void Project::AddSourceTimelines(QList<ParseSourceData>& dataList)
@@ -480,494 +446,7 @@ void Project::AddSourceTimelines(QList<ParseSourceData>& dataList)
     {
         AddSourceTimeline(data);
     }
-    AddParseListToQueue();
-    WaitForParseQueue();
-}
-
-void Project::WaitForParseQueue()
-{
-    // A call made while another waits (a reload during a parse) adds its batch
-    // to the same queue and waits with it.
-    if (mParseWaitDepth++ == 0)
-    {
-        mSourceParsingInProgress = true;
-        emit ParseSourceActiveStateChanged(true);
-    }
-    if (!ParseQueueEmpty())
-    {
-        // A nested loop, because adding sources returns only once they are
-        // parsed (importing a file, opening a project: their callers go on
-        // with the parsed sources) while the parse results arrive as queued
-        // calls on this thread. It spins no time slice: CheckParseQueueDrained
-        // quits it the moment the last batch is finished, and the parse timer
-        // fails a batch that makes no progress, so it always ends. The user
-        // interface takes no input meanwhile (ParseSourceActiveStateChanged).
-        QPointer<Project> self(this);
-        QEventLoop loop;
-        mParseWaitLoops.append(&loop);
-        loop.exec();
-        if (!self)
-        {
-            return;
-        }
-        mParseWaitLoops.removeOne(&loop);
-    }
-    if (--mParseWaitDepth == 0)
-    {
-        mSourceParsingInProgress = false;
-        emit ParseSourceActiveStateChanged(false);
-    }
-}
-
-bool Project::ParseQueueEmpty() const
-{
-    return mActiveParseList.isEmpty() && mParseWaitQueue.isEmpty();
-}
-
-void Project::CheckParseQueueDrained()
-{
-    if (!ParseQueueEmpty())
-    {
-        return;
-    }
-    mParseTimer.stop();
-    for (QEventLoop* loop : std::as_const(mParseWaitLoops))
-    {
-        loop->quit();
-    }
-}
-
-void Project::AddParseListToQueue()
-{
-    if (mNewParseList.isEmpty())
-    {
-        return;
-    }
-    mParseWaitQueue.append(mNewParseList);
-    mNewParseList.clear();
-    ProcessWaitForParseQueue();
-}
-
-void Project::ProcessWaitForParseQueue()
-{
-    if (mParseWaitQueue.isEmpty() || !mActiveParseList.isEmpty())
-    {
-        CheckParseQueueDrained();
-        return;
-    }
-    mActiveParseList = mParseWaitQueue.takeFirst();
-    mParseTimer.start(sParseTimeoutMs);
-    // An engine may answer at once, finishing entries while this loop runs:
-    // ask only for entries that are still waiting.
-    QList<QPointer<TimelineItem>> items;
-    for (ParseListEntry const& entry : std::as_const(mActiveParseList))
-    {
-        items.append(entry.item);
-    }
-    for (QPointer<TimelineItem> const& item : std::as_const(items))
-    {
-        bool const waiting = item && std::any_of(mActiveParseList.cbegin(), mActiveParseList.cend(),
-                                                 [&item](ParseListEntry const& entry) {
-                                                     return entry.item == item && !entry.parsed;
-                                                 });
-        if (waiting)
-        {
-            emit ParseSourceRequested(item);
-        }
-    }
-}
-
-void Project::OnSourceParsed(QUuid const& id)
-{
-    if (mActiveParseList.isEmpty())
-    {
-        Logger::GetInstance()->Error(QStringLiteral("Sourced parsed when active parsing list is empty."));
-        ProcessWaitForParseQueue();
-        return;
-    }
-    auto entry = std::find_if(mActiveParseList.begin(), mActiveParseList.end(),
-                              [&id](ParseListEntry const& e) { return e.item->Id() == id && !e.parsed; });
-    if (entry == mActiveParseList.end())
-    {
-        ProcessWaitForParseQueue();
-        return;
-    }
-    entry->parsed = true;
-    // Progress: the time-out counts from the last finished parse.
-    mParseTimer.start(sParseTimeoutMs);
-    UpdateActiveParsingList();
-    ProcessWaitForParseQueue();
-}
-
-void Project::OnParseTimeout()
-{
-    if (mActiveParseList.isEmpty())
-    {
-        return;
-    }
-    // Every source of the batch still unparsed fails; the parsed ones behind
-    // them are then finished in order.
-    for (int i = static_cast<int>(mActiveParseList.size()) - 1; i >= 0; --i)
-    {
-        if (mActiveParseList.at(i).parsed)
-        {
-            continue;
-        }
-        Logger::GetInstance()->Error(
-            QStringLiteral("Failed to parse source in time: %1").arg(mActiveParseList.at(i).data.path));
-        if (mActiveParseList.at(i).data.playbackFrame >= 0 && mActiveParseList.at(i).data.replaceSourceId.isNull())
-        {
-            // A source read from a file stays, unopened, with everything the
-            // file said of it (cuts, ranges, bookmarks, the clips that use
-            // it), so that a save writes it back.
-            ParseListEntry& entry = mActiveParseList[i];
-            TimelineItem* standIn = MakeUnopenedStandIn(entry);
-            DiscardFailedItem(entry.item, true);
-            entry.item = standIn;
-            entry.parsed = true;
-            continue;
-        }
-        ParseListEntry const entry = mActiveParseList.takeAt(i);
-        // A replacement that fails leaves the old source where it is: it is
-        // taken out only when its successor is finished.
-        DiscardFailedItem(entry.item, true);
-    }
-    UpdateActiveParsingList();
-    ProcessWaitForParseQueue();
-}
-
-void Project::DiscardFailedItem(TimelineItem* item, bool parseMayBeRunning)
-{
-    DisconnectSourceTimelineItem(item);
-    if (FolderItem* parent = ParentFolderOf(item))
-    {
-        // Only this very item leaves; a replaced item beside it under the same
-        // id stays.
-        parent->RemoveProjectItem(item);
-    }
-    if (mSourceTimelines.value(item->Id()) == item)
-    {
-        RemoveSourceTimelineItemFromMap(item->Id());
-    }
-    if (parseMayBeRunning)
-    {
-        mAbandonedIds.insert(item->Id());
-        emit SourceParseAbandoned(item);
-    }
-    if (parseMayBeRunning && !mItemReleaser)
-    {
-        item->setParent(this);
-        mAbandonedItems.append(item);
-    }
-    else
-    {
-        ReleaseItem(item);
-    }
-    emit ProjectUpdated();
-}
-
-void Project::UpdateActiveParsingList()
-{
-    bool handled = false;
-    while (!mActiveParseList.isEmpty())
-    {
-        if (!mActiveParseList.first().parsed)
-        {
-            break;
-        }
-        ParseListEntry const entry = mActiveParseList.takeFirst();
-        TimelineItem* item = entry.item;
-        ParseSourceData const& data = entry.data;
-
-        TimelineItem* oldItem = nullptr;
-        if (!data.replaceSourceId.isNull())
-        {
-            oldItem = mSourceTimelines.value(data.replaceSourceId);
-            if (oldItem)
-            {
-                RemoveSourceTimeline(data.replaceSourceId);
-            }
-        }
-        InsertSourceTimelineItemInMap(item);
-        Clip* clip = item->SourceClip();
-        Source* source = item->SourcePtr();
-        if (!clip || !source)
-        {
-            Logger::GetInstance()->Error(QStringLiteral("Failed to create source object from file: %1").arg(data.path));
-            if (oldItem)
-            {
-                PutBackReplacedItem(oldItem, item);
-            }
-            DiscardFailedItem(item, false);
-            continue;
-        }
-        if (data.playbackFrame >= 0)
-        {
-            RestoreStoredState(item, data);
-            HoldFileStateIfMediaMissing(item, data.playbackFrame, data.cutInFrame, data.cutOutFrame);
-        }
-        else
-        {
-            mHeldStates.remove(item->Id());
-        }
-        while (mPendingBookmarks.contains(item->Id()))
-        {
-            auto it = mPendingBookmarks.find(item->Id());
-            PendingBookmarks pending = it.value();
-            mPendingBookmarks.erase(it);
-            if (pending.clipIndex < 0)
-            {
-                if (!pending.bookmarks.isEmpty())
-                {
-                    item->TimelinePtr()->SetBackgroundFrameBookmark(pending.bookmarks.takeFirst());
-                }
-                qDeleteAll(pending.bookmarks);
-            }
-            else
-            {
-                clip->SetFrameBookmarks(pending.bookmarks);
-            }
-        }
-        if (data.addToRecentFiles && !source->HasErrors())
-        {
-            FileHelpers::AddRecentFile(data.path);
-        }
-        if (oldItem && oldItem->TimelinePtr() && oldItem->SourcePtr())
-        {
-            TakeOverReplacedSource(oldItem, item);
-            ReleaseItem(oldItem);
-        }
-        handled = true;
-    }
-    if (handled)
-    {
-        emit ProjectUpdated();
-    }
-    CheckParseQueueDrained();
-}
-
-void Project::RestoreStoredState(TimelineItem* item, ParseSourceData const& data)
-{
-    Timeline* timeline = item->TimelinePtr();
-    Source* source = item->SourcePtr();
-    timeline->SetPlaybackFrame(data.playbackFrame);
-    timeline->SetPlaybackRangeByFrame(data.cutInFrame, data.cutOutFrame);
-    source->SetCutInFrame(data.cutInFrame);
-    source->SetCutOutFrame(data.cutOutFrame);
-    source->SetAudioDelay(data.audioDelay);
-    timeline->SetPanAndZoom(QPointF(data.panX, data.panY), data.zoom, data.panZoomEnabled);
-    timeline->SetHoldAnnotationFramesEnabled(data.holdAnnotations);
-    timeline->InsertRangeBookmarks(data.rangeBookmarks);
-}
-
-bool Project::HasMedia(Source const* source)
-{
-    return source && !source->HasErrors() && source->FrameCount() > 0;
-}
-
-bool Project::ItemHasMedia(TimelineItem const* item)
-{
-    Timeline const* timeline = item ? item->TimelinePtr() : nullptr;
-    if (!timeline)
-    {
-        return false;
-    }
-    if (item->IsSourceTimeline())
-    {
-        return HasMedia(item->SourcePtr());
-    }
-    Track const* track = timeline->MasterTrack();
-    for (int i = 0; track && i < track->ClipCount(); ++i)
-    {
-        Clip const* clip = track->ClipAtIndex(i);
-        if (clip && clip->Type() == ClipType::Media && !HasMedia(clip->SourcePtr()))
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
-void Project::LiveFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end)
-{
-    Timeline const* timeline = item->TimelinePtr();
-    playbackFrame = timeline->PlaybackFrame();
-    Source const* source = item->IsSourceTimeline() ? item->SourcePtr() : nullptr;
-    if (source)
-    {
-        start = source->CutInFrame();
-        end = source->CutOutFrame() >= source->FrameCount() - 1 ? -1 : source->CutOutFrame();
-    }
-    else
-    {
-        start = timeline->PlaybackRangeStartFrame();
-        end = timeline->PlaybackRangeEndFrame();
-    }
-}
-
-void Project::SavedFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end) const
-{
-    LiveFrameState(item, playbackFrame, start, end);
-    if (HeldTimelineState const* held = HeldStateInEffect(item))
-    {
-        playbackFrame = held->playbackFrame;
-        start = held->rangeStartFrame;
-        end = held->rangeEndFrame;
-    }
-}
-
-void Project::HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end)
-{
-    if (!item || !item->TimelinePtr() || ItemHasMedia(item))
-    {
-        mHeldStates.remove(item ? item->Id() : QUuid());
-        return;
-    }
-    HeldTimelineState held;
-    held.playbackFrame = playbackFrame;
-    held.rangeStartFrame = start;
-    held.rangeEndFrame = end;
-    LiveFrameState(item, held.appliedPlaybackFrame, held.appliedRangeStartFrame, held.appliedRangeEndFrame);
-    mHeldStates.insert(item->Id(), held);
-}
-
-HeldTimelineState const* Project::HeldStateInEffect(TimelineItem const* item) const
-{
-    auto const found = item ? mHeldStates.constFind(item->Id()) : mHeldStates.constEnd();
-    if (found == mHeldStates.constEnd() || !item->TimelinePtr() || ItemHasMedia(item))
-    {
-        return nullptr;
-    }
-    int playbackFrame = 0;
-    int start = 0;
-    int end = -1;
-    LiveFrameState(item, playbackFrame, start, end);
-    bool const untouched = playbackFrame == found->appliedPlaybackFrame &&
-                           start == found->appliedRangeStartFrame && end == found->appliedRangeEndFrame;
-    return untouched ? &found.value() : nullptr;
-}
-
-void Project::ReapplyHeldState(TimelineItem* item, HeldTimelineState const& held)
-{
-    Timeline* timeline = item->TimelinePtr();
-    timeline->SetPlaybackRangeByFrame(held.rangeStartFrame, held.rangeEndFrame);
-    timeline->SetPlaybackFrame(held.playbackFrame);
-    HoldFileStateIfMediaMissing(item, held.playbackFrame, held.rangeStartFrame, held.rangeEndFrame);
-}
-
-TimelineItem* Project::MakeUnopenedStandIn(ParseListEntry const& entry)
-{
-    ParseSourceData const& data = entry.data;
-    auto* timeline = new Timeline(data.path, data.relativePath, entry.item->Id());
-    auto* standIn = new TimelineItem(timeline, data.name);
-    standIn->SetId(entry.item->Id());
-    if (Source* source = standIn->SourcePtr())
-    {
-        source->SetErrorCode(2);
-        source->SetParsed(true);
-    }
-    ConnectSourceTimelineItem(standIn);
-    FolderItem* folder = ParentFolderOf(entry.item);
-    int const index = folder ? folder->ProjectItemIndex(entry.item) : -1;
-    if (!folder)
-    {
-        folder = SourceTimelineFolder();
-    }
-    folder->InsertProjectItem(standIn, index);
-    return standIn;
-}
-
-void Project::TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item)
-{
-    QUuid const oldSourceId = oldItem->SourcePtr()->Id();
-    for (TimelineItem* user : FindTimelinesContainingSource(oldSourceId))
-    {
-        Timeline* timeline = user->TimelinePtr();
-        HeldTimelineState const* heldNow = HeldStateInEffect(user);
-        std::optional<HeldTimelineState> const held =
-            heldNow ? std::optional<HeldTimelineState>(*heldNow) : std::nullopt;
-        long long const time = timeline->PlaybackTime();
-        int const rangeStart = timeline->PlaybackRangeStartFrame();
-        int const rangeEnd = timeline->PlaybackRangeEndFrameUnresolved();
-        int const output = timeline->OutputId();
-        if (output >= 0)
-        {
-            emit OpenInViewerReplaceRequested(QUuid(), output);
-        }
-        for (int index : timeline->ClipIndiciesWithSource(oldSourceId))
-        {
-            Clip* duplicate = item->SourceClip()->Duplicate(nullptr, false);
-            Clip* oldClip = timeline->RemoveClipAtIndex(index, false);
-            if (oldClip)
-            {
-                duplicate->SetId(oldClip->Id());
-                QList<FrameBookmark*> bookmarks;
-                oldClip->RemoveAllFrameBookmarks(bookmarks);
-                if (!bookmarks.isEmpty())
-                {
-                    duplicate->SetFrameBookmarks(bookmarks);
-                }
-                delete oldClip;
-            }
-            timeline->InsertClipAtIndex(duplicate, index, false);
-        }
-        timeline->SetPlaybackTime(time);
-        timeline->SetPlaybackRangeByFrame(rangeStart, rangeEnd);
-        if (held)
-        {
-            // The file's values come back as far as the media now allows.
-            ReapplyHeldState(user, *held);
-        }
-        if (output >= 0)
-        {
-            emit OpenInViewerReplaceRequested(user->Id(), output);
-        }
-    }
-
-    Timeline* oldTimeline = oldItem->TimelinePtr();
-    Timeline* timeline = item->TimelinePtr();
-    item->SourceClip()->SetId(oldItem->SourceClip()->Id());
-    timeline->SetBackgroundFrameBookmark(oldTimeline->TakeBackgroundFrameBookmark());
-    QList<FrameBookmark*> bookmarks;
-    oldItem->SourceClip()->RemoveAllFrameBookmarks(bookmarks);
-    if (!bookmarks.isEmpty())
-    {
-        item->SourceClip()->SetFrameBookmarks(bookmarks);
-    }
-    QList<QPair<int, int>> ranges;
-    for (RangeBookmark const* range : oldTimeline->RangeBookmarkList())
-    {
-        ranges.append({range->startFrame, range->endFrame});
-    }
-    timeline->InsertRangeBookmarks(ranges);
-    if (oldTimeline->OutputId() >= 0)
-    {
-        emit OpenInViewerReplaceRequested(item->Id(), oldTimeline->OutputId());
-    }
-    for (TimelineItem* user : FindTimelinesWithAudioOverride(oldSourceId))
-    {
-        if (user->TimelinePtr()->OutputId() >= 0)
-        {
-            emit OpenInViewerReplaceRequested(user->Id(), user->TimelinePtr()->OutputId());
-        }
-    }
-}
-
-void Project::PutBackReplacedItem(TimelineItem* oldItem, TimelineItem* failedItem)
-{
-    FolderItem* folder = ParentFolderOf(failedItem);
-    int const index = folder ? folder->ProjectItemIndex(failedItem) : -1;
-    if (!folder)
-    {
-        folder = FindFolderById(oldItem->ParentId());
-    }
-    if (!folder)
-    {
-        folder = SourceTimelineFolder();
-    }
-    ConnectSourceTimelineItem(oldItem);
-    folder->InsertProjectItem(oldItem, index);
-    InsertSourceTimelineItemInMap(oldItem);
+    mParseQueue.ParseAdded();
 }
 
 void Project::InsertSourceTimeline(TimelineItem* item, QUuid const& parentId, int index)
@@ -1065,102 +544,7 @@ void Project::RefreshSource(TimelineItem* item)
 
 void Project::ReplaceSource(TimelineItem* item, QList<QString> const& paths)
 {
-    if (!item)
-    {
-        return;
-    }
-    if (mReplacingSource)
-    {
-        mPendingReplacements.append({item->Id(), paths});
-        return;
-    }
-    QList<QString> const built = FileHelpers::BuildImageSequencePaths(paths);
-    Timeline* timeline = item->TimelinePtr();
-    Source* source = item->SourcePtr();
-    if (built.isEmpty() || !timeline || !source)
-    {
-        return;
-    }
-    emit PausePlaybackRequested();
-
-    ParseSourceData data;
-    data.id = source->Id();
-    data.parentId = item->ParentId();
-    FolderItem* folder = ParentFolderOf(item);
-    data.index = folder ? folder->ProjectItemIndex(item) : -1;
-    data.path = built.first();
-    data.name = item->Name() != source->MediaName() ? item->Name() : QString();
-    data.playbackFrame = std::max(timeline->PlaybackFrame(), 0);
-    data.cutInFrame = source->IsFullRange() ? 0 : source->CutInFrame();
-    data.cutOutFrame = source->IsFullRange() ? -1 : source->CutOutFrame();
-    if (HeldTimelineState const* held = HeldStateInEffect(item))
-    {
-        // Read without its media: what the file said is what the media gets.
-        data.playbackFrame = held->playbackFrame;
-        data.cutInFrame = held->rangeStartFrame;
-        data.cutOutFrame = held->rangeEndFrame;
-    }
-    data.audioDelay = source->AudioDelay();
-    data.panX = timeline->PanInterpolation().x();
-    data.panY = timeline->PanInterpolation().y();
-    data.zoom = timeline->ZoomFactor();
-    data.panZoomEnabled = timeline->IsPanAndZoomEnabled();
-    data.holdAnnotations = timeline->HoldAnnotationFramesEnabled();
-    data.addToDefaultTimeline = false;
-    data.replaceSourceId = item->Id();
-
-    // No decoder may read the old source while it is replaced: every output
-    // that shows it (directly, in an edit timeline or as an audio override)
-    // is emptied first and reopened afterwards.
-    QList<QPair<QUuid, int>> outputs;
-    auto collect = [&outputs](TimelineItem* user) {
-        int const output = user->TimelinePtr() ? user->TimelinePtr()->OutputId() : -1;
-        if (output >= 0 && !outputs.contains(qMakePair(user->Id(), output)))
-        {
-            outputs.append({user->Id(), output});
-        }
-    };
-    collect(item);
-    for (TimelineItem* user : FindTimelinesContainingSource(source->Id()))
-    {
-        collect(user);
-    }
-    for (TimelineItem* user : FindTimelinesWithAudioOverride(source->Id()))
-    {
-        collect(user);
-    }
-    for (auto const& output : std::as_const(outputs))
-    {
-        emit OpenInViewerReplaceRequested(QUuid(), output.second);
-    }
-
-    // The old source stays whole until its successor is finished, so that a
-    // replacement that fails can put it back as it was.
-    QPointer<Project> self(this);
-    mReplacingSource = true;
-    QList<ParseSourceData> list {data};
-    AddSourceTimelines(list);
-    if (!self)
-    {
-        return;
-    }
-    mReplacingSource = false;
-
-    for (auto const& output : std::as_const(outputs))
-    {
-        if (FindTimelineById(output.first, true))
-        {
-            emit OpenInViewerReplaceRequested(output.first, output.second);
-        }
-    }
-    while (!mPendingReplacements.isEmpty())
-    {
-        auto const pending = mPendingReplacements.takeFirst();
-        if (TimelineItem* next = mSourceTimelines.value(pending.first))
-        {
-            ReplaceSource(next, pending.second);
-        }
-    }
+    mParseQueue.Replace(item, paths);
 }
 
 void Project::ReloadWatchedSource(QString const& path)
@@ -1175,26 +559,7 @@ void Project::ReloadWatchedSource(QString const& path)
         mFileWatcher->addPath(path);
         return;
     }
-    QString const absolute = info.absoluteFilePath();
-    QList<QUuid> ids;
-    for (TimelineItem* item : std::as_const(mSourceTimelines))
-    {
-        Source const* source = item->SourcePtr();
-        if (source && source->IsParsed() && QFileInfo(source->FilePath(0)).absoluteFilePath() == absolute)
-        {
-            ids.append(item->Id());
-        }
-    }
-    for (QUuid const& id : std::as_const(ids))
-    {
-        TimelineItem* item = mSourceTimelines.value(id);
-        if (!item)
-        {
-            continue;
-        }
-        Logger::GetInstance()->Info(QStringLiteral("Reloading Source: %1").arg(item->SourcePtr()->MediaPath()));
-        ReplaceSource(item, {path});
-    }
+    mParseQueue.ReloadSourcesOf(path);
 }
 
 void Project::UpdateSourceRelativePaths()
@@ -1211,21 +576,23 @@ void Project::UpdateSourceRelativePaths()
 
 bool Project::SourceParsingInProgress() const
 {
-    return mSourceParsingInProgress;
+    return mParseQueue.InProgress();
 }
 
-void Project::AddPendingBookmarks(QUuid const& timelineItemId, PendingBookmarks const& bookmarks)
+
+SourceParseQueue& Project::ParseQueue()
 {
-    mPendingBookmarks.insert(timelineItemId, bookmarks);
+    return mParseQueue;
 }
 
-void Project::ClearPendingBookmarks()
+HeldTimelineStates& Project::HeldStates()
 {
-    for (PendingBookmarks const& pending : std::as_const(mPendingBookmarks))
-    {
-        qDeleteAll(pending.bookmarks);
-    }
-    mPendingBookmarks.clear();
+    return mHeldStates;
+}
+
+HeldTimelineStates const& Project::HeldStates() const
+{
+    return mHeldStates;
 }
 
 QFileSystemWatcher const* Project::FileWatcher() const
@@ -1518,57 +885,7 @@ void Project::SetUndoClean()
 
 bool Project::SaveProject()
 {
-    if (Settings::projectPath.isEmpty())
-    {
-        return false;
-    }
-    QFileInfo const info(Settings::projectPath);
-    QString const dirPath = info.absolutePath();
-    errno = 0;
-    if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath))
-    {
-        // The errno of the folder that could not be made: QDir keeps none.
-        int const errorNumber = errno;
-        Logger::GetInstance()->Error(
-            QStringLiteral("Failed to create project directory: %1 (%2)")
-                .arg(dirPath, errorNumber != 0 ? qt_error_string(errorNumber) : QStringLiteral("no reason given")));
-        return false;
-    }
-    // Relative paths are written against the folder that now holds the file.
-    UpdateSourceRelativePaths();
-    QSaveFile file(info.absoluteFilePath());
-    if (!file.open(QIODevice::WriteOnly))
-    {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file for write: %1 (%2)")
-                                         .arg(Settings::projectPath, FileWrite::Reason(file)));
-        return false;
-    }
-    QJsonObject root;
-    WriteProject(root);
-    QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    // The old file is replaced only by a complete new one.
-    QString reason;
-    bool const complete = FileWrite::WriteAll(file, bytes, reason);
-    if (!complete || !file.commit())
-    {
-        Logger::GetInstance()->Error(QStringLiteral("Failed to write project file: %1 (%2)")
-                                         .arg(Settings::projectPath, complete ? FileWrite::Reason(file) : reason));
-        file.cancelWriting();
-        return false;
-    }
-    // The stamp of what was written, not of what the path holds a moment
-    // later: a change made in between is someone else's.
-    QString const written = info.absoluteFilePath();
-    mFileStamp = ProjectFileStamp::OfBytes(written, bytes, QFileInfo(written).lastModified());
-    for (TimelineItem* item : std::as_const(mSourceTimelines))
-    {
-        if (item->TimelinePtr() && item->SourcePtr() && !HasMedia(item->SourcePtr()))
-        {
-            Logger::GetInstance()->Warning(
-                QStringLiteral("Saved without its media, as it was read: %1").arg(item->SourcePtr()->MediaPath()));
-        }
-    }
-    return true;
+    return ProjectFileWriter::Save(*this);
 }
 
 void Project::SetFileStamp(ProjectFileStamp const& stamp)

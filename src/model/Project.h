@@ -1,9 +1,10 @@
 #pragma once
 
 #include "model/FolderItem.h"
-#include "model/HeldTimelineState.h"
+#include "model/HeldTimelineStates.h"
 #include "model/ParseSourceData.h"
 #include "model/ProjectFileStamp.h"
+#include "model/SourceParseQueue.h"
 #include "model/TimelineItem.h"
 
 #include <QFileSystemWatcher>
@@ -32,16 +33,16 @@ class Timeline;
 // The open project document: the three top-level folders and the tree below
 // them, the edit and source timelines by id, the default timeline, the notes,
 // and the queue that turns requests for new sources into parsed source
-// timelines, finished in request order. Its files are written and read by
-// ProjectFileWriter, ProjectFileReader and the older formats' readers. Main
-// thread only.
+// timelines (SourceParseQueue). Its files are written and read by
+// ProjectFileWriter, ProjectFileReader and the older formats' readers through
+// its public calls. Main thread only.
 class Project : public QObject
 {
     Q_OBJECT
 
 public:
     // A batch that makes no progress for this long fails its unparsed sources.
-    static constexpr int DEFAULT_PARSE_TIMEOUT_MS = 60000;
+    static constexpr int DEFAULT_PARSE_TIMEOUT_MS = SourceParseQueue::DEFAULT_TIMEOUT_MS;
     // A project file whose folders nest deeper than this below the project
     // folder is refused.
     static constexpr int MAXIMUM_FOLDER_DEPTH = 256;
@@ -97,23 +98,27 @@ public:
     void ReplaceSource(TimelineItem* item, QList<QString> const& paths);
     void UpdateSourceRelativePaths();
     bool SourceParsingInProgress() const;
-    void ProcessWaitForParseQueue();
-    void AddParseListToQueue();
-    void UpdateActiveParsingList();
-    // Frame bookmarks that wait for the parse of their timeline's source.
-    void AddPendingBookmarks(QUuid const& timelineItemId, PendingBookmarks const& bookmarks);
-    void ClearPendingBookmarks();
+    // The queue the sources added one by one (AddSourceTimeline) wait in,
+    // with the frame bookmarks that wait for them.
+    SourceParseQueue& ParseQueue();
+    // The file values held for timelines read without their media.
+    HeldTimelineStates& HeldStates();
+    HeldTimelineStates const& HeldStates() const;
     QFileSystemWatcher const* FileWatcher() const;
+    // An item of the source timelines follows its timeline's changes and its
+    // source's parse.
+    void ConnectSourceTimelineItem(TimelineItem* item);
+    void DisconnectSourceTimelineItem(TimelineItem* item);
 
     // Deletes an item taken out of the project for good (by a command that
     // held it, or a failed parse). With a releaser set, the releaser takes it
     // over instead: it must keep the item until no media task can use it.
     void ReleaseItem(ProjectItem* item);
     void SetItemReleaser(std::function<void(ProjectItem*)> releaser);
+    bool HasItemReleaser() const;
 
     // ---- Project files ----
-    // Writes the whole project to Settings::projectPath, atomically: the old
-    // file stays whole unless the new one was written completely.
+    // Writes the whole project to Settings::projectPath (ProjectFileWriter::Save).
     bool SaveProject();
     // What the file at the project path looked like when this project last
     // read or wrote it; a save over a file that changed since would lose
@@ -158,6 +163,7 @@ public:
 
     // ---- Queries ----
     ProjectItem* FindItemById(QUuid const& id) const;
+    FolderItem* ParentFolderOf(ProjectItem* item) const;
     TimelineItem* FindTimelineById(QUuid const& id, bool includeSources) const;
     TimelineItem* FindTimelineItemByTimeline(Timeline* timeline) const;
     TimelineItem* FindTimelineByOutputId(int outputId) const;
@@ -199,92 +205,21 @@ Q_SIGNALS:
 
 public Q_SLOTS:
     void OnTimelineUpdated(QUuid const& id);
-    void OnSourceParsed(QUuid const& id);
     void ReloadWatchedSource(QString const& path);
 
-private Q_SLOTS:
-    void OnParseTimeout();
-
 private:
-    // The readers and the writer of the project files act on the project's
-    // own state: they wait on the parse queue, hold a file's values for items
-    // without their media and hand frame bookmarks to the parsed sources.
-    friend class LegacyVornaReader;
-    friend class LegacyYarvReader;
-    friend class ProjectFileReader;
-    friend class ProjectFileWriter;
-
-    void WaitForParseQueue();
-    void ConnectSourceTimelineItem(TimelineItem* item);
-    void DisconnectSourceTimelineItem(TimelineItem* item);
     FolderItem* FolderForSourceTimeline(QUuid const& parentId) const;
     FolderItem* FolderForTimeline(QUuid const& parentId) const;
     FolderItem* FolderForFolder(QUuid const& parentId) const;
-    FolderItem* ParentFolderOf(ProjectItem* item) const;
-    void RestoreStoredState(TimelineItem* item, ParseSourceData const& data);
-    // A source that could be opened: it has frames and no error.
-    static bool HasMedia(Source const* source);
-    // A source timeline with its media, or an edit timeline whose every clip
-    // has its media.
-    static bool ItemHasMedia(TimelineItem const* item);
-    // The playback frame and range (cut in and out for a source) a save
-    // writes for the item as it stands.
-    static void LiveFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end);
-    // What a save writes for the item: the live state, or the file's values
-    // while they are held for it (see HeldStateInEffect).
-    void SavedFrameState(TimelineItem const* item, int& playbackFrame, int& start, int& end) const;
-    // Keeps a file's values for an item that lacks its media, beside what
-    // the item made of them; forgets them for an item that has its media.
-    void HoldFileStateIfMediaMissing(TimelineItem* item, int playbackFrame, int start, int end);
-    // The file's values while the item still lacks its media and still shows
-    // what it made of them; null once the user changed them or the media is
-    // back.
-    HeldTimelineState const* HeldStateInEffect(TimelineItem const* item) const;
-    // Puts a timeline whose file values were held back to them, once more
-    // of its media (or all of it) is there.
-    void ReapplyHeldState(TimelineItem* item, HeldTimelineState const& held);
-    // A stand-in for a source read from a file whose parse was given up: the
-    // same id, paths and name, never parsed, so that what the file said of it
-    // stays in the project.
-    TimelineItem* MakeUnopenedStandIn(ParseListEntry const& entry);
-    void TakeOverReplacedSource(TimelineItem* oldItem, TimelineItem* item);
-    // Puts a source timeline that a failed replacement took out back in the
-    // new item's place.
-    void PutBackReplacedItem(TimelineItem* oldItem, TimelineItem* failedItem);
-    // Takes a failed item out of the project for good. An item whose parse may
-    // still be running goes to the releaser, or without one is kept
-    // (detached) until the project is destroyed, so no parser thread ever
-    // writes into a released source.
-    void DiscardFailedItem(TimelineItem* item, bool parseMayBeRunning);
-    bool ParseQueueEmpty() const;
-    void CheckParseQueueDrained();
 
     QList<FolderItem*> mTopLevelFolders;
     QMap<QUuid, TimelineItem*> mTimelines;
     QMap<QUuid, TimelineItem*> mSourceTimelines;
-    QList<ParseListEntry> mActiveParseList;
-    QList<ParseListEntry> mNewParseList;
-    QList<QList<ParseListEntry>> mParseWaitQueue;
     QString mNotes;
     QUuid mDefaultTimelineId;
-    QMultiMap<QUuid, PendingBookmarks> mPendingBookmarks;
     QFileSystemWatcher* mFileWatcher = nullptr;
-    bool mSourceParsingInProgress = false;
-    bool mReplacingSource = false;
-    QList<QPair<QUuid, QList<QString>>> mPendingReplacements;
-
-    int mParseWaitDepth = 0;
-    QList<QEventLoop*> mParseWaitLoops;
-    QTimer mParseTimer;
-    QList<TimelineItem*> mAbandonedItems;
-    // Ids of sources given up while their parse may still answer.
-    QSet<QUuid> mAbandonedIds;
+    SourceParseQueue mParseQueue;
     std::function<void(ProjectItem*)> mItemReleaser;
-
-    static int sParseTimeoutMs;
-    // Ids a file being read has named so far.
-    QSet<QUuid> mReadIds;
-    // By item id: file values of timelines read without their media.
-    QHash<QUuid, HeldTimelineState> mHeldStates;
+    HeldTimelineStates mHeldStates;
     ProjectFileStamp mFileStamp;
 };

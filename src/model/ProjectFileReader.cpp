@@ -66,7 +66,7 @@ bool ProjectFileReader::Read(QJsonDocument const& document, QString const& path,
         ReadProjectSettings(document);
         ReadViewer(document);
     }
-    mProject.mReadIds.clear();
+    mReadIds.clear();
     ReadBookmarks(document);
     // An import adds the file's sources; the open project keeps its own
     // folders, edit timelines and default timeline.
@@ -80,8 +80,8 @@ bool ProjectFileReader::Read(QJsonDocument const& document, QString const& path,
         // The edit timelines take theirs; whatever no owner took goes after that.
         ReadTimelines(document);
     }
-    mProject.ClearPendingBookmarks();
-    mProject.mReadIds.clear();
+    mProject.ParseQueue().ClearPendingBookmarks();
+    mReadIds.clear();
     return true;
 }
 
@@ -119,14 +119,14 @@ void ProjectFileReader::ReadViewer(QJsonDocument const& document)
 
 bool ProjectFileReader::IdInUse(QUuid const& id) const
 {
-    if (mProject.mReadIds.contains(id) || mProject.FindItemById(id) || mProject.SourceTimelines().contains(id) ||
+    if (mReadIds.contains(id) || mProject.FindItemById(id) || mProject.SourceTimelines().contains(id) ||
         mProject.Timelines().contains(id))
     {
         return true;
     }
     // A source given up while its parse ran may still be answered for under
     // its id: a new source under that id would be finished by that answer.
-    return mProject.mAbandonedIds.contains(id);
+    return mProject.ParseQueue().WasAbandoned(id);
 }
 
 void ProjectFileReader::ReadFolders(QJsonDocument const& document)
@@ -162,7 +162,7 @@ void ProjectFileReader::ReadFolders(QJsonDocument const& document)
             Logger::GetInstance()->Warning(QStringLiteral("ID already exists in project... Skipping."));
             continue;
         }
-        mProject.mReadIds.insert(id);
+        mReadIds.insert(id);
         FolderItem* folder = mProject.AddFolder(object.value(QStringLiteral("name")).toString(),
                                                 Format::ReadId(object, QStringLiteral("parent_id")), false);
         folder->SetId(id);
@@ -234,11 +234,10 @@ void ProjectFileReader::ReadSources(QJsonDocument const& document)
             continue;
         }
         mProject.AddSourceTimeline(data);
-        mProject.mReadIds.insert(data.id);
+        mReadIds.insert(data.id);
         records.append(data);
     }
-    mProject.AddParseListToQueue();
-    mProject.WaitForParseQueue();
+    mProject.ParseQueue().ParseAdded();
     // Each viewer slot shows the last source that names it: only that one is
     // opened, once, however many sources name the slot (a file without slots
     // names slot 0 for every source).
@@ -276,7 +275,7 @@ void ProjectFileReader::ReadTimelines(QJsonDocument const& document)
         }
         TimelineItem* item = mProject.AddTimeline(object.value(QStringLiteral("name")).toString(), parentId, false, id,
                                                   Format::ReadFrame(object, QStringLiteral("index"), -1));
-        mProject.mReadIds.insert(item->Id());
+        mReadIds.insert(item->Id());
         Timeline* timeline = item->TimelinePtr();
         ReadTracks(object.value(QStringLiteral("tracks")).toArray(), timeline);
         timeline->SetAudioOverrideTimelineId(Format::ReadId(object, QStringLiteral("audio_override")));
@@ -296,7 +295,7 @@ void ProjectFileReader::ReadTimelines(QJsonDocument const& document)
         int const rangeEnd = std::max(Format::ReadFrame(object, QStringLiteral("range_end_frame"), -1), -1);
         timeline->SetPlaybackFrame(playbackFrame);
         timeline->SetPlaybackRangeByFrame(rangeStart, rangeEnd);
-        mProject.HoldFileStateIfMediaMissing(item, playbackFrame, rangeStart, rangeEnd);
+        mProject.HeldStates().HoldIfMediaMissing(item, playbackFrame, rangeStart, rangeEnd);
         timeline->SetPanAndZoom(QPointF(Format::ReadFinite(object, QStringLiteral("pan_interp_x"), 0.0),
                                         Format::ReadFinite(object, QStringLiteral("pan_interp_y"), 0.0)),
                                 Format::ReadFiniteFloat(object, QStringLiteral("zoom"), 1.0f),
@@ -308,11 +307,8 @@ void ProjectFileReader::ReadTimelines(QJsonDocument const& document)
         qsizetype const limit = std::max<qsizetype>(timeline->FrameCount(), Format::MINIMUM_RANGE_BOOKMARK_LIMIT);
         ReadLimitedRangeBookmarks(object, item->Name(), limit, ranges);
         timeline->InsertRangeBookmarks(Format::RangePairs(ranges));
-        while (mProject.mPendingBookmarks.contains(item->Id()))
+        for (PendingBookmarks pending : mProject.ParseQueue().TakePendingBookmarks(item->Id()))
         {
-            auto it = mProject.mPendingBookmarks.find(item->Id());
-            PendingBookmarks pending = it.value();
-            mProject.mPendingBookmarks.erase(it);
             if (pending.clipIndex < 0)
             {
                 if (!pending.bookmarks.isEmpty())
@@ -404,7 +400,7 @@ void ProjectFileReader::ReadLimitedRangeBookmarks(QJsonObject const& object, QSt
 
 void ProjectFileReader::ReadBookmarks(QJsonDocument const& document)
 {
-    mProject.ClearPendingBookmarks();
+    mProject.ParseQueue().ClearPendingBookmarks();
     QJsonArray const groups = document.object().value(QStringLiteral("z_bookmarks")).toArray();
     for (QJsonValue const& value : groups)
     {
@@ -440,6 +436,6 @@ void ProjectFileReader::ReadBookmarks(QJsonDocument const& document)
             }
         }
         pending.bookmarks = SortedUniqueBookmarks(pending.bookmarks);
-        mProject.mPendingBookmarks.insert(parent, pending);
+        mProject.ParseQueue().AddPendingBookmarks(parent, pending);
     }
 }

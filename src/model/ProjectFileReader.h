@@ -3,6 +3,7 @@
 #include "model/RangeBookmark.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 
@@ -47,4 +48,6 @@ private:
     bool ReadPlace(QJsonObject const& object, QUuid& id, QUuid& parentId) const;
 
     Project& mProject;
+    // Ids the file has named so far.
+    QSet<QUuid> mReadIds;
 };

@@ -1,6 +1,8 @@
 #include "model/ProjectFileWriter.h"
 
 #include "app/FileHelpers.h"
+#include "app/FileWrite.h"
+#include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/Clip.h"
 #include "model/ClipType.h"
@@ -14,12 +16,17 @@
 #include "model/Timeline.h"
 #include "model/Track.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QPair>
+#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace
 {
@@ -117,6 +124,61 @@ private:
 ProjectFileWriter::ProjectFileWriter(Project const& project)
     : mProject(project)
 {
+}
+
+bool ProjectFileWriter::Save(Project& project)
+{
+    if (Settings::projectPath.isEmpty())
+    {
+        return false;
+    }
+    QFileInfo const info(Settings::projectPath);
+    QString const dirPath = info.absolutePath();
+    errno = 0;
+    if (!QDir(dirPath).exists() && !QDir().mkpath(dirPath))
+    {
+        // The errno of the folder that could not be made: QDir keeps none.
+        int const errorNumber = errno;
+        Logger::GetInstance()->Error(
+            QStringLiteral("Failed to create project directory: %1 (%2)")
+                .arg(dirPath, errorNumber != 0 ? qt_error_string(errorNumber) : QStringLiteral("no reason given")));
+        return false;
+    }
+    // Relative paths are written against the folder that now holds the file.
+    project.UpdateSourceRelativePaths();
+    QSaveFile file(info.absoluteFilePath());
+    if (!file.open(QIODevice::WriteOnly))
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to open project file for write: %1 (%2)")
+                                         .arg(Settings::projectPath, FileWrite::Reason(file)));
+        return false;
+    }
+    QJsonObject root;
+    ProjectFileWriter(project).Write(root);
+    QByteArray const bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    // The old file is replaced only by a complete new one.
+    QString reason;
+    bool const complete = FileWrite::WriteAll(file, bytes, reason);
+    if (!complete || !file.commit())
+    {
+        Logger::GetInstance()->Error(QStringLiteral("Failed to write project file: %1 (%2)")
+                                         .arg(Settings::projectPath, complete ? FileWrite::Reason(file) : reason));
+        file.cancelWriting();
+        return false;
+    }
+    // The stamp of what was written, not of what the path holds a moment
+    // later: a change made in between is someone else's.
+    QString const written = info.absoluteFilePath();
+    project.SetFileStamp(ProjectFileStamp::OfBytes(written, bytes, QFileInfo(written).lastModified()));
+    for (TimelineItem* item : project.SourceTimelines())
+    {
+        if (item->TimelinePtr() && item->SourcePtr() && !HeldTimelineStates::HasMedia(item->SourcePtr()))
+        {
+            Logger::GetInstance()->Warning(
+                QStringLiteral("Saved without its media, as it was read: %1").arg(item->SourcePtr()->MediaPath()));
+        }
+    }
+    return true;
 }
 
 void ProjectFileWriter::Write(QJsonObject& root) const
@@ -284,7 +346,7 @@ void ProjectFileWriter::WriteSources(QJsonObject& root, QJsonArray& bookmarks) c
         int playbackFrame = 0;
         int cutIn = 0;
         int cutOut = -1;
-        mProject.SavedFrameState(item, playbackFrame, cutIn, cutOut);
+        mProject.HeldStates().SavedFrameState(item, playbackFrame, cutIn, cutOut);
         object.insert(QStringLiteral("playback_frame"), playbackFrame);
         object.insert(QStringLiteral("cut_in_frame"), cutIn);
         object.insert(QStringLiteral("cut_out_frame"), cutOut);
@@ -325,7 +387,7 @@ void ProjectFileWriter::WriteTimelines(QJsonObject& root, QJsonArray& bookmarks)
         int playbackFrame = 0;
         int rangeStart = 0;
         int rangeEnd = -1;
-        mProject.SavedFrameState(item, playbackFrame, rangeStart, rangeEnd);
+        mProject.HeldStates().SavedFrameState(item, playbackFrame, rangeStart, rangeEnd);
         object.insert(QStringLiteral("playback_frame"), playbackFrame);
         object.insert(QStringLiteral("range_start_frame"), rangeStart);
         object.insert(QStringLiteral("range_end_frame"), rangeEnd);

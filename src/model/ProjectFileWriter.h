@@ -22,6 +22,11 @@ struct RangeBookmark;
 class ProjectFileWriter
 {
 public:
+    // Writes the whole project to Settings::projectPath, atomically: the old
+    // file stays whole unless the new one was written completely. Relative
+    // paths are written against the folder that holds the file.
+    static bool Save(Project& project);
+
     explicit ProjectFileWriter(Project const& project);
 
     void Write(QJsonObject& root) const;

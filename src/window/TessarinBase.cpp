@@ -875,6 +875,8 @@ void TessarinBase::OnPreferencesAccepted()
     // The key bindings may have changed: the tool tips name the keys.
     mMonitorPanel->UpdateKeyBindings();
     mSideBar->UpdateUserPreferences();
+    // The sound on backward play is the audio output's copy of the setting.
+    mProjectManager->AvManagerPtr()->UpdateAudioOutputLevels();
 }
 
 void TessarinBase::ShowAboutDialog()

@@ -116,7 +116,13 @@ public:
     {
         mContext.moveToThread(&mThread);
         mThread.start();
-        Run([this] { mManager = new AudioOutputManager(nullptr); });
+        // The levels the test set, copied here as the engine front copies
+        // them for the audio-output task.
+        AudioOutputLevels const levels = AudioOutputLevels::FromSettings();
+        Run([this, levels] {
+            mManager = new AudioOutputManager(nullptr);
+            mManager->SetLevels(levels);
+        });
     }
 
     ~ManagerThread()

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void BackwardPlayFollowsTheSetting_data();
     void BackwardPlayFollowsTheSetting();
     void VolumeAndMuteGains();
+    void LevelsComeThroughTheCommands();
     void FrameScrubPlaysOneFrame();
     void TicksRestWhilePaused();
     void HandedOverTimelineMayBeDeletedAtOnce();
@@ -476,6 +477,22 @@ void TestAudioOutput::VolumeAndMuteGains()
     Settings::volume = 150;
     Settings::muted = true;
     QCOMPARE(level(0.0), 0.0);
+}
+
+void TestAudioOutput::LevelsComeThroughTheCommands()
+{
+    Samples audio(static_cast<size_t>(FrameAt(1.5) * CHANNELS), 0.0f);
+    AddTone(audio, 1000.0, 0.2, 0, FrameAt(1.5));
+    auto timeline = MakeTimeline(audio);
+
+    // The settings the main thread writes while the sound plays do not reach
+    // the audio thread: it plays at the copy it was handed. One take: a take
+    // again would hand the new task the setting written. A starved take
+    // has gaps, not another level.
+    Samples const unchanged = PlayOnce(
+        timeline.get(), 0, 1.0, true, 600, [](ManagerThread&) { Settings::volume = 150; }, nullptr, nullptr);
+    QVERIFY2(!unchanged.empty(), "no capture: is the test audio server running?");
+    QVERIFY2(Peak(unchanged) > 0.1f && Peak(unchanged) < 0.3f, qPrintable(QString::number(Peak(unchanged))));
 }
 
 void TestAudioOutput::FrameScrubPlaysOneFrame()

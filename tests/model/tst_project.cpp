@@ -429,11 +429,11 @@ void TestProject::StoredStateIsAppliedAfterTheRealParse()
     data.rangeBookmarks = {{12, 20}, {30, 40}};
     auto* marked = new FrameBookmark(15);
     marked->strokes.append(StrokeData());
-    project.AddPendingBookmarks(data.id, PendingBookmarks {0, {marked}});
+    project.ParseQueue().AddPendingBookmarks(data.id, PendingBookmarks {0, {marked}});
     auto* background = new FrameBookmark(0);
     background->strokes.append(StrokeData());
     background->strokes.append(StrokeData());
-    project.AddPendingBookmarks(data.id, PendingBookmarks {-1, {background}});
+    project.ParseQueue().AddPendingBookmarks(data.id, PendingBookmarks {-1, {background}});
     // A record without stored state next to it.
     ParseSourceData plain;
     plain.path = TestMedia::Path(QStringLiteral("tone.wav"));
