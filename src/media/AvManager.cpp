@@ -143,6 +143,10 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     {
         task->inbox->SetClockStopped(!mPlaybackManager->IsPlaying());
     }
+    else if (type == AvWorkerTaskType::ParseSource)
+    {
+        task->videoTimesFromPackets = mVideoTimesFromPackets;
+    }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
     thread->setProperty("id", id);
@@ -565,6 +569,11 @@ bool AvManager::IsDecodeTask(AvWorkerProperties const* record)
 }
 
 // ---- Parsing ----
+
+void AvManager::SetVideoTimesFromPackets(bool fromPackets)
+{
+    mVideoTimesFromPackets = fromPackets;
+}
 
 void AvManager::ParseSource(Timeline* timeline)
 {

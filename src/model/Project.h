@@ -25,8 +25,6 @@ class QEventLoop;
 class QJsonDocument;
 class QJsonObject;
 class Source;
-struct RangeBookmark;
-struct StrokeData;
 class Timeline;
 
 // The open project document: the three top-level folders and the tree below
@@ -122,10 +120,10 @@ public:
     ProjectFileStamp FileStamp() const;
     bool FileChangedOnDisk() const;
     bool WriteProject(QJsonObject& root) const;
-    // Reads a project file as the project itself (open) or into it.
+    // Reads a project file as the project itself (open) or into it; with
+    // open, the project takes the stamp of the bytes it read.
     bool ImportProject(QString const& path, bool open);
     bool ReadProject(QJsonDocument const& document, QString const& path, bool open);
-    static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     // Checks that a file can be read as a project of its kind (its "_meta"),
     // logging why not, without touching the open project; hands back what it
     // read, so that the file is read once: its bytes, their JSON document and
@@ -137,18 +135,12 @@ public:
     // file's kind says.
     bool ReadAcceptedProjectFile(QJsonDocument const& document, QByteArray const& bytes, QString const& path,
                                  bool open);
-    // One stroke object of a project file (the stroke codec reads it); false
-    // when any value is malformed.
-    static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
 
     // Reads an older-format project file as the project itself (open) or into
-    // it; the project path stays as it is. The manager reaches the same reader
-    // through IsAcceptedProjectFile and ReadAcceptedProjectFile, which read the
-    // file once for the check and the read.
+    // it; the project path stays as it is. A bookmark file is always read
+    // into the project.
     bool ImportLegacyVornaProject(QString const& path, bool open);
     bool ImportLegacyYarvProject(QString const& path);
-    static QList<int> YarvStringToFrames(QString const& text);
-    static QList<int> YarvStringListToRanges(QList<QString> const& list);
 
     // ---- Client API views ----
     // The message as a JSON object; an empty object for anything else.
@@ -206,6 +198,9 @@ private Q_SLOTS:
     void OnParseTimeout();
 
 private:
+    // An import: the file checked as its kind says and read, once.
+    bool ImportCheckedFile(QString const& path, bool open);
+
     // The readers and the writer of the project files act on the project's
     // own state: they wait on the parse queue, hold a file's values for items
     // without their media and hand frame bookmarks to the parsed sources.

@@ -513,9 +513,7 @@ void TestDecodeManager::FirstPictureThatDecodesIsDecodedOnce()
     QFETCH(bool, fromPackets);
     int const pictures = static_cast<int>(TestMedia::FrameMd5(TestMedia::Path(name)).size());
     QCOMPARE(pictures, 99);
-    Settings::videoTimesFromPackets = fromPackets;
-    std::unique_ptr<Timeline> timeline = SourceTimeline(name);
-    Settings::videoTimesFromPackets = true;
+    std::unique_ptr<Timeline> timeline = SourceTimeline(name, fromPackets);
     QCOMPARE(timeline->FrameCount(), pictures);
     timeline->SetPlaybackFrame(0);
     ErrorCount const errors;
