@@ -120,6 +120,18 @@ public:
         return frames;
     }
 
+    // A forward seek to t: the last picture of the run that starts at or
+    // before t, which is the one shown at t; null when none does.
+    FramePtr ShownAfterSeek(long long t)
+    {
+        FramePtr shown;
+        for (FramePtr const& frame : Forward(t, t))
+        {
+            shown = frame && frame->packetStartTime <= t ? frame : shown;
+        }
+        return shown;
+    }
+
     // Backward from t: at most `count` pictures, or up to the start.
     QList<FramePtr> Backward(long long t, int count, int* lastStatus = nullptr)
     {
@@ -1733,13 +1745,7 @@ void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded()
     // Seeks into and after the restart land on their picture.
     for (int const target : {360, 505, 990, 349, 0})
     {
-        long long const t = static_cast<long long>(target * decoding.info->frameStep);
-        QList<FramePtr> const run = decoding.Forward(t, t);
-        FramePtr shown;
-        for (FramePtr const& frame : run)
-        {
-            shown = frame && frame->packetStartTime <= t ? frame : shown;
-        }
+        FramePtr const shown = decoding.ShownAfterSeek(static_cast<long long>(target * decoding.info->frameStep));
         QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
         QCOMPARE(ReadNumber(*shown), target);
     }
@@ -1771,13 +1777,7 @@ void TestVideoDecoder::StreamWithoutTimestampsPlaysByPictureNumber()
     }
     for (int const target : {505, 120, 749, 0})
     {
-        long long const t = static_cast<long long>(target * step);
-        QList<FramePtr> const run = decoding.Forward(t, t);
-        FramePtr shown;
-        for (FramePtr const& frame : run)
-        {
-            shown = frame && frame->packetStartTime <= t ? frame : shown;
-        }
+        FramePtr const shown = decoding.ShownAfterSeek(static_cast<long long>(target * step));
         QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
         QCOMPARE(ReadNumber(*shown), target);
     }
