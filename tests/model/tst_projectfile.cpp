@@ -181,6 +181,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void SaveOpenSaveGivesTheSameFile();
+    void FolderGroupsStandInAscendingIdOrder();
     void MalformedFilesOpenWhatIsValid_data();
     void MalformedFilesOpenWhatIsValid();
     void RejectedFileIsNeverOverwritten();
@@ -331,6 +332,35 @@ void TestProjectFile::SaveOpenSaveGivesTheSameFile()
     QString const second = first;
     QVERIFY(pm.SaveProject());
     QCOMPARE(ReadAll(second), saved);
+}
+
+void TestProjectFile::FolderGroupsStandInAscendingIdOrder()
+{
+    // Two folders whose order in the tree is the reverse of their ids':
+    // the timelines stand grouped by folder, the groups in id order.
+    ProjectManager& pm = *mManager;
+    QUuid const a = pm.DoAddFolderCmd(QStringLiteral("A"), QUuid(), {});
+    QUuid const b = pm.DoAddFolderCmd(QStringLiteral("B"), QUuid(), {});
+    QUuid const low = std::min(a, b);
+    QUuid const high = std::max(a, b);
+    pm.DoMoveProjectItemCmd(high, pm.ProjectPtr()->FindFolderById(high)->ParentId(), 0);
+    QList<QUuid> const tree = pm.ProjectPtr()->ProjectTreeDepthFirstHierarchy();
+    QVERIFY(tree.indexOf(high) < tree.indexOf(low));
+    pm.DoAddTimelineCmd(QStringLiteral("High 1"), high);
+    pm.DoAddTimelineCmd(QStringLiteral("Low 1"), low);
+    pm.DoAddTimelineCmd(QStringLiteral("High 2"), high);
+    QJsonObject root;
+    QVERIFY(pm.ProjectPtr()->WriteProject(root));
+    QStringList written;
+    for (QJsonValue const& timeline : root.value(QStringLiteral("timelines")).toArray())
+    {
+        QString const name = timeline.toObject().value(QStringLiteral("name")).toString();
+        if (name.startsWith(QStringLiteral("High")) || name.startsWith(QStringLiteral("Low")))
+        {
+            written.append(name);
+        }
+    }
+    QCOMPARE(written, (QStringList {"Low 1", "High 1", "High 2"}));
 }
 
 void TestProjectFile::MalformedFilesOpenWhatIsValid_data()
