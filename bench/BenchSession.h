@@ -22,6 +22,10 @@ class BenchSession : public QObject
 
 public:
     explicit BenchSession(QObject* parent = nullptr);
+
+    // How every session made from now on has its sources' video timed (see
+    // AvManager::SetVideoTimesFromPackets).
+    static inline bool videoTimesFromPackets = true;
     ~BenchSession() override;
 
     // A media file, or an image sequence written as "name.####.ext FIRST-LAST".

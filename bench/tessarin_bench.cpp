@@ -212,7 +212,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     bool parkGood = false;
     options.park = parser.value(park).toDouble(&parkGood);
     ok = ok && parkGood && options.park >= 0.0;
-    Settings::videoTimesFromPackets = !parser.isSet(decodedTimes);
+    BenchSession::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
     {
         Settings::cacheSize = number(parser.value(cacheSize));

@@ -25,6 +25,7 @@ BenchSession::BenchSession(QObject* parent)
     : QObject(parent)
     , mViewer(&mAv)
 {
+    mAv.SetVideoTimesFromPackets(videoTimesFromPackets);
 }
 
 BenchSession::~BenchSession()

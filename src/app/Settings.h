@@ -284,10 +284,6 @@ namespace Settings
     inline int imageSequenceDecoderThreadCount = 1;
     inline int numLeadingVideoFramesKeptOnSeek = 24;
     inline bool decodeExtraStreamInfoOnParse = true;
-    // The parse reads a video stream's first and last picture times from its
-    // packets' times where they tell what decoding would (off: it always
-    // decodes them).
-    inline bool videoTimesFromPackets = true;
     inline bool seekAudioByVideoStream = true;
     inline bool hardwareVideoDecodingEnabled = false;
     inline bool videoDecoderForceRgbOutput = false;

@@ -145,6 +145,10 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
         task->inbox->SetClockStopped(!mPlaybackManager->IsPlaying());
         task->inbox->SetFillAheadHeld(mFillAheadHeld && type == AvWorkerTaskType::DecodeVideo);
     }
+    else if (type == AvWorkerTaskType::ParseSource)
+    {
+        task->videoTimesFromPackets = mVideoTimesFromPackets;
+    }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
     thread->setProperty("id", id);
@@ -568,6 +572,11 @@ bool AvManager::IsDecodeTask(AvWorkerProperties const* record)
 }
 
 // ---- Parsing ----
+
+void AvManager::SetVideoTimesFromPackets(bool fromPackets)
+{
+    mVideoTimesFromPackets = fromPackets;
+}
 
 void AvManager::ParseSource(Timeline* timeline)
 {

@@ -65,6 +65,9 @@ public:
     // At most QThread::idealThreadCount() parses run at once; the others wait
     // their turn in request order.
     void ParseSource(Timeline* timeline);
+    // How the parses started from now on time video (see
+    // AvParser::SetVideoTimesFromPackets); true unless set.
+    void SetVideoTimesFromPackets(bool fromPackets);
     // Gives up on the parse of the timeline (one that never returns, such as
     // a read from a pipe nobody writes to): it no longer counts as a task, so
     // ClearAll and later parses never wait for it; its thread is released
@@ -320,6 +323,9 @@ private:
 
     // Parses: those waiting their turn, and the whole reads behind them.
     QList<QPointer<Timeline>> mPendingParses;
+    // The parses' timing route (SetVideoTimesFromPackets), copied into each
+    // parse task as it starts. Main thread.
+    bool mVideoTimesFromPackets = true;
     // The whole reads behind parses, by id, with the source each is for.
     struct RestartCheckRecord
     {

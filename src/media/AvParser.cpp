@@ -103,6 +103,11 @@ void AvParser::ParseMedia(Source* source)
     FinishParse();
 }
 
+void AvParser::SetVideoTimesFromPackets(bool fromPackets)
+{
+    mVideoTimesFromPackets = fromPackets;
+}
+
 void AvParser::ParseFile(int fileIndex)
 {
     ParseSource(fileIndex);
@@ -116,7 +121,7 @@ void AvParser::ParseFile(int fileIndex)
             // anything decoded is told below, not by every failed packet.
             FfmpegLog::ThreadQuiet const quiet;
             AudioDecoder::DecodeExtraStreamInfo(mSource);
-            VideoDecoder::DecodeExtraStreamInfo(mSource);
+            VideoDecoder::DecodeExtraStreamInfo(mSource, mVideoTimesFromPackets);
             ApplyStreamTiming(fileIndex);
         }
         if (!HasAudioOrDecodedPicture(fileIndex))

@@ -33,6 +33,11 @@ public:
     explicit AvParser(QObject* parent = nullptr);
     ~AvParser() override;
 
+    // The timing pass reads video picture times from packet times where they
+    // tell what decoding would (false: it always decodes them). True unless
+    // set; set before the parse.
+    void SetVideoTimesFromPackets(bool fromPackets);
+
     // The whole parse of one file, ending with the source's Parsed (first
     // time) or Updated signal. Leaves nothing open.
     void Parse(Source* source, int fileIndex);
@@ -91,6 +96,8 @@ private:
     // or for an image sequence).
     bool HasAudioOrDecodedPicture(int fileIndex);
 
+    // The parse option of SetVideoTimesFromPackets; the parse thread's.
+    bool mVideoTimesFromPackets = true;
     // The timestamp scan, between StartTimestampScan and
     // FindTimestampRestarts: the PIDs it reads, its verdicts to come, and a
     // stop the parse thread asks of it. The parse thread owns the first two;

@@ -73,6 +73,7 @@ void AvWorker::ParseSource()
         return;
     }
     AvParser parser;
+    parser.SetVideoTimesFromPackets(mTask->videoTimesFromPackets);
     parser.ParseMedia(source);
     mTask->restartCheck = parser.TakeRestartCheck();
 }

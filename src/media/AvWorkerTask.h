@@ -32,4 +32,7 @@ struct AvWorkerTask
     // worker before it reports the task completed and taken by the front
     // once that report arrives.
     std::unique_ptr<TsRestartCheck> restartCheck;
+    // A parse only: its timing route (AvParser::SetVideoTimesFromPackets),
+    // set by the front before the task starts.
+    bool videoTimesFromPackets = true;
 };

@@ -300,7 +300,6 @@ int VideoDecoder::KeptFrames() const
 
 void VideoDecoder::Seek(long long t)
 {
-    mWindow.single = false;
     mSeek.withoutLead = false;
     mWindow.frames.clear();
     mWindow.unfinished = false;
@@ -733,7 +732,6 @@ bool VideoDecoder::ExactSeek() const
 void VideoDecoder::SetDecodeForward(bool forward)
 {
     mDecoding.forward = forward;
-    mWindow.single = false;
     mSeek.withoutLead = false;
 }
 
@@ -742,15 +740,6 @@ void VideoDecoder::SeekWithoutLead(long long t)
     SetDecodeForward(true);
     Seek(t);
     mSeek.withoutLead = true;
-}
-
-void VideoDecoder::SeekSingleBackwardWindow(long long t, int frames)
-{
-    SetDecodeForward(false);
-    Seek(t);
-    mWindow.length = std::max(frames, 1);
-    mWindow.prepared = true;
-    mWindow.single = true;
 }
 
 bool VideoDecoder::IsDecodeForward() const
@@ -993,10 +982,7 @@ int VideoDecoder::DecodeNextBackward()
             }
         }
         mWindow.unfinished = false;
-        if (!mWindow.single)
-        {
-            FinishWindow(); // a window of its own length says nothing of the GOPs
-        }
+        FinishWindow();
     }
     // Nothing at or before the window's end, even from the start of the
     // file: there is nothing earlier.
@@ -1026,7 +1012,7 @@ int VideoDecoder::DecodeNextBackward()
     {
         return STATUS_START_REACHED;
     }
-    if (mWindow.frames.isEmpty() && !mWindow.single)
+    if (mWindow.frames.isEmpty())
     {
         // The next window ends just before the earliest frame emitted.
         Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
@@ -1269,9 +1255,14 @@ std::unique_ptr<PacketPictureCheck> VideoDecoder::MakePictureCheck() const
     return std::make_unique<PacketPictureCheck>(mFormatContext->streams[mStream.info->streamIndex]->codecpar);
 }
 
+void VideoDecoder::SetTimesFromPackets(bool fromPackets)
+{
+    mTiming.fromPacketsAllowed = fromPackets;
+}
+
 bool VideoDecoder::TimesFromPacketsAllowed() const
 {
-    if (!Settings::videoTimesFromPackets || mStream.rewindOnly || !mStream.info || !mVideoCodecContext)
+    if (!mTiming.fromPacketsAllowed || mStream.rewindOnly || !mStream.info || !mVideoCodecContext)
     {
         return false;
     }
@@ -1291,13 +1282,14 @@ bool VideoDecoder::PicturesInPacketOrder() const
     return mStream.intraOnly || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
 }
 
-void VideoDecoder::DecodeExtraStreamInfo(Source* source)
+void VideoDecoder::DecodeExtraStreamInfo(Source* source, bool timesFromPackets)
 {
     if (!source || source->IsImageSequence() || source->VideoStreamCount() < 1)
     {
         return;
     }
     VideoDecoder decoder(false);
+    decoder.SetTimesFromPackets(timesFromPackets);
     decoder.Initialize();
     for (int i = 0; i < source->VideoStreamCount(); ++i)
     {
@@ -1343,9 +1335,8 @@ long long VideoDecoder::HeldPictureBytes() const
         bytes += frame ? frame->byteSize : 0;
     }
     // Backwards, a whole window is decoded before its first picture is
-    // handed over: room for it is kept all along, and for a single window
-    // until it has been decoded.
-    if (!mDecoding.forward && (!mWindow.single || mWindow.prepared || mWindow.unfinished))
+    // handed over: room for it is kept all along.
+    if (!mDecoding.forward)
     {
         bytes = std::max(bytes, (mWindow.length + 1LL) * mMemory.pictureBytes);
     }

@@ -122,14 +122,19 @@ public:
     static VideoFramePixelFormat OutputFormat(VideoStreamInfo const& info);
     static AVPixelFormat OutputAvPixelFormat(VideoFramePixelFormat format);
 
+    // The timing pass reads a video stream's first and last picture times
+    // from its packets' times where they tell what decoding would (false: it
+    // always decodes them). Set before the stream is opened; true unless set.
+    void SetTimesFromPackets(bool fromPackets);
     // Fills the open stream's record: startTimeOffset, foundEndTime, endTime
     // and frameCount.
     void DecodeTimingInfoForCurrentStream();
     // The last timing pass took the stream's end from its packets' times
     // alone; false when it decoded the last pictures (or found no end).
     bool EndTimedFromPackets() const { return mTiming.endTimedFromPackets; }
-    // The timing pass for every video stream of the source's first file.
-    static void DecodeExtraStreamInfo(Source* source);
+    // The timing pass for every video stream of the source's first file,
+    // timed by the route given (see SetTimesFromPackets).
+    static void DecodeExtraStreamInfo(Source* source, bool timesFromPackets = true);
 
 Q_SIGNALS:
     void DecodePacketRequested(int workerId);
@@ -146,12 +151,6 @@ private:
     // Tests reach what only they use through it (tests/support).
     friend class VideoDecoderTestAccess;
 
-    // Turns backward for one window of at most frames pictures ending at t
-    // (µs of source time), handed out latest first by DecodeNext as usual.
-    // No window follows it: once it is handed out BackwardWindowStartsNext
-    // holds, and the pictures handed out stop counting in HeldPictureBytes
-    // as they go. A seek or SetDecodeForward ends it.
-    void SeekSingleBackwardWindow(long long t, int frames);
     // Threads converting each picture (1: on the decoding thread alone).
     // Unset, the cores the decoder leaves, up to four.
     void SetConversionThreadCount(int threads);
@@ -445,8 +444,6 @@ private:
         int count = 0;
         // PrepareBackwardWindow set the length of the next window.
         bool prepared = false;
-        // The window under way is the only one (SeekSingleBackwardWindow).
-        bool single = false;
     };
     WindowState mWindow;
 
@@ -469,9 +466,11 @@ private:
     };
     MemoryState mMemory;
 
-    // What the last timing pass did.
+    // How the timing pass runs and what the last one did.
     struct TimingState
     {
+        // See SetTimesFromPackets.
+        bool fromPacketsAllowed = true;
         // See EndTimedFromPackets.
         bool endTimedFromPackets = false;
     };

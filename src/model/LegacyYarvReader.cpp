@@ -2,7 +2,6 @@
 
 #include "app/Logger.h"
 #include "app/PrivateIniCopy.h"
-#include "app/UserFileGuard.h"
 #include "model/BookmarkFileLists.h"
 #include "model/CommaListReader.h"
 #include "model/ParseSourceData.h"
@@ -11,7 +10,6 @@
 #include "model/Timeline.h"
 #include "model/TimelineItem.h"
 
-#include <QFileInfo>
 #include <QMetaType>
 #include <QPair>
 #include <QSettings>
@@ -94,26 +92,14 @@ QByteArray RawRanges(QStringList const& elements)
 }
 } // namespace
 
-bool LegacyYarvReader::Import(QString const& path)
-{
-    QByteArray bytes;
-    QString reason;
-    if (!QFileInfo::exists(path) ||
-        !UserFileGuard::ReadAll(path, UserFileGuard::MAXIMUM_PROJECT_FILE_SIZE, bytes, reason))
-    {
-        return false;
-    }
-    return ReadBytes(bytes, QFileInfo(QFileInfo(path).canonicalFilePath()).absolutePath());
-}
-
-bool LegacyYarvReader::ReadBytes(QByteArray const& bytes, QString const& besideFolder)
+bool LegacyYarvReader::ReadBytes(QByteArray const& bytes)
 {
     // QSettings parses the bytes that were read, never the path again, and
     // not the lists, which are read here one entry at a time.
     BookmarkFileLists const lists(bytes);
     PrivateIniCopy copy;
     QString reason;
-    return copy.Take(lists.OtherLines(), reason, besideFolder) && Read(copy.Settings(), lists);
+    return copy.Take(lists.OtherLines(), reason) && Read(copy.Settings(), lists);
 }
 
 bool LegacyYarvReader::Read(QSettings& file, BookmarkFileLists const& lists)

@@ -18,11 +18,9 @@ class LegacyYarvReader
 public:
     explicit LegacyYarvReader(Project& project);
 
-    // Reads the file at the path once; QSettings parses the bytes read.
-    bool Import(QString const& path);
-    // The bytes of a file; a private copy for QSettings is made in the
-    // temporary folder, or else beside the file when the folder is given.
-    bool ReadBytes(QByteArray const& bytes, QString const& besideFolder = QString());
+    // The bytes of a file, read once; QSettings parses a private copy made
+    // in the temporary folder.
+    bool ReadBytes(QByteArray const& bytes);
 
     static QList<int> StringToFrames(QString const& text);
     static QList<int> StringListToRanges(QList<QString> const& list);

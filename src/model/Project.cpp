@@ -13,7 +13,6 @@
 #include "model/ProjectFileWriter.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
-#include "model/StrokeDataCodec.h"
 #include "model/Timeline.h"
 
 #include "model/ClipType.h"
@@ -938,12 +937,7 @@ bool Project::ReadAcceptedProjectFile(QJsonDocument const& document, QByteArray 
 
 bool Project::ImportProject(QString const& path, bool open)
 {
-    QJsonDocument document;
-    if (!ProjectFileFormat::ReadWholeFile(path, document))
-    {
-        return false;
-    }
-    return ReadProject(document, path, open);
+    return ImportCheckedFile(path, open);
 }
 
 bool Project::ReadProject(QJsonDocument const& document, QString const& path, bool open)
@@ -951,39 +945,32 @@ bool Project::ReadProject(QJsonDocument const& document, QString const& path, bo
     return ProjectFileReader(*this).Read(document, path, open);
 }
 
-void Project::ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges)
-{
-    ProjectFileReader::ReadRangeBookmarks(object, ranges);
-}
-
-bool Project::ReadStroke(QJsonObject const& object, StrokeData& stroke)
-{
-    return StrokeDataCodec::ReadStroke(object, stroke);
-}
-
 // ---- Older formats ----
 
 bool Project::ImportLegacyVornaProject(QString const& path, bool open)
 {
-    QJsonDocument document;
-    if (!ProjectFileFormat::ReadWholeFile(path, document))
-    {
-        return false;
-    }
-    return LegacyVornaReader(*this).Read(document, path, open);
+    return ImportCheckedFile(path, open);
 }
 
 bool Project::ImportLegacyYarvProject(QString const& path)
 {
-    return LegacyYarvReader(*this).Import(path);
+    return ImportCheckedFile(path, false);
 }
 
-QList<int> Project::YarvStringToFrames(QString const& text)
+bool Project::ImportCheckedFile(QString const& path, bool open)
 {
-    return LegacyYarvReader::StringToFrames(text);
-}
-
-QList<int> Project::YarvStringListToRanges(QList<QString> const& list)
-{
-    return LegacyYarvReader::StringListToRanges(list);
+    // Read once: the stamp is that of the bytes read.
+    ProjectFileStamp stamp;
+    QJsonDocument document;
+    QByteArray bytes;
+    if (!IsAcceptedProjectFile(path, document, bytes, stamp))
+    {
+        return false;
+    }
+    bool const read = ReadAcceptedProjectFile(document, bytes, path, open);
+    if (read && open)
+    {
+        SetFileStamp(stamp);
+    }
+    return read;
 }

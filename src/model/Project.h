@@ -26,8 +26,6 @@ class QEventLoop;
 class QJsonDocument;
 class QJsonObject;
 class Source;
-struct RangeBookmark;
-struct StrokeData;
 class Timeline;
 
 // The open project document: the three top-level folders and the tree below
@@ -127,10 +125,10 @@ public:
     ProjectFileStamp FileStamp() const;
     bool FileChangedOnDisk() const;
     bool WriteProject(QJsonObject& root) const;
-    // Reads a project file as the project itself (open) or into it.
+    // Reads a project file as the project itself (open) or into it; with
+    // open, the project takes the stamp of the bytes it read.
     bool ImportProject(QString const& path, bool open);
     bool ReadProject(QJsonDocument const& document, QString const& path, bool open);
-    static void ReadRangeBookmarks(QJsonObject const& object, QList<RangeBookmark>& ranges);
     // Checks that a file can be read as a project of its kind (its "_meta"),
     // logging why not, without touching the open project; hands back what it
     // read, so that the file is read once: its bytes, their JSON document and
@@ -142,18 +140,12 @@ public:
     // file's kind says.
     bool ReadAcceptedProjectFile(QJsonDocument const& document, QByteArray const& bytes, QString const& path,
                                  bool open);
-    // One stroke object of a project file (the stroke codec reads it); false
-    // when any value is malformed.
-    static bool ReadStroke(QJsonObject const& object, StrokeData& stroke);
 
     // Reads an older-format project file as the project itself (open) or into
-    // it; the project path stays as it is. The manager reaches the same reader
-    // through IsAcceptedProjectFile and ReadAcceptedProjectFile, which read the
-    // file once for the check and the read.
+    // it; the project path stays as it is. A bookmark file is always read
+    // into the project.
     bool ImportLegacyVornaProject(QString const& path, bool open);
     bool ImportLegacyYarvProject(QString const& path);
-    static QList<int> YarvStringToFrames(QString const& text);
-    static QList<int> YarvStringListToRanges(QList<QString> const& list);
 
     // ---- Client API views ----
     // The message as a JSON object; an empty object for anything else.
@@ -208,6 +200,8 @@ public Q_SLOTS:
     void ReloadWatchedSource(QString const& path);
 
 private:
+    // An import: the file checked as its kind says and read, once.
+    bool ImportCheckedFile(QString const& path, bool open);
     FolderItem* FolderForSourceTimeline(QUuid const& parentId) const;
     FolderItem* FolderForTimeline(QUuid const& parentId) const;
     FolderItem* FolderForFolder(QUuid const& parentId) const;

@@ -93,22 +93,6 @@ bool ProjectFileFormat::ReportMissing(QString const& path)
     return true;
 }
 
-bool ProjectFileFormat::ReadWholeFile(QString const& path, QJsonDocument& document)
-{
-    if (ReportMissing(path))
-    {
-        return false;
-    }
-    QByteArray bytes;
-    QDateTime modified;
-    if (!ReadBytes(path, bytes, modified))
-    {
-        return false;
-    }
-    document = QJsonDocument::fromJson(bytes);
-    return true;
-}
-
 bool ProjectFileFormat::ReadMeta(QJsonDocument const& document, QString const& path, QStringList const& accepted,
                                  QString& format, int& version)
 {

@@ -40,7 +40,6 @@ public:
     static bool ReadBytes(QString const& path, QByteArray& bytes, QDateTime& modified);
     // True, with the error logged, when nothing is at the path.
     static bool ReportMissing(QString const& path);
-    static bool ReadWholeFile(QString const& path, QJsonDocument& document);
     // The "_meta" of a document names one of the accepted formats, and its
     // folders nest no deeper than the project allows.
     static bool ReadMeta(QJsonDocument const& document, QString const& path, QStringList const& accepted,

@@ -265,22 +265,19 @@ void ProjectFileWriter::WriteFolder(QJsonArray& folders, FolderItem* folder, QUu
 
 QList<TimelineItem*> ProjectFileWriter::ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const
 {
-    // Groups follow their folders' order in the tree: the top-level folders get
-    // new ids in every session, so an order by id would change from one save
-    // of the same project to the next. Groups of folders outside the tree
-    // follow in id order. Inside a group the items follow their position in
-    // the folder; items without one keep the map's order. One sort over ranks
-    // taken in one pass each over the tree and the folders.
-    QHash<QUuid, int> groupRanks;
-    for (QUuid const& id : mProject.ProjectTreeDepthFirstHierarchy())
-    {
-        groupRanks.insert(id, static_cast<int>(groupRanks.size()));
-    }
-    QMap<QUuid, int> outsideGroups;
+    // Grouped by parent folder. The groups of the top-level folders come
+    // first, in their order: their ids are made anew in every session and
+    // never written, and an order by them would change from one save of the
+    // same project to the next. The groups of the other folders follow in
+    // ascending id order. Inside a group the items follow their position in
+    // the folder; items without one keep the map's order.
+    QList<QUuid> topLevel;
+    mProject.TopLevelFolderIds(topLevel);
     FolderPositions positions;
     struct Entry
     {
-        int group;
+        int topLevelRank; // the other folders' groups: past every top-level one
+        QUuid parent;
         int position;
         TimelineItem* item;
     };
@@ -288,29 +285,18 @@ QList<TimelineItem*> ProjectFileWriter::ItemsInSaveOrder(QMap<QUuid, TimelineIte
     entries.reserve(items.size());
     for (TimelineItem* item : items)
     {
-        FolderItem const* parent = mProject.FindFolderById(item->ParentId());
-        int const position = parent ? positions.Position(parent, item) : -1;
-        auto const rank = groupRanks.constFind(item->ParentId());
-        if (rank == groupRanks.cend())
-        {
-            outsideGroups.insert(item->ParentId(), 0);
-        }
-        entries.append({rank == groupRanks.cend() ? -1 : *rank, position, item});
-    }
-    int nextRank = static_cast<int>(groupRanks.size());
-    for (auto it = outsideGroups.begin(); it != outsideGroups.end(); ++it)
-    {
-        it.value() = nextRank++;
-    }
-    for (Entry& entry : entries)
-    {
-        if (entry.group < 0)
-        {
-            entry.group = outsideGroups.value(entry.item->ParentId());
-        }
+        QUuid const parentId = item->ParentId();
+        FolderItem const* parent = mProject.FindFolderById(parentId);
+        qsizetype const rank = topLevel.indexOf(parentId);
+        entries.append({rank < 0 ? static_cast<int>(topLevel.size()) : static_cast<int>(rank), parentId,
+                        parent ? positions.Position(parent, item) : -1, item});
     }
     std::stable_sort(entries.begin(), entries.end(), [](Entry const& a, Entry const& b) {
-        return a.group != b.group ? a.group < b.group : a.position < b.position;
+        if (a.topLevelRank != b.topLevelRank)
+        {
+            return a.topLevelRank < b.topLevelRank;
+        }
+        return a.parent != b.parent ? a.parent < b.parent : a.position < b.position;
     });
     QList<TimelineItem*> ordered;
     ordered.reserve(entries.size());

@@ -46,8 +46,9 @@ private:
     void WriteTimelineBackgroundBookmark(Timeline* timeline, QJsonArray& bookmarks, QString const& parentId) const;
     void WriteBookmarksArray(Clip* clip, QJsonArray& bookmarks, QString const& parentId, int clipIndex) const;
     void WriteBookmarkObject(QJsonObject& object, FrameBookmark* bookmark) const;
-    // The items of one map grouped by parent folder, groups and items in tree
-    // order.
+    // The items of one map grouped by parent folder: the top-level folders'
+    // groups first, then the others' in ascending id order; the items of a
+    // group in their folder's order.
     QList<TimelineItem*> ItemsInSaveOrder(QMap<QUuid, TimelineItem*> const& items) const;
 
     Project const& mProject;

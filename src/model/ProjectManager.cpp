@@ -259,14 +259,18 @@ bool ProjectManager::ImportProject(QString const& path, bool open)
     {
         NewProject(false);
     }
-    ProjectFileStamp stamp;
-    QJsonDocument document;
-    QByteArray bytes;
-    bool const result = Project::IsAcceptedProjectFile(path, document, bytes, stamp) &&
-                        mProject->ReadAcceptedProjectFile(document, bytes, path, open);
-    if (result && open)
+    bool result = false;
+    if (path.endsWith(QStringLiteral(".vorna")))
     {
-        mProject->SetFileStamp(stamp);
+        result = mProject->ImportLegacyVornaProject(path, open);
+    }
+    else if (path.endsWith(QStringLiteral(".bmk")))
+    {
+        result = mProject->ImportLegacyYarvProject(path);
+    }
+    else
+    {
+        result = mProject->ImportProject(path, open);
     }
     mUndoStack->clear();
     emit ProjectUpdated();

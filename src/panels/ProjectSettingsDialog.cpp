@@ -81,6 +81,16 @@ ProjectSettingsDialog::ProjectSettingsDialog(ProjectManager* projectManager, QWi
     layout->addLayout(form);
     layout->addWidget(buttons);
 
+    // The controls' names, by which style sheets and tests find them.
+    mProjectPath->setObjectName(QStringLiteral("projectPathLineEdit"));
+    mSourceRootDir->setObjectName(QStringLiteral("sourceRootDirLineEdit"));
+    mSourceRootDirButton->setObjectName(QStringLiteral("sourceRootDirBtn"));
+    mFrameRate->setObjectName(QStringLiteral("frameRateDoubleSpinBox"));
+    mFrameRateDefaultButton->setObjectName(QStringLiteral("frameRateDefaultBtn"));
+    mFrameNumberOffset->setObjectName(QStringLiteral("frameNumberOffsetSB"));
+    mFrameNumberOffsetDefaultButton->setObjectName(QStringLiteral("frameNumberOffsetDefaultBtn"));
+    mNotes->setObjectName(QStringLiteral("notesTextEdit"));
+
     connect(buttons, &QDialogButtonBox::accepted, this, &ProjectSettingsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ProjectSettingsDialog::reject);
     connect(mSourceRootDirButton, &QPushButton::clicked, this, &ProjectSettingsDialog::SelectSourceRootDir);

@@ -331,7 +331,7 @@ void TimelinePropertiesPanel::UpdatePlaybackRangeWidgetValues()
         int const end = std::max(0, mTimeline->EndFrame());
         for (QSpinBox* box : {mRangeStart, mRangeEnd})
         {
-            box->setRange(mFrameOffset, end + mFrameOffset);
+            box->setRange(0, end + mFrameOffset);
         }
         mRangeStart->setValue(mTimeline->PlaybackRangeStartFrame() + mFrameOffset);
         mRangeEnd->setValue(mTimeline->PlaybackRangeEndFrame() + mFrameOffset);
@@ -371,7 +371,8 @@ void TimelinePropertiesPanel::ApplyRange(bool startEdited)
         UpdatePlaybackRangeWidgetValues();
         return;
     }
-    mProjectManager->DoSetPlaybackRangeCmd(mTimeline, start, end, -1, -1);
+    // Set directly, not as an undo step; the timeline clamps the range.
+    mTimeline->SetPlaybackRangeByFrame(start, end);
     UpdatePlaybackRangeWidgetValues();
 }
 
@@ -384,7 +385,7 @@ void TimelinePropertiesPanel::ResetPlaybackRange()
 {
     if (mTimeline)
     {
-        mProjectManager->DoSetPlaybackRangeCmd(mTimeline, 0, -1, -1, -1);
+        mTimeline->SetPlaybackRangeByFrame(0, -1);
         UpdatePlaybackRangeWidgetValues();
     }
 }

@@ -14,9 +14,10 @@ namespace
 {
 constexpr qint64 READ_BUFFER_SIZE = 1024 * 1024;
 
-bool IsAsciiDigit(char c)
+// A byte a header's number may hold: a digit, a sign, or a blank before them.
+bool IsHeaderByte(char c)
 {
-    return c >= '0' && c <= '9';
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == ' ' || (c >= '\t' && c <= '\r');
 }
 } // namespace
 
@@ -190,7 +191,7 @@ void CmdServer::Read()
         {
             QByteArray const bytes = socket->read(HEADER_SIZE - mHeader.size());
             mHeader.append(bytes);
-            if (!std::all_of(mHeader.cbegin(), mHeader.cend(), IsAsciiDigit))
+            if (!std::all_of(mHeader.cbegin(), mHeader.cend(), IsHeaderByte))
             {
                 ResetFraming();
                 WriteError(QStringLiteral("Invalid Header"));
@@ -201,9 +202,12 @@ void CmdServer::Read()
             {
                 break; // the rest of the header comes with a later delivery
             }
-            qint64 const size = mHeader.toLongLong();
+            // A base-10 number of 32 bits, as QByteArray reads one: blanks
+            // before it and a sign are taken.
+            bool isNumber = false;
+            qint64 const size = mHeader.toInt(&isNumber, 10);
             mHeader.clear();
-            if (size > MAXIMUM_PAYLOAD_SIZE)
+            if (!isNumber || size > MAXIMUM_PAYLOAD_SIZE)
             {
                 // Refused like a malformed header: what has arrived goes, and
                 // what follows is read as a new header. (Skipping the length
@@ -217,7 +221,7 @@ void CmdServer::Read()
             {
                 mExpectedSize = size;
             }
-            continue; // a zero length announces nothing: the next header follows
+            continue; // a length below 1 announces nothing: the next header follows
         }
 
         mBuffer.append(socket->read(mExpectedSize - mBuffer.size()));

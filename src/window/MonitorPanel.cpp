@@ -190,8 +190,7 @@ void MonitorPanel::CreateConnections()
             &GlobalTimeControlWidget::FrameStepBackward);
     connect(viewer, &ViewerWidget::SeekNextFrameRequested, mGlobalTimeControl,
             &GlobalTimeControlWidget::FrameStepForward);
-    connect(viewer, &ViewerWidget::FpsChanged, mGlobalTimeControl,
-            [this](float fps, bool) { mGlobalTimeControl->SetFps(fps, true); });
+    connect(viewer, &ViewerWidget::FpsChanged, mGlobalTimeControl, &GlobalTimeControlWidget::SetFps);
     connect(viewer, &ViewerWidget::HwTimeControlOffsetChanged, mGlobalTimeControl,
             &TimeControlBaseWidget::SetHwMouseOffset);
     connect(viewer, &ViewerWidget::HwTimeControlOffsetChanged, mRangeTimeControl,

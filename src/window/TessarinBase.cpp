@@ -81,6 +81,8 @@ void TessarinBase::Initialize()
     mKeyBindings->Update();
     CreateMenus();
     CreateWidgets();
+    CreateLayout();
+    CreateShortcuts();
     CreateConnections();
     mKeyBindings->ReadUserKeyBindings();
     ConnectProjectActions();
@@ -312,7 +314,6 @@ void TessarinBase::CreateWidgets()
     mSideBarDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
     mSideBarDock->setTitleBarWidget(new QWidget(mSideBarDock));
     mSideBarDock->setWidget(mSideBar);
-    addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
 }
 
 void TessarinBase::CreateMonitor()
@@ -322,7 +323,17 @@ void TessarinBase::CreateMonitor()
     mGlobalTimeControl = mMonitorPanel->GlobalTimeControl();
     mRangeTimeControl = mMonitorPanel->RangeTimeControl();
     mPlaybackControl = mMonitorPanel->PlaybackControl();
-    setCentralWidget(mMonitorPanel);
+}
+
+void TessarinBase::CreateLayout()
+{
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(mMonitorPanel);
+    setCentralWidget(central);
+    addDockWidget(Settings::sideBarLeft ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, mSideBarDock);
 }
 
 MonitorPanel* TessarinBase::MonitorPanelPtr() const

@@ -115,9 +115,15 @@ protected:
     virtual void CreateActions();
     void CreateAction(QAction** target, QString const& text, QString const& statusTip, KeySequenceType type,
                       bool checkable);
+    // The monitor panel, the side bar in its dock and the console window.
     void CreateWidgets();
-    // The monitor panel as central widget: the viewer with its bars and strips.
+    // The monitor panel: the viewer with its bars and strips.
     void CreateMonitor();
+    // The monitor panel fills the central widget; the side bar's dock goes
+    // to the side the settings say.
+    void CreateLayout();
+    // Shortcuts beyond the actions' own; none in either edition.
+    virtual void CreateShortcuts() {}
     virtual void CreateMenus();
     // Adds the groups of entries to the menu with a separator between groups.
     static void AddMenuGroups(QMenu* menu, std::initializer_list<QList<QAction*>> groups);

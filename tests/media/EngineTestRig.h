@@ -51,11 +51,14 @@ inline int ReadNumber(VideoFrame const& frame)
     return number;
 }
 
-// A parsed source timeline over a generated file or sequence pattern.
-inline std::unique_ptr<Timeline> SourceTimeline(QString const& name)
+// A parsed source timeline over a generated file or sequence pattern, its
+// video timed by the route given (see AvParser::SetVideoTimesFromPackets).
+inline std::unique_ptr<Timeline> SourceTimeline(QString const& name, bool timesFromPackets = true)
 {
     auto timeline = std::make_unique<Timeline>(TestMedia::Path(name), QString(), QUuid::createUuid());
-    AvParser().ParseMedia(timeline->SourcePtr());
+    AvParser parser;
+    parser.SetVideoTimesFromPackets(timesFromPackets);
+    parser.ParseMedia(timeline->SourcePtr());
     timeline->OnTrackUpdated();
     return timeline;
 }

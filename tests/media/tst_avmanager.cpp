@@ -115,6 +115,19 @@ int WorkerOfType(AvManager const& av, AvWorkerTaskType type)
     return -1;
 }
 
+// Counts the seeks asked of the running task of the type into seeks; false
+// when no such task runs.
+bool CountSeeks(AvManager& av, AvWorkerTaskType type, QObject* context, int& seeks)
+{
+    int const task = WorkerOfType(av, type);
+    if (task < 0)
+    {
+        return false;
+    }
+    QObject::connect(&av, &AvManager::SeekRequested, context, [&seeks, task](int id) { seeks += id == task ? 1 : 0; });
+    return true;
+}
+
 // Counts the clock's wraps into wraps: each time the playback time goes back.
 void CountWraps(AvManager& av, QObject* context, int& wraps)
 {
@@ -571,15 +584,8 @@ void TestAvManager::LoopingFromInsideARangeCachesItsStartBeforeTheFirstWrap()
         QVERIFY2(!edit->FindVideoFrame(rangeStart), "the seek alone already cached the range start");
     }
 
-    int pictureTask = -1;
-    for (int id = 0; id < 1000 && pictureTask < 0; ++id)
-    {
-        AvWorkerProperties const* record = av.FindActiveWorker(id);
-        pictureTask = record && record->task->type == AvWorkerTaskType::DecodeVideo ? id : -1;
-    }
-    QVERIFY(pictureTask >= 0);
     int pictureSeeks = 0;
-    connect(&av, &AvManager::SeekRequested, this, [&](int id) { pictureSeeks += id == pictureTask ? 1 : 0; });
+    QVERIFY(CountSeeks(av, AvWorkerTaskType::DecodeVideo, this, pictureSeeks));
     int wraps = 0;
     CountWraps(av, this, wraps);
 
@@ -946,15 +952,8 @@ void TestAvManager::ParkedInsideALoopedRangeCachesItsStartBeforePlay()
     QVERIFY(edit->VideoCacheSize() <= edit->VideoCacheMaximumSize());
     std::shared_ptr<VideoFrame> const start = edit->FindVideoFrame(rangeStart);
 
-    int pictureTask = -1;
-    for (int id = 0; id < 1000 && pictureTask < 0; ++id)
-    {
-        AvWorkerProperties const* record = av.FindActiveWorker(id);
-        pictureTask = record && record->task->type == AvWorkerTaskType::DecodeVideo ? id : -1;
-    }
-    QVERIFY(pictureTask >= 0);
     int pictureSeeks = 0;
-    connect(&av, &AvManager::SeekRequested, this, [&](int id) { pictureSeeks += id == pictureTask ? 1 : 0; });
+    QVERIFY(CountSeeks(av, AvWorkerTaskType::DecodeVideo, this, pictureSeeks));
     int wraps = 0;
     CountWraps(av, this, wraps);
     av.Play(true, false);

@@ -201,12 +201,15 @@ QString Relayout(QString const& path, int size, QString const& target)
 
 struct Parsed
 {
-    explicit Parsed(QString const& path)
+    // Video timed by the route given (see AvParser::SetVideoTimesFromPackets).
+    explicit Parsed(QString const& path, bool timesFromPackets = true)
         : source(path, QString(), QUuid())
         , parsedSpy(&source, &Source::Parsed)
         , updatedSpy(&source, &Source::Updated)
     {
-        AvParser().Parse(&source, 0);
+        AvParser parser;
+        parser.SetVideoTimesFromPackets(timesFromPackets);
+        parser.Parse(&source, 0);
     }
 
     VideoStreamInfo const& Video() { return *source.VideoStreamInfoAtIndex(0, 0); }
@@ -313,7 +316,6 @@ void TestAvParser::init()
 {
     Settings::decodeExtraStreamInfoOnParse = true;
     Settings::videoDecoderForceRgbOutput = false;
-    Settings::videoTimesFromPackets = true;
 }
 
 void TestAvParser::ReadsStreamProperties()
@@ -393,8 +395,7 @@ void TestAvParser::RateFollowsThePictureSpacing()
     {
         for (bool const fromPackets : {true, false})
         {
-            Settings::videoTimesFromPackets = fromPackets;
-            Parsed parsed(TestMedia::Path(expected.name));
+            Parsed parsed(TestMedia::Path(expected.name), fromPackets);
             QVERIFY2(!parsed.source.HasErrors(), expected.name);
             QCOMPARE(parsed.Video().frameRate, expected.rate);
             QCOMPARE(parsed.Video().frameStep, expected.step);
@@ -453,9 +454,8 @@ void TestAvParser::FrameCountsMatchDecodedFrames()
 {
     QFETCH(QString, name);
     QFETCH(bool, fromPackets);
-    Settings::videoTimesFromPackets = fromPackets;
     QString const path = TestMedia::Path(name);
-    Parsed parsed(path);
+    Parsed parsed(path, fromPackets);
     QVERIFY(!parsed.source.HasErrors());
     int const expected = DecodedFrameCount(path);
     QVERIFY(expected > 0);
@@ -483,10 +483,8 @@ void TestAvParser::EndFromPacketsIsTheDecodedEnd()
     // frame count and length come out the same.
     QFETCH(QString, name);
     QString const path = TestMedia::Path(name);
-    Settings::videoTimesFromPackets = false;
-    Parsed decoded(path);
-    Settings::videoTimesFromPackets = true;
-    Parsed read(path);
+    Parsed decoded(path, false);
+    Parsed read(path, true);
     QCOMPARE(read.source.HasErrors(), decoded.source.HasErrors());
     QCOMPARE(read.source.Duration(), decoded.source.Duration());
     QCOMPARE(read.source.FrameCount(), decoded.source.FrameCount());
@@ -523,7 +521,6 @@ void TestAvParser::TransportStreamEndComesFromItsLastPackets()
     // the end of the file, not by reading the whole file.
     QFETCH(QString, name);
     QFETCH(bool, fromPackets);
-    Settings::videoTimesFromPackets = fromPackets;
     QString const path = TestMedia::Path(name);
     long long const size = QFileInfo(path).size();
     // What opening and probing read, without the timing pass.
@@ -531,12 +528,12 @@ void TestAvParser::TransportStreamEndComesFromItsLastPackets()
     QVERIFY(before >= 0);
     Settings::decodeExtraStreamInfoOnParse = false;
     {
-        Parsed const opened(path);
+        Parsed const opened(path, fromPackets);
     }
     long long const opening = BytesRead() - before;
     Settings::decodeExtraStreamInfoOnParse = true;
     before = BytesRead();
-    Parsed parsed(path);
+    Parsed parsed(path, fromPackets);
     long long const timing = BytesRead() - before - opening;
     QVERIFY(!parsed.source.HasErrors());
     QCOMPARE(parsed.source.FrameCount(), DecodedFrameCount(path));

@@ -105,6 +105,9 @@ void TestAvWorker::SeekActsOnlyWhenTheCacheMissesTheTime()
     timeline->UpdateDecodeTracks();
     Front front;
     AvWorkerTask task {AvWorkerTaskType::DecodeVideo, timeline.get(), nullptr};
+    // Paused, as the engine starts a loop while its clock stands: the loop
+    // sleeps until a post once a pass changes nothing.
+    task.inbox->SetClockStopped(true);
     WorkerThread video(&front, 7, task);
     emit front.TaskStarted(7, &task);
     // The whole file fits in the cache.
@@ -113,9 +116,9 @@ void TestAvWorker::SeekActsOnlyWhenTheCacheMissesTheTime()
     timeline->SetPlaybackFrame(150);
 
     emit front.SeekRequested(7);
-    // Proves that nothing happens: no event marks a seek left alone, so
-    // the cache is looked at after a fixed time.
-    QTest::qWait(300);
+    // Whatever the seek does is done once the loop, having taken it, sleeps
+    // until the next post.
+    QVERIFY(QTest::qWaitFor([&] { return task.inbox->IdleWaiting(); }, 20000));
     QCOMPARE(timeline->VideoCacheFrameCount(), 300);
     QCOMPARE(timeline->VideoCachePacketStartTime(), 0LL);
 
@@ -136,9 +139,11 @@ void TestAvWorker::ParseTaskParsesAndAnswersOnlyItsOwnId()
     AvWorkerTask task {AvWorkerTaskType::ParseSource, &timeline, nullptr};
     WorkerThread parser(&front, 3, task);
     emit front.TaskStarted(4, &task);
-    // Proves that the worker does not answer another id: a fixed time, as
-    // there is no event to wait for.
-    QTest::qWait(200);
+    // A parse runs inside DoTask: once a call queued after the start has run
+    // on the worker's thread, a parse taken for another id would be done.
+    parser.calls.Run([] {});
+    QVERIFY(!timeline.SourcePtr()->IsParsed());
+    QCoreApplication::processEvents();
     QVERIFY(parser.events.isEmpty());
     emit front.TaskStarted(3, &task);
     QVERIFY(QTest::qWaitFor([&] { return parser.Completed(); }, 10000));

@@ -38,6 +38,7 @@ public:
     DecodeRun(Timeline* timeline, DecodeType type)
         : mManager(new DecodeManager())
     {
+        mManager->SetCommandInbox(inbox);
         timeline->UpdateDecodeTracks();
         mManager->moveToThread(&mThread);
         QObject::connect(mManager, &DecodeManager::VideoFrameChanged, &mReceiver,
@@ -79,6 +80,8 @@ public:
     }
 
     QList<QList<FramePtr>> shown;
+    // The loop's commands; the test may stop its clock.
+    std::shared_ptr<DecodeCommandInbox> const inbox = std::make_shared<DecodeCommandInbox>();
 
 private:
     QThread mThread;
@@ -314,9 +317,11 @@ void TestDecodeManager::PlayingPastTheEndClearsTheViewersOnce()
     timeline->SetPlaybackTime(timeline->EndTime() + 40000);
     QVERIFY(timeline->DurationExceeded());
     QVERIFY(QTest::qWaitFor([&] { return run.NullTriples() == 1; }, 10000));
-    // Proves that no second clearing follows: a fixed time, as there is no
-    // event to wait for.
-    QTest::qWait(300);
+    // With the clock stopped the loop sleeps until a post once a pass changes
+    // nothing: a second clearing would come before that.
+    run.inbox->SetClockStopped(true);
+    QVERIFY(QTest::qWaitFor([&] { return run.inbox->IdleWaiting(); }, 10000));
+    QCoreApplication::processEvents();
     QCOMPARE(run.NullTriples(), 1);
 }
 
@@ -513,9 +518,7 @@ void TestDecodeManager::FirstPictureThatDecodesIsDecodedOnce()
     QFETCH(bool, fromPackets);
     int const pictures = static_cast<int>(TestMedia::FrameMd5(TestMedia::Path(name)).size());
     QCOMPARE(pictures, 99);
-    Settings::videoTimesFromPackets = fromPackets;
-    std::unique_ptr<Timeline> timeline = SourceTimeline(name);
-    Settings::videoTimesFromPackets = true;
+    std::unique_ptr<Timeline> timeline = SourceTimeline(name, fromPackets);
     QCOMPARE(timeline->FrameCount(), pictures);
     timeline->SetPlaybackFrame(0);
     ErrorCount const errors;

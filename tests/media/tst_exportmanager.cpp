@@ -235,6 +235,21 @@ QByteArray WithLockField(QByteArray const& lock, QByteArray const& key, QByteArr
     return lines.join('\n');
 }
 
+// An export of the timeline as PNG images out.####.png into folder, at 320x240.
+ExportProperties PngSequenceRequest(Timeline* timeline, QString const& folder)
+{
+    ExportProperties request;
+    request.timeline = timeline;
+    request.outputFilePath = folder + "/out.####.png";
+    request.width = 320;
+    request.height = 240;
+    request.imageSequence = true;
+    request.imageDirPath = folder;
+    request.imageBaseName = "out";
+    request.imageExtension = "png";
+    return request;
+}
+
 char const* const KILLED_EXPORT_CHILD = "--export-killed-mid-move";
 int const KILLED_AFTER_SET_ASIDE = 100;
 
@@ -250,15 +265,7 @@ int RunKilledExport(int argc, char* argv[])
     Settings::ffmpegExePath.clear();
     AvManager av;
     std::unique_ptr<Timeline> const timeline = SourceTimeline("numbered_gop250.mp4");
-    ExportProperties request;
-    request.timeline = timeline.get();
-    request.outputFilePath = folder + "/out.####.png";
-    request.width = 320;
-    request.height = 240;
-    request.imageSequence = true;
-    request.imageDirPath = folder;
-    request.imageBaseName = "out";
-    request.imageExtension = "png";
+    ExportProperties request = PngSequenceRequest(timeline.get(), folder);
     request.overwriteExisting = true;
     if (!ExportManager::PreExportInitialization(&request).isEmpty())
     {
@@ -321,15 +328,7 @@ int RunExportKilledWhileRendering(int argc, char* argv[])
     Settings::ffmpegExePath = QString::fromLocal8Bit(argv[4]);
     AvManager av;
     std::unique_ptr<Timeline> const timeline = SourceTimeline("numbered_gop250.mp4");
-    ExportProperties request;
-    request.timeline = timeline.get();
-    request.outputFilePath = folder + "/out.####.png";
-    request.width = 320;
-    request.height = 240;
-    request.imageSequence = true;
-    request.imageDirPath = folder;
-    request.imageBaseName = "out";
-    request.imageExtension = "png";
+    ExportProperties request = PngSequenceRequest(timeline.get(), folder);
     if (!ExportManager::PreExportInitialization(&request).isEmpty())
     {
         return 2;

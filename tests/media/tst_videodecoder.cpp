@@ -80,11 +80,16 @@ int ReadNumber(VideoFrame const& frame)
 class Decoding
 {
 public:
-    explicit Decoding(QString const& name)
+    // The parse and the decoder time the video by the route given (see
+    // AvParser::SetVideoTimesFromPackets).
+    explicit Decoding(QString const& name, bool timesFromPackets = true)
         : source(TestMedia::Path(name), QString(), QUuid())
         , decoder(false)
     {
-        AvParser().Parse(&source, 0);
+        AvParser parser;
+        parser.SetVideoTimesFromPackets(timesFromPackets);
+        parser.Parse(&source, 0);
+        decoder.SetTimesFromPackets(timesFromPackets);
         decoder.Initialize();
         QObject::connect(&decoder, &VideoDecoder::VideoFrameDecoded,
                          [this](FramePtr const& frame) { frames.append(frame); });
@@ -113,6 +118,18 @@ public:
             }
         }
         return frames;
+    }
+
+    // A forward seek to t: the last picture of the run that starts at or
+    // before t, which is the one shown at t; null when none does.
+    FramePtr ShownAfterSeek(long long t)
+    {
+        FramePtr shown;
+        for (FramePtr const& frame : Forward(t, t))
+        {
+            shown = frame && frame->packetStartTime <= t ? frame : shown;
+        }
+        return shown;
     }
 
     // Backward from t: at most `count` pictures, or up to the start.
@@ -203,7 +220,6 @@ private Q_SLOTS:
     void BackwardDecodesEachGopOncePerWindow_data();
     void BackwardDecodesEachGopOncePerWindow();
     void SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget();
-    void SingleBackwardWindowHandsOutItsPicturesAndNoMore();
     void ForwardRunsOnFrameThreadsLoseNoPicture();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt();
@@ -660,57 +676,6 @@ void TestVideoDecoder::SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget()
     // The usual few and the seek's margin before the target.
     QVERIFY(target - firsts.at(0) >= Settings::numLeadingVideoFramesKeptOnSeek);
     QCOMPARE(firsts.at(0) - firsts.at(1), window - Settings::numLeadingVideoFramesKeptOnSeek);
-}
-
-void TestVideoDecoder::SingleBackwardWindowHandsOutItsPicturesAndNoMore()
-{
-    // Pictures 101-129 of a GOP that starts at 0, for the front of a cache
-    // that starts at 130: each the right one, latest first, then nothing
-    // more is decoded, and what the decoder holds shrinks as they go.
-    QString const name = QStringLiteral("numbered_gop250.mp4");
-    Reference const& reference = ReferenceFor(name);
-    Decoding decoding(name);
-    QVERIFY(decoding.opened);
-    decoding.Forward(reference.starts.at(140), reference.starts.at(140));
-    long long const pictureBytes = decoding.frames.constLast()->byteSize;
-    long long const codecBytes = decoding.decoder.HeldPictureBytes();
-    int const first = 101;
-    int const end = 130;
-    int packets = 0;
-    QObject::connect(&decoding.decoder, &VideoDecoder::DecodingProgressed, [&packets] { ++packets; });
-
-    decoding.frames.clear();
-    VideoDecoderTestAccess::SeekSingleBackwardWindow(decoding.decoder, reference.starts.at(end) - 1, end - first);
-    QVERIFY(!decoding.decoder.IsDecodeForward());
-    // Room for the whole window is held before it is decoded.
-    QCOMPARE(decoding.decoder.HeldPictureBytes(), codecBytes + (end - first + 1) * pictureBytes);
-    QList<long long> held;
-    for (int guard = 0; guard < 1000 && !(guard > 0 && decoding.decoder.BackwardWindowStartsNext()); ++guard)
-    {
-        int const status = decoding.decoder.DecodeNext();
-        QCOMPARE(status, VideoDecoder::STATUS_DONE);
-        held << decoding.decoder.HeldPictureBytes();
-    }
-    decoding.frames.removeAll(nullptr);
-    QVERIFY(decoding.frames.size() >= end - first);
-    QVERIFY(decoding.frames.size() <= end - first + 1);
-    for (int i = 0; i < decoding.frames.size(); ++i)
-    {
-        QCOMPARE(ReadNumber(*decoding.frames.at(i)), end - 1 - i);
-    }
-    // One pass over the GOP up to the window's end (the packets of frame
-    // threads in flight aside), no second window.
-    QVERIFY2(packets <= end + 10, qPrintable(QStringLiteral("%1 packets decoded").arg(packets)));
-    QCOMPARE(held.constLast(), codecBytes);
-    for (int i = 1; i < held.size(); ++i)
-    {
-        QCOMPARE(held.at(i), held.at(i - 1) - pictureBytes);
-    }
-    // Forward again from anywhere, as usual.
-    QList<FramePtr> frames = decoding.Forward(reference.starts.at(160), reference.starts.at(160));
-    frames.removeAll(nullptr);
-    QVERIFY(!frames.isEmpty());
-    QCOMPARE(ReadNumber(*frames.constLast()), 161);
 }
 
 void TestVideoDecoder::ForwardRunsOnFrameThreadsLoseNoPicture()
@@ -1464,11 +1429,9 @@ void TestVideoDecoder::Vp9AndAv1EndsComeFromTheirPackets()
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
     QVERIFY(!md5s.isEmpty());
     // The parse ran the pass on a decoder of its own: it runs again here.
-    Settings::videoTimesFromPackets = false;
-    Decoding decoded(name);
+    Decoding decoded(name, false);
     QVERIFY(decoded.opened);
     decoded.decoder.DecodeTimingInfoForCurrentStream();
-    Settings::videoTimesFromPackets = true;
     QVERIFY(!decoded.decoder.EndTimedFromPackets());
     Decoding read(name);
     QVERIFY(read.opened);
@@ -1507,9 +1470,7 @@ void TestVideoDecoder::DecodedTimesSeekToAKeyPacketInMpegTs()
     QString const name = QStringLiteral("numbered_hevc_cra.ts");
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
     QCOMPARE(md5s.size(), 75);
-    Settings::videoTimesFromPackets = false;
-    Decoding decoding(name);
-    Settings::videoTimesFromPackets = true;
+    Decoding decoding(name, false);
     QVERIFY(decoding.opened);
     QCOMPARE(decoding.info->frameCount, md5s.size());
     double const step = decoding.info->frameStep;
@@ -1603,9 +1564,7 @@ void TestVideoDecoder::SeeksIntoAGradualRefreshAreExact()
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
     QVERIFY(!md5s.isEmpty());
     DecoderThreadSetting const decoderThreads(threads);
-    Settings::videoTimesFromPackets = fromPackets;
-    Decoding decoding(name);
-    Settings::videoTimesFromPackets = true;
+    Decoding decoding(name, fromPackets);
     QVERIFY(decoding.opened);
     int const width = decoding.info->width;
     int const height = decoding.info->height;
@@ -1688,9 +1647,7 @@ void TestVideoDecoder::FirstPictureThatDecodesStartsTheStream()
     QFETCH(bool, fromPackets);
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name), {"-noautorotate"});
     QCOMPARE(md5s.size(), 99);
-    Settings::videoTimesFromPackets = fromPackets;
-    Decoding decoding(name);
-    Settings::videoTimesFromPackets = true;
+    Decoding decoding(name, fromPackets);
     QVERIFY(decoding.opened);
     QCOMPARE(decoding.info->frameCount, md5s.size());
     QCOMPARE(decoding.source.FrameCount(), md5s.size());
@@ -1727,13 +1684,9 @@ void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne()
     QFETCH(bool, fromPackets);
     QFETCH(int, threads);
     int const oldThreads = Settings::videoDecoderThreadCount;
-    Settings::videoTimesFromPackets = fromPackets;
     Settings::videoDecoderThreadCount = threads;
-    auto const restore = qScopeGuard([oldThreads] {
-        Settings::videoTimesFromPackets = true;
-        Settings::videoDecoderThreadCount = oldThreads;
-    });
-    Decoding decoding(QStringLiteral("numbered_late101.mp4"));
+    auto const restore = qScopeGuard([oldThreads] { Settings::videoDecoderThreadCount = oldThreads; });
+    Decoding decoding(QStringLiteral("numbered_late101.mp4"), fromPackets);
     QVERIFY(decoding.opened);
     QCOMPARE(decoding.info->frameStep, 40000.0);
     int pictures = 0;
@@ -1794,13 +1747,9 @@ void TestVideoDecoder::SeeksBackToTheStartShowItsPictures()
     int const count = static_cast<int>(md5s.size());
     QVERIFY(count >= 30);
     int const savedThreads = Settings::videoDecoderThreadCount;
-    auto const restore = qScopeGuard([savedThreads] {
-        Settings::videoTimesFromPackets = true;
-        Settings::videoDecoderThreadCount = savedThreads;
-    });
-    Settings::videoTimesFromPackets = fromPackets;
+    auto const restore = qScopeGuard([savedThreads] { Settings::videoDecoderThreadCount = savedThreads; });
     Settings::videoDecoderThreadCount = threads;
-    Decoding decoding(name);
+    Decoding decoding(name, fromPackets);
     QVERIFY(decoding.opened);
     QCOMPARE(decoding.info->frameCount, count);
     double const step = decoding.info->frameStep;
@@ -1846,12 +1795,10 @@ void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded()
     // numbered by picture: every picture once, in recording order.
     QFETCH(QString, name);
     QFETCH(bool, fromPackets);
-    bool const wasFromPackets = Settings::videoTimesFromPackets;
-    auto const restore = qScopeGuard([wasFromPackets] { Settings::videoTimesFromPackets = wasFromPackets; });
-    Settings::videoTimesFromPackets = fromPackets;
     {
         Source spotted(TestMedia::Path(name), QString(), QUuid());
         AvParser parser;
+        parser.SetVideoTimesFromPackets(fromPackets);
         parser.Parse(&spotted, 0);
         std::unique_ptr<TsRestartCheck> const check = parser.TakeRestartCheck();
         // Owed until a whole read of the file found the restart.
@@ -1860,7 +1807,7 @@ void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded()
     }
     QStringList const md5s = TestMedia::FrameMd5(TestMedia::Path(name));
     QVERIFY(md5s.size() >= 1000);
-    Decoding decoding(name);
+    Decoding decoding(name, fromPackets);
     QVERIFY(decoding.opened);
     QVERIFY(decoding.info->timestampsRestart);
     QCOMPARE(decoding.info->frameCount, md5s.size());
@@ -1877,13 +1824,7 @@ void TestVideoDecoder::RestartsBetweenTheSpotsDecodeAsTheyAreRecorded()
     // Seeks into and after the restart land on their picture.
     for (int const target : {360, 505, 990, 349, 0})
     {
-        long long const t = static_cast<long long>(target * decoding.info->frameStep);
-        QList<FramePtr> const run = decoding.Forward(t, t);
-        FramePtr shown;
-        for (FramePtr const& frame : run)
-        {
-            shown = frame && frame->packetStartTime <= t ? frame : shown;
-        }
+        FramePtr const shown = decoding.ShownAfterSeek(static_cast<long long>(target * decoding.info->frameStep));
         QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
         QCOMPARE(ReadNumber(*shown), target);
     }
@@ -1915,13 +1856,7 @@ void TestVideoDecoder::StreamWithoutTimestampsPlaysByPictureNumber()
     }
     for (int const target : {505, 120, 749, 0})
     {
-        long long const t = static_cast<long long>(target * step);
-        QList<FramePtr> const run = decoding.Forward(t, t);
-        FramePtr shown;
-        for (FramePtr const& frame : run)
-        {
-            shown = frame && frame->packetStartTime <= t ? frame : shown;
-        }
+        FramePtr const shown = decoding.ShownAfterSeek(static_cast<long long>(target * step));
         QVERIFY2(shown, qPrintable(QStringLiteral("frame %1").arg(target)));
         QCOMPARE(ReadNumber(*shown), target);
     }

@@ -14,12 +14,15 @@
 #include "model/Clip.h"
 #include "model/FolderItem.h"
 #include "model/FrameBookmark.h"
+#include "model/LegacyYarvReader.h"
 #include "model/Project.h"
 #include "model/ProjectManager.h"
 #include "model/ProjectFileFormat.h"
+#include "model/ProjectFileReader.h"
 #include "model/ProjectFileStamp.h"
 #include "model/RangeBookmark.h"
 #include "model/Source.h"
+#include "model/StrokeDataCodec.h"
 #include "model/Timeline.h"
 #include "model/TimelineItem.h"
 
@@ -178,6 +181,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void SaveOpenSaveGivesTheSameFile();
+    void FolderGroupsStandInAscendingIdOrder();
     void MalformedFilesOpenWhatIsValid_data();
     void MalformedFilesOpenWhatIsValid();
     void RejectedFileIsNeverOverwritten();
@@ -328,6 +332,35 @@ void TestProjectFile::SaveOpenSaveGivesTheSameFile()
     QString const second = first;
     QVERIFY(pm.SaveProject());
     QCOMPARE(ReadAll(second), saved);
+}
+
+void TestProjectFile::FolderGroupsStandInAscendingIdOrder()
+{
+    // Two folders whose order in the tree is the reverse of their ids':
+    // the timelines stand grouped by folder, the groups in id order.
+    ProjectManager& pm = *mManager;
+    QUuid const a = pm.DoAddFolderCmd(QStringLiteral("A"), QUuid(), {});
+    QUuid const b = pm.DoAddFolderCmd(QStringLiteral("B"), QUuid(), {});
+    QUuid const low = std::min(a, b);
+    QUuid const high = std::max(a, b);
+    pm.DoMoveProjectItemCmd(high, pm.ProjectPtr()->FindFolderById(high)->ParentId(), 0);
+    QList<QUuid> const tree = pm.ProjectPtr()->ProjectTreeDepthFirstHierarchy();
+    QVERIFY(tree.indexOf(high) < tree.indexOf(low));
+    pm.DoAddTimelineCmd(QStringLiteral("High 1"), high);
+    pm.DoAddTimelineCmd(QStringLiteral("Low 1"), low);
+    pm.DoAddTimelineCmd(QStringLiteral("High 2"), high);
+    QJsonObject root;
+    QVERIFY(pm.ProjectPtr()->WriteProject(root));
+    QStringList written;
+    for (QJsonValue const& timeline : root.value(QStringLiteral("timelines")).toArray())
+    {
+        QString const name = timeline.toObject().value(QStringLiteral("name")).toString();
+        if (name.startsWith(QStringLiteral("High")) || name.startsWith(QStringLiteral("Low")))
+        {
+            written.append(name);
+        }
+    }
+    QCOMPARE(written, (QStringList {"Low 1", "High 1", "High 2"}));
 }
 
 void TestProjectFile::MalformedFilesOpenWhatIsValid_data()
@@ -788,20 +821,20 @@ void TestProjectFile::OlderFormatsImportAndSurviveASave()
 void TestProjectFile::RangeBookmarkTextAndStrokeRules()
 {
     QList<RangeBookmark> ranges;
-    Project::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "10,20,35"}}, ranges);
-    Project::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "10,a,35,40"}}, ranges);
-    Project::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "1,99999999999,2,3"}}, ranges);
+    ProjectFileReader::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "10,20,35"}}, ranges);
+    ProjectFileReader::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "10,a,35,40"}}, ranges);
+    ProjectFileReader::ReadRangeBookmarks(QJsonObject {{"range_bookmarks", "1,99999999999,2,3"}}, ranges);
     QCOMPARE(ranges.size(), 3);
     QCOMPARE(QPair(ranges.at(0).startFrame, ranges.at(0).endFrame), QPair(10, 20));
     QCOMPARE(QPair(ranges.at(1).startFrame, ranges.at(1).endFrame), QPair(35, 40));
     QCOMPARE(QPair(ranges.at(2).startFrame, ranges.at(2).endFrame), QPair(2, 3));
 
     StrokeData stroke;
-    QVERIFY(Project::ReadStroke(StrokeObject("12.5,3;"), stroke));
+    QVERIFY(StrokeDataCodec::ReadStroke(StrokeObject("12.5,3;"), stroke));
     QCOMPARE(stroke.points, QList<QPointF>({QPointF(12.5, 3)}));
     QCOMPARE(stroke.color.alpha(), 255);
     StrokeData half;
-    QVERIFY(Project::ReadStroke(StrokeObject("1,1;", 4, "#80ff0000"), half));
+    QVERIFY(StrokeDataCodec::ReadStroke(StrokeObject("1,1;", 4, "#80ff0000"), half));
     QCOMPARE(half.color.alpha(), 128);
     for (QJsonObject const& bad :
          {StrokeObject(""), StrokeObject("1,2,3;"), StrokeObject("1,2;", 9), StrokeObject("1,2;", 3),
@@ -810,7 +843,7 @@ void TestProjectFile::RangeBookmarkTextAndStrokeRules()
           QJsonObject {{"width", 1}, {"color", "#fff"}, {"type", 0}, {"points", "1,2;"}, {"path", "@@@"}}})
     {
         StrokeData dropped;
-        QVERIFY2(!Project::ReadStroke(bad, dropped), QJsonDocument(bad).toJson(QJsonDocument::Compact).constData());
+        QVERIFY2(!StrokeDataCodec::ReadStroke(bad, dropped), QJsonDocument(bad).toJson(QJsonDocument::Compact).constData());
     }
     // A path with its real elements reads back.
     QPainterPath path;
@@ -819,11 +852,11 @@ void TestProjectFile::RangeBookmarkTextAndStrokeRules()
     QJsonObject withPath = StrokeObject("1,2;");
     withPath.insert("path", QString::fromLatin1(PathData(path).toBase64()));
     StrokeData read;
-    QVERIFY(Project::ReadStroke(withPath, read));
+    QVERIFY(StrokeDataCodec::ReadStroke(withPath, read));
     QCOMPARE(read.path, path);
 
-    QCOMPARE(Project::YarvStringToFrames("1, 5,x,,7"), QList<int>({1, 5, 7}));
-    QCOMPARE(Project::YarvStringListToRanges({"10,20", "7", "a,3", "4,5,6"}), QList<int>({10, 20, 4, 5}));
+    QCOMPARE(LegacyYarvReader::StringToFrames("1, 5,x,,7"), QList<int>({1, 5, 7}));
+    QCOMPARE(LegacyYarvReader::StringListToRanges({"10,20", "7", "a,3", "4,5,6"}), QList<int>({10, 20, 4, 5}));
 }
 
 void TestProjectFile::MutatedFilesNeverCrashTheReader()
@@ -936,7 +969,7 @@ void TestProjectFile::HostilePathDataIsRefused()
     QFETCH(QString, path);
     QFETCH(bool, kept);
     StrokeData stroke;
-    QCOMPARE(Project::ReadStroke(StrokeWithPath(path), stroke), kept);
+    QCOMPARE(StrokeDataCodec::ReadStroke(StrokeWithPath(path), stroke), kept);
     if (kept)
     {
         // What is kept saves back to the same text.
@@ -986,7 +1019,7 @@ void TestProjectFile::MutatedPathDataReadsBackExactlyOrNotAtAll()
         }
         StrokeData stroke;
         QString const text = QString::fromLatin1(mutated.toBase64());
-        if (!Project::ReadStroke(StrokeWithPath(text), stroke))
+        if (!StrokeDataCodec::ReadStroke(StrokeWithPath(text), stroke))
         {
             continue;
         }
@@ -1527,13 +1560,13 @@ void TestProjectFile::BookmarkFileListsReadAsQSettingsReadsThem()
     {
         QSettings file(bmk, QSettings::IniFormat);
         QVariant const value = file.value("main/frames");
-        for (int frame : Project::YarvStringToFrames(value.typeId() == QMetaType::QStringList
+        for (int frame : LegacyYarvReader::StringToFrames(value.typeId() == QMetaType::QStringList
                                                          ? value.toStringList().join(',')
                                                          : value.toString()))
         {
             expectedFrames.append(frame - 1);
         }
-        QList<int> const ends = Project::YarvStringListToRanges(file.value("main/ranges").toStringList());
+        QList<int> const ends = LegacyYarvReader::StringListToRanges(file.value("main/ranges").toStringList());
         for (int i = 0; i + 1 < ends.size(); i += 2)
         {
             if (ends.at(i) > 0 && ends.at(i + 1) > 0)

@@ -22,6 +22,7 @@
 #include "panels/DuplicateSourceOptionsDialog.h"
 #include "panels/FlatButton.h"
 #include "panels/ProjectPanel.h"
+#include "panels/AboutDialog.h"
 #include "panels/ProjectSettingsDialog.h"
 #include "panels/ProjectTreeWidget.h"
 #include "panels/SideBarWidget.h"
@@ -34,10 +35,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDate>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -47,9 +50,12 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QUndoStack>
 #include <QVBoxLayout>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <functional>
 #include <memory>
@@ -145,6 +151,7 @@ private Q_SLOTS:
     void AudioOverrideDrops();
     void DuplicateKeepsItsOptions();
     void ProjectSettingsDialogClampsAndNeverWritesThePath();
+    void DialogsNameTheirControlsAndTheApplication();
     void SaveSourceAsNeverLosesAFile();
     void ContextMenuActsOnTheRow();
     void SaveOverAChangedFileAsksFirst();
@@ -747,6 +754,52 @@ void TestProjectPanel::ProjectSettingsDialogClampsAndNeverWritesThePath()
     mManager->NewProject(true);
     QCOMPARE(dialog.NotesEdit()->toPlainText(), QString());
     QCOMPARE(dialog.ProjectPathEdit()->text(), FileHelpers::ProjectPath());
+}
+
+void TestProjectPanel::DialogsNameTheirControlsAndTheApplication()
+{
+    ProjectSettingsDialog settings(mManager.get(), nullptr);
+    QCOMPARE(settings.findChild<QLineEdit*>(QStringLiteral("projectPathLineEdit")), settings.ProjectPathEdit());
+    QCOMPARE(settings.findChild<QLineEdit*>(QStringLiteral("sourceRootDirLineEdit")), settings.SourceRootDirEdit());
+    QCOMPARE(settings.findChild<QDoubleSpinBox*>(QStringLiteral("frameRateDoubleSpinBox")),
+             settings.FrameRateSpinBox());
+    QCOMPARE(settings.findChild<QSpinBox*>(QStringLiteral("frameNumberOffsetSB")),
+             settings.FrameNumberOffsetSpinBox());
+    QCOMPARE(settings.findChild<QPlainTextEdit*>(QStringLiteral("notesTextEdit")), settings.NotesEdit());
+    QCOMPARE(settings.findChild<QPushButton*>(QStringLiteral("sourceRootDirBtn"))->text(), QStringLiteral("Browse..."));
+    for (char const* name : {"frameRateDefaultBtn", "frameNumberOffsetDefaultBtn"})
+    {
+        QPushButton const* button = settings.findChild<QPushButton*>(QString::fromLatin1(name));
+        QVERIFY2(button && button->text() == QStringLiteral("Default"), name);
+    }
+
+    // The about dialog takes the application's title, version and font.
+    QString const title = Settings::applicationTitle;
+    QVERIFY(!title.isEmpty());
+    AboutDialog about(nullptr);
+    QCOMPARE(about.windowTitle(), QStringLiteral("About ") + title);
+    QStringList labels;
+    for (QLabel const* label : about.findChildren<QLabel*>())
+    {
+        labels.append(label->text());
+    }
+    QVERIFY(labels.contains(Settings::applicationVersion));
+    QString const family = Settings::generalFont.family();
+    QVERIFY2(std::any_of(labels.cbegin(), labels.cend(),
+                         [&](QString const& text) {
+                             return text.contains(title) &&
+                                    text.contains(QStringLiteral("font-size:20pt;")) &&
+                                    !text.contains(QStringLiteral("&lt;Application Name&gt;")) &&
+                                    (family == QStringLiteral("Segoe UI") || !text.contains(QStringLiteral("Segoe UI")));
+                         }),
+             qPrintable(labels.join(QLatin1Char('|'))));
+    QTextBrowser const* text = about.findChild<QTextBrowser*>();
+    QVERIFY(text && text->isReadOnly());
+    QString const plain = text->toPlainText();
+    QVERIFY2(plain.contains(title) && plain.contains(Settings::QT_RUNTIME_VERSION) &&
+                 plain.contains(QString::number(QDate::currentDate().year())) && !plain.contains(QLatin1Char('<')),
+             qPrintable(plain));
+    QVERIFY(text->toHtml().contains(QStringLiteral("12pt")));
 }
 
 void TestProjectPanel::SaveSourceAsNeverLosesAFile()

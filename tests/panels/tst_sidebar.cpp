@@ -239,10 +239,13 @@ void TestSideBar::RangeAndDelayBoxesApplyFinishedEntries()
     QSpinBox* start = properties->RangeStartSpinBox();
     QSpinBox* end = properties->RangeEndSpinBox();
     QCOMPARE(start->value(), 1001);
-    QCOMPARE(start->minimum(), 1001);
+    // Any frame number may be typed; the timeline clamps what it is given.
+    QCOMPARE(start->minimum(), 0);
+    QCOMPARE(end->minimum(), 0);
     QCOMPARE(end->value(), 1001 + timeline->EndFrame());
 
-    // Typing 1010 and Return is one change to frame 9, nothing per keystroke.
+    // Typing 1010 and Return is one change to frame 9, nothing per keystroke,
+    // made directly: no undo step.
     QSignalSpy changes(timeline, &Timeline::PlaybackRangeChanged);
     int const index = mManager->UndoStackPtr()->index();
     start->setFocus();
@@ -252,8 +255,18 @@ void TestSideBar::RangeAndDelayBoxesApplyFinishedEntries()
     QTest::keyClick(start, Qt::Key_Return);
     QCOMPARE(timeline->PlaybackRangeStartFrame(), 9);
     QCOMPARE(changes.count(), 1);
-    QCOMPARE(mManager->UndoStackPtr()->index(), index + 1);
+    QCOMPARE(mManager->UndoStackPtr()->index(), index);
     QCOMPARE(start->value(), 1010);
+
+    // A start below the offset is the first frame.
+    start->setFocus();
+    start->selectAll();
+    QTest::keyClicks(start, QStringLiteral("5"));
+    QTest::keyClick(start, Qt::Key_Return);
+    QCOMPARE(timeline->PlaybackRangeStartFrame(), 0);
+    QCOMPARE(start->value(), 1001);
+    QCOMPARE(changes.count(), 2);
+    QCOMPARE(mManager->UndoStackPtr()->index(), index);
 
     // The end never goes below the start, nor below the offset.
     end->setFocus();

@@ -433,14 +433,25 @@ def check_hostile(player):
     check(client.nothing_pending(), "an empty frame is not answered")
 
     error = b'{ "success": "false", "msg": "Invalid Header" }'
-    for header, what in ((b"abcdefghij", "letters"), (b"-000000001", "a sign"), (b" 000000027", "a blank"),
-                         (b"0000x", "a letter after digits")):
+    for header, what in ((b"abcdefghij", "letters"), (b"0000x", "a letter after digits"),
+                         (b"00000+0027", "a sign after digits")):
         client.send_raw(header + b'{"cmd":"echo"}')
         reply = client.read_reply()
         check_equal(reply, (b"%010d" % len(error), error), "invalid header: " + what)
         check(client.nothing_pending(), "invalid header answered once: " + what)
         client.send_raw(frame('{"cmd":"echo","text":"abc"}'))
         check_equal(client.read_reply()[1], ECHO_ABC, "same connection works after " + what)
+
+    # A header is read as a number: a sign or blanks before the digits give
+    # the length the digits say; a negative one announces nothing.
+    echo_abc = b'{"cmd":"echo","text":"abc"}'
+    for header, what in ((b"+%09d" % len(echo_abc), "a plus sign"), (b" %09d" % len(echo_abc), "a leading blank")):
+        client.send_raw(header + echo_abc)
+        check_equal(client.read_reply()[1], ECHO_ABC, "header with " + what)
+        check(client.nothing_pending(), "header with " + what + " answered once")
+    client.send_raw(b"-000000001" + frame('{"cmd":"echo","text":"abc"}'))
+    check_equal(client.read_reply()[1], ECHO_ABC, "a negative header announces nothing")
+    check(client.nothing_pending(), "a negative header is not answered")
 
     # A non-UTF-8 payload reads as replacement characters, sent back as "?".
     client.send_raw(frame(b'{"cmd":"echo","text":"\xff\xfe"}'))

@@ -249,6 +249,39 @@ private Q_SLOTS:
         }
     }
 
+    // A header is read as a number: a sign or blanks before the digits give
+    // the length of the digits; a length below 1 announces nothing; a sign
+    // after a digit or a second sign makes no number.
+    void headerWithASignOrALeadingBlankIsItsNumber()
+    {
+        int const port = FreePort();
+        CmdServer server;
+        QVERIFY(server.Initialize(port));
+        connect(&server, &CmdServer::ExecuteCmd, this, [&](QString const& message) { server.Write("done " + message); });
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(port));
+        QVERIFY(client.waitForConnected(3000));
+        for (QByteArray const& header : {QByteArray("+000000004"), QByteArray(" 000000004"), QByteArray("        +4")})
+        {
+            client.write(header + "cut!");
+            client.flush();
+            QCOMPARE(Replies(client, 1), QList<QByteArray>{"done cut!"});
+        }
+        client.write("-000000004" + Framed("next"));
+        client.flush();
+        QCOMPARE(Replies(client, 1), QList<QByteArray>{"done next"});
+        QByteArray const refused = R"({ "success": "false", "msg": "Invalid Header" })";
+        for (QByteArray const& header : {QByteArray("00000+0004"), QByteArray("+-00000004")})
+        {
+            client.write(header);
+            client.flush();
+            QCOMPARE(Replies(client, 1), QList<QByteArray>{refused});
+            client.write(Framed("after"));
+            client.flush();
+            QCOMPARE(Replies(client, 1), QList<QByteArray>{"done after"});
+        }
+    }
+
     // A client that sends requests but never reads its replies: the server
     // stops reading once a megabyte of replies waits to be sent, and goes on
     // as the client reads them.

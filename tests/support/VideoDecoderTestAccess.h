@@ -6,10 +6,6 @@
 class VideoDecoderTestAccess
 {
 public:
-    static void SeekSingleBackwardWindow(VideoDecoder& decoder, long long t, int frames)
-    {
-        decoder.SeekSingleBackwardWindow(t, frames);
-    }
     static void SetConversionThreadCount(VideoDecoder& decoder, int threads)
     {
         decoder.SetConversionThreadCount(threads);

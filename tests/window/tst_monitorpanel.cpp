@@ -159,6 +159,7 @@ private Q_SLOTS:
     void RangeAndBookmarkSlotsEditTheTimelineOneUndoStepEach();
     void FlipsRotationsAndResize();
     void LayoutOrdersBarsAndStrips();
+    void FpsReportsRepaintTheBarOnlyWhenAsked();
     void ViewerCaptureExportsEveryFrameWithMatchingAudio();
     void SteppedCaptureAudioStartsAtFirstBookmark();
     void BookmarkCaptureWithoutBookmarksFails();
@@ -564,6 +565,21 @@ void TestMonitorPanel::FlipsRotationsAndResize()
     QCOMPARE(resize.count(), 1);
     QCOMPARE(resize.at(0).at(0).toInt(), VIDEO_WIDTH / 2);
     QCOMPARE(resize.at(0).at(1).toInt(), VIDEO_HEIGHT / 2);
+}
+
+void TestMonitorPanel::FpsReportsRepaintTheBarOnlyWhenAsked()
+{
+    // Hidden, the bar asks for each repaint by a signal.
+    GlobalTimeControlWidget* const global = mPanel->GlobalTimeControl();
+    global->hide();
+    auto const restore = qScopeGuard([global] { global->show(); });
+    QSignalSpy repaints(global, &TimeControlBaseWidget::UpdateRequested);
+    emit mViewer->FpsChanged(12.34f, false);
+    QCOMPARE(global->Fps(), 12.3f);
+    QCOMPARE(repaints.count(), 0);
+    emit mViewer->FpsChanged(23.96f, true);
+    QCOMPARE(global->Fps(), 24.0f);
+    QCOMPARE(repaints.count(), 1);
 }
 
 void TestMonitorPanel::LayoutOrdersBarsAndStrips()

@@ -10,12 +10,15 @@
 #include "model/ProjectManager.h"
 #include "panels/ProjectPanel.h"
 #include "panels/SideBarWidget.h"
+#include "window/MonitorPanel.h"
 #include "window/TessarinOrvel.h"
 
 #include <QAction>
 #include <QDockWidget>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <QtTest>
 
 #include <memory>
@@ -29,7 +32,33 @@ private Q_SLOTS:
     // it still holds at exit is not read as a leak of ours.
     void cleanupTestCase() { ViewerTestRig::KeepOpenGLDriverLoaded(); }
     void ProjectCommandsReachThePanelOnce();
+    void MonitorFillsTheWindowAndTheDockTakesItsSide();
 };
+
+void TestSideBarDock::MonitorFillsTheWindowAndTheDockTakesItsSide()
+{
+    Settings::clientApiPortEnabled = false;
+    Settings::consoleShowOnType = 0;
+    bool const oldLeft = Settings::sideBarLeft;
+    auto const restore = qScopeGuard([oldLeft] { Settings::sideBarLeft = oldLeft; });
+    for (bool const left : {true, false})
+    {
+        Settings::sideBarLeft = left;
+        // No stored dock state: the last window's would put the dock back.
+        Settings::windowState.clear();
+        auto window = std::make_unique<TessarinOrvel>(QList<QString>());
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 5000);
+        QLayout const* layout = window->centralWidget()->layout();
+        QVERIFY(qobject_cast<QVBoxLayout const*>(layout));
+        QCOMPARE(layout->contentsMargins(), QMargins());
+        QCOMPARE(layout->spacing(), 0);
+        QCOMPARE(layout->count(), 1);
+        QVERIFY(qobject_cast<MonitorPanel*>(layout->itemAt(0)->widget()));
+        auto* dock = window->findChild<QDockWidget*>(QStringLiteral("sidebardock"));
+        QVERIFY(dock);
+        QCOMPARE(window->dockWidgetArea(dock), left ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea);
+    }
+}
 
 void TestSideBarDock::ProjectCommandsReachThePanelOnce()
 {

@@ -5,6 +5,7 @@
 // TESSARIN_TEST_HARDWARE_RENDERING=1.
 #include "../viewer/ViewerTestRig.h"
 #include "support/TaskHold.h"
+#include "support/TestMedia.h"
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
@@ -28,7 +29,7 @@ private:
     QTemporaryDir mHome;
     std::unique_ptr<TessarinOrvel> mWindow;
 
-    static QString Media(QString const& name) { return QStringLiteral(TESSARIN_TEST_MEDIA_DIR "/") + name; }
+    static QString Media(QString const& name) { return TestMedia::Dir() + QLatin1Char('/') + name; }
 
     AvManager* Engine() const { return mWindow->findChild<AvManager*>(); }
     GlobalTimeControlWidget* Bar() const { return mWindow->MonitorPanelPtr()->GlobalTimeControl(); }

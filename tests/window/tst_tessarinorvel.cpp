@@ -1,3 +1,5 @@
+#include "support/TestMedia.h"
+
 #include "app/ConsoleOutput.h"
 #include "app/ConsoleWindow.h"
 #include "app/FileHelpers.h"
@@ -67,7 +69,7 @@ private:
         return nullptr;
     }
 
-    static QString Media(QString const& name) { return QStringLiteral(TESSARIN_TEST_MEDIA_DIR "/") + name; }
+    static QString Media(QString const& name) { return TestMedia::Dir() + QLatin1Char('/') + name; }
 
     // What an export killed in its move leaves: the user's frame set aside in
     // the export's temporary folder, with the journal of a process that is gone.
