@@ -2,6 +2,7 @@
 #include "app/KeyBindings.h"
 #include "app/Logger.h"
 #include "support/BoundTable.h"
+#include "support/FileSizeLimit.h"
 #include "support/PathFlipper.h"
 #include "support/Watchdog.h"
 
@@ -18,29 +19,6 @@
 #include <sys/resource.h>
 
 using T = KeySequenceType;
-
-namespace
-{
-// Writes of more than the given bytes fail while it lives.
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &old);
-        previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, previous);
-    }
-    rlimit old {};
-    void (*previous)(int) = nullptr;
-};
-} // namespace
 
 class TestKeyBindings : public QObject
 {

@@ -1,5 +1,6 @@
 // TESSARIN_TEST: own-home
 #include "BenchMemory.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestMedia.h"
 #include "support/TestFiles.h"
 #include "support/GrowingFile.h"
@@ -152,25 +153,6 @@ qint64 BytesReadSoFar()
     return -1;
 }
 
-// Writes of more than the given bytes fail while it lives.
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &old);
-        previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, previous);
-    }
-    rlimit old {};
-    void (*previous)(int) = nullptr;
-};
 } // namespace
 
 class TestProjectFile : public QObject
