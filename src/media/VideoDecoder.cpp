@@ -308,9 +308,14 @@ void VideoDecoder::Seek(long long t)
     long long const wanted = std::max(t, 0LL);
     // Two frames of margin: a picture may be indexed a little before its
     // presentation time. Pictures of an intra-only stream are indexed at
-    // their own times: a forward seek lands on the wanted one (a backward
-    // window keeps its margin, which makes it a few pictures longer).
-    double const margin = ExactSeek() ? 0.0 : 2.0 * mStream.info->frameStep;
+    // their own times: a forward seek lands on the wanted one, and a
+    // backward window starts at its own first picture, which needs none
+    // before it.
+    double margin = ExactSeek() ? 0.0 : 2.0 * mStream.info->frameStep;
+    if (mStream.intraOnly && !mDecoding.forward)
+    {
+        margin = WindowFramesForBudget() * mStream.info->frameStep;
+    }
     auto const target = std::max(static_cast<long long>(static_cast<double>(wanted) - margin), 0LL);
     mSeek.backoff = 0;
     if (!SeekStream(target))
@@ -955,8 +960,10 @@ bool VideoDecoder::PacketPastWindow(AVPacket const* packet)
         return false;
     }
     // A picture is never shown before it is decoded: one frame step of slack
-    // for timestamps rounded apart.
-    return static_cast<double>(decodeTime) > static_cast<double>(mWindow.end) + step;
+    // for timestamps rounded apart. An intra-only picture is shown at its
+    // own packet's time, rounded as the packet's: none.
+    double const slack = mStream.intraOnly ? 0.0 : step;
+    return static_cast<double>(decodeTime) > static_cast<double>(mWindow.end) + slack;
 }
 
 int VideoDecoder::DecodeNextBackward()
@@ -1024,8 +1031,10 @@ int VideoDecoder::DecodeNextBackward()
     }
     if (mWindow.frames.isEmpty() && !mWindow.single)
     {
-        // The next window ends just before the earliest frame emitted.
-        Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
+        // The next window ends just before the earliest frame emitted. An
+        // intra-only stream's seek lands on the picture asked for: the
+        // window is sought from its own end.
+        Seek(start - (mStream.intraOnly ? 1 : AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET));
         mWindow.end = start - 1;
         mSeek.time = mWindow.end;
     }
@@ -1374,8 +1383,14 @@ AVCodecContext* VideoDecoder::DecodingContext() const
 
 void VideoDecoder::ChooseDecodingContext()
 {
-    if (mCodec.runActive || mCodec.runRefused || !mDecoding.forward || !mSeek.verified ||
-        mDecoding.packetsSinceSeek < RUN_CONTEXT_AFTER_PACKETS)
+    if (mCodec.runActive || mCodec.runRefused)
+    {
+        return;
+    }
+    // A backward window of an intra-only stream is a forward run of its
+    // length from its first picture: on frame threads from the start.
+    bool const window = !mDecoding.forward && mStream.intraOnly;
+    if (!window && (!mDecoding.forward || !mSeek.verified || mDecoding.packetsSinceSeek < RUN_CONTEXT_AFTER_PACKETS))
     {
         return;
     }
@@ -1612,6 +1627,8 @@ int VideoDecoder::WindowFramesForBudget() const
 
 void VideoDecoder::StartWindow()
 {
+    // The window's codec, whose pictures count in its room from now on.
+    ChooseDecodingContext();
     int const longest = WindowFramesForBudget();
     // Twice the longest window so far: key pictures cut the windows of short
     // GOPs, whose room the cache then keeps. Not after the first window only:

@@ -264,10 +264,11 @@ private:
     // one's, or the size its format takes before any came.
     long long DecoderPictureBytes() const;
     // The context the next packet goes to: the run context once a forward
-    // run has begun, else the stream's own.
+    // run or an intra-only backward window has begun, else the stream's own.
     AVCodecContext* DecodingContext() const;
     // Hands the forward run to the run context (opening it the first time)
-    // once it has gone on long enough since the last seek.
+    // once it has gone on long enough since the last seek; an intra-only
+    // backward window at once.
     void ChooseDecodingContext();
     // Opens the run context; null where the codec has no frame threads.
     AVCodecContext* OpenRunContext() const;
@@ -350,6 +351,8 @@ private:
     // waiting on another's slices; each packet is a whole picture, so the
     // hand-over between them loses or repeats none. The run context takes
     // the packets from the hand-over to the next seek, which flushes it.
+    // Backwards, each window is such a run from its first picture: the run
+    // context takes it from the window's start (StartWindow) on.
     struct CodecState
     {
         AVCodecContext* runContext = nullptr;
