@@ -308,14 +308,9 @@ void VideoDecoder::Seek(long long t)
     long long const wanted = std::max(t, 0LL);
     // Two frames of margin: a picture may be indexed a little before its
     // presentation time. Pictures of an intra-only stream are indexed at
-    // their own times: a forward seek lands on the wanted one, and a
-    // backward window starts at its own first picture, which needs none
-    // before it.
-    double margin = ExactSeek() ? 0.0 : 2.0 * mStream.info->frameStep;
-    if (mStream.intraOnly && !mDecoding.forward)
-    {
-        margin = WindowFramesForBudget() * mStream.info->frameStep;
-    }
+    // their own times: a forward seek lands on the wanted one (a backward
+    // window keeps its margin, which makes it a few pictures longer).
+    double const margin = ExactSeek() ? 0.0 : 2.0 * mStream.info->frameStep;
     auto const target = std::max(static_cast<long long>(static_cast<double>(wanted) - margin), 0LL);
     mSeek.backoff = 0;
     if (!SeekStream(target))
@@ -1031,10 +1026,9 @@ int VideoDecoder::DecodeNextBackward()
     }
     if (mWindow.frames.isEmpty() && !mWindow.single)
     {
-        // The next window ends just before the earliest frame emitted. An
-        // intra-only stream's seek lands on the picture asked for: the
-        // window is sought from its own end.
-        Seek(start - (mStream.intraOnly ? 1 : AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET));
+        // The next window ends just before the earliest frame emitted.
+        Seek(mStream.intraOnly ? IntraOnlyWindowSeekTime(start)
+                               : start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
         mWindow.end = start - 1;
         mSeek.time = mWindow.end;
     }
@@ -1623,6 +1617,19 @@ int VideoDecoder::WindowFramesForBudget() const
     long long const share = (mMemory.budget - held) / pictureBytes * (firstBesideCached ? 3 : 4) / 6;
     long long const free = (mMemory.budget - mMemory.cacheKept - held) / pictureBytes;
     return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
+}
+
+long long VideoDecoder::IntraOnlyWindowSeekTime(long long start) const
+{
+    double const step = mStream.info ? mStream.info->frameStep : 0.0;
+    if (step <= 0.0)
+    {
+        return start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET;
+    }
+    auto const handedOut = static_cast<long long>(static_cast<double>(mWindow.end - start) / step) + 1;
+    long long const frames = std::clamp<long long>(2 * handedOut, 2, WindowFramesForBudget());
+    // Seek keeps two frames of margin before the time asked for.
+    return start - 1 - static_cast<long long>(static_cast<double>(frames - 2) * step);
 }
 
 void VideoDecoder::StartWindow()

@@ -277,6 +277,13 @@ private:
     long long PictureBytesEstimate() const;
     // The longest backward window the budget allows.
     int WindowFramesForBudget() const;
+    // Where the backward window of an intra-only stream before the picture
+    // at start is sought: each picture decodes on its own and a seek lands
+    // on the one asked for, so the window starts at its own first picture.
+    // It is twice as long as the one handed out before it, up to the length
+    // the budget allows: after a seek the first pictures come soon, and
+    // then the frame threads decode long runs.
+    long long IntraOnlyWindowSeekTime(long long start) const;
     // Before and after a backward window is decoded: sets its length.
     void StartWindow();
     void FinishWindow();
