@@ -17,6 +17,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "media/DecoderThreads.h"
 #include "media/PictureArena.h"
 #include "media/VideoFrame.h"
 #include "media/VideoFrameBufferPool.h"
@@ -108,6 +109,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "  soak FILE...  random use for --seconds, checking every settled frame\n"
         "  open FILE     times from process start to the parsed file and to its first picture shown\n"
         "  fill FILE     the forward fill alone against ffmpeg's decoding (a part of speed)\n"
+        "  backfill FILE the backward fill against the forward ceiling: ffmpeg's decoding and the forward fill\n"
         "  seek FILE     the random seeks alone (a part of speed), median and p95; with --seek, seeks\n"
         "                to those frames instead, each time printed: # seek <frame> <ms>\n"
         "  loop FILE     the hold at each wrap and the pictures decoded per pass while a range loops at 1x\n"
@@ -117,7 +119,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
         "                peak memory against the export's cache, time against ffmpeg's same encode (no FILE)\n"
         "An image sequence is given as \"DIR/name.####.png FIRST-LAST\".");
     parser.addHelpOption();
-    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, seek, loop, sound or export");
+    parser.addPositionalArgument("mode", "frames, speed, soak, open, fill, backfill, seek, loop, sound or export");
     parser.addPositionalArgument("files", "media files or image sequences", "FILE...");
     QCommandLineOption const format("format", "pixel format the decoder delivers: yuv420p (YUV streams) or rgb24",
                                     "format", "yuv420p");
@@ -161,7 +163,8 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     }
     options.mode = positional.first();
     options.files = positional.mid(1);
-    if (!QStringList {"frames", "speed", "soak", "open", "fill", "seek", "loop", "sound", "export"}.contains(options.mode))
+    if (!QStringList {"frames", "speed", "soak", "open", "fill", "backfill", "seek", "loop", "sound", "export"}
+             .contains(options.mode))
     {
         error = "unknown mode " + options.mode;
         return false;
@@ -828,6 +831,66 @@ int RunFill(Options const& options)
     return fill.forward.framesPerSecond > 0.0 && fill.forward.endShown && everyRefillPlayed ? 0 : 1;
 }
 
+// The backward fill against the forward ceiling: the higher of ffmpeg
+// decoding the same stream forward into the same format and the engine's
+// forward fill. The three alternate, the medians are compared.
+int RunBackwardFill(Options const& options)
+{
+    BenchSession session;
+    QString error;
+    Timeline* timeline = session.AddSource(options.files.first(), &error);
+    if (!timeline)
+    {
+        return Fail(error);
+    }
+    Settings::playbackSpeedMaximum = 1e6f;
+    Source const& source = *timeline->SourcePtr();
+    QList<double> forwards;
+    QList<double> backwards;
+    QList<FfmpegReference::DecodeRate> references;
+    std::shared_ptr<VideoFrame> sample;
+    bool endsShown = true;
+    for (int i = 0; i < RATE_REPEATS; ++i)
+    {
+        PlaybackRate const forward = MeasurePlayback(session, timeline, true);
+        sample = sample ? sample : session.Viewer().Shown();
+        PlaybackRate const backward = MeasurePlayback(session, timeline, false);
+        if (!sample)
+        {
+            return Fail("no frame was shown");
+        }
+        forwards << forward.framesPerSecond;
+        backwards << backward.framesPerSecond;
+        endsShown = endsShown && forward.endShown && backward.endShown;
+        references << FfmpegReference::MeasureDecodeRate(source, BenchPicture::FormatName(sample->pixelFormat),
+                                                          Settings::videoDecoderThreadCount);
+    }
+    session.Close();
+    std::sort(references.begin(), references.end(),
+              [](auto const& a, auto const& b) { return a.FramesPerSecond() < b.FramesPerSecond(); });
+    FfmpegReference::DecodeRate const& reference = references.at(references.size() / 2);
+    double const ffmpeg = reference.FramesPerSecond();
+    bool const everyFillPlayed = std::all_of(forwards.cbegin(), forwards.cend(), [](double fps) { return fps > 0.0; }) &&
+                                 std::all_of(backwards.cbegin(), backwards.cend(), [](double fps) { return fps > 0.0; });
+    double const forward = everyFillPlayed ? Median(forwards) : 0.0;
+    double const backward = everyFillPlayed ? Median(backwards) : 0.0;
+    double const ceiling = std::max(ffmpeg, forward);
+    std::printf("%s: %dx%d %s, %d frames, cacheSize %d MB, decoder threads %d (0: automatic), %d usable cores\n",
+                qPrintable(source.MediaName()), BenchPicture::Width(*sample), BenchPicture::Height(*sample),
+                qPrintable(BenchPicture::FormatName(sample->pixelFormat)), timeline->FrameCount(), Settings::cacheSize,
+                Settings::videoDecoderThreadCount, DecoderThreads::UsableCores());
+    std::printf("  ffmpeg decode     %8.1f fps  (median of %d: %d frames in %.3f s; %s)\n", ffmpeg,
+                static_cast<int>(references.size()), reference.frames, reference.seconds,
+                qPrintable(reference.command));
+    std::printf("  forward fill      %8.1f fps  ratio to ffmpeg %.2f  (median of %d)\n", forward,
+                Ratio(forward, ffmpeg), static_cast<int>(forwards.size()));
+    std::printf("  backward fill     %8.1f fps  ratio to the forward ceiling %.2f  (aim >= 0.80; ceiling %.1f fps, "
+                "the higher of the two above; median of %d)%s\n",
+                backward, Ratio(backward, ceiling), ceiling, static_cast<int>(backwards.size()),
+                endsShown ? "" : "  FAULT: the clock stopped at the range end, whose frame never came");
+    return forward > 0.0 && backward > 0.0 && endsShown ? 0 : 1;
+}
+
 // The random seeks of speed alone: median and p95.
 int RunSeek(Options const& options)
 {
@@ -980,6 +1043,10 @@ int main(int argc, char* argv[])
     if (options.mode == "fill")
     {
         return RunFill(options);
+    }
+    if (options.mode == "backfill")
+    {
+        return RunBackwardFill(options);
     }
     if (options.mode == "seek")
     {

@@ -948,8 +948,10 @@ bool VideoDecoder::PacketPastWindow(AVPacket const* packet)
         return false;
     }
     // A picture is never shown before it is decoded: one frame step of slack
-    // for timestamps rounded apart.
-    return static_cast<double>(decodeTime) > static_cast<double>(mWindow.end) + step;
+    // for timestamps rounded apart. An intra-only picture is shown at its
+    // own packet's time, rounded as the packet's: none.
+    double const slack = mStream.intraOnly ? 0.0 : step;
+    return static_cast<double>(decodeTime) > static_cast<double>(mWindow.end) + slack;
 }
 
 int VideoDecoder::DecodeNextBackward()
@@ -1015,7 +1017,8 @@ int VideoDecoder::DecodeNextBackward()
     if (mWindow.frames.isEmpty())
     {
         // The next window ends just before the earliest frame emitted.
-        Seek(start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
+        Seek(mStream.intraOnly ? IntraOnlyWindowSeekTime(start)
+                               : start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET);
         mWindow.end = start - 1;
         mSeek.time = mWindow.end;
     }
@@ -1369,8 +1372,14 @@ AVCodecContext* VideoDecoder::DecodingContext() const
 
 void VideoDecoder::ChooseDecodingContext()
 {
-    if (mCodec.runActive || mCodec.runRefused || !mDecoding.forward || !mSeek.verified ||
-        mDecoding.packetsSinceSeek < RUN_CONTEXT_AFTER_PACKETS)
+    if (mCodec.runActive || mCodec.runRefused)
+    {
+        return;
+    }
+    // A backward window of an intra-only stream is a forward run of its
+    // length from its first picture: on frame threads from the start.
+    bool const window = !mDecoding.forward && mStream.intraOnly;
+    if (!window && (!mDecoding.forward || !mSeek.verified || mDecoding.packetsSinceSeek < RUN_CONTEXT_AFTER_PACKETS))
     {
         return;
     }
@@ -1605,8 +1614,23 @@ int VideoDecoder::WindowFramesForBudget() const
     return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
 }
 
+long long VideoDecoder::IntraOnlyWindowSeekTime(long long start) const
+{
+    double const step = mStream.info ? mStream.info->frameStep : 0.0;
+    if (step <= 0.0)
+    {
+        return start - AvDecoderBase::DECODE_BACKWARD_SEEK_OFFSET;
+    }
+    auto const handedOut = static_cast<long long>(static_cast<double>(mWindow.end - start) / step) + 1;
+    long long const frames = std::clamp<long long>(2 * handedOut, 2, WindowFramesForBudget());
+    // Seek keeps two frames of margin before the time asked for.
+    return start - 1 - static_cast<long long>(static_cast<double>(frames - 2) * step);
+}
+
 void VideoDecoder::StartWindow()
 {
+    // The window's codec, whose pictures count in its room from now on.
+    ChooseDecodingContext();
     int const longest = WindowFramesForBudget();
     // Twice the longest window so far: key pictures cut the windows of short
     // GOPs, whose room the cache then keeps. Not after the first window only:

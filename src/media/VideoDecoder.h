@@ -263,10 +263,11 @@ private:
     // one's, or the size its format takes before any came.
     long long DecoderPictureBytes() const;
     // The context the next packet goes to: the run context once a forward
-    // run has begun, else the stream's own.
+    // run or an intra-only backward window has begun, else the stream's own.
     AVCodecContext* DecodingContext() const;
     // Hands the forward run to the run context (opening it the first time)
-    // once it has gone on long enough since the last seek.
+    // once it has gone on long enough since the last seek; an intra-only
+    // backward window at once.
     void ChooseDecodingContext();
     // Opens the run context; null where the codec has no frame threads.
     AVCodecContext* OpenRunContext() const;
@@ -275,6 +276,13 @@ private:
     long long PictureBytesEstimate() const;
     // The longest backward window the budget allows.
     int WindowFramesForBudget() const;
+    // Where the backward window of an intra-only stream before the picture
+    // at start is sought: each picture decodes on its own and a seek lands
+    // on the one asked for, so the window starts at its own first picture.
+    // It is twice as long as the one handed out before it, up to the length
+    // the budget allows: after a seek the first pictures come soon, and
+    // then the frame threads decode long runs.
+    long long IntraOnlyWindowSeekTime(long long start) const;
     // Before and after a backward window is decoded: sets its length.
     void StartWindow();
     void FinishWindow();
@@ -349,6 +357,8 @@ private:
     // waiting on another's slices; each packet is a whole picture, so the
     // hand-over between them loses or repeats none. The run context takes
     // the packets from the hand-over to the next seek, which flushes it.
+    // Backwards, each window is such a run from its first picture: the run
+    // context takes it from the window's start (StartWindow) on.
     struct CodecState
     {
         AVCodecContext* runContext = nullptr;

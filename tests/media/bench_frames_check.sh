@@ -329,9 +329,12 @@ refresh_modes "$m/numbered_refresh48cut.ts" 66 145 $(refresh_threads 2 1 9)
 # (B-frames and a long GOP, open GOPs, MPEG-TS, HEVC, gradual refresh) at
 # one thread, three, nine and sixteen (frame threads hold pictures back),
 # besides the two every other check runs at (the sanitizer build: nine alone).
+# Intra-only ProRes plays backward in windows decoded on frame threads.
 thread_counts="1 3 9 16"
 [ "$extent" = full ] || thread_counts=9
 for threads in $thread_counts; do
+  check "ProRes play backward, $threads threads" "$m/numbered_prores_av.mov" backward --direction backward --speed 4 \
+    --decoder-threads $threads
   check "gop250 play backward, $threads threads" "$m/numbered_gop250.mp4" backward --direction backward --speed 4 \
     --decoder-threads $threads
   check "gop250 seeks, $threads threads" "$m/numbered_gop250.mp4" 299,0,250,249,125,251,1,298 \

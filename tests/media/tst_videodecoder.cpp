@@ -221,6 +221,7 @@ private Q_SLOTS:
     void BackwardDecodesEachGopOncePerWindow();
     void SeekWhilePlayingBackwardKeepsAWindowBeforeItsTarget();
     void ForwardRunsOnFrameThreadsLoseNoPicture();
+    void IntraOnlyBackwardWindowsRunOnFrameThreads();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data();
     void TransportStreamSeekStartsAtTheKeyPictureBeforeIt();
     void RgbPathsCarryTheRightPicture_data();
@@ -557,6 +558,13 @@ void TestVideoDecoder::BackwardDecodesEveryFrame_data()
         QTest::newRow(qPrintable(QStringLiteral("%1, long windows").arg(QString::fromLatin1(name))))
             << QString::fromLatin1(name) << 2 << 4000000000LL;
     }
+    // Intra-only: each window a run of its own from its first picture, on
+    // frame threads where there are several.
+    for (int const threads : {1, 3, 9, 16})
+    {
+        QTest::addRow("numbered_prores_av.mov, intra-only windows, %d threads", threads)
+            << QStringLiteral("numbered_prores_av.mov") << threads << 0LL;
+    }
 }
 
 void TestVideoDecoder::BackwardDecodesEveryFrame()
@@ -724,6 +732,60 @@ void TestVideoDecoder::ForwardRunsOnFrameThreadsLoseNoPicture()
     check(decoding.Backward(reference.starts.at(65), 5), 65, 61, -1);
     check(decoding.Forward(reference.starts.at(60), std::numeric_limits<long long>::max()), 60, count - 1, 1);
     check(decoding.Forward(reference.starts.at(10), reference.starts.at(50)), 10, 50, 1);
+}
+
+void TestVideoDecoder::IntraOnlyBackwardWindowsRunOnFrameThreads()
+{
+    if (QThread::idealThreadCount() < 2)
+    {
+        QSKIP("An intra-only stream runs on frame threads only with two cores or more");
+    }
+    DecoderThreadSetting const decoderThreads(3);
+    QString const name = QStringLiteral("numbered_prores_av.mov");
+    Reference const& reference = ReferenceFor(name);
+    int const from = 80;
+    QVERIFY(reference.starts.size() > from);
+    Decoding decoding(name);
+    QVERIFY(decoding.opened);
+    // What the codec holds on slice threads, and on frame threads.
+    decoding.decoder.SetDecodeForward(true);
+    decoding.decoder.Seek(0);
+    decoding.decoder.DecodeNext();
+    long long const onSlices = decoding.decoder.HeldPictureBytes();
+    decoding.Forward(0, reference.starts.at(40));
+    long long const onFrames = decoding.decoder.HeldPictureBytes();
+    QVERIFY(onFrames > onSlices);
+
+    decoding.frames.clear();
+    int packets = 0;
+    QObject::connect(&decoding.decoder, &VideoDecoder::DecodingProgressed, [&packets] { ++packets; });
+    decoding.decoder.SetDecodeForward(false);
+    decoding.decoder.Seek(reference.starts.at(from));
+    long long const sought = decoding.decoder.HeldPictureBytes();
+    // The room a window takes counts the frame threads before its first
+    // packet, and the window is decoded on them.
+    decoding.decoder.PrepareBackwardWindow();
+    QCOMPARE(decoding.decoder.HeldPictureBytes() - sought, onFrames - onSlices);
+    QCOMPARE(decoding.decoder.DecodeNext(), VideoDecoder::STATUS_DONE);
+    QCOMPARE(decoding.decoder.HeldPictureBytes() - sought, onFrames - onSlices);
+    int status = VideoDecoder::STATUS_DONE;
+    for (int guard = 0; guard < 1000 && status == VideoDecoder::STATUS_DONE; ++guard)
+    {
+        status = decoding.decoder.DecodeNext();
+    }
+    QCOMPARE(status, VideoDecoder::STATUS_START_REACHED);
+    QCOMPARE(decoding.frames.size(), from + 1);
+    for (int i = 0; i <= from; ++i)
+    {
+        int const expected = from - i;
+        QCOMPARE(decoding.frames.at(i)->packetStartTime, reference.starts.at(expected));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*decoding.frames.at(i), decoding.info->width, decoding.info->height)),
+                 reference.md5s.at(expected));
+    }
+    // Each window from its own first picture: a packet or so beside its
+    // pictures, none of the window after it decoded again.
+    QVERIFY2(packets <= (from + 1) * 11 / 10,
+             qPrintable(QStringLiteral("%1 packets decoded for %2 pictures").arg(packets).arg(from + 1)));
 }
 
 void TestVideoDecoder::TransportStreamSeekStartsAtTheKeyPictureBeforeIt_data()
