@@ -292,6 +292,16 @@ def read_frame(client):
     return client.command({"cmd": "get_frame"})["frame"]
 
 
+def frame_once_shown(client, wanted, seconds=20):
+    """The frame reported is the picture's: the sought one once it is shown."""
+    deadline = time.time() + seconds
+    reported = read_frame(client)
+    while time.time() < deadline and reported != wanted:
+        time.sleep(0.02)
+        reported = read_frame(client)
+    return reported
+
+
 def check_import(player, media_dir):
     client = player.client()  # the handshake of an earlier client still holds
     clip = os.path.join(media_dir, "h264_cfr25.mp4")  # 100 frames at 25 fps
@@ -313,13 +323,7 @@ def check_import(player, media_dir):
     check_equal(read_frame(client), 1, "get_frame on the first frame")
     check_equal(client.command({"cmd": "set_frame", "frame": 10}), {"frame": 10, "msg": "", "success": True},
                 "set_frame 10")
-    # The frame reported is the picture's: the sought one once it is shown.
-    deadline = time.time() + 20
-    reported = read_frame(client)
-    while time.time() < deadline and reported != 10:
-        time.sleep(0.02)
-        reported = read_frame(client)
-    check_equal(reported, 10, "get_frame after set_frame, once its picture is shown")
+    check_equal(frame_once_shown(client, 10), 10, "get_frame after set_frame, once its picture is shown")
     check_equal(client.command({"cmd": "set_frame", "frame": 10 ** 6})["frame"], 100, "set_frame far past the end")
     check_equal(client.command({"cmd": "set_frame", "frame": -2147483648})["frame"], 1, "set_frame far before the start")
 
@@ -562,6 +566,7 @@ def check_guards(executable, media_dir):
         check_equal(client.command({"cmd": "set_range", "start_frame": 5, "end_frame": 20}), range_5_20,
                     "a range set: the project has unsaved changes")
         client.command({"cmd": "set_frame", "frame": 7})
+        check_equal(frame_once_shown(client, 7), 7, "the frame set is shown")
 
         # Invalid arguments: a failure naming the argument, nothing moved.
         bad_frame = {"cmd": "set_frame", "msg": "Invalid argument (frame)", "success": False}
@@ -708,6 +713,7 @@ def check_port_imports(executable, media_dir):
             client.command({"cmd": "set_range", "start_frame": 5, "end_frame": 20})
             client.command({"cmd": "set_frame", "frame": 7})
         check(not question_boxes(player.process.pid), "no question is open after the imports")
+        check_equal(frame_once_shown(client, 7), 7, "the frame the port set is shown")
         check(wait_until(10, lambda: any(name.endswith("*") for _, name in visible_windows(player.process.pid))),
               "the title marks what the port changed as unsaved")
 
