@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "app/SingleApplication.h"
 #include "media/FfmpegLog.h"
+#include "viewer/OpenGLViewer.h"
 #include "window/TessarinOrvel.h"
 #include "window/TessarinX.h"
 
@@ -86,23 +87,8 @@ void SetSurfaceFormat()
     {
         Settings::surfaceBufferCountOverride = 2;
     }
-    QSurfaceFormat format;
-    format.setSamples(10);
-    format.setVersion(3, 3);
-    format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setSwapInterval(Settings::vSyncEnabled ? 1 : 0);
-    if (Settings::useSurfaceDefaults || Settings::surfaceBufferCountOverride == 2)
-    {
-        format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    }
-    else
-    {
-        format.setSwapBehavior(Settings::surfaceBufferCountOverride == 1 ? QSurfaceFormat::SingleBuffer
-                                                                         : QSurfaceFormat::TripleBuffer);
-    }
-    format.setDepthBufferSize(0);
-    format.setStencilBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
+    // The viewer asks for its own multisampled format; the windows take this.
+    QSurfaceFormat::setDefaultFormat(OpenGLViewer::WindowSurfaceFormat());
 }
 
 // The start-up path: the first argument after an optional leading "--new"/"-n",

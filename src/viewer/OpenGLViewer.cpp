@@ -80,6 +80,7 @@ OpenGLViewer::OpenGLViewer(ViewerOverlay* viewerOverlay, AnnotationsOverlay* ann
     , mRangeTimeControl(rangeTimeControl)
 {
     InitShaderResources();
+    setFormat(SurfaceFormat());
     // A picture is on screen once the window that holds it has been swapped.
     connect(this, &QOpenGLWidget::frameSwapped, this, [this] {
         if (mPictureDrawn)
@@ -96,6 +97,33 @@ OpenGLViewer::OpenGLViewer(ViewerOverlay* viewerOverlay, AnnotationsOverlay* ann
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     ConnectOverlays();
+}
+
+QSurfaceFormat OpenGLViewer::SurfaceFormat()
+{
+    QSurfaceFormat format = WindowSurfaceFormat();
+    format.setSamples(10);
+    return format;
+}
+
+QSurfaceFormat OpenGLViewer::WindowSurfaceFormat()
+{
+    QSurfaceFormat format;
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSwapInterval(Settings::vSyncEnabled ? 1 : 0);
+    if (Settings::useSurfaceDefaults || Settings::surfaceBufferCountOverride == 2)
+    {
+        format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    }
+    else
+    {
+        format.setSwapBehavior(Settings::surfaceBufferCountOverride == 1 ? QSurfaceFormat::SingleBuffer
+                                                                         : QSurfaceFormat::TripleBuffer);
+    }
+    format.setDepthBufferSize(0);
+    format.setStencilBufferSize(8);
+    return format;
 }
 
 OpenGLViewer::~OpenGLViewer()

@@ -8,6 +8,7 @@
 #include <QPointF>
 #include <QPolygonF>
 #include <QRect>
+#include <QSurfaceFormat>
 #include <QTransform>
 
 #include <array>
@@ -39,6 +40,15 @@ public:
                  TimeControlBaseWidget* globalTimeControl, TimeControlBaseWidget* rangeTimeControl,
                  QWidget* parent = nullptr);
     ~OpenGLViewer() override;
+
+    // The format of the viewer's own context: OpenGL 3.3 core, multisampled,
+    // with the stencil the wipe cuts through, and the user's swap settings.
+    static QSurfaceFormat SurfaceFormat();
+    // The default format, which the windows' own surfaces take: the viewer's
+    // without samples. A window surface only composes its widgets' pictures,
+    // and a multisampled one makes every composition (the first show above
+    // all) several times slower on a software rasteriser.
+    static QSurfaceFormat WindowSurfaceFormat();
 
     void SetVideoFrame(int index, std::shared_ptr<VideoFrame> frame) override;
     void DoUpdate() override;

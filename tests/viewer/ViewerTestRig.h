@@ -8,6 +8,7 @@
 #include "model/ProjectManager.h"
 #include "model/Timeline.h"
 #include "model/VideoStreamInfo.h"
+#include "viewer/OpenGLViewer.h"
 #include "viewer/ViewerWidget.h"
 
 #include <QApplication>
@@ -220,16 +221,12 @@ inline QPointF ScreenPosition(QPointF point, QSize viewerSize, double displayAsp
     return QPointF(rectX + x * rectW, rectY + y * rectH);
 }
 
+// The application's default format (the viewer asks for its own samples),
+// without waiting for the screen's refresh.
 inline void SetDefaultSurfaceFormat()
 {
-    QSurfaceFormat format;
-    format.setSamples(10);
-    format.setVersion(3, 3);
-    format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setSwapInterval(0);
-    format.setDepthBufferSize(0);
-    format.setStencilBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
+    Settings::vSyncEnabled = false;
+    QSurfaceFormat::setDefaultFormat(OpenGLViewer::WindowSurfaceFormat());
 }
 
 // Keeps the OpenGL driver's libraries mapped until the process ends. The

@@ -9,12 +9,15 @@
 
 #include "app/Settings.h"
 #include "media/AvManager.h"
+#include "viewer/OpenGLViewer.h"
 #include "viewer/ViewerWidget.h"
 #include "window/GlobalTimeControlWidget.h"
 #include "window/MonitorPanel.h"
 #include "window/TessarinOrvel.h"
 
 #include <QApplication>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -104,6 +107,37 @@ private Q_SLOTS:
         Settings::loopOnStepScrub = false;
         Settings::lockStepScrubToRange = false;
         Settings::pausePlaybackOnSeek = false;
+    }
+
+    void theWindowSurfaceTakesNoSamples()
+    {
+        // Only the viewer renders multisampled; the window's own surface,
+        // which composes the widgets' pictures, takes no samples.
+        auto* viewer = mWindow->findChild<OpenGLViewer*>();
+        if (viewer == nullptr)
+        {
+            QSKIP("the software viewer draws without OpenGL");
+        }
+        QWindow const* window = mWindow->windowHandle();
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->surfaceType(), QSurface::OpenGLSurface);
+        QVERIFY2(window->requestedFormat().samples() <= 0, qPrintable(QString::number(window->requestedFormat().samples())));
+        QVERIFY2(window->format().samples() <= 0, qPrintable(QString::number(window->format().samples())));
+        // The viewer draws a picture into its multisampled framebuffer.
+        QVERIFY(Open(QStringLiteral("numbered_av.mp4"), 99));
+        QVERIFY(viewer->IsInitialized());
+        viewer->makeCurrent();
+        QOpenGLFunctions* functions = viewer->context()->functions();
+        functions->glBindFramebuffer(GL_FRAMEBUFFER, viewer->defaultFramebufferObject());
+        GLint samples = 0;
+        GLint stencilBits = 0;
+        functions->glGetIntegerv(GL_SAMPLES, &samples);
+        functions->glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT,
+                                                         GL_FRAMEBUFFER_ATTACHMENT_STENCIL_SIZE, &stencilBits);
+        viewer->doneCurrent();
+        QVERIFY2(samples > 1, qPrintable(QString::number(samples)));
+        QCOMPARE(stencilBits, 8);
+        QCOMPARE(viewer->context()->format().profile(), QSurfaceFormat::CoreProfile);
     }
 
     void FirstStepAfterEndShowsThePreviousFrame_data()
