@@ -68,8 +68,10 @@ long long SaturatingAdd(long long a, long long b)
 long long const RUN_CONTEXT_AFTER_PACKETS = 8;
 
 // Frames before those a seek keeps in which every picture is decoded: the
-// latest of them covers the start of the kept range.
-int const SKIP_LEAD_FRAMES = 8;
+// latest of them covers the start of the kept range. Skipping goes by the
+// packets' presentation times, so one frame would do in a stream of even
+// rate; the second allows for rounding and uneven spacing.
+int const SKIP_LEAD_FRAMES = 2;
 
 } // namespace
 
