@@ -34,6 +34,12 @@ int Requested(int setting)
     return cores > 1 ? std::min(cores + 1, MAXIMUM_AUTOMATIC) : 1;
 }
 
+int ConversionThreads(bool framesInParallel)
+{
+    int const cores = UsableCores();
+    return std::clamp(framesInParallel ? cores / 2 : cores, 1, MAXIMUM_CONVERSION_THREADS);
+}
+
 long long PlayRoom(int windowFrames, long long pictureBytes)
 {
     return (std::max(windowFrames, 0) + 1LL + PICTURES_SHOWN_BESIDE_WINDOW) * std::max(pictureBytes, 0LL);

@@ -9,6 +9,10 @@ namespace DecoderThreads
 // Most threads FFmpeg picks by itself.
 inline constexpr int MAXIMUM_AUTOMATIC = 16;
 
+// Conversion spreads over at most this many threads: beyond it the memory
+// bus, not the arithmetic, sets the pace.
+inline constexpr int MAXIMUM_CONVERSION_THREADS = 4;
+
 // Pictures the cache must hold besides a backward window of the shortest
 // length, so that there is something to show while the next is decoded.
 inline constexpr int PICTURES_SHOWN_BESIDE_WINDOW = 4;
@@ -20,6 +24,14 @@ int UsableCores();
 // choice for 0 (the usable cores + 1, at most MAXIMUM_AUTOMATIC; 1 on a
 // single core).
 int Requested(int setting);
+
+// Threads converting each picture: the cores the decoder leaves, up to
+// MAXIMUM_CONVERSION_THREADS. A decoder that makes one picture at a time
+// (slice threads, or a single thread) waits while its picture is converted
+// on the same thread, so the conversion may take every core; frame threads
+// (framesInParallel) go on decoding the next pictures meanwhile and keep half
+// of them.
+int ConversionThreads(bool framesInParallel);
 
 // Bytes the cache must keep free of the codec's pictures for play: a
 // backward window of windowFrames pictures and its end, and the pictures

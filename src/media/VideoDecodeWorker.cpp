@@ -6,6 +6,7 @@
 #include "media/DecodeCommandInbox.h"
 #include "media/FfmpegLog.h"
 #include "media/PacketPictureCheck.h"
+#include "media/TenBitPictureConversion.h"
 #include "media/VideoFrame.h"
 #include "model/VideoStreamInfo.h"
 
@@ -731,6 +732,12 @@ bool VideoDecodeWorker::EnsureScaler(int width, int height, AVPixelFormat inputF
 bool VideoDecodeWorker::Convert(AVFrame* picture, uint8_t* const* planes, int const* lineSizes, uint8_t* buffer,
                                 int size)
 {
+    if (TenBitPictureConversion::Handles(picture, mScalerOutput, SCALER_FLAGS) && picture->width == mScalerWidth &&
+        picture->height == mScalerHeight)
+    {
+        TenBitPictureConversion::Convert(picture, planes, lineSizes);
+        return true;
+    }
     if (mScalerThreads <= 1)
     {
         return sws_scale(mScaler, picture->data, picture->linesize, 0, picture->height, planes, lineSizes) > 0;

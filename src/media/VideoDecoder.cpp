@@ -6,8 +6,10 @@
 #include "media/AvHelpers.h"
 #include "media/DecoderThreads.h"
 #include "media/FfmpegCompat.h"
+#include "media/KeyPacketSearch.h"
 #include "media/NalUnitReader.h"
 #include "media/PacketPictureCheck.h"
+#include "media/RegularFrameRate.h"
 #include "media/VideoDecodeWorker.h"
 #include "media/VideoDecodingData.h"
 #include "media/VideoFrame.h"
@@ -60,36 +62,16 @@ long long SaturatingAdd(long long a, long long b)
     return sum;
 }
 
-// Byte steps by which the key packets of an input without a usable time
-// seek are looked for start at this many seconds of the input, and this many
-// bytes at least; each step doubles the one before.
-double const KEY_SEARCH_START_SECONDS = 2.0;
-long long const KEY_SEARCH_MINIMUM_BYTES = 64 * 1024;
-
-// Conversion spreads over at most this many threads: beyond it the memory
-// bus, not the arithmetic, sets the pace.
-int const MAXIMUM_CONVERSION_THREADS = 4;
-
-// Threads converting each picture: the cores the decoder leaves. A decoder
-// that makes one picture at a time (slice threads, or a single thread) waits
-// while its picture is converted on the same thread, so the conversion may
-// take every core; frame threads go on decoding the next pictures meanwhile
-// and keep half of them.
-int AutomaticConversionThreads(AVCodecContext const* context)
-{
-    int const cores = DecoderThreads::UsableCores();
-    bool const framesInParallel = context && (context->active_thread_type & FF_THREAD_FRAME);
-    return std::clamp(framesInParallel ? cores / 2 : cores, 1, MAXIMUM_CONVERSION_THREADS);
-}
-
 // Packets a forward run reads after a seek before it goes on in the run
 // context: a scrub's seeks, each followed by a few pictures, stay on slice
 // threads, whose flush waits for nothing.
 long long const RUN_CONTEXT_AFTER_PACKETS = 8;
 
 // Frames before those a seek keeps in which every picture is decoded: the
-// latest of them covers the start of the kept range.
-int const SKIP_LEAD_FRAMES = 8;
+// latest of them covers the start of the kept range. Skipping goes by the
+// packets' presentation times, so one frame would do in a stream of even
+// rate; the second allows for rounding and uneven spacing.
+int const SKIP_LEAD_FRAMES = 2;
 
 } // namespace
 
@@ -255,8 +237,9 @@ void VideoDecoder::PrepareDecodingData(VideoDecodingData& data) const
     data.outputPixelFormat = mConversion.outputPixelFormat;
     data.framePixelFormat = mConversion.framePixelFormat;
     data.isLinearColorSpace = mStream.info && mStream.info->isLinear;
+    bool const frameThreads = data.codecContext && (data.codecContext->active_thread_type & FF_THREAD_FRAME);
     data.conversionThreads =
-        mConversion.threads > 0 ? mConversion.threads : AutomaticConversionThreads(data.codecContext);
+        mConversion.threads > 0 ? mConversion.threads : DecoderThreads::ConversionThreads(frameThreads);
     data.seekTarget = mWindow.end;
     data.keptFrames = KeptFrames();
     data.dropCorruptFrames = !mSeek.verified;
@@ -343,7 +326,8 @@ bool VideoDecoder::SeekStream(long long target)
         }
         int const result =
             avformat_seek_file(mFormatContext, streamIndex, std::numeric_limits<long long>::min(), ts, ts, 0);
-        if (result >= 0 && KeyPacketsFoundByBytes() && !SeekBackToKeyPacket(ts, avio_tell(mFormatContext->pb)))
+        if (result >= 0 && KeyPacketsFoundByBytes() &&
+            !KeyPacketSearch(mFormatContext, streamIndex).SeekBackToKeyPacket(ts, avio_tell(mFormatContext->pb)))
         {
             // No key packet before the target: decoding starts at the start.
             mDecoding.atStart = false;
@@ -398,113 +382,7 @@ bool VideoDecoder::SeekStream(long long target)
 
 bool VideoDecoder::KeyPacketsFoundByBytes() const
 {
-    AVFormatContext const* context = mFormatContext;
-    if (mStream.rewindOnly || !context || !context->iformat || !context->pb || !context->iformat->name ||
-        (context->iformat->flags & AVFMT_NO_BYTE_SEEK))
-    {
-        return false;
-    }
-    return std::strcmp(context->iformat->name, "mpegts") == 0;
-}
-
-long long VideoDecoder::KeySearchFirstStep() const
-{
-    long long rate = mFormatContext->bit_rate > 0 ? mFormatContext->bit_rate / 8 : 0;
-    long long const size = avio_size(mFormatContext->pb);
-    if (rate <= 0 && size > 0 && mFormatContext->duration > 0)
-    {
-        rate = av_rescale(size, AV_TIME_BASE, mFormatContext->duration);
-    }
-    return std::max(static_cast<long long>(static_cast<double>(rate) * KEY_SEARCH_START_SECONDS),
-                    KEY_SEARCH_MINIMUM_BYTES);
-}
-
-bool VideoDecoder::SeekToByte(long long pos)
-{
-    if (av_seek_frame(mFormatContext, -1, std::max(pos, 0LL), AVSEEK_FLAG_BYTE) < 0)
-    {
-        return false;
-    }
-    mDecoding.atStart = false;
-    return true;
-}
-
-bool VideoDecoder::SeekBackToKeyPacket(long long ts, long long landing)
-{
-    int const streamIndex = mStream.info->streamIndex;
-    AVPacket* packet = av_packet_alloc();
-    if (!packet || landing < 0)
-    {
-        av_packet_free(&packet);
-        return false;
-    }
-    long long step = KeySearchFirstStep();
-    long long found = -1;
-    // Each step reads only what the one before did not: a packet that starts
-    // where that one began was read whole then.
-    long long until = -1;
-    while (found < 0)
-    {
-        long long const from = std::max(landing - step, 0LL);
-        if (!SeekToByte(from))
-        {
-            break;
-        }
-        // The latest key packet timed at or before ts. A packet decoded after
-        // ts (its decoding time) has no key packet at or before ts after it.
-        while (av_read_frame(mFormatContext, packet) >= 0)
-        {
-            bool const ours = packet->stream_index == streamIndex && packet->size > 0;
-            bool const past = ours && ((packet->dts != AV_NOPTS_VALUE && packet->dts > ts) ||
-                                       packet->pos > landing + step || (until >= 0 && packet->pos >= until));
-            if (ours && !past && (packet->flags & AV_PKT_FLAG_KEY) && !(packet->flags & AV_PKT_FLAG_CORRUPT) &&
-                packet->pts != AV_NOPTS_VALUE && packet->pts <= ts && packet->pos >= 0)
-            {
-                found = packet->pos;
-            }
-            av_packet_unref(packet);
-            if (past)
-            {
-                break;
-            }
-        }
-        if (from == 0)
-        {
-            break;
-        }
-        until = from;
-        step *= 2;
-    }
-    av_packet_free(&packet);
-    return found >= 0 && SeekToByte(found);
-}
-
-long long VideoDecoder::LastKeyPacketBetween(long long from, long long until)
-{
-    AVPacket* packet = av_packet_alloc();
-    if (!packet || !SeekToByte(from))
-    {
-        av_packet_free(&packet);
-        return -1;
-    }
-    int const streamIndex = mStream.info->streamIndex;
-    long long found = -1;
-    while (av_read_frame(mFormatContext, packet) >= 0)
-    {
-        bool const ours = packet->stream_index == streamIndex && packet->size > 0 && packet->pos >= 0;
-        if (ours && until >= 0 && packet->pos >= until)
-        {
-            av_packet_unref(packet);
-            break;
-        }
-        if (ours && (packet->flags & AV_PKT_FLAG_KEY) && !(packet->flags & AV_PKT_FLAG_CORRUPT))
-        {
-            found = packet->pos;
-        }
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    return found;
+    return KeyPacketSearch::Needed(mFormatContext, mStream.rewindOnly);
 }
 
 bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, PacketPictureCheck* frames,
@@ -515,17 +393,19 @@ bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, 
     {
         return false;
     }
+    KeyPacketSearch search(mFormatContext, mStream.info->streamIndex);
+    mDecoding.atStart = false;
     // Each step reads only what the one before did not: a packet that starts
     // there was read whole then.
     long long until = -1;
-    for (long long step = KeySearchFirstStep();; step *= 2)
+    for (long long step = search.FirstStep();; step *= 2)
     {
         long long const from = std::max(size - step, 0LL);
-        long long const key = LastKeyPacketBetween(from, until);
+        long long const key = search.LastKeyPacketBetween(from, until);
         until = from;
         if (key >= 0)
         {
-            if (fromPackets && SeekToByte(key) &&
+            if (fromPackets && search.SeekToByte(key) &&
                 worker.FindEndTimeFromPackets(endTime, mFormatContext, containerEnd, PicturesInPacketOrder(), frames))
             {
                 mTiming.endTimedFromPackets = true;
@@ -534,7 +414,7 @@ bool VideoDecoder::FindEndFromTail(VideoDecodeWorker& worker, bool fromPackets, 
             // What the packets cannot tell, the last GOP's pictures do.
             worker.Flush();
             avcodec_flush_buffers(mVideoCodecContext);
-            if (SeekToByte(key) && worker.FindEndTime(endTime, mFormatContext, containerEnd))
+            if (search.SeekToByte(key) && worker.FindEndTime(endTime, mFormatContext, containerEnd))
             {
                 return true;
             }
@@ -1157,77 +1037,23 @@ void VideoDecoder::ChooseRegularFrameRate()
     {
         return;
     }
-    AVStream const* stream = mFormatContext->streams[info->streamIndex];
-    AVRational const average = stream->avg_frame_rate;
-    AVRational const base = stream->r_frame_rate;
-    if (average.num <= 0 || average.den <= 0 || base.num <= 0 || base.den <= 0 || av_cmp_q(average, base) == 0)
+    RegularFrameRate rates(mFormatContext, info->streamIndex, mStream.timeBase);
+    if (!rates.RatesDiffer())
     {
         return;
     }
     Seek(0);
     mDecoding.atStart = false;
-    // The pictures' times in presentation order: a packet's own, or its
-    // decoding time where it has none.
-    std::vector<long long> times;
-    AVPacket* packet = av_packet_alloc();
-    while (packet && times.size() < RATE_SAMPLE_PICTURES && av_read_frame(mFormatContext, packet) >= 0)
-    {
-        long long const timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (packet->stream_index == info->streamIndex && packet->size > 0 && timestamp != AV_NOPTS_VALUE)
-        {
-            times.push_back(timestamp);
-        }
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    std::sort(times.begin(), times.end());
-    std::vector<double> spacings;
-    for (std::size_t i = 1; i < times.size(); ++i)
-    {
-        if (times[i] > times[i - 1])
-        {
-            spacings.push_back(1e6 * av_q2d(mStream.timeBase) * static_cast<double>(times[i] - times[i - 1]));
-        }
-    }
-    if (spacings.size() < 2)
+    if (!rates.BaseRateFits())
     {
         return;
     }
-    // The spacing most pictures keep: the mean of the spacings near the
-    // median. A pause or a picture out of line falls outside; the jitter of a
-    // phone's clock or of times rounded to milliseconds evens out, where the
-    // median would be one of its extremes.
-    auto const middle = spacings.begin() + static_cast<std::ptrdiff_t>(spacings.size() / 2);
-    std::nth_element(spacings.begin(), middle, spacings.end());
-    double const median = *middle;
-    double sum = 0.0;
-    int near = 0;
-    for (double const value : spacings)
-    {
-        if (std::abs(value / median - 1.0) <= RATE_SPACING_NEAR_MEDIAN)
-        {
-            sum += value;
-            ++near;
-        }
-    }
-    double const spacing = sum / near;
-    auto const misfit = [spacing](AVRational rate) { return std::abs(1e6 / av_q2d(rate) / spacing - 1.0); };
-    double const averageMisfit = misfit(average);
-    double const baseMisfit = misfit(base);
-    // The average stays where it fits about as well as the base rate: a rate
-    // a fraction of a percent off moves every picture a frame within a few
-    // hundred frames, and pauses lower the average.
-    if (baseMisfit > RATE_SPACING_TOLERANCE ||
-        (averageMisfit <= RATE_SPACING_TOLERANCE && averageMisfit <= RATE_FIT_MARGIN * baseMisfit))
-    {
-        return;
-    }
-    double const rate = av_q2d(base);
+    double const rate = av_q2d(rates.Base());
     Logger::GetInstance()->Warning(
         QStringLiteral("Video stream (%1) averages %2 fps, its pictures are %3 µs apart: %4 fps taken: %5")
             .arg(info->streamIndex)
-            .arg(av_q2d(average))
-            .arg(spacing)
+            .arg(av_q2d(rates.Average()))
+            .arg(rates.Spacing())
             .arg(rate)
             .arg(mSource->MediaName()));
     // As the parse sets them: the step from the exact rate.

@@ -45,16 +45,6 @@ public:
     // OpenGL upload expects by default, valid for every width.
     static constexpr int IMAGE_ALIGNMENT = 4;
 
-    // The pictures whose spacing tells the stream's regular rate, and how far
-    // (a share of the spacing) a rate's frame step may lie from it. The
-    // spacing is the mean of those within RATE_SPACING_NEAR_MEDIAN of the
-    // median. The base rate is taken over the average where the average does
-    // not fit, or fits RATE_FIT_MARGIN times worse than the base rate.
-    static constexpr std::size_t RATE_SAMPLE_PICTURES = 64;
-    static constexpr double RATE_SPACING_TOLERANCE = 0.1;
-    static constexpr double RATE_SPACING_NEAR_MEDIAN = 0.5;
-    static constexpr double RATE_FIT_MARGIN = 3.0;
-
     explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
     ~VideoDecoder() override;
 
@@ -174,23 +164,8 @@ private:
     bool SeekStreamToStart();
     // The demuxer's time seek lands on any packet rather than on a key
     // packet, and the container claims no exact length (MPEG-TS): key
-    // packets are found by stepping back by bytes.
+    // packets are found by stepping back by bytes (KeyPacketSearch).
     bool KeyPacketsFoundByBytes() const;
-    // The first byte step of a search for key packets: a few seconds of the
-    // input, or a minimum number of bytes.
-    long long KeySearchFirstStep() const;
-    // Positions the demuxer at byte position pos; false when it cannot.
-    bool SeekToByte(long long pos);
-    // After a time seek to ts (stream ticks) that landed at byte position
-    // landing: steps back from there in growing byte steps until a key
-    // packet of the stream timed at or before ts is found, and positions the
-    // demuxer on the latest such one. False, leaving the position undefined,
-    // when none is found short of the start of the input.
-    bool SeekBackToKeyPacket(long long ts, long long landing);
-    // The byte position of the last key packet of the stream that starts at
-    // or after byte from and before byte until (-1: the end of the input);
-    // -1 when none.
-    long long LastKeyPacketBetween(long long from, long long until);
     // The timing pass's end from the last key packet of the input, found by
     // stepping back from its end in growing byte steps: from the times of
     // the packets from there on (fromPackets, with frames checking each) or
@@ -242,7 +217,8 @@ private:
     // Where the stream's average rate and its real base rate differ, takes
     // the one that the spacing of its first pictures keeps to: one picture
     // timed seconds late skews the average, a corrupt timestamp among the
-    // first pictures the base rate. Leaves the demuxer anywhere.
+    // first pictures the base rate (RegularFrameRate). Leaves the demuxer
+    // anywhere.
     void ChooseRegularFrameRate();
 
     // Replaces the stream's codec context by a newly opened one, as the
