@@ -65,7 +65,8 @@ double Measure(float speed)
     AudioStretcher stretcher;
     stretcher.SetPlaybackMultiplier(speed);
     QByteArray discarded;
-    timeline->ResetAudioBuffer(discarded, 0);
+    AudioOutputFormat const format = AudioOutputFormat::FromSettings();
+    timeline->ResetAudioBuffer(discarded, 0, format);
     stretcher.Reset();
 
     QByteArray input;
@@ -75,7 +76,7 @@ double Measure(float speed)
     for (int tick = 0; tick < ticks; ++tick)
     {
         auto const frames = static_cast<int>(std::lround(TICK_FRAMES * speed));
-        timeline->FillAudioBufferBySize(input, frames * FRAME_BYTES, true);
+        timeline->FillAudioBufferBySize(input, frames * FRAME_BYTES, true, format);
         if (speed != 1.0f)
         {
             stretcher.FillInputBuffer(input);

@@ -34,9 +34,14 @@ int const MP3_FRAME_SAMPLES = 1152;
 } // namespace
 
 AudioDecoder::AudioDecoder(QObject* parent)
-    : AvDecoderBase(parent)
-    , mOutputChannelCount(Settings::audioOutputChannelCount)
-    , mOutputSampleRate(Settings::audioOutputSampleRate)
+    : AudioDecoder(DecodeSettings::FromSettings(), parent)
+{
+}
+
+AudioDecoder::AudioDecoder(DecodeSettings const& settings, QObject* parent)
+    : AvDecoderBase(settings, parent)
+    , mOutputChannelCount(settings.audioFormat.channelCount)
+    , mOutputSampleRate(settings.audioFormat.sampleRate)
     , mOutputSampleFormat(AvHelpers::AudioOutputSampleFormat())
     , mOutputBytesPerSample(AvHelpers::AudioOutputBytesPerSample())
 {
@@ -106,8 +111,8 @@ void AudioDecoder::InitializeAudioDecoder()
     mFrame = av_frame_alloc();
     mPacket = av_packet_alloc();
     mTimeBaseUs = av_q2d(mFormatContext->streams[mCurrentStreamInfo->streamIndex]->time_base) * 1e6;
-    mOutputChannelCount = Settings::audioOutputChannelCount;
-    mOutputSampleRate = Settings::audioOutputSampleRate;
+    mOutputChannelCount = mSettings.audioFormat.channelCount;
+    mOutputSampleRate = mSettings.audioFormat.sampleRate;
     // The resampler is set up from the first decoded frame: only a frame tells
     // the real format, layout and rate (a WAV without a channel mask, a stream
     // that changes mid-way).
@@ -190,7 +195,7 @@ void AudioDecoder::Seek(long long t)
     else
     {
         int streamIndex = audioIndex;
-        bool const byVideo = Settings::seekAudioByVideoStream && mVideoStreamIndexForSeek >= 0 &&
+        bool const byVideo = mSettings.seekAudioByVideoStream && mVideoStreamIndexForSeek >= 0 &&
                              mVideoStreamIndexForSeek < static_cast<int>(mFormatContext->nb_streams);
         if (byVideo)
         {

@@ -51,6 +51,9 @@ public:
     static constexpr int STATUS_START_REACHED = 2; // backward: the stream's first block was emitted
     static constexpr int STATUS_END_REACHED = 3;   // the end of the file was reached
 
+    // settings: the copy of the settings its task was started with.
+    explicit AudioDecoder(DecodeSettings const& settings, QObject* parent = nullptr);
+    // With the settings as they are now: main thread only.
     explicit AudioDecoder(QObject* parent = nullptr);
     ~AudioDecoder() override;
 

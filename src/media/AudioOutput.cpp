@@ -24,7 +24,13 @@ double const BOOST_FACTOR = 1.5;
 } // namespace
 
 AudioOutput::AudioOutput(QObject* parent)
+    : AudioOutput(AudioOutputFormat::FromSettings(), parent)
+{
+}
+
+AudioOutput::AudioOutput(AudioOutputFormat const& format, QObject* parent)
     : QObject(parent)
+    , mFormat(format)
     , mDevice(QMediaDevices::defaultAudioOutput())
 {
     auto* devices = new QMediaDevices(this);
@@ -62,8 +68,8 @@ bool AudioOutput::Start()
     {
         QAudioFormat format;
         format.setSampleFormat(QAudioFormat::Float);
-        format.setSampleRate(Settings::audioOutputSampleRate);
-        format.setChannelCount(Settings::audioOutputChannelCount);
+        format.setSampleRate(mFormat.sampleRate);
+        format.setChannelCount(mFormat.channelCount);
         format.setChannelConfig(QAudioFormat::ChannelConfigStereo);
         mDevice = QMediaDevices::defaultAudioOutput();
         if (mDevice.isNull())
@@ -93,7 +99,8 @@ bool AudioOutput::Start()
     // The server skips the first moments of a new stream: let that be silence
     // rather than the start of the audio.
     mWrittenBytes = 0;
-    Written(mDeviceStream->write(QByteArray(static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(START_LEAD)), '\0')));
+    auto const lead = static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(START_LEAD, mFormat));
+    Written(mDeviceStream->write(QByteArray(lead, '\0')));
     return true;
 }
 
@@ -149,8 +156,7 @@ long long AudioOutput::Write(QByteArray const& data)
     // The stream takes whatever it is given, however much the server already
     // holds: only what the sink has room for is written, in whole sample
     // frames, so that what is queued stays a few ticks' worth.
-    qsizetype const frameSize =
-        static_cast<qsizetype>(Settings::audioOutputChannelCount) * AvHelpers::AudioOutputBytesPerSample();
+    auto const frameSize = static_cast<qsizetype>(AvHelpers::AudioOutputFrameSize(mFormat));
     qsizetype const size = std::min<qsizetype>(data.size(), BytesFree()) / frameSize * frameSize;
     if (size < 1)
     {
@@ -317,7 +323,7 @@ long long AudioOutput::USecsToPlay() const
     }
     // The free space the stream reports lags the server's requests, and
     // leaves the sink's latency out: the played time does neither.
-    return std::max(0LL, AvHelpers::AudioOutputDurationForSize(mWrittenBytes) - mSink->processedUSecs());
+    return std::max(0LL, AvHelpers::AudioOutputDurationForSize(mWrittenBytes, mFormat) - mSink->processedUSecs());
 }
 
 QByteArray const& AudioOutput::SilenceByteArray() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/AudioOutputFormat.h"
+
 #include <QAudio>
 #include <QAudioDevice>
 #include <QByteArray>
@@ -19,6 +21,9 @@ class AudioOutput : public QObject
     Q_OBJECT
 
 public:
+    // format: its task's copy.
+    explicit AudioOutput(AudioOutputFormat const& format, QObject* parent = nullptr);
+    // In the format as the settings say now: main thread only.
     explicit AudioOutput(QObject* parent = nullptr);
 
     bool Start();
@@ -69,6 +74,7 @@ private:
     // Counts what a write took; returns it.
     long long Written(long long bytes);
 
+    AudioOutputFormat const mFormat;
     // As the owner last set them (SetLevels).
     int mVolume = 100;
     bool mMuted = false;

@@ -38,16 +38,16 @@ long long const MAX_SUSPEND_DELAY_MS = 1000;
 // Suspended this long (ms), its stream is closed.
 int const STREAM_RELEASE_DELAY_MS = 5000;
 
-int SampleFrameSize()
+int SampleFrameSize(AudioOutputFormat const& format)
 {
-    return Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+    return static_cast<int>(AvHelpers::AudioOutputFrameSize(format));
 }
 
 // Exact duration of a byte count, in µs: summed over a long play, rounding
 // each piece to whole microseconds would drift.
-double DurationOf(qsizetype bytes)
+double DurationOf(qsizetype bytes, AudioOutputFormat const& format)
 {
-    return static_cast<double>(bytes) / SampleFrameSize() / Settings::audioOutputSampleRate * 1e6;
+    return static_cast<double>(bytes) / SampleFrameSize(format) / format.sampleRate * 1e6;
 }
 
 QString Flag(bool value)
@@ -57,9 +57,15 @@ QString Flag(bool value)
 } // namespace
 
 AudioOutputManager::AudioOutputManager(Timeline* timeline, QObject* parent)
+    : AudioOutputManager(timeline, AudioOutputFormat::FromSettings(), parent)
+{
+}
+
+AudioOutputManager::AudioOutputManager(Timeline* timeline, AudioOutputFormat const& format, QObject* parent)
     : QObject(parent)
-    , mOutput(new AudioOutput(this))
-    , mStretcher(new AudioStretcher(this))
+    , mFormat(format)
+    , mOutput(new AudioOutput(format, this))
+    , mStretcher(new AudioStretcher(format, this))
 {
     // The sink holds only a few ticks of audio: a coarse timer would starve it.
     mTimer.setTimerType(Qt::PreciseTimer);
@@ -299,7 +305,7 @@ void AudioOutputManager::ResetAudioData()
         double const queued = mQueuedAtReset * mStretcher->PlaybackMultiplier();
         time = std::max(0LL, time + std::llround(mForward ? queued : -queued));
     }
-    mTimeline->ResetAudioBuffer(mPendingBuffer, time);
+    mTimeline->ResetAudioBuffer(mPendingBuffer, time, mFormat);
     mSinceWrite.invalidate();
     mReadTime = static_cast<double>(time);
     mReadWrapped = false;
@@ -417,7 +423,7 @@ void AudioOutputManager::WriteToAudioOutput()
         }
         return;
     }
-    int const frameSize = SampleFrameSize();
+    int const frameSize = SampleFrameSize(mFormat);
     int const bytesFree = mOutput->BytesFree() / frameSize * frameSize;
     if (mScrubDuration < 0)
     {
@@ -447,7 +453,7 @@ void AudioOutputManager::WriteToAudioOutput()
         if (!mScrubFilled)
         {
             qsizetype const before = mPendingBuffer.size();
-            mTimeline->FillAudioBufferByDuration(mPendingBuffer, mScrubDuration, mForward);
+            mTimeline->FillAudioBufferByDuration(mPendingBuffer, mScrubDuration, mForward, mFormat);
             AdvanceReadTime(mPendingBuffer.size() - before);
             mScrubFilled = true;
             mScrubPadding = 0;
@@ -480,7 +486,7 @@ bool AudioOutputManager::ScrubPlayedOut() const
     {
         return false;
     }
-    double const silenceInSink = DurationOf(mScrubPadding - mPendingBuffer.size());
+    double const silenceInSink = DurationOf(mScrubPadding - mPendingBuffer.size(), mFormat);
     return static_cast<double>(mOutput->USecsToPlay()) <= silenceInSink;
 }
 
@@ -513,7 +519,7 @@ void AudioOutputManager::SyncAudioOutput()
         // need not restart, which would itself make the audio late again.
         mReadTime -= drift;
         QByteArray discarded;
-        mTimeline->ResetAudioBuffer(discarded, std::max(0LL, std::llround(mReadTime)));
+        mTimeline->ResetAudioBuffer(discarded, std::max(0LL, std::llround(mReadTime)), mFormat);
         mSyncBase -= std::llround(drift);
     }
     ResetSyncThresholdVariables(false);
@@ -534,8 +540,8 @@ bool AudioOutputManager::DropLateAudio()
         mResetClock.invalidate();
         return false;
     }
-    int const frameSize = SampleFrameSize();
-    auto const lateBytes = static_cast<qsizetype>(late / 1e6 * Settings::audioOutputSampleRate) * frameSize;
+    int const frameSize = SampleFrameSize(mFormat);
+    auto const lateBytes = static_cast<qsizetype>(late / 1e6 * mFormat.sampleRate) * frameSize;
     mPendingBuffer.remove(0, std::min(lateBytes, mPendingBuffer.size()));
     // The sink is empty: what it plays next is heard now, and the time taken
     // to prepare more is late again.
@@ -554,16 +560,16 @@ void AudioOutputManager::ReadAudio(QByteArray& buffer, int bytes)
     if (mForward && mScrubDuration < 0 && !mReadWrapped && spanEnd > spanStart &&
         mReadTime >= static_cast<double>(spanStart) && mReadTime < loopEnd)
     {
-        int const frameSize = SampleFrameSize();
+        int const frameSize = SampleFrameSize(mFormat);
         auto const untilEnd = static_cast<int>(
-            std::ceil((loopEnd - mReadTime) / 1e6 * Settings::audioOutputSampleRate) * frameSize);
+            std::ceil((loopEnd - mReadTime) / 1e6 * mFormat.sampleRate) * frameSize);
         if (untilEnd < bytes)
         {
             ReadAudioStraight(buffer, untilEnd);
             // The clock wraps to the start when it passes the end; the audio
             // heard after the end's is the start's.
             QByteArray discarded;
-            mTimeline->ResetAudioBuffer(discarded, spanStart);
+            mTimeline->ResetAudioBuffer(discarded, spanStart, mFormat);
             mReadTime = static_cast<double>(spanStart);
             mReadWrapped = true;
             mClockAtReadWrap = mTimeline->PlaybackTime();
@@ -599,13 +605,13 @@ bool AudioOutputManager::TakeClockWrap()
 void AudioOutputManager::ReadAudioStraight(QByteArray& buffer, int bytes)
 {
     qsizetype const before = buffer.size();
-    mTimeline->FillAudioBufferBySize(buffer, bytes, mForward);
+    mTimeline->FillAudioBufferBySize(buffer, bytes, mForward, mFormat);
     AdvanceReadTime(buffer.size() - before);
 }
 
 void AudioOutputManager::AdvanceReadTime(qsizetype bytes)
 {
-    double const duration = DurationOf(bytes);
+    double const duration = DurationOf(bytes, mFormat);
     mReadTime += mForward ? duration : -duration;
 }
 
@@ -624,7 +630,7 @@ void AudioOutputManager::FillPendingBuffer(int bytesFree)
     }
     // The stretcher takes whole sample frames, about speed times what it
     // gives; after a reset it needs more before its first output.
-    int const frameSize = SampleFrameSize();
+    int const frameSize = SampleFrameSize(mFormat);
     QByteArray input;
     for (int pass = 0; pass < MAX_STRETCH_PASSES && mPendingBuffer.size() < bytesFree; ++pass)
     {

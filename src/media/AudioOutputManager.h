@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AudioOutputFormat.h"
 #include "media/AudioOutputLevels.h"
 
 #include <QByteArray>
@@ -30,6 +31,9 @@ class AudioOutputManager : public QObject
     Q_OBJECT
 
 public:
+    // format: the copy its task was started with.
+    AudioOutputManager(Timeline* timeline, AudioOutputFormat const& format, QObject* parent = nullptr);
+    // In the format as the settings say now: main thread only.
     explicit AudioOutputManager(Timeline* timeline, QObject* parent = nullptr);
 
     long long ProcessedAudioDuration() const;
@@ -110,6 +114,7 @@ private:
     // Single-shot, while the ticks rest: until the sink has played what it
     // held, then until its stream is closed.
     QTimer mRestTimer {this};
+    AudioOutputFormat const mFormat; // fixed at construction
     AudioOutput* mOutput = nullptr;
     QByteArray mPendingBuffer;
     long long mScrubDuration = -1;

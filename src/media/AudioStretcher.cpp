@@ -18,15 +18,19 @@ size_t const PROCESS_FRAMES = 1024;
 } // namespace
 
 AudioStretcher::AudioStretcher(QObject* parent)
+    : AudioStretcher(AudioOutputFormat::FromSettings(), parent)
+{
+}
+
+AudioStretcher::AudioStretcher(AudioOutputFormat const& format, QObject* parent)
     : QObject(parent)
     , mStretcher(std::make_unique<RubberBand::RubberBandStretcher>(
-          static_cast<size_t>(Settings::audioOutputSampleRate),
-          static_cast<size_t>(Settings::audioOutputChannelCount),
+          static_cast<size_t>(format.sampleRate), static_cast<size_t>(format.channelCount),
           RubberBand::RubberBandStretcher::OptionProcessRealTime | RubberBand::RubberBandStretcher::OptionEngineFiner,
           1.0, 1.0))
 {
     mStretcher->setMaxProcessSize(PROCESS_FRAMES);
-    size_t const channels = static_cast<size_t>(Settings::audioOutputChannelCount);
+    size_t const channels = static_cast<size_t>(format.channelCount);
     mInput.resize(channels);
     for (std::vector<float>& channel : mInput)
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/AudioOutputFormat.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -13,8 +15,7 @@ class RubberBandStretcher;
 
 // Changes the tempo of interleaved 32-bit float audio without changing its
 // pitch, in real time, for playback speeds other than 1. Input and output are
-// byte arrays in the output format (Settings::audioOutputSampleRate and
-// audioOutputChannelCount). After Reset() the output starts exactly at the
+// byte arrays in the output format it was made with. After Reset() the output starts exactly at the
 // first input sample: the stretcher's warm-up is fed as silence and its delay
 // is dropped from the output.
 class AudioStretcher : public QObject
@@ -22,6 +23,9 @@ class AudioStretcher : public QObject
     Q_OBJECT
 
 public:
+    // format: its task's copy.
+    explicit AudioStretcher(AudioOutputFormat const& format, QObject* parent = nullptr);
+    // In the format as the settings say now: main thread only.
     explicit AudioStretcher(QObject* parent = nullptr);
     ~AudioStretcher() override;
 

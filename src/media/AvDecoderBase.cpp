@@ -51,8 +51,9 @@ StreamMessages const VIDEO_MESSAGES = {
 
 } // namespace
 
-AvDecoderBase::AvDecoderBase(QObject* parent)
+AvDecoderBase::AvDecoderBase(DecodeSettings const& settings, QObject* parent)
     : QObject(parent)
+    , mSettings(settings)
 {
     mInput.SetStopQuery([this] { return mCommandInbox && mCommandInbox->StopPending(); });
 }
@@ -249,7 +250,7 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
     if (isVideo)
     {
         mHwDecoderActive = InitializeHwVideoDecoder();
-        PrepareVideoCodecContext(context, codec, mSource && mSource->IsImageSequence(), mHwDecoderActive);
+        PrepareVideoCodecContext(context, codec, mSource && mSource->IsImageSequence(), mHwDecoderActive, mSettings);
     }
 
     result = avcodec_open2(context, codec, nullptr);
@@ -264,14 +265,14 @@ int AvDecoderBase::OpenStream(AVMediaType type, int streamIndex)
 }
 
 void AvDecoderBase::PrepareVideoCodecContext(AVCodecContext* context, AVCodec const* codec, bool imageSequence,
-                                             bool hardware)
+                                             bool hardware, DecodeSettings const& settings)
 {
-    context->max_pixels = AvHelpers::MaximumPicturePixels();
+    context->max_pixels = AvHelpers::MaximumPicturePixels(settings.cacheSize);
     // A movie's codec gets FFmpeg's own choice (0) as a count, from the
     // cores this process may run on: what its pictures cost can then be
     // bounded.
-    context->thread_count = imageSequence ? Settings::imageSequenceDecoderThreadCount
-                                          : DecoderThreads::Requested(Settings::videoDecoderThreadCount);
+    context->thread_count = imageSequence ? settings.imageSequenceDecoderThreadCount
+                                          : DecoderThreads::Requested(settings.videoDecoderThreadCount);
     // Pictures come from the shared frame-buffer pool (unless a hardware
     // decoder makes its own); a still image's cleared, so that what a damaged
     // file leaves undecoded is black, the same on every visit.

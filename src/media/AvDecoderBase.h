@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/DecodeSettings.h"
 #include "media/MediaInput.h"
 
 #include <QObject>
@@ -24,7 +25,8 @@ public:
     // How far before the frame it must reach a backward decode seeks (µs).
     static constexpr long long DECODE_BACKWARD_SEEK_OFFSET = 100000;
 
-    explicit AvDecoderBase(QObject* parent = nullptr);
+    // settings: the copy of the settings the owning task was started with.
+    explicit AvDecoderBase(DecodeSettings const& settings, QObject* parent = nullptr);
     ~AvDecoderBase() override;
 
     // Opens the file and the stream of the given record. True on success, and
@@ -58,9 +60,11 @@ public:
     // size limit, its threads, and pictures from the shared frame-buffer pool
     // (not for a hardware decoder).
     static void PrepareVideoCodecContext(AVCodecContext* context, AVCodec const* codec, bool imageSequence,
-                                         bool hardware);
+                                         bool hardware, DecodeSettings const& settings);
 
 protected:
+    // This object's own copy, fixed at construction.
+    DecodeSettings const mSettings;
     // A command of the owner waits (never, without an inbox).
     bool CommandPending() const;
 

@@ -20,11 +20,6 @@ extern "C" {
 namespace
 {
 int const OUTPUT_BYTES_PER_SAMPLE = av_get_bytes_per_sample(AV_SAMPLE_FMT_FLT);
-
-long long OutputFrameSize()
-{
-    return static_cast<long long>(OUTPUT_BYTES_PER_SAMPLE) * Settings::audioOutputChannelCount;
-}
 } // namespace
 
 long long AvHelpers::AvGetTime()
@@ -52,22 +47,42 @@ int AvHelpers::AudioOutputBytesPerSample()
     return OUTPUT_BYTES_PER_SAMPLE;
 }
 
+long long AvHelpers::AudioOutputFrameSize(AudioOutputFormat const& format)
+{
+    return static_cast<long long>(OUTPUT_BYTES_PER_SAMPLE) * format.channelCount;
+}
+
+long long AvHelpers::AudioOutputSizeForDuration(long long duration, AudioOutputFormat const& format)
+{
+    auto const samples = static_cast<long long>(format.sampleRate * (duration / 1e6));
+    return samples * AudioOutputFrameSize(format);
+}
+
+long long AvHelpers::AudioOutputDurationForSize(long long size, AudioOutputFormat const& format)
+{
+    // 64-bit sample count: an hour of audio already passes 2^31 bytes.
+    long long const samples = size / AudioOutputFrameSize(format);
+    return static_cast<long long>(static_cast<double>(samples) / format.sampleRate * 1e6);
+}
+
+long long AvHelpers::AudioOutputSamplesPerChannel(long long size, AudioOutputFormat const& format)
+{
+    return size / AudioOutputFrameSize(format);
+}
+
 long long AvHelpers::AudioOutputSizeForDuration(long long duration)
 {
-    auto const samples = static_cast<long long>(Settings::audioOutputSampleRate * (duration / 1e6));
-    return samples * OutputFrameSize();
+    return AudioOutputSizeForDuration(duration, AudioOutputFormat::FromSettings());
 }
 
 long long AvHelpers::AudioOutputDurationForSize(long long size)
 {
-    // 64-bit sample count: an hour of audio already passes 2^31 bytes.
-    long long const samples = size / OutputFrameSize();
-    return static_cast<long long>(static_cast<double>(samples) / Settings::audioOutputSampleRate * 1e6);
+    return AudioOutputDurationForSize(size, AudioOutputFormat::FromSettings());
 }
 
 long long AvHelpers::AudioOutputSamplesPerChannel(long long size)
 {
-    return size / OutputFrameSize();
+    return AudioOutputSamplesPerChannel(size, AudioOutputFormat::FromSettings());
 }
 
 bool AvHelpers::CanOpenInput(QString const& path)
@@ -93,9 +108,14 @@ QString AvHelpers::ErrorText(int error)
 
 int AvHelpers::FindStreamInfo(AVFormatContext* context)
 {
+    return FindStreamInfo(context, Settings::cacheSize);
+}
+
+int AvHelpers::FindStreamInfo(AVFormatContext* context, int cacheMegabytes)
+{
     unsigned int const streamCount = context->nb_streams;
     std::vector<AVDictionary*> options(std::max(streamCount, 1U), nullptr);
-    QByteArray const maxPixels = QByteArray::number(MaximumPicturePixels());
+    QByteArray const maxPixels = QByteArray::number(MaximumPicturePixels(cacheMegabytes));
     for (unsigned int s = 0; s < streamCount; ++s)
     {
         av_dict_set(&options[s], "max_pixels", maxPixels.constData(), 0);
@@ -116,6 +136,11 @@ int AvHelpers::FindStreamInfo(AVFormatContext* context)
 
 long long AvHelpers::MaximumPicturePixels()
 {
-    long long const cacheBytes = std::max(Settings::cacheSize, 1) * 1024LL * 1024LL;
+    return MaximumPicturePixels(Settings::cacheSize);
+}
+
+long long AvHelpers::MaximumPicturePixels(int cacheMegabytes)
+{
+    long long const cacheBytes = std::max(cacheMegabytes, 1) * 1024LL * 1024LL;
     return std::max(cacheBytes / 4, 1LL);
 }

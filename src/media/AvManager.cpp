@@ -135,6 +135,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     task->type = type;
     task->timeline = timeline;
     task->exportProperties = properties;
+    task->settings = DecodeSettings::FromSettings();
     if (type == AvWorkerTaskType::AudioOutput)
     {
         task->audioTimeline = mAudioTimeline;

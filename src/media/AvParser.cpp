@@ -37,7 +37,12 @@ QString NameOrEmpty(char const* name)
 } // namespace
 
 AvParser::AvParser(QObject* parent)
-    : AvDecoderBase(parent)
+    : AvParser(DecodeSettings::FromSettings(), parent)
+{
+}
+
+AvParser::AvParser(DecodeSettings const& settings, QObject* parent)
+    : AvDecoderBase(settings, parent)
 {
 }
 
@@ -115,7 +120,7 @@ void AvParser::ParseFile(int fileIndex)
     SourceFileInfo const* file = mSource->FileInfoAtIndex(fileIndex);
     if (file && file->parsed)
     {
-        if (Settings::decodeExtraStreamInfoOnParse)
+        if (mSettings.decodeExtraStreamInfoOnParse)
         {
             // The passes read damaged data as readily as good: whether
             // anything decoded is told below, not by every failed packet.
@@ -179,7 +184,7 @@ void AvParser::ParseSource(int fileIndex)
         // the file over and over, in ever longer reads.
         mFormatContext->skip_estimate_duration_from_pts = 1;
     }
-    int const result = AvHelpers::FindStreamInfo(mFormatContext);
+    int const result = AvHelpers::FindStreamInfo(mFormatContext, mSettings.cacheSize);
     mInput.EndOpening();
     if (result < 0)
     {
@@ -507,13 +512,14 @@ void AvParser::ParseVideoProperties(int fileIndex, int streamIndex)
         return;
     }
     FillVideoStreamInfo(info, mFormatContext, index, mVideoCodecContext, mVideoCodec, mSource->IsImageSequence(),
-                        mSource->FileName(fileIndex), mSource->MediaName());
+                        mSource->FileName(fileIndex), mSource->MediaName(), mSettings);
     CloseVideoStream();
 }
 
 bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* formatContext, int index,
                                    AVCodecContext const* context, AVCodec const* codec, bool imageSequence,
-                                   QString const& fileName, QString const& mediaName)
+                                   QString const& fileName, QString const& mediaName,
+                                   DecodeSettings const& settings)
 {
     Logger* logger = Logger::GetInstance();
     AVStream* stream = formatContext->streams[index];
@@ -530,7 +536,7 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
         {
             // No picture decoded: refused as too large, or unreadable.
             logger->Error(QStringLiteral("Failed to read a picture (size unknown or over the %1 MB cache): %2")
-                              .arg(Settings::cacheSize)
+                              .arg(settings.cacheSize)
                               .arg(fileName));
             logger->Error(QStringLiteral("Unsupported video codec: %1").arg(info.codecName));
         }
@@ -577,7 +583,7 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
         info.startTimeOffset = 0;
         info.endTime = -1;
     }
-    else if (info.isYuv && !Settings::videoDecoderForceRgbOutput && info.width % 8 != 0)
+    else if (info.isYuv && !settings.forceRgbOutput && info.width % 8 != 0)
     {
         info.alignedWidth = (info.width + 7) / 8 * 8;
     }
@@ -597,7 +603,7 @@ bool AvParser::FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* forma
         // positive duration even when the file gives no rate.
         if (!(frameRate > 0.0) || !std::isfinite(frameRate))
         {
-            frameRate = Settings::imageSequenceFrameRate;
+            frameRate = settings.imageSequenceFrameRate;
             logger->Warning(QStringLiteral("Video stream (%1) has no usable frame rate, %2 fps assumed: %3")
                                 .arg(index)
                                 .arg(frameRate)
@@ -702,7 +708,7 @@ bool AvParser::HasAudioOrDecodedPicture(int fileIndex)
     // Without the timing pass a parsed stream is taken at its word; with it,
     // a stream counts once a sound sample or a picture decoded: a header
     // over zeroed or missing media data describes streams that never play.
-    bool const timed = Settings::decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
+    bool const timed = mSettings.decodeExtraStreamInfoOnParse && !mSource->IsImageSequence();
     for (AudioStreamInfo const& audio : file->audioStreams)
     {
         if (audio.parsed && (!timed || audio.decoded))

@@ -30,6 +30,9 @@ public:
     // on, after which the stream is taken as one that carries none.
     static constexpr int UNTIMED_PACKETS = 64;
 
+    // settings: the copy of the settings its task was started with.
+    explicit AvParser(DecodeSettings const& settings, QObject* parent = nullptr);
+    // With the settings as they are now: main thread only.
     explicit AvParser(QObject* parent = nullptr);
     ~AvParser() override;
 
@@ -61,9 +64,11 @@ public:
     // the picture's size and format: after the stream information was found,
     // or after a picture was decoded). False, with the reason logged, when the
     // picture's format is unknown; the record is then left unparsed.
+    // settings: the caller's copy.
     static bool FillVideoStreamInfo(VideoStreamInfo& info, AVFormatContext* formatContext, int index,
                                     AVCodecContext const* context, AVCodec const* codec, bool imageSequence,
-                                    QString const& fileName, QString const& mediaName);
+                                    QString const& fileName, QString const& mediaName,
+                                    DecodeSettings const& settings);
     static void ParseMetadata(AVDictionary* dictionary, QMap<QString, QString>& metadata);
     // The display rotation in counter-clockwise degrees: 0, 90, 180 or 270.
     static int GetVideoRotation(AVStream* stream);

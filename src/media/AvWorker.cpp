@@ -72,7 +72,7 @@ void AvWorker::ParseSource()
         Logger::GetInstance()->Error("Parse source failed. Source timeline is invalid.");
         return;
     }
-    AvParser parser;
+    AvParser parser(mTask->settings);
     parser.SetVideoTimesFromPackets(mTask->videoTimesFromPackets);
     parser.ParseMedia(source);
     mTask->restartCheck = parser.TakeRestartCheck();
@@ -80,7 +80,7 @@ void AvWorker::ParseSource()
 
 void AvWorker::DecodeTimeline()
 {
-    mDecodeManager = new DecodeManager(this);
+    mDecodeManager = new DecodeManager(mTask->settings, this);
     mDecodeManager->SetCommandInbox(mTask->inbox);
     connect(mDecodeManager, &DecodeManager::DecodeTrackUpdated, this, [this] { emit DecodeTrackUpdated(mId); });
     if (mTask->type == AvWorkerTaskType::DecodeVideo)
@@ -109,7 +109,7 @@ void AvWorker::ExportTimeline()
     {
         return;
     }
-    mExportManager = new ExportManager(this);
+    mExportManager = new ExportManager(mTask->settings, this);
     connect(mExportManager, &ExportManager::ExportLogMsgReceived, this, &AvWorker::ExportLogMsgReceived);
     Timeline* timeline = mTask->timeline;
     if (mTask->type == AvWorkerTaskType::ExportAudio)
@@ -179,7 +179,7 @@ void AvWorker::InitializeAudioOutput()
 {
     if (!mAudioOutputManager)
     {
-        mAudioOutputManager = new AudioOutputManager(mTask->timeline, this);
+        mAudioOutputManager = new AudioOutputManager(mTask->timeline, mTask->settings.audioFormat, this);
         mAudioOutputManager->SetLevels(mTask->audioLevels);
         if (mTask->audioTimeline)
         {

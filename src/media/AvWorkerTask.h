@@ -4,6 +4,7 @@
 #include "media/AudioOutputTimeline.h"
 #include "media/AvWorkerTaskType.h"
 #include "media/DecodeCommandInbox.h"
+#include "media/DecodeSettings.h"
 #include "media/TsRestartCheck.h"
 
 #include <memory>
@@ -28,6 +29,9 @@ struct AvWorkerTask
     // The audio output only: the levels it starts at; later ones come
     // through its commands.
     AudioOutputLevels audioLevels;
+    // What the task reads of the settings, copied by the front as it made
+    // the task; the worker hands copies of it to what it makes.
+    DecodeSettings settings;
     // A parse only: the whole read its spot scan still owes, set by the
     // worker before it reports the task completed and taken by the front
     // once that report arrives.

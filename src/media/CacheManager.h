@@ -115,8 +115,14 @@ public:
     std::shared_ptr<AudioFrame> NextAudioOutputFrame(bool forward) { return mAudio.NextOutput(forward); }
     bool IsAudioOutputFrameReady() const { return mAudio.Output() != nullptr; }
 
-    void ExtendAudioStartTime(long long time, long long endIfEmpty) { mAudio.ExtendStart(time, endIfEmpty); }
-    void ExtendAudioEndTime(long long startIfEmpty, long long time) { mAudio.ExtendEnd(startIfEmpty, time); }
+    void ExtendAudioStartTime(long long time, long long endIfEmpty, AudioOutputFormat const& format)
+    {
+        mAudio.ExtendStart(time, endIfEmpty, format);
+    }
+    void ExtendAudioEndTime(long long startIfEmpty, long long time, AudioOutputFormat const& format)
+    {
+        mAudio.ExtendEnd(startIfEmpty, time, format);
+    }
     // Holds the last picture to the end of the timeline.
     void ExtendVideoEndTime(long long time) { mVideo.HoldLastUntil(time); }
 

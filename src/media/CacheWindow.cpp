@@ -45,10 +45,12 @@ struct FrameTimes<AudioFrame>
     // Blocks never stand in for one another.
     static bool Overtakes(AudioFrame const& /*earlier*/, AudioFrame const& /*later*/) { return false; }
     // Silence fills a gap in the sound, sized for duration.
-    static std::shared_ptr<AudioFrame> Filler(long long start, long long end, long long duration)
+    static std::shared_ptr<AudioFrame> Filler(long long start, long long end, long long duration,
+                                              AudioOutputFormat const& format)
     {
-        long long const size = AvHelpers::AudioOutputSizeForDuration(duration);
-        return std::make_shared<AudioFrame>(size, start, end, AvHelpers::AudioOutputSamplesPerChannel(size), true);
+        long long const size = AvHelpers::AudioOutputSizeForDuration(duration, format);
+        return std::make_shared<AudioFrame>(size, start, end, AvHelpers::AudioOutputSamplesPerChannel(size, format),
+                                            true);
     }
 };
 
@@ -70,7 +72,8 @@ struct FrameTimes<VideoFrame>
         return !earlier.emptyFrame && !later.emptyFrame && earlier.adjustedStartTime >= later.adjustedStartTime;
     }
     // Gaps between pictures are not filled with made-up ones.
-    static std::shared_ptr<VideoFrame> Filler(long long /*start*/, long long /*end*/, long long /*duration*/)
+    static std::shared_ptr<VideoFrame> Filler(long long /*start*/, long long /*end*/, long long /*duration*/,
+                                              AudioOutputFormat const& /*format*/)
     {
         return nullptr;
     }
@@ -607,7 +610,7 @@ typename CacheWindow<Frame>::FramePtr CacheWindow<Frame>::NextOutput(bool forwar
 // ---- Gap filling ----
 
 template <typename Frame>
-void CacheWindow<Frame>::ExtendStart(long long time, long long endIfEmpty)
+void CacheWindow<Frame>::ExtendStart(long long time, long long endIfEmpty, AudioOutputFormat const& format)
 {
     QMutexLocker locker(&mMutex);
     long long const end = mFrames.isEmpty() ? endIfEmpty : Start(*mFrames.first()) - 1;
@@ -615,11 +618,11 @@ void CacheWindow<Frame>::ExtendStart(long long time, long long endIfEmpty)
     {
         return;
     }
-    InsertLocked(FrameTimes<Frame>::Filler(time, end, end - time));
+    InsertLocked(FrameTimes<Frame>::Filler(time, end, end - time, format));
 }
 
 template <typename Frame>
-void CacheWindow<Frame>::ExtendEnd(long long startIfEmpty, long long time)
+void CacheWindow<Frame>::ExtendEnd(long long startIfEmpty, long long time, AudioOutputFormat const& format)
 {
     QMutexLocker locker(&mMutex);
     long long const start = mFrames.isEmpty() ? startIfEmpty : End(*mFrames.last()) + 1;
@@ -627,7 +630,7 @@ void CacheWindow<Frame>::ExtendEnd(long long startIfEmpty, long long time)
     {
         return;
     }
-    InsertLocked(FrameTimes<Frame>::Filler(start, time, time - start + 1));
+    InsertLocked(FrameTimes<Frame>::Filler(start, time, time - start + 1, format));
 }
 
 template <typename Frame>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AudioOutputFormat.h"
 #include "media/LoopRange.h"
 
 #include <QList>
@@ -84,9 +85,10 @@ public:
     FramePtr NextOutput(bool forward);
 
     // A filler frame (silence) from time up to the window's start, or from
-    // its end up to time; a kind without fillers is left as it is.
-    void ExtendStart(long long time, long long endIfEmpty);
-    void ExtendEnd(long long startIfEmpty, long long time);
+    // its end up to time; a kind without fillers is left as it is. Silence
+    // is made in format, the caller's copy.
+    void ExtendStart(long long time, long long endIfEmpty, AudioOutputFormat const& format);
+    void ExtendEnd(long long startIfEmpty, long long time, AudioOutputFormat const& format);
     // Holds the last frame to time.
     void HoldLastUntil(long long time);
 

@@ -45,7 +45,13 @@ int const SLEEP_AUDIO_MS = 5;
 } // namespace
 
 DecodeManager::DecodeManager(QObject* parent)
+    : DecodeManager(DecodeSettings::FromSettings(), parent)
+{
+}
+
+DecodeManager::DecodeManager(DecodeSettings const& settings, QObject* parent)
     : QObject(parent)
+    , mSettings(settings)
     , mInbox(std::make_shared<DecodeCommandInbox>())
 {
 }
@@ -480,7 +486,7 @@ void DecodeManager::DecodeVideoClip(Clip* clip)
 {
     if (!mVideoDecoder)
     {
-        mVideoDecoder = new VideoDecoder(mExportMode);
+        mVideoDecoder = new VideoDecoder(mSettings, mExportMode);
         connect(mVideoDecoder, &VideoDecoder::DecodingProgressed, this, &DecodeManager::UpdateOutputs);
         connect(mVideoDecoder, &VideoDecoder::DecodingProgressed, this, &DecodeManager::ReportVideoDecodingAdvanced);
         mVideoDecoder->SetCommandInbox(mInbox);
@@ -505,7 +511,7 @@ void DecodeManager::DecodeImageClip(Clip* clip)
 {
     if (!mImageSequenceDecoder)
     {
-        mImageSequenceDecoder = new ImageSequenceDecoder(mExportMode);
+        mImageSequenceDecoder = new ImageSequenceDecoder(mSettings, mExportMode);
         connect(mImageSequenceDecoder, &ImageSequenceDecoder::VideoFrameDecoded, this, &DecodeManager::CacheVideoFrame);
         connect(mImageSequenceDecoder, &ImageSequenceDecoder::WorkerTaskFinished, this,
                 [inbox = mInbox] { inbox->Post(); }, Qt::DirectConnection);
@@ -521,7 +527,7 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
 {
     if (!mAudioDecoder)
     {
-        mAudioDecoder = new AudioDecoder();
+        mAudioDecoder = new AudioDecoder(mSettings);
         connect(mAudioDecoder, &AudioDecoder::DecodingProgressed, this, &DecodeManager::UpdateOutputs);
         mAudioDecoder->SetCommandInbox(mInbox);
         connect(mAudioDecoder, &AudioDecoder::AudioFrameDecoded, this, &DecodeManager::CacheAudioFrame);
@@ -933,7 +939,8 @@ Clip* DecodeManager::AudioLoopStartFillClip(long long& target) const
     target = LoopStartFill::TargetIn(range, clip->StartTime());
     // The range's sound fits beside what the cache holds (it is small: the
     // budget holds many seconds).
-    long long const needed = mTimeline->AudioCacheSize() + AvHelpers::AudioOutputSizeForDuration(cacheStart - target);
+    long long const needed =
+        mTimeline->AudioCacheSize() + AvHelpers::AudioOutputSizeForDuration(cacheStart - target, mSettings.audioFormat);
     if (cacheStart <= target || !CacheBudget::Fits(needed, mTimeline->AudioCacheMaximumSize()) ||
         mLoopStartFill.WasTried(target, cacheStart) || clip->HasErrors() ||
         !clip->FileExists(0))
@@ -1329,11 +1336,11 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
         // No more blocks this way: silence fills the rest of the clip.
         if (mForward)
         {
-            mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd);
+            mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd, mSettings.audioFormat);
         }
         else
         {
-            mTimeline->ExtendAudioCacheStartTime(clipStart, clipEnd);
+            mTimeline->ExtendAudioCacheStartTime(clipStart, clipEnd, mSettings.audioFormat);
         }
         EndSeekIfCovered(mTimeline->AudioCacheStartTime(), mTimeline->AudioCacheEndTime());
         return;
@@ -1350,7 +1357,7 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
         EndSeekIfCovered(start, std::max(end, mSeekTarget));
     }
 
-    long long const frameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+    long long const frameSize = AvHelpers::AudioOutputFrameSize(mSettings.audioFormat);
     if (end < clipStart)
     {
         if (!mForward)
@@ -1361,7 +1368,8 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
     }
     if (start < clipStart)
     {
-        long long const cut = std::min(AvHelpers::AudioOutputSizeForDuration(clipStart - start), frame->byteSize);
+        long long const cut =
+            std::min(AvHelpers::AudioOutputSizeForDuration(clipStart - start, mSettings.audioFormat), frame->byteSize);
         frame->data.remove(0, static_cast<qsizetype>(cut));
         frame->byteSize = frame->data.size();
         frame->samplesPerChannel -= cut / frameSize;
@@ -1377,7 +1385,8 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
     }
     if (end > clipEnd)
     {
-        long long const cut = std::min(AvHelpers::AudioOutputSizeForDuration(end - clipEnd), frame->byteSize);
+        long long const cut =
+            std::min(AvHelpers::AudioOutputSizeForDuration(end - clipEnd, mSettings.audioFormat), frame->byteSize);
         frame->data.chop(static_cast<qsizetype>(cut));
         frame->byteSize = frame->data.size();
         frame->samplesPerChannel -= cut / frameSize;
@@ -1388,20 +1397,20 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
 
     if (mForward && first && start > clipStart)
     {
-        mTimeline->ExtendAudioCacheEndTime(clipStart, start - 1);
+        mTimeline->ExtendAudioCacheEndTime(clipStart, start - 1, mSettings.audioFormat);
     }
     if (!mForward && last && end < clipEnd)
     {
-        mTimeline->ExtendAudioCacheStartTime(end + 1, clipEnd);
+        mTimeline->ExtendAudioCacheStartTime(end + 1, clipEnd, mSettings.audioFormat);
     }
     mTimeline->CacheAudioFrame(std::move(frame));
     if (last && end < clipEnd)
     {
-        mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd);
+        mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd, mSettings.audioFormat);
     }
     if (!mForward && first && start > clipStart)
     {
-        mTimeline->ExtendAudioCacheStartTime(clipStart, start - 1);
+        mTimeline->ExtendAudioCacheStartTime(clipStart, start - 1, mSettings.audioFormat);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/DecodeCommandInbox.h"
+#include "media/DecodeSettings.h"
 #include "media/DecodeType.h"
 #include "media/LoopStartFill.h"
 
@@ -36,6 +37,10 @@ class DecodeManager : public QObject
     Q_OBJECT
 
 public:
+    // settings: the copy of the settings its task was started with; the
+    // decoders it makes get copies of it.
+    explicit DecodeManager(DecodeSettings const& settings, QObject* parent = nullptr);
+    // With the settings as they are now: main thread only.
     explicit DecodeManager(QObject* parent = nullptr);
     ~DecodeManager() override;
 
@@ -198,6 +203,8 @@ private:
     bool SleepsUntilPosted() const;
     void DeleteRetiredTracks();
 
+    // The task's copy of the settings, fixed at construction.
+    DecodeSettings const mSettings;
     // The command path. Never null; replaced only before StartDecoding.
     // Posted to from any thread (the inbox guards itself), waited on by the
     // decode thread.

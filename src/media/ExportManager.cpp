@@ -93,7 +93,13 @@ QMutex streamEndMutex;
 } // namespace
 
 ExportManager::ExportManager(QObject* parent)
+    : ExportManager(DecodeSettings::FromSettings(), parent)
+{
+}
+
+ExportManager::ExportManager(DecodeSettings const& settings, QObject* parent)
     : QObject(parent)
+    , mSettings(settings)
     , mProcess(new QProcess(this))
 {
     mProcess->setProcessChannelMode(QProcess::SeparateChannels);
@@ -414,9 +420,14 @@ QString ExportManager::PostExportCleanup(ExportProperties* properties, QString* 
 
 QString ExportManager::FfmpegExecutablePath()
 {
-    if (!Settings::ffmpegExePath.isEmpty())
+    return FfmpegExecutablePath(Settings::ffmpegExePath);
+}
+
+QString ExportManager::FfmpegExecutablePath(QString const& configured)
+{
+    if (!configured.isEmpty())
     {
-        return Settings::ffmpegExePath;
+        return configured;
     }
     return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
 }
@@ -538,7 +549,7 @@ void ExportManager::LogVideoMsg(QString const& message, bool isError)
 
 void ExportManager::LogFfmpegCmd(QList<QString> const& args, bool general, bool video, bool audio)
 {
-    QStringList parts {QuotedForLog(FfmpegExecutablePath())};
+    QStringList parts {QuotedForLog(FfmpegExecutablePath(mSettings.ffmpegExePath))};
     for (QString const& argument : args)
     {
         parts << QuotedForLog(argument);
@@ -609,7 +620,7 @@ bool ExportManager::StartProcess(QList<QString> const& args)
 {
     KillProcess();
     mProcessErrorTail.clear();
-    QString const program = FfmpegExecutablePath();
+    QString const program = FfmpegExecutablePath(mSettings.ffmpegExePath);
     if (program.isEmpty())
     {
         LogGeneralMsg(QStringLiteral("The ffmpeg path is not set (Preferences->Export)"), true);
@@ -841,10 +852,10 @@ void ExportManager::ExportAudio(Timeline* timeline, ExportProperties* properties
     Initialize(DecodeType::Audio, timeline, properties);
     // Counted in whole samples, without rounding in floating point: a 2.002 s
     // range holds exactly 96096 samples at 48 kHz.
-    long long const frameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
-    mAudioTotalBytes = mRangeDuration * Settings::audioOutputSampleRate / 1000000 * frameSize;
+    AudioOutputFormat const& format = mSettings.audioFormat;
+    mAudioTotalBytes = mRangeDuration * format.sampleRate / 1000000 * AvHelpers::AudioOutputFrameSize(format);
     mAudioRemainingBytes = mAudioTotalBytes;
-    mAudioChunkSize = AvHelpers::AudioOutputSizeForDuration(AUDIO_CHUNK_DURATION);
+    mAudioChunkSize = AvHelpers::AudioOutputSizeForDuration(AUDIO_CHUNK_DURATION, format);
     mBytesSinceTimeAdvance = 0;
     mAudioPositionSet = false;
     mEncoderRunning = false;
@@ -854,7 +865,7 @@ void ExportManager::ExportAudio(Timeline* timeline, ExportProperties* properties
     }
     if (!IsStopped())
     {
-        mDecodeManager = new DecodeManager(this);
+        mDecodeManager = new DecodeManager(mSettings, this);
         connect(mDecodeManager, &DecodeManager::ProcessAudioOutput, this, &ExportManager::WriteAudioData);
         mDecodeManager->StartDecoding(timeline, DecodeType::Audio, true);
         timeline->ClearAudioCache(true);
@@ -917,11 +928,11 @@ void ExportManager::WriteAudioData()
         {
             return;
         }
-        mTimeline->ResetAudioBuffer(mAudioBuffer, -1);
+        mTimeline->ResetAudioBuffer(mAudioBuffer, -1, mSettings.audioFormat);
         mAudioPositionSet = true;
     }
     long long const wanted = std::min(mAudioRemainingBytes, mAudioChunkSize);
-    mTimeline->FillAudioBufferBySize(mAudioBuffer, static_cast<int>(wanted), true);
+    mTimeline->FillAudioBufferBySize(mAudioBuffer, static_cast<int>(wanted), true, mSettings.audioFormat);
     if (mAudioBuffer.isEmpty() && wanted > 0 && mTimeline->AudioCacheEndTime() >= mTimeline->EndTime())
     {
         mAudioBuffer.fill('\0', static_cast<qsizetype>(wanted));
@@ -986,8 +997,7 @@ void ExportManager::CreateWav()
     }
     // The encoder pads its last block: the output keeps exactly the samples
     // taken from the timeline.
-    long long const samples =
-        mAudioTotalBytes / (Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample());
+    long long const samples = mAudioTotalBytes / AvHelpers::AudioOutputFrameSize(mSettings.audioFormat);
     QList<QString> args = {QStringLiteral("-y"), QStringLiteral("-i"), mProperties->finalAudioPath};
     if (samples > 0)
     {
@@ -1018,7 +1028,7 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
     {
         auto handoff = std::make_shared<ExportFrameHandoff>();
         mFrameHandoff = handoff;
-        mVideoWorker = new ExportWorker(timeline);
+        mVideoWorker = new ExportWorker(timeline, mSettings);
         mVideoThread = new QThread();
         connect(this, &ExportManager::VideoDecodingReadyWait, mVideoWorker, &ExportWorker::StartVideoDecoding);
         // Direct: the decode loop owns the worker's thread and takes its

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/DecodeSettings.h"
 #include "media/DecodeType.h"
 #include "media/ExportLoggingMsgType.h"
 #include "media/VideoFramePixelFormat.h"
@@ -40,6 +41,9 @@ class ExportManager : public QObject
     Q_OBJECT
 
 public:
+    // settings: the copy of the settings its task was started with.
+    explicit ExportManager(DecodeSettings const& settings, QObject* parent = nullptr);
+    // With the settings as they are now: main thread only.
     explicit ExportManager(QObject* parent = nullptr);
     ~ExportManager() override;
 
@@ -90,8 +94,10 @@ public:
 
     // The folder the exports make their temporary folders in.
     static QString TempRootPath();
-    // Settings::ffmpegExePath, or the ffmpeg found on the PATH when that is
-    // empty (empty when there is none).
+    // The configured ffmpeg, or the one found on the PATH when that is
+    // empty (empty when there is none). Without an argument, as the settings
+    // say: main thread only.
+    static QString FfmpegExecutablePath(QString const& configured);
     static QString FfmpegExecutablePath();
     // One line of a concat demuxer list naming the file.
     static QString ConcatListLine(QString const& path);
@@ -176,6 +182,7 @@ private:
     bool MarkStreamComplete();
     void AddStageProgress();
 
+    DecodeSettings const mSettings; // the task's copy, fixed at construction
     DecodeManager* mDecodeManager = nullptr; // audio decode loop, owned; export thread
     DecodeType mEncodingType = DecodeType::None;
     QProcess* mProcess = nullptr; // child

@@ -5,9 +5,9 @@
 
 #include <QThread>
 
-ExportWorker::ExportWorker(Timeline* timeline, QObject* parent)
+ExportWorker::ExportWorker(Timeline* timeline, DecodeSettings const& settings, QObject* parent)
     : QObject(parent)
-    , mDecodeManager(new DecodeManager(this))
+    , mDecodeManager(new DecodeManager(settings, this))
     , mTimeline(timeline)
 {
 }

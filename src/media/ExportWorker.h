@@ -4,6 +4,7 @@
 
 class DecodeManager;
 class Timeline;
+struct DecodeSettings;
 
 // Runs the decode loop of a video export on a thread of its own, so that
 // decoding goes on while the export thread hands the previous frame to the
@@ -14,7 +15,8 @@ class ExportWorker : public QObject
     Q_OBJECT
 
 public:
-    explicit ExportWorker(Timeline* timeline, QObject* parent = nullptr);
+    // settings: the export task's copy, copied again into its decode loop.
+    ExportWorker(Timeline* timeline, DecodeSettings const& settings, QObject* parent = nullptr);
     ~ExportWorker() override;
 
     DecodeManager* DecodeManagerPtr() const;

@@ -34,7 +34,13 @@ uint8_t const NEUTRAL_CHROMA = 128;
 } // namespace
 
 ImageSequenceDecoder::ImageSequenceDecoder(bool forExport, QObject* parent)
+    : ImageSequenceDecoder(DecodeSettings::FromSettings(), forExport, parent)
+{
+}
+
+ImageSequenceDecoder::ImageSequenceDecoder(DecodeSettings const& settings, bool forExport, QObject* parent)
     : QObject(parent)
+    , mSettings(settings)
     , mForExport(forExport)
     , mWorkerNews(std::make_shared<DecodeCommandInbox>())
     , mFinishedWork(std::make_shared<FinishedWork>())
@@ -57,7 +63,7 @@ void ImageSequenceDecoder::Initialize(int count)
     {
         return;
     }
-    int const workerCount = std::max(count < 1 ? Settings::imageSequenceThreadCount : count, 1);
+    int const workerCount = std::max(count < 1 ? mSettings.imageSequenceLoaderThreadCount : count, 1);
     for (int id = 0; id < workerCount; ++id)
     {
         CreateWorker(id);
@@ -79,7 +85,7 @@ void ImageSequenceDecoder::CreateWorker(int id)
             ThreadHandOver::Release(thread);
         },
         Qt::DirectConnection);
-    auto* worker = new ImageSequenceDecoderWorker(id);
+    auto* worker = new ImageSequenceDecoderWorker(id, mSettings);
     connect(this, &ImageSequenceDecoder::DecodeImageRequested, worker, &ImageSequenceDecoderWorker::DecodeImage,
             Qt::QueuedConnection);
     // On the worker's thread; the result itself stays with the worker until
@@ -346,7 +352,7 @@ ImageSequenceDecoder::PictureFormat ImageSequenceDecoder::SequencePictureFormat(
         format.width = info->width;
         format.height = info->height;
         format.streamInfo = info;
-        format.pixelFormat = VideoDecoder::OutputFormat(*info);
+        format.pixelFormat = VideoDecoder::OutputFormat(*info, mSettings);
         break;
     }
     return format;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/DecodeSettings.h"
 #include "media/ImageSequenceDecoderWorker.h"
 #include "media/VideoFramePixelFormat.h"
 
@@ -50,10 +51,13 @@ public:
     // From this many frames waiting for their turn on, a warning is logged.
     static constexpr int PENDING_FRAMES_WARNING = 21;
 
+    // settings: the copy of the settings its task was started with.
+    ImageSequenceDecoder(DecodeSettings const& settings, bool forExport, QObject* parent = nullptr);
+    // With the settings as they are now: main thread only.
     explicit ImageSequenceDecoder(bool forExport, QObject* parent = nullptr);
     ~ImageSequenceDecoder() override;
 
-    // Starts count worker threads (Settings::imageSequenceThreadCount when
+    // Starts count worker threads (the settings' loader thread count when
     // count is below 1).
     void Initialize(int count);
     void SetSource(Source* source);
@@ -136,6 +140,7 @@ private:
     void QuitThread(int workerId);
 
     Source* mSource = nullptr;
+    DecodeSettings const mSettings;
     bool mForExport;
     bool mDecodeForward = true;
     int mNextFileIndex = 0;

@@ -167,9 +167,10 @@ bool ImageSequenceDecoderWorker::ReadWholeFile(OpenedFile& file)
     return true;
 }
 
-ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, QObject* parent)
+ImageSequenceDecoderWorker::ImageSequenceDecoderWorker(int id, DecodeSettings const& settings, QObject* parent)
     : QObject(parent)
     , mId(id)
+    , mSettings(settings)
     , mCodecParameters(avcodec_parameters_alloc())
     , mPicture(av_frame_alloc())
     , mWholeFileParameters(avcodec_parameters_alloc())
@@ -299,7 +300,7 @@ void ImageSequenceDecoderWorker::DecodeFile(SourceFileInfo& file, bool forExport
         // The decoder has just read the picture's size and format: the
         // file's record needs nothing more.
         VideoStreamInfo info;
-        if (!AvParser::FillVideoStreamInfo(info, input, streamIndex, mCodecContext, codec, true, name, name))
+        if (!AvParser::FillVideoStreamInfo(info, input, streamIndex, mCodecContext, codec, true, name, name, mSettings))
         {
             file.errorCode = 2;
             av_frame_unref(mPicture);
@@ -331,14 +332,14 @@ void ImageSequenceDecoderWorker::ConvertPicture(SourceFileInfo& file, bool forEx
     QString const name = QFileInfo(file.filePath).fileName();
     if (!mConverter)
     {
-        mConverter = new VideoDecodeWorker(-1, forExport);
+        mConverter = new VideoDecodeWorker(-1, forExport, mSettings.hardwareRendering);
     }
     VideoDecodingData* data = mConverter->DecodingData();
     data->frames.clear();
     data->streamInfo = &file.videoStreams.first();
     data->timeBase = timeBase;
     data->imageAlignment = VideoDecoder::IMAGE_ALIGNMENT;
-    data->framePixelFormat = VideoDecoder::OutputFormat(file.videoStreams.constFirst());
+    data->framePixelFormat = VideoDecoder::OutputFormat(file.videoStreams.constFirst(), mSettings);
     data->outputPixelFormat = VideoDecoder::OutputAvPixelFormat(data->framePixelFormat);
     data->isLinearColorSpace = file.videoStreams.constFirst().isLinear;
     // The sequence's files decode side by side already.
@@ -378,7 +379,7 @@ bool ImageSequenceDecoderWorker::PrepareDecoder(AVCodecParameters const* paramet
         return false;
     }
     mCodecContext->pkt_timebase = timeBase;
-    AvDecoderBase::PrepareVideoCodecContext(mCodecContext, codec, true, false);
+    AvDecoderBase::PrepareVideoCodecContext(mCodecContext, codec, true, false, mSettings);
     StillImageDecodeWatch::PrepareContext(mCodecContext);
     if (avcodec_open2(mCodecContext, codec, nullptr) < 0)
     {

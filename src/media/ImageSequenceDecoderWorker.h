@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/DecodeSettings.h"
 #include "media/MediaInput.h"
 #include "media/StillImageDecodeWatch.h"
 
@@ -39,7 +40,8 @@ class ImageSequenceDecoderWorker : public QObject
     Q_OBJECT
 
 public:
-    explicit ImageSequenceDecoderWorker(int id, QObject* parent = nullptr);
+    // settings: its decoder's copy, copied again for this worker.
+    ImageSequenceDecoderWorker(int id, DecodeSettings const& settings, QObject* parent = nullptr);
     ~ImageSequenceDecoderWorker() override;
 
     // A file of the sequence opened for decoding, with the first packet of
@@ -123,6 +125,7 @@ private:
     void CloseDecoder();
 
     int mId;
+    DecodeSettings const mSettings;
     int mFileIndex = -1;
     // Used on the worker's thread alone.
     AVCodecContext* mCodecContext = nullptr;

@@ -2,7 +2,6 @@
 
 #include "app/Logger.h"
 #include "app/TimeHelpers.h"
-#include "app/Settings.h"
 #include "media/DecodeCommandInbox.h"
 #include "media/FfmpegLog.h"
 #include "media/PacketPictureCheck.h"
@@ -108,7 +107,7 @@ long long PictureTimestamp(AVFrame const* picture)
 
 } // namespace
 
-VideoDecodeWorker::VideoDecodeWorker(int id, bool forExport, QObject* parent)
+VideoDecodeWorker::VideoDecodeWorker(int id, bool forExport, bool hardwareRendering, QObject* parent)
     : QObject(parent)
     , mId(id)
     , mPacket(av_packet_alloc())
@@ -116,6 +115,7 @@ VideoDecodeWorker::VideoDecodeWorker(int id, bool forExport, QObject* parent)
     , mHeldFrame(av_frame_alloc())
     , mOutputFrame(av_frame_alloc())
     , mForExport(forExport)
+    , mHardwareRendering(hardwareRendering)
 {
 }
 
@@ -808,7 +808,7 @@ void VideoDecodeWorker::ProcessFrame(AVFrame* picture, long long time)
     bool const yuvOutput = data.framePixelFormat == VideoFramePixelFormat::YUV420P;
     int const alignedWidth = yuvOutput ? FFALIGN(width, 8) : width;
 
-    bool const gamma = data.isLinearColorSpace && !Settings::HardwareRenderingInUse() && !mForExport &&
+    bool const gamma = data.isLinearColorSpace && !mHardwareRendering && !mForExport &&
                        !yuvOutput;
     uint8_t* planes[4] = {};
     int lineSizes[4] = {};

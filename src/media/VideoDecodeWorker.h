@@ -23,7 +23,9 @@ class VideoDecodeWorker : public QObject
     Q_OBJECT
 
 public:
-    VideoDecodeWorker(int id, bool forExport, QObject* parent = nullptr);
+    // hardwareRendering: whether the viewer draws with OpenGL, as the owning
+    // task's copy of the settings says.
+    VideoDecodeWorker(int id, bool forExport, bool hardwareRendering, QObject* parent = nullptr);
     ~VideoDecodeWorker() override;
 
     int Id() const;
@@ -178,6 +180,7 @@ private:
     // FindEndTime began: the times of untimed ones after it follow from it.
     bool mTimeKnown = true;
     bool mForExport;
+    bool mHardwareRendering;
     // The source format of the last conversion that failed: logged once, not
     // for every picture.
     AVPixelFormat mUnsupportedFormat = AV_PIX_FMT_NONE;

@@ -75,9 +75,14 @@ int const SKIP_LEAD_FRAMES = 2;
 
 } // namespace
 
-VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
-    : AvDecoderBase(parent)
+VideoDecoder::VideoDecoder(DecodeSettings const& settings, bool forExport, QObject* parent)
+    : AvDecoderBase(settings, parent)
     , mForExport(forExport)
+{
+}
+
+VideoDecoder::VideoDecoder(bool forExport, QObject* parent)
+    : VideoDecoder(DecodeSettings::FromSettings(), forExport, parent)
 {
 }
 
@@ -92,7 +97,7 @@ void VideoDecoder::Initialize()
     {
         return;
     }
-    auto* worker = new VideoDecodeWorker(0, mForExport, this);
+    auto* worker = new VideoDecodeWorker(0, mForExport, mSettings.hardwareRendering, this);
     connect(this, &VideoDecoder::DecodePacketRequested, worker, &VideoDecodeWorker::Decode, Qt::DirectConnection);
     connect(worker, &VideoDecodeWorker::PacketProcessingCompleted, this, &VideoDecoder::OnPacketProcessingCompleted,
             Qt::DirectConnection);
@@ -170,7 +175,7 @@ void VideoDecoder::CloseVideoStream()
 void VideoDecoder::InitializeVideoDecoder()
 {
     mStream.timeBase = mFormatContext->streams[mStream.info->streamIndex]->time_base;
-    mConversion.framePixelFormat = OutputFormat(*mStream.info);
+    mConversion.framePixelFormat = OutputFormat(*mStream.info, mSettings);
     mConversion.outputPixelFormat = OutputAvPixelFormat(mConversion.framePixelFormat);
     mConversion.imageAlignment = IMAGE_ALIGNMENT;
     mMemory.decoderPictureBytes = 0;
@@ -194,7 +199,7 @@ void VideoDecoder::InitializeVideoDecoder()
     mDecoding.pictureCount = 0;
     mDecoding.packetsSinceSeek = 0;
     mCodec.used = false;
-    mWindow.length = Settings::numLeadingVideoFramesKeptOnSeek;
+    mWindow.length = mSettings.leadingFramesKeptOnSeek;
     mWindow.longest = 0;
     mWindow.count = 0;
     mWindow.prepared = false;
@@ -206,9 +211,9 @@ void VideoDecoder::InitializeVideoDecoder()
     mDecoding.atStart = true;
 }
 
-VideoFramePixelFormat VideoDecoder::OutputFormat(VideoStreamInfo const& info)
+VideoFramePixelFormat VideoDecoder::OutputFormat(VideoStreamInfo const& info, DecodeSettings const& settings)
 {
-    if (!Settings::videoDecoderForceRgbOutput && Settings::HardwareRenderingInUse() && info.isYuv)
+    if (!settings.forceRgbOutput && settings.hardwareRendering && info.isYuv)
     {
         return VideoFramePixelFormat::YUV420P;
     }
@@ -277,7 +282,7 @@ int VideoDecoder::KeptFrames() const
     {
         return 0;
     }
-    int const leading = Settings::numLeadingVideoFramesKeptOnSeek;
+    int const leading = mSettings.leadingFramesKeptOnSeek;
     return mSeek.keepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
 }
 
@@ -912,7 +917,7 @@ void VideoDecoder::DecodeTimingInfoForCurrentStream()
         return;
     }
     VideoStreamInfo* info = mStream.info;
-    VideoDecodeWorker worker(-1, mForExport);
+    VideoDecodeWorker worker(-1, mForExport, mSettings.hardwareRendering);
     Logger* logger = Logger::GetInstance();
 
     if (!info->StartTimeKnown())
@@ -1238,7 +1243,7 @@ AVCodecContext* VideoDecoder::OpenRunContext() const
         return nullptr;
     }
     context->pkt_timebase = stream->time_base;
-    PrepareVideoCodecContext(context, mVideoCodec, false, false);
+    PrepareVideoCodecContext(context, mVideoCodec, false, false, mSettings);
     // Frame threads hold pictures of their own: as many as the budget allows.
     context->thread_count = FrameThreadsForBudget(own, own->thread_count);
     context->thread_type = FF_THREAD_FRAME;
@@ -1265,7 +1270,8 @@ bool VideoDecoder::RenewCodecContext()
         return false;
     }
     context->pkt_timebase = stream->time_base;
-    PrepareVideoCodecContext(context, mVideoCodec, mSource && mSource->IsImageSequence(), mHwDecoderActive);
+    PrepareVideoCodecContext(context, mVideoCodec, mSource && mSource->IsImageSequence(), mHwDecoderActive,
+                             mSettings);
     if (mCodec.sliceThreadsOnly)
     {
         context->thread_type = FF_THREAD_SLICE;
@@ -1314,7 +1320,7 @@ int VideoDecoder::FrameThreadsForBudget(AVCodecContext const* context, int wante
     }
     // The room a backward window of the shortest length needs, in the
     // frames' format, and the codec's pictures in its own.
-    long long const room = DecoderThreads::PlayRoom(Settings::numLeadingVideoFramesKeptOnSeek, PictureBytesEstimate());
+    long long const room = DecoderThreads::PlayRoom(mSettings.leadingFramesKeptOnSeek, PictureBytesEstimate());
     long long decoderBytes = DecoderPictureBytes();
     if (decoderBytes <= 0 && mFormatContext && mStream.info)
     {
@@ -1420,7 +1426,7 @@ void VideoDecoder::SetSeekKeepsBackwardWindow(bool keep)
 
 int VideoDecoder::WindowFramesForBudget() const
 {
-    int const shortest = Settings::numLeadingVideoFramesKeptOnSeek;
+    int const shortest = mSettings.leadingFramesKeptOnSeek;
     long long const pictureBytes = PictureBytesEstimate();
     if (mStream.intraOnly || mMemory.budget <= 0 || pictureBytes <= 0)
     {
@@ -1463,7 +1469,7 @@ void VideoDecoder::StartWindow()
     // a file often ends on part of a GOP.
     mWindow.length = mWindow.count >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mWindow.longest, 1, longest))
                                       : longest;
-    mWindow.length = std::max(mWindow.length, Settings::numLeadingVideoFramesKeptOnSeek);
+    mWindow.length = std::max(mWindow.length, mSettings.leadingFramesKeptOnSeek);
 }
 
 void VideoDecoder::FinishWindow()

@@ -45,6 +45,9 @@ public:
     // OpenGL upload expects by default, valid for every width.
     static constexpr int IMAGE_ALIGNMENT = 4;
 
+    // settings: the copy of the settings its task was started with.
+    VideoDecoder(DecodeSettings const& settings, bool forExport, QObject* parent = nullptr);
+    // With the settings as they are now: main thread only.
     explicit VideoDecoder(bool forExport, QObject* parent = nullptr);
     ~VideoDecoder() override;
 
@@ -109,7 +112,7 @@ public:
     // The format a stream's pictures are delivered in: YUV 4:2:0 for YUV
     // streams shown through OpenGL, else packed RGB (with alpha when the
     // stream has it).
-    static VideoFramePixelFormat OutputFormat(VideoStreamInfo const& info);
+    static VideoFramePixelFormat OutputFormat(VideoStreamInfo const& info, DecodeSettings const& settings);
     static AVPixelFormat OutputAvPixelFormat(VideoFramePixelFormat format);
 
     // The timing pass reads a video stream's first and last picture times

@@ -877,14 +877,14 @@ void Timeline::ClearVideoCache(bool immediate)
     mCacheManager->ClearVideo(immediate);
 }
 
-void Timeline::ExtendAudioCacheStartTime(long long time, long long endIfEmpty)
+void Timeline::ExtendAudioCacheStartTime(long long time, long long endIfEmpty, AudioOutputFormat const& format)
 {
-    mCacheManager->ExtendAudioStartTime(time, endIfEmpty);
+    mCacheManager->ExtendAudioStartTime(time, endIfEmpty, format);
 }
 
-void Timeline::ExtendAudioCacheEndTime(long long startIfEmpty, long long time)
+void Timeline::ExtendAudioCacheEndTime(long long startIfEmpty, long long time, AudioOutputFormat const& format)
 {
-    mCacheManager->ExtendAudioEndTime(startIfEmpty, time);
+    mCacheManager->ExtendAudioEndTime(startIfEmpty, time, format);
 }
 
 void Timeline::ExtendVideoCacheEndTime(long long time)
@@ -1054,20 +1054,20 @@ QString Timeline::CacheToString() const
 
 // ---- Audio buffer ----
 
-void Timeline::ResetAudioBuffer(QByteArray& buffer, long long time)
+void Timeline::ResetAudioBuffer(QByteArray& buffer, long long time, AudioOutputFormat const& format)
 {
     buffer.clear();
     long long const at = time < 0 ? mPlaybackTime.load() : time;
     std::shared_ptr<AudioFrame> frame = mCacheManager->FindAudioFrame(at, true);
     if (frame)
     {
-        mAudioOutputOffset = static_cast<int>(AvHelpers::AudioOutputSizeForDuration(at - frame->startTime));
+        mAudioOutputOffset = static_cast<int>(AvHelpers::AudioOutputSizeForDuration(at - frame->startTime, format));
     }
 }
 
-void Timeline::FillAudioBufferBySize(QByteArray& buffer, int size, bool forward)
+void Timeline::FillAudioBufferBySize(QByteArray& buffer, int size, bool forward, AudioOutputFormat const& format)
 {
-    int const sampleFrameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
+    auto const sampleFrameSize = static_cast<int>(AvHelpers::AudioOutputFrameSize(format));
     std::shared_ptr<AudioFrame> frame = mCacheManager->AudioOutputFrame();
     if (size < 1 || !frame || sampleFrameSize < 1)
     {
@@ -1124,13 +1124,15 @@ void Timeline::FillAudioBufferBySize(QByteArray& buffer, int size, bool forward)
     }
 }
 
-void Timeline::FillAudioBufferByDuration(QByteArray& buffer, long long duration, bool forward)
+void Timeline::FillAudioBufferByDuration(QByteArray& buffer, long long duration, bool forward,
+                                         AudioOutputFormat const& format)
 {
     if (duration <= 0 || !mCacheManager->IsAudioOutputFrameReady())
     {
         return;
     }
-    FillAudioBufferBySize(buffer, static_cast<int>(AvHelpers::AudioOutputSizeForDuration(duration)), forward);
+    FillAudioBufferBySize(buffer, static_cast<int>(AvHelpers::AudioOutputSizeForDuration(duration, format)), forward,
+                          format);
 }
 
 // ---- Track relays ----

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AudioOutputFormat.h"
 #include "media/DecodeBias.h"
 #include "media/LoopRange.h"
 
@@ -186,8 +187,9 @@ public:
     int CacheSize() const;
     void ClearAudioCache(bool immediate);
     void ClearVideoCache(bool immediate);
-    void ExtendAudioCacheStartTime(long long time, long long endIfEmpty);
-    void ExtendAudioCacheEndTime(long long startIfEmpty, long long time);
+    // Silence in format (the decoding task's copy) fills up to time.
+    void ExtendAudioCacheStartTime(long long time, long long endIfEmpty, AudioOutputFormat const& format);
+    void ExtendAudioCacheEndTime(long long startIfEmpty, long long time, AudioOutputFormat const& format);
     void ExtendVideoCacheEndTime(long long time);
     int AudioCacheFrameCount() const;
     long long AudioCacheStartTime() const;
@@ -233,10 +235,12 @@ public:
     QString CacheToString() const;
 
     // Audio output: the bytes of the cached audio from the read position,
-    // forwards or backwards. Used by one filling thread at a time.
-    void ResetAudioBuffer(QByteArray& buffer, long long time);
-    void FillAudioBufferBySize(QByteArray& buffer, int size, bool forward);
-    void FillAudioBufferByDuration(QByteArray& buffer, long long duration, bool forward);
+    // forwards or backwards. Used by one filling thread at a time, which
+    // passes the output format its task was started with.
+    void ResetAudioBuffer(QByteArray& buffer, long long time, AudioOutputFormat const& format);
+    void FillAudioBufferBySize(QByteArray& buffer, int size, bool forward, AudioOutputFormat const& format);
+    void FillAudioBufferByDuration(QByteArray& buffer, long long duration, bool forward,
+                                   AudioOutputFormat const& format);
 
 Q_SIGNALS:
     void TimelineUpdated();

@@ -284,6 +284,7 @@ private Q_SLOTS:
     void HeldFillAheadWaitsForItsRelease_data();
     void HeldFillAheadWaitsForItsRelease();
     void EditsWhilePlayingInBothDirections();
+    void RunningTasksKeepTheSettingsTheyStartedWith();
     void SteppingBackwardIsFrameExact_data();
     void FourKPlaysAtEveryDecoderThreadCount_data();
     void FourKPlaysAtEveryDecoderThreadCount();
@@ -1144,6 +1145,46 @@ void TestAvManager::EditsWhilePlayingInBothDirections()
         }, 20000), qPrintable(QStringLiteral("frame %1 never showed picture %2").arg(frame).arg(expected)));
     }
     av.Shutdown();
+}
+
+void TestAvManager::RunningTasksKeepTheSettingsTheyStartedWith()
+{
+    // A decode task reads the settings as they were when it started: the
+    // second video clip, opened after the setting changed, still comes in
+    // the format the task began with. A task started later takes the change.
+    auto const restore = qScopeGuard([rgb = Settings::videoDecoderForceRgbOutput,
+                                      hardware = Settings::hardwareRenderingEnabled] {
+        Settings::videoDecoderForceRgbOutput = rgb;
+        Settings::hardwareRenderingEnabled = hardware;
+    });
+    Settings::videoDecoderForceRgbOutput = false;
+    Settings::hardwareRenderingEnabled = true;
+    QVERIFY(Settings::HardwareRenderingInUse());
+    long long const secondClip = mEdit->TimeAtFrame(23 + 10 + 5, false);
+    QCOMPARE(ExpectedNumber(mEdit.get(), secondClip), 50);
+    {
+        AvManager av;
+        ViewerProbe probe(&av, mEdit.get());
+        // Only the picture at the clock is decoded: nothing of the second
+        // clip before the setting changes.
+        av.HoldFillAhead();
+        av.DecodeTimeline(mEdit.get(), 0, false, true, false);
+        QVERIFY(Settle(av, probe));
+        QCOMPARE(probe.shown->pixelFormat, VideoFramePixelFormat::YUV420P);
+        Settings::videoDecoderForceRgbOutput = true;
+        Seek(av, secondClip);
+        QVERIFY(Settle(av, probe));
+        QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+        QCOMPARE(probe.shown->pixelFormat, VideoFramePixelFormat::YUV420P);
+    }
+    AvManager av;
+    ViewerProbe probe(&av, mEdit.get());
+    av.HoldFillAhead();
+    av.DecodeTimeline(mEdit.get(), 0, false, true, false);
+    Seek(av, secondClip);
+    QVERIFY(Settle(av, probe));
+    QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
+    QCOMPARE(probe.shown->pixelFormat, VideoFramePixelFormat::RGB24);
 }
 
 void TestAvManager::SteppingBackwardIsFrameExact_data()

@@ -531,8 +531,8 @@ void TestCacheManager::AudioGapsAreFilledWithSilence()
 {
     CacheManager cache;
     cache.InsertAudioFrame(MakeAudioFrame(1000000, 1999999));
-    cache.ExtendAudioStartTime(0, -1);
-    cache.ExtendAudioEndTime(-1, 2499999);
+    cache.ExtendAudioStartTime(0, -1, AudioOutputFormat::FromSettings());
+    cache.ExtendAudioEndTime(-1, 2499999, AudioOutputFormat::FromSettings());
     QCOMPARE(cache.AudioFrameCount(), 3);
     QCOMPARE(cache.AudioStartTime(), 0LL);
     QCOMPARE(cache.AudioEndTime(), 2499999LL);
@@ -542,9 +542,9 @@ void TestCacheManager::AudioGapsAreFilledWithSilence()
     QCOMPARE(silence->byteSize, AvHelpers::AudioOutputSizeForDuration(500000));
 
     CacheManager empty;
-    empty.ExtendAudioStartTime(100, 50); // nothing to fill
+    empty.ExtendAudioStartTime(100, 50, AudioOutputFormat::FromSettings()); // nothing to fill
     QCOMPARE(empty.AudioFrameCount(), 0);
-    empty.ExtendAudioEndTime(0, 999);
+    empty.ExtendAudioEndTime(0, 999, AudioOutputFormat::FromSettings());
     QCOMPARE(empty.AudioEndTime(), 999LL);
 }
 

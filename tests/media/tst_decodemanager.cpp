@@ -187,9 +187,10 @@ void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps()
     // Every microsecond is covered exactly once: the blocks hold as many
     // samples as the timeline lasts.
     QByteArray bytes;
-    timeline->ResetAudioBuffer(bytes, 0);
+    timeline->ResetAudioBuffer(bytes, 0, AudioOutputFormat::FromSettings());
     long long const expected = AvHelpers::AudioOutputSizeForDuration(timeline->Duration());
-    timeline->FillAudioBufferBySize(bytes, static_cast<int>(expected + 1000000), true);
+    timeline->FillAudioBufferBySize(bytes, static_cast<int>(expected + 1000000), true,
+                                    AudioOutputFormat::FromSettings());
     long long const frameSize = Settings::audioOutputChannelCount * AvHelpers::AudioOutputBytesPerSample();
     QVERIFY2(std::llabs(bytes.size() - expected) <= frameSize * (timeline->AudioCacheFrameCount() + 2),
              qPrintable(QStringLiteral("%1 bytes for %2").arg(bytes.size()).arg(expected)));
@@ -254,9 +255,9 @@ void TestDecodeManager::CompressedSoundPlaysBackwardAsFfmpegDecodesIt()
         }, 30000));
     }
     QByteArray bytes;
-    timeline->ResetAudioBuffer(bytes, 0);
+    timeline->ResetAudioBuffer(bytes, 0, AudioOutputFormat::FromSettings());
     long long const expected = AvHelpers::AudioOutputSizeForDuration(timeline->Duration());
-    timeline->FillAudioBufferBySize(bytes, static_cast<int>(expected), true);
+    timeline->FillAudioBufferBySize(bytes, static_cast<int>(expected), true, AudioOutputFormat::FromSettings());
     std::vector<float> const samples = Samples(bytes);
     size_t const count = std::min(samples.size(), reference.size());
     QVERIFY(count > reference.size() * 9 / 10);

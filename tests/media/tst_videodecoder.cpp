@@ -1393,7 +1393,7 @@ void TestVideoDecoder::EndTimeFromPacketsOnlyWhereTheyTell()
         AVStream const* stream = context->streams[info.streamIndex];
         info.frameStep = 1e6 / av_q2d(stream->avg_frame_rate);
         info.startTimeOffset = 0;
-        VideoDecodeWorker worker(-1, false);
+        VideoDecodeWorker worker(-1, false, Settings::HardwareRenderingInUse());
         worker.DecodingData()->streamInfo = &info;
         worker.DecodingData()->timeBase = stream->time_base;
         // The first picture is decoded to see that it comes out.

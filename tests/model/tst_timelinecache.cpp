@@ -104,19 +104,20 @@ void TestTimelineCache::FillForwardCrossesBlocksAndStopsAtTheEnd()
     mTimeline->CacheAudioFrame(first);
     mTimeline->CacheAudioFrame(second);
     QByteArray buffer("stale");
-    mTimeline->ResetAudioBuffer(buffer, 5000);
+    mTimeline->ResetAudioBuffer(buffer, 5000, AudioOutputFormat::FromSettings());
     QVERIFY(buffer.isEmpty());
     QVERIFY(mTimeline->IsAudioOutputFrameReady());
 
     int const half = static_cast<int>(first->byteSize / 2);
-    mTimeline->FillAudioBufferBySize(buffer, half + 8 * SampleFrameSize(), true);
+    mTimeline->FillAudioBufferBySize(buffer, half + 8 * SampleFrameSize(), true, AudioOutputFormat::FromSettings());
     QCOMPARE(buffer.size(), half + 8 * SampleFrameSize());
     QCOMPARE(buffer.left(half), first->data.mid(half));
     QCOMPARE(buffer.mid(half), second->data.left(8 * SampleFrameSize()));
 
     // Asking for more than is cached stops at the end with fewer bytes.
     QByteArray rest;
-    mTimeline->FillAudioBufferBySize(rest, static_cast<int>(second->byteSize) * 2, true);
+    mTimeline->FillAudioBufferBySize(rest, static_cast<int>(second->byteSize) * 2, true,
+                                     AudioOutputFormat::FromSettings());
     QCOMPARE(rest, second->data.mid(8 * SampleFrameSize()));
     QVERIFY(!mTimeline->IsAudioOutputFrameReady());
 }
@@ -126,8 +127,8 @@ void TestTimelineCache::SilentBlocksGiveZeros()
     mTimeline->CacheAudioFrame(MakeAudioFrame(0, 9999, true));
     QCOMPARE(mTimeline->AudioCacheSize(), 0LL); // silence costs no budget
     QByteArray buffer;
-    mTimeline->ResetAudioBuffer(buffer, 0);
-    mTimeline->FillAudioBufferByDuration(buffer, 20000, true);
+    mTimeline->ResetAudioBuffer(buffer, 0, AudioOutputFormat::FromSettings());
+    mTimeline->FillAudioBufferByDuration(buffer, 20000, true, AudioOutputFormat::FromSettings());
     QCOMPARE(buffer, QByteArray(AvHelpers::AudioOutputSizeForDuration(10000), '\0'));
 }
 
@@ -140,18 +141,19 @@ void TestTimelineCache::FillBackwardWalksSampleFrames()
     int const size = SampleFrameSize();
     QByteArray buffer;
     // Two sample frames into the second block (2 / 48000 s is 41.7 µs).
-    mTimeline->ResetAudioBuffer(buffer, 10000 + 42);
-    mTimeline->FillAudioBufferBySize(buffer, 3 * size, false);
+    mTimeline->ResetAudioBuffer(buffer, 10000 + 42, AudioOutputFormat::FromSettings());
+    mTimeline->FillAudioBufferBySize(buffer, 3 * size, false, AudioOutputFormat::FromSettings());
     QCOMPARE(buffer, QByteArray(size, 2) + QByteArray(size, 1) + QByteArray(size, 0));
 
     // Then on from the end of the previous block.
     QByteArray more;
-    mTimeline->FillAudioBufferBySize(more, size, false);
+    mTimeline->FillAudioBufferBySize(more, size, false, AudioOutputFormat::FromSettings());
     QCOMPARE(more, first->data.right(size));
 
     // And at the very start it stops.
     QByteArray toStart;
-    mTimeline->FillAudioBufferBySize(toStart, static_cast<int>(first->byteSize) * 4, false);
+    mTimeline->FillAudioBufferBySize(toStart, static_cast<int>(first->byteSize) * 4, false,
+                                     AudioOutputFormat::FromSettings());
     QCOMPARE(toStart.size(), static_cast<int>(first->byteSize) - size);
     QCOMPARE(toStart.right(size), QByteArray(size, 0));
 }
@@ -162,8 +164,8 @@ void TestTimelineCache::ResetWithoutTimeUsesThePlaybackTime()
     mTimeline->CacheAudioFrame(NumberedBlock(10000, 19999));
     mTimeline->SetPlaybackTime(15000);
     QByteArray buffer;
-    mTimeline->ResetAudioBuffer(buffer, -1);
-    mTimeline->FillAudioBufferBySize(buffer, SampleFrameSize(), true);
+    mTimeline->ResetAudioBuffer(buffer, -1, AudioOutputFormat::FromSettings());
+    mTimeline->FillAudioBufferBySize(buffer, SampleFrameSize(), true, AudioOutputFormat::FromSettings());
     // 5 ms into the second block: sample frame 240.
     QCOMPARE(buffer, QByteArray(SampleFrameSize(), static_cast<char>(240)));
 }
@@ -172,14 +174,14 @@ void TestTimelineCache::ClearingAudioDropsTheReadPosition()
 {
     mTimeline->CacheAudioFrame(NumberedBlock(0, 9999));
     QByteArray buffer;
-    mTimeline->ResetAudioBuffer(buffer, 0);
+    mTimeline->ResetAudioBuffer(buffer, 0, AudioOutputFormat::FromSettings());
     QVERIFY(mTimeline->IsAudioOutputFrameReady());
     mTimeline->ClearAudioCache(false);
     QVERIFY(!mTimeline->IsAudioOutputFrameReady());
     QVERIFY(mTimeline->HasDeferredAudioCache());
     // New audio arriving after a seek is not played from the stale position.
     mTimeline->CacheAudioFrame(NumberedBlock(500000, 509999));
-    mTimeline->FillAudioBufferBySize(buffer, 64, true);
+    mTimeline->FillAudioBufferBySize(buffer, 64, true, AudioOutputFormat::FromSettings());
     QVERIFY(buffer.isEmpty());
     QList<std::shared_ptr<AudioFrame>> released;
     mTimeline->AppendDeferredAudioCacheAndClear(released);
