@@ -20,8 +20,14 @@ class AudioOutput : public QObject
 
 public:
     explicit AudioOutput(QObject* parent = nullptr);
+    // The sink is stopped and kept until it is safe to free (see Shutdown).
+    ~AudioOutput() override;
 
     bool Start();
+    // Stops the sink and lets it go; the next Start makes a new one. The
+    // sound system may still answer an old sink's requests for a moment after
+    // its stream closed, so the sink is freed only once a stream opened after
+    // it is ready. Call on this object's thread.
     void Shutdown();
     // The volume (percent) and mute the sink and the software gain follow.
     void SetLevels(int volume, bool muted);
