@@ -7,10 +7,14 @@
 #include <QAudioFormat>
 #include <QAudioSink>
 #include <QIODevice>
+#include <QList>
 #include <QMediaDevices>
+#include <QMutex>
+#include <QThread>
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -21,6 +25,61 @@ int const SINK_BUFFER_SIZE = 20000; // bytes
 long long const START_LEAD = 5000; // µs
 int const FIRST_BOOSTED_VOLUME = 101;
 double const BOOST_FACTOR = 1.5;
+
+// Stopped sinks that may not be freed yet. The sound system's sink asks the
+// server to drain its stream whenever the stream runs dry, and the answer
+// comes back on the sound system's own thread to the sink that asked. Closing
+// the stream leaves such a request standing until the server has confirmed
+// the close: a sink freed before then is written to, and crashes the program,
+// when a drain the server finished just before the close is answered. The
+// server answers in order, so once a stream opened later is ready, every
+// close asked for before it is confirmed and its sink may go. Any thread;
+// guarded by RetiredSinksMutex(). Never destroyed: what is left at exit stays.
+QMutex& RetiredSinksMutex()
+{
+    static auto* mutex = new QMutex;
+    return *mutex;
+}
+
+QList<QAudioSink*>& RetiredSinks()
+{
+    static auto* sinks = new QList<QAudioSink*>;
+    return *sinks;
+}
+
+// On the sink's thread: stops it and keeps it, on no thread, until it is safe
+// to free.
+void RetireSink(QAudioSink* sink)
+{
+    sink->stop();
+    sink->moveToThread(nullptr);
+    QMutexLocker const locker(&RetiredSinksMutex());
+    RetiredSinks().append(sink);
+}
+
+QList<QAudioSink*> TakeRetiredSinks()
+{
+    QMutexLocker const locker(&RetiredSinksMutex());
+    return std::exchange(RetiredSinks(), {});
+}
+
+void ReturnRetiredSinks(QList<QAudioSink*> const& sinks)
+{
+    QMutexLocker const locker(&RetiredSinksMutex());
+    RetiredSinks().append(sinks);
+}
+
+// Frees sinks retired before a stream that is now open was asked for. Later,
+// from this thread's event loop: the sink's destructor runs the thread's
+// pending events.
+void FreeRetiredSinks(QList<QAudioSink*> const& sinks)
+{
+    for (QAudioSink* sink : sinks)
+    {
+        sink->moveToThread(QThread::currentThread());
+        sink->deleteLater();
+    }
+}
 } // namespace
 
 AudioOutput::AudioOutput(QObject* parent)
@@ -35,6 +94,11 @@ AudioOutput::AudioOutput(AudioOutputFormat const& format, QObject* parent)
 {
     auto* devices = new QMediaDevices(this);
     connect(devices, &QMediaDevices::audioOutputsChanged, this, &AudioOutput::OnAudioOutputDevicesChanged);
+}
+
+AudioOutput::~AudioOutput()
+{
+    Shutdown();
 }
 
 void AudioOutput::ReportFailure(QString const& message, bool warning)
@@ -81,20 +145,28 @@ bool AudioOutput::Start()
             return Fail(QStringLiteral("Unsupported audio output format for device: %1").arg(mDevice.description()),
                         false);
         }
-        mSink = new QAudioSink(mDevice, format, this);
+        // Without a parent: the sink, and the sound system's part of it,
+        // which may take the sink's parent as its own, outlive this object
+        // until they are safe to free (see RetireSink).
+        mSink = new QAudioSink(mDevice, format);
         mSink->setBufferSize(SINK_BUFFER_SIZE);
         connect(mSink, &QAudioSink::stateChanged, this, &AudioOutput::OnStateChanged);
         mSilence = QByteArray(mSink->bufferSize(), '\0');
         UpdateVolume();
     }
     mProcessedBase = 0;
+    // Taken before the new stream is asked for: only their closes are surely
+    // confirmed once it is open.
+    QList<QAudioSink*> const retired = TakeRetiredSinks();
     // Without a server start() fails at once and emits nothing: check here.
     mDeviceStream = mSink->start();
     mStreamClosed = !mDeviceStream;
     if (!mDeviceStream)
     {
+        ReturnRetiredSinks(retired);
         return Fail(QStringLiteral("Failed to initialize audio output device: %1").arg(mDevice.description()), false);
     }
+    FreeRetiredSinks(retired);
     mFailureReported = false;
     // The server skips the first moments of a new stream: let that be silence
     // rather than the start of the audio.
@@ -108,8 +180,8 @@ void AudioOutput::Shutdown()
 {
     if (mSink)
     {
-        mSink->stop();
-        mSink->deleteLater();
+        disconnect(mSink, nullptr, this, nullptr);
+        RetireSink(mSink);
     }
     mSink = nullptr;
     mStreamClosed = true;

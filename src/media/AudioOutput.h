@@ -25,8 +25,14 @@ public:
     explicit AudioOutput(AudioOutputFormat const& format, QObject* parent = nullptr);
     // In the format as the settings say now: main thread only.
     explicit AudioOutput(QObject* parent = nullptr);
+    // The sink is stopped and kept until it is safe to free (see Shutdown).
+    ~AudioOutput() override;
 
     bool Start();
+    // Stops the sink and lets it go; the next Start makes a new one. The
+    // sound system may still answer an old sink's requests for a moment after
+    // its stream closed, so the sink is freed only once a stream opened after
+    // it is ready. Call on this object's thread.
     void Shutdown();
     // The volume (percent) and mute the sink and the software gain follow.
     void SetLevels(int volume, bool muted);

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void TicksRestWhilePaused();
     void HandedOverTimelineMayBeDeletedAtOnce();
     void ResetAsTheSoundRunsOutLeavesTheOutputStopped();
+    void OutputDeletedAsTheSoundRunsOutTakesNoLateNews();
     void OutputPlaysAndStops();
     void ProgramThatPlayedSoundEndsWithItsStatus();
 
@@ -691,6 +692,44 @@ void TestAudioOutput::ResetAsTheSoundRunsOutLeavesTheOutputStopped()
             QVERIFY2(output.IsStopped(), qPrintable(QStringLiteral("round %1: %2").arg(round).arg(output.StateStr())));
             QCOMPARE(output.BytesFree(), 0);
             QCOMPARE(output.Write(burst), 0LL);
+        }
+    }
+}
+
+void TestAudioOutput::OutputDeletedAsTheSoundRunsOutTakesNoLateNews()
+{
+    // As above, but the output itself goes (as the audio task ends) while the
+    // sink runs out: the sound system's thread answers a drain the server
+    // finished as the stream closed to the sink that asked for it, which must
+    // still be there then. Several outputs play at once, each going a little
+    // later than the one before, across the moment its sink runs dry; a sink
+    // freed too soon crashes the program.
+    // More than the server buffers before it starts playing:
+    QByteArray const burst(static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(30000)), '\0');
+    int const rounds = 60;
+    int const outputs = 16;
+    for (int round = 0; round < rounds; ++round)
+    {
+        std::vector<std::unique_ptr<AudioOutput>> playing;
+        std::vector<QElapsedTimer> written(outputs);
+        for (int i = 0; i < outputs; ++i)
+        {
+            playing.push_back(std::make_unique<AudioOutput>());
+            QVERIFY(playing.back()->Start());
+            written[static_cast<size_t>(i)].start();
+            playing.back()->Write(burst);
+        }
+        int gone = 0;
+        while (gone < outputs)
+        {
+            QCoreApplication::processEvents();
+            auto const at = static_cast<size_t>(gone);
+            long long const after = 25'000'000LL + ((round * outputs + gone) % 200) * 100'000LL; // ns
+            if (written[at].nsecsElapsed() >= after)
+            {
+                playing[at].reset();
+                ++gone;
+            }
         }
     }
 }
