@@ -1047,6 +1047,11 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
         mVideoWorker->moveToThread(mVideoThread);
         mVideoThread->start(QThread::InheritPriority);
 
+        // A failure or a cancel, from whichever thread, closes the hand-off,
+        // which ends a wait for a picture at once.
+        int const failedWake = properties->failed.AddWake([handoff] { handoff->Close(); });
+        int const cancelledWake = properties->cancelled.AddWake([handoff] { handoff->Close(); });
+
         mVideoExportRunning = true;
         emit VideoDecodingReadyWait();
         QElapsedTimer idle;
@@ -1070,7 +1075,8 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
                     continue;
                 }
             }
-            ExportFrameHandoff::Result const result = handoff->Take(frame, WAIT_SLICE_MS);
+            int const untilIdleTimeout = static_cast<int>(std::max<qint64>(0, PROCESS_TIMEOUT_MS - idle.elapsed()));
+            ExportFrameHandoff::Result const result = handoff->Take(frame, untilIdleTimeout);
             if (result == ExportFrameHandoff::Result::Frame)
             {
                 WriteVideoFrame(std::move(frame));
@@ -1086,16 +1092,18 @@ void ExportManager::ExportVideo(Timeline* timeline, ExportProperties* properties
                 }
                 StopExportWorker();
             }
-            else if (IsStopped())
+            else if (result == ExportFrameHandoff::Result::Closed || IsStopped())
             {
                 StopExportWorker();
             }
-            else if (idle.elapsed() > PROCESS_TIMEOUT_MS)
+            else if (idle.elapsed() >= PROCESS_TIMEOUT_MS)
             {
                 MarkFailed(QStringLiteral("Timeout waiting for video frame %1").arg(mCurrentFrame));
                 StopExportWorker();
             }
         }
+        properties->failed.RemoveWake(failedWake);
+        properties->cancelled.RemoveWake(cancelledWake);
         mFrameHandoff.reset();
     }
     EndVideoEncoding();
