@@ -326,37 +326,7 @@ void AvParser::FindTimestampRestarts(int fileIndex)
     // packet headers; only the rest are demuxed.
     if (mTimestampScan.valid())
     {
-        std::vector<TsTimestampScan::Verdict> const verdicts = mTimestampScan.get();
-        bool const spotted = mTimestampScanSpotted && *mTimestampScanSpotted;
-        std::vector<int> spottedPids;
-        for (unsigned int s = 0; s < streamCount; ++s)
-        {
-            int const pid = mFormatContext->streams[s]->id;
-            auto const scanned = std::find(mScannedPids.cbegin(), mScannedPids.cend(), pid);
-            if (!wanted[s] || scanned == mScannedPids.cend())
-            {
-                continue;
-            }
-            // A PID shared with another stream is not one stream's alone.
-            bool const shared = std::count_if(mFormatContext->streams, mFormatContext->streams + streamCount,
-                                              [pid](AVStream const* other) { return other->id == pid; }) > 1;
-            if (!shared &&
-                verdicts[static_cast<size_t>(scanned - mScannedPids.cbegin())] == TsTimestampScan::Verdict::Steady)
-            {
-                wanted[s] = false;
-                --remaining;
-                spottedPids.push_back(pid);
-            }
-        }
-        mScannedPids.clear();
-        // A step back between the spots is left to a whole read behind the
-        // parse, on the file the demuxer has open.
-        int const descriptor =
-            spotted && !spottedPids.empty() ? ::fcntl(mInput.Descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
-        if (descriptor >= 0)
-        {
-            mRestartCheck = std::make_unique<TsRestartCheck>(descriptor, std::move(spottedPids));
-        }
+        remaining = TakeTimestampScanVerdicts(wanted, remaining);
         if (remaining == 0)
         {
             return;
@@ -409,6 +379,58 @@ void AvParser::FindTimestampRestarts(int fileIndex)
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
+    MarkUntimedVideoStreams(fileIndex, wanted, restarts, timed, untimedPackets);
+    bool const untimedPictures = std::any_of(file->videoStreams.cbegin(), file->videoStreams.cend(),
+                                             [](VideoStreamInfo const& video) { return video.timestampsMissing; });
+    if (!untimedPictures)
+    {
+        return;
+    }
+    DropUntimedAudioStreams(fileIndex);
+}
+
+int AvParser::TakeTimestampScanVerdicts(std::vector<bool>& wanted, int remaining)
+{
+    unsigned int const streamCount = mFormatContext->nb_streams;
+    std::vector<TsTimestampScan::Verdict> const verdicts = mTimestampScan.get();
+    bool const spotted = mTimestampScanSpotted && *mTimestampScanSpotted;
+    std::vector<int> spottedPids;
+    for (unsigned int s = 0; s < streamCount; ++s)
+    {
+        int const pid = mFormatContext->streams[s]->id;
+        auto const scanned = std::find(mScannedPids.cbegin(), mScannedPids.cend(), pid);
+        if (!wanted[s] || scanned == mScannedPids.cend())
+        {
+            continue;
+        }
+        // A PID shared with another stream is not one stream's alone.
+        bool const shared = std::count_if(mFormatContext->streams, mFormatContext->streams + streamCount,
+                                          [pid](AVStream const* other) { return other->id == pid; }) > 1;
+        if (!shared &&
+            verdicts[static_cast<size_t>(scanned - mScannedPids.cbegin())] == TsTimestampScan::Verdict::Steady)
+        {
+            wanted[s] = false;
+            --remaining;
+            spottedPids.push_back(pid);
+        }
+    }
+    mScannedPids.clear();
+    // A step back between the spots is left to a whole read behind the
+    // parse, on the file the demuxer has open.
+    int const descriptor = spotted && !spottedPids.empty() ? ::fcntl(mInput.Descriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+    if (descriptor >= 0)
+    {
+        mRestartCheck = std::make_unique<TsRestartCheck>(descriptor, std::move(spottedPids));
+    }
+    return remaining;
+}
+
+void AvParser::MarkUntimedVideoStreams(int fileIndex, std::vector<bool> const& wanted,
+                                       std::vector<bool> const& restarts, std::vector<bool> const& timed,
+                                       std::vector<int> const& untimedPackets)
+{
+    SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
+    unsigned int const streamCount = mFormatContext->nb_streams;
     for (VideoStreamInfo& video : file->videoStreams)
     {
         bool const known = video.streamIndex >= 0 && static_cast<unsigned int>(video.streamIndex) < streamCount;
@@ -431,12 +453,12 @@ void AvParser::FindTimestampRestarts(int fileIndex)
                     .arg(mSource->FileName(fileIndex)));
         }
     }
-    bool const untimedPictures = std::any_of(file->videoStreams.cbegin(), file->videoStreams.cend(),
-                                             [](VideoStreamInfo const& video) { return video.timestampsMissing; });
-    if (!untimedPictures)
-    {
-        return;
-    }
+}
+
+void AvParser::DropUntimedAudioStreams(int fileIndex)
+{
+    SourceFileInfo* file = mSource->FileInfoAtIndex(fileIndex);
+    unsigned int const streamCount = mFormatContext->nb_streams;
     // Sound is placed and sought by its timestamps alone: sound without
     // any is left out, rather than searched for them through the whole
     // file again and again.

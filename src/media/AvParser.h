@@ -93,6 +93,16 @@ private:
     // format whose timestamps may be discontinuous (MPEG-TS, MPEG-PS): what
     // the scan cleared is steady, every other stream's packets are read.
     void FindTimestampRestarts(int fileIndex);
+    // Its steps: the streams the scan found steady are no longer wanted
+    // (returns how many wanted streams remain; a whole read behind the parse
+    // is set up for those the spots alone cleared); the video streams found
+    // without timestamps or restarting are marked and logged; and when a
+    // video stream has no timestamps, the audio streams without any are left
+    // out.
+    int TakeTimestampScanVerdicts(std::vector<bool>& wanted, int remaining);
+    void MarkUntimedVideoStreams(int fileIndex, std::vector<bool> const& wanted, std::vector<bool> const& restarts,
+                                 std::vector<bool> const& timed, std::vector<int> const& untimedPackets);
+    void DropUntimedAudioStreams(int fileIndex);
     // After the timing pass: the source ends where its first video (else
     // audio) stream ends, and audio is timed on the video stream's clock.
     void ApplyStreamTiming(int fileIndex);

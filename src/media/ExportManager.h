@@ -47,19 +47,9 @@ public:
     explicit ExportManager(QObject* parent = nullptr);
     ~ExportManager() override;
 
-    // Checks and completes a request before its export starts (caller's
-    // thread): formats, streams, names, the temporary folder and the output
-    // folder, and takes the lock on the output, which another running export
-    // may hold (then the request is refused). Returns an error message,
-    // empty on success.
+    // The preparation of a request before its export starts and the
+    // clean-up after it ended (see ExportPreparation).
     static QString PreExportInitialization(ExportProperties* properties);
-    // Removes the temporary files and folder of an ended export, and what a
-    // failed or cancelled export left at the output; files a forced image
-    // sequence replaced are deleted after a success and put back otherwise,
-    // each only while it is still the file the export left there. Releases
-    // the lock on the output.
-    // Returns an error message, empty on success; `summary` receives a line
-    // on the replaced files (empty when there were none).
     static QString PostExportCleanup(ExportProperties* properties, QString* summary = nullptr);
 
     // Run on an export task's thread; return when that stream is done.
@@ -130,14 +120,6 @@ private Q_SLOTS:
     void WriteVideoFrame(std::shared_ptr<VideoFrame> frame);
 
 private:
-    // Preparation steps: the refusal of a sequence that would write over
-    // existing pictures, the journal, and the lock on the output (empty
-    // when taken).
-    static QString RefuseExistingImages(ExportProperties const* properties);
-    static void OutputLockTarget(ExportProperties const* properties, QString& folder, QString& name);
-    static QString BeginJournal(ExportProperties* properties);
-    static QString LockOutput(ExportProperties* properties);
-
     void Initialize(DecodeType type, Timeline* timeline, ExportProperties* properties);
     bool IsStopped() const;
     void MarkFailed(QString const& message);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/export/ExportStopFlag.h"
 #include "media/export/FileIdentity.h"
 
 #include <QList>
@@ -114,8 +115,10 @@ struct ExportProperties
     std::shared_ptr<ExportJournal> journal;
     ExportSharedValue<bool> audioExporting {false};
     ExportSharedValue<bool> videoExporting {false};
-    ExportSharedValue<bool> failed {false};
-    ExportSharedValue<bool> cancelled {false};
+    // Either stops both export tasks; setting one wakes a task waiting for
+    // a decoded picture.
+    ExportStopFlag failed {false};
+    ExportStopFlag cancelled {false};
     ExportSharedValue<float> audioProgress {0.0f};
     ExportSharedValue<float> videoProgress {0.0f};
     ExportSharedValue<float> stageProgress {0.0f};

@@ -12,6 +12,7 @@
 #include "viewer/OpenGLViewer.h"
 #include "viewer/SoftwareViewer.h"
 #include "viewer/TextToolPopup.h"
+#include "viewer/ViewerFpsMeter.h"
 #include "viewer/ViewerOverlay.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/TimeControlBaseWidget.h"
@@ -22,7 +23,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QScreen>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -40,21 +40,6 @@ constexpr int SLOT_SHOW = 0;
 constexpr int SLOT_NEXT = 1;
 constexpr int SLOT_PREVIOUS = 2;
 constexpr int SLOT_SHOWN = 3;
-constexpr qint64 FPS_WINDOW_MS = 1000;
-
-// The frame-rate counters are shared by every viewer widget (one exists).
-struct FpsCounters
-{
-    long long frames = 0;
-    double lastRaw = 0.0;
-    QElapsedTimer window;
-};
-
-FpsCounters& Fps()
-{
-    static FpsCounters counters;
-    return counters;
-}
 
 QCursor CursorFromImage(QString const& path)
 {
@@ -86,6 +71,8 @@ ViewerWidget::ViewerWidget(ProjectManager* projectManager, TimeControlBaseWidget
     , rangeTimeControl(rangeTimeControl)
 {
     InitViewerWidgetResources();
+    fpsMeter = new ViewerFpsMeter(avManager, this);
+    connect(fpsMeter, &ViewerFpsMeter::FpsChanged, this, &ViewerWidget::FpsChanged);
     setMinimumSize(300, 200);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setMouseTracking(true);
@@ -96,6 +83,7 @@ ViewerWidget::ViewerWidget(ProjectManager* projectManager, TimeControlBaseWidget
         frameSlots.append(std::array<FramePtr, 4> {});
     }
     InitializeViewer(globalTimeControl, rangeTimeControl);
+    timeBarMouse.SetViewer(openGLViewer);
     annotationCursor = CursorFromImage(QStringLiteral(":/icons/annotation_cursor.png"));
     rotateCursor = CursorFromImage(QStringLiteral(":/icons/rotate_cursor_macos.png"));
 
@@ -506,45 +494,12 @@ void ViewerWidget::ClearBookmarks(int)
 
 void ViewerWidget::IncrementVideoFrameFps()
 {
-    FpsCounters& fps = Fps();
-    Timeline* const primary = PrimaryTimeline();
-    if (!fpsTimer.isValid() || !primary)
-    {
-        if (avManager->IsPlaying())
-        {
-            fps.frames = 0;
-            fps.lastRaw = 0.0;
-            fps.window.restart();
-            fpsTimer.restart();
-        }
-        return;
-    }
-    if (!avManager->IsPlaying())
-    {
-        fpsTimer.invalidate();
-        Q_EMIT FpsChanged(0.0f, true);
-        return;
-    }
-    ++fps.frames;
-    if (fps.window.elapsed() <= FPS_WINDOW_MS)
-    {
-        return;
-    }
-    double const rate = primary->FrameRateAtFrame(primary->PlaybackFrame(), 0);
-    double const ns = static_cast<double>(fpsTimer.nsecsElapsed());
-    fpsTimer.restart();
-    double const raw = 1e9 / (ns / static_cast<double>(fps.frames));
-    double const smoothed = fps.lastRaw > 0.0 && fps.lastRaw > 0.95 * rate ? (fps.lastRaw + raw) / 2.0 : raw;
-    Q_EMIT FpsChanged(static_cast<float>(std::min(rate, smoothed + 1.0)), false);
-    fps.lastRaw = raw;
-    fps.frames = 0;
-    fps.window.restart();
+    fpsMeter->IncrementVideoFrameFps(PrimaryTimeline());
 }
 
 void ViewerWidget::ResetFps()
 {
-    fpsTimer.invalidate();
-    Q_EMIT FpsChanged(0.0f, true);
+    fpsMeter->ResetFps();
 }
 
 void ViewerWidget::OnPlaybackStateChanged()
@@ -1075,137 +1030,17 @@ bool ViewerWidget::PrimaryTimelineHasClips() const
 
 bool ViewerWidget::HardwareRenderingMousePressEvent(QMouseEvent* event)
 {
-    if (!openGLViewer || (event->button() != Qt::LeftButton && event->button() != Qt::RightButton))
-    {
-        return false;
-    }
-    if (globalBarPressed || globalBarMenuPending || rangeBarPressed || rangeBarMenuPending)
-    {
-        return true; // a bar gesture is under way
-    }
-    QPoint const point = event->position().toPoint();
-    bool const right = event->button() == Qt::RightButton;
-    if (openGLViewer->GlobalTimeControlContains(point))
-    {
-        if (right)
-        {
-            globalBarMenuPending = true;
-        }
-        else
-        {
-            globalBarPressed = true;
-            openGLViewer->GlobalTimeControlMousePressEvent(event);
-            openGLViewer->update();
-        }
-        return true;
-    }
-    if (openGLViewer->RangeTimeControlContains(point))
-    {
-        if (right)
-        {
-            rangeBarMenuPending = true;
-        }
-        else
-        {
-            rangeBarPressed = true;
-            openGLViewer->RangeTimeControlMousePressEvent(event);
-            openGLViewer->update();
-        }
-        return true;
-    }
-    return false;
+    return timeBarMouse.MousePressEvent(event);
 }
 
 bool ViewerWidget::HardwareRenderingMouseReleaseEvent(QMouseEvent* event)
 {
-    if (!openGLViewer || (event->button() != Qt::LeftButton && event->button() != Qt::RightButton))
-    {
-        return false;
-    }
-    QPoint const point = event->position().toPoint();
-    bool const left = event->button() == Qt::LeftButton;
-    if (globalBarMenuPending && !left)
-    {
-        globalBarMenuPending = false;
-        if (openGLViewer->GlobalTimeControlContains(point))
-        {
-            openGLViewer->GlobalTimeControlShowContextMenu(point);
-        }
-        return true;
-    }
-    if (rangeBarMenuPending && !left)
-    {
-        rangeBarMenuPending = false;
-        if (openGLViewer->RangeTimeControlContains(point))
-        {
-            openGLViewer->RangeTimeControlShowContextMenu(point);
-        }
-        return true;
-    }
-    if (globalBarPressed)
-    {
-        if (left)
-        {
-            globalBarPressed = false;
-            openGLViewer->GlobalTimeControlMouseReleaseEvent(event);
-            openGLViewer->update();
-        }
-        return true;
-    }
-    if (rangeBarPressed)
-    {
-        if (left)
-        {
-            rangeBarPressed = false;
-            openGLViewer->RangeTimeControlMouseReleaseEvent(event);
-            openGLViewer->update();
-        }
-        return true;
-    }
-    return globalBarMenuPending || rangeBarMenuPending;
+    return timeBarMouse.MouseReleaseEvent(event);
 }
 
 bool ViewerWidget::HardwareRenderingMouseMoveEvent(QMouseEvent* event)
 {
-    if (!openGLViewer)
-    {
-        return false;
-    }
-    QPoint const point = event->position().toPoint();
-    bool const onGlobal = openGLViewer->GlobalTimeControlContains(point);
-    bool const onRange = openGLViewer->RangeTimeControlContains(point);
-    openGLViewer->GlobalTimeControlSetUnderMouse(onGlobal);
-    openGLViewer->RangeTimeControlSetUnderMouse(onRange);
-    bool handled = false;
-    if (event->buttons() == Qt::NoButton)
-    {
-        if (onGlobal)
-        {
-            openGLViewer->GlobalTimeControlMouseMoveEvent(event);
-            handled = true;
-        }
-        else if (onRange)
-        {
-            openGLViewer->RangeTimeControlMouseMoveEvent(event);
-            handled = true;
-        }
-    }
-    else if (globalBarPressed)
-    {
-        openGLViewer->GlobalTimeControlMouseMoveEvent(event);
-        openGLViewer->update();
-        handled = true;
-    }
-    else if (rangeBarPressed)
-    {
-        openGLViewer->RangeTimeControlMouseMoveEvent(event);
-        openGLViewer->update();
-        handled = true;
-    }
-    else if (globalBarMenuPending || rangeBarMenuPending)
-    {
-        handled = true;
-    }
+    bool const handled = timeBarMouse.MouseMoveEvent(event);
     if (handled)
     {
         if (viewerOverlay->IsEyeDropperEnabled())
@@ -1531,85 +1366,14 @@ void ViewerWidget::leaveEvent(QEvent*)
 
 void ViewerWidget::SetScreenGeometryLookup(ScreenGeometryLookup lookup)
 {
-    screenGeometryLookup = std::move(lookup);
-}
-
-QRect ViewerWidget::ScreenGeometryAt(QPoint const& position) const
-{
-    if (screenGeometryLookup)
-    {
-        return screenGeometryLookup(position);
-    }
-    QScreen* const screen = QGuiApplication::screenAt(position);
-    return screen ? screen->geometry() : QRect();
+    desktopEdges.SetScreenGeometryLookup(std::move(lookup));
 }
 
 bool ViewerWidget::EndlessMouseDragWrapped(QPoint& position) const
 {
-    if (!Settings::endlessMouseScrub)
-    {
-        return false;
-    }
-    QRect const screen = ScreenGeometryAt(position);
-    if (screen.isNull())
-    {
-        return false;
-    }
-    bool const screenRight = !ScreenGeometryAt(position + QPoint(2, 0)).isNull();
-    bool const screenLeft = !ScreenGeometryAt(position - QPoint(2, 0)).isNull();
-    if (screenRight && !screenLeft)
-    {
-        position = RightmostDesktopEdge(screen, position.y());
-        return true;
-    }
-    if (!screenRight)
-    {
-        position = LeftmostDesktopEdge(screen, position.y());
-        return true;
-    }
-    return false;
+    return desktopEdges.EndlessMouseDragWrapped(position);
 }
 
-QPoint ViewerWidget::LeftmostDesktopEdge(QRect const& screenGeometry, int y) const
-{
-    QRect screen = screenGeometry;
-    // Bounded by the number of screens a desktop can hold side by side.
-    for (int guard = 0; guard < 64; ++guard)
-    {
-        QRect const next = ScreenGeometryAt(QPoint(screen.left() - 2, y));
-        if (next.isNull() || next == screen)
-        {
-            break;
-        }
-        screen = next;
-    }
-    return QPoint(screen.left() + 3, y);
-}
-
-QPoint ViewerWidget::RightmostDesktopEdge(QRect const& screenGeometry, int y) const
-{
-    QRect screen = screenGeometry;
-    for (int guard = 0; guard < 64; ++guard)
-    {
-        QRect const next = ScreenGeometryAt(QPoint(screen.right() + 3, y));
-        if (next.isNull() || next == screen)
-        {
-            break;
-        }
-        screen = next;
-    }
-    return QPoint(screen.right() - 2, y);
-}
-
-QPoint ViewerWidget::LeftmostDesktopEdge(QScreen* screen, int y) const
-{
-    return screen ? LeftmostDesktopEdge(screen->geometry(), y) : QPoint(0, y);
-}
-
-QPoint ViewerWidget::RightmostDesktopEdge(QScreen* screen, int y) const
-{
-    return screen ? RightmostDesktopEdge(screen->geometry(), y) : QPoint(0, y);
-}
 
 // ---- Drag and drop ------------------------------------------------------------------
 

@@ -3,13 +3,14 @@
 #include "viewer/AnnotationLayer.h"
 #include "viewer/AnnotationToolType.h"
 #include "viewer/AnnotationVisibility.h"
+#include "viewer/DesktopEdgeWrap.h"
 #include "viewer/ViewerBackgroundType.h"
 #include "viewer/ViewerLayoutType.h"
 #include "viewer/ViewerOverlayDrawable.h"
+#include "viewer/ViewerTimeBarMouse.h"
 
 #include <QColor>
 #include <QCursor>
-#include <QElapsedTimer>
 #include <QList>
 #include <QPoint>
 #include <QPointF>
@@ -31,9 +32,9 @@ class OpenGLViewer;
 class PlaybackControlWidget;
 class ProjectManager;
 class QMimeData;
-class QScreen;
 class SoftwareViewer;
 class TextToolPopup;
+class ViewerFpsMeter;
 class TimeControlBaseWidget;
 class Timeline;
 class ViewerBase;
@@ -56,9 +57,7 @@ class ViewerWidget : public QWidget
 
 public:
     using FramePtr = std::shared_ptr<VideoFrame>;
-    // The geometry of the screen holding a global point; a null rect when
-    // none does.
-    using ScreenGeometryLookup = std::function<QRect(QPoint const&)>;
+    using ScreenGeometryLookup = DesktopEdgeWrap::ScreenGeometryLookup;
 
     ViewerWidget(ProjectManager* projectManager, TimeControlBaseWidget* globalTimeControl,
                  TimeControlBaseWidget* rangeTimeControl, PlaybackControlWidget* playbackControl,
@@ -99,10 +98,6 @@ public:
     // application's screens by default.
     void SetScreenGeometryLookup(ScreenGeometryLookup lookup);
     bool EndlessMouseDragWrapped(QPoint& position) const;
-    QPoint LeftmostDesktopEdge(QScreen* screen, int y) const;
-    QPoint RightmostDesktopEdge(QScreen* screen, int y) const;
-    QPoint LeftmostDesktopEdge(QRect const& screenGeometry, int y) const;
-    QPoint RightmostDesktopEdge(QRect const& screenGeometry, int y) const;
 
     static bool CanDrop(QMimeData const* mimeData);
     static QList<QUuid> UuidsFromMimeData(QMimeData const* mimeData, QString const& mimeType);
@@ -221,7 +216,6 @@ private:
     void UpdateAnnotationVisibility();
     bool PrimaryTimelineHasClips() const;
     QSize PanZoomArea() const;
-    QRect ScreenGeometryAt(QPoint const& position) const;
 
     ProjectManager* projectManager;
     AvManager* avManager;
@@ -273,14 +267,11 @@ private:
     int scrubAnchorX = 0;
     bool wipeMoving = false;
     bool wipeRotating = false;
-    bool globalBarPressed = false;
-    bool globalBarMenuPending = false;
-    bool rangeBarPressed = false;
-    bool rangeBarMenuPending = false;
+    ViewerTimeBarMouse timeBarMouse;
     InputThreadManager* inputThreadManager = nullptr;
     TextToolPopup* textToolPopup = nullptr;
-    ScreenGeometryLookup screenGeometryLookup;
+    DesktopEdgeWrap desktopEdges;
 
-    QElapsedTimer fpsTimer;
+    ViewerFpsMeter* fpsMeter = nullptr; // child
     bool firstPicturePainted = false;
 };

@@ -99,47 +99,13 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
         return;
     }
     QRect const scale = mTimelineRect;
-    int const clipCount = static_cast<int>(mClipFrameRanges.size());
     bool const wholeSpan = mRangeStart == StartFrame() && mRangeEnd == EndFrame();
 
     // 1. Clip stripes on the frame scale.
-    if (clipCount < 2)
-    {
-        painter.fillRect(scale, DarkGrey);
-    }
-    else
-    {
-        for (int i = 0; i < clipCount; ++i)
-        {
-            int const x = PositionAtFrame(mClipFrameRanges.at(i).first);
-            painter.fillRect(QRect(QPoint(x, scale.top()), QPoint(scale.right(), scale.bottom())),
-                             i % 2 == 0 ? DarkGrey : Grey74);
-        }
-    }
+    PaintClipStripes(painter);
 
     // 2. The range slider.
-    if (mHoverRange && !wholeSpan)
-    {
-        painter.fillRect(mInnerRangeRect, Light);
-    }
-    if (clipCount < 2)
-    {
-        painter.fillRect(mRangeRect, SliderGrey);
-    }
-    else
-    {
-        for (int i = 0; i < clipCount; ++i)
-        {
-            ClipFrameRange const& clip = mClipFrameRanges.at(i);
-            if (clip.last < mRangeStart || clip.first > mRangeEnd)
-            {
-                continue;
-            }
-            int const x = clip.first <= mRangeStart ? mRangeRect.left() : PositionAtFrame(clip.first);
-            painter.fillRect(QRect(QPoint(x, mRangeRect.top()), QPoint(mRangeRect.right(), mRangeRect.bottom())),
-                             i % 2 == 0 ? SliderGrey : SliderGrey160);
-        }
-    }
+    PaintRangeSlider(painter, wholeSpan);
 
     // 3. The cached span.
     PaintCachedSpan(painter, scale.top() + 3, scale.bottom());
@@ -176,6 +142,59 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
     PaintFrameBookmarks(painter, false);
 
     // 8. Texts.
+    PaintTimes(painter, wholeSpan);
+    PaintRangeLength(painter);
+    PaintPlaybackInfo(painter);
+}
+
+void GlobalTimeControlWidget::PaintClipStripes(QPainter& painter)
+{
+    QRect const scale = mTimelineRect;
+    int const clipCount = static_cast<int>(mClipFrameRanges.size());
+    if (clipCount < 2)
+    {
+        painter.fillRect(scale, DarkGrey);
+    }
+    else
+    {
+        for (int i = 0; i < clipCount; ++i)
+        {
+            int const x = PositionAtFrame(mClipFrameRanges.at(i).first);
+            painter.fillRect(QRect(QPoint(x, scale.top()), QPoint(scale.right(), scale.bottom())),
+                             i % 2 == 0 ? DarkGrey : Grey74);
+        }
+    }
+}
+
+void GlobalTimeControlWidget::PaintRangeSlider(QPainter& painter, bool wholeSpan)
+{
+    int const clipCount = static_cast<int>(mClipFrameRanges.size());
+    if (mHoverRange && !wholeSpan)
+    {
+        painter.fillRect(mInnerRangeRect, Light);
+    }
+    if (clipCount < 2)
+    {
+        painter.fillRect(mRangeRect, SliderGrey);
+    }
+    else
+    {
+        for (int i = 0; i < clipCount; ++i)
+        {
+            ClipFrameRange const& clip = mClipFrameRanges.at(i);
+            if (clip.last < mRangeStart || clip.first > mRangeEnd)
+            {
+                continue;
+            }
+            int const x = clip.first <= mRangeStart ? mRangeRect.left() : PositionAtFrame(clip.first);
+            painter.fillRect(QRect(QPoint(x, mRangeRect.top()), QPoint(mRangeRect.right(), mRangeRect.bottom())),
+                             i % 2 == 0 ? SliderGrey : SliderGrey160);
+        }
+    }
+}
+
+void GlobalTimeControlWidget::PaintTimes(QPainter& painter, bool wholeSpan)
+{
     QFont font = painter.font();
     font.setPointSize(15);
     painter.setFont(font);
@@ -199,7 +218,11 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
         painter.drawText(QRect(mLeftTextRect.left(), mLeftTextRect.top(), mLeftTextRect.width(), height() / 2),
                          Qt::AlignLeft | Qt::AlignVCenter, QString::number(number));
     }
+}
 
+void GlobalTimeControlWidget::PaintRangeLength(QPainter& painter)
+{
+    QFont font = painter.font();
     font.setPointSize(8);
     painter.setFont(font);
     painter.setPen(SliderGrey);
@@ -221,7 +244,10 @@ void GlobalTimeControlWidget::DoPaint(QPainter& painter)
     }
     painter.drawText(QRect(QPoint(mLeftTextRect.left(), 21), QPoint(mLeftTextRect.right(), 40)),
                      Qt::AlignLeft | Qt::AlignVCenter, lengthText);
+}
 
+void GlobalTimeControlWidget::PaintPlaybackInfo(QPainter& painter)
+{
     QRect const info(QPoint(mRightTextRect.left(), 21), QPoint(mRightTextRect.right(), 40));
     double const rate = mTimeline->FrameRateAtFrame(mPlaybackFrame, 0);
     QStringList texts {QString::number(rate, 'f', 2)};

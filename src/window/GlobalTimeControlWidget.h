@@ -63,6 +63,14 @@ private:
     // jump that wraps around loses to one that does not. -1 when there is none.
     int NextBookmarkOrEditFrame(bool next) const;
     void SeekToFoundFrame(int frame);
+    // The steps of DoPaint: the stripes of the clips on the frame scale,
+    // the range slider, the hovered and playback times, the length of the
+    // range, and the frame rate with the playback speed.
+    void PaintClipStripes(QPainter& painter);
+    void PaintRangeSlider(QPainter& painter, bool wholeSpan);
+    void PaintTimes(QPainter& painter, bool wholeSpan);
+    void PaintRangeLength(QPainter& painter);
+    void PaintPlaybackInfo(QPainter& painter);
 
     QRect mInnerRangeRect;
     QPainterPath mStartTriangle;

@@ -20,6 +20,7 @@
 #include "viewer/ViewerControlsWidget.h"
 #include "viewer/ViewerBase.h"
 #include "viewer/ViewerWidget.h"
+#include "window/CaptureInputBlocker.h"
 #include "window/GlobalTimeControlWidget.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/PlaybackOptionsWidget.h"
@@ -42,6 +43,7 @@ MonitorPanel::MonitorPanel(ProjectManager* projectManager, KeyBindings* keyBindi
     , mAvManager(projectManager->AvManagerPtr())
     , mParentWindow(parent)
 {
+    mCaptureInputBlocker = new CaptureInputBlocker(this);
     CreateWidgets(keyBindings);
     CreateLayout();
     CreateConnections();
@@ -433,7 +435,7 @@ ExportProperties const* MonitorPanel::CurrentExport() const
 
 bool MonitorPanel::IsCaptureInputBlocked() const
 {
-    return mCaptureInputBlocked;
+    return mCaptureInputBlocker->IsCaptureInputBlocked();
 }
 
 // Playback
@@ -1367,70 +1369,8 @@ void MonitorPanel::EndExportProcess()
 
 void MonitorPanel::SetCaptureInputBlocked(bool blocked)
 {
-    if (blocked == mCaptureInputBlocked)
-    {
-        return;
-    }
-    mCaptureInputBlocked = blocked;
-    if (blocked)
-    {
-        qApp->installEventFilter(this);
-    }
-    else
-    {
-        qApp->removeEventFilter(this);
-    }
-}
-
-bool MonitorPanel::IsInsideExportDialog(QObject* object) const
-{
-    for (QObject* o = object; o; o = o->parent())
-    {
-        if (mExportDialog && o == mExportDialog)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool MonitorPanel::eventFilter(QObject* watched, QEvent* event)
-{
-    if (!mCaptureInputBlocked)
-    {
-        return QWidget::eventFilter(watched, event);
-    }
-    switch (event->type())
-    {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ShortcutOverride:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-        // The export dialog (and its Cancel) stays live; the rest of the
-        // player waits for the capture to end.
-        if (IsInsideExportDialog(watched))
-        {
-            return false;
-        }
-        if (watched->isWidgetType() || watched->isWindowType())
-        {
-            return true;
-        }
-        return event->type() == QEvent::Shortcut;
-    default:
-        return false;
-    }
+    mCaptureInputBlocker->SetExportDialog(mExportDialog);
+    mCaptureInputBlocker->SetCaptureInputBlocked(blocked);
 }
 
 // Snapshots

@@ -19,6 +19,7 @@
 class AnnotationOptionsWidget;
 class AnnotationToolsWidget;
 class AvManager;
+class CaptureInputBlocker;
 class ExportDialog;
 class GlobalTimeControlWidget;
 class KeyBindings;
@@ -215,9 +216,6 @@ Q_SIGNALS:
     void ExportEnded();
     void SnapshotExportImageChanged(QImage const& image);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void CreateWidgets(KeyBindings* keyBindings);
     void CreateLayout();
@@ -232,7 +230,6 @@ private:
     void SnapshotExport();
     int EncodeSnapshotsToVideo(SnapshotProperties& snapshot);
     void SetCaptureInputBlocked(bool blocked);
-    bool IsInsideExportDialog(QObject* object) const;
     int ActionData(bool& ok) const;
 
     ProjectManager* mProjectManager = nullptr;
@@ -265,6 +262,6 @@ private:
     // Set when BeginExportProcess saved the monitor's state; EndExportProcess
     // restores exactly then.
     bool mStateSaved = false;
-    bool mCaptureInputBlocked = false;
+    CaptureInputBlocker* mCaptureInputBlocker = nullptr; // child
     MayaToolsDialog* mMayaToolsDialog = nullptr;
 };

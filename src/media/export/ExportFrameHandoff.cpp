@@ -33,12 +33,17 @@ void ExportFrameHandoff::End()
 ExportFrameHandoff::Result ExportFrameHandoff::Take(std::shared_ptr<VideoFrame>& frame, int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(mMutex);
-    mChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !mFrames.isEmpty() || mEnded; });
+    mChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                      [this] { return !mFrames.isEmpty() || mEnded || mClosed; });
     if (!mFrames.isEmpty())
     {
         frame = mFrames.takeFirst();
         mChanged.notify_all();
         return Result::Frame;
+    }
+    if (mClosed)
+    {
+        return Result::Closed;
     }
     return mEnded ? Result::Ended : Result::Timeout;
 }

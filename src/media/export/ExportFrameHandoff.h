@@ -19,8 +19,10 @@ struct VideoFrame;
 // and these few pictures however long its range is.
 //
 // The decode thread pushes and, once it has finished, ends the hand-off; the
-// export thread takes, and closes the hand-off when it stops taking (its
-// stop, cancel or failure), which releases a waiting push.
+// export thread takes. The hand-off is closed when the export stops taking
+// (its stop, cancel or failure): by the export thread, or by the thread
+// that cancels or fails the export, which releases a waiting push and a
+// waiting take alike.
 class ExportFrameHandoff
 {
 public:
@@ -29,7 +31,8 @@ public:
     {
         Frame,
         Timeout,
-        Ended
+        Ended,
+        Closed
     };
 
     // Pictures held at most (at least 1).
@@ -43,12 +46,14 @@ public:
     void End();
 
     // Export thread: the oldest picture, waiting up to timeoutMs for one.
-    // Ended once the decode thread has ended and every picture is taken.
+    // Closed at once when the hand-off is closed (also while waiting); Ended
+    // once the decode thread has ended and every picture is taken.
     Result Take(std::shared_ptr<VideoFrame>& frame, int timeoutMs);
     // Export thread: lets go of the pictures at the head that end before
     // time (timeline µs), which the export has passed.
     void DropEndingBefore(long long time);
-    // Export thread: takes nothing more; the pictures held are let go.
+    // Any thread: the export takes nothing more; the pictures held are let
+    // go.
     void Close();
 
     // Pictures held now. Any thread.
@@ -58,7 +63,7 @@ public:
 private:
     int const mDepth;
     mutable std::mutex mMutex;
-    std::condition_variable mChanged; // a picture came or went, the end, the close
+    std::condition_variable mChanged; // a picture came or went, the end, the close (push and take wait on it)
     QList<std::shared_ptr<VideoFrame>> mFrames; // guarded by mMutex
     bool mEnded = false;                        // guarded by mMutex: the decode thread has finished
     bool mClosed = false;                       // guarded by mMutex: the export thread takes no more

@@ -1,3 +1,4 @@
+#include "media/ExportProperties.h"
 #include "media/VideoFrame.h"
 #include "media/export/ExportFrameHandoff.h"
 
@@ -78,6 +79,8 @@ private Q_SLOTS:
     void ASlowTakerNeverFindsMoreThanTheDepthHeld();
     void PassedPicturesMakeRoomForThePusher();
     void ClosingReleasesAWaitingPushAndEveryPicture();
+    void ACancelEndsAWaitingTakeAtOnce();
+    void AStopSetBeforeTheWakeOrOnACopy();
 };
 
 void TestExportFrameHandoff::ASlowTakerNeverFindsMoreThanTheDepthHeld()
@@ -145,6 +148,65 @@ void TestExportFrameHandoff::ClosingReleasesAWaitingPushAndEveryPicture()
         QVERIFY(picture.expired());
     }
     QVERIFY(!handoff.Push(Picture(0)));
+}
+
+void TestExportFrameHandoff::ACancelEndsAWaitingTakeAtOnce()
+{
+    // The export thread waits for a picture the decode thread has not
+    // shown yet; the user cancels. The wait ends on the cancel itself, long
+    // before its own time-out.
+    ExportProperties request;
+    auto handoff = std::make_shared<ExportFrameHandoff>(4);
+    int const wake = request.cancelled.AddWake([handoff] { handoff->Close(); });
+    std::atomic<bool> taking {false};
+    std::atomic<bool> done {false};
+    ExportFrameHandoff::Result result = ExportFrameHandoff::Result::Frame;
+    std::thread taker([&] {
+        std::shared_ptr<VideoFrame> picture;
+        taking.store(true);
+        result = handoff->Take(picture, WAIT_MS);
+        done.store(true);
+    });
+    QVERIFY(QTest::qWaitFor([&] { return taking.load(); }, WAIT_MS));
+    request.cancelled = true;
+    // Twice as long as the take's own time-out: only a take that saw the
+    // cancel is done within the first half.
+    bool const ended = QTest::qWaitFor([&] { return done.load(); }, WAIT_MS / 2);
+    handoff->End(); // releases a take that missed the cancel
+    taker.join();
+    request.cancelled.RemoveWake(wake);
+    QVERIFY(ended);
+    QCOMPARE(result, ExportFrameHandoff::Result::Closed);
+    // Nothing is handed over once the export stopped taking.
+    QVERIFY(!handoff->Push(Picture(0)));
+}
+
+void TestExportFrameHandoff::AStopSetBeforeTheWakeOrOnACopy()
+{
+    ExportProperties request;
+    ExportProperties const copy = request;
+    // A failure already set closes the hand-off as the wake is added.
+    request.failed = true;
+    QVERIFY(!copy.failed);
+    auto handoff = std::make_shared<ExportFrameHandoff>(4);
+    int const wake = request.failed.AddWake([handoff] { handoff->Close(); });
+    std::shared_ptr<VideoFrame> picture;
+    QCOMPARE(handoff->Take(picture, WAIT_MS), ExportFrameHandoff::Result::Closed);
+    request.failed.RemoveWake(wake);
+
+    // The wakes stay with their flag: setting a copy, or the flag after its
+    // wake is removed, calls none.
+    int calls = 0;
+    ExportProperties original;
+    int const counted = original.cancelled.AddWake([&calls] { ++calls; });
+    ExportProperties copied = original;
+    copied.cancelled = true;
+    QCOMPARE(calls, 0);
+    original.cancelled = copied.cancelled;
+    QCOMPARE(calls, 1);
+    original.cancelled.RemoveWake(counted);
+    original.cancelled = true;
+    QCOMPARE(calls, 1);
 }
 
 QTEST_GUILESS_MAIN(TestExportFrameHandoff)
