@@ -6,6 +6,7 @@
 #include "media/AvHelpers.h"
 #include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
+#include "media/AvWorkerRecords.h"
 #include "media/CacheBudget.h"
 #include "media/DecodeCommandInbox.h"
 #include "media/ExportProperties.h"
@@ -68,7 +69,9 @@ QString SecondsAndMicroseconds(long long time)
 AvManager::AvManager(QObject* parent)
     : QObject(parent)
     , mPlaybackManager(new PlaybackManager(this))
+    , mParses(mWorkers, [this](Timeline* timeline) { DoTask(AvWorkerTaskType::ParseSource, timeline); })
 {
+    connect(&mParses, &SourceParses::RestartFound, this, &AvManager::SourceTimestampRestartFound);
     connect(mPlaybackManager, &PlaybackManager::PlaybackStateChanged, this, &AvManager::OnPlaybackStateChanged);
     connect(mPlaybackManager, &PlaybackManager::PlaybackTimeChanged, this, &AvManager::OnPlaybackTimeChanged);
     connect(mPlaybackManager, &PlaybackManager::PlaybackSpeedChanged, this, &AvManager::OnPlaybackSpeedChanged);
@@ -87,7 +90,7 @@ AvManager::AvManager(QObject* parent)
     mIdleMemoryTimer.setInterval(IDLE_MEMORY_RELEASE_MS);
     connect(&mIdleMemoryTimer, &QTimer::timeout, this, &AvManager::ReleaseMemoryIfStillIdle);
     DoTask(AvWorkerTaskType::AudioOutput, nullptr);
-    mAudioOutputWorkerId = mActiveWorkers.constLast()->id;
+    mAudioOutputWorkerId = mWorkers.active.constLast()->id;
 }
 
 AvManager::~AvManager()
@@ -100,7 +103,7 @@ AvManager::~AvManager()
     // A task left running keeps its thread and what it writes into for the
     // rest of the process.
     QList<AvWorkerProperties*> running;
-    for (AvWorkerProperties* record : std::as_const(mDetachedWorkers))
+    for (AvWorkerProperties* record : std::as_const(mWorkers.detached))
     {
         if (record->thread->isFinished())
         {
@@ -111,7 +114,7 @@ AvManager::~AvManager()
             running.append(record);
         }
     }
-    mDetachedWorkers = running;
+    mWorkers.detached = running;
     ReleaseUnusedObjects();
     if (!running.isEmpty())
     {
@@ -122,7 +125,7 @@ AvManager::~AvManager()
         {
             LeftRunning().objects.append(pending.object);
         }
-        mDetachedWorkers.clear();
+        mWorkers.detached.clear();
         mPendingReleases.clear();
     }
 }
@@ -147,7 +150,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     }
     else if (type == AvWorkerTaskType::ParseSource)
     {
-        task->videoTimesFromPackets = mVideoTimesFromPackets;
+        task->videoTimesFromPackets = mParses.VideoTimesFromPackets();
     }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
@@ -187,7 +190,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
 
     auto* record = new AvWorkerProperties(thread, worker);
     record->task = task;
-    mActiveWorkers.append(record);
+    mWorkers.active.append(record);
     if (type == AvWorkerTaskType::ExportAudio)
     {
         mAudioExportWorkerId = id;
@@ -201,7 +204,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
 
 void AvManager::DeleteWorker(int id)
 {
-    for (AvWorkerProperties const* detached : std::as_const(mDetachedWorkers))
+    for (AvWorkerProperties const* detached : std::as_const(mWorkers.detached))
     {
         if (detached->id == id)
         {
@@ -210,10 +213,10 @@ void AvManager::DeleteWorker(int id)
             return;
         }
     }
-    int const index = ActiveWorkerIndex(id);
+    int const index = mWorkers.ActiveIndex(id);
     if (index >= 0)
     {
-        AvWorkerProperties* record = mActiveWorkers.takeAt(index);
+        AvWorkerProperties* record = mWorkers.active.takeAt(index);
         AvWorkerTaskType const type = record->task->type;
         if (type == AvWorkerTaskType::ExportAudio || type == AvWorkerTaskType::ExportVideo)
         {
@@ -224,9 +227,9 @@ void AvManager::DeleteWorker(int id)
                 emit ExportTasksEnded();
             }
         }
-        mExpiredWorkers.append(record);
+        mWorkers.expired.append(record);
     }
-    AvWorkerProperties* record = FindExpiredWorker(id);
+    AvWorkerProperties* record = mWorkers.FindExpired(id);
     if (record && !mShuttingDownAllWorkers && record->task->timeline)
     {
         Timeline* timeline = record->task->timeline;
@@ -260,64 +263,15 @@ void AvManager::DeleteWorker(int id)
     {
         if (record->task->restartCheck && record->task->timeline)
         {
-            StartRestartCheck(record->task->timeline->SourcePtr(), std::move(record->task->restartCheck));
+            mParses.StartRestartCheck(record->task->timeline->SourcePtr(), std::move(record->task->restartCheck));
         }
-        StartPendingParses();
-    }
-}
-
-void AvManager::StartRestartCheck(Source* source, std::unique_ptr<TsRestartCheck> check)
-{
-    if (!source || !check)
-    {
-        return;
-    }
-    int const id = mNextRestartCheckId++;
-    check->Start(this, id);
-    mRestartChecks[id] = RestartCheckRecord {source, std::move(check)};
-    // A source that goes takes its check along.
-    connect(source, &QObject::destroyed, this, [this, source] { DropRestartChecks(source); });
-}
-
-void AvManager::DropRestartChecks(Source const* source)
-{
-    for (auto at = mRestartChecks.begin(); at != mRestartChecks.end();)
-    {
-        at = !at->second.source || at->second.source == source ? mRestartChecks.erase(at) : std::next(at);
-    }
-}
-
-void AvManager::OnTimestampRestartFound(int id)
-{
-    auto const at = mRestartChecks.find(id);
-    if (at == mRestartChecks.end())
-    {
-        return;
-    }
-    mRestartsFound.append(at->second.source);
-    mRestartChecks.erase(at);
-    EmitRestartsFound();
-}
-
-void AvManager::EmitRestartsFound()
-{
-    if (mWaitingForWorkers)
-    {
-        return;
-    }
-    QList<QPointer<Source>> const found = std::exchange(mRestartsFound, {});
-    for (QPointer<Source> const& source : found)
-    {
-        if (source)
-        {
-            emit SourceTimestampRestartFound(source);
-        }
+        mParses.StartPending();
     }
 }
 
 void AvManager::QuitThread(int id)
 {
-    AvWorkerProperties* record = FindExpiredWorker(id);
+    AvWorkerProperties* record = mWorkers.FindExpired(id);
     if (!record)
     {
         Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (quit worker thread): %1").arg(id));
@@ -332,26 +286,26 @@ void AvManager::FinalThreadCleanup()
 {
     auto* thread = qobject_cast<QThread*>(sender());
     int const id = thread ? thread->property("id").toInt() : -1;
-    int const index = ExpiredWorkerIndex(id);
+    int const index = mWorkers.ExpiredIndex(id);
     if (index >= 0)
     {
-        delete mExpiredWorkers.takeAt(index);
+        delete mWorkers.expired.takeAt(index);
     }
     else
     {
-        auto const detached = std::find_if(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(),
+        auto const detached = std::find_if(mWorkers.detached.cbegin(), mWorkers.detached.cend(),
                                            [id](AvWorkerProperties const* record) { return record->id == id; });
-        if (detached == mDetachedWorkers.cend())
+        if (detached == mWorkers.detached.cend())
         {
             Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (on thread finished): %1").arg(id));
             return;
         }
         AvWorkerProperties* record = *detached;
-        mDetachedWorkers.removeOne(record);
+        mWorkers.detached.removeOne(record);
         delete record;
     }
     // A parse may have waited for this task to stop reading its source.
-    StartPendingParses();
+    mParses.StartPending();
     // A wait in progress may still read the timelines of what waits here.
     if (!mWaitingForWorkers)
     {
@@ -412,6 +366,7 @@ template <typename Done>
 bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
 {
     mWaitingForWorkers = true;
+    mParses.HoldRestartsFound(true);
     QElapsedTimer elapsed;
     elapsed.start();
     // Read before the delivery: a call queued after it raises the count.
@@ -430,24 +385,21 @@ bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
         held = done();
     }
     mWaitingForWorkers = false;
-    if (!mRestartsFound.isEmpty())
-    {
-        QMetaObject::invokeMethod(this, &AvManager::EmitRestartsFound, Qt::QueuedConnection);
-    }
+    mParses.HoldRestartsFound(false);
     return held;
 }
 
 void AvManager::LeaveRunning(bool all, int keptId)
 {
-    QList<AvWorkerProperties*> left = mExpiredWorkers;
-    mExpiredWorkers.clear();
+    QList<AvWorkerProperties*> left = mWorkers.expired;
+    mWorkers.expired.clear();
     if (all)
     {
-        for (int i = static_cast<int>(mActiveWorkers.size()) - 1; i >= 0; --i)
+        for (int i = static_cast<int>(mWorkers.active.size()) - 1; i >= 0; --i)
         {
-            if (mActiveWorkers.at(i)->id != keptId)
+            if (mWorkers.active.at(i)->id != keptId)
             {
-                left.append(mActiveWorkers.takeAt(i));
+                left.append(mWorkers.active.takeAt(i));
             }
         }
     }
@@ -465,7 +417,7 @@ void AvManager::LeaveRunning(bool all, int keptId)
             }
         }
         mDecodeTrackUpdateWorkerIds.remove(record->id);
-        mDetachedWorkers.append(record);
+        mWorkers.detached.append(record);
     }
     if (!left.isEmpty())
     {
@@ -474,22 +426,9 @@ void AvManager::LeaveRunning(bool all, int keptId)
     }
 }
 
-bool AvManager::TimelineLeftRunning(Timeline const* timeline) const
-{
-    return std::any_of(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(), [timeline](auto const* record) {
-        return IsDecodeTask(record) && record->task->timeline == timeline;
-    });
-}
-
-bool AvManager::HasTasksLeftRunning() const
-{
-    return std::any_of(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(),
-                       [](auto const* record) { return !record->thread->isFinished(); });
-}
-
 void AvManager::WaitForEndedTasks()
 {
-    if (!WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
+    if (!WaitForWorkers([this] { return mWorkers.expired.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
     {
         LeaveRunning(false, -1);
     }
@@ -506,15 +445,8 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     mPlaybackManager->Pause();
     SetDecodeBias(DecodeBias::None);
     mShuttingDownAllWorkers = all;
-    mPendingParses.clear();
-    QList<Timeline*> decoded;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
-    {
-        if (IsDecodeTask(record) && !decoded.contains(record->task->timeline))
-        {
-            decoded.append(record->task->timeline);
-        }
-    }
+    mParses.ClearPending();
+    QList<Timeline*> const decoded = mWorkers.DecodedTimelines();
     if (mCurrentExport)
     {
         mCurrentExport->cancelled = true;
@@ -525,7 +457,7 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     }
     else
     {
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             if (record->id != mAudioOutputWorkerId)
             {
@@ -562,21 +494,10 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
 
 AvWorkerProperties* AvManager::AudioOutputWorker() const
 {
-    return mAudioOutputWorkerId >= 0 ? FindActiveWorker(mAudioOutputWorkerId) : nullptr;
-}
-
-bool AvManager::IsDecodeTask(AvWorkerProperties const* record)
-{
-    AvWorkerTaskType const type = record->task->type;
-    return record->task->timeline && (type == AvWorkerTaskType::DecodeAudio || type == AvWorkerTaskType::DecodeVideo);
+    return mAudioOutputWorkerId >= 0 ? mWorkers.FindActive(mAudioOutputWorkerId) : nullptr;
 }
 
 // ---- Parsing ----
-
-void AvManager::SetVideoTimesFromPackets(bool fromPackets)
-{
-    mVideoTimesFromPackets = fromPackets;
-}
 
 void AvManager::ParseSource(Timeline* timeline)
 {
@@ -585,38 +506,15 @@ void AvManager::ParseSource(Timeline* timeline)
         Logger::GetInstance()->Error("Failed to parse source. Invalid source timeline.");
         return;
     }
-    // A parse afresh owes a check of its own.
-    DropRestartChecks(timeline->SourcePtr());
-    mPendingParses.append(timeline);
-    StartPendingParses();
+    mParses.Request(timeline);
 }
 
 void AvManager::AbandonParse(Timeline* timeline)
 {
-    if (!timeline)
+    if (timeline)
     {
-        return;
+        mParses.Abandon(timeline);
     }
-    mPendingParses.removeAll(QPointer<Timeline>(timeline));
-    int index = -1;
-    for (int i = 0; i < mActiveWorkers.size() && index < 0; ++i)
-    {
-        AvWorkerTask const* task = mActiveWorkers.at(i)->task;
-        if (task->type == AvWorkerTaskType::ParseSource && task->timeline == timeline)
-        {
-            index = i;
-        }
-    }
-    if (index < 0)
-    {
-        return; // never started, or already ended
-    }
-    AvWorkerProperties* record = mActiveWorkers.takeAt(index);
-    mDetachedWorkers.append(record);
-    Source const* source = timeline->SourcePtr();
-    Logger::GetInstance()->Error(QStringLiteral("Source parse abandoned, its thread is left to end: %1")
-                                     .arg(source ? source->MediaPath() : QString()));
-    StartPendingParses();
 }
 
 void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timelines)
@@ -634,17 +532,8 @@ void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timel
     }
     // Any task running now may read the timelines, or the sources their
     // clips share (a decode copy of an edit timeline, an export's copy).
-    PendingRelease pending {object, {}};
-    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
-    {
-        for (AvWorkerProperties const* record : *list)
-        {
-            if (record->id != mAudioOutputWorkerId)
-            {
-                pending.workerIds.insert(record->id);
-            }
-        }
-    }
+    PendingRelease pending {object, mWorkers.Ids()};
+    pending.workerIds.remove(mAudioOutputWorkerId);
     mPendingReleases.append(pending);
     if (!mWaitingForWorkers)
     {
@@ -654,14 +543,7 @@ void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timel
 
 void AvManager::ReleaseUnusedObjects()
 {
-    QSet<int> running;
-    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
-    {
-        for (AvWorkerProperties const* record : *list)
-        {
-            running.insert(record->id);
-        }
-    }
+    QSet<int> const running = mWorkers.Ids();
     QList<QObject*> released;
     for (int i = static_cast<int>(mPendingReleases.size()) - 1; i >= 0; --i)
     {
@@ -671,77 +553,6 @@ void AvManager::ReleaseUnusedObjects()
         }
     }
     qDeleteAll(released);
-}
-
-void AvManager::StartPendingParses()
-{
-    int const limit = std::max(QThread::idealThreadCount(), 1);
-    int running = static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
-        return record->task->type == AvWorkerTaskType::ParseSource;
-    }));
-    for (int i = 0; running < limit && i < mPendingParses.size();)
-    {
-        QPointer<Timeline> const timeline = mPendingParses.at(i);
-        if (!timeline)
-        {
-            mPendingParses.removeAt(i);
-        }
-        else if (SourceInUse(timeline->SourcePtr()))
-        {
-            ++i;
-        }
-        else
-        {
-            mPendingParses.removeAt(i);
-            DoTask(AvWorkerTaskType::ParseSource, timeline);
-            ++running;
-        }
-    }
-}
-
-bool AvManager::SourceInUse(Source const* source) const
-{
-    if (!source)
-    {
-        return false;
-    }
-    // The very object, not its id: a source being replaced keeps its id, and
-    // its old object may still be read while the new one is parsed.
-    auto reads = [source](Timeline const* timeline) {
-        if (!timeline)
-        {
-            return false;
-        }
-        if (timeline->SourcePtr() == source)
-        {
-            return true;
-        }
-        for (int i = 0; i < timeline->ClipCount(); ++i)
-        {
-            Clip const* clip = timeline->ClipAtIndex(i);
-            if (clip && clip->SourcePtr() == source)
-            {
-                return true;
-            }
-        }
-        return false;
-    };
-    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
-    {
-        for (AvWorkerProperties const* record : *list)
-        {
-            AvWorkerTask const* task = record->task;
-            if (task->type == AvWorkerTaskType::AudioOutput)
-            {
-                continue; // plays from the caches, never from the source
-            }
-            if (reads(task->timeline) || (task->timeline && reads(task->timeline->AudioOverrideTimeline())))
-            {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 // ---- Decoding ----
@@ -770,12 +581,12 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
         EndDecodingTask(previousOutputId, previousOutputId != outputId && !keepPreviousOutput, false);
     }
     EndDecodingTask(outputId, false, false);
-    if (!WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
+    if (!WaitForWorkers([this] { return mWorkers.expired.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
     {
         LeaveRunning(false, -1);
     }
     ReleaseUnusedObjects();
-    if (TimelineLeftRunning(timeline))
+    if (mWorkers.TimelineLeftRunning(timeline))
     {
         // Its old decode task may still write its caches: a second one would
         // write them at the same time.
@@ -814,15 +625,15 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
 void AvManager::EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes)
 {
     Timeline* ended = nullptr;
-    for (int i = static_cast<int>(mActiveWorkers.size()) - 1; i >= 0; --i)
+    for (int i = static_cast<int>(mWorkers.active.size()) - 1; i >= 0; --i)
     {
-        AvWorkerProperties* record = mActiveWorkers.at(i);
+        AvWorkerProperties* record = mWorkers.active.at(i);
         if (!IsDecodeTask(record) || record->task->timeline->OutputId() != outputId)
         {
             continue;
         }
         ended = record->task->timeline;
-        mExpiredWorkers.append(mActiveWorkers.takeAt(i));
+        mWorkers.expired.append(mWorkers.active.takeAt(i));
         if (clearOutput && record->task->type == AvWorkerTaskType::DecodeVideo)
         {
             emit VideoFrameChanged(outputId, nullptr, nullptr, nullptr);
@@ -859,7 +670,7 @@ void AvManager::ReloadTimeline(int outputId)
     Timeline* timeline = nullptr;
     bool audio = false;
     bool video = false;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record) || record->task->timeline->OutputId() != outputId)
         {
@@ -891,14 +702,7 @@ void AvManager::UpdateDecodeTracks(Timeline* timeline)
 
 void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
 {
-    QList<Timeline*> timelines;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
-    {
-        if (IsDecodeTask(record) && !timelines.contains(record->task->timeline))
-        {
-            timelines.append(record->task->timeline);
-        }
-    }
+    QList<Timeline*> const timelines = mWorkers.DecodedTimelines();
     int const count = static_cast<int>(timelines.size()) + (timeline && !timelines.contains(timeline) ? 1 : 0);
     if (count < 1)
     {
@@ -921,7 +725,7 @@ void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
     WakeDecodeTasks();
     if (size < sizeBefore)
     {
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             if (IsDecodeTask(record))
             {
@@ -945,7 +749,7 @@ void AvManager::UpdatePrimaryDecodeTracks()
     emit UpdateAudioOverrideRequested(mPrimaryTimeline);
     mPrimaryTimeline->UpdateDecodeTracks();
     mPrimaryDecodeTrackUpdatePending = false;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->timeline == mPrimaryTimeline)
         {
@@ -983,7 +787,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     if (!timeline)
     {
         // The decoded timeline with the lowest output takes over.
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             Timeline* candidate = IsDecodeTask(record) ? record->task->timeline : nullptr;
             if (candidate && candidate->OutputId() >= 0 && (!timeline || candidate->OutputId() < timeline->OutputId()))
@@ -1080,7 +884,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     bool hasAudio = false;
     bool videoBehind = false;
     QVarLengthArray<int, 4> moved; // picture loops whose timeline reached a new frame
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         // Only the decoded timelines follow the clock: an export moves its
         // private copies itself.
@@ -1135,7 +939,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     }
     // The time and whether the clock runs on ahead of the pictures reach
     // each picture loop together, before it is woken.
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
         {
@@ -1148,7 +952,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     }
     if (mPrimaryTimeline)
     {
-        for (AvWorkerProperties* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties* record : std::as_const(mWorkers.active))
         {
             // The viewer moves on to a kept frame that covers the time.
             for (AvWorkerProperties::Span const& kept : record->kept)
@@ -1201,7 +1005,7 @@ long long AvManager::DisplayedPlaybackTime() const
     {
         return time;
     }
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo &&
             record->task->timeline == mPrimaryTimeline)
@@ -1239,7 +1043,7 @@ bool AvManager::PicturesJustBehind(Timeline const* timeline, long long time) con
 void AvManager::HoldFillAhead()
 {
     mFillAheadHeld = true;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (record->task->type == AvWorkerTaskType::DecodeVideo)
         {
@@ -1255,7 +1059,7 @@ void AvManager::ReleaseFillAhead()
         return;
     }
     mFillAheadHeld = false;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1266,7 +1070,7 @@ void AvManager::ReleaseFillAhead()
 
 void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
 {
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1309,7 +1113,7 @@ void AvManager::OnLoopStateChanged(LoopState state)
 void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current,
                                     std::shared_ptr<VideoFrame> previous, std::shared_ptr<VideoFrame> next)
 {
-    AvWorkerProperties* record = FindActiveWorker(workerId);
+    AvWorkerProperties* record = mWorkers.FindActive(workerId);
     if (!record || !record->task->timeline)
     {
         return; // an ended worker's frames are stale
@@ -1400,7 +1204,7 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
 
 void AvManager::OnVideoDecodingAdvanced(int workerId)
 {
-    AvWorkerProperties const* record = FindActiveWorker(workerId);
+    AvWorkerProperties const* record = mWorkers.FindActive(workerId);
     if (record && record->task->timeline)
     {
         emit VideoDecodingAdvanced(record->task->timeline->OutputId());
@@ -1421,7 +1225,7 @@ void AvManager::SetDecodeBias(DecodeBias bias)
         return;
     }
     mDecodeBias = bias;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1433,7 +1237,7 @@ void AvManager::SetDecodeBias(DecodeBias bias)
 
 bool AvManager::DecodingIdle(Timeline const* timeline) const
 {
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->timeline == timeline && !record->task->inbox->IdleWaiting())
         {
@@ -1445,7 +1249,7 @@ bool AvManager::DecodingIdle(Timeline const* timeline) const
 
 void AvManager::WakeDecodeTasks()
 {
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1469,7 +1273,7 @@ void AvManager::UpdateCacheLoopRanges()
     bool const loops = (parkedInRange || (playing && mPlaybackManager->IsPlayForward())) &&
                        mPlaybackManager->ActiveLoopState() == LoopState::Loop;
     LoopRange const range = loops ? LoopRange {rangeStart, rangeEnd} : LoopRange {};
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record))
         {
@@ -1503,7 +1307,7 @@ void AvManager::StopOnShownPicture()
     // wrap, stops on the picture on screen: what a step or a capture goes on
     // from is what the user saw when stopping. A time the user sought stays:
     // its picture is on the way.
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record) || record->task->type != AvWorkerTaskType::DecodeVideo ||
             record->task->timeline != mPrimaryTimeline)
@@ -1587,7 +1391,7 @@ void AvManager::SetPlaybackTime(long long time, bool playAudio, bool onlyWhenCac
 {
     if (onlyWhenCached)
     {
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             if (!IsDecodeTask(record))
             {
@@ -1676,7 +1480,7 @@ void AvManager::LogCacheStats()
                        .arg(SecondsAndMicroseconds(PlaybackTime()))
                        .arg(mPlaybackManager->UpdatesPaused() ? 1 : 0)
                        .arg(audioOutput && audioOutput->audioPlaybackReady ? 1 : 0);
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
         {
@@ -1733,46 +1537,6 @@ void AvManager::StartTimelineExport(ExportProperties* properties)
 
 // ---- Queries ----
 
-long long AvManager::PlaybackTime() const
-{
-    return mPlaybackManager->PlaybackTime();
-}
-
-float AvManager::PlaybackSpeed() const
-{
-    return mPlaybackManager->PlaybackSpeed();
-}
-
-bool AvManager::IsPlaying() const
-{
-    return mPlaybackManager->IsPlaying();
-}
-
-bool AvManager::IsPlayForward() const
-{
-    return mPlaybackManager->IsPlayForward();
-}
-
-bool AvManager::IsSteppedPlayback() const
-{
-    return mPlaybackManager->IsSteppedPlayback();
-}
-
-LoopState AvManager::ActiveLoopState() const
-{
-    return mPlaybackManager->ActiveLoopState();
-}
-
-bool AvManager::IsAutoPlayEnabled() const
-{
-    return mPlaybackManager->IsAutoPlayEnabled();
-}
-
-bool AvManager::IsAudioScrubEnabled() const
-{
-    return mPlaybackManager->IsAudioScrubEnabled();
-}
-
 long long AvManager::PlaybackRangeStart() const
 {
     return mPrimaryTimeline ? mPrimaryTimeline->PlaybackRangeStart() : 0;
@@ -1781,11 +1545,6 @@ long long AvManager::PlaybackRangeStart() const
 long long AvManager::PlaybackRangeEnd() const
 {
     return mPrimaryTimeline ? mPrimaryTimeline->PlaybackRangeEnd() : 0;
-}
-
-Timeline* AvManager::PrimaryTimeline() const
-{
-    return mPrimaryTimeline;
 }
 
 bool AvManager::PrimaryTimelineHasClips() const
@@ -1803,19 +1562,6 @@ Source* AvManager::PrimaryTimelineSourceAtCurrentTime() const
     return mPrimaryTimeline ? mPrimaryTimeline->SourceAtPlaybackTime(PlaybackTime()) : nullptr;
 }
 
-Timeline* AvManager::TimelineWithOutputId(int outputId) const
-{
-    for (AvWorkerProperties const* record : mActiveWorkers)
-    {
-        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo &&
-            record->task->timeline->OutputId() == outputId)
-        {
-            return record->task->timeline;
-        }
-    }
-    return nullptr;
-}
-
 bool AvManager::IsAudioPlaybackReady() const
 {
     AvWorkerProperties const* audioOutput = AudioOutputWorker();
@@ -1825,7 +1571,7 @@ bool AvManager::IsAudioPlaybackReady() const
 bool AvManager::AllVideoFramesReceivedForCurrentTime() const
 {
     long long const time = PlaybackTime();
-    for (AvWorkerProperties const* record : mActiveWorkers)
+    for (AvWorkerProperties const* record : mWorkers.active)
     {
         if (!IsDecodeTask(record) || record->task->type != AvWorkerTaskType::DecodeVideo)
         {
@@ -1846,97 +1592,8 @@ bool AvManager::AllVideoFramesReceivedForCurrentTime() const
     return true;
 }
 
-int AvManager::ActiveWorkerCount() const
-{
-    return static_cast<int>(mActiveWorkers.size());
-}
-
-int AvManager::ExpiredWorkerCount() const
-{
-    return static_cast<int>(mExpiredWorkers.size());
-}
-
-int AvManager::TotalWorkerCount() const
-{
-    return ActiveWorkerCount() + ExpiredWorkerCount();
-}
-
 int AvManager::TimelineDecodeCount() const
 {
-    QSet<Timeline const*> timelines;
-    for (AvWorkerProperties const* record : mActiveWorkers)
-    {
-        if (IsDecodeTask(record))
-        {
-            timelines.insert(record->task->timeline);
-        }
-    }
-    return static_cast<int>(timelines.size());
+    return static_cast<int>(mWorkers.DecodedTimelines().size());
 }
 
-int AvManager::AudioStreamDecodeCount() const
-{
-    return static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
-        return record->task->type == AvWorkerTaskType::DecodeAudio;
-    }));
-}
-
-int AvManager::VideoStreamDecodeCount() const
-{
-    return static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
-        return record->task->type == AvWorkerTaskType::DecodeVideo;
-    }));
-}
-
-bool AvManager::IsExporting() const
-{
-    return mAudioExportWorkerId >= 0 || mVideoExportWorkerId >= 0;
-}
-
-int AvManager::PrimaryWorkerId(AvWorkerTaskType type) const
-{
-    for (AvWorkerProperties const* record : mActiveWorkers)
-    {
-        if (record->task->type == type && record->task->timeline && record->task->timeline == mPrimaryTimeline)
-        {
-            return record->id;
-        }
-    }
-    return -1;
-}
-
-int AvManager::ActiveWorkerIndex(int id) const
-{
-    for (int i = 0; i < mActiveWorkers.size(); ++i)
-    {
-        if (mActiveWorkers.at(i)->id == id)
-        {
-            return i;
-        }
-    }
-    return -1;
-}
-
-int AvManager::ExpiredWorkerIndex(int id) const
-{
-    for (int i = 0; i < mExpiredWorkers.size(); ++i)
-    {
-        if (mExpiredWorkers.at(i)->id == id)
-        {
-            return i;
-        }
-    }
-    return -1;
-}
-
-AvWorkerProperties* AvManager::FindActiveWorker(int id) const
-{
-    int const index = ActiveWorkerIndex(id);
-    return index >= 0 ? mActiveWorkers.at(index) : nullptr;
-}
-
-AvWorkerProperties* AvManager::FindExpiredWorker(int id) const
-{
-    int const index = ExpiredWorkerIndex(id);
-    return index >= 0 ? mExpiredWorkers.at(index) : nullptr;
-}
