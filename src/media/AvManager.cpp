@@ -10,7 +10,7 @@
 #include "media/CacheBudget.h"
 #include "media/DecodeCommandInbox.h"
 #include "media/ExportProperties.h"
-#include "media/LoopRange.h"
+#include "media/CachePlan.h"
 #include "media/PictureArena.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
@@ -601,7 +601,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     timeline->UpdateDecodeTracks();
     UpdateTimelineCacheSize(timeline);
     timeline->SetDecodeBias(mDecodeBias);
-    timeline->SetCacheLoopRange(LoopRange {});
+    timeline->SetCachePlan(CachePlan {});
     if (mPrimaryTimeline && mPrimaryTimeline->OutputId() < outputId)
     {
         timeline->SetPlaybackTime(mPrimaryTimeline->PlaybackTime());
@@ -619,7 +619,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     {
         DoTask(AvWorkerTaskType::DecodeVideo, timeline);
     }
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
 }
 
 void AvManager::EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes)
@@ -867,7 +867,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 {
     if (!mPlaybackManager->IsPlaying())
     {
-        UpdateCacheLoopRanges(); // parked inside the range or not
+        UpdateCachePlans(); // parked inside the range or not
     }
     bool notReady = false;
     // While the sound plays on, pictures a frame or two behind it are not
@@ -1082,7 +1082,7 @@ void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
         }
     }
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
     emit PlaybackStateChanged(playing, forward);
     emit AudioOutputStateUpdated(playing, forward, -1, mPlaybackManager->PlaybackSpeed());
 }
@@ -1095,7 +1095,7 @@ void AvManager::OnPlaybackSpeedChanged(float speed)
 
 void AvManager::OnPlaybackRangeChanged(long long start, long long end)
 {
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
     emit PlaybackRangeChanged(start, end);
 }
 
@@ -1106,7 +1106,7 @@ void AvManager::OnPlaybackEndTimeChanged(long long time)
 
 void AvManager::OnLoopStateChanged(LoopState state)
 {
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
     emit LoopStateChanged(state);
 }
 
@@ -1258,21 +1258,12 @@ void AvManager::WakeDecodeTasks()
     }
 }
 
-void AvManager::UpdateCacheLoopRanges()
+void AvManager::UpdateCachePlans()
 {
-    // Only a forward loop: ping-pong turns at the bound with the cache still
-    // about it, and backward play keeps its own windows. Parked inside a
-    // range with the loop on, the caches get ready for the loop before play
-    // starts: a reviewer parks on a frame of the range, then plays it.
-    bool const playing = mPlaybackManager->IsPlaying();
-    long long const rangeStart = mPlaybackManager->RangeStartTime();
-    long long const rangeEnd = mPlaybackManager->RangeEndTime();
-    long long const time = mPlaybackManager->PlaybackTime();
-    bool const rangeSet = rangeStart > 0 || rangeEnd < mPlaybackManager->EndTime();
-    bool const parkedInRange = !playing && rangeSet && rangeStart <= time && time <= rangeEnd;
-    bool const loops = (parkedInRange || (playing && mPlaybackManager->IsPlayForward())) &&
-                       mPlaybackManager->ActiveLoopState() == LoopState::Loop;
-    LoopRange const range = loops ? LoopRange {rangeStart, rangeEnd} : LoopRange {};
+    CachePlan const plan = CachePlan::For({mPlaybackManager->PlaybackTime(), mPlaybackManager->IsPlaying(),
+                                           mPlaybackManager->IsPlayForward(), mPlaybackManager->ActiveLoopState(),
+                                           mPlaybackManager->RangeStartTime(), mPlaybackManager->RangeEndTime(),
+                                           mPlaybackManager->EndTime()});
     for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record))
@@ -1280,10 +1271,10 @@ void AvManager::UpdateCacheLoopRanges()
             continue;
         }
         Timeline* timeline = record->task->timeline;
-        if (timeline->CacheLoopRange() != range)
+        if (timeline->CurrentCachePlan() != plan)
         {
-            timeline->SetCacheLoopRange(range);
-            // An idle loop looks again: the range may want a fill in front.
+            timeline->SetCachePlan(plan);
+            // An idle loop looks again: the plan may want a fill in front.
             record->task->inbox->Post();
         }
     }

@@ -212,10 +212,9 @@ private:
     void QuitThread(int id);
     void SetPrimaryTimeline(Timeline* timeline);
     void SetDecodeBias(DecodeBias bias);
-    // Tells each decoded timeline's cache the range the clock loops over while
-    // it plays forward with the loop state on, or is parked inside a set range
-    // with it on; or that it does not loop.
-    void UpdateCacheLoopRanges();
+    // Computes the cache plan from the clock (CachePlan::For) and hands it to
+    // each decoded timeline whose plan it changes.
+    void UpdateCachePlans();
     // Something a decode loop looks at changed besides the playhead: a loop
     // sleeping while the clock is stopped looks again.
     void WakeDecodeTasks();

@@ -6,6 +6,7 @@
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
 #include "media/CacheBudget.h"
+#include "media/CachePlan.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -749,11 +750,12 @@ Clip* DecodeManager::LoopStartFillClip(long long& target) const
     {
         return nullptr;
     }
-    LoopRange const range = mTimeline->CacheLoopRange();
+    // Wanted when the plan's second stretch is missing from the cache.
+    CachePlan const plan = mTimeline->CurrentCachePlan();
     long long const time = mTimeline->PlaybackTime();
     long long const cacheStart = video ? mTimeline->VideoCacheAdjustedStartTime() : mTimeline->AudioCacheStartTime();
     bool const covers = video ? mTimeline->VideoCacheCoversTime(time) : mTimeline->AudioCacheCoversTime(time);
-    if (!LoopStartFill::Wanted(range, time, cacheStart, covers))
+    if (!plan.SecondStretchMissing(time, cacheStart, covers))
     {
         return nullptr;
     }
@@ -765,7 +767,7 @@ Clip* DecodeManager::LoopStartFillClip(long long& target) const
     {
         return nullptr;
     }
-    target = LoopStartFill::TargetIn(range, clip->StartTime());
+    target = plan.SecondStretchStartIn(clip->StartTime());
     // The range's sound fits beside what the cache holds; the pictures' room
     // is weighed as their fill starts (it needs the decoder's own).
     bool const fits = video || CacheBudget::LoopStartSoundFits(mTimeline->AudioCacheSize(),

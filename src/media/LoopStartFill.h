@@ -1,8 +1,5 @@
 #pragma once
 
-#include "media/LoopRange.h"
-
-#include <algorithm>
 #include <memory>
 
 struct VideoFrame;
@@ -25,16 +22,6 @@ public:
     // Which way the decoder runs while the fill under way is: pictures
     // forward, sound backward.
     bool DecodesForward() const { return !mSound; }
-
-    // Whether a fill is wanted for a cache starting at cacheStart with the
-    // playhead at time: the range starts before the cache, and the playhead
-    // is inside both (one outside is about to seek anyway).
-    static bool Wanted(LoopRange range, long long time, long long cacheStart, bool cacheCoversTime)
-    {
-        return cacheStart > range.start && range.Contains(time) && cacheCoversTime;
-    }
-    // What a fill in a clip starting at clipStart fills down to.
-    static long long TargetIn(LoopRange range, long long clipStart) { return std::max(range.start, clipStart); }
 
     // Starts a fill of sound (else of pictures) down to target: nothing
     // brought yet.
