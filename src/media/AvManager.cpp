@@ -8,13 +8,12 @@
 #include "media/AvWorkerProperties.h"
 #include "media/AvWorkerRecords.h"
 #include "media/CacheBudget.h"
+#include "media/CachePlan.h"
 #include "media/DecodeCommandInbox.h"
 #include "media/ExportProperties.h"
-#include "media/CachePlan.h"
 #include "media/PictureArena.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
-#include "media/VideoFrameBufferPool.h"
 #include "model/Clip.h"
 #include "model/FrameBookmark.h"
 #include "model/Source.h"
@@ -23,18 +22,14 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QThread>
-
 #include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <utility>
 
 namespace
 {
-int const DEFERRED_DELETE_INTERVAL_MS = 10;
-int const DEFERRED_DELETE_BATCH = 100;
 int const RELOAD_OUTPUT_COUNT = 16;
 // Bookmarks-only play holds the clock on a bookmarked frame until its picture
 // has been delivered, but never longer than this (microseconds): a picture
@@ -70,6 +65,8 @@ AvManager::AvManager(QObject* parent)
     : QObject(parent)
     , mPlaybackManager(new PlaybackManager(this))
     , mParses(mWorkers, [this](Timeline* timeline) { DoTask(AvWorkerTaskType::ParseSource, timeline); })
+    // The audio output stays for the whole session and holds no pictures.
+    , mMemory([this] { return TotalWorkerCount() == (AudioOutputWorker() ? 1 : 0); })
 {
     connect(&mParses, &SourceParses::RestartFound, this, &AvManager::SourceTimestampRestartFound);
     connect(mPlaybackManager, &PlaybackManager::PlaybackStateChanged, this, &AvManager::OnPlaybackStateChanged);
@@ -83,12 +80,6 @@ AvManager::AvManager(QObject* parent)
     // is all it shows there.
     mPlaybackManager->SetSteppedStopFinder(
         [this](long long from, long long to) { return BookmarkPassedOver(from, to); });
-    mDeferredDeleteTimer.setSingleShot(true);
-    mDeferredDeleteTimer.setInterval(DEFERRED_DELETE_INTERVAL_MS);
-    connect(&mDeferredDeleteTimer, &QTimer::timeout, this, &AvManager::ProcessDeferredDelete);
-    mIdleMemoryTimer.setSingleShot(true);
-    mIdleMemoryTimer.setInterval(IDLE_MEMORY_RELEASE_MS);
-    connect(&mIdleMemoryTimer, &QTimer::timeout, this, &AvManager::ReleaseMemoryIfStillIdle);
     DoTask(AvWorkerTaskType::AudioOutput, nullptr);
     mAudioOutputWorkerId = mWorkers.active.constLast()->id;
 }
@@ -121,12 +112,8 @@ AvManager::~AvManager()
         Logger::GetInstance()->Error(
             QStringLiteral("%1 engine tasks still run at exit").arg(running.size()));
         LeftRunning().records.append(running);
-        for (PendingRelease const& pending : std::as_const(mPendingReleases))
-        {
-            LeftRunning().objects.append(pending.object);
-        }
+        LeftRunning().objects.append(mMemory.TakeKept());
         mWorkers.detached.clear();
-        mPendingReleases.clear();
     }
 }
 
@@ -236,20 +223,12 @@ void AvManager::DeleteWorker(int id)
         if (record->task->type == AvWorkerTaskType::DecodeVideo)
         {
             timeline->ClearVideoCache(false);
-            if (timeline->HasDeferredVideoCache())
-            {
-                timeline->AppendDeferredVideoCacheAndClear(mVideoFramesToRelease);
-                ProcessDeferredDelete();
-            }
+            mMemory.TakeDeferredFrames(timeline, true);
         }
         else if (record->task->type == AvWorkerTaskType::DecodeAudio)
         {
             timeline->ClearAudioCache(false);
-            if (timeline->HasDeferredAudioCache())
-            {
-                timeline->AppendDeferredAudioCacheAndClear(mAudioFramesToRelease);
-                ProcessDeferredDelete();
-            }
+            mMemory.TakeDeferredFrames(timeline, false);
         }
     }
     // A worker that ended before confirming its new decode track confirms
@@ -311,55 +290,7 @@ void AvManager::FinalThreadCleanup()
     {
         ReleaseUnusedObjects();
     }
-    ReleaseMemoryWhenIdle();
-}
-
-bool AvManager::MemoryIdle() const
-{
-    // The audio output stays for the whole session and holds no pictures.
-    int const audioOutput = AudioOutputWorker() ? 1 : 0;
-    return TotalWorkerCount() == audioOutput && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty();
-}
-
-void AvManager::ReleaseMemoryWhenIdle()
-{
-    // Once nothing decodes and no frame waits to be released, the pictures'
-    // memory goes back to the system rather than staying resident, after a
-    // while in which nothing started again.
-    if (MemoryIdle())
-    {
-        mIdleMemoryTimer.start();
-    }
-}
-
-void AvManager::ReleaseMemoryIfStillIdle()
-{
-    if (MemoryIdle())
-    {
-        VideoFrameBufferPool::Shared()->Trim();
-        PictureArena::Instance().ReleaseRetained();
-    }
-}
-
-void AvManager::ProcessDeferredDelete()
-{
-    int budget = DEFERRED_DELETE_BATCH;
-    while (budget > 0 && !mVideoFramesToRelease.isEmpty())
-    {
-        mVideoFramesToRelease.removeFirst();
-        --budget;
-    }
-    while (budget > 0 && !mAudioFramesToRelease.isEmpty())
-    {
-        mAudioFramesToRelease.removeFirst();
-        --budget;
-    }
-    if (!mVideoFramesToRelease.isEmpty() || !mAudioFramesToRelease.isEmpty())
-    {
-        mDeferredDeleteTimer.start();
-        return;
-    }
-    ReleaseMemoryWhenIdle();
+    mMemory.ReleaseWhenIdle();
 }
 
 template <typename Done>
@@ -486,9 +417,7 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     if (all)
     {
         mAudioOutputWorkerId = -1;
-        mDeferredDeleteTimer.stop();
-        mVideoFramesToRelease.clear();
-        mAudioFramesToRelease.clear();
+        mMemory.DropFrames();
     }
 }
 
@@ -509,14 +438,6 @@ void AvManager::ParseSource(Timeline* timeline)
     mParses.Request(timeline);
 }
 
-void AvManager::AbandonParse(Timeline* timeline)
-{
-    if (timeline)
-    {
-        mParses.Abandon(timeline);
-    }
-}
-
 void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timelines)
 {
     if (!object)
@@ -532,27 +453,13 @@ void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timel
     }
     // Any task running now may read the timelines, or the sources their
     // clips share (a decode copy of an edit timeline, an export's copy).
-    PendingRelease pending {object, mWorkers.Ids()};
-    pending.workerIds.remove(mAudioOutputWorkerId);
-    mPendingReleases.append(pending);
+    QSet<int> workerIds = mWorkers.Ids();
+    workerIds.remove(mAudioOutputWorkerId);
+    mMemory.ReleaseWhenUnused(object, std::move(workerIds));
     if (!mWaitingForWorkers)
     {
         ReleaseUnusedObjects();
     }
-}
-
-void AvManager::ReleaseUnusedObjects()
-{
-    QSet<int> const running = mWorkers.Ids();
-    QList<QObject*> released;
-    for (int i = static_cast<int>(mPendingReleases.size()) - 1; i >= 0; --i)
-    {
-        if (!mPendingReleases.at(i).workerIds.intersects(running))
-        {
-            released.append(mPendingReleases.takeAt(i).object);
-        }
-    }
-    qDeleteAll(released);
 }
 
 // ---- Decoding ----
@@ -1581,10 +1488,5 @@ bool AvManager::AllVideoFramesReceivedForCurrentTime() const
         }
     }
     return true;
-}
-
-int AvManager::TimelineDecodeCount() const
-{
-    return static_cast<int>(mWorkers.DecodedTimelines().size());
 }
 

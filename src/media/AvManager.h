@@ -3,6 +3,7 @@
 #include "media/AvWorkerRecords.h"
 #include "media/AvWorkerTask.h"
 #include "media/DecodeBias.h"
+#include "media/EngineMemory.h"
 #include "media/ExportLoggingMsgType.h"
 #include "media/LoopState.h"
 #include "media/PlaybackManager.h"
@@ -40,7 +41,7 @@ public:
     // goes back to the system: the next clip opened, or a refill after
     // closing, writes its pictures into pages the system need not fault in
     // and zero again.
-    static constexpr int IDLE_MEMORY_RELEASE_MS = 3000;
+    static constexpr int IDLE_MEMORY_RELEASE_MS = EngineMemory::IDLE_MEMORY_RELEASE_MS;
 
     explicit AvManager(QObject* parent = nullptr);
     ~AvManager() override;
@@ -74,7 +75,7 @@ public:
     // a read from a pipe nobody writes to): it no longer counts as a task, so
     // ClearAll and later parses never wait for it; its thread is released
     // when it does end, or left to the process's exit.
-    void AbandonParse(Timeline* timeline);
+    void AbandonParse(Timeline* timeline) { mParses.Abandon(timeline); }
     // Takes over an object that holds the given timelines (an item taken out
     // of the project) and deletes it once no engine task can still use it:
     // the timelines are closed in every output that shows them, and the
@@ -144,7 +145,7 @@ public:
     int ActiveWorkerCount() const { return static_cast<int>(mWorkers.active.size()); }
     int ExpiredWorkerCount() const { return static_cast<int>(mWorkers.expired.size()); }
     int TotalWorkerCount() const { return mWorkers.TotalCount(); }
-    int TimelineDecodeCount() const;
+    int TimelineDecodeCount() const { return static_cast<int>(mWorkers.DecodedTimelines().size()); }
     int AudioStreamDecodeCount() const { return mWorkers.CountOf(AvWorkerTaskType::DecodeAudio); }
     int VideoStreamDecodeCount() const { return mWorkers.CountOf(AvWorkerTaskType::DecodeVideo); }
     bool IsExporting() const { return mAudioExportWorkerId >= 0 || mVideoExportWorkerId >= 0; }
@@ -196,10 +197,7 @@ private Q_SLOTS:
     void OnPlaybackEndTimeChanged(long long time);
     void OnLoopStateChanged(LoopState state);
     void DeleteWorker(int id);
-    void ReleaseMemoryWhenIdle();
-    void ReleaseMemoryIfStillIdle();
     void FinalThreadCleanup();
-    void ProcessDeferredDelete();
     void OnDecodeTrackUpdateCompleted(int id);
     void OnVideoDecodingAdvanced(int workerId);
     void OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
@@ -247,10 +245,8 @@ private:
     // those kept) out of every count: they end on their own, or never.
     void LeaveRunning(bool all, int keptId);
     AvWorkerProperties* AudioOutputWorker() const;
-    // Nothing decodes and no frame waits to be released.
-    bool MemoryIdle() const;
     // Deletes the taken-over objects whose tasks have all ended.
-    void ReleaseUnusedObjects();
+    void ReleaseUnusedObjects() { mMemory.ReleaseUnused(mWorkers.Ids()); }
     static bool IsDecodeTask(AvWorkerProperties const* record) { return AvWorkerRecords::IsDecodeTask(record); }
 
     // Every field below belongs to the main thread and is guarded by it alone,
@@ -314,18 +310,5 @@ private:
 
     // Memory: frames and objects released once no task can use them, and
     // picture memory given back after decoding stops.
-    // Objects taken over by ReleaseWhenUnused, each with the ids of the
-    // tasks that ran when it came.
-    struct PendingRelease
-    {
-        QObject* object;
-        QSet<int> workerIds;
-    };
-    QList<PendingRelease> mPendingReleases;
-    QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
-    QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
-    QTimer mDeferredDeleteTimer;
-    // Started when nothing decodes any more; picture memory goes back when
-    // it times out with nothing decoding still.
-    QTimer mIdleMemoryTimer;
+    EngineMemory mMemory;
 };

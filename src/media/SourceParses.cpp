@@ -31,6 +31,10 @@ void SourceParses::Request(Timeline* timeline)
 
 void SourceParses::Abandon(Timeline* timeline)
 {
+    if (!timeline)
+    {
+        return;
+    }
     mPending.removeAll(QPointer<Timeline>(timeline));
     int index = -1;
     for (int i = 0; i < mWorkers.active.size() && index < 0; ++i)
