@@ -78,6 +78,7 @@ struct Options
     int rangeLast = 150;
     int loops = 8;
     double park = 0.0;
+    bool printFrames = false;
 };
 
 int Fail(QString const& message)
@@ -143,8 +144,10 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     QCommandLineOption const loops("loops", "loop: wraps to watch", "count", "8");
     QCommandLineOption const park("park", "loop: seconds parked on --from with the loop on before play", "seconds",
                                   "0");
+    QCommandLineOption const printFrames("print-frames",
+                                         "loop: also one line per frame handed to the viewer, as frames prints it");
     parser.addOptions({format, direction, speed, seek, from, step, count, seconds, seed, cacheSize, decodedTimes,
-                       decoderThreads, range, loops, park});
+                       decoderThreads, range, loops, park, printFrames});
     if (!parser.parse(application.arguments()))
     {
         error = parser.errorText();
@@ -215,6 +218,7 @@ bool ParseOptions(QCoreApplication const& application, Options& options, QString
     bool parkGood = false;
     options.park = parser.value(park).toDouble(&parkGood);
     ok = ok && parkGood && options.park >= 0.0;
+    options.printFrames = parser.isSet(printFrames);
     BenchSession::videoTimesFromPackets = !parser.isSet(decodedTimes);
     if (parser.isSet(cacheSize))
     {
@@ -977,7 +981,7 @@ int RunLoop(Options const& options)
         return Fail(error);
     }
     return RunLoopBench(session, timeline, options.rangeFirst, options.rangeLast, options.from, options.loops,
-                        options.park);
+                        options.park, options.printFrames);
 }
 
 int RunSound(Options const& options)

@@ -1,5 +1,6 @@
 #include "BenchLoop.h"
 
+#include "BenchPicture.h"
 #include "BenchSession.h"
 
 #include "media/AvManager.h"
@@ -73,7 +74,7 @@ private:
 } // namespace
 
 int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last, int from, int loops,
-                 double parkSeconds)
+                 double parkSeconds, bool printFrames)
 {
     last = std::min(last, timeline->EndFrame());
     from = from < 0 ? first : from;
@@ -121,7 +122,11 @@ int RunLoopBench(BenchSession& session, Timeline* timeline, int first, int last,
     double firstLoopHold = 0.0;
     QObject guard;
     QObject::connect(&session.Viewer(), &BenchViewer::FrameHanded, &guard,
-                     [&](std::shared_ptr<VideoFrame>, long long, int frame) {
+                     [&](std::shared_ptr<VideoFrame> const& picture, long long, int frame) {
+                         if (printFrames && picture)
+                         {
+                             std::printf("frame %d md5 %s\n", frame, qPrintable(BenchPicture::Md5(*picture)));
+                         }
                          double const now = static_cast<double>(clock.nsecsElapsed()) / 1e6;
                          if (holds.size() == 1 && !(frame == first && wrapped) && handedAt >= 0.0)
                          {

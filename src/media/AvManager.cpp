@@ -6,14 +6,14 @@
 #include "media/AvHelpers.h"
 #include "media/AvWorker.h"
 #include "media/AvWorkerProperties.h"
+#include "media/AvWorkerRecords.h"
 #include "media/CacheBudget.h"
+#include "media/CachePlan.h"
 #include "media/DecodeCommandInbox.h"
 #include "media/ExportProperties.h"
-#include "media/LoopRange.h"
 #include "media/PictureArena.h"
 #include "media/PlaybackManager.h"
 #include "media/VideoFrame.h"
-#include "media/VideoFrameBufferPool.h"
 #include "model/Clip.h"
 #include "model/FrameBookmark.h"
 #include "model/Source.h"
@@ -22,18 +22,14 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QThread>
-
 #include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <utility>
 
 namespace
 {
-int const DEFERRED_DELETE_INTERVAL_MS = 10;
-int const DEFERRED_DELETE_BATCH = 100;
 int const RELOAD_OUTPUT_COUNT = 16;
 // Bookmarks-only play holds the clock on a bookmarked frame until its picture
 // has been delivered, but never longer than this (microseconds): a picture
@@ -68,7 +64,11 @@ QString SecondsAndMicroseconds(long long time)
 AvManager::AvManager(QObject* parent)
     : QObject(parent)
     , mPlaybackManager(new PlaybackManager(this))
+    , mParses(mWorkers, [this](Timeline* timeline) { DoTask(AvWorkerTaskType::ParseSource, timeline); })
+    // The audio output stays for the whole session and holds no pictures.
+    , mMemory([this] { return TotalWorkerCount() == (AudioOutputWorker() ? 1 : 0); })
 {
+    connect(&mParses, &SourceParses::RestartFound, this, &AvManager::SourceTimestampRestartFound);
     connect(mPlaybackManager, &PlaybackManager::PlaybackStateChanged, this, &AvManager::OnPlaybackStateChanged);
     connect(mPlaybackManager, &PlaybackManager::PlaybackTimeChanged, this, &AvManager::OnPlaybackTimeChanged);
     connect(mPlaybackManager, &PlaybackManager::PlaybackSpeedChanged, this, &AvManager::OnPlaybackSpeedChanged);
@@ -80,14 +80,8 @@ AvManager::AvManager(QObject* parent)
     // is all it shows there.
     mPlaybackManager->SetSteppedStopFinder(
         [this](long long from, long long to) { return BookmarkPassedOver(from, to); });
-    mDeferredDeleteTimer.setSingleShot(true);
-    mDeferredDeleteTimer.setInterval(DEFERRED_DELETE_INTERVAL_MS);
-    connect(&mDeferredDeleteTimer, &QTimer::timeout, this, &AvManager::ProcessDeferredDelete);
-    mIdleMemoryTimer.setSingleShot(true);
-    mIdleMemoryTimer.setInterval(IDLE_MEMORY_RELEASE_MS);
-    connect(&mIdleMemoryTimer, &QTimer::timeout, this, &AvManager::ReleaseMemoryIfStillIdle);
     DoTask(AvWorkerTaskType::AudioOutput, nullptr);
-    mAudioOutputWorkerId = mActiveWorkers.constLast()->id;
+    mAudioOutputWorkerId = mWorkers.active.constLast()->id;
 }
 
 AvManager::~AvManager()
@@ -100,7 +94,7 @@ AvManager::~AvManager()
     // A task left running keeps its thread and what it writes into for the
     // rest of the process.
     QList<AvWorkerProperties*> running;
-    for (AvWorkerProperties* record : std::as_const(mDetachedWorkers))
+    for (AvWorkerProperties* record : std::as_const(mWorkers.detached))
     {
         if (record->thread->isFinished())
         {
@@ -111,19 +105,15 @@ AvManager::~AvManager()
             running.append(record);
         }
     }
-    mDetachedWorkers = running;
+    mWorkers.detached = running;
     ReleaseUnusedObjects();
     if (!running.isEmpty())
     {
         Logger::GetInstance()->Error(
             QStringLiteral("%1 engine tasks still run at exit").arg(running.size()));
         LeftRunning().records.append(running);
-        for (PendingRelease const& pending : std::as_const(mPendingReleases))
-        {
-            LeftRunning().objects.append(pending.object);
-        }
-        mDetachedWorkers.clear();
-        mPendingReleases.clear();
+        LeftRunning().objects.append(mMemory.TakeKept());
+        mWorkers.detached.clear();
     }
 }
 
@@ -148,7 +138,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
     }
     else if (type == AvWorkerTaskType::ParseSource)
     {
-        task->videoTimesFromPackets = mVideoTimesFromPackets;
+        task->videoTimesFromPackets = mParses.VideoTimesFromPackets();
     }
     int const id = mNextWorkerId++;
     auto* thread = new QThread();
@@ -188,7 +178,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
 
     auto* record = new AvWorkerProperties(thread, worker);
     record->task = task;
-    mActiveWorkers.append(record);
+    mWorkers.active.append(record);
     if (type == AvWorkerTaskType::ExportAudio)
     {
         mAudioExportWorkerId = id;
@@ -202,7 +192,7 @@ void AvManager::DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperti
 
 void AvManager::DeleteWorker(int id)
 {
-    for (AvWorkerProperties const* detached : std::as_const(mDetachedWorkers))
+    for (AvWorkerProperties const* detached : std::as_const(mWorkers.detached))
     {
         if (detached->id == id)
         {
@@ -211,10 +201,10 @@ void AvManager::DeleteWorker(int id)
             return;
         }
     }
-    int const index = ActiveWorkerIndex(id);
+    int const index = mWorkers.ActiveIndex(id);
     if (index >= 0)
     {
-        AvWorkerProperties* record = mActiveWorkers.takeAt(index);
+        AvWorkerProperties* record = mWorkers.active.takeAt(index);
         AvWorkerTaskType const type = record->task->type;
         if (type == AvWorkerTaskType::ExportAudio || type == AvWorkerTaskType::ExportVideo)
         {
@@ -225,29 +215,21 @@ void AvManager::DeleteWorker(int id)
                 emit ExportTasksEnded();
             }
         }
-        mExpiredWorkers.append(record);
+        mWorkers.expired.append(record);
     }
-    AvWorkerProperties* record = FindExpiredWorker(id);
+    AvWorkerProperties* record = mWorkers.FindExpired(id);
     if (record && !mShuttingDownAllWorkers && record->task->timeline)
     {
         Timeline* timeline = record->task->timeline;
         if (record->task->type == AvWorkerTaskType::DecodeVideo)
         {
             timeline->ClearVideoCache(false);
-            if (timeline->HasDeferredVideoCache())
-            {
-                timeline->AppendDeferredVideoCacheAndClear(mVideoFramesToRelease);
-                ProcessDeferredDelete();
-            }
+            mMemory.TakeDeferredFrames(timeline, true);
         }
         else if (record->task->type == AvWorkerTaskType::DecodeAudio)
         {
             timeline->ClearAudioCache(false);
-            if (timeline->HasDeferredAudioCache())
-            {
-                timeline->AppendDeferredAudioCacheAndClear(mAudioFramesToRelease);
-                ProcessDeferredDelete();
-            }
+            mMemory.TakeDeferredFrames(timeline, false);
         }
     }
     // A worker that ended before confirming its new decode track confirms
@@ -261,64 +243,15 @@ void AvManager::DeleteWorker(int id)
     {
         if (record->task->restartCheck && record->task->timeline)
         {
-            StartRestartCheck(record->task->timeline->SourcePtr(), std::move(record->task->restartCheck));
+            mParses.StartRestartCheck(record->task->timeline->SourcePtr(), std::move(record->task->restartCheck));
         }
-        StartPendingParses();
-    }
-}
-
-void AvManager::StartRestartCheck(Source* source, std::unique_ptr<TsRestartCheck> check)
-{
-    if (!source || !check)
-    {
-        return;
-    }
-    int const id = mNextRestartCheckId++;
-    check->Start(this, id);
-    mRestartChecks[id] = RestartCheckRecord {source, std::move(check)};
-    // A source that goes takes its check along.
-    connect(source, &QObject::destroyed, this, [this, source] { DropRestartChecks(source); });
-}
-
-void AvManager::DropRestartChecks(Source const* source)
-{
-    for (auto at = mRestartChecks.begin(); at != mRestartChecks.end();)
-    {
-        at = !at->second.source || at->second.source == source ? mRestartChecks.erase(at) : std::next(at);
-    }
-}
-
-void AvManager::OnTimestampRestartFound(int id)
-{
-    auto const at = mRestartChecks.find(id);
-    if (at == mRestartChecks.end())
-    {
-        return;
-    }
-    mRestartsFound.append(at->second.source);
-    mRestartChecks.erase(at);
-    EmitRestartsFound();
-}
-
-void AvManager::EmitRestartsFound()
-{
-    if (mWaitingForWorkers)
-    {
-        return;
-    }
-    QList<QPointer<Source>> const found = std::exchange(mRestartsFound, {});
-    for (QPointer<Source> const& source : found)
-    {
-        if (source)
-        {
-            emit SourceTimestampRestartFound(source);
-        }
+        mParses.StartPending();
     }
 }
 
 void AvManager::QuitThread(int id)
 {
-    AvWorkerProperties* record = FindExpiredWorker(id);
+    AvWorkerProperties* record = mWorkers.FindExpired(id);
     if (!record)
     {
         Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (quit worker thread): %1").arg(id));
@@ -333,86 +266,39 @@ void AvManager::FinalThreadCleanup()
 {
     auto* thread = qobject_cast<QThread*>(sender());
     int const id = thread ? thread->property("id").toInt() : -1;
-    int const index = ExpiredWorkerIndex(id);
+    int const index = mWorkers.ExpiredIndex(id);
     if (index >= 0)
     {
-        delete mExpiredWorkers.takeAt(index);
+        delete mWorkers.expired.takeAt(index);
     }
     else
     {
-        auto const detached = std::find_if(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(),
+        auto const detached = std::find_if(mWorkers.detached.cbegin(), mWorkers.detached.cend(),
                                            [id](AvWorkerProperties const* record) { return record->id == id; });
-        if (detached == mDetachedWorkers.cend())
+        if (detached == mWorkers.detached.cend())
         {
             Logger::GetInstance()->Warning(QStringLiteral("Worker id not found (on thread finished): %1").arg(id));
             return;
         }
         AvWorkerProperties* record = *detached;
-        mDetachedWorkers.removeOne(record);
+        mWorkers.detached.removeOne(record);
         delete record;
     }
     // A parse may have waited for this task to stop reading its source.
-    StartPendingParses();
+    mParses.StartPending();
     // A wait in progress may still read the timelines of what waits here.
     if (!mWaitingForWorkers)
     {
         ReleaseUnusedObjects();
     }
-    ReleaseMemoryWhenIdle();
-}
-
-bool AvManager::MemoryIdle() const
-{
-    // The audio output stays for the whole session and holds no pictures.
-    int const audioOutput = AudioOutputWorker() ? 1 : 0;
-    return TotalWorkerCount() == audioOutput && mVideoFramesToRelease.isEmpty() && mAudioFramesToRelease.isEmpty();
-}
-
-void AvManager::ReleaseMemoryWhenIdle()
-{
-    // Once nothing decodes and no frame waits to be released, the pictures'
-    // memory goes back to the system rather than staying resident, after a
-    // while in which nothing started again.
-    if (MemoryIdle())
-    {
-        mIdleMemoryTimer.start();
-    }
-}
-
-void AvManager::ReleaseMemoryIfStillIdle()
-{
-    if (MemoryIdle())
-    {
-        VideoFrameBufferPool::Shared()->Trim();
-        PictureArena::Instance().ReleaseRetained();
-    }
-}
-
-void AvManager::ProcessDeferredDelete()
-{
-    int budget = DEFERRED_DELETE_BATCH;
-    while (budget > 0 && !mVideoFramesToRelease.isEmpty())
-    {
-        mVideoFramesToRelease.removeFirst();
-        --budget;
-    }
-    while (budget > 0 && !mAudioFramesToRelease.isEmpty())
-    {
-        mAudioFramesToRelease.removeFirst();
-        --budget;
-    }
-    if (!mVideoFramesToRelease.isEmpty() || !mAudioFramesToRelease.isEmpty())
-    {
-        mDeferredDeleteTimer.start();
-        return;
-    }
-    ReleaseMemoryWhenIdle();
+    mMemory.ReleaseWhenIdle();
 }
 
 template <typename Done>
 bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
 {
     mWaitingForWorkers = true;
+    mParses.HoldRestartsFound(true);
     QElapsedTimer elapsed;
     elapsed.start();
     // Read before the delivery: a call queued after it raises the count.
@@ -431,24 +317,21 @@ bool AvManager::WaitForWorkers(Done done, long long timeoutMs)
         held = done();
     }
     mWaitingForWorkers = false;
-    if (!mRestartsFound.isEmpty())
-    {
-        QMetaObject::invokeMethod(this, &AvManager::EmitRestartsFound, Qt::QueuedConnection);
-    }
+    mParses.HoldRestartsFound(false);
     return held;
 }
 
 void AvManager::LeaveRunning(bool all, int keptId)
 {
-    QList<AvWorkerProperties*> left = mExpiredWorkers;
-    mExpiredWorkers.clear();
+    QList<AvWorkerProperties*> left = mWorkers.expired;
+    mWorkers.expired.clear();
     if (all)
     {
-        for (int i = static_cast<int>(mActiveWorkers.size()) - 1; i >= 0; --i)
+        for (int i = static_cast<int>(mWorkers.active.size()) - 1; i >= 0; --i)
         {
-            if (mActiveWorkers.at(i)->id != keptId)
+            if (mWorkers.active.at(i)->id != keptId)
             {
-                left.append(mActiveWorkers.takeAt(i));
+                left.append(mWorkers.active.takeAt(i));
             }
         }
     }
@@ -466,7 +349,7 @@ void AvManager::LeaveRunning(bool all, int keptId)
             }
         }
         mDecodeTrackUpdateWorkerIds.remove(record->id);
-        mDetachedWorkers.append(record);
+        mWorkers.detached.append(record);
     }
     if (!left.isEmpty())
     {
@@ -475,22 +358,9 @@ void AvManager::LeaveRunning(bool all, int keptId)
     }
 }
 
-bool AvManager::TimelineLeftRunning(Timeline const* timeline) const
-{
-    return std::any_of(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(), [timeline](auto const* record) {
-        return IsDecodeTask(record) && record->task->timeline == timeline;
-    });
-}
-
-bool AvManager::HasTasksLeftRunning() const
-{
-    return std::any_of(mDetachedWorkers.cbegin(), mDetachedWorkers.cend(),
-                       [](auto const* record) { return !record->thread->isFinished(); });
-}
-
 void AvManager::WaitForEndedTasks()
 {
-    if (!WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
+    if (!WaitForWorkers([this] { return mWorkers.expired.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
     {
         LeaveRunning(false, -1);
     }
@@ -507,15 +377,8 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     mPlaybackManager->Pause();
     SetDecodeBias(DecodeBias::None);
     mShuttingDownAllWorkers = all;
-    mPendingParses.clear();
-    QList<Timeline*> decoded;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
-    {
-        if (IsDecodeTask(record) && !decoded.contains(record->task->timeline))
-        {
-            decoded.append(record->task->timeline);
-        }
-    }
+    mParses.ClearPending();
+    QList<Timeline*> const decoded = mWorkers.DecodedTimelines();
     if (mCurrentExport)
     {
         mCurrentExport->cancelled = true;
@@ -526,7 +389,7 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     }
     else
     {
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             if (record->id != mAudioOutputWorkerId)
             {
@@ -555,29 +418,16 @@ void AvManager::ClearAll(bool all, long long timeoutMs)
     if (all)
     {
         mAudioOutputWorkerId = -1;
-        mDeferredDeleteTimer.stop();
-        mVideoFramesToRelease.clear();
-        mAudioFramesToRelease.clear();
+        mMemory.DropFrames();
     }
 }
 
 AvWorkerProperties* AvManager::AudioOutputWorker() const
 {
-    return mAudioOutputWorkerId >= 0 ? FindActiveWorker(mAudioOutputWorkerId) : nullptr;
-}
-
-bool AvManager::IsDecodeTask(AvWorkerProperties const* record)
-{
-    AvWorkerTaskType const type = record->task->type;
-    return record->task->timeline && (type == AvWorkerTaskType::DecodeAudio || type == AvWorkerTaskType::DecodeVideo);
+    return mAudioOutputWorkerId >= 0 ? mWorkers.FindActive(mAudioOutputWorkerId) : nullptr;
 }
 
 // ---- Parsing ----
-
-void AvManager::SetVideoTimesFromPackets(bool fromPackets)
-{
-    mVideoTimesFromPackets = fromPackets;
-}
 
 void AvManager::ParseSource(Timeline* timeline)
 {
@@ -586,38 +436,7 @@ void AvManager::ParseSource(Timeline* timeline)
         Logger::GetInstance()->Error("Failed to parse source. Invalid source timeline.");
         return;
     }
-    // A parse afresh owes a check of its own.
-    DropRestartChecks(timeline->SourcePtr());
-    mPendingParses.append(timeline);
-    StartPendingParses();
-}
-
-void AvManager::AbandonParse(Timeline* timeline)
-{
-    if (!timeline)
-    {
-        return;
-    }
-    mPendingParses.removeAll(QPointer<Timeline>(timeline));
-    int index = -1;
-    for (int i = 0; i < mActiveWorkers.size() && index < 0; ++i)
-    {
-        AvWorkerTask const* task = mActiveWorkers.at(i)->task;
-        if (task->type == AvWorkerTaskType::ParseSource && task->timeline == timeline)
-        {
-            index = i;
-        }
-    }
-    if (index < 0)
-    {
-        return; // never started, or already ended
-    }
-    AvWorkerProperties* record = mActiveWorkers.takeAt(index);
-    mDetachedWorkers.append(record);
-    Source const* source = timeline->SourcePtr();
-    Logger::GetInstance()->Error(QStringLiteral("Source parse abandoned, its thread is left to end: %1")
-                                     .arg(source ? source->MediaPath() : QString()));
-    StartPendingParses();
+    mParses.Request(timeline);
 }
 
 void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timelines)
@@ -635,114 +454,13 @@ void AvManager::ReleaseWhenUnused(QObject* object, QList<Timeline*> const& timel
     }
     // Any task running now may read the timelines, or the sources their
     // clips share (a decode copy of an edit timeline, an export's copy).
-    PendingRelease pending {object, {}};
-    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
-    {
-        for (AvWorkerProperties const* record : *list)
-        {
-            if (record->id != mAudioOutputWorkerId)
-            {
-                pending.workerIds.insert(record->id);
-            }
-        }
-    }
-    mPendingReleases.append(pending);
+    QSet<int> workerIds = mWorkers.Ids();
+    workerIds.remove(mAudioOutputWorkerId);
+    mMemory.ReleaseWhenUnused(object, std::move(workerIds));
     if (!mWaitingForWorkers)
     {
         ReleaseUnusedObjects();
     }
-}
-
-void AvManager::ReleaseUnusedObjects()
-{
-    QSet<int> running;
-    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
-    {
-        for (AvWorkerProperties const* record : *list)
-        {
-            running.insert(record->id);
-        }
-    }
-    QList<QObject*> released;
-    for (int i = static_cast<int>(mPendingReleases.size()) - 1; i >= 0; --i)
-    {
-        if (!mPendingReleases.at(i).workerIds.intersects(running))
-        {
-            released.append(mPendingReleases.takeAt(i).object);
-        }
-    }
-    qDeleteAll(released);
-}
-
-void AvManager::StartPendingParses()
-{
-    int const limit = std::max(QThread::idealThreadCount(), 1);
-    int running = static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
-        return record->task->type == AvWorkerTaskType::ParseSource;
-    }));
-    for (int i = 0; running < limit && i < mPendingParses.size();)
-    {
-        QPointer<Timeline> const timeline = mPendingParses.at(i);
-        if (!timeline)
-        {
-            mPendingParses.removeAt(i);
-        }
-        else if (SourceInUse(timeline->SourcePtr()))
-        {
-            ++i;
-        }
-        else
-        {
-            mPendingParses.removeAt(i);
-            DoTask(AvWorkerTaskType::ParseSource, timeline);
-            ++running;
-        }
-    }
-}
-
-bool AvManager::SourceInUse(Source const* source) const
-{
-    if (!source)
-    {
-        return false;
-    }
-    // The very object, not its id: a source being replaced keeps its id, and
-    // its old object may still be read while the new one is parsed.
-    auto reads = [source](Timeline const* timeline) {
-        if (!timeline)
-        {
-            return false;
-        }
-        if (timeline->SourcePtr() == source)
-        {
-            return true;
-        }
-        for (int i = 0; i < timeline->ClipCount(); ++i)
-        {
-            Clip const* clip = timeline->ClipAtIndex(i);
-            if (clip && clip->SourcePtr() == source)
-            {
-                return true;
-            }
-        }
-        return false;
-    };
-    for (QList<AvWorkerProperties*> const* list : {&mActiveWorkers, &mExpiredWorkers, &mDetachedWorkers})
-    {
-        for (AvWorkerProperties const* record : *list)
-        {
-            AvWorkerTask const* task = record->task;
-            if (task->type == AvWorkerTaskType::AudioOutput)
-            {
-                continue; // plays from the caches, never from the source
-            }
-            if (reads(task->timeline) || (task->timeline && reads(task->timeline->AudioOverrideTimeline())))
-            {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 // ---- Decoding ----
@@ -771,12 +489,12 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
         EndDecodingTask(previousOutputId, previousOutputId != outputId && !keepPreviousOutput, false);
     }
     EndDecodingTask(outputId, false, false);
-    if (!WaitForWorkers([this] { return mExpiredWorkers.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
+    if (!WaitForWorkers([this] { return mWorkers.expired.isEmpty(); }, ENDED_TASKS_TIMEOUT_MS))
     {
         LeaveRunning(false, -1);
     }
     ReleaseUnusedObjects();
-    if (TimelineLeftRunning(timeline))
+    if (mWorkers.TimelineLeftRunning(timeline))
     {
         // Its old decode task may still write its caches: a second one would
         // write them at the same time.
@@ -791,7 +509,7 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     timeline->UpdateDecodeTracks();
     UpdateTimelineCacheSize(timeline);
     timeline->SetDecodeBias(mDecodeBias);
-    timeline->SetCacheLoopRange(LoopRange {});
+    timeline->SetCachePlan(CachePlan {});
     if (mPrimaryTimeline && mPrimaryTimeline->OutputId() < outputId)
     {
         timeline->SetPlaybackTime(mPrimaryTimeline->PlaybackTime());
@@ -809,21 +527,21 @@ void AvManager::DecodeTimeline(Timeline* timeline, int outputId, bool audio, boo
     {
         DoTask(AvWorkerTaskType::DecodeVideo, timeline);
     }
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
 }
 
 void AvManager::EndDecodingTask(int outputId, bool clearOutput, bool refreshCacheSizes)
 {
     Timeline* ended = nullptr;
-    for (int i = static_cast<int>(mActiveWorkers.size()) - 1; i >= 0; --i)
+    for (int i = static_cast<int>(mWorkers.active.size()) - 1; i >= 0; --i)
     {
-        AvWorkerProperties* record = mActiveWorkers.at(i);
+        AvWorkerProperties* record = mWorkers.active.at(i);
         if (!IsDecodeTask(record) || record->task->timeline->OutputId() != outputId)
         {
             continue;
         }
         ended = record->task->timeline;
-        mExpiredWorkers.append(mActiveWorkers.takeAt(i));
+        mWorkers.expired.append(mWorkers.active.takeAt(i));
         if (clearOutput && record->task->type == AvWorkerTaskType::DecodeVideo)
         {
             emit VideoFrameChanged(outputId, nullptr, nullptr, nullptr);
@@ -860,7 +578,7 @@ void AvManager::ReloadTimeline(int outputId)
     Timeline* timeline = nullptr;
     bool audio = false;
     bool video = false;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record) || record->task->timeline->OutputId() != outputId)
         {
@@ -892,14 +610,7 @@ void AvManager::UpdateDecodeTracks(Timeline* timeline)
 
 void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
 {
-    QList<Timeline*> timelines;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
-    {
-        if (IsDecodeTask(record) && !timelines.contains(record->task->timeline))
-        {
-            timelines.append(record->task->timeline);
-        }
-    }
+    QList<Timeline*> const timelines = mWorkers.DecodedTimelines();
     int const count = static_cast<int>(timelines.size()) + (timeline && !timelines.contains(timeline) ? 1 : 0);
     if (count < 1)
     {
@@ -922,7 +633,7 @@ void AvManager::UpdateTimelineCacheSize(Timeline* timeline)
     WakeDecodeTasks();
     if (size < sizeBefore)
     {
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             if (IsDecodeTask(record))
             {
@@ -946,7 +657,7 @@ void AvManager::UpdatePrimaryDecodeTracks()
     emit UpdateAudioOverrideRequested(mPrimaryTimeline);
     mPrimaryTimeline->UpdateDecodeTracks();
     mPrimaryDecodeTrackUpdatePending = false;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->timeline == mPrimaryTimeline)
         {
@@ -984,7 +695,7 @@ void AvManager::SetPrimaryTimeline(Timeline* timeline)
     if (!timeline)
     {
         // The decoded timeline with the lowest output takes over.
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             Timeline* candidate = IsDecodeTask(record) ? record->task->timeline : nullptr;
             if (candidate && candidate->OutputId() >= 0 && (!timeline || candidate->OutputId() < timeline->OutputId()))
@@ -1064,7 +775,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
 {
     if (!mPlaybackManager->IsPlaying())
     {
-        UpdateCacheLoopRanges(); // parked inside the range or not
+        UpdateCachePlans(); // parked inside the range or not
     }
     bool notReady = false;
     // While the sound plays on, pictures a frame or two behind it are not
@@ -1081,7 +792,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     bool hasAudio = false;
     bool videoBehind = false;
     QVarLengthArray<int, 4> moved; // picture loops whose timeline reached a new frame
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         // Only the decoded timelines follow the clock: an export moves its
         // private copies itself.
@@ -1136,7 +847,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     }
     // The time and whether the clock runs on ahead of the pictures reach
     // each picture loop together, before it is woken.
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
         {
@@ -1149,7 +860,7 @@ void AvManager::OnPlaybackTimeChanged(long long time, bool seek)
     }
     if (mPrimaryTimeline)
     {
-        for (AvWorkerProperties* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties* record : std::as_const(mWorkers.active))
         {
             // The viewer moves on to a kept frame that covers the time.
             for (AvWorkerProperties::Span const& kept : record->kept)
@@ -1202,7 +913,7 @@ long long AvManager::DisplayedPlaybackTime() const
     {
         return time;
     }
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo &&
             record->task->timeline == mPrimaryTimeline)
@@ -1240,7 +951,7 @@ bool AvManager::PicturesJustBehind(Timeline const* timeline, long long time) con
 void AvManager::HoldFillAhead()
 {
     mFillAheadHeld = true;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (record->task->type == AvWorkerTaskType::DecodeVideo)
         {
@@ -1256,7 +967,7 @@ void AvManager::ReleaseFillAhead()
         return;
     }
     mFillAheadHeld = false;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1267,7 +978,7 @@ void AvManager::ReleaseFillAhead()
 
 void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
 {
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1279,7 +990,7 @@ void AvManager::OnPlaybackStateChanged(bool playing, bool forward)
         }
     }
     SetDecodeBias(playing ? (forward ? DecodeBias::PlayForward : DecodeBias::PlayBackward) : DecodeBias::None);
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
     emit PlaybackStateChanged(playing, forward);
     emit AudioOutputStateUpdated(playing, forward, -1, mPlaybackManager->PlaybackSpeed());
 }
@@ -1292,7 +1003,7 @@ void AvManager::OnPlaybackSpeedChanged(float speed)
 
 void AvManager::OnPlaybackRangeChanged(long long start, long long end)
 {
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
     emit PlaybackRangeChanged(start, end);
 }
 
@@ -1303,14 +1014,14 @@ void AvManager::OnPlaybackEndTimeChanged(long long time)
 
 void AvManager::OnLoopStateChanged(LoopState state)
 {
-    UpdateCacheLoopRanges();
+    UpdateCachePlans();
     emit LoopStateChanged(state);
 }
 
 void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current,
                                     std::shared_ptr<VideoFrame> previous, std::shared_ptr<VideoFrame> next)
 {
-    AvWorkerProperties* record = FindActiveWorker(workerId);
+    AvWorkerProperties* record = mWorkers.FindActive(workerId);
     if (!record || !record->task->timeline)
     {
         return; // an ended worker's frames are stale
@@ -1401,7 +1112,7 @@ void AvManager::OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> cu
 
 void AvManager::OnVideoDecodingAdvanced(int workerId)
 {
-    AvWorkerProperties const* record = FindActiveWorker(workerId);
+    AvWorkerProperties const* record = mWorkers.FindActive(workerId);
     if (record && record->task->timeline)
     {
         emit VideoDecodingAdvanced(record->task->timeline->OutputId());
@@ -1422,7 +1133,7 @@ void AvManager::SetDecodeBias(DecodeBias bias)
         return;
     }
     mDecodeBias = bias;
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1434,7 +1145,7 @@ void AvManager::SetDecodeBias(DecodeBias bias)
 
 bool AvManager::DecodingIdle(Timeline const* timeline) const
 {
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->timeline == timeline && !record->task->inbox->IdleWaiting())
         {
@@ -1446,7 +1157,7 @@ bool AvManager::DecodingIdle(Timeline const* timeline) const
 
 void AvManager::WakeDecodeTasks()
 {
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record))
         {
@@ -1455,32 +1166,23 @@ void AvManager::WakeDecodeTasks()
     }
 }
 
-void AvManager::UpdateCacheLoopRanges()
+void AvManager::UpdateCachePlans()
 {
-    // Only a forward loop: ping-pong turns at the bound with the cache still
-    // about it, and backward play keeps its own windows. Parked inside a
-    // range with the loop on, the caches get ready for the loop before play
-    // starts: a reviewer parks on a frame of the range, then plays it.
-    bool const playing = mPlaybackManager->IsPlaying();
-    long long const rangeStart = mPlaybackManager->RangeStartTime();
-    long long const rangeEnd = mPlaybackManager->RangeEndTime();
-    long long const time = mPlaybackManager->PlaybackTime();
-    bool const rangeSet = rangeStart > 0 || rangeEnd < mPlaybackManager->EndTime();
-    bool const parkedInRange = !playing && rangeSet && rangeStart <= time && time <= rangeEnd;
-    bool const loops = (parkedInRange || (playing && mPlaybackManager->IsPlayForward())) &&
-                       mPlaybackManager->ActiveLoopState() == LoopState::Loop;
-    LoopRange const range = loops ? LoopRange {rangeStart, rangeEnd} : LoopRange {};
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    CachePlan const plan = CachePlan::For({mPlaybackManager->PlaybackTime(), mPlaybackManager->IsPlaying(),
+                                           mPlaybackManager->IsPlayForward(), mPlaybackManager->ActiveLoopState(),
+                                           mPlaybackManager->RangeStartTime(), mPlaybackManager->RangeEndTime(),
+                                           mPlaybackManager->EndTime()});
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record))
         {
             continue;
         }
         Timeline* timeline = record->task->timeline;
-        if (timeline->CacheLoopRange() != range)
+        if (timeline->CurrentCachePlan() != plan)
         {
-            timeline->SetCacheLoopRange(range);
-            // An idle loop looks again: the range may want a fill in front.
+            timeline->SetCachePlan(plan);
+            // An idle loop looks again: the plan may want a fill in front.
             record->task->inbox->Post();
         }
     }
@@ -1504,7 +1206,7 @@ void AvManager::StopOnShownPicture()
     // wrap, stops on the picture on screen: what a step or a capture goes on
     // from is what the user saw when stopping. A time the user sought stays:
     // its picture is on the way.
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (!IsDecodeTask(record) || record->task->type != AvWorkerTaskType::DecodeVideo ||
             record->task->timeline != mPrimaryTimeline)
@@ -1588,7 +1290,7 @@ void AvManager::SetPlaybackTime(long long time, bool playAudio, bool onlyWhenCac
 {
     if (onlyWhenCached)
     {
-        for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+        for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
         {
             if (!IsDecodeTask(record))
             {
@@ -1677,7 +1379,7 @@ void AvManager::LogCacheStats()
                        .arg(SecondsAndMicroseconds(PlaybackTime()))
                        .arg(mPlaybackManager->UpdatesPaused() ? 1 : 0)
                        .arg(audioOutput && audioOutput->audioPlaybackReady ? 1 : 0);
-    for (AvWorkerProperties const* record : std::as_const(mActiveWorkers))
+    for (AvWorkerProperties const* record : std::as_const(mWorkers.active))
     {
         if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo)
         {
@@ -1734,46 +1436,6 @@ void AvManager::StartTimelineExport(ExportProperties* properties)
 
 // ---- Queries ----
 
-long long AvManager::PlaybackTime() const
-{
-    return mPlaybackManager->PlaybackTime();
-}
-
-float AvManager::PlaybackSpeed() const
-{
-    return mPlaybackManager->PlaybackSpeed();
-}
-
-bool AvManager::IsPlaying() const
-{
-    return mPlaybackManager->IsPlaying();
-}
-
-bool AvManager::IsPlayForward() const
-{
-    return mPlaybackManager->IsPlayForward();
-}
-
-bool AvManager::IsSteppedPlayback() const
-{
-    return mPlaybackManager->IsSteppedPlayback();
-}
-
-LoopState AvManager::ActiveLoopState() const
-{
-    return mPlaybackManager->ActiveLoopState();
-}
-
-bool AvManager::IsAutoPlayEnabled() const
-{
-    return mPlaybackManager->IsAutoPlayEnabled();
-}
-
-bool AvManager::IsAudioScrubEnabled() const
-{
-    return mPlaybackManager->IsAudioScrubEnabled();
-}
-
 long long AvManager::PlaybackRangeStart() const
 {
     return mPrimaryTimeline ? mPrimaryTimeline->PlaybackRangeStart() : 0;
@@ -1782,11 +1444,6 @@ long long AvManager::PlaybackRangeStart() const
 long long AvManager::PlaybackRangeEnd() const
 {
     return mPrimaryTimeline ? mPrimaryTimeline->PlaybackRangeEnd() : 0;
-}
-
-Timeline* AvManager::PrimaryTimeline() const
-{
-    return mPrimaryTimeline;
 }
 
 bool AvManager::PrimaryTimelineHasClips() const
@@ -1804,19 +1461,6 @@ Source* AvManager::PrimaryTimelineSourceAtCurrentTime() const
     return mPrimaryTimeline ? mPrimaryTimeline->SourceAtPlaybackTime(PlaybackTime()) : nullptr;
 }
 
-Timeline* AvManager::TimelineWithOutputId(int outputId) const
-{
-    for (AvWorkerProperties const* record : mActiveWorkers)
-    {
-        if (IsDecodeTask(record) && record->task->type == AvWorkerTaskType::DecodeVideo &&
-            record->task->timeline->OutputId() == outputId)
-        {
-            return record->task->timeline;
-        }
-    }
-    return nullptr;
-}
-
 bool AvManager::IsAudioPlaybackReady() const
 {
     AvWorkerProperties const* audioOutput = AudioOutputWorker();
@@ -1826,7 +1470,7 @@ bool AvManager::IsAudioPlaybackReady() const
 bool AvManager::AllVideoFramesReceivedForCurrentTime() const
 {
     long long const time = PlaybackTime();
-    for (AvWorkerProperties const* record : mActiveWorkers)
+    for (AvWorkerProperties const* record : mWorkers.active)
     {
         if (!IsDecodeTask(record) || record->task->type != AvWorkerTaskType::DecodeVideo)
         {
@@ -1847,97 +1491,3 @@ bool AvManager::AllVideoFramesReceivedForCurrentTime() const
     return true;
 }
 
-int AvManager::ActiveWorkerCount() const
-{
-    return static_cast<int>(mActiveWorkers.size());
-}
-
-int AvManager::ExpiredWorkerCount() const
-{
-    return static_cast<int>(mExpiredWorkers.size());
-}
-
-int AvManager::TotalWorkerCount() const
-{
-    return ActiveWorkerCount() + ExpiredWorkerCount();
-}
-
-int AvManager::TimelineDecodeCount() const
-{
-    QSet<Timeline const*> timelines;
-    for (AvWorkerProperties const* record : mActiveWorkers)
-    {
-        if (IsDecodeTask(record))
-        {
-            timelines.insert(record->task->timeline);
-        }
-    }
-    return static_cast<int>(timelines.size());
-}
-
-int AvManager::AudioStreamDecodeCount() const
-{
-    return static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
-        return record->task->type == AvWorkerTaskType::DecodeAudio;
-    }));
-}
-
-int AvManager::VideoStreamDecodeCount() const
-{
-    return static_cast<int>(std::count_if(mActiveWorkers.cbegin(), mActiveWorkers.cend(), [](auto const* record) {
-        return record->task->type == AvWorkerTaskType::DecodeVideo;
-    }));
-}
-
-bool AvManager::IsExporting() const
-{
-    return mAudioExportWorkerId >= 0 || mVideoExportWorkerId >= 0;
-}
-
-int AvManager::PrimaryWorkerId(AvWorkerTaskType type) const
-{
-    for (AvWorkerProperties const* record : mActiveWorkers)
-    {
-        if (record->task->type == type && record->task->timeline && record->task->timeline == mPrimaryTimeline)
-        {
-            return record->id;
-        }
-    }
-    return -1;
-}
-
-int AvManager::ActiveWorkerIndex(int id) const
-{
-    for (int i = 0; i < mActiveWorkers.size(); ++i)
-    {
-        if (mActiveWorkers.at(i)->id == id)
-        {
-            return i;
-        }
-    }
-    return -1;
-}
-
-int AvManager::ExpiredWorkerIndex(int id) const
-{
-    for (int i = 0; i < mExpiredWorkers.size(); ++i)
-    {
-        if (mExpiredWorkers.at(i)->id == id)
-        {
-            return i;
-        }
-    }
-    return -1;
-}
-
-AvWorkerProperties* AvManager::FindActiveWorker(int id) const
-{
-    int const index = ActiveWorkerIndex(id);
-    return index >= 0 ? mActiveWorkers.at(index) : nullptr;
-}
-
-AvWorkerProperties* AvManager::FindExpiredWorker(int id) const
-{
-    int const index = ExpiredWorkerIndex(id);
-    return index >= 0 ? mExpiredWorkers.at(index) : nullptr;
-}

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "media/AvWorkerRecords.h"
 #include "media/AvWorkerTask.h"
 #include "media/DecodeBias.h"
+#include "media/EngineMemory.h"
 #include "media/ExportLoggingMsgType.h"
 #include "media/LoopState.h"
+#include "media/PlaybackManager.h"
+#include "media/SourceParses.h"
 #include "model/Timeline.h"
 
 #include <QList>
@@ -16,7 +20,6 @@
 #include <map>
 #include <memory>
 
-class PlaybackManager;
 class Source;
 struct AudioFrame;
 struct AvWorkerProperties;
@@ -38,7 +41,7 @@ public:
     // goes back to the system: the next clip opened, or a refill after
     // closing, writes its pictures into pages the system need not fault in
     // and zero again.
-    static constexpr int IDLE_MEMORY_RELEASE_MS = 3000;
+    static constexpr int IDLE_MEMORY_RELEASE_MS = EngineMemory::IDLE_MEMORY_RELEASE_MS;
 
     explicit AvManager(QObject* parent = nullptr);
     ~AvManager() override;
@@ -56,23 +59,23 @@ public:
     // ENDED_TASKS_TIMEOUT_MS passed: what is left then is left running.
     void WaitForEndedTasks();
     // Some task outlived a wait for its end and may still use its objects.
-    bool HasTasksLeftRunning() const;
+    bool HasTasksLeftRunning() const { return mWorkers.HasTasksLeftRunning(); }
 
     // How long a wait for tasks that were told to end may take before they
     // are left running. A decode task ends within milliseconds.
     static constexpr long long ENDED_TASKS_TIMEOUT_MS = 5000;
 
     // At most QThread::idealThreadCount() parses run at once; the others wait
-    // their turn in request order.
+    // their turn in request order (see SourceParses).
     void ParseSource(Timeline* timeline);
     // How the parses started from now on time video (see
     // AvParser::SetVideoTimesFromPackets); true unless set.
-    void SetVideoTimesFromPackets(bool fromPackets);
+    void SetVideoTimesFromPackets(bool fromPackets) { mParses.SetVideoTimesFromPackets(fromPackets); }
     // Gives up on the parse of the timeline (one that never returns, such as
     // a read from a pipe nobody writes to): it no longer counts as a task, so
     // ClearAll and later parses never wait for it; its thread is released
     // when it does end, or left to the process's exit.
-    void AbandonParse(Timeline* timeline);
+    void AbandonParse(Timeline* timeline) { mParses.Abandon(timeline); }
     // Takes over an object that holds the given timelines (an item taken out
     // of the project) and deletes it once no engine task can still use it:
     // the timelines are closed in every output that shows them, and the
@@ -114,43 +117,43 @@ public:
     void ReleaseFillAhead();
 
     // The clock's time, which the decode loops follow.
-    long long PlaybackTime() const;
+    long long PlaybackTime() const { return mPlaybackManager->PlaybackTime(); }
     // The time told to the user (PlaybackTimeChanged, PlaybackFrameChanged):
     // the clock's, but after a seek of the user's, until a picture covering
     // the clock's time is shown, the start of the picture on screen. Past
     // the end, without pictures or with the output cleared, the clock's.
     long long DisplayedPlaybackTime() const;
-    float PlaybackSpeed() const;
-    bool IsPlaying() const;
-    bool IsPlayForward() const;
-    bool IsSteppedPlayback() const;
-    LoopState ActiveLoopState() const;
-    bool IsAutoPlayEnabled() const;
-    bool IsAudioScrubEnabled() const;
+    float PlaybackSpeed() const { return mPlaybackManager->PlaybackSpeed(); }
+    bool IsPlaying() const { return mPlaybackManager->IsPlaying(); }
+    bool IsPlayForward() const { return mPlaybackManager->IsPlayForward(); }
+    bool IsSteppedPlayback() const { return mPlaybackManager->IsSteppedPlayback(); }
+    LoopState ActiveLoopState() const { return mPlaybackManager->ActiveLoopState(); }
+    bool IsAutoPlayEnabled() const { return mPlaybackManager->IsAutoPlayEnabled(); }
+    bool IsAudioScrubEnabled() const { return mPlaybackManager->IsAudioScrubEnabled(); }
     long long PlaybackRangeStart() const;
     long long PlaybackRangeEnd() const;
-    Timeline* PrimaryTimeline() const;
+    Timeline* PrimaryTimeline() const { return mPrimaryTimeline; }
     bool PrimaryTimelineHasClips() const;
     int PrimaryTimelineOutputId() const;
     Source* PrimaryTimelineSourceAtCurrentTime() const;
-    Timeline* TimelineWithOutputId(int outputId) const;
+    Timeline* TimelineWithOutputId(int outputId) const { return mWorkers.VideoTimelineWithOutputId(outputId); }
     bool IsAudioPlaybackReady() const;
     // Every decode loop of the timeline sleeps until something changes (the
     // clock is stopped and its cache has filled as far as it goes).
     bool DecodingIdle(Timeline const* timeline) const;
     bool AllVideoFramesReceivedForCurrentTime() const;
-    int ActiveWorkerCount() const;
-    int ExpiredWorkerCount() const;
-    int TotalWorkerCount() const;
-    int TimelineDecodeCount() const;
-    int AudioStreamDecodeCount() const;
-    int VideoStreamDecodeCount() const;
-    bool IsExporting() const;
-    int PrimaryWorkerId(AvWorkerTaskType type) const;
-    int ActiveWorkerIndex(int id) const;
-    int ExpiredWorkerIndex(int id) const;
-    AvWorkerProperties* FindActiveWorker(int id) const;
-    AvWorkerProperties* FindExpiredWorker(int id) const;
+    int ActiveWorkerCount() const { return static_cast<int>(mWorkers.active.size()); }
+    int ExpiredWorkerCount() const { return static_cast<int>(mWorkers.expired.size()); }
+    int TotalWorkerCount() const { return mWorkers.TotalCount(); }
+    int TimelineDecodeCount() const { return static_cast<int>(mWorkers.DecodedTimelines().size()); }
+    int AudioStreamDecodeCount() const { return mWorkers.CountOf(AvWorkerTaskType::DecodeAudio); }
+    int VideoStreamDecodeCount() const { return mWorkers.CountOf(AvWorkerTaskType::DecodeVideo); }
+    bool IsExporting() const { return mAudioExportWorkerId >= 0 || mVideoExportWorkerId >= 0; }
+    int PrimaryWorkerId(AvWorkerTaskType type) const { return mWorkers.IdOf(type, mPrimaryTimeline); }
+    int ActiveWorkerIndex(int id) const { return mWorkers.ActiveIndex(id); }
+    int ExpiredWorkerIndex(int id) const { return mWorkers.ExpiredIndex(id); }
+    AvWorkerProperties* FindActiveWorker(int id) const { return mWorkers.FindActive(id); }
+    AvWorkerProperties* FindExpiredWorker(int id) const { return mWorkers.FindExpired(id); }
 
 Q_SIGNALS:
     void WorkerShutdownStarted(int id);
@@ -194,35 +197,22 @@ private Q_SLOTS:
     void OnPlaybackEndTimeChanged(long long time);
     void OnLoopStateChanged(LoopState state);
     void DeleteWorker(int id);
-    void ReleaseMemoryWhenIdle();
-    void ReleaseMemoryIfStillIdle();
     void FinalThreadCleanup();
-    void ProcessDeferredDelete();
     void OnDecodeTrackUpdateCompleted(int id);
     void OnVideoDecodingAdvanced(int workerId);
     void OnVideoFrameChanged(int workerId, std::shared_ptr<VideoFrame> current, std::shared_ptr<VideoFrame> previous,
                              std::shared_ptr<VideoFrame> next);
     void LogExportMsg(QString const& message, ExportLoggingMsgType type, bool isError);
     void UpdatePrimaryDecodeTracks();
-    // From a TsRestartCheck's thread, with the check's id.
-    void OnTimestampRestartFound(int id);
-    // Tells of the restarts found, unless a wait for workers is under way:
-    // whoever waits may hold timelines of the sources that are read again.
-    void EmitRestartsFound();
 
 private:
-    // Starts the whole read a finished parse of the source still owes.
-    void StartRestartCheck(Source* source, std::unique_ptr<TsRestartCheck> check);
-    // Ends the checks of the source, and those whose source is gone.
-    void DropRestartChecks(Source const* source);
     void DoTask(AvWorkerTaskType type, Timeline* timeline, ExportProperties* properties = nullptr);
     void QuitThread(int id);
     void SetPrimaryTimeline(Timeline* timeline);
     void SetDecodeBias(DecodeBias bias);
-    // Tells each decoded timeline's cache the range the clock loops over while
-    // it plays forward with the loop state on, or is parked inside a set range
-    // with it on; or that it does not loop.
-    void UpdateCacheLoopRanges();
+    // Computes the cache plan from the clock (CachePlan::For) and hands it to
+    // each decoded timeline whose plan it changes.
+    void UpdateCachePlans();
     // Something a decode loop looks at changed besides the playhead: a loop
     // sleeping while the clock is stopped looks again.
     void WakeDecodeTasks();
@@ -245,11 +235,6 @@ private:
     // Pausing: the clock goes back to the picture on screen when it was not
     // that picture's time.
     void StopOnShownPicture();
-    // Starts waiting parses up to the thread count. A parse rewrites its
-    // source's file and stream records, so one whose source a running task
-    // decodes or exports waits until that task has ended.
-    void StartPendingParses();
-    bool SourceInUse(Source const* source) const;
     // Lets in only this object's queued calls (worker completions and thread
     // ends) until done() holds: no user input, no other caller can re-enter.
     // Between deliveries it sleeps until a worker queues the next such call.
@@ -259,24 +244,17 @@ private:
     // Takes the ended tasks still running (and, with all, the active ones but
     // those kept) out of every count: they end on their own, or never.
     void LeaveRunning(bool all, int keptId);
-    bool TimelineLeftRunning(Timeline const* timeline) const;
     AvWorkerProperties* AudioOutputWorker() const;
-    // Nothing decodes and no frame waits to be released.
-    bool MemoryIdle() const;
     // Deletes the taken-over objects whose tasks have all ended.
-    void ReleaseUnusedObjects();
-    static bool IsDecodeTask(AvWorkerProperties const* record);
+    void ReleaseUnusedObjects() { mMemory.ReleaseUnused(mWorkers.Ids()); }
+    static bool IsDecodeTask(AvWorkerProperties const* record) { return AvWorkerRecords::IsDecodeTask(record); }
 
     // Every field below belongs to the main thread and is guarded by it alone,
     // except where a group says otherwise.
 
-    // Tasks: the worker records by state, their ids, and the waits for their
-    // ends.
-    QList<AvWorkerProperties*> mActiveWorkers;
-    QList<AvWorkerProperties*> mExpiredWorkers;
-    // Abandoned parses and tasks that outlived a wait for their end, out of
-    // every count until their threads finish.
-    QList<AvWorkerProperties*> mDetachedWorkers;
+    // Tasks: the worker records by state (owned), their ids, and the waits
+    // for their ends.
+    AvWorkerRecords mWorkers;
     int mNextWorkerId = 0;
     int mAudioOutputWorkerId = -1;
     bool mShuttingDownAllWorkers = false;
@@ -321,21 +299,9 @@ private:
     // end), no picture at all or a new primary timeline ends it.
     bool mPictureAwaited = false;
 
-    // Parses: those waiting their turn, and the whole reads behind them.
-    QList<QPointer<Timeline>> mPendingParses;
-    // The parses' timing route (SetVideoTimesFromPackets), copied into each
-    // parse task as it starts. Main thread.
-    bool mVideoTimesFromPackets = true;
-    // The whole reads behind parses, by id, with the source each is for.
-    struct RestartCheckRecord
-    {
-        QPointer<Source> source;
-        std::unique_ptr<TsRestartCheck> check;
-    };
-    std::map<int, RestartCheckRecord> mRestartChecks;
-    int mNextRestartCheckId = 0;
-    // Sources whose restart was found and not yet told of.
-    QList<QPointer<Source>> mRestartsFound;
+    // Parses: those waiting their turn, their timing route, and the whole
+    // reads behind them.
+    SourceParses mParses;
 
     // Exports: the one running and its two tasks.
     ExportProperties* mCurrentExport = nullptr;
@@ -344,18 +310,5 @@ private:
 
     // Memory: frames and objects released once no task can use them, and
     // picture memory given back after decoding stops.
-    // Objects taken over by ReleaseWhenUnused, each with the ids of the
-    // tasks that ran when it came.
-    struct PendingRelease
-    {
-        QObject* object;
-        QSet<int> workerIds;
-    };
-    QList<PendingRelease> mPendingReleases;
-    QList<std::shared_ptr<AudioFrame>> mAudioFramesToRelease;
-    QList<std::shared_ptr<VideoFrame>> mVideoFramesToRelease;
-    QTimer mDeferredDeleteTimer;
-    // Started when nothing decodes any more; picture memory goes back when
-    // it times out with nothing decoding still.
-    QTimer mIdleMemoryTimer;
+    EngineMemory mMemory;
 };

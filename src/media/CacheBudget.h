@@ -3,6 +3,7 @@
 #include "app/Settings.h"
 
 #include <algorithm>
+#include <limits>
 
 // The cache budget rule, in one place: how the cache setting is shared among
 // the timelines decoded, between a timeline's pictures and sound, and between
@@ -43,5 +44,28 @@ inline long long KeptBesideBackwardWindow(long long ahead, long long behind)
 inline bool Fits(long long held, long long maximum)
 {
     return held < maximum;
+}
+
+// Whether a fill of the pictures in front of the cache fits a picture budget
+// of maximum bytes: frames pictures of pictureBytes each (and one more, the
+// one held over the range start), beside what the cache keeps (kept: what it
+// holds up to the loop range's end; the frames after it are let go first) and
+// the codec's own pictures (codecBytes).
+inline bool LoopStartPicturesFit(long long frames, long long pictureBytes, long long kept, long long codecBytes,
+                                 long long maximum)
+{
+    if (pictureBytes <= 0 || frames > std::numeric_limits<int>::max() / 2)
+    {
+        return false;
+    }
+    return Fits(kept + (frames + 1) * pictureBytes + codecBytes, maximum);
+}
+
+// Whether a fill of fillBytes of sound in front of the cache fits beside the
+// cached bytes within a sound budget of maximum bytes (it is small: the budget
+// holds many seconds).
+inline bool LoopStartSoundFits(long long cached, long long fillBytes, long long maximum)
+{
+    return Fits(cached + fillBytes, maximum);
 }
 } // namespace CacheBudget

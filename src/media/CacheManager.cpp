@@ -49,16 +49,16 @@ int CacheManager::CacheSize() const
     return static_cast<int>(mVideo.MaximumSize() / CacheBudget::BYTES_PER_MEGABYTE);
 }
 
-void CacheManager::SetLoopRange(LoopRange range)
+void CacheManager::SetPlan(CachePlan plan)
 {
-    QMutexLocker locker(&mLoopRangeMutex);
-    mLoopRange = range;
+    QMutexLocker locker(&mPlanMutex);
+    mPlan = plan;
 }
 
-LoopRange CacheManager::GetLoopRange() const
+CachePlan CacheManager::Plan() const
 {
-    QMutexLocker locker(&mLoopRangeMutex);
-    return mLoopRange;
+    QMutexLocker locker(&mPlanMutex);
+    return mPlan;
 }
 
 QString CacheManager::ToString(QString const& label) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/CachePlan.h"
 #include "media/CacheWindow.h"
 #include "media/LoopRange.h"
 
@@ -72,12 +73,16 @@ public:
     bool DropVideoLead() { return mVideo.DropLead(); }
     bool HasVideoLead() const { return mVideo.HasLead(); }
 
-    // The range a looping clock keeps returning to (LoopRange): frames
-    // outside it go first when the budget is used up, and nothing after its
-    // end is wanted. Written by the main thread (the clock's loop), read by
-    // the decode threads and the audio output, as one value.
-    void SetLoopRange(LoopRange range);
-    LoopRange GetLoopRange() const;
+    // What the caches are to hold (CachePlan). Written by the main thread
+    // (the engine front), read by the decode threads and the audio output,
+    // as one value.
+    void SetPlan(CachePlan plan);
+    CachePlan Plan() const;
+    // The plan's loop range: frames outside it go first when the budget is
+    // used up, and nothing after its end is wanted. Setting it sets a plan
+    // of that range.
+    void SetLoopRange(LoopRange range) { SetPlan(CachePlan {range}); }
+    LoopRange GetLoopRange() const { return Plan().loop; }
     // Whether the cached frames or blocks already reach the loop range's
     // end: decoding further ahead would only fill the budget with what is
     // never shown. False without a loop range.
@@ -142,7 +147,7 @@ private:
     CacheWindow<AudioFrame> mAudio;
     CacheWindow<VideoFrame> mVideo;
     // Written by the main thread, read by the decode threads and the audio
-    // output, under mLoopRangeMutex.
-    mutable QMutex mLoopRangeMutex;
-    LoopRange mLoopRange;
+    // output, under mPlanMutex.
+    mutable QMutex mPlanMutex;
+    CachePlan mPlan;
 };

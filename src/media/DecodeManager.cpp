@@ -6,6 +6,7 @@
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
 #include "media/CacheBudget.h"
+#include "media/CachePlan.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -16,9 +17,6 @@
 #include "model/Track.h"
 #include "model/VideoStreamInfo.h"
 #include "app/TimeHelpers.h"
-
-#include <QFile>
-#include <qplatformdefs.h>
 
 #include <algorithm>
 #include <cmath>
@@ -33,15 +31,25 @@ int const STATUS_BUSY = 1;
 int const STATUS_START_REACHED = 2;
 int const STATUS_END_REACHED = 3;
 
-// While the clock runs, the longest a loop waits on its inbox before it looks
-// at the clock and the cache again by itself (a stopped clock posts every
-// change, and the loop sleeps until it does). Commands, finished image loaders and the playhead
-// reaching a new frame of the decoded timeline wake it at once; the playhead
-// moving within a frame (audio is cached and evicted by time, not by frame)
-// goes without a word and is followed at this pace.
-int const SLEEP_VIDEO_MS = 10;
 long long const AUDIO_BACKWARD_START_MARGIN = 10000; // µs
-int const SLEEP_AUDIO_MS = 5;
+
+// Cuts duration's worth of samples off the front of a block of sound (else
+// off its back).
+void CutAudio(AudioFrame& frame, long long duration, bool front, AudioOutputFormat const& format)
+{
+    long long const frameSize = AvHelpers::AudioOutputFrameSize(format);
+    long long const cut = std::min(AvHelpers::AudioOutputSizeForDuration(duration, format), frame.byteSize);
+    if (front)
+    {
+        frame.data.remove(0, static_cast<qsizetype>(cut));
+    }
+    else
+    {
+        frame.data.chop(static_cast<qsizetype>(cut));
+    }
+    frame.byteSize = frame.data.size();
+    frame.samplesPerChannel -= cut / frameSize;
+}
 } // namespace
 
 DecodeManager::DecodeManager(QObject* parent)
@@ -68,16 +76,6 @@ void DecodeManager::SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox)
         mInbox = std::move(inbox);
     }
     mSeenGeneration = mInbox->Generation();
-}
-
-void DecodeManager::Wake()
-{
-    mInbox->Post();
-}
-
-void DecodeManager::Post(DecodeCommand command)
-{
-    mInbox->Post(command);
 }
 
 void DecodeManager::StartDecoding(Timeline* timeline, DecodeType type, bool exportMode)
@@ -211,26 +209,16 @@ void DecodeManager::Decode()
             {
                 PrepareClipForDecoding(-1);
             }
-            else if (long long target = -1; Clip* clip = AudioLoopStartFillClip(target))
-            {
-                // The same for the sound: decoded backward from the cache start.
-                mCurrentClip = clip;
-                mLoopStartFill.Begin(target);
-                mLoopStartFill.MarkTried(target, mTimeline->AudioCacheStartTime());
-                mForward = LoopStartFill::DecodesForward(true);
-                mSeekTime = TimelineTimeToSourceTime(clip, mTimeline->AudioCacheStartTime() - 1) +
-                            AUDIO_BACKWARD_START_MARGIN;
-                mLoopStartFill.SetClipOnlyForFill(true);
-                break;
-            }
             else if (long long target = -1; Clip* clip = LoopStartFillClip(target))
             {
                 // The clock loops a range whose start the cache lacks: its
-                // clip is opened again to fill the cache in front.
-                mForward = LoopStartFill::DecodesForward(false);
+                // clip is opened again, and its clip loop starts the fill.
                 mCurrentClip = clip;
-                mSeekTime = std::min(TimelineTimeToSourceTime(clip, mTimeline->VideoCacheAdjustedStartTime()),
-                                     clip->CutOut());
+                mSeekTime = mDecodeType == DecodeType::Video
+                                ? std::min(TimelineTimeToSourceTime(clip, mTimeline->VideoCacheAdjustedStartTime()),
+                                           clip->CutOut())
+                                : TimelineTimeToSourceTime(clip, mTimeline->AudioCacheStartTime() - 1) +
+                                      AUDIO_BACKWARD_START_MARGIN;
                 mLoopStartFill.SetClipOnlyForFill(true);
                 break;
             }
@@ -443,16 +431,22 @@ void DecodeManager::ClearCache()
 
 long long DecodeManager::NextDecodeTimeFromCache() const
 {
+    bool const forward = DecodesForward();
     switch (mDecodeType)
     {
     case DecodeType::Video:
-        return mForward ? mTimeline->VideoCachePacketEndTime() + 1 : mTimeline->VideoCachePacketStartTime() - 1;
+        return forward ? mTimeline->VideoCachePacketEndTime() + 1 : mTimeline->VideoCachePacketStartTime() - 1;
     case DecodeType::Audio:
-        return mForward ? mTimeline->AudioCacheEndTime() + 1 : mTimeline->AudioCacheStartTime() - 1;
+        return forward ? mTimeline->AudioCacheEndTime() + 1 : mTimeline->AudioCacheStartTime() - 1;
     case DecodeType::None:
         break;
     }
     return -1;
+}
+
+bool DecodeManager::DecodesForward() const
+{
+    return mLoopStartFill.Active() ? mLoopStartFill.DecodesForward() : mForward;
 }
 
 long long DecodeManager::SourceTimeToTimelineTime(Clip const* clip, long long time)
@@ -463,21 +457,6 @@ long long DecodeManager::SourceTimeToTimelineTime(Clip const* clip, long long ti
 long long DecodeManager::TimelineTimeToSourceTime(Clip const* clip, long long time)
 {
     return time - clip->StartTime() + clip->CutIn();
-}
-
-long long DecodeManager::AudioDelayedClipSeekTime() const
-{
-    return mSeekTime - mAudioDelay;
-}
-
-int DecodeManager::SleepVideoMsec() const
-{
-    return SLEEP_VIDEO_MS;
-}
-
-int DecodeManager::SleepAudioMsec() const
-{
-    return SLEEP_AUDIO_MS;
 }
 
 // ---- Clip loops ----
@@ -547,37 +526,9 @@ void DecodeManager::DecodeAudioClip(Clip* clip)
     mAudioDecoder->CloseSource();
 }
 
-QString DecodeManager::FileState(QString const& path)
-{
-    QT_STATBUF info;
-    if (QT_STAT(QFile::encodeName(path).constData(), &info) != 0)
-    {
-        return QStringLiteral("missing");
-    }
-    return QStringLiteral("%1 %2 %3 %4")
-        .arg(info.st_ino)
-        .arg(info.st_size)
-        .arg(info.st_mtim.tv_sec)
-        .arg(info.st_mtim.tv_nsec);
-}
-
 bool DecodeManager::OpenClipSource(AvDecoderBase* decoder, Clip* clip, int streamIndex)
 {
-    Source* source = clip->SourcePtr();
-    QString const path = source ? source->FilePath(0) : QString();
-    QString const state = FileState(path);
-    auto const failed = mFailedFiles.constFind(path);
-    if (failed != mFailedFiles.cend() && failed.value() == state)
-    {
-        return false; // reported when it failed, and unchanged since
-    }
-    if (decoder->OpenSource(source, 0, streamIndex))
-    {
-        mFailedFiles.remove(path);
-        return true;
-    }
-    mFailedFiles.insert(path, state);
-    return false;
+    return mOpenFailures.Open(decoder, clip->SourcePtr(), streamIndex);
 }
 
 DecodeManager::PassState DecodeManager::CurrentPassState() const
@@ -586,7 +537,7 @@ DecodeManager::PassState DecodeManager::CurrentPassState() const
     return {mCurrentClip,
             mSeekTime,
             mSeekTarget,
-            mForward,
+            DecodesForward(),
             video ? mTimeline->VideoCacheFrameCount() : mTimeline->AudioCacheFrameCount(),
             video ? mTimeline->VideoCachePacketStartTime() : mTimeline->AudioCacheStartTime(),
             video ? mTimeline->VideoCachePacketEndTime() : mTimeline->AudioCacheEndTime()};
@@ -641,28 +592,22 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             mHeldPicture.reset();
             mLoopStartFill.End();
             mLoopStartFill.SetClipOnlyForFill(false);
-            mForward = true;
+            mForward = true; // a seek decodes forward up to its target
             SetDecoderForward(decoder, true);
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
             mSeekPending = false;
             mClipCached = false;
         }
+        bool const onlyForFill = mLoopStartFill.ClipOnlyForFill();
         if (mLoopStartFill.Active())
         {
-            audio ? ContinueAudioLoopStartFill() : ContinueLoopStartFill();
+            audio ? StepSoundFill() : StepPictureFill();
         }
-        else if (mLoopStartFill.ClipOnlyForFill())
-        {
-            if (!StartLoopStartFill())
-            {
-                mClipActive = false; // no longer wanted, or no room for it
-            }
-        }
-        else if (!audio && FillAheadWaits())
+        else if (!onlyForFill && !audio && FillAheadWaits())
         {
             WaitForCommand(SleepVideoMsec());
         }
-        else if (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame())
+        else if (!onlyForFill && (audio ? mTimeline->CanCacheAudioFrame() : mTimeline->CanCacheVideoFrame()))
         {
             int const status = DecodeNextOn(decoder);
             if (status == STATUS_START_REACHED || status == STATUS_END_REACHED)
@@ -686,28 +631,31 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
                 WaitForCommand(SLEEP_VIDEO_MS);
             }
         }
-        else if (audio ? !StartAudioLoopStartFill() : decoder != ClipDecoder::Movie || !StartLoopStartFill())
+        else if (!StartLoopStartFill(decoder))
         {
-            WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
+            if (onlyForFill)
+            {
+                mClipActive = false; // no longer wanted, or no room for it
+            }
+            else
+            {
+                WaitForCommand(audio ? SleepAudioMsec() : SleepVideoMsec());
+            }
         }
         UpdateOutputs();
         audio ? mTimeline->UpdateAudioCache() : mTimeline->UpdateVideoCache();
         // A fill in front of the cache runs its own way: pictures forward up
         // to the cache, sound backward from it.
-        bool const forward = mLoopStartFill.Active() ? LoopStartFill::DecodesForward(audio)
+        bool const forward = mLoopStartFill.Active() ? mLoopStartFill.DecodesForward()
                                                      : mSeekTarget >= 0 || mTimeline->IsDecodeForward();
         if (IsDecoderForward(decoder) != forward)
         {
             break; // the direction changed: the main loop continues from the other edge
         }
     }
-    if (mLoopStartFill.Active())
-    {
-        // Left in the middle of a fill in front: the next clip loop starts
-        // from the timeline's direction.
-        mLoopStartFill.End();
-        mForward = mTimeline->IsDecodeForward();
-    }
+    // Left in the middle of a fill in front, if any: the next clip loop
+    // starts afresh.
+    mLoopStartFill.End();
     mLoopStartFill.SetClipOnlyForFill(false);
     mClipActive = false;
     WaitForDecoderWorkers(decoder);
@@ -798,49 +746,65 @@ void DecodeManager::MakeVideoCacheRoom(bool untilItCanCache)
     }
 }
 
-bool DecodeManager::LoopStartFillMayRun(DecodeType type) const
-{
-    // Only while playing forward, with the cache at the loop range's end.
-    return !mExportMode && mDecodeType == type && mDecodeTrack && mSeekTarget < 0 && mTimeline->IsDecodeForward() &&
-           (type == DecodeType::Video ? mTimeline->VideoCacheReachesLoopEnd()
-                                      : mTimeline->AudioCacheReachesLoopEnd());
-}
-
 Clip* DecodeManager::LoopStartFillClip(long long& target) const
 {
-    if (!LoopStartFillMayRun(DecodeType::Video) || mTimeline->HasDeferredVideoCache())
+    // Only while playing forward, with the cache at the loop range's end.
+    bool const video = mDecodeType == DecodeType::Video;
+    if (mExportMode || !mDecodeTrack || mSeekTarget >= 0 || !mTimeline->IsDecodeForward() ||
+        !(video ? mTimeline->VideoCacheReachesLoopEnd() && !mTimeline->HasDeferredVideoCache()
+                : mTimeline->AudioCacheReachesLoopEnd()))
     {
         return nullptr;
     }
-    LoopRange const range = mTimeline->CacheLoopRange();
+    // Wanted when the plan's second stretch is missing from the cache.
+    CachePlan const plan = mTimeline->CurrentCachePlan();
     long long const time = mTimeline->PlaybackTime();
-    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
-    if (!LoopStartFill::Wanted(range, time, cacheStart, mTimeline->VideoCacheCoversTime(time)))
+    long long const cacheStart = video ? mTimeline->VideoCacheAdjustedStartTime() : mTimeline->AudioCacheStartTime();
+    bool const covers = video ? mTimeline->VideoCacheCoversTime(time) : mTimeline->AudioCacheCoversTime(time);
+    if (!plan.SecondStretchMissing(time, cacheStart, covers))
     {
         return nullptr;
     }
-    // Only the pictures of the clip the cache starts in, from a movie file.
-    Clip* clip = mDecodeTrack->ClipAtTime(cacheStart);
-    if (!clip || clip->Type() == ClipType::Empty || !clip->HasVideo() || clip->IsImageSequence())
+    // Only the clip the cache starts in: its pictures from a movie file, or
+    // its sound.
+    Clip* clip = mDecodeTrack->ClipAtTime(video ? cacheStart : cacheStart - 1);
+    if (!clip || clip->Type() == ClipType::Empty ||
+        !(video ? clip->HasVideo() && !clip->IsImageSequence() : clip->HasAudio()))
     {
         return nullptr;
     }
-    target = LoopStartFill::TargetIn(range, clip->StartTime());
+    target = plan.SecondStretchStartIn(clip->StartTime());
+    // The range's sound fits beside what the cache holds; the pictures' room
+    // is weighed as their fill starts (it needs the decoder's own).
+    long long const soundSize = AvHelpers::AudioOutputSizeForDuration(cacheStart - target, mSettings.audioFormat);
+    bool const fits = video || CacheBudget::LoopStartSoundFits(mTimeline->AudioCacheSize(), soundSize,
+                                                               mTimeline->AudioCacheMaximumSize());
     // A fill tried from here is not planned again, and the file is looked
     // at last: this runs at every wake of an idle loop.
-    if (cacheStart <= target || mLoopStartFill.WasTried(target, cacheStart) ||
-        clip->HasErrors() || !clip->FileExists(0))
+    if (cacheStart <= target || !fits || mLoopStartFill.WasTried(target, cacheStart) || clip->HasErrors() ||
+        !clip->FileExists(0))
     {
         return nullptr;
     }
     return clip;
 }
 
-bool DecodeManager::StartLoopStartFill()
+bool DecodeManager::StartLoopStartFill(ClipDecoder decoder)
 {
+    // Only in the clip the fill needs, while the clip loop follows the
+    // clock's forward play.
     long long target = -1;
-    Clip* clip = LoopStartFillClip(target);
-    if (!clip || clip != mCurrentClip || !mForward || !mVideoDecoder->IsDecodeForward())
+    Clip* clip = decoder == ClipDecoder::ImageSequence ? nullptr : LoopStartFillClip(target);
+    if (!clip || clip != mCurrentClip || !mForward)
+    {
+        return false;
+    }
+    return decoder == ClipDecoder::Audio ? StartSoundFill(clip, target) : StartPictureFill(clip, target);
+}
+
+bool DecodeManager::StartPictureFill(Clip* clip, long long target)
+{
+    if (!mVideoDecoder->IsDecodeForward())
     {
         return false;
     }
@@ -862,22 +826,20 @@ bool DecodeManager::StartLoopStartFill()
         return false;
     }
     auto const frames = static_cast<long long>(std::ceil(static_cast<double>(windowEnd - windowStart + 1) / step));
-    // The whole range fits beside the codec's own pictures: what the cache
-    // holds of it, the window and the codec's pictures (HeldPictureBytes,
+    // The whole range fits beside the codec's own pictures (HeldPictureBytes,
     // forward), with the frames after the range let go first.
     std::shared_ptr<VideoFrame> const last = mTimeline->LastCachedVideoFrame();
     long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
     long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(range.end);
-    long long const needed = kept + (frames + 1) * pictureBytes + mVideoDecoder->HeldPictureBytes();
-    if (pictureBytes <= 0 || frames > std::numeric_limits<int>::max() / 2 ||
-        !CacheBudget::Fits(needed, mTimeline->VideoCacheMaximumSize()))
+    if (!CacheBudget::LoopStartPicturesFit(frames, pictureBytes, kept, mVideoDecoder->HeldPictureBytes(),
+                                           mTimeline->VideoCacheMaximumSize()))
     {
         return false;
     }
     // Started: tried again after a turn or a seek cut it short.
     mLoopStartFill.ForgetTried();
     WaitForDecoderWorkers(ClipDecoder::Movie);
-    mLoopStartFill.Begin(target);
+    mLoopStartFill.Begin(false, target);
     mHeldPicture.reset();
     // Forward from the range start: its picture, the one the wrap shows
     // first, is usable as soon as it is decoded, and the others follow it
@@ -890,17 +852,34 @@ bool DecodeManager::StartLoopStartFill()
     return true;
 }
 
-void DecodeManager::ContinueLoopStartFill()
+bool DecodeManager::StartSoundFill(Clip* clip, long long target)
 {
+    long long const cacheStart = mTimeline->AudioCacheStartTime();
+    mLoopStartFill.MarkTried(target, cacheStart);
+    mLoopStartFill.Begin(true, target);
+    SetDecoderForward(ClipDecoder::Audio, mLoopStartFill.DecodesForward());
+    mSeekTime = TimelineTimeToSourceTime(clip, cacheStart - 1) + AUDIO_BACKWARD_START_MARGIN;
+    SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
+    return true;
+}
+
+bool DecodeManager::LoopStartFillGoesOn() const
+{
+    // Not once the clock stopped looping, turned, or left both the cache and
+    // what the fill brings (a seek follows).
     long long const time = mTimeline->PlaybackTime();
-    LoopRange const range = mTimeline->CacheLoopRange();
-    // The clock stopped looping, turned, or left both the cache and what the
-    // fill brings (a seek follows).
-    bool const brought = mLoopStartFill.Brings(time, mTimeline->VideoCacheAdjustedStartTime());
-    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || !range.Contains(time) ||
-        !(brought || mTimeline->VideoCacheCoversTime(time)))
+    bool const held = mDecodeType == DecodeType::Video
+                          ? mLoopStartFill.Brings(time, mTimeline->VideoCacheAdjustedStartTime()) ||
+                                mTimeline->VideoCacheCoversTime(time)
+                          : mTimeline->AudioCacheCoversTime(time);
+    return mSeekTarget < 0 && mTimeline->IsDecodeForward() && mTimeline->CacheLoopRange().Contains(time) && held;
+}
+
+void DecodeManager::StepPictureFill()
+{
+    if (!LoopStartFillGoesOn())
     {
-        EndLoopStartFill();
+        EndLoopStartFill(ClipDecoder::Movie);
         return;
     }
     int const status = mVideoDecoder->DecodeNext();
@@ -910,101 +889,76 @@ void DecodeManager::ContinueLoopStartFill()
         WaitForDecoderWorkers(ClipDecoder::Movie);
         mLoopStartFill.MarkReached();
     }
-    if (mLoopStartFill.Reached() || mTimeline->VideoCacheAdjustedStartTime() <= mLoopStartFill.Target())
+    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    if (mLoopStartFill.Reached() || cacheStart <= mLoopStartFill.Target())
     {
         // Done as far as it goes: not tried again from where it got to.
-        mLoopStartFill.MarkTried(mLoopStartFill.Target(), mTimeline->VideoCacheAdjustedStartTime());
-        EndLoopStartFill();
+        mLoopStartFill.MarkTried(mLoopStartFill.Target(), cacheStart);
+        EndLoopStartFill(ClipDecoder::Movie);
     }
 }
 
-Clip* DecodeManager::AudioLoopStartFillClip(long long& target) const
+void DecodeManager::StepSoundFill()
 {
-    if (!LoopStartFillMayRun(DecodeType::Audio))
+    if (!LoopStartFillGoesOn())
     {
-        return nullptr;
-    }
-    LoopRange const range = mTimeline->CacheLoopRange();
-    long long const time = mTimeline->PlaybackTime();
-    long long const cacheStart = mTimeline->AudioCacheStartTime();
-    if (!LoopStartFill::Wanted(range, time, cacheStart, mTimeline->AudioCacheCoversTime(time)))
-    {
-        return nullptr;
-    }
-    Clip* clip = mDecodeTrack->ClipAtTime(cacheStart - 1);
-    if (!clip || clip->Type() == ClipType::Empty || !clip->HasAudio())
-    {
-        return nullptr;
-    }
-    target = LoopStartFill::TargetIn(range, clip->StartTime());
-    // The range's sound fits beside what the cache holds (it is small: the
-    // budget holds many seconds).
-    long long const needed =
-        mTimeline->AudioCacheSize() + AvHelpers::AudioOutputSizeForDuration(cacheStart - target, mSettings.audioFormat);
-    if (cacheStart <= target || !CacheBudget::Fits(needed, mTimeline->AudioCacheMaximumSize()) ||
-        mLoopStartFill.WasTried(target, cacheStart) || clip->HasErrors() ||
-        !clip->FileExists(0))
-    {
-        return nullptr;
-    }
-    return clip;
-}
-
-bool DecodeManager::StartAudioLoopStartFill()
-{
-    long long target = -1;
-    Clip* clip = AudioLoopStartFillClip(target);
-    if (!clip || clip != mCurrentClip || !mForward)
-    {
-        return false;
-    }
-    long long const cacheStart = mTimeline->AudioCacheStartTime();
-    mLoopStartFill.MarkTried(target, cacheStart);
-    mLoopStartFill.Begin(target);
-    mForward = LoopStartFill::DecodesForward(true);
-    SetDecoderForward(ClipDecoder::Audio, mForward);
-    mSeekTime = TimelineTimeToSourceTime(clip, cacheStart - 1) + AUDIO_BACKWARD_START_MARGIN;
-    SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
-    return true;
-}
-
-void DecodeManager::ContinueAudioLoopStartFill()
-{
-    long long const time = mTimeline->PlaybackTime();
-    LoopRange const range = mTimeline->CacheLoopRange();
-    // The clock stopped looping, turned, or left the cache (a seek follows).
-    if (mSeekTarget >= 0 || !mTimeline->IsDecodeForward() || !range.Contains(time) ||
-        !mTimeline->AudioCacheCoversTime(time))
-    {
-        EndAudioLoopStartFill();
+        EndLoopStartFill(ClipDecoder::Audio);
         return;
     }
     int const status = DecodeNextOn(ClipDecoder::Audio);
-    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED ||
-        mTimeline->AudioCacheStartTime() <= mLoopStartFill.Target())
+    long long const cacheStart = mTimeline->AudioCacheStartTime();
+    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED || cacheStart <= mLoopStartFill.Target())
     {
-        mLoopStartFill.MarkTriedFrom(mTimeline->AudioCacheStartTime());
-        EndAudioLoopStartFill();
+        mLoopStartFill.MarkTried(mLoopStartFill.Target(), cacheStart);
+        EndLoopStartFill(ClipDecoder::Audio);
     }
 }
 
-void DecodeManager::EndAudioLoopStartFill()
+void DecodeManager::EndLoopStartFill(ClipDecoder decoder)
 {
+    bool const audio = decoder == ClipDecoder::Audio;
     Clip* clip = mCurrentClip;
     mLoopStartFill.End();
-    mForward = true; // a fill runs only while the clock plays forward
-    SetDecoderForward(ClipDecoder::Audio, true);
-    long long const next =
-        mTimeline->AudioCacheFrameCount() > 0 ? mTimeline->AudioCacheEndTime() + 1 : mTimeline->PlaybackTime();
+    if (!audio)
+    {
+        mHeldPicture.reset();
+        WaitForDecoderWorkers(ClipDecoder::Movie);
+        // Pictures brought that never reached the cache go: the cache is
+        // contiguous again.
+        mTimeline->DropVideoCacheLead();
+        mVideoDecoder->StopDecoding();
+    }
+    // Back to the clock's forward play, from the cache's end.
+    SetDecoderForward(decoder, true);
+    bool const cached = audio ? mTimeline->AudioCacheFrameCount() > 0 : mTimeline->VideoCacheFrameCount() > 0;
+    long long const next = !cached ? mTimeline->PlaybackTime()
+                           : audio ? mTimeline->AudioCacheEndTime() + 1
+                                   : mTimeline->VideoCachePacketEndTime() + 1;
     if (!clip || mLoopStartFill.ClipOnlyForFill() || next > clip->EndTime())
     {
         // What follows the cache lies past this clip: the main loop goes on
         // from the cache's edge.
         mClipActive = false;
+    }
+    else if (audio)
+    {
+        mSeekTime = std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut());
+        SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
+    }
+    else
+    {
+        SeekDecoder(ClipDecoder::Movie, std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut()));
+    }
+    if (audio)
+    {
         return;
     }
-    mSeekTime = std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut());
-    SeekDecoder(ClipDecoder::Audio, AudioDelayedClipSeekTime());
+    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+    if (!mTimeline->VideoCacheReady())
+    {
+        // A wrap waited for the fill, which did not bring its time after all.
+        Seek();
+    }
 }
 
 void DecodeManager::CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame)
@@ -1046,38 +1000,6 @@ void DecodeManager::CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> 
     }
     mLoopStartFill.DropHeld();
     PlaceFrame(clip, std::move(frame), index, true);
-}
-
-void DecodeManager::EndLoopStartFill()
-{
-    Clip* clip = mCurrentClip;
-    mLoopStartFill.End();
-    mForward = true; // a fill runs only while the clock plays forward
-    mHeldPicture.reset();
-    WaitForDecoderWorkers(ClipDecoder::Movie);
-    // Pictures brought that never reached the cache go: the cache is
-    // contiguous again.
-    mTimeline->DropVideoCacheLead();
-    mVideoDecoder->StopDecoding();
-    mVideoDecoder->SetDecodeForward(true);
-    long long const next = mTimeline->VideoCacheFrameCount() > 0 ? mTimeline->VideoCachePacketEndTime() + 1
-                                                                  : mTimeline->PlaybackTime();
-    if (!clip || mLoopStartFill.ClipOnlyForFill() || next > clip->EndTime())
-    {
-        // What follows the cache lies past this clip: the main loop goes on
-        // from the cache's edge.
-        mClipActive = false;
-    }
-    else
-    {
-        SeekDecoder(ClipDecoder::Movie, std::min(TimelineTimeToSourceTime(clip, next), clip->CutOut()));
-    }
-    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
-    if (!mTimeline->VideoCacheReady())
-    {
-        // A wrap waited for the fill, which did not bring its time after all.
-        Seek();
-    }
 }
 
 void DecodeManager::SeekDecoder(ClipDecoder decoder, long long sourceTime)
@@ -1198,7 +1120,7 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
     }
     int index = PictureIndex(clip, *frame);
     int const frameCount = clip->FrameCount();
-    if (mForward)
+    if (DecodesForward())
     {
         if (index >= frameCount)
         {
@@ -1331,10 +1253,11 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
     }
     long long const clipStart = clip->StartTime();
     long long const clipEnd = clip->EndTime();
+    bool const forward = DecodesForward();
     if (!frame)
     {
         // No more blocks this way: silence fills the rest of the clip.
-        if (mForward)
+        if (forward)
         {
             mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd, mSettings.audioFormat);
         }
@@ -1357,10 +1280,9 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
         EndSeekIfCovered(start, std::max(end, mSeekTarget));
     }
 
-    long long const frameSize = AvHelpers::AudioOutputFrameSize(mSettings.audioFormat);
     if (end < clipStart)
     {
-        if (!mForward)
+        if (!forward)
         {
             mClipActive = false;
         }
@@ -1368,16 +1290,12 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
     }
     if (start < clipStart)
     {
-        long long const cut =
-            std::min(AvHelpers::AudioOutputSizeForDuration(clipStart - start, mSettings.audioFormat), frame->byteSize);
-        frame->data.remove(0, static_cast<qsizetype>(cut));
-        frame->byteSize = frame->data.size();
-        frame->samplesPerChannel -= cut / frameSize;
+        CutAudio(*frame, clipStart - start, true, mSettings.audioFormat);
         start = clipStart;
     }
     if (start > clipEnd)
     {
-        if (mForward)
+        if (forward)
         {
             mClipActive = false;
         }
@@ -1385,21 +1303,17 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
     }
     if (end > clipEnd)
     {
-        long long const cut =
-            std::min(AvHelpers::AudioOutputSizeForDuration(end - clipEnd, mSettings.audioFormat), frame->byteSize);
-        frame->data.chop(static_cast<qsizetype>(cut));
-        frame->byteSize = frame->data.size();
-        frame->samplesPerChannel -= cut / frameSize;
+        CutAudio(*frame, end - clipEnd, false, mSettings.audioFormat);
         end = clipEnd;
     }
     frame->startTime = start;
     frame->endTime = end;
 
-    if (mForward && first && start > clipStart)
+    if (forward && first && start > clipStart)
     {
         mTimeline->ExtendAudioCacheEndTime(clipStart, start - 1, mSettings.audioFormat);
     }
-    if (!mForward && last && end < clipEnd)
+    if (!forward && last && end < clipEnd)
     {
         mTimeline->ExtendAudioCacheStartTime(end + 1, clipEnd, mSettings.audioFormat);
     }
@@ -1408,7 +1322,7 @@ void DecodeManager::CacheAudioFrame(std::shared_ptr<AudioFrame> frame, AudioStre
     {
         mTimeline->ExtendAudioCacheEndTime(clipStart, clipEnd, mSettings.audioFormat);
     }
-    if (!mForward && first && start > clipStart)
+    if (!forward && first && start > clipStart)
     {
         mTimeline->ExtendAudioCacheStartTime(clipStart, start - 1, mSettings.audioFormat);
     }

@@ -4,8 +4,8 @@
 #include "media/DecodeSettings.h"
 #include "media/DecodeType.h"
 #include "media/LoopStartFill.h"
+#include "media/SourceOpenFailures.h"
 
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -49,9 +49,9 @@ public:
     void SetCommandInbox(std::shared_ptr<DecodeCommandInbox> inbox);
     // Any thread: something the loop waits for changed (the playhead moved
     // on a frame); it looks again at once.
-    void Wake();
+    void Wake() { mInbox->Post(); }
     // Any thread: leaves a command for the loop and wakes it.
-    void Post(DecodeCommand command);
+    void Post(DecodeCommand command) { mInbox->Post(command); }
     void StartDecoding(Timeline* timeline, DecodeType type, bool exportMode);
     // The decode thread (from inside the loop, e.g. a receiver of
     // ProcessAudioOutput): ends the loop. Other threads post Stop.
@@ -70,9 +70,18 @@ public:
 
     static long long SourceTimeToTimelineTime(Clip const* clip, long long time);
     static long long TimelineTimeToSourceTime(Clip const* clip, long long time);
-    long long AudioDelayedClipSeekTime() const;
-    int SleepVideoMsec() const;
-    int SleepAudioMsec() const;
+    long long AudioDelayedClipSeekTime() const { return mSeekTime - mAudioDelay; }
+    // While the clock runs, the longest a loop waits on its inbox before it
+    // looks at the clock and the cache again by itself (a stopped clock posts
+    // every change, and the loop sleeps until it does). Commands, finished
+    // image loaders and the playhead reaching a new frame of the decoded
+    // timeline wake it at once; the playhead moving within a frame (audio is
+    // cached and evicted by time, not by frame) goes without a word and is
+    // followed at this pace.
+    static constexpr int SLEEP_VIDEO_MS = 10;
+    static constexpr int SLEEP_AUDIO_MS = 5;
+    int SleepVideoMsec() const { return SLEEP_VIDEO_MS; }
+    int SleepAudioMsec() const { return SLEEP_AUDIO_MS; }
 
 public Q_SLOTS:
     // Keeps the outputs up to date between decoding steps: shows the frames
@@ -110,8 +119,6 @@ private:
     // Opens the clip's file, unless it failed before and has not changed
     // since: a failing file is reported once, not on every pass.
     bool OpenClipSource(AvDecoderBase* decoder, Clip* clip, int streamIndex);
-    // What tells one file apart from its replacement ("missing" when none).
-    static QString FileState(QString const& path);
     // What a pass of the main loop may change; equal before and after, the
     // pass made no progress.
     struct PassState
@@ -144,36 +151,37 @@ private:
     // Lets the cache evict until it stops letting frames go (with
     // untilItCanCache, until it has room for the next frame).
     void MakeVideoCacheRoom(bool untilItCanCache);
-    // While the clock loops a range whose start the cache lacks (or is parked
-    // inside it), with the fill already at the range end and room in the
-    // budget for the whole range: the pictures from the range start up to the
-    // cache start are decoded forward and put in front of the cache as each
-    // comes, the playhead left where it is, so the first wrap finds them
-    // there, the range start first.
-    bool StartLoopStartFill();
-    // What a fill of either kind needs first: the decode type, no export,
-    // no seek, the clock playing forward and the cache at the range end.
-    bool LoopStartFillMayRun(DecodeType type) const;
-    // The clip such a fill would decode in, when one is wanted now, with
-    // target the timeline time it would fill down to; null otherwise.
+    // The loop start fill (see LoopStartFill): while the clock loops a range
+    // whose start the cache lacks (or is parked inside it), with the cache
+    // already at the range end and room in the budget for the whole range,
+    // what lies from the range start up to the cache start is decoded and put
+    // in front of the cache, the playhead left where it is, so that the first
+    // wrap finds it there. Pictures are decoded forward from the range start
+    // and placed as each comes, the range start first; sound is decoded
+    // backward from the cache start.
+    // The clip such a fill of this loop's kind would decode in, when one is
+    // wanted now, with target the timeline time it would fill down to; null
+    // otherwise.
     Clip* LoopStartFillClip(long long& target) const;
-    void ContinueLoopStartFill();
-    // The same for sound, which must be whole at the wrap: while the clock
-    // loops a range whose start the audio cache lacks, the cache already at
-    // the range end and the whole range within its budget, the sound from the
-    // range start up to the cache start is decoded backward in front of the
-    // cache. The clip to decode in, with target the timeline time to fill
-    // down to, when one is wanted now; null otherwise.
-    Clip* AudioLoopStartFillClip(long long& target) const;
-    // Turns the running audio clip loop to such a fill; false when none is
-    // wanted or it lies in another clip.
-    bool StartAudioLoopStartFill();
-    void ContinueAudioLoopStartFill();
-    void EndAudioLoopStartFill();
-    // A picture of that fill: into the lead run in front of the cache.
+    // Turns the running clip loop to such a fill, the one place a fill
+    // starts; false when none is wanted, it lies in another clip or there is
+    // no room for it.
+    bool StartLoopStartFill(ClipDecoder decoder);
+    bool StartPictureFill(Clip* clip, long long target);
+    bool StartSoundFill(Clip* clip, long long target);
+    // The clock still loops forward within the range and the cache (or what
+    // the fill brings) still holds its time.
+    bool LoopStartFillGoesOn() const;
+    void StepPictureFill();
+    void StepSoundFill();
+    // A picture of the fill: into the lead run in front of the cache.
     void CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame);
-    // Puts the decoder back to decoding forward from the cache end.
-    void EndLoopStartFill();
+    // Ends the fill under way and puts the decoder back to decoding forward
+    // from the cache end (or ends the clip loop when that lies past it).
+    void EndLoopStartFill(ClipDecoder decoder);
+    // The way the decoder runs now: the fill's own while one is under way,
+    // else the clip walk's.
+    bool DecodesForward() const;
     void SeekDecoder(ClipDecoder decoder, long long sourceTime);
     void SetDecoderForward(ClipDecoder decoder, bool forward);
     bool IsDecoderForward(ClipDecoder decoder) const;
@@ -234,10 +242,13 @@ private:
     // Something of the current clip reached the cache.
     bool mClipCached = false;
     long long mAudioDelay = 0;
-    // Files that failed to open, by path, with their FileState then.
-    QHash<QString, QString> mFailedFiles;
+    // Files that failed to open.
+    SourceOpenFailures mOpenFailures;
 
-    // The decoders, the kind running and its direction.
+    // The decoders, the kind running, and the direction the clips are walked
+    // in: the clock's play direction, or forward while a seek decodes up to
+    // its target. A loop start fill runs its own way (DecodesForward) and
+    // leaves it alone.
     DecodeType mDecodeType = DecodeType::None;
     bool mForward = true;
     AudioDecoder* mAudioDecoder = nullptr;
@@ -255,7 +266,7 @@ private:
     long long mSoughtTime = -1;
 
     // The fill of the loop range's start in front of the cache (see
-    // StartLoopStartFill), with its held picture.
+    // LoopStartFillClip), with its held picture.
     LoopStartFill mLoopStartFill;
 
     // Pictures placed in the cache and handed to the viewer.

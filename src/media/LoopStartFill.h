@@ -1,8 +1,5 @@
 #pragma once
 
-#include "media/LoopRange.h"
-
-#include <algorithm>
 #include <memory>
 
 struct VideoFrame;
@@ -10,7 +7,8 @@ struct VideoFrame;
 // The state of a loop start fill: while the clock loops a range whose start
 // the cache lacks, what lies between the range start and the cache start is
 // decoded and put in front of the cache, so that the first wrap finds it
-// there. Pictures are decoded forward up to the cache, sound backward from
+// there. A fill has a kind, pictures or sound, and its direction comes from
+// its kind: pictures are decoded forward up to the cache, sound backward from
 // it. The decode loop (DecodeManager) drives the decoders; this holds what
 // the fill is at and the small decisions on it.
 //
@@ -21,23 +19,15 @@ public:
     // A fill down to target (timeline time) is under way.
     bool Active() const { return mTarget >= 0; }
     long long Target() const { return mTarget; }
-    // Which way the decoder runs while it is: pictures forward, sound
-    // backward.
-    static bool DecodesForward(bool audio) { return !audio; }
+    // Which way the decoder runs while the fill under way is: pictures
+    // forward, sound backward.
+    bool DecodesForward() const { return !mSound; }
 
-    // Whether a fill is wanted for a cache starting at cacheStart with the
-    // playhead at time: the range starts before the cache, and the playhead
-    // is inside both (one outside is about to seek anyway).
-    static bool Wanted(LoopRange range, long long time, long long cacheStart, bool cacheCoversTime)
+    // Starts a fill of sound (else of pictures) down to target: nothing
+    // brought yet.
+    void Begin(bool sound, long long target)
     {
-        return cacheStart > range.start && range.Contains(time) && cacheCoversTime;
-    }
-    // What a fill in a clip starting at clipStart fills down to.
-    static long long TargetIn(LoopRange range, long long clipStart) { return std::max(range.start, clipStart); }
-
-    // Starts a fill down to target: nothing brought yet.
-    void Begin(long long target)
-    {
+        mSound = sound;
         mTarget = target;
         mReached = false;
         mHeld.reset();
@@ -67,7 +57,6 @@ public:
         mTriedTarget = target;
         mTriedFrom = from;
     }
-    void MarkTriedFrom(long long from) { mTriedFrom = from; }
     // Started: tried again after a turn or a seek cut it short.
     void ForgetTried() { MarkTried(-1, -1); }
     bool WasTried(long long target, long long from) const { return target == mTriedTarget && from == mTriedFrom; }
@@ -92,6 +81,7 @@ public:
 
 private:
     long long mTarget = -1;
+    bool mSound = false;
     bool mReached = false;
     bool mClipOnlyForFill = false;
     long long mTriedTarget = -1;

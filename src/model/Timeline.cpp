@@ -967,14 +967,14 @@ bool Timeline::CanCacheVideoFrame() const
     return mCacheManager->CanInsertVideoFrame() && !mCacheManager->VideoReachesLoopEnd();
 }
 
-void Timeline::SetCacheLoopRange(LoopRange range)
+void Timeline::SetCachePlan(CachePlan plan)
 {
-    mCacheManager->SetLoopRange(range);
+    mCacheManager->SetPlan(plan);
 }
 
-LoopRange Timeline::CacheLoopRange() const
+CachePlan Timeline::CurrentCachePlan() const
 {
-    return mCacheManager->GetLoopRange();
+    return mCacheManager->Plan();
 }
 
 bool Timeline::AudioCacheReachesLoopEnd() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/AudioOutputFormat.h"
+#include "media/CachePlan.h"
 #include "media/DecodeBias.h"
 #include "media/LoopRange.h"
 
@@ -210,11 +211,14 @@ public:
     // not yet reaching its end.
     bool CanCacheAudioFrame() const;
     bool CanCacheVideoFrame() const;
-    // The range the clock loops over while it plays; none when it does not
-    // loop. Written by the main thread.
-    void SetCacheLoopRange(LoopRange range);
-    // That range, as one value (any thread).
-    LoopRange CacheLoopRange() const;
+    // What the caches are to hold (CachePlan), computed by the engine front.
+    // Written by the main thread.
+    void SetCachePlan(CachePlan plan);
+    // That plan, as one value (any thread).
+    CachePlan CurrentCachePlan() const;
+    // Its loop range: the range the clock loops over while it plays; none
+    // when it does not loop.
+    LoopRange CacheLoopRange() const { return CurrentCachePlan().loop; }
     // The cached frames reach the end of that range.
     bool AudioCacheReachesLoopEnd() const;
     bool VideoCacheReachesLoopEnd() const;

@@ -1,0 +1,74 @@
+#include "media/CachePlan.h"
+
+#include <QtTest>
+
+namespace
+{
+long long const END = 10000000;  // the timeline's last time, µs
+long long const START = 2000000; // a range set from here
+long long const STOP = 4000000;  // to here
+
+CachePlan::Clock Clock(long long time, bool playing, bool forward, LoopState state, long long start = START,
+                       long long end = STOP)
+{
+    return {time, playing, forward, state, start, end, END};
+}
+} // namespace
+
+Q_DECLARE_METATYPE(CachePlan::Clock)
+
+class TestCachePlan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Which clocks keep the caches to a loop range, and which do not.
+    void LoopRangeFollowsTheClock_data()
+    {
+        QTest::addColumn<CachePlan::Clock>("clock");
+        QTest::addColumn<bool>("loops");
+        QTest::newRow("playing forward, loop on") << Clock(3000000, true, true, LoopState::Loop) << true;
+        QTest::newRow("playing forward, no range set")
+            << Clock(3000000, true, true, LoopState::Loop, 0, END) << true;
+        QTest::newRow("playing backward, loop on") << Clock(3000000, true, false, LoopState::Loop) << false;
+        QTest::newRow("playing forward, ping-pong") << Clock(3000000, true, true, LoopState::PingPong) << false;
+        QTest::newRow("playing forward, loop off") << Clock(3000000, true, true, LoopState::Off) << false;
+        QTest::newRow("parked inside the range, loop on") << Clock(START, false, true, LoopState::Loop) << true;
+        QTest::newRow("parked on the range end, loop on") << Clock(STOP, false, false, LoopState::Loop) << true;
+        QTest::newRow("parked before the range, loop on") << Clock(START - 1, false, true, LoopState::Loop) << false;
+        QTest::newRow("parked, no range set") << Clock(3000000, false, true, LoopState::Loop, 0, END) << false;
+        QTest::newRow("parked inside the range, loop off") << Clock(3000000, false, true, LoopState::Off) << false;
+    }
+    void LoopRangeFollowsTheClock()
+    {
+        QFETCH(CachePlan::Clock, clock);
+        QFETCH(bool, loops);
+        CachePlan const plan = CachePlan::For(clock);
+        QCOMPARE(plan.loop.IsSet(), loops);
+        if (loops)
+        {
+            QCOMPARE(plan.loop.start, clock.rangeStart);
+            QCOMPARE(plan.loop.end, clock.rangeEnd);
+        }
+        QCOMPARE(plan == CachePlan::For(clock), true);
+    }
+
+    // The second stretch (from the range start) is missing only from a cache
+    // that starts after the range start and holds a playhead inside the range.
+    void SecondStretchMissing()
+    {
+        CachePlan const plan = CachePlan::For(Clock(3000000, true, true, LoopState::Loop));
+        QVERIFY(plan.SecondStretchMissing(3000000, 2500000, true));
+        QVERIFY(!plan.SecondStretchMissing(3000000, START, true));    // the cache starts with the range
+        QVERIFY(!plan.SecondStretchMissing(3000000, 2500000, false)); // the playhead is outside the cache
+        QVERIFY(!plan.SecondStretchMissing(STOP + 1, 2500000, true));  // the playhead left the range
+        QVERIFY(!CachePlan {}.SecondStretchMissing(3000000, 2500000, true)); // no loop
+        // It starts at the range start, or at the start of a clip that
+        // starts later.
+        QCOMPARE(plan.SecondStretchStartIn(0), START);
+        QCOMPARE(plan.SecondStretchStartIn(2200000), 2200000LL);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCachePlan)
+#include "tst_cacheplan.moc"
