@@ -195,12 +195,14 @@ void KeyBindings::InitializeBindings()
     addFixed(T::ApplicationDel, "applicationDel", "Application", Qt::Key_Delete);
 
     // Commands with a second built-in shortcut: the same key with and without Shift.
-    for (auto const& [row, second] : {std::pair{increaseSpeed, QKeySequence(Qt::Key_Equal)},
-                                      std::pair{zoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)}})
-    {
-        row->defaultSequences.append(second);
-        row->userSequences.append(second);
-    }
+    AddSecondDefault(increaseSpeed, QKeySequence(Qt::Key_Equal));
+    AddSecondDefault(zoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal));
+}
+
+void KeyBindings::AddSecondDefault(KeySequence* row, QKeySequence const& second)
+{
+    row->defaultSequences.append(second);
+    row->userSequences.append(second);
 }
 
 QString KeyBindings::GetUserKeyBindingsPath()

@@ -41,6 +41,8 @@ private:
     KeySequence* InitializeBinding(KeySequenceType type, QString const& name, QString const& label,
                                    QKeySequence const& defaultSequence, bool fixed, bool active);
     void InitializeBindings();
+    // Gives a command a second built-in shortcut beside its first.
+    static void AddSecondDefault(KeySequence* row, QKeySequence const& second);
     void ReadKeyBinding(QSettings& settings, KeySequence* keySequence);
     void WriteKeyBinding(QSettings& settings, KeySequence* keySequence);
     KeySequence* Find(KeySequenceType type) const;

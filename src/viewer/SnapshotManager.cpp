@@ -117,6 +117,69 @@ bool SnapshotManager::CopyImageFile(QString const& from, QString const& to)
     return true;
 }
 
+QList<int> SnapshotManager::FramesToCapture(Timeline const& timeline, int start, int end, bool bookmarks)
+{
+    QList<int> frames;
+    if (!bookmarks)
+    {
+        for (int frame = start; frame <= end; ++frame)
+        {
+            frames.append(frame);
+        }
+        return frames;
+    }
+    // Timeline frames: a bookmark's source frame differs from it on edit
+    // timelines; bookmarks outside the used range have none.
+    QList<int> bookmarkFrames;
+    for (FrameBookmark const* bookmark : timeline.FrameBookmarkList())
+    {
+        if (bookmark && bookmark->timelineFrame >= 0)
+        {
+            bookmarkFrames.append(bookmark->timelineFrame);
+        }
+    }
+    std::sort(bookmarkFrames.begin(), bookmarkFrames.end());
+    for (int const frame : std::as_const(bookmarkFrames))
+    {
+        if (frame > end)
+        {
+            break;
+        }
+        if (frame >= start && (frames.isEmpty() || frames.constLast() != frame))
+        {
+            frames.append(frame);
+        }
+    }
+    return frames;
+}
+
+bool SnapshotManager::EnsureSnapshotFolder(QString const& dirPath)
+{
+    if (QDir(dirPath).exists() || FileHelpers::CreateDirectoryAt(dirPath))
+    {
+        return true;
+    }
+    QString const message = QStringLiteral("Failed to create snapshot directory: %1").arg(dirPath);
+    Logger::GetInstance()->Error(message);
+    Q_EMIT ExportLogMsgReceived(message, ExportLoggingMsgType::General, true);
+    return false;
+}
+
+bool SnapshotManager::WriteHeldFrame(QImage const& image, QString const& capturedPath, int held,
+                                     QString const& heldPath, bool forExport)
+{
+    if (image.isNull())
+    {
+        return true; // nothing was captured for the frame it holds
+    }
+    if (forExport)
+    {
+        Q_EMIT ExportFrameGenerated(image, held);
+        return true;
+    }
+    return CopyImageFile(capturedPath, heldPath);
+}
+
 int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, ExportProperties* exportProperties)
 {
     if (seriesRunning)
@@ -139,50 +202,14 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
     bool const bookmarks = properties.mode == 3 || properties.mode == 4;
     bool const stepped = bookmarks && properties.stepped;
 
-    QList<int> frames;
-    if (bookmarks)
-    {
-        // Timeline frames: a bookmark's source frame differs from it on edit
-        // timelines; bookmarks outside the used range have none.
-        QList<int> bookmarkFrames;
-        for (FrameBookmark const* bookmark : timeline->FrameBookmarkList())
-        {
-            if (bookmark && bookmark->timelineFrame >= 0)
-            {
-                bookmarkFrames.append(bookmark->timelineFrame);
-            }
-        }
-        std::sort(bookmarkFrames.begin(), bookmarkFrames.end());
-        for (int const frame : std::as_const(bookmarkFrames))
-        {
-            if (frame > end)
-            {
-                break;
-            }
-            if (frame >= start && (frames.isEmpty() || frames.constLast() != frame))
-            {
-                frames.append(frame);
-            }
-        }
-    }
-    else
-    {
-        for (int frame = start; frame <= end; ++frame)
-        {
-            frames.append(frame);
-        }
-    }
+    QList<int> const frames = FramesToCapture(*timeline, start, end, bookmarks);
     if (frames.isEmpty())
     {
         Q_EMIT ExportLogMsgReceived(QStringLiteral("Export frame count is zero"), ExportLoggingMsgType::General, true);
         return -1;
     }
-    if (!properties.forExport && !QDir(properties.dirPath).exists() &&
-        !FileHelpers::CreateDirectoryAt(properties.dirPath))
+    if (!properties.forExport && !EnsureSnapshotFolder(properties.dirPath))
     {
-        QString const message = QStringLiteral("Failed to create snapshot directory: %1").arg(properties.dirPath);
-        Logger::GetInstance()->Error(message);
-        Q_EMIT ExportLogMsgReceived(message, ExportLoggingMsgType::General, true);
         return -1;
     }
 
@@ -278,24 +305,16 @@ int SnapshotManager::AdvancedSnapshot(SnapshotProperties const& properties, Expo
 
         if (stepped)
         {
+            // The capture stands for every frame up to the next bookmark.
             int const holdEnd = i + 1 < frames.size() ? frames.at(i + 1) - 1 : end;
             for (int held = frame + 1; held <= holdEnd; ++held)
             {
-                if (properties.forExport)
+                QString const heldPath =
+                    properties.forExport ? QString() : CreateImageOutputPath(held, offset, count, properties);
+                if (!WriteHeldFrame(image, path, held, heldPath, properties.forExport))
                 {
-                    if (!image.isNull())
-                    {
-                        Q_EMIT ExportFrameGenerated(image, held);
-                    }
-                }
-                else if (!image.isNull())
-                {
-                    QString const heldPath = CreateImageOutputPath(held, offset, count, properties);
-                    if (!CopyImageFile(path, heldPath))
-                    {
-                        fail(QStringLiteral("Failed to save snapshot: %1").arg(heldPath));
-                        break;
-                    }
+                    fail(QStringLiteral("Failed to save snapshot: %1").arg(heldPath));
+                    break;
                 }
                 ++count;
                 updateProgress();

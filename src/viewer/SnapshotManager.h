@@ -61,6 +61,15 @@ private:
     // cancelled, or Settings::snapshotUpdateTimeout has passed without the
     // decoding moving on: true when the frames came.
     bool WaitForFrames(QPointer<Timeline> const& timeline);
+    // The frames a series captures: every frame from start to end, or the
+    // bookmarked ones among them, each once and in order.
+    static QList<int> FramesToCapture(Timeline const& timeline, int start, int end, bool bookmarks);
+    // Creates the folder a series writes into; a failure is logged and told.
+    bool EnsureSnapshotFolder(QString const& dirPath);
+    // Gives a held frame of a stepped series the picture captured for the
+    // bookmark before it; false when its file could not be written.
+    bool WriteHeldFrame(QImage const& image, QString const& capturedPath, int held, QString const& heldPath,
+                        bool forExport);
 
     GlobalTimeControlWidget* timeControl;
     ViewerWidget* viewerWidget;
