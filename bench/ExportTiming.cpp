@@ -5,10 +5,11 @@
 #include "media/ExportManager.h"
 #include "media/ExportProperties.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QList>
 #include <QProcess>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -71,9 +72,18 @@ double EngineSeconds(AvManager& av, Timeline* timeline, QString const& output, Q
         std::fprintf(stderr, "export refused: %s\n", qPrintable(error));
         return 0.0;
     }
+    // The wait sleeps in the event loop until the export ends or the time is
+    // up: processEvents with a time limit never sleeps, and a spinning wait
+    // would take a core from the encoder it times.
     bool ended = false;
-    QMetaObject::Connection const ending =
-        QObject::connect(&av, &AvManager::ExportTasksEnded, [&ended] { ended = true; });
+    QEventLoop wait;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &wait, &QEventLoop::quit);
+    QMetaObject::Connection const ending = QObject::connect(&av, &AvManager::ExportTasksEnded, [&ended, &wait] {
+        ended = true;
+        wait.quit();
+    });
     QMetaObject::Connection const logging = QObject::connect(
         &av, &AvManager::ExportLogMsgReceived, [](QString const& message, ExportLoggingMsgType, bool isError) {
             if (isError)
@@ -82,9 +92,10 @@ double EngineSeconds(AvManager& av, Timeline* timeline, QString const& output, Q
             }
         });
     av.StartTimelineExport(&request);
-    while (!ended && timer.elapsed() < timeoutMs)
+    if (!ended)
     {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        limit.start(timeoutMs);
+        wait.exec();
     }
     double const seconds = timer.nsecsElapsed() / 1e9;
     QObject::disconnect(ending);
