@@ -748,45 +748,13 @@ void DecodeManager::MakeVideoCacheRoom(bool untilItCanCache)
 
 Clip* DecodeManager::LoopStartFillClip(long long& target) const
 {
-    // Only while playing forward, with the cache at the loop range's end.
-    bool const video = mDecodeType == DecodeType::Video;
-    if (mExportMode || !mDecodeTrack || mSeekTarget >= 0 || !mTimeline->IsDecodeForward() ||
-        !(video ? mTimeline->VideoCacheReachesLoopEnd() && !mTimeline->HasDeferredVideoCache()
-                : mTimeline->AudioCacheReachesLoopEnd()))
+    // Only while playing forward.
+    if (mExportMode || !mDecodeTrack || mSeekTarget >= 0 || !mTimeline->IsDecodeForward())
     {
         return nullptr;
     }
-    // Wanted when the plan's second stretch is missing from the cache.
-    CachePlan const plan = mTimeline->CurrentCachePlan();
-    long long const time = mTimeline->PlaybackTime();
-    long long const cacheStart = video ? mTimeline->VideoCacheAdjustedStartTime() : mTimeline->AudioCacheStartTime();
-    bool const covers = video ? mTimeline->VideoCacheCoversTime(time) : mTimeline->AudioCacheCoversTime(time);
-    if (!plan.SecondStretchMissing(time, cacheStart, covers))
-    {
-        return nullptr;
-    }
-    // Only the clip the cache starts in: its pictures from a movie file, or
-    // its sound.
-    Clip* clip = mDecodeTrack->ClipAtTime(video ? cacheStart : cacheStart - 1);
-    if (!clip || clip->Type() == ClipType::Empty ||
-        !(video ? clip->HasVideo() && !clip->IsImageSequence() : clip->HasAudio()))
-    {
-        return nullptr;
-    }
-    target = plan.SecondStretchStartIn(clip->StartTime());
-    // The range's sound fits beside what the cache holds; the pictures' room
-    // is weighed as their fill starts (it needs the decoder's own).
-    long long const soundSize = AvHelpers::AudioOutputSizeForDuration(cacheStart - target, mSettings.audioFormat);
-    bool const fits = video || CacheBudget::LoopStartSoundFits(mTimeline->AudioCacheSize(), soundSize,
-                                                               mTimeline->AudioCacheMaximumSize());
-    // A fill tried from here is not planned again, and the file is looked
-    // at last: this runs at every wake of an idle loop.
-    if (cacheStart <= target || !fits || mLoopStartFill.WasTried(target, cacheStart) || clip->HasErrors() ||
-        !clip->FileExists(0))
-    {
-        return nullptr;
-    }
-    return clip;
+    return mLoopStartFill.WantedClip(*mTimeline, *mDecodeTrack, mDecodeType == DecodeType::Video,
+                                     mSettings.audioFormat, target);
 }
 
 bool DecodeManager::StartLoopStartFill(ClipDecoder decoder)
@@ -808,15 +776,9 @@ bool DecodeManager::StartPictureFill(Clip* clip, long long target)
     {
         return false;
     }
-    LoopRange const range = mTimeline->CacheLoopRange();
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
     // A fill this cache cannot have is not planned again for it.
     mLoopStartFill.MarkTried(target, cacheStart);
-    std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
-    if (!first)
-    {
-        return false;
-    }
     long long const windowEnd = TimelineTimeToSourceTime(clip, mTimeline->VideoCachePacketStartTime() - 1);
     long long const windowStart = TimelineTimeToSourceTime(clip, target);
     Source const* source = clip->SourcePtr();
@@ -826,13 +788,8 @@ bool DecodeManager::StartPictureFill(Clip* clip, long long target)
         return false;
     }
     auto const frames = static_cast<long long>(std::ceil(static_cast<double>(windowEnd - windowStart + 1) / step));
-    // The whole range fits beside the codec's own pictures (HeldPictureBytes,
-    // forward), with the frames after the range let go first.
-    std::shared_ptr<VideoFrame> const last = mTimeline->LastCachedVideoFrame();
-    long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
-    long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(range.end);
-    if (!CacheBudget::LoopStartPicturesFit(frames, pictureBytes, kept, mVideoDecoder->HeldPictureBytes(),
-                                           mTimeline->VideoCacheMaximumSize()))
+    // Beside the codec's own pictures going forward.
+    if (!LoopStartFill::PicturesFit(*mTimeline, frames, mVideoDecoder->HeldPictureBytes()))
     {
         return false;
     }
@@ -865,14 +822,7 @@ bool DecodeManager::StartSoundFill(Clip* clip, long long target)
 
 bool DecodeManager::LoopStartFillGoesOn() const
 {
-    // Not once the clock stopped looping, turned, or left both the cache and
-    // what the fill brings (a seek follows).
-    long long const time = mTimeline->PlaybackTime();
-    bool const held = mDecodeType == DecodeType::Video
-                          ? mLoopStartFill.Brings(time, mTimeline->VideoCacheAdjustedStartTime()) ||
-                                mTimeline->VideoCacheCoversTime(time)
-                          : mTimeline->AudioCacheCoversTime(time);
-    return mSeekTarget < 0 && mTimeline->IsDecodeForward() && mTimeline->CacheLoopRange().Contains(time) && held;
+    return mSeekTarget < 0 && mLoopStartFill.GoesOn(*mTimeline, mDecodeType == DecodeType::Video);
 }
 
 void DecodeManager::StepPictureFill()
