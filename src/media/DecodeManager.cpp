@@ -205,7 +205,7 @@ void DecodeManager::Decode()
             {
                 break;
             }
-            if (mTimeline->IsDecodeForward() != mForward)
+            if (mTimeline->IsDecodeForward() != DecodesForward())
             {
                 PrepareClipForDecoding(-1);
             }
@@ -334,7 +334,8 @@ void DecodeManager::Restart()
 void DecodeManager::PrepareClipForDecoding(long long time)
 {
     // A seek always decodes forward up to its target first.
-    mForward = mTimeline->IsDecodeForward() || mSeekTarget >= 0;
+    mForward = mTimeline->IsDecodeForward();
+    mSeekDecodesForward = mSeekTarget >= 0;
     mCurrentClip = nullptr;
     mLoopStartFill.SetClipOnlyForFill(false);
     if (!mDecodeTrack)
@@ -376,7 +377,7 @@ void DecodeManager::PrepareClipForDecoding(long long time)
         // Audio decoded backward ends at its start time, give or take a
         // microsecond of rounding: from the playhead it must start a little
         // later, so that the playhead's own block is among what comes.
-        if (!fromCacheEdge && !mForward && mDecodeType == DecodeType::Audio)
+        if (!fromCacheEdge && !mForward && !mSeekDecodesForward && mDecodeType == DecodeType::Audio)
         {
             mSeekTime += AUDIO_BACKWARD_START_MARGIN;
         }
@@ -446,7 +447,7 @@ long long DecodeManager::NextDecodeTimeFromCache() const
 
 bool DecodeManager::DecodesForward() const
 {
-    return mLoopStartFill.Active() ? mLoopStartFill.DecodesForward() : mForward;
+    return mLoopStartFill.Active() ? mLoopStartFill.DecodesForward() : mSeekDecodesForward || mForward;
 }
 
 long long DecodeManager::SourceTimeToTimelineTime(Clip const* clip, long long time)
@@ -570,7 +571,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     bool ranOut = false;
     mClipCached = false;
     mHeldPicture.reset();
-    SetDecoderForward(decoder, mForward);
+    SetDecoderForward(decoder, DecodesForward());
     SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
     mClipActive = true;
     while (mClipActive)
@@ -592,8 +593,8 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             mHeldPicture.reset();
             mLoopStartFill.End();
             mLoopStartFill.SetClipOnlyForFill(false);
-            mForward = true; // a seek decodes forward up to its target
-            SetDecoderForward(decoder, true);
+            mSeekDecodesForward = true; // up to its target
+            SetDecoderForward(decoder, DecodesForward());
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
             mSeekPending = false;
             mClipCached = false;
@@ -601,7 +602,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         bool const onlyForFill = mLoopStartFill.ClipOnlyForFill();
         if (mLoopStartFill.Active())
         {
-            audio ? StepSoundFill() : StepPictureFill();
+            StepLoopStartFill(decoder);
         }
         else if (!onlyForFill && !audio && FillAheadWaits())
         {
@@ -763,7 +764,7 @@ bool DecodeManager::StartLoopStartFill(ClipDecoder decoder)
     // clock's forward play.
     long long target = -1;
     Clip* clip = decoder == ClipDecoder::ImageSequence ? nullptr : LoopStartFillClip(target);
-    if (!clip || clip != mCurrentClip || !mForward)
+    if (!clip || clip != mCurrentClip || !DecodesForward())
     {
         return false;
     }
@@ -825,42 +826,33 @@ bool DecodeManager::LoopStartFillGoesOn() const
     return mSeekTarget < 0 && mLoopStartFill.GoesOn(*mTimeline, mDecodeType == DecodeType::Video);
 }
 
-void DecodeManager::StepPictureFill()
+void DecodeManager::StepLoopStartFill(ClipDecoder decoder)
 {
     if (!LoopStartFillGoesOn())
     {
-        EndLoopStartFill(ClipDecoder::Movie);
+        EndLoopStartFill(decoder);
         return;
     }
-    int const status = mVideoDecoder->DecodeNext();
-    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
-    if (status == STATUS_END_REACHED)
+    bool const audio = decoder == ClipDecoder::Audio;
+    int const status = audio ? DecodeNextOn(decoder) : mVideoDecoder->DecodeNext();
+    if (!audio)
     {
-        WaitForDecoderWorkers(ClipDecoder::Movie);
+        mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+        if (status == STATUS_END_REACHED)
+        {
+            WaitForDecoderWorkers(decoder);
+        }
+    }
+    if (status == STATUS_END_REACHED || (audio && status == STATUS_START_REACHED))
+    {
         mLoopStartFill.MarkReached();
     }
-    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    long long const cacheStart = audio ? mTimeline->AudioCacheStartTime() : mTimeline->VideoCacheAdjustedStartTime();
     if (mLoopStartFill.Reached() || cacheStart <= mLoopStartFill.Target())
     {
         // Done as far as it goes: not tried again from where it got to.
         mLoopStartFill.MarkTried(mLoopStartFill.Target(), cacheStart);
-        EndLoopStartFill(ClipDecoder::Movie);
-    }
-}
-
-void DecodeManager::StepSoundFill()
-{
-    if (!LoopStartFillGoesOn())
-    {
-        EndLoopStartFill(ClipDecoder::Audio);
-        return;
-    }
-    int const status = DecodeNextOn(ClipDecoder::Audio);
-    long long const cacheStart = mTimeline->AudioCacheStartTime();
-    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED || cacheStart <= mLoopStartFill.Target())
-    {
-        mLoopStartFill.MarkTried(mLoopStartFill.Target(), cacheStart);
-        EndLoopStartFill(ClipDecoder::Audio);
+        EndLoopStartFill(decoder);
     }
 }
 
@@ -1285,6 +1277,7 @@ void DecodeManager::EndSeekIfCovered(long long start, long long end)
         return;
     }
     mSeekTarget = -1;
+    mSeekDecodesForward = false;
     mForward = mTimeline->IsDecodeForward();
     if (!mForward)
     {

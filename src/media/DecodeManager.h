@@ -172,8 +172,9 @@ private:
     // The clock still loops forward within the range and the cache (or what
     // the fill brings) still holds its time.
     bool LoopStartFillGoesOn() const;
-    void StepPictureFill();
-    void StepSoundFill();
+    // Takes the fill under way one decode further, and ends it once it
+    // reached the cache (or the file ran out).
+    void StepLoopStartFill(ClipDecoder decoder);
     // A picture of the fill: into the lead run in front of the cache.
     void CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame);
     // Ends the fill under way and puts the decoder back to decoding forward
@@ -245,12 +246,13 @@ private:
     // Files that failed to open.
     SourceOpenFailures mOpenFailures;
 
-    // The decoders, the kind running, and the direction the clips are walked
-    // in: the clock's play direction, or forward while a seek decodes up to
-    // its target. A loop start fill runs its own way (DecodesForward) and
-    // leaves it alone.
+    // The decoders, the kind running, and the clock's play direction as the
+    // clip walk last took it. A seek (or a reseek of the running clip loop)
+    // decodes forward up to its target meanwhile, and a loop start fill runs
+    // its own way: DecodesForward says which way the decoder runs.
     DecodeType mDecodeType = DecodeType::None;
     bool mForward = true;
+    bool mSeekDecodesForward = false;
     AudioDecoder* mAudioDecoder = nullptr;
     VideoDecoder* mVideoDecoder = nullptr;
     ImageSequenceDecoder* mImageSequenceDecoder = nullptr;
