@@ -61,7 +61,7 @@ bool LoopStartFill::PicturesFit(Timeline const& timeline, long long frames, long
         return false;
     }
     long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
-    long long const kept = timeline.VideoCacheSize() - timeline.VideoCacheSizeAfter(timeline.CacheLoopRange().end);
+    long long const kept = timeline.VideoCacheSize() - timeline.VideoCacheSizeAfter(timeline.CurrentCachePlan().FirstStretchEnd());
     return CacheBudget::LoopStartPicturesFit(frames, pictureBytes, kept, codecBytes, timeline.VideoCacheMaximumSize());
 }
 
