@@ -160,8 +160,9 @@ private:
     // and placed as each comes, the range start first; sound is decoded
     // backward from the cache start.
     // The clip such a fill of this loop's kind would decode in, when one is
-    // wanted now, with target the timeline time it would fill down to; null
-    // otherwise.
+    // wanted now (LoopStartFill::WantedClip, while the clock plays forward
+    // with no seek under way), with target the timeline time it would fill
+    // down to; null otherwise.
     Clip* LoopStartFillClip(long long& target) const;
     // Turns the running clip loop to such a fill, the one place a fill
     // starts; false when none is wanted, it lies in another clip or there is
@@ -169,8 +170,8 @@ private:
     bool StartLoopStartFill(ClipDecoder decoder);
     bool StartPictureFill(Clip* clip, long long target);
     bool StartSoundFill(Clip* clip, long long target);
-    // The clock still loops forward within the range and the cache (or what
-    // the fill brings) still holds its time.
+    // No seek came, and the clock still loops forward within the range with
+    // the cache (or what the fill brings) holding its time.
     bool LoopStartFillGoesOn() const;
     // Takes the fill under way one decode further, and ends it once it
     // reached the cache (or the file ran out).
