@@ -6,7 +6,6 @@
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
 #include "media/CacheBudget.h"
-#include "media/CachePlan.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
