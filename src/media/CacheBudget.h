@@ -6,8 +6,9 @@
 #include <limits>
 
 // The cache budget rule, in one place: how the cache setting is shared among
-// the timelines decoded, between a timeline's pictures and sound, and between
-// the cache and a backward window being decoded. Pure functions: any thread.
+// the timelines decoded, between a timeline's pictures and sound, between the
+// cache and the decoder's own pictures, and between the cache and a backward
+// window being decoded. Pure functions: any thread.
 namespace CacheBudget
 {
 inline constexpr long long BYTES_PER_MEGABYTE = 1000000; // budgets are decimal
@@ -38,6 +39,59 @@ inline long long AudioBytes(long long videoBytes)
 inline long long KeptBesideBackwardWindow(long long ahead, long long behind)
 {
     return ahead + std::min(ahead, behind);
+}
+
+// Pictures the cache must hold besides a backward window of the shortest
+// length, so that there is something to show while the next is decoded.
+inline constexpr int PICTURES_SHOWN_BESIDE_WINDOW = 4;
+
+// Bytes the cache must keep free of the codec's pictures for play: a
+// backward window of windowFrames pictures and its end, and the pictures
+// shown beside it.
+inline long long PlayRoom(int windowFrames, long long pictureBytes)
+{
+    return (std::max(windowFrames, 0) + 1LL + PICTURES_SHOWN_BESIDE_WINDOW) * std::max(pictureBytes, 0LL);
+}
+
+// The most frame threads, up to wanted, whose pictures fit within the budget
+// beside room bytes: each thread holds 2 pictures of decoderPictureBytes, and
+// the codec fixedPictures more (references, reordering, the one converted).
+// 0 when not even one thread fits.
+inline int FrameThreadsWithin(int wanted, long long budget, long long room, long long decoderPictureBytes,
+                              long long fixedPictures)
+{
+    if (decoderPictureBytes <= 0)
+    {
+        return std::max(wanted, 1);
+    }
+    long long const pictures = (budget - room) / decoderPictureBytes - std::max(fixedPictures, 0LL);
+    return static_cast<int>(std::clamp<long long>(pictures / 2, 0, std::max(wanted, 1)));
+}
+
+// What of the decoder's held bytes counts against a cache of cacheMaximum
+// bytes: pictures too big for the cache even on one thread leave it room for
+// a few of pictureBytes to show all the same.
+inline long long DecoderHeldWithin(long long held, long long cacheMaximum, long long pictureBytes)
+{
+    long long const room = PICTURES_SHOWN_BESIDE_WINDOW * pictureBytes;
+    return std::min(held, std::max(cacheMaximum - room, 0LL));
+}
+
+// The pictures of pictureBytes a backward window may have of a budget of
+// budget bytes, with kept bytes of it kept by the cache and held by the
+// codec and the window's end. Two thirds for the window being decoded, a
+// third for the cache to show from while the next one is decoded (a GOP's
+// decoding takes a fraction of that to show at 1x). The longer the windows,
+// the fewer times the start of a long GOP is decoded again. But the first
+// window beside pictures already cached (firstBesideCached: play from a
+// paused frame) is decoded while only those few are shown: it keeps to half,
+// so its first picture comes sooner. Never fewer than shortest.
+inline int BackwardWindowPictures(long long budget, long long kept, long long held, long long pictureBytes,
+                                  bool firstBesideCached, int shortest)
+{
+    long long const share = (budget - held) / pictureBytes * (firstBesideCached ? 3 : 4) / 6;
+    long long const free = (budget - kept - held) / pictureBytes;
+    return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
 }
 
 // Whether what would be held fits within a budget of maximum bytes.

@@ -81,24 +81,24 @@ public:
     // The plan's loop range: frames outside it go first when the budget is
     // used up, and nothing after its end is wanted. Setting it sets a plan
     // of that range.
-    void SetLoopRange(LoopRange range) { SetPlan(CachePlan {range}); }
-    LoopRange GetLoopRange() const { return Plan().loop; }
+    void SetLoopRange(LoopRange range) { SetPlan(CachePlan::Looping(range)); }
+    LoopRange GetLoopRange() const { return Plan().Span(); }
     // Whether the cached frames or blocks already reach the loop range's
     // end: decoding further ahead would only fill the budget with what is
     // never shown. False without a loop range.
-    bool AudioReachesLoopEnd() const { return mAudio.ReachesEnd(GetLoopRange()); }
-    bool VideoReachesLoopEnd() const { return mVideo.ReachesEnd(GetLoopRange()); }
+    bool AudioReachesLoopEnd() const { return mAudio.ReachesEnd(Plan()); }
+    bool VideoReachesLoopEnd() const { return mVideo.ReachesEnd(Plan()); }
 
     // Removes at most one frame when the budget is used up: one outside the
     // loop range when there is one, else keeping the window balanced around
     // time in the direction of play.
     void UpdateAudio(long long time, bool forward, double target)
     {
-        mAudio.Update(time, forward, target, GetLoopRange());
+        mAudio.Update(time, forward, target, Plan());
     }
     void UpdateVideo(long long time, bool forward, double target)
     {
-        mVideo.Update(time, forward, target, GetLoopRange());
+        mVideo.Update(time, forward, target, Plan());
     }
     double AudioForwardWeighting(long long time) const { return mAudio.ForwardWeighting(time); }
     double VideoForwardWeighting(long long time) const { return mVideo.ForwardWeighting(time); }

@@ -3,6 +3,8 @@
 #include "media/LoopRange.h"
 #include "media/LoopState.h"
 
+#include <array>
+
 // What the decode caches of a timeline are to hold, decided in one place: the
 // engine front computes it on the main thread from the clock (For) and hands
 // it to each decode task with its timeline as one value
@@ -11,13 +13,18 @@
 //
 // The stretches wanted come in order. While the clock loops a range: from the
 // playhead to the range end, then from the range start up to the playhead.
-// Otherwise: from the playhead on, in the direction of play. The decode loop
-// fills the first from the cache's edge and stops at the range end; the cache
-// window lets go first what lies outside the range (CacheWindow::Update); the
-// second, when the cache lacks it, is what the loop start fill brings in front
-// of the cache (DecodeManager::LoopStartFillClip).
-struct CachePlan
+// Otherwise the plan holds none: the caches follow the playhead in the
+// direction of play (CacheWindow's own rule). The decode loop fills the first
+// stretch from the cache's edge and stops at its end (CacheWindow::
+// ReachesEnd); the cache window lets go first what lies outside every stretch
+// (CacheWindow::Update); the second, when the cache lacks it, is what the loop
+// start fill brings in front of the cache (LoopStartFill::WantedClip).
+//
+// A stretch's playhead end is the PLAYHEAD marker, not a time: the plan stays
+// the same value while the clock plays.
+class CachePlan
 {
+public:
     // What the plan is computed from.
     struct Clock
     {
@@ -31,9 +38,15 @@ struct CachePlan
         long long endTime = 0;
     };
 
-    // The range the clock keeps returning to; none when the caches need not
-    // keep to one.
-    LoopRange loop;
+    // A stretch [start, end] of timeline time; either end may be PLAYHEAD.
+    struct Stretch
+    {
+        long long start = 0;
+        long long end = 0;
+        bool operator==(Stretch const&) const = default;
+    };
+    // Marks the end of a stretch that lies at the playhead.
+    static constexpr long long PLAYHEAD = -2;
 
     // Only a forward loop keeps to its range: ping-pong turns at the bound
     // with the cache still about it, and backward play keeps its own windows.
@@ -41,14 +54,30 @@ struct CachePlan
     // the loop before play starts: a reviewer parks on a frame of the range,
     // then plays it.
     static CachePlan For(Clock const& clock);
+    // The plan of a clock looping range (none when the range is not set).
+    static CachePlan Looping(LoopRange range);
+
+    int Count() const { return mCount; }
+    Stretch At(int index) const { return mStretches[static_cast<std::size_t>(index)]; }
+    // The times the stretches cover together (not set when there are none);
+    // what lies outside it goes first.
+    LoopRange Span() const;
+    // Whether the first stretch ends at a time, where the decode loop stops,
+    // and that time.
+    bool FirstStretchEnds() const { return mCount > 0 && mStretches[0].end != PLAYHEAD; }
+    long long FirstStretchEnd() const { return mStretches[0].end; }
 
     // Whether the second stretch is missing from a cache that starts at
-    // cacheStart: the range starts before the cache, and a playhead at time
-    // is inside both the range and the cache (one outside either is about to
+    // cacheStart: it starts before the cache, and a playhead at time is
+    // inside both the span and the cache (one outside either is about to
     // seek anyway).
     bool SecondStretchMissing(long long time, long long cacheStart, bool cacheCoversTime) const;
     // Where the second stretch starts within a clip starting at clipStart.
     long long SecondStretchStartIn(long long clipStart) const;
 
     bool operator==(CachePlan const&) const = default;
+
+private:
+    std::array<Stretch, 2> mStretches {};
+    int mCount = 0;
 };

@@ -102,10 +102,11 @@ enum class Eviction
     Back
 };
 
-// While a loop range is set, the frames wholly outside it go first: those
-// before it from the front, those after it from the back.
-Eviction OutsideLoopRange(long long firstEnd, long long lastStart, LoopRange range)
+// The frames wholly outside the plan's stretches go first: those before them
+// from the front, those after them from the back.
+Eviction OutsidePlan(long long firstEnd, long long lastStart, CachePlan const& plan)
 {
+    LoopRange const range = plan.Span();
     if (!range.IsSet())
     {
         return Eviction::None;
@@ -179,14 +180,14 @@ bool CacheWindow<Frame>::CoversTime(long long time) const
 }
 
 template <typename Frame>
-bool CacheWindow<Frame>::ReachesEnd(LoopRange range) const
+bool CacheWindow<Frame>::ReachesEnd(CachePlan const& plan) const
 {
-    if (!range.IsSet())
+    if (!plan.FirstStretchEnds())
     {
         return false;
     }
     QMutexLocker locker(&mMutex);
-    return !mFrames.isEmpty() && mEnd >= range.end;
+    return !mFrames.isEmpty() && mEnd >= plan.FirstStretchEnd();
 }
 
 // ---- Insertion and eviction ----
@@ -456,7 +457,7 @@ double CacheWindow<Frame>::ForwardWeightingLocked(long long time) const
 }
 
 template <typename Frame>
-void CacheWindow<Frame>::Update(long long time, bool forward, double target, LoopRange range)
+void CacheWindow<Frame>::Update(long long time, bool forward, double target, CachePlan const& plan)
 {
     QMutexLocker locker(&mMutex);
     if (CacheBudget::Fits(HeldLocked(false), mMaximumSize) || mFrames.isEmpty())
@@ -464,7 +465,7 @@ void CacheWindow<Frame>::Update(long long time, bool forward, double target, Loo
         return;
     }
     long long const lastStart = Start(*mFrames.last());
-    Eviction eviction = OutsideLoopRange(End(*mFrames.first()), lastStart, range);
+    Eviction eviction = OutsidePlan(End(*mFrames.first()), lastStart, plan);
     if (eviction == Eviction::None)
     {
         eviction = ChooseEviction(lastStart, time, forward, ForwardWeightingLocked(time), target);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "media/AudioOutputFormat.h"
-#include "media/LoopRange.h"
+#include "media/CachePlan.h"
 
 #include <QList>
 #include <QMutex>
@@ -59,7 +59,9 @@ public:
     long long SizeBefore(long long time) const;
     long long SizeAfter(long long time) const;
     bool CoversTime(long long time) const;
-    bool ReachesEnd(LoopRange range) const;
+    // Whether the window reaches the end of the plan's first stretch (never
+    // when it has none).
+    bool ReachesEnd(CachePlan const& plan) const;
     double ForwardWeighting(long long time) const;
 
     void Insert(FramePtr frame);
@@ -69,9 +71,9 @@ public:
     bool HasLead() const;
 
     // Removes at most one frame when the budget is used up: one outside the
-    // loop range when there is one, else keeping the window balanced around
-    // time in the direction of play.
-    void Update(long long time, bool forward, double target, LoopRange range);
+    // plan's stretches when there is one, else keeping the window balanced
+    // around time in the direction of play.
+    void Update(long long time, bool forward, double target, CachePlan const& plan);
 
     FramePtr Find(long long time) const;
     // The covering frame, the one before and the one after, each null where

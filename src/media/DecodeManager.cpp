@@ -6,7 +6,6 @@
 #include "media/AudioFrame.h"
 #include "media/AvHelpers.h"
 #include "media/CacheBudget.h"
-#include "media/CachePlan.h"
 #include "media/ImageSequenceDecoder.h"
 #include "media/VideoDecoder.h"
 #include "media/VideoFrame.h"
@@ -205,7 +204,7 @@ void DecodeManager::Decode()
             {
                 break;
             }
-            if (mTimeline->IsDecodeForward() != mForward)
+            if (mTimeline->IsDecodeForward() != DecodesForward())
             {
                 PrepareClipForDecoding(-1);
             }
@@ -334,7 +333,8 @@ void DecodeManager::Restart()
 void DecodeManager::PrepareClipForDecoding(long long time)
 {
     // A seek always decodes forward up to its target first.
-    mForward = mTimeline->IsDecodeForward() || mSeekTarget >= 0;
+    mForward = mTimeline->IsDecodeForward();
+    mSeekDecodesForward = mSeekTarget >= 0;
     mCurrentClip = nullptr;
     mLoopStartFill.SetClipOnlyForFill(false);
     if (!mDecodeTrack)
@@ -376,7 +376,7 @@ void DecodeManager::PrepareClipForDecoding(long long time)
         // Audio decoded backward ends at its start time, give or take a
         // microsecond of rounding: from the playhead it must start a little
         // later, so that the playhead's own block is among what comes.
-        if (!fromCacheEdge && !mForward && mDecodeType == DecodeType::Audio)
+        if (!fromCacheEdge && !mForward && !mSeekDecodesForward && mDecodeType == DecodeType::Audio)
         {
             mSeekTime += AUDIO_BACKWARD_START_MARGIN;
         }
@@ -446,7 +446,7 @@ long long DecodeManager::NextDecodeTimeFromCache() const
 
 bool DecodeManager::DecodesForward() const
 {
-    return mLoopStartFill.Active() ? mLoopStartFill.DecodesForward() : mForward;
+    return mLoopStartFill.Active() ? mLoopStartFill.DecodesForward() : mSeekDecodesForward || mForward;
 }
 
 long long DecodeManager::SourceTimeToTimelineTime(Clip const* clip, long long time)
@@ -570,7 +570,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
     bool ranOut = false;
     mClipCached = false;
     mHeldPicture.reset();
-    SetDecoderForward(decoder, mForward);
+    SetDecoderForward(decoder, DecodesForward());
     SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
     mClipActive = true;
     while (mClipActive)
@@ -592,8 +592,8 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
             mHeldPicture.reset();
             mLoopStartFill.End();
             mLoopStartFill.SetClipOnlyForFill(false);
-            mForward = true; // a seek decodes forward up to its target
-            SetDecoderForward(decoder, true);
+            mSeekDecodesForward = true; // up to its target
+            SetDecoderForward(decoder, DecodesForward());
             SeekDecoder(decoder, audio ? AudioDelayedClipSeekTime() : mSeekTime);
             mSeekPending = false;
             mClipCached = false;
@@ -601,7 +601,7 @@ bool DecodeManager::RunClipLoop(ClipDecoder decoder)
         bool const onlyForFill = mLoopStartFill.ClipOnlyForFill();
         if (mLoopStartFill.Active())
         {
-            audio ? StepSoundFill() : StepPictureFill();
+            StepLoopStartFill(decoder);
         }
         else if (!onlyForFill && !audio && FillAheadWaits())
         {
@@ -748,45 +748,13 @@ void DecodeManager::MakeVideoCacheRoom(bool untilItCanCache)
 
 Clip* DecodeManager::LoopStartFillClip(long long& target) const
 {
-    // Only while playing forward, with the cache at the loop range's end.
-    bool const video = mDecodeType == DecodeType::Video;
-    if (mExportMode || !mDecodeTrack || mSeekTarget >= 0 || !mTimeline->IsDecodeForward() ||
-        !(video ? mTimeline->VideoCacheReachesLoopEnd() && !mTimeline->HasDeferredVideoCache()
-                : mTimeline->AudioCacheReachesLoopEnd()))
+    // Only while playing forward.
+    if (mExportMode || !mDecodeTrack || mSeekTarget >= 0 || !mTimeline->IsDecodeForward())
     {
         return nullptr;
     }
-    // Wanted when the plan's second stretch is missing from the cache.
-    CachePlan const plan = mTimeline->CurrentCachePlan();
-    long long const time = mTimeline->PlaybackTime();
-    long long const cacheStart = video ? mTimeline->VideoCacheAdjustedStartTime() : mTimeline->AudioCacheStartTime();
-    bool const covers = video ? mTimeline->VideoCacheCoversTime(time) : mTimeline->AudioCacheCoversTime(time);
-    if (!plan.SecondStretchMissing(time, cacheStart, covers))
-    {
-        return nullptr;
-    }
-    // Only the clip the cache starts in: its pictures from a movie file, or
-    // its sound.
-    Clip* clip = mDecodeTrack->ClipAtTime(video ? cacheStart : cacheStart - 1);
-    if (!clip || clip->Type() == ClipType::Empty ||
-        !(video ? clip->HasVideo() && !clip->IsImageSequence() : clip->HasAudio()))
-    {
-        return nullptr;
-    }
-    target = plan.SecondStretchStartIn(clip->StartTime());
-    // The range's sound fits beside what the cache holds; the pictures' room
-    // is weighed as their fill starts (it needs the decoder's own).
-    long long const soundSize = AvHelpers::AudioOutputSizeForDuration(cacheStart - target, mSettings.audioFormat);
-    bool const fits = video || CacheBudget::LoopStartSoundFits(mTimeline->AudioCacheSize(), soundSize,
-                                                               mTimeline->AudioCacheMaximumSize());
-    // A fill tried from here is not planned again, and the file is looked
-    // at last: this runs at every wake of an idle loop.
-    if (cacheStart <= target || !fits || mLoopStartFill.WasTried(target, cacheStart) || clip->HasErrors() ||
-        !clip->FileExists(0))
-    {
-        return nullptr;
-    }
-    return clip;
+    return mLoopStartFill.WantedClip(*mTimeline, *mDecodeTrack, mDecodeType == DecodeType::Video,
+                                     mSettings.audioFormat, target);
 }
 
 bool DecodeManager::StartLoopStartFill(ClipDecoder decoder)
@@ -795,7 +763,7 @@ bool DecodeManager::StartLoopStartFill(ClipDecoder decoder)
     // clock's forward play.
     long long target = -1;
     Clip* clip = decoder == ClipDecoder::ImageSequence ? nullptr : LoopStartFillClip(target);
-    if (!clip || clip != mCurrentClip || !mForward)
+    if (!clip || clip != mCurrentClip || !DecodesForward())
     {
         return false;
     }
@@ -808,15 +776,9 @@ bool DecodeManager::StartPictureFill(Clip* clip, long long target)
     {
         return false;
     }
-    LoopRange const range = mTimeline->CacheLoopRange();
     long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
     // A fill this cache cannot have is not planned again for it.
     mLoopStartFill.MarkTried(target, cacheStart);
-    std::shared_ptr<VideoFrame> const first = mTimeline->FirstCachedVideoFrame();
-    if (!first)
-    {
-        return false;
-    }
     long long const windowEnd = TimelineTimeToSourceTime(clip, mTimeline->VideoCachePacketStartTime() - 1);
     long long const windowStart = TimelineTimeToSourceTime(clip, target);
     Source const* source = clip->SourcePtr();
@@ -826,13 +788,8 @@ bool DecodeManager::StartPictureFill(Clip* clip, long long target)
         return false;
     }
     auto const frames = static_cast<long long>(std::ceil(static_cast<double>(windowEnd - windowStart + 1) / step));
-    // The whole range fits beside the codec's own pictures (HeldPictureBytes,
-    // forward), with the frames after the range let go first.
-    std::shared_ptr<VideoFrame> const last = mTimeline->LastCachedVideoFrame();
-    long long const pictureBytes = std::max(first->byteSize, last ? last->byteSize : 0LL);
-    long long const kept = mTimeline->VideoCacheSize() - mTimeline->VideoCacheSizeAfter(range.end);
-    if (!CacheBudget::LoopStartPicturesFit(frames, pictureBytes, kept, mVideoDecoder->HeldPictureBytes(),
-                                           mTimeline->VideoCacheMaximumSize()))
+    // Beside the codec's own pictures going forward.
+    if (!LoopStartFill::PicturesFit(*mTimeline, frames, mVideoDecoder->HeldPictureBytes()))
     {
         return false;
     }
@@ -865,52 +822,36 @@ bool DecodeManager::StartSoundFill(Clip* clip, long long target)
 
 bool DecodeManager::LoopStartFillGoesOn() const
 {
-    // Not once the clock stopped looping, turned, or left both the cache and
-    // what the fill brings (a seek follows).
-    long long const time = mTimeline->PlaybackTime();
-    bool const held = mDecodeType == DecodeType::Video
-                          ? mLoopStartFill.Brings(time, mTimeline->VideoCacheAdjustedStartTime()) ||
-                                mTimeline->VideoCacheCoversTime(time)
-                          : mTimeline->AudioCacheCoversTime(time);
-    return mSeekTarget < 0 && mTimeline->IsDecodeForward() && mTimeline->CacheLoopRange().Contains(time) && held;
+    return mSeekTarget < 0 && mLoopStartFill.GoesOn(*mTimeline, mDecodeType == DecodeType::Video);
 }
 
-void DecodeManager::StepPictureFill()
+void DecodeManager::StepLoopStartFill(ClipDecoder decoder)
 {
     if (!LoopStartFillGoesOn())
     {
-        EndLoopStartFill(ClipDecoder::Movie);
+        EndLoopStartFill(decoder);
         return;
     }
-    int const status = mVideoDecoder->DecodeNext();
-    mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
-    if (status == STATUS_END_REACHED)
+    bool const audio = decoder == ClipDecoder::Audio;
+    int const status = audio ? DecodeNextOn(decoder) : mVideoDecoder->DecodeNext();
+    if (!audio)
     {
-        WaitForDecoderWorkers(ClipDecoder::Movie);
+        mTimeline->SetVideoCacheReservedSize(mVideoDecoder->HeldPictureBytes());
+        if (status == STATUS_END_REACHED)
+        {
+            WaitForDecoderWorkers(decoder);
+        }
+    }
+    if (status == STATUS_END_REACHED || (audio && status == STATUS_START_REACHED))
+    {
         mLoopStartFill.MarkReached();
     }
-    long long const cacheStart = mTimeline->VideoCacheAdjustedStartTime();
+    long long const cacheStart = audio ? mTimeline->AudioCacheStartTime() : mTimeline->VideoCacheAdjustedStartTime();
     if (mLoopStartFill.Reached() || cacheStart <= mLoopStartFill.Target())
     {
         // Done as far as it goes: not tried again from where it got to.
         mLoopStartFill.MarkTried(mLoopStartFill.Target(), cacheStart);
-        EndLoopStartFill(ClipDecoder::Movie);
-    }
-}
-
-void DecodeManager::StepSoundFill()
-{
-    if (!LoopStartFillGoesOn())
-    {
-        EndLoopStartFill(ClipDecoder::Audio);
-        return;
-    }
-    int const status = DecodeNextOn(ClipDecoder::Audio);
-    long long const cacheStart = mTimeline->AudioCacheStartTime();
-    if (status == STATUS_START_REACHED || status == STATUS_END_REACHED || cacheStart <= mLoopStartFill.Target())
-    {
-        mLoopStartFill.MarkTried(mLoopStartFill.Target(), cacheStart);
-        EndLoopStartFill(ClipDecoder::Audio);
+        EndLoopStartFill(decoder);
     }
 }
 
@@ -1335,6 +1276,7 @@ void DecodeManager::EndSeekIfCovered(long long start, long long end)
         return;
     }
     mSeekTarget = -1;
+    mSeekDecodesForward = false;
     mForward = mTimeline->IsDecodeForward();
     if (!mForward)
     {

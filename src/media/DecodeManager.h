@@ -160,8 +160,9 @@ private:
     // and placed as each comes, the range start first; sound is decoded
     // backward from the cache start.
     // The clip such a fill of this loop's kind would decode in, when one is
-    // wanted now, with target the timeline time it would fill down to; null
-    // otherwise.
+    // wanted now (LoopStartFill::WantedClip, while the clock plays forward
+    // with no seek under way), with target the timeline time it would fill
+    // down to; null otherwise.
     Clip* LoopStartFillClip(long long& target) const;
     // Turns the running clip loop to such a fill, the one place a fill
     // starts; false when none is wanted, it lies in another clip or there is
@@ -169,11 +170,12 @@ private:
     bool StartLoopStartFill(ClipDecoder decoder);
     bool StartPictureFill(Clip* clip, long long target);
     bool StartSoundFill(Clip* clip, long long target);
-    // The clock still loops forward within the range and the cache (or what
-    // the fill brings) still holds its time.
+    // No seek came, and the clock still loops forward within the range with
+    // the cache (or what the fill brings) holding its time.
     bool LoopStartFillGoesOn() const;
-    void StepPictureFill();
-    void StepSoundFill();
+    // Takes the fill under way one decode further, and ends it once it
+    // reached the cache (or the file ran out).
+    void StepLoopStartFill(ClipDecoder decoder);
     // A picture of the fill: into the lead run in front of the cache.
     void CacheLoopStartFrame(Clip* clip, std::shared_ptr<VideoFrame> frame);
     // Ends the fill under way and puts the decoder back to decoding forward
@@ -245,12 +247,13 @@ private:
     // Files that failed to open.
     SourceOpenFailures mOpenFailures;
 
-    // The decoders, the kind running, and the direction the clips are walked
-    // in: the clock's play direction, or forward while a seek decodes up to
-    // its target. A loop start fill runs its own way (DecodesForward) and
-    // leaves it alone.
+    // The decoders, the kind running, and the clock's play direction as the
+    // clip walk last took it. A seek (or a reseek of the running clip loop)
+    // decodes forward up to its target meanwhile, and a loop start fill runs
+    // its own way: DecodesForward says which way the decoder runs.
     DecodeType mDecodeType = DecodeType::None;
     bool mForward = true;
+    bool mSeekDecodesForward = false;
     AudioDecoder* mAudioDecoder = nullptr;
     VideoDecoder* mVideoDecoder = nullptr;
     ImageSequenceDecoder* mImageSequenceDecoder = nullptr;

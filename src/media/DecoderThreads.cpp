@@ -40,20 +40,4 @@ int ConversionThreads(bool framesInParallel)
     return std::clamp(framesInParallel ? cores / 2 : cores, 1, MAXIMUM_CONVERSION_THREADS);
 }
 
-long long PlayRoom(int windowFrames, long long pictureBytes)
-{
-    return (std::max(windowFrames, 0) + 1LL + PICTURES_SHOWN_BESIDE_WINDOW) * std::max(pictureBytes, 0LL);
-}
-
-int FrameThreadsWithin(int wanted, long long budget, long long room, long long decoderPictureBytes,
-                       long long fixedPictures)
-{
-    if (decoderPictureBytes <= 0)
-    {
-        return std::max(wanted, 1);
-    }
-    long long const pictures = (budget - room) / decoderPictureBytes - std::max(fixedPictures, 0LL);
-    return static_cast<int>(std::clamp<long long>(pictures / 2, 0, std::max(wanted, 1)));
-}
-
 } // namespace DecoderThreads

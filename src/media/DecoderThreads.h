@@ -1,9 +1,9 @@
 #pragma once
 
 // How many threads a video codec decodes with: the setting, or FFmpeg's own
-// choice from the cores this process may run on, bounded so that the
-// pictures the codec holds leave the frame cache room for what playing
-// needs. Pure functions: any thread.
+// choice from the cores this process may run on (the budget then bounds the
+// frame threads: CacheBudget::FrameThreadsWithin). Pure functions: any
+// thread.
 namespace DecoderThreads
 {
 // Most threads FFmpeg picks by itself.
@@ -12,10 +12,6 @@ inline constexpr int MAXIMUM_AUTOMATIC = 16;
 // Conversion spreads over at most this many threads: beyond it the memory
 // bus, not the arithmetic, sets the pace.
 inline constexpr int MAXIMUM_CONVERSION_THREADS = 4;
-
-// Pictures the cache must hold besides a backward window of the shortest
-// length, so that there is something to show while the next is decoded.
-inline constexpr int PICTURES_SHOWN_BESIDE_WINDOW = 4;
 
 // Cores this process may run on (its CPU affinity), at least 1.
 int UsableCores();
@@ -32,16 +28,4 @@ int Requested(int setting);
 // (framesInParallel) go on decoding the next pictures meanwhile and keep half
 // of them.
 int ConversionThreads(bool framesInParallel);
-
-// Bytes the cache must keep free of the codec's pictures for play: a
-// backward window of windowFrames pictures and its end, and the pictures
-// shown beside it.
-long long PlayRoom(int windowFrames, long long pictureBytes);
-
-// The most frame threads, up to wanted, whose pictures fit within the budget
-// beside room bytes: each thread holds 2 pictures of decoderPictureBytes, and
-// the codec fixedPictures more (references, reordering, the one converted).
-// 0 when not even one thread fits.
-int FrameThreadsWithin(int wanted, long long budget, long long room, long long decoderPictureBytes,
-                       long long fixedPictures);
 } // namespace DecoderThreads

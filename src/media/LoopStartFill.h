@@ -2,6 +2,10 @@
 
 #include <memory>
 
+class Clip;
+class Timeline;
+class Track;
+struct AudioOutputFormat;
 struct VideoFrame;
 
 // The state of a loop start fill: while the clock loops a range whose start
@@ -10,7 +14,7 @@ struct VideoFrame;
 // there. A fill has a kind, pictures or sound, and its direction comes from
 // its kind: pictures are decoded forward up to the cache, sound backward from
 // it. The decode loop (DecodeManager) drives the decoders; this holds what
-// the fill is at and the small decisions on it.
+// the fill is at and the decisions on it.
 //
 // Owned by one DecodeManager and used only on its decode thread.
 class LoopStartFill
@@ -22,6 +26,22 @@ public:
     // Which way the decoder runs while the fill under way is: pictures
     // forward, sound backward.
     bool DecodesForward() const { return !mSound; }
+
+    // The clip a fill of pictures (video) or else of sound would decode in,
+    // when the timeline's cache plan wants one now and it was not tried from
+    // here before, with target the timeline time it would fill down to; null
+    // otherwise. The caller has made sure the clock plays forward with no
+    // seek under way. The sound's room is weighed here (format: what it is
+    // played as); the pictures' as their fill starts (PicturesFit).
+    Clip* WantedClip(Timeline const& timeline, Track const& track, bool video, AudioOutputFormat const& format,
+                     long long& target) const;
+    // Whether frames pictures of the fill fit the timeline's picture budget
+    // beside what the cache keeps of the range and the codec's own pictures
+    // (codecBytes).
+    static bool PicturesFit(Timeline const& timeline, long long frames, long long codecBytes);
+    // The clock still loops within the range and the cache (or, for
+    // pictures, what the fill brings) still holds its time.
+    bool GoesOn(Timeline const& timeline, bool video) const;
 
     // Starts a fill of sound (else of pictures) down to target: nothing
     // brought yet.

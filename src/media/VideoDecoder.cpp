@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/TimeHelpers.h"
 #include "media/AvHelpers.h"
+#include "media/CacheBudget.h"
 #include "media/DecoderThreads.h"
 #include "media/FfmpegCompat.h"
 #include "media/KeyPacketSearch.h"
@@ -1179,10 +1180,9 @@ long long VideoDecoder::HeldPictureBytes() const
     {
         return bytes;
     }
-    // Pictures too big for the cache even on one thread (said once when
-    // opened): the cache keeps room for a few to show all the same.
-    long long const room = DecoderThreads::PICTURES_SHOWN_BESIDE_WINDOW * PictureBytesEstimate();
-    return std::min(bytes, std::max(mMemory.cacheMaximum - room, 0LL));
+    // Pictures too big for the cache even on one thread are said once when
+    // opened.
+    return CacheBudget::DecoderHeldWithin(bytes, mMemory.cacheMaximum, PictureBytesEstimate());
 }
 
 void VideoDecoder::SetCacheBudget(long long bytes)
@@ -1320,7 +1320,7 @@ int VideoDecoder::FrameThreadsForBudget(AVCodecContext const* context, int wante
     }
     // The room a backward window of the shortest length needs, in the
     // frames' format, and the codec's pictures in its own.
-    long long const room = DecoderThreads::PlayRoom(mSettings.leadingFramesKeptOnSeek, PictureBytesEstimate());
+    long long const room = CacheBudget::PlayRoom(mSettings.leadingFramesKeptOnSeek, PictureBytesEstimate());
     long long decoderBytes = DecoderPictureBytes();
     if (decoderBytes <= 0 && mFormatContext && mStream.info)
     {
@@ -1331,8 +1331,8 @@ int VideoDecoder::FrameThreadsForBudget(AVCodecContext const* context, int wante
                                                          parameters->width, parameters->height, 1),
                                 0);
     }
-    return DecoderThreads::FrameThreadsWithin(wanted, mMemory.cacheMaximum, room, decoderBytes,
-                                              FixedHeldPictures(context));
+    return CacheBudget::FrameThreadsWithin(wanted, mMemory.cacheMaximum, room, decoderBytes,
+                                           FixedHeldPictures(context));
 }
 
 void VideoDecoder::BoundCodecThreads()
@@ -1432,18 +1432,11 @@ int VideoDecoder::WindowFramesForBudget() const
     {
         return shortest;
     }
-    // Two thirds for the window being decoded, a third for the cache to show
-    // from while the next one is decoded (a GOP's decoding takes a fraction of
-    // that to show at 1x). The longer the windows, the fewer times the start
-    // of a long GOP is decoded again. But the first window beside pictures
-    // already cached (play from a paused frame) is decoded while only those
-    // few are shown: it keeps to half, so its first picture comes sooner.
     // The codec's pictures, in its own format, and the window's end.
     long long const held = CodecHeldPictures() * DecoderPictureBytes() + pictureBytes;
     bool const firstBesideCached = mWindow.count == 0 && mMemory.cacheKept > 0;
-    long long const share = (mMemory.budget - held) / pictureBytes * (firstBesideCached ? 3 : 4) / 6;
-    long long const free = (mMemory.budget - mMemory.cacheKept - held) / pictureBytes;
-    return static_cast<int>(std::clamp<long long>(std::min(share, free), shortest, std::numeric_limits<int>::max() / 2));
+    return CacheBudget::BackwardWindowPictures(mMemory.budget, mMemory.cacheKept, held, pictureBytes,
+                                               firstBesideCached, shortest);
 }
 
 long long VideoDecoder::IntraOnlyWindowSeekTime(long long start) const

@@ -218,7 +218,7 @@ public:
     CachePlan CurrentCachePlan() const;
     // Its loop range: the range the clock loops over while it plays; none
     // when it does not loop.
-    LoopRange CacheLoopRange() const { return CurrentCachePlan().loop; }
+    LoopRange CacheLoopRange() const { return CurrentCachePlan().Span(); }
     // The cached frames reach the end of that range.
     bool AudioCacheReachesLoopEnd() const;
     bool VideoCacheReachesLoopEnd() const;

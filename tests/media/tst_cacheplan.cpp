@@ -44,13 +44,42 @@ private Q_SLOTS:
         QFETCH(CachePlan::Clock, clock);
         QFETCH(bool, loops);
         CachePlan const plan = CachePlan::For(clock);
-        QCOMPARE(plan.loop.IsSet(), loops);
+        QCOMPARE(plan.Span().IsSet(), loops);
+        QCOMPARE(plan.FirstStretchEnds(), loops);
         if (loops)
         {
-            QCOMPARE(plan.loop.start, clock.rangeStart);
-            QCOMPARE(plan.loop.end, clock.rangeEnd);
+            QCOMPARE(plan.Span().start, clock.rangeStart);
+            QCOMPARE(plan.Span().end, clock.rangeEnd);
         }
         QCOMPARE(plan == CachePlan::For(clock), true);
+    }
+
+    // A loop wants two stretches in order: from the playhead to the range
+    // end, then from the range start back up to the playhead.
+    void LoopWantsItsStretchesInOrder()
+    {
+        CachePlan const plan = CachePlan::For(Clock(3000000, true, true, LoopState::Loop));
+        QCOMPARE(plan.Count(), 2);
+        QCOMPARE(plan.At(0).start, CachePlan::PLAYHEAD);
+        QCOMPARE(plan.At(0).end, STOP);
+        QCOMPARE(plan.At(1).start, START);
+        QCOMPARE(plan.At(1).end, CachePlan::PLAYHEAD);
+        QCOMPARE(plan.FirstStretchEnd(), STOP);
+        QVERIFY(plan == CachePlan::Looping({START, STOP}));
+        QCOMPARE(CachePlan::Looping({0, -1}).Count(), 0); // no range
+        QCOMPARE(CachePlan::For(Clock(3000000, true, false, LoopState::Loop)).Count(), 0);
+    }
+
+    // The plan is one value while the clock plays through the range: no new
+    // plan, and no wake of the decode tasks, at every tick.
+    void PlanStableWhilePlaying()
+    {
+        CachePlan const first = CachePlan::For(Clock(START, true, true, LoopState::Loop));
+        for (long long time = START; time <= STOP; time += 40000)
+        {
+            QVERIFY(CachePlan::For(Clock(time, true, true, LoopState::Loop)) == first);
+        }
+        QVERIFY(CachePlan::For(Clock(START, true, false, LoopState::Loop)) != first);
     }
 
     // The second stretch (from the range start) is missing only from a cache

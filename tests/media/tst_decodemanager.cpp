@@ -569,7 +569,7 @@ void TestDecodeManager::LoopStartIsFilledExactlyUpToTheCache()
     // cache come in front of it, each the one the file holds there, the
     // playhead stays where it is, and nothing after the span end is decoded.
     std::unique_ptr<Timeline> timeline = SourceTimeline("numbered_gop250.mp4");
-    timeline->SetCachePlan({{timeline->TimeAtFrame(101, false), timeline->TimeAtFrame(150, true)}});
+    timeline->SetCachePlan(CachePlan::Looping({timeline->TimeAtFrame(101, false), timeline->TimeAtFrame(150, true)}));
     timeline->SetPlaybackFrame(130);
     DecodeRun run(timeline.get(), DecodeType::Video);
     QVERIFY(QTest::qWaitFor([&] {

@@ -1187,7 +1187,7 @@ void TestVideoDecoder::CodecThreadsLeaveTheCacheRoomToPlay()
     }
     // Pictures to show fit beside what it holds; the count falls short only
     // where the log said the pictures are too big.
-    long long const room = DecoderThreads::PICTURES_SHOWN_BESIDE_WINDOW * frameBytes;
+    long long const room = CacheBudget::PICTURES_SHOWN_BESIDE_WINDOW * frameBytes;
     QVERIFY2(mostHeld + room <= budget, qPrintable(QStringLiteral("%1 threads: %2 MB held of a %3 MB budget")
                                                        .arg(decoder.CodecThreadCount())
                                                        .arg(mostHeld / 1000000)
@@ -1264,7 +1264,7 @@ void TestVideoDecoder::PicturesTooBigForTheCacheAreSaidOnce()
         decoder.DecodeNext();
     }
     QVERIFY(frames.size() >= 3 && frames.constFirst());
-    QVERIFY(decoder.HeldPictureBytes() + DecoderThreads::PICTURES_SHOWN_BESIDE_WINDOW * frames.constFirst()->byteSize <=
+    QVERIFY(decoder.HeldPictureBytes() + CacheBudget::PICTURES_SHOWN_BESIDE_WINDOW * frames.constFirst()->byteSize <=
             budget);
 }
 
