@@ -124,7 +124,7 @@ set_tests_properties(window.stepkeys_gl PROPERTIES
 # Tests that build the whole window listen on the default client API port:
 # never two at once, or the second one's server cannot listen.
 set_tests_properties(app.shell_checks panels.preferencesdialog window.sidebardock window.tessarinorvel
-  window.mainwindowmenus window.tessarinx window.stepkeys window.stepkeys_gl
+  window.mainwindowmenus window.tessarinx window.stepkeys window.stepkeys_gl window.startupshow
   PROPERTIES RESOURCE_LOCK client_api_default_port)
 
 # The real player under the sanitizers: the OpenGL driver is unloaded at exit

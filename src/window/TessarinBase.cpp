@@ -6,6 +6,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "model/ProjectManager.h"
+#include "model/Timeline.h"
 #include "model/TimelineItem.h"
 #include "media/AvManager.h"
 #include "media/ExportManager.h"
@@ -19,6 +20,7 @@
 #include "window/MonitorPanel.h"
 #include "window/PlaybackControlWidget.h"
 #include "window/RangeTimeControlWidget.h"
+#include "window/StartupPaintHold.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,6 +36,7 @@
 #include <QMenuBar>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QOpenGLWidget>
 #include <QProcess>
 #include <QScreen>
 #include <QUrl>
@@ -118,8 +121,55 @@ void TessarinBase::Initialize()
         AvManager* const engine = mProjectManager->AvManagerPtr();
         engine->HoldFillAhead();
         connect(mViewerWidget, &ViewerWidget::FirstPicturePainted, engine, &AvManager::ReleaseFillAhead);
+        CreateStartupPaintHold();
     }
-    QTimer::singleShot(0, this, &QWidget::show);
+    QTimer::singleShot(0, this, &TessarinBase::ShowAndOpenStartupFiles);
+}
+
+void TessarinBase::CreateStartupPaintHold()
+{
+    // The hold starts from the window's first composition, which the OpenGL
+    // viewer reports; the software viewer paints with the window itself.
+    auto* const viewer = qobject_cast<QOpenGLWidget*>(mViewerWidget->ViewerWidgetPtr());
+    if (viewer == nullptr)
+    {
+        return;
+    }
+    mStartupPaintHold = new StartupPaintHold(this, this);
+    connect(viewer, &QOpenGLWidget::frameSwapped, mStartupPaintHold, &StartupPaintHold::OnFirstComposed,
+            Qt::SingleShotConnection);
+    StartupPaintHold* const hold = mStartupPaintHold;
+    connect(mViewerWidget, &ViewerWidget::PrimaryVideoFrameChanged, hold,
+            [hold](std::shared_ptr<VideoFrame> const& frame) {
+                if (frame)
+                {
+                    hold->OnPictureReady();
+                }
+            });
+}
+
+StartupPaintHold* TessarinBase::HoldRepaintsForStartupPicture() const
+{
+    return mStartupPaintHold;
+}
+
+void TessarinBase::ShowAndOpenStartupFiles()
+{
+    show();
+    // The start-up files are parsed now, while the window's first paint
+    // waits for the event loop, not after it.
+    PostShow();
+    if (mStartupPaintHold == nullptr)
+    {
+        return;
+    }
+    // The parse is over and the file, when it opened, is in the viewer: with
+    // no picture to come, the window paints as it is.
+    Timeline const* const primary = mViewerWidget->PrimaryTimeline();
+    if (primary == nullptr || !primary->HasVideo())
+    {
+        mStartupPaintHold->Release();
+    }
 }
 
 void TessarinBase::SetStyle()
@@ -666,7 +716,6 @@ void TessarinBase::showEvent(QShowEvent*)
             PlaceFirstWindow();
         }
         restoreState(Settings::windowState);
-        QTimer::singleShot(0, this, &TessarinBase::PostShow);
         mShownOnce = true;
     }
     setFocus(Qt::ActiveWindowFocusReason);
@@ -702,6 +751,11 @@ void TessarinBase::closeEvent(QCloseEvent* event)
 
 void TessarinBase::PostShow()
 {
+    if (mPostShowDone)
+    {
+        return;
+    }
+    mPostShowDone = true;
     QString const configDirPath = FileHelpers::GetUserConfigDirPath();
     bool const configDirReady =
         !configDirPath.isEmpty() && (QDir(configDirPath).exists() || FileHelpers::CreateDirectoryAt(configDirPath));

@@ -24,6 +24,7 @@ class QAction;
 class ProjectPanel;
 class QMenu;
 class SideBarWidget;
+class StartupPaintHold;
 class QMenuBar;
 class RangeTimeControlWidget;
 class ViewerWidget;
@@ -40,6 +41,10 @@ public:
     ~TessarinBase() override;
 
     MonitorPanel* MonitorPanelPtr() const;
+    // What holds the window's repaints until the start-up file's first
+    // picture is at hand; null when nothing was to open at start-up or the
+    // viewer draws in software.
+    StartupPaintHold* HoldRepaintsForStartupPicture() const;
 
 public Q_SLOTS:
     void ProcessMessageFromOtherInstance(QList<QString> arguments);
@@ -146,7 +151,12 @@ protected:
     virtual bool ConfirmProjectClose();
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();
+    // Shows the window and opens the start-up files at once, so that they are
+    // parsed while the window is made ready for its first paint.
+    void ShowAndOpenStartupFiles();
+    // Runs once: checks the configuration folder and opens the start-up files.
     void PostShow();
+    void CreateStartupPaintHold();
     // The first window's place when no geometry was stored.
     void PlaceFirstWindow();
 
@@ -315,6 +325,8 @@ private:
     // OpenHeldHandOver); a newer one replaces it, as it would the project.
     QList<QString> mHeldHandOver;
     bool mHandOverHeld = false;
+    StartupPaintHold* mStartupPaintHold = nullptr;
     bool mShownOnce = false;
+    bool mPostShowDone = false;
     bool mShutDown = false;
 };
