@@ -56,4 +56,17 @@ int FrameThreadsWithin(int wanted, long long budget, long long room, long long d
     return static_cast<int>(std::clamp<long long>(pictures / 2, 0, std::max(wanted, 1)));
 }
 
+int SeekLead(int leading, long long budget, long long pictureBytes, long long decoderPictureBytes,
+             long long fixedPictures)
+{
+    for (int lead = leading; lead >= leading / 2 && lead > 0; --lead)
+    {
+        if (FrameThreadsWithin(2, budget, PlayRoom(lead, pictureBytes), decoderPictureBytes, fixedPictures) >= 2)
+        {
+            return lead;
+        }
+    }
+    return leading;
+}
+
 } // namespace DecoderThreads

@@ -44,4 +44,13 @@ long long PlayRoom(int windowFrames, long long pictureBytes);
 // 0 when not even one thread fits.
 int FrameThreadsWithin(int wanted, long long budget, long long room, long long decoderPictureBytes,
                        long long fixedPictures);
+
+// The pictures a seek keeps before its target, which are also the shortest
+// backward window: leading, or where play room for that many leaves no two
+// frame threads within the budget (see FrameThreadsWithin), the most down to
+// half of it that does. A codec on one thread per picture decodes a seek's
+// pictures slower than the few it keeps fewer save. leading where even half
+// leaves no two.
+int SeekLead(int leading, long long budget, long long pictureBytes, long long decoderPictureBytes,
+             long long fixedPictures);
 } // namespace DecoderThreads
