@@ -46,11 +46,11 @@ int FrameThreadsWithin(int wanted, long long budget, long long room, long long d
                        long long fixedPictures);
 
 // The pictures a seek keeps before its target, which are also the shortest
-// backward window: leading, or where play room for that many leaves no two
-// frame threads within the budget (see FrameThreadsWithin), the most down to
-// half of it that does. A codec on one thread per picture decodes a seek's
-// pictures slower than the few it keeps fewer save. leading where even half
-// leaves no two.
+// backward window: leading, unless play room for that many leaves no room
+// for two frame threads within the budget (see FrameThreadsWithin); then the
+// most, down to half of leading, beside which two fit: the seek then decodes
+// on frame threads, and converts fewer pictures before its target. leading
+// where not even half leaves room for two.
 int SeekLead(int leading, long long budget, long long pictureBytes, long long decoderPictureBytes,
              long long fixedPictures);
 } // namespace DecoderThreads
