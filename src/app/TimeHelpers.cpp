@@ -140,3 +140,13 @@ int TimeHelpers::EndTimeToFrameCount(long long endTime, double frameDuration, do
     double const rest = (static_cast<double>(endTime) / frameDuration - count) * frameDuration;
     return rest >= static_cast<double>(PictureStartTolerance(frameDuration, timeStep)) ? count + 1 : count;
 }
+
+long long TimeHelpers::SaturatingAdd(long long a, long long b)
+{
+    long long sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+    {
+        return b > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
+    }
+    return sum;
+}

@@ -34,4 +34,8 @@ public:
     // only when it is at least the picture start tolerance (the last picture
     // starts a frame of its own only that far into a frame).
     static int EndTimeToFrameCount(long long endTime, double frameDuration, double timeStep = 0.0);
+
+    // a + b, held at the limits of long long where it would pass them (stream
+    // times near 2^63 µs).
+    static long long SaturatingAdd(long long a, long long b);
 };

@@ -68,6 +68,25 @@ inline int FrameThreadsWithin(int wanted, long long budget, long long room, long
     return static_cast<int>(std::clamp<long long>(pictures / 2, 0, std::max(wanted, 1)));
 }
 
+// The pictures a seek keeps before its target, which are also the shortest
+// backward window: leading, unless play room for that many leaves no room
+// for two frame threads within the budget (see FrameThreadsWithin); then the
+// most, down to half of leading, beside which two fit: the seek then decodes
+// on frame threads, and converts fewer pictures before its target. leading
+// where not even half leaves room for two.
+inline int SeekLead(int leading, long long budget, long long pictureBytes, long long decoderPictureBytes,
+                    long long fixedPictures)
+{
+    for (int lead = leading; lead >= leading / 2 && lead > 0; --lead)
+    {
+        if (FrameThreadsWithin(2, budget, PlayRoom(lead, pictureBytes), decoderPictureBytes, fixedPictures) >= 2)
+        {
+            return lead;
+        }
+    }
+    return leading;
+}
+
 // What of the decoder's held bytes counts against a cache of cacheMaximum
 // bytes: pictures too big for the cache even on one thread leave it room for
 // a few of pictureBytes to show all the same.

@@ -51,18 +51,6 @@ bool InputIsRewindOnly(AVFormatContext const* context)
     return context->pb && !(context->pb->seekable & AVIO_SEEKABLE_NORMAL);
 }
 
-// a + b, held at the limits of long long where it would pass them (stream
-// times near 2^63 µs).
-long long SaturatingAdd(long long a, long long b)
-{
-    long long sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-    {
-        return b > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
-    }
-    return sum;
-}
-
 // Packets a forward run reads after a seek before it goes on in the run
 // context: a scrub's seeks, each followed by a few pictures, stay on slice
 // threads, whose flush waits for nothing.
@@ -200,7 +188,8 @@ void VideoDecoder::InitializeVideoDecoder()
     mDecoding.pictureCount = 0;
     mDecoding.packetsSinceSeek = 0;
     mCodec.used = false;
-    mWindow.length = mSettings.leadingFramesKeptOnSeek;
+    mSeek.lead = mSettings.leadingFramesKeptOnSeek;
+    mWindow.length = mSeek.lead;
     mWindow.longest = 0;
     mWindow.count = 0;
     mWindow.prepared = false;
@@ -283,7 +272,7 @@ int VideoDecoder::KeptFrames() const
     {
         return 0;
     }
-    int const leading = mSettings.leadingFramesKeptOnSeek;
+    int const leading = mSeek.lead;
     return mSeek.keepsWindow ? std::max(leading, WindowFramesForBudget()) : leading;
 }
 
@@ -325,7 +314,7 @@ bool VideoDecoder::SeekStream(long long target)
         // Stream timestamps start at the start-time offset (large in MPEG-TS
         // and camera files), not at 0.
         long long const offset = mStream.info->StartOffset();
-        long long ts = av_rescale_q(SaturatingAdd(target, offset), AV_TIME_BASE_Q, mStream.timeBase);
+        long long ts = av_rescale_q(TimeHelpers::SaturatingAdd(target, offset), AV_TIME_BASE_Q, mStream.timeBase);
         if (ts > 0 && !ExactSeek())
         {
             --ts;
@@ -1320,19 +1309,24 @@ int VideoDecoder::FrameThreadsForBudget(AVCodecContext const* context, int wante
     }
     // The room a backward window of the shortest length needs, in the
     // frames' format, and the codec's pictures in its own.
-    long long const room = CacheBudget::PlayRoom(mSettings.leadingFramesKeptOnSeek, PictureBytesEstimate());
-    long long decoderBytes = DecoderPictureBytes();
-    if (decoderBytes <= 0 && mFormatContext && mStream.info)
-    {
-        // Before its first picture a codec may not tell its format yet: the
-        // stream's.
-        AVCodecParameters const* parameters = mFormatContext->streams[mStream.info->streamIndex]->codecpar;
-        decoderBytes = std::max(av_image_get_buffer_size(static_cast<AVPixelFormat>(parameters->format),
-                                                         parameters->width, parameters->height, 1),
-                                0);
-    }
-    return CacheBudget::FrameThreadsWithin(wanted, mMemory.cacheMaximum, room, decoderBytes,
+    long long const room = CacheBudget::PlayRoom(mSeek.lead, PictureBytesEstimate());
+    return CacheBudget::FrameThreadsWithin(wanted, mMemory.cacheMaximum, room, BudgetedPictureBytes(),
                                            FixedHeldPictures(context));
+}
+
+long long VideoDecoder::BudgetedPictureBytes() const
+{
+    long long const bytes = DecoderPictureBytes();
+    if (bytes > 0 || !mFormatContext || !mStream.info)
+    {
+        return bytes;
+    }
+    // Before its first picture a codec may not tell its format yet: the
+    // stream's.
+    AVCodecParameters const* parameters = mFormatContext->streams[mStream.info->streamIndex]->codecpar;
+    return std::max(av_image_get_buffer_size(static_cast<AVPixelFormat>(parameters->format), parameters->width,
+                                             parameters->height, 1),
+                    0);
 }
 
 void VideoDecoder::BoundCodecThreads()
@@ -1346,6 +1340,12 @@ void VideoDecoder::BoundCodecThreads()
     }
     bool const frameThreads = context->active_thread_type & FF_THREAD_FRAME;
     int const opened = frameThreads ? context->thread_count : 1;
+    if (frameThreads && opened >= 2)
+    {
+        mSeek.lead = CacheBudget::SeekLead(mSeek.lead, mMemory.cacheMaximum, PictureBytesEstimate(),
+                                           BudgetedPictureBytes(), FixedHeldPictures(context));
+        mWindow.length = mSeek.lead;
+    }
     int const fitting = FrameThreadsForBudget(context, opened);
     QString const path = mSource ? mSource->FilePath(0) : QString();
     if (fitting < 1 && !mMemory.tooBigWarned.contains(path))
@@ -1426,7 +1426,7 @@ void VideoDecoder::SetSeekKeepsBackwardWindow(bool keep)
 
 int VideoDecoder::WindowFramesForBudget() const
 {
-    int const shortest = mSettings.leadingFramesKeptOnSeek;
+    int const shortest = mSeek.lead;
     long long const pictureBytes = PictureBytesEstimate();
     if (mStream.intraOnly || mMemory.budget <= 0 || pictureBytes <= 0)
     {
@@ -1462,7 +1462,7 @@ void VideoDecoder::StartWindow()
     // a file often ends on part of a GOP.
     mWindow.length = mWindow.count >= 2 ? static_cast<int>(std::clamp<qsizetype>(2 * mWindow.longest, 1, longest))
                                       : longest;
-    mWindow.length = std::max(mWindow.length, mSettings.leadingFramesKeptOnSeek);
+    mWindow.length = std::max(mWindow.length, mSeek.lead);
 }
 
 void VideoDecoder::FinishWindow()

@@ -235,6 +235,9 @@ private:
     // The most frame threads, up to wanted, whose pictures fit the cache
     // budget beside what playing needs; 0 when none fits.
     int FrameThreadsForBudget(AVCodecContext const* context, int wanted) const;
+    // DecoderPictureBytes, or before the codec tells its format, the size of
+    // the stream's.
+    long long BudgetedPictureBytes() const;
     // Reopens the codec with fewer frame threads where its pictures would
     // crowd the cache out, and says once when they do even with one.
     void BoundCodecThreads();
@@ -409,6 +412,10 @@ private:
         bool withoutLead = false;
         // SetSeekKeepsBackwardWindow.
         bool keepsWindow = false;
+        // Pictures a forward seek keeps before its target, and the shortest
+        // backward window: the setting's, or fewer where that many leave the
+        // codec no frame threads (BoundCodecThreads).
+        int lead = 24;
     };
     SeekState mSeek;
 

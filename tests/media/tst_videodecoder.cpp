@@ -292,6 +292,7 @@ private Q_SLOTS:
     void CodecThreadsLeaveTheCacheRoomToPlay();
     void AutomaticThreadsFollowTheUsableCores();
     void PicturesTooBigForTheCacheAreSaidOnce();
+    void SeeksKeepAShorterLeadWhereTheFullOneLeavesNoFrameThreads();
     void HeldPictureBytesCoverTheDecodersPictures();
     void SizeChangeFollowsThePicture();
     void SourceWithoutVideoDoesNotOpen();
@@ -1266,6 +1267,60 @@ void TestVideoDecoder::PicturesTooBigForTheCacheAreSaidOnce()
     QVERIFY(frames.size() >= 3 && frames.constFirst());
     QVERIFY(decoder.HeldPictureBytes() + CacheBudget::PICTURES_SHOWN_BESIDE_WINDOW * frames.constFirst()->byteSize <=
             budget);
+}
+
+void TestVideoDecoder::SeeksKeepAShorterLeadWhereTheFullOneLeavesNoFrameThreads()
+{
+    // 3840x2160 10-bit pictures at the default cache: a full lead before a
+    // seek's target beside the codec's pictures would leave it no frame
+    // threads. The seek keeps fewer, no fewer than half, the codec decodes
+    // on frame threads, and the lead, the codec's pictures and a few to show
+    // fit the budget. The pictures are ffmpeg's.
+    DecoderThreadSetting const decoderThreads(3);
+    QString const name = QStringLiteral("numbered_4k_hevc10.mp4");
+    Reference const& reference = ReferenceFor(name);
+    long long const budget = CacheBudget::VideoBytes(512);
+    Source source(TestMedia::Path(name), QString(), QUuid());
+    AvParser().Parse(&source, 0);
+    VideoDecoder decoder(false);
+    decoder.Initialize();
+    auto const shutdown = qScopeGuard([&decoder] { decoder.Shutdown(); });
+    QList<FramePtr> frames;
+    QObject::connect(&decoder, &VideoDecoder::VideoFrameDecoded, [&frames](FramePtr const& frame) { frames << frame; });
+    decoder.SetCacheBudget(budget);
+    QVERIFY(decoder.OpenSource(&source, 0, 0));
+    QVERIFY(VideoDecoderTestAccess::DecodesOnFrameThreads(decoder));
+
+    int const target = 49;
+    decoder.SetDecodeForward(true);
+    decoder.Seek(reference.starts.at(target));
+    long long mostHeld = 0;
+    for (int guard = 0; guard < 1000 && (frames.isEmpty() || !frames.constLast() ||
+                                         frames.constLast()->packetStartTime < reference.starts.at(target));
+         ++guard)
+    {
+        decoder.DecodeNext();
+        mostHeld = std::max(mostHeld, decoder.HeldPictureBytes());
+    }
+    QVERIFY(!frames.isEmpty() && frames.constFirst());
+    int const first = reference.IndexOf(frames.constFirst()->packetStartTime);
+    for (int i = 0; i < frames.size(); ++i)
+    {
+        QVERIFY(frames.at(i));
+        QCOMPARE(frames.at(i)->packetStartTime, reference.starts.at(first + i));
+        QCOMPARE(QString::fromLatin1(PlanesMd5(*frames.at(i), 3840, 2160)), reference.md5s.at(first + i));
+    }
+    int const leading = Settings::numLeadingVideoFramesKeptOnSeek;
+    QVERIFY2(target - first >= leading / 2 && target - first < leading,
+             qPrintable(QStringLiteral("%1 pictures kept before the target").arg(target - first)));
+    // Decoding starts two frames before the target: what lies before that
+    // is the lead.
+    long long const frameBytes = frames.constFirst()->byteSize;
+    long long const kept = (target - 2 - first + CacheBudget::PICTURES_SHOWN_BESIDE_WINDOW) * frameBytes;
+    QVERIFY2(mostHeld + kept <= budget, qPrintable(QStringLiteral("%1 MB held beside %2 MB of a %3 MB budget")
+                                                       .arg(mostHeld / 1000000)
+                                                       .arg(kept / 1000000)
+                                                       .arg(budget / 1000000)));
 }
 
 void TestVideoDecoder::SizeChangeFollowsThePicture()

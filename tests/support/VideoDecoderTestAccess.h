@@ -13,4 +13,11 @@ public:
     // Pictures the codec handed out since the stream opened (in presentation
     // order after each seek); those it was told to leave out do not count.
     static long long DecodedPictures(VideoDecoder const& decoder) { return decoder.mDecoding.pictureCount; }
+    // Whether the codec the next packet goes to decodes several pictures at
+    // once.
+    static bool DecodesOnFrameThreads(VideoDecoder const& decoder)
+    {
+        AVCodecContext const* context = decoder.DecodingContext();
+        return context && (context->active_thread_type & FF_THREAD_FRAME);
+    }
 };
