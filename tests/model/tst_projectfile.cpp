@@ -28,6 +28,7 @@
 #include "model/TimelineItem.h"
 
 #include <QtTest>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <functional>
@@ -602,7 +603,14 @@ void TestProjectFile::FileGrowingWhileReadIsRefusedAtTheCap()
         bool const grew = growing.Stop();
         QVERIFY(!opened);
         QCOMPARE(errors.count(), 1);
-        grewInTime = grew && errors.first().first().toString().contains(QStringLiteral("more than"));
+        // Grown past the cap before the open looked at its size (a slow
+        // open): refused for its size at the open, and the take is made again.
+        QString const message = errors.first().first().toString();
+        QRegularExpression const refusedAtOpen(
+            QStringLiteral("^Failed to open project file: %1 \\(\\d+ bytes, more than %2\\)$")
+                .arg(QRegularExpression::escape(path))
+                .arg(cap));
+        grewInTime = grew && !refusedAtOpen.match(message).hasMatch();
         if (grewInTime)
         {
             QVERIFY2(read <= mostRead, qPrintable(QStringLiteral("%1 bytes read").arg(read)));
