@@ -78,11 +78,6 @@ public:
     // as one value.
     void SetPlan(CachePlan plan);
     CachePlan Plan() const;
-    // The plan's loop range: frames outside it go first when the budget is
-    // used up, and nothing after its end is wanted. Setting it sets a plan
-    // of that range.
-    void SetLoopRange(LoopRange range) { SetPlan(CachePlan::Looping(range)); }
-    LoopRange GetLoopRange() const { return Plan().Span(); }
     // Whether the cached frames or blocks already reach the loop range's
     // end: decoding further ahead would only fill the budget with what is
     // never shown. False without a loop range.

@@ -298,8 +298,8 @@ void TestCacheManager::LoopRangeFramesAreEvictedLast()
         cache.SetCacheSize(256);
         FillVideo(cache, 10);
         cache.SetVideoReservedSize(cache.VideoMaximumSize());
-        cache.SetLoopRange({spanStart, spanEnd});
-        QVERIFY(cache.GetLoopRange().IsSet());
+        cache.SetPlan(CachePlan::Looping({spanStart, spanEnd}));
+        QVERIFY(cache.Plan().Span().IsSet());
         for (int i = 0; i < 20; ++i)
         {
             cache.UpdateVideo(forward ? spanStart : 6 * FRAME_DURATION, forward, 0.5);
@@ -315,7 +315,7 @@ void TestCacheManager::LoopRangeFramesAreEvictedLast()
             cache.InsertAudioFrame(MakeAudioFrame(i * 1000000LL, i * 1000000LL + 999999));
         }
         QVERIFY(!cache.CanInsertAudioFrame());
-        cache.SetLoopRange({2000000, 5999999});
+        cache.SetPlan(CachePlan::Looping({2000000, 5999999}));
         cache.UpdateAudio(2000000, forward, 0.5);
         QCOMPARE(cache.AudioStartTime(), 1000000LL);
         cache.InsertAudioFrame(MakeAudioFrame(8000000, 8999999));
@@ -330,8 +330,8 @@ void TestCacheManager::LoopRangeFramesAreEvictedLast()
     plain.SetCacheSize(256);
     FillVideo(plain, 10);
     plain.SetVideoReservedSize(plain.VideoMaximumSize());
-    plain.SetLoopRange({0, -1});
-    QVERIFY(!plain.GetLoopRange().IsSet());
+    plain.SetPlan(CachePlan::Looping({0, -1}));
+    QVERIFY(!plain.Plan().Span().IsSet());
     for (int i = 0; i < 20; ++i)
     {
         plain.UpdateVideo(spanStart, true, 0.5);
@@ -344,7 +344,7 @@ void TestCacheManager::LoopRangeEndBoundsTheDecodeAhead()
     CacheManager cache;
     cache.SetCacheSize(256);
     QVERIFY(!cache.VideoReachesLoopEnd());
-    cache.SetLoopRange({2 * FRAME_DURATION, 5 * FRAME_DURATION - 1});
+    cache.SetPlan(CachePlan::Looping({2 * FRAME_DURATION, 5 * FRAME_DURATION - 1}));
     QVERIFY(!cache.VideoReachesLoopEnd()); // nothing cached yet
     QVERIFY(!cache.AudioReachesLoopEnd());
     for (int i = 0; i < 4; ++i)
@@ -356,19 +356,19 @@ void TestCacheManager::LoopRangeEndBoundsTheDecodeAhead()
     QVERIFY(cache.VideoReachesLoopEnd());
     // What lies after the span (what a full cache lets go first) is told
     // apart by the frames' starts.
-    QCOMPARE(cache.GetLoopRange().start, 2 * FRAME_DURATION);
-    QCOMPARE(cache.GetLoopRange().end, 5 * FRAME_DURATION - 1);
-    QCOMPARE(cache.VideoSizeAfter(cache.GetLoopRange().end), 0LL);
+    QCOMPARE(cache.Plan().Span().start, 2 * FRAME_DURATION);
+    QCOMPARE(cache.Plan().Span().end, 5 * FRAME_DURATION - 1);
+    QCOMPARE(cache.VideoSizeAfter(cache.Plan().Span().end), 0LL);
     cache.InsertVideoFrame(FrameAt(5, 7));
     cache.InsertVideoFrame(FrameAt(6, 3));
-    QCOMPARE(cache.VideoSizeAfter(cache.GetLoopRange().end), 10LL);
+    QCOMPARE(cache.VideoSizeAfter(cache.Plan().Span().end), 10LL);
     QCOMPARE(cache.VideoSizeAfter(5 * FRAME_DURATION), 3LL);
     QCOMPARE(cache.VideoSizeAfter(-1), cache.VideoSize());
     cache.InsertAudioFrame(MakeAudioFrame(0, 4 * FRAME_DURATION));
     QVERIFY(!cache.AudioReachesLoopEnd());
     cache.InsertAudioFrame(MakeAudioFrame(4 * FRAME_DURATION + 1, 6 * FRAME_DURATION));
     QVERIFY(cache.AudioReachesLoopEnd());
-    cache.SetLoopRange({0, -1});
+    cache.SetPlan(CachePlan::Looping({0, -1}));
     QVERIFY(!cache.VideoReachesLoopEnd());
     QVERIFY(!cache.AudioReachesLoopEnd());
 }
