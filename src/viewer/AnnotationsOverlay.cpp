@@ -18,6 +18,7 @@
 #include <QShowEvent>
 
 #include <cmath>
+#include <optional>
 
 namespace
 {
@@ -995,6 +996,30 @@ QImage AnnotationsOverlay::NewImage() const
     return image;
 }
 
+bool AnnotationsOverlay::HasStrokesToPaint(FrameBookmark* bookmark) const
+{
+    // Without a display width every stroke would be a point.
+    if (!bookmark || imageDisplayWidth <= 0)
+    {
+        return false;
+    }
+    // The live stroke is drawn over a copy of its layer, not into the layer.
+    return bookmark->strokes.size() > (IsDrawingOnBookmark(bookmark) ? 1 : 0);
+}
+
+QImage AnnotationsOverlay::StrokesImage(FrameBookmark* bookmark, double opacity, QColor const& tint)
+{
+    // A layer with nothing on it is no viewport-sized image to fill, paint and
+    // draw over the picture with every frame shown.
+    if (!HasStrokesToPaint(bookmark))
+    {
+        return QImage();
+    }
+    QImage image = NewImage();
+    PaintAnnotationToImage(image, bookmark, opacity, tint);
+    return image;
+}
+
 void AnnotationsOverlay::PaintAnnotationToImage(QImage& image, FrameBookmark* bookmark, double opacity,
                                                 QColor const& tint)
 {
@@ -1074,8 +1099,7 @@ void AnnotationsOverlay::RebuildThisFrameImage()
     }
     // A layer image exists only while there is something to paint into it:
     // this runs for every frame shown.
-    thisFrameImage = foregroundBookmark ? NewImage() : QImage();
-    PaintAnnotationToImage(thisFrameImage, foregroundBookmark, 1.0, QColor());
+    thisFrameImage = StrokesImage(foregroundBookmark, 1.0, QColor());
     Repaint();
 }
 
@@ -1105,11 +1129,7 @@ void AnnotationsOverlay::RebuildHeldFrameImage()
             }
             held = bookmark;
         }
-        if (held)
-        {
-            heldFrameImage = NewImage();
-            PaintAnnotationToImage(heldFrameImage, held, 1.0, QColor());
-        }
+        heldFrameImage = StrokesImage(held, 1.0, QColor());
     }
     Repaint();
 }
@@ -1120,8 +1140,7 @@ void AnnotationsOverlay::RebuildBackgroundImage(bool repaint)
     {
         return;
     }
-    backgroundImage = backgroundBookmark ? NewImage() : QImage();
-    PaintAnnotationToImage(backgroundImage, backgroundBookmark, 1.0, QColor());
+    backgroundImage = StrokesImage(backgroundBookmark, 1.0, QColor());
     if (repaint)
     {
         Repaint();
@@ -1162,20 +1181,24 @@ void AnnotationsOverlay::RebuildGhostedFramesImage()
     {
         return;
     }
-    ghostedFramesImage = NewImage();
-    if (ghostedFramesImage.isNull())
-    {
-        return;
-    }
     int const previousCount = Settings::numGhostedFramesPrev;
     int const nextCount = Settings::numGhostedFramesNext;
     int const farthest = std::max(previousCount, nextCount);
-    QImage scratch = NewImage();
-    QPainter painter(&ghostedFramesImage);
+    // The image is made with the first ghost that has strokes: bookmarks with
+    // none add nothing to it.
+    std::optional<QPainter> painter;
     auto paintGhost = [&](FrameBookmark* bookmark, double opacity, QColor const& tint) {
-        PaintAnnotationToImage(scratch, bookmark, opacity, tint);
-        painter.drawImage(0, 0, scratch);
-        scratch.fill(Qt::transparent);
+        QImage const ghost = StrokesImage(bookmark, opacity, tint);
+        if (ghost.isNull())
+        {
+            return;
+        }
+        if (!painter)
+        {
+            ghostedFramesImage = NewImage();
+            painter.emplace(&ghostedFramesImage);
+        }
+        painter->drawImage(0, 0, ghost);
     };
     for (int n = farthest; n >= 1; --n)
     {
@@ -1202,7 +1225,10 @@ void AnnotationsOverlay::RebuildGhostedFramesImage()
             }
         }
     }
-    painter.end();
+    if (painter)
+    {
+        painter->end();
+    }
     Repaint();
 }
 

@@ -145,6 +145,11 @@ private:
     QTransform OrientationAround(QPointF const& centre) const;
     void UpdateWipeMaskPath();
     QImage NewImage() const;
+    // Whether the bookmark has strokes to paint into its layer's image.
+    bool HasStrokesToPaint(FrameBookmark* bookmark) const;
+    // The bookmark's strokes painted into a new viewport-sized image; a null
+    // image when there are none to paint.
+    QImage StrokesImage(FrameBookmark* bookmark, double opacity, QColor const& tint);
     void PaintAnnotationToImage(QImage& image, FrameBookmark* bookmark, double opacity, QColor const& tint);
     void PaintStroke(QPainter& painter, StrokeData const& stroke, QColor const& tint, bool active) const;
     void RebuildThisFrameImage();

@@ -26,7 +26,7 @@ bool StartupPaintHold::IsReleased() const
     return mReleased;
 }
 
-void StartupPaintHold::OnFirstComposed()
+void StartupPaintHold::Begin()
 {
     if (mReleased || mHolding)
     {
@@ -41,6 +41,11 @@ void StartupPaintHold::OnFirstComposed()
     mHolding = true;
     mWindow->setUpdatesEnabled(false);
     mLimit.start();
+}
+
+void StartupPaintHold::OnFirstComposed()
+{
+    Begin();
 }
 
 void StartupPaintHold::OnPictureReady()

@@ -6,11 +6,12 @@
 
 class QWidget;
 
-// Keeps a window from being composed again between its first composition and
-// the moment the picture it opens with is at hand, so that the picture comes
-// with the window's next composition rather than after several of the bare
-// window, each of which costs the cores the picture needs. Lets go after a
-// limit anyway, and for good once let go. Main thread only.
+// Keeps a window from being composed between its first show (or its first
+// composition) and the moment the picture it opens with is at hand, so that
+// the picture comes with the window's first composition rather than after
+// several of the bare window, each of which costs the cores the picture
+// needs. Lets go after a limit anyway, and for good once let go. Main thread
+// only.
 class StartupPaintHold : public QObject
 {
     Q_OBJECT
@@ -27,6 +28,9 @@ public:
     bool IsReleased() const;
 
 public Q_SLOTS:
+    // Holds the repaints from now on, before the window is first shown, so
+    // that its first composition already has the picture.
+    void Begin();
     // The window was composed for the first time: its repaints are held from
     // now on, unless the picture is at hand already or the hold was let go.
     void OnFirstComposed();

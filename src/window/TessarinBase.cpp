@@ -155,10 +155,42 @@ StartupPaintHold* TessarinBase::HoldRepaintsForStartupPicture() const
 
 void TessarinBase::ShowAndOpenStartupFiles()
 {
-    show();
-    // The start-up files are parsed now, while the window's first paint
-    // waits for the event loop, not after it.
+    if (mShutDown)
+    {
+        return;
+    }
+    // Placed before the show, so that the window (and the viewer's buffers
+    // with it) is made once at its final size.
+    PlaceOnce();
+    bool const opensProject =
+        mStartupPaths.size() == 1 && FileHelpers::IsSupportedProjectFilePath(mStartupPaths.first());
+    if (opensProject || mStartupPaths.isEmpty())
+    {
+        // Opening a project may ask the user: the window is there first.
+        show();
+        PostShow();
+        return;
+    }
+    if (mStartupPaintHold != nullptr)
+    {
+        // The window's first composition waits for the picture.
+        mStartupPaintHold->Begin();
+    }
+    // The parse of the start-up files starts first, on its own thread, and the
+    // show runs while the main thread waits for it (the wait spins the event
+    // loop): the window's set-up, its OpenGL context included, overlaps the
+    // parse instead of coming before or after it.
+    auto const showOnce = [this] {
+        if (!mShutDown && !mShownOnce)
+        {
+            show();
+        }
+    };
+    QTimer::singleShot(0, this, showOnce);
     PostShow();
+    // Nothing was parsed (a refused path) or the parse never waited: the
+    // window is shown now, not a turn of the event loop later.
+    showOnce();
     if (mStartupPaintHold == nullptr)
     {
         return;
@@ -709,16 +741,25 @@ bool TessarinBase::ConfirmProjectClose()
 
 void TessarinBase::showEvent(QShowEvent*)
 {
-    if (!mShownOnce)
-    {
-        if (!restoreGeometry(Settings::windowGeometry))
-        {
-            PlaceFirstWindow();
-        }
-        restoreState(Settings::windowState);
-        mShownOnce = true;
-    }
+    // A window shown by other means than the start-up (a test, a hand-over)
+    // is placed now.
+    PlaceOnce();
+    mShownOnce = true;
     setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TessarinBase::PlaceOnce()
+{
+    if (mPlaced)
+    {
+        return;
+    }
+    mPlaced = true;
+    if (!restoreGeometry(Settings::windowGeometry))
+    {
+        PlaceFirstWindow();
+    }
+    restoreState(Settings::windowState);
 }
 
 void TessarinBase::PlaceFirstWindow()

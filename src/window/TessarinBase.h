@@ -151,12 +151,16 @@ protected:
     virtual bool ConfirmProjectClose();
     // The window's playback, view, bookmark and capture actions to the panel.
     void ConnectMonitorPanel();
-    // Shows the window and opens the start-up files at once, so that they are
-    // parsed while the window is made ready for its first paint.
+    // Places the window, then opens the start-up files and shows the window
+    // while they are parsed, so that the window is made ready for its first
+    // paint during the parse.
     void ShowAndOpenStartupFiles();
     // Runs once: checks the configuration folder and opens the start-up files.
     void PostShow();
     void CreateStartupPaintHold();
+    // Restores the stored geometry and layout, or places the first window,
+    // once and before the window is first shown.
+    void PlaceOnce();
     // The first window's place when no geometry was stored.
     void PlaceFirstWindow();
 
@@ -327,6 +331,7 @@ private:
     bool mHandOverHeld = false;
     StartupPaintHold* mStartupPaintHold = nullptr;
     bool mShownOnce = false;
+    bool mPlaced = false;
     bool mPostShowDone = false;
     bool mShutDown = false;
 };

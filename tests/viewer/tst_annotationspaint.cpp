@@ -1,10 +1,54 @@
 #include "OverlayFixtures.h"
 
+#include <QPaintDevice>
+#include <QPaintEngine>
 #include <QtTest>
 
 #include <memory>
 
 using namespace OverlayFixtures;
+
+namespace
+{
+// A paint device that draws nothing and counts the images drawn on it.
+class ImageCounter : public QPaintDevice
+{
+public:
+    int Images() const { return mEngine.images; }
+    QPaintEngine* paintEngine() const override { return &mEngine; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric)
+        {
+        case PdmWidth: return HOST_WIDTH;
+        case PdmHeight: return HOST_HEIGHT;
+        case PdmDepth: return 32;
+        case PdmDevicePixelRatio: return 1;
+        case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
+        case PdmWidthMM: return HOST_WIDTH * 254 / 960;
+        case PdmHeightMM: return HOST_HEIGHT * 254 / 960;
+        default: return 96; // the resolutions
+        }
+    }
+
+private:
+    struct Engine : QPaintEngine
+    {
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(QPaintEngineState const&) override {}
+        void drawPath(QPainterPath const&) override {}
+        void drawPolygon(QPointF const*, int, PolygonDrawMode) override {}
+        void drawPixmap(QRectF const&, QPixmap const&, QRectF const&) override {}
+        void drawImage(QRectF const&, QImage const&, QRectF const&, Qt::ImageConversionFlags) override { ++images; }
+        Type type() const override { return User; }
+        int images = 0;
+    };
+    mutable Engine mEngine;
+};
+} // namespace
 
 // What the annotation overlay shows, read back from the screen in software
 // rendering: placement under rotation and flips, ghosts, held frames, the
@@ -27,6 +71,7 @@ private Q_SLOTS:
     void BackgroundFill();
     void ReplacedBackgroundIsRepainted();
     void ZeroDisplayWidthPaintsNothing();
+    void OnlyLayersWithStrokesDrawAnImage();
 
 private:
     std::unique_ptr<Timeline> mTimeline;
@@ -320,3 +365,48 @@ void TestAnnotationsPaint::ZeroDisplayWidthPaintsNothing()
 
 QTEST_MAIN(TestAnnotationsPaint)
 #include "tst_annotationspaint.moc"
+
+void TestAnnotationsPaint::OnlyLayersWithStrokesDrawAnImage()
+{
+    AnnotationsOverlay* overlay = mScene->overlay;
+    auto imagesDrawn = [overlay] {
+        ImageCounter counter;
+        QPainter painter(&counter);
+        overlay->PaintGL(painter);
+        painter.end();
+        return counter.Images();
+    };
+    // Every layer is there, bookmarked but empty: the background, this
+    // frame's, a held frame's and the ghosts'.
+    Settings::numGhostedFramesPrev = 3;
+    Settings::numGhostedFramesNext = 3;
+    for (int frame : {8, 10, 12})
+    {
+        mTimeline->InsertFrameBookmark(frame);
+    }
+    overlay->UpdateForegroundBookmark();
+    overlay->SetGhostingVisible(true);
+    QVERIFY(overlay->ForegroundBookmark() != nullptr);
+    QVERIFY(overlay->BackgroundBookmark() != nullptr);
+    QCOMPARE(imagesDrawn(), 0);
+    mTimeline->SetPlaybackFrame(11);
+    overlay->UpdateForegroundBookmark();
+    overlay->SetHoldFramesEnabled(true);
+    QVERIFY(overlay->ForegroundBookmark() == nullptr);
+    QCOMPARE(imagesDrawn(), 0);
+    QVERIFY(IsBlack(mScene->Grab().pixelColor(200, 150)));
+
+    // Each layer with strokes draws its image, and shows them as before.
+    mTimeline->BackgroundFrameBookmark()->strokes.append(DotStroke(QPointF(-0.2, 0.0), Qt::red));
+    mTimeline->FrameBookmarkAt(10)->strokes.append(DotStroke(QPointF(0.2, 0.0), Qt::red));
+    overlay->SetBackgroundFrameBookmark(mTimeline->BackgroundFrameBookmark());
+    overlay->UpdateForegroundBookmark(); // held frame 10 and the ghosts again
+    QCOMPARE(imagesDrawn(), 3); // background, ghosts, held frame
+    QImage const image = mScene->Grab();
+    QVERIFY(IsRed(image.pixelColor(Scene::Screen(QPointF(-0.2, 0.0)))));
+    QVERIFY(IsRed(image.pixelColor(Scene::Screen(QPointF(0.2, 0.0)))));
+    mTimeline->SetPlaybackFrame(10);
+    overlay->UpdateForegroundBookmark();
+    overlay->SetGhostingVisible(false);
+    QCOMPARE(imagesDrawn(), 2); // background, this frame
+}

@@ -1,24 +1,56 @@
 // TESSARIN_TEST: xvfb
 // The window at start-up with a file to open, in the OpenGL rendering mode:
-// the window is composed with the file's first picture early instead of
-// several times without it, and a start-up file with no picture to show
-// (sound only, unreadable, refused) holds none of the window's repaints.
+// the file's parse is under way when the window is shown, the viewer is made
+// at one size only, the window's first composition already has the file's
+// first picture, and a start-up file with no picture to show (sound only,
+// unreadable, refused) holds none of the window's repaints.
 #include "../viewer/ViewerTestRig.h"
 #include "support/TestMedia.h"
 
 #include "app/Settings.h"
+#include "model/ProjectManager.h"
 #include "viewer/ViewerWidget.h"
 #include "window/MonitorPanel.h"
 #include "window/StartupPaintHold.h"
 #include "window/TessarinOrvel.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QOpenGLWidget>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QResizeEvent>
+
+#include <functional>
 #include <memory>
+
+// Calls back on each event of one type that reaches a watched object.
+class EventWatch : public QObject
+{
+public:
+    EventWatch(QObject* watched, QEvent::Type type, std::function<void(QEvent*)> seen)
+        : mType(type)
+        , mSeen(std::move(seen))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == mType)
+        {
+            mSeen(event);
+        }
+        return false;
+    }
+
+private:
+    QEvent::Type mType;
+    std::function<void(QEvent*)> mSeen;
+};
 
 class TestStartupShow : public QObject
 {
@@ -53,6 +85,29 @@ private Q_SLOTS:
         QVERIFY(hold != nullptr);
         // However slow the machine, the picture and not the limit ends the hold.
         hold->SetLimit(600000);
+        // Whether the start-up file was being parsed when the window was shown.
+        int shows = 0;
+        bool parsingAtFirstShow = false;
+        auto* const projectManager = window->findChild<ProjectManager*>();
+        QVERIFY(projectManager != nullptr);
+        EventWatch const showWatch(window.get(), QEvent::Show, [&](QEvent*) {
+            if (shows++ == 0)
+            {
+                parsingAtFirstShow = projectManager->SourceParsingInProgress();
+            }
+        });
+        // The sizes the viewer is given (each makes its buffers anew) up to the
+        // first picture.
+        QList<QSize> viewerSizes;
+        bool pictureShown = false;
+        EventWatch const resizeWatch(viewer, QEvent::Resize, [&](QEvent* event) {
+            QSize const size = static_cast<QResizeEvent*>(event)->size();
+            if (!pictureShown && !size.isEmpty())
+            {
+                viewerSizes.append(size);
+            }
+        });
+        connect(Viewer(*window), &ViewerWidget::FirstPicturePainted, this, [&pictureShown] { pictureShown = true; });
         // Each composition of the window swaps the viewer's frame once.
         int composed = 0;
         int composedWithPicture = -1;
@@ -62,8 +117,13 @@ private Q_SLOTS:
         connect(Viewer(*window), &ViewerWidget::FirstPicturePainted, this,
                 [&composed, &composedWithPicture] { composedWithPicture = composed + 1; });
         QTRY_VERIFY_WITH_TIMEOUT(composedWithPicture > 0, 60000);
-        QVERIFY2(composedWithPicture <= 2,
-                 qPrintable(QStringLiteral("composed %1 times up to the first picture").arg(composedWithPicture)));
+        QCOMPARE(shows, 1);
+        QVERIFY(parsingAtFirstShow);
+        QVERIFY2(viewerSizes.size() == 1,
+                 qPrintable(QStringLiteral("the viewer was given %1 sizes").arg(viewerSizes.size())));
+        QCOMPARE(viewerSizes.first(), viewer->size());
+        // The first composition of the window is the one with the picture.
+        QCOMPARE(composedWithPicture, 1);
         QVERIFY(hold->IsReleased());
         QVERIFY(window->updatesEnabled());
         window->Shutdown();
