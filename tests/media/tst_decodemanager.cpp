@@ -574,7 +574,7 @@ void TestDecodeManager::SeekEndsOnThePictureThatStartsItsFrame_data()
     QTest::newRow("H.264, three threads") << "numbered_gop250.mp4" << 3;
     QTest::newRow("HEVC, three threads") << "numbered_hevc.mp4" << 3;
     QTest::newRow("H.264, nine threads") << "numbered_gop250.mp4" << 9;
-    QTest::newRow("HEVC, sixteen threads") << "numbered_hevc.mp4" << 16;
+    QTest::newRow("H.264, sixteen threads") << "numbered_gop250.mp4" << 16;
 }
 
 void TestDecodeManager::SeekEndsOnThePictureThatStartsItsFrame()
