@@ -1089,15 +1089,13 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
             PlaceFrame(clip, std::move(frame), index);
             return;
         }
-        if (StartsSoughtFrame(clip, *frame, index) && (!mHeldPicture || index >= mHeldPictureIndex))
+        if (StartsSoughtFrame(clip, *frame, index) && mHeldPicture && index == mHeldPictureIndex + 1)
         {
-            // Only a picture starting later within the same frame could take
-            // its place, and none starts less than a frame after this one: the
-            // seek ends on it now, not once the next picture is decoded.
-            if (mHeldPicture && index == mHeldPictureIndex)
-            {
-                mHeldPicture.reset(); // an earlier one on the same frame
-            }
+            // It follows the picture of the frame before, in order, and only a
+            // picture starting later within the same frame could take its
+            // place, none of which starts less than a frame after it: the seek
+            // ends on it now, not once the next picture is decoded. (A picture
+            // out of order, stamped late or early, still waits for the next.)
             CacheHeldPicture();
             PlaceFrame(clip, std::move(frame), index);
             return;
