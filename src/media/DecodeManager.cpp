@@ -1089,6 +1089,17 @@ void DecodeManager::CacheVideoFrame(std::shared_ptr<VideoFrame> frame)
             PlaceFrame(clip, std::move(frame), index);
             return;
         }
+        if (StartsSoughtFrame(clip, *frame, index) && mHeldPicture && index == mHeldPictureIndex + 1)
+        {
+            // It follows the picture of the frame before, in order, and only a
+            // picture starting later within the same frame could take its
+            // place, none of which starts less than a frame after it: the seek
+            // ends on it now, not once the next picture is decoded. (A picture
+            // out of order, stamped late or early, still waits for the next.)
+            CacheHeldPicture();
+            PlaceFrame(clip, std::move(frame), index);
+            return;
+        }
         if (!mHeldPicture)
         {
             mPictureIndexBeforeHeld = std::numeric_limits<int>::min();
@@ -1140,6 +1151,25 @@ int DecodeManager::PictureIndex(Clip const* clip, VideoFrame const& picture)
     double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
     double const tick = picture.streamInfo ? picture.streamInfo->timestampStep : 0.0;
     return TimeHelpers::PictureStartToFrame(picture.packetStartTime, step, tick) - clip->CutInFrame();
+}
+
+bool DecodeManager::StartsSoughtFrame(Clip const* clip, VideoFrame const& picture, int index) const
+{
+    if (mSeekTarget < 0 || index < 0 || index >= clip->FrameCount())
+    {
+        return false;
+    }
+    int const frame = clip->StartFrame() + index;
+    if (mSeekTarget < mDecodeTrack->TimeAtFrame(frame, false) || mSeekTarget > mDecodeTrack->TimeAtFrame(frame, true))
+    {
+        return false;
+    }
+    Source const* source = clip->SourcePtr();
+    double const step = source ? source->FrameStep() : Source::DefaultFrameStep();
+    // Times are whole microseconds: a start computed from the frame's
+    // number and one read from the stream may differ by one.
+    long long const start = TimeHelpers::FrameToFrameStartTime(index + clip->CutInFrame(), step);
+    return std::llabs(picture.packetStartTime - start) <= 1;
 }
 
 void DecodeManager::CacheHeldPicture()

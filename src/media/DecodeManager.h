@@ -35,6 +35,7 @@ struct VideoFrame;
 class DecodeManager : public QObject
 {
     Q_OBJECT
+    friend class DecodeManagerTestAccess;
 
 public:
     // settings: the copy of the settings its task was started with; the
@@ -192,6 +193,9 @@ private:
     // The source frame (from the clip's cut in) a picture is shown from: the
     // first whose start time it covers.
     static int PictureIndex(Clip const* clip, VideoFrame const& picture);
+    // Whether the picture at index starts its frame exactly and that frame
+    // is the one a seek under way waits for.
+    bool StartsSoughtFrame(Clip const* clip, VideoFrame const& picture, int index) const;
     // Stamps a frame with its place on the timeline and caches it (lead: in
     // the lead run before the cache).
     void PlaceFrame(Clip* clip, std::shared_ptr<VideoFrame> frame, int index, bool lead = false);

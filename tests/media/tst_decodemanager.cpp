@@ -1,6 +1,8 @@
 #include "EngineTestRig.h"
 #include "support/TestMedia.h"
+#include "support/DecodeManagerTestAccess.h"
 #include "support/ThreadCall.h"
+#include "support/VideoDecoderTestAccess.h"
 
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -147,6 +149,8 @@ private Q_SLOTS:
     void FirstPictureThatDecodesIsDecodedOnce();
     void PlayheadBeforeEveryPictureThatDecodesIsGivenUpOnce();
     void LoopStartIsFilledExactlyUpToTheCache();
+    void SeekEndsOnThePictureThatStartsItsFrame_data();
+    void SeekEndsOnThePictureThatStartsItsFrame();
 };
 
 void TestDecodeManager::AudioBlocksCoverEveryClipWithoutGapsOrOverlaps_data()
@@ -560,6 +564,49 @@ void TestDecodeManager::PlayheadBeforeEveryPictureThatDecodesIsGivenUpOnce()
     QVERIFY(first);
     QCOMPARE(ReadNumber(*first), 1);
     QVERIFY2(errors.Count() <= 8, qPrintable(QString::number(errors.Count())));
+}
+
+void TestDecodeManager::SeekEndsOnThePictureThatStartsItsFrame_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("threads");
+    QTest::newRow("H.264, one thread") << "numbered_gop250.mp4" << 1;
+    QTest::newRow("H.264, three threads") << "numbered_gop250.mp4" << 3;
+    QTest::newRow("HEVC, three threads") << "numbered_hevc.mp4" << 3;
+    QTest::newRow("H.264, nine threads") << "numbered_gop250.mp4" << 9;
+    QTest::newRow("H.264, sixteen threads") << "numbered_gop250.mp4" << 16;
+}
+
+void TestDecodeManager::SeekEndsOnThePictureThatStartsItsFrame()
+{
+    // A paused seek into a GOP with reordered B-pictures, each starting
+    // exactly on its frame: the seek ends on the sought picture as it comes.
+    // Waiting for the next one to close it would decode another picture (a
+    // whole 4K decode and its conversion) before the frame is shown.
+    QFETCH(QString, name);
+    QFETCH(int, threads);
+    int const setting = Settings::videoDecoderThreadCount;
+    Settings::videoDecoderThreadCount = threads;
+    auto const restore = qScopeGuard([setting] { Settings::videoDecoderThreadCount = setting; });
+    std::unique_ptr<Timeline> timeline = SourceTimeline(name);
+    int const sought = timeline->FrameCount() * 3 / 4 + 10; // not a key picture
+    timeline->SetPlaybackFrame(0);
+    DecodeRun run(timeline.get(), DecodeType::Video);
+    run.inbox->SetClockStopped(true);
+    run.inbox->SetFillAheadHeld(true);
+    auto const showing = [&run](int number) {
+        return !run.shown.isEmpty() && run.shown.constLast().constFirst() &&
+               ReadNumber(*run.shown.constLast().constFirst()) == number;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return showing(0); }, 10000));
+    timeline->SetPlaybackFrame(sought);
+    run.Manager()->Post(DecodeCommand::Seek);
+    QVERIFY(QTest::qWaitFor([&] { return showing(sought); }, 20000));
+    QVERIFY(QTest::qWaitFor([&] { return run.inbox->IdleWaiting(); }, 10000));
+    run.Stop();
+    VideoDecoder const* decoder = DecodeManagerTestAccess::MovieDecoder(*run.Manager());
+    QVERIFY(decoder);
+    QCOMPARE(VideoDecoderTestAccess::LastPictureTime(*decoder), timeline->TimeAtFrame(sought, false));
 }
 
 void TestDecodeManager::LoopStartIsFilledExactlyUpToTheCache()

@@ -13,6 +13,8 @@ public:
     // Pictures the codec handed out since the stream opened (in presentation
     // order after each seek); those it was told to leave out do not count.
     static long long DecodedPictures(VideoDecoder const& decoder) { return decoder.mDecoding.pictureCount; }
+    // The time of the latest picture the codec handed out.
+    static long long LastPictureTime(VideoDecoder const& decoder) { return decoder.mDecoding.lastPacketTime; }
     // Whether the codec the next packet goes to decodes several pictures at
     // once.
     static bool DecodesOnFrameThreads(VideoDecoder const& decoder)
