@@ -15,6 +15,10 @@ set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TI
 # load starves the audio thread.
 set_tests_properties(media.audiooutput PROPERTIES
   FIXTURES_REQUIRED "test_media;audio_server" RUN_SERIAL TRUE)
+# The engine's long suites (hundreds of decodes of every kind of test file,
+# each case at several thread counts): a busy machine of two cores, or a
+# sanitizer build, takes them past the default time-out.
+set_tests_properties(media.videodecoder media.avmanager PROPERTIES TIMEOUT 1500)
 # The paused output's timers: plays through the null sink, checks no sound.
 set_tests_properties(media.audiooutputrest PROPERTIES FIXTURES_REQUIRED "test_media;audio_server")
 
@@ -34,7 +38,7 @@ function(tessarin_add_bench_frames_test)
         "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media" ${extent})
     # A starved run plays again at normal speed what it played too few
     # frames of: the time-out leaves room for that.
-    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 900 LABELS timing)
+    set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 1500 LABELS timing)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL tessarin_add_bench_frames_test)
