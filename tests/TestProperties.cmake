@@ -18,10 +18,7 @@ set_tests_properties(media.audiooutput PROPERTIES
 # The engine's long suites (hundreds of decodes of every kind of test file,
 # each case at several thread counts): a busy machine of two cores, or a
 # sanitizer build, takes them past the default time-out.
-set_tests_properties(media.videodecoder media.avmanager PROPERTIES TIMEOUT 1500)
-# Qt Test's own watchdog ends a single test function after five minutes: the
-# 4K rows at every decoder thread count take longer there.
-set_property(TEST media.videodecoder media.avmanager APPEND PROPERTY ENVIRONMENT "QTEST_FUNCTION_TIMEOUT=1200000")
+set_tests_properties(media.videodecoder media.avmanager media.exportmanager PROPERTIES TIMEOUT 1500)
 # The paused output's timers: plays through the null sink, checks no sound.
 set_tests_properties(media.audiooutputrest PROPERTIES FIXTURES_REQUIRED "test_media;audio_server")
 

@@ -1,5 +1,6 @@
 #include "EngineTestRig.h"
 #include "BenchMemory.h"
+#include "support/DecoderThreadCounts.h"
 #include "support/LoggedMessages.h"
 #include "support/TaskHold.h"
 #include "support/TimingBounds.h"
@@ -1060,7 +1061,7 @@ void TestAvManager::PausedDecodingSleepsOnceTheCacheHasFilled()
 void TestAvManager::HeldFillAheadWaitsForItsRelease_data()
 {
     QTest::addColumn<int>("threads");
-    for (int threads : {1, 3, 9, 16})
+    for (int threads : DecoderThreadCounts::Each())
     {
         QTest::addRow("%d threads", threads) << threads;
     }
@@ -1229,7 +1230,7 @@ void TestAvManager::FourKPlaysAtEveryDecoderThreadCount_data()
     QTest::addColumn<int>("threads");
     for (char const* media : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
     {
-        for (int threads : {1, 3, 9, 16})
+        for (int threads : DecoderThreadCounts::Each())
         {
             QTest::addRow("%s %d threads", media, threads) << QString::fromLatin1(media) << threads;
         }

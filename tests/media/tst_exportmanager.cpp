@@ -14,6 +14,7 @@
 #include "media/export/ExportTargetLock.h"
 #include "media/export/FileIdentity.h"
 #include "media/export/ProcessIdentity.h"
+#include "support/DecoderThreadCounts.h"
 #include "support/LoggedMessages.h"
 
 #include <QApplication>
@@ -749,7 +750,7 @@ void TestExportManager::FourKExportsAtEveryDecoderThreadCount_data()
     QTest::addColumn<int>("threads");
     for (char const* media : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
     {
-        for (int threads : {1, 3, 9, 16})
+        for (int threads : DecoderThreadCounts::Each())
         {
             QTest::addRow("%s %d threads", media, threads) << QString::fromLatin1(media) << threads;
         }

@@ -6,6 +6,7 @@
 #include "media/VideoFrame.h"
 #include "model/Source.h"
 
+#include "support/DecoderThreadCounts.h"
 #include "support/LoggedMessages.h"
 #include "support/TestMedia.h"
 #include "support/TimingBounds.h"
@@ -389,7 +390,7 @@ void TestImageSequenceDecoder::WarmBufferOfAWholeFileNeverShowsInACutOffOne_data
     // Each file's picture split among the decoder's slice threads, or not.
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<int>("decoderThreads");
-    for (int threads : {1, 3, 9, 16})
+    for (int threads : DecoderThreadCounts::Each())
     {
         QTest::addRow("EXR, %d decoder threads", threads) << "seq_exr_cut/img.####.exr 1-8" << threads;
         QTest::addRow("JPEG, %d decoder threads", threads) << "seq_jpg_cut/img.###.jpg 1-8" << threads;

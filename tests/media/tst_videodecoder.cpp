@@ -13,6 +13,7 @@
 #include "model/Source.h"
 #include "model/VideoStreamInfo.h"
 
+#include "support/DecoderThreadCounts.h"
 #include "support/LoggedMessages.h"
 #include "support/PacketPictureCheckTestAccess.h"
 #include "support/TestMedia.h"
@@ -635,7 +636,7 @@ void TestVideoDecoder::BackwardDecodesEveryFrame_data()
     }
     // Intra-only: each window a run of its own from its first picture, on
     // frame threads where there are several.
-    for (int const threads : {1, 3, 9, 16})
+    for (int const threads : DecoderThreadCounts::Each())
     {
         QTest::addRow("numbered_prores_av.mov, intra-only windows, %d threads", threads)
             << QStringLiteral("numbered_prores_av.mov") << threads << 0LL;
@@ -1106,7 +1107,7 @@ void TestVideoDecoder::CodecThreadsLeaveTheCacheRoomToPlay_data()
     QTest::addColumn<int>("threads");
     for (char const* name : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
     {
-        for (int threads : {1, 3, 9, 16})
+        for (int threads : DecoderThreadCounts::Each())
         {
             QTest::addRow("%s, %d threads", name, threads) << QString::fromLatin1(name) << threads;
         }
@@ -1860,7 +1861,7 @@ void TestVideoDecoder::PicturesKeepTheirOwnTimesAfterALateOne_data()
 {
     QTest::addColumn<bool>("fromPackets");
     QTest::addColumn<int>("threads");
-    for (int const threads : {1, 3, 9, 16})
+    for (int const threads : DecoderThreadCounts::Each())
     {
         QTest::addRow("packet times, %d threads", threads) << true << threads;
         QTest::addRow("decoded times, %d threads", threads) << false << threads;
@@ -1920,7 +1921,7 @@ void TestVideoDecoder::SeeksBackToTheStartShowItsPictures_data()
     {
         for (bool const fromPackets : {true, false})
         {
-            for (int const threads : {1, 3, 9, 16})
+            for (int const threads : DecoderThreadCounts::Each())
             {
                 QTest::addRow("%s, %s, %d threads", name, fromPackets ? "packet times" : "decoded times", threads)
                     << QString::fromLatin1(name) << fromPackets << threads;
