@@ -151,4 +151,4 @@ set_property(TEST panels.preferencesdialog APPEND PROPERTY ENVIRONMENT "ASAN_OPT
 # Tests whose checks depend on timing under load (label "timing"):
 # scripts/repeat_gate.sh runs them again and again beside the rest of a suite.
 set_tests_properties(media.audiooutput media.imagesequencedecoder viewer.viewerwidgetbars
-  viewer.viewerwidgetendtoend window.playbackstrips media.avmanagernoaudio PROPERTIES LABELS timing)
+  viewer.viewerwidgetendtoend window.playbackstrips PROPERTIES LABELS timing)
