@@ -1,6 +1,7 @@
 #include "EngineTestRig.h"
 #include "BenchMemory.h"
 #include "support/DecoderThreadCounts.h"
+#include "support/FourKMedia.h"
 #include "support/LoggedMessages.h"
 #include "support/TaskHold.h"
 #include "support/TimingBounds.h"
@@ -55,7 +56,7 @@ long long ResidentKilobytes()
 
 bool Settle(AvManager& av, ViewerProbe const& probe)
 {
-    return QTest::qWaitFor([&] { return probe.Shows(av.PlaybackTime()); }, 20000);
+    return QTest::qWaitFor([&] { return probe.Shows(av.PlaybackTime()); }, TimingBounds::CONDITION_WAIT_MS);
 }
 
 void Seek(AvManager& av, long long time)
@@ -1228,7 +1229,7 @@ void TestAvManager::FourKPlaysAtEveryDecoderThreadCount_data()
 {
     QTest::addColumn<QString>("media");
     QTest::addColumn<int>("threads");
-    for (char const* media : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
+    for (char const* media : FourKMedia())
     {
         for (int threads : DecoderThreadCounts::Each())
         {

@@ -15,6 +15,7 @@
 #include "media/export/FileIdentity.h"
 #include "media/export/ProcessIdentity.h"
 #include "support/DecoderThreadCounts.h"
+#include "support/FourKMedia.h"
 #include "support/LoggedMessages.h"
 
 #include <QApplication>
@@ -748,7 +749,7 @@ void TestExportManager::FourKExportsAtEveryDecoderThreadCount_data()
 {
     QTest::addColumn<QString>("media");
     QTest::addColumn<int>("threads");
-    for (char const* media : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
+    for (char const* media : FourKMedia())
     {
         for (int threads : DecoderThreadCounts::Each())
         {

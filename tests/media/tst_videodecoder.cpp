@@ -14,6 +14,7 @@
 #include "model/VideoStreamInfo.h"
 
 #include "support/DecoderThreadCounts.h"
+#include "support/FourKMedia.h"
 #include "support/LoggedMessages.h"
 #include "support/PacketPictureCheckTestAccess.h"
 #include "support/TestMedia.h"
@@ -1105,7 +1106,7 @@ void TestVideoDecoder::CodecThreadsLeaveTheCacheRoomToPlay_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("threads");
-    for (char const* name : {"numbered_4k.mp4", "numbered_4k_hevc.mp4", "numbered_4k_hevc10.mp4"})
+    for (char const* name : FourKMedia())
     {
         for (int threads : DecoderThreadCounts::Each())
         {
