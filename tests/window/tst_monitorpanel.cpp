@@ -7,6 +7,7 @@
 #include "ProjectTimelines.h"
 #include "support/TaskHold.h"
 #include "support/TestMedia.h"
+#include "support/TimingBounds.h"
 
 #include "app/KeyBindings.h"
 #include "app/Logger.h"
@@ -896,7 +897,7 @@ void TestMonitorPanel::CaptureDeepInALongGopWaitsWhileDecodingMovesOn()
     QElapsedTimer reaching;
     reaching.start();
     mPanel->GlobalTimeControl()->SetPlaybackTimeByFrame(230, false, false);
-    QCOMPARE(Shown(60000), 230);
+    QCOMPARE(Shown(TimingBounds::CONDITION_WAIT_MS), 230);
     qint64 const reach = reaching.elapsed();
     qInfo() << "decoding to frame 230 took" << reach << "ms";
     QVERIFY(ParkInSecondGop());
