@@ -18,7 +18,7 @@
 
 namespace
 {
-QByteArray Native(QString const& path)
+QByteArray EncodedPath(QString const& path)
 {
     return QFile::encodeName(path);
 }
@@ -45,7 +45,7 @@ bool ReadLock(int fd, QString const& folder, QString const& name, QByteArray& by
               QString& reason)
 {
     struct stat entry = {};
-    if (::fstatat(fd, Native(name).constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(fd, EncodedPath(name).constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
     {
         reason = ErrorText(errno);
         return false;
@@ -111,7 +111,7 @@ bool ExportRecoveryFolder::Open(QString const& lockPath, ProcessIdentity const& 
         return false;
     }
     // Never through a link: a folder swapped for one is refused at the open.
-    int const fd = ::open(Native(folder).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int const fd = ::open(EncodedPath(folder).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
     {
         int const error = errno;
@@ -185,7 +185,7 @@ QString ExportRecoveryFolder::OwnName(QString const& path) const
 FileIdentity ExportRecoveryFolder::IdentityOf(QString const& name) const
 {
     struct stat status = {};
-    if (mFd < 0 || name.isEmpty() || ::fstatat(mFd, Native(name).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (mFd < 0 || name.isEmpty() || ::fstatat(mFd, EncodedPath(name).constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
     {
         return FileIdentity();
     }
@@ -194,7 +194,7 @@ FileIdentity ExportRecoveryFolder::IdentityOf(QString const& name) const
 
 bool ExportRecoveryFolder::Remove(QString const& name) const
 {
-    return mFd >= 0 && !name.isEmpty() && ::unlinkat(mFd, Native(name).constData(), 0) == 0;
+    return mFd >= 0 && !name.isEmpty() && ::unlinkat(mFd, EncodedPath(name).constData(), 0) == 0;
 }
 
 bool ExportRecoveryFolder::PutBack(QString const& keptPath, QString const& name) const
@@ -205,8 +205,8 @@ bool ExportRecoveryFolder::PutBack(QString const& keptPath, QString const& name)
     }
     QString const keptFolder = QFileInfo(QDir::cleanPath(keptPath)).path();
     int const fromFd = keptFolder == mPath ? mFd : AT_FDCWD;
-    QByteArray const from = Native(fromFd == mFd ? QFileInfo(keptPath).fileName() : keptPath);
-    QByteArray const to = Native(name);
+    QByteArray const from = EncodedPath(fromFd == mFd ? QFileInfo(keptPath).fileName() : keptPath);
+    QByteArray const to = EncodedPath(name);
     if (::renameat2(fromFd, from.constData(), mFd, to.constData(), RENAME_NOREPLACE) == 0)
     {
         return true;

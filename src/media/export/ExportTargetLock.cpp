@@ -22,14 +22,14 @@ namespace
 qsizetype const MAXIMUM_LOCK_NAME_BYTES = 200;
 int const TAKE_OVER_ATTEMPTS = 4;
 
-QByteArray Native(QString const& path)
+QByteArray NativeName(QString const& path)
 {
     return QFile::encodeName(path);
 }
 
 bool WriteNewFile(QString const& path, QByteArray const& content)
 {
-    int const fd = ::open(Native(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int const fd = ::open(NativeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
     {
         return false;
@@ -38,7 +38,7 @@ bool WriteNewFile(QString const& path, QByteArray const& content)
     bool const closed = ::close(fd) == 0;
     if (!written || !closed)
     {
-        ::unlink(Native(path).constData());
+        ::unlink(NativeName(path).constData());
         return false;
     }
     return true;
@@ -55,9 +55,9 @@ bool ReadLockBytes(QString const& path, QByteArray& bytes)
 // over an existing one: a reader sees either no lock or a whole one.
 bool PlaceWithoutReplacing(QString const& from, QString const& to)
 {
-    if (::link(Native(from).constData(), Native(to).constData()) == 0)
+    if (::link(NativeName(from).constData(), NativeName(to).constData()) == 0)
     {
-        ::unlink(Native(from).constData());
+        ::unlink(NativeName(from).constData());
         return true;
     }
     if (errno == EEXIST)
@@ -65,12 +65,13 @@ bool PlaceWithoutReplacing(QString const& from, QString const& to)
         return false;
     }
     // A file system without hard links.
-    if (::renameat2(AT_FDCWD, Native(from).constData(), AT_FDCWD, Native(to).constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, NativeName(from).constData(), AT_FDCWD, NativeName(to).constData(),
+                    RENAME_NOREPLACE) == 0)
     {
         return true;
     }
     int const error = errno;
-    ::unlink(Native(from).constData());
+    ::unlink(NativeName(from).constData());
     errno = error;
     return false;
 }
@@ -104,7 +105,7 @@ QString ExportTargetLock::Path() const
 QString ExportTargetLock::LockPath(QString const& folder, QString const& name)
 {
     QString fileName = QStringLiteral(".%1.export-lock").arg(name);
-    if (Native(fileName).size() > MAXIMUM_LOCK_NAME_BYTES)
+    if (NativeName(fileName).size() > MAXIMUM_LOCK_NAME_BYTES)
     {
         QByteArray const hash = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
         fileName = QStringLiteral(".export-lock.%1").arg(QString::fromLatin1(hash));
@@ -167,7 +168,7 @@ std::shared_ptr<ExportTargetLock> ExportTargetLock::Acquire(QString const& folde
             return std::shared_ptr<ExportTargetLock>(new ExportTargetLock(path, content));
         }
         int const placeError = errno;
-        ::unlink(Native(fresh).constData());
+        ::unlink(NativeName(fresh).constData());
         if (placeError != EEXIST)
         {
             error = QStringLiteral("%1 (%2)").arg(failure, QString::fromLocal8Bit(std::strerror(placeError)));
@@ -193,7 +194,7 @@ std::shared_ptr<ExportTargetLock> ExportTargetLock::Acquire(QString const& folde
         // Its process is gone. The lock is moved aside first and removed
         // only if it is still the one found stale; a lock another export
         // took meanwhile goes back.
-        if (::rename(Native(path).constData(), Native(stale).constData()) != 0)
+        if (::rename(NativeName(path).constData(), NativeName(stale).constData()) != 0)
         {
             continue;
         }
@@ -205,7 +206,7 @@ std::shared_ptr<ExportTargetLock> ExportTargetLock::Acquire(QString const& folde
             error = QStringLiteral("Output is in use by another export: %1").arg(target);
             return nullptr;
         }
-        ::unlink(Native(stale).constData());
+        ::unlink(NativeName(stale).constData());
         ProcessIdentity heldBy;
         Parse(held, heldBy, staleJournalPath);
         if (staleHolder)
@@ -227,6 +228,6 @@ void ExportTargetLock::Release()
     QByteArray current;
     if (ReadLockBytes(mPath, current) && current == mContent)
     {
-        ::unlink(Native(mPath).constData());
+        ::unlink(NativeName(mPath).constData());
     }
 }
