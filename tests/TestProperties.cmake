@@ -7,7 +7,7 @@
 add_test(NAME app.shell_checks
   COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
     sh "${CMAKE_CURRENT_SOURCE_DIR}/app/shell_checks.sh"
-    "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media/h264_cfr25.mp4")
+    "$<TARGET_FILE:tessarin_orvel>" "${TESSARIN_TEST_MEDIA}/h264_cfr25.mp4")
 set_tests_properties(app.shell_checks PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
 
 # Audio output: plays through the test server's null sink and captures its
@@ -35,7 +35,7 @@ function(tessarin_add_bench_frames_test)
     endif()
     add_test(NAME media.bench_frames
       COMMAND sh "${CMAKE_SOURCE_DIR}/tests/media/bench_frames_check.sh"
-        "$<TARGET_FILE:tessarin_bench>" "${CMAKE_BINARY_DIR}/test-media" ${extent})
+        "$<TARGET_FILE:tessarin_bench>" "${TESSARIN_TEST_MEDIA}" ${extent})
     # A starved run plays again at normal speed what it played too few
     # frames of: the time-out leaves room for that.
     set_tests_properties(media.bench_frames PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 1500 LABELS timing)
@@ -50,7 +50,7 @@ if(Python3_Interpreter_FOUND)
   add_test(NAME remote.client_api
     COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
       "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/remote/client_api_check.py"
-      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media")
+      "$<TARGET_FILE:tessarin_orvel>" "${TESSARIN_TEST_MEDIA}")
   set_tests_properties(remote.client_api PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 300)
 
   # The real player against media that blocks or changes under it: a FIFO,
@@ -66,7 +66,7 @@ if(Python3_Interpreter_FOUND)
   add_test(NAME app.quit_handover
     COMMAND sh "${CMAKE_CURRENT_SOURCE_DIR}/support/run_gui_test.sh" --xvfb
       "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/app/quit_handover_check.py"
-      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media")
+      "$<TARGET_FILE:tessarin_orvel>" "${TESSARIN_TEST_MEDIA}")
   set_tests_properties(app.quit_handover PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 600)
 endif()
 
@@ -81,14 +81,14 @@ if(Python3_Interpreter_FOUND)
   endif()
   add_test(NAME window.end_to_end
     COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/window/end_to_end.py" ${end_to_end_options}
-      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media"
+      "$<TARGET_FILE:tessarin_orvel>" "${TESSARIN_TEST_MEDIA}"
       "${CMAKE_BINARY_DIR}/test-artefacts/window.end_to_end")
   set_tests_properties(window.end_to_end PROPERTIES FIXTURES_REQUIRED test_media TIMEOUT 900)
   # Looped play of a long GOP with sound in the window: the picture read from
   # the screen is the frame the player reports (tests/window/picture_number.py).
   add_test(NAME window.picture_number
     COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/window/picture_number.py" ${end_to_end_options}
-      "$<TARGET_FILE:tessarin_orvel>" "${CMAKE_BINARY_DIR}/test-media"
+      "$<TARGET_FILE:tessarin_orvel>" "${TESSARIN_TEST_MEDIA}"
       "${CMAKE_BINARY_DIR}/test-artefacts/window.picture_number")
   set_tests_properties(window.picture_number PROPERTIES FIXTURES_REQUIRED "test_media;audio_server" TIMEOUT 600)
 endif()
@@ -100,7 +100,7 @@ add_test(NAME viewer.viewerwidgetendtoend_gl
     $<TARGET_FILE:tst_viewer_viewerwidgetendtoend>)
 set_tests_properties(viewer.viewerwidgetendtoend_gl PROPERTIES
   FIXTURES_REQUIRED test_media
-  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${TESSARIN_TEST_MEDIA};TESSARIN_TEST_HARDWARE_RENDERING=1"
   TIMEOUT 600)
 
 # The volume control on the engine: plays through the test server's null sink.
@@ -113,7 +113,7 @@ add_test(NAME window.monitorpanel_gl
     $<TARGET_FILE:tst_window_monitorpanel>)
 set_tests_properties(window.monitorpanel_gl PROPERTIES
   FIXTURES_REQUIRED test_media
-  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${TESSARIN_TEST_MEDIA};TESSARIN_TEST_HARDWARE_RENDERING=1"
   TIMEOUT 600)
 
 # The step keys on the whole window once more, in the OpenGL rendering mode.
@@ -122,7 +122,7 @@ add_test(NAME window.stepkeys_gl
     $<TARGET_FILE:tst_window_stepkeys>)
 set_tests_properties(window.stepkeys_gl PROPERTIES
   FIXTURES_REQUIRED test_media
-  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${CMAKE_BINARY_DIR}/test-media;TESSARIN_TEST_HARDWARE_RENDERING=1"
+  ENVIRONMENT "TESSARIN_TEST_MEDIA_DIR=${TESSARIN_TEST_MEDIA};TESSARIN_TEST_HARDWARE_RENDERING=1"
   TIMEOUT 600)
 
 # Tests that build the whole window listen on the default client API port:
