@@ -125,7 +125,7 @@ verify() {
 # reports them: a starved process ticks late, and the clock then moves past
 # frames that were never due, however fast the engine. Short of that share,
 # the playback runs once more at normal speed.
-check() {
+check_now() {
   name=$1 source=$2 expect=$3 fast=""; shift 3
   # The decoder's own thread choice follows the machine's cores: a run
   # names its count, two unless it says otherwise (see the block on decoder
@@ -134,7 +134,6 @@ check() {
     *" --decoder-threads "*) ;;
     *) set -- "$@" --decoder-threads 2 ;;
   esac
-  checks=$((checks + 1))
   out="$work/$checks.out"
   if ! "$bench" frames "$source" "$@" > "$out" 2> "$work/$checks.err"; then
     echo "FAIL $name: tessarin_bench frames exited with an error"; tail -n 5 "$work/$checks.err"
@@ -145,11 +144,11 @@ check() {
   case $expect in
     covering:*) # a variable-rate movie: the picture covering each frame's start
       expect=${expect#covering:}; ref="$ref.covering"
-      [ -s "$ref" ] || covering "$source" "$format" > "$ref" ;;
+      [ -s "$ref" ] || { covering "$source" "$format" > "$ref.$checks" && mv -f "$ref.$checks" "$ref"; } ;;
     covering-pts:*) # the same, each picture at its own presentation time
       expect=${expect#covering-pts:}; ref="$ref.covering-pts"
-      [ -s "$ref" ] || covering "$source" "$format" pts > "$ref" ;;
-    *) [ -s "$ref" ] || reference "$source" "$format" > "$ref" ;;
+      [ -s "$ref" ] || { covering "$source" "$format" pts > "$ref.$checks" && mv -f "$ref.$checks" "$ref"; } ;;
+    *) [ -s "$ref" ] || { reference "$source" "$format" > "$ref.$checks" && mv -f "$ref.$checks" "$ref"; } ;;
   esac
   if [ ! -s "$ref" ]; then
     echo "FAIL $name: no ffmpeg reference"; failures=$((failures + 1)); return
@@ -174,6 +173,37 @@ check() {
   else
     echo "ok   $name${fast:+ ($result)}"
   fi
+}
+
+# Checks run a few at a time: each is mostly a short playback waiting on its
+# clock. A check's lines go to a file of its own, printed in order once all
+# are done; a reference made for one check is moved into place whole, so a
+# check beside it never reads it half written.
+check_jobs=$(nproc 2>/dev/null || echo 2)
+[ "$check_jobs" -le 4 ] || check_jobs=4
+[ "$check_jobs" -ge 2 ] || check_jobs=2
+[ "$extent" = full ] || check_jobs=2
+running=""
+check() {
+  checks=$((checks + 1))
+  while [ "$(echo $running | wc -w)" -ge "$check_jobs" ]; do
+    oldest=${running%% *}
+    wait "$oldest"
+    running=${running#"$oldest"}; running=${running# }
+  done
+  check_now "$@" > "$work/$checks.log" 2>&1 &
+  running="${running:+$running }$!"
+}
+# Waits for every check, prints their lines and counts those that failed.
+finish_checks() {
+  wait $running
+  running=""
+  i=1
+  while [ $i -le $checks ]; do
+    cat "$work/$i.log"
+    i=$((i + 1))
+  done
+  failures=$(cat "$work"/*.log | grep -c '^FAIL')
 }
 
 m=$media
@@ -483,6 +513,7 @@ done
 # Two recordings of 50 pictures, the second an hour later: 100 frames.
 route_modes "TS leap" "$m/numbered_leap.ts" 100 "50,49,51,0,99"
 # ---- end of that block -----------------------------------------------------
+finish_checks
 # The same picture sequence in parallel runs (no dependence on timing).
 parallel=10
 [ "$extent" = full ] || parallel=3
