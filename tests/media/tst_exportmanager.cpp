@@ -16,6 +16,7 @@
 #include "media/export/ProcessIdentity.h"
 #include "support/DecoderThreadCounts.h"
 #include "support/FourKMedia.h"
+#include "support/TimingBounds.h"
 #include "support/LoggedMessages.h"
 
 #include <QApplication>
@@ -760,9 +761,16 @@ void TestExportManager::FourKExportsAtEveryDecoderThreadCount_data()
 
 // 3840x2160 pictures at the default cache: the codec's own pictures leave the
 // export's decoding room, whatever the threads; frames 46-53, across a GOP
-// seam, come out as themselves.
+// seam, come out as themselves. Not in the sanitizer builds: there the seek
+// to frame 46 alone, 46 instrumented 4K decodes, can outlast the export's own
+// 30-second wait for a frame on a loaded machine of two cores. They check the
+// export's path on the smaller clips; the room left at 4K is this build's.
 void TestExportManager::FourKExportsAtEveryDecoderThreadCount()
 {
+    if (TimingBounds::SANITIZED)
+    {
+        QSKIP("4K exports run in the optimised build");
+    }
     QFETCH(QString, media);
     QFETCH(int, threads);
     int const setting = Settings::videoDecoderThreadCount;
