@@ -13,6 +13,7 @@
 #include "model/Timeline.h"
 
 #include "support/TestMedia.h"
+#include "support/TimingBounds.h"
 
 #include <QFile>
 #include <QList>
@@ -93,6 +94,16 @@ inline int ExpectedNumber(Timeline const* timeline, long long time)
         return -1;
     }
     return clip->TimelineFrameToSourceFrame(timeline->FrameAtTime(time));
+}
+
+// Ends every task and waits for their threads as long as a condition may take
+// on a loaded machine. The player's own shutdown gives up after a second and
+// leaves a slow task running; a test that then goes on frees what that task
+// still works on (the timeline it decodes, a receiver on its thread).
+inline bool EndTasks(AvManager& av)
+{
+    av.ClearAll(true, TimingBounds::CONDITION_WAIT_MS);
+    return !av.HasTasksLeftRunning();
 }
 
 // What the viewer does with the engine's frame signals: keeps the current,

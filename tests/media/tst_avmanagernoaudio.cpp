@@ -49,7 +49,7 @@ void TestAvManagerNoAudio::VideoPlaysWithoutAnAudioServer()
     QVERIFY2(probe.mismatches.isEmpty(), qPrintable(probe.mismatches.join('\n')));
     QCOMPARE(warnings.count(QStringLiteral("Audio output device not found")), 1);
 
-    av.Shutdown();
+    QVERIFY(EndTasks(av));
 }
 
 int main(int argc, char* argv[])

@@ -108,7 +108,7 @@ private Q_SLOTS:
         for (QList<QVariant> const& line : std::as_const(errors))
             said.append(line.first().toString());
         QVERIFY2(said.isEmpty(), qPrintable(said.join("; ")));
-        av.Shutdown();
+        QVERIFY(EndTasks(av));
         QByteArray const written = libraries.Text();
         QVERIFY2(!written.contains(" @ 0x"), written.left(2000).constData());
     }
