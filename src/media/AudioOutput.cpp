@@ -168,12 +168,18 @@ bool AudioOutput::Start()
     }
     FreeRetiredSinks(retired);
     mFailureReported = false;
-    // The server skips the first moments of a new stream: let that be silence
-    // rather than the start of the audio.
     mWrittenBytes = 0;
+    WriteLead();
+    return true;
+}
+
+void AudioOutput::WriteLead()
+{
+    // The server skips the first moments of a new stream, and of a resumed
+    // one, which it starts at once however little it holds: let that be
+    // silence rather than the start of the audio.
     auto const lead = static_cast<qsizetype>(AvHelpers::AudioOutputSizeForDuration(START_LEAD, mFormat));
     Written(mDeviceStream->write(QByteArray(lead, '\0')));
-    return true;
 }
 
 void AudioOutput::Shutdown()
@@ -266,6 +272,7 @@ void AudioOutput::Resume()
     {
         mProcessedBase = mSink->processedUSecs();
         mSink->resume();
+        WriteLead();
     }
 }
 

@@ -79,6 +79,8 @@ private:
     bool Fail(QString const& message, bool warning);
     // Counts what a write took; returns it.
     long long Written(long long bytes);
+    // Writes the silence a started or resumed stream begins with.
+    void WriteLead();
 
     AudioOutputFormat const mFormat;
     // As the owner last set them (SetLevels).
